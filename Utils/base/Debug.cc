@@ -1,0 +1,82 @@
+#include "Utils/base/Debug.hh"
+
+#include <cstdlib>
+#include <sstream>
+#include <vector>
+
+namespace KORVAN {
+
+namespace {
+
+struct Registry {
+  std::vector<DebugMessage*> sites;
+  std::vector<std::string> patterns;
+  bool envRead = false;
+};
+
+// Leaked on purpose: sites live in function-local statics until process exit.
+Registry& registry() {
+  static Registry* sl_registry = new Registry();
+  if (!sl_registry->envRead) {
+    sl_registry->envRead = true;
+    if (const char* env = std::getenv("KORVAN_DEBUG")) {
+      std::istringstream is(env);
+      std::string pattern;
+      while (std::getline(is, pattern, ','))
+        if (!pattern.empty())
+          sl_registry->patterns.push_back(pattern);
+    }
+  }
+  return *sl_registry;
+}
+
+bool matches(const std::string& pattern, const std::string& marker) {
+  return pattern == "*" || marker.compare(0, pattern.size(), pattern) == 0;
+}
+
+bool enabledByPatterns(const std::string& marker) {
+  for (const std::string& p : registry().patterns)
+    if (matches(p, marker))
+      return true;
+  return false;
+}
+
+} // namespace
+
+std::ostream*& DebugMessage::streamPtr() {
+  static std::ostream* s_debugStream = &std::cerr;
+  return s_debugStream;
+}
+
+DebugMessage* DebugMessage::addMsg(const std::string& file, const int& line,
+                                   const std::string& marker) {
+  DebugMessage* msg = new DebugMessage(file, line, marker, enabledByPatterns(marker));
+  registry().sites.push_back(msg);
+  return msg;
+}
+
+void DebugMessage::enable(const std::string& pattern) {
+  registry().patterns.push_back(pattern);
+  for (DebugMessage* m : registry().sites)
+    if (matches(pattern, m->m_marker))
+      m->m_enabled = true;
+}
+
+void DebugMessage::disable(const std::string& pattern) {
+  Registry& r = registry();
+  std::vector<std::string> kept;
+  for (const std::string& p : r.patterns)
+    if (p != pattern)
+      kept.push_back(p);
+  r.patterns.swap(kept);
+  for (DebugMessage* m : r.sites)
+    m->m_enabled = enabledByPatterns(m->m_marker);
+}
+
+void DebugMessage::disableAll() {
+  registry().patterns.clear();
+  for (DebugMessage* m : registry().sites)
+    m->m_enabled = false;
+}
+
+} // namespace KORVAN

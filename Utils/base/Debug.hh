@@ -1,0 +1,59 @@
+#ifndef KORVAN_UTILS_DEBUG_HH
+#define KORVAN_UTILS_DEBUG_HH
+
+#include <iostream>
+#include <string>
+
+namespace KORVAN {
+
+/// One registered debug-message site. Markers are "Class:operation"; a site writes only while
+/// its marker is enabled. Markers are enabled by API or by the environment variable KORVAN_DEBUG,
+/// a comma-separated list of patterns; a pattern enables every marker that starts with it
+/// ("Profile" enables "Profile:recompute"), and "*" enables all.
+class DebugMessage {
+public:
+  virtual ~DebugMessage() {}
+
+  /// Registers a site; called once per site, on its first passage.
+  static DebugMessage* addMsg(const std::string& file, const int& line, const std::string& marker);
+
+  static std::ostream*& streamPtr();
+  static std::ostream& getStream() { return *streamPtr(); }
+  static void setStream(std::ostream& os) { streamPtr() = &os; }
+
+  static void enable(const std::string& pattern);
+  static void disable(const std::string& pattern);
+  static void disableAll();
+
+  bool isEnabled() const { return m_enabled; }
+  const std::string& getFile() const { return m_file; }
+  int getLine() const { return m_line; }
+  const std::string& getMarker() const { return m_marker; }
+
+private:
+  DebugMessage(const std::string& file, int line, const std::string& marker, bool enabled)
+      : m_file(file), m_line(line), m_marker(marker), m_enabled(enabled) {}
+
+  std::string m_file;
+  int m_line;
+  std::string m_marker;
+  bool m_enabled;
+};
+
+} // namespace KORVAN
+
+#define debugMsg(marker, data)                                                          \
+  do {                                                                                  \
+    static ::KORVAN::DebugMessage* sl_dmsg = ::KORVAN::DebugMessage::addMsg(__FILE__, __LINE__, marker); \
+    if (sl_dmsg->isEnabled())                                                           \
+      ::KORVAN::DebugMessage::getStream() << "[" << (marker) << "]" << data << std::endl; \
+  } while (0)
+
+#define condDebugMsg(cond, marker, data)                                                \
+  do {                                                                                  \
+    static ::KORVAN::DebugMessage* sl_dmsg = ::KORVAN::DebugMessage::addMsg(__FILE__, __LINE__, marker); \
+    if (sl_dmsg->isEnabled() && (cond))                                                 \
+      ::KORVAN::DebugMessage::getStream() << "[" << (marker) << "]" << data << std::endl; \
+  } while (0)
+
+#endif

@@ -1,0 +1,51 @@
+#ifndef KORVAN_UTILS_UTILS_HH
+#define KORVAN_UTILS_UTILS_HH
+
+#include <list>
+#include <set>
+#include <string>
+
+#include "Utils/base/Error.hh"
+#include "Utils/base/Id.hh"
+
+namespace KORVAN {
+
+/// The planning horizon. A power of two, so that single-precision floats (model arguments are
+/// narrowed to float) represent it and its negation exactly and "infinite" stays recognisable.
+inline int g_infiniteTime() { return 134217728; }
+
+/// The infinite time as a double, the unbounded value of quantities and limits.
+inline double g_infiniteTimeAsDouble() { return static_cast<double>(g_infiniteTime()); }
+
+/// Text of a number without trailing zeros: 3 -> "3", 2.5 -> "2.5".
+std::string toString(double value);
+
+/// Deletes every object of the set; every handle must be valid.
+template <class T, class C>
+void cleanup(std::set<Id<T>, C>& objects) {
+  for (auto it = objects.begin(); it != objects.end();) {
+    check_error((*it).isValid());
+    T* element = (T*)(*it);
+    ++it;
+    delete element;
+  }
+  objects.clear();
+}
+
+/// Deletes every object of the list; empty handles are skipped, the others must be valid.
+template <class T>
+void cleanup(std::list<Id<T>>& objects) {
+  for (auto it = objects.begin(); it != objects.end();) {
+    Id<T> object = *it;
+    ++it;
+    if (object.isNoId())
+      continue;
+    check_error(object.isValid());
+    delete (T*)object;
+  }
+  objects.clear();
+}
+
+} // namespace KORVAN
+
+#endif

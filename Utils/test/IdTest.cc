@@ -1,0 +1,153 @@
+#include <gtest/gtest.h>
+
+#include <new>
+#include <sstream>
+#include <string>
+
+#include "Utils/base/Id.hh"
+
+using namespace KORVAN;
+
+namespace {
+
+class Base {
+public:
+  Base() : m_id(this) {}
+  virtual ~Base() { m_id.remove(); }
+  const Id<Base>& getId() const { return m_id; }
+
+private:
+  Id<Base> m_id;
+};
+
+class Derived : public Base {};
+class Other : public Base {};
+
+template <class F>
+Error raised(F f) {
+  try {
+    f();
+  } catch (const Error& e) {
+    return e;
+  }
+  ADD_FAILURE() << "no error raised";
+  return Error("", "", 0);
+}
+
+std::string printed(const Id<Base>& id) {
+  std::ostringstream os;
+  os << id;
+  return os.str();
+}
+
+const std::string BASE = typeid(Base).name();
+const std::string DERIVED = typeid(Derived).name();
+
+} // namespace
+
+TEST(Id, EmptyAndValidHandles) {
+  Id<Base> empty;
+  EXPECT_TRUE(empty.isNoId());
+  EXPECT_FALSE(empty.isValid());
+  EXPECT_EQ(empty, Id<Base>::noId());
+  EXPECT_EQ(printed(empty), "noId");
+  EXPECT_TRUE(Id<Base>(0.0).isNoId());
+
+  Base b;
+  Id<Base> id = b.getId();
+  EXPECT_TRUE(id.isValid());
+  EXPECT_EQ(printed(id), "id_" + std::to_string(id.getKey()));
+  // The double round trip is how objects stand in object domains.
+  Id<Base> back(static_cast<double>(id));
+  EXPECT_EQ(back, id);
+  EXPECT_EQ(static_cast<Base*>(back), &b);
+}
+
+TEST(Id, TheSixChecksWithTheirTexts) {
+  Error e = raised([] { Id<Base> id(static_cast<Base*>(nullptr)); });
+  EXPECT_EQ(e.getCondition(), "ptr != 0");
+  EXPECT_EQ(e.getMsg(), "Cannot generate an Id<" + BASE + "> for 0 pointer.");
+  EXPECT_EQ(e.getType(), "IdMgrInvalidItemPtrError");
+  EXPECT_EQ(e.getFile(), "Utils/base/Id");
+  EXPECT_GT(e.getLine(), 0);
+
+  Base b;
+  e = raised([&] { Id<Base> again(&b); });
+  EXPECT_EQ(e.getCondition(), "m_key != 0");
+  EXPECT_EQ(e.getMsg(), "Cannot generate an Id<" + BASE + "> for a pointer that has not been cleaned up.");
+
+  int notRegistered = 0;
+  double bogus = static_cast<double>(reinterpret_cast<std::uintptr_t>(&notRegistered));
+  e = raised([&] { Id<Base> id(bogus); });
+  EXPECT_EQ(e.getCondition(), "m_key != 0");
+  EXPECT_EQ(e.getMsg(), "Cannot instantiate an Id<" + BASE + "> for this address. No instance present.");
+
+  Id<Base> removable;
+  e = raised([&] { removable.remove(); });
+  EXPECT_EQ(e.getCondition(), "isValid()");
+  EXPECT_EQ(e.getMsg(), "Cannot remove an invalid Id<" + BASE + ">.");
+
+  Other o;
+  e = raised([&] { Id<Derived> d(o.getId()); });
+  EXPECT_EQ(e.getCondition(), "Id<T>::convertable(org)");
+  EXPECT_EQ(e.getMsg(), "Invalid cast from Id<" + BASE + "> to Id<" + DERIVED + ">.");
+  EXPECT_EQ(e.getType(), "IdMgrInvalidItemPtrError");
+}
+
+TEST(Id, StaleCopiesAndReusedAddresses) {
+  alignas(Base) unsigned char buffer[sizeof(Base)];
+  Base* first = new (buffer) Base();
+  Id<Base> stale = first->getId();
+  Id<Base> copy = stale;
+  unsigned int oldKey = stale.getKey();
+  first->~Base();
+
+  EXPECT_FALSE(stale.isNoId());
+  EXPECT_FALSE(stale.isValid());
+  EXPECT_EQ(printed(stale), "id_" + std::to_string(oldKey));
+  EXPECT_EQ(stale, copy);
+
+  // The address registers again once its first object unregistered.
+  Base* second = new (buffer) Base();
+  Id<Base> fresh = second->getId();
+  EXPECT_TRUE(fresh.isValid());
+  EXPECT_FALSE(stale.isValid());
+  EXPECT_NE(stale, fresh);
+  EXPECT_FALSE(stale < fresh);
+  EXPECT_FALSE(fresh < stale);
+  second->~Base();
+}
+
+TEST(Id, RemoveEmptiesTheHandleButNotItsCopies) {
+  Base* b = new Base();
+  Id<Base> id = b->getId();
+  Id<Base> handle = id;
+  handle.remove();
+  EXPECT_TRUE(handle.isNoId());
+  EXPECT_FALSE(id.isValid());
+  EXPECT_FALSE(id.isNoId());
+  // Re-register so that the destructor's remove() succeeds.
+  new (&const_cast<Id<Base>&>(b->getId())) Id<Base>(b);
+  delete b;
+}
+
+TEST(Id, ConversionsAlongAHierarchy) {
+  Derived* d = new Derived();
+  Id<Base> base = d->getId();
+  Id<Derived> down(base);
+  EXPECT_TRUE(down.isValid());
+  EXPECT_EQ(static_cast<Derived*>(down), d);
+  Id<Base> up(down);
+  EXPECT_EQ(up, base);
+  Id<Derived> assigned;
+  assigned = base;
+  EXPECT_EQ(assigned, down);
+  EXPECT_TRUE(Id<Derived>::convertable(base));
+  EXPECT_TRUE(Id<Derived>(Id<Base>()).isNoId());
+
+  // A stale handle is refused before its (freed) object is read.
+  delete d;
+  Error e = raised([&] { Id<Derived> gone(base); });
+  EXPECT_EQ(e.getCondition(), "m_key != 0");
+  EXPECT_EQ(e.getMsg(), "Cannot create an Id<" + BASE + "> for this address since no instance is present.");
+}
