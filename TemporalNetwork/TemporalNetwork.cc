@@ -1,0 +1,669 @@
+#include "TemporalNetwork/TemporalNetwork.hh"
+
+#include <algorithm>
+#include <functional>
+#include <limits>
+#include <queue>
+#include <utility>
+
+#include "Utils/base/Debug.hh"
+#include "Utils/base/Error.hh"
+#include "Utils/base/Utils.hh"
+
+namespace KORVAN {
+
+namespace {
+
+// Distance of an unreachable point; far above any sum of finite weights.
+const TemporalNetwork::Time INF = std::numeric_limits<TemporalNetwork::Time>::max() / 4;
+
+// Cached rows hold distances clipped to this magnitude; above the infinite time, so that
+// clipping never changes an answer.
+const std::int32_t ROW_BIG = 1 << 30;
+
+// Budget of cached row entries (two rows of one int per time point per source).
+const std::size_t ROW_BUDGET = 8u * 1024u * 1024u;
+
+typedef std::pair<TemporalNetwork::Time, int> HeapEntry;
+typedef std::priority_queue<HeapEntry, std::vector<HeapEntry>, std::greater<HeapEntry>> MinHeap;
+
+std::int32_t toRowValue(TemporalNetwork::Time d) {
+  if (d >= ROW_BIG)
+    return ROW_BIG;
+  if (d <= -ROW_BIG)
+    return -ROW_BIG;
+  return (std::int32_t)d;
+}
+
+} // namespace
+
+TemporalNetwork::TemporalNetwork()
+    : m_nodeCount(0), m_edgeCount(0), m_version(0), m_boundsDirty(false), m_seenStamp(0),
+      m_rowStamp(0) {
+  int origin = addTimepoint();
+  check_error(origin == getOrigin());
+  m_nodes[origin].distFrom = 0;
+  m_nodes[origin].distTo = 0;
+}
+
+TemporalNetwork::~TemporalNetwork() {}
+
+bool TemporalNetwork::isUnboundedAbove(Time ub) { return ub >= (Time)g_infiniteTime(); }
+
+bool TemporalNetwork::isUnboundedBelow(Time lb) { return lb <= -(Time)g_infiniteTime(); }
+
+TemporalNetwork::Time TemporalNetwork::clip(Time t) {
+  const Time inf = g_infiniteTime();
+  return t > inf ? inf : (t < -inf ? -inf : t);
+}
+
+void TemporalNetwork::checkNode(int node) const {
+  checkError(isTimepoint(node), "No time point " << node << " in the temporal network.");
+}
+
+void TemporalNetwork::checkEdge(int edge) const {
+  checkError(isEdge(edge), "No edge " << edge << " in the temporal network.");
+}
+
+bool TemporalNetwork::isTimepoint(int node) const {
+  return node >= 0 && node < (int)m_nodes.size() && m_nodes[node].live;
+}
+
+bool TemporalNetwork::isEdge(int edge) const {
+  return edge >= 0 && edge < (int)m_edges.size() && m_edges[edge].live;
+}
+
+int TemporalNetwork::addTimepoint() {
+  int node;
+  if (!m_freeNodes.empty()) {
+    node = m_freeNodes.back();
+    m_freeNodes.pop_back();
+  } else {
+    node = (int)m_nodes.size();
+    m_nodes.push_back(Node());
+    m_changedMark.push_back(0);
+    m_gamma.push_back(0);
+    m_done.push_back(0);
+    m_dist.push_back(INF);
+    m_seen.push_back(0);
+    m_rowOf.push_back(-1);
+  }
+  Node& n = m_nodes[node];
+  n.live = true;
+  n.potential = 0;
+  n.distFrom = INF;
+  n.distTo = INF;
+  n.out.clear();
+  n.in.clear();
+  n.edges.clear();
+  m_rowOf[node] = -1;
+  ++m_nodeCount;
+  changed();
+  debugMsg("TemporalNetwork:addTimepoint", " " << node);
+  return node;
+}
+
+void TemporalNetwork::removeTimepoint(int node) {
+  checkNode(node);
+  check_error(node != getOrigin(), "The origin of a temporal network cannot be removed.");
+  std::vector<int> incident = m_nodes[node].edges;
+  for (int e : incident)
+    removeEdge(e);
+  Node& n = m_nodes[node];
+  n.live = false;
+  n.out.clear();
+  n.in.clear();
+  m_freeNodes.push_back(node);
+  --m_nodeCount;
+  changed();
+  debugMsg("TemporalNetwork:removeTimepoint", " " << node);
+}
+
+int TemporalNetwork::newArc(int from, int to, Time weight, int edge) {
+  int arc;
+  if (!m_freeArcs.empty()) {
+    arc = m_freeArcs.back();
+    m_freeArcs.pop_back();
+  } else {
+    arc = (int)m_arcs.size();
+    m_arcs.push_back(Arc());
+  }
+  Arc& a = m_arcs[arc];
+  a.from = from;
+  a.to = to;
+  a.weight = weight;
+  a.edge = edge;
+  a.live = true;
+  a.active = false;
+  a.posOut = -1;
+  a.posIn = -1;
+  return arc;
+}
+
+void TemporalNetwork::link(int arc) {
+  Arc& a = m_arcs[arc];
+  a.active = true;
+  a.posOut = (int)m_nodes[a.from].out.size();
+  m_nodes[a.from].out.push_back(arc);
+  a.posIn = (int)m_nodes[a.to].in.size();
+  m_nodes[a.to].in.push_back(arc);
+}
+
+void TemporalNetwork::unlink(int arc) {
+  Arc& a = m_arcs[arc];
+  std::vector<int>& out = m_nodes[a.from].out;
+  int moved = out.back();
+  out[a.posOut] = moved;
+  m_arcs[moved].posOut = a.posOut;
+  out.pop_back();
+  std::vector<int>& in = m_nodes[a.to].in;
+  moved = in.back();
+  in[a.posIn] = moved;
+  m_arcs[moved].posIn = a.posIn;
+  in.pop_back();
+  a.active = false;
+  a.posOut = -1;
+  a.posIn = -1;
+}
+
+// Lowers potentials so that the arc's constraint holds, or reports the negative cycle it
+// closes. Reduced costs under the old potentials are non-negative, so a Dijkstra pass on the
+// required decrease (gamma) settles each point once. Potentials change only on success.
+bool TemporalNetwork::tryActivate(int arc) {
+  const Arc& a = m_arcs[arc];
+  const int u = a.from;
+  const int v = a.to;
+  const Time slack = m_nodes[u].potential + a.weight - m_nodes[v].potential;
+  if (slack >= 0)
+    return true;
+  if (u == v)
+    return false;
+  m_touched.clear();
+  MinHeap heap;
+  m_gamma[v] = slack;
+  m_touched.push_back(v);
+  heap.push(HeapEntry(slack, v));
+  bool consistent = true;
+  while (consistent && !heap.empty()) {
+    HeapEntry top = heap.top();
+    heap.pop();
+    const int x = top.second;
+    if (m_done[x] || top.first != m_gamma[x])
+      continue;
+    m_done[x] = 1;
+    const Time px = m_nodes[x].potential + top.first;
+    for (int out : m_nodes[x].out) {
+      const Arc& b = m_arcs[out];
+      const int y = b.to;
+      if (m_done[y])
+        continue;
+      const Time ng = px + b.weight - m_nodes[y].potential;
+      if (ng < m_gamma[y]) {
+        if (y == u) {
+          consistent = false;
+          break;
+        }
+        if (m_gamma[y] == 0)
+          m_touched.push_back(y);
+        m_gamma[y] = ng;
+        heap.push(HeapEntry(ng, y));
+      }
+    }
+  }
+  for (int x : m_touched) {
+    if (consistent)
+      m_nodes[x].potential += m_gamma[x];
+    m_gamma[x] = 0;
+    m_done[x] = 0;
+  }
+  m_touched.clear();
+  return consistent;
+}
+
+void TemporalNetwork::markChanged(int node) {
+  if (!m_changedMark[node]) {
+    m_changedMark[node] = 1;
+    m_changed.push_back(node);
+  }
+}
+
+// Spreads the effect of one tightened, active arc on the distances from and to the origin.
+// Keys are distances reduced by the potentials, which keeps the passes monotone.
+void TemporalNetwork::tightenBounds(int arc) {
+  const Arc& a = m_arcs[arc];
+  const int u = a.from;
+  const int v = a.to;
+  if (m_nodes[u].distFrom < INF && m_nodes[u].distFrom + a.weight < m_nodes[v].distFrom) {
+    MinHeap heap;
+    Time d = m_nodes[u].distFrom + a.weight;
+    if (clip(d) != clip(m_nodes[v].distFrom))
+      markChanged(v);
+    m_nodes[v].distFrom = d;
+    heap.push(HeapEntry(d - m_nodes[v].potential, v));
+    while (!heap.empty()) {
+      HeapEntry top = heap.top();
+      heap.pop();
+      const int x = top.second;
+      const Node& nx = m_nodes[x];
+      if (top.first != nx.distFrom - nx.potential)
+        continue;
+      for (int out : nx.out) {
+        const Arc& b = m_arcs[out];
+        Node& ny = m_nodes[b.to];
+        const Time nd = nx.distFrom + b.weight;
+        if (nd < ny.distFrom) {
+          if (clip(nd) != clip(ny.distFrom))
+            markChanged(b.to);
+          ny.distFrom = nd;
+          heap.push(HeapEntry(nd - ny.potential, b.to));
+        }
+      }
+    }
+  }
+  if (m_nodes[v].distTo < INF && a.weight + m_nodes[v].distTo < m_nodes[u].distTo) {
+    MinHeap heap;
+    Time d = a.weight + m_nodes[v].distTo;
+    if (clip(d) != clip(m_nodes[u].distTo))
+      markChanged(u);
+    m_nodes[u].distTo = d;
+    heap.push(HeapEntry(d + m_nodes[u].potential, u));
+    while (!heap.empty()) {
+      HeapEntry top = heap.top();
+      heap.pop();
+      const int x = top.second;
+      const Node& nx = m_nodes[x];
+      if (top.first != nx.distTo + nx.potential)
+        continue;
+      for (int in : nx.in) {
+        const Arc& b = m_arcs[in];
+        Node& ny = m_nodes[b.from];
+        const Time nd = b.weight + nx.distTo;
+        if (nd < ny.distTo) {
+          if (clip(nd) != clip(ny.distTo))
+            markChanged(b.from);
+          ny.distTo = nd;
+          heap.push(HeapEntry(nd + ny.potential, b.from));
+        }
+      }
+    }
+  }
+}
+
+void TemporalNetwork::recomputeBounds() {
+  const int origin = getOrigin();
+  const int count = (int)m_nodes.size();
+  std::vector<Time> oldFrom(count), oldTo(count);
+  for (int i = 0; i < count; ++i) {
+    oldFrom[i] = m_nodes[i].distFrom;
+    oldTo[i] = m_nodes[i].distTo;
+    m_nodes[i].distFrom = INF;
+    m_nodes[i].distTo = INF;
+  }
+  MinHeap heap;
+  m_nodes[origin].distFrom = 0;
+  heap.push(HeapEntry(-m_nodes[origin].potential, origin));
+  while (!heap.empty()) {
+    HeapEntry top = heap.top();
+    heap.pop();
+    const Node& nx = m_nodes[top.second];
+    if (top.first != nx.distFrom - nx.potential)
+      continue;
+    for (int out : nx.out) {
+      const Arc& b = m_arcs[out];
+      Node& ny = m_nodes[b.to];
+      const Time nd = nx.distFrom + b.weight;
+      if (nd < ny.distFrom) {
+        ny.distFrom = nd;
+        heap.push(HeapEntry(nd - ny.potential, b.to));
+      }
+    }
+  }
+  m_nodes[origin].distTo = 0;
+  heap.push(HeapEntry(m_nodes[origin].potential, origin));
+  while (!heap.empty()) {
+    HeapEntry top = heap.top();
+    heap.pop();
+    const Node& nx = m_nodes[top.second];
+    if (top.first != nx.distTo + nx.potential)
+      continue;
+    for (int in : nx.in) {
+      const Arc& b = m_arcs[in];
+      Node& ny = m_nodes[b.from];
+      const Time nd = b.weight + nx.distTo;
+      if (nd < ny.distTo) {
+        ny.distTo = nd;
+        heap.push(HeapEntry(nd + ny.potential, b.from));
+      }
+    }
+  }
+  for (int i = 0; i < count; ++i) {
+    if (!m_nodes[i].live)
+      continue;
+    if (clip(oldFrom[i]) != clip(m_nodes[i].distFrom) || clip(oldTo[i]) != clip(m_nodes[i].distTo))
+      markChanged(i);
+  }
+  m_boundsDirty = false;
+}
+
+void TemporalNetwork::ensureBounds() {
+  if (m_boundsDirty && isConsistent())
+    recomputeBounds();
+}
+
+void TemporalNetwork::putArc(int arc) {
+  if (tryActivate(arc)) {
+    link(arc);
+    if (!m_boundsDirty)
+      tightenBounds(arc);
+  } else {
+    debugMsg("TemporalNetwork:putArc", " arc " << m_arcs[arc].from << " -> " << m_arcs[arc].to
+                                                << " (" << m_arcs[arc].weight
+                                                << ") closes a negative cycle");
+    m_suspended.insert(arc);
+  }
+}
+
+void TemporalNetwork::dropArc(int arc) {
+  Arc& a = m_arcs[arc];
+  if (a.active) {
+    unlink(arc);
+    m_boundsDirty = true;
+  } else {
+    m_suspended.erase(arc);
+  }
+  a.live = false;
+  m_freeArcs.push_back(arc);
+}
+
+// A new weight for a live arc; the caller retries suspended arcs after a loosening.
+void TemporalNetwork::setArcWeight(int arc, Time weight) {
+  Arc& a = m_arcs[arc];
+  const Time old = a.weight;
+  if (weight == old)
+    return;
+  a.weight = weight;
+  if (!a.active) {
+    if (weight > old && tryActivate(arc)) {
+      m_suspended.erase(arc);
+      link(arc);
+      if (!m_boundsDirty)
+        tightenBounds(arc);
+    }
+    return;
+  }
+  if (weight > old) {
+    // Potentials stay feasible when a constraint loosens; distances may grow.
+    m_boundsDirty = true;
+    return;
+  }
+  // The search never leaves the arc's own tail, so the arc's new weight in the adjacency
+  // lists does not disturb it.
+  if (tryActivate(arc)) {
+    if (!m_boundsDirty)
+      tightenBounds(arc);
+  } else {
+    unlink(arc);
+    m_boundsDirty = true;
+    m_suspended.insert(arc);
+  }
+}
+
+void TemporalNetwork::retrySuspended() {
+  if (m_suspended.empty())
+    return;
+  std::vector<int> pending(m_suspended.begin(), m_suspended.end());
+  for (int arc : pending) {
+    if (tryActivate(arc)) {
+      m_suspended.erase(arc);
+      link(arc);
+      if (!m_boundsDirty)
+        tightenBounds(arc);
+    }
+  }
+}
+
+int TemporalNetwork::addEdge(int from, int to, Time lb, Time ub) {
+  checkNode(from);
+  checkNode(to);
+  int edge;
+  if (!m_freeEdges.empty()) {
+    edge = m_freeEdges.back();
+    m_freeEdges.pop_back();
+  } else {
+    edge = (int)m_edges.size();
+    m_edges.push_back(Edge());
+  }
+  Edge& e = m_edges[edge];
+  e.from = from;
+  e.to = to;
+  e.lb = lb;
+  e.ub = ub;
+  e.live = true;
+  e.forward = isUnboundedAbove(ub) ? -1 : newArc(from, to, ub, edge);
+  e.backward = isUnboundedBelow(lb) ? -1 : newArc(to, from, -lb, edge);
+  ++m_edgeCount;
+  m_nodes[from].edges.push_back(edge);
+  if (to != from)
+    m_nodes[to].edges.push_back(edge);
+  if (e.forward >= 0)
+    putArc(e.forward);
+  // putArc may grow m_arcs but never m_edges, so the reference stays good.
+  if (e.backward >= 0)
+    putArc(e.backward);
+  changed();
+  debugMsg("TemporalNetwork:addEdge", " " << edge << ": " << from << " -> " << to << " [" << lb
+                                          << ", " << ub << "]"
+                                          << (isConsistent() ? "" : " inconsistent"));
+  return edge;
+}
+
+void TemporalNetwork::setEdgeBounds(int edge, Time lb, Time ub) {
+  checkEdge(edge);
+  Edge& e = m_edges[edge];
+  if (e.lb == lb && e.ub == ub)
+    return;
+  bool loosened = false;
+  if (e.forward >= 0) {
+    if (isUnboundedAbove(ub)) {
+      dropArc(e.forward);
+      e.forward = -1;
+      loosened = true;
+    } else {
+      loosened = loosened || ub > e.ub;
+      setArcWeight(e.forward, ub);
+    }
+  } else if (!isUnboundedAbove(ub)) {
+    e.forward = newArc(e.from, e.to, ub, edge);
+    putArc(e.forward);
+  }
+  if (e.backward >= 0) {
+    if (isUnboundedBelow(lb)) {
+      dropArc(e.backward);
+      e.backward = -1;
+      loosened = true;
+    } else {
+      loosened = loosened || lb < e.lb;
+      setArcWeight(e.backward, -lb);
+    }
+  } else if (!isUnboundedBelow(lb)) {
+    e.backward = newArc(e.to, e.from, -lb, edge);
+    putArc(e.backward);
+  }
+  e.lb = lb;
+  e.ub = ub;
+  if (loosened)
+    retrySuspended();
+  changed();
+  debugMsg("TemporalNetwork:setEdgeBounds", " " << edge << ": [" << lb << ", " << ub << "]"
+                                                << (isConsistent() ? "" : " inconsistent"));
+}
+
+void TemporalNetwork::removeEdge(int edge) {
+  checkEdge(edge);
+  Edge& e = m_edges[edge];
+  if (e.forward >= 0)
+    dropArc(e.forward);
+  if (e.backward >= 0)
+    dropArc(e.backward);
+  e.forward = -1;
+  e.backward = -1;
+  e.live = false;
+  for (int end : {e.from, e.to}) {
+    std::vector<int>& edges = m_nodes[end].edges;
+    auto it = std::find(edges.begin(), edges.end(), edge);
+    if (it != edges.end()) {
+      *it = edges.back();
+      edges.pop_back();
+    }
+  }
+  m_freeEdges.push_back(edge);
+  --m_edgeCount;
+  retrySuspended();
+  changed();
+  debugMsg("TemporalNetwork:removeEdge", " " << edge << (isConsistent() ? "" : " inconsistent"));
+}
+
+int TemporalNetwork::getEdgeFrom(int edge) const {
+  checkEdge(edge);
+  return m_edges[edge].from;
+}
+
+int TemporalNetwork::getEdgeTo(int edge) const {
+  checkEdge(edge);
+  return m_edges[edge].to;
+}
+
+TemporalNetwork::Time TemporalNetwork::getEdgeLb(int edge) const {
+  checkEdge(edge);
+  return m_edges[edge].lb;
+}
+
+TemporalNetwork::Time TemporalNetwork::getEdgeUb(int edge) const {
+  checkEdge(edge);
+  return m_edges[edge].ub;
+}
+
+void TemporalNetwork::getBounds(int node, Time& lb, Time& ub) {
+  checkNode(node);
+  check_error(isConsistent(), "The temporal network is inconsistent.");
+  ensureBounds();
+  ub = clip(m_nodes[node].distFrom);
+  lb = -clip(m_nodes[node].distTo);
+}
+
+std::vector<int> TemporalNetwork::takeChangedNodes() {
+  ensureBounds();
+  std::vector<int> result;
+  result.swap(m_changed);
+  for (int node : result)
+    m_changedMark[node] = 0;
+  std::sort(result.begin(), result.end());
+  result.erase(std::remove_if(result.begin(), result.end(),
+                              [this](int node) { return !m_nodes[node].live; }),
+               result.end());
+  return result;
+}
+
+void TemporalNetwork::computeRow(int source, Row& row) {
+  const int count = (int)m_nodes.size();
+  row.source = source;
+  row.version = m_version;
+  row.forward.assign(count, ROW_BIG);
+  row.backward.assign(count, ROW_BIG);
+  MinHeap heap;
+  std::fill(m_dist.begin(), m_dist.end(), INF);
+  m_dist[source] = 0;
+  heap.push(HeapEntry(-m_nodes[source].potential, source));
+  while (!heap.empty()) {
+    HeapEntry top = heap.top();
+    heap.pop();
+    const int x = top.second;
+    const Time dx = m_dist[x];
+    if (top.first != dx - m_nodes[x].potential)
+      continue;
+    row.forward[x] = toRowValue(dx);
+    for (int out : m_nodes[x].out) {
+      const Arc& b = m_arcs[out];
+      const Time nd = dx + b.weight;
+      if (nd < m_dist[b.to]) {
+        m_dist[b.to] = nd;
+        heap.push(HeapEntry(nd - m_nodes[b.to].potential, b.to));
+      }
+    }
+  }
+  std::fill(m_dist.begin(), m_dist.end(), INF);
+  m_dist[source] = 0;
+  heap.push(HeapEntry(m_nodes[source].potential, source));
+  while (!heap.empty()) {
+    HeapEntry top = heap.top();
+    heap.pop();
+    const int x = top.second;
+    const Time dx = m_dist[x];
+    if (top.first != dx + m_nodes[x].potential)
+      continue;
+    row.backward[x] = toRowValue(dx);
+    for (int in : m_nodes[x].in) {
+      const Arc& b = m_arcs[in];
+      const Time nd = b.weight + dx;
+      if (nd < m_dist[b.from]) {
+        m_dist[b.from] = nd;
+        heap.push(HeapEntry(nd + m_nodes[b.from].potential, b.from));
+      }
+    }
+  }
+}
+
+const TemporalNetwork::Row& TemporalNetwork::getRow(int source) {
+  int slot = m_rowOf[source];
+  if (slot >= 0 && m_rows[slot].source == source && m_rows[slot].version == m_version) {
+    m_rows[slot].stamp = ++m_rowStamp;
+    return m_rows[slot];
+  }
+  const std::size_t count = m_nodes.size();
+  const std::size_t capacity = std::max<std::size_t>(2, std::min(count, ROW_BUDGET / (2 * count)));
+  if (m_rows.size() < capacity) {
+    slot = (int)m_rows.size();
+    m_rows.push_back(Row());
+  } else {
+    // Prefer a slot left over from an earlier version, else the least recently used one.
+    slot = 0;
+    for (int i = 0; i < (int)m_rows.size(); ++i) {
+      if (m_rows[i].version != m_version) {
+        slot = i;
+        break;
+      }
+      if (m_rows[i].stamp < m_rows[slot].stamp)
+        slot = i;
+    }
+  }
+  Row& row = m_rows[slot];
+  if (row.source >= 0 && row.source < (int)m_rowOf.size() && m_rowOf[row.source] == slot)
+    m_rowOf[row.source] = -1;
+  computeRow(source, row);
+  row.stamp = ++m_rowStamp;
+  m_rowOf[source] = slot;
+  return row;
+}
+
+void TemporalNetwork::getDistance(int from, int to, Time& lb, Time& ub) {
+  checkNode(from);
+  checkNode(to);
+  check_error(isConsistent(), "The temporal network is inconsistent.");
+  if (from == to) {
+    lb = 0;
+    ub = 0;
+    return;
+  }
+  const int slot = m_rowOf[to];
+  if (slot >= 0 && m_rows[slot].source == to && m_rows[slot].version == m_version) {
+    const Row& row = m_rows[slot];
+    ub = clip(row.backward[from]);
+    lb = -clip(row.forward[from]);
+    return;
+  }
+  const Row& row = getRow(from);
+  ub = clip(row.forward[to]);
+  lb = -clip(row.backward[to]);
+}
+
+} // namespace KORVAN

@@ -1,0 +1,172 @@
+#ifndef KORVAN_TEMPORALNETWORK_TEMPORALNETWORK_HH
+#define KORVAN_TEMPORALNETWORK_TEMPORALNETWORK_HH
+
+#include <cstdint>
+#include <set>
+#include <vector>
+
+namespace KORVAN {
+
+/// A simple temporal network over integer time points.
+///
+/// Each edge states lb <= t(to) - t(from) <= ub. Bounds at or beyond plus or minus
+/// g_infiniteTime() mean "unbounded" on that side. Time point 0 is the origin: the bounds of
+/// a time point are the bounds of its distance from the origin.
+///
+/// The network keeps a feasible potential on every point (a solution of the constraints that
+/// are in force), updated incrementally on every tightening by a Dijkstra pass over reduced
+/// costs. A tightening that would close a negative cycle is not put in force but held as
+/// suspended: the network is inconsistent while any bound is suspended, and every loosening
+/// retries the suspended bounds, so the network recovers as soon as the offending edge goes.
+/// Bounds from the origin are maintained incrementally on tightening and recomputed on a
+/// loosening. Pairwise distances are computed per source point (one forward and one backward
+/// Dijkstra pass) and cached until the network changes, so that asking all pairs of a set of
+/// points costs two shortest-path passes per point.
+class TemporalNetwork {
+public:
+  typedef std::int64_t Time;
+
+  TemporalNetwork();
+  virtual ~TemporalNetwork();
+
+  TemporalNetwork(const TemporalNetwork&) = delete;
+  TemporalNetwork& operator=(const TemporalNetwork&) = delete;
+
+  /// The origin time point, present from construction and never removed.
+  static int getOrigin() { return 0; }
+
+  /// A new, unconstrained time point.
+  int addTimepoint();
+  /// Removes a time point with every edge that touches it. The origin cannot be removed.
+  void removeTimepoint(int node);
+  bool isTimepoint(int node) const;
+
+  /// Adds the constraint lb <= t(to) - t(from) <= ub and returns its edge index.
+  int addEdge(int from, int to, Time lb, Time ub);
+  /// Replaces the bounds of an edge: tightening is incremental, loosening recomputes bounds.
+  void setEdgeBounds(int edge, Time lb, Time ub);
+  void removeEdge(int edge);
+  bool isEdge(int edge) const;
+  int getEdgeFrom(int edge) const;
+  int getEdgeTo(int edge) const;
+  Time getEdgeLb(int edge) const;
+  Time getEdgeUb(int edge) const;
+
+  /// False when the constraints in force admit no solution (a negative cycle).
+  bool isConsistent() const { return m_suspended.empty(); }
+
+  /// Tightest bounds of a time point relative to the origin, clipped to the infinite time.
+  /// Requires a consistent network.
+  void getBounds(int node, Time& lb, Time& ub);
+
+  /// Tightest bounds on t(to) - t(from) in every solution, clipped to the infinite time.
+  /// Requires a consistent network.
+  void getDistance(int from, int to, Time& lb, Time& ub);
+
+  /// Time points whose bounds changed since the last call, in ascending index. Only
+  /// meaningful while the network is consistent.
+  std::vector<int> takeChangedNodes();
+
+  /// Raised on every change that may alter a distance.
+  std::uint64_t getVersion() const { return m_version; }
+
+  std::size_t getTimepointCount() const { return m_nodeCount; }
+  std::size_t getEdgeCount() const { return m_edgeCount; }
+
+  /// Largest index a time point may have, plus one.
+  int getNodeCapacity() const { return (int)m_nodes.size(); }
+
+private:
+  struct Arc {
+    int from;
+    int to;
+    Time weight;
+    int edge;
+    bool live;
+    bool active;  // in the adjacency lists; otherwise suspended
+    int posOut;
+    int posIn;
+  };
+
+  struct Edge {
+    int from;
+    int to;
+    Time lb;
+    Time ub;
+    int forward;   // arc from -> to with weight ub, or -1 when unbounded above
+    int backward;  // arc to -> from with weight -lb, or -1 when unbounded below
+    bool live;
+  };
+
+  struct Node {
+    bool live;
+    Time potential;
+    Time distFrom;  // shortest distance origin -> node
+    Time distTo;    // shortest distance node -> origin
+    std::vector<int> out;
+    std::vector<int> in;
+    std::vector<int> edges;  // incident edges
+  };
+
+  struct Row {
+    int source = -1;
+    std::uint64_t version = ~std::uint64_t(0);
+    std::uint64_t stamp = 0;
+    std::vector<std::int32_t> forward;   // d(source, x)
+    std::vector<std::int32_t> backward;  // d(x, source)
+  };
+
+  void checkNode(int node) const;
+  void checkEdge(int edge) const;
+
+  int newArc(int from, int to, Time weight, int edge);
+  void putArc(int arc);         // activates it, or suspends it when it closes a negative cycle
+  void dropArc(int arc);        // takes an arc out entirely
+  void setArcWeight(int arc, Time weight);
+  void link(int arc);
+  void unlink(int arc);
+  bool tryActivate(int arc);
+  void retrySuspended();
+  void tightenBounds(int arc);
+  void ensureBounds();
+  void recomputeBounds();
+  void markChanged(int node);
+  const Row& getRow(int source);
+  void computeRow(int source, Row& row);
+  void changed() { ++m_version; }
+
+  static bool isUnboundedAbove(Time ub);
+  static bool isUnboundedBelow(Time lb);
+  static Time clip(Time t);
+
+  std::vector<Node> m_nodes;
+  std::vector<int> m_freeNodes;
+  std::vector<Edge> m_edges;
+  std::vector<int> m_freeEdges;
+  std::vector<Arc> m_arcs;
+  std::vector<int> m_freeArcs;
+  std::set<int> m_suspended;     // arcs not in force because they close a negative cycle
+  std::size_t m_nodeCount;
+  std::size_t m_edgeCount;
+  std::uint64_t m_version;
+  bool m_boundsDirty;            // bounds need a full recomputation
+  std::vector<char> m_changedMark;
+  std::vector<int> m_changed;
+
+  // Scratch for the potential update and the shortest-path passes.
+  std::vector<Time> m_gamma;
+  std::vector<char> m_done;
+  std::vector<int> m_touched;
+  std::vector<Time> m_dist;
+  std::vector<std::uint32_t> m_seen;
+  std::uint32_t m_seenStamp;
+
+  // Cached distance rows, by source point.
+  std::vector<Row> m_rows;
+  std::vector<int> m_rowOf;
+  std::uint64_t m_rowStamp;
+};
+
+} // namespace KORVAN
+
+#endif
