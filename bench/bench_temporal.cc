@@ -1,0 +1,154 @@
+// Temporal network: building with incremental propagation, retraction, and exact all-pairs
+// distances, against a plain Floyd-Warshall over the same constraints.
+#include <benchmark/benchmark.h>
+
+#include <algorithm>
+#include <random>
+#include <vector>
+
+#include "TemporalNetwork/TemporalNetwork.hh"
+#include "Utils/base/Utils.hh"
+
+using namespace KORVAN;
+typedef TemporalNetwork::Time Time;
+
+namespace {
+
+struct Constraint {
+  int from, to;
+  Time lb, ub;
+};
+
+// n time points with domains [0, 10n] and 2n random precedences (x_a <= x_b) that a hidden
+// schedule satisfies, so the network stays consistent. Point 0 is the origin.
+std::vector<Constraint> randomNetwork(int n, unsigned seed) {
+  std::mt19937 rng(seed);
+  const Time horizon = 10 * (Time)n;
+  const Time inf = g_infiniteTime();
+  std::vector<Time> schedule(n + 1, 0);
+  std::vector<Constraint> result;
+  for (int i = 1; i <= n; ++i) {
+    schedule[i] = rng() % horizon;
+    result.push_back({0, i, 0, horizon});
+  }
+  for (int k = 0; k < 2 * n; ++k) {
+    int a = 1 + rng() % n, b = 1 + rng() % n;
+    if (a == b)
+      continue;
+    if (schedule[a] > schedule[b])
+      std::swap(a, b);
+    result.push_back({a, b, 0, inf});
+  }
+  return result;
+}
+
+void build(TemporalNetwork& tn, int n, const std::vector<Constraint>& cs, std::vector<int>& edges) {
+  for (int i = 0; i < n; ++i)
+    tn.addTimepoint();
+  edges.clear();
+  for (const Constraint& c : cs)
+    edges.push_back(tn.addEdge(c.from, c.to, c.lb, c.ub));
+}
+
+// Build and propagate: every edge is put in force incrementally and bounds are read.
+void BM_TN_BuildPropagate(benchmark::State& state) {
+  const int n = (int)state.range(0);
+  std::vector<Constraint> cs = randomNetwork(n, 42);
+  std::vector<int> edges;
+  for (auto _ : state) {
+    TemporalNetwork tn;
+    build(tn, n, cs, edges);
+    Time lb, ub, sum = 0;
+    for (int i = 1; i <= n; ++i) {
+      tn.getBounds(i, lb, ub);
+      sum += lb + ub;
+    }
+    benchmark::DoNotOptimize(sum);
+  }
+  state.counters["edges"] = (double)cs.size();
+}
+
+// Retract one precedence and put it back, reading every bound after each step: the
+// solver's undo pattern.
+void BM_TN_RetractRestore(benchmark::State& state) {
+  const int n = (int)state.range(0);
+  std::vector<Constraint> cs = randomNetwork(n, 42);
+  std::vector<int> edges;
+  TemporalNetwork tn;
+  build(tn, n, cs, edges);
+  std::size_t k = n;  // first precedence
+  for (auto _ : state) {
+    const Constraint& c = cs[k];
+    tn.removeEdge(edges[k]);
+    Time lb, ub;
+    tn.getBounds(c.to, lb, ub);
+    edges[k] = tn.addEdge(c.from, c.to, c.lb, c.ub);
+    tn.getBounds(c.to, lb, ub);
+    benchmark::DoNotOptimize(lb);
+    k = k + 1 < cs.size() ? k + 1 : n;
+  }
+}
+
+// Build, propagate and ask the exact distance of every ordered pair of points.
+void BM_TN_AllPairs(benchmark::State& state) {
+  const int n = (int)state.range(0);
+  std::vector<Constraint> cs = randomNetwork(n, 42);
+  std::vector<int> edges;
+  for (auto _ : state) {
+    TemporalNetwork tn;
+    build(tn, n, cs, edges);
+    Time lb, ub, sum = 0;
+    for (int a = 1; a <= n; ++a)
+      for (int b = 1; b <= n; ++b) {
+        tn.getDistance(a, b, lb, ub);
+        sum += lb + ub;
+      }
+    benchmark::DoNotOptimize(sum);
+  }
+  state.counters["pairs"] = (double)n * n;
+}
+
+// The same all-pairs answer from a dense Floyd-Warshall matrix.
+void BM_FloydWarshall_AllPairs(benchmark::State& state) {
+  const int n = (int)state.range(0);
+  std::vector<Constraint> cs = randomNetwork(n, 42);
+  const int size = n + 1;
+  const Time big = Time(1) << 50;
+  for (auto _ : state) {
+    std::vector<Time> d((std::size_t)size * size, big);
+    for (int i = 0; i < size; ++i)
+      d[(std::size_t)i * size + i] = 0;
+    for (const Constraint& c : cs) {
+      if (c.ub < g_infiniteTime())
+        d[(std::size_t)c.from * size + c.to] = std::min(d[(std::size_t)c.from * size + c.to], c.ub);
+      d[(std::size_t)c.to * size + c.from] = std::min(d[(std::size_t)c.to * size + c.from], -c.lb);
+    }
+    for (int k = 0; k < size; ++k) {
+      const Time* dk = &d[(std::size_t)k * size];
+      for (int i = 0; i < size; ++i) {
+        Time* di = &d[(std::size_t)i * size];
+        const Time dik = di[k];
+        if (dik >= big)
+          continue;
+        for (int j = 0; j < size; ++j)
+          di[j] = std::min(di[j], dik + dk[j]);
+      }
+    }
+    Time sum = 0;
+    for (int a = 1; a <= n; ++a)
+      for (int b = 1; b <= n; ++b)
+        sum += d[(std::size_t)a * size + b] - d[(std::size_t)b * size + a];
+    benchmark::DoNotOptimize(sum);
+  }
+  state.counters["pairs"] = (double)n * n;
+}
+
+} // namespace
+
+BENCHMARK(BM_TN_BuildPropagate)->Arg(100)->Arg(1000)->Arg(5000)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_TN_RetractRestore)->Arg(100)->Arg(1000)->Arg(5000)->Unit(benchmark::kMicrosecond);
+BENCHMARK(BM_TN_AllPairs)->Arg(100)->Arg(1000)->Arg(5000)->Unit(benchmark::kMillisecond);
+// Floyd-Warshall at 5,000 points takes minutes per run; it stops at 1,000.
+BENCHMARK(BM_FloydWarshall_AllPairs)->Arg(100)->Arg(1000)->Unit(benchmark::kMillisecond);
+
+BENCHMARK_MAIN();
