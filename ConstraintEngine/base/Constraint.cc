@@ -1,0 +1,178 @@
+#include "ConstraintEngine/base/Constraint.hh"
+
+#include <sstream>
+
+#include "ConstraintEngine/base/ConstrainedVariable.hh"
+#include "ConstraintEngine/base/ConstraintEngine.hh"
+#include "ConstraintEngine/base/Propagator.hh"
+#include "Utils/base/Debug.hh"
+#include "Utils/base/Error.hh"
+
+namespace KORVAN {
+
+const LabelStr& Constraint::entityTypeName() {
+  static const LabelStr sl_type("Constraint");
+  return sl_type;
+}
+
+Constraint::Constraint(const LabelStr& name, const LabelStr& propagatorName,
+                       const ConstraintEngineId& constraintEngine,
+                       const std::vector<ConstrainedVariableId>& variables)
+    : m_id(), m_name(name), m_constraintEngine(constraintEngine), m_variables(variables),
+      m_deactivationRefCount(0), m_violated(false), m_detached(true), m_hasRestricted(false) {
+  // Everything is checked before the constraint registers anywhere.
+  checkError(constraintEngine.isValid(),
+             "Constraint '" << name.toString() << "' needs a valid constraint engine");
+  m_propagator = constraintEngine->getPropagatorByName(propagatorName);
+  checkError(m_propagator.isValid(), "No propagator named '" << propagatorName.toString()
+                                                             << "' for constraint '"
+                                                             << name.toString() << "'");
+  checkError(!variables.empty(), "Constraint '" << name.toString() << "' needs at least one variable");
+  for (size_t i = 0; i < variables.size(); ++i) {
+    checkError(variables[i].isValid(), "Variable " << i << " of the scope of constraint '"
+                                                   << name.toString() << "' is not valid");
+    checkError(variables[i]->getConstraintEngine() == constraintEngine,
+               "Variable " << variables[i]->toString() << " of constraint '" << name.toString()
+                           << "' belongs to another constraint engine");
+  }
+
+  m_id = ConstraintId(this);
+  m_detached = false;
+  try {
+    m_constraintEngine->add(m_id);
+    m_propagator->addConstraint(m_id);
+    for (size_t i = 0; i < m_variables.size(); ++i)
+      m_variables[i]->addConstraint(m_id, static_cast<int>(i));
+  } catch (...) {
+    detach();
+    m_id.remove();
+    throw;
+  }
+  debugMsg("Constraint:Constraint", "Created " << toString());
+}
+
+Constraint::~Constraint() {
+  detach();
+  if (m_id.isValid())
+    m_id.remove();
+}
+
+void Constraint::handleDiscard() { detach(); }
+
+void Constraint::detach() {
+  if (m_detached)
+    return;
+  m_detached = true;
+  debugMsg("Constraint:detach", "Removing " << m_name.toString() << "(" << getKey() << ")");
+  for (size_t i = 0; i < m_variables.size(); ++i)
+    if (m_variables[i].isValid())
+      m_variables[i]->removeConstraint(m_id, static_cast<int>(i));
+  if (m_propagator.isValid())
+    m_propagator->removeConstraint(m_id);
+  if (!m_constraintEngine.isValid())
+    return;
+  m_constraintEngine->remove(m_id);
+  bool restricted = m_hasRestricted || (m_propagator.isValid() && m_propagator->m_hasRestricted);
+  if (restricted || m_constraintEngine->provenInconsistent())
+    m_constraintEngine->relaxAfter(*this, restricted);
+}
+
+int Constraint::getIndex(const ConstrainedVariableId& var) const {
+  for (size_t i = 0; i < m_variables.size(); ++i)
+    if (m_variables[i] == var)
+      return static_cast<int>(i);
+  return -1;
+}
+
+void Constraint::deactivate() {
+  ++m_deactivationRefCount;
+  if (m_deactivationRefCount != 1)
+    return;
+  debugMsg("Constraint:deactivate", "Deactivating " << m_name.toString() << "(" << getKey() << ")");
+  handleDeactivate();
+  m_propagator->handleConstraintDeactivated(m_id);
+  bool restricted = m_hasRestricted || m_propagator->m_hasRestricted;
+  if (restricted || m_constraintEngine->provenInconsistent())
+    m_constraintEngine->relaxAfter(*this, restricted);
+}
+
+void Constraint::undoDeactivation() {
+  checkError(m_deactivationRefCount > 0,
+             "Constraint " << toString() << " is active: nothing to undo");
+  --m_deactivationRefCount;
+  if (m_deactivationRefCount != 0)
+    return;
+  debugMsg("Constraint:undoDeactivation", "Activating " << m_name.toString() << "(" << getKey() << ")");
+  handleActivate();
+  m_propagator->handleConstraintActivated(m_id);
+}
+
+bool Constraint::canIgnore(const ConstrainedVariableId&, int, const DomainListener::ChangeType&) {
+  return false;
+}
+
+void Constraint::execute() {
+  ConstraintEngine& ce = *m_constraintEngine;
+  Constraint* previous = ce.m_activeConstraint;
+  ce.m_activeConstraint = this;
+  try {
+    handleExecute();
+  } catch (...) {
+    ce.m_activeConstraint = previous;
+    throw;
+  }
+  ce.m_activeConstraint = previous;
+}
+
+void Constraint::setSource(const ConstraintId& sourceConstraint) { check_error(sourceConstraint.isValid()); }
+
+void Constraint::notifyViolated() {
+  if (m_violated)
+    return;
+  m_violated = true;
+  m_constraintEngine->markViolated(m_id, true);
+}
+
+void Constraint::notifyNoLongerViolated() {
+  if (!m_violated)
+    return;
+  m_violated = false;
+  m_constraintEngine->markViolated(m_id, false);
+}
+
+double Constraint::getViolation() const { return m_violated ? 1.0 : 0.0; }
+
+std::string Constraint::getViolationExpl() const {
+  return m_violated ? m_name.toString() + " is violated" : std::string();
+}
+
+std::string Constraint::toString() const {
+  std::ostringstream os;
+  os << m_name.toString() << "(" << getKey() << ")[";
+  for (size_t i = 0; i < m_variables.size(); ++i) {
+    if (i > 0)
+      os << ", ";
+    if (m_variables[i].isValid())
+      os << m_variables[i]->toString();
+    else
+      os << "?";
+  }
+  os << "]";
+  return os.str();
+}
+
+ApList<ApEntityKey> Constraint::getVariables() const {
+  ApList<ApEntityKey> result;
+  for (const ConstrainedVariableId& var : m_variables)
+    if (var.isValid())
+      result.push_back(var->getKey());
+  return result;
+}
+
+AbstractDomain& Constraint::getCurrentDomain(const ConstrainedVariableId& var) {
+  checkError(isVariableOf(var), "Variable " << (var.isValid() ? var->toString() : std::string("?"))
+                                            << " is not in the scope of " << toString());
+  return var->getCurrentDomain();
+}
+
+} // namespace KORVAN

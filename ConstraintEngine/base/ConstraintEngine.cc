@@ -1,0 +1,290 @@
+#include "ConstraintEngine/base/ConstraintEngine.hh"
+
+#include <algorithm>
+
+#include "ConstraintEngine/base/CESchema.hh"
+#include "ConstraintEngine/base/ConstrainedVariable.hh"
+#include "ConstraintEngine/base/Constraint.hh"
+#include "ConstraintEngine/base/Propagator.hh"
+#include "Utils/base/Debug.hh"
+#include "Utils/base/Error.hh"
+
+namespace KORVAN {
+
+namespace {
+/// Restores a flag or pointer when a scope ends, exceptions included.
+template <class T>
+class Restore {
+public:
+  Restore(T& ref, T value) : m_ref(ref), m_old(ref) { m_ref = value; }
+  ~Restore() { m_ref = m_old; }
+
+private:
+  T& m_ref;
+  T m_old;
+};
+} // namespace
+
+const std::string& ConstraintEngine::COMPONENT_NAME() {
+  static const std::string sl_name("ConstraintEngine");
+  return sl_name;
+}
+
+ConstraintEngine::ConstraintEngine() : m_schema(), m_ownsSchema(true) {
+  m_schema = (new CESchema())->getId();
+  init();
+}
+
+ConstraintEngine::ConstraintEngine(const CESchemaId& schema) : m_schema(schema), m_ownsSchema(false) {
+  check_error(schema.isValid(), "The constraint engine needs a valid schema");
+  init();
+}
+
+void ConstraintEngine::init() {
+  m_id = ConstraintEngineId(this);
+  m_propagating = false;
+  m_allowViolations = false;
+  m_deleting = false;
+  m_cycleCount = 0;
+  m_changeCount = 0;
+  m_activeConstraint = 0;
+  m_activePropagator = 0;
+  m_relaxing = false;
+  m_relaxMark = 0;
+}
+
+ConstraintEngine::~ConstraintEngine() {
+  m_deleting = true;
+  // Whatever is left dies with the engine: constraints before the variables they are over.
+  std::vector<ConstraintId> constraints(m_constraints.begin(), m_constraints.end());
+  for (const ConstraintId& constraint : constraints)
+    if (constraint.isValid())
+      constraint->discard();
+  std::vector<ConstrainedVariableId> variables(m_variables.begin(), m_variables.end());
+  for (const ConstrainedVariableId& var : variables)
+    if (var.isValid())
+      var->discard();
+  std::vector<PropagatorId> propagators(m_propagators);
+  for (auto it = propagators.rbegin(); it != propagators.rend(); ++it)
+    if (it->isValid())
+      delete (Propagator*)(*it);
+  m_propagators.clear();
+  if (m_ownsSchema && m_schema.isValid())
+    delete (CESchema*)m_schema;
+  m_id.remove();
+}
+
+ConstraintId ConstraintEngine::createConstraint(const LabelStr& name,
+                                                const std::vector<ConstrainedVariableId>& scope) {
+  return m_schema->createConstraint(m_id, name, scope);
+}
+
+void ConstraintEngine::deleteConstraint(const ConstraintId& constraint) {
+  check_error(constraint.isValid(), "Cannot delete an invalid constraint");
+  constraint->discard();
+}
+
+const PropagatorId& ConstraintEngine::getPropagatorByName(const LabelStr& name) const {
+  for (const PropagatorId& propagator : m_propagators)
+    if (propagator->getName() == name)
+      return propagator;
+  return PropagatorId::noId();
+}
+
+bool ConstraintEngine::pending() const {
+  for (const PropagatorId& propagator : m_propagators)
+    if (propagator->updateRequired())
+      return true;
+  return false;
+}
+
+bool ConstraintEngine::propagate() {
+  checkError(!m_propagating, "propagate() called while the constraint engine is propagating");
+  if (provenInconsistent()) {
+    debugMsg("ConstraintEngine:propagate", "Not propagating: proven inconsistent");
+    return false;
+  }
+  Restore<bool> propagating(m_propagating, true);
+  Restore<Propagator*> activePropagator(m_activePropagator, 0);
+  while (!provenInconsistent()) {
+    Propagator* next = 0;
+    for (const PropagatorId& propagator : m_propagators)
+      if (propagator->updateRequired()) {
+        next = propagator;
+        break;
+      }
+    if (next == 0)
+      break;
+    ++m_cycleCount;
+    debugMsg("ConstraintEngine:propagate", "Pass " << m_cycleCount << " of " << next->getName().toString());
+    m_activePropagator = next;
+    next->execute();
+    m_activePropagator = 0;
+  }
+  debugMsg("ConstraintEngine:propagate", (provenInconsistent() ? "Inconsistent" : "Consistent"));
+  return !provenInconsistent();
+}
+
+ConstrainedVariableSet ConstraintEngine::getEmptyVariables() const {
+  ConstrainedVariableSet result;
+  for (ConstrainedVariable* var : m_emptyVariables)
+    result.insert(var->getId());
+  return result;
+}
+
+double ConstraintEngine::getViolation() const {
+  double violation = 0.0;
+  for (const ConstraintId& constraint : m_violated)
+    violation += constraint->getViolation();
+  return violation;
+}
+
+void ConstraintEngine::add(const ConstrainedVariableId& var) { m_variables.insert(var); }
+
+void ConstraintEngine::remove(const ConstrainedVariableId& var) {
+  if (var->m_inEmptySet) {
+    m_emptyVariables.erase(std::find(m_emptyVariables.begin(), m_emptyVariables.end(), (ConstrainedVariable*)var));
+    var->m_inEmptySet = false;
+  }
+  m_variables.erase(var);
+}
+
+void ConstraintEngine::add(const ConstraintId& constraint) { m_constraints.insert(constraint); }
+
+void ConstraintEngine::remove(const ConstraintId& constraint) {
+  m_constraints.erase(constraint);
+  if (constraint->isViolated())
+    m_violated.erase(constraint);
+  if (m_activeConstraint == (Constraint*)constraint)
+    m_activeConstraint = 0;
+}
+
+void ConstraintEngine::add(const PropagatorId& propagator) {
+  // Stable by priority: equal priorities keep their registration order.
+  auto it = m_propagators.begin();
+  while (it != m_propagators.end() && (*it)->getPriority() <= propagator->getPriority())
+    ++it;
+  m_propagators.insert(it, propagator);
+}
+
+void ConstraintEngine::remove(const PropagatorId& propagator) {
+  if (m_deleting)
+    return;
+  auto it = std::find(m_propagators.begin(), m_propagators.end(), propagator);
+  if (it != m_propagators.end())
+    m_propagators.erase(it);
+  if (m_activePropagator == (Propagator*)propagator)
+    m_activePropagator = 0;
+}
+
+void ConstraintEngine::markViolated(const ConstraintId& constraint, bool violated) {
+  if (violated)
+    m_violated.insert(constraint);
+  else
+    m_violated.erase(constraint);
+}
+
+void ConstraintEngine::notifyChange(ConstrainedVariable& var, const DomainListener::ChangeType& changeType) {
+  ++m_changeCount;
+  if (DomainListener::isRestriction(changeType)) {
+    if (m_activeConstraint != 0)
+      m_activeConstraint->m_hasRestricted = true;
+    else if (m_activePropagator != 0)
+      m_activePropagator->m_hasRestricted = true;
+  }
+  if (changeType == DomainListener::EMPTIED) {
+    if (!var.m_inEmptySet) {
+      var.m_inEmptySet = true;
+      m_emptyVariables.push_back(&var);
+      debugMsg("ConstraintEngine:notifyChange", "Emptied " << var.getName().toString() << "("
+                                                           << var.getKey() << ")");
+    }
+  } else if (var.m_inEmptySet && !var.lastDomain().isEmpty()) {
+    m_emptyVariables.erase(std::find(m_emptyVariables.begin(), m_emptyVariables.end(), &var));
+    var.m_inEmptySet = false;
+  }
+  if (var.m_deleting)
+    return;
+
+  ConstrainedVariable::WalkGuard guard(var);
+  const size_t count = var.m_constraints.size();
+  for (size_t i = 0; i < count; ++i) {
+    ConstrainedVariable::ConstraintEntry entry = var.m_constraints[i];
+    if (entry.first.isNoId())
+      continue;
+    Constraint* constraint = entry.first;
+    if (constraint->canIgnore(var.m_id, entry.second, changeType))
+      continue;
+    // canIgnore may have removed the constraint (its slot is then empty).
+    if (var.m_constraints[i].first.isNoId())
+      continue;
+    constraint->m_propagator->handleNotification(var.m_id, entry.second, entry.first, changeType);
+  }
+}
+
+void ConstraintEngine::enqueueForRelaxation(ConstrainedVariable& var) {
+  if (var.m_deleting || var.m_relaxMark == m_relaxMark)
+    return;
+  var.m_relaxMark = m_relaxMark;
+  m_relaxQueue.push_back(var.m_id);
+}
+
+void ConstraintEngine::relaxFrom(ConstrainedVariable& var) {
+  if (m_deleting)
+    return;
+  const bool outermost = !m_relaxing;
+  if (outermost)
+    ++m_relaxMark;
+  var.m_relaxMark = m_relaxMark;
+  for (const ConstrainedVariable::ConstraintEntry& entry : var.m_constraints) {
+    if (entry.first.isNoId())
+      continue;
+    for (const ConstrainedVariableId& other : entry.first->getScope())
+      if (other.isValid())
+        enqueueForRelaxation(*other);
+  }
+  if (outermost)
+    runRelaxation();
+}
+
+void ConstraintEngine::relaxAfter(Constraint& constraint, bool scopeToo) {
+  if (m_deleting)
+    return;
+  const bool outermost = !m_relaxing;
+  if (outermost)
+    ++m_relaxMark;
+  if (scopeToo)
+    for (const ConstrainedVariableId& var : constraint.getScope())
+      if (var.isValid())
+        enqueueForRelaxation(*var);
+  if (outermost)
+    runRelaxation();
+}
+
+void ConstraintEngine::runRelaxation() {
+  Restore<bool> relaxing(m_relaxing, true);
+  size_t next = 0;
+  try {
+    while (true) {
+      // Emptiness may have any cause: relax it too, the next propagation re-derives it if due.
+      if (!m_emptyVariables.empty()) {
+        std::vector<ConstrainedVariable*> empties(m_emptyVariables);
+        for (ConstrainedVariable* var : empties)
+          enqueueForRelaxation(*var);
+      }
+      if (next >= m_relaxQueue.size())
+        break;
+      ConstrainedVariableId var = m_relaxQueue[next++];
+      if (var.isValid()) {
+        debugMsg("ConstraintEngine:relax", "Relaxing " << var->toString());
+        var->relax();
+      }
+    }
+  } catch (...) {
+    m_relaxQueue.clear();
+    throw;
+  }
+  m_relaxQueue.clear();
+}
+
+} // namespace KORVAN

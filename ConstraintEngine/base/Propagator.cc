@@ -1,0 +1,58 @@
+#include "ConstraintEngine/base/Propagator.hh"
+
+#include <sstream>
+
+#include "ConstraintEngine/base/ConstrainedVariable.hh"
+#include "ConstraintEngine/base/Constraint.hh"
+#include "ConstraintEngine/base/ConstraintEngine.hh"
+#include "Utils/base/Error.hh"
+
+namespace KORVAN {
+
+const LabelStr& Propagator::entityTypeName() {
+  static const LabelStr sl_type("Propagator");
+  return sl_type;
+}
+
+Propagator::Propagator(const LabelStr& name, const ConstraintEngineId& constraintEngine, int priority)
+    : m_id(), m_name(name), m_constraintEngine(constraintEngine), m_priority(priority),
+      m_hasRestricted(false) {
+  checkError(constraintEngine.isValid(),
+             "Propagator '" << name.toString() << "' needs a valid constraint engine");
+  checkError(!constraintEngine->getPropagatorByName(name).isValid(),
+             "A propagator named '" << name.toString() << "' is already registered");
+  m_id = PropagatorId(this);
+  m_constraintEngine->add(m_id);
+}
+
+Propagator::~Propagator() {
+  if (m_constraintEngine.isValid())
+    m_constraintEngine->remove(m_id);
+  m_id.remove();
+}
+
+std::string Propagator::toString() const {
+  std::ostringstream os;
+  os << "Propagator " << m_name.toString() << "(" << getKey() << ")";
+  return os.str();
+}
+
+void Propagator::execute(const ConstraintId& constraint) { constraint->execute(); }
+
+AbstractDomain& Propagator::getCurrentDomain(const ConstrainedVariableId& var) {
+  check_error(var.isValid(), "Cannot narrow the domain of an invalid variable");
+  return var->getCurrentDomain();
+}
+
+void Propagator::addConstraint(const ConstraintId& constraint) {
+  m_constraints.insert(constraint);
+  handleConstraintAdded(constraint);
+}
+
+void Propagator::removeConstraint(const ConstraintId& constraint) {
+  if (m_constraints.erase(constraint) == 0)
+    return;
+  handleConstraintRemoved(constraint);
+}
+
+} // namespace KORVAN
