@@ -1,0 +1,485 @@
+#include <gtest/gtest.h>
+
+#include <memory>
+#include <random>
+#include <vector>
+
+#include "ConstraintEngine/base/CESchema.hh"
+#include "ConstraintEngine/base/ConstraintEngine.hh"
+#include "ConstraintEngine/base/ConstraintFactory.hh"
+#include "ConstraintEngine/base/DefaultPropagator.hh"
+#include "ConstraintEngine/base/EnumeratedDomain.hh"
+#include "ConstraintEngine/base/IntervalDomain.hh"
+#include "ConstraintEngine/base/IntervalIntDomain.hh"
+#include "ConstraintEngine/component/Constraints.hh"
+#include "ConstraintEngine/component/Variable.hh"
+#include "Utils/base/Utils.hh"
+
+using namespace KORVAN;
+
+namespace {
+
+typedef Variable<IntervalIntDomain> IntVar;
+typedef std::vector<ConstrainedVariableId> Scope;
+
+/// Records every canIgnore call; narrows nothing unless told to bound its variable.
+class Recording : public Constraint {
+public:
+  Recording(const ConstraintEngineId& ce, const Scope& scope)
+      : Constraint("recording", "Default", ce, scope) {}
+  bool canIgnore(const ConstrainedVariableId&, int argIndex,
+                 const DomainListener::ChangeType& changeType) override {
+    calls.push_back(std::make_pair(argIndex, changeType));
+    return true;
+  }
+  void handleExecute() override {
+    if (bound >= 0)
+      getCurrentDomain(getScope()[0]).intersect(-g_infiniteTime(), bound);
+  }
+  std::vector<std::pair<int, DomainListener::ChangeType>> calls;
+  double bound = -1;
+};
+
+/// Narrows its only variable to [lb, ub] each time it runs.
+class Bound : public Constraint {
+public:
+  Bound(const ConstraintEngineId& ce, const ConstrainedVariableId& var, double lb, double ub)
+      : Constraint("bound", "Default", ce, Scope{var}), m_lb(lb), m_ub(ub) {}
+  void handleExecute() override { getCurrentDomain(getScope()[0]).intersect(m_lb, m_ub); }
+
+private:
+  double m_lb, m_ub;
+};
+
+class Watcher : public ConstrainedVariableListener {
+public:
+  Watcher(const ConstrainedVariableId& var, std::vector<std::string>& log, bool selfDelete = false)
+      : ConstrainedVariableListener(var), m_log(log), m_selfDelete(selfDelete) {}
+  void notifyDiscard() override {
+    m_log.push_back("discard");
+    if (m_selfDelete)
+      delete this;
+  }
+  void notifyConstraintAdded(const ConstraintId& c, int argIndex) override {
+    m_log.push_back("add " + c->getName().toString() + " " + std::to_string(argIndex));
+    if (victim != 0) {
+      delete victim;
+      victim = 0;
+    }
+  }
+  void notifyConstraintRemoved(const ConstraintId& c, int argIndex) override {
+    m_log.push_back("remove " + c->getName().toString() + " " + std::to_string(argIndex));
+    if (m_selfDelete)
+      delete this;
+  }
+  Watcher* victim = 0;
+
+private:
+  std::vector<std::string>& m_log;
+  bool m_selfDelete;
+};
+
+class EngineTest : public ::testing::Test {
+protected:
+  void SetUp() override {
+    m_ce = new ConstraintEngine();
+    ce = m_ce->getId();
+    initConstraintLibrary(ce);
+  }
+  void TearDown() override { delete m_ce; }
+  ConstrainedVariableId var(double lb, double ub, const char* name = "v") {
+    return (new IntVar(ce, IntervalIntDomain(lb, ub), false, true, name))->getId();
+  }
+  static double lb(const ConstrainedVariableId& v) { return v->lastDomain().getLowerBound(); }
+  static double ub(const ConstrainedVariableId& v) { return v->lastDomain().getUpperBound(); }
+
+  ConstraintEngine* m_ce;
+  ConstraintEngineId ce;
+};
+
+TEST_F(EngineTest, FixedPointOnChains) {
+  std::vector<ConstrainedVariableId> chain;
+  for (int i = 0; i < 10; ++i)
+    chain.push_back(var(0, 100));
+  std::vector<ConstraintId> links;
+  for (int i = 0; i + 1 < 10; ++i)
+    links.push_back(ce->createConstraint("leq", Scope{chain[i], chain[i + 1]}));
+  chain[9]->restrictBaseDomain(IntervalIntDomain(0, 50));
+  chain[0]->restrictBaseDomain(IntervalIntDomain(20, 100));
+  EXPECT_TRUE(ce->pending());
+  EXPECT_TRUE(ce->propagate());
+  EXPECT_TRUE(ce->constraintConsistent());
+  for (const ConstrainedVariableId& v : chain) {
+    EXPECT_EQ(20, lb(v));
+    EXPECT_EQ(50, ub(v));
+  }
+  // Dropping a middle link relaxes both halves, and propagation narrows each half again.
+  links[4]->discard();
+  EXPECT_EQ(0, lb(chain[9]));
+  EXPECT_TRUE(ce->propagate());
+  EXPECT_EQ(20, lb(chain[4]));
+  EXPECT_EQ(100, ub(chain[4]));
+  EXPECT_EQ(0, lb(chain[5]));
+  EXPECT_EQ(50, ub(chain[5]));
+
+  // x + y = z and x = w: a worked example.
+  ConstrainedVariableId x = var(1, 5), y = var(2, 3), z = var(0, 4), w = var(0, 10);
+  ce->createConstraint("addEq", Scope{x, y, z});
+  ce->createConstraint("eq", Scope{x, w});
+  EXPECT_TRUE(ce->propagate());
+  EXPECT_EQ(3, lb(z));
+  EXPECT_EQ(2, ub(x));
+  EXPECT_EQ(1, lb(w));
+  EXPECT_EQ(2, ub(w));
+  ConstraintId neq = ce->createConstraint("neq", Scope{x, y});
+  y->specify(2);
+  EXPECT_TRUE(ce->propagate());
+  EXPECT_EQ(1, x->lastDomain().getSingletonValue());
+  EXPECT_EQ(3, z->lastDomain().getSingletonValue());
+  EXPECT_EQ(1, w->derivedDomain().getSingletonValue());
+  y->reset();
+  EXPECT_TRUE(ce->propagate());
+  EXPECT_EQ(2, ub(x));
+  EXPECT_EQ(3, lb(z));
+  EXPECT_TRUE(neq.isValid());
+}
+
+TEST_F(EngineTest, InconsistencyAndRecovery) {
+  ConstrainedVariableId x = var(0, 10, "x"), y = var(20, 30, "y"), z = var(0, 100, "z");
+  ce->createConstraint("leq", Scope{x, z});
+  ConstraintId bad = ce->createConstraint("leq", Scope{y, x});
+  EXPECT_FALSE(ce->propagate());
+  EXPECT_TRUE(ce->provenInconsistent());
+  EXPECT_FALSE(ce->constraintConsistent());
+  EXPECT_EQ(1u, ce->getEmptyVariables().size());
+  // Reading through derivedDomain() gives the shared empty domain of the class.
+  ConstrainedVariableId emptied = *ce->getEmptyVariables().begin();
+  const IntervalIntDomain& shared = Id<IntVar>(emptied)->getDerivedDomain();
+  EXPECT_TRUE(shared.isEmpty());
+  EXPECT_EQ(&shared, &Id<IntVar>(emptied)->getDerivedDomain());
+  EXPECT_TRUE(emptied->lastDomain().getLowerBound() >= -g_infiniteTime());
+  EXPECT_FALSE(ce->propagate());
+
+  bad->discard();
+  EXPECT_FALSE(ce->provenInconsistent());
+  EXPECT_TRUE(ce->propagate());
+  EXPECT_EQ(0, lb(x));
+  EXPECT_EQ(10, ub(x));
+  EXPECT_EQ(20, lb(y));
+  EXPECT_EQ(0, lb(z));
+
+  // Emptied outside any constraint: still inconsistent, recovered by a relaxation.
+  const_cast<AbstractDomain&>(z->lastDomain()).empty();
+  EXPECT_TRUE(ce->provenInconsistent());
+  x->relax();
+  EXPECT_FALSE(ce->provenInconsistent());
+  EXPECT_TRUE(ce->propagate());
+  EXPECT_EQ(100, ub(z));
+}
+
+TEST_F(EngineTest, ChangeKindsReachCanIgnoreInOrder) {
+  ConstrainedVariableId x = var(0, 10), y = var(0, 10);
+  Recording* rec = new Recording(ce, Scope{y, x});
+  ce->propagate();
+  x->restrictBaseDomain(IntervalIntDomain(1, 10)); // LOWER_BOUND_INCREASED
+  ConstraintId tight = ce->createConstraint("leq", Scope{x, var(0, 4)});
+  ce->propagate();                                  // UPPER_BOUND_DECREASED (leq)
+  new Bound(ce, x, 2, 3);
+  ce->propagate();                                  // BOUNDS_RESTRICTED
+  x->specify(3);                                    // SET_TO_SINGLETON
+  x->reset();                                       // RESET
+  ce->propagate();                                  // UPPER_BOUND_DECREASED, BOUNDS_RESTRICTED
+  tight->discard();                                 // RELAXED
+  ce->propagate();                                  // BOUNDS_RESTRICTED
+  const_cast<AbstractDomain&>(x->lastDomain()).intersect(3, 3); // RESTRICT_TO_SINGLETON
+  const_cast<AbstractDomain&>(x->lastDomain()).empty();          // EMPTIED
+  std::vector<DomainListener::ChangeType> seen;
+  for (auto& call : rec->calls) {
+    EXPECT_EQ(1, call.first);
+    seen.push_back(call.second);
+  }
+  std::vector<DomainListener::ChangeType> expected = {
+      DomainListener::LOWER_BOUND_INCREASED, DomainListener::UPPER_BOUND_DECREASED,
+      DomainListener::BOUNDS_RESTRICTED,     DomainListener::SET_TO_SINGLETON,
+      DomainListener::RESET,                 DomainListener::UPPER_BOUND_DECREASED,
+      DomainListener::BOUNDS_RESTRICTED,     DomainListener::RELAXED,
+      DomainListener::BOUNDS_RESTRICTED,     DomainListener::RESTRICT_TO_SINGLETON,
+      DomainListener::EMPTIED};
+  EXPECT_EQ(expected, seen);
+
+  // Enumerated variables report value removal, closing and opening.
+  Variable<EnumeratedDomain>* e =
+      new Variable<EnumeratedDomain>(ce, EnumeratedDomain(std::list<double>{1, 2, 3}));
+  Recording* rec2 = new Recording(ce, Scope{e->getId()});
+  e->remove(2);
+  e->open();
+  e->close();
+  EXPECT_EQ(3u, rec2->calls.size());
+  EXPECT_EQ(DomainListener::VALUE_REMOVED, rec2->calls[0].second);
+  EXPECT_EQ(DomainListener::OPENED, rec2->calls[1].second);
+  EXPECT_EQ(DomainListener::CLOSED, rec2->calls[2].second);
+}
+
+TEST_F(EngineTest, VariableListeners) {
+  std::vector<std::string> log;
+  ConstrainedVariableId x = var(0, 10), y = var(0, 10);
+  Watcher* watcher = new Watcher(x, log);
+  new Watcher(x, log, true); // deletes itself
+  Watcher* victim = new Watcher(x, log);
+  watcher->victim = victim; // deleted from within the first addition callback
+  ConstraintId c = ce->createConstraint("leq", Scope{y, x});
+  EXPECT_EQ(2u, x->listenerCount());
+  c->discard(); // the self-deleting listener goes in its removal callback
+  EXPECT_EQ(1u, x->listenerCount());
+  EXPECT_EQ((std::vector<std::string>{"add leq 1", "add leq 1", "remove leq 1", "remove leq 1"}), log);
+  log.clear();
+  Watcher* onDiscard = new Watcher(x, log, true);
+  (void)onDiscard;
+  ce->createConstraint("eq", Scope{x, y});
+  x->discard(); // tells both listeners; its constraint goes too
+  EXPECT_EQ((std::vector<std::string>{"add eq 0", "add eq 0", "discard", "discard"}), log);
+  EXPECT_TRUE(watcher->getVariable().isNoId());
+  EXPECT_EQ(0u, y->constraintCount());
+  delete watcher;
+}
+
+TEST_F(EngineTest, ErrorsAreClear) {
+  ConstrainedVariableId x = var(0, 10);
+  try {
+    ce->createConstraint("noSuchConstraint", Scope{x});
+    FAIL();
+  } catch (const Error& e) {
+    EXPECT_EQ("Unknown constraint type 'noSuchConstraint'", e.getMsg());
+  }
+  try {
+    ce->createConstraint("eq", Scope{x});
+    FAIL();
+  } catch (const Error& e) {
+    EXPECT_EQ("Constraint 'eq' takes 2 variables, not 1", e.getMsg());
+  }
+  EXPECT_EQ(0u, x->constraintCount());
+  try {
+    ce->createConstraint("leq", Scope{x, ConstrainedVariableId::noId()});
+    FAIL();
+  } catch (const Error& e) {
+    EXPECT_EQ("Variable 1 of the scope of constraint 'leq' is not valid", e.getMsg());
+  }
+  try {
+    new Bound(ce, x, 0, 1);
+    new EqualConstraint("eq", "NoPropagator", ce, Scope{x, x});
+    FAIL();
+  } catch (const Error& e) {
+    EXPECT_EQ("No propagator named 'NoPropagator' for constraint 'eq'", e.getMsg());
+  }
+  try {
+    new DefaultPropagator("Default", ce);
+    FAIL();
+  } catch (const Error& e) {
+    EXPECT_EQ("A propagator named 'Default' is already registered", e.getMsg());
+  }
+  EXPECT_THROW(x->specify(42), Error);
+  EXPECT_EQ(1u, x->constraintCount());
+}
+
+TEST_F(EngineTest, ConstraintFactoryChecks) {
+  ConstrainedVariableId x = var(0, 10);
+  auto expectFailure = [](const std::function<void()>& f, const std::string& condition) {
+    try {
+      f();
+      FAIL() << condition;
+    } catch (const Error& e) {
+      EXPECT_EQ(condition, e.getCondition());
+      EXPECT_EQ("ConstraintEngine/base/ConstraintFactory", e.getFile());
+    }
+  };
+  ConcreteConstraintFactory<LessThanEqualConstraint> factory("myLeq", "Default", true);
+  expectFailure([&] { factory.createConstraint(ConstraintEngineId::noId(), Scope{}); },
+                "constraintEngine.isValid()");
+  expectFailure([&] { factory.createConstraint(ce, Scope{}); }, "scope.size() >= 1");
+  ConstraintFactory plain("plain", "Default");
+  expectFailure([&] { plain.createConstraint(ce, Scope{x}); }, "ALWAYS_FAILS");
+  ConstraintId c = factory.createConstraint(ce, Scope{x, var(0, 5)});
+  EXPECT_EQ("myLeq", c->getName().toString());
+  EXPECT_EQ("Default", c->getPropagator()->getName().toString());
+  EXPECT_TRUE(factory.isSystemDefined());
+
+  // The schema owns what it registers; a factory's handle dies with it.
+  ConstraintFactory* owned = new ConcreteConstraintFactory<EqualConstraint>("same", "Default");
+  ConstraintFactoryId ownedId = owned->getId();
+  ce->getCESchema()->registerConstraintFactory(owned);
+  EXPECT_TRUE(ce->getCESchema()->isConstraintType("same"));
+  ce->getCESchema()->registerConstraintFactory(new ConcreteConstraintFactory<EqualConstraint>("same", "Default"));
+  EXPECT_FALSE(ownedId.isValid());
+}
+
+namespace {
+class Counting : public Propagator {
+public:
+  Counting(const ConstraintEngineId& ce, const char* name, int priority, std::vector<std::string>& log)
+      : Propagator(name, ce, priority), m_log(log) {}
+  void execute() override {
+    m_log.push_back(getName().toString());
+    --work;
+  }
+  bool updateRequired() const override { return work > 0; }
+  int work = 0;
+
+private:
+  std::vector<std::string>& m_log;
+};
+} // namespace
+
+TEST_F(EngineTest, PropagatorsArePolledByPriority) {
+  std::vector<std::string> log;
+  Counting* slow = new Counting(ce, "Slow", 200, log);
+  Counting* fast = new Counting(ce, "Fast", 10, log);
+  EXPECT_EQ(fast->getId(), ce->getPropagators().front());
+  EXPECT_EQ(fast->getId(), ce->getPropagatorByName("Fast"));
+  EXPECT_TRUE(ce->getPropagatorByName("None").isNoId());
+  slow->work = 2;
+  fast->work = 1;
+  // No variable changed, yet both run: their updateRequired() is polled.
+  EXPECT_TRUE(ce->propagate());
+  EXPECT_EQ((std::vector<std::string>{"Fast", "Slow", "Slow"}), log);
+  EXPECT_FALSE(ce->pending());
+  EXPECT_EQ(3u, ce->getCycleCount());
+}
+
+TEST_F(EngineTest, ConstraintsThatLeaveDuringNotification) {
+  // A constraint that discards itself (and another) from canIgnore.
+  class Leaving : public Constraint {
+  public:
+    Leaving(const ConstraintEngineId& ce, const Scope& scope) : Constraint("leaving", "Default", ce, scope) {}
+    bool canIgnore(const ConstrainedVariableId&, int, const DomainListener::ChangeType&) override {
+      if (other.isValid())
+        other->discard();
+      discard();
+      return false;
+    }
+    void handleExecute() override {}
+    ConstraintId other;
+  };
+  ConstrainedVariableId x = var(0, 10), y = var(0, 10);
+  ce->propagate();
+  Leaving* first = new Leaving(ce, Scope{x});
+  ConstraintId keep = ce->createConstraint("leq", Scope{x, y});
+  first->other = ce->createConstraint("eq", Scope{x, y});
+  x->restrictBaseDomain(IntervalIntDomain(0, 5));
+  EXPECT_EQ(1u, x->constraintCount());
+  EXPECT_TRUE(ce->propagate());
+  EXPECT_TRUE(keep.isValid());
+
+  // Deleting a variable discards the constraints over it.
+  delete (ConstrainedVariable*)x;
+  EXPECT_FALSE(keep.isValid());
+  EXPECT_EQ(0u, y->constraintCount());
+}
+
+TEST_F(EngineTest, ViolationsAndActivation) {
+  ConstrainedVariableId x = var(0, 10);
+  Bound* bound = new Bound(ce, x, 2, 3);
+  EXPECT_TRUE(ce->propagate());
+  EXPECT_EQ(3, ub(x));
+  EXPECT_FALSE(ce->getAllowViolations());
+  ce->setAllowViolations(true);
+  EXPECT_TRUE(ce->getAllowViolations());
+  bound->notifyViolated();
+  EXPECT_GT(bound->getViolation(), 0.0);
+  EXPECT_EQ(1.0, ce->getViolation());
+  EXPECT_EQ(1u, ce->getViolatedConstraints().size());
+  bound->notifyNoLongerViolated();
+  EXPECT_EQ(0.0, ce->getViolation());
+
+  bound->deactivate();
+  bound->deactivate();
+  EXPECT_FALSE(bound->isActive());
+  EXPECT_EQ(10, ub(x)); // relaxed at once
+  EXPECT_TRUE(ce->propagate());
+  EXPECT_EQ(10, ub(x)); // an inactive constraint does not run
+  bound->undoDeactivation();
+  EXPECT_FALSE(bound->isActive());
+  bound->undoDeactivation();
+  EXPECT_TRUE(bound->isActive());
+  EXPECT_TRUE(ce->propagate());
+  EXPECT_EQ(3, ub(x));
+  EXPECT_THROW(bound->setSource(ConstraintId::noId()), Error);
+}
+
+TEST_F(EngineTest, VariableTemplate) {
+  IntVar* v = new IntVar(ce, IntervalIntDomain(0, 10));
+  EXPECT_EQ(ConstrainedVariable::NO_NAME(), v->getName());
+  EXPECT_EQ(&ConstrainedVariable::NO_NAME(), &ConstrainedVariable::NO_NAME());
+  EXPECT_EQ(-1, v->getIndex());
+  EXPECT_TRUE(v->parent().isNoId());
+  // A closed base domain that does not narrow only closes; a closed singleton specifies.
+  v->restrictBaseDomain(IntervalIntDomain(-5, 20));
+  EXPECT_FALSE(v->isSpecified());
+  v->restrictBaseDomain(IntervalIntDomain(4, 4));
+  EXPECT_TRUE(v->isSpecified());
+  EXPECT_EQ(4, v->getSpecifiedValue());
+  EXPECT_EQ(4, v->getLastDomain().getSingletonValue());
+  EXPECT_EQ("int", v->getType());
+  Variable<IntervalDomain>* f = new Variable<IntervalDomain>(ce, IntervalDomain(0.5, 1.5), false, false, "f");
+  EXPECT_THROW(f->specify(1), Error);
+  EXPECT_EQ("f", f->getName().toString());
+  v->discard();
+  f->discard();
+}
+
+// Random networks of leq/eq: after removals, propagation gives exactly what a network built
+// from the remaining constraints alone gives.
+TEST_F(EngineTest, RemovalMatchesRebuild) {
+  std::mt19937 rng(11);
+  for (int trial = 0; trial < 30; ++trial) {
+    const int n = 8;
+    std::vector<std::pair<int, int>> bases;
+    std::vector<ConstrainedVariableId> vars;
+    for (int i = 0; i < n; ++i) {
+      int a = rng() % 50, b = a + rng() % 50;
+      bases.push_back(std::make_pair(a, b));
+      vars.push_back(var(a, b));
+    }
+    struct Edge {
+      const char* name;
+      int i, j;
+      ConstraintId c;
+    };
+    std::vector<Edge> edges;
+    for (int k = 0; k < 10; ++k) {
+      Edge e{(rng() % 4 == 0) ? "eq" : "leq", static_cast<int>(rng() % n), static_cast<int>(rng() % n), ConstraintId()};
+      if (e.i == e.j)
+        continue;
+      e.c = ce->createConstraint(e.name, Scope{vars[e.i], vars[e.j]});
+      edges.push_back(e);
+    }
+    ce->propagate();
+    std::vector<Edge> kept;
+    for (Edge& e : edges) {
+      if (rng() % 2 == 0)
+        e.c->discard();
+      else
+        kept.push_back(e);
+    }
+    bool consistent = ce->propagate();
+
+    ConstraintEngine fresh;
+    initConstraintLibrary(fresh.getId());
+    std::vector<ConstrainedVariableId> copies;
+    for (auto& b : bases)
+      copies.push_back((new IntVar(fresh.getId(), IntervalIntDomain(b.first, b.second)))->getId());
+    for (Edge& e : kept)
+      fresh.createConstraint(e.name, Scope{copies[e.i], copies[e.j]});
+    ASSERT_EQ(fresh.propagate(), consistent);
+    if (consistent) {
+      for (int i = 0; i < n; ++i)
+        EXPECT_TRUE(vars[i]->lastDomain() == copies[i]->lastDomain())
+            << trial << " " << vars[i]->toString() << " vs " << copies[i]->toString();
+    }
+    for (Edge& e : kept)
+      e.c->discard();
+    for (auto& v : vars)
+      v->discard();
+  }
+}
+
+} // namespace
