@@ -1,0 +1,57 @@
+#include "Solvers/base/Component.hh"
+
+#include <sstream>
+#include <tinyxml.h>
+
+#include "Utils/base/Error.hh"
+
+namespace KORVAN {
+namespace SOLVERS {
+
+namespace {
+LabelStr componentName(const TiXmlElement& configData) {
+  const char* name = configData.Attribute("component");
+  return LabelStr(name != nullptr ? name : configData.Value());
+}
+} // namespace
+
+Component::Component(const TiXmlElement& configData)
+    : m_id(this), m_configData(static_cast<TiXmlElement*>(configData.Clone())),
+      m_name(componentName(configData)) {}
+
+Component::~Component() {
+  delete m_configData;
+  m_id.remove();
+}
+
+std::string Component::toString() const { return m_name.toString(); }
+
+std::string describeElement(const TiXmlElement& element) {
+  std::ostringstream os;
+  os << "<" << element.Value() << ">";
+  if (element.Row() > 0)
+    os << " (line " << element.Row() << ")";
+  return os.str();
+}
+
+ComponentId ComponentFactoryMgr::createComponent(const TiXmlElement& configData) {
+  const char* name = configData.Attribute("component");
+  checkError(name != nullptr,
+             "Element " << describeElement(configData) << " has no 'component' attribute.");
+  return createComponent(LabelStr(name), configData);
+}
+
+ComponentId ComponentFactoryMgr::createComponent(const LabelStr& name,
+                                                 const TiXmlElement& configData) {
+  checkError(getFactory(name) != nullptr, "No solver component registered as '"
+                                              << name.toString() << "' (element "
+                                              << describeElement(configData) << ").");
+  ComponentArgs args(configData);
+  Id<FactoryObj> obj = createInstance(name, args);
+  checkError(Id<Component>::convertable(obj),
+             "Factory '" << name.toString() << "' did not make a solver component.");
+  return ComponentId(obj);
+}
+
+} // namespace SOLVERS
+} // namespace KORVAN

@@ -1,0 +1,87 @@
+#ifndef KORVAN_SOLVERS_COMPONENT_HH
+#define KORVAN_SOLVERS_COMPONENT_HH
+
+#include <string>
+
+#include "Solvers/base/SolverDefs.hh"
+#include "Utils/base/Factory.hh"
+#include "Utils/base/LabelStr.hh"
+
+namespace KORVAN {
+namespace SOLVERS {
+
+/// Base of the solver's configurable parts (flaw managers, flaw handlers). Each is built from
+/// its XML element; the component keeps its own copy of the element, so the configuration
+/// document need not outlive it.
+class Component : public FactoryObj {
+public:
+  Component(const TiXmlElement& configData);
+  virtual ~Component();
+
+  const ComponentId& getId() const { return m_id; }
+  /// The component's own copy of its configuration element.
+  const TiXmlElement& getConfigData() const { return *m_configData; }
+  /// The registered component name (the "component" attribute), or the element's tag.
+  const LabelStr& getName() const { return m_name; }
+
+  void setContext(const ContextId& ctx) { m_context = ctx; }
+  const ContextId& getContext() const { return m_context; }
+
+  virtual std::string toString() const;
+
+private:
+  Component(const Component&) = delete;
+  Component& operator=(const Component&) = delete;
+
+  ComponentId m_id;
+  TiXmlElement* m_configData;
+  LabelStr m_name;
+  ContextId m_context;
+};
+
+/// Arguments of a component factory: the component's configuration element.
+class ComponentArgs : public FactoryArgs {
+public:
+  ComponentArgs(const TiXmlElement& data) : configData(data) {}
+  const TiXmlElement& configData;
+};
+
+/// Makes components of one class from their configuration element.
+template <class ComponentType>
+class ComponentFactory : public Factory {
+public:
+  ComponentFactory(const LabelStr& name) : Factory(name) {}
+  ~ComponentFactory() override {}
+
+  Id<FactoryObj> createInstance(const FactoryArgs& fa) override {
+    const ComponentArgs& args = static_cast<const ComponentArgs&>(fa);
+    ComponentType* component = new ComponentType(args.configData);
+    return Id<FactoryObj>(Id<Component>(component->getId()));
+  }
+};
+
+/// The engine component "ComponentFactoryMgr": component factories by registered name.
+class ComponentFactoryMgr : public FactoryMgr {
+public:
+  ComponentFactoryMgr() {}
+  ~ComponentFactoryMgr() override {}
+
+  static const std::string& name() {
+    static const std::string sl_name("ComponentFactoryMgr");
+    return sl_name;
+  }
+
+  /// Builds the component named by the element's "component" attribute. Unknown names and
+  /// elements without that attribute are errors naming the element and its line.
+  ComponentId createComponent(const TiXmlElement& configData);
+  /// Builds a component by registered name from the element.
+  ComponentId createComponent(const LabelStr& name, const TiXmlElement& configData);
+};
+
+/// Text "<Tag> (line N)" naming a configuration element in messages.
+std::string describeElement(const TiXmlElement& element);
+
+} // namespace SOLVERS
+} // namespace KORVAN
+
+#endif

@@ -1,0 +1,71 @@
+#ifndef KORVAN_SOLVERS_DECISIONPOINT_HH
+#define KORVAN_SOLVERS_DECISIONPOINT_HH
+
+#include <string>
+
+#include "Solvers/base/SolverDefs.hh"
+#include "Utils/base/Entity.hh"
+#include "Utils/base/LabelStr.hh"
+
+namespace KORVAN {
+namespace SOLVERS {
+
+/// One choice point of the search for one flaw. The solver drives it: initialize() once, then
+/// execute() while hasNext() holds and nothing is executed, and undo() after an execution. The
+/// solver owns it; destroying it retracts nothing.
+class DecisionPoint : public Entity {
+public:
+  DecisionPoint(const DbClientId& client, unsigned int entityKey, const LabelStr& explanation);
+  virtual ~DecisionPoint();
+
+  static const LabelStr& entityTypeName();
+  const LabelStr& entityType() const override { return entityTypeName(); }
+
+  const DecisionPointId& getId() const { return m_id; }
+  /// Key of the flawed entity that the decision point resolves.
+  unsigned int getEntityKey() const { return m_entityKey; }
+  const LabelStr& getExplanation() const { return m_explanation; }
+  void setContext(const ContextId& ctx) { m_context = ctx; }
+  const ContextId& getContext() const { return m_context; }
+  const DbClientId& getClient() const { return m_client; }
+
+  void initialize();
+  void execute();
+  void undo();
+
+  bool isInitialized() const { return m_initialized; }
+  bool isExecuted() const { return m_executed; }
+
+  virtual bool hasNext() const = 0;
+  virtual bool canUndo() const { return m_executed; }
+
+  std::string toString() const override;
+  virtual std::string toShortString() const;
+
+  /// Static filters that decision point classes may add to their flaw handler's rule.
+  static unsigned int customStaticFilterCount() { return 0; }
+  static bool customStaticMatch(const EntityId&) { return true; }
+  /// Whether an entity is of the kind that this class resolves; the solver hands a flaw only to
+  /// handlers whose decision point class accepts it.
+  static bool test(const EntityId&) { return true; }
+
+protected:
+  virtual void handleInitialize() {}
+  virtual void handleExecute() = 0;
+  virtual void handleUndo() = 0;
+
+  DbClientId m_client;
+  const unsigned int m_entityKey;
+  LabelStr m_explanation;
+  ContextId m_context;
+
+private:
+  DecisionPointId m_id;
+  bool m_initialized;
+  bool m_executed;
+};
+
+} // namespace SOLVERS
+} // namespace KORVAN
+
+#endif

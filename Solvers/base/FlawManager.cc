@@ -1,0 +1,148 @@
+#include "Solvers/base/FlawManager.hh"
+
+#include <tinyxml.h>
+
+#include "Utils/base/Debug.hh"
+#include "Utils/base/Entity.hh"
+#include "Utils/base/Error.hh"
+
+namespace KORVAN {
+namespace SOLVERS {
+
+FlawManager::FlawManager(const TiXmlElement& configData)
+    : Component(configData), m_initialized(false), m_engine(nullptr) {}
+
+FlawManager::~FlawManager() {
+  for (std::vector<FlawHandlerId>::iterator it = m_handlers.begin(); it != m_handlers.end();
+       ++it) {
+    if (m_engine != nullptr)
+      m_engine->removeRule(MatchingRuleId(*it));
+    delete (FlawHandler*)(*it);
+  }
+  m_handlers.clear();
+  delete m_engine;
+}
+
+void FlawManager::initialize(const PlanDatabaseId& db, const ContextId& ctx,
+                             ComponentFactoryMgr& factories, MatchFinderMgr* finders) {
+  checkError(!m_initialized, "Flaw manager " << getName().toString() << " is already initialized.");
+  checkError(db.isValid(), "Flaw manager " << getName().toString() << " needs a plan database.");
+  m_db = db;
+  setContext(ctx);
+  m_engine = new MatchingEngine(finders);
+  for (const TiXmlElement* child = getConfigData().FirstChildElement(); child != nullptr;
+       child = child->NextSiblingElement()) {
+    if (child->Attribute("component") == nullptr)
+      continue;
+    ComponentId component = factories.createComponent(*child);
+    if (!FlawHandlerId::convertable(component)) {
+      std::string name = component->getName().toString();
+      delete (Component*)component;
+      checkError(ALWAYS_FAIL, "Component '" << name << "' of element " << describeElement(*child)
+                                           << " is not a flaw handler.");
+    }
+    FlawHandlerId handler(component);
+    handler->setContext(ctx);
+    m_handlers.push_back(handler);
+    m_engine->addRule(MatchingRuleId(handler));
+  }
+  m_initialized = true;
+  debugMsg("FlawManager:initialize", getName().toString() << " with " << m_handlers.size()
+                                                            << " handler(s)");
+  handleInitialize();
+}
+
+bool FlawManager::staticMatch(const EntityId&) { return false; }
+
+bool FlawManager::dynamicMatch(const EntityId& entity) { return staticMatch(entity); }
+
+bool FlawManager::betterThan(const EntityId&, const EntityId&, LabelStr&) { return false; }
+
+std::string FlawManager::toString(const EntityId& entity) const {
+  return entity.isValid() ? entity->toString() : std::string("noId");
+}
+
+FlawHandlerId FlawManager::getFlawHandler(const EntityId& entity) {
+  check_error(m_initialized, "Flaw manager used before initialization.");
+  std::vector<MatchingRuleId> rules = m_engine->getApplicableRules(entity);
+  FlawHandlerId best;
+  for (std::vector<MatchingRuleId>::const_iterator it = rules.begin(); it != rules.end(); ++it) {
+    FlawHandlerId handler(*it);
+    if (!handler->canHandle(entity))
+      continue;
+    if (best.isNoId() || handler->getPriority() < best->getPriority() ||
+        (handler->getPriority() == best->getPriority() &&
+         handler->staticFilterCount() > best->staticFilterCount()))
+      best = handler;
+  }
+  return best;
+}
+
+bool FlawManager::inScope(const EntityId& entity) {
+  if (!entity.isValid() || staticMatch(entity) || dynamicMatch(entity))
+    return false;
+  return getFlawHandler(entity).isValid();
+}
+
+bool FlawManager::getBestFlaw(EntityId& flaw, FlawHandlerId& handler, LabelStr& explanation) {
+  check_error(m_initialized, "Flaw manager used before initialization.");
+  flaw = EntityId::noId();
+  handler = FlawHandlerId::noId();
+  IteratorId it = createIterator();
+  check_error(it.isValid(), "Flaw manager made an invalid iterator.");
+  try {
+    while (!it->done()) {
+      EntityId candidate = it->next();
+      FlawHandlerId candidateHandler = getFlawHandler(candidate);
+      if (candidateHandler.isNoId())
+        continue;
+      LabelStr why = explanation;
+      bool better = flaw.isNoId() || candidateHandler->getPriority() < handler->getPriority();
+      if (!better && candidateHandler->getPriority() == handler->getPriority() &&
+          betterThan(candidate, flaw, why))
+        better = true;
+      if (better) {
+        if (flaw.isValid())
+          explanation = why;
+        flaw = candidate;
+        handler = candidateHandler;
+      }
+    }
+  } catch (...) {
+    delete (Iterator*)it;
+    throw;
+  }
+  delete (Iterator*)it;
+  debugMsg("FlawManager:getBestFlaw", getName().toString() << ": "
+                                         << (flaw.isValid() ? toString(flaw) : std::string("none")));
+  return flaw.isValid();
+}
+
+FlawIterator::FlawIterator(FlawManager& manager)
+    : m_manager(manager), m_done(false), m_visited(0) {}
+
+void FlawIterator::advance() {
+  m_current = EntityId::noId();
+  for (;;) {
+    EntityId candidate = nextCandidate();
+    if (candidate.isNoId()) {
+      m_done = true;
+      return;
+    }
+    m_visited++;
+    if (m_manager.inScope(candidate)) {
+      m_current = candidate;
+      return;
+    }
+  }
+}
+
+const EntityId FlawIterator::next() {
+  checkError(!m_done, "Flaw iterator has no flaw left.");
+  EntityId result = m_current;
+  advance();
+  return result;
+}
+
+} // namespace SOLVERS
+} // namespace KORVAN

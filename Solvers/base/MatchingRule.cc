@@ -1,0 +1,60 @@
+#include "Solvers/base/MatchingRule.hh"
+
+#include <cmath>
+#include <cstdlib>
+#include <sstream>
+#include <tinyxml.h>
+
+#include "Utils/base/Error.hh"
+
+namespace KORVAN {
+namespace SOLVERS {
+
+namespace {
+bool readFilter(const TiXmlElement& element, const char* attribute, LabelStr& value) {
+  const char* text = element.Attribute(attribute);
+  if (text == nullptr)
+    return false;
+  checkError(*text != '\0', "Empty '" << attribute << "' filter on element "
+                                      << describeElement(element) << ".");
+  value = LabelStr(text);
+  return true;
+}
+} // namespace
+
+MatchingRule::MatchingRule(const TiXmlElement& configData)
+    : Component(configData), m_ruleId(getId()), m_priority(0.0), m_hasObjectType(false),
+      m_hasPredicate(false), m_hasVariable(false) {
+  const char* priority = configData.Attribute("priority");
+  if (priority != nullptr) {
+    char* end = nullptr;
+    m_priority = std::strtod(priority, &end);
+    checkError(end != priority && *end == '\0' && std::isfinite(m_priority),
+               "Expected a number for 'priority' on element " << describeElement(configData)
+                                                              << ", got '" << priority << "'.");
+  }
+  m_hasObjectType = readFilter(configData, "class", m_objectType);
+  m_hasPredicate = readFilter(configData, "predicate", m_predicate);
+  m_hasVariable = readFilter(configData, "variable", m_variable);
+}
+
+MatchingRule::~MatchingRule() {}
+
+unsigned int MatchingRule::staticFilterCount() const {
+  return (m_hasObjectType ? 1 : 0) + (m_hasPredicate ? 1 : 0) + (m_hasVariable ? 1 : 0);
+}
+
+bool MatchingRule::customStaticMatch(const EntityId&) const { return true; }
+
+std::string MatchingRule::toString() const {
+  std::ostringstream os;
+  os << getName().toString() << "[";
+  os << (m_hasObjectType ? m_objectType.toString() : std::string("*")) << ".";
+  os << (m_hasPredicate ? m_predicate.toString() : std::string("*")) << ".";
+  os << (m_hasVariable ? m_variable.toString() : std::string("*"));
+  os << " priority=" << m_priority << "]";
+  return os.str();
+}
+
+} // namespace SOLVERS
+} // namespace KORVAN

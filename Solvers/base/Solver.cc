@@ -1,0 +1,262 @@
+#include "Solvers/base/Solver.hh"
+
+#include <cerrno>
+#include <cstdlib>
+#include <sstream>
+#include <tinyxml.h>
+
+#include "ConstraintEngine/base/ConstraintEngine.hh"
+#include "PlanDatabase/base/PlanDatabase.hh"
+#include "Solvers/base/Context.hh"
+#include "Utils/base/Debug.hh"
+#include "Utils/base/Error.hh"
+
+namespace KORVAN {
+namespace SOLVERS {
+
+namespace {
+unsigned int readLimit(const TiXmlElement& element, const char* attribute) {
+  const char* text = element.Attribute(attribute);
+  if (text == nullptr)
+    return 0;
+  char* end = nullptr;
+  errno = 0;
+  long value = std::strtol(text, &end, 10);
+  checkError(end != text && *end == '\0' && errno == 0 && value >= 0 && value <= 2000000000L,
+             "Expected a non-negative integer for '" << attribute << "' on element "
+                                                     << describeElement(element) << ", got '"
+                                                     << text << "'.");
+  return static_cast<unsigned int>(value);
+}
+
+PlanDatabaseId planDatabaseOf(Engine& engine) {
+  PlanDatabase* db = dynamic_cast<PlanDatabase*>(engine.getComponent("PlanDatabase"));
+  checkError(db != nullptr, "The solver needs the engine component \"PlanDatabase\".");
+  return db->getId();
+}
+
+ComponentFactoryMgr& factoriesOf(Engine& engine) {
+  ComponentFactoryMgr* mgr =
+      dynamic_cast<ComponentFactoryMgr*>(engine.getComponent(ComponentFactoryMgr::name()));
+  checkError(mgr != nullptr, "The solver needs the engine component \"ComponentFactoryMgr\".");
+  return *mgr;
+}
+} // namespace
+
+Solver::Solver(Engine& engine, const TiXmlElement& configData)
+    : m_id(this), m_db(planDatabaseOf(engine)), m_contextObj(nullptr), m_status(UNSOLVED),
+      m_maxSteps(0), m_maxDepth(0), m_stepCount(0), m_decisionCount(0), m_backtrackCount(0),
+      m_elapsed(0.0) {
+  try {
+    build(factoriesOf(engine),
+          dynamic_cast<MatchFinderMgr*>(engine.getComponent(MatchFinderMgr::name())), configData);
+  } catch (...) {
+    release();
+    throw;
+  }
+}
+
+Solver::Solver(const PlanDatabaseId& db, ComponentFactoryMgr& factories,
+               MatchFinderMgr* finders, const TiXmlElement& configData)
+    : m_id(this), m_db(db), m_contextObj(nullptr), m_status(UNSOLVED), m_maxSteps(0),
+      m_maxDepth(0), m_stepCount(0), m_decisionCount(0), m_backtrackCount(0), m_elapsed(0.0) {
+  try {
+    build(factories, finders, configData);
+  } catch (...) {
+    release();
+    throw;
+  }
+}
+
+void Solver::build(ComponentFactoryMgr& factories, MatchFinderMgr* finders,
+                   const TiXmlElement& configData) {
+  checkError(m_db.isValid(), "The solver needs a valid plan database.");
+  const char* name = configData.Attribute("name");
+  m_name = name != nullptr ? name : "Solver";
+  m_maxSteps = readLimit(configData, "maxSteps");
+  m_maxDepth = readLimit(configData, "maxDepth");
+  m_contextObj = new Context(m_name);
+  m_context = m_contextObj->getId();
+  for (const TiXmlElement* child = configData.FirstChildElement(); child != nullptr;
+       child = child->NextSiblingElement()) {
+    ComponentId component = factories.createComponent(*child);
+    if (!FlawManagerId::convertable(component)) {
+      std::string componentName = component->getName().toString();
+      delete (Component*)component;
+      checkError(ALWAYS_FAIL, "Component '" << componentName << "' of element "
+                                           << describeElement(*child)
+                                           << " is not a flaw manager.");
+    }
+    FlawManagerId manager(component);
+    m_flawManagers.push_back(manager);
+    manager->initialize(m_db, m_context, factories, finders);
+  }
+  publish();
+}
+
+Solver::~Solver() { release(); }
+
+void Solver::release() {
+  for (std::vector<DecisionPointId>::reverse_iterator it = m_decisionStack.rbegin();
+       it != m_decisionStack.rend(); ++it)
+    delete (DecisionPoint*)(*it);
+  m_decisionStack.clear();
+  for (std::vector<FlawManagerId>::reverse_iterator it = m_flawManagers.rbegin();
+       it != m_flawManagers.rend(); ++it)
+    delete (FlawManager*)(*it);
+  m_flawManagers.clear();
+  delete m_contextObj;
+  m_contextObj = nullptr;
+  if (m_id.isValid())
+    m_id.remove();
+}
+
+const char* Solver::statusName(Status status) {
+  switch (status) {
+  case UNSOLVED:
+    return "UNSOLVED";
+  case SOLVED:
+    return "SOLVED";
+  case EXHAUSTED:
+    return "EXHAUSTED";
+  case STEP_LIMIT:
+    return "STEP_LIMIT";
+  case DEPTH_LIMIT:
+    return "DEPTH_LIMIT";
+  }
+  return "UNKNOWN";
+}
+
+bool Solver::propagate() {
+  return m_db->getConstraintEngine()->propagate();
+}
+
+bool Solver::backtrack() {
+  m_backtrackCount++;
+  debugMsg("Solver:backtrack", "Backtracking from depth " << m_decisionStack.size());
+  while (!m_decisionStack.empty()) {
+    DecisionPointId dp = m_decisionStack.back();
+    if (dp->isExecuted())
+      dp->undo();
+    if (dp->hasNext()) {
+      dp->execute();
+      m_decisionCount++;
+      debugMsg("Solver:backtrack", "Next choice of " << dp->toShortString());
+      return true;
+    }
+    m_decisionStack.pop_back();
+    debugMsg("Solver:backtrack", "Popping " << dp->getKey());
+    delete (DecisionPoint*)dp;
+  }
+  return false;
+}
+
+bool Solver::step() {
+  if (m_status != UNSOLVED)
+    return false;
+  m_stepCount++;
+  if (!propagate()) {
+    debugMsg("Solver:step", "Step " << m_stepCount << ": inconsistent");
+    if (!backtrack())
+      m_status = EXHAUSTED;
+    publish();
+    return m_status == UNSOLVED;
+  }
+
+  EntityId bestFlaw;
+  FlawHandlerId bestHandler;
+  LabelStr bestExplanation("");
+  FlawManagerId bestManager;
+  for (std::vector<FlawManagerId>::const_iterator it = m_flawManagers.begin();
+       it != m_flawManagers.end(); ++it) {
+    EntityId flaw;
+    FlawHandlerId handler;
+    LabelStr explanation("");
+    if (!(*it)->getBestFlaw(flaw, handler, explanation))
+      continue;
+    if (bestFlaw.isNoId() || handler->getPriority() < bestHandler->getPriority()) {
+      bestFlaw = flaw;
+      bestHandler = handler;
+      bestExplanation = explanation;
+      bestManager = *it;
+    }
+  }
+
+  if (bestFlaw.isNoId()) {
+    debugMsg("Solver:step", "Step " << m_stepCount << ": no flaw left");
+    m_status = SOLVED;
+    publish();
+    return false;
+  }
+  if (m_maxDepth > 0 && m_decisionStack.size() >= m_maxDepth) {
+    m_status = DEPTH_LIMIT;
+    publish();
+    return false;
+  }
+
+  debugMsg("Solver:step", "Step " << m_stepCount << ": " << bestManager->toString(bestFlaw)
+                                  << " by " << bestHandler->getName().toString() << " because "
+                                  << bestExplanation.toString());
+  DecisionPointId dp = bestHandler->create(m_db->getClient(), bestFlaw, bestExplanation);
+  check_error(dp.isValid(), "Flaw handler made an invalid decision point.");
+  m_decisionStack.push_back(dp);
+  dp->initialize();
+  if (dp->hasNext()) {
+    dp->execute();
+    m_decisionCount++;
+  } else if (!backtrack())
+    m_status = EXHAUSTED;
+  publish();
+  return m_status == UNSOLVED;
+}
+
+bool Solver::solve(unsigned int maxSteps, unsigned int maxDepth) {
+  if (maxSteps != 0)
+    m_maxSteps = maxSteps;
+  if (maxDepth != 0)
+    m_maxDepth = maxDepth;
+  std::chrono::steady_clock::time_point start = std::chrono::steady_clock::now();
+  while (m_status == UNSOLVED) {
+    if (m_maxSteps > 0 && m_stepCount >= m_maxSteps) {
+      m_status = STEP_LIMIT;
+      break;
+    }
+    step();
+  }
+  m_elapsed += std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+  publish();
+  debugMsg("Solver:solve", printFigures());
+  return m_status == SOLVED;
+}
+
+void Solver::reset() {
+  while (!m_decisionStack.empty()) {
+    DecisionPointId dp = m_decisionStack.back();
+    m_decisionStack.pop_back();
+    if (dp->isExecuted())
+      dp->undo();
+    delete (DecisionPoint*)dp;
+  }
+  m_status = UNSOLVED;
+  publish();
+}
+
+void Solver::publish() {
+  if (m_contextObj == nullptr)
+    return;
+  m_contextObj->put("steps", m_stepCount);
+  m_contextObj->put("depth", static_cast<double>(m_decisionStack.size()));
+  m_contextObj->put("decisions", m_decisionCount);
+  m_contextObj->put("backtracks", m_backtrackCount);
+}
+
+std::string Solver::printFigures() const {
+  std::ostringstream os;
+  os << "steps=" << m_stepCount << " decisions=" << m_decisionCount
+     << " backtracks=" << m_backtrackCount << " depth=" << m_decisionStack.size()
+     << " time=" << m_elapsed << "s status=" << statusName(m_status);
+  return os.str();
+}
+
+} // namespace SOLVERS
+} // namespace KORVAN

@@ -1,0 +1,332 @@
+#include <gtest/gtest.h>
+
+#include <memory>
+#include <tinyxml.h>
+#include <vector>
+
+#include "ConstraintEngine/base/ConstraintEngine.hh"
+#include "ConstraintEngine/base/IntervalIntDomain.hh"
+#include "ConstraintEngine/component/Constraints.hh"
+#include "ConstraintEngine/component/Variable.hh"
+#include "PlanDatabase/base/DbClient.hh"
+#include "PlanDatabase/base/IntervalToken.hh"
+#include "PlanDatabase/base/Object.hh"
+#include "PlanDatabase/base/PlanDatabase.hh"
+#include "PlanDatabase/base/Schema.hh"
+#include "PlanDatabase/base/TokenVariable.hh"
+#include "Solvers/base/Solver.hh"
+#include "Solvers/base/ThreatDecisionPoint.hh"
+#include "Solvers/base/ThreatManager.hh"
+#include "TemporalNetwork/TemporalConstraints.hh"
+#include "Utils/base/Error.hh"
+
+using namespace KORVAN;
+using namespace KORVAN::SOLVERS;
+
+namespace {
+
+// The variables the toy flaw manager looks at, in the order it prefers them.
+std::vector<ConstrainedVariableId> g_vars;
+unsigned int g_restoreFailures = 0;
+unsigned int g_undoCount = 0;
+
+std::vector<std::pair<double, double>> snapshot() {
+  std::vector<std::pair<double, double>> result;
+  for (const ConstrainedVariableId& v : g_vars)
+    result.push_back(std::make_pair(v->lastDomain().getLowerBound(), v->lastDomain().getUpperBound()));
+  return result;
+}
+
+/// Assigns a variable its values in increasing order; after each undo it checks that
+/// propagation brings every toy variable back to what it was before the assignment.
+class ValueDecisionPoint : public DecisionPoint {
+public:
+  ValueDecisionPoint(const DbClientId& client, const ConstrainedVariableId& var,
+                     const TiXmlElement&, const LabelStr& explanation)
+      : DecisionPoint(client, var->getKey(), explanation), m_var(var), m_index(0) {}
+  static bool test(const EntityId& e) { return ConstrainedVariableId::convertable(e); }
+  bool hasNext() const override { return m_index < m_values.size(); }
+
+protected:
+  void handleInitialize() override {
+    for (double v = m_var->lastDomain().getLowerBound(); v <= m_var->lastDomain().getUpperBound(); v++)
+      m_values.push_back(v);
+  }
+  void handleExecute() override {
+    m_before = snapshot();
+    m_client->specify(m_var, m_values[m_index]);
+  }
+  void handleUndo() override {
+    m_client->reset(m_var);
+    g_undoCount++;
+    m_var->getConstraintEngine()->propagate();
+    if (snapshot() != m_before)
+      g_restoreFailures++;
+    m_index++;
+  }
+
+private:
+  ConstrainedVariableId m_var;
+  std::vector<double> m_values;
+  unsigned int m_index;
+  std::vector<std::pair<double, double>> m_before;
+};
+
+class VarIterator : public FlawIterator {
+public:
+  VarIterator(FlawManager& mgr) : FlawIterator(mgr), m_it(g_vars.begin()) { advance(); }
+
+private:
+  const EntityId nextCandidate() override {
+    if (m_it == g_vars.end())
+      return EntityId::noId();
+    return EntityId(*m_it++);
+  }
+  std::vector<ConstrainedVariableId>::const_iterator m_it;
+};
+
+/// Flaws: toy variables that are not yet singletons; the older variable goes first.
+class VarManager : public FlawManager {
+public:
+  VarManager(const TiXmlElement& e) : FlawManager(e) {}
+  IteratorId createIterator() override { return (new VarIterator(*this))->getId(); }
+  bool staticMatch(const EntityId& e) override { return !ConstrainedVariableId::convertable(e); }
+  bool dynamicMatch(const EntityId& e) override {
+    return staticMatch(e) || ConstrainedVariableId(e)->lastDomain().isSingleton();
+  }
+  bool betterThan(const EntityId& a, const EntityId& b, LabelStr& explanation) override {
+    if (a->getKey() < b->getKey()) {
+      explanation = LabelStr("older");
+      return true;
+    }
+    return false;
+  }
+};
+
+struct Fixture : public ::testing::Test {
+  void SetUp() override {
+    g_vars.clear();
+    g_restoreFailures = 0;
+    g_undoCount = 0;
+    ce = new ConstraintEngine();
+    initConstraintLibrary(ce->getId());
+    initTemporalConstraints(ce->getId());
+    schema = new Schema();
+    db = new PlanDatabase(ce->getId(), schema->getId());
+    factories.reset(new ComponentFactoryMgr());
+    registerHostComponents(*factories);
+    factories->registerFactory(new ComponentFactory<VarManager>(LabelStr("VarManager")));
+    factories->registerFactory(
+        new ComponentFactory<ConcreteFlawHandler<ValueDecisionPoint>>(LabelStr("ValueHandler")));
+    finders.reset(new MatchFinderMgr());
+  }
+  void TearDown() override {
+    g_vars.clear();
+    for (Variable<IntervalIntDomain>* v : owned)
+      delete v;
+    delete db;
+    delete schema;
+    delete ce;
+  }
+  ConstrainedVariableId var(double lb, double ub, const char* name) {
+    Variable<IntervalIntDomain>* v =
+        new Variable<IntervalIntDomain>(ce->getId(), IntervalIntDomain(lb, ub), false, true, LabelStr(name));
+    owned.push_back(v);
+    return v->getId();
+  }
+  void post(const char* name, std::vector<ConstrainedVariableId> scope) {
+    ce->createConstraint(LabelStr(name), scope);
+  }
+  std::unique_ptr<TiXmlDocument> config(const char* text) {
+    std::unique_ptr<TiXmlDocument> doc(new TiXmlDocument());
+    doc->Parse(text);
+    EXPECT_FALSE(doc->Error()) << doc->ErrorDesc();
+    return doc;
+  }
+  // x in [0,1] must be 1 for p, q, r (pairwise different) to fit under x + 1.
+  void buildPigeonholeUnderChoice() {
+    ConstrainedVariableId x = var(0, 1, "x");
+    ConstrainedVariableId one = var(1, 1, "one");
+    ConstrainedVariableId cap = var(0, 10, "cap");
+    ConstrainedVariableId p = var(0, 2, "p"), q = var(0, 2, "q"), r = var(0, 2, "r");
+    post("addEq", {x, one, cap});
+    post("leq", {p, cap});
+    post("leq", {q, cap});
+    post("leq", {r, cap});
+    post("neq", {p, q});
+    post("neq", {q, r});
+    post("neq", {p, r});
+    g_vars = {x, p, q, r};
+  }
+
+  ConstraintEngine* ce;
+  Schema* schema;
+  PlanDatabase* db;
+  std::unique_ptr<ComponentFactoryMgr> factories;
+  std::unique_ptr<MatchFinderMgr> finders;
+  std::vector<Variable<IntervalIntDomain>*> owned;
+};
+
+const char* TOY_CONFIG =
+    "<Solver name='toy'><FlawManager component='VarManager'>"
+    "<FlawHandler component='ValueHandler'/></FlawManager></Solver>";
+
+} // namespace
+
+TEST_F(Fixture, SolvesToyProblemWithBacktracking) {
+  buildPigeonholeUnderChoice();
+  std::unique_ptr<TiXmlDocument> doc = config(TOY_CONFIG);
+  Solver solver(db->getId(), *factories, finders.get(), *doc->RootElement());
+  EXPECT_TRUE(solver.solve());
+  EXPECT_EQ(Solver::SOLVED, solver.getStatus());
+  // x=0 leaves two values for three different variables: p=0 and p=1 both fail at once.
+  EXPECT_EQ(2u, solver.getBacktrackCount());
+  EXPECT_EQ(6u, solver.getDecisionCount()); // x0 p0 p1 x1 p0 q1
+  EXPECT_EQ(3u, solver.getDepth());
+  EXPECT_EQ(0u, g_restoreFailures);
+  EXPECT_EQ(3u, g_undoCount);
+  EXPECT_EQ(1.0, g_vars[0]->lastDomain().getSingletonValue());
+  EXPECT_EQ(0.0, g_vars[1]->lastDomain().getSingletonValue());
+  EXPECT_EQ(1.0, g_vars[2]->lastDomain().getSingletonValue());
+  EXPECT_EQ(2.0, g_vars[3]->lastDomain().getSingletonValue());
+  EXPECT_NE(std::string::npos, solver.printFigures().find("backtracks=2"));
+  EXPECT_EQ(solver.getStepCount(), 7u); // six decisions, two failed propagations, one final check less
+  // Undoing the whole search restores the base domains.
+  solver.reset();
+  ce->propagate();
+  EXPECT_EQ(0.0, g_vars[0]->lastDomain().getLowerBound());
+  EXPECT_EQ(1.0, g_vars[0]->lastDomain().getUpperBound());
+  EXPECT_EQ(0u, solver.getDepth());
+}
+
+TEST_F(Fixture, LimitsAndFailure) {
+  buildPigeonholeUnderChoice();
+  {
+    std::unique_ptr<TiXmlDocument> doc = config(
+        "<Solver maxSteps='2'><FlawManager component='VarManager'>"
+        "<FlawHandler component='ValueHandler'/></FlawManager></Solver>");
+    Solver solver(db->getId(), *factories, finders.get(), *doc->RootElement());
+    EXPECT_FALSE(solver.solve());
+    EXPECT_EQ(Solver::STEP_LIMIT, solver.getStatus());
+    EXPECT_EQ(2u, solver.getStepCount());
+    solver.reset();
+  }
+  {
+    std::unique_ptr<TiXmlDocument> doc = config(TOY_CONFIG);
+    Solver solver(db->getId(), *factories, finders.get(), *doc->RootElement());
+    EXPECT_FALSE(solver.solve(0, 1));
+    EXPECT_EQ(Solver::DEPTH_LIMIT, solver.getStatus());
+    EXPECT_EQ(1u, solver.getDepth());
+    solver.reset();
+  }
+  // With the cap held at 1 the three variables have two values: no solution, and the search
+  // says so.
+  g_vars.erase(g_vars.begin());
+  ce->createConstraint(LabelStr("leq"), {owned[2]->getId(), owned[1]->getId()});
+  std::unique_ptr<TiXmlDocument> doc = config(TOY_CONFIG);
+  Solver solver(db->getId(), *factories, finders.get(), *doc->RootElement());
+  EXPECT_FALSE(solver.solve());
+  EXPECT_EQ(Solver::EXHAUSTED, solver.getStatus());
+  EXPECT_EQ(0u, solver.getDepth());
+  EXPECT_EQ(0u, g_restoreFailures);
+}
+
+TEST_F(Fixture, ConfigurationErrors) {
+  auto expectError = [&](const char* text, const std::string& fragment) {
+    std::unique_ptr<TiXmlDocument> doc = config(text);
+    try {
+      Solver solver(db->getId(), *factories, finders.get(), *doc->RootElement());
+      ADD_FAILURE() << "no error for " << text;
+    } catch (const Error& e) {
+      EXPECT_NE(std::string::npos, e.getMsg().find(fragment)) << e.getMsg();
+    }
+  };
+  expectError("<Solver><FlawManager component='Nope'/></Solver>",
+              "No solver component registered as 'Nope'");
+  expectError("<Solver><FlawManager/></Solver>", "has no 'component' attribute");
+  expectError("<Solver><FlawManager component='ValueHandler'/></Solver>", "is not a flaw manager");
+  expectError("<Solver><FlawManager component='VarManager'><H component='VarManager'/></FlawManager></Solver>",
+              "is not a flaw handler");
+  expectError("<Solver maxSteps='-3'/>", "non-negative integer for 'maxSteps'");
+  expectError("<Solver><FlawManager component='VarManager'><H component='ValueHandler' priority='x'/>"
+              "</FlawManager></Solver>",
+              "Expected a number for 'priority'");
+}
+
+TEST_F(Fixture, MatchingRulesAndHandlerChoice) {
+  schema->addObjectType(LabelStr("Vehicle"));
+  schema->addObjectType(LabelStr("Rover"), LabelStr("Vehicle"));
+  schema->addPredicate(LabelStr("Rover.drive"));
+  Object* rover = new Object(db->getId(), LabelStr("Rover"), LabelStr("r1"));
+  db->close();
+  IntervalToken* token = new IntervalToken(db->getId(), LabelStr("Rover.drive"), false, false);
+  std::unique_ptr<TiXmlDocument> doc = config(
+      "<Solver><FlawManager component='ThreatManager'>"
+      "<FlawHandler component='ThreatHandler' class='Vehicle' priority='5'/>"
+      "<FlawHandler component='ThreatHandler' predicate='drive' class='Rover' priority='5'/>"
+      "<FlawHandler component='ThreatHandler' predicate='Rover.park'/>"
+      "<FlawHandler component='ValueHandler' priority='1'/>"
+      "</FlawManager></Solver>");
+  Solver solver(db->getId(), *factories, finders.get(), *doc->RootElement());
+  FlawManagerId mgr = solver.getFlawManagers().front();
+  const std::vector<FlawHandlerId>& handlers = mgr->getFlawHandlers();
+  ASSERT_EQ(4u, handlers.size());
+  // The unfiltered value handler has the best priority but cannot take a token; of the two
+  // that match with equal priority the more specific wins; "Rover.park" does not match.
+  EXPECT_EQ(handlers[1], mgr->getFlawHandler(token->getId()));
+  EXPECT_EQ(2u, handlers[1]->staticFilterCount());
+  // A variable is not the threat manager's, though the value handler could take it.
+  EXPECT_FALSE(mgr->inScope(token->start()));
+  EXPECT_EQ(handlers[3], mgr->getFlawHandler(token->start()));
+  (void)rover;
+}
+
+TEST_F(Fixture, ThreatDecisionPointOrdersTokens) {
+  schema->addObjectType(LabelStr("Line"));
+  schema->addPredicate(LabelStr("Line.busy"));
+  Object* line = new Object(db->getId(), LabelStr("Line"), LabelStr("l1"));
+  db->close();
+  std::vector<TokenId> tokens;
+  for (int i = 0; i < 3; i++) {
+    IntervalToken* t = new IntervalToken(db->getId(), LabelStr("Line.busy"), false, false,
+                                         IntervalIntDomain(0, 20), IntervalIntDomain(0, 30),
+                                         IntervalIntDomain(5, 5));
+    t->activateInternal();
+    t->getObject()->specify((double)line->getId());
+    tokens.push_back(t->getId());
+  }
+  ASSERT_TRUE(ce->propagate());
+  ASSERT_EQ(3u, line->tokens().size());
+  line->notifyOrderingRequired(tokens[1]);
+
+  std::unique_ptr<TiXmlDocument> doc = config(
+      "<Solver><FlawManager component='ThreatManager'><FlawHandler component='ThreatHandler'/>"
+      "</FlawManager></Solver>");
+  Solver solver(db->getId(), *factories, finders.get(), *doc->RootElement());
+  EXPECT_TRUE(solver.step());
+  ASSERT_EQ(1u, solver.getDepth());
+  DecisionPointId dp = solver.getDecisionStack().back();
+  ASSERT_TRUE(Id<ThreatDecisionPoint>::convertable(dp));
+  Id<ThreatDecisionPoint> tdp(dp);
+  EXPECT_EQ((unsigned int)tokens[1]->getKey(), tdp->getEntityKey());
+  ASSERT_GT(tdp->getChoiceCount(), 1u);
+  ObjectId obj;
+  TokenId pred, succ;
+  tdp->extractParts(0, obj, pred, succ);
+  EXPECT_TRUE(line->isConstrainedToPrecede(pred, succ));
+  EXPECT_TRUE(pred == tokens[1] || succ == tokens[1]);
+  ASSERT_TRUE(ce->propagate());
+  EXPECT_GE(succ->start()->lastDomain().getLowerBound(), 5.0);
+  // Undo frees the pair and moves on; executing again takes the next pair.
+  tdp->undo();
+  EXPECT_FALSE(line->isConstrainedToPrecede(pred, succ));
+  EXPECT_EQ(1u, tdp->getIndex());
+  tdp->execute();
+  ObjectId obj2;
+  TokenId pred2, succ2;
+  tdp->extractParts(1, obj2, pred2, succ2);
+  EXPECT_TRUE(line->isConstrainedToPrecede(pred2, succ2));
+  EXPECT_THROW(tdp->execute(), Error);
+  solver.reset();
+  EXPECT_TRUE(line->getOrderings().empty());
+}
