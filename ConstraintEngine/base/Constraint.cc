@@ -72,7 +72,7 @@ void Constraint::detach() {
   if (!m_constraintEngine.isValid())
     return;
   m_constraintEngine->remove(m_id);
-  bool restricted = m_hasRestricted || (m_propagator.isValid() && m_propagator->m_hasRestricted);
+  const bool restricted = m_hasRestricted;
   if (restricted || m_constraintEngine->provenInconsistent())
     m_constraintEngine->relaxAfter(*this, restricted);
 }
@@ -91,7 +91,7 @@ void Constraint::deactivate() {
   debugMsg("Constraint:deactivate", "Deactivating " << m_name.toString() << "(" << getKey() << ")");
   handleDeactivate();
   m_propagator->handleConstraintDeactivated(m_id);
-  bool restricted = m_hasRestricted || m_propagator->m_hasRestricted;
+  const bool restricted = m_hasRestricted;
   if (restricted || m_constraintEngine->provenInconsistent())
     m_constraintEngine->relaxAfter(*this, restricted);
 }

@@ -103,7 +103,8 @@ private:
   unsigned int m_deactivationRefCount;
   bool m_violated;
   bool m_detached;
-  /// Set once the constraint has narrowed a domain: only then must its removal relax anything.
+  /// Set once the constraint has narrowed a domain (or a pass of its propagator narrowed one of
+  /// its variables): only then must its removal relax anything.
   bool m_hasRestricted;
 };
 

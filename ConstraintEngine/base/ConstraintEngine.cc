@@ -186,12 +186,12 @@ void ConstraintEngine::markViolated(const ConstraintId& constraint, bool violate
 
 void ConstraintEngine::notifyChange(ConstrainedVariable& var, const DomainListener::ChangeType& changeType) {
   ++m_changeCount;
-  if (DomainListener::isRestriction(changeType)) {
-    if (m_activeConstraint != 0)
-      m_activeConstraint->m_hasRestricted = true;
-    else if (m_activePropagator != 0)
-      m_activePropagator->m_hasRestricted = true;
-  }
+  const bool restriction = DomainListener::isRestriction(changeType);
+  // Narrowed by a propagator pass outside any single constraint: its constraints on this
+  // variable are the ones that may have contributed.
+  Propagator* bulk = (restriction && m_activeConstraint == 0) ? m_activePropagator : 0;
+  if (restriction && m_activeConstraint != 0)
+    m_activeConstraint->m_hasRestricted = true;
   if (changeType == DomainListener::EMPTIED) {
     if (!var.m_inEmptySet) {
       var.m_inEmptySet = true;
@@ -213,6 +213,8 @@ void ConstraintEngine::notifyChange(ConstrainedVariable& var, const DomainListen
     if (entry.first.isNoId())
       continue;
     Constraint* constraint = entry.first;
+    if (bulk != 0 && constraint->m_propagator == bulk->getId())
+      constraint->m_hasRestricted = true;
     if (constraint->canIgnore(var.m_id, entry.second, changeType))
       continue;
     // canIgnore may have removed the constraint (its slot is then empty).

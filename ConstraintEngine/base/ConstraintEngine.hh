@@ -35,7 +35,9 @@
 //   While the network is inconsistent, every emptied variable is relaxed too. The next
 //   propagate() narrows them again from the base domains; the solver's undo relies on this.
 //   Removing a constraint that never narrowed anything (listeners that only watch) relaxes
-//   nothing.
+//   nothing. A constraint counts as having narrowed when a domain changed while it executed, or
+//   when a pass of its propagator changed one of its variables outside any constraint's
+//   execution (propagators that narrow in bulk).
 // * Violations. Constraints can be marked violated (Constraint::notifyViolated); the engine only
 //   keeps the policy flag (getAllowViolations) and the set of violated constraints: it is up to
 //   the code that finds a problem to mark a constraint or to empty a domain.

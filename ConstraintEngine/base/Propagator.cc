@@ -15,8 +15,7 @@ const LabelStr& Propagator::entityTypeName() {
 }
 
 Propagator::Propagator(const LabelStr& name, const ConstraintEngineId& constraintEngine, int priority)
-    : m_id(), m_name(name), m_constraintEngine(constraintEngine), m_priority(priority),
-      m_hasRestricted(false) {
+    : m_id(), m_name(name), m_constraintEngine(constraintEngine), m_priority(priority) {
   checkError(constraintEngine.isValid(),
              "Propagator '" << name.toString() << "' needs a valid constraint engine");
   checkError(!constraintEngine->getPropagatorByName(name).isValid(),

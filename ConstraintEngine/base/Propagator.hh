@@ -74,9 +74,6 @@ private:
   ConstraintEngineId m_constraintEngine;
   int m_priority;
   ConstraintSet m_constraints;
-  /// Set once a pass narrowed a domain outside any single constraint: then any of this
-  /// propagator's constraints may have contributed, and removing one must relax.
-  bool m_hasRestricted;
 };
 
 } // namespace KORVAN

@@ -483,3 +483,64 @@ TEST_F(EngineTest, RemovalMatchesRebuild) {
 }
 
 } // namespace
+
+namespace KORVAN {
+namespace {
+
+/// Narrows in bulk, as a network-wide propagator would: its constraints only watch.
+class Bulk : public Propagator {
+public:
+  class Watch : public Constraint {
+  public:
+    Watch(const ConstraintEngineId& ce, const Scope& scope) : Constraint("watch", "Bulk", ce, scope) {}
+    void handleExecute() override {}
+    double cap = 5;
+  };
+  Bulk(const ConstraintEngineId& ce) : Propagator("Bulk", ce, 50) {}
+  void handleNotification(const ConstrainedVariableId& var, int, const ConstraintId&,
+                          const DomainListener::ChangeType& changeType) override {
+    notified.push_back(std::make_pair(var, changeType));
+    dirty = true;
+  }
+  void handleConstraintAdded(const ConstraintId&) override { dirty = true; }
+  void execute() override {
+    dirty = false;
+    for (const ConstraintId& c : getConstraints())
+      getCurrentDomain(c->getScope()[0]).intersect(-g_infiniteTime(), Id<Watch>(c)->cap);
+  }
+  bool updateRequired() const override { return dirty; }
+  std::vector<std::pair<ConstrainedVariableId, DomainListener::ChangeType>> notified;
+  bool dirty = false;
+};
+
+TEST_F(EngineTest, BulkPropagatorsAndWatchers) {
+  Bulk* bulk = new Bulk(ce);
+  ConstrainedVariableId x = var(0, 10), y = var(0, 10), quiet = var(0, 10);
+  ce->createConstraint("eq", Scope{x, y});
+  Bulk::Watch* watch = new Bulk::Watch(ce, Scope{x});
+  Bulk::Watch* idle = new Bulk::Watch(ce, Scope{quiet});
+  idle->cap = 20; // the passes narrow nothing of `quiet`
+  EXPECT_TRUE(ce->propagate());
+  EXPECT_EQ(5, ub(y)); // through eq
+  ASSERT_FALSE(bulk->notified.empty());
+  EXPECT_EQ(x, bulk->notified.back().first);
+  EXPECT_EQ(DomainListener::UPPER_BOUND_DECREASED, bulk->notified.back().second);
+  // A watcher that never saw its variable narrowed leaves without relaxing anything.
+  idle->discard();
+  EXPECT_EQ(5, ub(x));
+  // The one whose variable the pass narrowed relaxes the component.
+  watch->discard();
+  EXPECT_EQ(10, ub(x));
+  EXPECT_EQ(10, ub(y));
+  EXPECT_TRUE(ce->propagate());
+  EXPECT_EQ(10, ub(y));
+
+  // derivedDomain() brings a pending change up to date; lastDomain() does not.
+  new Bulk::Watch(ce, Scope{x});
+  EXPECT_EQ(10, ub(x));
+  EXPECT_EQ(5, x->derivedDomain().getUpperBound());
+  EXPECT_FALSE(ce->pending());
+}
+
+} // namespace
+} // namespace KORVAN
