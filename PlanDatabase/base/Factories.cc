@@ -1,0 +1,15 @@
+#include "PlanDatabase/base/ObjectFactory.hh"
+#include "PlanDatabase/base/TokenFactory.hh"
+
+namespace KORVAN {
+
+ObjectFactory::ObjectFactory(const LabelStr& signature) : m_id(this), m_signature(signature) {}
+
+ObjectFactory::~ObjectFactory() { m_id.remove(); }
+
+TokenFactory::TokenFactory(const LabelStr& predicateName)
+    : m_id(this), m_predicateName(predicateName) {}
+
+TokenFactory::~TokenFactory() { m_id.remove(); }
+
+} // namespace KORVAN

@@ -1,0 +1,189 @@
+#include "PlanDatabase/base/PlanDatabase.hh"
+
+#include "ConstraintEngine/base/ConstraintEngine.hh"
+#include "ConstraintEngine/base/DefaultPropagator.hh"
+#include "PlanDatabase/base/DbClient.hh"
+#include "PlanDatabase/base/TemporalAdvice.hh"
+#include "PlanDatabase/base/Token.hh"
+#include "PlanDatabase/base/TokenVariable.hh"
+#include "TemporalNetwork/TemporalAdvisor.hh"
+#include "TemporalNetwork/TemporalConstraints.hh"
+
+namespace KORVAN {
+
+namespace {
+
+/// The temporal network's advisor, answering for tokens as well: a token can precede another
+/// when its end can be at or before the other's start.
+class DbTemporalAdvisor : public TemporalAdvisor {
+public:
+  explicit DbTemporalAdvisor(const ConstraintEngineId& constraintEngine)
+      : TemporalAdvisor(constraintEngine) {}
+  using TemporalAdvisor::canPrecede;
+  bool canPrecede(const TokenId& first, const TokenId& second) override {
+    check_error(first.isValid());
+    check_error(second.isValid());
+    return canPrecede(ConstrainedVariableId(first->end()), ConstrainedVariableId(second->start()));
+  }
+};
+
+} // namespace
+
+const std::string& PlanDatabase::COMPONENT_NAME() {
+  static const std::string sl_name("PlanDatabase");
+  return sl_name;
+}
+
+const LabelStr& PlanDatabase::PROPAGATOR_NAME() {
+  static const LabelStr sl_name("PlanDatabase");
+  return sl_name;
+}
+
+PlanDatabase::PlanDatabase(const ConstraintEngineId& constraintEngine, const SchemaId& schema,
+                           const EngineId& engine)
+    : m_id(this), m_constraintEngine(constraintEngine), m_schema(schema), m_engine(engine),
+      m_closed(false), m_deleting(false) {
+  try {
+    checkError(constraintEngine.isValid(), "The plan database needs a valid constraint engine.");
+    checkError(schema.isValid(), "The plan database needs a valid schema.");
+    if (constraintEngine->getPropagatorByName(PROPAGATOR_NAME()).isNoId())
+      new DefaultPropagator(PROPAGATOR_NAME(), constraintEngine);
+    // Tokens relate their time variables through the temporal network.
+    initTemporalConstraints(constraintEngine);
+  } catch (...) {
+    m_id.remove();
+    throw;
+  }
+  m_temporalAdvisor = (new DbTemporalAdvisor(constraintEngine))->getId();
+  m_client = (new DbClient(m_id))->getId();
+}
+
+PlanDatabase::~PlanDatabase() {
+  m_deleting = true;
+  purge();
+  delete (DbClient*)m_client;
+  delete (TemporalAdvisor*)m_temporalAdvisor;
+  m_id.remove();
+}
+
+const EngineId& PlanDatabase::getEngine() const {
+  checkError(m_engine.isValid(), "The plan database is not attached to an engine.");
+  return m_engine;
+}
+
+void PlanDatabase::purge() {
+  bool wasDeleting = m_deleting;
+  m_deleting = true;
+  // Masters take their slaves along.
+  while (!m_tokens.empty()) {
+    TokenId token = m_tokens.begin()->second;
+    for (const auto& entry : m_tokens)
+      if (entry.second->getMasterToken().isNoId()) {
+        token = entry.second;
+        break;
+      }
+    token->discard();
+  }
+  // Newest first, so that components go before the objects they belong to.
+  while (!m_objects.empty())
+    m_objects.rbegin()->second->discard();
+  m_deleting = wasDeleting;
+}
+
+ObjectId PlanDatabase::getObject(const LabelStr& name) const {
+  auto it = m_objectsByName.find(name.getKey());
+  return it == m_objectsByName.end() ? ObjectId::noId() : it->second;
+}
+
+TokenId PlanDatabase::getToken(int key) const {
+  auto it = m_tokens.find(key);
+  return it == m_tokens.end() ? TokenId::noId() : it->second;
+}
+
+void PlanDatabase::close() {
+  checkError(!m_closed, "The plan database is already closed.");
+  m_closed = true;
+  std::vector<TokenId> tokens;
+  for (const auto& entry : m_tokens)
+    tokens.push_back(entry.second);
+  for (const TokenId& token : tokens)
+    if (token.isValid() && token->getObject()->lastDomain().isOpen())
+      token->getObject()->close();
+  debugMsg("PlanDatabase:close", "Closed with " << m_objects.size() << " objects and "
+                                                << m_tokens.size() << " tokens");
+}
+
+void PlanDatabase::registerObject(const ObjectId& object) {
+  checkError(!m_closed, "Cannot create object '" << object->getName().toString()
+                                                 << "': the plan database is closed.");
+  checkError(getObject(object->getName()).isNoId(),
+             "An object named '" << object->getName().toString() << "' already exists.");
+  m_objects.emplace(object->getKey(), object);
+  m_objectsByName.emplace(object->getName().getKey(), object);
+  for (const LabelStr& type : m_schema->getAllObjectTypes(object->getType()))
+    m_objectsByType.emplace(type.getKey(), object);
+  // Tokens made earlier may go on the new object too.
+  std::vector<TokenId> tokens;
+  for (const auto& entry : m_tokens)
+    tokens.push_back(entry.second);
+  for (const TokenId& token : tokens)
+    if (token.isValid() && token->getObject()->lastDomain().isOpen() &&
+        m_schema->isA(object->getType(), token->getBaseObjectType()))
+      token->getObject()->insert((double)object);
+}
+
+void PlanDatabase::unregisterObject(const ObjectId& object) {
+  m_objects.erase(object->getKey());
+  auto byName = m_objectsByName.find(object->getName().getKey());
+  if (byName != m_objectsByName.end() && byName->second == object)
+    m_objectsByName.erase(byName);
+  for (auto it = m_objectsByType.begin(); it != m_objectsByType.end();) {
+    if (it->second == object)
+      it = m_objectsByType.erase(it);
+    else
+      ++it;
+  }
+  if (m_deleting)
+    return;
+  // A deleted object is no longer a place for any token.
+  std::vector<TokenId> tokens;
+  for (const auto& entry : m_tokens)
+    tokens.push_back(entry.second);
+  for (const TokenId& token : tokens)
+    if (token.isValid() && token->getObject()->baseDomain().isMember((double)object))
+      token->getObject()->remove((double)object);
+}
+
+void PlanDatabase::registerToken(const TokenId& token) { m_tokens.emplace(token->getKey(), token); }
+
+void PlanDatabase::unregisterToken(const TokenId& token) { m_tokens.erase(token->getKey()); }
+
+void PlanDatabase::purgeTokenFromObjects(const TokenId& token) {
+  for (const auto& entry : m_objects)
+    entry.second->purgeToken(token);
+}
+
+ObjectDomain PlanDatabase::makeObjectDomain(const LabelStr& objectType,
+                                            const LabelStr& objectName) const {
+  if (objectName != Token::noObject()) {
+    ObjectId object = getObject(objectName);
+    checkError(object.isValid(), "No object named '" << objectName.toString() << "'.");
+    checkError(m_schema->isA(object->getType(), objectType),
+               "Object '" << objectName.toString() << "' of type '"
+                          << object->getType().toString() << "' is not a "
+                          << objectType.toString() << ".");
+    return ObjectDomain(object, objectType);
+  }
+  std::list<double> values;
+  for (auto it = m_objectsByType.lower_bound(objectType.getKey());
+       it != m_objectsByType.end() && it->first == objectType.getKey(); ++it)
+    values.push_back((double)it->second);
+  return ObjectDomain(values, m_closed, objectType);
+}
+
+bool canPrecede(const PlanDatabaseId& planDatabase, const TokenId& predecessor,
+                const TokenId& successor) {
+  return planDatabase->getTemporalAdvisor()->canPrecede(predecessor, successor);
+}
+
+} // namespace KORVAN

@@ -1,0 +1,15 @@
+#ifndef KORVAN_PLANDATABASE_TEMPORALADVICE_HH
+#define KORVAN_PLANDATABASE_TEMPORALADVICE_HH
+
+#include "PlanDatabase/base/PlanDatabaseDefs.hh"
+
+namespace KORVAN {
+
+/// Whether the predecessor's end may still lie at or before the successor's start, as the plan
+/// database's temporal network sees it.
+bool canPrecede(const PlanDatabaseId& planDatabase, const TokenId& predecessor,
+                const TokenId& successor);
+
+} // namespace KORVAN
+
+#endif

@@ -1,0 +1,219 @@
+#ifndef KORVAN_PLANDATABASE_TOKENVARIABLE_HH
+#define KORVAN_PLANDATABASE_TOKENVARIABLE_HH
+
+#include "ConstraintEngine/base/Constraint.hh"
+#include "ConstraintEngine/component/Variable.hh"
+#include "PlanDatabase/base/Token.hh"
+#include "Utils/base/Error.hh"
+
+namespace KORVAN {
+
+/// A variable owned by a token. Beyond Variable<DomainType> it takes part in merging: when
+/// tokens are merged onto an active token, the variables at the same index correspond; the
+/// active token's variable keeps an integrated base domain (its base domain narrowed by the base
+/// domains of the corresponding merged variables) and derives its domain from it, while a merged
+/// token's variable cannot be specified and only carries inactive constraints.
+template <class DomainType>
+class TokenVariable : public Variable<DomainType> {
+public:
+  TokenVariable(const TokenId& parent, int index, const ConstraintEngineId& constraintEngine,
+                const AbstractDomain& baseDomain, bool internal = false,
+                bool canBeSpecified = true,
+                const LabelStr& name = ConstrainedVariable::NO_NAME());
+  virtual ~TokenVariable();
+
+  void specify(double singletonValue) override;
+  void reset() override;
+  void relax() override;
+  void insert(double value) override;
+  void remove(double value) override;
+  void close() override;
+
+  void handleBase(const AbstractDomain& domain) override;
+  void handleSpecified(double value) override;
+  void handleReset() override;
+  void handleRestrictBaseDomain(const AbstractDomain& domain) override;
+
+  const TokenId& getParentToken() const { return m_parentToken; }
+  /// The base domain narrowed by the merged tokens' corresponding base domains.
+  const DomainType& getIntegratedBaseDomain() const { return *m_integratedBaseDomain; }
+  bool isLocallySpecified() const { return m_isLocallySpecified; }
+
+private:
+  void handleConstraintAdded(const ConstraintId& constraint) override;
+  void handleConstraintRemoved(const ConstraintId& constraint) override;
+
+  void setSpecified(double singletonValue);
+  void resetSpecified();
+  /// Recomputes the integrated base domain; true when a merged counterpart is specified, so the
+  /// integrated value must stay specified.
+  bool computeBaseDomain();
+
+  DomainType* m_integratedBaseDomain;
+  bool m_isLocallySpecified;
+  double m_localSpecifiedValue;
+  TokenId m_parentToken;
+};
+
+template <class DomainType>
+TokenVariable<DomainType>::TokenVariable(const TokenId& parent, int index,
+                                         const ConstraintEngineId& constraintEngine,
+                                         const AbstractDomain& baseDomain, bool internal,
+                                         bool canBeSpecified, const LabelStr& name)
+    : Variable<DomainType>(constraintEngine, baseDomain, internal, canBeSpecified, name,
+                           EntityId(parent), index),
+      m_integratedBaseDomain(static_cast<DomainType*>(baseDomain.copy())),
+      m_isLocallySpecified(false), m_localSpecifiedValue(0.0), m_parentToken(parent) {
+  // A failed check ends construction: the third copy must not leak.
+  if (!m_parentToken.isValid() || this->getIndex() < 0) {
+    delete m_integratedBaseDomain;
+    m_integratedBaseDomain = 0;
+  }
+  check_error(m_parentToken.isValid());
+  check_error(this->getIndex() >= 0);
+}
+
+template <class DomainType>
+TokenVariable<DomainType>::~TokenVariable() {
+  if (m_integratedBaseDomain != 0)
+    delete m_integratedBaseDomain;
+}
+
+template <class DomainType>
+void TokenVariable<DomainType>::specify(double singletonValue) {
+  check_error(this->canBeSpecified());
+  setSpecified(singletonValue);
+}
+
+template <class DomainType>
+void TokenVariable<DomainType>::reset() {
+  check_error(this->canBeSpecified());
+  resetSpecified();
+}
+
+template <class DomainType>
+void TokenVariable<DomainType>::relax() {
+  ConstrainedVariable::relax();
+  this->m_derivedDomain->intersect(*m_integratedBaseDomain);
+}
+
+template <class DomainType>
+void TokenVariable<DomainType>::insert(double value) {
+  ConstrainedVariable::insert(value);
+  m_integratedBaseDomain->insert(value);
+}
+
+template <class DomainType>
+void TokenVariable<DomainType>::remove(double value) {
+  ConstrainedVariable::remove(value);
+  if (m_integratedBaseDomain->isMember(value))
+    m_integratedBaseDomain->remove(value);
+}
+
+template <class DomainType>
+void TokenVariable<DomainType>::close() {
+  ConstrainedVariable::close();
+  m_integratedBaseDomain->close();
+}
+
+template <class DomainType>
+void TokenVariable<DomainType>::handleBase(const AbstractDomain& domain) {
+  m_integratedBaseDomain->intersect(domain);
+  this->m_derivedDomain->intersect(domain);
+}
+
+template <class DomainType>
+void TokenVariable<DomainType>::handleSpecified(double value) {
+  check_error(this->m_parentToken->isActive());
+  checkError(this->lastDomain().isMember(value), value << " is not in " << this->toString());
+  if (!this->isSpecified())
+    ConstrainedVariable::specify(value);
+}
+
+template <class DomainType>
+void TokenVariable<DomainType>::handleReset() {
+  if (computeBaseDomain() || m_isLocallySpecified)
+    return;
+  if (this->isSpecified()) {
+    ConstrainedVariable::reset(*m_integratedBaseDomain);
+    return;
+  }
+  this->m_derivedDomain->relax(*this->m_baseDomain);
+  this->m_derivedDomain->intersect(*m_integratedBaseDomain);
+}
+
+template <class DomainType>
+void TokenVariable<DomainType>::handleRestrictBaseDomain(const AbstractDomain& domain) {
+  Variable<DomainType>::handleRestrictBaseDomain(domain);
+  if (m_integratedBaseDomain->isOpen() && domain.isClosed())
+    m_integratedBaseDomain->close();
+  m_integratedBaseDomain->intersect(domain);
+}
+
+template <class DomainType>
+void TokenVariable<DomainType>::handleConstraintAdded(const ConstraintId& constraint) {
+  check_error(!this->m_parentToken->isRejected());
+  if (this->m_parentToken->isMerged()) {
+    check_error(!constraint->isActive(), "Constraint should be inactive if it is on a merged token.");
+    this->m_parentToken->handleAdditionOfInactiveConstraint(constraint);
+  }
+}
+
+template <class DomainType>
+void TokenVariable<DomainType>::handleConstraintRemoved(const ConstraintId& constraint) {
+  if (this->m_parentToken->isMerged() && !constraint->isActive())
+    this->m_parentToken->handleRemovalOfInactiveConstraint(constraint);
+}
+
+template <class DomainType>
+void TokenVariable<DomainType>::setSpecified(double singletonValue) {
+  check_error(this->m_parentToken.isValid());
+  checkError(!this->m_parentToken->isMerged(), "Attempted to specify " << this->toString()
+                                                   << " of merged token "
+                                                   << this->m_parentToken->toString() << ". ");
+  ConstrainedVariable::internalSpecify(singletonValue);
+  m_isLocallySpecified = true;
+  m_localSpecifiedValue = singletonValue;
+}
+
+template <class DomainType>
+void TokenVariable<DomainType>::resetSpecified() {
+  m_isLocallySpecified = false;
+  if (!computeBaseDomain())
+    ConstrainedVariable::reset(*m_integratedBaseDomain);
+  if (this->m_parentToken->isMerged()) {
+    check_error(this->m_parentToken->getActiveToken().isValid());
+    this->m_parentToken->getActiveToken()->getVariables()[this->getIndex()]->handleReset();
+  }
+}
+
+template <class DomainType>
+bool TokenVariable<DomainType>::computeBaseDomain() {
+  m_integratedBaseDomain->relax(*this->m_baseDomain);
+  bool shouldBeSpecified = false;
+  double specifiedValue = 0.0;
+  const TokenSet& mergedTokens = m_parentToken->getMergedTokens();
+  for (TokenSet::const_iterator it = mergedTokens.begin(); it != mergedTokens.end(); ++it) {
+    TokenId mergedToken = *it;
+    check_error(mergedToken->isMerged());
+    check_error(mergedToken->getActiveToken() == this->m_parentToken);
+    check_error(mergedToken->getVariables().size() == this->m_parentToken->getVariables().size());
+    Id<TokenVariable<DomainType>> var(mergedToken->getVariables()[this->getIndex()]);
+    m_integratedBaseDomain->intersect(var->baseDomain());
+    checkError(var->baseDomain().isOpen() || !this->m_integratedBaseDomain->isEmpty(),
+               var->toString() << " cannot merge.");
+    if (var->isSpecified()) {
+      checkError(!shouldBeSpecified || specifiedValue == var->lastDomain().getSingletonValue(),
+                 var->toString());
+      if (!shouldBeSpecified) {
+        shouldBeSpecified = true;
+        specifiedValue = var->lastDomain().getSingletonValue();
+      }
+    }
+  }
+  return shouldBeSpecified;
+}
+
+} // namespace KORVAN
+
+#endif

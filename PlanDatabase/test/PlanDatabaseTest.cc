@@ -1,0 +1,541 @@
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <functional>
+#include <sstream>
+
+#include "ConstraintEngine/base/Constraint.hh"
+#include "ConstraintEngine/base/ConstraintEngine.hh"
+#include "ConstraintEngine/base/IntervalDomain.hh"
+#include "ConstraintEngine/base/IntervalIntDomain.hh"
+#include "PlanDatabase/base/DbClient.hh"
+#include "PlanDatabase/base/EventToken.hh"
+#include "PlanDatabase/base/IntervalToken.hh"
+#include "PlanDatabase/base/Object.hh"
+#include "PlanDatabase/base/ObjectFactory.hh"
+#include "PlanDatabase/base/PlanDatabase.hh"
+#include "PlanDatabase/base/Schema.hh"
+#include "PlanDatabase/base/TokenFactory.hh"
+#include "PlanDatabase/base/TokenVariable.hh"
+
+using namespace KORVAN;
+
+namespace {
+
+Error failure(const std::function<void()>& f) {
+  try {
+    f();
+  } catch (const Error& e) {
+    return e;
+  }
+  return Error("", "", "", 0);
+}
+
+/// Records every call of the object hooks.
+class CountingObject : public Object {
+public:
+  CountingObject(const PlanDatabaseId& db, const LabelStr& type, const LabelStr& name)
+      : Object(db, type, name, false) {}
+  void add(const TokenId& token) override {
+    ++adds;
+    Object::add(token);
+  }
+  void remove(const TokenId& token) override {
+    ++removes;
+    Object::remove(token);
+  }
+  int adds = 0;
+  int removes = 0;
+};
+
+/// Watches one variable: records the change kinds it is told of, never runs.
+class Recorder : public Constraint {
+public:
+  Recorder(const ConstraintEngineId& ce, const ConstrainedVariableId& var)
+      : Constraint("Recorder", PlanDatabase::PROPAGATOR_NAME(), ce,
+                   std::vector<ConstrainedVariableId>(1, var)) {}
+  bool canIgnore(const ConstrainedVariableId& var, int, const DomainListener::ChangeType& change) override {
+    changes.push_back(change);
+    singletonSeen = singletonSeen || var->lastDomain().isSingleton();
+    return true;
+  }
+  std::vector<DomainListener::ChangeType> changes;
+  bool singletonSeen = false;
+
+private:
+  void handleExecute() override {}
+};
+
+/// Host setup: engine, schema with a "Timeline" type and two predicates, plan database.
+struct Host {
+  ConstraintEngine* ce;
+  Schema* schema;
+  PlanDatabase* db;
+  Host() {
+    ce = new ConstraintEngine();
+    schema = new Schema();
+    schema->addObjectType("Timeline");
+    schema->addObjectType("Track", "Timeline");
+    schema->addPredicate("Timeline.busy");
+    schema->addPredicate("Timeline.tick");
+    db = new PlanDatabase(ce->getId(), schema->getId());
+  }
+  ~Host() {
+    delete db;
+    delete schema;
+    delete ce;
+  }
+  TokenId interval(const IntervalIntDomain& start, const IntervalIntDomain& end,
+                   const IntervalIntDomain& duration, bool rejectable = false) {
+    return (new IntervalToken(db->getId(), "Timeline.busy", rejectable, false, start, end,
+                              duration))->getId();
+  }
+  const ConstraintEngineId& engine() const { return ce->getId(); }
+};
+
+double lb(const ConstrainedVariableId& var) { return var->lastDomain().getLowerBound(); }
+double ub(const ConstrainedVariableId& var) { return var->lastDomain().getUpperBound(); }
+
+} // namespace
+
+TEST(PlanDatabase, timeVariablesFollowTheTemporalNetwork) {
+  Host host;
+  TokenId a = host.interval(IntervalIntDomain(0, 100), IntervalIntDomain(), IntervalIntDomain(5, 10));
+  TokenId b = host.interval(IntervalIntDomain(), IntervalIntDomain(0, 50), IntervalIntDomain(20, 30));
+  ASSERT_TRUE(host.ce->propagate());
+  // start + duration = end, both ways.
+  EXPECT_EQ(5, lb(a->end()));
+  EXPECT_EQ(110, ub(a->end()));
+  EXPECT_EQ(-30, lb(b->start()));
+  EXPECT_EQ(30, ub(b->start()));
+  EXPECT_EQ(LabelStr("start"), a->start()->getName());
+  EXPECT_EQ(5u, a->getVariables().size());
+
+  // b after a: b's start >= a's end >= 5, a's end <= b's start <= 30.
+  std::vector<ConstrainedVariableId> scope;
+  scope.push_back(a->end());
+  scope.push_back(b->start());
+  ConstraintId precedes = host.db->getClient()->createConstraint("precedes", scope);
+  ASSERT_TRUE(host.ce->propagate());
+  EXPECT_EQ(5, lb(b->start()));
+  EXPECT_EQ(25, lb(b->end()));
+  EXPECT_EQ(30, ub(a->end()));
+  EXPECT_EQ(25, ub(a->start()));
+  host.db->getClient()->deleteConstraint(precedes);
+  ASSERT_TRUE(host.ce->propagate());
+  EXPECT_EQ(110, ub(a->end()));
+  EXPECT_EQ(-30, lb(b->start()));
+
+  // An event token: start and end are its time; duration is 0.
+  TokenId e = (new EventToken(host.db->getId(), "Timeline.tick", false, false,
+                              IntervalIntDomain(3, 4)))->getId();
+  EXPECT_EQ(e->start(), e->end());
+  EXPECT_EQ(e->start(), EventTokenId(e)->getTime());
+  EXPECT_EQ(0, ub(e->duration()));
+  // Durations that cannot fit make the network inconsistent.
+  TokenId bad = host.interval(IntervalIntDomain(0, 0), IntervalIntDomain(0, 3), IntervalIntDomain(5, 9));
+  EXPECT_FALSE(host.ce->propagate());
+  bad->discard();
+  EXPECT_TRUE(host.ce->propagate());
+}
+
+TEST(PlanDatabase, activationAndObjectAssignment) {
+  Host host;
+  CountingObject* t1 = new CountingObject(host.db->getId(), "Timeline", "t1");
+  CountingObject* t2 = new CountingObject(host.db->getId(), "Track", "t2");
+  host.db->close();
+  TokenId tok = host.interval(IntervalIntDomain(), IntervalIntDomain(), IntervalIntDomain(1, 10));
+  EXPECT_TRUE(tok->isInactive());
+  EXPECT_EQ("INACTIVE", tok->getTokenState());
+  EXPECT_EQ(2u, tok->getObject()->lastDomain().getSize());
+
+  Recorder* recorder = new Recorder(host.engine(), tok->getState());
+  tok->activateInternal();
+  EXPECT_TRUE(tok->isActive());
+  ASSERT_EQ(1u, recorder->changes.size());
+  EXPECT_EQ(DomainListener::SET_TO_SINGLETON, recorder->changes[0]);
+  EXPECT_TRUE(recorder->singletonSeen);
+  EXPECT_EQ(Token::ACTIVE.getKey(), tok->getState()->lastDomain().getSingletonValue());
+  recorder->discard();
+
+  // Two candidate objects: on neither.
+  EXPECT_EQ(0, t1->adds + t2->adds);
+  host.db->getClient()->specify(tok->getObject(), (double)t2->getId());
+  EXPECT_EQ(1, t2->adds);
+  EXPECT_EQ(0, t1->adds);
+  EXPECT_TRUE(t2->hasToken(tok));
+  EXPECT_EQ(t2->getId(), tok->getAssignedObject());
+  EXPECT_EQ(static_cast<ApObject*>(t2), tok->getOwner());
+  host.db->getClient()->reset(tok->getObject());
+  EXPECT_EQ(1, t2->removes);
+  EXPECT_TRUE(t2->tokens().empty());
+
+  // Deactivating takes the token off as well, and so does deletion.
+  tok->getObject()->specify((double)t1->getId());
+  EXPECT_EQ(1, t1->adds);
+  tok->deactivate();
+  EXPECT_EQ(1, t1->removes);
+  tok->activateInternal();
+  EXPECT_EQ(2, t1->adds);
+  tok->discard();
+  EXPECT_EQ(2, t1->removes);
+  EXPECT_TRUE(t1->tokens().empty());
+
+  // A token naming its object goes on it as soon as it is active.
+  TokenId named = (new IntervalToken(host.db->getId(), "Timeline.busy", false, false,
+                                     IntervalIntDomain(), IntervalIntDomain(),
+                                     IntervalIntDomain(1, 5), "t1"))->getId();
+  EXPECT_EQ(0, t1->adds - 2);
+  host.db->getClient()->activate(named);
+  EXPECT_EQ(3, t1->adds);
+  EXPECT_EQ("No object named 'nobody'.",
+            failure([&] {
+              new IntervalToken(host.db->getId(), "Timeline.busy", false, false,
+                                IntervalIntDomain(), IntervalIntDomain(), IntervalIntDomain(),
+                                "nobody");
+            }).getMsg());
+  EXPECT_EQ("Undefined predicate 'Timeline.sleep'.",
+            failure([&] { new EventToken(host.db->getId(), "Timeline.sleep", false, false); }).getMsg());
+  EXPECT_EQ("Cannot create object 'late': the plan database is closed.",
+            failure([&] { new Object(host.db->getId(), "Timeline", "late"); }).getMsg());
+}
+
+TEST(PlanDatabase, openDatabaseAddsNewObjectsAndObjectsByType) {
+  Host host;
+  TokenId tok = host.interval(IntervalIntDomain(), IntervalIntDomain(), IntervalIntDomain(1, 10));
+  EXPECT_TRUE(tok->getObject()->lastDomain().isOpen());
+  ObjectId t1 = (new Object(host.db->getId(), "Timeline", "t1"))->getId();
+  ObjectId t2 = (new Object(host.db->getId(), "Track", "t2"))->getId();
+  ObjectId c = (new Object(t1, "Track", "part"))->getId();
+  EXPECT_EQ(LabelStr("t1.part"), c->getName());
+  EXPECT_EQ(3u, tok->getObject()->lastDomain().getSize());
+  host.db->close();
+  EXPECT_TRUE(tok->getObject()->lastDomain().isClosed());
+
+  std::list<ObjectId> timelines, tracks;
+  host.db->getObjectsByType("Timeline", timelines);
+  host.db->getObjectsByType("Track", tracks);
+  EXPECT_EQ(3u, timelines.size());
+  ASSERT_EQ(2u, tracks.size());
+  EXPECT_EQ(t2, tracks.front());
+  EXPECT_EQ("results.empty()", failure([&] { host.db->getObjectsByType("Track", tracks); }).getCondition());
+  std::list<ObjectId> none;
+  Error e = failure([&] { host.db->getObjectsByType("Nothing", none); });
+  EXPECT_EQ("m_schema->isObjectType(type)", e.getCondition());
+  EXPECT_EQ("Nothing", e.getMsg());
+  EXPECT_EQ("PlanDatabase/base/PlanDatabase", e.getFile());
+  // Handles convert to the result's class, which is checked.
+  std::list<Id<CountingObject>> counting;
+  EXPECT_EQ("IdMgrInvalidItemPtrError",
+            failure([&] { host.db->getObjectsByType("Track", counting); }).getType());
+
+  // Deleting an object removes it from the tokens' object domains.
+  c->discard();
+  EXPECT_EQ(2u, tok->getObject()->lastDomain().getSize());
+  EXPECT_EQ(ObjectId::noId(), host.db->getObject("t1.part"));
+  EXPECT_EQ(t1, host.db->getObject("t1"));
+  EXPECT_EQ("An object named 't1' already exists.", failure([&] {
+              Host other;
+              new Object(other.db->getId(), "Timeline", "t1");
+              new Object(other.db->getId(), "Timeline", "t1");
+            }).getMsg());
+  EXPECT_EQ(Object::entityTypeName(), t1->entityType());
+  EXPECT_EQ(LabelStr("Token"), tok->entityType());
+}
+
+TEST(PlanDatabase, constrainThenFreeRestoresDomains) {
+  Host host;
+  ObjectId t = (new Object(host.db->getId(), "Timeline", "t"))->getId();
+  host.db->close();
+  TokenId a = host.interval(IntervalIntDomain(0, 20), IntervalIntDomain(), IntervalIntDomain(10, 10));
+  TokenId b = host.interval(IntervalIntDomain(0, 20), IntervalIntDomain(), IntervalIntDomain(5, 5));
+  ASSERT_TRUE(host.ce->propagate());
+  std::vector<std::pair<double, double>> before;
+  for (const TokenId& token : {a, b})
+    for (const ConstrainedVariableId& var : token->getVariables())
+      before.emplace_back(lb(var), ub(var));
+  unsigned int constraints = host.ce->getConstraints().size();
+
+  DbClientId client = host.db->getClient();
+  client->constrain(t, a, b);
+  EXPECT_TRUE(t->isConstrainedToPrecede(a, b));
+  EXPECT_FALSE(t->isConstrainedToPrecede(b, a));
+  EXPECT_EQ(constraints + 1, host.ce->getConstraints().size());
+  ASSERT_TRUE(host.ce->propagate());
+  EXPECT_EQ(10, lb(b->start()));
+  EXPECT_EQ(10, ub(a->start()));
+  EXPECT_EQ("precedes", t->getPrecedenceConstraint(a, b)->getName().toString());
+  EXPECT_NE("", failure([&] { client->constrain(t, a, b); }).getMsg());
+
+  client->free(t, a, b);
+  EXPECT_FALSE(t->isConstrainedToPrecede(a, b));
+  EXPECT_EQ(constraints, host.ce->getConstraints().size());
+  ASSERT_TRUE(host.ce->propagate());
+  std::vector<std::pair<double, double>> after;
+  for (const TokenId& token : {a, b})
+    for (const ConstrainedVariableId& var : token->getVariables())
+      after.emplace_back(lb(var), ub(var));
+  EXPECT_EQ(before, after);
+  Error e = failure([&] { client->free(t, a, b); });
+  EXPECT_EQ(a->toString() + " is not constrained to precede " + b->toString() + " on t.", e.getMsg());
+
+  // Ordering needs and choices.
+  a->activateInternal();
+  b->activateInternal();
+  client->specify(a->getObject(), (double)t);
+  client->specify(b->getObject(), (double)t);
+  t->notifyOrderingRequired(a);
+  EXPECT_TRUE(t->hasTokensToOrder());
+  std::vector<TokenId> toOrder;
+  t->getTokensToOrder(toOrder);
+  ASSERT_EQ(1u, toOrder.size());
+  std::vector<std::pair<TokenId, TokenId>> choices;
+  t->getOrderingChoices(a, choices);
+  EXPECT_EQ(2u, choices.size());
+  client->constrain(t, a, b);
+  ASSERT_TRUE(host.ce->propagate());
+  choices.clear();
+  t->getOrderingChoices(a, choices);
+  // Only b before a is left, and the network no longer allows it.
+  EXPECT_TRUE(choices.empty());
+  choices.push_back(std::make_pair(a, b));
+  EXPECT_EQ("results.empty()", failure([&] { t->getOrderingChoices(a, choices); }).getCondition());
+  choices.clear();
+  EXPECT_EQ("limit > 0", failure([&] { t->getOrderingChoices(a, choices, 0); }).getCondition());
+  t->notifyOrderingNoLongerRequired(a);
+  t->notifyOrderingNoLongerRequired(a);
+  EXPECT_FALSE(t->hasTokensToOrder());
+}
+
+TEST(PlanDatabase, mergeAndSplitKeepBaseDomains) {
+  Host host;
+  new Object(host.db->getId(), "Timeline", "t");
+  host.db->close();
+  TokenId active = host.interval(IntervalIntDomain(0, 50), IntervalIntDomain(), IntervalIntDomain(1, 20));
+  TokenId m1 = host.interval(IntervalIntDomain(10, 60), IntervalIntDomain(), IntervalIntDomain(5, 30));
+  TokenId m2 = host.interval(IntervalIntDomain(0, 40), IntervalIntDomain(), IntervalIntDomain(2, 20));
+  active->activateInternal();
+  // A parameter of the kind resource tokens append.
+  ConstrainedVariableId q[3];
+  TokenId tokens[3] = {active, m1, m2};
+  for (int i = 0; i < 3; ++i) {
+    q[i] = (new TokenVariable<IntervalDomain>(tokens[i], tokens[i]->getVariables().size(),
+                                              host.engine(), IntervalDomain(0, 100), false, true,
+                                              "quantity"))->getId();
+    tokens[i]->appendVariable(q[i]);
+  }
+  Id<TokenVariable<IntervalDomain>> activeQ(q[0]);
+  Id<TokenVariable<IntervalIntDomain>> activeStart(active->start());
+
+  // Nothing merged: the integrated base domain is the base domain.
+  activeQ->reset();
+  EXPECT_EQ(IntervalDomain(0, 100), activeQ->getIntegratedBaseDomain());
+
+  m1->merge(active);
+  m2->merge(active);
+  EXPECT_TRUE(m1->isMerged());
+  EXPECT_EQ(active, m1->getActiveToken());
+  EXPECT_EQ(2u, active->getMergedTokens().size());
+  EXPECT_EQ(IntervalIntDomain(10, 40), activeStart->getIntegratedBaseDomain());
+  EXPECT_EQ(IntervalIntDomain(10, 40), active->start()->lastDomain());
+  // Base domains are untouched.
+  EXPECT_EQ(IntervalIntDomain(0, 50), active->start()->baseDomain());
+  EXPECT_EQ(IntervalIntDomain(10, 60), m1->start()->baseDomain());
+
+  // A merged token's variable cannot be specified.
+  Error e = failure([&] { q[1]->specify(5); });
+  EXPECT_EQ("!this->m_parentToken->isMerged()", e.getCondition());
+  EXPECT_EQ("Attempted to specify " + q[1]->toString() + " of merged token " + m1->toString() + ". ",
+            e.getMsg());
+  EXPECT_EQ("PlanDatabase/base/TokenVariable", e.getFile());
+  // Constraints added to a merged token's variables must be inactive.
+  e = failure([&] { new Recorder(host.engine(), m1->end()); });
+  EXPECT_EQ("Constraint should be inactive if it is on a merged token.", e.getMsg());
+
+  // Split restores the active token's domains from the remaining merged tokens.
+  m1->split();
+  EXPECT_FALSE(m1->isMerged());
+  EXPECT_TRUE(m1->isInactive());
+  EXPECT_EQ(IntervalIntDomain(0, 40), activeStart->getIntegratedBaseDomain());
+  ASSERT_TRUE(host.ce->propagate());
+  EXPECT_EQ(0, lb(active->start()));
+  EXPECT_EQ(40, ub(active->start()));
+  m2->split();
+  EXPECT_EQ(IntervalIntDomain(0, 50), activeStart->getIntegratedBaseDomain());
+  EXPECT_TRUE(active->getMergedTokens().empty());
+
+  // A merge whose specified value the active token cannot take fails and leaves no trace.
+  q[1]->specify(7);
+  q[2]->specify(8);
+  m1->merge(active);
+  EXPECT_EQ(7, q[0]->lastDomain().getSingletonValue());
+  e = failure([&] { m2->merge(active); });
+  EXPECT_EQ("this->lastDomain().isMember(value)", e.getCondition());
+  EXPECT_EQ("8 is not in " + q[0]->toString(), e.getMsg());
+  EXPECT_TRUE(m2->isInactive());
+  EXPECT_EQ(1u, active->getMergedTokens().size());
+  for (const ConstraintId& c : m2->getStandardConstraints())
+    EXPECT_TRUE(c->isActive());
+  // Two merged counterparts specified to different values cannot be integrated.
+  q[2]->reset();
+  m2->merge(active);
+  q[2]->restrictBaseDomain(IntervalDomain(8, 8));
+  e = failure([&] { activeQ->reset(); });
+  EXPECT_EQ("!shouldBeSpecified || specifiedValue == var->lastDomain().getSingletonValue()",
+            e.getCondition());
+  EXPECT_EQ(q[2]->toString(), e.getMsg());
+  m2->split();
+  m1->split();
+  q[1]->reset();
+  EXPECT_FALSE(q[0]->isSpecified());
+
+  // A closed base domain disjoint from the integrated one cannot merge.
+  TokenId m3 = host.interval(IntervalIntDomain(70, 80), IntervalIntDomain(), IntervalIntDomain(1, 20));
+  ConstrainedVariableId q3 = (new TokenVariable<IntervalDomain>(
+      m3, m3->getVariables().size(), host.engine(), IntervalDomain(0, 100), false, true, "quantity"))->getId();
+  m3->appendVariable(q3);
+  m3->merge(active);
+  e = failure([&] { activeStart->reset(); });
+  EXPECT_EQ("var->baseDomain().isOpen() || !this->m_integratedBaseDomain->isEmpty()", e.getCondition());
+  EXPECT_EQ(m3->start()->toString() + " cannot merge.", e.getMsg());
+  m3->split();
+
+  // Merging checks.
+  EXPECT_EQ("Cannot merge onto " + m1->toString() + ": it is not active.",
+            failure([&] { m2->merge(m1); }).getMsg());
+  EXPECT_EQ("this->canBeSpecified()",
+            failure([&] {
+              TokenVariable<IntervalDomain>* fixed = new TokenVariable<IntervalDomain>(
+                  m3, m3->getVariables().size(), host.engine(), IntervalDomain(0, 1), false, false,
+                  "fixed");
+              m3->appendVariable(fixed->getId());
+              fixed->specify(1);
+            }).getCondition());
+  EXPECT_EQ("m_parentToken.isValid()",
+            failure([&] {
+              new TokenVariable<IntervalDomain>(TokenId::noId(), 0, host.engine(), IntervalDomain());
+            }).getCondition());
+}
+
+TEST(PlanDatabase, deletingTokensLeavesNoConstraintBehind) {
+  Host host;
+  ObjectId t = (new Object(host.db->getId(), "Timeline", "t"))->getId();
+  host.db->close();
+  unsigned int constraints = host.ce->getConstraints().size();
+  unsigned int variables = host.ce->getVariables().size();
+  unsigned int entities = Entity::liveCount();
+
+  TokenId a = host.interval(IntervalIntDomain(), IntervalIntDomain(), IntervalIntDomain(1, 5));
+  TokenId b = host.interval(IntervalIntDomain(), IntervalIntDomain(), IntervalIntDomain(1, 5));
+  TokenId slave = (new EventToken(a, "before", "Timeline.tick"))->getId();
+  a->activateInternal();
+  b->activateInternal();
+  a->getObject()->specify((double)t);
+  b->getObject()->specify((double)t);
+  host.db->getClient()->constrain(t, a, b);
+  t->notifyOrderingRequired(a);
+  // A constraint of someone else's over a token variable.
+  std::vector<ConstrainedVariableId> scope;
+  scope.push_back(a->start());
+  scope.push_back(slave->start());
+  host.db->getClient()->createConstraint("precedes", scope);
+  ASSERT_TRUE(host.ce->propagate());
+  EXPECT_EQ(1u, a->getSlaveTokens().size());
+  EXPECT_EQ(a, slave->getMasterToken());
+
+  host.db->getClient()->deleteToken(a);
+  EXPECT_FALSE(slave.isValid());
+  EXPECT_TRUE(t->getOrderings().empty());
+  EXPECT_FALSE(t->hasTokensToOrder());
+  EXPECT_EQ(1u, t->tokens().size());
+  b->discard();
+  EXPECT_EQ(constraints, host.ce->getConstraints().size());
+  EXPECT_EQ(variables, host.ce->getVariables().size());
+  EXPECT_EQ(entities, Entity::liveCount());
+  EXPECT_TRUE(host.db->getTokens().empty());
+  EXPECT_TRUE(host.ce->propagate());
+}
+
+namespace {
+
+class PlainObjectFactory : public ObjectFactory {
+public:
+  PlainObjectFactory(const LabelStr& signature) : ObjectFactory(signature) {}
+  ObjectId createInstance(const PlanDatabaseId& db, const LabelStr& type, const LabelStr& name,
+                          const std::vector<const AbstractDomain*>& arguments) const override {
+    Object* object = new Object(db, type, name, true);
+    object->constructor(arguments);
+    object->addVariable(*arguments[0], "length");
+    object->close();
+    return object->getId();
+  }
+};
+
+class BusyFactory : public NativeTokenFactory {
+public:
+  BusyFactory() : NativeTokenFactory("Timeline.busy") {}
+  TokenId createInstance(const PlanDatabaseId& db, const LabelStr& name, bool rejectable,
+                         bool isFact) const override {
+    return (new IntervalToken(db, name, rejectable, isFact))->getId();
+  }
+  TokenId createInstance(const TokenId& master, const LabelStr& name,
+                         const LabelStr& relation) const override {
+    return (new IntervalToken(master, relation, name))->getId();
+  }
+};
+
+} // namespace
+
+TEST(PlanDatabase, clientCreatesThroughFactories) {
+  Host host;
+  host.schema->addMember("Timeline", "int", "length");
+  host.schema->registerObjectFactory((new PlainObjectFactory("Timeline:int"))->getId());
+  host.schema->registerTokenFactory((new BusyFactory())->getId());
+  DbClientId client = host.db->getClient();
+
+  IntervalIntDomain length(12, 12);
+  std::vector<const AbstractDomain*> args(1, &length);
+  // The subtype uses its parent's constructor.
+  ObjectId track = client->createObject("Track", "track", args);
+  EXPECT_EQ(LabelStr("Track"), track->getType());
+  EXPECT_TRUE(track->isClosed());
+  ConstrainedVariableId member = track->getVariable("track.length");
+  ASSERT_TRUE(member.isValid());
+  EXPECT_EQ(12, member->lastDomain().getSingletonValue());
+  EXPECT_EQ(member, track->getVariables()[0]);
+  EXPECT_TRUE(track->getVariable("length").isNoId());
+  EXPECT_EQ("Object track is already closed.", failure([&] { track->close(); }).getMsg());
+  EXPECT_EQ("Cannot add member 'width' to track: the object is closed.",
+            failure([&] { track->addVariable(IntervalDomain(), "width"); }).getMsg());
+
+  // Without arguments and without a factory: a plain open object.
+  ObjectId plain = client->createObject("Timeline", "plain");
+  EXPECT_FALSE(plain->isClosed());
+  client->close(plain);
+  IntervalDomain real(1.5);
+  std::vector<const AbstractDomain*> realArgs(1, &real);
+  EXPECT_EQ("Cannot create object 'x': no constructor 'Timeline:float'.",
+            failure([&] { client->createObject("Timeline", "x", realArgs); }).getMsg());
+  EXPECT_EQ("Cannot create object 'x': undefined object type 'Nothing'.",
+            failure([&] { client->createObject("Nothing", "x"); }).getMsg());
+
+  TokenId master = client->createToken("Timeline.busy");
+  EXPECT_TRUE(master->isClosed());
+  TokenId slave = client->createSlaveToken(master, "Timeline.busy", "meets");
+  EXPECT_EQ(LabelStr("meets"), slave->getRelation());
+  EXPECT_EQ("No token factory is registered for 'Timeline.tick'.",
+            failure([&] { client->createToken("Timeline.tick"); }).getMsg());
+  EXPECT_EQ("Token " + master->toString() + " is already closed.",
+            failure([&] { master->close(); }).getMsg());
+
+  // Rejection and cancellation.
+  TokenId optional = (new IntervalToken(host.db->getId(), "Timeline.busy", true, false))->getId();
+  client->reject(optional);
+  EXPECT_TRUE(optional->isRejected());
+  client->cancel(optional);
+  EXPECT_TRUE(optional->isInactive());
+  EXPECT_EQ("Cannot reject " + master->toString() + ": it is not rejectable.",
+            failure([&] { client->reject(master); }).getMsg());
+  EXPECT_EQ("The plan database is not attached to an engine.",
+            failure([&] { host.db->getEngine(); }).getMsg());
+}

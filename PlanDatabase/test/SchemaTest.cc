@@ -1,0 +1,124 @@
+#include <gtest/gtest.h>
+
+#include <functional>
+
+#include "PlanDatabase/base/ObjectFactory.hh"
+#include "PlanDatabase/base/Schema.hh"
+#include "PlanDatabase/base/TokenFactory.hh"
+
+using namespace KORVAN;
+
+namespace {
+
+std::string failure(const std::function<void()>& f) {
+  try {
+    f();
+  } catch (const Error& e) {
+    return e.getMsg();
+  }
+  return "";
+}
+
+class NullObjectFactory : public ObjectFactory {
+public:
+  NullObjectFactory(const LabelStr& signature) : ObjectFactory(signature) {}
+  ObjectId createInstance(const PlanDatabaseId&, const LabelStr&, const LabelStr&,
+                          const std::vector<const AbstractDomain*>&) const override {
+    return ObjectId::noId();
+  }
+};
+
+class NullTokenFactory : public NativeTokenFactory {
+public:
+  NullTokenFactory(const LabelStr& predicate) : NativeTokenFactory(predicate) {}
+  TokenId createInstance(const PlanDatabaseId&, const LabelStr&, bool, bool) const override {
+    return TokenId::noId();
+  }
+  TokenId createInstance(const TokenId&, const LabelStr&, const LabelStr&) const override {
+    return TokenId::noId();
+  }
+};
+
+} // namespace
+
+TEST(Schema, typesMembersAndPredicates) {
+  Schema schema;
+  schema.addObjectType("Resource");
+  schema.addObjectType("Reservoir", "Resource");
+  schema.addMember("Resource", "float", "initialCapacity");
+  schema.addMember("Reservoir", "float", "levelLimitMin");
+  schema.addPredicate("Reservoir.produce");
+  schema.addMember("Reservoir.produce", "float", "quantity");
+
+  EXPECT_TRUE(schema.isObjectType("Reservoir"));
+  EXPECT_TRUE(schema.isObjectType("Object"));
+  EXPECT_FALSE(schema.isObjectType("Reservoir.produce"));
+  EXPECT_TRUE(schema.isPredicate("Reservoir.produce"));
+  EXPECT_EQ(LabelStr("Reservoir"), schema.getObjectType("Reservoir.produce"));
+  EXPECT_TRUE(schema.isA("Reservoir", "Resource"));
+  EXPECT_FALSE(schema.isA("Resource", "Reservoir"));
+
+  std::vector<LabelStr> all = schema.getAllObjectTypes("Reservoir");
+  ASSERT_EQ(3u, all.size());
+  EXPECT_EQ(LabelStr("Reservoir"), all[0]);
+  EXPECT_EQ(LabelStr("Resource"), all[1]);
+  EXPECT_EQ(LabelStr("Object"), all[2]);
+
+  // Inherited members come first.
+  std::vector<Schema::NameTypePair> members = schema.getMembers("Reservoir");
+  ASSERT_EQ(2u, members.size());
+  EXPECT_EQ(LabelStr("initialCapacity"), members[0].first);
+  EXPECT_EQ(LabelStr("levelLimitMin"), members[1].first);
+  EXPECT_TRUE(schema.hasMember("Reservoir", "initialCapacity"));
+  EXPECT_FALSE(schema.hasMember("Resource", "levelLimitMin"));
+  EXPECT_EQ(LabelStr("float"), schema.getMemberType("Reservoir.produce", "quantity"));
+  ASSERT_EQ(1u, schema.getPredicates("Reservoir").size());
+
+  // Bad declarations are refused with clear messages.
+  EXPECT_EQ("Object type 'Reservoir' is already declared.",
+            failure([&] { schema.addObjectType("Reservoir"); }));
+  EXPECT_EQ("Parent type 'Nothing' of object type 'X' is not declared.",
+            failure([&] { schema.addObjectType("X", "Nothing"); }));
+  EXPECT_EQ("Predicate 'Nothing.p' names the undeclared object type 'Nothing'.",
+            failure([&] { schema.addPredicate("Nothing.p"); }));
+  EXPECT_EQ("Predicate 'plain' must be named 'ObjectType.name'.",
+            failure([&] { schema.addPredicate("plain"); }));
+  EXPECT_EQ("'Reservoir' already has a member 'initialCapacity'.",
+            failure([&] { schema.addMember("Reservoir", "float", "initialCapacity"); }));
+  EXPECT_EQ("'Nothing' is not an object type.", failure([&] { schema.getAllObjectTypes("Nothing"); }));
+  EXPECT_EQ("'Reservoir' has no member 'x'.", failure([&] { schema.getMemberType("Reservoir", "x"); }));
+}
+
+TEST(Schema, factoriesBySignatureAndPredicate) {
+  Schema schema;
+  schema.addObjectType("Resource");
+  schema.addObjectType("Reservoir", "Resource");
+  schema.addPredicate("Reservoir.consume");
+
+  ObjectFactory* byThree = new NullObjectFactory("Resource:float:float:float");
+  schema.registerObjectFactory(byThree->getId());
+  ObjectFactory* plain = new NullObjectFactory("Reservoir");
+  schema.registerObjectFactory(plain->getId());
+  TokenFactory* consume = new NullTokenFactory("Reservoir.consume");
+  schema.registerTokenFactory(consume->getId());
+
+  std::vector<LabelStr> three(3, LabelStr("float"));
+  EXPECT_EQ(LabelStr("Reservoir:float:float:float"), Schema::makeSignature("Reservoir", three));
+  EXPECT_EQ(plain->getId(), schema.getObjectFactory("Reservoir"));
+  // A subtype without a factory of its own uses its nearest ancestor's.
+  EXPECT_EQ(byThree->getId(), schema.findObjectFactory("Reservoir", three));
+  EXPECT_TRUE(schema.findObjectFactory("Resource", std::vector<LabelStr>()).isNoId());
+  EXPECT_EQ(consume->getId(), schema.getTokenFactory("Reservoir.consume"));
+
+  EXPECT_EQ("No object factory is registered for 'Reservoir:int'.",
+            failure([&] { schema.getObjectFactory("Reservoir:int"); }));
+  EXPECT_EQ("No token factory is registered for 'Reservoir.produce'.",
+            failure([&] { schema.getTokenFactory("Reservoir.produce"); }));
+  NullTokenFactory stray("Reservoir.produce");
+  EXPECT_EQ("Token factory for the undeclared predicate 'Reservoir.produce'.",
+            failure([&] { schema.registerTokenFactory(stray.getId()); }));
+  NullObjectFactory twice("Reservoir");
+  EXPECT_EQ("An object factory is already registered for 'Reservoir'.",
+            failure([&] { schema.registerObjectFactory(twice.getId()); }));
+  // The schema deletes its factories: ASan reports a leak otherwise.
+}
