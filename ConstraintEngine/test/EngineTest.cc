@@ -544,3 +544,40 @@ TEST_F(EngineTest, BulkPropagatorsAndWatchers) {
 
 } // namespace
 } // namespace KORVAN
+
+namespace KORVAN {
+namespace {
+
+TEST_F(EngineTest, EnumerationsAndSpecifiedVariables) {
+  typedef Variable<EnumeratedDomain> EnumVar;
+  ConstrainedVariableId a = (new EnumVar(ce, EnumeratedDomain(std::list<double>{1, 2, 3})))->getId();
+  ConstrainedVariableId b = (new EnumVar(ce, EnumeratedDomain(std::list<double>{2, 3, 4})))->getId();
+  ConstrainedVariableId i = var(0, 2);
+  ce->createConstraint("eq", Scope{a, b, i});
+  EXPECT_TRUE(ce->propagate());
+  EXPECT_EQ("ENUM:{2}", a->lastDomain().toString());
+  EXPECT_EQ(2, i->lastDomain().getSingletonValue());
+  // Relaxing keeps a specification: the variable comes back to its specified value.
+  b->specify(2);
+  ConstraintId extra = ce->createConstraint("leq", Scope{b, var(0, 10)});
+  ce->propagate();
+  extra->discard();
+  b->relax();
+  EXPECT_TRUE(b->isSpecified());
+  EXPECT_EQ("ENUM:{2}", b->lastDomain().toString());
+  EXPECT_EQ("ENUM:{1, 2, 3}", a->lastDomain().toString());
+  EXPECT_TRUE(ce->propagate());
+  EXPECT_EQ("ENUM:{2}", a->lastDomain().toString());
+  // A specified value outside what propagation allows empties the domain.
+  ConstrainedVariableId c = var(0, 10);
+  ce->createConstraint("leq", Scope{c, i});
+  ce->propagate();
+  c->specify(7);
+  EXPECT_TRUE(ce->provenInconsistent());
+  c->reset();
+  EXPECT_TRUE(ce->propagate());
+  EXPECT_EQ(2, ub(c));
+}
+
+} // namespace
+} // namespace KORVAN
