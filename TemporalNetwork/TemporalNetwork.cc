@@ -543,6 +543,13 @@ TemporalNetwork::Time TemporalNetwork::getEdgeUb(int edge) const {
   return m_edges[edge].ub;
 }
 
+int TemporalNetwork::getConflictNode() const {
+  if (m_suspended.empty())
+    return -1;
+  const Arc& a = m_arcs[*m_suspended.begin()];
+  return a.to != getOrigin() ? a.to : a.from;
+}
+
 void TemporalNetwork::getBounds(int node, Time& lb, Time& ub) {
   checkNode(node);
   check_error(isConsistent(), "The temporal network is inconsistent.");

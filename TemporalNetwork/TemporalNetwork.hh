@@ -55,6 +55,10 @@ public:
   /// False when the constraints in force admit no solution (a negative cycle).
   bool isConsistent() const { return m_suspended.empty(); }
 
+  /// A time point other than the origin on one of the bounds held back because they close a
+  /// negative cycle, or -1 when the network is consistent.
+  int getConflictNode() const;
+
   /// Tightest bounds of a time point relative to the origin, clipped to the infinite time.
   /// Requires a consistent network.
   void getBounds(int node, Time& lb, Time& ub);

@@ -1,0 +1,340 @@
+#include "TemporalNetwork/TemporalPropagator.hh"
+
+#include <cmath>
+
+#include "ConstraintEngine/base/AbstractDomain.hh"
+#include "ConstraintEngine/base/ConstrainedVariable.hh"
+#include "ConstraintEngine/base/Constraint.hh"
+#include "ConstraintEngine/base/ConstraintEngine.hh"
+#include "TemporalNetwork/TemporalConstraints.hh"
+#include "Utils/base/Debug.hh"
+#include "Utils/base/Error.hh"
+#include "Utils/base/Utils.hh"
+
+namespace KORVAN {
+
+namespace {
+
+// Marks the propagator's own domain changes, whose notifications carry nothing new.
+class ExecutingGuard {
+public:
+  explicit ExecutingGuard(bool& flag) : m_flag(flag) { m_flag = true; }
+  ~ExecutingGuard() { m_flag = false; }
+
+private:
+  bool& m_flag;
+};
+
+} // namespace
+
+const LabelStr& TemporalPropagator::PROPAGATOR_NAME() {
+  static const LabelStr sl_name("Temporal");
+  return sl_name;
+}
+
+TemporalPropagator::TemporalPropagator(const LabelStr& name,
+                                       const ConstraintEngineId& constraintEngine, int priority)
+    : Propagator(name, constraintEngine, priority), m_nodeVars(1),
+      m_narrowedVersion(~std::uint64_t(0)), m_narrowAll(false), m_needsPass(false),
+      m_executing(false) {}
+
+TemporalPropagator::~TemporalPropagator() {}
+
+bool TemporalPropagator::readBounds(const ConstrainedVariableId& var, Time& lb, Time& ub) {
+  const AbstractDomain& dom = var->lastDomain();
+  if (dom.isEmpty())
+    return false;
+  const double inf = g_infiniteTime();
+  const double l = dom.getLowerBound(), u = dom.getUpperBound();
+  lb = l <= -inf ? -(Time)g_infiniteTime() : (Time)std::ceil(l);
+  ub = u >= inf ? (Time)g_infiniteTime() : (Time)std::floor(u);
+  return true;
+}
+
+// ---- engine hooks ----
+
+// Only the Constraint part exists here: installation waits for the next pass or query.
+void TemporalPropagator::handleConstraintAdded(const ConstraintId& constraint) {
+  m_toInstall.insert(constraint);
+  m_needsPass = true;
+}
+
+void TemporalPropagator::handleConstraintRemoved(const ConstraintId& constraint) {
+  m_toInstall.erase(constraint);
+  m_others.erase(constraint);
+  m_otherAgenda.erase(constraint);
+  if (m_edges.find(constraint) != m_edges.end())
+    retract(constraint);
+  m_needsPass = true;
+}
+
+// The edge may have narrowed any domain of its connected component, distance variables of other
+// constraints included, even where it narrowed nothing in its own scope; the engine relaxes
+// only around constraints whose own scope was narrowed, so the scope is relaxed here.
+void TemporalPropagator::retract(const ConstraintId& constraint) {
+  uninstall(constraint);
+  for (const ConstrainedVariableId& var : constraint->getScope())
+    if (var.isValid())
+      var->relax();
+}
+
+void TemporalPropagator::handleConstraintActivated(const ConstraintId& constraint) {
+  if (m_others.find(constraint) != m_others.end())
+    m_otherAgenda.insert(constraint);
+  else if (m_edges.find(constraint) == m_edges.end())
+    m_toInstall.insert(constraint);
+  m_needsPass = true;
+}
+
+void TemporalPropagator::handleConstraintDeactivated(const ConstraintId& constraint) {
+  m_otherAgenda.erase(constraint);
+  if (m_edges.find(constraint) != m_edges.end())
+    retract(constraint);
+  m_needsPass = true;
+}
+
+void TemporalPropagator::handleNotification(const ConstrainedVariableId& variable, int,
+                                            const ConstraintId& constraint,
+                                            const DomainListener::ChangeType&) {
+  if (m_others.find(constraint) != m_others.end()) {
+    m_otherAgenda.insert(constraint);
+    return;
+  }
+  if (m_executing)
+    return;
+  if (m_vars.find(variable) != m_vars.end())
+    m_dirty.insert(variable);
+}
+
+bool TemporalPropagator::updateRequired() const {
+  return m_needsPass || !m_toInstall.empty() || !m_dirty.empty() || !m_toNarrow.empty() ||
+         !m_distanceToNarrow.empty() || !m_otherAgenda.empty();
+}
+
+// ---- network upkeep ----
+
+int TemporalPropagator::acquireTimepoint(const ConstrainedVariableId& var) {
+  VarInfo& info = m_vars[var];
+  if (info.node < 0) {
+    info.node = m_network.addTimepoint();
+    if ((int)m_nodeVars.size() <= info.node)
+      m_nodeVars.resize(info.node + 1);
+    m_nodeVars[info.node] = var;
+    Time lb, ub;
+    if (!readBounds(var, lb, ub)) {
+      // An emptied domain is relaxed before propagation resumes; start from the base domain.
+      lb = (Time)std::ceil(var->baseDomain().getLowerBound());
+      ub = (Time)std::floor(var->baseDomain().getUpperBound());
+      m_dirty.insert(var);
+    }
+    info.domainEdge = m_network.addEdge(TemporalNetwork::getOrigin(), info.node, lb, ub);
+    m_toNarrow.insert(var);
+  }
+  ++info.timeRefs;
+  return info.node;
+}
+
+void TemporalPropagator::release(const ConstrainedVariableId& var, bool asTimepoint,
+                                 const ConstraintId& constraint) {
+  std::map<ConstrainedVariableId, VarInfo>::iterator it = m_vars.find(var);
+  check_error(it != m_vars.end());
+  VarInfo& info = it->second;
+  if (asTimepoint)
+    --info.timeRefs;
+  else
+    info.distanceOf.erase(constraint);
+  if (info.timeRefs == 0 && info.node >= 0) {
+    m_network.removeTimepoint(info.node);
+    m_nodeVars[info.node] = ConstrainedVariableId::noId();
+    info.node = -1;
+    info.domainEdge = -1;
+    m_toNarrow.erase(var);
+  }
+  if (info.timeRefs == 0 && info.distanceOf.empty()) {
+    m_dirty.erase(var);
+    m_vars.erase(it);
+  }
+}
+
+void TemporalPropagator::install(const ConstraintId& constraint) {
+  TemporalConstraint* tc = dynamic_cast<TemporalConstraint*>((Constraint*)constraint);
+  if (tc == 0) {
+    m_others.insert(constraint);
+    if (constraint->isActive())
+      m_otherAgenda.insert(constraint);
+    return;
+  }
+  if (!constraint->isActive())
+    return;
+  const std::vector<ConstrainedVariableId>& scope = constraint->getScope();
+  EdgeInfo info;
+  info.from = scope[tc->getFromIndex()];
+  info.to = scope[tc->getToIndex()];
+  info.distance = tc->getDistanceIndex() < 0 ? ConstrainedVariableId::noId()
+                                             : scope[tc->getDistanceIndex()];
+  Time lb = tc->getFixedLb(), ub = tc->getFixedUb();
+  if (!info.distance.isNoId()) {
+    m_vars[info.distance].distanceOf.insert(constraint);
+    if (!readBounds(info.distance, lb, ub)) {
+      lb = (Time)std::ceil(info.distance->baseDomain().getLowerBound());
+      ub = (Time)std::floor(info.distance->baseDomain().getUpperBound());
+      m_dirty.insert(info.distance);
+    }
+    m_distanceToNarrow.insert(constraint);
+  }
+  const int from = acquireTimepoint(info.from);
+  const int to = acquireTimepoint(info.to);
+  info.edge = m_network.addEdge(from, to, lb, ub);
+  m_edges.insert(std::make_pair(constraint, info));
+  debugMsg("TemporalPropagator:install", " " << constraint->toString() << " as edge " << info.edge
+                                              << " [" << lb << ", " << ub << "]");
+}
+
+void TemporalPropagator::uninstall(const ConstraintId& constraint) {
+  EdgeMap::iterator it = m_edges.find(constraint);
+  check_error(it != m_edges.end());
+  EdgeInfo info = it->second;
+  m_edges.erase(it);
+  m_distanceToNarrow.erase(constraint);
+  m_network.removeEdge(info.edge);
+  release(info.from, true, constraint);
+  release(info.to, true, constraint);
+  if (!info.distance.isNoId())
+    release(info.distance, false, constraint);
+  debugMsg("TemporalPropagator:uninstall", " edge " << info.edge << " of constraint "
+                                                    << constraint->getKey());
+}
+
+void TemporalPropagator::sync() {
+  while (!m_toInstall.empty()) {
+    ConstraintId constraint = *m_toInstall.begin();
+    m_toInstall.erase(m_toInstall.begin());
+    install(constraint);
+  }
+  if (m_dirty.empty())
+    return;
+  std::vector<ConstrainedVariableId> vars(m_dirty.begin(), m_dirty.end());
+  m_dirty.clear();
+  // Widened domains first: each loosening costs a recomputation of bounds, which the
+  // narrowed domains below then read once.
+  std::vector<ConstrainedVariableId> narrowed;
+  for (const ConstrainedVariableId& var : vars) {
+    VarInfo& info = m_vars[var];
+    Time lb, ub;
+    if (!readBounds(var, lb, ub))
+      continue;  // relaxation will report it again
+    for (const ConstraintId& constraint : info.distanceOf) {
+      const EdgeInfo& edge = m_edges.find(constraint)->second;
+      if (m_network.getEdgeLb(edge.edge) != lb || m_network.getEdgeUb(edge.edge) != ub)
+        m_network.setEdgeBounds(edge.edge, lb, ub);
+      m_distanceToNarrow.insert(constraint);
+    }
+    if (info.node < 0)
+      continue;
+    m_toNarrow.insert(var);
+    const Time el = m_network.getEdgeLb(info.domainEdge), eu = m_network.getEdgeUb(info.domainEdge);
+    if (lb < el || ub > eu)
+      m_network.setEdgeBounds(info.domainEdge, lb, ub);
+    else if (lb > el || ub < eu)
+      narrowed.push_back(var);
+  }
+  // A narrowing matters only where it cuts into what the network already implies (our own
+  // narrowing is never reported here).
+  for (const ConstrainedVariableId& var : narrowed) {
+    const VarInfo& info = m_vars[var];
+    Time lb, ub;
+    readBounds(var, lb, ub);
+    bool tighter = true;
+    if (m_network.isConsistent()) {
+      Time il, iu;
+      m_network.getBounds(info.node, il, iu);
+      tighter = lb > il || ub < iu;
+    }
+    if (tighter)
+      m_network.setEdgeBounds(info.domainEdge, lb, ub);
+  }
+}
+
+// ---- propagation ----
+
+void TemporalPropagator::narrow() {
+  ExecutingGuard guard(m_executing);
+  if (!m_network.isConsistent()) {
+    const int node = m_network.getConflictNode();
+    check_error(node > 0 && node < (int)m_nodeVars.size());
+    ConstrainedVariableId var = m_nodeVars[node];
+    debugMsg("TemporalPropagator:narrow", " negative cycle; emptying " << var->toString());
+    // Domains relaxed meanwhile are narrowed once the network recovers, all of them.
+    m_narrowAll = true;
+    if (!var->lastDomain().isEmpty())
+      getCurrentDomain(var).empty();
+    return;
+  }
+  if (m_narrowAll) {
+    for (const std::map<ConstrainedVariableId, VarInfo>::value_type& entry : m_vars)
+      if (entry.second.node >= 0)
+        m_toNarrow.insert(entry.first);
+    m_narrowAll = false;
+  }
+  for (int node : m_network.takeChangedNodes())
+    if (node < (int)m_nodeVars.size() && !m_nodeVars[node].isNoId())
+      m_toNarrow.insert(m_nodeVars[node]);
+  std::vector<ConstrainedVariableId> vars(m_toNarrow.begin(), m_toNarrow.end());
+  m_toNarrow.clear();
+  Time lb, ub;
+  for (const ConstrainedVariableId& var : vars) {
+    m_network.getBounds(m_vars[var].node, lb, ub);
+    getCurrentDomain(var).intersect((double)lb, (double)ub);
+  }
+  std::vector<ConstraintId> distances;
+  if (m_network.getVersion() != m_narrowedVersion) {
+    for (const EdgeMap::value_type& entry : m_edges)
+      if (!entry.second.distance.isNoId())
+        distances.push_back(entry.first);
+  } else {
+    distances.assign(m_distanceToNarrow.begin(), m_distanceToNarrow.end());
+  }
+  m_distanceToNarrow.clear();
+  for (const ConstraintId& constraint : distances) {
+    const EdgeInfo& info = m_edges.find(constraint)->second;
+    m_network.getDistance(m_vars[info.from].node, m_vars[info.to].node, lb, ub);
+    getCurrentDomain(info.distance).intersect((double)lb, (double)ub);
+  }
+  m_narrowedVersion = m_network.getVersion();
+}
+
+void TemporalPropagator::execute() {
+  const ConstraintEngineId& engine = getConstraintEngine();
+  sync();
+  while (!m_otherAgenda.empty() && !engine->provenInconsistent()) {
+    ConstraintId constraint = *m_otherAgenda.begin();
+    m_otherAgenda.erase(m_otherAgenda.begin());
+    if (constraint->isActive())
+      Propagator::execute(constraint);
+  }
+  if (engine->provenInconsistent())
+    return;
+  sync();
+  narrow();
+  m_needsPass = false;
+}
+
+// ---- queries ----
+
+bool TemporalPropagator::isTimepoint(const ConstrainedVariableId& var) const {
+  std::map<ConstrainedVariableId, VarInfo>::const_iterator it = m_vars.find(var);
+  return it != m_vars.end() && it->second.node >= 0;
+}
+
+bool TemporalPropagator::getDistance(const ConstrainedVariableId& first,
+                                     const ConstrainedVariableId& second, Time& lb, Time& ub) {
+  sync();
+  checkError(isTimepoint(first), first->toString() << " is not a time point of the network.");
+  checkError(isTimepoint(second), second->toString() << " is not a time point of the network.");
+  if (!m_network.isConsistent())
+    return false;
+  m_network.getDistance(m_vars[first].node, m_vars[second].node, lb, ub);
+  return true;
+}
+
+} // namespace KORVAN

@@ -1,0 +1,109 @@
+#ifndef KORVAN_TEMPORALNETWORK_TEMPORALPROPAGATOR_HH
+#define KORVAN_TEMPORALNETWORK_TEMPORALPROPAGATOR_HH
+
+#include <map>
+#include <set>
+#include <vector>
+
+#include "ConstraintEngine/base/ConstraintEngineDefs.hh"
+#include "ConstraintEngine/base/Propagator.hh"
+#include "TemporalNetwork/TemporalNetwork.hh"
+
+namespace KORVAN {
+
+class TemporalPropagator;
+typedef Id<TemporalPropagator> TemporalPropagatorId;
+
+/// The propagator "Temporal": keeps a simple temporal network in step with the time variables
+/// of its constraints (TemporalConstraint) and narrows their domains to the tightest bounds the
+/// network implies.
+///
+/// Each time variable is a time point whose domain is an edge from the origin; each constraint
+/// is one edge. Domain changes reported by the engine are applied to those edges lazily, at the
+/// next pass or distance query. A pass narrows every time variable whose bounds moved, and
+/// every distance variable to the exact distance between its two time points; a negative
+/// cycle empties a domain, so the engine becomes inconsistent. Removing a constraint takes its
+/// edge out at once; the engine's relaxation of the connected variables then widens their
+/// edges back, and the next pass narrows again from there.
+///
+/// Constraints of other classes registered under this propagator are executed one by one, as a
+/// default propagator would.
+class TemporalPropagator : public Propagator {
+public:
+  typedef TemporalNetwork::Time Time;
+
+  static const LabelStr& PROPAGATOR_NAME();
+
+  TemporalPropagator(const LabelStr& name, const ConstraintEngineId& constraintEngine,
+                     int priority = DEFAULT_PRIORITY - 10);
+  virtual ~TemporalPropagator();
+
+  TemporalPropagatorId getTemporalId() const { return TemporalPropagatorId(getId()); }
+
+  void execute() override;
+  bool updateRequired() const override;
+
+  /// True when the variable is a time point of the network.
+  bool isTimepoint(const ConstrainedVariableId& var) const;
+  /// Exact bounds on second - first implied by the network and the present domains. Both must
+  /// be time points. Answers false (bounds untouched) when the network is inconsistent.
+  bool getDistance(const ConstrainedVariableId& first, const ConstrainedVariableId& second,
+                   Time& lb, Time& ub);
+  /// Brings the network up to date with the constraints and domains (no domain changes).
+  void sync();
+
+  const TemporalNetwork& getNetwork() const { return m_network; }
+
+protected:
+  void handleConstraintAdded(const ConstraintId& constraint) override;
+  void handleConstraintRemoved(const ConstraintId& constraint) override;
+  void handleConstraintActivated(const ConstraintId& constraint) override;
+  void handleConstraintDeactivated(const ConstraintId& constraint) override;
+  void handleNotification(const ConstrainedVariableId& variable, int argIndex,
+                          const ConstraintId& constraint,
+                          const DomainListener::ChangeType& changeType) override;
+
+private:
+  struct VarInfo {
+    int node = -1;        // time point, or -1
+    int domainEdge = -1;  // origin -> node edge carrying the domain
+    int timeRefs = 0;     // installed constraints using it as a time point
+    ConstraintSet distanceOf;  // installed constraints using it as their distance
+  };
+
+  struct EdgeInfo {
+    int edge;
+    ConstrainedVariableId from;
+    ConstrainedVariableId to;
+    ConstrainedVariableId distance;  // or noId
+  };
+
+  typedef std::map<ConstraintId, EdgeInfo, EntityComparator<ConstraintId>> EdgeMap;
+
+  void install(const ConstraintId& constraint);
+  void uninstall(const ConstraintId& constraint);
+  void retract(const ConstraintId& constraint);
+  int acquireTimepoint(const ConstrainedVariableId& var);
+  void release(const ConstrainedVariableId& var, bool asTimepoint, const ConstraintId& constraint);
+  void narrow();
+  static bool readBounds(const ConstrainedVariableId& var, Time& lb, Time& ub);
+
+  TemporalNetwork m_network;
+  std::map<ConstrainedVariableId, VarInfo> m_vars;
+  std::vector<ConstrainedVariableId> m_nodeVars;  // by time point
+  EdgeMap m_edges;                       // installed temporal constraints
+  ConstraintSet m_toInstall;             // added or activated, not yet in the network
+  ConstraintSet m_others;                // constraints of other classes
+  ConstraintSet m_otherAgenda;           // ... that await execution
+  std::set<ConstrainedVariableId> m_dirty;     // domains changed since they were read
+  std::set<ConstrainedVariableId> m_toNarrow;  // time variables read since the last pass
+  ConstraintSet m_distanceToNarrow;      // distance variables read since the last pass
+  std::uint64_t m_narrowedVersion;       // network version at the last narrowing of distances
+  bool m_narrowAll;                      // the last pass found the network inconsistent
+  bool m_needsPass;
+  bool m_executing;
+};
+
+} // namespace KORVAN
+
+#endif

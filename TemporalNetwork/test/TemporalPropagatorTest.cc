@@ -1,0 +1,329 @@
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <memory>
+#include <random>
+#include <vector>
+
+#include "ConstraintEngine/base/ConstrainedVariable.hh"
+#include "ConstraintEngine/base/Constraint.hh"
+#include "ConstraintEngine/base/ConstraintEngine.hh"
+#include "ConstraintEngine/base/IntervalDomain.hh"
+#include "ConstraintEngine/base/IntervalIntDomain.hh"
+#include "ConstraintEngine/base/CESchema.hh"
+#include "ConstraintEngine/base/ConstraintFactory.hh"
+#include "ConstraintEngine/component/Constraints.hh"
+#include "ConstraintEngine/component/Variable.hh"
+#include "TemporalNetwork/TemporalAdvisor.hh"
+#include "TemporalNetwork/TemporalConstraints.hh"
+#include "TemporalNetwork/TemporalPropagator.hh"
+#include "Utils/base/Error.hh"
+#include "Utils/base/Utils.hh"
+
+using namespace KORVAN;
+typedef long long Time;
+
+namespace {
+
+const Time INF = g_infiniteTime();
+
+struct Fixture {
+  Fixture() : ce(new ConstraintEngine()), advisor(new TemporalAdvisor(ce->getId())) {
+    initTemporalConstraints(ce->getId());
+  }
+  ~Fixture() {
+    delete advisor;
+    for (ConstrainedVariable* v : vars)
+      delete v;
+    delete ce;
+  }
+  ConstrainedVariableId var(Time lb, Time ub) {
+    vars.push_back(new Variable<IntervalIntDomain>(ce->getId(), IntervalIntDomain(lb, ub)));
+    return vars.back()->getId();
+  }
+  ConstraintId post(const char* name, std::vector<ConstrainedVariableId> scope) {
+    return ce->createConstraint(LabelStr(name), scope);
+  }
+  static Time lb(const ConstrainedVariableId& v) { return (Time)v->lastDomain().getLowerBound(); }
+  static Time ub(const ConstrainedVariableId& v) { return (Time)v->lastDomain().getUpperBound(); }
+
+  ConstraintEngine* ce;
+  TemporalAdvisor* advisor;
+  std::vector<ConstrainedVariable*> vars;
+};
+
+#define EXPECT_BOUNDS(v, l, u)  \
+  do {                          \
+    EXPECT_EQ(l, Fixture::lb(v)); \
+    EXPECT_EQ(u, Fixture::ub(v)); \
+  } while (0)
+
+} // namespace
+
+TEST(TemporalPropagator, TokenChainAndAdvisor) {
+  Fixture f;
+  ASSERT_TRUE(f.ce->getPropagatorByName(LabelStr("Temporal")).isValid());
+  // Two interval tokens, A then B, each with its duration relation.
+  ConstrainedVariableId as = f.var(0, 100), ad = f.var(10, 20), ae = f.var(0, 100);
+  ConstrainedVariableId bs = f.var(0, 100), bd = f.var(30, 40), be = f.var(0, 100);
+  f.post("StartEndDurationRelation", {as, ad, ae});
+  f.post("StartEndDurationRelation", {bs, bd, be});
+  ConstraintId order = f.post("precedes", {ae, bs});
+  ASSERT_TRUE(f.ce->propagate());
+  EXPECT_BOUNDS(as, 0, 60);
+  EXPECT_BOUNDS(ae, 10, 70);
+  EXPECT_BOUNDS(bs, 10, 70);
+  EXPECT_BOUNDS(be, 40, 100);
+  EXPECT_BOUNDS(ad, 10, 20);
+
+  // Exact distances follow the paths; a difference of bounds is much looser.
+  IntervalIntDomain d = f.advisor->getTemporalDistanceDomain(as, be, true);
+  EXPECT_EQ(40, d.getLowerBound());
+  EXPECT_EQ(100, d.getUpperBound());
+  d = f.advisor->getTemporalDistanceDomain(as, be, false);
+  EXPECT_EQ(-20, d.getLowerBound());
+  EXPECT_EQ(100, d.getUpperBound());
+  d = f.advisor->getTemporalDistanceDomain(be, as, true);
+  EXPECT_EQ(-100, d.getLowerBound());
+  EXPECT_EQ(-40, d.getUpperBound());
+  EXPECT_TRUE(f.advisor->canPrecede(ae, bs));
+  EXPECT_FALSE(f.advisor->canPrecede(bs, as));
+  EXPECT_FALSE(f.advisor->canPrecede(be, ae));
+
+  // A deadline on B's end pulls every earlier time down.
+  ConstrainedVariableId deadline = f.var(0, 55);
+  f.post("concurrent", {be, deadline});
+  ASSERT_TRUE(f.ce->propagate());
+  EXPECT_BOUNDS(be, 40, 55);
+  EXPECT_BOUNDS(bs, 10, 25);
+  EXPECT_BOUNDS(as, 0, 15);
+  EXPECT_BOUNDS(bd, 30, 40);
+  d = f.advisor->getTemporalDistanceDomain(as, be, true);
+  EXPECT_EQ(40, d.getLowerBound());
+  EXPECT_EQ(55, d.getUpperBound());
+
+  // Retracting the ordering lets A move again; the deadline still holds B.
+  order->discard();
+  ASSERT_TRUE(f.ce->propagate());
+  EXPECT_BOUNDS(as, 0, 90);
+  EXPECT_BOUNDS(bs, 0, 25);
+  EXPECT_TRUE(f.advisor->canPrecede(bs, as));
+
+  // Specifying and resetting a time variable.
+  as->specify(50);
+  ASSERT_TRUE(f.ce->propagate());
+  EXPECT_BOUNDS(ae, 60, 70);
+  as->reset();
+  ASSERT_TRUE(f.ce->propagate());
+  EXPECT_BOUNDS(ae, 10, 100);
+
+  // Variables outside the network get the difference of their bounds, also with exact.
+  ConstrainedVariableId p = f.var(5, 10), q = f.var(20, INF);
+  d = f.advisor->getTemporalDistanceDomain(p, q, true);
+  EXPECT_EQ(10, d.getLowerBound());
+  EXPECT_EQ(INF, d.getUpperBound());
+  d = f.advisor->getTemporalDistanceDomain(q, q, true);
+  EXPECT_EQ(0, d.getLowerBound());
+  EXPECT_EQ(0, d.getUpperBound());
+}
+
+TEST(TemporalPropagator, NegativeCycleAndRecovery) {
+  Fixture f;
+  ConstrainedVariableId x = f.var(0, 100), y = f.var(0, 100), z = f.var(0, 100);
+  ConstrainedVariableId gap = f.var(10, 20);
+  f.post("temporalDistance", {x, gap, y});
+  f.post("precedes", {y, z});
+  ASSERT_TRUE(f.ce->propagate());
+  EXPECT_BOUNDS(z, 10, 100);
+  // z before x closes the cycle x -> y -> z -> x of weight at most -10.
+  ConstraintId loop = f.post("precedes", {z, x});
+  EXPECT_FALSE(f.ce->propagate());
+  EXPECT_TRUE(f.ce->provenInconsistent());
+  loop->discard();
+  EXPECT_TRUE(f.ce->propagate());
+  EXPECT_BOUNDS(x, 0, 90);
+  EXPECT_BOUNDS(y, 10, 100);
+  EXPECT_BOUNDS(z, 10, 100);
+  EXPECT_BOUNDS(gap, 10, 20);
+
+  // Inconsistency through domains alone: a specified value beyond what the network allows.
+  z->specify(5);
+  EXPECT_FALSE(f.ce->propagate());
+  z->reset();
+  EXPECT_TRUE(f.ce->propagate());
+  EXPECT_BOUNDS(z, 10, 100);
+
+  // An ordering that narrows only a distance must give it back when retracted.
+  ConstrainedVariableId u = f.var(0, 100), v = f.var(0, 100), uv = f.var(-50, 50);
+  f.post("temporalDistance", {u, uv, v});
+  ConstraintId order = f.post("precedes", {u, v});
+  ASSERT_TRUE(f.ce->propagate());
+  EXPECT_BOUNDS(uv, 0, 50);
+  EXPECT_BOUNDS(u, 0, 100);
+  order->discard();
+  ASSERT_TRUE(f.ce->propagate());
+  EXPECT_BOUNDS(uv, -50, 50);
+
+  // Deactivation takes the edge out until the constraint is active again.
+  ConstraintId late = f.post("concurrent", {x, f.var(80, 80)});
+  ASSERT_TRUE(f.ce->propagate());
+  EXPECT_BOUNDS(y, 90, 100);
+  late->deactivate();
+  ASSERT_TRUE(f.ce->propagate());
+  EXPECT_BOUNDS(y, 10, 100);
+  late->undoDeactivation();
+  ASSERT_TRUE(f.ce->propagate());
+  EXPECT_BOUNDS(y, 90, 100);
+}
+
+TEST(TemporalPropagator, BadScopes) {
+  Fixture f;
+  ConstrainedVariableId x = f.var(0, 10);
+  try {
+    f.post("precedes", {x});
+    FAIL() << "one-variable precedes";
+  } catch (const Error& e) {
+    EXPECT_EQ("Constraint \"precedes\" takes 2 variables, not 1.", e.getMsg());
+  }
+  f.vars.push_back(new Variable<IntervalDomain>(f.ce->getId(), IntervalDomain(0.5, 3.5)));
+  ConstrainedVariableId real = f.vars.back()->getId();
+  try {
+    f.post("temporalDistance", {x, real, x});
+    FAIL() << "real-valued distance";
+  } catch (const Error& e) {
+    EXPECT_EQ("Variable 1 of constraint \"temporalDistance\" must have an integer interval "
+              "domain, not " + real->lastDomain().toString() + ".",
+              e.getMsg());
+  }
+  // Failed constructions leave nothing behind.
+  EXPECT_TRUE(f.ce->getConstraints().empty());
+  EXPECT_EQ(0u, x->constraintCount());
+  EXPECT_TRUE(f.ce->propagate());
+  EXPECT_EQ(0u, TemporalPropagatorId(f.ce->getPropagatorByName(LabelStr("Temporal")))
+                    ->getNetwork()
+                    .getEdgeCount());
+
+  // A constraint of another class under "Temporal" runs on its own, as under a default
+  // propagator, and its narrowing feeds the network.
+  f.ce->getCESchema()->registerConstraintFactory(
+      new ConcreteConstraintFactory<LessThanEqualConstraint>(LabelStr("tnLeq"), LabelStr("Temporal")));
+  ConstrainedVariableId a = f.var(0, 100), b = f.var(0, 40), c = f.var(0, 100);
+  f.post("tnLeq", {a, b});
+  f.post("precedes", {c, a});
+  ASSERT_TRUE(f.ce->propagate());
+  EXPECT_BOUNDS(a, 0, 40);
+  EXPECT_BOUNDS(c, 0, 40);
+}
+
+namespace {
+
+struct RefEdge {
+  int from, to;
+  Time lb, ub;
+};
+
+// Floyd-Warshall over points 0 (origin) .. n; false on a negative cycle.
+bool floydWarshall(int n, const std::vector<RefEdge>& edges, std::vector<std::vector<Time>>& d) {
+  const Time big = Time(1) << 50;
+  d.assign(n + 1, std::vector<Time>(n + 1, big));
+  for (int i = 0; i <= n; ++i)
+    d[i][i] = 0;
+  for (const RefEdge& e : edges) {
+    if (e.ub < INF)
+      d[e.from][e.to] = std::min(d[e.from][e.to], e.ub);
+    if (e.lb > -INF)
+      d[e.to][e.from] = std::min(d[e.to][e.from], -e.lb);
+  }
+  for (int k = 0; k <= n; ++k)
+    for (int i = 0; i <= n; ++i)
+      for (int j = 0; j <= n; ++j)
+        if (d[i][k] < big && d[k][j] < big)
+          d[i][j] = std::min(d[i][j], d[i][k] + d[k][j]);
+  for (int i = 0; i <= n; ++i)
+    if (d[i][i] < 0)
+      return false;
+  for (auto& row : d)
+    for (Time& v : row)
+      v = std::max(-INF, std::min(INF, v));
+  return true;
+}
+
+} // namespace
+
+// Random networks built through constraints, against Floyd-Warshall, while constraints are
+// added and removed; inconsistent states must be reported and recovered from.
+TEST(TemporalPropagator, RandomAgainstFloydWarshall) {
+  std::mt19937 rng(2024);
+  int inconsistent = 0, checked = 0;
+  for (int round = 0; round < 25; ++round) {
+    Fixture f;
+    const int n = 5 + rng() % 8;
+    std::vector<ConstrainedVariableId> times(1);  // index 0 is the origin
+    std::vector<RefEdge> domains;
+    for (int i = 1; i <= n; ++i) {
+      Time lb = (Time)(rng() % 100), ub = lb + (Time)(rng() % 150);
+      if (rng() % 6 == 0)
+        ub = INF;
+      times.push_back(f.var(lb, ub));
+      domains.push_back({0, i, lb, ub});
+    }
+    struct Posted {
+      ConstraintId constraint;
+      RefEdge edge;
+      ConstrainedVariableId distance;
+    };
+    std::vector<Posted> posted;
+    for (int step = 0; step < 30; ++step) {
+      if (posted.size() < 3 || rng() % 3 != 0) {
+        int a = 1 + rng() % n, b = 1 + rng() % n;
+        unsigned kind = rng() % 3;
+        Posted p;
+        if (kind == 0) {
+          p.constraint = f.post("precedes", {times[a], times[b]});
+          p.edge = {a, b, 0, INF};
+        } else if (kind == 1 && rng() % 3 == 0) {
+          p.constraint = f.post("concurrent", {times[a], times[b]});
+          p.edge = {a, b, 0, 0};
+        } else {
+          Time lb = (Time)(rng() % 60) - 20, ub = lb + (Time)(rng() % 40);
+          p.distance = f.var(lb, ub);
+          p.constraint = f.post("temporalDistance", {times[a], p.distance, times[b]});
+          p.edge = {a, b, lb, ub};
+        }
+        posted.push_back(p);
+      } else {
+        std::size_t k = rng() % posted.size();
+        posted[k].constraint->discard();
+        posted.erase(posted.begin() + k);
+      }
+      std::vector<RefEdge> edges = domains;
+      for (const Posted& p : posted)
+        edges.push_back(p.edge);
+      std::vector<std::vector<Time>> d;
+      const bool consistent = floydWarshall(n, edges, d);
+      ASSERT_EQ(consistent, f.ce->propagate()) << "round " << round << " step " << step;
+      if (!consistent) {
+        ++inconsistent;
+        continue;
+      }
+      ++checked;
+      for (int i = 1; i <= n; ++i) {
+        ASSERT_EQ(-d[i][0], Fixture::lb(times[i])) << "round " << round << " step " << step;
+        ASSERT_EQ(d[0][i], Fixture::ub(times[i])) << "round " << round << " step " << step;
+        for (int j = 1; j <= n; ++j) {
+          IntervalIntDomain dist = f.advisor->getTemporalDistanceDomain(times[i], times[j], true);
+          ASSERT_EQ(-d[j][i], (Time)dist.getLowerBound());
+          ASSERT_EQ(d[i][j], (Time)dist.getUpperBound());
+        }
+      }
+      for (const Posted& p : posted) {
+        if (p.distance.isNoId())
+          continue;
+        ASSERT_EQ(-d[p.edge.to][p.edge.from], Fixture::lb(p.distance));
+        ASSERT_EQ(d[p.edge.from][p.edge.to], Fixture::ub(p.distance));
+      }
+    }
+  }
+  EXPECT_GT(inconsistent, 5);
+  EXPECT_GT(checked, 100);
+}
