@@ -281,6 +281,7 @@ void Token::merge(const TokenId& activeToken) {
     if (constraint->isActive()) {
       constraint->deactivate();
       m_deactivatedByMerge.push_back(constraint);
+      m_inactiveConstraints.push_back(constraint);
     }
 
   m_activeToken = activeToken;
@@ -315,9 +316,11 @@ void Token::split() {
   m_state->reset();
   std::vector<ConstraintId> constraints;
   constraints.swap(m_deactivatedByMerge);
-  for (const ConstraintId& constraint : constraints)
+  for (const ConstraintId& constraint : constraints) {
+    handleRemovalOfInactiveConstraint(constraint);
     if (constraint.isValid() && !constraint->isActive())
       constraint->undoDeactivation();
+  }
   debugMsg("Token:split", "Split " << toString() << " from " << activeToken->toString());
 }
 
@@ -329,7 +332,12 @@ void Token::handleRemovalOfInactiveConstraint(const ConstraintId& constraint) {
   for (auto it = m_inactiveConstraints.begin(); it != m_inactiveConstraints.end(); ++it)
     if (*it == constraint) {
       m_inactiveConstraints.erase(it);
-      return;
+      break;
+    }
+  for (auto it = m_deactivatedByMerge.begin(); it != m_deactivatedByMerge.end(); ++it)
+    if (*it == constraint) {
+      m_deactivatedByMerge.erase(it);
+      break;
     }
 }
 

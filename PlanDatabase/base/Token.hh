@@ -104,7 +104,8 @@ public:
   /// A constraint was added (inactive) to / removed from a variable of this merged token.
   void handleAdditionOfInactiveConstraint(const ConstraintId& constraint);
   void handleRemovalOfInactiveConstraint(const ConstraintId& constraint);
-  /// Inactive constraints reported by the variables while merged, in the order reported.
+  /// Constraints over this merged token's variables, all inactive while it is merged (merge
+  /// deactivates those already there), in the order reported.
   const std::vector<ConstraintId>& getInactiveConstraints() const { return m_inactiveConstraints; }
 
   // ---- master / slaves ----

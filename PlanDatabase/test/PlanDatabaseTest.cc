@@ -385,9 +385,33 @@ TEST(PlanDatabase, mergeAndSplitKeepBaseDomains) {
             e.getCondition());
   EXPECT_EQ(q[2]->toString(), e.getMsg());
   m2->split();
-  m1->split();
+  // Resetting a merged token's variable makes the active token's variable derive again.
+  EXPECT_TRUE(q[0]->isSpecified());
   q[1]->reset();
   EXPECT_FALSE(q[0]->isSpecified());
+  EXPECT_EQ(IntervalDomain(0, 100), q[0]->lastDomain());
+  m1->split();
+
+  // A local specification survives the departure of merged tokens.
+  q[0]->specify(5);
+  m1->merge(active);
+  m1->split();
+  EXPECT_TRUE(activeQ->isLocallySpecified());
+  EXPECT_EQ(5, q[0]->lastDomain().getSingletonValue());
+  q[0]->reset();
+  EXPECT_EQ(IntervalDomain(0, 100), q[0]->lastDomain());
+
+  // Constraints over a merged token's variables are inactive and reported to the token.
+  Recorder* watcher = new Recorder(host.engine(), m1->end());
+  m1->merge(active);
+  EXPECT_FALSE(watcher->isActive());
+  const std::vector<ConstraintId>& inactive = m1->getInactiveConstraints();
+  EXPECT_NE(inactive.end(), std::find(inactive.begin(), inactive.end(), watcher->getId()));
+  ConstraintId watcherId = watcher->getId();
+  watcher->discard();
+  EXPECT_EQ(inactive.end(), std::find(inactive.begin(), inactive.end(), watcherId));
+  m1->split();
+  EXPECT_TRUE(m1->getInactiveConstraints().empty());
 
   // A closed base domain disjoint from the integrated one cannot merge.
   TokenId m3 = host.interval(IntervalIntDomain(70, 80), IntervalIntDomain(), IntervalIntDomain(1, 20));
