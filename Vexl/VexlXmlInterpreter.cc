@@ -1,0 +1,557 @@
+#include "Vexl/VexlXmlInterpreter.hh"
+
+#include <cerrno>
+#include <cmath>
+#include <cstdlib>
+#include <fstream>
+#include <memory>
+#include <sstream>
+#include <tinyxml.h>
+
+#include "ConstraintEngine/base/CESchema.hh"
+#include "ConstraintEngine/base/ConstrainedVariable.hh"
+#include "ConstraintEngine/base/ConstraintEngine.hh"
+#include "ConstraintEngine/base/EnumeratedDomain.hh"
+#include "ConstraintEngine/base/IntervalDomain.hh"
+#include "PlanDatabase/base/DbClient.hh"
+#include "PlanDatabase/base/Object.hh"
+#include "PlanDatabase/base/ObjectDomain.hh"
+#include "PlanDatabase/base/PlanDatabase.hh"
+#include "PlanDatabase/base/Schema.hh"
+#include "PlanDatabase/base/Token.hh"
+#include "PlanDatabase/base/TokenVariable.hh"
+#include "Utils/base/Debug.hh"
+#include "Utils/base/Error.hh"
+#include "Utils/base/Utils.hh"
+#include "Vexl/InterpretedObjectFactory.hh"
+
+namespace KORVAN {
+
+namespace {
+
+/// An error in one transaction; the interpreter adds the source, line and element.
+struct TransactionError {
+  std::string message;
+};
+
+[[noreturn]] void reject(const std::string& message) { throw TransactionError{message}; }
+
+std::string quoted(const std::string& text) { return "'" + text + "'"; }
+
+const char* requireAttribute(const TiXmlElement& element, const char* name) {
+  const char* value = element.Attribute(name);
+  if (value == nullptr)
+    reject(std::string("missing attribute ") + quoted(name));
+  if (*value == '\0')
+    reject(std::string("empty attribute ") + quoted(name));
+  return value;
+}
+
+bool parseNumber(const std::string& text, double& value) {
+  if (text == "inf" || text == "+inf") {
+    value = g_infiniteTimeAsDouble();
+    return true;
+  }
+  if (text == "-inf") {
+    value = -g_infiniteTimeAsDouble();
+    return true;
+  }
+  if (text.empty())
+    return false;
+  char* end = nullptr;
+  errno = 0;
+  value = std::strtod(text.c_str(), &end);
+  return end == text.c_str() + text.size() && errno == 0 && std::isfinite(value);
+}
+
+double requireNumber(const std::string& text, const char* what) {
+  double value = 0;
+  if (!parseNumber(text, value))
+    reject(std::string("expected a number for ") + what + ", got " + quoted(text));
+  if (std::fabs(value) > g_infiniteTimeAsDouble())
+    reject(std::string("value of ") + what + " beyond the horizon: " + quoted(text));
+  return value;
+}
+
+std::vector<std::string> words(const std::string& text) {
+  std::vector<std::string> result;
+  std::istringstream is(text);
+  std::string word;
+  while (is >> word)
+    result.push_back(word);
+  return result;
+}
+
+/// "v" or "lb ub".
+std::pair<double, double> parseBounds(const std::string& text, const std::string& what) {
+  std::vector<std::string> parts = words(text);
+  if (parts.empty() || parts.size() > 2)
+    reject("expected one value or two bounds for " + quoted(what) + ", got " + quoted(text));
+  double lb = requireNumber(parts[0], what.c_str());
+  double ub = parts.size() == 2 ? requireNumber(parts[1], what.c_str()) : lb;
+  if (lb > ub)
+    reject("empty bounds for " + quoted(what) + ": " + quoted(text));
+  return std::make_pair(lb, ub);
+}
+
+bool parseBool(const std::string& text, const char* what) {
+  if (text == "true")
+    return true;
+  if (text == "false")
+    return false;
+  reject(std::string("expected true or false for ") + quoted(what) + ", got " + quoted(text));
+}
+
+std::string describe(const TiXmlElement& element) { return std::string("<") + element.Value() + ">"; }
+
+/// The base domain of the variable narrowed to [lb, ub]; empty results are rejected.
+std::unique_ptr<AbstractDomain> narrowed(const ConstrainedVariableId& var, double lb, double ub,
+                                         const std::string& what) {
+  if (!var->baseDomain().isNumeric())
+    reject("variable " + quoted(what) + " is not numeric");
+  std::unique_ptr<AbstractDomain> domain(var->baseDomain().copy());
+  domain->intersect(lb, ub);
+  if (domain->isEmpty())
+    reject("bounds [" + toString(lb) + " " + toString(ub) + "] of " + quoted(what) +
+           " lie outside its domain " + var->baseDomain().toString());
+  return domain;
+}
+
+} // namespace
+
+VexlXmlInterpreter::VexlXmlInterpreter(const PlanDatabaseId& db) : m_db(db), m_transactionCount(0) {
+  checkError(db.isValid(), "The interpreter needs a valid plan database.");
+}
+
+VexlXmlInterpreter::~VexlXmlInterpreter() {}
+
+void VexlXmlInterpreter::addNativeClass(const std::string& className,
+                                        const std::vector<std::string>& predicates) {
+  m_nativeClasses.insert(className);
+  m_nativePredicates.insert(predicates.begin(), predicates.end());
+  debugMsg("VexlXmlInterpreter:addNativeClass", className << " with " << predicates.size()
+                                                          << " predicate(s)");
+}
+
+bool VexlXmlInterpreter::isNativeClass(const std::string& className) const {
+  return m_nativeClasses.count(className) != 0;
+}
+
+bool VexlXmlInterpreter::isNativePredicate(const std::string& predicate) const {
+  return m_nativePredicates.count(predicate) != 0;
+}
+
+TokenId VexlXmlInterpreter::getToken(const std::string& name) const {
+  std::map<std::string, TokenId>::const_iterator it = m_tokens.find(name);
+  if (it == m_tokens.end() || !it->second.isValid())
+    return TokenId::noId();
+  return it->second;
+}
+
+ObjectId VexlXmlInterpreter::getObject(const std::string& name) const {
+  return m_db->getObject(LabelStr(name));
+}
+
+std::string VexlXmlInterpreter::interpretFile(const std::string& path) {
+  std::ifstream in(path.c_str(), std::ios::in | std::ios::binary);
+  checkErrorType(in.good(), path << ": cannot open the model file", errorType());
+  return interpret(in, path);
+}
+
+std::string VexlXmlInterpreter::interpret(std::istream& input, const std::string& source) {
+  std::ostringstream buffer;
+  buffer << input.rdbuf();
+  std::string text = buffer.str();
+  TiXmlDocument doc(source.c_str());
+  doc.Parse(text.c_str(), nullptr, TIXML_ENCODING_UTF8);
+  checkErrorType(!doc.Error(), source << ":" << doc.ErrorRow() << ": malformed XML: "
+                                      << doc.ErrorDesc(),
+                 errorType());
+  const TiXmlElement* root = doc.RootElement();
+  checkErrorType(root != nullptr, source << ": no XML element in the model", errorType());
+  unsigned int count = 0;
+  for (const TiXmlElement* element = root->FirstChildElement(); element != nullptr;
+       element = element->NextSiblingElement()) {
+    std::set<int> objectKeys, tokenKeys;
+    for (const std::pair<const int, ObjectId>& entry : m_db->getObjects())
+      objectKeys.insert(entry.first);
+    for (const std::pair<const int, TokenId>& entry : m_db->getTokens())
+      tokenKeys.insert(entry.first);
+    std::map<std::string, TokenId> tokens = m_tokens;
+    std::string message;
+    try {
+      execute(*element);
+      count++;
+      m_transactionCount++;
+      continue;
+    } catch (const TransactionError& e) {
+      message = e.message;
+    } catch (const Error& e) {
+      message = e.getMsg().empty() ? "failed check '" + e.getCondition() + "'" : e.getMsg();
+    } catch (const std::exception& e) {
+      message = e.what();
+    }
+    rollback(objectKeys, tokenKeys);
+    m_tokens = tokens;
+    std::ostringstream os;
+    os << source << ":" << element->Row() << ": " << describe(*element) << ": " << message;
+    debugMsg("VexlXmlInterpreter:interpret", os.str());
+    checkErrorType(ALWAYS_FAIL, os.str(), errorType());
+  }
+  std::ostringstream summary;
+  summary << source << ": " << count << " transaction(s)";
+  return summary.str();
+}
+
+void VexlXmlInterpreter::rollback(const std::set<int>& objectKeys, const std::set<int>& tokenKeys) {
+  std::vector<TokenId> newTokens;
+  for (const std::pair<const int, TokenId>& entry : m_db->getTokens())
+    if (tokenKeys.count(entry.first) == 0)
+      newTokens.push_back(entry.second);
+  for (std::vector<TokenId>::reverse_iterator it = newTokens.rbegin(); it != newTokens.rend(); ++it)
+    if (it->isValid() && !(*it)->isDeleted())
+      m_db->getClient()->deleteToken(*it);
+  std::vector<ObjectId> newObjects;
+  for (const std::pair<const int, ObjectId>& entry : m_db->getObjects())
+    if (objectKeys.count(entry.first) == 0)
+      newObjects.push_back(entry.second);
+  for (std::vector<ObjectId>::reverse_iterator it = newObjects.rbegin(); it != newObjects.rend(); ++it)
+    if (it->isValid())
+      (*it)->discard();
+}
+
+void VexlXmlInterpreter::execute(const TiXmlElement& element) {
+  const std::string tag = element.Value();
+  debugMsg("VexlXmlInterpreter:execute", "line " << element.Row() << ": " << tag);
+  if (tag == "class")
+    executeClass(element);
+  else if (tag == "new")
+    executeNew(element);
+  else if (tag == "set")
+    executeSet(element);
+  else if (tag == "close")
+    executeClose(element);
+  else if (tag == "goal")
+    executeToken(element, false);
+  else if (tag == "fact")
+    executeToken(element, true);
+  else if (tag == "constraint")
+    executeConstraint(element);
+  else if (tag == "specify")
+    executeSpecify(element);
+  else if (tag == "reset")
+    executeReset(element);
+  else
+    reject("unknown transaction");
+}
+
+void VexlXmlInterpreter::executeClass(const TiXmlElement& element) {
+  const SchemaId& schema = m_db->getSchema();
+  LabelStr name(requireAttribute(element, "name"));
+  const char* extendsText = element.Attribute("extends");
+  LabelStr parent = extendsText != nullptr ? LabelStr(extendsText) : Schema::rootObject();
+  if (schema->isObjectType(name))
+    reject("type " + quoted(name.toString()) + " is already defined");
+  if (name.toString().find_first_of(".: \t") != std::string::npos)
+    reject("invalid type name " + quoted(name.toString()));
+  if (!schema->isObjectType(parent))
+    reject("unknown type " + quoted(parent.toString()));
+  if (isNativeClass(parent.toString()))
+    reject("cannot extend the native class " + quoted(parent.toString()));
+
+  // Check everything before the schema changes: it cannot be rolled back.
+  std::vector<InterpretedTokenFactory::Member> members;
+  std::vector<std::pair<LabelStr, std::pair<bool, std::vector<InterpretedTokenFactory::Member>>>> predicates;
+  std::set<std::string> memberNames, predicateNames;
+  auto readMember = [&](const TiXmlElement& m, std::set<std::string>& names) {
+    LabelStr memberName(requireAttribute(m, "name"));
+    LabelStr type(requireAttribute(m, "type"));
+    std::unique_ptr<AbstractDomain> domain(InterpretedTokenFactory::makeDefaultDomain(type));
+    if (domain.get() == nullptr)
+      reject("line " + std::to_string(m.Row()) + ": unknown member type " + quoted(type.toString()) +
+             " (float, int or bool)");
+    if (!names.insert(memberName.toString()).second)
+      reject("line " + std::to_string(m.Row()) + ": duplicate member " + quoted(memberName.toString()));
+    return InterpretedTokenFactory::Member(memberName, type);
+  };
+  for (const TiXmlElement* child = element.FirstChildElement(); child != nullptr;
+       child = child->NextSiblingElement()) {
+    std::string childTag = child->Value();
+    if (childTag == "member") {
+      InterpretedTokenFactory::Member member = readMember(*child, memberNames);
+      if (schema->hasMember(parent, member.first))
+        reject("line " + std::to_string(child->Row()) + ": member " +
+               quoted(member.first.toString()) + " is inherited");
+      members.push_back(member);
+    } else if (childTag == "predicate") {
+      std::string predicateName = requireAttribute(*child, "name");
+      if (!predicateNames.insert(predicateName).second)
+        reject("line " + std::to_string(child->Row()) + ": duplicate predicate " + quoted(predicateName));
+      const char* kind = child->Attribute("kind");
+      std::string kindText = kind != nullptr ? kind : "interval";
+      if (kindText != "interval" && kindText != "event")
+        reject("line " + std::to_string(child->Row()) + ": predicate kind must be interval or event, got " +
+               quoted(kindText));
+      std::vector<InterpretedTokenFactory::Member> parameters;
+      std::set<std::string> parameterNames = {"state", "object", "start", "end", "duration", "time"};
+      for (const TiXmlElement* m = child->FirstChildElement(); m != nullptr; m = m->NextSiblingElement()) {
+        if (std::string(m->Value()) != "member")
+          reject("line " + std::to_string(m->Row()) + ": unknown element <" + m->Value() + "> in a predicate");
+        parameters.push_back(readMember(*m, parameterNames));
+      }
+      predicates.push_back(std::make_pair(LabelStr(name.toString() + "." + predicateName),
+                                          std::make_pair(kindText == "event", parameters)));
+    } else
+      reject("line " + std::to_string(child->Row()) + ": unknown element <" + childTag + "> in a class");
+  }
+
+  schema->addObjectType(name, parent);
+  for (const InterpretedTokenFactory::Member& member : members)
+    schema->addMember(name, member.second, member.first);
+  ExprConstructorSuperCall* super = nullptr;
+  if (parent != Schema::rootObject())
+    super = new ExprConstructorSuperCall(parent, std::vector<unsigned int>());
+  InterpretedObjectFactory* factory =
+      new InterpretedObjectFactory(name.c_str(), name, std::vector<std::string>(),
+                                   std::vector<std::string>(), super, std::vector<Expr*>(), false);
+  schema->registerObjectFactory(factory->getId());
+  for (const auto& predicate : predicates) {
+    schema->addPredicate(predicate.first);
+    for (const InterpretedTokenFactory::Member& member : predicate.second.second)
+      schema->addMember(predicate.first, member.second, member.first);
+    InterpretedTokenFactory* tokenFactory =
+        new InterpretedTokenFactory(predicate.first, predicate.second.first, predicate.second.second);
+    schema->registerTokenFactory(tokenFactory->getId());
+  }
+}
+
+void VexlXmlInterpreter::executeNew(const TiXmlElement& element) {
+  const SchemaId& schema = m_db->getSchema();
+  LabelStr type(requireAttribute(element, "type"));
+  LabelStr name(requireAttribute(element, "name"));
+  if (!schema->isObjectType(type))
+    reject("unknown type " + quoted(type.toString()));
+  if (m_db->getObject(name).isValid())
+    reject("duplicate object name " + quoted(name.toString()));
+  if (m_tokens.count(name.toString()) != 0)
+    reject("the name " + quoted(name.toString()) + " is already a token's");
+  std::vector<std::unique_ptr<AbstractDomain>> owned;
+  std::vector<const AbstractDomain*> arguments;
+  std::vector<LabelStr> argTypes;
+  for (const TiXmlElement* child = element.FirstChildElement(); child != nullptr;
+       child = child->NextSiblingElement()) {
+    if (std::string(child->Value()) != "float")
+      reject("line " + std::to_string(child->Row()) + ": unsupported argument <" + child->Value() +
+             "> (only <float value=\"...\"/>)");
+    double value = requireNumber(requireAttribute(*child, "value"), "an argument");
+    owned.emplace_back(new IntervalDomain(value, value));
+    arguments.push_back(owned.back().get());
+    argTypes.push_back(owned.back()->getTypeName());
+  }
+  LabelStr signature = Schema::makeSignature(type, argTypes);
+  if (!arguments.empty() && schema->findObjectFactory(type, argTypes).isNoId())
+    reject("unknown constructor signature " + quoted(signature.toString()));
+  if (isNativeClass(type.toString()) && schema->findObjectFactory(type, argTypes).isNoId())
+    reject("unknown constructor signature " + quoted(signature.toString()));
+  if (m_db->isClosed())
+    reject("the plan database is closed: no object can be created");
+  ObjectId object = m_db->getClient()->createObject(type, name, arguments);
+  debugMsg("VexlXmlInterpreter:executeNew", "Created " << object->toString() << " with "
+                                                      << signature.toString());
+}
+
+void VexlXmlInterpreter::executeSet(const TiXmlElement& element) {
+  std::string objectName = requireAttribute(element, "object");
+  LabelStr member(requireAttribute(element, "member"));
+  std::string valueText = requireAttribute(element, "value");
+  ObjectId object = getObject(objectName);
+  if (object.isNoId())
+    reject("unknown object " + quoted(objectName));
+  if (object->isClosed())
+    reject("object " + quoted(objectName) + " is closed");
+  ConstrainedVariableId var = object->getVariable(LabelStr(objectName + "." + member.toString()));
+  double value = 0;
+  if (parseNumber(valueText, value)) {
+    value = requireNumber(valueText, "the member value");
+    if (var.isNoId()) {
+      object->addVariable(IntervalDomain(value, value), member);
+      return;
+    }
+    std::unique_ptr<AbstractDomain> domain = narrowed(var, value, value, member.toString());
+    m_db->getClient()->restrict(var, *domain);
+    return;
+  }
+  if (var.isValid())
+    reject("member " + quoted(member.toString()) + " is numeric; " + quoted(valueText) +
+           " is not a number");
+  object->addVariable(EnumeratedDomain(LabelStr(valueText).getKey(), LabelStr("string"), false), member);
+}
+
+void VexlXmlInterpreter::executeClose(const TiXmlElement& element) {
+  const char* objectName = element.Attribute("object");
+  if (objectName != nullptr) {
+    ObjectId object = getObject(objectName);
+    if (object.isNoId())
+      reject("unknown object " + quoted(objectName));
+    if (object->isClosed())
+      reject("object " + quoted(objectName) + " is already closed");
+    m_db->getClient()->close(object);
+    return;
+  }
+  if (m_db->isClosed())
+    reject("the plan database is already closed");
+  std::vector<ObjectId> open;
+  for (const std::pair<const int, ObjectId>& entry : m_db->getObjects())
+    if (!entry.second->isClosed())
+      open.push_back(entry.second);
+  for (const ObjectId& object : open)
+    m_db->getClient()->close(object);
+  m_db->getClient()->close();
+}
+
+void VexlXmlInterpreter::executeToken(const TiXmlElement& element, bool isFact) {
+  const SchemaId& schema = m_db->getSchema();
+  LabelStr predicate(requireAttribute(element, "predicate"));
+  if (!schema->isPredicate(predicate))
+    reject("unknown predicate " + quoted(predicate.toString()));
+  std::string name;
+  if (element.Attribute("name") != nullptr) {
+    name = requireAttribute(element, "name");
+    if (m_tokens.count(name) != 0 && m_tokens[name].isValid())
+      reject("duplicate token name " + quoted(name));
+    if (getObject(name).isValid())
+      reject("the name " + quoted(name) + " is already an object's");
+  }
+  bool rejectable = false;
+  if (element.Attribute("rejectable") != nullptr)
+    rejectable = parseBool(element.Attribute("rejectable"), "rejectable");
+  std::list<double> objects;
+  if (element.Attribute("object") != nullptr) {
+    std::vector<std::string> names = words(requireAttribute(element, "object"));
+    if (names.empty())
+      reject("empty attribute 'object'");
+    for (const std::string& objectName : names) {
+      ObjectId object = getObject(objectName);
+      if (object.isNoId())
+        reject("unknown object " + quoted(objectName));
+      if (!schema->isA(object->getType(), schema->getObjectType(predicate)))
+        reject("object " + quoted(objectName) + " of type " + quoted(object->getType().toString()) +
+               " cannot hold " + quoted(predicate.toString()));
+      objects.push_back((double)object);
+    }
+  }
+  // Bounds are read before the token exists, so that their syntax errors cost nothing.
+  std::vector<std::pair<std::string, std::pair<double, double>>> bounds;
+  for (const TiXmlAttribute* attribute = element.FirstAttribute(); attribute != nullptr;
+       attribute = attribute->Next()) {
+    std::string attributeName = attribute->Name();
+    if (attributeName == "predicate" || attributeName == "name" || attributeName == "object" ||
+        attributeName == "rejectable")
+      continue;
+    bounds.push_back(std::make_pair(attributeName, parseBounds(attribute->Value(), attributeName)));
+  }
+
+  TokenId token = m_db->getClient()->createToken(predicate, rejectable, isFact);
+  for (const auto& bound : bounds) {
+    ConstrainedVariableId var = token->getVariable(LabelStr(bound.first));
+    if (var.isNoId() && bound.first == "start")
+      var = token->start();
+    else if (var.isNoId() && bound.first == "end")
+      var = token->end();
+    else if (var.isNoId() && bound.first == "duration")
+      var = token->duration();
+    if (var.isNoId())
+      reject(quoted(predicate.toString()) + " has no variable " + quoted(bound.first));
+    std::unique_ptr<AbstractDomain> domain =
+        narrowed(var, bound.second.first, bound.second.second, bound.first);
+    m_db->getClient()->restrict(var, *domain);
+  }
+  if (!objects.empty()) {
+    ConstrainedVariableId objectVar = token->getObject();
+    std::unique_ptr<AbstractDomain> domain(objectVar->baseDomain().copy());
+    domain->intersect(ObjectDomain(objects, true, objectVar->baseDomain().getTypeName()));
+    if (domain->isEmpty())
+      reject("none of the objects " + quoted(element.Attribute("object")) + " can hold the token");
+    m_db->getClient()->restrict(objectVar, *domain);
+  }
+  if (!name.empty())
+    m_tokens[name] = token;
+  debugMsg("VexlXmlInterpreter:executeToken", "Created " << token->toString()
+                                                        << (name.empty() ? "" : " as " + name));
+}
+
+ConstrainedVariableId VexlXmlInterpreter::resolveVariable(const std::string& reference) const {
+  std::string::size_type dot = reference.rfind('.');
+  if (dot == std::string::npos || dot == 0 || dot + 1 == reference.size())
+    reject("expected token.variable or object.member, got " + quoted(reference));
+  std::string owner = reference.substr(0, dot);
+  std::string member = reference.substr(dot + 1);
+  TokenId token = getToken(owner);
+  if (token.isValid()) {
+    ConstrainedVariableId var = token->getVariable(LabelStr(member));
+    if (var.isNoId() && member == "start")
+      var = token->start();
+    else if (var.isNoId() && member == "end")
+      var = token->end();
+    else if (var.isNoId() && member == "duration")
+      var = token->duration();
+    if (var.isNoId())
+      reject("token " + quoted(owner) + " has no variable " + quoted(member));
+    return var;
+  }
+  ObjectId object = getObject(owner);
+  if (object.isNoId())
+    reject("unknown token or object " + quoted(owner));
+  ConstrainedVariableId var = object->getVariable(LabelStr(reference));
+  if (var.isNoId())
+    reject("object " + quoted(owner) + " has no member " + quoted(member));
+  return var;
+}
+
+void VexlXmlInterpreter::executeConstraint(const TiXmlElement& element) {
+  LabelStr name(requireAttribute(element, "name"));
+  const ConstraintEngineId& ce = m_db->getConstraintEngine();
+  if (!ce->getCESchema()->isConstraintType(name))
+    reject("unknown constraint " + quoted(name.toString()));
+  std::vector<std::string> references = words(requireAttribute(element, "scope"));
+  if (references.empty())
+    reject("empty attribute 'scope'");
+  std::vector<ConstrainedVariableId> scope;
+  for (const std::string& reference : references)
+    scope.push_back(resolveVariable(reference));
+  ConstraintId constraint = m_db->getClient()->createConstraint(name, scope);
+  debugMsg("VexlXmlInterpreter:executeConstraint", "Posted " << constraint->toString());
+}
+
+void VexlXmlInterpreter::executeSpecify(const TiXmlElement& element) {
+  ConstrainedVariableId var = resolveVariable(requireAttribute(element, "variable"));
+  std::string valueText = requireAttribute(element, "value");
+  double value = 0;
+  if (var->baseDomain().isNumeric())
+    value = requireNumber(valueText, "the value");
+  else if (LabelStr::isString(valueText))
+    value = LabelStr(valueText).getKey();
+  else {
+    ObjectId object = getObject(valueText);
+    if (object.isNoId())
+      reject("unknown value " + quoted(valueText));
+    value = (double)object;
+  }
+  if (!var->baseDomain().isMember(value))
+    reject(quoted(valueText) + " is not in the domain " + var->baseDomain().toString() + " of " +
+           quoted(element.Attribute("variable")));
+  if (!var->canBeSpecified())
+    reject("variable " + quoted(element.Attribute("variable")) + " cannot be specified");
+  if (var->isSpecified())
+    reject("variable " + quoted(element.Attribute("variable")) + " is already specified");
+  m_db->getClient()->specify(var, value);
+}
+
+void VexlXmlInterpreter::executeReset(const TiXmlElement& element) {
+  ConstrainedVariableId var = resolveVariable(requireAttribute(element, "variable"));
+  if (!var->isSpecified())
+    reject("variable " + quoted(element.Attribute("variable")) + " is not specified");
+  m_db->getClient()->reset(var);
+}
+
+} // namespace KORVAN

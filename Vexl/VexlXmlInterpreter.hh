@@ -1,0 +1,78 @@
+#ifndef KORVAN_VEXL_VEXLXMLINTERPRETER_HH
+#define KORVAN_VEXL_VEXLXMLINTERPRETER_HH
+
+#include <map>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "ConstraintEngine/base/ConstraintEngineDefs.hh"
+#include "PlanDatabase/base/PlanDatabaseDefs.hh"
+#include "Utils/base/Engine.hh"
+
+class TiXmlElement;
+
+namespace KORVAN {
+
+/// The model interpreter "vexl-xml": reads a file of XML transactions (docs/formats.md) into
+/// the plan database. Each transaction either completes or leaves the database as it was;
+/// errors are raised as Error of type "VexlError" whose message starts with
+/// "<source>:<line>: <element>: ".
+class VexlXmlInterpreter : public LanguageInterpreter {
+public:
+  VexlXmlInterpreter(const PlanDatabaseId& db);
+  ~VexlXmlInterpreter() override;
+
+  static const std::string& name() {
+    static const std::string sl_name("vexl-xml");
+    return sl_name;
+  }
+  static const std::string& errorType() {
+    static const std::string sl_type("VexlError");
+    return sl_type;
+  }
+
+  /// Reads and executes every transaction; returns a one-line summary.
+  std::string interpret(std::istream& input, const std::string& source) override;
+  std::string interpretFile(const std::string& path);
+
+  /// Marks a class and its predicates as implemented natively (by a module's factories).
+  void addNativeClass(const std::string& className, const std::vector<std::string>& predicates);
+  bool isNativeClass(const std::string& className) const;
+  bool isNativePredicate(const std::string& predicate) const;
+
+  /// The token made under a transaction name, or the empty handle.
+  TokenId getToken(const std::string& name) const;
+  /// The object of that name, or the empty handle.
+  ObjectId getObject(const std::string& name) const;
+  /// Tokens by transaction name.
+  const std::map<std::string, TokenId>& getNamedTokens() const { return m_tokens; }
+  unsigned int getTransactionCount() const { return m_transactionCount; }
+
+private:
+  VexlXmlInterpreter(const VexlXmlInterpreter&) = delete;
+  VexlXmlInterpreter& operator=(const VexlXmlInterpreter&) = delete;
+
+  void execute(const TiXmlElement& element);
+  void executeClass(const TiXmlElement& element);
+  void executeNew(const TiXmlElement& element);
+  void executeSet(const TiXmlElement& element);
+  void executeClose(const TiXmlElement& element);
+  void executeToken(const TiXmlElement& element, bool isFact);
+  void executeConstraint(const TiXmlElement& element);
+  void executeSpecify(const TiXmlElement& element);
+  void executeReset(const TiXmlElement& element);
+
+  ConstrainedVariableId resolveVariable(const std::string& reference) const;
+  void rollback(const std::set<int>& objectKeys, const std::set<int>& tokenKeys);
+
+  PlanDatabaseId m_db;
+  std::set<std::string> m_nativeClasses;
+  std::set<std::string> m_nativePredicates;
+  std::map<std::string, TokenId> m_tokens;
+  unsigned int m_transactionCount;
+};
+
+} // namespace KORVAN
+
+#endif
