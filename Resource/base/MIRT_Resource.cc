@@ -1,0 +1,572 @@
+#include "Resource/base/MIRT_Resource.hh"
+#include "Resource/base/MIRT_FVDetector.hh"
+#include "Resource/base/MIRT_Profile.hh"
+#include "Resource/base/MIRT_ResourceTokenRelation.hh"
+#include "ConstraintEngine/base/ConstrainedVariable.hh"
+#include "ConstraintEngine/base/ConstraintEngine.hh"
+#include "ConstraintEngine/base/IntervalIntDomain.hh"
+#include "PlanDatabase/base/PlanDatabase.hh"
+#include "TemporalNetwork/TemporalAdvisor.hh"
+#include "PlanDatabase/base/Token.hh"
+#include "Utils/base/Debug.hh"
+#include "Utils/base/Engine.hh"
+#include "Utils/base/Error.hh"
+#include "Utils/base/Factory.hh"
+#include "Utils/base/Utils.hh"
+
+#include <limits>
+
+namespace KORVAN {
+namespace MIRT {
+
+bool isConsumptionProblem(ResourceProblem::Type problem) {
+  return problem == ResourceProblem::ConsumptionRateExceeded ||
+         problem == ResourceProblem::ConsumptionSumExceeded || problem == ResourceProblem::LevelTooLow;
+}
+
+bool isProductionProblem(ResourceProblem::Type problem) {
+  return problem == ResourceProblem::ProductionRateExceeded ||
+         problem == ResourceProblem::ProductionSumExceeded || problem == ResourceProblem::LevelTooHigh;
+}
+
+namespace {
+// Limits of a resource that has not been initialised yet: nothing is allowed to be decided
+// from them, so they read as "not a number".
+const double sl_noLimit = std::numeric_limits<double>::quiet_NaN();
+}
+
+Resource::Resource(const ObjectId& parent, const LabelStr& type, const LabelStr& localName, bool open)
+  : Object(parent, type, localName, open), m_initCapacityLb(sl_noLimit), m_initCapacityUb(sl_noLimit),
+    m_lowerLimit(sl_noLimit), m_upperLimit(sl_noLimit), m_maxInstProduction(sl_noLimit),
+    m_maxInstConsumption(sl_noLimit), m_maxProduction(sl_noLimit), m_maxConsumption(sl_noLimit) {}
+
+Resource::Resource(const PlanDatabaseId& planDatabase, const LabelStr& type, const LabelStr& name, bool open)
+  : Object(planDatabase, type, name, open), m_initCapacityLb(sl_noLimit), m_initCapacityUb(sl_noLimit),
+    m_lowerLimit(sl_noLimit), m_upperLimit(sl_noLimit), m_maxInstProduction(sl_noLimit),
+    m_maxInstConsumption(sl_noLimit), m_maxProduction(sl_noLimit), m_maxConsumption(sl_noLimit) {}
+
+Resource::Resource(const PlanDatabaseId& planDatabase, const LabelStr& type, const LabelStr& name,
+                   const LabelStr& detectorName, const LabelStr& profileName,
+                   double initCapacityLb, double initCapacityUb, double lowerLimit, double upperLimit,
+                   double maxInstProduction, double maxInstConsumption, double maxProduction,
+                   double maxConsumption)
+  : Object(planDatabase, type, name, false), m_initCapacityLb(sl_noLimit), m_initCapacityUb(sl_noLimit),
+    m_lowerLimit(sl_noLimit), m_upperLimit(sl_noLimit), m_maxInstProduction(sl_noLimit),
+    m_maxInstConsumption(sl_noLimit), m_maxProduction(sl_noLimit), m_maxConsumption(sl_noLimit) {
+  init(initCapacityLb, initCapacityUb, lowerLimit, upperLimit, maxInstProduction, maxInstConsumption,
+       maxProduction, maxConsumption, detectorName, profileName);
+}
+
+Resource::~Resource() {
+  for (std::map<TransactionId, TokenId>::iterator it = m_transactionsToTokens.begin();
+       it != m_transactionsToTokens.end(); ++it)
+    delete (Transaction*) it->first;
+  m_transactionsToTokens.clear();
+  // The detector goes first: the profile reports to it while it dies.
+  if (!m_detector.isNoId())
+    delete (FVDetector*) m_detector;
+  if (!m_profile.isNoId())
+    delete (Profile*) m_profile;
+}
+
+void Resource::init(double initCapacityLb, double initCapacityUb, double lowerLimit, double upperLimit,
+                    double maxInstProduction, double maxInstConsumption, double maxProduction,
+                    double maxConsumption, const LabelStr& detectorName, const LabelStr& profileName) {
+  debugMsg("Resource:init", "In base init function.");
+  checkError(m_detector.isNoId() && m_profile.isNoId(), "Resource " << getName().toString()
+             << " is already initialised.");
+
+  m_initCapacityLb = initCapacityLb;
+  m_initCapacityUb = initCapacityUb;
+  m_lowerLimit = lowerLimit;
+  m_upperLimit = upperLimit;
+  const double inf = (double) g_infiniteTime();
+  m_maxInstProduction = (maxInstProduction == inf ? maxProduction : maxInstProduction);
+  m_maxProduction = maxProduction;
+  m_maxInstConsumption = (maxInstConsumption == inf ? maxConsumption : maxInstConsumption);
+  m_maxConsumption = maxConsumption;
+
+  // A resource made outside a fully set-up engine would otherwise crash here.
+  const EngineId& engine = getPlanDatabase()->getEngine();
+  checkError(engine.isValid(), "Resource " << getName().toString()
+             << " cannot be initialised: its plan database belongs to no engine.");
+  FactoryMgr* detectorMgr = dynamic_cast<FactoryMgr*>(engine->getComponent("FVDetectorFactoryMgr"));
+  checkError(detectorMgr != nullptr, "Resource " << getName().toString()
+             << " cannot be initialised: the engine has no component \"FVDetectorFactoryMgr\".");
+  FactoryMgr* profileMgr = dynamic_cast<FactoryMgr*>(engine->getComponent("ProfileFactoryMgr"));
+  checkError(profileMgr != nullptr, "Resource " << getName().toString()
+             << " cannot be initialised: the engine has no component \"ProfileFactoryMgr\".");
+
+  Id<Resource> self(getId());
+  m_detector = Id<FVDetector>(detectorMgr->createInstance(detectorName, FVDetectorArgs(self)));
+  m_profile = Id<Profile>(profileMgr->createInstance(
+      profileName, ProfileArgs(getPlanDatabase(), m_detector, m_initCapacityLb, m_initCapacityUb)));
+
+  debugMsg("Resource:init", "Initialized Resource " << getName().toString() << "{"
+           << "initCapacity=[" << m_initCapacityLb << "," << m_initCapacityUb << "],"
+           << "usageLimits=[" << m_lowerLimit << "," << m_upperLimit << "],"
+           << "productionLimits=[max=" << m_maxProduction << ",maxInst=" << m_maxInstProduction << "],"
+           << "consumptionLimits=[max=" << m_maxConsumption << ",maxInst=" << m_maxInstConsumption << "],"
+           << "}");
+}
+
+void Resource::checkInitialized() const {
+  checkError(m_profile.isValid(), "Resource " << getName().toString()
+             << " is not initialised: no token can be placed on it yet.");
+}
+
+void Resource::add(const TokenId& token) {
+  checkInitialized();
+  Object::add(token);
+}
+
+void Resource::remove(const TokenId& token) {
+  Object::remove(token);
+  removeFromProfile(token);
+}
+
+bool Resource::hasTokensToOrder() const {
+  return !m_flawedTokens.empty();
+}
+
+ApResourceProfile* Resource::getLimits() {
+  return new ApResourceProfile(getLowerLimit(), getUpperLimit());
+}
+
+ApResourceProfile* Resource::getLevels() {
+  checkInitialized();
+  return new ApResourceProfile(getProfile());
+}
+
+/*
+ * Violations
+ */
+
+void Resource::resetViolations() {
+  if (!getPlanDatabase()->getConstraintEngine()->getAllowViolations())
+    return;
+  for (ProfileIterator it(m_profile, -g_infiniteTime(), g_infiniteTime()); !it.done(); it.next())
+    notifyNoLongerViolated(it.getInstant());
+}
+
+void Resource::resetViolations(InstantId inst) {
+  if (!getPlanDatabase()->getConstraintEngine()->getAllowViolations())
+    return;
+  // A walk that starts at inst judges inst and the later instants only; the
+  // violations found before it still stand.
+  check_error(inst.isValid());
+  for (ProfileIterator it(m_profile, inst->getTime(), g_infiniteTime()); !it.done(); it.next())
+    notifyNoLongerViolated(it.getInstant());
+}
+
+TokenId Resource::getTokenForTransaction(TransactionId t) {
+  std::map<TransactionId, TokenId>::iterator transIt = m_transactionsToTokens.find(t);
+  check_error(transIt != m_transactionsToTokens.end());
+  TokenId tok = transIt->second;
+  check_error(tok.isValid());
+  return tok;
+}
+
+Id<ResourceTokenRelation> Resource::getRTRConstraint(TokenId tok) {
+  const ConstraintSet& constraints = tok->getStandardConstraints();
+  for (ConstraintSet::const_iterator it = constraints.begin(); it != constraints.end(); ++it) {
+    if ((*it)->getName() == ResourceTokenRelation::CONSTRAINT_NAME())
+      return Id<ResourceTokenRelation>(*it);
+  }
+  check_error(ALWAYS_FAIL, "Could not find ResourceTokenRelation for Transaction");
+  return Id<ResourceTokenRelation>::noId();
+}
+
+void Resource::notifyViolated(InstantId inst, ResourceProblem::Type problem) {
+  check_error(inst.isValid());
+  check_error(inst->isViolated());
+  check_error(!inst->getTransactions().empty());
+
+  TransactionId first = *(inst->getTransactions().begin());
+  const ConstraintEngineId& ce = first->quantity()->getConstraintEngine();
+  debugMsg("Resource:notifyViolated", "Received notification of violation at time " << inst->getTime());
+
+  if (ce->getAllowViolations()) {
+    const std::set<TransactionId>& transactions = inst->getTransactions();
+    for (std::set<TransactionId>::const_iterator it = transactions.begin(); it != transactions.end(); ++it) {
+      TransactionId trans = *it;
+      TokenId tok = getTokenForTransaction(trans);
+      Id<ResourceTokenRelation> constraint = getRTRConstraint(tok);
+      const bool onProblemSide = trans->isConsumer() ? isConsumptionProblem(problem)
+                                                     : isProductionProblem(problem);
+      if (!onProblemSide)
+        continue;
+      constraint->notifyViolated(problem, inst);
+      m_violatedTokens[tok].insert(inst);
+      debugMsg("Resource:notifyViolated", "Marked constraint as " << (trans->isConsumer() ? "violated" : "Violated")
+               << " : Token(" << tok->getKey() << ") Constraint " << constraint->toString());
+    }
+  }
+  else {
+    // Emptying a domain is how the engine learns that the network cannot be
+    // made consistent; it holds no other handle on what a profile found.
+    AbstractDomain& quantity = const_cast<AbstractDomain&>(first->quantity()->lastDomain());
+    quantity.empty();
+  }
+}
+
+void Resource::notifyNoLongerViolated(InstantId inst) {
+  // Every token recorded at the instant, not only those whose transactions
+  // are still there: a transaction may have moved away since.
+  std::vector<TokenId> cleared;
+  for (std::map<TokenId, std::set<InstantId>>::iterator it = m_violatedTokens.begin();
+       it != m_violatedTokens.end(); ++it) {
+    if (it->second.erase(inst) > 0 && it->second.empty())
+      cleared.push_back(it->first);
+  }
+  for (std::vector<TokenId>::const_iterator it = cleared.begin(); it != cleared.end(); ++it) {
+    m_violatedTokens.erase(*it);
+    if (!it->isValid() || (*it)->isDeleted())
+      continue;
+    Id<ResourceTokenRelation> constraint = getRTRConstraint(*it);
+    if (constraint->getViolation() > 0.0) {
+      constraint->notifyNoLongerViolated();
+      debugMsg("Resource:notifyNoLongerViolated", "Marked constraint as NoLongerViolated : Token("
+               << (*it)->getKey() << ") Constraint " << constraint->toString());
+    }
+  }
+}
+
+void Resource::forgetViolations(const TokenId& tok) {
+  std::map<TokenId, std::set<InstantId>>::iterator it = m_violatedTokens.find(tok);
+  if (it == m_violatedTokens.end())
+    return;
+  m_violatedTokens.erase(it);
+  if (!tok.isValid() || tok->isDeleted())
+    return;
+  Id<ResourceTokenRelation> constraint = getRTRConstraint(tok);
+  if (constraint->getViolation() > 0.0)
+    constraint->notifyNoLongerViolated();
+}
+
+/*
+ * Flaws
+ */
+
+void Resource::getFlawedInstants(std::vector<InstantId>& results) {
+  for (std::map<int, InstantId>::const_iterator it = m_flawedInstants.begin(); it != m_flawedInstants.end(); ++it)
+    results.push_back(it->second);
+  debugMsg("Resource:getFlawedInstants", "Have " << m_flawedInstants.size() << " flawed instants.  Returning "
+           << results.size() << ".");
+}
+
+void Resource::notifyFlawed(InstantId inst) {
+  check_error(inst.isValid());
+  check_error(inst->isFlawed());
+  check_error(!inst->getTransactions().empty());
+  debugMsg("Resource:notifyFlawed", "Received notification of flaw at time " << inst->getTime());
+
+  std::vector<TransactionId> transactions;
+  m_profile->getTransactionsToOrder(inst, transactions);
+  for (std::vector<TransactionId>::const_iterator it = transactions.begin(); it != transactions.end(); ++it) {
+    const TransactionId& trans = *it;
+    check_error(trans.isValid());
+    std::map<TransactionId, TokenId>::const_iterator transIt = m_transactionsToTokens.find(trans);
+    check_error(transIt != m_transactionsToTokens.end());
+    TokenId tok = transIt->second;
+    check_error(tok.isValid());
+    std::map<TokenId, std::set<InstantId>>::iterator tokIt = m_flawedTokens.find(tok);
+    if (tokIt == m_flawedTokens.end()) {
+      m_flawedTokens[tok].insert(inst);
+      notifyOrderingRequired(tok);
+    }
+    else {
+      debugMsg("Resource:notifyFlawed", "Received a redundant notification of a flaw for token "
+               << tok->getPredicateName().toString() << "(" << tok->getKey() << ") at instant "
+               << inst->getTime() << ".  Adding it to the set but not notifying.");
+      tokIt->second.insert(inst);
+    }
+  }
+  if (m_flawedInstants.find(inst->getTime()) == m_flawedInstants.end())
+    m_flawedInstants.insert(std::make_pair(inst->getTime(), inst));
+}
+
+void Resource::notifyNoLongerFlawed(InstantId inst) {
+  check_error(inst.isValid());
+  debugMsg("Resource:notifyNoLongerFlawed", "Received notification that instant " << inst->getTime()
+           << " is no longer flawed.");
+
+  std::map<int, InstantId>::iterator instIt = m_flawedInstants.find(inst->getTime());
+  if (instIt == m_flawedInstants.end()) {
+    checkError(!inst->isFlawed(), "Instant at time " << inst->getTime()
+               << " claims to be flawed, but resource didn't know it.");
+    checkError(noFlawedTokensForInst(inst), "Error: Instant " << inst->getTime()
+               << " not in the list of flawed instants, but there are tokens that have a recorded flaw at that time.");
+    debugMsg("Resource:notifyNoLongerFlawed", "Instant wasn't flawed in the first place.  Returning.");
+    return;
+  }
+
+  debugMsg("Resource:notifyNoLongerFlawed", "Removing instant " << inst->getTime()
+           << " from the set of flawed instants.");
+  m_flawedInstants.erase(instIt);
+
+  std::set<TokenId> flawlessTokens;
+  for (std::map<TokenId, std::set<InstantId>>::iterator tokIt = m_flawedTokens.begin();
+       tokIt != m_flawedTokens.end(); ++tokIt) {
+    const TokenId& tok = tokIt->first;
+    check_error(tok.isValid());
+    check_error(!tokIt->second.empty());
+    if (tokIt->second.erase(inst) > 0)
+      debugMsg("Resource:notifyNoLongerFlawed", "Removed the flaw at time " << inst->getTime() << " for token "
+               << tok->getPredicateName().toString() << "(" << tok->getKey() << ")");
+    if (tokIt->second.empty())
+      flawlessTokens.insert(tok);
+  }
+
+  for (std::set<TokenId>::const_iterator it = flawlessTokens.begin(); it != flawlessTokens.end(); ++it) {
+    const TokenId& tok = *it;
+    check_error(tok.isValid());
+    debugMsg("Resource:notifyNoLongerFlawed", "Notifying that the token " << tok->getPredicateName().toString()
+             << "(" << tok->getKey() << ") no longer requires an ordering.");
+    notifyOrderingNoLongerRequired(tok);
+    m_flawedTokens.erase(tok);
+  }
+}
+
+void Resource::notifyDeleted(InstantId inst) {
+  notifyNoLongerFlawed(inst);
+  notifyNoLongerViolated(inst);
+  debugMsg("Resource:notifyDeleted", "Removing (possibly) flawed instant at time " << inst->getTime());
+  std::map<int, InstantId>::iterator instIt = m_flawedInstants.find(inst->getTime());
+  if (instIt != m_flawedInstants.end() && instIt->second == inst)
+    m_flawedInstants.erase(instIt);
+  for (std::map<TokenId, std::set<InstantId>>::iterator it = m_flawedTokens.begin(); it != m_flawedTokens.end(); ++it)
+    it->second.erase(inst);
+}
+
+bool Resource::noFlawedTokensForInst(const InstantId& inst) const {
+  for (std::map<TokenId, std::set<InstantId>>::const_iterator it = m_flawedTokens.begin();
+       it != m_flawedTokens.end(); ++it) {
+    if (it->second.find(inst) != it->second.end()) {
+      debugMsg("Resource:noFlawedTokensForInst", "Found a flaw for instant " << inst->getTime() << " in token "
+               << it->first->getPredicateName().toString() << "(" << it->first->getKey() << ")");
+      return false;
+    }
+  }
+  return true;
+}
+
+/*
+ * Ordering choices
+ */
+
+bool Resource::transConstrainedToPrecede(const TransactionId& predecessor, const TransactionId& successor) {
+  IntervalIntDomain distance = getPlanDatabase()->getTemporalAdvisor()->getTemporalDistanceDomain(
+      predecessor->time(), successor->time(), true);
+  return distance.getLowerBound() >= 0.0;
+}
+
+void Resource::getOrderingChoices(const InstantId& inst,
+                                  std::vector<std::pair<TransactionId, TransactionId>>& results,
+                                  unsigned int limit) {
+  check_error(results.empty());
+  check_error(inst.isValid());
+  check_error(limit > 0);
+  check_error(m_flawedInstants.find(inst->getTime()) != m_flawedInstants.end());
+  check_error(m_flawedInstants.find(inst->getTime())->second == inst);
+
+  debugMsg("Resource:getOrderingChoices", "Getting " << limit << " ordering choices for " << inst->getTime()
+           << "(" << inst->getKey() << ") on " << toString());
+
+  const int time = inst->getTime();
+  if (!getPlanDatabase()->getConstraintEngine()->propagate()) {
+    debugMsg("Resource:getOrderingChoices", "No ordering choices: the constraint network is inconsistent.");
+    return;
+  }
+  // Propagation may have moved transactions between instants: the instant can
+  // be gone, or no longer flawed. Then there is nothing to order here.
+  if (!inst.isValid()) {
+    debugMsg("Resource:getOrderingChoices", "No ordering choices: the instant was deleted by propagation.");
+    return;
+  }
+  std::map<int, InstantId>::const_iterator flawIt = m_flawedInstants.find(time);
+  if (flawIt == m_flawedInstants.end() || flawIt->second != inst) {
+    debugMsg("Resource:getOrderingChoices", "No ordering choices: the instant is no longer flawed.");
+    return;
+  }
+
+  const TemporalAdvisorId& advisor = getPlanDatabase()->getTemporalAdvisor();
+  unsigned int count = 0;
+  std::set<std::pair<TransactionId, TransactionId>> uniquePairs;
+
+  // Takes the pair when the network still allows it and does not impose it yet.
+  auto attempt = [&](const TransactionId& first, const TransactionId& second) {
+    const bool canPrecede = advisor->canPrecede(first->time(), second->time());
+    const bool imposed = canPrecede && transConstrainedToPrecede(first, second);
+    if (canPrecede && !imposed) {
+      if (uniquePairs.insert(std::make_pair(first, second)).second) {
+        ++count;
+        debugMsg("Resource:getOrderingChoices", "Added pair <" << first->toString() << ", " << second->toString());
+      }
+      else
+        debugMsg("Resource:getOrderingChoices", "Pair is redundant.");
+    }
+    else {
+      condDebugMsg(canPrecede && imposed, "Resource:getOrderingChoices",
+                   "Rejected pair because predecessor already constrained to precede successor.");
+      condDebugMsg(!canPrecede, "Resource:getOrderingChoices",
+                   "Rejected pair because predecessor cannot precede successor.");
+    }
+  };
+
+  const std::set<TransactionId>& transactions = inst->getTransactions();
+  for (std::set<TransactionId>::const_iterator predIt = transactions.begin();
+       predIt != transactions.end() && count < limit; ++predIt) {
+    const TransactionId& predecessor = *predIt;
+    check_error(predecessor.isValid());
+    for (std::map<TransactionId, TokenId>::const_iterator succIt = m_transactionsToTokens.begin();
+         succIt != m_transactionsToTokens.end() && count < limit; ++succIt) {
+      const TransactionId& successor = succIt->first;
+      check_error(successor.isValid());
+      debugMsg("Resource:getOrderingChoices", "Considering pair <" << predecessor->toString() << ", "
+               << successor->toString());
+      if (predecessor == successor) {
+        debugMsg("Resource:getOrderingChoices", "Rejected pair because they are the same transaction.");
+        continue;
+      }
+      if (!predecessor->time()->lastDomain().intersects(successor->time()->lastDomain())) {
+        debugMsg("Resource:getOrderingChoices", "Rejected pair because successor does not overlap predecessor.");
+        continue;
+      }
+      attempt(predecessor, successor);
+      if (count < limit) {
+        debugMsg("Resource:getOrderingChoices", "Considering pair <" << successor->toString() << ", "
+                 << predecessor->toString());
+        attempt(successor, predecessor);
+      }
+    }
+  }
+
+  results.insert(results.end(), uniquePairs.begin(), uniquePairs.end());
+  debugMsg("Resource:getOrderingChoices", "Ultimately found " << results.size() << " orderings.");
+}
+
+ApList<ApEntityKey> Resource::getOrderingChoices(TimePoint t) {
+  ApList<ApEntityKey> results;
+  if (!m_profile.isValid())
+    return results;
+  InstantId inst;
+  for (ProfileIterator it(m_profile, -g_infiniteTime(), g_infiniteTime()); !it.done(); it.next()) {
+    if (it.getTime() == t) {
+      inst = it.getInstant();
+      break;
+    }
+  }
+  if (inst.isNoId())
+    return results;
+  std::vector<std::pair<TransactionId, TransactionId>> choices;
+  getOrderingChoices(inst, choices, (unsigned int) g_infiniteTime());
+  for (std::vector<std::pair<TransactionId, TransactionId>>::const_iterator it = choices.begin();
+       it != choices.end(); ++it) {
+    results.push_back(it->first->time()->parent()->getKey());
+    results.push_back(it->second->time()->parent()->getKey());
+  }
+  return results;
+}
+
+void Resource::getOrderingChoices(const TokenId& token, std::vector<std::pair<TokenId, TokenId>>& results,
+                                  unsigned int limit) {
+  check_error(results.empty());
+  check_error(token.isValid());
+  check_error(limit > 0);
+
+  debugMsg("Resource:getOrderingChoices", "Getting " << limit << " ordering choices for "
+           << token->getPredicateName().toString() << "(" << token->getKey() << ")");
+  if (!getPlanDatabase()->getConstraintEngine()->propagate()) {
+    debugMsg("Resource:getOrderingChoices", "No ordering choices: the constraint network is inconsistent.");
+    return;
+  }
+
+  const double lb = token->start()->lastDomain().getLowerBound();
+  const double ub = token->end()->lastDomain().getUpperBound();
+  std::map<int, InstantId>::const_iterator first = m_flawedInstants.lower_bound((int) lb);
+  if (first == m_flawedInstants.end()) {
+    debugMsg("Resource:getOrderingChoices", "No ordering choices:  no flawed instants after token start: " << lb);
+    return;
+  }
+  std::map<int, InstantId>::const_iterator last = m_flawedInstants.lower_bound((int) ub);
+  debugMsg("Resource:getOrderingChoices", "Looking at flawed instants in interval [" << first->first << " "
+           << (last == m_flawedInstants.end() ? g_infiniteTime() : last->first) << "]");
+  if (last != m_flawedInstants.end() && (double) last->first == ub)
+    ++last;
+
+  std::multimap<TokenId, TokenId> pairs;
+  unsigned int count = 0;
+  const TemporalAdvisorId& advisor = getPlanDatabase()->getTemporalAdvisor();
+
+  for (; first != last && count < limit; ++first) {
+    debugMsg("Resource:getOrderingChoices", "Generating orderings for time " << first->first);
+    const std::set<TransactionId>& transactions = first->second->getTransactions();
+    for (std::set<TransactionId>::const_iterator predIt = transactions.begin();
+         predIt != transactions.end() && count < limit; ++predIt) {
+      const TransactionId& predecessor = *predIt;
+      check_error(predecessor.isValid());
+      check_error(m_transactionsToTokens.find(predecessor) != m_transactionsToTokens.end());
+      TokenId predecessorToken = m_transactionsToTokens.find(predecessor)->second;
+      check_error(predecessorToken.isValid());
+      debugMsg("Resource:getOrderingChoices", "Looking at predecessor transaction <"
+               << predecessor->time()->toString() << ", " << (predecessor->isConsumer() ? "(c)" : "(p)")
+               << predecessor->quantity()->toString() << ">");
+      for (std::set<TransactionId>::const_iterator succIt = transactions.begin();
+           succIt != transactions.end() && count < limit; ++succIt) {
+        const TransactionId& successor = *succIt;
+        if (successor == predecessor)
+          continue;
+        check_error(successor.isValid());
+        check_error(m_transactionsToTokens.find(successor) != m_transactionsToTokens.end());
+        TokenId successorToken = m_transactionsToTokens.find(successor)->second;
+        check_error(successorToken.isValid());
+        debugMsg("Resource:getOrderingChoices", "Looking at successor transaction <"
+                 << successor->time()->toString() << ", " << (successor->isConsumer() ? "(c)" : "(p)")
+                 << successor->quantity()->toString() << ">");
+        debugMsg("Resource:getOrderingChoices", "Found predecessor token " << predecessorToken->getKey()
+                 << " and successorToken " << successorToken->getKey() << " "
+                 << (predecessorToken == successorToken));
+        if (successorToken == predecessorToken || isConstrainedToPrecede(predecessorToken, successorToken) ||
+            !advisor->canPrecede(predecessorToken, successorToken))
+          continue;
+        debugMsg("Resource:getOrderingChoices", "Considering order <"
+                 << predecessorToken->getPredicateName().toString() << "(" << predecessorToken->getKey() << "), "
+                 << successorToken->getPredicateName().toString() << "(" << successorToken->getKey() << ")>");
+        bool exists = false;
+        std::pair<std::multimap<TokenId, TokenId>::iterator, std::multimap<TokenId, TokenId>::iterator> range =
+            pairs.equal_range(predecessorToken);
+        for (std::multimap<TokenId, TokenId>::iterator it = range.first; it != range.second; ++it) {
+          if (it->second == successorToken) {
+            exists = true;
+            break;
+          }
+        }
+        if (exists) {
+          debugMsg("Resource:getOrderingChoices", "Order already exists.");
+          continue;
+        }
+        debugMsg("Resource:getOrderingChoices", "Adding order.");
+        pairs.insert(std::make_pair(predecessorToken, successorToken));
+        ++count;
+      }
+    }
+  }
+
+  for (std::multimap<TokenId, TokenId>::const_iterator it = pairs.begin(); it != pairs.end(); ++it)
+    results.push_back(*it);
+  debugMsg("Resource:getOrderingChoices", "Ultimately found " << results.size() << " orderings.");
+}
+
+void Resource::getTokensToOrder(std::vector<TokenId>& results) {
+  check_error(results.empty());
+  getPlanDatabase()->getConstraintEngine()->propagate();
+  check_error(getPlanDatabase()->getConstraintEngine()->constraintConsistent(),
+              "Should be consistent to continue here. Should have checked before you called the method in the first place.");
+  for (std::map<TokenId, std::set<InstantId>>::const_iterator it = m_flawedTokens.begin();
+       it != m_flawedTokens.end(); ++it)
+    results.push_back(it->first);
+}
+
+}
+}

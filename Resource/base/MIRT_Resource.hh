@@ -1,0 +1,140 @@
+#ifndef KORVAN_MIRT_RESOURCE_HH
+#define KORVAN_MIRT_RESOURCE_HH
+
+#include "PlanDatabase/base/Object.hh"
+#include "Resource/base/ApResource.hh"
+#include "Resource/base/MIRT_Instant.hh"
+#include "Resource/base/MIRT_ResourceProblem.hh"
+#include "Resource/base/MIRT_Transaction.hh"
+#include "Utils/base/Id.hh"
+#include "Utils/base/LabelStr.hh"
+
+#include <map>
+#include <set>
+#include <utility>
+#include <vector>
+
+namespace KORVAN {
+namespace MIRT {
+
+class Profile;
+class FVDetector;
+class ResourceTokenRelation;
+
+bool isConsumptionProblem(ResourceProblem::Type problem);
+bool isProductionProblem(ResourceProblem::Type problem);
+
+// The profile-based resource: a plan-database object with level limits that
+// owns a detector, a profile and the transactions made from its tokens. The
+// concrete kinds decide how a token becomes transactions; the detector
+// reports through this class, which marks violations (or makes the network
+// inconsistent), keeps the record of flawed instants and tokens, and answers
+// for ordering choices, limits and level envelopes.
+class Resource : public Object, public virtual ApResource {
+public:
+  Resource(const ObjectId& parent, const LabelStr& type, const LabelStr& localName, bool open);
+  Resource(const PlanDatabaseId& planDatabase, const LabelStr& type, const LabelStr& name, bool open);
+  Resource(const PlanDatabaseId& planDatabase, const LabelStr& type, const LabelStr& name,
+           const LabelStr& detectorName, const LabelStr& profileName,
+           double initCapacityLb, double initCapacityUb, double lowerLimit, double upperLimit,
+           double maxInstProduction, double maxInstConsumption, double maxProduction,
+           double maxConsumption);
+  virtual ~Resource();
+
+  // Token-level ordering questions of the plan database, answered from the flaw record.
+  void getOrderingChoices(const TokenId& token, std::vector<std::pair<TokenId, TokenId>>& results,
+                          unsigned int limit = ~0u) override;
+  void getTokensToOrder(std::vector<TokenId>& results) override;
+  bool hasTokensToOrder() const override;
+
+  // A token reaches the profile later, through its token-to-resource constraint.
+  void add(const TokenId& token) override;
+  void remove(const TokenId& token) override;
+
+  // Pairs (predecessor, successor) of transactions that could be ordered to
+  // resolve the flaw at a recorded flawed instant of this resource.
+  virtual void getOrderingChoices(const InstantId& inst,
+                                  std::vector<std::pair<TransactionId, TransactionId>>& results,
+                                  unsigned int limit);
+  // The recorded flawed instants, in ascending time, as last detected.
+  virtual void getFlawedInstants(std::vector<InstantId>& results);
+
+  ApResourceProfile* getLimits() override;
+  ApResourceProfile* getLevels() override;
+  ApList<ApEntityKey> getOrderingChoices(TimePoint t) override;
+
+  double getInitCapacityLb() const { return m_initCapacityLb; }
+  double getInitCapacityUb() const { return m_initCapacityUb; }
+  double getLowerLimit() const { return m_lowerLimit; }
+  double getUpperLimit() const { return m_upperLimit; }
+  double getMaxInstProduction() const { return m_maxInstProduction; }
+  double getMaxInstConsumption() const { return m_maxInstConsumption; }
+  double getMaxProduction() const { return m_maxProduction; }
+  double getMaxConsumption() const { return m_maxConsumption; }
+
+  Id<Profile> getProfile() const { return m_profile; }
+  Id<FVDetector> getDetector() const { return m_detector; }
+  // True once init has made the detector and the profile.
+  bool isInitialized() const { return m_profile.isValid(); }
+
+protected:
+  friend class FVDetector;
+  friend class ResourceTokenRelation;
+
+  void init(double initCapacityLb, double initCapacityUb, double lowerLimit, double upperLimit,
+            double maxInstProduction, double maxInstConsumption, double maxProduction,
+            double maxConsumption, const LabelStr& detectorName, const LabelStr& profileName);
+
+  // With violations allowed, withdraws the violation marks of the instants
+  // that a recomputation is about to judge again: all of them, or those at or
+  // after inst. Otherwise does nothing.
+  void resetViolations();
+  void resetViolations(InstantId inst);
+
+  virtual void notifyDeleted(InstantId inst);
+  virtual void notifyViolated(InstantId inst, ResourceProblem::Type problem);
+  virtual void notifyNoLongerViolated(InstantId inst);
+  virtual void notifyFlawed(InstantId inst);
+  virtual void notifyNoLongerFlawed(InstantId inst);
+
+  TokenId getTokenForTransaction(TransactionId t);
+  Id<ResourceTokenRelation> getRTRConstraint(TokenId tok);
+
+  // For the concrete kinds, when a token leaves the profile: its violation
+  // marks owed to this resource go with it.
+  void forgetViolations(const TokenId& tok);
+  // Errs clearly when a token is handed over before init.
+  void checkInitialized() const;
+
+  Id<FVDetector> m_detector;
+  Id<Profile> m_profile;
+  std::map<TransactionId, TokenId> m_transactionsToTokens;
+  std::map<TokenId, std::set<InstantId>> m_flawedTokens;
+  std::map<int, InstantId> m_flawedInstants;
+
+private:
+  virtual bool transConstrainedToPrecede(const TransactionId& predecessor, const TransactionId& successor);
+  virtual void addToProfile(const TokenId& token) = 0;
+  virtual void removeFromProfile(const TokenId& token) = 0;
+
+  bool noFlawedTokensForInst(const InstantId& inst) const;
+
+  double m_initCapacityLb;
+  double m_initCapacityUb;
+  double m_lowerLimit;
+  double m_upperLimit;
+  double m_maxInstProduction;
+  double m_maxInstConsumption;
+  double m_maxProduction;
+  double m_maxConsumption;
+
+  // For each token whose constraint this resource marked violated, the
+  // instants at which it is violated: a mark is withdrawn only when the last
+  // of them clears, not when any one instant of the token does.
+  std::map<TokenId, std::set<InstantId>> m_violatedTokens;
+};
+
+}
+}
+
+#endif

@@ -1,0 +1,83 @@
+#include "Resource/component/MIRT_TimetableFVDetector.hh"
+#include "Resource/base/MIRT_Instant.hh"
+#include "Resource/base/MIRT_Resource.hh"
+#include "Utils/base/Debug.hh"
+
+namespace KORVAN {
+namespace MIRT {
+
+TimetableFVDetector::TimetableFVDetector(Id<Resource> res)
+  : FVDetector(res), m_lowerLimit(res->getLowerLimit()), m_upperLimit(res->getUpperLimit()),
+    m_maxInstConsumption(res->getMaxInstConsumption()),
+    m_maxInstProduction(res->getMaxInstProduction()),
+    m_maxCumulativeConsumption(res->getMaxConsumption()),
+    m_maxCumulativeProduction(res->getMaxProduction()) {
+  debugMsg("TimetableFVDetector:TimetableFVDetector",
+           "Created FVDetector for " << res->toString() << std::endl
+           << "Got values: lower limit(" << m_lowerLimit << ") upper limit(" << m_upperLimit
+           << ") max instantaneous consumption(" << m_maxInstConsumption
+           << ") max instantaneous production(" << m_maxInstProduction << ") max consumption("
+           << m_maxCumulativeConsumption << ") max production(" << m_maxCumulativeProduction << ")");
+}
+
+TimetableFVDetector::~TimetableFVDetector() {}
+
+ResourceProblem::Type TimetableFVDetector::getResourceProblem(const InstantId& inst) const {
+  if (inst->getMinCumulativeConsumption() > m_maxCumulativeConsumption)
+    return ResourceProblem::ConsumptionSumExceeded;
+  if (inst->getMinCumulativeProduction() > m_maxCumulativeProduction)
+    return ResourceProblem::ProductionSumExceeded;
+  if (inst->getMinInstantConsumption() > m_maxInstConsumption)
+    return ResourceProblem::ConsumptionRateExceeded;
+  if (inst->getMinInstantProduction() > m_maxInstProduction)
+    return ResourceProblem::ProductionRateExceeded;
+  // Even all the production still allowed would not lift the highest level to the limit.
+  if (inst->getUpperLevel() + (m_maxCumulativeProduction - inst->getMinCumulativeProduction()) < m_lowerLimit)
+    return ResourceProblem::LevelTooLow;
+  if (inst->getLowerLevel() - (m_maxCumulativeConsumption - inst->getMinCumulativeConsumption()) > m_upperLimit)
+    return ResourceProblem::LevelTooHigh;
+  return ResourceProblem::NoProblem;
+}
+
+bool TimetableFVDetector::detect(InstantId inst) {
+  debugMsg("TimetableFVDetector:detect", "Detecting flaws and violations at time " << inst->getTime());
+  condDebugMsg(inst->getMinCumulativeConsumption() > m_maxCumulativeConsumption, "TimetableFVDetector:detect",
+               "Cumulative consumption violation. Limit: " << m_maxCumulativeConsumption
+               << " Minimum cumulative consumption: " << inst->getMinCumulativeConsumption());
+  condDebugMsg(inst->getMinCumulativeProduction() > m_maxCumulativeProduction, "TimetableFVDetector:detect",
+               "Cumulative production violation. Limit: " << m_maxCumulativeProduction
+               << " Minimum cumulative production: " << inst->getMinCumulativeProduction());
+  condDebugMsg(inst->getMinInstantConsumption() > m_maxInstConsumption, "TimetableFVDetector:detect",
+               "Instantaneous consumption violation. Limit: " << m_maxInstConsumption
+               << " Minimum instantaneous consumption: " << inst->getMinInstantConsumption());
+  condDebugMsg(inst->getMinInstantProduction() > m_maxInstProduction, "TimetableFVDetector:detect",
+               "Instantaneous production violation. Limit: " << m_maxInstProduction
+               << " Minimum instantaneous production: " << inst->getMinInstantProduction());
+  condDebugMsg(inst->getUpperLevel() + (m_maxCumulativeProduction - inst->getMinCumulativeProduction()) < m_lowerLimit,
+               "TimetableFVDetector:detect",
+               "Lower limit violation.  Limit: " << m_lowerLimit << " Upper level: " << inst->getUpperLevel()
+               << " Maximum remaining production: "
+               << (m_maxCumulativeProduction - inst->getMinCumulativeProduction()));
+  condDebugMsg(inst->getLowerLevel() - (m_maxCumulativeConsumption - inst->getMinCumulativeConsumption()) > m_upperLimit,
+               "TimetableFVDetector:detect",
+               "Upper limit violation.  Limit: " << m_upperLimit << " Lower level: " << inst->getLowerLevel()
+               << " Maxumum remaining consumption: "
+               << (m_maxCumulativeConsumption - inst->getMinCumulativeConsumption()));
+
+  const bool wasViolated = inst->isViolated();
+  inst->setViolated(false);
+  inst->setFlawed(false);
+
+  ResourceProblem::Type problem = getResourceProblem(inst);
+  if (problem != ResourceProblem::NoProblem) {
+    inst->setViolated(true);
+    notifyOfViolation(inst, problem);
+    return !allowViolations();
+  }
+  if (wasViolated)
+    notifyNoLongerViolated(inst);
+  return false;
+}
+
+}
+}

@@ -1,0 +1,114 @@
+#ifndef KORVAN_RESOURCE_TEST_RESOURCETESTSUPPORT_HH
+#define KORVAN_RESOURCE_TEST_RESOURCETESTSUPPORT_HH
+
+// An engine with a plan database, the profile propagator and the profile and
+// detector factories, and resources that expose and record what their
+// detector and the plan database see of them.
+
+#include "Resource/base/MIRT_FVDetector.hh"
+#include "Resource/base/MIRT_Profile.hh"
+#include "Resource/base/MIRT_Resource.hh"
+#include "Resource/base/MIRT_ResourceTokenRelation.hh"
+#include "Resource/component/MIRT_DurativeTokens.hh"
+#include "Resource/component/MIRT_InstantTokens.hh"
+#include "Resource/component/MIRT_Reservoir.hh"
+#include "Resource/component/MIRT_Reusable.hh"
+#include "ConstraintEngine/base/ConstraintEngine.hh"
+#include "PlanDatabase/base/PlanDatabase.hh"
+#include "PlanDatabase/base/Schema.hh"
+#include "Utils/base/Engine.hh"
+#include "Utils/base/Error.hh"
+
+#include <functional>
+#include <string>
+#include <vector>
+
+namespace KORVAN {
+namespace MIRT {
+
+// Runs f and returns the Error it raised; an Error with an empty condition
+// when it raised none.
+Error failure(const std::function<void()>& f);
+
+// Judges nothing: leaves every mark as the test set it.
+class QuietFVDetector : public FVDetector {
+public:
+  explicit QuietFVDetector(Id<Resource> res) : FVDetector(res) {}
+  bool detect(InstantId) override { return false; }
+};
+
+// What a resource announces to the plan database, in order: "+key" for an
+// ordering required, "-key" for one no longer required.
+typedef std::vector<std::string> Announcements;
+
+// Test access to the resource operations that the detector and the
+// token-to-resource constraint use.
+template <class Base>
+class Open : public Base {
+public:
+  template <class... Args>
+  Open(Args... args) : Base(args...) {}
+
+  void notifyOrderingRequired(const TokenId& token) override {
+    announcements.push_back("+" + std::to_string(token->getKey()));
+    Base::notifyOrderingRequired(token);
+  }
+  void notifyOrderingNoLongerRequired(const TokenId& token) override {
+    announcements.push_back("-" + std::to_string(token->getKey()));
+    Base::notifyOrderingNoLongerRequired(token);
+  }
+
+  using Base::init;
+  using Base::resetViolations;
+  using Base::notifyViolated;
+  using Base::notifyNoLongerViolated;
+  using Base::notifyFlawed;
+  using Base::notifyNoLongerFlawed;
+  using Base::notifyDeleted;
+  using Base::getRTRConstraint;
+  using Base::m_flawedTokens;
+  using Base::m_flawedInstants;
+  using Base::m_transactionsToTokens;
+
+  Announcements announcements;
+};
+
+typedef Open<Reservoir> TestReservoir;
+typedef Open<Reusable> TestReusable;
+
+class ResourceWorld {
+public:
+  explicit ResourceWorld(bool allowViolations = false);
+  ~ResourceWorld();
+
+  // A reservoir or reusable resource with the given profile and detector.
+  TestReservoir* reservoir(const std::string& name, double initLevel, double lowerLimit, double upperLimit,
+                           const std::string& profile = "TimetableProfile",
+                           const std::string& detector = "TimetableFVDetector",
+                           double maxInst = 1000, double maxTotal = 1000);
+  TestReusable* reusable(const std::string& name, double capacity, const std::string& profile = "TimetableProfile",
+                         const std::string& detector = "ReusableFVDetector");
+
+  // Closed and activated tokens on the named object ("" for any object of the type).
+  TokenId consumer(const std::string& object, int lb, int ub, double qlb, double qub);
+  TokenId producer(const std::string& object, int lb, int ub, double qlb, double qub);
+  TokenId uses(const std::string& object, int startLb, int startUb, int duration, double quantity);
+
+  bool propagate() { return ce->propagate(); }
+  // "precedes" from a's variable to b's; the caller discards it, or the tokens take it along.
+  ConstraintId precedes(const ConstrainedVariableId& a, const ConstrainedVariableId& b);
+
+  // The instants of a profile, by time.
+  static std::vector<InstantId> instants(const Id<Profile>& profile);
+  static InstantId instantAt(const Id<Profile>& profile, int time);
+
+  Engine engine;
+  ConstraintEngine* ce;
+  Schema* schema;
+  PlanDatabase* db;
+};
+
+}
+}
+
+#endif
