@@ -1,0 +1,85 @@
+#ifndef KORVAN_MIRT_FVDETECTOR_HH
+#define KORVAN_MIRT_FVDETECTOR_HH
+
+#include "Utils/base/Factory.hh"
+#include "Utils/base/Id.hh"
+#include "Utils/base/LabelStr.hh"
+#include "Resource/base/MIRT_Instant.hh"
+#include "Resource/base/MIRT_ResourceProblem.hh"
+
+namespace KORVAN {
+namespace MIRT {
+
+class Resource;
+class Profile;
+class FVDetector;
+typedef Id<FVDetector> FVDetectorId;
+
+// Judges the level bounds of each recomputed instant against a resource's
+// limits and reports violations and flaws through the resource. Reports are
+// dropped in silence once the resource handle is no longer valid, so a
+// detector may outlive its resource.
+class FVDetector : public FactoryObj {
+public:
+  FVDetector(Id<Resource> res);
+  virtual ~FVDetector();
+
+  // Start of a recomputation at inst, or at the profile's first instant.
+  virtual void initialize(InstantId inst);
+  virtual void initialize();
+  // True ends the recomputation walk at inst.
+  virtual bool detect(InstantId inst) = 0;
+
+  Id<FVDetector>& getId() { return m_id; }
+  const Id<Resource>& getResource() const { return m_res; }
+
+protected:
+  friend class Profile;
+
+  void notifyOfViolation(InstantId inst, ResourceProblem::Type problem);
+  void notifyNoLongerViolated(InstantId inst);
+  void notifyOfFlaw(InstantId inst);
+  void notifyNoLongerFlawed(InstantId inst);
+  // Virtual so that a detector may follow the instants its profile deletes.
+  virtual void notifyDeleted(InstantId inst);
+  // Whether the resource's constraint engine tolerates violations; false
+  // when there is no live resource.
+  bool allowViolations() const;
+
+private:
+  FVDetector(const FVDetector&) = delete;
+  FVDetector& operator=(const FVDetector&) = delete;
+
+  Id<FVDetector> m_id;
+  Id<Resource> m_res;
+};
+
+// What a resource hands "FVDetectorFactoryMgr" to make its detector. Keeps a
+// copy of the handle, so the record may outlive the handle it was built from.
+class FVDetectorArgs : public FactoryArgs {
+public:
+  FVDetectorArgs(const Id<Resource>& r) : resource(r) {}
+  virtual ~FVDetectorArgs() {}
+
+  const Id<Resource> resource;
+};
+
+template <class T>
+class FVDetectorFactory : public Factory {
+public:
+  FVDetectorFactory(const LabelStr& name) : Factory(name) {}
+  virtual ~FVDetectorFactory() {}
+
+  // The caller owns the new detector.
+  Id<FactoryObj> createInstance(const FactoryArgs& fa) override {
+    const FVDetectorArgs& args = static_cast<const FVDetectorArgs&>(fa);
+    Id<Resource> resource = args.resource;
+    T* detector = new T(resource);
+    return Id<FactoryObj>(detector->getId());
+  }
+};
+
+}
+}
+
+#endif

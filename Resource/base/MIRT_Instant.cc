@@ -1,0 +1,150 @@
+#include "Resource/base/MIRT_Instant.hh"
+#include "Resource/base/MIRT_Transaction.hh"
+#include "ConstraintEngine/base/ConstrainedVariable.hh"
+#include "ConstraintEngine/base/AbstractDomain.hh"
+#include "Utils/base/Debug.hh"
+#include "Utils/base/Error.hh"
+
+#include <sstream>
+
+namespace KORVAN {
+namespace MIRT {
+
+Instant::Instant(int time, Id<Profile> profile)
+  : Entity(), m_id(this), m_time(time), m_profile(profile),
+    m_lowerLevel(0.0), m_lowerLevelMax(0.0), m_upperLevelMin(0.0), m_upperLevel(0.0),
+    m_maxInstProduction(0.0), m_maxInstConsumption(0.0), m_minInstProduction(0.0),
+    m_minInstConsumption(0.0), m_maxCumulativeProduction(0.0), m_maxCumulativeConsumption(0.0),
+    m_minCumulativeProduction(0.0), m_minCumulativeConsumption(0.0), m_maxPrevProduction(0.0),
+    m_maxPrevConsumption(0.0), m_minPrevProduction(0.0), m_minPrevConsumption(0.0),
+    m_upperFlawMagnitude(0.0), m_lowerFlawMagnitude(0.0),
+    m_violated(false), m_flawed(false), m_upperFlaw(false), m_lowerFlaw(false) {}
+
+Instant::~Instant() {
+  m_id.remove();
+}
+
+const LabelStr& Instant::entityTypeName() {
+  static const LabelStr sl_type("MIRT_Instant");
+  return sl_type;
+}
+
+const LabelStr& Instant::entityType() const {
+  return entityTypeName();
+}
+
+void Instant::update(double lowerLevelMin, double lowerLevelMax, double upperLevelMin, double upperLevelMax,
+                     double minInstConsumption, double maxInstConsumption,
+                     double minInstProduction, double maxInstProduction,
+                     double minCumulativeConsumption, double maxCumulativeConsumption,
+                     double minCumulativeProduction, double maxCumulativeProduction,
+                     double minPrevConsumption, double maxPrevConsumption,
+                     double minPrevProduction, double maxPrevProduction) {
+  m_lowerLevel = lowerLevelMin;
+  m_lowerLevelMax = lowerLevelMax;
+  m_upperLevelMin = upperLevelMin;
+  m_upperLevel = upperLevelMax;
+  m_minInstConsumption = minInstConsumption;
+  m_maxInstConsumption = maxInstConsumption;
+  m_minInstProduction = minInstProduction;
+  m_maxInstProduction = maxInstProduction;
+  m_minCumulativeConsumption = minCumulativeConsumption;
+  m_maxCumulativeConsumption = maxCumulativeConsumption;
+  m_minCumulativeProduction = minCumulativeProduction;
+  m_maxCumulativeProduction = maxCumulativeProduction;
+  m_minPrevConsumption = minPrevConsumption;
+  m_maxPrevConsumption = maxPrevConsumption;
+  m_minPrevProduction = minPrevProduction;
+  m_maxPrevProduction = maxPrevProduction;
+}
+
+void Instant::setFlawed(bool flawed) {
+  m_flawed = flawed;
+  if (!flawed) {
+    m_upperFlaw = false;
+    m_lowerFlaw = false;
+    m_upperFlawMagnitude = 0.0;
+    m_lowerFlawMagnitude = 0.0;
+  }
+}
+
+void Instant::setUpperMagnitude(double m) {
+  check_error(m_upperFlaw);
+  m_upperFlawMagnitude = m;
+}
+
+void Instant::setLowerMagnitude(double m) {
+  check_error(m_lowerFlaw);
+  m_lowerFlawMagnitude = m;
+}
+
+void Instant::addTransaction(TransactionId t) {
+  checkError(m_transactions.find(t) == m_transactions.end(),
+             "Instant for time " << m_time << " already has transaction " << t);
+  const AbstractDomain& dom = t->time()->lastDomain();
+  checkError(t->time()->lastDomain().isMember(m_time),
+             "Attempted to add a transaction spanning time " << t->time()->toString()
+             << " to instant for " << m_time);
+  debugMsg("Instant:addTransaction", "Adding transaction to instant (" << m_id << ") for time "
+           << t->time()->toString() << " with quantity " << t->quantity()->toString());
+  m_transactions.insert(t);
+  if (dom.getLowerBound() == (double) m_time)
+    m_startingTransactions.insert(t);
+  if (dom.getUpperBound() == (double) m_time)
+    m_endingTransactions.insert(t);
+  else
+    m_overlappingTransactions.insert(t);
+}
+
+void Instant::updateTransaction(TransactionId t) {
+  const AbstractDomain& dom = t->time()->lastDomain();
+  checkError(t->time()->lastDomain().isMember(m_time),
+             "Attempted to update a transaction spanning time " << t->time()->toString()
+             << " to instant for " << m_time);
+  debugMsg("Instant:updateTransaction", "Updating transaction to instant (" << m_id << ") for time "
+           << t->time()->toString() << " with quantity " << t->quantity()->toString());
+  if (dom.getLowerBound() == (double) m_time)
+    m_startingTransactions.insert(t);
+  else
+    m_startingTransactions.erase(t);
+  if (dom.getUpperBound() == (double) m_time) {
+    m_endingTransactions.insert(t);
+    m_overlappingTransactions.erase(t);
+  }
+  else {
+    m_endingTransactions.erase(t);
+    m_overlappingTransactions.insert(t);
+  }
+}
+
+void Instant::removeTransaction(TransactionId t) {
+  checkError(m_transactions.find(t) != m_transactions.end(),
+             "Instant for time " << m_time << " has no transaction " << t);
+  m_transactions.erase(t);
+  m_endingTransactions.erase(t);
+  m_startingTransactions.erase(t);
+  m_overlappingTransactions.erase(t);
+}
+
+bool Instant::containsStartOrEnd() const {
+  const double time = (double) m_time;
+  for (std::set<TransactionId>::const_iterator it = m_transactions.begin(); it != m_transactions.end(); ++it) {
+    const AbstractDomain& dom = (*it)->time()->lastDomain();
+    if (dom.getLowerBound() == time || dom.getUpperBound() == time)
+      return true;
+  }
+  return false;
+}
+
+std::string Instant::toString() const {
+  std::ostringstream str;
+  for (std::set<TransactionId>::const_iterator it = m_transactions.begin(); it != m_transactions.end(); ++it) {
+    const TransactionId& t = *it;
+    str << " " << m_time << ": " << t << " " << t->time()->toString() << " "
+        << t->quantity()->toString() << (t->isConsumer() ? " (C)" : " (P)") << std::endl;
+  }
+  return str.str();
+}
+
+}
+}

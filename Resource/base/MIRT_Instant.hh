@@ -1,0 +1,127 @@
+#ifndef KORVAN_MIRT_INSTANT_HH
+#define KORVAN_MIRT_INSTANT_HH
+
+#include "Utils/base/Entity.hh"
+#include "Utils/base/Id.hh"
+#include "Utils/base/LabelStr.hh"
+#include "Resource/base/MIRT_Transaction.hh"
+
+#include <set>
+#include <string>
+
+namespace KORVAN {
+namespace MIRT {
+
+class Profile;
+class Instant;
+typedef Id<Instant> InstantId;
+
+// One time of a profile at which some transaction may start or end: the
+// transactions that may be in effect there, the level bounds the profile
+// algorithm computed and the detector's marks. Owned by its profile.
+class Instant : public Entity {
+public:
+  virtual ~Instant();
+
+  InstantId getId() const { return m_id; }
+  int getTime() const { return m_time; }
+  const Id<Profile>& getProfile() const { return m_profile; }
+
+  const std::set<TransactionId>& getTransactions() const { return m_transactions; }
+  const std::set<TransactionId>& getStartingTransactions() const { return m_startingTransactions; }
+  const std::set<TransactionId>& getEndingTransactions() const { return m_endingTransactions; }
+  const std::set<TransactionId>& getOverlappingTransactions() const { return m_overlappingTransactions; }
+
+  double getLowerLevel() const { return m_lowerLevel; }
+  double getLowerLevelMax() const { return m_lowerLevelMax; }
+  double getUpperLevelMin() const { return m_upperLevelMin; }
+  double getUpperLevel() const { return m_upperLevel; }
+  double getMaxInstantProduction() const { return m_maxInstProduction; }
+  double getMinInstantProduction() const { return m_minInstProduction; }
+  double getMaxInstantConsumption() const { return m_maxInstConsumption; }
+  double getMinInstantConsumption() const { return m_minInstConsumption; }
+  double getMaxCumulativeProduction() const { return m_maxCumulativeProduction; }
+  double getMinCumulativeProduction() const { return m_minCumulativeProduction; }
+  double getMaxCumulativeConsumption() const { return m_maxCumulativeConsumption; }
+  double getMinCumulativeConsumption() const { return m_minCumulativeConsumption; }
+  double getMaxPrevProduction() const { return m_maxPrevProduction; }
+  double getMinPrevProduction() const { return m_minPrevProduction; }
+  double getMaxPrevConsumption() const { return m_maxPrevConsumption; }
+  double getMinPrevConsumption() const { return m_minPrevConsumption; }
+
+  // Parameter order: levels, then consumption before production and minimum
+  // before maximum (unlike the field order).
+  void update(double lowerLevelMin, double lowerLevelMax, double upperLevelMin, double upperLevelMax,
+              double minInstConsumption, double maxInstConsumption,
+              double minInstProduction, double maxInstProduction,
+              double minCumulativeConsumption, double maxCumulativeConsumption,
+              double minCumulativeProduction, double maxCumulativeProduction,
+              double minPrevConsumption, double maxPrevConsumption,
+              double minPrevProduction, double maxPrevProduction);
+
+  bool isViolated() const { return m_violated; }
+  void setViolated(bool violated) { m_violated = violated; }
+  bool isFlawed() const { return m_flawed; }
+  void setFlawed(bool flawed);
+  bool hasUpperLevelFlaw() const { return m_upperFlaw; }
+  bool hasLowerLevelFlaw() const { return m_lowerFlaw; }
+  void setUpper(bool upperFlaw) { m_upperFlaw = upperFlaw; }
+  void setLower(bool lowerFlaw) { m_lowerFlaw = lowerFlaw; }
+  double getUpperFlawMagnitude() const { return m_upperFlawMagnitude; }
+  double getLowerFlawMagnitude() const { return m_lowerFlawMagnitude; }
+  void setUpperMagnitude(double m);
+  void setLowerMagnitude(double m);
+
+  std::string toString() const override;
+
+  static const LabelStr& entityTypeName();
+  const LabelStr& entityType() const override;
+
+private:
+  friend class Profile;
+
+  Instant(int time, Id<Profile> profile);
+  Instant(const Instant&) = delete;
+  Instant& operator=(const Instant&) = delete;
+
+  void addTransaction(TransactionId t);
+  // Files t by its current bounds; t need not be held yet.
+  void updateTransaction(TransactionId t);
+  void removeTransaction(TransactionId t);
+  bool containsStartOrEnd() const;
+
+  InstantId m_id;
+  int m_time;
+  Id<Profile> m_profile;
+  double m_lowerLevel;
+  double m_lowerLevelMax;
+  double m_upperLevelMin;
+  double m_upperLevel;
+  double m_maxInstProduction;
+  double m_maxInstConsumption;
+  double m_minInstProduction;
+  double m_minInstConsumption;
+  double m_maxCumulativeProduction;
+  double m_maxCumulativeConsumption;
+  double m_minCumulativeProduction;
+  double m_minCumulativeConsumption;
+  double m_maxPrevProduction;
+  double m_maxPrevConsumption;
+  double m_minPrevProduction;
+  double m_minPrevConsumption;
+  double m_upperFlawMagnitude;
+  double m_lowerFlawMagnitude;
+  bool m_violated;
+  bool m_flawed;
+  bool m_upperFlaw;
+  bool m_lowerFlaw;
+  std::set<TransactionId> m_transactions;
+  std::set<TransactionId> m_endingTransactions;
+  std::set<TransactionId> m_startingTransactions;
+  std::set<TransactionId> m_overlappingTransactions;
+};
+
+}
+}
+
+#endif

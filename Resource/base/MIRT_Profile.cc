@@ -1,0 +1,829 @@
+#include "Resource/base/MIRT_Profile.hh"
+#include "Resource/base/MIRT_FVDetector.hh"
+#include "Resource/base/MIRT_ProfilePropagator.hh"
+#include "ConstraintEngine/base/ConstraintEngine.hh"
+#include "ConstraintEngine/base/IntervalDomain.hh"
+#include "ConstraintEngine/base/Propagator.hh"
+#include "PlanDatabase/base/PlanDatabase.hh"
+#include "Utils/base/Debug.hh"
+#include "Utils/base/Error.hh"
+#include "Utils/base/Utils.hh"
+
+#include <sstream>
+
+namespace KORVAN {
+namespace MIRT {
+
+namespace {
+
+inline int lowerTime(const TransactionId& t) {
+  return (int) t->time()->lastDomain().getLowerBound();
+}
+
+inline int upperTime(const TransactionId& t) {
+  return (int) t->time()->lastDomain().getUpperBound();
+}
+
+std::vector<Id<ConstrainedVariable>> makeScope(const Id<ConstrainedVariable>& var) {
+  return std::vector<Id<ConstrainedVariable>>(1, var);
+}
+
+}
+
+/*
+ * Construction and destruction
+ */
+
+Profile::Profile(Id<PlanDatabase> db, Id<FVDetector> flawDetector, double initLevelLb, double initLevelUb)
+  : FactoryObj(), m_id(this), m_changeCount(0), m_needsRecompute(false), m_constraintKeyLb(0),
+    m_recomputing(false), m_initLevelLb(initLevelLb), m_initLevelUb(initLevelUb), m_planDatabase(db),
+    m_detector(flawDetector), m_recomputeInterval() {}
+
+Profile::~Profile() {
+  debugMsg("Profile:~Profile", "In profile destructor for " << m_id);
+  debugMsg("Profile:~Profile", "Cleaning up instants...");
+  for (std::map<int, InstantId>::iterator it = m_instants.begin(); it != m_instants.end(); ++it) {
+    if (!it->second.isNoId())
+      delete (Instant*) it->second;
+  }
+  m_instants.clear();
+
+  debugMsg("Profile:~Profile", "Cleaning up variable listeners...");
+  for (std::multimap<TransactionId, Id<Constraint>>::iterator it = m_variableListeners.begin();
+       it != m_variableListeners.end(); ++it) {
+    // The engine may have gone first and taken its constraints with it.
+    if (it->second.isValid())
+      it->second->discard(true);
+  }
+  m_variableListeners.clear();
+
+  debugMsg("Profile:~Profile", "Cleaning up constraint addition listeners...");
+  for (std::map<TransactionId, Id<ConstrainedVariableListener>>::iterator it = m_otherListeners.begin();
+       it != m_otherListeners.end(); ++it) {
+    if (it->second.isValid())
+      delete (ConstrainedVariableListener*) it->second;
+  }
+  m_otherListeners.clear();
+
+  if (m_recomputeInterval.isValid()) {
+    debugMsg("Profile:~Profile", "Deleting profile iterator " << m_recomputeInterval);
+    delete (ProfileIterator*) m_recomputeInterval;
+  }
+  m_id.remove();
+}
+
+const Id<Resource>& Profile::getResource() const {
+  return m_detector->getResource();
+}
+
+bool Profile::isValid() {
+  return true;
+}
+
+/*
+ * Instants
+ */
+
+void Profile::addInstantsForBounds(TransactionId t) {
+  const int first = lowerTime(t);
+  const int last = upperTime(t);
+  std::map<int, InstantId>::iterator it = m_instants.find(first);
+  if (it != m_instants.end())
+    it->second->updateTransaction(t);
+  else
+    addInstant(first);
+  it = m_instants.find(last);
+  if (it != m_instants.end())
+    it->second->updateTransaction(t);
+  else
+    addInstant(last);
+}
+
+void Profile::addInstant(const int time) {
+  checkError(m_instants.find(time) == m_instants.end(),
+             "Attempted to add a redundant instant for time " << time);
+  debugMsg("Profile:addInstant", "Adding instant for time " << time);
+  Instant* inst = new Instant(time, m_id);
+  m_instants.insert(std::make_pair(time, inst->getId()));
+  for (std::set<TransactionId>::const_iterator it = m_transactions.begin(); it != m_transactions.end(); ++it) {
+    const TransactionId& trans = *it;
+    check_error(trans.isValid());
+    check_error(trans->time().isValid());
+    if (trans->time()->lastDomain().isMember((double) time)) {
+      debugMsg("Profile:addInstant", "Adding transaction " << trans << " spanning "
+               << trans->time()->toString() << " to instant at time " << time);
+      inst->addTransaction(trans);
+    }
+  }
+}
+
+void Profile::deleteInstants(const std::vector<int>& times, bool discard) {
+  for (std::vector<int>::const_iterator it = times.begin(); it != times.end(); ++it) {
+    std::map<int, InstantId>::iterator instIt = m_instants.find(*it);
+    if (discard && instIt == m_instants.end())
+      continue;
+    checkError(instIt != m_instants.end(),
+               "Computed empty instant at time " << *it << " but no such instant exists.");
+    InstantId inst = instIt->second;
+    m_instants.erase(instIt);
+    m_detector->notifyDeleted(inst);
+    if (discard)
+      inst->discard(true);
+    else
+      delete (Instant*) inst;
+  }
+}
+
+std::map<int, InstantId>::iterator Profile::getGreatestInstant(int time) {
+  debugMsg("Profile:getGreatestInstant", "Greatest Instant not greater than " << time);
+  if (m_instants.empty())
+    return m_instants.end();
+  std::map<int, InstantId>::iterator it = m_instants.lower_bound(time);
+  if (it != m_instants.end() && it->first == time) {
+    debugMsg("Profile:getGreatestInstant", "Got instant at time " << it->first);
+    return it;
+  }
+  if (it == m_instants.begin())
+    return m_instants.end();
+  --it;
+  debugMsg("Profile:getGreatestInstant", "Got instant at time " << it->first);
+  return it;
+}
+
+std::map<int, InstantId>::iterator Profile::getLeastInstant(int time) {
+  debugMsg("Profile:getLeastInstant", "Least Instant not less than " << time);
+  if (m_instants.empty())
+    return m_instants.end();
+  std::map<int, InstantId>::iterator it = m_instants.lower_bound(time);
+  if (it == m_instants.end())
+    --it;
+  debugMsg("Profile:getLeastInstant", "Got instant at time " << it->first);
+  return it;
+}
+
+/*
+ * Adding and removing transactions
+ */
+
+void Profile::addTransaction(TransactionId t) {
+  checkError(m_transactions.find(t) == m_transactions.end(), "Attempted to insert a transaction twice!");
+  checkError(m_variableListeners.find(t) == m_variableListeners.end(),
+             "Already have time and/or quantity listeners for this transaction.");
+  checkError(m_otherListeners.find(t) == m_otherListeners.end(),
+             "Already a constraint addition listener for this transaction.");
+  debugMsg("Profile:addTransaction", "Adding " << (t->isConsumer() ? "consumer " : "producer ")
+           << "transaction " << t << " for time " << t->time()->toString() << " with quantity "
+           << t->quantity()->toString());
+
+  const int startTime = lowerTime(t);
+  const int endTime = upperTime(t);
+  addInstantsForBounds(t);
+  {
+    ProfileIterator it(m_id, startTime, endTime);
+    while (!it.done()) {
+      InstantId inst = it.getInstant();
+      debugMsg("Profile:addTransaction", "Adding transaction " << t << " to instant for time " << inst->getTime());
+      inst->addTransaction(t);
+      it.next();
+    }
+  }
+
+  const Id<ConstraintEngine>& ce = m_planDatabase->getConstraintEngine();
+  Constraint* timeListener = new VariableListener(ce, m_id, t, makeScope(t->time()), false);
+  m_variableListeners.insert(std::make_pair(t, timeListener->getId()));
+  Constraint* quantityListener = new VariableListener(ce, m_id, t, makeScope(t->quantity()), true);
+  m_variableListeners.insert(std::make_pair(t, quantityListener->getId()));
+  ConstraintAdditionListener* additionListener = new ConstraintAdditionListener(t->time(), t, m_id);
+  m_otherListeners.insert(std::make_pair(t, additionListener->getId()));
+
+  m_transactions.insert(t);
+  m_transactionsByTime.insert(std::make_pair(t->time(), t));
+  ++m_changeCount;
+  m_needsRecompute = true;
+  handleTransactionAdded(t);
+}
+
+void Profile::removeTransaction(TransactionId t) {
+  checkError(m_transactions.find(t) != m_transactions.end(),
+             "Attempted to remove a transaction that isn't present!");
+  debugMsg("Profile:removeTransaction", "Removing transaction " << t << " for time "
+           << t->time()->toString() << " with quantity " << t->quantity()->toString());
+
+  // An emptied time domain says nothing about where the transaction was
+  // filed, so look through every instant then.
+  const bool emptied = t->time()->lastDomain().isEmpty();
+  const int startTime = emptied ? -g_infiniteTime() : lowerTime(t);
+  const int endTime = emptied ? g_infiniteTime() : upperTime(t);
+  std::vector<int> emptyInstants;
+  {
+    ProfileIterator profIt(m_id, startTime, endTime);
+    while (!profIt.done()) {
+      InstantId inst = profIt.getInstant();
+      if (!emptied || inst->getTransactions().count(t) > 0) {
+        debugMsg("Profile:removeTransaction", "Removing transaction " << t << " from instant for time "
+                 << inst->getTime());
+        inst->removeTransaction(t);
+        if (inst->getTransactions().empty() || !inst->containsStartOrEnd()) {
+          debugMsg("Profile:removeTransaction", "Instant for time " << inst->getTime() << " is empty.");
+          emptyInstants.push_back(inst->getTime());
+        }
+      }
+      profIt.next();
+    }
+  }
+
+  m_transactions.erase(t);
+  m_transactionsByTime.erase(t->time());
+
+  checkError(m_variableListeners.find(t) != m_variableListeners.end(),
+             "Bizarre.  No listeners for transaction.");
+  std::pair<std::multimap<TransactionId, Id<Constraint>>::iterator,
+            std::multimap<TransactionId, Id<Constraint>>::iterator> range = m_variableListeners.equal_range(t);
+  for (std::multimap<TransactionId, Id<Constraint>>::iterator it = range.first; it != range.second; ++it) {
+    debugMsg("Profile:removeTransaction", "Discarding " << it->second->toString());
+    it->second->discard(true);
+  }
+  m_variableListeners.erase(range.first, range.second);
+
+  handleTransactionVariableDeletion(TransactionId(t));
+
+  for (std::vector<int>::const_iterator it = emptyInstants.begin(); it != emptyInstants.end(); ++it) {
+    std::map<int, InstantId>::iterator instIt = m_instants.find(*it);
+    if (instIt == m_instants.end())
+      continue;
+    debugMsg("Profile:removeTransaction", "Removing instant at time " << *it);
+    condDebugMsg(instIt->second->getTransactions().empty(), "Profile:removeTransaction",
+                 "because it has no transactions.");
+    condDebugMsg(!instIt->second->containsStartOrEnd(), "Profile:removeTransaction",
+                 "because it does not mark a change.");
+  }
+  deleteInstants(emptyInstants, true);
+
+  ++m_changeCount;
+  m_needsRecompute = true;
+  handleTransactionRemoved(t);
+}
+
+void Profile::getTransactionsToOrder(const InstantId& inst, std::vector<TransactionId>& results) {
+  check_error(inst.isValid());
+  check_error(results.empty());
+  results.insert(results.end(), inst->getTransactions().begin(), inst->getTransactions().end());
+}
+
+/*
+ * Reaction to transaction changes
+ */
+
+void Profile::transactionTimeChanged(TransactionId e, const DomainListener::ChangeType& change) {
+  checkError(e.isValid(), "Invalid transaction.");
+  checkError(m_transactions.find(e) != m_transactions.end(),
+             "Unknown transaction " << e->time()->toString() << " " << e->quantity()->toString());
+
+  bool restriction = false;
+  bool relaxation = false;
+  switch (change) {
+  case DomainListener::UPPER_BOUND_DECREASED:
+  case DomainListener::LOWER_BOUND_INCREASED:
+  case DomainListener::BOUNDS_RESTRICTED:
+  case DomainListener::RESTRICT_TO_SINGLETON:
+  case DomainListener::SET_TO_SINGLETON:
+    restriction = true;
+    break;
+  case DomainListener::RESET:
+  case DomainListener::RELAXED:
+    relaxation = true;
+    break;
+  default:
+    break;
+  }
+  // An empty domain has no bounds to file by; the instants stay as they are
+  // until the domain is relaxed.
+  if ((restriction || relaxation) && e->time()->lastDomain().isEmpty())
+    restriction = relaxation = false;
+
+  if (restriction || relaxation) {
+    const int startTime = lowerTime(e);
+    const int endTime = upperTime(e);
+    std::vector<int> emptyInstants;
+
+    if (restriction) {
+      debugMsg("Profile:handleTimeChanged", "Handling restriction of transaction " << e << " at time "
+               << e->time()->toString() << " with quantity " << e->quantity()->toString());
+      // The run of instants holding e covers the new bounds: step back from
+      // the new lower bound rather than scanning from the earliest instant.
+      std::map<int, InstantId>::iterator it = m_instants.lower_bound(startTime);
+      if (it != m_instants.end() && it->second->getTransactions().count(e) > 0) {
+        while (it != m_instants.begin()) {
+          std::map<int, InstantId>::iterator before = it;
+          --before;
+          if (before->second->getTransactions().count(e) == 0)
+            break;
+          it = before;
+        }
+      }
+      else {
+        it = m_instants.begin();
+        while (it != m_instants.end() && it->second->getTransactions().count(e) == 0)
+          ++it;
+      }
+      checkError(it != m_instants.end(), "No instant containing this transaction.");
+      const int first = it->first;
+      int last = first;
+      for (++it; it != m_instants.end() && it->second->getTransactions().count(e) > 0; ++it)
+        last = it->first;
+      debugMsg("Profile:handleTimeChanged", "Possibly removing transaction " << e
+               << " from Instants in range [" << first << " " << last << "]");
+      const AbstractDomain& dom = e->time()->lastDomain();
+      {
+        ProfileIterator profIt(m_id, first, last);
+        while (!profIt.done()) {
+          InstantId inst = profIt.getInstant();
+          if (!dom.isMember((double) inst->getTime())) {
+            debugMsg("Profile:handleTimeChanged", "Removing transaction " << e << " from Instant at time "
+                     << inst->getTime());
+            inst->removeTransaction(e);
+            if (inst->getTransactions().empty() || !inst->containsStartOrEnd())
+              emptyInstants.push_back(inst->getTime());
+          }
+          else
+            inst->updateTransaction(e);
+          profIt.next();
+        }
+      }
+      addInstantsForBounds(e);
+      // A bound reported as a restriction but landing on an instant outside
+      // the old run (the domain moved rather than shrank) still joins it.
+      std::map<int, InstantId>::iterator bound = m_instants.find(startTime);
+      if (bound->second->getTransactions().count(e) == 0)
+        bound->second->addTransaction(e);
+      bound = m_instants.find(endTime);
+      if (bound->second->getTransactions().count(e) == 0)
+        bound->second->addTransaction(e);
+    }
+    else {
+      debugMsg("Profile:handleTimeChanged", "Handling relaxation of transaction " << e << " at time "
+               << e->time()->toString() << " with quantity " << e->quantity()->toString());
+      ProfileIterator profIt(m_id, startTime, endTime);
+      addInstantsForBounds(e);
+      while (!profIt.done()) {
+        InstantId inst = profIt.getInstant();
+        if (!inst->containsStartOrEnd())
+          emptyInstants.push_back(inst->getTime());
+        else if (inst->getTransactions().count(e) == 0)
+          inst->addTransaction(e);
+        else
+          inst->updateTransaction(e);
+        profIt.next();
+      }
+    }
+
+    for (std::vector<int>::const_iterator it = emptyInstants.begin(); it != emptyInstants.end(); ++it) {
+      std::map<int, InstantId>::iterator instIt = m_instants.find(*it);
+      checkError(instIt != m_instants.end(),
+                 "Computed empty instant at time " << *it << " but no such instant exists.");
+      debugMsg("Profile:handleTimeChanged", "Removing instant at time " << *it);
+      condDebugMsg(instIt->second->getTransactions().empty(), "Profile:handleTimeChanged",
+                   "because it has no transactions.");
+      condDebugMsg(!instIt->second->containsStartOrEnd(), "Profile:handleTimeChanged",
+                   "because it does not mark a change.");
+    }
+    deleteInstants(emptyInstants, false);
+  }
+
+  ++m_changeCount;
+  m_needsRecompute = true;
+  handleTransactionTimeChanged(e, change);
+}
+
+void Profile::transactionQuantityChanged(TransactionId e, const DomainListener::ChangeType& change) {
+  ++m_changeCount;
+  m_needsRecompute = true;
+  handleTransactionQuantityChanged(e, change);
+}
+
+void Profile::handleTransactionVariableDeletion(const TransactionId& t) {
+  std::map<TransactionId, Id<ConstrainedVariableListener>>::iterator listIt = m_otherListeners.find(t);
+  checkError(listIt != m_otherListeners.end(),
+             "Attempted to remove variable listener for transaction at time " << t->time()->toString()
+             << " with quantity " << t->quantity()->toString() << ".");
+  // t may live inside the listener deleted here: it is not read afterwards.
+  ConstraintAdditionListener* listener = (ConstraintAdditionListener*) (ConstrainedVariableListener*) listIt->second;
+  if (listener != NULL) {
+    purgeConstraintMessages(listener->getWatchedVariable());
+    delete listener;
+  }
+  m_otherListeners.erase(listIt);
+}
+
+void Profile::purgeConstraintMessages(const Id<ConstrainedVariable>& var) {
+  for (std::map<Id<Constraint>, ConstraintMessage>::iterator it = m_constraintsForNotification.begin();
+       it != m_constraintsForNotification.end();) {
+    if (it->second.var == var)
+      m_constraintsForNotification.erase(it++);
+    else
+      ++it;
+  }
+}
+
+/*
+ * Temporal constraint messages
+ */
+
+void Profile::temporalConstraintAdded(Id<Constraint> c, Id<ConstrainedVariable> var, int argIndex) {
+  handleConstraintMessage(c, var, argIndex, true);
+}
+
+void Profile::temporalConstraintRemoved(Id<Constraint> c, Id<ConstrainedVariable> var, int argIndex) {
+  handleConstraintMessage(c, var, argIndex, false);
+}
+
+void Profile::handleConstraintMessage(Id<Constraint> c, Id<ConstrainedVariable> var, int argIndex, bool addition) {
+  check_error(c->getScope().size() == 2 || c->getScope().size() == 3);
+  if (c->getScope().size() == 3 && argIndex == 1)
+    return;
+  checkError((c->getScope().size() == 2 && (argIndex == 0 || argIndex == 1)) ||
+             (c->getScope().size() == 3 && (argIndex == 0 || argIndex == 2)),
+             "Invalid argument index: " << argIndex);
+
+  std::map<Id<Constraint>, ConstraintMessage>::iterator msgIt = m_constraintsForNotification.find(c);
+  // An entry left by an earlier constraint at the same address is not this one's.
+  if (msgIt != m_constraintsForNotification.end() && msgIt->second.constraintKey != c->getKey()) {
+    m_constraintsForNotification.erase(msgIt);
+    msgIt = m_constraintsForNotification.end();
+  }
+  if (msgIt == m_constraintsForNotification.end()) {
+    m_constraintsForNotification.insert(std::make_pair(c, ConstraintMessage(var, argIndex, addition, c->getKey())));
+  }
+  else {
+    const int existingIndex = msgIt->second.index;
+    const bool existingAddition = msgIt->second.addition;
+    checkError(!(existingAddition == false && addition == true),
+               "Got a removal message before an addition message for constraint " << c->toString());
+    if (existingAddition != addition)
+      m_constraintsForNotification.erase(msgIt);
+    else {
+      checkError(existingIndex != argIndex, "Got two " << (addition ? "addition" : "removal")
+                 << " notifications for index " << argIndex << " of constraint " << c->toString());
+      checkError(m_transactionsByTime.find(c->getScope()[existingIndex]) != m_transactionsByTime.end(),
+                 "No transaction stored for time " << c->getScope()[existingIndex]->toString());
+      checkError(m_transactionsByTime.find(c->getScope()[argIndex]) != m_transactionsByTime.end(),
+                 "No transaction stored for time " << c->getScope()[argIndex]->toString());
+      const int firstIndex = existingIndex < argIndex ? existingIndex : argIndex;
+      const int secondIndex = existingIndex < argIndex ? argIndex : existingIndex;
+      std::map<Id<ConstrainedVariable>, TransactionId>::iterator transIt =
+        m_transactionsByTime.find(c->getScope()[firstIndex]);
+      checkError(transIt != m_transactionsByTime.end(),
+                 "No transaction stored for time " << c->getScope()[firstIndex]->toString());
+      TransactionId first = transIt->second;
+      transIt = m_transactionsByTime.find(c->getScope()[secondIndex]);
+      checkError(transIt != m_transactionsByTime.end(),
+                 "No transaction stored for time " << c->getScope()[secondIndex]->toString());
+      TransactionId second = transIt->second;
+
+      m_constraintsForNotification.erase(msgIt);
+      ++m_changeCount;
+      m_needsRecompute = true;
+      if (addition)
+        handleTemporalConstraintAdded(first, firstIndex, second, secondIndex);
+      else
+        handleTemporalConstraintRemoved(first, firstIndex, second, secondIndex);
+    }
+  }
+
+  if (m_needsRecompute) {
+    Id<Propagator> prop = m_planDatabase->getConstraintEngine()->getPropagatorByName(
+      VariableListener::PROPAGATOR_NAME());
+    checkError(prop.isValid(), "No propagator named " << VariableListener::PROPAGATOR_NAME().toString()
+               << " to tell of a temporal constraint.");
+    ProfilePropagator* profProp = (ProfilePropagator*) (Propagator*) prop;
+    profProp->setUpdateRequired(true);
+  }
+}
+
+/*
+ * Base change handlers: recompute the whole profile next time.
+ */
+
+void Profile::installWholeInterval() {
+  if (m_recomputeInterval.isValid())
+    delete (ProfileIterator*) m_recomputeInterval;
+  m_recomputeInterval = (new ProfileIterator(m_id, -g_infiniteTime(), g_infiniteTime()))->getId();
+}
+
+void Profile::handleTransactionAdded(TransactionId) {
+  condDebugMsg(m_recomputeInterval.isValid(), "Profile:addTransaction",
+               "Deleting profile iterator " << m_recomputeInterval);
+  installWholeInterval();
+}
+
+void Profile::handleTransactionRemoved(TransactionId) {
+  condDebugMsg(m_recomputeInterval.isValid(), "Profile:handleTransactionRemoved",
+               "Deleting profile iterator " << m_recomputeInterval);
+  installWholeInterval();
+}
+
+void Profile::handleTransactionTimeChanged(TransactionId, const DomainListener::ChangeType&) {
+  condDebugMsg(m_recomputeInterval.isValid(), "Profile:handleTimeChanged",
+               "Deleting profile iterator " << m_recomputeInterval);
+  installWholeInterval();
+}
+
+void Profile::handleTransactionQuantityChanged(TransactionId, const DomainListener::ChangeType&) {
+  condDebugMsg(m_recomputeInterval.isValid(), "Profile:transactionQuantityChanged",
+               "Deleting profile iterator " << m_recomputeInterval);
+  installWholeInterval();
+}
+
+void Profile::handleTemporalConstraintAdded(TransactionId, int, TransactionId, int) {
+  installWholeInterval();
+}
+
+void Profile::handleTemporalConstraintRemoved(TransactionId, int, TransactionId, int) {
+  installWholeInterval();
+}
+
+/*
+ * Recomputation and level queries
+ */
+
+void Profile::recompute() {
+  if (needsRecompute() && !m_recomputing)
+    handleRecompute();
+}
+
+namespace {
+
+// Owns the recompute interval while a walk runs, so that a change arriving
+// during the walk (through the listeners) can install a new interval without
+// deleting the one in use. On an error the interval goes back to the profile
+// unless a new one has taken its place.
+class WalkGuard {
+public:
+  WalkGuard(Id<ProfileIterator>& slot, bool& recomputing)
+    : m_slot(slot), m_recomputing(recomputing), m_interval(slot) {
+    m_slot = Id<ProfileIterator>::noId();
+    m_recomputing = true;
+  }
+  ~WalkGuard() {
+    m_recomputing = false;
+    if (m_interval.isNoId())
+      return;
+    if (m_slot.isValid())
+      delete (ProfileIterator*) m_interval;
+    else
+      m_slot = m_interval;
+  }
+  ProfileIterator* interval() const { return (ProfileIterator*) m_interval; }
+  void release() {
+    delete (ProfileIterator*) m_interval;
+    m_interval = Id<ProfileIterator>::noId();
+  }
+
+private:
+  Id<ProfileIterator>& m_slot;
+  bool& m_recomputing;
+  Id<ProfileIterator> m_interval;
+};
+
+}
+
+void Profile::handleRecompute() {
+  checkError(m_recomputeInterval.isValid(), "Attempted to recompute levels over an invalid interval.");
+  WalkGuard guard(m_recomputeInterval, m_recomputing);
+  ProfileIterator* interval = guard.interval();
+  checkError(!interval->isStale(), "Stale profile iterator.");
+  const unsigned int startCount = m_changeCount;
+
+  condDebugMsg(interval->done(), "Profile:recompute", "No instants over which to recompute.");
+  debugMsg("Profile:handleRecompute", "Invoked");
+  debugMsg("Profile:recompute:prePrint", std::endl << toString());
+
+  if (!interval->done()) {
+    InstantId prev;
+    bool violation = false;
+    if (interval->getTime() == m_instants.begin()->first) {
+      initRecompute();
+      m_detector->initialize();
+    }
+    else {
+      InstantId inst = interval->getInstant();
+      initRecompute(inst);
+      m_detector->initialize(inst);
+      violation = m_detector->detect(inst);
+      prev = inst;
+      if (!violation && m_changeCount == startCount)
+        interval->next();
+    }
+    // A change during the walk (a detector narrowing a variable) ends it: the
+    // change has installed an interval of its own for the next recomputation.
+    while (!violation && m_changeCount == startCount && !interval->done()) {
+      InstantId inst = interval->getInstant();
+      debugMsg("Profile:recompute", "Recomputing levels at instant " << inst->getTime());
+      check_error(inst.isValid());
+      recomputeLevels(prev, inst);
+      prev = inst;
+      violation = m_detector->detect(inst);
+      if (!violation && m_changeCount == startCount)
+        interval->next();
+    }
+  }
+
+  debugMsg("Profile:recompute:postPrint", std::endl << toString());
+  debugMsg("Profile:handleRecompute", "Deleting profile iterator " << interval->getId());
+  guard.release();
+  if (m_changeCount == startCount)
+    m_needsRecompute = false;
+  postHandleRecompute();
+}
+
+void Profile::getLevel(int time, IntervalDomain& dest) {
+  if (needsRecompute() && !m_recomputing)
+    handleRecompute();
+  std::map<int, InstantId>::iterator it = getGreatestInstant(time);
+  IntervalDomain result;
+  if (it == m_instants.end())
+    result.intersect(m_initLevelLb, m_initLevelUb);
+  else
+    result.intersect(it->second->getLowerLevel(), it->second->getUpperLevel());
+  dest = result;
+}
+
+std::string Profile::toString() const {
+  std::ostringstream str;
+  str << "Profile " << m_id << std::endl;
+  for (std::map<int, InstantId>::const_iterator it = m_instants.begin(); it != m_instants.end(); ++it)
+    str << it->second->toString() << std::endl;
+  return str.str();
+}
+
+/*
+ * Variable listener
+ */
+
+const LabelStr& Profile::VariableListener::CONSTRAINT_NAME() {
+  static const LabelStr sl_name("ProfileVariableListener");
+  return sl_name;
+}
+
+const LabelStr& Profile::VariableListener::PROPAGATOR_NAME() {
+  static const LabelStr sl_name("MIRT_Resource");
+  return sl_name;
+}
+
+Profile::VariableListener::VariableListener(const Id<ConstraintEngine>& constraintEngine, Id<Profile> profile,
+                                            TransactionId trans,
+                                            const std::vector<Id<ConstrainedVariable>>& scope, bool isQuantity)
+  : Constraint(CONSTRAINT_NAME(), PROPAGATOR_NAME(), constraintEngine, scope),
+    m_profile(profile), m_trans(trans), m_isQuantity(isQuantity) {
+  check_error(profile.isValid());
+  check_error(trans.isValid());
+  debugMsg("Profile:VariableListener", "Created listener for profile " << m_profile << " and transaction "
+           << m_trans << std::endl << toString() << std::endl);
+}
+
+Profile::VariableListener::~VariableListener() {}
+
+void Profile::VariableListener::handleExecute() {}
+
+bool Profile::VariableListener::canIgnore(const Id<ConstrainedVariable>& variable, int,
+                                          const DomainListener::ChangeType& changeType) {
+  checkError(variable.isValid(), toString());
+  checkError(m_profile.isValid(), toString());
+  checkError(m_trans.isValid(), toString());
+  if (m_isQuantity) {
+    debugMsg("Profile:VariableListener", "Notifying profile " << m_profile
+             << " of change to quantity variable " << variable->toString());
+    m_profile->transactionQuantityChanged(m_trans, changeType);
+  }
+  else {
+    debugMsg("Profile:VariableListener", "Notifying profile " << m_profile
+             << " of change to time variable " << variable->toString());
+    m_profile->transactionTimeChanged(m_trans, changeType);
+  }
+  return false;
+}
+
+/*
+ * Constraint addition listener
+ */
+
+Profile::ConstraintAdditionListener::ConstraintAdditionListener(const Id<ConstrainedVariable>& var,
+                                                                TransactionId tid, Id<Profile> profile)
+  : ConstrainedVariableListener(var), m_profile(profile), m_tid(tid), m_var(var) {}
+
+Profile::ConstraintAdditionListener::~ConstraintAdditionListener() {}
+
+void Profile::ConstraintAdditionListener::notifyDiscard() {
+  // The profile deletes this listener here; nothing of it is touched after.
+  m_profile->handleTransactionVariableDeletion(m_tid);
+}
+
+namespace {
+bool isTemporal(const Id<Constraint>& constr) {
+  static const LabelStr sl_temporal("Temporal");
+  const Id<Propagator>& prop = constr->getPropagator();
+  return !prop.isNoId() && prop->getName() == sl_temporal;
+}
+}
+
+void Profile::ConstraintAdditionListener::notifyConstraintAdded(const Id<Constraint>& constr, int argIndex) {
+  if (!isTemporal(constr))
+    return;
+  debugMsg("Profile:ConstraintAdditionListener", "Notifying profile " << m_profile << " of addition of constraint "
+           << constr->toString() << " to variable " << m_var->toString() << " at index " << argIndex);
+  m_profile->temporalConstraintAdded(constr, m_var, argIndex);
+}
+
+void Profile::ConstraintAdditionListener::notifyConstraintRemoved(const Id<Constraint>& constr, int argIndex) {
+  if (!isTemporal(constr))
+    return;
+  debugMsg("Profile:ConstraintAdditionListener", "Notifying profile " << m_profile << " of removal of constraint "
+           << constr->toString() << " from variable " << m_var->toString() << " at index " << argIndex);
+  m_profile->temporalConstraintRemoved(constr, m_var, argIndex);
+}
+
+/*
+ * Profile iterator
+ */
+
+ProfileIterator::ProfileIterator(Id<Profile> prof, int startTime, int endTime)
+  : m_id(this), m_profile(prof), m_changeCount(prof->m_changeCount) {
+  debugMsg("ProfileIterator:ProfileIterator", "Creating iterator over interval [" << startTime << " "
+           << endTime << "] with change count " << m_changeCount);
+  m_start = prof->getLeastInstant(startTime);
+  m_realEnd = prof->m_instants.end();
+  // With no instants there is no first time: keep the one asked for.
+  m_startTime = m_start == m_realEnd ? startTime : m_start->first;
+  m_end = prof->getGreatestInstant(endTime);
+  if (m_end == m_realEnd) {
+    m_endTime = g_infiniteTime();
+    // Every instant lies after the window: cover none of them.
+    m_end = m_start;
+  }
+  else {
+    m_endTime = m_end->first;
+    ++m_end;
+  }
+  debugMsg("ProfileIterator:ProfileIterator", "Actual interval [" << timeAt(m_start, -2 * g_infiniteTime())
+           << " " << timeAt(m_end, 2 * g_infiniteTime()) << ")");
+}
+
+ProfileIterator::~ProfileIterator() {
+  m_id.remove();
+}
+
+int ProfileIterator::timeAt(std::map<int, InstantId>::const_iterator pos, int atEnd) const {
+  return pos == m_realEnd ? atEnd : pos->first;
+}
+
+bool ProfileIterator::isStale() const {
+  // A profile that is gone leaves nothing to walk.
+  if (!m_profile.isValid())
+    return true;
+  debugMsg("ProfileIterator:isStale", "Checking " << m_changeCount << " ?= " << m_profile->m_changeCount);
+  return m_changeCount != m_profile->m_changeCount;
+}
+
+bool ProfileIterator::done() const {
+  debugMsg("ProfileIterator:done", "Checking to see if " << timeAt(m_start, -2 * g_infiniteTime())
+           << " is less than " << timeAt(m_end, 2 * g_infiniteTime()));
+  return m_start == m_end;
+}
+
+int ProfileIterator::getTime() const {
+  checkError(!isStale(), "Stale profile iterator.");
+  checkError(!done(), "Attempted to get time of a done iterator.");
+  return m_start->second->getTime();
+}
+
+InstantId ProfileIterator::getInstant() const {
+  checkError(!isStale(), "Stale profile iterator.");
+  checkError(!done(), "Attempted to get Instant of a done iterator.");
+  return m_start->second;
+}
+
+bool ProfileIterator::next() {
+  checkError(!isStale(), "Stale profile iterator.");
+  checkError(!done(), "Attempted to iterate off the end.");
+  debugMsg("ProfileIterator:next", "Iterating from " << m_start->first << " ...");
+  ++m_start;
+  debugMsg("ProfileIterator:next", "... to " << timeAt(m_start, 2 * g_infiniteTime()));
+  return !done();
+}
+
+double ProfileIterator::getLowerBound() const {
+  checkError(!isStale(), "Stale profile iterator.");
+  checkError(!done(), "Attempted to get bound of a done iterator.");
+  m_profile->recompute();
+  return m_start->second->getLowerLevel();
+}
+
+double ProfileIterator::getUpperBound() const {
+  checkError(!isStale(), "Stale profile iterator.");
+  checkError(!done(), "Attempted to get bound of a done iterator.");
+  m_profile->recompute();
+  return m_start->second->getUpperLevel();
+}
+
+}
+}

@@ -1,0 +1,267 @@
+#ifndef KORVAN_MIRT_PROFILE_HH
+#define KORVAN_MIRT_PROFILE_HH
+
+#include "Utils/base/Factory.hh"
+#include "Utils/base/Id.hh"
+#include "Utils/base/LabelStr.hh"
+#include "Utils/base/Utils.hh"
+#include "ConstraintEngine/base/ConstrainedVariable.hh"
+#include "ConstraintEngine/base/Constraint.hh"
+#include "ConstraintEngine/base/DomainListener.hh"
+#include "Resource/base/MIRT_Instant.hh"
+#include "Resource/base/MIRT_Transaction.hh"
+
+#include <map>
+#include <set>
+#include <string>
+#include <vector>
+
+namespace KORVAN {
+
+class PlanDatabase;
+class ConstraintEngine;
+class IntervalDomain;
+
+namespace MIRT {
+
+class Resource;
+class FVDetector;
+class Profile;
+class ProfileIterator;
+class ProfilePropagator;
+typedef Id<Profile> ProfileId;
+typedef Id<ProfileIterator> ProfileIteratorId;
+
+// The level profile of one resource: an instant at every time where some
+// transaction's time domain begins or ends, kept in step with the
+// transactions' variables through listeners, and level bounds recomputed
+// lazily over the instants that changed by the concrete algorithm, with the
+// resource's detector judging each recomputed instant.
+class Profile : public FactoryObj {
+public:
+  Profile(Id<PlanDatabase> db, Id<FVDetector> flawDetector, double initLevelLb, double initLevelUb);
+  virtual ~Profile();
+
+  virtual void addTransaction(TransactionId t);
+  virtual void removeTransaction(TransactionId t);
+  // Brings the levels up to date, then writes the bounds in effect at time.
+  virtual void getLevel(int time, IntervalDomain& dest);
+  virtual bool isValid();
+  virtual void getTransactionsToOrder(const InstantId& inst, std::vector<TransactionId>& results);
+
+  Id<Profile>& getId() { return m_id; }
+  void recompute();
+  const Id<Resource>& getResource() const;
+
+  // Constraint on one variable of one transaction that reports every domain
+  // change to the profile and restricts nothing.
+  class VariableListener : public Constraint {
+  public:
+    VariableListener(const Id<ConstraintEngine>& constraintEngine, Id<Profile> profile,
+                     TransactionId trans, const std::vector<Id<ConstrainedVariable>>& scope,
+                     bool isQuantity);
+    virtual ~VariableListener();
+
+    static const LabelStr& CONSTRAINT_NAME();
+    static const LabelStr& PROPAGATOR_NAME();
+
+    Id<Profile> getProfile() const { return m_profile; }
+
+  private:
+    void handleExecute() override;
+    bool canIgnore(const Id<ConstrainedVariable>& variable, int argIndex,
+                   const DomainListener::ChangeType& changeType) override;
+
+    Id<Profile> m_profile;
+    TransactionId m_trans;
+    bool m_isQuantity;
+  };
+
+  // Hears of constraints added to or removed from a transaction's time
+  // variable and passes on the temporal ones.
+  class ConstraintAdditionListener : public ConstrainedVariableListener {
+  public:
+    ConstraintAdditionListener(const Id<ConstrainedVariable>& var, TransactionId tid, Id<Profile> profile);
+    virtual ~ConstraintAdditionListener();
+
+    void notifyDiscard() override;
+    void notifyConstraintAdded(const Id<Constraint>& constr, int argIndex) override;
+    void notifyConstraintRemoved(const Id<Constraint>& constr, int argIndex) override;
+
+    const Id<ConstrainedVariable>& getWatchedVariable() const { return m_var; }
+
+  private:
+    Id<Profile> m_profile;
+    TransactionId m_tid;
+    Id<ConstrainedVariable> m_var;
+  };
+
+  // The first of the two reports of a temporal constraint. The constraint's
+  // key is kept so that a later constraint at the same address is not taken
+  // for this one.
+  class ConstraintMessage {
+  public:
+    ConstraintMessage(Id<ConstrainedVariable> _var, int _index, bool _addition, int _constraintKey = 0)
+      : var(_var), index(_index), addition(_addition), constraintKey(_constraintKey) {}
+    ConstraintMessage(const ConstraintMessage& other)
+      : var(other.var), index(other.index), addition(other.addition), constraintKey(other.constraintKey) {}
+    ConstraintMessage& operator=(const ConstraintMessage& other) = default;
+
+    Id<ConstrainedVariable> var;
+    int index;
+    bool addition;
+    int constraintKey;
+  };
+
+protected:
+  friend class ProfileIterator;
+  friend class ProfilePropagator;
+
+  bool needsRecompute() const { return m_needsRecompute; }
+  std::string toString() const;
+
+  std::map<int, InstantId>::iterator getGreatestInstant(int time);
+  std::map<int, InstantId>::iterator getLeastInstant(int time);
+
+  void handleRecompute();
+
+  virtual void postHandleRecompute() {}
+  virtual void initRecompute(InstantId inst) = 0;
+  virtual void initRecompute() = 0;
+  virtual void recomputeLevels(InstantId prev, InstantId inst) = 0;
+
+  // Every caller has raised the change count and set the recompute flag
+  // first. The base versions make the next recomputation cover the whole
+  // profile.
+  virtual void handleTransactionAdded(TransactionId e);
+  virtual void handleTransactionRemoved(TransactionId e);
+  virtual void handleTransactionTimeChanged(TransactionId e, const DomainListener::ChangeType& change);
+  virtual void handleTransactionQuantityChanged(TransactionId e, const DomainListener::ChangeType& change);
+  virtual void handleTemporalConstraintAdded(TransactionId predecessor, int preArgIndex,
+                                             TransactionId successor, int sucArgIndex);
+  virtual void handleTemporalConstraintRemoved(TransactionId predecessor, int preArgIndex,
+                                               TransactionId successor, int sucArgIndex);
+
+  void transactionTimeChanged(TransactionId e, const DomainListener::ChangeType& change);
+  void transactionQuantityChanged(TransactionId e, const DomainListener::ChangeType& change);
+  void handleTransactionVariableDeletion(const TransactionId& t);
+  void temporalConstraintAdded(Id<Constraint> c, Id<ConstrainedVariable> var, int argIndex);
+  void temporalConstraintRemoved(Id<Constraint> c, Id<ConstrainedVariable> var, int argIndex);
+
+  // Read-only views for the profile kinds.
+  const std::set<TransactionId>& getTransactions() const { return m_transactions; }
+  unsigned int getChangeCount() const { return m_changeCount; }
+  const Id<FVDetector>& getDetector() const { return m_detector; }
+  const std::map<Id<Constraint>, ConstraintMessage>& getPendingConstraintMessages() const {
+    return m_constraintsForNotification;
+  }
+
+private:
+  Profile(const Profile&) = delete;
+  Profile& operator=(const Profile&) = delete;
+
+  void handleConstraintMessage(Id<Constraint> c, Id<ConstrainedVariable> var, int argIndex, bool addition);
+  void addInstantsForBounds(TransactionId t);
+  void addInstant(const int time);
+  // Replaces the recompute interval with one over the whole profile.
+  void installWholeInterval();
+  // Takes the instants at these times out of the map, tells the detector and
+  // discards (removal) or deletes (time change) them.
+  void deleteInstants(const std::vector<int>& times, bool discard);
+  // Forgets pending reports first made from the given time variable.
+  void purgeConstraintMessages(const Id<ConstrainedVariable>& var);
+
+  Id<Profile> m_id;
+  unsigned int m_changeCount;
+  bool m_needsRecompute;
+  unsigned int m_constraintKeyLb;
+  bool m_recomputing;
+
+protected:
+  const double m_initLevelLb;
+  const double m_initLevelUb;
+  Id<PlanDatabase> m_planDatabase;
+
+private:
+  Id<FVDetector> m_detector;
+  std::set<TransactionId> m_transactions;
+  std::multimap<TransactionId, Id<Constraint>> m_variableListeners;
+  std::map<TransactionId, Id<ConstrainedVariableListener>> m_otherListeners;
+  std::map<Id<ConstrainedVariable>, TransactionId> m_transactionsByTime;
+  std::map<Id<Constraint>, ConstraintMessage> m_constraintsForNotification;
+
+protected:
+  std::map<int, InstantId> m_instants;
+  Id<ProfileIterator> m_recomputeInterval;
+};
+
+// Forward cursor over the instants of one profile whose times lie in a
+// closed window, in ascending time. Stale, and refusing to work, once the
+// profile's change count has moved.
+class ProfileIterator {
+public:
+  ProfileIterator(Id<Profile> prof, int startTime, int endTime);
+  ~ProfileIterator();
+
+  bool done() const;
+  int getTime() const;
+  InstantId getInstant() const;
+  bool next();
+  Id<ProfileIterator> getId() { return m_id; }
+  bool isStale() const;
+  int getStartTime() const { return m_startTime; }
+  int getEndTime() const { return m_endTime; }
+  // Bring the profile's levels up to date before reading.
+  double getLowerBound() const;
+  double getUpperBound() const;
+
+private:
+  ProfileIterator(const ProfileIterator&) = delete;
+  ProfileIterator& operator=(const ProfileIterator&) = delete;
+
+  int timeAt(std::map<int, InstantId>::const_iterator pos, int atEnd) const;
+
+  Id<ProfileIterator> m_id;
+  Id<Profile> m_profile;
+  unsigned int m_changeCount;
+  int m_startTime;
+  int m_endTime;
+  std::map<int, InstantId>::const_iterator m_start;
+  std::map<int, InstantId>::const_iterator m_end;
+  std::map<int, InstantId>::const_iterator m_realEnd;
+};
+
+// What a resource hands "ProfileFactoryMgr" to make its profile. Copies, so
+// the record may outlive the handles it was built from.
+class ProfileArgs : public FactoryArgs {
+public:
+  ProfileArgs(Id<PlanDatabase> db, Id<FVDetector> detector, double initCapacityLb, double initCapacityUb)
+    : m_db(db), m_detector(detector), m_initCapacityLb(initCapacityLb), m_initCapacityUb(initCapacityUb) {}
+  virtual ~ProfileArgs() {}
+
+  const Id<PlanDatabase> m_db;
+  const Id<FVDetector> m_detector;
+  const double m_initCapacityLb;
+  const double m_initCapacityUb;
+};
+
+template <class T>
+class ProfileFactory : public Factory {
+public:
+  ProfileFactory(const LabelStr& name) : Factory(name) {}
+  virtual ~ProfileFactory() {}
+
+  // The caller owns the new profile.
+  Id<FactoryObj> createInstance(const FactoryArgs& fa) override {
+    const ProfileArgs& args = static_cast<const ProfileArgs&>(fa);
+    Id<PlanDatabase> db = args.m_db;
+    Id<FVDetector> detector = args.m_detector;
+    T* profile = new T(db, detector, args.m_initCapacityLb, args.m_initCapacityUb);
+    return Id<FactoryObj>(profile->getId());
+  }
+};
+
+}
+}
+
+#endif

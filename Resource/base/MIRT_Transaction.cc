@@ -1,0 +1,33 @@
+#include "Resource/base/MIRT_Transaction.hh"
+#include "ConstraintEngine/base/ConstrainedVariable.hh"
+#include "ConstraintEngine/base/AbstractDomain.hh"
+
+#include <sstream>
+
+namespace KORVAN {
+namespace MIRT {
+
+Transaction::Transaction(Id<ConstrainedVariable> time, Id<ConstrainedVariable> quantity, bool isConsumer)
+  : m_id(this), m_time(time), m_quantity(quantity), m_isConsumer(isConsumer) {}
+
+Transaction::~Transaction() {
+  m_id.remove();
+}
+
+std::string Transaction::toString() const {
+  std::ostringstream str;
+  str << "{(token=";
+  // A time variable without a parent (a placeholder) has no token to name.
+  if (m_time->parent().isNoId())
+    str << "none";
+  else
+    str << m_time->parent()->getKey();
+  str << ") time=[" << m_time->lastDomain().getLowerBound() << " "
+      << m_time->lastDomain().getUpperBound() << "],quantity="
+      << (m_isConsumer ? "-" : "+") << "[" << m_quantity->lastDomain().getLowerBound()
+      << " " << m_quantity->lastDomain().getUpperBound() << "]}";
+  return str.str();
+}
+
+}
+}

@@ -1,0 +1,154 @@
+// Randomised oracle: after every add, restrict, relax or remove, the profile's
+// instants must be exactly those implied by the transactions' current time
+// domains, and every instant that disappeared must have been reported to the
+// detector once, while still valid and already out of the map.
+
+#include "Resource/test/ProfileTestSupport.hh"
+
+#include <gtest/gtest.h>
+
+#include <random>
+
+using namespace KORVAN;
+using namespace KORVAN::MIRT;
+
+namespace {
+
+struct Tracked {
+  TransactionId t;
+  std::vector<Constraint*> narrowings;
+};
+
+void checkProfile(RecordingProfile& profile, const std::vector<Tracked>& live, const std::string& step) {
+  std::set<int> bounds;
+  for (const Tracked& k : live) {
+    bounds.insert((int) k.t->time()->lastDomain().getLowerBound());
+    bounds.insert((int) k.t->time()->lastDomain().getUpperBound());
+  }
+  const std::map<int, InstantId>& instants = profile.instants();
+  for (int b : bounds)
+    ASSERT_TRUE(instants.count(b)) << step << ": no instant at bound " << b;
+  for (const auto& entry : instants) {
+    const InstantId& inst = entry.second;
+    const int time = entry.first;
+    ASSERT_EQ(time, inst->getTime());
+    ASSERT_EQ(profile.getId(), inst->getProfile());
+    ASSERT_TRUE(bounds.count(time)) << step << ": instant at " << time << " marks no start or end";
+    std::set<TransactionId> all, starting, ending, overlapping;
+    for (const Tracked& k : live) {
+      const double lb = k.t->time()->lastDomain().getLowerBound();
+      const double ub = k.t->time()->lastDomain().getUpperBound();
+      if (lb > time || ub < time)
+        continue;
+      all.insert(k.t);
+      if (lb == time)
+        starting.insert(k.t);
+      if (ub == time)
+        ending.insert(k.t);
+      else
+        overlapping.insert(k.t);
+    }
+    ASSERT_EQ(all, inst->getTransactions()) << step << " at " << time;
+    ASSERT_EQ(starting, inst->getStartingTransactions()) << step << " at " << time;
+    ASSERT_EQ(ending, inst->getEndingTransactions()) << step << " at " << time;
+    ASSERT_EQ(overlapping, inst->getOverlappingTransactions()) << step << " at " << time;
+  }
+}
+
+class ProfileOracle : public ::testing::TestWithParam<int> {};
+
+}
+
+TEST_P(ProfileOracle, RandomChangesKeepInstantsExact) {
+  std::mt19937 rng(GetParam());
+  auto uniform = [&](int lo, int hi) { return std::uniform_int_distribution<int>(lo, hi)(rng); };
+  ProfileWorld world;
+  RecordingDetector detector;
+  RecordingProfile profile(world.db->getId(), detector.getId(), 0, 5);
+  detector.instants = &profile.instants();
+  const LabelStr testProp("TestProp");
+  std::vector<Tracked> live;
+  std::map<int, int> previous;  // time -> instant key
+  std::set<int> reportedEver;
+
+  for (int step = 0; step < 300; ++step) {
+    const int op = live.empty() ? 0 : uniform(0, 5);
+    std::string what;
+    if (op == 0 || live.size() < 3) {
+      const int lb = uniform(0, 40);
+      Tracked k;
+      k.t = world.make(lb, lb + uniform(0, 15), uniform(0, 1) == 1);
+      profile.addTransaction(k.t);
+      live.push_back(k);
+      what = "add";
+    }
+    else {
+      Tracked& k = live[uniform(0, (int) live.size() - 1)];
+      const AbstractDomain& dom = k.t->time()->lastDomain();
+      const int lb = (int) dom.getLowerBound(), ub = (int) dom.getUpperBound();
+      if (op <= 2) {
+        const int nlb = uniform(lb, ub);
+        k.narrowings.push_back(new NarrowConstraint(testProp, world.ce->getId(), k.t->time(), nlb, uniform(nlb, ub)));
+        what = "restrict";
+      }
+      else if (op == 3 && !k.narrowings.empty()) {
+        const int i = uniform(0, (int) k.narrowings.size() - 1);
+        delete k.narrowings[i];
+        k.narrowings.erase(k.narrowings.begin() + i);
+        what = "relax";
+      }
+      else if (op == 4) {
+        if (k.t->time()->isSpecified())
+          k.t->time()->reset();
+        else
+          k.t->time()->specify(uniform(lb, ub));
+        what = "specify/reset";
+      }
+      else {
+        for (Constraint* c : k.narrowings)
+          delete c;
+        TransactionId gone = k.t;
+        live.erase(live.begin() + (&k - &live[0]));
+        world.destroy(gone, &profile);
+        what = "remove";
+      }
+    }
+    ASSERT_TRUE(world.ce->propagate());
+    const std::string label = "step " + std::to_string(step) + " (" + what + ")";
+    checkProfile(profile, live, label);
+    if (::testing::Test::HasFatalFailure())
+      return;
+
+    // Instants that went away were reported once each, alive and unmapped;
+    // one made and dropped within the step is reported too.
+    std::set<int> reportedNow;
+    for (const RecordingDetector::Deletion& d : detector.deletions) {
+      ASSERT_TRUE(d.valid) << label;
+      ASSERT_FALSE(d.stillMapped) << label;
+      ASSERT_TRUE(reportedEver.insert(d.key).second) << label << ": instant reported twice";
+      reportedNow.insert(d.key);
+    }
+    std::set<int> current;
+    for (const auto& entry : profile.instants())
+      current.insert(entry.second->getKey());
+    for (const auto& entry : previous) {
+      if (!current.count(entry.second)) {
+        ASSERT_TRUE(reportedNow.count(entry.second)) << label << ": instant at " << entry.first << " not reported";
+      }
+    }
+    for (int key : reportedNow)
+      ASSERT_FALSE(current.count(key)) << label;
+    detector.deletions.clear();
+    previous.clear();
+    for (const auto& entry : profile.instants())
+      previous[entry.first] = entry.second->getKey();
+  }
+  for (Tracked& k : live) {
+    for (Constraint* c : k.narrowings)
+      delete c;
+    world.destroy(k.t, &profile);
+  }
+  EXPECT_TRUE(profile.instants().empty());
+}
+
+INSTANTIATE_TEST_SUITE_P(Seeds, ProfileOracle, ::testing::Values(1, 2, 3, 4, 5, 6, 7, 8));

@@ -1,0 +1,607 @@
+#include "Resource/test/ProfileTestSupport.hh"
+#include "Resource/component/MIRT_Types.hh"
+#include "Resource/base/MIRT_Resource.hh"
+#include "ConstraintEngine/base/CESchema.hh"
+#include "Utils/base/Error.hh"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <sstream>
+
+using namespace KORVAN;
+using namespace KORVAN::MIRT;
+
+namespace {
+
+// Runs the statement and answers the message of the framework error it raises.
+#define EXPECT_ERROR_MSG(stmt, cond, msgPrefix)                                   \
+  do {                                                                            \
+    try {                                                                         \
+      stmt;                                                                       \
+      ADD_FAILURE() << "no error from " #stmt;                                    \
+    }                                                                             \
+    catch (const Error& e) {                                                      \
+      EXPECT_EQ(std::string(cond), e.getCondition());                             \
+      EXPECT_EQ(0u, e.getMsg().find(msgPrefix)) << e.getMsg();                    \
+      EXPECT_EQ("Resource/base/MIRT_Profile", e.getFile());                       \
+    }                                                                             \
+  } while (0)
+
+class ProfileTest : public ::testing::Test {
+protected:
+  void SetUp() override {
+    detector = new RecordingDetector();
+    detector->log = &log;
+    profile = new RecordingProfile(world.db->getId(), detector->getId(), 0, 10);
+    profile->log = &log;
+    detector->instants = &profile->instants();
+  }
+  void TearDown() override {
+    delete profile;
+    delete detector;
+  }
+  TransactionId add(int lb, int ub, const std::string& name = "", bool consumer = false) {
+    TransactionId t = world.make(lb, ub, consumer, 0, 5);
+    profile->names[t] = name;
+    profile->addTransaction(t);
+    return t;
+  }
+  std::set<TransactionId> at(int time) { return profile->instants().find(time)->second->getTransactions(); }
+
+  ProfileWorld world;
+  CallLog log;
+  RecordingDetector* detector;
+  RecordingProfile* profile;
+};
+
+typedef std::set<TransactionId> TSet;
+
+}
+
+TEST_F(ProfileTest, AdditionFilesTransactionsAndInstants) {
+  TransactionId s = add(5, 5);
+  InstantId i5 = profile->instants().find(5)->second;
+  EXPECT_EQ(std::vector<int>({5}), profile->times());
+  EXPECT_EQ(TSet({s}), i5->getStartingTransactions());
+  EXPECT_EQ(TSet({s}), i5->getEndingTransactions());
+  EXPECT_TRUE(i5->getOverlappingTransactions().empty());
+  EXPECT_EQ(1u, profile->changeCount());
+  EXPECT_TRUE(profile->needsRecompute());
+  EXPECT_EQ(2u, s->time()->constraintCount() + s->quantity()->constraintCount());
+  EXPECT_EQ(1u, s->time()->listenerCount());
+
+  TransactionId a = add(0, 10), b = add(5, 15);
+  EXPECT_EQ(std::vector<int>({0, 5, 10, 15}), profile->times());
+  EXPECT_EQ(TSet({a}), at(0));
+  EXPECT_EQ(TSet({s, a, b}), at(5));
+  EXPECT_EQ(TSet({a, b}), at(10));
+  EXPECT_EQ(TSet({b}), at(15));
+  InstantId i10 = profile->instants().find(10)->second;
+  EXPECT_EQ(TSet({a}), i10->getEndingTransactions());
+  EXPECT_EQ(TSet({b}), i10->getOverlappingTransactions());
+  EXPECT_EQ(TSet({b, s}), i5->getStartingTransactions());
+  EXPECT_EQ(3u, profile->changeCount());
+
+  // Bounds on existing instants create none; duplicates change nothing.
+  TransactionId c = add(5, 10);
+  EXPECT_EQ(4u, profile->times().size());
+  EXPECT_EQ(1u, at(5).count(c) + at(10).count(c) - 1);
+  EXPECT_ERROR_MSG(profile->addTransaction(c), "m_transactions.find(t) == m_transactions.end()",
+                   "Attempted to insert a transaction twice!");
+  EXPECT_EQ(4u, profile->changeCount());
+
+  // Instant text and entity type.
+  std::ostringstream expected;
+  expected << " 15: " << b << " " << b->time()->toString() << " " << b->quantity()->toString() << " (P)\n";
+  EXPECT_EQ(expected.str(), profile->instants().find(15)->second->toString());
+  EXPECT_EQ(std::string("MIRT_Instant"), i5->entityType().toString());
+  EXPECT_EQ(&Instant::entityTypeName(), &i5->entityType());
+}
+
+TEST_F(ProfileTest, InstantMarks) {
+  add(1, 1);
+  InstantId inst = profile->instants().begin()->second;
+  EXPECT_FALSE(inst->isFlawed() || inst->isViolated() || inst->hasUpperLevelFlaw() || inst->hasLowerLevelFlaw());
+  EXPECT_EQ(0.0, inst->getLowerLevel());
+  try {
+    inst->setLowerMagnitude(1.0);
+    ADD_FAILURE();
+  }
+  catch (const Error& e) {
+    EXPECT_EQ("m_lowerFlaw", e.getCondition());
+    EXPECT_EQ("Resource/base/MIRT_Instant", e.getFile());
+  }
+  inst->setFlawed(true);
+  inst->setUpper(true);
+  inst->setUpperMagnitude(3.5);
+  inst->setUpper(false);
+  EXPECT_EQ(3.5, inst->getUpperFlawMagnitude());
+  inst->setFlawed(false);
+  EXPECT_FALSE(inst->hasUpperLevelFlaw());
+  EXPECT_EQ(0.0, inst->getUpperFlawMagnitude());
+  inst->setViolated(true);
+  EXPECT_TRUE(inst->isViolated() && !inst->isFlawed());
+  inst->update(1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15, 16);
+  EXPECT_EQ(std::vector<double>({1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15, 16}),
+            std::vector<double>({inst->getLowerLevel(), inst->getLowerLevelMax(), inst->getUpperLevelMin(),
+                                 inst->getUpperLevel(), inst->getMinInstantConsumption(),
+                                 inst->getMaxInstantConsumption(), inst->getMinInstantProduction(),
+                                 inst->getMaxInstantProduction(), inst->getMinCumulativeConsumption(),
+                                 inst->getMaxCumulativeConsumption(), inst->getMinCumulativeProduction(),
+                                 inst->getMaxCumulativeProduction(), inst->getMinPrevConsumption(),
+                                 inst->getMaxPrevConsumption(), inst->getMinPrevProduction(),
+                                 inst->getMaxPrevProduction()}));
+}
+
+TEST_F(ProfileTest, TimeRestrictionAndRelaxation) {
+  TransactionId a = add(0, 10, "A"), b = add(10, 10, "B");
+  // [0, 10] -> [3, 10]: the instant at 0 goes (reported once), one at 3 appears.
+  NarrowConstraint* narrow = new NarrowConstraint(LabelStr("TestProp"), world.ce->getId(), a->time(), 3, 10);
+  world.ce->propagate();
+  EXPECT_EQ(std::vector<int>({3, 10}), profile->times());
+  ASSERT_EQ(1u, detector->deletions.size());
+  EXPECT_TRUE(detector->deletions[0].valid);
+  EXPECT_FALSE(detector->deletions[0].stillMapped);
+  EXPECT_EQ(0, detector->deletions[0].time);
+  EXPECT_EQ(TSet({a}), profile->instants().find(3)->second->getStartingTransactions());
+
+  // Singleton: only the instant at 10 keeps A, filed starting and ending.
+  a->time()->specify(10);
+  world.ce->propagate();
+  EXPECT_EQ(std::vector<int>({10}), profile->times());
+  EXPECT_EQ(TSet({a, b}), profile->instants().find(10)->second->getStartingTransactions());
+
+  // Relaxation back to [0, 10] through removal of the narrowing and reset.
+  delete narrow;
+  a->time()->reset();
+  world.ce->propagate();
+  EXPECT_EQ(std::vector<int>({0, 10}), profile->times());
+  EXPECT_EQ(TSet({a, b}), at(10));
+  EXPECT_EQ(TSet({a, b}), profile->instants().find(10)->second->getEndingTransactions());
+  EXPECT_EQ(TSet({a}), profile->instants().find(0)->second->getOverlappingTransactions());
+
+  // Kinds that move no instant still count and reach the hook.
+  unsigned int count = profile->changeCount();
+  std::vector<int> before = profile->times();
+  for (DomainListener::ChangeType k : {DomainListener::VALUE_REMOVED, DomainListener::CLOSED,
+                                       DomainListener::OPENED, DomainListener::EMPTIED})
+    profile->transactionTimeChanged(a, k);
+  EXPECT_EQ(count + 4, profile->changeCount());
+  EXPECT_EQ(before, profile->times());
+  EXPECT_EQ(std::vector<int>({3, 8, 9, 10}),
+            std::vector<int>(profile->timeChanges.end() - 4, profile->timeChanges.end()));
+  profile->transactionQuantityChanged(TransactionId(), DomainListener::RELAXED);
+  EXPECT_EQ(count + 5, profile->changeCount());
+
+  TransactionId stranger = world.make(0, 1);
+  EXPECT_ERROR_MSG(profile->transactionTimeChanged(stranger, DomainListener::RELAXED),
+                   "m_transactions.find(e) != m_transactions.end()", "Unknown transaction ");
+  EXPECT_ERROR_MSG(profile->handleTransactionVariableDeletion(stranger), "listIt != m_otherListeners.end()",
+                   "Attempted to remove variable listener for transaction at time ");
+}
+
+TEST_F(ProfileTest, RelaxationDropsInstantsThatMarkNothing) {
+  // A over [5, 10] made the instants at 5 and 10; relaxed to [0, 20] they mark nothing.
+  TransactionId a = world.make(0, 20);
+  NarrowConstraint* narrow = new NarrowConstraint(LabelStr("TestProp"), world.ce->getId(), a->time(), 5, 10);
+  world.ce->propagate();
+  profile->addTransaction(a);
+  TransactionId c = add(7, 30);
+  EXPECT_EQ(std::vector<int>({5, 7, 10, 30}), profile->times());
+  delete narrow;
+  world.ce->propagate();
+  EXPECT_EQ(std::vector<int>({0, 7, 20, 30}), profile->times());
+  EXPECT_EQ(TSet({a, c}), at(7));
+  EXPECT_EQ(TSet({a, c}), at(20));
+  std::set<int> deleted;
+  for (const RecordingDetector::Deletion& d : detector->deletions) {
+    EXPECT_TRUE(d.valid && !d.stillMapped);
+    deleted.insert(d.time);
+  }
+  EXPECT_EQ(std::set<int>({5, 10}), deleted);
+}
+
+TEST_F(ProfileTest, RemovalDeletesInstantsInTheWindowOnly) {
+  TransactionId a = add(10, 20, "A"), b = add(15, 30, "B");
+  EXPECT_EQ(std::vector<int>({10, 15, 20, 30}), profile->times());
+  ProfileIterator before(profile->getId(), -g_infiniteTime(), g_infiniteTime());
+  profile->removeTransaction(a);
+  EXPECT_EQ(std::vector<int>({15, 30}), profile->times());
+  ASSERT_EQ(2u, detector->deletions.size());
+  EXPECT_EQ(10, detector->deletions[0].time);
+  EXPECT_EQ(20, detector->deletions[1].time);
+  EXPECT_TRUE(before.isStale());
+  EXPECT_ERROR_MSG(before.getInstant(), "!isStale()", "Stale profile iterator.");
+  EXPECT_TRUE(profile->needsRecompute());
+  EXPECT_EQ(0u, a->time()->constraintCount() + a->quantity()->constraintCount() + a->time()->listenerCount());
+  EXPECT_ERROR_MSG(profile->removeTransaction(a), "m_transactions.find(t) != m_transactions.end()",
+                   "Attempted to remove a transaction that isn't present!");
+
+  TransactionId twin = add(15, 30);
+  profile->removeTransaction(twin);
+  EXPECT_EQ(std::vector<int>({15, 30}), profile->times());
+  std::vector<TransactionId> order;
+  profile->getTransactionsToOrder(profile->instants().begin()->second, order);
+  EXPECT_EQ(std::vector<TransactionId>({b}), order);
+  try {
+    profile->getTransactionsToOrder(profile->instants().begin()->second, order);
+    ADD_FAILURE();
+  }
+  catch (const Error& e) {
+    EXPECT_EQ("results.empty()", e.getCondition());
+  }
+  profile->removeTransaction(b);
+  EXPECT_TRUE(profile->instants().empty());
+  IntervalDomain level;
+  profile->getLevel(5, level);
+  EXPECT_EQ(0.0, level.getLowerBound());
+  EXPECT_EQ(10.0, level.getUpperBound());
+}
+
+TEST_F(ProfileTest, IteratorWindowsAndStaleness) {
+  ProfileIterator none(profile->getId(), -g_infiniteTime(), g_infiniteTime());
+  EXPECT_TRUE(none.done());
+  EXPECT_EQ(g_infiniteTime(), none.getEndTime());
+  EXPECT_ERROR_MSG(none.getInstant(), "!done()", "Attempted to get Instant of a done iterator.");
+
+  add(0, 0);
+  add(10, 10);
+  add(20, 20);
+  EXPECT_EQ(20, profile->getLeastInstant(15)->first);
+  EXPECT_EQ(20, profile->getLeastInstant(25)->first);
+  EXPECT_EQ(0, profile->getLeastInstant(-5)->first);
+  EXPECT_EQ(10, profile->getGreatestInstant(15)->first);
+  EXPECT_EQ(20, profile->getGreatestInstant(25)->first);
+  EXPECT_TRUE(profile->getGreatestInstant(-5) == profile->instants().end());
+  EXPECT_EQ(0, profile->getLeastInstant(-5)->first);
+
+  auto walk = [&](int s, int e) {
+    std::vector<int> times;
+    ProfileIterator it(profile->getId(), s, e);
+    for (; !it.done(); it.next())
+      times.push_back(it.getTime());
+    return times;
+  };
+  EXPECT_EQ(std::vector<int>({0, 10, 20}), walk(-g_infiniteTime(), g_infiniteTime()));
+  EXPECT_EQ(std::vector<int>({10}), walk(10, 10));
+  EXPECT_EQ(std::vector<int>(), walk(12, 18));
+  EXPECT_EQ(std::vector<int>({20}), walk(25, 30));
+  EXPECT_EQ(std::vector<int>(), walk(-10, -5));
+
+  ProfileIterator all(profile->getId(), -g_infiniteTime(), g_infiniteTime());
+  EXPECT_EQ(0, all.getStartTime());
+  EXPECT_EQ(20, all.getEndTime());
+  EXPECT_TRUE(all.next());
+  EXPECT_TRUE(all.next());
+  EXPECT_FALSE(all.next());
+  EXPECT_ERROR_MSG(all.next(), "!done()", "Attempted to iterate off the end.");
+  ProfileIterator late(profile->getId(), 25, 30);
+  EXPECT_EQ(20, late.getStartTime());
+
+  ProfileIterator stale(profile->getId(), -g_infiniteTime(), g_infiniteTime());
+  profile->transactionQuantityChanged(TransactionId(), DomainListener::RELAXED);
+  EXPECT_TRUE(stale.isStale());
+  EXPECT_EQ(20, stale.getEndTime());
+  EXPECT_ERROR_MSG(stale.getTime(), "!isStale()", "Stale profile iterator.");
+  EXPECT_ERROR_MSG(stale.next(), "!isStale()", "Stale profile iterator.");
+  EXPECT_ERROR_MSG(stale.getLowerBound(), "!isStale()", "Stale profile iterator.");
+  EXPECT_TRUE(profile->needsRecompute());
+
+  // Two handler calls leave one live interval; the old one is gone.
+  Id<ProfileIterator> first = profile->interval();
+  profile->transactionQuantityChanged(TransactionId(), DomainListener::RELAXED);
+  EXPECT_FALSE(first.isValid());
+  EXPECT_TRUE(profile->interval().isValid());
+
+  // Bound getters recompute first.
+  ProfileIterator fresh(profile->getId(), 10, 10);
+  EXPECT_EQ(10.0, fresh.getLowerBound());
+  EXPECT_EQ(110.0, fresh.getUpperBound());
+  EXPECT_FALSE(profile->needsRecompute());
+}
+
+TEST_F(ProfileTest, RecomputationCallSequences) {
+  add(0, 0);
+  add(10, 10);
+  add(20, 20);
+  log.clear();
+  profile->recompute();
+  EXPECT_EQ(CallLog({"initRecompute()", "initialize()", "levels(-,0)", "detect(0)", "levels(0,10)", "detect(10)",
+                     "levels(10,20)", "detect(20)", "post"}),
+            log);
+  EXPECT_FALSE(profile->needsRecompute());
+  EXPECT_TRUE(profile->interval().isNoId());
+  log.clear();
+  profile->recompute();
+  EXPECT_TRUE(log.empty());
+
+  // A walk from a later instant, then one that stops early.
+  for (int stop : {INT_MIN, 10}) {
+    profile->transactionQuantityChanged(TransactionId(), DomainListener::RELAXED);
+    delete (ProfileIterator*) profile->interval();
+    profile->interval() = (new ProfileIterator(profile->getId(), 10, 20))->getId();
+    detector->stopAt = stop;
+    log.clear();
+    profile->recompute();
+    if (stop == INT_MIN)
+      EXPECT_EQ(CallLog({"initRecompute(10)", "initialize(10)", "detect(10)", "levels(10,20)", "detect(20)", "post"}),
+                log);
+    else
+      EXPECT_EQ(CallLog({"initRecompute(10)", "initialize(10)", "detect(10)", "post"}), log);
+    EXPECT_FALSE(profile->needsRecompute());
+    EXPECT_TRUE(profile->interval().isNoId());
+  }
+  detector->stopAt = INT_MIN;
+
+  // Level queries: a step function from the first instant on.
+  IntervalDomain level;
+  profile->transactionQuantityChanged(TransactionId(), DomainListener::RELAXED);
+  log.clear();
+  profile->getLevel(15, level);
+  profile->getLevel(16, level);
+  EXPECT_EQ(1, std::count(log.begin(), log.end(), std::string("post")));
+  EXPECT_EQ(10.0, level.getLowerBound());
+  EXPECT_EQ(110.0, level.getUpperBound());
+  profile->getLevel(25, level);
+  EXPECT_EQ(20.0, level.getLowerBound());
+  profile->getLevel(-5, level);
+  EXPECT_EQ(0.0, level.getLowerBound());
+  EXPECT_EQ(10.0, level.getUpperBound());
+
+  // No live interval while a recomputation is due.
+  profile->transactionQuantityChanged(TransactionId(), DomainListener::RELAXED);
+  delete (ProfileIterator*) profile->interval();
+  profile->interval() = Id<ProfileIterator>();
+  EXPECT_ERROR_MSG(profile->recompute(), "m_recomputeInterval.isValid()",
+                   "Attempted to recompute levels over an invalid interval.");
+  EXPECT_TRUE(profile->needsRecompute());
+  profile->interval() = (new ProfileIterator(profile->getId(), -g_infiniteTime(), g_infiniteTime()))->getId();
+  profile->recompute();
+  EXPECT_FALSE(profile->needsRecompute());
+}
+
+TEST_F(ProfileTest, ChangeDuringTheWalk) {
+  TransactionId a = add(0, 0);
+  ASSERT_FALSE(a->quantity()->lastDomain().isSingleton());
+  add(10, 10);
+  add(20, 20);
+  // A detector that narrows a quantity at 10 (as a violation report does)
+  // sends a change into the profile while the walk is under way.
+  bool once = true;
+  detector->onDetect = [&](InstantId inst) {
+    if (inst->getTime() == 10 && once) {
+      once = false;
+      a->quantity()->specify(1);
+    }
+  };
+  log.clear();
+  profile->recompute();
+  EXPECT_EQ(CallLog({"initRecompute()", "initialize()", "levels(-,0)", "detect(0)", "levels(0,10)", "detect(10)",
+                     "post"}),
+            log);
+  EXPECT_TRUE(profile->needsRecompute());
+  EXPECT_TRUE(profile->interval().isValid());
+  EXPECT_FALSE(profile->interval()->isStale());
+  log.clear();
+  profile->recompute();
+  EXPECT_EQ(9u, log.size());
+  EXPECT_FALSE(profile->needsRecompute());
+}
+
+TEST_F(ProfileTest, TemporalConstraintPairing) {
+  TransactionId a = add(0, 10, "A"), b = add(5, 15, "B"), c = add(3, 8, "C");
+  const LabelStr testProp("TestProp");
+  ConstraintEngineId ce = world.ce->getId();
+  std::vector<ConstrainedVariableId> ab({a->time(), b->time()});
+  NarrowConstraint* pair = new NarrowConstraint(testProp, ce, ab);
+  EXPECT_TRUE(profile->getPendingConstraintMessages().empty());  // not "Temporal": ignored
+  world.ce->propagate();
+
+  unsigned int count = profile->changeCount();
+  profile->temporalConstraintAdded(pair->getId(), a->time(), 0);
+  EXPECT_EQ(1u, profile->getPendingConstraintMessages().size());
+  EXPECT_EQ(count, profile->changeCount());
+  EXPECT_FALSE(profile->needsRecompute());
+  profile->temporalConstraintAdded(pair->getId(), b->time(), 1);
+  EXPECT_TRUE(profile->getPendingConstraintMessages().empty());
+  EXPECT_EQ(count + 1, profile->changeCount());
+  EXPECT_TRUE(profile->needsRecompute());
+  EXPECT_TRUE(world.ce->pending());
+  // Reported the other way round: same call. Removal pairs the same way.
+  profile->temporalConstraintAdded(pair->getId(), b->time(), 1);
+  profile->temporalConstraintAdded(pair->getId(), a->time(), 0);
+  profile->temporalConstraintRemoved(pair->getId(), b->time(), 1);
+  profile->temporalConstraintRemoved(pair->getId(), a->time(), 0);
+  EXPECT_EQ(std::vector<std::string>({"added(A,0,B,1)", "added(A,0,B,1)", "removed(A,0,B,1)"}),
+            profile->temporalCalls);
+
+  // A pending addition cancelled by a removal calls nothing.
+  profile->temporalConstraintAdded(pair->getId(), a->time(), 0);
+  profile->temporalConstraintRemoved(pair->getId(), a->time(), 0);
+  EXPECT_EQ(3u, profile->temporalCalls.size());
+  EXPECT_TRUE(profile->getPendingConstraintMessages().empty());
+
+  EXPECT_ERROR_MSG(profile->temporalConstraintAdded(pair->getId(), a->time(), 2),
+                   "(c->getScope().size() == 2 && (argIndex == 0 || argIndex == 1)) || "
+                   "(c->getScope().size() == 3 && (argIndex == 0 || argIndex == 2))",
+                   "Invalid argument index: 2");
+  profile->temporalConstraintAdded(pair->getId(), a->time(), 0);
+  EXPECT_ERROR_MSG(profile->temporalConstraintAdded(pair->getId(), a->time(), 0), "existingIndex != argIndex",
+                   "Got two addition notifications for index 0 of constraint ");
+  profile->temporalConstraintRemoved(pair->getId(), a->time(), 0);
+  profile->temporalConstraintRemoved(pair->getId(), a->time(), 0);
+  EXPECT_ERROR_MSG(profile->temporalConstraintAdded(pair->getId(), b->time(), 1),
+                   "!(existingAddition == false && addition == true)",
+                   "Got a removal message before an addition message for constraint ");
+
+  // Three variables: the middle one is never heard.
+  NarrowConstraint* triple = new NarrowConstraint(testProp, ce, std::vector<ConstrainedVariableId>(
+                                                                   {c->time(), a->time(), b->time()}));
+  profile->temporalConstraintAdded(triple->getId(), b->time(), 2);
+  profile->temporalConstraintAdded(triple->getId(), a->time(), 1);
+  profile->temporalConstraintAdded(triple->getId(), c->time(), 0);
+  EXPECT_EQ("added(C,0,B,2)", profile->temporalCalls.back());
+
+  // Leaving the profile forgets the reports its time variable made.
+  NarrowConstraint* other = new NarrowConstraint(testProp, ce, std::vector<ConstrainedVariableId>(
+                                                                  {c->time(), world.intVar(0, 5)}));
+  profile->temporalConstraintAdded(other->getId(), c->time(), 0);
+  size_t pending = profile->getPendingConstraintMessages().size();
+  profile->removeTransaction(c);
+  EXPECT_EQ(pending - 1, profile->getPendingConstraintMessages().size());
+  delete other;
+  delete triple;
+  delete pair;
+}
+
+TEST_F(ProfileTest, TemporalConstraintsThroughTheListeners) {
+  TransactionId a = add(0, 10, "A"), b = add(5, 15, "B");
+  std::vector<ConstrainedVariableId> ab({a->time(), b->time()});
+  ConstraintId c;
+  if (world.ce->getCESchema()->isConstraintType(LabelStr("precedes")))
+    c = world.ce->createConstraint(LabelStr("precedes"), ab);
+  else
+    c = (new NarrowConstraint(LabelStr("Temporal"), world.ce->getId(), ab))->getId();
+  EXPECT_EQ(std::vector<std::string>({"added(A,0,B,1)"}), profile->temporalCalls);
+  world.ce->propagate();
+  c->discard(true);
+  world.ce->propagate();
+  EXPECT_EQ(std::vector<std::string>({"added(A,0,B,1)", "removed(A,0,B,1)"}), profile->temporalCalls);
+  EXPECT_TRUE(profile->getPendingConstraintMessages().empty());
+}
+
+TEST_F(ProfileTest, PropagatorRecomputesOncePerPass) {
+  TransactionId a = add(0, 10);
+  add(5, 15);
+  world.ce->propagate();
+  EXPECT_EQ(1, std::count(log.begin(), log.end(), std::string("post")));
+  EXPECT_FALSE(profile->needsRecompute());
+  // Time and quantity listeners of one profile both fire: one recomputation.
+  log.clear();
+  a->time()->specify(5);
+  a->quantity()->specify(1);
+  world.ce->propagate();
+  EXPECT_EQ(1, std::count(log.begin(), log.end(), std::string("post")));
+  log.clear();
+  world.ce->propagate();
+  EXPECT_TRUE(log.empty());
+}
+
+TEST_F(ProfileTest, InconsistencyStopsThePassAndDeletedProfilesAreDropped) {
+  TransactionId a = add(0, 10);
+  RecordingDetector* det2 = new RecordingDetector();
+  RecordingProfile* prof2 = new RecordingProfile(world.db->getId(), det2->getId(), 0, 10);
+  TransactionId b = world.make(0, 10, false, 0, 5);
+  prof2->addTransaction(b);
+  world.ce->propagate();
+  EXPECT_GT(profile->recomputeCount, 0);
+  EXPECT_GT(prof2->recomputeCount, 0);
+  const int before1 = profile->recomputeCount, before2 = prof2->recomputeCount;
+
+  // Both detectors empty a domain: whichever profile runs first ends the pass.
+  auto empty = [&](TransactionId t) {
+    return [this, t](InstantId) {
+      if (!t->quantity()->lastDomain().isEmpty())
+        t->quantity()->restrictBaseDomain(IntervalDomain(50, 60));
+    };
+  };
+  detector->onDetect = empty(a);
+  det2->onDetect = empty(b);
+  a->time()->specify(4);
+  b->time()->specify(4);
+  EXPECT_FALSE(world.ce->propagate());
+  EXPECT_EQ(1, (profile->recomputeCount > before1) + (prof2->recomputeCount > before2));
+  EXPECT_TRUE(profile->needsRecompute() && prof2->needsRecompute());
+
+  // A profile deleted with its resource leaves the propagator without error.
+  detector->onDetect = nullptr;
+  det2->onDetect = nullptr;
+  prof2->removeTransaction(b);
+  delete prof2;
+  delete det2;
+  world.destroy(b);
+  world.destroy(a, profile);
+  profile->recomputeCount = 0;
+  add(1, 2);
+  EXPECT_TRUE(world.ce->propagate());
+  EXPECT_EQ(2, profile->recomputeCount);
+}
+
+TEST_F(ProfileTest, DeletingAProfileKeepsTransactionsAndDetector) {
+  TransactionId a = add(0, 10), b = add(5, 15);
+  add(7, 7);
+  world.ce->propagate();
+  delete profile;
+  profile = nullptr;
+  EXPECT_TRUE(a.isValid() && b.isValid());
+  EXPECT_TRUE(detector->getId().isValid());
+  EXPECT_TRUE(detector->deletions.empty());
+  for (ConstraintId c : world.ce->getConstraints())
+    EXPECT_NE(std::string("ProfileVariableListener"), c->getName().toString());
+  EXPECT_EQ(0u, a->time()->listenerCount() + b->time()->listenerCount());
+  EXPECT_TRUE(world.ce->propagate());
+}
+
+TEST(ProfileFactories, ArgumentsAreCopiesAndProductsBelongToTheCaller) {
+  ProfileWorld world;
+  FactoryMgr profiles, detectors;
+  profiles.registerFactory(new ProfileFactory<RecordingProfile>(LabelStr("RecordingProfile")));
+  detectors.registerFactory(new FVDetectorFactory<RecordingDetector>(LabelStr("RecordingDetector")));
+  FVDetectorArgs* detArgs;
+  {
+    Id<Resource> none;
+    detArgs = new FVDetectorArgs(none);
+  }
+  Id<FVDetector> det(detectors.createInstance(LabelStr("RecordingDetector"), *detArgs));
+  delete detArgs;
+  ProfileArgs args(world.db->getId(), det, 0, 10);
+  Id<Profile> prof(profiles.createInstance(LabelStr("RecordingProfile"), args));
+  EXPECT_TRUE(det->getResource().isNoId());
+  EXPECT_EQ(&det->getResource(), &prof->getResource());
+  IntervalDomain level;
+  prof->getLevel(3, level);
+  EXPECT_EQ(0.0, level.getLowerBound());
+  EXPECT_EQ(10.0, level.getUpperBound());
+  delete (Profile*) prof;
+  delete (FVDetector*) det;
+  EXPECT_FALSE(det.isValid());
+}
+
+TEST(ProfileDetector, SurvivesItsResource) {
+  // A resource handle whose object is gone: every report is dropped.
+  static char storage[64];
+  Id<Resource> gone((Resource*) (void*) storage);
+  Id<Resource> copy = gone;
+  gone.remove();
+  RecordingDetector det(copy);
+  ProfileWorld world;
+  RecordingProfile prof(world.db->getId(), det.getId(), 0, 1);
+  prof.addTransaction(world.make(1, 2));
+  prof.recompute();
+  InstantId inst = prof.instants().begin()->second;
+  det.notifyOfViolation(inst, ResourceProblem::LevelTooHigh);
+  det.notifyNoLongerViolated(inst);
+  det.notifyOfFlaw(inst);
+  det.notifyNoLongerFlawed(inst);
+  EXPECT_FALSE(det.allowViolations());
+  RecordingDetector empty;
+  EXPECT_FALSE(empty.allowViolations());
+}
+
+TEST(ProfileTransactions, TextPairsAndHashes) {
+  ProfileWorld world;
+  TransactionId t = world.make(10, 20, true, 2, 5);
+  EXPECT_EQ("{(token=none) time=[10 20],quantity=-[2 5]}", t->toString());
+  TransactionId p = world.make(1, 1, false, 3, 3);
+  EXPECT_NE(std::string::npos, p->toString().find("quantity=+[3 3]"));
+  std::ostringstream s;
+  s << std::make_pair(t, TransactionId());
+  std::ostringstream expected;
+  expected << "[id_" << t.getKey() << " -> noId]";
+  EXPECT_EQ(expected.str(), s.str());
+  EXPECT_EQ(0u, TransactionIdHash()(TransactionId()));
+  EXPECT_EQ(TransactionIdHash()(t), TransactionIdHash()(TransactionId(t)));
+  world.destroy(t);
+  EXPECT_FALSE(t.isValid());
+}
