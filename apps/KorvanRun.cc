@@ -1,0 +1,310 @@
+#include "apps/KorvanRun.hh"
+
+#include <cerrno>
+#include <cstdlib>
+#include <fstream>
+#include <map>
+#include <memory>
+#include <sstream>
+#include <tinyxml.h>
+
+#include "ConstraintEngine/base/ConstraintEngine.hh"
+#include "ConstraintEngine/component/Constraints.hh"
+#include "PlanDatabase/base/Object.hh"
+#include "PlanDatabase/base/ObjectDomain.hh"
+#include "PlanDatabase/base/PlanDatabase.hh"
+#include "PlanDatabase/base/Schema.hh"
+#include "PlanDatabase/base/Token.hh"
+#include "PlanDatabase/base/TokenVariable.hh"
+#include "Solvers/base/Solver.hh"
+#include "Solvers/base/ThreatManager.hh"
+#include "TemporalNetwork/TemporalConstraints.hh"
+#include "Utils/base/Debug.hh"
+#include "Utils/base/Error.hh"
+#include "Utils/base/Utils.hh"
+#include "Vexl/VexlXmlInterpreter.hh"
+
+namespace KORVAN {
+namespace HOST {
+
+namespace {
+
+std::vector<ModuleMaker>& moduleMakers() {
+  static std::vector<ModuleMaker> sl_makers;
+  return sl_makers;
+}
+
+std::map<std::string, ObjectPrinter>& objectPrinters() {
+  static std::map<std::string, ObjectPrinter> sl_printers;
+  return sl_printers;
+}
+
+/// A bad command line or unreadable input: exit status 2.
+struct BadInput {
+  std::string message;
+};
+
+struct Options {
+  std::string model;
+  std::string solverConfig;
+  unsigned int maxSteps = 0;
+  unsigned int maxDepth = 0;
+};
+
+unsigned int parseCount(const std::string& option, const std::string& text) {
+  char* end = nullptr;
+  errno = 0;
+  long value = std::strtol(text.c_str(), &end, 10);
+  if (text.empty() || *end != '\0' || errno != 0 || value < 0 || value > 2000000000L)
+    throw BadInput{"expected a non-negative integer after " + option + ", got '" + text + "'"};
+  return static_cast<unsigned int>(value);
+}
+
+Options parseOptions(const std::vector<std::string>& args) {
+  Options options;
+  for (size_t i = 0; i < args.size(); i++) {
+    const std::string& arg = args[i];
+    auto value = [&]() -> const std::string& {
+      if (i + 1 >= args.size())
+        throw BadInput{"missing value after " + arg};
+      return args[++i];
+    };
+    if (arg == "--solver")
+      options.solverConfig = value();
+    else if (arg == "--max-steps")
+      options.maxSteps = parseCount(arg, value());
+    else if (arg == "--max-depth")
+      options.maxDepth = parseCount(arg, value());
+    else if (arg == "--debug")
+      DebugMessage::enable(value());
+    else if (!arg.empty() && arg[0] == '-')
+      throw BadInput{"unknown option " + arg};
+    else if (options.model.empty())
+      options.model = arg;
+    else
+      throw BadInput{"more than one model given: " + options.model + " and " + arg};
+  }
+  if (options.model.empty())
+    throw BadInput{"no model given"};
+  return options;
+}
+
+// Prints -0.0 as 0.
+std::string number(double value) { return toString(value == 0.0 ? 0.0 : value); }
+
+std::string bounds(const AbstractDomain& domain) {
+  if (domain.isEmpty())
+    return "{}";
+  std::ostringstream os;
+  if (domain.isSingleton() && domain.isNumeric())
+    os << number(domain.getSingletonValue());
+  else if (domain.isNumeric())
+    os << "[" << number(domain.getLowerBound()) << " " << number(domain.getUpperBound()) << "]";
+  else
+    os << domain.toString();
+  return os.str();
+}
+
+std::string objectNames(const ConstrainedVariableId& objectVar) {
+  std::list<double> values;
+  objectVar->lastDomain().getValues(values);
+  std::string names;
+  for (double value : values) {
+    if (!names.empty())
+      names += " ";
+    names += ObjectId(value)->getName().toString();
+  }
+  return names.empty() ? "-" : names;
+}
+
+void printTokens(std::ostream& out, const PlanDatabaseId& db, const VexlXmlInterpreter& interpreter) {
+  std::map<int, std::string> names;
+  for (const auto& entry : interpreter.getNamedTokens())
+    if (entry.second.isValid())
+      names[entry.second->getKey()] = entry.first;
+  out << "Tokens (" << db->getTokens().size() << "):" << std::endl;
+  for (const auto& entry : db->getTokens()) {
+    const TokenId& token = entry.second;
+    std::map<int, std::string>::const_iterator name = names.find(entry.first);
+    out << "  " << (name == names.end() ? std::string("-") : name->second) << " "
+        << token->toString() << " " << token->getTokenState() << " on "
+        << objectNames(token->getObject());
+    out << " start " << bounds(token->start()->lastDomain()) << " end "
+        << bounds(token->end()->lastDomain()) << " duration "
+        << bounds(token->duration()->lastDomain());
+    for (const ConstrainedVariableId& var : token->getVariables()) {
+      if (var == token->getState() || var == token->getObject() || var == token->start() ||
+          var == token->end() || var == token->duration())
+        continue;
+      out << " " << var->getName().toString() << " " << bounds(var->lastDomain());
+    }
+    out << std::endl;
+  }
+}
+
+void printObjects(std::ostream& out, const PlanDatabaseId& db) {
+  out << "Objects (" << db->getObjects().size() << "):" << std::endl;
+  const SchemaId& schema = db->getSchema();
+  for (const auto& entry : db->getObjects()) {
+    const ObjectId& object = entry.second;
+    out << "  " << object->getName().toString() << " (" << object->getType().toString() << ")"
+        << std::endl;
+    if (!schema->isObjectType(object->getType()))
+      continue;
+    for (const LabelStr& type : schema->getAllObjectTypes(object->getType())) {
+      std::map<std::string, ObjectPrinter>::const_iterator printer =
+          objectPrinters().find(type.toString());
+      if (printer != objectPrinters().end()) {
+        printer->second(out, object);
+        break;
+      }
+    }
+  }
+}
+
+std::string defaultSolverConfig(SOLVERS::ComponentFactoryMgr& factories) {
+  std::string text = "<Solver name='default'>"
+                     "<FlawManager component='ThreatManager'>"
+                     "<FlawHandler component='ThreatHandler'/></FlawManager>";
+  if (factories.getFactory(LabelStr("MIRTThreatManager")) != nullptr &&
+      factories.getFactory(LabelStr("MIRTThreatHandler")) != nullptr)
+    text += "<FlawManager component='MIRTThreatManager'>"
+            "<FlawHandler component='MIRTThreatHandler'/></FlawManager>";
+  return text + "</Solver>";
+}
+
+/// The engine with its components and the registered modules; torn down in the right order.
+class Host {
+public:
+  Host() {
+    ConstraintEngine* ce = new ConstraintEngine();
+    m_engine.addComponent(ConstraintEngine::COMPONENT_NAME(), ce);
+    initConstraintLibrary(ce->getId());
+    initTemporalConstraints(ce->getId());
+    Schema* schema = new Schema();
+    m_engine.addComponent("Schema", schema);
+    m_db = new PlanDatabase(ce->getId(), schema->getId(), m_engine.getId());
+    m_engine.addComponent(PlanDatabase::COMPONENT_NAME(), m_db);
+    SOLVERS::initSolverComponents(m_engine);
+    m_interpreter = new VexlXmlInterpreter(m_db->getId());
+    m_engine.addLanguageInterpreter(VexlXmlInterpreter::name(), m_interpreter);
+    for (const ModuleMaker& maker : moduleMakers()) {
+      Module* module = maker();
+      checkError(module != nullptr, "A module maker made no module.");
+      m_modules.push_back(module);
+      module->initialize(m_engine.getId());
+    }
+  }
+  ~Host() {
+    // Objects and tokens go while the modules' components still exist.
+    m_db->purge();
+    for (auto it = m_modules.rbegin(); it != m_modules.rend(); ++it) {
+      (*it)->uninitialize(m_engine.getId());
+      delete *it;
+    }
+  }
+  Engine& engine() { return m_engine; }
+  PlanDatabase& db() { return *m_db; }
+  VexlXmlInterpreter& interpreter() { return *m_interpreter; }
+  SOLVERS::ComponentFactoryMgr& factories() {
+    return *dynamic_cast<SOLVERS::ComponentFactoryMgr*>(
+        m_engine.getComponent(SOLVERS::ComponentFactoryMgr::name()));
+  }
+
+private:
+  Engine m_engine;
+  PlanDatabase* m_db;
+  VexlXmlInterpreter* m_interpreter;
+  std::vector<Module*> m_modules;
+};
+
+int execute(const Options& options, std::ostream& out, std::ostream& err) {
+  std::ifstream model(options.model.c_str(), std::ios::in | std::ios::binary);
+  if (!model.good())
+    throw BadInput{options.model + ": cannot open the model file"};
+  TiXmlDocument config;
+  if (!options.solverConfig.empty()) {
+    std::ifstream in(options.solverConfig.c_str(), std::ios::in | std::ios::binary);
+    if (!in.good())
+      throw BadInput{options.solverConfig + ": cannot open the solver configuration"};
+    std::ostringstream text;
+    text << in.rdbuf();
+    config.Parse(text.str().c_str());
+    if (config.Error()) {
+      std::ostringstream os;
+      os << options.solverConfig << ":" << config.ErrorRow() << ": malformed XML: " << config.ErrorDesc();
+      throw BadInput{os.str()};
+    }
+    if (config.RootElement() == nullptr || std::string(config.RootElement()->Value()) != "Solver")
+      throw BadInput{options.solverConfig + ": the root element must be <Solver>"};
+  }
+
+  Host host;
+  std::string summary = host.interpreter().interpret(model, options.model);
+  out << "Model: " << summary << std::endl;
+  if (options.solverConfig.empty())
+    config.Parse(defaultSolverConfig(host.factories()).c_str());
+
+  const ConstraintEngineId& ce = host.db().getConstraintEngine();
+  if (!ce->propagate()) {
+    printTokens(out, host.db().getId(), host.interpreter());
+    out << "Result: INCONSISTENT" << std::endl;
+    return EXIT_NO_SOLUTION;
+  }
+  std::unique_ptr<SOLVERS::Solver> solver;
+  try {
+    solver.reset(new SOLVERS::Solver(host.engine(), *config.RootElement()));
+  } catch (const Error& e) {
+    std::string where = options.solverConfig.empty() ? "default solver" : options.solverConfig;
+    throw BadInput{where + ": " + (e.getMsg().empty() ? e.getCondition() : e.getMsg())};
+  }
+  bool solved = solver->solve(options.maxSteps, options.maxDepth);
+  bool consistent = ce->propagate();
+  out << "Solver " << solver->getName() << ": " << solver->printFigures() << std::endl;
+  printTokens(out, host.db().getId(), host.interpreter());
+  printObjects(out, host.db().getId());
+  const char* result = !consistent ? "INCONSISTENT" : solved ? "SOLVED" : "NO SOLUTION";
+  out << "Result: " << result << std::endl;
+  // The decisions stay in the plan; the solver goes before the database it searched.
+  solver.reset();
+  (void)err;
+  return solved && consistent ? EXIT_SOLVED : EXIT_NO_SOLUTION;
+}
+
+} // namespace
+
+void registerModule(const ModuleMaker& maker) { moduleMakers().push_back(maker); }
+
+void registerObjectPrinter(const std::string& objectType, const ObjectPrinter& printer) {
+  objectPrinters()[objectType] = printer;
+}
+
+void clearRegistrations() {
+  moduleMakers().clear();
+  objectPrinters().clear();
+}
+
+std::string usage() {
+  return "usage: korvan-run [--solver CONFIG.xml] [--max-steps N] [--max-depth N] "
+         "[--debug MARKER]... MODEL.xml\n"
+         "exit status: 0 solved and consistent, 1 no solution or inconsistent, 2 bad input\n";
+}
+
+int run(const std::vector<std::string>& args, std::ostream& out, std::ostream& err) {
+  try {
+    Options options = parseOptions(args);
+    return execute(options, out, err);
+  } catch (const BadInput& e) {
+    err << "korvan-run: " << e.message << std::endl;
+    if (e.message.find("option") != std::string::npos || e.message.find("model given") != std::string::npos)
+      err << usage();
+  } catch (const Error& e) {
+    err << "korvan-run: " << (e.getMsg().empty() ? e.what() : e.getMsg()) << std::endl;
+  } catch (const std::exception& e) {
+    err << "korvan-run: " << e.what() << std::endl;
+  }
+  return EXIT_BAD_INPUT;
+}
+
+} // namespace HOST
+} // namespace KORVAN

@@ -1,0 +1,44 @@
+#ifndef KORVAN_APPS_KORVANRUN_HH
+#define KORVAN_APPS_KORVANRUN_HH
+
+#include <functional>
+#include <ostream>
+#include <string>
+#include <vector>
+
+#include "PlanDatabase/base/PlanDatabaseDefs.hh"
+#include "Utils/base/Module.hh"
+
+namespace KORVAN {
+namespace HOST {
+
+/// Exit statuses of korvan-run.
+enum ExitStatus { EXIT_SOLVED = 0, EXIT_NO_SOLUTION = 1, EXIT_BAD_INPUT = 2 };
+
+/// Makes a module that the host initialises with its engine (and uninitialises and deletes at
+/// shut-down). Bindings linked into the program register theirs before run() (a static
+/// registration object in the binding's source file is enough).
+typedef std::function<Module*()> ModuleMaker;
+/// Writes extra lines about one object (a resource's level envelope, say).
+typedef std::function<void(std::ostream&, const ObjectId&)> ObjectPrinter;
+
+void registerModule(const ModuleMaker& maker);
+/// The printer applies to objects of the type and of its descendant types; the nearest type
+/// with a printer wins.
+void registerObjectPrinter(const std::string& objectType, const ObjectPrinter& printer);
+/// Forgets every registration (tests).
+void clearRegistrations();
+
+/// Runs the host program: builds the engine (constraint engine, schema, plan database,
+/// "ComponentFactoryMgr", "MatchFinderMgr", the interpreter "vexl-xml"), initialises the
+/// registered modules, reads the model, propagates, runs the solver and prints the outcome.
+/// Returns an ExitStatus; errors go to `err`.
+int run(const std::vector<std::string>& args, std::ostream& out, std::ostream& err);
+
+/// The usage text.
+std::string usage();
+
+} // namespace HOST
+} // namespace KORVAN
+
+#endif

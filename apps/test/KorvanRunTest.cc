@@ -1,0 +1,180 @@
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <fstream>
+#include <sstream>
+
+#include "ConstraintEngine/base/AbstractDomain.hh"
+#include "PlanDatabase/base/IntervalToken.hh"
+#include "PlanDatabase/base/Object.hh"
+#include "PlanDatabase/base/PlanDatabase.hh"
+#include "PlanDatabase/base/Schema.hh"
+#include "PlanDatabase/base/TokenFactory.hh"
+#include "PlanDatabase/base/TokenVariable.hh"
+#include "Utils/base/Engine.hh"
+#include "Vexl/InterpretedObjectFactory.hh"
+#include "Vexl/VexlXmlInterpreter.hh"
+#include "apps/KorvanRun.hh"
+
+using namespace KORVAN;
+
+namespace {
+
+/// A timeline: every token on it needs ordering until it is ordered against each other token.
+class Line : public Object {
+public:
+  Line(const PlanDatabaseId& db, const LabelStr& type, const LabelStr& name) : Object(db, type, name, true) {}
+  void add(const TokenId& token) override {
+    Object::add(token);
+    notifyOrderingRequired(token);
+  }
+  void getTokensToOrder(std::vector<TokenId>& results) override {
+    for (const TokenId& t : tokens()) {
+      bool ordered = true;
+      for (const TokenId& other : tokens())
+        if (other != t && !isConstrainedToPrecede(t, other) && !isConstrainedToPrecede(other, t))
+          ordered = false;
+      if (!ordered)
+        results.push_back(t);
+    }
+  }
+  bool hasTokensToOrder() const override { return true; }
+};
+
+class LineFactory : public NativeObjectFactory {
+public:
+  LineFactory() : NativeObjectFactory("Line", LabelStr("Line")) {}
+
+protected:
+  ObjectId makeNewObject(const PlanDatabaseId& db, const LabelStr& type, const LabelStr& name,
+                         const std::vector<const AbstractDomain*>&) const override {
+    return (new Line(db, type, name))->getId();
+  }
+};
+
+class BusyFactory : public NativeTokenFactory {
+public:
+  BusyFactory() : NativeTokenFactory(LabelStr("Line.busy")) {}
+  TokenId createInstance(const PlanDatabaseId& db, const LabelStr& name, bool rejectable,
+                         bool isFact) const override {
+    IntervalToken* t = new IntervalToken(db, name, rejectable, isFact);
+    t->activateInternal();
+    return t->getId();
+  }
+  TokenId createInstance(const TokenId& master, const LabelStr& name,
+                         const LabelStr& relation) const override {
+    IntervalToken* t = new IntervalToken(master, relation, name);
+    t->activateInternal();
+    return t->getId();
+  }
+};
+
+/// Registers the timeline class as a module would.
+class LineModule : public Module {
+public:
+  LineModule() : Module("Line") {}
+  void initialize() override {}
+  void uninitialize() override {}
+  void initialize(EngineId engine) override {
+    Schema* schema = dynamic_cast<Schema*>(engine->getComponent("Schema"));
+    schema->addObjectType(LabelStr("Line"));
+    schema->registerObjectFactory((new LineFactory())->getId());
+    schema->addPredicate(LabelStr("Line.busy"));
+    schema->registerTokenFactory((new BusyFactory())->getId());
+    VexlXmlInterpreter* interpreter =
+        dynamic_cast<VexlXmlInterpreter*>(engine->getLanguageInterpreter("vexl-xml"));
+    interpreter->addNativeClass("Line", {"Line.busy"});
+    uninitialized = false;
+  }
+  void uninitialize(EngineId) override { uninitialized = true; }
+  static bool uninitialized;
+};
+bool LineModule::uninitialized = false;
+
+std::string writeFile(const std::string& name, const std::string& text) {
+  std::string path = ::testing::TempDir() + name;
+  std::ofstream out(path.c_str());
+  out << text;
+  return path;
+}
+
+int runHost(std::vector<std::string> args, std::string& out, std::string& err) {
+  std::ostringstream o, e;
+  int status = HOST::run(args, o, e);
+  out = o.str();
+  err = e.str();
+  return status;
+}
+
+const std::string TWO_TASKS(bool fitting) {
+  return std::string("<vexl><new type='Line' name='line'/><close/>"
+                     "<goal predicate='Line.busy' name='a' object='line' start='0 10' duration='5'/>"
+                     "<goal predicate='Line.busy' name='b' object='line' start='") +
+         (fitting ? "0 10" : "0") + "' duration='5'/></vexl>";
+}
+
+} // namespace
+
+TEST(KorvanRun, ExitStatusesAndOutput) {
+  HOST::clearRegistrations();
+  HOST::registerModule([]() { return new LineModule(); });
+  HOST::registerObjectPrinter("Line", [](std::ostream& os, const ObjectId& object) {
+    os << "    orderings " << object->getOrderings().size() << std::endl;
+  });
+  std::string out, err;
+
+  // Two tasks that fit one after the other: one ordering solves the model.
+  std::string model = writeFile("fit.xml", TWO_TASKS(true));
+  EXPECT_EQ(0, runHost({model}, out, err)) << err;
+  EXPECT_NE(std::string::npos, out.find("Result: SOLVED")) << out;
+  EXPECT_NE(std::string::npos, out.find("decisions=1 backtracks=0")) << out;
+  EXPECT_NE(std::string::npos, out.find("  a Line.busy(")) << out;
+  EXPECT_NE(std::string::npos, out.find("    orderings 1")) << out;
+  EXPECT_TRUE(LineModule::uninitialized);
+
+  // The second task is pinned where the first must be: no ordering fits.
+  model = writeFile("clash.xml", "<vexl><new type='Line' name='line'/><close/>"
+                                 "<goal predicate='Line.busy' name='a' object='line' start='0' duration='5'/>"
+                                 "<goal predicate='Line.busy' name='b' object='line' start='2' duration='5'/></vexl>");
+  EXPECT_EQ(1, runHost({model}, out, err)) << err;
+  EXPECT_NE(std::string::npos, out.find("Result: NO SOLUTION")) << out;
+  EXPECT_NE(std::string::npos, out.find("status=EXHAUSTED")) << out;
+
+  // An inconsistent model.
+  model = writeFile("bad-time.xml", "<vexl><new type='Line' name='line'/><close/>"
+                                    "<goal predicate='Line.busy' name='a' start='0' duration='5'/>"
+                                    "<goal predicate='Line.busy' name='b' start='0' duration='5'/>"
+                                    "<constraint name='precedes' scope='a.end b.start'/></vexl>");
+  EXPECT_EQ(1, runHost({model}, out, err)) << err;
+  EXPECT_NE(std::string::npos, out.find("Result: INCONSISTENT")) << out;
+
+  // A step limit stops the search before it can finish.
+  std::string config = writeFile("limit.xml", "<Solver maxSteps='1'><FlawManager component='ThreatManager'>"
+                                              "<FlawHandler component='ThreatHandler'/></FlawManager></Solver>");
+  EXPECT_EQ(1, runHost({"--solver", config, writeFile("fit2.xml", TWO_TASKS(true))}, out, err)) << err;
+  EXPECT_NE(std::string::npos, out.find("status=STEP_LIMIT")) << out;
+
+  // Bad input of every kind: exit status 2 with the error on standard error.
+  struct Case {
+    std::vector<std::string> args;
+    const char* fragment;
+  };
+  std::string goodModel = writeFile("fit3.xml", TWO_TASKS(true));
+  const Case cases[] = {
+      {{}, "no model given"},
+      {{"--frob", goodModel}, "unknown option --frob"},
+      {{"--max-steps", "x", goodModel}, "non-negative integer after --max-steps"},
+      {{"/nonexistent/model.xml"}, "cannot open the model file"},
+      {{writeFile("broken.xml", "<vexl><new type='Line' name='l'></vexl>")}, "malformed XML"},
+      {{writeFile("unknown.xml", "<vexl>\n<new type='Boat' name='b'/></vexl>")}, "unknown.xml:2: <new>: unknown type 'Boat'"},
+      {{"--solver", writeFile("c1.xml", "<Solver><FlawManager component='Nope'/></Solver>"), goodModel},
+       "No solver component registered as 'Nope'"},
+      {{"--solver", writeFile("c2.xml", "<Solvr/>"), goodModel}, "root element must be <Solver>"},
+      {{"--solver", writeFile("c3.xml", "<Solver"), goodModel}, "malformed XML"},
+  };
+  for (const Case& c : cases) {
+    EXPECT_EQ(2, runHost(c.args, out, err)) << c.fragment;
+    EXPECT_NE(std::string::npos, err.find(c.fragment)) << err;
+  }
+  HOST::clearRegistrations();
+}
