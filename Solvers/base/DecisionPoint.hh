@@ -49,11 +49,13 @@ public:
   /// handlers whose decision point class accepts it.
   static bool test(const EntityId&) { return true; }
 
-protected:
+  // The steps that initialize(), execute() and undo() run once their own checks pass (public,
+  // so that a decision point's own checks can be exercised directly).
   virtual void handleInitialize() {}
   virtual void handleExecute() = 0;
   virtual void handleUndo() = 0;
 
+protected:
   DbClientId m_client;
   const unsigned int m_entityKey;
   LabelStr m_explanation;

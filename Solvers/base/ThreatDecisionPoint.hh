@@ -38,11 +38,11 @@ public:
   void extractParts(unsigned int index, ObjectId& object, TokenId& predecessor,
                     TokenId& successor) const;
 
-protected:
   void handleInitialize() override;
   void handleExecute() override;
   void handleUndo() override;
 
+protected:
   TokenId m_tokenToOrder;
   std::vector<Choice> m_choices;
   unsigned int m_choiceCount;
