@@ -17,6 +17,7 @@
 #include "PlanDatabase/base/Schema.hh"
 #include "PlanDatabase/base/TokenFactory.hh"
 #include "PlanDatabase/base/TokenVariable.hh"
+#include "Utils/base/IdTable.hh"
 
 using namespace KORVAN;
 
@@ -188,6 +189,9 @@ TEST(PlanDatabase, activationAndObjectAssignment) {
   EXPECT_EQ(0, t1->adds - 2);
   host.db->getClient()->activate(named);
   EXPECT_EQ(3, t1->adds);
+  // Failed constructions leave nothing behind.
+  unsigned int entities = Entity::liveCount();
+  std::size_t registered = IdTable::size();
   EXPECT_EQ("No object named 'nobody'.",
             failure([&] {
               new IntervalToken(host.db->getId(), "Timeline.busy", false, false,
@@ -198,6 +202,9 @@ TEST(PlanDatabase, activationAndObjectAssignment) {
             failure([&] { new EventToken(host.db->getId(), "Timeline.sleep", false, false); }).getMsg());
   EXPECT_EQ("Cannot create object 'late': the plan database is closed.",
             failure([&] { new Object(host.db->getId(), "Timeline", "late"); }).getMsg());
+  EXPECT_EQ(entities, Entity::liveCount());
+  EXPECT_EQ(registered, IdTable::size());
+  EXPECT_TRUE(host.interval(IntervalIntDomain(), IntervalIntDomain(), IntervalIntDomain()).isValid());
 }
 
 TEST(PlanDatabase, openDatabaseAddsNewObjectsAndObjectsByType) {
@@ -562,4 +569,54 @@ TEST(PlanDatabase, clientCreatesThroughFactories) {
             failure([&] { client->reject(master); }).getMsg());
   EXPECT_EQ("The plan database is not attached to an engine.",
             failure([&] { host.db->getEngine(); }).getMsg());
+}
+
+TEST(PlanDatabase, randomChangesKeepTokensOnTheirObjects) {
+  // Invariant: an object's tokens are exactly the active tokens whose object variable names it.
+  for (unsigned int seed = 1; seed <= 5; ++seed) {
+    Host host;
+    std::vector<ObjectId> objects;
+    for (int i = 0; i < 3; ++i)
+      objects.push_back((new Object(host.db->getId(), "Timeline", "o" + std::to_string(i)))->getId());
+    host.db->close();
+    std::vector<TokenId> tokens;
+    unsigned int state = seed;
+    auto next = [&state](unsigned int n) {
+      state = state * 1103515245u + 12345u;
+      return (state >> 16) % n;
+    };
+    unsigned int entities = Entity::liveCount();
+    for (int step = 0; step < 300; ++step) {
+      unsigned int action = next(6);
+      if (tokens.empty() || action == 0) {
+        tokens.push_back(host.interval(IntervalIntDomain(), IntervalIntDomain(), IntervalIntDomain(1, 9), true));
+        continue;
+      }
+      TokenId token = tokens[next(tokens.size())];
+      const ConstrainedVariableId& object = token->getObject();
+      if (action == 1 && token->isInactive())
+        token->activateInternal();
+      else if (action == 2 && !token->isInactive())
+        token->cancel();
+      else if (action == 3 && !object->isSpecified())
+        object->specify((double)objects[next(objects.size())]);
+      else if (action == 4 && object->isSpecified())
+        object->reset();
+      else if (action == 5) {
+        tokens.erase(std::find(tokens.begin(), tokens.end(), token));
+        token->discard();
+      }
+      for (const ObjectId& o : objects) {
+        TokenSet expected;
+        for (const TokenId& t : tokens)
+          if (t->isActive() && t->getObject()->lastDomain().isSingleton() &&
+              t->getObject()->lastDomain().getSingletonValue() == (double)o)
+            expected.insert(t);
+        ASSERT_EQ(expected, o->tokens()) << "seed " << seed << " step " << step;
+      }
+    }
+    for (const TokenId& t : tokens)
+      t->discard();
+    EXPECT_EQ(entities, Entity::liveCount());
+  }
 }
