@@ -68,11 +68,12 @@ TEST_P(ProfileOracle, RandomChangesKeepInstantsExact) {
   detector.instants = &profile.instants();
   const LabelStr testProp("TestProp");
   std::vector<Tracked> live;
+  std::vector<ConstraintId> precedences;
   std::map<int, int> previous;  // time -> instant key
   std::set<int> reportedEver;
 
   for (int step = 0; step < 300; ++step) {
-    const int op = live.empty() ? 0 : uniform(0, 5);
+    const int op = live.empty() ? 0 : uniform(0, 7);
     std::string what;
     if (op == 0 || live.size() < 3) {
       const int lb = uniform(0, 40);
@@ -81,6 +82,24 @@ TEST_P(ProfileOracle, RandomChangesKeepInstantsExact) {
       profile.addTransaction(k.t);
       live.push_back(k);
       what = "add";
+    }
+    else if (op == 6) {
+      // A precedence between two transactions that can still be ordered so.
+      const Tracked& x = live[uniform(0, (int) live.size() - 1)];
+      const Tracked& y = live[uniform(0, (int) live.size() - 1)];
+      if (x.t == y.t || x.t->time()->lastDomain().getLowerBound() > y.t->time()->lastDomain().getUpperBound())
+        continue;
+      precedences.push_back(world.ce->createConstraint(LabelStr("precedes"),
+                                                       std::vector<ConstrainedVariableId>({x.t->time(), y.t->time()})));
+      what = "precedes";
+    }
+    else if (op == 7) {
+      if (precedences.empty())
+        continue;
+      const int i = uniform(0, (int) precedences.size() - 1);
+      precedences[i]->discard(true);
+      precedences.erase(precedences.begin() + i);
+      what = "unorder";
     }
     else {
       Tracked& k = live[uniform(0, (int) live.size() - 1)];
@@ -108,6 +127,12 @@ TEST_P(ProfileOracle, RandomChangesKeepInstantsExact) {
         for (Constraint* c : k.narrowings)
           delete c;
         TransactionId gone = k.t;
+        for (size_t i = precedences.size(); i-- > 0;) {
+          if (precedences[i]->isVariableOf(gone->time())) {
+            precedences[i]->discard(true);
+            precedences.erase(precedences.begin() + i);
+          }
+        }
         live.erase(live.begin() + (&k - &live[0]));
         world.destroy(gone, &profile);
         what = "remove";
@@ -143,6 +168,9 @@ TEST_P(ProfileOracle, RandomChangesKeepInstantsExact) {
     for (const auto& entry : profile.instants())
       previous[entry.first] = entry.second->getKey();
   }
+  for (ConstraintId c : precedences)
+    c->discard(true);
+  EXPECT_GT(profile.temporalCalls.size(), 0u);
   for (Tracked& k : live) {
     for (Constraint* c : k.narrowings)
       delete c;

@@ -605,3 +605,16 @@ TEST(ProfileTransactions, TextPairsAndHashes) {
   world.destroy(t);
   EXPECT_FALSE(t.isValid());
 }
+
+TEST_F(ProfileTest, EmptiedTimeDomainLeavesInstantsUntilRemoval) {
+  TransactionId a = add(0, 10), b = add(5, 15);
+  NarrowConstraint* narrow = new NarrowConstraint(LabelStr("TestProp"), world.ce->getId(), a->time(), 20, 30);
+  EXPECT_FALSE(world.ce->propagate());
+  ASSERT_TRUE(a->time()->lastDomain().isEmpty());
+  EXPECT_EQ(std::vector<int>({0, 5, 10, 15}), profile->times());
+  profile->removeTransaction(a);
+  EXPECT_EQ(std::vector<int>({5, 15}), profile->times());
+  EXPECT_EQ(TSet({b}), at(5));
+  delete narrow;
+  EXPECT_TRUE(world.ce->propagate());
+}
