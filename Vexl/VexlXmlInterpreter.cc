@@ -470,6 +470,9 @@ void VexlXmlInterpreter::executeToken(const TiXmlElement& element, bool isFact) 
     ConstrainedVariableId objectVar = token->getObject();
     std::unique_ptr<AbstractDomain> domain(objectVar->baseDomain().copy());
     domain->intersect(ObjectDomain(objects, true, objectVar->baseDomain().getTypeName()));
+    // Naming the objects closes the list: objects made later do not join it.
+    if (domain->isOpen())
+      domain->close();
     if (domain->isEmpty())
       reject("none of the objects " + quoted(element.Attribute("object")) + " can hold the token");
     m_db->getClient()->restrict(objectVar, *domain);
@@ -529,14 +532,15 @@ void VexlXmlInterpreter::executeSpecify(const TiXmlElement& element) {
   double value = 0;
   if (var->baseDomain().isNumeric())
     value = requireNumber(valueText, "the value");
-  else if (LabelStr::isString(valueText))
-    value = LabelStr(valueText).getKey();
-  else {
+  else if (dynamic_cast<const ObjectDomain*>(&var->baseDomain()) != nullptr) {
     ObjectId object = getObject(valueText);
     if (object.isNoId())
-      reject("unknown value " + quoted(valueText));
+      reject("unknown object " + quoted(valueText));
     value = (double)object;
-  }
+  } else if (LabelStr::isString(valueText))
+    value = LabelStr(valueText).getKey();
+  else
+    reject("unknown value " + quoted(valueText));
   if (!var->baseDomain().isMember(value))
     reject(quoted(valueText) + " is not in the domain " + var->baseDomain().toString() + " of " +
            quoted(element.Attribute("variable")));

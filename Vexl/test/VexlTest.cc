@@ -245,3 +245,22 @@ TEST(VexlXmlInterpreter, RandomMutationsNeverCrash) {
   }
   EXPECT_GT(errors, 100u);
 }
+
+TEST(VexlXmlInterpreter, ObjectListsAndObjectValues) {
+  Env env;
+  env.run("<vexl><class name='Rover'><predicate name='drive'/></class>"
+          "<new type='Rover' name='a'/><new type='Rover' name='b'/>"
+          "<goal predicate='Rover.drive' name='early' object='a'/>"
+          "<new type='Rover' name='c'/><close/>"
+          "<goal predicate='Rover.drive' name='late' object='b c'/>"
+          "<specify variable='late.object' value='c'/></vexl>");
+  ASSERT_TRUE(env.ce->propagate());
+  // Named before the database closed, the list stays as given: c does not join it.
+  const AbstractDomain& early = env.interpreter->getToken("early")->getObject()->lastDomain();
+  EXPECT_TRUE(early.isSingleton());
+  EXPECT_EQ((double)env.interpreter->getObject("a"), early.getSingletonValue());
+  const AbstractDomain& late = env.interpreter->getToken("late")->getObject()->lastDomain();
+  EXPECT_TRUE(late.isSingleton());
+  EXPECT_EQ((double)env.interpreter->getObject("c"), late.getSingletonValue());
+  EXPECT_THROW(env.run("<vexl><specify variable='early.object' value='zz'/></vexl>"), Error);
+}
