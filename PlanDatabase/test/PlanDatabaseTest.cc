@@ -17,6 +17,7 @@
 #include "PlanDatabase/base/Schema.hh"
 #include "PlanDatabase/base/TokenFactory.hh"
 #include "PlanDatabase/base/TokenVariable.hh"
+#include "Utils/base/Debug.hh"
 #include "Utils/base/IdTable.hh"
 
 using namespace KORVAN;
@@ -221,7 +222,15 @@ TEST(PlanDatabase, openDatabaseAddsNewObjectsAndObjectsByType) {
 
   std::list<ObjectId> timelines, tracks;
   host.db->getObjectsByType("Timeline", timelines);
+  std::ostringstream debug;
+  DebugMessage::setStream(debug);
+  DebugMessage::enable("PlanDatabase:getObjectsByType");
   host.db->getObjectsByType("Track", tracks);
+  DebugMessage::disableAll();
+  DebugMessage::setStream(std::cerr);
+  EXPECT_NE(std::string::npos,
+            debug.str().find("[PlanDatabase:getObjectsByType]Adding object 't2' of type 'Track' "
+                             "for type 'Track'\n[PlanDatabase:getObjectsByType]Typeid for object: "));
   EXPECT_EQ(3u, timelines.size());
   ASSERT_EQ(2u, tracks.size());
   EXPECT_EQ(t2, tracks.front());
