@@ -295,9 +295,16 @@ void TemporalPropagator::narrow() {
     distances.assign(m_distanceToNarrow.begin(), m_distanceToNarrow.end());
   }
   m_distanceToNarrow.clear();
+  // A distance variable gets the difference of its time points' bounds: exact distances would
+  // cost two shortest-path passes per constraint and pass, and the advisor answers them anyway.
+  const Time inf = g_infiniteTime();
+  Time xl, xu, yl, yu;
   for (const ConstraintId& constraint : distances) {
     const EdgeInfo& info = m_edges.find(constraint)->second;
-    m_network.getDistance(m_vars[info.from].node, m_vars[info.to].node, lb, ub);
+    m_network.getBounds(m_vars[info.from].node, xl, xu);
+    m_network.getBounds(m_vars[info.to].node, yl, yu);
+    lb = (yl <= -inf || xu >= inf) ? -inf : yl - xu;
+    ub = (yu >= inf || xl <= -inf) ? inf : yu - xl;
     getCurrentDomain(info.distance).intersect((double)lb, (double)ub);
   }
   m_narrowedVersion = m_network.getVersion();

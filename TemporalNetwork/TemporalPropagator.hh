@@ -21,7 +21,7 @@ typedef Id<TemporalPropagator> TemporalPropagatorId;
 /// Each time variable is a time point whose domain is an edge from the origin; each constraint
 /// is one edge. Domain changes reported by the engine are applied to those edges lazily, at the
 /// next pass or distance query. A pass narrows every time variable whose bounds moved, and
-/// every distance variable to the exact distance between its two time points; a negative
+/// every distance variable to the difference of its two time points' bounds; a negative
 /// cycle empties a domain, so the engine becomes inconsistent. Removing a constraint takes its
 /// edge out at once; the engine's relaxation of the connected variables then widens their
 /// edges back, and the next pass narrows again from there.

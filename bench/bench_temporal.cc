@@ -6,6 +6,12 @@
 #include <random>
 #include <vector>
 
+#include "ConstraintEngine/base/ConstrainedVariable.hh"
+#include "ConstraintEngine/base/Constraint.hh"
+#include "ConstraintEngine/base/ConstraintEngine.hh"
+#include "ConstraintEngine/base/IntervalIntDomain.hh"
+#include "ConstraintEngine/component/Variable.hh"
+#include "TemporalNetwork/TemporalConstraints.hh"
 #include "TemporalNetwork/TemporalNetwork.hh"
 #include "Utils/base/Utils.hh"
 
@@ -143,8 +149,68 @@ void BM_FloydWarshall_AllPairs(benchmark::State& state) {
   state.counters["pairs"] = (double)n * n;
 }
 
+// Tokens through the constraint engine: T interval tokens (start + duration = end) on a horizon,
+// with T random precedences between them, as a plan database would post them.
+struct TokenPlan {
+  explicit TokenPlan(int tokens) : ce(new ConstraintEngine()) {
+    initTemporalConstraints(ce->getId());
+    std::mt19937 rng(7);
+    const int horizon = 100 * tokens;
+    std::vector<int> start(tokens);
+    for (int i = 0; i < tokens; ++i) {
+      start[i] = rng() % (horizon - 20);
+      s.push_back(var(0, horizon));
+      ConstrainedVariableId d = var(1, 20);
+      e.push_back(var(0, horizon));
+      ce->createConstraint(LabelStr("StartEndDurationRelation"), {s.back(), d, e.back()});
+    }
+    for (int k = 0; k < tokens; ++k) {
+      int a = rng() % tokens, b = rng() % tokens;
+      if (start[a] + 20 <= start[b])
+        ce->createConstraint(LabelStr("precedes"), {e[a], s[b]});
+    }
+  }
+  ~TokenPlan() {
+    for (ConstrainedVariable* v : vars)
+      delete v;
+    delete ce;
+  }
+  ConstrainedVariableId var(int lb, int ub) {
+    vars.push_back(new Variable<IntervalIntDomain>(ce->getId(), IntervalIntDomain(lb, ub)));
+    return vars.back()->getId();
+  }
+  ConstraintEngine* ce;
+  std::vector<ConstrainedVariable*> vars;
+  std::vector<ConstrainedVariableId> s, e;
+};
+
+void BM_TP_BuildPropagate(benchmark::State& state) {
+  for (auto _ : state) {
+    TokenPlan plan((int)state.range(0));
+    benchmark::DoNotOptimize(plan.ce->propagate());
+  }
+}
+
+// One solver step: post an ordering between two tokens, propagate, retract it, propagate.
+void BM_TP_OrderAndUndo(benchmark::State& state) {
+  const int tokens = (int)state.range(0);
+  TokenPlan plan(tokens);
+  plan.ce->propagate();
+  int k = 0;
+  for (auto _ : state) {
+    int a = k % tokens, b = (k * 7 + 3) % tokens;
+    ++k;
+    ConstraintId c = plan.ce->createConstraint(LabelStr("precedes"), {plan.e[a], plan.s[b]});
+    plan.ce->propagate();
+    c->discard();
+    benchmark::DoNotOptimize(plan.ce->propagate());
+  }
+}
+
 } // namespace
 
+BENCHMARK(BM_TP_BuildPropagate)->Arg(100)->Arg(1000)->Arg(5000)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_TP_OrderAndUndo)->Arg(100)->Arg(1000)->Arg(5000)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_TN_BuildPropagate)->Arg(100)->Arg(1000)->Arg(5000)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_TN_RetractRestore)->Arg(100)->Arg(1000)->Arg(5000)->Unit(benchmark::kMicrosecond);
 BENCHMARK(BM_TN_AllPairs)->Arg(100)->Arg(1000)->Arg(5000)->Unit(benchmark::kMillisecond);
