@@ -84,18 +84,18 @@ public:
   /// Narrows the base domain (and with it the derived domain).
   void restrictBaseDomain(const AbstractDomain& dom);
 
-  // ---- specification ----
+  // ---- specified values ----
   bool isSpecified() const { return m_specifiedFlag; }
   /// Requires isSpecified().
   double getSpecifiedValue() const;
   /// Requires canBeSpecified(); the value must be in the base domain. A value that propagation
   /// has already excluded empties the derived domain (the network becomes inconsistent).
   virtual void specify(double singletonValue);
-  /// Drops the specification and relaxes this variable and those connected to it through
+  /// Drops the specified value and relaxes this variable and those connected to it through
   /// constraints back to their base domains; the next propagation narrows them again.
   virtual void reset();
   /// Relaxes the derived domain to the base domain (or the specified value) and relaxes the
-  /// variables connected to it as reset() does; the specification is kept.
+  /// variables connected to it as reset() does; the specified value is kept.
   virtual void relax();
   /// Adds / removes a value of both domains (open enumerations only for insert).
   virtual void insert(double value);
@@ -160,9 +160,9 @@ protected:
                       const LabelStr& name = NO_NAME(), const EntityId& parent = EntityId::noId(),
                       int index = NO_INDEX);
 
-  /// Records the specification and narrows the derived domain to the value.
+  /// Records the specified value and narrows the derived domain to the value.
   void internalSpecify(double value);
-  /// Drops the specification and sets the derived domain to dom (RESET), then relaxes the
+  /// Drops the specified value and sets the derived domain to dom (RESET), then relaxes the
   /// variables connected to this one.
   void reset(const AbstractDomain& dom);
 

@@ -557,7 +557,7 @@ TEST_F(EngineTest, EnumerationsAndSpecifiedVariables) {
   EXPECT_TRUE(ce->propagate());
   EXPECT_EQ("ENUM:{2}", a->lastDomain().toString());
   EXPECT_EQ(2, i->lastDomain().getSingletonValue());
-  // Relaxing keeps a specification: the variable comes back to its specified value.
+  // Relaxing keeps a specified value: the variable comes back to its specified value.
   b->specify(2);
   ConstraintId extra = ce->createConstraint("leq", Scope{b, var(0, 10)});
   ce->propagate();

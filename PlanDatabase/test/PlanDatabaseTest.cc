@@ -408,7 +408,7 @@ TEST(PlanDatabase, mergeAndSplitKeepBaseDomains) {
   EXPECT_EQ(IntervalDomain(0, 100), q[0]->lastDomain());
   m1->split();
 
-  // A local specification survives the departure of merged tokens.
+  // A locally specified value survives the departure of merged tokens.
   q[0]->specify(5);
   m1->merge(active);
   m1->split();
