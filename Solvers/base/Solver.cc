@@ -44,10 +44,10 @@ ComponentFactoryMgr& factoriesOf(Engine& engine) {
 } // namespace
 
 Solver::Solver(Engine& engine, const TiXmlElement& configData)
-    : m_id(this), m_db(planDatabaseOf(engine)), m_contextObj(nullptr), m_status(UNSOLVED),
-      m_maxSteps(0), m_maxDepth(0), m_stepCount(0), m_decisionCount(0), m_backtrackCount(0),
-      m_elapsed(0.0) {
+    : m_id(this), m_contextObj(nullptr), m_status(UNSOLVED), m_maxSteps(0), m_maxDepth(0),
+      m_stepCount(0), m_decisionCount(0), m_backtrackCount(0), m_elapsed(0.0) {
   try {
+    m_db = planDatabaseOf(engine);
     build(factoriesOf(engine),
           dynamic_cast<MatchFinderMgr*>(engine.getComponent(MatchFinderMgr::name())), configData);
   } catch (...) {

@@ -330,3 +330,25 @@ TEST_F(Fixture, ThreatDecisionPointOrdersTokens) {
   solver.reset();
   EXPECT_TRUE(line->getOrderings().empty());
 }
+
+TEST_F(Fixture, EngineWithoutComponents) {
+  Engine engine;
+  std::unique_ptr<TiXmlDocument> doc = config(TOY_CONFIG);
+  try {
+    Solver solver(engine, *doc->RootElement());
+    ADD_FAILURE() << "no error without a plan database";
+  } catch (const Error& e) {
+    EXPECT_NE(std::string::npos, e.getMsg().find("\"PlanDatabase\"")) << e.getMsg();
+  }
+  engine.addComponent("PlanDatabase", new PlanDatabase(ce->getId(), schema->getId()));
+  EXPECT_THROW(Solver(engine, *doc->RootElement()), Error); // no "ComponentFactoryMgr"
+  initSolverComponents(engine);
+  // The toy components are not registered with the engine's factory manager; the host's are.
+  EXPECT_THROW(Solver(engine, *doc->RootElement()), Error);
+  std::unique_ptr<TiXmlDocument> host = config(
+      "<Solver><FlawManager component='ThreatManager'><FlawHandler component='ThreatHandler'/>"
+      "</FlawManager></Solver>");
+  Solver solver(engine, *host->RootElement());
+  EXPECT_TRUE(solver.solve());
+  EXPECT_EQ(1u, solver.getStepCount());
+}
