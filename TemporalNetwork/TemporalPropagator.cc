@@ -283,6 +283,11 @@ void TemporalPropagator::narrow() {
   m_toNarrow.clear();
   Time lb, ub;
   for (const ConstrainedVariableId& var : vars) {
+    // A listener woken by a narrowing may have asked the advisor, which syncs the network.
+    if (!m_network.isConsistent() || !isTimepoint(var)) {
+      m_needsPass = m_narrowAll = true;
+      return;
+    }
     m_network.getBounds(m_vars[var].node, lb, ub);
     getCurrentDomain(var).intersect((double)lb, (double)ub);
   }
@@ -300,6 +305,10 @@ void TemporalPropagator::narrow() {
   const Time inf = g_infiniteTime();
   Time xl, xu, yl, yu;
   for (const ConstraintId& constraint : distances) {
+    if (!m_network.isConsistent() || m_edges.find(constraint) == m_edges.end()) {
+      m_needsPass = m_narrowAll = true;
+      return;
+    }
     const EdgeInfo& info = m_edges.find(constraint)->second;
     m_network.getBounds(m_vars[info.from].node, xl, xu);
     m_network.getBounds(m_vars[info.to].node, yl, yu);
@@ -322,8 +331,8 @@ void TemporalPropagator::execute() {
   if (engine->provenInconsistent())
     return;
   sync();
-  narrow();
   m_needsPass = false;
+  narrow();
 }
 
 // ---- queries ----
