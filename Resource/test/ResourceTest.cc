@@ -1,0 +1,466 @@
+#include "Resource/test/ResourceTestSupport.hh"
+#include "Resource/component/MIRT_Registration.hh"
+#include "Resource/component/MIRT_TimetableProfile.hh"
+#include "Resource/component/MIRT_ReusableFVDetector.hh"
+#include "PlanDatabase/base/DbClient.hh"
+#include "Utils/base/Factory.hh"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <set>
+
+using namespace KORVAN;
+using namespace KORVAN::MIRT;
+
+namespace {
+
+typedef std::pair<TransactionId, TransactionId> TransPair;
+typedef std::pair<TokenId, TokenId> TokenPair;
+
+std::string key(const TokenId& tok) {
+  return std::to_string(tok->getKey());
+}
+
+std::set<std::string> asSet(const Announcements& a) {
+  return std::set<std::string>(a.begin(), a.end());
+}
+
+// The transaction of a reservoir token, or the start / end transaction of a reusable token.
+TransactionId transactionOf(Resource* res, const TokenId& tok, bool consumer) {
+  for (const auto& entry : static_cast<TestReservoir*>(res)->m_transactionsToTokens)
+    if (entry.second == tok && entry.first->isConsumer() == consumer)
+      return entry.first;
+  return TransactionId();
+}
+
+std::vector<TransPair> choicesAt(Resource* res, const InstantId& inst, unsigned int limit = ~0u) {
+  std::vector<TransPair> results;
+  res->getOrderingChoices(inst, results, limit);
+  return results;
+}
+
+}
+
+TEST(Resource, initLimitsAndEnvelopes) {
+  ResourceWorld w;
+  const double inf = (double) g_infiniteTime();
+
+  // An unbounded instantaneous maximum takes the total; any other value stays, minus infinity too.
+  TestReservoir* r = new TestReservoir(w.db->getId(), LabelStr("Reservoir"), LabelStr("R"), LabelStr("TimetableFVDetector"),
+                                       LabelStr("TimetableProfile"), 2, 3, 0, 10, inf, 50, 7, 20);
+  EXPECT_EQ(7, r->getMaxInstProduction());
+  EXPECT_EQ(50, r->getMaxInstConsumption());
+  EXPECT_EQ(7, r->getMaxProduction());
+  EXPECT_EQ(20, r->getMaxConsumption());
+  EXPECT_EQ(2, r->getInitCapacityLb());
+  EXPECT_EQ(3, r->getInitCapacityUb());
+  TestReservoir* r2 = new TestReservoir(w.db->getId(), LabelStr("Reservoir"), LabelStr("R2"),
+                                        LabelStr("TimetableFVDetector"), LabelStr("TimetableProfile"), 0, 0, 0, 10,
+                                        -inf, inf, 7, 20);
+  EXPECT_EQ(-inf, r2->getMaxInstProduction());
+  EXPECT_EQ(20, r2->getMaxInstConsumption());
+
+  // The reusable resource: upper limit from the capacity, production limits from consumption.
+  TestReusable* u = new TestReusable(w.db->getId(), LabelStr("Reusable"), LabelStr("U"),
+                                     LabelStr("ReusableFVDetector"), LabelStr("TimetableProfile"), 5, 8, 0, 3, 10);
+  EXPECT_EQ(8, u->getUpperLimit());
+  EXPECT_EQ(0, u->getLowerLimit());
+  EXPECT_EQ(3, u->getMaxInstProduction());
+  EXPECT_EQ(3, u->getMaxInstConsumption());
+  EXPECT_EQ(10, u->getMaxProduction());
+  EXPECT_EQ(10, u->getMaxConsumption());
+
+  // Constant limits: one time, minus infinity; a new envelope on every call.
+  ApResourceProfile* limits = r->getLimits();
+  ApResourceProfile* again = r->getLimits();
+  EXPECT_NE(limits, again);
+  ASSERT_EQ(1, limits->getTimes().size());
+  EXPECT_EQ(-g_infiniteTime(), limits->getTimes().get(0));
+  EXPECT_EQ(0, limits->getLowerBound(12345));
+  EXPECT_EQ(10, limits->getUpperBound(-7));
+  delete limits;
+  delete again;
+
+  // The levels of an empty profile: no times, the initial capacity everywhere.
+  ApResourceProfile* levels = r->getLevels();
+  EXPECT_EQ(0, levels->getTimes().size());
+  EXPECT_EQ(2, levels->getLowerBound(0));
+  EXPECT_EQ(3, levels->getUpperBound(0));
+  EXPECT_EQ(r, ApResource::asApResource(r));
+  EXPECT_EQ(nullptr, ApResource::asApResource(nullptr));
+
+  // A live envelope whose resource is gone errs instead of reading freed memory.
+  r->discard();
+  Error e = failure([&]() { levels->getLowerBound(0); });
+  EXPECT_EQ("m_profile.isValid()", e.getCondition());
+  EXPECT_EQ("Resource/base/ApResource", e.getFile());
+  delete levels;
+
+  // A resource built open and not initialised refuses tokens with a clear error.
+  TestReservoir* open = new TestReservoir(w.db->getId(), LabelStr("Reservoir"), LabelStr("Open"), true);
+  EXPECT_FALSE(open->isInitialized());
+  TokenId tok = w.consumer("", 0, 5, 1, 1);
+  e = failure([&]() { open->add(tok); });
+  EXPECT_EQ("m_profile.isValid()", e.getCondition());
+  EXPECT_NE(std::string::npos, e.getMsg().find("not initialised"));
+  EXPECT_TRUE(open->getOrderingChoices(0).size() == 0);
+  // Initialised once, and only once.
+  open->init(0, 0, 0, 10, inf, inf, inf, inf, "TimetableFVDetector", "TimetableProfile");
+  EXPECT_TRUE(open->isInitialized());
+  e = failure([&]() { open->init(0, 0, 0, 10, inf, inf, inf, inf, "TimetableFVDetector", "TimetableProfile"); });
+  EXPECT_NE(std::string::npos, e.getMsg().find("already initialised"));
+  // An unknown detector name fails in the factory manager.
+  TestReservoir* unknown = new TestReservoir(w.db->getId(), LabelStr("Reservoir"), LabelStr("Unknown"), true);
+  e = failure([&]() { unknown->init(0, 0, 0, 10, inf, inf, inf, inf, "NoSuchDetector", "TimetableProfile"); });
+  EXPECT_NE("", e.getCondition());
+
+  // Without the two factory managers init errs, naming what is missing.
+  unregisterProfilesAndDetectors(w.engine);
+  TestReservoir* bare = new TestReservoir(w.db->getId(), LabelStr("Reservoir"), LabelStr("Bare"), true);
+  e = failure([&]() { bare->init(0, 0, 0, 10, inf, inf, inf, inf, "TimetableFVDetector", "TimetableProfile"); });
+  EXPECT_NE(std::string::npos, e.getMsg().find("FVDetectorFactoryMgr"));
+  EXPECT_EQ("Resource/base/MIRT_Resource", e.getFile());
+}
+
+TEST(Resource, unaryTimelineHasCapacityOne) {
+  ResourceWorld w;
+  // The incremental flow profile comes with another part of the module; a timetable stands in.
+  FactoryMgr* profiles = getProfileFactoryMgr(w.engine);
+  if (profiles->getFactory("IncrementalFlowProfile") == nullptr)
+    profiles->registerFactory(new ProfileFactory<TimetableProfile>("IncrementalFlowProfile"));
+
+  UnaryTimeline* unary = new UnaryTimeline(w.db->getId(), LabelStr("Reusable"), LabelStr("Line"), false);
+  EXPECT_TRUE(unary->isInitialized());
+  EXPECT_TRUE(Id<ReusableFVDetector>::convertable(unary->getDetector()));
+  ApResourceProfile* limits = unary->getLimits();
+  EXPECT_EQ(0, limits->getLowerBound(0));
+  EXPECT_EQ(1, limits->getUpperBound(0));
+  delete limits;
+
+  // A unit token lowers the level by one from its start to its end.
+  TokenId a = (new UnaryToken(w.db->getId(), "Reusable.uses", IntervalIntDomain(10, 10), IntervalIntDomain(),
+                              IntervalIntDomain(5, 5), "Line", true, true))->getId();
+  ASSERT_TRUE(w.propagate());
+  ApResourceProfile* levels = unary->getLevels();
+  EXPECT_EQ(1, levels->getLowerBound(0));
+  EXPECT_EQ(0, levels->getUpperBound(12));
+  EXPECT_EQ(1, levels->getLowerBound(15));
+  delete levels;
+  // Two at once are more than one unit: violated, so the network is inconsistent.
+  TokenId b = (new UnaryToken(w.db->getId(), "Reusable.uses", IntervalIntDomain(12, 12), IntervalIntDomain(),
+                              IntervalIntDomain(5, 5), "Line", true, true))->getId();
+  EXPECT_FALSE(w.propagate());
+  b->discard();
+  EXPECT_TRUE(w.propagate());
+  (void) a;
+}
+
+TEST(Resource, violationsAllowedAndNot) {
+  // Not allowed: exactly one quantity domain is emptied; the network recovers when the offending
+  // token goes.
+  {
+    ResourceWorld w(false);
+    // No production allowed: nothing can lift the level back.
+    TestReservoir* r = new TestReservoir(w.db->getId(), LabelStr("Reservoir"), LabelStr("R"),
+                                         LabelStr("TimetableFVDetector"), LabelStr("TimetableProfile"), 10, 10, 0,
+                                         100, 0, 100, 0, 100);
+    TokenId a = w.consumer("R", 5, 5, 6, 6);
+    TokenId b = w.consumer("R", 5, 5, 6, 6);
+    EXPECT_FALSE(w.propagate());
+    EXPECT_EQ(1u, w.ce->getEmptyVariables().size());
+    EXPECT_EQ(LabelStr("quantity"), (*w.ce->getEmptyVariables().begin())->getName());
+    EXPECT_EQ(0.0, r->getRTRConstraint(a)->getViolation());
+    b->discard();
+    EXPECT_TRUE(w.propagate());
+    EXPECT_EQ(4, ResourceWorld::instantAt(r->getProfile(), 5)->getLowerLevel());
+  }
+
+  // Allowed: the tokens on the side of the problem are marked; a token stays marked while any of
+  // its instants is violated, and a walk from an instant withdraws only the marks from there on.
+  ResourceWorld w(true);
+  TestReservoir* r = w.reservoir("R", 10, 0, 100, "TimetableProfile", "QuietFVDetector");
+  TokenId c = w.consumer("R", 0, 10, 1, 1);
+  TokenId p = w.producer("R", 0, 10, 1, 1);
+  w.reservoir("Other", 10, 0, 100, "TimetableProfile", "QuietFVDetector");
+  TokenId later = w.consumer("", 20, 20, 1, 1);
+  later->getObject()->specify((double) r->getId());
+  Id<ResourceTokenRelation> rc = r->getRTRConstraint(c);
+  Id<ResourceTokenRelation> rp = r->getRTRConstraint(p);
+  Id<ResourceTokenRelation> rl = r->getRTRConstraint(later);
+  InstantId i0 = ResourceWorld::instantAt(r->getProfile(), 0);
+  InstantId i10 = ResourceWorld::instantAt(r->getProfile(), 10);
+  InstantId i20 = ResourceWorld::instantAt(r->getProfile(), 20);
+  for (InstantId i : {i0, i10, i20})
+    i->setViolated(true);
+
+  r->notifyViolated(i0, ResourceProblem::LevelTooLow);
+  EXPECT_GT(rc->getViolation(), 0.0);
+  EXPECT_EQ(0.0, rp->getViolation());
+  EXPECT_EQ("LevelTooLow for resource R at instant 0", rc->getViolationExpl());
+  r->notifyViolated(i10, ResourceProblem::LevelTooLow);
+  r->notifyViolated(i20, ResourceProblem::ConsumptionSumExceeded);
+  EXPECT_GT(rl->getViolation(), 0.0);
+  r->notifyViolated(i10, ResourceProblem::NoProblem);
+  r->notifyViolated(i10, ResourceProblem::LevelTooHigh);
+  EXPECT_GT(rp->getViolation(), 0.0);
+
+  // Clearing one of c's two instants leaves c marked.
+  r->notifyNoLongerViolated(i0);
+  EXPECT_GT(rc->getViolation(), 0.0);
+  // A walk from 20 leaves 10's violations standing.
+  r->resetViolations(i20);
+  EXPECT_EQ(0.0, rl->getViolation());
+  EXPECT_GT(rc->getViolation(), 0.0);
+  EXPECT_GT(rp->getViolation(), 0.0);
+  r->notifyNoLongerViolated(i10);
+  EXPECT_EQ(0.0, rc->getViolation());
+  EXPECT_EQ(0.0, rp->getViolation());
+
+  // The explanation still reads after the token left the resource.
+  r->notifyViolated(i20, ResourceProblem::LevelTooLow);
+  EXPECT_GT(rl->getViolation(), 0.0);
+  later->getObject()->reset();
+  EXPECT_FALSE(rl->getResource().isValid());
+  EXPECT_EQ(0.0, rl->getViolation());
+  EXPECT_EQ("LevelTooLow for resource R at instant 20", rl->getViolationExpl());
+
+  // Checks of the report itself.
+  i0->setViolated(false);
+  Error e = failure([&]() { r->notifyViolated(i0, ResourceProblem::LevelTooLow); });
+  EXPECT_EQ("inst->isViolated()", e.getCondition());
+  EXPECT_EQ("Resource/base/MIRT_Resource", e.getFile());
+  e = failure([&]() { r->notifyViolated(InstantId(), ResourceProblem::LevelTooLow); });
+  EXPECT_EQ("inst.isValid()", e.getCondition());
+}
+
+TEST(Resource, flawBookkeeping) {
+  ResourceWorld w;
+  TestReusable* u = new TestReusable(w.db->getId(), LabelStr("Reusable"), LabelStr("U"), LabelStr("QuietFVDetector"),
+                                     LabelStr("TimetableProfile"), 1, 1, 0, 10, 10);
+  // Start in [0, 10], end in [5, 15]: both transactions lie at the instants 5 and 10.
+  TokenId one = w.uses("U", 0, 10, 5, 1);
+  TokenId two = w.uses("U", 20, 20, 5, 1);
+  ASSERT_TRUE(w.propagate());
+  Id<Profile> prof = u->getProfile();
+  InstantId i5 = ResourceWorld::instantAt(prof, 5), i10 = ResourceWorld::instantAt(prof, 10);
+  InstantId i20 = ResourceWorld::instantAt(prof, 20), i25 = ResourceWorld::instantAt(prof, 25);
+  ASSERT_EQ(2u, i5->getTransactions().size());
+
+  // Announced once, however many of its transactions are flawed, and however often.
+  i5->setFlawed(true);
+  u->notifyFlawed(i5);
+  u->notifyFlawed(i5);
+  i10->setFlawed(true);
+  u->notifyFlawed(i10);
+  EXPECT_EQ(Announcements{"+" + key(one)}, u->announcements);
+  EXPECT_TRUE(u->hasTokensToOrder());
+  std::vector<InstantId> flawed;
+  u->getFlawedInstants(flawed);
+  u->getFlawedInstants(flawed);
+  EXPECT_EQ((std::vector<InstantId>{i5, i10, i5, i10}), flawed);
+
+  // Withdrawn only after its last flaw clears.
+  i5->setFlawed(false);
+  u->notifyNoLongerFlawed(i5);
+  EXPECT_EQ(1u, u->announcements.size());
+  i10->setFlawed(false);
+  u->notifyNoLongerFlawed(i10);
+  EXPECT_EQ((Announcements{"+" + key(one), "-" + key(one)}), u->announcements);
+  EXPECT_FALSE(u->hasTokensToOrder());
+  EXPECT_TRUE(u->m_flawedInstants.empty());
+
+  // Clearing an instant never recorded changes nothing; one that claims a flaw is an error.
+  u->notifyNoLongerFlawed(i20);
+  i20->setFlawed(true);
+  Error e = failure([&]() { u->notifyNoLongerFlawed(i20); });
+  EXPECT_EQ("!inst->isFlawed()", e.getCondition());
+  EXPECT_EQ("Instant at time 20 claims to be flawed, but resource didn't know it.", e.getMsg());
+  // The deletion of an unrecorded instant leaves the record as it was.
+  i20->setFlawed(false);
+  u->notifyDeleted(i25);
+  EXPECT_EQ(2u, u->announcements.size());
+
+  // Two tokens cleared by one instant are both withdrawn; a removed token is withdrawn with it.
+  i20->setFlawed(true);
+  u->notifyFlawed(i20);
+  i5->setFlawed(true);
+  u->notifyFlawed(i5);
+  EXPECT_EQ(4u, u->announcements.size());
+  const std::string twoKey = key(two);
+  two->discard();
+  EXPECT_EQ("-" + twoKey, u->announcements.back());
+  EXPECT_EQ(1u, u->m_flawedTokens.size());
+  std::vector<TokenId> toOrder;
+  u->getTokensToOrder(toOrder);
+  EXPECT_EQ(std::vector<TokenId>{one}, toOrder);
+
+  // The same for a reservoir, whose flawed token's removal also withdraws its ordering.
+  TestReservoir* r = w.reservoir("R", 10, 0, 100, "TimetableProfile", "QuietFVDetector");
+  TokenId a = w.consumer("R", 0, 10, 1, 1);
+  TokenId b = w.consumer("R", 0, 10, 1, 1);
+  InstantId r0 = ResourceWorld::instantAt(r->getProfile(), 0);
+  r0->setFlawed(true);
+  r->notifyFlawed(r0);
+  EXPECT_EQ((std::set<std::string>{"+" + key(a), "+" + key(b)}), asSet(r->announcements));
+  const std::string aKey = key(a), bKey = key(b);
+  a->discard();
+  EXPECT_EQ("-" + aKey, r->announcements.back());
+  EXPECT_EQ(1u, r->m_flawedTokens.size());
+  // The profile deleting a flawed instant withdraws the tokens that had no other flaw.
+  b->discard();
+  EXPECT_EQ("-" + bKey, r->announcements.back());
+  EXPECT_TRUE(r->m_flawedInstants.empty());
+}
+
+TEST(Resource, orderingChoicesAtAnInstant) {
+  ResourceWorld w;
+  TestReservoir* r = w.reservoir("R", 10, 0, 100, "TimetableProfile", "QuietFVDetector");
+  TokenId a = w.consumer("R", 0, 10, 1, 1);
+  TokenId b = w.consumer("R", 0, 10, 1, 1);
+  TokenId c = w.consumer("R", 20, 30, 1, 1);
+  TransactionId ta = transactionOf(r, a, true), tb = transactionOf(r, b, true);
+  Id<Profile> prof = r->getProfile();
+  InstantId i0 = ResourceWorld::instantAt(prof, 0), i20 = ResourceWorld::instantAt(prof, 20);
+
+  // Not recorded as flawed: refused before anything is propagated.
+  Error e = failure([&]() { choicesAt(r, i0); });
+  EXPECT_EQ("m_flawedInstants.find(inst->getTime()) != m_flawedInstants.end()", e.getCondition());
+  for (InstantId i : {i0, i20}) {
+    i->setFlawed(true);
+    r->notifyFlawed(i);
+  }
+  std::vector<TransPair> nonEmpty(1);
+  e = failure([&]() { r->getOrderingChoices(i0, nonEmpty, 5); });
+  EXPECT_EQ("results.empty()", e.getCondition());
+  e = failure([&]() { choicesAt(r, i0, 0); });
+  EXPECT_EQ("limit > 0", e.getCondition());
+
+  // Both orders of the two overlapping transactions, once each; the far one is never paired.
+  std::vector<TransPair> choices = choicesAt(r, i0);
+  EXPECT_EQ((std::set<TransPair>{{ta, tb}, {tb, ta}}), std::set<TransPair>(choices.begin(), choices.end()));
+  EXPECT_TRUE(choicesAt(r, i20).empty());
+  // The limit is honoured.
+  EXPECT_EQ(1u, choicesAt(r, i0, 1).size());
+  // The client form gives the token keys, predecessor and successor alternating.
+  ApList<ApEntityKey> keys = r->getOrderingChoices(0);
+  ASSERT_EQ(4, keys.size());
+  std::multiset<int> seen{keys.get(0), keys.get(1), keys.get(2), keys.get(3)};
+  EXPECT_EQ((std::multiset<int>{a->getKey(), a->getKey(), b->getKey(), b->getKey()}), seen);
+  EXPECT_NE(keys.get(0), keys.get(1));
+  EXPECT_EQ(0, r->getOrderingChoices(3).size());
+
+  // An imposed precedence is excluded; the other order stays while the network allows it.
+  r->constrain(a, b);
+  choices = choicesAt(r, i0);
+  EXPECT_EQ((std::vector<TransPair>{{tb, ta}}), choices);
+
+  // Token-level choices come from the same record.
+  std::vector<TokenPair> tokenChoices;
+  r->getOrderingChoices(b, tokenChoices, 10);
+  EXPECT_EQ((std::vector<TokenPair>{{b, a}}), tokenChoices);
+  e = failure([&]() {
+    std::vector<TokenPair> out;
+    TokenId stranger = w.uses("", 0, 5, 1, 1);
+    r->getOrderingChoices(stranger, out, 1);
+  });
+  EXPECT_NE(std::string::npos, e.getMsg().find("not in profile"));
+  r->free(a, b);
+
+  // An inconsistent network: no choices and no error.
+  ConstraintId impossible = w.precedes(Id<ReservoirToken>(c)->getTime(), Id<ReservoirToken>(a)->getTime());
+  EXPECT_TRUE(choicesAt(r, i0).empty());
+  tokenChoices.clear();
+  r->getOrderingChoices(b, tokenChoices, 10);
+  EXPECT_TRUE(tokenChoices.empty());
+  w.db->getClient()->deleteConstraint(impossible);
+  ASSERT_TRUE(w.propagate());
+  i0 = ResourceWorld::instantAt(prof, 0);
+  if (r->m_flawedInstants.count(0) == 0) {
+    i0->setFlawed(true);
+    r->notifyFlawed(i0);
+  }
+  EXPECT_EQ(2u, choicesAt(r, i0).size());
+
+  // Propagation that deletes the instant asked about: no choices, and nothing freed is read.
+  TokenId fixed = w.producer("", 5, 5, 0, 0);
+  ConstraintId afterA = w.precedes(Id<ReservoirToken>(fixed)->getTime(), Id<ReservoirToken>(a)->getTime());
+  ConstraintId afterB = w.precedes(Id<ReservoirToken>(fixed)->getTime(), Id<ReservoirToken>(b)->getTime());
+  EXPECT_TRUE(choicesAt(r, i0).empty());
+  EXPECT_FALSE(i0.isValid());
+  EXPECT_EQ(5, ResourceWorld::instants(prof).front()->getTime());
+  (void) c;
+  (void) afterA;
+  (void) afterB;
+}
+
+TEST(Resource, reusableEndToEnd) {
+  // Capacity 1, two tokens of 1 over overlapping flexible windows: a flaw, not a violation.
+  ResourceWorld w(false);
+  TestReusable* u = w.reusable("U", 1);
+  TokenId a = w.uses("U", 0, 10, 10, 1);
+  TokenId b = w.uses("U", 0, 10, 10, 1);
+  ASSERT_TRUE(w.propagate());
+  std::vector<InstantId> flawed;
+  u->getFlawedInstants(flawed);
+  ASSERT_FALSE(flawed.empty());
+  InstantId first = flawed.front();
+  EXPECT_EQ(0, first->getTime());
+  EXPECT_TRUE(first->hasLowerLevelFlaw());
+  EXPECT_EQ(1.0, first->getLowerFlawMagnitude());
+  EXPECT_FALSE(first->isViolated());
+  EXPECT_EQ((std::set<std::string>{"+" + key(a), "+" + key(b)}), asSet(u->announcements));
+
+  // The two orderings are offered, for the tokens and for their start transactions.
+  std::vector<TokenPair> tokenChoices;
+  u->getOrderingChoices(a, tokenChoices, 10);
+  EXPECT_EQ((std::set<TokenPair>{{a, b}, {b, a}}), std::set<TokenPair>(tokenChoices.begin(), tokenChoices.end()));
+  TransactionId sa = transactionOf(u, a, true), sb = transactionOf(u, b, true);
+  std::vector<TransPair> choices = choicesAt(u, first);
+  std::set<TransPair> choiceSet(choices.begin(), choices.end());
+  EXPECT_EQ(1u, choiceSet.count(TransPair(sa, sb)));
+  EXPECT_EQ(1u, choiceSet.count(TransPair(sb, sa)));
+  std::vector<TokenId> toOrder;
+  u->getTokensToOrder(toOrder);
+  EXPECT_EQ((std::set<TokenId>{a, b}), std::set<TokenId>(toOrder.begin(), toOrder.end()));
+
+  // After "precedes" between them the next propagation withdraws the flaw.
+  ConstraintId order = w.precedes(a->end(), b->start());
+  ASSERT_TRUE(w.propagate());
+  flawed.clear();
+  u->getFlawedInstants(flawed);
+  EXPECT_TRUE(flawed.empty());
+  EXPECT_FALSE(u->hasTokensToOrder());
+  EXPECT_EQ(4u, u->announcements.size());
+  ApResourceProfile* levels = u->getLevels();
+  EXPECT_EQ(0, levels->getLowerBound(5));
+  EXPECT_EQ(0, levels->getUpperBound(15));
+  EXPECT_EQ(1, levels->getUpperBound(20));
+  delete levels;
+  // Undone, the flaw is back.
+  w.db->getClient()->deleteConstraint(order);
+  ASSERT_TRUE(w.propagate());
+  EXPECT_TRUE(u->hasTokensToOrder());
+
+  // Fixed overlapping times are a violation, not a flaw: the network is inconsistent ...
+  ResourceWorld fixedWorld(false);
+  fixedWorld.reusable("F", 1);
+  fixedWorld.uses("F", 0, 0, 10, 1);
+  TokenId late = fixedWorld.uses("F", 5, 5, 10, 1);
+  EXPECT_FALSE(fixedWorld.propagate());
+  late->discard();
+  EXPECT_TRUE(fixedWorld.propagate());
+
+  // ... or, with violations allowed, the consumer at the violated instant is marked.
+  ResourceWorld allowed(true);
+  TestReusable* v = allowed.reusable("V", 1);
+  allowed.uses("V", 0, 0, 10, 1);
+  TokenId second = allowed.uses("V", 5, 5, 10, 1);
+  EXPECT_TRUE(allowed.propagate());
+  flawed.clear();
+  v->getFlawedInstants(flawed);
+  EXPECT_TRUE(flawed.empty());
+  EXPECT_TRUE(ResourceWorld::instantAt(v->getProfile(), 5)->isViolated());
+  EXPECT_EQ("LevelTooLow for resource V at instant 5", v->getRTRConstraint(second)->getViolationExpl());
+  EXPECT_EQ(1u, allowed.ce->getViolatedConstraints().size());
+}

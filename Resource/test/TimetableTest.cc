@@ -1,0 +1,154 @@
+#include "Resource/test/ResourceTestSupport.hh"
+#include "Resource/component/MIRT_TimetableProfile.hh"
+
+#include <gtest/gtest.h>
+
+using namespace KORVAN;
+using namespace KORVAN::MIRT;
+
+namespace {
+
+// The sixteen values of an instant, in a fixed order, for comparison.
+struct Values {
+  double lowerMin, lowerMax, upperMin, upperMax;
+  double minInstCons, maxInstCons, minInstProd, maxInstProd;
+  double minCumCons, maxCumCons, minCumProd, maxCumProd;
+  double minPrevCons, maxPrevCons, minPrevProd, maxPrevProd;
+};
+
+Values valuesOf(const InstantId& i) {
+  return Values{i->getLowerLevel(), i->getLowerLevelMax(), i->getUpperLevelMin(), i->getUpperLevel(),
+                i->getMinInstantConsumption(), i->getMaxInstantConsumption(), i->getMinInstantProduction(),
+                i->getMaxInstantProduction(), i->getMinCumulativeConsumption(), i->getMaxCumulativeConsumption(),
+                i->getMinCumulativeProduction(), i->getMaxCumulativeProduction(), i->getMinPrevConsumption(),
+                i->getMaxPrevConsumption(), i->getMinPrevProduction(), i->getMaxPrevProduction()};
+}
+
+void expectValues(const Values& expected, const InstantId& inst) {
+  ASSERT_TRUE(inst.isValid());
+  Values actual = valuesOf(inst);
+  const double* e = &expected.lowerMin;
+  const double* a = &actual.lowerMin;
+  for (int i = 0; i < 16; ++i)
+    EXPECT_EQ(e[i], a[i]) << "value " << i << " at time " << inst->getTime();
+}
+
+TestReservoir* timetableReservoir(ResourceWorld& w, const char* name, double init, double lowerLimit,
+                                  double upperLimit, double maxProduction, double maxConsumption) {
+  return new TestReservoir(w.db->getId(), LabelStr("Reservoir"), LabelStr(name), LabelStr("TimetableFVDetector"),
+                           LabelStr("TimetableProfile"), init, init, lowerLimit, upperLimit,
+                           (double) g_infiniteTime(), (double) g_infiniteTime(), maxProduction, maxConsumption);
+}
+
+}
+
+TEST(TimetableProfile, levelsOfWorkedExamples) {
+  ResourceWorld w(true);
+
+  // A consumer of 3 and a producer of 2 over overlapping windows, initial level 10.
+  TestReservoir* r = timetableReservoir(w, "R", 10, 0, 100, 1000, 1000);
+  w.consumer("R", 0, 10, 3, 3);
+  w.producer("R", 5, 15, 2, 2);
+  ASSERT_TRUE(w.propagate());
+  Id<Profile> p = r->getProfile();
+  ASSERT_EQ(4u, ResourceWorld::instants(p).size());
+  //                                 levels          inst cons/prod   cumulative      carried
+  expectValues(Values{7, 7, 10, 10, 0, 3, 0, 0, 0, 3, 0, 0, 0, 0, 0, 0}, ResourceWorld::instantAt(p, 0));
+  expectValues(Values{7, 7, 12, 12, 0, 3, 0, 2, 0, 3, 0, 2, 0, 0, 0, 0}, ResourceWorld::instantAt(p, 5));
+  expectValues(Values{7, 7, 9, 9, 0, 3, 0, 2, 3, 3, 0, 2, 0, 0, 0, 0}, ResourceWorld::instantAt(p, 10));
+  expectValues(Values{9, 9, 9, 9, 0, 0, 0, 2, 3, 3, 2, 2, 3, 3, 0, 0}, ResourceWorld::instantAt(p, 15));
+
+  // The envelope reads the same levels, and the initial level before the first instant.
+  ApResourceProfile* levels = r->getLevels();
+  ASSERT_EQ(4, levels->getTimes().size());
+  EXPECT_EQ(0, levels->getTimes().get(0));
+  EXPECT_EQ(15, levels->getTimes().get(3));
+  EXPECT_EQ(7, levels->getLowerBound(7));
+  EXPECT_EQ(12, levels->getUpperBound(7));
+  EXPECT_EQ(9, levels->getLowerBound(100));
+  delete levels;
+
+  // A consumer fixed at t with quantity [2, 3]: both level values of each side move by the
+  // opposite bounds, and the instantaneous and cumulative sums take both bounds.
+  TestReservoir* s = timetableReservoir(w, "S", 10, 0, 100, 1000, 1000);
+  w.consumer("S", 4, 4, 2, 3);
+  ASSERT_TRUE(w.propagate());
+  expectValues(Values{7, 8, 7, 8, 2, 3, 0, 0, 2, 3, 0, 0, 0, 0, 0, 0},
+               ResourceWorld::instantAt(s->getProfile(), 4));
+
+  // A flexible consumer [5, 10] of 4 beside a fixed one at 7: the flexible one counts toward the
+  // maximum instantaneous consumption of every instant it covers but never the minimum; it lowers
+  // the lower level at 5, the upper level at 10, and is carried only after 10.
+  TestReservoir* f = timetableReservoir(w, "F", 10, -100, 100, 1000, 1000);
+  w.consumer("F", 5, 10, 4, 4);
+  w.consumer("F", 7, 7, 1, 1);
+  w.producer("F", 12, 12, 1, 1);
+  ASSERT_TRUE(w.propagate());
+  Id<Profile> fp = f->getProfile();
+  expectValues(Values{6, 6, 10, 10, 0, 4, 0, 0, 0, 4, 0, 0, 0, 0, 0, 0}, ResourceWorld::instantAt(fp, 5));
+  expectValues(Values{5, 5, 9, 9, 1, 5, 0, 0, 1, 5, 0, 0, 0, 0, 0, 0}, ResourceWorld::instantAt(fp, 7));
+  expectValues(Values{5, 5, 5, 5, 0, 4, 0, 0, 5, 5, 0, 0, 1, 1, 0, 0}, ResourceWorld::instantAt(fp, 10));
+  expectValues(Values{6, 6, 6, 6, 0, 0, 1, 1, 5, 5, 1, 1, 5, 5, 0, 0}, ResourceWorld::instantAt(fp, 12));
+
+  // Narrowing a quantity changes the next recomputation.
+  TokenId q = w.consumer("S", 20, 20, 0, 10);
+  ASSERT_TRUE(w.propagate());
+  EXPECT_EQ(-3, ResourceWorld::instantAt(s->getProfile(), 20)->getLowerLevel());
+  Id<ReservoirToken>(q)->getQuantity()->specify(1);
+  ASSERT_TRUE(w.propagate());
+  EXPECT_EQ(6, ResourceWorld::instantAt(s->getProfile(), 20)->getLowerLevel());
+
+  // The profile refuses a non-empty result vector.
+  std::vector<TransactionId> results(1);
+  Error e = failure([&]() { p->getTransactionsToOrder(ResourceWorld::instantAt(p, 0), results); });
+  EXPECT_EQ("results.empty()", e.getCondition());
+  EXPECT_EQ("Resource/component/MIRT_TimetableProfile", e.getFile());
+}
+
+TEST(TimetableFVDetector, violationsAtEqualityAndBeyond) {
+  ResourceWorld w(true);
+
+  // Initial capacity 10, lower limit 0, no production allowed: a consumer of exactly 10 leaves the
+  // level at the limit, 12 breaks it whatever else happens.
+  TestReservoir* atLimit = timetableReservoir(w, "AtLimit", 10, 0, 100, 0, 100);
+  TokenId ten = w.consumer("AtLimit", 5, 5, 10, 10);
+  TestReservoir* beyond = timetableReservoir(w, "Beyond", 10, 0, 100, 0, 100);
+  TokenId twelve = w.consumer("Beyond", 5, 5, 12, 12);
+  EXPECT_TRUE(w.propagate());
+  EXPECT_FALSE(ResourceWorld::instantAt(atLimit->getProfile(), 5)->isViolated());
+  EXPECT_EQ(0.0, atLimit->getRTRConstraint(ten)->getViolation());
+  InstantId at5 = ResourceWorld::instantAt(beyond->getProfile(), 5);
+  EXPECT_TRUE(at5->isViolated());
+  EXPECT_EQ(-2, at5->getUpperLevel());
+  EXPECT_GT(beyond->getRTRConstraint(twelve)->getViolation(), 0.0);
+  EXPECT_EQ("LevelTooLow for resource Beyond at instant 5", beyond->getRTRConstraint(twelve)->getViolationExpl());
+
+  // Cumulative consumption: equal to the maximum passes, beyond it is the first problem reported,
+  // before the level.
+  TestReservoir* sum = timetableReservoir(w, "Sum", 10, 0, 100, 1000, 12);
+  TokenId a = w.consumer("Sum", 1, 1, 12, 12);
+  EXPECT_TRUE(w.propagate());
+  EXPECT_FALSE(ResourceWorld::instantAt(sum->getProfile(), 1)->isViolated());
+  TokenId b = w.consumer("Sum", 2, 2, 1, 1);
+  EXPECT_TRUE(w.propagate());
+  EXPECT_EQ("ConsumptionSumExceeded for resource Sum at instant 2", sum->getRTRConstraint(b)->getViolationExpl());
+  // The violation is the resource's at instant 2 only: the consumer at 1 is clean.
+  EXPECT_EQ(0.0, sum->getRTRConstraint(a)->getViolation());
+
+  // Too much production with a consumption limit beside it: a producer is marked, not a consumer.
+  TestReservoir* high = timetableReservoir(w, "High", 10, 0, 15, 1000, 0);
+  TokenId c = w.consumer("High", 3, 3, 0, 0);
+  TokenId p = w.producer("High", 3, 3, 6, 6);
+  EXPECT_TRUE(w.propagate());
+  EXPECT_EQ("LevelTooHigh for resource High at instant 3", high->getRTRConstraint(p)->getViolationExpl());
+  EXPECT_EQ(0.0, high->getRTRConstraint(c)->getViolation());
+
+  // Once the offending token goes, the next recomputation clears the mark of the others.
+  p->discard();
+  EXPECT_TRUE(w.propagate());
+  EXPECT_FALSE(ResourceWorld::instantAt(high->getProfile(), 3)->isViolated());
+  b->discard();
+  EXPECT_TRUE(w.propagate());
+  EXPECT_EQ(0.0, sum->getRTRConstraint(a)->getViolation());
+  EXPECT_TRUE(w.ce->getViolatedConstraints().size() == 1u);  // only "Beyond" is left
+}
