@@ -43,6 +43,10 @@ typedef std::vector<std::string> Announcements;
 
 // Test access to the resource operations that the detector and the
 // token-to-resource constraint use.
+inline std::string timeOf(const InstantId& inst) {
+  return inst.isValid() ? std::to_string(inst->getTime()) : std::string("?");
+}
+
 template <class Base>
 class Open : public Base {
 public:
@@ -58,12 +62,27 @@ public:
     Base::notifyOrderingNoLongerRequired(token);
   }
 
+  // The detector's reports, in order: "violated(t,problem)", "noLongerViolated(t)", "flawed(t)",
+  // "noLongerFlawed(t)".
+  void notifyViolated(InstantId inst, ResourceProblem::Type problem) override {
+    calls.push_back("violated(" + timeOf(inst) + "," + ResourceProblem::getString(problem) + ")");
+    Base::notifyViolated(inst, problem);
+  }
+  void notifyNoLongerViolated(InstantId inst) override {
+    calls.push_back("noLongerViolated(" + timeOf(inst) + ")");
+    Base::notifyNoLongerViolated(inst);
+  }
+  void notifyFlawed(InstantId inst) override {
+    calls.push_back("flawed(" + timeOf(inst) + ")");
+    Base::notifyFlawed(inst);
+  }
+  void notifyNoLongerFlawed(InstantId inst) override {
+    calls.push_back("noLongerFlawed(" + timeOf(inst) + ")");
+    Base::notifyNoLongerFlawed(inst);
+  }
+
   using Base::init;
   using Base::resetViolations;
-  using Base::notifyViolated;
-  using Base::notifyNoLongerViolated;
-  using Base::notifyFlawed;
-  using Base::notifyNoLongerFlawed;
   using Base::notifyDeleted;
   using Base::getRTRConstraint;
   using Base::m_flawedTokens;
@@ -71,6 +90,7 @@ public:
   using Base::m_transactionsToTokens;
 
   Announcements announcements;
+  std::vector<std::string> calls;
 };
 
 typedef Open<Reservoir> TestReservoir;

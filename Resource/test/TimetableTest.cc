@@ -152,3 +152,63 @@ TEST(TimetableFVDetector, violationsAtEqualityAndBeyond) {
   EXPECT_EQ(0.0, sum->getRTRConstraint(a)->getViolation());
   EXPECT_TRUE(w.ce->getViolatedConstraints().size() == 1u);  // only "Beyond" is left
 }
+
+TEST(ReusableFVDetector, outcomesAndNotifications) {
+  ResourceWorld w(true);
+  // Limits [0, 10]; at most 5 at once and 8 in total, for consumption and production alike.
+  TestReusable* u = new TestReusable(w.db->getId(), LabelStr("Reusable"), LabelStr("U"),
+                                     LabelStr("ReusableFVDetector"), LabelStr("TimetableProfile"), 10, 10, 0, 5, 8);
+  w.uses("U", 0, 0, 5, 1);
+  ASSERT_TRUE(w.propagate());
+  u->calls.clear();
+  InstantId inst = ResourceWorld::instantAt(u->getProfile(), 0);
+  FVDetector* detector = (FVDetector*) u->getDetector();
+  // Sets the levels and the maxima that the detector reads, then judges the instant.
+  auto judge = [&](double lower, double upper, double maxCumProd, double maxInstCons) {
+    u->calls.clear();
+    inst->update(lower, lower, upper, upper, 0, maxInstCons, 0, 0, 0, 0, 0, maxCumProd, 0, 0, 0, 0);
+    return detector->detect(inst);
+  };
+
+  // At the limits exactly: clean, and nobody is told.
+  EXPECT_FALSE(judge(0, 10, 8, 5));
+  EXPECT_TRUE(u->calls.empty());
+  // Below the lower limit: a lower flaw of magnitude 2.
+  EXPECT_FALSE(judge(-2, 3, 0, 0));
+  EXPECT_EQ(std::vector<std::string>{"flawed(0)"}, u->calls);
+  EXPECT_TRUE(inst->hasLowerLevelFlaw());
+  EXPECT_FALSE(inst->hasUpperLevelFlaw());
+  EXPECT_EQ(2, inst->getLowerFlawMagnitude());
+  // Both sides at once: one report, both magnitudes.
+  EXPECT_FALSE(judge(-1, 12, 0, 0));
+  EXPECT_EQ(std::vector<std::string>{"flawed(0)"}, u->calls);
+  EXPECT_EQ(1, inst->getLowerFlawMagnitude());
+  EXPECT_EQ(2, inst->getUpperFlawMagnitude());
+  // The upper side alone: reported again, the lower side cleared, no withdrawal in between.
+  EXPECT_FALSE(judge(0, 12, 0, 0));
+  EXPECT_EQ(std::vector<std::string>{"flawed(0)"}, u->calls);
+  EXPECT_FALSE(inst->hasLowerLevelFlaw());
+  EXPECT_TRUE(inst->hasUpperLevelFlaw());
+  // Production bounded by the consumption total: a violation that keeps the flaw marks.
+  EXPECT_FALSE(judge(0, 12, 9, 0));
+  EXPECT_EQ(std::vector<std::string>{"violated(0,ProductionSumExceeded)"}, u->calls);
+  EXPECT_TRUE(inst->isViolated());
+  EXPECT_TRUE(inst->isFlawed());
+  // Clean again: the flaw is withdrawn, then the violation.
+  EXPECT_FALSE(judge(0, 10, 0, 0));
+  EXPECT_EQ((std::vector<std::string>{"noLongerFlawed(0)", "noLongerViolated(0)"}), u->calls);
+  EXPECT_FALSE(inst->isViolated());
+  EXPECT_FALSE(inst->isFlawed());
+  EXPECT_FALSE(u->hasTokensToOrder());
+  // The whole envelope below the lower limit is a violation, not a flaw; the first problem of the
+  // list is the one reported.
+  EXPECT_FALSE(judge(-3, -1, 0, 6));
+  EXPECT_EQ(std::vector<std::string>{"violated(0,ConsumptionRateExceeded)"}, u->calls);
+  EXPECT_FALSE(judge(-3, -1, 0, 0));
+  EXPECT_EQ(std::vector<std::string>{"violated(0,LevelTooLow)"}, u->calls);
+  EXPECT_FALSE(inst->isFlawed());
+  // Without violations allowed the walk stops there.
+  w.ce->setAllowViolations(false);
+  EXPECT_TRUE(judge(11, 12, 0, 0));
+  EXPECT_EQ(std::vector<std::string>{"violated(0,LevelTooHigh)"}, u->calls);
+}
