@@ -1,0 +1,135 @@
+#include "Resource/component/VEXL/NativeFactories.hh"
+
+#include "ConstraintEngine/base/AbstractDomain.hh"
+#include "PlanDatabase/base/Token.hh"
+#include "Resource/component/VEXL/VexlResource.hh"
+#include "Utils/base/Debug.hh"
+#include "Utils/base/Error.hh"
+
+#include <vector>
+
+namespace KORVAN {
+
+namespace {
+
+std::vector<double> argumentValues(const std::vector<const AbstractDomain*>& arguments) {
+  std::vector<double> values;
+  for (const AbstractDomain* argument : arguments) {
+    checkError(argument != nullptr && argument->isSingleton(),
+               "A resource constructor argument must be a single value.");
+    values.push_back(argument->getSingletonValue());
+  }
+  return values;
+}
+
+// Each class accepts a fixed set of argument counts, whatever its signature.
+void checkArgCount(bool accepted, const char* className, size_t count) {
+  if (!accepted)
+    checkError(ALWAYS_FAILS, "Unexpected number of args in " << className << " constructor:" << count);
+}
+
+void logCreated(const LabelStr& className, const LabelStr& objectName, const LabelStr& objectType) {
+  debugMsg("XMLInterpreter:NativeObjectFactory", "Created Native " << className.toString() << ":"
+           << objectName.toString() << " type:" << objectType.toString());
+}
+
+}
+
+// The count is checked before the object exists, so that a bad count leaves
+// no half-built object in the plan database.
+
+ReservoirObjectFactory::ReservoirObjectFactory(const LabelStr& signature)
+  : NativeObjectFactory("Reservoir", signature) {}
+
+ReservoirObjectFactory::~ReservoirObjectFactory() {}
+
+ObjectId ReservoirObjectFactory::makeNewObject(const PlanDatabaseId& planDb, const LabelStr& objectType,
+                                               const LabelStr& objectName,
+                                               const std::vector<const AbstractDomain*>& arguments) const {
+  std::vector<double> v = argumentValues(arguments);
+  checkArgCount(v.size() == 0 || v.size() == 3 || v.size() == 5 || v.size() == 7, "Reservoir", v.size());
+  VEXL::VexlReservoir* object = new VEXL::VexlReservoir(planDb, objectType, objectName, true);
+  Id<VEXL::VexlReservoir> instance(object->getId());
+  if (v.size() == 0)
+    instance->constructor();
+  else if (v.size() == 3)
+    instance->constructor(v[0], v[1], v[2]);
+  else if (v.size() == 5)
+    instance->constructor(v[0], v[1], v[2], v[3], v[4]);
+  else
+    instance->constructor(v[0], v[1], v[2], v[3], v[4], v[5], v[6]);
+  instance->handleDefaults(false);
+  logCreated(m_className, objectName, objectType);
+  return instance->getId();
+}
+
+ReusableObjectFactory::ReusableObjectFactory(const LabelStr& signature)
+  : NativeObjectFactory("Reusable", signature) {}
+
+ReusableObjectFactory::~ReusableObjectFactory() {}
+
+ObjectId ReusableObjectFactory::makeNewObject(const PlanDatabaseId& planDb, const LabelStr& objectType,
+                                              const LabelStr& objectName,
+                                              const std::vector<const AbstractDomain*>& arguments) const {
+  std::vector<double> v = argumentValues(arguments);
+  checkArgCount(v.size() == 0 || v.size() == 2 || v.size() == 3 || v.size() == 4, "Reusable", v.size());
+  VEXL::VexlReusable* object = new VEXL::VexlReusable(planDb, objectType, objectName, true);
+  Id<VEXL::VexlReusable> instance(object->getId());
+  if (v.size() == 0)
+    instance->constructor();
+  else if (v.size() == 2)
+    instance->constructor(v[0], v[1]);
+  else if (v.size() == 3)
+    instance->constructor(v[0], v[1], v[2]);
+  else
+    instance->constructor(v[0], v[1], v[2], v[3]);
+  instance->handleDefaults(false);
+  logCreated(m_className, objectName, objectType);
+  return instance->getId();
+}
+
+UnaryObjectFactory::UnaryObjectFactory(const LabelStr& signature) : NativeObjectFactory("Unary", signature) {}
+
+UnaryObjectFactory::~UnaryObjectFactory() {}
+
+ObjectId UnaryObjectFactory::makeNewObject(const PlanDatabaseId& planDb, const LabelStr& objectType,
+                                           const LabelStr& objectName,
+                                           const std::vector<const AbstractDomain*>& arguments) const {
+  std::vector<double> v = argumentValues(arguments);
+  checkArgCount(v.size() == 0 || v.size() == 1, "Unary", v.size());
+  VEXL::VexlUnary* object = new VEXL::VexlUnary(planDb, objectType, objectName, true);
+  Id<VEXL::VexlUnary> instance(object->getId());
+  if (v.size() == 0)
+    instance->constructor();
+  else
+    instance->constructor(v[0]);
+  instance->handleDefaults(false);
+  logCreated(m_className, objectName, objectType);
+  return instance->getId();
+}
+
+#define KORVAN_DEFINE_RESOURCE_TOKEN_FACTORY(ClassName, TokenClass, Text)                          \
+  ClassName::ClassName(const LabelStr& predicateName) : NativeTokenFactory(predicateName) {}       \
+  ClassName::~ClassName() {}                                                                       \
+  TokenId ClassName::createInstance(const PlanDatabaseId& planDb, const LabelStr& name,            \
+                                    bool rejectable, bool isFact) const {                          \
+    debugMsg("XMLInterpreter:NativeObjectFactory", Text);                                          \
+    TokenClass* token = new TokenClass(planDb, name, rejectable, isFact, true);                    \
+    return token->getId();                                                                         \
+  }                                                                                                \
+  TokenId ClassName::createInstance(const TokenId& master, const LabelStr& name,                   \
+                                    const LabelStr& relation) const {                              \
+    debugMsg("XMLInterpreter:NativeObjectFactory", Text);                                          \
+    TokenClass* token = new TokenClass(master, name, relation, true);                              \
+    return token->getId();                                                                         \
+  }
+
+KORVAN_DEFINE_RESOURCE_TOKEN_FACTORY(ReusableUsesTokenFactory, VEXL::VexlReusable::uses,
+                                     "Created Native Reusable.uses")
+KORVAN_DEFINE_RESOURCE_TOKEN_FACTORY(ReservoirProduceTokenFactory, VEXL::VexlReservoir::produce,
+                                     "Created Native Reservoir.produce")
+KORVAN_DEFINE_RESOURCE_TOKEN_FACTORY(ReservoirConsumeTokenFactory, VEXL::VexlReservoir::consume,
+                                     "Created Native Reservoir.consume")
+KORVAN_DEFINE_RESOURCE_TOKEN_FACTORY(UnaryUseTokenFactory, VEXL::VexlUnary::use, "Created Native Unary.Use")
+
+}

@@ -1,0 +1,74 @@
+// Links the resource module into korvan-run: the host initialises
+// ModuleResource with its engine, and prints each resource's limits and level
+// envelope (one line per instant) after the plan.
+
+#include <cmath>
+#include <memory>
+#include <ostream>
+
+#include "PlanDatabase/base/Object.hh"
+#include "Resource/ModuleResource.hh"
+#include "Resource/base/ApResource.hh"
+#include "Utils/base/Error.hh"
+#include "Utils/base/Utils.hh"
+#include "apps/KorvanRun.hh"
+
+namespace KORVAN {
+namespace HOST {
+
+namespace {
+
+std::string level(double value) {
+  if (value >= g_infiniteTimeAsDouble())
+    return "+inf";
+  if (value <= -g_infiniteTimeAsDouble())
+    return "-inf";
+  return toString(value == 0.0 ? 0.0 : value);
+}
+
+std::string time(TimePoint t) {
+  if (t >= g_infiniteTime())
+    return "+inf";
+  if (t <= -g_infiniteTime())
+    return "-inf";
+  return std::to_string(t);
+}
+
+void printEnvelope(std::ostream& out, const ObjectId& object) {
+  ApResource* resource = ApResource::asApResource(static_cast<Object*>(object));
+  if (resource == nullptr)
+    return;
+  try {
+    std::unique_ptr<ApResourceProfile> limits(resource->getLimits());
+    out << "    limits [" << level(limits->getLowerBound(-g_infiniteTime())) << " "
+        << level(limits->getUpperBound(-g_infiniteTime())) << "]" << std::endl;
+    std::unique_ptr<ApResourceProfile> levels(resource->getLevels());
+    const ApList<TimePoint>& times = levels->getTimes();
+    if (times.size() == 0)
+      out << "    level: no instants" << std::endl;
+    for (int i = 0; i < times.size(); i++) {
+      TimePoint t = times.get(i);
+      out << "    level at " << time(t) << " [" << level(levels->getLowerBound(t)) << " "
+          << level(levels->getUpperBound(t)) << "]" << std::endl;
+    }
+  } catch (const Error& e) {
+    // An uninitialised resource (say, one left open) has no envelope to print.
+    out << "    level: unavailable (" << (e.getMsg().empty() ? e.getCondition() : e.getMsg()) << ")"
+        << std::endl;
+  }
+}
+
+struct ResourceBinding {
+  ResourceBinding() {
+    registerModule([]() -> Module* { return new ModuleResource(); });
+    for (const char* type : {"Resource", "Reservoir", "Reusable", "Unary"})
+      registerObjectPrinter(type, printEnvelope);
+  }
+};
+
+const ResourceBinding sl_binding;
+
+}
+
+}
+}
