@@ -1,0 +1,90 @@
+#include "Resource/base/ResourceConstraint.hh"
+#include "Resource/base/Resource.hh"
+#include "ConstraintEngine/base/AbstractDomain.hh"
+#include "ConstraintEngine/base/CESchema.hh"
+#include "ConstraintEngine/base/ConstrainedVariable.hh"
+#include "ConstraintEngine/base/ConstraintEngine.hh"
+#include "ConstraintEngine/base/ConstraintFactory.hh"
+#include "ConstraintEngine/base/IntervalDomain.hh"
+#include "Utils/base/Debug.hh"
+#include "Utils/base/Error.hh"
+#include "Utils/base/Utils.hh"
+
+#include <list>
+
+namespace KORVAN {
+
+ResourceConstraint::ResourceConstraint(const LabelStr& name, const LabelStr& propagatorName,
+                                       const ConstraintEngineId& constraintEngine,
+                                       const std::vector<ConstrainedVariableId>& variables)
+  : Constraint(name, propagatorName, constraintEngine, variables) {
+  check_error(variables.size() == (unsigned int) ARG_COUNT);
+  check_error(variables[OBJECT]->getName() == LabelStr("object"), variables[OBJECT]->toString());
+  check_error(variables[TIME]->baseDomain().isInterval() && variables[TIME]->getName() == LabelStr("time"),
+              variables[TIME]->toString());
+  check_error(variables[USAGE]->baseDomain().isInterval() && variables[USAGE]->getName() == LabelStr("quantity"),
+              variables[USAGE]->toString());
+}
+
+ResourceConstraint::~ResourceConstraint() {}
+
+const LabelStr& ResourceConstraint::CONSTRAINT_NAME() {
+  static const LabelStr sl_name("ResourceTransactionRelation");
+  return sl_name;
+}
+
+const LabelStr& ResourceConstraint::PROPAGATOR_NAME() {
+  static const LabelStr sl_name("Resource");
+  return sl_name;
+}
+
+void ResourceConstraint::handleExecute() {
+  AbstractDomain& domTO = getCurrentDomain(getScope()[OBJECT]);
+  AbstractDomain& domTQ = getCurrentDomain(getScope()[USAGE]);
+  // More resources may still come: nothing can be ruled out yet.
+  if (domTO.isOpen())
+    return;
+
+  std::list<double> objs;
+  domTO.getValues(objs);
+  double qMin = g_infiniteTimeAsDouble();
+  double qMax = -g_infiniteTimeAsDouble();
+  for (std::list<double>::const_iterator it = objs.begin(); it != objs.end(); ++it) {
+    // Through the object's handle, so that an object of another class is refused.
+    ResourceId resource = ObjectId(*it);
+    check_error(resource.isValid());
+    double oQtyMin = resource->getConsumptionRateMax(-g_infiniteTime());
+    double oQtyMax = resource->getProductionRateMax(-g_infiniteTime());
+    check_error(oQtyMin <= 0);
+    check_error(oQtyMax >= 0);
+    IntervalDomain oQty(oQtyMin, oQtyMax);
+    debugMsg("ResourceConstraint:handleExecute",
+             "Evaluating " << resource->getName().toString() << " as a candidate." << " Rate limits of "
+                           << oQty.toString() << " must be adhered to  by " << domTQ.toString());
+    if (oQty.intersect(domTQ.getLowerBound(), domTQ.getUpperBound()) && oQty.isEmpty()) {
+      debugMsg("ResourceConstraint:handleExecute", "Removing " << resource->getName().toString() << " as a candidate.");
+      domTO.remove(*it);
+      if (domTO.isEmpty())
+        return;
+      continue;
+    }
+    // The hull takes each candidate's full limits.
+    if (oQtyMin < qMin)
+      qMin = oQtyMin;
+    if (qMax < oQtyMax)
+      qMax = oQtyMax;
+  }
+  domTQ.intersect(qMin, qMax);
+  if (domTO.isSingleton()) {
+    ResourceId resource = ObjectId(domTO.getSingletonValue());
+    resource->markDirty();
+  }
+}
+
+void registerResourceConstraintFactory(const ConstraintEngineId& constraintEngine) {
+  check_error(constraintEngine.isValid());
+  constraintEngine->getCESchema()->registerConstraintFactory(new ConcreteConstraintFactory<ResourceConstraint>(
+      ResourceConstraint::CONSTRAINT_NAME(), ResourceConstraint::PROPAGATOR_NAME(), true));
+}
+
+}
