@@ -1,6 +1,7 @@
 // Levels, instants, flaws and violations of the instant-based resource.
 
 #include "Resource/test/InstantTestSupport.hh"
+#include "Utils/base/Debug.hh"
 #include "Utils/base/Utils.hh"
 
 #include <gtest/gtest.h>
@@ -219,7 +220,13 @@ TEST(InstantResource, settersWaitForTheNextChange) {
   r->setProductionRateMax(1);
   r->setProductionMax(1);
   EXPECT_FALSE(r->isViolated()) << "not dirty: the old profile stands";
+  std::ostringstream debug;
+  DebugMessage::setStream(debug);
+  DebugMessage::enable("Resource:markDirty");
   r->markDirty();
+  DebugMessage::disableAll();
+  DebugMessage::setStream(std::cerr);
+  EXPECT_EQ("[Resource:markDirty]r marked Dirty\n", debug.str());
   EXPECT_TRUE(r->isViolated());
   r->setProductionMax(10);
   r->setConsumptionMax(-20);
