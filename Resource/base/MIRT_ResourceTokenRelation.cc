@@ -42,18 +42,20 @@ ResourceTokenRelation::ResourceTokenRelation(const ConstraintEngineId& constrain
   const ConstrainedVariableId& object = scope[OBJECT_VAR];
   if (state->isSpecified() && state->getSpecifiedValue() == Token::ACTIVE.getKey() &&
       object->lastDomain().isSingleton())
-    handOver("Adding token ");
+    handOver(true);
 }
 
 ResourceTokenRelation::~ResourceTokenRelation() {}
 
-void ResourceTokenRelation::handOver(const char* debugPrefix) {
+void ResourceTokenRelation::handOver(bool fromConstructor) {
   // Object domains hold objects' addresses; the cast checks that this one is a resource.
   ObjectId object(getScope()[OBJECT_VAR]->lastDomain().getSingletonValue());
   m_resource = object;
   check_error(m_resource.isValid());
-  debugMsg("ResourceTokenRelation:ResourceTokenRelation",
-           debugPrefix << m_token->toString() << " to profile for resource " << m_resource->toString());
+  condDebugMsg(fromConstructor, "ResourceTokenRelation:ResourceTokenRelation",
+               "Adding token " << m_token->toString() << " to resource-profile of resource " << m_resource->toString());
+  condDebugMsg(!fromConstructor, "ResourceTokenRelation:canIgnore",
+               "Adding " << m_token->toString() << " to profile for resource " << m_resource->toString());
   m_resource->addToProfile(m_token);
 }
 
@@ -75,7 +77,7 @@ bool ResourceTokenRelation::canIgnore(const ConstrainedVariableId& variable, int
       variable->lastDomain().isSingleton()) {
     if (object->lastDomain().isSingleton() && state->isSpecified() &&
         state->getSpecifiedValue() == Token::ACTIVE.getKey())
-      handOver("Adding ");
+      handOver(false);
   }
   else if ((changeType == DomainListener::RESET || changeType == DomainListener::RELAXED) &&
            m_resource.isValid()) {

@@ -47,7 +47,8 @@ private:
   void handleExecute() override;
   bool canIgnore(const ConstrainedVariableId& variable, int argIndex,
                  const DomainListener::ChangeType& changeType) override;
-  void handOver(const char* debugPrefix);
+  // Binds to the one resource of the object domain and hands the token to it.
+  void handOver(bool fromConstructor);
 
   TokenId m_token;
   Id<Resource> m_resource;
