@@ -5,6 +5,8 @@
 #include "PlanDatabase/base/Schema.hh"
 #include "Resource/base/MIRT_Instant.hh"
 #include "Resource/base/MIRT_ProfilePropagator.hh"
+#include "Resource/base/ResourceConstraint.hh"
+#include "Resource/base/ResourcePropagator.hh"
 #include "Resource/component/MIRT_Registration.hh"
 #include "Resource/component/VEXL/NativeFactories.hh"
 #include "Solvers/base/Component.hh"
@@ -53,6 +55,13 @@ void registerSchema(Schema& schema) {
                                                  "productionRateMax", "productionMax",
                                                  "consumptionRateMax", "consumptionMax"};
 
+  schema.addObjectType(LabelStr("Resource"));
+  addFloatMembers(schema, LabelStr("Resource"), levelMembers);
+  registerObjectFactories<ResourceObjectFactory>(
+      schema, {"Resource", "Resource:float:float:float", "Resource:float:float:float:float:float",
+               "Resource:float:float:float:float:float:float:float"});
+  addResourcePredicate<ResourceChangeTokenFactory>(schema, "Resource.change", true);
+
   schema.addObjectType(LabelStr("Reusable"));
   addFloatMembers(schema, LabelStr("Reusable"),
                   {"capacity", "levelLimitMin", "consumptionMax", "consumptionRateMax"});
@@ -76,6 +85,9 @@ void registerSchema(Schema& schema) {
 
 void registerNativeClasses(VexlXmlInterpreter& interpreter) {
   std::vector<std::string> predicates;
+  predicates.push_back("Resource.change");
+  interpreter.addNativeClass("Resource", predicates);
+  predicates.clear();
   predicates.push_back("Reusable.uses");
   interpreter.addNativeClass("Reusable", predicates);
   predicates.clear();
@@ -103,12 +115,14 @@ void ModuleResource::initialize(EngineId engineId) {
   Engine& engine = *engineId;
   ConstraintEngine* ce = requireComponent<ConstraintEngine>(engine, "ConstraintEngine");
   Schema* schema = requireComponent<Schema>(engine, "Schema");
-  requireComponent<PlanDatabase>(engine, "PlanDatabase");
+  PlanDatabase* db = requireComponent<PlanDatabase>(engine, "PlanDatabase");
   requireComponent<SOLVERS::ComponentFactoryMgr>(engine, "ComponentFactoryMgr");
   requireComponent<SOLVERS::MatchFinderMgr>(engine, "MatchFinderMgr");
 
-  // The engine owns the propagator from its construction.
+  registerResourceConstraintFactory(ce->getId());
+  // The engine owns the propagators from their construction.
   new MIRT::ProfilePropagator(LabelStr("MIRT_Resource"), ce->getId());
+  new ResourcePropagator(LabelStr("Resource"), ce->getId(), db->getId());
 
   registerSchema(*schema);
 

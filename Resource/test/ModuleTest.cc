@@ -4,7 +4,9 @@
 
 #include "Resource/test/ModuleTestSupport.hh"
 
+#include "ConstraintEngine/base/CESchema.hh"
 #include "Resource/base/MIRT_ProfilePropagator.hh"
+#include "Resource/base/ResourcePropagator.hh"
 #include "Solvers/base/Component.hh"
 #include "Solvers/base/MatchingEngine.hh"
 #include "Utils/base/Factory.hh"
@@ -37,12 +39,21 @@ TEST(ModuleResource, InitializeRegistersTheModuleVocabularyAndComponents) {
   const std::vector<std::string> levelMembers = {"initialCapacity", "levelLimitMin", "levelLimitMax",
                                                  "productionRateMax", "productionMax",
                                                  "consumptionRateMax", "consumptionMax"};
+  EXPECT_EQ(levelMembers, memberNames(schema, "Resource"));
   EXPECT_EQ(levelMembers, memberNames(schema, "Reservoir"));
+  // Declared in registration order.
+  const std::vector<LabelStr>& types = schema.getObjectTypes();
+  std::vector<std::string> moduleTypes;
+  for (const LabelStr& type : types)
+    if (type.toString() != "Object")
+      moduleTypes.push_back(type.toString());
+  EXPECT_EQ((std::vector<std::string>{"Resource", "Reusable", "Reservoir", "Unary"}), moduleTypes);
   EXPECT_EQ((std::vector<std::string>{"capacity", "levelLimitMin", "consumptionMax", "consumptionRateMax"}),
             memberNames(schema, "Reusable"));
   EXPECT_EQ(std::vector<std::string>{"consumptionMax"}, memberNames(schema, "Unary"));
 
-  const char* signatures[] = {"Reusable", "Reusable:float:float", "Reusable:float:float:float",
+  const char* signatures[] = {"Resource", "Resource:float:float:float", "Resource:float:float:float:float:float",
+                              "Resource:float:float:float:float:float:float:float", "Reusable", "Reusable:float:float", "Reusable:float:float:float",
                               "Reusable:float:float:float:float", "Reservoir", "Reservoir:float:float:float",
                               "Reservoir:float:float:float:float:float",
                               "Reservoir:float:float:float:float:float:float:float", "Unary", "Unary:float"};
@@ -50,7 +61,7 @@ TEST(ModuleResource, InitializeRegistersTheModuleVocabularyAndComponents) {
     EXPECT_TRUE(schema.hasObjectFactory(LabelStr(signature))) << signature;
   EXPECT_FALSE(schema.hasObjectFactory(LabelStr("Unary:float:float")));
 
-  for (const char* predicate : {"Reusable.uses", "Reservoir.produce", "Reservoir.consume"}) {
+  for (const char* predicate : {"Resource.change", "Reusable.uses", "Reservoir.produce", "Reservoir.consume"}) {
     EXPECT_TRUE(schema.hasTokenFactory(LabelStr(predicate))) << predicate;
     EXPECT_EQ(std::vector<std::string>{"quantity"}, memberNames(schema, predicate));
   }
@@ -58,10 +69,14 @@ TEST(ModuleResource, InitializeRegistersTheModuleVocabularyAndComponents) {
   EXPECT_TRUE(memberNames(schema, "Unary.use").empty());
   EXPECT_EQ(LabelStr("Reservoir"), schema.getObjectType(LabelStr("Reservoir.consume")));
 
-  // The profile propagator belongs to the constraint engine.
+  // Both propagators belong to the constraint engine; the rate-limit constraint is made by name.
   PropagatorId propagator = world.ce->getPropagatorByName(LabelStr("MIRT_Resource"));
   ASSERT_TRUE(propagator.isValid());
   EXPECT_NE(nullptr, dynamic_cast<MIRT::ProfilePropagator*>(static_cast<Propagator*>(propagator)));
+  propagator = world.ce->getPropagatorByName(LabelStr("Resource"));
+  ASSERT_TRUE(propagator.isValid());
+  EXPECT_NE(nullptr, dynamic_cast<ResourcePropagator*>(static_cast<Propagator*>(propagator)));
+  EXPECT_TRUE(world.ce->getCESchema()->isConstraintType(LabelStr("ResourceTransactionRelation")));
 
   FactoryMgr* profiles = manager(world.engine, "ProfileFactoryMgr");
   FactoryMgr* detectors = manager(world.engine, "FVDetectorFactoryMgr");
@@ -72,9 +87,10 @@ TEST(ModuleResource, InitializeRegistersTheModuleVocabularyAndComponents) {
     EXPECT_NE(nullptr, detectors->getFactory(LabelStr(detector))) << detector;
 
   // Native classes: the interpreter will not let a model redeclare them.
-  for (const char* cls : {"Reservoir", "Reusable", "Unary"})
+  for (const char* cls : {"Resource", "Reservoir", "Reusable", "Unary"})
     EXPECT_TRUE(world.interpreter->isNativeClass(cls)) << cls;
-  for (const char* predicate : {"Reservoir.produce", "Reservoir.consume", "Reusable.uses", "Unary.use"})
+  for (const char* predicate : {"Resource.change", "Reservoir.produce", "Reservoir.consume", "Reusable.uses",
+                                "Unary.use"})
     EXPECT_TRUE(world.interpreter->isNativePredicate(predicate)) << predicate;
   EXPECT_FALSE(world.interpreter->isNativePredicate("Reusable.use"));
 }

@@ -86,6 +86,16 @@ TEST(VexlBinding, ConstructorOverloadsAndDefaults) {
   ModuleWorld world;
   const double M = -INF;
   typedef std::vector<double> V;
+  // Resource members, as the reservoir's; its consumption limits are at most zero.
+  EXPECT_EQ((V{0, M, INF, INF, INF, M, M}), parameterValues(make(world, "Resource", "i0", {})));
+  EXPECT_EQ((V{5, 0, 10, INF, INF, M, M}),
+            parameterValues(make(world, "Resource:float:float:float", "i3", {5, 0, 10})));
+  // Five arguments leave the consumption rate unbounded, as three do.
+  EXPECT_EQ((V{5, 0, 10, 3, 3, M, -4}),
+            parameterValues(make(world, "Resource:float:float:float:float:float", "i5", {5, 0, 10, 3, -4})));
+  EXPECT_EQ((V{1, 2, 3, 4, 5, -6, -7}),
+            parameterValues(make(world, "Resource:float:float:float", "i7", {1, 2, 3, 4, 5, -6, -7})));
+
   // Reservoir members: initialCapacity, levelLimitMin, levelLimitMax,
   // productionRateMax, productionMax, consumptionRateMax, consumptionMax.
   EXPECT_EQ((V{0, M, INF, INF, INF, INF, INF}), parameterValues(make(world, "Reservoir", "r0", {})));
@@ -170,6 +180,24 @@ TEST(VexlBinding, ClosingInitialisesTheResource) {
   EXPECT_EQ(6.0, t->getMaxProduction());
   EXPECT_EQ(3.0, t->getMaxInstConsumption());
   EXPECT_EQ(7.0, t->getMaxConsumption());
+
+  // The instant-based resource takes its seven values one to one; an
+  // unbounded consumption rate becomes the consumption maximum.
+  ObjectId store = make(world, "Resource:float:float:float:float:float", "store", {5, 0, 10, 3, -4});
+  store->close();
+  VEXL::VexlResource* instant = as<VEXL::VexlResource>(store);
+  EXPECT_TRUE(store->isClosed());
+  EXPECT_EQ(5.0, instant->getInitialCapacity());
+  EXPECT_EQ(0.0, instant->getLimitMin());
+  EXPECT_EQ(10.0, instant->getLimitMax());
+  EXPECT_EQ(3.0, instant->getProductionMax());
+  EXPECT_EQ(3.0, instant->getProductionRateMax(0));
+  EXPECT_EQ(-4.0, instant->getConsumptionMax());
+  EXPECT_EQ(-4.0, instant->getConsumptionRateMax(0));
+  ObjectId bad = make(world, "Resource:float:float:float", "inverted", {5, 10, 0});
+  EXPECT_EQ("m_limitMin <= m_limitMax", failure([&]() { bad->close(); }).getCondition());
+  EXPECT_FALSE(bad->isClosed());
+  bad->discard();
 
   // A reusable resource: upper limit and initial level are its capacity,
   // production limits its consumption limits; the unbounded rate becomes the total.
@@ -305,6 +333,15 @@ TEST(VexlBinding, TokenFactoriesMakeClosedBoundTokens) {
                                                                         rejectable, isFact);
   };
 
+  TokenId change = create("Resource.change", false, false);
+  VEXL::VexlResource::change* ch = dynamic_cast<VEXL::VexlResource::change*>(static_cast<Token*>(change));
+  ASSERT_NE(nullptr, ch);
+  EXPECT_TRUE(ch->isClosed());
+  EXPECT_TRUE(ch->isActive());
+  EXPECT_EQ(ch->getTime(), ch->time);
+  EXPECT_EQ(ch->start(), ch->tStart);
+  EXPECT_EQ(ch->getVariable(LabelStr("quantity")), ch->quantity);
+
   TokenId consume = create("Reservoir.consume", false, false);
   VexlReservoir::consume* c = dynamic_cast<VexlReservoir::consume*>(static_cast<Token*>(consume));
   ASSERT_NE(nullptr, c);
@@ -379,6 +416,7 @@ TEST(VexlBinding, ModelsReadThroughTheInterpreter) {
                "<set object='crew' member='profileType' value='TimetableProfile'/>"
                "<new type='Unary' name='drill'/>"
                "<new type='Reservoir' name='battery'><float value='10'/><float value='0'/><float value='20'/></new>"
+               "<new type='Resource' name='tank'><float value='5'/><float value='0'/><float value='10'/></new>"
                "<close/>");
     objects = capture.text();
   }
@@ -415,6 +453,19 @@ TEST(VexlBinding, ModelsReadThroughTheInterpreter) {
   std::unique_ptr<ApResourceProfile> batteryLevels(as<MIRT::Resource>(battery)->getLevels());
   EXPECT_EQ(2.0, batteryLevels->getLowerBound(4));
   EXPECT_EQ(2.0, batteryLevels->getUpperBound(4));
+
+  // An instant-based resource and its change tokens.
+  world.read("<goal predicate='Resource.change' name='fill' object='tank' time='2' quantity='4'/>"
+             "<goal predicate='Resource.change' name='draw' object='tank' time='6' quantity='-7'/>");
+  ASSERT_TRUE(world.ce->propagate());
+  VEXL::VexlResource* tank = as<VEXL::VexlResource>(world.db->getObject(LabelStr("tank")));
+  EXPECT_EQ(2u, tank->tokens().size());
+  IntervalDomain level;
+  tank->getLevelAt(4, level);
+  EXPECT_EQ(9.0, level.getLowerBound());
+  EXPECT_EQ(9.0, level.getUpperBound());
+  tank->getLevelAt(8, level);
+  EXPECT_EQ(2.0, level.getUpperBound());
 
   // The interpreter's errors carry the binding's messages.
   Error e = failure([&]() { world.read("<new type='Unary' name='x'><float value='1'/><float value='2'/></new>"); });

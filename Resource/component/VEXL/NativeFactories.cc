@@ -38,6 +38,31 @@ void logCreated(const LabelStr& className, const LabelStr& objectName, const Lab
 // The count is checked before the object exists, so that a bad count leaves
 // no half-built object in the plan database.
 
+ResourceObjectFactory::ResourceObjectFactory(const LabelStr& signature)
+  : NativeObjectFactory("Resource", signature) {}
+
+ResourceObjectFactory::~ResourceObjectFactory() {}
+
+ObjectId ResourceObjectFactory::makeNewObject(const PlanDatabaseId& planDb, const LabelStr& objectType,
+                                              const LabelStr& objectName,
+                                              const std::vector<const AbstractDomain*>& arguments) const {
+  std::vector<double> v = argumentValues(arguments);
+  checkArgCount(v.size() == 0 || v.size() == 3 || v.size() == 5 || v.size() == 7, "Resource", v.size());
+  VEXL::VexlResource* object = new VEXL::VexlResource(planDb, objectType, objectName, true);
+  Id<VEXL::VexlResource> instance(object->getId());
+  if (v.size() == 0)
+    instance->constructor();
+  else if (v.size() == 3)
+    instance->constructor(v[0], v[1], v[2]);
+  else if (v.size() == 5)
+    instance->constructor(v[0], v[1], v[2], v[3], v[4]);
+  else
+    instance->constructor(v[0], v[1], v[2], v[3], v[4], v[5], v[6]);
+  instance->handleDefaults(false);
+  logCreated(m_className, objectName, objectType);
+  return instance->getId();
+}
+
 ReservoirObjectFactory::ReservoirObjectFactory(const LabelStr& signature)
   : NativeObjectFactory("Reservoir", signature) {}
 
@@ -124,6 +149,8 @@ ObjectId UnaryObjectFactory::makeNewObject(const PlanDatabaseId& planDb, const L
     return token->getId();                                                                         \
   }
 
+KORVAN_DEFINE_RESOURCE_TOKEN_FACTORY(ResourceChangeTokenFactory, VEXL::VexlResource::change,
+                                     "Created Native Resource.change")
 KORVAN_DEFINE_RESOURCE_TOKEN_FACTORY(ReusableUsesTokenFactory, VEXL::VexlReusable::uses,
                                      "Created Native Reusable.uses")
 KORVAN_DEFINE_RESOURCE_TOKEN_FACTORY(ReservoirProduceTokenFactory, VEXL::VexlReservoir::produce,

@@ -11,6 +11,16 @@
 
 namespace KORVAN {
 
+class ResourceObjectFactory : public NativeObjectFactory {
+public:
+  ResourceObjectFactory(const LabelStr& signature);
+  ~ResourceObjectFactory() override;
+
+protected:
+  ObjectId makeNewObject(const PlanDatabaseId& planDb, const LabelStr& objectType, const LabelStr& objectName,
+                         const std::vector<const AbstractDomain*>& arguments) const override;
+};
+
 class ReusableObjectFactory : public NativeObjectFactory {
 public:
   ReusableObjectFactory(const LabelStr& signature);
@@ -54,6 +64,7 @@ protected:
                            const LabelStr& relation) const override;                              \
   }
 
+KORVAN_DECLARE_RESOURCE_TOKEN_FACTORY(ResourceChangeTokenFactory);
 KORVAN_DECLARE_RESOURCE_TOKEN_FACTORY(ReusableUsesTokenFactory);
 KORVAN_DECLARE_RESOURCE_TOKEN_FACTORY(ReservoirProduceTokenFactory);
 KORVAN_DECLARE_RESOURCE_TOKEN_FACTORY(ReservoirConsumeTokenFactory);

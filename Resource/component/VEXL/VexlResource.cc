@@ -56,6 +56,127 @@ bool isValidProfile(Id<ConstrainedVariable> profileNameVar) {
   return name == "FlowProfile" || name == "IncrementalFlowProfile" || name == "TimetableProfile";
 }
 
+// ---------------------------------------------------------------- Resource
+
+VexlResource::VexlResource(const PlanDatabaseId& planDatabase, const LabelStr& type, const LabelStr& name,
+                           bool open)
+  : KORVAN::Resource(planDatabase, type, name, open) {}
+
+VexlResource::VexlResource(ObjectId parent, const LabelStr& type, const LabelStr& name, bool open)
+  : KORVAN::Resource(parent, type, name, open) {}
+
+VexlResource::~VexlResource() {}
+
+void VexlResource::close() {
+  static const int IC = 0;
+  static const int LLMIN = 1;
+  static const int LLMAX = 2;
+  static const int PRMAX = 3;
+  static const int PMAX = 4;
+  static const int CRMAX = 5;
+  static const int CMAX = 6;
+  static const unsigned int ARG_COUNT = 7;
+  static const std::string PARAM_INITIAL_CAPACITY("initialCapacity");
+  static const std::string PARAM_LEVEL_LIMIT_MIN("levelLimitMin");
+  static const std::string PARAM_LEVEL_LIMIT_MAX("levelLimitMax");
+  static const std::string PARAM_PRODUCTION_RATE_MAX("productionRateMax");
+  static const std::string PARAM_PRODUCTION_MAX("productionMax");
+  static const std::string PARAM_CONSUMPTION_RATE_MAX("consumptionRateMax");
+  static const std::string PARAM_CONSUMPTION_MAX("consumptionMax");
+
+  check_error(m_variables.size() >= ARG_COUNT);
+  check_error(m_variables[IC]->getName().toString().find(PARAM_INITIAL_CAPACITY) != std::string::npos);
+  check_error(m_variables[LLMIN]->getName().toString().find(PARAM_LEVEL_LIMIT_MIN) != std::string::npos);
+  check_error(m_variables[LLMAX]->getName().toString().find(PARAM_LEVEL_LIMIT_MAX) != std::string::npos);
+  check_error(m_variables[PRMAX]->getName().toString().find(PARAM_PRODUCTION_RATE_MAX) != std::string::npos);
+  check_error(m_variables[PMAX]->getName().toString().find(PARAM_PRODUCTION_MAX) != std::string::npos);
+  check_error(m_variables[CRMAX]->getName().toString().find(PARAM_CONSUMPTION_RATE_MAX) != std::string::npos);
+  check_error(m_variables[CMAX]->getName().toString().find(PARAM_CONSUMPTION_MAX) != std::string::npos);
+
+  check_error(m_variables[IC]->derivedDomain().isSingleton());
+  check_error(m_variables[LLMIN]->derivedDomain().isSingleton());
+  check_error(m_variables[LLMAX]->derivedDomain().isSingleton());
+  check_error(m_variables[PRMAX]->derivedDomain().isSingleton());
+  check_error(m_variables[PMAX]->derivedDomain().isSingleton());
+  check_error(m_variables[CRMAX]->derivedDomain().isSingleton());
+  check_error(m_variables[CMAX]->derivedDomain().isSingleton());
+
+  init(m_variables[IC]->derivedDomain().getSingletonValue(),
+       m_variables[LLMIN]->derivedDomain().getSingletonValue(),
+       m_variables[LLMAX]->derivedDomain().getSingletonValue(),
+       m_variables[PRMAX]->derivedDomain().getSingletonValue(),
+       m_variables[PMAX]->derivedDomain().getSingletonValue(),
+       m_variables[CRMAX]->derivedDomain().getSingletonValue(),
+       m_variables[CMAX]->derivedDomain().getSingletonValue());
+  Object::close();
+}
+
+void VexlResource::constructor(double ic, double ll_min, double ll_max) {
+  constructor(ic, ll_min, ll_max, inf(), inf(), minusInf(), minusInf());
+}
+
+// The consumption rate stays unbounded, as with three arguments; the model
+// then takes the consumption maximum as the rate limit too.
+void VexlResource::constructor(double ic, double ll_min, double ll_max, double p_max, double c_max) {
+  constructor(ic, ll_min, ll_max, p_max, p_max, minusInf(), c_max);
+}
+
+void VexlResource::constructor(double ic, double ll_min, double ll_max, double pr_max, double p_max,
+                               double cr_max, double c_max) {
+  initialCapacity = addParameter(*this, ic, "initialCapacity");
+  levelLimitMin = addParameter(*this, ll_min, "levelLimitMin");
+  levelLimitMax = addParameter(*this, ll_max, "levelLimitMax");
+  productionRateMax = addParameter(*this, pr_max, "productionRateMax");
+  productionMax = addParameter(*this, p_max, "productionMax");
+  consumptionRateMax = addParameter(*this, cr_max, "consumptionRateMax");
+  consumptionMax = addParameter(*this, c_max, "consumptionMax");
+}
+
+void VexlResource::constructor() {
+  constructor(0.0, minusInf(), inf(), inf(), inf(), minusInf(), minusInf());
+}
+
+void VexlResource::handleDefaults(bool autoClose) {
+  addDefault(*this, initialCapacity, "initialCapacity");
+  addDefault(*this, levelLimitMin, "levelLimitMin");
+  addDefault(*this, levelLimitMax, "levelLimitMax");
+  addDefault(*this, productionRateMax, "productionRateMax");
+  addDefault(*this, productionMax, "productionMax");
+  addDefault(*this, consumptionRateMax, "consumptionRateMax");
+  addDefault(*this, consumptionMax, "consumptionMax");
+  if (autoClose)
+    close();
+}
+
+VexlResource::change::change(const PlanDatabaseId& planDatabase, const LabelStr& predicateName, bool rejectable,
+                             bool isFact, bool close)
+  : KORVAN::Transaction(planDatabase, predicateName, rejectable, isFact, IntervalIntDomain(), Token::noObject(),
+                        false) {
+  handleDefaults(close);
+}
+
+VexlResource::change::change(const TokenId& master, const LabelStr& predicateName, const LabelStr& relation,
+                             bool close)
+  : KORVAN::Transaction(master, relation, predicateName, IntervalIntDomain(), Token::noObject(), false) {
+  handleDefaults(close);
+}
+
+VexlResource::change::~change() {}
+
+void VexlResource::change::close() { KORVAN::Transaction::close(); }
+
+void VexlResource::change::handleDefaults(bool autoClose) {
+  state = getState();
+  object = getObject();
+  tStart = start();
+  tEnd = end();
+  tDuration = duration();
+  time = getTime();
+  quantity = m_usage;
+  if (autoClose)
+    close();
+}
+
 // ---------------------------------------------------------------- Reservoir
 
 VexlReservoir::VexlReservoir(const PlanDatabaseId& planDatabase, const LabelStr& type, const LabelStr& name,

@@ -17,6 +17,8 @@
 #include "PlanDatabase/base/StateDomain.hh"
 #include "PlanDatabase/base/ObjectDomain.hh"
 #include "PlanDatabase/base/TokenVariable.hh"
+#include "Resource/base/Resource.hh"
+#include "Resource/base/Transaction.hh"
 #include "Resource/component/MIRT_DurativeTokens.hh"
 #include "Resource/component/MIRT_InstantTokens.hh"
 #include "Resource/component/MIRT_Reservoir.hh"
@@ -28,6 +30,54 @@ namespace VEXL {
 // True when the variable holds one value that names a registered profile kind
 // ("FlowProfile", "IncrementalFlowProfile" or "TimetableProfile").
 bool isValidProfile(Id<ConstrainedVariable> profileNameVar);
+
+// The instant-based resource: limits as the instant-based model takes them,
+// consumption limits not above zero (unbounded: minus the infinite time).
+class VexlResource : public KORVAN::Resource {
+public:
+  VexlResource(const PlanDatabaseId& planDatabase, const LabelStr& type, const LabelStr& name, bool open);
+  VexlResource(ObjectId parent, const LabelStr& type, const LabelStr& name, bool open);
+  virtual ~VexlResource();
+
+  void close() override;
+
+  virtual void constructor(double ic, double ll_min, double ll_max);
+  virtual void constructor(double ic, double ll_min, double ll_max, double p_max, double c_max);
+  virtual void constructor(double ic, double ll_min, double ll_max, double pr_max, double p_max,
+                           double cr_max, double c_max);
+  virtual void constructor();
+  using Object::constructor;
+
+  void handleDefaults(bool autoClose = true);
+
+  class change : public KORVAN::Transaction {
+  public:
+    change(const PlanDatabaseId& planDatabase, const LabelStr& predicateName, bool rejectable = false,
+           bool isFact = false, bool close = false);
+    change(const TokenId& master, const LabelStr& predicateName, const LabelStr& relation, bool close = false);
+    virtual ~change();
+    void close() override;
+
+    StateVarId state;
+    ObjectVarId object;
+    TempVarId tStart;
+    TempVarId tEnd;
+    TempVarId tDuration;
+    TempVarId time;
+    ConstrainedVariableId quantity;
+
+  protected:
+    virtual void handleDefaults(bool autoClose = true);
+  };
+
+  ConstrainedVariableId initialCapacity;
+  ConstrainedVariableId levelLimitMin;
+  ConstrainedVariableId levelLimitMax;
+  ConstrainedVariableId productionRateMax;
+  ConstrainedVariableId productionMax;
+  ConstrainedVariableId consumptionRateMax;
+  ConstrainedVariableId consumptionMax;
+};
 
 class VexlReservoir : public MIRT::Reservoir {
 public:
