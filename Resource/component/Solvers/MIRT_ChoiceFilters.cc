@@ -1,0 +1,164 @@
+#include "Resource/component/Solvers/MIRT_ChoiceFilters.hh"
+#include "Resource/component/MIRT_FlowProfile.hh"
+#include "Utils/base/Debug.hh"
+#include "Utils/base/Error.hh"
+
+#include <cstddef>
+
+namespace KORVAN {
+namespace MIRT {
+
+namespace {
+
+// The contributing filters read the flow profile's contribution tables; any
+// other profile kind has none.
+FlowProfile* requireFlowProfile(FlowProfile* profile, const char* filterName) {
+  checkError(profile != NULL, "The filter " << filterName
+             << " needs a flow profile (FlowProfile or IncrementalFlowProfile); the resource uses another kind.");
+  return profile;
+}
+
+}
+
+/*
+ * DefaultChoiceFilter
+ */
+
+DefaultChoiceFilter::DefaultChoiceFilter(FlowProfile* profile, const LabelStr& explanation, const InstantId& inst)
+  : m_profile(profile), m_explanation(explanation), m_inst(inst), m_treatAsLowerFlaw(true) {
+  check_error(m_inst.isValid());
+  const bool lower = m_inst->hasLowerLevelFlaw();
+  const bool upper = m_inst->hasUpperLevelFlaw();
+  if (!(lower && upper)) {
+    m_treatAsLowerFlaw = lower && !upper;
+    debugMsg("ThreatDecisionPoint:filter", "Instant is only flawed on the "
+             << (m_treatAsLowerFlaw ? "lower" : "upper") << " level.");
+    return;
+  }
+  debugMsg("ThreatDecisionPoint:filter", "Instant is flawed on both levels.");
+  const std::string text = m_explanation.toString();
+  if (m_explanation == LabelStr("lowerLevelFlaw") || text.find("Lower") != std::string::npos)
+    m_treatAsLowerFlaw = true;
+  else if (m_explanation == LabelStr("upperLevelFlaw") || text.find("Upper") != std::string::npos)
+    m_treatAsLowerFlaw = false;
+  else {
+    m_treatAsLowerFlaw = m_inst->getLowerFlawMagnitude() >= m_inst->getUpperFlawMagnitude();
+    debugMsg("ThreatDecisionPoint:filter", "Treating as " << (m_treatAsLowerFlaw ? "lower" : "upper")
+             << " flaw because of magnitude.  Lower: " << m_inst->getLowerFlawMagnitude()
+             << " Upper: " << m_inst->getUpperFlawMagnitude());
+  }
+}
+
+bool DefaultChoiceFilter::recordedContribution(const TransactionId& t, InstantId& earliest) const {
+  const bool contributing = m_treatAsLowerFlaw ? m_profile->getEarliestLowerLevelInstant(t, earliest)
+                                               : m_profile->getEarliestUpperLevelInstant(t, earliest);
+  // A flow profile records only some transactions (those it settled while
+  // computing a level); without a record the filter cannot judge the choice.
+  if (!contributing) {
+    debugMsg("ThreatDecisionPoint:filter", "No recorded instant for transaction " << t->toString()
+             << ": keeping the choice.");
+    return false;
+  }
+  checkError(earliest.isValid(), "The recorded instant of transaction " << t->toString() << " is gone.");
+  return true;
+}
+
+bool DefaultChoiceFilter::operator()(const OrderingChoice&) const {
+  return true;
+}
+
+std::string DefaultChoiceFilter::toString() const { return "DefaultFilter"; }
+
+/*
+ * SuccessorContributingChoiceFilter
+ */
+
+SuccessorContributingChoiceFilter::SuccessorContributingChoiceFilter(FlowProfile* profile,
+                                                                     const LabelStr& explanation,
+                                                                     const InstantId& inst)
+  : DefaultChoiceFilter(requireFlowProfile(profile, "SuccessorContributingFilter"), explanation, inst) {}
+
+bool SuccessorContributingChoiceFilter::operator()(const OrderingChoice& choice) const {
+  const TransactionId& t = choice.second;
+  if (m_treatAsLowerFlaw && !t->isConsumer()) {
+    debugMsg("ThreatDecisionPoint:filter:successor",
+             "Rejecting choice because flaw is lower level and successor is a producer.");
+    return false;
+  }
+  if (!m_treatAsLowerFlaw && t->isConsumer()) {
+    debugMsg("ThreatDecisionPoint:filter:successor",
+             "Rejecting choice because flaw is upper level and successor is a consumer.");
+    return false;
+  }
+  InstantId earliest;
+  if (!recordedContribution(t, earliest) || earliest->getTime() <= m_inst->getTime())
+    return true;
+  debugMsg("ThreatDecisionPoint:filter:successor", "Rejecting choice because successor is not contributing at this instant.");
+  return false;
+}
+
+std::string SuccessorContributingChoiceFilter::toString() const { return "SuccessorContributingFilter"; }
+
+/*
+ * PredecessorNotContributingChoiceFilter
+ */
+
+PredecessorNotContributingChoiceFilter::PredecessorNotContributingChoiceFilter(FlowProfile* profile,
+                                                                               const LabelStr& explanation,
+                                                                               const InstantId& inst)
+  : DefaultChoiceFilter(requireFlowProfile(profile, "PredecessorNotContributingFilter"), explanation, inst) {}
+
+bool PredecessorNotContributingChoiceFilter::operator()(const OrderingChoice& choice) const {
+  const TransactionId& t = choice.first;
+  if (m_treatAsLowerFlaw && t->isConsumer()) {
+    debugMsg("ThreatDecisionPoint:filter:predecessorNot",
+             "Rejecting choice because flaw is lower level and  predecessor is a consumer.");
+    return false;
+  }
+  if (!m_treatAsLowerFlaw && !t->isConsumer()) {
+    debugMsg("ThreatDecisionPoint:filter:predecessorNot",
+             "Rejecting choice because flaw is upper level and predecessor is a producer.");
+    return false;
+  }
+  InstantId earliest;
+  if (!recordedContribution(t, earliest) || earliest->getTime() > m_inst->getTime())
+    return true;
+  debugMsg("ThreatDecisionPoint:filter:predecessorNot", "Rejecting choice because predecessor is contributing at this instant.");
+  return false;
+}
+
+std::string PredecessorNotContributingChoiceFilter::toString() const { return "PredecessorNotContributingFilter"; }
+
+/*
+ * ChoiceFilters
+ */
+
+ChoiceFilters::~ChoiceFilters() {
+  for (std::list<ChoiceFilter*>::iterator it = m_filters.begin(); it != m_filters.end(); ++it)
+    delete *it;
+  m_filters.clear();
+}
+
+void ChoiceFilters::addFilter(ChoiceFilter* filter) {
+  checkError(filter != NULL, "");
+  debugMsg("ThreatDecisionPoint:filter", "Adding filter " << filter->toString());
+  m_filters.push_back(filter);
+}
+
+bool ChoiceFilters::operator()(const OrderingChoice& choice) const {
+  for (std::list<ChoiceFilter*>::const_iterator it = m_filters.begin(); it != m_filters.end(); ++it) {
+    debugMsg("ThreatDecisionPoint:filter", "Testing <" << choice.first->toString() << ", "
+             << choice.second->toString() << ">");
+    if (!(**it)(choice)) {
+      debugMsg("ThreatDecisionPoint:filter", "Filtering out <" << choice.first->toString() << ", "
+               << choice.second->toString() << "> because of " << (*it)->toString());
+      return false;
+    }
+  }
+  debugMsg("ThreatDecisionPoint:filter", "<" << choice.first->toString() << ", " << choice.second->toString()
+           << "> passed.");
+  return true;
+}
+
+}
+}

@@ -1,0 +1,163 @@
+#include "Resource/component/Solvers/MIRT_ChoiceOrder.hh"
+#include "ConstraintEngine/base/AbstractDomain.hh"
+#include "ConstraintEngine/base/ConstrainedVariable.hh"
+#include "Resource/base/MIRT_Transaction.hh"
+#include "Utils/base/Debug.hh"
+#include "Utils/base/Error.hh"
+
+#include <algorithm>
+#include <cstddef>
+
+namespace KORVAN {
+namespace MIRT {
+
+namespace {
+
+double lb(const TransactionId& t) { return t->time()->lastDomain().getLowerBound(); }
+double ub(const TransactionId& t) { return t->time()->lastDomain().getUpperBound(); }
+int key(const TransactionId& t) { return t->time()->getKey(); }
+
+std::string describe(const OrderingChoice& c) {
+  return "<" + c.first->toString() + ", " + c.second->toString() + ">";
+}
+
+}
+
+bool ChoiceComparator::operator()(const OrderingChoice&, const OrderingChoice&) const {
+  check_error(ALWAYS_FAIL, "This used to be a pure virtual method.");
+  return false;
+}
+
+std::string ChoiceComparator::toString() const {
+  check_error(ALWAYS_FAIL, "This used to be a pure virtual method.");
+  return "";
+}
+
+SwitchComparator::SwitchComparator(TransactionComparator* cmp, bool predecessor)
+  : m_cmp(cmp), m_predecessor(predecessor) {
+  checkError(cmp != NULL, "");
+}
+
+SwitchComparator::~SwitchComparator() {
+  delete m_cmp;
+}
+
+bool SwitchComparator::operator()(const OrderingChoice& a, const OrderingChoice& b) const {
+  return m_predecessor ? (*m_cmp)(a.first, b.first) : (*m_cmp)(a.second, b.second);
+}
+
+std::string SwitchComparator::toString() const {
+  return m_cmp->toString() + (m_predecessor ? "Predecessor" : "Successor");
+}
+
+ChoiceComparator* SwitchComparator::copy() const {
+  return new SwitchComparator(m_cmp->copy(), m_predecessor);
+}
+
+double LeastImpactComparator::pseudoAbs(double x) const {
+  return x >= 0.0 ? x : 0.0;
+}
+
+double LeastImpactComparator::score(const OrderingChoice& c) const {
+  return std::max(pseudoAbs(lb(c.first) - lb(c.second)), pseudoAbs(ub(c.first) - ub(c.second)));
+}
+
+bool LeastImpactComparator::operator()(const OrderingChoice& a, const OrderingChoice& b) const {
+  const double scoreA = score(a);
+  const double scoreB = score(b);
+  debugMsg("ThreatDecisionPoint:filter:leastImpact", describe(a) << " scores " << scoreA << ", "
+           << describe(b) << " scores " << scoreB);
+  return scoreA < scoreB;
+}
+
+std::string LeastImpactComparator::toString() const { return "LeastImpactComparator"; }
+ChoiceComparator* LeastImpactComparator::copy() const { return new LeastImpactComparator(); }
+
+bool EarliestTransactionComparator::operator()(const TransactionId& a, const TransactionId& b) const {
+  return lb(a) < lb(b);
+}
+std::string EarliestTransactionComparator::toString() const { return "earliest"; }
+TransactionComparator* EarliestTransactionComparator::copy() const { return new EarliestTransactionComparator(); }
+
+bool LatestTransactionComparator::operator()(const TransactionId& a, const TransactionId& b) const {
+  debugMsg("ThreatDecisionPoint:sort:latest", "Comparing " << a->toString() << " with " << b->toString());
+  return ub(a) > ub(b);
+}
+std::string LatestTransactionComparator::toString() const { return "latest"; }
+TransactionComparator* LatestTransactionComparator::copy() const { return new LatestTransactionComparator(); }
+
+bool LongestTransactionComparator::operator()(const TransactionId& a, const TransactionId& b) const {
+  return ub(a) - lb(a) > ub(b) - lb(b);
+}
+std::string LongestTransactionComparator::toString() const { return "longest"; }
+TransactionComparator* LongestTransactionComparator::copy() const { return new LongestTransactionComparator(); }
+
+bool ShortestTransactionComparator::operator()(const TransactionId& a, const TransactionId& b) const {
+  return ub(a) - lb(a) < ub(b) - lb(b);
+}
+std::string ShortestTransactionComparator::toString() const { return "shortest"; }
+TransactionComparator* ShortestTransactionComparator::copy() const { return new ShortestTransactionComparator(); }
+
+bool AscendingKeyTransactionComparator::operator()(const TransactionId& a, const TransactionId& b) const {
+  return key(a) < key(b);
+}
+std::string AscendingKeyTransactionComparator::toString() const { return "ascendingKey"; }
+TransactionComparator* AscendingKeyTransactionComparator::copy() const {
+  return new AscendingKeyTransactionComparator();
+}
+
+bool DescendingKeyTransactionComparator::operator()(const TransactionId& a, const TransactionId& b) const {
+  return key(a) > key(b);
+}
+std::string DescendingKeyTransactionComparator::toString() const { return "descendingKey"; }
+TransactionComparator* DescendingKeyTransactionComparator::copy() const {
+  return new DescendingKeyTransactionComparator();
+}
+
+/*
+ * ChoiceOrder
+ */
+
+ChoiceOrder::ChoiceOrder(const ChoiceOrder& other) {
+  condDebugMsg(other.m_cmps.empty(), "ThreatDecisionPoint:sort", "Copying an empty choice order.");
+  for (std::list<ChoiceComparator*>::const_iterator it = other.m_cmps.begin(); it != other.m_cmps.end(); ++it) {
+    if (*it == NULL)
+      continue;
+    debugMsg("ThreatDecisionPoint:sort", "Copying comparator " << (*it)->toString());
+    m_cmps.push_back((*it)->copy());
+  }
+}
+
+ChoiceOrder::~ChoiceOrder() {
+  for (std::list<ChoiceComparator*>::iterator it = m_cmps.begin(); it != m_cmps.end(); ++it)
+    delete *it;
+  m_cmps.clear();
+}
+
+void ChoiceOrder::addOrder(ChoiceComparator* cmp) {
+  checkError(cmp != NULL, "");
+  debugMsg("ThreatDecisionPoint:sort", "Adding comparator " << cmp->toString());
+  m_cmps.push_back(cmp);
+}
+
+bool ChoiceOrder::operator()(const OrderingChoice& a, const OrderingChoice& b) const {
+  check_error(!m_cmps.empty(), "No comparators.");
+  debugMsg("ThreatDecisionPoint:sort", "Comparing " << describe(a) << " with " << describe(b));
+  for (std::list<ChoiceComparator*>::const_iterator it = m_cmps.begin(); it != m_cmps.end(); ++it) {
+    const ChoiceComparator* cmp = *it;
+    checkError(cmp != NULL, "");
+    if ((*cmp)(a, b)) {
+      debugMsg("ThreatDecisionPoint:sort", cmp->toString() << ": the first goes before the second");
+      return true;
+    }
+    if ((*cmp)(b, a)) {
+      debugMsg("ThreatDecisionPoint:sort", cmp->toString() << ": the second goes before the first");
+      return false;
+    }
+    debugMsg("ThreatDecisionPoint:sort", cmp->toString() << ": tied");
+  }
+  return false;
+}
+
+}
+}

@@ -1,0 +1,130 @@
+#ifndef KORVAN_MIRT_CHOICEORDER_HH
+#define KORVAN_MIRT_CHOICEORDER_HH
+
+#include "Resource/base/MIRT_Transaction.hh"
+
+#include <list>
+#include <string>
+#include <utility>
+
+namespace KORVAN {
+namespace MIRT {
+
+// An ordering choice: (predecessor, successor).
+typedef std::pair<TransactionId, TransactionId> OrderingChoice;
+
+// One criterion of the order in which a threat decision point tries its
+// choices: true when a is to be tried before b.
+class ChoiceComparator {
+public:
+  virtual ~ChoiceComparator() {}
+  virtual bool operator()(const OrderingChoice& a, const OrderingChoice& b) const;
+  virtual std::string toString() const;
+  virtual ChoiceComparator* copy() const = 0;
+};
+
+// A criterion on single transactions, applied to one side of two choices by a SwitchComparator.
+class TransactionComparator {
+public:
+  virtual ~TransactionComparator() {}
+  virtual bool operator()(const TransactionId& a, const TransactionId& b) const = 0;
+  virtual std::string toString() const = 0;
+  virtual TransactionComparator* copy() const = 0;
+};
+
+// Applies a transaction comparator to the predecessors (or the successors) of two choices.
+class SwitchComparator : public ChoiceComparator {
+public:
+  // Takes ownership of cmp.
+  SwitchComparator(TransactionComparator* cmp, bool predecessor);
+  ~SwitchComparator() override;
+  bool operator()(const OrderingChoice& a, const OrderingChoice& b) const override;
+  std::string toString() const override;
+  ChoiceComparator* copy() const override;
+
+private:
+  SwitchComparator(const SwitchComparator&) = delete;
+  SwitchComparator& operator=(const SwitchComparator&) = delete;
+
+  TransactionComparator* m_cmp;
+  bool m_predecessor;
+};
+
+// Prefers the choice that moves the predecessor's time window least: the
+// larger of how far its lower and its upper bound lie after the successor's.
+class LeastImpactComparator : public ChoiceComparator {
+public:
+  bool operator()(const OrderingChoice& a, const OrderingChoice& b) const override;
+  std::string toString() const override;
+  ChoiceComparator* copy() const override;
+  // x clamped at zero from below.
+  double pseudoAbs(double x) const;
+  double score(const OrderingChoice& choice) const;
+};
+
+class EarliestTransactionComparator : public TransactionComparator {
+public:
+  bool operator()(const TransactionId& a, const TransactionId& b) const override;
+  std::string toString() const override;
+  TransactionComparator* copy() const override;
+};
+
+class LatestTransactionComparator : public TransactionComparator {
+public:
+  bool operator()(const TransactionId& a, const TransactionId& b) const override;
+  std::string toString() const override;
+  TransactionComparator* copy() const override;
+};
+
+class LongestTransactionComparator : public TransactionComparator {
+public:
+  bool operator()(const TransactionId& a, const TransactionId& b) const override;
+  std::string toString() const override;
+  TransactionComparator* copy() const override;
+};
+
+class ShortestTransactionComparator : public TransactionComparator {
+public:
+  bool operator()(const TransactionId& a, const TransactionId& b) const override;
+  std::string toString() const override;
+  TransactionComparator* copy() const override;
+};
+
+// By the entity key of the transactions' time variables.
+class AscendingKeyTransactionComparator : public TransactionComparator {
+public:
+  bool operator()(const TransactionId& a, const TransactionId& b) const override;
+  std::string toString() const override;
+  TransactionComparator* copy() const override;
+};
+
+class DescendingKeyTransactionComparator : public TransactionComparator {
+public:
+  bool operator()(const TransactionId& a, const TransactionId& b) const override;
+  std::string toString() const override;
+  TransactionComparator* copy() const override;
+};
+
+// A lexicographic list of choice comparators; owns them. Its copies are deep,
+// so that a std::set can hold its own.
+class ChoiceOrder {
+public:
+  ChoiceOrder() {}
+  ChoiceOrder(const ChoiceOrder& other);
+  ~ChoiceOrder();
+
+  void addOrder(ChoiceComparator* cmp);
+  bool operator()(const OrderingChoice& a, const OrderingChoice& b) const;
+
+  const std::list<ChoiceComparator*>& getComparators() const { return m_cmps; }
+
+private:
+  ChoiceOrder& operator=(const ChoiceOrder&) = delete;
+
+  std::list<ChoiceComparator*> m_cmps;
+};
+
+}
+}
+
+#endif

@@ -1,0 +1,228 @@
+#include "Resource/component/Solvers/MIRT_ThreatDecisionPoint.hh"
+#include "Resource/base/MIRT_Profile.hh"
+#include "Resource/base/MIRT_Resource.hh"
+#include "Resource/component/MIRT_FlowProfile.hh"
+#include "ConstraintEngine/base/Constraint.hh"
+#include "PlanDatabase/base/DbClient.hh"
+#include "Utils/base/Debug.hh"
+#include "Utils/base/Error.hh"
+#include "Utils/base/Utils.hh"
+
+#include <set>
+#include <sstream>
+#include <tinyxml.h>
+
+namespace KORVAN {
+namespace MIRT {
+
+namespace {
+
+unsigned int keyOf(const InstantId& inst) {
+  checkError(inst.isValid(), "A threat decision point needs a valid flawed instant.");
+  return inst->getKey();
+}
+
+std::string attribute(const TiXmlElement& configData, const char* name, const char* fallback) {
+  const char* text = configData.Attribute(name);
+  return text == NULL ? std::string(fallback) : std::string(text);
+}
+
+bool isFilterWord(const std::string& word) {
+  return word == "none" || word == "predecessorNot" || word == "successor" || word == "both";
+}
+
+}
+
+ThreatDecisionPoint::ThreatDecisionPoint(const DbClientId& client, const InstantId& flawedInstant,
+                                         const TiXmlElement& configData, const LabelStr& explanation)
+  : SOLVERS::DecisionPoint(client, keyOf(flawedInstant), explanation), m_flawedInstant(flawedInstant),
+    m_choiceCount(0), m_index(0), m_instTime(flawedInstant->getTime()),
+    m_resName(flawedInstant->getProfile()->getResource()->getName()) {
+  m_filter = attribute(configData, "filter", "none");
+
+  m_order = attribute(configData, "order", "");
+  if (!m_order.empty())
+    m_order += ",";
+  m_order += "ascendingKeyPredecessor,ascendingKeySuccessor";
+
+  const char* constraint = configData.Attribute("constraint");
+  if (constraint == NULL)
+    m_constraintNames.push_back("precedes");
+  else {
+    const std::string s(constraint);
+    if (s == "precedesOnly" || s == "precedesFirst")
+      m_constraintNames.push_back("precedes");
+    if (s == "concurrentOnly" || s == "concurrentFirst" || s == "precedesFirst")
+      m_constraintNames.push_back("concurrent");
+    if (s == "concurrentFirst")
+      m_constraintNames.push_back("precedes");
+  }
+  check_error(m_constraintNames.size() >= 1 && m_constraintNames.size() <= 2,
+              "Expected one or two constraint names.");
+  m_constraintIt = m_constraintNames.begin();
+
+  m_constraintOrder = attribute(configData, "iterate", "pairFirst");
+  check_error(m_constraintOrder == "pairFirst" || m_constraintOrder == "constraintFirst",
+              "Expected 'pairFirst' or 'constraintFirst' for iterate attribute.");
+}
+
+ThreatDecisionPoint::~ThreatDecisionPoint() {}
+
+bool ThreatDecisionPoint::test(const EntityId& entity) {
+  return InstantId::convertable(entity);
+}
+
+void ThreatDecisionPoint::handleInitialize() {
+  check_error(m_flawedInstant.isValid());
+  // Asking for choices propagates, which may delete the instant: keep its profile.
+  const ProfileId profile = m_flawedInstant->getProfile();
+  profile->getResource()->getOrderingChoices(m_flawedInstant, m_choices, g_infiniteTime());
+  debugMsg("ThreatDecisionPoint:handleInitialize", "Found " << m_choices.size() << " choices before filtering.");
+
+  // Propagation inside getOrderingChoices may have deleted the instant; then the
+  // resource offered nothing and no filter can read the instant's flaw.
+  ChoiceFilters filters;
+  if (m_flawedInstant.isValid())
+    createFilter(filters, m_filter, profile);
+  else
+    checkError(isFilterWord(m_filter), "Unknown filter attribute '" << m_filter << "'");
+  ChoiceOrder order;
+  createOrder(order);
+  std::set<OrderingChoice, ChoiceOrder> sorted(order);
+  for (std::vector<OrderingChoice>::const_iterator it = m_choices.begin(); it != m_choices.end(); ++it)
+    if (filters(*it))
+      sorted.insert(*it);
+  m_choices.assign(sorted.begin(), sorted.end());
+  m_choiceCount = (unsigned int) m_choices.size();
+  debugMsg("ThreatDecisionPoint:handleInitialize", "Found " << m_choiceCount << " choices after filtering.");
+  m_flawedInstant = InstantId::noId();
+}
+
+void ThreatDecisionPoint::createFilter(ChoiceFilters& filters, const std::string& filter, const ProfileId& profile) {
+  checkError(isFilterWord(filter), "Unknown filter attribute '" << filter << "'");
+  FlowProfile* flow = dynamic_cast<FlowProfile*>((Profile*) profile);
+  if (filter == "successor" || filter == "both")
+    filters.addFilter(new SuccessorContributingChoiceFilter(flow, getExplanation(), m_flawedInstant));
+  if (filter == "predecessorNot" || filter == "both")
+    filters.addFilter(new PredecessorNotContributingChoiceFilter(flow, getExplanation(), m_flawedInstant));
+  filters.addFilter(new DefaultChoiceFilter(flow, getExplanation(), m_flawedInstant));
+}
+
+void ThreatDecisionPoint::createOrder(ChoiceOrder& order) {
+  check_error(!m_order.empty(), "Empty choice ordering.  Bizarre.");
+  std::string::size_type pos = 0;
+  while (pos <= m_order.size()) {
+    std::string::size_type comma = m_order.find(',', pos);
+    const std::string token = m_order.substr(pos, comma == std::string::npos ? std::string::npos : comma - pos);
+    pos = comma == std::string::npos ? m_order.size() + 1 : comma + 1;
+    if (token == "leastImpact") {
+      order.addOrder(new LeastImpactComparator());
+      continue;
+    }
+    bool predecessor = true;
+    if (token.find("Predecessor") != std::string::npos)
+      predecessor = true;
+    else if (token.find("Successor") != std::string::npos)
+      predecessor = false;
+    else
+      check_error(ALWAYS_FAIL, "Expected a 'Predecessor' or 'Successor' order.");
+    TransactionComparator* cmp = NULL;
+    if (token.find("earliest") != std::string::npos)
+      cmp = new EarliestTransactionComparator();
+    else if (token.find("latest") != std::string::npos)
+      cmp = new LatestTransactionComparator();
+    else if (token.find("longest") != std::string::npos)
+      cmp = new LongestTransactionComparator();
+    else if (token.find("shortest") != std::string::npos)
+      cmp = new ShortestTransactionComparator();
+    else if (token.find("ascendingKey") != std::string::npos)
+      cmp = new AscendingKeyTransactionComparator();
+    else if (token.find("descendingKey") != std::string::npos)
+      cmp = new DescendingKeyTransactionComparator();
+    else
+      checkError(ALWAYS_FAIL, "Unknown choice order '" << token);
+    order.addOrder(new SwitchComparator(cmp, predecessor));
+  }
+}
+
+bool ThreatDecisionPoint::hasNext() const {
+  return m_index < m_choiceCount && m_constraintIt != m_constraintNames.end();
+}
+
+std::string ThreatDecisionPoint::getCurrentConstraintName() const {
+  return m_constraintIt == m_constraintNames.end() ? std::string() : *m_constraintIt;
+}
+
+void ThreatDecisionPoint::handleExecute() {
+  check_error(m_constr.isNoId());
+  checkError(m_index < m_choiceCount, "Tried to execute past available choices:" << m_index << ">=" << m_choiceCount);
+  checkError(m_constraintIt != m_constraintNames.end(), "Tried to execute past the last constraint name.");
+  const TransactionId& predecessor = m_choices[m_index].first;
+  const TransactionId& successor = m_choices[m_index].second;
+  debugMsg("SolverDecisionPoint:handleExecute", "For " << m_instTime << " on " << m_resName.toString()
+           << ", assigning " << predecessor->toString() << " to be before " << successor->toString()
+           << " because of " << getExplanation().toString() << ".");
+  std::vector<ConstrainedVariableId> scope;
+  scope.push_back(predecessor->time());
+  scope.push_back(successor->time());
+  m_constr = m_client->createConstraint(LabelStr(*m_constraintIt), scope);
+}
+
+void ThreatDecisionPoint::handleUndo() {
+  debugMsg("SolverDecisionPoint:handleUndo", "Retracting ordering decision on " << m_instTime << " on "
+           << m_resName.toString());
+  check_error(m_constr.isValid());
+  m_constr->discard(true);
+  m_constr = ConstraintId::noId();
+  if (m_constraintOrder == "constraintFirst") {
+    ++m_constraintIt;
+    if (m_constraintIt == m_constraintNames.end()) {
+      ++m_index;
+      m_constraintIt = m_constraintNames.begin();
+    }
+  }
+  else {
+    ++m_index;
+    if (m_index >= m_choiceCount) {
+      m_index = 0;
+      ++m_constraintIt;
+    }
+  }
+}
+
+bool ThreatDecisionPoint::canUndo() const {
+  return SOLVERS::DecisionPoint::canUndo() && m_constr.isValid();
+}
+
+std::string ThreatDecisionPoint::toString(const OrderingChoice& choice) const {
+  return "<" + choice.first->toString() + " *** " + choice.second->toString() + ">";
+}
+
+std::string ThreatDecisionPoint::toString() const {
+  std::ostringstream os;
+  os << "INSTANT=" << m_instTime << " on " << m_resName.toString() << " : ";
+  if (m_choiceCount == 0) {
+    os << "NO CHOICES";
+    return os.str();
+  }
+  if (m_index < m_choiceCount)
+    os << "  DECISION (CHOICE=" << (m_index + 1) << " of MAX_CHOICE=" << m_choiceCount << ") "
+       << m_choices[m_index].first->toString() << " to be before " << m_choices[m_index].second->toString()
+       << " : ";
+  os << "  CHOICES ";
+  for (unsigned int i = 0; i < m_choiceCount; ++i)
+    os << " : " << (i + 1) << " " << toString(m_choices[i]);
+  return os.str();
+}
+
+std::string ThreatDecisionPoint::toShortString() const {
+  std::ostringstream os;
+  os << "INS(" << m_instTime << ") on " << m_resName.toString() << " {";
+  if (m_index < m_choiceCount)
+    os << m_choices[m_index].first->toString() << " < " << m_choices[m_index].second->toString();
+  os << "}";
+  return os.str();
+}
+
+}
+}

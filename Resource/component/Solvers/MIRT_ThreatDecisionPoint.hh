@@ -1,0 +1,75 @@
+#ifndef KORVAN_MIRT_THREATDECISIONPOINT_HH
+#define KORVAN_MIRT_THREATDECISIONPOINT_HH
+
+#include "Resource/base/MIRT_Instant.hh"
+#include "Resource/component/Solvers/MIRT_ChoiceFilters.hh"
+#include "Resource/component/Solvers/MIRT_ChoiceOrder.hh"
+#include "Solvers/base/DecisionPoint.hh"
+#include "Utils/base/LabelStr.hh"
+
+#include <string>
+#include <vector>
+
+namespace KORVAN {
+namespace MIRT {
+
+class Profile;
+
+// Resolves one flawed instant of a profile-based resource: takes the
+// resource's ordering choices, keeps those the configured filters accept,
+// sorts them by the configured order, and posts one "precedes" or
+// "concurrent" constraint between the chosen pair's time variables per
+// execution. Configuration attributes: "filter", "order", "constraint",
+// "iterate".
+class ThreatDecisionPoint : public SOLVERS::DecisionPoint {
+public:
+  ThreatDecisionPoint(const DbClientId& client, const InstantId& flawedInstant,
+                      const TiXmlElement& configData, const LabelStr& explanation);
+  virtual ~ThreatDecisionPoint();
+
+  // Only profile instants are resolved here.
+  static bool test(const EntityId& entity);
+
+  std::string toString() const override;
+  std::string toShortString() const override;
+  std::string toString(const OrderingChoice& choice) const;
+
+  bool canUndo() const override;
+  void handleInitialize() override;
+  bool hasNext() const override;
+  void handleExecute() override;
+  void handleUndo() override;
+
+  void createFilter(ChoiceFilters& filters, const std::string& filter, const Id<Profile>& profile);
+  void createOrder(ChoiceOrder& order);
+
+  const std::vector<OrderingChoice>& getChoices() const { return m_choices; }
+  unsigned int getChoiceCount() const { return m_choiceCount; }
+  unsigned int getIndex() const { return m_index; }
+  const ConstraintId& getConstraint() const { return m_constr; }
+  const std::string& getOrder() const { return m_order; }
+  const std::string& getFilter() const { return m_filter; }
+  const std::string& getConstraintOrder() const { return m_constraintOrder; }
+  const std::vector<std::string>& getConstraintNames() const { return m_constraintNames; }
+  // The constraint name that the next execution posts ("" past the last one).
+  std::string getCurrentConstraintName() const;
+
+private:
+  InstantId m_flawedInstant;
+  std::vector<OrderingChoice> m_choices;
+  unsigned int m_choiceCount;
+  unsigned int m_index;
+  ConstraintId m_constr;
+  int m_instTime;
+  LabelStr m_resName;
+  std::string m_order;
+  std::string m_filter;
+  std::string m_constraintOrder;
+  std::vector<std::string> m_constraintNames;
+  std::vector<std::string>::const_iterator m_constraintIt;
+};
+
+}
+}
+
+#endif

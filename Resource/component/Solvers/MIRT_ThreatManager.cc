@@ -1,0 +1,270 @@
+#include "Resource/component/Solvers/MIRT_ThreatManager.hh"
+#include "Resource/base/MIRT_Profile.hh"
+#include "Resource/base/MIRT_Resource.hh"
+#include "PlanDatabase/base/PlanDatabase.hh"
+#include "Utils/base/Debug.hh"
+#include "Utils/base/Error.hh"
+#include "Utils/base/Utils.hh"
+
+#include <algorithm>
+#include <sstream>
+#include <tinyxml.h>
+
+namespace KORVAN {
+namespace MIRT {
+
+namespace {
+
+std::string directionWord(InstantComparator::FlawDirection dir) {
+  if (dir == InstantComparator::ABSOLUTE)
+    return "Absolute";
+  if (dir == InstantComparator::UPPER)
+    return "Upper";
+  return "Lower";
+}
+
+// "<time> on <resource>" for debug lines.
+std::string describe(const InstantId& inst) {
+  std::ostringstream os;
+  os << inst->getTime() << " on " << inst->getProfile()->getResource()->toString();
+  return os.str();
+}
+
+}
+
+/*
+ * Instant comparators
+ */
+
+bool EarliestInstantComparator::operator()(const InstantId& a, const InstantId& b) const {
+  return a->getTime() < b->getTime();
+}
+std::string EarliestInstantComparator::toString() const { return "earliest"; }
+InstantComparator* EarliestInstantComparator::copy() const { return new EarliestInstantComparator(); }
+
+bool LatestInstantComparator::operator()(const InstantId& a, const InstantId& b) const {
+  return a->getTime() > b->getTime();
+}
+std::string LatestInstantComparator::toString() const { return "latest"; }
+InstantComparator* LatestInstantComparator::copy() const { return new LatestInstantComparator(); }
+
+bool UpperInstantComparator::operator()(const InstantId& a, const InstantId& b) const {
+  return a->hasUpperLevelFlaw() && !b->hasUpperLevelFlaw();
+}
+std::string UpperInstantComparator::toString() const { return "upperLevelFlaw"; }
+InstantComparator* UpperInstantComparator::copy() const { return new UpperInstantComparator(); }
+
+bool LowerInstantComparator::operator()(const InstantId& a, const InstantId& b) const {
+  return a->hasLowerLevelFlaw() && !b->hasLowerLevelFlaw();
+}
+std::string LowerInstantComparator::toString() const { return "lowerLevelFlaw"; }
+InstantComparator* LowerInstantComparator::copy() const { return new LowerInstantComparator(); }
+
+bool MostInstantComparator::operator()(const InstantId& a, const InstantId& b) const {
+  if (m_dir == UPPER) {
+    if (!a->hasUpperLevelFlaw())
+      return false;
+    if (!b->hasUpperLevelFlaw())
+      return true;
+    return a->getUpperFlawMagnitude() > b->getUpperFlawMagnitude();
+  }
+  if (m_dir == LOWER) {
+    if (!a->hasLowerLevelFlaw())
+      return false;
+    if (!b->hasLowerLevelFlaw())
+      return true;
+    return a->getLowerFlawMagnitude() > b->getLowerFlawMagnitude();
+  }
+  auto measure = [](const InstantId& inst) {
+    double m = 0.0;
+    if (inst->hasUpperLevelFlaw())
+      m = inst->getUpperFlawMagnitude();
+    if (inst->hasLowerLevelFlaw())
+      m = std::max(m, inst->getLowerFlawMagnitude());
+    return m;
+  };
+  return measure(a) > measure(b);
+}
+std::string MostInstantComparator::toString() const { return "mostFlawed" + directionWord(m_dir); }
+InstantComparator* MostInstantComparator::copy() const { return new MostInstantComparator(m_dir); }
+
+bool LeastInstantComparator::operator()(const InstantId& a, const InstantId& b) const {
+  if (m_dir == UPPER) {
+    if (!a->hasUpperLevelFlaw())
+      return false;
+    if (!b->hasUpperLevelFlaw())
+      return true;
+    return a->getUpperFlawMagnitude() < b->getUpperFlawMagnitude();
+  }
+  if (m_dir == LOWER) {
+    if (!a->hasLowerLevelFlaw())
+      return false;
+    if (!b->hasLowerLevelFlaw())
+      return true;
+    return a->getLowerFlawMagnitude() < b->getLowerFlawMagnitude();
+  }
+  // An instant with no level flaw measures infinity, so it goes last.
+  auto measure = [](const InstantId& inst) {
+    double m = (double) g_infiniteTime();
+    if (inst->hasUpperLevelFlaw())
+      m = inst->getUpperFlawMagnitude();
+    if (inst->hasLowerLevelFlaw())
+      m = std::min(m, inst->getLowerFlawMagnitude());
+    return m;
+  };
+  return measure(a) < measure(b);
+}
+std::string LeastInstantComparator::toString() const { return "leastFlawed" + directionWord(m_dir); }
+InstantComparator* LeastInstantComparator::copy() const { return new LeastInstantComparator(m_dir); }
+
+/*
+ * DecisionOrder
+ */
+
+DecisionOrder::DecisionOrder(const DecisionOrder& other) {
+  for (std::list<InstantComparator*>::const_iterator it = other.m_cmps.begin(); it != other.m_cmps.end(); ++it)
+    if (*it != NULL)
+      m_cmps.push_back((*it)->copy());
+}
+
+DecisionOrder::~DecisionOrder() {
+  for (std::list<InstantComparator*>::iterator it = m_cmps.begin(); it != m_cmps.end(); ++it)
+    delete *it;
+  m_cmps.clear();
+}
+
+void DecisionOrder::addOrder(InstantComparator* cmp) {
+  checkError(cmp != NULL, "");
+  debugMsg("ThreatManager:betterThan", "Adding comparator " << cmp->toString());
+  m_cmps.push_back(cmp);
+}
+
+bool DecisionOrder::operator()(const InstantId& a, const InstantId& b, LabelStr& explanation) const {
+  check_error(!m_cmps.empty());
+  check_error(a.isValid() && b.isValid());
+  debugMsg("ThreatManager:betterThan", "Comparing instant " << describe(a) << " with instant " << describe(b));
+  for (std::list<InstantComparator*>::const_iterator it = m_cmps.begin(); it != m_cmps.end(); ++it) {
+    const InstantComparator* cmp = *it;
+    checkError(cmp != NULL, "");
+    if ((*cmp)(a, b)) {
+      debugMsg("ThreatManager:betterThan", "Using " << cmp->toString() << ": the first instant is better");
+      explanation = LabelStr(cmp->toString());
+      return true;
+    }
+    if ((*cmp)(b, a)) {
+      debugMsg("ThreatManager:betterThan", "Using " << cmp->toString() << ": the second instant is better");
+      return false;
+    }
+    debugMsg("ThreatManager:betterThan", "Using " << cmp->toString() << ": tied");
+  }
+  return false;
+}
+
+/*
+ * ThreatManager
+ */
+
+ThreatManager::ThreatManager(const TiXmlElement& configData)
+  : SOLVERS::FlawManager(configData), m_preferUpper(false), m_preferLower(false) {
+  const char* attr = configData.Attribute("order");
+  const std::string order = attr == NULL ? std::string("lower,most,earliest") : std::string(attr);
+  InstantComparator::FlawDirection dir = InstantComparator::ABSOLUTE;
+  std::string::size_type pos = 0;
+  // A read position at the end still reads one (empty) entry: an empty text or a
+  // trailing comma is an unknown order, not an empty one.
+  while (pos <= order.size()) {
+    std::string::size_type comma = order.find(',', pos);
+    const std::string entry = order.substr(pos, comma == std::string::npos ? std::string::npos : comma - pos);
+    if (entry == "earliest")
+      m_order.addOrder(new EarliestInstantComparator());
+    else if (entry == "latest")
+      m_order.addOrder(new LatestInstantComparator());
+    else if (entry == "lower") {
+      m_order.addOrder(new LowerInstantComparator());
+      dir = InstantComparator::LOWER;
+      m_preferLower = true;
+    }
+    else if (entry == "upper") {
+      m_order.addOrder(new UpperInstantComparator());
+      dir = InstantComparator::UPPER;
+      m_preferUpper = true;
+    }
+    else if (entry == "most")
+      m_order.addOrder(new MostInstantComparator(dir));
+    else if (entry == "least")
+      m_order.addOrder(new LeastInstantComparator(dir));
+    else
+      checkError(ALWAYS_FAIL, "Unknown decision order '" << entry << "'");
+    pos = comma == std::string::npos ? order.size() + 1 : comma + 1;
+    check_error(!m_preferUpper || !m_preferLower, "Can't prefer both upper and lower level flaws.");
+  }
+}
+
+ThreatManager::~ThreatManager() {}
+
+IteratorId ThreatManager::createIterator() {
+  return (new ThreatIterator(*this))->getId();
+}
+
+std::string ThreatManager::toString(const EntityId& entity) const {
+  check_error(InstantId::convertable(entity));
+  InstantId inst(entity);
+  std::ostringstream os;
+  os << "THREAT: " << inst->getTime() << " on " << inst->getProfile()->getResource()->toString();
+  return os.str();
+}
+
+bool ThreatManager::staticMatch(const EntityId& entity) {
+  return !InstantId::convertable(entity);
+}
+
+bool ThreatManager::dynamicMatch(const EntityId& entity) {
+  return staticMatch(entity);
+}
+
+bool ThreatManager::betterThan(const EntityId& a, const EntityId& b, LabelStr& explanation) {
+  check_error(InstantId::convertable(a) && InstantId::convertable(b));
+  InstantId ia(a);
+  InstantId ib(b);
+  return m_order(ia, ib, explanation);
+}
+
+/*
+ * ThreatIterator
+ */
+
+ThreatIterator::ThreatIterator(ThreatManager& manager) : SOLVERS::FlawIterator(manager) {
+  const std::map<int, ObjectId>& objects = manager.getPlanDatabase()->getObjects();
+  for (std::map<int, ObjectId>::const_iterator it = objects.begin(); it != objects.end(); ++it) {
+    const ObjectId& obj = it->second;
+    check_error(obj.isValid());
+    debugMsg("ThreatIterator:ThreatIterator", "Examining object " << obj->toString());
+    if (!Id<Resource>::convertable(obj))
+      continue;
+    Id<Resource> res(obj);
+    std::vector<InstantId> instants;
+    res->getFlawedInstants(instants);
+    debugMsg("ThreatIterator:ThreatIterator", "Taking " << instants.size() << " flawed instants from "
+             << res->toString());
+    m_flawedInstants.insert(m_flawedInstants.end(), instants.begin(), instants.end());
+  }
+  debugMsg("ThreatIterator:ThreatIterator", "Gathered " << m_flawedInstants.size() << " flawed instants.");
+  m_it = m_flawedInstants.begin();
+  advance();
+  condDebugMsg(done(), "ThreatIterator:ThreatIterator", "Advanced to the end right away.");
+  condDebugMsg(!done(), "ThreatIterator:ThreatIterator", "Standing on the first flawed instant.");
+}
+
+ThreatIterator::~ThreatIterator() {}
+
+const EntityId ThreatIterator::nextCandidate() {
+  EntityId result;
+  if (m_it != m_flawedInstants.end()) {
+    result = EntityId(*m_it);
+    ++m_it;
+  }
+  return result;
+}
+
+}
+}

@@ -1,0 +1,187 @@
+#include "Resource/test/ThreatTestSupport.hh"
+#include "Resource/component/Solvers/MIRT_InstantMatching.hh"
+#include "Resource/component/Solvers/MIRT_SolverRegistration.hh"
+#include "Resource/component/Solvers/MIRT_ThreatDecisionPoint.hh"
+#include "Resource/component/Solvers/ResourceThreatDecisionPoint.hh"
+#include "ConstraintEngine/base/Constraint.hh"
+#include "PlanDatabase/base/DbClient.hh"
+#include "PlanDatabase/base/Token.hh"
+#include "PlanDatabase/base/TokenVariable.hh"
+#include "Solvers/base/FlawHandler.hh"
+#include "Solvers/base/Solver.hh"
+
+#include <gtest/gtest.h>
+
+using namespace KORVAN;
+using namespace KORVAN::MIRT;
+
+namespace {
+
+typedef SOLVERS::ConcreteFlawHandler<ThreatDecisionPoint> Handler;
+
+std::vector<InstantId> allInstants(const Id<Profile>& profile) {
+  std::vector<InstantId> result;
+  for (ProfileIterator it(profile, -g_infiniteTime(), g_infiniteTime()); !it.done(); it.next())
+    result.push_back(it.getInstant());
+  return result;
+}
+
+// No recorded flaw, and every instant's level bounds within [0, capacity].
+void expectWithinLimits(Resource* res, double capacity, bool lowerToo = true) {
+  std::vector<InstantId> flawed;
+  res->getFlawedInstants(flawed);
+  EXPECT_TRUE(flawed.empty());
+  for (const InstantId& inst : allInstants(res->getProfile())) {
+    EXPECT_FALSE(inst->isFlawed()) << inst->getTime();
+    if (lowerToo) {
+      EXPECT_GE(inst->getLowerLevel(), 0.0) << inst->getTime();
+    }
+    EXPECT_LE(inst->getUpperLevel(), capacity) << inst->getTime();
+  }
+}
+
+}
+
+TEST(ResourceSolver, registrationAndInstantMatching) {
+  ThreatWorld w;
+  for (const char* name : {"MIRTThreatManager", "MIRTThreatHandler", "ResourceThreat"})
+    EXPECT_TRUE(w.factories->getFactory(LabelStr(name)) != NULL) << name;
+  EXPECT_TRUE(w.finders->getMatchFinder(LabelStr("MIRT_Instant")).isValid());
+  registerResourceSolverComponents(w.engine.getId());  // again: harmless
+  Engine bare;
+  Error e = errorOf([&]() { registerResourceSolverComponents(bare.getId()); });
+  EXPECT_EQ("The engine has no \"ComponentFactoryMgr\" for the resource solver components.", e.getMsg());
+
+  // A crane is a reusable resource: its instants match the rules of both types, not a reservoir's.
+  ThreatReusable* crane = w.reusable("C", 1, "TimetableProfile", "ReusableFVDetector", "Crane");
+  ThreatReservoir* tank = w.reservoir("T", 5, 0, 10);
+  w.uses("C", 0, 10, 5, 1);
+  w.consumer("T", 3, 3, 1);
+  ASSERT_TRUE(w.ce->propagate());
+  InstantId craneInstant = allInstants(crane->getProfile()).front();
+  InstantId tankInstant = allInstants(tank->getProfile()).front();
+
+  std::vector<Handler*> rules = {new Handler(*xml("<H/>")), new Handler(*xml("<H class=\"Reusable\"/>")),
+                                 new Handler(*xml("<H class=\"Crane\"/>")), new Handler(*xml("<H class=\"Reservoir\"/>"))};
+  SOLVERS::MatchingEngine engine(w.finders);
+  for (Handler* rule : rules)
+    engine.addRule(rule->getRuleId());
+  std::vector<SOLVERS::MatchingRuleId> results = {rules[3]->getRuleId()};
+  engine.getMatches(EntityId(craneInstant), results);
+  EXPECT_EQ(std::vector<SOLVERS::MatchingRuleId>({rules[0]->getRuleId(), rules[2]->getRuleId(), rules[1]->getRuleId()}),
+            results);
+  engine.getMatches(EntityId(tankInstant), results);
+  EXPECT_EQ(std::vector<SOLVERS::MatchingRuleId>({rules[0]->getRuleId(), rules[3]->getRuleId()}), results);
+  EXPECT_EQ(2u, engine.cycleCount());
+  EXPECT_EQ(3u, engine.getApplicableRules(craneInstant).size());
+  // The finder takes instants only.
+  SOLVERS::InstantMatchFinder finder;
+  TokenId tok = w.consumer("T", 4, 4, 1);
+  EXPECT_EQ("IdMgrInvalidItemPtrError", errorOf([&]() { finder.getMatches(engine.getId(), tok, results); }).getType());
+  for (Handler* rule : rules) {
+    engine.removeRule(rule->getRuleId());
+    delete rule;
+  }
+}
+
+TEST(ResourceSolver, solvesAReusableOfCapacityOne) {
+  const std::vector<std::pair<std::string, std::string>> setups = {
+    {"FlowProfile", "component=\"MIRTThreatHandler\""},
+    {"FlowProfile", "component=\"MIRTThreatHandler\" filter=\"both\" order=\"earliestPredecessor,latestSuccessor\""},
+    {"IncrementalFlowProfile", "component=\"MIRTThreatHandler\" filter=\"successor\" order=\"leastImpact\""},
+    {"FlowProfile", "component=\"MIRTThreatHandler\" constraint=\"concurrentFirst\" iterate=\"constraintFirst\""}};
+  for (const auto& setup : setups) {
+    SCOPED_TRACE(setup.first + " " + setup.second);
+    ThreatWorld w;
+    ThreatReusable* res = w.reusable("Crane", 1, setup.first);
+    for (int i = 0; i < 3; ++i)
+      w.uses("Crane", 0, 30, 10, 1);
+    ASSERT_TRUE(w.ce->propagate());
+    std::vector<InstantId> flawed;
+    res->getFlawedInstants(flawed);
+    ASSERT_FALSE(flawed.empty());
+
+    std::unique_ptr<TiXmlElement> config = xml("<Solver name=\"test\" maxSteps=\"2000\"><FlawManager component=\"MIRTThreatManager\"><FlawHandler " +
+                                               setup.second + "/></FlawManager></Solver>");
+    SOLVERS::Solver solver(w.db->getId(), *w.factories, w.finders, *config);
+    EXPECT_TRUE(solver.solve());
+    EXPECT_GE(solver.getDepth(), 2u);
+    ASSERT_TRUE(w.ce->propagate());
+    expectWithinLimits(res, 1);
+
+    // Resetting retracts every posted constraint: the flaws come back.
+    solver.reset();
+    ASSERT_TRUE(w.ce->propagate());
+    flawed.clear();
+    res->getFlawedInstants(flawed);
+    EXPECT_FALSE(flawed.empty());
+  }
+}
+
+TEST(ResourceSolver, exhaustsWhenNoOrderingFits) {
+  // Three uses of 10 starting within [0, 10]: any two can be ordered, never all three.
+  ThreatWorld w;
+  ThreatReusable* res = w.reusable("Crane", 1, "FlowProfile");
+  for (int i = 0; i < 3; ++i)
+    w.uses("Crane", 0, 10, 10, 1);
+  ASSERT_TRUE(w.ce->propagate());
+  const size_t constraints = w.ce->getConstraints().size();
+  std::unique_ptr<TiXmlElement> config = xml(
+    "<Solver name=\"test\" maxSteps=\"5000\"><FlawManager component=\"MIRTThreatManager\">"
+    "<FlawHandler component=\"MIRTThreatHandler\" filter=\"both\"/></FlawManager></Solver>");
+  SOLVERS::Solver solver(w.db->getId(), *w.factories, w.finders, *config);
+  EXPECT_FALSE(solver.solve());
+  EXPECT_EQ(SOLVERS::Solver::EXHAUSTED, solver.getStatus());
+  EXPECT_GT(solver.getBacktrackCount(), 0u);
+  EXPECT_GT(solver.getDecisionCount(), 1u);
+  EXPECT_EQ(0u, solver.getDepth());
+  EXPECT_EQ(constraints, w.ce->getConstraints().size());
+  ASSERT_TRUE(w.ce->propagate());
+  std::vector<InstantId> flawed;
+  res->getFlawedInstants(flawed);
+  EXPECT_FALSE(flawed.empty());
+}
+
+TEST(ResourceSolver, tokenOrderingDecisionPoint) {
+  ThreatWorld w;
+  ThreatReusable* res = w.reusable("Crane", 1, "FlowProfile");
+  TokenId a = w.uses("Crane", 0, 30, 10, 1);
+  TokenId b = w.uses("Crane", 0, 30, 10, 1);
+  ASSERT_TRUE(w.ce->propagate());
+  std::unique_ptr<TiXmlElement> config = xml("<H component=\"ResourceThreat\"/>");
+
+  SOLVERS::ResourceThreatDecisionPoint dp(w.db->getClient(), a, *config, LabelStr("earliest"));
+  dp.initialize();
+  ASSERT_GE(dp.getChoiceCount(), 2u);
+  ObjectId object;
+  TokenId first, second;
+  dp.execute();
+  dp.extractParts(0, object, first, second);
+  EXPECT_TRUE(res->isConstrainedToPrecede(first, second));
+  dp.undo();
+  EXPECT_FALSE(res->isConstrainedToPrecede(first, second));
+  EXPECT_EQ(1u, dp.getIndex());
+  dp.execute();
+  ObjectId object2;
+  TokenId first2, second2;
+  dp.extractParts(1, object2, first2, second2);
+  EXPECT_TRUE(res->isConstrainedToPrecede(first2, second2));
+  dp.undo();
+
+  // No choices: executing fails with the counts.
+  w.reusable("Other", 1, "TimetableProfile");
+  TokenId lone = w.uses("Other", 100, 100, 1, 1);
+  SOLVERS::ResourceThreatDecisionPoint none(w.db->getClient(), lone, *config, LabelStr("earliest"));
+  none.initialize();
+  EXPECT_EQ("Tried to execute past available choices:0>=0", errorOf([&]() { none.handleExecute(); }).getMsg());
+
+  // The host token manager with this handler solves the same problem.
+  std::unique_ptr<TiXmlElement> solverConfig = xml(
+    "<Solver name=\"tokens\" maxSteps=\"500\"><FlawManager component=\"ThreatManager\">"
+    "<FlawHandler component=\"ResourceThreat\"/></FlawManager></Solver>");
+  SOLVERS::Solver solver(w.db->getId(), *w.factories, w.finders, *solverConfig);
+  EXPECT_TRUE(solver.solve());
+  ASSERT_TRUE(w.ce->propagate());
+  expectWithinLimits(res, 1);
+  EXPECT_TRUE(res->isConstrainedToPrecede(a, b) || res->isConstrainedToPrecede(b, a));
+}

@@ -1,0 +1,441 @@
+#include "Resource/test/ThreatTestSupport.hh"
+#include "Resource/component/MIRT_FlowProfile.hh"
+#include "Resource/component/MIRT_Registration.hh"
+#include "Resource/component/Solvers/MIRT_ChoiceFilters.hh"
+#include "Resource/component/Solvers/MIRT_ChoiceOrder.hh"
+#include "Resource/component/Solvers/MIRT_ThreatDecisionPoint.hh"
+#include "ConstraintEngine/base/Constraint.hh"
+#include "ConstraintEngine/base/IntervalIntDomain.hh"
+#include "ConstraintEngine/component/Variable.hh"
+#include "PlanDatabase/base/DbClient.hh"
+#include "PlanDatabase/base/Token.hh"
+#include "PlanDatabase/base/TokenVariable.hh"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <random>
+#include <set>
+#include <tuple>
+
+using namespace KORVAN;
+using namespace KORVAN::MIRT;
+
+namespace {
+
+const char* const DP_FILE = "Resource/component/Solvers/MIRT_ThreatDecisionPoint";
+
+// Transactions over free-standing time variables, for the comparators.
+class Transactions {
+public:
+  Transactions() : m_quantity(new Variable<IntervalDomain>(m_ce.getId(), IntervalDomain(1, 1))) {}
+  ~Transactions() {
+    for (Transaction* t : m_transactions)
+      delete t;
+  }
+  TransactionId make(int lb, int ub, bool consumer = true) {
+    ConstrainedVariableId time = (new Variable<IntervalIntDomain>(m_ce.getId(), IntervalIntDomain(lb, ub)))->getId();
+    m_transactions.push_back(new Transaction(time, m_quantity->getId(), consumer));
+    return m_transactions.back()->getId();
+  }
+
+private:
+  ConstraintEngine m_ce;
+  Variable<IntervalDomain>* m_quantity;
+  std::vector<Transaction*> m_transactions;
+};
+
+class BaseOnly : public ChoiceComparator {
+public:
+  ChoiceComparator* copy() const override { return new BaseOnly(); }
+};
+
+// A flow profile whose contribution tables a test writes.
+class OpenFlowProfile : public FlowProfile {
+public:
+  OpenFlowProfile(Id<PlanDatabase> db, Id<FVDetector> detector, double lb, double ub)
+    : FlowProfile(db, detector, lb, ub) {}
+  void setLower(const TransactionId& t, const InstantId& i) { m_lowerLevelContribution[t] = i; }
+  void setUpper(const TransactionId& t, const InstantId& i) { m_upperLevelContribution[t] = i; }
+  void forget(const TransactionId& t) {
+    m_lowerLevelContribution.erase(t);
+    m_upperLevelContribution.erase(t);
+  }
+};
+
+class CountingFilter : public ChoiceFilter {
+public:
+  explicit CountingFilter(bool keep) : m_keep(keep) {}
+  ~CountingFilter() override { ++s_deleted; }
+  bool operator()(const OrderingChoice&) const override { ++s_asked; return m_keep; }
+  std::string toString() const override { return "Counting"; }
+  static int s_deleted;
+  static int s_asked;
+
+private:
+  bool m_keep;
+};
+int CountingFilter::s_deleted = 0;
+int CountingFilter::s_asked = 0;
+
+// The transaction made for a reservoir token.
+TransactionId transactionOf(Resource* res, const TokenId& tok) {
+  std::vector<TransactionId> found;
+  for (ProfileIterator it(res->getProfile(), -g_infiniteTime(), g_infiniteTime()); !it.done(); it.next())
+    for (const TransactionId& t : it.getInstant()->getTransactions())
+      if (t->time()->parent() == EntityId(tok))
+        return t;
+  return TransactionId();
+}
+
+std::vector<std::string> labels(const ChoiceOrder& order) {
+  std::vector<std::string> result;
+  for (const ChoiceComparator* cmp : order.getComparators())
+    result.push_back(cmp->toString());
+  return result;
+}
+
+std::string executed(ThreatDecisionPoint& dp) {
+  const ConstraintId& c = dp.getConstraint();
+  return c->getName().toString() + "(" + std::to_string(c->getScope()[0]->getKey()) + "," +
+         std::to_string(c->getScope()[1]->getKey()) + ")";
+}
+
+std::string expected(const OrderingChoice& choice, const std::string& name) {
+  return name + "(" + std::to_string(choice.first->time()->getKey()) + "," +
+         std::to_string(choice.second->time()->getKey()) + ")";
+}
+
+}
+
+TEST(ChoiceOrder, comparatorsLabelsAndCopies) {
+  Transactions ts;
+  TransactionId a = ts.make(0, 10), b = ts.make(0, 20), c = ts.make(5, 8), d = ts.make(5, 30);
+
+  EXPECT_TRUE(EarliestTransactionComparator()(a, c));
+  EXPECT_FALSE(EarliestTransactionComparator()(a, b));
+  EXPECT_FALSE(EarliestTransactionComparator()(b, a));
+  EXPECT_TRUE(LatestTransactionComparator()(d, b));
+  EXPECT_TRUE(LongestTransactionComparator()(d, b));
+  EXPECT_TRUE(ShortestTransactionComparator()(c, a));
+  EXPECT_TRUE(AscendingKeyTransactionComparator()(a, b));
+  EXPECT_TRUE(DescendingKeyTransactionComparator()(b, a));
+  EXPECT_FALSE(DescendingKeyTransactionComparator()(a, a));
+
+  // Least impact: how far the predecessor's window lies after the successor's, clamped at zero.
+  LeastImpactComparator least;
+  EXPECT_EQ(0.0, least.pseudoAbs(-3));
+  EXPECT_EQ(5.0, least.score(OrderingChoice(ts.make(5, 12), ts.make(0, 10))));
+  EXPECT_EQ(4.0, least.score(OrderingChoice(ts.make(2, 14), ts.make(5, 10))));
+  EXPECT_EQ(0.0, least.score(OrderingChoice(a, b)));
+  EXPECT_TRUE(least(OrderingChoice(a, b), OrderingChoice(c, a)));
+  EXPECT_FALSE(least(OrderingChoice(a, b), OrderingChoice(a, d)));
+
+  // Switch comparators compare one side; the same side ties go on to the next comparator.
+  ChoiceOrder* order = new ChoiceOrder();
+  order->addOrder(new SwitchComparator(new EarliestTransactionComparator(), true));
+  order->addOrder(new SwitchComparator(new LatestTransactionComparator(), false));
+  order->addOrder(new LeastImpactComparator());
+  EXPECT_TRUE((*order)(OrderingChoice(a, b), OrderingChoice(c, d)));   // lb 0 < 5
+  EXPECT_TRUE((*order)(OrderingChoice(a, d), OrderingChoice(b, c)));   // tie, then ub 30 > 8
+  EXPECT_FALSE((*order)(OrderingChoice(a, d), OrderingChoice(a, d)));
+  ChoiceOrder copy(*order);
+  delete order;
+  EXPECT_EQ(std::vector<std::string>({"earliestPredecessor", "latestSuccessor", "LeastImpactComparator"}),
+            labels(copy));
+  EXPECT_TRUE(copy(OrderingChoice(a, d), OrderingChoice(b, c)));
+
+  const std::string file = "Resource/component/Solvers/MIRT_ChoiceOrder";
+  ChoiceOrder empty;
+  Error e = errorOf([&]() { empty(OrderingChoice(a, b), OrderingChoice(b, a)); });
+  EXPECT_EQ("!m_cmps.empty()", e.getCondition());
+  EXPECT_EQ("No comparators.", e.getMsg());
+  EXPECT_EQ(file, e.getFile());
+  EXPECT_EQ("cmp != NULL", errorOf([&]() { empty.addOrder(NULL); }).getCondition());
+  EXPECT_TRUE(ChoiceOrder(empty).getComparators().empty());
+  BaseOnly base;
+  e = errorOf([&]() { base(OrderingChoice(a, b), OrderingChoice(b, a)); });
+  EXPECT_EQ("ALWAYS_FAIL", e.getCondition());
+  EXPECT_EQ("This used to be a pure virtual method.", e.getMsg());
+  EXPECT_EQ("ALWAYS_FAIL", errorOf([&]() { base.toString(); }).getCondition());
+}
+
+// A set sorted by "earliest predecessor, latest successor" and the key
+// tie-breaks holds every distinct pair once, in the order of the tuple
+// (lb(p), -ub(s), key(p), key(s)).
+TEST(ChoiceOrder, sortedSetAgainstTupleOracle) {
+  std::mt19937 rng(7);
+  for (int round = 0; round < 20; ++round) {
+    Transactions ts;
+    std::vector<TransactionId> trans;
+    for (int i = 0; i < 7; ++i) {
+      const int lb = rng() % 5;
+      trans.push_back(ts.make(lb, lb + (int) (rng() % 4)));
+    }
+    ChoiceOrder order;
+    order.addOrder(new SwitchComparator(new EarliestTransactionComparator(), true));
+    order.addOrder(new SwitchComparator(new LatestTransactionComparator(), false));
+    order.addOrder(new SwitchComparator(new AscendingKeyTransactionComparator(), true));
+    order.addOrder(new SwitchComparator(new AscendingKeyTransactionComparator(), false));
+    std::set<OrderingChoice, ChoiceOrder> sorted(order);
+    std::vector<OrderingChoice> all;
+    for (const TransactionId& p : trans)
+      for (const TransactionId& s : trans)
+        if (p != s) {
+          all.push_back(OrderingChoice(p, s));
+          sorted.insert(OrderingChoice(p, s));
+          sorted.insert(OrderingChoice(p, s));  // a repeat is not kept
+        }
+    auto key = [](const OrderingChoice& c) {
+      return std::make_tuple(c.first->time()->lastDomain().getLowerBound(),
+                             -c.second->time()->lastDomain().getUpperBound(), c.first->time()->getKey(),
+                             c.second->time()->getKey());
+    };
+    std::sort(all.begin(), all.end(), [&](const OrderingChoice& x, const OrderingChoice& y) { return key(x) < key(y); });
+    ASSERT_EQ(all, std::vector<OrderingChoice>(sorted.begin(), sorted.end()));
+  }
+}
+
+TEST(ChoiceFilters, flawLevelDecisionAndContributingFilters) {
+  ThreatWorld w;
+  getProfileFactoryMgr(w.engine)->registerFactory(new ProfileFactory<OpenFlowProfile>("OpenFlowProfile"));
+  ThreatReservoir* res = w.reservoir("R", 5, 0, 10, "OpenFlowProfile");
+  TokenId c1 = w.consumer("R", 10, 10, 1), c2 = w.consumer("R", 12, 12, 1);
+  TokenId p1 = w.producer("R", 14, 14, 1), p2 = w.producer("R", 16, 16, 1);
+  ASSERT_TRUE(w.ce->propagate());
+  OpenFlowProfile* profile = dynamic_cast<OpenFlowProfile*>((Profile*) res->getProfile());
+  ASSERT_TRUE(profile != NULL);
+  TransactionId tc1 = transactionOf(res, c1), tc2 = transactionOf(res, c2);
+  TransactionId tp1 = transactionOf(res, p1), tp2 = transactionOf(res, p2);
+  InstantId at12 = ThreatWorld::instantAt(res->getProfile(), 12);
+  InstantId at14 = ThreatWorld::instantAt(res->getProfile(), 14);
+  InstantId at16 = ThreatWorld::instantAt(res->getProfile(), 16);
+
+  // The flaw level: flags first, then the explanation, then the magnitudes (ties lower).
+  InstantId neither = ThreatWorld::instantAt(res->getProfile(), 16);
+  EXPECT_FALSE(DefaultChoiceFilter(profile, LabelStr("lowerLevelFlaw"), neither).treatAsLowerFlaw());
+  InstantId lower = w.flaw(res, 10, true, false, 1);
+  EXPECT_TRUE(DefaultChoiceFilter(profile, LabelStr("upperLevelFlaw"), lower).treatAsLowerFlaw());
+  InstantId both = w.flaw(res, 14, true, true, 2, 5);
+  const std::vector<std::pair<std::string, bool>> cases = {
+    {"mostFlawedLower", true}, {"leastFlawedUpper", false}, {"xUpperLower", true}, {"lowerLevelFlaw", true},
+    {"upperLevelFlaw", false}, {"earliest", false}, {"mostFlawedAbsolute", false}};
+  for (const auto& c : cases)
+    EXPECT_EQ(c.second, DefaultChoiceFilter(profile, LabelStr(c.first), both).treatAsLowerFlaw()) << c.first;
+  both->setLowerMagnitude(5);
+  EXPECT_TRUE(DefaultChoiceFilter(profile, LabelStr("earliest"), both).treatAsLowerFlaw());
+
+  // Successor filter on a lower-level flaw at 10: the successor must be a consumer counting by 10.
+  SuccessorContributingChoiceFilter successor(profile, LabelStr("earliest"), lower);
+  profile->forget(tc2);
+  EXPECT_FALSE(successor(OrderingChoice(tc1, tp1)));  // a producer: rejected before any lookup
+  EXPECT_TRUE(successor(OrderingChoice(tp1, tc2)));  // nothing recorded: no ground to reject
+  profile->setLower(tc2, lower);
+  EXPECT_TRUE(successor(OrderingChoice(tp1, tc2)));   // recorded exactly at the flawed time
+  profile->setLower(tc2, at12);
+  EXPECT_FALSE(successor(OrderingChoice(tp1, tc2)));
+  EXPECT_EQ("SuccessorContributingFilter", successor.toString());
+
+  // Predecessor filter: a producer not yet counting at the flawed time.
+  PredecessorNotContributingChoiceFilter predecessor(profile, LabelStr("earliest"), lower);
+  EXPECT_FALSE(predecessor(OrderingChoice(tc2, tc1)));
+  profile->forget(tp1);
+  EXPECT_TRUE(predecessor(OrderingChoice(tp1, tc1)));  // nothing recorded: no ground to reject
+  profile->setLower(tp1, lower);
+  EXPECT_FALSE(predecessor(OrderingChoice(tp1, tc1)));  // recorded exactly at the flawed time
+  profile->setLower(tp1, at14);
+  EXPECT_TRUE(predecessor(OrderingChoice(tp1, tc1)));
+
+  // On an upper-level flaw the sides swap and the upper table is read.
+  InstantId upper = w.flaw(res, 12, false, true, 0, 1);
+  SuccessorContributingChoiceFilter upperSuccessor(profile, LabelStr("earliest"), upper);
+  PredecessorNotContributingChoiceFilter upperPredecessor(profile, LabelStr("earliest"), upper);
+  profile->setUpper(tp2, at12);
+  profile->setUpper(tc1, at16);
+  EXPECT_FALSE(upperSuccessor(OrderingChoice(tp2, tc1)));
+  EXPECT_TRUE(upperSuccessor(OrderingChoice(tc1, tp2)));
+  EXPECT_FALSE(upperPredecessor(OrderingChoice(tp2, tc1)));
+  EXPECT_TRUE(upperPredecessor(OrderingChoice(tc1, tp2)));
+
+  // Joint test: every filter must keep the choice.
+  {
+    ChoiceFilters filters;
+    EXPECT_TRUE(filters(OrderingChoice(tc1, tc2)));
+    filters.addFilter(new SuccessorContributingChoiceFilter(profile, LabelStr("earliest"), lower));
+    filters.addFilter(new PredecessorNotContributingChoiceFilter(profile, LabelStr("earliest"), lower));
+    filters.addFilter(new DefaultChoiceFilter(profile, LabelStr("earliest"), lower));
+    EXPECT_FALSE(filters(OrderingChoice(tp2, tp1)));
+    profile->setLower(tc2, lower);
+    EXPECT_TRUE(filters(OrderingChoice(tp1, tc2)));
+  }
+  CountingFilter::s_deleted = 0;
+  CountingFilter::s_asked = 0;
+  {
+    ChoiceFilters filters;
+    filters.addFilter(new CountingFilter(true));
+    filters.addFilter(new CountingFilter(false));
+    filters.addFilter(new CountingFilter(true));
+    EXPECT_FALSE(filters(OrderingChoice(tc1, tc2)));
+    EXPECT_EQ(2, CountingFilter::s_asked);
+  }
+  EXPECT_EQ(3, CountingFilter::s_deleted);
+
+  // The contributing filters need a flow profile.
+  Error e = errorOf([&]() { SuccessorContributingChoiceFilter f(NULL, LabelStr("earliest"), lower); });
+  EXPECT_NE(std::string::npos, e.getMsg().find("needs a flow profile"));
+  EXPECT_TRUE(DefaultChoiceFilter(NULL, LabelStr("earliest"), lower)(OrderingChoice(tc1, tc2)));
+}
+
+TEST(ThreatDecisionPoint, attributesAndTheirErrors) {
+  ThreatWorld w;
+  ThreatReservoir* res = w.reservoir("R", 5, 0, 10);
+  w.consumer("R", 0, 10, 1);
+  w.consumer("R", 0, 10, 1);
+  ASSERT_TRUE(w.ce->propagate());
+  InstantId inst = w.flaw(res, 0, true, false, 1);
+  DbClientId client = w.db->getClient();
+  auto make = [&](const std::string& attrs) {
+    return new ThreatDecisionPoint(client, inst, *xml("<H " + attrs + "/>"), LabelStr("earliest"));
+  };
+
+  std::unique_ptr<ThreatDecisionPoint> dp(make(""));
+  EXPECT_EQ("none", dp->getFilter());
+  EXPECT_EQ("ascendingKeyPredecessor,ascendingKeySuccessor", dp->getOrder());
+  EXPECT_EQ(std::vector<std::string>({"precedes"}), dp->getConstraintNames());
+  EXPECT_EQ("pairFirst", dp->getConstraintOrder());
+  dp.reset(make("order=\"earliestPredecessor,latestSuccessor\" constraint=\"concurrentFirst\" iterate=\"constraintFirst\""));
+  EXPECT_EQ("earliestPredecessor,latestSuccessor,ascendingKeyPredecessor,ascendingKeySuccessor", dp->getOrder());
+  EXPECT_EQ(std::vector<std::string>({"concurrent", "precedes"}), dp->getConstraintNames());
+  EXPECT_EQ("concurrent", dp->getCurrentConstraintName());
+  auto names = [&](const std::string& attrs) {
+    std::unique_ptr<ThreatDecisionPoint> p(make(attrs));
+    return p->getConstraintNames();
+  };
+  EXPECT_EQ(std::vector<std::string>({"precedes", "concurrent"}), names("constraint=\"precedesFirst\""));
+  EXPECT_EQ(std::vector<std::string>({"concurrent"}), names("constraint=\"concurrentOnly\""));
+  EXPECT_EQ(std::vector<std::string>({"precedes"}), names("constraint=\"precedesOnly\""));
+
+  // Constraint and iterate words fail at construction.
+  for (const std::string word : {"none", "", "PrecedesOnly"}) {
+    Error e = errorOf([&]() { make("constraint=\"" + word + "\""); });
+    EXPECT_EQ("Expected one or two constraint names.", e.getMsg()) << word;
+    EXPECT_EQ(DP_FILE, e.getFile());
+  }
+  EXPECT_EQ("Expected 'pairFirst' or 'constraintFirst' for iterate attribute.",
+            errorOf([&]() { make("iterate=\"pairfirst\""); }).getMsg());
+
+  // Filter and order words fail at initialisation.
+  auto initError = [&](const std::string& attrs) {
+    std::unique_ptr<ThreatDecisionPoint> p(make(attrs));
+    return errorOf([&]() { p->initialize(); });
+  };
+  EXPECT_EQ("Unknown filter attribute 'Both'", initError("filter=\"Both\"").getMsg());
+  EXPECT_EQ("Expected a 'Predecessor' or 'Successor' order.", initError("order=\"earliest\"").getMsg());
+  EXPECT_EQ("Unknown choice order 'fooPredecessor", initError("order=\"fooPredecessor\"").getMsg());
+  // A trailing comma leaves an empty token, which names no side.
+  EXPECT_EQ("Expected a 'Predecessor' or 'Successor' order.", initError("order=\"earliestPredecessor,\"").getMsg());
+  // The resource's profile is a timetable: the contributing filters cannot work with it.
+  EXPECT_NE(std::string::npos, initError("filter=\"successor\"").getMsg().find("needs a flow profile"));
+  // Containment: any token holding a side word and a comparator word is accepted.
+  std::unique_ptr<ThreatDecisionPoint> loose(make("order=\"xxlatestyySuccessorPredecessor,leastImpact\""));
+  loose->initialize();
+  EXPECT_EQ(2u, loose->getChoiceCount());
+  Error again = errorOf([&]() { loose->handleInitialize(); });
+  EXPECT_EQ("m_flawedInstant.isValid()", again.getCondition());
+  EXPECT_EQ("", again.getMsg());
+}
+
+TEST(ThreatDecisionPoint, executionUndoAndIteration) {
+  ThreatWorld w;
+  ThreatReservoir* res = w.reservoir("R", 5, 0, 10);
+  w.consumer("R", 0, 10, 1);
+  w.consumer("R", 0, 10, 1);
+  ASSERT_TRUE(w.ce->propagate());
+  InstantId inst = w.flaw(res, 0, true, false, 1);
+  DbClientId client = w.db->getClient();
+
+  // Every choice is posted once per constraint name, in the configured iteration order.
+  for (const std::string iterate : {"pairFirst", "constraintFirst"}) {
+    ThreatDecisionPoint dp(client, inst, *xml("<H constraint=\"precedesFirst\" iterate=\"" + iterate + "\"/>"),
+                           LabelStr("lowerLevelFlaw"));
+    dp.initialize();
+    ASSERT_EQ(2u, dp.getChoiceCount());
+    const OrderingChoice x = dp.getChoices()[0], y = dp.getChoices()[1];
+    EXPECT_LT(x.first->time()->getKey(), y.first->time()->getKey());
+    EXPECT_FALSE(dp.canUndo());
+    std::vector<std::string> sequence;
+    std::vector<ConstraintId> posted;
+    while (dp.hasNext()) {
+      dp.execute();
+      EXPECT_TRUE(dp.canUndo());
+      sequence.push_back(executed(dp));
+      posted.push_back(dp.getConstraint());
+      EXPECT_TRUE(w.ce->propagate());
+      dp.undo();
+      EXPECT_FALSE(dp.canUndo());
+      EXPECT_FALSE(posted.back().isValid());
+    }
+    if (iterate == "pairFirst") {
+      EXPECT_EQ(std::vector<std::string>({expected(x, "precedes"), expected(y, "precedes"), expected(x, "concurrent"),
+                                          expected(y, "concurrent")}), sequence);
+      EXPECT_EQ(0u, dp.getIndex());
+      EXPECT_EQ("", dp.getCurrentConstraintName());
+    }
+    else {
+      EXPECT_EQ(std::vector<std::string>({expected(x, "precedes"), expected(x, "concurrent"), expected(y, "precedes"),
+                                          expected(y, "concurrent")}), sequence);
+      EXPECT_EQ(2u, dp.getIndex());
+      EXPECT_EQ("precedes", dp.getCurrentConstraintName());
+      Error past = errorOf([&]() { dp.handleExecute(); });
+      EXPECT_EQ("Tried to execute past available choices:2>=2", past.getMsg());
+    }
+  }
+
+  // Protocol errors of the handlers themselves.
+  ThreatDecisionPoint dp(client, inst, *xml("<H/>"), LabelStr("earliest"));
+  dp.initialize();
+  EXPECT_EQ("m_constr.isValid()", errorOf([&]() { dp.handleUndo(); }).getCondition());
+  dp.handleExecute();
+  const ConstraintId first = dp.getConstraint();
+  EXPECT_EQ("m_constr.isNoId()", errorOf([&]() { dp.handleExecute(); }).getCondition());
+  EXPECT_EQ(first, dp.getConstraint());
+
+  // Texts of the current choice.
+  const OrderingChoice x = dp.getChoices()[0], y = dp.getChoices()[1];
+  EXPECT_EQ("INS(0) on R {" + x.first->toString() + " < " + x.second->toString() + "}", dp.toShortString());
+  EXPECT_EQ("INSTANT=0 on R :   DECISION (CHOICE=1 of MAX_CHOICE=2) " + x.first->toString() + " to be before " +
+            x.second->toString() + " :   CHOICES  : 1 <" + x.first->toString() + " *** " + x.second->toString() +
+            "> : 2 <" + y.first->toString() + " *** " + y.second->toString() + ">", dp.toString());
+  dp.handleUndo();
+  dp.handleExecute();
+  dp.handleUndo();
+  EXPECT_FALSE(dp.hasNext());
+}
+
+TEST(ThreatDecisionPoint, noChoicesAndVanishedInstants) {
+  ThreatWorld w;
+  ThreatReservoir* res = w.reservoir("R", 5, 0, 10);
+  TokenId a = w.consumer("R", 0, 10, 1);
+  ASSERT_TRUE(w.ce->propagate());
+  InstantId lonely = w.flaw(res, 0, true, false, 1);
+  ThreatDecisionPoint dp(w.db->getClient(), lonely, *xml("<H/>"), LabelStr("earliest"));
+  dp.initialize();
+  EXPECT_FALSE(dp.hasNext());
+  EXPECT_EQ("INSTANT=0 on R : NO CHOICES", dp.toString());
+  EXPECT_EQ("INS(0) on R {}", dp.toShortString());
+
+  // The instant vanishes while the decision point asks for choices: nothing to order, no crash.
+  TokenId b = w.consumer("R", 0, 10, 1);
+  ASSERT_TRUE(w.ce->propagate());
+  InstantId inst = w.flaw(res, 0, true, false, 1);
+  ThreatDecisionPoint gone(w.db->getClient(), inst, *xml("<H filter=\"none\"/>"), LabelStr("earliest"));
+  // Constraints take effect at the next propagation, which asking for choices runs.
+  Variable<IntervalIntDomain> five(w.ce->getId(), IntervalIntDomain(5, 5));
+  w.db->getClient()->createConstraint("precedes", {five.getId(), a->start()});
+  w.db->getClient()->createConstraint("precedes", {five.getId(), b->start()});
+  ASSERT_TRUE(inst.isValid());
+  gone.initialize();
+  EXPECT_FALSE(inst.isValid());
+  EXPECT_EQ(0u, gone.getChoiceCount());
+  EXPECT_FALSE(gone.hasNext());
+}
