@@ -1,4 +1,7 @@
 #include "Resource/component/MIRT_Registration.hh"
+#include "Resource/component/MIRT_ClosedWorldFVDetector.hh"
+#include "Resource/component/MIRT_IncrementalFlowProfile.hh"
+#include "Resource/component/MIRT_OpenWorldFVDetector.hh"
 #include "Resource/component/MIRT_ReusableFVDetector.hh"
 #include "Resource/component/MIRT_TimetableFVDetector.hh"
 #include "Resource/component/MIRT_TimetableProfile.hh"
@@ -34,9 +37,13 @@ void release(Engine& engine, const char* name) {
 void registerProfilesAndDetectors(Engine& engine) {
   FactoryMgr* profiles = findOrAdd(engine, PROFILE_MGR);
   profiles->registerFactory(new ProfileFactory<TimetableProfile>("TimetableProfile"));
+  profiles->registerFactory(new ProfileFactory<FlowProfile>("FlowProfile"));
+  profiles->registerFactory(new ProfileFactory<IncrementalFlowProfile>("IncrementalFlowProfile"));
   FactoryMgr* detectors = findOrAdd(engine, DETECTOR_MGR);
   detectors->registerFactory(new FVDetectorFactory<TimetableFVDetector>("TimetableFVDetector"));
   detectors->registerFactory(new FVDetectorFactory<ReusableFVDetector>("ReusableFVDetector"));
+  detectors->registerFactory(new FVDetectorFactory<OpenWorldFVDetector>("OpenWorldFVDetector"));
+  detectors->registerFactory(new FVDetectorFactory<ClosedWorldFVDetector>("ClosedWorldFVDetector"));
 }
 
 void unregisterProfilesAndDetectors(Engine& engine) {

@@ -1,0 +1,48 @@
+#include "Resource/component/MIRT_Edge.hh"
+#include "Resource/component/MIRT_Node.hh"
+#include "Utils/base/Error.hh"
+
+#include <limits>
+
+namespace KORVAN {
+namespace MIRT {
+
+Edge::Edge(Node* source, Node* target, double capacity, bool enabled)
+  : m_Capacity(capacity), m_Enabled(enabled), m_Source(source), m_Target(target) {
+  check_error(0 != source, "Null not allowed as input for source");
+  check_error(0 != target, "Null not allowed as input for target");
+  // Written so that NaN fails too.
+  checkError(capacity <= getMaxCapacity(), "Edge constructor invoked with capacity '" << capacity
+             << "' larger than maximum capacity '" << getMaxCapacity() << "'");
+  source->addOutEdge(this);
+  target->addInEdge(this);
+}
+
+Edge::~Edge() {}
+
+double Edge::getMaxCapacity() {
+  return std::numeric_limits<double>::max();
+}
+
+EdgeIdentity Edge::getIdentity(Node* source, Node* target) {
+  check_error(0 != source, "Null not allowed as input for source");
+  check_error(0 != target, "Null not allowed as input for target");
+  return EdgeIdentity(source->getIdentity(), target->getIdentity());
+}
+
+EdgeIdentity Edge::getIdentity() const {
+  return getIdentity(m_Source, m_Target);
+}
+
+bool Edge::isEnabled() const {
+  return m_Enabled && m_Target->isEnabled();
+}
+
+std::ostream& operator<<(std::ostream& os, const Edge& edge) {
+  os << edge.getIdentity() << " {" << edge.getCapacity() << "} (enabled: "
+     << (edge.isEnabled() ? "true" : "false") << ")";
+  return os;
+}
+
+}
+}

@@ -1,0 +1,50 @@
+#ifndef KORVAN_MIRT_EDGE_HH
+#define KORVAN_MIRT_EDGE_HH
+
+#include "Resource/base/MIRT_Transaction.hh"
+#include "Resource/component/MIRT_Types.hh"
+
+#include <ostream>
+#include <utility>
+
+namespace KORVAN {
+namespace MIRT {
+
+class Node;
+typedef std::pair<TransactionId, TransactionId> EdgeIdentity;
+
+// A capacitated arc of a flow network. It counts as enabled only while its
+// own flag is set and its target node is enabled; the source is not asked.
+class Edge {
+public:
+  Edge(Node* source, Node* target, double capacity, bool enabled);
+  ~Edge();
+
+  static double getMaxCapacity();
+  static EdgeIdentity getIdentity(Node* source, Node* target);
+
+  double getCapacity() const { return m_Capacity; }
+  void setCapacity(double capacity) { m_Capacity = capacity; }
+  Node* getSource() const { return m_Source; }
+  Node* getTarget() const { return m_Target; }
+  void setEnabled() { m_Enabled = true; }
+  void setDisabled() { m_Enabled = false; }
+  bool isEnabled() const;
+  EdgeIdentity getIdentity() const;
+
+private:
+  Edge(const Edge&) = delete;
+  Edge& operator=(const Edge&) = delete;
+
+  double m_Capacity;
+  bool m_Enabled;
+  Node* m_Source;
+  Node* m_Target;
+};
+
+std::ostream& operator<<(std::ostream& os, const Edge& edge);
+
+}
+}
+
+#endif

@@ -1,0 +1,660 @@
+#include "Resource/component/MIRT_FlowProfile.hh"
+#include "Resource/component/MIRT_EdgeIterator.hh"
+#include "ConstraintEngine/base/ConstraintEngine.hh"
+#include "ConstraintEngine/base/IntervalIntDomain.hh"
+#include "ConstraintEngine/component/Variable.hh"
+#include "PlanDatabase/base/PlanDatabase.hh"
+#include "PlanDatabase/base/Token.hh"
+#include "TemporalNetwork/TemporalAdvisor.hh"
+#include "Utils/base/Debug.hh"
+#include "Utils/base/Error.hh"
+#include "Utils/base/Utils.hh"
+
+#include <algorithm>
+#include <vector>
+
+namespace KORVAN {
+namespace MIRT {
+
+namespace {
+
+inline double quantityLb(const TransactionId& t) {
+  return t->quantity()->lastDomain().getLowerBound();
+}
+
+inline double quantityUb(const TransactionId& t) {
+  return t->quantity()->lastDomain().getUpperBound();
+}
+
+// The transaction's time bounds as ints; false for an emptied domain.
+bool timeBounds(const TransactionId& t, int& lb, int& ub) {
+  const AbstractDomain& dom = t->time()->lastDomain();
+  if (dom.isEmpty())
+    return false;
+  lb = (int) dom.getLowerBound();
+  ub = (int) dom.getUpperBound();
+  return true;
+}
+
+}
+
+/*
+ * Flow profile graph
+ */
+
+FlowProfileGraph::FlowProfileGraph(const TransactionId& source, const TransactionId& sink, bool lowerLevel)
+  : m_lowerLevel(lowerLevel), m_recalculate(false), m_maxflow(0), m_graph(new Graph()) {
+  m_source = m_graph->createNode(source, true);
+  m_sink = m_graph->createNode(sink, true);
+  m_maxflow = new MaximumFlowAlgorithm(m_graph, m_source, m_sink);
+}
+
+FlowProfileGraph::~FlowProfileGraph() {
+  delete m_maxflow;
+  delete m_graph;
+}
+
+bool FlowProfileGraph::onSourceSide(const TransactionId& t) const {
+  return m_lowerLevel == t->isConsumer();
+}
+
+void FlowProfileGraph::reset() {
+  debugMsg("FlowProfileGraph:reset", "Lower level: " << m_lowerLevel);
+  m_recalculate = true;
+  m_graph->setDisabled();
+  // Disabling the graph leaves one edge of each opposite pair flagged; an
+  // ordering that no longer holds must not come back with its nodes, so
+  // every edge is switched off until the pass makes it anew.
+  const NodeMap& nodes = m_graph->getNodes();
+  for (NodeMap::const_iterator it = nodes.begin(); it != nodes.end(); ++it) {
+    const EdgeList& out = it->second->getOutEdges();
+    for (EdgeList::const_iterator edgeIt = out.begin(); edgeIt != out.end(); ++edgeIt)
+      (*edgeIt)->setDisabled();
+  }
+  m_sink->setEnabled();
+  m_source->setEnabled();
+}
+
+void FlowProfileGraph::enableTransaction(const TransactionId& t, const InstantId& instant,
+                                         ContributionMap& contributions) {
+  const bool sourceSide = onSourceSide(t);
+  const double capacity = sourceSide ? quantityUb(t) : quantityLb(t);
+  if (capacity == 0.0) {
+    contributions[t] = instant;
+    debugMsg("FlowProfileGraph:enableTransaction", "Transaction " << t << " starts contributing at "
+             << instant->getTime() << " lower level " << m_lowerLevel);
+    return;
+  }
+  const TransactionId source = sourceSide ? m_source->getIdentity() : t;
+  const TransactionId target = sourceSide ? t : m_sink->getIdentity();
+  check_error(MIRT::TransactionId::noId() != source);
+  check_error(MIRT::TransactionId::noId() != target);
+  debugMsg("FlowProfileGraph:enableTransaction", "Transaction (" << t << ") capacity " << capacity
+           << " lower level " << m_lowerLevel);
+  m_recalculate = true;
+  m_graph->createNode(t, true);
+  m_graph->createEdge(source, target, capacity, true);
+  m_graph->createEdge(target, source, 0.0, true);
+}
+
+void FlowProfileGraph::enableAt(const TransactionId& t1, const TransactionId& t2) {
+  if (m_graph->getNode(t1) == 0 || m_graph->getNode(t2) == 0)
+    return;
+  debugMsg("FlowProfileGraph:enableAt", "Transaction " << t1->time()->lastDomain() << " and transaction "
+           << t2->time()->lastDomain() << " lower level: " << m_lowerLevel);
+  m_recalculate = true;
+  m_graph->createEdge(t1, t2, Edge::getMaxCapacity(), true);
+  m_graph->createEdge(t2, t1, Edge::getMaxCapacity(), true);
+}
+
+void FlowProfileGraph::enableAtOrBefore(const TransactionId& t1, const TransactionId& t2) {
+  if (m_graph->getNode(t1) == 0 || m_graph->getNode(t2) == 0)
+    return;
+  debugMsg("FlowProfileGraph:enableAtOrBefore", "Transaction " << t1->time()->lastDomain()
+           << " and transaction " << t2->time()->lastDomain() << " lower level: " << m_lowerLevel);
+  m_recalculate = true;
+  m_graph->createEdge(t1, t2, 0.0, true);
+  m_graph->createEdge(t2, t1, Edge::getMaxCapacity(), true);
+}
+
+bool FlowProfileGraph::isEnabled(const TransactionId& t) const {
+  Node* node = m_graph->getNode(t);
+  return node != 0 && node->isEnabled();
+}
+
+bool FlowProfileGraph::hasNode(const TransactionId& t) const {
+  return m_graph->getNode(t) != 0;
+}
+
+void FlowProfileGraph::disable(const TransactionId& t) {
+  debugMsg("FlowProfileGraph:disable", "Transaction (" << t << ") lower level: " << m_lowerLevel);
+  Node* node = m_graph->getNode(t);
+  check_error(0 != node);
+  check_error(node->isEnabled());
+  node->setDisabled();
+}
+
+void FlowProfileGraph::removeTransaction(const TransactionId& t) {
+  debugMsg("FlowProfileGraph:removeTransaction", "Transaction (" << t << ") lower level: " << m_lowerLevel);
+  m_recalculate = true;
+  m_graph->removeNode(t);
+}
+
+void FlowProfileGraph::pushFlow(const TransactionId& t) {
+  Node* node = m_graph->getNode(t);
+  check_error(0 != node);
+  check_error(node->isEnabled());
+  if (m_recalculate) {
+    debugMsg("FlowProfileGraph:pushFlow", "Transaction (" << t << ") lower level: " << m_lowerLevel
+             << " skipping pushing flow back because a recalculation is required.");
+    return;
+  }
+  debugMsg("FlowProfileGraph:pushFlow", "Transaction (" << t << ") lower level: " << m_lowerLevel);
+  m_maxflow->pushFlowBack(node);
+}
+
+void FlowProfileGraph::restoreFlow() {
+  m_maxflow->execute(false);
+}
+
+double FlowProfileGraph::getResidualFromSource() {
+  if (m_recalculate) {
+    m_maxflow->execute(true);
+    m_recalculate = false;
+  }
+  double residual = 0.0;
+  for (EdgeOutIterator it(*m_source, true); it.ok(); ++it)
+    residual += m_maxflow->getResidual(*it);
+  debugMsg("FlowProfileGraph:getResidualFromSource", "Lower level: " << m_lowerLevel << " residual " << residual);
+  return residual;
+}
+
+double FlowProfileGraph::disableReachableResidualGraph(ContributionMap& contributions, const InstantId& instant) {
+  debugMsg("FlowProfileGraph:disableReachableResidualGraph", "Lower level: " << m_lowerLevel);
+  double level = 0.0;
+  if (m_recalculate) {
+    debugMsg("FlowProfileGraph:disableReachableResidualGraph",
+             "Lower level: " << m_lowerLevel << ", recalculate invoked.");
+    m_maxflow->execute(true);
+    VisitedMap visited;
+    visited[m_source] = true;
+    visitNeighbors(m_source, level, visited, contributions, instant);
+  }
+  return level;
+}
+
+void FlowProfileGraph::visitNeighbors(Node* node, double& level, VisitedMap& visited,
+                                      ContributionMap& contributions, const InstantId& instant) {
+  // Depth first in out-list order, with an explicit stack: chains of
+  // orderings can be as long as the profile is wide.
+  std::vector<EdgeOutIterator> stack;
+  stack.push_back(EdgeOutIterator(*node, true));
+  while (!stack.empty()) {
+    EdgeOutIterator& it = stack.back();
+    if (!it.ok()) {
+      stack.pop_back();
+      continue;
+    }
+    Edge* edge = *it;
+    ++it;
+    Node* target = edge->getTarget();
+    if (visited[target] || m_maxflow->getResidual(edge) == 0.0)
+      continue;
+    visited[target] = true;
+    if (target == m_source || target == m_sink)
+      continue;
+    const TransactionId& t = target->getIdentity();
+    debugMsg("FlowProfileGraph:visitNeighbors", "Disabling node with transaction (" << t << ") lower level "
+             << m_lowerLevel);
+    target->setDisabled();
+    contributions[t] = instant;
+    debugMsg("FlowProfileGraph::visitNeighbors", "Transaction " << t << " starts contributing at "
+             << instant->getTime() << " lower level " << m_lowerLevel);
+    const double sign = t->isConsumer() ? -1.0 : 1.0;
+    const double bound = onSourceSide(t) ? quantityUb(t) : quantityLb(t);
+    debugMsg("FlowProfileGraph:visitNeighbors", "Adding " << sign * bound << " to the level.");
+    level += sign * bound;
+    stack.push_back(EdgeOutIterator(*target, true));
+  }
+}
+
+/*
+ * Flow profile: construction
+ */
+
+FlowProfile::FlowProfile(Id<PlanDatabase> db, Id<FVDetector> flawDetector, double initLevelLb, double initLevelUb)
+  : Profile(db, flawDetector, initLevelLb, initLevelUb), m_dummySourceTransaction(), m_dummySinkTransaction(),
+    m_lowerLevelGraph(0), m_upperLevelGraph(0), m_lowerClosedLevel(initLevelLb), m_upperClosedLevel(initLevelUb),
+    m_recalculateLowerLevel(false), m_recalculateUpperLevel(false), m_pendingEnd(g_infiniteTime()),
+    m_inPass(false), m_passEnd(g_infiniteTime()), m_computedAny(false), m_lastComputed(0) {
+  replaceWindow(-g_infiniteTime(), g_infiniteTime());
+  m_dummySourceTransaction = makePlaceholder();
+  m_dummySinkTransaction = makePlaceholder();
+  initializeGraphs();
+}
+
+TransactionId FlowProfile::makePlaceholder() {
+  // Placeholders only name the terminals of the networks; their variables
+  // are never read, so they need not outlive this call.
+  const Id<ConstraintEngine>& ce = m_planDatabase->getConstraintEngine();
+  Variable<IntervalIntDomain>* time =
+    new Variable<IntervalIntDomain>(ce, IntervalIntDomain(0, 0), false, true, ConstrainedVariable::NO_NAME(),
+                                    EntityId::noId(), -1);
+  Variable<IntervalIntDomain>* quantity =
+    new Variable<IntervalIntDomain>(ce, IntervalIntDomain(0, 0), false, true, ConstrainedVariable::NO_NAME(),
+                                    EntityId::noId(), -1);
+  Transaction* t = new Transaction(time->getId(), quantity->getId(), false);
+  delete time;
+  delete quantity;
+  return t->getId();
+}
+
+FlowProfile::~FlowProfile() {
+  delete m_lowerLevelGraph;
+  m_lowerLevelGraph = 0;
+  delete m_upperLevelGraph;
+  m_upperLevelGraph = 0;
+  if (m_dummySinkTransaction.isValid())
+    delete (Transaction*) m_dummySinkTransaction;
+  if (m_dummySourceTransaction.isValid())
+    delete (Transaction*) m_dummySourceTransaction;
+}
+
+void FlowProfile::initializeGraphs() {
+  delete m_lowerLevelGraph;
+  m_lowerLevelGraph = new FlowProfileGraph(m_dummySourceTransaction, m_dummySinkTransaction, true);
+  delete m_upperLevelGraph;
+  m_upperLevelGraph = new FlowProfileGraph(m_dummySourceTransaction, m_dummySinkTransaction, false);
+}
+
+void FlowProfile::enableTransaction(const TransactionId& t, const InstantId& inst) {
+  debugMsg("FlowProfile:enableTransaction", "Transaction (" << t << ") at time " << inst->getTime());
+  m_lowerLevelGraph->enableTransaction(t, inst, m_lowerLevelContribution);
+  m_upperLevelGraph->enableTransaction(t, inst, m_upperLevelContribution);
+}
+
+/*
+ * Flow profile: passes
+ */
+
+void FlowProfile::startPass() {
+  m_inPass = true;
+  m_passEnd = m_pendingEnd;
+  m_computedAny = false;
+}
+
+void FlowProfile::noteComputed(const InstantId& inst) {
+  m_computedAny = true;
+  m_lastComputed = inst->getTime();
+}
+
+void FlowProfile::initRecompute() {
+  // The profile core holds the window itself while the pass runs and has
+  // checked it before starting.
+  debugMsg("FlowProfile:initRecompute", "From the first instant");
+  startPass();
+  if (m_recalculateLowerLevel)
+    m_lowerLevelGraph->reset();
+  if (m_recalculateUpperLevel)
+    m_upperLevelGraph->reset();
+  m_lowerClosedLevel = m_initLevelLb;
+  m_upperClosedLevel = m_initLevelUb;
+}
+
+void FlowProfile::initRecompute(InstantId inst) {
+  check_error(inst.isValid());
+  debugMsg("FlowProfile:initRecompute", "Instant (" << inst << ") at time " << inst->getTime());
+  // The closed levels and the networks at inst depend on every instant
+  // before it: walk up to inst from the first instant, inst included, since
+  // the pass will not compute it.
+  FlowProfile::initRecompute();
+  InstantId prev;
+  for (std::map<int, InstantId>::const_iterator it = m_instants.begin(); it != m_instants.end(); ++it) {
+    FlowProfile::recomputeLevels(prev, it->second);
+    prev = it->second;
+    if (it->second == inst)
+      break;
+  }
+}
+
+void FlowProfile::recomputeLevels(InstantId prev, InstantId inst) {
+  check_error(prev.isValid() || InstantId::noId() == prev);
+  check_error(inst.isValid());
+  const double T = (double) inst->getTime();
+  debugMsg("FlowProfile:recomputeLevels", "Computing instant (" << inst << ") at time " << inst->getTime()
+           << " closed levels [" << m_lowerClosedLevel << "," << m_upperClosedLevel << "]");
+
+  const std::set<TransactionId>& transactions = inst->getTransactions();
+  for (std::set<TransactionId>::const_iterator it = transactions.begin(); it != transactions.end(); ++it) {
+    const TransactionId& t = *it;
+    const AbstractDomain& time = t->time()->lastDomain();
+    if (time.getUpperBound() == T) {
+      debugMsg("FlowProfile::recomputeLevels", "Transaction (" << t << ") enters closed set.");
+      if (m_recalculateLowerLevel)
+        m_lowerLevelGraph->removeTransaction(t);
+      if (m_recalculateUpperLevel)
+        m_upperLevelGraph->removeTransaction(t);
+      const double qlb = quantityLb(t);
+      const double qub = quantityUb(t);
+      if (!t->isConsumer()) {
+        if (m_recalculateUpperLevel)
+          m_upperClosedLevel += qub;
+        if (m_recalculateLowerLevel)
+          m_lowerClosedLevel += qlb;
+      }
+      else {
+        if (m_recalculateUpperLevel)
+          m_upperClosedLevel -= qlb;
+        if (m_recalculateLowerLevel)
+          m_lowerClosedLevel -= qub;
+      }
+    }
+    else if (time.getLowerBound() == T) {
+      enableTransaction(t, inst);
+      for (std::set<TransactionId>::const_iterator it2 = transactions.begin(); it2 != transactions.end(); ++it2) {
+        const TransactionId& t2 = *it2;
+        if (t2 == t || t2->time()->lastDomain().getUpperBound() == T)
+          continue;
+        debugMsg("FlowProfile:recomputeLevels", "Determining ordering of pending transaction (" << t
+                 << " and pending transaction (" << t2);
+        enableTransaction(t2, inst);
+        switch (getOrdering(t, t2)) {
+        case STRICTLY_AT:
+          handleOrderedAt(t, t2);
+          break;
+        case BEFORE_OR_AT:
+          handleOrderedAtOrBefore(t, t2);
+          break;
+        case AFTER_OR_AT:
+          handleOrderedAtOrBefore(t2, t);
+          break;
+        default:
+          debugMsg("FlowProfile::recomputeLevels", "Transaction (" << t << ") and Transaction (" << t2
+                   << ") not constrained");
+          break;
+        }
+      }
+    }
+  }
+
+  double lowerLevel = inst->getLowerLevel();
+  if (m_recalculateLowerLevel)
+    lowerLevel = m_lowerClosedLevel - m_lowerLevelGraph->getResidualFromSource();
+  double upperLevel = inst->getUpperLevel();
+  if (m_recalculateUpperLevel)
+    upperLevel = m_upperClosedLevel + m_upperLevelGraph->getResidualFromSource();
+  debugMsg("FlowProfile::recomputeLevels", "Computed levels for instance at time " << inst->getTime() << "["
+           << lowerLevel << "," << upperLevel << "]");
+  inst->update(lowerLevel, lowerLevel, upperLevel, upperLevel, 0.0, 0.0, 0.0, 0.0, 0.0, 0.0, 0.0, 0.0, 0.0, 0.0,
+               0.0, 0.0);
+  noteComputed(inst);
+}
+
+void FlowProfile::postHandleRecompute() {
+  bool unfinished = false;
+  int resumeAt = 0;
+  if (m_inPass && m_computedAny) {
+    std::map<int, InstantId>::const_iterator next = m_instants.upper_bound(m_lastComputed);
+    if (next != m_instants.end() && next->first <= m_passEnd) {
+      unfinished = true;
+      resumeAt = next->first;
+    }
+  }
+  m_inPass = false;
+  if (!unfinished) {
+    m_recalculateLowerLevel = false;
+    m_recalculateUpperLevel = false;
+    return;
+  }
+  // The pass stopped early: keep its flags and leave the rest of its window
+  // pending, so that the next pass finishes it.
+  debugMsg("FlowProfile:postHandleRecompute", "Pass stopped before " << resumeAt << "; keeping ["
+           << resumeAt << "," << m_passEnd << "] pending");
+  mergeWindow(resumeAt, m_passEnd);
+}
+
+/*
+ * Flow profile: orderings
+ */
+
+FlowProfile::Order FlowProfile::getOrdering(const TransactionId& t1, const TransactionId& t2) {
+  check_error(t1.isValid());
+  check_error(t2.isValid());
+  const std::pair<TransactionId, TransactionId> key(t1, t2);
+  OrderingCache::const_iterator it = m_orderedAt.find(key);
+  if (it != m_orderedAt.end())
+    return it->second;
+  it = m_orderings.find(key);
+  if (it != m_orderings.end())
+    return it->second;
+  it = m_orderings.find(std::make_pair(t2, t1));
+  if (it != m_orderings.end()) {
+    if (it->second == BEFORE_OR_AT)
+      return AFTER_OR_AT;
+    if (it->second == AFTER_OR_AT)
+      return BEFORE_OR_AT;
+    return it->second;
+  }
+
+  Order result = NOT_ORDERED;
+  const EntityId& parent1 = t1->time()->parent();
+  const EntityId& parent2 = t2->time()->parent();
+  if (parent1 == parent2 && Id<Token>::convertable(parent1)) {
+    const TokenId token(parent1);
+    result = (ConstrainedVariable*) token->start() == (ConstrainedVariable*) t1->time() ? BEFORE_OR_AT : AFTER_OR_AT;
+  }
+  else {
+    const IntervalIntDomain d =
+      m_planDatabase->getTemporalAdvisor()->getTemporalDistanceDomain(t1->time(), t2->time(), true);
+    if (d.getLowerBound() == 0.0 && d.getUpperBound() == 0.0)
+      result = STRICTLY_AT;
+    else if (d.getLowerBound() >= 0.0)
+      result = BEFORE_OR_AT;
+    else if (d.getUpperBound() <= 0.0)
+      result = AFTER_OR_AT;
+  }
+  if (result == STRICTLY_AT)
+    m_orderedAt.insert(std::make_pair(key, result));
+  else
+    m_orderings.insert(std::make_pair(key, result));
+  return result;
+}
+
+void FlowProfile::handleOrderedAt(const TransactionId& t1, const TransactionId& t2) {
+  check_error(t1.isValid());
+  check_error(t2.isValid());
+  debugMsg("FlowProfile:handleOrderedAt", "TransactionId (" << t1 << ") at TransactionId (" << t2 << ")");
+  if (m_recalculateLowerLevel)
+    m_lowerLevelGraph->enableAt(t1, t2);
+  if (m_recalculateUpperLevel)
+    m_upperLevelGraph->enableAt(t1, t2);
+}
+
+void FlowProfile::handleOrderedAtOrBefore(const TransactionId& t1, const TransactionId& t2) {
+  check_error(t1.isValid());
+  check_error(t2.isValid());
+  debugMsg("FlowProfile:handleOrderedAtOrBefore", "TransactionId (" << t1 << ") at or before TransactionId ("
+           << t2 << ")");
+  if (m_recalculateLowerLevel)
+    m_lowerLevelGraph->enableAtOrBefore(t1, t2);
+  if (m_recalculateUpperLevel)
+    m_upperLevelGraph->enableAtOrBefore(t1, t2);
+}
+
+bool FlowProfile::getEarliestInstant(const ContributionMap& contributions, const TransactionId& t,
+                                     InstantId& i) const {
+  check_error(t.isValid());
+  ContributionMap::const_iterator it = contributions.find(t);
+  // An entry may name an instant the profile has deleted since: no answer then.
+  if (it == contributions.end() || !it->second.isValid())
+    return false;
+  i = it->second;
+  return true;
+}
+
+bool FlowProfile::getEarliestLowerLevelInstant(const TransactionId& t, InstantId& i) {
+  return getEarliestInstant(m_lowerLevelContribution, t, i);
+}
+
+bool FlowProfile::getEarliestUpperLevelInstant(const TransactionId& t, InstantId& i) {
+  return getEarliestInstant(m_upperLevelContribution, t, i);
+}
+
+/*
+ * Flow profile: change handling
+ */
+
+void FlowProfile::replaceWindow(int start, int end) {
+  if (m_recomputeInterval.isValid())
+    delete (ProfileIterator*) m_recomputeInterval;
+  m_recomputeInterval = (new ProfileIterator(getId(), start, end))->getId();
+  m_pendingEnd = end;
+}
+
+void FlowProfile::mergeWindow(int start, int end) {
+  if (m_recomputeInterval.isValid()) {
+    start = std::min(start, m_recomputeInterval->getStartTime());
+    end = std::max(end, m_pendingEnd);
+  }
+  replaceWindow(start, end);
+  debugMsg("FlowProfile:mergeWindow", "Set interval to [" << start << "," << end << "]");
+}
+
+void FlowProfile::handleTransactionAdded(TransactionId t) {
+  check_error(t.isValid());
+  debugMsg("FlowProfile:handleTransactionAdded", "TransactionId (" << t << ") time " << t->time()->lastDomain()
+           << " quantity " << t->quantity()->lastDomain() << " consumer: "
+           << (t->isConsumer() ? "true" : "false"));
+  m_recalculateLowerLevel = true;
+  m_recalculateUpperLevel = true;
+  int lb = -g_infiniteTime(), ub = g_infiniteTime();
+  const bool bounded = timeBounds(t, lb, ub);
+  mergeWindow(lb, g_infiniteTime());
+  if (bounded)
+    m_previousTimeBounds[t] = std::make_pair(lb, ub);
+}
+
+void FlowProfile::handleTransactionRemoved(TransactionId t) {
+  check_error(t.isValid());
+  debugMsg("FlowProfile:handleTransactionRemoved", "TransactionId (" << t << ")");
+  m_recalculateLowerLevel = true;
+  m_recalculateUpperLevel = true;
+  m_lowerLevelGraph->removeTransaction(t);
+  m_upperLevelGraph->removeTransaction(t);
+  m_lowerLevelContribution.erase(t);
+  m_upperLevelContribution.erase(t);
+  int lb = -g_infiniteTime(), ub = g_infiniteTime();
+  if (!timeBounds(t, lb, ub))
+    lb = -g_infiniteTime();
+  // Where the transaction was last filed counts as well as where it is now.
+  std::unordered_map<TransactionId, std::pair<int, int>, TransactionIdHash>::iterator it =
+    m_previousTimeBounds.find(t);
+  if (it != m_previousTimeBounds.end()) {
+    lb = std::min(lb, it->second.first);
+    m_previousTimeBounds.erase(it);
+  }
+  mergeWindow(lb, g_infiniteTime());
+}
+
+void FlowProfile::handleTransactionTimeChanged(TransactionId t, const DomainListener::ChangeType& type) {
+  check_error(t.isValid());
+  debugMsg("FlowProfile:handleTransactionTimeChanged", "TransactionId (" << t << ") change " << (int) type);
+  m_recalculateLowerLevel = true;
+  m_recalculateUpperLevel = true;
+  int lb = 0, ub = 0;
+  if (!timeBounds(t, lb, ub)) {
+    // Nothing to file an emptied domain by: everything may have moved.
+    mergeWindow(-g_infiniteTime(), g_infiniteTime());
+    return;
+  }
+  const bool relaxation = type == DomainListener::RESET || type == DomainListener::RELAXED;
+  if (relaxation) {
+    // Orderings read from the time bounds may no longer hold.
+    m_orderings.clear();
+    m_orderedAt.clear();
+  }
+  // The levels can change wherever the transaction was or now is: between
+  // the bounds it had before this change and the ones it has now.
+  std::unordered_map<TransactionId, std::pair<int, int>, TransactionIdHash>::iterator ite =
+    m_previousTimeBounds.find(t);
+  if (type == DomainListener::UPPER_BOUND_DECREASED || type == DomainListener::LOWER_BOUND_INCREASED ||
+      type == DomainListener::BOUNDS_RESTRICTED || type == DomainListener::RESTRICT_TO_SINGLETON ||
+      type == DomainListener::SET_TO_SINGLETON)
+    check_error(ite != m_previousTimeBounds.end());
+  int start = lb, end = ub;
+  if (ite != m_previousTimeBounds.end()) {
+    start = std::min(start, ite->second.first);
+    end = std::max(end, ite->second.second);
+    ite->second = std::make_pair(lb, ub);
+  }
+  else
+    m_previousTimeBounds[t] = std::make_pair(lb, ub);
+  mergeWindow(start, end);
+}
+
+void FlowProfile::handleTransactionQuantityChanged(TransactionId t, const DomainListener::ChangeType& type) {
+  check_error(t.isValid());
+  debugMsg("FlowProfile:handleTransactionQuantityChanged", "TransactionId (" << t << ") change " << (int) type
+           << " to " << t->quantity()->toString());
+  switch (type) {
+  case DomainListener::UPPER_BOUND_DECREASED:
+    if (t->isConsumer())
+      m_recalculateLowerLevel = true;
+    else
+      m_recalculateUpperLevel = true;
+    break;
+  case DomainListener::LOWER_BOUND_INCREASED:
+    if (t->isConsumer())
+      m_recalculateUpperLevel = true;
+    else
+      m_recalculateLowerLevel = true;
+    break;
+  case DomainListener::BOUNDS_RESTRICTED:
+  case DomainListener::RESTRICT_TO_SINGLETON:
+  case DomainListener::SET_TO_SINGLETON:
+  case DomainListener::RESET:
+  case DomainListener::RELAXED:
+    m_recalculateLowerLevel = true;
+    m_recalculateUpperLevel = true;
+    break;
+  default:
+    break;
+  }
+  // Once the transaction has closed its quantity is part of every later
+  // level, so the window runs to the end of time.
+  int lb = -g_infiniteTime(), ub = g_infiniteTime();
+  timeBounds(t, lb, ub);
+  mergeWindow(lb, g_infiniteTime());
+}
+
+void FlowProfile::handleTemporalConstraintAdded(TransactionId predecessor, int, TransactionId successor, int) {
+  debugMsg("FlowProfile:handleTemporalConstraintAdded", "TransactionId1 (" << predecessor
+           << ") before TransactionId2 (" << successor << ")");
+  check_error(predecessor.isValid());
+  check_error(successor.isValid());
+  m_orderings.clear();
+  int lb1 = -g_infiniteTime(), ub1 = g_infiniteTime(), lb2 = -g_infiniteTime(), ub2 = g_infiniteTime();
+  timeBounds(predecessor, lb1, ub1);
+  timeBounds(successor, lb2, ub2);
+  mergeWindow(std::min(lb1, lb2), std::max(ub1, ub2));
+  m_recalculateLowerLevel = true;
+  m_recalculateUpperLevel = true;
+}
+
+void FlowProfile::handleTemporalConstraintRemoved(TransactionId predecessor, int, TransactionId successor, int) {
+  debugMsg("FlowProfile:handleTemporalConstraintRemoved", "TransactionId1 (" << predecessor
+           << ") before TransactionId2 (" << successor << ")");
+  check_error(predecessor.isValid());
+  check_error(successor.isValid());
+  m_orderings.clear();
+  m_orderedAt.clear();
+  int lb1 = -g_infiniteTime(), ub1 = g_infiniteTime(), lb2 = -g_infiniteTime(), ub2 = g_infiniteTime();
+  timeBounds(predecessor, lb1, ub1);
+  timeBounds(successor, lb2, ub2);
+  mergeWindow(std::min(lb1, lb2), std::max(ub1, ub2));
+  m_recalculateLowerLevel = true;
+  m_recalculateUpperLevel = true;
+}
+
+}
+}

@@ -1,0 +1,155 @@
+#ifndef KORVAN_MIRT_FLOWPROFILE_HH
+#define KORVAN_MIRT_FLOWPROFILE_HH
+
+#include "Resource/base/MIRT_Profile.hh"
+#include "Resource/component/MIRT_Graph.hh"
+#include "Resource/component/MIRT_MaxFlow.hh"
+#include "Resource/component/MIRT_Types.hh"
+
+#include <map>
+#include <unordered_map>
+#include <utility>
+
+namespace KORVAN {
+namespace MIRT {
+
+// For each transaction, the instant from which it counts in one level bound
+// outside the flow network.
+typedef std::unordered_map<TransactionId, InstantId, TransactionIdHash> ContributionMap;
+
+// One of the two flow networks of a flow profile. Pending transactions hang
+// from the source or towards the sink with a quantity bound as capacity, and
+// orderings join them with edges of unbounded capacity; the residual left on
+// the source's edges after a maximum flow is what the pending transactions can
+// still move the level bound by.
+//
+//             consumer                         producer
+//   lower     source -> t, quantity ub         t -> sink, quantity lb
+//   upper     t -> sink, quantity lb           source -> t, quantity ub
+class FlowProfileGraph {
+public:
+  FlowProfileGraph(const TransactionId& source, const TransactionId& sink, bool lowerLevel);
+  ~FlowProfileGraph();
+
+  bool isLowerLevel() const { return m_lowerLevel; }
+  // Switches every transaction off, with all the edges between them; the
+  // terminals stay on.
+  void reset();
+  // A transaction with a zero capacity here gets no node: it is recorded in
+  // the contribution map at the instant instead.
+  void enableTransaction(const TransactionId& t, const InstantId& instant, ContributionMap& contributions);
+  // t1 and t2 at the same time / t1 at or before t2; nothing unless both have nodes.
+  void enableAt(const TransactionId& t1, const TransactionId& t2);
+  void enableAtOrBefore(const TransactionId& t1, const TransactionId& t2);
+  bool isEnabled(const TransactionId& t) const;
+  bool hasNode(const TransactionId& t) const;
+  void disable(const TransactionId& t);
+  void removeTransaction(const TransactionId& t);
+  void pushFlow(const TransactionId& t);
+  void restoreFlow();
+  double getResidualFromSource();
+  // Takes every transaction still reachable from the source in the residual
+  // network out of it, records them at the instant and returns the sum of
+  // their contributions to this level bound; 0.0 when nothing changed.
+  double disableReachableResidualGraph(ContributionMap& contributions, const InstantId& instant);
+
+  bool needsRecalculation() const { return m_recalculate; }
+  const Graph& getGraph() const { return *m_graph; }
+
+private:
+  FlowProfileGraph(const FlowProfileGraph&) = delete;
+  FlowProfileGraph& operator=(const FlowProfileGraph&) = delete;
+
+  typedef std::unordered_map<Node*, bool, NodeHash> VisitedMap;
+
+  bool onSourceSide(const TransactionId& t) const;
+  void visitNeighbors(Node* node, double& level, VisitedMap& visited, ContributionMap& contributions,
+                      const InstantId& instant);
+
+  bool m_lowerLevel;
+  bool m_recalculate;
+  MaximumFlowAlgorithm* m_maxflow;
+  Graph* m_graph;
+  Node* m_source;
+  Node* m_sink;
+};
+
+// Level bounds that take the temporal network's orderings into account: at
+// each instant the transactions that must have happened are folded into the
+// closed levels, and the pending ones are placed in a lower-level and an
+// upper-level flow network whose maximum flows tell how far they can move the
+// level.
+class FlowProfile : public Profile {
+public:
+  // The relation of a first transaction's time to a second one's that holds
+  // in every solution.
+  enum Order { AFTER_OR_AT = 0, BEFORE_OR_AT, NOT_ORDERED, STRICTLY_AT, UNKNOWN };
+
+  FlowProfile(Id<PlanDatabase> db, Id<FVDetector> flawDetector, double initLevelLb, double initLevelUb);
+  virtual ~FlowProfile();
+
+  // The instant from which t counts in that level bound directly, as the last
+  // recomputation left it.
+  bool getEarliestLowerLevelInstant(const TransactionId& t, InstantId& i);
+  bool getEarliestUpperLevelInstant(const TransactionId& t, InstantId& i);
+
+protected:
+  typedef std::map<std::pair<TransactionId, TransactionId>, Order> OrderingCache;
+
+  void postHandleRecompute() override;
+  void initRecompute(InstantId inst) override;
+  void initRecompute() override;
+  void recomputeLevels(InstantId prev, InstantId inst) override;
+
+  void handleTransactionAdded(TransactionId t) override;
+  void handleTransactionRemoved(TransactionId t) override;
+  void handleTransactionTimeChanged(TransactionId t, const DomainListener::ChangeType& type) override;
+  void handleTransactionQuantityChanged(TransactionId t, const DomainListener::ChangeType& type) override;
+  void handleTemporalConstraintAdded(TransactionId predecessor, int preArgIndex, TransactionId successor,
+                                     int sucArgIndex) override;
+  void handleTemporalConstraintRemoved(TransactionId predecessor, int preArgIndex, TransactionId successor,
+                                       int sucArgIndex) override;
+
+  void initializeGraphs();
+  void enableTransaction(const TransactionId& t, const InstantId& inst);
+  Order getOrdering(const TransactionId& t1, const TransactionId& t2);
+  void handleOrderedAt(const TransactionId& t1, const TransactionId& t2);
+  void handleOrderedAtOrBefore(const TransactionId& t1, const TransactionId& t2);
+
+  // Book-keeping of the pass in progress, so that a pass cut short (by a
+  // violation, or by a change made while it ran) is finished by the next one.
+  void startPass();
+  void noteComputed(const InstantId& inst);
+
+  std::unordered_map<TransactionId, std::pair<int, int>, TransactionIdHash> m_previousTimeBounds;
+  TransactionId m_dummySourceTransaction;
+  TransactionId m_dummySinkTransaction;
+  FlowProfileGraph* m_lowerLevelGraph;
+  FlowProfileGraph* m_upperLevelGraph;
+  double m_lowerClosedLevel;
+  double m_upperClosedLevel;
+  bool m_recalculateLowerLevel;
+  bool m_recalculateUpperLevel;
+  OrderingCache m_orderings;
+  OrderingCache m_orderedAt;
+  ContributionMap m_lowerLevelContribution;
+  ContributionMap m_upperLevelContribution;
+
+private:
+  TransactionId makePlaceholder();
+  // Replaces the recompute window by [start, end] merged with the pending one.
+  void mergeWindow(int start, int end);
+  void replaceWindow(int start, int end);
+  bool getEarliestInstant(const ContributionMap& contributions, const TransactionId& t, InstantId& i) const;
+
+  int m_pendingEnd;      // the end asked for the pending window
+  bool m_inPass;
+  int m_passEnd;         // the end asked for the window of the pass in progress
+  bool m_computedAny;
+  int m_lastComputed;    // time of the last instant the pass computed
+};
+
+}
+}
+
+#endif

@@ -1,0 +1,246 @@
+#include "Resource/component/MIRT_IncrementalFlowProfile.hh"
+#include "ConstraintEngine/base/ConstrainedVariable.hh"
+#include "Utils/base/Debug.hh"
+#include "Utils/base/Error.hh"
+
+#include <set>
+#include <vector>
+
+namespace KORVAN {
+namespace MIRT {
+
+IncrementalFlowProfile::IncrementalFlowProfile(Id<PlanDatabase> db, Id<FVDetector> flawDetector,
+                                               double initLevelLb, double initLevelUb)
+  : FlowProfile(db, flawDetector, initLevelLb, initLevelUb) {
+  debugMsg("IncrementalFlowProfile:IncrementalFlowProfile", "Initial level [" << initLevelLb << ","
+           << initLevelUb << "]");
+}
+
+IncrementalFlowProfile::~IncrementalFlowProfile() {}
+
+void IncrementalFlowProfile::initRecompute() {
+  // The profile core holds the window itself while the pass runs and has
+  // checked it before starting.
+  debugMsg("IncrementalFlowProfile::initRecompute", "");
+  startPass();
+  initializeGraphs();
+  m_lowerClosedLevel = m_initLevelLb;
+  m_upperClosedLevel = m_initLevelUb;
+}
+
+void IncrementalFlowProfile::initRecompute(InstantId inst) {
+  check_error(inst.isValid());
+  debugMsg("IncrementalFlowProfile::initRecompute", "For instant (" << inst << ")");
+  startPass();
+  const int T = inst->getTime();
+  std::map<int, InstantId>::iterator p = getGreatestInstant(T - 1);
+  if (p != m_instants.end()) {
+    debugMsg("IncrementalFlowProfile::initRecompute", "For instant (" << inst
+             << ") getting initial levels from instant (" << p->second << ")");
+    m_lowerClosedLevel = p->second->getLowerLevel();
+    m_upperClosedLevel = p->second->getUpperLevel();
+  }
+  else {
+    m_lowerClosedLevel = m_initLevelLb;
+    m_upperClosedLevel = m_initLevelUb;
+  }
+  initializeGraphs();
+
+  // Transactions recorded before T are already in the starting bounds.
+  std::set<TransactionId> lowerEnabled, upperEnabled;
+  const std::set<TransactionId>& transactions = inst->getTransactions();
+  for (std::set<TransactionId>::const_iterator it = transactions.begin(); it != transactions.end(); ++it) {
+    const TransactionId& t = *it;
+    InstantId recorded;
+    if (!(getEarliestLowerLevelInstant(t, recorded) && recorded->getTime() < T)) {
+      m_lowerLevelGraph->enableTransaction(t, inst, m_lowerLevelContribution);
+      lowerEnabled.insert(t);
+    }
+    if (!(getEarliestUpperLevelInstant(t, recorded) && recorded->getTime() < T)) {
+      m_upperLevelGraph->enableTransaction(t, inst, m_upperLevelContribution);
+      upperEnabled.insert(t);
+    }
+  }
+  for (std::set<TransactionId>::const_iterator it1 = lowerEnabled.begin(); it1 != lowerEnabled.end(); ++it1) {
+    std::set<TransactionId>::const_iterator it2 = it1;
+    for (++it2; it2 != lowerEnabled.end(); ++it2)
+      applyOrdering(m_lowerLevelGraph, getOrdering(*it1, *it2), *it1, *it2);
+  }
+  for (std::set<TransactionId>::const_iterator it1 = upperEnabled.begin(); it1 != upperEnabled.end(); ++it1) {
+    std::set<TransactionId>::const_iterator it2 = it1;
+    for (++it2; it2 != upperEnabled.end(); ++it2)
+      applyOrdering(m_upperLevelGraph, getOrdering(*it1, *it2), *it1, *it2);
+  }
+  recomputeLevels(inst, m_lowerClosedLevel, m_upperClosedLevel);
+}
+
+void IncrementalFlowProfile::recomputeLevels(InstantId prev, InstantId inst) {
+  check_error(prev.isValid() || InstantId::noId() == prev);
+  check_error(inst.isValid());
+  debugMsg("IncrementalFlowProfile::recomputeLevels", "Previous instant (" << prev << ") and current instant ("
+           << inst << ")");
+  const double lowerLevel = prev == InstantId::noId() ? m_lowerClosedLevel : prev->getLowerLevel();
+  const double upperLevel = prev == InstantId::noId() ? m_upperClosedLevel : prev->getUpperLevel();
+  recomputeLevels(inst, lowerLevel, upperLevel);
+}
+
+void IncrementalFlowProfile::applyOrdering(FlowProfileGraph* graph, Order order, const TransactionId& t1,
+                                           const TransactionId& t2) {
+  switch (order) {
+  case STRICTLY_AT:
+    graph->enableAt(t1, t2);
+    break;
+  case BEFORE_OR_AT:
+    graph->enableAtOrBefore(t1, t2);
+    break;
+  case AFTER_OR_AT:
+    graph->enableAtOrBefore(t2, t1);
+    break;
+  default:
+    debugMsg("IncrementalFlowProfile:enableOrderings", "Transaction (" << t1->getId() << ") and Transaction ("
+             << t2->getId() << ") not constrained");
+    break;
+  }
+}
+
+bool IncrementalFlowProfile::isPartner(FlowProfileGraph* graph, const TransactionId& t1, const TransactionId& t2,
+                                       double T) const {
+  if (t1 == t2)
+    return false;
+  const AbstractDomain& time = t2->time()->lastDomain();
+  if (time.isSingleton() || time.getUpperBound() == T)
+    return false;
+  return time.getLowerBound() == T || graph->isEnabled(t2);
+}
+
+bool IncrementalFlowProfile::enableOrderings(const InstantId& inst) {
+  debugMsg("IncrementalFlowProfile:enableOrderings", "Instant Id (" << inst << ")");
+  const double T = (double) inst->getTime();
+  bool result = false;
+  const std::set<TransactionId>& starting = inst->getStartingTransactions();
+  const std::set<TransactionId>& transactions = inst->getTransactions();
+  for (std::set<TransactionId>::const_iterator it1 = starting.begin(); it1 != starting.end(); ++it1) {
+    const TransactionId& t1 = *it1;
+    if (t1->time()->lastDomain().isSingleton())
+      continue;
+    enableTransaction(t1, inst);
+    result = true;
+    for (std::set<TransactionId>::const_iterator it2 = transactions.begin(); it2 != transactions.end(); ++it2) {
+      const TransactionId& t2 = *it2;
+      bool asked = false;
+      Order order = UNKNOWN;
+      if (m_recalculateLowerLevel && isPartner(m_lowerLevelGraph, t1, t2, T)) {
+        order = getOrdering(t1, t2);
+        asked = true;
+        applyOrdering(m_lowerLevelGraph, order, t1, t2);
+      }
+      if (m_recalculateUpperLevel && isPartner(m_upperLevelGraph, t1, t2, T)) {
+        if (!asked)
+          order = getOrdering(t1, t2);
+        applyOrdering(m_upperLevelGraph, order, t1, t2);
+      }
+    }
+  }
+  return result;
+}
+
+bool IncrementalFlowProfile::contract(FlowProfileGraph* graph, ContributionMap& contributions,
+                                      const TransactionId& ended, const InstantId& inst, bool lower,
+                                      double& level) {
+  bool wasOpen = false;
+  bool enteredClosedSet = false;
+  if (graph->isEnabled(ended)) {
+    debugMsg("IncrementalFlowProfile::recomputeLevels", "Contracting from " << (lower ? "lower" : "upper")
+             << " graph transaction (" << ended << ") " << ended->time()->toString() << " "
+             << ended->quantity()->toString());
+    enteredClosedSet = true;
+    wasOpen = true;
+    graph->pushFlow(ended);
+    graph->disable(ended);
+  }
+  else if (ended->time()->lastDomain().isSingleton() && !graph->hasNode(ended)) {
+    // Never opened. A node that is there but off was closed by a walk of
+    // this very instant (a pass starting here opens such transactions) and
+    // is already counted.
+    debugMsg("IncrementalFlowProfile::recomputeLevels", "Transaction (" << ended
+             << ") straight from open to closed set");
+    enteredClosedSet = true;
+  }
+  if (!enteredClosedSet)
+    return false;
+
+  debugMsg("IncrementalFlowProfile:recomputeLevels", "Transaction " << ended << " starts contributing at "
+           << inst->getTime() << " lower level " << (lower ? "true" : "false"));
+  contributions[ended] = inst;
+  const double qlb = ended->quantity()->lastDomain().getLowerBound();
+  const double qub = ended->quantity()->lastDomain().getUpperBound();
+  // Lower bound: producers as little as may be, consumers as much; upper
+  // bound the reverse.
+  const double delta = ended->isConsumer() ? -(lower ? qub : qlb) : (lower ? qlb : qub);
+  level += delta;
+  debugMsg("IncrementalFlowProfile::recomputeLevels", "Transaction (" << ended << ") "
+           << (delta >= 0 ? "increases " : "decreases ") << (lower ? "lower" : "upper") << " level by "
+           << (delta >= 0 ? delta : -delta) << " (new level " << level << ")");
+  return wasOpen;
+}
+
+void IncrementalFlowProfile::recomputeLevels(InstantId inst, double lowerLevel, double upperLevel) {
+  debugMsg("IncrementalFlowProfile::recomputeLevels", "Instant (" << inst << ") at time " << inst->getTime()
+           << " start levels [" << lowerLevel << "," << upperLevel << "]");
+  // Expansion.
+  if (enableOrderings(inst)) {
+    if (m_recalculateLowerLevel) {
+      const double delta = m_lowerLevelGraph->disableReachableResidualGraph(m_lowerLevelContribution, inst);
+      debugMsg("IncrementalFlowProfile::recomputeLevels", "Expansion leads to delta lower level of " << delta);
+      lowerLevel += delta;
+    }
+    if (m_recalculateUpperLevel) {
+      const double delta = m_upperLevelGraph->disableReachableResidualGraph(m_upperLevelContribution, inst);
+      debugMsg("IncrementalFlowProfile::recomputeLevels", "Expansion leads to delta upper level of " << delta);
+      upperLevel += delta;
+    }
+  }
+
+  // Contraction.
+  bool contraction = false;
+  const std::set<TransactionId>& ending = inst->getEndingTransactions();
+  for (std::set<TransactionId>::const_iterator it = ending.begin(); it != ending.end(); ++it) {
+    if (m_recalculateLowerLevel &&
+        contract(m_lowerLevelGraph, m_lowerLevelContribution, *it, inst, true, lowerLevel))
+      contraction = true;
+    if (m_recalculateUpperLevel &&
+        contract(m_upperLevelGraph, m_upperLevelContribution, *it, inst, false, upperLevel))
+      contraction = true;
+  }
+
+  if (contraction) {
+    if (m_recalculateLowerLevel) {
+      m_lowerLevelGraph->restoreFlow();
+      const double delta = m_lowerLevelGraph->disableReachableResidualGraph(m_lowerLevelContribution, inst);
+      debugMsg("IncrementalFlowProfile::recomputeLevels", "Contraction leads to delta lower level of " << delta);
+      lowerLevel += delta;
+    }
+    if (m_recalculateUpperLevel) {
+      m_upperLevelGraph->restoreFlow();
+      const double delta = m_upperLevelGraph->disableReachableResidualGraph(m_upperLevelContribution, inst);
+      debugMsg("IncrementalFlowProfile::recomputeLevels", "Contraction leads to delta upper level of " << delta);
+      upperLevel += delta;
+    }
+  }
+
+  // A level left alone by this pass keeps what the instant holds.
+  if (!m_recalculateLowerLevel)
+    lowerLevel = inst->getLowerLevel();
+  if (!m_recalculateUpperLevel)
+    upperLevel = inst->getUpperLevel();
+  debugMsg("IncrementalFlowProfile::recomputeLevels", "Computed levels for instance at time " << inst->getTime()
+           << "[" << lowerLevel << "," << upperLevel << "]");
+  debugMsg("IncrementalFlowProfile::calculatedLevels", "Computed levels for instance at time " << inst->getTime()
+           << "[" << lowerLevel << "," << upperLevel << "]");
+  inst->update(lowerLevel, lowerLevel, upperLevel, upperLevel, 0.0, 0.0, 0.0, 0.0, 0.0, 0.0, 0.0, 0.0, 0.0, 0.0,
+               0.0, 0.0);
+  noteComputed(inst);
+}
+
+}
+}

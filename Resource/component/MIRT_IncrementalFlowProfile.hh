@@ -1,0 +1,44 @@
+#ifndef KORVAN_MIRT_INCREMENTALFLOWPROFILE_HH
+#define KORVAN_MIRT_INCREMENTALFLOWPROFILE_HH
+
+#include "Resource/component/MIRT_FlowProfile.hh"
+
+namespace KORVAN {
+namespace MIRT {
+
+// A flow profile that carries each instant's level bounds on to the next
+// and changes them only by what the instant brings: transactions that start
+// there are opened in the networks, and every transaction that the residual
+// network can reach from the source then counts for good; transactions that
+// end there are closed. A pass can start at any instant, from the stored
+// bounds of the instant before it.
+class IncrementalFlowProfile : public FlowProfile {
+public:
+  IncrementalFlowProfile(Id<PlanDatabase> db, Id<FVDetector> flawDetector, double initLevelLb,
+                         double initLevelUb);
+  virtual ~IncrementalFlowProfile();
+
+  // Opens the instant's starting transactions whose time is not a single
+  // value, with their ordering edges; true when it opened any.
+  bool enableOrderings(const InstantId& inst);
+
+protected:
+  void initRecompute(InstantId inst) override;
+  void initRecompute() override;
+  void recomputeLevels(InstantId prev, InstantId inst) override;
+
+private:
+  void recomputeLevels(InstantId inst, double lowerLevel, double upperLevel);
+  // Adds the edges that the ordering of (t1, t2) asks for to one network.
+  void applyOrdering(FlowProfileGraph* graph, Order order, const TransactionId& t1, const TransactionId& t2);
+  // Partners of a transaction starting at time T in a network.
+  bool isPartner(FlowProfileGraph* graph, const TransactionId& t1, const TransactionId& t2, double T) const;
+  // Closes an ending transaction in one level; true when it was still open.
+  bool contract(FlowProfileGraph* graph, ContributionMap& contributions, const TransactionId& ended,
+                const InstantId& inst, bool lower, double& level);
+};
+
+}
+}
+
+#endif

@@ -1,0 +1,61 @@
+#include "Resource/component/MIRT_Node.hh"
+#include "Resource/component/MIRT_Edge.hh"
+#include "Utils/base/Error.hh"
+
+#include <algorithm>
+
+namespace KORVAN {
+namespace MIRT {
+
+namespace {
+void eraseFirst(EdgeList& list, Edge* edge) {
+  EdgeList::iterator it = std::find(list.begin(), list.end(), edge);
+  if (it != list.end())
+    list.erase(it);
+}
+}
+
+Node::Node(const NodeIdentity& identity) : m_Enabled(true), m_Visit(-1), m_Identity(identity) {}
+
+Node::~Node() {
+  // Each edge leaves the list at its other end before it goes, so that no
+  // list ever holds a deleted edge.
+  for (EdgeList::iterator it = m_OutEdges.begin(); it != m_OutEdges.end(); ++it) {
+    (*it)->getTarget()->removeInEdge(*it);
+    delete *it;
+  }
+  m_OutEdges.clear();
+  for (EdgeList::iterator it = m_InEdges.begin(); it != m_InEdges.end(); ++it) {
+    (*it)->getSource()->removeOutEdge(*it);
+    delete *it;
+  }
+  m_InEdges.clear();
+}
+
+void Node::addOutEdge(Edge* edge) {
+  check_error(0 != edge, "Null not allowed as input for edge");
+  m_OutEdges.push_back(edge);
+}
+
+void Node::addInEdge(Edge* edge) {
+  check_error(0 != edge, "Null not allowed as input for edge");
+  m_InEdges.push_back(edge);
+}
+
+void Node::removeOutEdge(Edge* edge) {
+  check_error(0 != edge, "Null not allowed as input for edge");
+  eraseFirst(m_OutEdges, edge);
+}
+
+void Node::removeInEdge(Edge* edge) {
+  check_error(0 != edge, "Null not allowed as input for edge");
+  eraseFirst(m_InEdges, edge);
+}
+
+std::ostream& operator<<(std::ostream& os, const Node& node) {
+  os << "[" << node.getIdentity() << "]";
+  return os;
+}
+
+}
+}

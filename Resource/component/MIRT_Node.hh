@@ -1,0 +1,58 @@
+#ifndef KORVAN_MIRT_NODE_HH
+#define KORVAN_MIRT_NODE_HH
+
+#include "Resource/base/MIRT_Transaction.hh"
+
+#include <ostream>
+#include <vector>
+
+namespace KORVAN {
+namespace MIRT {
+
+class Edge;
+typedef TransactionId NodeIdentity;
+typedef std::vector<Edge*> EdgeList;
+
+// A vertex of a flow network: stands for one transaction. Owns the edges of
+// both its lists jointly with their other end; deleting a node unlinks and
+// deletes all of them.
+class Node {
+public:
+  Node(const NodeIdentity& identity);
+  ~Node();
+
+  const NodeIdentity& getIdentity() const { return m_Identity; }
+
+  bool isEnabled() const { return m_Enabled; }
+  void setEnabled() { m_Enabled = true; }
+  void setDisabled() { m_Enabled = false; }
+
+  const EdgeList& getOutEdges() const { return m_OutEdges; }
+  const EdgeList& getInEdges() const { return m_InEdges; }
+
+  int getVisit() const { return m_Visit; }
+  void setVisit(int visit) { m_Visit = visit; }
+
+  // Reserved to Edge's constructor.
+  void addOutEdge(Edge* edge);
+  void addInEdge(Edge* edge);
+  void removeOutEdge(Edge* edge);
+  void removeInEdge(Edge* edge);
+
+private:
+  Node(const Node&) = delete;
+  Node& operator=(const Node&) = delete;
+
+  bool m_Enabled;
+  int m_Visit;
+  NodeIdentity m_Identity;
+  EdgeList m_InEdges;
+  EdgeList m_OutEdges;
+};
+
+std::ostream& operator<<(std::ostream& os, const Node& node);
+
+}
+}
+
+#endif

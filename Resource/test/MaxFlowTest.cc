@@ -1,0 +1,302 @@
+// Flow graph and push-relabel maximum flow: worked networks, the graph's
+// switching rules, and a randomised comparison against Edmonds-Karp.
+
+#include "Resource/component/MIRT_EdgeIterator.hh"
+#include "Resource/component/MIRT_Graph.hh"
+#include "Resource/component/MIRT_MaxFlow.hh"
+#include "Resource/test/ResourceTestSupport.hh"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <deque>
+#include <limits>
+#include <memory>
+#include <random>
+#include <vector>
+
+using namespace KORVAN;
+using namespace KORVAN::MIRT;
+
+namespace {
+
+// Transactions that only name nodes.
+struct Names {
+  explicit Names(int n) {
+    for (int i = 0; i < n; ++i)
+      owned.emplace_back(new Transaction(Id<ConstrainedVariable>(), Id<ConstrainedVariable>(), false));
+    // Key order of the graph is address order: index the names that way.
+    std::sort(owned.begin(), owned.end(),
+              [](const std::unique_ptr<Transaction>& a, const std::unique_ptr<Transaction>& b) {
+                return a->getId() < b->getId();
+              });
+  }
+  TransactionId operator[](int i) const { return owned[i]->getId(); }
+  std::vector<std::unique_ptr<Transaction>> owned;
+};
+
+// Edge with its zero-capacity reverse, unless the reverse exists already.
+void arc(Graph& g, const Names& n, int u, int v, double cap) {
+  g.createEdge(n[u], n[v], cap, true);
+  if (g.getEdge(g.getNode(n[v]), g.getNode(n[u])) == 0)
+    g.createEdge(n[v], n[u], 0.0, true);
+}
+
+double flowValue(const MaximumFlowAlgorithm& mf, Node* source) {
+  double value = 0.0;
+  for (EdgeOutIterator it(*source, true); it.ok(); ++it)
+    value += mf.getFlow(*it);
+  return value;
+}
+
+// Reference maximum flow over the enabled part of the graph.
+double edmondsKarp(const Graph& g, Node* s, Node* t) {
+  std::vector<Node*> nodes;
+  for (NodeMap::const_iterator it = g.getNodes().begin(); it != g.getNodes().end(); ++it)
+    if (it->second->isEnabled())
+      nodes.push_back(it->second);
+  const size_t n = nodes.size();
+  auto index = [&](Node* x) { return size_t(std::find(nodes.begin(), nodes.end(), x) - nodes.begin()); };
+  std::vector<std::vector<double>> cap(n, std::vector<double>(n, 0.0));
+  for (size_t i = 0; i < n; ++i)
+    for (Edge* e : nodes[i]->getOutEdges())
+      if (e->isEnabled())
+        cap[i][index(e->getTarget())] += e->getCapacity();
+  const size_t si = index(s), ti = index(t);
+  double total = 0.0;
+  for (;;) {
+    std::vector<int> parent(n, -1);
+    parent[si] = (int) si;
+    std::deque<size_t> queue(1, si);
+    while (!queue.empty() && parent[ti] < 0) {
+      size_t u = queue.front();
+      queue.pop_front();
+      for (size_t v = 0; v < n; ++v)
+        if (parent[v] < 0 && cap[u][v] > 0) {
+          parent[v] = (int) u;
+          queue.push_back(v);
+        }
+    }
+    if (parent[ti] < 0)
+      return total;
+    double bottleneck = std::numeric_limits<double>::max();
+    for (size_t v = ti; v != si; v = parent[v])
+      bottleneck = std::min(bottleneck, cap[parent[v]][v]);
+    for (size_t v = ti; v != si; v = parent[v]) {
+      cap[parent[v]][v] -= bottleneck;
+      cap[v][parent[v]] += bottleneck;
+    }
+    total += bottleneck;
+  }
+}
+
+// Capacity, antisymmetry and conservation of the flow the algorithm holds.
+void expectValidFlow(const Graph& g, const MaximumFlowAlgorithm& mf, Node* s, Node* t) {
+  for (NodeMap::const_iterator it = g.getNodes().begin(); it != g.getNodes().end(); ++it) {
+    Node* node = it->second;
+    if (!node->isEnabled())
+      continue;
+    double net = 0.0;
+    for (EdgeOutIterator e(*node, true); e.ok(); ++e) {
+      EXPECT_LE(mf.getFlow(*e), (*e)->getCapacity());
+      Edge* reverse = g.getEdge((*e)->getTarget(), node);
+      ASSERT_NE(reverse, nullptr);
+      EXPECT_EQ(mf.getFlow(*e), -mf.getFlow(reverse));
+      net += mf.getFlow(*e);
+    }
+    if (node != s && node != t) {
+      EXPECT_EQ(0.0, net) << "conservation at " << *node;
+    }
+  }
+}
+
+}
+
+TEST(FlowGraph, EdgesNodesAndSwitching) {
+  Names n(3);
+  Graph g;
+  // Reuse: a disabled edge stays disabled when re-created with enabled false.
+  Edge* ab = g.createEdge(n[0], n[1], 4.0, false);
+  EXPECT_FALSE(ab->isEnabled());
+  EXPECT_EQ(ab, g.createEdge(n[0], n[1], 7.0, false));
+  EXPECT_FALSE(ab->isEnabled());
+  EXPECT_EQ(7.0, ab->getCapacity());
+  EXPECT_EQ(ab, g.createEdge(n[0], n[1], 2.0, true));
+  EXPECT_TRUE(ab->isEnabled());
+  EXPECT_EQ(2.0, ab->getCapacity());
+  EXPECT_EQ(ab, g.getEdge(g.getNode(n[0]), g.getNode(n[1])));
+  EXPECT_EQ(nullptr, g.getEdge(g.getNode(n[1]), g.getNode(n[0])));
+
+  // createNode overwrites the state; createEdge re-enables both ends.
+  g.createNode(n[1], false);
+  EXPECT_FALSE(ab->isEnabled());  // its target is off
+  Edge* ba = g.createEdge(n[1], n[0], 3.0, true);
+  EXPECT_TRUE(g.getNode(n[1])->isEnabled());
+  EXPECT_TRUE(ab->isEnabled());
+
+  // Disabling the graph keeps the flag of the edge towards the earlier key.
+  g.setDisabled();
+  g.createNode(n[0], true);
+  g.createNode(n[1], true);
+  EXPECT_FALSE(ab->isEnabled());
+  EXPECT_TRUE(ba->isEnabled());
+
+  // Filtered iterators over a disabled node: no in-edge, enabled out-edges.
+  g.createNode(n[1], false);
+  EXPECT_FALSE(EdgeInIterator(*g.getNode(n[1]), true).ok());
+  EXPECT_TRUE(EdgeInIterator(*g.getNode(n[1]), false).ok());
+  EdgeOutIterator out(*g.getNode(n[1]), true);
+  ASSERT_TRUE(out.ok());
+  EXPECT_EQ(ba, *out);
+  ++out;
+  EXPECT_FALSE(out.ok());
+  EXPECT_EQ(nullptr, *out);
+
+  // Removal unlinks the node's edges from its neighbours.
+  g.createEdge(n[2], n[0], 1.0, true);
+  g.removeNode(n[1]);
+  EXPECT_EQ(nullptr, g.getNode(n[1]));
+  EXPECT_EQ(1u, g.getNode(n[0])->getInEdges().size());
+  EXPECT_TRUE(g.getNode(n[0])->getOutEdges().empty());
+  g.removeNode(n[1]);
+  EXPECT_EQ(2u, g.getNodes().size());
+}
+
+TEST(FlowGraph, Checks) {
+  Names n(2);
+  Graph g;
+  Node* a = g.createNode(n[0], true);
+  Node* b = g.createNode(n[1], true);
+  Edge* max = g.createEdge(n[0], n[1], Edge::getMaxCapacity(), true);
+  EXPECT_EQ(std::numeric_limits<double>::max(), max->getCapacity());
+
+  Error e = failure([&] { new Edge(b, a, std::numeric_limits<double>::infinity(), true); });
+  EXPECT_EQ("capacity <= getMaxCapacity()", e.getCondition());
+  EXPECT_EQ("Edge constructor invoked with capacity 'inf' larger than maximum capacity '1.79769e+308'",
+            e.getMsg());
+  EXPECT_TRUE(b->getOutEdges().empty());
+  e = failure([&] { g.getEdge(0, b); });
+  EXPECT_EQ("0 != source", e.getCondition());
+  EXPECT_EQ("Null not allowed as input for source", e.getMsg());
+  e = failure([&] { Edge::getIdentity(a, 0); });
+  EXPECT_EQ("0 != target", e.getCondition());
+  e = failure([&] { a->addOutEdge(0); });
+  EXPECT_EQ("Null not allowed as input for edge", e.getMsg());
+  Names other(1);
+  Graph elsewhere;
+  Node* stray = elsewhere.createNode(other[0], true);
+  e = failure([&] { MaximumFlowAlgorithm mf(&g, a, stray); });
+  EXPECT_EQ("g->getNode( sink->getIdentity() ) != 0", e.getCondition());
+  EXPECT_EQ("Sink is not part of the graph", e.getMsg());
+
+  // An enabled edge without an enabled opposite stops a run from scratch.
+  MaximumFlowAlgorithm mf(&g, a, b);
+  e = failure([&] { mf.execute(true); });
+  EXPECT_EQ(0u, e.getMsg().find("No (enabled) reverse edge for edge '["));
+  g.createNode(n[1], false);
+  e = failure([&] { mf.execute(true); });
+  EXPECT_NE(std::string::npos, e.getMsg().find("Sink '["));
+  EXPECT_NE(std::string::npos, e.getMsg().find("' is not enabled."));
+}
+
+TEST(MaximumFlow, WorkedNetworks) {
+  // The textbook network: s=0, t=5, maximum flow 23.
+  Names n(6);
+  Graph g;
+  const int arcs[][3] = {{0, 1, 16}, {0, 2, 13}, {1, 3, 12}, {2, 1, 4}, {2, 4, 14},
+                         {3, 2, 9},  {3, 5, 20}, {4, 3, 7},  {4, 5, 4}};
+  for (const auto& a : arcs)
+    arc(g, n, a[0], a[1], a[2]);
+  Node* s = g.getNode(n[0]);
+  Node* t = g.getNode(n[5]);
+  MaximumFlowAlgorithm mf(&g, s, t);
+  mf.execute(true);
+  EXPECT_EQ(23.0, flowValue(mf, s));
+  expectValidFlow(g, mf, s, t);
+  // Resuming an unchanged network keeps the value.
+  mf.execute(false);
+  EXPECT_EQ(23.0, flowValue(mf, s));
+  expectValidFlow(g, mf, s, t);
+
+  // A disabled node is out of the network: its edges are not initialised.
+  g.getNode(n[4])->setDisabled();
+  mf.execute(true);
+  EXPECT_EQ(edmondsKarp(g, s, t), flowValue(mf, s));
+  EXPECT_EQ(0.0, mf.getFlow(g.getEdge(g.getNode(n[2]), g.getNode(n[4]))));
+
+  // An empty network: nothing to do.
+  Names m(2);
+  Graph empty;
+  MaximumFlowAlgorithm none(&empty, empty.createNode(m[0], true), empty.createNode(m[1], true));
+  none.execute(true);
+  EXPECT_EQ(0.0, flowValue(none, empty.getNode(m[0])));
+}
+
+TEST(MaximumFlow, PushFlowBackReroutes) {
+  // s -> a -> n -> t and a -> b -> t: taking n out sends a's flow through b.
+  Names x(5);
+  enum { S, A, N, B, T };
+  Graph g;
+  arc(g, x, S, A, 5);
+  arc(g, x, A, N, 5);
+  arc(g, x, N, T, 5);
+  arc(g, x, A, B, 3);
+  arc(g, x, B, T, 10);
+  Node* s = g.getNode(x[S]);
+  Node* n = g.getNode(x[N]);
+  MaximumFlowAlgorithm mf(&g, s, g.getNode(x[T]));
+  mf.execute(true);
+  EXPECT_EQ(5.0, flowValue(mf, s));
+  Edge* an = g.getEdge(g.getNode(x[A]), n);
+  const double before = mf.getFlow(an);
+  EXPECT_GT(before, 0.0);
+  mf.pushFlowBack(n);
+  EXPECT_EQ(0.0, mf.getFlow(an));
+  EXPECT_EQ(0.0, mf.getFlow(g.getEdge(n, g.getNode(x[A]))));
+  n->setDisabled();
+  mf.execute(false);
+  // Only b's 3 get through now; the rest went back to the source.
+  EXPECT_EQ(3.0, flowValue(mf, s));
+  EXPECT_EQ(3.0, mf.getFlow(g.getEdge(g.getNode(x[A]), g.getNode(x[B]))));
+}
+
+TEST(MaximumFlow, RandomNetworksAgainstEdmondsKarp) {
+  std::mt19937 rng(20240611);
+  for (int round = 0; round < 3000; ++round) {
+    const int size = 2 + (int) (rng() % 9);
+    Names n(size);
+    Graph g;
+    for (int i = 0; i < size; ++i)
+      g.createNode(n[i], true);
+    const int s = (int) (rng() % size);
+    int t = (int) (rng() % size);
+    if (t == s)
+      t = (s + 1) % size;
+    for (int u = 0; u < size; ++u)
+      for (int v = 0; v < size; ++v) {
+        if (u == v || rng() % 3 != 0)
+          continue;
+        // Mostly small integers, with the odd fractional capacity and, as
+        // between ordered transactions, unbounded edges away from the source.
+        double cap = (double) (rng() % 10);
+        if (u != s && rng() % 10 == 0)
+          cap = Edge::getMaxCapacity();
+        else if (rng() % 7 == 0) {
+          cap += 0.25 * (double) (rng() % 4);
+        }
+        arc(g, n, u, v, cap);
+      }
+    for (int i = 0; i < size; ++i)
+      if (i != s && i != t && rng() % 6 == 0)
+        g.getNode(n[i])->setDisabled();
+    Node* source = g.getNode(n[s]);
+    Node* sink = g.getNode(n[t]);
+    MaximumFlowAlgorithm mf(&g, source, sink);
+    mf.execute(true);
+    const double expected = edmondsKarp(g, source, sink);
+    ASSERT_EQ(expected, flowValue(mf, source)) << "round " << round;
+    expectValidFlow(g, mf, source, sink);
+    mf.execute(false);
+    ASSERT_EQ(expected, flowValue(mf, source)) << "resumed, round " << round;
+  }
+}

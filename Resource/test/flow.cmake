@@ -1,0 +1,6 @@
+# Flow networks, maximum flow, the flow profiles and the generic detectors.
+korvan_add_test(mirt-flow-tests
+  ${CMAKE_CURRENT_LIST_DIR}/ProfileTestSupport.cc
+  ${CMAKE_CURRENT_LIST_DIR}/ResourceTestSupport.cc
+  ${CMAKE_CURRENT_LIST_DIR}/MaxFlowTest.cc
+  LIBS korvan_resource)
