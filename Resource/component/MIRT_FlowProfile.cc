@@ -543,6 +543,10 @@ void FlowProfile::handleTransactionRemoved(TransactionId t) {
   m_upperLevelGraph->removeTransaction(t);
   m_lowerLevelContribution.erase(t);
   m_upperLevelContribution.erase(t);
+  // Orderings through the transaction's constraints go with it, and a
+  // later transaction at the same address must not inherit its answers.
+  m_orderings.clear();
+  m_orderedAt.clear();
   int lb = -g_infiniteTime(), ub = g_infiniteTime();
   if (!timeBounds(t, lb, ub))
     lb = -g_infiniteTime();

@@ -1,0 +1,374 @@
+// Flow profile networks and level computation: worked examples, the change
+// handlers' windows, and a randomised comparison of the flow and incremental
+// flow profiles with a brute-force envelope and with the timetable profile.
+
+#include "Resource/component/MIRT_FlowProfile.hh"
+#include "Resource/component/MIRT_IncrementalFlowProfile.hh"
+#include "Resource/component/MIRT_TimetableProfile.hh"
+#include "Resource/test/ProfileTestSupport.hh"
+#include "Resource/test/ResourceTestSupport.hh"
+#include "TemporalNetwork/TemporalAdvisor.hh"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <memory>
+#include <random>
+#include <vector>
+
+using namespace KORVAN;
+using namespace KORVAN::MIRT;
+
+namespace {
+
+template <class Base>
+class Exposed : public Base {
+public:
+  Exposed(Id<PlanDatabase> db, Id<FVDetector> detector, double lb, double ub) : Base(db, detector, lb, ub) {}
+  using Base::getOrdering;
+  using Base::m_orderings;
+  using Base::m_orderedAt;
+  using Base::m_recalculateLowerLevel;
+  using Base::m_recalculateUpperLevel;
+  using Base::m_recomputeInterval;
+  using Base::m_lowerLevelContribution;
+  const std::map<int, InstantId>& instants() const { return this->m_instants; }
+  InstantId at(int time) const { return this->m_instants.find(time)->second; }
+};
+typedef Exposed<FlowProfile> TestFlowProfile;
+typedef Exposed<IncrementalFlowProfile> TestIncrementalProfile;
+
+ConstraintId precedes(ProfileWorld& w, TransactionId a, TransactionId b) {
+  return w.ce->createConstraint(LabelStr("precedes"), {a->time(), b->time()});
+}
+
+}
+
+TEST(FlowProfileGraph, WorkedExampleAndZeroCapacities) {
+  ProfileWorld w;
+  TransactionId src = w.make(0, 0), snk = w.make(0, 0);
+  TransactionId c = w.make(0, 10, true, 2, 5), p = w.make(0, 10, false, 3, 4);
+  TransactionId free = w.make(0, 10, true, 0, 5);
+  RecordingDetector det;
+  TestFlowProfile prof(w.db->getId(), det.getId(), 0, 0);
+  w.ce->propagate();
+  prof.addTransaction(c);
+  prof.recompute();
+  InstantId inst = prof.at(0);
+
+  for (int atOrBefore = 0; atOrBefore < 2; ++atOrBefore) {
+    FlowProfileGraph lower(src, snk, true), upper(src, snk, false);
+    ContributionMap lc, uc;
+    for (FlowProfileGraph* g : {&lower, &upper}) {
+      ContributionMap& m = g == &lower ? lc : uc;
+      g->enableTransaction(c, inst, m);
+      g->enableTransaction(p, inst, m);
+      g->enableTransaction(free, inst, m);
+      if (atOrBefore)
+        g->enableAtOrBefore(c, p);
+      else
+        g->enableAt(c, p);
+    }
+    EXPECT_EQ(atOrBefore ? 10.0 : 7.0, lower.getResidualFromSource());
+    EXPECT_EQ(2.0, upper.getResidualFromSource());
+    // The consumer with nothing at least in it never enters the upper network.
+    EXPECT_TRUE(lower.isEnabled(free));
+    EXPECT_FALSE(upper.hasNode(free));
+    EXPECT_EQ(1u, uc.count(free));
+    EXPECT_EQ(0u, lc.count(free));
+    // No node, no ordering edge, no pending recalculation.
+    EXPECT_FALSE(upper.needsRecalculation());
+    upper.enableAt(free, c);
+    EXPECT_FALSE(upper.needsRecalculation());
+    EXPECT_EQ("0 != node", failure([&] { upper.disable(free); }).getCondition());
+
+    // With nothing changed since the last run the walk does nothing; after a
+    // change it takes out what the source still reaches: the free consumer
+    // and c, and p too when c may be at p's time.
+    EXPECT_EQ(0.0, lower.disableReachableResidualGraph(lc, inst));
+    lower.enableTransaction(free, inst, lc);
+    EXPECT_EQ(atOrBefore ? -10.0 : -7.0, lower.disableReachableResidualGraph(lc, inst));
+    EXPECT_FALSE(lower.isEnabled(free));
+    EXPECT_FALSE(lower.isEnabled(c));
+    EXPECT_EQ(atOrBefore == 0, !lower.isEnabled(p));
+    EXPECT_TRUE(lower.needsRecalculation());
+    EXPECT_EQ(0.0, lower.getResidualFromSource());
+    lower.reset();
+    EXPECT_EQ(0.0, lower.getResidualFromSource());
+    EXPECT_EQ(0.0, lower.disableReachableResidualGraph(lc, inst));
+    EXPECT_EQ("node->isEnabled()", failure([&] { lower.disable(c); }).getCondition());
+  }
+}
+
+TEST(FlowProfile, LevelsOnWorkedExamples) {
+  for (int incremental = 0; incremental < 2; ++incremental) {
+    ProfileWorld w;
+    RecordingDetector det;
+    std::unique_ptr<Profile> owner(incremental ? (Profile*) new TestIncrementalProfile(w.db->getId(), det.getId(), 10, 12)
+                                               : (Profile*) new TestFlowProfile(w.db->getId(), det.getId(), 10, 12));
+    auto at = [&](int time) {
+      return incremental ? ((TestIncrementalProfile*) owner.get())->at(time) : ((TestFlowProfile*) owner.get())->at(time);
+    };
+    // A producer of exactly 2 pending from 5, a consumer of exactly 3 from 10
+    // that must come after it, a producer [2,5] fixed at 30 and a consumer
+    // [2,5] over [30,40].
+    TransactionId p = w.make(5, 20, false, 2, 2), c = w.make(10, 20, true, 3, 3);
+    TransactionId fixed = w.make(30, 30, false, 2, 5), late = w.make(30, 40, true, 2, 5);
+    ConstraintId order = precedes(w, p, c);
+    for (TransactionId t : {p, c, fixed, late})
+      owner->addTransaction(t);
+    ASSERT_TRUE(w.ce->propagate());
+    owner->recompute();
+    const double expected[][3] = {{5, 10, 14}, {10, 9, 14}, {20, 9, 11}, {30, 6, 16}, {40, 6, 14}};
+    for (const auto& e : expected) {
+      EXPECT_EQ(e[1], at((int) e[0])->getLowerLevel()) << "incremental " << incremental << " at " << e[0];
+      EXPECT_EQ(e[2], at((int) e[0])->getUpperLevel()) << "incremental " << incremental << " at " << e[0];
+      EXPECT_EQ(e[1], at((int) e[0])->getLowerLevelMax());
+      EXPECT_EQ(0.0, at((int) e[0])->getMaxCumulativeConsumption());
+    }
+    // Without the ordering the consumer may come first.
+    order->discard();
+    ASSERT_TRUE(w.ce->propagate());
+    owner->recompute();
+    EXPECT_EQ(7.0, at(10)->getLowerLevel());
+    EXPECT_EQ(14.0, at(10)->getUpperLevel());
+    // A restricted quantity later on moves every level after it, also those
+    // past the transaction's own time.
+    NarrowConstraint narrow(LabelStr("TestProp"), w.ce->getId(), fixed->quantity(), 4, 4);
+    ASSERT_TRUE(w.ce->propagate());
+    owner->recompute();
+    EXPECT_EQ(8.0, at(30)->getLowerLevel());
+    EXPECT_EQ(15.0, at(30)->getUpperLevel());
+    EXPECT_EQ(8.0, at(40)->getLowerLevel());
+    EXPECT_EQ(13.0, at(40)->getUpperLevel());
+  }
+}
+
+TEST(FlowProfile, OrderingsWindowsAndFlags) {
+  ProfileWorld w;
+  RecordingDetector det;
+  TestFlowProfile prof(w.db->getId(), det.getId(), 0, 0);
+  TransactionId a = w.make(0, 10), b = w.make(0, 10), c = w.make(20, 30, true, 1, 4), d = w.make(5, 5);
+  ConstraintId ab = precedes(w, a, b);
+  ASSERT_TRUE(w.ce->propagate());
+  EXPECT_EQ(FlowProfile::BEFORE_OR_AT, prof.getOrdering(a, b));
+  EXPECT_EQ(FlowProfile::AFTER_OR_AT, prof.getOrdering(b, a));
+  EXPECT_EQ(1u, prof.m_orderings.size());  // the mirror is not stored
+  EXPECT_EQ(FlowProfile::NOT_ORDERED, prof.getOrdering(a, d));
+  EXPECT_EQ(FlowProfile::BEFORE_OR_AT, prof.getOrdering(a, c));
+  EXPECT_EQ("t1.isValid()", failure([&] { prof.getOrdering(TransactionId(), a); }).getCondition());
+
+  // Additions open the window at the transaction's start up to the end of time.
+  prof.addTransaction(c);
+  prof.recompute();
+  EXPECT_FALSE(prof.m_recomputeInterval.isValid());
+  prof.addTransaction(a);
+  EXPECT_TRUE(prof.m_recalculateLowerLevel && prof.m_recalculateUpperLevel);
+  EXPECT_EQ(0, prof.m_recomputeInterval->getStartTime());
+  EXPECT_EQ(30, prof.m_recomputeInterval->getEndTime());
+  prof.recompute();
+  EXPECT_FALSE(prof.m_recalculateLowerLevel || prof.m_recalculateUpperLevel);
+
+  // A consumer's lowered quantity ceiling redoes the lower bound only, from
+  // its start to the end.
+  NarrowConstraint narrow(LabelStr("TestProp"), w.ce->getId(), c->quantity(), 1, 2);
+  ASSERT_TRUE(w.ce->propagate());
+  EXPECT_FALSE(prof.m_recalculateLowerLevel || prof.m_recalculateUpperLevel);  // already recomputed
+  EXPECT_EQ(-1.0, prof.at(30)->getLowerLevel());
+  EXPECT_EQ(0.0, prof.at(30)->getUpperLevel());
+
+  // Adding a temporal constraint keeps the STRICTLY_AT cache, removing one
+  // empties both.
+  prof.m_orderedAt[std::make_pair(a, c)] = FlowProfile::STRICTLY_AT;
+  prof.addTransaction(b);
+  ASSERT_TRUE(w.ce->propagate());
+  ConstraintId bc = precedes(w, b, c);
+  ASSERT_TRUE(w.ce->propagate());
+  EXPECT_EQ(1u, prof.m_orderedAt.size());
+  ab->discard();
+  ASSERT_TRUE(w.ce->propagate());
+  EXPECT_TRUE(prof.m_orderedAt.empty());
+  (void) bc;
+
+  // Removal forgets the transaction everywhere.
+  prof.removeTransaction(c);
+  InstantId out;
+  EXPECT_FALSE(prof.getEarliestLowerLevelInstant(c, out));
+  EXPECT_TRUE(out.isNoId());
+  EXPECT_TRUE(prof.m_orderings.empty());
+  prof.recompute();
+}
+
+namespace {
+
+// The envelope by brute force at time T: transactions that must have
+// happened count in full; of the pending ones, every set closed under the
+// orderings the temporal network proves is tried.
+void bruteForceLevels(ProfileWorld& w, const std::vector<TransactionId>& ts, int T, double initLb,
+                      double initUb, double& lower, double& upper) {
+  lower = initLb;
+  upper = initUb;
+  std::vector<TransactionId> pending;
+  for (TransactionId t : ts) {
+    const double lb = t->time()->lastDomain().getLowerBound(), ub = t->time()->lastDomain().getUpperBound();
+    const double qlb = t->quantity()->lastDomain().getLowerBound();
+    const double qub = t->quantity()->lastDomain().getUpperBound();
+    if (ub <= T) {
+      lower += t->isConsumer() ? -qub : qlb;
+      upper += t->isConsumer() ? -qlb : qub;
+    }
+    else if (lb <= T)
+      pending.push_back(t);
+  }
+  const size_t n = pending.size();
+  std::vector<unsigned> mustPrecede(n, 0);  // bit j set: pending[j] at or before pending[i]
+  for (size_t i = 0; i < n; ++i)
+    for (size_t j = 0; j < n; ++j) {
+      if (i == j)
+        continue;
+      IntervalIntDomain d =
+        w.db->getTemporalAdvisor()->getTemporalDistanceDomain(pending[j]->time(), pending[i]->time(), true);
+      if (d.getLowerBound() >= 0)
+        mustPrecede[i] |= 1u << j;
+    }
+  double best = 0, worst = 0;
+  for (unsigned s = 0; s < (1u << n); ++s) {
+    bool closed = true;
+    for (size_t i = 0; i < n && closed; ++i)
+      if ((s >> i & 1) && (mustPrecede[i] & ~s))
+        closed = false;
+    if (!closed)
+      continue;
+    double lo = 0, hi = 0;
+    for (size_t i = 0; i < n; ++i)
+      if (s >> i & 1) {
+        const TransactionId& t = pending[i];
+        const double qlb = t->quantity()->lastDomain().getLowerBound();
+        const double qub = t->quantity()->lastDomain().getUpperBound();
+        lo += t->isConsumer() ? -qub : qlb;
+        hi += t->isConsumer() ? -qlb : qub;
+      }
+    best = std::min(best, lo);
+    worst = std::max(worst, hi);
+  }
+  lower += best;
+  upper += worst;
+}
+
+}
+
+// Three profiles on the same transactions through random sequences of
+// changes: the flow and incremental flow profiles always agree with the
+// brute-force envelope, and the timetable envelope always contains it.
+TEST(FlowProfile, RandomChangesAgainstBruteForce) {
+  std::mt19937 rng(7);
+  for (int round = 0; round < 40; ++round) {
+    ProfileWorld w;
+    RecordingDetector d1, d2, d3;
+    const double initLb = (double) (rng() % 5), initUb = initLb + (double) (rng() % 3);
+    TestFlowProfile flow(w.db->getId(), d1.getId(), initLb, initUb);
+    TestIncrementalProfile incremental(w.db->getId(), d2.getId(), initLb, initUb);
+    TimetableProfile timetable(w.db->getId(), d3.getId(), initLb, initUb);
+    std::vector<Profile*> profiles = {&flow, &incremental, &timetable};
+    std::vector<TransactionId> ts;
+    std::vector<std::pair<ConstraintId, std::pair<TransactionId, TransactionId>>> orders;
+    std::vector<std::pair<NarrowConstraint*, TransactionId>> narrowings;
+
+    auto addTransaction = [&]() {
+      const int lb = (int) (rng() % 30), ub = lb + (int) (rng() % 15);
+      const double qlb = (double) (rng() % 4), qub = qlb + (double) (rng() % 4);
+      TransactionId t = w.make(lb, ub, rng() % 2 == 0, qlb, qub);
+      ts.push_back(t);
+      for (Profile* p : profiles)
+        p->addTransaction(t);
+    };
+    auto dropConstraintsOf = [&](TransactionId t) {
+      for (size_t i = orders.size(); i-- > 0;)
+        if (orders[i].second.first == t || orders[i].second.second == t) {
+          orders[i].first->discard();
+          orders.erase(orders.begin() + i);
+        }
+      for (size_t i = narrowings.size(); i-- > 0;)
+        if (narrowings[i].second == t) {
+          delete narrowings[i].first;
+          narrowings.erase(narrowings.begin() + i);
+        }
+    };
+    for (int i = 0; i < 6; ++i)
+      addTransaction();
+    ASSERT_TRUE(w.ce->propagate());
+
+    for (int step = 0; step < 25; ++step) {
+      const int changes = 1 + (int) (rng() % 3);
+      for (int k = 0; k < changes; ++k) {
+        const int kind = (int) (rng() % 6);
+        if (kind <= 1 && ts.size() >= 2) {
+          TransactionId a = ts[rng() % ts.size()], b = ts[rng() % ts.size()];
+          if (a == b)
+            continue;
+          ConstraintId c = precedes(w, a, b);
+          if (!w.ce->propagate()) {
+            c->discard();
+            ASSERT_TRUE(w.ce->propagate());
+            continue;
+          }
+          orders.push_back(std::make_pair(c, std::make_pair(a, b)));
+        }
+        else if (kind == 2 && !orders.empty()) {
+          const size_t i = rng() % orders.size();
+          orders[i].first->discard();
+          orders.erase(orders.begin() + i);
+        }
+        else if (kind == 3 && !ts.empty()) {
+          TransactionId t = ts[rng() % ts.size()];
+          const IntervalDomain& q = (const IntervalDomain&) t->quantity()->lastDomain();
+          const double lb = std::min(q.getUpperBound(), q.getLowerBound() + (double) (rng() % 2));
+          const double ub = std::max(lb, q.getUpperBound() - (double) (rng() % 2));
+          narrowings.push_back(std::make_pair(
+            new NarrowConstraint(LabelStr("TestProp"), w.ce->getId(), t->quantity(), lb, ub), t));
+        }
+        else if (kind == 4 && !narrowings.empty()) {
+          const size_t i = rng() % narrowings.size();
+          delete narrowings[i].first;
+          narrowings.erase(narrowings.begin() + i);
+        }
+        else if (kind == 5 && ts.size() > 3 && rng() % 2 == 0) {
+          const size_t i = rng() % ts.size();
+          TransactionId t = ts[i];
+          dropConstraintsOf(t);
+          ASSERT_TRUE(w.ce->propagate());
+          for (Profile* p : profiles)
+            p->removeTransaction(t);
+          ts.erase(ts.begin() + i);
+          w.destroy(t);
+        }
+        else
+          addTransaction();
+        ASSERT_TRUE(w.ce->propagate());
+      }
+
+      for (Profile* p : profiles)
+        p->recompute();
+      ASSERT_EQ(flow.instants().size(), incremental.instants().size());
+      for (std::map<int, InstantId>::const_iterator it = flow.instants().begin(); it != flow.instants().end(); ++it) {
+        const int T = it->first;
+        double lower, upper;
+        bruteForceLevels(w, ts, T, initLb, initUb, lower, upper);
+        const InstantId fi = it->second, ii = incremental.at(T);
+        ASSERT_EQ(lower, fi->getLowerLevel()) << "flow, round " << round << " step " << step << " time " << T;
+        ASSERT_EQ(upper, fi->getUpperLevel()) << "flow, round " << round << " step " << step << " time " << T;
+        ASSERT_EQ(lower, ii->getLowerLevel()) << "incremental, round " << round << " step " << step << " time " << T;
+        ASSERT_EQ(upper, ii->getUpperLevel()) << "incremental, round " << round << " step " << step << " time " << T;
+        IntervalDomain tt;
+        timetable.getLevel(T, tt);
+        ASSERT_LE(tt.getLowerBound(), lower) << "timetable, round " << round << " time " << T;
+        ASSERT_GE(tt.getUpperBound(), upper) << "timetable, round " << round << " time " << T;
+      }
+    }
+    for (auto& n : narrowings)
+      delete n.first;
+    for (auto& o : orders)
+      o.first->discard();
+    w.ce->propagate();
+  }
+}
