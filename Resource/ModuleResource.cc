@@ -8,6 +8,7 @@
 #include "Resource/base/ResourceConstraint.hh"
 #include "Resource/base/ResourcePropagator.hh"
 #include "Resource/component/MIRT_Registration.hh"
+#include "Resource/component/Solvers/MIRT_SolverRegistration.hh"
 #include "Resource/component/VEXL/NativeFactories.hh"
 #include "Solvers/base/Component.hh"
 #include "Solvers/base/MatchingEngine.hh"
@@ -127,6 +128,8 @@ void ModuleResource::initialize(EngineId engineId) {
   registerSchema(*schema);
 
   MIRT::registerProfilesAndDetectors(engine);
+
+  MIRT::registerResourceSolverComponents(engineId);
 
   VexlXmlInterpreter* interpreter =
       dynamic_cast<VexlXmlInterpreter*>(engine.getLanguageInterpreter("vexl-xml"));

@@ -82,9 +82,19 @@ TEST(ModuleResource, InitializeRegistersTheModuleVocabularyAndComponents) {
   FactoryMgr* detectors = manager(world.engine, "FVDetectorFactoryMgr");
   ASSERT_NE(nullptr, profiles);
   ASSERT_NE(nullptr, detectors);
-  EXPECT_NE(nullptr, profiles->getFactory(LabelStr("TimetableProfile")));
-  for (const char* detector : {"TimetableFVDetector", "ReusableFVDetector"})
+  for (const char* profile : {"TimetableProfile", "FlowProfile", "IncrementalFlowProfile"})
+    EXPECT_NE(nullptr, profiles->getFactory(LabelStr(profile))) << profile;
+  for (const char* detector : {"TimetableFVDetector", "ReusableFVDetector", "OpenWorldFVDetector",
+                               "ClosedWorldFVDetector"})
     EXPECT_NE(nullptr, detectors->getFactory(LabelStr(detector))) << detector;
+
+  SOLVERS::ComponentFactoryMgr* components = dynamic_cast<SOLVERS::ComponentFactoryMgr*>(
+      world.engine.getComponent("ComponentFactoryMgr"));
+  for (const char* component : {"MIRTThreatManager", "MIRTThreatHandler", "ResourceThreat"})
+    EXPECT_NE(nullptr, components->getFactory(LabelStr(component))) << component;
+  SOLVERS::MatchFinderMgr* finders =
+      dynamic_cast<SOLVERS::MatchFinderMgr*>(world.engine.getComponent("MatchFinderMgr"));
+  EXPECT_TRUE(finders->getMatchFinder(LabelStr("MIRT_Instant")).isValid());
 
   // Native classes: the interpreter will not let a model redeclare them.
   for (const char* cls : {"Resource", "Reservoir", "Reusable", "Unary"})

@@ -15,6 +15,7 @@
 #include "PlanDatabase/base/DbClient.hh"
 #include "PlanDatabase/base/Token.hh"
 #include "Resource/base/MIRT_Profile.hh"
+#include "Resource/component/MIRT_IncrementalFlowProfile.hh"
 #include "Resource/component/MIRT_ReusableFVDetector.hh"
 #include "Resource/component/MIRT_TimetableFVDetector.hh"
 #include "Resource/component/MIRT_TimetableProfile.hh"
@@ -65,14 +66,6 @@ std::vector<std::string> parameterNames(const ObjectId& object) {
   for (const ConstrainedVariableId& var : object->getVariables())
     names.push_back(var->getName().toString());
   return names;
-}
-
-// Reservoirs always ask for the incremental flow profile; stand in a timetable
-// profile under that name while the engine has no such factory.
-void ensureIncrementalProfile(ModuleWorld& world) {
-  FactoryMgr* profiles = dynamic_cast<FactoryMgr*>(world.engine.getComponent("ProfileFactoryMgr"));
-  if (profiles->getFactory(LabelStr("IncrementalFlowProfile")) == nullptr)
-    profiles->registerFactory(new MIRT::ProfileFactory<MIRT::TimetableProfile>("IncrementalFlowProfile"));
 }
 
 template <class T>
@@ -157,7 +150,6 @@ TEST(VexlBinding, FactoriesRejectOtherArgumentCountsAndLeaveNoObject) {
 
 TEST(VexlBinding, ClosingInitialisesTheResource) {
   ModuleWorld world;
-  ensureIncrementalProfile(world);
 
   ObjectId battery = make(world, "Reservoir:float:float:float", "battery", {5, 0, 10});
   battery->close();
@@ -171,6 +163,8 @@ TEST(VexlBinding, ClosingInitialisesTheResource) {
   EXPECT_EQ(INF, reservoir->getMaxInstProduction());
   EXPECT_EQ(INF, reservoir->getMaxConsumption());
   EXPECT_NE(nullptr, dynamic_cast<MIRT::TimetableFVDetector*>(static_cast<MIRT::FVDetector*>(reservoir->getDetector())));
+  EXPECT_NE(nullptr,
+            dynamic_cast<MIRT::IncrementalFlowProfile*>(static_cast<MIRT::Profile*>(reservoir->getProfile())));
 
   // Seven values land in init's order: both rates before both totals.
   ObjectId tank = make(world, "Reservoir:float:float:float:float:float:float:float", "tank", {1, 0, 9, 2, 6, 3, 7});
@@ -211,6 +205,8 @@ TEST(VexlBinding, ClosingInitialisesTheResource) {
   EXPECT_EQ(5.0, reusable->getMaxInstProduction());
   EXPECT_EQ(5.0, reusable->getMaxProduction());
   EXPECT_NE(nullptr, dynamic_cast<MIRT::ReusableFVDetector*>(static_cast<MIRT::FVDetector*>(reusable->getDetector())));
+  EXPECT_NE(nullptr,
+            dynamic_cast<MIRT::IncrementalFlowProfile*>(static_cast<MIRT::Profile*>(reusable->getProfile())));
 
   // A unary resource has capacity one whatever its parameter.
   ObjectId drill = make(world, "Unary:float", "drill", {4});
@@ -237,7 +233,6 @@ TEST(VexlBinding, ClosingInitialisesTheResource) {
 
 TEST(VexlBinding, CloseChecksParametersInOrder) {
   ModuleWorld world;
-  ensureIncrementalProfile(world);
   const IntervalDomain one(1.0, 1.0, LabelStr("float"));
 
   // Too few parameters.
@@ -294,7 +289,6 @@ TEST(VexlBinding, CloseChecksParametersInOrder) {
 
 TEST(VexlBinding, ProfileSelection) {
   ModuleWorld world;
-  ensureIncrementalProfile(world);
   ObjectId holder = make(world, "Unary", "holder", {});
   auto label = [&](const char* member, const char* text) {
     return holder->addVariable(EnumeratedDomain(LabelStr(text).getKey(), LabelStr("string"), false),
@@ -408,7 +402,6 @@ TEST(VexlBinding, TokenFactoriesMakeClosedBoundTokens) {
 
 TEST(VexlBinding, ModelsReadThroughTheInterpreter) {
   ModuleWorld world;
-  ensureIncrementalProfile(world);
   std::string objects;
   {
     DebugCapture capture("XMLInterpreter:NativeObjectFactory");
