@@ -2,8 +2,6 @@
 #include "Resource/base/MIRT_ProfilePropagator.hh"
 #include "Resource/base/MIRT_ResourceTokenRelation.hh"
 #include "Resource/component/MIRT_DurativeTokens.hh"
-#include "Resource/component/MIRT_FlowProfile.hh"
-#include "Resource/component/MIRT_IncrementalFlowProfile.hh"
 #include "Resource/component/MIRT_InstantTokens.hh"
 #include "Resource/component/MIRT_Registration.hh"
 #include "Resource/component/Solvers/MIRT_SolverRegistration.hh"
@@ -46,11 +44,6 @@ ThreatWorld::ThreatWorld() {
   schema->addPredicate("Crane.uses");
   db = new PlanDatabase(ce->getId(), schema->getId(), engine.getId());
   registerProfilesAndDetectors(engine);
-  FactoryMgr* profiles = getProfileFactoryMgr(engine);
-  if (profiles->getFactory(LabelStr("FlowProfile")) == NULL)
-    profiles->registerFactory(new ProfileFactory<FlowProfile>("FlowProfile"));
-  if (profiles->getFactory(LabelStr("IncrementalFlowProfile")) == NULL)
-    profiles->registerFactory(new ProfileFactory<IncrementalFlowProfile>("IncrementalFlowProfile"));
   getFVDetectorFactoryMgr(engine)->registerFactory(new FVDetectorFactory<SilentFVDetector>("SilentFVDetector"));
   SOLVERS::initSolverComponents(engine);
   factories = dynamic_cast<SOLVERS::ComponentFactoryMgr*>(engine.getComponent(SOLVERS::ComponentFactoryMgr::name()));

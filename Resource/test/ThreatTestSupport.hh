@@ -3,7 +3,7 @@
 
 // An engine with everything the resource solver components need: constraint
 // engine with the profile propagator, schema, plan database, profile and
-// detector factories (flow profiles included), the solver's component and
+// detector factories, the solver's component and
 // match finder managers with the module's components registered; resources
 // whose flaw record a test can write directly.
 
