@@ -372,3 +372,50 @@ TEST(FlowProfile, RandomChangesAgainstBruteForce) {
     w.ce->propagate();
   }
 }
+
+// A pass stopped by its detector is finished by the next one, and a time
+// domain moved back and forth is recomputed wherever it was or is.
+TEST(FlowProfile, CutPassesAndMovedTimes) {
+  for (int incremental = 0; incremental < 2; ++incremental) {
+    ProfileWorld w;
+    RecordingDetector det;
+    std::unique_ptr<Profile> prof(incremental ? (Profile*) new TestIncrementalProfile(w.db->getId(), det.getId(), 0, 0)
+                                              : (Profile*) new TestFlowProfile(w.db->getId(), det.getId(), 0, 0));
+    std::vector<TransactionId> ts = {w.make(0, 10, true, 1, 2), w.make(5, 20, false, 3, 3),
+                                     w.make(15, 30, true, 2, 2), w.make(40, 50, false, 1, 4)};
+    auto check = [&](const char* when) {
+      for (ProfileIterator it(prof->getId(), -g_infiniteTime(), g_infiniteTime()); !it.done(); it.next()) {
+        double lower, upper;
+        bruteForceLevels(w, ts, it.getTime(), 0, 0, lower, upper);
+        EXPECT_EQ(lower, it.getInstant()->getLowerLevel()) << when << " at " << it.getTime() << " incremental " << incremental;
+        EXPECT_EQ(upper, it.getInstant()->getUpperLevel()) << when << " at " << it.getTime() << " incremental " << incremental;
+      }
+    };
+    det.stopAt = 10;
+    for (TransactionId t : ts)
+      prof->addTransaction(t);
+    prof->recompute();
+    det.stopAt = INT_MIN;
+    // A change after the stale stretch still brings it up to date.
+    NarrowConstraint late(LabelStr("TestProp"), w.ce->getId(), ts[3]->quantity(), 2, 4);
+    ASSERT_TRUE(w.ce->propagate());
+    prof->recompute();
+    check("after the cut pass");
+
+    // Added over [10, 20], relaxed to [0, 30], then restricted to [25, 30].
+    ts.push_back(w.make(0, 30, true, 2, 2));
+    NarrowConstraint* first = new NarrowConstraint(LabelStr("TestProp"), w.ce->getId(), ts.back()->time(), 10, 20);
+    ASSERT_TRUE(w.ce->propagate());
+    prof->addTransaction(ts.back());
+    prof->recompute();
+    check("added");
+    delete first;
+    ASSERT_TRUE(w.ce->propagate());
+    prof->recompute();
+    check("relaxed");
+    NarrowConstraint last(LabelStr("TestProp"), w.ce->getId(), ts.back()->time(), 25, 30);
+    ASSERT_TRUE(w.ce->propagate());
+    prof->recompute();
+    check("restricted");
+  }
+}
