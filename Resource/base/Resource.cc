@@ -52,6 +52,9 @@ void Resource::handleDiscard() {
 
 void Resource::init(double initialCapacity, double limitMin, double limitMax, double productionRateMax,
                     double productionMax, double consumptionRateMax, double consumptionMax) {
+  // Limits that fail validation must not stay behind: every later query would fail on them.
+  const double previous[] = {m_initialCapacity, m_limitMin, m_limitMax, m_productionRateMax,
+                             m_productionMax, m_consumptionRateMax, m_consumptionMax};
   m_initialCapacity = initialCapacity;
   m_limitMin = limitMin;
   m_limitMax = limitMax;
@@ -59,8 +62,19 @@ void Resource::init(double initialCapacity, double limitMin, double limitMax, do
   m_productionMax = productionMax;
   m_consumptionRateMax = consumptionRateMax == -g_infiniteTimeAsDouble() ? consumptionMax : consumptionRateMax;
   m_consumptionMax = consumptionMax;
+  try {
+    check_error(isValid());
+  } catch (const Error&) {
+    m_initialCapacity = previous[0];
+    m_limitMin = previous[1];
+    m_limitMax = previous[2];
+    m_productionRateMax = previous[3];
+    m_productionMax = previous[4];
+    m_consumptionRateMax = previous[5];
+    m_consumptionMax = previous[6];
+    throw;
+  }
   markDirty();
-  check_error(isValid());
 }
 
 void Resource::updateInitialState(const IntervalDomain& value) {

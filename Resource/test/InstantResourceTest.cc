@@ -199,6 +199,10 @@ TEST(InstantResource, initChecksTheLimits) {
   EXPECT_EQ("m_productionRateMax >= 0", failure([&] { r->init(0, 0, 10, -1, 7, -1, -10); }).getCondition());
   EXPECT_EQ("m_consumptionRateMax >= m_consumptionMax",
             failure([&] { r->init(0, 0, 10, 1, 7, -11, -10); }).getCondition());
+  // A refused init keeps the limits that were valid before it.
+  EXPECT_EQ(2, r->getProductionRateMax(0));
+  EXPECT_EQ(-3, r->getConsumptionRateMax(0));
+  EXPECT_TRUE(r->isValid());
 
   // An open resource answers no query before init.
   OpenResource* open = new OpenResource(w.db->getId(), "open");
