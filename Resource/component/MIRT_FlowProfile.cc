@@ -154,6 +154,10 @@ void FlowProfileGraph::pushFlow(const TransactionId& t) {
 }
 
 void FlowProfileGraph::restoreFlow() {
+  // With a run from scratch pending, the next read or walk starts over
+  // anyway, and resuming from flows of nodes since deleted would be unsound.
+  if (m_recalculate)
+    return;
   m_maxflow->execute(false);
 }
 
@@ -179,6 +183,11 @@ double FlowProfileGraph::disableReachableResidualGraph(ContributionMap& contribu
     VisitedMap visited;
     visited[m_source] = true;
     visitNeighbors(m_source, level, visited, contributions, instant);
+    for (VisitedMap::const_iterator it = visited.begin(); it != visited.end(); ++it)
+      if (it->second && it->first != m_source && it->first != m_sink) {
+        m_takenOut.insert(it->first->getIdentity());
+        m_graph->removeNode(it->first->getIdentity());
+      }
   }
   return level;
 }

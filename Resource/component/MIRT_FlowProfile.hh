@@ -7,6 +7,7 @@
 #include "Resource/component/MIRT_Types.hh"
 
 #include <map>
+#include <set>
 #include <unordered_map>
 #include <utility>
 
@@ -43,6 +44,8 @@ public:
   void enableAtOrBefore(const TransactionId& t1, const TransactionId& t2);
   bool isEnabled(const TransactionId& t) const;
   bool hasNode(const TransactionId& t) const;
+  // Whether a residual-graph walk of this network has taken t out.
+  bool wasTakenOut(const TransactionId& t) const { return m_takenOut.count(t) > 0; }
   void disable(const TransactionId& t);
   void removeTransaction(const TransactionId& t);
   void pushFlow(const TransactionId& t);
@@ -50,7 +53,8 @@ public:
   double getResidualFromSource();
   // Takes every transaction still reachable from the source in the residual
   // network out of it, records them at the instant and returns the sum of
-  // their contributions to this level bound; 0.0 when nothing changed.
+  // their contributions to this level bound; 0.0 when nothing changed. The
+  // nodes taken out are deleted, so that later runs only see the open part.
   double disableReachableResidualGraph(ContributionMap& contributions, const InstantId& instant);
 
   bool needsRecalculation() const { return m_recalculate; }
@@ -68,6 +72,7 @@ private:
 
   bool m_lowerLevel;
   bool m_recalculate;
+  std::set<TransactionId> m_takenOut;
   MaximumFlowAlgorithm* m_maxflow;
   Graph* m_graph;
   Node* m_source;

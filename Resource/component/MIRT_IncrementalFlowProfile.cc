@@ -157,11 +157,12 @@ bool IncrementalFlowProfile::contract(FlowProfileGraph* graph, ContributionMap& 
     wasOpen = true;
     graph->pushFlow(ended);
     graph->disable(ended);
+    // Closed for good: out of the way of every later run of this pass.
+    graph->removeTransaction(ended);
   }
-  else if (ended->time()->lastDomain().isSingleton() && !graph->hasNode(ended)) {
-    // Never opened. A node that is there but off was closed by a walk of
-    // this very instant (a pass starting here opens such transactions) and
-    // is already counted.
+  else if (ended->time()->lastDomain().isSingleton() && !graph->wasTakenOut(ended)) {
+    // Never opened. One that a walk took out was opened by a pass starting
+    // at this very instant and is already counted.
     debugMsg("IncrementalFlowProfile::recomputeLevels", "Transaction (" << ended
              << ") straight from open to closed set");
     enteredClosedSet = true;

@@ -96,7 +96,11 @@ TEST(FlowProfileGraph, WorkedExampleAndZeroCapacities) {
     lower.reset();
     EXPECT_EQ(0.0, lower.getResidualFromSource());
     EXPECT_EQ(0.0, lower.disableReachableResidualGraph(lc, inst));
-    EXPECT_EQ("node->isEnabled()", failure([&] { lower.disable(c); }).getCondition());
+    EXPECT_TRUE(lower.wasTakenOut(c));
+    EXPECT_EQ("0 != node", failure([&] { lower.disable(c); }).getCondition());
+    if (atOrBefore) {  // p is still there, switched off by the reset
+      EXPECT_EQ("node->isEnabled()", failure([&] { lower.disable(p); }).getCondition());
+    }
   }
 }
 
