@@ -423,3 +423,28 @@ TEST(FlowProfile, CutPassesAndMovedTimes) {
     check("restricted");
   }
 }
+
+// The start and end of one token are ordered by the token alone, and a
+// reusable resource's flow envelope never lets the release come first.
+TEST(FlowProfile, TokenEndsAndReusableEnvelope) {
+  ResourceWorld w;
+  TestReusable* res = w.reusable("U", 5, "FlowProfile");
+  w.uses("U", 0, 10, 5, 2);
+  ASSERT_TRUE(w.propagate());
+  ASSERT_EQ(2u, res->m_transactionsToTokens.size());
+  TransactionId take, give;
+  for (const auto& entry : res->m_transactionsToTokens)
+    (entry.first->isConsumer() ? take : give) = entry.first;
+  RecordingDetector det;
+  TestFlowProfile prof(w.db->getId(), det.getId(), 5, 5);
+  EXPECT_EQ(FlowProfile::BEFORE_OR_AT, prof.getOrdering(take, give));
+  EXPECT_EQ(FlowProfile::AFTER_OR_AT, prof.getOrdering(give, take));
+  // While both may be pending the level is 3 or 5, never 7.
+  IntervalDomain level;
+  res->getProfile()->getLevel(7, level);
+  EXPECT_EQ(3.0, level.getLowerBound());
+  EXPECT_EQ(5.0, level.getUpperBound());
+  res->getProfile()->getLevel(15, level);
+  EXPECT_EQ(5.0, level.getLowerBound());
+  EXPECT_EQ(5.0, level.getUpperBound());
+}
