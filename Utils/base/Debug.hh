@@ -1,8 +1,11 @@
 #ifndef KORVAN_UTILS_DEBUG_HH
 #define KORVAN_UTILS_DEBUG_HH
 
+#include <exception>
 #include <iostream>
 #include <string>
+
+#include "Utils/base/Error.hh"
 
 namespace KORVAN {
 
@@ -42,18 +45,33 @@ private:
 
 } // namespace KORVAN
 
+// An enabled site makes the debug stream raise on a bad state while it writes, so that a lost
+// debug line is an error ("ALWAYS_FAIL" with the stream's own text) rather than silence.
+#define KORVAN_DEBUG_WRITE(marker, data)                                                 \
+  do {                                                                                  \
+    std::ostream& sl_dstream = ::KORVAN::DebugMessage::getStream();                     \
+    try {                                                                               \
+      sl_dstream.exceptions(std::ios_base::badbit | std::ios_base::failbit);            \
+      sl_dstream << "[" << (marker) << "]" << data << std::endl;                        \
+    } catch (const ::KORVAN::Error&) {                                                  \
+      std::rethrow_exception(std::current_exception());                                 \
+    } catch (const std::exception& sl_failure) {                                        \
+      ::KORVAN::Error("ALWAYS_FAIL", sl_failure.what(), ::KORVAN::Error::stripExtension(__FILE__), __LINE__).handleAssert(); \
+    }                                                                                   \
+  } while (0)
+
 #define debugMsg(marker, data)                                                          \
   do {                                                                                  \
     static ::KORVAN::DebugMessage* sl_dmsg = ::KORVAN::DebugMessage::addMsg(__FILE__, __LINE__, marker); \
     if (sl_dmsg->isEnabled())                                                           \
-      ::KORVAN::DebugMessage::getStream() << "[" << (marker) << "]" << data << std::endl; \
+      KORVAN_DEBUG_WRITE(marker, data);                                                 \
   } while (0)
 
 #define condDebugMsg(cond, marker, data)                                                \
   do {                                                                                  \
     static ::KORVAN::DebugMessage* sl_dmsg = ::KORVAN::DebugMessage::addMsg(__FILE__, __LINE__, marker); \
     if (sl_dmsg->isEnabled() && (cond))                                                 \
-      ::KORVAN::DebugMessage::getStream() << "[" << (marker) << "]" << data << std::endl; \
+      KORVAN_DEBUG_WRITE(marker, data);                                                 \
   } while (0)
 
 #endif

@@ -105,6 +105,19 @@ TEST(Debug, EnabledMarkersWriteAndOthersStaySilent) {
   DebugMessage::disableAll();
   writeDebugLines();
   EXPECT_EQ(out.str(), "[Widget:spin] spun 3\n");
+
+  // A stream that can no longer be written turns a debug line into an error.
+  DebugMessage::enable("Widget");
+  out.exceptions(std::ios_base::goodbit);
+  out.setstate(std::ios_base::badbit);
+  try {
+    writeDebugLines();
+    FAIL();
+  } catch (const Error& e) {
+    EXPECT_EQ(e.getCondition(), "ALWAYS_FAIL");
+    EXPECT_EQ(e.getFile(), "Utils/test/UtilsTest");
+  }
+  DebugMessage::disableAll();
   DebugMessage::setStream(std::cerr);
 }
 
