@@ -14,7 +14,7 @@ class TiXmlElement;
 
 namespace KORVAN {
 
-/// The model interpreter "vexl-xml": reads a file of XML transactions (docs/formats.md) into
+/// The model interpreter "vexl-xml": reads a file of XML transactions (README.md) into
 /// the plan database. Each transaction either completes or leaves the database as it was;
 /// errors are raised as Error of type "VexlError" whose message starts with
 /// "<source>:<line>: <element>: ".

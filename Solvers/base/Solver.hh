@@ -13,7 +13,7 @@ namespace SOLVERS {
 
 /// Chronological backtracking search over the flaws of the plan database.
 ///
-/// Configuration (see docs/formats.md):
+/// Configuration (see README.md):
 ///   <Solver name="..." maxSteps="N" maxDepth="N">
 ///     <FlawManager component="RegisteredName" ...attributes...>
 ///       <FlawHandler component="RegisteredName" ...filters and attributes.../>
