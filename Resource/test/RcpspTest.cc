@@ -219,3 +219,37 @@ TEST(Rcpsp, J30SolvedWithinCapacitiesAndNoShorterThanTheOptimum) {
 
 }
 }
+
+namespace KORVAN {
+namespace RCPSP {
+
+TEST(Rcpsp, MaxTimeLagsSolvedOrRefused) {
+  if (!fileExists(schDir("optimum.csv")))
+    GTEST_SKIP() << "no RCPSP/max data under " << dataRoot();
+  const std::map<std::string, std::string> optima = readOptima(schDir("optimum.csv"));
+  // Feasible ones, some needing backtracking (PSP106, PSP192), some solved at the optimum.
+  for (const char* name : {"PSP97.SCH", "PSP199.SCH", "PSP106.SCH", "PSP192.SCH"}) {
+    ASSERT_NE("unsat", optima.at(name));
+    solveAndCheck(readSch(schDir(name)), "FlowProfile", std::stoi(optima.at(name)), 500);
+  }
+  solveAndCheck(readSch(schDir("PSP187.SCH")), "IncrementalFlowProfile", std::stoi(optima.at("PSP187.SCH")), 500);
+
+  // Infeasible ones: the search runs out of orderings, or out of steps; never "solved".
+  for (const char* name : {"PSP26.SCH", "PSP185.SCH", "PSP193.SCH", "PSP2.SCH"}) {
+    SCOPED_TRACE(name);
+    ASSERT_EQ("unsat", optima.at(name));
+    const Problem p = readSch(schDir(name));
+    Plan plan(p, "FlowProfile");
+    EXPECT_FALSE(plan.solve(Plan::solverConfiguration(200)));
+    const SOLVERS::Solver::Status status = plan.solver().getStatus();
+    EXPECT_TRUE(status == SOLVERS::Solver::EXHAUSTED || status == SOLVERS::Solver::STEP_LIMIT)
+      << SOLVERS::Solver::statusName(status);
+    if (std::string(name) != "PSP2.SCH") {
+      EXPECT_EQ(SOLVERS::Solver::EXHAUSTED, status);
+      EXPECT_EQ(0u, plan.solver().getDepth());
+    }
+  }
+}
+
+}
+}
