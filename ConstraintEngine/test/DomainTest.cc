@@ -25,7 +25,6 @@ TEST(DomainTest, IntervalBoundsAndChangeKinds) {
   IntervalDomain unbounded;
   EXPECT_EQ(-g_infiniteTime(), unbounded.getLowerBound());
   EXPECT_EQ(g_infiniteTime(), unbounded.getUpperBound());
-  EXPECT_EQ("float", unbounded.getTypeName().toString());
   EXPECT_EQ(g_infiniteTime(), IntervalDomain(0, 1e15).getUpperBound()); // clamped
 
   IntervalDomain dom(0, 10);
@@ -64,15 +63,11 @@ TEST(DomainTest, IntervalBoundsAndChangeKinds) {
   EXPECT_FALSE(a.isSubsetOf(b));
   EXPECT_TRUE(a.intersects(IntervalDomain(10, 20)));
   EXPECT_FALSE(a.intersects(IntervalDomain(11, 20)));
-  a = IntervalDomain(3, 4);
-  EXPECT_EQ(3.0, a.getLowerBound());
-  EXPECT_EQ(4.0, a.getUpperBound());
   EXPECT_THROW(IntervalDomain(0, 1).getSingletonValue(), Error);
 }
 
 TEST(DomainTest, IntegerIntervals) {
   IntervalIntDomain dom(0.5, 9.7);
-  EXPECT_EQ("int", dom.getTypeName().toString());
   EXPECT_EQ(1.0, dom.getLowerBound());
   EXPECT_EQ(9.0, dom.getUpperBound());
   EXPECT_FALSE(dom.isMember(2.5));

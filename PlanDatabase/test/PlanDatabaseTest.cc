@@ -19,19 +19,12 @@
 #include "PlanDatabase/base/TokenVariable.hh"
 #include "Utils/base/Debug.hh"
 #include "Utils/base/IdTable.hh"
+#include "ConstraintEngine/test/Bounds.hh"
+#include "Utils/test/TestSupport.hh"
 
 using namespace KORVAN;
 
 namespace {
-
-Error failure(const std::function<void()>& f) {
-  try {
-    f();
-  } catch (const Error& e) {
-    return e;
-  }
-  return Error("", "", "", 0);
-}
 
 /// Records every call of the object hooks.
 class CountingObject : public Object {
@@ -98,6 +91,15 @@ struct Host {
 double lb(const ConstrainedVariableId& var) { return var->lastDomain().getLowerBound(); }
 double ub(const ConstrainedVariableId& var) { return var->lastDomain().getUpperBound(); }
 
+// The bounds of every variable of the tokens, in order.
+std::vector<std::pair<double, double>> allBounds(const std::vector<TokenId>& tokens) {
+  std::vector<std::pair<double, double>> result;
+  for (const TokenId& token : tokens)
+    for (const ConstrainedVariableId& var : token->getVariables())
+      result.push_back(bounds(var));
+  return result;
+}
+
 } // namespace
 
 TEST(PlanDatabase, timeVariablesFollowTheTemporalNetwork) {
@@ -106,10 +108,8 @@ TEST(PlanDatabase, timeVariablesFollowTheTemporalNetwork) {
   TokenId b = host.interval(IntervalIntDomain(), IntervalIntDomain(0, 50), IntervalIntDomain(20, 30));
   ASSERT_TRUE(host.ce->propagate());
   // start + duration = end, both ways.
-  EXPECT_EQ(5, lb(a->end()));
-  EXPECT_EQ(110, ub(a->end()));
-  EXPECT_EQ(-30, lb(b->start()));
-  EXPECT_EQ(30, ub(b->start()));
+  EXPECT_BOUNDS(a->end(), 5, 110);
+  EXPECT_BOUNDS(b->start(), -30, 30);
   EXPECT_EQ(LabelStr("start"), a->start()->getName());
   EXPECT_EQ(5u, a->getVariables().size());
 
@@ -125,8 +125,8 @@ TEST(PlanDatabase, timeVariablesFollowTheTemporalNetwork) {
   EXPECT_EQ(25, ub(a->start()));
   host.db->getClient()->deleteConstraint(precedes);
   ASSERT_TRUE(host.ce->propagate());
-  EXPECT_EQ(110, ub(a->end()));
-  EXPECT_EQ(-30, lb(b->start()));
+  EXPECT_BOUNDS(a->end(), 5, 110);
+  EXPECT_BOUNDS(b->start(), -30, 30);
 
   // An event token: start and end are its time; duration is 0.
   TokenId e = (new EventToken(host.db->getId(), "Timeline.tick", false, false,
@@ -194,15 +194,15 @@ TEST(PlanDatabase, activationAndObjectAssignment) {
   unsigned int entities = Entity::liveCount();
   std::size_t registered = IdTable::size();
   EXPECT_EQ("No object named 'nobody'.",
-            failure([&] {
+            raised([&] {
               new IntervalToken(host.db->getId(), "Timeline.busy", false, false,
                                 IntervalIntDomain(), IntervalIntDomain(), IntervalIntDomain(),
                                 "nobody");
             }).getMsg());
   EXPECT_EQ("Undefined predicate 'Timeline.sleep'.",
-            failure([&] { new EventToken(host.db->getId(), "Timeline.sleep", false, false); }).getMsg());
+            raised([&] { new EventToken(host.db->getId(), "Timeline.sleep", false, false); }).getMsg());
   EXPECT_EQ("Cannot create object 'late': the plan database is closed.",
-            failure([&] { new Object(host.db->getId(), "Timeline", "late"); }).getMsg());
+            raised([&] { new Object(host.db->getId(), "Timeline", "late"); }).getMsg());
   EXPECT_EQ(entities, Entity::liveCount());
   EXPECT_EQ(registered, IdTable::size());
   EXPECT_TRUE(host.interval(IntervalIntDomain(), IntervalIntDomain(), IntervalIntDomain()).isValid());
@@ -234,23 +234,23 @@ TEST(PlanDatabase, openDatabaseAddsNewObjectsAndObjectsByType) {
   EXPECT_EQ(3u, timelines.size());
   ASSERT_EQ(2u, tracks.size());
   EXPECT_EQ(t2, tracks.front());
-  EXPECT_EQ("results.empty()", failure([&] { host.db->getObjectsByType("Track", tracks); }).getCondition());
+  EXPECT_EQ("results.empty()", raised([&] { host.db->getObjectsByType("Track", tracks); }).getCondition());
   std::list<ObjectId> none;
-  Error e = failure([&] { host.db->getObjectsByType("Nothing", none); });
+  Error e = raised([&] { host.db->getObjectsByType("Nothing", none); });
   EXPECT_EQ("m_schema->isObjectType(type)", e.getCondition());
   EXPECT_EQ("Nothing", e.getMsg());
   EXPECT_EQ("PlanDatabase/base/PlanDatabase", e.getFile());
   // Handles convert to the result's class, which is checked.
   std::list<Id<CountingObject>> counting;
   EXPECT_EQ("IdMgrInvalidItemPtrError",
-            failure([&] { host.db->getObjectsByType("Track", counting); }).getType());
+            raised([&] { host.db->getObjectsByType("Track", counting); }).getType());
 
   // Deleting an object removes it from the tokens' object domains.
   c->discard();
   EXPECT_EQ(2u, tok->getObject()->lastDomain().getSize());
   EXPECT_EQ(ObjectId::noId(), host.db->getObject("t1.part"));
   EXPECT_EQ(t1, host.db->getObject("t1"));
-  EXPECT_EQ("An object named 't1' already exists.", failure([&] {
+  EXPECT_EQ("An object named 't1' already exists.", raised([&] {
               Host other;
               new Object(other.db->getId(), "Timeline", "t1");
               new Object(other.db->getId(), "Timeline", "t1");
@@ -266,10 +266,7 @@ TEST(PlanDatabase, constrainThenFreeRestoresDomains) {
   TokenId a = host.interval(IntervalIntDomain(0, 20), IntervalIntDomain(), IntervalIntDomain(10, 10));
   TokenId b = host.interval(IntervalIntDomain(0, 20), IntervalIntDomain(), IntervalIntDomain(5, 5));
   ASSERT_TRUE(host.ce->propagate());
-  std::vector<std::pair<double, double>> before;
-  for (const TokenId& token : {a, b})
-    for (const ConstrainedVariableId& var : token->getVariables())
-      before.emplace_back(lb(var), ub(var));
+  std::vector<std::pair<double, double>> before = allBounds({a, b});
   unsigned int constraints = host.ce->getConstraints().size();
 
   DbClientId client = host.db->getClient();
@@ -281,18 +278,14 @@ TEST(PlanDatabase, constrainThenFreeRestoresDomains) {
   EXPECT_EQ(10, lb(b->start()));
   EXPECT_EQ(10, ub(a->start()));
   EXPECT_EQ("precedes", t->getPrecedenceConstraint(a, b)->getName().toString());
-  EXPECT_NE("", failure([&] { client->constrain(t, a, b); }).getMsg());
+  EXPECT_NE("", raised([&] { client->constrain(t, a, b); }).getMsg());
 
   client->free(t, a, b);
   EXPECT_FALSE(t->isConstrainedToPrecede(a, b));
   EXPECT_EQ(constraints, host.ce->getConstraints().size());
   ASSERT_TRUE(host.ce->propagate());
-  std::vector<std::pair<double, double>> after;
-  for (const TokenId& token : {a, b})
-    for (const ConstrainedVariableId& var : token->getVariables())
-      after.emplace_back(lb(var), ub(var));
-  EXPECT_EQ(before, after);
-  Error e = failure([&] { client->free(t, a, b); });
+  EXPECT_EQ(before, allBounds({a, b}));
+  Error e = raised([&] { client->free(t, a, b); });
   EXPECT_EQ(a->toString() + " is not constrained to precede " + b->toString() + " on t.", e.getMsg());
 
   // Ordering needs and choices.
@@ -315,9 +308,9 @@ TEST(PlanDatabase, constrainThenFreeRestoresDomains) {
   // Only b before a is left, and the network no longer allows it.
   EXPECT_TRUE(choices.empty());
   choices.push_back(std::make_pair(a, b));
-  EXPECT_EQ("results.empty()", failure([&] { t->getOrderingChoices(a, choices); }).getCondition());
+  EXPECT_EQ("results.empty()", raised([&] { t->getOrderingChoices(a, choices); }).getCondition());
   choices.clear();
-  EXPECT_EQ("limit > 0", failure([&] { t->getOrderingChoices(a, choices, 0); }).getCondition());
+  EXPECT_EQ("limit > 0", raised([&] { t->getOrderingChoices(a, choices, 0); }).getCondition());
   t->notifyOrderingNoLongerRequired(a);
   t->notifyOrderingNoLongerRequired(a);
   EXPECT_FALSE(t->hasTokensToOrder());
@@ -359,13 +352,13 @@ TEST(PlanDatabase, mergeAndSplitKeepBaseDomains) {
   EXPECT_EQ(IntervalIntDomain(10, 60), m1->start()->baseDomain());
 
   // A merged token's variable cannot be specified.
-  Error e = failure([&] { q[1]->specify(5); });
+  Error e = raised([&] { q[1]->specify(5); });
   EXPECT_EQ("!this->m_parentToken->isMerged()", e.getCondition());
   EXPECT_EQ("Attempted to specify " + q[1]->toString() + " of merged token " + m1->toString() + ". ",
             e.getMsg());
   EXPECT_EQ("PlanDatabase/base/TokenVariable", e.getFile());
   // Constraints added to a merged token's variables must be inactive.
-  e = failure([&] { new Recorder(host.engine(), m1->end()); });
+  e = raised([&] { new Recorder(host.engine(), m1->end()); });
   EXPECT_EQ("Constraint should be inactive if it is on a merged token.", e.getMsg());
 
   // Split restores the active token's domains from the remaining merged tokens.
@@ -374,8 +367,7 @@ TEST(PlanDatabase, mergeAndSplitKeepBaseDomains) {
   EXPECT_TRUE(m1->isInactive());
   EXPECT_EQ(IntervalIntDomain(0, 40), activeStart->getIntegratedBaseDomain());
   ASSERT_TRUE(host.ce->propagate());
-  EXPECT_EQ(0, lb(active->start()));
-  EXPECT_EQ(40, ub(active->start()));
+  EXPECT_BOUNDS(active->start(), 0, 40);
   m2->split();
   EXPECT_EQ(IntervalIntDomain(0, 50), activeStart->getIntegratedBaseDomain());
   EXPECT_TRUE(active->getMergedTokens().empty());
@@ -385,7 +377,7 @@ TEST(PlanDatabase, mergeAndSplitKeepBaseDomains) {
   q[2]->specify(8);
   m1->merge(active);
   EXPECT_EQ(7, q[0]->lastDomain().getSingletonValue());
-  e = failure([&] { m2->merge(active); });
+  e = raised([&] { m2->merge(active); });
   EXPECT_EQ("this->lastDomain().isMember(value)", e.getCondition());
   EXPECT_EQ("8 is not in " + q[0]->toString(), e.getMsg());
   EXPECT_TRUE(m2->isInactive());
@@ -396,7 +388,7 @@ TEST(PlanDatabase, mergeAndSplitKeepBaseDomains) {
   q[2]->reset();
   m2->merge(active);
   q[2]->restrictBaseDomain(IntervalDomain(8, 8));
-  e = failure([&] { activeQ->reset(); });
+  e = raised([&] { activeQ->reset(); });
   EXPECT_EQ("!shouldBeSpecified || specifiedValue == var->lastDomain().getSingletonValue()",
             e.getCondition());
   EXPECT_EQ(q[2]->toString(), e.getMsg());
@@ -435,16 +427,16 @@ TEST(PlanDatabase, mergeAndSplitKeepBaseDomains) {
       m3, m3->getVariables().size(), host.engine(), IntervalDomain(0, 100), false, true, "quantity"))->getId();
   m3->appendVariable(q3);
   m3->merge(active);
-  e = failure([&] { activeStart->reset(); });
+  e = raised([&] { activeStart->reset(); });
   EXPECT_EQ("var->baseDomain().isOpen() || !this->m_integratedBaseDomain->isEmpty()", e.getCondition());
   EXPECT_EQ(m3->start()->toString() + " cannot merge.", e.getMsg());
   m3->split();
 
   // Merging checks.
   EXPECT_EQ("Cannot merge onto " + m1->toString() + ": it is not active.",
-            failure([&] { m2->merge(m1); }).getMsg());
+            raised([&] { m2->merge(m1); }).getMsg());
   EXPECT_EQ("this->canBeSpecified()",
-            failure([&] {
+            raised([&] {
               TokenVariable<IntervalDomain>* fixed = new TokenVariable<IntervalDomain>(
                   m3, m3->getVariables().size(), host.engine(), IntervalDomain(0, 1), false, false,
                   "fixed");
@@ -452,7 +444,7 @@ TEST(PlanDatabase, mergeAndSplitKeepBaseDomains) {
               fixed->specify(1);
             }).getCondition());
   EXPECT_EQ("m_parentToken.isValid()",
-            failure([&] {
+            raised([&] {
               new TokenVariable<IntervalDomain>(TokenId::noId(), 0, host.engine(), IntervalDomain());
             }).getCondition());
 }
@@ -544,9 +536,9 @@ TEST(PlanDatabase, clientCreatesThroughFactories) {
   EXPECT_EQ(12, member->lastDomain().getSingletonValue());
   EXPECT_EQ(member, track->getVariables()[0]);
   EXPECT_TRUE(track->getVariable("length").isNoId());
-  EXPECT_EQ("Object track is already closed.", failure([&] { track->close(); }).getMsg());
+  EXPECT_EQ("Object track is already closed.", raised([&] { track->close(); }).getMsg());
   EXPECT_EQ("Cannot add member 'width' to track: the object is closed.",
-            failure([&] { track->addVariable(IntervalDomain(), "width"); }).getMsg());
+            raised([&] { track->addVariable(IntervalDomain(), "width"); }).getMsg());
 
   // Without arguments and without a factory: a plain open object.
   ObjectId plain = client->createObject("Timeline", "plain");
@@ -555,18 +547,18 @@ TEST(PlanDatabase, clientCreatesThroughFactories) {
   IntervalDomain real(1.5);
   std::vector<const AbstractDomain*> realArgs(1, &real);
   EXPECT_EQ("Cannot create object 'x': no constructor 'Timeline:float'.",
-            failure([&] { client->createObject("Timeline", "x", realArgs); }).getMsg());
+            raised([&] { client->createObject("Timeline", "x", realArgs); }).getMsg());
   EXPECT_EQ("Cannot create object 'x': undefined object type 'Nothing'.",
-            failure([&] { client->createObject("Nothing", "x"); }).getMsg());
+            raised([&] { client->createObject("Nothing", "x"); }).getMsg());
 
   TokenId master = client->createToken("Timeline.busy");
   EXPECT_TRUE(master->isClosed());
   TokenId slave = client->createSlaveToken(master, "Timeline.busy", "meets");
   EXPECT_EQ(LabelStr("meets"), slave->getRelation());
   EXPECT_EQ("No token factory is registered for 'Timeline.tick'.",
-            failure([&] { client->createToken("Timeline.tick"); }).getMsg());
+            raised([&] { client->createToken("Timeline.tick"); }).getMsg());
   EXPECT_EQ("Token " + master->toString() + " is already closed.",
-            failure([&] { master->close(); }).getMsg());
+            raised([&] { master->close(); }).getMsg());
 
   // Rejection and cancellation.
   TokenId optional = (new IntervalToken(host.db->getId(), "Timeline.busy", true, false))->getId();
@@ -575,9 +567,9 @@ TEST(PlanDatabase, clientCreatesThroughFactories) {
   client->cancel(optional);
   EXPECT_TRUE(optional->isInactive());
   EXPECT_EQ("Cannot reject " + master->toString() + ": it is not rejectable.",
-            failure([&] { client->reject(master); }).getMsg());
+            raised([&] { client->reject(master); }).getMsg());
   EXPECT_EQ("The plan database is not attached to an engine.",
-            failure([&] { host.db->getEngine(); }).getMsg());
+            raised([&] { host.db->getEngine(); }).getMsg());
 }
 
 TEST(PlanDatabase, randomChangesKeepTokensOnTheirObjects) {

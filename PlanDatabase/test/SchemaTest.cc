@@ -5,19 +5,13 @@
 #include "PlanDatabase/base/ObjectFactory.hh"
 #include "PlanDatabase/base/Schema.hh"
 #include "PlanDatabase/base/TokenFactory.hh"
+#include "Utils/test/TestSupport.hh"
 
 using namespace KORVAN;
 
 namespace {
 
-std::string failure(const std::function<void()>& f) {
-  try {
-    f();
-  } catch (const Error& e) {
-    return e.getMsg();
-  }
-  return "";
-}
+std::string failure(const std::function<void()>& f) { return raised(f).getMsg(); }
 
 class NullObjectFactory : public ObjectFactory {
 public:
@@ -58,17 +52,11 @@ TEST(Schema, typesMembersAndPredicates) {
   EXPECT_TRUE(schema.isA("Reservoir", "Resource"));
   EXPECT_FALSE(schema.isA("Resource", "Reservoir"));
 
-  std::vector<LabelStr> all = schema.getAllObjectTypes("Reservoir");
-  ASSERT_EQ(3u, all.size());
-  EXPECT_EQ(LabelStr("Reservoir"), all[0]);
-  EXPECT_EQ(LabelStr("Resource"), all[1]);
-  EXPECT_EQ(LabelStr("Object"), all[2]);
+  EXPECT_EQ((std::vector<LabelStr>{"Reservoir", "Resource", "Object"}), schema.getAllObjectTypes("Reservoir"));
 
   // Inherited members come first.
   std::vector<Schema::NameTypePair> members = schema.getMembers("Reservoir");
-  ASSERT_EQ(2u, members.size());
-  EXPECT_EQ(LabelStr("initialCapacity"), members[0].first);
-  EXPECT_EQ(LabelStr("levelLimitMin"), members[1].first);
+  EXPECT_EQ((std::vector<Schema::NameTypePair>{{"initialCapacity", "float"}, {"levelLimitMin", "float"}}), members);
   EXPECT_TRUE(schema.hasMember("Reservoir", "initialCapacity"));
   EXPECT_FALSE(schema.hasMember("Resource", "levelLimitMin"));
   EXPECT_EQ(LabelStr("float"), schema.getMemberType("Reservoir.produce", "quantity"));
