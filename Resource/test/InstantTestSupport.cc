@@ -6,16 +6,6 @@
 namespace KORVAN {
 namespace InstantTest {
 
-Error failure(const std::function<void()>& f) {
-  try {
-    f();
-  }
-  catch (const Error& e) {
-    return e;
-  }
-  return Error("", "", "", 0);
-}
-
 InstantWorld::InstantWorld(bool withResourceType) {
   ce = new ConstraintEngine();
   schema = new Schema();

@@ -14,17 +14,13 @@
 #include "ConstraintEngine/base/ConstraintEngine.hh"
 #include "PlanDatabase/base/PlanDatabase.hh"
 #include "PlanDatabase/base/Schema.hh"
-#include "Utils/base/Error.hh"
+#include "Resource/test/TestHelpers.hh"
 
-#include <functional>
 #include <string>
 #include <vector>
 
 namespace KORVAN {
 namespace InstantTest {
-
-// The Error that f raised; one with an empty condition when it raised none.
-Error failure(const std::function<void()>& f);
 
 class OpenInstant : public Instant {
 public:

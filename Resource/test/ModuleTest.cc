@@ -25,10 +25,6 @@ std::vector<std::string> memberNames(const Schema& schema, const char* parent) {
   return names;
 }
 
-FactoryMgr* manager(Engine& engine, const char* name) {
-  return dynamic_cast<FactoryMgr*>(engine.getComponent(name));
-}
-
 }
 
 TEST(ModuleResource, InitializeRegistersTheModuleVocabularyAndComponents) {
@@ -42,9 +38,8 @@ TEST(ModuleResource, InitializeRegistersTheModuleVocabularyAndComponents) {
   EXPECT_EQ(levelMembers, memberNames(schema, "Resource"));
   EXPECT_EQ(levelMembers, memberNames(schema, "Reservoir"));
   // Declared in registration order.
-  const std::vector<LabelStr>& types = schema.getObjectTypes();
   std::vector<std::string> moduleTypes;
-  for (const LabelStr& type : types)
+  for (const LabelStr& type : schema.getObjectTypes())
     if (type.toString() != "Object")
       moduleTypes.push_back(type.toString());
   EXPECT_EQ((std::vector<std::string>{"Resource", "Reusable", "Reservoir", "Unary"}), moduleTypes);
@@ -70,28 +65,22 @@ TEST(ModuleResource, InitializeRegistersTheModuleVocabularyAndComponents) {
   EXPECT_EQ(LabelStr("Reservoir"), schema.getObjectType(LabelStr("Reservoir.consume")));
 
   // Both propagators belong to the constraint engine; the rate-limit constraint is made by name.
-  PropagatorId propagator = world.ce->getPropagatorByName(LabelStr("MIRT_Resource"));
-  ASSERT_TRUE(propagator.isValid());
-  EXPECT_NE(nullptr, dynamic_cast<MIRT::ProfilePropagator*>(static_cast<Propagator*>(propagator)));
-  propagator = world.ce->getPropagatorByName(LabelStr("Resource"));
-  ASSERT_TRUE(propagator.isValid());
-  EXPECT_NE(nullptr, dynamic_cast<ResourcePropagator*>(static_cast<Propagator*>(propagator)));
+  EXPECT_NE(nullptr, dynamic_cast<MIRT::ProfilePropagator*>(
+                         static_cast<Propagator*>(world.ce->getPropagatorByName(LabelStr("MIRT_Resource")))));
+  EXPECT_NE(nullptr, dynamic_cast<ResourcePropagator*>(
+                         static_cast<Propagator*>(world.ce->getPropagatorByName(LabelStr("Resource")))));
   EXPECT_TRUE(world.ce->getCESchema()->isConstraintType(LabelStr("ResourceTransactionRelation")));
 
-  FactoryMgr* profiles = manager(world.engine, "ProfileFactoryMgr");
-  FactoryMgr* detectors = manager(world.engine, "FVDetectorFactoryMgr");
-  ASSERT_NE(nullptr, profiles);
-  ASSERT_NE(nullptr, detectors);
-  for (const char* profile : {"TimetableProfile", "FlowProfile", "IncrementalFlowProfile"})
-    EXPECT_NE(nullptr, profiles->getFactory(LabelStr(profile))) << profile;
-  for (const char* detector : {"TimetableFVDetector", "ReusableFVDetector", "OpenWorldFVDetector",
-                               "ClosedWorldFVDetector"})
-    EXPECT_NE(nullptr, detectors->getFactory(LabelStr(detector))) << detector;
-
-  SOLVERS::ComponentFactoryMgr* components = dynamic_cast<SOLVERS::ComponentFactoryMgr*>(
-      world.engine.getComponent("ComponentFactoryMgr"));
-  for (const char* component : {"MIRTThreatManager", "MIRTThreatHandler", "ResourceThreat"})
-    EXPECT_NE(nullptr, components->getFactory(LabelStr(component))) << component;
+  const std::vector<std::pair<const char*, std::vector<const char*>>> factories = {
+      {"ProfileFactoryMgr", {"TimetableProfile", "FlowProfile", "IncrementalFlowProfile"}},
+      {"FVDetectorFactoryMgr", {"TimetableFVDetector", "ReusableFVDetector", "OpenWorldFVDetector", "ClosedWorldFVDetector"}},
+      {"ComponentFactoryMgr", {"MIRTThreatManager", "MIRTThreatHandler", "ResourceThreat"}}};
+  for (const auto& mgr : factories) {
+    FactoryMgr* manager = dynamic_cast<FactoryMgr*>(world.engine.getComponent(mgr.first));
+    ASSERT_NE(nullptr, manager) << mgr.first;
+    for (const char* name : mgr.second)
+      EXPECT_NE(nullptr, manager->getFactory(LabelStr(name))) << name;
+  }
   SOLVERS::MatchFinderMgr* finders =
       dynamic_cast<SOLVERS::MatchFinderMgr*>(world.engine.getComponent("MatchFinderMgr"));
   EXPECT_TRUE(finders->getMatchFinder(LabelStr("MIRT_Instant")).isValid());

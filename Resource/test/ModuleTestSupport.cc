@@ -3,7 +3,6 @@
 #include "ConstraintEngine/component/Constraints.hh"
 #include "Solvers/base/ThreatManager.hh"
 #include "TemporalNetwork/TemporalConstraints.hh"
-#include "Utils/base/Debug.hh"
 
 namespace KORVAN {
 namespace MODULETEST {
@@ -42,25 +41,6 @@ ModuleWorld::~ModuleWorld() {
 std::string ModuleWorld::read(const std::string& transactions) {
   std::istringstream in("<vexl>" + transactions + "</vexl>");
   return interpreter->interpret(in, "test.xml");
-}
-
-Error failure(const std::function<void()>& f) {
-  try {
-    f();
-  } catch (const Error& e) {
-    return e;
-  }
-  return Error("", "", "", 0);
-}
-
-DebugCapture::DebugCapture(const std::string& pattern) : m_pattern(pattern) {
-  DebugMessage::setStream(m_stream);
-  DebugMessage::enable(pattern);
-}
-
-DebugCapture::~DebugCapture() {
-  DebugMessage::disable(m_pattern);
-  DebugMessage::setStream(std::cerr);
 }
 
 }

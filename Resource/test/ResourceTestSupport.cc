@@ -1,25 +1,28 @@
 #include "Resource/test/ResourceTestSupport.hh"
 #include "Resource/base/MIRT_ProfilePropagator.hh"
 #include "Resource/component/MIRT_Registration.hh"
+#include "Resource/component/Solvers/MIRT_SolverRegistration.hh"
 #include "PlanDatabase/base/DbClient.hh"
+#include "Solvers/base/ThreatManager.hh"
+#include "TemporalNetwork/TemporalConstraints.hh"
 #include "Utils/base/Factory.hh"
 
 namespace KORVAN {
 namespace MIRT {
 
-Error failure(const std::function<void()>& f) {
-  try {
-    f();
-  }
-  catch (const Error& e) {
-    return e;
-  }
-  return Error("", "", "", 0);
+std::unique_ptr<TiXmlElement> xml(const std::string& text) {
+  TiXmlDocument doc;
+  doc.Parse(text.c_str());
+  checkError(doc.RootElement() != NULL, "Bad test XML: " << text);
+  return std::unique_ptr<TiXmlElement>(doc.RootElement()->Clone()->ToElement());
 }
 
-ResourceWorld::ResourceWorld(bool allowViolations) {
+ResourceWorld::ResourceWorld(bool allowViolations, bool withSolvers) {
   ce = new ConstraintEngine();
   ce->setAllowViolations(allowViolations);
+  // A host with a solver sets up the temporal network before the module.
+  if (withSolvers)
+    initTemporalConstraints(ce->getId());
   new ProfilePropagator(ResourceTokenRelation::PROPAGATOR_NAME(), ce->getId());
   schema = new Schema();
   schema->addObjectType("Reservoir");
@@ -27,9 +30,17 @@ ResourceWorld::ResourceWorld(bool allowViolations) {
   schema->addPredicate("Reservoir.produce");
   schema->addPredicate("Reservoir.consume");
   schema->addPredicate("Reusable.uses");
+  schema->addObjectType("Crane", "Reusable");
+  schema->addPredicate("Crane.uses");
   db = new PlanDatabase(ce->getId(), schema->getId(), engine.getId());
   registerProfilesAndDetectors(engine);
   getFVDetectorFactoryMgr(engine)->registerFactory(new FVDetectorFactory<QuietFVDetector>("QuietFVDetector"));
+  if (withSolvers) {
+    SOLVERS::initSolverComponents(engine);
+    factories = dynamic_cast<SOLVERS::ComponentFactoryMgr*>(engine.getComponent(SOLVERS::ComponentFactoryMgr::name()));
+    finders = dynamic_cast<SOLVERS::MatchFinderMgr*>(engine.getComponent(SOLVERS::MatchFinderMgr::name()));
+    registerResourceSolverComponents(engine.getId());
+  }
 }
 
 ResourceWorld::~ResourceWorld() {
@@ -47,9 +58,9 @@ TestReservoir* ResourceWorld::reservoir(const std::string& name, double initLeve
 }
 
 TestReusable* ResourceWorld::reusable(const std::string& name, double capacity, const std::string& profile,
-                                      const std::string& detector) {
+                                      const std::string& detector, const std::string& type) {
   const double inf = (double) g_infiniteTime();
-  return new TestReusable(db->getId(), LabelStr("Reusable"), LabelStr(name), LabelStr(detector),
+  return new TestReusable(db->getId(), LabelStr(type), LabelStr(name), LabelStr(detector),
                           LabelStr(profile), capacity, capacity, 0.0, inf, inf);
 }
 
@@ -76,7 +87,9 @@ TokenId ResourceWorld::producer(const std::string& object, int lb, int ub, doubl
 }
 
 TokenId ResourceWorld::uses(const std::string& object, int startLb, int startUb, int duration, double quantity) {
-  return (new ReusableToken(db->getId(), "Reusable.uses", IntervalIntDomain(startLb, startUb),
+  ObjectId obj = db->getObject(LabelStr(object));
+  const std::string predicate = obj.isValid() ? obj->getType().toString() + ".uses" : std::string("Reusable.uses");
+  return (new ReusableToken(db->getId(), predicate, IntervalIntDomain(startLb, startUb),
                             IntervalIntDomain(), IntervalIntDomain(duration, duration),
                             IntervalDomain(quantity, quantity), objectName(object), true, true))->getId();
 }
@@ -86,6 +99,21 @@ ConstraintId ResourceWorld::precedes(const ConstrainedVariableId& a, const Const
   scope.push_back(a);
   scope.push_back(b);
   return db->getClient()->createConstraint("precedes", scope);
+}
+
+InstantId ResourceWorld::flaw(TestReservoir* res, int time, bool lower, bool upper, double lowerMagnitude,
+                              double upperMagnitude) {
+  InstantId inst = instantAt(res->getProfile(), time);
+  checkError(inst.isValid(), "No instant at " << time);
+  inst->setFlawed(true);
+  inst->setLower(lower);
+  inst->setUpper(upper);
+  if (lower)
+    inst->setLowerMagnitude(lowerMagnitude);
+  if (upper)
+    inst->setUpperMagnitude(upperMagnitude);
+  res->notifyFlawed(inst);
+  return inst;
 }
 
 std::vector<InstantId> ResourceWorld::instants(const Id<Profile>& profile) {

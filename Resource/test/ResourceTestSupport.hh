@@ -1,9 +1,10 @@
 #ifndef KORVAN_RESOURCE_TEST_RESOURCETESTSUPPORT_HH
 #define KORVAN_RESOURCE_TEST_RESOURCETESTSUPPORT_HH
 
-// An engine with a plan database, the profile propagator and the profile and
-// detector factories, and resources that expose and record what their
-// detector and the plan database see of them.
+// An engine with a plan database, the profile propagator, the profile and
+// detector factories and, on request, the solver's managers with the module's
+// components; resources that expose and record what their detector and the
+// plan database see of them.
 
 #include "Resource/base/MIRT_FVDetector.hh"
 #include "Resource/base/MIRT_Profile.hh"
@@ -16,19 +17,21 @@
 #include "ConstraintEngine/base/ConstraintEngine.hh"
 #include "PlanDatabase/base/PlanDatabase.hh"
 #include "PlanDatabase/base/Schema.hh"
+#include "Resource/test/TestHelpers.hh"
+#include "Solvers/base/Component.hh"
+#include "Solvers/base/MatchingEngine.hh"
 #include "Utils/base/Engine.hh"
-#include "Utils/base/Error.hh"
 
-#include <functional>
+#include <memory>
 #include <string>
+#include <tinyxml.h>
 #include <vector>
 
 namespace KORVAN {
 namespace MIRT {
 
-// Runs f and returns the Error it raised; an Error with an empty condition
-// when it raised none.
-Error failure(const std::function<void()>& f);
+// A configuration element parsed from text.
+std::unique_ptr<TiXmlElement> xml(const std::string& text);
 
 // Judges nothing: leaves every mark as the test set it.
 class QuietFVDetector : public FVDetector {
@@ -98,7 +101,7 @@ typedef Open<Reusable> TestReusable;
 
 class ResourceWorld {
 public:
-  explicit ResourceWorld(bool allowViolations = false);
+  explicit ResourceWorld(bool allowViolations = false, bool withSolvers = false);
   ~ResourceWorld();
 
   // A reservoir or reusable resource with the given profile and detector.
@@ -107,7 +110,7 @@ public:
                            const std::string& detector = "TimetableFVDetector",
                            double maxInst = 1000, double maxTotal = 1000);
   TestReusable* reusable(const std::string& name, double capacity, const std::string& profile = "TimetableProfile",
-                         const std::string& detector = "ReusableFVDetector");
+                         const std::string& detector = "ReusableFVDetector", const std::string& type = "Reusable");
 
   // Closed and activated tokens on the named object ("" for any object of the type).
   TokenId consumer(const std::string& object, int lb, int ub, double qlb, double qub);
@@ -118,6 +121,11 @@ public:
   // "precedes" from a's variable to b's; the caller discards it, or the tokens take it along.
   ConstraintId precedes(const ConstrainedVariableId& a, const ConstrainedVariableId& b);
 
+  // Marks the instant at time flawed with the given sides and magnitudes and
+  // records it with the resource, as a detector would.
+  InstantId flaw(TestReservoir* res, int time, bool lower, bool upper, double lowerMagnitude = 0,
+                 double upperMagnitude = 0);
+
   // The instants of a profile, by time.
   static std::vector<InstantId> instants(const Id<Profile>& profile);
   static InstantId instantAt(const Id<Profile>& profile, int time);
@@ -126,6 +134,8 @@ public:
   ConstraintEngine* ce;
   Schema* schema;
   PlanDatabase* db;
+  SOLVERS::ComponentFactoryMgr* factories = nullptr;
+  SOLVERS::MatchFinderMgr* finders = nullptr;
 };
 
 }

@@ -1,4 +1,4 @@
-#include "Resource/test/ThreatTestSupport.hh"
+#include "Resource/test/ResourceTestSupport.hh"
 #include "Resource/component/Solvers/MIRT_InstantMatching.hh"
 #include "Resource/component/Solvers/MIRT_SolverRegistration.hh"
 #include "Resource/component/Solvers/MIRT_ThreatDecisionPoint.hh"
@@ -19,23 +19,14 @@ namespace {
 
 typedef SOLVERS::ConcreteFlawHandler<ThreatDecisionPoint> Handler;
 
-std::vector<InstantId> allInstants(const Id<Profile>& profile) {
-  std::vector<InstantId> result;
-  for (ProfileIterator it(profile, -g_infiniteTime(), g_infiniteTime()); !it.done(); it.next())
-    result.push_back(it.getInstant());
-  return result;
-}
-
 // No recorded flaw, and every instant's level bounds within [0, capacity].
-void expectWithinLimits(Resource* res, double capacity, bool lowerToo = true) {
+void expectWithinLimits(Resource* res, double capacity) {
   std::vector<InstantId> flawed;
   res->getFlawedInstants(flawed);
   EXPECT_TRUE(flawed.empty());
-  for (const InstantId& inst : allInstants(res->getProfile())) {
+  for (const InstantId& inst : ResourceWorld::instants(res->getProfile())) {
     EXPECT_FALSE(inst->isFlawed()) << inst->getTime();
-    if (lowerToo) {
-      EXPECT_GE(inst->getLowerLevel(), 0.0) << inst->getTime();
-    }
+    EXPECT_GE(inst->getLowerLevel(), 0.0) << inst->getTime();
     EXPECT_LE(inst->getUpperLevel(), capacity) << inst->getTime();
   }
 }
@@ -43,23 +34,20 @@ void expectWithinLimits(Resource* res, double capacity, bool lowerToo = true) {
 }
 
 TEST(ResourceSolver, registrationAndInstantMatching) {
-  ThreatWorld w;
-  for (const char* name : {"MIRTThreatManager", "MIRTThreatHandler", "ResourceThreat"})
-    EXPECT_TRUE(w.factories->getFactory(LabelStr(name)) != NULL) << name;
-  EXPECT_TRUE(w.finders->getMatchFinder(LabelStr("MIRT_Instant")).isValid());
+  ResourceWorld w(false, true);
   registerResourceSolverComponents(w.engine.getId());  // again: harmless
   Engine bare;
-  Error e = errorOf([&]() { registerResourceSolverComponents(bare.getId()); });
+  Error e = failure([&]() { registerResourceSolverComponents(bare.getId()); });
   EXPECT_EQ("The engine has no \"ComponentFactoryMgr\" for the resource solver components.", e.getMsg());
 
   // A crane is a reusable resource: its instants match the rules of both types, not a reservoir's.
-  ThreatReusable* crane = w.reusable("C", 1, "TimetableProfile", "ReusableFVDetector", "Crane");
-  ThreatReservoir* tank = w.reservoir("T", 5, 0, 10);
+  TestReusable* crane = w.reusable("C", 1, "TimetableProfile", "ReusableFVDetector", "Crane");
+  TestReservoir* tank = w.reservoir("T", 5, 0, 10, "TimetableProfile", "QuietFVDetector");
   w.uses("C", 0, 10, 5, 1);
-  w.consumer("T", 3, 3, 1);
+  w.consumer("T", 3, 3, 1, 1);
   ASSERT_TRUE(w.ce->propagate());
-  InstantId craneInstant = allInstants(crane->getProfile()).front();
-  InstantId tankInstant = allInstants(tank->getProfile()).front();
+  InstantId craneInstant = ResourceWorld::instants(crane->getProfile()).front();
+  InstantId tankInstant = ResourceWorld::instants(tank->getProfile()).front();
 
   std::vector<Handler*> rules = {new Handler(*xml("<H/>")), new Handler(*xml("<H class=\"Reusable\"/>")),
                                  new Handler(*xml("<H class=\"Crane\"/>")), new Handler(*xml("<H class=\"Reservoir\"/>"))};
@@ -76,8 +64,8 @@ TEST(ResourceSolver, registrationAndInstantMatching) {
   EXPECT_EQ(3u, engine.getApplicableRules(craneInstant).size());
   // The finder takes instants only.
   SOLVERS::InstantMatchFinder finder;
-  TokenId tok = w.consumer("T", 4, 4, 1);
-  EXPECT_EQ("IdMgrInvalidItemPtrError", errorOf([&]() { finder.getMatches(engine.getId(), tok, results); }).getType());
+  TokenId tok = w.consumer("T", 4, 4, 1, 1);
+  EXPECT_EQ("IdMgrInvalidItemPtrError", failure([&]() { finder.getMatches(engine.getId(), tok, results); }).getType());
   for (Handler* rule : rules) {
     engine.removeRule(rule->getRuleId());
     delete rule;
@@ -92,8 +80,8 @@ TEST(ResourceSolver, solvesAReusableOfCapacityOne) {
     {"FlowProfile", "component=\"MIRTThreatHandler\" constraint=\"concurrentFirst\" iterate=\"constraintFirst\""}};
   for (const auto& setup : setups) {
     SCOPED_TRACE(setup.first + " " + setup.second);
-    ThreatWorld w;
-    ThreatReusable* res = w.reusable("Crane", 1, setup.first);
+    ResourceWorld w(false, true);
+    TestReusable* res = w.reusable("Crane", 1, setup.first);
     for (int i = 0; i < 3; ++i)
       w.uses("Crane", 0, 30, 10, 1);
     ASSERT_TRUE(w.ce->propagate());
@@ -120,8 +108,8 @@ TEST(ResourceSolver, solvesAReusableOfCapacityOne) {
 
 TEST(ResourceSolver, exhaustsWhenNoOrderingFits) {
   // Three uses of 10 starting within [0, 10]: any two can be ordered, never all three.
-  ThreatWorld w;
-  ThreatReusable* res = w.reusable("Crane", 1, "FlowProfile");
+  ResourceWorld w(false, true);
+  TestReusable* res = w.reusable("Crane", 1, "FlowProfile");
   for (int i = 0; i < 3; ++i)
     w.uses("Crane", 0, 10, 10, 1);
   ASSERT_TRUE(w.ce->propagate());
@@ -143,8 +131,8 @@ TEST(ResourceSolver, exhaustsWhenNoOrderingFits) {
 }
 
 TEST(ResourceSolver, tokenOrderingDecisionPoint) {
-  ThreatWorld w;
-  ThreatReusable* res = w.reusable("Crane", 1, "FlowProfile");
+  ResourceWorld w(false, true);
+  TestReusable* res = w.reusable("Crane", 1, "FlowProfile");
   TokenId a = w.uses("Crane", 0, 30, 10, 1);
   TokenId b = w.uses("Crane", 0, 30, 10, 1);
   ASSERT_TRUE(w.ce->propagate());
@@ -173,7 +161,7 @@ TEST(ResourceSolver, tokenOrderingDecisionPoint) {
   TokenId lone = w.uses("Other", 100, 100, 1, 1);
   SOLVERS::ResourceThreatDecisionPoint none(w.db->getClient(), lone, *config, LabelStr("earliest"));
   none.initialize();
-  EXPECT_EQ("Tried to execute past available choices:0>=0", errorOf([&]() { none.handleExecute(); }).getMsg());
+  EXPECT_EQ("Tried to execute past available choices:0>=0", failure([&]() { none.handleExecute(); }).getMsg());
 
   // The host token manager with this handler solves the same problem.
   std::unique_ptr<TiXmlElement> solverConfig = xml(

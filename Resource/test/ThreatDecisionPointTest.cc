@@ -1,4 +1,4 @@
-#include "Resource/test/ThreatTestSupport.hh"
+#include "Resource/test/ResourceTestSupport.hh"
 #include "Resource/component/MIRT_FlowProfile.hh"
 #include "Resource/component/MIRT_Registration.hh"
 #include "Resource/component/Solvers/MIRT_ChoiceFilters.hh"
@@ -113,13 +113,10 @@ TEST(ChoiceOrder, comparatorsLabelsAndCopies) {
   TransactionId a = ts.make(0, 10), b = ts.make(0, 20), c = ts.make(5, 8), d = ts.make(5, 30);
 
   EXPECT_TRUE(EarliestTransactionComparator()(a, c));
-  EXPECT_FALSE(EarliestTransactionComparator()(a, b));
-  EXPECT_FALSE(EarliestTransactionComparator()(b, a));
-  EXPECT_TRUE(LatestTransactionComparator()(d, b));
-  EXPECT_TRUE(LongestTransactionComparator()(d, b));
+  EXPECT_FALSE(EarliestTransactionComparator()(a, b) || EarliestTransactionComparator()(b, a));
+  EXPECT_TRUE(LatestTransactionComparator()(d, b) && LongestTransactionComparator()(d, b));
   EXPECT_TRUE(ShortestTransactionComparator()(c, a));
-  EXPECT_TRUE(AscendingKeyTransactionComparator()(a, b));
-  EXPECT_TRUE(DescendingKeyTransactionComparator()(b, a));
+  EXPECT_TRUE(AscendingKeyTransactionComparator()(a, b) && DescendingKeyTransactionComparator()(b, a));
   EXPECT_FALSE(DescendingKeyTransactionComparator()(a, a));
 
   // Least impact: how far the predecessor's window lies after the successor's, clamped at zero.
@@ -145,19 +142,18 @@ TEST(ChoiceOrder, comparatorsLabelsAndCopies) {
             labels(copy));
   EXPECT_TRUE(copy(OrderingChoice(a, d), OrderingChoice(b, c)));
 
-  const std::string file = "Resource/component/Solvers/MIRT_ChoiceOrder";
   ChoiceOrder empty;
-  Error e = errorOf([&]() { empty(OrderingChoice(a, b), OrderingChoice(b, a)); });
+  Error e = failure([&]() { empty(OrderingChoice(a, b), OrderingChoice(b, a)); });
   EXPECT_EQ("!m_cmps.empty()", e.getCondition());
   EXPECT_EQ("No comparators.", e.getMsg());
-  EXPECT_EQ(file, e.getFile());
-  EXPECT_EQ("cmp != NULL", errorOf([&]() { empty.addOrder(NULL); }).getCondition());
+  EXPECT_EQ("Resource/component/Solvers/MIRT_ChoiceOrder", e.getFile());
+  EXPECT_EQ("cmp != NULL", failure([&]() { empty.addOrder(NULL); }).getCondition());
   EXPECT_TRUE(ChoiceOrder(empty).getComparators().empty());
   BaseOnly base;
-  e = errorOf([&]() { base(OrderingChoice(a, b), OrderingChoice(b, a)); });
+  e = failure([&]() { base(OrderingChoice(a, b), OrderingChoice(b, a)); });
   EXPECT_EQ("ALWAYS_FAIL", e.getCondition());
   EXPECT_EQ("This used to be a pure virtual method.", e.getMsg());
-  EXPECT_EQ("ALWAYS_FAIL", errorOf([&]() { base.toString(); }).getCondition());
+  EXPECT_EQ("ALWAYS_FAIL", failure([&]() { base.toString(); }).getCondition());
 }
 
 // A set sorted by "earliest predecessor, latest successor" and the key
@@ -197,22 +193,22 @@ TEST(ChoiceOrder, sortedSetAgainstTupleOracle) {
 }
 
 TEST(ChoiceFilters, flawLevelDecisionAndContributingFilters) {
-  ThreatWorld w;
+  ResourceWorld w(false, true);
   getProfileFactoryMgr(w.engine)->registerFactory(new ProfileFactory<OpenFlowProfile>("OpenFlowProfile"));
-  ThreatReservoir* res = w.reservoir("R", 5, 0, 10, "OpenFlowProfile");
-  TokenId c1 = w.consumer("R", 10, 10, 1), c2 = w.consumer("R", 12, 12, 1);
-  TokenId p1 = w.producer("R", 14, 14, 1), p2 = w.producer("R", 16, 16, 1);
+  TestReservoir* res = w.reservoir("R", 5, 0, 10, "OpenFlowProfile", "QuietFVDetector");
+  TokenId c1 = w.consumer("R", 10, 10, 1, 1), c2 = w.consumer("R", 12, 12, 1, 1);
+  TokenId p1 = w.producer("R", 14, 14, 1, 1), p2 = w.producer("R", 16, 16, 1, 1);
   ASSERT_TRUE(w.ce->propagate());
   OpenFlowProfile* profile = dynamic_cast<OpenFlowProfile*>((Profile*) res->getProfile());
   ASSERT_TRUE(profile != NULL);
   TransactionId tc1 = transactionOf(res, c1), tc2 = transactionOf(res, c2);
   TransactionId tp1 = transactionOf(res, p1), tp2 = transactionOf(res, p2);
-  InstantId at12 = ThreatWorld::instantAt(res->getProfile(), 12);
-  InstantId at14 = ThreatWorld::instantAt(res->getProfile(), 14);
-  InstantId at16 = ThreatWorld::instantAt(res->getProfile(), 16);
+  InstantId at12 = ResourceWorld::instantAt(res->getProfile(), 12);
+  InstantId at14 = ResourceWorld::instantAt(res->getProfile(), 14);
+  InstantId at16 = ResourceWorld::instantAt(res->getProfile(), 16);
 
   // The flaw level: flags first, then the explanation, then the magnitudes (ties lower).
-  InstantId neither = ThreatWorld::instantAt(res->getProfile(), 16);
+  InstantId neither = ResourceWorld::instantAt(res->getProfile(), 16);
   EXPECT_FALSE(DefaultChoiceFilter(profile, LabelStr("lowerLevelFlaw"), neither).treatAsLowerFlaw());
   InstantId lower = w.flaw(res, 10, true, false, 1);
   EXPECT_TRUE(DefaultChoiceFilter(profile, LabelStr("upperLevelFlaw"), lower).treatAsLowerFlaw());
@@ -281,16 +277,16 @@ TEST(ChoiceFilters, flawLevelDecisionAndContributingFilters) {
   EXPECT_EQ(3, CountingFilter::s_deleted);
 
   // The contributing filters need a flow profile.
-  Error e = errorOf([&]() { SuccessorContributingChoiceFilter f(NULL, LabelStr("earliest"), lower); });
+  Error e = failure([&]() { SuccessorContributingChoiceFilter f(NULL, LabelStr("earliest"), lower); });
   EXPECT_NE(std::string::npos, e.getMsg().find("needs a flow profile"));
   EXPECT_TRUE(DefaultChoiceFilter(NULL, LabelStr("earliest"), lower)(OrderingChoice(tc1, tc2)));
 }
 
 TEST(ThreatDecisionPoint, attributesAndTheirErrors) {
-  ThreatWorld w;
-  ThreatReservoir* res = w.reservoir("R", 5, 0, 10);
-  w.consumer("R", 0, 10, 1);
-  w.consumer("R", 0, 10, 1);
+  ResourceWorld w(false, true);
+  TestReservoir* res = w.reservoir("R", 5, 0, 10, "TimetableProfile", "QuietFVDetector");
+  w.consumer("R", 0, 10, 1, 1);
+  w.consumer("R", 0, 10, 1, 1);
   ASSERT_TRUE(w.ce->propagate());
   InstantId inst = w.flaw(res, 0, true, false, 1);
   DbClientId client = w.db->getClient();
@@ -317,17 +313,17 @@ TEST(ThreatDecisionPoint, attributesAndTheirErrors) {
 
   // Constraint and iterate words fail at construction.
   for (const std::string word : {"none", "", "PrecedesOnly"}) {
-    Error e = errorOf([&]() { make("constraint=\"" + word + "\""); });
+    Error e = failure([&]() { make("constraint=\"" + word + "\""); });
     EXPECT_EQ("Expected one or two constraint names.", e.getMsg()) << word;
     EXPECT_EQ(DP_FILE, e.getFile());
   }
   EXPECT_EQ("Expected 'pairFirst' or 'constraintFirst' for iterate attribute.",
-            errorOf([&]() { make("iterate=\"pairfirst\""); }).getMsg());
+            failure([&]() { make("iterate=\"pairfirst\""); }).getMsg());
 
   // Filter and order words fail at initialisation.
   auto initError = [&](const std::string& attrs) {
     std::unique_ptr<ThreatDecisionPoint> p(make(attrs));
-    return errorOf([&]() { p->initialize(); });
+    return failure([&]() { p->initialize(); });
   };
   EXPECT_EQ("Unknown filter attribute 'Both'", initError("filter=\"Both\"").getMsg());
   EXPECT_EQ("Expected a 'Predecessor' or 'Successor' order.", initError("order=\"earliest\"").getMsg());
@@ -340,16 +336,16 @@ TEST(ThreatDecisionPoint, attributesAndTheirErrors) {
   std::unique_ptr<ThreatDecisionPoint> loose(make("order=\"xxlatestyySuccessorPredecessor,leastImpact\""));
   loose->initialize();
   EXPECT_EQ(2u, loose->getChoiceCount());
-  Error again = errorOf([&]() { loose->handleInitialize(); });
+  Error again = failure([&]() { loose->handleInitialize(); });
   EXPECT_EQ("m_flawedInstant.isValid()", again.getCondition());
   EXPECT_EQ("", again.getMsg());
 }
 
 TEST(ThreatDecisionPoint, executionUndoAndIteration) {
-  ThreatWorld w;
-  ThreatReservoir* res = w.reservoir("R", 5, 0, 10);
-  w.consumer("R", 0, 10, 1);
-  w.consumer("R", 0, 10, 1);
+  ResourceWorld w(false, true);
+  TestReservoir* res = w.reservoir("R", 5, 0, 10, "TimetableProfile", "QuietFVDetector");
+  w.consumer("R", 0, 10, 1, 1);
+  w.consumer("R", 0, 10, 1, 1);
   ASSERT_TRUE(w.ce->propagate());
   InstantId inst = w.flaw(res, 0, true, false, 1);
   DbClientId client = w.db->getClient();
@@ -386,7 +382,7 @@ TEST(ThreatDecisionPoint, executionUndoAndIteration) {
                                           expected(y, "concurrent")}), sequence);
       EXPECT_EQ(2u, dp.getIndex());
       EXPECT_EQ("precedes", dp.getCurrentConstraintName());
-      Error past = errorOf([&]() { dp.handleExecute(); });
+      Error past = failure([&]() { dp.handleExecute(); });
       EXPECT_EQ("Tried to execute past available choices:2>=2", past.getMsg());
     }
   }
@@ -394,10 +390,10 @@ TEST(ThreatDecisionPoint, executionUndoAndIteration) {
   // Protocol errors of the handlers themselves.
   ThreatDecisionPoint dp(client, inst, *xml("<H/>"), LabelStr("earliest"));
   dp.initialize();
-  EXPECT_EQ("m_constr.isValid()", errorOf([&]() { dp.handleUndo(); }).getCondition());
+  EXPECT_EQ("m_constr.isValid()", failure([&]() { dp.handleUndo(); }).getCondition());
   dp.handleExecute();
   const ConstraintId first = dp.getConstraint();
-  EXPECT_EQ("m_constr.isNoId()", errorOf([&]() { dp.handleExecute(); }).getCondition());
+  EXPECT_EQ("m_constr.isNoId()", failure([&]() { dp.handleExecute(); }).getCondition());
   EXPECT_EQ(first, dp.getConstraint());
 
   // Texts of the current choice.
@@ -413,9 +409,9 @@ TEST(ThreatDecisionPoint, executionUndoAndIteration) {
 }
 
 TEST(ThreatDecisionPoint, noChoicesAndVanishedInstants) {
-  ThreatWorld w;
-  ThreatReservoir* res = w.reservoir("R", 5, 0, 10);
-  TokenId a = w.consumer("R", 0, 10, 1);
+  ResourceWorld w(false, true);
+  TestReservoir* res = w.reservoir("R", 5, 0, 10, "TimetableProfile", "QuietFVDetector");
+  TokenId a = w.consumer("R", 0, 10, 1, 1);
   ASSERT_TRUE(w.ce->propagate());
   InstantId lonely = w.flaw(res, 0, true, false, 1);
   ThreatDecisionPoint dp(w.db->getClient(), lonely, *xml("<H/>"), LabelStr("earliest"));
@@ -425,7 +421,7 @@ TEST(ThreatDecisionPoint, noChoicesAndVanishedInstants) {
   EXPECT_EQ("INS(0) on R {}", dp.toShortString());
 
   // The instant vanishes while the decision point asks for choices: nothing to order, no crash.
-  TokenId b = w.consumer("R", 0, 10, 1);
+  TokenId b = w.consumer("R", 0, 10, 1, 1);
   ASSERT_TRUE(w.ce->propagate());
   InstantId inst = w.flaw(res, 0, true, false, 1);
   ThreatDecisionPoint gone(w.db->getClient(), inst, *xml("<H filter=\"none\"/>"), LabelStr("earliest"));

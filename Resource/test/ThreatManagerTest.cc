@@ -1,13 +1,11 @@
-#include "Resource/test/ThreatTestSupport.hh"
+#include "Resource/test/ResourceTestSupport.hh"
 #include "Resource/component/Solvers/MIRT_ThreatManager.hh"
 #include "PlanDatabase/base/Token.hh"
-#include "Utils/base/Debug.hh"
 
 #include <gtest/gtest.h>
 
 #include <algorithm>
 #include <random>
-#include <sstream>
 #include <tuple>
 
 using namespace KORVAN;
@@ -30,15 +28,15 @@ std::vector<std::string> labelsOf(const std::string& element) {
 }
 
 Error orderError(const std::string& order) {
-  return errorOf([&]() { ThreatManager mgr(*xml("<M order=\"" + order + "\"/>")); });
+  return failure([&]() { ThreatManager mgr(*xml("<M order=\"" + order + "\"/>")); });
 }
 
 // A reservoir with a consumption at each of the given times, propagated so
 // that its profile has an instant at each.
-ThreatReservoir* withInstants(ThreatWorld& w, const std::string& name, const std::vector<int>& times) {
-  ThreatReservoir* res = w.reservoir(name, 0, -1000, 1000);
+TestReservoir* withInstants(ResourceWorld& w, const std::string& name, const std::vector<int>& times) {
+  TestReservoir* res = w.reservoir(name, 0, -1000, 1000, "TimetableProfile", "QuietFVDetector");
   for (int t : times)
-    w.consumer(name, t, t, 1);
+    w.consumer(name, t, t, 1, 1);
   EXPECT_TRUE(w.ce->propagate());
   return res;
 }
@@ -80,7 +78,7 @@ TEST(ThreatManager, orderAttributeAndItsErrors) {
   EXPECT_EQ("!m_preferUpper || !m_preferLower", orderError("upper,lower,bogus").getCondition());
 
   DecisionOrder empty;
-  EXPECT_EQ("cmp != NULL", errorOf([&]() { empty.addOrder(NULL); }).getCondition());
+  EXPECT_EQ("cmp != NULL", failure([&]() { empty.addOrder(NULL); }).getCondition());
   // A copy owns comparators of its own with the same labels.
   DecisionOrder* original = new DecisionOrder();
   original->addOrder(new LatestInstantComparator());
@@ -91,42 +89,44 @@ TEST(ThreatManager, orderAttributeAndItsErrors) {
 }
 
 TEST(ThreatManager, comparatorsRankFlawedInstants) {
-  ThreatWorld w;
-  ThreatReservoir* res = withInstants(w, "R", {3, 5, 8, 10, 12});
-  InstantId none = ThreatWorld::instantAt(res->getProfile(), 3);
+  ResourceWorld w(false, true);
+  TestReservoir* res = withInstants(w, "R", {3, 5, 8, 10, 12});
+  InstantId none = ResourceWorld::instantAt(res->getProfile(), 3);
   InstantId lowOnly3 = w.flaw(res, 5, true, false, 3, 0);
   InstantId upOnly7 = w.flaw(res, 8, false, true, 0, 7);
   InstantId both = w.flaw(res, 10, true, true, 2, 9);
   InstantId low5 = w.flaw(res, 12, true, false, 5, 0);
 
-  EXPECT_TRUE(EarliestInstantComparator()(none, low5));
-  EXPECT_FALSE(EarliestInstantComparator()(low5, none));
-  EXPECT_TRUE(LatestInstantComparator()(low5, none));
-  EXPECT_FALSE(LatestInstantComparator()(none, none));
-  EXPECT_TRUE(UpperInstantComparator()(upOnly7, low5));
-  EXPECT_FALSE(UpperInstantComparator()(upOnly7, both));
-  EXPECT_TRUE(LowerInstantComparator()(lowOnly3, none));
-
-  MostInstantComparator mostUpper(InstantComparator::UPPER);
-  EXPECT_FALSE(mostUpper(none, lowOnly3));  // no upper flaw: never first, even against none
-  EXPECT_TRUE(mostUpper(upOnly7, none));
-  EXPECT_TRUE(mostUpper(both, upOnly7));    // 9 > 7
-  MostInstantComparator mostLower(InstantComparator::LOWER);
-  EXPECT_TRUE(mostLower(low5, lowOnly3));
-  EXPECT_TRUE(mostLower(both, upOnly7));    // flawed beats unflawed whatever the magnitude
-  MostInstantComparator mostAbsolute(InstantComparator::ABSOLUTE);
-  EXPECT_TRUE(mostAbsolute(both, upOnly7));  // max(9, 2) > 7
-  EXPECT_TRUE(mostAbsolute(lowOnly3, none));
-
-  LeastInstantComparator leastAbsolute(InstantComparator::ABSOLUTE);
-  EXPECT_TRUE(leastAbsolute(lowOnly3, none));
-  EXPECT_FALSE(leastAbsolute(none, none));
-  EXPECT_TRUE(leastAbsolute(both, lowOnly3));  // min(9, 2) < 3
-  LeastInstantComparator leastUpper(InstantComparator::UPPER);
-  EXPECT_TRUE(leastUpper(upOnly7, both));
-  EXPECT_TRUE(leastUpper(both, low5));
-  EXPECT_FALSE(leastUpper(low5, both));
-  EXPECT_EQ("leastFlawedLower", LeastInstantComparator(InstantComparator::LOWER).toString());
+  // Each comparator on pairs of these: with its label, whether the first comes first.
+  const EarliestInstantComparator earliest;
+  const LatestInstantComparator latest;
+  const UpperInstantComparator upper;
+  const LowerInstantComparator lower;
+  const MostInstantComparator mostUpper(InstantComparator::UPPER), mostLower(InstantComparator::LOWER),
+      mostAbsolute(InstantComparator::ABSOLUTE);
+  const LeastInstantComparator leastAbsolute(InstantComparator::ABSOLUTE), leastUpper(InstantComparator::UPPER),
+      leastLower(InstantComparator::LOWER);
+  const struct { const InstantComparator& cmp; const char* label; InstantId a, b; bool first; } cases[] = {
+      {earliest, "earliest", none, low5, true}, {earliest, "earliest", low5, none, false},
+      {latest, "latest", low5, none, true}, {latest, "latest", none, none, false},
+      {upper, "upperLevelFlaw", upOnly7, low5, true}, {upper, "upperLevelFlaw", upOnly7, both, false},
+      {lower, "lowerLevelFlaw", lowOnly3, none, true},
+      // No upper flaw: never first, even against none; 9 > 7.
+      {mostUpper, "mostFlawedUpper", none, lowOnly3, false}, {mostUpper, "mostFlawedUpper", upOnly7, none, true},
+      {mostUpper, "mostFlawedUpper", both, upOnly7, true},
+      // Flawed beats unflawed whatever the magnitude.
+      {mostLower, "mostFlawedLower", low5, lowOnly3, true}, {mostLower, "mostFlawedLower", both, upOnly7, true},
+      {mostAbsolute, "mostFlawedAbsolute", both, upOnly7, true},  // max(9, 2) > 7
+      {mostAbsolute, "mostFlawedAbsolute", lowOnly3, none, true},
+      {leastAbsolute, "leastFlawedAbsolute", lowOnly3, none, true},
+      {leastAbsolute, "leastFlawedAbsolute", none, none, false},
+      {leastAbsolute, "leastFlawedAbsolute", both, lowOnly3, true},  // min(9, 2) < 3
+      {leastUpper, "leastFlawedUpper", upOnly7, both, true}, {leastUpper, "leastFlawedUpper", both, low5, true},
+      {leastUpper, "leastFlawedUpper", low5, both, false}, {leastLower, "leastFlawedLower", none, none, false}};
+  for (const auto& c : cases) {
+    EXPECT_EQ(c.first, c.cmp(c.a, c.b)) << c.label << " " << c.a->getTime() << " " << c.b->getTime();
+    EXPECT_EQ(c.label, c.cmp.toString());
+  }
 
   // The default order, through the manager, with the deciding label as explanation.
   ThreatManager mgr(*xml("<M/>"));
@@ -142,26 +142,26 @@ TEST(ThreatManager, comparatorsRankFlawedInstants) {
   EXPECT_FALSE(mgr.betterThan(both, both, why));
   EXPECT_EQ("untouched", why.toString());
 
-  ThreatManager latest(*xml("<M order=\"latest\"/>"));
-  EXPECT_FALSE(latest.betterThan(both, both, why));
+  ThreatManager byLatest(*xml("<M order=\"latest\"/>"));
+  EXPECT_FALSE(byLatest.betterThan(both, both, why));
   EXPECT_EQ("untouched", why.toString());
 
   // Only instants are the manager's; only instants can be printed or ranked.
-  TokenId tok = w.consumer("R", 20, 20, 1);
+  TokenId tok = w.consumer("R", 20, 20, 1, 1);
   EXPECT_FALSE(mgr.staticMatch(none));
   EXPECT_FALSE(mgr.dynamicMatch(low5));
   EXPECT_TRUE(mgr.staticMatch(tok));
   EXPECT_TRUE(mgr.dynamicMatch(tok));
   EXPECT_TRUE(mgr.staticMatch(EntityId()));
   EXPECT_EQ("THREAT: 10 on " + res->toString(), mgr.toString(both));
-  Error e = errorOf([&]() { mgr.toString(tok); });
+  Error e = failure([&]() { mgr.toString(tok); });
   EXPECT_EQ("InstantId::convertable(entity)", e.getCondition());
   EXPECT_EQ(FILE_NAME, e.getFile());
   EXPECT_EQ("InstantId::convertable(a) && InstantId::convertable(b)",
-            errorOf([&]() { mgr.betterThan(both, tok, why); }).getCondition());
+            failure([&]() { mgr.betterThan(both, tok, why); }).getCondition());
   DecisionOrder empty;
-  EXPECT_EQ("!m_cmps.empty()", errorOf([&]() { empty(both, low5, why); }).getCondition());
-  EXPECT_EQ("a.isValid() && b.isValid()", errorOf([&]() { mgr.getOrder()(both, InstantId(), why); }).getCondition());
+  EXPECT_EQ("!m_cmps.empty()", failure([&]() { empty(both, low5, why); }).getCondition());
+  EXPECT_EQ("a.isValid() && b.isValid()", failure([&]() { mgr.getOrder()(both, InstantId(), why); }).getCondition());
 }
 
 // The default order is the lexicographic order of (no lower flaw, minus the
@@ -169,17 +169,17 @@ TEST(ThreatManager, comparatorsRankFlawedInstants) {
 TEST(ThreatManager, defaultOrderAgainstLexicographicOracle) {
   std::mt19937 rng(20240611);
   for (int round = 0; round < 5; ++round) {
-    ThreatWorld w;
+    ResourceWorld w(false, true);
     std::vector<int> times;
     for (int t = 1; t <= 14; ++t)
       times.push_back(t * 3);
-    ThreatReservoir* res = withInstants(w, "R", times);
+    TestReservoir* res = withInstants(w, "R", times);
     std::vector<InstantId> instants;
     for (int t : times) {
       const bool lower = rng() % 2 == 0;
       const bool upper = rng() % 3 == 0;
       if (!lower && !upper) {
-        instants.push_back(ThreatWorld::instantAt(res->getProfile(), t));
+        instants.push_back(ResourceWorld::instantAt(res->getProfile(), t));
         continue;
       }
       instants.push_back(w.flaw(res, t, lower, upper, (double) (rng() % 3), (double) (rng() % 4)));
@@ -207,23 +207,21 @@ TEST(ThreatManager, defaultOrderAgainstLexicographicOracle) {
 }
 
 TEST(ThreatManager, iteratorGathersRecordedFlawsWithoutRecomputing) {
-  ThreatWorld w;
+  ResourceWorld w(false, true);
   std::unique_ptr<TiXmlElement> config =
     xml("<M component=\"MIRTThreatManager\"><H component=\"MIRTThreatHandler\"/></M>");
   SOLVERS::FlawManagerId mgr = w.factories->createComponent(*config);
   mgr->initialize(w.db->getId(), SOLVERS::ContextId(), *w.factories, w.finders);
 
   // Nothing flawed: done at once, and the debug output says so.
-  std::ostringstream debug;
-  DebugMessage::setStream(debug);
-  DebugMessage::enable("ThreatIterator:ThreatIterator");
-  EXPECT_TRUE(timesOf(mgr->createIterator()).empty());
-  DebugMessage::disableAll();
-  DebugMessage::setStream(std::cerr);
-  EXPECT_NE(std::string::npos, debug.str().find("[ThreatIterator:ThreatIterator]Advanced to the end right away."));
+  {
+    DebugCapture debug("ThreatIterator:ThreatIterator");
+    EXPECT_TRUE(timesOf(mgr->createIterator()).empty());
+    EXPECT_NE(std::string::npos, debug.text().find("[ThreatIterator:ThreatIterator]Advanced to the end right away."));
+  }
 
-  ThreatReservoir* first = withInstants(w, "First", {3, 5, 7});
-  ThreatReservoir* second = withInstants(w, "Second", {1, 2});
+  TestReservoir* first = withInstants(w, "First", {3, 5, 7});
+  TestReservoir* second = withInstants(w, "Second", {1, 2});
   ASSERT_LT(first->getKey(), second->getKey());
   w.flaw(first, 5, true, false, 1);
   InstantId three = w.flaw(first, 3, false, true, 0, 1);
@@ -238,7 +236,7 @@ TEST(ThreatManager, iteratorGathersRecordedFlawsWithoutRecomputing) {
   EXPECT_EQ(std::vector<int>({5, 1}), timesOf(mgr->createIterator()));
 
   // A profile awaiting recomputation offers its last record.
-  w.consumer("Second", 0, 0, 1);
+  w.consumer("Second", 0, 0, 1, 1);
   EXPECT_EQ(std::vector<int>({5, 1}), timesOf(mgr->createIterator()));
   delete (SOLVERS::FlawManager*) mgr;
 }
