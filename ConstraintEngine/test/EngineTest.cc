@@ -13,8 +13,8 @@
 #include "ConstraintEngine/base/IntervalIntDomain.hh"
 #include "ConstraintEngine/component/Constraints.hh"
 #include "ConstraintEngine/component/Variable.hh"
-#include "Utils/base/Utils.hh"
 #include "ConstraintEngine/test/Bounds.hh"
+#include "Utils/base/Utils.hh"
 #include "Utils/test/TestSupport.hh"
 
 using namespace KORVAN;
@@ -24,22 +24,16 @@ namespace {
 typedef Variable<IntervalIntDomain> IntVar;
 typedef std::vector<ConstrainedVariableId> Scope;
 
-/// Records every canIgnore call; narrows nothing unless told to bound its variable.
+/// Records every canIgnore call; narrows nothing.
 class Recording : public Constraint {
 public:
-  Recording(const ConstraintEngineId& ce, const Scope& scope)
-      : Constraint("recording", "Default", ce, scope) {}
-  bool canIgnore(const ConstrainedVariableId&, int argIndex,
-                 const DomainListener::ChangeType& changeType) override {
+  Recording(const ConstraintEngineId& ce, const Scope& scope) : Constraint("recording", "Default", ce, scope) {}
+  bool canIgnore(const ConstrainedVariableId&, int argIndex, const DomainListener::ChangeType& changeType) override {
     calls.push_back(std::make_pair(argIndex, changeType));
     return true;
   }
-  void handleExecute() override {
-    if (bound >= 0)
-      getCurrentDomain(getScope()[0]).intersect(-g_infiniteTime(), bound);
-  }
+  void handleExecute() override {}
   std::vector<std::pair<int, DomainListener::ChangeType>> calls;
-  double bound = -1;
 };
 
 /// Narrows its only variable to [lb, ub] each time it runs.
@@ -100,12 +94,12 @@ protected:
 };
 
 TEST_F(EngineTest, FixedPointOnChains) {
-  std::vector<ConstrainedVariableId> chain;
-  for (int i = 0; i < 10; ++i)
-    chain.push_back(var(0, 100));
+  std::vector<ConstrainedVariableId> chain(1, var(0, 100));
   std::vector<ConstraintId> links;
-  for (int i = 0; i + 1 < 10; ++i)
-    links.push_back(ce->createConstraint("leq", Scope{chain[i], chain[i + 1]}));
+  for (int i = 1; i < 10; ++i) {
+    chain.push_back(var(0, 100));
+    links.push_back(ce->createConstraint("leq", Scope{chain[i - 1], chain[i]}));
+  }
   chain[9]->restrictBaseDomain(IntervalIntDomain(0, 50));
   chain[0]->restrictBaseDomain(IntervalIntDomain(20, 100));
   EXPECT_TRUE(ce->pending());
@@ -131,8 +125,8 @@ TEST_F(EngineTest, FixedPointOnChains) {
   ConstraintId neq = ce->createConstraint("neq", Scope{x, y});
   y->specify(2);
   EXPECT_TRUE(ce->propagate());
-  EXPECT_EQ(1, x->lastDomain().getSingletonValue());
-  EXPECT_EQ(3, z->lastDomain().getSingletonValue());
+  EXPECT_BOUNDS(x, 1, 1);
+  EXPECT_BOUNDS(z, 3, 3);
   EXPECT_EQ(1, w->derivedDomain().getSingletonValue());
   y->reset();
   EXPECT_TRUE(ce->propagate());
@@ -189,19 +183,14 @@ TEST_F(EngineTest, ChangeKindsReachCanIgnoreInOrder) {
   ce->propagate();                                  // BOUNDS_RESTRICTED
   const_cast<AbstractDomain&>(x->lastDomain()).intersect(3, 3); // RESTRICT_TO_SINGLETON
   const_cast<AbstractDomain&>(x->lastDomain()).empty();          // EMPTIED
-  std::vector<DomainListener::ChangeType> seen;
-  for (auto& call : rec->calls) {
-    EXPECT_EQ(1, call.first);
-    seen.push_back(call.second);
-  }
-  std::vector<DomainListener::ChangeType> expected = {
-      DomainListener::LOWER_BOUND_INCREASED, DomainListener::UPPER_BOUND_DECREASED,
-      DomainListener::BOUNDS_RESTRICTED,     DomainListener::SET_TO_SINGLETON,
-      DomainListener::RESET,                 DomainListener::UPPER_BOUND_DECREASED,
-      DomainListener::BOUNDS_RESTRICTED,     DomainListener::RELAXED,
-      DomainListener::BOUNDS_RESTRICTED,     DomainListener::RESTRICT_TO_SINGLETON,
-      DomainListener::EMPTIED};
-  EXPECT_EQ(expected, seen);
+  std::vector<std::pair<int, DomainListener::ChangeType>> expected;
+  for (DomainListener::ChangeType kind :
+       {DomainListener::LOWER_BOUND_INCREASED, DomainListener::UPPER_BOUND_DECREASED, DomainListener::BOUNDS_RESTRICTED,
+        DomainListener::SET_TO_SINGLETON, DomainListener::RESET, DomainListener::UPPER_BOUND_DECREASED,
+        DomainListener::BOUNDS_RESTRICTED, DomainListener::RELAXED, DomainListener::BOUNDS_RESTRICTED,
+        DomainListener::RESTRICT_TO_SINGLETON, DomainListener::EMPTIED})
+    expected.push_back(std::make_pair(1, kind)); // x is the second of the scope
+  EXPECT_EQ(expected, rec->calls);
 
   // Enumerated variables report value removal, closing and opening.
   Variable<EnumeratedDomain>* e =
@@ -228,8 +217,7 @@ TEST_F(EngineTest, VariableListeners) {
   EXPECT_EQ(1u, x->listenerCount());
   EXPECT_EQ((std::vector<std::string>{"add leq 1", "add leq 1", "remove leq 1", "remove leq 1"}), log);
   log.clear();
-  Watcher* onDiscard = new Watcher(x, log, true);
-  (void)onDiscard;
+  new Watcher(x, log, true);
   ce->createConstraint("eq", Scope{x, y});
   x->discard(); // tells both listeners; its constraint goes too
   EXPECT_EQ((std::vector<std::string>{"add eq 0", "add eq 0", "discard", "discard"}), log);
@@ -263,15 +251,13 @@ TEST_F(EngineTest, ConstraintFactoryChecks) {
     EXPECT_EQ("ConstraintEngine/base/ConstraintFactory", e.getFile());
   };
   ConcreteConstraintFactory<LessThanEqualConstraint> factory("myLeq", "Default", true);
-  expectFailure([&] { factory.createConstraint(ConstraintEngineId::noId(), Scope{}); },
-                "constraintEngine.isValid()");
+  expectFailure([&] { factory.createConstraint(ConstraintEngineId::noId(), Scope{}); }, "constraintEngine.isValid()");
   expectFailure([&] { factory.createConstraint(ce, Scope{}); }, "scope.size() >= 1");
   ConstraintFactory plain("plain", "Default");
   expectFailure([&] { plain.createConstraint(ce, Scope{x}); }, "ALWAYS_FAILS");
   ConstraintId c = factory.createConstraint(ce, Scope{x, var(0, 5)});
   EXPECT_EQ("myLeq", c->getName().toString());
   EXPECT_EQ("Default", c->getPropagator()->getName().toString());
-  EXPECT_TRUE(factory.isSystemDefined());
 
   // The schema owns what it registers; a factory's handle dies with it.
   ConstraintFactory* owned = new ConcreteConstraintFactory<EqualConstraint>("same", "Default");
@@ -282,7 +268,6 @@ TEST_F(EngineTest, ConstraintFactoryChecks) {
   EXPECT_FALSE(ownedId.isValid());
 }
 
-namespace {
 class Counting : public Propagator {
 public:
   Counting(const ConstraintEngineId& ce, const char* name, int priority, std::vector<std::string>& log)
@@ -297,7 +282,6 @@ public:
 private:
   std::vector<std::string>& m_log;
 };
-} // namespace
 
 TEST_F(EngineTest, PropagatorsArePolledByPriority) {
   std::vector<std::string> log;

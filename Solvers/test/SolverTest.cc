@@ -19,6 +19,7 @@
 #include "Solvers/base/ThreatManager.hh"
 #include "TemporalNetwork/TemporalConstraints.hh"
 #include "Utils/base/Error.hh"
+#include "Utils/test/TestSupport.hh"
 
 using namespace KORVAN;
 using namespace KORVAN::SOLVERS;
@@ -103,6 +104,12 @@ public:
   }
 };
 
+const char* TOY_CONFIG =
+    "<Solver name='toy'><FlawManager component='VarManager'>"
+    "<FlawHandler component='ValueHandler'/></FlawManager></Solver>";
+const char* THREAT_CONFIG =
+    "<Solver><FlawManager component='ThreatManager'><FlawHandler component='ThreatHandler'/></FlawManager></Solver>";
+
 struct Fixture : public ::testing::Test {
   void SetUp() override {
     g_vars.clear();
@@ -121,6 +128,7 @@ struct Fixture : public ::testing::Test {
     finders.reset(new MatchFinderMgr());
   }
   void TearDown() override {
+    solvers.clear();
     g_vars.clear();
     for (Variable<IntervalIntDomain>* v : owned)
       delete v;
@@ -137,11 +145,16 @@ struct Fixture : public ::testing::Test {
   void post(const char* name, std::vector<ConstrainedVariableId> scope) {
     ce->createConstraint(LabelStr(name), scope);
   }
-  std::unique_ptr<TiXmlDocument> config(const char* text) {
-    std::unique_ptr<TiXmlDocument> doc(new TiXmlDocument());
-    doc->Parse(text);
-    EXPECT_FALSE(doc->Error()) << doc->ErrorDesc();
-    return doc;
+  // The root element of a configuration; the fixture keeps its document.
+  const TiXmlElement& config(const char* text) {
+    docs.emplace_back(new TiXmlDocument());
+    docs.back()->Parse(text);
+    EXPECT_FALSE(docs.back()->Error()) << docs.back()->ErrorDesc();
+    return *docs.back()->RootElement();
+  }
+  Solver& solver(const char* text = TOY_CONFIG) {
+    solvers.emplace_back(new Solver(db->getId(), *factories, finders.get(), config(text)));
+    return *solvers.back();
   }
   // x in [0,1] must be 1 for p, q, r (pairwise different) to fit under x + 1.
   void buildPigeonholeUnderChoice() {
@@ -150,9 +163,8 @@ struct Fixture : public ::testing::Test {
     ConstrainedVariableId cap = var(0, 10, "cap");
     ConstrainedVariableId p = var(0, 2, "p"), q = var(0, 2, "q"), r = var(0, 2, "r");
     post("addEq", {x, one, cap});
-    post("leq", {p, cap});
-    post("leq", {q, cap});
-    post("leq", {r, cap});
+    for (const ConstrainedVariableId& v : {p, q, r})
+      post("leq", {v, cap});
     post("neq", {p, q});
     post("neq", {q, r});
     post("neq", {p, r});
@@ -165,18 +177,15 @@ struct Fixture : public ::testing::Test {
   std::unique_ptr<ComponentFactoryMgr> factories;
   std::unique_ptr<MatchFinderMgr> finders;
   std::vector<Variable<IntervalIntDomain>*> owned;
+  std::vector<std::unique_ptr<TiXmlDocument>> docs;
+  std::vector<std::unique_ptr<Solver>> solvers;
 };
-
-const char* TOY_CONFIG =
-    "<Solver name='toy'><FlawManager component='VarManager'>"
-    "<FlawHandler component='ValueHandler'/></FlawManager></Solver>";
 
 } // namespace
 
 TEST_F(Fixture, SolvesToyProblemWithBacktracking) {
   buildPigeonholeUnderChoice();
-  std::unique_ptr<TiXmlDocument> doc = config(TOY_CONFIG);
-  Solver solver(db->getId(), *factories, finders.get(), *doc->RootElement());
+  Solver& solver = this->solver();
   EXPECT_TRUE(solver.solve());
   EXPECT_EQ(Solver::SOLVED, solver.getStatus());
   // x=0 leaves two values for three different variables: p=0 and p=1 both fail at once.
@@ -185,61 +194,44 @@ TEST_F(Fixture, SolvesToyProblemWithBacktracking) {
   EXPECT_EQ(3u, solver.getDepth());
   EXPECT_EQ(0u, g_restoreFailures);
   EXPECT_EQ(3u, g_undoCount);
-  EXPECT_EQ(1.0, g_vars[0]->lastDomain().getSingletonValue());
-  EXPECT_EQ(0.0, g_vars[1]->lastDomain().getSingletonValue());
-  EXPECT_EQ(1.0, g_vars[2]->lastDomain().getSingletonValue());
-  EXPECT_EQ(2.0, g_vars[3]->lastDomain().getSingletonValue());
+  EXPECT_EQ((std::vector<std::pair<double, double>>{{1, 1}, {0, 0}, {1, 1}, {2, 2}}), snapshot());
   EXPECT_NE(std::string::npos, solver.printFigures().find("backtracks=2"));
   EXPECT_EQ(solver.getStepCount(), 7u); // six decisions, two failed propagations, one final check less
   // Undoing the whole search restores the base domains.
   solver.reset();
   ce->propagate();
-  EXPECT_EQ(0.0, g_vars[0]->lastDomain().getLowerBound());
-  EXPECT_EQ(1.0, g_vars[0]->lastDomain().getUpperBound());
+  EXPECT_EQ(std::make_pair(0.0, 1.0), snapshot()[0]);
   EXPECT_EQ(0u, solver.getDepth());
 }
 
 TEST_F(Fixture, LimitsAndFailure) {
   buildPigeonholeUnderChoice();
-  {
-    std::unique_ptr<TiXmlDocument> doc = config(
-        "<Solver maxSteps='2'><FlawManager component='VarManager'>"
-        "<FlawHandler component='ValueHandler'/></FlawManager></Solver>");
-    Solver solver(db->getId(), *factories, finders.get(), *doc->RootElement());
-    EXPECT_FALSE(solver.solve());
-    EXPECT_EQ(Solver::STEP_LIMIT, solver.getStatus());
-    EXPECT_EQ(2u, solver.getStepCount());
-    solver.reset();
-  }
-  {
-    std::unique_ptr<TiXmlDocument> doc = config(TOY_CONFIG);
-    Solver solver(db->getId(), *factories, finders.get(), *doc->RootElement());
-    EXPECT_FALSE(solver.solve(0, 1));
-    EXPECT_EQ(Solver::DEPTH_LIMIT, solver.getStatus());
-    EXPECT_EQ(1u, solver.getDepth());
-    solver.reset();
-  }
+  Solver& limited = solver("<Solver maxSteps='2'><FlawManager component='VarManager'>"
+                            "<FlawHandler component='ValueHandler'/></FlawManager></Solver>");
+  EXPECT_FALSE(limited.solve());
+  EXPECT_EQ(Solver::STEP_LIMIT, limited.getStatus());
+  EXPECT_EQ(2u, limited.getStepCount());
+  limited.reset();
+  Solver& shallow = solver();
+  EXPECT_FALSE(shallow.solve(0, 1));
+  EXPECT_EQ(Solver::DEPTH_LIMIT, shallow.getStatus());
+  EXPECT_EQ(1u, shallow.getDepth());
+  shallow.reset();
   // With the cap held at 1 the three variables have two values: no solution, and the search
   // says so.
   g_vars.erase(g_vars.begin());
-  ce->createConstraint(LabelStr("leq"), {owned[2]->getId(), owned[1]->getId()});
-  std::unique_ptr<TiXmlDocument> doc = config(TOY_CONFIG);
-  Solver solver(db->getId(), *factories, finders.get(), *doc->RootElement());
-  EXPECT_FALSE(solver.solve());
-  EXPECT_EQ(Solver::EXHAUSTED, solver.getStatus());
-  EXPECT_EQ(0u, solver.getDepth());
+  post("leq", {owned[2]->getId(), owned[1]->getId()});
+  Solver& exhausted = solver();
+  EXPECT_FALSE(exhausted.solve());
+  EXPECT_EQ(Solver::EXHAUSTED, exhausted.getStatus());
+  EXPECT_EQ(0u, exhausted.getDepth());
   EXPECT_EQ(0u, g_restoreFailures);
 }
 
 TEST_F(Fixture, ConfigurationErrors) {
   auto expectError = [&](const char* text, const std::string& fragment) {
-    std::unique_ptr<TiXmlDocument> doc = config(text);
-    try {
-      Solver solver(db->getId(), *factories, finders.get(), *doc->RootElement());
-      ADD_FAILURE() << "no error for " << text;
-    } catch (const Error& e) {
-      EXPECT_NE(std::string::npos, e.getMsg().find(fragment)) << e.getMsg();
-    }
+    std::string msg = raised([&] { solver(text); }).getMsg();
+    EXPECT_NE(std::string::npos, msg.find(fragment)) << text << ": " << msg;
   };
   expectError("<Solver><FlawManager component='Nope'/></Solver>",
               "No solver component registered as 'Nope'");
@@ -257,18 +249,16 @@ TEST_F(Fixture, MatchingRulesAndHandlerChoice) {
   schema->addObjectType(LabelStr("Vehicle"));
   schema->addObjectType(LabelStr("Rover"), LabelStr("Vehicle"));
   schema->addPredicate(LabelStr("Rover.drive"));
-  Object* rover = new Object(db->getId(), LabelStr("Rover"), LabelStr("r1"));
+  new Object(db->getId(), LabelStr("Rover"), LabelStr("r1"));
   db->close();
   IntervalToken* token = new IntervalToken(db->getId(), LabelStr("Rover.drive"), false, false);
-  std::unique_ptr<TiXmlDocument> doc = config(
-      "<Solver><FlawManager component='ThreatManager'>"
-      "<FlawHandler component='ThreatHandler' class='Vehicle' priority='5'/>"
-      "<FlawHandler component='ThreatHandler' predicate='drive' class='Rover' priority='5'/>"
-      "<FlawHandler component='ThreatHandler' predicate='Rover.park'/>"
-      "<FlawHandler component='ValueHandler' priority='1'/>"
-      "</FlawManager></Solver>");
-  Solver solver(db->getId(), *factories, finders.get(), *doc->RootElement());
-  FlawManagerId mgr = solver.getFlawManagers().front();
+  FlawManagerId mgr = solver("<Solver><FlawManager component='ThreatManager'>"
+                              "<FlawHandler component='ThreatHandler' class='Vehicle' priority='5'/>"
+                              "<FlawHandler component='ThreatHandler' predicate='drive' class='Rover' priority='5'/>"
+                              "<FlawHandler component='ThreatHandler' predicate='Rover.park'/>"
+                              "<FlawHandler component='ValueHandler' priority='1'/></FlawManager></Solver>")
+                           .getFlawManagers()
+                           .front();
   const std::vector<FlawHandlerId>& handlers = mgr->getFlawHandlers();
   ASSERT_EQ(4u, handlers.size());
   // The unfiltered value handler has the best priority but cannot take a token; of the two
@@ -278,7 +268,6 @@ TEST_F(Fixture, MatchingRulesAndHandlerChoice) {
   // A variable is not the threat manager's, though the value handler could take it.
   EXPECT_FALSE(mgr->inScope(token->start()));
   EXPECT_EQ(handlers[3], mgr->getFlawHandler(token->start()));
-  (void)rover;
 }
 
 TEST_F(Fixture, ThreatDecisionPointOrdersTokens) {
@@ -299,10 +288,7 @@ TEST_F(Fixture, ThreatDecisionPointOrdersTokens) {
   ASSERT_EQ(3u, line->tokens().size());
   line->notifyOrderingRequired(tokens[1]);
 
-  std::unique_ptr<TiXmlDocument> doc = config(
-      "<Solver><FlawManager component='ThreatManager'><FlawHandler component='ThreatHandler'/>"
-      "</FlawManager></Solver>");
-  Solver solver(db->getId(), *factories, finders.get(), *doc->RootElement());
+  Solver& solver = this->solver(THREAT_CONFIG);
   EXPECT_TRUE(solver.step());
   ASSERT_EQ(1u, solver.getDepth());
   DecisionPointId dp = solver.getDecisionStack().back();
@@ -322,10 +308,8 @@ TEST_F(Fixture, ThreatDecisionPointOrdersTokens) {
   EXPECT_FALSE(line->isConstrainedToPrecede(pred, succ));
   EXPECT_EQ(1u, tdp->getIndex());
   tdp->execute();
-  ObjectId obj2;
-  TokenId pred2, succ2;
-  tdp->extractParts(1, obj2, pred2, succ2);
-  EXPECT_TRUE(line->isConstrainedToPrecede(pred2, succ2));
+  tdp->extractParts(1, obj, pred, succ);
+  EXPECT_TRUE(line->isConstrainedToPrecede(pred, succ));
   EXPECT_THROW(tdp->execute(), Error);
   solver.reset();
   EXPECT_TRUE(line->getOrderings().empty());
@@ -333,22 +317,15 @@ TEST_F(Fixture, ThreatDecisionPointOrdersTokens) {
 
 TEST_F(Fixture, EngineWithoutComponents) {
   Engine engine;
-  std::unique_ptr<TiXmlDocument> doc = config(TOY_CONFIG);
-  try {
-    Solver solver(engine, *doc->RootElement());
-    ADD_FAILURE() << "no error without a plan database";
-  } catch (const Error& e) {
-    EXPECT_NE(std::string::npos, e.getMsg().find("\"PlanDatabase\"")) << e.getMsg();
-  }
+  const TiXmlElement& toy = config(TOY_CONFIG);
+  std::string msg = raised([&] { Solver solver(engine, toy); }).getMsg();
+  EXPECT_NE(std::string::npos, msg.find("\"PlanDatabase\"")) << msg;
   engine.addComponent("PlanDatabase", new PlanDatabase(ce->getId(), schema->getId()));
-  EXPECT_THROW(Solver(engine, *doc->RootElement()), Error); // no "ComponentFactoryMgr"
+  EXPECT_THROW(Solver(engine, toy), Error); // no "ComponentFactoryMgr"
   initSolverComponents(engine);
   // The toy components are not registered with the engine's factory manager; the host's are.
-  EXPECT_THROW(Solver(engine, *doc->RootElement()), Error);
-  std::unique_ptr<TiXmlDocument> host = config(
-      "<Solver><FlawManager component='ThreatManager'><FlawHandler component='ThreatHandler'/>"
-      "</FlawManager></Solver>");
-  Solver solver(engine, *host->RootElement());
+  EXPECT_THROW(Solver(engine, toy), Error);
+  Solver solver(engine, config(THREAT_CONFIG));
   EXPECT_TRUE(solver.solve());
   EXPECT_EQ(1u, solver.getStepCount());
 }

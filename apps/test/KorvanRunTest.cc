@@ -98,19 +98,21 @@ std::string writeFile(const std::string& name, const std::string& text) {
   return path;
 }
 
-int runHost(std::vector<std::string> args, std::string& out, std::string& err) {
-  std::ostringstream o, e;
-  int status = HOST::run(args, o, e);
-  out = o.str();
-  err = e.str();
-  return status;
+// Runs the host; expects its exit status and each fragment in its output (standard error
+// for bad input).
+void expectRun(int status, const std::vector<std::string>& args, const std::vector<std::string>& fragments) {
+  std::ostringstream out, err;
+  EXPECT_EQ(status, HOST::run(args, out, err)) << err.str();
+  const std::string text = status == 2 ? err.str() : out.str();
+  for (const std::string& fragment : fragments)
+    EXPECT_NE(std::string::npos, text.find(fragment)) << fragment << " not in:\n" << text;
 }
 
-const std::string TWO_TASKS(bool fitting) {
-  return std::string("<vexl><new type='Line' name='line'/><close/>"
-                     "<goal predicate='Line.busy' name='a' object='line' start='0 10' duration='5'/>"
-                     "<goal predicate='Line.busy' name='b' object='line' start='") +
-         (fitting ? "0 10" : "0") + "' duration='5'/></vexl>";
+// Two tasks on one line, each with its start window.
+std::string twoTasks(const std::string& startA, const std::string& startB, const std::string& extra = "") {
+  return "<vexl><new type='Line' name='line'/><close/>"
+         "<goal predicate='Line.busy' name='a' object='line' start='" + startA + "' duration='5'/>"
+         "<goal predicate='Line.busy' name='b' object='line' start='" + startB + "' duration='5'/>" + extra + "</vexl>";
 }
 
 } // namespace
@@ -121,45 +123,25 @@ TEST(KorvanRun, ExitStatusesAndOutput) {
   HOST::registerObjectPrinter("Line", [](std::ostream& os, const ObjectId& object) {
     os << "    orderings " << object->getOrderings().size() << std::endl;
   });
-  std::string out, err;
-
   // Two tasks that fit one after the other: one ordering solves the model.
-  std::string model = writeFile("fit.xml", TWO_TASKS(true));
-  EXPECT_EQ(0, runHost({model}, out, err)) << err;
-  EXPECT_NE(std::string::npos, out.find("Result: SOLVED")) << out;
-  EXPECT_NE(std::string::npos, out.find("decisions=1 backtracks=0")) << out;
-  EXPECT_NE(std::string::npos, out.find("  a Line.busy(")) << out;
-  EXPECT_NE(std::string::npos, out.find("    orderings 1")) << out;
+  const std::string goodModel = writeFile("fit.xml", twoTasks("0 10", "0 10"));
+  expectRun(0, {goodModel}, {"Result: SOLVED", "decisions=1 backtracks=0", "  a Line.busy(", "    orderings 1"});
   EXPECT_TRUE(LineModule::uninitialized);
-
   // The second task is pinned where the first must be: no ordering fits.
-  model = writeFile("clash.xml", "<vexl><new type='Line' name='line'/><close/>"
-                                 "<goal predicate='Line.busy' name='a' object='line' start='0' duration='5'/>"
-                                 "<goal predicate='Line.busy' name='b' object='line' start='2' duration='5'/></vexl>");
-  EXPECT_EQ(1, runHost({model}, out, err)) << err;
-  EXPECT_NE(std::string::npos, out.find("Result: NO SOLUTION")) << out;
-  EXPECT_NE(std::string::npos, out.find("status=EXHAUSTED")) << out;
-
+  expectRun(1, {writeFile("clash.xml", twoTasks("0", "2"))}, {"Result: NO SOLUTION", "status=EXHAUSTED"});
   // An inconsistent model.
-  model = writeFile("bad-time.xml", "<vexl><new type='Line' name='line'/><close/>"
-                                    "<goal predicate='Line.busy' name='a' start='0' duration='5'/>"
-                                    "<goal predicate='Line.busy' name='b' start='0' duration='5'/>"
-                                    "<constraint name='precedes' scope='a.end b.start'/></vexl>");
-  EXPECT_EQ(1, runHost({model}, out, err)) << err;
-  EXPECT_NE(std::string::npos, out.find("Result: INCONSISTENT")) << out;
-
+  expectRun(1, {writeFile("bad-time.xml", twoTasks("0", "0", "<constraint name='precedes' scope='a.end b.start'/>"))},
+            {"Result: INCONSISTENT"});
   // A step limit stops the search before it can finish.
   std::string config = writeFile("limit.xml", "<Solver maxSteps='1'><FlawManager component='ThreatManager'>"
                                               "<FlawHandler component='ThreatHandler'/></FlawManager></Solver>");
-  EXPECT_EQ(1, runHost({"--solver", config, writeFile("fit2.xml", TWO_TASKS(true))}, out, err)) << err;
-  EXPECT_NE(std::string::npos, out.find("status=STEP_LIMIT")) << out;
+  expectRun(1, {"--solver", config, goodModel}, {"status=STEP_LIMIT"});
 
   // Bad input of every kind: exit status 2 with the error on standard error.
   struct Case {
     std::vector<std::string> args;
     const char* fragment;
   };
-  std::string goodModel = writeFile("fit3.xml", TWO_TASKS(true));
   const Case cases[] = {
       {{}, "no model given"},
       {{"--frob", goodModel}, "unknown option --frob"},
@@ -172,9 +154,7 @@ TEST(KorvanRun, ExitStatusesAndOutput) {
       {{"--solver", writeFile("c2.xml", "<Solvr/>"), goodModel}, "root element must be <Solver>"},
       {{"--solver", writeFile("c3.xml", "<Solver"), goodModel}, "malformed XML"},
   };
-  for (const Case& c : cases) {
-    EXPECT_EQ(2, runHost(c.args, out, err)) << c.fragment;
-    EXPECT_NE(std::string::npos, err.find(c.fragment)) << err;
-  }
+  for (const Case& c : cases)
+    expectRun(2, c.args, {c.fragment});
   HOST::clearRegistrations();
 }
