@@ -8,6 +8,8 @@
 
 #include <gtest/gtest.h>
 
+#include <cmath>
+#include <limits>
 #include <memory>
 #include <string>
 #include <vector>
@@ -38,6 +40,7 @@ public:
 };
 
 typedef std::vector<std::string> Log;
+const double NaN = std::numeric_limits<double>::quiet_NaN();
 
 // An instant at time 10 to write values into.
 struct Bench {
@@ -56,11 +59,33 @@ struct Bench {
     delete time;
     delete quantity;
   }
-  // Levels (min, max of the lower, min, max of the upper), then the eight
-  // instantaneous and cumulative totals, consumption first, minimum first.
-  void set(double lo, double loMax, double upMin, double up, std::vector<double> totals = std::vector<double>(8, 0.0)) {
-    inst->update(lo, loMax, upMin, up, totals[0], totals[1], totals[2], totals[3], totals[4], totals[5], totals[6],
-                 totals[7], 0, 0, 0, 0);
+  // Values: the levels (min, max of the lower, min, max of the upper), then the eight
+  // instantaneous and cumulative totals, consumption first, minimum first (zero when left out).
+  // Marks: "V" violated, "L" / "U" the lower / upper flaw side, "-" off, "?" not checked; a
+  // magnitude of NaN is not checked.
+  struct Case {
+    std::vector<double> values;
+    bool stop;
+    Log log;
+    const char* marks;
+    double lowerMagnitude, upperMagnitude;
+  };
+  void run(FVDetector& det, const std::vector<Case>& cases) {
+    for (size_t i = 0; i < cases.size(); ++i) {
+      const Case& c = cases[i];
+      std::vector<double> v = c.values;
+      v.resize(12, 0.0);
+      inst->update(v[0], v[1], v[2], v[3], v[4], v[5], v[6], v[7], v[8], v[9], v[10], v[11], 0, 0, 0, 0);
+      EXPECT_EQ(c.stop, det.detect(inst)) << "case " << i;
+      EXPECT_EQ(c.log, res->take()) << "case " << i;
+      const bool marks[] = {inst->isViolated(), inst->hasLowerLevelFlaw(), inst->hasUpperLevelFlaw()};
+      for (int k = 0; k < 3; ++k)
+        EXPECT_TRUE(c.marks[k] == '?' || (c.marks[k] != '-') == marks[k]) << "case " << i << " mark " << k;
+      EXPECT_TRUE(std::isnan(c.lowerMagnitude) || c.lowerMagnitude == inst->getLowerFlawMagnitude())
+          << "case " << i << ": " << inst->getLowerFlawMagnitude();
+      EXPECT_TRUE(std::isnan(c.upperMagnitude) || c.upperMagnitude == inst->getUpperFlawMagnitude())
+          << "case " << i << ": " << inst->getUpperFlawMagnitude();
+    }
   }
   ResourceWorld w;
   LoggingReservoir* res;
@@ -78,96 +103,44 @@ TEST(GenericFVDetector, ClosedWorldMarksAndReports) {
   Bench b(false);
   ClosedWorldFVDetector det(b.res->getId());
   // Limits: level [0, 10], 5 per instant, 20 in total.
-
-  // Wholly below: violated and flawed, the magnitude measured from the lower level.
-  b.set(-5, -5, -1, -1);
-  EXPECT_TRUE(det.detect(b.inst));
-  EXPECT_EQ(Log({"V5@10", "F@10"}), b.res->take());
-  EXPECT_TRUE(b.inst->isViolated() && b.inst->hasLowerLevelFlaw() && !b.inst->hasUpperLevelFlaw());
-  EXPECT_EQ(5.0, b.inst->getLowerFlawMagnitude());
-
-  // Upper level at the limit: a flaw only.
-  b.set(-2, -2, 0, 0);
-  EXPECT_FALSE(det.detect(b.inst));
-  EXPECT_EQ(Log({"-V@10", "F@10"}), b.res->take());
-  EXPECT_FALSE(b.inst->isViolated());
-  EXPECT_EQ(2.0, b.inst->getLowerFlawMagnitude());
-
-  // Crossing both limits: both sides, one mark, no violation.
-  b.set(-1, -1, 11, 12);
-  EXPECT_FALSE(det.detect(b.inst));
-  EXPECT_EQ(Log({"F@10"}), b.res->take());
-  EXPECT_TRUE(b.inst->hasLowerLevelFlaw() && b.inst->hasUpperLevelFlaw());
-  EXPECT_EQ(1.0, b.inst->getLowerFlawMagnitude());
-  EXPECT_EQ(2.0, b.inst->getUpperFlawMagnitude());
-  b.set(10, 10, 12, 12);
-  EXPECT_FALSE(det.detect(b.inst));
-  EXPECT_EQ(Log({"F@10"}), b.res->take());
-  b.set(11, 11, 12, 12);
-  EXPECT_TRUE(det.detect(b.inst));
-  EXPECT_EQ(Log({"V4@10", "F@10"}), b.res->take());
-
-  // Exactly at the limits, and totals at theirs: nothing left to report but
-  // the end of the earlier marks.
-  b.set(0, 0, 10, 10, {5, 5, 5, 5, 20, 20, 20, 20});
-  EXPECT_FALSE(det.detect(b.inst));
-  EXPECT_EQ(Log({"-V@10", "-F@10"}), b.res->take());
-  EXPECT_FALSE(b.inst->isFlawed() || b.inst->hasLowerLevelFlaw() || b.inst->hasUpperLevelFlaw());
-  EXPECT_EQ(0.0, b.inst->getUpperFlawMagnitude());
-  EXPECT_FALSE(det.detect(b.inst));
-  EXPECT_TRUE(b.res->take().empty());
-
-  // Rate and sum limits: flaws on the maxima set no level side; violations
-  // on the minima, the first test in order deciding.
-  b.set(0, 0, 10, 10, {0, 6, 0, 0, 0, 0, 0, 0});
-  EXPECT_FALSE(det.detect(b.inst));
-  EXPECT_EQ(Log({"F@10"}), b.res->take());
-  EXPECT_FALSE(b.inst->hasLowerLevelFlaw() || b.inst->hasUpperLevelFlaw());
-  b.set(-3, -3, 10, 10, {6, 6, 6, 6, 0, 0, 0, 0});
-  EXPECT_TRUE(det.detect(b.inst));
-  EXPECT_EQ(Log({"V1@10", "F@10"}), b.res->take());
-  b.set(0, 0, 10, 10, {0, 0, 6, 6, 21, 21, 21, 21});
-  EXPECT_TRUE(det.detect(b.inst));
-  EXPECT_EQ(Log({"V3@10", "F@10"}), b.res->take());
-  b.set(0, 0, 10, 10, {0, 0, 6, 6, 0, 0, 21, 21});
-  EXPECT_TRUE(det.detect(b.inst));
-  EXPECT_EQ(Log({"V2@10", "F@10"}), b.res->take());
-  b.set(0, 0, 10, 10, {0, 0, 6, 6, 0, 0, 0, 0});
-  EXPECT_TRUE(det.detect(b.inst));
-  EXPECT_EQ(Log({"V0@10", "F@10"}), b.res->take());
+  b.run(det, {
+      // Wholly below: violated and flawed, the magnitude measured from the lower level.
+      {{-5, -5, -1, -1}, true, {"V5@10", "F@10"}, "VL-", 5, NaN},
+      // Upper level at the limit: a flaw only.
+      {{-2, -2, 0, 0}, false, {"-V@10", "F@10"}, "-L-", 2, NaN},
+      // Crossing both limits: both sides, one mark, no violation.
+      {{-1, -1, 11, 12}, false, {"F@10"}, "-LU", 1, 2},
+      {{10, 10, 12, 12}, false, {"F@10"}, "-??", NaN, NaN},
+      {{11, 11, 12, 12}, true, {"V4@10", "F@10"}, "V??", NaN, NaN},
+      // Exactly at the limits, and totals at theirs: nothing left to report but the end of the
+      // earlier marks, and then nothing at all.
+      {{0, 0, 10, 10, 5, 5, 5, 5, 20, 20, 20, 20}, false, {"-V@10", "-F@10"}, "---", NaN, 0},
+      {{0, 0, 10, 10, 5, 5, 5, 5, 20, 20, 20, 20}, false, {}, "---", NaN, NaN},
+      // Rate and sum limits: flaws on the maxima set no level side; violations on the minima,
+      // the first test in order deciding.
+      {{0, 0, 10, 10, 0, 6}, false, {"F@10"}, "---", NaN, NaN},
+      {{-3, -3, 10, 10, 6, 6, 6, 6}, true, {"V1@10", "F@10"}, "V??", NaN, NaN},
+      {{0, 0, 10, 10, 0, 0, 6, 6, 21, 21, 21, 21}, true, {"V3@10", "F@10"}, "V??", NaN, NaN},
+      {{0, 0, 10, 10, 0, 0, 6, 6, 0, 0, 21, 21}, true, {"V2@10", "F@10"}, "V??", NaN, NaN},
+      {{0, 0, 10, 10, 0, 0, 6, 6}, true, {"V0@10", "F@10"}, "V??", NaN, NaN}});
+  EXPECT_TRUE(b.inst->isFlawed());
 }
 
 TEST(GenericFVDetector, OpenWorldAllowsForWhatMayStillCome) {
   Bench b(true);
   OpenWorldFVDetector det(b.res->getId());
-  // The inner bounds decide flaws: a low lower level alone is no flaw.
-  b.set(-3, 0, 5, 5);
-  EXPECT_FALSE(det.detect(b.inst));
-  EXPECT_TRUE(b.res->take().empty());
-  b.set(-3, -1, 12, 14);
-  EXPECT_FALSE(det.detect(b.inst));
-  EXPECT_EQ(Log({"F@10"}), b.res->take());
-  EXPECT_EQ(1.0, b.inst->getLowerFlawMagnitude());
-  EXPECT_EQ(2.0, b.inst->getUpperFlawMagnitude());
-
-  // Below the lower limit, but 20 may still be produced: no violation.
-  b.set(-5, -5, -5, -5);
-  EXPECT_FALSE(det.detect(b.inst));
-  EXPECT_EQ(Log({"F@10"}), b.res->take());
-  EXPECT_FALSE(b.inst->isViolated());
-  // Once all 20 must have been produced nothing remains: violated, and with
-  // violations allowed the walk goes on.
-  b.set(-5, -5, -5, -5, {0, 0, 0, 0, 0, 0, 20, 20});
-  EXPECT_FALSE(det.detect(b.inst));
-  EXPECT_EQ(Log({"V5@10", "F@10"}), b.res->take());
-  EXPECT_TRUE(b.inst->isViolated());
-  // Above the upper limit by more than may still be consumed.
-  b.set(31, 31, 31, 31);
-  EXPECT_FALSE(det.detect(b.inst));
-  EXPECT_EQ(Log({"V4@10", "F@10"}), b.res->take());
-  b.set(30, 30, 30, 30);
-  EXPECT_FALSE(det.detect(b.inst));
-  EXPECT_EQ(Log({"-V@10", "F@10"}), b.res->take());
+  b.run(det, {
+      // The inner bounds decide flaws: a low lower level alone is no flaw.
+      {{-3, 0, 5, 5}, false, {}, "---", NaN, NaN},
+      {{-3, -1, 12, 14}, false, {"F@10"}, "-LU", 1, 2},
+      // Below the lower limit, but 20 may still be produced: no violation.
+      {{-5, -5, -5, -5}, false, {"F@10"}, "-??", NaN, NaN},
+      // Once all 20 must have been produced nothing remains: violated, and with violations
+      // allowed the walk goes on.
+      {{-5, -5, -5, -5, 0, 0, 0, 0, 0, 0, 20, 20}, false, {"V5@10", "F@10"}, "V??", NaN, NaN},
+      // Above the upper limit by more than may still be consumed.
+      {{31, 31, 31, 31}, false, {"V4@10", "F@10"}, "V??", NaN, NaN},
+      {{30, 30, 30, 30}, false, {"-V@10", "F@10"}, "-??", NaN, NaN}});
 }
 
 TEST(GenericFVDetector, RegisteredAndDrivenByAFlowProfile) {

@@ -45,31 +45,25 @@ std::vector<TransPair> choicesAt(Resource* res, const InstantId& inst, unsigned 
 TEST(Resource, initLimitsAndEnvelopes) {
   ResourceWorld w;
   const double inf = (double) g_infiniteTime();
-
+  auto reservoir = [&](const char* name, double maxInstProduction, double maxInstConsumption) {
+    return new TestReservoir(w.db->getId(), LabelStr("Reservoir"), LabelStr(name), LabelStr("TimetableFVDetector"),
+                             LabelStr("TimetableProfile"), 2, 3, 0, 10, maxInstProduction, maxInstConsumption, 7, 20);
+  };
+  // Initial level, then production and consumption maxima: instantaneous, then total.
+  auto maxima = [](Resource* r) {
+    return std::vector<double>{r->getInitCapacityLb(), r->getInitCapacityUb(), r->getMaxInstProduction(),
+                               r->getMaxInstConsumption(), r->getMaxProduction(), r->getMaxConsumption()};
+  };
   // An unbounded instantaneous maximum takes the total; any other value stays, minus infinity too.
-  TestReservoir* r = new TestReservoir(w.db->getId(), LabelStr("Reservoir"), LabelStr("R"), LabelStr("TimetableFVDetector"),
-                                       LabelStr("TimetableProfile"), 2, 3, 0, 10, inf, 50, 7, 20);
-  EXPECT_EQ(7, r->getMaxInstProduction());
-  EXPECT_EQ(50, r->getMaxInstConsumption());
-  EXPECT_EQ(7, r->getMaxProduction());
-  EXPECT_EQ(20, r->getMaxConsumption());
-  EXPECT_EQ(2, r->getInitCapacityLb());
-  EXPECT_EQ(3, r->getInitCapacityUb());
-  TestReservoir* r2 = new TestReservoir(w.db->getId(), LabelStr("Reservoir"), LabelStr("R2"),
-                                        LabelStr("TimetableFVDetector"), LabelStr("TimetableProfile"), 0, 0, 0, 10,
-                                        -inf, inf, 7, 20);
-  EXPECT_EQ(-inf, r2->getMaxInstProduction());
-  EXPECT_EQ(20, r2->getMaxInstConsumption());
-
+  TestReservoir* r = reservoir("R", inf, 50);
+  EXPECT_EQ((std::vector<double>{2, 3, 7, 50, 7, 20}), maxima(r));
+  EXPECT_EQ((std::vector<double>{2, 3, -inf, 20, 7, 20}), maxima(reservoir("R2", -inf, inf)));
   // The reusable resource: upper limit from the capacity, production limits from consumption.
   TestReusable* u = new TestReusable(w.db->getId(), LabelStr("Reusable"), LabelStr("U"),
                                      LabelStr("ReusableFVDetector"), LabelStr("TimetableProfile"), 5, 8, 0, 3, 10);
+  EXPECT_EQ((std::vector<double>{5, 8, 3, 3, 10, 10}), maxima(u));
   EXPECT_EQ(8, u->getUpperLimit());
   EXPECT_EQ(0, u->getLowerLimit());
-  EXPECT_EQ(3, u->getMaxInstProduction());
-  EXPECT_EQ(3, u->getMaxInstConsumption());
-  EXPECT_EQ(10, u->getMaxProduction());
-  EXPECT_EQ(10, u->getMaxConsumption());
 
   // Constant limits: one time, minus infinity; a new envelope on every call.
   ApResourceProfile* limits = r->getLimits();

@@ -160,55 +160,50 @@ TEST(ReusableFVDetector, outcomesAndNotifications) {
                                      LabelStr("ReusableFVDetector"), LabelStr("TimetableProfile"), 10, 10, 0, 5, 8);
   w.uses("U", 0, 0, 5, 1);
   ASSERT_TRUE(w.propagate());
-  u->calls.clear();
   InstantId inst = ResourceWorld::instantAt(u->getProfile(), 0);
   FVDetector* detector = (FVDetector*) u->getDetector();
-  // Sets the levels and the maxima that the detector reads, then judges the instant.
-  auto judge = [&](double lower, double upper, double maxCumProd, double maxInstCons) {
-    u->calls.clear();
-    inst->update(lower, lower, upper, upper, 0, maxInstCons, 0, 0, 0, 0, 0, maxCumProd, 0, 0, 0, 0);
-    return detector->detect(inst);
+  // Sets the levels and the maxima that the detector reads, judges the instant, and checks the
+  // answer, the reports and the marks: "V" violated, "F" flawed, "L" / "U" the lower / upper flaw
+  // side, "-" off, "?" not checked; a magnitude of -1 is not checked.
+  struct Case {
+    double lower, upper, maxCumProd, maxInstCons;
+    bool stop;
+    std::vector<std::string> calls;
+    const char* marks;
+    double lowerMagnitude, upperMagnitude;
   };
-
-  // At the limits exactly: clean, and nobody is told.
-  EXPECT_FALSE(judge(0, 10, 8, 5));
-  EXPECT_TRUE(u->calls.empty());
-  // Below the lower limit: a lower flaw of magnitude 2.
-  EXPECT_FALSE(judge(-2, 3, 0, 0));
-  EXPECT_EQ(std::vector<std::string>{"flawed(0)"}, u->calls);
-  EXPECT_TRUE(inst->hasLowerLevelFlaw());
-  EXPECT_FALSE(inst->hasUpperLevelFlaw());
-  EXPECT_EQ(2, inst->getLowerFlawMagnitude());
-  // Both sides at once: one report, both magnitudes.
-  EXPECT_FALSE(judge(-1, 12, 0, 0));
-  EXPECT_EQ(std::vector<std::string>{"flawed(0)"}, u->calls);
-  EXPECT_EQ(1, inst->getLowerFlawMagnitude());
-  EXPECT_EQ(2, inst->getUpperFlawMagnitude());
-  // The upper side alone: reported again, the lower side cleared, no withdrawal in between.
-  EXPECT_FALSE(judge(0, 12, 0, 0));
-  EXPECT_EQ(std::vector<std::string>{"flawed(0)"}, u->calls);
-  EXPECT_FALSE(inst->hasLowerLevelFlaw());
-  EXPECT_TRUE(inst->hasUpperLevelFlaw());
-  // Production bounded by the consumption total: a violation that keeps the flaw marks.
-  EXPECT_FALSE(judge(0, 12, 9, 0));
-  EXPECT_EQ(std::vector<std::string>{"violated(0,ProductionSumExceeded)"}, u->calls);
-  EXPECT_TRUE(inst->isViolated());
-  EXPECT_TRUE(inst->isFlawed());
-  // Clean again: the flaw is withdrawn, then the violation.
-  EXPECT_FALSE(judge(0, 10, 0, 0));
-  EXPECT_EQ((std::vector<std::string>{"noLongerFlawed(0)", "noLongerViolated(0)"}), u->calls);
-  EXPECT_FALSE(inst->isViolated());
-  EXPECT_FALSE(inst->isFlawed());
+  auto run = [&](const std::vector<Case>& cases) {
+    for (size_t i = 0; i < cases.size(); ++i) {
+      const Case& c = cases[i];
+      u->calls.clear();
+      inst->update(c.lower, c.lower, c.upper, c.upper, 0, c.maxInstCons, 0, 0, 0, 0, 0, c.maxCumProd, 0, 0, 0, 0);
+      EXPECT_EQ(c.stop, detector->detect(inst)) << "case " << i;
+      EXPECT_EQ(c.calls, u->calls) << "case " << i;
+      const bool marks[] = {inst->isViolated(), inst->isFlawed(), inst->hasLowerLevelFlaw(), inst->hasUpperLevelFlaw()};
+      for (int k = 0; k < 4; ++k)
+        EXPECT_TRUE(c.marks[k] == '?' || (c.marks[k] != '-') == marks[k]) << "case " << i << " mark " << k;
+      EXPECT_TRUE(c.lowerMagnitude < 0 || c.lowerMagnitude == inst->getLowerFlawMagnitude()) << "case " << i;
+      EXPECT_TRUE(c.upperMagnitude < 0 || c.upperMagnitude == inst->getUpperFlawMagnitude()) << "case " << i;
+    }
+  };
+  run({// At the limits exactly: clean, and nobody is told.
+       {0, 10, 8, 5, false, {}, "----", -1, -1},
+       // Below the lower limit: a lower flaw of magnitude 2.
+       {-2, 3, 0, 0, false, {"flawed(0)"}, "-FL-", 2, -1},
+       // Both sides at once: one report, both magnitudes.
+       {-1, 12, 0, 0, false, {"flawed(0)"}, "-FLU", 1, 2},
+       // The upper side alone: reported again, the lower side cleared, no withdrawal in between.
+       {0, 12, 0, 0, false, {"flawed(0)"}, "-F-U", -1, -1},
+       // Production bounded by the consumption total: a violation that keeps the flaw marks.
+       {0, 12, 9, 0, false, {"violated(0,ProductionSumExceeded)"}, "VF??", -1, -1},
+       // Clean again: the flaw is withdrawn, then the violation.
+       {0, 10, 0, 0, false, {"noLongerFlawed(0)", "noLongerViolated(0)"}, "----", -1, -1},
+       // The whole envelope below the lower limit is a violation, not a flaw; the first problem of
+       // the list is the one reported.
+       {-3, -1, 0, 6, false, {"violated(0,ConsumptionRateExceeded)"}, "V???", -1, -1},
+       {-3, -1, 0, 0, false, {"violated(0,LevelTooLow)"}, "V-??", -1, -1}});
   EXPECT_FALSE(u->hasTokensToOrder());
-  // The whole envelope below the lower limit is a violation, not a flaw; the first problem of the
-  // list is the one reported.
-  EXPECT_FALSE(judge(-3, -1, 0, 6));
-  EXPECT_EQ(std::vector<std::string>{"violated(0,ConsumptionRateExceeded)"}, u->calls);
-  EXPECT_FALSE(judge(-3, -1, 0, 0));
-  EXPECT_EQ(std::vector<std::string>{"violated(0,LevelTooLow)"}, u->calls);
-  EXPECT_FALSE(inst->isFlawed());
   // Without violations allowed the walk stops there.
   w.ce->setAllowViolations(false);
-  EXPECT_TRUE(judge(11, 12, 0, 0));
-  EXPECT_EQ(std::vector<std::string>{"violated(0,LevelTooHigh)"}, u->calls);
+  run({{11, 12, 0, 0, true, {"violated(0,LevelTooHigh)"}, "V???", -1, -1}});
 }
