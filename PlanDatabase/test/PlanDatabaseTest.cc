@@ -20,6 +20,7 @@
 #include "Utils/base/Debug.hh"
 #include "Utils/base/IdTable.hh"
 #include "ConstraintEngine/test/Bounds.hh"
+#include "PlanDatabase/test/World.hh"
 #include "Utils/test/TestSupport.hh"
 
 using namespace KORVAN;
@@ -62,24 +63,13 @@ private:
 
 typedef IntervalIntDomain D;
 
-/// Host setup: engine, schema with a "Timeline" type and two predicates, plan database.
-struct Host {
-  ConstraintEngine* ce;
-  Schema* schema;
-  PlanDatabase* db;
+/// A schema with a "Timeline" type, its subtype "Track" and two predicates.
+struct Host : public World {
   Host() {
-    ce = new ConstraintEngine();
-    schema = new Schema();
     schema->addObjectType("Timeline");
     schema->addObjectType("Track", "Timeline");
     schema->addPredicate("Timeline.busy");
     schema->addPredicate("Timeline.tick");
-    db = new PlanDatabase(ce->getId(), schema->getId());
-  }
-  ~Host() {
-    delete db;
-    delete schema;
-    delete ce;
   }
   TokenId interval(const D& start, const D& end, const D& duration, bool rejectable = false) {
     return (new IntervalToken(db->getId(), "Timeline.busy", rejectable, false, start, end, duration))->getId();

@@ -17,7 +17,7 @@
 #include "Solvers/base/Solver.hh"
 #include "Solvers/base/ThreatDecisionPoint.hh"
 #include "Solvers/base/ThreatManager.hh"
-#include "TemporalNetwork/TemporalConstraints.hh"
+#include "PlanDatabase/test/World.hh"
 #include "Utils/base/Error.hh"
 #include "Utils/test/TestSupport.hh"
 
@@ -110,16 +110,11 @@ const char* TOY_CONFIG =
 const char* THREAT_CONFIG =
     "<Solver><FlawManager component='ThreatManager'><FlawHandler component='ThreatHandler'/></FlawManager></Solver>";
 
-struct Fixture : public ::testing::Test {
+struct Fixture : public ::testing::Test, public World {
   void SetUp() override {
     g_vars.clear();
     g_restoreFailures = 0;
     g_undoCount = 0;
-    ce = new ConstraintEngine();
-    initConstraintLibrary(ce->getId());
-    initTemporalConstraints(ce->getId());
-    schema = new Schema();
-    db = new PlanDatabase(ce->getId(), schema->getId());
     factories.reset(new ComponentFactoryMgr());
     registerHostComponents(*factories);
     factories->registerFactory(new ComponentFactory<VarManager>(LabelStr("VarManager")));
@@ -132,9 +127,6 @@ struct Fixture : public ::testing::Test {
     g_vars.clear();
     for (Variable<IntervalIntDomain>* v : owned)
       delete v;
-    delete db;
-    delete schema;
-    delete ce;
   }
   ConstrainedVariableId var(double lb, double ub, const char* name) {
     Variable<IntervalIntDomain>* v =
@@ -171,9 +163,6 @@ struct Fixture : public ::testing::Test {
     g_vars = {x, p, q, r};
   }
 
-  ConstraintEngine* ce;
-  Schema* schema;
-  PlanDatabase* db;
   std::unique_ptr<ComponentFactoryMgr> factories;
   std::unique_ptr<MatchFinderMgr> finders;
   std::vector<Variable<IntervalIntDomain>*> owned;

@@ -85,28 +85,11 @@ TEST(TemporalNetwork, WorkedExample) {
   EXPECT_TRUE(tn.isConsistent());
   EXPECT_EQ(Range(15, 50), boundsOf(tn, c));
 
-  // Loosening the cap frees c again; the chain keeps its lower bounds.
+  // Loosening the cap frees c again; the chain keeps its lower bounds. (Empty edges, self loops
+  // and removed points are left to the random walk below.)
   tn.setEdgeBounds(cap, -INF, INF);
   EXPECT_EQ(Range(0, 100), boundsOf(tn, a));
   EXPECT_EQ(Range(15, INF), boundsOf(tn, c));
-
-  // An edge with lb > ub is a negative cycle on its own; so is a negative self loop.
-  int bad = tn.addEdge(a, b, 15, 14);
-  EXPECT_FALSE(tn.isConsistent());
-  tn.setEdgeBounds(bad, 14, 15);
-  EXPECT_TRUE(tn.isConsistent());
-  int loop = tn.addEdge(b, b, 1, 2);
-  EXPECT_FALSE(tn.isConsistent());
-  tn.removeEdge(loop);
-  EXPECT_TRUE(tn.isConsistent());
-  EXPECT_EQ(Range(14, 15), distance(tn, a, b));
-
-  // Removing a time point removes its edges.
-  std::size_t edges = tn.getEdgeCount();
-  tn.removeTimepoint(b);
-  EXPECT_EQ(edges - 3, tn.getEdgeCount()); // a->b, b->c and the [14, 15] edge
-  EXPECT_FALSE(tn.isTimepoint(b));
-  EXPECT_EQ(-INF, boundsOf(tn, c).first);
 }
 
 TEST(TemporalNetwork, Errors) {

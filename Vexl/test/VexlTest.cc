@@ -13,7 +13,7 @@
 #include "PlanDatabase/base/Schema.hh"
 #include "PlanDatabase/base/Token.hh"
 #include "PlanDatabase/base/TokenVariable.hh"
-#include "TemporalNetwork/TemporalConstraints.hh"
+#include "PlanDatabase/test/World.hh"
 #include "ConstraintEngine/test/Bounds.hh"
 #include "Utils/test/TestSupport.hh"
 #include "Vexl/InterpretedObjectFactory.hh"
@@ -41,26 +41,16 @@ protected:
   }
 };
 
-struct Env {
+struct Env : public World {
   Env() {
-    ce = new ConstraintEngine();
-    initConstraintLibrary(ce->getId());
-    initTemporalConstraints(ce->getId());
-    schema = new Schema();
     schema->addObjectType(LabelStr("Tank"));
     schema->addMember(LabelStr("Tank"), LabelStr("float"), LabelStr("capacity"));
     schema->addMember(LabelStr("Tank"), LabelStr("float"), LabelStr("level"));
     schema->registerObjectFactory((new TankFactory(LabelStr("Tank:float:float")))->getId());
-    db = new PlanDatabase(ce->getId(), schema->getId());
     interpreter = new VexlXmlInterpreter(db->getId());
     interpreter->addNativeClass("Tank", std::vector<std::string>());
   }
-  ~Env() {
-    delete interpreter;
-    delete db;
-    delete schema;
-    delete ce;
-  }
+  ~Env() { delete interpreter; }
   std::string run(const std::string& text, const std::string& source = "model.xml") {
     std::istringstream in(text);
     return interpreter->interpret(in, source);
@@ -76,9 +66,6 @@ struct Env {
          << (entry.second->isClosed() ? "c" : "o");
     return os.str();
   }
-  ConstraintEngine* ce;
-  Schema* schema;
-  PlanDatabase* db;
   VexlXmlInterpreter* interpreter;
 };
 
