@@ -466,7 +466,7 @@ public:
 
 class BusyFactory : public NativeTokenFactory {
 public:
-  BusyFactory() : NativeTokenFactory("Timeline.busy") {}
+  BusyFactory(const LabelStr& predicate = "Timeline.busy") : NativeTokenFactory(predicate) {}
   TokenId createInstance(const PlanDatabaseId& db, const LabelStr& name, bool rejectable,
                          bool isFact) const override {
     return (new IntervalToken(db, name, rejectable, isFact))->getId();
@@ -581,4 +581,36 @@ TEST(PlanDatabase, randomChangesKeepTokensOnTheirObjects) {
       t->discard();
     EXPECT_EQ(entities, Entity::liveCount());
   }
+}
+
+TEST(Schema, factoriesBySignatureAndPredicate) {
+  Schema schema;
+  schema.addObjectType("Resource");
+  schema.addObjectType("Reservoir", "Resource");
+  schema.addPredicate("Reservoir.consume");
+
+  ObjectFactoryId byThree = (new PlainObjectFactory("Resource:float:float:float"))->getId();
+  ObjectFactoryId plain = (new PlainObjectFactory("Reservoir"))->getId();
+  TokenFactoryId consume = (new BusyFactory("Reservoir.consume"))->getId();
+  schema.registerObjectFactory(byThree);
+  schema.registerObjectFactory(plain);
+  schema.registerTokenFactory(consume);
+
+  std::vector<LabelStr> three(3, LabelStr("float"));
+  EXPECT_EQ(LabelStr("Reservoir:float:float:float"), Schema::makeSignature("Reservoir", three));
+  EXPECT_EQ(plain, schema.getObjectFactory("Reservoir"));
+  // A subtype without a factory of its own uses its nearest ancestor's.
+  EXPECT_EQ(byThree, schema.findObjectFactory("Reservoir", three));
+  EXPECT_TRUE(schema.findObjectFactory("Resource", std::vector<LabelStr>()).isNoId());
+  EXPECT_EQ(consume, schema.getTokenFactory("Reservoir.consume"));
+
+  EXPECT_EQ("No object factory is registered for 'Reservoir:int'.",
+            raised([&] { schema.getObjectFactory("Reservoir:int"); }).getMsg());
+  BusyFactory stray("Reservoir.produce");
+  EXPECT_EQ("Token factory for the undeclared predicate 'Reservoir.produce'.",
+            raised([&] { schema.registerTokenFactory(stray.getId()); }).getMsg());
+  PlainObjectFactory twice("Reservoir");
+  EXPECT_EQ("An object factory is already registered for 'Reservoir'.",
+            raised([&] { schema.registerObjectFactory(twice.getId()); }).getMsg());
+  // The schema deletes its factories: ASan reports a leak otherwise.
 }

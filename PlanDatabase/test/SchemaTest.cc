@@ -2,9 +2,7 @@
 
 #include <functional>
 
-#include "PlanDatabase/base/ObjectFactory.hh"
 #include "PlanDatabase/base/Schema.hh"
-#include "PlanDatabase/base/TokenFactory.hh"
 #include "Utils/test/TestSupport.hh"
 
 using namespace KORVAN;
@@ -12,26 +10,6 @@ using namespace KORVAN;
 namespace {
 
 std::string failure(const std::function<void()>& f) { return raised(f).getMsg(); }
-
-class NullObjectFactory : public ObjectFactory {
-public:
-  NullObjectFactory(const LabelStr& signature) : ObjectFactory(signature) {}
-  ObjectId createInstance(const PlanDatabaseId&, const LabelStr&, const LabelStr&,
-                          const std::vector<const AbstractDomain*>&) const override {
-    return ObjectId::noId();
-  }
-};
-
-class NullTokenFactory : public NativeTokenFactory {
-public:
-  NullTokenFactory(const LabelStr& predicate) : NativeTokenFactory(predicate) {}
-  TokenId createInstance(const PlanDatabaseId&, const LabelStr&, bool, bool) const override {
-    return TokenId::noId();
-  }
-  TokenId createInstance(const TokenId&, const LabelStr&, const LabelStr&) const override {
-    return TokenId::noId();
-  }
-};
 
 } // namespace
 
@@ -75,38 +53,4 @@ TEST(Schema, typesMembersAndPredicates) {
             failure([&] { schema.addMember("Reservoir", "float", "initialCapacity"); }));
   EXPECT_EQ("'Nothing' is not an object type.", failure([&] { schema.getAllObjectTypes("Nothing"); }));
   EXPECT_EQ("'Reservoir' has no member 'x'.", failure([&] { schema.getMemberType("Reservoir", "x"); }));
-}
-
-TEST(Schema, factoriesBySignatureAndPredicate) {
-  Schema schema;
-  schema.addObjectType("Resource");
-  schema.addObjectType("Reservoir", "Resource");
-  schema.addPredicate("Reservoir.consume");
-
-  ObjectFactory* byThree = new NullObjectFactory("Resource:float:float:float");
-  schema.registerObjectFactory(byThree->getId());
-  ObjectFactory* plain = new NullObjectFactory("Reservoir");
-  schema.registerObjectFactory(plain->getId());
-  TokenFactory* consume = new NullTokenFactory("Reservoir.consume");
-  schema.registerTokenFactory(consume->getId());
-
-  std::vector<LabelStr> three(3, LabelStr("float"));
-  EXPECT_EQ(LabelStr("Reservoir:float:float:float"), Schema::makeSignature("Reservoir", three));
-  EXPECT_EQ(plain->getId(), schema.getObjectFactory("Reservoir"));
-  // A subtype without a factory of its own uses its nearest ancestor's.
-  EXPECT_EQ(byThree->getId(), schema.findObjectFactory("Reservoir", three));
-  EXPECT_TRUE(schema.findObjectFactory("Resource", std::vector<LabelStr>()).isNoId());
-  EXPECT_EQ(consume->getId(), schema.getTokenFactory("Reservoir.consume"));
-
-  EXPECT_EQ("No object factory is registered for 'Reservoir:int'.",
-            failure([&] { schema.getObjectFactory("Reservoir:int"); }));
-  EXPECT_EQ("No token factory is registered for 'Reservoir.produce'.",
-            failure([&] { schema.getTokenFactory("Reservoir.produce"); }));
-  NullTokenFactory stray("Reservoir.produce");
-  EXPECT_EQ("Token factory for the undeclared predicate 'Reservoir.produce'.",
-            failure([&] { schema.registerTokenFactory(stray.getId()); }));
-  NullObjectFactory twice("Reservoir");
-  EXPECT_EQ("An object factory is already registered for 'Reservoir'.",
-            failure([&] { schema.registerObjectFactory(twice.getId()); }));
-  // The schema deletes its factories: ASan reports a leak otherwise.
 }
