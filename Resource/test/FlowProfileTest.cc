@@ -42,6 +42,12 @@ ConstraintId precedes(ProfileWorld& w, TransactionId a, TransactionId b) {
   return w.ce->createConstraint(LabelStr("precedes"), {a->time(), b->time()});
 }
 
+std::unique_ptr<Profile> flowProfile(bool incremental, ProfileWorld& w, RecordingDetector& det, double lb, double ub) {
+  if (incremental)
+    return std::unique_ptr<Profile>(new TestIncrementalProfile(w.db->getId(), det.getId(), lb, ub));
+  return std::unique_ptr<Profile>(new TestFlowProfile(w.db->getId(), det.getId(), lb, ub));
+}
+
 }
 
 TEST(FlowProfileGraph, WorkedExampleAndZeroCapacities) {
@@ -108,11 +114,8 @@ TEST(FlowProfile, LevelsOnWorkedExamples) {
   for (int incremental = 0; incremental < 2; ++incremental) {
     ProfileWorld w;
     RecordingDetector det;
-    std::unique_ptr<Profile> owner(incremental ? (Profile*) new TestIncrementalProfile(w.db->getId(), det.getId(), 10, 12)
-                                               : (Profile*) new TestFlowProfile(w.db->getId(), det.getId(), 10, 12));
-    auto at = [&](int time) {
-      return incremental ? ((TestIncrementalProfile*) owner.get())->at(time) : ((TestFlowProfile*) owner.get())->at(time);
-    };
+    std::unique_ptr<Profile> owner = flowProfile(incremental, w, det, 10, 12);
+    auto at = [&](int time) { return ResourceWorld::instantAt(owner->getId(), time); };
     // A producer of exactly 2 pending from 5, a consumer of exactly 3 from 10
     // that must come after it, a producer [2,5] fixed at 30 and a consumer
     // [2,5] over [30,40].
@@ -383,8 +386,7 @@ TEST(FlowProfile, CutPassesAndMovedTimes) {
   for (int incremental = 0; incremental < 2; ++incremental) {
     ProfileWorld w;
     RecordingDetector det;
-    std::unique_ptr<Profile> prof(incremental ? (Profile*) new TestIncrementalProfile(w.db->getId(), det.getId(), 0, 0)
-                                              : (Profile*) new TestFlowProfile(w.db->getId(), det.getId(), 0, 0));
+    std::unique_ptr<Profile> prof = flowProfile(incremental, w, det, 0, 0);
     std::vector<TransactionId> ts = {w.make(0, 10, true, 1, 2), w.make(5, 20, false, 3, 3),
                                      w.make(15, 30, true, 2, 2), w.make(40, 50, false, 1, 4)};
     auto check = [&](const char* when) {

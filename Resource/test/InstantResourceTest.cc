@@ -185,20 +185,21 @@ TEST(InstantResource, initChecksTheLimits) {
   EXPECT_EQ(-3, r->getConsumptionRateMax(0));
   EXPECT_TRUE(r->isDirty());
 
-  Error e = failure([&] { r->init(-1, 0, 10, 2, 7, -3, -6); });
-  EXPECT_EQ("m_initialCapacity >= m_limitMin", e.getCondition());
-  EXPECT_EQ("Resource/base/Resource", e.getFile());
-  e = failure([&] { r->init(0, 0, 10, 2, 7, 1, -10); });
-  EXPECT_EQ("m_consumptionRateMax <= 0", e.getCondition());
-  EXPECT_EQ("Consumption rate is 1 but must be negative.", e.getMsg());
-  e = failure([&] { r->init(0, 5, 1, 2, 7, -1, -10); });
-  EXPECT_EQ("m_limitMin <= m_limitMax", e.getCondition());
-  EXPECT_EQ("5 > 1", e.getMsg());
-  EXPECT_EQ("m_initialCapacity <= m_limitMax", failure([&] { r->init(11, 0, 10, 2, 7, -1, -10); }).getCondition());
-  EXPECT_EQ("m_productionRateMax <= m_productionMax", failure([&] { r->init(0, 0, 10, 8, 7, -1, -10); }).getCondition());
-  EXPECT_EQ("m_productionRateMax >= 0", failure([&] { r->init(0, 0, 10, -1, 7, -1, -10); }).getCondition());
-  EXPECT_EQ("m_consumptionRateMax >= m_consumptionMax",
-            failure([&] { r->init(0, 0, 10, 1, 7, -11, -10); }).getCondition());
+  // Each refused init: its arguments, condition and, where the check has one, message.
+  const struct { std::vector<double> a; const char* condition; const char* message; } refused[] = {
+      {{-1, 0, 10, 2, 7, -3, -6}, "m_initialCapacity >= m_limitMin", nullptr},
+      {{0, 0, 10, 2, 7, 1, -10}, "m_consumptionRateMax <= 0", "Consumption rate is 1 but must be negative."},
+      {{0, 5, 1, 2, 7, -1, -10}, "m_limitMin <= m_limitMax", "5 > 1"},
+      {{11, 0, 10, 2, 7, -1, -10}, "m_initialCapacity <= m_limitMax", nullptr},
+      {{0, 0, 10, 8, 7, -1, -10}, "m_productionRateMax <= m_productionMax", nullptr},
+      {{0, 0, 10, -1, 7, -1, -10}, "m_productionRateMax >= 0", nullptr},
+      {{0, 0, 10, 1, 7, -11, -10}, "m_consumptionRateMax >= m_consumptionMax", nullptr}};
+  for (const auto& c : refused) {
+    Error e = failure([&] { r->init(c.a[0], c.a[1], c.a[2], c.a[3], c.a[4], c.a[5], c.a[6]); });
+    EXPECT_EQ(c.condition, e.getCondition());
+    EXPECT_EQ("Resource/base/Resource", e.getFile());
+    EXPECT_TRUE(!c.message || c.message == e.getMsg()) << e.getMsg();
+  }
   // A refused init keeps the limits that were valid before it.
   EXPECT_EQ(2, r->getProductionRateMax(0));
   EXPECT_EQ(-3, r->getConsumptionRateMax(0));
@@ -208,7 +209,7 @@ TEST(InstantResource, initChecksTheLimits) {
   OpenResource* open = new OpenResource(w.db->getId(), "open");
   EXPECT_FALSE(open->isDirty());
   EXPECT_EQ("m_limitMin <= m_limitMax", failure([&] { open->isViolated(); }).getCondition());
-  e = failure([&] { open->updateInitialState(IntervalDomain(1, 2)); });
+  Error e = failure([&] { open->updateInitialState(IntervalDomain(1, 2)); });
   EXPECT_EQ("value.isSingleton()", e.getCondition());
   EXPECT_EQ("In the current implementation the initial value of Resource should be a singleton", e.getMsg());
   open->init(0, 0, 10, 1, 1, -1, -1);
@@ -224,13 +225,11 @@ TEST(InstantResource, settersWaitForTheNextChange) {
   r->setProductionRateMax(1);
   r->setProductionMax(1);
   EXPECT_FALSE(r->isViolated()) << "not dirty: the old profile stands";
-  std::ostringstream debug;
-  DebugMessage::setStream(debug);
-  DebugMessage::enable("Resource:markDirty");
-  r->markDirty();
-  DebugMessage::disableAll();
-  DebugMessage::setStream(std::cerr);
-  EXPECT_EQ("[Resource:markDirty]r marked Dirty\n", debug.str());
+  {
+    DebugCapture debug("Resource:markDirty");
+    r->markDirty();
+    EXPECT_EQ("[Resource:markDirty]r marked Dirty\n", debug.text());
+  }
   EXPECT_TRUE(r->isViolated());
   r->setProductionMax(10);
   r->setConsumptionMax(-20);
@@ -243,16 +242,12 @@ TEST(InstantResource, settersWaitForTheNextChange) {
 
 TEST(InstantResource, instantsPrintAndOwnTheirProblems) {
   InstantWorld w;
-  OpenResource* r = w.resource("r", 0);
+  w.resource("r", 0);
   Transaction* a = w.change("r", 0, 10, 1, 1);
   Transaction* b = w.change("r", 0, 10, 1, 1);
-
-  OpenInstant zero(0);
-  EXPECT_EQ("0:[0, 0, 0, 0] ", zero.toString());
-  OpenInstant inf(g_infiniteTime());
-  EXPECT_EQ("+inf:[0, 0, 0, 0] ", inf.toString());
-  OpenInstant minusInf(-g_infiniteTime());
-  EXPECT_EQ("-inf:[0, 0, 0, 0] ", minusInf.toString());
+  EXPECT_EQ("0:[0, 0, 0, 0] ", OpenInstant(0).toString());
+  EXPECT_EQ("+inf:[0, 0, 0, 0] ", OpenInstant(g_infiniteTime()).toString());
+  EXPECT_EQ("-inf:[0, 0, 0, 0] ", OpenInstant(-g_infiniteTime()).toString());
 
   OpenInstant i(10);
   i.updateBounds(0, 1, 2, 3);
@@ -294,7 +289,6 @@ TEST(InstantResource, instantsPrintAndOwnTheirProblems) {
   EXPECT_EQ("ProductionSumExceeded global", os.str());
   EXPECT_STREQ("LevelTooLow", ResourceProblem::getString(ResourceProblem::LevelTooLow));
   EXPECT_TRUE(global.getId().isValid());
-  (void) r;
 }
 
 }

@@ -35,15 +35,11 @@ TEST(ResourceTokens, constructionShapesAndQuantityDomains) {
                                        "R", true, true);
   ProducerToken* p = new ProducerToken(w.db->getId(), "Reservoir.produce", false, false, IntervalIntDomain(0, 5),
                                        "R", false, false);
-  EXPECT_TRUE(c->isConsumer());
-  EXPECT_FALSE(p->isConsumer());
-  EXPECT_TRUE(c->isClosed());
-  EXPECT_TRUE(c->isActive());
+  EXPECT_TRUE(c->isConsumer() && !p->isConsumer() && c->isClosed() && c->isActive());
   EXPECT_EQ(0.0, c->getQuantity()->baseDomain().getLowerBound());
   EXPECT_EQ(inf, c->getQuantity()->baseDomain().getUpperBound());
   EXPECT_EQ(LabelStr("quantity"), c->getQuantity()->getName());
-  EXPECT_TRUE(c->getQuantity()->canBeSpecified());
-  EXPECT_FALSE(c->getQuantity()->isInternal());
+  EXPECT_TRUE(c->getQuantity()->canBeSpecified() && !c->getQuantity()->isInternal());
   EXPECT_EQ(c->getQuantity(), c->getVariables().back());
 
   // The token-to-resource constraint is the one standard constraint of its name, over (state, object).
@@ -53,9 +49,7 @@ TEST(ResourceTokens, constructionShapesAndQuantityDomains) {
   for (const ConstraintId& con : c->getStandardConstraints())
     count += con->getName() == ResourceTokenRelation::CONSTRAINT_NAME() ? 1 : 0;
   EXPECT_EQ(1, count);
-  ASSERT_EQ(2u, rtr->getScope().size());
-  EXPECT_EQ(ConstrainedVariableId(c->getState()), rtr->getScope()[0]);
-  EXPECT_EQ(ConstrainedVariableId(c->getObject()), rtr->getScope()[1]);
+  EXPECT_EQ((std::vector<ConstrainedVariableId>{c->getState(), c->getObject()}), rtr->getScope());
 
   // Without activation the state keeps its base domain and closing does not activate.
   EXPECT_GT(p->getState()->baseDomain().getSize(), 1u);
@@ -75,8 +69,8 @@ TEST(ResourceTokens, constructionShapesAndQuantityDomains) {
   w.reusable("U", 1);
   UnaryToken* u = new UnaryToken(w.db->getId(), "Reusable.uses", IntervalIntDomain(0, 5), IntervalIntDomain(),
                                  IntervalIntDomain(1, 5), "U", true, true);
-  EXPECT_EQ(1.0, u->getQuantity()->baseDomain().getLowerBound());
-  EXPECT_EQ(1.0, u->getQuantity()->baseDomain().getUpperBound());
+  EXPECT_TRUE(u->getQuantity()->baseDomain().isSingleton());
+  EXPECT_EQ(1.0, u->getQuantity()->baseDomain().getSingletonValue());
   ReusableToken* r = new ReusableToken(w.db->getId(), "Reusable.uses", IntervalIntDomain(0, 5), IntervalIntDomain(),
                                        IntervalIntDomain(1, 5), "U", true, true);
   EXPECT_EQ(inf, r->getQuantity()->baseDomain().getUpperBound());

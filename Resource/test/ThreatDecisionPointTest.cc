@@ -1,3 +1,4 @@
+#include "Resource/test/ProfileTestSupport.hh"
 #include "Resource/test/ResourceTestSupport.hh"
 #include "Resource/component/MIRT_FlowProfile.hh"
 #include "Resource/component/MIRT_Registration.hh"
@@ -24,26 +25,6 @@ using namespace KORVAN::MIRT;
 namespace {
 
 const char* const DP_FILE = "Resource/component/Solvers/MIRT_ThreatDecisionPoint";
-
-// Transactions over free-standing time variables, for the comparators.
-class Transactions {
-public:
-  Transactions() : m_quantity(new Variable<IntervalDomain>(m_ce.getId(), IntervalDomain(1, 1))) {}
-  ~Transactions() {
-    for (Transaction* t : m_transactions)
-      delete t;
-  }
-  TransactionId make(int lb, int ub, bool consumer = true) {
-    ConstrainedVariableId time = (new Variable<IntervalIntDomain>(m_ce.getId(), IntervalIntDomain(lb, ub)))->getId();
-    m_transactions.push_back(new Transaction(time, m_quantity->getId(), consumer));
-    return m_transactions.back()->getId();
-  }
-
-private:
-  ConstraintEngine m_ce;
-  Variable<IntervalDomain>* m_quantity;
-  std::vector<Transaction*> m_transactions;
-};
 
 class BaseOnly : public ChoiceComparator {
 public:
@@ -109,7 +90,7 @@ std::string expected(const OrderingChoice& choice, const std::string& name) {
 }
 
 TEST(ChoiceOrder, comparatorsLabelsAndCopies) {
-  Transactions ts;
+  ProfileWorld ts;
   TransactionId a = ts.make(0, 10), b = ts.make(0, 20), c = ts.make(5, 8), d = ts.make(5, 30);
 
   EXPECT_TRUE(EarliestTransactionComparator()(a, c));
@@ -162,7 +143,7 @@ TEST(ChoiceOrder, comparatorsLabelsAndCopies) {
 TEST(ChoiceOrder, sortedSetAgainstTupleOracle) {
   std::mt19937 rng(7);
   for (int round = 0; round < 20; ++round) {
-    Transactions ts;
+    ProfileWorld ts;
     std::vector<TransactionId> trans;
     for (int i = 0; i < 7; ++i) {
       const int lb = rng() % 5;

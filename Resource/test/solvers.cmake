@@ -1,4 +1,5 @@
 korvan_add_test(mirt-solver-tests
+  ${CMAKE_CURRENT_SOURCE_DIR}/test/ProfileTestSupport.cc
   ${CMAKE_CURRENT_SOURCE_DIR}/test/ResourceTestSupport.cc
   ${CMAKE_CURRENT_SOURCE_DIR}/test/ThreatManagerTest.cc
   ${CMAKE_CURRENT_SOURCE_DIR}/test/ThreatDecisionPointTest.cc
