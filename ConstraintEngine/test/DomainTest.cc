@@ -63,6 +63,8 @@ TEST(DomainTest, IntervalBoundsAndChangeKinds) {
   EXPECT_FALSE(a.isSubsetOf(b));
   EXPECT_TRUE(a.intersects(IntervalDomain(10, 20)));
   EXPECT_FALSE(a.intersects(IntervalDomain(11, 20)));
+  a = IntervalDomain(3, 4);
+  EXPECT_EQ(std::make_pair(3.0, 4.0), std::make_pair(a.getLowerBound(), a.getUpperBound()));
   EXPECT_THROW(IntervalDomain(0, 1).getSingletonValue(), Error);
 }
 

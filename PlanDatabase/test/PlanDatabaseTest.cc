@@ -155,6 +155,7 @@ TEST(PlanDatabase, activationAndObjectAssignment) {
   host.db->getClient()->specify(tok->getObject(), (double)t2->getId());
   EXPECT_EQ(1, t2->adds);
   EXPECT_EQ(0, t1->adds);
+  EXPECT_TRUE(t2->hasToken(tok));
   EXPECT_EQ(t2->getId(), tok->getAssignedObject());
   EXPECT_EQ(static_cast<ApObject*>(t2), tok->getOwner());
   host.db->getClient()->reset(tok->getObject());
@@ -238,6 +239,7 @@ TEST(PlanDatabase, openDatabaseAddsNewObjectsAndObjectsByType) {
               other.object("Timeline", "t1");
               other.object("Timeline", "t1");
             }).getMsg());
+  EXPECT_EQ(Object::entityTypeName(), t1->entityType());
   EXPECT_EQ(LabelStr("Token"), tok->entityType());
 }
 
