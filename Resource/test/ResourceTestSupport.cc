@@ -70,20 +70,23 @@ LabelStr objectName(const std::string& object) {
 }
 }
 
-TokenId ResourceWorld::consumer(const std::string& object, int lb, int ub, double qlb, double qub) {
-  ConsumerToken* tok = new ConsumerToken(db->getId(), "Reservoir.consume", false, false, IntervalIntDomain(lb, ub),
-                                         objectName(object), false, true);
+namespace {
+template <class T>
+TokenId reservoirToken(PlanDatabase* db, const char* predicate, const std::string& object, int lb, int ub,
+                       double qlb, double qub) {
+  T* tok = new T(db->getId(), predicate, false, false, IntervalIntDomain(lb, ub), objectName(object), false, true);
   tok->getQuantity()->restrictBaseDomain(IntervalDomain(qlb, qub));
   tok->close();
   return tok->getId();
 }
+}
+
+TokenId ResourceWorld::consumer(const std::string& object, int lb, int ub, double qlb, double qub) {
+  return reservoirToken<ConsumerToken>(db, "Reservoir.consume", object, lb, ub, qlb, qub);
+}
 
 TokenId ResourceWorld::producer(const std::string& object, int lb, int ub, double qlb, double qub) {
-  ProducerToken* tok = new ProducerToken(db->getId(), "Reservoir.produce", false, false, IntervalIntDomain(lb, ub),
-                                         objectName(object), false, true);
-  tok->getQuantity()->restrictBaseDomain(IntervalDomain(qlb, qub));
-  tok->close();
-  return tok->getId();
+  return reservoirToken<ProducerToken>(db, "Reservoir.produce", object, lb, ub, qlb, qub);
 }
 
 TokenId ResourceWorld::uses(const std::string& object, int startLb, int startUb, int duration, double quantity) {

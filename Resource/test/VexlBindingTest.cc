@@ -369,25 +369,21 @@ TEST(VexlBinding, ModelsReadThroughTheInterpreter) {
              "<goal predicate='Reservoir.consume' name='drive' object='battery' time='4' quantity='8'/>");
   ASSERT_TRUE(world.ce->propagate());
   ObjectId crew = world.db->getObject(LabelStr("crew"));
-  ObjectId drill = world.db->getObject(LabelStr("drill"));
   ObjectId battery = world.db->getObject(LabelStr("battery"));
   EXPECT_EQ(2u, crew->tokens().size());
-  EXPECT_EQ(1u, drill->tokens().size());
+  EXPECT_EQ(1u, world.db->getObject(LabelStr("drill"))->tokens().size());
   EXPECT_EQ(1u, battery->tokens().size());
   EXPECT_TRUE(crew->hasToken(world.interpreter->getToken("inspect")));
 
   // Levels as the resources' envelopes report them: the crew of three lends 1
   // from 0 to 5 and 2 from 3 to 8.
-  MIRT::Resource* resource = as<MIRT::Resource>(crew);
-  std::unique_ptr<ApResourceProfile> levels(resource->getLevels());
-  std::vector<int> times;
-  for (int i = 0; i < levels->getTimes().size(); i++)
-    times.push_back(levels->getTimes().get(i));
-  EXPECT_EQ((std::vector<int>{0, 3, 5, 8}), times);
-  const double expected[] = {2, 0, 1, 3};
-  for (size_t i = 0; i < times.size(); i++) {
-    EXPECT_EQ(expected[i], levels->getLowerBound(times[i])) << times[i];
-    EXPECT_EQ(expected[i], levels->getUpperBound(times[i])) << times[i];
+  std::unique_ptr<ApResourceProfile> levels(as<MIRT::Resource>(crew)->getLevels());
+  ASSERT_EQ(4, levels->getTimes().size());
+  const double expected[][2] = {{0, 2}, {3, 0}, {5, 1}, {8, 3}};
+  for (int i = 0; i < 4; i++) {
+    EXPECT_EQ(expected[i][0], levels->getTimes().get(i));
+    EXPECT_EQ(expected[i][1], levels->getLowerBound(expected[i][0])) << expected[i][0];
+    EXPECT_EQ(expected[i][1], levels->getUpperBound(expected[i][0])) << expected[i][0];
   }
   std::unique_ptr<ApResourceProfile> batteryLevels(as<MIRT::Resource>(battery)->getLevels());
   EXPECT_EQ(2.0, batteryLevels->getLowerBound(4));
