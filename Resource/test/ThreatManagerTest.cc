@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <memory>
 #include <random>
 #include <tuple>
 
@@ -88,85 +89,45 @@ TEST(ThreatManager, orderAttributeAndItsErrors) {
   EXPECT_EQ(std::vector<std::string>({"latest", "mostFlawedUpper"}), labels(copy));
 }
 
-TEST(ThreatManager, comparatorsRankFlawedInstants) {
-  ResourceWorld w(false, true);
-  TestReservoir* res = withInstants(w, "R", {3, 5, 8, 10, 12});
-  InstantId none = ResourceWorld::instantAt(res->getProfile(), 3);
-  InstantId lowOnly3 = w.flaw(res, 5, true, false, 3, 0);
-  InstantId upOnly7 = w.flaw(res, 8, false, true, 0, 7);
-  InstantId both = w.flaw(res, 10, true, true, 2, 9);
-  InstantId low5 = w.flaw(res, 12, true, false, 5, 0);
-
-  // Each comparator on pairs of these: with its label, whether the first comes first.
-  const EarliestInstantComparator earliest;
-  const LatestInstantComparator latest;
-  const UpperInstantComparator upper;
-  const LowerInstantComparator lower;
-  const MostInstantComparator mostUpper(InstantComparator::UPPER), mostLower(InstantComparator::LOWER),
-      mostAbsolute(InstantComparator::ABSOLUTE);
-  const LeastInstantComparator leastAbsolute(InstantComparator::ABSOLUTE), leastUpper(InstantComparator::UPPER),
-      leastLower(InstantComparator::LOWER);
-  const struct { const InstantComparator& cmp; const char* label; InstantId a, b; bool first; } cases[] = {
-      {earliest, "earliest", none, low5, true}, {earliest, "earliest", low5, none, false},
-      {latest, "latest", low5, none, true}, {latest, "latest", none, none, false},
-      {upper, "upperLevelFlaw", upOnly7, low5, true}, {upper, "upperLevelFlaw", upOnly7, both, false},
-      {lower, "lowerLevelFlaw", lowOnly3, none, true},
-      // No upper flaw: never first, even against none; 9 > 7.
-      {mostUpper, "mostFlawedUpper", none, lowOnly3, false}, {mostUpper, "mostFlawedUpper", upOnly7, none, true},
-      {mostUpper, "mostFlawedUpper", both, upOnly7, true},
-      // Flawed beats unflawed whatever the magnitude.
-      {mostLower, "mostFlawedLower", low5, lowOnly3, true}, {mostLower, "mostFlawedLower", both, upOnly7, true},
-      {mostAbsolute, "mostFlawedAbsolute", both, upOnly7, true},  // max(9, 2) > 7
-      {mostAbsolute, "mostFlawedAbsolute", lowOnly3, none, true},
-      {leastAbsolute, "leastFlawedAbsolute", lowOnly3, none, true},
-      {leastAbsolute, "leastFlawedAbsolute", none, none, false},
-      {leastAbsolute, "leastFlawedAbsolute", both, lowOnly3, true},  // min(9, 2) < 3
-      {leastUpper, "leastFlawedUpper", upOnly7, both, true}, {leastUpper, "leastFlawedUpper", both, low5, true},
-      {leastUpper, "leastFlawedUpper", low5, both, false}, {leastLower, "leastFlawedLower", none, none, false}};
-  for (const auto& c : cases) {
-    EXPECT_EQ(c.first, c.cmp(c.a, c.b)) << c.label << " " << c.a->getTime() << " " << c.b->getTime();
-    EXPECT_EQ(c.label, c.cmp.toString());
+// Each comparator puts a first exactly when key(a) < key(b); the default order
+// is the lexicographic order of the lowerLevelFlaw, mostFlawedLower and earliest
+// keys, and its explanation names the first that differs.
+TEST(ThreatManager, comparatorsAndDefaultOrderAgainstOracles) {
+  const double inf = (double) g_infiniteTime();
+  auto key = [inf](const std::string& label, const InstantId& i) -> std::pair<double, double> {
+    const bool lo = i->hasLowerLevelFlaw(), up = i->hasUpperLevelFlaw();
+    const double lm = lo ? i->getLowerFlawMagnitude() : 0, um = up ? i->getUpperFlawMagnitude() : 0;
+    if (label == "earliest" || label == "latest")
+      return {label == "earliest" ? i->getTime() : -i->getTime(), 0};
+    if (label == "upperLevelFlaw" || label == "lowerLevelFlaw")
+      return {label[0] == 'u' ? !up : !lo, 0};
+    if (label == "mostFlawedUpper" || label == "leastFlawedUpper")
+      return {!up, label[0] == 'm' ? -um : um};
+    if (label == "mostFlawedLower" || label == "leastFlawedLower")
+      return {!lo, label[0] == 'm' ? -lm : lm};
+    if (label == "mostFlawedAbsolute")
+      return {-std::max(um, lm), 0};
+    return {std::min(up ? um : inf, lo ? lm : inf), 0};  // no flaw measures infinity
+  };
+  typedef InstantComparator IC;
+  std::vector<std::unique_ptr<IC>> cmps;
+  cmps.emplace_back(new EarliestInstantComparator());
+  cmps.emplace_back(new LatestInstantComparator());
+  cmps.emplace_back(new UpperInstantComparator());
+  cmps.emplace_back(new LowerInstantComparator());
+  for (IC::FlawDirection dir : {IC::UPPER, IC::LOWER, IC::ABSOLUTE}) {
+    cmps.emplace_back(new MostInstantComparator(dir));
+    cmps.emplace_back(new LeastInstantComparator(dir));
   }
-
-  // The default order, through the manager, with the deciding label as explanation.
-  ThreatManager mgr(*xml("<M/>"));
-  LabelStr why("untouched");
-  EXPECT_TRUE(mgr.betterThan(lowOnly3, upOnly7, why));
-  EXPECT_EQ("lowerLevelFlaw", why.toString());
-  EXPECT_TRUE(mgr.betterThan(low5, lowOnly3, why));
-  EXPECT_EQ("mostFlawedLower", why.toString());
-  EXPECT_TRUE(mgr.betterThan(upOnly7, none, why) == false && mgr.betterThan(none, upOnly7, why));
-  EXPECT_EQ("earliest", why.toString());
-  why = LabelStr("untouched");
-  EXPECT_FALSE(mgr.betterThan(lowOnly3, low5, why));
-  EXPECT_FALSE(mgr.betterThan(both, both, why));
-  EXPECT_EQ("untouched", why.toString());
-
-  ThreatManager byLatest(*xml("<M order=\"latest\"/>"));
-  EXPECT_FALSE(byLatest.betterThan(both, both, why));
-  EXPECT_EQ("untouched", why.toString());
-
-  // Only instants are the manager's; only instants can be printed or ranked.
-  TokenId tok = w.consumer("R", 20, 20, 1, 1);
-  EXPECT_FALSE(mgr.staticMatch(none));
-  EXPECT_FALSE(mgr.dynamicMatch(low5));
-  EXPECT_TRUE(mgr.staticMatch(tok));
-  EXPECT_TRUE(mgr.dynamicMatch(tok));
-  EXPECT_TRUE(mgr.staticMatch(EntityId()));
-  EXPECT_EQ("THREAT: 10 on " + res->toString(), mgr.toString(both));
-  Error e = failure([&]() { mgr.toString(tok); });
-  EXPECT_EQ("InstantId::convertable(entity)", e.getCondition());
-  EXPECT_EQ(FILE_NAME, e.getFile());
-  EXPECT_EQ("InstantId::convertable(a) && InstantId::convertable(b)",
-            failure([&]() { mgr.betterThan(both, tok, why); }).getCondition());
-  DecisionOrder empty;
-  EXPECT_EQ("!m_cmps.empty()", failure([&]() { empty(both, low5, why); }).getCondition());
-  EXPECT_EQ("a.isValid() && b.isValid()", failure([&]() { mgr.getOrder()(both, InstantId(), why); }).getCondition());
-}
-
-// The default order is the lexicographic order of (no lower flaw, minus the
-// lower magnitude, time); the explanation names the first component that differs.
-TEST(ThreatManager, defaultOrderAgainstLexicographicOracle) {
+  const std::vector<std::string> labels = {"earliest", "latest", "upperLevelFlaw", "lowerLevelFlaw",
+                                           "mostFlawedUpper", "leastFlawedUpper", "mostFlawedLower",
+                                           "leastFlawedLower", "mostFlawedAbsolute", "leastFlawedAbsolute"};
+  for (size_t k = 0; k < cmps.size(); ++k)
+    EXPECT_EQ(labels[k], cmps[k]->toString());
+  auto order = [&](const InstantId& i) {
+    return std::make_tuple(key("lowerLevelFlaw", i), key("mostFlawedLower", i), key("earliest", i));
+  };
+  const char* const names[] = {"lowerLevelFlaw", "mostFlawedLower", "earliest"};
   std::mt19937 rng(20240611);
   for (int round = 0; round < 5; ++round) {
     ResourceWorld w(false, true);
@@ -176,34 +137,48 @@ TEST(ThreatManager, defaultOrderAgainstLexicographicOracle) {
     TestReservoir* res = withInstants(w, "R", times);
     std::vector<InstantId> instants;
     for (int t : times) {
-      const bool lower = rng() % 2 == 0;
-      const bool upper = rng() % 3 == 0;
-      if (!lower && !upper) {
-        instants.push_back(ResourceWorld::instantAt(res->getProfile(), t));
-        continue;
-      }
-      instants.push_back(w.flaw(res, t, lower, upper, (double) (rng() % 3), (double) (rng() % 4)));
+      const bool lower = rng() % 2 == 0, upper = rng() % 3 == 0;
+      instants.push_back(lower || upper ? w.flaw(res, t, lower, upper, (double) (rng() % 3), (double) (rng() % 4))
+                                        : ResourceWorld::instantAt(res->getProfile(), t));
     }
     ThreatManager mgr(*xml("<M/>"));
-    auto key = [](const InstantId& i) {
-      return std::make_tuple(i->hasLowerLevelFlaw() ? 0 : 1,
-                             i->hasLowerLevelFlaw() ? -i->getLowerFlawMagnitude() : 0.0, i->getTime());
-    };
-    const char* const names[] = {"lowerLevelFlaw", "mostFlawedLower", "earliest"};
     for (const InstantId& a : instants)
       for (const InstantId& b : instants) {
+        for (size_t k = 0; k < cmps.size(); ++k)
+          ASSERT_EQ(key(labels[k], a) < key(labels[k], b), (*cmps[k])(a, b))
+              << labels[k] << " " << a->getTime() << " vs " << b->getTime();
         LabelStr why("none");
-        const bool expected = key(a) < key(b);
+        const bool expected = order(a) < order(b);
         ASSERT_EQ(expected, mgr.betterThan(a, b, why)) << a->getTime() << " vs " << b->getTime();
-        if (!expected) {
-          EXPECT_EQ("none", why.toString());
-          continue;
-        }
-        const std::string decider = std::get<0>(key(a)) != std::get<0>(key(b)) ? names[0]
-                                    : std::get<1>(key(a)) != std::get<1>(key(b)) ? names[1] : names[2];
+        const std::string decider = !expected                                         ? "none"
+                                    : std::get<0>(order(a)) != std::get<0>(order(b)) ? names[0]
+                                    : std::get<1>(order(a)) != std::get<1>(order(b)) ? names[1]
+                                                                                     : names[2];
         EXPECT_EQ(decider, why.toString());
       }
   }
+}
+
+TEST(ThreatManager, matchesPrintsAndChecks) {
+  ResourceWorld w(false, true);
+  TestReservoir* res = withInstants(w, "R", {3, 10});
+  InstantId none = ResourceWorld::instantAt(res->getProfile(), 3);
+  InstantId both = w.flaw(res, 10, true, true, 2, 9);
+  ThreatManager mgr(*xml("<M/>"));
+  LabelStr why("untouched");
+  // Only instants are the manager's; only instants can be printed or ranked.
+  TokenId tok = w.consumer("R", 20, 20, 1, 1);
+  EXPECT_FALSE(mgr.staticMatch(none) || mgr.dynamicMatch(both));
+  EXPECT_TRUE(mgr.staticMatch(tok) && mgr.dynamicMatch(tok) && mgr.staticMatch(EntityId()));
+  EXPECT_EQ("THREAT: 10 on " + res->toString(), mgr.toString(both));
+  Error e = failure([&]() { mgr.toString(tok); });
+  EXPECT_EQ("InstantId::convertable(entity)", e.getCondition());
+  EXPECT_EQ(FILE_NAME, e.getFile());
+  EXPECT_EQ("InstantId::convertable(a) && InstantId::convertable(b)",
+            failure([&]() { mgr.betterThan(both, tok, why); }).getCondition());
+  DecisionOrder empty;
+  EXPECT_EQ("!m_cmps.empty()", failure([&]() { empty(both, none, why); }).getCondition());
+  EXPECT_EQ("a.isValid() && b.isValid()", failure([&]() { mgr.getOrder()(both, InstantId(), why); }).getCondition());
 }
 
 TEST(ThreatManager, iteratorGathersRecordedFlawsWithoutRecomputing) {
