@@ -69,11 +69,6 @@ void RecordingProfile::handleTransactionTimeChanged(TransactionId e, const Domai
   Profile::handleTransactionTimeChanged(e, change);
 }
 
-void RecordingProfile::handleTransactionQuantityChanged(TransactionId e, const DomainListener::ChangeType& change) {
-  quantityChanges.push_back(change);
-  Profile::handleTransactionQuantityChanged(e, change);
-}
-
 std::vector<int> RecordingProfile::times() const {
   std::vector<int> result;
   for (std::map<int, InstantId>::const_iterator it = m_instants.begin(); it != m_instants.end(); ++it)

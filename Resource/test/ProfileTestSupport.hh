@@ -65,7 +65,6 @@ public:
   void handleTemporalConstraintAdded(TransactionId p, int pi, TransactionId s, int si) override;
   void handleTemporalConstraintRemoved(TransactionId p, int pi, TransactionId s, int si) override;
   void handleTransactionTimeChanged(TransactionId e, const DomainListener::ChangeType& change) override;
-  void handleTransactionQuantityChanged(TransactionId e, const DomainListener::ChangeType& change) override;
 
   const std::map<int, InstantId>& instants() const { return m_instants; }
   Id<ProfileIterator>& interval() { return m_recomputeInterval; }
@@ -88,7 +87,6 @@ public:
   std::map<TransactionId, std::string> names;
   std::vector<std::string> temporalCalls;
   std::vector<int> timeChanges;
-  std::vector<int> quantityChanges;
   int recomputeCount = 0;
 
 private:
