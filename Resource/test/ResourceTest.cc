@@ -242,11 +242,9 @@ TEST(Resource, flawBookkeeping) {
   ASSERT_EQ(2u, i5->getTransactions().size());
 
   // Announced once, however many of its transactions are flawed, and however often.
-  i5->setFlawed(true);
+  u->markFlawed(i5, true);
   u->notifyFlawed(i5);
-  u->notifyFlawed(i5);
-  i10->setFlawed(true);
-  u->notifyFlawed(i10);
+  u->markFlawed(i10, true);
   EXPECT_EQ(Announcements{"+" + key(one)}, u->announcements);
   EXPECT_TRUE(u->hasTokensToOrder());
   std::vector<InstantId> flawed;
@@ -255,11 +253,9 @@ TEST(Resource, flawBookkeeping) {
   EXPECT_EQ((std::vector<InstantId>{i5, i10, i5, i10}), flawed);
 
   // Withdrawn only after its last flaw clears.
-  i5->setFlawed(false);
-  u->notifyNoLongerFlawed(i5);
+  u->markFlawed(i5, false);
   EXPECT_EQ(1u, u->announcements.size());
-  i10->setFlawed(false);
-  u->notifyNoLongerFlawed(i10);
+  u->markFlawed(i10, false);
   EXPECT_EQ((Announcements{"+" + key(one), "-" + key(one)}), u->announcements);
   EXPECT_FALSE(u->hasTokensToOrder());
   EXPECT_TRUE(u->m_flawedInstants.empty());
@@ -276,10 +272,8 @@ TEST(Resource, flawBookkeeping) {
   EXPECT_EQ(2u, u->announcements.size());
 
   // Two tokens cleared by one instant are both withdrawn; a removed token is withdrawn with it.
-  i20->setFlawed(true);
-  u->notifyFlawed(i20);
-  i5->setFlawed(true);
-  u->notifyFlawed(i5);
+  u->markFlawed(i20, true);
+  u->markFlawed(i5, true);
   EXPECT_EQ(4u, u->announcements.size());
   const std::string twoKey = key(two);
   two->discard();
@@ -294,8 +288,7 @@ TEST(Resource, flawBookkeeping) {
   TokenId a = w.consumer("R", 0, 10, 1, 1);
   TokenId b = w.consumer("R", 0, 10, 1, 1);
   InstantId r0 = ResourceWorld::instantAt(r->getProfile(), 0);
-  r0->setFlawed(true);
-  r->notifyFlawed(r0);
+  r->markFlawed(r0, true);
   EXPECT_EQ((std::set<std::string>{"+" + key(a), "+" + key(b)}), asSet(r->announcements));
   const std::string aKey = key(a), bKey = key(b);
   a->discard();
@@ -320,10 +313,8 @@ TEST(Resource, orderingChoicesAtAnInstant) {
   // Not recorded as flawed: refused before anything is propagated.
   Error e = failure([&]() { choicesAt(r, i0); });
   EXPECT_EQ("m_flawedInstants.find(inst->getTime()) != m_flawedInstants.end()", e.getCondition());
-  for (InstantId i : {i0, i20}) {
-    i->setFlawed(true);
-    r->notifyFlawed(i);
-  }
+  for (InstantId i : {i0, i20})
+    r->markFlawed(i, true);
   std::vector<TransPair> nonEmpty(1);
   e = failure([&]() { r->getOrderingChoices(i0, nonEmpty, 5); });
   EXPECT_EQ("results.empty()", e.getCondition());
@@ -370,10 +361,8 @@ TEST(Resource, orderingChoicesAtAnInstant) {
   w.db->getClient()->deleteConstraint(impossible);
   ASSERT_TRUE(w.propagate());
   i0 = ResourceWorld::instantAt(prof, 0);
-  if (r->m_flawedInstants.count(0) == 0) {
-    i0->setFlawed(true);
-    r->notifyFlawed(i0);
-  }
+  if (r->m_flawedInstants.count(0) == 0)
+    r->markFlawed(i0, true);
   EXPECT_EQ(2u, choicesAt(r, i0).size());
 
   // Propagation that deletes the instant asked about: no choices, and nothing freed is read.

@@ -84,6 +84,15 @@ public:
     Base::notifyNoLongerFlawed(inst);
   }
 
+  // Marks the instant flawed or not and tells the resource, as a detector would.
+  void markFlawed(const InstantId& inst, bool flawed) {
+    inst->setFlawed(flawed);
+    if (flawed)
+      notifyFlawed(inst);
+    else
+      notifyNoLongerFlawed(inst);
+  }
+
   using Base::init;
   using Base::resetViolations;
   using Base::notifyDeleted;
