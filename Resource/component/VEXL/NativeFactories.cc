@@ -33,6 +33,28 @@ void logCreated(const LabelStr& className, const LabelStr& objectName, const Lab
            << objectName.toString() << " type:" << objectType.toString());
 }
 
+// "Resource" and "Reservoir" take the same parameters: 0, 3, 5 or 7 of them.
+template <class T>
+ObjectId makeLevelResource(const char* className, const LabelStr& factoryClass, const PlanDatabaseId& planDb,
+                           const LabelStr& objectType, const LabelStr& objectName,
+                           const std::vector<const AbstractDomain*>& arguments) {
+  std::vector<double> v = argumentValues(arguments);
+  checkArgCount(v.size() == 0 || v.size() == 3 || v.size() == 5 || v.size() == 7, className, v.size());
+  T* object = new T(planDb, objectType, objectName, true);
+  Id<T> instance(object->getId());
+  if (v.size() == 0)
+    instance->constructor();
+  else if (v.size() == 3)
+    instance->constructor(v[0], v[1], v[2]);
+  else if (v.size() == 5)
+    instance->constructor(v[0], v[1], v[2], v[3], v[4]);
+  else
+    instance->constructor(v[0], v[1], v[2], v[3], v[4], v[5], v[6]);
+  instance->handleDefaults(false);
+  logCreated(factoryClass, objectName, objectType);
+  return instance->getId();
+}
+
 }
 
 // The count is checked before the object exists, so that a bad count leaves
@@ -46,21 +68,7 @@ ResourceObjectFactory::~ResourceObjectFactory() {}
 ObjectId ResourceObjectFactory::makeNewObject(const PlanDatabaseId& planDb, const LabelStr& objectType,
                                               const LabelStr& objectName,
                                               const std::vector<const AbstractDomain*>& arguments) const {
-  std::vector<double> v = argumentValues(arguments);
-  checkArgCount(v.size() == 0 || v.size() == 3 || v.size() == 5 || v.size() == 7, "Resource", v.size());
-  VEXL::VexlResource* object = new VEXL::VexlResource(planDb, objectType, objectName, true);
-  Id<VEXL::VexlResource> instance(object->getId());
-  if (v.size() == 0)
-    instance->constructor();
-  else if (v.size() == 3)
-    instance->constructor(v[0], v[1], v[2]);
-  else if (v.size() == 5)
-    instance->constructor(v[0], v[1], v[2], v[3], v[4]);
-  else
-    instance->constructor(v[0], v[1], v[2], v[3], v[4], v[5], v[6]);
-  instance->handleDefaults(false);
-  logCreated(m_className, objectName, objectType);
-  return instance->getId();
+  return makeLevelResource<VEXL::VexlResource>("Resource", m_className, planDb, objectType, objectName, arguments);
 }
 
 ReservoirObjectFactory::ReservoirObjectFactory(const LabelStr& signature)
@@ -71,21 +79,7 @@ ReservoirObjectFactory::~ReservoirObjectFactory() {}
 ObjectId ReservoirObjectFactory::makeNewObject(const PlanDatabaseId& planDb, const LabelStr& objectType,
                                                const LabelStr& objectName,
                                                const std::vector<const AbstractDomain*>& arguments) const {
-  std::vector<double> v = argumentValues(arguments);
-  checkArgCount(v.size() == 0 || v.size() == 3 || v.size() == 5 || v.size() == 7, "Reservoir", v.size());
-  VEXL::VexlReservoir* object = new VEXL::VexlReservoir(planDb, objectType, objectName, true);
-  Id<VEXL::VexlReservoir> instance(object->getId());
-  if (v.size() == 0)
-    instance->constructor();
-  else if (v.size() == 3)
-    instance->constructor(v[0], v[1], v[2]);
-  else if (v.size() == 5)
-    instance->constructor(v[0], v[1], v[2], v[3], v[4]);
-  else
-    instance->constructor(v[0], v[1], v[2], v[3], v[4], v[5], v[6]);
-  instance->handleDefaults(false);
-  logCreated(m_className, objectName, objectType);
-  return instance->getId();
+  return makeLevelResource<VEXL::VexlReservoir>("Reservoir", m_className, planDb, objectType, objectName, arguments);
 }
 
 ReusableObjectFactory::ReusableObjectFactory(const LabelStr& signature)
