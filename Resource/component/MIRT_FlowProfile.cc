@@ -11,6 +11,7 @@
 #include "Utils/base/Utils.hh"
 
 #include <algorithm>
+#include <unordered_set>
 #include <vector>
 
 namespace KORVAN {
@@ -227,6 +228,30 @@ void FlowProfileGraph::visitNeighbors(Node* node, double& level, VisitedMap& vis
   }
 }
 
+void FlowProfileGraph::getReachableResidualTransactions(std::vector<TransactionId>& reached) const {
+  std::unordered_set<const Node*> visited;
+  visited.insert(m_source);
+  std::vector<EdgeOutIterator> stack;
+  stack.push_back(EdgeOutIterator(*m_source, true));
+  while (!stack.empty()) {
+    EdgeOutIterator& it = stack.back();
+    if (!it.ok()) {
+      stack.pop_back();
+      continue;
+    }
+    Edge* edge = *it;
+    ++it;
+    Node* target = edge->getTarget();
+    if (visited.count(target) > 0 || m_maxflow->getResidual(edge) == 0.0)
+      continue;
+    visited.insert(target);
+    if (target == m_source || target == m_sink)
+      continue;
+    reached.push_back(target->getIdentity());
+    stack.push_back(EdgeOutIterator(*target, true));
+  }
+}
+
 /*
  * Flow profile: construction
  */
@@ -302,6 +327,8 @@ void FlowProfile::initRecompute() {
   // checked it before starting.
   debugMsg("FlowProfile:initRecompute", "From the first instant");
   startPass();
+  m_lowerRecorded.clear();
+  m_upperRecorded.clear();
   if (m_recalculateLowerLevel)
     m_lowerLevelGraph->reset();
   if (m_recalculateUpperLevel)
@@ -339,10 +366,16 @@ void FlowProfile::recomputeLevels(InstantId prev, InstantId inst) {
     const AbstractDomain& time = t->time()->lastDomain();
     if (time.getUpperBound() == T) {
       debugMsg("FlowProfile::recomputeLevels", "Transaction (" << t << ") enters closed set.");
-      if (m_recalculateLowerLevel)
+      // From here on it counts in the closed levels directly, unless the
+      // pass found it counting earlier.
+      if (m_recalculateLowerLevel) {
         m_lowerLevelGraph->removeTransaction(t);
-      if (m_recalculateUpperLevel)
+        recordContribution(m_lowerLevelContribution, m_lowerRecorded, t, inst);
+      }
+      if (m_recalculateUpperLevel) {
         m_upperLevelGraph->removeTransaction(t);
+        recordContribution(m_upperLevelContribution, m_upperRecorded, t, inst);
+      }
       const double qlb = quantityLb(t);
       const double qub = quantityUb(t);
       if (!t->isConsumer()) {
@@ -359,14 +392,14 @@ void FlowProfile::recomputeLevels(InstantId prev, InstantId inst) {
       }
     }
     else if (time.getLowerBound() == T) {
-      enableTransaction(t, inst);
+      enablePending(t, inst);
       for (std::set<TransactionId>::const_iterator it2 = transactions.begin(); it2 != transactions.end(); ++it2) {
         const TransactionId& t2 = *it2;
         if (t2 == t || t2->time()->lastDomain().getUpperBound() == T)
           continue;
         debugMsg("FlowProfile:recomputeLevels", "Determining ordering of pending transaction (" << t
                  << " and pending transaction (" << t2);
-        enableTransaction(t2, inst);
+        enablePending(t2, inst);
         switch (getOrdering(t, t2)) {
         case STRICTLY_AT:
           handleOrderedAt(t, t2);
@@ -387,16 +420,58 @@ void FlowProfile::recomputeLevels(InstantId prev, InstantId inst) {
   }
 
   double lowerLevel = inst->getLowerLevel();
-  if (m_recalculateLowerLevel)
+  if (m_recalculateLowerLevel) {
     lowerLevel = m_lowerClosedLevel - m_lowerLevelGraph->getResidualFromSource();
+    recordReached(*m_lowerLevelGraph, m_lowerLevelContribution, m_lowerRecorded, inst);
+  }
   double upperLevel = inst->getUpperLevel();
-  if (m_recalculateUpperLevel)
+  if (m_recalculateUpperLevel) {
     upperLevel = m_upperClosedLevel + m_upperLevelGraph->getResidualFromSource();
+    recordReached(*m_upperLevelGraph, m_upperLevelContribution, m_upperRecorded, inst);
+  }
   debugMsg("FlowProfile::recomputeLevels", "Computed levels for instance at time " << inst->getTime() << "["
            << lowerLevel << "," << upperLevel << "]");
   inst->update(lowerLevel, lowerLevel, upperLevel, upperLevel, 0.0, 0.0, 0.0, 0.0, 0.0, 0.0, 0.0, 0.0, 0.0, 0.0,
                0.0, 0.0);
   noteComputed(inst);
+}
+
+void FlowProfile::recordContribution(ContributionMap& contributions, std::set<TransactionId>& recorded,
+                                     const TransactionId& t, const InstantId& inst) {
+  if (!recorded.insert(t).second)
+    return;
+  contributions[t] = inst;
+  debugMsg("FlowProfile:recordContribution", "Transaction " << t << " starts contributing at "
+           << inst->getTime() << " lower level " << (&contributions == &m_lowerLevelContribution));
+}
+
+void FlowProfile::enablePending(const TransactionId& t, const InstantId& inst) {
+  // A transaction with no capacity in a network is recorded by the network
+  // each time it is enabled; only the first of these instants is its earliest.
+  const bool lowerKept = m_lowerRecorded.count(t) > 0 && m_lowerLevelContribution.count(t) > 0;
+  const bool upperKept = m_upperRecorded.count(t) > 0 && m_upperLevelContribution.count(t) > 0;
+  const InstantId lowerBefore = lowerKept ? m_lowerLevelContribution[t] : InstantId::noId();
+  const InstantId upperBefore = upperKept ? m_upperLevelContribution[t] : InstantId::noId();
+  enableTransaction(t, inst);
+  if (lowerKept)
+    m_lowerLevelContribution[t] = lowerBefore;
+  else if (!m_lowerLevelGraph->isEnabled(t))
+    m_lowerRecorded.insert(t);
+  if (upperKept)
+    m_upperLevelContribution[t] = upperBefore;
+  else if (!m_upperLevelGraph->isEnabled(t))
+    m_upperRecorded.insert(t);
+}
+
+void FlowProfile::recordReached(const FlowProfileGraph& graph, ContributionMap& contributions,
+                                std::set<TransactionId>& recorded, const InstantId& inst) {
+  // What the source still reaches in the residual network is counted in
+  // full by the level bound: the same transactions whatever maximum flow
+  // was found.
+  std::vector<TransactionId> reached;
+  graph.getReachableResidualTransactions(reached);
+  for (std::vector<TransactionId>::const_iterator it = reached.begin(); it != reached.end(); ++it)
+    recordContribution(contributions, recorded, *it, inst);
 }
 
 void FlowProfile::postHandleRecompute() {
@@ -552,6 +627,8 @@ void FlowProfile::handleTransactionRemoved(TransactionId t) {
   m_upperLevelGraph->removeTransaction(t);
   m_lowerLevelContribution.erase(t);
   m_upperLevelContribution.erase(t);
+  m_lowerRecorded.erase(t);
+  m_upperRecorded.erase(t);
   // Orderings through the transaction's constraints go with it, and a
   // later transaction at the same address must not inherit its answers.
   m_orderings.clear();

@@ -10,6 +10,7 @@
 #include <set>
 #include <unordered_map>
 #include <utility>
+#include <vector>
 
 namespace KORVAN {
 namespace MIRT {
@@ -51,6 +52,10 @@ public:
   void pushFlow(const TransactionId& t);
   void restoreFlow();
   double getResidualFromSource();
+  // The transactions reachable from the source over edges with residual
+  // capacity left by the last maximum flow, in depth-first out-list order:
+  // the ones the level bound counts in full. Changes nothing.
+  void getReachableResidualTransactions(std::vector<TransactionId>& reached) const;
   // Takes every transaction still reachable from the source in the residual
   // network out of it, records them at the instant and returns the sum of
   // their contributions to this level bound; 0.0 when nothing changed. The
@@ -126,6 +131,14 @@ protected:
   void startPass();
   void noteComputed(const InstantId& inst);
 
+  // Contribution entries written by the pass in progress: a transaction
+  // keeps the first instant at which the pass found it counting.
+  void recordContribution(ContributionMap& contributions, std::set<TransactionId>& recorded,
+                          const TransactionId& t, const InstantId& inst);
+  void enablePending(const TransactionId& t, const InstantId& inst);
+  void recordReached(const FlowProfileGraph& graph, ContributionMap& contributions,
+                     std::set<TransactionId>& recorded, const InstantId& inst);
+
   std::unordered_map<TransactionId, std::pair<int, int>, TransactionIdHash> m_previousTimeBounds;
   TransactionId m_dummySourceTransaction;
   TransactionId m_dummySinkTransaction;
@@ -139,6 +152,8 @@ protected:
   OrderingCache m_orderedAt;
   ContributionMap m_lowerLevelContribution;
   ContributionMap m_upperLevelContribution;
+  std::set<TransactionId> m_lowerRecorded;
+  std::set<TransactionId> m_upperRecorded;
 
 private:
   TransactionId makePlaceholder();

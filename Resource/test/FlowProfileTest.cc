@@ -450,3 +450,43 @@ TEST(FlowProfile, TokenEndsAndReusableEnvelope) {
   EXPECT_EQ(5.0, level.getLowerBound());
   EXPECT_EQ(5.0, level.getUpperBound());
 }
+
+TEST(FlowProfile, BothProfilesRecordTheSameEarliestContributions) {
+  for (int incremental = 0; incremental < 2; ++incremental) {
+    SCOPED_TRACE(incremental ? "IncrementalFlowProfile" : "FlowProfile");
+    ProfileWorld w;
+    RecordingDetector det;
+    std::unique_ptr<Profile> owner = flowProfile(incremental, w, det, 10, 12);
+    FlowProfile& prof = dynamic_cast<FlowProfile&>(*owner);
+    // z may consume nothing, so the upper network never carries it; p must
+    // come before c; f is fixed at 30.
+    TransactionId z = w.make(0, 30, true, 0, 4), p = w.make(5, 20, false, 2, 2), c = w.make(10, 20, true, 3, 3);
+    TransactionId f = w.make(30, 30, false, 2, 5);
+    ConstraintId order = precedes(w, p, c);
+    for (TransactionId t : {z, p, c, f})
+      owner->addTransaction(t);
+    ASSERT_TRUE(w.ce->propagate());
+    owner->recompute();
+    auto lower = [&](TransactionId t) {
+      InstantId i;
+      return prof.getEarliestLowerLevelInstant(t, i) ? i->getTime() : -1;
+    };
+    auto upper = [&](TransactionId t) {
+      InstantId i;
+      return prof.getEarliestUpperLevelInstant(t, i) ? i->getTime() : -1;
+    };
+    // Lower bound: z counts in full from its start; c exceeds what p can
+    // give it at 10, so both count from there; f when it happens.
+    EXPECT_EQ((std::vector<int>{0, 10, 10, 30}), (std::vector<int>{lower(z), lower(p), lower(c), lower(f)}));
+    // Upper bound: z from its start (not from later starts while it is
+    // pending), p as soon as it may happen, c only once it must have.
+    EXPECT_EQ((std::vector<int>{0, 5, 20, 30}), (std::vector<int>{upper(z), upper(p), upper(c), upper(f)}));
+    // Unordered, p no longer has to feed c: it counts in the lower bound
+    // only once it must have happened.
+    order->discard();
+    ASSERT_TRUE(w.ce->propagate());
+    owner->recompute();
+    EXPECT_EQ((std::vector<int>{0, 20, 10, 30}), (std::vector<int>{lower(z), lower(p), lower(c), lower(f)}));
+    EXPECT_EQ((std::vector<int>{0, 5, 20, 30}), (std::vector<int>{upper(z), upper(p), upper(c), upper(f)}));
+  }
+}

@@ -206,7 +206,9 @@ TEST(ChoiceFilters, flawLevelDecisionAndContributingFilters) {
   SuccessorContributingChoiceFilter successor(profile, LabelStr("earliest"), lower);
   profile->forget(tc2);
   EXPECT_FALSE(successor(OrderingChoice(tc1, tp1)));  // a producer: rejected before any lookup
-  EXPECT_TRUE(successor(OrderingChoice(tp1, tc2)));  // nothing recorded: no ground to reject
+  Error missing = failure([&] { successor(OrderingChoice(tp1, tc2)); });  // nothing recorded
+  EXPECT_EQ("contributing", missing.getCondition());
+  EXPECT_EQ("Should always have an instant for transaction " + tc2->toString(), missing.getMsg());
   profile->setLower(tc2, lower);
   EXPECT_TRUE(successor(OrderingChoice(tp1, tc2)));   // recorded exactly at the flawed time
   profile->setLower(tc2, at12);
@@ -217,7 +219,7 @@ TEST(ChoiceFilters, flawLevelDecisionAndContributingFilters) {
   PredecessorNotContributingChoiceFilter predecessor(profile, LabelStr("earliest"), lower);
   EXPECT_FALSE(predecessor(OrderingChoice(tc2, tc1)));
   profile->forget(tp1);
-  EXPECT_TRUE(predecessor(OrderingChoice(tp1, tc1)));  // nothing recorded: no ground to reject
+  EXPECT_EQ("contributing", failure([&] { predecessor(OrderingChoice(tp1, tc1)); }).getCondition());
   profile->setLower(tp1, lower);
   EXPECT_FALSE(predecessor(OrderingChoice(tp1, tc1)));  // recorded exactly at the flawed time
   profile->setLower(tp1, at14);

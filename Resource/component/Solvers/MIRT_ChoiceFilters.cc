@@ -52,13 +52,9 @@ DefaultChoiceFilter::DefaultChoiceFilter(FlowProfile* profile, const LabelStr& e
 bool DefaultChoiceFilter::recordedContribution(const TransactionId& t, InstantId& earliest) const {
   const bool contributing = m_treatAsLowerFlaw ? m_profile->getEarliestLowerLevelInstant(t, earliest)
                                                : m_profile->getEarliestUpperLevelInstant(t, earliest);
-  // A flow profile records only some transactions (those it settled while
-  // computing a level); without a record the filter cannot judge the choice.
-  if (!contributing) {
-    debugMsg("ThreatDecisionPoint:filter", "No recorded instant for transaction " << t->toString()
-             << ": keeping the choice.");
-    return false;
-  }
+  // Both flow profiles record every transaction that a pass reaches, so a
+  // missing record means the tables do not describe this instant.
+  check_error(contributing, "Should always have an instant for transaction " + t->toString());
   checkError(earliest.isValid(), "The recorded instant of transaction " << t->toString() << " is gone.");
   return true;
 }

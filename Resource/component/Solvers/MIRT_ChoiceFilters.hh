@@ -35,7 +35,7 @@ public:
 
 protected:
   // The instant from which the flow profile records t as counting towards
-  // the flaw's level; false when it holds no record of t.
+  // the flaw's level; fails when it holds no record of t.
   bool recordedContribution(const TransactionId& t, InstantId& earliest) const;
 
   FlowProfile* m_profile;
