@@ -1,56 +1,142 @@
 #include "Utils/base/IdTable.hh"
 
+#include <cstdlib>
 #include <cstring>
-#include <string>
-#include <unordered_map>
+#include <new>
 
 namespace KORVAN {
 
 namespace {
 
-struct Entry {
+// Open addressing with linear probing; a slot is free when its key is 0 (keys never are).
+// Type names live in a parallel array so that a look-up touches 16 bytes per probe.
+struct Slot {
+  unsigned long hidden; // scrambled address
   unsigned int key;
-  const char* typeName;
 };
 
-// Leaked on purpose: handles are removed by destructors of static objects at exit.
-std::unordered_map<unsigned long, Entry>& table() {
-  static auto* sl_table = new std::unordered_map<unsigned long, Entry>(1024);
-  return *sl_table;
-}
-
+// Plain globals without destructors: the table must outlive the destructors of static
+// objects that still unregister handles at exit. Until the first insert the table is two
+// empty slots, so a look-up needs no emptiness test.
+Slot s_emptySlots[2] = {{0, 0}, {0, 0}};
+Slot* s_slots = s_emptySlots;
+const char** s_typeNames = nullptr;
+std::size_t s_mask = 1;    // capacity - 1, capacity a power of two
+unsigned int s_shift = 63; // 64 - log2(capacity)
+std::size_t s_count = 0;   // live entries
 unsigned int s_nextKey = 0;
 
 // Addresses are stored scrambled so that the table does not count as a reference to its objects:
 // LeakSanitizer still reports an object that was never deleted.
 inline unsigned long hide(unsigned long address) { return address ^ 0xA5A5A5A5A5A5A5A5UL; }
 
+// Fibonacci hashing: the low bits of heap addresses are constant (alignment); only the
+// top bits of the product depend on all of them, so the slot comes from those.
+inline std::size_t home(unsigned long hidden) {
+  return static_cast<std::size_t>((hidden * 0x9E3779B97F4A7C15UL) >> s_shift);
+}
+
+void* allocate(std::size_t count, std::size_t size) {
+  void* p = std::calloc(count, size);
+  if (p == nullptr)
+    throw std::bad_alloc();
+  return p;
+}
+
+void placeFresh(unsigned long hidden, unsigned int key, const char* typeName) {
+  std::size_t i = home(hidden);
+  while (s_slots[i].key != 0)
+    i = (i + 1) & s_mask;
+  s_slots[i].hidden = hidden;
+  s_slots[i].key = key;
+  s_typeNames[i] = typeName;
+}
+
+void grow() {
+  const std::size_t oldCapacity = s_typeNames == nullptr ? 0 : s_mask + 1;
+  const std::size_t capacity = oldCapacity == 0 ? 1024 : 2 * oldCapacity;
+  Slot* oldSlots = s_slots;
+  const char** oldTypeNames = s_typeNames;
+  Slot* slots = static_cast<Slot*>(allocate(capacity, sizeof(Slot)));
+  const char** typeNames;
+  try {
+    typeNames = static_cast<const char**>(allocate(capacity, sizeof(const char*)));
+  } catch (...) {
+    std::free(slots);
+    throw;
+  }
+  s_slots = slots;
+  s_typeNames = typeNames;
+  s_mask = capacity - 1;
+  s_shift = 64;
+  for (std::size_t c = capacity; c > 1; c >>= 1)
+    --s_shift;
+  for (std::size_t i = 0; i < oldCapacity; ++i)
+    if (oldSlots[i].key != 0)
+      placeFresh(oldSlots[i].hidden, oldSlots[i].key, oldTypeNames[i]);
+  if (oldCapacity != 0) {
+    std::free(oldSlots);
+    std::free(oldTypeNames);
+  }
+}
+
+// Index of the slot holding the address, or of the free slot ending its probe sequence.
+inline std::size_t find(unsigned long hidden) {
+  std::size_t i = home(hidden);
+  while (s_slots[i].key != 0 && s_slots[i].hidden != hidden)
+    i = (i + 1) & s_mask;
+  return i;
+}
+
 } // namespace
 
 unsigned int IdTable::insert(unsigned long address, const char* typeName) {
-  auto result = table().emplace(hide(address), Entry{0, typeName});
-  if (!result.second)
+  const unsigned long hidden = hide(address);
+  // Keep the load at most 5/8 so that probe sequences stay short.
+  if (s_typeNames == nullptr || 8 * (s_count + 1) > 5 * (s_mask + 1))
+    grow();
+  std::size_t i = find(hidden);
+  if (s_slots[i].key != 0)
     return 0;
   if (++s_nextKey == 0) // wrapped: keys must stay non-zero
     ++s_nextKey;
-  result.first->second.key = s_nextKey;
+  s_slots[i].hidden = hidden;
+  s_slots[i].key = s_nextKey;
+  s_typeNames[i] = typeName;
+  ++s_count;
   return s_nextKey;
 }
 
-unsigned int IdTable::getKey(unsigned long address) {
-  auto& t = table();
-  auto it = t.find(hide(address));
-  return it == t.end() ? 0 : it->second.key;
+unsigned int IdTable::getKey(unsigned long address) { return s_slots[find(hide(address))].key; }
+
+void IdTable::remove(unsigned long address) {
+  std::size_t i = find(hide(address));
+  if (s_slots[i].key == 0)
+    return;
+  // Backward-shift deletion: pull later members of the cluster into the hole when the hole
+  // lies between their home and their slot, so no tombstones are needed.
+  for (std::size_t j = (i + 1) & s_mask; s_slots[j].key != 0; j = (j + 1) & s_mask) {
+    const std::size_t h = home(s_slots[j].hidden);
+    if (((j - h) & s_mask) >= ((j - i) & s_mask)) {
+      s_slots[i] = s_slots[j];
+      s_typeNames[i] = s_typeNames[j];
+      i = j;
+    }
+  }
+  s_slots[i].key = 0;
+  s_slots[i].hidden = 0;
+  s_typeNames[i] = nullptr;
+  --s_count;
 }
 
-void IdTable::remove(unsigned long address) { table().erase(hide(address)); }
-
-std::size_t IdTable::size() { return table().size(); }
+std::size_t IdTable::size() { return s_count; }
 
 std::size_t IdTable::size(const char* typeName) {
   std::size_t count = 0;
-  for (const auto& entry : table())
-    if (std::strcmp(entry.second.typeName, typeName) == 0)
+  if (s_typeNames == nullptr)
+    return 0;
+  for (std::size_t i = 0; i <= s_mask; ++i)
+    if (s_slots[i].key != 0 && std::strcmp(s_typeNames[i], typeName) == 0)
       ++count;
   return count;
 }
