@@ -52,10 +52,14 @@ DefaultChoiceFilter::DefaultChoiceFilter(FlowProfile* profile, const LabelStr& e
 bool DefaultChoiceFilter::recordedContribution(const TransactionId& t, InstantId& earliest) const {
   const bool contributing = m_treatAsLowerFlaw ? m_profile->getEarliestLowerLevelInstant(t, earliest)
                                                : m_profile->getEarliestUpperLevelInstant(t, earliest);
-  // Both flow profiles record every transaction that a pass reaches, so a
-  // missing record means the tables do not describe this instant.
-  check_error(contributing, "Should always have an instant for transaction " + t->toString());
-  checkError(earliest.isValid(), "The recorded instant of transaction " << t->toString() << " is gone.");
+  // A transaction can lack a record at a flawed instant (seen on scheduling instances under both
+  // flow profiles). Failing there would abort an ordinary search, and pruning on a guess could
+  // lose solutions, so an unrecorded transaction keeps its choices.
+  if (!contributing || !earliest.isValid()) {
+    debugMsg("ThreatDecisionPoint:filter", "No recorded contribution for transaction " << t->toString()
+             << "; keeping the choice.");
+    return false;
+  }
   return true;
 }
 
