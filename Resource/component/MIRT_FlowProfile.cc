@@ -720,24 +720,21 @@ void FlowProfile::handleTransactionQuantityChanged(TransactionId t, const Domain
 void FlowProfile::handleTemporalConstraintAdded(TransactionId predecessor, int, TransactionId successor, int) {
   debugMsg("FlowProfile:handleTemporalConstraintAdded", "TransactionId1 (" << predecessor
            << ") before TransactionId2 (" << successor << ")");
-  check_error(predecessor.isValid());
-  check_error(successor.isValid());
-  m_orderings.clear();
-  int lb1 = -g_infiniteTime(), ub1 = g_infiniteTime(), lb2 = -g_infiniteTime(), ub2 = g_infiniteTime();
-  timeBounds(predecessor, lb1, ub1);
-  timeBounds(successor, lb2, ub2);
-  mergeWindow(std::min(lb1, lb2), std::max(ub1, ub2));
-  m_recalculateLowerLevel = true;
-  m_recalculateUpperLevel = true;
+  temporalConstraintChanged(predecessor, successor);
 }
 
 void FlowProfile::handleTemporalConstraintRemoved(TransactionId predecessor, int, TransactionId successor, int) {
   debugMsg("FlowProfile:handleTemporalConstraintRemoved", "TransactionId1 (" << predecessor
            << ") before TransactionId2 (" << successor << ")");
+  m_orderedAt.clear();
+  temporalConstraintChanged(predecessor, successor);
+}
+
+// An ordering added or removed between two transactions changes both levels over their windows.
+void FlowProfile::temporalConstraintChanged(const TransactionId& predecessor, const TransactionId& successor) {
   check_error(predecessor.isValid());
   check_error(successor.isValid());
   m_orderings.clear();
-  m_orderedAt.clear();
   int lb1 = -g_infiniteTime(), ub1 = g_infiniteTime(), lb2 = -g_infiniteTime(), ub2 = g_infiniteTime();
   timeBounds(predecessor, lb1, ub1);
   timeBounds(successor, lb2, ub2);

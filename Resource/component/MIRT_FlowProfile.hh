@@ -159,6 +159,7 @@ private:
   TransactionId makePlaceholder();
   // Replaces the recompute window by [start, end] merged with the pending one.
   void mergeWindow(int start, int end);
+  void temporalConstraintChanged(const TransactionId& predecessor, const TransactionId& successor);
   void replaceWindow(int start, int end);
   bool getEarliestInstant(const ContributionMap& contributions, const TransactionId& t, InstantId& i) const;
 
