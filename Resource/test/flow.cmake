@@ -7,3 +7,16 @@ korvan_add_test(mirt-flow-tests
   ${CMAKE_CURRENT_LIST_DIR}/FlowDetectorTest.cc
   ${CMAKE_CURRENT_LIST_DIR}/PsplibFlowTest.cc
   LIBS korvan_resource)
+# Steps, makespans and envelopes recorded from the maximum flow's earlier
+# implementation, with the differential tests of the present one against it.
+if(KORVAN_TESTS)
+  add_executable(flow-outcome-tests
+    ${CMAKE_CURRENT_LIST_DIR}/ProfileTestSupport.cc
+    ${CMAKE_CURRENT_LIST_DIR}/ModuleTestSupport.cc
+    ${CMAKE_CURRENT_LIST_DIR}/RcpspData.cc
+    ${CMAKE_CURRENT_LIST_DIR}/RcpspPlan.cc
+    ${CMAKE_CURRENT_LIST_DIR}/FlowOutcomeTest.cc)
+  target_link_libraries(flow-outcome-tests PRIVATE korvan_resource GTest::gtest GTest::gtest_main)
+  gtest_discover_tests(flow-outcome-tests WORKING_DIRECTORY ${CMAKE_SOURCE_DIR} DISCOVERY_TIMEOUT 60
+                       PROPERTIES TIMEOUT 600)
+endif()

@@ -1,0 +1,189 @@
+// Outcomes that a faster maximum flow must not change, recorded from the
+// implementation it replaced: solver steps and makespans on a sample of
+// public scheduling instances under both flow profiles, and the level
+// envelopes of both flow profiles on seeded random plans through a sequence
+// of changes. KORVAN_RECORD=1 prints the values in the form kept below.
+
+#include "Resource/component/MIRT_FlowProfile.hh"
+#include "Resource/component/MIRT_IncrementalFlowProfile.hh"
+#include "Resource/test/ProfileTestSupport.hh"
+#include "Resource/test/RcpspPlan.hh"
+
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <memory>
+#include <random>
+#include <string>
+#include <vector>
+
+using namespace KORVAN;
+using namespace KORVAN::MIRT;
+
+namespace {
+
+bool recording() {
+  const char* v = std::getenv("KORVAN_RECORD");
+  return v != 0 && std::string(v) == "1";
+}
+
+struct Solved {
+  const char* instance;
+  const char* profile;
+  unsigned int steps;
+  int makespan;
+};
+
+const Solved SOLVED[] = {
+  {"j301_3.sm", "FlowProfile", 28, 53},
+  {"j301_3.sm", "IncrementalFlowProfile", 28, 53},
+  {"j304_4.sm", "FlowProfile", 11, 57},
+  {"j304_4.sm", "IncrementalFlowProfile", 11, 57},
+  {"j3020_3.sm", "FlowProfile", 6, 49},
+  {"j3020_3.sm", "IncrementalFlowProfile", 6, 49},
+  {"j3036_4.sm", "FlowProfile", 11, 59},
+  {"j3036_4.sm", "IncrementalFlowProfile", 11, 59},
+};
+
+// FNV-1a over the text of each instant's time and bounds.
+uint64_t envelopeDigest(Profile& profile) {
+  uint64_t h = 1469598103934665603ULL;
+  char buf[96];
+  for (ProfileIterator it(profile.getId(), -g_infiniteTime(), g_infiniteTime()); !it.done(); it.next()) {
+    const int n = std::snprintf(buf, sizeof(buf), "%d:%.17g:%.17g;", it.getTime(),
+                                it.getInstant()->getLowerLevel(), it.getInstant()->getUpperLevel());
+    for (int i = 0; i < n; ++i) {
+      h ^= (unsigned char) buf[i];
+      h *= 1099511628211ULL;
+    }
+  }
+  return h;
+}
+
+// Digests after each step of one seeded plan, flow profile then incremental.
+struct Envelopes {
+  unsigned int seed;
+  std::vector<uint64_t> digests;
+};
+
+#include "FlowOutcomeRecords.inc"
+
+// A random plan of producers and consumers on a short horizon, orderings a
+// hidden schedule keeps, then steps: orderings added, some withdrawn, a
+// transaction added and one removed. Returns the digests and the steps.
+std::vector<uint64_t> runPlan(unsigned int seed, std::vector<std::string>& steps) {
+  std::mt19937 rng(seed);
+  ProfileWorld w;
+  RecordingDetector flowDetector, incrementalDetector;
+  std::unique_ptr<FlowProfile> flow(new FlowProfile(w.db->getId(), flowDetector.getId(), 0.0, 0.0));
+  std::unique_ptr<IncrementalFlowProfile> incremental(
+    new IncrementalFlowProfile(w.db->getId(), incrementalDetector.getId(), 0.0, 0.0));
+  const int n = 12 + (int) (rng() % 20);
+  const int horizon = n;
+  std::vector<TransactionId> ts;
+  std::vector<int> hidden;
+  for (int i = 0; i < n; ++i) {
+    const int lb = (int) (rng() % horizon), ub = lb + (int) (rng() % 12);
+    const double q = (double) (1 + rng() % 4);
+    const bool consumer = rng() % 2 == 0;
+    const double spread = (double) (rng() % 3);
+    ts.push_back(w.make(lb, ub, consumer, q, q + spread));
+    hidden.push_back(lb + (int) (rng() % (ub - lb + 1)));
+    steps.push_back("t" + std::to_string(i) + " [" + std::to_string(lb) + "," + std::to_string(ub) + "] " +
+                    (consumer ? "consumes " : "produces ") + std::to_string(q) + "+" + std::to_string(spread));
+  }
+  for (const TransactionId& t : ts) {
+    flow->addTransaction(t);
+    incremental->addTransaction(t);
+  }
+  std::vector<uint64_t> digests;
+  auto record = [&](const std::string& step) {
+    steps.push_back(step);
+    EXPECT_TRUE(w.ce->propagate()) << step;
+    flow->recompute();
+    incremental->recompute();
+    digests.push_back(envelopeDigest(*flow));
+    digests.push_back(envelopeDigest(*incremental));
+  };
+  record("as given");
+  std::vector<ConstraintId> added;
+  for (int k = 0; k < 16; ++k) {
+    const int a = (int) (rng() % n), b = (int) (rng() % n);
+    if (a == b || hidden[a] > hidden[b])
+      continue;
+    added.push_back(w.ce->createConstraint(LabelStr("precedes"), {ts[a]->time(), ts[b]->time()}));
+    record("t" + std::to_string(a) + " precedes t" + std::to_string(b));
+  }
+  for (size_t i = 0; i < added.size(); i += 3) {
+    added[i]->discard();
+    record("ordering " + std::to_string(i) + " withdrawn");
+  }
+  const TransactionId extra = w.make(0, horizon, true, 2, 3);
+  flow->addTransaction(extra);
+  incremental->addTransaction(extra);
+  record("consumer [0," + std::to_string(horizon) + "] added");
+  flow->removeTransaction(ts[0]);
+  incremental->removeTransaction(ts[0]);
+  record("t0 removed");
+  flow.reset();
+  incremental.reset();
+  return digests;
+}
+
+}
+
+TEST(FlowOutcomes, RandomPlanEnvelopes) {
+  const unsigned int seeds[] = {1, 2, 3, 5, 8, 13, 21, 34};
+  if (recording()) {
+    std::printf("const Envelopes ENVELOPES[] = {\n");
+    for (unsigned int seed : seeds) {
+      std::vector<std::string> steps;
+      const std::vector<uint64_t> digests = runPlan(seed, steps);
+      std::printf("  {%u, {", seed);
+      for (size_t i = 0; i < digests.size(); ++i)
+        std::printf("%s0x%016llxULL", i ? ", " : "", (unsigned long long) digests[i]);
+      std::printf("}},\n");
+    }
+    std::printf("};\n");
+    return;
+  }
+  for (const Envelopes& e : ENVELOPES) {
+    std::vector<std::string> steps;
+    const std::vector<uint64_t> digests = runPlan(e.seed, steps);
+    ASSERT_EQ(e.digests.size(), digests.size()) << "seed " << e.seed;
+    for (size_t i = 0; i < digests.size(); ++i) {
+      if (digests[i] == e.digests[i])
+        continue;
+      std::string story;
+      for (const std::string& s : steps)
+        story += "  " + s + "\n";
+      FAIL() << "seed " << e.seed << ": " << (i % 2 == 0 ? "FlowProfile" : "IncrementalFlowProfile")
+             << " envelope differs after step " << i / 2 << " of the plan:\n" << story;
+    }
+  }
+}
+
+TEST(FlowOutcomes, SchedulingSample) {
+  using namespace KORVAN::RCPSP;
+  const std::string dir = dataRoot() + "/psplib/j30/";
+  if (!fileExists(dir + "j301_3.sm"))
+    GTEST_SKIP() << "no PSPLIB j30 instances in " << dir;
+  for (const Solved& s : SOLVED) {
+    const Problem problem = readSm(dir + s.instance);
+    Plan plan(problem, s.profile);
+    const bool solved = plan.solve(Plan::solverConfiguration(2000));
+    ASSERT_TRUE(solved) << s.instance << " " << s.profile;
+    ASSERT_TRUE(plan.propagate()) << s.instance << " " << s.profile;
+    const std::vector<int> starts = plan.earliestStarts();
+    EXPECT_EQ("", checkSchedule(problem, starts)) << s.instance << " " << s.profile;
+    if (recording()) {
+      std::printf("  {\"%s\", \"%s\", %u, %d},\n", s.instance, s.profile, plan.solver().getStepCount(),
+                  makespan(problem, starts));
+      continue;
+    }
+    EXPECT_EQ(s.steps, plan.solver().getStepCount()) << s.instance << " " << s.profile;
+    EXPECT_EQ(s.makespan, makespan(problem, starts)) << s.instance << " " << s.profile;
+  }
+}
