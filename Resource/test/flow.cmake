@@ -2,6 +2,7 @@
 korvan_add_test(mirt-flow-tests
   ${CMAKE_CURRENT_LIST_DIR}/ProfileTestSupport.cc
   ${CMAKE_CURRENT_LIST_DIR}/ResourceTestSupport.cc
+  ${CMAKE_CURRENT_LIST_DIR}/ReferenceMaxFlow.cc
   ${CMAKE_CURRENT_LIST_DIR}/MaxFlowTest.cc
   ${CMAKE_CURRENT_LIST_DIR}/FlowProfileTest.cc
   ${CMAKE_CURRENT_LIST_DIR}/FlowDetectorTest.cc
