@@ -8,17 +8,32 @@ namespace KORVAN {
 namespace MIRT {
 
 Edge::Edge(Node* source, Node* target, double capacity, bool enabled)
-  : m_Capacity(capacity), m_Enabled(enabled), m_Source(source), m_Target(target) {
+  : m_Capacity(capacity), m_Enabled(enabled), m_Source(source), m_Target(target), m_Partner(0), m_Flow(0.0) {
   check_error(0 != source, "Null not allowed as input for source");
   check_error(0 != target, "Null not allowed as input for target");
   // Written so that NaN fails too.
   checkError(capacity <= getMaxCapacity(), "Edge constructor invoked with capacity '" << capacity
              << "' larger than maximum capacity '" << getMaxCapacity() << "'");
+  // Pair with the first unpaired opposite edge, taking over its flow, so that
+  // the maximum flow never searches for reverse edges.
+  if (source != target) {
+    const EdgeList& back = target->getOutEdges();
+    for (EdgeList::const_iterator it = back.begin(); it != back.end(); ++it)
+      if ((*it)->m_Target == source && (*it)->m_Partner == 0) {
+        m_Partner = *it;
+        (*it)->m_Partner = this;
+        m_Flow = -(*it)->m_Flow;
+        break;
+      }
+  }
   source->addOutEdge(this);
   target->addInEdge(this);
 }
 
-Edge::~Edge() {}
+Edge::~Edge() {
+  if (m_Partner != 0)
+    m_Partner->m_Partner = 0;
+}
 
 double Edge::getMaxCapacity() {
   return std::numeric_limits<double>::max();

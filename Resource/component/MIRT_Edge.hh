@@ -11,10 +11,14 @@ namespace KORVAN {
 namespace MIRT {
 
 class Node;
+class MaximumFlowAlgorithm;
 typedef std::pair<TransactionId, TransactionId> EdgeIdentity;
 
 // A capacitated arc of a flow network. It counts as enabled only while its
 // own flag is set and its target node is enabled; the source is not asked.
+// An edge knows its opposite edge (its partner) when there is one, and holds
+// the flow that the maximum flow over the graph placed on it: the flow of an
+// edge is always the negated flow of its partner.
 class Edge {
 public:
   Edge(Node* source, Node* target, double capacity, bool enabled);
@@ -31,8 +35,12 @@ public:
   void setDisabled() { m_Enabled = false; }
   bool isEnabled() const;
   EdgeIdentity getIdentity() const;
+  // The edge from target to source, or null.
+  Edge* getPartner() const { return m_Partner; }
 
 private:
+  friend class MaximumFlowAlgorithm;
+
   Edge(const Edge&) = delete;
   Edge& operator=(const Edge&) = delete;
 
@@ -40,6 +48,8 @@ private:
   bool m_Enabled;
   Node* m_Source;
   Node* m_Target;
+  Edge* m_Partner;
+  double m_Flow;
 };
 
 std::ostream& operator<<(std::ostream& os, const Edge& edge);

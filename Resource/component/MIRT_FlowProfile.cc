@@ -44,7 +44,7 @@ bool timeBounds(const TransactionId& t, int& lb, int& ub) {
  */
 
 FlowProfileGraph::FlowProfileGraph(const TransactionId& source, const TransactionId& sink, bool lowerLevel)
-  : m_lowerLevel(lowerLevel), m_recalculate(false), m_maxflow(0), m_graph(new Graph()) {
+  : m_lowerLevel(lowerLevel), m_recalculate(false), m_flowHeld(false), m_maxflow(0), m_graph(new Graph()) {
   m_source = m_graph->createNode(source, true);
   m_sink = m_graph->createNode(sink, true);
   m_maxflow = new MaximumFlowAlgorithm(m_graph, m_source, m_sink);
@@ -62,6 +62,7 @@ bool FlowProfileGraph::onSourceSide(const TransactionId& t) const {
 void FlowProfileGraph::reset() {
   debugMsg("FlowProfileGraph:reset", "Lower level: " << m_lowerLevel);
   m_recalculate = true;
+  m_flowHeld = false;
   m_graph->setDisabled();
   // Disabling the graph leaves one edge of each opposite pair flagged; an
   // ordering that no longer holds must not come back with its nodes, so
@@ -162,9 +163,18 @@ void FlowProfileGraph::restoreFlow() {
   m_maxflow->execute(false);
 }
 
+void FlowProfileGraph::runMaximumFlow() {
+  // The maximum flow completes whatever flow the edges hold after the
+  // network changed, and the transactions reachable from the source after
+  // any maximum flow are the same: resuming is exact, and after a walk or a
+  // contraction it only places the flow of what changed.
+  m_maxflow->execute(!m_flowHeld);
+  m_flowHeld = true;
+}
+
 double FlowProfileGraph::getResidualFromSource() {
   if (m_recalculate) {
-    m_maxflow->execute(true);
+    runMaximumFlow();
     m_recalculate = false;
   }
   double residual = 0.0;
@@ -180,7 +190,7 @@ double FlowProfileGraph::disableReachableResidualGraph(ContributionMap& contribu
   if (m_recalculate) {
     debugMsg("FlowProfileGraph:disableReachableResidualGraph",
              "Lower level: " << m_lowerLevel << ", recalculate invoked.");
-    m_maxflow->execute(true);
+    runMaximumFlow();
     VisitedMap visited;
     visited[m_source] = true;
     visitNeighbors(m_source, level, visited, contributions, instant);

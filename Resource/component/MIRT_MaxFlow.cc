@@ -3,7 +3,7 @@
 #include "Utils/base/Debug.hh"
 #include "Utils/base/Error.hh"
 
-#include <climits>
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 
@@ -24,8 +24,8 @@ const long NO_LABEL = 2147483647L;
 }
 
 MaximumFlowAlgorithm::MaximumFlowAlgorithm(Graph* g, Node* source, Node* sink)
-  : m_Graph(g), m_Source(source), m_Sink(sink) {
-  m_NodeListIterator = m_Nodes.end();
+  : m_Graph(g), m_Source(source), m_Sink(sink), m_SourceIndex(-1), m_SinkIndex(-1), m_ListHead(-1),
+    m_Listed(0) {
   check_error(g != 0, "Null not allowed as input for g");
   check_error(source != 0, "Null not allowed as input for source");
   check_error(sink != 0, "Null not allowed as input for sink");
@@ -36,12 +36,11 @@ MaximumFlowAlgorithm::MaximumFlowAlgorithm(Graph* g, Node* source, Node* sink)
 MaximumFlowAlgorithm::~MaximumFlowAlgorithm() {}
 
 double MaximumFlowAlgorithm::getFlow(Edge* e) const {
-  std::unordered_map<Edge*, double, EdgeHash>::const_iterator it = m_OnEdge.find(e);
-  return it == m_OnEdge.end() ? 0.0 : it->second;
+  return e->m_Flow;
 }
 
 double MaximumFlowAlgorithm::getResidual(Edge* e) const {
-  return e->getCapacity() - getFlow(e);
+  return e->getCapacity() - e->m_Flow;
 }
 
 void MaximumFlowAlgorithm::print(std::ostream&) const {}
@@ -49,177 +48,267 @@ void MaximumFlowAlgorithm::print(std::ostream&) const {}
 void MaximumFlowAlgorithm::initializePre(bool reset) {
   checkError(m_Source->isEnabled(), "Source '" << *m_Source << "' is not enabled.");
   checkError(m_Sink->isEnabled(), "Sink '" << *m_Sink << "' is not enabled.");
-  m_Nodes.clear();
-  if (reset) {
-    m_CurrentOutEdgeOnNode.clear();
-    m_EndOutEdgeOnNode.clear();
-    m_ExcessOnNode.clear();
-    m_DistanceOnNode.clear();
-    m_OnEdge.clear();
-  }
 
   const NodeMap& nodes = m_Graph->getNodes();
+  m_Nodes.clear();
   for (NodeMap::const_iterator it = nodes.begin(); it != nodes.end(); ++it) {
     Node* node = it->second;
-    if (!node->isEnabled())
+    if (reset) {
+      const EdgeList& out = node->getOutEdges();
+      for (EdgeList::const_iterator edgeIt = out.begin(); edgeIt != out.end(); ++edgeIt)
+        (*edgeIt)->m_Flow = 0.0;
+    }
+    if (!node->isEnabled()) {
+      node->setIndex(-1);
       continue;
-    const EdgeList& out = node->getOutEdges();
-    EdgeList::const_iterator cursor = out.begin();
-    while (cursor != out.end() && !(*cursor)->getTarget()->isEnabled())
-      ++cursor;
-    m_CurrentOutEdgeOnNode[node] = cursor;
-    m_EndOutEdgeOnNode[node] = out.end();
-    if (node != m_Source && node != m_Sink)
-      m_Nodes.push_back(node);
-    // Resuming keeps the flows and excesses but not the labels: labels left
-    // by the last run need not be valid for the re-saturated source nor keep
-    // the list in admissible order, and a run on them can strand excess.
-    // Equal labels are valid for any preflow with saturated source edges.
-    m_DistanceOnNode[node] = 1;
-    if (!reset)
-      continue;
-    m_ExcessOnNode[node] = 0.0;
+    }
+    node->setIndex((int) m_Nodes.size());
+    m_Nodes.push_back(node);
+  }
+  const int n = (int) m_Nodes.size();
+  m_SourceIndex = m_Source->getIndex();
+  m_SinkIndex = m_Sink->getIndex();
+
+  m_FirstArc.assign(n + 1, 0);
+  m_Arcs.clear();
+  m_Head.clear();
+  for (int i = 0; i < n; ++i) {
+    m_FirstArc[i] = (int) m_Arcs.size();
+    const EdgeList& out = m_Nodes[i]->getOutEdges();
     for (EdgeList::const_iterator edgeIt = out.begin(); edgeIt != out.end(); ++edgeIt) {
       Edge* edge = *edgeIt;
       if (!edge->isEnabled())
         continue;
-      m_OnEdge[edge] = 0.0;
-      checkError(0 != m_Graph->getEdge( edge->getTarget(), edge->getSource() ) && m_Graph->getEdge( edge->getTarget(), edge->getSource() )->isEnabled(),
-                 "No (enabled) reverse edge for edge '" << *edge << "'");
-      m_OnEdge[m_Graph->getEdge(edge->getTarget(), edge->getSource())] = 0.0;
+      Edge* partner = edge->m_Partner;
+      if (partner == 0 || !partner->isEnabled()) {
+        if (reset)
+          checkError(0 != m_Graph->getEdge( edge->getTarget(), edge->getSource() ) && m_Graph->getEdge( edge->getTarget(), edge->getSource() )->isEnabled(),
+                     "No (enabled) reverse edge for edge '" << *edge << "'");
+        // An opposite edge that is not this edge's partner (two edges made
+        // for the same pair outside the graph): the edge carries nothing.
+        continue;
+      }
+      m_Arcs.push_back(edge);
+      m_Head.push_back(edge->getTarget()->getIndex());
     }
   }
+  m_FirstArc[n] = (int) m_Arcs.size();
+  m_Excess.assign(n, 0.0);
+  m_Cursor.assign(m_FirstArc.begin(), m_FirstArc.end() - 1);
+  m_Listed = n - 2;
 
-  m_DistanceOnNode[m_Sink] = 0;
-  // The source's out-edges regain residual only through pushes back from
-  // nodes labelled above it, so the listed nodes' count keeps every residual
-  // path from the source longer than any simple path to the sink.
-  m_DistanceOnNode[m_Source] = (long) m_Nodes.size();
-  m_NodeListIterator = m_Nodes.end();
+  if (!reset && !repair()) {
+    debugMsg("MaximumFlowAlgorithm:initializePre", "Held flow cannot be repaired; starting from scratch");
+    for (Edge* edge : m_Arcs)
+      edge->m_Flow = 0.0;
+    m_Excess.assign(n, 0.0);
+  }
+  saturateSource();
+  globalRelabel();
+}
 
-  for (EdgeOutIterator edgeIt(*m_Source, true); edgeIt.ok(); ++edgeIt) {
-    Edge* edge = *edgeIt;
-    double& flow = m_OnEdge[edge];
-    const double delta = edge->getCapacity() - flow;
-    if (delta != 0.0) {
-      flow = edge->getCapacity();
-      Edge* reverse = m_Graph->getEdge(edge->getTarget(), edge->getSource());
-      if (reverse != 0)
-        m_OnEdge[reverse] = -edge->getCapacity();
-      m_ExcessOnNode[edge->getTarget()] += delta;
+bool MaximumFlowAlgorithm::repair() {
+  const int n = (int) m_Nodes.size();
+  // Within capacity both ways, and the net inflow of every node over the
+  // arcs of this run.
+  for (int u = 0; u < n; ++u) {
+    double net = 0.0;
+    for (int a = m_FirstArc[u]; a < m_FirstArc[u + 1]; ++a) {
+      Edge* edge = m_Arcs[a];
+      Edge* partner = edge->m_Partner;
+      double flow = edge->m_Flow;
+      if (flow > edge->getCapacity())
+        flow = edge->getCapacity();
+      if (-flow > partner->getCapacity())
+        flow = -partner->getCapacity();
+      edge->m_Flow = flow;
+      partner->m_Flow = -flow;
+      net -= flow;
     }
+    m_Excess[u] = net;
+  }
+  // A node that lost inflow (a predecessor gone, a capacity lowered) sends
+  // less on: the shortfall is taken back along its outgoing flow until it
+  // reaches a terminal or a node with excess. No step raises a positive flow,
+  // so this ends.
+  m_Queue.clear();
+  for (int u = 0; u < n; ++u)
+    if (!isTerminal(u) && m_Excess[u] < 0.0)
+      m_Queue.push_back(u);
+  for (size_t q = 0; q < m_Queue.size(); ++q) {
+    const int u = m_Queue[q];
+    for (int a = m_FirstArc[u]; a < m_FirstArc[u + 1] && m_Excess[u] < 0.0; ++a) {
+      Edge* edge = m_Arcs[a];
+      if (edge->m_Flow <= 0.0)
+        continue;
+      const double shortfall = -m_Excess[u];
+      const int v = m_Head[a];
+      double delta;
+      if (edge->m_Flow <= shortfall) {
+        delta = edge->m_Flow;
+        edge->m_Flow = 0.0;
+        m_Excess[u] += delta;
+      }
+      else {
+        delta = shortfall;
+        edge->m_Flow -= delta;
+        m_Excess[u] = 0.0;
+      }
+      edge->m_Partner->m_Flow = -edge->m_Flow;
+      if (!isTerminal(v)) {
+        const bool wasShort = m_Excess[v] < 0.0;
+        m_Excess[v] -= delta;
+        if (!wasShort && m_Excess[v] < 0.0)
+          m_Queue.push_back(v);
+      }
+    }
+    if (m_Excess[u] < 0.0)
+      return false;
+  }
+  return true;
+}
+
+void MaximumFlowAlgorithm::saturateSource() {
+  const int s = m_SourceIndex;
+  for (int a = m_FirstArc[s]; a < m_FirstArc[s + 1]; ++a) {
+    Edge* edge = m_Arcs[a];
+    const double delta = edge->getCapacity() - edge->m_Flow;
+    if (delta != 0.0) {
+      edge->m_Flow = edge->getCapacity();
+      edge->m_Partner->m_Flow = -edge->getCapacity();
+      m_Excess[m_Head[a]] += delta;
+    }
+  }
+}
+
+void MaximumFlowAlgorithm::globalRelabel() {
+  const int n = (int) m_Nodes.size();
+  m_Distance.assign(n, -1);
+  m_Distance[m_SinkIndex] = 0;
+  m_Distance[m_SourceIndex] = m_Listed;
+  // Backwards over residual arcs: first from the sink, then, for the nodes
+  // that cannot reach it and must return their excess, from the source.
+  for (int pass = 0; pass < 2; ++pass) {
+    m_Queue.clear();
+    m_Queue.push_back(pass == 0 ? m_SinkIndex : m_SourceIndex);
+    for (size_t q = 0; q < m_Queue.size(); ++q) {
+      const int v = m_Queue[q];
+      for (int a = m_FirstArc[v]; a < m_FirstArc[v + 1]; ++a) {
+        const int u = m_Head[a];
+        Edge* in = m_Arcs[a]->m_Partner;
+        if (m_Distance[u] >= 0 || in->getCapacity() - in->m_Flow <= 0.0)
+          continue;
+        m_Distance[u] = m_Distance[v] + 1;
+        m_Queue.push_back(u);
+      }
+    }
+  }
+  // The rest can send nothing anywhere.
+  const long unreachable = 2L * (long) n + 1;
+  m_Queue.clear();
+  for (int u = 0; u < n; ++u) {
+    if (isTerminal(u))
+      continue;
+    if (m_Distance[u] < 0)
+      m_Distance[u] = unreachable;
+    m_Queue.push_back(u);
+  }
+  // Admissible arcs go one label down, so decreasing labels keep the list in
+  // topological order of the admissible network.
+  std::stable_sort(m_Queue.begin(), m_Queue.end(),
+                   [this](int a, int b) { return m_Distance[a] > m_Distance[b]; });
+  m_Next.assign(n, -1);
+  m_ListHead = -1;
+  for (size_t i = m_Queue.size(); i-- > 0;) {
+    m_Next[m_Queue[i]] = m_ListHead;
+    m_ListHead = m_Queue[i];
   }
 }
 
 void MaximumFlowAlgorithm::execute(bool reset) {
   debugMsg("MaximumFlowAlgorithm:execute", "Running " << (reset ? "from scratch" : "from the present flow"));
   initializePre(reset);
-  Node* node = getNextInList();
-  while (node != 0) {
-    const long old = m_DistanceOnNode[node];
-    disCharge(node);
-    if (m_DistanceOnNode[node] > old)
-      resetToFront();
-    node = getNextInList();
+  int prev = -1;
+  for (int u = m_ListHead; u != -1;) {
+    const long old = m_Distance[u];
+    disCharge(u);
+    if (m_Distance[u] > old && prev != -1) {
+      m_Next[prev] = m_Next[u];
+      m_Next[u] = m_ListHead;
+      m_ListHead = u;
+    }
+    prev = u;
+    u = m_Next[u];
+  }
+  for (Node* node : m_Nodes)
+    node->setIndex(-1);
+}
+
+void MaximumFlowAlgorithm::disCharge(int u) {
+  Node* node = m_Nodes[u];
+  check_error(0 != node, "Node is null, null is not allowed as input");
+  checkError(node->isEnabled(), "Node '" << *node << "' not enabled.");
+  const int end = m_FirstArc[u + 1];
+  while (m_Excess[u] > 0.0) {
+    if (m_Cursor[u] == end) {
+      // Relabel only once every arc has been tried.
+      if (!reLabel(u)) {
+        // Nowhere to send it, not even back: drop the excess so that the
+        // loop ends. Networks built by the flow profiles never get here.
+        debugMsg("MaximumFlowAlgorithm:disCharge", "Dropping excess " << m_Excess[u] << " of stranded node "
+                 << *node);
+        m_Excess[u] = 0.0;
+        break;
+      }
+      m_Cursor[u] = m_FirstArc[u];
+    }
+    const int a = m_Cursor[u];
+    Edge* edge = m_Arcs[a];
+    if (edge->m_Flow < edge->getCapacity() && m_Distance[u] == m_Distance[m_Head[a]] + 1)
+      push(a);
+    else
+      ++m_Cursor[u];
   }
 }
 
-Node* MaximumFlowAlgorithm::getNextInList() {
-  if (m_NodeListIterator == m_Nodes.end())
-    m_NodeListIterator = m_Nodes.begin();
-  else
-    ++m_NodeListIterator;
-  while (m_NodeListIterator != m_Nodes.end() && !(*m_NodeListIterator)->isEnabled())
-    ++m_NodeListIterator;
-  return m_NodeListIterator == m_Nodes.end() ? 0 : *m_NodeListIterator;
-}
-
-void MaximumFlowAlgorithm::resetToFront() {
-  if (m_NodeListIterator == m_Nodes.end())
-    return;
-  Node* node = *m_NodeListIterator;
-  m_Nodes.erase(m_NodeListIterator);
-  m_Nodes.push_front(node);
-  m_NodeListIterator = m_Nodes.end();
-}
-
-void MaximumFlowAlgorithm::disCharge(Node* n) {
-  check_error(0 != n, "Node is null, null is not allowed as input");
-  checkError(n->isEnabled(), "Node '" << *n << "' not enabled.");
-  const EdgeList& out = n->getOutEdges();
-  EdgeList::const_iterator& cursor = m_CurrentOutEdgeOnNode[n];
-  const EdgeList::const_iterator end = out.end();
-  double& excess = m_ExcessOnNode[n];
-  while (excess != 0.0) {
-    Edge* edge = cursor == end ? 0 : *cursor;
-    flowAssert(edge != 0);
-    if (isAdmissible(edge)) {
-      push(edge);
-      continue;
-    }
-    if (!reLabel(n)) {
-      // Nowhere to send it, not even back: drop the excess so that the loop
-      // ends. Networks built by the flow profiles never get here.
-      debugMsg("MaximumFlowAlgorithm:disCharge", "Dropping excess " << excess << " of stranded node " << *n);
-      excess = 0.0;
-      break;
-    }
-    ++cursor;
-    if (cursor == end)
-      cursor = out.begin();
-  }
-}
-
-bool MaximumFlowAlgorithm::isAdmissible(Edge* e) {
-  // Only edges that count as enabled carry flow: a push towards a disabled
-  // node would strand the excess there.
-  return e->isEnabled() && getFlow(e) < e->getCapacity() &&
-         m_DistanceOnNode[e->getSource()] == m_DistanceOnNode[e->getTarget()] + 1;
-}
-
-void MaximumFlowAlgorithm::push(Edge* e) {
-  double& flow = m_OnEdge[e];
-  const double residual = e->getCapacity() - flow;
+void MaximumFlowAlgorithm::push(int a) {
+  Edge* edge = m_Arcs[a];
+  const int u = edge->getSource()->getIndex();
+  const double residual = edge->getCapacity() - edge->m_Flow;
   flowAssert(residual >= 0);
-  double& sourceExcess = m_ExcessOnNode[e->getSource()];
-  const bool saturates = sourceExcess >= residual;
-  const double delta = saturates ? residual : sourceExcess;
+  double& excess = m_Excess[u];
+  const bool saturates = excess >= residual;
+  const double delta = saturates ? residual : excess;
   // Exact end values, so that rounding cannot leave a sliver of residual or
   // of excess behind.
-  flow = saturates ? e->getCapacity() : flow + delta;
-  Edge* reverse = m_Graph->getEdge(e->getTarget(), e->getSource());
-  if (reverse != 0)
-    m_OnEdge[reverse] = -flow;
-  m_ExcessOnNode[e->getTarget()] += delta;
-  sourceExcess = saturates ? sourceExcess - delta : 0.0;
+  edge->m_Flow = saturates ? edge->getCapacity() : edge->m_Flow + delta;
+  edge->m_Partner->m_Flow = -edge->m_Flow;
+  m_Excess[m_Head[a]] += delta;
+  excess = saturates ? excess - delta : 0.0;
 }
 
-bool MaximumFlowAlgorithm::reLabel(Node* n) {
+bool MaximumFlowAlgorithm::reLabel(int u) {
   long m = NO_LABEL;
-  for (EdgeOutIterator it(*n, true); it.ok(); ++it) {
-    Edge* edge = *it;
-    if (getResidual(edge) > 0.0) {
-      const long d = m_DistanceOnNode[edge->getTarget()];
-      if (d < m)
-        m = d;
-    }
+  for (int a = m_FirstArc[u]; a < m_FirstArc[u + 1]; ++a) {
+    Edge* edge = m_Arcs[a];
+    if (edge->getCapacity() - edge->m_Flow > 0.0 && m_Distance[m_Head[a]] < m)
+      m = m_Distance[m_Head[a]];
   }
   if (m == NO_LABEL)
     return false;
-  m_DistanceOnNode[n] = m + 1;
+  m_Distance[u] = m + 1;
   return true;
 }
 
 void MaximumFlowAlgorithm::pushFlowBack(Node* n) {
+  // The predecessors' excess follows from the flows when the next run
+  // resumes.
   for (EdgeInIterator it(*n, true); it.ok(); ++it) {
     Edge* edge = *it;
-    const double f = getFlow(edge);
-    if (f > 0.0 && edge->getCapacity() != 0.0) {
-      m_ExcessOnNode[edge->getSource()] += f;
-      m_OnEdge[edge] = 0.0;
-      Edge* reverse = m_Graph->getEdge(edge->getTarget(), edge->getSource());
-      if (reverse != 0)
-        m_OnEdge[reverse] = 0.0;
+    if (edge->m_Flow > 0.0 && edge->getCapacity() != 0.0) {
+      edge->m_Flow = 0.0;
+      if (edge->m_Partner != 0)
+        edge->m_Partner->m_Flow = 0.0;
     }
   }
 }

@@ -6,9 +6,8 @@
 #include "Resource/component/MIRT_Node.hh"
 #include "Resource/component/MIRT_Types.hh"
 
-#include <list>
 #include <ostream>
-#include <unordered_map>
+#include <vector>
 
 namespace KORVAN {
 namespace MIRT {
@@ -16,8 +15,10 @@ namespace MIRT {
 // Maximum flow from a source to a sink over the enabled part of a graph:
 // push-relabel, relabel-to-front, over explicit reverse edges (every edge that
 // counts as enabled must have an enabled opposite edge). A run either starts
-// from scratch or resumes from the labels, excesses and flows it holds.
-// All per-node and per-edge state lives here; the graph is not owned.
+// from scratch or resumes from the flow the edges hold, whatever changed in
+// the graph since: the flow is first brought back within the capacities and
+// the enabled part, then completed. The flow lives on the edges; labels,
+// excesses and cursors live here, in arrays indexed by node for one run.
 class MaximumFlowAlgorithm {
 public:
   MaximumFlowAlgorithm(Graph* g, Node* source, Node* sink);
@@ -28,40 +29,52 @@ public:
   Node* getSink() const { return m_Sink; }
 
   void execute(bool reset = true);
-  // 0.0 for an edge the algorithm has not seen since its last reset.
+  // 0.0 for an edge the algorithm has not placed flow on.
   double getFlow(Edge* e) const;
   double getResidual(Edge* e) const;
-  // Hands the flow entering n back to its predecessors as excess, for a later
+  // Hands the flow entering n back to its predecessors, for a later
   // execute(false) to place elsewhere.
   void pushFlowBack(Node* n);
   void print(std::ostream& os) const;
 
 private:
-  typedef std::unordered_map<Node*, EdgeList::const_iterator, NodeHash> CursorMap;
-  typedef std::list<Node*> NodeList;
-
   MaximumFlowAlgorithm(const MaximumFlowAlgorithm&) = delete;
   MaximumFlowAlgorithm& operator=(const MaximumFlowAlgorithm&) = delete;
 
   void initializePre(bool reset);
-  Node* getNextInList();
-  void disCharge(Node* n);
-  bool isAdmissible(Edge* e);
-  void push(Edge* e);
-  // False when n has no residual enabled out-edge left.
-  bool reLabel(Node* n);
-  void resetToFront();
+  // Brings a flow left by an earlier run and changed since back to a
+  // preflow of the present network; false when it cannot.
+  bool repair();
+  void saturateSource();
+  // Exact distances to the sink (or, past the listed count, to the source)
+  // in the residual network, and the list in decreasing label order.
+  void globalRelabel();
+  void disCharge(int n);
+  void push(int arc);
+  // False when n has no residual arc left.
+  bool reLabel(int n);
 
-  CursorMap m_CurrentOutEdgeOnNode;
-  CursorMap m_EndOutEdgeOnNode;
-  std::unordered_map<Node*, double, NodeHash> m_ExcessOnNode;
-  std::unordered_map<Node*, long, NodeHash> m_DistanceOnNode;
-  std::unordered_map<Edge*, double, EdgeHash> m_OnEdge;
-  NodeList m_Nodes;
+  bool isTerminal(int n) const { return n == m_SourceIndex || n == m_SinkIndex; }
+
   Graph* m_Graph;
   Node* m_Source;
   Node* m_Sink;
-  NodeList::iterator m_NodeListIterator;
+
+  // One run: the enabled nodes in key order, and for each its arcs (the out-
+  // edges that count as enabled and have an enabled partner) in out-list order.
+  std::vector<Node*> m_Nodes;
+  std::vector<int> m_FirstArc;
+  std::vector<Edge*> m_Arcs;
+  std::vector<int> m_Head;
+  std::vector<int> m_Cursor;
+  std::vector<double> m_Excess;
+  std::vector<long> m_Distance;
+  std::vector<int> m_Next;   // the relabel-to-front list, linked by index
+  std::vector<int> m_Queue;
+  int m_SourceIndex;
+  int m_SinkIndex;
+  int m_ListHead;
+  int m_Listed;
 };
 
 }

@@ -15,7 +15,7 @@ void eraseFirst(EdgeList& list, Edge* edge) {
 }
 }
 
-Node::Node(const NodeIdentity& identity) : m_Enabled(true), m_Visit(-1), m_Identity(identity) {}
+Node::Node(const NodeIdentity& identity) : m_Enabled(true), m_Visit(-1), m_Index(-1), m_Identity(identity) {}
 
 Node::~Node() {
   // Each edge leaves the list at its other end before it goes, so that no

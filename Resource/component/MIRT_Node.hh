@@ -33,6 +33,11 @@ public:
   int getVisit() const { return m_Visit; }
   void setVisit(int visit) { m_Visit = visit; }
 
+  // Slot of the node in the arrays of the maximum flow running over the
+  // graph; -1 outside a run or when the node is disabled.
+  int getIndex() const { return m_Index; }
+  void setIndex(int index) { m_Index = index; }
+
   // Reserved to Edge's constructor.
   void addOutEdge(Edge* edge);
   void addInEdge(Edge* edge);
@@ -45,6 +50,7 @@ private:
 
   bool m_Enabled;
   int m_Visit;
+  int m_Index;
   NodeIdentity m_Identity;
   EdgeList m_InEdges;
   EdgeList m_OutEdges;

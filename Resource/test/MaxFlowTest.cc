@@ -1,14 +1,19 @@
 // Flow graph and push-relabel maximum flow: worked networks, the graph's
-// switching rules, and a randomised comparison against Edmonds-Karp.
+// switching rules, a randomised comparison against Edmonds-Karp, and resumed
+// runs against the earlier algorithm on random change sequences.
 
 #include "Resource/component/MIRT_EdgeIterator.hh"
 #include "Resource/component/MIRT_Graph.hh"
 #include "Resource/component/MIRT_MaxFlow.hh"
+#include "Resource/test/ReferenceMaxFlow.hh"
 #include "Resource/test/ResourceTestSupport.hh"
 
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstdlib>
+#include <set>
+#include <string>
 #include <deque>
 #include <limits>
 #include <memory>
@@ -283,5 +288,147 @@ TEST(MaximumFlow, RandomNetworksAgainstEdmondsKarp) {
     expectValidFlow(g, mf, source, sink);
     mf.execute(false);
     ASSERT_EQ(expected, flowValue(mf, source)) << "resumed, round " << round;
+  }
+}
+
+namespace {
+
+// Nodes reachable from s over enabled edges with residual capacity left.
+template <class Algorithm>
+std::set<Node*> residualReach(const Algorithm& mf, Node* s) {
+  std::set<Node*> seen;
+  seen.insert(s);
+  std::vector<Node*> stack(1, s);
+  while (!stack.empty()) {
+    Node* u = stack.back();
+    stack.pop_back();
+    for (EdgeOutIterator it(*u, true); it.ok(); ++it)
+      if (mf.getResidual(*it) > 0.0 && seen.insert((*it)->getTarget()).second)
+        stack.push_back((*it)->getTarget());
+  }
+  return seen;
+}
+
+template <class Algorithm>
+double sourceFlow(const Algorithm& mf, Node* s) {
+  double value = 0.0;
+  for (EdgeOutIterator it(*s, true); it.ok(); ++it)
+    value += mf.getFlow(*it);
+  return value;
+}
+
+int roundsFromEnvironment(int fallback) {
+  const char* v = std::getenv("KORVAN_FLOW_ROUNDS");
+  return v != 0 ? std::atoi(v) : fallback;
+}
+
+}
+
+// The maximum flow resumed after each of a random sequence of changes (as
+// the flow profiles make them: transactions switched off or deleted, flow
+// handed back, orderings added, capacities changed) against the earlier
+// algorithm run from scratch: same value, same residual reachable set, and
+// a valid flow. KORVAN_FLOW_ROUNDS sets the number of networks.
+TEST(MaximumFlow, ResumedAgainstReference) {
+  const int rounds = roundsFromEnvironment(1500);
+  for (int round = 0; round < rounds; ++round) {
+    std::mt19937 rng(7919u * (unsigned) round + 17u);
+    const int size = 3 + (int) (rng() % 10);
+    Names n(size);
+    Graph g;
+    std::vector<std::string> steps;
+    auto randomCapacity = [&](bool fromSource) {
+      if (!fromSource && rng() % 8 == 0)
+        return Edge::getMaxCapacity();
+      return (double) (rng() % 9) + (rng() % 5 == 0 ? 0.5 : 0.0);
+    };
+    for (int i = 0; i < size; ++i)
+      g.createNode(n[i], true);
+    const int s = 0, t = 1;
+    auto addArc = [&](int u, int v) {
+      const double cap = randomCapacity(u == s);
+      arc(g, n, u, v, cap);
+      steps.push_back("arc " + std::to_string(u) + "->" + std::to_string(v) + " cap " + std::to_string(cap));
+    };
+    for (int u = 0; u < size; ++u)
+      for (int v = 0; v < size; ++v)
+        if (u != v && v != s && u != t && rng() % 3 == 0)
+          addArc(u, v);
+    Node* source = g.getNode(n[s]);
+    Node* sink = g.getNode(n[t]);
+    MaximumFlowAlgorithm mf(&g, source, sink);
+    ReferenceMaximumFlow ref(&g, source, sink);
+    auto story = [&]() {
+      std::string text = "round " + std::to_string(round) + ", source 0, sink 1:\n";
+      for (const std::string& step : steps)
+        text += "  " + step + "\n";
+      return text;
+    };
+    auto compare = [&](bool resume) {
+      mf.execute(!resume);
+      ref.execute(true);
+      ASSERT_EQ(edmondsKarp(g, source, sink), sourceFlow(ref, source)) << story();
+      ASSERT_EQ(sourceFlow(ref, source), sourceFlow(mf, source)) << story();
+      ASSERT_TRUE(residualReach(ref, source) == residualReach(mf, source)) << "reachable sets differ\n" << story();
+      expectValidFlow(g, mf, source, sink);
+      ASSERT_FALSE(::testing::Test::HasFailure()) << story();
+    };
+    compare(false);
+    if (::testing::Test::HasFailure())
+      return;
+    std::vector<bool> removed(size, false);
+    for (int change = 0; change < 6; ++change) {
+      const int x = 2 + (int) (rng() % (size - 2));
+      Node* node = removed[x] ? 0 : g.getNode(n[x]);
+      switch (rng() % 6) {
+      case 0:
+        if (node != 0 && node->isEnabled()) {
+          // As when a transaction ends: its inflow handed back, then off.
+          mf.pushFlowBack(node);
+          node->setDisabled();
+          steps.push_back("flow into " + std::to_string(x) + " handed back, node off");
+        }
+        break;
+      case 1:
+        if (node != 0) {
+          node->setEnabled();
+          steps.push_back("node " + std::to_string(x) + " on");
+        }
+        break;
+      case 2:
+        if (node != 0) {
+          g.removeNode(n[x]);
+          removed[x] = true;
+          steps.push_back("node " + std::to_string(x) + " deleted");
+        }
+        break;
+      case 3: {
+        const int y = (int) (rng() % size);
+        if (node != 0 && y != x && !removed[y] && y != t)
+          addArc(y == s ? s : x, y == s ? x : y);
+        break;
+      }
+      case 4:
+        if (node != 0 && !node->getOutEdges().empty()) {
+          Edge* e = node->getOutEdges()[rng() % node->getOutEdges().size()];
+          const double cap = e->getCapacity() == 0.0 ? 0.0 : randomCapacity(false);
+          e->setCapacity(cap);
+          steps.push_back("edge " + std::to_string(x) + "-> out " + std::to_string(cap));
+        }
+        break;
+      default:
+        if (node != 0 && node->isEnabled() && !node->getInEdges().empty()) {
+          Edge* e = node->getInEdges()[rng() % node->getInEdges().size()];
+          if (e->getSource() == source && e->getCapacity() != 0.0) {
+            e->setCapacity(randomCapacity(true));
+            steps.push_back("source edge into " + std::to_string(x) + " cap " + std::to_string(e->getCapacity()));
+          }
+        }
+        break;
+      }
+      compare(true);
+      if (::testing::Test::HasFailure())
+        return;
+    }
   }
 }
