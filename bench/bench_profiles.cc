@@ -1,9 +1,19 @@
 // Profile recomputation: timetable, flow and incremental flow profiles over
-// the same transactions, each pass covering the whole profile.
+// the same transactions, each pass covering the whole profile, beside simple
+// references measured in the same run: one Dinic maximum flow over the whole
+// precedence network (for the incremental flow profile), and one Dinic
+// maximum flow per instant over the transactions pending there (for the flow
+// profile). The ratios are printed at the end.
 #include <benchmark/benchmark.h>
 
+#include <algorithm>
+#include <cfloat>
+#include <cstdio>
+#include <map>
 #include <memory>
 #include <random>
+#include <string>
+#include <utility>
 #include <vector>
 
 #include "ConstraintEngine/base/ConstraintEngine.hh"
@@ -29,6 +39,12 @@ public:
   bool detect(InstantId) override { return false; }
 };
 
+struct Spec {
+  int lb, ub;
+  bool consumer;
+  double qlb, qub;
+};
+
 // n producers and consumers with time windows of width 0..40 on a horizon of
 // 2n (about ten pending at any time) and quantities [q, q+2], with n/10
 // random precedences that a hidden schedule satisfies.
@@ -44,14 +60,23 @@ struct World {
       const int lb = (int) (rng() % (2 * n)), ub = lb + (int) (rng() % 41);
       const double q = (double) (1 + rng() % 5);
       schedule.push_back(lb + (ub - lb) / 2);
-      transactions.push_back(make(lb, ub, rng() % 2 == 0, q, q + 2));
+      const bool consumer = rng() % 2 == 0;
+      specs.push_back(Spec{lb, ub, consumer, q, q + 2});
+      transactions.push_back(make(lb, ub, consumer, q, q + 2));
     }
     for (int k = 0; k < n / 10; ++k) {
       const int a = (int) (rng() % n), b = (int) (rng() % n);
-      if (a != b && schedule[a] <= schedule[b])
+      if (a != b && schedule[a] <= schedule[b]) {
         ce->createConstraint(LabelStr("precedes"), {transactions[a]->time(), transactions[b]->time()});
+        precedences.push_back(std::make_pair(a, b));
+      }
     }
     ce->propagate();
+    // The windows as propagation left them, for the references.
+    for (int i = 0; i < n; ++i) {
+      specs[i].lb = (int) transactions[i]->time()->lastDomain().getLowerBound();
+      specs[i].ub = (int) transactions[i]->time()->lastDomain().getUpperBound();
+    }
     extra = make(0, 2 * n, true, 1, 1);
   }
   ~World() {
@@ -72,32 +97,223 @@ struct World {
   PlanDatabase* db;
   std::vector<Transaction*> owned;
   std::vector<TransactionId> transactions;
+  std::vector<Spec> specs;
+  std::vector<std::pair<int, int>> precedences;
   TransactionId extra;
 };
 
-// One iteration: a transaction starting at the first instant comes and goes,
-// each time followed by a recomputation of the whole profile.
+std::map<int, std::unique_ptr<World>>& worlds() {
+  static std::map<int, std::unique_ptr<World>> w;
+  return w;
+}
+
+World& world(int n) {
+  std::unique_ptr<World>& w = worlds()[n];
+  if (!w)
+    w.reset(new World(n));
+  return *w;
+}
+
+// One iteration is one recomputation of the whole profile: a transaction
+// starting at the first instant comes or goes before it (not timed). Counters: the
+// instants and the extreme levels of the envelope after the last pass.
 template <class P>
 void BM_Recompute(benchmark::State& state) {
-  World w((int) state.range(0));
+  World& w = world((int) state.range(0));
   NoDetector detector;
   P profile(w.db->getId(), detector.getId(), 0.0, 0.0);
   for (TransactionId t : w.transactions)
     profile.addTransaction(t);
   profile.recompute();
+  bool present = false;
   for (auto _ : state) {
-    profile.addTransaction(w.extra);
-    profile.recompute();
-    profile.removeTransaction(w.extra);
+    // The change itself is the profile core's work, not the recomputation's.
+    state.PauseTiming();
+    if (present)
+      profile.removeTransaction(w.extra);
+    else
+      profile.addTransaction(w.extra);
+    present = !present;
+    state.ResumeTiming();
     profile.recompute();
   }
-  state.SetItemsProcessed(2 * state.iterations());
+  if (present)
+    profile.removeTransaction(w.extra);
+  profile.recompute();
+  double lowest = 0.0, highest = 0.0, sum = 0.0;
+  int instants = 0;
+  for (ProfileIterator it(profile.getId(), -g_infiniteTime(), g_infiniteTime()); !it.done(); it.next()) {
+    lowest = std::min(lowest, it.getInstant()->getLowerLevel());
+    highest = std::max(highest, it.getInstant()->getUpperLevel());
+    sum += it.getInstant()->getLowerLevel() + it.getInstant()->getUpperLevel();
+    ++instants;
+  }
+  state.counters["instants"] = instants;
+  state.counters["lowest"] = lowest;
+  state.counters["highest"] = highest;
+  state.counters["levelSum"] = sum;
 }
 
+// Dinic's maximum flow on adjacency arrays, the reference.
+class Dinic {
+public:
+  explicit Dinic(int n) : m_first(n, -1), m_level(n), m_it(n) {}
+  void arc(int u, int v, double cap, double back) {
+    m_to.push_back(v);
+    m_cap.push_back(cap);
+    m_next.push_back(m_first[u]);
+    m_first[u] = (int) m_to.size() - 1;
+    m_to.push_back(u);
+    m_cap.push_back(back);
+    m_next.push_back(m_first[v]);
+    m_first[v] = (int) m_to.size() - 1;
+  }
+  double run(int s, int t) {
+    m_flow.assign(m_cap.size(), 0.0);
+    double total = 0.0;
+    while (bfs(s, t)) {
+      m_it = m_first;
+      while (double f = dfs(s, t, DBL_MAX))
+        total += f;
+    }
+    return total;
+  }
+
+private:
+  bool bfs(int s, int t) {
+    std::fill(m_level.begin(), m_level.end(), -1);
+    std::vector<int> queue(1, s);
+    m_level[s] = 0;
+    for (size_t q = 0; q < queue.size(); ++q)
+      for (int a = m_first[queue[q]]; a >= 0; a = m_next[a])
+        if (m_level[m_to[a]] < 0 && m_cap[a] - m_flow[a] > 0.0) {
+          m_level[m_to[a]] = m_level[queue[q]] + 1;
+          queue.push_back(m_to[a]);
+        }
+    return m_level[t] >= 0;
+  }
+  double dfs(int u, int t, double limit) {
+    if (u == t)
+      return limit;
+    for (int& a = m_it[u]; a >= 0; a = m_next[a]) {
+      const int v = m_to[a];
+      const double residual = m_cap[a] - m_flow[a];
+      if (residual <= 0.0 || m_level[v] != m_level[u] + 1)
+        continue;
+      if (double f = dfs(v, t, std::min(limit, residual))) {
+        m_flow[a] += f;
+        m_flow[a ^ 1] -= f;
+        return f;
+      }
+    }
+    return 0.0;
+  }
+  std::vector<int> m_first, m_level, m_it, m_to, m_next;
+  std::vector<double> m_cap, m_flow;
+};
+
+// The lower-level network over the given transactions: consumers hang from
+// the source with their largest quantity, producers towards the sink with
+// their smallest, and a precedence a -> b lets flow go from b back to a.
+double lowerLevelFlow(const World& w, const std::vector<int>& members, std::vector<int>& slot) {
+  const int n = (int) members.size();
+  Dinic dinic(n + 2);
+  for (int i = 0; i < n; ++i) {
+    const Spec& s = w.specs[members[i]];
+    slot[members[i]] = i;
+    if (s.consumer)
+      dinic.arc(n, i, s.qub, 0.0);
+    else
+      dinic.arc(i, n + 1, s.qlb, 0.0);
+  }
+  for (const std::pair<int, int>& p : w.precedences)
+    if (slot[p.first] >= 0 && slot[p.second] >= 0)
+      dinic.arc(slot[p.first], slot[p.second], 0.0, DBL_MAX);
+  const double value = dinic.run(n, n + 1);
+  for (int m : members)
+    slot[m] = -1;
+  return value;
 }
 
-BENCHMARK_TEMPLATE(BM_Recompute, TimetableProfile)->Arg(50)->Arg(200)->Arg(1000)->Unit(benchmark::kMicrosecond);
-BENCHMARK_TEMPLATE(BM_Recompute, FlowProfile)->Arg(50)->Arg(200)->Arg(1000)->Unit(benchmark::kMicrosecond);
-BENCHMARK_TEMPLATE(BM_Recompute, IncrementalFlowProfile)->Arg(50)->Arg(200)->Arg(1000)->Unit(benchmark::kMicrosecond);
+void BM_DinicWholeNetwork(benchmark::State& state) {
+  const World& w = world((int) state.range(0));
+  std::vector<int> all(w.specs.size()), slot(w.specs.size(), -1);
+  for (size_t i = 0; i < all.size(); ++i)
+    all[i] = (int) i;
+  double value = 0.0;
+  for (auto _ : state)
+    benchmark::DoNotOptimize(value = lowerLevelFlow(w, all, slot));
+  state.counters["flow"] = value;
+}
 
-BENCHMARK_MAIN();
+void BM_DinicPerInstant(benchmark::State& state) {
+  const World& w = world((int) state.range(0));
+  std::vector<int> times, slot(w.specs.size(), -1);
+  for (const Spec& s : w.specs) {
+    times.push_back(s.lb);
+    times.push_back(s.ub);
+  }
+  std::sort(times.begin(), times.end());
+  times.erase(std::unique(times.begin(), times.end()), times.end());
+  // Transactions by earliest time, and the pending set swept along.
+  std::vector<int> byStart(w.specs.size());
+  for (size_t i = 0; i < byStart.size(); ++i)
+    byStart[i] = (int) i;
+  std::sort(byStart.begin(), byStart.end(), [&](int a, int b) { return w.specs[a].lb < w.specs[b].lb; });
+  double total = 0.0;
+  for (auto _ : state) {
+    total = 0.0;
+    std::vector<int> pending;
+    size_t next = 0;
+    for (int T : times) {
+      while (next < byStart.size() && w.specs[byStart[next]].lb <= T)
+        pending.push_back(byStart[next++]);
+      pending.erase(std::remove_if(pending.begin(), pending.end(), [&](int i) { return w.specs[i].ub <= T; }),
+                    pending.end());
+      total += lowerLevelFlow(w, pending, slot);
+    }
+    benchmark::DoNotOptimize(total);
+  }
+  state.counters["instants"] = (double) times.size();
+  state.counters["flowSum"] = total;
+}
+
+// Keeps each run's time per iteration for the ratios printed at the end.
+class RatioReporter : public benchmark::ConsoleReporter {
+public:
+  void ReportRuns(const std::vector<Run>& runs) override {
+    for (const Run& run : runs)
+      if (run.run_type == Run::RT_Iteration && !run.error_occurred)
+        times[run.benchmark_name()] = run.GetAdjustedCPUTime();
+    ConsoleReporter::ReportRuns(runs);
+  }
+  void ratio(const std::string& what, const std::string& name, const std::string& reference) {
+    if (times.count(name) && times.count(reference) && times[reference] > 0.0)
+      std::printf("%-58s %8.1fx\n", what.c_str(), times[name] / times[reference]);
+  }
+  std::map<std::string, double> times;
+};
+
+}
+
+BENCHMARK_TEMPLATE(BM_Recompute, TimetableProfile)->Arg(50)->Arg(200)->Arg(1000)->Arg(10000)->Unit(benchmark::kMicrosecond);
+BENCHMARK_TEMPLATE(BM_Recompute, FlowProfile)->Arg(50)->Arg(200)->Arg(1000)->Arg(10000)->Unit(benchmark::kMicrosecond);
+BENCHMARK_TEMPLATE(BM_Recompute, IncrementalFlowProfile)->Arg(50)->Arg(200)->Arg(1000)->Arg(10000)->Unit(benchmark::kMicrosecond);
+BENCHMARK(BM_DinicWholeNetwork)->Arg(1000)->Arg(10000)->Unit(benchmark::kMicrosecond);
+BENCHMARK(BM_DinicPerInstant)->Arg(1000)->Arg(10000)->Unit(benchmark::kMicrosecond);
+
+int main(int argc, char** argv) {
+  benchmark::Initialize(&argc, argv);
+  RatioReporter reporter;
+  benchmark::RunSpecifiedBenchmarks(&reporter);
+  std::printf("\nRatios of CPU time (one full recomputation against the reference, same run):\n");
+  for (const char* n : {"1000", "10000"}) {
+    reporter.ratio(std::string("IncrementalFlowProfile / one Dinic, n = ") + n,
+                   std::string("BM_Recompute<IncrementalFlowProfile>/") + n, std::string("BM_DinicWholeNetwork/") + n);
+    reporter.ratio(std::string("FlowProfile / one Dinic per instant, n = ") + n,
+                   std::string("BM_Recompute<FlowProfile>/") + n, std::string("BM_DinicPerInstant/") + n);
+  }
+  worlds().clear();
+  benchmark::Shutdown();
+  return 0;
+}

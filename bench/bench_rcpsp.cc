@@ -1,10 +1,18 @@
-// Solving public j30 scheduling instances end to end: the plan read through
-// the "vexl-xml" interpreter with one reusable resource per renewable
-// resource, then the host solver with the module's threat components,
-// under each flow profile kind. Counters: solver steps, the makespan of the
-// earliest-start schedule found, and the instance's known optimum.
+// Solving public scheduling instances end to end: the plan read through the
+// "vexl-xml" interpreter with one reusable resource per renewable resource,
+// then the host solver with the module's threat components, under each flow
+// profile kind. Counters: solver steps, the makespan of the earliest-start
+// schedule found, and the instance's known optimum.
+//
+// BM_StepMedian times every solver step on a sample of j30 and of j60
+// instances; the ratio of the two medians is printed at the end. With
+// KORVAN_BENCH_SWEEP=1, BM_J60Sweep also solves a spread of j60 instances
+// with 10 s of CPU time each and counts the solved ones (several minutes).
 #include <benchmark/benchmark.h>
 
+#include <algorithm>
+#include <cstdio>
+#include <cstdlib>
 #include <map>
 #include <string>
 #include <vector>
@@ -22,18 +30,20 @@ const char* const INSTANCES[] = {"j301_1.sm", "j301_2.sm", "j301_3.sm", "j304_4.
 const char* const PROFILES[] = {"FlowProfile", "IncrementalFlowProfile"};
 const unsigned int MAX_STEPS = 2000;
 
-std::string j30(const std::string& name) { return dataRoot() + "/psplib/j30/" + name; }
+std::string psplib(const std::string& set, const std::string& name) {
+  return dataRoot() + "/psplib/" + set + "/" + name;
+}
 
 void BM_RcpspSolve(benchmark::State& state) {
   const std::string instance = INSTANCES[state.range(0)];
   const std::string profile = PROFILES[state.range(1)];
   state.SetLabel(instance + " " + profile);
-  if (!fileExists(j30(instance)) || !fileExists(j30("optimum.csv"))) {
+  if (!fileExists(psplib("j30", instance)) || !fileExists(psplib("j30", "optimum.csv"))) {
     state.SkipWithError(("no j30 data under " + dataRoot()).c_str());
     return;
   }
-  const Problem problem = readSm(j30(instance));
-  const int optimum = std::stoi(readOptima(j30("optimum.csv")).at(instance));
+  const Problem problem = readSm(psplib("j30", instance));
+  const int optimum = std::stoi(readOptima(psplib("j30", "optimum.csv")).at(instance));
   const std::string configuration = Plan::solverConfiguration(MAX_STEPS);
   bool solved = false;
   int length = 0;
@@ -66,8 +76,124 @@ void instanceArgs(benchmark::internal::Benchmark* b) {
       b->Args({i, p});
 }
 
+// The first instance of every third parameter group of a set: 16 instances.
+std::vector<std::string> sample(const std::string& set) {
+  std::vector<std::string> names;
+  for (int group = 1; group <= 48; group += 3)
+    names.push_back(set + std::to_string(group) + "_1.sm");
+  return names;
+}
+
+// Solves an instance step by step within a cap of CPU time; the schedule is
+// checked outside the module. Prints one line per instance.
+struct Outcome {
+  bool solved = false;
+  unsigned int steps = 0;
+  int makespan = 0;
+  std::vector<double> stepSeconds;
+};
+
+Outcome solveCapped(const std::string& set, const std::string& name, const std::string& profile, double seconds,
+                    unsigned int maxSteps) {
+  Outcome out;
+  const Problem problem = readSm(psplib(set, name));
+  Plan plan(problem, profile);
+  try {
+    out.solved = plan.solveTimed(Plan::solverConfiguration(maxSteps), seconds, out.stepSeconds);
+  } catch (const Error&) {
+    out.solved = false;
+  }
+  out.steps = plan.solver().getStepCount();
+  if (out.solved && plan.propagate()) {
+    const std::vector<int> starts = plan.earliestStarts();
+    if (!checkSchedule(problem, starts).empty())
+      out.solved = false;
+    out.makespan = makespan(problem, starts);
+  }
+  std::printf("  %-12s %-24s %s steps %u makespan %d\n", name.c_str(), profile.c_str(),
+              out.solved ? "solved " : "unsolved", out.steps, out.makespan);
+  return out;
+}
+
+double median(std::vector<double> v) {
+  if (v.empty())
+    return 0.0;
+  std::sort(v.begin(), v.end());
+  return v[v.size() / 2];
+}
+
+std::map<std::string, double>& medians() {
+  static std::map<std::string, double> m;
+  return m;
+}
+
+// Median time of one solver step over the sample's first steps (20 at most
+// per instance, and no more than 10 s of them), in milliseconds.
+void BM_StepMedian(benchmark::State& state) {
+  const std::string set = state.range(0) == 0 ? "j30" : "j60";
+  const std::string profile = PROFILES[state.range(1)];
+  state.SetLabel(set + " " + profile);
+  if (!fileExists(psplib(set, sample(set)[0]))) {
+    state.SkipWithError(("no " + set + " data under " + dataRoot()).c_str());
+    return;
+  }
+  std::vector<double> steps;
+  unsigned int solved = 0, stepCount = 0;
+  for (auto _ : state) {
+    steps.clear();
+    solved = stepCount = 0;
+    for (const std::string& name : sample(set)) {
+      const Outcome out = solveCapped(set, name, profile, 10.0, 20);
+      steps.insert(steps.end(), out.stepSeconds.begin(), out.stepSeconds.end());
+      stepCount += out.steps;
+    }
+  }
+  const double m = 1000.0 * median(steps);
+  medians()[set + " " + profile] = m;
+  state.counters["medianStepMs"] = m;
+  state.counters["steps"] = stepCount;
+}
+
+// How many of a spread of j60 instances are solved within 10 s each.
+void BM_J60Sweep(benchmark::State& state) {
+  const std::string profile = PROFILES[state.range(0)];
+  state.SetLabel(profile);
+  // Thirty of the 48 parameter groups, spread evenly, first instance of each.
+  std::vector<std::string> names;
+  for (int i = 0; i < 30; ++i)
+    names.push_back("j60" + std::to_string(1 + i * 48 / 30) + "_1.sm");
+  if (!fileExists(psplib("j60", names[0]))) {
+    state.SkipWithError(("no j60 data under " + dataRoot()).c_str());
+    return;
+  }
+  unsigned int solved = 0;
+  for (auto _ : state) {
+    solved = 0;
+    for (const std::string& name : names)
+      solved += solveCapped("j60", name, profile, 10.0, 3000).solved ? 1 : 0;
+  }
+  state.counters["solved"] = solved;
+  state.counters["of"] = (double) names.size();
+}
+
 }
 
 BENCHMARK(BM_RcpspSolve)->Apply(instanceArgs)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_StepMedian)->Args({0, 0})->Args({1, 0})->Args({0, 1})->Args({1, 1})->Iterations(1)->Unit(benchmark::kMillisecond);
 
-BENCHMARK_MAIN();
+int main(int argc, char** argv) {
+  const char* sweep = std::getenv("KORVAN_BENCH_SWEEP");
+  if (sweep != 0 && std::string(sweep) == "1")
+    benchmark::RegisterBenchmark("BM_J60Sweep", BM_J60Sweep)->Arg(0)->Arg(1)->Iterations(1)->Unit(benchmark::kSecond);
+  benchmark::Initialize(&argc, argv);
+  benchmark::RunSpecifiedBenchmarks();
+  std::printf("\nMedian solver step, j60 sample against j30 sample (same run):\n");
+  for (const char* profile : PROFILES) {
+    const std::string p(profile);
+    if (medians().count("j30 " + p) && medians().count("j60 " + p) && medians()["j30 " + p] > 0.0)
+      std::printf("  %-24s %.3f ms / %.3f ms = %.1fx\n", profile, medians()["j60 " + p], medians()["j30 " + p],
+                  medians()["j60 " + p] / medians()["j30 " + p]);
+  }
+  benchmark::Shutdown();
+  return 0;
+}

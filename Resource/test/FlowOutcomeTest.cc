@@ -11,12 +11,14 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <memory>
 #include <random>
 #include <string>
+#include <utility>
 #include <vector>
 
 using namespace KORVAN;
@@ -185,5 +187,121 @@ TEST(FlowOutcomes, SchedulingSample) {
     }
     EXPECT_EQ(s.steps, plan.solver().getStepCount()) << s.instance << " " << s.profile;
     EXPECT_EQ(s.makespan, makespan(problem, starts)) << s.instance << " " << s.profile;
+  }
+}
+
+namespace {
+
+typedef std::vector<std::pair<int, std::pair<double, double>>> Envelope;
+
+Envelope envelopeOf(Profile& profile) {
+  Envelope e;
+  for (ProfileIterator it(profile.getId(), -g_infiniteTime(), g_infiniteTime()); !it.done(); it.next())
+    e.push_back(std::make_pair(it.getTime(), std::make_pair(it.getInstant()->getLowerLevel(),
+                                                            it.getInstant()->getUpperLevel())));
+  return e;
+}
+
+template <class P>
+Envelope freshEnvelope(ProfileWorld& w, const std::vector<TransactionId>& ts) {
+  RecordingDetector detector;
+  P profile(w.db->getId(), detector.getId(), 1.0, 2.0);
+  for (const TransactionId& t : ts)
+    profile.addTransaction(t);
+  profile.recompute();
+  return envelopeOf(profile);
+}
+
+std::string describe(const Envelope& e) {
+  std::string text;
+  for (const auto& x : e)
+    text += " " + std::to_string(x.first) + ":[" + std::to_string(x.second.first) + "," +
+            std::to_string(x.second.second) + "]";
+  return text;
+}
+
+}
+
+// Both flow profiles, kept up to date through a random sequence of changes
+// (each pass resuming the maximum flow of the last), against profiles of the
+// same kind built afresh on the same transactions after each step.
+// KORVAN_FLOW_ROUNDS sets the number of plans.
+TEST(FlowOutcomes, MaintainedEnvelopesMatchFreshOnes) {
+  const char* v = std::getenv("KORVAN_FLOW_ROUNDS");
+  const int rounds = v != 0 ? std::max(1, std::atoi(v) / 50) : 12;
+  for (int round = 0; round < rounds; ++round) {
+    std::mt19937 rng(104729u * (unsigned) round + 3u);
+    ProfileWorld w;
+    RecordingDetector d1, d2;
+    std::unique_ptr<FlowProfile> flow(new FlowProfile(w.db->getId(), d1.getId(), 1.0, 2.0));
+    std::unique_ptr<IncrementalFlowProfile> incremental(new IncrementalFlowProfile(w.db->getId(), d2.getId(), 1.0, 2.0));
+    std::vector<TransactionId> ts;
+    std::vector<ConstraintId> orders;
+    std::vector<std::unique_ptr<NarrowConstraint>> narrowings;
+    std::vector<std::string> steps;
+    auto add = [&]() {
+      const int lb = (int) (rng() % 24), ub = lb + (int) (rng() % 10);
+      const double qlb = (double) (rng() % 4), qub = qlb + (double) (rng() % 3);
+      const bool consumer = rng() % 2 == 0;
+      ts.push_back(w.make(lb, ub, consumer, qlb, qub));
+      flow->addTransaction(ts.back());
+      incremental->addTransaction(ts.back());
+      steps.push_back("add t" + std::to_string(ts.size() - 1) + " [" + std::to_string(lb) + "," +
+                      std::to_string(ub) + "] " + (consumer ? "consumes [" : "produces [") + std::to_string(qlb) +
+                      "," + std::to_string(qub) + "]");
+    };
+    for (int i = 0; i < 8; ++i)
+      add();
+    for (int step = 0; step < 20; ++step) {
+      const int kind = (int) (rng() % 5);
+      if (kind <= 1 && ts.size() >= 2) {
+        const size_t a = rng() % ts.size(), b = rng() % ts.size();
+        if (a != b) {
+          ConstraintId c = w.ce->createConstraint(LabelStr("precedes"), {ts[a]->time(), ts[b]->time()});
+          if (!w.ce->propagate()) {
+            c->discard();
+          }
+          else {
+            orders.push_back(c);
+            steps.push_back("t" + std::to_string(a) + " precedes t" + std::to_string(b));
+          }
+        }
+      }
+      else if (kind == 2 && !orders.empty()) {
+        const size_t i = rng() % orders.size();
+        orders[i]->discard();
+        orders.erase(orders.begin() + i);
+        steps.push_back("ordering " + std::to_string(i) + " withdrawn");
+      }
+      else if (kind == 3 && !ts.empty()) {
+        const size_t i = rng() % ts.size();
+        const AbstractDomain& q = ts[i]->quantity()->lastDomain();
+        const double lb = std::min(q.getUpperBound(), q.getLowerBound() + (double) (rng() % 2));
+        narrowings.emplace_back(new NarrowConstraint(LabelStr("TestProp"), w.ce->getId(), ts[i]->quantity(), lb,
+                                                     q.getUpperBound()));
+        steps.push_back("quantity of t" + std::to_string(i) + " from " + std::to_string(lb));
+      }
+      else
+        add();
+      ASSERT_TRUE(w.ce->propagate());
+      flow->recompute();
+      incremental->recompute();
+      const Envelope expected = freshEnvelope<FlowProfile>(w, ts);
+      ASSERT_EQ(expected, freshEnvelope<IncrementalFlowProfile>(w, ts));
+      const Envelope kept = envelopeOf(*flow), keptIncremental = envelopeOf(*incremental);
+      if (kept != expected || keptIncremental != expected) {
+        std::string story;
+        for (const std::string& s : steps)
+          story += "  " + s + "\n";
+        FAIL() << "round " << round << ", after:\n" << story << "fresh:      " << describe(expected)
+               << "\nflow:       " << describe(kept) << "\nincremental:" << describe(keptIncremental);
+      }
+    }
+    flow.reset();
+    incremental.reset();
+    narrowings.clear();
+    for (ConstraintId& c : orders)
+      c->discard();
+    w.ce->propagate();
   }
 }

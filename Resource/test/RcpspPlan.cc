@@ -1,5 +1,6 @@
 #include "Resource/test/RcpspPlan.hh"
 
+#include <ctime>
 #include <sstream>
 #include <tinyxml.h>
 
@@ -104,6 +105,34 @@ bool Plan::solve(const std::string& configuration) {
   m_solver.reset();
   m_solver.reset(new SOLVERS::Solver(m_world.engine, *document.RootElement()));
   return m_solver->solve();
+}
+
+namespace {
+// CPU time of the calling thread: steady on a machine shared with other work.
+double threadSeconds() {
+  timespec ts;
+  clock_gettime(CLOCK_THREAD_CPUTIME_ID, &ts);
+  return (double) ts.tv_sec + 1e-9 * (double) ts.tv_nsec;
+}
+}
+
+bool Plan::solveTimed(const std::string& configuration, double seconds, std::vector<double>& stepSeconds) {
+  TiXmlDocument document;
+  document.Parse(configuration.c_str());
+  checkError(!document.Error() && document.RootElement() != nullptr,
+             "Bad solver configuration: " << document.ErrorDesc());
+  m_solver.reset();
+  m_solver.reset(new SOLVERS::Solver(m_world.engine, *document.RootElement()));
+  double total = 0.0;
+  while (m_solver->getStatus() == SOLVERS::Solver::UNSOLVED && total < seconds &&
+         (m_solver->getMaxSteps() == 0 || m_solver->getStepCount() < m_solver->getMaxSteps())) {
+    const double start = threadSeconds();
+    m_solver->step();
+    const double elapsed = threadSeconds() - start;
+    stepSeconds.push_back(elapsed);
+    total += elapsed;
+  }
+  return m_solver->isSolved();
 }
 
 TokenId Plan::activity(size_t index) const {

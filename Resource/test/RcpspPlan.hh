@@ -36,6 +36,9 @@ public:
   bool propagate();
   // Runs a new solver with the configuration; true when it solved the plan.
   bool solve(const std::string& configuration);
+  // The same, one step at a time, giving up after `seconds` of the thread's
+  // CPU time; the CPU time of each step goes to stepSeconds.
+  bool solveTimed(const std::string& configuration, double seconds, std::vector<double>& stepSeconds);
   SOLVERS::Solver& solver() { return *m_solver; }
 
   // The activity's token, and the earliest start of each activity that the
