@@ -169,9 +169,12 @@ TEST(FlowOutcomes, RandomPlanEnvelopes) {
 
 TEST(FlowOutcomes, SchedulingSample) {
   using namespace KORVAN::RCPSP;
-  const std::string dir = dataRoot() + "/psplib/j30/";
+  // The shared data beside the source tree when not where the suite expects it.
+  std::string dir = dataRoot() + "/psplib/j30/";
   if (!fileExists(dir + "j301_3.sm"))
-    GTEST_SKIP() << "no PSPLIB j30 instances in " << dir;
+    dir = "../shared/data/psplib/j30/";
+  if (!fileExists(dir + "j301_3.sm"))
+    GTEST_SKIP() << "no PSPLIB j30 instances in " << dataRoot() << " or ../shared/data";
   for (const Solved& s : SOLVED) {
     const Problem problem = readSm(dir + s.instance);
     Plan plan(problem, s.profile);
