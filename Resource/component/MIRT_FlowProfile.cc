@@ -269,8 +269,7 @@ void FlowProfileGraph::getReachableResidualTransactions(std::vector<TransactionI
 FlowProfile::FlowProfile(Id<PlanDatabase> db, Id<FVDetector> flawDetector, double initLevelLb, double initLevelUb)
   : Profile(db, flawDetector, initLevelLb, initLevelUb), m_dummySourceTransaction(), m_dummySinkTransaction(),
     m_lowerLevelGraph(0), m_upperLevelGraph(0), m_lowerClosedLevel(initLevelLb), m_upperClosedLevel(initLevelUb),
-    m_recalculateLowerLevel(false), m_recalculateUpperLevel(false), m_pendingEnd(g_infiniteTime()),
-    m_inPass(false), m_passEnd(g_infiniteTime()), m_computedAny(false), m_lastComputed(0) {
+    m_recalculateLowerLevel(false), m_recalculateUpperLevel(false) {
   replaceWindow(-g_infiniteTime(), g_infiniteTime());
   m_dummySourceTransaction = makePlaceholder();
   m_dummySinkTransaction = makePlaceholder();
@@ -321,15 +320,36 @@ void FlowProfile::enableTransaction(const TransactionId& t, const InstantId& ins
  * Flow profile: passes
  */
 
+FlowProfile::PassState::PassState()
+  : inPass(false), passEnd(g_infiniteTime()), pendingEnd(g_infiniteTime()), computedAny(false), lastComputed(0) {}
+
+void FlowProfile::PassState::start() {
+  inPass = true;
+  passEnd = pendingEnd;
+  computedAny = false;
+}
+
+void FlowProfile::PassState::computed(int time) {
+  computedAny = true;
+  lastComputed = time;
+}
+
+bool FlowProfile::PassState::stoppedBefore(const std::map<int, InstantId>& instants, int& resumeAt) const {
+  if (!inPass || !computedAny)
+    return false;
+  std::map<int, InstantId>::const_iterator next = instants.upper_bound(lastComputed);
+  if (next == instants.end() || next->first > passEnd)
+    return false;
+  resumeAt = next->first;
+  return true;
+}
+
 void FlowProfile::startPass() {
-  m_inPass = true;
-  m_passEnd = m_pendingEnd;
-  m_computedAny = false;
+  m_pass.start();
 }
 
 void FlowProfile::noteComputed(const InstantId& inst) {
-  m_computedAny = true;
-  m_lastComputed = inst->getTime();
+  m_pass.computed(inst->getTime());
 }
 
 void FlowProfile::initRecompute() {
@@ -337,8 +357,8 @@ void FlowProfile::initRecompute() {
   // checked it before starting.
   debugMsg("FlowProfile:initRecompute", "From the first instant");
   startPass();
-  m_lowerRecorded.clear();
-  m_upperRecorded.clear();
+  m_pass.lowerRecorded.clear();
+  m_pass.upperRecorded.clear();
   if (m_recalculateLowerLevel)
     m_lowerLevelGraph->reset();
   if (m_recalculateUpperLevel)
@@ -380,11 +400,11 @@ void FlowProfile::recomputeLevels(InstantId prev, InstantId inst) {
       // pass found it counting earlier.
       if (m_recalculateLowerLevel) {
         m_lowerLevelGraph->removeTransaction(t);
-        recordContribution(m_lowerLevelContribution, m_lowerRecorded, t, inst);
+        recordContribution(m_lowerLevelContribution, m_pass.lowerRecorded, t, inst);
       }
       if (m_recalculateUpperLevel) {
         m_upperLevelGraph->removeTransaction(t);
-        recordContribution(m_upperLevelContribution, m_upperRecorded, t, inst);
+        recordContribution(m_upperLevelContribution, m_pass.upperRecorded, t, inst);
       }
       const double qlb = quantityLb(t);
       const double qub = quantityUb(t);
@@ -432,12 +452,12 @@ void FlowProfile::recomputeLevels(InstantId prev, InstantId inst) {
   double lowerLevel = inst->getLowerLevel();
   if (m_recalculateLowerLevel) {
     lowerLevel = m_lowerClosedLevel - m_lowerLevelGraph->getResidualFromSource();
-    recordReached(*m_lowerLevelGraph, m_lowerLevelContribution, m_lowerRecorded, inst);
+    recordReached(*m_lowerLevelGraph, m_lowerLevelContribution, m_pass.lowerRecorded, inst);
   }
   double upperLevel = inst->getUpperLevel();
   if (m_recalculateUpperLevel) {
     upperLevel = m_upperClosedLevel + m_upperLevelGraph->getResidualFromSource();
-    recordReached(*m_upperLevelGraph, m_upperLevelContribution, m_upperRecorded, inst);
+    recordReached(*m_upperLevelGraph, m_upperLevelContribution, m_pass.upperRecorded, inst);
   }
   debugMsg("FlowProfile::recomputeLevels", "Computed levels for instance at time " << inst->getTime() << "["
            << lowerLevel << "," << upperLevel << "]");
@@ -458,19 +478,19 @@ void FlowProfile::recordContribution(ContributionMap& contributions, std::set<Tr
 void FlowProfile::enablePending(const TransactionId& t, const InstantId& inst) {
   // A transaction with no capacity in a network is recorded by the network
   // each time it is enabled; only the first of these instants is its earliest.
-  const bool lowerKept = m_lowerRecorded.count(t) > 0 && m_lowerLevelContribution.count(t) > 0;
-  const bool upperKept = m_upperRecorded.count(t) > 0 && m_upperLevelContribution.count(t) > 0;
+  const bool lowerKept = m_pass.lowerRecorded.count(t) > 0 && m_lowerLevelContribution.count(t) > 0;
+  const bool upperKept = m_pass.upperRecorded.count(t) > 0 && m_upperLevelContribution.count(t) > 0;
   const InstantId lowerBefore = lowerKept ? m_lowerLevelContribution[t] : InstantId::noId();
   const InstantId upperBefore = upperKept ? m_upperLevelContribution[t] : InstantId::noId();
   enableTransaction(t, inst);
   if (lowerKept)
     m_lowerLevelContribution[t] = lowerBefore;
   else if (!m_lowerLevelGraph->isEnabled(t))
-    m_lowerRecorded.insert(t);
+    m_pass.lowerRecorded.insert(t);
   if (upperKept)
     m_upperLevelContribution[t] = upperBefore;
   else if (!m_upperLevelGraph->isEnabled(t))
-    m_upperRecorded.insert(t);
+    m_pass.upperRecorded.insert(t);
 }
 
 void FlowProfile::recordReached(const FlowProfileGraph& graph, ContributionMap& contributions,
@@ -485,16 +505,9 @@ void FlowProfile::recordReached(const FlowProfileGraph& graph, ContributionMap& 
 }
 
 void FlowProfile::postHandleRecompute() {
-  bool unfinished = false;
   int resumeAt = 0;
-  if (m_inPass && m_computedAny) {
-    std::map<int, InstantId>::const_iterator next = m_instants.upper_bound(m_lastComputed);
-    if (next != m_instants.end() && next->first <= m_passEnd) {
-      unfinished = true;
-      resumeAt = next->first;
-    }
-  }
-  m_inPass = false;
+  const bool unfinished = m_pass.stoppedBefore(m_instants, resumeAt);
+  m_pass.inPass = false;
   if (!unfinished) {
     m_recalculateLowerLevel = false;
     m_recalculateUpperLevel = false;
@@ -503,8 +516,8 @@ void FlowProfile::postHandleRecompute() {
   // The pass stopped early: keep its flags and leave the rest of its window
   // pending, so that the next pass finishes it.
   debugMsg("FlowProfile:postHandleRecompute", "Pass stopped before " << resumeAt << "; keeping ["
-           << resumeAt << "," << m_passEnd << "] pending");
-  mergeWindow(resumeAt, m_passEnd);
+           << resumeAt << "," << m_pass.passEnd << "] pending");
+  mergeWindow(resumeAt, m_pass.passEnd);
 }
 
 /*
@@ -602,13 +615,13 @@ void FlowProfile::replaceWindow(int start, int end) {
   if (m_recomputeInterval.isValid())
     delete (ProfileIterator*) m_recomputeInterval;
   m_recomputeInterval = (new ProfileIterator(getId(), start, end))->getId();
-  m_pendingEnd = end;
+  m_pass.pendingEnd = end;
 }
 
 void FlowProfile::mergeWindow(int start, int end) {
   if (m_recomputeInterval.isValid()) {
     start = std::min(start, m_recomputeInterval->getStartTime());
-    end = std::max(end, m_pendingEnd);
+    end = std::max(end, m_pass.pendingEnd);
   }
   replaceWindow(start, end);
   debugMsg("FlowProfile:mergeWindow", "Set interval to [" << start << "," << end << "]");
@@ -637,8 +650,8 @@ void FlowProfile::handleTransactionRemoved(TransactionId t) {
   m_upperLevelGraph->removeTransaction(t);
   m_lowerLevelContribution.erase(t);
   m_upperLevelContribution.erase(t);
-  m_lowerRecorded.erase(t);
-  m_upperRecorded.erase(t);
+  m_pass.lowerRecorded.erase(t);
+  m_pass.upperRecorded.erase(t);
   // Orderings through the transaction's constraints go with it, and a
   // later transaction at the same address must not inherit its answers.
   m_orderings.clear();

@@ -157,8 +157,34 @@ protected:
   OrderingCache m_orderedAt;
   ContributionMap m_lowerLevelContribution;
   ContributionMap m_upperLevelContribution;
-  std::set<TransactionId> m_lowerRecorded;
-  std::set<TransactionId> m_upperRecorded;
+
+  // Everything a pass keeps about itself. pendingEnd is the end of the
+  // window the next pass will cover. While inPass: passEnd is the end of the
+  // window the pass started with; instants are computed in increasing time,
+  // so when computedAny every instant of the window up to lastComputed is
+  // done and the pass is finished exactly when no instant lies in
+  // (lastComputed, passEnd]. lowerRecorded and upperRecorded (kept by the
+  // plain flow profile's passes only) hold the transactions whose entry in
+  // that level's contribution map the pass has written, and whose entry it
+  // leaves alone from then on. Outside a pass passEnd, computedAny and
+  // lastComputed mean nothing.
+  struct PassState {
+    PassState();
+    void start();
+    void computed(int time);
+    // The time of the first instant of the pass's window it left
+    // uncomputed; false when it finished, or computed nothing.
+    bool stoppedBefore(const std::map<int, InstantId>& instants, int& resumeAt) const;
+
+    bool inPass;
+    int passEnd;
+    int pendingEnd;
+    bool computedAny;
+    int lastComputed;
+    std::set<TransactionId> lowerRecorded;
+    std::set<TransactionId> upperRecorded;
+  };
+  PassState m_pass;
 
 private:
   TransactionId makePlaceholder();
@@ -168,11 +194,6 @@ private:
   void replaceWindow(int start, int end);
   bool getEarliestInstant(const ContributionMap& contributions, const TransactionId& t, InstantId& i) const;
 
-  int m_pendingEnd;      // the end asked for the pending window
-  bool m_inPass;
-  int m_passEnd;         // the end asked for the window of the pass in progress
-  bool m_computedAny;
-  int m_lastComputed;    // time of the last instant the pass computed
 };
 
 }
