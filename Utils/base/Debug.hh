@@ -45,6 +45,13 @@ public:
   static std::ostream& getStream() { return *streamPtr(); }
   static void setStream(std::ostream& os) { streamPtr() = &os; }
 
+  /// Records the first failure of the debug stream and turns every marker off: once lines are
+  /// lost, later ones would only fail again, possibly where an error cannot be raised.
+  static void noteStreamFailure(const std::string& what);
+  /// The first failure recorded since the last clearStreamFailure(), or "".
+  static const std::string& streamFailure();
+  static void clearStreamFailure();
+
   static void enable(const std::string& pattern);
   static void disable(const std::string& pattern);
   static void disableAll();
@@ -87,6 +94,7 @@ private:
     }                                                                                   \
     if (!sl_dfailure.empty()) {                                                         \
       sl_dguard.restore();                                                              \
+      ::KORVAN::DebugMessage::noteStreamFailure(sl_dfailure);                           \
       ::KORVAN::Error("ALWAYS_FAIL", sl_dfailure, ::KORVAN::Error::stripExtension(__FILE__), __LINE__).handleAssert(); \
     }                                                                                   \
   } while (0)
