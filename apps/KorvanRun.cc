@@ -273,7 +273,16 @@ int execute(const Options& options, std::ostream& out, std::ostream& err) {
                             : options.solverConfig + ":" + std::to_string(config.RootElement()->Row()) + ": <Solver>";
     throw BadInput{where + ": " + (e.getMsg().empty() ? "failed check '" + e.getCondition() + "'" : e.getMsg())};
   }
-  bool solved = solver->solve(options.maxSteps, options.maxDepth);
+  bool solved = false;
+  try {
+    solved = solver->solve(options.maxSteps, options.maxDepth);
+  } catch (const Error& e) {
+    // A component that refuses what the configuration asked of it only when a flaw reaches it.
+    std::string where = options.solverConfig.empty()
+                            ? std::string("default solver")
+                            : options.solverConfig + ":" + std::to_string(config.RootElement()->Row()) + ": <Solver>";
+    throw BadInput{where + ": while solving: " + (e.getMsg().empty() ? "failed check '" + e.getCondition() + "'" : e.getMsg())};
+  }
   bool consistent = ce->propagate();
   out << "Solver " << solver->getName() << ": " << solver->printFigures() << std::endl;
   printTokens(out, host.db().getId(), host.interpreter());
