@@ -46,6 +46,23 @@ IntervalIntDomain positiveDuration() { return IntervalIntDomain(1, g_infiniteTim
 
 namespace {
 
+// The handles that every token class binds, in the order of its members; event tokens also
+// bind their time.
+template <class T>
+void bindTokenMembers(T& token) {
+  token.state = token.getState();
+  token.object = token.getObject();
+  token.tStart = token.start();
+  token.tEnd = token.end();
+  token.tDuration = token.duration();
+}
+
+template <class T>
+void bindEventMembers(T& token) {
+  bindTokenMembers(token);
+  token.time = token.getTime();
+}
+
 // Positions of the parameters, as the constructors add them.
 enum { IC = 0, LLMIN = 1, LLMAX = 2, PRMAX = 3, PMAX = 4, CRMAX = 5, CMAX = 6 };
 enum { C = 0, RLLMIN = 1, RCRMAX = 2, RCMAX = 3 };
@@ -266,12 +283,7 @@ VexlResource::change::~change() {}
 void VexlResource::change::close() { KORVAN::Transaction::close(); }
 
 void VexlResource::change::handleDefaults(bool autoClose) {
-  state = getState();
-  object = getObject();
-  tStart = start();
-  tEnd = end();
-  tDuration = duration();
-  time = getTime();
+  bindEventMembers(*this);
   quantity = m_usage;
   if (autoClose)
     close();
@@ -359,12 +371,7 @@ VexlReservoir::produce::~produce() {}
 void VexlReservoir::produce::close() { MIRT::ProducerToken::close(); }
 
 void VexlReservoir::produce::handleDefaults(bool autoClose) {
-  state = getState();
-  object = getObject();
-  tStart = start();
-  tEnd = end();
-  tDuration = duration();
-  time = getTime();
+  bindEventMembers(*this);
   quantity = getQuantity();
   if (autoClose)
     close();
@@ -389,12 +396,7 @@ VexlReservoir::consume::~consume() {}
 void VexlReservoir::consume::close() { MIRT::ConsumerToken::close(); }
 
 void VexlReservoir::consume::handleDefaults(bool autoClose) {
-  state = getState();
-  object = getObject();
-  tStart = start();
-  tEnd = end();
-  tDuration = duration();
-  time = getTime();
+  bindEventMembers(*this);
   quantity = getQuantity();
   if (autoClose)
     close();
@@ -501,11 +503,7 @@ VexlReusable::uses::~uses() {}
 void VexlReusable::uses::close() { MIRT::ReusableToken::close(); }
 
 void VexlReusable::uses::handleDefaults(bool autoClose) {
-  state = getState();
-  object = getObject();
-  tStart = start();
-  tEnd = end();
-  tDuration = duration();
+  bindTokenMembers(*this);
   quantity = getQuantity();
   if (autoClose)
     close();
@@ -565,11 +563,7 @@ VexlUnary::use::~use() {}
 void VexlUnary::use::close() { MIRT::ReusableToken::close(); }
 
 void VexlUnary::use::handleDefaults(bool autoClose) {
-  state = getState();
-  object = getObject();
-  tStart = start();
-  tEnd = end();
-  tDuration = duration();
+  bindTokenMembers(*this);
   if (autoClose)
     close();
 }
@@ -593,11 +587,7 @@ VexlUnaryToken::~VexlUnaryToken() {}
 void VexlUnaryToken::handleDefaults(const bool&) {}
 
 void VexlUnaryToken::commonInit(const bool& autoClose) {
-  state = getState();
-  object = getObject();
-  tStart = start();
-  tEnd = end();
-  tDuration = duration();
+  bindTokenMembers(*this);
   if (autoClose)
     close();
 }
