@@ -265,23 +265,24 @@ int execute(const Options& options, std::ostream& out, std::ostream& err) {
     return EXIT_NO_SOLUTION;
   }
   std::unique_ptr<SOLVERS::Solver> solver;
-  try {
-    solver.reset(new SOLVERS::Solver(host.engine(), *config.RootElement()));
-  } catch (const Error& e) {
+  // The configuration's components refuse what they are asked when built, or only when a flaw
+  // reaches them.
+  auto configError = [&](const Error& e, const std::string& when) {
     std::string where = options.solverConfig.empty()
                             ? std::string("default solver")
                             : options.solverConfig + ":" + std::to_string(config.RootElement()->Row()) + ": <Solver>";
-    throw BadInput{where + ": " + (e.getMsg().empty() ? "failed check '" + e.getCondition() + "'" : e.getMsg())};
+    return BadInput{where + ": " + when + (e.getMsg().empty() ? "failed check '" + e.getCondition() + "'" : e.getMsg())};
+  };
+  try {
+    solver.reset(new SOLVERS::Solver(host.engine(), *config.RootElement()));
+  } catch (const Error& e) {
+    throw configError(e, "");
   }
   bool solved = false;
   try {
     solved = solver->solve(options.maxSteps, options.maxDepth);
   } catch (const Error& e) {
-    // A component that refuses what the configuration asked of it only when a flaw reaches it.
-    std::string where = options.solverConfig.empty()
-                            ? std::string("default solver")
-                            : options.solverConfig + ":" + std::to_string(config.RootElement()->Row()) + ": <Solver>";
-    throw BadInput{where + ": while solving: " + (e.getMsg().empty() ? "failed check '" + e.getCondition() + "'" : e.getMsg())};
+    throw configError(e, "while solving: ");
   }
   bool consistent = ce->propagate();
   out << "Solver " << solver->getName() << ": " << solver->printFigures() << std::endl;
