@@ -3,6 +3,8 @@
 #include <cerrno>
 #include <cmath>
 #include <cstdlib>
+#include <cstring>
+#include <sys/stat.h>
 #include <fstream>
 #include <memory>
 #include <sstream>
@@ -102,6 +104,18 @@ bool parseBool(const std::string& text, const char* what) {
   reject(std::string("expected true or false for ") + quoted(what) + ", got " + quoted(text));
 }
 
+/// What went wrong in words, then the check that found it.
+std::string describeError(const Error& e) {
+  const std::string& condition = e.getCondition();
+  bool plain = condition.empty() || condition == "ALWAYS_FAIL" || condition == "ALWAYS_FAILS" ||
+               condition == "false";
+  if (e.getMsg().empty())
+    return "failed check '" + condition + "'";
+  if (plain)
+    return e.getMsg();
+  return e.getMsg() + " (failed check '" + condition + "')";
+}
+
 std::string describe(const TiXmlElement& element) { return std::string("<") + element.Value() + ">"; }
 
 /// The base domain of the variable narrowed to [lb, ub]; empty results are rejected.
@@ -152,9 +166,100 @@ ObjectId VexlXmlInterpreter::getObject(const std::string& name) const {
   return m_db->getObject(LabelStr(name));
 }
 
-std::string VexlXmlInterpreter::interpretFile(const std::string& path) {
+std::string VexlXmlInterpreter::readFile(const std::string& path, const std::string& what) {
+  struct stat info;
+  if (::stat(path.c_str(), &info) != 0) {
+    int reason = errno;
+    checkErrorType(ALWAYS_FAIL, path << ": cannot open the " << what << ": " << std::strerror(reason),
+                   errorType());
+  }
+  checkErrorType(!S_ISDIR(info.st_mode), path << ": cannot open the " << what << ": it is a directory",
+                 errorType());
+  errno = 0;
   std::ifstream in(path.c_str(), std::ios::in | std::ios::binary);
-  checkErrorType(in.good(), path << ": cannot open the model file", errorType());
+  if (!in.good()) {
+    int reason = errno;
+    checkErrorType(ALWAYS_FAIL, path << ": cannot open the " << what << ": "
+                                     << (reason != 0 ? std::strerror(reason) : "unreadable"),
+                   errorType());
+  }
+  std::ostringstream buffer;
+  buffer << in.rdbuf();
+  checkErrorType(!in.bad(), path << ": cannot read the " << what, errorType());
+  return buffer.str();
+}
+
+void VexlXmlInterpreter::checkXmlDepth(const std::string& text, const std::string& source) {
+  // A scan of the markup only: comments, CDATA sections, declarations and quoted attribute
+  // values cannot open elements.
+  unsigned int depth = 0;
+  int line = 1;
+  size_t i = 0;
+  const size_t n = text.size();
+  auto skipTo = [&](const char* end) {
+    size_t stop = text.find(end, i);
+    stop = stop == std::string::npos ? n : stop + std::strlen(end);
+    for (; i < stop; i++)
+      if (text[i] == '\n')
+        line++;
+  };
+  while (i < n) {
+    char c = text[i];
+    if (c == '\n') {
+      line++;
+      i++;
+      continue;
+    }
+    if (c != '<') {
+      i++;
+      continue;
+    }
+    if (text.compare(i, 4, "<!--") == 0)
+      skipTo("-->");
+    else if (text.compare(i, 9, "<![CDATA[") == 0)
+      skipTo("]]>");
+    else if (text.compare(i, 2, "<?") == 0)
+      skipTo("?>");
+    else if (text.compare(i, 2, "<!") == 0)
+      skipTo(">");
+    else if (text.compare(i, 2, "</") == 0) {
+      if (depth > 0)
+        depth--;
+      skipTo(">");
+    } else {
+      int startLine = line;
+      size_t nameStart = i + 1, nameEnd = nameStart;
+      while (nameEnd < n && std::strchr(" \t\r\n/>", text[nameEnd]) == nullptr)
+        nameEnd++;
+      char quote = 0;
+      bool selfClosing = false;
+      for (i++; i < n; i++) {
+        char d = text[i];
+        if (d == '\n')
+          line++;
+        if (quote != 0) {
+          if (d == quote)
+            quote = 0;
+        } else if (d == '"' || d == '\'')
+          quote = d;
+        else if (d == '>') {
+          selfClosing = text[i - 1] == '/';
+          i++;
+          break;
+        }
+      }
+      if (!selfClosing && ++depth > maxXmlDepth())
+        checkErrorType(ALWAYS_FAIL, source << ":" << startLine << ": <"
+                                           << text.substr(nameStart, std::min<size_t>(nameEnd - nameStart, 40))
+                                           << ">: elements nested deeper than " << maxXmlDepth()
+                                           << " levels",
+                       errorType());
+    }
+  }
+}
+
+std::string VexlXmlInterpreter::interpretFile(const std::string& path) {
+  std::istringstream in(readFile(path, "model file"));
   return interpret(in, path);
 }
 
@@ -162,13 +267,16 @@ std::string VexlXmlInterpreter::interpret(std::istream& input, const std::string
   std::ostringstream buffer;
   buffer << input.rdbuf();
   std::string text = buffer.str();
+  checkXmlDepth(text, source);
   TiXmlDocument doc(source.c_str());
   doc.Parse(text.c_str(), nullptr, TIXML_ENCODING_UTF8);
-  checkErrorType(!doc.Error(), source << ":" << doc.ErrorRow() << ": malformed XML: "
+  checkErrorType(!doc.Error(), source << ":" << std::max(doc.ErrorRow(), 1) << ": malformed XML: "
                                       << doc.ErrorDesc(),
                  errorType());
   const TiXmlElement* root = doc.RootElement();
-  checkErrorType(root != nullptr, source << ": no XML element in the model", errorType());
+  checkErrorType(root != nullptr, source << ":1: <vexl>: no XML element: a model is one element "
+                                            "(<vexl>) holding its transactions",
+                 errorType());
   unsigned int count = 0;
   for (const TiXmlElement* element = root->FirstChildElement(); element != nullptr;
        element = element->NextSiblingElement()) {
@@ -187,11 +295,15 @@ std::string VexlXmlInterpreter::interpret(std::istream& input, const std::string
     } catch (const TransactionError& e) {
       message = e.message;
     } catch (const Error& e) {
-      message = e.getMsg().empty() ? "failed check '" + e.getCondition() + "'" : e.getMsg();
+      message = describeError(e);
     } catch (const std::exception& e) {
       message = e.what();
     }
-    rollback(objectKeys, tokenKeys);
+    try {
+      rollback(objectKeys, tokenKeys);
+    } catch (const Error& e) {
+      message += " (and undoing the transaction failed: " + describeError(e) + ")";
+    }
     m_tokens = tokens;
     std::ostringstream os;
     os << source << ":" << element->Row() << ": " << describe(*element) << ": " << message;
@@ -395,6 +507,7 @@ void VexlXmlInterpreter::executeClose(const TiXmlElement& element) {
       reject("unknown object " + quoted(objectName));
     if (object->isClosed())
       reject("object " + quoted(objectName) + " is already closed");
+    object->checkClose();
     m_db->getClient()->close(object);
     return;
   }
@@ -404,6 +517,14 @@ void VexlXmlInterpreter::executeClose(const TiXmlElement& element) {
   for (const std::pair<const int, ObjectId>& entry : m_db->getObjects())
     if (!entry.second->isClosed())
       open.push_back(entry.second);
+  // A closed object cannot be opened again: every object is checked before any is closed.
+  for (const ObjectId& object : open) {
+    try {
+      object->checkClose();
+    } catch (const Error& e) {
+      reject("cannot close " + quoted(object->getName().toString()) + ": " + describeError(e));
+    }
+  }
   for (const ObjectId& object : open)
     m_db->getClient()->close(object);
   m_db->getClient()->close();
@@ -440,6 +561,26 @@ void VexlXmlInterpreter::executeToken(const TiXmlElement& element, bool isFact) 
       objects.push_back((double)object);
     }
   }
+  // Tokens of the modules' classes reach their object through the object's constraint when
+  // the object list becomes final; before the object is closed, or while more objects may
+  // still come, they would silently reach no object at all.
+  if (isNativePredicate(predicate.toString())) {
+    std::vector<ObjectId> candidates;
+    if (!objects.empty()) {
+      for (double value : objects)
+        candidates.push_back(ObjectId(value));
+    } else {
+      for (const std::pair<const int, ObjectId>& entry : m_db->getObjects())
+        if (schema->isA(entry.second->getType(), schema->getObjectType(predicate)))
+          candidates.push_back(entry.second);
+    }
+    for (const ObjectId& object : candidates)
+      if (!object->isClosed())
+        reject("resource " + object->getName().toString() +
+               " is not closed yet: tokens on a resource come after it is closed (<close/>)");
+    if (!m_db->isClosed())
+      reject("the plan database is still open: tokens on resources come after <close/>");
+  }
   // Bounds are read before the token exists, so that their syntax errors cost nothing.
   std::vector<std::pair<std::string, std::pair<double, double>>> bounds;
   for (const TiXmlAttribute* attribute = element.FirstAttribute(); attribute != nullptr;
@@ -449,6 +590,12 @@ void VexlXmlInterpreter::executeToken(const TiXmlElement& element, bool isFact) 
         attributeName == "rejectable")
       continue;
     bounds.push_back(std::make_pair(attributeName, parseBounds(attribute->Value(), attributeName)));
+    // A time point pinned at the horizon leaves no time for the token: its start, end and
+    // duration could not agree.
+    const std::pair<double, double>& range = bounds.back().second;
+    if ((attributeName == "start" || attributeName == "end" || attributeName == "time") &&
+        (range.first >= g_infiniteTimeAsDouble() || range.second <= -g_infiniteTimeAsDouble()))
+      reject(quoted(attributeName) + " must allow a finite time, got " + quoted(attribute->Value()));
   }
 
   TokenId token = m_db->getClient()->createToken(predicate, rejectable, isFact);
@@ -522,7 +669,13 @@ void VexlXmlInterpreter::executeConstraint(const TiXmlElement& element) {
   std::vector<ConstrainedVariableId> scope;
   for (const std::string& reference : references)
     scope.push_back(resolveVariable(reference));
-  ConstraintId constraint = m_db->getClient()->createConstraint(name, scope);
+  ConstraintId constraint;
+  try {
+    constraint = m_db->getClient()->createConstraint(name, scope);
+  } catch (const Error& e) {
+    reject("constraint " + quoted(name.toString()) + " cannot be posted over " +
+           quoted(element.Attribute("scope")) + ": " + describeError(e));
+  }
   debugMsg("VexlXmlInterpreter:executeConstraint", "Posted " << constraint->toString());
 }
 

@@ -36,6 +36,15 @@ public:
   std::string interpret(std::istream& input, const std::string& source) override;
   std::string interpretFile(const std::string& path);
 
+  /// Deepest element nesting accepted in a document: the parser recurses once per level, so a
+  /// deeper document is refused before it is parsed.
+  static unsigned int maxXmlDepth() { return 256; }
+  /// Raises "VexlError" "<source>:<line>: <element>: ..." when the text nests elements deeper
+  /// than maxXmlDepth(); does not otherwise check the XML.
+  static void checkXmlDepth(const std::string& text, const std::string& source);
+  /// The whole file, or "VexlError" "<path>: cannot open the <what>: <reason>".
+  static std::string readFile(const std::string& path, const std::string& what);
+
   /// Marks a class and its predicates as implemented natively (by a module's factories).
   void addNativeClass(const std::string& className, const std::vector<std::string>& predicates);
   bool isNativeClass(const std::string& className) const;

@@ -1,5 +1,6 @@
 #include "apps/KorvanRun.hh"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdlib>
 #include <fstream>
@@ -49,6 +50,7 @@ struct Options {
   std::string solverConfig;
   unsigned int maxSteps = 0;
   unsigned int maxDepth = 0;
+  bool help = false;
 };
 
 unsigned int parseCount(const std::string& option, const std::string& text) {
@@ -69,6 +71,10 @@ Options parseOptions(const std::vector<std::string>& args) {
         throw BadInput{"missing value after " + arg};
       return args[++i];
     };
+    if (arg == "--help" || arg == "-h") {
+      options.help = true;
+      return options;
+    }
     if (arg == "--solver")
       options.solverConfig = value();
     else if (arg == "--max-steps")
@@ -188,20 +194,29 @@ public:
     SOLVERS::initSolverComponents(m_engine);
     m_interpreter = new VexlXmlInterpreter(m_db->getId());
     m_engine.addLanguageInterpreter(VexlXmlInterpreter::name(), m_interpreter);
-    for (const ModuleMaker& maker : moduleMakers()) {
-      Module* module = maker();
-      checkError(module != nullptr, "A module maker made no module.");
-      m_modules.push_back(module);
-      module->initialize(m_engine.getId());
+    try {
+      for (const ModuleMaker& maker : moduleMakers()) {
+        Module* module = maker();
+        checkError(module != nullptr, "A module maker made no module.");
+        std::unique_ptr<Module> owned(module);
+        module->initialize(m_engine.getId());
+        m_modules.push_back(owned.release());
+      }
+    } catch (...) {
+      // No destructor runs for a half-built host: undo the modules made so far.
+      tearDown();
+      throw;
     }
   }
-  ~Host() {
+  ~Host() { tearDown(); }
+  void tearDown() {
     // Objects and tokens go while the modules' components still exist.
     m_db->purge();
     for (auto it = m_modules.rbegin(); it != m_modules.rend(); ++it) {
       (*it)->uninitialize(m_engine.getId());
       delete *it;
     }
+    m_modules.clear();
   }
   Engine& engine() { return m_engine; }
   PlanDatabase& db() { return *m_db; }
@@ -219,24 +234,22 @@ private:
 };
 
 int execute(const Options& options, std::ostream& out, std::ostream& err) {
-  std::ifstream model(options.model.c_str(), std::ios::in | std::ios::binary);
-  if (!model.good())
-    throw BadInput{options.model + ": cannot open the model file"};
+  std::istringstream model(VexlXmlInterpreter::readFile(options.model, "model file"));
   TiXmlDocument config;
   if (!options.solverConfig.empty()) {
-    std::ifstream in(options.solverConfig.c_str(), std::ios::in | std::ios::binary);
-    if (!in.good())
-      throw BadInput{options.solverConfig + ": cannot open the solver configuration"};
-    std::ostringstream text;
-    text << in.rdbuf();
-    config.Parse(text.str().c_str());
+    std::string text = VexlXmlInterpreter::readFile(options.solverConfig, "solver configuration");
+    VexlXmlInterpreter::checkXmlDepth(text, options.solverConfig);
+    config.Parse(text.c_str());
     if (config.Error()) {
       std::ostringstream os;
-      os << options.solverConfig << ":" << config.ErrorRow() << ": malformed XML: " << config.ErrorDesc();
+      os << options.solverConfig << ":" << std::max(config.ErrorRow(), 1) << ": malformed XML: " << config.ErrorDesc();
       throw BadInput{os.str()};
     }
-    if (config.RootElement() == nullptr || std::string(config.RootElement()->Value()) != "Solver")
-      throw BadInput{options.solverConfig + ": the root element must be <Solver>"};
+    if (config.RootElement() == nullptr)
+      throw BadInput{options.solverConfig + ":1: <Solver>: no XML element: a configuration is one <Solver> element"};
+    if (std::string(config.RootElement()->Value()) != "Solver")
+      throw BadInput{options.solverConfig + ":" + std::to_string(config.RootElement()->Row()) + ": <" +
+                     config.RootElement()->Value() + ">: the root element must be <Solver>"};
   }
 
   Host host;
@@ -252,13 +265,25 @@ int execute(const Options& options, std::ostream& out, std::ostream& err) {
     return EXIT_NO_SOLUTION;
   }
   std::unique_ptr<SOLVERS::Solver> solver;
+  // The configuration's components refuse what they are asked when built, or only when a flaw
+  // reaches them.
+  auto configError = [&](const Error& e, const std::string& when) {
+    std::string where = options.solverConfig.empty()
+                            ? std::string("default solver")
+                            : options.solverConfig + ":" + std::to_string(config.RootElement()->Row()) + ": <Solver>";
+    return BadInput{where + ": " + when + (e.getMsg().empty() ? "failed check '" + e.getCondition() + "'" : e.getMsg())};
+  };
   try {
     solver.reset(new SOLVERS::Solver(host.engine(), *config.RootElement()));
   } catch (const Error& e) {
-    std::string where = options.solverConfig.empty() ? "default solver" : options.solverConfig;
-    throw BadInput{where + ": " + (e.getMsg().empty() ? e.getCondition() : e.getMsg())};
+    throw configError(e, "");
   }
-  bool solved = solver->solve(options.maxSteps, options.maxDepth);
+  bool solved = false;
+  try {
+    solved = solver->solve(options.maxSteps, options.maxDepth);
+  } catch (const Error& e) {
+    throw configError(e, "while solving: ");
+  }
   bool consistent = ce->propagate();
   out << "Solver " << solver->getName() << ": " << solver->printFigures() << std::endl;
   printTokens(out, host.db().getId(), host.interpreter());
@@ -287,22 +312,37 @@ void clearRegistrations() {
 std::string usage() {
   return "usage: korvan-run [--solver CONFIG.xml] [--max-steps N] [--max-depth N] "
          "[--debug MARKER]... MODEL.xml\n"
+         "       korvan-run --help\n"
          "exit status: 0 solved and consistent, 1 no solution or inconsistent, 2 bad input\n";
 }
 
 int run(const std::vector<std::string>& args, std::ostream& out, std::ostream& err) {
+  DebugMessage::clearStreamFailure();
+  std::string message;
+  bool showUsage = false;
   try {
     Options options = parseOptions(args);
-    return execute(options, out, err);
+    if (options.help) {
+      out << usage();
+      return EXIT_SOLVED;
+    }
+    int status = execute(options, out, err);
+    if (DebugMessage::streamFailure().empty())
+      return status;
   } catch (const BadInput& e) {
-    err << "korvan-run: " << e.message << std::endl;
-    if (e.message.find("option") != std::string::npos || e.message.find("model given") != std::string::npos)
-      err << usage();
+    message = e.message;
+    showUsage = e.message.find("option") != std::string::npos || e.message.find("model given") != std::string::npos;
   } catch (const Error& e) {
-    err << "korvan-run: " << (e.getMsg().empty() ? e.what() : e.getMsg()) << std::endl;
+    message = e.getMsg().empty() ? e.what() : e.getMsg();
   } catch (const std::exception& e) {
-    err << "korvan-run: " << e.what() << std::endl;
+    message = e.what();
   }
+  // Lost debug output is reported once, whatever it caused on its way.
+  if (!DebugMessage::streamFailure().empty())
+    message = "cannot write the debug output: " + DebugMessage::streamFailure();
+  err << "korvan-run: " << message << std::endl;
+  if (showUsage)
+    err << usage();
   return EXIT_BAD_INPUT;
 }
 

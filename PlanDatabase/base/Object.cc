@@ -48,6 +48,8 @@ void Object::commonInit(bool open) {
     checkError(m_planDatabase->getSchema()->isObjectType(m_type),
                "Undefined object type '" << m_type.toString() << "' for object '"
                                          << m_name.toString() << "'.");
+    // Written before the object is registered: a failing debug stream must leave nothing behind.
+    debugMsg("Object:Object", "Created " << m_type.toString() << " " << m_name.toString());
     m_planDatabase->registerObject(m_id);
   } catch (...) {
     m_cleanedUp = true;
@@ -56,7 +58,6 @@ void Object::commonInit(bool open) {
   }
   if (m_parent.isValid())
     m_parent->m_components.push_back(m_id);
-  debugMsg("Object:Object", "Created " << m_type.toString() << " " << m_name.toString());
   if (!open)
     Object::close();
 }

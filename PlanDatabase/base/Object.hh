@@ -52,6 +52,9 @@ public:
   bool isClosed() const { return m_closed; }
   /// Ends construction: no member variable may be added afterwards. Closing twice is an error.
   virtual void close();
+  /// Raises the error that close() would raise, without changing anything; classes whose
+  /// close() can fail override it, so that closing several objects can be all or nothing.
+  virtual void checkClose() const {}
 
   // ---- tokens ----
   /// The tokens on this object, by entity key.

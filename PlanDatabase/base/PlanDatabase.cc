@@ -76,17 +76,35 @@ void PlanDatabase::purge() {
   m_deleting = true;
   // Masters take their slaves along.
   while (!m_tokens.empty()) {
+    int key = m_tokens.begin()->first;
     TokenId token = m_tokens.begin()->second;
     for (const auto& entry : m_tokens)
-      if (entry.second->getMasterToken().isNoId()) {
+      if (entry.second.isValid() && entry.second->getMasterToken().isNoId()) {
+        key = entry.first;
         token = entry.second;
         break;
       }
-    token->discard();
+    if (token.isValid())
+      token->discard();
+    // A token whose deletion failed half-way is already marked discarded and discarding it
+    // again does nothing: drop it from the tables so that the purge still ends.
+    if (m_tokens.count(key) != 0 && m_tokens[key] == token) {
+      debugMsg("PlanDatabase:purge", "Dropping a token left half-deleted: key " << key);
+      m_tokens.erase(key);
+    }
   }
   // Newest first, so that components go before the objects they belong to.
-  while (!m_objects.empty())
-    m_objects.rbegin()->second->discard();
+  while (!m_objects.empty()) {
+    auto last = std::prev(m_objects.end());
+    int key = last->first;
+    ObjectId object = last->second;
+    if (object.isValid())
+      object->discard();
+    if (m_objects.count(key) != 0 && m_objects[key] == object) {
+      debugMsg("PlanDatabase:purge", "Dropping an object left half-deleted: key " << key);
+      m_objects.erase(key);
+    }
+  }
   m_deleting = wasDeleting;
 }
 

@@ -357,8 +357,15 @@ void Token::updateObjectAssignment() {
   m_assignedObject = target;
   if (previous.isValid())
     previous->remove(m_id);
-  if (target.isValid())
-    target->add(m_id);
+  if (target.isValid()) {
+    try {
+      target->add(m_id);
+    } catch (...) {
+      // Refused: the token is on no object, and deleting it must not try to take it off one.
+      m_assignedObject = ObjectId::noId();
+      throw;
+    }
+  }
 }
 
 std::string Token::toString() const {

@@ -67,6 +67,12 @@ bool ResourceTokenRelation::canIgnore(const ConstrainedVariableId& variable, int
            "Received notification of change type " << changeType << " on variable " << variable->toString());
   if (m_token->isDeleted())
     return true;
+  // An emptied object domain is reported after the engine has already relaxed it again: its
+  // current value is no assignment, and handing the token over on it would feed the very
+  // propagation that emptied it, for ever. Taking the token off its object is the token's own
+  // business (its assignment follows the object domain).
+  if (changeType == DomainListener::EMPTIED)
+    return true;
 
   const ConstrainedVariableId& state = getScope()[STATE_VAR];
   const ConstrainedVariableId& object = getScope()[OBJECT_VAR];

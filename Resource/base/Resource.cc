@@ -203,11 +203,13 @@ bool Resource::isValid() const {
     Error("m_id.isValid()", msg.str(), KORVAN_ERROR_FILE(), __LINE__).handleAssert();
   }
   checkError(m_limitMin <= m_limitMax, m_limitMin << " > " << m_limitMax);
-  check_error(m_initialCapacity >= m_limitMin);
+  checkError(m_initialCapacity >= m_limitMin, "the initial level " << m_initialCapacity
+             << " is below the lower level limit " << m_limitMin);
   checkError(m_initialCapacity <= m_limitMax, m_initialCapacity << " > " << m_limitMax);
   checkError(m_productionRateMax <= m_productionMax, m_productionRateMax << " > " << m_productionMax);
-  check_error(m_productionRateMax >= 0);
-  check_error(m_consumptionRateMax >= m_consumptionMax);
+  checkError(m_productionRateMax >= 0, "the production rate limit " << m_productionRateMax << " is negative");
+  checkError(m_consumptionRateMax >= m_consumptionMax, "the consumption rate limit " << m_consumptionRateMax
+             << " is below the consumption maximum " << m_consumptionMax);
   checkError(m_consumptionRateMax <= 0, "Consumption rate is " << m_consumptionRateMax << " but must be negative.");
   for (std::map<int, InstantId>::const_iterator it = m_instants.begin(); it != m_instants.end(); ++it)
     check_error(it->second.isValid());

@@ -52,11 +52,14 @@ void ResourceConstraint::handleExecute() {
   for (std::list<double>::const_iterator it = objs.begin(); it != objs.end(); ++it) {
     // Through the object's handle, so that an object of another class is refused.
     ResourceId resource = ObjectId(*it);
-    check_error(resource.isValid());
+    check_error(resource.isValid(), "a change token can only be placed on an instant-based resource");
     double oQtyMin = resource->getConsumptionRateMax(-g_infiniteTime());
     double oQtyMax = resource->getProductionRateMax(-g_infiniteTime());
-    check_error(oQtyMin <= 0);
-    check_error(oQtyMax >= 0);
+    // Limits that are not numbers are those of a resource that was never initialised.
+    checkError(oQtyMin <= 0, "resource " << resource->getName().toString()
+               << (oQtyMin != oQtyMin ? " is not closed yet: it has no limits" : " has a consumption rate limit above 0"));
+    checkError(oQtyMax >= 0, "resource " << resource->getName().toString()
+               << (oQtyMax != oQtyMax ? " is not closed yet: it has no limits" : " has a negative production rate limit"));
     IntervalDomain oQty(oQtyMin, oQtyMax);
     debugMsg("ResourceConstraint:handleExecute",
              "Evaluating " << resource->getName().toString() << " as a candidate." << " Rate limits of "

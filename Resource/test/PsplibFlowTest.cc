@@ -17,6 +17,7 @@
 #include <fstream>
 #include <memory>
 #include <random>
+#include <cstdlib>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -26,7 +27,15 @@ using namespace KORVAN::MIRT;
 
 namespace {
 
-const char* const J30 = "/work/shared/data/psplib/j30";
+#ifndef KORVAN_DEFAULT_DATA
+#define KORVAN_DEFAULT_DATA "../shared/data"
+#endif
+
+// $KORVAN_DATA when set, else ../shared/data beside the source tree.
+std::string j30() {
+  const char* env = std::getenv("KORVAN_DATA");
+  return (env != nullptr && *env != '\0' ? std::string(env) : std::string(KORVAN_DEFAULT_DATA)) + "/psplib/j30";
+}
 
 struct Instance {
   int horizon = 0;
@@ -76,7 +85,8 @@ bool readInstance(const std::string& path, Instance& inst) {
 
 TEST(FlowProfile, PsplibJ30EndToEnd) {
   std::vector<std::string> files;
-  if (DIR* dir = opendir(J30)) {
+  const std::string J30 = j30();
+  if (DIR* dir = opendir(J30.c_str())) {
     while (dirent* e = readdir(dir))
       if (std::string(e->d_name).find(".sm") != std::string::npos)
         files.push_back(std::string(J30) + "/" + e->d_name);

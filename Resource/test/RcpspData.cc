@@ -201,9 +201,13 @@ std::map<std::string, std::string> readOptima(const std::string& path) {
   return result;
 }
 
+#ifndef KORVAN_DEFAULT_DATA
+#define KORVAN_DEFAULT_DATA "../shared/data"
+#endif
+
 std::string dataRoot() {
   const char* env = std::getenv("KORVAN_DATA");
-  return env != nullptr && *env != '\0' ? std::string(env) : std::string("/work/shared/data");
+  return env != nullptr && *env != '\0' ? std::string(env) : std::string(KORVAN_DEFAULT_DATA);
 }
 
 bool fileExists(const std::string& path) {

@@ -42,7 +42,7 @@ Problem readSch(const std::string& path);
 // "problem,optimum" lines: instance file name to its optimum ("43", or "unsat").
 std::map<std::string, std::string> readOptima(const std::string& path);
 
-// The data sets' root: $KORVAN_DATA when set, else /work/shared/data.
+// The data sets' root: $KORVAN_DATA when set, else ../shared/data beside the source tree.
 std::string dataRoot();
 bool fileExists(const std::string& path);
 

@@ -23,4 +23,8 @@ if(KORVAN_TESTS)
   target_link_libraries(flow-outcome-tests PRIVATE korvan_resource GTest::gtest GTest::gtest_main)
   gtest_discover_tests(flow-outcome-tests WORKING_DIRECTORY ${CMAKE_SOURCE_DIR} DISCOVERY_TIMEOUT 60
                        PROPERTIES TIMEOUT 600)
+  # The public data sets sit beside the source tree (../shared/data); KORVAN_DATA overrides.
+  get_filename_component(KORVAN_DATA_DIR "${CMAKE_SOURCE_DIR}/../shared/data" ABSOLUTE)
+  target_compile_definitions(mirt-flow-tests PRIVATE KORVAN_DEFAULT_DATA="${KORVAN_DATA_DIR}")
+  target_compile_definitions(flow-outcome-tests PRIVATE KORVAN_DEFAULT_DATA="${KORVAN_DATA_DIR}")
 endif()

@@ -55,6 +55,23 @@ DebugMessage* DebugMessage::addMsg(const std::string& file, const int& line,
   return msg;
 }
 
+namespace {
+std::string& failureText() {
+  static std::string* sl_failure = new std::string();
+  return *sl_failure;
+}
+} // namespace
+
+void DebugMessage::noteStreamFailure(const std::string& what) {
+  if (failureText().empty())
+    failureText() = what.empty() ? std::string("debug stream failure") : what;
+  disableAll();
+}
+
+const std::string& DebugMessage::streamFailure() { return failureText(); }
+
+void DebugMessage::clearStreamFailure() { failureText().clear(); }
+
 void DebugMessage::enable(const std::string& pattern) {
   registry().patterns.push_back(pattern);
   for (DebugMessage* m : registry().sites)

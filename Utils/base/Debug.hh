@@ -13,6 +13,27 @@ namespace KORVAN {
 /// its marker is enabled. Markers are enabled by API or by the environment variable KORVAN_DEBUG,
 /// a comma-separated list of patterns; a pattern enables every marker that starts with it
 /// ("Profile" enables "Profile:recompute"), and "*" enables all.
+/// Puts a stream's exception mask and state back as they were (at the latest when it goes).
+class DebugStreamGuard {
+public:
+  explicit DebugStreamGuard(std::ostream& os)
+      : m_stream(os), m_exceptions(os.exceptions()), m_state(os.rdstate()) {}
+  ~DebugStreamGuard() { restore(); }
+  void restore() {
+    // Clearing the mask first: setting it on a bad stream would throw.
+    m_stream.exceptions(std::ios_base::goodbit);
+    m_stream.clear(m_state);
+    m_stream.exceptions(m_exceptions);
+  }
+
+private:
+  DebugStreamGuard(const DebugStreamGuard&) = delete;
+  DebugStreamGuard& operator=(const DebugStreamGuard&) = delete;
+  std::ostream& m_stream;
+  std::ios_base::iostate m_exceptions;
+  std::ios_base::iostate m_state;
+};
+
 class DebugMessage {
 public:
   virtual ~DebugMessage() {}
@@ -23,6 +44,13 @@ public:
   static std::ostream*& streamPtr();
   static std::ostream& getStream() { return *streamPtr(); }
   static void setStream(std::ostream& os) { streamPtr() = &os; }
+
+  /// Records the first failure of the debug stream and turns every marker off: once lines are
+  /// lost, later ones would only fail again, possibly where an error cannot be raised.
+  static void noteStreamFailure(const std::string& what);
+  /// The first failure recorded since the last clearStreamFailure(), or "".
+  static const std::string& streamFailure();
+  static void clearStreamFailure();
 
   static void enable(const std::string& pattern);
   static void disable(const std::string& pattern);
@@ -46,17 +74,28 @@ private:
 } // namespace KORVAN
 
 // An enabled site makes the debug stream raise on a bad state while it writes, so that a lost
-// debug line is an error ("ALWAYS_FAIL" with the stream's own text) rather than silence.
+// debug line is an error ("ALWAYS_FAIL" with the stream's own text) rather than silence. The
+// stream's exception mask and state are put back before anything is raised: the same stream
+// (standard error, say) must still take the report of that error without throwing again.
 #define KORVAN_DEBUG_WRITE(marker, data)                                                 \
   do {                                                                                  \
     std::ostream& sl_dstream = ::KORVAN::DebugMessage::getStream();                     \
+    ::KORVAN::DebugStreamGuard sl_dguard(sl_dstream);                                   \
+    std::string sl_dfailure;                                                            \
     try {                                                                               \
       sl_dstream.exceptions(std::ios_base::badbit | std::ios_base::failbit);            \
       sl_dstream << "[" << (marker) << "]" << data << std::endl;                        \
     } catch (const ::KORVAN::Error&) {                                                  \
       std::rethrow_exception(std::current_exception());                                 \
     } catch (const std::exception& sl_failure) {                                        \
-      ::KORVAN::Error("ALWAYS_FAIL", sl_failure.what(), ::KORVAN::Error::stripExtension(__FILE__), __LINE__).handleAssert(); \
+      sl_dfailure = sl_failure.what();                                                  \
+      if (sl_dfailure.empty())                                                          \
+        sl_dfailure = "debug stream failure";                                           \
+    }                                                                                   \
+    if (!sl_dfailure.empty()) {                                                         \
+      sl_dguard.restore();                                                              \
+      ::KORVAN::DebugMessage::noteStreamFailure(sl_dfailure);                           \
+      ::KORVAN::Error("ALWAYS_FAIL", sl_dfailure, ::KORVAN::Error::stripExtension(__FILE__), __LINE__).handleAssert(); \
     }                                                                                   \
   } while (0)
 

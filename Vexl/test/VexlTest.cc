@@ -41,6 +41,35 @@ protected:
   }
 };
 
+/// A native class whose closing can fail: a level above the capacity cannot be closed.
+class CheckedTank : public Object {
+public:
+  CheckedTank(const PlanDatabaseId& db, const LabelStr& type, const LabelStr& name) : Object(db, type, name, true) {}
+  void checkClose() const override {
+    double capacity = getVariables()[0]->lastDomain().getSingletonValue();
+    double level = getVariables()[1]->lastDomain().getSingletonValue();
+    checkError(level <= capacity, getName().toString() << ": the level is above the capacity");
+  }
+  void close() override {
+    checkClose();
+    Object::close();
+  }
+};
+
+class CheckedTankFactory : public NativeObjectFactory {
+public:
+  CheckedTankFactory() : NativeObjectFactory("CheckedTank", LabelStr("CheckedTank:float:float")) {}
+
+protected:
+  ObjectId makeNewObject(const PlanDatabaseId& db, const LabelStr& type, const LabelStr& name,
+                         const std::vector<const AbstractDomain*>& args) const override {
+    CheckedTank* tank = new CheckedTank(db, type, name);
+    tank->addVariable(*args[0], LabelStr("capacity"));
+    tank->addVariable(*args[1], LabelStr("level"));
+    return tank->getId();
+  }
+};
+
 struct Env : public World {
   Env() {
     schema->addObjectType(LabelStr("Tank"));
@@ -49,6 +78,11 @@ struct Env : public World {
     schema->registerObjectFactory((new TankFactory(LabelStr("Tank:float:float")))->getId());
     interpreter = new VexlXmlInterpreter(db->getId());
     interpreter->addNativeClass("Tank", std::vector<std::string>());
+    schema->addObjectType(LabelStr("CheckedTank"));
+    schema->addMember(LabelStr("CheckedTank"), LabelStr("float"), LabelStr("capacity"));
+    schema->addMember(LabelStr("CheckedTank"), LabelStr("float"), LabelStr("level"));
+    schema->registerObjectFactory((new CheckedTankFactory())->getId());
+    interpreter->addNativeClass("CheckedTank", std::vector<std::string>());
   }
   ~Env() { delete interpreter; }
   std::string run(const std::string& text, const std::string& source = "model.xml") {
@@ -240,4 +274,43 @@ TEST(VexlXmlInterpreter, ObjectListsAndObjectValues) {
   EXPECT_BOUNDS(env.interpreter->getToken("early")->getObject(), a, a);
   EXPECT_BOUNDS(env.interpreter->getToken("late")->getObject(), c, c);
   EXPECT_THROW(env.run("<vexl><specify variable='early.object' value='zz'/></vexl>"), Error);
+}
+
+TEST(VexlXmlInterpreter, AFailedCloseClosesNothing) {
+  Env env;
+  env.run("<vexl><new type='CheckedTank' name='good'><float value='5'/><float value='1'/></new>"
+          "<new type='Tank' name='plain'><float value='5'/><float value='1'/></new>"
+          "<new type='CheckedTank' name='bad'><float value='5'/><float value='9'/></new></vexl>");
+  std::string before = env.state();
+  Error e = raised([&] { env.run("<vexl>\n<close/>\n</vexl>", "close.xml"); });
+  EXPECT_EQ("close.xml:2: <close>: cannot close 'bad': bad: the level is above the capacity (failed check "
+            "'level <= capacity')",
+            e.getMsg());
+  EXPECT_EQ(before, env.state());
+  EXPECT_FALSE(env.interpreter->getObject("good")->isClosed());
+  // One object alone: the same check, and nothing closed either.
+  e = raised([&] { env.run("<vexl><close object='bad'/></vexl>", "close.xml"); });
+  EXPECT_EQ(before, env.state());
+  env.run("<vexl><close object='good'/></vexl>");
+  EXPECT_TRUE(env.interpreter->getObject("good")->isClosed());
+}
+
+TEST(VexlXmlInterpreter, OverDeepDocumentsAreRefusedWhereTheyGoTooDeep) {
+  Env env;
+  std::string nested;
+  for (unsigned int i = 0; i <= VexlXmlInterpreter::maxXmlDepth(); i++)
+    nested += "<x a='<y>' b=\"/>\">\n";
+  Error e = raised([&] { env.run("<vexl>\n" + nested + "</vexl>", "deep.xml"); });
+  // The root is the first level: the element that goes one level too deep is on the line
+  // maxXmlDepth() + 1.
+  EXPECT_EQ("deep.xml:" + std::to_string(VexlXmlInterpreter::maxXmlDepth() + 1) +
+                ": <x>: elements nested deeper than " + std::to_string(VexlXmlInterpreter::maxXmlDepth()) +
+                " levels",
+            e.getMsg());
+  // Exactly as deep as allowed: parsed (and refused for its content, not its depth).
+  std::string allowed;
+  for (unsigned int i = 1; i < VexlXmlInterpreter::maxXmlDepth(); i++)
+    allowed += "<x>";
+  e = raised([&] { env.run("<vexl>" + allowed + "</vexl>", "deep.xml"); });
+  EXPECT_EQ(std::string::npos, e.getMsg().find("nested deeper")) << e.getMsg();
 }

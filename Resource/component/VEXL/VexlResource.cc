@@ -44,6 +44,119 @@ IntervalIntDomain positiveDuration() { return IntervalIntDomain(1, g_infiniteTim
 
 }
 
+namespace {
+
+// The handles that every token class binds, in the order of its members; event tokens also
+// bind their time.
+template <class T>
+void bindTokenMembers(T& token) {
+  token.state = token.getState();
+  token.object = token.getObject();
+  token.tStart = token.start();
+  token.tEnd = token.end();
+  token.tDuration = token.duration();
+}
+
+template <class T>
+void bindEventMembers(T& token) {
+  bindTokenMembers(token);
+  token.time = token.getTime();
+}
+
+// Positions of the parameters, as the constructors add them.
+enum { IC = 0, LLMIN = 1, LLMAX = 2, PRMAX = 3, PMAX = 4, CRMAX = 5, CMAX = 6 };
+enum { C = 0, RLLMIN = 1, RCRMAX = 2, RCMAX = 3 };
+enum { UCMAX = 0 };
+
+// One parameter that close() reads: its position among the object's member variables, its
+// name, and the texts of the two checks made on it.
+struct Parameter {
+  unsigned int index;
+  const char* name;
+  const char* nameCheck;
+  const char* singletonCheck;
+};
+
+#define KORVAN_VEXL_PARAMETER(position, INDEX, PARAM, name)                                     \
+  Parameter { position, name, "m_variables[" #INDEX "]->getName().toString().find(" #PARAM ") != std::string::npos", \
+              "m_variables[" #INDEX "]->derivedDomain().isSingleton()" }
+
+void fail(const char* condition, const std::string& message, int line) {
+  Error(condition, message, Error::stripExtension(__FILE__), line).handleAssert();
+}
+
+// The checks of close(), in their order: the count, every name, then every singleton. Each
+// failure says in words what is wrong; the condition is the check's own text.
+void checkParameters(const Object& object, const std::vector<Parameter>& parameters, unsigned int argCount) {
+  const std::vector<ConstrainedVariableId>& vars = object.getVariables();
+  const std::string owner = object.getName().toString();
+  if (!(vars.size() >= argCount))
+    fail("m_variables.size() >= ARG_COUNT",
+         owner + " has " + std::to_string(vars.size()) + " parameter(s) where " + std::to_string(argCount) +
+             " are needed",
+         __LINE__);
+  for (const Parameter& p : parameters)
+    if (vars[p.index]->getName().toString().find(p.name) == std::string::npos)
+      fail(p.nameCheck,
+           "parameter " + std::to_string(p.index + 1) + " of " + owner + " should be " + p.name + ", not " +
+               vars[p.index]->getName().toString(),
+           __LINE__);
+  for (const Parameter& p : parameters)
+    if (!vars[p.index]->derivedDomain().isSingleton())
+      fail(p.singletonCheck,
+           "parameter " + std::string(p.name) + " of " + owner + " must hold one value, not " +
+               vars[p.index]->derivedDomain().toString(),
+           __LINE__);
+}
+
+double valueOf(const Object& object, unsigned int index) {
+  return object.getVariables()[index]->derivedDomain().getSingletonValue();
+}
+
+std::string number(double value) {
+  if (value >= inf())
+    return "inf";
+  if (value <= minusInf())
+    return "-inf";
+  return toString(value);
+}
+
+// Limits that no plan can keep are refused when the object is closed.
+void checkNotNegative(const Object& object, double value, const char* what, const char* condition) {
+  if (!(value >= 0))
+    fail(condition, object.getName().toString() + ": the " + what + " " + number(value) +
+                        " is negative: no token could respect it",
+         __LINE__);
+}
+
+void checkLevelLimits(const Object& object, double initial, double lower, double upper, const char* initialWhat) {
+  const std::string owner = object.getName().toString();
+  if (!(lower <= upper))
+    fail("levelLimitMin <= levelLimitMax", owner + ": the lower level limit " + number(lower) +
+                                               " is above the upper level limit " + number(upper),
+         __LINE__);
+  if (!(lower <= initial && initial <= upper))
+    fail("levelLimitMin <= initial && initial <= levelLimitMax",
+         owner + ": the " + initialWhat + " " + number(initial) + " lies outside the level limits [" +
+             number(lower) + " " + number(upper) + "]",
+         __LINE__);
+}
+
+const std::vector<Parameter>& sevenParameters() {
+  static const std::vector<Parameter> sl_parameters = {
+      KORVAN_VEXL_PARAMETER(IC, IC, PARAM_INITIAL_CAPACITY, "initialCapacity"),
+      KORVAN_VEXL_PARAMETER(LLMIN, LLMIN, PARAM_LEVEL_LIMIT_MIN, "levelLimitMin"),
+      KORVAN_VEXL_PARAMETER(LLMAX, LLMAX, PARAM_LEVEL_LIMIT_MAX, "levelLimitMax"),
+      KORVAN_VEXL_PARAMETER(PRMAX, PRMAX, PARAM_PRODUCTION_RATE_MAX, "productionRateMax"),
+      KORVAN_VEXL_PARAMETER(PMAX, PMAX, PARAM_PRODUCTION_MAX, "productionMax"),
+      KORVAN_VEXL_PARAMETER(CRMAX, CRMAX, PARAM_CONSUMPTION_RATE_MAX, "consumptionRateMax"),
+      KORVAN_VEXL_PARAMETER(CMAX, CMAX, PARAM_CONSUMPTION_MAX, "consumptionMax")};
+  return sl_parameters;
+}
+
+
+}
+
 bool isValidProfile(Id<ConstrainedVariable> profileNameVar) {
   const AbstractDomain& domain = profileNameVar->derivedDomain();
   if (!domain.isSingleton())
@@ -67,47 +180,51 @@ VexlResource::VexlResource(ObjectId parent, const LabelStr& type, const LabelStr
 
 VexlResource::~VexlResource() {}
 
+void VexlResource::checkClose() const {
+  checkParameters(*this, sevenParameters(), 7);
+  double ic = valueOf(*this, IC), ll_min = valueOf(*this, LLMIN), ll_max = valueOf(*this, LLMAX);
+  double pr_max = valueOf(*this, PRMAX), p_max = valueOf(*this, PMAX);
+  double cr_max = valueOf(*this, CRMAX), c_max = valueOf(*this, CMAX);
+  // The instant-based model's own checks, with the same conditions, in words.
+  double productionRate = pr_max == inf() ? p_max : pr_max;
+  double consumptionRate = cr_max == minusInf() ? c_max : cr_max;
+  const std::string owner = getName().toString();
+  if (!(ll_min <= ll_max))
+    fail("m_limitMin <= m_limitMax", owner + ": the lower level limit " + number(ll_min) +
+                                         " is above the upper level limit " + number(ll_max),
+         __LINE__);
+  if (!(ic >= ll_min))
+    fail("m_initialCapacity >= m_limitMin", owner + ": the initial level " + number(ic) +
+                                                " is below the lower level limit " + number(ll_min),
+         __LINE__);
+  if (!(ic <= ll_max))
+    fail("m_initialCapacity <= m_limitMax", owner + ": the initial level " + number(ic) +
+                                                " is above the upper level limit " + number(ll_max),
+         __LINE__);
+  if (!(productionRate <= p_max))
+    fail("m_productionRateMax <= m_productionMax", owner + ": the production rate limit " +
+                                                       number(productionRate) + " is above the production maximum " +
+                                                       number(p_max),
+         __LINE__);
+  if (!(productionRate >= 0))
+    fail("m_productionRateMax >= 0",
+         owner + ": the production rate limit " + number(productionRate) + " is negative", __LINE__);
+  if (!(consumptionRate >= c_max))
+    fail("m_consumptionRateMax >= m_consumptionMax",
+         owner + ": the consumption rate limit " + number(consumptionRate) +
+             " is below the consumption maximum " + number(c_max) +
+             " (consumption limits are given as values not above 0)",
+         __LINE__);
+  if (!(consumptionRate <= 0))
+    fail("m_consumptionRateMax <= 0", owner + ": the consumption rate limit " + number(consumptionRate) +
+                                          " is above 0 (consumption limits are given as values not above 0)",
+         __LINE__);
+}
+
 void VexlResource::close() {
-  static const int IC = 0;
-  static const int LLMIN = 1;
-  static const int LLMAX = 2;
-  static const int PRMAX = 3;
-  static const int PMAX = 4;
-  static const int CRMAX = 5;
-  static const int CMAX = 6;
-  static const unsigned int ARG_COUNT = 7;
-  static const std::string PARAM_INITIAL_CAPACITY("initialCapacity");
-  static const std::string PARAM_LEVEL_LIMIT_MIN("levelLimitMin");
-  static const std::string PARAM_LEVEL_LIMIT_MAX("levelLimitMax");
-  static const std::string PARAM_PRODUCTION_RATE_MAX("productionRateMax");
-  static const std::string PARAM_PRODUCTION_MAX("productionMax");
-  static const std::string PARAM_CONSUMPTION_RATE_MAX("consumptionRateMax");
-  static const std::string PARAM_CONSUMPTION_MAX("consumptionMax");
-
-  check_error(m_variables.size() >= ARG_COUNT);
-  check_error(m_variables[IC]->getName().toString().find(PARAM_INITIAL_CAPACITY) != std::string::npos);
-  check_error(m_variables[LLMIN]->getName().toString().find(PARAM_LEVEL_LIMIT_MIN) != std::string::npos);
-  check_error(m_variables[LLMAX]->getName().toString().find(PARAM_LEVEL_LIMIT_MAX) != std::string::npos);
-  check_error(m_variables[PRMAX]->getName().toString().find(PARAM_PRODUCTION_RATE_MAX) != std::string::npos);
-  check_error(m_variables[PMAX]->getName().toString().find(PARAM_PRODUCTION_MAX) != std::string::npos);
-  check_error(m_variables[CRMAX]->getName().toString().find(PARAM_CONSUMPTION_RATE_MAX) != std::string::npos);
-  check_error(m_variables[CMAX]->getName().toString().find(PARAM_CONSUMPTION_MAX) != std::string::npos);
-
-  check_error(m_variables[IC]->derivedDomain().isSingleton());
-  check_error(m_variables[LLMIN]->derivedDomain().isSingleton());
-  check_error(m_variables[LLMAX]->derivedDomain().isSingleton());
-  check_error(m_variables[PRMAX]->derivedDomain().isSingleton());
-  check_error(m_variables[PMAX]->derivedDomain().isSingleton());
-  check_error(m_variables[CRMAX]->derivedDomain().isSingleton());
-  check_error(m_variables[CMAX]->derivedDomain().isSingleton());
-
-  init(m_variables[IC]->derivedDomain().getSingletonValue(),
-       m_variables[LLMIN]->derivedDomain().getSingletonValue(),
-       m_variables[LLMAX]->derivedDomain().getSingletonValue(),
-       m_variables[PRMAX]->derivedDomain().getSingletonValue(),
-       m_variables[PMAX]->derivedDomain().getSingletonValue(),
-       m_variables[CRMAX]->derivedDomain().getSingletonValue(),
-       m_variables[CMAX]->derivedDomain().getSingletonValue());
+  checkClose();
+  init(valueOf(*this, IC), valueOf(*this, LLMIN), valueOf(*this, LLMAX), valueOf(*this, PRMAX),
+       valueOf(*this, PMAX), valueOf(*this, CRMAX), valueOf(*this, CMAX));
   Object::close();
 }
 
@@ -166,12 +283,7 @@ VexlResource::change::~change() {}
 void VexlResource::change::close() { KORVAN::Transaction::close(); }
 
 void VexlResource::change::handleDefaults(bool autoClose) {
-  state = getState();
-  object = getObject();
-  tStart = start();
-  tEnd = end();
-  tDuration = duration();
-  time = getTime();
+  bindEventMembers(*this);
   quantity = m_usage;
   if (autoClose)
     close();
@@ -188,50 +300,20 @@ VexlReservoir::VexlReservoir(ObjectId parent, const LabelStr& type, const LabelS
 
 VexlReservoir::~VexlReservoir() {}
 
+void VexlReservoir::checkClose() const {
+  checkParameters(*this, sevenParameters(), 7);
+  checkLevelLimits(*this, valueOf(*this, IC), valueOf(*this, LLMIN), valueOf(*this, LLMAX), "initial level");
+  checkNotNegative(*this, valueOf(*this, PRMAX), "production rate limit", "productionRateMax >= 0");
+  checkNotNegative(*this, valueOf(*this, PMAX), "production maximum", "productionMax >= 0");
+  checkNotNegative(*this, valueOf(*this, CRMAX), "consumption rate limit", "consumptionRateMax >= 0");
+  checkNotNegative(*this, valueOf(*this, CMAX), "consumption maximum", "consumptionMax >= 0");
+}
+
 void VexlReservoir::close() {
-  static const int IC = 0;
-  static const int LLMIN = 1;
-  static const int LLMAX = 2;
-  static const int PRMAX = 3;
-  static const int PMAX = 4;
-  static const int CRMAX = 5;
-  static const int CMAX = 6;
-  static const unsigned int ARG_COUNT = 7;
-  static const std::string PARAM_INITIAL_CAPACITY("initialCapacity");
-  static const std::string PARAM_LEVEL_LIMIT_MIN("levelLimitMin");
-  static const std::string PARAM_LEVEL_LIMIT_MAX("levelLimitMax");
-  static const std::string PARAM_PRODUCTION_RATE_MAX("productionRateMax");
-  static const std::string PARAM_PRODUCTION_MAX("productionMax");
-  static const std::string PARAM_CONSUMPTION_RATE_MAX("consumptionRateMax");
-  static const std::string PARAM_CONSUMPTION_MAX("consumptionMax");
-
-  check_error(m_variables.size() >= ARG_COUNT);
-  check_error(m_variables[IC]->getName().toString().find(PARAM_INITIAL_CAPACITY) != std::string::npos);
-  check_error(m_variables[LLMIN]->getName().toString().find(PARAM_LEVEL_LIMIT_MIN) != std::string::npos);
-  check_error(m_variables[LLMAX]->getName().toString().find(PARAM_LEVEL_LIMIT_MAX) != std::string::npos);
-  check_error(m_variables[PRMAX]->getName().toString().find(PARAM_PRODUCTION_RATE_MAX) != std::string::npos);
-  check_error(m_variables[PMAX]->getName().toString().find(PARAM_PRODUCTION_MAX) != std::string::npos);
-  check_error(m_variables[CRMAX]->getName().toString().find(PARAM_CONSUMPTION_RATE_MAX) != std::string::npos);
-  check_error(m_variables[CMAX]->getName().toString().find(PARAM_CONSUMPTION_MAX) != std::string::npos);
-
-  check_error(m_variables[IC]->derivedDomain().isSingleton());
-  check_error(m_variables[LLMIN]->derivedDomain().isSingleton());
-  check_error(m_variables[LLMAX]->derivedDomain().isSingleton());
-  check_error(m_variables[PRMAX]->derivedDomain().isSingleton());
-  check_error(m_variables[PMAX]->derivedDomain().isSingleton());
-  check_error(m_variables[CRMAX]->derivedDomain().isSingleton());
-  check_error(m_variables[CMAX]->derivedDomain().isSingleton());
-
-  double ic = m_variables[IC]->derivedDomain().getSingletonValue();
-  double ll_min = m_variables[LLMIN]->derivedDomain().getSingletonValue();
-  double ll_max = m_variables[LLMAX]->derivedDomain().getSingletonValue();
-  double pr_max = m_variables[PRMAX]->derivedDomain().getSingletonValue();
-  double p_max = m_variables[PMAX]->derivedDomain().getSingletonValue();
-  double cr_max = m_variables[CRMAX]->derivedDomain().getSingletonValue();
-  double c_max = m_variables[CMAX]->derivedDomain().getSingletonValue();
-
-  init(ic, ic, ll_min, ll_max, pr_max, cr_max, p_max, c_max, LabelStr("TimetableFVDetector"),
-       incrementalFlowProfile());
+  checkClose();
+  double ic = valueOf(*this, IC);
+  init(ic, ic, valueOf(*this, LLMIN), valueOf(*this, LLMAX), valueOf(*this, PRMAX), valueOf(*this, CRMAX),
+       valueOf(*this, PMAX), valueOf(*this, CMAX), LabelStr("TimetableFVDetector"), incrementalFlowProfile());
   Object::close();
 }
 
@@ -289,12 +371,7 @@ VexlReservoir::produce::~produce() {}
 void VexlReservoir::produce::close() { MIRT::ProducerToken::close(); }
 
 void VexlReservoir::produce::handleDefaults(bool autoClose) {
-  state = getState();
-  object = getObject();
-  tStart = start();
-  tEnd = end();
-  tDuration = duration();
-  time = getTime();
+  bindEventMembers(*this);
   quantity = getQuantity();
   if (autoClose)
     close();
@@ -319,12 +396,7 @@ VexlReservoir::consume::~consume() {}
 void VexlReservoir::consume::close() { MIRT::ConsumerToken::close(); }
 
 void VexlReservoir::consume::handleDefaults(bool autoClose) {
-  state = getState();
-  object = getObject();
-  tStart = start();
-  tEnd = end();
-  tDuration = duration();
-  time = getTime();
+  bindEventMembers(*this);
   quantity = getQuantity();
   if (autoClose)
     close();
@@ -336,18 +408,19 @@ namespace {
 
 // The profile named by the object's optional "profileType" member, else the
 // incremental flow profile.
-LabelStr selectProfile(const Object& object, const std::string& profileTypeMember, bool isUnary) {
+LabelStr selectProfile(const Object& object, const std::string& profileTypeMember, bool isUnary,
+                       bool quiet = false) {
   const std::string fullName = object.getName().toString() + "." + profileTypeMember;
   Id<ConstrainedVariable> profileNameVar = object.getVariable(LabelStr(fullName));
   LabelStr profileName = incrementalFlowProfile();
   if (!profileNameVar.isNoId()) {
-    condDebugMsg(!isUnary, "VexlReusable", "Using Profile : " << profileNameVar->toString());
-    condDebugMsg(isUnary, "VexlUnary", "Using Profile : " << profileNameVar->toString());
+    condDebugMsg(!quiet && !isUnary, "VexlReusable", "Using Profile : " << profileNameVar->toString());
+    condDebugMsg(!quiet && isUnary, "VexlUnary", "Using Profile : " << profileNameVar->toString());
     checkError(isValidProfile(profileNameVar), "Invalid resource profile type:" << profileNameVar->toString());
     profileName = LabelStr(profileNameVar->derivedDomain().getSingletonValue());
   }
-  condDebugMsg(!isUnary, "VexlReusable", "Using Profile : " << profileName.toString());
-  condDebugMsg(isUnary, "VexlUnary", "Using Profile : " << profileName.toString());
+  condDebugMsg(!quiet && !isUnary, "VexlReusable", "Using Profile : " << profileName.toString());
+  condDebugMsg(!quiet && isUnary, "VexlUnary", "Using Profile : " << profileName.toString());
   return profileName;
 }
 
@@ -362,38 +435,28 @@ VexlReusable::VexlReusable(const ObjectId& parent, const LabelStr& type, const L
 
 VexlReusable::~VexlReusable() {}
 
+void VexlReusable::checkClose() const {
+  static const std::vector<Parameter> sl_parameters = {
+      KORVAN_VEXL_PARAMETER(C, C, PARAM_CAPACITY, "capacity"),
+      KORVAN_VEXL_PARAMETER(RLLMIN, LLMIN, PARAM_LEVEL_LIMIT_MIN, "levelLimitMin"),
+      KORVAN_VEXL_PARAMETER(RCRMAX, CRMAX, PARAM_CONSUMPTION_RATE_MAX, "consumptionRateMax"),
+      KORVAN_VEXL_PARAMETER(RCMAX, CMAX, PARAM_CONSUMPTION_MAX, "consumptionMax")};
+  checkParameters(*this, sl_parameters, 4);
+  selectProfile(*this, "profileType", false, true);
+  double c = valueOf(*this, C);
+  checkNotNegative(*this, c, "capacity", "capacity >= 0");
+  checkLevelLimits(*this, c, valueOf(*this, RLLMIN), c, "capacity");
+  checkNotNegative(*this, valueOf(*this, RCRMAX), "consumption rate limit", "consumptionRateMax >= 0");
+  checkNotNegative(*this, valueOf(*this, RCMAX), "consumption maximum", "consumptionMax >= 0");
+}
+
 void VexlReusable::close() {
-  static const unsigned int C = 0;
-  static const unsigned int LLMIN = 1;
-  static const unsigned int CRMAX = 2;
-  static const unsigned int CMAX = 3;
-  static const unsigned int ARG_COUNT = 4;
-  static const std::string PARAM_CAPACITY("capacity");
-  static const std::string PARAM_LEVEL_LIMIT_MIN("levelLimitMin");
-  static const std::string PARAM_CONSUMPTION_RATE_MAX("consumptionRateMax");
-  static const std::string PARAM_CONSUMPTION_MAX("consumptionMax");
-  static const std::string PARAM_PROFILE_TYPE("profileType");
-
-  check_error(m_variables.size() >= ARG_COUNT);
-  check_error(m_variables[C]->getName().toString().find(PARAM_CAPACITY) != std::string::npos);
-  check_error(m_variables[LLMIN]->getName().toString().find(PARAM_LEVEL_LIMIT_MIN) != std::string::npos);
-  check_error(m_variables[CRMAX]->getName().toString().find(PARAM_CONSUMPTION_RATE_MAX) != std::string::npos);
-  check_error(m_variables[CMAX]->getName().toString().find(PARAM_CONSUMPTION_MAX) != std::string::npos);
-
-  check_error(m_variables[C]->derivedDomain().isSingleton());
-  check_error(m_variables[LLMIN]->derivedDomain().isSingleton());
-  check_error(m_variables[CRMAX]->derivedDomain().isSingleton());
-  check_error(m_variables[CMAX]->derivedDomain().isSingleton());
-
-  LabelStr profileName = selectProfile(*this, PARAM_PROFILE_TYPE, false);
-
-  double c = m_variables[C]->derivedDomain().getSingletonValue();
-  double ll_min = m_variables[LLMIN]->derivedDomain().getSingletonValue();
-  double cr_max = m_variables[CRMAX]->derivedDomain().getSingletonValue();
-  double c_max = m_variables[CMAX]->derivedDomain().getSingletonValue();
-
+  checkClose();
+  LabelStr profileName = selectProfile(*this, "profileType", false);
+  double c = valueOf(*this, C);
+  double cr_max = valueOf(*this, RCRMAX), c_max = valueOf(*this, RCMAX);
   // Whatever is taken is given back: production limits are the consumption limits.
-  init(c, c, ll_min, c, cr_max, cr_max, c_max, c_max, LabelStr("ReusableFVDetector"), profileName);
+  init(c, c, valueOf(*this, RLLMIN), c, cr_max, cr_max, c_max, c_max, LabelStr("ReusableFVDetector"), profileName);
   Object::close();
 }
 
@@ -440,11 +503,7 @@ VexlReusable::uses::~uses() {}
 void VexlReusable::uses::close() { MIRT::ReusableToken::close(); }
 
 void VexlReusable::uses::handleDefaults(bool autoClose) {
-  state = getState();
-  object = getObject();
-  tStart = start();
-  tEnd = end();
-  tDuration = duration();
+  bindTokenMembers(*this);
   quantity = getQuantity();
   if (autoClose)
     close();
@@ -458,20 +517,18 @@ VexlUnary::VexlUnary(const ObjectId& parent, const LabelStr& type, const LabelSt
 
 VexlUnary::~VexlUnary() {}
 
+void VexlUnary::checkClose() const {
+  static const std::vector<Parameter> sl_parameters = {
+      KORVAN_VEXL_PARAMETER(UCMAX, CMAX, PARAM_CONSUMPTION_MAX, "consumptionMax")};
+  checkParameters(*this, sl_parameters, 1);
+  selectProfile(*this, "profileType", true, true);
+  checkNotNegative(*this, valueOf(*this, UCMAX), "consumption maximum", "consumptionMax >= 0");
+}
+
 void VexlUnary::close() {
-  static const unsigned int CMAX = 0;
-  static const unsigned int ARG_COUNT = 1;
-  static const std::string PARAM_CONSUMPTION_MAX("consumptionMax");
-  static const std::string PARAM_PROFILE_TYPE("profileType");
-
-  check_error(m_variables.size() >= ARG_COUNT);
-  check_error(m_variables[CMAX]->getName().toString().find(PARAM_CONSUMPTION_MAX) != std::string::npos);
-  check_error(m_variables[CMAX]->derivedDomain().isSingleton());
-
-  LabelStr profileName = selectProfile(*this, PARAM_PROFILE_TYPE, true);
-
-  double c_max = m_variables[CMAX]->derivedDomain().getSingletonValue();
-
+  checkClose();
+  LabelStr profileName = selectProfile(*this, "profileType", true);
+  double c_max = valueOf(*this, UCMAX);
   // Capacity one, level within [0, 1]; the unbounded rates become the total.
   init(1.0, 1.0, 0.0, 1.0, inf(), inf(), c_max, c_max, LabelStr("ReusableFVDetector"), profileName);
   Object::close();
@@ -506,11 +563,7 @@ VexlUnary::use::~use() {}
 void VexlUnary::use::close() { MIRT::ReusableToken::close(); }
 
 void VexlUnary::use::handleDefaults(bool autoClose) {
-  state = getState();
-  object = getObject();
-  tStart = start();
-  tEnd = end();
-  tDuration = duration();
+  bindTokenMembers(*this);
   if (autoClose)
     close();
 }
@@ -534,11 +587,7 @@ VexlUnaryToken::~VexlUnaryToken() {}
 void VexlUnaryToken::handleDefaults(const bool&) {}
 
 void VexlUnaryToken::commonInit(const bool& autoClose) {
-  state = getState();
-  object = getObject();
-  tStart = start();
-  tEnd = end();
-  tDuration = duration();
+  bindTokenMembers(*this);
   if (autoClose)
     close();
 }

@@ -40,6 +40,7 @@ public:
   virtual ~VexlResource();
 
   void close() override;
+  void checkClose() const override;
 
   virtual void constructor(double ic, double ll_min, double ll_max);
   virtual void constructor(double ic, double ll_min, double ll_max, double p_max, double c_max);
@@ -88,6 +89,7 @@ public:
   // Checks the parameter variables, initialises the reservoir from their
   // values (timetable detector, incremental flow profile), then closes.
   void close() override;
+  void checkClose() const override;
 
   virtual void constructor(double ic, double ll_min, double ll_max);
   virtual void constructor(double ic, double ll_min, double ll_max, double p_max, double c_max);
@@ -160,6 +162,7 @@ public:
   // "profileType" member), initialises the resource with the reusable
   // detector, then closes.
   void close() override;
+  void checkClose() const override;
 
   virtual void constructor(double c, double ll_min);
   virtual void constructor(double c, double ll_min, double cr_max);
@@ -203,6 +206,7 @@ public:
   virtual ~VexlUnary();
 
   void close() override;
+  void checkClose() const override;
 
   virtual void constructor(double c_max);
   virtual void constructor();

@@ -1,0 +1,379 @@
+// Mutation fuzzer over korvan-run, in process: models that use every resource type and solver
+// configurations are mutated at random, and every run must end in exit status 0, 1 or 2, with
+// every refusal (2) naming the file and the line. A case that runs past its time limit, or a
+// sanitizer report, prints the seed and the inputs that reproduce it.
+//
+// KORVAN_FUZZ_SEED (default 20261206) and KORVAN_FUZZ_CASES (default 800) choose the slice;
+// KORVAN_FUZZ_CASE_SECONDS (default 60) is the limit of one case. With KORVAN_FUZZ_DUMP=DIR the
+// cases are written to DIR (N.model.xml, N.solver.xml) instead of run, to replay them against
+// another build of korvan-run.
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <chrono>
+#include <condition_variable>
+#include <cstdio>
+#include <cstdlib>
+#include <fstream>
+#include <iostream>
+#include <mutex>
+#include <random>
+#include <regex>
+#include <sstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include <unistd.h>
+
+#include "Utils/base/Debug.hh"
+#include "apps/KorvanRun.hh"
+
+#if defined(__has_include)
+#if __has_include(<sanitizer/common_interface_defs.h>)
+#include <sanitizer/common_interface_defs.h>
+#define KORVAN_FUZZ_DEATH_CALLBACK 1
+#endif
+#endif
+
+namespace {
+
+const char* const MODELS[] = {
+    // Every kind of resource, with tokens over flexible windows.
+    "<vexl>\n"
+    "  <new type=\"Resource\" name=\"tank\"><float value=\"50\"/><float value=\"0\"/><float value=\"100\"/></new>\n"
+    "  <new type=\"Reservoir\" name=\"battery\"><float value=\"15\"/><float value=\"0\"/><float value=\"25\"/></new>\n"
+    "  <new type=\"Reusable\" name=\"crew\"><float value=\"2\"/><float value=\"0\"/></new>\n"
+    "  <new type=\"Unary\" name=\"press\"/>\n"
+    "  <set object=\"crew\" member=\"profileType\" value=\"FlowProfile\"/>\n"
+    "  <close/>\n"
+    "  <fact predicate=\"Resource.change\" name=\"refill\" object=\"tank\" time=\"40\" quantity=\"30\"/>\n"
+    "  <goal predicate=\"Resource.change\" name=\"rinse\" object=\"tank\" time=\"0 30\" quantity=\"-35\"/>\n"
+    "  <goal predicate=\"Reservoir.consume\" name=\"drive\" object=\"battery\" time=\"0 20\" quantity=\"8\"/>\n"
+    "  <fact predicate=\"Reservoir.produce\" name=\"charge\" object=\"battery\" time=\"10 20\" quantity=\"5\"/>\n"
+    "  <goal predicate=\"Reusable.uses\" name=\"weld\" object=\"crew\" start=\"0 40\" duration=\"10\" quantity=\"1\"/>\n"
+    "  <goal predicate=\"Reusable.uses\" name=\"lift\" object=\"crew\" start=\"0 40\" duration=\"5\" quantity=\"2\"/>\n"
+    "  <goal predicate=\"Unary.use\" name=\"press1\" object=\"press\" start=\"0 30\" duration=\"10\"/>\n"
+    "  <goal predicate=\"Unary.use\" name=\"press2\" object=\"press\" start=\"0 30\" duration=\"10\"/>\n"
+    "  <constraint name=\"precedes\" scope=\"press1.end rinse.time\"/>\n"
+    "</vexl>\n",
+    // Several resources of each profile-based kind, tokens with object lists and constraints.
+    "<vexl>\n"
+    "  <new type=\"Unary\" name=\"a\"/>\n"
+    "  <new type=\"Unary\" name=\"b\"><float value=\"30\"/></new>\n"
+    "  <new type=\"Reusable\" name=\"r\"><float value=\"3\"/><float value=\"0\"/><float value=\"2\"/></new>\n"
+    "  <new type=\"Reservoir\" name=\"s\"><float value=\"5\"/><float value=\"0\"/><float value=\"10\"/><float value=\"4\"/><float value=\"4\"/></new>\n"
+    "  <set object=\"a\" member=\"profileType\" value=\"TimetableProfile\"/>\n"
+    "  <close/>\n"
+    "  <goal predicate=\"Unary.use\" name=\"u1\" object=\"a\" start=\"0 10\" duration=\"5\"/>\n"
+    "  <goal predicate=\"Unary.use\" name=\"u2\" object=\"a b\" start=\"0 10\" duration=\"5\"/>\n"
+    "  <goal predicate=\"Reusable.uses\" name=\"v1\" object=\"r\" start=\"0 20\" duration=\"4\" quantity=\"2\"/>\n"
+    "  <goal predicate=\"Reusable.uses\" name=\"v2\" object=\"r\" start=\"0 20\" duration=\"3 6\" quantity=\"1 2\"/>\n"
+    "  <goal predicate=\"Reservoir.consume\" name=\"c1\" object=\"s\" time=\"0 9\" quantity=\"3\"/>\n"
+    "  <goal predicate=\"Reservoir.produce\" name=\"p1\" object=\"s\" time=\"0 9\" quantity=\"2\"/>\n"
+    "  <constraint name=\"precedes\" scope=\"u1.end v1.start\"/>\n"
+    "  <constraint name=\"concurrent\" scope=\"c1.time p1.time\"/>\n"
+    "  <specify variable=\"v2.quantity\" value=\"1\"/>\n"
+    "  <reset variable=\"v2.quantity\"/>\n"
+    "</vexl>\n",
+    // Instant-based resources with the longer constructors, and a class of the model's own.
+    "<vexl>\n"
+    "  <class name=\"Rover\"><predicate name=\"drive\"><member name=\"distance\" type=\"float\"/></predicate></class>\n"
+    "  <new type=\"Rover\" name=\"rover\"/>\n"
+    "  <new type=\"Resource\" name=\"fuel\"><float value=\"10\"/><float value=\"0\"/><float value=\"20\"/><float value=\"5\"/><float value=\"-5\"/></new>\n"
+    "  <new type=\"Resource\" name=\"power\"><float value=\"4\"/><float value=\"0\"/><float value=\"8\"/><float value=\"2\"/><float value=\"6\"/><float value=\"-2\"/><float value=\"-6\"/></new>\n"
+    "  <close/>\n"
+    "  <goal predicate=\"Rover.drive\" name=\"d\" object=\"rover\" start=\"0 10\" duration=\"5\" distance=\"1 3\"/>\n"
+    "  <goal predicate=\"Resource.change\" name=\"f1\" object=\"fuel\" time=\"0 10\" quantity=\"-4\"/>\n"
+    "  <goal predicate=\"Resource.change\" name=\"f2\" object=\"fuel power\" time=\"0 10\" quantity=\"-2 1\"/>\n"
+    "  <goal predicate=\"Resource.change\" name=\"g1\" object=\"power\" time=\"5\" quantity=\"2\"/>\n"
+    "  <constraint name=\"precedes\" scope=\"d.end f1.time\"/>\n"
+    "</vexl>\n",
+};
+
+const char* const CONFIGS[] = {
+    "<Solver name=\"resources\" maxSteps=\"300\" maxDepth=\"60\">\n"
+    "  <FlawManager component=\"MIRTThreatManager\" order=\"lower,most,earliest\">\n"
+    "    <FlawHandler component=\"MIRTThreatHandler\" filter=\"none\"\n"
+    "                 order=\"earliestPredecessor,latestSuccessor\" constraint=\"precedesOnly\"\n"
+    "                 iterate=\"pairFirst\"/>\n"
+    "  </FlawManager>\n"
+    "  <FlawManager component=\"ThreatManager\">\n"
+    "    <FlawHandler component=\"ResourceThreat\" priority=\"10\"/>\n"
+    "  </FlawManager>\n"
+    "</Solver>\n",
+    "<Solver name=\"host\" maxSteps=\"300\">\n"
+    "  <FlawManager component=\"ThreatManager\">\n"
+    "    <FlawHandler component=\"ThreatHandler\"/>\n"
+    "  </FlawManager>\n"
+    "</Solver>\n",
+};
+
+// Fragments that the mutations insert: elements that are legal on their own but hurt in the
+// wrong place, and values at the edges.
+const char* const ELEMENTS[] = {
+    "<close/>", "<close object=\"a\"/>", "<close object=\"tank\"/>", "<close object=\"crew\"/>",
+    "<new type=\"Unary\" name=\"late\"/>", "<new type=\"Reservoir\" name=\"z\"><float value=\"1\"/><float value=\"2\"/><float value=\"0\"/></new>",
+    "<new type=\"Reusable\" name=\"neg\"><float value=\"-1\"/><float value=\"0\"/></new>",
+    "<new type=\"Resource\" name=\"q\"><float value=\"1\"/><float value=\"0\"/><float value=\"2\"/></new>",
+    "<goal predicate=\"Unary.use\" name=\"x\" object=\"a\" start=\"0 10\" duration=\"5\"/>",
+    "<goal predicate=\"Unary.use\" name=\"y\" object=\"press\" start=\"inf\" duration=\"5\"/>",
+    "<goal predicate=\"Reservoir.consume\" name=\"w\" time=\"0 5\" quantity=\"1\"/>",
+    "<goal predicate=\"Resource.change\" name=\"k\" object=\"tank fuel\" time=\"0 5\" quantity=\"-1\"/>",
+    "<constraint name=\"eq\" scope=\"u1.object u2.object\"/>", "<constraint name=\"neq\" scope=\"u1.object u2.object\"/>",
+    "<constraint name=\"eq\" scope=\"press1.object weld.object\"/>",
+    "<constraint name=\"ResourceTransactionRelation\" scope=\"c1.quantity c1.time c1.object\"/>",
+    "<constraint name=\"precedes\" scope=\"press2.end press1.start\"/>",
+    "<specify variable=\"u2.object\" value=\"b\"/>", "<reset variable=\"u2.object\"/>",
+    "<set object=\"r\" member=\"profileType\" value=\"Nonsense\"/>", "<set object=\"a\" member=\"capacity\" value=\"2\"/>",
+    "<FlawManager component=\"MIRTThreatManager\" order=\"upper,lower\"/>",
+    "<FlawHandler component=\"MIRTThreatHandler\" filter=\"both\" constraint=\"concurrentFirst\" iterate=\"constraintFirst\"/>",
+    "<FlawHandler component=\"MIRTThreatHandler\" order=\"leastImpact\" filter=\"bogus\"/>",
+    "<FlawHandler component=\"NoSuchHandler\"/>", "<!-- a comment -->", "<![CDATA[ <not/> ]]>",
+};
+
+const char* const VALUES[] = {"0", "-1", "1", "2", "5 1", "inf", "-inf", "+inf", "1e300", "nan", "", " ",
+                              "0 inf", "-inf inf", "a", "a b", "press", "tank", "crew battery", "3.5", "-0",
+                              "FlowProfile", "IncrementalFlowProfile", "x y z", "0x10", "1 2 3"};
+
+std::string pick(std::mt19937& rng, const std::vector<std::string>& items) {
+  return items[rng() % items.size()];
+}
+
+std::vector<std::string> lines(const std::string& text) {
+  std::vector<std::string> result;
+  std::istringstream is(text);
+  std::string line;
+  while (std::getline(is, line))
+    result.push_back(line);
+  return result;
+}
+
+std::string join(const std::vector<std::string>& parts) {
+  std::string text;
+  for (const std::string& part : parts)
+    text += part + "\n";
+  return text;
+}
+
+// Mostly one edit, sometimes up to three: structural ones (lines moved, repeated,
+// dropped, elements inserted), attribute values replaced, bytes changed, deep nesting.
+std::string mutate(std::mt19937& rng, std::string text) {
+  int edits = rng() % 3 == 0 ? 1 + rng() % 3 : 1;
+  for (int e = 0; e < edits; e++) {
+    std::vector<std::string> ls = lines(text);
+    if (ls.size() < 2)
+      ls.push_back("<vexl/>");
+    size_t i = 1 + rng() % (ls.size() - 1), j = 1 + rng() % (ls.size() - 1);
+    switch (rng() % 10) {
+    case 0: // a line moved: tokens before closing, closing twice...
+    {
+      std::string moved = ls[i];
+      ls.erase(ls.begin() + i);
+      ls.insert(ls.begin() + std::min(j, ls.size()), moved);
+      text = join(ls);
+      break;
+    }
+    case 1:
+      ls.insert(ls.begin() + j, ls[i]);
+      text = join(ls);
+      break;
+    case 2:
+      ls.erase(ls.begin() + i);
+      text = join(ls);
+      break;
+    case 3: {
+      std::vector<std::string> elements(std::begin(ELEMENTS), std::end(ELEMENTS));
+      ls.insert(ls.begin() + j, "  " + pick(rng, elements));
+      text = join(ls);
+      break;
+    }
+    case 4:
+    case 5: { // an attribute value replaced
+      std::vector<size_t> quotes;
+      for (size_t k = 0; k < text.size(); k++)
+        if (text[k] == '"')
+          quotes.push_back(k);
+      if (quotes.size() < 2)
+        break;
+      size_t q = (rng() % (quotes.size() / 2)) * 2;
+      std::vector<std::string> values(std::begin(VALUES), std::end(VALUES));
+      text = text.substr(0, quotes[q] + 1) + pick(rng, values) + text.substr(quotes[q + 1]);
+      break;
+    }
+    case 6: { // a number changed
+      std::vector<std::string> values(std::begin(VALUES), std::end(VALUES));
+      std::smatch m;
+      std::string::const_iterator from = text.begin();
+      std::vector<std::pair<size_t, size_t>> numbers;
+      std::regex number("-?[0-9]+");
+      while (std::regex_search(from, text.cend(), m, number)) {
+        numbers.push_back(std::make_pair(size_t(m[0].first - text.begin()), size_t(m[0].length())));
+        from = m[0].second;
+      }
+      if (numbers.empty())
+        break;
+      std::pair<size_t, size_t> n = numbers[rng() % numbers.size()];
+      text.replace(n.first, n.second, pick(rng, values));
+      break;
+    }
+    case 7: { // bytes
+      const std::string alphabet = "<>/=\" .-0123456789abcinxz\n";
+      size_t pos = rng() % text.size();
+      if (rng() % 2)
+        text.erase(pos, 1 + rng() % 3);
+      else
+        text.insert(pos, 1, alphabet[rng() % alphabet.size()]);
+      break;
+    }
+    case 8: { // an element's text copied elsewhere
+      size_t from = rng() % text.size(), to = rng() % text.size();
+      text.insert(to, text.substr(from, 1 + rng() % 60));
+      break;
+    }
+    default: // rarely, nesting far deeper than any model needs
+      if (rng() % 8 == 0) {
+        size_t depth = 200 + rng() % 40000;
+        std::string open, close;
+        for (size_t k = 0; k < depth; k++) {
+          open += "<n>";
+          close += "</n>";
+        }
+        ls.insert(ls.begin() + j, open + close);
+        text = join(ls);
+      }
+    }
+    if (text.empty())
+      text = "<";
+  }
+  return text;
+}
+
+// What a crash or a hang prints: enough to replay the case.
+std::mutex g_caseMutex;
+std::string g_case;
+std::atomic<long long> g_caseStart{0};
+std::atomic<bool> g_done{false};
+
+long long nowMs() {
+  return std::chrono::duration_cast<std::chrono::milliseconds>(
+             std::chrono::steady_clock::now().time_since_epoch())
+      .count();
+}
+
+void printCase() {
+  std::lock_guard<std::mutex> lock(g_caseMutex);
+  std::fputs(g_case.c_str(), stderr);
+  std::fflush(stderr);
+}
+
+#ifdef KORVAN_FUZZ_DEATH_CALLBACK
+void onSanitizerDeath() { printCase(); }
+#endif
+
+unsigned long envNumber(const char* name, unsigned long fallback) {
+  const char* text = std::getenv(name);
+  if (text == nullptr || *text == '\0')
+    return fallback;
+  return std::strtoul(text, nullptr, 10);
+}
+
+void writeFile(const std::string& path, const std::string& text) {
+  std::ofstream out(path.c_str(), std::ios::binary);
+  out << text;
+}
+
+} // namespace
+
+TEST(BadInputFuzz, EveryRunEndsWithAVerdictOrARefusalThatSaysWhere) {
+  const unsigned long seed = envNumber("KORVAN_FUZZ_SEED", 20261206);
+  const unsigned long cases = envNumber("KORVAN_FUZZ_CASES", 800);
+  const long long limitMs = 1000LL * (long long)envNumber("KORVAN_FUZZ_CASE_SECONDS", 60);
+  const char* dumpDir = std::getenv("KORVAN_FUZZ_DUMP");
+
+  char dirTemplate[] = "/tmp/korvan-fuzz-XXXXXX";
+  ASSERT_NE(nullptr, mkdtemp(dirTemplate));
+  const std::string dir = dirTemplate;
+  const std::string modelPath = dir + "/model.xml", configPath = dir + "/solver.xml";
+
+#ifdef KORVAN_FUZZ_DEATH_CALLBACK
+  __sanitizer_set_death_callback(onSanitizerDeath);
+#endif
+  std::thread watchdog([limitMs]() {
+    while (!g_done) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(100));
+      long long start = g_caseStart;
+      if (start != 0 && nowMs() - start > limitMs) {
+        std::fprintf(stderr, "A case ran longer than %lld s:\n", limitMs / 1000);
+        printCase();
+        std::_Exit(3);
+      }
+    }
+  });
+
+  std::mt19937 rng(seed);
+  unsigned long counts[3] = {0, 0, 0};
+  bool failed = false;
+  for (unsigned long c = 0; c < cases && !failed; c++) {
+    std::string model = MODELS[rng() % (sizeof(MODELS) / sizeof(MODELS[0]))];
+    std::string config;
+    bool withConfig = rng() % 2 == 0;
+    if (withConfig)
+      config = CONFIGS[rng() % (sizeof(CONFIGS) / sizeof(CONFIGS[0]))];
+    // Mostly the model, sometimes the configuration, sometimes both.
+    unsigned int target = rng() % 4;
+    if (target != 3 || !withConfig)
+      model = mutate(rng, model);
+    if (withConfig && target >= 2)
+      config = mutate(rng, config);
+    if (dumpDir != nullptr && *dumpDir != '\0') {
+      writeFile(std::string(dumpDir) + "/" + std::to_string(c) + ".model.xml", model);
+      if (withConfig)
+        writeFile(std::string(dumpDir) + "/" + std::to_string(c) + ".solver.xml", config);
+      continue;
+    }
+    writeFile(modelPath, model);
+    std::vector<std::string> args = {"--max-steps", "200", "--max-depth", "60"};
+    if (withConfig) {
+      writeFile(configPath, config);
+      args.push_back("--solver");
+      args.push_back(configPath);
+    }
+    args.push_back(modelPath);
+    {
+      std::ostringstream os;
+      os << "seed " << seed << ", case " << c << " (KORVAN_FUZZ_SEED=" << seed
+         << " KORVAN_FUZZ_CASES=" << c + 1 << ")\n--- model.xml\n"
+         << model << (withConfig ? "--- solver.xml\n" + config : std::string()) << "---\n";
+      std::lock_guard<std::mutex> lock(g_caseMutex);
+      g_case = os.str();
+    }
+    g_caseStart = nowMs();
+    std::ostringstream out, err;
+    int status = KORVAN::HOST::run(args, out, err);
+    g_caseStart = 0;
+
+    bool ok = status >= 0 && status <= 2;
+    std::string firstLine = err.str().substr(0, err.str().find('\n'));
+    if (status == 2) {
+      // "korvan-run: <file>:<line>: ..." for the model or the configuration.
+      std::regex where("^korvan-run: (" + std::regex_replace(dir, std::regex("[.^$|()\\[\\]{}*+?\\\\]"), "\\$&") +
+                       "/(model|solver)\\.xml):[0-9]+: .+");
+      ok = ok && std::regex_match(firstLine, where);
+    }
+    if (status >= 0 && status <= 2)
+      counts[status]++;
+    if (!ok) {
+      ADD_FAILURE() << "exit " << status << ", " << firstLine << "\n" << g_case;
+      failed = true;
+    }
+  }
+  g_done = true;
+  watchdog.join();
+  std::printf("%lu cases from seed %lu: %lu solved, %lu no solution, %lu refused\n", cases, seed, counts[0],
+              counts[1], counts[2]);
+  std::remove(modelPath.c_str());
+  std::remove(configPath.c_str());
+  rmdir(dir.c_str());
+}

@@ -1,0 +1,313 @@
+// korvan-run on bad input, with the resource module linked in: each case ends at once in a
+// verdict or in one refusal that names the file, the line and the element.
+
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <fstream>
+#include <sstream>
+#include <streambuf>
+#include <string>
+#include <vector>
+
+#include <unistd.h>
+
+#include "ConstraintEngine/base/ConstraintEngine.hh"
+#include "ConstraintEngine/component/Constraints.hh"
+#include "PlanDatabase/base/DbClient.hh"
+#include "PlanDatabase/base/Object.hh"
+#include "PlanDatabase/base/ObjectFactory.hh"
+#include "PlanDatabase/base/PlanDatabase.hh"
+#include "PlanDatabase/base/Schema.hh"
+#include "PlanDatabase/base/Token.hh"
+#include "PlanDatabase/base/TokenFactory.hh"
+#include "Resource/ModuleResource.hh"
+#include "Solvers/base/Solver.hh"
+#include "Solvers/base/ThreatManager.hh"
+#include "TemporalNetwork/TemporalConstraints.hh"
+#include "Utils/base/Debug.hh"
+#include "Utils/base/Engine.hh"
+#include "Utils/base/Error.hh"
+#include "Vexl/VexlXmlInterpreter.hh"
+#include "apps/KorvanRun.hh"
+
+namespace {
+
+struct Outcome {
+  int status;
+  std::string out;
+  std::string err;
+};
+
+std::string tempPath(const std::string& name) {
+  return "/tmp/korvan-badinput-" + std::to_string(getpid()) + "-" + name;
+}
+
+Outcome runArgs(const std::vector<std::string>& args) {
+  std::ostringstream out, err;
+  int status = KORVAN::HOST::run(args, out, err);
+  return Outcome{status, out.str(), err.str()};
+}
+
+// Runs the model (and the configuration, when there is one) from files named model.xml and
+// solver.xml; messages are given back with the directory taken out.
+Outcome runModel(const std::string& model, const std::string& config = std::string()) {
+  const std::string modelPath = tempPath("model.xml"), configPath = tempPath("solver.xml");
+  std::ofstream(modelPath.c_str()) << model;
+  std::vector<std::string> args;
+  if (!config.empty()) {
+    std::ofstream(configPath.c_str()) << config;
+    args = {"--solver", configPath};
+  }
+  args.push_back(modelPath);
+  Outcome outcome = runArgs(args);
+  std::remove(modelPath.c_str());
+  std::remove(configPath.c_str());
+  for (const std::string& path : {modelPath, configPath}) {
+    std::string name = path.substr(tempPath("").size());
+    for (size_t at; (at = outcome.err.find(path)) != std::string::npos;)
+      outcome.err.replace(at, path.size(), name);
+  }
+  return outcome;
+}
+
+std::string refusal(const Outcome& outcome) {
+  EXPECT_EQ(2, outcome.status) << outcome.out << outcome.err;
+  return outcome.err;
+}
+
+const std::string UNARY = "<new type=\"Unary\" name=\"a\"/>";
+const std::string UNARY_B = "<new type=\"Unary\" name=\"b\"/>";
+const std::string REUSABLE = "<new type=\"Reusable\" name=\"a\"><float value=\"2\"/><float value=\"0\"/></new>";
+const std::string RESERVOIR =
+    "<new type=\"Reservoir\" name=\"a\"><float value=\"5\"/><float value=\"0\"/><float value=\"10\"/></new>";
+const std::string RESOURCE =
+    "<new type=\"Resource\" name=\"a\"><float value=\"5\"/><float value=\"0\"/><float value=\"10\"/></new>";
+
+std::string model(const std::vector<std::string>& lines) {
+  std::string text = "<vexl>\n";
+  for (const std::string& line : lines)
+    text += "  " + line + "\n";
+  return text + "</vexl>\n";
+}
+
+} // namespace
+
+// Once endless: the refused token stayed half-registered and the purge never ended.
+TEST(BadInput, TokenOnAResourceNotClosedYetIsRefused) {
+  const std::string expected = "korvan-run: model.xml:4: <goal>: resource a is not closed yet: tokens on a "
+                               "resource come after it is closed (<close/>)\n";
+  struct Case {
+    std::string object, token;
+  };
+  const Case cases[] = {
+      {UNARY, "<goal predicate=\"Unary.use\" name=\"t\" object=\"a\" start=\"0 10\" duration=\"5\"/>"},
+      {REUSABLE, "<goal predicate=\"Reusable.uses\" name=\"t\" object=\"a\" start=\"0 10\" duration=\"5\" quantity=\"1\"/>"},
+      {RESERVOIR, "<goal predicate=\"Reservoir.consume\" name=\"t\" object=\"a\" time=\"0 10\" quantity=\"3\"/>"},
+      {RESOURCE, "<goal predicate=\"Resource.change\" name=\"t\" object=\"a\" time=\"0 10\" quantity=\"-3\"/>"},
+  };
+  for (const Case& c : cases) {
+    // With a second resource (the endless case) and with the resource alone (once ignored).
+    std::string other = c.object;
+    other.replace(other.find("name=\"a\""), 8, "name=\"b\"");
+    EXPECT_EQ(expected, refusal(runModel(model({c.object, other, c.token, "<close/>"})))) << c.token;
+    EXPECT_EQ(expected, refusal(runModel(model({c.object, "<new type=\"Unary\" name=\"u\"/>", c.token, "<close/>"}))));
+    std::string alone = refusal(runModel(model({c.object, c.token, "<close/>"})));
+    EXPECT_EQ(0u, alone.find("korvan-run: model.xml:3: <goal>: resource a is not closed yet")) << alone;
+  }
+}
+
+// Once endless: eq and neq over the object variables of resource tokens emptied a domain, and
+// the token was handed over again on every notification.
+TEST(BadInput, EqualityOverResourceTokensObjectsIsInconsistentAtOnce) {
+  for (const char* name : {"eq", "neq"}) {
+    bool eq = std::string(name) == "eq";
+    Outcome outcome = runModel(model(
+        {UNARY, UNARY_B, "<close/>",
+         "<goal predicate=\"Unary.use\" name=\"u\" object=\"a\" start=\"0 10\" duration=\"5\"/>",
+         std::string("<goal predicate=\"Unary.use\" name=\"v\" object=\"") + (eq ? "b" : "a") +
+             "\" start=\"0 10\" duration=\"5\"/>",
+         std::string("<constraint name=\"") + name + "\" scope=\"u.object v.object\"/>"}));
+    EXPECT_EQ(1, outcome.status) << name << outcome.err;
+    EXPECT_NE(std::string::npos, outcome.out.find("Result: INCONSISTENT")) << outcome.out;
+  }
+  // Satisfiable: both on a, and ordered by the solver.
+  Outcome fine = runModel(model({UNARY, UNARY_B, "<close/>",
+                                 "<goal predicate=\"Unary.use\" name=\"u\" object=\"a\" start=\"0 10\" duration=\"5\"/>",
+                                 "<goal predicate=\"Unary.use\" name=\"v\" object=\"a b\" start=\"0 10\" duration=\"5\"/>",
+                                 "<constraint name=\"eq\" scope=\"u.object v.object\"/>"}));
+  EXPECT_NE(2, fine.status) << fine.err;
+}
+
+// Once silently ignored: tokens made while the plan database stayed open never reached tank.
+TEST(BadInput, TokensWhileThePlanDatabaseIsOpenAreRefused) {
+  EXPECT_EQ("korvan-run: model.xml:4: <goal>: the plan database is still open: tokens on resources come "
+            "after <close/>\n",
+            refusal(runModel(model({RESOURCE, "<close object=\"a\"/>",
+                                    "<goal predicate=\"Resource.change\" name=\"t\" object=\"a\" time=\"0 10\" "
+                                    "quantity=\"-30\"/>"}))));
+  // The model's own classes keep their tokens before <close/>.
+  Outcome own = runModel(model({"<class name=\"Rover\"><predicate name=\"drive\"/></class>",
+                                "<new type=\"Rover\" name=\"r\"/>",
+                                "<goal predicate=\"Rover.drive\" name=\"d\" object=\"r\" start=\"0 10\" duration=\"5\"/>",
+                                "<close/>"}));
+  EXPECT_EQ(0, own.status) << own.err;
+}
+
+// Once a stack overflow in the parser.
+TEST(BadInput, OverDeepDocumentsAreRefusedBeforeParsing) {
+  std::string deep;
+  for (int i = 0; i < 40000; i++)
+    deep += "<n>";
+  for (int i = 0; i < 40000; i++)
+    deep += "</n>";
+  EXPECT_EQ("korvan-run: model.xml:2: <n>: elements nested deeper than 256 levels\n",
+            refusal(runModel("<vexl>\n" + deep + "\n</vexl>\n")));
+  EXPECT_EQ("korvan-run: solver.xml:1: <n>: elements nested deeper than 256 levels\n",
+            refusal(runModel(model({UNARY, "<close/>"}), "<Solver>" + deep + "</Solver>")));
+  // Markup inside comments, CDATA and attribute values opens nothing.
+  std::string quiet = "<!-- " + deep + " --><vexl a=\"" + deep.substr(0, 3000) + "\"><![CDATA[" + deep + "]]>" +
+                      UNARY + "<close/></vexl>";
+  EXPECT_EQ(0, runModel(quiet).status);
+}
+
+namespace {
+// A stream buffer that takes nothing, as a full disk does.
+struct FullBuffer : public std::streambuf {
+  int overflow(int) override { return traits_type::eof(); }
+  std::streamsize xsputn(const char*, std::streamsize) override { return 0; }
+};
+} // namespace
+
+// Once an abort: the debug write left exceptions on for the stream that the error went to.
+TEST(BadInput, DebugOutputThatCannotBeWrittenIsReportedOnce) {
+  FullBuffer full;
+  std::ostream stream(&full);
+  KORVAN::DebugMessage::setStream(stream);
+  Outcome outcome = runArgs({"--debug", "Solver", "--debug", "Token", KORVAN_SOURCE_DIR "/examples/workshop.xml"});
+  KORVAN::DebugMessage::disableAll();
+  KORVAN::DebugMessage::setStream(std::cerr);
+  EXPECT_EQ(2, outcome.status);
+  EXPECT_EQ(0u, outcome.err.find("korvan-run: cannot write the debug output: ")) << outcome.err;
+  EXPECT_EQ(1, std::count(outcome.err.begin(), outcome.err.end(), '\n')) << outcome.err;
+  // The stream is as it was: no exceptions switched on, no error state left.
+  EXPECT_EQ(std::ios_base::goodbit, stream.exceptions());
+  EXPECT_TRUE(stream.good());
+}
+
+// Limits that no plan can keep, refused when the object is closed, in words and then the check.
+TEST(BadInput, LimitsThatCannotHoldAreRefusedOnClosing) {
+  struct Case {
+    std::string object, message;
+  };
+  const Case cases[] = {
+      {"<new type=\"Reservoir\" name=\"r\"><float value=\"5\"/><float value=\"10\"/><float value=\"0\"/></new>",
+       "r: the lower level limit 10 is above the upper level limit 0 (failed check 'levelLimitMin <= levelLimitMax')"},
+      {"<new type=\"Reservoir\" name=\"r\"><float value=\"30\"/><float value=\"0\"/><float value=\"20\"/></new>",
+       "r: the initial level 30 lies outside the level limits [0 20]"},
+      {"<new type=\"Reservoir\" name=\"r\"><float value=\"5\"/><float value=\"0\"/><float value=\"10\"/>"
+       "<float value=\"-1\"/><float value=\"4\"/></new>",
+       "r: the production rate limit -1 is negative: no token could respect it (failed check 'productionRateMax >= 0')"},
+      {"<new type=\"Reusable\" name=\"r\"><float value=\"-2\"/><float value=\"0\"/></new>",
+       "r: the capacity -2 is negative: no token could respect it (failed check 'capacity >= 0')"},
+      {"<new type=\"Reusable\" name=\"r\"><float value=\"2\"/><float value=\"3\"/></new>",
+       "r: the lower level limit 3 is above the upper level limit 2"},
+      {"<new type=\"Reusable\" name=\"r\"><float value=\"2\"/><float value=\"0\"/><float value=\"-1\"/></new>",
+       "r: the consumption rate limit -1 is negative"},
+      {"<new type=\"Unary\" name=\"r\"><float value=\"-3\"/></new>", "r: the consumption maximum -3 is negative"},
+      {"<new type=\"Resource\" name=\"r\"><float value=\"5\"/><float value=\"10\"/><float value=\"0\"/></new>",
+       "r: the lower level limit 10 is above the upper level limit 0 (failed check 'm_limitMin <= m_limitMax')"},
+      {"<new type=\"Resource\" name=\"r\"><float value=\"-1\"/><float value=\"0\"/><float value=\"10\"/></new>",
+       "r: the initial level -1 is below the lower level limit 0 (failed check 'm_initialCapacity >= m_limitMin')"},
+  };
+  for (const Case& c : cases) {
+    std::string err = refusal(runModel(model({c.object, "<close/>"})));
+    EXPECT_EQ(0u, err.find("korvan-run: model.xml:3: <close>: cannot close 'r': " + c.message)) << err;
+  }
+  EXPECT_EQ(0u, refusal(runModel(model({"<new type=\"Unary\" name=\"r\"><float value=\"-3\"/></new>",
+                                        "<close object=\"r\"/>"})))
+                    .find("korvan-run: model.xml:3: <close>: r: the consumption maximum -3 is negative"));
+}
+
+// A failed <close/> closes nothing: the transaction after it sees every object still open.
+TEST(BadInput, AFailedCloseChangesNothing) {
+  std::string text = model({UNARY, "<new type=\"Unary\" name=\"bad\"><float value=\"-1\"/></new>", "<close/>"});
+  EXPECT_EQ(0u, refusal(runModel(text)).find("korvan-run: model.xml:4: <close>: cannot close 'bad': "));
+  // Had a closed first, its parameter could no longer be set; it is open and fine once bad goes.
+  std::string open = model({UNARY, "<new type=\"Unary\" name=\"bad\"><float value=\"-1\"/></new>",
+                            "<set object=\"a\" member=\"profileType\" value=\"TimetableProfile\"/>",
+                            "<close object=\"a\"/>", "<close/>"});
+  EXPECT_EQ(0u, refusal(runModel(open)).find("korvan-run: model.xml:6: <close>: cannot close 'bad': "));
+}
+
+// Every refusal names the file, the line and the element, in words.
+TEST(BadInput, RefusalsSayWhereAndWhatInWords) {
+  EXPECT_EQ(0u, refusal(runArgs({"/tmp"})).find("korvan-run: /tmp: cannot open the model file: it is a directory"));
+  EXPECT_EQ("korvan-run: /nonexistent/model.xml: cannot open the model file: No such file or directory\n",
+            refusal(runArgs({"/nonexistent/model.xml"})));
+  EXPECT_EQ("korvan-run: model.xml:1: malformed XML: Error document empty.\n", refusal(runModel("")));
+  EXPECT_EQ("korvan-run: model.xml:4: <goal>: 'start' must allow a finite time, got 'inf'\n",
+            refusal(runModel(model({UNARY, "<close/>",
+                                    "<goal predicate=\"Unary.use\" name=\"t\" object=\"a\" start=\"inf\" "
+                                    "duration=\"5\"/>"}))));
+  std::string cast = refusal(runModel(model(
+      {RESERVOIR, "<close/>", "<goal predicate=\"Reservoir.consume\" name=\"t\" object=\"a\" time=\"0 10\" quantity=\"3\"/>",
+       "<constraint name=\"ResourceTransactionRelation\" scope=\"t.quantity t.object t.time\"/>"})));
+  EXPECT_EQ(0u, cast.find("korvan-run: model.xml:5: <constraint>: constraint 'ResourceTransactionRelation' cannot "
+                          "be posted over 't.quantity t.object t.time': "))
+      << cast;
+  EXPECT_EQ(std::string::npos, cast.find("Invalid cast")) << cast;
+  std::string profile = refusal(runModel(model({UNARY, "<set object=\"a\" member=\"profileType\" value=\"Bogus\"/>",
+                                                "<close/>"})));
+  EXPECT_NE(std::string::npos, profile.find("(failed check 'isValidProfile(profileNameVar)')")) << profile;
+  EXPECT_EQ("korvan-run: solver.xml:2: <Planner>: the root element must be <Solver>\n",
+            refusal(runModel(model({UNARY, "<close/>"}), "\n<Planner/>")));
+}
+
+TEST(BadInput, HelpPrintsTheUsage) {
+  Outcome help = runArgs({"--help"});
+  EXPECT_EQ(0, help.status);
+  EXPECT_EQ(KORVAN::HOST::usage(), help.out);
+  EXPECT_EQ("", help.err);
+}
+
+// Through the C++ interface, where no interpreter checks first: a token that an open resource
+// refuses can be deleted, and the plan database can then be purged (once endless).
+TEST(BadInput, ATokenRefusedByAnOpenResourceCanBeDeletedAndPurged) {
+  using namespace KORVAN;
+  Engine engine;
+  ConstraintEngine* ce = new ConstraintEngine();
+  engine.addComponent(ConstraintEngine::COMPONENT_NAME(), ce);
+  initConstraintLibrary(ce->getId());
+  initTemporalConstraints(ce->getId());
+  Schema* schema = new Schema();
+  engine.addComponent("Schema", schema);
+  PlanDatabase* db = new PlanDatabase(ce->getId(), schema->getId(), engine.getId());
+  engine.addComponent(PlanDatabase::COMPONENT_NAME(), db);
+  SOLVERS::initSolverComponents(engine);
+  VexlXmlInterpreter* interpreter = new VexlXmlInterpreter(db->getId());
+  engine.addLanguageInterpreter(VexlXmlInterpreter::name(), interpreter);
+  ModuleResource module;
+  module.initialize(engine.getId());
+  {
+    std::vector<const AbstractDomain*> none;
+    ObjectId a = schema->getObjectFactory(LabelStr("Unary"))
+                     ->createInstance(db->getId(), LabelStr("Unary"), LabelStr("a"), none);
+    schema->getObjectFactory(LabelStr("Unary"))->createInstance(db->getId(), LabelStr("Unary"), LabelStr("b"), none);
+    TokenId token = schema->getTokenFactory(LabelStr("Unary.use"))
+                        ->createInstance(db->getId(), LabelStr("Unary.use"), false, false);
+    std::string message;
+    try {
+      db->getClient()->specify(token->getObject(), (double)a);
+    } catch (const Error& e) {
+      message = e.getMsg();
+    }
+    EXPECT_NE(std::string::npos, message.find("is not initialised")) << message;
+    EXPECT_FALSE(a->hasToken(token));
+    db->getClient()->deleteToken(token);
+    EXPECT_TRUE(db->getTokens().empty());
+    db->purge();
+    EXPECT_TRUE(db->getObjects().empty());
+  }
+  module.uninitialize(engine.getId());
+}
