@@ -169,12 +169,9 @@ TEST(FlowOutcomes, RandomPlanEnvelopes) {
 
 TEST(FlowOutcomes, SchedulingSample) {
   using namespace KORVAN::RCPSP;
-  // The shared data beside the source tree when not where the suite expects it.
-  std::string dir = dataRoot() + "/psplib/j30/";
+  const std::string dir = dataRoot() + "/psplib/j30/";
   if (!fileExists(dir + "j301_3.sm"))
-    dir = "../shared/data/psplib/j30/";
-  if (!fileExists(dir + "j301_3.sm"))
-    GTEST_SKIP() << "no PSPLIB j30 instances in " << dataRoot() << " or ../shared/data";
+    GTEST_SKIP() << "no PSPLIB j30 instances in " << dataRoot();
   for (const Solved& s : SOLVED) {
     const Problem problem = readSm(dir + s.instance);
     Plan plan(problem, s.profile);
