@@ -6,6 +6,7 @@
 #include "Resource/component/MIRT_MaxFlow.hh"
 #include "Resource/component/MIRT_Types.hh"
 
+#include <cstdint>
 #include <map>
 #include <set>
 #include <unordered_map>
@@ -107,6 +108,7 @@ protected:
   typedef std::map<std::pair<TransactionId, TransactionId>, Order> OrderingCache;
 
   void postHandleRecompute() override;
+  void noteOutsideChanges() override;
   void initRecompute(InstantId inst) override;
   void initRecompute() override;
   void recomputeLevels(InstantId prev, InstantId inst) override;
@@ -123,6 +125,8 @@ protected:
   void initializeGraphs();
   void enableTransaction(const TransactionId& t, const InstantId& inst);
   Order getOrdering(const TransactionId& t1, const TransactionId& t2);
+  // What the temporal network says now, cache aside.
+  Order computeOrdering(const TransactionId& t1, const TransactionId& t2);
   void handleOrderedAt(const TransactionId& t1, const TransactionId& t2);
   void handleOrderedAtOrBefore(const TransactionId& t1, const TransactionId& t2);
 
@@ -168,6 +172,7 @@ private:
   int m_passEnd;         // the end asked for the window of the pass in progress
   bool m_computedAny;
   int m_lastComputed;    // time of the last instant the pass computed
+  std::uint64_t m_networkVersion;  // of the temporal network the cached orderings were checked against
 };
 
 }
