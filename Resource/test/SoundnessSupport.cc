@@ -99,6 +99,36 @@ FVDetector* freshDetector(Resource* r) {
 
 }
 
+std::string checkViolationRecord(const Id<Profile>& profile, const std::map<TransactionId, bool>& marked) {
+  std::ostringstream out;
+  std::set<TransactionId> atViolated;
+  for (const auto& entry : ProfileInspector::instants(profile)) {
+    const InstantId& inst = entry.second;
+    if (!inst->isViolated())
+      continue;
+    bool consumer = false, producer = false, anyMarked = false;
+    for (const TransactionId& t : inst->getTransactions()) {
+      (t->isConsumer() ? consumer : producer) = true;
+      atViolated.insert(t);
+      std::map<TransactionId, bool>::const_iterator it = marked.find(t);
+      anyMarked = anyMarked || (it != marked.end() && it->second);
+    }
+    if (consumer && producer && !anyMarked)
+      return (out << "the violation at " << entry.first << " marks no token", out.str());
+  }
+  for (const auto& entry : marked)
+    if (entry.second && atViolated.count(entry.first) == 0) {
+      // The token's other transaction may be the one at a violated instant.
+      bool sibling = false;
+      for (const auto& other : marked)
+        sibling = sibling || (other.first != entry.first && atViolated.count(other.first) > 0 &&
+                              other.first->time()->parent() == entry.first->time()->parent());
+      if (!sibling)
+        return (out << entry.first->toString() << " is marked violated at no violated instant", out.str());
+    }
+  return "";
+}
+
 std::string checkAgainstFreshWalk(Resource* r, const std::vector<TransactionId>& live, bool& muted) {
   std::ostringstream out;
   const Id<Profile>& liveProfile = r->getProfile();

@@ -46,9 +46,25 @@ std::string checkFiling(R* r) {
 // one does.
 std::string checkAgainstFreshWalk(Resource* r, const std::vector<TransactionId>& live, bool& muted);
 
+// The tokens' violation marks against the instants': a token is marked
+// violated only when an instant holding one of its transactions is, and a
+// violated instant that holds both a consumer and a producer (one of them is
+// on the problem's side) has some token marked. With violations allowed only.
+template <class R>
+std::string checkViolationRecord(R* r) {
+  if (!r->getPlanDatabase()->getConstraintEngine()->getAllowViolations())
+    return "";
+  std::map<TransactionId, bool> marked;
+  for (const auto& entry : r->m_transactionsToTokens)
+    marked[entry.first] = r->getRTRConstraint(entry.second)->getViolation() > 0.0;
+  return checkViolationRecord(r->getProfile(), marked);
+}
+std::string checkViolationRecord(const Id<Profile>& profile, const std::map<TransactionId, bool>& marked);
+
 template <class R>
 std::string checkMarks(R* r) {
-  return checkAgainstFreshWalk(r, transactionsOf(r), r->muted);
+  std::string problem = checkAgainstFreshWalk(r, transactionsOf(r), r->muted);
+  return problem.empty() ? checkViolationRecord(r) : problem;
 }
 
 }
