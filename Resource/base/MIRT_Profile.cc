@@ -115,18 +115,14 @@ void Profile::addInstant(const int time) {
   debugMsg("Profile:addInstant", "Adding instant for time " << time);
   Instant* inst = new Instant(time, m_id);
   m_instants.insert(std::make_pair(time, inst->getId()));
-  for (std::set<TransactionId>::const_iterator it = m_transactions.begin(); it != m_transactions.end(); ++it) {
-    const TransactionId& trans = *it;
-    check_error(trans.isValid());
-    std::map<TransactionId, std::pair<int, int>>::const_iterator filed = m_filed.find(trans);
-    // Whatever is filed around this time is held here too; an emptied
-    // domain keeps the window it was filed in.
-    if (filed != m_filed.end() && filed->second.first <= time && time <= filed->second.second) {
-      debugMsg("Profile:addInstant", "Adding transaction " << trans << " spanning "
-               << trans->time()->toString() << " to instant at time " << time);
-      inst->fileTransaction(trans, filed->second.first, filed->second.second);
+  // Whatever is filed around this time is held here too; an emptied domain
+  // keeps the window it was filed in.
+  for (std::map<TransactionId, std::pair<int, int>>::const_iterator it = m_filed.begin(); it != m_filed.end(); ++it)
+    if (it->second.first <= time && time <= it->second.second) {
+      debugMsg("Profile:addInstant", "Adding transaction " << it->first << " spanning "
+               << it->first->time()->toString() << " to instant at time " << time);
+      inst->fileTransaction(it->first, it->second.first, it->second.second);
     }
-  }
 }
 
 void Profile::fileWithin(TransactionId t, int lb, int ub) {

@@ -119,7 +119,6 @@ public:
 protected:
   friend class ProfileIterator;
   friend class ProfilePropagator;
-  friend class ProfileInspector;
 
   bool needsRecompute() const { return m_needsRecompute; }
   std::string toString() const;

@@ -367,7 +367,7 @@ struct OracleRun {
 
 int seedCount() {
   const char* text = std::getenv("KORVAN_PROFILE_ORACLE_SEEDS");
-  return text != nullptr ? std::max(1, std::atoi(text)) : 10;
+  return text != nullptr ? std::max(1, std::atoi(text)) : 20;
 }
 
 class ProfileEngineOracle : public ::testing::TestWithParam<const char*> {};

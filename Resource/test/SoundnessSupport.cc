@@ -15,9 +15,16 @@
 namespace KORVAN {
 namespace MIRT {
 
+std::map<int, InstantId> instantsOf(const Id<Profile>& p) {
+  std::map<int, InstantId> result;
+  for (ProfileIterator it(p, -g_infiniteTime(), g_infiniteTime()); !it.done(); it.next())
+    result[it.getTime()] = it.getInstant();
+  return result;
+}
+
 std::vector<int> instantTimes(Resource* r) {
   std::vector<int> times;
-  for (const auto& entry : ProfileInspector::instants(r->getProfile()))
+  for (const auto& entry : instantsOf(r->getProfile()))
     times.push_back(entry.first);
   return times;
 }
@@ -35,7 +42,7 @@ std::string checkFiling(const Id<Profile>& profile, const std::vector<Transactio
     bounds.insert((int) dom.getLowerBound());
     bounds.insert((int) dom.getUpperBound());
   }
-  const std::map<int, InstantId>& instants = ProfileInspector::instants(profile);
+  const std::map<int, InstantId> instants = instantsOf(profile);
   for (int b : bounds)
     if (instants.count(b) == 0)
       return (out << "no instant at bound " << b, out.str());
@@ -102,7 +109,7 @@ FVDetector* freshDetector(Resource* r) {
 std::string checkViolationRecord(const Id<Profile>& profile, const std::map<TransactionId, bool>& marked) {
   std::ostringstream out;
   std::set<TransactionId> atViolated;
-  for (const auto& entry : ProfileInspector::instants(profile)) {
+  for (const auto& entry : instantsOf(profile)) {
     const InstantId& inst = entry.second;
     if (!inst->isViolated())
       continue;
@@ -140,8 +147,8 @@ std::string checkAgainstFreshWalk(Resource* r, const std::vector<TransactionId>&
   for (const TransactionId& t : live)
     fresh->addTransaction(t);
   fresh->recompute();
-  const std::map<int, InstantId>& a = ProfileInspector::instants(liveProfile);
-  const std::map<int, InstantId>& b = ProfileInspector::instants(fresh->getId());
+  const std::map<int, InstantId> a = instantsOf(liveProfile);
+  const std::map<int, InstantId> b = instantsOf(fresh->getId());
   if (a.size() != b.size())
     out << a.size() << " instants, a fresh profile has " << b.size();
   for (auto ia = a.begin(), ib = b.begin(); out.str().empty() && ia != a.end() && ib != b.end(); ++ia, ++ib) {

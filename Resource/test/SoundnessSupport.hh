@@ -13,11 +13,8 @@
 namespace KORVAN {
 namespace MIRT {
 
-// Reaches what a profile keeps to itself.
-class ProfileInspector {
-public:
-  static const std::map<int, InstantId>& instants(const Id<Profile>& p) { return p->m_instants; }
-};
+// The instants of a profile by time, as its iterator shows them.
+std::map<int, InstantId> instantsOf(const Id<Profile>& p);
 
 template <class R>
 std::vector<TransactionId> transactionsOf(R* r) {
