@@ -233,9 +233,17 @@ struct OracleRun {
 
   // One random change, or a propagation and its checks; "" when all agree.
   std::string step() {
-    const int op = m.points.size() < 3 ? 0 : uniform(0, 15);
+    const int op = m.points.size() < 3 ? 0 : uniform(0, 16);
     if (op <= 1)
       addPoint(op == 0 || uniform(0, 2) > 0);
+    else if (op == 16) {
+      // An ordering of two of R's transactions through a point outside R.
+      const int a = anyPoint(), z = anyPoint(), b = anyPoint();
+      if (m.points[a].onR && !m.points[z].onR && m.points[b].onR && a != b) {
+        link("precedes", a, z, 0, NONE);
+        link("precedes", z, b, 0, NONE);
+      }
+    }
     else if (op == 2 || op >= 14) {
       const int a = anyPoint(), b = anyPoint();
       if (a != b)
