@@ -107,6 +107,11 @@ void Instant::removeTransaction(TransactionId t) {
   m_overlappingTransactions.erase(t);
 }
 
+void Instant::inheritOverlapping(const Instant& prev) {
+  m_transactions.insert(prev.m_overlappingTransactions.begin(), prev.m_overlappingTransactions.end());
+  m_overlappingTransactions.insert(prev.m_overlappingTransactions.begin(), prev.m_overlappingTransactions.end());
+}
+
 bool Instant::containsStartOrEnd() const {
   return !m_startingTransactions.empty() || !m_endingTransactions.empty();
 }

@@ -88,6 +88,8 @@ private:
   // [lb, ub] it is filed in; t need not be held yet.
   void fileTransaction(TransactionId t, int lb, int ub);
   void removeTransaction(TransactionId t);
+  // Holds what overlaps prev, as overlapping here too.
+  void inheritOverlapping(const Instant& prev);
   bool containsStartOrEnd() const;
 
   InstantId m_id;

@@ -114,15 +114,13 @@ void Profile::addInstant(const int time) {
              "Attempted to add a redundant instant for time " << time);
   debugMsg("Profile:addInstant", "Adding instant for time " << time);
   Instant* inst = new Instant(time, m_id);
-  m_instants.insert(std::make_pair(time, inst->getId()));
-  // Whatever is filed around this time is held here too; an emptied domain
-  // keeps the window it was filed in.
-  for (std::map<TransactionId, std::pair<int, int>>::const_iterator it = m_filed.begin(); it != m_filed.end(); ++it)
-    if (it->second.first <= time && time <= it->second.second) {
-      debugMsg("Profile:addInstant", "Adding transaction " << it->first << " spanning "
-               << it->first->time()->toString() << " to instant at time " << time);
-      inst->fileTransaction(it->first, it->second.first, it->second.second);
-    }
+  // Every filed window has instants at its bounds and none is at this time,
+  // so what is filed around it is exactly what overlaps the instant before.
+  std::map<int, InstantId>::iterator pos = m_instants.insert(std::make_pair(time, inst->getId())).first;
+  if (pos != m_instants.begin()) {
+    --pos;
+    inst->inheritOverlapping(*pos->second);
+  }
 }
 
 void Profile::fileWithin(TransactionId t, int lb, int ub) {
