@@ -6,7 +6,7 @@
 namespace KORVAN {
 namespace MIRT {
 
-FVDetector::FVDetector(Id<Resource> res) : FactoryObj(), m_id(this), m_res(res) {}
+FVDetector::FVDetector(Id<Resource> res) : FactoryObj(), m_id(this), m_res(res), m_walkEnd(g_infiniteTime()) {}
 
 FVDetector::~FVDetector() {
   m_id.remove();
@@ -14,12 +14,12 @@ FVDetector::~FVDetector() {
 
 void FVDetector::initialize(InstantId inst) {
   if (m_res.isValid())
-    m_res->resetViolations(inst);
+    m_res->resetViolations(inst, m_walkEnd);
 }
 
 void FVDetector::initialize() {
   if (m_res.isValid())
-    m_res->resetViolations();
+    m_res->resetViolations(m_walkEnd);
 }
 
 void FVDetector::notifyOfViolation(InstantId inst, ResourceProblem::Type problem) {

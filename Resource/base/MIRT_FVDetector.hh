@@ -24,7 +24,8 @@ public:
   FVDetector(Id<Resource> res);
   virtual ~FVDetector();
 
-  // Start of a recomputation at inst, or at the profile's first instant.
+  // Start of a recomputation at inst, or at the profile's first instant; the
+  // walk judges no instant after getWalkEnd().
   virtual void initialize(InstantId inst);
   virtual void initialize();
   // True ends the recomputation walk at inst.
@@ -32,6 +33,7 @@ public:
 
   Id<FVDetector>& getId() { return m_id; }
   const Id<Resource>& getResource() const { return m_res; }
+  int getWalkEnd() const { return m_walkEnd; }
 
 protected:
   friend class Profile;
@@ -52,6 +54,7 @@ private:
 
   Id<FVDetector> m_id;
   Id<Resource> m_res;
+  int m_walkEnd;  // set by the profile before each walk
 };
 
 // What a resource hands "FVDetectorFactoryMgr" to make its detector. Keeps a

@@ -78,36 +78,17 @@ void Instant::setLowerMagnitude(double m) {
   m_lowerFlawMagnitude = m;
 }
 
-void Instant::addTransaction(TransactionId t) {
-  checkError(m_transactions.find(t) == m_transactions.end(),
-             "Instant for time " << m_time << " already has transaction " << t);
-  const AbstractDomain& dom = t->time()->lastDomain();
-  checkError(t->time()->lastDomain().isMember(m_time),
-             "Attempted to add a transaction spanning time " << t->time()->toString()
-             << " to instant for " << m_time);
-  debugMsg("Instant:addTransaction", "Adding transaction to instant (" << m_id << ") for time "
+void Instant::fileTransaction(TransactionId t, int lb, int ub) {
+  checkError(lb <= m_time && m_time <= ub,
+             "Attempted to file a transaction spanning [" << lb << " " << ub << "] at instant for " << m_time);
+  debugMsg("Instant:fileTransaction", "Filing transaction in instant (" << m_id << ") for time "
            << t->time()->toString() << " with quantity " << t->quantity()->toString());
   m_transactions.insert(t);
-  if (dom.getLowerBound() == (double) m_time)
-    m_startingTransactions.insert(t);
-  if (dom.getUpperBound() == (double) m_time)
-    m_endingTransactions.insert(t);
-  else
-    m_overlappingTransactions.insert(t);
-}
-
-void Instant::updateTransaction(TransactionId t) {
-  const AbstractDomain& dom = t->time()->lastDomain();
-  checkError(t->time()->lastDomain().isMember(m_time),
-             "Attempted to update a transaction spanning time " << t->time()->toString()
-             << " to instant for " << m_time);
-  debugMsg("Instant:updateTransaction", "Updating transaction to instant (" << m_id << ") for time "
-           << t->time()->toString() << " with quantity " << t->quantity()->toString());
-  if (dom.getLowerBound() == (double) m_time)
+  if (lb == m_time)
     m_startingTransactions.insert(t);
   else
     m_startingTransactions.erase(t);
-  if (dom.getUpperBound() == (double) m_time) {
+  if (ub == m_time) {
     m_endingTransactions.insert(t);
     m_overlappingTransactions.erase(t);
   }
@@ -126,14 +107,13 @@ void Instant::removeTransaction(TransactionId t) {
   m_overlappingTransactions.erase(t);
 }
 
+void Instant::inheritOverlapping(const Instant& prev) {
+  m_transactions.insert(prev.m_overlappingTransactions.begin(), prev.m_overlappingTransactions.end());
+  m_overlappingTransactions.insert(prev.m_overlappingTransactions.begin(), prev.m_overlappingTransactions.end());
+}
+
 bool Instant::containsStartOrEnd() const {
-  const double time = (double) m_time;
-  for (std::set<TransactionId>::const_iterator it = m_transactions.begin(); it != m_transactions.end(); ++it) {
-    const AbstractDomain& dom = (*it)->time()->lastDomain();
-    if (dom.getLowerBound() == time || dom.getUpperBound() == time)
-      return true;
-  }
-  return false;
+  return !m_startingTransactions.empty() || !m_endingTransactions.empty();
 }
 
 std::string Instant::toString() const {

@@ -84,10 +84,12 @@ private:
   Instant(const Instant&) = delete;
   Instant& operator=(const Instant&) = delete;
 
-  void addTransaction(TransactionId t);
-  // Files t by its current bounds; t need not be held yet.
-  void updateTransaction(TransactionId t);
+  // Holds t as starting here, ending here or overlapping, by the window
+  // [lb, ub] it is filed in; t need not be held yet.
+  void fileTransaction(TransactionId t, int lb, int ub);
   void removeTransaction(TransactionId t);
+  // Holds what overlaps prev, as overlapping here too.
+  void inheritOverlapping(const Instant& prev);
   bool containsStartOrEnd() const;
 
   InstantId m_id;

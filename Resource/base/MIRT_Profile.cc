@@ -16,16 +16,33 @@ namespace MIRT {
 
 namespace {
 
+// Time bounds are whole numbers within the infinite time; anything else is a
+// fault upstream, not something to round.
+int toTime(double bound) {
+  checkError(bound >= -(double) g_infiniteTime() && bound <= (double) g_infiniteTime() &&
+             bound == (double) (int) bound,
+             "Time bound " << bound << " is not a whole time within the infinite time.");
+  return (int) bound;
+}
+
 inline int lowerTime(const TransactionId& t) {
-  return (int) t->time()->lastDomain().getLowerBound();
+  return toTime(t->time()->lastDomain().getLowerBound());
 }
 
 inline int upperTime(const TransactionId& t) {
-  return (int) t->time()->lastDomain().getUpperBound();
+  return toTime(t->time()->lastDomain().getUpperBound());
 }
 
 std::vector<Id<ConstrainedVariable>> makeScope(const Id<ConstrainedVariable>& var) {
   return std::vector<Id<ConstrainedVariable>>(1, var);
+}
+
+// One checked conversion from a handle to the class its object really is.
+template <class To, class From>
+To* checkedCast(const Id<From>& id, const char* what) {
+  To* result = id.isNoId() ? 0 : dynamic_cast<To*>((From*) id);
+  checkError(result != 0, "Expected " << what << " but got " << id);
+  return result;
 }
 
 }
@@ -41,12 +58,20 @@ Profile::Profile(Id<PlanDatabase> db, Id<FVDetector> flawDetector, double initLe
 
 Profile::~Profile() {
   debugMsg("Profile:~Profile", "In profile destructor for " << m_id);
+  // Discarding a listener may relax an inconsistent engine, which would tell
+  // the listeners still to go of transactions their owner may have deleted:
+  // every listener stops listening before any is discarded.
+  for (std::multimap<TransactionId, Id<Constraint>>::iterator it = m_variableListeners.begin();
+       it != m_variableListeners.end(); ++it)
+    if (it->second.isValid())
+      checkedCast<VariableListener>(it->second, "a profile variable listener")->detach();
+  for (std::map<TransactionId, Id<ConstrainedVariableListener>>::iterator it = m_otherListeners.begin();
+       it != m_otherListeners.end(); ++it)
+    if (it->second.isValid())
+      checkedCast<ConstraintAdditionListener>(it->second, "a constraint addition listener")->detach();
+
   debugMsg("Profile:~Profile", "Cleaning up instants...");
-  for (std::map<int, InstantId>::iterator it = m_instants.begin(); it != m_instants.end(); ++it) {
-    if (!it->second.isNoId())
-      delete (Instant*) it->second;
-  }
-  m_instants.clear();
+  dropAllInstants();
 
   debugMsg("Profile:~Profile", "Cleaning up variable listeners...");
   for (std::multimap<TransactionId, Id<Constraint>>::iterator it = m_variableListeners.begin();
@@ -84,54 +109,72 @@ bool Profile::isValid() {
  * Instants
  */
 
-void Profile::addInstantsForBounds(TransactionId t) {
-  const int first = lowerTime(t);
-  const int last = upperTime(t);
-  std::map<int, InstantId>::iterator it = m_instants.find(first);
-  if (it != m_instants.end())
-    it->second->updateTransaction(t);
-  else
-    addInstant(first);
-  it = m_instants.find(last);
-  if (it != m_instants.end())
-    it->second->updateTransaction(t);
-  else
-    addInstant(last);
-}
-
 void Profile::addInstant(const int time) {
   checkError(m_instants.find(time) == m_instants.end(),
              "Attempted to add a redundant instant for time " << time);
   debugMsg("Profile:addInstant", "Adding instant for time " << time);
   Instant* inst = new Instant(time, m_id);
-  m_instants.insert(std::make_pair(time, inst->getId()));
-  for (std::set<TransactionId>::const_iterator it = m_transactions.begin(); it != m_transactions.end(); ++it) {
-    const TransactionId& trans = *it;
-    check_error(trans.isValid());
-    check_error(trans->time().isValid());
-    if (trans->time()->lastDomain().isMember((double) time)) {
-      debugMsg("Profile:addInstant", "Adding transaction " << trans << " spanning "
-               << trans->time()->toString() << " to instant at time " << time);
-      inst->addTransaction(trans);
-    }
+  // Every filed window has instants at its bounds and none is at this time,
+  // so what is filed around it is exactly what overlaps the instant before.
+  std::map<int, InstantId>::iterator pos = m_instants.insert(std::make_pair(time, inst->getId())).first;
+  if (pos != m_instants.begin()) {
+    --pos;
+    inst->inheritOverlapping(*pos->second);
   }
 }
 
-void Profile::deleteInstants(const std::vector<int>& times, bool discard) {
+void Profile::fileWithin(TransactionId t, int lb, int ub) {
+  if (m_instants.find(lb) == m_instants.end())
+    addInstant(lb);
+  if (m_instants.find(ub) == m_instants.end())
+    addInstant(ub);
+  for (std::map<int, InstantId>::iterator it = m_instants.find(lb); it != m_instants.end() && it->first <= ub; ++it)
+    it->second->fileTransaction(t, lb, ub);
+  m_filed[t] = std::make_pair(lb, ub);
+}
+
+void Profile::withdrawOutside(TransactionId t, int lb, int ub, std::vector<int>& formerBounds) {
+  std::map<TransactionId, std::pair<int, int>>::iterator filed = m_filed.find(t);
+  if (filed == m_filed.end())
+    return;
+  const int oldLb = filed->second.first;
+  const int oldUb = filed->second.second;
+  for (std::map<int, InstantId>::iterator it = m_instants.lower_bound(oldLb);
+       it != m_instants.end() && it->first <= oldUb; ++it)
+    if (it->first < lb || it->first > ub)
+      it->second->removeTransaction(t);
+  formerBounds.push_back(oldLb);
+  formerBounds.push_back(oldUb);
+  m_filed.erase(filed);
+}
+
+void Profile::withdrawAll(TransactionId t, std::vector<int>& formerBounds) {
+  // No time lies in [1, 0].
+  withdrawOutside(t, 1, 0, formerBounds);
+}
+
+void Profile::retireInstant(std::map<int, InstantId>::iterator pos) {
+  InstantId inst = pos->second;
+  m_instants.erase(pos);
+  m_detector->notifyDeleted(inst);
+  delete (Instant*) inst;
+}
+
+void Profile::pruneInstants(const std::vector<int>& times) {
   for (std::vector<int>::const_iterator it = times.begin(); it != times.end(); ++it) {
     std::map<int, InstantId>::iterator instIt = m_instants.find(*it);
-    if (discard && instIt == m_instants.end())
+    if (instIt == m_instants.end() || instIt->second->containsStartOrEnd())
       continue;
-    checkError(instIt != m_instants.end(),
-               "Computed empty instant at time " << *it << " but no such instant exists.");
-    InstantId inst = instIt->second;
-    m_instants.erase(instIt);
-    m_detector->notifyDeleted(inst);
-    if (discard)
-      inst->discard(true);
-    else
-      delete (Instant*) inst;
+    debugMsg("Profile:pruneInstants", "Removing instant at time " << *it << " as it marks no change.");
+    retireInstant(instIt);
   }
+}
+
+void Profile::dropAllInstants() {
+  for (std::map<int, InstantId>::iterator it = m_instants.begin(); it != m_instants.end(); ++it)
+    if (!it->second.isNoId())
+      delete (Instant*) it->second;
+  m_instants.clear();
 }
 
 std::map<int, InstantId>::iterator Profile::getGreatestInstant(int time) {
@@ -175,18 +218,11 @@ void Profile::addTransaction(TransactionId t) {
            << "transaction " << t << " for time " << t->time()->toString() << " with quantity "
            << t->quantity()->toString());
 
-  const int startTime = lowerTime(t);
-  const int endTime = upperTime(t);
-  addInstantsForBounds(t);
-  {
-    ProfileIterator it(m_id, startTime, endTime);
-    while (!it.done()) {
-      InstantId inst = it.getInstant();
-      debugMsg("Profile:addTransaction", "Adding transaction " << t << " to instant for time " << inst->getTime());
-      inst->addTransaction(t);
-      it.next();
-    }
-  }
+  m_transactions.insert(t);
+  m_transactionsByTime.insert(std::make_pair(t->time(), t));
+  // Added while its domain is empty, it is filed once the domain has bounds again.
+  if (!t->time()->lastDomain().isEmpty())
+    fileWithin(t, lowerTime(t), upperTime(t));
 
   const Id<ConstraintEngine>& ce = m_planDatabase->getConstraintEngine();
   Constraint* timeListener = new VariableListener(ce, m_id, t, makeScope(t->time()), false);
@@ -196,8 +232,6 @@ void Profile::addTransaction(TransactionId t) {
   ConstraintAdditionListener* additionListener = new ConstraintAdditionListener(t->time(), t, m_id);
   m_otherListeners.insert(std::make_pair(t, additionListener->getId()));
 
-  m_transactions.insert(t);
-  m_transactionsByTime.insert(std::make_pair(t->time(), t));
   ++m_changeCount;
   m_needsRecompute = true;
   handleTransactionAdded(t);
@@ -209,55 +243,32 @@ void Profile::removeTransaction(TransactionId t) {
   debugMsg("Profile:removeTransaction", "Removing transaction " << t << " for time "
            << t->time()->toString() << " with quantity " << t->quantity()->toString());
 
-  // An emptied time domain says nothing about where the transaction was
-  // filed, so look through every instant then.
-  const bool emptied = t->time()->lastDomain().isEmpty();
-  const int startTime = emptied ? -g_infiniteTime() : lowerTime(t);
-  const int endTime = emptied ? g_infiniteTime() : upperTime(t);
-  std::vector<int> emptyInstants;
-  {
-    ProfileIterator profIt(m_id, startTime, endTime);
-    while (!profIt.done()) {
-      InstantId inst = profIt.getInstant();
-      if (!emptied || inst->getTransactions().count(t) > 0) {
-        debugMsg("Profile:removeTransaction", "Removing transaction " << t << " from instant for time "
-                 << inst->getTime());
-        inst->removeTransaction(t);
-        if (inst->getTransactions().empty() || !inst->containsStartOrEnd()) {
-          debugMsg("Profile:removeTransaction", "Instant for time " << inst->getTime() << " is empty.");
-          emptyInstants.push_back(inst->getTime());
-        }
-      }
-      profIt.next();
-    }
-  }
-
-  m_transactions.erase(t);
-  m_transactionsByTime.erase(t->time());
-
   checkError(m_variableListeners.find(t) != m_variableListeners.end(),
              "Bizarre.  No listeners for transaction.");
   std::pair<std::multimap<TransactionId, Id<Constraint>>::iterator,
             std::multimap<TransactionId, Id<Constraint>>::iterator> range = m_variableListeners.equal_range(t);
-  for (std::multimap<TransactionId, Id<Constraint>>::iterator it = range.first; it != range.second; ++it) {
-    debugMsg("Profile:removeTransaction", "Discarding " << it->second->toString());
-    it->second->discard(true);
-  }
+  // Discarding t's listeners may relax an inconsistent engine and move the
+  // other transactions: t is out of every record before that happens, and
+  // hears nothing of it.
+  for (std::multimap<TransactionId, Id<Constraint>>::iterator it = range.first; it != range.second; ++it)
+    checkedCast<VariableListener>(it->second, "a profile variable listener")->detach();
+  std::vector<int> formerBounds;
+  withdrawAll(t, formerBounds);
+  m_transactions.erase(t);
+  m_transactionsByTime.erase(t->time());
+
+  std::vector<Id<Constraint>> listeners;
+  for (std::multimap<TransactionId, Id<Constraint>>::iterator it = range.first; it != range.second; ++it)
+    listeners.push_back(it->second);
   m_variableListeners.erase(range.first, range.second);
+  for (std::vector<Id<Constraint>>::const_iterator it = listeners.begin(); it != listeners.end(); ++it) {
+    debugMsg("Profile:removeTransaction", "Discarding " << (*it)->toString());
+    (*it)->discard(true);
+  }
 
   handleTransactionVariableDeletion(TransactionId(t));
-
-  for (std::vector<int>::const_iterator it = emptyInstants.begin(); it != emptyInstants.end(); ++it) {
-    std::map<int, InstantId>::iterator instIt = m_instants.find(*it);
-    if (instIt == m_instants.end())
-      continue;
-    debugMsg("Profile:removeTransaction", "Removing instant at time " << *it);
-    condDebugMsg(instIt->second->getTransactions().empty(), "Profile:removeTransaction",
-                 "because it has no transactions.");
-    condDebugMsg(!instIt->second->containsStartOrEnd(), "Profile:removeTransaction",
-                 "because it does not mark a change.");
-  }
-  deleteInstants(emptyInstants, true);
+  // Judged only now: the relaxations above may have filed others here.
+  pruneInstants(formerBounds);
 
   ++m_changeCount;
   m_needsRecompute = true;
@@ -274,120 +285,26 @@ void Profile::getTransactionsToOrder(const InstantId& inst, std::vector<Transact
  * Reaction to transaction changes
  */
 
+// Invariant kept by every change: a transaction whose time domain is not
+// empty is held by exactly the instants within its bounds, each knowing
+// whether it starts or ends there, and there is an instant at each of its
+// bounds; every instant marks the start or end of some transaction. An
+// emptied domain has no bounds, so its transaction stays where it was filed
+// until the domain has bounds again, whatever they are then.
 void Profile::transactionTimeChanged(TransactionId e, const DomainListener::ChangeType& change) {
   checkError(e.isValid(), "Invalid transaction.");
   checkError(m_transactions.find(e) != m_transactions.end(),
              "Unknown transaction " << e->time()->toString() << " " << e->quantity()->toString());
 
-  bool restriction = false;
-  bool relaxation = false;
-  switch (change) {
-  case DomainListener::UPPER_BOUND_DECREASED:
-  case DomainListener::LOWER_BOUND_INCREASED:
-  case DomainListener::BOUNDS_RESTRICTED:
-  case DomainListener::RESTRICT_TO_SINGLETON:
-  case DomainListener::SET_TO_SINGLETON:
-    restriction = true;
-    break;
-  case DomainListener::RESET:
-  case DomainListener::RELAXED:
-    relaxation = true;
-    break;
-  default:
-    break;
-  }
-  // An empty domain has no bounds to file by; the instants stay as they are
-  // until the domain is relaxed.
-  if ((restriction || relaxation) && e->time()->lastDomain().isEmpty())
-    restriction = relaxation = false;
-
-  if (restriction || relaxation) {
-    const int startTime = lowerTime(e);
-    const int endTime = upperTime(e);
-    std::vector<int> emptyInstants;
-
-    if (restriction) {
-      debugMsg("Profile:handleTimeChanged", "Handling restriction of transaction " << e << " at time "
-               << e->time()->toString() << " with quantity " << e->quantity()->toString());
-      // The run of instants holding e covers the new bounds: step back from
-      // the new lower bound rather than scanning from the earliest instant.
-      std::map<int, InstantId>::iterator it = m_instants.lower_bound(startTime);
-      if (it != m_instants.end() && it->second->getTransactions().count(e) > 0) {
-        while (it != m_instants.begin()) {
-          std::map<int, InstantId>::iterator before = it;
-          --before;
-          if (before->second->getTransactions().count(e) == 0)
-            break;
-          it = before;
-        }
-      }
-      else {
-        it = m_instants.begin();
-        while (it != m_instants.end() && it->second->getTransactions().count(e) == 0)
-          ++it;
-      }
-      checkError(it != m_instants.end(), "No instant containing this transaction.");
-      const int first = it->first;
-      int last = first;
-      for (++it; it != m_instants.end() && it->second->getTransactions().count(e) > 0; ++it)
-        last = it->first;
-      debugMsg("Profile:handleTimeChanged", "Possibly removing transaction " << e
-               << " from Instants in range [" << first << " " << last << "]");
-      const AbstractDomain& dom = e->time()->lastDomain();
-      {
-        ProfileIterator profIt(m_id, first, last);
-        while (!profIt.done()) {
-          InstantId inst = profIt.getInstant();
-          if (!dom.isMember((double) inst->getTime())) {
-            debugMsg("Profile:handleTimeChanged", "Removing transaction " << e << " from Instant at time "
-                     << inst->getTime());
-            inst->removeTransaction(e);
-            if (inst->getTransactions().empty() || !inst->containsStartOrEnd())
-              emptyInstants.push_back(inst->getTime());
-          }
-          else
-            inst->updateTransaction(e);
-          profIt.next();
-        }
-      }
-      addInstantsForBounds(e);
-      // A bound reported as a restriction but landing on an instant outside
-      // the old run (the domain moved rather than shrank) still joins it.
-      std::map<int, InstantId>::iterator bound = m_instants.find(startTime);
-      if (bound->second->getTransactions().count(e) == 0)
-        bound->second->addTransaction(e);
-      bound = m_instants.find(endTime);
-      if (bound->second->getTransactions().count(e) == 0)
-        bound->second->addTransaction(e);
-    }
-    else {
-      debugMsg("Profile:handleTimeChanged", "Handling relaxation of transaction " << e << " at time "
-               << e->time()->toString() << " with quantity " << e->quantity()->toString());
-      ProfileIterator profIt(m_id, startTime, endTime);
-      addInstantsForBounds(e);
-      while (!profIt.done()) {
-        InstantId inst = profIt.getInstant();
-        if (!inst->containsStartOrEnd())
-          emptyInstants.push_back(inst->getTime());
-        else if (inst->getTransactions().count(e) == 0)
-          inst->addTransaction(e);
-        else
-          inst->updateTransaction(e);
-        profIt.next();
-      }
-    }
-
-    for (std::vector<int>::const_iterator it = emptyInstants.begin(); it != emptyInstants.end(); ++it) {
-      std::map<int, InstantId>::iterator instIt = m_instants.find(*it);
-      checkError(instIt != m_instants.end(),
-                 "Computed empty instant at time " << *it << " but no such instant exists.");
-      debugMsg("Profile:handleTimeChanged", "Removing instant at time " << *it);
-      condDebugMsg(instIt->second->getTransactions().empty(), "Profile:handleTimeChanged",
-                   "because it has no transactions.");
-      condDebugMsg(!instIt->second->containsStartOrEnd(), "Profile:handleTimeChanged",
-                   "because it does not mark a change.");
-    }
-    deleteInstants(emptyInstants, false);
+  if (!e->time()->lastDomain().isEmpty()) {
+    debugMsg("Profile:handleTimeChanged", "Refiling transaction " << e << " at time "
+             << e->time()->toString() << " with quantity " << e->quantity()->toString());
+    const int lb = lowerTime(e);
+    const int ub = upperTime(e);
+    std::vector<int> formerBounds;
+    withdrawOutside(e, lb, ub, formerBounds);
+    fileWithin(e, lb, ub);
+    pruneInstants(formerBounds);
   }
 
   ++m_changeCount;
@@ -407,8 +324,9 @@ void Profile::handleTransactionVariableDeletion(const TransactionId& t) {
              "Attempted to remove variable listener for transaction at time " << t->time()->toString()
              << " with quantity " << t->quantity()->toString() << ".");
   // t may live inside the listener deleted here: it is not read afterwards.
-  ConstraintAdditionListener* listener = (ConstraintAdditionListener*) (ConstrainedVariableListener*) listIt->second;
-  if (listener != NULL) {
+  if (!listIt->second.isNoId()) {
+    ConstraintAdditionListener* listener =
+      checkedCast<ConstraintAdditionListener>(listIt->second, "a constraint addition listener");
     purgeConstraintMessages(listener->getWatchedVariable());
     delete listener;
   }
@@ -495,8 +413,7 @@ void Profile::handleConstraintMessage(Id<Constraint> c, Id<ConstrainedVariable> 
       VariableListener::PROPAGATOR_NAME());
     checkError(prop.isValid(), "No propagator named " << VariableListener::PROPAGATOR_NAME().toString()
                << " to tell of a temporal constraint.");
-    ProfilePropagator* profProp = (ProfilePropagator*) (Propagator*) prop;
-    profProp->setUpdateRequired(true);
+    checkedCast<ProfilePropagator>(prop, "the profile propagator")->setUpdateRequired(true);
   }
 }
 
@@ -547,6 +464,8 @@ void Profile::handleTemporalConstraintRemoved(TransactionId, int, TransactionId,
  */
 
 void Profile::recompute() {
+  if (!m_recomputing)
+    noteOutsideChanges();
   if (needsRecompute() && !m_recomputing)
     handleRecompute();
 }
@@ -601,6 +520,8 @@ void Profile::handleRecompute() {
   if (!interval->done()) {
     InstantId prev;
     bool violation = false;
+    // Marks after the window stand: the walk will not judge them again.
+    m_detector->m_walkEnd = interval->getEndTime();
     if (interval->getTime() == m_instants.begin()->first) {
       initRecompute();
       m_detector->initialize();
@@ -637,6 +558,8 @@ void Profile::handleRecompute() {
 }
 
 void Profile::getLevel(int time, IntervalDomain& dest) {
+  if (!m_recomputing)
+    noteOutsideChanges();
   if (needsRecompute() && !m_recomputing)
     handleRecompute();
   std::map<int, InstantId>::iterator it = getGreatestInstant(time);
@@ -646,6 +569,50 @@ void Profile::getLevel(int time, IntervalDomain& dest) {
   else
     result.intersect(it->second->getLowerLevel(), it->second->getUpperLevel());
   dest = result;
+}
+
+Profile::Totals Profile::computeTotals(const InstantId& inst) {
+  Totals totals = {0.0, 0.0, 0.0, 0.0, 0.0, 0.0, 0.0, 0.0, 0.0, 0.0, 0.0, 0.0};
+  std::map<int, InstantId>::const_iterator pos = m_instants.find(inst->getTime());
+  check_error(pos != m_instants.end() && pos->second == inst);
+  if (pos != m_instants.begin()) {
+    --pos;
+    const InstantId& prev = pos->second;
+    totals.minPrevConsumption = prev->getMinPrevConsumption();
+    totals.maxPrevConsumption = prev->getMaxPrevConsumption();
+    totals.minPrevProduction = prev->getMinPrevProduction();
+    totals.maxPrevProduction = prev->getMaxPrevProduction();
+    const std::set<TransactionId>& ended = prev->getEndingTransactions();
+    for (std::set<TransactionId>::const_iterator it = ended.begin(); it != ended.end(); ++it) {
+      const AbstractDomain& q = (*it)->quantity()->lastDomain();
+      ((*it)->isConsumer() ? totals.minPrevConsumption : totals.minPrevProduction) += q.getLowerBound();
+      ((*it)->isConsumer() ? totals.maxPrevConsumption : totals.maxPrevProduction) += q.getUpperBound();
+    }
+  }
+  totals.minCumulativeConsumption = totals.minPrevConsumption;
+  totals.minCumulativeProduction = totals.minPrevProduction;
+  const std::set<TransactionId>& held = inst->getTransactions();
+  for (std::set<TransactionId>::const_iterator it = held.begin(); it != held.end(); ++it) {
+    const TransactionId& t = *it;
+    const AbstractDomain& q = t->quantity()->lastDomain();
+    const bool consumer = t->isConsumer();
+    (consumer ? totals.maxInstConsumption : totals.maxInstProduction) += q.getUpperBound();
+    if (inst->getStartingTransactions().count(t) > 0 && inst->getEndingTransactions().count(t) > 0)
+      (consumer ? totals.minInstConsumption : totals.minInstProduction) += q.getLowerBound();
+    if (inst->getEndingTransactions().count(t) > 0)
+      (consumer ? totals.minCumulativeConsumption : totals.minCumulativeProduction) += q.getLowerBound();
+  }
+  totals.maxCumulativeConsumption = totals.maxPrevConsumption + totals.maxInstConsumption;
+  totals.maxCumulativeProduction = totals.maxPrevProduction + totals.maxInstProduction;
+  return totals;
+}
+
+void Profile::updateWithTotals(const InstantId& inst, double lowerLevel, double upperLevel) {
+  const Totals t = computeTotals(inst);
+  inst->update(lowerLevel, lowerLevel, upperLevel, upperLevel, t.minInstConsumption, t.maxInstConsumption,
+               t.minInstProduction, t.maxInstProduction, t.minCumulativeConsumption, t.maxCumulativeConsumption,
+               t.minCumulativeProduction, t.maxCumulativeProduction, t.minPrevConsumption, t.maxPrevConsumption,
+               t.minPrevProduction, t.maxPrevProduction);
 }
 
 std::string Profile::toString() const {
@@ -685,8 +652,15 @@ Profile::VariableListener::~VariableListener() {}
 
 void Profile::VariableListener::handleExecute() {}
 
+void Profile::VariableListener::detach() {
+  m_profile = Id<Profile>::noId();
+  m_trans = TransactionId::noId();
+}
+
 bool Profile::VariableListener::canIgnore(const Id<ConstrainedVariable>& variable, int,
                                           const DomainListener::ChangeType& changeType) {
+  if (m_profile.isNoId())
+    return false;
   checkError(variable.isValid(), toString());
   checkError(m_profile.isValid(), toString());
   checkError(m_trans.isValid(), toString());
@@ -714,6 +688,8 @@ Profile::ConstraintAdditionListener::ConstraintAdditionListener(const Id<Constra
 Profile::ConstraintAdditionListener::~ConstraintAdditionListener() {}
 
 void Profile::ConstraintAdditionListener::notifyDiscard() {
+  if (m_profile.isNoId())
+    return;
   // The profile deletes this listener here; nothing of it is touched after.
   m_profile->handleTransactionVariableDeletion(m_tid);
 }
@@ -727,7 +703,7 @@ bool isTemporal(const Id<Constraint>& constr) {
 }
 
 void Profile::ConstraintAdditionListener::notifyConstraintAdded(const Id<Constraint>& constr, int argIndex) {
-  if (!isTemporal(constr))
+  if (m_profile.isNoId() || !isTemporal(constr))
     return;
   debugMsg("Profile:ConstraintAdditionListener", "Notifying profile " << m_profile << " of addition of constraint "
            << constr->toString() << " to variable " << m_var->toString() << " at index " << argIndex);
@@ -735,7 +711,7 @@ void Profile::ConstraintAdditionListener::notifyConstraintAdded(const Id<Constra
 }
 
 void Profile::ConstraintAdditionListener::notifyConstraintRemoved(const Id<Constraint>& constr, int argIndex) {
-  if (!isTemporal(constr))
+  if (m_profile.isNoId() || !isTemporal(constr))
     return;
   debugMsg("Profile:ConstraintAdditionListener", "Notifying profile " << m_profile << " of removal of constraint "
            << constr->toString() << " from variable " << m_var->toString() << " at index " << argIndex);

@@ -66,6 +66,8 @@ public:
     static const LabelStr& PROPAGATOR_NAME();
 
     Id<Profile> getProfile() const { return m_profile; }
+    // From now on hears nothing and tells nobody.
+    void detach();
 
   private:
     void handleExecute() override;
@@ -89,6 +91,7 @@ public:
     void notifyConstraintRemoved(const Id<Constraint>& constr, int argIndex) override;
 
     const Id<ConstrainedVariable>& getWatchedVariable() const { return m_var; }
+    void detach() { m_profile = Id<Profile>::noId(); }
 
   private:
     Id<Profile> m_profile;
@@ -126,6 +129,14 @@ protected:
   void handleRecompute();
 
   virtual void postHandleRecompute() {}
+  // Called before levels are read or recomputed: a profile whose levels
+  // depend on more than its own transactions' variables looks for changes
+  // there and asks for a recomputation through noteChange.
+  virtual void noteOutsideChanges() {}
+  void noteChange() {
+    ++m_changeCount;
+    m_needsRecompute = true;
+  }
   virtual void initRecompute(InstantId inst) = 0;
   virtual void initRecompute() = 0;
   virtual void recomputeLevels(InstantId prev, InstantId inst) = 0;
@@ -141,6 +152,19 @@ protected:
                                              TransactionId successor, int sucArgIndex);
   virtual void handleTemporalConstraintRemoved(TransactionId predecessor, int preArgIndex,
                                                TransactionId successor, int sucArgIndex);
+
+  // The production and consumption totals of one instant, in the order of
+  // Instant::update, carried on from the instant before it: instantaneous
+  // totals from the transactions held there, cumulative ones adding what
+  // ended earlier. For the profile kinds whose levels come from elsewhere.
+  struct Totals {
+    double minInstConsumption, maxInstConsumption, minInstProduction, maxInstProduction;
+    double minCumulativeConsumption, maxCumulativeConsumption, minCumulativeProduction, maxCumulativeProduction;
+    double minPrevConsumption, maxPrevConsumption, minPrevProduction, maxPrevProduction;
+  };
+  Totals computeTotals(const InstantId& inst);
+  // Writes the level bounds and totals of inst.
+  void updateWithTotals(const InstantId& inst, double lowerLevel, double upperLevel);
 
   void transactionTimeChanged(TransactionId e, const DomainListener::ChangeType& change);
   void transactionQuantityChanged(TransactionId e, const DomainListener::ChangeType& change);
@@ -161,13 +185,23 @@ private:
   Profile& operator=(const Profile&) = delete;
 
   void handleConstraintMessage(Id<Constraint> c, Id<ConstrainedVariable> var, int argIndex, bool addition);
-  void addInstantsForBounds(TransactionId t);
   void addInstant(const int time);
+  // Files t in every instant within [lb, ub], making the instants at lb and
+  // ub first when they are missing.
+  void fileWithin(TransactionId t, int lb, int ub);
+  // Takes t out of the instants it is filed in outside [lb, ub] and forgets
+  // its window; the times of its former bounds go to formerBounds, as the
+  // only instants that may mark nothing any more.
+  void withdrawOutside(TransactionId t, int lb, int ub, std::vector<int>& formerBounds);
+  void withdrawAll(TransactionId t, std::vector<int>& formerBounds);
+  // Deletes the instants at these times that no longer mark a start or an
+  // end, telling the detector first.
+  void pruneInstants(const std::vector<int>& times);
+  void retireInstant(std::map<int, InstantId>::iterator pos);
+  // Deletes every instant without telling anybody: the profile is going.
+  void dropAllInstants();
   // Replaces the recompute interval with one over the whole profile.
   void installWholeInterval();
-  // Takes the instants at these times out of the map, tells the detector and
-  // discards (removal) or deletes (time change) them.
-  void deleteInstants(const std::vector<int>& times, bool discard);
   // Forgets pending reports first made from the given time variable.
   void purgeConstraintMessages(const Id<ConstrainedVariable>& var);
 
@@ -188,6 +222,8 @@ private:
   std::multimap<TransactionId, Id<Constraint>> m_variableListeners;
   std::map<TransactionId, Id<ConstrainedVariableListener>> m_otherListeners;
   std::map<Id<ConstrainedVariable>, TransactionId> m_transactionsByTime;
+  // The window each transaction is filed in, while it is filed anywhere.
+  std::map<TransactionId, std::pair<int, int>> m_filed;
   std::map<Id<Constraint>, ConstraintMessage> m_constraintsForNotification;
 
 protected:

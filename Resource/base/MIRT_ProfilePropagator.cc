@@ -4,17 +4,32 @@
 #include "ConstraintEngine/base/ConstraintEngine.hh"
 #include "Utils/base/Debug.hh"
 #include "Utils/base/Error.hh"
+#include "TemporalNetwork/TemporalPropagator.hh"
 
 namespace KORVAN {
 namespace MIRT {
 
 ProfilePropagator::ProfilePropagator(const LabelStr& name, const ConstraintEngineId& constraintEngine)
-  : DefaultPropagator(name, constraintEngine), m_updateRequired(false) {}
+  : DefaultPropagator(name, constraintEngine), m_updateRequired(false), m_networkVersion(0) {}
+
+bool ProfilePropagator::readNetworkVersion(std::uint64_t& version) const {
+  const PropagatorId& prop = getConstraintEngine()->getPropagatorByName(TemporalPropagator::PROPAGATOR_NAME());
+  const TemporalPropagator* temporal = prop.isNoId() ? 0 : dynamic_cast<const TemporalPropagator*>((Propagator*) prop);
+  if (temporal == 0)
+    return false;
+  version = temporal->getNetwork().getVersion();
+  return true;
+}
 
 ProfilePropagator::~ProfilePropagator() {}
 
 bool ProfilePropagator::updateRequired() const {
-  return DefaultPropagator::updateRequired() || m_updateRequired;
+  if (DefaultPropagator::updateRequired() || m_updateRequired)
+    return true;
+  // Orderings implied through time points outside every profile change no
+  // variable a profile listens to.
+  std::uint64_t version = 0;
+  return !m_profiles.empty() && readNetworkVersion(version) && version != m_networkVersion;
 }
 
 void ProfilePropagator::handleConstraintAdded(const ConstraintId& constraint) {
@@ -95,12 +110,16 @@ void ProfilePropagator::execute() {
       continue;
     }
     ++it;
+    if (!ce->provenInconsistent())
+      profile->noteOutsideChanges();
     if (!ce->provenInconsistent() && profile->needsRecompute()) {
       debugMsg("ProfilePropagator:execute", "Recomputing profile " << profile);
       profile->recompute();
     }
   }
   m_updateRequired = false;
+  if (!ce->provenInconsistent())
+    readNetworkVersion(m_networkVersion);
 }
 
 }

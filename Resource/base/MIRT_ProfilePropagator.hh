@@ -4,6 +4,7 @@
 #include "ConstraintEngine/base/DefaultPropagator.hh"
 #include "Utils/base/Id.hh"
 
+#include <cstdint>
 #include <set>
 
 namespace KORVAN {
@@ -29,6 +30,8 @@ private:
   void handleConstraintAdded(const ConstraintId& constraint) override;
   void handleConstraintRemoved(const ConstraintId& constraint) override;
   void execute(const ConstraintId& constraint) override;
+  // The temporal network's version; false without a temporal network.
+  bool readNetworkVersion(std::uint64_t& version) const;
 
   // Profiles reached through a listener; one whose handle has gone stale
   // (its resource was deleted) is dropped at the next pass.
@@ -36,6 +39,7 @@ private:
   // Listeners added since the last pass, whose profiles are not recorded yet.
   std::set<ConstraintId> m_newConstraints;
   bool m_updateRequired;
+  std::uint64_t m_networkVersion;  // as the last pass left the network
 };
 
 }

@@ -142,20 +142,20 @@ ApResourceProfile* Resource::getLevels() {
  * Violations
  */
 
-void Resource::resetViolations() {
+void Resource::resetViolations(int lastTime) {
   if (!getPlanDatabase()->getConstraintEngine()->getAllowViolations())
     return;
-  for (ProfileIterator it(m_profile, -g_infiniteTime(), g_infiniteTime()); !it.done(); it.next())
+  for (ProfileIterator it(m_profile, -g_infiniteTime(), lastTime); !it.done(); it.next())
     notifyNoLongerViolated(it.getInstant());
 }
 
-void Resource::resetViolations(InstantId inst) {
+void Resource::resetViolations(InstantId inst, int lastTime) {
   if (!getPlanDatabase()->getConstraintEngine()->getAllowViolations())
     return;
   // A walk that starts at inst judges inst and the later instants only; the
   // violations found before it still stand.
   check_error(inst.isValid());
-  for (ProfileIterator it(m_profile, inst->getTime(), g_infiniteTime()); !it.done(); it.next())
+  for (ProfileIterator it(m_profile, inst->getTime(), lastTime); !it.done(); it.next())
     notifyNoLongerViolated(it.getInstant());
 }
 

@@ -7,6 +7,7 @@
 #include "Resource/base/MIRT_ResourceProblem.hh"
 #include "Resource/base/MIRT_Transaction.hh"
 #include "Utils/base/Id.hh"
+#include "Utils/base/Utils.hh"
 #include "Utils/base/LabelStr.hh"
 
 #include <map>
@@ -86,10 +87,10 @@ protected:
             double maxConsumption, const LabelStr& detectorName, const LabelStr& profileName);
 
   // With violations allowed, withdraws the violation marks of the instants
-  // that a recomputation is about to judge again: all of them, or those at or
-  // after inst. Otherwise does nothing.
-  void resetViolations();
-  void resetViolations(InstantId inst);
+  // that a recomputation is about to judge again: those up to lastTime, from
+  // the first instant or from inst. Otherwise does nothing.
+  void resetViolations(int lastTime = g_infiniteTime());
+  void resetViolations(InstantId inst, int lastTime = g_infiniteTime());
 
   virtual void notifyDeleted(InstantId inst);
   virtual void notifyViolated(InstantId inst, ResourceProblem::Type problem);

@@ -6,6 +6,7 @@
 #include "PlanDatabase/base/PlanDatabase.hh"
 #include "PlanDatabase/base/Token.hh"
 #include "TemporalNetwork/TemporalAdvisor.hh"
+#include "TemporalNetwork/TemporalPropagator.hh"
 #include "Utils/base/Debug.hh"
 #include "Utils/base/Error.hh"
 #include "Utils/base/Utils.hh"
@@ -269,7 +270,7 @@ void FlowProfileGraph::getReachableResidualTransactions(std::vector<TransactionI
 FlowProfile::FlowProfile(Id<PlanDatabase> db, Id<FVDetector> flawDetector, double initLevelLb, double initLevelUb)
   : Profile(db, flawDetector, initLevelLb, initLevelUb), m_dummySourceTransaction(), m_dummySinkTransaction(),
     m_lowerLevelGraph(0), m_upperLevelGraph(0), m_lowerClosedLevel(initLevelLb), m_upperClosedLevel(initLevelUb),
-    m_recalculateLowerLevel(false), m_recalculateUpperLevel(false) {
+    m_recalculateLowerLevel(false), m_recalculateUpperLevel(false), m_networkVersion(0) {
   replaceWindow(-g_infiniteTime(), g_infiniteTime());
   m_dummySourceTransaction = makePlaceholder();
   m_dummySinkTransaction = makePlaceholder();
@@ -461,8 +462,7 @@ void FlowProfile::recomputeLevels(InstantId prev, InstantId inst) {
   }
   debugMsg("FlowProfile::recomputeLevels", "Computed levels for instance at time " << inst->getTime() << "["
            << lowerLevel << "," << upperLevel << "]");
-  inst->update(lowerLevel, lowerLevel, upperLevel, upperLevel, 0.0, 0.0, 0.0, 0.0, 0.0, 0.0, 0.0, 0.0, 0.0, 0.0,
-               0.0, 0.0);
+  updateWithTotals(inst, lowerLevel, upperLevel);
   noteComputed(inst);
 }
 
@@ -543,12 +543,21 @@ FlowProfile::Order FlowProfile::getOrdering(const TransactionId& t1, const Trans
     return it->second;
   }
 
+  const Order result = computeOrdering(t1, t2);
+  if (result == STRICTLY_AT)
+    m_orderedAt.insert(std::make_pair(key, result));
+  else
+    m_orderings.insert(std::make_pair(key, result));
+  return result;
+}
+
+FlowProfile::Order FlowProfile::computeOrdering(const TransactionId& t1, const TransactionId& t2) {
   Order result = NOT_ORDERED;
   const EntityId& parent1 = t1->time()->parent();
   const EntityId& parent2 = t2->time()->parent();
   if (parent1 == parent2 && Id<Token>::convertable(parent1)) {
     const TokenId token(parent1);
-    result = (ConstrainedVariable*) token->start() == (ConstrainedVariable*) t1->time() ? BEFORE_OR_AT : AFTER_OR_AT;
+    result = token->start() == t1->time() ? BEFORE_OR_AT : AFTER_OR_AT;
   }
   else {
     const IntervalIntDomain d =
@@ -560,11 +569,60 @@ FlowProfile::Order FlowProfile::getOrdering(const TransactionId& t1, const Trans
     else if (d.getUpperBound() <= 0.0)
       result = AFTER_OR_AT;
   }
-  if (result == STRICTLY_AT)
-    m_orderedAt.insert(std::make_pair(key, result));
-  else
-    m_orderings.insert(std::make_pair(key, result));
   return result;
+}
+
+// A cached ordering must hold in every solution of the network as it is
+// now, and a cached "not ordered" must not hide one that has come to hold:
+// constraints through time points outside this profile can do either without
+// telling it. On any change of the network the cache is checked, and a
+// difference makes the whole profile count again.
+void FlowProfile::noteOutsideChanges() {
+  const Id<ConstraintEngine>& ce = m_planDatabase->getConstraintEngine();
+  if (ce->provenInconsistent())
+    return;
+  const PropagatorId& prop = ce->getPropagatorByName(TemporalPropagator::PROPAGATOR_NAME());
+  TemporalPropagator* temporal = prop.isNoId() ? 0 : dynamic_cast<TemporalPropagator*>((Propagator*) prop);
+  if (temporal == 0)
+    return;
+  temporal->sync();
+  const std::uint64_t version = temporal->getNetwork().getVersion();
+  if (version == m_networkVersion || !temporal->getNetwork().isConsistent())
+    return;
+  m_networkVersion = version;
+  // Each pair whose answer moved changes the levels where both may be pending.
+  int start = g_infiniteTime(), end = -g_infiniteTime();
+  for (int pass = 0; pass < 2; ++pass) {
+    OrderingCache& cache = pass == 0 ? m_orderings : m_orderedAt;
+    for (OrderingCache::iterator it = cache.begin(); it != cache.end();) {
+      const TransactionId& t1 = it->first.first;
+      const TransactionId& t2 = it->first.second;
+      int lb1 = -g_infiniteTime(), ub1 = g_infiniteTime(), lb2 = -g_infiniteTime(), ub2 = g_infiniteTime();
+      timeBounds(t1, lb1, ub1);
+      timeBounds(t2, lb2, ub2);
+      // The bounds alone order a pair in every solution: no need to ask the
+      // network about an ordering they imply.
+      const bool boundsBefore = ub1 <= lb2, boundsAfter = ub2 <= lb1;
+      const bool unchanged = (boundsBefore && boundsAfter) ? it->second == STRICTLY_AT
+        : boundsBefore ? it->second == BEFORE_OR_AT
+        : boundsAfter ? it->second == AFTER_OR_AT
+        : computeOrdering(t1, t2) == it->second;
+      if (unchanged) {
+        ++it;
+        continue;
+      }
+      start = std::min(start, std::min(lb1, lb2));
+      end = std::max(end, std::max(ub1, ub2));
+      cache.erase(it++);
+    }
+  }
+  if (start > end)
+    return;
+  debugMsg("FlowProfile:noteOutsideChanges", "Cached orderings changed over [" << start << "," << end << "]");
+  noteChange();
+  m_recalculateLowerLevel = true;
+  m_recalculateUpperLevel = true;
+  mergeWindow(start, end);
 }
 
 void FlowProfile::handleOrderedAt(const TransactionId& t1, const TransactionId& t2) {
@@ -690,10 +748,6 @@ void FlowProfile::handleTransactionTimeChanged(TransactionId t, const DomainList
   // the bounds it had before this change and the ones it has now.
   std::unordered_map<TransactionId, std::pair<int, int>, TransactionIdHash>::iterator ite =
     m_previousTimeBounds.find(t);
-  if (type == DomainListener::UPPER_BOUND_DECREASED || type == DomainListener::LOWER_BOUND_INCREASED ||
-      type == DomainListener::BOUNDS_RESTRICTED || type == DomainListener::RESTRICT_TO_SINGLETON ||
-      type == DomainListener::SET_TO_SINGLETON)
-    check_error(ite != m_previousTimeBounds.end());
   int start = lb, end = ub;
   if (ite != m_previousTimeBounds.end()) {
     start = std::min(start, ite->second.first);

@@ -6,6 +6,7 @@
 #include "Resource/component/MIRT_MaxFlow.hh"
 #include "Resource/component/MIRT_Types.hh"
 
+#include <cstdint>
 #include <map>
 #include <set>
 #include <unordered_map>
@@ -112,6 +113,7 @@ protected:
   typedef std::map<std::pair<TransactionId, TransactionId>, Order> OrderingCache;
 
   void postHandleRecompute() override;
+  void noteOutsideChanges() override;
   void initRecompute(InstantId inst) override;
   void initRecompute() override;
   void recomputeLevels(InstantId prev, InstantId inst) override;
@@ -128,6 +130,8 @@ protected:
   void initializeGraphs();
   void enableTransaction(const TransactionId& t, const InstantId& inst);
   Order getOrdering(const TransactionId& t1, const TransactionId& t2);
+  // What the temporal network says now, cache aside.
+  Order computeOrdering(const TransactionId& t1, const TransactionId& t2);
   void handleOrderedAt(const TransactionId& t1, const TransactionId& t2);
   void handleOrderedAtOrBefore(const TransactionId& t1, const TransactionId& t2);
 
@@ -194,6 +198,7 @@ private:
   void replaceWindow(int start, int end);
   bool getEarliestInstant(const ContributionMap& contributions, const TransactionId& t, InstantId& i) const;
 
+  std::uint64_t m_networkVersion;  // of the temporal network the cached orderings were checked against
 };
 
 }

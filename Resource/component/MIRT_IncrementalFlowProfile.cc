@@ -238,8 +238,7 @@ void IncrementalFlowProfile::recomputeLevels(InstantId inst, double lowerLevel, 
            << "[" << lowerLevel << "," << upperLevel << "]");
   debugMsg("IncrementalFlowProfile::calculatedLevels", "Computed levels for instance at time " << inst->getTime()
            << "[" << lowerLevel << "," << upperLevel << "]");
-  inst->update(lowerLevel, lowerLevel, upperLevel, upperLevel, 0.0, 0.0, 0.0, 0.0, 0.0, 0.0, 0.0, 0.0, 0.0, 0.0,
-               0.0, 0.0);
+  updateWithTotals(inst, lowerLevel, upperLevel);
   noteComputed(inst);
 }
 

@@ -15,14 +15,16 @@ ReusableFVDetector::ReusableFVDetector(Id<Resource> res)
 
 ReusableFVDetector::~ReusableFVDetector() {}
 
+// A violation is what happens in every completion: the totals that must be
+// reached, not the ones that may be.
 ResourceProblem::Type ReusableFVDetector::getResourceProblem(const InstantId& inst) const {
-  if (inst->getMaxCumulativeConsumption() > m_maxCumulativeConsumption)
+  if (inst->getMinCumulativeConsumption() > m_maxCumulativeConsumption)
     return ResourceProblem::ConsumptionSumExceeded;
-  if (inst->getMaxCumulativeProduction() > m_maxCumulativeConsumption)
+  if (inst->getMinCumulativeProduction() > m_maxCumulativeConsumption)
     return ResourceProblem::ProductionSumExceeded;
-  if (inst->getMaxInstantConsumption() > m_maxInstConsumption)
+  if (inst->getMinInstantConsumption() > m_maxInstConsumption)
     return ResourceProblem::ConsumptionRateExceeded;
-  if (inst->getMaxInstantProduction() > m_maxInstConsumption)
+  if (inst->getMinInstantProduction() > m_maxInstConsumption)
     return ResourceProblem::ProductionRateExceeded;
   if (inst->getUpperLevel() < m_lowerLimit)
     return ResourceProblem::LevelTooLow;
@@ -66,6 +68,11 @@ bool ReusableFVDetector::detect(InstantId inst) {
     condDebugMsg(problem == ResourceProblem::LevelTooHigh, "ReusableFVDetector:detect",
                  "Lower level above limit violation.");
     inst->setViolated(true);
+    // A violated instant is no flaw to resolve by ordering: out of the flaw record.
+    if (wasFlawed) {
+      inst->setFlawed(false);
+      notifyNoLongerFlawed(inst);
+    }
     notifyOfViolation(inst, problem);
     if (allowViolations()) {
       debugMsg("ReusableFVDetector:detect", "Violations allowed, continuing detection");

@@ -162,7 +162,7 @@ TEST(ReusableFVDetector, outcomesAndNotifications) {
   ASSERT_TRUE(w.propagate());
   InstantId inst = ResourceWorld::instantAt(u->getProfile(), 0);
   FVDetector* detector = (FVDetector*) u->getDetector();
-  // Sets the levels and the maxima that the detector reads, judges the instant, and checks the
+  // Sets the levels and the totals (minimum and maximum alike) that the detector reads, judges the instant, and checks the
   // answer, the reports and the marks: "V" violated, "F" flawed, "L" / "U" the lower / upper flaw
   // side, "-" off, "?" not checked; a magnitude of -1 is not checked.
   struct Case {
@@ -176,7 +176,8 @@ TEST(ReusableFVDetector, outcomesAndNotifications) {
     for (size_t i = 0; i < cases.size(); ++i) {
       const Case& c = cases[i];
       u->calls.clear();
-      inst->update(c.lower, c.lower, c.upper, c.upper, 0, c.maxInstCons, 0, 0, 0, 0, 0, c.maxCumProd, 0, 0, 0, 0);
+      inst->update(c.lower, c.lower, c.upper, c.upper, c.maxInstCons, c.maxInstCons, 0, 0, 0, 0, c.maxCumProd,
+                   c.maxCumProd, 0, 0, 0, 0);
       EXPECT_EQ(c.stop, detector->detect(inst)) << "case " << i;
       EXPECT_EQ(c.calls, u->calls) << "case " << i;
       const bool marks[] = {inst->isViolated(), inst->isFlawed(), inst->hasLowerLevelFlaw(), inst->hasUpperLevelFlaw()};
@@ -194,15 +195,23 @@ TEST(ReusableFVDetector, outcomesAndNotifications) {
        {-1, 12, 0, 0, false, {"flawed(0)"}, "-FLU", 1, 2},
        // The upper side alone: reported again, the lower side cleared, no withdrawal in between.
        {0, 12, 0, 0, false, {"flawed(0)"}, "-F-U", -1, -1},
-       // Production bounded by the consumption total: a violation that keeps the flaw marks.
-       {0, 12, 9, 0, false, {"violated(0,ProductionSumExceeded)"}, "VF??", -1, -1},
-       // Clean again: the flaw is withdrawn, then the violation.
-       {0, 10, 0, 0, false, {"noLongerFlawed(0)", "noLongerViolated(0)"}, "----", -1, -1},
+       // Production bounded by the consumption total: a violation, which withdraws the flaw
+       // first so that no violated instant stays in the flaw record.
+       {0, 12, 9, 0, false, {"noLongerFlawed(0)", "violated(0,ProductionSumExceeded)"}, "V---", -1, -1},
+       {0, 12, 9, 0, false, {"violated(0,ProductionSumExceeded)"}, "V---", -1, -1},
+       // Clean again: the violation is withdrawn.
+       {0, 10, 0, 0, false, {"noLongerViolated(0)"}, "----", -1, -1},
        // The whole envelope below the lower limit is a violation, not a flaw; the first problem of
        // the list is the one reported.
        {-3, -1, 0, 6, false, {"violated(0,ConsumptionRateExceeded)"}, "V???", -1, -1},
        {-3, -1, 0, 0, false, {"violated(0,LevelTooLow)"}, "V-??", -1, -1}});
   EXPECT_FALSE(u->hasTokensToOrder());
+  // Totals that only may exceed a limit are no violation: what must happen is judged.
+  u->calls.clear();
+  inst->update(0, 0, 10, 10, 0, 9, 0, 9, 0, 20, 0, 20, 0, 0, 0, 0);
+  EXPECT_FALSE(detector->detect(inst));
+  EXPECT_FALSE(inst->isViolated());
+  EXPECT_EQ(std::vector<std::string>{"noLongerViolated(0)"}, u->calls);
   // Without violations allowed the walk stops there.
   w.ce->setAllowViolations(false);
   run({{11, 12, 0, 0, true, {"violated(0,LevelTooHigh)"}, "V???", -1, -1}});
