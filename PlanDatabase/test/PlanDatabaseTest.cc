@@ -392,14 +392,22 @@ TEST(PlanDatabase, mergeAndSplitKeepBaseDomains) {
   m1->split();
   EXPECT_TRUE(m1->getInactiveConstraints().empty());
 
-  // A closed base domain disjoint from the integrated one cannot merge.
+  // A closed base domain disjoint from the integrated one cannot merge: refused before anything
+  // changes.
   TokenId m3 = host.interval(D(70, 80), D(), D(1, 20));
   host.quantity(m3);
-  m3->merge(active);
+  EXPECT_EQ(m3->start()->toString() + " cannot merge.", raised([&] { m3->merge(active); }).getMsg());
+  EXPECT_TRUE(m3->isInactive());
+  EXPECT_TRUE(active->getMergedTokens().empty());
+  // One narrowed so after merging is caught when the active token's variable derives again.
+  TokenId m4 = host.interval(D(0, 80), D(), D(1, 20));
+  host.quantity(m4);
+  m4->merge(active);
+  m4->start()->restrictBaseDomain(D(70, 80));
   EXPECT_CHECK(raised([&] { activeStart->reset(); }),
                "var->baseDomain().isOpen() || !this->m_integratedBaseDomain->isEmpty()",
-               m3->start()->toString() + " cannot merge.");
-  m3->split();
+               m4->start()->toString() + " cannot merge.");
+  m4->split();
 
   // Merging checks.
   EXPECT_EQ("Cannot merge onto " + m1->toString() + ": it is not active.",
@@ -413,6 +421,60 @@ TEST(PlanDatabase, mergeAndSplitKeepBaseDomains) {
   EXPECT_EQ("m_parentToken.isValid()",
             raised([&] { new TokenVariable<IntervalDomain>(TokenId::noId(), 0, host.engine(), IntervalDomain()); })
                 .getCondition());
+}
+
+// While a token is merged its relations bind the token it is merged onto; split gives them back.
+TEST(PlanDatabase, mergedTokensRelationsBindTheActiveToken) {
+  Host host;
+  host.object("Timeline", "t");
+  host.db->close();
+  TokenId a = host.interval(D(0, 100), D(0, 200), D(10, 10));
+  TokenId m = host.interval(D(0, 100), D(0, 200), D(10, 10));
+  TokenId c = host.interval(D(50, 50), D(0, 200), D(5, 5));
+  TokenId other = host.interval(D(0, 100), D(0, 200), D(1, 1));
+  a->activateInternal();
+  ConstraintId before = host.ce->createConstraint("precedes", {m->end(), c->start()});
+  ASSERT_TRUE(host.ce->propagate());
+  EXPECT_BOUNDS(m->start(), 0, 40);
+  EXPECT_BOUNDS(a->start(), 0, 100);
+
+  m->merge(a);
+  ASSERT_TRUE(host.ce->propagate());
+  EXPECT_FALSE(before->isActive());
+  EXPECT_BOUNDS(a->start(), 0, 40);
+  EXPECT_BOUNDS(a->end(), 10, 50);
+  // The merged token's own variables are free of it meanwhile.
+  EXPECT_BOUNDS(m->start(), 0, 100);
+  a->start()->specify(60);
+  EXPECT_FALSE(host.ce->propagate());
+  a->start()->reset();
+  ASSERT_TRUE(host.ce->propagate());
+
+  // A relation posted between two inactive tokens follows each of them onto its active token.
+  ConstraintId after = host.ce->createConstraint("precedes", {c->end(), other->start()});
+  other->activateInternal();
+  TokenId b = host.interval(D(0, 100), D(0, 200), D(1, 1));
+  b->activateInternal();
+  other->deactivate();
+  other->merge(b);
+  ASSERT_TRUE(host.ce->propagate());
+  EXPECT_BOUNDS(b->start(), 55, 100);
+
+  // Removing the relation while merged removes what it bound.
+  before->discard();
+  ASSERT_TRUE(host.ce->propagate());
+  EXPECT_BOUNDS(a->start(), 0, 100);
+
+  // Split gives the relation back to its own token.
+  other->split();
+  ASSERT_TRUE(host.ce->propagate());
+  EXPECT_BOUNDS(b->start(), 0, 100);
+  EXPECT_BOUNDS(other->start(), 55, 100);
+  EXPECT_TRUE(after->isActive());
+  m->split();
+  ASSERT_TRUE(host.ce->propagate());
+  EXPECT_BOUNDS(a->start(), 0, 100);
+  EXPECT_TRUE(m->isInactive());
 }
 
 TEST(PlanDatabase, deletingTokensLeavesNoConstraintBehind) {
