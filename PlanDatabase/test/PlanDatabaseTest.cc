@@ -17,6 +17,7 @@
 #include "PlanDatabase/base/Schema.hh"
 #include "PlanDatabase/base/TokenFactory.hh"
 #include "PlanDatabase/base/TokenVariable.hh"
+#include "TemporalNetwork/TemporalAdvisor.hh"
 #include "Utils/base/Debug.hh"
 #include "Utils/base/IdTable.hh"
 #include "ConstraintEngine/test/Bounds.hh"
@@ -298,6 +299,27 @@ TEST(PlanDatabase, constrainThenFreeRestoresDomains) {
   t->notifyOrderingNoLongerRequired(a);
   t->notifyOrderingNoLongerRequired(a);
   EXPECT_FALSE(t->hasTokensToOrder());
+}
+
+// A value given where the ordering already implied it survives the ordering's removal.
+TEST(PlanDatabase, freeKeepsSpecifiedValues) {
+  Host host;
+  ObjectId t = host.object("Timeline", "t");
+  host.db->close();
+  TokenId t1 = host.interval(D(6, 10), D(0, 100), D(2, 2));
+  TokenId t2 = host.interval(D(0, 10), D(0, 100), D(2, 2));
+  DbClientId client = host.db->getClient();
+  client->constrain(t, t1, t2);
+  client->specify(t2->start(), 8);
+  ASSERT_TRUE(host.ce->propagate());
+  EXPECT_BOUNDS(t1->start(), 6, 6);
+  client->specify(t1->start(), 6);
+  ASSERT_TRUE(host.ce->propagate());
+  client->free(t, t1, t2);
+  ASSERT_TRUE(host.ce->propagate());
+  EXPECT_BOUNDS(t1->end(), 8, 8);
+  EXPECT_FALSE(host.db->getTemporalAdvisor()->canPrecede(t2, t1));
+  EXPECT_BOUNDS(host.db->getTemporalAdvisor()->getTemporalDistanceDomain(t1->end(), t2->start(), true), 0, 0);
 }
 
 TEST(PlanDatabase, mergeAndSplitKeepBaseDomains) {
