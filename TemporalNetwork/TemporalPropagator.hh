@@ -27,10 +27,15 @@ typedef Id<TemporalPropagator> TemporalPropagatorId;
 ///
 /// Invariants, which make the result exact:
 /// * After a sync, the domain edge of every time point and the edges of every distance
-///   variable carry the variable's present domain, whoever narrowed it: the propagator's own
-///   changes are reported and read back like any other (a distance variable narrowed here feeds
-///   every edge that uses it, and its own time point when it is one). A pass that narrows
-///   something therefore leads to another, until nothing moves.
+///   variable carry the variable's present domain, whoever narrowed it. The propagator's own
+///   changes are reported and read back like any other: a distance variable narrowed here feeds
+///   every edge that uses it, and its own time point when it is one; and a value specified later
+///   where a pass had already narrowed the domain to it changes no domain, so nothing else would
+///   bring it into the network. A pass that narrows something is therefore followed by another,
+///   until nothing moves.
+/// * Every variable read back is narrowed again at the next pass, even where its edge did not
+///   move: a domain relaxed back to what its edge holds may still have lost what the network
+///   implies.
 /// * Since an edge holds no more than its variable's domain, relaxing the variables restores the
 ///   network: removing a constraint takes its edge out at once, the engine's relaxation of the
 ///   connected variables widens their edges back to their base domains or specified values, and
