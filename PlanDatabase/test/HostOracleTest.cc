@@ -294,13 +294,19 @@ private:
     return t >= 0 && m_ref.tokens[t].mergedOnto >= 0;
   }
 
+  /// A random one of 0 .. n-1 that satisfies the predicate, or -1.
+  template <class P>
+  int pickWhere(std::size_t n, P predicate) {
+    std::vector<int> candidates;
+    for (int i = 0; i < (int)n; ++i)
+      if (predicate(i))
+        candidates.push_back(i);
+    return candidates.empty() ? -1 : candidates[pick(candidates.size())];
+  }
+
   /// A variable whose constraints are live (not on a merged token), or -1.
   int liveVar() {
-    std::vector<int> candidates;
-    for (int v = 0; v < (int)m_ref.vars.size(); ++v)
-      if (!isMerged(v))
-        candidates.push_back(v);
-    return candidates.empty() ? -1 : candidates[pick(candidates.size())];
+    return pickWhere(m_ref.vars.size(), [this](int v) { return !isMerged(v); });
   }
 
   std::string newToken() {
@@ -392,16 +398,13 @@ private:
   }
 
   std::string order() {
-    std::vector<int> candidates;
-    for (int t = 0; t < (int)m_ref.tokens.size(); ++t)
-      if (m_ref.tokens[t].mergedOnto < 0)
-        candidates.push_back(t);
-    if (candidates.size() < 2)
+    auto unmerged = [this](int t) { return m_ref.tokens[t].mergedOnto < 0; };
+    const int a = pickWhere(m_ref.tokens.size(), unmerged), b = pickWhere(m_ref.tokens.size(), unmerged);
+    if (a < 0 || a == b)
       return std::string();
-    const int a = candidates[pick(candidates.size())], b = candidates[pick(candidates.size())];
     const TokenId& ta = m_ref.tokens[a].id;
     const TokenId& tb = m_ref.tokens[b].id;
-    if (a == b || m_object->isConstrainedToPrecede(ta, tb))
+    if (m_object->isConstrainedToPrecede(ta, tb))
       return std::string();
     m_object->constrain(ta, tb);
     Reference::Relation r;
@@ -457,26 +460,19 @@ private:
   }
 
   std::string reset() {
-    std::vector<int> candidates;
-    for (int v = 0; v < (int)m_ref.vars.size(); ++v)
-      if (m_ref.vars[v].specified)
-        candidates.push_back(v);
-    if (candidates.empty())
+    const int v = pickWhere(m_ref.vars.size(), [this](int v) { return m_ref.vars[v].specified; });
+    if (v < 0)
       return std::string();
-    const int v = candidates[pick(candidates.size())];
     m_ref.vars[v].id->reset();
     m_ref.vars[v].specified = false;
     return "reset " + name(v);
   }
 
   std::string activate() {
-    std::vector<int> candidates;
-    for (int t = 0; t < (int)m_ref.tokens.size(); ++t)
-      if (!m_ref.tokens[t].active && m_ref.tokens[t].mergedOnto < 0)
-        candidates.push_back(t);
-    if (candidates.empty())
+    const int t = pickWhere(m_ref.tokens.size(),
+                            [this](int t) { return !m_ref.tokens[t].active && m_ref.tokens[t].mergedOnto < 0; });
+    if (t < 0)
       return std::string();
-    const int t = candidates[pick(candidates.size())];
     m_ref.tokens[t].id->activateInternal();
     m_ref.tokens[t].active = true;
     return "activate token " + std::to_string(t);
@@ -510,26 +506,20 @@ private:
   }
 
   std::string split() {
-    std::vector<int> candidates;
-    for (int t = 0; t < (int)m_ref.tokens.size(); ++t)
-      if (m_ref.tokens[t].mergedOnto >= 0)
-        candidates.push_back(t);
-    if (candidates.empty())
+    const int t = pickWhere(m_ref.tokens.size(), [this](int t) { return m_ref.tokens[t].mergedOnto >= 0; });
+    if (t < 0)
       return std::string();
-    const int t = candidates[pick(candidates.size())];
     m_ref.tokens[t].id->split();
     m_ref.tokens[t].mergedOnto = -1;
     return "split token " + std::to_string(t);
   }
 
   std::string deactivate() {
-    std::vector<int> candidates;
-    for (int t = 0; t < (int)m_ref.tokens.size(); ++t)
-      if (m_ref.tokens[t].active && m_ref.tokens[t].id->getMergedTokens().empty())
-        candidates.push_back(t);
-    if (candidates.empty())
+    const int t = pickWhere(m_ref.tokens.size(), [this](int t) {
+      return m_ref.tokens[t].active && m_ref.tokens[t].id->getMergedTokens().empty();
+    });
+    if (t < 0)
       return std::string();
-    const int t = candidates[pick(candidates.size())];
     m_ref.tokens[t].id->deactivate();
     m_ref.tokens[t].active = false;
     return "deactivate token " + std::to_string(t);
