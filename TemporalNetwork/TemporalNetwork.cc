@@ -571,53 +571,85 @@ std::vector<int> TemporalNetwork::takeChangedNodes() {
   return result;
 }
 
+// A shortest path through the origin is known from the bounds: d(x, y) <= d(x, 0) + d(0, y).
+// The searches leave the origin out and stop at every point where they cannot beat that: a path
+// on through such a point v costs at least d(source, 0) + d(0, v) + d(v, y) >= the bound for y.
+// Entries the search did not settle hold ROW_BIG and are completed with the bound on reading.
 void TemporalNetwork::computeRow(int source, Row& row) {
   const int count = (int)m_nodes.size();
+  const int origin = getOrigin();
   row.source = source;
   row.version = m_version;
   row.forward.assign(count, ROW_BIG);
   row.backward.assign(count, ROW_BIG);
+  row.forward[source] = 0;
+  row.backward[source] = 0;
+  if (source == origin)
+    return;
+  const Time toOrigin = m_nodes[source].distTo;      // d(source, 0)
+  const Time fromOrigin = m_nodes[source].distFrom;  // d(0, source)
   MinHeap heap;
-  std::fill(m_dist.begin(), m_dist.end(), INF);
+  m_touched.clear();
   m_dist[source] = 0;
+  m_touched.push_back(source);
   heap.push(HeapEntry(-m_nodes[source].potential, source));
   while (!heap.empty()) {
     HeapEntry top = heap.top();
     heap.pop();
     const int x = top.second;
     const Time dx = m_dist[x];
-    if (top.first != dx - m_nodes[x].potential)
+    if (top.first != dx - m_nodes[x].potential || m_done[x])
+      continue;
+    m_done[x] = 1;
+    if (x == origin || (toOrigin < INF && dx >= toOrigin + m_nodes[x].distFrom))
       continue;
     row.forward[x] = toRowValue(dx);
     for (int out : m_nodes[x].out) {
       const Arc& b = m_arcs[out];
       const Time nd = dx + b.weight;
       if (nd < m_dist[b.to]) {
+        if (m_dist[b.to] == INF)
+          m_touched.push_back(b.to);
         m_dist[b.to] = nd;
         heap.push(HeapEntry(nd - m_nodes[b.to].potential, b.to));
       }
     }
   }
-  std::fill(m_dist.begin(), m_dist.end(), INF);
+  for (int x : m_touched) {
+    m_dist[x] = INF;
+    m_done[x] = 0;
+  }
+  m_touched.clear();
   m_dist[source] = 0;
+  m_touched.push_back(source);
   heap.push(HeapEntry(m_nodes[source].potential, source));
   while (!heap.empty()) {
     HeapEntry top = heap.top();
     heap.pop();
     const int x = top.second;
     const Time dx = m_dist[x];
-    if (top.first != dx + m_nodes[x].potential)
+    if (top.first != dx + m_nodes[x].potential || m_done[x])
+      continue;
+    m_done[x] = 1;
+    if (x == origin || (fromOrigin < INF && dx >= m_nodes[x].distTo + fromOrigin))
       continue;
     row.backward[x] = toRowValue(dx);
     for (int in : m_nodes[x].in) {
       const Arc& b = m_arcs[in];
       const Time nd = b.weight + dx;
       if (nd < m_dist[b.from]) {
+        if (m_dist[b.from] == INF)
+          m_touched.push_back(b.from);
         m_dist[b.from] = nd;
         heap.push(HeapEntry(nd + m_nodes[b.from].potential, b.from));
       }
     }
   }
+  for (int x : m_touched) {
+    m_dist[x] = INF;
+    m_done[x] = 0;
+  }
+  m_touched.clear();
 }
 
 const TemporalNetwork::Row& TemporalNetwork::getRow(int source) {
@@ -661,16 +693,22 @@ void TemporalNetwork::getDistance(int from, int to, Time& lb, Time& ub) {
     ub = 0;
     return;
   }
+  ensureBounds();
+  // Through the origin, from the bounds; the rows hold what beats it.
+  Time up = std::min(INF, m_nodes[from].distTo + m_nodes[to].distFrom);
+  Time down = std::min(INF, m_nodes[to].distTo + m_nodes[from].distFrom);
   const int slot = m_rowOf[to];
   if (slot >= 0 && m_rows[slot].source == to && m_rows[slot].version == m_version) {
     const Row& row = m_rows[slot];
-    ub = clip(row.backward[from]);
-    lb = -clip(row.forward[from]);
-    return;
+    up = std::min<Time>(up, row.backward[from]);
+    down = std::min<Time>(down, row.forward[from]);
+  } else {
+    const Row& row = getRow(from);
+    up = std::min<Time>(up, row.forward[to]);
+    down = std::min<Time>(down, row.backward[to]);
   }
-  const Row& row = getRow(from);
-  ub = clip(row.forward[to]);
-  lb = -clip(row.backward[to]);
+  ub = clip(up);
+  lb = -clip(down);
 }
 
 } // namespace KORVAN

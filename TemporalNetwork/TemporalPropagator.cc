@@ -1,5 +1,6 @@
 #include "TemporalNetwork/TemporalPropagator.hh"
 
+#include <algorithm>
 #include <cmath>
 
 #include "ConstraintEngine/base/AbstractDomain.hh"
@@ -13,20 +14,6 @@
 
 namespace KORVAN {
 
-namespace {
-
-// Marks the propagator's own domain changes, whose notifications carry nothing new.
-class ExecutingGuard {
-public:
-  explicit ExecutingGuard(bool& flag) : m_flag(flag) { m_flag = true; }
-  ~ExecutingGuard() { m_flag = false; }
-
-private:
-  bool& m_flag;
-};
-
-} // namespace
-
 const LabelStr& TemporalPropagator::PROPAGATOR_NAME() {
   static const LabelStr sl_name("Temporal");
   return sl_name;
@@ -34,9 +21,8 @@ const LabelStr& TemporalPropagator::PROPAGATOR_NAME() {
 
 TemporalPropagator::TemporalPropagator(const LabelStr& name,
                                        const ConstraintEngineId& constraintEngine, int priority)
-    : Propagator(name, constraintEngine, priority), m_nodeVars(1),
-      m_narrowedVersion(~std::uint64_t(0)), m_narrowAll(false), m_needsPass(false),
-      m_executing(false) {}
+    : Propagator(name, constraintEngine, priority), m_nodeVars(1), m_narrowAll(false),
+      m_needsPass(false) {}
 
 TemporalPropagator::~TemporalPropagator() {}
 
@@ -100,8 +86,8 @@ void TemporalPropagator::handleNotification(const ConstrainedVariableId& variabl
     m_otherAgenda.insert(constraint);
     return;
   }
-  if (m_executing)
-    return;
+  // Our own narrowing too: a distance variable narrowed here must reach the other edges that
+  // use it, and its time point when it is one.
   if (m_vars.find(variable) != m_vars.end())
     m_dirty.insert(variable);
 }
@@ -175,6 +161,8 @@ void TemporalPropagator::install(const ConstraintId& constraint) {
   Time lb = tc->getFixedLb(), ub = tc->getFixedUb();
   if (!info.distance.isNoId()) {
     m_vars[info.distance].distanceOf.insert(constraint);
+    m_vars[info.from].endpointOf.push_back(constraint);
+    m_vars[info.to].endpointOf.push_back(constraint);
     if (!readBounds(info.distance, lb, ub)) {
       lb = (Time)std::ceil(info.distance->baseDomain().getLowerBound());
       ub = (Time)std::floor(info.distance->baseDomain().getUpperBound());
@@ -197,6 +185,15 @@ void TemporalPropagator::uninstall(const ConstraintId& constraint) {
   m_edges.erase(it);
   m_distanceToNarrow.erase(constraint);
   m_network.removeEdge(info.edge);
+  if (!info.distance.isNoId())
+    for (const ConstrainedVariableId& end : {info.from, info.to}) {
+      std::vector<ConstraintId>& list = m_vars[end].endpointOf;
+      std::vector<ConstraintId>::iterator found = std::find(list.begin(), list.end(), constraint);
+      if (found != list.end()) {
+        *found = list.back();
+        list.pop_back();
+      }
+    }
   release(info.from, true, constraint);
   release(info.to, true, constraint);
   if (!info.distance.isNoId())
@@ -215,11 +212,16 @@ void TemporalPropagator::sync() {
     return;
   std::vector<ConstrainedVariableId> vars(m_dirty.begin(), m_dirty.end());
   m_dirty.clear();
-  // Widened domains first: each loosening costs a recomputation of bounds, which the
-  // narrowed domains below then read once.
-  std::vector<ConstrainedVariableId> narrowed;
+  debugMsg("TemporalPropagator:sync", " " << vars.size() << " variables");
+  // Every edge takes its variable's present domain, even where the network already implied it:
+  // a specified value or a narrowing by another constraint must outlive the constraints that
+  // implied it when it was made. Each variable read is narrowed again: a domain relaxed back to
+  // what its edge already holds changes no edge, yet may have lost what the network implies.
   for (const ConstrainedVariableId& var : vars) {
-    VarInfo& info = m_vars[var];
+    std::map<ConstrainedVariableId, VarInfo>::iterator it = m_vars.find(var);
+    if (it == m_vars.end())
+      continue;
+    VarInfo& info = it->second;
     Time lb, ub;
     if (!readBounds(var, lb, ub))
       continue;  // relaxation will report it again
@@ -231,34 +233,21 @@ void TemporalPropagator::sync() {
     }
     if (info.node < 0)
       continue;
+    if (m_network.getEdgeLb(info.domainEdge) != lb || m_network.getEdgeUb(info.domainEdge) != ub)
+      m_network.setEdgeBounds(info.domainEdge, lb, ub);
     m_toNarrow.insert(var);
-    const Time el = m_network.getEdgeLb(info.domainEdge), eu = m_network.getEdgeUb(info.domainEdge);
-    if (lb < el || ub > eu)
-      m_network.setEdgeBounds(info.domainEdge, lb, ub);
-    else if (lb > el || ub < eu)
-      narrowed.push_back(var);
-  }
-  // A narrowing matters only where it cuts into what the network already implies (our own
-  // narrowing is never reported here).
-  for (const ConstrainedVariableId& var : narrowed) {
-    const VarInfo& info = m_vars[var];
-    Time lb, ub;
-    readBounds(var, lb, ub);
-    bool tighter = true;
-    if (m_network.isConsistent()) {
-      Time il, iu;
-      m_network.getBounds(info.node, il, iu);
-      tighter = lb > il || ub < iu;
-    }
-    if (tighter)
-      m_network.setEdgeBounds(info.domainEdge, lb, ub);
   }
 }
 
 // ---- propagation ----
 
+void TemporalPropagator::narrowDistancesAt(const ConstrainedVariableId& var) {
+  std::map<ConstrainedVariableId, VarInfo>::const_iterator it = m_vars.find(var);
+  if (it != m_vars.end())
+    m_distanceToNarrow.insert(it->second.endpointOf.begin(), it->second.endpointOf.end());
+}
+
 void TemporalPropagator::narrow() {
-  ExecutingGuard guard(m_executing);
   if (!m_network.isConsistent()) {
     const int node = m_network.getConflictNode();
     check_error(node > 0 && node < (int)m_nodeVars.size());
@@ -274,13 +263,20 @@ void TemporalPropagator::narrow() {
     for (const std::map<ConstrainedVariableId, VarInfo>::value_type& entry : m_vars)
       if (entry.second.node >= 0)
         m_toNarrow.insert(entry.first);
+    for (const EdgeMap::value_type& entry : m_edges)
+      if (!entry.second.distance.isNoId())
+        m_distanceToNarrow.insert(entry.first);
     m_narrowAll = false;
   }
   for (int node : m_network.takeChangedNodes())
-    if (node < (int)m_nodeVars.size() && !m_nodeVars[node].isNoId())
+    if (node < (int)m_nodeVars.size() && !m_nodeVars[node].isNoId()) {
       m_toNarrow.insert(m_nodeVars[node]);
+      narrowDistancesAt(m_nodeVars[node]);
+    }
   std::vector<ConstrainedVariableId> vars(m_toNarrow.begin(), m_toNarrow.end());
   m_toNarrow.clear();
+  debugMsg("TemporalPropagator:narrow", " " << vars.size() << " time points, " << m_distanceToNarrow.size()
+                                            << " distances");
   Time lb, ub;
   for (const ConstrainedVariableId& var : vars) {
     // A listener woken by a narrowing may have asked the advisor, which syncs the network.
@@ -291,32 +287,27 @@ void TemporalPropagator::narrow() {
     m_network.getBounds(m_vars[var].node, lb, ub);
     getCurrentDomain(var).intersect((double)lb, (double)ub);
   }
-  std::vector<ConstraintId> distances;
-  if (m_network.getVersion() != m_narrowedVersion) {
-    for (const EdgeMap::value_type& entry : m_edges)
-      if (!entry.second.distance.isNoId())
-        distances.push_back(entry.first);
-  } else {
-    distances.assign(m_distanceToNarrow.begin(), m_distanceToNarrow.end());
-  }
+  std::vector<ConstraintId> distances(m_distanceToNarrow.begin(), m_distanceToNarrow.end());
   m_distanceToNarrow.clear();
   // A distance variable gets the difference of its time points' bounds: exact distances would
   // cost two shortest-path passes per constraint and pass, and the advisor answers them anyway.
   const Time inf = g_infiniteTime();
   Time xl, xu, yl, yu;
   for (const ConstraintId& constraint : distances) {
-    if (!m_network.isConsistent() || m_edges.find(constraint) == m_edges.end()) {
+    if (!m_network.isConsistent()) {
       m_needsPass = m_narrowAll = true;
       return;
     }
-    const EdgeInfo& info = m_edges.find(constraint)->second;
+    EdgeMap::const_iterator found = m_edges.find(constraint);
+    if (found == m_edges.end())
+      continue;
+    const EdgeInfo& info = found->second;
     m_network.getBounds(m_vars[info.from].node, xl, xu);
     m_network.getBounds(m_vars[info.to].node, yl, yu);
     lb = (yl <= -inf || xu >= inf) ? -inf : yl - xu;
     ub = (yu >= inf || xl <= -inf) ? inf : yu - xl;
     getCurrentDomain(info.distance).intersect((double)lb, (double)ub);
   }
-  m_narrowedVersion = m_network.getVersion();
 }
 
 void TemporalPropagator::execute() {

@@ -19,12 +19,27 @@ typedef Id<TemporalPropagator> TemporalPropagatorId;
 /// network implies.
 ///
 /// Each time variable is a time point whose domain is an edge from the origin; each constraint
-/// is one edge. Domain changes reported by the engine are applied to those edges lazily, at the
-/// next pass or distance query. A pass narrows every time variable whose bounds moved, and
-/// every distance variable to the difference of its two time points' bounds; a negative
-/// cycle empties a domain, so the engine becomes inconsistent. Removing a constraint takes its
-/// edge out at once; the engine's relaxation of the connected variables then widens their
-/// edges back, and the next pass narrows again from there.
+/// is one edge, whose bounds are fixed or those of its distance variable. Domain changes
+/// reported by the engine are applied to those edges lazily, at the next pass or distance query.
+/// A pass narrows every time variable whose bounds moved, and every distance variable to the
+/// difference of its two time points' bounds; a negative cycle empties a domain, so the engine
+/// becomes inconsistent.
+///
+/// Invariants, which make the result exact:
+/// * After a sync, the domain edge of every time point and the edges of every distance
+///   variable carry the variable's present domain, whoever narrowed it. The propagator's own
+///   changes are reported and read back like any other: a distance variable narrowed here feeds
+///   every edge that uses it, and its own time point when it is one; and a value specified later
+///   where a pass had already narrowed the domain to it changes no domain, so nothing else would
+///   bring it into the network. A pass that narrows something is therefore followed by another,
+///   until nothing moves.
+/// * Every variable read back is narrowed again at the next pass, even where its edge did not
+///   move: a domain relaxed back to what its edge holds may still have lost what the network
+///   implies.
+/// * Since an edge holds no more than its variable's domain, relaxing the variables restores the
+///   network: removing a constraint takes its edge out at once, the engine's relaxation of the
+///   connected variables widens their edges back to their base domains or specified values, and
+///   the next pass narrows again from there.
 ///
 /// Constraints of other classes registered under this propagator are executed one by one, as a
 /// default propagator would.
@@ -69,6 +84,7 @@ private:
     int domainEdge = -1;  // origin -> node edge carrying the domain
     int timeRefs = 0;     // installed constraints using it as a time point
     ConstraintSet distanceOf;  // installed constraints using it as their distance
+    std::vector<ConstraintId> endpointOf;  // installed constraints with a distance, at an end
   };
 
   struct EdgeInfo {
@@ -85,6 +101,7 @@ private:
   void retract(const ConstraintId& constraint);
   int acquireTimepoint(const ConstrainedVariableId& var);
   void release(const ConstrainedVariableId& var, bool asTimepoint, const ConstraintId& constraint);
+  void narrowDistancesAt(const ConstrainedVariableId& var);
   void narrow();
   static bool readBounds(const ConstrainedVariableId& var, Time& lb, Time& ub);
 
@@ -97,11 +114,9 @@ private:
   ConstraintSet m_otherAgenda;           // ... that await execution
   std::set<ConstrainedVariableId> m_dirty;     // domains changed since they were read
   std::set<ConstrainedVariableId> m_toNarrow;  // time variables read since the last pass
-  ConstraintSet m_distanceToNarrow;      // distance variables read since the last pass
-  std::uint64_t m_narrowedVersion;       // network version at the last narrowing of distances
+  ConstraintSet m_distanceToNarrow;      // distances whose ends or own domain moved
   bool m_narrowAll;                      // the last pass found the network inconsistent
   bool m_needsPass;
-  bool m_executing;
 };
 
 } // namespace KORVAN

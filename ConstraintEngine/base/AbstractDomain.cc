@@ -56,7 +56,8 @@ std::string AbstractDomain::toString(double value) const {
       return "+inf";
     if (value <= -g_infiniteTime())
       return "-inf";
-    return KORVAN::toString(value);
+    // Zero prints as 0, whatever its sign.
+    return KORVAN::toString(value + 0.0);
   }
   if (LabelStr::isString(value))
     return LabelStr(value).toString();

@@ -14,6 +14,9 @@ namespace {
 bool nearlyEqual(double a, double b) {
   return std::fabs(a - b) <= 1e-9 * std::max(1.0, std::max(std::fabs(a), std::fabs(b)));
 }
+
+// Rounding can yield -0, which prints as "-0"; adding +0 turns it into 0 and changes nothing else.
+double noNegativeZero(double value) { return value + 0.0; }
 } // namespace
 
 const LabelStr& IntervalDomain::getDefaultTypeName() {
@@ -59,8 +62,8 @@ IntervalDomain& IntervalDomain::operator=(const IntervalDomain& org) {
 }
 
 void IntervalDomain::assign(double lb, double ub) {
-  lb = roundLower(clamp(lb));
-  ub = roundUpper(clamp(ub));
+  lb = noNegativeZero(roundLower(clamp(lb)));
+  ub = noNegativeZero(roundUpper(clamp(ub)));
   if (lb > ub) {
     m_empty = true;
     return;
@@ -110,6 +113,7 @@ void IntervalDomain::set(double value) {
     empty();
     return;
   }
+  value = noNegativeZero(value);
   if (m_lb == value && m_ub == value)
     return;
   m_lb = m_ub = value;
@@ -119,14 +123,15 @@ void IntervalDomain::set(double value) {
 bool IntervalDomain::intersect(double lb, double ub) {
   if (m_empty)
     return false;
-  double newLb = std::max(m_lb, roundLower(clamp(lb)));
-  double newUb = std::min(m_ub, roundUpper(clamp(ub)));
+  double newLb = std::max(m_lb, noNegativeZero(roundLower(clamp(lb))));
+  double newUb = std::min(m_ub, noNegativeZero(roundUpper(clamp(ub))));
   if (newLb > newUb) {
     if (!nearlyEqual(newLb, newUb) || minDelta() >= 1.0) {
       empty();
       return true;
     }
-    newUb = newLb;
+    // The one point meant, taken inside the present bounds: an intersection never widens.
+    newLb = newUb = std::min(newLb, m_ub);
   }
   bool lbChanged = newLb > m_lb;
   bool ubChanged = newUb < m_ub;
@@ -164,8 +169,9 @@ void IntervalDomain::remove(double value) {
     empty();
     return;
   }
-  // An interval holds no holes: only the end of an integer range can go.
-  if (minDelta() < 1.0)
+  // An interval holds no holes: only the end of an integer range can go. An unbounded side has
+  // no last value to remove: it stays unbounded.
+  if (minDelta() < 1.0 || std::fabs(value) >= g_infiniteTime())
     return;
   if (value == m_lb)
     intersect(m_lb + 1.0, m_ub);
@@ -175,7 +181,7 @@ void IntervalDomain::remove(double value) {
 
 void IntervalDomain::insert(double value) {
   checkError(isValueOfType(value), value << " cannot be a value of " << toString());
-  value = clamp(value);
+  value = noNegativeZero(clamp(value));
   if (m_empty) {
     m_lb = m_ub = value;
     m_empty = false;

@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <cmath>
 #include <random>
 #include <set>
 #include <vector>
@@ -162,5 +163,64 @@ TEST(DomainTest, RandomIntervalOracle) {
         EXPECT_EQ(oracle.count(v) == 1, dom.isMember(v)) << v;
       EXPECT_TRUE(dom.getLowerBound() >= -g_infiniteTime() && dom.getUpperBound() <= g_infiniteTime());
     }
+  }
+}
+
+// An intersection never widens, an unbounded side stays unbounded, zero prints as 0.
+TEST(DomainTest, EdgesOfIntervals) {
+  const double inf = g_infiniteTime();
+  // Rounding tolerance may close a hair-wide gap into one point, inside the present bounds.
+  IntervalDomain a(0, 10);
+  EXPECT_TRUE(a.intersect(IntervalDomain(10 + 1e-12, 20)));
+  EXPECT_EQ(IntervalDomain(10, 10), a);
+  IntervalDomain b(5, 10);
+  EXPECT_TRUE(b.intersect(-3, 5 - 1e-12));
+  EXPECT_EQ(IntervalDomain(5, 5), b);
+
+  // Removing an infinite bound leaves the side unbounded; a finite end still goes.
+  IntervalIntDomain below(-inf, 5);
+  below.remove(-inf);
+  EXPECT_EQ(IntervalIntDomain(-inf, 5), below);
+  below.remove(5);
+  EXPECT_EQ(IntervalIntDomain(-inf, 4), below);
+  IntervalIntDomain above(3, inf);
+  above.remove(inf);
+  EXPECT_EQ("int:[3, +inf]", above.toString());
+
+  // Negative zero, from rounding or given, prints as 0.
+  IntervalIntDomain rounded(-0.5, inf);
+  EXPECT_EQ("int:[0, +inf]", rounded.toString());
+  IntervalIntDomain given(-0.0, -0.0);
+  EXPECT_EQ("int:[0, 0]", given.toString());
+  IntervalDomain real(-1, 1);
+  real.intersect(-0.0, 1);
+  EXPECT_EQ("float:[0, 1]", real.toString());
+  EXPECT_EQ("0", real.toString(-0.0));
+}
+
+// Random real intersections: the result lies within both operands' bounds (up to the rounding
+// tolerance for the second), never outside the first, and a change is reported exactly when the
+// bounds moved.
+TEST(DomainTest, IntersectionsNeverWiden) {
+  std::mt19937 rng(11);
+  std::uniform_real_distribution<double> coin(0, 1);
+  for (int trial = 0; trial < 2000; ++trial) {
+    const double lb = std::floor(coin(rng) * 20), ub = lb + std::floor(coin(rng) * 20);
+    IntervalDomain dom(lb, ub);
+    // Bounds near the present ones, off by a hair or by a lot.
+    auto near = [&](double x) {
+      const double r = coin(rng);
+      return r < 0.3 ? x + (coin(rng) - 0.5) * 1e-11 : r < 0.6 ? x : x + (coin(rng) - 0.5) * 30;
+    };
+    const double l = near(coin(rng) < 0.5 ? lb : ub), u = near(coin(rng) < 0.5 ? lb : ub);
+    const bool changed = dom.intersect(l, u);
+    if (dom.isEmpty()) {
+      EXPECT_TRUE(changed);
+      continue;
+    }
+    EXPECT_GE(dom.getLowerBound(), lb) << l << " " << u;
+    EXPECT_LE(dom.getUpperBound(), ub) << l << " " << u;
+    EXPECT_LE(dom.getLowerBound(), dom.getUpperBound());
+    EXPECT_EQ(changed, dom.getLowerBound() != lb || dom.getUpperBound() != ub);
   }
 }

@@ -1,5 +1,9 @@
 #include "PlanDatabase/base/PlanDatabase.hh"
 
+#include <algorithm>
+
+#include "ConstraintEngine/base/CESchema.hh"
+#include "ConstraintEngine/base/Constraint.hh"
 #include "ConstraintEngine/base/ConstraintEngine.hh"
 #include "ConstraintEngine/base/DefaultPropagator.hh"
 #include "PlanDatabase/base/DbClient.hh"
@@ -8,6 +12,7 @@
 #include "PlanDatabase/base/TokenVariable.hh"
 #include "TemporalNetwork/TemporalAdvisor.hh"
 #include "TemporalNetwork/TemporalConstraints.hh"
+#include "Utils/base/Debug.hh"
 
 namespace KORVAN {
 
@@ -202,6 +207,71 @@ ObjectDomain PlanDatabase::makeObjectDomain(const LabelStr& objectType,
 bool canPrecede(const PlanDatabaseId& planDatabase, const TokenId& predecessor,
                 const TokenId& successor) {
   return planDatabase->getTemporalAdvisor()->canPrecede(predecessor, successor);
+}
+
+namespace {
+
+/// The token that owns the variable, or null.
+Token* parentToken(const ConstrainedVariableId& var) {
+  const EntityId& parent = var->parent();
+  return parent.isValid() ? dynamic_cast<Token*>((Entity*)parent) : nullptr;
+}
+
+} // namespace
+
+void PlanDatabase::refreshMergeCopy(const ConstraintId& original) {
+  if (!original.isValid())
+    return;
+  // Where the constraint should act now, and how many merges hold it inactive.
+  std::vector<ConstrainedVariableId> scope = original->getScope();
+  std::vector<Token*> mergedTokens;
+  bool standard = false;
+  for (ConstrainedVariableId& var : scope) {
+    Token* token = parentToken(var);
+    if (token == nullptr)
+      continue;
+    const ConstraintSet& own = token->getStandardConstraints();
+    standard = standard || own.find(original) != own.end();
+    if (!token->isMerged())
+      continue;
+    if (std::find(mergedTokens.begin(), mergedTokens.end(), token) == mergedTokens.end())
+      mergedTokens.push_back(token);
+    var = token->getActiveToken()->getVariables()[var->getIndex()];
+  }
+  // A token's own constraints are repeated by the active token; constraints not made through a
+  // factory cannot be copied, and those inactive for other reasons stay so.
+  const bool wanted = !mergedTokens.empty() && !standard &&
+                      m_constraintEngine->getCESchema()->isConstraintType(original->getName()) &&
+                      original->deactivationCount() == mergedTokens.size();
+  std::map<int, std::pair<ConstraintId, int>>::iterator it = m_mergeCopies.find(original->getKey());
+  if (it != m_mergeCopies.end()) {
+    const ConstraintId& copy = it->second.first;
+    if (wanted && copy.isValid() && copy->getScope() == scope)
+      return;
+    dropMergeCopy(original);
+  }
+  if (!wanted)
+    return;
+  ConstraintId copy = m_constraintEngine->createConstraint(original->getName(), scope);
+  copy->setSource(original);
+  m_mergeCopies[original->getKey()] = std::make_pair(copy, copy->getKey());
+  m_mergeOriginals[copy->getKey()] = original->getKey();
+  debugMsg("PlanDatabase:refreshMergeCopy", "Copied " << original->toString() << " as " << copy->toString());
+}
+
+void PlanDatabase::dropMergeCopy(const ConstraintId& original) {
+  std::map<int, std::pair<ConstraintId, int>>::iterator it = m_mergeCopies.find(original->getKey());
+  if (it == m_mergeCopies.end())
+    return;
+  const ConstraintId copy = it->second.first;
+  m_mergeOriginals.erase(it->second.second);
+  m_mergeCopies.erase(it);
+  if (copy.isValid())
+    copy->discard();
+}
+
+bool PlanDatabase::isMergeCopy(const ConstraintId& constraint) const {
+  return m_mergeOriginals.find(constraint->getKey()) != m_mergeOriginals.end();
 }
 
 } // namespace KORVAN

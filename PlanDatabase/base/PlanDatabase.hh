@@ -87,6 +87,17 @@ private:
   /// Frees the token's orderings and ordering needs on every object.
   void purgeTokenFromObjects(const TokenId& token);
 
+  // A constraint over a merged token's variables binds the token it is merged onto through a
+  // copy over the variables that carry it (each merged token's variable replaced by the active
+  // token's variable at the same index). The copy exists while the original is inactive only
+  // because of merging; these keep it in step after every merge and split.
+  /// Makes, replaces or discards the copy of `original` as its scope now requires.
+  void refreshMergeCopy(const ConstraintId& original);
+  /// Discards the copy of `original` (which is being removed), if there is one.
+  void dropMergeCopy(const ConstraintId& original);
+  /// True when the constraint is such a copy.
+  bool isMergeCopy(const ConstraintId& constraint) const;
+
   PlanDatabaseId m_id;
   ConstraintEngineId m_constraintEngine;
   SchemaId m_schema;
@@ -101,6 +112,9 @@ private:
   /// Each object filed under its own type and every ancestor type, in creation order.
   std::multimap<double, ObjectId> m_objectsByType;
   std::map<int, TokenId> m_tokens;
+  /// Copies of constraints of merged tokens, by the original's entity key, and the reverse.
+  std::map<int, std::pair<ConstraintId, int>> m_mergeCopies;
+  std::map<int, int> m_mergeOriginals;
 };
 
 template <class ID>

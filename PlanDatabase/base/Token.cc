@@ -1,5 +1,6 @@
 #include "PlanDatabase/base/Token.hh"
 
+#include <memory>
 #include <sstream>
 
 #include "ConstraintEngine/base/Constraint.hh"
@@ -271,18 +272,34 @@ void Token::merge(const TokenId& activeToken) {
   checkError(activeToken->getVariables().size() == m_allVariables.size(),
              "Cannot merge " << toString() << " onto " << activeToken->toString()
                              << ": their numbers of variables differ.");
+  // A base domain disjoint from what the active token already integrates could not be split off
+  // again cleanly: refuse it before anything changes.
+  for (unsigned int i = 1; i < m_allVariables.size(); ++i) {
+    const AbstractDomain& mine = m_allVariables[i]->baseDomain();
+    if (mine.isOpen())
+      continue;
+    std::unique_ptr<AbstractDomain> integrated(activeToken->m_allVariables[i]->baseDomain().copy());
+    for (const TokenId& other : activeToken->m_mergedTokens)
+      integrated->intersect(other->m_allVariables[i]->baseDomain());
+    checkError(mine.intersects(*integrated), m_allVariables[i]->toString() << " cannot merge.");
+  }
   m_state->specify(MERGED);
 
-  // While merged, the token's constraints do not act; the active token's variables carry it.
+  // While merged, the token's constraints do not act here: each is deactivated once for this
+  // merge, and those that can be copied act through a copy on the active token's variables.
+  // Copies made for other merges are rebuilt from their originals, which are in the list too.
   ConstraintSet constraints;
   for (const ConstrainedVariableId& var : m_allVariables)
     var->constraints(constraints);
-  for (const ConstraintId& constraint : constraints)
-    if (constraint->isActive()) {
-      constraint->deactivate();
-      m_deactivatedByMerge.push_back(constraint);
-      m_inactiveConstraints.push_back(constraint);
-    }
+  std::vector<ConstraintId> originals;
+  for (const ConstraintId& constraint : constraints) {
+    if (m_planDatabase->isMergeCopy(constraint))
+      continue;
+    constraint->deactivate();
+    m_deactivatedByMerge.push_back(constraint);
+    m_inactiveConstraints.push_back(constraint);
+    originals.push_back(constraint);
+  }
 
   m_activeToken = activeToken;
   activeToken->m_mergedTokens.insert(m_id);
@@ -295,6 +312,8 @@ void Token::merge(const TokenId& activeToken) {
       if (mine->isSpecified())
         theirs->handleSpecified(mine->getSpecifiedValue());
     }
+    for (const ConstraintId& constraint : originals)
+      m_planDatabase->refreshMergeCopy(constraint);
   } catch (...) {
     // A merge that cannot be made leaves both tokens as they were.
     split();
@@ -316,11 +335,13 @@ void Token::split() {
   m_state->reset();
   std::vector<ConstraintId> constraints;
   constraints.swap(m_deactivatedByMerge);
-  for (const ConstraintId& constraint : constraints) {
-    handleRemovalOfInactiveConstraint(constraint);
-    if (constraint.isValid() && !constraint->isActive())
+  m_inactiveConstraints.clear();
+  for (const ConstraintId& constraint : constraints)
+    if (constraint.isValid())
       constraint->undoDeactivation();
-  }
+  // Their copies now follow the merges that remain, or go.
+  for (const ConstraintId& constraint : constraints)
+    m_planDatabase->refreshMergeCopy(constraint);
   debugMsg("Token:split", "Split " << toString() << " from " << activeToken->toString());
 }
 
@@ -329,6 +350,8 @@ void Token::handleAdditionOfInactiveConstraint(const ConstraintId& constraint) {
 }
 
 void Token::handleRemovalOfInactiveConstraint(const ConstraintId& constraint) {
+  if (m_planDatabase.isValid())
+    m_planDatabase->dropMergeCopy(constraint);
   for (auto it = m_inactiveConstraints.begin(); it != m_inactiveConstraints.end(); ++it)
     if (*it == constraint) {
       m_inactiveConstraints.erase(it);

@@ -17,6 +17,7 @@
 #include "PlanDatabase/base/Schema.hh"
 #include "PlanDatabase/base/TokenFactory.hh"
 #include "PlanDatabase/base/TokenVariable.hh"
+#include "TemporalNetwork/TemporalAdvisor.hh"
 #include "Utils/base/Debug.hh"
 #include "Utils/base/IdTable.hh"
 #include "ConstraintEngine/test/Bounds.hh"
@@ -300,6 +301,27 @@ TEST(PlanDatabase, constrainThenFreeRestoresDomains) {
   EXPECT_FALSE(t->hasTokensToOrder());
 }
 
+// A value given where the ordering already implied it survives the ordering's removal.
+TEST(PlanDatabase, freeKeepsSpecifiedValues) {
+  Host host;
+  ObjectId t = host.object("Timeline", "t");
+  host.db->close();
+  TokenId t1 = host.interval(D(6, 10), D(0, 100), D(2, 2));
+  TokenId t2 = host.interval(D(0, 10), D(0, 100), D(2, 2));
+  DbClientId client = host.db->getClient();
+  client->constrain(t, t1, t2);
+  client->specify(t2->start(), 8);
+  ASSERT_TRUE(host.ce->propagate());
+  EXPECT_BOUNDS(t1->start(), 6, 6);
+  client->specify(t1->start(), 6);
+  ASSERT_TRUE(host.ce->propagate());
+  client->free(t, t1, t2);
+  ASSERT_TRUE(host.ce->propagate());
+  EXPECT_BOUNDS(t1->end(), 8, 8);
+  EXPECT_FALSE(host.db->getTemporalAdvisor()->canPrecede(t2, t1));
+  EXPECT_BOUNDS(host.db->getTemporalAdvisor()->getTemporalDistanceDomain(t1->end(), t2->start(), true), 0, 0);
+}
+
 TEST(PlanDatabase, mergeAndSplitKeepBaseDomains) {
   Host host;
   host.object("Timeline", "t");
@@ -392,14 +414,22 @@ TEST(PlanDatabase, mergeAndSplitKeepBaseDomains) {
   m1->split();
   EXPECT_TRUE(m1->getInactiveConstraints().empty());
 
-  // A closed base domain disjoint from the integrated one cannot merge.
+  // A closed base domain disjoint from the integrated one cannot merge: refused before anything
+  // changes.
   TokenId m3 = host.interval(D(70, 80), D(), D(1, 20));
   host.quantity(m3);
-  m3->merge(active);
+  EXPECT_EQ(m3->start()->toString() + " cannot merge.", raised([&] { m3->merge(active); }).getMsg());
+  EXPECT_TRUE(m3->isInactive());
+  EXPECT_TRUE(active->getMergedTokens().empty());
+  // One narrowed so after merging is caught when the active token's variable derives again.
+  TokenId m4 = host.interval(D(0, 80), D(), D(1, 20));
+  host.quantity(m4);
+  m4->merge(active);
+  m4->start()->restrictBaseDomain(D(70, 80));
   EXPECT_CHECK(raised([&] { activeStart->reset(); }),
                "var->baseDomain().isOpen() || !this->m_integratedBaseDomain->isEmpty()",
-               m3->start()->toString() + " cannot merge.");
-  m3->split();
+               m4->start()->toString() + " cannot merge.");
+  m4->split();
 
   // Merging checks.
   EXPECT_EQ("Cannot merge onto " + m1->toString() + ": it is not active.",
@@ -413,6 +443,60 @@ TEST(PlanDatabase, mergeAndSplitKeepBaseDomains) {
   EXPECT_EQ("m_parentToken.isValid()",
             raised([&] { new TokenVariable<IntervalDomain>(TokenId::noId(), 0, host.engine(), IntervalDomain()); })
                 .getCondition());
+}
+
+// While a token is merged its relations bind the token it is merged onto; split gives them back.
+TEST(PlanDatabase, mergedTokensRelationsBindTheActiveToken) {
+  Host host;
+  host.object("Timeline", "t");
+  host.db->close();
+  TokenId a = host.interval(D(0, 100), D(0, 200), D(10, 10));
+  TokenId m = host.interval(D(0, 100), D(0, 200), D(10, 10));
+  TokenId c = host.interval(D(50, 50), D(0, 200), D(5, 5));
+  TokenId other = host.interval(D(0, 100), D(0, 200), D(1, 1));
+  a->activateInternal();
+  ConstraintId before = host.ce->createConstraint("precedes", {m->end(), c->start()});
+  ASSERT_TRUE(host.ce->propagate());
+  EXPECT_BOUNDS(m->start(), 0, 40);
+  EXPECT_BOUNDS(a->start(), 0, 100);
+
+  m->merge(a);
+  ASSERT_TRUE(host.ce->propagate());
+  EXPECT_FALSE(before->isActive());
+  EXPECT_BOUNDS(a->start(), 0, 40);
+  EXPECT_BOUNDS(a->end(), 10, 50);
+  // The merged token's own variables are free of it meanwhile.
+  EXPECT_BOUNDS(m->start(), 0, 100);
+  a->start()->specify(60);
+  EXPECT_FALSE(host.ce->propagate());
+  a->start()->reset();
+  ASSERT_TRUE(host.ce->propagate());
+
+  // A relation posted between two inactive tokens follows each of them onto its active token.
+  ConstraintId after = host.ce->createConstraint("precedes", {c->end(), other->start()});
+  other->activateInternal();
+  TokenId b = host.interval(D(0, 100), D(0, 200), D(1, 1));
+  b->activateInternal();
+  other->deactivate();
+  other->merge(b);
+  ASSERT_TRUE(host.ce->propagate());
+  EXPECT_BOUNDS(b->start(), 55, 100);
+
+  // Removing the relation while merged removes what it bound.
+  before->discard();
+  ASSERT_TRUE(host.ce->propagate());
+  EXPECT_BOUNDS(a->start(), 0, 100);
+
+  // Split gives the relation back to its own token.
+  other->split();
+  ASSERT_TRUE(host.ce->propagate());
+  EXPECT_BOUNDS(b->start(), 0, 100);
+  EXPECT_BOUNDS(other->start(), 55, 100);
+  EXPECT_TRUE(after->isActive());
+  m->split();
+  ASSERT_TRUE(host.ce->propagate());
+  EXPECT_BOUNDS(a->start(), 0, 100);
+  EXPECT_TRUE(m->isInactive());
 }
 
 TEST(PlanDatabase, deletingTokensLeavesNoConstraintBehind) {

@@ -31,15 +31,17 @@ inline bool floydWarshall(int cap, const std::vector<int>& nodes, const std::vec
     if (e.lb > -inf)
       d[e.to][e.from] = std::min(d[e.to][e.from], -e.lb);
   }
-  for (int k : nodes)
+  for (int k : nodes) {
     for (int i : nodes)
       if (d[i][k] < big)
         for (int j : nodes)
           if (d[k][j] < big)
             d[i][j] = std::min(d[i][j], d[i][k] + d[k][j]);
-  for (int n : nodes)
-    if (d[n][n] < 0)
-      return false;
+    // Stop at the first negative cycle, before its sums can run away.
+    for (int n : nodes)
+      if (d[n][n] < 0)
+        return false;
+  }
   for (auto& row : d)
     for (Time& v : row)
       v = std::max(-inf, std::min(inf, v));

@@ -251,3 +251,111 @@ TEST(TemporalPropagator, RandomAgainstFloydWarshall) {
   EXPECT_GT(inconsistent, 5);
   EXPECT_GT(checked, 100);
 }
+
+// A distance variable narrowed by the network reaches every other edge that uses it, and its own
+// time point when it is one: propagation stops only at the fixed point of every constraint.
+TEST(TemporalPropagator, SharedDistanceVariablesReachTheFixedPoint) {
+  {
+    // x + d = y and u + d = w, with w - u = 10 known only through u and w.
+    Fixture f;
+    ConstrainedVariableId x = f.var(0, 100), y = f.var(0, 100), u = f.var(0, 100), w = f.var(0, 100);
+    ConstrainedVariableId d = f.var(-INF, INF);
+    f.post("temporalDistance", {x, d, y});
+    f.post("temporalDistance", {u, d, w});
+    u->specify(0);
+    w->specify(10);
+    ASSERT_TRUE(f.ce->propagate());
+    EXPECT_BOUNDS(d, 10, 10);
+    EXPECT_BOUNDS(x, 0, 90);
+    EXPECT_BOUNDS(y, 10, 100);
+    EXPECT_BOUNDS(f.distance(x, y), 10, 10);
+  }
+  {
+    // x + d = y and x + g = y with g in [0, 5] and d narrowed to 10 elsewhere.
+    Fixture f;
+    ConstrainedVariableId x = f.var(0, 100), y = f.var(0, 100), p = f.var(0, 0), q = f.var(10, 10);
+    ConstrainedVariableId d = f.var(-INF, INF), g = f.var(0, 5);
+    f.post("temporalDistance", {p, d, q});
+    f.post("temporalDistance", {x, d, y});
+    f.post("temporalDistance", {x, g, y});
+    EXPECT_FALSE(f.ce->propagate());
+  }
+  {
+    // precedes(d, z) with d in [30, 40] as the distance between a and b.
+    Fixture f;
+    ConstrainedVariableId a = f.var(0, 0), b = f.var(30, 40), d = f.var(0, 100), z = f.var(0, 100);
+    f.post("temporalDistance", {a, d, b});
+    f.post("precedes", {d, z});
+    ASSERT_TRUE(f.ce->propagate());
+    EXPECT_BOUNDS(d, 30, 40);
+    EXPECT_BOUNDS(z, 30, 100);
+    // ... and back: a time point narrowed by the network narrows the edges it gives bounds to.
+    ConstrainedVariableId late = f.var(35, 35);
+    f.post("concurrent", {late, d});
+    ASSERT_TRUE(f.ce->propagate());
+    EXPECT_BOUNDS(b, 35, 35);
+  }
+  {
+    // Task t2 lasts as long as t1 (t1's duration as t2's distance): t1 lasts 10, t2 at most 5.
+    Fixture f;
+    ConstrainedVariableId s1 = f.var(0, 100), d1 = f.var(0, INF), e1 = f.var(0, 100);
+    ConstrainedVariableId s2 = f.var(0, 100), d2 = f.var(0, 5), e2 = f.var(0, 100);
+    f.post("StartEndDurationRelation", {s1, d1, e1});
+    f.post("StartEndDurationRelation", {s2, d2, e2});
+    f.post("temporalDistance", {s2, d1, e2});
+    ASSERT_TRUE(f.ce->propagate());
+    s1->specify(0);
+    e1->specify(10);
+    EXPECT_FALSE(f.ce->propagate());
+    e1->reset();
+    e1->specify(4);
+    ASSERT_TRUE(f.ce->propagate());
+    EXPECT_BOUNDS(d1, 4, 4);
+    EXPECT_BOUNDS(f.distance(s2, e2), 4, 4);
+  }
+}
+
+// After any relaxation every variable holds exactly what the remaining constraints and specified
+// values imply, also where the network implied a specified value when it was given.
+TEST(TemporalPropagator, RelaxationKeepsSpecifiedValues) {
+  {
+    // Two tasks of 2, the second starting at 8, the first before it; its start is then given as
+    // the 6 the network already implied, and the ordering removed.
+    Fixture f;
+    ConstrainedVariableId s1 = f.var(6, 10), d1 = f.var(2, 2), e1 = f.var(0, 100);
+    ConstrainedVariableId s2 = f.var(0, 10), d2 = f.var(2, 2), e2 = f.var(0, 100);
+    f.post("StartEndDurationRelation", {s1, d1, e1});
+    f.post("StartEndDurationRelation", {s2, d2, e2});
+    ConstraintId order = f.post("precedes", {e1, s2});
+    s2->specify(8);
+    ASSERT_TRUE(f.ce->propagate());
+    EXPECT_BOUNDS(s1, 6, 6);
+    s1->specify(6);
+    ASSERT_TRUE(f.ce->propagate());
+    order->discard();
+    ASSERT_TRUE(f.ce->propagate());
+    EXPECT_BOUNDS(e1, 8, 8);
+    EXPECT_BOUNDS(f.distance(s1, e1), 2, 2);
+    EXPECT_BOUNDS(f.distance(e1, s2), 0, 0);
+    // The advisor answers from the same network without a propagation in between.
+    order = f.post("precedes", {e2, s1});
+    order->discard();
+    EXPECT_BOUNDS(f.distance(s1, s2), 2, 2);
+  }
+  {
+    // a <= b, b given 4 in its window [3, 4]; an unrelated constraint goes; a = b then.
+    Fixture f;
+    ConstrainedVariableId a = f.var(0, 10), b = f.var(3, 4), p = f.var(0, 10), q = f.var(0, 10);
+    f.post("precedes", {a, b});
+    ConstraintId unrelated = f.post("precedes", {p, q});
+    f.post("concurrent", {f.var(4, 10), a});
+    b->specify(4);
+    ASSERT_TRUE(f.ce->propagate());
+    unrelated->discard();
+    ASSERT_TRUE(f.ce->propagate());
+    f.post("concurrent", {a, b});
+    ASSERT_TRUE(f.ce->propagate());
+    EXPECT_BOUNDS(a, 4, 4);
+    EXPECT_BOUNDS(b, 4, 4);
+  }
+}

@@ -158,3 +158,29 @@ TEST(KorvanRun, ExitStatusesAndOutput) {
     expectRun(2, c.args, {c.fragment});
   HOST::clearRegistrations();
 }
+
+// Task t2 must last as long as t1 (t1's duration is t2's distance from start to end); t1 lasts
+// exactly 10 by its start and end, t2 at most 5: there is no plan, whatever the solver tries.
+TEST(KorvanRun, SharedDistanceVariableWithoutPlan) {
+  HOST::clearRegistrations();
+  HOST::registerModule([]() { return new LineModule(); });
+  const std::string model =
+      writeFile("shared-duration.xml",
+                "<vexl><new type='Line' name='line'/><close/>"
+                "<goal predicate='Line.busy' name='t1' object='line' start='0' end='10'/>"
+                "<goal predicate='Line.busy' name='t2' object='line' duration='0 5'/>"
+                "<constraint name='temporalDistance' scope='t2.start t1.duration t2.end'/></vexl>");
+  std::ostringstream out, err;
+  EXPECT_EQ(1, HOST::run({model}, out, err)) << err.str();
+  EXPECT_EQ(std::string::npos, out.str().find("SOLVED")) << out.str();
+  EXPECT_NE(std::string::npos, out.str().find("Result: INCONSISTENT")) << out.str();
+  // With t2 allowed 10, the same model has a plan.
+  const std::string fits =
+      writeFile("shared-duration-fits.xml",
+                "<vexl><new type='Line' name='line'/><close/>"
+                "<goal predicate='Line.busy' name='t1' object='line' start='0' end='10'/>"
+                "<goal predicate='Line.busy' name='t2' object='line' duration='0 10'/>"
+                "<constraint name='temporalDistance' scope='t2.start t1.duration t2.end'/></vexl>");
+  expectRun(0, {fits}, {"Result: SOLVED"});
+  HOST::clearRegistrations();
+}
