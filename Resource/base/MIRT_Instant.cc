@@ -128,6 +128,17 @@ void Instant::removeTransaction(TransactionId t) {
 
 bool Instant::containsStartOrEnd() const {
   const double time = (double) m_time;
+  // The transactions filed as starting or ending here usually still do:
+  // trying them first spares a walk over every transaction spanning the
+  // instant. They may be stale, so each is checked against its domain, and
+  // the full walk still decides when none of them holds.
+  for (const std::set<TransactionId>* filed : {&m_startingTransactions, &m_endingTransactions}) {
+    for (std::set<TransactionId>::const_iterator it = filed->begin(); it != filed->end(); ++it) {
+      const AbstractDomain& dom = (*it)->time()->lastDomain();
+      if ((dom.getLowerBound() == time || dom.getUpperBound() == time) && m_transactions.count(*it) > 0)
+        return true;
+    }
+  }
   for (std::set<TransactionId>::const_iterator it = m_transactions.begin(); it != m_transactions.end(); ++it) {
     const AbstractDomain& dom = (*it)->time()->lastDomain();
     if (dom.getLowerBound() == time || dom.getUpperBound() == time)
