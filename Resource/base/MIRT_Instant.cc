@@ -79,7 +79,9 @@ void Instant::setLowerMagnitude(double m) {
 }
 
 void Instant::addTransaction(TransactionId t) {
-  checkError(m_transactions.find(t) == m_transactions.end(),
+  // One descent finds both the duplicate and the place to insert.
+  const std::set<TransactionId>::iterator place = m_transactions.lower_bound(t);
+  checkError(place == m_transactions.end() || *place != t,
              "Instant for time " << m_time << " already has transaction " << t);
   const AbstractDomain& dom = t->time()->lastDomain();
   checkError(t->time()->lastDomain().isMember(m_time),
@@ -87,7 +89,7 @@ void Instant::addTransaction(TransactionId t) {
              << " to instant for " << m_time);
   debugMsg("Instant:addTransaction", "Adding transaction to instant (" << m_id << ") for time "
            << t->time()->toString() << " with quantity " << t->quantity()->toString());
-  m_transactions.insert(t);
+  m_transactions.insert(place, t);
   if (dom.getLowerBound() == (double) m_time)
     m_startingTransactions.insert(t);
   if (dom.getUpperBound() == (double) m_time)
@@ -118,12 +120,13 @@ void Instant::updateTransaction(TransactionId t) {
 }
 
 void Instant::removeTransaction(TransactionId t) {
-  checkError(m_transactions.find(t) != m_transactions.end(),
-             "Instant for time " << m_time << " has no transaction " << t);
-  m_transactions.erase(t);
-  m_endingTransactions.erase(t);
+  const std::set<TransactionId>::iterator found = m_transactions.find(t);
+  checkError(found != m_transactions.end(), "Instant for time " << m_time << " has no transaction " << t);
+  m_transactions.erase(found);
+  // A transaction is filed either as ending here or as overlapping, never both.
+  if (m_endingTransactions.erase(t) == 0)
+    m_overlappingTransactions.erase(t);
   m_startingTransactions.erase(t);
-  m_overlappingTransactions.erase(t);
 }
 
 bool Instant::containsStartOrEnd() const {
