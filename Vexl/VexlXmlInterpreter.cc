@@ -280,12 +280,11 @@ std::string VexlXmlInterpreter::interpret(std::istream& input, const std::string
   unsigned int count = 0;
   for (const TiXmlElement* element = root->FirstChildElement(); element != nullptr;
        element = element->NextSiblingElement()) {
-    std::set<int> objectKeys, tokenKeys;
-    for (const std::pair<const int, ObjectId>& entry : m_db->getObjects())
-      objectKeys.insert(entry.first);
-    for (const std::pair<const int, TokenId>& entry : m_db->getTokens())
-      tokenKeys.insert(entry.first);
-    std::map<std::string, TokenId> tokens = m_tokens;
+    // Keys only grow, so what a transaction makes lies above the largest key
+    // held before it: two keys undo it, where copying every key and name made
+    // reading quadratic in the model.
+    const int lastObject = m_db->getObjects().empty() ? 0 : m_db->getObjects().rbegin()->first;
+    const int lastToken = m_db->getTokens().empty() ? 0 : m_db->getTokens().rbegin()->first;
     std::string message;
     try {
       execute(*element);
@@ -299,12 +298,19 @@ std::string VexlXmlInterpreter::interpret(std::istream& input, const std::string
     } catch (const std::exception& e) {
       message = e.what();
     }
+    // A token is named last, once nothing of its transaction can fail; names
+    // of tokens made here are dropped all the same.
+    for (std::map<std::string, TokenId>::iterator it = m_tokens.begin(); it != m_tokens.end();) {
+      if (it->second.isValid() && it->second->getKey() > lastToken)
+        it = m_tokens.erase(it);
+      else
+        ++it;
+    }
     try {
-      rollback(objectKeys, tokenKeys);
+      rollback(lastObject, lastToken);
     } catch (const Error& e) {
       message += " (and undoing the transaction failed: " + describeError(e) + ")";
     }
-    m_tokens = tokens;
     std::ostringstream os;
     os << source << ":" << element->Row() << ": " << describe(*element) << ": " << message;
     debugMsg("VexlXmlInterpreter:interpret", os.str());
@@ -315,18 +321,18 @@ std::string VexlXmlInterpreter::interpret(std::istream& input, const std::string
   return summary.str();
 }
 
-void VexlXmlInterpreter::rollback(const std::set<int>& objectKeys, const std::set<int>& tokenKeys) {
+void VexlXmlInterpreter::rollback(int lastObject, int lastToken) {
   std::vector<TokenId> newTokens;
-  for (const std::pair<const int, TokenId>& entry : m_db->getTokens())
-    if (tokenKeys.count(entry.first) == 0)
-      newTokens.push_back(entry.second);
+  for (std::map<int, TokenId>::const_iterator it = m_db->getTokens().upper_bound(lastToken);
+       it != m_db->getTokens().end(); ++it)
+    newTokens.push_back(it->second);
   for (std::vector<TokenId>::reverse_iterator it = newTokens.rbegin(); it != newTokens.rend(); ++it)
     if (it->isValid() && !(*it)->isDeleted())
       m_db->getClient()->deleteToken(*it);
   std::vector<ObjectId> newObjects;
-  for (const std::pair<const int, ObjectId>& entry : m_db->getObjects())
-    if (objectKeys.count(entry.first) == 0)
-      newObjects.push_back(entry.second);
+  for (std::map<int, ObjectId>::const_iterator it = m_db->getObjects().upper_bound(lastObject);
+       it != m_db->getObjects().end(); ++it)
+    newObjects.push_back(it->second);
   for (std::vector<ObjectId>::reverse_iterator it = newObjects.rbegin(); it != newObjects.rend(); ++it)
     if (it->isValid())
       (*it)->discard();

@@ -73,7 +73,8 @@ private:
   void executeReset(const TiXmlElement& element);
 
   ConstrainedVariableId resolveVariable(const std::string& reference) const;
-  void rollback(const std::set<int>& objectKeys, const std::set<int>& tokenKeys);
+  // Deletes the tokens and objects with keys above the given ones (made by a failed transaction).
+  void rollback(int lastObject, int lastToken);
 
   PlanDatabaseId m_db;
   std::set<std::string> m_nativeClasses;
