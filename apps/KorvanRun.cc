@@ -34,6 +34,11 @@ std::vector<ModuleMaker>& moduleMakers() {
   return sl_makers;
 }
 
+std::vector<PlanChecker>& planCheckers() {
+  static std::vector<PlanChecker> sl_checkers;
+  return sl_checkers;
+}
+
 std::map<std::string, ObjectPrinter>& objectPrinters() {
   static std::map<std::string, ObjectPrinter> sl_printers;
   return sl_printers;
@@ -163,14 +168,39 @@ void printObjects(std::ostream& out, const PlanDatabaseId& db) {
 }
 
 std::string defaultSolverConfig(SOLVERS::ComponentFactoryMgr& factories) {
-  std::string text = "<Solver name='default'>"
-                     "<FlawManager component='ThreatManager'>"
-                     "<FlawHandler component='ThreatHandler'/></FlawManager>";
+  std::string text = "<Solver name='default'>";
+  // The resource module's flawed instants go first: on a tie the earlier manager's flaw wins,
+  // and its handler orders the transactions that make the flaw, which a token-level ordering
+  // of the same resource may not reach.
   if (factories.getFactory(LabelStr("MIRTThreatManager")) != nullptr &&
       factories.getFactory(LabelStr("MIRTThreatHandler")) != nullptr)
     text += "<FlawManager component='MIRTThreatManager'>"
             "<FlawHandler component='MIRTThreatHandler'/></FlawManager>";
+  text += "<FlawManager component='ThreatManager'>"
+          "<FlawHandler component='ThreatHandler'/></FlawManager>";
   return text + "</Solver>";
+}
+
+/// What the plan still breaks: tokens that objects still ask to order, then what the
+/// registered checkers find.
+std::vector<std::string> checkPlan(const PlanDatabaseId& db) {
+  std::vector<std::string> problems;
+  for (const auto& entry : db->getObjects()) {
+    const ObjectId& object = entry.second;
+    if (!object->hasTokensToOrder())
+      continue;
+    std::vector<TokenId> tokens;
+    object->getTokensToOrder(tokens);
+    if (tokens.empty())
+      continue;
+    std::string keys;
+    for (const TokenId& token : tokens)
+      keys += " " + token->toString();
+    problems.push_back(object->getName().toString() + ": tokens still to order:" + keys);
+  }
+  for (const PlanChecker& checker : planCheckers())
+    checker(db, problems);
+  return problems;
 }
 
 /// The engine with its components and the registered modules; torn down in the right order.
@@ -259,11 +289,34 @@ int execute(const Options& options, std::ostream& out, std::ostream& err) {
     throw BadInput{where + ": " + (e.getMsg().empty() ? e.getCondition() : e.getMsg())};
   }
   bool solved = solver->solve(options.maxSteps, options.maxDepth);
+  SOLVERS::Solver::Status status = solver->getStatus();
   bool consistent = ce->propagate();
   out << "Solver " << solver->getName() << ": " << solver->printFigures() << std::endl;
   printTokens(out, host.db().getId(), host.interpreter());
   printObjects(out, host.db().getId());
-  const char* result = !consistent ? "INCONSISTENT" : solved ? "SOLVED" : "NO SOLUTION";
+  std::string result;
+  if (status == SOLVERS::Solver::STEP_LIMIT)
+    result = "LIMIT REACHED (step limit " + std::to_string(solver->getMaxSteps()) + ")";
+  else if (status == SOLVERS::Solver::DEPTH_LIMIT)
+    result = "LIMIT REACHED (depth limit " + std::to_string(solver->getMaxDepth()) + ")";
+  else if (!solved)
+    result = "NO SOLUTION";
+  else if (!consistent)
+    result = "INCONSISTENT";
+  else {
+    // The solver stops when its managers see no flaw; a flaw that no handler takes, or that no
+    // detector reports, is still in the plan. Only a plan that passes the checks is solved.
+    std::vector<std::string> problems = checkPlan(host.db().getId());
+    if (problems.empty())
+      result = "SOLVED";
+    else {
+      out << "Left unresolved (" << problems.size() << "):" << std::endl;
+      for (const std::string& problem : problems)
+        out << "  " << problem << std::endl;
+      result = "FLAWS LEFT";
+      solved = false;
+    }
+  }
   out << "Result: " << result << std::endl;
   // The decisions stay in the plan; the solver goes before the database it searched.
   solver.reset();
@@ -279,8 +332,11 @@ void registerObjectPrinter(const std::string& objectType, const ObjectPrinter& p
   objectPrinters()[objectType] = printer;
 }
 
+void registerPlanChecker(const PlanChecker& checker) { planCheckers().push_back(checker); }
+
 void clearRegistrations() {
   moduleMakers().clear();
+  planCheckers().clear();
   objectPrinters().clear();
 }
 

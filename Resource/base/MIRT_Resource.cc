@@ -499,8 +499,46 @@ void Resource::getOrderingChoices(const TokenId& token, std::vector<std::pair<To
   unsigned int count = 0;
   const TemporalAdvisorId& advisor = getPlanDatabase()->getTemporalAdvisor();
 
+  // Takes the pair when the object does not order it yet and the network still allows it.
+  auto attempt = [&](const TokenId& predecessorToken, const TokenId& successorToken) {
+    debugMsg("Resource:getOrderingChoices", "Found predecessor token " << predecessorToken->getKey()
+             << " and successorToken " << successorToken->getKey() << " "
+             << (predecessorToken == successorToken));
+    if (successorToken == predecessorToken || isConstrainedToPrecede(predecessorToken, successorToken) ||
+        !advisor->canPrecede(predecessorToken, successorToken))
+      return;
+    debugMsg("Resource:getOrderingChoices", "Considering order <"
+             << predecessorToken->getPredicateName().toString() << "(" << predecessorToken->getKey() << "), "
+             << successorToken->getPredicateName().toString() << "(" << successorToken->getKey() << ")>");
+    std::pair<std::multimap<TokenId, TokenId>::iterator, std::multimap<TokenId, TokenId>::iterator> range =
+        pairs.equal_range(predecessorToken);
+    for (std::multimap<TokenId, TokenId>::iterator it = range.first; it != range.second; ++it) {
+      if (it->second == successorToken) {
+        debugMsg("Resource:getOrderingChoices", "Order already exists.");
+        return;
+      }
+    }
+    debugMsg("Resource:getOrderingChoices", "Adding order.");
+    pairs.insert(std::make_pair(predecessorToken, successorToken));
+    ++count;
+  };
+
   for (; first != last && count < limit; ++first) {
-    debugMsg("Resource:getOrderingChoices", "Generating orderings for time " << first->first);
+    const int time = first->first;
+    debugMsg("Resource:getOrderingChoices", "Generating orderings for time " << time);
+    // A flaw can stem from a transaction alone at its instant (a start that may fall inside
+    // another token's span): its token must also be offered an order against every token that
+    // may be under way there, or the flaw has no choice that resolves it.
+    std::vector<TokenId> partners;
+    std::set<TokenId> seen;
+    for (std::map<TransactionId, TokenId>::const_iterator it = m_transactionsToTokens.begin();
+         it != m_transactionsToTokens.end(); ++it) {
+      const TokenId& tok = it->second;
+      check_error(tok.isValid());
+      if (tok->start()->lastDomain().getLowerBound() <= time &&
+          tok->end()->lastDomain().getUpperBound() >= time && seen.insert(tok).second)
+        partners.push_back(tok);
+    }
     const std::set<TransactionId>& transactions = first->second->getTransactions();
     for (std::set<TransactionId>::const_iterator predIt = transactions.begin();
          predIt != transactions.end() && count < limit; ++predIt) {
@@ -524,31 +562,12 @@ void Resource::getOrderingChoices(const TokenId& token, std::vector<std::pair<To
         debugMsg("Resource:getOrderingChoices", "Looking at successor transaction <"
                  << successor->time()->toString() << ", " << (successor->isConsumer() ? "(c)" : "(p)")
                  << successor->quantity()->toString() << ">");
-        debugMsg("Resource:getOrderingChoices", "Found predecessor token " << predecessorToken->getKey()
-                 << " and successorToken " << successorToken->getKey() << " "
-                 << (predecessorToken == successorToken));
-        if (successorToken == predecessorToken || isConstrainedToPrecede(predecessorToken, successorToken) ||
-            !advisor->canPrecede(predecessorToken, successorToken))
-          continue;
-        debugMsg("Resource:getOrderingChoices", "Considering order <"
-                 << predecessorToken->getPredicateName().toString() << "(" << predecessorToken->getKey() << "), "
-                 << successorToken->getPredicateName().toString() << "(" << successorToken->getKey() << ")>");
-        bool exists = false;
-        std::pair<std::multimap<TokenId, TokenId>::iterator, std::multimap<TokenId, TokenId>::iterator> range =
-            pairs.equal_range(predecessorToken);
-        for (std::multimap<TokenId, TokenId>::iterator it = range.first; it != range.second; ++it) {
-          if (it->second == successorToken) {
-            exists = true;
-            break;
-          }
-        }
-        if (exists) {
-          debugMsg("Resource:getOrderingChoices", "Order already exists.");
-          continue;
-        }
-        debugMsg("Resource:getOrderingChoices", "Adding order.");
-        pairs.insert(std::make_pair(predecessorToken, successorToken));
-        ++count;
+        attempt(predecessorToken, successorToken);
+      }
+      for (std::vector<TokenId>::const_iterator it = partners.begin(); it != partners.end() && count < limit; ++it) {
+        attempt(predecessorToken, *it);
+        if (count < limit)
+          attempt(*it, predecessorToken);
       }
     }
   }

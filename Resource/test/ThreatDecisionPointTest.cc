@@ -260,14 +260,22 @@ TEST(ChoiceFilters, flawLevelDecisionAndContributingFilters) {
   // The contributing filters need a flow profile.
   Error e = failure([&]() { SuccessorContributingChoiceFilter f(NULL, LabelStr("earliest"), lower); });
   EXPECT_NE(std::string::npos, e.getMsg().find("needs a flow profile"));
-  EXPECT_TRUE(DefaultChoiceFilter(NULL, LabelStr("earliest"), lower)(OrderingChoice(tc1, tc2)));
+  // Without a profile the default filter still keeps only the orderings that can move the level.
+  EXPECT_TRUE(DefaultChoiceFilter(NULL, LabelStr("earliest"), lower)(OrderingChoice(tp1, tc2)));
+  EXPECT_FALSE(DefaultChoiceFilter(NULL, LabelStr("earliest"), lower)(OrderingChoice(tc1, tc2)));
+  EXPECT_FALSE(DefaultChoiceFilter(NULL, LabelStr("earliest"), lower)(OrderingChoice(tc2, tp1)));
+  EXPECT_FALSE(DefaultChoiceFilter(NULL, LabelStr("earliest"), lower)(OrderingChoice(tp1, tp2)));
+  EXPECT_TRUE(DefaultChoiceFilter(NULL, LabelStr("earliest"), upper)(OrderingChoice(tc1, tp2)));
+  EXPECT_FALSE(DefaultChoiceFilter(NULL, LabelStr("earliest"), upper)(OrderingChoice(tp2, tc1)));
 }
 
 TEST(ThreatDecisionPoint, attributesAndTheirErrors) {
   ResourceWorld w(false, true);
   TestReservoir* res = w.reservoir("R", 5, 0, 10, "TimetableProfile", "QuietFVDetector");
+  // On a lower-level flaw only a production before the consumption is offered.
   w.consumer("R", 0, 10, 1, 1);
-  w.consumer("R", 0, 10, 1, 1);
+  w.producer("R", 0, 10, 1, 1);
+  w.producer("R", 0, 10, 1, 1);
   ASSERT_TRUE(w.ce->propagate());
   InstantId inst = w.flaw(res, 0, true, false, 1);
   DbClientId client = w.db->getClient();
@@ -325,8 +333,10 @@ TEST(ThreatDecisionPoint, attributesAndTheirErrors) {
 TEST(ThreatDecisionPoint, executionUndoAndIteration) {
   ResourceWorld w(false, true);
   TestReservoir* res = w.reservoir("R", 5, 0, 10, "TimetableProfile", "QuietFVDetector");
+  // On a lower-level flaw only a production before the consumption is offered.
   w.consumer("R", 0, 10, 1, 1);
-  w.consumer("R", 0, 10, 1, 1);
+  w.producer("R", 0, 10, 1, 1);
+  w.producer("R", 0, 10, 1, 1);
   ASSERT_TRUE(w.ce->propagate());
   InstantId inst = w.flaw(res, 0, true, false, 1);
   DbClientId client = w.db->getClient();

@@ -48,6 +48,9 @@ public:
   /// Whether an entity is of the kind that this class resolves; the solver hands a flaw only to
   /// handlers whose decision point class accepts it.
   static bool test(const EntityId&) { return true; }
+  /// Raises an error for a configuration element that the class's decision points would refuse;
+  /// the flaw handler calls it when the configuration is read.
+  static void checkConfiguration(const TiXmlElement&) {}
 
   // The steps that initialize(), execute() and undo() run once their own checks pass (public,
   // so that a decision point's own checks can be exercised directly).

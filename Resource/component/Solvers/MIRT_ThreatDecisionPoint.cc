@@ -68,6 +68,25 @@ ThreatDecisionPoint::ThreatDecisionPoint(const DbClientId& client, const Instant
 
 ThreatDecisionPoint::~ThreatDecisionPoint() {}
 
+void ThreatDecisionPoint::checkConfiguration(const TiXmlElement& configData) {
+  const std::string filter = attribute(configData, "filter", "none");
+  checkError(isFilterWord(filter), "Unknown filter attribute '" << filter << "'");
+  const char* constraint = configData.Attribute("constraint");
+  if (constraint != NULL) {
+    const std::string s(constraint);
+    checkError(s == "precedesOnly" || s == "precedesFirst" || s == "concurrentOnly" || s == "concurrentFirst",
+               "Expected one or two constraint names.");
+  }
+  const std::string iterate = attribute(configData, "iterate", "pairFirst");
+  checkError(iterate == "pairFirst" || iterate == "constraintFirst",
+             "Expected 'pairFirst' or 'constraintFirst' for iterate attribute.");
+  std::string order = attribute(configData, "order", "");
+  if (!order.empty())
+    order += ",";
+  ChoiceOrder parsed;
+  parseOrder(order + "ascendingKeyPredecessor,ascendingKeySuccessor", parsed);
+}
+
 bool ThreatDecisionPoint::test(const EntityId& entity) {
   return InstantId::convertable(entity);
 }
@@ -110,11 +129,15 @@ void ThreatDecisionPoint::createFilter(ChoiceFilters& filters, const std::string
 
 void ThreatDecisionPoint::createOrder(ChoiceOrder& order) {
   check_error(!m_order.empty(), "Empty choice ordering.  Bizarre.");
+  parseOrder(m_order, order);
+}
+
+void ThreatDecisionPoint::parseOrder(const std::string& text, ChoiceOrder& order) {
   std::string::size_type pos = 0;
-  while (pos <= m_order.size()) {
-    std::string::size_type comma = m_order.find(',', pos);
-    const std::string token = m_order.substr(pos, comma == std::string::npos ? std::string::npos : comma - pos);
-    pos = comma == std::string::npos ? m_order.size() + 1 : comma + 1;
+  while (pos <= text.size()) {
+    std::string::size_type comma = text.find(',', pos);
+    const std::string token = text.substr(pos, comma == std::string::npos ? std::string::npos : comma - pos);
+    pos = comma == std::string::npos ? text.size() + 1 : comma + 1;
     if (token == "leastImpact") {
       order.addOrder(new LeastImpactComparator());
       continue;

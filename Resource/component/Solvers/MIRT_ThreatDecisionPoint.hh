@@ -29,6 +29,9 @@ public:
 
   // Only profile instants are resolved here.
   static bool test(const EntityId& entity);
+  /// Refuses a handler element whose "filter", "order", "constraint" or "iterate" word the
+  /// decision points would refuse, so that a bad configuration fails when it is read.
+  static void checkConfiguration(const TiXmlElement& configData);
 
   std::string toString() const override;
   std::string toShortString() const override;
@@ -42,6 +45,7 @@ public:
 
   void createFilter(ChoiceFilters& filters, const std::string& filter, const Id<Profile>& profile);
   void createOrder(ChoiceOrder& order);
+  static void parseOrder(const std::string& text, ChoiceOrder& order);
 
   const std::vector<OrderingChoice>& getChoices() const { return m_choices; }
   unsigned int getChoiceCount() const { return m_choiceCount; }
