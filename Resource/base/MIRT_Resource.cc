@@ -523,7 +523,11 @@ void Resource::getOrderingChoices(const TokenId& token, std::vector<std::pair<To
     ++count;
   };
 
-  for (; first != last && count < limit; ++first) {
+  // One flaw at a time: the orderings of the earliest flawed instant that offers any. Every plan
+  // that repairs that instant orders one of its pairs, so the search loses nothing, while pairs
+  // gathered from every instant of the window would let it order the same tokens in every
+  // sequence.
+  for (; first != last && count == 0; ++first) {
     const int time = first->first;
     debugMsg("Resource:getOrderingChoices", "Generating orderings for time " << time);
     // A flaw can stem from a transaction alone at its instant (a start that may fall inside

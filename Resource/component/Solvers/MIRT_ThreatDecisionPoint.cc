@@ -197,20 +197,26 @@ void ThreatDecisionPoint::handleUndo() {
   check_error(m_constr.isValid());
   m_constr->discard(true);
   m_constr = ConstraintId::noId();
-  if (m_constraintOrder == "constraintFirst") {
-    ++m_constraintIt;
-    if (m_constraintIt == m_constraintNames.end()) {
-      ++m_index;
-      m_constraintIt = m_constraintNames.begin();
-    }
-  }
-  else {
-    ++m_index;
-    if (m_index >= m_choiceCount) {
-      m_index = 0;
+  if (*m_constraintIt == "precedes")
+    m_refuted.insert(m_index);
+  // Making a pair concurrent is a narrower case of ordering it: once every plan below the
+  // ordering has failed, the concurrent one would only search a part of that again.
+  do {
+    if (m_constraintOrder == "constraintFirst") {
       ++m_constraintIt;
+      if (m_constraintIt == m_constraintNames.end()) {
+        ++m_index;
+        m_constraintIt = m_constraintNames.begin();
+      }
     }
-  }
+    else {
+      ++m_index;
+      if (m_index >= m_choiceCount) {
+        m_index = 0;
+        ++m_constraintIt;
+      }
+    }
+  } while (hasNext() && *m_constraintIt == "concurrent" && m_refuted.count(m_index) > 0);
 }
 
 bool ThreatDecisionPoint::canUndo() const {

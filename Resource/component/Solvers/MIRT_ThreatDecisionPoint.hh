@@ -7,6 +7,7 @@
 #include "Solvers/base/DecisionPoint.hh"
 #include "Utils/base/LabelStr.hh"
 
+#include <set>
 #include <string>
 #include <vector>
 
@@ -67,6 +68,7 @@ private:
   int m_instTime;
   LabelStr m_resName;
   std::string m_order;
+  std::set<unsigned int> m_refuted; // choices whose "precedes" has been tried and undone
   std::string m_filter;
   std::string m_constraintOrder;
   std::vector<std::string> m_constraintNames;
