@@ -271,22 +271,24 @@ int execute(const Options& options, std::ostream& out, std::ostream& err) {
 
   Host host;
   std::string summary = host.interpreter().interpret(model, options.model);
-  out << "Model: " << summary << std::endl;
   if (options.solverConfig.empty())
     config.Parse(defaultSolverConfig(host.factories()).c_str());
-
-  const ConstraintEngineId& ce = host.db().getConstraintEngine();
-  if (!ce->propagate()) {
-    printTokens(out, host.db().getId(), host.interpreter());
-    out << "Result: INCONSISTENT" << std::endl;
-    return EXIT_NO_SOLUTION;
-  }
+  // The configuration is judged whole before anything is printed or searched.
   std::unique_ptr<SOLVERS::Solver> solver;
   try {
     solver.reset(new SOLVERS::Solver(host.engine(), *config.RootElement()));
   } catch (const Error& e) {
     std::string where = options.solverConfig.empty() ? "default solver" : options.solverConfig;
     throw BadInput{where + ": " + (e.getMsg().empty() ? e.getCondition() : e.getMsg())};
+  }
+  out << "Model: " << summary << std::endl;
+
+  const ConstraintEngineId& ce = host.db().getConstraintEngine();
+  if (!ce->propagate()) {
+    printTokens(out, host.db().getId(), host.interpreter());
+    out << "Result: INCONSISTENT" << std::endl;
+    solver.reset();
+    return EXIT_NO_SOLUTION;
   }
   bool solved = solver->solve(options.maxSteps, options.maxDepth);
   SOLVERS::Solver::Status status = solver->getStatus();

@@ -37,6 +37,9 @@ public:
   bool isExecuted() const { return m_executed; }
 
   virtual bool hasNext() const = 0;
+  /// While executed: a text that names what the execution posted, the same for the same
+  /// constraint posted by any decision point of the search; empty when the class cannot say.
+  virtual std::string getChoiceSignature() const { return std::string(); }
   virtual bool canUndo() const { return m_executed; }
 
   std::string toString() const override;

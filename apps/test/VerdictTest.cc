@@ -251,7 +251,7 @@ int envInt(const char* name, int fallback) {
 // Reservoirs get no flaws from their detector, so the search cannot order them; for them the
 // honest verdict on a plan outside its limits is FLAWS LEFT, never SOLVED.
 TEST(Verdicts, MatchExhaustiveSearchOnTinyModels) {
-  const int models = envInt("VERDICT_MODELS", 60);
+  const int models = envInt("VERDICT_MODELS", 50);
   const int seed = envInt("VERDICT_SEED", 1);
   const auto configs = configurations();
   std::mt19937 rng(seed);

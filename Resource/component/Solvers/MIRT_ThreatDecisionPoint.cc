@@ -244,6 +244,15 @@ std::string ThreatDecisionPoint::toString() const {
   return os.str();
 }
 
+std::string ThreatDecisionPoint::getChoiceSignature() const {
+  if (m_constr.isNoId() || m_index >= m_choiceCount || m_constraintIt == m_constraintNames.end())
+    return std::string();
+  std::ostringstream os;
+  os << *m_constraintIt << " " << m_choices[m_index].first->time()->getKey() << " "
+     << m_choices[m_index].second->time()->getKey();
+  return os.str();
+}
+
 std::string ThreatDecisionPoint::toShortString() const {
   std::ostringstream os;
   os << "INS(" << m_instTime << ") on " << m_resName.toString() << " {";

@@ -36,6 +36,7 @@ public:
 
   std::string toString() const override;
   std::string toShortString() const override;
+  std::string getChoiceSignature() const override;
   std::string toString(const OrderingChoice& choice) const;
 
   bool canUndo() const override;
