@@ -202,8 +202,14 @@ bool plannedStarts(const Model& m, const std::string& output, std::vector<int>& 
   return true;
 }
 
+int envInt(const char* name, int fallback) {
+  const char* text = std::getenv(name);
+  return text == nullptr ? fallback : std::atoi(text);
+}
+
+// Slices with different seeds may run side by side.
 std::string writeFile(const std::string& name, const std::string& text) {
-  std::string path = ::testing::TempDir() + name;
+  std::string path = ::testing::TempDir() + std::to_string(envInt("VERDICT_SEED", 1)) + "-" + name;
   std::ofstream out(path.c_str());
   out << text;
   return path;
@@ -239,11 +245,6 @@ std::vector<std::pair<std::string, std::string>> configurations() {
   configs.push_back(std::make_pair("ResourceThreat", writeFile("verdict-tokens.xml",
       "<Solver><FlawManager component='ThreatManager'><FlawHandler component='ResourceThreat'/></FlawManager></Solver>")));
   return configs;
-}
-
-int envInt(const char* name, int fallback) {
-  const char* text = std::getenv(name);
-  return text == nullptr ? fallback : std::atoi(text);
 }
 
 } // namespace
