@@ -485,15 +485,15 @@ void Resource::getOrderingChoices(const TokenId& token, std::vector<std::pair<To
   const double lb = token->start()->lastDomain().getLowerBound();
   const double ub = token->end()->lastDomain().getUpperBound();
   std::map<int, InstantId>::const_iterator first = m_flawedInstants.lower_bound((int) lb);
-  if (first == m_flawedInstants.end()) {
-    debugMsg("Resource:getOrderingChoices", "No ordering choices:  no flawed instants after token start: " << lb);
-    return;
-  }
   std::map<int, InstantId>::const_iterator last = m_flawedInstants.lower_bound((int) ub);
-  debugMsg("Resource:getOrderingChoices", "Looking at flawed instants in interval [" << first->first << " "
-           << (last == m_flawedInstants.end() ? g_infiniteTime() : last->first) << "]");
-  if (last != m_flawedInstants.end() && (double) last->first == ub)
-    ++last;
+  if (first == m_flawedInstants.end())
+    debugMsg("Resource:getOrderingChoices", "No ordering choices:  no flawed instants after token start: " << lb);
+  else {
+    debugMsg("Resource:getOrderingChoices", "Looking at flawed instants in interval [" << first->first << " "
+             << (last == m_flawedInstants.end() ? g_infiniteTime() : last->first) << "]");
+    if (last != m_flawedInstants.end() && (double) last->first == ub)
+      ++last;
+  }
 
   std::multimap<TokenId, TokenId> pairs;
   unsigned int count = 0;
@@ -527,7 +527,7 @@ void Resource::getOrderingChoices(const TokenId& token, std::vector<std::pair<To
   // that repairs that instant orders one of its pairs, so the search loses nothing, while pairs
   // gathered from every instant of the window would let it order the same tokens in every
   // sequence.
-  for (; first != last && count == 0; ++first) {
+  auto visit = [&](std::map<int, InstantId>::const_iterator first) {
     const int time = first->first;
     debugMsg("Resource:getOrderingChoices", "Generating orderings for time " << time);
     // A flaw can stem from a transaction alone at its instant (a start that may fall inside
@@ -574,7 +574,16 @@ void Resource::getOrderingChoices(const TokenId& token, std::vector<std::pair<To
           attempt(*it, predecessorToken);
       }
     }
-  }
+  };
+  for (; first != last && count == 0; ++first)
+    visit(first);
+  // A token stays recorded at an instant that its transactions have left, so its window can
+  // hold no flaw while it is still announced. Every flawed instant must be repaired by any plan:
+  // the earliest one that offers an ordering serves instead of a dead end.
+  for (std::map<int, InstantId>::const_iterator it = m_flawedInstants.begin();
+       it != m_flawedInstants.end() && count == 0; ++it)
+    visit(it);
+
 
   for (std::multimap<TokenId, TokenId>::const_iterator it = pairs.begin(); it != pairs.end(); ++it)
     results.push_back(*it);

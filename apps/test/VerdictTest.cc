@@ -2,8 +2,8 @@
 // start times written here, independent of the module. Every SOLVED plan is checked again: its
 // earliest-start and latest-start schedules must keep every limit.
 //
-// VERDICT_MODELS sets the number of models per seed slice (CI runs a short slice); VERDICT_SEED
-// picks the first seed. A wrong verdict prints the model and the configuration that produced it.
+// VERDICT_MODELS sets the number of models per seed slice (CI runs a short slice), VERDICT_SEED
+// the seed and VERDICT_STEPS the step limit of each run. A wrong verdict prints the model and the configuration that produced it.
 
 #include <gtest/gtest.h>
 
@@ -143,6 +143,11 @@ bool satisfiable(const Model& m) {
   }
 }
 
+int envInt(const char* name, int fallback) {
+  const char* text = std::getenv(name);
+  return text == nullptr ? fallback : std::atoi(text);
+}
+
 struct Outcome {
   int status;
   std::string result;
@@ -150,7 +155,9 @@ struct Outcome {
 };
 
 Outcome solve(const std::string& modelPath, const std::string& configPath) {
-  std::vector<std::string> args = {"--max-steps", "1000"};
+  // Every shipped configuration proves these models within a few hundred steps;
+  // concurrentFirst searches concurrent placements again under each ordering and may need more.
+  std::vector<std::string> args = {"--max-steps", std::to_string(envInt("VERDICT_STEPS", 1000))};
   if (!configPath.empty()) {
     args.push_back("--solver");
     args.push_back(configPath);
@@ -200,11 +207,6 @@ bool plannedStarts(const Model& m, const std::string& output, std::vector<int>& 
     if (!f)
       return false;
   return true;
-}
-
-int envInt(const char* name, int fallback) {
-  const char* text = std::getenv(name);
-  return text == nullptr ? fallback : std::atoi(text);
 }
 
 // Slices with different seeds may run side by side.
