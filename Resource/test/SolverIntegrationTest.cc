@@ -151,6 +151,26 @@ TEST(ResourceSolver, infeasibleUnaryProvedWithoutRevisitingOrderings) {
   }
 }
 
+TEST(ResourceSolver, handlerAttributesRefusedWhenTheConfigurationIsRead) {
+  ResourceWorld w(false, true);
+  const std::vector<std::pair<std::string, std::string>> cases = {
+    {"filter=\"Both\"", "Unknown filter attribute 'Both'"},
+    {"order=\"earliest\"", "Expected a 'Predecessor' or 'Successor' order."},
+    {"order=\"fooPredecessor\"", "Unknown choice order 'fooPredecessor"},
+    {"constraint=\"precedes\"", "Expected one or two constraint names."},
+    {"iterate=\"pairfirst\"", "Expected 'pairFirst' or 'constraintFirst' for iterate attribute."}};
+  for (const auto& c : cases) {
+    std::unique_ptr<TiXmlElement> config = xml("<Solver><FlawManager component=\"MIRTThreatManager\">\n"
+                                               "<FlawHandler component=\"MIRTThreatHandler\" " + c.first +
+                                               "/></FlawManager></Solver>");
+    Error e = failure([&]() { SOLVERS::Solver solver(w.db->getId(), *w.factories, w.finders, *config); });
+    EXPECT_EQ("<FlawHandler> (line 2): " + c.second, e.getMsg()) << c.first;
+  }
+  std::unique_ptr<TiXmlElement> config = xml("<Solver><FlawManager component=\"MIRTThreatManager\" order=\"lower,\"/></Solver>");
+  Error e = failure([&]() { SOLVERS::Solver solver(w.db->getId(), *w.factories, w.finders, *config); });
+  EXPECT_EQ("<FlawManager> (line 1): Unknown decision order ''", e.getMsg());
+}
+
 TEST(ResourceSolver, lowerFlawExplainedByTheManagersFirstComparator) {
   ResourceWorld w(false, true);
   w.reusable("Crane", 1, "FlowProfile");
