@@ -584,7 +584,6 @@ void Resource::getOrderingChoices(const TokenId& token, std::vector<std::pair<To
        it != m_flawedInstants.end() && count == 0; ++it)
     visit(it);
 
-
   for (std::multimap<TokenId, TokenId>::const_iterator it = pairs.begin(); it != pairs.end(); ++it)
     results.push_back(*it);
   debugMsg("Resource:getOrderingChoices", "Ultimately found " << results.size() << " orderings.");
