@@ -152,7 +152,7 @@ bool Solver::executeNext(const DecisionPointId& dp) {
   while (dp->hasNext()) {
     dp->execute();
     m_decisionCount++;
-    if (!signature(state) || m_refuted.find(state) == m_refuted.end())
+    if (m_refuted.empty() || !signature(state) || m_refuted.find(state) == m_refuted.end())
       return true;
     debugMsg("Solver:executeNext", "Already searched in vain: " << dp->toShortString());
     dp->undo();
