@@ -107,15 +107,16 @@ bool FlawManager::getBestFlaw(EntityId& flaw, FlawHandlerId& handler, LabelStr& 
         explanation = soleFlawExplanation(candidate);
         continue;
       }
-      // The explanation names the comparator that decided the last contest of the flaw that
-      // is kept: the newcomer's win, or the kept flaw's win over the newcomer.
+      // The explanation names a comparator that decided a contest of the flaw that is kept: its
+      // win as a newcomer, or, for the flaw met first, its first win over a newcomer.
       LabelStr why("");
       if (candidateHandler->getPriority() < handler->getPriority() ||
           (candidateHandler->getPriority() == handler->getPriority() && betterThan(candidate, flaw, why))) {
         explanation = why;
         flaw = candidate;
         handler = candidateHandler;
-      } else if (candidateHandler->getPriority() == handler->getPriority() && betterThan(flaw, candidate, why))
+      } else if (explanation == LabelStr("") && candidateHandler->getPriority() == handler->getPriority() &&
+                 betterThan(flaw, candidate, why))
         explanation = why;
     }
   } catch (...) {
