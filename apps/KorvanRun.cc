@@ -35,6 +35,11 @@ std::vector<ModuleMaker>& moduleMakers() {
   return sl_makers;
 }
 
+std::vector<PlanChecker>& planCheckers() {
+  static std::vector<PlanChecker> sl_checkers;
+  return sl_checkers;
+}
+
 std::map<std::string, ObjectPrinter>& objectPrinters() {
   static std::map<std::string, ObjectPrinter> sl_printers;
   return sl_printers;
@@ -169,14 +174,40 @@ void printObjects(std::ostream& out, const PlanDatabaseId& db) {
 }
 
 std::string defaultSolverConfig(SOLVERS::ComponentFactoryMgr& factories) {
-  std::string text = "<Solver name='default'>"
-                     "<FlawManager component='ThreatManager'>"
-                     "<FlawHandler component='ThreatHandler'/></FlawManager>";
+  std::string text = "<Solver name='default'>";
+  // The resource module's flawed instants go first: on a tie the earlier manager's flaw wins,
+  // and its handler orders the transactions that make the flaw, which a token-level ordering
+  // of the same resource may not reach. Repairing the earliest flaw first proves tiny models
+  // without a plan in tens of steps where the most flawed instant first can take a thousand.
   if (factories.getFactory(LabelStr("MIRTThreatManager")) != nullptr &&
       factories.getFactory(LabelStr("MIRTThreatHandler")) != nullptr)
-    text += "<FlawManager component='MIRTThreatManager'>"
+    text += "<FlawManager component='MIRTThreatManager' order='earliest'>"
             "<FlawHandler component='MIRTThreatHandler'/></FlawManager>";
+  text += "<FlawManager component='ThreatManager'>"
+          "<FlawHandler component='ThreatHandler'/></FlawManager>";
   return text + "</Solver>";
+}
+
+/// What the plan still breaks: tokens that objects still ask to order, then what the
+/// registered checkers find.
+std::vector<std::string> checkPlan(const PlanDatabaseId& db) {
+  std::vector<std::string> problems;
+  for (const auto& entry : db->getObjects()) {
+    const ObjectId& object = entry.second;
+    if (!object->hasTokensToOrder())
+      continue;
+    std::vector<TokenId> tokens;
+    object->getTokensToOrder(tokens);
+    if (tokens.empty())
+      continue;
+    std::string keys;
+    for (const TokenId& token : tokens)
+      keys += " " + token->toString();
+    problems.push_back(object->getName().toString() + ": tokens still to order:" + keys);
+  }
+  for (const PlanChecker& checker : planCheckers())
+    checker(db, problems);
+  return problems;
 }
 
 /// The engine with its components and the registered modules; torn down in the right order.
@@ -254,29 +285,30 @@ int execute(const Options& options, std::ostream& out, std::ostream& err) {
 
   Host host;
   std::string summary = host.interpreter().interpret(model, options.model);
-  out << "Model: " << summary << std::endl;
   if (options.solverConfig.empty())
     config.Parse(defaultSolverConfig(host.factories()).c_str());
-
-  const ConstraintEngineId& ce = host.db().getConstraintEngine();
-  if (!ce->propagate()) {
-    printTokens(out, host.db().getId(), host.interpreter());
-    out << "Result: INCONSISTENT" << std::endl;
-    return EXIT_NO_SOLUTION;
-  }
-  std::unique_ptr<SOLVERS::Solver> solver;
-  // The configuration's components refuse what they are asked when built, or only when a flaw
-  // reaches them.
+  // The configuration is judged whole before anything is printed or searched; its components
+  // refuse what they are asked when built, or only when a flaw reaches them.
   auto configError = [&](const Error& e, const std::string& when) {
     std::string where = options.solverConfig.empty()
                             ? std::string("default solver")
                             : options.solverConfig + ":" + std::to_string(config.RootElement()->Row()) + ": <Solver>";
     return BadInput{where + ": " + when + (e.getMsg().empty() ? "failed check '" + e.getCondition() + "'" : e.getMsg())};
   };
+  std::unique_ptr<SOLVERS::Solver> solver;
   try {
     solver.reset(new SOLVERS::Solver(host.engine(), *config.RootElement()));
   } catch (const Error& e) {
     throw configError(e, "");
+  }
+  out << "Model: " << summary << std::endl;
+
+  const ConstraintEngineId& ce = host.db().getConstraintEngine();
+  if (!ce->propagate()) {
+    printTokens(out, host.db().getId(), host.interpreter());
+    out << "Result: INCONSISTENT" << std::endl;
+    solver.reset();
+    return EXIT_NO_SOLUTION;
   }
   bool solved = false;
   try {
@@ -284,11 +316,34 @@ int execute(const Options& options, std::ostream& out, std::ostream& err) {
   } catch (const Error& e) {
     throw configError(e, "while solving: ");
   }
+  SOLVERS::Solver::Status status = solver->getStatus();
   bool consistent = ce->propagate();
   out << "Solver " << solver->getName() << ": " << solver->printFigures() << std::endl;
   printTokens(out, host.db().getId(), host.interpreter());
   printObjects(out, host.db().getId());
-  const char* result = !consistent ? "INCONSISTENT" : solved ? "SOLVED" : "NO SOLUTION";
+  std::string result;
+  if (status == SOLVERS::Solver::STEP_LIMIT)
+    result = "LIMIT REACHED (step limit " + std::to_string(solver->getMaxSteps()) + ")";
+  else if (status == SOLVERS::Solver::DEPTH_LIMIT)
+    result = "LIMIT REACHED (depth limit " + std::to_string(solver->getMaxDepth()) + ")";
+  else if (!solved)
+    result = "NO SOLUTION";
+  else if (!consistent)
+    result = "INCONSISTENT";
+  else {
+    // The solver stops when its managers see no flaw; a flaw that no handler takes, or that no
+    // detector reports, is still in the plan. Only a plan that passes the checks is solved.
+    std::vector<std::string> problems = checkPlan(host.db().getId());
+    if (problems.empty())
+      result = "SOLVED";
+    else {
+      out << "Left unresolved (" << problems.size() << "):" << std::endl;
+      for (const std::string& problem : problems)
+        out << "  " << problem << std::endl;
+      result = "FLAWS LEFT";
+      solved = false;
+    }
+  }
   out << "Result: " << result << std::endl;
   // The decisions stay in the plan; the solver goes before the database it searched.
   solver.reset();
@@ -304,8 +359,11 @@ void registerObjectPrinter(const std::string& objectType, const ObjectPrinter& p
   objectPrinters()[objectType] = printer;
 }
 
+void registerPlanChecker(const PlanChecker& checker) { planCheckers().push_back(checker); }
+
 void clearRegistrations() {
   moduleMakers().clear();
+  planCheckers().clear();
   objectPrinters().clear();
 }
 
@@ -313,7 +371,7 @@ std::string usage() {
   return "usage: korvan-run [--solver CONFIG.xml] [--max-steps N] [--max-depth N] "
          "[--debug MARKER]... MODEL.xml\n"
          "       korvan-run --help\n"
-         "exit status: 0 solved and consistent, 1 no solution or inconsistent, 2 bad input\n";
+         "exit status: 0 solved, 1 no solution, inconsistent, limit reached or flaws left, 2 bad input\n";
 }
 
 int run(const std::vector<std::string>& args, std::ostream& out, std::ostream& err) {

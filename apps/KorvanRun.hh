@@ -26,6 +26,12 @@ void registerModule(const ModuleMaker& maker);
 /// The printer applies to objects of the type and of its descendant types; the nearest type
 /// with a printer wins.
 void registerObjectPrinter(const std::string& objectType, const ObjectPrinter& printer);
+/// Looks over the plan that the solver left and appends one line for each thing that breaks the
+/// model (a level outside its limits, a token on no single object). The host says SOLVED only
+/// when every checker appends nothing.
+typedef std::function<void(const PlanDatabaseId&, std::vector<std::string>&)> PlanChecker;
+void registerPlanChecker(const PlanChecker& checker);
+
 /// Forgets every registration (tests).
 void clearRegistrations();
 

@@ -11,7 +11,13 @@
 #include "ConstraintEngine/base/IntervalDomain.hh"
 #include "Resource/base/ApResource.hh"
 #include "Resource/base/Instant.hh"
+#include "Resource/base/MIRT_Instant.hh"
+#include "Resource/base/MIRT_Profile.hh"
+#include "Resource/base/MIRT_Resource.hh"
 #include "Resource/base/Resource.hh"
+#include "PlanDatabase/base/PlanDatabase.hh"
+#include "PlanDatabase/base/Token.hh"
+#include "PlanDatabase/base/TokenVariable.hh"
 #include "Utils/base/Error.hh"
 #include "Utils/base/Utils.hh"
 #include "apps/KorvanRun.hh"
@@ -82,9 +88,93 @@ void printEnvelope(std::ostream& out, const ObjectId& object) {
   }
 }
 
+// Levels and sums are sums of the model's quantities: a rounding error is no breach.
+const double sl_slack = 1e-9;
+
+bool isResource(const ObjectId& object) {
+  Object* obj = static_cast<Object*>(object);
+  return dynamic_cast<MIRT::Resource*>(obj) != nullptr || dynamic_cast<KORVAN::Resource*>(obj) != nullptr;
+}
+
+std::string outside(const std::string& what, double lb, double ub, double min, double max) {
+  return what + " [" + level(lb) + " " + level(ub) + "] outside [" + level(min) + " " + level(max) + "]";
+}
+
+// The profile's envelope holds every completion of the plan: when it is inside the limits at
+// every instant, so is every schedule the plan allows.
+void checkProfile(MIRT::Resource& resource, std::vector<std::string>& problems) {
+  const std::string name = resource.getName().toString();
+  const MIRT::ProfileId& profile = resource.getProfile();
+  if (!profile.isValid()) {
+    problems.push_back(name + ": not initialised");
+    return;
+  }
+  IntervalDomain bounds;
+  profile->getLevel(-g_infiniteTime(), bounds);
+  for (MIRT::ProfileIterator it(profile, -g_infiniteTime(), g_infiniteTime()); !it.done(); it.next()) {
+    const MIRT::InstantId inst = it.getInstant();
+    const std::string at = name + ": at " + time(inst->getTime()) + " ";
+    if (inst->getLowerLevel() < resource.getLowerLimit() - sl_slack ||
+        inst->getUpperLevel() > resource.getUpperLimit() + sl_slack)
+      problems.push_back(outside(at + "level", inst->getLowerLevel(), inst->getUpperLevel(),
+                                 resource.getLowerLimit(), resource.getUpperLimit()));
+    if (inst->getMaxInstantProduction() > resource.getMaxInstProduction() + sl_slack)
+      problems.push_back(outside(at + "production", inst->getMinInstantProduction(),
+                                 inst->getMaxInstantProduction(), 0, resource.getMaxInstProduction()));
+    if (inst->getMaxInstantConsumption() > resource.getMaxInstConsumption() + sl_slack)
+      problems.push_back(outside(at + "consumption", inst->getMinInstantConsumption(),
+                                 inst->getMaxInstantConsumption(), 0, resource.getMaxInstConsumption()));
+    if (inst->getMaxCumulativeProduction() > resource.getMaxProduction() + sl_slack)
+      problems.push_back(outside(at + "total production", inst->getMinCumulativeProduction(),
+                                 inst->getMaxCumulativeProduction(), 0, resource.getMaxProduction()));
+    if (inst->getMaxCumulativeConsumption() > resource.getMaxConsumption() + sl_slack)
+      problems.push_back(outside(at + "total consumption", inst->getMinCumulativeConsumption(),
+                                 inst->getMaxCumulativeConsumption(), 0, resource.getMaxConsumption()));
+  }
+}
+
+void checkInstants(KORVAN::Resource& resource, std::vector<std::string>& problems) {
+  const std::string name = resource.getName().toString();
+  std::list<InstantId> instants;
+  resource.getInstants(instants, -g_infiniteTime() - 1, g_infiniteTime());
+  for (const InstantId& instant : instants) {
+    IntervalDomain bounds;
+    resource.getLevelAt(instant->getTime(), bounds);
+    if (bounds.getLowerBound() < resource.getLimitMin() - sl_slack ||
+        bounds.getUpperBound() > resource.getLimitMax() + sl_slack)
+      problems.push_back(outside(name + ": at " + time(instant->getTime()) + " level", bounds.getLowerBound(),
+                                 bounds.getUpperBound(), resource.getLimitMin(), resource.getLimitMax()));
+  }
+}
+
+void checkResources(const PlanDatabaseId& db, std::vector<std::string>& problems) {
+  for (const auto& entry : db->getObjects()) {
+    Object* object = static_cast<Object*>(entry.second);
+    if (MIRT::Resource* profiled = dynamic_cast<MIRT::Resource*>(object))
+      checkProfile(*profiled, problems);
+    else if (KORVAN::Resource* instantBased = dynamic_cast<KORVAN::Resource*>(object))
+      checkInstants(*instantBased, problems);
+  }
+  // A token reaches a resource's levels only once its object is decided.
+  for (const auto& entry : db->getTokens()) {
+    const TokenId& token = entry.second;
+    if (!token->isActive())
+      continue;
+    std::list<double> values;
+    token->getObject()->lastDomain().getValues(values);
+    bool onResource = false;
+    for (double value : values)
+      onResource = onResource || isResource(ObjectId(value));
+    if (onResource && values.size() != 1)
+      problems.push_back("token " + token->toString() + ": on " + std::to_string(values.size()) +
+                         " objects, not exactly one");
+  }
+}
+
 struct ResourceBinding {
   ResourceBinding() {
     registerModule([]() -> Module* { return new ModuleResource(); });
+    registerPlanChecker(checkResources);
     for (const char* type : {"Resource", "Reservoir", "Reusable", "Unary"})
       registerObjectPrinter(type, printEnvelope);
   }

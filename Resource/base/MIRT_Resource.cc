@@ -485,22 +485,64 @@ void Resource::getOrderingChoices(const TokenId& token, std::vector<std::pair<To
   const double lb = token->start()->lastDomain().getLowerBound();
   const double ub = token->end()->lastDomain().getUpperBound();
   std::map<int, InstantId>::const_iterator first = m_flawedInstants.lower_bound((int) lb);
-  if (first == m_flawedInstants.end()) {
-    debugMsg("Resource:getOrderingChoices", "No ordering choices:  no flawed instants after token start: " << lb);
-    return;
-  }
   std::map<int, InstantId>::const_iterator last = m_flawedInstants.lower_bound((int) ub);
-  debugMsg("Resource:getOrderingChoices", "Looking at flawed instants in interval [" << first->first << " "
-           << (last == m_flawedInstants.end() ? g_infiniteTime() : last->first) << "]");
-  if (last != m_flawedInstants.end() && (double) last->first == ub)
-    ++last;
+  if (first == m_flawedInstants.end())
+    debugMsg("Resource:getOrderingChoices", "No ordering choices:  no flawed instants after token start: " << lb);
+  else {
+    debugMsg("Resource:getOrderingChoices", "Looking at flawed instants in interval [" << first->first << " "
+             << (last == m_flawedInstants.end() ? g_infiniteTime() : last->first) << "]");
+    if (last != m_flawedInstants.end() && (double) last->first == ub)
+      ++last;
+  }
 
   std::multimap<TokenId, TokenId> pairs;
   unsigned int count = 0;
   const TemporalAdvisorId& advisor = getPlanDatabase()->getTemporalAdvisor();
 
-  for (; first != last && count < limit; ++first) {
-    debugMsg("Resource:getOrderingChoices", "Generating orderings for time " << first->first);
+  // Takes the pair when the object does not order it yet and the network still allows it.
+  auto attempt = [&](const TokenId& predecessorToken, const TokenId& successorToken) {
+    debugMsg("Resource:getOrderingChoices", "Found predecessor token " << predecessorToken->getKey()
+             << " and successorToken " << successorToken->getKey() << " "
+             << (predecessorToken == successorToken));
+    if (successorToken == predecessorToken || isConstrainedToPrecede(predecessorToken, successorToken) ||
+        !advisor->canPrecede(predecessorToken, successorToken))
+      return;
+    debugMsg("Resource:getOrderingChoices", "Considering order <"
+             << predecessorToken->getPredicateName().toString() << "(" << predecessorToken->getKey() << "), "
+             << successorToken->getPredicateName().toString() << "(" << successorToken->getKey() << ")>");
+    std::pair<std::multimap<TokenId, TokenId>::iterator, std::multimap<TokenId, TokenId>::iterator> range =
+        pairs.equal_range(predecessorToken);
+    for (std::multimap<TokenId, TokenId>::iterator it = range.first; it != range.second; ++it) {
+      if (it->second == successorToken) {
+        debugMsg("Resource:getOrderingChoices", "Order already exists.");
+        return;
+      }
+    }
+    debugMsg("Resource:getOrderingChoices", "Adding order.");
+    pairs.insert(std::make_pair(predecessorToken, successorToken));
+    ++count;
+  };
+
+  // One flaw at a time: the orderings of the earliest flawed instant that offers any. Every plan
+  // that repairs that instant orders one of its pairs, so the search loses nothing, while pairs
+  // gathered from every instant of the window would let it order the same tokens in every
+  // sequence.
+  auto visit = [&](std::map<int, InstantId>::const_iterator first) {
+    const int time = first->first;
+    debugMsg("Resource:getOrderingChoices", "Generating orderings for time " << time);
+    // A flaw can stem from a transaction alone at its instant (a start that may fall inside
+    // another token's span): its token must also be offered an order against every token that
+    // may be under way there, or the flaw has no choice that resolves it.
+    std::vector<TokenId> partners;
+    std::set<TokenId> seen;
+    for (std::map<TransactionId, TokenId>::const_iterator it = m_transactionsToTokens.begin();
+         it != m_transactionsToTokens.end(); ++it) {
+      const TokenId& tok = it->second;
+      check_error(tok.isValid());
+      if (tok->start()->lastDomain().getLowerBound() <= time &&
+          tok->end()->lastDomain().getUpperBound() >= time && seen.insert(tok).second)
+        partners.push_back(tok);
+    }
     const std::set<TransactionId>& transactions = first->second->getTransactions();
     for (std::set<TransactionId>::const_iterator predIt = transactions.begin();
          predIt != transactions.end() && count < limit; ++predIt) {
@@ -524,34 +566,23 @@ void Resource::getOrderingChoices(const TokenId& token, std::vector<std::pair<To
         debugMsg("Resource:getOrderingChoices", "Looking at successor transaction <"
                  << successor->time()->toString() << ", " << (successor->isConsumer() ? "(c)" : "(p)")
                  << successor->quantity()->toString() << ">");
-        debugMsg("Resource:getOrderingChoices", "Found predecessor token " << predecessorToken->getKey()
-                 << " and successorToken " << successorToken->getKey() << " "
-                 << (predecessorToken == successorToken));
-        if (successorToken == predecessorToken || isConstrainedToPrecede(predecessorToken, successorToken) ||
-            !advisor->canPrecede(predecessorToken, successorToken))
-          continue;
-        debugMsg("Resource:getOrderingChoices", "Considering order <"
-                 << predecessorToken->getPredicateName().toString() << "(" << predecessorToken->getKey() << "), "
-                 << successorToken->getPredicateName().toString() << "(" << successorToken->getKey() << ")>");
-        bool exists = false;
-        std::pair<std::multimap<TokenId, TokenId>::iterator, std::multimap<TokenId, TokenId>::iterator> range =
-            pairs.equal_range(predecessorToken);
-        for (std::multimap<TokenId, TokenId>::iterator it = range.first; it != range.second; ++it) {
-          if (it->second == successorToken) {
-            exists = true;
-            break;
-          }
-        }
-        if (exists) {
-          debugMsg("Resource:getOrderingChoices", "Order already exists.");
-          continue;
-        }
-        debugMsg("Resource:getOrderingChoices", "Adding order.");
-        pairs.insert(std::make_pair(predecessorToken, successorToken));
-        ++count;
+        attempt(predecessorToken, successorToken);
+      }
+      for (std::vector<TokenId>::const_iterator it = partners.begin(); it != partners.end() && count < limit; ++it) {
+        attempt(predecessorToken, *it);
+        if (count < limit)
+          attempt(*it, predecessorToken);
       }
     }
-  }
+  };
+  for (; first != last && count == 0; ++first)
+    visit(first);
+  // A token stays recorded at an instant that its transactions have left, so its window can
+  // hold no flaw while it is still announced. Every flawed instant must be repaired by any plan:
+  // the earliest one that offers an ordering serves instead of a dead end.
+  for (std::map<int, InstantId>::const_iterator it = m_flawedInstants.begin();
+       it != m_flawedInstants.end() && count == 0; ++it)
+    visit(it);
 
   for (std::multimap<TokenId, TokenId>::const_iterator it = pairs.begin(); it != pairs.end(); ++it)
     results.push_back(*it);

@@ -130,6 +130,63 @@ TEST(ResourceSolver, exhaustsWhenNoOrderingFits) {
   EXPECT_FALSE(flawed.empty());
 }
 
+TEST(ResourceSolver, infeasibleUnaryProvedWithoutRevisitingOrderings) {
+  // Three uses of 10 within [0, 25]: no plan. Orderings that cannot move the flawed level are not
+  // offered, and no set of orderings is searched twice, so the proof takes a handful of steps
+  // under every filter (stacking every ordering in every sequence took tens of thousands).
+  for (const std::string filter : {"none", "both"}) {
+    SCOPED_TRACE(filter);
+    ResourceWorld w(false, true);
+    w.reusable("Press", 1, "IncrementalFlowProfile");
+    for (int i = 0; i < 3; ++i)
+      w.uses("Press", 0, 15, 10, 1);
+    ASSERT_TRUE(w.ce->propagate());
+    std::unique_ptr<TiXmlElement> config = xml(
+      "<Solver name=\"test\" maxSteps=\"2000\"><FlawManager component=\"MIRTThreatManager\">"
+      "<FlawHandler component=\"MIRTThreatHandler\" filter=\"" + filter + "\"/></FlawManager></Solver>");
+    SOLVERS::Solver solver(w.db->getId(), *w.factories, w.finders, *config);
+    EXPECT_FALSE(solver.solve());
+    EXPECT_EQ(SOLVERS::Solver::EXHAUSTED, solver.getStatus());
+    EXPECT_LE(solver.getStepCount(), 20u);
+  }
+}
+
+TEST(ResourceSolver, handlerAttributesRefusedWhenTheConfigurationIsRead) {
+  ResourceWorld w(false, true);
+  const std::vector<std::pair<std::string, std::string>> cases = {
+    {"filter=\"Both\"", "Unknown filter attribute 'Both'"},
+    {"order=\"earliest\"", "Expected a 'Predecessor' or 'Successor' order."},
+    {"order=\"fooPredecessor\"", "Unknown choice order 'fooPredecessor"},
+    {"constraint=\"precedes\"", "Expected one or two constraint names."},
+    {"iterate=\"pairfirst\"", "Expected 'pairFirst' or 'constraintFirst' for iterate attribute."}};
+  for (const auto& c : cases) {
+    std::unique_ptr<TiXmlElement> config = xml("<Solver><FlawManager component=\"MIRTThreatManager\">\n"
+                                               "<FlawHandler component=\"MIRTThreatHandler\" " + c.first +
+                                               "/></FlawManager></Solver>");
+    Error e = failure([&]() { SOLVERS::Solver solver(w.db->getId(), *w.factories, w.finders, *config); });
+    EXPECT_EQ("<FlawHandler> (line 2): " + c.second, e.getMsg()) << c.first;
+  }
+  std::unique_ptr<TiXmlElement> config = xml("<Solver><FlawManager component=\"MIRTThreatManager\" order=\"lower,\"/></Solver>");
+  Error e = failure([&]() { SOLVERS::Solver solver(w.db->getId(), *w.factories, w.finders, *config); });
+  EXPECT_EQ("<FlawManager> (line 1): Unknown decision order ''", e.getMsg());
+}
+
+TEST(ResourceSolver, lowerFlawExplainedByTheManagersFirstComparator) {
+  ResourceWorld w(false, true);
+  w.reusable("Crane", 1, "FlowProfile");
+  w.uses("Crane", 3, 3, 3, 1);
+  w.uses("Crane", 4, 6, 3, 1);
+  ASSERT_TRUE(w.ce->propagate());
+  std::unique_ptr<TiXmlElement> config = xml(
+    "<Solver name=\"test\"><FlawManager component=\"MIRTThreatManager\">"
+    "<FlawHandler component=\"MIRTThreatHandler\"/></FlawManager></Solver>");
+  SOLVERS::Solver solver(w.db->getId(), *w.factories, w.finders, *config);
+  ASSERT_TRUE(solver.step());
+  ASSERT_EQ(1u, solver.getDepth());
+  EXPECT_EQ("lowerLevelFlaw", solver.getDecisionStack().back()->getExplanation().toString());
+  EXPECT_TRUE(solver.solve());
+}
+
 TEST(ResourceSolver, tokenOrderingDecisionPoint) {
   ResourceWorld w(false, true);
   TestReusable* res = w.reusable("Crane", 1, "FlowProfile");

@@ -260,14 +260,22 @@ TEST(ChoiceFilters, flawLevelDecisionAndContributingFilters) {
   // The contributing filters need a flow profile.
   Error e = failure([&]() { SuccessorContributingChoiceFilter f(NULL, LabelStr("earliest"), lower); });
   EXPECT_NE(std::string::npos, e.getMsg().find("needs a flow profile"));
-  EXPECT_TRUE(DefaultChoiceFilter(NULL, LabelStr("earliest"), lower)(OrderingChoice(tc1, tc2)));
+  // Without a profile the default filter still keeps only the orderings that can move the level.
+  EXPECT_TRUE(DefaultChoiceFilter(NULL, LabelStr("earliest"), lower)(OrderingChoice(tp1, tc2)));
+  EXPECT_FALSE(DefaultChoiceFilter(NULL, LabelStr("earliest"), lower)(OrderingChoice(tc1, tc2)));
+  EXPECT_FALSE(DefaultChoiceFilter(NULL, LabelStr("earliest"), lower)(OrderingChoice(tc2, tp1)));
+  EXPECT_FALSE(DefaultChoiceFilter(NULL, LabelStr("earliest"), lower)(OrderingChoice(tp1, tp2)));
+  EXPECT_TRUE(DefaultChoiceFilter(NULL, LabelStr("earliest"), upper)(OrderingChoice(tc1, tp2)));
+  EXPECT_FALSE(DefaultChoiceFilter(NULL, LabelStr("earliest"), upper)(OrderingChoice(tp2, tc1)));
 }
 
 TEST(ThreatDecisionPoint, attributesAndTheirErrors) {
   ResourceWorld w(false, true);
   TestReservoir* res = w.reservoir("R", 5, 0, 10, "TimetableProfile", "QuietFVDetector");
+  // On a lower-level flaw only a production before the consumption is offered.
   w.consumer("R", 0, 10, 1, 1);
-  w.consumer("R", 0, 10, 1, 1);
+  w.producer("R", 0, 10, 1, 1);
+  w.producer("R", 0, 10, 1, 1);
   ASSERT_TRUE(w.ce->propagate());
   InstantId inst = w.flaw(res, 0, true, false, 1);
   DbClientId client = w.db->getClient();
@@ -325,15 +333,17 @@ TEST(ThreatDecisionPoint, attributesAndTheirErrors) {
 TEST(ThreatDecisionPoint, executionUndoAndIteration) {
   ResourceWorld w(false, true);
   TestReservoir* res = w.reservoir("R", 5, 0, 10, "TimetableProfile", "QuietFVDetector");
+  // On a lower-level flaw only a production before the consumption is offered.
   w.consumer("R", 0, 10, 1, 1);
-  w.consumer("R", 0, 10, 1, 1);
+  w.producer("R", 0, 10, 1, 1);
+  w.producer("R", 0, 10, 1, 1);
   ASSERT_TRUE(w.ce->propagate());
   InstantId inst = w.flaw(res, 0, true, false, 1);
   DbClientId client = w.db->getClient();
 
   // Every choice is posted once per constraint name, in the configured iteration order.
   for (const std::string iterate : {"pairFirst", "constraintFirst"}) {
-    ThreatDecisionPoint dp(client, inst, *xml("<H constraint=\"precedesFirst\" iterate=\"" + iterate + "\"/>"),
+    ThreatDecisionPoint dp(client, inst, *xml("<H constraint=\"concurrentFirst\" iterate=\"" + iterate + "\"/>"),
                            LabelStr("lowerLevelFlaw"));
     dp.initialize();
     ASSERT_EQ(2u, dp.getChoiceCount());
@@ -353,19 +363,36 @@ TEST(ThreatDecisionPoint, executionUndoAndIteration) {
       EXPECT_FALSE(posted.back().isValid());
     }
     if (iterate == "pairFirst") {
-      EXPECT_EQ(std::vector<std::string>({expected(x, "precedes"), expected(y, "precedes"), expected(x, "concurrent"),
-                                          expected(y, "concurrent")}), sequence);
+      EXPECT_EQ(std::vector<std::string>({expected(x, "concurrent"), expected(y, "concurrent"), expected(x, "precedes"),
+                                          expected(y, "precedes")}), sequence);
       EXPECT_EQ(0u, dp.getIndex());
       EXPECT_EQ("", dp.getCurrentConstraintName());
     }
     else {
-      EXPECT_EQ(std::vector<std::string>({expected(x, "precedes"), expected(x, "concurrent"), expected(y, "precedes"),
-                                          expected(y, "concurrent")}), sequence);
+      EXPECT_EQ(std::vector<std::string>({expected(x, "concurrent"), expected(x, "precedes"), expected(y, "concurrent"),
+                                          expected(y, "precedes")}), sequence);
       EXPECT_EQ(2u, dp.getIndex());
-      EXPECT_EQ("precedes", dp.getCurrentConstraintName());
+      EXPECT_EQ("concurrent", dp.getCurrentConstraintName());
       Error past = failure([&]() { dp.handleExecute(); });
       EXPECT_EQ("Tried to execute past available choices:2>=2", past.getMsg());
     }
+  }
+
+  // Once a pair's ordering has been undone, making it concurrent would search part of the same
+  // plans again: precedes-first posts each ordering once, in either iteration.
+  for (const std::string iterate : {"pairFirst", "constraintFirst"}) {
+    ThreatDecisionPoint dp(client, inst, *xml("<H constraint=\"precedesFirst\" iterate=\"" + iterate + "\"/>"),
+                           LabelStr("lowerLevelFlaw"));
+    dp.initialize();
+    ASSERT_EQ(2u, dp.getChoiceCount());
+    std::vector<std::string> sequence;
+    while (dp.hasNext()) {
+      dp.execute();
+      sequence.push_back(executed(dp));
+      dp.undo();
+    }
+    EXPECT_EQ(std::vector<std::string>({expected(dp.getChoices()[0], "precedes"),
+                                        expected(dp.getChoices()[1], "precedes")}), sequence) << iterate;
   }
 
   // Protocol errors of the handlers themselves.

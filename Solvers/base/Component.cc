@@ -47,7 +47,15 @@ ComponentId ComponentFactoryMgr::createComponent(const LabelStr& name,
                                               << name.toString() << "' (element "
                                               << describeElement(configData) << ").");
   ComponentArgs args(configData);
-  Id<FactoryObj> obj = createInstance(name, args);
+  Id<FactoryObj> obj;
+  try {
+    obj = createInstance(name, args);
+  } catch (const Error& e) {
+    // Whoever reads the configuration needs to know which element was refused.
+    Error located(e.getCondition(), describeElement(configData) + ": " + (e.getMsg().empty() ? e.getCondition() : e.getMsg()),
+                  e.getType(), e.getFile(), e.getLine());
+    located.handleAssert();
+  }
   checkError(Id<Component>::convertable(obj),
              "Factory '" << name.toString() << "' did not make a solver component.");
   return ComponentId(obj);

@@ -37,6 +37,9 @@ public:
   bool isExecuted() const { return m_executed; }
 
   virtual bool hasNext() const = 0;
+  /// While executed: a text that names what the execution posted, the same for the same
+  /// constraint posted by any decision point of the search; empty when the class cannot say.
+  virtual std::string getChoiceSignature() const { return std::string(); }
   virtual bool canUndo() const { return m_executed; }
 
   std::string toString() const override;
@@ -48,6 +51,9 @@ public:
   /// Whether an entity is of the kind that this class resolves; the solver hands a flaw only to
   /// handlers whose decision point class accepts it.
   static bool test(const EntityId&) { return true; }
+  /// Raises an error for a configuration element that the class's decision points would refuse;
+  /// the flaw handler calls it when the configuration is read.
+  static void checkConfiguration(const TiXmlElement&) {}
 
   // The steps that initialize(), execute() and undo() run once their own checks pass (public,
   // so that a decision point's own checks can be exercised directly).

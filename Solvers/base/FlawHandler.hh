@@ -27,7 +27,9 @@ public:
 template <class DecisionPointType>
 class ConcreteFlawHandler : public FlawHandler {
 public:
-  ConcreteFlawHandler(const TiXmlElement& configData) : FlawHandler(configData) {}
+  ConcreteFlawHandler(const TiXmlElement& configData) : FlawHandler(configData) {
+    DecisionPointType::checkConfiguration(configData);
+  }
   ~ConcreteFlawHandler() override {}
 
   DecisionPointId create(const DbClientId& client, const EntityId& flaw,

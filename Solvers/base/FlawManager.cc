@@ -32,6 +32,9 @@ void FlawManager::initialize(const PlanDatabaseId& db, const ContextId& ctx,
   m_engine = new MatchingEngine(finders);
   for (const TiXmlElement* child = getConfigData().FirstChildElement(); child != nullptr;
        child = child->NextSiblingElement()) {
+    // A handler that names no component would leave its flaws to nobody.
+    checkError(child->Attribute("component") != nullptr || std::string(child->Value()) != "FlawHandler",
+               "Element " << describeElement(*child) << " has no 'component' attribute.");
     if (child->Attribute("component") == nullptr)
       continue;
     ComponentId component = factories.createComponent(*child);
@@ -57,6 +60,8 @@ bool FlawManager::staticMatch(const EntityId&) { return false; }
 bool FlawManager::dynamicMatch(const EntityId& entity) { return staticMatch(entity); }
 
 bool FlawManager::betterThan(const EntityId&, const EntityId&, LabelStr&) { return false; }
+
+LabelStr FlawManager::soleFlawExplanation(const EntityId&) { return LabelStr(""); }
 
 std::string FlawManager::toString(const EntityId& entity) const {
   return entity.isValid() ? entity->toString() : std::string("noId");
@@ -96,17 +101,23 @@ bool FlawManager::getBestFlaw(EntityId& flaw, FlawHandlerId& handler, LabelStr& 
       FlawHandlerId candidateHandler = getFlawHandler(candidate);
       if (candidateHandler.isNoId())
         continue;
-      LabelStr why = explanation;
-      bool better = flaw.isNoId() || candidateHandler->getPriority() < handler->getPriority();
-      if (!better && candidateHandler->getPriority() == handler->getPriority() &&
-          betterThan(candidate, flaw, why))
-        better = true;
-      if (better) {
-        if (flaw.isValid())
-          explanation = why;
+      if (flaw.isNoId()) {
         flaw = candidate;
         handler = candidateHandler;
+        explanation = soleFlawExplanation(candidate);
+        continue;
       }
+      // The explanation names a comparator that decided a contest of the flaw that is kept: its
+      // win as a newcomer, or, for the flaw met first, its first win over a newcomer.
+      LabelStr why("");
+      if (candidateHandler->getPriority() < handler->getPriority() ||
+          (candidateHandler->getPriority() == handler->getPriority() && betterThan(candidate, flaw, why))) {
+        explanation = why;
+        flaw = candidate;
+        handler = candidateHandler;
+      } else if (explanation == LabelStr("") && candidateHandler->getPriority() == handler->getPriority() &&
+                 betterThan(flaw, candidate, why))
+        explanation = why;
     }
   } catch (...) {
     delete (Iterator*)it;

@@ -41,6 +41,8 @@ public:
   virtual bool dynamicMatch(const EntityId& entity);
   /// True when a is to be handled before b; then the explanation names the reason.
   virtual bool betterThan(const EntityId& a, const EntityId& b, LabelStr& explanation);
+  /// The explanation of a flaw that met no rival; empty by default.
+  virtual LabelStr soleFlawExplanation(const EntityId& flaw);
   virtual std::string toString(const EntityId& entity) const;
   std::string toString() const override { return Component::toString(); }
 

@@ -1,5 +1,6 @@
 #include "Solvers/base/Solver.hh"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdlib>
 #include <sstream>
@@ -131,16 +132,46 @@ bool Solver::propagate() {
   return m_db->getConstraintEngine()->propagate();
 }
 
+bool Solver::signature(std::vector<std::string>& result) const {
+  result.clear();
+  for (std::vector<DecisionPointId>::const_iterator it = m_decisionStack.begin(); it != m_decisionStack.end();
+       ++it) {
+    if (!(*it)->isExecuted())
+      continue;
+    std::string text = (*it)->getChoiceSignature();
+    if (text.empty())
+      return false;
+    result.push_back(text);
+  }
+  std::sort(result.begin(), result.end());
+  return true;
+}
+
+bool Solver::executeNext(const DecisionPointId& dp) {
+  std::vector<std::string> state;
+  while (dp->hasNext()) {
+    dp->execute();
+    m_decisionCount++;
+    if (m_refuted.empty() || !signature(state) || m_refuted.find(state) == m_refuted.end())
+      return true;
+    debugMsg("Solver:executeNext", "Already searched in vain: " << dp->toShortString());
+    dp->undo();
+  }
+  return false;
+}
+
 bool Solver::backtrack() {
   m_backtrackCount++;
   debugMsg("Solver:backtrack", "Backtracking from depth " << m_decisionStack.size());
+  std::vector<std::string> state;
   while (!m_decisionStack.empty()) {
     DecisionPointId dp = m_decisionStack.back();
-    if (dp->isExecuted())
+    if (dp->isExecuted()) {
+      if (signature(state))
+        m_refuted.insert(state);
       dp->undo();
-    if (dp->hasNext()) {
-      dp->execute();
-      m_decisionCount++;
+    }
+    if (executeNext(dp)) {
       debugMsg("Solver:backtrack", "Next choice of " << dp->toShortString());
       return true;
     }
@@ -201,10 +232,7 @@ bool Solver::step() {
   check_error(dp.isValid(), "Flaw handler made an invalid decision point.");
   m_decisionStack.push_back(dp);
   dp->initialize();
-  if (dp->hasNext()) {
-    dp->execute();
-    m_decisionCount++;
-  } else if (!backtrack())
+  if (!executeNext(dp) && !backtrack())
     m_status = EXHAUSTED;
   publish();
   return m_status == UNSOLVED;
@@ -238,6 +266,7 @@ void Solver::reset() {
     delete (DecisionPoint*)dp;
   }
   m_status = UNSOLVED;
+  m_refuted.clear();
   publish();
 }
 

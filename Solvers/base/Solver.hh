@@ -2,6 +2,7 @@
 #define KORVAN_SOLVERS_SOLVER_HH
 
 #include <chrono>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -72,6 +73,11 @@ private:
   bool propagate();
   /// Backtracks to the newest decision with a choice left and executes it; false when none.
   bool backtrack();
+  /// Executes the decision point's next choice that leads to no plan already searched in vain;
+  /// false when it has none left.
+  bool executeNext(const DecisionPointId& dp);
+  /// The sorted signatures of the executed decisions; false when one of them has none.
+  bool signature(std::vector<std::string>& result) const;
   void publish();
   void release();
 
@@ -88,6 +94,9 @@ private:
   unsigned int m_stepCount;
   unsigned int m_decisionCount;
   unsigned int m_backtrackCount;
+  // Sets of decisions whose whole subtree failed. The same orderings taken in another sequence
+  // make the same plan, and the search from a plan does not depend on how it was reached.
+  std::set<std::vector<std::string>> m_refuted;
   double m_elapsed;
 };
 

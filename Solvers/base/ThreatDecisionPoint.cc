@@ -100,5 +100,14 @@ std::string ThreatDecisionPoint::toString() const {
 
 std::string ThreatDecisionPoint::toShortString() const { return toString(); }
 
+std::string ThreatDecisionPoint::getChoiceSignature() const {
+  if (!isExecuted() || m_index >= m_choiceCount)
+    return std::string();
+  std::ostringstream os;
+  os << "order " << m_choices[m_index].first->getKey() << " " << m_choices[m_index].second.first->getKey() << " "
+     << m_choices[m_index].second.second->getKey();
+  return os.str();
+}
+
 } // namespace SOLVERS
 } // namespace KORVAN

@@ -28,6 +28,7 @@ public:
   bool hasNext() const override { return m_index < m_choiceCount; }
   std::string toString() const override;
   std::string toShortString() const override;
+  std::string getChoiceSignature() const override;
 
   const TokenId& getToken() const { return m_tokenToOrder; }
   unsigned int getChoiceCount() const { return m_choiceCount; }

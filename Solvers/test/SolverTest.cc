@@ -229,9 +229,36 @@ TEST_F(Fixture, ConfigurationErrors) {
   expectError("<Solver><FlawManager component='VarManager'><H component='VarManager'/></FlawManager></Solver>",
               "is not a flaw handler");
   expectError("<Solver maxSteps='-3'/>", "non-negative integer for 'maxSteps'");
+  // A handler element that names no component would leave its flaws to nobody.
+  expectError("<Solver><FlawManager component='VarManager'>\n<FlawHandler/></FlawManager></Solver>",
+              "Element <FlawHandler> (line 2) has no 'component' attribute.");
   expectError("<Solver><FlawManager component='VarManager'><H component='ValueHandler' priority='x'/>"
               "</FlawManager></Solver>",
               "Expected a number for 'priority'");
+}
+
+// The explanation handed to the decision point names the comparison that kept the flaw, also
+// when the best flaw came first and only won its later contests.
+TEST_F(Fixture, ExplanationNamesTheDecidingComparison) {
+  ConstrainedVariableId old = var(0, 1, "old");
+  ConstrainedVariableId young = var(0, 1, "young");
+  g_vars = {old};
+  Solver& alone = solver();
+  ASSERT_TRUE(alone.step());
+  EXPECT_EQ("", alone.getDecisionStack().back()->getExplanation().toString());
+  alone.reset();
+  g_vars = {old, young};
+  Solver& first = solver();
+  ASSERT_TRUE(first.step());
+  EXPECT_EQ(old->getKey(), first.getDecisionStack().back()->getEntityKey());
+  EXPECT_EQ("older", first.getDecisionStack().back()->getExplanation().toString());
+  first.reset();
+  g_vars = {young, old};
+  Solver& second = solver();
+  ASSERT_TRUE(second.step());
+  EXPECT_EQ(old->getKey(), second.getDecisionStack().back()->getEntityKey());
+  EXPECT_EQ("older", second.getDecisionStack().back()->getExplanation().toString());
+  second.reset();
 }
 
 TEST_F(Fixture, MatchingRulesAndHandlerChoice) {

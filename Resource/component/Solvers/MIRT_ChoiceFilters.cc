@@ -63,8 +63,16 @@ bool DefaultChoiceFilter::recordedContribution(const TransactionId& t, InstantId
   return true;
 }
 
-bool DefaultChoiceFilter::operator()(const OrderingChoice&) const {
-  return true;
+bool DefaultChoiceFilter::operator()(const OrderingChoice& choice) const {
+  // Only a production placed before a consumption can raise the lowest level at the instant,
+  // and only a consumption before a production can lower the highest. Any other ordering
+  // leaves the flaw where it is, and the search would go on stacking such orderings in every
+  // sequence before it could give up.
+  const bool resolves = m_treatAsLowerFlaw ? !choice.first->isConsumer() && choice.second->isConsumer()
+                                           : choice.first->isConsumer() && !choice.second->isConsumer();
+  condDebugMsg(!resolves, "ThreatDecisionPoint:filter", "Rejecting choice that cannot move the "
+               << (m_treatAsLowerFlaw ? "lower" : "upper") << " level.");
+  return resolves;
 }
 
 std::string DefaultChoiceFilter::toString() const { return "DefaultFilter"; }

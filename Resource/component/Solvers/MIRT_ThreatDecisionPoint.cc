@@ -68,6 +68,25 @@ ThreatDecisionPoint::ThreatDecisionPoint(const DbClientId& client, const Instant
 
 ThreatDecisionPoint::~ThreatDecisionPoint() {}
 
+void ThreatDecisionPoint::checkConfiguration(const TiXmlElement& configData) {
+  const std::string filter = attribute(configData, "filter", "none");
+  checkError(isFilterWord(filter), "Unknown filter attribute '" << filter << "'");
+  const char* constraint = configData.Attribute("constraint");
+  if (constraint != NULL) {
+    const std::string s(constraint);
+    checkError(s == "precedesOnly" || s == "precedesFirst" || s == "concurrentOnly" || s == "concurrentFirst",
+               "Expected one or two constraint names.");
+  }
+  const std::string iterate = attribute(configData, "iterate", "pairFirst");
+  checkError(iterate == "pairFirst" || iterate == "constraintFirst",
+             "Expected 'pairFirst' or 'constraintFirst' for iterate attribute.");
+  std::string order = attribute(configData, "order", "");
+  if (!order.empty())
+    order += ",";
+  ChoiceOrder parsed;
+  parseOrder(order + "ascendingKeyPredecessor,ascendingKeySuccessor", parsed);
+}
+
 bool ThreatDecisionPoint::test(const EntityId& entity) {
   return InstantId::convertable(entity);
 }
@@ -110,11 +129,15 @@ void ThreatDecisionPoint::createFilter(ChoiceFilters& filters, const std::string
 
 void ThreatDecisionPoint::createOrder(ChoiceOrder& order) {
   check_error(!m_order.empty(), "Empty choice ordering.  Bizarre.");
+  parseOrder(m_order, order);
+}
+
+void ThreatDecisionPoint::parseOrder(const std::string& text, ChoiceOrder& order) {
   std::string::size_type pos = 0;
-  while (pos <= m_order.size()) {
-    std::string::size_type comma = m_order.find(',', pos);
-    const std::string token = m_order.substr(pos, comma == std::string::npos ? std::string::npos : comma - pos);
-    pos = comma == std::string::npos ? m_order.size() + 1 : comma + 1;
+  while (pos <= text.size()) {
+    std::string::size_type comma = text.find(',', pos);
+    const std::string token = text.substr(pos, comma == std::string::npos ? std::string::npos : comma - pos);
+    pos = comma == std::string::npos ? text.size() + 1 : comma + 1;
     if (token == "leastImpact") {
       order.addOrder(new LeastImpactComparator());
       continue;
@@ -174,20 +197,26 @@ void ThreatDecisionPoint::handleUndo() {
   check_error(m_constr.isValid());
   m_constr->discard(true);
   m_constr = ConstraintId::noId();
-  if (m_constraintOrder == "constraintFirst") {
-    ++m_constraintIt;
-    if (m_constraintIt == m_constraintNames.end()) {
-      ++m_index;
-      m_constraintIt = m_constraintNames.begin();
-    }
-  }
-  else {
-    ++m_index;
-    if (m_index >= m_choiceCount) {
-      m_index = 0;
+  if (*m_constraintIt == "precedes")
+    m_refuted.insert(m_index);
+  // Making a pair concurrent is a narrower case of ordering it: once every plan below the
+  // ordering has failed, the concurrent one would only search a part of that again.
+  do {
+    if (m_constraintOrder == "constraintFirst") {
       ++m_constraintIt;
+      if (m_constraintIt == m_constraintNames.end()) {
+        ++m_index;
+        m_constraintIt = m_constraintNames.begin();
+      }
     }
-  }
+    else {
+      ++m_index;
+      if (m_index >= m_choiceCount) {
+        m_index = 0;
+        ++m_constraintIt;
+      }
+    }
+  } while (hasNext() && *m_constraintIt == "concurrent" && m_refuted.count(m_index) > 0);
 }
 
 bool ThreatDecisionPoint::canUndo() const {
@@ -212,6 +241,15 @@ std::string ThreatDecisionPoint::toString() const {
   os << "  CHOICES ";
   for (unsigned int i = 0; i < m_choiceCount; ++i)
     os << " : " << (i + 1) << " " << toString(m_choices[i]);
+  return os.str();
+}
+
+std::string ThreatDecisionPoint::getChoiceSignature() const {
+  if (m_constr.isNoId() || m_index >= m_choiceCount || m_constraintIt == m_constraintNames.end())
+    return std::string();
+  std::ostringstream os;
+  os << *m_constraintIt << " " << m_choices[m_index].first->time()->getKey() << " "
+     << m_choices[m_index].second->time()->getKey();
   return os.str();
 }
 

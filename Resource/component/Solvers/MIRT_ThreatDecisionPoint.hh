@@ -7,6 +7,7 @@
 #include "Solvers/base/DecisionPoint.hh"
 #include "Utils/base/LabelStr.hh"
 
+#include <set>
 #include <string>
 #include <vector>
 
@@ -29,9 +30,13 @@ public:
 
   // Only profile instants are resolved here.
   static bool test(const EntityId& entity);
+  /// Refuses a handler element whose "filter", "order", "constraint" or "iterate" word the
+  /// decision points would refuse, so that a bad configuration fails when it is read.
+  static void checkConfiguration(const TiXmlElement& configData);
 
   std::string toString() const override;
   std::string toShortString() const override;
+  std::string getChoiceSignature() const override;
   std::string toString(const OrderingChoice& choice) const;
 
   bool canUndo() const override;
@@ -42,6 +47,7 @@ public:
 
   void createFilter(ChoiceFilters& filters, const std::string& filter, const Id<Profile>& profile);
   void createOrder(ChoiceOrder& order);
+  static void parseOrder(const std::string& text, ChoiceOrder& order);
 
   const std::vector<OrderingChoice>& getChoices() const { return m_choices; }
   unsigned int getChoiceCount() const { return m_choiceCount; }
@@ -63,6 +69,7 @@ private:
   int m_instTime;
   LabelStr m_resName;
   std::string m_order;
+  std::set<unsigned int> m_refuted; // choices whose "precedes" has been tried and undone
   std::string m_filter;
   std::string m_constraintOrder;
   std::vector<std::string> m_constraintNames;

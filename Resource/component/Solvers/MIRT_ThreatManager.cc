@@ -229,6 +229,11 @@ bool ThreatManager::betterThan(const EntityId& a, const EntityId& b, LabelStr& e
   return m_order(ia, ib, explanation);
 }
 
+LabelStr ThreatManager::soleFlawExplanation(const EntityId&) {
+  const std::list<InstantComparator*>& cmps = m_order.getComparators();
+  return cmps.empty() || cmps.front() == NULL ? LabelStr("") : LabelStr(cmps.front()->toString());
+}
+
 /*
  * ThreatIterator
  */

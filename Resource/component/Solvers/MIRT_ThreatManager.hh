@@ -122,6 +122,8 @@ public:
   bool dynamicMatch(const EntityId& entity) override;
 
   bool betterThan(const EntityId& a, const EntityId& b, LabelStr& explanation) override;
+  // A lone flawed instant is first by the order's first comparator.
+  LabelStr soleFlawExplanation(const EntityId& flaw) override;
 
   const DecisionOrder& getOrder() const { return m_order; }
 
