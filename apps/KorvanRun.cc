@@ -290,10 +290,25 @@ int execute(const Options& options, std::ostream& out, std::ostream& err) {
   // The configuration is judged whole before anything is printed or searched; its components
   // refuse what they are asked when built, or only when a flaw reaches them.
   auto configError = [&](const Error& e, const std::string& when) {
-    std::string where = options.solverConfig.empty()
-                            ? std::string("default solver")
-                            : options.solverConfig + ":" + std::to_string(config.RootElement()->Row()) + ": <Solver>";
-    return BadInput{where + ": " + when + (e.getMsg().empty() ? "failed check '" + e.getCondition() + "'" : e.getMsg())};
+    std::string message = e.getMsg().empty() ? "failed check '" + e.getCondition() + "'" : e.getMsg();
+    std::string source = options.solverConfig.empty() ? std::string("default solver") : options.solverConfig;
+    std::string element = "<Solver>";
+    int line = config.RootElement()->Row();
+    // A component names the element it refused as "<X> (line N)": report it where it is.
+    const std::string::size_type open = message.find('<'), mark = message.find("> (line ");
+    if (open != std::string::npos && mark != std::string::npos && open < mark) {
+      const std::string::size_type close = message.find(')', mark);
+      if (close != std::string::npos) {
+        element = message.substr(open, mark + 1 - open);
+        line = std::atoi(message.c_str() + mark + 8);
+        std::string rest = message.substr(0, open) + element + message.substr(close + 1);
+        if (open == 0 && rest.compare(0, element.size() + 2, element + ": ") == 0)
+          rest = rest.substr(element.size() + 2);
+        message = rest;
+      }
+    }
+    std::string where = options.solverConfig.empty() ? source : source + ":" + std::to_string(line) + ": " + element;
+    return BadInput{where + ": " + when + message};
   };
   std::unique_ptr<SOLVERS::Solver> solver;
   try {
