@@ -24,10 +24,6 @@ const std::int32_t ROW_BIG = 1 << 30;
 // Budget of cached row entries (two rows of one int per time point per source).
 const std::size_t ROW_BUDGET = 8u * 1024u * 1024u;
 
-// Single-pair searches a point may take part in within one version before its whole row is
-// computed instead: a row costs about as much as a few searches that stop at their target.
-const std::uint32_t PAIRS_BEFORE_ROW = 4;
-
 typedef std::pair<TemporalNetwork::Time, int> HeapEntry;
 typedef std::priority_queue<HeapEntry, std::vector<HeapEntry>, std::greater<HeapEntry>> MinHeap;
 
@@ -91,8 +87,6 @@ int TemporalNetwork::addTimepoint() {
     m_dist.push_back(INF);
     m_seen.push_back(0);
     m_rowOf.push_back(-1);
-    m_pairVersion.push_back(0);
-    m_pairCount.push_back(0);
   }
   Node& n = m_nodes[node];
   n.live = true;
@@ -103,8 +97,6 @@ int TemporalNetwork::addTimepoint() {
   n.in.clear();
   n.edges.clear();
   m_rowOf[node] = -1;
-  m_pairVersion[node] = 0;
-  m_pairCount[node] = 0;
   ++m_nodeCount;
   changed();
   debugMsg("TemporalNetwork:addTimepoint", " " << node);
@@ -692,87 +684,6 @@ const TemporalNetwork::Row& TemporalNetwork::getRow(int source) {
   return row;
 }
 
-// One shortest distance, d(source, target) over the arcs forward, or d(target, source) over
-// them backward, for a caller that already holds best, an upper bound on it (the path through
-// the origin); returns the smaller of the two. Keys are distances reduced by the potentials,
-// and a key is also a lower bound on any path on from that point to the target, so the search
-// stops once its smallest key cannot beat best. The origin is left out as in computeRow, and
-// points are pruned where the bounds from the origin show they cannot lead to a better path.
-TemporalNetwork::Time TemporalNetwork::searchPair(int source, int target, Time best,
-                                                  bool forward) {
-  const int origin = getOrigin();
-  const Node& ns = m_nodes[source];
-  const Node& nt = m_nodes[target];
-  // Along the search: a(x) is the distance from the origin to x, b(x) from x to the origin.
-  auto a = [forward](const Node& n) { return forward ? n.distFrom : n.distTo; };
-  auto b = [forward](const Node& n) { return forward ? n.distTo : n.distFrom; };
-  auto key = [forward](Time d, const Node& n) { return forward ? d - n.potential : d + n.potential; };
-  const Time sourceToOrigin = b(ns);
-  const Time targetA = a(nt);
-  const Time targetB = b(nt);
-  // Lower bound on the rest of a path from x to the target, from the bounds through the origin.
-  auto rest = [&](const Node& n) {
-    Time r = -INF;
-    if (targetA < INF && a(n) < INF)
-      r = targetA - a(n);
-    if (targetB < INF && b(n) < INF)
-      r = std::max(r, b(n) - targetB);
-    return r;
-  };
-  MinHeap heap;
-  m_touched.clear();
-  m_dist[source] = 0;
-  m_touched.push_back(source);
-  heap.push(HeapEntry(key(0, ns), source));
-  while (!heap.empty()) {
-    HeapEntry top = heap.top();
-    heap.pop();
-    const int x = top.second;
-    const Time dx = m_dist[x];
-    const Node& nx = m_nodes[x];
-    if (top.first != key(dx, nx) || m_done[x])
-      continue;
-    if (best >= INF ? false : top.first >= key(best, nt))
-      break;
-    m_done[x] = 1;
-    if (x == target) {
-      best = std::min(best, dx);
-      break;
-    }
-    if (x == origin || (sourceToOrigin < INF && dx >= sourceToOrigin + a(nx)))
-      continue;
-    for (int arc : forward ? nx.out : nx.in) {
-      const Arc& c = m_arcs[arc];
-      const int y = forward ? c.to : c.from;
-      const Time nd = dx + c.weight;
-      if (nd >= m_dist[y])
-        continue;
-      const Node& ny = m_nodes[y];
-      if (best < INF && (key(nd, ny) >= key(best, nt) || nd + rest(ny) >= best))
-        continue;
-      if (m_dist[y] == INF)
-        m_touched.push_back(y);
-      m_dist[y] = nd;
-      heap.push(HeapEntry(key(nd, ny), y));
-    }
-  }
-  for (int x : m_touched) {
-    m_dist[x] = INF;
-    m_done[x] = 0;
-  }
-  m_touched.clear();
-  return best;
-}
-
-// Counts a single-pair search for the point; true once its whole row is the cheaper way on.
-bool TemporalNetwork::wantsRow(int node) {
-  if (m_pairVersion[node] != m_version) {
-    m_pairVersion[node] = m_version;
-    m_pairCount[node] = 0;
-  }
-  return ++m_pairCount[node] > PAIRS_BEFORE_ROW;
-}
-
 void TemporalNetwork::getDistance(int from, int to, Time& lb, Time& ub) {
   checkNode(from);
   checkNode(to);
@@ -783,32 +694,18 @@ void TemporalNetwork::getDistance(int from, int to, Time& lb, Time& ub) {
     return;
   }
   ensureBounds();
-  // Through the origin, from the bounds; the rows and searches find what beats it.
+  // Through the origin, from the bounds; the rows hold what beats it.
   Time up = std::min(INF, m_nodes[from].distTo + m_nodes[to].distFrom);
   Time down = std::min(INF, m_nodes[to].distTo + m_nodes[from].distFrom);
-  const int toSlot = m_rowOf[to];
-  const int fromSlot = m_rowOf[from];
-  const bool wantFrom = wantsRow(from);
-  const bool wantTo = wantsRow(to);
-  if (toSlot >= 0 && m_rows[toSlot].source == to && m_rows[toSlot].version == m_version) {
-    const Row& row = m_rows[toSlot];
+  const int slot = m_rowOf[to];
+  if (slot >= 0 && m_rows[slot].source == to && m_rows[slot].version == m_version) {
+    const Row& row = m_rows[slot];
     up = std::min<Time>(up, row.backward[from]);
     down = std::min<Time>(down, row.forward[from]);
-  } else if (wantFrom ||
-             (fromSlot >= 0 && m_rows[fromSlot].source == from &&
-              m_rows[fromSlot].version == m_version)) {
+  } else {
     const Row& row = getRow(from);
     up = std::min<Time>(up, row.forward[to]);
     down = std::min<Time>(down, row.backward[to]);
-  } else if (wantTo) {
-    const Row& row = getRow(to);
-    up = std::min<Time>(up, row.backward[from]);
-    down = std::min<Time>(down, row.forward[from]);
-  } else if (from == getOrigin() || to == getOrigin()) {
-    // The bounds are the distances.
-  } else {
-    up = searchPair(from, to, up, true);
-    down = searchPair(from, to, down, false);
   }
   ub = clip(up);
   lb = -clip(down);

@@ -19,10 +19,9 @@ namespace KORVAN {
 /// suspended: the network is inconsistent while any bound is suspended, and every loosening
 /// retries the suspended bounds, so the network recovers as soon as the offending edge goes.
 /// Bounds from the origin are maintained incrementally on tightening and recomputed on a
-/// loosening. A pairwise distance is found by a search that stops once the other point is
-/// settled; a point asked about repeatedly within one version gets its whole row computed (one
-/// forward and one backward Dijkstra pass) and cached until the network changes, so that asking
-/// all pairs of a set of points costs about two shortest-path passes per point.
+/// loosening. Pairwise distances are computed per source point (one forward and one backward
+/// Dijkstra pass) and cached until the network changes, so that asking all pairs of a set of
+/// points costs two shortest-path passes per point.
 class TemporalNetwork {
 public:
   typedef std::int64_t Time;
@@ -138,8 +137,6 @@ private:
   void markChanged(int node);
   const Row& getRow(int source);
   void computeRow(int source, Row& row);
-  Time searchPair(int source, int target, Time best, bool forward);
-  bool wantsRow(int node);
   void changed() { ++m_version; }
 
   static bool isUnboundedAbove(Time ub);
@@ -172,10 +169,6 @@ private:
   std::vector<Row> m_rows;
   std::vector<int> m_rowOf;
   std::uint64_t m_rowStamp;
-
-  // Single-pair searches per point in the current version, to tell when a whole row pays.
-  std::vector<std::uint64_t> m_pairVersion;
-  std::vector<std::uint32_t> m_pairCount;
 };
 
 } // namespace KORVAN

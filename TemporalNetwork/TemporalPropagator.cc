@@ -349,4 +349,17 @@ bool TemporalPropagator::getDistance(const ConstrainedVariableId& first,
   return true;
 }
 
+bool TemporalPropagator::findDistance(const ConstrainedVariableId& first,
+                                      const ConstrainedVariableId& second, Time& lb, Time& ub) {
+  sync();
+  std::map<ConstrainedVariableId, VarInfo>::const_iterator a = m_vars.find(first);
+  if (a == m_vars.end() || a->second.node < 0)
+    return false;
+  std::map<ConstrainedVariableId, VarInfo>::const_iterator b = m_vars.find(second);
+  if (b == m_vars.end() || b->second.node < 0 || !m_network.isConsistent())
+    return false;
+  m_network.getDistance(a->second.node, b->second.node, lb, ub);
+  return true;
+}
+
 } // namespace KORVAN
