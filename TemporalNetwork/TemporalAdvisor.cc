@@ -48,10 +48,8 @@ IntervalIntDomain TemporalAdvisor::getTemporalDistanceDomain(const ConstrainedVa
     TemporalPropagator* temporal =
         propagator.isNoId() ? 0 : dynamic_cast<TemporalPropagator*>((Propagator*)propagator);
     if (temporal != 0) {
-      temporal->sync();
       TemporalPropagator::Time lb, ub;
-      if (temporal->isTimepoint(first) && temporal->isTimepoint(second) &&
-          temporal->getDistance(first, second, lb, ub)) {
+      if (temporal->findDistance(first, second, lb, ub)) {
         debugMsg("TemporalAdvisor:getTemporalDistanceDomain",
                  " " << first->getKey() << " -> " << second->getKey() << " [" << lb << ", " << ub
                      << "]");

@@ -336,11 +336,29 @@ bool TemporalPropagator::isTimepoint(const ConstrainedVariableId& var) const {
 bool TemporalPropagator::getDistance(const ConstrainedVariableId& first,
                                      const ConstrainedVariableId& second, Time& lb, Time& ub) {
   sync();
-  checkError(isTimepoint(first), first->toString() << " is not a time point of the network.");
-  checkError(isTimepoint(second), second->toString() << " is not a time point of the network.");
+  // Asked for many pairs on every change of the network: one look-up per point.
+  std::map<ConstrainedVariableId, VarInfo>::const_iterator a = m_vars.find(first);
+  checkError(a != m_vars.end() && a->second.node >= 0,
+             first->toString() << " is not a time point of the network.");
+  std::map<ConstrainedVariableId, VarInfo>::const_iterator b = m_vars.find(second);
+  checkError(b != m_vars.end() && b->second.node >= 0,
+             second->toString() << " is not a time point of the network.");
   if (!m_network.isConsistent())
     return false;
-  m_network.getDistance(m_vars[first].node, m_vars[second].node, lb, ub);
+  m_network.getDistance(a->second.node, b->second.node, lb, ub);
+  return true;
+}
+
+bool TemporalPropagator::findDistance(const ConstrainedVariableId& first,
+                                      const ConstrainedVariableId& second, Time& lb, Time& ub) {
+  sync();
+  std::map<ConstrainedVariableId, VarInfo>::const_iterator a = m_vars.find(first);
+  if (a == m_vars.end() || a->second.node < 0)
+    return false;
+  std::map<ConstrainedVariableId, VarInfo>::const_iterator b = m_vars.find(second);
+  if (b == m_vars.end() || b->second.node < 0 || !m_network.isConsistent())
+    return false;
+  m_network.getDistance(a->second.node, b->second.node, lb, ub);
   return true;
 }
 

@@ -64,6 +64,9 @@ public:
   /// be time points. Answers false (bounds untouched) when the network is inconsistent.
   bool getDistance(const ConstrainedVariableId& first, const ConstrainedVariableId& second,
                    Time& lb, Time& ub);
+  /// As getDistance, but also answers false when either variable is not a time point.
+  bool findDistance(const ConstrainedVariableId& first, const ConstrainedVariableId& second,
+                    Time& lb, Time& ub);
   /// Brings the network up to date with the constraints and domains (no domain changes).
   void sync();
 
