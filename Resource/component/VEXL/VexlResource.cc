@@ -8,6 +8,7 @@
 #include "Utils/base/Error.hh"
 #include "Utils/base/Utils.hh"
 
+#include <array>
 #include <string>
 
 namespace KORVAN {
@@ -32,6 +33,21 @@ ConstrainedVariableId addParameter(Object& object, double value, const char* nam
 void addDefault(Object& object, ConstrainedVariableId& member, const char* name) {
   if (member.isNoId())
     member = object.addVariable(IntervalDomain(floatType()), LabelStr(name));
+}
+
+// Resources and reservoirs take the same seven limits, under the same member names.
+const char* const SEVEN_NAMES[7] = {"initialCapacity", "levelLimitMin", "levelLimitMax", "productionRateMax",
+                                    "productionMax", "consumptionRateMax", "consumptionMax"};
+
+void addSevenParameters(Object& object, const std::array<ConstrainedVariableId*, 7>& members,
+                        const std::array<double, 7>& values) {
+  for (int i = 0; i < 7; ++i)
+    *members[i] = addParameter(object, values[i], SEVEN_NAMES[i]);
+}
+
+void addSevenDefaults(Object& object, const std::array<ConstrainedVariableId*, 7>& members) {
+  for (int i = 0; i < 7; ++i)
+    addDefault(object, *members[i], SEVEN_NAMES[i]);
 }
 
 const LabelStr& incrementalFlowProfile() {
@@ -240,13 +256,9 @@ void VexlResource::constructor(double ic, double ll_min, double ll_max, double p
 
 void VexlResource::constructor(double ic, double ll_min, double ll_max, double pr_max, double p_max,
                                double cr_max, double c_max) {
-  initialCapacity = addParameter(*this, ic, "initialCapacity");
-  levelLimitMin = addParameter(*this, ll_min, "levelLimitMin");
-  levelLimitMax = addParameter(*this, ll_max, "levelLimitMax");
-  productionRateMax = addParameter(*this, pr_max, "productionRateMax");
-  productionMax = addParameter(*this, p_max, "productionMax");
-  consumptionRateMax = addParameter(*this, cr_max, "consumptionRateMax");
-  consumptionMax = addParameter(*this, c_max, "consumptionMax");
+  addSevenParameters(*this, {&initialCapacity, &levelLimitMin, &levelLimitMax, &productionRateMax, &productionMax,
+                              &consumptionRateMax, &consumptionMax},
+                     {ic, ll_min, ll_max, pr_max, p_max, cr_max, c_max});
 }
 
 void VexlResource::constructor() {
@@ -254,13 +266,8 @@ void VexlResource::constructor() {
 }
 
 void VexlResource::handleDefaults(bool autoClose) {
-  addDefault(*this, initialCapacity, "initialCapacity");
-  addDefault(*this, levelLimitMin, "levelLimitMin");
-  addDefault(*this, levelLimitMax, "levelLimitMax");
-  addDefault(*this, productionRateMax, "productionRateMax");
-  addDefault(*this, productionMax, "productionMax");
-  addDefault(*this, consumptionRateMax, "consumptionRateMax");
-  addDefault(*this, consumptionMax, "consumptionMax");
+  addSevenDefaults(*this, {&initialCapacity, &levelLimitMin, &levelLimitMax, &productionRateMax, &productionMax,
+                           &consumptionRateMax, &consumptionMax});
   if (autoClose)
     close();
 }
@@ -327,13 +334,9 @@ void VexlReservoir::constructor(double ic, double ll_min, double ll_max, double 
 
 void VexlReservoir::constructor(double ic, double ll_min, double ll_max, double pr_max, double p_max,
                                 double cr_max, double c_max) {
-  initialCapacity = addParameter(*this, ic, "initialCapacity");
-  levelLimitMin = addParameter(*this, ll_min, "levelLimitMin");
-  levelLimitMax = addParameter(*this, ll_max, "levelLimitMax");
-  productionRateMax = addParameter(*this, pr_max, "productionRateMax");
-  productionMax = addParameter(*this, p_max, "productionMax");
-  consumptionRateMax = addParameter(*this, cr_max, "consumptionRateMax");
-  consumptionMax = addParameter(*this, c_max, "consumptionMax");
+  addSevenParameters(*this, {&initialCapacity, &levelLimitMin, &levelLimitMax, &productionRateMax, &productionMax,
+                              &consumptionRateMax, &consumptionMax},
+                     {ic, ll_min, ll_max, pr_max, p_max, cr_max, c_max});
 }
 
 void VexlReservoir::constructor() {
@@ -341,13 +344,8 @@ void VexlReservoir::constructor() {
 }
 
 void VexlReservoir::handleDefaults(bool autoClose) {
-  addDefault(*this, initialCapacity, "initialCapacity");
-  addDefault(*this, levelLimitMin, "levelLimitMin");
-  addDefault(*this, levelLimitMax, "levelLimitMax");
-  addDefault(*this, productionRateMax, "productionRateMax");
-  addDefault(*this, productionMax, "productionMax");
-  addDefault(*this, consumptionRateMax, "consumptionRateMax");
-  addDefault(*this, consumptionMax, "consumptionMax");
+  addSevenDefaults(*this, {&initialCapacity, &levelLimitMin, &levelLimitMax, &productionRateMax, &productionMax,
+                           &consumptionRateMax, &consumptionMax});
   if (autoClose)
     close();
 }
