@@ -62,17 +62,28 @@ void TimetableProfile::recomputeLevels(InstantId /* prev */, InstantId inst) {
   const double time = static_cast<double>(inst->getTime());
   debugMsg("TimetableProfile:recomputeLevels", "Transactions at " << inst->getTime() << ":");
 
+  // The ending transactions are a subset of the held ones, in the same order:
+  // one merged walk reads each domain once.
   const std::set<TransactionId>& transactions = inst->getTransactions();
+  const std::set<TransactionId>& ending = inst->getEndingTransactions();
+  std::set<TransactionId>::const_iterator endIt = ending.begin();
+  m_ending.clear();
   for (std::set<TransactionId>::const_iterator it = transactions.begin(); it != transactions.end(); ++it) {
     const TransactionId& t = *it;
     const AbstractDomain& timeDom = t->time()->lastDomain();
     const AbstractDomain& quantityDom = t->quantity()->lastDomain();
+    const double tlb = timeDom.getLowerBound();
+    const double tub = timeDom.getUpperBound();
     const double qlb = quantityDom.getLowerBound();
     const double qub = quantityDom.getUpperBound();
     const bool consumer = t->isConsumer();
     debugMsg("TimetableProfile:recomputeLevels",
-             "Time: [" << timeDom.getLowerBound() << " " << timeDom.getUpperBound() << "] Quantity: "
+             "Time: [" << tlb << " " << tub << "] Quantity: "
                        << (consumer ? "-" : "+") << "[" << qlb << " " << qub << "]");
+    if (endIt != ending.end() && *endIt == t) {
+      m_ending.push_back(Ending{qlb, qub, consumer});
+      ++endIt;
+    }
 
     if (timeDom.isSingleton()) {
       if (consumer)
@@ -86,7 +97,7 @@ void TimetableProfile::recomputeLevels(InstantId /* prev */, InstantId inst) {
       maxInstantProduction += qub;
 
     // May start here: the earliest a consumer can lower, or a producer raise, the level.
-    if (timeDom.getLowerBound() == time) {
+    if (tlb == time) {
       if (consumer) {
         m_lowerLevelMin -= qub;
         m_lowerLevelMax -= qlb;
@@ -97,7 +108,7 @@ void TimetableProfile::recomputeLevels(InstantId /* prev */, InstantId inst) {
       }
     }
     // Cannot happen later than here: from now on it certainly counts.
-    if (timeDom.getUpperBound() == time) {
+    if (tub == time) {
       if (consumer) {
         m_upperLevelMax -= qlb;
         m_upperLevelMin -= qub;
@@ -110,6 +121,7 @@ void TimetableProfile::recomputeLevels(InstantId /* prev */, InstantId inst) {
       }
     }
   }
+  checkError(endIt == ending.end(), "Instant at " << inst->getTime() << " ends a transaction it does not hold.");
 
   maxCumulativeConsumption += maxInstantConsumption;
   maxCumulativeProduction += maxInstantProduction;
@@ -134,18 +146,14 @@ void TimetableProfile::recomputeLevels(InstantId /* prev */, InstantId inst) {
                m_minPrevProduction, m_maxPrevProduction);
 
   // What ends here is carried into the sums of every later instant.
-  const std::set<TransactionId>& ending = inst->getEndingTransactions();
-  for (std::set<TransactionId>::const_iterator it = ending.begin(); it != ending.end(); ++it) {
-    const TransactionId& trans = *it;
-    check_error(trans.isValid());
-    const AbstractDomain& quantityDom = trans->quantity()->lastDomain();
-    if (trans->isConsumer()) {
-      m_maxPrevConsumption += quantityDom.getUpperBound();
-      m_minPrevConsumption += quantityDom.getLowerBound();
+  for (std::vector<Ending>::const_iterator it = m_ending.begin(); it != m_ending.end(); ++it) {
+    if (it->consumer) {
+      m_maxPrevConsumption += it->qub;
+      m_minPrevConsumption += it->qlb;
     }
     else {
-      m_maxPrevProduction += quantityDom.getUpperBound();
-      m_minPrevProduction += quantityDom.getLowerBound();
+      m_maxPrevProduction += it->qub;
+      m_minPrevProduction += it->qlb;
     }
   }
 }

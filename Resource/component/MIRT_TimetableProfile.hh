@@ -36,6 +36,15 @@ private:
   double m_maxPrevConsumption;
   double m_minPrevProduction;
   double m_maxPrevProduction;
+
+  // Quantity bounds of what ends at the current instant, read in the walk over
+  // its transactions and carried into the sums once the instant is updated.
+  struct Ending {
+    double qlb;
+    double qub;
+    bool consumer;
+  };
+  std::vector<Ending> m_ending;
 };
 
 }

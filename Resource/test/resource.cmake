@@ -3,4 +3,4 @@ korvan_add_test(mirt-resource-tests
   ${CMAKE_CURRENT_SOURCE_DIR}/test/ResourceTokenTest.cc
   ${CMAKE_CURRENT_SOURCE_DIR}/test/ResourceTest.cc
   ${CMAKE_CURRENT_SOURCE_DIR}/test/TimetableTest.cc
-  LIBS korvan_resource)
+  LIBS korvan_resource TIMEOUT 300)
