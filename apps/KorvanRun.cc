@@ -205,6 +205,20 @@ std::vector<std::string> checkPlan(const PlanDatabaseId& db) {
       keys += " " + token->toString();
     problems.push_back(object->getName().toString() + ": tokens still to order:" + keys);
   }
+  // Bounds propagation can push a time point that has no value to the horizon without emptying
+  // it (a cycle through a generic constraint with an unbounded side): no plan has such a time.
+  const double horizon = (double) g_infiniteTime();
+  for (const auto& entry : db->getTokens()) {
+    const TokenId& token = entry.second;
+    if (!token->isActive())
+      continue;
+    for (const ConstrainedVariableId& time : {ConstrainedVariableId(token->start()), ConstrainedVariableId(token->end())}) {
+      const AbstractDomain& dom = time->lastDomain();
+      if (dom.isEmpty() || dom.getLowerBound() >= horizon || dom.getUpperBound() <= -horizon)
+        problems.push_back(token->toString() + ": " + time->getName().toString() + " " + dom.toString() +
+                           " has no time before the horizon");
+    }
+  }
   for (const PlanChecker& checker : planCheckers())
     checker(db, problems);
   return problems;

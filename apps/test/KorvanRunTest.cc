@@ -2,6 +2,7 @@
 
 #include <cstdio>
 #include <fstream>
+#include <unistd.h>
 #include <sstream>
 
 #include "ConstraintEngine/base/AbstractDomain.hh"
@@ -92,7 +93,7 @@ public:
 bool LineModule::uninitialized = false;
 
 std::string writeFile(const std::string& name, const std::string& text) {
-  std::string path = ::testing::TempDir() + name;
+  std::string path = ::testing::TempDir() + "korvan-" + std::to_string(getpid()) + "-" + name;
   std::ofstream out(path.c_str());
   out << text;
   return path;

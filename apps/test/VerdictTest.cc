@@ -9,6 +9,7 @@
 
 #include <cstdlib>
 #include <fstream>
+#include <unistd.h>
 #include <map>
 #include <random>
 #include <sstream>
@@ -211,7 +212,9 @@ bool plannedStarts(const Model& m, const std::string& output, std::vector<int>& 
 
 // Slices with different seeds may run side by side.
 std::string writeFile(const std::string& name, const std::string& text) {
-  std::string path = ::testing::TempDir() + std::to_string(envInt("VERDICT_SEED", 1)) + "-" + name;
+  // The process id keeps runs side by side (several checkouts, one machine) apart.
+  std::string path = ::testing::TempDir() + "korvan-" + std::to_string(getpid()) + "-" +
+                     std::to_string(envInt("VERDICT_SEED", 1)) + "-" + name;
   std::ofstream out(path.c_str());
   out << text;
   return path;
