@@ -394,10 +394,12 @@ void Resource::getOrderingChoices(const InstantId& inst,
   unsigned int count = 0;
   std::set<std::pair<TransactionId, TransactionId>> uniquePairs;
 
-  // Takes the pair when the network still allows it and does not impose it yet.
-  auto attempt = [&](const TransactionId& first, const TransactionId& second) {
-    const bool canPrecede = advisor->canPrecede(first->time(), second->time());
-    const bool imposed = canPrecede && transConstrainedToPrecede(first, second);
+  // Takes the pair when the network still allows it and does not impose it yet: first can
+  // precede second while the distance from first to second may reach zero, and is made to
+  // precede it once that distance can no longer fall below zero.
+  auto attempt = [&](const TransactionId& first, const TransactionId& second, double lb, double ub) {
+    const bool canPrecede = ub >= 0.0;
+    const bool imposed = canPrecede && lb >= 0.0;
     if (canPrecede && !imposed) {
       if (uniquePairs.insert(std::make_pair(first, second)).second) {
         ++count;
@@ -419,6 +421,8 @@ void Resource::getOrderingChoices(const InstantId& inst,
        predIt != transactions.end() && count < limit; ++predIt) {
     const TransactionId& predecessor = *predIt;
     check_error(predecessor.isValid());
+    const ConstrainedVariableId predecessorTime = predecessor->time();
+    const AbstractDomain& predecessorDomain = predecessorTime->lastDomain();
     for (std::map<TransactionId, TokenId>::const_iterator succIt = m_transactionsToTokens.begin();
          succIt != m_transactionsToTokens.end() && count < limit; ++succIt) {
       const TransactionId& successor = succIt->first;
@@ -429,15 +433,20 @@ void Resource::getOrderingChoices(const InstantId& inst,
         debugMsg("Resource:getOrderingChoices", "Rejected pair because they are the same transaction.");
         continue;
       }
-      if (!predecessor->time()->lastDomain().intersects(successor->time()->lastDomain())) {
+      const ConstrainedVariableId successorTime = successor->time();
+      if (!predecessorDomain.intersects(successorTime->lastDomain())) {
         debugMsg("Resource:getOrderingChoices", "Rejected pair because successor does not overlap predecessor.");
         continue;
       }
-      attempt(predecessor, successor);
+      // One distance query serves both directions: the reverse distance is its negation.
+      const IntervalIntDomain distance =
+          advisor->getTemporalDistanceDomain(predecessorTime, successorTime, true);
+      const double lb = distance.getLowerBound(), ub = distance.getUpperBound();
+      attempt(predecessor, successor, lb, ub);
       if (count < limit) {
         debugMsg("Resource:getOrderingChoices", "Considering pair <" << successor->toString() << ", "
                  << predecessor->toString());
-        attempt(successor, predecessor);
+        attempt(successor, predecessor, -ub, -lb);
       }
     }
   }
