@@ -14,6 +14,7 @@
 #include "Utils/base/Factory.hh"
 #include "Utils/base/Utils.hh"
 
+#include <algorithm>
 #include <limits>
 
 namespace KORVAN {
@@ -392,7 +393,8 @@ void Resource::getOrderingChoices(const InstantId& inst,
 
   const TemporalAdvisorId& advisor = getPlanDatabase()->getTemporalAdvisor();
   unsigned int count = 0;
-  std::set<std::pair<TransactionId, TransactionId>> uniquePairs;
+  // Each pair is met once (see below), so a vector sorted at the end gives what a set would.
+  std::vector<std::pair<TransactionId, TransactionId>> pairs;
 
   // Takes the pair when the network still allows it and does not impose it yet: first can
   // precede second while the distance from first to second may reach zero, and is made to
@@ -401,12 +403,9 @@ void Resource::getOrderingChoices(const InstantId& inst,
     const bool canPrecede = ub >= 0.0;
     const bool imposed = canPrecede && lb >= 0.0;
     if (canPrecede && !imposed) {
-      if (uniquePairs.insert(std::make_pair(first, second)).second) {
-        ++count;
-        debugMsg("Resource:getOrderingChoices", "Added pair <" << first->toString() << ", " << second->toString());
-      }
-      else
-        debugMsg("Resource:getOrderingChoices", "Pair is redundant.");
+      pairs.push_back(std::make_pair(first, second));
+      ++count;
+      debugMsg("Resource:getOrderingChoices", "Added pair <" << first->toString() << ", " << second->toString());
     }
     else {
       condDebugMsg(canPrecede && imposed, "Resource:getOrderingChoices",
@@ -433,6 +432,12 @@ void Resource::getOrderingChoices(const InstantId& inst,
         debugMsg("Resource:getOrderingChoices", "Rejected pair because they are the same transaction.");
         continue;
       }
+      // A successor also at this instant and earlier in its order was a predecessor before, when
+      // both directions of this pair were tried.
+      if (successor < predecessor && transactions.find(successor) != transactions.end()) {
+        debugMsg("Resource:getOrderingChoices", "Pair is redundant.");
+        continue;
+      }
       const ConstrainedVariableId successorTime = successor->time();
       if (!predecessorDomain.intersects(successorTime->lastDomain())) {
         debugMsg("Resource:getOrderingChoices", "Rejected pair because successor does not overlap predecessor.");
@@ -451,7 +456,8 @@ void Resource::getOrderingChoices(const InstantId& inst,
     }
   }
 
-  results.insert(results.end(), uniquePairs.begin(), uniquePairs.end());
+  std::sort(pairs.begin(), pairs.end());
+  results.insert(results.end(), pairs.begin(), pairs.end());
   debugMsg("Resource:getOrderingChoices", "Ultimately found " << results.size() << " orderings.");
 }
 
