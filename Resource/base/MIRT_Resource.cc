@@ -14,6 +14,7 @@
 #include "Utils/base/Factory.hh"
 #include "Utils/base/Utils.hh"
 
+#include <algorithm>
 #include <limits>
 
 namespace KORVAN {
@@ -392,19 +393,19 @@ void Resource::getOrderingChoices(const InstantId& inst,
 
   const TemporalAdvisorId& advisor = getPlanDatabase()->getTemporalAdvisor();
   unsigned int count = 0;
-  std::set<std::pair<TransactionId, TransactionId>> uniquePairs;
+  // Each pair is met once (see below), so a vector sorted at the end gives what a set would.
+  std::vector<std::pair<TransactionId, TransactionId>> pairs;
 
-  // Takes the pair when the network still allows it and does not impose it yet.
-  auto attempt = [&](const TransactionId& first, const TransactionId& second) {
-    const bool canPrecede = advisor->canPrecede(first->time(), second->time());
-    const bool imposed = canPrecede && transConstrainedToPrecede(first, second);
+  // Takes the pair when the network still allows it and does not impose it yet: first can
+  // precede second while the distance from first to second may reach zero, and is made to
+  // precede it once that distance can no longer fall below zero.
+  auto attempt = [&](const TransactionId& first, const TransactionId& second, double lb, double ub) {
+    const bool canPrecede = ub >= 0.0;
+    const bool imposed = canPrecede && lb >= 0.0;
     if (canPrecede && !imposed) {
-      if (uniquePairs.insert(std::make_pair(first, second)).second) {
-        ++count;
-        debugMsg("Resource:getOrderingChoices", "Added pair <" << first->toString() << ", " << second->toString());
-      }
-      else
-        debugMsg("Resource:getOrderingChoices", "Pair is redundant.");
+      pairs.push_back(std::make_pair(first, second));
+      ++count;
+      debugMsg("Resource:getOrderingChoices", "Added pair <" << first->toString() << ", " << second->toString());
     }
     else {
       condDebugMsg(canPrecede && imposed, "Resource:getOrderingChoices",
@@ -419,6 +420,8 @@ void Resource::getOrderingChoices(const InstantId& inst,
        predIt != transactions.end() && count < limit; ++predIt) {
     const TransactionId& predecessor = *predIt;
     check_error(predecessor.isValid());
+    const ConstrainedVariableId predecessorTime = predecessor->time();
+    const AbstractDomain& predecessorDomain = predecessorTime->lastDomain();
     for (std::map<TransactionId, TokenId>::const_iterator succIt = m_transactionsToTokens.begin();
          succIt != m_transactionsToTokens.end() && count < limit; ++succIt) {
       const TransactionId& successor = succIt->first;
@@ -429,20 +432,32 @@ void Resource::getOrderingChoices(const InstantId& inst,
         debugMsg("Resource:getOrderingChoices", "Rejected pair because they are the same transaction.");
         continue;
       }
-      if (!predecessor->time()->lastDomain().intersects(successor->time()->lastDomain())) {
+      // A successor also at this instant and earlier in its order was a predecessor before, when
+      // both directions of this pair were tried.
+      if (successor < predecessor && transactions.find(successor) != transactions.end()) {
+        debugMsg("Resource:getOrderingChoices", "Pair is redundant.");
+        continue;
+      }
+      const ConstrainedVariableId successorTime = successor->time();
+      if (!predecessorDomain.intersects(successorTime->lastDomain())) {
         debugMsg("Resource:getOrderingChoices", "Rejected pair because successor does not overlap predecessor.");
         continue;
       }
-      attempt(predecessor, successor);
+      // One distance query serves both directions: the reverse distance is its negation.
+      const IntervalIntDomain distance =
+          advisor->getTemporalDistanceDomain(predecessorTime, successorTime, true);
+      const double lb = distance.getLowerBound(), ub = distance.getUpperBound();
+      attempt(predecessor, successor, lb, ub);
       if (count < limit) {
         debugMsg("Resource:getOrderingChoices", "Considering pair <" << successor->toString() << ", "
                  << predecessor->toString());
-        attempt(successor, predecessor);
+        attempt(successor, predecessor, -ub, -lb);
       }
     }
   }
 
-  results.insert(results.end(), uniquePairs.begin(), uniquePairs.end());
+  std::sort(pairs.begin(), pairs.end());
+  results.insert(results.end(), pairs.begin(), pairs.end());
   debugMsg("Resource:getOrderingChoices", "Ultimately found " << results.size() << " orderings.");
 }
 

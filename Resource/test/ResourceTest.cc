@@ -3,12 +3,16 @@
 #include "Resource/component/MIRT_TimetableProfile.hh"
 #include "Resource/component/MIRT_ReusableFVDetector.hh"
 #include "PlanDatabase/base/DbClient.hh"
+#include "TemporalNetwork/TemporalAdvisor.hh"
 #include "Utils/base/Factory.hh"
 
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstdlib>
+#include <random>
 #include <set>
+#include <sstream>
 
 using namespace KORVAN;
 using namespace KORVAN::MIRT;
@@ -446,4 +450,73 @@ TEST(Resource, reusableEndToEnd) {
   EXPECT_TRUE(ResourceWorld::instantAt(v->getProfile(), 5)->isViolated());
   EXPECT_EQ("LevelTooLow for resource V at instant 5", v->getRTRConstraint(second)->getViolationExpl());
   EXPECT_EQ(1u, allowed.ce->getViolatedConstraints().size());
+}
+
+// Random reservoirs with windows that overlap and some precedences between them: the choices at
+// every instant, in order, equal a pair-by-pair enumeration asking the advisor for each direction
+// separately. KORVAN_CHOICE_SEEDS sets the number of seeds.
+TEST(Resource, orderingChoicesMatchPairwiseEnumeration) {
+  unsigned int seeds = 40;
+  if (const char* v = std::getenv("KORVAN_CHOICE_SEEDS"))
+    seeds = (unsigned int) std::max(1, std::atoi(v));
+  for (unsigned int seed = 1; seed <= seeds; ++seed) {
+    std::mt19937 rng(seed);
+    auto uniform = [&](int lo, int hi) { return std::uniform_int_distribution<int>(lo, hi)(rng); };
+    std::ostringstream plan;
+    plan << "seed " << seed << ":";
+    ResourceWorld w;
+    TestReservoir* r = w.reservoir("R", 5, 0, 10, "TimetableProfile", "QuietFVDetector");
+    std::vector<TokenId> tokens;
+    const int count = uniform(3, 7);
+    for (int i = 0; i < count; ++i) {
+      const int lb = uniform(0, 12), ub = lb + uniform(0, 8);
+      const bool consumer = uniform(0, 1) == 0;
+      tokens.push_back(consumer ? w.consumer("R", lb, ub, 1, 3) : w.producer("R", lb, ub, 1, 3));
+      plan << " " << (consumer ? "c" : "p") << i << "[" << lb << "," << ub << "]";
+    }
+    std::vector<ConstraintId> constraints;
+    const int precedences = uniform(0, 3);
+    for (int k = 0; k < precedences; ++k) {
+      const int a = uniform(0, count - 1), b = uniform(0, count - 1);
+      if (a == b)
+        continue;
+      constraints.push_back(w.precedes(Id<ReservoirToken>(tokens[a])->getTime(),
+                                       Id<ReservoirToken>(tokens[b])->getTime()));
+      plan << " " << a << "<=" << b;
+    }
+    SCOPED_TRACE(plan.str());
+    if (!w.propagate())
+      continue;
+    const TemporalAdvisorId& advisor = w.db->getTemporalAdvisor();
+    for (const InstantId& inst : ResourceWorld::instants(r->getProfile())) {
+      if (r->m_flawedInstants.count(inst->getTime()) == 0)
+        r->markFlawed(inst, true);
+      const unsigned int limit = uniform(0, 2) == 0 ? (unsigned int) uniform(1, 4) : ~0u;
+      std::set<TransPair> expected;
+      for (const TransactionId& pred : inst->getTransactions()) {
+        if (expected.size() >= limit)
+          break;
+        for (const auto& entry : r->m_transactionsToTokens) {
+          if (expected.size() >= limit)
+            break;
+          const TransactionId& succ = entry.first;
+          if (pred == succ || !pred->time()->lastDomain().intersects(succ->time()->lastDomain()))
+            continue;
+          for (const TransPair& p : {TransPair(pred, succ), TransPair(succ, pred)}) {
+            if (expected.size() >= limit)
+              break;
+            if (advisor->canPrecede(p.first->time(), p.second->time()) &&
+                advisor->getTemporalDistanceDomain(p.first->time(), p.second->time(), true).getLowerBound() < 0)
+              expected.insert(p);
+          }
+        }
+      }
+      EXPECT_EQ(std::vector<TransPair>(expected.begin(), expected.end()), choicesAt(r, inst, limit))
+          << "instant " << inst->getTime() << " limit " << limit;
+      if (::testing::Test::HasFailure())
+        break;
+    }
+    if (::testing::Test::HasFailure())
+      break;
+  }
 }
