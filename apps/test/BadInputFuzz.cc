@@ -31,7 +31,16 @@
 #include "apps/KorvanRun.hh"
 
 #if defined(__has_include)
-#if __has_include(<sanitizer/common_interface_defs.h>)
+#if defined(__has_feature)
+#if __has_feature(address_sanitizer) || __has_feature(undefined_behavior_sanitizer)
+#define KORVAN_FUZZ_SANITIZED 1
+#endif
+#endif
+#if defined(__SANITIZE_ADDRESS__)
+#define KORVAN_FUZZ_SANITIZED 1
+#endif
+// The runtime's hook exists only in a sanitised build.
+#if defined(KORVAN_FUZZ_SANITIZED) && __has_include(<sanitizer/common_interface_defs.h>)
 #include <sanitizer/common_interface_defs.h>
 #define KORVAN_FUZZ_DEATH_CALLBACK 1
 #endif
