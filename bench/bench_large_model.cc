@@ -21,6 +21,7 @@
 #include <tinyxml.h>
 #include <vector>
 
+#include "bench/BenchSupport.hh"
 #include "Resource/test/ModuleTestSupport.hh"
 #include "bench/LargeModel.hh"
 
@@ -146,21 +147,6 @@ void BM_PlainReference(benchmark::State& state) {
   state.counters["tokens"] = tokens;
 }
 
-class RatioReporter : public benchmark::ConsoleReporter {
-public:
-  void ReportRuns(const std::vector<Run>& runs) override {
-    for (const Run& run : runs)
-      if (run.run_type == Run::RT_Iteration && !run.error_occurred)
-        times[run.benchmark_name()] = run.GetAdjustedCPUTime();
-    ConsoleReporter::ReportRuns(runs);
-  }
-  void ratio(const std::string& what, const std::string& name, const std::string& reference) {
-    if (times.count(name) && times.count(reference) && times[reference] > 0.0)
-      std::printf("%-46s %10.1fx\n", what.c_str(), times[name] / times[reference]);
-  }
-  std::map<std::string, double> times;
-};
-
 } // namespace
 
 BENCHMARK(BM_PlainReference)->Arg(1000)->Arg(2500)->Arg(5000)->Arg(10000)->Unit(benchmark::kMillisecond);
@@ -169,7 +155,7 @@ BENCHMARK(BM_ReadAndPropagate)->Arg(1000)->Arg(2500)->Arg(5000)->Arg(10000)->Ite
 
 int main(int argc, char** argv) {
   benchmark::Initialize(&argc, argv);
-  RatioReporter reporter;
+  KORVAN::BENCH::RatioReporter reporter;
   benchmark::RunSpecifiedBenchmarks(&reporter);
   std::printf("\nRatios of CPU time (read and propagate against the plain reference, same run):\n");
   for (const char* n : {"1000", "2500", "5000", "10000"})

@@ -27,23 +27,13 @@
 #include "Resource/component/MIRT_FlowProfile.hh"
 #include "Resource/component/MIRT_IncrementalFlowProfile.hh"
 #include "Resource/component/MIRT_TimetableProfile.hh"
+#include "bench/BenchSupport.hh"
 
 using namespace KORVAN;
 using namespace KORVAN::MIRT;
+using namespace KORVAN::BENCH;
 
 namespace {
-
-class NoDetector : public FVDetector {
-public:
-  NoDetector() : FVDetector(Id<Resource>()) {}
-  bool detect(InstantId) override { return false; }
-};
-
-struct Spec {
-  int lb, ub;
-  bool consumer;
-  double qlb, qub;
-};
 
 // n producers and consumers with time windows of width 0..40 on a horizon of
 // 2n (about ten pending at any time) and quantities [q, q+2], with n/10
@@ -61,7 +51,7 @@ struct World {
       const double q = (double) (1 + rng() % 5);
       schedule.push_back(lb + (ub - lb) / 2);
       const bool consumer = rng() % 2 == 0;
-      specs.push_back(Spec{lb, ub, consumer, q, q + 2});
+      windows.push_back(Window{lb, ub, consumer, q, q + 2});
       transactions.push_back(make(lb, ub, consumer, q, q + 2));
     }
     for (int k = 0; k < n / 10; ++k) {
@@ -74,8 +64,8 @@ struct World {
     ce->propagate();
     // The windows as propagation left them, for the references.
     for (int i = 0; i < n; ++i) {
-      specs[i].lb = (int) transactions[i]->time()->lastDomain().getLowerBound();
-      specs[i].ub = (int) transactions[i]->time()->lastDomain().getUpperBound();
+      windows[i].lb = (int) transactions[i]->time()->lastDomain().getLowerBound();
+      windows[i].ub = (int) transactions[i]->time()->lastDomain().getUpperBound();
     }
     extra = make(0, 2 * n, true, 1, 1);
   }
@@ -97,7 +87,7 @@ struct World {
   PlanDatabase* db;
   std::vector<Transaction*> owned;
   std::vector<TransactionId> transactions;
-  std::vector<Spec> specs;
+  std::vector<Window> windows;
   std::vector<std::pair<int, int>> precedences;
   TransactionId extra;
 };
@@ -219,7 +209,7 @@ double lowerLevelFlow(const World& w, const std::vector<int>& members, std::vect
   const int n = (int) members.size();
   Dinic dinic(n + 2);
   for (int i = 0; i < n; ++i) {
-    const Spec& s = w.specs[members[i]];
+    const Window& s = w.windows[members[i]];
     slot[members[i]] = i;
     if (s.consumer)
       dinic.arc(n, i, s.qub, 0.0);
@@ -237,7 +227,7 @@ double lowerLevelFlow(const World& w, const std::vector<int>& members, std::vect
 
 void BM_DinicWholeNetwork(benchmark::State& state) {
   const World& w = world((int) state.range(0));
-  std::vector<int> all(w.specs.size()), slot(w.specs.size(), -1);
+  std::vector<int> all(w.windows.size()), slot(w.windows.size(), -1);
   for (size_t i = 0; i < all.size(); ++i)
     all[i] = (int) i;
   double value = 0.0;
@@ -248,27 +238,27 @@ void BM_DinicWholeNetwork(benchmark::State& state) {
 
 void BM_DinicPerInstant(benchmark::State& state) {
   const World& w = world((int) state.range(0));
-  std::vector<int> times, slot(w.specs.size(), -1);
-  for (const Spec& s : w.specs) {
+  std::vector<int> times, slot(w.windows.size(), -1);
+  for (const Window& s : w.windows) {
     times.push_back(s.lb);
     times.push_back(s.ub);
   }
   std::sort(times.begin(), times.end());
   times.erase(std::unique(times.begin(), times.end()), times.end());
   // Transactions by earliest time, and the pending set swept along.
-  std::vector<int> byStart(w.specs.size());
+  std::vector<int> byStart(w.windows.size());
   for (size_t i = 0; i < byStart.size(); ++i)
     byStart[i] = (int) i;
-  std::sort(byStart.begin(), byStart.end(), [&](int a, int b) { return w.specs[a].lb < w.specs[b].lb; });
+  std::sort(byStart.begin(), byStart.end(), [&](int a, int b) { return w.windows[a].lb < w.windows[b].lb; });
   double total = 0.0;
   for (auto _ : state) {
     total = 0.0;
     std::vector<int> pending;
     size_t next = 0;
     for (int T : times) {
-      while (next < byStart.size() && w.specs[byStart[next]].lb <= T)
+      while (next < byStart.size() && w.windows[byStart[next]].lb <= T)
         pending.push_back(byStart[next++]);
-      pending.erase(std::remove_if(pending.begin(), pending.end(), [&](int i) { return w.specs[i].ub <= T; }),
+      pending.erase(std::remove_if(pending.begin(), pending.end(), [&](int i) { return w.windows[i].ub <= T; }),
                     pending.end());
       total += lowerLevelFlow(w, pending, slot);
     }
@@ -277,22 +267,6 @@ void BM_DinicPerInstant(benchmark::State& state) {
   state.counters["instants"] = (double) times.size();
   state.counters["flowSum"] = total;
 }
-
-// Keeps each run's time per iteration for the ratios printed at the end.
-class RatioReporter : public benchmark::ConsoleReporter {
-public:
-  void ReportRuns(const std::vector<Run>& runs) override {
-    for (const Run& run : runs)
-      if (run.run_type == Run::RT_Iteration && !run.error_occurred)
-        times[run.benchmark_name()] = run.GetAdjustedCPUTime();
-    ConsoleReporter::ReportRuns(runs);
-  }
-  void ratio(const std::string& what, const std::string& name, const std::string& reference) {
-    if (times.count(name) && times.count(reference) && times[reference] > 0.0)
-      std::printf("%-58s %8.1fx\n", what.c_str(), times[name] / times[reference]);
-  }
-  std::map<std::string, double> times;
-};
 
 }
 

@@ -17,23 +17,13 @@
 #include "Resource/base/MIRT_FVDetector.hh"
 #include "Resource/base/MIRT_ProfilePropagator.hh"
 #include "Resource/component/MIRT_TimetableProfile.hh"
+#include "bench/BenchSupport.hh"
 
 using namespace KORVAN;
 using namespace KORVAN::MIRT;
+using namespace KORVAN::BENCH;
 
 namespace {
-
-class NoDetector : public FVDetector {
-public:
-  NoDetector() : FVDetector(Id<Resource>()) {}
-  bool detect(InstantId) override { return false; }
-};
-
-struct Window {
-  int lb, ub;
-  bool consumer;
-  double qlb, qub;
-};
 
 // n producers and consumers with windows of width 0..40 on a horizon of 2n.
 struct World {
