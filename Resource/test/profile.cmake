@@ -2,5 +2,4 @@ korvan_add_test(mirt-profile-tests
   ${CMAKE_CURRENT_SOURCE_DIR}/test/ProfileTestSupport.cc
   ${CMAKE_CURRENT_SOURCE_DIR}/test/profile-tests.cc
   ${CMAKE_CURRENT_SOURCE_DIR}/test/profile-oracle-tests.cc
-  ${CMAKE_CURRENT_SOURCE_DIR}/test/instant-filing-tests.cc
   LIBS korvan_resource)
