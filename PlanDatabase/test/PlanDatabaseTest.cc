@@ -87,51 +87,7 @@ struct Host : public World {
   const ConstraintEngineId& engine() const { return ce->getId(); }
 };
 
-// The bounds of every variable of the tokens, in order.
-std::vector<std::pair<double, double>> allBounds(const std::vector<TokenId>& tokens) {
-  std::vector<std::pair<double, double>> result;
-  for (const TokenId& token : tokens)
-    for (const ConstrainedVariableId& var : token->getVariables())
-      result.push_back(bounds(var));
-  return result;
-}
-
 } // namespace
-
-TEST(PlanDatabase, timeVariablesFollowTheTemporalNetwork) {
-  Host host;
-  TokenId a = host.interval(D(0, 100), D(), D(5, 10));
-  TokenId b = host.interval(D(), D(0, 50), D(20, 30));
-  ASSERT_TRUE(host.ce->propagate());
-  // start + duration = end, both ways.
-  EXPECT_BOUNDS(a->end(), 5, 110);
-  EXPECT_BOUNDS(b->start(), -30, 30);
-  EXPECT_EQ(LabelStr("start"), a->start()->getName());
-  EXPECT_EQ(5u, a->getVariables().size());
-
-  // b after a: b's start >= a's end >= 5, a's end <= b's start <= 30.
-  ConstraintId precedes = host.db->getClient()->createConstraint("precedes", {a->end(), b->start()});
-  ASSERT_TRUE(host.ce->propagate());
-  EXPECT_BOUNDS(b->start(), 5, 30);
-  EXPECT_BOUNDS(b->end(), 25, 50);
-  EXPECT_BOUNDS(a->end(), 5, 30);
-  EXPECT_BOUNDS(a->start(), 0, 25);
-  host.db->getClient()->deleteConstraint(precedes);
-  ASSERT_TRUE(host.ce->propagate());
-  EXPECT_BOUNDS(a->end(), 5, 110);
-  EXPECT_BOUNDS(b->start(), -30, 30);
-
-  // An event token: start and end are its time; duration is 0.
-  TokenId e = (new EventToken(host.db->getId(), "Timeline.tick", false, false, D(3, 4)))->getId();
-  EXPECT_EQ(e->start(), e->end());
-  EXPECT_EQ(e->start(), EventTokenId(e)->getTime());
-  EXPECT_BOUNDS(e->duration(), 0, 0);
-  // Durations that cannot fit make the network inconsistent.
-  TokenId bad = host.interval(D(0, 0), D(0, 3), D(5, 9));
-  EXPECT_FALSE(host.ce->propagate());
-  bad->discard();
-  EXPECT_TRUE(host.ce->propagate());
-}
 
 TEST(PlanDatabase, activationAndObjectAssignment) {
   Host host;
@@ -250,8 +206,7 @@ TEST(PlanDatabase, constrainThenFreeRestoresDomains) {
   host.db->close();
   TokenId a = host.interval(D(0, 20), D(), D(10, 10));
   TokenId b = host.interval(D(0, 20), D(), D(5, 5));
-  ASSERT_TRUE(host.ce->propagate());
-  std::vector<std::pair<double, double>> before = allBounds({a, b});
+  // The bounds an ordering gives and takes back are the host oracle's; here the bookkeeping.
   unsigned int constraints = host.ce->getConstraints().size();
 
   DbClientId client = host.db->getClient();
@@ -259,17 +214,12 @@ TEST(PlanDatabase, constrainThenFreeRestoresDomains) {
   EXPECT_TRUE(t->isConstrainedToPrecede(a, b));
   EXPECT_FALSE(t->isConstrainedToPrecede(b, a));
   EXPECT_EQ(constraints + 1, host.ce->getConstraints().size());
-  ASSERT_TRUE(host.ce->propagate());
-  EXPECT_BOUNDS(b->start(), 10, 20);
-  EXPECT_BOUNDS(a->start(), 0, 10);
   EXPECT_EQ("precedes", t->getPrecedenceConstraint(a, b)->getName().toString());
   EXPECT_NE("", raised([&] { client->constrain(t, a, b); }).getMsg());
 
   client->free(t, a, b);
   EXPECT_FALSE(t->isConstrainedToPrecede(a, b));
   EXPECT_EQ(constraints, host.ce->getConstraints().size());
-  ASSERT_TRUE(host.ce->propagate());
-  EXPECT_EQ(before, allBounds({a, b}));
   EXPECT_EQ(a->toString() + " is not constrained to precede " + b->toString() + " on t.",
             raised([&] { client->free(t, a, b); }).getMsg());
 
@@ -299,27 +249,6 @@ TEST(PlanDatabase, constrainThenFreeRestoresDomains) {
   t->notifyOrderingNoLongerRequired(a);
   t->notifyOrderingNoLongerRequired(a);
   EXPECT_FALSE(t->hasTokensToOrder());
-}
-
-// A value given where the ordering already implied it survives the ordering's removal.
-TEST(PlanDatabase, freeKeepsSpecifiedValues) {
-  Host host;
-  ObjectId t = host.object("Timeline", "t");
-  host.db->close();
-  TokenId t1 = host.interval(D(6, 10), D(0, 100), D(2, 2));
-  TokenId t2 = host.interval(D(0, 10), D(0, 100), D(2, 2));
-  DbClientId client = host.db->getClient();
-  client->constrain(t, t1, t2);
-  client->specify(t2->start(), 8);
-  ASSERT_TRUE(host.ce->propagate());
-  EXPECT_BOUNDS(t1->start(), 6, 6);
-  client->specify(t1->start(), 6);
-  ASSERT_TRUE(host.ce->propagate());
-  client->free(t, t1, t2);
-  ASSERT_TRUE(host.ce->propagate());
-  EXPECT_BOUNDS(t1->end(), 8, 8);
-  EXPECT_FALSE(host.db->getTemporalAdvisor()->canPrecede(t2, t1));
-  EXPECT_BOUNDS(host.db->getTemporalAdvisor()->getTemporalDistanceDomain(t1->end(), t2->start(), true), 0, 0);
 }
 
 TEST(PlanDatabase, mergeAndSplitKeepBaseDomains) {
@@ -443,60 +372,6 @@ TEST(PlanDatabase, mergeAndSplitKeepBaseDomains) {
   EXPECT_EQ("m_parentToken.isValid()",
             raised([&] { new TokenVariable<IntervalDomain>(TokenId::noId(), 0, host.engine(), IntervalDomain()); })
                 .getCondition());
-}
-
-// While a token is merged its relations bind the token it is merged onto; split gives them back.
-TEST(PlanDatabase, mergedTokensRelationsBindTheActiveToken) {
-  Host host;
-  host.object("Timeline", "t");
-  host.db->close();
-  TokenId a = host.interval(D(0, 100), D(0, 200), D(10, 10));
-  TokenId m = host.interval(D(0, 100), D(0, 200), D(10, 10));
-  TokenId c = host.interval(D(50, 50), D(0, 200), D(5, 5));
-  TokenId other = host.interval(D(0, 100), D(0, 200), D(1, 1));
-  a->activateInternal();
-  ConstraintId before = host.ce->createConstraint("precedes", {m->end(), c->start()});
-  ASSERT_TRUE(host.ce->propagate());
-  EXPECT_BOUNDS(m->start(), 0, 40);
-  EXPECT_BOUNDS(a->start(), 0, 100);
-
-  m->merge(a);
-  ASSERT_TRUE(host.ce->propagate());
-  EXPECT_FALSE(before->isActive());
-  EXPECT_BOUNDS(a->start(), 0, 40);
-  EXPECT_BOUNDS(a->end(), 10, 50);
-  // The merged token's own variables are free of it meanwhile.
-  EXPECT_BOUNDS(m->start(), 0, 100);
-  a->start()->specify(60);
-  EXPECT_FALSE(host.ce->propagate());
-  a->start()->reset();
-  ASSERT_TRUE(host.ce->propagate());
-
-  // A relation posted between two inactive tokens follows each of them onto its active token.
-  ConstraintId after = host.ce->createConstraint("precedes", {c->end(), other->start()});
-  other->activateInternal();
-  TokenId b = host.interval(D(0, 100), D(0, 200), D(1, 1));
-  b->activateInternal();
-  other->deactivate();
-  other->merge(b);
-  ASSERT_TRUE(host.ce->propagate());
-  EXPECT_BOUNDS(b->start(), 55, 100);
-
-  // Removing the relation while merged removes what it bound.
-  before->discard();
-  ASSERT_TRUE(host.ce->propagate());
-  EXPECT_BOUNDS(a->start(), 0, 100);
-
-  // Split gives the relation back to its own token.
-  other->split();
-  ASSERT_TRUE(host.ce->propagate());
-  EXPECT_BOUNDS(b->start(), 0, 100);
-  EXPECT_BOUNDS(other->start(), 55, 100);
-  EXPECT_TRUE(after->isActive());
-  m->split();
-  ASSERT_TRUE(host.ce->propagate());
-  EXPECT_BOUNDS(a->start(), 0, 100);
-  EXPECT_TRUE(m->isInactive());
 }
 
 TEST(PlanDatabase, deletingTokensLeavesNoConstraintBehind) {

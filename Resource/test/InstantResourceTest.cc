@@ -22,13 +22,6 @@ std::string levelOf(double lb, double ub) {
   return IntervalDomain(lb, ub).toString();
 }
 
-std::set<int> keys(const TransactionSet& txs) {
-  std::set<int> result;
-  for (const TransactionId& tx : txs)
-    result.insert(tx->getKey());
-  return result;
-}
-
 TEST(InstantResource, levelsOfWorkedExamples) {
   InstantWorld w;
   OpenResource* fixed = w.resource("fixed", 10);
@@ -59,18 +52,13 @@ TEST(InstantResource, instantsHoldTheTokensCoveringThem) {
   InstantWorld w;
   OpenResource* r = w.resource("r", 0);
   Transaction* a = w.change("r", 0, 10, 1, 1);
-  Transaction* b = w.change("r", 0, 4, -1, -1);
+  w.change("r", 0, 4, -1, -1);
   Transaction* c = w.change("r", 6, 6, 2, 2);
   EXPECT_EQ(levelOf(0, 0), level(r, -1));
   ASSERT_EQ((std::vector<std::string>{"0:[-1, -1, 1, 1]", "4:[-1, -1, 0, 0]", "6:[1, 1, 2, 2]", "10:[2, 2, 2, 2]"}),
             bounds(*r));
-  const std::map<int, InstantId>& instants = r->getInstants();
-  EXPECT_EQ((std::set<int>{a->getKey(), b->getKey()}), keys(instants.at(0)->getTransactions()));
-  EXPECT_EQ((std::set<int>{a->getKey(), b->getKey()}), keys(instants.at(4)->getTransactions()));
-  // Created between 4 and 10, the instant at 6 takes over the token still running there.
-  EXPECT_EQ((std::set<int>{a->getKey(), c->getKey()}), keys(instants.at(6)->getTransactions()));
-  EXPECT_EQ((std::set<int>{a->getKey()}), keys(instants.at(10)->getTransactions()));
-  for (const auto& entry : instants)
+  // Which tokens each instant holds is the random completion test's.
+  for (const auto& entry : r->getInstants())
     EXPECT_TRUE(r->hasStartOrEndTransaction(entry.second));
 
   std::list<InstantId> found;

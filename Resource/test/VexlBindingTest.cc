@@ -1,6 +1,7 @@
 // The modelling-language binding: resource classes and their constructor
-// overloads, closing into initialised resources, token classes, the native
-// factories and models read through the interpreter.
+// overloads, closing into initialised resources, token classes and the native
+// factories. Whole models read through the interpreter are the end-to-end
+// tests' (korvan-run on the shipped and generated models).
 
 #include <gtest/gtest.h>
 
@@ -344,67 +345,6 @@ TEST(VexlBinding, TokenFactoriesMakeClosedBoundTokens) {
   VEXL::VexlUnaryToken* plain = new VEXL::VexlUnaryToken(world.db->getId(), LabelStr("Unary.use"), false, false, true);
   EXPECT_TRUE(plain->isClosed() && !plain->isActive() && plain->tEnd == plain->end());
   EXPECT_EQ(1.0, plain->getQuantity()->baseDomain().getSingletonValue());
-}
-
-TEST(VexlBinding, ModelsReadThroughTheInterpreter) {
-  ModuleWorld world;
-  std::string objects;
-  {
-    DebugCapture capture("XMLInterpreter:NativeObjectFactory");
-    world.read("<new type='Reusable' name='crew'><float value='3'/><float value='0'/></new>"
-               "<set object='crew' member='profileType' value='TimetableProfile'/>"
-               "<new type='Unary' name='drill'/>"
-               "<new type='Reservoir' name='battery'><float value='10'/><float value='0'/><float value='20'/></new>"
-               "<new type='Resource' name='tank'><float value='5'/><float value='0'/><float value='10'/></new>"
-               "<close/>");
-    objects = capture.text();
-  }
-  EXPECT_NE(std::string::npos, objects.find("[XMLInterpreter:NativeObjectFactory]Created Native Reusable:crew type:Reusable\n"));
-  EXPECT_NE(std::string::npos, objects.find("Created Native Unary:drill type:Unary\n"));
-  EXPECT_NE(std::string::npos, objects.find("Created Native Reservoir:battery type:Reservoir\n"));
-
-  world.read("<goal predicate='Reusable.uses' name='repair' object='crew' start='0' duration='5' quantity='1'/>"
-             "<goal predicate='Reusable.uses' name='inspect' object='crew' start='3' duration='5' quantity='2'/>"
-             "<goal predicate='Unary.use' name='bore' object='drill' start='0 30' duration='10'/>"
-             "<goal predicate='Reservoir.consume' name='drive' object='battery' time='4' quantity='8'/>");
-  ASSERT_TRUE(world.ce->propagate());
-  ObjectId crew = world.db->getObject(LabelStr("crew"));
-  ObjectId battery = world.db->getObject(LabelStr("battery"));
-  EXPECT_EQ(2u, crew->tokens().size());
-  EXPECT_EQ(1u, world.db->getObject(LabelStr("drill"))->tokens().size());
-  EXPECT_EQ(1u, battery->tokens().size());
-  EXPECT_TRUE(crew->hasToken(world.interpreter->getToken("inspect")));
-
-  // Levels as the resources' envelopes report them: the crew of three lends 1
-  // from 0 to 5 and 2 from 3 to 8.
-  std::unique_ptr<ApResourceProfile> levels(as<MIRT::Resource>(crew)->getLevels());
-  ASSERT_EQ(4, levels->getTimes().size());
-  const double expected[][2] = {{0, 2}, {3, 0}, {5, 1}, {8, 3}};
-  for (int i = 0; i < 4; i++) {
-    EXPECT_EQ(expected[i][0], levels->getTimes().get(i));
-    EXPECT_EQ(expected[i][1], levels->getLowerBound(expected[i][0])) << expected[i][0];
-    EXPECT_EQ(expected[i][1], levels->getUpperBound(expected[i][0])) << expected[i][0];
-  }
-  std::unique_ptr<ApResourceProfile> batteryLevels(as<MIRT::Resource>(battery)->getLevels());
-  EXPECT_EQ(2.0, batteryLevels->getLowerBound(4));
-  EXPECT_EQ(2.0, batteryLevels->getUpperBound(4));
-
-  // An instant-based resource and its change tokens.
-  world.read("<goal predicate='Resource.change' name='fill' object='tank' time='2' quantity='4'/>"
-             "<goal predicate='Resource.change' name='draw' object='tank' time='6' quantity='-7'/>");
-  ASSERT_TRUE(world.ce->propagate());
-  VEXL::VexlResource* tank = as<VEXL::VexlResource>(world.db->getObject(LabelStr("tank")));
-  EXPECT_EQ(2u, tank->tokens().size());
-  IntervalDomain level;
-  tank->getLevelAt(4, level);
-  EXPECT_EQ(9.0, level.getLowerBound());
-  EXPECT_EQ(9.0, level.getUpperBound());
-  tank->getLevelAt(8, level);
-  EXPECT_EQ(2.0, level.getUpperBound());
-
-  // The interpreter's errors carry the binding's messages.
-  Error e = failure([&]() { world.read("<new type='Unary' name='x'><float value='1'/><float value='2'/></new>"); });
-  EXPECT_NE(std::string::npos, e.getMsg().find("unknown constructor signature")) << e.getMsg();
 }
 
 }

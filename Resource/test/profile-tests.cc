@@ -88,28 +88,6 @@ TEST_F(ProfileTest, AdditionFilesTransactionsAndInstants) {
   std::ostringstream expected;
   expected << " 15: " << c << " " << c->time()->toString() << " " << c->quantity()->toString() << " (P)\n";
   EXPECT_EQ(expected.str(), profile->instants().find(15)->second->toString());
-  EXPECT_EQ(std::string("MIRT_Instant"), i5->entityType().toString());
-  EXPECT_EQ(&Instant::entityTypeName(), &i5->entityType());
-}
-
-TEST_F(ProfileTest, InstantMarks) {
-  add(1, 1);
-  InstantId inst = profile->instants().begin()->second;
-  EXPECT_FALSE(inst->isFlawed() || inst->isViolated() || inst->hasUpperLevelFlaw() || inst->hasLowerLevelFlaw());
-  EXPECT_EQ(0.0, inst->getLowerLevel());
-  Error e = failure([&] { inst->setLowerMagnitude(1.0); });
-  EXPECT_EQ("m_lowerFlaw", e.getCondition());
-  EXPECT_EQ("Resource/base/MIRT_Instant", e.getFile());
-  inst->setFlawed(true);
-  inst->setUpper(true);
-  inst->setUpperMagnitude(3.5);
-  inst->setUpper(false);
-  EXPECT_EQ(3.5, inst->getUpperFlawMagnitude());
-  inst->setFlawed(false);
-  EXPECT_FALSE(inst->hasUpperLevelFlaw());
-  EXPECT_EQ(0.0, inst->getUpperFlawMagnitude());
-  inst->setViolated(true);
-  EXPECT_TRUE(inst->isViolated() && !inst->isFlawed());
 }
 
 TEST_F(ProfileTest, ChangeKindsAndUnknownTransactions) {
@@ -385,22 +363,6 @@ TEST_F(ProfileTest, TemporalConstraintPairing) {
   delete pair;
 }
 
-TEST_F(ProfileTest, TemporalConstraintsThroughTheListeners) {
-  TransactionId a = add(0, 10, "A"), b = add(5, 15, "B");
-  std::vector<ConstrainedVariableId> ab({a->time(), b->time()});
-  ConstraintId c;
-  if (world.ce->getCESchema()->isConstraintType(LabelStr("precedes")))
-    c = world.ce->createConstraint(LabelStr("precedes"), ab);
-  else
-    c = (new NarrowConstraint(LabelStr("Temporal"), world.ce->getId(), ab))->getId();
-  EXPECT_EQ(std::vector<std::string>({"added(A,0,B,1)"}), profile->temporalCalls);
-  world.ce->propagate();
-  c->discard(true);
-  world.ce->propagate();
-  EXPECT_EQ(std::vector<std::string>({"added(A,0,B,1)", "removed(A,0,B,1)"}), profile->temporalCalls);
-  EXPECT_TRUE(profile->getPendingConstraintMessages().empty());
-}
-
 TEST_F(ProfileTest, PropagatorRecomputesOncePerPass) {
   TransactionId a = add(0, 10);
   add(5, 15);
@@ -517,30 +479,4 @@ TEST(ProfileDetector, SurvivesItsResource) {
   EXPECT_FALSE(det.allowViolations());
   RecordingDetector empty;
   EXPECT_FALSE(empty.allowViolations());
-}
-
-TEST(ProfileTransactions, TextPairsAndHashes) {
-  ProfileWorld world;
-  TransactionId t = world.make(10, 20, true, 2, 5);
-  EXPECT_EQ("{(token=none) time=[10 20],quantity=-[2 5]}", t->toString());
-  EXPECT_NE(std::string::npos, world.make(1, 1, false, 3, 3)->toString().find("quantity=+[3 3]"));
-  std::ostringstream s, expected;
-  s << std::make_pair(t, TransactionId());
-  expected << "[id_" << t.getKey() << " -> noId]";
-  EXPECT_EQ(expected.str(), s.str());
-  EXPECT_EQ(0u, TransactionIdHash()(TransactionId()));
-  EXPECT_EQ(TransactionIdHash()(t), TransactionIdHash()(TransactionId(t)));
-}
-
-TEST_F(ProfileTest, EmptiedTimeDomainLeavesInstantsUntilRemoval) {
-  TransactionId a = add(0, 10), b = add(5, 15);
-  NarrowConstraint* narrow = new NarrowConstraint(LabelStr("TestProp"), world.ce->getId(), a->time(), 20, 30);
-  EXPECT_FALSE(world.ce->propagate());
-  ASSERT_TRUE(a->time()->lastDomain().isEmpty());
-  EXPECT_EQ(std::vector<int>({0, 5, 10, 15}), profile->times());
-  profile->removeTransaction(a);
-  EXPECT_EQ(std::vector<int>({5, 15}), profile->times());
-  EXPECT_EQ(TSet({b}), at(5));
-  delete narrow;
-  EXPECT_TRUE(world.ce->propagate());
 }
