@@ -196,8 +196,6 @@ TEST(PlanDatabase, openDatabaseAddsNewObjectsAndObjectsByType) {
               other.object("Timeline", "t1");
               other.object("Timeline", "t1");
             }).getMsg());
-  EXPECT_EQ(Object::entityTypeName(), t1->entityType());
-  EXPECT_EQ(LabelStr("Token"), tok->entityType());
 }
 
 TEST(PlanDatabase, constrainThenFreeRestoresDomains) {
