@@ -67,7 +67,7 @@ TEST(TemporalNetwork, Errors) {
   int a = tn.addTimepoint();
   tn.removeTimepoint(a);
   EXPECT_THROW(tn.addEdge(TemporalNetwork::getOrigin(), a, 0, 1), Error);
-  // Bounds and distances of an inconsistent network are refused; the random walk below checks
+  // The bounds of an inconsistent network are refused; the random walk below checks
   // that the verdict itself is right.
   int b = tn.addTimepoint();
   tn.addEdge(TemporalNetwork::getOrigin(), b, 5, 1);
