@@ -1,5 +1,6 @@
 #include "Vexl/VexlXmlInterpreter.hh"
 
+#include <algorithm>
 #include <cerrno>
 #include <cmath>
 #include <cstdlib>
@@ -604,21 +605,26 @@ void VexlXmlInterpreter::executeToken(const TiXmlElement& element, bool isFact) 
       reject(quoted(attributeName) + " must allow a finite time, got " + quoted(attribute->Value()));
   }
 
-  TokenId token = m_db->getClient()->createToken(predicate, rejectable, isFact);
-  for (const auto& bound : bounds) {
-    ConstrainedVariableId var = token->getVariable(LabelStr(bound.first));
-    if (var.isNoId() && bound.first == "start")
-      var = token->start();
-    else if (var.isNoId() && bound.first == "end")
-      var = token->end();
-    else if (var.isNoId() && bound.first == "duration")
-      var = token->duration();
-    if (var.isNoId())
-      reject(quoted(predicate.toString()) + " has no variable " + quoted(bound.first));
-    std::unique_ptr<AbstractDomain> domain =
-        narrowed(var, bound.second.first, bound.second.second, bound.first);
-    m_db->getClient()->restrict(var, *domain);
-  }
+  // The windows are set before the token is closed: a resource token joins its profile
+  // when it is active on a single resource, and filed with unbounded times it would sit in
+  // every instant of the profile until the windows came.
+  TokenId token = m_db->getClient()->createToken(predicate, rejectable, isFact, [&](const TokenId& made) {
+    for (const auto& bound : bounds) {
+      ConstrainedVariableId var = made->getVariable(LabelStr(bound.first));
+      if (var.isNoId() && bound.first == "start")
+        var = made->start();
+      else if (var.isNoId() && bound.first == "end")
+        var = made->end();
+      else if (var.isNoId() && bound.first == "duration")
+        var = made->duration();
+      if (var.isNoId())
+        reject(quoted(predicate.toString()) + " has no variable " + quoted(bound.first));
+      std::unique_ptr<AbstractDomain> domain =
+          narrowed(var, bound.second.first, bound.second.second, bound.first);
+      m_db->getClient()->restrict(var, *domain);
+    }
+    narrowToImpliedWindows(made);
+  });
   if (!objects.empty()) {
     ConstrainedVariableId objectVar = token->getObject();
     std::unique_ptr<AbstractDomain> domain(objectVar->baseDomain().copy());
@@ -634,6 +640,50 @@ void VexlXmlInterpreter::executeToken(const TiXmlElement& element, bool isFact) 
     m_tokens[name] = token;
   debugMsg("VexlXmlInterpreter:executeToken", "Created " << token->toString()
                                                         << (name.empty() ? "" : " as " + name));
+}
+
+namespace {
+
+// Sums and differences of times, infinite when an operand is.
+double timeSum(double a, double b, bool upper) {
+  const double inf = g_infiniteTimeAsDouble();
+  if (upper ? (a >= inf || b >= inf) : (a <= -inf || b <= -inf))
+    return upper ? inf : -inf;
+  return std::max(-inf, std::min(inf, a + b));
+}
+
+} // namespace
+
+// Propagation derives these windows anyway (end = start + duration holds as long as the
+// token exists); given now, a resource token's end joins its profile within its window
+// rather than over the whole horizon until the first propagation. Windows the temporal
+// network would find empty or at the horizon are left to it, and to its messages.
+void VexlXmlInterpreter::narrowToImpliedWindows(const TokenId& token) {
+  const ConstrainedVariableId start = token->start();
+  const ConstrainedVariableId end = token->end();
+  const ConstrainedVariableId duration = token->duration();
+  if (start.isNoId() || end.isNoId() || duration.isNoId() || start == end)
+    return;
+  const AbstractDomain& d = duration->baseDomain();
+  narrowToImpliedWindow(end, timeSum(start->baseDomain().getLowerBound(), d.getLowerBound(), false),
+                        timeSum(start->baseDomain().getUpperBound(), d.getUpperBound(), true));
+  narrowToImpliedWindow(start, timeSum(end->baseDomain().getLowerBound(), -d.getUpperBound(), false),
+                        timeSum(end->baseDomain().getUpperBound(), -d.getLowerBound(), true));
+}
+
+void VexlXmlInterpreter::narrowToImpliedWindow(const ConstrainedVariableId& var, double lb, double ub) {
+  const double inf = g_infiniteTimeAsDouble();
+  if (lb >= inf || ub <= -inf || !var->baseDomain().isNumeric())
+    return;
+  const AbstractDomain& base = var->baseDomain();
+  std::unique_ptr<AbstractDomain> domain(base.copy());
+  domain->intersect(lb, ub);
+  if (domain->isEmpty() || (domain->getLowerBound() == base.getLowerBound() &&
+                            domain->getUpperBound() == base.getUpperBound()))
+    return;
+  m_givenBase.emplace(var->getKey(), std::unique_ptr<AbstractDomain>(base.copy()));
+  debugMsg("VexlXmlInterpreter:narrowToImpliedWindow", var->toString() << " to " << domain->toString());
+  m_db->getClient()->restrict(var, *domain);
 }
 
 ConstrainedVariableId VexlXmlInterpreter::resolveVariable(const std::string& reference) const {
@@ -700,8 +750,10 @@ void VexlXmlInterpreter::executeSpecify(const TiXmlElement& element) {
     value = LabelStr(valueText).getKey();
   else
     reject("unknown value " + quoted(valueText));
-  if (!var->baseDomain().isMember(value))
-    reject(quoted(valueText) + " is not in the domain " + var->baseDomain().toString() + " of " +
+  std::map<int, std::unique_ptr<AbstractDomain>>::const_iterator given = m_givenBase.find(var->getKey());
+  const AbstractDomain& base = given != m_givenBase.end() ? *given->second : var->baseDomain();
+  if (!base.isMember(value))
+    reject(quoted(valueText) + " is not in the domain " + base.toString() + " of " +
            quoted(element.Attribute("variable")));
   if (!var->canBeSpecified())
     reject("variable " + quoted(element.Attribute("variable")) + " cannot be specified");
