@@ -16,6 +16,7 @@
 #include "ConstraintEngine/base/ConstraintEngine.hh"
 #include "ConstraintEngine/base/EnumeratedDomain.hh"
 #include "ConstraintEngine/base/IntervalDomain.hh"
+#include "ConstraintEngine/base/Propagator.hh"
 #include "PlanDatabase/base/DbClient.hh"
 #include "PlanDatabase/base/Object.hh"
 #include "PlanDatabase/base/ObjectDomain.hh"
@@ -652,38 +653,42 @@ double timeSum(double a, double b, bool upper) {
   return std::max(-inf, std::min(inf, a + b));
 }
 
+// Narrows a derived domain as a propagator does: the base domain stays what the
+// model gave, for <specify> and for every relaxation.
+class ImpliedWindow : public Propagator {
+public:
+  static void narrow(const ConstrainedVariableId& var, double lb, double ub) {
+    const double inf = g_infiniteTimeAsDouble();
+    const AbstractDomain& domain = var->lastDomain();
+    if (lb >= inf || ub <= -inf || !domain.isNumeric() || domain.isEmpty())
+      return;
+    // Windows the temporal network would find empty are left to it, and to its messages.
+    if (lb > domain.getUpperBound() || ub < domain.getLowerBound())
+      return;
+    if (lb <= domain.getLowerBound() && ub >= domain.getUpperBound())
+      return;
+    debugMsg("VexlXmlInterpreter:narrowToImpliedWindows",
+             var->toString() << " to [" << lb << " " << ub << "]");
+    getCurrentDomain(var).intersect(lb, ub);
+  }
+};
+
 } // namespace
 
 // Propagation derives these windows anyway (end = start + duration holds as long as the
 // token exists); given now, a resource token's end joins its profile within its window
-// rather than over the whole horizon until the first propagation. Windows the temporal
-// network would find empty or at the horizon are left to it, and to its messages.
+// rather than over the whole horizon until the first propagation.
 void VexlXmlInterpreter::narrowToImpliedWindows(const TokenId& token) {
   const ConstrainedVariableId start = token->start();
   const ConstrainedVariableId end = token->end();
   const ConstrainedVariableId duration = token->duration();
   if (start.isNoId() || end.isNoId() || duration.isNoId() || start == end)
     return;
-  const AbstractDomain& d = duration->baseDomain();
-  narrowToImpliedWindow(end, timeSum(start->baseDomain().getLowerBound(), d.getLowerBound(), false),
-                        timeSum(start->baseDomain().getUpperBound(), d.getUpperBound(), true));
-  narrowToImpliedWindow(start, timeSum(end->baseDomain().getLowerBound(), -d.getUpperBound(), false),
-                        timeSum(end->baseDomain().getUpperBound(), -d.getLowerBound(), true));
-}
-
-void VexlXmlInterpreter::narrowToImpliedWindow(const ConstrainedVariableId& var, double lb, double ub) {
-  const double inf = g_infiniteTimeAsDouble();
-  if (lb >= inf || ub <= -inf || !var->baseDomain().isNumeric())
-    return;
-  const AbstractDomain& base = var->baseDomain();
-  std::unique_ptr<AbstractDomain> domain(base.copy());
-  domain->intersect(lb, ub);
-  if (domain->isEmpty() || (domain->getLowerBound() == base.getLowerBound() &&
-                            domain->getUpperBound() == base.getUpperBound()))
-    return;
-  m_givenBase.emplace(var->getKey(), std::unique_ptr<AbstractDomain>(base.copy()));
-  debugMsg("VexlXmlInterpreter:narrowToImpliedWindow", var->toString() << " to " << domain->toString());
-  m_db->getClient()->restrict(var, *domain);
+  const AbstractDomain& d = duration->lastDomain();
+  ImpliedWindow::narrow(end, timeSum(start->lastDomain().getLowerBound(), d.getLowerBound(), false),
+                        timeSum(start->lastDomain().getUpperBound(), d.getUpperBound(), true));
+  ImpliedWindow::narrow(start, timeSum(end->lastDomain().getLowerBound(), -d.getUpperBound(), false),
+                        timeSum(end->lastDomain().getUpperBound(), -d.getLowerBound(), true));
 }
 
 ConstrainedVariableId VexlXmlInterpreter::resolveVariable(const std::string& reference) const {
@@ -750,10 +755,8 @@ void VexlXmlInterpreter::executeSpecify(const TiXmlElement& element) {
     value = LabelStr(valueText).getKey();
   else
     reject("unknown value " + quoted(valueText));
-  std::map<int, std::unique_ptr<AbstractDomain>>::const_iterator given = m_givenBase.find(var->getKey());
-  const AbstractDomain& base = given != m_givenBase.end() ? *given->second : var->baseDomain();
-  if (!base.isMember(value))
-    reject(quoted(valueText) + " is not in the domain " + base.toString() + " of " +
+  if (!var->baseDomain().isMember(value))
+    reject(quoted(valueText) + " is not in the domain " + var->baseDomain().toString() + " of " +
            quoted(element.Attribute("variable")));
   if (!var->canBeSpecified())
     reject("variable " + quoted(element.Attribute("variable")) + " cannot be specified");

@@ -2,7 +2,6 @@
 #define KORVAN_VEXL_VEXLXMLINTERPRETER_HH
 
 #include <map>
-#include <memory>
 #include <set>
 #include <string>
 #include <vector>
@@ -77,7 +76,6 @@ private:
   // Narrows the token's end to the window its start and duration imply, and its start to
   // the one its end and duration imply.
   void narrowToImpliedWindows(const TokenId& token);
-  void narrowToImpliedWindow(const ConstrainedVariableId& var, double lb, double ub);
   // Deletes the tokens and objects with keys above the given ones (made by a failed transaction).
   void rollback(int lastObject, int lastToken);
 
@@ -85,9 +83,6 @@ private:
   std::set<std::string> m_nativeClasses;
   std::set<std::string> m_nativePredicates;
   std::map<std::string, TokenId> m_tokens;
-  // By variable key, the base domains that implied windows narrowed: <specify> judges a
-  // value by what the model itself gave.
-  std::map<int, std::unique_ptr<AbstractDomain>> m_givenBase;
   unsigned int m_transactionCount;
 };
 

@@ -27,6 +27,7 @@
 #include "Resource/component/MIRT_IncrementalFlowProfile.hh"
 #include "Resource/component/MIRT_TimetableProfile.hh"
 #include "Resource/test/ModuleTestSupport.hh"
+#include "Utils/base/Error.hh"
 #include "Utils/base/Factory.hh"
 #include "Utils/base/Utils.hh"
 
@@ -159,6 +160,45 @@ TEST(VexlFiling, TokensJoinTheirProfileWithinTheirWindows) {
   EXPECT_EQ(0u, log.timeChanges);
   EXPECT_EQ(34u, log.joins.size());
   EXPECT_TRUE(world.ce->propagate());
+}
+
+std::string failure(ModuleWorld& world, const std::string& transactions) {
+  try {
+    world.read(transactions);
+  } catch (const Error& e) {
+    return e.getMsg();
+  }
+  return "no failure";
+}
+
+TEST(VexlFiling, AFailedResourceTokenLeavesNothingBehind) {
+  ModuleWorld world;
+  installRecorder(world);
+  world.read("<new type='Unary' name='press'/><new type='Reusable' name='crew'><float value='5'/><float value='0'/></new>"
+             "<close/>");
+  const size_t tokens = world.db->getTokens().size(), constraints = world.ce->getConstraints().size();
+  FilingLog log;
+  g_log = &log;
+  // Refused while the token is being prepared, some of its windows set, before it is active.
+  EXPECT_EQ("test.xml:1: <goal>: 'Unary.use' has no variable 'speed'",
+            failure(world, "<goal predicate='Unary.use' name='bad' object='press' start='0 10' duration='3' "
+                           "speed='1 2'/>"));
+  EXPECT_EQ("test.xml:1: <goal>: bounds [0 0] of 'duration' lie outside its domain int:[1, +inf]",
+            failure(world, "<goal predicate='Reusable.uses' name='bad' start='0 10' duration='0' quantity='1'/>"));
+  EXPECT_EQ(tokens, world.db->getTokens().size());
+  EXPECT_EQ(constraints, world.ce->getConstraints().size());
+  EXPECT_TRUE(world.interpreter->getToken("bad").isNoId());
+  EXPECT_TRUE(log.joins.empty());
+
+  // The end's implied window [3 13] is no limit for <specify>: the model gave none, and
+  // the value is refused by propagation, as it was when the window came later.
+  world.read("<goal predicate='Unary.use' name='ok' object='press' start='0 10' duration='3'/>");
+  EXPECT_EQ(2u, log.joins.size());
+  g_log = nullptr;
+  EXPECT_EQ("no failure", failure(world, "<specify variable='ok.end' value='50'/>"));
+  EXPECT_EQ("test.xml:1: <specify>: '0' is not in the domain int:[3, 3] of 'ok.duration'",
+            failure(world, "<specify variable='ok.duration' value='0'/>"));
+  EXPECT_FALSE(world.ce->propagate());
 }
 
 // ---- the same tokens made the plain way ----
