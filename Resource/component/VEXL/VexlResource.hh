@@ -103,8 +103,8 @@ public:
 
   class produce : public MIRT::ProducerToken {
   public:
-    // Made with activate false, the token is active only once its state's base domain is
-    // restricted to ACTIVE (which its factory does after the token is given its windows).
+    // Made with activate false, the token stays inactive until activated (its factory
+    // activates it once the token has its windows).
     produce(const PlanDatabaseId& planDatabase, const LabelStr& predicateName, bool rejectable = false,
             bool isFact = false, bool close = false, bool activate = true);
     produce(const TokenId& master, const LabelStr& predicateName, const LabelStr& relation,
@@ -126,8 +126,8 @@ public:
 
   class consume : public MIRT::ConsumerToken {
   public:
-    // Made with activate false, the token is active only once its state's base domain is
-    // restricted to ACTIVE (which its factory does after the token is given its windows).
+    // Made with activate false, the token stays inactive until activated (its factory
+    // activates it once the token has its windows).
     consume(const PlanDatabaseId& planDatabase, const LabelStr& predicateName, bool rejectable = false,
             bool isFact = false, bool close = false, bool activate = true);
     consume(const TokenId& master, const LabelStr& predicateName, const LabelStr& relation,
@@ -179,8 +179,8 @@ public:
 
   class uses : public MIRT::ReusableToken {
   public:
-    // Made with activate false, the token is active only once its state's base domain is
-    // restricted to ACTIVE (which its factory does after the token is given its windows).
+    // Made with activate false, the token stays inactive until activated (its factory
+    // activates it once the token has its windows).
     uses(const PlanDatabaseId& planDatabase, const LabelStr& predicateName, bool rejectable = false,
          bool isFact = false, bool close = false, bool activate = true);
     uses(const TokenId& master, const LabelStr& predicateName, const LabelStr& relation, bool close = false);
@@ -222,8 +222,8 @@ public:
 
   class use : public MIRT::ReusableToken {
   public:
-    // Made with activate false, the token is active only once its state's base domain is
-    // restricted to ACTIVE (which its factory does after the token is given its windows).
+    // Made with activate false, the token stays inactive until activated (its factory
+    // activates it once the token has its windows).
     use(const PlanDatabaseId& planDatabase, const LabelStr& predicateName, bool rejectable = false,
         bool isFact = false, bool close = false, bool activate = true);
     use(const TokenId& master, const LabelStr& predicateName, const LabelStr& relation, bool close = false);
