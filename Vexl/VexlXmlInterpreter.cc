@@ -1,5 +1,6 @@
 #include "Vexl/VexlXmlInterpreter.hh"
 
+#include <algorithm>
 #include <cerrno>
 #include <cmath>
 #include <cstdlib>
@@ -15,6 +16,7 @@
 #include "ConstraintEngine/base/ConstraintEngine.hh"
 #include "ConstraintEngine/base/EnumeratedDomain.hh"
 #include "ConstraintEngine/base/IntervalDomain.hh"
+#include "ConstraintEngine/base/Propagator.hh"
 #include "PlanDatabase/base/DbClient.hh"
 #include "PlanDatabase/base/Object.hh"
 #include "PlanDatabase/base/ObjectDomain.hh"
@@ -604,21 +606,26 @@ void VexlXmlInterpreter::executeToken(const TiXmlElement& element, bool isFact) 
       reject(quoted(attributeName) + " must allow a finite time, got " + quoted(attribute->Value()));
   }
 
-  TokenId token = m_db->getClient()->createToken(predicate, rejectable, isFact);
-  for (const auto& bound : bounds) {
-    ConstrainedVariableId var = token->getVariable(LabelStr(bound.first));
-    if (var.isNoId() && bound.first == "start")
-      var = token->start();
-    else if (var.isNoId() && bound.first == "end")
-      var = token->end();
-    else if (var.isNoId() && bound.first == "duration")
-      var = token->duration();
-    if (var.isNoId())
-      reject(quoted(predicate.toString()) + " has no variable " + quoted(bound.first));
-    std::unique_ptr<AbstractDomain> domain =
-        narrowed(var, bound.second.first, bound.second.second, bound.first);
-    m_db->getClient()->restrict(var, *domain);
-  }
+  // The windows are set before the token is closed: a resource token joins its profile
+  // when it is active on a single resource, and filed with unbounded times it would sit in
+  // every instant of the profile until the windows came.
+  TokenId token = m_db->getClient()->createToken(predicate, rejectable, isFact, [&](const TokenId& made) {
+    for (const auto& bound : bounds) {
+      ConstrainedVariableId var = made->getVariable(LabelStr(bound.first));
+      if (var.isNoId() && bound.first == "start")
+        var = made->start();
+      else if (var.isNoId() && bound.first == "end")
+        var = made->end();
+      else if (var.isNoId() && bound.first == "duration")
+        var = made->duration();
+      if (var.isNoId())
+        reject(quoted(predicate.toString()) + " has no variable " + quoted(bound.first));
+      std::unique_ptr<AbstractDomain> domain =
+          narrowed(var, bound.second.first, bound.second.second, bound.first);
+      m_db->getClient()->restrict(var, *domain);
+    }
+    narrowToImpliedWindows(made);
+  });
   if (!objects.empty()) {
     ConstrainedVariableId objectVar = token->getObject();
     std::unique_ptr<AbstractDomain> domain(objectVar->baseDomain().copy());
@@ -634,6 +641,54 @@ void VexlXmlInterpreter::executeToken(const TiXmlElement& element, bool isFact) 
     m_tokens[name] = token;
   debugMsg("VexlXmlInterpreter:executeToken", "Created " << token->toString()
                                                         << (name.empty() ? "" : " as " + name));
+}
+
+namespace {
+
+// Sums and differences of times, infinite when an operand is.
+double timeSum(double a, double b, bool upper) {
+  const double inf = g_infiniteTimeAsDouble();
+  if (upper ? (a >= inf || b >= inf) : (a <= -inf || b <= -inf))
+    return upper ? inf : -inf;
+  return std::max(-inf, std::min(inf, a + b));
+}
+
+// Narrows a derived domain as a propagator does: the base domain stays what the
+// model gave, for <specify> and for every relaxation.
+class ImpliedWindow : public Propagator {
+public:
+  static void narrow(const ConstrainedVariableId& var, double lb, double ub) {
+    const double inf = g_infiniteTimeAsDouble();
+    const AbstractDomain& domain = var->lastDomain();
+    if (lb >= inf || ub <= -inf || !domain.isNumeric() || domain.isEmpty())
+      return;
+    // Windows the temporal network would find empty are left to it, and to its messages.
+    if (lb > domain.getUpperBound() || ub < domain.getLowerBound())
+      return;
+    if (lb <= domain.getLowerBound() && ub >= domain.getUpperBound())
+      return;
+    debugMsg("VexlXmlInterpreter:narrowToImpliedWindows",
+             var->toString() << " to [" << lb << " " << ub << "]");
+    getCurrentDomain(var).intersect(lb, ub);
+  }
+};
+
+} // namespace
+
+// Propagation derives these windows anyway (end = start + duration holds as long as the
+// token exists); given now, a resource token's end joins its profile within its window
+// rather than over the whole horizon until the first propagation.
+void VexlXmlInterpreter::narrowToImpliedWindows(const TokenId& token) {
+  const ConstrainedVariableId start = token->start();
+  const ConstrainedVariableId end = token->end();
+  const ConstrainedVariableId duration = token->duration();
+  if (start.isNoId() || end.isNoId() || duration.isNoId() || start == end)
+    return;
+  const AbstractDomain& d = duration->lastDomain();
+  ImpliedWindow::narrow(end, timeSum(start->lastDomain().getLowerBound(), d.getLowerBound(), false),
+                        timeSum(start->lastDomain().getUpperBound(), d.getUpperBound(), true));
+  ImpliedWindow::narrow(start, timeSum(end->lastDomain().getLowerBound(), -d.getUpperBound(), false),
+                        timeSum(end->lastDomain().getUpperBound(), -d.getLowerBound(), true));
 }
 
 ConstrainedVariableId VexlXmlInterpreter::resolveVariable(const std::string& reference) const {

@@ -73,6 +73,9 @@ private:
   void executeReset(const TiXmlElement& element);
 
   ConstrainedVariableId resolveVariable(const std::string& reference) const;
+  // Narrows the token's end to the window its start and duration imply, and its start to
+  // the one its end and duration imply.
+  void narrowToImpliedWindows(const TokenId& token);
   // Deletes the tokens and objects with keys above the given ones (made by a failed transaction).
   void rollback(int lastObject, int lastToken);
 

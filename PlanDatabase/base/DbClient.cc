@@ -64,6 +64,18 @@ TokenId DbClient::createToken(const LabelStr& predicateName, bool rejectable, bo
   return token;
 }
 
+TokenId DbClient::createToken(const LabelStr& predicateName, bool rejectable, bool isFact,
+                               const std::function<void(const TokenId&)>& prepare) {
+  const SchemaId& schema = m_planDatabase->getSchema();
+  checkError(schema->isPredicate(predicateName),
+             "Cannot create a token: undefined predicate '" << predicateName.toString() << "'.");
+  TokenId token = schema->getTokenFactory(predicateName)
+                      ->createPrepared(m_planDatabase, predicateName, rejectable, isFact, prepare);
+  checkError(token.isValid(), "The token factory for '" << predicateName.toString()
+                                                        << "' made no token.");
+  return token;
+}
+
 TokenId DbClient::createSlaveToken(const TokenId& master, const LabelStr& predicateName,
                                    const LabelStr& relation) {
   check_error(master.isValid());

@@ -6,6 +6,8 @@
 #include "ConstraintEngine/base/ConstraintEngineDefs.hh"
 #include "PlanDatabase/base/PlanDatabaseDefs.hh"
 
+#include <functional>
+
 namespace KORVAN {
 
 /// The operations through which solvers and interpreters change a plan database. Owned by the
@@ -33,6 +35,10 @@ public:
   // ---- tokens ----
   /// A master token of the predicate, made by the schema's token factory.
   TokenId createToken(const LabelStr& predicateName, bool rejectable = false, bool isFact = false);
+  /// The same, with `prepare` narrowing the token before it takes part in the plan (a
+  /// resource token joins its profile on activation, with whatever windows it has then).
+  TokenId createToken(const LabelStr& predicateName, bool rejectable, bool isFact,
+                      const std::function<void(const TokenId&)>& prepare);
   /// A slave of `master` under the relation, made by the predicate's token factory.
   TokenId createSlaveToken(const TokenId& master, const LabelStr& predicateName,
                            const LabelStr& relation);

@@ -12,4 +12,12 @@ TokenFactory::TokenFactory(const LabelStr& predicateName)
 
 TokenFactory::~TokenFactory() { m_id.remove(); }
 
+TokenId TokenFactory::createPrepared(const PlanDatabaseId& planDb, const LabelStr& name, bool rejectable,
+                                     bool isFact, const std::function<void(const TokenId&)>& prepare) const {
+  TokenId token = createInstance(planDb, name, rejectable, isFact);
+  if (token.isValid())
+    prepare(token);
+  return token;
+}
+
 } // namespace KORVAN

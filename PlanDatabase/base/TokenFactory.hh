@@ -3,6 +3,8 @@
 
 #include "PlanDatabase/base/PlanDatabaseDefs.hh"
 
+#include <functional>
+
 namespace KORVAN {
 
 /// Makes tokens of one predicate; registered with the schema under the predicate name.
@@ -20,6 +22,10 @@ public:
   /// A slave token of the master under the named relation.
   virtual TokenId createInstance(const TokenId& master, const LabelStr& name,
                                  const LabelStr& relation) const = 0;
+  /// A master token that `prepare` narrows before the token takes part in the
+  /// plan: a token that activates itself on closing is closed only after it.
+  virtual TokenId createPrepared(const PlanDatabaseId& planDb, const LabelStr& name, bool rejectable,
+                                 bool isFact, const std::function<void(const TokenId&)>& prepare) const;
 
 private:
   TokenFactory(const TokenFactory&) = delete;

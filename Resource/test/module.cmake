@@ -2,7 +2,8 @@ korvan_add_test(resource-module-tests
   ${CMAKE_CURRENT_SOURCE_DIR}/test/ModuleTestSupport.cc
   ${CMAKE_CURRENT_SOURCE_DIR}/test/ModuleTest.cc
   ${CMAKE_CURRENT_SOURCE_DIR}/test/VexlBindingTest.cc
-  LIBS korvan_resource)
+  ${CMAKE_CURRENT_SOURCE_DIR}/test/VexlFilingTest.cc
+  LIBS korvan_resource TIMEOUT 600)
 
 # korvan-run end to end on the shipped workshop model: solved (exit status 0)
 # with the module's threat components, every resource's envelope printed.

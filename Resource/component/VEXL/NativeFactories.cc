@@ -2,6 +2,8 @@
 
 #include "ConstraintEngine/base/AbstractDomain.hh"
 #include "PlanDatabase/base/Token.hh"
+#include "PlanDatabase/base/StateDomain.hh"
+#include "PlanDatabase/base/TokenVariable.hh"
 #include "Resource/component/VEXL/VexlResource.hh"
 #include "Utils/base/Debug.hh"
 #include "Utils/base/Error.hh"
@@ -127,6 +129,41 @@ ObjectId UnaryObjectFactory::makeNewObject(const PlanDatabaseId& planDb, const L
   return instance->getId();
 }
 
+namespace {
+
+// An active resource token on a single resource joins its profile at once, with whatever
+// windows it has: made inactive, prepared, and only then activated (its state restricted
+// to ACTIVE, as its constructor would have done) and closed, it joins within its windows.
+template <class T>
+TokenId makePrepared(const PlanDatabaseId& planDb, const LabelStr& name, bool rejectable, bool isFact,
+                     const std::function<void(const TokenId&)>& prepare) {
+  T* token = new T(planDb, name, rejectable, isFact, false, false);
+  TokenId id = token->getId();
+  prepare(id);
+  // Specified first, so the relation to the resource hears of it; then the base
+  // domain its constructor would have restricted.
+  id->activateInternal();
+  StateDomain activeOnly(LabelStr("States"));
+  activeOnly.insert(Token::ACTIVE.getKey());
+  id->getState()->restrictBaseDomain(activeOnly);
+  token->close();
+  return id;
+}
+
+// Its tokens join their resource's profile when the resource propagates, not on activation.
+template <>
+TokenId makePrepared<VEXL::VexlResource::change>(const PlanDatabaseId& planDb, const LabelStr& name,
+                                                 bool rejectable, bool isFact,
+                                                 const std::function<void(const TokenId&)>& prepare) {
+  VEXL::VexlResource::change* token = new VEXL::VexlResource::change(planDb, name, rejectable, isFact, false);
+  TokenId id = token->getId();
+  prepare(id);
+  token->close();
+  return id;
+}
+
+}
+
 #define KORVAN_DEFINE_RESOURCE_TOKEN_FACTORY(ClassName, TokenClass, Text)                          \
   ClassName::ClassName(const LabelStr& predicateName) : NativeTokenFactory(predicateName) {}       \
   ClassName::~ClassName() {}                                                                       \
@@ -141,6 +178,12 @@ ObjectId UnaryObjectFactory::makeNewObject(const PlanDatabaseId& planDb, const L
     debugMsg("XMLInterpreter:NativeObjectFactory", Text);                                          \
     TokenClass* token = new TokenClass(master, name, relation, true);                              \
     return token->getId();                                                                         \
+  }                                                                                                \
+  TokenId ClassName::createPrepared(const PlanDatabaseId& planDb, const LabelStr& name,            \
+                                    bool rejectable, bool isFact,                                  \
+                                    const std::function<void(const TokenId&)>& prepare) const {    \
+    debugMsg("XMLInterpreter:NativeObjectFactory", Text);                                          \
+    return makePrepared<TokenClass>(planDb, name, rejectable, isFact, prepare);                    \
   }
 
 KORVAN_DEFINE_RESOURCE_TOKEN_FACTORY(ResourceChangeTokenFactory, VEXL::VexlResource::change,

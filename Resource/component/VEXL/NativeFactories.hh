@@ -62,6 +62,9 @@ protected:
                            bool isFact) const override;                                           \
     TokenId createInstance(const TokenId& master, const LabelStr& name,                           \
                            const LabelStr& relation) const override;                              \
+    TokenId createPrepared(const PlanDatabaseId& planDb, const LabelStr& name, bool rejectable,   \
+                           bool isFact,                                                           \
+                           const std::function<void(const TokenId&)>& prepare) const override;    \
   }
 
 KORVAN_DECLARE_RESOURCE_TOKEN_FACTORY(ResourceChangeTokenFactory);

@@ -351,9 +351,9 @@ void VexlReservoir::handleDefaults(bool autoClose) {
 }
 
 VexlReservoir::produce::produce(const PlanDatabaseId& planDatabase, const LabelStr& predicateName,
-                                bool rejectable, bool isFact, bool close)
+                                bool rejectable, bool isFact, bool close, bool activate)
   : MIRT::ProducerToken(planDatabase, predicateName, rejectable, isFact, IntervalIntDomain(),
-                        Token::noObject(), false, true) {
+                        Token::noObject(), false, activate) {
   handleDefaults(close);
 }
 
@@ -376,9 +376,9 @@ void VexlReservoir::produce::handleDefaults(bool autoClose) {
 }
 
 VexlReservoir::consume::consume(const PlanDatabaseId& planDatabase, const LabelStr& predicateName,
-                                bool rejectable, bool isFact, bool close)
+                                bool rejectable, bool isFact, bool close, bool activate)
   : MIRT::ConsumerToken(planDatabase, predicateName, rejectable, isFact, IntervalIntDomain(),
-                        Token::noObject(), false, true) {
+                        Token::noObject(), false, activate) {
   handleDefaults(close);
 }
 
@@ -483,9 +483,9 @@ void VexlReusable::handleDefaults(bool autoClose) {
 }
 
 VexlReusable::uses::uses(const PlanDatabaseId& planDatabase, const LabelStr& predicateName, bool rejectable,
-                         bool isFact, bool close)
+                         bool isFact, bool close, bool activate)
   : MIRT::ReusableToken(planDatabase, predicateName, rejectable, isFact, IntervalIntDomain(),
-                        IntervalIntDomain(), positiveDuration(), Token::noObject(), false, true) {
+                        IntervalIntDomain(), positiveDuration(), Token::noObject(), false, activate) {
   handleDefaults(close);
 }
 
@@ -543,10 +543,10 @@ void VexlUnary::handleDefaults(bool autoClose) {
 }
 
 VexlUnary::use::use(const PlanDatabaseId& planDatabase, const LabelStr& predicateName, bool rejectable,
-                    bool isFact, bool close)
+                    bool isFact, bool close, bool activate)
   : MIRT::ReusableToken(planDatabase, predicateName, rejectable, isFact, IntervalIntDomain(),
                         IntervalIntDomain(), positiveDuration(), IntervalDomain(1.0), Token::noObject(), false,
-                        true) {
+                        activate) {
   handleDefaults(close);
 }
 

@@ -103,8 +103,10 @@ public:
 
   class produce : public MIRT::ProducerToken {
   public:
+    // Made with activate false, the token stays inactive until activated (its factory
+    // activates it once the token has its windows).
     produce(const PlanDatabaseId& planDatabase, const LabelStr& predicateName, bool rejectable = false,
-            bool isFact = false, bool close = false);
+            bool isFact = false, bool close = false, bool activate = true);
     produce(const TokenId& master, const LabelStr& predicateName, const LabelStr& relation,
             bool close = false);
     virtual ~produce();
@@ -124,8 +126,10 @@ public:
 
   class consume : public MIRT::ConsumerToken {
   public:
+    // Made with activate false, the token stays inactive until activated (its factory
+    // activates it once the token has its windows).
     consume(const PlanDatabaseId& planDatabase, const LabelStr& predicateName, bool rejectable = false,
-            bool isFact = false, bool close = false);
+            bool isFact = false, bool close = false, bool activate = true);
     consume(const TokenId& master, const LabelStr& predicateName, const LabelStr& relation,
             bool close = false);
     virtual ~consume();
@@ -175,8 +179,10 @@ public:
 
   class uses : public MIRT::ReusableToken {
   public:
+    // Made with activate false, the token stays inactive until activated (its factory
+    // activates it once the token has its windows).
     uses(const PlanDatabaseId& planDatabase, const LabelStr& predicateName, bool rejectable = false,
-         bool isFact = false, bool close = false);
+         bool isFact = false, bool close = false, bool activate = true);
     uses(const TokenId& master, const LabelStr& predicateName, const LabelStr& relation, bool close = false);
     virtual ~uses();
     void close() override;
@@ -216,8 +222,10 @@ public:
 
   class use : public MIRT::ReusableToken {
   public:
+    // Made with activate false, the token stays inactive until activated (its factory
+    // activates it once the token has its windows).
     use(const PlanDatabaseId& planDatabase, const LabelStr& predicateName, bool rejectable = false,
-        bool isFact = false, bool close = false);
+        bool isFact = false, bool close = false, bool activate = true);
     use(const TokenId& master, const LabelStr& predicateName, const LabelStr& relation, bool close = false);
     virtual ~use();
     void close() override;
