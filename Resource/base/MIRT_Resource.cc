@@ -272,6 +272,7 @@ void Resource::notifyFlawed(InstantId inst) {
     TokenId tok = transIt->second;
     check_error(tok.isValid());
     std::map<TokenId, std::set<InstantId>>::iterator tokIt = m_flawedTokens.find(tok);
+    m_flawedTokensAt[inst].insert(tok);
     if (tokIt == m_flawedTokens.end()) {
       m_flawedTokens[tok].insert(inst);
       notifyOrderingRequired(tok);
@@ -307,16 +308,20 @@ void Resource::notifyNoLongerFlawed(InstantId inst) {
   m_flawedInstants.erase(instIt);
 
   std::set<TokenId> flawlessTokens;
-  for (std::map<TokenId, std::set<InstantId>>::iterator tokIt = m_flawedTokens.begin();
-       tokIt != m_flawedTokens.end(); ++tokIt) {
-    const TokenId& tok = tokIt->first;
-    check_error(tok.isValid());
-    check_error(!tokIt->second.empty());
-    if (tokIt->second.erase(inst) > 0)
+  std::map<InstantId, std::set<TokenId>>::iterator at = m_flawedTokensAt.find(inst);
+  if (at != m_flawedTokensAt.end()) {
+    for (std::set<TokenId>::const_iterator it = at->second.begin(); it != at->second.end(); ++it) {
+      const TokenId& tok = *it;
+      check_error(tok.isValid());
+      std::map<TokenId, std::set<InstantId>>::iterator tokIt = m_flawedTokens.find(tok);
+      check_error(tokIt != m_flawedTokens.end());
+      tokIt->second.erase(inst);
       debugMsg("Resource:notifyNoLongerFlawed", "Removed the flaw at time " << inst->getTime() << " for token "
                << tok->getPredicateName().toString() << "(" << tok->getKey() << ")");
-    if (tokIt->second.empty())
-      flawlessTokens.insert(tok);
+      if (tokIt->second.empty())
+        flawlessTokens.insert(tok);
+    }
+    m_flawedTokensAt.erase(at);
   }
 
   for (std::set<TokenId>::const_iterator it = flawlessTokens.begin(); it != flawlessTokens.end(); ++it) {
@@ -336,20 +341,38 @@ void Resource::notifyDeleted(InstantId inst) {
   std::map<int, InstantId>::iterator instIt = m_flawedInstants.find(inst->getTime());
   if (instIt != m_flawedInstants.end() && instIt->second == inst)
     m_flawedInstants.erase(instIt);
-  for (std::map<TokenId, std::set<InstantId>>::iterator it = m_flawedTokens.begin(); it != m_flawedTokens.end(); ++it)
-    it->second.erase(inst);
+  std::map<InstantId, std::set<TokenId>>::iterator at = m_flawedTokensAt.find(inst);
+  if (at == m_flawedTokensAt.end())
+    return;
+  for (std::set<TokenId>::const_iterator it = at->second.begin(); it != at->second.end(); ++it)
+    m_flawedTokens[*it].erase(inst);
+  m_flawedTokensAt.erase(at);
+}
+
+bool Resource::forgetFlaws(const TokenId& tok) {
+  std::map<TokenId, std::set<InstantId>>::iterator tokIt = m_flawedTokens.find(tok);
+  if (tokIt == m_flawedTokens.end())
+    return false;
+  for (std::set<InstantId>::const_iterator it = tokIt->second.begin(); it != tokIt->second.end(); ++it) {
+    std::map<InstantId, std::set<TokenId>>::iterator at = m_flawedTokensAt.find(*it);
+    if (at == m_flawedTokensAt.end())
+      continue;
+    at->second.erase(tok);
+    if (at->second.empty())
+      m_flawedTokensAt.erase(at);
+  }
+  m_flawedTokens.erase(tokIt);
+  return true;
 }
 
 bool Resource::noFlawedTokensForInst(const InstantId& inst) const {
-  for (std::map<TokenId, std::set<InstantId>>::const_iterator it = m_flawedTokens.begin();
-       it != m_flawedTokens.end(); ++it) {
-    if (it->second.find(inst) != it->second.end()) {
-      debugMsg("Resource:noFlawedTokensForInst", "Found a flaw for instant " << inst->getTime() << " in token "
-               << it->first->getPredicateName().toString() << "(" << it->first->getKey() << ")");
-      return false;
-    }
-  }
-  return true;
+  std::map<InstantId, std::set<TokenId>>::const_iterator at = m_flawedTokensAt.find(inst);
+  if (at == m_flawedTokensAt.end())
+    return true;
+  const TokenId& tok = *at->second.begin();
+  debugMsg("Resource:noFlawedTokensForInst", "Found a flaw for instant " << inst->getTime() << " in token "
+           << tok->getPredicateName().toString() << "(" << tok->getKey() << ")");
+  return false;
 }
 
 /*

@@ -104,6 +104,8 @@ protected:
   // For the concrete kinds, when a token leaves the profile: its violation
   // marks owed to this resource go with it.
   void forgetViolations(const TokenId& tok);
+  // Drops the token's flaw record; true when it had one.
+  bool forgetFlaws(const TokenId& tok);
   // Errs clearly when a token is handed over before init.
   void checkInitialized() const;
 
@@ -111,6 +113,9 @@ protected:
   Id<Profile> m_profile;
   std::map<TransactionId, TokenId> m_transactionsToTokens;
   std::map<TokenId, std::set<InstantId>> m_flawedTokens;
+  // The same record by instant, so that withdrawing an instant's flaws does not walk
+  // every flawed token.
+  std::map<InstantId, std::set<TokenId>> m_flawedTokensAt;
   std::map<int, InstantId> m_flawedInstants;
 
 private:

@@ -54,11 +54,8 @@ void Reservoir::removeFromProfile(const TokenId& tok) {
   m_transactionsToTokens.erase(trans);
   forgetViolations(tok);
   // The ordering announced for the token's first flaw is owed a withdrawal.
-  std::map<TokenId, std::set<InstantId>>::iterator flawIt = m_flawedTokens.find(tok);
-  if (flawIt != m_flawedTokens.end()) {
-    m_flawedTokens.erase(flawIt);
+  if (forgetFlaws(tok))
     notifyOrderingNoLongerRequired(tok);
-  }
   delete (Transaction*) trans;
 }
 

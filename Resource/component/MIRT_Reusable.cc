@@ -64,11 +64,8 @@ void Reusable::removeFromProfile(const TokenId& tok) {
   m_transactionsToTokens.erase(consumer);
   m_transactionsToTokens.erase(producer);
   forgetViolations(tok);
-  std::map<TokenId, std::set<InstantId>>::iterator flawIt = m_flawedTokens.find(tok);
-  if (flawIt != m_flawedTokens.end()) {
-    m_flawedTokens.erase(flawIt);
+  if (forgetFlaws(tok))
     notifyOrderingNoLongerRequired(tok);
-  }
   delete (Transaction*) consumer;
   delete (Transaction*) producer;
 }
