@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <memory>
 #include <random>
+#include <string>
 #include <vector>
 
 #include "ConstraintEngine/base/ConstraintEngine.hh"
@@ -147,8 +148,21 @@ void BM_SortAndSweep(benchmark::State& state) {
 
 }
 
-BENCHMARK(BM_TimetableFromScratch)->RangeMultiplier(4)->Range(64, 4096)->Unit(benchmark::kMicrosecond);
-BENCHMARK(BM_TimetableRecompute)->RangeMultiplier(4)->Range(64, 4096)->Unit(benchmark::kMicrosecond);
-BENCHMARK(BM_SortAndSweep)->RangeMultiplier(4)->Range(64, 4096)->Unit(benchmark::kMicrosecond);
+BENCHMARK(BM_TimetableFromScratch)->Arg(256)->Arg(1000)->Arg(4096)->Arg(10000)->Unit(benchmark::kMicrosecond);
+BENCHMARK(BM_TimetableRecompute)->Arg(256)->Arg(1000)->Arg(4096)->Arg(10000)->Unit(benchmark::kMicrosecond);
+BENCHMARK(BM_SortAndSweep)->Arg(256)->Arg(1000)->Arg(4096)->Arg(10000)->Unit(benchmark::kMicrosecond);
 
-BENCHMARK_MAIN();
+int main(int argc, char** argv) {
+  benchmark::Initialize(&argc, argv);
+  RatioReporter reporter;
+  benchmark::RunSpecifiedBenchmarks(&reporter);
+  std::printf("\nRatios of CPU time against the sort and sweep, same run:\n");
+  for (const char* n : {"256", "1000", "4096", "10000"}) {
+    reporter.ratio(std::string("recomputation, n = ") + n, std::string("BM_TimetableRecompute/") + n,
+                   std::string("BM_SortAndSweep/") + n);
+    reporter.ratio(std::string("from scratch, n = ") + n, std::string("BM_TimetableFromScratch/") + n,
+                   std::string("BM_SortAndSweep/") + n);
+  }
+  benchmark::Shutdown();
+  return 0;
+}

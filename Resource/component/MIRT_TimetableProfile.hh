@@ -26,6 +26,21 @@ private:
   void initRecompute() override;
   void recomputeLevels(InstantId prev, InstantId inst) override;
 
+  // The instant's sums from every transaction it holds: always right, and
+  // what a pass does when it cannot sweep.
+  void walkInstant(const InstantId& inst);
+  // Reads every transaction's bounds once and sorts their time bounds; false
+  // when the pass cannot sweep (see the .cc for when).
+  bool prepareSweep();
+  // The instant's sums from the transactions that start or end there and
+  // running totals of those held; false, with nothing changed, when the
+  // instant's filing disagrees with the bounds read for the pass.
+  bool sweepInstant(const InstantId& inst);
+  void reportComputed(const InstantId& inst, double minInstantConsumption, double maxInstantConsumption,
+                      double minInstantProduction, double maxInstantProduction, double minCumulativeConsumption,
+                      double maxCumulativeConsumption, double minCumulativeProduction,
+                      double maxCumulativeProduction) const;
+
   // Running state of one walk: the levels after the instants visited so far
   // and the sums of the transactions that have ended.
   double m_lowerLevelMin;
@@ -45,6 +60,26 @@ private:
     bool consumer;
   };
   std::vector<Ending> m_ending;
+
+  // Per-pass state of a sweep, reused from pass to pass.
+  struct Bounds {
+    double qlb;
+    double qub;
+    bool consumer;
+    bool singleton;
+  };
+  std::vector<Bounds> m_bounds;  // one per transaction, in the profile's order
+  // Time key in the high half, then the transaction's index and whether it
+  // starts (bit 0) and ends (bit 1) there: sorted, the pass's events in the
+  // order the walk meets them.
+  std::vector<unsigned long long> m_events;
+  std::size_t m_nextEvent;
+  bool m_sweeping;
+  // Sums of the quantity upper bounds of the transactions held at the
+  // current instant.
+  double m_heldMaxConsumption;
+  double m_heldMaxProduction;
+  std::size_t m_heldCount;
 };
 
 }
