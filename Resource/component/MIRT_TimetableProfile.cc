@@ -70,7 +70,7 @@ TimetableProfile::TimetableProfile(Id<PlanDatabase> db, Id<FVDetector> flawDetec
     m_lowerLevelMin(0.0), m_lowerLevelMax(0.0), m_upperLevelMin(0.0), m_upperLevelMax(0.0),
     m_minPrevConsumption(0.0), m_maxPrevConsumption(0.0), m_minPrevProduction(0.0),
     m_maxPrevProduction(0.0), m_nextEvent(0), m_sweeping(false), m_heldMaxConsumption(0.0),
-    m_heldMaxProduction(0.0), m_heldCount(0) {}
+    m_heldMaxProduction(0.0), m_heldCount(0), m_membersKnown(false), m_timesKnown(false) {}
 
 TimetableProfile::~TimetableProfile() {}
 
@@ -113,20 +113,51 @@ void TimetableProfile::initRecompute() {
 // A sweep adds the held transactions' quantity upper bounds in another order
 // than the walk, so it runs only when those sums are exact in any order; the
 // other sums are taken in the walk's order. Empty or odd time domains, and
-// the per-transaction debug listing, leave the pass to the walk.
+// the per-transaction debug listing, leave the pass to the walk. What only
+// time bounds decide (the events and their order) is kept from pass to pass
+// until a transaction comes, goes or moves.
 bool TimetableProfile::prepareSweep() {
   static DebugMessage* sl_listing =
     DebugMessage::addMsg(__FILE__, __LINE__, "TimetableProfile:recomputeLevels");
-  const std::set<TransactionId>& transactions = getTransactions();
-  if (sl_listing->isEnabled() || transactions.size() >= MAX_SWEPT)
+  if (sl_listing->isEnabled() || getTransactions().size() >= MAX_SWEPT)
     return false;
-  m_bounds.clear();
-  m_events.clear();
-  m_bounds.reserve(transactions.size());
-  m_events.reserve(2 * transactions.size());
+  if (!m_membersKnown) {
+    m_members.assign(getTransactions().begin(), getTransactions().end());
+    m_membersKnown = true;
+    m_timesKnown = false;
+  }
+  if (!m_timesKnown) {
+    if (!readTimes())
+      return false;
+    m_timesKnown = true;
+  }
   ExactSums exact;
+  std::vector<Bounds>::iterator b = m_bounds.begin();
+  for (std::vector<TransactionId>::const_iterator it = m_members.begin(); it != m_members.end(); ++it, ++b) {
+    const AbstractDomain& quantityDom = (*it)->quantity()->lastDomain();
+    const double qub = quantityDom.getUpperBound();
+    // Domains keep their bounds finite; anything else is left to the walk.
+    if (!std::isfinite(qub))
+      return false;
+    exact.add(qub);
+    b->qlb = quantityDom.getLowerBound();
+    b->qub = qub;
+  }
+  if (!exact.exact())
+    return false;
+  m_nextEvent = 0;
+  m_heldMaxConsumption = 0.0;
+  m_heldMaxProduction = 0.0;
+  m_heldCount = 0;
+  return true;
+}
+
+bool TimetableProfile::readTimes() {
+  m_bounds.resize(m_members.size());
+  m_events.clear();
+  m_events.reserve(2 * m_members.size());
   unsigned long long index = 0;
-  for (std::set<TransactionId>::const_iterator it = transactions.begin(); it != transactions.end(); ++it, ++index) {
+  for (std::vector<TransactionId>::const_iterator it = m_members.begin(); it != m_members.end(); ++it, ++index) {
     const TransactionId& t = *it;
     const AbstractDomain& timeDom = t->time()->lastDomain();
     if (timeDom.isEmpty())
@@ -136,13 +167,8 @@ bool TimetableProfile::prepareSweep() {
     const bool singleton = timeDom.isSingleton();
     if (!wholeTime(tlb) || !wholeTime(tub) || singleton != (tlb == tub))
       return false;
-    const AbstractDomain& quantityDom = t->quantity()->lastDomain();
-    const double qub = quantityDom.getUpperBound();
-    // Domains keep their bounds finite; anything else is left to the walk.
-    if (!std::isfinite(qub))
-      return false;
-    exact.add(qub);
-    m_bounds.push_back(Bounds{quantityDom.getLowerBound(), qub, t->isConsumer(), singleton});
+    m_bounds[index].consumer = t->isConsumer();
+    m_bounds[index].singleton = singleton;
     if (singleton)
       m_events.push_back(timeKey((int) tlb) << 32 | index << 2 | STARTS | ENDS);
     else {
@@ -150,14 +176,23 @@ bool TimetableProfile::prepareSweep() {
       m_events.push_back(timeKey((int) tub) << 32 | index << 2 | ENDS);
     }
   }
-  if (!exact.exact())
-    return false;
   std::sort(m_events.begin(), m_events.end());
-  m_nextEvent = 0;
-  m_heldMaxConsumption = 0.0;
-  m_heldMaxProduction = 0.0;
-  m_heldCount = 0;
   return true;
+}
+
+void TimetableProfile::handleTransactionAdded(TransactionId t) {
+  m_membersKnown = false;
+  Profile::handleTransactionAdded(t);
+}
+
+void TimetableProfile::handleTransactionRemoved(TransactionId t) {
+  m_membersKnown = false;
+  Profile::handleTransactionRemoved(t);
+}
+
+void TimetableProfile::handleTransactionTimeChanged(TransactionId t, const DomainListener::ChangeType& change) {
+  m_timesKnown = false;
+  Profile::handleTransactionTimeChanged(t, change);
 }
 
 void TimetableProfile::recomputeLevels(InstantId /* prev */, InstantId inst) {

@@ -32,6 +32,12 @@ private:
   // Reads every transaction's bounds once and sorts their time bounds; false
   // when the pass cannot sweep (see the .cc for when).
   bool prepareSweep();
+  // The events of the pass from the members' time bounds; false when some
+  // time domain is empty or odd.
+  bool readTimes();
+  void handleTransactionAdded(TransactionId t) override;
+  void handleTransactionRemoved(TransactionId t) override;
+  void handleTransactionTimeChanged(TransactionId t, const DomainListener::ChangeType& change) override;
   // The instant's sums from the transactions that start or end there and
   // running totals of those held; false, with nothing changed, when the
   // instant's filing disagrees with the bounds read for the pass.
@@ -68,7 +74,9 @@ private:
     bool consumer;
     bool singleton;
   };
-  std::vector<Bounds> m_bounds;  // one per transaction, in the profile's order
+  std::vector<Bounds> m_bounds;  // one per member
+  // The profile's transactions in its order, while m_membersKnown.
+  std::vector<TransactionId> m_members;
   // Time key in the high half, then the transaction's index and whether it
   // starts (bit 0) and ends (bit 1) there: sorted, the pass's events in the
   // order the walk meets them.
@@ -80,6 +88,9 @@ private:
   double m_heldMaxConsumption;
   double m_heldMaxProduction;
   std::size_t m_heldCount;
+  bool m_membersKnown;
+  // m_events and the time flags of m_bounds match every member's time domain.
+  bool m_timesKnown;
 };
 
 }
