@@ -19,6 +19,7 @@ const unsigned long long STARTS = 1;
 const unsigned long long ENDS = 2;
 // Leaves room for the two kind bits below the index in an event's low half.
 const std::size_t MAX_SWEPT = std::size_t(1) << 30;
+const std::size_t PREFETCH_DISTANCE = 8;
 
 // Orders times as unsigned keys.
 inline unsigned long long timeKey(int time) {
@@ -70,7 +71,7 @@ TimetableProfile::TimetableProfile(Id<PlanDatabase> db, Id<FVDetector> flawDetec
     m_lowerLevelMin(0.0), m_lowerLevelMax(0.0), m_upperLevelMin(0.0), m_upperLevelMax(0.0),
     m_minPrevConsumption(0.0), m_maxPrevConsumption(0.0), m_minPrevProduction(0.0),
     m_maxPrevProduction(0.0), m_nextEvent(0), m_sweeping(false), m_heldMaxConsumption(0.0),
-    m_heldMaxProduction(0.0), m_heldCount(0), m_membersKnown(false), m_timesKnown(false) {}
+    m_heldMaxProduction(0.0), m_heldCount(0), m_instantsSwept(0), m_membersKnown(false), m_timesKnown(false) {}
 
 TimetableProfile::~TimetableProfile() {}
 
@@ -146,6 +147,7 @@ bool TimetableProfile::prepareSweep() {
   if (!exact.exact())
     return false;
   m_nextEvent = 0;
+  m_instantsSwept = 0;
   m_heldMaxConsumption = 0.0;
   m_heldMaxProduction = 0.0;
   m_heldCount = 0;
@@ -177,6 +179,13 @@ bool TimetableProfile::readTimes() {
     }
   }
   std::sort(m_events.begin(), m_events.end());
+  // Instants come and go only with the members' time bounds.
+  m_instantAddresses.clear();
+  m_instantAddresses.reserve(2 * m_instants.size());
+  for (std::map<int, InstantId>::const_iterator it = m_instants.begin(); it != m_instants.end(); ++it) {
+    m_instantAddresses.push_back(&*it);
+    m_instantAddresses.push_back((Instant*) it->second);
+  }
   return true;
 }
 
@@ -205,6 +214,19 @@ void TimetableProfile::recomputeLevels(InstantId /* prev */, InstantId inst) {
 }
 
 bool TimetableProfile::sweepInstant(const InstantId& inst) {
+  // The walk is bound by fetching the instants and their map entries from
+  // memory: ask for those a few steps ahead. Only a hint; the addresses are
+  // never read here.
+  const std::size_t ahead = 2 * (m_instantsSwept + PREFETCH_DISTANCE);
+  if (ahead < m_instantAddresses.size()) {
+    const char* entry = (const char*) m_instantAddresses[ahead];
+    __builtin_prefetch(entry - 32);
+    __builtin_prefetch(entry + 32);
+    const char* instant = (const char*) m_instantAddresses[ahead + 1];
+    for (int line = 0; line < 6; ++line)
+      __builtin_prefetch(instant + 64 * line, 1);
+  }
+  ++m_instantsSwept;
   const unsigned long long key = timeKey(inst->getTime());
   const std::size_t first = m_nextEvent;
   // Nothing may lie between the instants, and the instant must hold exactly

@@ -88,6 +88,10 @@ private:
   double m_heldMaxConsumption;
   double m_heldMaxProduction;
   std::size_t m_heldCount;
+  // Where each instant's map entry and object lie, by time, and how many
+  // instants this pass has swept: read only as prefetch hints.
+  std::vector<const void*> m_instantAddresses;
+  std::size_t m_instantsSwept;
   bool m_membersKnown;
   // m_events and the time flags of m_bounds match every member's time domain.
   bool m_timesKnown;
