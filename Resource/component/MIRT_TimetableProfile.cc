@@ -20,6 +20,7 @@ const unsigned long long ENDS = 2;
 // Leaves room for the two kind bits below the index in an event's low half.
 const std::size_t MAX_SWEPT = std::size_t(1) << 30;
 const std::size_t PREFETCH_DISTANCE = 8;
+const std::size_t MAX_MEMBER_EDITS = 8;
 
 // Orders times as unsigned keys.
 inline unsigned long long timeKey(int time) {
@@ -71,7 +72,7 @@ TimetableProfile::TimetableProfile(Id<PlanDatabase> db, Id<FVDetector> flawDetec
     m_lowerLevelMin(0.0), m_lowerLevelMax(0.0), m_upperLevelMin(0.0), m_upperLevelMax(0.0),
     m_minPrevConsumption(0.0), m_maxPrevConsumption(0.0), m_minPrevProduction(0.0),
     m_maxPrevProduction(0.0), m_nextEvent(0), m_sweeping(false), m_heldMaxConsumption(0.0),
-    m_heldMaxProduction(0.0), m_heldCount(0), m_instantsSwept(0), m_membersKnown(false), m_timesKnown(false) {}
+    m_heldMaxProduction(0.0), m_heldCount(0), m_instantsSwept(0), m_memberEdits(0), m_membersKnown(false), m_timesKnown(false) {}
 
 TimetableProfile::~TimetableProfile() {}
 
@@ -127,6 +128,7 @@ bool TimetableProfile::prepareSweep() {
     m_membersKnown = true;
     m_timesKnown = false;
   }
+  m_memberEdits = 0;
   if (!m_timesKnown) {
     if (!readTimes())
       return false;
@@ -189,13 +191,30 @@ bool TimetableProfile::readTimes() {
   return true;
 }
 
+// A few changes between passes are followed in place, cheaper than walking
+// the profile's set again; many (building a plan) are not.
 void TimetableProfile::handleTransactionAdded(TransactionId t) {
-  m_membersKnown = false;
+  if (m_membersKnown && ++m_memberEdits > MAX_MEMBER_EDITS)
+    m_membersKnown = false;
+  if (m_membersKnown) {
+    std::vector<TransactionId>::iterator pos = std::lower_bound(m_members.begin(), m_members.end(), t);
+    m_members.insert(pos, t);
+  }
+  m_timesKnown = false;
   Profile::handleTransactionAdded(t);
 }
 
 void TimetableProfile::handleTransactionRemoved(TransactionId t) {
-  m_membersKnown = false;
+  if (m_membersKnown && ++m_memberEdits > MAX_MEMBER_EDITS)
+    m_membersKnown = false;
+  if (m_membersKnown) {
+    std::vector<TransactionId>::iterator pos = std::lower_bound(m_members.begin(), m_members.end(), t);
+    if (pos != m_members.end() && *pos == t)
+      m_members.erase(pos);
+    else
+      m_membersKnown = false;
+  }
+  m_timesKnown = false;
   Profile::handleTransactionRemoved(t);
 }
 

@@ -92,6 +92,8 @@ private:
   // instants this pass has swept: read only as prefetch hints.
   std::vector<const void*> m_instantAddresses;
   std::size_t m_instantsSwept;
+  // Members added or removed in place since the last pass.
+  std::size_t m_memberEdits;
   bool m_membersKnown;
   // m_events and the time flags of m_bounds match every member's time domain.
   bool m_timesKnown;
