@@ -72,7 +72,8 @@ TimetableProfile::TimetableProfile(Id<PlanDatabase> db, Id<FVDetector> flawDetec
     m_lowerLevelMin(0.0), m_lowerLevelMax(0.0), m_upperLevelMin(0.0), m_upperLevelMax(0.0),
     m_minPrevConsumption(0.0), m_maxPrevConsumption(0.0), m_minPrevProduction(0.0),
     m_maxPrevProduction(0.0), m_nextEvent(0), m_sweeping(false), m_heldMaxConsumption(0.0),
-    m_heldMaxProduction(0.0), m_heldCount(0), m_instantsSwept(0), m_memberEdits(0), m_membersKnown(false), m_timesKnown(false) {}
+    m_heldMaxProduction(0.0), m_heldCount(0), m_instantsSwept(0), m_memberEdits(0), m_membersKnown(false),
+    m_timesKnown(false) {}
 
 TimetableProfile::~TimetableProfile() {}
 

@@ -12,7 +12,10 @@ namespace MIRT {
 // regard to orderings: for the lower level consumers happen as early and
 // producers as late as they may, for the upper level the reverse. The only
 // profile kind that also sums instantaneous and cumulative production and
-// consumption, which the timetable detector judges.
+// consumption, which the timetable detector judges. A pass whose quantity
+// upper bounds sum exactly in any order sweeps the sorted time bounds with
+// running totals; any other walks every transaction of every instant. Both
+// give the same values to the last bit.
 class TimetableProfile : public Profile {
 public:
   TimetableProfile(Id<PlanDatabase> db, Id<FVDetector> flawDetector, double initCapacityLb,
@@ -29,8 +32,9 @@ private:
   // The instant's sums from every transaction it holds: always right, and
   // what a pass does when it cannot sweep.
   void walkInstant(const InstantId& inst);
-  // Reads every transaction's bounds once and sorts their time bounds; false
-  // when the pass cannot sweep (see the .cc for when).
+  // Reads every transaction's quantity bounds once (and its time bounds,
+  // sorted, after transactions came, went or moved); false when the pass
+  // cannot sweep (see the .cc for when).
   bool prepareSweep();
   // The events of the pass from the members' time bounds; false when some
   // time domain is empty or odd.
