@@ -89,14 +89,11 @@ private:
 };
 
 std::vector<double> valuesOf(const InstantId& i) {
-  return {(double) i->getTime(),         i->getLowerLevel(),
-          i->getLowerLevelMax(),         i->getUpperLevelMin(),
-          i->getUpperLevel(),            i->getMinInstantConsumption(),
-          i->getMaxInstantConsumption(), i->getMinInstantProduction(),
-          i->getMaxInstantProduction(),  i->getMinCumulativeConsumption(),
-          i->getMaxCumulativeConsumption(), i->getMinCumulativeProduction(),
-          i->getMaxCumulativeProduction(), i->getMinPrevConsumption(),
-          i->getMaxPrevConsumption(),    i->getMinPrevProduction(),
+  return {(double) i->getTime(), i->getLowerLevel(), i->getLowerLevelMax(), i->getUpperLevelMin(),
+          i->getUpperLevel(), i->getMinInstantConsumption(), i->getMaxInstantConsumption(),
+          i->getMinInstantProduction(), i->getMaxInstantProduction(), i->getMinCumulativeConsumption(),
+          i->getMaxCumulativeConsumption(), i->getMinCumulativeProduction(), i->getMaxCumulativeProduction(),
+          i->getMinPrevConsumption(), i->getMaxPrevConsumption(), i->getMinPrevProduction(),
           i->getMaxPrevProduction()};
 }
 
@@ -329,39 +326,4 @@ TEST(TimetableProfile, sweepEqualsWalkUnderChanges) {
   const std::string out = capture.text();
   EXPECT_NE(std::string::npos, out.find("Sweeping ")) << "no pass swept";
   EXPECT_NE(std::string::npos, out.find("Walking ")) << "no pass walked";
-}
-
-// Worked example: a consumer [2, 5] of quantity [1, 3] and a producer {3} of
-// [2, 2], initial level [0, 1], swept.
-TEST(TimetableProfile, sweptWorkedExample) {
-  Twin twin(0);
-  twin.add(2, 5, 1, 3, true);
-  twin.add(3, 3, 2, 2, false);
-  twin.add(4, 9, 1, INF, true);
-  ASSERT_EQ("", twin.compare());
-  IntervalDomain level;
-  twin.swept->getLevel(2, level);
-  EXPECT_EQ(-3.0, level.getLowerBound());
-  EXPECT_EQ(1.0, level.getUpperBound());
-  twin.swept->getLevel(3, level);
-  EXPECT_EQ(-1.0, level.getLowerBound());
-  EXPECT_EQ(3.0, level.getUpperBound());
-  twin.swept->getLevel(4, level);
-  // A level domain stops at the unbounded value; the instant keeps the sum.
-  EXPECT_EQ(-INF, level.getLowerBound());
-  EXPECT_EQ(3.0, level.getUpperBound());
-  // At 4 the maximum instantaneous consumption is infinite; at 5 the
-  // consumer [2, 5] ends and at 9 the infinite one.
-  const std::vector<std::vector<double>>& log = twin.sweptDetector.log;
-  ASSERT_FALSE(log.empty());
-  bool seen4 = false;
-  for (const std::vector<double>& entry : log)
-    if (entry.size() == 17 && entry[0] == 4.0) {
-      seen4 = true;
-      EXPECT_EQ(-1.0 - INF, entry[1]);  // lower level
-      EXPECT_EQ(3.0 + INF, entry[6]);  // maximum instantaneous consumption
-      EXPECT_EQ(2.0, entry[11]);       // minimum cumulative production
-      EXPECT_EQ(0.0, entry[9]);        // minimum cumulative consumption
-    }
-  EXPECT_TRUE(seen4);
 }
