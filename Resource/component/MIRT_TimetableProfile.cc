@@ -72,7 +72,7 @@ TimetableProfile::TimetableProfile(Id<PlanDatabase> db, Id<FVDetector> flawDetec
     m_lowerLevelMin(0.0), m_lowerLevelMax(0.0), m_upperLevelMin(0.0), m_upperLevelMax(0.0),
     m_minPrevConsumption(0.0), m_maxPrevConsumption(0.0), m_minPrevProduction(0.0),
     m_maxPrevProduction(0.0), m_nextEvent(0), m_sweeping(false), m_heldMaxConsumption(0.0),
-    m_heldMaxProduction(0.0), m_heldCount(0), m_instantsSwept(0), m_memberEdits(0), m_membersKnown(false),
+    m_heldMaxProduction(0.0), m_heldCount(0), m_exactSums(false), m_instantsSwept(0), m_memberEdits(0), m_membersKnown(false),
     m_timesKnown(false) {}
 
 TimetableProfile::~TimetableProfile() {}
@@ -109,16 +109,18 @@ void TimetableProfile::initRecompute() {
   m_minPrevProduction = 0.0;
   m_maxPrevProduction = 0.0;
   m_sweeping = prepareSweep();
-  debugMsg("TimetableProfile:initRecompute", (m_sweeping ? "Sweeping " : "Walking ") << getTransactions().size()
-           << " transactions");
+  debugMsg("TimetableProfile:initRecompute",
+           (!m_sweeping ? "Walking " : m_exactSums ? "Sweeping with running sums " : "Sweeping with ordered sums ")
+           << getTransactions().size() << " transactions");
 }
 
-// A sweep adds the held transactions' quantity upper bounds in another order
-// than the walk, so it runs only when those sums are exact in any order; the
-// other sums are taken in the walk's order. Empty or odd time domains, and
-// the per-transaction debug listing, leave the pass to the walk. What only
-// time bounds decide (the events and their order) is kept from pass to pass
-// until a transaction comes, goes or moves.
+// A sweep keeps running sums of the held transactions' quantity upper bounds
+// only when those sums are exact in any order; otherwise it adds the held
+// ones at each instant in the walk's order. The other sums are taken over the
+// transactions starting or ending at the instant, in the walk's order. Empty
+// or odd time domains, and the per-transaction debug listing, leave the pass
+// to the walk. What only time bounds decide (the events and their order) is
+// kept from pass to pass until a transaction comes, goes or moves.
 bool TimetableProfile::prepareSweep() {
   static DebugMessage* sl_listing =
     DebugMessage::addMsg(__FILE__, __LINE__, "TimetableProfile:recomputeLevels");
@@ -147,8 +149,11 @@ bool TimetableProfile::prepareSweep() {
     b->qlb = quantityDom.getLowerBound();
     b->qub = qub;
   }
-  if (!exact.exact())
-    return false;
+  m_exactSums = exact.exact();
+  if (!m_exactSums) {
+    m_heldBits.assign((m_members.size() + 63) / 64, 0);
+    m_heldWords.assign((m_heldBits.size() + 63) / 64, 0);
+  }
   m_nextEvent = 0;
   m_instantsSwept = 0;
   m_heldMaxConsumption = 0.0;
@@ -274,7 +279,10 @@ bool TimetableProfile::sweepInstant(const InstantId& inst) {
     if (b.singleton)
       (b.consumer ? minInstantConsumption : minInstantProduction) += b.qlb;
     if (event & STARTS) {
-      (b.consumer ? m_heldMaxConsumption : m_heldMaxProduction) += b.qub;
+      if (m_exactSums)
+        (b.consumer ? m_heldMaxConsumption : m_heldMaxProduction) += b.qub;
+      else
+        hold((event & 0xffffffffull) >> 2);
       if (b.consumer) {
         m_lowerLevelMin -= b.qub;
         m_lowerLevelMax -= b.qlb;
@@ -299,8 +307,10 @@ bool TimetableProfile::sweepInstant(const InstantId& inst) {
   }
   m_heldCount += starting;
 
-  const double maxInstantConsumption = m_heldMaxConsumption;
-  const double maxInstantProduction = m_heldMaxProduction;
+  double maxInstantConsumption = m_heldMaxConsumption;
+  double maxInstantProduction = m_heldMaxProduction;
+  if (!m_exactSums)
+    sumHeld(maxInstantConsumption, maxInstantProduction);
   const double maxCumulativeConsumption = m_maxPrevConsumption + maxInstantConsumption;
   const double maxCumulativeProduction = m_maxPrevProduction + maxInstantProduction;
   reportComputed(inst, minInstantConsumption, maxInstantConsumption, minInstantProduction, maxInstantProduction,
@@ -325,7 +335,10 @@ bool TimetableProfile::sweepInstant(const InstantId& inst) {
       m_maxPrevProduction += b.qub;
       m_minPrevProduction += b.qlb;
     }
-    (b.consumer ? m_heldMaxConsumption : m_heldMaxProduction) -= b.qub;
+    if (m_exactSums)
+      (b.consumer ? m_heldMaxConsumption : m_heldMaxProduction) -= b.qub;
+    else
+      release((event & 0xffffffffull) >> 2);
   }
   m_heldCount -= ending;
   m_nextEvent = last;
@@ -349,6 +362,34 @@ void TimetableProfile::reportComputed(const InstantId& inst, double minInstantCo
            << maxCumulativeConsumption << ")" << std::endl
            << "    Cumulative production (min, max): (" << minCumulativeProduction << ", "
            << maxCumulativeProduction << ")");
+}
+
+void TimetableProfile::hold(std::size_t member) {
+  m_heldBits[member / 64] |= 1ull << (member % 64);
+  m_heldWords[member / 4096] |= 1ull << (member / 64 % 64);
+}
+
+void TimetableProfile::release(std::size_t member) {
+  unsigned long long& bits = m_heldBits[member / 64];
+  bits &= ~(1ull << (member % 64));
+  if (bits == 0)
+    m_heldWords[member / 4096] &= ~(1ull << (member / 64 % 64));
+}
+
+// In the members' order, which is the order of every instant's set: the
+// walk's sums to the last bit.
+void TimetableProfile::sumHeld(double& consumption, double& production) const {
+  consumption = 0.0;
+  production = 0.0;
+  for (std::size_t top = 0; top < m_heldWords.size(); ++top) {
+    for (unsigned long long words = m_heldWords[top]; words != 0; words &= words - 1) {
+      const std::size_t word = top * 64 + __builtin_ctzll(words);
+      for (unsigned long long bits = m_heldBits[word]; bits != 0; bits &= bits - 1) {
+        const Bounds& b = m_bounds[word * 64 + __builtin_ctzll(bits)];
+        (b.consumer ? consumption : production) += b.qub;
+      }
+    }
+  }
 }
 
 void TimetableProfile::walkInstant(const InstantId& inst) {

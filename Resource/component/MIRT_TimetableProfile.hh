@@ -12,10 +12,11 @@ namespace MIRT {
 // regard to orderings: for the lower level consumers happen as early and
 // producers as late as they may, for the upper level the reverse. The only
 // profile kind that also sums instantaneous and cumulative production and
-// consumption, which the timetable detector judges. A pass whose quantity
-// upper bounds sum exactly in any order sweeps the sorted time bounds with
-// running totals; any other walks every transaction of every instant. Both
-// give the same values to the last bit.
+// consumption, which the timetable detector judges. A pass sweeps the
+// sorted time bounds, with running totals when the quantity upper bounds sum
+// exactly in any order and otherwise adding those held at each instant in
+// their set's order; odd time domains leave it to a walk over every
+// transaction of every instant. All give the same values to the last bit.
 class TimetableProfile : public Profile {
 public:
   TimetableProfile(Id<PlanDatabase> db, Id<FVDetector> flawDetector, double initCapacityLb,
@@ -39,6 +40,9 @@ private:
   // The events of the pass from the members' time bounds; false when some
   // time domain is empty or odd.
   bool readTimes();
+  void hold(std::size_t member);
+  void release(std::size_t member);
+  void sumHeld(double& consumption, double& production) const;
   void handleTransactionAdded(TransactionId t) override;
   void handleTransactionRemoved(TransactionId t) override;
   void handleTransactionTimeChanged(TransactionId t, const DomainListener::ChangeType& change) override;
@@ -92,6 +96,12 @@ private:
   double m_heldMaxConsumption;
   double m_heldMaxProduction;
   std::size_t m_heldCount;
+  // Whether the pass's quantity upper bounds sum exactly in any order. If
+  // not, the held members are kept as bits (and the nonzero words of those
+  // as bits) and summed in the members' order at each instant.
+  bool m_exactSums;
+  std::vector<unsigned long long> m_heldBits;
+  std::vector<unsigned long long> m_heldWords;
   // Where each instant's map entry and object lie, by time, and how many
   // instants this pass has swept: read only as prefetch hints.
   std::vector<const void*> m_instantAddresses;
