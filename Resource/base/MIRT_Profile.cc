@@ -537,15 +537,16 @@ void Profile::handleRecompute() {
     }
     // A change during the walk (a detector narrowing a variable) ends it: the
     // change has installed an interval of its own for the next recomputation.
+    // Until then the interval checked above stays current, and the instants it
+    // passes are the profile's own, so no step checks them again.
     while (!violation && m_changeCount == startCount && !interval->done()) {
-      InstantId inst = interval->getInstant();
+      InstantId inst = interval->currentUnchecked();
       debugMsg("Profile:recompute", "Recomputing levels at instant " << inst->getTime());
-      check_error(inst.isValid());
       recomputeLevels(prev, inst);
       prev = inst;
       violation = m_detector->detect(inst);
       if (!violation && m_changeCount == startCount)
-        interval->next();
+        interval->advanceUnchecked();
     }
   }
 

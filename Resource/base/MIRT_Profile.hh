@@ -252,6 +252,13 @@ public:
   double getUpperBound() const;
 
 private:
+  friend class Profile;
+
+  // For a walk that has checked the iterator once and ends on any change of
+  // the profile: no check per step.
+  const InstantId& currentUnchecked() const { return m_start->second; }
+  void advanceUnchecked() { ++m_start; }
+
   ProfileIterator(const ProfileIterator&) = delete;
   ProfileIterator& operator=(const ProfileIterator&) = delete;
 

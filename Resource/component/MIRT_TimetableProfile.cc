@@ -6,15 +6,74 @@
 #include "Utils/base/Debug.hh"
 #include "Utils/base/Error.hh"
 
+#include <algorithm>
+#include <cmath>
+#include <limits>
+
 namespace KORVAN {
 namespace MIRT {
+
+namespace {
+
+const unsigned long long STARTS = 1;
+const unsigned long long ENDS = 2;
+// Leaves room for the two kind bits below the index in an event's low half.
+const std::size_t MAX_SWEPT = std::size_t(1) << 30;
+const std::size_t PREFETCH_DISTANCE = 8;
+const std::size_t MAX_MEMBER_EDITS = 8;
+
+// Orders times as unsigned keys.
+inline unsigned long long timeKey(int time) {
+  return (unsigned long long) ((unsigned int) time ^ 0x80000000u);
+}
+
+inline bool wholeTime(double bound) {
+  return bound >= (double) std::numeric_limits<int>::min() && bound <= (double) std::numeric_limits<int>::max() &&
+         bound == (double) (int) bound;
+}
+
+// Tracks whether a set of finite doubles sums exactly in any order: true
+// when all are multiples of one power of two 2^g and their count times the
+// largest magnitude stays below 2^(53+g), so that every partial sum, with
+// any signs, is a multiple of 2^g with fewer than 54 significant bits.
+class ExactSums {
+public:
+  ExactSums() : m_count(0), m_lowBit(std::numeric_limits<int>::max()), m_highBit(std::numeric_limits<int>::min()) {}
+  void add(double v) {
+    if (v == 0.0)
+      return;
+    int e;
+    const double m = std::frexp(v, &e);  // |v| = |m| 2^e, 0.5 <= |m| < 1
+    const unsigned long long digits = (unsigned long long) std::ldexp(std::fabs(m), 53);
+    m_lowBit = std::min(m_lowBit, e - 53 + __builtin_ctzll(digits));
+    m_highBit = std::max(m_highBit, e);
+    ++m_count;
+  }
+  bool exact() const {
+    if (m_count == 0)
+      return true;
+    int countBits = 0;
+    while ((std::size_t(1) << countBits) < m_count)
+      ++countBits;
+    return m_highBit + countBits <= 53 + m_lowBit && m_highBit + countBits <= 1023;
+  }
+
+private:
+  std::size_t m_count;
+  int m_lowBit;
+  int m_highBit;
+};
+
+}
 
 TimetableProfile::TimetableProfile(Id<PlanDatabase> db, Id<FVDetector> flawDetector,
                                    double initCapacityLb, double initCapacityUb)
   : Profile(db, flawDetector, initCapacityLb, initCapacityUb),
     m_lowerLevelMin(0.0), m_lowerLevelMax(0.0), m_upperLevelMin(0.0), m_upperLevelMax(0.0),
     m_minPrevConsumption(0.0), m_maxPrevConsumption(0.0), m_minPrevProduction(0.0),
-    m_maxPrevProduction(0.0) {}
+    m_maxPrevProduction(0.0), m_nextEvent(0), m_sweeping(false), m_heldMaxConsumption(0.0),
+    m_heldMaxProduction(0.0), m_heldCount(0), m_exactSums(false), m_instantsSwept(0), m_memberEdits(0), m_membersKnown(false),
+    m_timesKnown(false) {}
 
 TimetableProfile::~TimetableProfile() {}
 
@@ -36,6 +95,8 @@ void TimetableProfile::initRecompute(InstantId inst) {
   m_maxPrevConsumption = inst->getMaxPrevConsumption();
   m_minPrevProduction = inst->getMinPrevProduction();
   m_maxPrevProduction = inst->getMaxPrevProduction();
+  // The sweep's running totals exist only from the first instant on.
+  m_sweeping = false;
 }
 
 void TimetableProfile::initRecompute() {
@@ -47,10 +108,291 @@ void TimetableProfile::initRecompute() {
   m_maxPrevConsumption = 0.0;
   m_minPrevProduction = 0.0;
   m_maxPrevProduction = 0.0;
+  m_sweeping = prepareSweep();
+  debugMsg("TimetableProfile:initRecompute",
+           (!m_sweeping ? "Walking " : m_exactSums ? "Sweeping with running sums " : "Sweeping with ordered sums ")
+           << getTransactions().size() << " transactions");
+}
+
+// A sweep keeps running sums of the held transactions' quantity upper bounds
+// only when those sums are exact in any order; otherwise it adds the held
+// ones at each instant in the walk's order. The other sums are taken over the
+// transactions starting or ending at the instant, in the walk's order. Empty
+// or odd time domains, and the per-transaction debug listing, leave the pass
+// to the walk. What only time bounds decide (the events and their order) is
+// kept from pass to pass until a transaction comes, goes or moves.
+bool TimetableProfile::prepareSweep() {
+  static DebugMessage* sl_listing =
+    DebugMessage::addMsg(__FILE__, __LINE__, "TimetableProfile:recomputeLevels");
+  if (sl_listing->isEnabled() || getTransactions().size() >= MAX_SWEPT)
+    return false;
+  if (!m_membersKnown) {
+    m_members.assign(getTransactions().begin(), getTransactions().end());
+    m_membersKnown = true;
+    m_timesKnown = false;
+  }
+  m_memberEdits = 0;
+  if (!m_timesKnown) {
+    if (!readTimes())
+      return false;
+    m_timesKnown = true;
+  }
+  ExactSums exact;
+  std::vector<Bounds>::iterator b = m_bounds.begin();
+  for (std::vector<TransactionId>::const_iterator it = m_members.begin(); it != m_members.end(); ++it, ++b) {
+    const AbstractDomain& quantityDom = (*it)->quantity()->lastDomain();
+    const double qub = quantityDom.getUpperBound();
+    // Domains keep their bounds finite; anything else is left to the walk.
+    if (!std::isfinite(qub))
+      return false;
+    exact.add(qub);
+    b->qlb = quantityDom.getLowerBound();
+    b->qub = qub;
+  }
+  m_exactSums = exact.exact();
+  if (!m_exactSums) {
+    m_heldBits.assign((m_members.size() + 63) / 64, 0);
+    m_heldWords.assign((m_heldBits.size() + 63) / 64, 0);
+  }
+  m_nextEvent = 0;
+  m_instantsSwept = 0;
+  m_heldMaxConsumption = 0.0;
+  m_heldMaxProduction = 0.0;
+  m_heldCount = 0;
+  return true;
+}
+
+bool TimetableProfile::readTimes() {
+  m_bounds.resize(m_members.size());
+  m_events.clear();
+  m_events.reserve(2 * m_members.size());
+  unsigned long long index = 0;
+  for (std::vector<TransactionId>::const_iterator it = m_members.begin(); it != m_members.end(); ++it, ++index) {
+    const TransactionId& t = *it;
+    const AbstractDomain& timeDom = t->time()->lastDomain();
+    if (timeDom.isEmpty())
+      return false;
+    const double tlb = timeDom.getLowerBound();
+    const double tub = timeDom.getUpperBound();
+    const bool singleton = timeDom.isSingleton();
+    if (!wholeTime(tlb) || !wholeTime(tub) || singleton != (tlb == tub))
+      return false;
+    m_bounds[index].consumer = t->isConsumer();
+    m_bounds[index].singleton = singleton;
+    if (singleton)
+      m_events.push_back(timeKey((int) tlb) << 32 | index << 2 | STARTS | ENDS);
+    else {
+      m_events.push_back(timeKey((int) tlb) << 32 | index << 2 | STARTS);
+      m_events.push_back(timeKey((int) tub) << 32 | index << 2 | ENDS);
+    }
+  }
+  std::sort(m_events.begin(), m_events.end());
+  // Instants come and go only with the members' time bounds.
+  m_instantAddresses.clear();
+  m_instantAddresses.reserve(2 * m_instants.size());
+  for (std::map<int, InstantId>::const_iterator it = m_instants.begin(); it != m_instants.end(); ++it) {
+    m_instantAddresses.push_back(&*it);
+    m_instantAddresses.push_back((Instant*) it->second);
+  }
+  return true;
+}
+
+// A few changes between passes are followed in place, cheaper than walking
+// the profile's set again; many (building a plan) are not.
+void TimetableProfile::handleTransactionAdded(TransactionId t) {
+  if (m_membersKnown && ++m_memberEdits > MAX_MEMBER_EDITS)
+    m_membersKnown = false;
+  if (m_membersKnown) {
+    std::vector<TransactionId>::iterator pos = std::lower_bound(m_members.begin(), m_members.end(), t);
+    m_members.insert(pos, t);
+  }
+  m_timesKnown = false;
+  Profile::handleTransactionAdded(t);
+}
+
+void TimetableProfile::handleTransactionRemoved(TransactionId t) {
+  if (m_membersKnown && ++m_memberEdits > MAX_MEMBER_EDITS)
+    m_membersKnown = false;
+  if (m_membersKnown) {
+    std::vector<TransactionId>::iterator pos = std::lower_bound(m_members.begin(), m_members.end(), t);
+    if (pos != m_members.end() && *pos == t)
+      m_members.erase(pos);
+    else
+      m_membersKnown = false;
+  }
+  m_timesKnown = false;
+  Profile::handleTransactionRemoved(t);
+}
+
+void TimetableProfile::handleTransactionTimeChanged(TransactionId t, const DomainListener::ChangeType& change) {
+  m_timesKnown = false;
+  Profile::handleTransactionTimeChanged(t, change);
 }
 
 void TimetableProfile::recomputeLevels(InstantId /* prev */, InstantId inst) {
   check_error(inst.isValid());
+  if (m_sweeping && sweepInstant(inst))
+    return;
+  // Once an instant has been walked, the running totals are behind.
+  m_sweeping = false;
+  walkInstant(inst);
+}
+
+bool TimetableProfile::sweepInstant(const InstantId& inst) {
+  // The walk is bound by fetching the instants and their map entries from
+  // memory: ask for those a few steps ahead. Only a hint; the addresses are
+  // never read here.
+  const std::size_t ahead = 2 * (m_instantsSwept + PREFETCH_DISTANCE);
+  if (ahead < m_instantAddresses.size()) {
+    const char* entry = (const char*) m_instantAddresses[ahead];
+    __builtin_prefetch(entry - 32);
+    __builtin_prefetch(entry + 32);
+    const char* instant = (const char*) m_instantAddresses[ahead + 1];
+    for (int line = 0; line < 6; ++line)
+      __builtin_prefetch(instant + 64 * line, 1);
+  }
+  ++m_instantsSwept;
+  const unsigned long long key = timeKey(inst->getTime());
+  const std::size_t first = m_nextEvent;
+  // Nothing may lie between the instants, and the instant must hold exactly
+  // what the bounds read for the pass put there.
+  if (first < m_events.size() && (m_events[first] >> 32) < key)
+    return false;
+  std::size_t last = first;
+  std::size_t starting = 0, ending = 0;
+  for (; last < m_events.size() && (m_events[last] >> 32) == key; ++last) {
+    starting += m_events[last] & STARTS;
+    ending += (m_events[last] & ENDS) >> 1;
+  }
+  if (inst->getStartingTransactions().size() != starting || inst->getEndingTransactions().size() != ending ||
+      inst->getTransactions().size() != m_heldCount + starting)
+    return false;
+
+  debugMsg("TimetableProfile:recomputeLevels", "Transactions at " << inst->getTime() << ":");
+  double minInstantProduction = 0.0, minInstantConsumption = 0.0;
+  double minCumulativeProduction = m_minPrevProduction;
+  double minCumulativeConsumption = m_minPrevConsumption;
+  // Each sum below but the held totals is taken in the walk's order.
+  for (std::size_t i = first; i < last; ++i) {
+    const unsigned long long event = m_events[i];
+    const Bounds& b = m_bounds[(event & 0xffffffffull) >> 2];
+    if (b.singleton)
+      (b.consumer ? minInstantConsumption : minInstantProduction) += b.qlb;
+    if (event & STARTS) {
+      if (m_exactSums)
+        (b.consumer ? m_heldMaxConsumption : m_heldMaxProduction) += b.qub;
+      else
+        hold((event & 0xffffffffull) >> 2);
+      if (b.consumer) {
+        m_lowerLevelMin -= b.qub;
+        m_lowerLevelMax -= b.qlb;
+      }
+      else {
+        m_upperLevelMin += b.qlb;
+        m_upperLevelMax += b.qub;
+      }
+    }
+    if (event & ENDS) {
+      if (b.consumer) {
+        m_upperLevelMax -= b.qlb;
+        m_upperLevelMin -= b.qub;
+        minCumulativeConsumption += b.qlb;
+      }
+      else {
+        m_lowerLevelMin += b.qlb;
+        m_lowerLevelMax += b.qub;
+        minCumulativeProduction += b.qlb;
+      }
+    }
+  }
+  m_heldCount += starting;
+
+  double maxInstantConsumption = m_heldMaxConsumption;
+  double maxInstantProduction = m_heldMaxProduction;
+  if (!m_exactSums)
+    sumHeld(maxInstantConsumption, maxInstantProduction);
+  const double maxCumulativeConsumption = m_maxPrevConsumption + maxInstantConsumption;
+  const double maxCumulativeProduction = m_maxPrevProduction + maxInstantProduction;
+  reportComputed(inst, minInstantConsumption, maxInstantConsumption, minInstantProduction, maxInstantProduction,
+                 minCumulativeConsumption, maxCumulativeConsumption, minCumulativeProduction,
+                 maxCumulativeProduction);
+  inst->update(m_lowerLevelMin, m_lowerLevelMax, m_upperLevelMin, m_upperLevelMax,
+               minInstantConsumption, maxInstantConsumption, minInstantProduction, maxInstantProduction,
+               minCumulativeConsumption, maxCumulativeConsumption, minCumulativeProduction,
+               maxCumulativeProduction, m_minPrevConsumption, m_maxPrevConsumption,
+               m_minPrevProduction, m_maxPrevProduction);
+
+  for (std::size_t i = first; i < last; ++i) {
+    const unsigned long long event = m_events[i];
+    if (!(event & ENDS))
+      continue;
+    const Bounds& b = m_bounds[(event & 0xffffffffull) >> 2];
+    if (b.consumer) {
+      m_maxPrevConsumption += b.qub;
+      m_minPrevConsumption += b.qlb;
+    }
+    else {
+      m_maxPrevProduction += b.qub;
+      m_minPrevProduction += b.qlb;
+    }
+    if (m_exactSums)
+      (b.consumer ? m_heldMaxConsumption : m_heldMaxProduction) -= b.qub;
+    else
+      release((event & 0xffffffffull) >> 2);
+  }
+  m_heldCount -= ending;
+  m_nextEvent = last;
+  return true;
+}
+
+void TimetableProfile::reportComputed(const InstantId& inst, double minInstantConsumption,
+                                      double maxInstantConsumption, double minInstantProduction,
+                                      double maxInstantProduction, double minCumulativeConsumption,
+                                      double maxCumulativeConsumption, double minCumulativeProduction,
+                                      double maxCumulativeProduction) const {
+  debugMsg("TimetableProfile:recompute",
+           "Computed values for time " << inst->getTime() << ":" << std::endl
+           << "    Lower level (min, max): (" << m_lowerLevelMin << ", " << m_lowerLevelMax << ")" << std::endl
+           << "    Upper level (min, max): (" << m_upperLevelMin << ", " << m_upperLevelMax << ")" << std::endl
+           << "    Instantaneous consumption (min, max): (" << minInstantConsumption << ", "
+           << maxInstantConsumption << ")" << std::endl
+           << "    Instantaneous production (min, max): (" << minInstantProduction << ", "
+           << maxInstantProduction << ")" << std::endl
+           << "    Cumulative consumption (min, max): (" << minCumulativeConsumption << ", "
+           << maxCumulativeConsumption << ")" << std::endl
+           << "    Cumulative production (min, max): (" << minCumulativeProduction << ", "
+           << maxCumulativeProduction << ")");
+}
+
+void TimetableProfile::hold(std::size_t member) {
+  m_heldBits[member / 64] |= 1ull << (member % 64);
+  m_heldWords[member / 4096] |= 1ull << (member / 64 % 64);
+}
+
+void TimetableProfile::release(std::size_t member) {
+  unsigned long long& bits = m_heldBits[member / 64];
+  bits &= ~(1ull << (member % 64));
+  if (bits == 0)
+    m_heldWords[member / 4096] &= ~(1ull << (member / 64 % 64));
+}
+
+// In the members' order, which is the order of every instant's set: the
+// walk's sums to the last bit.
+void TimetableProfile::sumHeld(double& consumption, double& production) const {
+  consumption = 0.0;
+  production = 0.0;
+  for (std::size_t top = 0; top < m_heldWords.size(); ++top) {
+    for (unsigned long long words = m_heldWords[top]; words != 0; words &= words - 1) {
+      const std::size_t word = top * 64 + __builtin_ctzll(words);
+      for (unsigned long long bits = m_heldBits[word]; bits != 0; bits &= bits - 1) {
+        const Bounds& b = m_bounds[word * 64 + __builtin_ctzll(bits)];
+        (b.consumer ? consumption : production) += b.qub;
+      }
+    }
+  }
+}
+
+void TimetableProfile::walkInstant(const InstantId& inst) {
 
   double maxInstantProduction = 0.0, minInstantProduction = 0.0;
   double maxInstantConsumption = 0.0, minInstantConsumption = 0.0;
@@ -126,18 +468,9 @@ void TimetableProfile::recomputeLevels(InstantId /* prev */, InstantId inst) {
   maxCumulativeConsumption += maxInstantConsumption;
   maxCumulativeProduction += maxInstantProduction;
 
-  debugMsg("TimetableProfile:recompute",
-           "Computed values for time " << inst->getTime() << ":" << std::endl
-           << "    Lower level (min, max): (" << m_lowerLevelMin << ", " << m_lowerLevelMax << ")" << std::endl
-           << "    Upper level (min, max): (" << m_upperLevelMin << ", " << m_upperLevelMax << ")" << std::endl
-           << "    Instantaneous consumption (min, max): (" << minInstantConsumption << ", "
-           << maxInstantConsumption << ")" << std::endl
-           << "    Instantaneous production (min, max): (" << minInstantProduction << ", "
-           << maxInstantProduction << ")" << std::endl
-           << "    Cumulative consumption (min, max): (" << minCumulativeConsumption << ", "
-           << maxCumulativeConsumption << ")" << std::endl
-           << "    Cumulative production (min, max): (" << minCumulativeProduction << ", "
-           << maxCumulativeProduction << ")");
+  reportComputed(inst, minInstantConsumption, maxInstantConsumption, minInstantProduction, maxInstantProduction,
+                 minCumulativeConsumption, maxCumulativeConsumption, minCumulativeProduction,
+                 maxCumulativeProduction);
 
   inst->update(m_lowerLevelMin, m_lowerLevelMax, m_upperLevelMin, m_upperLevelMax,
                minInstantConsumption, maxInstantConsumption, minInstantProduction, maxInstantProduction,

@@ -12,7 +12,11 @@ namespace MIRT {
 // regard to orderings: for the lower level consumers happen as early and
 // producers as late as they may, for the upper level the reverse. The only
 // profile kind that also sums instantaneous and cumulative production and
-// consumption, which the timetable detector judges.
+// consumption, which the timetable detector judges. A pass sweeps the
+// sorted time bounds, with running totals when the quantity upper bounds sum
+// exactly in any order and otherwise adding those held at each instant in
+// their set's order; odd time domains leave it to a walk over every
+// transaction of every instant. All give the same values to the last bit.
 class TimetableProfile : public Profile {
 public:
   TimetableProfile(Id<PlanDatabase> db, Id<FVDetector> flawDetector, double initCapacityLb,
@@ -25,6 +29,31 @@ private:
   void initRecompute(InstantId inst) override;
   void initRecompute() override;
   void recomputeLevels(InstantId prev, InstantId inst) override;
+
+  // The instant's sums from every transaction it holds: always right, and
+  // what a pass does when it cannot sweep.
+  void walkInstant(const InstantId& inst);
+  // Reads every transaction's quantity bounds once (and its time bounds,
+  // sorted, after transactions came, went or moved); false when the pass
+  // cannot sweep (see the .cc for when).
+  bool prepareSweep();
+  // The events of the pass from the members' time bounds; false when some
+  // time domain is empty or odd.
+  bool readTimes();
+  void hold(std::size_t member);
+  void release(std::size_t member);
+  void sumHeld(double& consumption, double& production) const;
+  void handleTransactionAdded(TransactionId t) override;
+  void handleTransactionRemoved(TransactionId t) override;
+  void handleTransactionTimeChanged(TransactionId t, const DomainListener::ChangeType& change) override;
+  // The instant's sums from the transactions that start or end there and
+  // running totals of those held; false, with nothing changed, when the
+  // instant's filing disagrees with the bounds read for the pass.
+  bool sweepInstant(const InstantId& inst);
+  void reportComputed(const InstantId& inst, double minInstantConsumption, double maxInstantConsumption,
+                      double minInstantProduction, double maxInstantProduction, double minCumulativeConsumption,
+                      double maxCumulativeConsumption, double minCumulativeProduction,
+                      double maxCumulativeProduction) const;
 
   // Running state of one walk: the levels after the instants visited so far
   // and the sums of the transactions that have ended.
@@ -45,6 +74,43 @@ private:
     bool consumer;
   };
   std::vector<Ending> m_ending;
+
+  // Per-pass state of a sweep, reused from pass to pass.
+  struct Bounds {
+    double qlb;
+    double qub;
+    bool consumer;
+    bool singleton;
+  };
+  std::vector<Bounds> m_bounds;  // one per member
+  // The profile's transactions in its order, while m_membersKnown.
+  std::vector<TransactionId> m_members;
+  // Time key in the high half, then the transaction's index and whether it
+  // starts (bit 0) and ends (bit 1) there: sorted, the pass's events in the
+  // order the walk meets them.
+  std::vector<unsigned long long> m_events;
+  std::size_t m_nextEvent;
+  bool m_sweeping;
+  // Sums of the quantity upper bounds of the transactions held at the
+  // current instant.
+  double m_heldMaxConsumption;
+  double m_heldMaxProduction;
+  std::size_t m_heldCount;
+  // Whether the pass's quantity upper bounds sum exactly in any order. If
+  // not, the held members are kept as bits (and the nonzero words of those
+  // as bits) and summed in the members' order at each instant.
+  bool m_exactSums;
+  std::vector<unsigned long long> m_heldBits;
+  std::vector<unsigned long long> m_heldWords;
+  // Where each instant's map entry and object lie, by time, and how many
+  // instants this pass has swept: read only as prefetch hints.
+  std::vector<const void*> m_instantAddresses;
+  std::size_t m_instantsSwept;
+  // Members added or removed in place since the last pass.
+  std::size_t m_memberEdits;
+  bool m_membersKnown;
+  // m_events and the time flags of m_bounds match every member's time domain.
+  bool m_timesKnown;
 };
 
 }

@@ -1,0 +1,339 @@
+// The timetable profile against a straightforward walk over every instant's
+// transactions, kept here as the oracle: two profiles over the same
+// transactions, every value of every instant and every detector call compared
+// bit for bit after each change of a random plan.
+#include "ConstraintEngine/base/ConstraintEngine.hh"
+#include "ConstraintEngine/base/IntervalDomain.hh"
+#include "ConstraintEngine/base/IntervalIntDomain.hh"
+#include "ConstraintEngine/component/Variable.hh"
+#include "PlanDatabase/base/PlanDatabase.hh"
+#include "PlanDatabase/base/Schema.hh"
+#include "Resource/base/MIRT_FVDetector.hh"
+#include "Resource/base/MIRT_ProfilePropagator.hh"
+#include "Resource/component/MIRT_TimetableProfile.hh"
+#include "Utils/base/Debug.hh"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstdlib>
+#include <limits>
+#include <memory>
+#include <random>
+#include <sstream>
+
+using namespace KORVAN;
+using namespace KORVAN::MIRT;
+
+namespace {
+
+// The unbounded quantity of the framework's domains.
+const double INF = g_infiniteTimeAsDouble();
+
+// Each instant walks every transaction it holds, in the held order.
+class WalkedTimetable : public Profile {
+public:
+  WalkedTimetable(Id<PlanDatabase> db, Id<FVDetector> detector, double lb, double ub) : Profile(db, detector, lb, ub) {}
+
+private:
+  void initRecompute(InstantId inst) override {
+    m_lMin = inst->getLowerLevel();
+    m_lMax = inst->getLowerLevelMax();
+    m_uMin = inst->getUpperLevelMin();
+    m_uMax = inst->getUpperLevel();
+    m_prev[0] = inst->getMinPrevConsumption();
+    m_prev[1] = inst->getMaxPrevConsumption();
+    m_prev[2] = inst->getMinPrevProduction();
+    m_prev[3] = inst->getMaxPrevProduction();
+  }
+  void initRecompute() override {
+    m_lMin = m_lMax = m_initLevelLb;
+    m_uMin = m_uMax = m_initLevelUb;
+    m_prev[0] = m_prev[1] = m_prev[2] = m_prev[3] = 0.0;
+  }
+  void recomputeLevels(InstantId, InstantId inst) override {
+    const double time = inst->getTime();
+    double minInstC = 0.0, maxInstC = 0.0, minInstP = 0.0, maxInstP = 0.0;
+    double minCumC = m_prev[0], maxCumC = m_prev[1], minCumP = m_prev[2], maxCumP = m_prev[3];
+    for (const TransactionId& t : inst->getTransactions()) {
+      const AbstractDomain& td = t->time()->lastDomain();
+      const double qlb = t->quantity()->lastDomain().getLowerBound();
+      const double qub = t->quantity()->lastDomain().getUpperBound();
+      const bool c = t->isConsumer();
+      if (td.isSingleton())
+        (c ? minInstC : minInstP) += qlb;
+      (c ? maxInstC : maxInstP) += qub;
+      if (td.getLowerBound() == time) {
+        if (c) { m_lMin -= qub; m_lMax -= qlb; }
+        else { m_uMin += qlb; m_uMax += qub; }
+      }
+      if (td.getUpperBound() == time) {
+        if (c) { m_uMax -= qlb; m_uMin -= qub; minCumC += qlb; }
+        else { m_lMin += qlb; m_lMax += qub; minCumP += qlb; }
+      }
+    }
+    maxCumC += maxInstC;
+    maxCumP += maxInstP;
+    inst->update(m_lMin, m_lMax, m_uMin, m_uMax, minInstC, maxInstC, minInstP, maxInstP, minCumC, maxCumC, minCumP,
+                 maxCumP, m_prev[0], m_prev[1], m_prev[2], m_prev[3]);
+    for (const TransactionId& t : inst->getEndingTransactions()) {
+      const double qlb = t->quantity()->lastDomain().getLowerBound();
+      const double qub = t->quantity()->lastDomain().getUpperBound();
+      m_prev[t->isConsumer() ? 0 : 2] += qlb;
+      m_prev[t->isConsumer() ? 1 : 3] += qub;
+    }
+  }
+
+  double m_lMin = 0, m_lMax = 0, m_uMin = 0, m_uMax = 0;
+  double m_prev[4] = {0, 0, 0, 0};
+};
+
+std::vector<double> valuesOf(const InstantId& i) {
+  return {(double) i->getTime(), i->getLowerLevel(), i->getLowerLevelMax(), i->getUpperLevelMin(),
+          i->getUpperLevel(), i->getMinInstantConsumption(), i->getMaxInstantConsumption(),
+          i->getMinInstantProduction(), i->getMaxInstantProduction(), i->getMinCumulativeConsumption(),
+          i->getMaxCumulativeConsumption(), i->getMinCumulativeProduction(), i->getMaxCumulativeProduction(),
+          i->getMinPrevConsumption(), i->getMaxPrevConsumption(), i->getMinPrevProduction(),
+          i->getMaxPrevProduction()};
+}
+
+// Logs every call with the values the instant shows then, and may end the
+// walk at the n-th instant it judges.
+class RecordingDetector : public FVDetector {
+public:
+  RecordingDetector() : FVDetector(Id<Resource>()) {}
+  void initialize() override { log.push_back({-1.0}); }
+  void initialize(InstantId inst) override { log.push_back({-2.0, (double) inst->getTime()}); }
+  bool detect(InstantId inst) override {
+    log.push_back(valuesOf(inst));
+    return --stopAfter == 0;
+  }
+  std::vector<std::vector<double>> log;
+  int stopAfter = -1;
+};
+
+bool same(double a, double b) {
+  return (a == b && std::signbit(a) == std::signbit(b)) || (std::isnan(a) && std::isnan(b));
+}
+
+std::string differenceIn(const std::vector<std::vector<double>>& got, const std::vector<std::vector<double>>& want,
+                         const char* what) {
+  std::ostringstream os;
+  os.precision(17);
+  if (got.size() != want.size()) {
+    os << what << ": " << got.size() << " entries, oracle " << want.size();
+    return os.str();
+  }
+  for (std::size_t i = 0; i < got.size(); ++i) {
+    if (got[i].size() != want[i].size()) {
+      os << what << " entry " << i << " differs in kind";
+      return os.str();
+    }
+    for (std::size_t k = 0; k < got[i].size(); ++k)
+      if (!same(got[i][k], want[i][k])) {
+        os << what << " entry " << i << " value " << k << ": " << got[i][k] << ", oracle " << want[i][k];
+        return os.str();
+      }
+  }
+  return "";
+}
+
+// Brings the levels up to date, then every instant's values.
+std::vector<std::vector<double>> instantsOf(Profile& p) {
+  IntervalDomain level;
+  p.getLevel(0, level);
+  std::vector<std::vector<double>> out;
+  for (ProfileIterator it(p.getId(), -g_infiniteTime(), g_infiniteTime()); !it.done(); it.next())
+    out.push_back(valuesOf(it.getInstant()));
+  return out;
+}
+
+// The engine, the two profiles and the transactions of one random plan.
+struct Twin {
+  Twin(double init) {
+    ce = new ConstraintEngine();
+    schema = new Schema();
+    db = new PlanDatabase(ce->getId(), schema->getId());
+    new ProfilePropagator(LabelStr("MIRT_Resource"), ce->getId());
+    swept.reset(new TimetableProfile(db->getId(), sweptDetector.getId(), init, init + 1));
+    walked.reset(new WalkedTimetable(db->getId(), walkedDetector.getId(), init, init + 1));
+  }
+  ~Twin() {
+    swept.reset();
+    walked.reset();
+    for (Transaction* t : live)
+      delete t;
+    delete db;
+    delete ce;
+    delete schema;
+  }
+  void add(int lb, int ub, double qlb, double qub, bool consumer) {
+    ConstrainedVariable* time = new Variable<IntervalIntDomain>(ce->getId(), IntervalIntDomain(lb, ub));
+    ConstrainedVariable* quantity = new Variable<IntervalDomain>(ce->getId(), IntervalDomain(qlb, qub));
+    live.push_back(new Transaction(time->getId(), quantity->getId(), consumer));
+    swept->addTransaction(live.back()->getId());
+    walked->addTransaction(live.back()->getId());
+  }
+  void remove(std::size_t i) {
+    swept->removeTransaction(live[i]->getId());
+    walked->removeTransaction(live[i]->getId());
+    delete live[i];
+    live.erase(live.begin() + i);
+  }
+  // Reads the levels of both (recomputing them) and compares everything.
+  std::string compare() {
+    sweptDetector.log.clear();
+    walkedDetector.log.clear();
+    std::string diff = differenceIn(instantsOf(*swept), instantsOf(*walked), "instant");
+    if (diff.empty())
+      diff = differenceIn(sweptDetector.log, walkedDetector.log, "detector call");
+    return diff;
+  }
+
+  ConstraintEngine* ce;
+  Schema* schema;
+  PlanDatabase* db;
+  RecordingDetector sweptDetector, walkedDetector;
+  std::unique_ptr<TimetableProfile> swept;
+  std::unique_ptr<WalkedTimetable> walked;
+  std::vector<Transaction*> live;
+};
+
+// Quantity bounds of one plan: whole numbers, halves and quarters, tenths
+// (inexact), fine fractions of large magnitudes (too many digits to sum
+// exactly), with unbounded ones mixed in.
+std::pair<double, double> quantity(std::mt19937& rng, int mode) {
+  double lb = 0, ub = 0;
+  switch (mode) {
+  case 0: lb = (double) (rng() % 7); ub = lb + (double) (rng() % 4); break;
+  case 1: lb = 0.5 * (double) (rng() % 9); ub = lb + 0.25 * (double) (rng() % 6); break;
+  case 2: lb = 0.1 * (double) (rng() % 50) + 1.0 / 3.0; ub = lb + 0.01 * (double) (rng() % 300); break;
+  case 3: lb = 0.1 * (double) (rng() % 30) + 1.0 / 3.0; ub = std::ceil(lb) + (double) (rng() % 3); break;
+  default: lb = std::ldexp(1.0, 26) + std::ldexp((double) (rng() % 5), -26); ub = lb + (double) (rng() % 3); break;
+  }
+  if (rng() % 6 == 0)
+    ub = INF;
+  if (rng() % 9 == 0)
+    lb = ub = rng() % 2 == 0 ? 0.0 : -0.0;
+  return {lb, ub};
+}
+
+// Sends the timetable's debug output to a string for the test's life.
+class InitMarkerCapture {
+public:
+  InitMarkerCapture() : m_old(&DebugMessage::getStream()) {
+    DebugMessage::setStream(m_out);
+    DebugMessage::enable("TimetableProfile:initRecompute");
+  }
+  ~InitMarkerCapture() {
+    DebugMessage::disable("TimetableProfile:recomputeLevels");
+    DebugMessage::disable("TimetableProfile:initRecompute");
+    DebugMessage::setStream(*m_old);
+  }
+  std::string text() const { return m_out.str(); }
+
+private:
+  std::ostream* m_old;
+  std::ostringstream m_out;
+};
+
+int seedCount(int byDefault) {
+  if (const char* text = std::getenv("KORVAN_TIMETABLE_SEEDS"))
+    return std::atoi(text);
+  return byDefault;
+}
+
+}
+
+// Random plans under change sequences (transactions added and removed, times
+// and quantities narrowed and widened, walks ended early by the detector):
+// every level and every value the detector sees equal the walk's, bit for
+// bit; and the sweep ran on the plans whose sums are exact.
+TEST(TimetableProfile, sweepEqualsWalkUnderChanges) {
+  InitMarkerCapture capture;
+  const int seeds = seedCount(60);
+  for (int seed = 1; seed <= seeds; ++seed) {
+    std::mt19937 rng(seed);
+    const int mode = (int) (rng() % 5);
+    const double init = (double) (rng() % 10);
+    std::ostringstream plan;
+    plan.precision(17);
+    plan << "seed " << seed << ", quantity mode " << mode << ", initial level " << init << "\n";
+    Twin twin(init);
+    // The debug listing of every transaction needs the walk.
+    const bool listing = seed % 6 == 0;
+    if (listing) {
+      DebugMessage::enable("TimetableProfile:recomputeLevels");
+      plan << "with the debug listing\n";
+    }
+    auto addRandom = [&]() {
+      // A short horizon, so that many transactions start and end together.
+      const int lb = (int) (rng() % 14) - 4, ub = lb + (int) (rng() % 3 == 0 ? 0 : rng() % 6);
+      const std::pair<double, double> q = quantity(rng, mode);
+      const bool consumer = rng() % 2 == 0;
+      twin.add(lb, ub, q.first, q.second, consumer);
+      plan << "add " << (consumer ? "consumer" : "producer") << " [" << lb << " " << ub << "] quantity ["
+           << q.first << " " << q.second << "]\n";
+    };
+    const int n = 1 + (int) (rng() % 25);
+    for (int i = 0; i < n; ++i)
+      addRandom();
+    std::string diff = twin.compare();
+    ASSERT_EQ("", diff) << plan.str();
+    for (int step = 0; step < 12; ++step) {
+      const int op = (int) (rng() % 8);
+      if (twin.live.empty() || op == 0) {
+        addRandom();
+      }
+      else {
+        const std::size_t i = rng() % twin.live.size();
+        const ConstrainedVariableId time = twin.live[i]->time(), q = twin.live[i]->quantity();
+        const AbstractDomain& td = time->lastDomain();
+        const AbstractDomain& qd = q->lastDomain();
+        if (op == 1) {
+          plan << "remove transaction " << i << "\n";
+          twin.remove(i);
+        }
+        else if (op == 2 && !time->isSpecified()) {
+          const double at = td.getLowerBound() + (double) (rng() % (1 + (int) (td.getUpperBound() - td.getLowerBound())));
+          plan << "time of " << i << " specified to " << at << "\n";
+          time->specify(at);
+        }
+        else if (op == 3 && !time->isSpecified() && td.getUpperBound() > td.getLowerBound()) {
+          const double lb = td.getLowerBound() + (double) (rng() % 2), ub = td.getUpperBound() - (double) (rng() % 2);
+          plan << "time of " << i << " restricted to [" << lb << " " << std::max(lb, ub) << "]\n";
+          time->restrictBaseDomain(IntervalIntDomain((int) lb, (int) std::max(lb, ub)));
+        }
+        else if (op == 4 && time->isSpecified()) {
+          plan << "time of " << i << " reset\n";
+          time->reset();
+        }
+        else if (op == 5 && !q->isSpecified() && std::isfinite(qd.getLowerBound())) {
+          plan << "quantity of " << i << " specified to " << qd.getLowerBound() << "\n";
+          q->specify(qd.getLowerBound());
+        }
+        else if (op == 6 && q->isSpecified()) {
+          plan << "quantity of " << i << " reset\n";
+          q->reset();
+        }
+        else {
+          const int stop = 1 + (int) (rng() % 6);
+          plan << "detectors stop at their judgement " << stop << " of the next walk\n";
+          twin.sweptDetector.stopAfter = twin.walkedDetector.stopAfter = stop;
+          // Nothing changed: a new transaction makes the next read walk again.
+          addRandom();
+        }
+      }
+      ASSERT_TRUE(twin.ce->propagate()) << plan.str();
+      diff = twin.compare();
+      ASSERT_EQ("", diff) << plan.str();
+    }
+    DebugMessage::disable("TimetableProfile:recomputeLevels");
+  }
+  // Every way ran: running sums for the exact plans, ordered sums for the
+  // others, the walk under the debug listing.
+  const std::string out = capture.text();
+  EXPECT_NE(std::string::npos, out.find("Sweeping with running sums")) << "no pass kept running sums";
+  EXPECT_NE(std::string::npos, out.find("Sweeping with ordered sums")) << "no pass summed in order";
+  EXPECT_NE(std::string::npos, out.find("Walking ")) << "no pass walked";
+}
