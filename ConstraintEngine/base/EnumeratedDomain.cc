@@ -93,33 +93,11 @@ bool EnumeratedDomain::intersect(const AbstractDomain& dom) {
     empty();
     return true;
   }
-  bool changed = false;
-  for (auto it = m_values.begin(); it != m_values.end();) {
-    if (dom.isMember(*it))
-      ++it;
-    else {
-      it = m_values.erase(it);
-      changed = true;
-    }
-  }
-  if (changed)
-    notifyNarrowed();
-  return changed;
+  return keepOnly([&dom](double value) { return dom.isMember(value); });
 }
 
 bool EnumeratedDomain::intersect(double lb, double ub) {
-  bool changed = false;
-  for (auto it = m_values.begin(); it != m_values.end();) {
-    if (*it >= lb && *it <= ub)
-      ++it;
-    else {
-      it = m_values.erase(it);
-      changed = true;
-    }
-  }
-  if (changed)
-    notifyNarrowed();
-  return changed;
+  return keepOnly([lb, ub](double value) { return value >= lb && value <= ub; });
 }
 
 void EnumeratedDomain::remove(double value) {
