@@ -424,33 +424,27 @@ void TemporalNetwork::setEdgeBounds(int edge, Time lb, Time ub) {
   Edge& e = m_edges[edge];
   if (e.lb == lb && e.ub == ub)
     return;
-  bool loosened = false;
-  if (e.forward >= 0) {
-    if (isUnboundedAbove(ub)) {
-      dropArc(e.forward);
-      e.forward = -1;
-      loosened = true;
-    } else {
-      loosened = loosened || ub > e.ub;
-      setArcWeight(e.forward, ub);
+  // One arc of the edge: dropped when its bound goes, made when one comes, else reweighed.
+  // True when the arc's constraint loosened.
+  auto rebound = [this, edge](int& arc, int from, int to, bool unbounded, Time weight, bool looser) {
+    if (arc < 0) {
+      if (!unbounded) {
+        arc = newArc(from, to, weight, edge);
+        putArc(arc);
+      }
+      return false;
     }
-  } else if (!isUnboundedAbove(ub)) {
-    e.forward = newArc(e.from, e.to, ub, edge);
-    putArc(e.forward);
-  }
-  if (e.backward >= 0) {
-    if (isUnboundedBelow(lb)) {
-      dropArc(e.backward);
-      e.backward = -1;
-      loosened = true;
-    } else {
-      loosened = loosened || lb < e.lb;
-      setArcWeight(e.backward, -lb);
+    if (unbounded) {
+      dropArc(arc);
+      arc = -1;
+      return true;
     }
-  } else if (!isUnboundedBelow(lb)) {
-    e.backward = newArc(e.to, e.from, -lb, edge);
-    putArc(e.backward);
-  }
+    setArcWeight(arc, weight);
+    return looser;
+  };
+  const bool noLower = isUnboundedBelow(lb);
+  bool loosened = rebound(e.forward, e.from, e.to, isUnboundedAbove(ub), ub, ub > e.ub);
+  loosened = rebound(e.backward, e.to, e.from, noLower, noLower ? 0 : -lb, lb < e.lb) || loosened;
   e.lb = lb;
   e.ub = ub;
   if (loosened)
