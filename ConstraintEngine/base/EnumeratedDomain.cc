@@ -84,6 +84,22 @@ void EnumeratedDomain::set(double value) {
   notifyChange(DomainListener::SET_TO_SINGLETON);
 }
 
+template <class Keep>
+bool EnumeratedDomain::keepOnly(Keep keep) {
+  bool changed = false;
+  for (auto it = m_values.begin(); it != m_values.end();) {
+    if (keep(*it))
+      ++it;
+    else {
+      it = m_values.erase(it);
+      changed = true;
+    }
+  }
+  if (changed)
+    notifyNarrowed();
+  return changed;
+}
+
 bool EnumeratedDomain::intersect(const AbstractDomain& dom) {
   if (dom.isEnumerated() && dom.isOpen())
     return false; // values may still come: nothing can be excluded yet

@@ -64,20 +64,7 @@ protected:
   bool assignFrom(const AbstractDomain& dom);
   /// Drops every value keep refuses and reports the narrowing; true when any went.
   template <class Keep>
-  bool keepOnly(Keep keep) {
-    bool changed = false;
-    for (auto it = m_values.begin(); it != m_values.end();) {
-      if (keep(*it))
-        ++it;
-      else {
-        it = m_values.erase(it);
-        changed = true;
-      }
-    }
-    if (changed)
-      notifyNarrowed();
-    return changed;
-  }
+  bool keepOnly(Keep keep);
 
   std::set<double> m_values;
   bool m_isNumeric;
