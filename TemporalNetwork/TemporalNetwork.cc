@@ -35,7 +35,42 @@ std::int32_t toRowValue(TemporalNetwork::Time d) {
   return (std::int32_t)d;
 }
 
+// Index of a free slot: the last one given back, else a new one at the end.
+template <class T>
+int takeSlot(std::vector<T>& slots, std::vector<int>& freeSlots) {
+  if (!freeSlots.empty()) {
+    int slot = freeSlots.back();
+    freeSlots.pop_back();
+    return slot;
+  }
+  slots.push_back(T());
+  return (int)slots.size() - 1;
+}
+
 } // namespace
+
+// Along the arcs, away from the origin or a source: distances d(0, x) and d(source, x).
+struct TemporalNetwork::Forward {
+  typedef Backward Reverse;
+  static Time& dist(Node& n) { return n.distFrom; }
+  static const Time& dist(const Node& n) { return n.distFrom; }
+  static const std::vector<int>& arcs(const Node& n) { return n.out; }
+  static int head(const Arc& a) { return a.to; }
+  // Distances reduced by the potentials: never negative along an arc in force.
+  static Time key(Time d, const Node& n) { return d - n.potential; }
+  static std::vector<std::int32_t>& row(Row& r) { return r.forward; }
+};
+
+// Against the arcs, towards the origin or a source: distances d(x, 0) and d(x, source).
+struct TemporalNetwork::Backward {
+  typedef Forward Reverse;
+  static Time& dist(Node& n) { return n.distTo; }
+  static const Time& dist(const Node& n) { return n.distTo; }
+  static const std::vector<int>& arcs(const Node& n) { return n.in; }
+  static int head(const Arc& a) { return a.from; }
+  static Time key(Time d, const Node& n) { return d + n.potential; }
+  static std::vector<std::int32_t>& row(Row& r) { return r.backward; }
+};
 
 TemporalNetwork::TemporalNetwork()
     : m_nodeCount(0), m_edgeCount(0), m_version(0), m_boundsDirty(false), m_seenStamp(0),
@@ -74,13 +109,9 @@ bool TemporalNetwork::isEdge(int edge) const {
 }
 
 int TemporalNetwork::addTimepoint() {
-  int node;
-  if (!m_freeNodes.empty()) {
-    node = m_freeNodes.back();
-    m_freeNodes.pop_back();
-  } else {
-    node = (int)m_nodes.size();
-    m_nodes.push_back(Node());
+  const bool fresh = m_freeNodes.empty();
+  int node = takeSlot(m_nodes, m_freeNodes);
+  if (fresh) {
     m_changedMark.push_back(0);
     m_gamma.push_back(0);
     m_done.push_back(0);
@@ -120,14 +151,7 @@ void TemporalNetwork::removeTimepoint(int node) {
 }
 
 int TemporalNetwork::newArc(int from, int to, Time weight, int edge) {
-  int arc;
-  if (!m_freeArcs.empty()) {
-    arc = m_freeArcs.back();
-    m_freeArcs.pop_back();
-  } else {
-    arc = (int)m_arcs.size();
-    m_arcs.push_back(Arc());
-  }
+  int arc = takeSlot(m_arcs, m_freeArcs);
   Arc& a = m_arcs[arc];
   a.from = from;
   a.to = to;
@@ -228,62 +252,42 @@ void TemporalNetwork::markChanged(int node) {
 }
 
 // Spreads the effect of one tightened, active arc on the distances from and to the origin.
-// Keys are distances reduced by the potentials, which keeps the passes monotone.
 void TemporalNetwork::tightenBounds(int arc) {
   const Arc& a = m_arcs[arc];
   const int u = a.from;
   const int v = a.to;
-  if (m_nodes[u].distFrom < INF && m_nodes[u].distFrom + a.weight < m_nodes[v].distFrom) {
-    MinHeap heap;
-    Time d = m_nodes[u].distFrom + a.weight;
-    if (clip(d) != clip(m_nodes[v].distFrom))
-      markChanged(v);
-    m_nodes[v].distFrom = d;
-    heap.push(HeapEntry(d - m_nodes[v].potential, v));
-    while (!heap.empty()) {
-      HeapEntry top = heap.top();
-      heap.pop();
-      const int x = top.second;
-      const Node& nx = m_nodes[x];
-      if (top.first != nx.distFrom - nx.potential)
-        continue;
-      for (int out : nx.out) {
-        const Arc& b = m_arcs[out];
-        Node& ny = m_nodes[b.to];
-        const Time nd = nx.distFrom + b.weight;
-        if (nd < ny.distFrom) {
-          if (clip(nd) != clip(ny.distFrom))
-            markChanged(b.to);
-          ny.distFrom = nd;
-          heap.push(HeapEntry(nd - ny.potential, b.to));
-        }
-      }
-    }
-  }
-  if (m_nodes[v].distTo < INF && a.weight + m_nodes[v].distTo < m_nodes[u].distTo) {
-    MinHeap heap;
-    Time d = a.weight + m_nodes[v].distTo;
-    if (clip(d) != clip(m_nodes[u].distTo))
-      markChanged(u);
-    m_nodes[u].distTo = d;
-    heap.push(HeapEntry(d + m_nodes[u].potential, u));
-    while (!heap.empty()) {
-      HeapEntry top = heap.top();
-      heap.pop();
-      const int x = top.second;
-      const Node& nx = m_nodes[x];
-      if (top.first != nx.distTo + nx.potential)
-        continue;
-      for (int in : nx.in) {
-        const Arc& b = m_arcs[in];
-        Node& ny = m_nodes[b.from];
-        const Time nd = b.weight + nx.distTo;
-        if (nd < ny.distTo) {
-          if (clip(nd) != clip(ny.distTo))
-            markChanged(b.from);
-          ny.distTo = nd;
-          heap.push(HeapEntry(nd + ny.potential, b.from));
-        }
+  if (m_nodes[u].distFrom < INF && m_nodes[u].distFrom + a.weight < m_nodes[v].distFrom)
+    spreadBound<Forward>(v, m_nodes[u].distFrom + a.weight, true);
+  if (m_nodes[v].distTo < INF && a.weight + m_nodes[v].distTo < m_nodes[u].distTo)
+    spreadBound<Backward>(u, a.weight + m_nodes[v].distTo, true);
+}
+
+// Lowers start's distance in the direction to d and passes the gain on, Dijkstra fashion.
+// Keys are distances reduced by the potentials, which keeps the pass monotone. With mark,
+// every point whose clipped distance changes is recorded as changed.
+template <class Dir>
+void TemporalNetwork::spreadBound(int start, Time d, bool mark) {
+  if (mark && clip(d) != clip(Dir::dist(m_nodes[start])))
+    markChanged(start);
+  Dir::dist(m_nodes[start]) = d;
+  MinHeap heap;
+  heap.push(HeapEntry(Dir::key(d, m_nodes[start]), start));
+  while (!heap.empty()) {
+    HeapEntry top = heap.top();
+    heap.pop();
+    const Node& nx = m_nodes[top.second];
+    if (top.first != Dir::key(Dir::dist(nx), nx))
+      continue;
+    for (int next : Dir::arcs(nx)) {
+      const Arc& b = m_arcs[next];
+      const int y = Dir::head(b);
+      Node& ny = m_nodes[y];
+      const Time nd = Dir::dist(nx) + b.weight;
+      if (nd < Dir::dist(ny)) {
+        if (mark && clip(nd) != clip(Dir::dist(ny)))
+          markChanged(y);
+        Dir::dist(ny) = nd;
+        heap.push(HeapEntry(Dir::key(nd, ny), y));
       }
     }
   }
@@ -299,43 +303,8 @@ void TemporalNetwork::recomputeBounds() {
     m_nodes[i].distFrom = INF;
     m_nodes[i].distTo = INF;
   }
-  MinHeap heap;
-  m_nodes[origin].distFrom = 0;
-  heap.push(HeapEntry(-m_nodes[origin].potential, origin));
-  while (!heap.empty()) {
-    HeapEntry top = heap.top();
-    heap.pop();
-    const Node& nx = m_nodes[top.second];
-    if (top.first != nx.distFrom - nx.potential)
-      continue;
-    for (int out : nx.out) {
-      const Arc& b = m_arcs[out];
-      Node& ny = m_nodes[b.to];
-      const Time nd = nx.distFrom + b.weight;
-      if (nd < ny.distFrom) {
-        ny.distFrom = nd;
-        heap.push(HeapEntry(nd - ny.potential, b.to));
-      }
-    }
-  }
-  m_nodes[origin].distTo = 0;
-  heap.push(HeapEntry(m_nodes[origin].potential, origin));
-  while (!heap.empty()) {
-    HeapEntry top = heap.top();
-    heap.pop();
-    const Node& nx = m_nodes[top.second];
-    if (top.first != nx.distTo + nx.potential)
-      continue;
-    for (int in : nx.in) {
-      const Arc& b = m_arcs[in];
-      Node& ny = m_nodes[b.from];
-      const Time nd = b.weight + nx.distTo;
-      if (nd < ny.distTo) {
-        ny.distTo = nd;
-        heap.push(HeapEntry(nd + ny.potential, b.from));
-      }
-    }
-  }
+  spreadBound<Forward>(origin, 0, false);
+  spreadBound<Backward>(origin, 0, false);
   for (int i = 0; i < count; ++i) {
     if (!m_nodes[i].live)
       continue;
@@ -425,14 +394,7 @@ void TemporalNetwork::retrySuspended() {
 int TemporalNetwork::addEdge(int from, int to, Time lb, Time ub) {
   checkNode(from);
   checkNode(to);
-  int edge;
-  if (!m_freeEdges.empty()) {
-    edge = m_freeEdges.back();
-    m_freeEdges.pop_back();
-  } else {
-    edge = (int)m_edges.size();
-    m_edges.push_back(Edge());
-  }
+  int edge = takeSlot(m_edges, m_freeEdges);
   Edge& e = m_edges[edge];
   e.from = from;
   e.to = to;
@@ -462,33 +424,27 @@ void TemporalNetwork::setEdgeBounds(int edge, Time lb, Time ub) {
   Edge& e = m_edges[edge];
   if (e.lb == lb && e.ub == ub)
     return;
-  bool loosened = false;
-  if (e.forward >= 0) {
-    if (isUnboundedAbove(ub)) {
-      dropArc(e.forward);
-      e.forward = -1;
-      loosened = true;
-    } else {
-      loosened = loosened || ub > e.ub;
-      setArcWeight(e.forward, ub);
+  // One arc of the edge: dropped when its bound goes, made when one comes, else reweighed.
+  // True when the arc's constraint loosened.
+  auto rebound = [this, edge](int& arc, int from, int to, bool unbounded, Time weight, bool looser) {
+    if (arc < 0) {
+      if (!unbounded) {
+        arc = newArc(from, to, weight, edge);
+        putArc(arc);
+      }
+      return false;
     }
-  } else if (!isUnboundedAbove(ub)) {
-    e.forward = newArc(e.from, e.to, ub, edge);
-    putArc(e.forward);
-  }
-  if (e.backward >= 0) {
-    if (isUnboundedBelow(lb)) {
-      dropArc(e.backward);
-      e.backward = -1;
-      loosened = true;
-    } else {
-      loosened = loosened || lb < e.lb;
-      setArcWeight(e.backward, -lb);
+    if (unbounded) {
+      dropArc(arc);
+      arc = -1;
+      return true;
     }
-  } else if (!isUnboundedBelow(lb)) {
-    e.backward = newArc(e.to, e.from, -lb, edge);
-    putArc(e.backward);
-  }
+    setArcWeight(arc, weight);
+    return looser;
+  };
+  const bool noLower = isUnboundedBelow(lb);
+  bool loosened = rebound(e.forward, e.from, e.to, isUnboundedAbove(ub), ub, ub > e.ub);
+  loosened = rebound(e.backward, e.to, e.from, noLower, noLower ? 0 : -lb, lb < e.lb) || loosened;
   e.lb = lb;
   e.ub = ub;
   if (loosened)
@@ -586,62 +542,41 @@ void TemporalNetwork::computeRow(int source, Row& row) {
   row.backward[source] = 0;
   if (source == origin)
     return;
-  const Time toOrigin = m_nodes[source].distTo;      // d(source, 0)
-  const Time fromOrigin = m_nodes[source].distFrom;  // d(0, source)
+  m_touched.clear();
+  searchRow<Forward>(source, row);
+  searchRow<Backward>(source, row);
+}
+
+// One half of a row: the distances from the source in the direction.
+template <class Dir>
+void TemporalNetwork::searchRow(int source, Row& row) {
+  const int origin = getOrigin();
+  std::vector<std::int32_t>& out = Dir::row(row);
+  const Time viaOrigin = Dir::Reverse::dist(m_nodes[source]);  // the source's distance to the origin
   MinHeap heap;
-  m_touched.clear();
   m_dist[source] = 0;
   m_touched.push_back(source);
-  heap.push(HeapEntry(-m_nodes[source].potential, source));
+  heap.push(HeapEntry(Dir::key(0, m_nodes[source]), source));
   while (!heap.empty()) {
     HeapEntry top = heap.top();
     heap.pop();
     const int x = top.second;
     const Time dx = m_dist[x];
-    if (top.first != dx - m_nodes[x].potential || m_done[x])
+    if (top.first != Dir::key(dx, m_nodes[x]) || m_done[x])
       continue;
     m_done[x] = 1;
-    if (x == origin || (toOrigin < INF && dx >= toOrigin + m_nodes[x].distFrom))
+    if (x == origin || (viaOrigin < INF && dx >= viaOrigin + Dir::dist(m_nodes[x])))
       continue;
-    row.forward[x] = toRowValue(dx);
-    for (int out : m_nodes[x].out) {
-      const Arc& b = m_arcs[out];
+    out[x] = toRowValue(dx);
+    for (int next : Dir::arcs(m_nodes[x])) {
+      const Arc& b = m_arcs[next];
+      const int y = Dir::head(b);
       const Time nd = dx + b.weight;
-      if (nd < m_dist[b.to]) {
-        if (m_dist[b.to] == INF)
-          m_touched.push_back(b.to);
-        m_dist[b.to] = nd;
-        heap.push(HeapEntry(nd - m_nodes[b.to].potential, b.to));
-      }
-    }
-  }
-  for (int x : m_touched) {
-    m_dist[x] = INF;
-    m_done[x] = 0;
-  }
-  m_touched.clear();
-  m_dist[source] = 0;
-  m_touched.push_back(source);
-  heap.push(HeapEntry(m_nodes[source].potential, source));
-  while (!heap.empty()) {
-    HeapEntry top = heap.top();
-    heap.pop();
-    const int x = top.second;
-    const Time dx = m_dist[x];
-    if (top.first != dx + m_nodes[x].potential || m_done[x])
-      continue;
-    m_done[x] = 1;
-    if (x == origin || (fromOrigin < INF && dx >= m_nodes[x].distTo + fromOrigin))
-      continue;
-    row.backward[x] = toRowValue(dx);
-    for (int in : m_nodes[x].in) {
-      const Arc& b = m_arcs[in];
-      const Time nd = b.weight + dx;
-      if (nd < m_dist[b.from]) {
-        if (m_dist[b.from] == INF)
-          m_touched.push_back(b.from);
-        m_dist[b.from] = nd;
-        heap.push(HeapEntry(nd + m_nodes[b.from].potential, b.from));
+      if (nd < m_dist[y]) {
+        if (m_dist[y] == INF)
+          m_touched.push_back(y);
+        m_dist[y] = nd;
+        heap.push(HeapEntry(Dir::key(nd, m_nodes[y]), y));
       }
     }
   }

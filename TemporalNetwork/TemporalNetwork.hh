@@ -120,6 +120,10 @@ private:
     std::vector<std::int32_t> backward;  // d(x, source)
   };
 
+  // The two directions of a shortest-path pass (defined with the passes).
+  struct Forward;
+  struct Backward;
+
   void checkNode(int node) const;
   void checkEdge(int edge) const;
 
@@ -137,6 +141,8 @@ private:
   void markChanged(int node);
   const Row& getRow(int source);
   void computeRow(int source, Row& row);
+  template <class Dir> void spreadBound(int start, Time d, bool mark);
+  template <class Dir> void searchRow(int source, Row& row);
   void changed() { ++m_version; }
 
   static bool isUnboundedAbove(Time ub);

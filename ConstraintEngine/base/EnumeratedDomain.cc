@@ -84,18 +84,11 @@ void EnumeratedDomain::set(double value) {
   notifyChange(DomainListener::SET_TO_SINGLETON);
 }
 
-bool EnumeratedDomain::intersect(const AbstractDomain& dom) {
-  if (dom.isEnumerated() && dom.isOpen())
-    return false; // values may still come: nothing can be excluded yet
-  if (dom.isEmpty()) {
-    if (isEmpty())
-      return false;
-    empty();
-    return true;
-  }
+template <class Keep>
+bool EnumeratedDomain::keepOnly(Keep keep) {
   bool changed = false;
   for (auto it = m_values.begin(); it != m_values.end();) {
-    if (dom.isMember(*it))
+    if (keep(*it))
       ++it;
     else {
       it = m_values.erase(it);
@@ -107,19 +100,20 @@ bool EnumeratedDomain::intersect(const AbstractDomain& dom) {
   return changed;
 }
 
-bool EnumeratedDomain::intersect(double lb, double ub) {
-  bool changed = false;
-  for (auto it = m_values.begin(); it != m_values.end();) {
-    if (*it >= lb && *it <= ub)
-      ++it;
-    else {
-      it = m_values.erase(it);
-      changed = true;
-    }
+bool EnumeratedDomain::intersect(const AbstractDomain& dom) {
+  if (dom.isEnumerated() && dom.isOpen())
+    return false; // values may still come: nothing can be excluded yet
+  if (dom.isEmpty()) {
+    if (isEmpty())
+      return false;
+    empty();
+    return true;
   }
-  if (changed)
-    notifyNarrowed();
-  return changed;
+  return keepOnly([&dom](double value) { return dom.isMember(value); });
+}
+
+bool EnumeratedDomain::intersect(double lb, double ub) {
+  return keepOnly([lb, ub](double value) { return value >= lb && value <= ub; });
 }
 
 void EnumeratedDomain::remove(double value) {

@@ -62,6 +62,9 @@ protected:
   void notifyNarrowed();
   /// Replaces the values with those of dom (no report); true when they differ.
   bool assignFrom(const AbstractDomain& dom);
+  /// Drops every value keep refuses and reports the narrowing; true when any went.
+  template <class Keep>
+  bool keepOnly(Keep keep);
 
   std::set<double> m_values;
   bool m_isNumeric;

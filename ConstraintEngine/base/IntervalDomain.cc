@@ -194,14 +194,18 @@ void IntervalDomain::insert(double value) {
   notifyChange(DomainListener::RELAXED);
 }
 
-bool IntervalDomain::relax(const AbstractDomain& dom) {
+bool IntervalDomain::assignFrom(const AbstractDomain& dom) {
   bool wasEmpty = m_empty;
   double lb = m_lb, ub = m_ub;
   if (dom.isEmpty())
     m_empty = true;
   else
     assign(dom.getLowerBound(), dom.getUpperBound());
-  if (wasEmpty == m_empty && (m_empty || (lb == m_lb && ub == m_ub)))
+  return !(wasEmpty == m_empty && (m_empty || (lb == m_lb && ub == m_ub)));
+}
+
+bool IntervalDomain::relax(const AbstractDomain& dom) {
+  if (!assignFrom(dom))
     return false;
   notifyChange(m_empty ? DomainListener::EMPTIED : DomainListener::RELAXED);
   return true;
@@ -214,12 +218,7 @@ bool IntervalDomain::relax(double value) {
 
 void IntervalDomain::reset(const AbstractDomain& dom) {
   bool wasEmpty = m_empty;
-  double lb = m_lb, ub = m_ub;
-  if (dom.isEmpty())
-    m_empty = true;
-  else
-    assign(dom.getLowerBound(), dom.getUpperBound());
-  if (wasEmpty == m_empty && (m_empty || (lb == m_lb && ub == m_ub)))
+  if (!assignFrom(dom))
     return;
   notifyChange(m_empty && !wasEmpty ? DomainListener::EMPTIED : DomainListener::RESET);
 }

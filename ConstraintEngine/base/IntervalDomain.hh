@@ -61,6 +61,8 @@ protected:
   virtual bool isValueOfType(double) const { return true; }
   /// Sets the bounds without reporting; empties when lb > ub (keeping the old bounds).
   void assign(double lb, double ub);
+  /// Takes dom's bounds, or its emptiness, without reporting; true when anything differs.
+  bool assignFrom(const AbstractDomain& dom);
 
   double m_lb;
   double m_ub;

@@ -18,6 +18,20 @@ protected:
   EdgeIterator(const EdgeList& edges, bool enabled)
     : m_Iterator(edges.begin()), m_End(edges.end()), m_Enabled(enabled) {}
 
+  // With the filter on, passes over every edge that is off or whose far end is off.
+  template <Node* (Edge::*FarEnd)() const>
+  void skip() {
+    if (m_Enabled)
+      while (m_Iterator != m_End && !((*m_Iterator)->isEnabled() && ((*m_Iterator)->*FarEnd)()->isEnabled()))
+        ++m_Iterator;
+  }
+
+  template <Node* (Edge::*FarEnd)() const>
+  void advance() {
+    ++m_Iterator;
+    skip<FarEnd>();
+  }
+
   EdgeList::const_iterator m_Iterator;
   EdgeList::const_iterator m_End;
   bool m_Enabled;
@@ -25,35 +39,23 @@ protected:
 
 class EdgeOutIterator : public EdgeIterator {
 public:
-  EdgeOutIterator(const Node& node, bool enabled) : EdgeIterator(node.getOutEdges(), enabled) { skip(); }
-  EdgeOutIterator& operator++() {
-    ++m_Iterator;
-    skip();
-    return *this;
+  EdgeOutIterator(const Node& node, bool enabled) : EdgeIterator(node.getOutEdges(), enabled) {
+    skip<&Edge::getTarget>();
   }
-
-private:
-  void skip() {
-    if (m_Enabled)
-      while (m_Iterator != m_End && !((*m_Iterator)->isEnabled() && (*m_Iterator)->getTarget()->isEnabled()))
-        ++m_Iterator;
+  EdgeOutIterator& operator++() {
+    advance<&Edge::getTarget>();
+    return *this;
   }
 };
 
 class EdgeInIterator : public EdgeIterator {
 public:
-  EdgeInIterator(const Node& node, bool enabled) : EdgeIterator(node.getInEdges(), enabled) { skip(); }
-  EdgeInIterator& operator++() {
-    ++m_Iterator;
-    skip();
-    return *this;
+  EdgeInIterator(const Node& node, bool enabled) : EdgeIterator(node.getInEdges(), enabled) {
+    skip<&Edge::getSource>();
   }
-
-private:
-  void skip() {
-    if (m_Enabled)
-      while (m_Iterator != m_End && !((*m_Iterator)->isEnabled() && (*m_Iterator)->getSource()->isEnabled()))
-        ++m_Iterator;
+  EdgeInIterator& operator++() {
+    advance<&Edge::getSource>();
+    return *this;
   }
 };
 
