@@ -12,6 +12,8 @@
 
 #include "ConstraintEngine/base/ConstraintEngine.hh"
 #include "ConstraintEngine/component/Constraints.hh"
+#include "ConstraintEngine/component/Variable.hh"
+#include "ConstraintEngine/base/IntervalDomain.hh"
 #include "PlanDatabase/base/Object.hh"
 #include "PlanDatabase/base/ObjectDomain.hh"
 #include "PlanDatabase/base/PlanDatabase.hh"
@@ -266,9 +268,51 @@ void checkSchedule(const PlanDatabaseId& db, std::vector<std::string>& problems)
   for (const ConstrainedVariableId& var : ce->getVariables())
     before.push_back(std::make_pair(var, std::unique_ptr<AbstractDomain>(var->lastDomain().copy())));
 
+  // Around a cycle that admits no times, a bound with no other side to meet creeps one lap per
+  // pass up to the horizon. The schedule is looked for inside a box instead: the finite bounds of
+  // the time points widened on each side by twice the durations, as far as any schedule of
+  // difference constraints needs to reach beyond them; there the creep ends within a few laps.
+  const double horizon = g_infiniteTimeAsDouble();
+  double lowest = horizon, highest = -horizon, reach = 1;
+  for (const auto& entry : db->getTokens()) {
+    const TokenId& token = entry.second;
+    if (!token->isActive())
+      continue;
+    for (const ConstrainedVariableId& time : {ConstrainedVariableId(token->start()), ConstrainedVariableId(token->end())})
+      for (double bound : {time->lastDomain().getLowerBound(), time->lastDomain().getUpperBound()})
+        if (bound > -horizon && bound < horizon) {
+          lowest = std::min(lowest, bound);
+          highest = std::max(highest, bound);
+        }
+    const AbstractDomain& duration = token->duration()->lastDomain();
+    reach += 2 * ((duration.getUpperBound() < horizon ? duration.getUpperBound() : duration.getLowerBound()) + 1);
+  }
+  if (lowest > highest)
+    lowest = highest = 0;
+  const IntervalDomain box(std::max(-horizon, lowest - reach), std::min(horizon, highest + reach));
+  std::vector<ConstrainedVariable*> boxes;
+  std::vector<ConstraintId> inBox;
+  for (const auto& entry : order) {
+    const AbstractDomain& dom = entry.first->lastDomain();
+    if (listed.count(entry.first->getKey()) == 0 ||
+        (dom.getLowerBound() >= box.getLowerBound() && dom.getUpperBound() <= box.getUpperBound()))
+      continue;
+    boxes.push_back(new Variable<IntervalDomain>(ce, box));
+    inBox.push_back(ce->createConstraint(LabelStr("eq"), {entry.first, boxes.back()->getId()}));
+  }
+
   std::vector<ConstrainedVariableId> fixed;
   std::string problem;
+  if (!ce->propagate()) {
+    const ConstrainedVariableSet empty = ce->getEmptyVariables();
+    std::map<int, std::string>::const_iterator label =
+        empty.empty() ? labels.end() : labels.find((*empty.begin())->getKey());
+    problem = (label == labels.end() ? std::string("a time") : label->second) + " has no value with every time in " +
+              bounds(box) + ": no schedule found";
+  }
   for (const auto& entry : order) {
+    if (!problem.empty())
+      break;
     const ConstrainedVariableId& var = entry.first;
     if (var->lastDomain().isSingleton())
       continue;
@@ -295,6 +339,10 @@ void checkSchedule(const PlanDatabaseId& db, std::vector<std::string>& problems)
 
   for (auto it = fixed.rbegin(); it != fixed.rend(); ++it)
     (*it)->reset();
+  for (const ConstraintId& constraint : inBox)
+    ce->deleteConstraint(constraint);
+  for (ConstrainedVariable* var : boxes)
+    delete var;
   const bool consistent = ce->propagate();
   // Relaxation is exact: the plan is what it was before the witness.
   checkError(consistent, "The plan became inconsistent after its schedule was checked.");
