@@ -147,12 +147,20 @@ bool Solver::signature(std::vector<std::string>& result) const {
   return true;
 }
 
+bool Solver::refuted(const std::vector<std::string>& state) const {
+  // Decisions only narrow the plan: a set that holds a refuted set has no solution either.
+  for (const std::vector<std::string>& nogood : m_refuted)
+    if (nogood.size() <= state.size() && std::includes(state.begin(), state.end(), nogood.begin(), nogood.end()))
+      return true;
+  return false;
+}
+
 bool Solver::executeNext(const DecisionPointId& dp) {
   std::vector<std::string> state;
   while (dp->hasNext()) {
     dp->execute();
     m_decisionCount++;
-    if (m_refuted.empty() || !signature(state) || m_refuted.find(state) == m_refuted.end())
+    if (m_refuted.empty() || !signature(state) || !refuted(state))
       return true;
     debugMsg("Solver:executeNext", "Already searched in vain: " << dp->toShortString());
     dp->undo();

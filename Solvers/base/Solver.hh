@@ -97,6 +97,8 @@ private:
   // Sets of decisions whose whole subtree failed. The same orderings taken in another sequence
   // make the same plan, and the search from a plan does not depend on how it was reached.
   std::set<std::vector<std::string>> m_refuted;
+  /// Whether the sorted decisions hold every decision of a refuted set.
+  bool refuted(const std::vector<std::string>& state) const;
   double m_elapsed;
 };
 
