@@ -254,7 +254,9 @@ std::string breaks(const Model& m, const std::vector<int>& start, bool withNeq =
 /// needs: beyond the finite bounds, a gap wider than the longest duration between two successive
 /// time points can be closed to that width without breaking any precedence, relation or window,
 /// so 2n points need at most 2n (longest + 1) beyond them.
-bool satisfiable(const Model& m) {
+/// Calls `visit` on every schedule that keeps the windows, precedences and relations (limits
+/// aside) until it answers true; answers whether it did.
+bool anySchedule(const Model& m, const std::function<bool(const std::vector<int>&)>& visit) {
   const int n = static_cast<int>(m.uses.size());
   int longest = 0, lowest = HORIZON, highest = -HORIZON;
   for (const Use& u : m.uses) {
@@ -293,13 +295,22 @@ bool satisfiable(const Model& m) {
   std::vector<int> start(n, 0);
   std::function<bool(int)> place = [&](int i) {
     if (i == n)
-      return breaks(m, start).empty();
+      return visit(start);
     for (start[i] = lo[i]; start[i] <= hi[i]; start[i]++)
       if (partial(start, i + 1) && place(i + 1))
         return true;
     return false;
   };
   return place(0);
+}
+
+bool satisfiable(const Model& m) {
+  return anySchedule(m, [&](const std::vector<int>& start) { return breaks(m, start).empty(); });
+}
+
+/// Some schedule that keeps the time constraints breaks a limit.
+bool someScheduleBreaksALimit(const Model& m) {
+  return anySchedule(m, [&](const std::vector<int>& start) { return !breaks(m, start).empty(); });
 }
 
 
@@ -438,7 +449,9 @@ std::string judge(const Model& m, bool expected, const Outcome& o) {
     else if (highFinite && !breaks(m, ubs, false).empty())
       fault = "latest-start schedule breaks the model: " + breaks(m, ubs, false);
   } else if (o.result == "FLAWS LEFT") {
-    if (m.kind != RESERVOIR && m.relations.empty())
+    if (m.kind == RESERVOIR && !m.has("neq") && !someScheduleBreaksALimit(m))
+      fault = "flaws left on a reservoir that every schedule keeps within its limits";
+    else if (m.kind != RESERVOIR && m.relations.empty())
       fault = "flaws left on a resource whose detector reports flaws";
     else if (m.kind != RESERVOIR && expected && !m.has("neq"))
       fault = "no schedule shown for a satisfiable model without neq";
