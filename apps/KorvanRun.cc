@@ -301,9 +301,16 @@ void checkSchedule(const PlanDatabaseId& db, std::vector<std::string>& problems)
     inBox.push_back(ce->createConstraint(LabelStr("eq"), {entry.first, boxes.back()->getId()}));
   }
 
+  // The propagator takes constraints in the order they were made: the generic ones wait while
+  // the box applies, or they would creep ahead of it.
+  for (const ConstraintId& constraint : generic)
+    constraint->deactivate();
+  bool boxed = ce->propagate();
+  for (const ConstraintId& constraint : generic)
+    constraint->undoDeactivation();
   std::vector<ConstrainedVariableId> fixed;
   std::string problem;
-  if (!ce->propagate()) {
+  if (!boxed || !ce->propagate()) {
     const ConstrainedVariableSet empty = ce->getEmptyVariables();
     std::map<int, std::string>::const_iterator label =
         empty.empty() ? labels.end() : labels.find((*empty.begin())->getKey());
