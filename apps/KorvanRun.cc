@@ -6,11 +6,14 @@
 #include <fstream>
 #include <map>
 #include <memory>
+#include <set>
 #include <sstream>
 #include <tinyxml.h>
 
 #include "ConstraintEngine/base/ConstraintEngine.hh"
 #include "ConstraintEngine/component/Constraints.hh"
+#include "ConstraintEngine/component/Variable.hh"
+#include "ConstraintEngine/base/IntervalDomain.hh"
 #include "PlanDatabase/base/Object.hh"
 #include "PlanDatabase/base/ObjectDomain.hh"
 #include "PlanDatabase/base/PlanDatabase.hh"
@@ -20,6 +23,9 @@
 #include "Solvers/base/Solver.hh"
 #include "Solvers/base/ThreatManager.hh"
 #include "TemporalNetwork/TemporalConstraints.hh"
+#include "TemporalNetwork/TemporalPropagator.hh"
+#include "ConstraintEngine/base/Constraint.hh"
+#include "ConstraintEngine/base/Propagator.hh"
 #include "Utils/base/Debug.hh"
 #include "Utils/base/Error.hh"
 #include "Utils/base/Utils.hh"
@@ -188,6 +194,170 @@ std::string defaultSolverConfig(SOLVERS::ComponentFactoryMgr& factories) {
   return text + "</Solver>";
 }
 
+/// Relations that bounds propagation decides exactly, or that only tie a token to its object or a
+/// transaction to its resource: the temporal network's own and the engine's bookkeeping.
+bool propagatesExactly(const ConstraintId& constraint) {
+  static const LabelStr sl_temporal = TemporalPropagator::PROPAGATOR_NAME();
+  static const std::set<std::string> sl_bookkeeping = {"ObjectTokenRelation", "ResourceObjectRelation",
+                                                       "ResourceTransactionRelation", "ProfileVariableListener"};
+  return constraint->getPropagator()->getName() == sl_temporal ||
+         sl_bookkeeping.count(constraint->getName().toString()) > 0;
+}
+
+bool isOpenNumber(const ConstrainedVariableId& var) {
+  const AbstractDomain& dom = var->lastDomain();
+  return dom.isNumeric() && dom.isInterval() && !dom.isSingleton();
+}
+
+/// The value a witness tries first: the earliest bound when finite, else the latest, else 0.
+double witnessValue(const AbstractDomain& dom) {
+  const double horizon = g_infiniteTimeAsDouble();
+  if (dom.getLowerBound() > -horizon && dom.getLowerBound() < horizon)
+    return dom.getLowerBound();
+  if (dom.getUpperBound() > -horizon && dom.getUpperBound() < horizon)
+    return dom.getUpperBound();
+  return 0.0;
+}
+
+/// Bounds propagation does not see a contradiction around a cycle through a generic constraint
+/// ("eq", "leq", ...) whose side is unbounded: bounds that look consistent may hold no schedule.
+/// When such a constraint reaches an open number, fix the time points (then the other numbers
+/// such constraints reach) one at a time, propagating after each, and put everything back.
+void checkSchedule(const PlanDatabaseId& db, std::vector<std::string>& problems) {
+  const ConstraintEngineId& ce = db->getConstraintEngine();
+  std::vector<ConstraintId> generic;
+  for (const ConstraintId& constraint : ce->getConstraints()) {
+    if (!constraint->isActive() || propagatesExactly(constraint))
+      continue;
+    const std::vector<ConstrainedVariableId>& scope = constraint->getScope();
+    if (std::any_of(scope.begin(), scope.end(), isOpenNumber))
+      generic.push_back(constraint);
+  }
+  if (generic.empty())
+    return;
+
+  // What each variable is called in a problem line, and the order in which they are fixed.
+  std::vector<std::pair<ConstrainedVariableId, std::string>> order;
+  std::set<int> listed;
+  for (const auto& entry : db->getTokens()) {
+    const TokenId& token = entry.second;
+    if (!token->isActive())
+      continue;
+    for (const ConstrainedVariableId& time : {ConstrainedVariableId(token->start()), ConstrainedVariableId(token->end())})
+      if (listed.insert(time->getKey()).second)
+        order.push_back(std::make_pair(time, token->toString() + ": " + time->getName().toString()));
+  }
+  std::map<int, std::string> labels;
+  for (const auto& entry : db->getTokens())
+    for (const ConstrainedVariableId& var : entry.second->getVariables())
+      labels[var->getKey()] = entry.second->toString() + ": " + var->getName().toString();
+  for (const auto& entry : db->getObjects())
+    for (const ConstrainedVariableId& var : entry.second->getVariables())
+      labels[var->getKey()] = entry.second->getName().toString() + ": " + var->getName().toString();
+  std::set<ConstrainedVariableId, EntityComparator<ConstrainedVariableId>> others;
+  for (const ConstraintId& constraint : generic)
+    for (const ConstrainedVariableId& var : constraint->getScope())
+      if (isOpenNumber(var) && listed.count(var->getKey()) == 0)
+        others.insert(var);
+  for (const ConstrainedVariableId& var : others) {
+    std::map<int, std::string>::const_iterator label = labels.find(var->getKey());
+    order.push_back(std::make_pair(var, label == labels.end() ? var->getName().toString() : label->second));
+  }
+
+  std::vector<std::pair<ConstrainedVariableId, std::unique_ptr<AbstractDomain>>> before;
+  for (const ConstrainedVariableId& var : ce->getVariables())
+    before.push_back(std::make_pair(var, std::unique_ptr<AbstractDomain>(var->lastDomain().copy())));
+
+  // Around a cycle that admits no times, a bound with no other side to meet creeps one lap per
+  // pass up to the horizon. The schedule is looked for inside a box instead: the finite bounds of
+  // the time points widened on each side by twice the durations, as far as any schedule of
+  // difference constraints needs to reach beyond them; there the creep ends within a few laps.
+  const double horizon = g_infiniteTimeAsDouble();
+  double lowest = horizon, highest = -horizon, reach = 1;
+  for (const auto& entry : db->getTokens()) {
+    const TokenId& token = entry.second;
+    if (!token->isActive())
+      continue;
+    for (const ConstrainedVariableId& time : {ConstrainedVariableId(token->start()), ConstrainedVariableId(token->end())})
+      for (double bound : {time->lastDomain().getLowerBound(), time->lastDomain().getUpperBound()})
+        if (bound > -horizon && bound < horizon) {
+          lowest = std::min(lowest, bound);
+          highest = std::max(highest, bound);
+        }
+    const AbstractDomain& duration = token->duration()->lastDomain();
+    reach += 2 * ((duration.getUpperBound() < horizon ? duration.getUpperBound() : duration.getLowerBound()) + 1);
+  }
+  if (lowest > highest)
+    lowest = highest = 0;
+  const IntervalDomain box(std::max(-horizon, lowest - reach), std::min(horizon, highest + reach));
+  std::vector<ConstrainedVariable*> boxes;
+  std::vector<ConstraintId> inBox;
+  for (const auto& entry : order) {
+    const AbstractDomain& dom = entry.first->lastDomain();
+    if (listed.count(entry.first->getKey()) == 0 ||
+        (dom.getLowerBound() >= box.getLowerBound() && dom.getUpperBound() <= box.getUpperBound()))
+      continue;
+    boxes.push_back(new Variable<IntervalDomain>(ce, box));
+    inBox.push_back(ce->createConstraint(LabelStr("eq"), {entry.first, boxes.back()->getId()}));
+  }
+
+  // The propagator takes constraints in the order they were made: the generic ones wait while
+  // the box applies, or they would creep ahead of it.
+  for (const ConstraintId& constraint : generic)
+    constraint->deactivate();
+  bool boxed = ce->propagate();
+  for (const ConstraintId& constraint : generic)
+    constraint->undoDeactivation();
+  std::vector<ConstrainedVariableId> fixed;
+  std::string problem;
+  if (!boxed || !ce->propagate()) {
+    const ConstrainedVariableSet empty = ce->getEmptyVariables();
+    std::map<int, std::string>::const_iterator label =
+        empty.empty() ? labels.end() : labels.find((*empty.begin())->getKey());
+    problem = (label == labels.end() ? std::string("a time") : label->second) + " has no value with every time in " +
+              bounds(box) + ": no schedule found";
+  }
+  for (const auto& entry : order) {
+    if (!problem.empty())
+      break;
+    const ConstrainedVariableId& var = entry.first;
+    if (var->lastDomain().isSingleton())
+      continue;
+    const double value = witnessValue(var->lastDomain());
+    if (!var->canBeSpecified() || !var->baseDomain().isMember(value)) {
+      problem = entry.second + " " + bounds(var->lastDomain()) + " cannot be fixed: no schedule found";
+      break;
+    }
+    debugMsg("KorvanRun:checkSchedule", "fixing " << entry.second << " at " << value);
+    var->specify(value);
+    fixed.push_back(var);
+    if (!ce->propagate()) {
+      problem = entry.second + " tried at " + number(value) + ": no schedule found";
+      break;
+    }
+  }
+  if (problem.empty())
+    for (const ConstraintId& constraint : generic)
+      for (const ConstrainedVariableId& var : constraint->getScope())
+        if (problem.empty() && isOpenNumber(var))
+          problem = var->getName().toString() + " " + bounds(var->lastDomain()) + " cannot be fixed: no schedule found";
+  if (!problem.empty())
+    problems.push_back(problem);
+
+  for (auto it = fixed.rbegin(); it != fixed.rend(); ++it)
+    (*it)->reset();
+  for (const ConstraintId& constraint : inBox)
+    ce->deleteConstraint(constraint);
+  for (ConstrainedVariable* var : boxes)
+    delete var;
+  const bool consistent = ce->propagate();
+  // Relaxation is exact: the plan is what it was before the witness.
+  checkError(consistent, "The plan became inconsistent after its schedule was checked.");
+  for (const auto& entry : before)
+    checkError(entry.first->lastDomain() == *entry.second,
+               "The schedule check changed " << entry.first->toString() << " from " << entry.second->toString());
+}
+
 /// What the plan still breaks: tokens that objects still ask to order, then what the
 /// registered checkers find.
 std::vector<std::string> checkPlan(const PlanDatabaseId& db) {
@@ -221,6 +391,8 @@ std::vector<std::string> checkPlan(const PlanDatabaseId& db) {
   }
   for (const PlanChecker& checker : planCheckers())
     checker(db, problems);
+  if (problems.empty())
+    checkSchedule(db, problems);
   return problems;
 }
 

@@ -99,11 +99,12 @@ NotEqualConstraint::NotEqualConstraint(const LabelStr& name, const LabelStr& pro
   checkScopeSize(name, variables, 2, 2);
 }
 
-bool NotEqualConstraint::canIgnore(const ConstrainedVariableId& variable, int,
+bool NotEqualConstraint::canIgnore(const ConstrainedVariableId&, int,
                                    const DomainListener::ChangeType& changeType) {
-  // Only a value that is known for sure can be taken from the other side.
+  // Only a value that is known for sure can be taken from the other side; a side narrowed while
+  // the other is known may now have that value at a bound, where an interval can drop it.
   return !DomainListener::isRelaxation(changeType) && changeType != DomainListener::EMPTIED &&
-         !variable->lastDomain().isSingleton();
+         !getScope()[0]->lastDomain().isSingleton() && !getScope()[1]->lastDomain().isSingleton();
 }
 
 void NotEqualConstraint::handleExecute() {

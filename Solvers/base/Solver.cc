@@ -1,6 +1,7 @@
 #include "Solvers/base/Solver.hh"
 
 #include <algorithm>
+#include <map>
 #include <cerrno>
 #include <cstdlib>
 #include <sstream>
@@ -147,12 +148,34 @@ bool Solver::signature(std::vector<std::string>& result) const {
   return true;
 }
 
+bool Solver::refuted(const std::vector<std::string>& state, const std::string& latest) const {
+  // Decisions only narrow the plan: a set that holds a refuted set has no solution either. Every
+  // set entered so far held none; a set refuted since holds the decisions that were on the stack
+  // then, so only refuted sets with the latest decision can be inside this one.
+  std::map<std::string, std::vector<const std::vector<std::string>*>>::const_iterator candidates =
+      m_refutedWith.find(latest);
+  if (candidates == m_refutedWith.end())
+    return false;
+  for (const std::vector<std::string>* nogood : candidates->second)
+    if (nogood->size() <= state.size() && std::includes(state.begin(), state.end(), nogood->begin(), nogood->end()))
+      return true;
+  return false;
+}
+
+void Solver::refute(const std::vector<std::string>& state) {
+  std::pair<std::set<std::vector<std::string>>::iterator, bool> added = m_refuted.insert(state);
+  if (!added.second)
+    return;
+  for (const std::string& decision : *added.first)
+    m_refutedWith[decision].push_back(&*added.first);
+}
+
 bool Solver::executeNext(const DecisionPointId& dp) {
   std::vector<std::string> state;
   while (dp->hasNext()) {
     dp->execute();
     m_decisionCount++;
-    if (m_refuted.empty() || !signature(state) || m_refuted.find(state) == m_refuted.end())
+    if (m_refuted.empty() || !signature(state) || !refuted(state, dp->getChoiceSignature()))
       return true;
     debugMsg("Solver:executeNext", "Already searched in vain: " << dp->toShortString());
     dp->undo();
@@ -168,7 +191,7 @@ bool Solver::backtrack() {
     DecisionPointId dp = m_decisionStack.back();
     if (dp->isExecuted()) {
       if (signature(state))
-        m_refuted.insert(state);
+        refute(state);
       dp->undo();
     }
     if (executeNext(dp)) {
@@ -267,6 +290,7 @@ void Solver::reset() {
   }
   m_status = UNSOLVED;
   m_refuted.clear();
+  m_refutedWith.clear();
   publish();
 }
 

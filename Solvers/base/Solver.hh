@@ -2,6 +2,7 @@
 #define KORVAN_SOLVERS_SOLVER_HH
 
 #include <chrono>
+#include <map>
 #include <set>
 #include <string>
 #include <vector>
@@ -97,6 +98,11 @@ private:
   // Sets of decisions whose whole subtree failed. The same orderings taken in another sequence
   // make the same plan, and the search from a plan does not depend on how it was reached.
   std::set<std::vector<std::string>> m_refuted;
+  /// Refuted sets by each of their decisions.
+  std::map<std::string, std::vector<const std::vector<std::string>*>> m_refutedWith;
+  /// Whether the sorted decisions, just joined by `latest`, hold every decision of a refuted set.
+  bool refuted(const std::vector<std::string>& state, const std::string& latest) const;
+  void refute(const std::vector<std::string>& state);
   double m_elapsed;
 };
 
