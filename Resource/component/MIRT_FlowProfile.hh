@@ -6,7 +6,9 @@
 #include "Resource/component/MIRT_MaxFlow.hh"
 #include "Resource/component/MIRT_Types.hh"
 
+#include <cstddef>
 #include <cstdint>
+#include <algorithm>
 #include <map>
 #include <set>
 #include <unordered_map>
@@ -110,7 +112,38 @@ public:
   bool getEarliestUpperLevelInstant(const TransactionId& t, InstantId& i);
 
 protected:
-  typedef std::map<std::pair<TransactionId, TransactionId>, Order> OrderingCache;
+  // Orders of pairs of transactions, keyed by the ordered pair: asked for
+  // every pair pending together at every instant of every pass, so it is an
+  // open-addressing table of addresses, with no handle checks. Entries never
+  // outlive their transactions: removing one clears the cache.
+  class OrderingCache {
+  public:
+    typedef std::pair<TransactionId, TransactionId> Key;
+    OrderingCache();
+    // Null when the pair has no entry.
+    const Order* find(const Transaction* first, const Transaction* second) const;
+    Order& operator[](const Key& key);
+    void clear();
+    std::size_t size() const { return m_size; }
+    bool empty() const { return m_size == 0; }
+    // Calls keep(first, second, order) on every entry and drops those it
+    // answers false for.
+    template <class Keep>
+    void retain(Keep keep);
+
+  private:
+    struct Slot {
+      Transaction* first;
+      Transaction* second;
+      Order order;
+    };
+    std::size_t home(const Transaction* first, const Transaction* second) const;
+    void grow();
+    Order& place(Transaction* first, Transaction* second);
+
+    std::vector<Slot> m_slots;
+    std::size_t m_size;
+  };
 
   void postHandleRecompute() override;
   void noteOutsideChanges() override;
@@ -130,6 +163,9 @@ protected:
   void initializeGraphs();
   void enableTransaction(const TransactionId& t, const InstantId& inst);
   Order getOrdering(const TransactionId& t1, const TransactionId& t2);
+  // getOrdering for transactions known to be live (taken from the profile's
+  // instants), without the handle checks.
+  Order lookupOrdering(const TransactionId& t1, const TransactionId& t2);
   // What the temporal network says now, cache aside.
   Order computeOrdering(const TransactionId& t1, const TransactionId& t2);
   void handleOrderedAt(const TransactionId& t1, const TransactionId& t2);
@@ -200,6 +236,29 @@ private:
 
   std::uint64_t m_networkVersion;  // of the temporal network the cached orderings were checked against
 };
+
+template <class Keep>
+void FlowProfile::OrderingCache::retain(Keep keep) {
+  std::vector<Slot> kept;
+  bool dropped = false;
+  for (std::size_t i = 0; i < m_slots.size(); ++i) {
+    const Slot& slot = m_slots[i];
+    if (slot.first == 0)
+      continue;
+    if (keep(slot.first->getId(), slot.second->getId(), slot.order))
+      kept.push_back(slot);
+    else
+      dropped = true;
+  }
+  if (!dropped)
+    return;
+  // Open addressing with linear probing: rebuilding is the simple way to
+  // leave no gap in a probe sequence.
+  std::fill(m_slots.begin(), m_slots.end(), Slot{0, 0, UNKNOWN});
+  m_size = 0;
+  for (std::size_t i = 0; i < kept.size(); ++i)
+    place(kept[i].first, kept[i].second) = kept[i].order;
+}
 
 }
 }
