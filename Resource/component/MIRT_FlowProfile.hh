@@ -8,6 +8,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <algorithm>
 #include <map>
 #include <set>
@@ -239,18 +240,24 @@ private:
 
 template <class Keep>
 void FlowProfile::OrderingCache::retain(Keep keep) {
+  // In the order of the pairs' addresses, first transaction first: the
+  // answers that keep asks the temporal network for then come one source
+  // point after the other, as its row cache prefers.
+  std::vector<Slot> entries;
+  entries.reserve(m_size);
+  for (std::size_t i = 0; i < m_slots.size(); ++i)
+    if (m_slots[i].first != 0)
+      entries.push_back(m_slots[i]);
+  std::sort(entries.begin(), entries.end(), [](const Slot& x, const Slot& y) {
+    return x.first != y.first ? std::less<const Transaction*>()(x.first, y.first)
+                              : std::less<const Transaction*>()(x.second, y.second);
+  });
   std::vector<Slot> kept;
-  bool dropped = false;
-  for (std::size_t i = 0; i < m_slots.size(); ++i) {
-    const Slot& slot = m_slots[i];
-    if (slot.first == 0)
-      continue;
-    if (keep(slot.first->getId(), slot.second->getId(), slot.order))
-      kept.push_back(slot);
-    else
-      dropped = true;
-  }
-  if (!dropped)
+  kept.reserve(entries.size());
+  for (std::size_t i = 0; i < entries.size(); ++i)
+    if (keep(entries[i].first->getId(), entries[i].second->getId(), entries[i].order))
+      kept.push_back(entries[i]);
+  if (kept.size() == entries.size())
     return;
   // Open addressing with linear probing: rebuilding is the simple way to
   // leave no gap in a probe sequence.
