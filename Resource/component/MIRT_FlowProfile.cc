@@ -391,7 +391,12 @@ void FlowProfile::recomputeLevels(InstantId prev, InstantId inst) {
   debugMsg("FlowProfile:recomputeLevels", "Computing instant (" << inst << ") at time " << inst->getTime()
            << " closed levels [" << m_lowerClosedLevel << "," << m_upperClosedLevel << "]");
 
+  // Nothing in this walk changes a time domain, and enabling a transaction
+  // again at the same instant changes nothing: the pending transactions are
+  // read once, and each is enabled once.
   const std::set<TransactionId>& transactions = inst->getTransactions();
+  bool pendingRead = false;
+  std::size_t position = 0;  // of t among the pending transactions
   for (std::set<TransactionId>::const_iterator it = transactions.begin(); it != transactions.end(); ++it) {
     const TransactionId& t = *it;
     const AbstractDomain& time = t->time()->lastDomain();
@@ -422,15 +427,23 @@ void FlowProfile::recomputeLevels(InstantId prev, InstantId inst) {
           m_lowerClosedLevel -= qub;
       }
     }
-    else if (time.getLowerBound() == T) {
-      enablePending(t, inst);
-      for (std::set<TransactionId>::const_iterator it2 = transactions.begin(); it2 != transactions.end(); ++it2) {
-        const TransactionId& t2 = *it2;
-        if (t2 == t || t2->time()->lastDomain().getUpperBound() == T)
+    else {
+      const std::size_t self = position++;
+      if (time.getLowerBound() != T)
+        continue;
+      if (!pendingRead) {
+        readPending(transactions, T);
+        pendingRead = true;
+      }
+      check_error(m_pending[self] == t);
+      enablePendingOnce(self, inst);
+      for (std::size_t other = 0; other < m_pending.size(); ++other) {
+        if (other == self)
           continue;
+        const TransactionId& t2 = m_pending[other];
         debugMsg("FlowProfile:recomputeLevels", "Determining ordering of pending transaction (" << t
                  << " and pending transaction (" << t2);
-        enablePending(t2, inst);
+        enablePendingOnce(other, inst);
         switch (lookupOrdering(t, t2)) {
         case STRICTLY_AT:
           handleOrderedAt(t, t2);
@@ -491,6 +504,21 @@ void FlowProfile::enablePending(const TransactionId& t, const InstantId& inst) {
     m_upperLevelContribution[t] = upperBefore;
   else if (!m_upperLevelGraph->isEnabled(t))
     m_pass.upperRecorded.insert(t);
+}
+
+void FlowProfile::readPending(const std::set<TransactionId>& transactions, double T) {
+  m_pending.clear();
+  for (std::set<TransactionId>::const_iterator it = transactions.begin(); it != transactions.end(); ++it)
+    if ((*it)->time()->lastDomain().getUpperBound() != T)
+      m_pending.push_back(*it);
+  m_pendingEnabled.assign(m_pending.size(), false);
+}
+
+void FlowProfile::enablePendingOnce(std::size_t position, const InstantId& inst) {
+  if (m_pendingEnabled[position])
+    return;
+  m_pendingEnabled[position] = true;
+  enablePending(m_pending[position], inst);
 }
 
 void FlowProfile::recordReached(const FlowProfileGraph& graph, ContributionMap& contributions,

@@ -182,6 +182,10 @@ protected:
   void recordContribution(ContributionMap& contributions, std::set<TransactionId>& recorded,
                           const TransactionId& t, const InstantId& inst);
   void enablePending(const TransactionId& t, const InstantId& inst);
+  // The instant's transactions that do not end there, in the instant's
+  // order, into m_pending; none enabled yet.
+  void readPending(const std::set<TransactionId>& transactions, double T);
+  void enablePendingOnce(std::size_t position, const InstantId& inst);
   void recordReached(const FlowProfileGraph& graph, ContributionMap& contributions,
                      std::set<TransactionId>& recorded, const InstantId& inst);
 
@@ -198,6 +202,9 @@ protected:
   OrderingCache m_orderedAt;
   ContributionMap m_lowerLevelContribution;
   ContributionMap m_upperLevelContribution;
+  // Scratch of the plain flow profile's walk of one instant.
+  std::vector<TransactionId> m_pending;
+  std::vector<bool> m_pendingEnabled;
 
   // Everything a pass keeps about itself. pendingEnd is the end of the
   // window the next pass will cover. While inPass: passEnd is the end of the
