@@ -6,10 +6,10 @@
 #include "Resource/component/MIRT_MaxFlow.hh"
 #include "Resource/component/MIRT_Types.hh"
 
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
 #include <functional>
-#include <algorithm>
 #include <map>
 #include <set>
 #include <unordered_map>

@@ -32,6 +32,7 @@ public:
   Exposed(Id<PlanDatabase> db, Id<FVDetector> detector, double lb, double ub) : Base(db, detector, lb, ub) {}
   typedef typename Base::OrderingCache OrderingCache;
   using Base::getOrdering;
+  using Base::computeOrdering;
   using Base::m_orderings;
   using Base::m_orderedAt;
   using Base::m_recalculateLowerLevel;
@@ -571,5 +572,67 @@ TEST(FlowProfile, OrderingCacheAgreesWithAnOrderedMap) {
         failed = (found == 0) != (it == reference.end()) || (found != 0 && *found != it->second);
       }
     ASSERT_FALSE(failed) << "seed " << seed << ": " << steps.str();
+  }
+}
+
+// Orderings that come and go through time points outside the profile reach
+// no change handler: after every recompute each cached answer must still be
+// what the temporal network says, and every answer asked through the cache
+// too. Random precedences through outside points are added and retracted.
+TEST(FlowProfile, CachedOrderingsFollowOutsideChanges) {
+  for (unsigned int seed = 1; seed <= 12; ++seed) {
+    std::mt19937 rng(seed);
+    ProfileWorld w;
+    RecordingDetector det;
+    TestIncrementalProfile prof(w.db->getId(), det.getId(), 0, 0);
+    std::vector<TransactionId> ts;
+    for (int i = 0; i < 8; ++i) {
+      const int lb = (int) (rng() % 20);
+      ts.push_back(w.make(lb, lb + 5 + (int) (rng() % 20), rng() % 2 == 0, 1, 2));
+      prof.addTransaction(ts.back());
+    }
+    std::vector<Id<ConstrainedVariable>> outside;
+    for (int i = 0; i < 4; ++i)
+      outside.push_back(w.intVar(0, 60));
+    std::vector<ConstraintId> links;
+    std::ostringstream steps;
+    ASSERT_TRUE(w.ce->propagate());
+    prof.recompute();
+    for (int step = 0; step < 30; ++step) {
+      if (links.empty() || rng() % 3 != 0) {
+        // t -> x or x -> t, with x outside the profile.
+        const size_t t = rng() % ts.size(), x = rng() % outside.size();
+        const bool before = rng() % 2 == 0;
+        steps << "link t" << t << (before ? " -> x" : " <- x") << x << "; ";
+        links.push_back(before ? w.ce->createConstraint(LabelStr("precedes"), {ts[t]->time(), outside[x]})
+                               : w.ce->createConstraint(LabelStr("precedes"), {outside[x], ts[t]->time()}));
+      }
+      else {
+        const size_t k = rng() % links.size();
+        steps << "unlink " << k << "; ";
+        links[k]->discard();
+        links.erase(links.begin() + (long) k);
+      }
+      if (!w.ce->propagate()) {
+        // Inconsistent: take the last link back.
+        steps << "(inconsistent, undone) ";
+        links.back()->discard();
+        links.pop_back();
+        ASSERT_TRUE(w.ce->propagate()) << "seed " << seed << ": " << steps.str();
+      }
+      prof.recompute();
+      std::string wrong;
+      for (TestIncrementalProfile::OrderingCache* cache : {&prof.m_orderings, &prof.m_orderedAt})
+        cache->retain([&](const TransactionId& a, const TransactionId& b, FlowProfile::Order order) {
+          if (prof.computeOrdering(a, b) != order)
+            wrong = "a cached entry";
+          return true;
+        });
+      for (size_t i = 0; i < ts.size(); ++i)
+        for (size_t j = 0; j < ts.size(); ++j)
+          if (i != j && prof.getOrdering(ts[i], ts[j]) != prof.computeOrdering(ts[i], ts[j]))
+            wrong = "the answer for t" + std::to_string(i) + ", t" + std::to_string(j);
+      ASSERT_EQ("", wrong) << "seed " << seed << ": " << steps.str();
+    }
   }
 }
