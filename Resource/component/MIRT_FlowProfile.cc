@@ -360,6 +360,7 @@ void FlowProfile::initRecompute() {
   startPass();
   m_pass.lowerRecorded.clear();
   m_pass.upperRecorded.clear();
+  m_pass.enabled.clear();
   if (m_recalculateLowerLevel)
     m_lowerLevelGraph->reset();
   if (m_recalculateUpperLevel)
@@ -392,8 +393,8 @@ void FlowProfile::recomputeLevels(InstantId prev, InstantId inst) {
            << " closed levels [" << m_lowerClosedLevel << "," << m_upperClosedLevel << "]");
 
   // Nothing in this walk changes a time domain, and enabling a transaction
-  // again at the same instant changes nothing: the pending transactions are
-  // read once, and each is enabled once.
+  // again in the same pass changes nothing: the pending transactions are
+  // read once, and each is enabled once per pass.
   const std::set<TransactionId>& transactions = inst->getTransactions();
   bool pendingRead = false;
   std::size_t position = 0;  // of t among the pending transactions
@@ -518,7 +519,8 @@ void FlowProfile::enablePendingOnce(std::size_t position, const InstantId& inst)
   if (m_pendingEnabled[position])
     return;
   m_pendingEnabled[position] = true;
-  enablePending(m_pending[position], inst);
+  if (m_pass.enabled.insert(m_pending[position]).second)
+    enablePending(m_pending[position], inst);
 }
 
 void FlowProfile::recordReached(const FlowProfileGraph& graph, ContributionMap& contributions,
@@ -802,6 +804,7 @@ void FlowProfile::handleTransactionRemoved(TransactionId t) {
   m_upperLevelContribution.erase(t);
   m_pass.lowerRecorded.erase(t);
   m_pass.upperRecorded.erase(t);
+  m_pass.enabled.erase(t);
   // Orderings through the transaction's constraints go with it, and a
   // later transaction at the same address must not inherit its answers.
   m_orderings.clear();

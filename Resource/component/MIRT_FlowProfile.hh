@@ -13,6 +13,7 @@
 #include <map>
 #include <set>
 #include <unordered_map>
+#include <unordered_set>
 #include <utility>
 #include <vector>
 
@@ -231,6 +232,9 @@ protected:
     int lastComputed;
     std::set<TransactionId> lowerRecorded;
     std::set<TransactionId> upperRecorded;
+    // The transactions the plain flow profile's pass has enabled: within a
+    // pass no domain changes, so enabling one again changes nothing.
+    std::unordered_set<TransactionId, TransactionIdHash> enabled;
   };
   PassState m_pass;
 
