@@ -6,6 +6,8 @@
 //
 // BM_StepMedian times every solver step on a sample of j30 and of j60
 // instances; the ratio of the two medians is printed at the end. With
+// BM_StepMedianGenerated does the same on generated instances of 30 and 120
+// activities (the public data has no larger set here). With
 // KORVAN_BENCH_SWEEP=1, BM_J60Sweep also solves a spread of j60 instances
 // with 10 s of CPU time each and counts the solved ones (several minutes).
 #include <benchmark/benchmark.h>
@@ -14,6 +16,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <map>
+#include <random>
 #include <string>
 #include <vector>
 
@@ -176,10 +179,95 @@ void BM_J60Sweep(benchmark::State& state) {
   state.counters["of"] = (double) names.size();
 }
 
+// A generated instance of the single-mode sets' shape: a dummy start and end
+// activity around n activities of duration 1..10, each with one to three
+// successors among the later ones, four renewable resources, each activity
+// asking 1..10 units of one or two of them, capacities from the largest
+// demand to fourteen above it. Generated, not from the public sets.
+Problem generated(int n, unsigned int seed) {
+  std::mt19937 rng(seed);
+  Problem problem;
+  problem.name = "generated" + std::to_string(n) + "_" + std::to_string(seed);
+  const int jobs = n + 2, resources = 4;
+  problem.activities.assign(jobs, Activity{0, std::vector<int>(resources, 0)});
+  std::vector<bool> hasPredecessor(jobs, false);
+  problem.horizon = 0;
+  for (int j = 1; j <= n; ++j) {
+    Activity& a = problem.activities[j];
+    a.duration = 1 + (int) (rng() % 10);
+    problem.horizon += a.duration;
+    const int uses = 1 + (int) (rng() % 2);
+    for (int u = 0; u < uses; ++u)
+      a.demands[rng() % resources] = 1 + (int) (rng() % 10);
+    // Successors among the next few activities, so that chains stay long.
+    const int successors = 1 + (int) (rng() % 3);
+    for (int k = 0; k < successors && j < n; ++k) {
+      const int to = j + 1 + (int) (rng() % std::min(10, n - j));
+      bool known = false;
+      for (const Lag& l : problem.lags)
+        known = known || (l.from == j && l.to == to);
+      if (!known) {
+        problem.lags.push_back(Lag{j, to, 0, true});
+        hasPredecessor[to] = true;
+      }
+    }
+  }
+  std::vector<bool> hasSuccessor(jobs, false);
+  for (const Lag& l : problem.lags)
+    hasSuccessor[l.from] = true;
+  for (int j = 1; j <= n; ++j) {
+    if (!hasPredecessor[j])
+      problem.lags.push_back(Lag{0, j, 0, true});
+    if (!hasSuccessor[j])
+      problem.lags.push_back(Lag{j, n + 1, 0, true});
+  }
+  for (int r = 0; r < resources; ++r) {
+    int largest = 1;
+    for (const Activity& a : problem.activities)
+      largest = std::max(largest, a.demands[r]);
+    problem.capacities.push_back(largest + (int) (rng() % 15));
+  }
+  return problem;
+}
+
+// Median step time on eight generated instances of each size (20 steps at
+// most and 10 s per instance); the ratio of the two sizes' medians is printed.
+void BM_StepMedianGenerated(benchmark::State& state) {
+  const int n = (int) state.range(0);
+  const std::string profile = PROFILES[state.range(1)];
+  state.SetLabel("generated " + std::to_string(n) + " " + profile);
+  std::vector<double> steps;
+  unsigned int stepCount = 0;
+  for (auto _ : state) {
+    steps.clear();
+    stepCount = 0;
+    for (unsigned int seed = 1; seed <= 8; ++seed) {
+      const Problem problem = generated(n, seed);
+      Plan plan(problem, profile);
+      std::vector<double> times;
+      bool solved = false;
+      try {
+        solved = plan.solveTimed(Plan::solverConfiguration(20), 10.0, times);
+      } catch (const Error&) {
+        solved = false;
+      }
+      steps.insert(steps.end(), times.begin(), times.end());
+      stepCount += plan.solver().getStepCount();
+      std::printf("  %-18s %-24s %s steps %u\n", problem.name.c_str(), profile.c_str(),
+                  solved ? "solved " : "unsolved", plan.solver().getStepCount());
+    }
+  }
+  const double m = 1000.0 * median(steps);
+  medians()["generated" + std::to_string(n) + " " + profile] = m;
+  state.counters["medianStepMs"] = m;
+  state.counters["steps"] = stepCount;
+}
+
 }
 
 BENCHMARK(BM_RcpspSolve)->Apply(instanceArgs)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_StepMedian)->Args({0, 0})->Args({1, 0})->Args({0, 1})->Args({1, 1})->Iterations(1)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_StepMedianGenerated)->Args({30, 0})->Args({120, 0})->Args({30, 1})->Args({120, 1})->Iterations(1)->Unit(benchmark::kMillisecond);
 
 int main(int argc, char** argv) {
   const char* sweep = std::getenv("KORVAN_BENCH_SWEEP");
@@ -193,6 +281,14 @@ int main(int argc, char** argv) {
     if (medians().count("j30 " + p) && medians().count("j60 " + p) && medians()["j30 " + p] > 0.0)
       std::printf("  %-24s %.3f ms / %.3f ms = %.1fx\n", profile, medians()["j60 " + p], medians()["j30 " + p],
                   medians()["j60 " + p] / medians()["j30 " + p]);
+  }
+  std::printf("\nMedian solver step, generated 120-activity against generated 30-activity instances:\n");
+  for (const char* profile : PROFILES) {
+    const std::string p(profile);
+    if (medians().count("generated30 " + p) && medians().count("generated120 " + p) &&
+        medians()["generated30 " + p] > 0.0)
+      std::printf("  %-24s %.3f ms / %.3f ms = %.1fx\n", profile, medians()["generated120 " + p],
+                  medians()["generated30 " + p], medians()["generated120 " + p] / medians()["generated30 " + p]);
   }
   benchmark::Shutdown();
   return 0;

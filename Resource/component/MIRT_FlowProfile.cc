@@ -360,6 +360,7 @@ void FlowProfile::initRecompute() {
   startPass();
   m_pass.lowerRecorded.clear();
   m_pass.upperRecorded.clear();
+  m_pass.enabled.clear();
   if (m_recalculateLowerLevel)
     m_lowerLevelGraph->reset();
   if (m_recalculateUpperLevel)
@@ -391,7 +392,12 @@ void FlowProfile::recomputeLevels(InstantId prev, InstantId inst) {
   debugMsg("FlowProfile:recomputeLevels", "Computing instant (" << inst << ") at time " << inst->getTime()
            << " closed levels [" << m_lowerClosedLevel << "," << m_upperClosedLevel << "]");
 
+  // Nothing in this walk changes a time domain, and enabling a transaction
+  // again in the same pass changes nothing: the pending transactions are
+  // read once, and each is enabled once per pass.
   const std::set<TransactionId>& transactions = inst->getTransactions();
+  bool pendingRead = false;
+  std::size_t position = 0;  // of t among the pending transactions
   for (std::set<TransactionId>::const_iterator it = transactions.begin(); it != transactions.end(); ++it) {
     const TransactionId& t = *it;
     const AbstractDomain& time = t->time()->lastDomain();
@@ -422,16 +428,24 @@ void FlowProfile::recomputeLevels(InstantId prev, InstantId inst) {
           m_lowerClosedLevel -= qub;
       }
     }
-    else if (time.getLowerBound() == T) {
-      enablePending(t, inst);
-      for (std::set<TransactionId>::const_iterator it2 = transactions.begin(); it2 != transactions.end(); ++it2) {
-        const TransactionId& t2 = *it2;
-        if (t2 == t || t2->time()->lastDomain().getUpperBound() == T)
+    else {
+      const std::size_t self = position++;
+      if (time.getLowerBound() != T)
+        continue;
+      if (!pendingRead) {
+        readPending(transactions, T);
+        pendingRead = true;
+      }
+      check_error(m_pending[self] == t);
+      enablePendingOnce(self, inst);
+      for (std::size_t other = 0; other < m_pending.size(); ++other) {
+        if (other == self)
           continue;
+        const TransactionId& t2 = m_pending[other];
         debugMsg("FlowProfile:recomputeLevels", "Determining ordering of pending transaction (" << t
                  << " and pending transaction (" << t2);
-        enablePending(t2, inst);
-        switch (getOrdering(t, t2)) {
+        enablePendingOnce(other, inst);
+        switch (lookupOrdering(t, t2)) {
         case STRICTLY_AT:
           handleOrderedAt(t, t2);
           break;
@@ -493,6 +507,22 @@ void FlowProfile::enablePending(const TransactionId& t, const InstantId& inst) {
     m_pass.upperRecorded.insert(t);
 }
 
+void FlowProfile::readPending(const std::set<TransactionId>& transactions, double T) {
+  m_pending.clear();
+  for (std::set<TransactionId>::const_iterator it = transactions.begin(); it != transactions.end(); ++it)
+    if ((*it)->time()->lastDomain().getUpperBound() != T)
+      m_pending.push_back(*it);
+  m_pendingEnabled.assign(m_pending.size(), false);
+}
+
+void FlowProfile::enablePendingOnce(std::size_t position, const InstantId& inst) {
+  if (m_pendingEnabled[position])
+    return;
+  m_pendingEnabled[position] = true;
+  if (m_pass.enabled.insert(m_pending[position]).second)
+    enablePending(m_pending[position], inst);
+}
+
 void FlowProfile::recordReached(const FlowProfileGraph& graph, ContributionMap& contributions,
                                 std::set<TransactionId>& recorded, const InstantId& inst) {
   // What the source still reaches in the residual network is counted in
@@ -527,28 +557,96 @@ void FlowProfile::postHandleRecompute() {
 FlowProfile::Order FlowProfile::getOrdering(const TransactionId& t1, const TransactionId& t2) {
   check_error(t1.isValid());
   check_error(t2.isValid());
-  const std::pair<TransactionId, TransactionId> key(t1, t2);
-  OrderingCache::const_iterator it = m_orderedAt.find(key);
-  if (it != m_orderedAt.end())
-    return it->second;
-  it = m_orderings.find(key);
-  if (it != m_orderings.end())
-    return it->second;
-  it = m_orderings.find(std::make_pair(t2, t1));
-  if (it != m_orderings.end()) {
-    if (it->second == BEFORE_OR_AT)
+  return lookupOrdering(t1, t2);
+}
+
+FlowProfile::Order FlowProfile::lookupOrdering(const TransactionId& t1, const TransactionId& t2) {
+  Transaction* p1 = (Transaction*) t1;
+  Transaction* p2 = (Transaction*) t2;
+  if (!m_orderedAt.empty()) {
+    if (const Order* at = m_orderedAt.find(p1, p2))
+      return *at;
+  }
+  if (const Order* direct = m_orderings.find(p1, p2))
+    return *direct;
+  if (const Order* mirror = m_orderings.find(p2, p1)) {
+    if (*mirror == BEFORE_OR_AT)
       return AFTER_OR_AT;
-    if (it->second == AFTER_OR_AT)
+    if (*mirror == AFTER_OR_AT)
       return BEFORE_OR_AT;
-    return it->second;
+    return *mirror;
   }
 
   const Order result = computeOrdering(t1, t2);
+  const OrderingCache::Key key(t1, t2);
   if (result == STRICTLY_AT)
-    m_orderedAt.insert(std::make_pair(key, result));
+    m_orderedAt[key] = result;
   else
-    m_orderings.insert(std::make_pair(key, result));
+    m_orderings[key] = result;
   return result;
+}
+
+FlowProfile::OrderingCache::OrderingCache() : m_slots(16, Slot{0, 0, UNKNOWN}), m_size(0) {}
+
+std::size_t FlowProfile::OrderingCache::home(const Transaction* first, const Transaction* second) const {
+  // A transaction's entries are asked one after the other, for each partner
+  // it meets: they share a window of 16 slots, a few cache lines.
+  std::uint64_t a = (std::uint64_t) (std::uintptr_t) first * 0x9E3779B97F4A7C15ull;
+  std::uint64_t b = (std::uint64_t) (std::uintptr_t) second * 0xBF58476D1CE4E5B9ull;
+  a ^= a >> 32;
+  b ^= b >> 29;
+  return (std::size_t) (a + (b & 15)) & (m_slots.size() - 1);
+}
+
+const FlowProfile::Order* FlowProfile::OrderingCache::find(const Transaction* first,
+                                                           const Transaction* second) const {
+  const std::size_t mask = m_slots.size() - 1;
+  for (std::size_t i = home(first, second);; i = (i + 1) & mask) {
+    const Slot& slot = m_slots[i];
+    if (slot.first == first && slot.second == second)
+      return &slot.order;
+    if (slot.first == 0)
+      return 0;
+  }
+}
+
+FlowProfile::Order& FlowProfile::OrderingCache::place(Transaction* first, Transaction* second) {
+  const std::size_t mask = m_slots.size() - 1;
+  for (std::size_t i = home(first, second);; i = (i + 1) & mask) {
+    Slot& slot = m_slots[i];
+    if (slot.first == first && slot.second == second)
+      return slot.order;
+    if (slot.first == 0) {
+      slot.first = first;
+      slot.second = second;
+      slot.order = UNKNOWN;
+      ++m_size;
+      return slot.order;
+    }
+  }
+}
+
+void FlowProfile::OrderingCache::grow() {
+  std::vector<Slot> old(m_slots.size() * 2, Slot{0, 0, UNKNOWN});
+  old.swap(m_slots);
+  m_size = 0;
+  for (std::size_t i = 0; i < old.size(); ++i)
+    if (old[i].first != 0)
+      place(old[i].first, old[i].second) = old[i].order;
+}
+
+FlowProfile::Order& FlowProfile::OrderingCache::operator[](const Key& key) {
+  // At most half full, so that probe sequences stay short.
+  if (2 * (m_size + 1) > m_slots.size())
+    grow();
+  return place((Transaction*) key.first, (Transaction*) key.second);
+}
+
+void FlowProfile::OrderingCache::clear() {
+  if (m_size == 0)
+    return;
+  std::fill(m_slots.begin(), m_slots.end(), Slot{0, 0, UNKNOWN});
+  m_size = 0;
 }
 
 FlowProfile::Order FlowProfile::computeOrdering(const TransactionId& t1, const TransactionId& t2) {
@@ -594,27 +692,23 @@ void FlowProfile::noteOutsideChanges() {
   int start = g_infiniteTime(), end = -g_infiniteTime();
   for (int pass = 0; pass < 2; ++pass) {
     OrderingCache& cache = pass == 0 ? m_orderings : m_orderedAt;
-    for (OrderingCache::iterator it = cache.begin(); it != cache.end();) {
-      const TransactionId& t1 = it->first.first;
-      const TransactionId& t2 = it->first.second;
+    cache.retain([&](const TransactionId& t1, const TransactionId& t2, Order cached) {
       int lb1 = -g_infiniteTime(), ub1 = g_infiniteTime(), lb2 = -g_infiniteTime(), ub2 = g_infiniteTime();
       timeBounds(t1, lb1, ub1);
       timeBounds(t2, lb2, ub2);
       // The bounds alone order a pair in every solution: no need to ask the
       // network about an ordering they imply.
       const bool boundsBefore = ub1 <= lb2, boundsAfter = ub2 <= lb1;
-      const bool unchanged = (boundsBefore && boundsAfter) ? it->second == STRICTLY_AT
-        : boundsBefore ? it->second == BEFORE_OR_AT
-        : boundsAfter ? it->second == AFTER_OR_AT
-        : computeOrdering(t1, t2) == it->second;
-      if (unchanged) {
-        ++it;
-        continue;
+      const bool unchanged = (boundsBefore && boundsAfter) ? cached == STRICTLY_AT
+        : boundsBefore ? cached == BEFORE_OR_AT
+        : boundsAfter ? cached == AFTER_OR_AT
+        : computeOrdering(t1, t2) == cached;
+      if (!unchanged) {
+        start = std::min(start, std::min(lb1, lb2));
+        end = std::max(end, std::max(ub1, ub2));
       }
-      start = std::min(start, std::min(lb1, lb2));
-      end = std::max(end, std::max(ub1, ub2));
-      cache.erase(it++);
-    }
+      return unchanged;
+    });
   }
   if (start > end)
     return;
@@ -710,6 +804,7 @@ void FlowProfile::handleTransactionRemoved(TransactionId t) {
   m_upperLevelContribution.erase(t);
   m_pass.lowerRecorded.erase(t);
   m_pass.upperRecorded.erase(t);
+  m_pass.enabled.erase(t);
   // Orderings through the transaction's constraints go with it, and a
   // later transaction at the same address must not inherit its answers.
   m_orderings.clear();

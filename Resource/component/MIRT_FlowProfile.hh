@@ -6,10 +6,14 @@
 #include "Resource/component/MIRT_MaxFlow.hh"
 #include "Resource/component/MIRT_Types.hh"
 
+#include <algorithm>
+#include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <map>
 #include <set>
 #include <unordered_map>
+#include <unordered_set>
 #include <utility>
 #include <vector>
 
@@ -110,7 +114,38 @@ public:
   bool getEarliestUpperLevelInstant(const TransactionId& t, InstantId& i);
 
 protected:
-  typedef std::map<std::pair<TransactionId, TransactionId>, Order> OrderingCache;
+  // Orders of pairs of transactions, keyed by the ordered pair: asked for
+  // every pair pending together at every instant of every pass, so it is an
+  // open-addressing table of addresses, with no handle checks. Entries never
+  // outlive their transactions: removing one clears the cache.
+  class OrderingCache {
+  public:
+    typedef std::pair<TransactionId, TransactionId> Key;
+    OrderingCache();
+    // Null when the pair has no entry.
+    const Order* find(const Transaction* first, const Transaction* second) const;
+    Order& operator[](const Key& key);
+    void clear();
+    std::size_t size() const { return m_size; }
+    bool empty() const { return m_size == 0; }
+    // Calls keep(first, second, order) on every entry and drops those it
+    // answers false for.
+    template <class Keep>
+    void retain(Keep keep);
+
+  private:
+    struct Slot {
+      Transaction* first;
+      Transaction* second;
+      Order order;
+    };
+    std::size_t home(const Transaction* first, const Transaction* second) const;
+    void grow();
+    Order& place(Transaction* first, Transaction* second);
+
+    std::vector<Slot> m_slots;
+    std::size_t m_size;
+  };
 
   void postHandleRecompute() override;
   void noteOutsideChanges() override;
@@ -130,6 +165,9 @@ protected:
   void initializeGraphs();
   void enableTransaction(const TransactionId& t, const InstantId& inst);
   Order getOrdering(const TransactionId& t1, const TransactionId& t2);
+  // getOrdering for transactions known to be live (taken from the profile's
+  // instants), without the handle checks.
+  Order lookupOrdering(const TransactionId& t1, const TransactionId& t2);
   // What the temporal network says now, cache aside.
   Order computeOrdering(const TransactionId& t1, const TransactionId& t2);
   void handleOrderedAt(const TransactionId& t1, const TransactionId& t2);
@@ -145,6 +183,10 @@ protected:
   void recordContribution(ContributionMap& contributions, std::set<TransactionId>& recorded,
                           const TransactionId& t, const InstantId& inst);
   void enablePending(const TransactionId& t, const InstantId& inst);
+  // The instant's transactions that do not end there, in the instant's
+  // order, into m_pending; none enabled yet.
+  void readPending(const std::set<TransactionId>& transactions, double T);
+  void enablePendingOnce(std::size_t position, const InstantId& inst);
   void recordReached(const FlowProfileGraph& graph, ContributionMap& contributions,
                      std::set<TransactionId>& recorded, const InstantId& inst);
 
@@ -161,6 +203,9 @@ protected:
   OrderingCache m_orderedAt;
   ContributionMap m_lowerLevelContribution;
   ContributionMap m_upperLevelContribution;
+  // Scratch of the plain flow profile's walk of one instant.
+  std::vector<TransactionId> m_pending;
+  std::vector<bool> m_pendingEnabled;
 
   // Everything a pass keeps about itself. pendingEnd is the end of the
   // window the next pass will cover. While inPass: passEnd is the end of the
@@ -187,6 +232,9 @@ protected:
     int lastComputed;
     std::set<TransactionId> lowerRecorded;
     std::set<TransactionId> upperRecorded;
+    // The transactions the plain flow profile's pass has enabled: within a
+    // pass no domain changes, so enabling one again changes nothing.
+    std::unordered_set<TransactionId, TransactionIdHash> enabled;
   };
   PassState m_pass;
 
@@ -200,6 +248,35 @@ private:
 
   std::uint64_t m_networkVersion;  // of the temporal network the cached orderings were checked against
 };
+
+template <class Keep>
+void FlowProfile::OrderingCache::retain(Keep keep) {
+  // In the order of the pairs' addresses, first transaction first: the
+  // answers that keep asks the temporal network for then come one source
+  // point after the other, as its row cache prefers.
+  std::vector<Slot> entries;
+  entries.reserve(m_size);
+  for (std::size_t i = 0; i < m_slots.size(); ++i)
+    if (m_slots[i].first != 0)
+      entries.push_back(m_slots[i]);
+  std::sort(entries.begin(), entries.end(), [](const Slot& x, const Slot& y) {
+    return x.first != y.first ? std::less<const Transaction*>()(x.first, y.first)
+                              : std::less<const Transaction*>()(x.second, y.second);
+  });
+  std::vector<Slot> kept;
+  kept.reserve(entries.size());
+  for (std::size_t i = 0; i < entries.size(); ++i)
+    if (keep(entries[i].first->getId(), entries[i].second->getId(), entries[i].order))
+      kept.push_back(entries[i]);
+  if (kept.size() == entries.size())
+    return;
+  // Open addressing with linear probing: rebuilding is the simple way to
+  // leave no gap in a probe sequence.
+  std::fill(m_slots.begin(), m_slots.end(), Slot{0, 0, UNKNOWN});
+  m_size = 0;
+  for (std::size_t i = 0; i < kept.size(); ++i)
+    place(kept[i].first, kept[i].second) = kept[i].order;
+}
 
 }
 }

@@ -64,12 +64,12 @@ void IncrementalFlowProfile::initRecompute(InstantId inst) {
   for (std::set<TransactionId>::const_iterator it1 = lowerEnabled.begin(); it1 != lowerEnabled.end(); ++it1) {
     std::set<TransactionId>::const_iterator it2 = it1;
     for (++it2; it2 != lowerEnabled.end(); ++it2)
-      applyOrdering(m_lowerLevelGraph, getOrdering(*it1, *it2), *it1, *it2);
+      applyOrdering(m_lowerLevelGraph, lookupOrdering(*it1, *it2), *it1, *it2);
   }
   for (std::set<TransactionId>::const_iterator it1 = upperEnabled.begin(); it1 != upperEnabled.end(); ++it1) {
     std::set<TransactionId>::const_iterator it2 = it1;
     for (++it2; it2 != upperEnabled.end(); ++it2)
-      applyOrdering(m_upperLevelGraph, getOrdering(*it1, *it2), *it1, *it2);
+      applyOrdering(m_upperLevelGraph, lookupOrdering(*it1, *it2), *it1, *it2);
   }
   recomputeLevels(inst, m_lowerClosedLevel, m_upperClosedLevel);
 }
@@ -103,45 +103,56 @@ void IncrementalFlowProfile::applyOrdering(FlowProfileGraph* graph, Order order,
   }
 }
 
-bool IncrementalFlowProfile::isPartner(FlowProfileGraph* graph, const TransactionId& t1, const TransactionId& t2,
-                                       double T) const {
-  if (t1 == t2)
-    return false;
-  const AbstractDomain& time = t2->time()->lastDomain();
-  if (time.isSingleton() || time.getUpperBound() == T)
-    return false;
-  return time.getLowerBound() == T || graph->isEnabled(t2);
-}
-
 bool IncrementalFlowProfile::enableOrderings(const InstantId& inst) {
   debugMsg("IncrementalFlowProfile:enableOrderings", "Instant Id (" << inst << ")");
   const double T = (double) inst->getTime();
   bool result = false;
+  bool partnersRead = false;
   const std::set<TransactionId>& starting = inst->getStartingTransactions();
-  const std::set<TransactionId>& transactions = inst->getTransactions();
   for (std::set<TransactionId>::const_iterator it1 = starting.begin(); it1 != starting.end(); ++it1) {
     const TransactionId& t1 = *it1;
     if (t1->time()->lastDomain().isSingleton())
       continue;
     enableTransaction(t1, inst);
     result = true;
-    for (std::set<TransactionId>::const_iterator it2 = transactions.begin(); it2 != transactions.end(); ++it2) {
-      const TransactionId& t2 = *it2;
-      bool asked = false;
-      Order order = UNKNOWN;
-      if (m_recalculateLowerLevel && isPartner(m_lowerLevelGraph, t1, t2, T)) {
-        order = getOrdering(t1, t2);
-        asked = true;
+    if (!m_recalculateLowerLevel && !m_recalculateUpperLevel)
+      continue;
+    // Nothing here changes a time domain, so the instant's transactions are
+    // read once for all its starting ones.
+    if (!partnersRead) {
+      readPartners(inst, T);
+      partnersRead = true;
+    }
+    for (std::vector<Partner>::const_iterator it2 = m_partners.begin(); it2 != m_partners.end(); ++it2) {
+      const TransactionId& t2 = it2->transaction;
+      if (t2 == t1)
+        continue;
+      // A partner that starts later than T must already be open in the network.
+      const bool lower = m_recalculateLowerLevel && (it2->startsHere || m_lowerLevelGraph->isEnabled(t2));
+      const bool upper = m_recalculateUpperLevel && (it2->startsHere || m_upperLevelGraph->isEnabled(t2));
+      if (!lower && !upper)
+        continue;
+      const Order order = lookupOrdering(t1, t2);
+      if (lower)
         applyOrdering(m_lowerLevelGraph, order, t1, t2);
-      }
-      if (m_recalculateUpperLevel && isPartner(m_upperLevelGraph, t1, t2, T)) {
-        if (!asked)
-          order = getOrdering(t1, t2);
+      if (upper)
         applyOrdering(m_upperLevelGraph, order, t1, t2);
-      }
     }
   }
   return result;
+}
+
+void IncrementalFlowProfile::readPartners(const InstantId& inst, double T) {
+  // Partners of a transaction starting at T: the instant's transactions
+  // whose time is not a single value and does not end at T.
+  m_partners.clear();
+  const std::set<TransactionId>& transactions = inst->getTransactions();
+  for (std::set<TransactionId>::const_iterator it = transactions.begin(); it != transactions.end(); ++it) {
+    const AbstractDomain& time = (*it)->time()->lastDomain();
+    if (time.isSingleton() || time.getUpperBound() == T)
+      continue;
+    m_partners.push_back(Partner{*it, time.getLowerBound() == T});
+  }
 }
 
 bool IncrementalFlowProfile::contract(FlowProfileGraph* graph, ContributionMap& contributions,

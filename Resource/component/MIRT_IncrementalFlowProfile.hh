@@ -3,6 +3,8 @@
 
 #include "Resource/component/MIRT_FlowProfile.hh"
 
+#include <vector>
+
 namespace KORVAN {
 namespace MIRT {
 
@@ -31,11 +33,18 @@ private:
   void recomputeLevels(InstantId inst, double lowerLevel, double upperLevel);
   // Adds the edges that the ordering of (t1, t2) asks for to one network.
   void applyOrdering(FlowProfileGraph* graph, Order order, const TransactionId& t1, const TransactionId& t2);
-  // Partners of a transaction starting at time T in a network.
-  bool isPartner(FlowProfileGraph* graph, const TransactionId& t1, const TransactionId& t2, double T) const;
+  struct Partner {
+    TransactionId transaction;
+    bool startsHere;
+  };
+  // Fills m_partners with the transactions of inst that a transaction
+  // starting at T may be ordered with.
+  void readPartners(const InstantId& inst, double T);
   // Closes an ending transaction in one level; true when it was still open.
   bool contract(FlowProfileGraph* graph, ContributionMap& contributions, const TransactionId& ended,
                 const InstantId& inst, bool lower, double& level);
+
+  std::vector<Partner> m_partners;
 };
 
 }

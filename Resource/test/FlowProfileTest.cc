@@ -12,8 +12,13 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstdlib>
+#include <map>
 #include <memory>
 #include <random>
+#include <sstream>
+#include <string>
+#include <utility>
 #include <vector>
 
 using namespace KORVAN;
@@ -25,7 +30,9 @@ template <class Base>
 class Exposed : public Base {
 public:
   Exposed(Id<PlanDatabase> db, Id<FVDetector> detector, double lb, double ub) : Base(db, detector, lb, ub) {}
+  typedef typename Base::OrderingCache OrderingCache;
   using Base::getOrdering;
+  using Base::computeOrdering;
   using Base::m_orderings;
   using Base::m_orderedAt;
   using Base::m_recalculateLowerLevel;
@@ -490,5 +497,142 @@ TEST(FlowProfile, BothProfilesRecordTheSameEarliestContributions) {
     owner->recompute();
     EXPECT_EQ((std::vector<int>{0, 20, 10, 30}), (std::vector<int>{lower(z), lower(p), lower(c), lower(f)}));
     EXPECT_EQ((std::vector<int>{0, 5, 20, 30}), (std::vector<int>{upper(z), upper(p), upper(c), upper(f)}));
+  }
+}
+
+// The ordering cache against an ordered map: random settings, look-ups
+// (both directions), filtered sweeps and clears over a pool of transactions.
+// Sweeps must visit the entries in the map's order. KORVAN_CACHE_SEEDS sets
+// the number of seeds.
+TEST(FlowProfile, OrderingCacheAgreesWithAnOrderedMap) {
+  typedef TestFlowProfile::OrderingCache Cache;
+  typedef std::pair<TransactionId, TransactionId> Key;
+  ProfileWorld w;
+  std::vector<TransactionId> pool;
+  for (int i = 0; i < 60; ++i)
+    pool.push_back(w.make(0, 10));
+  int seeds = 40;
+  if (const char* v = std::getenv("KORVAN_CACHE_SEEDS"))
+    seeds = std::atoi(v);
+  for (int seed = 1; seed <= seeds; ++seed) {
+    std::mt19937 rng(seed);
+    Cache cache;
+    std::map<Key, FlowProfile::Order> reference;
+    std::ostringstream steps;
+    bool failed = false;
+    for (int step = 0; step < 600 && !failed; ++step) {
+      const TransactionId a = pool[rng() % pool.size()], b = pool[rng() % pool.size()];
+      const int op = (int) (rng() % 100);
+      if (op < 45) {
+        const FlowProfile::Order order = (FlowProfile::Order) (rng() % 4);
+        steps << "set(" << a << "," << b << ")=" << order << "; ";
+        cache[Key(a, b)] = order;
+        reference[Key(a, b)] = order;
+      }
+      else if (op < 94) {
+        steps << "find(" << a << "," << b << "); ";
+        const FlowProfile::Order* found = cache.find((Transaction*) a, (Transaction*) b);
+        std::map<Key, FlowProfile::Order>::const_iterator it = reference.find(Key(a, b));
+        if ((found == 0) != (it == reference.end()) || (found != 0 && *found != it->second))
+          failed = true;
+      }
+      else if (op < 99) {
+        // Drop the entries whose order is the chosen one.
+        const FlowProfile::Order dropped = (FlowProfile::Order) (rng() % 4);
+        steps << "drop order " << dropped << "; ";
+        std::vector<Key> visited;
+        cache.retain([&](const TransactionId& x, const TransactionId& y, FlowProfile::Order order) {
+          visited.push_back(Key(x, y));
+          return order != dropped;
+        });
+        std::vector<Key> expected;
+        for (std::map<Key, FlowProfile::Order>::iterator it = reference.begin(); it != reference.end();) {
+          expected.push_back(it->first);
+          if (it->second == dropped)
+            reference.erase(it++);
+          else
+            ++it;
+        }
+        if (visited != expected)
+          failed = true;
+      }
+      else {
+        steps << "clear; ";
+        cache.clear();
+        reference.clear();
+      }
+      if (cache.size() != reference.size() || cache.empty() != reference.empty())
+        failed = true;
+    }
+    // Every entry left is found, and nothing else.
+    for (size_t i = 0; i < pool.size() && !failed; ++i)
+      for (size_t j = 0; j < pool.size() && !failed; ++j) {
+        const FlowProfile::Order* found = cache.find((Transaction*) pool[i], (Transaction*) pool[j]);
+        std::map<Key, FlowProfile::Order>::const_iterator it = reference.find(Key(pool[i], pool[j]));
+        failed = (found == 0) != (it == reference.end()) || (found != 0 && *found != it->second);
+      }
+    ASSERT_FALSE(failed) << "seed " << seed << ": " << steps.str();
+  }
+}
+
+// Orderings that come and go through time points outside the profile reach
+// no change handler: after every recompute each cached answer must still be
+// what the temporal network says, and every answer asked through the cache
+// too. Random precedences through outside points are added and retracted.
+TEST(FlowProfile, CachedOrderingsFollowOutsideChanges) {
+  for (unsigned int seed = 1; seed <= 12; ++seed) {
+    std::mt19937 rng(seed);
+    ProfileWorld w;
+    RecordingDetector det;
+    TestIncrementalProfile prof(w.db->getId(), det.getId(), 0, 0);
+    std::vector<TransactionId> ts;
+    for (int i = 0; i < 8; ++i) {
+      const int lb = (int) (rng() % 20);
+      ts.push_back(w.make(lb, lb + 5 + (int) (rng() % 20), rng() % 2 == 0, 1, 2));
+      prof.addTransaction(ts.back());
+    }
+    std::vector<Id<ConstrainedVariable>> outside;
+    for (int i = 0; i < 4; ++i)
+      outside.push_back(w.intVar(0, 60));
+    std::vector<ConstraintId> links;
+    std::ostringstream steps;
+    ASSERT_TRUE(w.ce->propagate());
+    prof.recompute();
+    for (int step = 0; step < 30; ++step) {
+      if (links.empty() || rng() % 3 != 0) {
+        // t -> x or x -> t, with x outside the profile.
+        const size_t t = rng() % ts.size(), x = rng() % outside.size();
+        const bool before = rng() % 2 == 0;
+        steps << "link t" << t << (before ? " -> x" : " <- x") << x << "; ";
+        links.push_back(before ? w.ce->createConstraint(LabelStr("precedes"), {ts[t]->time(), outside[x]})
+                               : w.ce->createConstraint(LabelStr("precedes"), {outside[x], ts[t]->time()}));
+      }
+      else {
+        const size_t k = rng() % links.size();
+        steps << "unlink " << k << "; ";
+        links[k]->discard();
+        links.erase(links.begin() + (long) k);
+      }
+      if (!w.ce->propagate()) {
+        // Inconsistent: take the last link back.
+        steps << "(inconsistent, undone) ";
+        links.back()->discard();
+        links.pop_back();
+        ASSERT_TRUE(w.ce->propagate()) << "seed " << seed << ": " << steps.str();
+      }
+      prof.recompute();
+      std::string wrong;
+      for (TestIncrementalProfile::OrderingCache* cache : {&prof.m_orderings, &prof.m_orderedAt})
+        cache->retain([&](const TransactionId& a, const TransactionId& b, FlowProfile::Order order) {
+          if (prof.computeOrdering(a, b) != order)
+            wrong = "a cached entry";
+          return true;
+        });
+      for (size_t i = 0; i < ts.size(); ++i)
+        for (size_t j = 0; j < ts.size(); ++j)
+          if (i != j && prof.getOrdering(ts[i], ts[j]) != prof.computeOrdering(ts[i], ts[j]))
+            wrong = "the answer for t" + std::to_string(i) + ", t" + std::to_string(j);
+      ASSERT_EQ("", wrong) << "seed " << seed << ": " << steps.str();
+    }
   }
 }
