@@ -74,7 +74,8 @@ public:
   }
 
   /// Builds the component named by the element's "component" attribute. Unknown names and
-  /// elements without that attribute are errors naming the element and its line.
+  /// elements without that attribute are errors naming the element and its line; so is any
+  /// refusal raised while the component is built, which also carries them (Error::getElement).
   ComponentId createComponent(const TiXmlElement& configData);
   /// Builds a component by registered name from the element.
   ComponentId createComponent(const LabelStr& name, const TiXmlElement& configData);
