@@ -180,17 +180,18 @@ void printObjects(std::ostream& out, const PlanDatabaseId& db) {
 }
 
 std::string defaultSolverConfig(SOLVERS::ComponentFactoryMgr& factories) {
-  std::string text = "<Solver name='default'>";
+  // One element a line, so that a refusal's line names the element.
+  std::string text = "<Solver name='default'>\n";
   // The resource module's flawed instants go first: on a tie the earlier manager's flaw wins,
   // and its handler orders the transactions that make the flaw, which a token-level ordering
   // of the same resource may not reach. Repairing the earliest flaw first proves tiny models
   // without a plan in tens of steps where the most flawed instant first can take a thousand.
   if (factories.getFactory(LabelStr("MIRTThreatManager")) != nullptr &&
       factories.getFactory(LabelStr("MIRTThreatHandler")) != nullptr)
-    text += "<FlawManager component='MIRTThreatManager' order='earliest'>"
-            "<FlawHandler component='MIRTThreatHandler'/></FlawManager>";
-  text += "<FlawManager component='ThreatManager'>"
-          "<FlawHandler component='ThreatHandler'/></FlawManager>";
+    text += "<FlawManager component='MIRTThreatManager' order='earliest'>\n"
+            "<FlawHandler component='MIRTThreatHandler'/></FlawManager>\n";
+  text += "<FlawManager component='ThreatManager'>\n"
+          "<FlawHandler component='ThreatHandler'/></FlawManager>\n";
   return text + "</Solver>";
 }
 
@@ -476,24 +477,15 @@ int execute(const Options& options, std::ostream& out, std::ostream& err) {
   // The configuration is judged whole before anything is printed or searched; its components
   // refuse what they are asked when built, or only when a flaw reaches them.
   auto configError = [&](const Error& e, const std::string& when) {
-    std::string message = e.getMsg().empty() ? "failed check '" + e.getCondition() + "'" : e.getMsg();
-    std::string source = options.solverConfig.empty() ? std::string("default solver") : options.solverConfig;
-    std::string element = "<Solver>";
-    int line = config.RootElement()->Row();
-    // A component names the element it refused as "<X> (line N)": report it where it is.
-    const std::string::size_type open = message.find('<'), mark = message.find("> (line ");
-    if (open != std::string::npos && mark != std::string::npos && open < mark) {
-      const std::string::size_type close = message.find(')', mark);
-      if (close != std::string::npos) {
-        element = message.substr(open, mark + 1 - open);
-        line = std::atoi(message.c_str() + mark + 8);
-        std::string rest = message.substr(0, open) + element + message.substr(close + 1);
-        if (open == 0 && rest.compare(0, element.size() + 2, element + ": ") == 0)
-          rest = rest.substr(element.size() + 2);
-        message = rest;
-      }
-    }
-    std::string where = options.solverConfig.empty() ? source : source + ":" + std::to_string(line) + ": " + element;
+    const std::string source = options.solverConfig.empty() ? std::string("default solver") : options.solverConfig;
+    // A refused element comes with its place; anything else is the configuration's as a whole.
+    if (e.hasElement() && e.getElementLine() > 0)
+      return BadInput{source + ":" + std::to_string(e.getElementLine()) + ": " + e.getElement() + ": " + when +
+                      e.getElementMsg()};
+    const std::string message = e.getMsg().empty() ? "failed check '" + e.getCondition() + "'" : e.getMsg();
+    const std::string where = options.solverConfig.empty()
+                                  ? source
+                                  : source + ":" + std::to_string(config.RootElement()->Row()) + ": <Solver>";
     return BadInput{where + ": " + when + message};
   };
   std::unique_ptr<SOLVERS::Solver> solver;

@@ -34,26 +34,34 @@ std::string describeElement(const TiXmlElement& element) {
   return os.str();
 }
 
+void refuseElement(const TiXmlElement& element, const std::string& before, const std::string& after,
+                   const std::string& condition, const std::string& file, int line) {
+  const std::string tag = std::string("<") + element.Value() + ">";
+  Error refusal(condition, before + describeElement(element) + after, file, line);
+  refusal.setElement(tag, element.Row(), before + tag + after);
+  refusal.handleAssert();
+}
+
 ComponentId ComponentFactoryMgr::createComponent(const TiXmlElement& configData) {
   const char* name = configData.Attribute("component");
-  checkError(name != nullptr,
-             "Element " << describeElement(configData) << " has no 'component' attribute.");
+  checkElement(name != nullptr, configData, "Element ", " has no 'component' attribute.");
   return createComponent(LabelStr(name), configData);
 }
 
 ComponentId ComponentFactoryMgr::createComponent(const LabelStr& name,
                                                  const TiXmlElement& configData) {
-  checkError(getFactory(name) != nullptr, "No solver component registered as '"
-                                              << name.toString() << "' (element "
-                                              << describeElement(configData) << ").");
+  checkElement(getFactory(name) != nullptr, configData,
+               "No solver component registered as '" << name.toString() << "' (element ", ").");
   ComponentArgs args(configData);
   Id<FactoryObj> obj;
   try {
     obj = createInstance(name, args);
   } catch (const Error& e) {
     // Whoever reads the configuration needs to know which element was refused.
-    Error located(e.getCondition(), describeElement(configData) + ": " + (e.getMsg().empty() ? e.getCondition() : e.getMsg()),
-                  e.getType(), e.getFile(), e.getLine());
+    const std::string message = e.getMsg().empty() ? e.getCondition() : e.getMsg();
+    Error located(e.getCondition(), describeElement(configData) + ": " + message, e.getType(),
+                  e.getFile(), e.getLine());
+    located.setElement(std::string("<") + configData.Value() + ">", configData.Row(), message);
     located.handleAssert();
   }
   checkError(Id<Component>::convertable(obj),

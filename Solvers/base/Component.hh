@@ -1,9 +1,11 @@
 #ifndef KORVAN_SOLVERS_COMPONENT_HH
 #define KORVAN_SOLVERS_COMPONENT_HH
 
+#include <sstream>
 #include <string>
 
 #include "Solvers/base/SolverDefs.hh"
+#include "Utils/base/Error.hh"
 #include "Utils/base/Factory.hh"
 #include "Utils/base/LabelStr.hh"
 
@@ -72,7 +74,8 @@ public:
   }
 
   /// Builds the component named by the element's "component" attribute. Unknown names and
-  /// elements without that attribute are errors naming the element and its line.
+  /// elements without that attribute are errors naming the element and its line; so is any
+  /// refusal raised while the component is built, which also carries them (Error::getElement).
   ComponentId createComponent(const TiXmlElement& configData);
   /// Builds a component by registered name from the element.
   ComponentId createComponent(const LabelStr& name, const TiXmlElement& configData);
@@ -81,7 +84,27 @@ public:
 /// Text "<Tag> (line N)" naming a configuration element in messages.
 std::string describeElement(const TiXmlElement& element);
 
+/// Raises the refusal of a configuration element. The message reads before + "<Tag> (line N)" +
+/// after; the error also carries "<Tag>", the line and before + "<Tag>" + after, so that whoever
+/// reports it need not read the place back out of the text.
+[[noreturn]] void refuseElement(const TiXmlElement& element, const std::string& before,
+                                const std::string& after, const std::string& condition,
+                                const std::string& file, int line);
+
 } // namespace SOLVERS
 } // namespace KORVAN
+
+/// checkElement(cond, element, before, after): a failed check that refuses a configuration
+/// element; before and after are stream expressions around the element's name.
+#define checkElement(cond, element, before, after)                                     \
+  do {                                                                                 \
+    if (!(cond)) {                                                                     \
+      std::ostringstream sl_before, sl_after;                                          \
+      sl_before << before;                                                             \
+      sl_after << after;                                                               \
+      ::KORVAN::SOLVERS::refuseElement((element), sl_before.str(), sl_after.str(), #cond, \
+                                       KORVAN_ERROR_FILE(), __LINE__);                 \
+    }                                                                                  \
+  } while (0)
 
 #endif

@@ -33,16 +33,16 @@ void FlawManager::initialize(const PlanDatabaseId& db, const ContextId& ctx,
   for (const TiXmlElement* child = getConfigData().FirstChildElement(); child != nullptr;
        child = child->NextSiblingElement()) {
     // A handler that names no component would leave its flaws to nobody.
-    checkError(child->Attribute("component") != nullptr || std::string(child->Value()) != "FlawHandler",
-               "Element " << describeElement(*child) << " has no 'component' attribute.");
+    checkElement(child->Attribute("component") != nullptr || std::string(child->Value()) != "FlawHandler",
+                 *child, "Element ", " has no 'component' attribute.");
     if (child->Attribute("component") == nullptr)
       continue;
     ComponentId component = factories.createComponent(*child);
     if (!FlawHandlerId::convertable(component)) {
       std::string name = component->getName().toString();
       delete (Component*)component;
-      checkError(ALWAYS_FAIL, "Component '" << name << "' of element " << describeElement(*child)
-                                           << " is not a flaw handler.");
+      checkElement(ALWAYS_FAIL, *child, "Component '" << name << "' of element ",
+                   " is not a flaw handler.");
     }
     FlawHandlerId handler(component);
     handler->setContext(ctx);

@@ -15,8 +15,7 @@ bool readFilter(const TiXmlElement& element, const char* attribute, LabelStr& va
   const char* text = element.Attribute(attribute);
   if (text == nullptr)
     return false;
-  checkError(*text != '\0', "Empty '" << attribute << "' filter on element "
-                                      << describeElement(element) << ".");
+  checkElement(*text != '\0', element, "Empty '" << attribute << "' filter on element ", ".");
   value = LabelStr(text);
   return true;
 }
@@ -29,9 +28,8 @@ MatchingRule::MatchingRule(const TiXmlElement& configData)
   if (priority != nullptr) {
     char* end = nullptr;
     m_priority = std::strtod(priority, &end);
-    checkError(end != priority && *end == '\0' && std::isfinite(m_priority),
-               "Expected a number for 'priority' on element " << describeElement(configData)
-                                                              << ", got '" << priority << "'.");
+    checkElement(end != priority && *end == '\0' && std::isfinite(m_priority), configData,
+                 "Expected a number for 'priority' on element ", ", got '" << priority << "'.");
   }
   m_hasObjectType = readFilter(configData, "class", m_objectType);
   m_hasPredicate = readFilter(configData, "predicate", m_predicate);

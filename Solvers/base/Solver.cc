@@ -24,10 +24,9 @@ unsigned int readLimit(const TiXmlElement& element, const char* attribute) {
   char* end = nullptr;
   errno = 0;
   long value = std::strtol(text, &end, 10);
-  checkError(end != text && *end == '\0' && errno == 0 && value >= 0 && value <= 2000000000L,
-             "Expected a non-negative integer for '" << attribute << "' on element "
-                                                     << describeElement(element) << ", got '"
-                                                     << text << "'.");
+  checkElement(end != text && *end == '\0' && errno == 0 && value >= 0 && value <= 2000000000L,
+               element, "Expected a non-negative integer for '" << attribute << "' on element ",
+               ", got '" << text << "'.");
   return static_cast<unsigned int>(value);
 }
 
@@ -85,9 +84,8 @@ void Solver::build(ComponentFactoryMgr& factories, MatchFinderMgr* finders,
     if (!FlawManagerId::convertable(component)) {
       std::string componentName = component->getName().toString();
       delete (Component*)component;
-      checkError(ALWAYS_FAIL, "Component '" << componentName << "' of element "
-                                           << describeElement(*child)
-                                           << " is not a flaw manager.");
+      checkElement(ALWAYS_FAIL, *child, "Component '" << componentName << "' of element ",
+                   " is not a flaw manager.");
     }
     FlawManagerId manager(component);
     m_flawManagers.push_back(manager);

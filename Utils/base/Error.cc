@@ -25,6 +25,12 @@ Error::Error(const std::string& condition, const std::string& msg, const std::st
 
 void Error::handleAssert() { throw Error(*this); }
 
+void Error::setElement(const std::string& element, int line, const std::string& elementMsg) {
+  m_element = element;
+  m_elementLine = line;
+  m_elementMsg = elementMsg;
+}
+
 std::string Error::stripExtension(const char* path) {
   const char* slash = std::strrchr(path, '/');
   const char* dot = std::strrchr(path, '.');

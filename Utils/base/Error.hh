@@ -25,6 +25,15 @@ public:
   int getLine() const { return m_line; }
   const char* what() const noexcept override { return m_what.c_str(); }
 
+  /// Names the input element a refusal is about ("<Tag>"), its line (0 when unknown) and the
+  /// message as it reads once the element is named apart. The message itself is kept as it is,
+  /// so whoever reports the refusal takes the place from here rather than from the text.
+  void setElement(const std::string& element, int line, const std::string& elementMsg);
+  bool hasElement() const { return !m_element.empty(); }
+  const std::string& getElement() const { return m_element; }
+  int getElementLine() const { return m_elementLine; }
+  const std::string& getElementMsg() const { return m_elementMsg; }
+
   /// Source path without its extension: "Utils/base/Id.hh" -> "Utils/base/Id".
   static std::string stripExtension(const char* path);
 
@@ -37,6 +46,9 @@ private:
   std::string m_file;
   int m_line;
   std::string m_what;
+  std::string m_element;
+  int m_elementLine = 0;
+  std::string m_elementMsg;
 };
 
 /// The condition of checks that fail unconditionally.
