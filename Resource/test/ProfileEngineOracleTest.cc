@@ -16,6 +16,7 @@
 #include "ConstraintEngine/component/Variable.hh"
 #include "ConstraintEngine/base/IntervalIntDomain.hh"
 #include "PlanDatabase/base/DbClient.hh"
+#include "TemporalNetwork/test/FloydWarshall.hh"
 
 #include <gtest/gtest.h>
 
@@ -29,7 +30,7 @@ using namespace KORVAN::MIRT;
 
 namespace {
 
-const long NONE = 1L << 40;  // no bound
+const long NONE = g_infiniteTime();  // no bound
 
 struct Point {
   TokenId token;
@@ -50,49 +51,31 @@ struct Link {
   std::string name;
 };
 
-class Model {
-public:
+struct Model {
   std::vector<Point> points;
   std::vector<Link> links;
 
   // Shortest distances over origin (index 0) and the points (index i + 1);
   // false on a negative cycle.
-  bool solve(std::vector<std::vector<long>>& d) const {
-    const size_t n = points.size() + 1;
-    d.assign(n, std::vector<long>(n, NONE));
-    for (size_t i = 0; i < n; ++i)
-      d[i][i] = 0;
-    auto edge = [&](size_t from, size_t to, long lo, long hi) {  // to - from in [lo, hi]
-      if (hi != NONE)
-        d[from][to] = std::min(d[from][to], hi);
-      if (lo != -NONE)
-        d[to][from] = std::min(d[to][from], -lo);
-    };
+  bool solve(KORVAN_TEST::Distances& d) const {
+    std::vector<KORVAN_TEST::RefEdge> edges;
+    std::vector<int> nodes;
+    for (size_t i = 0; i <= points.size(); ++i)
+      nodes.push_back((int) i);
     for (size_t i = 0; i < points.size(); ++i) {
       const Point& p = points[i];
-      edge(0, i + 1, p.specified ? p.value : p.lo, p.specified ? p.value : p.hi);
+      edges.push_back({0, (int) i + 1, p.specified ? p.value : p.lo, p.specified ? p.value : p.hi});
     }
     for (const Link& l : links)
-      edge(l.from + 1, l.to + 1, l.lo, l.hi);
-    for (size_t k = 0; k < n; ++k)
-      for (size_t i = 0; i < n; ++i) {
-        if (d[i][k] == NONE)
-          continue;
-        for (size_t j = 0; j < n; ++j)
-          if (d[k][j] != NONE && d[i][k] + d[k][j] < d[i][j])
-            d[i][j] = d[i][k] + d[k][j];
-      }
-    for (size_t i = 0; i < n; ++i)
-      if (d[i][i] < 0)
-        return false;
-    return true;
+      edges.push_back({l.from + 1, l.to + 1, l.lo, l.hi});
+    return KORVAN_TEST::floydWarshall((int) nodes.size(), nodes, edges, d);
   }
 };
 
 // The level envelope at T over the reservoir's transactions: those that must
 // have happened count in full; of the pending ones every set is tried, or with
 // orderings only those closed under the orderings the model proves.
-std::pair<double, double> envelope(const Model& m, const std::vector<std::vector<long>>& d, int T,
+std::pair<double, double> envelope(const Model& m, const KORVAN_TEST::Distances& d, int T,
                                    double init, bool orderings) {
   double lower = init, upper = init;
   std::vector<size_t> pending;
@@ -324,7 +307,7 @@ struct OracleRun {
   std::string propagateAndCheck() {
     consistent = w.propagate();
     log.push_back(consistent ? "propagate: consistent" : "propagate: inconsistent");
-    std::vector<std::vector<long>> d;
+    KORVAN_TEST::Distances d;
     const bool modelConsistent = m.solve(d);
     if (!consistent) {
       // Only the resource's own judgement may add to the model's inconsistency.
@@ -400,7 +383,7 @@ TEST_P(ProfileEngineOracle, RandomChangesAgreeWithTheModel) {
       for (int i = (int) run.m.points.size() - 1; i >= 0; --i)
         if (run.m.points[i].onR)
           run.removePoint(i);
-      std::vector<std::vector<long>> d;
+      KORVAN_TEST::Distances d;
       ASSERT_EQ(run.m.solve(d), run.w.propagate()) << "seed " << seed * 2 + allow << "\n" << run.steps();
     }
 }

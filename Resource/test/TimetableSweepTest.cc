@@ -11,6 +11,7 @@
 #include "Resource/base/MIRT_FVDetector.hh"
 #include "Resource/base/MIRT_ProfilePropagator.hh"
 #include "Resource/component/MIRT_TimetableProfile.hh"
+#include "Resource/test/TestHelpers.hh"
 #include "Utils/base/Debug.hh"
 
 #include <gtest/gtest.h>
@@ -218,30 +219,6 @@ std::pair<double, double> quantity(std::mt19937& rng, int mode) {
   return {lb, ub};
 }
 
-// Sends the timetable's debug output to a string for the test's life.
-class InitMarkerCapture {
-public:
-  InitMarkerCapture() : m_old(&DebugMessage::getStream()) {
-    DebugMessage::setStream(m_out);
-    DebugMessage::enable("TimetableProfile:initRecompute");
-  }
-  ~InitMarkerCapture() {
-    DebugMessage::disable("TimetableProfile:recomputeLevels");
-    DebugMessage::disable("TimetableProfile:initRecompute");
-    DebugMessage::setStream(*m_old);
-  }
-  std::string text() const { return m_out.str(); }
-
-private:
-  std::ostream* m_old;
-  std::ostringstream m_out;
-};
-
-int seedCount(int byDefault) {
-  if (const char* text = std::getenv("KORVAN_TIMETABLE_SEEDS"))
-    return std::atoi(text);
-  return byDefault;
-}
 
 }
 
@@ -250,8 +227,9 @@ int seedCount(int byDefault) {
 // every level and every value the detector sees equal the walk's, bit for
 // bit; and the sweep ran on the plans whose sums are exact.
 TEST(TimetableProfile, sweepEqualsWalkUnderChanges) {
-  InitMarkerCapture capture;
-  const int seeds = seedCount(60);
+  DebugCapture capture("TimetableProfile:initRecompute");
+  const char* seedsText = std::getenv("KORVAN_TIMETABLE_SEEDS");
+  const int seeds = seedsText != nullptr ? std::atoi(seedsText) : 60;
   for (int seed = 1; seed <= seeds; ++seed) {
     std::mt19937 rng(seed);
     const int mode = (int) (rng() % 5);

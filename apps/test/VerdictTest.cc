@@ -313,7 +313,6 @@ bool someScheduleBreaksALimit(const Model& m) {
   return anySchedule(m, [&](const std::vector<int>& start) { return !breaks(m, start).empty(); });
 }
 
-
 int envInt(const char* name, int fallback) {
   const char* text = std::getenv(name);
   return text == nullptr ? fallback : std::atoi(text);
@@ -378,9 +377,8 @@ bool plannedStarts(const Model& m, const std::string& output, std::vector<int>& 
   return true;
 }
 
-// Slices with different seeds may run side by side.
+// The seed and the process id keep slices and checkouts run side by side apart.
 std::string writeFile(const std::string& name, const std::string& text) {
-  // The process id keeps runs side by side (several checkouts, one machine) apart.
   std::string path = ::testing::TempDir() + "korvan-" + std::to_string(getpid()) + "-" +
                      std::to_string(envInt("VERDICT_SEED", 1)) + "-" + name;
   std::ofstream out(path.c_str());
@@ -431,18 +429,18 @@ std::string judge(const Model& m, bool expected, const Outcome& o) {
   std::string fault;
   if (o.result == "SOLVED") {
     std::vector<int> lbs, ubs;
-    bool lowFinite = true, highFinite = true;
-    if (plannedStarts(m, o.output, lbs, ubs))
-      for (size_t i = 0; i < lbs.size(); i++) {
-        lowFinite = lowFinite && lbs[i] > -HORIZON && lbs[i] < HORIZON;
-        highFinite = highFinite && ubs[i] > -HORIZON && ubs[i] < HORIZON;
-      }
+    const bool read = plannedStarts(m, o.output, lbs, ubs);
     // Bounds at the horizon are not times: only schedules of finite bounds are checked.
+    bool lowFinite = true, highFinite = true;
+    for (size_t i = 0; i < lbs.size(); i++) {
+      lowFinite = lowFinite && lbs[i] > -HORIZON && lbs[i] < HORIZON;
+      highFinite = highFinite && ubs[i] > -HORIZON && ubs[i] < HORIZON;
+    }
     if (!expected)
       fault = "SOLVED an unsatisfiable model";
     else if (o.status != 0)
       fault = "exit status " + std::to_string(o.status) + " with SOLVED";
-    else if (!plannedStarts(m, o.output, lbs, ubs))
+    else if (!read)
       fault = "the plan's tokens could not be read";
     else if (lowFinite && !breaks(m, lbs, false).empty())
       fault = "earliest-start schedule breaks the model: " + breaks(m, lbs, false);
@@ -465,11 +463,6 @@ std::string judge(const Model& m, bool expected, const Outcome& o) {
   return fault;
 }
 
-long stepsTaken(const std::string& output) {
-  std::string::size_type at = output.find(" steps=");
-  return at == std::string::npos ? 0 : std::atol(output.c_str() + at + 7);
-}
-
 } // namespace
 
 TEST(Verdicts, MatchExhaustiveSearchOnTinyModels) {
@@ -478,7 +471,6 @@ TEST(Verdicts, MatchExhaustiveSearchOnTinyModels) {
   const auto configs = configurations();
   std::mt19937 rng(seed);
   std::map<std::string, int> tally;
-  std::map<std::string, std::pair<long, int>> most; // per configuration: most steps, on which model
   int wrong = 0;
   for (int i = 0; i < models && wrong < envInt("VERDICT_MAX_WRONG", 5); i++) {
     const Model m = randomModel(rng);
@@ -496,9 +488,6 @@ TEST(Verdicts, MatchExhaustiveSearchOnTinyModels) {
       const Outcome o = solve(path, config.second,
                               shipped ? 1 : config.first.find("concurrentFirst") == std::string::npos ? 5 : 10);
       tally[o.result.substr(0, o.result.find(' '))]++;
-      const long steps = stepsTaken(o.output);
-      if (steps > most[config.first].first)
-        most[config.first] = std::make_pair(steps, i);
       const std::string fault = judge(m, expected, o);
       if (!fault.empty()) {
         wrong++;
@@ -511,10 +500,6 @@ TEST(Verdicts, MatchExhaustiveSearchOnTinyModels) {
   for (const auto& entry : tally)
     os << " " << entry.first << "=" << entry.second;
   std::cout << models << " models x " << configs.size() << " configurations:" << os.str() << std::endl;
-  if (envInt("VERDICT_STEPS_REPORT", 0) != 0)
-    for (const auto& entry : most)
-      std::cout << "  most steps under " << entry.first << ": " << entry.second.first << " (model "
-                << entry.second.second << ")" << std::endl;
 }
 
 // The exhaustive search itself, on models whose answer is known by hand.
