@@ -52,15 +52,9 @@ struct Bounds {
   bool operator!=(const Bounds& o) const { return !(*this == o); }
   // Narrows to [l, u]; true when it changed.
   bool meet(Time l, Time u) {
-    bool changed = false;
-    if (l > lb) {
-      lb = l;
-      changed = true;
-    }
-    if (u < ub) {
-      ub = u;
-      changed = true;
-    }
+    const bool changed = l > lb || u < ub;
+    lb = std::max(lb, l);
+    ub = std::min(ub, u);
     return changed;
   }
 };
@@ -107,7 +101,7 @@ struct Reference {
 
   /// Fixed point from scratch; false when no value is left for some variable. `points` gets the
   /// time points of the network and `d` its shortest distances (variable v is point v + 1).
-  bool solve(std::vector<Bounds>& dom, std::vector<int>& points, KORVAN_TEST::Distances& d) const {
+  bool solve(std::vector<Bounds>& dom, std::vector<int>& point, KORVAN_TEST::Distances& d) const {
     const int n = (int)vars.size();
     dom.assign(n, Bounds());
     for (int v = 0; v < n; ++v) {
@@ -139,7 +133,6 @@ struct Reference {
     for (const Tok& t : tokens)
       if (!t.event)
         rels.push_back({DISTANCE, carrier(t.vars[2]), carrier(t.vars[4]), carrier(t.vars[3])});
-    std::vector<int>& point = points;
     point.assign(n, 0);
     for (const Rel& r : rels)
       if (r.kind != EQ)
@@ -184,12 +177,8 @@ struct Reference {
         }
       }
       if (!changed)
-        break;
+        return true;  // every domain was checked non-empty at the top of this round
     }
-    for (int v = 0; v < n; ++v)
-      if (dom[v].empty())
-        return false;
-    return true;
   }
 };
 
@@ -280,12 +269,7 @@ private:
   }
 
   int addVar(const ConstrainedVariableId& id, const Bounds& base, int token, int index) {
-    Reference::Var var;
-    var.id = id;
-    var.base = base;
-    var.token = token;
-    var.index = index;
-    m_ref.vars.push_back(var);
+    m_ref.vars.push_back({id, base, false, 0, token, index});
     return (int)m_ref.vars.size() - 1;
   }
 

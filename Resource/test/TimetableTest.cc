@@ -69,36 +69,6 @@ TEST(TimetableProfile, levelsOfWorkedExamples) {
   EXPECT_EQ(9, levels->getLowerBound(100));
   delete levels;
 
-  // A consumer fixed at t with quantity [2, 3]: both level values of each side move by the
-  // opposite bounds, and the instantaneous and cumulative sums take both bounds.
-  TestReservoir* s = timetableReservoir(w, "S", 10, 0, 100, 1000, 1000);
-  w.consumer("S", 4, 4, 2, 3);
-  ASSERT_TRUE(w.propagate());
-  expectValues(Values{7, 8, 7, 8, 2, 3, 0, 0, 2, 3, 0, 0, 0, 0, 0, 0},
-               ResourceWorld::instantAt(s->getProfile(), 4));
-
-  // A flexible consumer [5, 10] of 4 beside a fixed one at 7: the flexible one counts toward the
-  // maximum instantaneous consumption of every instant it covers but never the minimum; it lowers
-  // the lower level at 5, the upper level at 10, and is carried only after 10.
-  TestReservoir* f = timetableReservoir(w, "F", 10, -100, 100, 1000, 1000);
-  w.consumer("F", 5, 10, 4, 4);
-  w.consumer("F", 7, 7, 1, 1);
-  w.producer("F", 12, 12, 1, 1);
-  ASSERT_TRUE(w.propagate());
-  Id<Profile> fp = f->getProfile();
-  expectValues(Values{6, 6, 10, 10, 0, 4, 0, 0, 0, 4, 0, 0, 0, 0, 0, 0}, ResourceWorld::instantAt(fp, 5));
-  expectValues(Values{5, 5, 9, 9, 1, 5, 0, 0, 1, 5, 0, 0, 0, 0, 0, 0}, ResourceWorld::instantAt(fp, 7));
-  expectValues(Values{5, 5, 5, 5, 0, 4, 0, 0, 5, 5, 0, 0, 1, 1, 0, 0}, ResourceWorld::instantAt(fp, 10));
-  expectValues(Values{6, 6, 6, 6, 0, 0, 1, 1, 5, 5, 1, 1, 5, 5, 0, 0}, ResourceWorld::instantAt(fp, 12));
-
-  // Narrowing a quantity changes the next recomputation.
-  TokenId q = w.consumer("S", 20, 20, 0, 10);
-  ASSERT_TRUE(w.propagate());
-  EXPECT_EQ(-3, ResourceWorld::instantAt(s->getProfile(), 20)->getLowerLevel());
-  Id<ReservoirToken>(q)->getQuantity()->specify(1);
-  ASSERT_TRUE(w.propagate());
-  EXPECT_EQ(6, ResourceWorld::instantAt(s->getProfile(), 20)->getLowerLevel());
-
   // The profile refuses a non-empty result vector.
   std::vector<TransactionId> results(1);
   Error e = failure([&]() { p->getTransactionsToOrder(ResourceWorld::instantAt(p, 0), results); });

@@ -4,9 +4,7 @@
 // sanitizer report, prints the seed and the inputs that reproduce it.
 //
 // KORVAN_FUZZ_SEED (default 20261206) and KORVAN_FUZZ_CASES (default 800) choose the slice;
-// KORVAN_FUZZ_CASE_SECONDS (default 60) is the limit of one case. With KORVAN_FUZZ_DUMP=DIR the
-// cases are written to DIR (N.model.xml, N.solver.xml) instead of run, to replay them against
-// another build of korvan-run.
+// KORVAN_FUZZ_CASE_SECONDS (default 60) is the limit of one case.
 
 #include <gtest/gtest.h>
 
@@ -299,7 +297,6 @@ TEST(BadInputFuzz, EveryRunEndsWithAVerdictOrARefusalThatSaysWhere) {
   const unsigned long seed = envNumber("KORVAN_FUZZ_SEED", 20261206);
   const unsigned long cases = envNumber("KORVAN_FUZZ_CASES", 800);
   const long long limitMs = 1000LL * (long long)envNumber("KORVAN_FUZZ_CASE_SECONDS", 60);
-  const char* dumpDir = std::getenv("KORVAN_FUZZ_DUMP");
 
   char dirTemplate[] = "/tmp/korvan-fuzz-XXXXXX";
   ASSERT_NE(nullptr, mkdtemp(dirTemplate));
@@ -336,12 +333,6 @@ TEST(BadInputFuzz, EveryRunEndsWithAVerdictOrARefusalThatSaysWhere) {
       model = mutate(rng, model);
     if (withConfig && target >= 2)
       config = mutate(rng, config);
-    if (dumpDir != nullptr && *dumpDir != '\0') {
-      writeFile(std::string(dumpDir) + "/" + std::to_string(c) + ".model.xml", model);
-      if (withConfig)
-        writeFile(std::string(dumpDir) + "/" + std::to_string(c) + ".solver.xml", config);
-      continue;
-    }
     writeFile(modelPath, model);
     std::vector<std::string> args = {"--max-steps", "200", "--max-depth", "60"};
     if (withConfig) {

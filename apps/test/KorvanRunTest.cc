@@ -147,12 +147,10 @@ TEST(KorvanRun, ExitStatusesAndOutput) {
       {{}, "no model given"},
       {{"--frob", goodModel}, "unknown option --frob"},
       {{"--max-steps", "x", goodModel}, "non-negative integer after --max-steps"},
-      {{"/nonexistent/model.xml"}, "cannot open the model file"},
       {{writeFile("broken.xml", "<vexl><new type='Line' name='l'></vexl>")}, "malformed XML"},
       {{writeFile("unknown.xml", "<vexl>\n<new type='Boat' name='b'/></vexl>")}, "unknown.xml:2: <new>: unknown type 'Boat'"},
       {{"--solver", writeFile("c1.xml", "<Solver><FlawManager component='Nope'/></Solver>"), goodModel},
        "No solver component registered as 'Nope'"},
-      {{"--solver", writeFile("c2.xml", "<Solvr/>"), goodModel}, "root element must be <Solver>"},
       {{"--solver", writeFile("c3.xml", "<Solver"), goodModel}, "malformed XML"},
   };
   for (const Case& c : cases)
