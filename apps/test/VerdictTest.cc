@@ -21,6 +21,7 @@
 #include <string>
 #include <vector>
 
+#include "TemporalNetwork/test/FloydWarshall.hh"
 #include "apps/KorvanRun.hh"
 
 using namespace KORVAN;
@@ -119,37 +120,27 @@ int pointValue(const Model& m, const std::vector<int>& start, int x) {
 }
 
 /// Whether the difference constraints (durations, precedences, "eq", "leq", "addEq") hold a
-/// cycle that no times can meet, by Bellman-Ford over the time points.
+/// cycle that no times can meet.
 bool negativeCycle(const Model& m) {
-  struct Edge { int from, to, weight; }; // to - from <= weight
-  std::vector<Edge> edges;
-  auto atMost = [&](int to, int from, int weight) { edges.push_back(Edge{from, to, weight}); };
-  for (size_t i = 0; i < m.uses.size(); i++) {
-    atMost(2 * i + 1, 2 * i, m.uses[i].duration);
-    atMost(2 * i, 2 * i + 1, -m.uses[i].duration);
+  const KORVAN_TEST::Time INF = g_infiniteTime();
+  std::vector<KORVAN_TEST::RefEdge> edges; // lb <= to - from <= ub
+  std::vector<int> nodes;
+  for (int i = 0; i < (int)m.uses.size(); i++) {
+    edges.push_back({2 * i, 2 * i + 1, m.uses[i].duration, m.uses[i].duration});
+    nodes.push_back(2 * i);
+    nodes.push_back(2 * i + 1);
   }
   for (const auto& p : m.precedences)
-    atMost(2 * p.first + 1, 2 * p.second, 0);
+    edges.push_back({2 * p.first + 1, 2 * p.second, 0, INF});
   for (const Relation& r : m.relations) {
     const int offset = r.name == "addEq" ? m.uses[r.use].duration : 0;
-    if (r.name == "eq" || r.name == "addEq") {
-      atMost(r.y, r.x, offset);
-      atMost(r.x, r.y, -offset);
-    } else if (r.name == "leq")
-      atMost(r.x, r.y, 0);
+    if (r.name == "eq" || r.name == "addEq")
+      edges.push_back({r.x, r.y, offset, offset});
+    else if (r.name == "leq")
+      edges.push_back({r.x, r.y, 0, INF});
   }
-  std::vector<long> distance(2 * m.uses.size(), 0);
-  for (size_t round = 0; round <= distance.size(); round++) {
-    bool moved = false;
-    for (const Edge& e : edges)
-      if (distance[e.from] + e.weight < distance[e.to]) {
-        distance[e.to] = distance[e.from] + e.weight;
-        moved = true;
-      }
-    if (!moved)
-      return false;
-  }
-  return true;
+  KORVAN_TEST::Distances d;
+  return !KORVAN_TEST::floydWarshall((int)nodes.size(), nodes, edges, d);
 }
 
 Model randomModel(std::mt19937& rng) {
