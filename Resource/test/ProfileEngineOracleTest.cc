@@ -37,11 +37,17 @@ struct Point {
   bool onR;       // a transaction of the reservoir under test, or a point outside it
   bool consumer;
   int lo, hi;     // base domain
-  bool specified;
-  int value;
+  bool specified = false;
+  int value = 0;
   double qlo, qhi;
-  bool qSpecified;
-  double qValue;
+  bool qSpecified = false;
+  double qValue = 0;
+
+  // The least and the greatest change of the level it makes.
+  std::pair<double, double> change() const {
+    const double qlb = qSpecified ? qValue : qlo, qub = qSpecified ? qValue : qhi;
+    return consumer ? std::make_pair(-qub, -qlb) : std::make_pair(qlb, qub);
+  }
 };
 
 struct Link {
@@ -84,10 +90,9 @@ std::pair<double, double> envelope(const Model& m, const KORVAN_TEST::Distances&
     if (!p.onR)
       continue;
     const long lb = -d[i + 1][0], ub = d[0][i + 1];
-    const double qlb = p.qSpecified ? p.qValue : p.qlo, qub = p.qSpecified ? p.qValue : p.qhi;
     if (ub <= T) {
-      lower += p.consumer ? -qub : qlb;
-      upper += p.consumer ? -qlb : qub;
+      lower += p.change().first;
+      upper += p.change().second;
     }
     else if (lb <= T)
       pending.push_back(i);
@@ -110,10 +115,8 @@ std::pair<double, double> envelope(const Model& m, const KORVAN_TEST::Distances&
     double lo = 0, hi = 0;
     for (size_t a = 0; a < n; ++a)
       if (s >> a & 1) {
-        const Point& p = m.points[pending[a]];
-        const double qlb = p.qSpecified ? p.qValue : p.qlo, qub = p.qSpecified ? p.qValue : p.qhi;
-        lo += p.consumer ? -qub : qlb;
-        hi += p.consumer ? -qlb : qub;
+        lo += m.points[pending[a]].change().first;
+        hi += m.points[pending[a]].change().second;
       }
     best = std::min(best, lo);
     worst = std::max(worst, hi);
@@ -121,13 +124,8 @@ std::pair<double, double> envelope(const Model& m, const KORVAN_TEST::Distances&
   return std::make_pair(lower + best, upper + worst);
 }
 
-ConstrainedVariableId timeOf(const TokenId& tok) {
-  return Id<ReservoirToken>(tok)->getTime();
-}
-
-ConstrainedVariableId quantityOf(const TokenId& tok) {
-  return Id<ReservoirToken>(tok)->getQuantity();
-}
+ConstrainedVariableId timeOf(const TokenId& tok) { return Id<ReservoirToken>(tok)->getTime(); }
+ConstrainedVariableId quantityOf(const TokenId& tok) { return Id<ReservoirToken>(tok)->getQuantity(); }
 
 struct OracleRun {
   OracleRun(unsigned seed, const std::string& profile, bool allowViolations)
@@ -158,12 +156,8 @@ struct OracleRun {
     const bool common = uniform(0, 1) == 0;
     p.lo = common ? 0 : uniform(0, 15);
     p.hi = common ? 20 : p.lo + uniform(0, 20);
-    p.specified = false;
-    p.value = 0;
     p.qlo = onR ? uniform(0, 3) : 0;
     p.qhi = onR ? p.qlo + uniform(0, 2) : 0;
-    p.qSpecified = false;
-    p.qValue = 0;
     p.token = p.consumer ? w.consumer(onR ? "R" : "Other", p.lo, p.hi, p.qlo, p.qhi)
                          : w.producer(onR ? "R" : "Other", p.lo, p.hi, p.qlo, p.qhi);
     m.points.push_back(p);

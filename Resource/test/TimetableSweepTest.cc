@@ -2,15 +2,8 @@
 // transactions, kept here as the oracle: two profiles over the same
 // transactions, every value of every instant and every detector call compared
 // bit for bit after each change of a random plan.
-#include "ConstraintEngine/base/ConstraintEngine.hh"
-#include "ConstraintEngine/base/IntervalDomain.hh"
-#include "ConstraintEngine/base/IntervalIntDomain.hh"
-#include "ConstraintEngine/component/Variable.hh"
-#include "PlanDatabase/base/PlanDatabase.hh"
-#include "PlanDatabase/base/Schema.hh"
-#include "Resource/base/MIRT_FVDetector.hh"
-#include "Resource/base/MIRT_ProfilePropagator.hh"
 #include "Resource/component/MIRT_TimetableProfile.hh"
+#include "Resource/test/ProfileTestSupport.hh"
 #include "Resource/test/TestHelpers.hh"
 #include "Utils/base/Debug.hh"
 
@@ -100,9 +93,9 @@ std::vector<double> valuesOf(const InstantId& i) {
 
 // Logs every call with the values the instant shows then, and may end the
 // walk at the n-th instant it judges.
-class RecordingDetector : public FVDetector {
+class ValueLogDetector : public FVDetector {
 public:
-  RecordingDetector() : FVDetector(Id<Resource>()) {}
+  ValueLogDetector() : FVDetector(Id<Resource>()) {}
   void initialize() override { log.push_back({-1.0}); }
   void initialize(InstantId inst) override { log.push_back({-2.0, (double) inst->getTime()}); }
   bool detect(InstantId inst) override {
@@ -152,33 +145,18 @@ std::vector<std::vector<double>> instantsOf(Profile& p) {
 // The engine, the two profiles and the transactions of one random plan.
 struct Twin {
   Twin(double init) {
-    ce = new ConstraintEngine();
-    schema = new Schema();
-    db = new PlanDatabase(ce->getId(), schema->getId());
-    new ProfilePropagator(LabelStr("MIRT_Resource"), ce->getId());
-    swept.reset(new TimetableProfile(db->getId(), sweptDetector.getId(), init, init + 1));
-    walked.reset(new WalkedTimetable(db->getId(), walkedDetector.getId(), init, init + 1));
-  }
-  ~Twin() {
-    swept.reset();
-    walked.reset();
-    for (Transaction* t : live)
-      delete t;
-    delete db;
-    delete ce;
-    delete schema;
+    swept.reset(new TimetableProfile(w.db->getId(), sweptDetector.getId(), init, init + 1));
+    walked.reset(new WalkedTimetable(w.db->getId(), walkedDetector.getId(), init, init + 1));
   }
   void add(int lb, int ub, double qlb, double qub, bool consumer) {
-    ConstrainedVariable* time = new Variable<IntervalIntDomain>(ce->getId(), IntervalIntDomain(lb, ub));
-    ConstrainedVariable* quantity = new Variable<IntervalDomain>(ce->getId(), IntervalDomain(qlb, qub));
-    live.push_back(new Transaction(time->getId(), quantity->getId(), consumer));
-    swept->addTransaction(live.back()->getId());
-    walked->addTransaction(live.back()->getId());
+    live.push_back(w.make(lb, ub, consumer, qlb, qub));
+    swept->addTransaction(live.back());
+    walked->addTransaction(live.back());
   }
   void remove(std::size_t i) {
-    swept->removeTransaction(live[i]->getId());
-    walked->removeTransaction(live[i]->getId());
-    delete live[i];
+    swept->removeTransaction(live[i]);
+    walked->removeTransaction(live[i]);
+    w.destroy(live[i]);
     live.erase(live.begin() + i);
   }
   // Reads the levels of both (recomputing them) and compares everything.
@@ -191,13 +169,11 @@ struct Twin {
     return diff;
   }
 
-  ConstraintEngine* ce;
-  Schema* schema;
-  PlanDatabase* db;
-  RecordingDetector sweptDetector, walkedDetector;
+  ProfileWorld w;  // last to go
+  ValueLogDetector sweptDetector, walkedDetector;
   std::unique_ptr<TimetableProfile> swept;
   std::unique_ptr<WalkedTimetable> walked;
-  std::vector<Transaction*> live;
+  std::vector<TransactionId> live;
 };
 
 // Quantity bounds of one plan: whole numbers, halves and quarters, tenths
@@ -302,7 +278,7 @@ TEST(TimetableProfile, sweepEqualsWalkUnderChanges) {
           addRandom();
         }
       }
-      ASSERT_TRUE(twin.ce->propagate()) << plan.str();
+      ASSERT_TRUE(twin.w.ce->propagate()) << plan.str();
       diff = twin.compare();
       ASSERT_EQ("", diff) << plan.str();
     }
