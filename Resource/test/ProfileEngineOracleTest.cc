@@ -177,14 +177,7 @@ struct OracleRun {
       scope.insert(scope.begin() + 1, dist);
       text += " [" + std::to_string(lo) + " " + std::to_string(hi) + "]";
     }
-    Link l;
-    l.constraint = w.db->getClient()->createConstraint(kind, scope);
-    l.from = a;
-    l.to = b;
-    l.lo = lo;
-    l.hi = hi;
-    l.name = text;
-    m.links.push_back(l);
+    m.links.push_back({w.db->getClient()->createConstraint(kind, scope), a, b, lo, hi, text});
     log.push_back(text);
   }
 
@@ -192,15 +185,12 @@ struct OracleRun {
     log.push_back("delete " + name(i) + (consistent ? "" : " (inconsistent)"));
     m.points[i].token->discard();
     std::vector<Link> kept;
-    for (const Link& l : m.links)
-      if (l.from != i && l.to != i)
+    for (Link l : m.links)
+      if (l.from != i && l.to != i) {
+        l.from -= l.from > i;
+        l.to -= l.to > i;
         kept.push_back(l);
-    for (Link& l : kept) {
-      if (l.from > i)
-        --l.from;
-      if (l.to > i)
-        --l.to;
-    }
+      }
     m.links = kept;
     m.points.erase(m.points.begin() + i);
     keys.erase(keys.begin() + i);
@@ -221,20 +211,14 @@ struct OracleRun {
         link("precedes", z, b, 0, NONE);
       }
     }
-    else if (op == 2 || op >= 14) {
-      const int a = anyPoint(), b = anyPoint();
-      if (a != b)
-        link("precedes", a, b, 0, NONE);
-    }
-    else if (op == 3) {
-      const int a = anyPoint(), b = anyPoint();
-      if (a != b)
-        link("concurrent", a, b, 0, 0);
-    }
-    else if (op == 4) {
+    else if (op <= 4 || op >= 14) {
       const int a = anyPoint(), b = anyPoint(), lo = uniform(-5, 8);
-      if (a != b)
+      if (a != b && op == 3)
+        link("concurrent", a, b, 0, 0);
+      else if (a != b && op == 4)
         link("temporalDistance", a, b, lo, lo + uniform(0, 6));
+      else if (a != b)
+        link("precedes", a, b, 0, NONE);
     }
     else if (op == 5 || (op == 6 && uniform(0, 1) == 0)) {
       Point& p = m.points[anyPoint()];

@@ -5,11 +5,11 @@
 
 #include <gtest/gtest.h>
 
-#include <cstdint>
 #include <cstdlib>
 #include <list>
 #include <map>
 #include <memory>
+#include <random>
 #include <set>
 #include <sstream>
 #include <string>
@@ -183,16 +183,9 @@ TEST(VexlFiling, AFailedResourceTokenLeavesNothingBehind) {
 
 // ---- the same tokens made the plain way ----
 
-class Rng {
-public:
-  explicit Rng(std::uint64_t seed) : m_state(seed * 6364136223846793005ULL + 1442695040888963407ULL) {}
-  int below(int n) {
-    m_state = m_state * 6364136223846793005ULL + 1442695040888963407ULL;
-    return static_cast<int>((m_state >> 33) % static_cast<std::uint64_t>(n));
-  }
-
-private:
-  std::uint64_t m_state;
+struct Rng {
+  std::mt19937 gen;
+  int below(int n) { return static_cast<int>(gen() % static_cast<unsigned>(n)); }
 };
 
 struct Bound {
@@ -356,7 +349,7 @@ TEST(VexlFiling, ReadingGivesTheResultsOfNarrowingAfterCreation) {
   const int seeds = env != nullptr ? std::atoi(env) : 40;
   int inconsistent = 0;
   for (int seed = 1; seed <= seeds; ++seed) {
-    Rng rng(seed);
+    Rng rng{std::mt19937(seed)};
     const Model m = randomModel(rng);
     std::string read, plain;
     {
