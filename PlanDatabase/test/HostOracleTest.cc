@@ -343,18 +343,14 @@ private:
   }
 
   std::string post() {
-    const unsigned kind = pick(4);
+    static const char* const names[] = {"precedes", "concurrent", "temporalDistance", "eq"};
+    Reference::Relation r;
+    r.kind = (Kind)pick(4);
     const int x = liveVar(), y = liveVar();
     if (x < 0 || x == y)
       return std::string();
-    Reference::Relation r;
-    std::ostringstream os;
-    if (kind == 0 || kind == 1) {
-      r.kind = kind == 0 ? PRECEDES : CONCURRENT;
-      r.scope = {x, y};
-      r.id = ce->createConstraint(kind == 0 ? "precedes" : "concurrent", {m_ref.vars[x].id, m_ref.vars[y].id});
-      os << (kind == 0 ? "precedes(" : "concurrent(") << name(x) << ", " << name(y) << ")";
-    } else if (kind == 2) {
+    r.scope = {x, y};
+    if (r.kind == DISTANCE) {
       int d = -1;
       if (chance(60)) {
         d = liveVar();
@@ -367,18 +363,17 @@ private:
         m_log.push_back(made);
         d = (int)m_ref.vars.size() - 1;
       }
-      r.kind = DISTANCE;
       r.scope = {x, d, y};
-      r.id = ce->createConstraint("temporalDistance", {m_ref.vars[x].id, m_ref.vars[d].id, m_ref.vars[y].id});
-      os << "temporalDistance(" << name(x) << ", " << name(d) << ", " << name(y) << ")";
-    } else {
-      r.kind = EQ;
-      r.scope = {x, y};
-      r.id = ce->createConstraint("eq", {m_ref.vars[x].id, m_ref.vars[y].id});
-      os << "eq(" << name(x) << ", " << name(y) << ")";
     }
+    std::vector<ConstrainedVariableId> scope;
+    std::string what = std::string(names[r.kind]) + "(";
+    for (int v : r.scope) {
+      what += (scope.empty() ? "" : ", ") + name(v);
+      scope.push_back(m_ref.vars[v].id);
+    }
+    r.id = ce->createConstraint(names[r.kind], scope);
     m_ref.relations.push_back(r);
-    return os.str();
+    return what + ")";
   }
 
   std::string order() {
