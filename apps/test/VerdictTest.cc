@@ -119,6 +119,11 @@ int pointValue(const Model& m, const std::vector<int>& start, int x) {
   return start[x / 2] + (x % 2 == 1 ? m.uses[x / 2].duration : 0);
 }
 
+bool holds(const Model& m, const std::vector<int>& start, const Relation& r) {
+  const int x = pointValue(m, start, r.x), y = pointValue(m, start, r.y);
+  return r.name == "eq" ? x == y : r.name == "leq" ? x <= y : r.name == "neq" ? x != y : x + m.uses[r.use].duration == y;
+}
+
 /// Whether the difference constraints (durations, precedences, "eq", "leq", "addEq") hold a
 /// cycle that no times can meet.
 bool negativeCycle(const Model& m) {
@@ -212,15 +217,9 @@ std::string breaks(const Model& m, const std::vector<int>& start, bool withNeq =
   for (const auto& p : m.precedences)
     if (start[p.first] + m.uses[p.first].duration > start[p.second])
       return m.uses[p.first].name + " does not precede " + m.uses[p.second].name;
-  for (const Relation& r : m.relations) {
-    const int x = pointValue(m, start, r.x), y = pointValue(m, start, r.y);
-    const bool kept = r.name == "eq"    ? x == y
-                      : r.name == "leq" ? x <= y
-                      : r.name == "neq" ? x != y || !withNeq
-                                        : x + m.uses[r.use].duration == y;
-    if (!kept)
+  for (const Relation& r : m.relations)
+    if (!holds(m, start, r) && (withNeq || r.name != "neq"))
       return r.name + "(" + m.point(r.x) + ", " + m.point(r.y) + ") broken";
-  }
   if (m.kind == JOB)
     return "";
   int first = start[0], last = start[0];
@@ -274,13 +273,9 @@ bool anySchedule(const Model& m, const std::function<bool(const std::vector<int>
     for (const auto& p : m.precedences)
       if (std::max(p.first, p.second) < placed && start[p.first] + m.uses[p.first].duration > start[p.second])
         return false;
-    for (const Relation& r : m.relations) {
-      if (std::max(r.x, r.y) / 2 >= placed)
-        continue;
-      const int x = pointValue(m, start, r.x), y = pointValue(m, start, r.y);
-      if (r.name == "eq" ? x != y : r.name == "leq" ? x > y : r.name == "neq" ? x == y : x + m.uses[r.use].duration != y)
+    for (const Relation& r : m.relations)
+      if (std::max(r.x, r.y) / 2 < placed && !holds(m, start, r))
         return false;
-    }
     return true;
   };
   std::vector<int> start(n, 0);
