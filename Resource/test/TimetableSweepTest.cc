@@ -82,15 +82,6 @@ private:
   double m_prev[4] = {0, 0, 0, 0};
 };
 
-std::vector<double> valuesOf(const InstantId& i) {
-  return {(double) i->getTime(), i->getLowerLevel(), i->getLowerLevelMax(), i->getUpperLevelMin(),
-          i->getUpperLevel(), i->getMinInstantConsumption(), i->getMaxInstantConsumption(),
-          i->getMinInstantProduction(), i->getMaxInstantProduction(), i->getMinCumulativeConsumption(),
-          i->getMaxCumulativeConsumption(), i->getMinCumulativeProduction(), i->getMaxCumulativeProduction(),
-          i->getMinPrevConsumption(), i->getMaxPrevConsumption(), i->getMinPrevProduction(),
-          i->getMaxPrevProduction()};
-}
-
 // Logs every call with the values the instant shows then, and may end the
 // walk at the n-th instant it judges.
 class ValueLogDetector : public FVDetector {
