@@ -11,6 +11,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <functional>
 #include <fstream>
@@ -333,34 +334,23 @@ bool plannedStarts(const Model& m, const std::string& output, std::vector<int>& 
   ubs.assign(m.uses.size(), 0);
   std::vector<bool> found(m.uses.size(), false);
   std::istringstream lines(output);
-  std::string line;
+  std::string line, name;
   while (std::getline(lines, line)) {
-    std::istringstream words(line);
-    std::string name;
-    words >> name;
+    std::istringstream(line) >> name;
     for (size_t i = 0; i < m.uses.size(); i++) {
-      if (name != m.uses[i].name)
+      const std::string::size_type at = line.find(" start ");
+      if (name != m.uses[i].name || at == std::string::npos)
         continue;
-      std::string::size_type at = line.find(" start ");
-      if (at == std::string::npos)
-        return false;
-      std::istringstream bound(line.substr(at + 7));
-      std::string first;
-      bound >> first;
-      if (first[0] == '[') {
-        std::string second;
-        bound >> second;
-        lbs[i] = std::atoi(first.c_str() + 1);
-        ubs[i] = std::atoi(second.c_str());
-      } else
-        lbs[i] = ubs[i] = std::atoi(first.c_str());
+      // "start 3" or "start [3 5]"
+      std::string first, second;
+      std::istringstream(line.substr(at + 7)) >> first >> second;
+      const bool range = first[0] == '[';
+      lbs[i] = std::atoi(first.c_str() + (range ? 1 : 0));
+      ubs[i] = range ? std::atoi(second.c_str()) : lbs[i];
       found[i] = true;
     }
   }
-  for (bool f : found)
-    if (!f)
-      return false;
-  return true;
+  return std::find(found.begin(), found.end(), false) == found.end();
 }
 
 // The seed and the process id keep slices and checkouts run side by side apart.
