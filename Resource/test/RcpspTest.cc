@@ -61,11 +61,8 @@ TEST(Rcpsp, ReadersWorkedExamplesAndErrors) {
   EXPECT_EQ((std::vector<int>{0, 0, 2, 0}), p.activities[30].demands);
   EXPECT_EQ(0, p.activities[31].duration);
   ASSERT_EQ(48u, p.lags.size());
-  EXPECT_EQ(0, p.lags[0].from);
-  EXPECT_EQ(1, p.lags[0].to);
-  EXPECT_TRUE(p.lags[0].fromEnd);
-  EXPECT_EQ(30, p.lags.back().from);
-  EXPECT_EQ(31, p.lags.back().to);
+  EXPECT_TRUE(p.lags[0].from == 0 && p.lags[0].to == 1 && p.lags[0].fromEnd);
+  EXPECT_TRUE(p.lags.back().from == 30 && p.lags.back().to == 31);
   int durations = 0;
   for (const Activity& a : p.activities)
     durations += a.duration;
