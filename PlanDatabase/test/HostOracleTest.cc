@@ -255,18 +255,11 @@ private:
 
   std::string name(int v) const {
     const Reference::Var& var = m_ref.vars[v];
-    std::ostringstream os;
-    os << "v" << v;
-    if (var.token >= 0)
-      os << "(" << var.id->getName().toString() << " of token " << var.token << ")";
-    return os.str();
+    return "v" + std::to_string(v) +
+           (var.token < 0 ? "" : "(" + var.id->getName().toString() + " of token " + std::to_string(var.token) + ")");
   }
 
-  static std::string text(const Bounds& b) {
-    std::ostringstream os;
-    os << "[" << b.lb << ", " << b.ub << "]";
-    return os.str();
-  }
+  static std::string text(const Bounds& b) { return "[" + std::to_string(b.lb) + ", " + std::to_string(b.ub) + "]"; }
 
   int addVar(const ConstrainedVariableId& id, const Bounds& base, int token, int index) {
     m_ref.vars.push_back({id, base, false, 0, token, index});
