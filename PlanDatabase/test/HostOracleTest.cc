@@ -52,15 +52,9 @@ struct Bounds {
   bool operator!=(const Bounds& o) const { return !(*this == o); }
   // Narrows to [l, u]; true when it changed.
   bool meet(Time l, Time u) {
-    bool changed = false;
-    if (l > lb) {
-      lb = l;
-      changed = true;
-    }
-    if (u < ub) {
-      ub = u;
-      changed = true;
-    }
+    const bool changed = l > lb || u < ub;
+    lb = std::max(lb, l);
+    ub = std::min(ub, u);
     return changed;
   }
 };
@@ -107,7 +101,7 @@ struct Reference {
 
   /// Fixed point from scratch; false when no value is left for some variable. `points` gets the
   /// time points of the network and `d` its shortest distances (variable v is point v + 1).
-  bool solve(std::vector<Bounds>& dom, std::vector<int>& points, KORVAN_TEST::Distances& d) const {
+  bool solve(std::vector<Bounds>& dom, std::vector<int>& point, KORVAN_TEST::Distances& d) const {
     const int n = (int)vars.size();
     dom.assign(n, Bounds());
     for (int v = 0; v < n; ++v) {
@@ -139,7 +133,6 @@ struct Reference {
     for (const Tok& t : tokens)
       if (!t.event)
         rels.push_back({DISTANCE, carrier(t.vars[2]), carrier(t.vars[4]), carrier(t.vars[3])});
-    std::vector<int>& point = points;
     point.assign(n, 0);
     for (const Rel& r : rels)
       if (r.kind != EQ)
@@ -184,12 +177,8 @@ struct Reference {
         }
       }
       if (!changed)
-        break;
+        return true;  // every domain was checked non-empty at the top of this round
     }
-    for (int v = 0; v < n; ++v)
-      if (dom[v].empty())
-        return false;
-    return true;
   }
 };
 
@@ -266,26 +255,14 @@ private:
 
   std::string name(int v) const {
     const Reference::Var& var = m_ref.vars[v];
-    std::ostringstream os;
-    os << "v" << v;
-    if (var.token >= 0)
-      os << "(" << var.id->getName().toString() << " of token " << var.token << ")";
-    return os.str();
+    return "v" + std::to_string(v) +
+           (var.token < 0 ? "" : "(" + var.id->getName().toString() + " of token " + std::to_string(var.token) + ")");
   }
 
-  static std::string text(const Bounds& b) {
-    std::ostringstream os;
-    os << "[" << b.lb << ", " << b.ub << "]";
-    return os.str();
-  }
+  static std::string text(const Bounds& b) { return "[" + std::to_string(b.lb) + ", " + std::to_string(b.ub) + "]"; }
 
   int addVar(const ConstrainedVariableId& id, const Bounds& base, int token, int index) {
-    Reference::Var var;
-    var.id = id;
-    var.base = base;
-    var.token = token;
-    var.index = index;
-    m_ref.vars.push_back(var);
+    m_ref.vars.push_back({id, base, false, 0, token, index});
     return (int)m_ref.vars.size() - 1;
   }
 
@@ -359,18 +336,14 @@ private:
   }
 
   std::string post() {
-    const unsigned kind = pick(4);
+    static const char* const names[] = {"precedes", "concurrent", "temporalDistance", "eq"};
+    Reference::Relation r;
+    r.kind = (Kind)pick(4);
     const int x = liveVar(), y = liveVar();
     if (x < 0 || x == y)
       return std::string();
-    Reference::Relation r;
-    std::ostringstream os;
-    if (kind == 0 || kind == 1) {
-      r.kind = kind == 0 ? PRECEDES : CONCURRENT;
-      r.scope = {x, y};
-      r.id = ce->createConstraint(kind == 0 ? "precedes" : "concurrent", {m_ref.vars[x].id, m_ref.vars[y].id});
-      os << (kind == 0 ? "precedes(" : "concurrent(") << name(x) << ", " << name(y) << ")";
-    } else if (kind == 2) {
+    r.scope = {x, y};
+    if (r.kind == DISTANCE) {
       int d = -1;
       if (chance(60)) {
         d = liveVar();
@@ -383,18 +356,17 @@ private:
         m_log.push_back(made);
         d = (int)m_ref.vars.size() - 1;
       }
-      r.kind = DISTANCE;
       r.scope = {x, d, y};
-      r.id = ce->createConstraint("temporalDistance", {m_ref.vars[x].id, m_ref.vars[d].id, m_ref.vars[y].id});
-      os << "temporalDistance(" << name(x) << ", " << name(d) << ", " << name(y) << ")";
-    } else {
-      r.kind = EQ;
-      r.scope = {x, y};
-      r.id = ce->createConstraint("eq", {m_ref.vars[x].id, m_ref.vars[y].id});
-      os << "eq(" << name(x) << ", " << name(y) << ")";
     }
+    std::vector<ConstrainedVariableId> scope;
+    std::string what = std::string(names[r.kind]) + "(";
+    for (int v : r.scope) {
+      what += (scope.empty() ? "" : ", ") + name(v);
+      scope.push_back(m_ref.vars[v].id);
+    }
+    r.id = ce->createConstraint(names[r.kind], scope);
     m_ref.relations.push_back(r);
-    return os.str();
+    return what + ")";
   }
 
   std::string order() {

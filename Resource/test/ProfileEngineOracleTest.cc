@@ -16,6 +16,7 @@
 #include "ConstraintEngine/component/Variable.hh"
 #include "ConstraintEngine/base/IntervalIntDomain.hh"
 #include "PlanDatabase/base/DbClient.hh"
+#include "TemporalNetwork/test/FloydWarshall.hh"
 
 #include <gtest/gtest.h>
 
@@ -29,18 +30,24 @@ using namespace KORVAN::MIRT;
 
 namespace {
 
-const long NONE = 1L << 40;  // no bound
+const long NONE = g_infiniteTime();  // no bound
 
 struct Point {
   TokenId token;
   bool onR;       // a transaction of the reservoir under test, or a point outside it
   bool consumer;
   int lo, hi;     // base domain
-  bool specified;
-  int value;
+  bool specified = false;
+  int value = 0;
   double qlo, qhi;
-  bool qSpecified;
-  double qValue;
+  bool qSpecified = false;
+  double qValue = 0;
+
+  // The least and the greatest change of the level it makes.
+  std::pair<double, double> change() const {
+    const double qlb = qSpecified ? qValue : qlo, qub = qSpecified ? qValue : qhi;
+    return consumer ? std::make_pair(-qub, -qlb) : std::make_pair(qlb, qub);
+  }
 };
 
 struct Link {
@@ -50,49 +57,31 @@ struct Link {
   std::string name;
 };
 
-class Model {
-public:
+struct Model {
   std::vector<Point> points;
   std::vector<Link> links;
 
   // Shortest distances over origin (index 0) and the points (index i + 1);
   // false on a negative cycle.
-  bool solve(std::vector<std::vector<long>>& d) const {
-    const size_t n = points.size() + 1;
-    d.assign(n, std::vector<long>(n, NONE));
-    for (size_t i = 0; i < n; ++i)
-      d[i][i] = 0;
-    auto edge = [&](size_t from, size_t to, long lo, long hi) {  // to - from in [lo, hi]
-      if (hi != NONE)
-        d[from][to] = std::min(d[from][to], hi);
-      if (lo != -NONE)
-        d[to][from] = std::min(d[to][from], -lo);
-    };
+  bool solve(KORVAN_TEST::Distances& d) const {
+    std::vector<KORVAN_TEST::RefEdge> edges;
+    std::vector<int> nodes;
+    for (size_t i = 0; i <= points.size(); ++i)
+      nodes.push_back((int) i);
     for (size_t i = 0; i < points.size(); ++i) {
       const Point& p = points[i];
-      edge(0, i + 1, p.specified ? p.value : p.lo, p.specified ? p.value : p.hi);
+      edges.push_back({0, (int) i + 1, p.specified ? p.value : p.lo, p.specified ? p.value : p.hi});
     }
     for (const Link& l : links)
-      edge(l.from + 1, l.to + 1, l.lo, l.hi);
-    for (size_t k = 0; k < n; ++k)
-      for (size_t i = 0; i < n; ++i) {
-        if (d[i][k] == NONE)
-          continue;
-        for (size_t j = 0; j < n; ++j)
-          if (d[k][j] != NONE && d[i][k] + d[k][j] < d[i][j])
-            d[i][j] = d[i][k] + d[k][j];
-      }
-    for (size_t i = 0; i < n; ++i)
-      if (d[i][i] < 0)
-        return false;
-    return true;
+      edges.push_back({l.from + 1, l.to + 1, l.lo, l.hi});
+    return KORVAN_TEST::floydWarshall((int) nodes.size(), nodes, edges, d);
   }
 };
 
 // The level envelope at T over the reservoir's transactions: those that must
 // have happened count in full; of the pending ones every set is tried, or with
 // orderings only those closed under the orderings the model proves.
-std::pair<double, double> envelope(const Model& m, const std::vector<std::vector<long>>& d, int T,
+std::pair<double, double> envelope(const Model& m, const KORVAN_TEST::Distances& d, int T,
                                    double init, bool orderings) {
   double lower = init, upper = init;
   std::vector<size_t> pending;
@@ -101,10 +90,9 @@ std::pair<double, double> envelope(const Model& m, const std::vector<std::vector
     if (!p.onR)
       continue;
     const long lb = -d[i + 1][0], ub = d[0][i + 1];
-    const double qlb = p.qSpecified ? p.qValue : p.qlo, qub = p.qSpecified ? p.qValue : p.qhi;
     if (ub <= T) {
-      lower += p.consumer ? -qub : qlb;
-      upper += p.consumer ? -qlb : qub;
+      lower += p.change().first;
+      upper += p.change().second;
     }
     else if (lb <= T)
       pending.push_back(i);
@@ -127,10 +115,8 @@ std::pair<double, double> envelope(const Model& m, const std::vector<std::vector
     double lo = 0, hi = 0;
     for (size_t a = 0; a < n; ++a)
       if (s >> a & 1) {
-        const Point& p = m.points[pending[a]];
-        const double qlb = p.qSpecified ? p.qValue : p.qlo, qub = p.qSpecified ? p.qValue : p.qhi;
-        lo += p.consumer ? -qub : qlb;
-        hi += p.consumer ? -qlb : qub;
+        lo += m.points[pending[a]].change().first;
+        hi += m.points[pending[a]].change().second;
       }
     best = std::min(best, lo);
     worst = std::max(worst, hi);
@@ -138,13 +124,8 @@ std::pair<double, double> envelope(const Model& m, const std::vector<std::vector
   return std::make_pair(lower + best, upper + worst);
 }
 
-ConstrainedVariableId timeOf(const TokenId& tok) {
-  return Id<ReservoirToken>(tok)->getTime();
-}
-
-ConstrainedVariableId quantityOf(const TokenId& tok) {
-  return Id<ReservoirToken>(tok)->getQuantity();
-}
+ConstrainedVariableId timeOf(const TokenId& tok) { return Id<ReservoirToken>(tok)->getTime(); }
+ConstrainedVariableId quantityOf(const TokenId& tok) { return Id<ReservoirToken>(tok)->getQuantity(); }
 
 struct OracleRun {
   OracleRun(unsigned seed, const std::string& profile, bool allowViolations)
@@ -175,12 +156,8 @@ struct OracleRun {
     const bool common = uniform(0, 1) == 0;
     p.lo = common ? 0 : uniform(0, 15);
     p.hi = common ? 20 : p.lo + uniform(0, 20);
-    p.specified = false;
-    p.value = 0;
     p.qlo = onR ? uniform(0, 3) : 0;
     p.qhi = onR ? p.qlo + uniform(0, 2) : 0;
-    p.qSpecified = false;
-    p.qValue = 0;
     p.token = p.consumer ? w.consumer(onR ? "R" : "Other", p.lo, p.hi, p.qlo, p.qhi)
                          : w.producer(onR ? "R" : "Other", p.lo, p.hi, p.qlo, p.qhi);
     m.points.push_back(p);
@@ -200,14 +177,7 @@ struct OracleRun {
       scope.insert(scope.begin() + 1, dist);
       text += " [" + std::to_string(lo) + " " + std::to_string(hi) + "]";
     }
-    Link l;
-    l.constraint = w.db->getClient()->createConstraint(kind, scope);
-    l.from = a;
-    l.to = b;
-    l.lo = lo;
-    l.hi = hi;
-    l.name = text;
-    m.links.push_back(l);
+    m.links.push_back({w.db->getClient()->createConstraint(kind, scope), a, b, lo, hi, text});
     log.push_back(text);
   }
 
@@ -215,15 +185,12 @@ struct OracleRun {
     log.push_back("delete " + name(i) + (consistent ? "" : " (inconsistent)"));
     m.points[i].token->discard();
     std::vector<Link> kept;
-    for (const Link& l : m.links)
-      if (l.from != i && l.to != i)
+    for (Link l : m.links)
+      if (l.from != i && l.to != i) {
+        l.from -= l.from > i;
+        l.to -= l.to > i;
         kept.push_back(l);
-    for (Link& l : kept) {
-      if (l.from > i)
-        --l.from;
-      if (l.to > i)
-        --l.to;
-    }
+      }
     m.links = kept;
     m.points.erase(m.points.begin() + i);
     keys.erase(keys.begin() + i);
@@ -244,20 +211,14 @@ struct OracleRun {
         link("precedes", z, b, 0, NONE);
       }
     }
-    else if (op == 2 || op >= 14) {
-      const int a = anyPoint(), b = anyPoint();
-      if (a != b)
-        link("precedes", a, b, 0, NONE);
-    }
-    else if (op == 3) {
-      const int a = anyPoint(), b = anyPoint();
-      if (a != b)
-        link("concurrent", a, b, 0, 0);
-    }
-    else if (op == 4) {
+    else if (op <= 4 || op >= 14) {
       const int a = anyPoint(), b = anyPoint(), lo = uniform(-5, 8);
-      if (a != b)
+      if (a != b && op == 3)
+        link("concurrent", a, b, 0, 0);
+      else if (a != b && op == 4)
         link("temporalDistance", a, b, lo, lo + uniform(0, 6));
+      else if (a != b)
+        link("precedes", a, b, 0, NONE);
     }
     else if (op == 5 || (op == 6 && uniform(0, 1) == 0)) {
       Point& p = m.points[anyPoint()];
@@ -324,7 +285,7 @@ struct OracleRun {
   std::string propagateAndCheck() {
     consistent = w.propagate();
     log.push_back(consistent ? "propagate: consistent" : "propagate: inconsistent");
-    std::vector<std::vector<long>> d;
+    KORVAN_TEST::Distances d;
     const bool modelConsistent = m.solve(d);
     if (!consistent) {
       // Only the resource's own judgement may add to the model's inconsistency.
@@ -400,7 +361,7 @@ TEST_P(ProfileEngineOracle, RandomChangesAgreeWithTheModel) {
       for (int i = (int) run.m.points.size() - 1; i >= 0; --i)
         if (run.m.points[i].onR)
           run.removePoint(i);
-      std::vector<std::vector<long>> d;
+      KORVAN_TEST::Distances d;
       ASSERT_EQ(run.m.solve(d), run.w.propagate()) << "seed " << seed * 2 + allow << "\n" << run.steps();
     }
 }

@@ -5,6 +5,15 @@
 namespace KORVAN {
 namespace MIRT {
 
+std::vector<double> valuesOf(const InstantId& i) {
+  return {(double) i->getTime(), i->getLowerLevel(), i->getLowerLevelMax(), i->getUpperLevelMin(),
+          i->getUpperLevel(), i->getMinInstantConsumption(), i->getMaxInstantConsumption(),
+          i->getMinInstantProduction(), i->getMaxInstantProduction(), i->getMinCumulativeConsumption(),
+          i->getMaxCumulativeConsumption(), i->getMinCumulativeProduction(), i->getMaxCumulativeProduction(),
+          i->getMinPrevConsumption(), i->getMaxPrevConsumption(), i->getMinPrevProduction(),
+          i->getMaxPrevProduction()};
+}
+
 void RecordingDetector::initialize() {
   if (log) log->push_back("initialize()");
   FVDetector::initialize();

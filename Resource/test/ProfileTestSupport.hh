@@ -107,6 +107,9 @@ private:
   bool m_narrows;
 };
 
+// The instant's time and its sixteen levels and totals, in getter order.
+std::vector<double> valuesOf(const InstantId& i);
+
 // An engine with a plan database, the profile propagator and a plain
 // propagator "TestProp" for test constraints; transactions over fresh
 // variables, deleted with the fixture.

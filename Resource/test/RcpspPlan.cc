@@ -97,13 +97,17 @@ std::string Plan::solverConfiguration(unsigned int maxSteps) {
 
 bool Plan::propagate() { return m_world.ce->propagate(); }
 
-bool Plan::solve(const std::string& configuration) {
+void Plan::newSolver(const std::string& configuration) {
   TiXmlDocument document;
   document.Parse(configuration.c_str());
   checkError(!document.Error() && document.RootElement() != nullptr,
              "Bad solver configuration: " << document.ErrorDesc());
   m_solver.reset();
   m_solver.reset(new SOLVERS::Solver(m_world.engine, *document.RootElement()));
+}
+
+bool Plan::solve(const std::string& configuration) {
+  newSolver(configuration);
   return m_solver->solve();
 }
 
@@ -117,12 +121,7 @@ double threadSeconds() {
 }
 
 bool Plan::solveTimed(const std::string& configuration, double seconds, std::vector<double>& stepSeconds) {
-  TiXmlDocument document;
-  document.Parse(configuration.c_str());
-  checkError(!document.Error() && document.RootElement() != nullptr,
-             "Bad solver configuration: " << document.ErrorDesc());
-  m_solver.reset();
-  m_solver.reset(new SOLVERS::Solver(m_world.engine, *document.RootElement()));
+  newSolver(configuration);
   double total = 0.0;
   while (m_solver->getStatus() == SOLVERS::Solver::UNSOLVED && total < seconds &&
          (m_solver->getMaxSteps() == 0 || m_solver->getStepCount() < m_solver->getMaxSteps())) {
@@ -147,8 +146,6 @@ std::vector<int> Plan::earliestStarts() const {
     starts.push_back(static_cast<int>(activity(i)->start()->lastDomain().getLowerBound()));
   return starts;
 }
-
-size_t Plan::tokenCount() const { return m_world.interpreter->getNamedTokens().size(); }
 
 }
 }

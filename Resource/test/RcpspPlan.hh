@@ -45,9 +45,10 @@ public:
   // temporal network allows.
   TokenId activity(size_t index) const;
   std::vector<int> earliestStarts() const;
-  size_t tokenCount() const;
 
 private:
+  void newSolver(const std::string& configuration);
+
   const Problem& m_problem;
   MODULETEST::ModuleWorld m_world;
   std::vector<ConstrainedVariableId> m_lagVariables;

@@ -7,10 +7,8 @@
 
 #include <gtest/gtest.h>
 
-#include <algorithm>
 #include <cstdio>
 #include <fstream>
-#include <functional>
 #include <unistd.h>
 
 #include "Resource/test/RcpspPlan.hh"
@@ -24,15 +22,6 @@ namespace {
 std::string j30(const std::string& name) { return dataRoot() + "/psplib/j30/" + name; }
 std::string schDir(const std::string& name) { return dataRoot() + "/rcpsp-max/sm_j10/" + name; }
 
-std::string errorText(const std::function<void()>& f) {
-  try {
-    f();
-  } catch (const Error& e) {
-    return e.getMsg();
-  }
-  return "";
-}
-
 // A file of the given text under /tmp, removed with the object.
 struct TempFile {
   explicit TempFile(const std::string& text) : path("/tmp/korvan-rcpsp-" + std::to_string(::getpid()) + ".txt") {
@@ -41,41 +30,6 @@ struct TempFile {
   ~TempFile() { std::remove(path.c_str()); }
   std::string path;
 };
-
-// Serial schedule generation in list order (a topological one): each activity
-// at the earliest time its predecessors and the remaining capacity allow.
-std::vector<int> serialSchedule(const Problem& p) {
-  const size_t n = p.activities.size();
-  std::vector<int> starts(n, -1);
-  std::vector<std::vector<int>> used(p.capacities.size(), std::vector<int>(p.horizon + 1, 0));
-  for (size_t done = 0; done < n;)
-    for (size_t i = 0; i < n; ++i) {
-      if (starts[i] >= 0)
-        continue;
-      int t = 0;
-      bool ready = true;
-      for (const Lag& lag : p.lags)
-        if (static_cast<size_t>(lag.to) == i) {
-          ready = ready && starts[lag.from] >= 0;
-          if (ready)
-            t = std::max(t, starts[lag.from] + p.activities[lag.from].duration + lag.lag);
-        }
-      if (!ready)
-        continue;
-      for (bool fits = false; !fits; t += fits ? 0 : 1) {
-        fits = true;
-        for (size_t r = 0; r < p.capacities.size() && fits; ++r)
-          for (int u = t; u < t + p.activities[i].duration && fits; ++u)
-            fits = used[r][u] + p.activities[i].demands[r] <= p.capacities[r];
-      }
-      for (size_t r = 0; r < p.capacities.size(); ++r)
-        for (int u = t; u < t + p.activities[i].duration; ++u)
-          used[r][u] += p.activities[i].demands[r];
-      starts[i] = t;
-      ++done;
-    }
-  return starts;
-}
 
 // Solves the instance and checks the outcome independently of the module.
 void solveAndCheck(const Problem& problem, const std::string& profile, int optimum, unsigned int maxSteps) {
@@ -107,11 +61,8 @@ TEST(Rcpsp, ReadersWorkedExamplesAndErrors) {
   EXPECT_EQ((std::vector<int>{0, 0, 2, 0}), p.activities[30].demands);
   EXPECT_EQ(0, p.activities[31].duration);
   ASSERT_EQ(48u, p.lags.size());
-  EXPECT_EQ(0, p.lags[0].from);
-  EXPECT_EQ(1, p.lags[0].to);
-  EXPECT_TRUE(p.lags[0].fromEnd);
-  EXPECT_EQ(30, p.lags.back().from);
-  EXPECT_EQ(31, p.lags.back().to);
+  EXPECT_TRUE(p.lags[0].from == 0 && p.lags[0].to == 1 && p.lags[0].fromEnd);
+  EXPECT_TRUE(p.lags.back().from == 30 && p.lags.back().to == 31);
   int durations = 0;
   for (const Activity& a : p.activities)
     durations += a.duration;
@@ -138,27 +89,27 @@ TEST(Rcpsp, ReadersWorkedExamplesAndErrors) {
   EXPECT_EQ("unsat", readOptima(schDir("optimum.csv")).at("PSP2.SCH"));
 
   // Malformed input names the file and the line.
-  EXPECT_EQ("Cannot open '/nonexistent/x.sm'.", errorText([]() { readSm("/nonexistent/x.sm"); }));
-  {
-    TempFile f("jobs (incl. supersource/sink ):  2\nhorizon : 3\n  - renewable : 1 R\n"
-               "PRECEDENCE RELATIONS:\njobnr.\n   1  1  1  2\n   2  1  0\n****\n"
-               "REQUESTS/DURATIONS:\nh\n---\n  1  1  x  0\n");
-    const std::string text = errorText([&]() { readSm(f.path); });
-    EXPECT_NE(std::string::npos, text.find(".txt:12: 'x' is not an integer.")) << text;
-  }
-  {
-    TempFile f("jobs :  2\nhorizon : 3\n  - renewable : 1 R\nPRECEDENCE RELATIONS:\nh\n   1  1  1  5\n****\n");
-    const std::string text = errorText([&]() { readSm(f.path); });
-    EXPECT_NE(std::string::npos, text.find(".txt:6: bad successor 5")) << text;
-  }
-  {
-    TempFile f("1 1 0 0\n0 1 1 1 [0]\n1 1 1 2 [3]\n2 1 0\n0 1 0 0\n1 1 3 2\n2 1 0 0\n");
-    const std::string text = errorText([&]() { readSch(f.path); });
-    EXPECT_NE(std::string::npos, text.find(": 7 lines for 3 activities.")) << text;
+  EXPECT_EQ("Cannot open '/nonexistent/x.sm'.", failure([]() { readSm("/nonexistent/x.sm"); }).getMsg());
+  const struct {
+    Problem (*read)(const std::string&);
+    const char *text, *expected;
+  } bad[] = {{readSm,
+              "jobs (incl. supersource/sink ):  2\nhorizon : 3\n  - renewable : 1 R\n"
+              "PRECEDENCE RELATIONS:\njobnr.\n   1  1  1  2\n   2  1  0\n****\n"
+              "REQUESTS/DURATIONS:\nh\n---\n  1  1  x  0\n",
+              ".txt:12: 'x' is not an integer."},
+             {readSm, "jobs :  2\nhorizon : 3\n  - renewable : 1 R\nPRECEDENCE RELATIONS:\nh\n   1  1  1  5\n****\n",
+              ".txt:6: bad successor 5"},
+             {readSch, "1 1 0 0\n0 1 1 1 [0]\n1 1 1 2 [3]\n2 1 0\n0 1 0 0\n1 1 3 2\n2 1 0 0\n",
+              ": 7 lines for 3 activities."}};
+  for (const auto& b : bad) {
+    TempFile f(b.text);
+    const std::string text = failure([&]() { b.read(f.path); }).getMsg();
+    EXPECT_NE(std::string::npos, text.find(b.expected)) << text;
   }
 }
 
-TEST(Rcpsp, ScheduleCheckerAgainstASerialSchedule) {
+TEST(Rcpsp, ScheduleCheckerWorkedExample) {
   // Two activities of 3 after a source, one resource of 2: both demand 2.
   Problem tiny;
   tiny.name = "tiny";
@@ -168,7 +119,6 @@ TEST(Rcpsp, ScheduleCheckerAgainstASerialSchedule) {
   tiny.lags = {{0, 1, 0, true}, {0, 2, 0, true}};
   EXPECT_EQ("", checkSchedule(tiny, {0, 0, 3}));
   EXPECT_EQ(6, makespan(tiny, {0, 0, 3}));
-  EXPECT_EQ((std::vector<int>{0, 0, 3}), serialSchedule(tiny));
   EXPECT_EQ("resource 0 uses 4 > 2 at 2", checkSchedule(tiny, {0, 0, 2}));
   EXPECT_EQ("activity 0 starts at -1", checkSchedule(tiny, {-1, 0, 3}));
   EXPECT_EQ("2 start times for 3 activities", checkSchedule(tiny, {0, 0}));
@@ -177,18 +127,6 @@ TEST(Rcpsp, ScheduleCheckerAgainstASerialSchedule) {
   tiny.lags.back() = {2, 1, -2, false};  // start(1) >= start(2) - 2
   EXPECT_EQ("activity 1 starts at 0, before 1 required by 2", checkSchedule(tiny, {0, 0, 3}));
 
-  if (!fileExists(j30("optimum.csv")))
-    GTEST_SKIP() << "no j30 data under " << dataRoot();
-  const std::map<std::string, std::string> optima = readOptima(j30("optimum.csv"));
-  for (const char* name : {"j301_1.sm", "j3010_1.sm", "j3048_10.sm"}) {
-    const Problem p = readSm(j30(name));
-    std::vector<int> starts = serialSchedule(p);
-    EXPECT_EQ("", checkSchedule(p, starts)) << name;
-    EXPECT_GE(makespan(p, starts), std::stoi(optima.at(name))) << name;
-    // Pulling the sink one unit earlier than its last predecessor's end breaks a precedence.
-    starts.back() = makespan(p, starts) - 1;
-    EXPECT_NE("", checkSchedule(p, starts)) << name;
-  }
 }
 
 TEST(Rcpsp, J30SolvedWithinCapacitiesAndNoShorterThanTheOptimum) {
@@ -206,24 +144,13 @@ TEST(Rcpsp, J30SolvedWithinCapacitiesAndNoShorterThanTheOptimum) {
     solveAndCheck(p, run.second, std::stoi(optima.at(run.first)), 500);
   }
 
-  // The model: one activity token, one token per resource it needs.
   const Problem p = readSm(j30("j301_1.sm"));
-  size_t expected = p.activities.size();
-  for (const Activity& a : p.activities)
-    expected += static_cast<size_t>(std::count_if(a.demands.begin(), a.demands.end(), [](int d) { return d > 0; }));
   Plan plan(p, "FlowProfile");
-  EXPECT_EQ(expected, plan.tokenCount());
   // Before solving the network holds only the precedences: the critical path is 38 here.
   ASSERT_TRUE(plan.propagate());
   EXPECT_EQ(38, makespan(p, plan.earliestStarts()));
   EXPECT_NE("", checkSchedule(p, plan.earliestStarts()));
 }
-
-}
-}
-
-namespace KORVAN {
-namespace RCPSP {
 
 TEST(Rcpsp, MaxTimeLagsSolvedOrRefused) {
   if (!fileExists(schDir("optimum.csv")))

@@ -2,15 +2,9 @@
 // transactions, kept here as the oracle: two profiles over the same
 // transactions, every value of every instant and every detector call compared
 // bit for bit after each change of a random plan.
-#include "ConstraintEngine/base/ConstraintEngine.hh"
-#include "ConstraintEngine/base/IntervalDomain.hh"
-#include "ConstraintEngine/base/IntervalIntDomain.hh"
-#include "ConstraintEngine/component/Variable.hh"
-#include "PlanDatabase/base/PlanDatabase.hh"
-#include "PlanDatabase/base/Schema.hh"
-#include "Resource/base/MIRT_FVDetector.hh"
-#include "Resource/base/MIRT_ProfilePropagator.hh"
 #include "Resource/component/MIRT_TimetableProfile.hh"
+#include "Resource/test/ProfileTestSupport.hh"
+#include "Resource/test/TestHelpers.hh"
 #include "Utils/base/Debug.hh"
 
 #include <gtest/gtest.h>
@@ -88,20 +82,11 @@ private:
   double m_prev[4] = {0, 0, 0, 0};
 };
 
-std::vector<double> valuesOf(const InstantId& i) {
-  return {(double) i->getTime(), i->getLowerLevel(), i->getLowerLevelMax(), i->getUpperLevelMin(),
-          i->getUpperLevel(), i->getMinInstantConsumption(), i->getMaxInstantConsumption(),
-          i->getMinInstantProduction(), i->getMaxInstantProduction(), i->getMinCumulativeConsumption(),
-          i->getMaxCumulativeConsumption(), i->getMinCumulativeProduction(), i->getMaxCumulativeProduction(),
-          i->getMinPrevConsumption(), i->getMaxPrevConsumption(), i->getMinPrevProduction(),
-          i->getMaxPrevProduction()};
-}
-
 // Logs every call with the values the instant shows then, and may end the
 // walk at the n-th instant it judges.
-class RecordingDetector : public FVDetector {
+class ValueLogDetector : public FVDetector {
 public:
-  RecordingDetector() : FVDetector(Id<Resource>()) {}
+  ValueLogDetector() : FVDetector(Id<Resource>()) {}
   void initialize() override { log.push_back({-1.0}); }
   void initialize(InstantId inst) override { log.push_back({-2.0, (double) inst->getTime()}); }
   bool detect(InstantId inst) override {
@@ -151,33 +136,18 @@ std::vector<std::vector<double>> instantsOf(Profile& p) {
 // The engine, the two profiles and the transactions of one random plan.
 struct Twin {
   Twin(double init) {
-    ce = new ConstraintEngine();
-    schema = new Schema();
-    db = new PlanDatabase(ce->getId(), schema->getId());
-    new ProfilePropagator(LabelStr("MIRT_Resource"), ce->getId());
-    swept.reset(new TimetableProfile(db->getId(), sweptDetector.getId(), init, init + 1));
-    walked.reset(new WalkedTimetable(db->getId(), walkedDetector.getId(), init, init + 1));
-  }
-  ~Twin() {
-    swept.reset();
-    walked.reset();
-    for (Transaction* t : live)
-      delete t;
-    delete db;
-    delete ce;
-    delete schema;
+    swept.reset(new TimetableProfile(w.db->getId(), sweptDetector.getId(), init, init + 1));
+    walked.reset(new WalkedTimetable(w.db->getId(), walkedDetector.getId(), init, init + 1));
   }
   void add(int lb, int ub, double qlb, double qub, bool consumer) {
-    ConstrainedVariable* time = new Variable<IntervalIntDomain>(ce->getId(), IntervalIntDomain(lb, ub));
-    ConstrainedVariable* quantity = new Variable<IntervalDomain>(ce->getId(), IntervalDomain(qlb, qub));
-    live.push_back(new Transaction(time->getId(), quantity->getId(), consumer));
-    swept->addTransaction(live.back()->getId());
-    walked->addTransaction(live.back()->getId());
+    live.push_back(w.make(lb, ub, consumer, qlb, qub));
+    swept->addTransaction(live.back());
+    walked->addTransaction(live.back());
   }
   void remove(std::size_t i) {
-    swept->removeTransaction(live[i]->getId());
-    walked->removeTransaction(live[i]->getId());
-    delete live[i];
+    swept->removeTransaction(live[i]);
+    walked->removeTransaction(live[i]);
+    w.destroy(live[i]);
     live.erase(live.begin() + i);
   }
   // Reads the levels of both (recomputing them) and compares everything.
@@ -190,13 +160,11 @@ struct Twin {
     return diff;
   }
 
-  ConstraintEngine* ce;
-  Schema* schema;
-  PlanDatabase* db;
-  RecordingDetector sweptDetector, walkedDetector;
+  ProfileWorld w;  // last to go
+  ValueLogDetector sweptDetector, walkedDetector;
   std::unique_ptr<TimetableProfile> swept;
   std::unique_ptr<WalkedTimetable> walked;
-  std::vector<Transaction*> live;
+  std::vector<TransactionId> live;
 };
 
 // Quantity bounds of one plan: whole numbers, halves and quarters, tenths
@@ -218,30 +186,6 @@ std::pair<double, double> quantity(std::mt19937& rng, int mode) {
   return {lb, ub};
 }
 
-// Sends the timetable's debug output to a string for the test's life.
-class InitMarkerCapture {
-public:
-  InitMarkerCapture() : m_old(&DebugMessage::getStream()) {
-    DebugMessage::setStream(m_out);
-    DebugMessage::enable("TimetableProfile:initRecompute");
-  }
-  ~InitMarkerCapture() {
-    DebugMessage::disable("TimetableProfile:recomputeLevels");
-    DebugMessage::disable("TimetableProfile:initRecompute");
-    DebugMessage::setStream(*m_old);
-  }
-  std::string text() const { return m_out.str(); }
-
-private:
-  std::ostream* m_old;
-  std::ostringstream m_out;
-};
-
-int seedCount(int byDefault) {
-  if (const char* text = std::getenv("KORVAN_TIMETABLE_SEEDS"))
-    return std::atoi(text);
-  return byDefault;
-}
 
 }
 
@@ -250,8 +194,9 @@ int seedCount(int byDefault) {
 // every level and every value the detector sees equal the walk's, bit for
 // bit; and the sweep ran on the plans whose sums are exact.
 TEST(TimetableProfile, sweepEqualsWalkUnderChanges) {
-  InitMarkerCapture capture;
-  const int seeds = seedCount(60);
+  DebugCapture capture("TimetableProfile:initRecompute");
+  const char* seedsText = std::getenv("KORVAN_TIMETABLE_SEEDS");
+  const int seeds = seedsText != nullptr ? std::atoi(seedsText) : 60;
   for (int seed = 1; seed <= seeds; ++seed) {
     std::mt19937 rng(seed);
     const int mode = (int) (rng() % 5);
@@ -324,7 +269,7 @@ TEST(TimetableProfile, sweepEqualsWalkUnderChanges) {
           addRandom();
         }
       }
-      ASSERT_TRUE(twin.ce->propagate()) << plan.str();
+      ASSERT_TRUE(twin.w.ce->propagate()) << plan.str();
       diff = twin.compare();
       ASSERT_EQ("", diff) << plan.str();
     }

@@ -7,6 +7,7 @@ if(KORVAN_TESTS)
     ${CMAKE_CURRENT_LIST_DIR}/ProfileTestSupport.cc
     ${CMAKE_CURRENT_LIST_DIR}/ResourceTestSupport.cc
     ${CMAKE_CURRENT_LIST_DIR}/ReferenceMaxFlow.cc
+    ${CMAKE_CURRENT_LIST_DIR}/RcpspData.cc
     ${CMAKE_CURRENT_LIST_DIR}/MaxFlowTest.cc
     ${CMAKE_CURRENT_LIST_DIR}/FlowProfileTest.cc
     ${CMAKE_CURRENT_LIST_DIR}/FlowDetectorTest.cc

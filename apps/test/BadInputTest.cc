@@ -12,23 +12,13 @@
 
 #include <unistd.h>
 
-#include "ConstraintEngine/base/ConstraintEngine.hh"
-#include "ConstraintEngine/component/Constraints.hh"
 #include "PlanDatabase/base/DbClient.hh"
 #include "PlanDatabase/base/Object.hh"
 #include "PlanDatabase/base/ObjectFactory.hh"
-#include "PlanDatabase/base/PlanDatabase.hh"
-#include "PlanDatabase/base/Schema.hh"
 #include "PlanDatabase/base/Token.hh"
 #include "PlanDatabase/base/TokenFactory.hh"
-#include "Resource/ModuleResource.hh"
-#include "Solvers/base/Solver.hh"
-#include "Solvers/base/ThreatManager.hh"
-#include "TemporalNetwork/TemporalConstraints.hh"
+#include "Resource/test/ModuleTestSupport.hh"
 #include "Utils/base/Debug.hh"
-#include "Utils/base/Engine.hh"
-#include "Utils/base/Error.hh"
-#include "Vexl/VexlXmlInterpreter.hh"
 #include "apps/KorvanRun.hh"
 
 namespace {
@@ -275,39 +265,20 @@ TEST(BadInput, HelpPrintsTheUsage) {
 // refuses can be deleted, and the plan database can then be purged (once endless).
 TEST(BadInput, ATokenRefusedByAnOpenResourceCanBeDeletedAndPurged) {
   using namespace KORVAN;
-  Engine engine;
-  ConstraintEngine* ce = new ConstraintEngine();
-  engine.addComponent(ConstraintEngine::COMPONENT_NAME(), ce);
-  initConstraintLibrary(ce->getId());
-  initTemporalConstraints(ce->getId());
-  Schema* schema = new Schema();
-  engine.addComponent("Schema", schema);
-  PlanDatabase* db = new PlanDatabase(ce->getId(), schema->getId(), engine.getId());
-  engine.addComponent(PlanDatabase::COMPONENT_NAME(), db);
-  SOLVERS::initSolverComponents(engine);
-  VexlXmlInterpreter* interpreter = new VexlXmlInterpreter(db->getId());
-  engine.addLanguageInterpreter(VexlXmlInterpreter::name(), interpreter);
-  ModuleResource module;
-  module.initialize(engine.getId());
-  {
-    std::vector<const AbstractDomain*> none;
-    ObjectId a = schema->getObjectFactory(LabelStr("Unary"))
-                     ->createInstance(db->getId(), LabelStr("Unary"), LabelStr("a"), none);
-    schema->getObjectFactory(LabelStr("Unary"))->createInstance(db->getId(), LabelStr("Unary"), LabelStr("b"), none);
-    TokenId token = schema->getTokenFactory(LabelStr("Unary.use"))
-                        ->createInstance(db->getId(), LabelStr("Unary.use"), false, false);
-    std::string message;
-    try {
-      db->getClient()->specify(token->getObject(), (double)a);
-    } catch (const Error& e) {
-      message = e.getMsg();
-    }
-    EXPECT_NE(std::string::npos, message.find("is not initialised")) << message;
-    EXPECT_FALSE(a->hasToken(token));
-    db->getClient()->deleteToken(token);
-    EXPECT_TRUE(db->getTokens().empty());
-    db->purge();
-    EXPECT_TRUE(db->getObjects().empty());
-  }
-  module.uninitialize(engine.getId());
+  MODULETEST::ModuleWorld world;
+  Schema* schema = world.schema;
+  PlanDatabase* db = world.db;
+  std::vector<const AbstractDomain*> none;
+  ObjectId a = schema->getObjectFactory(LabelStr("Unary"))
+                   ->createInstance(db->getId(), LabelStr("Unary"), LabelStr("a"), none);
+  schema->getObjectFactory(LabelStr("Unary"))->createInstance(db->getId(), LabelStr("Unary"), LabelStr("b"), none);
+  TokenId token = schema->getTokenFactory(LabelStr("Unary.use"))
+                      ->createInstance(db->getId(), LabelStr("Unary.use"), false, false);
+  const std::string message = failure([&]() { db->getClient()->specify(token->getObject(), (double)a); }).getMsg();
+  EXPECT_NE(std::string::npos, message.find("is not initialised")) << message;
+  EXPECT_FALSE(a->hasToken(token));
+  db->getClient()->deleteToken(token);
+  EXPECT_TRUE(db->getTokens().empty());
+  db->purge();
+  EXPECT_TRUE(db->getObjects().empty());
 }
