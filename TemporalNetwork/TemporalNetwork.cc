@@ -73,7 +73,7 @@ struct TemporalNetwork::Backward {
 };
 
 TemporalNetwork::TemporalNetwork()
-    : m_nodeCount(0), m_edgeCount(0), m_version(0), m_boundsDirty(false), m_seenStamp(0),
+    : m_nodeCount(0), m_edgeCount(0), m_version(0), m_loosenings(0), m_tightenings(0), m_boundsDirty(false), m_seenStamp(0),
       m_rowStamp(0) {
   int origin = addTimepoint();
   check_error(origin == getOrigin());
@@ -146,6 +146,7 @@ void TemporalNetwork::removeTimepoint(int node) {
   n.in.clear();
   m_freeNodes.push_back(node);
   --m_nodeCount;
+  ++m_loosenings;
   changed();
   debugMsg("TemporalNetwork:removeTimepoint", " " << node);
 }
@@ -412,6 +413,7 @@ int TemporalNetwork::addEdge(int from, int to, Time lb, Time ub) {
   // putArc may grow m_arcs but never m_edges, so the reference stays good.
   if (e.backward >= 0)
     putArc(e.backward);
+  ++m_tightenings;
   changed();
   debugMsg("TemporalNetwork:addEdge", " " << edge << ": " << from << " -> " << to << " [" << lb
                                           << ", " << ub << "]"
@@ -443,12 +445,20 @@ void TemporalNetwork::setEdgeBounds(int edge, Time lb, Time ub) {
     return looser;
   };
   const bool noLower = isUnboundedBelow(lb);
+  // Each side is compared as a bound, unbounded ones included, so that a
+  // change of both kinds at once counts as both.
+  const bool tightened = ub < e.ub || lb > e.lb;
+  const bool widened = ub > e.ub || lb < e.lb;
   bool loosened = rebound(e.forward, e.from, e.to, isUnboundedAbove(ub), ub, ub > e.ub);
   loosened = rebound(e.backward, e.to, e.from, noLower, noLower ? 0 : -lb, lb < e.lb) || loosened;
   e.lb = lb;
   e.ub = ub;
   if (loosened)
     retrySuspended();
+  if (loosened || widened)
+    ++m_loosenings;
+  if (tightened)
+    ++m_tightenings;
   changed();
   debugMsg("TemporalNetwork:setEdgeBounds", " " << edge << ": [" << lb << ", " << ub << "]"
                                                 << (isConsistent() ? "" : " inconsistent"));
@@ -475,6 +485,7 @@ void TemporalNetwork::removeEdge(int edge) {
   m_freeEdges.push_back(edge);
   --m_edgeCount;
   retrySuspended();
+  ++m_loosenings;
   changed();
   debugMsg("TemporalNetwork:removeEdge", " " << edge << (isConsistent() ? "" : " inconsistent"));
 }

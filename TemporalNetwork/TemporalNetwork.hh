@@ -73,6 +73,12 @@ public:
 
   /// Raised on every change that may alter a distance.
   std::uint64_t getVersion() const { return m_version; }
+  /// Raised on every change that may widen a distance (a constraint removed or relaxed) and on
+  /// every change that may narrow one (a constraint added or tightened). Between two readings
+  /// with the first unchanged, every distance interval only shrank, with the second unchanged it
+  /// only grew; adding a bare time point changes neither.
+  std::uint64_t getLoosenings() const { return m_loosenings; }
+  std::uint64_t getTightenings() const { return m_tightenings; }
 
   std::size_t getTimepointCount() const { return m_nodeCount; }
   std::size_t getEdgeCount() const { return m_edgeCount; }
@@ -159,6 +165,8 @@ private:
   std::size_t m_nodeCount;
   std::size_t m_edgeCount;
   std::uint64_t m_version;
+  std::uint64_t m_loosenings;
+  std::uint64_t m_tightenings;
   bool m_boundsDirty;            // bounds need a full recomputation
   std::vector<char> m_changedMark;
   std::vector<int> m_changed;
