@@ -103,13 +103,14 @@ TEST(TemporalNetwork, RandomAgainstFloydWarshall) {
     // from there to the next consistent state, with no tightening counted
     // every distance may only have grown, with no loosening only shrunk.
     bool snapshotValid = false;
-    std::uint64_t loosenings = 0, tightenings = 0;
+    std::uint64_t loosenings = 0, tightenings = 0, arcMark = 0;
     for (int step = 0; step < 60; ++step) {
       bool wasConsistent = tn.isConsistent();
       if (wasConsistent) {
         snapshotValid = true;
         loosenings = tn.getLoosenings();
         tightenings = tn.getTightenings();
+        arcMark = tn.getTightenedArcCount();
       }
       if (wasConsistent) {
         ASSERT_TRUE(ref.solve(tn.getNodeCapacity(), before));
@@ -162,6 +163,35 @@ TEST(TemporalNetwork, RandomAgainstFloydWarshall) {
             ASSERT_TRUE(tightened || d[a][b] >= snapshot[a][b]) << "round " << round << " step " << step;
             ASSERT_TRUE(loosened || d[a][b] <= snapshot[a][b]) << "round " << round << " step " << step;
           }
+        // After tightenings only, a shortened distance runs through the
+        // origin or through an arc logged since.
+        std::vector<RefEdge> logged;
+        for (std::uint64_t i = arcMark; !loosened && i < tn.getTightenedArcCount(); ++i) {
+          RefEdge arc;
+          ASSERT_TRUE(tn.getTightenedArc(i, arc.from, arc.to, arc.ub));
+          logged.push_back(arc);
+        }
+        const int o = TemporalNetwork::getOrigin();
+        for (int a : ref.nodes)
+          for (int b : ref.nodes) {
+            if (loosened || d[a][b] >= snapshot[a][b] || a == b)
+              continue;
+            bool explained = d[a][o] < INF && d[o][b] < INF && d[a][o] + d[o][b] == d[a][b];
+            for (const RefEdge& arc : logged)
+              explained = explained || (d[a][arc.from] < INF && d[arc.to][b] < INF &&
+                                        d[a][arc.from] + arc.ub + d[arc.to][b] == d[a][b]);
+            ASSERT_TRUE(explained) << "round " << round << " step " << step << ": " << a << " -> " << b;
+          }
+      }
+      // Every point's distances at once, as pair by pair.
+      if (tn.isConsistent()) {
+        const int x = ref.nodes[rng() % ref.nodes.size()];
+        std::vector<Time> from, to;
+        tn.getDistancesOf(x, from, to);
+        for (int y : ref.nodes) {
+          ASSERT_EQ(distance(tn, x, y).second, from[y]) << x << " -> " << y;
+          ASSERT_EQ(-distance(tn, x, y).first, to[y]) << y << " -> " << x;
+        }
       }
       if (!tn.isConsistent())
         ++inconsistentSeen;
