@@ -271,7 +271,7 @@ FlowProfile::FlowProfile(Id<PlanDatabase> db, Id<FVDetector> flawDetector, doubl
   : Profile(db, flawDetector, initLevelLb, initLevelUb), m_dummySourceTransaction(), m_dummySinkTransaction(),
     m_lowerLevelGraph(0), m_upperLevelGraph(0), m_lowerClosedLevel(initLevelLb), m_upperClosedLevel(initLevelUb),
     m_recalculateLowerLevel(false), m_recalculateUpperLevel(false), m_networkVersion(0), m_networkLoosenings(0),
-    m_networkTightenings(0) {
+    m_networkTightenings(0), m_arcsMark(0), m_arcsMarked(false) {
   replaceWindow(-g_infiniteTime(), g_infiniteTime());
   m_dummySourceTransaction = makePlaceholder();
   m_dummySinkTransaction = makePlaceholder();
@@ -702,6 +702,48 @@ TemporalPropagator* FlowProfile::temporalPropagator() const {
 // constraints through time points outside this profile can do either without
 // telling it. On any change of the network the cache is checked, and a
 // difference makes the whole profile count again.
+// An answer read from the network fixes the signs of d(t1, t2) (at most 0
+// when t1 is at or after t2) and d(t2, t1). Tightenings only lower
+// distances, so the answer stands while each of the two that was positive
+// still is. A path that they shortened runs through the origin, which gives
+// at least ub(t2) - lb(t1) with the bounds as they are now, or through one of
+// the arcs between time points they made or tightened; the other paths are
+// as long as when the answer was read.
+bool FlowProfile::keepsAnswer(TemporalPropagator& temporal, TightenedArcs& arcs, const TransactionId& t1,
+                              const TransactionId& t2, Order cached) {
+  const int n1 = temporal.getTimepoint(t1->time()), n2 = temporal.getTimepoint(t2->time());
+  if (n1 < 0 || n2 < 0 || n1 == n2)
+    return false;
+  if (!arcs.ready) {
+    for (std::size_t k = 0; k < arcs.arcs.size(); ++k) {
+      std::vector<TemporalNetwork::Time> unused;
+      temporal.getTimepointDistances(arcs.arcs[k].from, unused, arcs.arcs[k].toFrom);
+      temporal.getTimepointDistances(arcs.arcs[k].to, arcs.arcs[k].fromTo, unused);
+    }
+    arcs.ready = true;
+  }
+  const TemporalNetwork::Time inf = g_infiniteTime();
+  // d(x, y) > 0 for certain.
+  auto staysPositive = [&](int x, int y) {
+    TemporalNetwork::Time lbx, ubx, lby, uby;
+    temporal.getTimepointBounds(x, lbx, ubx);
+    temporal.getTimepointBounds(y, lby, uby);
+    if (uby < inf && lbx > -inf && uby - lbx <= 0)
+      return false;
+    for (std::size_t k = 0; k < arcs.arcs.size(); ++k) {
+      const TemporalNetwork::Time toArc = arcs.arcs[k].toFrom[x], fromArc = arcs.arcs[k].fromTo[y];
+      if (toArc >= inf || fromArc >= inf)
+        continue;  // no path through this arc
+      if (toArc <= -inf || fromArc <= -inf || toArc + arcs.arcs[k].weight + fromArc <= 0)
+        return false;
+    }
+    return true;
+  };
+  const bool firstAfter = cached == AFTER_OR_AT || cached == STRICTLY_AT;    // d(t1, t2) <= 0
+  const bool secondAfter = cached == BEFORE_OR_AT || cached == STRICTLY_AT;  // d(t2, t1) <= 0
+  return (firstAfter || staysPositive(n1, n2)) && (secondAfter || staysPositive(n2, n1));
+}
+
 void FlowProfile::noteOutsideChanges() {
   const Id<ConstraintEngine>& ce = m_planDatabase->getConstraintEngine();
   if (ce->provenInconsistent())
@@ -721,9 +763,21 @@ void FlowProfile::noteOutsideChanges() {
     needed |= SURVIVES_LOOSENING;
   if (network.getTightenings() != m_networkTightenings)
     needed |= SURVIVES_TIGHTENING;
+  // After tightenings only, through few arcs between time points, whether a
+  // distance that was positive still is can be told from those arcs alone.
+  TightenedArcs arcs;
+  arcs.usable = needed == (FROM_NETWORK | SURVIVES_TIGHTENING) && m_arcsMarked &&
+    network.getTightenedArcCount() - m_arcsMark <= TightenedArcs::MOST;
+  for (std::uint64_t i = m_arcsMark; arcs.usable && i < network.getTightenedArcCount(); ++i) {
+    TightenedArcs::Arc arc;
+    arcs.usable = network.getTightenedArc(i, arc.from, arc.to, arc.weight);
+    arcs.arcs.push_back(arc);
+  }
   m_networkVersion = version;
   m_networkLoosenings = network.getLoosenings();
   m_networkTightenings = network.getTightenings();
+  m_arcsMark = network.getTightenedArcCount();
+  m_arcsMarked = true;
   // Each pair whose answer moved changes the levels where both may be pending.
   int start = g_infiniteTime(), end = -g_infiniteTime();
   for (int pass = 0; pass < 2; ++pass) {
@@ -741,6 +795,8 @@ void FlowProfile::noteOutsideChanges() {
           : boundsBefore ? cached == BEFORE_OR_AT
           : cached == AFTER_OR_AT;
       else if ((survives & needed) == needed)
+        unchanged = true;
+      else if (arcs.usable && (survives & FROM_NETWORK) && keepsAnswer(*temporal, arcs, t1, t2, cached))
         unchanged = true;
       else
         unchanged = computeOrdering(t1, t2, &survives) == cached;

@@ -258,6 +258,25 @@ private:
   TransactionId makePlaceholder();
   // Null when the constraint engine has none.
   TemporalPropagator* temporalPropagator() const;
+  // The arcs between time points tightened since the last check, with the
+  // distances to the start and from the end of each, asked when first needed.
+  struct TightenedArcs {
+    static const std::size_t MOST = 4;  // beyond, asking every entry costs less
+    struct Arc {
+      int from;
+      int to;
+      std::int64_t weight;
+      std::vector<std::int64_t> toFrom;  // d(x, from)
+      std::vector<std::int64_t> fromTo;  // d(to, x)
+    };
+    TightenedArcs() : usable(false), ready(false) {}
+    bool usable;
+    bool ready;
+    std::vector<Arc> arcs;
+  };
+  // Whether the cached answer for (t1, t2) stands after the tightenings of arcs.
+  bool keepsAnswer(TemporalPropagator& temporal, TightenedArcs& arcs, const TransactionId& t1,
+                   const TransactionId& t2, Order cached);
   // Replaces the recompute window by [start, end] merged with the pending one.
   void mergeWindow(int start, int end);
   void temporalConstraintChanged(const TransactionId& predecessor, const TransactionId& successor);
@@ -268,6 +287,8 @@ private:
   std::uint64_t m_networkVersion;
   std::uint64_t m_networkLoosenings;
   std::uint64_t m_networkTightenings;
+  std::uint64_t m_arcsMark;  // the network's tightened arc count then
+  bool m_arcsMarked;
 };
 
 template <class Keep>
