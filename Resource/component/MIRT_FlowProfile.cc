@@ -697,11 +697,6 @@ TemporalPropagator* FlowProfile::temporalPropagator() const {
   return prop.isNoId() ? 0 : dynamic_cast<TemporalPropagator*>((Propagator*) prop);
 }
 
-// A cached ordering must hold in every solution of the network as it is
-// now, and a cached "not ordered" must not hide one that has come to hold:
-// constraints through time points outside this profile can do either without
-// telling it. On any change of the network the cache is checked, and a
-// difference makes the whole profile count again.
 // An answer read from the network fixes the signs of d(t1, t2) (at most 0
 // when t1 is at or after t2) and d(t2, t1). Tightenings only lower
 // distances, so the answer stands while each of the two that was positive
@@ -744,6 +739,11 @@ bool FlowProfile::keepsAnswer(TemporalPropagator& temporal, TightenedArcs& arcs,
   return (firstAfter || staysPositive(n1, n2)) && (secondAfter || staysPositive(n2, n1));
 }
 
+// A cached ordering must hold in every solution of the network as it is
+// now, and a cached "not ordered" must not hide one that has come to hold:
+// constraints through time points outside this profile can do either without
+// telling it. On any change of the network the cache is checked, and a
+// difference makes the whole profile count again.
 void FlowProfile::noteOutsideChanges() {
   const Id<ConstraintEngine>& ce = m_planDatabase->getConstraintEngine();
   if (ce->provenInconsistent())
