@@ -261,7 +261,8 @@ private:
   // The arcs between time points tightened since the last check, with the
   // distances to the start and from the end of each, asked when first needed.
   struct TightenedArcs {
-    static const std::size_t MOST = 4;  // beyond, asking every entry costs less
+    // Two rows per arc: with more arcs, every entry is asked as before.
+    static const std::size_t MOST = 4;
     struct Arc {
       int from;
       int to;
