@@ -73,7 +73,7 @@ struct TemporalNetwork::Backward {
 };
 
 TemporalNetwork::TemporalNetwork()
-    : m_nodeCount(0), m_edgeCount(0), m_version(0), m_boundsDirty(false), m_seenStamp(0),
+    : m_nodeCount(0), m_edgeCount(0), m_version(0), m_loosenings(0), m_tightenings(0), m_arcLogBase(0), m_boundsDirty(false), m_seenStamp(0),
       m_rowStamp(0) {
   int origin = addTimepoint();
   check_error(origin == getOrigin());
@@ -146,6 +146,7 @@ void TemporalNetwork::removeTimepoint(int node) {
   n.in.clear();
   m_freeNodes.push_back(node);
   --m_nodeCount;
+  loosened();
   changed();
   debugMsg("TemporalNetwork:removeTimepoint", " " << node);
 }
@@ -412,6 +413,9 @@ int TemporalNetwork::addEdge(int from, int to, Time lb, Time ub) {
   // putArc may grow m_arcs but never m_edges, so the reference stays good.
   if (e.backward >= 0)
     putArc(e.backward);
+  ++m_tightenings;
+  logTightened(e.forward);
+  logTightened(e.backward);
   changed();
   debugMsg("TemporalNetwork:addEdge", " " << edge << ": " << from << " -> " << to << " [" << lb
                                           << ", " << ub << "]"
@@ -443,12 +447,23 @@ void TemporalNetwork::setEdgeBounds(int edge, Time lb, Time ub) {
     return looser;
   };
   const bool noLower = isUnboundedBelow(lb);
+  // Each side is compared as a bound, unbounded ones included, so that a
+  // change of both kinds at once counts as both.
+  const bool tightened = ub < e.ub || lb > e.lb;
+  const bool widened = ub > e.ub || lb < e.lb;
   bool loosened = rebound(e.forward, e.from, e.to, isUnboundedAbove(ub), ub, ub > e.ub);
   loosened = rebound(e.backward, e.to, e.from, noLower, noLower ? 0 : -lb, lb < e.lb) || loosened;
   e.lb = lb;
   e.ub = ub;
   if (loosened)
     retrySuspended();
+  if (loosened || widened)
+    this->loosened();
+  if (tightened) {
+    ++m_tightenings;
+    logTightened(e.forward);
+    logTightened(e.backward);
+  }
   changed();
   debugMsg("TemporalNetwork:setEdgeBounds", " " << edge << ": [" << lb << ", " << ub << "]"
                                                 << (isConsistent() ? "" : " inconsistent"));
@@ -475,6 +490,7 @@ void TemporalNetwork::removeEdge(int edge) {
   m_freeEdges.push_back(edge);
   --m_edgeCount;
   retrySuspended();
+  loosened();
   changed();
   debugMsg("TemporalNetwork:removeEdge", " " << edge << (isConsistent() ? "" : " inconsistent"));
 }
@@ -617,6 +633,52 @@ const TemporalNetwork::Row& TemporalNetwork::getRow(int source) {
   row.stamp = ++m_rowStamp;
   m_rowOf[source] = slot;
   return row;
+}
+
+void TemporalNetwork::loosened() {
+  ++m_loosenings;
+  // Whoever looks at arcs logged before a loosening must look at everything.
+  m_arcLogBase += m_arcLog.size();
+  m_arcLog.clear();
+}
+
+void TemporalNetwork::logTightened(int arc) {
+  if (arc >= 0 && m_arcs[arc].from != getOrigin() && m_arcs[arc].to != getOrigin())
+    m_arcLog.push_back(arc);
+}
+
+bool TemporalNetwork::getTightenedArc(std::uint64_t position, int& from, int& to, Time& weight) const {
+  if (position < m_arcLogBase || position >= getTightenedArcCount())
+    return false;
+  const Arc& a = m_arcs[m_arcLog[(std::size_t)(position - m_arcLogBase)]];
+  // Only a loosening takes an arc out, and it empties the log.
+  check_error(a.live);
+  from = a.from;
+  to = a.to;
+  weight = a.weight;
+  return true;
+}
+
+void TemporalNetwork::getDistancesOf(int node, std::vector<Time>& from, std::vector<Time>& to) {
+  checkNode(node);
+  check_error(isConsistent(), "The temporal network is inconsistent.");
+  ensureBounds();
+  const Row& row = getRow(node);
+  const std::size_t count = m_nodes.size();
+  from.assign(count, g_infiniteTime());
+  to.assign(count, g_infiniteTime());
+  // As getDistance: through the origin, from the bounds, unless the row beats it.
+  for (std::size_t x = 0; x < count; ++x) {
+    if (!m_nodes[x].live)
+      continue;
+    if ((int)x == node) {
+      from[x] = 0;
+      to[x] = 0;
+      continue;
+    }
+    from[x] = clip(std::min<Time>(std::min(INF, m_nodes[node].distTo + m_nodes[x].distFrom), row.forward[x]));
+    to[x] = clip(std::min<Time>(std::min(INF, m_nodes[x].distTo + m_nodes[node].distFrom), row.backward[x]));
+  }
 }
 
 void TemporalNetwork::getDistance(int from, int to, Time& lb, Time& ub) {

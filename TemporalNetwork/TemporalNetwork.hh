@@ -73,6 +73,24 @@ public:
 
   /// Raised on every change that may alter a distance.
   std::uint64_t getVersion() const { return m_version; }
+  /// Raised on every change that may widen a distance (a constraint removed or relaxed) and on
+  /// every change that may narrow one (a constraint added or tightened). Between two readings
+  /// with the first unchanged, every distance interval only shrank, with the second unchanged it
+  /// only grew; adding a bare time point changes neither.
+  std::uint64_t getLoosenings() const { return m_loosenings; }
+  std::uint64_t getTightenings() const { return m_tightenings; }
+
+  /// Arcs between two points other than the origin (t(to) - t(from) <= weight) made or
+  /// tightened, numbered from 0 in the order of the changes. Only those since the last
+  /// loosening are kept: getTightenedArc is false for an earlier position. A distance that a
+  /// run of tightenings shortened is reached through one of the arcs they logged or through
+  /// the origin.
+  std::uint64_t getTightenedArcCount() const { return m_arcLogBase + m_arcLog.size(); }
+  bool getTightenedArc(std::uint64_t position, int& from, int& to, Time& weight) const;
+
+  /// d(node, x) into from[x] and d(x, node) into to[x] for every point x, from node's row
+  /// (entries of points that are not live mean nothing). Requires a consistent network.
+  void getDistancesOf(int node, std::vector<Time>& from, std::vector<Time>& to);
 
   std::size_t getTimepointCount() const { return m_nodeCount; }
   std::size_t getEdgeCount() const { return m_edgeCount; }
@@ -144,6 +162,8 @@ private:
   template <class Dir> void spreadBound(int start, Time d, bool mark);
   template <class Dir> void searchRow(int source, Row& row);
   void changed() { ++m_version; }
+  void loosened();
+  void logTightened(int arc);
 
   static bool isUnboundedAbove(Time ub);
   static bool isUnboundedBelow(Time lb);
@@ -159,6 +179,10 @@ private:
   std::size_t m_nodeCount;
   std::size_t m_edgeCount;
   std::uint64_t m_version;
+  std::uint64_t m_loosenings;
+  std::uint64_t m_tightenings;
+  std::vector<int> m_arcLog;     // arcs tightened since the last loosening
+  std::uint64_t m_arcLogBase;    // position of m_arcLog[0]
   bool m_boundsDirty;            // bounds need a full recomputation
   std::vector<char> m_changedMark;
   std::vector<int> m_changed;

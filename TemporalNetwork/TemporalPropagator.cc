@@ -333,6 +333,11 @@ bool TemporalPropagator::isTimepoint(const ConstrainedVariableId& var) const {
   return it != m_vars.end() && it->second.node >= 0;
 }
 
+int TemporalPropagator::getTimepoint(const ConstrainedVariableId& var) const {
+  std::map<ConstrainedVariableId, VarInfo>::const_iterator it = m_vars.find(var);
+  return it == m_vars.end() ? -1 : it->second.node;
+}
+
 bool TemporalPropagator::getDistance(const ConstrainedVariableId& first,
                                      const ConstrainedVariableId& second, Time& lb, Time& ub) {
   sync();

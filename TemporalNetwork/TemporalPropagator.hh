@@ -71,6 +71,14 @@ public:
   void sync();
 
   const TemporalNetwork& getNetwork() const { return m_network; }
+  /// The variable's point in the network, or -1 when it is not a time point.
+  int getTimepoint(const ConstrainedVariableId& var) const;
+  /// The network's bounds and distances of one of its points (TemporalNetwork::getBounds and
+  /// getDistancesOf). Require a consistent network.
+  void getTimepointBounds(int node, Time& lb, Time& ub) { m_network.getBounds(node, lb, ub); }
+  void getTimepointDistances(int node, std::vector<Time>& from, std::vector<Time>& to) {
+    m_network.getDistancesOf(node, from, to);
+  }
 
 protected:
   void handleConstraintAdded(const ConstraintId& constraint) override;

@@ -270,7 +270,8 @@ void FlowProfileGraph::getReachableResidualTransactions(std::vector<TransactionI
 FlowProfile::FlowProfile(Id<PlanDatabase> db, Id<FVDetector> flawDetector, double initLevelLb, double initLevelUb)
   : Profile(db, flawDetector, initLevelLb, initLevelUb), m_dummySourceTransaction(), m_dummySinkTransaction(),
     m_lowerLevelGraph(0), m_upperLevelGraph(0), m_lowerClosedLevel(initLevelLb), m_upperClosedLevel(initLevelUb),
-    m_recalculateLowerLevel(false), m_recalculateUpperLevel(false), m_networkVersion(0) {
+    m_recalculateLowerLevel(false), m_recalculateUpperLevel(false), m_networkVersion(0), m_networkLoosenings(0),
+    m_networkTightenings(0), m_arcsMark(0), m_arcsMarked(false) {
   replaceWindow(-g_infiniteTime(), g_infiniteTime());
   m_dummySourceTransaction = makePlaceholder();
   m_dummySinkTransaction = makePlaceholder();
@@ -577,16 +578,17 @@ FlowProfile::Order FlowProfile::lookupOrdering(const TransactionId& t1, const Tr
     return *mirror;
   }
 
-  const Order result = computeOrdering(t1, t2);
+  unsigned char survives = SURVIVES_NOTHING;
+  const Order result = computeOrdering(t1, t2, &survives);
   const OrderingCache::Key key(t1, t2);
   if (result == STRICTLY_AT)
-    m_orderedAt[key] = result;
+    m_orderedAt.put(key, result, survives);
   else
-    m_orderings[key] = result;
+    m_orderings.put(key, result, survives);
   return result;
 }
 
-FlowProfile::OrderingCache::OrderingCache() : m_slots(16, Slot{0, 0, UNKNOWN}), m_size(0) {}
+FlowProfile::OrderingCache::OrderingCache() : m_slots(16, Slot{0, 0, UNKNOWN, SURVIVES_NOTHING}), m_size(0) {}
 
 std::size_t FlowProfile::OrderingCache::home(const Transaction* first, const Transaction* second) const {
   // A transaction's entries are asked one after the other, for each partner
@@ -610,49 +612,55 @@ const FlowProfile::Order* FlowProfile::OrderingCache::find(const Transaction* fi
   }
 }
 
-FlowProfile::Order& FlowProfile::OrderingCache::place(Transaction* first, Transaction* second) {
+FlowProfile::OrderingCache::Slot& FlowProfile::OrderingCache::place(Transaction* first, Transaction* second) {
   const std::size_t mask = m_slots.size() - 1;
   for (std::size_t i = home(first, second);; i = (i + 1) & mask) {
     Slot& slot = m_slots[i];
     if (slot.first == first && slot.second == second)
-      return slot.order;
+      return slot;
     if (slot.first == 0) {
       slot.first = first;
       slot.second = second;
       slot.order = UNKNOWN;
+      slot.survives = SURVIVES_NOTHING;
       ++m_size;
-      return slot.order;
+      return slot;
     }
   }
 }
 
 void FlowProfile::OrderingCache::grow() {
-  std::vector<Slot> old(m_slots.size() * 2, Slot{0, 0, UNKNOWN});
+  std::vector<Slot> old(m_slots.size() * 2, Slot{0, 0, UNKNOWN, SURVIVES_NOTHING});
   old.swap(m_slots);
   m_size = 0;
   for (std::size_t i = 0; i < old.size(); ++i)
     if (old[i].first != 0)
-      place(old[i].first, old[i].second) = old[i].order;
+      place(old[i].first, old[i].second) = old[i];
 }
 
-FlowProfile::Order& FlowProfile::OrderingCache::operator[](const Key& key) {
+void FlowProfile::OrderingCache::put(const Key& key, Order order, unsigned char survives) {
   // At most half full, so that probe sequences stay short.
   if (2 * (m_size + 1) > m_slots.size())
     grow();
-  return place((Transaction*) key.first, (Transaction*) key.second);
+  Slot& slot = place((Transaction*) key.first, (Transaction*) key.second);
+  slot.order = order;
+  slot.survives = survives;
 }
 
 void FlowProfile::OrderingCache::clear() {
   if (m_size == 0)
     return;
-  std::fill(m_slots.begin(), m_slots.end(), Slot{0, 0, UNKNOWN});
+  std::fill(m_slots.begin(), m_slots.end(), Slot{0, 0, UNKNOWN, SURVIVES_NOTHING});
   m_size = 0;
 }
 
-FlowProfile::Order FlowProfile::computeOrdering(const TransactionId& t1, const TransactionId& t2) {
+FlowProfile::Order FlowProfile::computeOrdering(const TransactionId& t1, const TransactionId& t2,
+                                                unsigned char* survives) {
   Order result = NOT_ORDERED;
   const EntityId& parent1 = t1->time()->parent();
   const EntityId& parent2 = t2->time()->parent();
+  if (survives != 0)
+    *survives = SURVIVES_NOTHING;
   if (parent1 == parent2 && Id<Token>::convertable(parent1)) {
     const TokenId token(parent1);
     result = token->start() == t1->time() ? BEFORE_OR_AT : AFTER_OR_AT;
@@ -666,8 +674,69 @@ FlowProfile::Order FlowProfile::computeOrdering(const TransactionId& t1, const T
       result = BEFORE_OR_AT;
     else if (d.getUpperBound() <= 0.0)
       result = AFTER_OR_AT;
+    if (survives != 0 && t1->time() != t2->time()) {
+      // The advisor reads the network exactly when both times are points of
+      // a consistent network; otherwise it falls back on the domains.
+      TemporalPropagator* temporal = temporalPropagator();
+      if (temporal != 0 && temporal->getNetwork().isConsistent() && temporal->isTimepoint(t1->time()) &&
+          temporal->isTimepoint(t2->time())) {
+        *survives = FROM_NETWORK;
+        if (result == NOT_ORDERED)
+          *survives |= SURVIVES_LOOSENING;
+        else if (result == STRICTLY_AT || d.getLowerBound() > 0.0 || d.getUpperBound() < 0.0)
+          *survives |= SURVIVES_TIGHTENING;
+      }
+    }
   }
   return result;
+}
+
+TemporalPropagator* FlowProfile::temporalPropagator() const {
+  const PropagatorId& prop =
+    m_planDatabase->getConstraintEngine()->getPropagatorByName(TemporalPropagator::PROPAGATOR_NAME());
+  return prop.isNoId() ? 0 : dynamic_cast<TemporalPropagator*>((Propagator*) prop);
+}
+
+// An answer read from the network fixes the signs of d(t1, t2) (at most 0
+// when t1 is at or after t2) and d(t2, t1). Tightenings only lower
+// distances, so the answer stands while each of the two that was positive
+// still is. A path that they shortened runs through the origin, which gives
+// at least ub(t2) - lb(t1) with the bounds as they are now, or through one of
+// the arcs between time points they made or tightened; the other paths are
+// as long as when the answer was read.
+bool FlowProfile::keepsAnswer(TemporalPropagator& temporal, TightenedArcs& arcs, const TransactionId& t1,
+                              const TransactionId& t2, Order cached) {
+  const int n1 = temporal.getTimepoint(t1->time()), n2 = temporal.getTimepoint(t2->time());
+  if (n1 < 0 || n2 < 0 || n1 == n2)
+    return false;
+  if (!arcs.ready) {
+    for (std::size_t k = 0; k < arcs.arcs.size(); ++k) {
+      std::vector<TemporalNetwork::Time> unused;
+      temporal.getTimepointDistances(arcs.arcs[k].from, unused, arcs.arcs[k].toFrom);
+      temporal.getTimepointDistances(arcs.arcs[k].to, arcs.arcs[k].fromTo, unused);
+    }
+    arcs.ready = true;
+  }
+  const TemporalNetwork::Time inf = g_infiniteTime();
+  // d(x, y) > 0 for certain.
+  auto staysPositive = [&](int x, int y) {
+    TemporalNetwork::Time lbx, ubx, lby, uby;
+    temporal.getTimepointBounds(x, lbx, ubx);
+    temporal.getTimepointBounds(y, lby, uby);
+    if (uby < inf && lbx > -inf && uby - lbx <= 0)
+      return false;
+    for (std::size_t k = 0; k < arcs.arcs.size(); ++k) {
+      const TemporalNetwork::Time toArc = arcs.arcs[k].toFrom[x], fromArc = arcs.arcs[k].fromTo[y];
+      if (toArc >= inf || fromArc >= inf)
+        continue;  // no path through this arc
+      if (toArc <= -inf || fromArc <= -inf || toArc + arcs.arcs[k].weight + fromArc <= 0)
+        return false;
+    }
+    return true;
+  };
+  const bool firstAfter = cached == AFTER_OR_AT || cached == STRICTLY_AT;    // d(t1, t2) <= 0
+  const bool secondAfter = cached == BEFORE_OR_AT || cached == STRICTLY_AT;  // d(t2, t1) <= 0
+  return (firstAfter || staysPositive(n1, n2)) && (secondAfter || staysPositive(n2, n1));
 }
 
 // A cached ordering must hold in every solution of the network as it is
@@ -679,30 +748,58 @@ void FlowProfile::noteOutsideChanges() {
   const Id<ConstraintEngine>& ce = m_planDatabase->getConstraintEngine();
   if (ce->provenInconsistent())
     return;
-  const PropagatorId& prop = ce->getPropagatorByName(TemporalPropagator::PROPAGATOR_NAME());
-  TemporalPropagator* temporal = prop.isNoId() ? 0 : dynamic_cast<TemporalPropagator*>((Propagator*) prop);
+  TemporalPropagator* temporal = temporalPropagator();
   if (temporal == 0)
     return;
   temporal->sync();
-  const std::uint64_t version = temporal->getNetwork().getVersion();
-  if (version == m_networkVersion || !temporal->getNetwork().isConsistent())
+  const TemporalNetwork& network = temporal->getNetwork();
+  const std::uint64_t version = network.getVersion();
+  if (version == m_networkVersion || !network.isConsistent())
     return;
+  // An entry whose answer outlives every kind of change made since the last
+  // check (or since it was made, which is later) is known to stand.
+  unsigned char needed = FROM_NETWORK;
+  if (network.getLoosenings() != m_networkLoosenings)
+    needed |= SURVIVES_LOOSENING;
+  if (network.getTightenings() != m_networkTightenings)
+    needed |= SURVIVES_TIGHTENING;
+  // After tightenings only, through few arcs between time points, whether a
+  // distance that was positive still is can be told from those arcs alone.
+  TightenedArcs arcs;
+  arcs.usable = needed == (FROM_NETWORK | SURVIVES_TIGHTENING) && m_arcsMarked &&
+    network.getTightenedArcCount() - m_arcsMark <= TightenedArcs::MOST;
+  for (std::uint64_t i = m_arcsMark; arcs.usable && i < network.getTightenedArcCount(); ++i) {
+    TightenedArcs::Arc arc;
+    arcs.usable = network.getTightenedArc(i, arc.from, arc.to, arc.weight);
+    arcs.arcs.push_back(arc);
+  }
   m_networkVersion = version;
+  m_networkLoosenings = network.getLoosenings();
+  m_networkTightenings = network.getTightenings();
+  m_arcsMark = network.getTightenedArcCount();
+  m_arcsMarked = true;
   // Each pair whose answer moved changes the levels where both may be pending.
   int start = g_infiniteTime(), end = -g_infiniteTime();
   for (int pass = 0; pass < 2; ++pass) {
     OrderingCache& cache = pass == 0 ? m_orderings : m_orderedAt;
-    cache.retain([&](const TransactionId& t1, const TransactionId& t2, Order cached) {
+    cache.retain([&](const TransactionId& t1, const TransactionId& t2, Order cached, unsigned char& survives) {
       int lb1 = -g_infiniteTime(), ub1 = g_infiniteTime(), lb2 = -g_infiniteTime(), ub2 = g_infiniteTime();
       timeBounds(t1, lb1, ub1);
       timeBounds(t2, lb2, ub2);
       // The bounds alone order a pair in every solution: no need to ask the
       // network about an ordering they imply.
       const bool boundsBefore = ub1 <= lb2, boundsAfter = ub2 <= lb1;
-      const bool unchanged = (boundsBefore && boundsAfter) ? cached == STRICTLY_AT
-        : boundsBefore ? cached == BEFORE_OR_AT
-        : boundsAfter ? cached == AFTER_OR_AT
-        : computeOrdering(t1, t2) == cached;
+      bool unchanged;
+      if (boundsBefore || boundsAfter)
+        unchanged = (boundsBefore && boundsAfter) ? cached == STRICTLY_AT
+          : boundsBefore ? cached == BEFORE_OR_AT
+          : cached == AFTER_OR_AT;
+      else if ((survives & needed) == needed)
+        unchanged = true;
+      else if (arcs.usable && (survives & FROM_NETWORK) && keepsAnswer(*temporal, arcs, t1, t2, cached))
+        unchanged = true;
+      else
+        unchanged = computeOrdering(t1, t2, &survives) == cached;
       if (!unchanged) {
         start = std::min(start, std::min(lb1, lb2));
         end = std::max(end, std::max(ub1, ub2));

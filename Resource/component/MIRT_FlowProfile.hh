@@ -18,6 +18,9 @@
 #include <vector>
 
 namespace KORVAN {
+
+class TemporalPropagator;
+
 namespace MIRT {
 
 // For each transaction, the instant from which it counts in one level bound
@@ -124,12 +127,14 @@ protected:
     OrderingCache();
     // Null when the pair has no entry.
     const Order* find(const Transaction* first, const Transaction* second) const;
-    Order& operator[](const Key& key);
+    // survives: which changes of the temporal network the order is known to
+    // outlive (Survival bits).
+    void put(const Key& key, Order order, unsigned char survives);
     void clear();
     std::size_t size() const { return m_size; }
     bool empty() const { return m_size == 0; }
-    // Calls keep(first, second, order) on every entry and drops those it
-    // answers false for.
+    // Calls keep(first, second, order, survives) on every entry, which may
+    // update survives, and drops those it answers false for.
     template <class Keep>
     void retain(Keep keep);
 
@@ -138,10 +143,11 @@ protected:
       Transaction* first;
       Transaction* second;
       Order order;
+      unsigned char survives;
     };
     std::size_t home(const Transaction* first, const Transaction* second) const;
     void grow();
-    Order& place(Transaction* first, Transaction* second);
+    Slot& place(Transaction* first, Transaction* second);
 
     std::vector<Slot> m_slots;
     std::size_t m_size;
@@ -168,8 +174,18 @@ protected:
   // getOrdering for transactions known to be live (taken from the profile's
   // instants), without the handle checks.
   Order lookupOrdering(const TransactionId& t1, const TransactionId& t2);
-  // What the temporal network says now, cache aside.
-  Order computeOrdering(const TransactionId& t1, const TransactionId& t2);
+  // Which changes of the temporal network an order read from it outlives.
+  // An exact distance interval only shrinks while nothing is loosened and
+  // only grows while nothing is tightened: a "not ordered" (the interval
+  // holds both signs) outlives loosenings, a "strictly at" ([0, 0]) and an
+  // order with a gap (lower bound above 0, or upper below 0) outlive
+  // tightenings, and an order at or before with no gap can turn into
+  // "strictly at". Orders read otherwise (the token's own start and end, the
+  // domains' bounds when a time is outside the network) are checked always.
+  enum Survival { SURVIVES_NOTHING = 0, FROM_NETWORK = 1, SURVIVES_TIGHTENING = 2, SURVIVES_LOOSENING = 4 };
+  // What the temporal network says now, cache aside; survives, when given,
+  // receives the Survival bits of the answer.
+  Order computeOrdering(const TransactionId& t1, const TransactionId& t2, unsigned char* survives = 0);
   void handleOrderedAt(const TransactionId& t1, const TransactionId& t2);
   void handleOrderedAtOrBefore(const TransactionId& t1, const TransactionId& t2);
 
@@ -240,13 +256,40 @@ protected:
 
 private:
   TransactionId makePlaceholder();
+  // Null when the constraint engine has none.
+  TemporalPropagator* temporalPropagator() const;
+  // The arcs between time points tightened since the last check, with the
+  // distances to the start and from the end of each, asked when first needed.
+  struct TightenedArcs {
+    // Two rows per arc: with more arcs, every entry is asked as before.
+    static const std::size_t MOST = 4;
+    struct Arc {
+      int from;
+      int to;
+      std::int64_t weight;
+      std::vector<std::int64_t> toFrom;  // d(x, from)
+      std::vector<std::int64_t> fromTo;  // d(to, x)
+    };
+    TightenedArcs() : usable(false), ready(false) {}
+    bool usable;
+    bool ready;
+    std::vector<Arc> arcs;
+  };
+  // Whether the cached answer for (t1, t2) stands after the tightenings of arcs.
+  bool keepsAnswer(TemporalPropagator& temporal, TightenedArcs& arcs, const TransactionId& t1,
+                   const TransactionId& t2, Order cached);
   // Replaces the recompute window by [start, end] merged with the pending one.
   void mergeWindow(int start, int end);
   void temporalConstraintChanged(const TransactionId& predecessor, const TransactionId& successor);
   void replaceWindow(int start, int end);
   bool getEarliestInstant(const ContributionMap& contributions, const TransactionId& t, InstantId& i) const;
 
-  std::uint64_t m_networkVersion;  // of the temporal network the cached orderings were checked against
+  // Of the temporal network the cached orderings were checked against.
+  std::uint64_t m_networkVersion;
+  std::uint64_t m_networkLoosenings;
+  std::uint64_t m_networkTightenings;
+  std::uint64_t m_arcsMark;  // the network's tightened arc count then
+  bool m_arcsMarked;
 };
 
 template <class Keep>
@@ -266,16 +309,19 @@ void FlowProfile::OrderingCache::retain(Keep keep) {
   std::vector<Slot> kept;
   kept.reserve(entries.size());
   for (std::size_t i = 0; i < entries.size(); ++i)
-    if (keep(entries[i].first->getId(), entries[i].second->getId(), entries[i].order))
+    if (keep(entries[i].first->getId(), entries[i].second->getId(), entries[i].order, entries[i].survives))
       kept.push_back(entries[i]);
-  if (kept.size() == entries.size())
+  if (kept.size() == entries.size()) {
+    for (std::size_t i = 0; i < kept.size(); ++i)
+      place(kept[i].first, kept[i].second).survives = kept[i].survives;
     return;
+  }
   // Open addressing with linear probing: rebuilding is the simple way to
   // leave no gap in a probe sequence.
-  std::fill(m_slots.begin(), m_slots.end(), Slot{0, 0, UNKNOWN});
+  std::fill(m_slots.begin(), m_slots.end(), Slot{0, 0, UNKNOWN, SURVIVES_NOTHING});
   m_size = 0;
   for (std::size_t i = 0; i < kept.size(); ++i)
-    place(kept[i].first, kept[i].second) = kept[i].order;
+    place(kept[i].first, kept[i].second) = kept[i];
 }
 
 }

@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstdint>
 #include <map>
 #include <random>
 #include <utility>
@@ -81,8 +82,8 @@ TEST(TemporalNetwork, Errors) {
 // Floyd-Warshall, including the set of points reported as changed.
 TEST(TemporalNetwork, RandomAgainstFloydWarshall) {
   std::mt19937 rng(12345);
-  Distances d, before;
-  int inconsistentSeen = 0, recoveredSeen = 0;
+  Distances d, before, snapshot;
+  int inconsistentSeen = 0, recoveredSeen = 0, onlyLoosened = 0, onlyTightened = 0;
   for (int round = 0; round < 40; ++round) {
     TemporalNetwork tn;
     Reference ref;
@@ -98,8 +99,19 @@ TEST(TemporalNetwork, RandomAgainstFloydWarshall) {
       if (rng() % 25 == 0)
         std::swap(lb, ub); // occasionally an empty edge
     };
+    // The distances of the last consistent state and the change counts then:
+    // from there to the next consistent state, with no tightening counted
+    // every distance may only have grown, with no loosening only shrunk.
+    bool snapshotValid = false;
+    std::uint64_t loosenings = 0, tightenings = 0, arcMark = 0;
     for (int step = 0; step < 60; ++step) {
       bool wasConsistent = tn.isConsistent();
+      if (wasConsistent) {
+        snapshotValid = true;
+        loosenings = tn.getLoosenings();
+        tightenings = tn.getTightenings();
+        arcMark = tn.getTightenedArcCount();
+      }
       if (wasConsistent) {
         ASSERT_TRUE(ref.solve(tn.getNodeCapacity(), before));
       }
@@ -136,9 +148,51 @@ TEST(TemporalNetwork, RandomAgainstFloydWarshall) {
           it = (it->second.from == victim || it->second.to == victim) ? ref.edges.erase(it) : ++it;
         ref.nodes.push_back(tn.addTimepoint());
         wasConsistent = false; // the reused index makes "changed" ill-defined here
+        snapshotValid = false;
       }
       ASSERT_EQ(ref.edges.size(), tn.getEdgeCount());
       compare(tn, ref, d);
+      if (wasConsistent)
+        snapshot = before;
+      if (snapshotValid && tn.isConsistent()) {
+        const bool loosened = tn.getLoosenings() != loosenings, tightened = tn.getTightenings() != tightenings;
+        onlyLoosened += loosened && !tightened;
+        onlyTightened += tightened && !loosened;
+        for (int a : ref.nodes)
+          for (int b : ref.nodes) {
+            ASSERT_TRUE(tightened || d[a][b] >= snapshot[a][b]) << "round " << round << " step " << step;
+            ASSERT_TRUE(loosened || d[a][b] <= snapshot[a][b]) << "round " << round << " step " << step;
+          }
+        // After tightenings only, a shortened distance runs through the
+        // origin or through an arc logged since.
+        std::vector<RefEdge> logged;
+        for (std::uint64_t i = arcMark; !loosened && i < tn.getTightenedArcCount(); ++i) {
+          RefEdge arc;
+          ASSERT_TRUE(tn.getTightenedArc(i, arc.from, arc.to, arc.ub));
+          logged.push_back(arc);
+        }
+        const int o = TemporalNetwork::getOrigin();
+        for (int a : ref.nodes)
+          for (int b : ref.nodes) {
+            if (loosened || d[a][b] >= snapshot[a][b] || a == b)
+              continue;
+            bool explained = d[a][o] < INF && d[o][b] < INF && d[a][o] + d[o][b] == d[a][b];
+            for (const RefEdge& arc : logged)
+              explained = explained || (d[a][arc.from] < INF && d[arc.to][b] < INF &&
+                                        d[a][arc.from] + arc.ub + d[arc.to][b] == d[a][b]);
+            ASSERT_TRUE(explained) << "round " << round << " step " << step << ": " << a << " -> " << b;
+          }
+      }
+      // Every point's distances at once, as pair by pair.
+      if (tn.isConsistent()) {
+        const int x = ref.nodes[rng() % ref.nodes.size()];
+        std::vector<Time> from, to;
+        tn.getDistancesOf(x, from, to);
+        for (int y : ref.nodes) {
+          ASSERT_EQ(distance(tn, x, y).second, from[y]) << x << " -> " << y;
+          ASSERT_EQ(-distance(tn, x, y).first, to[y]) << y << " -> " << x;
+        }
+      }
       if (!tn.isConsistent())
         ++inconsistentSeen;
       else if (!wasConsistent)
@@ -157,4 +211,6 @@ TEST(TemporalNetwork, RandomAgainstFloydWarshall) {
   // The random walk must have exercised both inconsistency and recovery.
   EXPECT_GT(inconsistentSeen, 10);
   EXPECT_GT(recoveredSeen, 3);
+  EXPECT_GT(onlyLoosened, 30);
+  EXPECT_GT(onlyTightened, 100);
 }
