@@ -80,8 +80,8 @@ void BM_TimetableFromScratch(benchmark::State& state) {
 
 // The profile kept; each iteration a quantity change makes the next level
 // read recompute the whole profile.
-void BM_TimetableRecompute(benchmark::State& state) {
-  World world((int) state.range(0));
+void recompute(benchmark::State& state, bool inexact) {
+  World world((int) state.range(0), inexact);
   NoDetector detector;
   TimetableProfile profile(world.db->getId(), detector.getId(), 10, 10);
   for (Transaction* t : world.owned)
@@ -101,28 +101,11 @@ void BM_TimetableRecompute(benchmark::State& state) {
   state.SetComplexityN(state.range(0));
 }
 
-// The same with quantities that do not sum exactly: each instant walks every
-// transaction it holds.
-void BM_TimetableRecomputeInexact(benchmark::State& state) {
-  World world((int) state.range(0), true);
-  NoDetector detector;
-  TimetableProfile profile(world.db->getId(), detector.getId(), 10, 10);
-  for (Transaction* t : world.owned)
-    profile.addTransaction(t->getId());
-  const ConstrainedVariableId quantity = world.owned.front()->quantity();
-  double sink = 0;
-  for (auto _ : state) {
-    if (quantity->lastDomain().isSingleton())
-      quantity->reset();
-    else
-      quantity->specify(quantity->lastDomain().getLowerBound());
-    IntervalDomain level;
-    profile.getLevel(world.windows.front().lb, level);
-    sink += level.getLowerBound();
-  }
-  benchmark::DoNotOptimize(sink);
-  state.SetComplexityN(state.range(0));
-}
+void BM_TimetableRecompute(benchmark::State& state) { recompute(state, false); }
+
+// Quantities that do not sum exactly: the held transactions are added at each
+// instant in their set's order.
+void BM_TimetableRecomputeInexact(benchmark::State& state) { recompute(state, true); }
 
 // The reference: sort the bounds, sweep once, carrying what may have started
 // and what must have ended.
