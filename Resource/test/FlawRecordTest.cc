@@ -39,7 +39,11 @@ public:
       std::vector<TransactionId> transactions;
       getProfile()->getTransactionsToOrder(inst, transactions);
       for (const TransactionId& trans : transactions) {
-        const TokenId tok = m_transactionsToTokens.find(trans)->second;
+        // A transaction of no token is the resource's own error to raise.
+        std::map<TransactionId, TokenId>::const_iterator found = m_transactionsToTokens.find(trans);
+        if (found == m_transactionsToTokens.end())
+          continue;
+        const TokenId tok = found->second;
         keys[tok] = tok->getKey();
         if (tokens.find(tok) == tokens.end()) {
           tokens[tok].insert(inst);
