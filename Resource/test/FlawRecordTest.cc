@@ -7,7 +7,8 @@
 // announcements the plan database received must equal the replay's, and the
 // record must hold its invariants.
 //
-// KORVAN_FLAW_RECORD_SEEDS sets the number of seeds per profile kind.
+// KORVAN_FLAW_RECORD_SEEDS sets the number of seeds per profile kind,
+// KORVAN_FLAW_RECORD_SEED a single one.
 
 #include "Resource/test/ResourceTestSupport.hh"
 #include "ConstraintEngine/base/IntervalIntDomain.hh"
@@ -333,9 +334,14 @@ public:
   std::vector<std::string> log;
 };
 
-int seedCount() {
+// The seeds to run: 1 to KORVAN_FLAW_RECORD_SEEDS (12 by default), or the one
+// KORVAN_FLAW_RECORD_SEED names, to replay a failure.
+std::pair<int, int> seedRange() {
+  const char* one = std::getenv("KORVAN_FLAW_RECORD_SEED");
+  if (one != nullptr)
+    return std::make_pair(std::atoi(one), std::atoi(one));
   const char* text = std::getenv("KORVAN_FLAW_RECORD_SEEDS");
-  return text != nullptr ? std::max(1, std::atoi(text)) : 12;
+  return std::make_pair(1, text != nullptr ? std::max(1, std::atoi(text)) : 12);
 }
 
 class FlawRecord : public ::testing::TestWithParam<const char*> {};
@@ -343,9 +349,9 @@ class FlawRecord : public ::testing::TestWithParam<const char*> {};
 }
 
 TEST_P(FlawRecord, RandomChangesAgreeWithAReplayThatWalksEveryToken) {
-  const int seeds = seedCount();
+  const std::pair<int, int> seeds = seedRange();
   size_t announced = 0;
-  for (int seed = 1; seed <= seeds; ++seed) {
+  for (int seed = seeds.first; seed <= seeds.second; ++seed) {
     const bool allow = seed % 2 == 0;
     FlawRecordRun run((unsigned) seed, GetParam(), allow);
     for (int i = 0; i < 70; ++i) {
@@ -371,7 +377,8 @@ TEST_P(FlawRecord, RandomChangesAgreeWithAReplayThatWalksEveryToken) {
     announced += plus;
   }
   // The runs must reach the record at all, or they prove nothing.
-  EXPECT_GT(announced, 0u);
+  if (seeds.second - seeds.first >= 5)
+    EXPECT_GT(announced, 0u);
 }
 
 INSTANTIATE_TEST_SUITE_P(Profiles, FlawRecord,
