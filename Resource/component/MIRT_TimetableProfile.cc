@@ -313,14 +313,9 @@ bool TimetableProfile::sweepInstant(const InstantId& inst) {
     sumHeld(maxInstantConsumption, maxInstantProduction);
   const double maxCumulativeConsumption = m_maxPrevConsumption + maxInstantConsumption;
   const double maxCumulativeProduction = m_maxPrevProduction + maxInstantProduction;
-  reportComputed(inst, minInstantConsumption, maxInstantConsumption, minInstantProduction, maxInstantProduction,
-                 minCumulativeConsumption, maxCumulativeConsumption, minCumulativeProduction,
-                 maxCumulativeProduction);
-  inst->update(m_lowerLevelMin, m_lowerLevelMax, m_upperLevelMin, m_upperLevelMax,
-               minInstantConsumption, maxInstantConsumption, minInstantProduction, maxInstantProduction,
-               minCumulativeConsumption, maxCumulativeConsumption, minCumulativeProduction,
-               maxCumulativeProduction, m_minPrevConsumption, m_maxPrevConsumption,
-               m_minPrevProduction, m_maxPrevProduction);
+  publish(inst, minInstantConsumption, maxInstantConsumption, minInstantProduction, maxInstantProduction,
+          minCumulativeConsumption, maxCumulativeConsumption, minCumulativeProduction,
+          maxCumulativeProduction);
 
   for (std::size_t i = first; i < last; ++i) {
     const unsigned long long event = m_events[i];
@@ -345,11 +340,10 @@ bool TimetableProfile::sweepInstant(const InstantId& inst) {
   return true;
 }
 
-void TimetableProfile::reportComputed(const InstantId& inst, double minInstantConsumption,
-                                      double maxInstantConsumption, double minInstantProduction,
-                                      double maxInstantProduction, double minCumulativeConsumption,
-                                      double maxCumulativeConsumption, double minCumulativeProduction,
-                                      double maxCumulativeProduction) const {
+void TimetableProfile::publish(const InstantId& inst, double minInstantConsumption, double maxInstantConsumption,
+                               double minInstantProduction, double maxInstantProduction,
+                               double minCumulativeConsumption, double maxCumulativeConsumption,
+                               double minCumulativeProduction, double maxCumulativeProduction) {
   debugMsg("TimetableProfile:recompute",
            "Computed values for time " << inst->getTime() << ":" << std::endl
            << "    Lower level (min, max): (" << m_lowerLevelMin << ", " << m_lowerLevelMax << ")" << std::endl
@@ -362,6 +356,11 @@ void TimetableProfile::reportComputed(const InstantId& inst, double minInstantCo
            << maxCumulativeConsumption << ")" << std::endl
            << "    Cumulative production (min, max): (" << minCumulativeProduction << ", "
            << maxCumulativeProduction << ")");
+  inst->update(m_lowerLevelMin, m_lowerLevelMax, m_upperLevelMin, m_upperLevelMax,
+               minInstantConsumption, maxInstantConsumption, minInstantProduction, maxInstantProduction,
+               minCumulativeConsumption, maxCumulativeConsumption, minCumulativeProduction,
+               maxCumulativeProduction, m_minPrevConsumption, m_maxPrevConsumption,
+               m_minPrevProduction, m_maxPrevProduction);
 }
 
 void TimetableProfile::hold(std::size_t member) {
@@ -468,15 +467,9 @@ void TimetableProfile::walkInstant(const InstantId& inst) {
   maxCumulativeConsumption += maxInstantConsumption;
   maxCumulativeProduction += maxInstantProduction;
 
-  reportComputed(inst, minInstantConsumption, maxInstantConsumption, minInstantProduction, maxInstantProduction,
-                 minCumulativeConsumption, maxCumulativeConsumption, minCumulativeProduction,
-                 maxCumulativeProduction);
-
-  inst->update(m_lowerLevelMin, m_lowerLevelMax, m_upperLevelMin, m_upperLevelMax,
-               minInstantConsumption, maxInstantConsumption, minInstantProduction, maxInstantProduction,
-               minCumulativeConsumption, maxCumulativeConsumption, minCumulativeProduction,
-               maxCumulativeProduction, m_minPrevConsumption, m_maxPrevConsumption,
-               m_minPrevProduction, m_maxPrevProduction);
+  publish(inst, minInstantConsumption, maxInstantConsumption, minInstantProduction, maxInstantProduction,
+          minCumulativeConsumption, maxCumulativeConsumption, minCumulativeProduction,
+          maxCumulativeProduction);
 
   // What ends here is carried into the sums of every later instant.
   for (std::vector<Ending>::const_iterator it = m_ending.begin(); it != m_ending.end(); ++it) {

@@ -50,10 +50,10 @@ private:
   // running totals of those held; false, with nothing changed, when the
   // instant's filing disagrees with the bounds read for the pass.
   bool sweepInstant(const InstantId& inst);
-  void reportComputed(const InstantId& inst, double minInstantConsumption, double maxInstantConsumption,
-                      double minInstantProduction, double maxInstantProduction, double minCumulativeConsumption,
-                      double maxCumulativeConsumption, double minCumulativeProduction,
-                      double maxCumulativeProduction) const;
+  // Gives the instant its values for the pass (and writes them to the debug stream).
+  void publish(const InstantId& inst, double minInstantConsumption, double maxInstantConsumption,
+               double minInstantProduction, double maxInstantProduction, double minCumulativeConsumption,
+               double maxCumulativeConsumption, double minCumulativeProduction, double maxCumulativeProduction);
 
   // Running state of one walk: the levels after the instants visited so far
   // and the sums of the transactions that have ended.
