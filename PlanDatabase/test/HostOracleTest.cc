@@ -266,9 +266,7 @@ private:
   }
 
   /// A variable whose constraints are live (not on a merged token), or -1.
-  int liveVar() {
-    return pickWhere(m_ref.vars.size(), [this](int v) { return !isMerged(v); });
-  }
+  int liveVar() { return pickWhere(m_ref.vars.size(), [this](int v) { return !isMerged(v); }); }
 
   std::string newToken() {
     if (m_ref.tokens.size() >= 8)

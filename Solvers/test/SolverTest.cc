@@ -134,9 +134,7 @@ struct Fixture : public ::testing::Test, public World {
     owned.push_back(v);
     return v->getId();
   }
-  void post(const char* name, std::vector<ConstrainedVariableId> scope) {
-    ce->createConstraint(LabelStr(name), scope);
-  }
+  void post(const char* name, std::vector<ConstrainedVariableId> scope) { ce->createConstraint(LabelStr(name), scope); }
   // The root element of a configuration; the fixture keeps its document.
   const TiXmlElement& config(const char* text) {
     docs.emplace_back(new TiXmlDocument());
