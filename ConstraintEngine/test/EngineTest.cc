@@ -58,10 +58,8 @@ public:
   }
   void notifyConstraintAdded(const ConstraintId& c, int argIndex) override {
     m_log.push_back("add " + c->getName().toString() + " " + std::to_string(argIndex));
-    if (victim != 0) {
-      delete victim;
-      victim = 0;
-    }
+    delete victim;
+    victim = 0;
   }
   void notifyConstraintRemoved(const ConstraintId& c, int argIndex) override {
     m_log.push_back("remove " + c->getName().toString() + " " + std::to_string(argIndex));
@@ -135,9 +133,8 @@ TEST_F(EngineTest, InconsistencyAndRecovery) {
   bad->discard();
   EXPECT_FALSE(ce->provenInconsistent());
   EXPECT_TRUE(ce->propagate());
-  EXPECT_BOUNDS(x, 0, 10);
-  EXPECT_BOUNDS(y, 20, 30);
-  EXPECT_BOUNDS(z, 0, 100);
+  for (const ConstrainedVariableId& v : {x, y, z})
+    EXPECT_TRUE(v->lastDomain() == v->baseDomain()) << v->toString();
 
   // Emptied outside any constraint: still inconsistent, recovered by a relaxation.
   const_cast<AbstractDomain&>(z->lastDomain()).empty();
@@ -165,12 +162,12 @@ TEST_F(EngineTest, ChangeKindsReachCanIgnoreInOrder) {
   const_cast<AbstractDomain&>(x->lastDomain()).intersect(3, 3); // RESTRICT_TO_SINGLETON
   const_cast<AbstractDomain&>(x->lastDomain()).empty();          // EMPTIED
   std::vector<std::pair<int, DomainListener::ChangeType>> expected;
-  for (DomainListener::ChangeType kind :
+  for (DomainListener::ChangeType kind : // x is the second of the scope
        {DomainListener::LOWER_BOUND_INCREASED, DomainListener::UPPER_BOUND_DECREASED, DomainListener::BOUNDS_RESTRICTED,
         DomainListener::SET_TO_SINGLETON, DomainListener::RESET, DomainListener::UPPER_BOUND_DECREASED,
         DomainListener::BOUNDS_RESTRICTED, DomainListener::RELAXED, DomainListener::BOUNDS_RESTRICTED,
         DomainListener::RESTRICT_TO_SINGLETON, DomainListener::EMPTIED})
-    expected.push_back(std::make_pair(1, kind)); // x is the second of the scope
+    expected.push_back(std::make_pair(1, kind));
   EXPECT_EQ(expected, rec->calls);
 
   // Enumerated variables report value removal, closing and opening.
@@ -359,12 +356,10 @@ TEST_F(EngineTest, RemovalMatchesRebuild) {
   std::mt19937 rng(11);
   for (int trial = 0; trial < 30; ++trial) {
     const int n = 8;
-    std::vector<std::pair<int, int>> bases;
     std::vector<ConstrainedVariableId> vars;
     for (int i = 0; i < n; ++i) {
-      int a = rng() % 50, b = a + rng() % 50;
-      bases.push_back(std::make_pair(a, b));
-      vars.push_back(var(a, b));
+      int a = rng() % 50;
+      vars.push_back(var(a, a + rng() % 50));
     }
     struct Edge {
       const char* name;
@@ -381,27 +376,26 @@ TEST_F(EngineTest, RemovalMatchesRebuild) {
     }
     ce->propagate();
     std::vector<Edge> kept;
-    for (Edge& e : edges) {
+    for (Edge& e : edges)
       if (rng() % 2 == 0)
         e.c->discard();
       else
         kept.push_back(e);
-    }
     bool consistent = ce->propagate();
 
     ConstraintEngine fresh;
     initConstraintLibrary(fresh.getId());
     std::vector<ConstrainedVariableId> copies;
-    for (auto& b : bases)
-      copies.push_back((new IntVar(fresh.getId(), IntervalIntDomain(b.first, b.second)))->getId());
+    for (auto& v : vars) {
+      const AbstractDomain& base = v->baseDomain();
+      copies.push_back((new IntVar(fresh.getId(), IntervalIntDomain(base.getLowerBound(), base.getUpperBound())))->getId());
+    }
     for (Edge& e : kept)
       fresh.createConstraint(e.name, Scope{copies[e.i], copies[e.j]});
     ASSERT_EQ(fresh.propagate(), consistent);
-    if (consistent) {
-      for (int i = 0; i < n; ++i)
-        EXPECT_TRUE(vars[i]->lastDomain() == copies[i]->lastDomain())
-            << trial << " " << vars[i]->toString() << " vs " << copies[i]->toString();
-    }
+    for (int i = 0; consistent && i < n; ++i)
+      EXPECT_TRUE(vars[i]->lastDomain() == copies[i]->lastDomain())
+          << trial << " " << vars[i]->toString() << " vs " << copies[i]->toString();
     for (Edge& e : kept)
       e.c->discard();
     for (auto& v : vars)

@@ -1,13 +1,10 @@
-// The whole host (constraint engine, temporal propagator, plan database) against a reference
-// recomputed from scratch after every step: random tokens and time variables, "precedes",
-// "concurrent", "temporalDistance" (distance variables shared between constraints and used as
-// time points too), "eq", specify and reset, removal, orderings on an object, activation, merge
-// and split. The reference keeps only what was asked for (base domains, specified values, live
-// relations, which token is merged onto which) and iterates Floyd-Warshall with the bounds
-// rules of the constraints to their common fixed point.
+// The whole host against a reference recomputed from scratch after every random step (tokens,
+// time variables, "precedes", "concurrent", "temporalDistance" with shared distance variables,
+// "eq", specify, reset, removal, orderings, activation, merge, split): the reference keeps only
+// what was asked for and iterates Floyd-Warshall with the constraints' bounds rules to a fixed point.
 //
-// KORVAN_ORACLE_SEEDS and KORVAN_ORACLE_STEPS raise the number of seeds and steps per seed;
-// KORVAN_ORACLE_SEED replays one seed, KORVAN_ORACLE_TRACE prints each step as it is taken.
+// KORVAN_ORACLE_SEEDS / KORVAN_ORACLE_STEPS raise seeds and steps; KORVAN_ORACLE_SEED replays one
+// seed, KORVAN_ORACLE_TRACE prints each step as it is taken.
 
 #include <gtest/gtest.h>
 
@@ -48,8 +45,7 @@ Time clip(Time t) { return std::max(-INF, std::min(INF, t)); }
 struct Bounds {
   Time lb, ub;
   bool empty() const { return lb > ub; }
-  bool operator==(const Bounds& o) const { return lb == o.lb && ub == o.ub; }
-  bool operator!=(const Bounds& o) const { return !(*this == o); }
+  bool operator!=(const Bounds& o) const { return lb != o.lb || ub != o.ub; }
   // Narrows to [l, u]; true when it changed.
   bool meet(Time l, Time u) {
     const bool changed = l > lb || u < ub;
@@ -124,12 +120,9 @@ struct Reference {
       int x, d, y;
     };
     std::vector<Rel> rels;
-    for (const Relation& r : relations) {
-      if (r.kind == DISTANCE)
-        rels.push_back({DISTANCE, carrier(r.scope[0]), carrier(r.scope[1]), carrier(r.scope[2])});
-      else
-        rels.push_back({r.kind, carrier(r.scope[0]), -1, carrier(r.scope[1])});
-    }
+    for (const Relation& r : relations)
+      rels.push_back({r.kind, carrier(r.scope[0]), r.kind == DISTANCE ? carrier(r.scope[1]) : -1,
+                      carrier(r.scope.back())});
     for (const Tok& t : tokens)
       if (!t.event)
         rels.push_back({DISTANCE, carrier(t.vars[2]), carrier(t.vars[4]), carrier(t.vars[3])});
@@ -150,14 +143,10 @@ struct Reference {
       for (int v = 0; v < n; ++v)
         if (point[v])
           edges.push_back({0, v + 1, dom[v].lb, dom[v].ub});
-      for (const Rel& r : rels) {
-        if (r.kind == PRECEDES)
-          edges.push_back({r.x + 1, r.y + 1, 0, INF});
-        else if (r.kind == CONCURRENT)
-          edges.push_back({r.x + 1, r.y + 1, 0, 0});
-        else if (r.kind == DISTANCE)
-          edges.push_back({r.x + 1, r.y + 1, dom[r.d].lb, dom[r.d].ub});
-      }
+      for (const Rel& r : rels)
+        if (r.kind != EQ)
+          edges.push_back({r.x + 1, r.y + 1, r.kind == DISTANCE ? dom[r.d].lb : 0,
+                           r.kind == DISTANCE ? dom[r.d].ub : r.kind == PRECEDES ? INF : 0});
       if (!KORVAN_TEST::floydWarshall(n + 1, nodes, edges, d))
         return false;
       for (int v = 0; v < n; ++v)
@@ -184,9 +173,7 @@ struct Reference {
 
 int envCount(const char* name, int fallback) {
   const char* text = std::getenv(name);
-  if (text == nullptr || *text == '\0')
-    return fallback;
-  const int value = std::atoi(text);
+  const int value = text == nullptr ? 0 : std::atoi(text);
   return value > 0 ? value : fallback;
 }
 
@@ -206,7 +193,6 @@ public:
     db = nullptr;
     for (ConstrainedVariable* var : m_free)
       delete var;
-    m_free.clear();
   }
 
   std::string go(int steps) {
@@ -230,9 +216,7 @@ public:
     return std::string();
   }
 
-  int consistentSteps = 0;
-  int inconsistentSteps = 0;
-  int merges = 0;
+  int consistentSteps = 0, inconsistentSteps = 0, merges = 0;
 
 private:
   std::string fail(const std::string& problem) {
@@ -246,8 +230,8 @@ private:
   unsigned pick(unsigned n) { return (unsigned)(m_rng() % n); }
   bool chance(unsigned percent) { return pick(100) < percent; }
 
-  Bounds randomBase(bool wide) {
-    if (wide && chance(20))
+  Bounds randomBase() {
+    if (chance(20))
       return {chance(50) ? -WIDE : (Time)pick(20), WIDE};
     const Time lb = (Time)pick(60) - 10;
     return {lb, lb + (Time)pick(80)};
@@ -282,9 +266,7 @@ private:
   }
 
   /// A variable whose constraints are live (not on a merged token), or -1.
-  int liveVar() {
-    return pickWhere(m_ref.vars.size(), [this](int v) { return !isMerged(v); });
-  }
+  int liveVar() { return pickWhere(m_ref.vars.size(), [this](int v) { return !isMerged(v); }); }
 
   std::string newToken() {
     if (m_ref.tokens.size() >= 8)
@@ -293,18 +275,17 @@ private:
     tok.event = chance(30);
     const int t = (int)m_ref.tokens.size();
     std::ostringstream os;
+    std::vector<Bounds> bases;  // of the token's variables from index 2 on
     if (tok.event) {
-      const Bounds time = randomBase(true);
+      const Bounds time = randomBase();
       tok.id = (new EventToken(db->getId(), "Timeline.tick", false, false, IntervalIntDomain(time.lb, time.ub),
                                Token::noObject(), true))
                    ->getId();
-      tok.vars = {-1, -1};
-      tok.vars.push_back(addVar(tok.id->start(), time, t, 2));
-      tok.vars.push_back(addVar(tok.id->duration(), {0, 0}, t, 3));
+      bases = {time, {0, 0}};
       os << "event token " << t << " time " << text(time);
     } else {
       // A token alone always fits; the constraints posted later decide the rest.
-      const Bounds start = randomBase(true);
+      const Bounds start = randomBase();
       const Time dl = (Time)pick(15);
       const Bounds duration = {dl, chance(15) ? WIDE : dl + (Time)pick(20)};
       Bounds end = {start.lb + dl - (Time)pick(10), 2 * WIDE};
@@ -314,13 +295,13 @@ private:
                                   IntervalIntDomain(end.lb, end.ub), IntervalIntDomain(duration.lb, duration.ub),
                                   Token::noObject(), true))
                    ->getId();
-      tok.vars = {-1, -1};
-      tok.vars.push_back(addVar(tok.id->start(), start, t, 2));
-      tok.vars.push_back(addVar(tok.id->end(), end, t, 3));
-      tok.vars.push_back(addVar(tok.id->duration(), duration, t, 4));
+      bases = {start, end, duration};
       os << "interval token " << t << " start " << text(start) << " end " << text(end) << " duration "
          << text(duration);
     }
+    tok.vars = {-1, -1};
+    for (int i = 2; i < (int)bases.size() + 2; ++i)
+      tok.vars.push_back(addVar(tok.id->getVariables()[i], bases[i - 2], t, i));
     m_ref.tokens.push_back(tok);
     os << " (v" << tok.vars[2] << "..v" << tok.vars.back() << ")";
     return os.str();
@@ -329,7 +310,7 @@ private:
   std::string newVar() {
     if (m_free.size() >= 8)
       return std::string();
-    const Bounds base = randomBase(true);
+    const Bounds base = randomBase();
     m_free.push_back(new Variable<IntervalIntDomain>(ce->getId(), IntervalIntDomain(base.lb, base.ub)));
     const int v = addVar(m_free.back()->getId(), base, -1, -1);
     return "variable v" + std::to_string(v) + " " + text(base);
@@ -463,18 +444,16 @@ private:
     if (candidates.empty())
       return std::string();
     const std::pair<int, int> c = candidates[pick(candidates.size())];
-    std::ostringstream os;
-    os << "merge token " << c.first << " onto token " << c.second;
+    const std::string what = "merge token " + std::to_string(c.first) + " onto token " + std::to_string(c.second);
     try {
       m_ref.tokens[c.first].id->merge(m_ref.tokens[c.second].id);
     } catch (const Error& e) {
       // Refused (a specified value the active token cannot take): nothing changed.
-      os << ", refused: " << e.getMsg();
-      return os.str();
+      return what + ", refused: " + e.getMsg();
     }
     m_ref.tokens[c.first].mergedOnto = c.second;
     ++merges;
-    return os.str();
+    return what;
   }
 
   std::string split() {
@@ -538,11 +517,9 @@ private:
         os << " v" << v << "=" << m_ref.vars[v].id->lastDomain().toString();
       return os.str();
     }
-    if (!consistent) {
-      ++inconsistentSteps;
+    ++(consistent ? consistentSteps : inconsistentSteps);
+    if (!consistent)
       return std::string();
-    }
-    ++consistentSteps;
     for (int v = 0; v < (int)m_ref.vars.size(); ++v) {
       const AbstractDomain& dom = m_ref.vars[v].id->lastDomain();
       const Bounds got = {(Time)dom.getLowerBound(), (Time)dom.getUpperBound()};

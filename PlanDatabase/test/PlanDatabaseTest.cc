@@ -33,14 +33,8 @@ class CountingObject : public Object {
 public:
   CountingObject(const PlanDatabaseId& db, const LabelStr& type, const LabelStr& name)
       : Object(db, type, name, false) {}
-  void add(const TokenId& token) override {
-    ++adds;
-    Object::add(token);
-  }
-  void remove(const TokenId& token) override {
-    ++removes;
-    Object::remove(token);
-  }
+  void add(const TokenId& token) override { ++adds; Object::add(token); }
+  void remove(const TokenId& token) override { ++removes; Object::remove(token); }
   int adds = 0;
   int removes = 0;
 };
@@ -110,8 +104,7 @@ TEST(PlanDatabase, activationAndObjectAssignment) {
   // Two candidate objects: on neither.
   EXPECT_EQ(0, t1->adds + t2->adds);
   host.db->getClient()->specify(tok->getObject(), (double)t2->getId());
-  EXPECT_EQ(1, t2->adds);
-  EXPECT_EQ(0, t1->adds);
+  EXPECT_EQ(std::make_pair(0, 1), std::make_pair(t1->adds, t2->adds));
   EXPECT_TRUE(t2->hasToken(tok));
   EXPECT_EQ(t2->getId(), tok->getAssignedObject());
   EXPECT_EQ(static_cast<ApObject*>(t2), tok->getOwner());
@@ -136,8 +129,7 @@ TEST(PlanDatabase, activationAndObjectAssignment) {
   host.db->getClient()->activate(named);
   EXPECT_EQ(3, t1->adds);
   // Failed constructions leave nothing behind.
-  unsigned int entities = Entity::liveCount();
-  std::size_t registered = IdTable::size();
+  const std::pair<unsigned int, std::size_t> live(Entity::liveCount(), IdTable::size());
   EXPECT_EQ("No object named 'nobody'.",
             raised([&] { new IntervalToken(host.db->getId(), "Timeline.busy", false, false, D(), D(), D(), "nobody"); })
                 .getMsg());
@@ -145,8 +137,7 @@ TEST(PlanDatabase, activationAndObjectAssignment) {
             raised([&] { new EventToken(host.db->getId(), "Timeline.sleep", false, false); }).getMsg());
   EXPECT_EQ("Cannot create object 'late': the plan database is closed.",
             raised([&] { new Object(host.db->getId(), "Timeline", "late"); }).getMsg());
-  EXPECT_EQ(entities, Entity::liveCount());
-  EXPECT_EQ(registered, IdTable::size());
+  EXPECT_EQ(live, std::make_pair(Entity::liveCount(), IdTable::size()));
   EXPECT_TRUE(host.interval(D(), D(), D()).isValid());
 }
 
@@ -162,7 +153,7 @@ TEST(PlanDatabase, openDatabaseAddsNewObjectsAndObjectsByType) {
   host.db->close();
   EXPECT_TRUE(tok->getObject()->lastDomain().isClosed());
 
-  std::list<ObjectId> timelines, tracks;
+  std::list<ObjectId> timelines, tracks, none;
   host.db->getObjectsByType("Timeline", timelines);
   std::ostringstream debug;
   DebugMessage::setStream(debug);
@@ -177,7 +168,6 @@ TEST(PlanDatabase, openDatabaseAddsNewObjectsAndObjectsByType) {
   ASSERT_EQ(2u, tracks.size());
   EXPECT_EQ(t2, tracks.front());
   EXPECT_EQ("results.empty()", raised([&] { host.db->getObjectsByType("Track", tracks); }).getCondition());
-  std::list<ObjectId> none;
   Error e = raised([&] { host.db->getObjectsByType("Nothing", none); });
   EXPECT_CHECK(e, "m_schema->isObjectType(type)", "Nothing");
   EXPECT_EQ("PlanDatabase/base/PlanDatabase", e.getFile());
@@ -221,7 +211,6 @@ TEST(PlanDatabase, constrainThenFreeRestoresDomains) {
   EXPECT_EQ(a->toString() + " is not constrained to precede " + b->toString() + " on t.",
             raised([&] { client->free(t, a, b); }).getMsg());
 
-  // Ordering needs and choices.
   a->activateInternal();
   b->activateInternal();
   client->specify(a->getObject(), (double)t);
@@ -262,7 +251,6 @@ TEST(PlanDatabase, mergeAndSplitKeepBaseDomains) {
   ConstrainedVariableId q[3] = {host.quantity(active), host.quantity(m1), host.quantity(m2)};
   Id<TokenVariable<IntervalDomain>> activeQ(q[0]);
   Id<TokenVariable<IntervalIntDomain>> activeStart(active->start());
-
 
   m1->merge(active);
   m2->merge(active);
@@ -324,8 +312,7 @@ TEST(PlanDatabase, mergeAndSplitKeepBaseDomains) {
   m1->split();
   EXPECT_TRUE(m1->getInactiveConstraints().empty());
 
-  // A closed base domain disjoint from the integrated one cannot merge: refused before anything
-  // changes.
+  // A closed base domain disjoint from the integrated one is refused before anything changes.
   TokenId m3 = host.interval(D(70, 80), D(), D(1, 20));
   host.quantity(m3);
   EXPECT_EQ(m3->start()->toString() + " cannot merge.", raised([&] { m3->merge(active); }).getMsg());
@@ -341,7 +328,6 @@ TEST(PlanDatabase, mergeAndSplitKeepBaseDomains) {
                m4->start()->toString() + " cannot merge.");
   m4->split();
 
-  // Merging checks.
   EXPECT_EQ("Cannot merge onto " + m1->toString() + ": it is not active.",
             raised([&] { m2->merge(m1); }).getMsg());
   EXPECT_EQ("this->canBeSpecified()", raised([&] {
@@ -359,9 +345,8 @@ TEST(PlanDatabase, deletingTokensLeavesNoConstraintBehind) {
   Host host;
   ObjectId t = host.object("Timeline", "t");
   host.db->close();
-  unsigned int constraints = host.ce->getConstraints().size();
-  unsigned int variables = host.ce->getVariables().size();
-  unsigned int entities = Entity::liveCount();
+  const std::vector<std::size_t> before = {host.ce->getConstraints().size(), host.ce->getVariables().size(),
+                                            Entity::liveCount()};
 
   TokenId a = host.interval(D(), D(), D(1, 5));
   TokenId b = host.interval(D(), D(), D(1, 5));
@@ -384,9 +369,8 @@ TEST(PlanDatabase, deletingTokensLeavesNoConstraintBehind) {
   EXPECT_FALSE(t->hasTokensToOrder());
   EXPECT_EQ(1u, t->tokens().size());
   b->discard();
-  EXPECT_EQ(constraints, host.ce->getConstraints().size());
-  EXPECT_EQ(variables, host.ce->getVariables().size());
-  EXPECT_EQ(entities, Entity::liveCount());
+  EXPECT_EQ(before, (std::vector<std::size_t>{host.ce->getConstraints().size(), host.ce->getVariables().size(),
+                                              Entity::liveCount()}));
   EXPECT_TRUE(host.db->getTokens().empty());
   EXPECT_TRUE(host.ce->propagate());
 }
@@ -463,7 +447,6 @@ TEST(PlanDatabase, clientCreatesThroughFactories) {
   EXPECT_EQ("Token " + master->toString() + " is already closed.",
             raised([&] { master->close(); }).getMsg());
 
-  // Rejection and cancellation.
   TokenId optional = (new IntervalToken(host.db->getId(), "Timeline.busy", true, false))->getId();
   client->reject(optional);
   EXPECT_TRUE(optional->isRejected());
@@ -485,10 +468,7 @@ TEST(PlanDatabase, randomChangesKeepTokensOnTheirObjects) {
     host.db->close();
     std::vector<TokenId> tokens;
     unsigned int state = seed;
-    auto next = [&state](unsigned int n) {
-      state = state * 1103515245u + 12345u;
-      return (state >> 16) % n;
-    };
+    auto next = [&state](unsigned int n) { return ((state = state * 1103515245u + 12345u) >> 16) % n; };
     unsigned int entities = Entity::liveCount();
     for (int step = 0; step < 300; ++step) {
       unsigned int action = next(6);

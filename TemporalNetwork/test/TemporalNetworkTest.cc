@@ -111,8 +111,6 @@ TEST(TemporalNetwork, RandomAgainstFloydWarshall) {
         loosenings = tn.getLoosenings();
         tightenings = tn.getTightenings();
         arcMark = tn.getTightenedArcCount();
-      }
-      if (wasConsistent) {
         ASSERT_TRUE(ref.solve(tn.getNodeCapacity(), before));
       }
       tn.takeChangedNodes();
@@ -126,9 +124,9 @@ TEST(TemporalNetwork, RandomAgainstFloydWarshall) {
         auto it = ref.edges.begin();
         std::advance(it, rng() % ref.edges.size());
         Time lb, ub;
-        if (rng() % 2) {
+        if (rng() % 2)
           randomBounds(lb, ub);
-        } else { // a tightening of the present bounds
+        else { // a tightening of the present bounds
           lb = it->second.lb == -INF ? 0 : it->second.lb + (Time)(rng() % 5);
           ub = it->second.ub == INF ? 50 : it->second.ub - (Time)(rng() % 5);
         }
@@ -193,10 +191,8 @@ TEST(TemporalNetwork, RandomAgainstFloydWarshall) {
           ASSERT_EQ(-distance(tn, x, y).first, to[y]) << y << " -> " << x;
         }
       }
-      if (!tn.isConsistent())
-        ++inconsistentSeen;
-      else if (!wasConsistent)
-        ++recoveredSeen;
+      inconsistentSeen += !tn.isConsistent();
+      recoveredSeen += tn.isConsistent() && !wasConsistent;
       if (wasConsistent && tn.isConsistent()) {
         const int o = TemporalNetwork::getOrigin();
         std::vector<int> expected;

@@ -66,13 +66,22 @@ std::string refusal(const Outcome& outcome) {
   return outcome.err;
 }
 
-const std::string UNARY = "<new type=\"Unary\" name=\"a\"/>";
-const std::string UNARY_B = "<new type=\"Unary\" name=\"b\"/>";
-const std::string REUSABLE = "<new type=\"Reusable\" name=\"a\"><float value=\"2\"/><float value=\"0\"/></new>";
-const std::string RESERVOIR =
-    "<new type=\"Reservoir\" name=\"a\"><float value=\"5\"/><float value=\"0\"/><float value=\"10\"/></new>";
-const std::string RESOURCE =
-    "<new type=\"Resource\" name=\"a\"><float value=\"5\"/><float value=\"0\"/><float value=\"10\"/></new>";
+// <new> of an object of the type, with the arguments given.
+std::string object(const std::string& type, const std::vector<int>& arguments, const std::string& name = "a") {
+  std::string text = "<new type=\"" + type + "\" name=\"" + name + "\">";
+  for (int value : arguments)
+    text += "<float value=\"" + std::to_string(value) + "\"/>";
+  return text + "</new>";
+}
+
+const std::string UNARY = object("Unary", {}), UNARY_B = object("Unary", {}, "b");
+const std::string REUSABLE = object("Reusable", {2, 0}), RESERVOIR = object("Reservoir", {5, 0, 10}),
+                  RESOURCE = object("Resource", {5, 0, 10});
+
+std::string unaryUse(const std::string& name, const std::string& on, const std::string& start = "0 10") {
+  return "<goal predicate=\"Unary.use\" name=\"" + name + "\" object=\"" + on + "\" start=\"" + start +
+         "\" duration=\"5\"/>";
+}
 
 std::string model(const std::vector<std::string>& lines) {
   std::string text = "<vexl>\n";
@@ -91,7 +100,7 @@ TEST(BadInput, TokenOnAResourceNotClosedYetIsRefused) {
     std::string object, token;
   };
   const Case cases[] = {
-      {UNARY, "<goal predicate=\"Unary.use\" name=\"t\" object=\"a\" start=\"0 10\" duration=\"5\"/>"},
+      {UNARY, unaryUse("t", "a")},
       {REUSABLE, "<goal predicate=\"Reusable.uses\" name=\"t\" object=\"a\" start=\"0 10\" duration=\"5\" quantity=\"1\"/>"},
       {RESERVOIR, "<goal predicate=\"Reservoir.consume\" name=\"t\" object=\"a\" time=\"0 10\" quantity=\"3\"/>"},
       {RESOURCE, "<goal predicate=\"Resource.change\" name=\"t\" object=\"a\" time=\"0 10\" quantity=\"-3\"/>"},
@@ -101,7 +110,7 @@ TEST(BadInput, TokenOnAResourceNotClosedYetIsRefused) {
     std::string other = c.object;
     other.replace(other.find("name=\"a\""), 8, "name=\"b\"");
     EXPECT_EQ(expected, refusal(runModel(model({c.object, other, c.token, "<close/>"})))) << c.token;
-    EXPECT_EQ(expected, refusal(runModel(model({c.object, "<new type=\"Unary\" name=\"u\"/>", c.token, "<close/>"}))));
+    EXPECT_EQ(expected, refusal(runModel(model({c.object, object("Unary", {}, "u"), c.token, "<close/>"}))));
     std::string alone = refusal(runModel(model({c.object, c.token, "<close/>"})));
     EXPECT_EQ(0u, alone.find("korvan-run: model.xml:3: <goal>: resource a is not closed yet")) << alone;
   }
@@ -112,19 +121,13 @@ TEST(BadInput, TokenOnAResourceNotClosedYetIsRefused) {
 TEST(BadInput, EqualityOverResourceTokensObjectsIsInconsistentAtOnce) {
   for (const char* name : {"eq", "neq"}) {
     bool eq = std::string(name) == "eq";
-    Outcome outcome = runModel(model(
-        {UNARY, UNARY_B, "<close/>",
-         "<goal predicate=\"Unary.use\" name=\"u\" object=\"a\" start=\"0 10\" duration=\"5\"/>",
-         std::string("<goal predicate=\"Unary.use\" name=\"v\" object=\"") + (eq ? "b" : "a") +
-             "\" start=\"0 10\" duration=\"5\"/>",
-         std::string("<constraint name=\"") + name + "\" scope=\"u.object v.object\"/>"}));
+    Outcome outcome = runModel(model({UNARY, UNARY_B, "<close/>", unaryUse("u", "a"), unaryUse("v", eq ? "b" : "a"),
+                                      std::string("<constraint name=\"") + name + "\" scope=\"u.object v.object\"/>"}));
     EXPECT_EQ(1, outcome.status) << name << outcome.err;
     EXPECT_NE(std::string::npos, outcome.out.find("Result: INCONSISTENT")) << outcome.out;
   }
   // Satisfiable: both on a, and ordered by the solver.
-  Outcome fine = runModel(model({UNARY, UNARY_B, "<close/>",
-                                 "<goal predicate=\"Unary.use\" name=\"u\" object=\"a\" start=\"0 10\" duration=\"5\"/>",
-                                 "<goal predicate=\"Unary.use\" name=\"v\" object=\"a b\" start=\"0 10\" duration=\"5\"/>",
+  Outcome fine = runModel(model({UNARY, UNARY_B, "<close/>", unaryUse("u", "a"), unaryUse("v", "a b"),
                                  "<constraint name=\"eq\" scope=\"u.object v.object\"/>"}));
   EXPECT_NE(2, fine.status) << fine.err;
 }
@@ -191,41 +194,36 @@ TEST(BadInput, LimitsThatCannotHoldAreRefusedOnClosing) {
     std::string object, message;
   };
   const Case cases[] = {
-      {"<new type=\"Reservoir\" name=\"r\"><float value=\"5\"/><float value=\"10\"/><float value=\"0\"/></new>",
+      {object("Reservoir", {5, 10, 0}, "r"),
        "r: the lower level limit 10 is above the upper level limit 0 (failed check 'levelLimitMin <= levelLimitMax')"},
-      {"<new type=\"Reservoir\" name=\"r\"><float value=\"30\"/><float value=\"0\"/><float value=\"20\"/></new>",
-       "r: the initial level 30 lies outside the level limits [0 20]"},
-      {"<new type=\"Reservoir\" name=\"r\"><float value=\"5\"/><float value=\"0\"/><float value=\"10\"/>"
-       "<float value=\"-1\"/><float value=\"4\"/></new>",
+      {object("Reservoir", {30, 0, 20}, "r"), "r: the initial level 30 lies outside the level limits [0 20]"},
+      {object("Reservoir", {5, 0, 10, -1, 4}, "r"),
        "r: the production rate limit -1 is negative: no token could respect it (failed check 'productionRateMax >= 0')"},
-      {"<new type=\"Reusable\" name=\"r\"><float value=\"-2\"/><float value=\"0\"/></new>",
+      {object("Reusable", {-2, 0}, "r"),
        "r: the capacity -2 is negative: no token could respect it (failed check 'capacity >= 0')"},
-      {"<new type=\"Reusable\" name=\"r\"><float value=\"2\"/><float value=\"3\"/></new>",
-       "r: the lower level limit 3 is above the upper level limit 2"},
-      {"<new type=\"Reusable\" name=\"r\"><float value=\"2\"/><float value=\"0\"/><float value=\"-1\"/></new>",
-       "r: the consumption rate limit -1 is negative"},
-      {"<new type=\"Unary\" name=\"r\"><float value=\"-3\"/></new>", "r: the consumption maximum -3 is negative"},
-      {"<new type=\"Resource\" name=\"r\"><float value=\"5\"/><float value=\"10\"/><float value=\"0\"/></new>",
+      {object("Reusable", {2, 3}, "r"), "r: the lower level limit 3 is above the upper level limit 2"},
+      {object("Reusable", {2, 0, -1}, "r"), "r: the consumption rate limit -1 is negative"},
+      {object("Unary", {-3}, "r"), "r: the consumption maximum -3 is negative"},
+      {object("Resource", {5, 10, 0}, "r"),
        "r: the lower level limit 10 is above the upper level limit 0 (failed check 'm_limitMin <= m_limitMax')"},
-      {"<new type=\"Resource\" name=\"r\"><float value=\"-1\"/><float value=\"0\"/><float value=\"10\"/></new>",
+      {object("Resource", {-1, 0, 10}, "r"),
        "r: the initial level -1 is below the lower level limit 0 (failed check 'm_initialCapacity >= m_limitMin')"},
   };
   for (const Case& c : cases) {
     std::string err = refusal(runModel(model({c.object, "<close/>"})));
     EXPECT_EQ(0u, err.find("korvan-run: model.xml:3: <close>: cannot close 'r': " + c.message)) << err;
   }
-  EXPECT_EQ(0u, refusal(runModel(model({"<new type=\"Unary\" name=\"r\"><float value=\"-3\"/></new>",
-                                        "<close object=\"r\"/>"})))
+  EXPECT_EQ(0u, refusal(runModel(model({object("Unary", {-3}, "r"), "<close object=\"r\"/>"})))
                     .find("korvan-run: model.xml:3: <close>: r: the consumption maximum -3 is negative"));
 }
 
 // A failed <close/> closes nothing: the transaction after it sees every object still open.
 TEST(BadInput, AFailedCloseChangesNothing) {
-  std::string text = model({UNARY, "<new type=\"Unary\" name=\"bad\"><float value=\"-1\"/></new>", "<close/>"});
+  const std::string bad = object("Unary", {-1}, "bad");
+  std::string text = model({UNARY, bad, "<close/>"});
   EXPECT_EQ(0u, refusal(runModel(text)).find("korvan-run: model.xml:4: <close>: cannot close 'bad': "));
   // Had a closed first, its parameter could no longer be set; it is open and fine once bad goes.
-  std::string open = model({UNARY, "<new type=\"Unary\" name=\"bad\"><float value=\"-1\"/></new>",
-                            "<set object=\"a\" member=\"profileType\" value=\"TimetableProfile\"/>",
+  std::string open = model({UNARY, bad, "<set object=\"a\" member=\"profileType\" value=\"TimetableProfile\"/>",
                             "<close object=\"a\"/>", "<close/>"});
   EXPECT_EQ(0u, refusal(runModel(open)).find("korvan-run: model.xml:6: <close>: cannot close 'bad': "));
 }
@@ -237,9 +235,7 @@ TEST(BadInput, RefusalsSayWhereAndWhatInWords) {
             refusal(runArgs({"/nonexistent/model.xml"})));
   EXPECT_EQ("korvan-run: model.xml:1: malformed XML: Error document empty.\n", refusal(runModel("")));
   EXPECT_EQ("korvan-run: model.xml:4: <goal>: 'start' must allow a finite time, got 'inf'\n",
-            refusal(runModel(model({UNARY, "<close/>",
-                                    "<goal predicate=\"Unary.use\" name=\"t\" object=\"a\" start=\"inf\" "
-                                    "duration=\"5\"/>"}))));
+            refusal(runModel(model({UNARY, "<close/>", unaryUse("t", "a", "inf")}))));
   std::string cast = refusal(runModel(model(
       {RESERVOIR, "<close/>", "<goal predicate=\"Reservoir.consume\" name=\"t\" object=\"a\" time=\"0 10\" quantity=\"3\"/>",
        "<constraint name=\"ResourceTransactionRelation\" scope=\"t.quantity t.object t.time\"/>"})));

@@ -83,10 +83,8 @@ struct Model {
          << "\"/> <float value=\"" << upper << "\"/> </new>\n";
     os << "  <close/>\n";
     for (const Use& u : uses) {
-      std::string window = u.lo == u.hi && !u.loOpen && !u.hiOpen
-                               ? std::to_string(u.lo)
-                               : (u.loOpen ? std::string("-inf") : std::to_string(u.lo)) + " " +
-                                     (u.hiOpen ? std::string("inf") : std::to_string(u.hi));
+      const std::string lo = u.loOpen ? "-inf" : std::to_string(u.lo), hi = u.hiOpen ? "inf" : std::to_string(u.hi);
+      const std::string window = lo == hi ? lo : lo + " " + hi;
       if (kind == RESERVOIR)
         os << "  <goal predicate=\"Reservoir." << (u.quantity < 0 ? "consume" : "produce") << "\" name=\"" << u.name
            << "\" object=\"r\" time=\"" << window << "\" quantity=\"" << std::abs(u.quantity) << "\"/>\n";
@@ -291,13 +289,9 @@ bool anySchedule(const Model& m, const std::function<bool(const std::vector<int>
   return place(0);
 }
 
-bool satisfiable(const Model& m) {
-  return anySchedule(m, [&](const std::vector<int>& start) { return breaks(m, start).empty(); });
-}
-
-/// Some schedule that keeps the time constraints breaks a limit.
-bool someScheduleBreaksALimit(const Model& m) {
-  return anySchedule(m, [&](const std::vector<int>& start) { return !breaks(m, start).empty(); });
+/// Whether some schedule that keeps the time constraints keeps every limit too (or, not `keeping`, breaks one).
+bool someSchedule(const Model& m, bool keeping = true) {
+  return anySchedule(m, [&](const std::vector<int>& start) { return breaks(m, start).empty() == keeping; });
 }
 
 int envInt(const char* name, int fallback) {
@@ -362,11 +356,6 @@ std::string writeFile(const std::string& name, const std::string& text) {
   return path;
 }
 
-std::string handler(const std::string& attributes) {
-  return "<Solver name='options'><FlawManager component='MIRTThreatManager'>"
-         "<FlawHandler component='MIRTThreatHandler' " + attributes + "/></FlawManager></Solver>";
-}
-
 /// The configurations judged: the default, the shipped ones and one per handler option.
 std::vector<std::pair<std::string, std::string>> configurations() {
   std::vector<std::pair<std::string, std::string>> configs = {{"default", ""}};
@@ -378,19 +367,17 @@ std::vector<std::pair<std::string, std::string>> configurations() {
       "iterate='constraintFirst' constraint='precedesFirst'",
       "order='earliestPredecessor,latestSuccessor'", "order='leastImpact'", "order='descendingKeySuccessor'",
       "order='longestPredecessor,shortestSuccessor'"};
-  int n = 0;
+  std::vector<std::pair<std::string, std::string>> texts;
   for (const std::string& option : options)
-    configs.push_back(std::make_pair(option, writeFile("verdict-option-" + std::to_string(n++) + ".xml",
-                                                       handler(option))));
-  for (const char* order : {"upper,least,latest", "earliest", "most"})
-    configs.push_back(std::make_pair(std::string("manager order ") + order,
-                                     writeFile("verdict-order-" + std::to_string(n++) + ".xml",
-                                               "<Solver><FlawManager component='MIRTThreatManager' order='" +
-                                                   std::string(order) +
-                                                   "'><FlawHandler component='MIRTThreatHandler'/></FlawManager>"
-                                                   "</Solver>")));
-  configs.push_back(std::make_pair("ResourceThreat", writeFile("verdict-tokens.xml",
-      "<Solver><FlawManager component='ThreatManager'><FlawHandler component='ResourceThreat'/></FlawManager></Solver>")));
+    texts.push_back({option, "<Solver name='options'><FlawManager component='MIRTThreatManager'>"
+                             "<FlawHandler component='MIRTThreatHandler' " + option + "/></FlawManager></Solver>"});
+  for (const std::string order : {"upper,least,latest", "earliest", "most"})
+    texts.push_back({"manager order " + order, "<Solver><FlawManager component='MIRTThreatManager' order='" + order +
+                                                   "'><FlawHandler component='MIRTThreatHandler'/></FlawManager></Solver>"});
+  texts.push_back({"ResourceThreat", "<Solver><FlawManager component='ThreatManager'>"
+                                     "<FlawHandler component='ResourceThreat'/></FlawManager></Solver>"});
+  for (const auto& t : texts)
+    configs.push_back({t.first, writeFile("verdict-config-" + std::to_string(configs.size()) + ".xml", t.second)});
   return configs;
 }
 
@@ -423,7 +410,7 @@ std::string judge(const Model& m, bool expected, const Outcome& o) {
     else if (highFinite && !breaks(m, ubs, false).empty())
       fault = "latest-start schedule breaks the model: " + breaks(m, ubs, false);
   } else if (o.result == "FLAWS LEFT") {
-    if (m.kind == RESERVOIR && !m.has("neq") && !someScheduleBreaksALimit(m))
+    if (m.kind == RESERVOIR && !m.has("neq") && !someSchedule(m, false))
       fault = "flaws left on a reservoir that every schedule keeps within its limits";
     else if (m.kind != RESERVOIR && m.relations.empty())
       fault = "flaws left on a resource whose detector reports flaws";
@@ -451,7 +438,7 @@ TEST(Verdicts, MatchExhaustiveSearchOnTinyModels) {
   for (int i = 0; i < models && wrong < envInt("VERDICT_MAX_WRONG", 5); i++) {
     const Model m = randomModel(rng);
     const std::string path = writeFile("verdict-model.xml", m.xml());
-    const bool expected = satisfiable(m);
+    const bool expected = someSchedule(m);
     tally[m.kind == JOB ? "jobs" : m.relations.empty() ? "resources" : "resources-related"]++;
     for (const auto& config : configs) {
       // Jobs have no flaw to search: every configuration ends as the default does.
@@ -481,23 +468,23 @@ TEST(Verdicts, MatchExhaustiveSearchOnTinyModels) {
 // The exhaustive search itself, on models whose answer is known by hand.
 TEST(Verdicts, ExhaustiveSearchOnWorkedModels) {
   Model fits{REUSABLE, 1, 0, 0, {{"a", 3, 3, 3, 1}, {"b", 4, 6, 3, 1}}, {}, {}};
-  EXPECT_TRUE(satisfiable(fits));
+  EXPECT_TRUE(someSchedule(fits));
   EXPECT_EQ("level -1 at 4", breaks(fits, {3, 4}));
   Model three{UNARY, 1, 0, 0, {{"a", 0, 15, 10, 1}, {"b", 0, 15, 10, 1}, {"c", 0, 15, 10, 1}}, {}, {}};
-  EXPECT_FALSE(satisfiable(three));
+  EXPECT_FALSE(someSchedule(three));
   // Events at one time count together: a drain and a fill at the same time leave the level as it was.
   Model drainFirst{RESERVOIR, 0, 0, 30, {{"drain", 0, 10, 0, -3}, {"fill", 0, 10, 0, 3}}, {{0, 1}}, {}};
-  EXPECT_TRUE(satisfiable(drainFirst));
+  EXPECT_TRUE(someSchedule(drainFirst));
   drainFirst.uses[0].hi = 5;
   drainFirst.uses[1].lo = 6;
-  EXPECT_FALSE(satisfiable(drainFirst));
+  EXPECT_FALSE(someSchedule(drainFirst));
   EXPECT_EQ("level -3 at 0", breaks(drainFirst, {0, 6}));
   EXPECT_EQ("fill does not precede drain", breaks(Model{RESERVOIR, 0, 0, 30, drainFirst.uses, {{1, 0}}, {}}, {5, 7}));
   // Generic relations, with windows unbounded on one side or both.
   Use open{"b", 0, 0, 2, 1};
   open.hiOpen = true;
   Model offset{JOB, 1, 0, 0, {{"a", 0, 0, 3, 1}, open, {"c", 5, 5, 4, 1}}, {}, {{"addEq", 1, 2, 2}}};
-  EXPECT_TRUE(satisfiable(offset));
+  EXPECT_TRUE(someSchedule(offset));
   EXPECT_FALSE(negativeCycle(offset));
   EXPECT_EQ("", breaks(offset, {0, 7, 5}));
   EXPECT_EQ("addEq(a.end, b.start) broken", breaks(offset, {0, 6, 5}));
@@ -505,13 +492,13 @@ TEST(Verdicts, ExhaustiveSearchOnWorkedModels) {
   unbounded.loOpen = unbounded.hiOpen = true;
   Model cycle{JOB, 1, 0, 0, {unbounded}, {}, {{"eq", 0, 1, 0}}};
   EXPECT_TRUE(negativeCycle(cycle));
-  EXPECT_FALSE(satisfiable(cycle));
+  EXPECT_FALSE(someSchedule(cycle));
   // Three distinct starts in [0 2]: only a at 2 leaves room for b and c.
   Model distinct{JOB, 1, 0, 0, {{"a", 0, 2, 1, 1}, {"b", 0, 1, 1, 1}, {"c", 0, 1, 1, 1}}, {},
                  {{"neq", 0, 2, 0}, {"neq", 0, 4, 0}, {"neq", 2, 4, 0}}};
-  EXPECT_TRUE(satisfiable(distinct));
+  EXPECT_TRUE(someSchedule(distinct));
   EXPECT_EQ("neq(a.start, c.start) broken", breaks(distinct, {0, 1, 0}));
   EXPECT_EQ("", breaks(distinct, {0, 1, 0}, false));
   distinct.uses[0].hi = 1;
-  EXPECT_FALSE(satisfiable(distinct));
+  EXPECT_FALSE(someSchedule(distinct));
 }
