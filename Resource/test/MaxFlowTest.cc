@@ -153,6 +153,10 @@ void expectMaximum(const Graph& g, const MaximumFlowAlgorithm& mf, Node* s, Node
   ASSERT_FALSE(::testing::Test::HasFailure()) << context;
 }
 
+std::string capacityText(double cap) {
+  return cap == Edge::getMaxCapacity() ? std::string("max") : std::to_string(cap);
+}
+
 int roundsFromEnvironment(int fallback) {
   const char* v = std::getenv("KORVAN_FLOW_ROUNDS");
   return v != 0 ? std::atoi(v) : fallback;
@@ -360,7 +364,7 @@ TEST(MaximumFlow, ResumedAgainstReference) {
     auto addArc = [&](int u, int v) {
       const double cap = randomCapacity(u == s);
       arc(g, n, u, v, cap);
-      steps.push_back("arc " + std::to_string(u) + "->" + std::to_string(v) + " cap " + std::to_string(cap));
+      steps.push_back("arc " + std::to_string(u) + "->" + std::to_string(v) + " cap " + capacityText(cap));
     };
     for (int u = 0; u < size; ++u)
       for (int v = 0; v < size; ++v)
@@ -419,7 +423,7 @@ TEST(MaximumFlow, ResumedAgainstReference) {
           Edge* e = node->getOutEdges()[rng() % node->getOutEdges().size()];
           const double cap = e->getCapacity() == 0.0 ? 0.0 : randomCapacity(false);
           e->setCapacity(cap);
-          steps.push_back("edge " + std::to_string(x) + "-> out " + std::to_string(cap));
+          steps.push_back("edge " + std::to_string(x) + "-> out " + capacityText(cap));
         }
         break;
       default:
@@ -427,7 +431,7 @@ TEST(MaximumFlow, ResumedAgainstReference) {
           Edge* e = node->getInEdges()[rng() % node->getInEdges().size()];
           if (e->getSource() == source && e->getCapacity() != 0.0) {
             e->setCapacity(randomCapacity(true));
-            steps.push_back("source edge into " + std::to_string(x) + " cap " + std::to_string(e->getCapacity()));
+            steps.push_back("source edge into " + std::to_string(x) + " cap " + capacityText(e->getCapacity()));
           }
         }
         break;
