@@ -1,11 +1,10 @@
 # Flow networks, maximum flow, the flow profiles and the generic detectors;
 # then steps, makespans and envelopes recorded from the maximum flow's earlier
-# implementation, with the differential tests of the present one against it.
+# implementation.
 # A maximum flow that failed to end would hang them: both have a timeout.
 korvan_add_test(mirt-flow-tests
   ${CMAKE_CURRENT_LIST_DIR}/ProfileTestSupport.cc
   ${CMAKE_CURRENT_LIST_DIR}/ResourceTestSupport.cc
-  ${CMAKE_CURRENT_LIST_DIR}/ReferenceMaxFlow.cc
   ${CMAKE_CURRENT_LIST_DIR}/RcpspData.cc
   ${CMAKE_CURRENT_LIST_DIR}/MaxFlowTest.cc
   ${CMAKE_CURRENT_LIST_DIR}/FlowProfileTest.cc
