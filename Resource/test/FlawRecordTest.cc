@@ -13,6 +13,7 @@
 #include <algorithm>
 #include <cstdlib>
 #include <random>
+#include <sstream>
 
 namespace KORVAN {
 namespace MIRT {
@@ -117,7 +118,7 @@ public:
     const double inf = (double) g_infiniteTime();
     r = new Replayed(w.db->getId(), LabelStr("Reusable"), LabelStr("U"), LabelStr("ReusableFVDetector"),
                      LabelStr(profile), (double) capacity, (double) capacity, 0.0, inf, inf);
-    note("seed " + std::to_string(seed) + ", " + profile + (allow ? ", violations allowed" : "") + ", capacity " + std::to_string(capacity));
+    note("seed ", seed, ", ", profile, allow ? ", violations allowed" : "", ", capacity ", capacity);
   }
 
   int uniform(int lo, int hi) { return std::uniform_int_distribution<int>(lo, hi)(rng); }
@@ -140,12 +141,11 @@ public:
     const int quantity = uniform(1, capacity);
     TokenId tok = w.uses("U", lo, hi, duration, quantity);
     uses.push_back({tok, tok->getKey(), lo, hi, false});
-    note("add " + name(uses.size() - 1) + " start [" + std::to_string(lo) + " " + std::to_string(hi)
-                  + "] duration " + std::to_string(duration) + " quantity " + std::to_string(quantity));
+    note("add t", tok->getKey(), " start [", lo, " ", hi, "] duration ", duration, " quantity ", quantity);
   }
 
   void remove(int i) {
-    note("discard " + name(i));
+    note("discard ", name(i));
     const TokenId tok = uses[i].token;
     tok->discard();
     r->tokenRemoved(tok, uses[i].key);
@@ -176,14 +176,14 @@ public:
         w.db->getClient()->reset(start);
       u.specified = true;
       const int v = uniform(u.lo, u.hi);
-      note("specify start of t" + std::to_string(u.key) + " " + std::to_string(v));
+      note("specify start of t", u.key, " ", v);
       w.db->getClient()->specify(start, v);
     }
     else if (op == 5) {
       Use& u = uses[any()];
       if (u.specified) {
         u.specified = false;
-        note("reset start of t" + std::to_string(u.key));
+        note("reset start of t", u.key);
         w.db->getClient()->reset(u.token->start());
       }
     }
@@ -193,20 +193,19 @@ public:
         return "";
       u.lo = uniform(u.lo, u.hi);
       u.hi = uniform(u.lo, u.hi);
-      note("narrow start of t" + std::to_string(u.key) + " to [" + std::to_string(u.lo) + " "
-                    + std::to_string(u.hi) + "]");
+      note("narrow start of t", u.key, " to [", u.lo, " ", u.hi, "]");
       u.token->start()->restrictBaseDomain(IntervalIntDomain(u.lo, u.hi));
     }
     else if (op == 7) {
       const int a = any(), b = any();
       if (a == b)
         return "";
-      note("post " + name(a) + " before " + name(b));
+      note("post ", name(a), " before ", name(b));
       links.push_back({w.precedes(uses[a].token->end(), uses[b].token->start()), a, b});
     }
     else if (op == 8 && !links.empty()) {
       const int k = uniform(0, (int) links.size() - 1);
-      note("delete " + name(links[k].from) + " before " + name(links[k].to));
+      note("delete ", name(links[k].from), " before ", name(links[k].to));
       w.db->getClient()->deleteConstraint(links[k].constraint);
       links.erase(links.begin() + k);
     }
@@ -295,7 +294,11 @@ public:
     return "";
   }
 
-  void note(const std::string& step) { log += "  " + step + "\n"; }
+  template <class... Parts> void note(const Parts&... parts) {
+    std::ostringstream os;
+    (os << ... << parts);
+    log += "  " + os.str() + "\n";
+  }
 
   std::mt19937 rng;
   ResourceWorld w;
