@@ -35,17 +35,14 @@ public:
       getProfile()->getTransactionsToOrder(inst, transactions);
       for (const TransactionId& trans : transactions) {
         // A transaction of no token is the resource's own error to raise.
-        std::map<TransactionId, TokenId>::const_iterator found = m_transactionsToTokens.find(trans);
+        const auto found = m_transactionsToTokens.find(trans);
         if (found == m_transactionsToTokens.end())
           continue;
         const TokenId tok = found->second;
         keys[tok] = tok->getKey();
-        if (tokens.find(tok) == tokens.end()) {
-          tokens[tok].insert(inst);
+        if (tokens.find(tok) == tokens.end())
           expected.push_back("+" + std::to_string(keys[tok]));
-        }
-        else
-          tokens[tok].insert(inst);
+        tokens[tok].insert(inst);
       }
       instants.insert(std::make_pair(inst->getTime(), inst));
     }
@@ -54,7 +51,7 @@ public:
 
   void notifyNoLongerFlawed(InstantId inst) override {
     if (!muted) {
-      InstantRecord::iterator it = instants.find(inst->getTime());
+      const auto it = instants.find(inst->getTime());
       if (it != instants.end()) {
         instants.erase(it);
         std::set<TokenId> flawless;
@@ -90,7 +87,7 @@ public:
     TestReusable::notifyDeleted(inst);
     if (muted)
       return;
-    InstantRecord::iterator it = instants.find(inst->getTime());
+    const auto it = instants.find(inst->getTime());
     if (it != instants.end() && it->second == inst)
       instants.erase(it);
     for (auto& entry : tokens)
@@ -125,8 +122,7 @@ public:
 
   struct Use {
     TokenId token;
-    int key;
-    int lo, hi;
+    int key, lo, hi;
     bool specified;
   };
   struct Link {
@@ -146,9 +142,8 @@ public:
 
   void remove(int i) {
     note("discard ", name(i));
-    const TokenId tok = uses[i].token;
-    tok->discard();
-    r->tokenRemoved(tok, uses[i].key);
+    uses[i].token->discard();
+    r->tokenRemoved(uses[i].token, uses[i].key);
     std::vector<Link> kept;
     for (Link l : links)
       if (l.from != i && l.to != i) {
@@ -229,10 +224,7 @@ public:
       text += " " + show(item);
     return text;
   }
-  int keyOf(const TokenId& tok) const {
-    std::map<TokenId, int>::const_iterator it = r->keys.find(tok);
-    return it == r->keys.end() ? -1 : it->second;
-  }
+  int keyOf(const TokenId& tok) const { return r->keys.count(tok) ? r->keys.at(tok) : -1; }
 
   // The resource's record and announcements against the replay's; "" when they agree.
   std::string compare() {

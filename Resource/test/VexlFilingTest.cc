@@ -48,7 +48,6 @@ struct FilingLog {
   std::map<int, Join> joins; // by the key of the transaction's time variable
   unsigned int timeChanges = 0;
 };
-
 FilingLog* g_log = nullptr;
 
 class FilingRecorder : public MIRT::IncrementalFlowProfile {
@@ -218,16 +217,14 @@ Model randomModel(Rng& rng) {
             << "<new type='Reusable' name='v" << r << "'><float value='" << 2 + rng.below(3) << "'/><float value='0'/></new>"
             << "<new type='Unary' name='u" << r << "'/>"
             << "<new type='Resource' name='r" << r << "'><float value='0'/><float value='-30'/><float value='30'/></new>";
-  objects << "<close/>";
-  m.objects = objects.str();
+  m.objects = objects.str() + "<close/>";
   const int count = 6 + rng.below(10);
   for (int i = 0; i < count; ++i) {
     TokenSpec t;
     t.name = "t" + std::to_string(i);
     const int kind = rng.below(4);
     const std::string r = std::to_string(rng.below(perKind));
-    const int lb = rng.below(60);
-    const int ub = lb + rng.below(40);
+    const int lb = rng.below(60), ub = lb + rng.below(40);
     if (kind == 0 || kind == 3) {
       t.predicate = kind == 0 ? (rng.below(2) == 0 ? "Reservoir.produce" : "Reservoir.consume") : "Resource.change";
       t.object = (kind == 0 ? "s" : "r") + r;
