@@ -1,14 +1,8 @@
-// Random change sequences on a reusable resource (capacity 1 to 3, each
-// profile kind with the reusable detector): tokens added and discarded, start
-// times specified and reset, base windows narrowed, precedences posted and
-// deleted. Every notification the detector gives the resource is replayed on
-// plain maps by the plain algorithm that walks every flawed token; after each
-// propagation the resource's record, its record by instant and the
-// announcements the plan database received must equal the replay's, and the
-// record must hold its invariants.
-//
-// KORVAN_FLAW_RECORD_SEEDS sets the number of seeds per profile kind,
-// KORVAN_FLAW_RECORD_SEED a single one.
+// Random changes on a reusable resource of each profile kind: every
+// notification the detector gives is replayed on plain maps by the algorithm
+// that walks every flawed token, and the resource's records and announcements
+// must equal the replay's and hold their invariants. KORVAN_FLAW_RECORD_SEEDS
+// sets the number of seeds per profile kind, KORVAN_FLAW_RECORD_SEED one.
 
 #include "Resource/test/ResourceTestSupport.hh"
 #include "ConstraintEngine/base/IntervalIntDomain.hh"
@@ -41,17 +35,14 @@ public:
       getProfile()->getTransactionsToOrder(inst, transactions);
       for (const TransactionId& trans : transactions) {
         // A transaction of no token is the resource's own error to raise.
-        std::map<TransactionId, TokenId>::const_iterator found = m_transactionsToTokens.find(trans);
+        const auto found = m_transactionsToTokens.find(trans);
         if (found == m_transactionsToTokens.end())
           continue;
         const TokenId tok = found->second;
         keys[tok] = tok->getKey();
-        if (tokens.find(tok) == tokens.end()) {
-          tokens[tok].insert(inst);
+        if (tokens.find(tok) == tokens.end())
           expected.push_back("+" + std::to_string(keys[tok]));
-        }
-        else
-          tokens[tok].insert(inst);
+        tokens[tok].insert(inst);
       }
       instants.insert(std::make_pair(inst->getTime(), inst));
     }
@@ -60,7 +51,7 @@ public:
 
   void notifyNoLongerFlawed(InstantId inst) override {
     if (!muted) {
-      InstantRecord::iterator it = instants.find(inst->getTime());
+      const auto it = instants.find(inst->getTime());
       if (it != instants.end()) {
         instants.erase(it);
         std::set<TokenId> flawless;
@@ -96,7 +87,7 @@ public:
     TestReusable::notifyDeleted(inst);
     if (muted)
       return;
-    InstantRecord::iterator it = instants.find(inst->getTime());
+    const auto it = instants.find(inst->getTime());
     if (it != instants.end() && it->second == inst)
       instants.erase(it);
     for (auto& entry : tokens)
@@ -124,15 +115,14 @@ public:
     const double inf = (double) g_infiniteTime();
     r = new Replayed(w.db->getId(), LabelStr("Reusable"), LabelStr("U"), LabelStr("ReusableFVDetector"),
                      LabelStr(profile), (double) capacity, (double) capacity, 0.0, inf, inf);
-    log.push_back(profile + (allow ? ", violations allowed" : "") + ", capacity " + std::to_string(capacity));
+    note("seed ", seed, ", ", profile, allow ? ", violations allowed" : "", ", capacity ", capacity);
   }
 
   int uniform(int lo, int hi) { return std::uniform_int_distribution<int>(lo, hi)(rng); }
 
   struct Use {
     TokenId token;
-    int key;
-    int lo, hi;
+    int key, lo, hi;
     bool specified;
   };
   struct Link {
@@ -147,15 +137,13 @@ public:
     const int quantity = uniform(1, capacity);
     TokenId tok = w.uses("U", lo, hi, duration, quantity);
     uses.push_back({tok, tok->getKey(), lo, hi, false});
-    log.push_back("add " + name(uses.size() - 1) + " start [" + std::to_string(lo) + " " + std::to_string(hi)
-                  + "] duration " + std::to_string(duration) + " quantity " + std::to_string(quantity));
+    note("add t", tok->getKey(), " start [", lo, " ", hi, "] duration ", duration, " quantity ", quantity);
   }
 
   void remove(int i) {
-    log.push_back("discard " + name(i));
-    const TokenId tok = uses[i].token;
-    tok->discard();
-    r->tokenRemoved(tok, uses[i].key);
+    note("discard ", name(i));
+    uses[i].token->discard();
+    r->tokenRemoved(uses[i].token, uses[i].key);
     std::vector<Link> kept;
     for (Link l : links)
       if (l.from != i && l.to != i) {
@@ -183,14 +171,14 @@ public:
         w.db->getClient()->reset(start);
       u.specified = true;
       const int v = uniform(u.lo, u.hi);
-      log.push_back("specify start of t" + std::to_string(u.key) + " " + std::to_string(v));
+      note("specify start of t", u.key, " ", v);
       w.db->getClient()->specify(start, v);
     }
     else if (op == 5) {
       Use& u = uses[any()];
       if (u.specified) {
         u.specified = false;
-        log.push_back("reset start of t" + std::to_string(u.key));
+        note("reset start of t", u.key);
         w.db->getClient()->reset(u.token->start());
       }
     }
@@ -200,20 +188,19 @@ public:
         return "";
       u.lo = uniform(u.lo, u.hi);
       u.hi = uniform(u.lo, u.hi);
-      log.push_back("narrow start of t" + std::to_string(u.key) + " to [" + std::to_string(u.lo) + " "
-                    + std::to_string(u.hi) + "]");
+      note("narrow start of t", u.key, " to [", u.lo, " ", u.hi, "]");
       u.token->start()->restrictBaseDomain(IntervalIntDomain(u.lo, u.hi));
     }
     else if (op == 7) {
       const int a = any(), b = any();
       if (a == b)
         return "";
-      log.push_back("post " + name(a) + " before " + name(b));
+      note("post ", name(a), " before ", name(b));
       links.push_back({w.precedes(uses[a].token->end(), uses[b].token->start()), a, b});
     }
     else if (op == 8 && !links.empty()) {
       const int k = uniform(0, (int) links.size() - 1);
-      log.push_back("delete " + name(links[k].from) + " before " + name(links[k].to));
+      note("delete ", name(links[k].from), " before ", name(links[k].to));
       w.db->getClient()->deleteConstraint(links[k].constraint);
       links.erase(links.begin() + k);
     }
@@ -222,32 +209,22 @@ public:
     return "";
   }
 
-  std::string describe(const TokenRecord& record) {
-    std::ostringstream os;
-    for (const auto& entry : record) {
-      os << " t" << keyOf(entry.first) << "@{";
-      for (const InstantId& inst : entry.second)
-        os << " " << timeOf(inst);
-      os << " }";
-    }
-    return os.str();
+  // One printer for every record: tokens by key, instants by time.
+  std::string show(const TokenId& tok) const { return "t" + std::to_string(keyOf(tok)); }
+  static std::string show(const InstantId& inst) { return inst.isValid() ? timeOf(inst) : "(dead)"; }
+  static std::string show(int time) { return std::to_string(time); }
+  static std::string show(const std::string& text) { return text; }
+  template <class K, class V> std::string show(const std::pair<const K, V>& entry) const {
+    return show(entry.first) + "@" + show(entry.second);
   }
-  std::string describe(const InstantRecord& record) {
-    std::ostringstream os;
-    for (const auto& entry : record)
-      os << " " << entry.first << (entry.second.isValid() ? "" : "(dead)");
-    return os.str();
-  }
-  static std::string describe(const Announcements& a) {
+  template <class T> std::string show(const std::set<T>& items) const { return "{" + describe(items) + " }"; }
+  template <class C> std::string describe(const C& items) const {
     std::string text;
-    for (const std::string& s : a)
-      text += " " + s;
+    for (const auto& item : items)
+      text += " " + show(item);
     return text;
   }
-  int keyOf(const TokenId& tok) const {
-    std::map<TokenId, int>::const_iterator it = r->keys.find(tok);
-    return it == r->keys.end() ? -1 : it->second;
-  }
+  int keyOf(const TokenId& tok) const { return r->keys.count(tok) ? r->keys.at(tok) : -1; }
 
   // The resource's record and announcements against the replay's; "" when they agree.
   std::string compare() {
@@ -261,24 +238,15 @@ public:
     for (const auto& entry : r->m_flawedTokens)
       for (const InstantId& inst : entry.second)
         inverse[inst].insert(entry.first);
-    if (r->m_flawedTokensAt != inverse) {
-      std::ostringstream os;
-      os << "record by instant:";
-      for (const auto& entry : r->m_flawedTokensAt) {
-        os << " " << timeOf(entry.first) << "{";
-        for (const TokenId& tok : entry.second)
-          os << " t" << keyOf(tok);
-        os << " }";
-      }
-      return os.str() + " is not the inverse of" + describe(r->m_flawedTokens);
-    }
+    if (r->m_flawedTokensAt != inverse)
+      return "record by instant" + describe(r->m_flawedTokensAt) + " is not the inverse of" + describe(r->m_flawedTokens);
     return "";
   }
 
   // Propagates, compares and checks the record's invariants; "" when all is well.
   std::string propagateAndCheck() {
     const bool consistent = w.propagate();
-    log.push_back(consistent ? "propagate: consistent" : "propagate: inconsistent");
+    note(consistent ? "propagate: consistent" : "propagate: inconsistent");
     const std::string problem = compare();
     if (!problem.empty())
       return problem;
@@ -287,15 +255,15 @@ public:
       held.insert(entry.second);
     for (const auto& entry : r->m_flawedTokens) {
       if (entry.second.empty())
-        return "an empty set for t" + std::to_string(keyOf(entry.first));
+        return "an empty set for " + show(entry.first);
       if (held.find(entry.first) == held.end())
-        return "t" + std::to_string(keyOf(entry.first)) + " is recorded but no longer in the profile";
+        return show(entry.first) + " is recorded but no longer in the profile";
       for (const InstantId& inst : entry.second) {
         if (!inst.isValid())
-          return "a dead instant in the set of t" + std::to_string(keyOf(entry.first));
+          return "a dead instant in the set of " + show(entry.first);
         InstantRecord::const_iterator it = r->m_flawedInstants.find(inst->getTime());
         if (it == r->m_flawedInstants.end() || it->second != inst)
-          return "instant " + timeOf(inst) + " of t" + std::to_string(keyOf(entry.first)) + " is not recorded";
+          return "instant " + timeOf(inst) + " of " + show(entry.first) + " is not recorded";
       }
     }
     for (const auto& entry : r->m_flawedInstants)
@@ -318,11 +286,10 @@ public:
     return "";
   }
 
-  std::string steps() const {
-    std::string text;
-    for (const std::string& s : log)
-      text += "  " + s + "\n";
-    return text;
+  template <class... Parts> void note(const Parts&... parts) {
+    std::ostringstream os;
+    (os << ... << parts);
+    log += "  " + os.str() + "\n";
   }
 
   std::mt19937 rng;
@@ -331,7 +298,7 @@ public:
   int capacity;
   std::vector<Use> uses;
   std::vector<Link> links;
-  std::vector<std::string> log;
+  std::string log;  // the steps that reproduce a failure
 };
 
 // The seeds to run: 1 to KORVAN_FLAW_RECORD_SEEDS (12 by default), or the one
@@ -356,24 +323,21 @@ TEST_P(FlawRecord, RandomChangesAgreeWithAReplayThatWalksEveryToken) {
     FlawRecordRun run((unsigned) seed, GetParam(), allow);
     for (int i = 0; i < 70; ++i) {
       std::string problem = run.step();
-      if (problem.empty())
-        problem = run.compare();
+      problem = problem.empty() ? run.compare() : problem;
       if (problem.empty() && run.uniform(0, 2) == 0)
         problem = run.propagateAndCheck();
-      ASSERT_EQ("", problem) << "seed " << seed << "\n" << run.steps();
+      ASSERT_EQ("", problem) << run.log;
     }
     // Every token leaves: each one announced is withdrawn, and the record empties.
     while (!run.uses.empty()) {
       run.remove((int) run.uses.size() - 1);
-      ASSERT_EQ("", run.compare()) << "seed " << seed << "\n" << run.steps();
+      ASSERT_EQ("", run.compare()) << run.log;
     }
-    ASSERT_EQ("", run.propagateAndCheck()) << "seed " << seed << "\n" << run.steps();
-    ASSERT_TRUE(run.r->m_flawedTokens.empty() && run.r->m_flawedTokensAt.empty())
-      << "seed " << seed << "\n" << run.steps();
-    size_t plus = 0;
-    for (const std::string& a : run.r->announcements)
-      plus += a[0] == '+' ? 1 : 0;
-    ASSERT_EQ(run.r->announcements.size(), 2 * plus) << "seed " << seed << "\n" << run.steps();
+    ASSERT_EQ("", run.propagateAndCheck()) << run.log;
+    ASSERT_TRUE(run.r->m_flawedTokens.empty() && run.r->m_flawedTokensAt.empty()) << run.log;
+    const size_t plus = (size_t) std::count_if(run.r->announcements.begin(), run.r->announcements.end(),
+                                               [](const std::string& a) { return a[0] == '+'; });
+    ASSERT_EQ(run.r->announcements.size(), 2 * plus) << run.log;
     announced += plus;
   }
   // The runs must reach the record at all, or they prove nothing.

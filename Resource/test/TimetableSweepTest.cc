@@ -21,7 +21,6 @@ using namespace KORVAN::MIRT;
 
 namespace {
 
-// The unbounded quantity of the framework's domains.
 const double INF = g_infiniteTimeAsDouble();
 
 // Each instant walks every transaction it holds, in the held order.
@@ -105,22 +104,16 @@ std::string differenceIn(const std::vector<std::vector<double>>& got, const std:
                          const char* what) {
   std::ostringstream os;
   os.precision(17);
-  if (got.size() != want.size()) {
+  if (got.size() != want.size())
     os << what << ": " << got.size() << " entries, oracle " << want.size();
-    return os.str();
-  }
-  for (std::size_t i = 0; i < got.size(); ++i) {
-    if (got[i].size() != want[i].size()) {
+  for (std::size_t i = 0; os.tellp() == 0 && i < got.size(); ++i) {
+    if (got[i].size() != want[i].size())
       os << what << " entry " << i << " differs in kind";
-      return os.str();
-    }
-    for (std::size_t k = 0; k < got[i].size(); ++k)
-      if (!same(got[i][k], want[i][k])) {
+    for (std::size_t k = 0; os.tellp() == 0 && k < got[i].size(); ++k)
+      if (!same(got[i][k], want[i][k]))
         os << what << " entry " << i << " value " << k << ": " << got[i][k] << ", oracle " << want[i][k];
-        return os.str();
-      }
   }
-  return "";
+  return os.str();
 }
 
 // Brings the levels up to date, then every instant's values.
@@ -186,7 +179,6 @@ std::pair<double, double> quantity(std::mt19937& rng, int mode) {
   return {lb, ub};
 }
 
-
 }
 
 // Random plans under change sequences (transactions added and removed, times
@@ -195,8 +187,7 @@ std::pair<double, double> quantity(std::mt19937& rng, int mode) {
 // bit; and the sweep ran on the plans whose sums are exact.
 TEST(TimetableProfile, sweepEqualsWalkUnderChanges) {
   DebugCapture capture("TimetableProfile:initRecompute");
-  const char* seedsText = std::getenv("KORVAN_TIMETABLE_SEEDS");
-  const int seeds = seedsText != nullptr ? std::atoi(seedsText) : 60;
+  const int seeds = std::getenv("KORVAN_TIMETABLE_SEEDS") ? std::atoi(std::getenv("KORVAN_TIMETABLE_SEEDS")) : 60;
   for (int seed = 1; seed <= seeds; ++seed) {
     std::mt19937 rng(seed);
     const int mode = (int) (rng() % 5);
@@ -223,13 +214,11 @@ TEST(TimetableProfile, sweepEqualsWalkUnderChanges) {
     const int n = 1 + (int) (rng() % 25);
     for (int i = 0; i < n; ++i)
       addRandom();
-    std::string diff = twin.compare();
-    ASSERT_EQ("", diff) << plan.str();
+    ASSERT_EQ("", twin.compare()) << plan.str();
     for (int step = 0; step < 12; ++step) {
       const int op = (int) (rng() % 8);
-      if (twin.live.empty() || op == 0) {
+      if (twin.live.empty() || op == 0)
         addRandom();
-      }
       else {
         const std::size_t i = rng() % twin.live.size();
         const ConstrainedVariableId time = twin.live[i]->time(), q = twin.live[i]->quantity();
@@ -270,8 +259,7 @@ TEST(TimetableProfile, sweepEqualsWalkUnderChanges) {
         }
       }
       ASSERT_TRUE(twin.w.ce->propagate()) << plan.str();
-      diff = twin.compare();
-      ASSERT_EQ("", diff) << plan.str();
+      ASSERT_EQ("", twin.compare()) << plan.str();
     }
     DebugMessage::disable("TimetableProfile:recomputeLevels");
   }

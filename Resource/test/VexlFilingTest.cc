@@ -48,7 +48,6 @@ struct FilingLog {
   std::map<int, Join> joins; // by the key of the transaction's time variable
   unsigned int timeChanges = 0;
 };
-
 FilingLog* g_log = nullptr;
 
 class FilingRecorder : public MIRT::IncrementalFlowProfile {
@@ -181,12 +180,10 @@ struct Rng {
   std::mt19937 gen;
   int below(int n) { return static_cast<int>(gen() % static_cast<unsigned>(n)); }
 };
-
 struct Bound {
   std::string var;
   int lb, ub;
 };
-
 struct TokenSpec {
   std::string name, predicate, object;
   std::vector<Bound> bounds;
@@ -220,16 +217,14 @@ Model randomModel(Rng& rng) {
             << "<new type='Reusable' name='v" << r << "'><float value='" << 2 + rng.below(3) << "'/><float value='0'/></new>"
             << "<new type='Unary' name='u" << r << "'/>"
             << "<new type='Resource' name='r" << r << "'><float value='0'/><float value='-30'/><float value='30'/></new>";
-  objects << "<close/>";
-  m.objects = objects.str();
+  m.objects = objects.str() + "<close/>";
   const int count = 6 + rng.below(10);
   for (int i = 0; i < count; ++i) {
     TokenSpec t;
     t.name = "t" + std::to_string(i);
     const int kind = rng.below(4);
     const std::string r = std::to_string(rng.below(perKind));
-    const int lb = rng.below(60);
-    const int ub = lb + rng.below(40);
+    const int lb = rng.below(60), ub = lb + rng.below(40);
     if (kind == 0 || kind == 3) {
       t.predicate = kind == 0 ? (rng.below(2) == 0 ? "Reservoir.produce" : "Reservoir.consume") : "Resource.change";
       t.object = (kind == 0 ? "s" : "r") + r;
@@ -274,6 +269,14 @@ Model randomModel(Rng& rng) {
   return m;
 }
 
+// The variable a model names; the timeline members have their own access.
+ConstrainedVariableId variableOf(const TokenId& token, const std::string& name) {
+  const ConstrainedVariableId var = token->getVariable(LabelStr(name));
+  if (var.isValid())
+    return var;
+  return name == "start" ? token->start() : name == "end" ? token->end() : token->duration();
+}
+
 // The reference: each token made closed and active by its factory, then
 // narrowed, then bound to its object, as any other client of the database.
 void buildPlainly(ModuleWorld& world, const Model& m) {
@@ -283,9 +286,7 @@ void buildPlainly(ModuleWorld& world, const Model& m) {
     TokenId token = client->createToken(LabelStr(t.predicate), false, false);
     made[t.name] = token;
     for (const Bound& b : t.bounds) {
-      ConstrainedVariableId var = token->getVariable(LabelStr(b.var));
-      if (var.isNoId())
-        var = b.var == "start" ? token->start() : b.var == "end" ? token->end() : token->duration();
+      const ConstrainedVariableId var = variableOf(token, b.var);
       std::unique_ptr<AbstractDomain> domain(var->baseDomain().copy());
       domain->intersect(b.lb, b.ub);
       client->restrict(var, *domain);
@@ -297,17 +298,11 @@ void buildPlainly(ModuleWorld& world, const Model& m) {
                                    objectVar->baseDomain().getTypeName()));
     client->restrict(objectVar, *domain);
   }
-  for (const auto& p : m.precedences) {
-    auto resolve = [&](const std::string& ref) -> ConstrainedVariableId {
-      const std::string owner = ref.substr(0, ref.find('.')), member = ref.substr(ref.find('.') + 1);
-      const TokenId& token = made[owner];
-      ConstrainedVariableId var = token->getVariable(LabelStr(member));
-      if (var.isNoId())
-        var = member == "start" ? token->start() : token->end();
-      return var;
-    };
+  auto resolve = [&](const std::string& ref) {
+    return variableOf(made[ref.substr(0, ref.find('.'))], ref.substr(ref.find('.') + 1));
+  };
+  for (const auto& p : m.precedences)
     client->createConstraint(LabelStr("precedes"), {resolve(p.first), resolve(p.second)});
-  }
 }
 
 // Every token's bounds and every profile's levels at each time a window names.
@@ -339,31 +334,29 @@ std::string outcome(ModuleWorld& world, const Model& m, const std::map<std::stri
 }
 
 TEST(VexlFiling, ReadingGivesTheResultsOfNarrowingAfterCreation) {
-  const char* env = std::getenv("KORVAN_FILING_SEEDS");
-  const int seeds = env != nullptr ? std::atoi(env) : 40;
+  const int seeds = std::getenv("KORVAN_FILING_SEEDS") ? std::atoi(std::getenv("KORVAN_FILING_SEEDS")) : 40;
   int inconsistent = 0;
   for (int seed = 1; seed <= seeds; ++seed) {
     Rng rng{std::mt19937(seed)};
     const Model m = randomModel(rng);
-    std::string read, plain;
-    {
+    std::string results[2];
+    for (int plainly = 0; plainly < 2; ++plainly) {
       ModuleWorld world;
       world.read(m.objects);
-      world.read(m.tokensXml());
       std::map<std::string, TokenId> tokens;
-      for (const TokenSpec& t : m.tokens)
-        tokens[t.name] = world.interpreter->getToken(t.name);
-      read = outcome(world, m, tokens);
+      if (plainly) {
+        buildPlainly(world, m);
+        for (const auto& entry : world.db->getTokens())
+          tokens["t" + std::to_string(tokens.size())] = entry.second;
+      }
+      else {
+        world.read(m.tokensXml());
+        for (const TokenSpec& t : m.tokens)
+          tokens[t.name] = world.interpreter->getToken(t.name);
+      }
+      results[plainly] = outcome(world, m, tokens);
     }
-    {
-      ModuleWorld world;
-      world.read(m.objects);
-      buildPlainly(world, m);
-      std::map<std::string, TokenId> tokens;
-      for (const auto& entry : world.db->getTokens())
-        tokens["t" + std::to_string(tokens.size())] = entry.second;
-      plain = outcome(world, m, tokens);
-    }
+    const std::string &read = results[0], &plain = results[1];
     inconsistent += read.compare(0, 12, "inconsistent") == 0;
     ASSERT_EQ(plain, read) << "seed " << seed << ", model:\n" << m.objects << "\n" << m.tokensXml();
   }

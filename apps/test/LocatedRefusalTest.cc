@@ -22,11 +22,11 @@ using namespace KORVAN;
 
 namespace {
 
+std::string tempPrefix() { return ::testing::TempDir() + "korvan-located-" + std::to_string(getpid()) + "-"; }
+
 std::string writeFile(const std::string& name, const std::string& text) {
-  std::string path = ::testing::TempDir() + "korvan-located-" + std::to_string(getpid()) + "-" + name;
-  std::ofstream out(path.c_str());
-  out << text;
-  return path;
+  std::ofstream(tempPrefix() + name) << text;
+  return tempPrefix() + name;
 }
 
 /// Standard error of korvan-run, with the temporary directory taken out; the status must be 2.
@@ -35,9 +35,8 @@ std::string refusal(const std::vector<std::string>& args) {
   int status = HOST::run(args, out, err);
   EXPECT_EQ(2, status) << out.str() << err.str();
   std::string text = err.str();
-  const std::string dir = ::testing::TempDir() + "korvan-located-" + std::to_string(getpid()) + "-";
-  for (std::string::size_type at; (at = text.find(dir)) != std::string::npos;)
-    text.erase(at, dir.size());
+  for (std::string::size_type at; (at = text.find(tempPrefix())) != std::string::npos;)
+    text.erase(at, tempPrefix().size());
   return text;
 }
 
