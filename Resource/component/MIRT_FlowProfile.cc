@@ -323,10 +323,11 @@ void FlowProfile::enableTransaction(const TransactionId& t, const InstantId& ins
  */
 
 FlowProfile::PassState::PassState()
-  : inPass(false), passEnd(g_infiniteTime()), pendingEnd(g_infiniteTime()), computedAny(false), lastComputed(0) {}
+  : inPass(false), restartAt(g_infiniteTime()), passEnd(g_infiniteTime()), pendingEnd(g_infiniteTime()), computedAny(false), lastComputed(0) {}
 
-void FlowProfile::PassState::start() {
+void FlowProfile::PassState::start(int from) {
   inPass = true;
+  restartAt = from;
   passEnd = pendingEnd;
   computedAny = false;
 }
@@ -346,8 +347,8 @@ bool FlowProfile::PassState::stoppedBefore(const std::map<int, InstantId>& insta
   return true;
 }
 
-void FlowProfile::startPass() {
-  m_pass.start();
+void FlowProfile::startPass(int from) {
+  m_pass.start(from);
 }
 
 void FlowProfile::noteComputed(const InstantId& inst) {
@@ -538,6 +539,7 @@ void FlowProfile::recordReached(const FlowProfileGraph& graph, ContributionMap& 
 void FlowProfile::postHandleRecompute() {
   int resumeAt = 0;
   const bool unfinished = m_pass.stoppedBefore(m_instants, resumeAt);
+  resumeAt = std::min(resumeAt, m_pass.restartAt);
   m_pass.inPass = false;
   if (!unfinished) {
     m_recalculateLowerLevel = false;

@@ -191,7 +191,10 @@ protected:
 
   // Book-keeping of the pass in progress, so that a pass cut short (by a
   // violation, or by a change made while it ran) is finished by the next one.
-  void startPass();
+  // A pass; one that restarts at `from` when it is cut short (the incremental
+  // profile, whose next pass trusts every record before its start: those that
+  // the cut pass walked past are not renewed).
+  void startPass(int from = g_infiniteTime());
   void noteComputed(const InstantId& inst);
 
   // Contribution entries written by the pass in progress: a transaction
@@ -235,13 +238,14 @@ protected:
   // lastComputed mean nothing.
   struct PassState {
     PassState();
-    void start();
+    void start(int from);
     void computed(int time);
     // The time of the first instant of the pass's window it left
     // uncomputed; false when it finished, or computed nothing.
     bool stoppedBefore(const std::map<int, InstantId>& instants, int& resumeAt) const;
 
     bool inPass;
+    int restartAt;
     int passEnd;
     int pendingEnd;
     bool computedAny;

@@ -22,7 +22,7 @@ void IncrementalFlowProfile::initRecompute() {
   // The profile core holds the window itself while the pass runs and has
   // checked it before starting.
   debugMsg("IncrementalFlowProfile::initRecompute", "");
-  startPass();
+  startPass(m_instants.begin()->first);
   initializeGraphs();
   m_lowerClosedLevel = m_initLevelLb;
   m_upperClosedLevel = m_initLevelUb;
@@ -31,8 +31,8 @@ void IncrementalFlowProfile::initRecompute() {
 void IncrementalFlowProfile::initRecompute(InstantId inst) {
   check_error(inst.isValid());
   debugMsg("IncrementalFlowProfile::initRecompute", "For instant (" << inst << ")");
-  startPass();
   const int T = inst->getTime();
+  startPass(T);
   std::map<int, InstantId>::iterator p = getGreatestInstant(T - 1);
   if (p != m_instants.end()) {
     debugMsg("IncrementalFlowProfile::initRecompute", "For instant (" << inst
