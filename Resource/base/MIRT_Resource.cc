@@ -207,8 +207,18 @@ void Resource::notifyViolated(InstantId inst, ResourceProblem::Type problem) {
     // Emptying a domain is how the engine learns that the network cannot be
     // made consistent; it holds no other handle on what a profile found.
     AbstractDomain& quantity = const_cast<AbstractDomain&>(first->quantity()->lastDomain());
+    m_emptiedQuantity = first->quantity();
     quantity.empty();
   }
+}
+
+void Resource::relaxEmptiedQuantity() {
+  if (!m_emptiedQuantity.isValid() || !m_emptiedQuantity->lastDomain().isEmpty())
+    return;
+  debugMsg("Resource:relaxEmptiedQuantity", "Relaxing " << m_emptiedQuantity->toString());
+  const ConstrainedVariableId quantity = m_emptiedQuantity;
+  m_emptiedQuantity = ConstrainedVariableId::noId();
+  quantity->relax();
 }
 
 void Resource::notifyNoLongerViolated(InstantId inst) {
