@@ -160,8 +160,8 @@ struct Judged {
 const Judged JUDGED[] = {{ON_R, 5, 2, 8}, {ON_U, 2, 0, 2}};
 
 struct OracleRun {
-  OracleRun(unsigned seed, int profile, bool allowViolations)
-    : rng(seed), profile(profile), allow(allowViolations), w(allowViolations) {
+  OracleRun(unsigned seed, int profile, bool allowViolations, bool chains = false)
+    : rng(seed), profile(profile), allow(allowViolations), chains(chains), w(allowViolations) {
     r = w.reservoir("R", 5, 2, 8, PROFILES[profile], "ClosedWorldFVDetector");
     u = w.reusable("U", 2, PROFILES[(profile + 1) % 3]);
     w.reservoir("Other", 0, -1000, 1000, PROFILES[(profile + 2) % 3], "QuietFVDetector");
@@ -173,7 +173,8 @@ struct OracleRun {
   std::string steps() const {
     std::ostringstream out;
     out << "R under " << PROFILES[profile] << ", U under " << PROFILES[(profile + 1) % 3]
-        << (allow ? ", violations allowed" : ", violations not allowed") << "\n";
+        << (allow ? ", violations allowed" : ", violations not allowed") << (chains ? ", orderings only" : "")
+        << "\n";
     for (size_t i = 0; i < log.size(); ++i)
       out << "  " << i << ": " << log[i] << "\n";
     return out.str();
@@ -201,10 +202,11 @@ struct OracleRun {
   }
 
   void addToken(Owner owner) {
-    // Many share one window, so that orderings come and go without any
-    // bound moving.
-    const bool common = uniform(0, 1) == 0;
-    const int lo = common ? 0 : uniform(0, 15), hi = common ? 20 : lo + uniform(0, 20);
+    // Many share one of two windows, so that orderings come and go without
+    // any bound moving, and a change in one window leaves the other alone.
+    const bool common = chains || uniform(0, 1) == 0;
+    const int base = uniform(0, chains ? 3 : 1) * 25;
+    const int lo = base + (common ? 0 : uniform(0, 15)), hi = common ? base + 20 : lo + uniform(0, 20);
     Tok t;
     t.owner = owner;
     if (owner == ON_U) {
@@ -235,7 +237,8 @@ struct OracleRun {
   }
 
   void addFreePoint() {
-    const int lo = uniform(0, 10), hi = lo + uniform(0, 25);
+    const int base = uniform(0, 3) * 25;
+    const int lo = chains ? base : uniform(0, 10), hi = chains ? base + 20 : lo + uniform(0, 25);
     Variable<IntervalIntDomain>* v = new Variable<IntervalIntDomain>(w.ce->getId(), IntervalIntDomain(lo, hi));
     const int i = addPointOf(v->getId(), -1, false, lo, hi);
     log.push_back("add " + name(i) + " free point" + window(lo, hi));
@@ -303,12 +306,16 @@ struct OracleRun {
     m.links.erase(m.links.begin() + k);
   }
 
-  // A link the test made, or -1.
-  int anyDeletableLink() {
+  // A link the test made (one that touches a point outside R and U when
+  // outside is set and there is one), or -1.
+  int anyDeletableLink(bool outside = false) {
     std::vector<int> choices;
     for (size_t k = 0; k < m.links.size(); ++k)
-      if (m.links[k].constraint.isValid())
+      if (m.links[k].constraint.isValid() &&
+          (!outside || m.owner(m.links[k].from) == OUTSIDE || m.owner(m.links[k].to) == OUTSIDE))
         choices.push_back((int) k);
+    if (choices.empty() && outside)
+      return anyDeletableLink();
     return choices.empty() ? -1 : choices[uniform(0, (int) choices.size() - 1)];
   }
 
@@ -321,6 +328,8 @@ struct OracleRun {
 
   // One random change, or a propagation and its checks; "" when all agree.
   std::string step() {
+    if (chains)
+      return chainStep();
     const int op = m.points.size() < 3 ? uniform(0, 2) : uniform(0, 20);
     if (op <= 2)
       addToken(op == 0 ? ON_R : op == 1 ? ON_U : (uniform(0, 1) == 0 ? OUTSIDE : ON_R));
@@ -356,11 +365,16 @@ struct OracleRun {
         anyLink(a, b);
     }
     else if (op == 9) {
-      // Loosened and tightened in one step.
-      const int k = anyDeletableLink(), a = anyPoint(), b = anyPoint();
+      // Loosened and tightened in one step, the latter often between two
+      // transactions of one resource, which tells its profile.
+      const int k = anyDeletableLink(true), a = anyPoint();
+      int b = anyPoint();
+      for (int tries = 0; tries < 4 && m.owner(b) != m.owner(a); ++tries)
+        b = anyPoint();
       if (k >= 0 && a != b) {
         deleteLink(k);
         link("precedes", a, b, 0, NONE);
+        return propagateAndCheck();
       }
     }
     else if (op == 10 || (op == 11 && uniform(0, 1) == 0)) {
@@ -419,6 +433,60 @@ struct OracleRun {
       }
     }
     else if (op == 16) {
+      const int i = anyPoint();
+      if (m.points[i].tok >= 0)
+        removeToken(m.points[i].tok);
+    }
+    else
+      return propagateAndCheck();
+    return "";
+  }
+
+  // A change of orderings alone, through chains of free points and tokens of
+  // Other, all in one of four shared windows: nothing moves a bound, so only
+  // what the profiles learn of the orderings, or check of them, can tell a
+  // level changed.
+  std::string chainStep() {
+    const int op = m.points.size() < 4 ? uniform(0, 1) : uniform(0, 9);
+    if (op == 0)
+      addToken(uniform(0, 3) == 0 ? ON_U : ON_R);
+    else if (op == 1)
+      uniform(0, 2) == 0 ? addToken(OUTSIDE) : addFreePoint();
+    else if (op <= 3) {
+      // Within one window, so that the chain moves no bound either.
+      const int a = anyJudgedPoint();
+      int b = anyJudgedPoint();
+      auto window = [&](int i) { return m.points[i].lo / 25; };
+      for (int tries = 0; tries < 8 && a >= 0 && b >= 0 && window(b) != window(a); ++tries)
+        b = anyJudgedPoint();
+      std::vector<int> chain;
+      for (int k = uniform(1, 3) * 3; k > 0 && a >= 0 && chain.size() < 3; --k) {
+        const int z = anyPoint();
+        if (m.owner(z) == OUTSIDE && window(z) == window(a) && std::find(chain.begin(), chain.end(), z) == chain.end())
+          chain.push_back(z);
+      }
+      if (a >= 0 && b >= 0 && a != b && !chain.empty()) {
+        chain.insert(chain.begin(), a);
+        chain.push_back(b);
+        for (size_t k = 0; k + 1 < chain.size(); ++k)
+          link("precedes", chain[k], chain[k + 1], 0, NONE);
+      }
+    }
+    else if (op <= 5) {
+      const int k = anyDeletableLink(true), a = anyJudgedPoint(), b = anyJudgedPoint();
+      if (k >= 0)
+        deleteLink(k);
+      const bool at = uniform(0, 3) == 0;
+      if (a >= 0 && b >= 0 && a != b && m.owner(a) == m.owner(b))
+        link(at ? "concurrent" : "precedes", a, b, 0, at ? 0 : NONE);
+      return propagateAndCheck();
+    }
+    else if (op == 6) {
+      const int k = anyDeletableLink();
+      if (k >= 0)
+        deleteLink(k);
+    }
+    else if (op == 7) {
       const int i = anyPoint();
       if (m.points[i].tok >= 0)
         removeToken(m.points[i].tok);
@@ -500,6 +568,7 @@ struct OracleRun {
   std::mt19937 rng;
   int profile;
   bool allow;
+  bool chains;  // orderings only
   ResourceWorld w;
   TestReservoir* r;
   TestReusable* u;
@@ -518,7 +587,7 @@ int envCount(const char* name, int otherwise) {
 // One seed of a profile kind: "" when every check passed, else the seed, the
 // problem and the steps.
 std::string runSeed(int profile, unsigned seed, int steps = 80) {
-  OracleRun run(seed, profile, seed % 2 == 1);
+  OracleRun run(seed, profile, seed % 2 == 1, seed % 4 >= 2);
   for (int i = 0; i < steps; ++i) {
     std::string problem = run.step();
     if (problem.empty() && run.uniform(0, 1) == 0)
