@@ -443,13 +443,14 @@ struct OracleRun {
   }
 
   // A change of orderings alone, through chains of free points and tokens of
-  // Other, all in one of four shared windows: nothing moves a bound, so only
-  // what the profiles learn of the orderings, or check of them, can tell a
-  // level changed.
+  // Other, all in one of four shared windows, on R alone: no constraint ever
+  // narrows a domain, so none relaxes one when it goes, and only what the
+  // profiles learn of the orderings, or check of them, can tell a level
+  // changed.
   std::string chainStep() {
     const int op = m.points.size() < 4 ? uniform(0, 1) : uniform(0, 9);
     if (op == 0)
-      addToken(uniform(0, 3) == 0 ? ON_U : ON_R);
+      addToken(ON_R);
     else if (op == 1)
       uniform(0, 2) == 0 ? addToken(OUTSIDE) : addFreePoint();
     else if (op <= 3) {
@@ -473,11 +474,13 @@ struct OracleRun {
       }
     }
     else if (op <= 5) {
+      // Loosened through a chain, tightened between two transactions in
+      // a window of their own.
       const int k = anyDeletableLink(true), a = anyJudgedPoint(), b = anyJudgedPoint();
       if (k >= 0)
         deleteLink(k);
       const bool at = uniform(0, 3) == 0;
-      if (a >= 0 && b >= 0 && a != b && m.owner(a) == m.owner(b))
+      if (a >= 0 && b >= 0 && a != b && m.points[a].lo == m.points[b].lo)
         link(at ? "concurrent" : "precedes", a, b, 0, at ? 0 : NONE);
       return propagateAndCheck();
     }
