@@ -6,6 +6,7 @@
 #include "ConstraintEngine/base/ConstraintEngine.hh"
 #include "ConstraintEngine/base/IntervalIntDomain.hh"
 #include "PlanDatabase/base/PlanDatabase.hh"
+#include "PlanDatabase/base/TemporalAdvice.hh"
 #include "TemporalNetwork/TemporalAdvisor.hh"
 #include "PlanDatabase/base/Token.hh"
 #include "Utils/base/Debug.hh"
@@ -379,12 +380,6 @@ bool Resource::noFlawedTokensForInst(const InstantId& inst) const {
  * Ordering choices
  */
 
-bool Resource::transConstrainedToPrecede(const TransactionId& predecessor, const TransactionId& successor) {
-  IntervalIntDomain distance = getPlanDatabase()->getTemporalAdvisor()->getTemporalDistanceDomain(
-      predecessor->time(), successor->time(), true);
-  return distance.getLowerBound() >= 0.0;
-}
-
 void Resource::getOrderingChoices(const InstantId& inst,
                                   std::vector<std::pair<TransactionId, TransactionId>>& results,
                                   unsigned int limit) {
@@ -535,7 +530,6 @@ void Resource::getOrderingChoices(const TokenId& token, std::vector<std::pair<To
 
   std::multimap<TokenId, TokenId> pairs;
   unsigned int count = 0;
-  const TemporalAdvisorId& advisor = getPlanDatabase()->getTemporalAdvisor();
 
   // Takes the pair when the object does not order it yet and the network still allows it.
   auto attempt = [&](const TokenId& predecessorToken, const TokenId& successorToken) {
@@ -543,7 +537,7 @@ void Resource::getOrderingChoices(const TokenId& token, std::vector<std::pair<To
              << " and successorToken " << successorToken->getKey() << " "
              << (predecessorToken == successorToken));
     if (successorToken == predecessorToken || isConstrainedToPrecede(predecessorToken, successorToken) ||
-        !advisor->canPrecede(predecessorToken, successorToken))
+        !KORVAN::canPrecede(getPlanDatabase(), predecessorToken, successorToken))
       return;
     debugMsg("Resource:getOrderingChoices", "Considering order <"
              << predecessorToken->getPredicateName().toString() << "(" << predecessorToken->getKey() << "), "

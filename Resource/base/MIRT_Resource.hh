@@ -119,7 +119,6 @@ protected:
   std::map<int, InstantId> m_flawedInstants;
 
 private:
-  virtual bool transConstrainedToPrecede(const TransactionId& predecessor, const TransactionId& successor);
   virtual void addToProfile(const TokenId& token) = 0;
   virtual void removeFromProfile(const TokenId& token) = 0;
 
