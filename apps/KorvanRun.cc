@@ -51,6 +51,16 @@ std::map<std::string, ObjectPrinter>& objectPrinters() {
   return sl_printers;
 }
 
+std::string& defaultFlawManagers() {
+  static std::string sl_elements;
+  return sl_elements;
+}
+
+std::set<std::string>& bookkeepingConstraints() {
+  static std::set<std::string> sl_names;
+  return sl_names;
+}
+
 /// A bad command line or unreadable input: exit status 2.
 struct BadInput {
   std::string message;
@@ -179,17 +189,10 @@ void printObjects(std::ostream& out, const PlanDatabaseId& db) {
   }
 }
 
-std::string defaultSolverConfig(SOLVERS::ComponentFactoryMgr& factories) {
-  // One element a line, so that a refusal's line names the element.
-  std::string text = "<Solver name='default'>\n";
-  // The resource module's flawed instants go first: on a tie the earlier manager's flaw wins,
-  // and its handler orders the transactions that make the flaw, which a token-level ordering
-  // of the same resource may not reach. Repairing the earliest flaw first proves tiny models
-  // without a plan in tens of steps where the most flawed instant first can take a thousand.
-  if (factories.getFactory(LabelStr("MIRTThreatManager")) != nullptr &&
-      factories.getFactory(LabelStr("MIRTThreatHandler")) != nullptr)
-    text += "<FlawManager component='MIRTThreatManager' order='earliest'>\n"
-            "<FlawHandler component='MIRTThreatHandler'/></FlawManager>\n";
+std::string defaultSolverConfig() {
+  // One element a line, so that a refusal's line names the element. On a tie the earlier
+  // manager's flaw wins: the bindings' managers go first.
+  std::string text = "<Solver name='default'>\n" + defaultFlawManagers();
   text += "<FlawManager component='ThreatManager'>\n"
           "<FlawHandler component='ThreatHandler'/></FlawManager>\n";
   return text + "</Solver>";
@@ -199,10 +202,9 @@ std::string defaultSolverConfig(SOLVERS::ComponentFactoryMgr& factories) {
 /// transaction to its resource: the temporal network's own and the engine's bookkeeping.
 bool propagatesExactly(const ConstraintId& constraint) {
   static const LabelStr sl_temporal = TemporalPropagator::PROPAGATOR_NAME();
-  static const std::set<std::string> sl_bookkeeping = {"ObjectTokenRelation", "ResourceObjectRelation",
-                                                       "ResourceTransactionRelation", "ProfileVariableListener"};
-  return constraint->getPropagator()->getName() == sl_temporal ||
-         sl_bookkeeping.count(constraint->getName().toString()) > 0;
+  static const LabelStr sl_objectToken("ObjectTokenRelation");
+  return constraint->getPropagator()->getName() == sl_temporal || constraint->getName() == sl_objectToken ||
+         bookkeepingConstraints().count(constraint->getName().toString()) > 0;
 }
 
 bool isOpenNumber(const ConstrainedVariableId& var) {
@@ -473,7 +475,7 @@ int execute(const Options& options, std::ostream& out, std::ostream& err) {
   Host host;
   std::string summary = host.interpreter().interpret(model, options.model);
   if (options.solverConfig.empty())
-    config.Parse(defaultSolverConfig(host.factories()).c_str());
+    config.Parse(defaultSolverConfig().c_str());
   // The configuration is judged whole before anything is printed or searched; its components
   // refuse what they are asked when built, or only when a flaw reaches them.
   auto configError = [&](const Error& e, const std::string& when) {
@@ -554,7 +556,13 @@ void registerObjectPrinter(const std::string& objectType, const ObjectPrinter& p
 
 void registerPlanChecker(const PlanChecker& checker) { planCheckers().push_back(checker); }
 
+void registerDefaultFlawManagers(const std::string& elements) { defaultFlawManagers() += elements; }
+
+void registerBookkeepingConstraint(const std::string& name) { bookkeepingConstraints().insert(name); }
+
 void clearRegistrations() {
+  defaultFlawManagers().clear();
+  bookkeepingConstraints().clear();
   moduleMakers().clear();
   planCheckers().clear();
   objectPrinters().clear();

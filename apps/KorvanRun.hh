@@ -32,6 +32,13 @@ void registerObjectPrinter(const std::string& objectType, const ObjectPrinter& p
 typedef std::function<void(const PlanDatabaseId&, std::vector<std::string>&)> PlanChecker;
 void registerPlanChecker(const PlanChecker& checker);
 
+/// Flaw managers (XML elements, one a line) that go first in the solver configuration used when
+/// none is given, ahead of the host's token orderings.
+void registerDefaultFlawManagers(const std::string& elements);
+/// A constraint that only ties a token to its object (or the like), which bounds propagation
+/// decides exactly: the search for a schedule behind generic constraints passes over it.
+void registerBookkeepingConstraint(const std::string& name);
+
 /// Forgets every registration (tests).
 void clearRegistrations();
 

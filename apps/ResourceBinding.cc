@@ -174,6 +174,14 @@ void checkResources(const PlanDatabaseId& db, std::vector<std::string>& problems
 struct ResourceBinding {
   ResourceBinding() {
     registerModule([]() -> Module* { return new ModuleResource(); });
+    // The flawed instants go first: their handler orders the transactions that make the flaw,
+    // which a token-level ordering of the same resource may not reach. Repairing the earliest
+    // flaw first proves tiny models without a plan in tens of steps where the most flawed
+    // instant first can take a thousand.
+    registerDefaultFlawManagers("<FlawManager component='MIRTThreatManager' order='earliest'>\n"
+                                "<FlawHandler component='MIRTThreatHandler'/></FlawManager>\n");
+    for (const char* name : {"ResourceObjectRelation", "ResourceTransactionRelation", "ProfileVariableListener"})
+      registerBookkeepingConstraint(name);
     registerPlanChecker(checkResources);
     for (const char* type : {"Resource", "Reservoir", "Reusable", "Unary"})
       registerObjectPrinter(type, printEnvelope);
