@@ -1,5 +1,4 @@
-// A program outside the tree: a crane of capacity 1 and two jobs of 10 that both want it
-// within [0, 10]. Built against the installed package (see CMakeLists.txt beside it).
+// A crane of capacity 1 and two jobs of 10 that both want it within [0, 10].
 #include "ConstraintEngine/base/ConstraintEngine.hh"
 #include "PlanDatabase/base/PlanDatabase.hh"
 #include "PlanDatabase/base/Schema.hh"
@@ -10,7 +9,6 @@
 #include "Resource/component/MIRT_Reusable.hh"
 #include "Utils/base/Engine.hh"
 #include <iostream>
-#include <vector>
 
 using namespace KORVAN;
 
@@ -23,24 +21,20 @@ int main() {
   schema.addPredicate("Reusable.uses");
   PlanDatabase db(ce.getId(), schema.getId(), engine.getId());
   MIRT::registerProfilesAndDetectors(engine);
-
   const double inf = (double) g_infiniteTime();
-  MIRT::Reusable* crane = new MIRT::Reusable(db.getId(), "Reusable", "Crane", "ReusableFVDetector",
-                                             "TimetableProfile", 1, 1, 0, inf, inf);
-  std::vector<TokenId> jobs;
-  for (int i = 0; i < 2; ++i)
-    jobs.push_back((new MIRT::ReusableToken(db.getId(), "Reusable.uses", IntervalIntDomain(0, 10),
-                                            IntervalIntDomain(), IntervalIntDomain(10, 10), IntervalDomain(1, 1),
-                                            "Crane", true, true))->getId());
-  for (int ordered = 0; ordered < 2; ++ordered) {
-    if (ordered)
+  auto* crane = new MIRT::Reusable(db.getId(), "Reusable", "Crane", "ReusableFVDetector", "TimetableProfile",
+                                   1, 1, 0, inf, inf);
+  TokenId jobs[2];
+  for (TokenId& job : jobs)
+    job = (new MIRT::ReusableToken(db.getId(), "Reusable.uses", IntervalIntDomain(0, 10), IntervalIntDomain(),
+                                   IntervalIntDomain(10, 10), IntervalDomain(1, 1), "Crane", true, true))->getId();
+  for (const char* when : {"unordered", "ordered"}) {
+    if (when[0] == 'o')
       crane->constrain(jobs[0], jobs[1]);
     std::vector<MIRT::InstantId> flaws;
-    bool consistent = ce.propagate();
+    const bool consistent = ce.propagate();
     crane->getFlawedInstants(flaws);
-    std::cout << (ordered ? "ordered: " : "unordered: ") << (consistent ? "consistent, " : "inconsistent, ")
-              << flaws.size() << " flawed instants, second job starts in "
-              << jobs[1]->start()->lastDomain().toString() << std::endl;
+    std::cout << when << ": " << (consistent ? "consistent, " : "inconsistent, ") << flaws.size()
+              << " flawed instants, second job starts in " << jobs[1]->start()->lastDomain().toString() << "\n";
   }
-  return 0;
 }
