@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "ConstraintEngine/base/ConstraintEngineDefs.hh"
 #include "PlanDatabase/base/PlanDatabaseDefs.hh"
 #include "Utils/base/Module.hh"
 
@@ -31,6 +32,15 @@ void registerObjectPrinter(const std::string& objectType, const ObjectPrinter& p
 /// when every checker appends nothing.
 typedef std::function<void(const PlanDatabaseId&, std::vector<std::string>&)> PlanChecker;
 void registerPlanChecker(const PlanChecker& checker);
+
+/// A token as the model named it (its key text when the model gave it no name).
+typedef std::function<std::string(const TokenId&)> TokenNamer;
+/// Says in the model's words why the variable's domain emptied, when a module knows (a resource
+/// that empties a domain to report a violation); an empty text leaves it to the host. Called at
+/// the moment the domain empties.
+typedef std::function<std::string(const PlanDatabaseId&, const ConstrainedVariableId&, const TokenNamer&)>
+    EmptyingExplainer;
+void registerEmptyingExplainer(const EmptyingExplainer& explainer);
 
 /// Forgets every registration (tests).
 void clearRegistrations();
