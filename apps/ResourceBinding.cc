@@ -2,6 +2,7 @@
 // ModuleResource with its engine, and prints each resource's limits and level
 // envelope (one line per instant) after the plan.
 
+#include <cmath>
 #include <list>
 #include <map>
 #include <memory>
@@ -243,7 +244,7 @@ std::string explainInstantViolation(KORVAN::Resource& resource) {
     IntervalDomain bounds;
     resource.getLevelAt(first->getInstant()->getTime(), bounds);
     what += "at " + time(first->getInstant()->getTime()) + " (level [" + level(bounds.getLowerBound()) + " " +
-            level(bounds.getUpperBound()) + "] within the limits [" + level(resource.getLimitMin()) + " " +
+            level(bounds.getUpperBound()) + "], limits [" + level(resource.getLimitMin()) + " " +
             level(resource.getLimitMax()) + "]), ";
   }
   typedef ResourceProblem P;
@@ -252,8 +253,12 @@ std::string explainInstantViolation(KORVAN::Resource& resource) {
   case P::LevelTooHigh: what += "the level is above its upper limit in every schedule"; break;
   case P::ProductionRateExceeded: what += "more is produced at once than its production rate limit"; break;
   case P::ConsumptionRateExceeded: what += "more is consumed at once than its consumption rate limit"; break;
-  case P::ProductionSumExceeded: what += "more is produced in all than its production maximum"; break;
-  case P::ConsumptionSumExceeded: what += "more is consumed in all than its consumption maximum"; break;
+  case P::ProductionSumExceeded:
+    what += "more is produced in total than its production maximum " + level(std::fabs(resource.getProductionMax()));
+    break;
+  case P::ConsumptionSumExceeded:
+    what += "more is consumed in total than its consumption maximum " + level(std::fabs(resource.getConsumptionMax()));
+    break;
   default: what += "a limit is broken";
   }
   return what;

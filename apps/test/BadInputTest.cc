@@ -304,6 +304,13 @@ TEST(BadInput, InconsistentAndNoSolutionSayWhy) {
             drained.out.find("\nWhy: tank: by 3 at least 6 is consumed in total in every schedule, more than its "
                              "consumption maximum 4 (tokens there: d, e)\n"))
       << drained.out;
+  // The instant-based resource: its own violation, in words with its limit.
+  Outcome fuel = runModel(model({object("Resource", {10, 0, 20, 5, -5}, "fuel"), "<close/>",
+                                 "<goal predicate=\"Resource.change\" name=\"f1\" object=\"fuel\" time=\"0\" quantity=\"-4\"/>",
+                                 "<goal predicate=\"Resource.change\" name=\"f2\" object=\"fuel\" time=\"0\" quantity=\"-4\"/>"}));
+  EXPECT_NE(std::string::npos, fuel.out.find("\nWhy: fuel: over the whole horizon, more is consumed in total than its "
+                                             "consumption maximum 5\nResult: INCONSISTENT\n"))
+      << fuel.out;
   // NO SOLUTION: every dead end, counted by reason.
   Outcome three = runArgs({KORVAN_SOURCE_DIR "/apps/test/models/three-uses.xml"});
   EXPECT_EQ(1, three.status);
