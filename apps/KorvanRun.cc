@@ -472,7 +472,7 @@ private:
   std::string explain(const ConstraintEngine::Emptying& emptying) const {
     const TokenNamer namer = [this](const TokenId& token) { return tokenName(token); };
     for (const EmptyingExplainer& explainer : emptyingExplainers()) {
-      const std::string text = explainer(m_db, emptying.variable, namer);
+      const std::string text = explainer(m_db, emptying, namer);
       if (!text.empty())
         return text;
     }

@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "ConstraintEngine/base/ConstraintEngineDefs.hh"
+#include "ConstraintEngine/base/ConstraintEngine.hh"
 #include "PlanDatabase/base/PlanDatabaseDefs.hh"
 #include "Utils/base/Module.hh"
 
@@ -35,10 +35,10 @@ void registerPlanChecker(const PlanChecker& checker);
 
 /// A token as the model named it (its key text when the model gave it no name).
 typedef std::function<std::string(const TokenId&)> TokenNamer;
-/// Says in the model's words why the variable's domain emptied, when a module knows (a resource
-/// that empties a domain to report a violation); an empty text leaves it to the host. Called at
-/// the moment the domain empties.
-typedef std::function<std::string(const PlanDatabaseId&, const ConstrainedVariableId&, const TokenNamer&)>
+/// Says in the model's words why a domain emptied, when a module knows (a resource that empties
+/// a domain to report a violation); an empty text leaves it to the host. Called at the moment the
+/// domain empties, within propagation: it must change nothing.
+typedef std::function<std::string(const PlanDatabaseId&, const ConstraintEngine::Emptying&, const TokenNamer&)>
     EmptyingExplainer;
 void registerEmptyingExplainer(const EmptyingExplainer& explainer);
 

@@ -17,6 +17,8 @@
 #include "Resource/base/MIRT_Profile.hh"
 #include "Resource/base/MIRT_Resource.hh"
 #include "Resource/base/Resource.hh"
+#include "Resource/base/ResourceConstraint.hh"
+#include "ConstraintEngine/base/Propagator.hh"
 #include "PlanDatabase/base/PlanDatabase.hh"
 #include "PlanDatabase/base/Token.hh"
 #include "PlanDatabase/base/TokenVariable.hh"
@@ -264,13 +266,21 @@ std::string explainInstantViolation(KORVAN::Resource& resource) {
   return what;
 }
 
-std::string explainEmptying(const PlanDatabaseId& db, const ConstrainedVariableId& var, const TokenNamer& nameOf) {
+std::string explainEmptying(const PlanDatabaseId& db, const ConstraintEngine::Emptying& emptying,
+                            const TokenNamer& nameOf) {
+  const ConstrainedVariableId& var = emptying.variable;
+  // Only the instant-based resources' own pass has its profiles up to date: asking another
+  // time could rebuild one in the middle of propagation.
+  const bool instantPass = emptying.propagator.isValid() &&
+                           emptying.propagator->getName() == ResourceConstraint::PROPAGATOR_NAME();
   for (const auto& entry : db->getObjects()) {
     Object* object = static_cast<Object*>(entry.second);
     if (MIRT::Resource* profiled = dynamic_cast<MIRT::Resource*>(object)) {
       if (profiled->getReportedViolation().emptied == var)
         return explainViolation(*profiled, nameOf);
     } else if (KORVAN::Resource* instantBased = dynamic_cast<KORVAN::Resource*>(object)) {
+      if (!instantPass)
+        continue;
       const TokenSet& tokens = instantBased->tokens();
       bool reporter = false;
       for (const TokenId& token : tokens)
