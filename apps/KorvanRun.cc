@@ -582,6 +582,7 @@ int execute(const Options& options, std::ostream& out, std::ostream& err) {
   TiXmlDocument config;
   if (!options.solverConfig.empty()) {
     std::string text = VexlXmlInterpreter::readFile(options.solverConfig, "solver configuration");
+    VexlXmlInterpreter::checkXmlText(text, options.solverConfig);
     VexlXmlInterpreter::checkXmlDepth(text, options.solverConfig);
     config.Parse(text.c_str());
     if (config.Error()) {
@@ -624,7 +625,7 @@ int execute(const Options& options, std::ostream& out, std::ostream& err) {
   out << "Model: " << summary << std::endl;
 
   const ConstraintEngineId& ce = host.db().getConstraintEngine();
-  reasons.clear();
+  // A domain that reading emptied keeps its reason.
   enterStage("while propagating the model");
   if (!ce->propagate()) {
     printTokens(out, host.db().getId(), host.interpreter());

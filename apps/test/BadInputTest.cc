@@ -360,6 +360,8 @@ TEST(BadInput, MisreadInputIsRefusedWhereTheMistakeIs) {
   };
   for (const Case& c : cases)
     EXPECT_EQ("korvan-run: " + c.expected + "\n", refusal(runModel(c.model)));
+  EXPECT_EQ("korvan-run: solver.xml:1: the file is UTF-16 text: save it as UTF-8\n",
+            refusal(runModel(model({UNARY, "<close/>"}), utf16)));
   // A window of one value already holds it: specifying it is no error, another value is.
   Outcome same = runModel(model({UNARY, "<close/>", unaryUse("t", "a", "3"), "<specify variable=\"t.start\" value=\"3\"/>"}));
   EXPECT_EQ(0, same.status) << same.err;
