@@ -802,8 +802,10 @@ void VexlXmlInterpreter::executeSpecify(const TiXmlElement& element) {
   ConstrainedVariableId var = resolveVariable(requireAttribute(element, "variable"));
   std::string valueText = requireAttribute(element, "value");
   double value = 0;
-  if (var->baseDomain().isNumeric())
+  if (var->baseDomain().isNumeric()) {
     value = requireNumber(valueText, "the value");
+    requireWhole(var->baseDomain(), value, value, element.Attribute("variable"));
+  }
   else if (dynamic_cast<const ObjectDomain*>(&var->baseDomain()) != nullptr) {
     ObjectId object = getObject(valueText);
     if (object.isNoId())

@@ -345,6 +345,8 @@ TEST(BadInput, MisreadInputIsRefusedWhereTheMistakeIs) {
        "model.xml:4: <goal>: 'duration' takes whole numbers (times and durations are whole numbers), got 2.5"},
       {model({UNARY, "<close/>", unaryUse("t", "a", "0.5 10")}),
        "model.xml:4: <goal>: 'start' takes whole numbers (times and durations are whole numbers), got 0.5"},
+      {model({UNARY, "<close/>", unaryUse("t", "a"), "<specify variable=\"t.start\" value=\"4.5\"/>"}),
+       "model.xml:5: <specify>: 't.start' takes whole numbers (times and durations are whole numbers), got 4.5"},
       {model({UNARY, "<set object=\"a\" member=\"profileType\" value=\"FlowProfile\"/>",
               "<set object=\"a\" member=\"profileType\" value=\"TimetableProfile\"/>", "<close/>"}),
        "model.xml:4: <set>: member 'profileType' is already set to 'FlowProfile': a member is set once"},
