@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <memory>
 #include <tinyxml.h>
 #include <vector>
@@ -43,8 +44,9 @@ std::vector<std::pair<double, double>> snapshot() {
 class ValueDecisionPoint : public DecisionPoint {
 public:
   ValueDecisionPoint(const DbClientId& client, const ConstrainedVariableId& var,
-                     const TiXmlElement&, const LabelStr& explanation)
-      : DecisionPoint(client, var->getKey(), explanation), m_var(var), m_index(0) {}
+                     const TiXmlElement& config, const LabelStr& explanation)
+      : DecisionPoint(client, var->getKey(), explanation), m_var(var), m_index(0),
+        m_descending(config.Attribute("descending") != nullptr) {}
   static bool test(const EntityId& e) { return ConstrainedVariableId::convertable(e); }
   bool hasNext() const override { return m_index < m_values.size(); }
 
@@ -52,6 +54,8 @@ protected:
   void handleInitialize() override {
     for (double v = m_var->lastDomain().getLowerBound(); v <= m_var->lastDomain().getUpperBound(); v++)
       m_values.push_back(v);
+    if (m_descending)
+      std::reverse(m_values.begin(), m_values.end());
   }
   void handleExecute() override {
     m_before = snapshot();
@@ -71,6 +75,7 @@ private:
   std::vector<double> m_values;
   unsigned int m_index;
   std::vector<std::pair<double, double>> m_before;
+  bool m_descending;
 };
 
 class VarIterator : public FlawIterator {
@@ -247,6 +252,41 @@ TEST_F(Fixture, ExplanationNamesTheDecidingComparison) {
     EXPECT_EQ(old->getKey(), s.getDecisionStack().back()->getEntityKey());
     // Alone, the flaw won no contest.
     EXPECT_EQ(order.size() == 1 ? "" : "older", s.getDecisionStack().back()->getExplanation().toString());
+    s.reset();
+  }
+}
+
+// Which manager's flaw and which handler go first: the better handler priority, on a tie the
+// earlier manager; inside one manager the better priority beats the manager's own preference.
+// The first decision's value tells the handler that made it (descending starts at the top).
+TEST_F(Fixture, FlawChoiceBetweenManagersAndHandlers) {
+  ConstrainedVariableId old = var(0, 3, "old");
+  ConstrainedVariableId young = var(0, 3, "young");
+  g_vars = {old, young};
+  const std::string up = "<FlawHandler component='ValueHandler'", down = up + " descending='1'";
+  auto manager = [](const std::string& handlers) {
+    return "<FlawManager component='VarManager'>" + handlers + "</FlawManager>";
+  };
+  struct Case {
+    std::string managers;
+    ConstrainedVariableId decided;
+    double value;
+  };
+  const std::vector<Case> cases = {
+      {manager(up + "/>") + manager(down + "/>"), old, 0},
+      {manager(down + "/>") + manager(up + "/>"), old, 3},
+      {manager(up + " priority='2'/>") + manager(down + " priority='1'/>"), old, 3},
+      {manager(up + " priority='-1'/>") + manager(down + "/>"), old, 0},
+      // The younger variable's own handler is better than the one both have.
+      {manager(up + " priority='2'/>" + down + " variable='young' priority='1'/>"), young, 3},
+      {manager(up + " priority='1'/>" + down + " variable='young' priority='2'/>"), old, 0},
+  };
+  for (const Case& c : cases) {
+    const std::string text = "<Solver>" + c.managers + "</Solver>";
+    Solver& s = solver(text.c_str());
+    ASSERT_TRUE(s.step()) << text;
+    EXPECT_EQ(c.decided->getKey(), s.getDecisionStack().back()->getEntityKey()) << text;
+    EXPECT_EQ(c.value, c.decided->lastDomain().getSingletonValue()) << text;
     s.reset();
   }
 }
