@@ -1,6 +1,10 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstdlib>
+#include <random>
+#include <set>
+#include <string>
 #include <memory>
 #include <tinyxml.h>
 #include <vector>
@@ -15,6 +19,7 @@
 #include "PlanDatabase/base/PlanDatabase.hh"
 #include "PlanDatabase/base/Schema.hh"
 #include "PlanDatabase/base/TokenVariable.hh"
+#include "Solvers/base/RefutedSets.hh"
 #include "Solvers/base/Solver.hh"
 #include "Solvers/base/ThreatDecisionPoint.hh"
 #include "Solvers/base/ThreatManager.hh"
@@ -374,4 +379,46 @@ TEST_F(Fixture, EngineWithoutComponents) {
   Solver solver(engine, config(THREAT_CONFIG));
   EXPECT_TRUE(solver.solve());
   EXPECT_EQ(1u, solver.getStepCount());
+}
+
+// The refuted-set index against a scan of every filed set, on random sets over a few decisions
+// (repeats included, as two decision points may post the same thing).
+TEST(RefutedSets, AnswersAsAScanOfEverySet) {
+  const int seeds = std::getenv("KORVAN_REFUTED_SEEDS") ? std::atoi(std::getenv("KORVAN_REFUTED_SEEDS")) : 300;
+  for (int seed = 1; seed <= seeds; ++seed) {
+    std::mt19937 rng(seed);
+    RefutedSets index;
+    std::set<std::vector<int>> filed;
+    const int alphabet = 2 + (int)(rng() % 9);
+    std::vector<int> numbers;
+    for (int d = 0; d < alphabet; ++d)
+      numbers.push_back(index.intern("d" + std::to_string(d)));
+    ASSERT_EQ(numbers[alphabet / 2], index.intern("d" + std::to_string(alphabet / 2)));
+    auto randomSet = [&](std::size_t most) {
+      std::vector<int> set;
+      const std::size_t size = rng() % (most + 1);
+      for (std::size_t i = 0; i < size; ++i)
+        set.push_back(numbers[rng() % (rng() % 4 == 0 ? 2 : alphabet)]);
+      std::sort(set.begin(), set.end());
+      return set;
+    };
+    std::string story;
+    for (int step = 0; step < 60; ++step) {
+      if (rng() % 3 == 0) {
+        std::vector<int> set = randomSet(5);
+        story += " add" + ::testing::PrintToString(set);
+        ASSERT_EQ(!set.empty() && filed.insert(set).second, index.add(set)) << "seed " << seed << story;
+        ASSERT_EQ(filed.size(), index.size());
+        continue;
+      }
+      std::vector<int> state = randomSet(8);
+      const int latest = state.empty() || rng() % 8 == 0 ? numbers[rng() % alphabet] : state[rng() % state.size()];
+      bool expected = false;
+      for (const std::vector<int>& set : filed)
+        expected = expected || (std::binary_search(set.begin(), set.end(), latest) &&
+                                std::includes(state.begin(), state.end(), set.begin(), set.end()));
+      ASSERT_EQ(expected, index.holdsOneWith(state, latest))
+          << "seed " << seed << story << " ask" << ::testing::PrintToString(state) << " with " << latest;
+    }
+  }
 }
