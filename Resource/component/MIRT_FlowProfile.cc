@@ -803,6 +803,11 @@ void FlowProfile::noteOutsideChanges() {
     m_arcsMark = network.getTightenedArcCount();
     m_arcsMarked = true;
   }
+  // After a change the counters may not show, every entry is asked again.
+  if (m_recheckOrderings) {
+    needed = FROM_NETWORK | SURVIVES_LOOSENING | SURVIVES_TIGHTENING;
+    arcs.usable = false;
+  }
   m_recheckOrderings = false;
   // Each pair whose answer moved changes the levels where both may be pending.
   int start = g_infiniteTime(), end = -g_infiniteTime();
@@ -1026,13 +1031,13 @@ void FlowProfile::handleTemporalConstraintRemoved(TransactionId predecessor, int
 
 // An ordering added or removed between two transactions changes both levels
 // over their windows. It may change other pairs' orderings too, through
-// paths of any length: the cached ones are checked before the next pass, and
-// each that moved widens the window; dropping them instead would leave the
-// instants where they were pending unchecked.
+// paths of any length: the cached ones are checked against the network's
+// changes before the next pass, and each that moved widens the window;
+// dropping them instead would leave the instants where they were pending
+// unchecked.
 void FlowProfile::temporalConstraintChanged(const TransactionId& predecessor, const TransactionId& successor) {
   check_error(predecessor.isValid());
   check_error(successor.isValid());
-  m_recheckOrderings = true;
   int lb1 = -g_infiniteTime(), ub1 = g_infiniteTime(), lb2 = -g_infiniteTime(), ub2 = g_infiniteTime();
   timeBounds(predecessor, lb1, ub1);
   timeBounds(successor, lb2, ub2);

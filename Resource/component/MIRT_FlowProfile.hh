@@ -296,8 +296,9 @@ private:
   std::uint64_t m_networkTightenings;
   std::uint64_t m_arcsMark;  // the network's tightened arc count then
   bool m_arcsMarked;
-  // A change of a transaction may have moved cached orderings whatever the
-  // network's counters say: the next check reads every entry.
+  // A change of a transaction (a relaxed time, a removal) may have moved
+  // cached orderings whatever the network's counters say: the next check
+  // asks every entry again.
   bool m_recheckOrderings;
 };
 
