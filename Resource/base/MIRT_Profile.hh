@@ -9,6 +9,7 @@
 #include "ConstraintEngine/base/Constraint.hh"
 #include "ConstraintEngine/base/DomainListener.hh"
 #include "Resource/base/MIRT_Instant.hh"
+#include "Resource/base/MIRT_LevelContribution.hh"
 #include "Resource/base/MIRT_Transaction.hh"
 
 #include <map>
@@ -28,6 +29,12 @@ class Resource;
 class FVDetector;
 class Profile;
 class ProfileIterator;
+
+// What t adds to the levels and totals with its quantity bounds as they are now.
+inline LevelContribution contributionOf(const TransactionId& t) {
+  const AbstractDomain& q = t->quantity()->lastDomain();
+  return LevelContribution{q.getLowerBound(), q.getUpperBound(), t->isConsumer()};
+}
 class ProfilePropagator;
 typedef Id<Profile> ProfileId;
 typedef Id<ProfileIterator> ProfileIteratorId;
