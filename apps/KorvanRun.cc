@@ -494,6 +494,10 @@ int execute(const Options& options, std::ostream& out, std::ostream& err) {
   } catch (const Error& e) {
     throw configError(e, "");
   }
+  for (const SOLVERS::FlawManagerId& manager : solver->getFlawManagers())
+    for (const SOLVERS::ConfigurationWarning& warning : manager->getWarnings())
+      err << "korvan-run: " << (options.solverConfig.empty() ? std::string("default solver") : options.solverConfig)
+          << ":" << warning.line << ": " << warning.element << ": warning: " << warning.message << std::endl;
   out << "Model: " << summary << std::endl;
 
   const ConstraintEngineId& ce = host.db().getConstraintEngine();

@@ -51,6 +51,16 @@ public:
   }
 };
 
+// The built-in configuration gives its first manager an "order".
+class DecoyManager : public SOLVERS::ThreatManager {
+public:
+  DecoyManager(const TiXmlElement& config) : SOLVERS::ThreatManager(config) {}
+  void getAttributes(std::vector<std::string>& names) const override {
+    SOLVERS::ThreatManager::getAttributes(names);
+    names.push_back("order");
+  }
+};
+
 // Registers components under the names that put a first flaw manager into the built-in
 // configuration, with a handler that refuses every element.
 class DecoyModule : public Module {
@@ -62,7 +72,7 @@ public:
     SOLVERS::ComponentFactoryMgr* factories =
         dynamic_cast<SOLVERS::ComponentFactoryMgr*>(engine->getComponent(SOLVERS::ComponentFactoryMgr::name()));
     factories->registerFactory(
-        new SOLVERS::ComponentFactory<SOLVERS::ThreatManager>(LabelStr("MIRTThreatManager")));
+        new SOLVERS::ComponentFactory<DecoyManager>(LabelStr("MIRTThreatManager")));
     factories->registerFactory(new SOLVERS::ComponentFactory<SOLVERS::ConcreteFlawHandler<DecoyDecisionPoint>>(
         LabelStr("MIRTThreatHandler")));
   }
