@@ -38,6 +38,8 @@ Constraint::Constraint(const LabelStr& name, const LabelStr& propagatorName,
                            << "' belongs to another constraint engine");
   }
 
+  // Written before the constraint registers: a failing debug stream must leave nothing behind.
+  debugMsg("Constraint:Constraint", "Created " << toString());
   m_id = ConstraintId(this);
   m_detached = false;
   try {
@@ -54,10 +56,10 @@ Constraint::Constraint(const LabelStr& name, const LabelStr& propagatorName,
     m_id.remove();
     throw;
   }
-  debugMsg("Constraint:Constraint", "Created " << toString());
 }
 
 Constraint::~Constraint() {
+  DebugMessage::Teardown quiet;
   try {
     detach();
   } catch (...) {

@@ -64,6 +64,7 @@ PlanDatabase::PlanDatabase(const ConstraintEngineId& constraintEngine, const Sch
 }
 
 PlanDatabase::~PlanDatabase() {
+  DebugMessage::Teardown quiet;
   m_deleting = true;
   purge();
   delete (DbClient*)m_client;

@@ -289,6 +289,7 @@ std::string mutateName(std::mt19937& rng, std::string text, int& expectLine, int
   }
   const size_t end = text.find('"', text.find('"', at.first) + 1) + 1;
   const std::string whole = " " + text.substr(at.first, end - at.first);
+  const std::string name = text.substr(at.first, at.second);
   // The element that lost the attribute may be refused first.
   orLine = elementLine(text, at.first);
   text.erase(at.first - 1, end - at.first + 1);
@@ -301,7 +302,6 @@ std::string mutateName(std::mt19937& rng, std::string text, int& expectLine, int
       return text;
     const std::pair<size_t, std::string> to = tags[rng() % tags.size()];
     const std::string element = text.substr(to.first, text.find('>', to.first) - to.first);
-    const std::string name = text.substr(at.first, at.second);
     if (!takes(to.second, element, name) && element.find(" " + name + "=") == std::string::npos)
       expectLine = elementLine(text, to.first);
     text.insert(to.first, whole);

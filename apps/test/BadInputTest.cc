@@ -477,3 +477,23 @@ TEST(BadInput, ConfigurationWordsNoComponentReadsAreRefusedOrWarned) {
     EXPECT_EQ("", tokens.err) << filter;
   }
 }
+
+
+// Once an abort: a debug line that could not be written while an object, a token, a variable or
+// a constraint was taken apart raised an error out of a destructor.
+TEST(BadInput, DebugOutputLostWhileTakingThePlanApartIsReportedOnce) {
+  for (const char* marker : {"ConstrainedVariable:detachFromEngine", "Constraint:detach", "Constraint:Constraint",
+                             "Token:delete", "Profile:removeTransaction", "TemporalNetwork:removeEdge",
+                             "Reusable:removeFromProfile", "ConstraintEngine:relax"}) {
+    FullBuffer full;
+    std::ostream stream(&full);
+    KORVAN::DebugMessage::setStream(stream);
+    Outcome outcome = runArgs({"--solver", KORVAN_SOURCE_DIR "/examples/solver.xml", "--debug", marker,
+                               KORVAN_SOURCE_DIR "/examples/workshop.xml"});
+    KORVAN::DebugMessage::disableAll();
+    KORVAN::DebugMessage::setStream(std::cerr);
+    EXPECT_EQ(2, outcome.status) << marker;
+    EXPECT_EQ(0u, outcome.err.find("korvan-run: cannot write the debug output: ")) << marker << outcome.err;
+    EXPECT_EQ(1, std::count(outcome.err.begin(), outcome.err.end(), '\n')) << marker << outcome.err;
+  }
+}
