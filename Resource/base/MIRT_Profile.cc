@@ -1,6 +1,7 @@
 #include "Resource/base/MIRT_Profile.hh"
 #include "Resource/base/MIRT_FVDetector.hh"
 #include "Resource/base/MIRT_ProfilePropagator.hh"
+#include "Resource/base/MIRT_Resource.hh"
 #include "ConstraintEngine/base/ConstraintEngine.hh"
 #include "ConstraintEngine/base/IntervalDomain.hh"
 #include "ConstraintEngine/base/Propagator.hh"
@@ -100,10 +101,6 @@ Profile::~Profile() {
 
 const Id<Resource>& Profile::getResource() const {
   return m_detector->getResource();
-}
-
-bool Profile::isValid() {
-  return true;
 }
 
 /*
@@ -236,6 +233,7 @@ void Profile::addTransaction(TransactionId t) {
   ++m_changeCount;
   m_needsRecompute = true;
   handleTransactionAdded(t);
+  judgeAgain();
 }
 
 void Profile::removeTransaction(TransactionId t) {
@@ -244,8 +242,8 @@ void Profile::removeTransaction(TransactionId t) {
   debugMsg("Profile:removeTransaction", "Removing transaction " << t << " for time "
            << t->time()->toString() << " with quantity " << t->quantity()->toString());
 
-  checkError(m_variableListeners.find(t) != m_variableListeners.end(),
-             "Bizarre.  No listeners for transaction.");
+  // addTransaction gave every present transaction its two listeners.
+  checkError(m_variableListeners.find(t) != m_variableListeners.end(), "No listeners for transaction.");
   std::pair<std::multimap<TransactionId, Id<Constraint>>::iterator,
             std::multimap<TransactionId, Id<Constraint>>::iterator> range = m_variableListeners.equal_range(t);
   // Discarding t's listeners may relax an inconsistent engine and move the
@@ -274,6 +272,12 @@ void Profile::removeTransaction(TransactionId t) {
   ++m_changeCount;
   m_needsRecompute = true;
   handleTransactionRemoved(t);
+  judgeAgain();
+}
+
+void Profile::judgeAgain() {
+  if (m_detector.isValid() && m_detector->getResource().isValid())
+    m_detector->getResource()->relaxEmptiedQuantity();
 }
 
 void Profile::getTransactionsToOrder(const InstantId& inst, std::vector<TransactionId>& results) {
@@ -404,8 +408,10 @@ void Profile::handleConstraintMessage(Id<Constraint> c, Id<ConstrainedVariable> 
       m_needsRecompute = true;
       if (addition)
         handleTemporalConstraintAdded(first, firstIndex, second, secondIndex);
-      else
+      else {
         handleTemporalConstraintRemoved(first, firstIndex, second, secondIndex);
+        judgeAgain();
+      }
     }
   }
 
