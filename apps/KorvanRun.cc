@@ -531,7 +531,7 @@ struct Verdict {
 
 /// The verdict on the plan the solver left. NO SOLUTION needs every dead end of the search
 /// refuted; SOLVED needs a plan that passes every check, a fixed schedule if need be.
-Verdict decide(const PlanDatabaseId& db, const SOLVERS::Solver& solver, bool solved, bool consistent) {
+Verdict decide(const PlanDatabaseId& db, SOLVERS::Solver& solver, bool solved, bool consistent) {
   Verdict verdict;
   const SOLVERS::Solver::Status status = solver.getStatus();
   if (status == SOLVERS::Solver::STEP_LIMIT) {
@@ -561,8 +561,20 @@ Verdict decide(const PlanDatabaseId& db, const SOLVERS::Solver& solver, bool sol
   }
   // An exhausted search that met flaws no choice resolves has left the plan as it found it, and so
   // has one that made no decision.
-  const bool asModelled = !solved || solver.getDepth() == 0;
-  const FixedSchedule fixed = fixSchedule(db);
+  bool asModelled = !solved || solver.getDepth() == 0;
+  FixedSchedule fixed = fixSchedule(db);
+  if (fixed.outcome != ScheduleSearch::FOUND && !asModelled) {
+    // The decisions cut plans away: look again in the plan as modelled.
+    solver.reset();
+    const bool consistentAgain = db->getConstraintEngine()->propagate();
+    checkError(consistentAgain, "The plan became inconsistent when the search's decisions were withdrawn.");
+    verdict.problems = planProblems(db);
+    const FixedSchedule again = fixSchedule(db);
+    fixed.fixes += again.fixes;
+    fixed.outcome = again.outcome;
+    fixed.failure = again.failure;
+    asModelled = true;
+  }
   const std::string unresolved = solved ? std::string("")
                                         : "the search met " + std::to_string(solver.getUnresolvedCount()) +
                                               " flaw(s) that no choice resolves; ";
@@ -582,18 +594,17 @@ Verdict decide(const PlanDatabaseId& db, const SOLVERS::Solver& solver, bool sol
   }
   if (!solved)
     verdict.problems.push_back(unresolved + fixed.failure);
-  else if (fixed.failure != verdict.problems.back())
+  else if (verdict.problems.empty() || fixed.failure != verdict.problems.back())
     verdict.problems.push_back("fixing every variable: " + fixed.failure);
   verdict.result = "FLAWS LEFT";
   return verdict;
 }
 
 /// The solver's figures; a search that saw no flaw left is not called solved when the plan is not.
-std::string solverFigures(const SOLVERS::Solver& solver, const Verdict& verdict) {
-  std::string figures = solver.printFigures();
+std::string solverFigures(std::string figures, SOLVERS::Solver::Status status, const Verdict& verdict) {
   const std::string claim = "status=SOLVED";
   const std::string::size_type at = figures.rfind(claim);
-  if (solver.getStatus() == SOLVERS::Solver::SOLVED && !verdict.solved && at != std::string::npos)
+  if (status == SOLVERS::Solver::SOLVED && !verdict.solved && at != std::string::npos)
     figures.replace(at, claim.size(), "status=NO_FLAW_SEEN");
   return figures;
 }
@@ -711,8 +722,10 @@ int execute(const Options& options, std::ostream& out, std::ostream& err) {
     throw configError(e, "while solving: ");
   }
   bool consistent = ce->propagate();
+  const SOLVERS::Solver::Status status = solver->getStatus();
+  const std::string figures = solver->printFigures();
   const Verdict verdict = decide(host.db().getId(), *solver, solved, consistent);
-  out << "Solver " << solver->getName() << ": " << solverFigures(*solver, verdict) << std::endl;
+  out << "Solver " << solver->getName() << ": " << solverFigures(figures, status, verdict) << std::endl;
   if (!verdict.schedule.empty())
     out << "Schedule: " << verdict.schedule << std::endl;
   printTokens(out, host.db().getId(), host.interpreter());
