@@ -348,7 +348,7 @@ private:
 
 // Fixes tried by one schedule search before it gives up: enough to search tiny models through,
 // and a bound on the time a large model spends there.
-const unsigned int sl_fixBudget = 4000;
+const unsigned int sl_fixBudget = 1000;
 
 /// The problem line of a box that leaves some time without a value.
 std::string emptyInBox(const ConstraintEngineId& ce, const std::map<int, std::string>& labels, const IntervalDomain& box) {
@@ -464,6 +464,7 @@ struct FixedSchedule {
   ScheduleSearch::Outcome outcome = ScheduleSearch::CUT;
   std::string failure;
   unsigned int fixes = 0;
+  bool budgetSpent = false;
 };
 
 /// Some flaws are beyond any ordering: a timetable counts a use's give-back while its take may
@@ -512,6 +513,7 @@ FixedSchedule fixSchedule(const PlanDatabaseId& db) {
       fixed.outcome = search.run();
       fixed.fixes = search.getFixCount();
       fixed.failure = search.getFailure();
+      fixed.budgetSpent = search.isBudgetSpent();
       if (fixed.outcome == ScheduleSearch::FOUND)
         search.keep();
     }
@@ -563,7 +565,7 @@ Verdict decide(const PlanDatabaseId& db, SOLVERS::Solver& solver, bool solved, b
   // has one that made no decision.
   bool asModelled = !solved || solver.getDepth() == 0;
   FixedSchedule fixed = fixSchedule(db);
-  if (fixed.outcome != ScheduleSearch::FOUND && !asModelled) {
+  if (fixed.outcome != ScheduleSearch::FOUND && !fixed.budgetSpent && !asModelled) {
     // The decisions cut plans away: look again in the plan as modelled.
     solver.reset();
     const bool consistentAgain = db->getConstraintEngine()->propagate();

@@ -41,6 +41,8 @@ public:
   /// What stopped a search that found nothing, for a problem line.
   const std::string& getFailure() const { return m_failure; }
   unsigned int getFixCount() const { return m_tried; }
+  /// Whether the search stopped at its budget rather than after its last value.
+  bool isBudgetSpent() const { return m_tried >= m_budget; }
 
 private:
   struct Frame;
