@@ -395,13 +395,13 @@ void checkSchedule(const PlanDatabaseId& db, std::vector<std::string>& problems)
       continue;
     for (const ConstrainedVariableId& time : {ConstrainedVariableId(token->start()), ConstrainedVariableId(token->end())})
       if (listed.insert(time->getKey()).second)
-        order.push_back({time, token->toString() + ": " + time->getName().toString()});
+        order.push_back({time, token->toString() + ": " + time->getName().toString(), 0, true});
   }
   for (const ConstraintId& constraint : undecided)
     for (const ConstrainedVariableId& var : constraint->getScope())
       if (isOpen(var) && listed.insert(var->getKey()).second) {
         std::map<int, std::string>::const_iterator label = labels.find(var->getKey());
-        order.push_back({var, label == labels.end() ? var->getName().toString() : label->second});
+        order.push_back({var, label == labels.end() ? var->getName().toString() : label->second, 1, false});
       }
 
   std::vector<std::pair<ConstrainedVariableId, std::unique_ptr<AbstractDomain>>> before;
@@ -495,24 +495,25 @@ FixedSchedule fixSchedule(const PlanDatabaseId& db) {
   const std::map<int, std::string> labels = variableLabels(db);
   std::vector<ScheduleSearch::Entry> order;
   std::set<int> listed;
-  auto add = [&](const ConstrainedVariableId& var) {
+  auto add = [&](const ConstrainedVariableId& var, int rank) {
     if (!isOpen(var) || !listed.insert(var->getKey()).second)
       return;
     std::map<int, std::string>::const_iterator label = labels.find(var->getKey());
-    order.push_back({var, label == labels.end() ? var->getName().toString() : label->second});
+    order.push_back({var, label == labels.end() ? var->getName().toString() : label->second, rank, rank == 1});
   };
   std::vector<TokenId> tokens;
   for (const auto& entry : db->getTokens())
     if (entry.second->isActive())
       tokens.push_back(entry.second);
+  // Objects, then starts as they come in time (a serial schedule), then the rest.
   for (const TokenId& token : tokens)
-    add(token->getObject());
+    add(token->getObject(), 0);
   for (const TokenId& token : tokens)
-    add(token->start());
+    add(token->start(), 1);
   for (const TokenId& token : tokens)
     for (const ConstrainedVariableId& var : token->getVariables())
       if (var != token->getState())
-        add(var);
+        add(var, 2);
 
   FixedSchedule fixed;
   const std::vector<ConstraintId> undecided = undecidedConstraints(ce);
@@ -525,7 +526,7 @@ FixedSchedule fixSchedule(const PlanDatabaseId& db) {
         if (constraint->isActive())
           for (const ConstrainedVariableId& var : constraint->getScope())
             if (!box.isBoxVariable(var))
-              add(var);
+              add(var, 3);
       ScheduleSearch search(ce, order, sl_fixBudget, [&db]() { return planProblems(db).empty(); });
       fixed.outcome = search.run();
       fixed.fixes = search.getFixCount();

@@ -71,6 +71,21 @@ void ScheduleSearch::release(Frame& frame) {
   checkError(consistent, "The plan became inconsistent when the schedule search withdrew " << m_order[frame.index].label);
 }
 
+size_t ScheduleSearch::nextEntry() const {
+  size_t best = m_order.size();
+  for (size_t i = 0; i < m_order.size(); i++) {
+    const AbstractDomain& dom = m_order[i].var->lastDomain();
+    if (dom.isSingleton())
+      continue;
+    if (best == m_order.size() || m_order[i].rank < m_order[best].rank)
+      best = i;
+    else if (m_order[i].rank == m_order[best].rank && m_order[i].earliestFirst &&
+             dom.getLowerBound() < m_order[best].var->lastDomain().getLowerBound())
+      best = i;
+  }
+  return best;
+}
+
 ScheduleSearch::Outcome ScheduleSearch::run() {
   const double horizon = g_infiniteTimeAsDouble();
   std::vector<Frame> path;
@@ -78,9 +93,8 @@ ScheduleSearch::Outcome ScheduleSearch::run() {
   bool descend = true;
   for (;;) {
     if (descend) {
-      // Skip what propagation has already fixed.
-      while (index < m_order.size() && m_order[index].var->lastDomain().isSingleton())
-        index++;
+      // What propagation has already fixed is skipped.
+      index = nextEntry();
       if (index == m_order.size()) {
         if (m_accept())
           return FOUND;
@@ -154,7 +168,6 @@ ScheduleSearch::Outcome ScheduleSearch::run() {
         release(frame);
     }
     if (placed) {
-      index = frame.index + 1;
       descend = true;
       continue;
     }

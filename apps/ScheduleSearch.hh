@@ -20,9 +20,13 @@ class ScheduleSearch {
 public:
   enum Outcome { FOUND, NONE, CUT };
 
+  /// Variables are fixed by rank; within a rank in the order given, or, for entries marked
+  /// earliestFirst, the one whose domain starts earliest first (times placed as they come).
   struct Entry {
     ConstrainedVariableId var;
     std::string label; // how a problem line names it
+    int rank = 0;
+    bool earliestFirst = false;
   };
 
   /// At most `budget` fixes are tried.
@@ -46,6 +50,8 @@ public:
 
 private:
   struct Frame;
+  /// The entry to fix next: the first open one by rank; the number of entries when none is open.
+  size_t nextEntry() const;
   bool nextValue(Frame& frame, double& value);
   void release(Frame& frame);
 
