@@ -186,12 +186,24 @@ double FlowProfileGraph::disableReachableResidualGraph(ContributionMap& contribu
   return level;
 }
 
-void FlowProfileGraph::visitNeighbors(Node* node, double& level, VisitedMap& visited,
-                                      ContributionMap& contributions, const InstantId& instant) {
+namespace {
+
+// The two kinds of visited sets the residual walks keep: the first keeps an
+// entry for each node looked at, which later fixes the order nodes are taken
+// out in.
+inline bool seen(FlowProfileGraph::VisitedMap& visited, Node* node) { return visited[node]; }
+inline void mark(FlowProfileGraph::VisitedMap& visited, Node* node) { visited[node] = true; }
+inline bool seen(std::unordered_set<const Node*>& visited, Node* node) { return visited.count(node) > 0; }
+inline void mark(std::unordered_set<const Node*>& visited, Node* node) { visited.insert(node); }
+
+}
+
+template <class Visited, class Reach>
+void FlowProfileGraph::walkResidual(Node* from, Visited& visited, Reach reach) const {
   // Depth first in out-list order, with an explicit stack: chains of
   // orderings can be as long as the profile is wide.
   std::vector<EdgeOutIterator> stack;
-  stack.push_back(EdgeOutIterator(*node, true));
+  stack.push_back(EdgeOutIterator(*from, true));
   while (!stack.empty()) {
     EdgeOutIterator& it = stack.back();
     if (!it.ok()) {
@@ -201,11 +213,19 @@ void FlowProfileGraph::visitNeighbors(Node* node, double& level, VisitedMap& vis
     Edge* edge = *it;
     ++it;
     Node* target = edge->getTarget();
-    if (visited[target] || m_maxflow->getResidual(edge) == 0.0)
+    if (seen(visited, target) || m_maxflow->getResidual(edge) == 0.0)
       continue;
-    visited[target] = true;
+    mark(visited, target);
     if (target == m_source || target == m_sink)
       continue;
+    reach(target);
+    stack.push_back(EdgeOutIterator(*target, true));
+  }
+}
+
+void FlowProfileGraph::visitNeighbors(Node* node, double& level, VisitedMap& visited,
+                                      ContributionMap& contributions, const InstantId& instant) {
+  walkResidual(node, visited, [&](Node* target) {
     const TransactionId& t = target->getIdentity();
     debugMsg("FlowProfileGraph:visitNeighbors", "Disabling node with transaction (" << t << ") lower level "
              << m_lowerLevel);
@@ -216,32 +236,13 @@ void FlowProfileGraph::visitNeighbors(Node* node, double& level, VisitedMap& vis
     const double delta = contributionOf(t).toBound(m_lowerLevel);
     debugMsg("FlowProfileGraph:visitNeighbors", "Adding " << delta << " to the level.");
     level += delta;
-    stack.push_back(EdgeOutIterator(*target, true));
-  }
+  });
 }
 
 void FlowProfileGraph::getReachableResidualTransactions(std::vector<TransactionId>& reached) const {
   std::unordered_set<const Node*> visited;
   visited.insert(m_source);
-  std::vector<EdgeOutIterator> stack;
-  stack.push_back(EdgeOutIterator(*m_source, true));
-  while (!stack.empty()) {
-    EdgeOutIterator& it = stack.back();
-    if (!it.ok()) {
-      stack.pop_back();
-      continue;
-    }
-    Edge* edge = *it;
-    ++it;
-    Node* target = edge->getTarget();
-    if (visited.count(target) > 0 || m_maxflow->getResidual(edge) == 0.0)
-      continue;
-    visited.insert(target);
-    if (target == m_source || target == m_sink)
-      continue;
-    reached.push_back(target->getIdentity());
-    stack.push_back(EdgeOutIterator(*target, true));
-  }
+  walkResidual(m_source, visited, [&](Node* target) { reached.push_back(target->getIdentity()); });
 }
 
 }

@@ -63,13 +63,17 @@ public:
   bool needsRecalculation() const { return m_recalculate; }
   const Graph& getGraph() const { return *m_graph; }
 
+  typedef std::unordered_map<Node*, bool, NodeHash> VisitedMap;
+
 private:
   FlowProfileGraph(const FlowProfileGraph&) = delete;
   FlowProfileGraph& operator=(const FlowProfileGraph&) = delete;
 
-  typedef std::unordered_map<Node*, bool, NodeHash> VisitedMap;
-
   bool onSourceSide(const TransactionId& t) const;
+  // Calls reach on each transaction node that from reaches over edges with
+  // residual capacity, each once, depth first in out-list order.
+  template <class Visited, class Reach>
+  void walkResidual(Node* from, Visited& visited, Reach reach) const;
   void visitNeighbors(Node* node, double& level, VisitedMap& visited, ContributionMap& contributions,
                       const InstantId& instant);
 

@@ -38,11 +38,13 @@ struct TransactionOrdering {
 // When an entry is valid: its order holds in every solution of the temporal
 // network as it is now, and a "not ordered" hides no order that has come to
 // hold. The owner keeps it so: entries never outlive their transactions
-// (removing one forgets its entries), and after any change of the network or
-// of a transaction's time the owner runs retain over every entry before the
-// next read. An entry whose Survival bits cover every kind of change made
-// since, or whose answer TightenedArcs shows to stand, is kept unasked; any
-// other is asked again, and one whose answer moved is dropped.
+// (removing one forgets its entries), and after any change of the network, a
+// relaxed time or a removal, it runs retain over every entry before the next
+// read (FlowProfile::noteOutsideChanges). An entry whose time bounds alone
+// order the pair is checked against that order; otherwise one whose Survival
+// bits cover every kind of change made since, or whose answer TightenedArcs
+// shows to stand, is kept unasked, and any other is asked again. One whose
+// answer moved is dropped.
 class OrderingCache : public TransactionOrdering {
 public:
   typedef std::pair<TransactionId, TransactionId> Key;
