@@ -207,9 +207,53 @@ void Resource::notifyViolated(InstantId inst, ResourceProblem::Type problem) {
   else {
     // Emptying a domain is how the engine learns that the network cannot be
     // made consistent; it holds no other handle on what a profile found.
+    recordReported(inst, problem, first->quantity());
     AbstractDomain& quantity = const_cast<AbstractDomain&>(first->quantity()->lastDomain());
     quantity.empty();
   }
+}
+
+void Resource::recordReported(const InstantId& inst, ResourceProblem::Type problem,
+                              const ConstrainedVariableId& emptied) {
+  ReportedViolation record;
+  record.emptied = emptied;
+  record.time = inst->getTime();
+  record.problem = problem;
+  auto set = [&record](double limit, double lowerValue, double upperValue) {
+    record.limit = limit;
+    record.lowerValue = lowerValue;
+    record.upperValue = upperValue;
+  };
+  switch (problem) {
+  case ResourceProblem::LevelTooHigh:
+    set(m_upperLimit, inst->getLowerLevel(), inst->getUpperLevel());
+    break;
+  case ResourceProblem::LevelTooLow:
+    set(m_lowerLimit, inst->getLowerLevel(), inst->getUpperLevel());
+    break;
+  case ResourceProblem::ProductionRateExceeded:
+    set(m_maxInstProduction, inst->getMinInstantProduction(), inst->getMaxInstantProduction());
+    break;
+  case ResourceProblem::ConsumptionRateExceeded:
+    set(m_maxInstConsumption, inst->getMinInstantConsumption(), inst->getMaxInstantConsumption());
+    break;
+  case ResourceProblem::ProductionSumExceeded:
+    set(m_maxProduction, inst->getMinCumulativeProduction(), inst->getMaxCumulativeProduction());
+    break;
+  case ResourceProblem::ConsumptionSumExceeded:
+    set(m_maxConsumption, inst->getMinCumulativeConsumption(), inst->getMaxCumulativeConsumption());
+    break;
+  default:
+    break;
+  }
+  std::set<TokenId> seen;
+  for (const TransactionId& trans : inst->getTransactions()) {
+    const bool onProblemSide = trans->isConsumer() ? isConsumptionProblem(problem) : isProductionProblem(problem);
+    std::map<TransactionId, TokenId>::const_iterator tok = m_transactionsToTokens.find(trans);
+    if (onProblemSide && tok != m_transactionsToTokens.end() && seen.insert(tok->second).second)
+      record.tokens.push_back(tok->second);
+  }
+  m_reported = record;
 }
 
 void Resource::notifyNoLongerViolated(InstantId inst) {

@@ -305,7 +305,11 @@ LabelStr selectProfile(const Object& object, const std::string& profileTypeMembe
   if (!profileNameVar.isNoId()) {
     condDebugMsg(!quiet && !isUnary, "VexlReusable", "Using Profile : " << profileNameVar->toString());
     condDebugMsg(!quiet && isUnary, "VexlUnary", "Using Profile : " << profileNameVar->toString());
-    checkError(isValidProfile(profileNameVar), "Invalid resource profile type:" << profileNameVar->toString());
+    const AbstractDomain& named = profileNameVar->derivedDomain();
+    const bool label = named.isSingleton() && LabelStr::isString(named.getSingletonValue());
+    checkError(isValidProfile(profileNameVar),
+               "unknown profile " << (label ? "'" + LabelStr(named.getSingletonValue()).toString() + "'" : named.toString())
+               << " in " << fullName << " (TimetableProfile, FlowProfile or IncrementalFlowProfile)");
     profileName = LabelStr(profileNameVar->derivedDomain().getSingletonValue());
   }
   condDebugMsg(!quiet && !isUnary, "VexlReusable", "Using Profile : " << profileName.toString());
