@@ -29,15 +29,15 @@ class Resource;
 class FVDetector;
 class Profile;
 class ProfileIterator;
+class ProfilePropagator;
+typedef Id<Profile> ProfileId;
+typedef Id<ProfileIterator> ProfileIteratorId;
 
 // What t adds to the levels and totals with its quantity bounds as they are now.
 inline LevelContribution contributionOf(const TransactionId& t) {
   const AbstractDomain& q = t->quantity()->lastDomain();
   return LevelContribution{q.getLowerBound(), q.getUpperBound(), t->isConsumer()};
 }
-class ProfilePropagator;
-typedef Id<Profile> ProfileId;
-typedef Id<ProfileIterator> ProfileIteratorId;
 
 // The level profile of one resource: an instant at every time where some
 // transaction's time domain begins or ends, kept in step with the
