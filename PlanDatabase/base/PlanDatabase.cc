@@ -270,6 +270,20 @@ void PlanDatabase::dropMergeCopy(const ConstraintId& original) {
     copy->discard();
 }
 
+unsigned int PlanDatabase::mergeHolds(const ConstraintId& constraint) const {
+  std::vector<Token*> holders;
+  for (const ConstrainedVariableId& var : constraint->getScope()) {
+    Token* token = parentToken(var);
+    if (token == nullptr || !token->isMerged() ||
+        std::find(holders.begin(), holders.end(), token) != holders.end())
+      continue;
+    const std::vector<ConstraintId>& held = token->m_deactivatedByMerge;
+    if (std::find(held.begin(), held.end(), constraint) != held.end())
+      holders.push_back(token);
+  }
+  return (unsigned int)holders.size();
+}
+
 bool PlanDatabase::isMergeCopy(const ConstraintId& constraint) const {
   return m_mergeOriginals.find(constraint->getKey()) != m_mergeOriginals.end();
 }
