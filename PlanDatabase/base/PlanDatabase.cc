@@ -79,6 +79,10 @@ const EngineId& PlanDatabase::getEngine() const {
 void PlanDatabase::purge() {
   bool wasDeleting = m_deleting;
   m_deleting = true;
+  if (!m_tokens.empty())
+    for (const auto& entry : m_objects)
+      if (entry.second.isValid())
+        entry.second->handlePurge();
   // Masters take their slaves along.
   while (!m_tokens.empty()) {
     int key = m_tokens.begin()->first;
