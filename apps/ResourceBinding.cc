@@ -33,7 +33,8 @@ std::string level(double value) {
     return "+inf";
   if (value <= -g_infiniteTimeAsDouble())
     return "-inf";
-  return toString(value == 0.0 ? 0.0 : value);
+  // A sum of decimals that cancels leaves a rounding error, not a level: 0.1 + 0.2 - 0.3.
+  return toString(sameAtLimitPrecision(value, 0.0) ? 0.0 : value);
 }
 
 std::string time(TimePoint t) {
