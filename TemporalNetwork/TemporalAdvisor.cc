@@ -65,9 +65,4 @@ bool TemporalAdvisor::canPrecede(const ConstrainedVariableId& first,
   return getTemporalDistanceDomain(first, second, true).getUpperBound() >= 0.0;
 }
 
-bool TemporalAdvisor::canPrecede(const TokenId&, const TokenId&) {
-  check_error(ALWAYS_FAIL, "Ordering tokens needs the plan database's temporal advisor.");
-  return false;
-}
-
 } // namespace KORVAN

@@ -9,8 +9,6 @@ namespace KORVAN {
 
 class TemporalAdvisor;
 typedef Id<TemporalAdvisor> TemporalAdvisorId;
-class Token;
-typedef Id<Token> TokenId;
 
 /// Answers questions about time variables from the "Temporal" propagator's network: the
 /// bounds on the distance between two time variables, and whether one can precede another.
@@ -33,10 +31,6 @@ public:
 
   /// True when first <= second is still possible.
   virtual bool canPrecede(const ConstrainedVariableId& first, const ConstrainedVariableId& second);
-
-  /// True when the first token can end at or before the second starts. Tokens belong to the
-  /// plan database, which answers this in its own advisor; here it is an error.
-  virtual bool canPrecede(const TokenId& first, const TokenId& second);
 
 private:
   TemporalAdvisor(const TemporalAdvisor&) = delete;

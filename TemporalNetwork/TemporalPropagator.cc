@@ -21,7 +21,7 @@ const LabelStr& TemporalPropagator::PROPAGATOR_NAME() {
 
 TemporalPropagator::TemporalPropagator(const LabelStr& name,
                                        const ConstraintEngineId& constraintEngine, int priority)
-    : Propagator(name, constraintEngine, priority), m_nodeVars(1), m_narrowAll(false),
+    : Propagator(name, constraintEngine, priority), m_nodeVars(1),
       m_needsPass(false) {}
 
 TemporalPropagator::~TemporalPropagator() {}
@@ -54,14 +54,10 @@ void TemporalPropagator::handleConstraintRemoved(const ConstraintId& constraint)
   m_needsPass = true;
 }
 
-// The edge may have narrowed any domain of its connected component, distance variables of other
-// constraints included, even where it narrowed nothing in its own scope; the engine relaxes
-// only around constraints whose own scope was narrowed, so the scope is relaxed here.
+// Nothing to relax here: a bound that the edge tightened anywhere in the network came through
+// one of its end points, whose tightening marked the constraint for the engine's relaxation.
 void TemporalPropagator::retract(const ConstraintId& constraint) {
   uninstall(constraint);
-  for (const ConstrainedVariableId& var : constraint->getScope())
-    if (var.isValid())
-      var->relax();
 }
 
 void TemporalPropagator::handleConstraintActivated(const ConstraintId& constraint) {
@@ -253,20 +249,9 @@ void TemporalPropagator::narrow() {
     check_error(node > 0 && node < (int)m_nodeVars.size());
     ConstrainedVariableId var = m_nodeVars[node];
     debugMsg("TemporalPropagator:narrow", " negative cycle; emptying " << var->toString());
-    // Domains relaxed meanwhile are narrowed once the network recovers, all of them.
-    m_narrowAll = true;
     if (!var->lastDomain().isEmpty())
       getCurrentDomain(var).empty();
     return;
-  }
-  if (m_narrowAll) {
-    for (const std::map<ConstrainedVariableId, VarInfo>::value_type& entry : m_vars)
-      if (entry.second.node >= 0)
-        m_toNarrow.insert(entry.first);
-    for (const EdgeMap::value_type& entry : m_edges)
-      if (!entry.second.distance.isNoId())
-        m_distanceToNarrow.insert(entry.first);
-    m_narrowAll = false;
   }
   for (int node : m_network.takeChangedNodes())
     if (node < (int)m_nodeVars.size() && !m_nodeVars[node].isNoId()) {
@@ -278,12 +263,17 @@ void TemporalPropagator::narrow() {
   debugMsg("TemporalPropagator:narrow", " " << vars.size() << " time points, " << m_distanceToNarrow.size()
                                             << " distances");
   Time lb, ub;
-  for (const ConstrainedVariableId& var : vars) {
-    // A listener woken by a narrowing may have asked the advisor, which syncs the network.
-    if (!m_network.isConsistent() || !isTimepoint(var)) {
-      m_needsPass = m_narrowAll = true;
+  for (std::size_t i = 0; i < vars.size(); ++i) {
+    const ConstrainedVariableId& var = vars[i];
+    // A listener woken by a narrowing may have asked the advisor, which syncs the network:
+    // what is left waits for the next pass, when the network is consistent again.
+    if (!m_network.isConsistent()) {
+      m_toNarrow.insert(vars.begin() + i, vars.end());
+      m_needsPass = true;
       return;
     }
+    if (!isTimepoint(var))
+      continue;  // released meanwhile
     m_network.getBounds(m_vars[var].node, lb, ub);
     getCurrentDomain(var).intersect((double)lb, (double)ub);
   }
@@ -293,9 +283,11 @@ void TemporalPropagator::narrow() {
   // cost two shortest-path passes per constraint and pass, and the advisor answers them anyway.
   const Time inf = g_infiniteTime();
   Time xl, xu, yl, yu;
-  for (const ConstraintId& constraint : distances) {
+  for (std::size_t i = 0; i < distances.size(); ++i) {
+    const ConstraintId& constraint = distances[i];
     if (!m_network.isConsistent()) {
-      m_needsPass = m_narrowAll = true;
+      m_distanceToNarrow.insert(distances.begin() + i, distances.end());
+      m_needsPass = true;
       return;
     }
     EdgeMap::const_iterator found = m_edges.find(constraint);

@@ -126,7 +126,6 @@ private:
   std::set<ConstrainedVariableId> m_dirty;     // domains changed since they were read
   std::set<ConstrainedVariableId> m_toNarrow;  // time variables read since the last pass
   ConstraintSet m_distanceToNarrow;      // distances whose ends or own domain moved
-  bool m_narrowAll;                      // the last pass found the network inconsistent
   bool m_needsPass;
 };
 

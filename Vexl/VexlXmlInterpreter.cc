@@ -121,10 +121,22 @@ std::string describeError(const Error& e) {
 std::string describe(const TiXmlElement& element) { return std::string("<") + element.Value() + ">"; }
 
 /// The base domain of the variable narrowed to [lb, ub]; empty results are rejected.
+/// Integer domains (times and durations) take whole bounds only: a fraction would be cut
+/// silently, or leave no value, far from what the model meant.
+void requireWhole(const AbstractDomain& base, double lb, double ub, const std::string& what) {
+  if (base.getTypeName() != LabelStr("int"))
+    return;
+  for (double bound : {lb, ub})
+    if (std::fabs(bound) < g_infiniteTimeAsDouble() && bound != std::floor(bound))
+      reject(quoted(what) + " takes whole numbers (times and durations are whole numbers), got " +
+             toString(bound));
+}
+
 std::unique_ptr<AbstractDomain> narrowed(const ConstrainedVariableId& var, double lb, double ub,
                                          const std::string& what) {
   if (!var->baseDomain().isNumeric())
     reject("variable " + quoted(what) + " is not numeric");
+  requireWhole(var->baseDomain(), lb, ub, what);
   std::unique_ptr<AbstractDomain> domain(var->baseDomain().copy());
   domain->intersect(lb, ub);
   if (domain->isEmpty())
@@ -260,6 +272,24 @@ void VexlXmlInterpreter::checkXmlDepth(const std::string& text, const std::strin
   }
 }
 
+void VexlXmlInterpreter::checkXmlText(const std::string& text, const std::string& source) {
+  const bool bom16 = text.size() >= 2 && ((text[0] == '\xff' && text[1] == '\xfe') || (text[0] == '\xfe' && text[1] == '\xff'));
+  const size_t nul = text.find('\0');
+  if (bom16 || (nul != std::string::npos && nul <= 1 && text.size() >= 2 && (text[0] == '<' || text[1] == '<')))
+    checkErrorType(ALWAYS_FAIL, source << ":1: the file is UTF-16 text: save it as UTF-8", errorType());
+  if (nul != std::string::npos)
+    checkErrorType(ALWAYS_FAIL, source << ":" << 1 + std::count(text.begin(), text.begin() + nul, '\n')
+                                       << ": not a text file: it holds a NUL byte", errorType());
+  const size_t doctype = text.find("<!DOCTYPE");
+  if (doctype != std::string::npos) {
+    const size_t close = text.find_first_of("[>", doctype);
+    if (close != std::string::npos && text[close] == '[')
+      checkErrorType(ALWAYS_FAIL, source << ":" << 1 + std::count(text.begin(), text.begin() + doctype, '\n')
+                                         << ": <!DOCTYPE>: internal declarations ([...]) are not read: remove them",
+                     errorType());
+  }
+}
+
 std::string VexlXmlInterpreter::interpretFile(const std::string& path) {
   std::istringstream in(readFile(path, "model file"));
   return interpret(in, path);
@@ -269,9 +299,14 @@ std::string VexlXmlInterpreter::interpret(std::istream& input, const std::string
   std::ostringstream buffer;
   buffer << input.rdbuf();
   std::string text = buffer.str();
+  checkXmlText(text, source);
   checkXmlDepth(text, source);
   TiXmlDocument doc(source.c_str());
-  doc.Parse(text.c_str(), nullptr, TIXML_ENCODING_UTF8);
+  try {
+    doc.Parse(text.c_str(), nullptr, TIXML_ENCODING_UTF8);
+  } catch (const std::bad_alloc&) {
+    checkErrorType(ALWAYS_FAIL, source << ": memory ran out while parsing the XML", errorType());
+  }
   checkErrorType(!doc.Error(), source << ":" << std::max(doc.ErrorRow(), 1) << ": malformed XML: "
                                       << doc.ErrorDesc(),
                  errorType());
@@ -288,11 +323,15 @@ std::string VexlXmlInterpreter::interpret(std::istream& input, const std::string
     const int lastObject = m_db->getObjects().empty() ? 0 : m_db->getObjects().rbegin()->first;
     const int lastToken = m_db->getTokens().empty() ? 0 : m_db->getTokens().rbegin()->first;
     std::string message;
+    bool outOfMemory = false;
     try {
       execute(*element);
       count++;
       m_transactionCount++;
       continue;
+    } catch (const std::bad_alloc&) {
+      message = "memory ran out while reading this element";
+      outOfMemory = true;
     } catch (const TransactionError& e) {
       message = e.message;
     } catch (const Error& e) {
@@ -311,7 +350,12 @@ std::string VexlXmlInterpreter::interpret(std::istream& input, const std::string
     try {
       rollback(lastObject, lastToken);
     } catch (const Error& e) {
-      message += " (and undoing the transaction failed: " + describeError(e) + ")";
+      // Short of memory, undoing may fail for the same reason: the run ends anyway.
+      if (!outOfMemory)
+        message += " (and undoing the transaction failed: " + describeError(e) + ")";
+    } catch (const std::bad_alloc&) {
+      if (!outOfMemory)
+        message += " (and memory ran out while undoing it)";
     }
     std::ostringstream os;
     os << source << ":" << element->Row() << ": " << describe(*element) << ": " << message;
@@ -501,10 +545,24 @@ void VexlXmlInterpreter::executeSet(const TiXmlElement& element) {
     m_db->getClient()->restrict(var, *domain);
     return;
   }
-  if (var.isValid())
+  if (var.isValid() && var->baseDomain().isNumeric())
     reject("member " + quoted(member.toString()) + " is numeric; " + quoted(valueText) +
            " is not a number");
+  if (var.isValid()) {
+    const AbstractDomain& held = var->baseDomain();
+    const bool label = held.isSingleton() && LabelStr::isString(held.getSingletonValue());
+    reject("member " + quoted(member.toString()) + " is already set to " +
+           (label ? quoted(LabelStr(held.getSingletonValue()).toString()) : held.toString()) +
+           ": a member is set once");
+  }
   object->addVariable(EnumeratedDomain(LabelStr(valueText).getKey(), LabelStr("string"), false), member);
+  // The object judges its members when it closes; a word it refuses is the fault of this line.
+  try {
+    object->checkClose();
+  } catch (const Error& e) {
+    if (e.getMsg().find(objectName + "." + member.toString()) != std::string::npos)
+      throw;
+  }
 }
 
 void VexlXmlInterpreter::executeClose(const TiXmlElement& element) {
@@ -744,8 +802,10 @@ void VexlXmlInterpreter::executeSpecify(const TiXmlElement& element) {
   ConstrainedVariableId var = resolveVariable(requireAttribute(element, "variable"));
   std::string valueText = requireAttribute(element, "value");
   double value = 0;
-  if (var->baseDomain().isNumeric())
+  if (var->baseDomain().isNumeric()) {
     value = requireNumber(valueText, "the value");
+    requireWhole(var->baseDomain(), value, value, element.Attribute("variable"));
+  }
   else if (dynamic_cast<const ObjectDomain*>(&var->baseDomain()) != nullptr) {
     ObjectId object = getObject(valueText);
     if (object.isNoId())
@@ -760,6 +820,10 @@ void VexlXmlInterpreter::executeSpecify(const TiXmlElement& element) {
            quoted(element.Attribute("variable")));
   if (!var->canBeSpecified())
     reject("variable " + quoted(element.Attribute("variable")) + " cannot be specified");
+  // A window of one value holds it already: specifying that value changes nothing (the engine
+  // keeps such a variable as specified, which is no <specify> the model wrote).
+  if (var->baseDomain().isSingleton() && var->baseDomain().getSingletonValue() == value)
+    return;
   if (var->isSpecified())
     reject("variable " + quoted(element.Attribute("variable")) + " is already specified");
   m_db->getClient()->specify(var, value);

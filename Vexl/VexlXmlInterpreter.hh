@@ -42,6 +42,10 @@ public:
   /// Raises "VexlError" "<source>:<line>: <element>: ..." when the text nests elements deeper
   /// than maxXmlDepth(); does not otherwise check the XML.
   static void checkXmlDepth(const std::string& text, const std::string& source);
+  /// Refuses, with the line, text that the XML parser would misread as something else: a
+  /// UTF-16 or binary file (read as an empty document), an internal document type subset
+  /// (read as no element).
+  static void checkXmlText(const std::string& text, const std::string& source);
   /// The whole file, or "VexlError" "<path>: cannot open the <what>: <reason>".
   static std::string readFile(const std::string& path, const std::string& what);
 

@@ -46,10 +46,35 @@ std::vector<PlanChecker>& planCheckers() {
   return sl_checkers;
 }
 
+std::vector<EmptyingExplainer>& emptyingExplainers() {
+  static std::vector<EmptyingExplainer> sl_explainers;
+  return sl_explainers;
+}
+
 std::map<std::string, ObjectPrinter>& objectPrinters() {
   static std::map<std::string, ObjectPrinter> sl_printers;
   return sl_printers;
 }
+
+std::string& defaultFlawManagers() {
+  static std::string sl_elements;
+  return sl_elements;
+}
+
+std::set<std::string>& bookkeepingConstraints() {
+  static std::set<std::string> sl_names;
+  return sl_names;
+}
+
+/// What the run is doing, for a failure that knows nothing of where it happened (memory).
+struct RunStage {
+  std::string text;
+};
+RunStage& runStage() {
+  static RunStage sl_stage;
+  return sl_stage;
+}
+void enterStage(const std::string& text) { runStage().text = text; }
 
 /// A bad command line or unreadable input: exit status 2.
 struct BadInput {
@@ -179,17 +204,10 @@ void printObjects(std::ostream& out, const PlanDatabaseId& db) {
   }
 }
 
-std::string defaultSolverConfig(SOLVERS::ComponentFactoryMgr& factories) {
-  // One element a line, so that a refusal's line names the element.
-  std::string text = "<Solver name='default'>\n";
-  // The resource module's flawed instants go first: on a tie the earlier manager's flaw wins,
-  // and its handler orders the transactions that make the flaw, which a token-level ordering
-  // of the same resource may not reach. Repairing the earliest flaw first proves tiny models
-  // without a plan in tens of steps where the most flawed instant first can take a thousand.
-  if (factories.getFactory(LabelStr("MIRTThreatManager")) != nullptr &&
-      factories.getFactory(LabelStr("MIRTThreatHandler")) != nullptr)
-    text += "<FlawManager component='MIRTThreatManager' order='earliest'>\n"
-            "<FlawHandler component='MIRTThreatHandler'/></FlawManager>\n";
+std::string defaultSolverConfig() {
+  // One element a line, so that a refusal's line names the element. On a tie the earlier
+  // manager's flaw wins: the bindings' managers go first.
+  std::string text = "<Solver name='default'>\n" + defaultFlawManagers();
   text += "<FlawManager component='ThreatManager'>\n"
           "<FlawHandler component='ThreatHandler'/></FlawManager>\n";
   return text + "</Solver>";
@@ -199,10 +217,9 @@ std::string defaultSolverConfig(SOLVERS::ComponentFactoryMgr& factories) {
 /// transaction to its resource: the temporal network's own and the engine's bookkeeping.
 bool propagatesExactly(const ConstraintId& constraint) {
   static const LabelStr sl_temporal = TemporalPropagator::PROPAGATOR_NAME();
-  static const std::set<std::string> sl_bookkeeping = {"ObjectTokenRelation", "ResourceObjectRelation",
-                                                       "ResourceTransactionRelation", "ProfileVariableListener"};
-  return constraint->getPropagator()->getName() == sl_temporal ||
-         sl_bookkeeping.count(constraint->getName().toString()) > 0;
+  static const LabelStr sl_objectToken("ObjectTokenRelation");
+  return constraint->getPropagator()->getName() == sl_temporal || constraint->getName() == sl_objectToken ||
+         bookkeepingConstraints().count(constraint->getName().toString()) > 0;
 }
 
 bool isOpenNumber(const ConstrainedVariableId& var) {
@@ -397,6 +414,116 @@ std::vector<std::string> checkPlan(const PlanDatabaseId& db) {
   return problems;
 }
 
+/// Why propagation failed, in the model's words: for each failure, what emptied first and what
+/// emptied it (a resource's limit, a constraint, the temporal network). Listens to the engine
+/// from construction to destruction.
+class FailureReasons {
+public:
+  FailureReasons(const PlanDatabaseId& db, const VexlXmlInterpreter& interpreter)
+      : m_db(db), m_interpreter(interpreter) {
+    m_db->getConstraintEngine()->setEmptyingListener(
+        [this](const ConstraintEngine::Emptying& emptying) { record(explain(emptying)); });
+  }
+  ~FailureReasons() { m_db->getConstraintEngine()->setEmptyingListener(nullptr); }
+
+  void clear() {
+    m_last.clear();
+    m_counts.clear();
+    m_order.clear();
+  }
+  const std::string& last() const { return m_last; }
+  /// The distinct reasons, the most frequent first (ties: the first met first).
+  std::vector<std::pair<std::string, unsigned int>> ranked() const {
+    std::vector<std::pair<std::string, unsigned int>> result;
+    for (const std::string& reason : m_order)
+      result.push_back(std::make_pair(reason, m_counts.find(reason)->second));
+    std::stable_sort(result.begin(), result.end(),
+                     [](const std::pair<std::string, unsigned int>& a, const std::pair<std::string, unsigned int>& b) {
+                       return a.second > b.second;
+                     });
+    return result;
+  }
+
+  std::string tokenName(const TokenId& token) const {
+    if (m_names.size() != m_interpreter.getNamedTokens().size()) {
+      m_names.clear();
+      for (const auto& entry : m_interpreter.getNamedTokens())
+        if (entry.second.isValid())
+          m_names[entry.second->getKey()] = entry.first;
+    }
+    std::map<int, std::string>::const_iterator name = m_names.find(token->getKey());
+    return name == m_names.end() ? token->toString() : name->second;
+  }
+
+  std::string variableName(const ConstrainedVariableId& var) const {
+    // A token's variable goes by the token's name; an object's member already carries its object's.
+    const std::string name = var->getName().toString();
+    const EntityId& parent = var->parent();
+    if (parent.isValid() && TokenId::convertable(parent))
+      return tokenName(TokenId(parent)) + "." + name;
+    return name;
+  }
+
+private:
+  void record(const std::string& reason) {
+    m_last = reason;
+    if (m_counts[reason]++ == 0)
+      m_order.push_back(reason);
+  }
+
+  std::string explain(const ConstraintEngine::Emptying& emptying) const {
+    const TokenNamer namer = [this](const TokenId& token) { return tokenName(token); };
+    for (const EmptyingExplainer& explainer : emptyingExplainers()) {
+      const std::string text = explainer(m_db, emptying, namer);
+      if (!text.empty())
+        return text;
+    }
+    const std::string var = variableName(emptying.variable);
+    if (emptying.constraint.isValid()) {
+      std::string scope;
+      for (const ConstrainedVariableId& other : emptying.constraint->getScope())
+        scope += (scope.empty() ? "" : ", ") + variableName(other);
+      return var + " has no value left under the constraint " + emptying.constraint->getName().toString() + "(" +
+             scope + ")";
+    }
+    if (emptying.propagator.isValid() && emptying.propagator->getName() == TemporalPropagator::PROPAGATOR_NAME())
+      return var + " has no time left: the windows, durations and temporal constraints (precedes, concurrent, "
+                   "temporalDistance) admit no schedule";
+    return var + " has no value left";
+  }
+
+  PlanDatabaseId m_db;
+  const VexlXmlInterpreter& m_interpreter;
+  mutable std::map<int, std::string> m_names;
+  std::string m_last;
+  std::map<std::string, unsigned int> m_counts;
+  std::vector<std::string> m_order;
+};
+
+/// The lines under an INCONSISTENT or NO SOLUTION result that say why.
+void printReasons(std::ostream& out, const FailureReasons& reasons, bool search) {
+  if (!search) {
+    if (!reasons.last().empty())
+      out << "Why: " << reasons.last() << std::endl;
+    return;
+  }
+  const std::vector<std::pair<std::string, unsigned int>> ranked = reasons.ranked();
+  if (ranked.empty()) {
+    out << "Why: a flaw had no choice to try: its handler offered none that could hold" << std::endl;
+    return;
+  }
+  unsigned int total = 0;
+  for (const auto& entry : ranked)
+    total += entry.second;
+  out << "Why: every choice failed (" << total << " dead end" << (total == 1 ? "" : "s") << "):" << std::endl;
+  const size_t shown = std::min<size_t>(ranked.size(), 5);
+  for (size_t i = 0; i < shown; i++)
+    out << "  " << ranked[i].second << " x " << ranked[i].first << std::endl;
+  if (ranked.size() > shown)
+    out << "  and " << ranked.size() - shown << " other reason" << (ranked.size() - shown == 1 ? "" : "s")
+        << std::endl;
+}
+
 /// The engine with its components and the registered modules; torn down in the right order.
 class Host {
 public:
@@ -452,10 +579,12 @@ private:
 };
 
 int execute(const Options& options, std::ostream& out, std::ostream& err) {
+  enterStage("while reading the input");
   std::istringstream model(VexlXmlInterpreter::readFile(options.model, "model file"));
   TiXmlDocument config;
   if (!options.solverConfig.empty()) {
     std::string text = VexlXmlInterpreter::readFile(options.solverConfig, "solver configuration");
+    VexlXmlInterpreter::checkXmlText(text, options.solverConfig);
     VexlXmlInterpreter::checkXmlDepth(text, options.solverConfig);
     config.Parse(text.c_str());
     if (config.Error()) {
@@ -471,9 +600,10 @@ int execute(const Options& options, std::ostream& out, std::ostream& err) {
   }
 
   Host host;
+  FailureReasons reasons(host.db().getId(), host.interpreter());
   std::string summary = host.interpreter().interpret(model, options.model);
   if (options.solverConfig.empty())
-    config.Parse(defaultSolverConfig(host.factories()).c_str());
+    config.Parse(defaultSolverConfig().c_str());
   // The configuration is judged whole before anything is printed or searched; its components
   // refuse what they are asked when built, or only when a flaw reaches them.
   auto configError = [&](const Error& e, const std::string& when) {
@@ -497,19 +627,25 @@ int execute(const Options& options, std::ostream& out, std::ostream& err) {
   out << "Model: " << summary << std::endl;
 
   const ConstraintEngineId& ce = host.db().getConstraintEngine();
+  // A domain that reading emptied keeps its reason.
+  enterStage("while propagating the model");
   if (!ce->propagate()) {
     printTokens(out, host.db().getId(), host.interpreter());
+    printReasons(out, reasons, false);
     out << "Result: INCONSISTENT" << std::endl;
     solver.reset();
     return EXIT_NO_SOLUTION;
   }
   bool solved = false;
+  reasons.clear();
+  enterStage("while solving");
   try {
     solved = solver->solve(options.maxSteps, options.maxDepth);
   } catch (const Error& e) {
     throw configError(e, "while solving: ");
   }
   SOLVERS::Solver::Status status = solver->getStatus();
+  enterStage("after solving");
   bool consistent = ce->propagate();
   out << "Solver " << solver->getName() << ": " << solver->printFigures() << std::endl;
   printTokens(out, host.db().getId(), host.interpreter());
@@ -519,11 +655,13 @@ int execute(const Options& options, std::ostream& out, std::ostream& err) {
     result = "LIMIT REACHED (step limit " + std::to_string(solver->getMaxSteps()) + ")";
   else if (status == SOLVERS::Solver::DEPTH_LIMIT)
     result = "LIMIT REACHED (depth limit " + std::to_string(solver->getMaxDepth()) + ")";
-  else if (!solved)
+  else if (!solved) {
+    printReasons(out, reasons, true);
     result = "NO SOLUTION";
-  else if (!consistent)
+  } else if (!consistent) {
+    printReasons(out, reasons, false);
     result = "INCONSISTENT";
-  else {
+  } else {
     // The solver stops when its managers see no flaw; a flaw that no handler takes, or that no
     // detector reports, is still in the plan. Only a plan that passes the checks is solved.
     std::vector<std::string> problems = checkPlan(host.db().getId());
@@ -554,11 +692,35 @@ void registerObjectPrinter(const std::string& objectType, const ObjectPrinter& p
 
 void registerPlanChecker(const PlanChecker& checker) { planCheckers().push_back(checker); }
 
+void registerDefaultFlawManagers(const std::string& elements) { defaultFlawManagers() += elements; }
+
+void registerBookkeepingConstraint(const std::string& name) { bookkeepingConstraints().insert(name); }
+
+void registerEmptyingExplainer(const EmptyingExplainer& explainer) { emptyingExplainers().push_back(explainer); }
+
 void clearRegistrations() {
+  defaultFlawManagers().clear();
+  bookkeepingConstraints().clear();
   moduleMakers().clear();
   planCheckers().clear();
+  emptyingExplainers().clear();
   objectPrinters().clear();
 }
+
+namespace {
+
+/// Results that cannot be written are lost: a run that printed nothing must not look like one
+/// that succeeded.
+std::string outputFailure(std::ostream& out) {
+  if (out.good())
+    out.flush();
+  if (out.good())
+    return std::string();
+  out.clear();
+  return "cannot write the results to the standard output";
+}
+
+} // namespace
 
 std::string usage() {
   return "usage: korvan-run [--solver CONFIG.xml] [--max-steps N] [--max-depth N] "
@@ -575,16 +737,22 @@ int run(const std::vector<std::string>& args, std::ostream& out, std::ostream& e
     Options options = parseOptions(args);
     if (options.help) {
       out << usage();
-      return EXIT_SOLVED;
+      message = outputFailure(out);
+      if (message.empty())
+        return EXIT_SOLVED;
+      throw BadInput{message};
     }
     int status = execute(options, out, err);
-    if (DebugMessage::streamFailure().empty())
+    message = outputFailure(out);
+    if (DebugMessage::streamFailure().empty() && message.empty())
       return status;
   } catch (const BadInput& e) {
     message = e.message;
     showUsage = e.message.find("option") != std::string::npos || e.message.find("model given") != std::string::npos;
   } catch (const Error& e) {
     message = e.getMsg().empty() ? e.what() : e.getMsg();
+  } catch (const std::bad_alloc&) {
+    message = "memory ran out " + runStage().text;
   } catch (const std::exception& e) {
     message = e.what();
   }

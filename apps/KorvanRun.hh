@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "ConstraintEngine/base/ConstraintEngine.hh"
 #include "PlanDatabase/base/PlanDatabaseDefs.hh"
 #include "Utils/base/Module.hh"
 
@@ -31,6 +32,21 @@ void registerObjectPrinter(const std::string& objectType, const ObjectPrinter& p
 /// when every checker appends nothing.
 typedef std::function<void(const PlanDatabaseId&, std::vector<std::string>&)> PlanChecker;
 void registerPlanChecker(const PlanChecker& checker);
+
+/// Flaw managers (XML elements, one a line) that go first in the solver configuration used when
+/// none is given, ahead of the host's token orderings.
+void registerDefaultFlawManagers(const std::string& elements);
+/// A constraint that only ties a token to its object (or the like), which bounds propagation
+/// decides exactly: the search for a schedule behind generic constraints passes over it.
+void registerBookkeepingConstraint(const std::string& name);
+/// A token as the model named it (its key text when the model gave it no name).
+typedef std::function<std::string(const TokenId&)> TokenNamer;
+/// Says in the model's words why a domain emptied, when a module knows (a resource that empties
+/// a domain to report a violation); an empty text leaves it to the host. Called at the moment the
+/// domain empties, within propagation: it must change nothing.
+typedef std::function<std::string(const PlanDatabaseId&, const ConstraintEngine::Emptying&, const TokenNamer&)>
+    EmptyingExplainer;
+void registerEmptyingExplainer(const EmptyingExplainer& explainer);
 
 /// Forgets every registration (tests).
 void clearRegistrations();

@@ -2,7 +2,9 @@
 // ModuleResource with its engine, and prints each resource's limits and level
 // envelope (one line per instant) after the plan.
 
+#include <cmath>
 #include <list>
+#include <map>
 #include <memory>
 #include <ostream>
 
@@ -16,6 +18,8 @@
 #include "Resource/base/MIRT_Profile.hh"
 #include "Resource/base/MIRT_Resource.hh"
 #include "Resource/base/Resource.hh"
+#include "Resource/base/ResourceConstraint.hh"
+#include "ConstraintEngine/base/Propagator.hh"
 #include "PlanDatabase/base/PlanDatabase.hh"
 #include "PlanDatabase/base/Token.hh"
 #include "PlanDatabase/base/TokenVariable.hh"
@@ -66,6 +70,12 @@ void printEnvelope(std::ostream& out, const ObjectId& object) {
   KORVAN::Resource* instantBased = dynamic_cast<KORVAN::Resource*>(static_cast<Object*>(object));
   if (resource == nullptr && instantBased == nullptr)
     return;
+  // A resource takes its limits when it is closed: before, they are not numbers at all.
+  if (!object->isClosed()) {
+    out << "    never closed: no limits and no levels (a resource takes its limits when it is closed)"
+        << std::endl;
+    return;
+  }
   try {
     if (instantBased != nullptr) {
       printInstantEnvelope(out, *instantBased);
@@ -105,7 +115,7 @@ void checkProfile(MIRT::Resource& resource, std::vector<std::string>& problems) 
   const std::string name = resource.getName().toString();
   const MIRT::ProfileId& profile = resource.getProfile();
   if (!profile.isValid()) {
-    problems.push_back(name + ": not initialised");
+    problems.push_back(name + ": never closed: it has no limits (a resource takes its limits when it is closed)");
     return;
   }
   IntervalDomain bounds;
@@ -170,10 +180,130 @@ void checkResources(const PlanDatabaseId& db, std::vector<std::string>& problems
   }
 }
 
+std::string tokenList(const std::vector<TokenId>& tokens, const TokenNamer& nameOf) {
+  // In the order the model made them, not in the order of their addresses.
+  std::map<int, TokenId> ordered;
+  for (const TokenId& token : tokens)
+    if (token.isValid())
+      ordered[token->getKey()] = token;
+  std::string names;
+  for (const auto& entry : ordered)
+    names += (names.empty() ? "" : ", ") + nameOf(entry.second);
+  return names.empty() ? std::string() : " (tokens there: " + names + ")";
+}
+
+// A profile-based resource empties a transaction's quantity to report a violation; it recorded
+// what it found just before.
+std::string explainViolation(const MIRT::Resource& resource, const TokenNamer& nameOf) {
+  typedef MIRT::ResourceProblem P;
+  const MIRT::Resource::ReportedViolation& v = resource.getReportedViolation();
+  const std::string at = resource.getName().toString() + ": at " + time(v.time) + " ";
+  const std::string by = resource.getName().toString() + ": by " + time(v.time) + " ";
+  std::string what;
+  switch (v.problem) {
+  case P::LevelTooLow:
+    what = at + "the level is at most " + level(v.upperValue) + " in every schedule, below its lower limit " +
+           level(v.limit);
+    break;
+  case P::LevelTooHigh:
+    what = at + "the level is at least " + level(v.lowerValue) + " in every schedule, above its upper limit " +
+           level(v.limit);
+    break;
+  case P::ProductionRateExceeded:
+    what = at + "at least " + level(v.lowerValue) + " is produced in every schedule, more than its production rate "
+           "limit " + level(v.limit);
+    break;
+  case P::ConsumptionRateExceeded:
+    what = at + "at least " + level(v.lowerValue) + " is consumed in every schedule, more than its consumption "
+           "rate limit " + level(v.limit);
+    break;
+  case P::ProductionSumExceeded:
+    what = by + "at least " + level(v.lowerValue) + " is produced in total in every schedule, more than its "
+           "production maximum " + level(v.limit);
+    break;
+  case P::ConsumptionSumExceeded:
+    what = by + "at least " + level(v.lowerValue) + " is consumed in total in every schedule, more than its "
+           "consumption maximum " + level(v.limit);
+    break;
+  default:
+    what = resource.getName().toString() + ": a limit is broken at " + time(v.time);
+  }
+  return what + tokenList(v.tokens, nameOf);
+}
+
+// The instant-based resource empties the object variable of one of its tokens.
+std::string explainInstantViolation(KORVAN::Resource& resource) {
+  std::list<ResourceViolationId> violations;
+  resource.getResourceViolations(violations, -g_infiniteTime() - 1, g_infiniteTime());
+  std::string what = resource.getName().toString() + ": ";
+  if (violations.empty())
+    return what + "a limit is broken";
+  const ResourceViolationId& first = violations.front();
+  if (first->getInstant().isNoId())
+    what += "over the whole horizon, ";
+  else {
+    IntervalDomain bounds;
+    resource.getLevelAt(first->getInstant()->getTime(), bounds);
+    what += "at " + time(first->getInstant()->getTime()) + " (level [" + level(bounds.getLowerBound()) + " " +
+            level(bounds.getUpperBound()) + "], limits [" + level(resource.getLimitMin()) + " " +
+            level(resource.getLimitMax()) + "]), ";
+  }
+  typedef ResourceProblem P;
+  switch (first->getType()) {
+  case P::LevelTooLow: what += "the level is below its lower limit in every schedule"; break;
+  case P::LevelTooHigh: what += "the level is above its upper limit in every schedule"; break;
+  case P::ProductionRateExceeded: what += "more is produced at once than its production rate limit"; break;
+  case P::ConsumptionRateExceeded: what += "more is consumed at once than its consumption rate limit"; break;
+  case P::ProductionSumExceeded:
+    what += "more is produced in total than its production maximum " + level(std::fabs(resource.getProductionMax()));
+    break;
+  case P::ConsumptionSumExceeded:
+    what += "more is consumed in total than its consumption maximum " + level(std::fabs(resource.getConsumptionMax()));
+    break;
+  default: what += "a limit is broken";
+  }
+  return what;
+}
+
+std::string explainEmptying(const PlanDatabaseId& db, const ConstraintEngine::Emptying& emptying,
+                            const TokenNamer& nameOf) {
+  const ConstrainedVariableId& var = emptying.variable;
+  // Only the instant-based resources' own pass has its profiles up to date: asking another
+  // time could rebuild one in the middle of propagation.
+  const bool instantPass = emptying.propagator.isValid() &&
+                           emptying.propagator->getName() == ResourceConstraint::PROPAGATOR_NAME();
+  for (const auto& entry : db->getObjects()) {
+    Object* object = static_cast<Object*>(entry.second);
+    if (MIRT::Resource* profiled = dynamic_cast<MIRT::Resource*>(object)) {
+      if (profiled->getReportedViolation().emptied == var)
+        return explainViolation(*profiled, nameOf);
+    } else if (KORVAN::Resource* instantBased = dynamic_cast<KORVAN::Resource*>(object)) {
+      if (!instantPass)
+        continue;
+      const TokenSet& tokens = instantBased->tokens();
+      bool reporter = false;
+      for (const TokenId& token : tokens)
+        reporter = reporter || ConstrainedVariableId(token->getObject()) == var;
+      if (reporter && instantBased->isViolated())
+        return explainInstantViolation(*instantBased);
+    }
+  }
+  return std::string();
+}
+
 struct ResourceBinding {
   ResourceBinding() {
     registerModule([]() -> Module* { return new ModuleResource(); });
+    // The flawed instants go first: their handler orders the transactions that make the flaw,
+    // which a token-level ordering of the same resource may not reach. Repairing the earliest
+    // flaw first proves tiny models without a plan in tens of steps where the most flawed
+    // instant first can take a thousand.
+    registerDefaultFlawManagers("<FlawManager component='MIRTThreatManager' order='earliest'>\n"
+                                "<FlawHandler component='MIRTThreatHandler'/></FlawManager>\n");
+    for (const char* name : {"ResourceObjectRelation", "ResourceTransactionRelation", "ProfileVariableListener"})
+      registerBookkeepingConstraint(name);
     registerPlanChecker(checkResources);
+    registerEmptyingExplainer(explainEmptying);
     for (const char* type : {"Resource", "Reservoir", "Reusable", "Unary"})
       registerObjectPrinter(type, printEnvelope);
   }

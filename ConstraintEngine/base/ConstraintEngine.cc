@@ -194,8 +194,12 @@ void ConstraintEngine::notifyChange(ConstrainedVariable& var, const DomainListen
     m_activeConstraint->m_hasRestricted = true;
   if (changeType == DomainListener::EMPTIED) {
     if (!var.m_inEmptySet) {
+      const bool first = m_emptyVariables.empty();
       var.m_inEmptySet = true;
       m_emptyVariables.push_back(&var);
+      if (first && m_emptyingListener)
+        m_emptyingListener(Emptying{var.getId(), m_activeConstraint != 0 ? m_activeConstraint->getId() : ConstraintId(),
+                                    m_activePropagator != 0 ? m_activePropagator->getId() : PropagatorId()});
       debugMsg("ConstraintEngine:notifyChange", "Emptied " << var.getName().toString() << "("
                                                            << var.getKey() << ")");
     }

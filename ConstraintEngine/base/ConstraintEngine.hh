@@ -46,6 +46,7 @@
 // whoever made them; those still alive when the engine is deleted are discarded by it
 // (constraints first), so delete the plan database before the engine.
 
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -97,6 +98,19 @@ public:
 
   /// Variables whose derived domain is empty (by entity key).
   ConstrainedVariableSet getEmptyVariables() const;
+
+  /// Who emptied a domain: the constraint executing at the time, else the propagator running a
+  /// pass (a bulk narrowing, or a detector emptying a domain to report a problem), else neither
+  /// (a change made outside propagation).
+  struct Emptying {
+    ConstrainedVariableId variable;
+    ConstraintId constraint;
+    PropagatorId propagator;
+  };
+  /// Called, while the handles are still valid, when a derived domain empties and the network
+  /// was consistent until then: the cause, not the consequences. One listener; none clears it.
+  typedef std::function<void(const Emptying&)> EmptyingListener;
+  void setEmptyingListener(const EmptyingListener& listener) { m_emptyingListener = listener; }
 
   // ---- violations ----
   bool getAllowViolations() const { return m_allowViolations; }
@@ -157,6 +171,8 @@ private:
   /// narrowing is recorded.
   Constraint* m_activeConstraint;
   Propagator* m_activePropagator;
+
+  EmptyingListener m_emptyingListener;
 
   bool m_relaxing;
   unsigned int m_relaxMark;

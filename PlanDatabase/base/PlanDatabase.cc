@@ -16,24 +16,6 @@
 
 namespace KORVAN {
 
-namespace {
-
-/// The temporal network's advisor, answering for tokens as well: a token can precede another
-/// when its end can be at or before the other's start.
-class DbTemporalAdvisor : public TemporalAdvisor {
-public:
-  explicit DbTemporalAdvisor(const ConstraintEngineId& constraintEngine)
-      : TemporalAdvisor(constraintEngine) {}
-  using TemporalAdvisor::canPrecede;
-  bool canPrecede(const TokenId& first, const TokenId& second) override {
-    check_error(first.isValid());
-    check_error(second.isValid());
-    return canPrecede(ConstrainedVariableId(first->end()), ConstrainedVariableId(second->start()));
-  }
-};
-
-} // namespace
-
 const std::string& PlanDatabase::COMPONENT_NAME() {
   static const std::string sl_name("PlanDatabase");
   return sl_name;
@@ -59,7 +41,7 @@ PlanDatabase::PlanDatabase(const ConstraintEngineId& constraintEngine, const Sch
     m_id.remove();
     throw;
   }
-  m_temporalAdvisor = (new DbTemporalAdvisor(constraintEngine))->getId();
+  m_temporalAdvisor = (new TemporalAdvisor(constraintEngine))->getId();
   m_client = (new DbClient(m_id))->getId();
 }
 
@@ -206,7 +188,10 @@ ObjectDomain PlanDatabase::makeObjectDomain(const LabelStr& objectType,
 
 bool canPrecede(const PlanDatabaseId& planDatabase, const TokenId& predecessor,
                 const TokenId& successor) {
-  return planDatabase->getTemporalAdvisor()->canPrecede(predecessor, successor);
+  check_error(predecessor.isValid());
+  check_error(successor.isValid());
+  return planDatabase->getTemporalAdvisor()->canPrecede(ConstrainedVariableId(predecessor->end()),
+                                                        ConstrainedVariableId(successor->start()));
 }
 
 namespace {

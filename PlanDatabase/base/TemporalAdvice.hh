@@ -6,7 +6,8 @@
 namespace KORVAN {
 
 /// Whether the predecessor's end may still lie at or before the successor's start, as the plan
-/// database's temporal network sees it.
+/// database's temporal network sees it. The temporal advisor knows time variables only; this
+/// is its answer for tokens.
 bool canPrecede(const PlanDatabaseId& planDatabase, const TokenId& predecessor,
                 const TokenId& successor);
 

@@ -101,10 +101,6 @@ const Id<Resource>& Profile::getResource() const {
   return m_detector->getResource();
 }
 
-bool Profile::isValid() {
-  return true;
-}
-
 /*
  * Instants
  */
@@ -243,8 +239,8 @@ void Profile::removeTransaction(TransactionId t) {
   debugMsg("Profile:removeTransaction", "Removing transaction " << t << " for time "
            << t->time()->toString() << " with quantity " << t->quantity()->toString());
 
-  checkError(m_variableListeners.find(t) != m_variableListeners.end(),
-             "Bizarre.  No listeners for transaction.");
+  // addTransaction gave every present transaction its two listeners.
+  checkError(m_variableListeners.find(t) != m_variableListeners.end(), "No listeners for transaction.");
   std::pair<std::multimap<TransactionId, Id<Constraint>>::iterator,
             std::multimap<TransactionId, Id<Constraint>>::iterator> range = m_variableListeners.equal_range(t);
   // Discarding t's listeners may relax an inconsistent engine and move the

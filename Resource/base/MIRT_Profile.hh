@@ -46,7 +46,6 @@ public:
   virtual void removeTransaction(TransactionId t);
   // Brings the levels up to date, then writes the bounds in effect at time.
   virtual void getLevel(int time, IntervalDomain& dest);
-  virtual bool isValid();
   virtual void getTransactionsToOrder(const InstantId& inst, std::vector<TransactionId>& results);
 
   Id<Profile>& getId() { return m_id; }

@@ -6,6 +6,7 @@
 #include "ConstraintEngine/base/ConstraintEngine.hh"
 #include "ConstraintEngine/base/IntervalIntDomain.hh"
 #include "PlanDatabase/base/PlanDatabase.hh"
+#include "PlanDatabase/base/TemporalAdvice.hh"
 #include "TemporalNetwork/TemporalAdvisor.hh"
 #include "PlanDatabase/base/Token.hh"
 #include "Utils/base/Debug.hh"
@@ -206,9 +207,53 @@ void Resource::notifyViolated(InstantId inst, ResourceProblem::Type problem) {
   else {
     // Emptying a domain is how the engine learns that the network cannot be
     // made consistent; it holds no other handle on what a profile found.
+    recordReported(inst, problem, first->quantity());
     AbstractDomain& quantity = const_cast<AbstractDomain&>(first->quantity()->lastDomain());
     quantity.empty();
   }
+}
+
+void Resource::recordReported(const InstantId& inst, ResourceProblem::Type problem,
+                              const ConstrainedVariableId& emptied) {
+  ReportedViolation record;
+  record.emptied = emptied;
+  record.time = inst->getTime();
+  record.problem = problem;
+  auto set = [&record](double limit, double lowerValue, double upperValue) {
+    record.limit = limit;
+    record.lowerValue = lowerValue;
+    record.upperValue = upperValue;
+  };
+  switch (problem) {
+  case ResourceProblem::LevelTooHigh:
+    set(m_upperLimit, inst->getLowerLevel(), inst->getUpperLevel());
+    break;
+  case ResourceProblem::LevelTooLow:
+    set(m_lowerLimit, inst->getLowerLevel(), inst->getUpperLevel());
+    break;
+  case ResourceProblem::ProductionRateExceeded:
+    set(m_maxInstProduction, inst->getMinInstantProduction(), inst->getMaxInstantProduction());
+    break;
+  case ResourceProblem::ConsumptionRateExceeded:
+    set(m_maxInstConsumption, inst->getMinInstantConsumption(), inst->getMaxInstantConsumption());
+    break;
+  case ResourceProblem::ProductionSumExceeded:
+    set(m_maxProduction, inst->getMinCumulativeProduction(), inst->getMaxCumulativeProduction());
+    break;
+  case ResourceProblem::ConsumptionSumExceeded:
+    set(m_maxConsumption, inst->getMinCumulativeConsumption(), inst->getMaxCumulativeConsumption());
+    break;
+  default:
+    break;
+  }
+  std::set<TokenId> seen;
+  for (const TransactionId& trans : inst->getTransactions()) {
+    const bool onProblemSide = trans->isConsumer() ? isConsumptionProblem(problem) : isProductionProblem(problem);
+    std::map<TransactionId, TokenId>::const_iterator tok = m_transactionsToTokens.find(trans);
+    if (onProblemSide && tok != m_transactionsToTokens.end() && seen.insert(tok->second).second)
+      record.tokens.push_back(tok->second);
+  }
+  m_reported = record;
 }
 
 void Resource::notifyNoLongerViolated(InstantId inst) {
@@ -379,12 +424,6 @@ bool Resource::noFlawedTokensForInst(const InstantId& inst) const {
  * Ordering choices
  */
 
-bool Resource::transConstrainedToPrecede(const TransactionId& predecessor, const TransactionId& successor) {
-  IntervalIntDomain distance = getPlanDatabase()->getTemporalAdvisor()->getTemporalDistanceDomain(
-      predecessor->time(), successor->time(), true);
-  return distance.getLowerBound() >= 0.0;
-}
-
 void Resource::getOrderingChoices(const InstantId& inst,
                                   std::vector<std::pair<TransactionId, TransactionId>>& results,
                                   unsigned int limit) {
@@ -535,7 +574,6 @@ void Resource::getOrderingChoices(const TokenId& token, std::vector<std::pair<To
 
   std::multimap<TokenId, TokenId> pairs;
   unsigned int count = 0;
-  const TemporalAdvisorId& advisor = getPlanDatabase()->getTemporalAdvisor();
 
   // Takes the pair when the object does not order it yet and the network still allows it.
   auto attempt = [&](const TokenId& predecessorToken, const TokenId& successorToken) {
@@ -543,7 +581,7 @@ void Resource::getOrderingChoices(const TokenId& token, std::vector<std::pair<To
              << " and successorToken " << successorToken->getKey() << " "
              << (predecessorToken == successorToken));
     if (successorToken == predecessorToken || isConstrainedToPrecede(predecessorToken, successorToken) ||
-        !advisor->canPrecede(predecessorToken, successorToken))
+        !KORVAN::canPrecede(getPlanDatabase(), predecessorToken, successorToken))
       return;
     debugMsg("Resource:getOrderingChoices", "Considering order <"
              << predecessorToken->getPredicateName().toString() << "(" << predecessorToken->getKey() << "), "

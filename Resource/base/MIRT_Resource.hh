@@ -73,6 +73,19 @@ public:
   double getMaxProduction() const { return m_maxProduction; }
   double getMaxConsumption() const { return m_maxConsumption; }
 
+  // What the resource last reported by emptying a domain (when violations are not allowed):
+  // the instant, the problem, the limit it broke, the bounds of what broke it there in every
+  // schedule, and the tokens on the problem's side at that instant. A host reads it to say why
+  // a plan is inconsistent; the handles are valid while the domain stays empty.
+  struct ReportedViolation {
+    ConstrainedVariableId emptied;
+    TimePoint time = 0;
+    ResourceProblem::Type problem = ResourceProblem::NoProblem;
+    double limit = 0, lowerValue = 0, upperValue = 0;
+    std::vector<TokenId> tokens;
+  };
+  const ReportedViolation& getReportedViolation() const { return m_reported; }
+
   Id<Profile> getProfile() const { return m_profile; }
   Id<FVDetector> getDetector() const { return m_detector; }
   // True once init has made the detector and the profile.
@@ -119,11 +132,11 @@ protected:
   std::map<int, InstantId> m_flawedInstants;
 
 private:
-  virtual bool transConstrainedToPrecede(const TransactionId& predecessor, const TransactionId& successor);
   virtual void addToProfile(const TokenId& token) = 0;
   virtual void removeFromProfile(const TokenId& token) = 0;
 
   bool noFlawedTokensForInst(const InstantId& inst) const;
+  void recordReported(const InstantId& inst, ResourceProblem::Type problem, const ConstrainedVariableId& emptied);
 
   double m_initCapacityLb;
   double m_initCapacityUb;
@@ -138,6 +151,8 @@ private:
   // instants at which it is violated: a mark is withdrawn only when the last
   // of them clears, not when any one instant of the token does.
   std::map<TokenId, std::set<InstantId>> m_violatedTokens;
+
+  ReportedViolation m_reported;
 };
 
 }

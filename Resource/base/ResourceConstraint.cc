@@ -1,6 +1,7 @@
 #include "Resource/base/ResourceConstraint.hh"
 #include "Resource/base/Limits.hh"
 #include "Resource/base/Resource.hh"
+#include "PlanDatabase/base/Object.hh"
 #include "ConstraintEngine/base/AbstractDomain.hh"
 #include "ConstraintEngine/base/CESchema.hh"
 #include "ConstraintEngine/base/ConstrainedVariable.hh"
@@ -25,6 +26,19 @@ ResourceConstraint::ResourceConstraint(const LabelStr& name, const LabelStr& pro
               variables[TIME]->toString());
   check_error(variables[USAGE]->baseDomain().isInterval() && variables[USAGE]->getName() == LabelStr("quantity"),
               variables[USAGE]->toString());
+  // A token of another resource class has an object, a time and a quantity too.
+  const AbstractDomain& objects = variables[OBJECT]->baseDomain();
+  if (!objects.isOpen() && objects.isEnumerated()) {
+    std::list<double> values;
+    objects.getValues(values);
+    for (double value : values) {
+      const ObjectId object(value);
+      if (!Id<Resource>::convertable(object))
+        checkError(ALWAYS_FAIL, "the object variable may hold '" << object->getName().toString() << "' of type '"
+                 << object->getType().toString() << "': only an instant-based resource ('Resource') takes "
+                 "this constraint");
+    }
+  }
 }
 
 ResourceConstraint::~ResourceConstraint() {}
@@ -51,9 +65,15 @@ void ResourceConstraint::handleExecute() {
   double qMin = g_infiniteTimeAsDouble();
   double qMax = -g_infiniteTimeAsDouble();
   for (std::list<double>::const_iterator it = objs.begin(); it != objs.end(); ++it) {
-    // Through the object's handle, so that an object of another class is refused.
-    ResourceId resource = ObjectId(*it);
-    check_error(resource.isValid(), "a change token can only be placed on an instant-based resource");
+    // An object of another class (one that joined an open domain) cannot take the change.
+    const ObjectId object(*it);
+    if (!Id<Resource>::convertable(object)) {
+      domTO.remove(*it);
+      if (domTO.isEmpty())
+        return;
+      continue;
+    }
+    ResourceId resource = object;
     double oQtyMin = resource->getConsumptionRateMax(-g_infiniteTime());
     double oQtyMax = resource->getProductionRateMax(-g_infiniteTime());
     // Limits that are not numbers are those of a resource that was never initialised.

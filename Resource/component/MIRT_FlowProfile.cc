@@ -229,7 +229,7 @@ void FlowProfileGraph::visitNeighbors(Node* node, double& level, VisitedMap& vis
              << m_lowerLevel);
     target->setDisabled();
     contributions[t] = instant;
-    debugMsg("FlowProfileGraph::visitNeighbors", "Transaction " << t << " starts contributing at "
+    debugMsg("FlowProfileGraph:visitNeighbors", "Transaction " << t << " starts contributing at "
              << instant->getTime() << " lower level " << m_lowerLevel);
     const double sign = t->isConsumer() ? -1.0 : 1.0;
     const double bound = onSourceSide(t) ? quantityUb(t) : quantityLb(t);
@@ -404,7 +404,7 @@ void FlowProfile::recomputeLevels(InstantId prev, InstantId inst) {
     const TransactionId& t = *it;
     const AbstractDomain& time = t->time()->lastDomain();
     if (time.getUpperBound() == T) {
-      debugMsg("FlowProfile::recomputeLevels", "Transaction (" << t << ") enters closed set.");
+      debugMsg("FlowProfile:recomputeLevels", "Transaction (" << t << ") enters closed set.");
       // From here on it counts in the closed levels directly, unless the
       // pass found it counting earlier.
       if (m_recalculateLowerLevel) {
@@ -458,7 +458,7 @@ void FlowProfile::recomputeLevels(InstantId prev, InstantId inst) {
           handleOrderedAtOrBefore(t2, t);
           break;
         default:
-          debugMsg("FlowProfile::recomputeLevels", "Transaction (" << t << ") and Transaction (" << t2
+          debugMsg("FlowProfile:recomputeLevels", "Transaction (" << t << ") and Transaction (" << t2
                    << ") not constrained");
           break;
         }
@@ -476,7 +476,7 @@ void FlowProfile::recomputeLevels(InstantId prev, InstantId inst) {
     upperLevel = m_upperClosedLevel + m_upperLevelGraph->getResidualFromSource();
     recordReached(*m_upperLevelGraph, m_upperLevelContribution, m_pass.upperRecorded, inst);
   }
-  debugMsg("FlowProfile::recomputeLevels", "Computed levels for instance at time " << inst->getTime() << "["
+  debugMsg("FlowProfile:recomputeLevels", "Computed levels for instance at time " << inst->getTime() << "["
            << lowerLevel << "," << upperLevel << "]");
   updateWithTotals(inst, lowerLevel, upperLevel);
   noteComputed(inst);

@@ -21,7 +21,7 @@ IncrementalFlowProfile::~IncrementalFlowProfile() {}
 void IncrementalFlowProfile::initRecompute() {
   // The profile core holds the window itself while the pass runs and has
   // checked it before starting.
-  debugMsg("IncrementalFlowProfile::initRecompute", "");
+  debugMsg("IncrementalFlowProfile:initRecompute", "");
   startPass(m_instants.begin()->first);
   initializeGraphs();
   m_lowerClosedLevel = m_initLevelLb;
@@ -30,12 +30,12 @@ void IncrementalFlowProfile::initRecompute() {
 
 void IncrementalFlowProfile::initRecompute(InstantId inst) {
   check_error(inst.isValid());
-  debugMsg("IncrementalFlowProfile::initRecompute", "For instant (" << inst << ")");
+  debugMsg("IncrementalFlowProfile:initRecompute", "For instant (" << inst << ")");
   const int T = inst->getTime();
   startPass(T);
   std::map<int, InstantId>::iterator p = getGreatestInstant(T - 1);
   if (p != m_instants.end()) {
-    debugMsg("IncrementalFlowProfile::initRecompute", "For instant (" << inst
+    debugMsg("IncrementalFlowProfile:initRecompute", "For instant (" << inst
              << ") getting initial levels from instant (" << p->second << ")");
     m_lowerClosedLevel = p->second->getLowerLevel();
     m_upperClosedLevel = p->second->getUpperLevel();
@@ -77,7 +77,7 @@ void IncrementalFlowProfile::initRecompute(InstantId inst) {
 void IncrementalFlowProfile::recomputeLevels(InstantId prev, InstantId inst) {
   check_error(prev.isValid() || InstantId::noId() == prev);
   check_error(inst.isValid());
-  debugMsg("IncrementalFlowProfile::recomputeLevels", "Previous instant (" << prev << ") and current instant ("
+  debugMsg("IncrementalFlowProfile:recomputeLevels", "Previous instant (" << prev << ") and current instant ("
            << inst << ")");
   const double lowerLevel = prev == InstantId::noId() ? m_lowerClosedLevel : prev->getLowerLevel();
   const double upperLevel = prev == InstantId::noId() ? m_upperClosedLevel : prev->getUpperLevel();
@@ -97,8 +97,6 @@ void IncrementalFlowProfile::applyOrdering(FlowProfileGraph* graph, Order order,
     graph->enableAtOrBefore(t2, t1);
     break;
   default:
-    debugMsg("IncrementalFlowProfile:enableOrderings", "Transaction (" << t1->getId() << ") and Transaction ("
-             << t2->getId() << ") not constrained");
     break;
   }
 }
@@ -133,6 +131,9 @@ bool IncrementalFlowProfile::enableOrderings(const InstantId& inst) {
       if (!lower && !upper)
         continue;
       const Order order = lookupOrdering(t1, t2);
+      condDebugMsg(order == NOT_ORDERED || order == UNKNOWN,
+                   "IncrementalFlowProfile:enableOrderings",
+                   "Transaction (" << t1->getId() << ") and Transaction (" << t2->getId() << ") not constrained");
       if (lower)
         applyOrdering(m_lowerLevelGraph, order, t1, t2);
       if (upper)
@@ -161,7 +162,7 @@ bool IncrementalFlowProfile::contract(FlowProfileGraph* graph, ContributionMap& 
   bool wasOpen = false;
   bool enteredClosedSet = false;
   if (graph->isEnabled(ended)) {
-    debugMsg("IncrementalFlowProfile::recomputeLevels", "Contracting from " << (lower ? "lower" : "upper")
+    debugMsg("IncrementalFlowProfile:recomputeLevels", "Contracting from " << (lower ? "lower" : "upper")
              << " graph transaction (" << ended << ") " << ended->time()->toString() << " "
              << ended->quantity()->toString());
     enteredClosedSet = true;
@@ -174,7 +175,7 @@ bool IncrementalFlowProfile::contract(FlowProfileGraph* graph, ContributionMap& 
   else if (ended->time()->lastDomain().isSingleton() && !graph->wasTakenOut(ended)) {
     // Never opened. One that a walk took out was opened by a pass starting
     // at this very instant and is already counted.
-    debugMsg("IncrementalFlowProfile::recomputeLevels", "Transaction (" << ended
+    debugMsg("IncrementalFlowProfile:recomputeLevels", "Transaction (" << ended
              << ") straight from open to closed set");
     enteredClosedSet = true;
   }
@@ -190,25 +191,25 @@ bool IncrementalFlowProfile::contract(FlowProfileGraph* graph, ContributionMap& 
   // bound the reverse.
   const double delta = ended->isConsumer() ? -(lower ? qub : qlb) : (lower ? qlb : qub);
   level += delta;
-  debugMsg("IncrementalFlowProfile::recomputeLevels", "Transaction (" << ended << ") "
+  debugMsg("IncrementalFlowProfile:recomputeLevels", "Transaction (" << ended << ") "
            << (delta >= 0 ? "increases " : "decreases ") << (lower ? "lower" : "upper") << " level by "
            << (delta >= 0 ? delta : -delta) << " (new level " << level << ")");
   return wasOpen;
 }
 
 void IncrementalFlowProfile::recomputeLevels(InstantId inst, double lowerLevel, double upperLevel) {
-  debugMsg("IncrementalFlowProfile::recomputeLevels", "Instant (" << inst << ") at time " << inst->getTime()
+  debugMsg("IncrementalFlowProfile:recomputeLevels", "Instant (" << inst << ") at time " << inst->getTime()
            << " start levels [" << lowerLevel << "," << upperLevel << "]");
   // Expansion.
   if (enableOrderings(inst)) {
     if (m_recalculateLowerLevel) {
       const double delta = m_lowerLevelGraph->disableReachableResidualGraph(m_lowerLevelContribution, inst);
-      debugMsg("IncrementalFlowProfile::recomputeLevels", "Expansion leads to delta lower level of " << delta);
+      debugMsg("IncrementalFlowProfile:recomputeLevels", "Expansion leads to delta lower level of " << delta);
       lowerLevel += delta;
     }
     if (m_recalculateUpperLevel) {
       const double delta = m_upperLevelGraph->disableReachableResidualGraph(m_upperLevelContribution, inst);
-      debugMsg("IncrementalFlowProfile::recomputeLevels", "Expansion leads to delta upper level of " << delta);
+      debugMsg("IncrementalFlowProfile:recomputeLevels", "Expansion leads to delta upper level of " << delta);
       upperLevel += delta;
     }
   }
@@ -229,13 +230,13 @@ void IncrementalFlowProfile::recomputeLevels(InstantId inst, double lowerLevel, 
     if (m_recalculateLowerLevel) {
       m_lowerLevelGraph->restoreFlow();
       const double delta = m_lowerLevelGraph->disableReachableResidualGraph(m_lowerLevelContribution, inst);
-      debugMsg("IncrementalFlowProfile::recomputeLevels", "Contraction leads to delta lower level of " << delta);
+      debugMsg("IncrementalFlowProfile:recomputeLevels", "Contraction leads to delta lower level of " << delta);
       lowerLevel += delta;
     }
     if (m_recalculateUpperLevel) {
       m_upperLevelGraph->restoreFlow();
       const double delta = m_upperLevelGraph->disableReachableResidualGraph(m_upperLevelContribution, inst);
-      debugMsg("IncrementalFlowProfile::recomputeLevels", "Contraction leads to delta upper level of " << delta);
+      debugMsg("IncrementalFlowProfile:recomputeLevels", "Contraction leads to delta upper level of " << delta);
       upperLevel += delta;
     }
   }
@@ -245,9 +246,7 @@ void IncrementalFlowProfile::recomputeLevels(InstantId inst, double lowerLevel, 
     lowerLevel = inst->getLowerLevel();
   if (!m_recalculateUpperLevel)
     upperLevel = inst->getUpperLevel();
-  debugMsg("IncrementalFlowProfile::recomputeLevels", "Computed levels for instance at time " << inst->getTime()
-           << "[" << lowerLevel << "," << upperLevel << "]");
-  debugMsg("IncrementalFlowProfile::calculatedLevels", "Computed levels for instance at time " << inst->getTime()
+  debugMsg("IncrementalFlowProfile:recomputeLevels", "Computed levels for instance at time " << inst->getTime()
            << "[" << lowerLevel << "," << upperLevel << "]");
   updateWithTotals(inst, lowerLevel, upperLevel);
   noteComputed(inst);

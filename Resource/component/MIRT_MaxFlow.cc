@@ -43,8 +43,6 @@ double MaximumFlowAlgorithm::getResidual(Edge* e) const {
   return e->getCapacity() - e->m_Flow;
 }
 
-void MaximumFlowAlgorithm::print(std::ostream&) const {}
-
 void MaximumFlowAlgorithm::initializePre(bool reset) {
   checkError(m_Source->isEnabled(), "Source '" << *m_Source << "' is not enabled.");
   checkError(m_Sink->isEnabled(), "Sink '" << *m_Sink << "' is not enabled.");

@@ -35,7 +35,6 @@ public:
   // Hands the flow entering n back to its predecessors, for a later
   // execute(false) to place elsewhere.
   void pushFlowBack(Node* n);
-  void print(std::ostream& os) const;
 
 private:
   MaximumFlowAlgorithm(const MaximumFlowAlgorithm&) = delete;

@@ -71,7 +71,7 @@ TimetableProfile::TimetableProfile(Id<PlanDatabase> db, Id<FVDetector> flawDetec
   : Profile(db, flawDetector, initCapacityLb, initCapacityUb),
     m_lowerLevelMin(0.0), m_lowerLevelMax(0.0), m_upperLevelMin(0.0), m_upperLevelMax(0.0),
     m_minPrevConsumption(0.0), m_maxPrevConsumption(0.0), m_minPrevProduction(0.0),
-    m_maxPrevProduction(0.0), m_nextEvent(0), m_sweeping(false), m_heldMaxConsumption(0.0),
+    m_maxPrevProduction(0.0), m_nextEvent(0), m_sweepAllowed(true), m_sweeping(false), m_heldMaxConsumption(0.0),
     m_heldMaxProduction(0.0), m_heldCount(0), m_exactSums(false), m_instantsSwept(0), m_memberEdits(0), m_membersKnown(false),
     m_timesKnown(false) {}
 
@@ -118,13 +118,11 @@ void TimetableProfile::initRecompute() {
 // only when those sums are exact in any order; otherwise it adds the held
 // ones at each instant in the walk's order. The other sums are taken over the
 // transactions starting or ending at the instant, in the walk's order. Empty
-// or odd time domains, and the per-transaction debug listing, leave the pass
-// to the walk. What only time bounds decide (the events and their order) is
-// kept from pass to pass until a transaction comes, goes or moves.
+// or odd time domains leave the pass to the walk, and so does `setSweep(false)`.
+// What only time bounds decide (the events and their order) is kept from pass
+// to pass until a transaction comes, goes or moves.
 bool TimetableProfile::prepareSweep() {
-  static DebugMessage* sl_listing =
-    DebugMessage::addMsg(__FILE__, __LINE__, "TimetableProfile:recomputeLevels");
-  if (sl_listing->isEnabled() || getTransactions().size() >= MAX_SWEPT)
+  if (!m_sweepAllowed || getTransactions().size() >= MAX_SWEPT)
     return false;
   if (!m_membersKnown) {
     m_members.assign(getTransactions().begin(), getTransactions().end());
@@ -269,6 +267,11 @@ bool TimetableProfile::sweepInstant(const InstantId& inst) {
     return false;
 
   debugMsg("TimetableProfile:recomputeLevels", "Transactions at " << inst->getTime() << ":");
+  // The listing the walk writes, so that debug output reads the same whichever way the pass goes.
+  static DebugMessage* sl_listing = DebugMessage::addMsg(__FILE__, __LINE__, "TimetableProfile:recomputeLevels");
+  if (sl_listing->isEnabled())
+    for (const TransactionId& t : inst->getTransactions())
+      listTransaction(t->time()->lastDomain(), t->quantity()->lastDomain(), t->isConsumer());
   double minInstantProduction = 0.0, minInstantConsumption = 0.0;
   double minCumulativeProduction = m_minPrevProduction;
   double minCumulativeConsumption = m_minPrevConsumption;
@@ -338,6 +341,13 @@ bool TimetableProfile::sweepInstant(const InstantId& inst) {
   m_heldCount -= ending;
   m_nextEvent = last;
   return true;
+}
+
+void TimetableProfile::listTransaction(const AbstractDomain& time, const AbstractDomain& quantity, bool consumer) {
+  debugMsg("TimetableProfile:recomputeLevels",
+           "Time: [" << time.getLowerBound() << " " << time.getUpperBound() << "] Quantity: "
+                     << (consumer ? "-" : "+") << "[" << quantity.getLowerBound() << " "
+                     << quantity.getUpperBound() << "]");
 }
 
 void TimetableProfile::publish(const InstantId& inst, double minInstantConsumption, double maxInstantConsumption,
@@ -418,9 +428,7 @@ void TimetableProfile::walkInstant(const InstantId& inst) {
     const double qlb = quantityDom.getLowerBound();
     const double qub = quantityDom.getUpperBound();
     const bool consumer = t->isConsumer();
-    debugMsg("TimetableProfile:recomputeLevels",
-             "Time: [" << tlb << " " << tub << "] Quantity: "
-                       << (consumer ? "-" : "+") << "[" << qlb << " " << qub << "]");
+    listTransaction(timeDom, quantityDom, consumer);
     if (endIt != ending.end() && *endIt == t) {
       m_ending.push_back(Ending{qlb, qub, consumer});
       ++endIt;

@@ -25,6 +25,9 @@ public:
 
   void getTransactionsToOrder(const InstantId& inst, std::vector<TransactionId>& results) override;
 
+  // False makes every pass walk (tests compare the two ways); the levels are the same.
+  void setSweep(bool allowed) { m_sweepAllowed = allowed; }
+
 private:
   void initRecompute(InstantId inst) override;
   void initRecompute() override;
@@ -33,6 +36,8 @@ private:
   // The instant's sums from every transaction it holds: always right, and
   // what a pass does when it cannot sweep.
   void walkInstant(const InstantId& inst);
+  // One line of the per-instant debug listing.
+  void listTransaction(const AbstractDomain& time, const AbstractDomain& quantity, bool consumer);
   // Reads every transaction's quantity bounds once (and its time bounds,
   // sorted, after transactions came, went or moved); false when the pass
   // cannot sweep (see the .cc for when).
@@ -90,6 +95,7 @@ private:
   // order the walk meets them.
   std::vector<unsigned long long> m_events;
   std::size_t m_nextEvent;
+  bool m_sweepAllowed;
   bool m_sweeping;
   // Sums of the quantity upper bounds of the transactions held at the
   // current instant.

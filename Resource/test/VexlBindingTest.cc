@@ -257,10 +257,11 @@ TEST(VexlBinding, CloseChecksParametersInOrder) {
   VexlReusable* reusable = new VexlReusable(world.db->getId(), "Reusable", "crew", true);
   reusable->constructor(2, 0, 1);
   reusable->getVariables()[2]->restrictBaseDomain(IntervalDomain(1.0, 1.0));
-  ConstrainedVariableId bogus = profileType(reusable->getId(), "BogusProfile");
+  profileType(reusable->getId(), "BogusProfile");
   e = failure([&]() { reusable->close(); });
   EXPECT_EQ("isValidProfile(profileNameVar)", e.getCondition());
-  EXPECT_EQ("Invalid resource profile type:" + bogus->toString(), e.getMsg());
+  EXPECT_EQ("unknown profile 'BogusProfile' in crew.profileType (TimetableProfile, FlowProfile or "
+            "IncrementalFlowProfile)", e.getMsg());
   EXPECT_FALSE(reusable->isInitialized());
 }
 

@@ -16,5 +16,5 @@ echo \"$out\" | grep -q '^    level at 40 \\[45 45\\]$' && \
 echo \"$out\" | grep -q '^  press (Unary)$' && \
 echo \"$out\" | grep -q '^    limits \\[0 1\\]$' && \
 echo \"$out\" | grep -q '^    level at 20 \\[6 6\\]$'"
-           WORKING_DIRECTORY ${CMAKE_SOURCE_DIR})
+           WORKING_DIRECTORY ${PROJECT_SOURCE_DIR})
 endif()

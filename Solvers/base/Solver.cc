@@ -131,52 +131,37 @@ bool Solver::propagate() {
   return m_db->getConstraintEngine()->propagate();
 }
 
-bool Solver::signature(std::vector<std::string>& result) const {
+bool Solver::signature(std::vector<int>& result) const {
   result.clear();
-  for (std::vector<DecisionPointId>::const_iterator it = m_decisionStack.begin(); it != m_decisionStack.end();
-       ++it) {
-    if (!(*it)->isExecuted())
+  for (std::size_t i = 0; i < m_decisionStack.size(); ++i) {
+    if (!m_decisionStack[i]->isExecuted())
       continue;
-    std::string text = (*it)->getChoiceSignature();
-    if (text.empty())
+    check_error(m_choices[i] != NO_CHOICE, "A decision was executed behind the solver's back.");
+    if (m_choices[i] == NO_SIGNATURE)
       return false;
-    result.push_back(text);
+    result.push_back(m_choices[i]);
   }
   std::sort(result.begin(), result.end());
   return true;
 }
 
-bool Solver::refuted(const std::vector<std::string>& state, const std::string& latest) const {
-  // Decisions only narrow the plan: a set that holds a refuted set has no solution either. Every
-  // set entered so far held none; a set refuted since holds the decisions that were on the stack
-  // then, so only refuted sets with the latest decision can be inside this one.
-  std::map<std::string, std::vector<const std::vector<std::string>*>>::const_iterator candidates =
-      m_refutedWith.find(latest);
-  if (candidates == m_refutedWith.end())
-    return false;
-  for (const std::vector<std::string>* nogood : candidates->second)
-    if (nogood->size() <= state.size() && std::includes(state.begin(), state.end(), nogood->begin(), nogood->end()))
-      return true;
-  return false;
-}
-
-void Solver::refute(const std::vector<std::string>& state) {
-  std::pair<std::set<std::vector<std::string>>::iterator, bool> added = m_refuted.insert(state);
-  if (!added.second)
-    return;
-  for (const std::string& decision : *added.first)
-    m_refutedWith[decision].push_back(&*added.first);
-}
-
 bool Solver::executeNext(const DecisionPointId& dp) {
-  std::vector<std::string> state;
+  check_error(!m_decisionStack.empty() && m_decisionStack.back() == dp);
+  int& choice = m_choices.back();
+  std::vector<int> state;
   while (dp->hasNext()) {
     dp->execute();
     m_decisionCount++;
-    if (m_refuted.empty() || !signature(state) || !refuted(state, dp->getChoiceSignature()))
+    const std::string text = dp->getChoiceSignature();
+    choice = text.empty() ? NO_SIGNATURE : m_refuted.intern(text);
+    // Decisions only narrow the plan: a set that holds a refuted set has no solution either.
+    // Every set entered so far held none; a set refuted since holds the decisions that were on
+    // the stack then, so only refuted sets with the latest decision can be inside this one.
+    if (m_refuted.empty() || !signature(state) || !m_refuted.holdsOneWith(state, choice))
       return true;
     debugMsg("Solver:executeNext", "Already searched in vain: " << dp->toShortString());
     dp->undo();
+    choice = NO_CHOICE;
   }
   return false;
 }
@@ -184,19 +169,21 @@ bool Solver::executeNext(const DecisionPointId& dp) {
 bool Solver::backtrack() {
   m_backtrackCount++;
   debugMsg("Solver:backtrack", "Backtracking from depth " << m_decisionStack.size());
-  std::vector<std::string> state;
+  std::vector<int> state;
   while (!m_decisionStack.empty()) {
     DecisionPointId dp = m_decisionStack.back();
     if (dp->isExecuted()) {
       if (signature(state))
-        refute(state);
+        m_refuted.add(state);
       dp->undo();
+      m_choices.back() = NO_CHOICE;
     }
     if (executeNext(dp)) {
       debugMsg("Solver:backtrack", "Next choice of " << dp->toShortString());
       return true;
     }
     m_decisionStack.pop_back();
+    m_choices.pop_back();
     debugMsg("Solver:backtrack", "Popping " << dp->getKey());
     delete (DecisionPoint*)dp;
   }
@@ -252,6 +239,7 @@ bool Solver::step() {
   DecisionPointId dp = bestHandler->create(m_db->getClient(), bestFlaw, bestExplanation);
   check_error(dp.isValid(), "Flaw handler made an invalid decision point.");
   m_decisionStack.push_back(dp);
+  m_choices.push_back(NO_CHOICE);
   dp->initialize();
   if (!executeNext(dp) && !backtrack())
     m_status = EXHAUSTED;
@@ -286,9 +274,9 @@ void Solver::reset() {
       dp->undo();
     delete (DecisionPoint*)dp;
   }
+  m_choices.clear();
   m_status = UNSOLVED;
   m_refuted.clear();
-  m_refutedWith.clear();
   publish();
 }
 

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "Solvers/base/FlawManager.hh"
+#include "Solvers/base/RefutedSets.hh"
 #include "Utils/base/Engine.hh"
 
 namespace KORVAN {
@@ -77,8 +78,8 @@ private:
   /// Executes the decision point's next choice that leads to no plan already searched in vain;
   /// false when it has none left.
   bool executeNext(const DecisionPointId& dp);
-  /// The sorted signatures of the executed decisions; false when one of them has none.
-  bool signature(std::vector<std::string>& result) const;
+  /// The sorted numbers of the executed decisions' signatures; false when one of them has none.
+  bool signature(std::vector<int>& result) const;
   void publish();
   void release();
 
@@ -97,12 +98,11 @@ private:
   unsigned int m_backtrackCount;
   // Sets of decisions whose whole subtree failed. The same orderings taken in another sequence
   // make the same plan, and the search from a plan does not depend on how it was reached.
-  std::set<std::vector<std::string>> m_refuted;
-  /// Refuted sets by each of their decisions.
-  std::map<std::string, std::vector<const std::vector<std::string>*>> m_refutedWith;
-  /// Whether the sorted decisions, just joined by `latest`, hold every decision of a refuted set.
-  bool refuted(const std::vector<std::string>& state, const std::string& latest) const;
-  void refute(const std::vector<std::string>& state);
+  RefutedSets m_refuted;
+  // Beside each decision on the stack: the number of its executed choice's signature, NO_CHOICE
+  // or NO_SIGNATURE.
+  std::vector<int> m_choices;
+  enum { NO_CHOICE = -1, NO_SIGNATURE = -2 };
   double m_elapsed;
 };
 

@@ -1,5 +1,10 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cstdlib>
+#include <random>
+#include <set>
+#include <string>
 #include <memory>
 #include <tinyxml.h>
 #include <vector>
@@ -14,6 +19,7 @@
 #include "PlanDatabase/base/PlanDatabase.hh"
 #include "PlanDatabase/base/Schema.hh"
 #include "PlanDatabase/base/TokenVariable.hh"
+#include "Solvers/base/RefutedSets.hh"
 #include "Solvers/base/Solver.hh"
 #include "Solvers/base/ThreatDecisionPoint.hh"
 #include "Solvers/base/ThreatManager.hh"
@@ -43,8 +49,9 @@ std::vector<std::pair<double, double>> snapshot() {
 class ValueDecisionPoint : public DecisionPoint {
 public:
   ValueDecisionPoint(const DbClientId& client, const ConstrainedVariableId& var,
-                     const TiXmlElement&, const LabelStr& explanation)
-      : DecisionPoint(client, var->getKey(), explanation), m_var(var), m_index(0) {}
+                     const TiXmlElement& config, const LabelStr& explanation)
+      : DecisionPoint(client, var->getKey(), explanation), m_var(var), m_index(0),
+        m_descending(config.Attribute("descending") != nullptr) {}
   static bool test(const EntityId& e) { return ConstrainedVariableId::convertable(e); }
   bool hasNext() const override { return m_index < m_values.size(); }
 
@@ -52,6 +59,8 @@ protected:
   void handleInitialize() override {
     for (double v = m_var->lastDomain().getLowerBound(); v <= m_var->lastDomain().getUpperBound(); v++)
       m_values.push_back(v);
+    if (m_descending)
+      std::reverse(m_values.begin(), m_values.end());
   }
   void handleExecute() override {
     m_before = snapshot();
@@ -71,6 +80,7 @@ private:
   std::vector<double> m_values;
   unsigned int m_index;
   std::vector<std::pair<double, double>> m_before;
+  bool m_descending;
 };
 
 class VarIterator : public FlawIterator {
@@ -251,6 +261,41 @@ TEST_F(Fixture, ExplanationNamesTheDecidingComparison) {
   }
 }
 
+// Which manager's flaw and which handler go first: the better handler priority, on a tie the
+// earlier manager; inside one manager the better priority beats the manager's own preference.
+// The first decision's value tells the handler that made it (descending starts at the top).
+TEST_F(Fixture, FlawChoiceBetweenManagersAndHandlers) {
+  ConstrainedVariableId old = var(0, 3, "old");
+  ConstrainedVariableId young = var(0, 3, "young");
+  g_vars = {old, young};
+  const std::string up = "<FlawHandler component='ValueHandler'", down = up + " descending='1'";
+  auto manager = [](const std::string& handlers) {
+    return "<FlawManager component='VarManager'>" + handlers + "</FlawManager>";
+  };
+  struct Case {
+    std::string managers;
+    ConstrainedVariableId decided;
+    double value;
+  };
+  const std::vector<Case> cases = {
+      {manager(up + "/>") + manager(down + "/>"), old, 0},
+      {manager(down + "/>") + manager(up + "/>"), old, 3},
+      {manager(up + " priority='2'/>") + manager(down + " priority='1'/>"), old, 3},
+      {manager(up + " priority='-1'/>") + manager(down + "/>"), old, 0},
+      // The younger variable's own handler is better than the one both have.
+      {manager(up + " priority='2'/>" + down + " variable='young' priority='1'/>"), young, 3},
+      {manager(up + " priority='1'/>" + down + " variable='young' priority='2'/>"), old, 0},
+  };
+  for (const Case& c : cases) {
+    const std::string text = "<Solver>" + c.managers + "</Solver>";
+    Solver& s = solver(text.c_str());
+    ASSERT_TRUE(s.step()) << text;
+    EXPECT_EQ(c.decided->getKey(), s.getDecisionStack().back()->getEntityKey()) << text;
+    EXPECT_EQ(c.value, c.decided->lastDomain().getSingletonValue()) << text;
+    s.reset();
+  }
+}
+
 TEST_F(Fixture, MatchingRulesAndHandlerChoice) {
   schema->addObjectType(LabelStr("Vehicle"));
   schema->addObjectType(LabelStr("Rover"), LabelStr("Vehicle"));
@@ -334,4 +379,46 @@ TEST_F(Fixture, EngineWithoutComponents) {
   Solver solver(engine, config(THREAT_CONFIG));
   EXPECT_TRUE(solver.solve());
   EXPECT_EQ(1u, solver.getStepCount());
+}
+
+// The refuted-set index against a scan of every filed set, on random sets over a few decisions
+// (repeats included, as two decision points may post the same thing).
+TEST(RefutedSets, AnswersAsAScanOfEverySet) {
+  const int seeds = std::getenv("KORVAN_REFUTED_SEEDS") ? std::atoi(std::getenv("KORVAN_REFUTED_SEEDS")) : 300;
+  for (int seed = 1; seed <= seeds; ++seed) {
+    std::mt19937 rng(seed);
+    RefutedSets index;
+    std::set<std::vector<int>> filed;
+    const int alphabet = 2 + (int)(rng() % 9);
+    std::vector<int> numbers;
+    for (int d = 0; d < alphabet; ++d)
+      numbers.push_back(index.intern("d" + std::to_string(d)));
+    ASSERT_EQ(numbers[alphabet / 2], index.intern("d" + std::to_string(alphabet / 2)));
+    auto randomSet = [&](std::size_t most) {
+      std::vector<int> set;
+      const std::size_t size = rng() % (most + 1);
+      for (std::size_t i = 0; i < size; ++i)
+        set.push_back(numbers[rng() % (rng() % 4 == 0 ? 2 : alphabet)]);
+      std::sort(set.begin(), set.end());
+      return set;
+    };
+    std::string story;
+    for (int step = 0; step < 60; ++step) {
+      if (rng() % 3 == 0) {
+        std::vector<int> set = randomSet(5);
+        story += " add" + ::testing::PrintToString(set);
+        ASSERT_EQ(!set.empty() && filed.insert(set).second, index.add(set)) << "seed " << seed << story;
+        ASSERT_EQ(filed.size(), index.size());
+        continue;
+      }
+      std::vector<int> state = randomSet(8);
+      const int latest = state.empty() || rng() % 8 == 0 ? numbers[rng() % alphabet] : state[rng() % state.size()];
+      bool expected = false;
+      for (const std::vector<int>& set : filed)
+        expected = expected || (std::binary_search(set.begin(), set.end(), latest) &&
+                                std::includes(state.begin(), state.end(), set.begin(), set.end()));
+      ASSERT_EQ(expected, index.holdsOneWith(state, latest))
+          << "seed " << seed << story << " ask" << ::testing::PrintToString(state) << " with " << latest;
+    }
+  }
 }

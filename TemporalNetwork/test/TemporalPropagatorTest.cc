@@ -97,3 +97,25 @@ TEST(TemporalPropagator, BadScopes) {
   EXPECT_BOUNDS(a, 0, 40);
   EXPECT_BOUNDS(c, 0, 40);
 }
+
+// A negative cycle empties a domain; once the constraint that closed it goes, everything the
+// engine relaxed is narrowed again to what the remaining network implies.
+TEST(TemporalPropagator, RecoveryFromANegativeCycleNarrowsAgain) {
+  Fixture f;
+  ConstrainedVariableId x = f.var(0, 10), y = f.var(0, 10), z = f.var(0, 100), d = f.var(1, 10);
+  ConstrainedVariableId e = f.var(-INF, INF);
+  f.post("precedes", {x, y});
+  f.post("precedes", {z, y});
+  f.post("temporalDistance", {x, e, z});
+  ASSERT_TRUE(f.ce->propagate());
+  EXPECT_BOUNDS(z, 0, 10);
+  EXPECT_BOUNDS(e, -10, 10);
+  ConstraintId cycle = f.post("temporalDistance", {y, d, x});  // x >= y + 1 with x <= y
+  EXPECT_FALSE(f.ce->propagate());
+  f.ce->deleteConstraint(cycle);
+  ASSERT_TRUE(f.ce->propagate());
+  EXPECT_BOUNDS(x, 0, 10);
+  EXPECT_BOUNDS(y, 0, 10);
+  EXPECT_BOUNDS(z, 0, 10);
+  EXPECT_BOUNDS(e, -10, 10);
+}

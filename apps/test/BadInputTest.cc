@@ -278,3 +278,96 @@ TEST(BadInput, ATokenRefusedByAnOpenResourceCanBeDeletedAndPurged) {
   db->purge();
   EXPECT_TRUE(db->getObjects().empty());
 }
+
+// What emptied, by the model's names: the resource, the instant, the limit and the tokens; the
+// record is the resource's own, not a guess from the envelope.
+TEST(BadInput, InconsistentAndNoSolutionSayWhy) {
+  auto uses = [](const std::string& name, const std::string& start) {
+    return "<goal predicate=\"Reusable.uses\" name=\"" + name + "\" object=\"crew\" start=\"" + start +
+           "\" duration=\"5\" quantity=\"2\"/>";
+  };
+  const std::string crew = object("Reusable", {2, 0}, "crew");
+  Outcome overlap = runModel(model({crew, "<close/>", uses("repair", "0"), uses("inspect", "0")}));
+  EXPECT_EQ(1, overlap.status);
+  EXPECT_NE(std::string::npos,
+            overlap.out.find("\nWhy: crew: at 0 the level is at most -2 in every schedule, below its lower limit 0 "
+                             "(tokens there: repair, inspect)\nResult: INCONSISTENT\n"))
+      << overlap.out;
+  // A reservoir drained below its floor, and its consumption maximum.
+  const std::string tank = object("Reservoir", {5, 0, 10, 10, 4}, "tank");
+  auto consume = [](const std::string& name, const std::string& quantity) {
+    return "<goal predicate=\"Reservoir.consume\" name=\"" + name + "\" object=\"tank\" time=\"3\" quantity=\"" +
+           quantity + "\"/>";
+  };
+  Outcome drained = runModel(model({tank, "<close/>", consume("d", "3"), consume("e", "3")}));
+  EXPECT_NE(std::string::npos,
+            drained.out.find("\nWhy: tank: by 3 at least 6 is consumed in total in every schedule, more than its "
+                             "consumption maximum 4 (tokens there: d, e)\n"))
+      << drained.out;
+  // The instant-based resource: its own violation, in words with its limit.
+  Outcome fuel = runModel(model({object("Resource", {10, 0, 20, 5, -5}, "fuel"), "<close/>",
+                                 "<goal predicate=\"Resource.change\" name=\"f1\" object=\"fuel\" time=\"0\" quantity=\"-4\"/>",
+                                 "<goal predicate=\"Resource.change\" name=\"f2\" object=\"fuel\" time=\"0\" quantity=\"-4\"/>"}));
+  EXPECT_NE(std::string::npos, fuel.out.find("\nWhy: fuel: over the whole horizon, more is consumed in total than its "
+                                             "consumption maximum 5\nResult: INCONSISTENT\n"))
+      << fuel.out;
+  // NO SOLUTION: every dead end, counted by reason.
+  Outcome three = runArgs({KORVAN_SOURCE_DIR "/apps/test/models/three-uses.xml"});
+  EXPECT_EQ(1, three.status);
+  for (const char* line : {"\nWhy: every choice failed (3 dead ends):\n",
+                           "\n  1 x u: at 15 the level is at most -1 in every schedule, below its lower limit 0 "
+                           "(tokens there: a, b)\n",
+                           "\n  1 x u: at 15 the level is at most -1 in every schedule, below its lower limit 0 "
+                           "(tokens there: b, c)\n"})
+    EXPECT_NE(std::string::npos, three.out.find(line)) << line << three.out;
+  // A resource never closed has no limits to print (once "limits [nan nan]").
+  Outcome open = runModel(model({crew}));
+  EXPECT_NE(std::string::npos,
+            open.out.find("  crew (Reusable)\n    never closed: no limits and no levels (a resource takes its "
+                          "limits when it is closed)\n"))
+      << open.out;
+  EXPECT_EQ(std::string::npos, open.out.find("nan")) << open.out;
+}
+
+// Input that the XML parser or the engine would misread is refused where the mistake is, in
+// the model's terms.
+TEST(BadInput, MisreadInputIsRefusedWhereTheMistakeIs) {
+  struct Case {
+    std::string model, expected;
+  };
+  const std::string utf16("\xff\xfe<\0v\0e\0x\0l\0/\0>\0", 16);
+  const Case cases[] = {
+      {utf16, "model.xml:1: the file is UTF-16 text: save it as UTF-8"},
+      {std::string("<vexl>\n\x7f" "ELF\0\0\0", 12), "model.xml:2: not a text file: it holds a NUL byte"},
+      {"<?xml version=\"1.0\"?>\n<!DOCTYPE vexl [\n<!ELEMENT vexl ANY>\n]>\n" + model({UNARY, "<close/>"}),
+       "model.xml:2: <!DOCTYPE>: internal declarations ([...]) are not read: remove them"},
+      {model({UNARY, "<close/>", "<goal predicate=\"Unary.use\" name=\"t\" object=\"a\" start=\"0 10\" duration=\"2.5\"/>"}),
+       "model.xml:4: <goal>: 'duration' takes whole numbers (times and durations are whole numbers), got 2.5"},
+      {model({UNARY, "<close/>", unaryUse("t", "a", "0.5 10")}),
+       "model.xml:4: <goal>: 'start' takes whole numbers (times and durations are whole numbers), got 0.5"},
+      {model({UNARY, "<close/>", unaryUse("t", "a"), "<specify variable=\"t.start\" value=\"4.5\"/>"}),
+       "model.xml:5: <specify>: 't.start' takes whole numbers (times and durations are whole numbers), got 4.5"},
+      {model({UNARY, "<set object=\"a\" member=\"profileType\" value=\"FlowProfile\"/>",
+              "<set object=\"a\" member=\"profileType\" value=\"TimetableProfile\"/>", "<close/>"}),
+       "model.xml:4: <set>: member 'profileType' is already set to 'FlowProfile': a member is set once"},
+      {model({UNARY, "<set object=\"a\" member=\"profileType\" value=\"FlowProfil\"/>", "<close/>"}),
+       "model.xml:3: <set>: unknown profile 'FlowProfil' in a.profileType (TimetableProfile, FlowProfile or "
+       "IncrementalFlowProfile) (failed check 'isValidProfile(profileNameVar)')"},
+      {model({RESERVOIR, "<close/>",
+              "<goal predicate=\"Reservoir.consume\" name=\"t\" object=\"a\" time=\"0 10\" quantity=\"3\"/>",
+              "<constraint name=\"ResourceTransactionRelation\" scope=\"t.object t.time t.quantity\"/>"}),
+       "model.xml:5: <constraint>: constraint 'ResourceTransactionRelation' cannot be posted over 't.object t.time "
+       "t.quantity': the object variable may hold 'a' of type 'Reservoir': only an instant-based resource "
+       "('Resource') takes this constraint"},
+  };
+  for (const Case& c : cases)
+    EXPECT_EQ("korvan-run: " + c.expected + "\n", refusal(runModel(c.model)));
+  EXPECT_EQ("korvan-run: solver.xml:1: the file is UTF-16 text: save it as UTF-8\n",
+            refusal(runModel(model({UNARY, "<close/>"}), utf16)));
+  // A window of one value already holds it: specifying it is no error, another value is.
+  Outcome same = runModel(model({UNARY, "<close/>", unaryUse("t", "a", "3"), "<specify variable=\"t.start\" value=\"3\"/>"}));
+  EXPECT_EQ(0, same.status) << same.err;
+  EXPECT_EQ(0u, refusal(runModel(model({UNARY, "<close/>", unaryUse("t", "a", "3"),
+                                        "<specify variable=\"t.start\" value=\"4\"/>"})))
+                    .find("korvan-run: model.xml:5: <specify>: '4' is not in the domain int:[3, 3] of 't.start'"));
+}

@@ -3,7 +3,9 @@
 #include <cstdio>
 #include <fstream>
 #include <unistd.h>
+#include <new>
 #include <sstream>
+#include <streambuf>
 
 #include "ConstraintEngine/base/AbstractDomain.hh"
 #include "PlanDatabase/base/IntervalToken.hh"
@@ -170,5 +172,96 @@ TEST(KorvanRun, SharedDistanceVariableWithoutPlan) {
   expectRun(1, {model("shared-duration.xml", "0 5")}, {"Result: INCONSISTENT"});
   // With t2 allowed 10, the same model has a plan.
   expectRun(0, {model("shared-duration-fits.xml", "0 10")}, {"Result: SOLVED"});
+  HOST::clearRegistrations();
+}
+
+namespace {
+
+/// An object whose making runs out of memory.
+class HogFactory : public NativeObjectFactory {
+public:
+  HogFactory() : NativeObjectFactory("Hog", LabelStr("Hog")) {}
+
+protected:
+  ObjectId makeNewObject(const PlanDatabaseId&, const LabelStr&, const LabelStr&,
+                         const std::vector<const AbstractDomain*>&) const override {
+    throw std::bad_alloc();
+  }
+};
+
+class HogModule : public LineModule {
+public:
+  void initialize(EngineId engine) override {
+    LineModule::initialize(engine);
+    Schema* schema = dynamic_cast<Schema*>(engine->getComponent("Schema"));
+    schema->addObjectType(LabelStr("Hog"));
+    schema->registerObjectFactory((new HogFactory())->getId());
+  }
+};
+
+} // namespace
+
+// Memory that runs out is named as such, with the line being read or the stage of the run; the
+// rollback of the half-made transaction adds nothing.
+TEST(KorvanRun, MemoryThatRunsOutIsSaidWithWhereItRanOut) {
+  HOST::clearRegistrations();
+  HOST::registerModule([]() { return new HogModule(); });
+  std::ostringstream out, err;
+  const std::string model = writeFile("hog.xml", "<vexl>\n<new type='Line' name='line'/>\n<new type='Hog' name='h'/>\n</vexl>");
+  EXPECT_EQ(2, HOST::run({model}, out, err));
+  EXPECT_EQ("korvan-run: " + model + ":3: <new>: memory ran out while reading this element\n", err.str());
+  // After the model is read: the stage of the run.
+  HOST::registerPlanChecker([](const PlanDatabaseId&, std::vector<std::string>&) { throw std::bad_alloc(); });
+  std::ostringstream out2, err2;
+  EXPECT_EQ(2, HOST::run({writeFile("fit.xml", twoTasks("0 10", "0 10"))}, out2, err2));
+  EXPECT_EQ("korvan-run: memory ran out after solving\n", err2.str());
+  HOST::clearRegistrations();
+}
+
+// INCONSISTENT and NO SOLUTION say what emptied, by the model's names, and what emptied it.
+TEST(KorvanRun, FailuresSayWhy) {
+  HOST::clearRegistrations();
+  HOST::registerModule([]() { return new LineModule(); });
+  // A generic constraint: the variable and the constraint with its scope.
+  expectRun(1, {writeFile("eq.xml", twoTasks("0", "2", "<constraint name='eq' scope='a.start b.start'/>"))},
+            {"Result: INCONSISTENT"});
+  std::ostringstream out, err;
+  HOST::run({writeFile("eq.xml", twoTasks("0", "2", "<constraint name='eq' scope='a.start b.start'/>"))}, out, err);
+  const std::string text = out.str();
+  EXPECT_TRUE(text.find("\nWhy: a.start has no value left under the constraint eq(a.start, b.start)\n") !=
+                  std::string::npos ||
+              text.find("\nWhy: b.start has no value left under the constraint eq(a.start, b.start)\n") !=
+                  std::string::npos)
+      << text;
+  // The temporal network: a time, named by its token.
+  expectRun(1, {writeFile("bad-time.xml", twoTasks("0", "0", "<constraint name='precedes' scope='a.end b.start'/>"))},
+            {"has no time left: the windows, durations and temporal constraints (precedes, concurrent, "
+             "temporalDistance) admit no schedule\nResult: INCONSISTENT"});
+  // A search with nothing to try says so (the resource tests count dead ends by reason).
+  expectRun(1, {writeFile("clash.xml", twoTasks("0", "2"))},
+            {"\nWhy: a flaw had no choice to try: its handler offered none that could hold\nResult: NO SOLUTION\n"});
+  HOST::clearRegistrations();
+}
+
+namespace {
+// A stream buffer that takes nothing, as a full disk does.
+struct FullBuffer : public std::streambuf {
+  int overflow(int) override { return traits_type::eof(); }
+  std::streamsize xsputn(const char*, std::streamsize) override { return 0; }
+};
+} // namespace
+
+// Results that cannot be written are no success (`>/dev/full`): exit status 2, one line.
+TEST(KorvanRun, StandardOutputThatCannotBeWrittenIsABadExit) {
+  HOST::clearRegistrations();
+  HOST::registerModule([]() { return new LineModule(); });
+  for (const std::vector<std::string>& args :
+       {std::vector<std::string>{writeFile("fit.xml", twoTasks("0 10", "0 10"))}, std::vector<std::string>{"--help"}}) {
+    FullBuffer full;
+    std::ostream out(&full);
+    std::ostringstream err;
+    EXPECT_EQ(2, HOST::run(args, out, err)) << args[0];
+    EXPECT_EQ("korvan-run: cannot write the results to the standard output\n", err.str());
+  }
   HOST::clearRegistrations();
 }

@@ -51,8 +51,8 @@ public:
   }
 };
 
-// Registers components under the names that put a first flaw manager into the built-in
-// configuration, with a handler that refuses every element.
+// Registers a flaw manager, and a handler that refuses every element, for the first flaw
+// manager of the built-in configuration.
 class DecoyModule : public Module {
 public:
   DecoyModule() : Module("Decoy") {}
@@ -62,9 +62,9 @@ public:
     SOLVERS::ComponentFactoryMgr* factories =
         dynamic_cast<SOLVERS::ComponentFactoryMgr*>(engine->getComponent(SOLVERS::ComponentFactoryMgr::name()));
     factories->registerFactory(
-        new SOLVERS::ComponentFactory<SOLVERS::ThreatManager>(LabelStr("MIRTThreatManager")));
+        new SOLVERS::ComponentFactory<SOLVERS::ThreatManager>(LabelStr("DecoyManager")));
     factories->registerFactory(new SOLVERS::ComponentFactory<SOLVERS::ConcreteFlawHandler<DecoyDecisionPoint>>(
-        LabelStr("MIRTThreatHandler")));
+        LabelStr("DecoyHandler")));
   }
   void uninitialize(EngineId) override {}
 };
@@ -132,6 +132,8 @@ TEST(LocatedRefusal, TheErrorCarriesTheElement) {
 TEST(LocatedRefusal, BuiltInConfigurationAtItsLine) {
   HOST::clearRegistrations();
   HOST::registerModule([]() { return new DecoyModule(); });
+  HOST::registerDefaultFlawManagers("<FlawManager component='DecoyManager'>\n"
+                                    "<FlawHandler component='DecoyHandler'/></FlawManager>\n");
   const std::string model = writeFile("model.xml", MODEL);
   EXPECT_EQ("korvan-run: default solver:3: <FlawHandler>: Refused like <Decoy> (line 9) was.\n",
             refusal({model}));

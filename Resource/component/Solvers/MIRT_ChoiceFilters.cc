@@ -54,9 +54,10 @@ DefaultChoiceFilter::DefaultChoiceFilter(FlowProfile* profile, const LabelStr& e
 bool DefaultChoiceFilter::recordedContribution(const TransactionId& t, InstantId& earliest) const {
   const bool contributing = m_treatAsLowerFlaw ? m_profile->getEarliestLowerLevelInstant(t, earliest)
                                                : m_profile->getEarliestUpperLevelInstant(t, earliest);
-  // A transaction can lack a record at a flawed instant (seen on scheduling instances under both
-  // flow profiles). Failing there would abort an ordinary search, and pruning on a guess could
-  // lose solutions, so an unrecorded transaction keeps its choices.
+  // The pass that flagged the instant recorded every transaction it holds, where that one began
+  // to count (no run of the tests, scheduling instances included, finds one without). The
+  // tables say nothing of a transaction the instant does not hold, and pruning on no
+  // information could lose solutions: such a choice is kept.
   if (!contributing || !earliest.isValid()) {
     debugMsg("ThreatDecisionPoint:filter", "No recorded contribution for transaction " << t->toString()
              << "; keeping the choice.");

@@ -128,7 +128,7 @@ void ThreatDecisionPoint::createFilter(ChoiceFilters& filters, const std::string
 }
 
 void ThreatDecisionPoint::createOrder(ChoiceOrder& order) {
-  check_error(!m_order.empty(), "Empty choice ordering.  Bizarre.");
+  // Never empty: the constructor always ends it with the key tie-breakers.
   parseOrder(m_order, order);
 }
 

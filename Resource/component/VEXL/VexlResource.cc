@@ -62,8 +62,7 @@ IntervalIntDomain positiveDuration() { return IntervalIntDomain(1, g_infiniteTim
 
 namespace {
 
-// The handles that every token class binds, in the order of its members; event tokens also
-// bind their time.
+// The handles that every interval token class binds, in the order of its members.
 template <class T>
 void bindTokenMembers(T& token) {
   token.state = token.getState();
@@ -71,12 +70,6 @@ void bindTokenMembers(T& token) {
   token.tStart = token.start();
   token.tEnd = token.end();
   token.tDuration = token.duration();
-}
-
-template <class T>
-void bindEventMembers(T& token) {
-  bindTokenMembers(token);
-  token.time = token.getTime();
 }
 
 // Positions of the parameters, as the constructors add them.
@@ -185,14 +178,47 @@ bool isValidProfile(Id<ConstrainedVariable> profileNameVar) {
   return name == "FlowProfile" || name == "IncrementalFlowProfile" || name == "TimetableProfile";
 }
 
+// ---------------------------------------------------------------- Resource and Reservoir
+
+template <class Base, int NoConsumptionLimit>
+void LevelLimitsObject<Base, NoConsumptionLimit>::constructor(double ic, double ll_min, double ll_max) {
+  const double c = NoConsumptionLimit * inf();
+  constructor(ic, ll_min, ll_max, inf(), inf(), c, c);
+}
+
+template <class Base, int NoConsumptionLimit>
+void LevelLimitsObject<Base, NoConsumptionLimit>::constructor(double ic, double ll_min, double ll_max,
+                                                              double p_max, double c_max) {
+  constructor(ic, ll_min, ll_max, p_max, p_max, NoConsumptionLimit * inf(), c_max);
+}
+
+template <class Base, int NoConsumptionLimit>
+void LevelLimitsObject<Base, NoConsumptionLimit>::constructor(double ic, double ll_min, double ll_max,
+                                                              double pr_max, double p_max, double cr_max,
+                                                              double c_max) {
+  addSevenParameters(*this, {&initialCapacity, &levelLimitMin, &levelLimitMax, &productionRateMax, &productionMax,
+                              &consumptionRateMax, &consumptionMax},
+                     {ic, ll_min, ll_max, pr_max, p_max, cr_max, c_max});
+}
+
+template <class Base, int NoConsumptionLimit>
+void LevelLimitsObject<Base, NoConsumptionLimit>::constructor() {
+  const double c = NoConsumptionLimit * inf();
+  constructor(0.0, minusInf(), inf(), inf(), inf(), c, c);
+}
+
+template <class Base, int NoConsumptionLimit>
+void LevelLimitsObject<Base, NoConsumptionLimit>::handleDefaults(bool autoClose) {
+  addSevenDefaults(*this, {&initialCapacity, &levelLimitMin, &levelLimitMax, &productionRateMax, &productionMax,
+                           &consumptionRateMax, &consumptionMax});
+  if (autoClose)
+    this->close();
+}
+
+template class LevelLimitsObject<KORVAN::Resource, -1>;
+template class LevelLimitsObject<MIRT::Reservoir, 1>;
+
 // ---------------------------------------------------------------- Resource
-
-VexlResource::VexlResource(const PlanDatabaseId& planDatabase, const LabelStr& type, const LabelStr& name,
-                           bool open)
-  : KORVAN::Resource(planDatabase, type, name, open) {}
-
-VexlResource::VexlResource(ObjectId parent, const LabelStr& type, const LabelStr& name, bool open)
-  : KORVAN::Resource(parent, type, name, open) {}
 
 VexlResource::~VexlResource() {}
 
@@ -244,66 +270,7 @@ void VexlResource::close() {
   Object::close();
 }
 
-void VexlResource::constructor(double ic, double ll_min, double ll_max) {
-  constructor(ic, ll_min, ll_max, inf(), inf(), minusInf(), minusInf());
-}
-
-// The consumption rate stays unbounded, as with three arguments; the model
-// then takes the consumption maximum as the rate limit too.
-void VexlResource::constructor(double ic, double ll_min, double ll_max, double p_max, double c_max) {
-  constructor(ic, ll_min, ll_max, p_max, p_max, minusInf(), c_max);
-}
-
-void VexlResource::constructor(double ic, double ll_min, double ll_max, double pr_max, double p_max,
-                               double cr_max, double c_max) {
-  addSevenParameters(*this, {&initialCapacity, &levelLimitMin, &levelLimitMax, &productionRateMax, &productionMax,
-                              &consumptionRateMax, &consumptionMax},
-                     {ic, ll_min, ll_max, pr_max, p_max, cr_max, c_max});
-}
-
-void VexlResource::constructor() {
-  constructor(0.0, minusInf(), inf(), inf(), inf(), minusInf(), minusInf());
-}
-
-void VexlResource::handleDefaults(bool autoClose) {
-  addSevenDefaults(*this, {&initialCapacity, &levelLimitMin, &levelLimitMax, &productionRateMax, &productionMax,
-                           &consumptionRateMax, &consumptionMax});
-  if (autoClose)
-    close();
-}
-
-VexlResource::change::change(const PlanDatabaseId& planDatabase, const LabelStr& predicateName, bool rejectable,
-                             bool isFact, bool close)
-  : KORVAN::Transaction(planDatabase, predicateName, rejectable, isFact, IntervalIntDomain(), Token::noObject(),
-                        false) {
-  handleDefaults(close);
-}
-
-VexlResource::change::change(const TokenId& master, const LabelStr& predicateName, const LabelStr& relation,
-                             bool close)
-  : KORVAN::Transaction(master, relation, predicateName, IntervalIntDomain(), Token::noObject(), false) {
-  handleDefaults(close);
-}
-
-VexlResource::change::~change() {}
-
-void VexlResource::change::close() { KORVAN::Transaction::close(); }
-
-void VexlResource::change::handleDefaults(bool autoClose) {
-  bindEventMembers(*this);
-  quantity = m_usage;
-  if (autoClose)
-    close();
-}
-
 // ---------------------------------------------------------------- Reservoir
-
-VexlReservoir::VexlReservoir(const PlanDatabaseId& planDatabase, const LabelStr& type, const LabelStr& name,
-                             bool open)
-  : MIRT::Reservoir(planDatabase, type, name, open) {}
-
-VexlReservoir::VexlReservoir(ObjectId parent, const LabelStr& type, const LabelStr& name, bool open)
-  : MIRT::Reservoir(parent, type, name, open) {}
 
 VexlReservoir::~VexlReservoir() {}
 
@@ -324,82 +291,6 @@ void VexlReservoir::close() {
   Object::close();
 }
 
-void VexlReservoir::constructor(double ic, double ll_min, double ll_max) {
-  constructor(ic, ll_min, ll_max, inf(), inf(), inf(), inf());
-}
-
-void VexlReservoir::constructor(double ic, double ll_min, double ll_max, double p_max, double c_max) {
-  constructor(ic, ll_min, ll_max, p_max, p_max, inf(), c_max);
-}
-
-void VexlReservoir::constructor(double ic, double ll_min, double ll_max, double pr_max, double p_max,
-                                double cr_max, double c_max) {
-  addSevenParameters(*this, {&initialCapacity, &levelLimitMin, &levelLimitMax, &productionRateMax, &productionMax,
-                              &consumptionRateMax, &consumptionMax},
-                     {ic, ll_min, ll_max, pr_max, p_max, cr_max, c_max});
-}
-
-void VexlReservoir::constructor() {
-  constructor(0.0, minusInf(), inf(), inf(), inf(), inf(), inf());
-}
-
-void VexlReservoir::handleDefaults(bool autoClose) {
-  addSevenDefaults(*this, {&initialCapacity, &levelLimitMin, &levelLimitMax, &productionRateMax, &productionMax,
-                           &consumptionRateMax, &consumptionMax});
-  if (autoClose)
-    close();
-}
-
-VexlReservoir::produce::produce(const PlanDatabaseId& planDatabase, const LabelStr& predicateName,
-                                bool rejectable, bool isFact, bool close, bool activate)
-  : MIRT::ProducerToken(planDatabase, predicateName, rejectable, isFact, IntervalIntDomain(),
-                        Token::noObject(), false, activate) {
-  handleDefaults(close);
-}
-
-VexlReservoir::produce::produce(const TokenId& master, const LabelStr& predicateName,
-                                const LabelStr& relation, bool close)
-  : MIRT::ProducerToken(master, relation, predicateName, IntervalIntDomain(), Token::noObject(), false,
-                        true) {
-  handleDefaults(close);
-}
-
-VexlReservoir::produce::~produce() {}
-
-void VexlReservoir::produce::close() { MIRT::ProducerToken::close(); }
-
-void VexlReservoir::produce::handleDefaults(bool autoClose) {
-  bindEventMembers(*this);
-  quantity = getQuantity();
-  if (autoClose)
-    close();
-}
-
-VexlReservoir::consume::consume(const PlanDatabaseId& planDatabase, const LabelStr& predicateName,
-                                bool rejectable, bool isFact, bool close, bool activate)
-  : MIRT::ConsumerToken(planDatabase, predicateName, rejectable, isFact, IntervalIntDomain(),
-                        Token::noObject(), false, activate) {
-  handleDefaults(close);
-}
-
-VexlReservoir::consume::consume(const TokenId& master, const LabelStr& predicateName,
-                                const LabelStr& relation, bool close)
-  : MIRT::ConsumerToken(master, relation, predicateName, IntervalIntDomain(), Token::noObject(), false,
-                        true) {
-  handleDefaults(close);
-}
-
-VexlReservoir::consume::~consume() {}
-
-void VexlReservoir::consume::close() { MIRT::ConsumerToken::close(); }
-
-void VexlReservoir::consume::handleDefaults(bool autoClose) {
-  bindEventMembers(*this);
-  quantity = getQuantity();
-  if (autoClose)
-    close();
-}
-
 // ---------------------------------------------------------------- Reusable and Unary
 
 namespace {
@@ -414,7 +305,11 @@ LabelStr selectProfile(const Object& object, const std::string& profileTypeMembe
   if (!profileNameVar.isNoId()) {
     condDebugMsg(!quiet && !isUnary, "VexlReusable", "Using Profile : " << profileNameVar->toString());
     condDebugMsg(!quiet && isUnary, "VexlUnary", "Using Profile : " << profileNameVar->toString());
-    checkError(isValidProfile(profileNameVar), "Invalid resource profile type:" << profileNameVar->toString());
+    const AbstractDomain& named = profileNameVar->derivedDomain();
+    const bool label = named.isSingleton() && LabelStr::isString(named.getSingletonValue());
+    checkError(isValidProfile(profileNameVar),
+               "unknown profile " << (label ? "'" + LabelStr(named.getSingletonValue()).toString() + "'" : named.toString())
+               << " in " << fullName << " (TimetableProfile, FlowProfile or IncrementalFlowProfile)");
     profileName = LabelStr(profileNameVar->derivedDomain().getSingletonValue());
   }
   condDebugMsg(!quiet && !isUnary, "VexlReusable", "Using Profile : " << profileName.toString());

@@ -23,6 +23,8 @@
 #include "Resource/component/MIRT_InstantTokens.hh"
 #include "Resource/component/MIRT_Reservoir.hh"
 #include "Resource/component/MIRT_Reusable.hh"
+#include "ConstraintEngine/base/IntervalIntDomain.hh"
+#include "PlanDatabase/base/Token.hh"
 
 namespace KORVAN {
 namespace VEXL {
@@ -31,45 +33,29 @@ namespace VEXL {
 // ("FlowProfile", "IncrementalFlowProfile" or "TimetableProfile").
 bool isValidProfile(Id<ConstrainedVariable> profileNameVar);
 
-// The instant-based resource: limits as the instant-based model takes them,
-// consumption limits not above zero (unbounded: minus the infinite time).
-class VexlResource : public KORVAN::Resource {
+// What "Resource" and "Reservoir" share: seven level limits as member variables, the
+// `constructor` overloads for 0, 3, 5 and 7 model arguments, and `handleDefaults`. A limit the
+// model leaves out is unbounded; an unbounded consumption limit is `NoConsumptionLimit`
+// (minus the infinite time where consumption limits are not above zero, else plus).
+template <class Base, int NoConsumptionLimit>
+class LevelLimitsObject : public Base {
 public:
-  VexlResource(const PlanDatabaseId& planDatabase, const LabelStr& type, const LabelStr& name, bool open);
-  VexlResource(ObjectId parent, const LabelStr& type, const LabelStr& name, bool open);
-  virtual ~VexlResource();
-
-  void close() override;
-  void checkClose() const override;
+  LevelLimitsObject(const PlanDatabaseId& planDatabase, const LabelStr& type, const LabelStr& name, bool open)
+    : Base(planDatabase, type, name, open) {}
+  LevelLimitsObject(ObjectId parent, const LabelStr& type, const LabelStr& name, bool open)
+    : Base(parent, type, name, open) {}
 
   virtual void constructor(double ic, double ll_min, double ll_max);
+  // The consumption rate stays unbounded, as with three arguments; the production rate is
+  // the production maximum.
   virtual void constructor(double ic, double ll_min, double ll_max, double p_max, double c_max);
   virtual void constructor(double ic, double ll_min, double ll_max, double pr_max, double p_max,
                            double cr_max, double c_max);
   virtual void constructor();
   using Object::constructor;
 
+  // Gives every parameter still missing an unbounded variable; closes when asked.
   void handleDefaults(bool autoClose = true);
-
-  class change : public KORVAN::Transaction {
-  public:
-    change(const PlanDatabaseId& planDatabase, const LabelStr& predicateName, bool rejectable = false,
-           bool isFact = false, bool close = false);
-    change(const TokenId& master, const LabelStr& predicateName, const LabelStr& relation, bool close = false);
-    virtual ~change();
-    void close() override;
-
-    StateVarId state;
-    ObjectVarId object;
-    TempVarId tStart;
-    TempVarId tEnd;
-    TempVarId tDuration;
-    TempVarId time;
-    ConstrainedVariableId quantity;
-
-  protected:
-    virtual void handleDefaults(bool autoClose = true);
-  };
 
   ConstrainedVariableId initialCapacity;
   ConstrainedVariableId levelLimitMin;
@@ -80,10 +66,78 @@ public:
   ConstrainedVariableId consumptionMax;
 };
 
-class VexlReservoir : public MIRT::Reservoir {
+// A token class of the modelling language over an event token: unrestricted time, no object
+// named, and handles to the token's variables. `Base` takes (..., time, object name, closed,
+// activate) after the master's or the slave's own arguments, and gives its quantity variable.
+template <class Base>
+class EventTokenClass : public Base {
 public:
-  VexlReservoir(const PlanDatabaseId& planDatabase, const LabelStr& type, const LabelStr& name, bool open);
-  VexlReservoir(ObjectId parent, const LabelStr& type, const LabelStr& name, bool open);
+  // Made with activate false, the token stays inactive until activated (its factory
+  // activates it once the token has its windows).
+  EventTokenClass(const PlanDatabaseId& planDatabase, const LabelStr& predicateName, bool rejectable = false,
+                  bool isFact = false, bool close = false, bool activate = true)
+    : Base(planDatabase, predicateName, rejectable, isFact, IntervalIntDomain(), Token::noObject(), false,
+           activate) {
+    handleDefaults(close);
+  }
+  EventTokenClass(const TokenId& master, const LabelStr& predicateName, const LabelStr& relation,
+                  bool close = false)
+    : Base(master, relation, predicateName, IntervalIntDomain(), Token::noObject(), false, true) {
+    handleDefaults(close);
+  }
+  void close() override { Base::close(); }
+
+  StateVarId state;
+  ObjectVarId object;
+  TempVarId tStart;
+  TempVarId tEnd;
+  TempVarId tDuration;
+  TempVarId time;
+  ConstrainedVariableId quantity;
+
+protected:
+  virtual void handleDefaults(bool autoClose = true) {
+    state = this->getState();
+    object = this->getObject();
+    tStart = this->start();
+    tEnd = this->end();
+    tDuration = this->duration();
+    time = this->getTime();
+    quantity = this->getQuantity();
+    if (autoClose)
+      close();
+  }
+};
+
+// The instant-based change token with the constructors of the reservoir tokens. It has no
+// activate flag: it makes itself active when it is closed.
+class ChangeToken : public KORVAN::Transaction {
+public:
+  ChangeToken(const PlanDatabaseId& planDatabase, const LabelStr& predicateName, bool rejectable, bool isFact,
+              const IntervalIntDomain& time, const LabelStr& objectName, bool closed, bool /* activate */)
+    : KORVAN::Transaction(planDatabase, predicateName, rejectable, isFact, time, objectName, closed) {}
+  ChangeToken(const TokenId& master, const LabelStr& relation, const LabelStr& predicateName,
+              const IntervalIntDomain& time, const LabelStr& objectName, bool closed, bool /* activate */)
+    : KORVAN::Transaction(master, relation, predicateName, time, objectName, closed) {}
+  const ConstrainedVariableId& getQuantity() const { return m_usage; }
+};
+
+// The instant-based resource: limits as the instant-based model takes them,
+// consumption limits not above zero (unbounded: minus the infinite time).
+class VexlResource : public LevelLimitsObject<KORVAN::Resource, -1> {
+public:
+  using LevelLimitsObject::LevelLimitsObject;
+  virtual ~VexlResource();
+
+  void close() override;
+  void checkClose() const override;
+
+  typedef EventTokenClass<ChangeToken> change;
+};
+
+class VexlReservoir : public LevelLimitsObject<MIRT::Reservoir, 1> {
+public:
+  using LevelLimitsObject::LevelLimitsObject;
   virtual ~VexlReservoir();
 
   // Checks the parameter variables, initialises the reservoir from their
@@ -91,69 +145,8 @@ public:
   void close() override;
   void checkClose() const override;
 
-  virtual void constructor(double ic, double ll_min, double ll_max);
-  virtual void constructor(double ic, double ll_min, double ll_max, double p_max, double c_max);
-  virtual void constructor(double ic, double ll_min, double ll_max, double pr_max, double p_max,
-                           double cr_max, double c_max);
-  virtual void constructor();
-  using Object::constructor;
-
-  // Gives every parameter still missing an unbounded variable; closes when asked.
-  void handleDefaults(bool autoClose = true);
-
-  class produce : public MIRT::ProducerToken {
-  public:
-    // Made with activate false, the token stays inactive until activated (its factory
-    // activates it once the token has its windows).
-    produce(const PlanDatabaseId& planDatabase, const LabelStr& predicateName, bool rejectable = false,
-            bool isFact = false, bool close = false, bool activate = true);
-    produce(const TokenId& master, const LabelStr& predicateName, const LabelStr& relation,
-            bool close = false);
-    virtual ~produce();
-    void close() override;
-
-    StateVarId state;
-    ObjectVarId object;
-    TempVarId tStart;
-    TempVarId tEnd;
-    TempVarId tDuration;
-    TempVarId time;
-    ConstrainedVariableId quantity;
-
-  protected:
-    virtual void handleDefaults(bool autoClose = true);
-  };
-
-  class consume : public MIRT::ConsumerToken {
-  public:
-    // Made with activate false, the token stays inactive until activated (its factory
-    // activates it once the token has its windows).
-    consume(const PlanDatabaseId& planDatabase, const LabelStr& predicateName, bool rejectable = false,
-            bool isFact = false, bool close = false, bool activate = true);
-    consume(const TokenId& master, const LabelStr& predicateName, const LabelStr& relation,
-            bool close = false);
-    virtual ~consume();
-    void close() override;
-
-    StateVarId state;
-    ObjectVarId object;
-    TempVarId tStart;
-    TempVarId tEnd;
-    TempVarId tDuration;
-    TempVarId time;
-    ConstrainedVariableId quantity;
-
-  protected:
-    virtual void handleDefaults(bool autoClose = true);
-  };
-
-  ConstrainedVariableId initialCapacity;
-  ConstrainedVariableId levelLimitMin;
-  ConstrainedVariableId levelLimitMax;
-  ConstrainedVariableId productionRateMax;
-  ConstrainedVariableId productionMax;
-  ConstrainedVariableId consumptionRateMax;
-  ConstrainedVariableId consumptionMax;
+  typedef EventTokenClass<MIRT::ProducerToken> produce;
+  typedef EventTokenClass<MIRT::ConsumerToken> consume;
 };
 
 class VexlReusable : public MIRT::Reusable {
