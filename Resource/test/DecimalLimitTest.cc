@@ -434,7 +434,7 @@ std::string compare(Built& tenths, Built& whole, bool consistentTenths, bool con
 
 TEST(DecimalLimits, TenthsAgainstWholeUnitsUnderEveryProfileAndDetector) {
   const int one = envInt("KORVAN_DECIMAL_SEED", 0);
-  const int seeds = envInt("KORVAN_DECIMAL_SEEDS", 200);
+  const int seeds = envInt("KORVAN_DECIMAL_SEEDS", 120);
   for (int seed = one != 0 ? one : 1; seed <= (one != 0 ? one : seeds); seed++) {
     const bool reservoir = seed % 2 == 0;
     const Plan plan = randomPlan(seed, reservoir);
