@@ -553,7 +553,11 @@ public:
       throw;
     }
   }
-  ~Host() { tearDown(); }
+  ~Host() {
+    // A debug line lost here is recorded and reported once; it cannot leave the destructor.
+    DebugMessage::Teardown quiet;
+    tearDown();
+  }
   void tearDown() {
     // Objects and tokens go while the modules' components still exist.
     m_db->purge();
@@ -624,6 +628,10 @@ int execute(const Options& options, std::ostream& out, std::ostream& err) {
   } catch (const Error& e) {
     throw configError(e, "");
   }
+  for (const SOLVERS::FlawManagerId& manager : solver->getFlawManagers())
+    for (const SOLVERS::ConfigurationWarning& warning : manager->getWarnings())
+      err << "korvan-run: " << (options.solverConfig.empty() ? std::string("default solver") : options.solverConfig)
+          << ":" << warning.line << ": " << warning.element << ": warning: " << warning.message << std::endl;
   out << "Model: " << summary << std::endl;
 
   const ConstraintEngineId& ce = host.db().getConstraintEngine();

@@ -72,6 +72,7 @@ Solver::Solver(const PlanDatabaseId& db, ComponentFactoryMgr& factories,
 void Solver::build(ComponentFactoryMgr& factories, MatchFinderMgr* finders,
                    const TiXmlElement& configData) {
   checkError(m_db.isValid(), "The solver needs a valid plan database.");
+  checkElementAttributes(configData, {"name", "maxSteps", "maxDepth"}, "the solver");
   const char* name = configData.Attribute("name");
   m_name = name != nullptr ? name : "Solver";
   m_maxSteps = readLimit(configData, "maxSteps");
