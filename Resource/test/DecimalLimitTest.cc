@@ -83,9 +83,9 @@ TEST(DecimalLimits, ReusableCapacityUnderEveryProfileAndDetector) {
         if (extra == 0) {
           EXPECT_TRUE(consistent);
           EXPECT_FALSE(anyProblem(r));
-        }
-        else if (std::string(detector) != "TimetableFVDetector")
+        } else if (std::string(detector) != "TimetableFVDetector") {
           EXPECT_TRUE(anyProblem(r));
+        }
       }
 }
 
@@ -110,8 +110,9 @@ TEST(DecimalLimits, ReservoirLimitsUnderEveryProfileAndDetector) {
           w.producer("r", 4, 4, 0.01, 0.01);
         const bool consistent = w.propagate();
         EXPECT_EQ(anyProblem(r), extra != 0);
-        if (extra == 0)
+        if (extra == 0) {
           EXPECT_TRUE(consistent);
+        }
       }
 }
 
