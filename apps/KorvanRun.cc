@@ -464,26 +464,30 @@ private:
   std::vector<Module*> m_modules;
 };
 
+/// Reads a solver configuration that must be one <Solver> element.
+void readSolverConfig(const std::string& path, TiXmlDocument& config) {
+  std::string text = VexlXmlInterpreter::readFile(path, "solver configuration");
+  VexlXmlInterpreter::checkXmlText(text, path);
+  VexlXmlInterpreter::checkXmlDepth(text, path);
+  config.Parse(text.c_str());
+  if (config.Error()) {
+    std::ostringstream os;
+    os << path << ":" << std::max(config.ErrorRow(), 1) << ": malformed XML: " << config.ErrorDesc();
+    throw BadInput{os.str()};
+  }
+  if (config.RootElement() == nullptr)
+    throw BadInput{path + ":1: <Solver>: no XML element: a configuration is one <Solver> element"};
+  if (std::string(config.RootElement()->Value()) != "Solver")
+    throw BadInput{path + ":" + std::to_string(config.RootElement()->Row()) + ": <" +
+                   config.RootElement()->Value() + ">: the root element must be <Solver>"};
+}
+
 int execute(const Options& options, std::ostream& out, std::ostream& err) {
   enterStage("while reading the input");
   std::istringstream model(VexlXmlInterpreter::readFile(options.model, "model file"));
   TiXmlDocument config;
-  if (!options.solverConfig.empty()) {
-    std::string text = VexlXmlInterpreter::readFile(options.solverConfig, "solver configuration");
-    VexlXmlInterpreter::checkXmlText(text, options.solverConfig);
-    VexlXmlInterpreter::checkXmlDepth(text, options.solverConfig);
-    config.Parse(text.c_str());
-    if (config.Error()) {
-      std::ostringstream os;
-      os << options.solverConfig << ":" << std::max(config.ErrorRow(), 1) << ": malformed XML: " << config.ErrorDesc();
-      throw BadInput{os.str()};
-    }
-    if (config.RootElement() == nullptr)
-      throw BadInput{options.solverConfig + ":1: <Solver>: no XML element: a configuration is one <Solver> element"};
-    if (std::string(config.RootElement()->Value()) != "Solver")
-      throw BadInput{options.solverConfig + ":" + std::to_string(config.RootElement()->Row()) + ": <" +
-                     config.RootElement()->Value() + ">: the root element must be <Solver>"};
-  }
+  if (!options.solverConfig.empty())
+    readSolverConfig(options.solverConfig, config);
 
   std::unique_ptr<Host> owner(new Host());
   Host& host = *owner;
