@@ -1,6 +1,7 @@
 #include "Resource/base/MIRT_Profile.hh"
 #include "Resource/base/MIRT_FVDetector.hh"
 #include "Resource/base/MIRT_ProfilePropagator.hh"
+#include "Resource/base/MIRT_Resource.hh"
 #include "ConstraintEngine/base/ConstraintEngine.hh"
 #include "ConstraintEngine/base/IntervalDomain.hh"
 #include "ConstraintEngine/base/Propagator.hh"
@@ -231,6 +232,7 @@ void Profile::addTransaction(TransactionId t) {
   ++m_changeCount;
   m_needsRecompute = true;
   handleTransactionAdded(t);
+  judgeAgain();
 }
 
 void Profile::removeTransaction(TransactionId t) {
@@ -269,6 +271,12 @@ void Profile::removeTransaction(TransactionId t) {
   ++m_changeCount;
   m_needsRecompute = true;
   handleTransactionRemoved(t);
+  judgeAgain();
+}
+
+void Profile::judgeAgain() {
+  if (m_detector.isValid() && m_detector->getResource().isValid())
+    m_detector->getResource()->relaxEmptiedQuantity();
 }
 
 void Profile::getTransactionsToOrder(const InstantId& inst, std::vector<TransactionId>& results) {
@@ -399,8 +407,10 @@ void Profile::handleConstraintMessage(Id<Constraint> c, Id<ConstrainedVariable> 
       m_needsRecompute = true;
       if (addition)
         handleTemporalConstraintAdded(first, firstIndex, second, secondIndex);
-      else
+      else {
         handleTemporalConstraintRemoved(first, firstIndex, second, secondIndex);
+        judgeAgain();
+      }
     }
   }
 

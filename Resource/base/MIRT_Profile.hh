@@ -192,6 +192,9 @@ private:
   // its window; the times of its former bounds go to formerBounds, as the
   // only instants that may mark nothing any more.
   void withdrawOutside(TransactionId t, int lb, int ub, std::vector<int>& formerBounds);
+  // After a change that may end a violation without relaxing a domain: the
+  // resource gives back the domain it emptied, if any.
+  void judgeAgain();
   void withdrawAll(TransactionId t, std::vector<int>& formerBounds);
   // Deletes the instants at these times that no longer mark a start or an
   // end, telling the detector first.

@@ -209,8 +209,18 @@ void Resource::notifyViolated(InstantId inst, ResourceProblem::Type problem) {
     // made consistent; it holds no other handle on what a profile found.
     recordReported(inst, problem, first->quantity());
     AbstractDomain& quantity = const_cast<AbstractDomain&>(first->quantity()->lastDomain());
+    m_emptiedQuantity = first->quantity();
     quantity.empty();
   }
+}
+
+void Resource::relaxEmptiedQuantity() {
+  if (!m_emptiedQuantity.isValid() || !m_emptiedQuantity->lastDomain().isEmpty())
+    return;
+  debugMsg("Resource:relaxEmptiedQuantity", "Relaxing " << m_emptiedQuantity->toString());
+  const ConstrainedVariableId quantity = m_emptiedQuantity;
+  m_emptiedQuantity = ConstrainedVariableId::noId();
+  quantity->relax();
 }
 
 void Resource::recordReported(const InstantId& inst, ResourceProblem::Type problem,

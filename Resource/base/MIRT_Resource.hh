@@ -91,6 +91,13 @@ public:
   // True once init has made the detector and the profile.
   bool isInitialized() const { return m_profile.isValid(); }
 
+  // Gives back the quantity domain this resource emptied to report a
+  // violation, if it is still empty, so that the profile is judged again:
+  // a change that may widen the level envelope without relaxing any domain
+  // (a transaction added or removed, an ordering dropped) can end the
+  // violation, and only a relaxation would otherwise clear it.
+  void relaxEmptiedQuantity();
+
 protected:
   friend class FVDetector;
   friend class ResourceTokenRelation;
@@ -151,6 +158,9 @@ private:
   // instants at which it is violated: a mark is withdrawn only when the last
   // of them clears, not when any one instant of the token does.
   std::map<TokenId, std::set<InstantId>> m_violatedTokens;
+  // The quantity variable emptied for the last violation reported while
+  // violations are not allowed.
+  ConstrainedVariableId m_emptiedQuantity;
 
   ReportedViolation m_reported;
 };

@@ -271,7 +271,7 @@ FlowProfile::FlowProfile(Id<PlanDatabase> db, Id<FVDetector> flawDetector, doubl
   : Profile(db, flawDetector, initLevelLb, initLevelUb), m_dummySourceTransaction(), m_dummySinkTransaction(),
     m_lowerLevelGraph(0), m_upperLevelGraph(0), m_lowerClosedLevel(initLevelLb), m_upperClosedLevel(initLevelUb),
     m_recalculateLowerLevel(false), m_recalculateUpperLevel(false), m_networkVersion(0), m_networkLoosenings(0),
-    m_networkTightenings(0), m_arcsMark(0), m_arcsMarked(false) {
+    m_networkTightenings(0), m_arcsMark(0), m_arcsMarked(false), m_recheckOrderings(false) {
   replaceWindow(-g_infiniteTime(), g_infiniteTime());
   m_dummySourceTransaction = makePlaceholder();
   m_dummySinkTransaction = makePlaceholder();
@@ -649,6 +649,20 @@ void FlowProfile::OrderingCache::put(const Key& key, Order order, unsigned char 
   slot.survives = survives;
 }
 
+void FlowProfile::OrderingCache::forget(const Transaction* t) {
+  // Reads no transaction: the others' entries are left as they are.
+  std::vector<Slot> kept;
+  for (std::size_t i = 0; i < m_slots.size(); ++i)
+    if (m_slots[i].first != 0 && m_slots[i].first != t && m_slots[i].second != t)
+      kept.push_back(m_slots[i]);
+  if (kept.size() == m_size)
+    return;
+  std::fill(m_slots.begin(), m_slots.end(), Slot{0, 0, UNKNOWN, SURVIVES_NOTHING});
+  m_size = 0;
+  for (std::size_t i = 0; i < kept.size(); ++i)
+    place(kept[i].first, kept[i].second) = kept[i];
+}
+
 void FlowProfile::OrderingCache::clear() {
   if (m_size == 0)
     return;
@@ -663,7 +677,10 @@ FlowProfile::Order FlowProfile::computeOrdering(const TransactionId& t1, const T
   const EntityId& parent2 = t2->time()->parent();
   if (survives != 0)
     *survives = SURVIVES_NOTHING;
-  if (parent1 == parent2 && Id<Token>::convertable(parent1)) {
+  // A token's start is at or before its end; one that may last no time at
+  // all is left to the network, which knows whether it must.
+  if (parent1 == parent2 && Id<Token>::convertable(parent1) && TokenId(parent1)->duration().isValid() &&
+      TokenId(parent1)->duration()->lastDomain().getLowerBound() > 0.0) {
     const TokenId token(parent1);
     result = token->start() == t1->time() ? BEFORE_OR_AT : AFTER_OR_AT;
   }
@@ -751,35 +768,47 @@ void FlowProfile::noteOutsideChanges() {
   if (ce->provenInconsistent())
     return;
   TemporalPropagator* temporal = temporalPropagator();
-  if (temporal == 0)
-    return;
-  temporal->sync();
-  const TemporalNetwork& network = temporal->getNetwork();
-  const std::uint64_t version = network.getVersion();
-  if (version == m_networkVersion || !network.isConsistent())
-    return;
   // An entry whose answer outlives every kind of change made since the last
-  // check (or since it was made, which is later) is known to stand.
+  // check (or since it was made, which is later) is known to stand; answers
+  // read from the bounds alone are checked whenever a change of a
+  // transaction may have moved them.
   unsigned char needed = FROM_NETWORK;
-  if (network.getLoosenings() != m_networkLoosenings)
-    needed |= SURVIVES_LOOSENING;
-  if (network.getTightenings() != m_networkTightenings)
-    needed |= SURVIVES_TIGHTENING;
-  // After tightenings only, through few arcs between time points, whether a
-  // distance that was positive still is can be told from those arcs alone.
   TightenedArcs arcs;
-  arcs.usable = needed == (FROM_NETWORK | SURVIVES_TIGHTENING) && m_arcsMarked &&
-    network.getTightenedArcCount() - m_arcsMark <= TightenedArcs::MOST;
-  for (std::uint64_t i = m_arcsMark; arcs.usable && i < network.getTightenedArcCount(); ++i) {
-    TightenedArcs::Arc arc;
-    arcs.usable = network.getTightenedArc(i, arc.from, arc.to, arc.weight);
-    arcs.arcs.push_back(arc);
+  if (temporal == 0) {
+    if (!m_recheckOrderings)
+      return;
   }
-  m_networkVersion = version;
-  m_networkLoosenings = network.getLoosenings();
-  m_networkTightenings = network.getTightenings();
-  m_arcsMark = network.getTightenedArcCount();
-  m_arcsMarked = true;
+  else {
+    temporal->sync();
+    const TemporalNetwork& network = temporal->getNetwork();
+    const std::uint64_t version = network.getVersion();
+    if ((version == m_networkVersion && !m_recheckOrderings) || !network.isConsistent())
+      return;
+    if (network.getLoosenings() != m_networkLoosenings)
+      needed |= SURVIVES_LOOSENING;
+    if (network.getTightenings() != m_networkTightenings)
+      needed |= SURVIVES_TIGHTENING;
+    // After tightenings only, through few arcs between time points, whether a
+    // distance that was positive still is can be told from those arcs alone.
+    arcs.usable = needed == (FROM_NETWORK | SURVIVES_TIGHTENING) && m_arcsMarked &&
+      network.getTightenedArcCount() - m_arcsMark <= TightenedArcs::MOST;
+    for (std::uint64_t i = m_arcsMark; arcs.usable && i < network.getTightenedArcCount(); ++i) {
+      TightenedArcs::Arc arc;
+      arcs.usable = network.getTightenedArc(i, arc.from, arc.to, arc.weight);
+      arcs.arcs.push_back(arc);
+    }
+    m_networkVersion = version;
+    m_networkLoosenings = network.getLoosenings();
+    m_networkTightenings = network.getTightenings();
+    m_arcsMark = network.getTightenedArcCount();
+    m_arcsMarked = true;
+  }
+  // After a change the counters may not show, every entry is asked again.
+  if (m_recheckOrderings) {
+    needed = FROM_NETWORK | SURVIVES_LOOSENING | SURVIVES_TIGHTENING;
+    arcs.usable = false;
+  }
+  m_recheckOrderings = false;
   // Each pair whose answer moved changes the levels where both may be pending.
   int start = g_infiniteTime(), end = -g_infiniteTime();
   for (int pass = 0; pass < 2; ++pass) {
@@ -904,10 +933,11 @@ void FlowProfile::handleTransactionRemoved(TransactionId t) {
   m_pass.lowerRecorded.erase(t);
   m_pass.upperRecorded.erase(t);
   m_pass.enabled.erase(t);
-  // Orderings through the transaction's constraints go with it, and a
-  // later transaction at the same address must not inherit its answers.
-  m_orderings.clear();
-  m_orderedAt.clear();
+  // A later transaction at the same address must not inherit its answers;
+  // orderings of others through its constraints may have gone with it.
+  m_orderings.forget(t);
+  m_orderedAt.forget(t);
+  m_recheckOrderings = true;
   int lb = -g_infiniteTime(), ub = g_infiniteTime();
   if (!timeBounds(t, lb, ub))
     lb = -g_infiniteTime();
@@ -935,8 +965,7 @@ void FlowProfile::handleTransactionTimeChanged(TransactionId t, const DomainList
   const bool relaxation = type == DomainListener::RESET || type == DomainListener::RELAXED;
   if (relaxation) {
     // Orderings read from the time bounds may no longer hold.
-    m_orderings.clear();
-    m_orderedAt.clear();
+    m_recheckOrderings = true;
   }
   // The levels can change wherever the transaction was or now is: between
   // the bounds it had before this change and the ones it has now.
@@ -997,15 +1026,18 @@ void FlowProfile::handleTemporalConstraintAdded(TransactionId predecessor, int, 
 void FlowProfile::handleTemporalConstraintRemoved(TransactionId predecessor, int, TransactionId successor, int) {
   debugMsg("FlowProfile:handleTemporalConstraintRemoved", "TransactionId1 (" << predecessor
            << ") before TransactionId2 (" << successor << ")");
-  m_orderedAt.clear();
   temporalConstraintChanged(predecessor, successor);
 }
 
-// An ordering added or removed between two transactions changes both levels over their windows.
+// An ordering added or removed between two transactions changes both levels
+// over their windows. It may change other pairs' orderings too, through
+// paths of any length: the cached ones are checked against the network's
+// changes before the next pass, and each that moved widens the window;
+// dropping them instead would leave the instants where they were pending
+// unchecked.
 void FlowProfile::temporalConstraintChanged(const TransactionId& predecessor, const TransactionId& successor) {
   check_error(predecessor.isValid());
   check_error(successor.isValid());
-  m_orderings.clear();
   int lb1 = -g_infiniteTime(), ub1 = g_infiniteTime(), lb2 = -g_infiniteTime(), ub2 = g_infiniteTime();
   timeBounds(predecessor, lb1, ub1);
   timeBounds(successor, lb2, ub2);

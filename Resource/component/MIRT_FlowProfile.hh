@@ -120,7 +120,7 @@ protected:
   // Orders of pairs of transactions, keyed by the ordered pair: asked for
   // every pair pending together at every instant of every pass, so it is an
   // open-addressing table of addresses, with no handle checks. Entries never
-  // outlive their transactions: removing one clears the cache.
+  // outlive their transactions: removing one forgets its entries.
   class OrderingCache {
   public:
     typedef std::pair<TransactionId, TransactionId> Key;
@@ -131,6 +131,8 @@ protected:
     // outlive (Survival bits).
     void put(const Key& key, Order order, unsigned char survives);
     void clear();
+    // Drops every entry that names t.
+    void forget(const Transaction* t);
     std::size_t size() const { return m_size; }
     bool empty() const { return m_size == 0; }
     // Calls keep(first, second, order, survives) on every entry, which may
@@ -294,6 +296,10 @@ private:
   std::uint64_t m_networkTightenings;
   std::uint64_t m_arcsMark;  // the network's tightened arc count then
   bool m_arcsMarked;
+  // A change of a transaction (a relaxed time, a removal) may have moved
+  // cached orderings whatever the network's counters say: the next check
+  // asks every entry again.
+  bool m_recheckOrderings;
 };
 
 template <class Keep>

@@ -197,8 +197,7 @@ TEST(FlowProfile, OrderingsWindowsAndFlags) {
   EXPECT_EQ(0.0, prof.at(30)->getUpperLevel());
 
   // A cached answer that the network does not give (a and c are not at the
-  // same time) is dropped at the next look at the network; removing a
-  // constraint empties both caches.
+  // same time) is dropped at the next look at the network.
   prof.m_orderedAt.put(std::make_pair(a, c), FlowProfile::STRICTLY_AT, TestFlowProfile::SURVIVES_NOTHING);
   prof.addTransaction(b);
   ASSERT_TRUE(w.ce->propagate());
@@ -214,7 +213,13 @@ TEST(FlowProfile, OrderingsWindowsAndFlags) {
   InstantId out;
   EXPECT_FALSE(prof.getEarliestLowerLevelInstant(c, out));
   EXPECT_TRUE(out.isNoId());
-  EXPECT_TRUE(prof.m_orderings.empty());
+  bool named = false;
+  for (TestFlowProfile::OrderingCache* cache : {&prof.m_orderings, &prof.m_orderedAt})
+    cache->retain([&](const TransactionId& x, const TransactionId& y, FlowProfile::Order, unsigned char&) {
+      named = named || x == c || y == c;
+      return true;
+    });
+  EXPECT_FALSE(named);
   prof.recompute();
 }
 
