@@ -90,14 +90,15 @@ void registerNativeClasses(VexlXmlInterpreter& interpreter) {
   interpreter.addNativeClass("Resource", predicates);
   predicates.clear();
   predicates.push_back("Reusable.uses");
-  interpreter.addNativeClass("Reusable", predicates);
+  // Only these two read a profile name; a reservoir always keeps its own profile.
+  interpreter.addNativeClass("Reusable", predicates, {"profileType"});
   predicates.clear();
   predicates.push_back("Reservoir.produce");
   predicates.push_back("Reservoir.consume");
   interpreter.addNativeClass("Reservoir", predicates);
   predicates.clear();
   predicates.push_back("Unary.use");
-  interpreter.addNativeClass("Unary", predicates);
+  interpreter.addNativeClass("Unary", predicates, {"profileType"});
   predicates.clear();
 }
 

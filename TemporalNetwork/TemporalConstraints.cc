@@ -32,13 +32,10 @@ double upperSum(double a, double b) {
 
 } // namespace
 
-TemporalConstraint::TemporalConstraint(const LabelStr& name, const LabelStr& propagatorName,
-                                       const ConstraintEngineId& constraintEngine,
-                                       const std::vector<ConstrainedVariableId>& variables,
-                                       int fromIndex, int toIndex, int distanceIndex, long long lb,
-                                       long long ub)
-    : Constraint(name, propagatorName, constraintEngine, variables), m_fromIndex(fromIndex),
-      m_toIndex(toIndex), m_distanceIndex(distanceIndex), m_lb(lb), m_ub(ub) {
+// Runs in the base initialiser: a scope refused here never reaches the engine, the network or
+// the listeners of its variables (a profile, say, that expects two or three time points).
+const std::vector<ConstrainedVariableId>& TemporalConstraint::checkScope(
+    const LabelStr& name, const std::vector<ConstrainedVariableId>& variables, int distanceIndex) {
   const std::size_t expected = distanceIndex < 0 ? 2 : 3;
   checkError(variables.size() == expected, "Constraint \"" << name.toString() << "\" takes "
                                                            << expected << " variables, not "
@@ -51,7 +48,16 @@ TemporalConstraint::TemporalConstraint(const LabelStr& name, const LabelStr& pro
                            << "\" must have an integer interval domain, not "
                            << variables[i]->lastDomain().toString() << ".");
   }
+  return variables;
 }
+
+TemporalConstraint::TemporalConstraint(const LabelStr& name, const LabelStr& propagatorName,
+                                       const ConstraintEngineId& constraintEngine,
+                                       const std::vector<ConstrainedVariableId>& variables,
+                                       int fromIndex, int toIndex, int distanceIndex, long long lb,
+                                       long long ub)
+    : Constraint(name, propagatorName, constraintEngine, checkScope(name, variables, distanceIndex)),
+      m_fromIndex(fromIndex), m_toIndex(toIndex), m_distanceIndex(distanceIndex), m_lb(lb), m_ub(ub) {}
 
 TemporalConstraint::~TemporalConstraint() {}
 

@@ -34,6 +34,9 @@ protected:
   void handleExecute() override;
 
 private:
+  static const std::vector<ConstrainedVariableId>& checkScope(
+      const LabelStr& name, const std::vector<ConstrainedVariableId>& variables, int distanceIndex);
+
   int m_fromIndex;
   int m_toIndex;
   int m_distanceIndex;

@@ -24,6 +24,9 @@ const std::int32_t ROW_BIG = 1 << 30;
 // Budget of cached row entries (two rows of one int per time point per source).
 const std::size_t ROW_BUDGET = 8u * 1024u * 1024u;
 
+// The tightened arc log may always hold this many arcs, however small the network.
+const std::size_t ARC_LOG_LEAST = 32;
+
 typedef std::pair<TemporalNetwork::Time, int> HeapEntry;
 typedef std::priority_queue<HeapEntry, std::vector<HeapEntry>, std::greater<HeapEntry>> MinHeap;
 
@@ -113,7 +116,8 @@ int TemporalNetwork::addTimepoint() {
   int node = takeSlot(m_nodes, m_freeNodes);
   if (fresh) {
     m_changedMark.push_back(0);
-    m_gamma.push_back(0);
+    m_lower.grow();
+    m_raise.grow();
     m_done.push_back(0);
     m_dist.push_back(INF);
     m_seen.push_back(0);
@@ -191,9 +195,12 @@ void TemporalNetwork::unlink(int arc) {
   a.posIn = -1;
 }
 
-// Lowers potentials so that the arc's constraint holds, or reports the negative cycle it
-// closes. Reduced costs under the old potentials are non-negative, so a Dijkstra pass on the
-// required decrease (gamma) settles each point once. Potentials change only on success.
+// Moves potentials so that the arc's constraint holds, or reports the negative cycle it closes.
+// Either the head and what it reaches go down or the tail and what reaches it go up; reduced
+// costs under the old potentials are non-negative, so each is a Dijkstra pass on the amount a
+// point must move. The two run side by side, one arc each in turn, and the first to finish
+// decides: a new time point, or one at the rim of a large network (the origin after a creep),
+// is then repaired in time proportional to the smaller side. Potentials change only on success.
 bool TemporalNetwork::tryActivate(int arc) {
   const Arc& a = m_arcs[arc];
   const int u = a.from;
@@ -203,46 +210,89 @@ bool TemporalNetwork::tryActivate(int arc) {
     return true;
   if (u == v)
     return false;
-  m_touched.clear();
-  MinHeap heap;
-  m_gamma[v] = slack;
-  m_touched.push_back(v);
-  heap.push(HeapEntry(slack, v));
-  bool consistent = true;
-  while (consistent && !heap.empty()) {
-    HeapEntry top = heap.top();
-    heap.pop();
-    const int x = top.second;
-    if (m_done[x] || top.first != m_gamma[x])
-      continue;
-    m_done[x] = 1;
-    const Time px = m_nodes[x].potential + top.first;
-    for (int out : m_nodes[x].out) {
-      const Arc& b = m_arcs[out];
-      const int y = b.to;
-      if (m_done[y])
-        continue;
-      const Time ng = px + b.weight - m_nodes[y].potential;
-      if (ng < m_gamma[y]) {
-        if (y == u) {
-          consistent = false;
-          break;
-        }
-        if (m_gamma[y] == 0)
-          m_touched.push_back(y);
-        m_gamma[y] = ng;
-        heap.push(HeapEntry(ng, y));
+  // A point without arcs in force takes its potential from this one.
+  if (m_nodes[v].out.empty() && m_nodes[v].in.empty()) {
+    m_nodes[v].potential += slack;
+    return true;
+  }
+  if (m_nodes[u].out.empty() && m_nodes[u].in.empty()) {
+    m_nodes[u].potential -= slack;
+    return true;
+  }
+  startShift(m_lower, v, -slack);
+  startShift(m_raise, u, -slack);
+  ShiftState lower = SHIFT_RUNNING, raise = SHIFT_RUNNING;
+  while (lower == SHIFT_RUNNING && raise == SHIFT_RUNNING) {
+    lower = stepShift<Forward>(m_lower, u);
+    if (lower == SHIFT_RUNNING)
+      raise = stepShift<Backward>(m_raise, v);
+  }
+  const bool consistent = lower == SHIFT_DONE || raise == SHIFT_DONE;
+  endShift(m_lower, -1, consistent && lower == SHIFT_DONE);
+  endShift(m_raise, 1, consistent && lower != SHIFT_DONE);
+  return consistent;
+}
+
+void TemporalNetwork::startShift(Shift& s, int start, Time amount) {
+  s.amount[start] = amount;
+  s.touched.push_back(start);
+  s.heap.push_back(std::make_pair(-amount, start));
+  s.at = -1;
+}
+
+// One arc of a shift (or one point taken from its heap). Along Dir from the points moved, a
+// neighbour must move too by what the arc's reduced cost does not absorb; reaching the target
+// (the other end of the tightened arc) that way closes a negative cycle.
+template <class Dir>
+TemporalNetwork::ShiftState TemporalNetwork::stepShift(Shift& s, int target) {
+  if (s.at < 0) {
+    for (;;) {
+      if (s.heap.empty())
+        return SHIFT_DONE;
+      std::pop_heap(s.heap.begin(), s.heap.end(), std::greater<std::pair<Time, int>>());
+      const std::pair<Time, int> top = s.heap.back();
+      s.heap.pop_back();
+      const int x = top.second;
+      if (!s.done[x] && -top.first == s.amount[x]) {
+        s.done[x] = 1;
+        s.at = x;
+        s.next = 0;
+        return SHIFT_RUNNING;
       }
     }
   }
-  for (int x : m_touched) {
-    if (consistent)
-      m_nodes[x].potential += m_gamma[x];
-    m_gamma[x] = 0;
-    m_done[x] = 0;
+  const std::vector<int>& arcs = Dir::arcs(m_nodes[s.at]);
+  if (s.next >= arcs.size()) {
+    s.at = -1;
+    return SHIFT_RUNNING;
   }
-  m_touched.clear();
-  return consistent;
+  const Arc& b = m_arcs[arcs[s.next++]];
+  const int y = Dir::head(b);
+  if (s.done[y])
+    return SHIFT_RUNNING;
+  const Time need = s.amount[s.at] - (m_nodes[b.from].potential + b.weight - m_nodes[b.to].potential);
+  if (need > s.amount[y]) {
+    if (y == target)
+      return SHIFT_CYCLE;
+    if (s.amount[y] == 0)
+      s.touched.push_back(y);
+    s.amount[y] = need;
+    s.heap.push_back(std::make_pair(-need, y));
+    std::push_heap(s.heap.begin(), s.heap.end(), std::greater<std::pair<Time, int>>());
+  }
+  return SHIFT_RUNNING;
+}
+
+void TemporalNetwork::endShift(Shift& s, Time sign, bool apply) {
+  for (int x : s.touched) {
+    if (apply)
+      m_nodes[x].potential += sign * s.amount[x];
+    s.amount[x] = 0;
+    s.done[x] = 0;
+  }
+  s.touched.clear();
+  s.heap.clear();
+  s.at = -1;
 }
 
 void TemporalNetwork::markChanged(int node) {
@@ -366,8 +416,8 @@ void TemporalNetwork::setArcWeight(int arc, Time weight) {
     m_boundsDirty = true;
     return;
   }
-  // The search never leaves the arc's own tail, so the arc's new weight in the adjacency
-  // lists does not disturb it.
+  // The searches stop at the arc's other end, so its new weight in the adjacency lists does not
+  // disturb them.
   if (tryActivate(arc)) {
     if (!m_boundsDirty)
       tightenBounds(arc);
@@ -643,8 +693,17 @@ void TemporalNetwork::loosened() {
 }
 
 void TemporalNetwork::logTightened(int arc) {
-  if (arc >= 0 && m_arcs[arc].from != getOrigin() && m_arcs[arc].to != getOrigin())
-    m_arcLog.push_back(arc);
+  if (arc < 0 || m_arcs[arc].from == getOrigin() || m_arcs[arc].to == getOrigin())
+    return;
+  m_arcLog.push_back(arc);
+  // Read through more arcs than the network holds, the log costs more than looking at every
+  // distance again: the older half goes, and whoever has not read it looks at everything.
+  const std::size_t most = std::max<std::size_t>(ARC_LOG_LEAST, 2 * m_edgeCount);
+  if (m_arcLog.size() > most) {
+    const std::size_t dropped = m_arcLog.size() / 2;
+    m_arcLog.erase(m_arcLog.begin(), m_arcLog.begin() + dropped);
+    m_arcLogBase += dropped;
+  }
 }
 
 bool TemporalNetwork::getTightenedArc(std::uint64_t position, int& from, int& to, Time& weight) const {

@@ -82,9 +82,10 @@ public:
 
   /// Arcs between two points other than the origin (t(to) - t(from) <= weight) made or
   /// tightened, numbered from 0 in the order of the changes. Only those since the last
-  /// loosening are kept: getTightenedArc is false for an earlier position. A distance that a
-  /// run of tightenings shortened is reached through one of the arcs they logged or through
-  /// the origin.
+  /// loosening are kept, and of those at most the newer half once they outnumber the network's
+  /// edges twice over (and 32): getTightenedArc is false for a position no longer kept, and its
+  /// reader must then look at every distance. A distance that a run of tightenings shortened is
+  /// reached through one of the arcs they logged or through the origin.
   std::uint64_t getTightenedArcCount() const { return m_arcLogBase + m_arcLog.size(); }
   bool getTightenedArc(std::uint64_t position, int& from, int& to, Time& weight) const;
 
@@ -142,6 +143,26 @@ private:
   struct Forward;
   struct Backward;
 
+  // One way of restoring the potentials' feasibility after an arc tightened: lowering the
+  // points reachable from its head, or raising the points that reach its tail. Driven one arc
+  // at a time, so that two can run side by side.
+  struct Shift {
+    std::vector<Time> amount;  // how far each point moves; 0 when untouched
+    std::vector<char> done;
+    std::vector<int> touched;
+    std::vector<std::pair<Time, int>> heap;  // (-amount, point), a binary heap
+    int at = -1;                             // point whose arcs are being scanned, or -1
+    std::size_t next = 0;                    // its next arc
+    void grow() {
+      amount.push_back(0);
+      done.push_back(0);
+    }
+  };
+  enum ShiftState { SHIFT_RUNNING, SHIFT_DONE, SHIFT_CYCLE };
+  template <class Dir> ShiftState stepShift(Shift& s, int target);
+  void startShift(Shift& s, int start, Time amount);
+  void endShift(Shift& s, Time sign, bool apply);
+
   void checkNode(int node) const;
   void checkEdge(int edge) const;
 
@@ -188,7 +209,8 @@ private:
   std::vector<int> m_changed;
 
   // Scratch for the potential update and the shortest-path passes.
-  std::vector<Time> m_gamma;
+  Shift m_lower;
+  Shift m_raise;
   std::vector<char> m_done;
   std::vector<int> m_touched;
   std::vector<Time> m_dist;

@@ -51,6 +51,27 @@ const char* requireAttribute(const TiXmlElement& element, const char* name) {
   return value;
 }
 
+/// Refuses an attribute that the element does not take: ignored, it would change nothing the
+/// writer meant to change (capacity="2" on <new> leaves the resource unlimited).
+void requireKnownAttributes(const TiXmlElement& element, std::initializer_list<const char*> known,
+                            const std::string& where = std::string()) {
+  for (const TiXmlAttribute* attribute = element.FirstAttribute(); attribute != nullptr;
+       attribute = attribute->Next()) {
+    bool found = false;
+    for (const char* name : known)
+      found = found || std::strcmp(name, attribute->Name()) == 0;
+    if (found)
+      continue;
+    std::string takes;
+    for (const char* name : known)
+      takes += (takes.empty() ? "" : ", ") + std::string(name);
+    reject(where + "unknown attribute " + quoted(attribute->Name()) + " (<" + element.Value() + "> takes " +
+           (takes.empty() ? std::string("none") : takes) + ")");
+  }
+}
+
+std::string lineOf(const TiXmlElement& element) { return "line " + std::to_string(element.Row()) + ": "; }
+
 bool parseNumber(const std::string& text, double& value) {
   if (text == "inf" || text == "+inf") {
     value = g_infiniteTimeAsDouble();
@@ -154,15 +175,16 @@ VexlXmlInterpreter::VexlXmlInterpreter(const PlanDatabaseId& db) : m_db(db), m_t
 VexlXmlInterpreter::~VexlXmlInterpreter() {}
 
 void VexlXmlInterpreter::addNativeClass(const std::string& className,
-                                        const std::vector<std::string>& predicates) {
-  m_nativeClasses.insert(className);
+                                        const std::vector<std::string>& predicates,
+                                        const std::vector<std::string>& optionalMembers) {
+  m_nativeClasses[className].insert(optionalMembers.begin(), optionalMembers.end());
   m_nativePredicates.insert(predicates.begin(), predicates.end());
   debugMsg("VexlXmlInterpreter:addNativeClass", className << " with " << predicates.size()
                                                           << " predicate(s)");
 }
 
 bool VexlXmlInterpreter::isNativeClass(const std::string& className) const {
-  return m_nativeClasses.count(className) != 0;
+  return m_nativeClasses.find(className) != m_nativeClasses.end();
 }
 
 bool VexlXmlInterpreter::isNativePredicate(const std::string& predicate) const {
@@ -174,6 +196,24 @@ TokenId VexlXmlInterpreter::getToken(const std::string& name) const {
   if (it == m_tokens.end() || !it->second.isValid())
     return TokenId::noId();
   return it->second;
+}
+
+// " (T takes 0, 2, 3 or 4 arguments)": the counts that have a constructor, for a refused signature.
+std::string VexlXmlInterpreter::argumentCounts(const LabelStr& type) const {
+  const SchemaId& schema = m_db->getSchema();
+  std::vector<unsigned int> counts;
+  std::vector<LabelStr> argTypes;
+  for (unsigned int count = 0; count <= 16; count++, argTypes.push_back(LabelStr("float")))
+    if (schema->hasObjectFactory(Schema::makeSignature(type, argTypes)))
+      counts.push_back(count);
+  if (counts.empty())
+    return std::string();
+  std::ostringstream os;
+  os << " (" << type.toString() << " takes ";
+  for (size_t i = 0; i < counts.size(); i++)
+    os << (i == 0 ? "" : i + 1 == counts.size() ? " or " : ", ") << counts[i];
+  os << (counts.back() == 1 ? " argument)" : " arguments)");
+  return os.str();
 }
 
 ObjectId VexlXmlInterpreter::getObject(const std::string& name) const {
@@ -411,6 +451,7 @@ void VexlXmlInterpreter::execute(const TiXmlElement& element) {
 
 void VexlXmlInterpreter::executeClass(const TiXmlElement& element) {
   const SchemaId& schema = m_db->getSchema();
+  requireKnownAttributes(element, {"name", "extends"});
   LabelStr name(requireAttribute(element, "name"));
   const char* extendsText = element.Attribute("extends");
   LabelStr parent = extendsText != nullptr ? LabelStr(extendsText) : Schema::rootObject();
@@ -428,6 +469,7 @@ void VexlXmlInterpreter::executeClass(const TiXmlElement& element) {
   std::vector<std::pair<LabelStr, std::pair<bool, std::vector<InterpretedTokenFactory::Member>>>> predicates;
   std::set<std::string> memberNames, predicateNames;
   auto readMember = [&](const TiXmlElement& m, std::set<std::string>& names) {
+    requireKnownAttributes(m, {"name", "type"}, lineOf(m));
     LabelStr memberName(requireAttribute(m, "name"));
     LabelStr type(requireAttribute(m, "type"));
     std::unique_ptr<AbstractDomain> domain(InterpretedTokenFactory::makeDefaultDomain(type));
@@ -448,6 +490,7 @@ void VexlXmlInterpreter::executeClass(const TiXmlElement& element) {
                quoted(member.first.toString()) + " is inherited");
       members.push_back(member);
     } else if (childTag == "predicate") {
+      requireKnownAttributes(*child, {"name", "kind"}, lineOf(*child));
       std::string predicateName = requireAttribute(*child, "name");
       if (!predicateNames.insert(predicateName).second)
         reject("line " + std::to_string(child->Row()) + ": duplicate predicate " + quoted(predicateName));
@@ -491,6 +534,7 @@ void VexlXmlInterpreter::executeClass(const TiXmlElement& element) {
 
 void VexlXmlInterpreter::executeNew(const TiXmlElement& element) {
   const SchemaId& schema = m_db->getSchema();
+  requireKnownAttributes(element, {"type", "name"});
   LabelStr type(requireAttribute(element, "type"));
   LabelStr name(requireAttribute(element, "name"));
   if (!schema->isObjectType(type))
@@ -507,16 +551,15 @@ void VexlXmlInterpreter::executeNew(const TiXmlElement& element) {
     if (std::string(child->Value()) != "float")
       reject("line " + std::to_string(child->Row()) + ": unsupported argument <" + child->Value() +
              "> (only <float value=\"...\"/>)");
+    requireKnownAttributes(*child, {"value"}, lineOf(*child));
     double value = requireNumber(requireAttribute(*child, "value"), "an argument");
     owned.emplace_back(new IntervalDomain(value, value));
     arguments.push_back(owned.back().get());
     argTypes.push_back(owned.back()->getTypeName());
   }
   LabelStr signature = Schema::makeSignature(type, argTypes);
-  if (!arguments.empty() && schema->findObjectFactory(type, argTypes).isNoId())
-    reject("unknown constructor signature " + quoted(signature.toString()));
-  if (isNativeClass(type.toString()) && schema->findObjectFactory(type, argTypes).isNoId())
-    reject("unknown constructor signature " + quoted(signature.toString()));
+  if ((!arguments.empty() || isNativeClass(type.toString())) && schema->findObjectFactory(type, argTypes).isNoId())
+    reject("unknown constructor signature " + quoted(signature.toString()) + argumentCounts(type));
   if (m_db->isClosed())
     reject("the plan database is closed: no object can be created");
   ObjectId object = m_db->getClient()->createObject(type, name, arguments);
@@ -525,6 +568,7 @@ void VexlXmlInterpreter::executeNew(const TiXmlElement& element) {
 }
 
 void VexlXmlInterpreter::executeSet(const TiXmlElement& element) {
+  requireKnownAttributes(element, {"object", "member", "value"});
   std::string objectName = requireAttribute(element, "object");
   LabelStr member(requireAttribute(element, "member"));
   std::string valueText = requireAttribute(element, "value");
@@ -534,6 +578,19 @@ void VexlXmlInterpreter::executeSet(const TiXmlElement& element) {
   if (object->isClosed())
     reject("object " + quoted(objectName) + " is closed");
   ConstrainedVariableId var = object->getVariable(LabelStr(objectName + "." + member.toString()));
+  // A native class reads only the members it declares: any other would be made and then ignored
+  // (member="profiletype" leaves the default profile).
+  std::map<std::string, std::set<std::string>>::const_iterator native = m_nativeClasses.find(object->getType().toString());
+  if (native != m_nativeClasses.end() && !m_db->getSchema()->hasMember(object->getType(), member) &&
+      native->second.count(member.toString()) == 0) {
+    std::string takes;
+    for (const Schema::NameTypePair& declared : m_db->getSchema()->getMembers(object->getType()))
+      takes += (takes.empty() ? "" : ", ") + declared.first.toString();
+    for (const std::string& optional : native->second)
+      takes += (takes.empty() ? "" : ", ") + optional;
+    reject(quoted(object->getType().toString()) + " has no member " + quoted(member.toString()) + " (it has " +
+           (takes.empty() ? std::string("none") : takes) + ")");
+  }
   double value = 0;
   if (parseNumber(valueText, value)) {
     value = requireNumber(valueText, "the member value");
@@ -566,6 +623,7 @@ void VexlXmlInterpreter::executeSet(const TiXmlElement& element) {
 }
 
 void VexlXmlInterpreter::executeClose(const TiXmlElement& element) {
+  requireKnownAttributes(element, {"object"});
   const char* objectName = element.Attribute("object");
   if (objectName != nullptr) {
     ObjectId object = getObject(objectName);
@@ -778,6 +836,7 @@ ConstrainedVariableId VexlXmlInterpreter::resolveVariable(const std::string& ref
 }
 
 void VexlXmlInterpreter::executeConstraint(const TiXmlElement& element) {
+  requireKnownAttributes(element, {"name", "scope"});
   LabelStr name(requireAttribute(element, "name"));
   const ConstraintEngineId& ce = m_db->getConstraintEngine();
   if (!ce->getCESchema()->isConstraintType(name))
@@ -799,6 +858,7 @@ void VexlXmlInterpreter::executeConstraint(const TiXmlElement& element) {
 }
 
 void VexlXmlInterpreter::executeSpecify(const TiXmlElement& element) {
+  requireKnownAttributes(element, {"variable", "value"});
   ConstrainedVariableId var = resolveVariable(requireAttribute(element, "variable"));
   std::string valueText = requireAttribute(element, "value");
   double value = 0;
@@ -830,6 +890,7 @@ void VexlXmlInterpreter::executeSpecify(const TiXmlElement& element) {
 }
 
 void VexlXmlInterpreter::executeReset(const TiXmlElement& element) {
+  requireKnownAttributes(element, {"variable"});
   ConstrainedVariableId var = resolveVariable(requireAttribute(element, "variable"));
   if (!var->isSpecified())
     reject("variable " + quoted(element.Attribute("variable")) + " is not specified");

@@ -50,7 +50,10 @@ public:
   static std::string readFile(const std::string& path, const std::string& what);
 
   /// Marks a class and its predicates as implemented natively (by a module's factories).
-  void addNativeClass(const std::string& className, const std::vector<std::string>& predicates);
+  /// <set> on its objects takes the members the schema declares for it and the optional members
+  /// named here; any other member is refused.
+  void addNativeClass(const std::string& className, const std::vector<std::string>& predicates,
+                      const std::vector<std::string>& optionalMembers = std::vector<std::string>());
   bool isNativeClass(const std::string& className) const;
   bool isNativePredicate(const std::string& predicate) const;
 
@@ -77,6 +80,7 @@ private:
   void executeReset(const TiXmlElement& element);
 
   ConstrainedVariableId resolveVariable(const std::string& reference) const;
+  std::string argumentCounts(const LabelStr& type) const;
   // Narrows the token's end to the window its start and duration imply, and its start to
   // the one its end and duration imply.
   void narrowToImpliedWindows(const TokenId& token);
@@ -84,7 +88,7 @@ private:
   void rollback(int lastObject, int lastToken);
 
   PlanDatabaseId m_db;
-  std::set<std::string> m_nativeClasses;
+  std::map<std::string, std::set<std::string>> m_nativeClasses; // class -> optional members
   std::set<std::string> m_nativePredicates;
   std::map<std::string, TokenId> m_tokens;
   unsigned int m_transactionCount;

@@ -1,6 +1,7 @@
 #include "apps/KorvanRun.hh"
 
 #include <algorithm>
+#include <cmath>
 #include <cerrno>
 #include <cstdlib>
 #include <fstream>
@@ -30,6 +31,7 @@
 #include "Utils/base/Error.hh"
 #include "Utils/base/Utils.hh"
 #include "Vexl/VexlXmlInterpreter.hh"
+#include "apps/ScheduleSearch.hh"
 
 namespace KORVAN {
 namespace HOST {
@@ -213,58 +215,67 @@ std::string defaultSolverConfig() {
   return text + "</Solver>";
 }
 
-/// Relations that bounds propagation decides exactly, or that only tie a token to its object or a
-/// transaction to its resource: the temporal network's own and the engine's bookkeeping.
-bool propagatesExactly(const ConstraintId& constraint) {
+/// Distance variables of the temporal network's relations (the middle of three) that the network
+/// does not decide alone: one shared by two relations, or also a time point, is narrowed only to
+/// the difference of its ends' bounds, and a contradiction between its uses goes unseen.
+std::set<int> looseDistances(const ConstraintEngineId& ce) {
   static const LabelStr sl_temporal = TemporalPropagator::PROPAGATOR_NAME();
-  static const LabelStr sl_objectToken("ObjectTokenRelation");
-  return constraint->getPropagator()->getName() == sl_temporal || constraint->getName() == sl_objectToken ||
-         bookkeepingConstraints().count(constraint->getName().toString()) > 0;
-}
-
-bool isOpenNumber(const ConstrainedVariableId& var) {
-  const AbstractDomain& dom = var->lastDomain();
-  return dom.isNumeric() && dom.isInterval() && !dom.isSingleton();
-}
-
-/// The value a witness tries first: the earliest bound when finite, else the latest, else 0.
-double witnessValue(const AbstractDomain& dom) {
-  const double horizon = g_infiniteTimeAsDouble();
-  if (dom.getLowerBound() > -horizon && dom.getLowerBound() < horizon)
-    return dom.getLowerBound();
-  if (dom.getUpperBound() > -horizon && dom.getUpperBound() < horizon)
-    return dom.getUpperBound();
-  return 0.0;
-}
-
-/// Bounds propagation does not see a contradiction around a cycle through a generic constraint
-/// ("eq", "leq", ...) whose side is unbounded: bounds that look consistent may hold no schedule.
-/// When such a constraint reaches an open number, fix the time points (then the other numbers
-/// such constraints reach) one at a time, propagating after each, and put everything back.
-void checkSchedule(const PlanDatabaseId& db, std::vector<std::string>& problems) {
-  const ConstraintEngineId& ce = db->getConstraintEngine();
-  std::vector<ConstraintId> generic;
+  std::map<int, int> uses;
+  std::set<int> points, loose;
   for (const ConstraintId& constraint : ce->getConstraints()) {
-    if (!constraint->isActive() || propagatesExactly(constraint))
+    if (!constraint->isActive() || constraint->getPropagator()->getName() != sl_temporal)
       continue;
     const std::vector<ConstrainedVariableId>& scope = constraint->getScope();
-    if (std::any_of(scope.begin(), scope.end(), isOpenNumber))
-      generic.push_back(constraint);
+    for (size_t i = 0; i < scope.size(); i++) {
+      if (scope.size() == 3 && i == 1)
+        uses[scope[i]->getKey()]++;
+      else
+        points.insert(scope[i]->getKey());
+    }
   }
-  if (generic.empty())
-    return;
+  for (const auto& entry : uses)
+    if (entry.second > 1 || points.count(entry.first) > 0)
+      loose.insert(entry.first);
+  return loose;
+}
 
-  // What each variable is called in a problem line, and the order in which they are fixed.
-  std::vector<std::pair<ConstrainedVariableId, std::string>> order;
-  std::set<int> listed;
-  for (const auto& entry : db->getTokens()) {
-    const TokenId& token = entry.second;
-    if (!token->isActive())
+/// Relations that bounds propagation decides exactly, or that only tie a token to its object or a
+/// transaction to its resource: the temporal network's own (unless a distance is loose) and the
+/// engine's bookkeeping.
+bool propagatesExactly(const ConstraintId& constraint, const std::set<int>& loose) {
+  static const LabelStr sl_temporal = TemporalPropagator::PROPAGATOR_NAME();
+  static const LabelStr sl_objectToken("ObjectTokenRelation");
+  if (constraint->getName() == sl_objectToken || bookkeepingConstraints().count(constraint->getName().toString()) > 0)
+    return true;
+  if (constraint->getPropagator()->getName() != sl_temporal)
+    return false;
+  const std::vector<ConstrainedVariableId>& scope = constraint->getScope();
+  return scope.size() != 3 || loose.count(scope[1]->getKey()) == 0 || scope[1]->lastDomain().isSingleton();
+}
+
+/// Not yet one value: a number with room, or an enumeration (a bool, an object) of several.
+bool isOpen(const ConstrainedVariableId& var) {
+  const AbstractDomain& dom = var->lastDomain();
+  return !dom.isEmpty() && !dom.isSingleton();
+}
+
+/// The active constraints that bounds propagation may not decide and that still reach an open
+/// variable.
+std::vector<ConstraintId> undecidedConstraints(const ConstraintEngineId& ce) {
+  const std::set<int> loose = looseDistances(ce);
+  std::vector<ConstraintId> undecided;
+  for (const ConstraintId& constraint : ce->getConstraints()) {
+    if (!constraint->isActive() || propagatesExactly(constraint, loose))
       continue;
-    for (const ConstrainedVariableId& time : {ConstrainedVariableId(token->start()), ConstrainedVariableId(token->end())})
-      if (listed.insert(time->getKey()).second)
-        order.push_back(std::make_pair(time, token->toString() + ": " + time->getName().toString()));
+    const std::vector<ConstrainedVariableId>& scope = constraint->getScope();
+    if (std::any_of(scope.begin(), scope.end(), isOpen))
+      undecided.push_back(constraint);
   }
+  return undecided;
+}
+
+/// What each variable of a token or an object is called in a problem line.
+std::map<int, std::string> variableLabels(const PlanDatabaseId& db) {
   std::map<int, std::string> labels;
   for (const auto& entry : db->getTokens())
     for (const ConstrainedVariableId& var : entry.second->getVariables())
@@ -272,113 +283,158 @@ void checkSchedule(const PlanDatabaseId& db, std::vector<std::string>& problems)
   for (const auto& entry : db->getObjects())
     for (const ConstrainedVariableId& var : entry.second->getVariables())
       labels[var->getKey()] = entry.second->getName().toString() + ": " + var->getName().toString();
-  std::set<ConstrainedVariableId, EntityComparator<ConstrainedVariableId>> others;
-  for (const ConstraintId& constraint : generic)
-    for (const ConstrainedVariableId& var : constraint->getScope())
-      if (isOpenNumber(var) && listed.count(var->getKey()) == 0)
-        others.insert(var);
-  for (const ConstrainedVariableId& var : others) {
-    std::map<int, std::string>::const_iterator label = labels.find(var->getKey());
-    order.push_back(std::make_pair(var, label == labels.end() ? var->getName().toString() : label->second));
+  return labels;
+}
+
+/// Around a cycle that admits no times, a bound with no other side to meet creeps one lap per
+/// pass up to the horizon. A schedule is looked for inside a box instead: the finite bounds of the
+/// time points widened on each side by twice the durations and the finite distances of the
+/// temporal relations, as far as any schedule of difference constraints needs to reach beyond
+/// them; there the creep ends within a few laps. The box goes with this object.
+class ScheduleBox {
+public:
+  ScheduleBox(const PlanDatabaseId& db, const std::vector<ConstraintId>& undecided) : m_ce(db->getConstraintEngine()) {
+    static const LabelStr sl_temporal = TemporalPropagator::PROPAGATOR_NAME();
+    const double horizon = g_infiniteTimeAsDouble();
+    auto finite = [&](double bound) { return bound > -horizon && bound < horizon; };
+    double lowest = horizon, highest = -horizon, reach = 1;
+    std::vector<ConstrainedVariableId> points;
+    for (const auto& entry : db->getTokens()) {
+      const TokenId& token = entry.second;
+      if (!token->isActive())
+        continue;
+      for (const ConstrainedVariableId& time : {ConstrainedVariableId(token->start()), ConstrainedVariableId(token->end())}) {
+        if (std::find(points.begin(), points.end(), time) == points.end())
+          points.push_back(time);
+        for (double bound : {time->lastDomain().getLowerBound(), time->lastDomain().getUpperBound()})
+          if (finite(bound)) {
+            lowest = std::min(lowest, bound);
+            highest = std::max(highest, bound);
+          }
+      }
+    }
+    for (const ConstraintId& constraint : m_ce->getConstraints()) {
+      if (!constraint->isActive() || constraint->getPropagator()->getName() != sl_temporal ||
+          constraint->getScope().size() != 3)
+        continue;
+      const AbstractDomain& distance = constraint->getScope()[1]->lastDomain();
+      double most = 0;
+      for (double bound : {distance.getLowerBound(), distance.getUpperBound()})
+        if (finite(bound))
+          most = std::max(most, std::fabs(bound));
+      reach += 2 * (most + 1);
+    }
+    if (lowest > highest)
+      lowest = highest = 0;
+    m_box = IntervalDomain(std::max(-horizon, lowest - reach), std::min(horizon, highest + reach));
+    for (const ConstrainedVariableId& point : points) {
+      const AbstractDomain& dom = point->lastDomain();
+      if (dom.getLowerBound() >= m_box.getLowerBound() && dom.getUpperBound() <= m_box.getUpperBound())
+        continue;
+      m_vars.push_back(new Variable<IntervalDomain>(m_ce, m_box));
+      m_constraints.push_back(m_ce->createConstraint(LabelStr("eq"), {point, m_vars.back()->getId()}));
+    }
+    // The propagator takes constraints in the order they were made: the undecided ones wait
+    // while the box applies, or they would creep ahead of it.
+    for (const ConstraintId& constraint : undecided)
+      constraint->deactivate();
+    m_consistent = m_ce->propagate();
+    for (const ConstraintId& constraint : undecided)
+      constraint->undoDeactivation();
+    m_consistent = m_consistent && m_ce->propagate();
+  }
+  ~ScheduleBox() {
+    for (const ConstraintId& constraint : m_constraints)
+      m_ce->deleteConstraint(constraint);
+    for (ConstrainedVariable* var : m_vars)
+      delete var;
+  }
+  bool isConsistent() const { return m_consistent; }
+  const IntervalDomain& getBox() const { return m_box; }
+  bool isBoxVariable(const ConstrainedVariableId& var) const {
+    return std::find(m_vars.begin(), m_vars.end(), (ConstrainedVariable*)var) != m_vars.end();
   }
 
-  std::vector<std::pair<ConstrainedVariableId, std::unique_ptr<AbstractDomain>>> before;
-  for (const ConstrainedVariableId& var : ce->getVariables())
-    before.push_back(std::make_pair(var, std::unique_ptr<AbstractDomain>(var->lastDomain().copy())));
+private:
+  ConstraintEngineId m_ce;
+  IntervalDomain m_box;
+  std::vector<ConstrainedVariable*> m_vars;
+  std::vector<ConstraintId> m_constraints;
+  bool m_consistent = true;
+};
 
-  // Around a cycle that admits no times, a bound with no other side to meet creeps one lap per
-  // pass up to the horizon. The schedule is looked for inside a box instead: the finite bounds of
-  // the time points widened on each side by twice the durations, as far as any schedule of
-  // difference constraints needs to reach beyond them; there the creep ends within a few laps.
-  const double horizon = g_infiniteTimeAsDouble();
-  double lowest = horizon, highest = -horizon, reach = 1;
+// Fixes tried by one schedule search before it gives up: enough to search tiny models through,
+// and a bound on the time a large model spends there.
+const unsigned int sl_fixBudget = 1000;
+
+/// The problem line of a box that leaves some time without a value.
+std::string emptyInBox(const ConstraintEngineId& ce, const std::map<int, std::string>& labels, const IntervalDomain& box) {
+  const ConstrainedVariableSet empty = ce->getEmptyVariables();
+  std::map<int, std::string>::const_iterator label =
+      empty.empty() ? labels.end() : labels.find((*empty.begin())->getKey());
+  return (label == labels.end() ? std::string("a time") : label->second) + " has no value with every time in " +
+         bounds(box) + ": no schedule found";
+}
+
+/// Bounds propagation does not decide a cycle through a generic constraint ("eq", "leq", ...), a
+/// distance variable that two temporal relations share, or values of bools and objects that
+/// "eq" and "neq" relate: bounds that look consistent may hold no schedule. When such a
+/// constraint reaches an open variable, look for a schedule by fixing the time points, then the
+/// other variables those constraints reach, and put everything back.
+void checkSchedule(const PlanDatabaseId& db, std::vector<std::string>& problems) {
+  const ConstraintEngineId& ce = db->getConstraintEngine();
+  const std::vector<ConstraintId> undecided = undecidedConstraints(ce);
+  if (undecided.empty())
+    return;
+  const std::map<int, std::string> labels = variableLabels(db);
+  std::vector<ScheduleSearch::Entry> order;
+  std::set<int> listed;
   for (const auto& entry : db->getTokens()) {
     const TokenId& token = entry.second;
     if (!token->isActive())
       continue;
     for (const ConstrainedVariableId& time : {ConstrainedVariableId(token->start()), ConstrainedVariableId(token->end())})
-      for (double bound : {time->lastDomain().getLowerBound(), time->lastDomain().getUpperBound()})
-        if (bound > -horizon && bound < horizon) {
-          lowest = std::min(lowest, bound);
-          highest = std::max(highest, bound);
-        }
-    const AbstractDomain& duration = token->duration()->lastDomain();
-    reach += 2 * ((duration.getUpperBound() < horizon ? duration.getUpperBound() : duration.getLowerBound()) + 1);
+      if (listed.insert(time->getKey()).second)
+        order.push_back({time, token->toString() + ": " + time->getName().toString(), 0, true});
   }
-  if (lowest > highest)
-    lowest = highest = 0;
-  const IntervalDomain box(std::max(-horizon, lowest - reach), std::min(horizon, highest + reach));
-  std::vector<ConstrainedVariable*> boxes;
-  std::vector<ConstraintId> inBox;
-  for (const auto& entry : order) {
-    const AbstractDomain& dom = entry.first->lastDomain();
-    if (listed.count(entry.first->getKey()) == 0 ||
-        (dom.getLowerBound() >= box.getLowerBound() && dom.getUpperBound() <= box.getUpperBound()))
-      continue;
-    boxes.push_back(new Variable<IntervalDomain>(ce, box));
-    inBox.push_back(ce->createConstraint(LabelStr("eq"), {entry.first, boxes.back()->getId()}));
-  }
+  for (const ConstraintId& constraint : undecided)
+    for (const ConstrainedVariableId& var : constraint->getScope())
+      if (isOpen(var) && listed.insert(var->getKey()).second) {
+        std::map<int, std::string>::const_iterator label = labels.find(var->getKey());
+        order.push_back({var, label == labels.end() ? var->getName().toString() : label->second, 1, false});
+      }
 
-  // The propagator takes constraints in the order they were made: the generic ones wait while
-  // the box applies, or they would creep ahead of it.
-  for (const ConstraintId& constraint : generic)
-    constraint->deactivate();
-  bool boxed = ce->propagate();
-  for (const ConstraintId& constraint : generic)
-    constraint->undoDeactivation();
-  std::vector<ConstrainedVariableId> fixed;
-  std::string problem;
-  if (!boxed || !ce->propagate()) {
-    const ConstrainedVariableSet empty = ce->getEmptyVariables();
-    std::map<int, std::string>::const_iterator label =
-        empty.empty() ? labels.end() : labels.find((*empty.begin())->getKey());
-    problem = (label == labels.end() ? std::string("a time") : label->second) + " has no value with every time in " +
-              bounds(box) + ": no schedule found";
-  }
-  for (const auto& entry : order) {
-    if (!problem.empty())
-      break;
-    const ConstrainedVariableId& var = entry.first;
-    if (var->lastDomain().isSingleton())
-      continue;
-    const double value = witnessValue(var->lastDomain());
-    if (!var->canBeSpecified() || !var->baseDomain().isMember(value)) {
-      problem = entry.second + " " + bounds(var->lastDomain()) + " cannot be fixed: no schedule found";
-      break;
-    }
-    debugMsg("KorvanRun:checkSchedule", "fixing " << entry.second << " at " << value);
-    var->specify(value);
-    fixed.push_back(var);
-    if (!ce->propagate()) {
-      problem = entry.second + " tried at " + number(value) + ": no schedule found";
-      break;
+  std::vector<std::pair<ConstrainedVariableId, std::unique_ptr<AbstractDomain>>> before;
+  for (const ConstrainedVariableId& var : ce->getVariables())
+    before.push_back(std::make_pair(var, std::unique_ptr<AbstractDomain>(var->lastDomain().copy())));
+  bool found = false;
+  {
+    ScheduleBox box(db, undecided);
+    if (!box.isConsistent())
+      problems.push_back(emptyInBox(ce, labels, box.getBox()));
+    else {
+      ScheduleSearch search(ce, order, sl_fixBudget, []() { return true; });
+      found = search.run() == ScheduleSearch::FOUND;
+      // The bounds around a schedule found are loose: the schedule itself is what the plan shows.
+      if (found)
+        search.keep();
+      else
+        problems.push_back(search.getFailure());
     }
   }
-  if (problem.empty())
-    for (const ConstraintId& constraint : generic)
-      for (const ConstrainedVariableId& var : constraint->getScope())
-        if (problem.empty() && isOpenNumber(var))
-          problem = var->getName().toString() + " " + bounds(var->lastDomain()) + " cannot be fixed: no schedule found";
-  if (!problem.empty())
-    problems.push_back(problem);
-
-  for (auto it = fixed.rbegin(); it != fixed.rend(); ++it)
-    (*it)->reset();
-  for (const ConstraintId& constraint : inBox)
-    ce->deleteConstraint(constraint);
-  for (ConstrainedVariable* var : boxes)
-    delete var;
   const bool consistent = ce->propagate();
-  // Relaxation is exact: the plan is what it was before the witness.
   checkError(consistent, "The plan became inconsistent after its schedule was checked.");
+  if (found)
+    return;
+  // Relaxation is exact: the plan is what it was before the search.
   for (const auto& entry : before)
     checkError(entry.first->lastDomain() == *entry.second,
                "The schedule check changed " << entry.first->toString() << " from " << entry.second->toString());
 }
 
-/// What the plan still breaks: tokens that objects still ask to order, then what the
-/// registered checkers find.
-std::vector<std::string> checkPlan(const PlanDatabaseId& db) {
+/// What the plan breaks whatever values its open variables take: tokens that objects still ask to
+/// order, times pushed to the horizon, then what the registered checkers find.
+std::vector<std::string> planProblems(const PlanDatabaseId& db) {
   std::vector<std::string> problems;
   for (const auto& entry : db->getObjects()) {
     const ObjectId& object = entry.second;
@@ -409,9 +465,168 @@ std::vector<std::string> checkPlan(const PlanDatabaseId& db) {
   }
   for (const PlanChecker& checker : planCheckers())
     checker(db, problems);
+  return problems;
+}
+
+/// What the plan still breaks, and whether it holds a schedule.
+std::vector<std::string> checkPlan(const PlanDatabaseId& db) {
+  std::vector<std::string> problems = planProblems(db);
   if (problems.empty())
     checkSchedule(db, problems);
   return problems;
+}
+
+/// A schedule fixed where the search could not prove the plan.
+struct FixedSchedule {
+  ScheduleSearch::Outcome outcome = ScheduleSearch::CUT;
+  std::string failure;
+  unsigned int fixes = 0;
+  bool budgetSpent = false;
+};
+
+/// Some flaws are beyond any ordering: a timetable counts a use's give-back while its take may
+/// still come later, a ranged quantity is bounded apart in its take and its give-back, a rate or
+/// total that only may be exceeded is no flaw of any detector. With every variable of the plan
+/// fixed each envelope is exact, so a search over the values of the tokens' variables (objects,
+/// times, then quantities and the rest), and of whatever the constraints reach, decides the plan:
+/// a schedule found stays in the plan; a search that tried every value proves there is none.
+FixedSchedule fixSchedule(const PlanDatabaseId& db) {
+  const ConstraintEngineId& ce = db->getConstraintEngine();
+  const std::map<int, std::string> labels = variableLabels(db);
+  std::vector<ScheduleSearch::Entry> order;
+  std::set<int> listed;
+  auto add = [&](const ConstrainedVariableId& var, int rank) {
+    if (!isOpen(var) || !listed.insert(var->getKey()).second)
+      return;
+    std::map<int, std::string>::const_iterator label = labels.find(var->getKey());
+    order.push_back({var, label == labels.end() ? var->getName().toString() : label->second, rank, rank == 1});
+  };
+  std::vector<TokenId> tokens;
+  for (const auto& entry : db->getTokens())
+    if (entry.second->isActive())
+      tokens.push_back(entry.second);
+  // Objects, then starts as they come in time (a serial schedule), then the rest.
+  for (const TokenId& token : tokens)
+    add(token->getObject(), 0);
+  for (const TokenId& token : tokens)
+    add(token->start(), 1);
+  for (const TokenId& token : tokens)
+    for (const ConstrainedVariableId& var : token->getVariables())
+      if (var != token->getState())
+        add(var, 2);
+
+  FixedSchedule fixed;
+  const std::vector<ConstraintId> undecided = undecidedConstraints(ce);
+  {
+    ScheduleBox box(db, undecided);
+    if (!box.isConsistent()) {
+      fixed.failure = emptyInBox(ce, labels, box.getBox());
+    } else {
+      for (const ConstraintId& constraint : ce->getConstraints())
+        if (constraint->isActive())
+          for (const ConstrainedVariableId& var : constraint->getScope())
+            if (!box.isBoxVariable(var))
+              add(var, 3);
+      ScheduleSearch search(ce, order, sl_fixBudget, [&db]() { return planProblems(db).empty(); });
+      fixed.outcome = search.run();
+      fixed.fixes = search.getFixCount();
+      fixed.failure = search.getFailure();
+      fixed.budgetSpent = search.isBudgetSpent();
+      if (fixed.outcome == ScheduleSearch::FOUND)
+        search.keep();
+    }
+  }
+  const bool consistent = ce->propagate();
+  checkError(consistent, "The plan became inconsistent after its schedule was fixed.");
+  return fixed;
+}
+
+/// The result line, with what it rests on.
+struct Verdict {
+  std::string result;
+  std::vector<std::string> problems;
+  std::string schedule; // how a schedule was fixed, when the search did not prove the plan
+  bool solved = false;
+};
+
+/// The verdict on the plan the solver left. NO SOLUTION needs every dead end of the search
+/// refuted; SOLVED needs a plan that passes every check, a fixed schedule if need be.
+Verdict decide(const PlanDatabaseId& db, SOLVERS::Solver& solver, bool solved, bool consistent) {
+  Verdict verdict;
+  const SOLVERS::Solver::Status status = solver.getStatus();
+  if (status == SOLVERS::Solver::STEP_LIMIT) {
+    verdict.result = "LIMIT REACHED (step limit " + std::to_string(solver.getMaxSteps()) + ")";
+    return verdict;
+  }
+  if (status == SOLVERS::Solver::DEPTH_LIMIT) {
+    verdict.result = "LIMIT REACHED (depth limit " + std::to_string(solver.getMaxDepth()) + ")";
+    return verdict;
+  }
+  if (solved && !consistent) {
+    verdict.result = "INCONSISTENT";
+    return verdict;
+  }
+  if (solved) {
+    // The solver stops when its managers see no flaw; a flaw that no handler takes, or that no
+    // detector reports, is still in the plan. Only a plan that passes the checks is solved.
+    verdict.problems = checkPlan(db);
+    if (verdict.problems.empty()) {
+      verdict.result = "SOLVED";
+      verdict.solved = true;
+      return verdict;
+    }
+  } else if (solver.getUnresolvedCount() == 0) {
+    verdict.result = "NO SOLUTION";
+    return verdict;
+  }
+  // An exhausted search that met flaws no choice resolves has left the plan as it found it, and so
+  // has one that made no decision.
+  bool asModelled = !solved || solver.getDepth() == 0;
+  FixedSchedule fixed = fixSchedule(db);
+  if (fixed.outcome != ScheduleSearch::FOUND && !fixed.budgetSpent && !asModelled) {
+    // The decisions cut plans away: look again in the plan as modelled.
+    solver.reset();
+    const bool consistentAgain = db->getConstraintEngine()->propagate();
+    checkError(consistentAgain, "The plan became inconsistent when the search's decisions were withdrawn.");
+    verdict.problems = planProblems(db);
+    const FixedSchedule again = fixSchedule(db);
+    fixed.fixes += again.fixes;
+    fixed.outcome = again.outcome;
+    fixed.failure = again.failure;
+    asModelled = true;
+  }
+  const std::string unresolved = solved ? std::string("")
+                                        : "the search met " + std::to_string(solver.getUnresolvedCount()) +
+                                              " flaw(s) that no choice resolves; ";
+  if (fixed.outcome == ScheduleSearch::FOUND) {
+    verdict.problems = checkPlan(db);
+    verdict.schedule = unresolved + "every variable fixed (" + std::to_string(fixed.fixes) + " fixes tried)";
+    verdict.solved = verdict.problems.empty();
+    verdict.result = verdict.solved ? "SOLVED" : "FLAWS LEFT";
+    return verdict;
+  }
+  if (asModelled && fixed.outcome == ScheduleSearch::NONE) {
+    verdict.result = "NO SOLUTION";
+    verdict.problems.clear();
+    verdict.schedule = unresolved + "no values of the plan's variables keep the model (" +
+                       std::to_string(fixed.fixes) + " fixes tried)";
+    return verdict;
+  }
+  if (!solved)
+    verdict.problems.push_back(unresolved + fixed.failure);
+  else if (verdict.problems.empty() || fixed.failure != verdict.problems.back())
+    verdict.problems.push_back("fixing every variable: " + fixed.failure);
+  verdict.result = "FLAWS LEFT";
+  return verdict;
+}
+
+/// The solver's figures; a search that saw no flaw left is not called solved when the plan is not.
+std::string solverFigures(std::string figures, SOLVERS::Solver::Status status, const Verdict& verdict) {
+  const std::string claim = "status=SOLVED";
+  const std::string::size_type at = figures.rfind(claim);
+  if (status == SOLVERS::Solver::SOLVED && !verdict.solved && at != std::string::npos)
+    figures.replace(at, claim.size(), "status=NO_FLAW_SEEN");
+  return figures;
 }
 
 /// Why propagation failed, in the model's words: for each failure, what emptied first and what
@@ -553,7 +768,11 @@ public:
       throw;
     }
   }
-  ~Host() { tearDown(); }
+  ~Host() {
+    // A debug line lost here is recorded and reported once; it cannot leave the destructor.
+    DebugMessage::Teardown quiet;
+    tearDown();
+  }
   void tearDown() {
     // Objects and tokens go while the modules' components still exist.
     m_db->purge();
@@ -624,6 +843,10 @@ int execute(const Options& options, std::ostream& out, std::ostream& err) {
   } catch (const Error& e) {
     throw configError(e, "");
   }
+  for (const SOLVERS::FlawManagerId& manager : solver->getFlawManagers())
+    for (const SOLVERS::ConfigurationWarning& warning : manager->getWarnings())
+      err << "korvan-run: " << (options.solverConfig.empty() ? std::string("default solver") : options.solverConfig)
+          << ":" << warning.line << ": " << warning.element << ": warning: " << warning.message << std::endl;
   out << "Model: " << summary << std::endl;
 
   const ConstraintEngineId& ce = host.db().getConstraintEngine();
@@ -644,42 +867,34 @@ int execute(const Options& options, std::ostream& out, std::ostream& err) {
   } catch (const Error& e) {
     throw configError(e, "while solving: ");
   }
-  SOLVERS::Solver::Status status = solver->getStatus();
   enterStage("after solving");
   bool consistent = ce->propagate();
-  out << "Solver " << solver->getName() << ": " << solver->printFigures() << std::endl;
+  const SOLVERS::Solver::Status status = solver->getStatus();
+  const std::string figures = solver->printFigures();
+  // Why the search failed, before the schedule search adds failures of its own.
+  std::ostringstream why;
+  printReasons(why, reasons, solved ? false : true);
+  const Verdict verdict = decide(host.db().getId(), *solver, solved, consistent);
+  out << "Solver " << solver->getName() << ": " << solverFigures(figures, status, verdict) << std::endl;
+  if (!verdict.schedule.empty())
+    out << "Schedule: " << verdict.schedule << std::endl;
   printTokens(out, host.db().getId(), host.interpreter());
   printObjects(out, host.db().getId());
-  std::string result;
-  if (status == SOLVERS::Solver::STEP_LIMIT)
-    result = "LIMIT REACHED (step limit " + std::to_string(solver->getMaxSteps()) + ")";
-  else if (status == SOLVERS::Solver::DEPTH_LIMIT)
-    result = "LIMIT REACHED (depth limit " + std::to_string(solver->getMaxDepth()) + ")";
-  else if (!solved) {
-    printReasons(out, reasons, true);
-    result = "NO SOLUTION";
-  } else if (!consistent) {
-    printReasons(out, reasons, false);
-    result = "INCONSISTENT";
-  } else {
-    // The solver stops when its managers see no flaw; a flaw that no handler takes, or that no
-    // detector reports, is still in the plan. Only a plan that passes the checks is solved.
-    std::vector<std::string> problems = checkPlan(host.db().getId());
-    if (problems.empty())
-      result = "SOLVED";
-    else {
-      out << "Left unresolved (" << problems.size() << "):" << std::endl;
-      for (const std::string& problem : problems)
-        out << "  " << problem << std::endl;
-      result = "FLAWS LEFT";
-      solved = false;
-    }
+  if (!verdict.problems.empty() && !verdict.solved) {
+    out << "Left unresolved (" << verdict.problems.size() << "):" << std::endl;
+    for (const std::string& problem : verdict.problems)
+      out << "  " << problem << std::endl;
   }
+  // An exhausted search's dead ends explain NO SOLUTION (a schedule search's line says the rest).
+  if ((verdict.result == "NO SOLUTION" && status == SOLVERS::Solver::EXHAUSTED) || verdict.result == "INCONSISTENT")
+    out << why.str();
+  const std::string& result = verdict.result;
+  solved = verdict.solved;
   out << "Result: " << result << std::endl;
   // The decisions stay in the plan; the solver goes before the database it searched.
   solver.reset();
   (void)err;
-  return solved && consistent ? EXIT_SOLVED : EXIT_NO_SOLUTION;
+  return solved ? EXIT_SOLVED : EXIT_NO_SOLUTION;
 }
 
 } // namespace

@@ -214,10 +214,62 @@ void BM_TP_OrderAndUndo(benchmark::State& state) {
   state.counters["passes"] = (double)(plan.ce->getCycleCount() - before) / (double)std::max(k, 1);
 }
 
+
+// A creep: one point's lower bound rises by 12 each pass (its potential moves up, or the
+// origin's down), beside k unrelated points bounded from the origin. Per pass the cost should not
+// grow with k: compare k = 0 with k = 10,000 in one run.
+void BM_TN_CreepPass(benchmark::State& state) {
+  const int k = (int)state.range(0);
+  const Time inf = g_infiniteTime();
+  TemporalNetwork tn;
+  for (int i = 0; i < k; ++i)
+    tn.addEdge(TemporalNetwork::getOrigin(), tn.addTimepoint(), i, i + 1000000);
+  const int start = tn.addTimepoint(), end = tn.addTimepoint();
+  tn.addEdge(start, end, 12, 20);
+  const int bound = tn.addEdge(TemporalNetwork::getOrigin(), start, 0, inf);
+  Time lb = 0, low, high;
+  for (auto _ : state) {
+    lb += 12;
+    if (lb > inf / 2) {
+      state.PauseTiming();
+      lb = 12;
+      tn.setEdgeBounds(bound, 0, inf);
+      tn.getBounds(start, low, high);
+      state.ResumeTiming();
+    }
+    tn.setEdgeBounds(bound, lb, inf);
+    tn.getBounds(start, low, high);
+    benchmark::DoNotOptimize(low);
+  }
+}
+
+// New points, each bounded from the origin at later and later times and ordered after the
+// previous one (a model read token by token): each point should cost the same at any size.
+void BM_TN_AddBoundedPoints(benchmark::State& state) {
+  const int n = (int)state.range(0);
+  const Time inf = g_infiniteTime();
+  for (auto _ : state) {
+    TemporalNetwork tn;
+    int last = tn.addTimepoint();
+    for (int i = 0; i < n; ++i) {
+      const int x = tn.addTimepoint();
+      tn.addEdge(TemporalNetwork::getOrigin(), x, 10 * (Time)i, 10 * (Time)i + 1000);
+      if (i % 2)
+        tn.addEdge(last, x, 0, inf);
+      last = x;
+    }
+    Time lb, ub;
+    tn.getBounds(last, lb, ub);
+    benchmark::DoNotOptimize(lb);
+  }
+}
+
 } // namespace
 
 BENCHMARK(BM_TP_BuildPropagate)->Arg(100)->Arg(1000)->Arg(5000)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_TP_OrderAndUndo)->Arg(100)->Arg(1000)->Arg(5000)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_TN_CreepPass)->Arg(0)->Arg(10000)->Unit(benchmark::kMicrosecond);
+BENCHMARK(BM_TN_AddBoundedPoints)->Arg(1000)->Arg(10000)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_TN_BuildPropagate)->Arg(100)->Arg(1000)->Arg(5000)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_TN_RetractRestore)->Arg(100)->Arg(1000)->Arg(5000)->Unit(benchmark::kMicrosecond);
 BENCHMARK(BM_TN_AllPairs)->Arg(100)->Arg(1000)->Arg(5000)->Unit(benchmark::kMillisecond);

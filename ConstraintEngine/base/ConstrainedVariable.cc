@@ -53,6 +53,7 @@ ConstrainedVariable::ConstrainedVariable(const ConstraintEngineId& constraintEng
 }
 
 ConstrainedVariable::~ConstrainedVariable() {
+  DebugMessage::Teardown quiet;
   detachFromEngine();
   m_id.remove();
 }

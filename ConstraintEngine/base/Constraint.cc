@@ -1,5 +1,7 @@
 #include "ConstraintEngine/base/Constraint.hh"
 
+#include <exception>
+#include <functional>
 #include <sstream>
 
 #include "ConstraintEngine/base/ConstrainedVariable.hh"
@@ -36,6 +38,8 @@ Constraint::Constraint(const LabelStr& name, const LabelStr& propagatorName,
                            << "' belongs to another constraint engine");
   }
 
+  // Written before the constraint registers: a failing debug stream must leave nothing behind.
+  debugMsg("Constraint:Constraint", "Created " << toString());
   m_id = ConstraintId(this);
   m_detached = false;
   try {
@@ -44,15 +48,23 @@ Constraint::Constraint(const LabelStr& name, const LabelStr& propagatorName,
     for (size_t i = 0; i < m_variables.size(); ++i)
       m_variables[i]->addConstraint(m_id, static_cast<int>(i));
   } catch (...) {
-    detach();
+    // The refusal that got here is the one to report; detach finishes in any case.
+    try {
+      detach();
+    } catch (...) {
+    }
     m_id.remove();
     throw;
   }
-  debugMsg("Constraint:Constraint", "Created " << toString());
 }
 
 Constraint::~Constraint() {
-  detach();
+  DebugMessage::Teardown quiet;
+  try {
+    detach();
+  } catch (...) {
+    // Nothing may leave a destructor; detach has left every registration all the same.
+  }
   if (m_id.isValid())
     m_id.remove();
 }
@@ -63,18 +75,32 @@ void Constraint::detach() {
   if (m_detached)
     return;
   m_detached = true;
-  debugMsg("Constraint:detach", "Removing " << m_name.toString() << "(" << getKey() << ")");
+  // Every registration is withdrawn even when a listener throws on the way: a constraint left
+  // in the engine or the propagator after it is gone would be read there later. The first
+  // failure is raised once all is done.
+  std::exception_ptr failure;
+  auto attempt = [&failure](const std::function<void()>& step) {
+    try {
+      step();
+    } catch (...) {
+      if (!failure)
+        failure = std::current_exception();
+    }
+  };
+  attempt([&]() { debugMsg("Constraint:detach", "Removing " << m_name.toString() << "(" << getKey() << ")"); });
   for (size_t i = 0; i < m_variables.size(); ++i)
     if (m_variables[i].isValid())
-      m_variables[i]->removeConstraint(m_id, static_cast<int>(i));
+      attempt([&]() { m_variables[i]->removeConstraint(m_id, static_cast<int>(i)); });
   if (m_propagator.isValid())
-    m_propagator->removeConstraint(m_id);
-  if (!m_constraintEngine.isValid())
-    return;
-  m_constraintEngine->remove(m_id);
-  const bool restricted = m_hasRestricted;
-  if (restricted || m_constraintEngine->provenInconsistent())
-    m_constraintEngine->relaxAfter(*this, restricted);
+    attempt([&]() { m_propagator->removeConstraint(m_id); });
+  if (m_constraintEngine.isValid()) {
+    m_constraintEngine->remove(m_id);
+    const bool restricted = m_hasRestricted;
+    if (restricted || m_constraintEngine->provenInconsistent())
+      attempt([&]() { m_constraintEngine->relaxAfter(*this, restricted); });
+  }
+  if (failure)
+    std::rethrow_exception(failure);
 }
 
 int Constraint::getIndex(const ConstrainedVariableId& var) const {

@@ -54,6 +54,7 @@ void ConstraintEngine::init() {
 }
 
 ConstraintEngine::~ConstraintEngine() {
+  DebugMessage::Teardown quiet;
   m_deleting = true;
   // Whatever is left dies with the engine: constraints before the variables they are over.
   std::vector<ConstraintId> constraints(m_constraints.begin(), m_constraints.end());

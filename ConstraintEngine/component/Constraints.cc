@@ -17,17 +17,24 @@ bool ignorable(const DomainListener::ChangeType& changeType) {
   return changeType == DomainListener::CLOSED || changeType == DomainListener::OPENED;
 }
 
-void checkScopeSize(const LabelStr& name, const std::vector<ConstrainedVariableId>& variables,
-                    size_t minSize, size_t maxSize) {
+// The scope checks run in the base initialiser, before the Constraint base registers anywhere:
+// a refused scope must leave no trace in the engine, the propagator or the variables.
+const std::vector<ConstrainedVariableId>& checkScopeSize(const LabelStr& name,
+                                                         const std::vector<ConstrainedVariableId>& variables,
+                                                         size_t minSize, size_t maxSize) {
   checkError(variables.size() >= minSize && variables.size() <= maxSize,
              "Constraint '" << name.toString() << "' takes "
                             << (minSize == maxSize ? "" : "at least ") << minSize
                             << " variables, not " << variables.size());
+  return variables;
 }
 
-void checkNumeric(const LabelStr& name, const std::vector<ConstrainedVariableId>& variables,
-                  bool intervalsOnly) {
+const std::vector<ConstrainedVariableId>& checkNumeric(const LabelStr& name,
+                                                       const std::vector<ConstrainedVariableId>& variables,
+                                                       bool intervalsOnly) {
   for (const ConstrainedVariableId& var : variables) {
+    if (!var.isValid())
+      continue; // the base refuses it, in its own words
     checkError(var->baseDomain().isNumeric(), "Constraint '" << name.toString()
                                                              << "' needs numeric variables, not "
                                                              << var->toString());
@@ -35,6 +42,7 @@ void checkNumeric(const LabelStr& name, const std::vector<ConstrainedVariableId>
                "Constraint '" << name.toString() << "' needs interval variables, not "
                               << var->toString());
   }
+  return variables;
 }
 
 // Bounds at the horizon stand for infinity: sums with them stay infinite.
@@ -63,9 +71,8 @@ double sumUb(double a, double b) {
 EqualConstraint::EqualConstraint(const LabelStr& name, const LabelStr& propagatorName,
                                  const ConstraintEngineId& constraintEngine,
                                  const std::vector<ConstrainedVariableId>& variables)
-    : Constraint(name, propagatorName, constraintEngine, variables) {
-  checkScopeSize(name, variables, 2, variables.size() < 2 ? 2 : variables.size());
-}
+    : Constraint(name, propagatorName, constraintEngine,
+                 checkScopeSize(name, variables, 2, variables.size() < 2 ? 2 : variables.size())) {}
 
 bool EqualConstraint::canIgnore(const ConstrainedVariableId&, int, const DomainListener::ChangeType& changeType) {
   return ignorable(changeType);
@@ -95,9 +102,7 @@ void EqualConstraint::handleExecute() {
 NotEqualConstraint::NotEqualConstraint(const LabelStr& name, const LabelStr& propagatorName,
                                        const ConstraintEngineId& constraintEngine,
                                        const std::vector<ConstrainedVariableId>& variables)
-    : Constraint(name, propagatorName, constraintEngine, variables) {
-  checkScopeSize(name, variables, 2, 2);
-}
+    : Constraint(name, propagatorName, constraintEngine, checkScopeSize(name, variables, 2, 2)) {}
 
 bool NotEqualConstraint::canIgnore(const ConstrainedVariableId&, int,
                                    const DomainListener::ChangeType& changeType) {
@@ -123,10 +128,8 @@ void NotEqualConstraint::handleExecute() {
 LessThanEqualConstraint::LessThanEqualConstraint(const LabelStr& name, const LabelStr& propagatorName,
                                                  const ConstraintEngineId& constraintEngine,
                                                  const std::vector<ConstrainedVariableId>& variables)
-    : Constraint(name, propagatorName, constraintEngine, variables) {
-  checkScopeSize(name, variables, 2, 2);
-  checkNumeric(name, variables, false);
-}
+    : Constraint(name, propagatorName, constraintEngine,
+                 checkNumeric(name, checkScopeSize(name, variables, 2, 2), false)) {}
 
 bool LessThanEqualConstraint::canIgnore(const ConstrainedVariableId&, int argIndex,
                                         const DomainListener::ChangeType& changeType) {
@@ -154,10 +157,8 @@ void LessThanEqualConstraint::handleExecute() {
 AddEqualConstraint::AddEqualConstraint(const LabelStr& name, const LabelStr& propagatorName,
                                        const ConstraintEngineId& constraintEngine,
                                        const std::vector<ConstrainedVariableId>& variables)
-    : Constraint(name, propagatorName, constraintEngine, variables) {
-  checkScopeSize(name, variables, 3, 3);
-  checkNumeric(name, variables, true);
-}
+    : Constraint(name, propagatorName, constraintEngine,
+                 checkNumeric(name, checkScopeSize(name, variables, 3, 3), true)) {}
 
 bool AddEqualConstraint::canIgnore(const ConstrainedVariableId&, int,
                                    const DomainListener::ChangeType& changeType) {

@@ -58,6 +58,7 @@ Variable<DomainType>::Variable(const ConstraintEngineId& constraintEngine,
 
 template <class DomainType>
 Variable<DomainType>::~Variable() {
+  DebugMessage::Teardown quiet;
   // Constraints and listeners may still read this variable while it leaves the engine.
   detachFromEngine();
   if (m_baseDomain != 0)

@@ -63,6 +63,7 @@ void Object::commonInit(bool open) {
 }
 
 Object::~Object() {
+  DebugMessage::Teardown quiet;
   cleanup();
   if (m_id.isValid())
     m_id.remove();

@@ -46,6 +46,7 @@ PlanDatabase::PlanDatabase(const ConstraintEngineId& constraintEngine, const Sch
 }
 
 PlanDatabase::~PlanDatabase() {
+  DebugMessage::Teardown quiet;
   m_deleting = true;
   purge();
   delete (DbClient*)m_client;

@@ -132,6 +132,7 @@ void Token::finishConstruction(const TempVarId& start, const TempVarId& end,
 }
 
 Token::~Token() {
+  DebugMessage::Teardown quiet;
   cleanup();
   m_id.remove();
 }

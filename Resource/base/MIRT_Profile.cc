@@ -58,6 +58,7 @@ Profile::Profile(Id<PlanDatabase> db, Id<FVDetector> flawDetector, double initLe
     m_detector(flawDetector), m_recomputeInterval() {}
 
 Profile::~Profile() {
+  DebugMessage::Teardown quiet;
   debugMsg("Profile:~Profile", "In profile destructor for " << m_id);
   // Discarding a listener may relax an inconsistent engine, which would tell
   // the listeners still to go of transactions their owner may have deleted:

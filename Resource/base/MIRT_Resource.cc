@@ -60,6 +60,7 @@ Resource::Resource(const PlanDatabaseId& planDatabase, const LabelStr& type, con
 }
 
 Resource::~Resource() {
+  DebugMessage::Teardown quiet;
   for (std::map<TransactionId, TokenId>::iterator it = m_transactionsToTokens.begin();
        it != m_transactionsToTokens.end(); ++it)
     delete (Transaction*) it->first;

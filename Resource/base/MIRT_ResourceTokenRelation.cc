@@ -33,16 +33,22 @@ const LabelStr& ResourceTokenRelation::PROPAGATOR_NAME() {
 ResourceTokenRelation::ResourceTokenRelation(const ConstraintEngineId& constraintEngine,
                                              const std::vector<ConstrainedVariableId>& scope,
                                              const TokenId& tok)
-  : Constraint(CONSTRAINT_NAME(), PROPAGATOR_NAME(), constraintEngine, scope), m_token(tok),
+  : Constraint(CONSTRAINT_NAME(), PROPAGATOR_NAME(), constraintEngine, checkScope(scope, tok)), m_token(tok),
     m_resource(), m_violationTime(0), m_violationProblem(ResourceProblem::NoProblem) {
-  check_error(scope.size() == 2, "Require both state and object variables, in that order.");
-  check_error(scope[0] == tok->getState() && scope[1] == tok->getObject(),
-              "Require both state and object variables, in that order.");
   const ConstrainedVariableId& state = scope[STATE_VAR];
   const ConstrainedVariableId& object = scope[OBJECT_VAR];
   if (state->isSpecified() && state->getSpecifiedValue() == Token::ACTIVE.getKey() &&
       object->lastDomain().isSingleton())
     handOver(true);
+}
+
+// In the base initialiser, before the constraint registers anywhere.
+const std::vector<ConstrainedVariableId>& ResourceTokenRelation::checkScope(const std::vector<ConstrainedVariableId>& scope,
+                                                                          const TokenId& tok) {
+  check_error(scope.size() == 2, "Require both state and object variables, in that order.");
+  check_error(tok.isValid() && scope[0] == tok->getState() && scope[1] == tok->getObject(),
+              "Require both state and object variables, in that order.");
+  return scope;
 }
 
 ResourceTokenRelation::~ResourceTokenRelation() {}

@@ -44,6 +44,9 @@ protected:
   void notifyViolated(ResourceProblem::Type problem, InstantId inst);
 
 private:
+  static const std::vector<ConstrainedVariableId>& checkScope(const std::vector<ConstrainedVariableId>& scope,
+                                                              const TokenId& tok);
+
   void handleExecute() override;
   bool canIgnore(const ConstrainedVariableId& variable, int argIndex,
                  const DomainListener::ChangeType& changeType) override;

@@ -41,6 +41,7 @@ void Resource::commonInit() {
 }
 
 Resource::~Resource() {
+  DebugMessage::Teardown quiet;
   // Discarding deletes the profile first; plain deletion must too.
   resetProfile();
 }

@@ -18,7 +18,11 @@ namespace KORVAN {
 ResourceConstraint::ResourceConstraint(const LabelStr& name, const LabelStr& propagatorName,
                                        const ConstraintEngineId& constraintEngine,
                                        const std::vector<ConstrainedVariableId>& variables)
-  : Constraint(name, propagatorName, constraintEngine, variables) {
+  : Constraint(name, propagatorName, constraintEngine, checkScope(variables)) {}
+
+// In the base initialiser: a refused scope is refused before the constraint registers anywhere.
+const std::vector<ConstrainedVariableId>& ResourceConstraint::checkScope(
+    const std::vector<ConstrainedVariableId>& variables) {
   check_error(variables.size() == (unsigned int) ARG_COUNT);
   check_error(variables[OBJECT]->getName() == LabelStr("object"), variables[OBJECT]->toString());
   check_error(variables[TIME]->baseDomain().isInterval() && variables[TIME]->getName() == LabelStr("time"),
@@ -38,6 +42,7 @@ ResourceConstraint::ResourceConstraint(const LabelStr& name, const LabelStr& pro
                  "this constraint");
     }
   }
+  return variables;
 }
 
 ResourceConstraint::~ResourceConstraint() {}

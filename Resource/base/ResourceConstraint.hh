@@ -33,6 +33,9 @@ public:
 
 protected:
   void handleExecute() override;
+
+private:
+  static const std::vector<ConstrainedVariableId>& checkScope(const std::vector<ConstrainedVariableId>& variables);
 };
 
 // Registers the constraint factory "ResourceTransactionRelation" (propagator

@@ -18,10 +18,9 @@ ReusableToken::ReusableToken(const PlanDatabaseId& planDatabase, const LabelStr&
                              const IntervalIntDomain& startBaseDomain, const IntervalIntDomain& endBaseDomain,
                              const IntervalIntDomain& durationBaseDomain, const IntervalDomain& quantityBaseDomain,
                              const LabelStr& objectName, bool closed, bool activate)
-  : IntervalToken(planDatabase, predicateName, false, false, startBaseDomain, endBaseDomain, durationBaseDomain,
-                  objectName, false),
+  : IntervalToken(TokenSupport::checkQuantityBaseDomain(planDatabase, quantityBaseDomain), predicateName, false,
+                  false, startBaseDomain, endBaseDomain, durationBaseDomain, objectName, false),
     m_quantity(), m_activate(false) {
-  TokenSupport::checkQuantityBaseDomain(quantityBaseDomain);
   commonInit(closed, activate, quantityBaseDomain);
 }
 
@@ -40,10 +39,9 @@ ReusableToken::ReusableToken(const PlanDatabaseId& planDatabase, const LabelStr&
                              const IntervalIntDomain& endBaseDomain, const IntervalIntDomain& durationBaseDomain,
                              const IntervalDomain& quantityBaseDomain, const LabelStr& objectName, bool closed,
                              bool activate)
-  : IntervalToken(planDatabase, predicateName, rejectable, isFact, startBaseDomain, endBaseDomain,
-                  durationBaseDomain, objectName, false),
+  : IntervalToken(TokenSupport::checkQuantityBaseDomain(planDatabase, quantityBaseDomain), predicateName, rejectable,
+                  isFact, startBaseDomain, endBaseDomain, durationBaseDomain, objectName, false),
     m_quantity(), m_activate(false) {
-  TokenSupport::checkQuantityBaseDomain(quantityBaseDomain);
   commonInit(closed, activate, quantityBaseDomain);
 }
 

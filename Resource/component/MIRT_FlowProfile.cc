@@ -295,6 +295,7 @@ TransactionId FlowProfile::makePlaceholder() {
 }
 
 FlowProfile::~FlowProfile() {
+  DebugMessage::Teardown quiet;
   delete m_lowerLevelGraph;
   m_lowerLevelGraph = 0;
   delete m_upperLevelGraph;

@@ -11,9 +11,11 @@ namespace MIRT {
 
 namespace TokenSupport {
 
-void checkQuantityBaseDomain(const IntervalDomain& quantityBaseDomain) {
+const PlanDatabaseId& checkQuantityBaseDomain(const PlanDatabaseId& planDatabase,
+                                              const IntervalDomain& quantityBaseDomain) {
   const double PLUS_INFINITY = g_infiniteTimeAsDouble();
   check_error(quantityBaseDomain.getLowerBound() >= 0 && quantityBaseDomain.getUpperBound() <= PLUS_INFINITY);
+  return planDatabase;
 }
 
 void initResourceToken(Token& token, bool activate, const IntervalDomain& quantityBaseDomain,
@@ -40,9 +42,9 @@ void initResourceToken(Token& token, bool activate, const IntervalDomain& quanti
 ReservoirToken::ReservoirToken(const PlanDatabaseId& planDatabase, const LabelStr& predicateName,
                                const IntervalIntDomain& timeBaseDomain, const IntervalDomain& quantityBaseDomain,
                                bool isConsumer, bool closed, bool activate)
-  : EventToken(planDatabase, predicateName, false, false, timeBaseDomain, Token::noObject(), false),
+  : EventToken(TokenSupport::checkQuantityBaseDomain(planDatabase, quantityBaseDomain), predicateName, false, false,
+               timeBaseDomain, Token::noObject(), false),
     m_quantity(), m_isConsumer(isConsumer), m_activate(false) {
-  TokenSupport::checkQuantityBaseDomain(quantityBaseDomain);
   commonInit(closed, activate, quantityBaseDomain);
 }
 

@@ -67,8 +67,10 @@ namespace TokenSupport {
 // and the token-to-resource constraint; shared by both token families.
 void initResourceToken(Token& token, bool activate, const IntervalDomain& quantityBaseDomain,
                        ConstrainedVariableId& quantity);
-// Quantities lie between 0 and plus infinity.
-void checkQuantityBaseDomain(const IntervalDomain& quantityBaseDomain);
+// Quantities lie between 0 and plus infinity. Called in the base initialiser, before the token
+// registers with the plan database; gives back the plan database.
+const PlanDatabaseId& checkQuantityBaseDomain(const PlanDatabaseId& planDatabase,
+                                              const IntervalDomain& quantityBaseDomain);
 }
 
 }

@@ -273,9 +273,12 @@ TEST(ChoiceFilters, flawLevelDecisionAndContributingFilters) {
   }
   EXPECT_EQ(3, CountingFilter::s_deleted);
 
-  // The contributing filters need a flow profile.
-  Error e = failure([&]() { SuccessorContributingChoiceFilter f(NULL, LabelStr("earliest"), lower); });
-  EXPECT_NE(std::string::npos, e.getMsg().find("needs a flow profile"));
+  // Without a flow profile the contributing filters cannot tell where a transaction starts to
+  // count: they keep every choice that passes their side test.
+  EXPECT_TRUE(SuccessorContributingChoiceFilter(NULL, LabelStr("earliest"), lower)(OrderingChoice(tp1, tc2)));
+  EXPECT_FALSE(SuccessorContributingChoiceFilter(NULL, LabelStr("earliest"), lower)(OrderingChoice(tc1, tp2)));
+  EXPECT_TRUE(PredecessorNotContributingChoiceFilter(NULL, LabelStr("earliest"), lower)(OrderingChoice(tp1, tc2)));
+  EXPECT_FALSE(PredecessorNotContributingChoiceFilter(NULL, LabelStr("earliest"), lower)(OrderingChoice(tc1, tc2)));
   // Without a profile the default filter still keeps only the orderings that can move the level.
   EXPECT_TRUE(DefaultChoiceFilter(NULL, LabelStr("earliest"), lower)(OrderingChoice(tp1, tc2)));
   EXPECT_FALSE(DefaultChoiceFilter(NULL, LabelStr("earliest"), lower)(OrderingChoice(tc1, tc2)));
@@ -320,8 +323,14 @@ TEST_F(ThreatDecisionPointAtALowerFlaw, attributesAndTheirErrors) {
   };
   // A trailing comma leaves an empty token, which names no side.
   EXPECT_EQ("Expected a 'Predecessor' or 'Successor' order.", initError("order=\"earliestPredecessor,\"").getMsg());
-  // The resource's profile is a timetable: the contributing filters cannot work with it.
-  EXPECT_NE(std::string::npos, initError("filter=\"successor\"").getMsg().find("needs a flow profile"));
+  // The resource's profile is a timetable: the contributing filters keep what the default one keeps.
+  for (const std::string filter : {"successor", "predecessorNot", "both"}) {
+    std::unique_ptr<ThreatDecisionPoint> timetable(make("filter=\"" + filter + "\""));
+    timetable->initialize();
+    std::unique_ptr<ThreatDecisionPoint> plain(make(""));
+    plain->initialize();
+    EXPECT_EQ(plain->getChoiceCount(), timetable->getChoiceCount()) << filter;
+  }
   // Containment: any token holding a side word and a comparator word is accepted.
   std::unique_ptr<ThreatDecisionPoint> loose(make("order=\"xxlatestyySuccessorPredecessor,leastImpact\""));
   loose->initialize();

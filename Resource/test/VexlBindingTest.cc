@@ -146,10 +146,10 @@ TEST(VexlBinding, FactoriesRejectOtherArgumentCountsAndLeaveNoObject) {
     std::vector<double> args;
     const char* message;
   } cases[] = {
-      {"Reusable:float:float", {1, 2, 3, 4, 5}, "Unexpected number of args in Reusable constructor:5"},
-      {"Unary:float", {1, 2, 3}, "Unexpected number of args in Unary constructor:3"},
-      {"Reservoir", {1, 2, 3, 4}, "Unexpected number of args in Reservoir constructor:4"},
-      {"Reservoir", {1}, "Unexpected number of args in Reservoir constructor:1"},
+      {"Reusable:float:float", {1, 2, 3, 4, 5}, "Unexpected number of args in Reusable constructor:5 (it takes 0, 2, 3 or 4)"},
+      {"Unary:float", {1, 2, 3}, "Unexpected number of args in Unary constructor:3 (it takes 0 or 1)"},
+      {"Reservoir", {1, 2, 3, 4}, "Unexpected number of args in Reservoir constructor:4 (it takes 0, 3, 5 or 7)"},
+      {"Reservoir", {1}, "Unexpected number of args in Reservoir constructor:1 (it takes 0, 3, 5 or 7)"},
   };
   for (const Case& c : cases) {
     Error e = failure([&]() { make(world, c.signature, "bad", c.args); });

@@ -1,5 +1,6 @@
 #include "Solvers/base/Component.hh"
 
+#include <algorithm>
 #include <sstream>
 #include <tinyxml.h>
 
@@ -25,6 +26,27 @@ Component::~Component() {
 }
 
 std::string Component::toString() const { return m_name.toString(); }
+
+void Component::getAttributes(std::vector<std::string>& names) const { names.push_back("component"); }
+
+void Component::checkAttributes(const TiXmlElement& configData) const {
+  std::vector<std::string> names;
+  getAttributes(names);
+  checkElementAttributes(configData, names, "component '" + m_name.toString() + "'");
+}
+
+void checkElementAttributes(const TiXmlElement& element, const std::vector<std::string>& names,
+                            const std::string& reader) {
+  for (const TiXmlAttribute* attribute = element.FirstAttribute(); attribute != nullptr;
+       attribute = attribute->Next()) {
+    if (std::find(names.begin(), names.end(), attribute->Name()) != names.end())
+      continue;
+    std::string takes;
+    for (const std::string& name : names)
+      takes += (takes.empty() ? "" : ", ") + name;
+    checkError(ALWAYS_FAIL, "Unknown attribute '" << attribute->Name() << "': " << reader << " reads " << takes << ".");
+  }
+}
 
 std::string describeElement(const TiXmlElement& element) {
   std::ostringstream os;
@@ -56,6 +78,14 @@ ComponentId ComponentFactoryMgr::createComponent(const LabelStr& name,
   Id<FactoryObj> obj;
   try {
     obj = createInstance(name, args);
+    if (Id<Component>::convertable(obj)) {
+      try {
+        ComponentId(obj)->checkAttributes(configData);
+      } catch (...) {
+        delete (Component*)ComponentId(obj);
+        throw;
+      }
+    }
   } catch (const Error& e) {
     // Whoever reads the configuration needs to know which element was refused.
     const std::string message = e.getMsg().empty() ? e.getCondition() : e.getMsg();

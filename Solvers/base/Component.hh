@@ -3,6 +3,7 @@
 
 #include <sstream>
 #include <string>
+#include <vector>
 
 #include "Solvers/base/SolverDefs.hh"
 #include "Utils/base/Error.hh"
@@ -30,6 +31,12 @@ public:
   const ContextId& getContext() const { return m_context; }
 
   virtual std::string toString() const;
+
+  /// Adds the attributes of its element that the component reads ("component" here).
+  virtual void getAttributes(std::vector<std::string>& names) const;
+  /// Refuses an attribute of the element that the component does not read: a misspelt
+  /// word would otherwise change nothing without a word said.
+  void checkAttributes(const TiXmlElement& configData) const;
 
 private:
   Component(const Component&) = delete;
@@ -80,6 +87,18 @@ public:
   /// Builds a component by registered name from the element.
   ComponentId createComponent(const LabelStr& name, const TiXmlElement& configData);
 };
+
+/// A word of a configuration that is taken but can have no effect, named with its element's place.
+struct ConfigurationWarning {
+  std::string element; // "<Tag>"
+  int line;
+  std::string message;
+};
+
+/// Refuses an attribute of the element not among the names; reader names who reads them. The
+/// refusal does not name the element: whoever builds from the element does.
+void checkElementAttributes(const TiXmlElement& element, const std::vector<std::string>& names,
+                            const std::string& reader);
 
 /// Text "<Tag> (line N)" naming a configuration element in messages.
 std::string describeElement(const TiXmlElement& element);

@@ -2,6 +2,7 @@
 #define KORVAN_SOLVERS_DECISIONPOINT_HH
 
 #include <string>
+#include <vector>
 
 #include "Solvers/base/SolverDefs.hh"
 #include "Utils/base/Entity.hh"
@@ -54,6 +55,11 @@ public:
   /// Raises an error for a configuration element that the class's decision points would refuse;
   /// the flaw handler calls it when the configuration is read.
   static void checkConfiguration(const TiXmlElement&) {}
+  /// Attributes of the handler's element that the decision points read (besides the handler's own).
+  static const std::vector<std::string>& configurationAttributes() {
+    static const std::vector<std::string> sl_none;
+    return sl_none;
+  }
 
   // The steps that initialize(), execute() and undo() run once their own checks pass (public,
   // so that a decision point's own checks can be exercised directly).

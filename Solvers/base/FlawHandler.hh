@@ -48,6 +48,12 @@ public:
   }
 
   bool canHandle(const EntityId& entity) const override { return DecisionPointType::test(entity); }
+
+  void getAttributes(std::vector<std::string>& names) const override {
+    FlawHandler::getAttributes(names);
+    const std::vector<std::string>& own = DecisionPointType::configurationAttributes();
+    names.insert(names.end(), own.begin(), own.end());
+  }
 };
 
 } // namespace SOLVERS

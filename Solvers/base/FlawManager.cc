@@ -2,6 +2,8 @@
 
 #include <tinyxml.h>
 
+#include "PlanDatabase/base/PlanDatabase.hh"
+#include "PlanDatabase/base/Schema.hh"
 #include "Utils/base/Debug.hh"
 #include "Utils/base/Entity.hh"
 #include "Utils/base/Error.hh"
@@ -32,11 +34,8 @@ void FlawManager::initialize(const PlanDatabaseId& db, const ContextId& ctx,
   m_engine = new MatchingEngine(finders);
   for (const TiXmlElement* child = getConfigData().FirstChildElement(); child != nullptr;
        child = child->NextSiblingElement()) {
-    // A handler that names no component would leave its flaws to nobody.
-    checkElement(child->Attribute("component") != nullptr || std::string(child->Value()) != "FlawHandler",
-                 *child, "Element ", " has no 'component' attribute.");
-    if (child->Attribute("component") == nullptr)
-      continue;
+    // A handler that names no component would leave its flaws to nobody; no other element is read.
+    checkElement(child->Attribute("component") != nullptr, *child, "Element ", " has no 'component' attribute.");
     ComponentId component = factories.createComponent(*child);
     if (!FlawHandlerId::convertable(component)) {
       std::string name = component->getName().toString();
@@ -45,6 +44,7 @@ void FlawManager::initialize(const PlanDatabaseId& db, const ContextId& ctx,
                    " is not a flaw handler.");
     }
     FlawHandlerId handler(component);
+    warnOfUnknownFilters(*child, *handler);
     handler->setContext(ctx);
     m_handlers.push_back(handler);
     m_engine->addRule(MatchingRuleId(handler));
@@ -53,6 +53,33 @@ void FlawManager::initialize(const PlanDatabaseId& db, const ContextId& ctx,
   debugMsg("FlawManager:initialize", getName().toString() << " with " << m_handlers.size()
                                                             << " handler(s)");
   handleInitialize();
+}
+
+namespace {
+// The full name of a predicate of the schema, or the last part of one.
+bool namesPredicate(const Schema& schema, const LabelStr& predicate) {
+  if (schema.isPredicate(predicate))
+    return true;
+  for (const LabelStr& type : schema.getObjectTypes())
+    for (const LabelStr& declared : schema.getPredicates(type)) {
+      const std::string& text = declared.toString();
+      const std::string::size_type dot = text.rfind('.');
+      if (dot != std::string::npos && text.compare(dot + 1, std::string::npos, predicate.toString()) == 0)
+        return true;
+    }
+  return false;
+}
+} // namespace
+
+void FlawManager::warnOfUnknownFilters(const TiXmlElement& element, const FlawHandler& handler) {
+  const Schema& schema = *m_db->getSchema();
+  const std::string tag = std::string("<") + element.Value() + ">";
+  if (handler.filtersObjectType() && !schema.isObjectType(handler.getObjectType()))
+    m_warnings.push_back(ConfigurationWarning{tag, element.Row(), "class '" + handler.getObjectType().toString() +
+                                                                    "' names no type of the model: the handler takes no flaw"});
+  if (handler.filtersPredicate() && !namesPredicate(schema, handler.getPredicate()))
+    m_warnings.push_back(ConfigurationWarning{tag, element.Row(), "predicate '" + handler.getPredicate().toString() +
+                                                                    "' names no predicate of the model: the handler takes no flaw"});
 }
 
 bool FlawManager::staticMatch(const EntityId&) { return false; }

@@ -52,6 +52,10 @@ public:
   /// lowest priority, the more specific first, then the first declared; empty when none.
   FlawHandlerId getFlawHandler(const EntityId& entity);
   const std::vector<FlawHandlerId>& getFlawHandlers() const { return m_handlers; }
+  /// Handler filters that name no type or predicate of the plan database's schema: such a
+  /// handler takes no flaw. Warned about rather than refused, so that one configuration can serve
+  /// models that lack some of its types.
+  const std::vector<ConfigurationWarning>& getWarnings() const { return m_warnings; }
 
   /// Decisions that need no search; none by default.
   virtual DecisionPointId nextZeroCommitmentDecision() { return DecisionPointId::noId(); }
@@ -71,10 +75,13 @@ protected:
   virtual void handleInitialize() {}
 
 private:
+  void warnOfUnknownFilters(const TiXmlElement& element, const FlawHandler& handler);
+
   PlanDatabaseId m_db;
   bool m_initialized;
   MatchingEngine* m_engine;
   std::vector<FlawHandlerId> m_handlers;
+  std::vector<ConfigurationWarning> m_warnings;
 };
 
 /// Walks the candidates that a subclass produces through nextCandidate, keeping those in the

@@ -38,6 +38,11 @@ MatchingRule::MatchingRule(const TiXmlElement& configData)
 
 MatchingRule::~MatchingRule() {}
 
+void MatchingRule::getAttributes(std::vector<std::string>& names) const {
+  Component::getAttributes(names);
+  names.insert(names.end(), {"priority", "class", "predicate", "variable"});
+}
+
 unsigned int MatchingRule::staticFilterCount() const {
   return (m_hasObjectType ? 1 : 0) + (m_hasPredicate ? 1 : 0) + (m_hasVariable ? 1 : 0);
 }

@@ -34,6 +34,7 @@ public:
   const LabelStr& getVariable() const { return m_variable; }
 
   std::string toString() const override;
+  void getAttributes(std::vector<std::string>& names) const override;
 
 private:
   MatchingRuleId m_ruleId;

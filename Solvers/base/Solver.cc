@@ -46,7 +46,7 @@ ComponentFactoryMgr& factoriesOf(Engine& engine) {
 
 Solver::Solver(Engine& engine, const TiXmlElement& configData)
     : m_id(this), m_contextObj(nullptr), m_status(UNSOLVED), m_maxSteps(0), m_maxDepth(0),
-      m_stepCount(0), m_decisionCount(0), m_backtrackCount(0), m_elapsed(0.0) {
+      m_stepCount(0), m_decisionCount(0), m_backtrackCount(0), m_unresolvedCount(0), m_elapsed(0.0) {
   try {
     m_db = planDatabaseOf(engine);
     build(factoriesOf(engine),
@@ -60,7 +60,7 @@ Solver::Solver(Engine& engine, const TiXmlElement& configData)
 Solver::Solver(const PlanDatabaseId& db, ComponentFactoryMgr& factories,
                MatchFinderMgr* finders, const TiXmlElement& configData)
     : m_id(this), m_db(db), m_contextObj(nullptr), m_status(UNSOLVED), m_maxSteps(0),
-      m_maxDepth(0), m_stepCount(0), m_decisionCount(0), m_backtrackCount(0), m_elapsed(0.0) {
+      m_maxDepth(0), m_stepCount(0), m_decisionCount(0), m_backtrackCount(0), m_unresolvedCount(0), m_elapsed(0.0) {
   try {
     build(factories, finders, configData);
   } catch (...) {
@@ -72,6 +72,7 @@ Solver::Solver(const PlanDatabaseId& db, ComponentFactoryMgr& factories,
 void Solver::build(ComponentFactoryMgr& factories, MatchFinderMgr* finders,
                    const TiXmlElement& configData) {
   checkError(m_db.isValid(), "The solver needs a valid plan database.");
+  checkElementAttributes(configData, {"name", "maxSteps", "maxDepth"}, "the solver");
   const char* name = configData.Attribute("name");
   m_name = name != nullptr ? name : "Solver";
   m_maxSteps = readLimit(configData, "maxSteps");
@@ -241,6 +242,10 @@ bool Solver::step() {
   m_decisionStack.push_back(dp);
   m_choices.push_back(NO_CHOICE);
   dp->initialize();
+  if (!dp->hasNext()) {
+    m_unresolvedCount++;
+    debugMsg("Solver:step", "No choice resolves " << dp->toShortString());
+  }
   if (!executeNext(dp) && !backtrack())
     m_status = EXHAUSTED;
   publish();
@@ -276,6 +281,7 @@ void Solver::reset() {
   }
   m_choices.clear();
   m_status = UNSOLVED;
+  m_unresolvedCount = 0;
   m_refuted.clear();
   publish();
 }

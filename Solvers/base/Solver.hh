@@ -57,6 +57,10 @@ public:
   unsigned int getBacktrackCount() const { return m_backtrackCount; }
   double getElapsedSeconds() const { return m_elapsed; }
   unsigned int getMaxSteps() const { return m_maxSteps; }
+  /// Flaws whose handler offered no choice at all. Backtracking over one is no proof: the flaw
+  /// may be one that no decision of this search can resolve (a bound that only fixing times
+  /// tightens), so an exhausted search that met any proves nothing.
+  unsigned int getUnresolvedCount() const { return m_unresolvedCount; }
   unsigned int getMaxDepth() const { return m_maxDepth; }
 
   const std::vector<DecisionPointId>& getDecisionStack() const { return m_decisionStack; }
@@ -96,6 +100,7 @@ private:
   unsigned int m_stepCount;
   unsigned int m_decisionCount;
   unsigned int m_backtrackCount;
+  unsigned int m_unresolvedCount;
   // Sets of decisions whose whole subtree failed. The same orderings taken in another sequence
   // make the same plan, and the search from a plan does not depend on how it was reached.
   RefutedSets m_refuted;

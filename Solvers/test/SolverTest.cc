@@ -53,6 +53,10 @@ public:
       : DecisionPoint(client, var->getKey(), explanation), m_var(var), m_index(0),
         m_descending(config.Attribute("descending") != nullptr) {}
   static bool test(const EntityId& e) { return ConstrainedVariableId::convertable(e); }
+  static const std::vector<std::string>& configurationAttributes() {
+    static const std::vector<std::string> sl_attributes = {"descending"};
+    return sl_attributes;
+  }
   bool hasNext() const override { return m_index < m_values.size(); }
 
 protected:

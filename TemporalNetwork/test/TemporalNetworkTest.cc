@@ -210,3 +210,35 @@ TEST(TemporalNetwork, RandomAgainstFloydWarshall) {
   EXPECT_GT(onlyLoosened, 30);
   EXPECT_GT(onlyTightened, 100);
 }
+
+// A creep tightens the same few arcs without end: the log keeps its newest arcs, at most twice
+// the edges (and 32), and refuses the positions it let go.
+TEST(TemporalNetwork, TightenedArcLogStaysBounded) {
+  TemporalNetwork tn;
+  const int a = tn.addTimepoint(), b = tn.addTimepoint(), c = tn.addTimepoint();
+  const int ab = tn.addEdge(a, b, 0, 100000);
+  tn.addEdge(b, c, 0, 100000);
+  const std::uint64_t first = tn.getTightenedArcCount();
+  const int passes = 5000;
+  for (int k = 1; k <= passes; ++k)
+    tn.setEdgeBounds(ab, 0, 100000 - k);
+  ASSERT_EQ(first + 2 * passes, tn.getTightenedArcCount());
+  std::uint64_t kept = 0;
+  int from, to;
+  Time weight;
+  for (std::uint64_t i = 0; i < tn.getTightenedArcCount(); ++i)
+    if (tn.getTightenedArc(i, from, to, weight)) {
+      ++kept;
+      EXPECT_GE(i, tn.getTightenedArcCount() - 32) << "an old arc kept at " << i;
+    }
+  EXPECT_GE(kept, 16u);
+  EXPECT_LE(kept, 32u);
+  // The newest entry is the last tightening, with the weight in force.
+  ASSERT_TRUE(tn.getTightenedArc(tn.getTightenedArcCount() - 2, from, to, weight));
+  EXPECT_EQ(std::make_pair(a, b), std::make_pair(from, to));
+  EXPECT_EQ(100000 - passes, weight);
+  EXPECT_EQ(Range(0, 100000 - passes), distance(tn, a, b));
+  // A loosening still empties it.
+  tn.setEdgeBounds(ab, 0, 100000);
+  EXPECT_FALSE(tn.getTightenedArc(tn.getTightenedArcCount() - 1, from, to, weight));
+}

@@ -72,6 +72,11 @@ const std::string& DebugMessage::streamFailure() { return failureText(); }
 
 void DebugMessage::clearStreamFailure() { failureText().clear(); }
 
+int& DebugMessage::Teardown::depth() {
+  static int sl_depth = 0;
+  return sl_depth;
+}
+
 void DebugMessage::enable(const std::string& pattern) {
   registry().patterns.push_back(pattern);
   for (DebugMessage* m : registry().sites)

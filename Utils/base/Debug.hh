@@ -52,6 +52,20 @@ public:
   static const std::string& streamFailure();
   static void clearStreamFailure();
 
+  /// While a Teardown lives, a failed debug line is recorded (streamFailure) but raises
+  /// nothing: the destructors that hold one cannot let an error out.
+  class Teardown {
+  public:
+    Teardown() { ++depth(); }
+    ~Teardown() { --depth(); }
+    static bool active() { return depth() > 0; }
+
+  private:
+    Teardown(const Teardown&) = delete;
+    Teardown& operator=(const Teardown&) = delete;
+    static int& depth();
+  };
+
   static void enable(const std::string& pattern);
   static void disable(const std::string& pattern);
   static void disableAll();
@@ -95,7 +109,8 @@ private:
     if (!sl_dfailure.empty()) {                                                         \
       sl_dguard.restore();                                                              \
       ::KORVAN::DebugMessage::noteStreamFailure(sl_dfailure);                           \
-      ::KORVAN::Error("ALWAYS_FAIL", sl_dfailure, ::KORVAN::Error::stripExtension(__FILE__), __LINE__).handleAssert(); \
+      if (!::KORVAN::DebugMessage::Teardown::active())                                  \
+        ::KORVAN::Error("ALWAYS_FAIL", sl_dfailure, ::KORVAN::Error::stripExtension(__FILE__), __LINE__).handleAssert(); \
     }                                                                                   \
   } while (0)
 

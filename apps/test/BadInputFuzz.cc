@@ -8,6 +8,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
@@ -15,6 +16,7 @@
 #include <cstdlib>
 #include <fstream>
 #include <iostream>
+#include <map>
 #include <mutex>
 #include <random>
 #include <regex>
@@ -115,7 +117,27 @@ const char* const CONFIGS[] = {
     "    <FlawHandler component=\"ThreatHandler\"/>\n"
     "  </FlawManager>\n"
     "</Solver>\n",
+    "<Solver name=\"filters\" maxSteps=\"300\" maxDepth=\"60\">\n"
+    "  <FlawManager component=\"MIRTThreatManager\" order=\"earliest\">\n"
+    "    <FlawHandler component=\"MIRTThreatHandler\" class=\"Reusable\" priority=\"1\"/>\n"
+    "    <FlawHandler component=\"MIRTThreatHandler\" predicate=\"use\" iterate=\"constraintFirst\"/>\n"
+    "  </FlawManager>\n"
+    "</Solver>\n",
 };
+
+// Every attribute name that some element takes, token variables included: a name outside this
+// list can only be refused.
+const char* const VOCABULARY[] = {"name", "extends", "type", "kind", "value", "object", "member", "scope", "variable",
+                                  "predicate", "rejectable", "start", "end", "duration", "time", "quantity", "state",
+                                  "distance", "component", "priority", "class", "filter", "order", "constraint",
+                                  "iterate", "maxSteps", "maxDepth"};
+
+const char* const CONSTRAINTS[] = {"precedes", "concurrent", "temporalDistance", "StartEndDurationRelation", "eq",
+                                   "neq", "leq", "addEq", "ResourceTransactionRelation", "ResourceObjectRelation",
+                                   "precede"};
+// The time points first: a scope of the wrong size over them once outlived its constraint.
+const char* const VARIABLES[] = {"start", "end", "duration", "time", "quantity", "object", "state", "distance",
+                                 "capacity", "consumptionMax", "levelLimitMin", "profileType"};
 
 // Fragments that the mutations insert: elements that are legal on their own but hurt in the
 // wrong place, and values at the edges.
@@ -164,11 +186,145 @@ std::string join(const std::vector<std::string>& parts) {
   return text;
 }
 
+// The line of the element that holds the text at pos (where its '<' stands).
+int elementLine(const std::string& text, size_t pos) {
+  size_t open = text.rfind('<', pos);
+  return 1 + (int)std::count(text.begin(), text.begin() + (open == std::string::npos ? 0 : open), '\n');
+}
+
+// Whether an element surely takes the attribute: true where it may (token variables, the root,
+// components of their own).
+bool takes(const std::string& tag, const std::string& element, const std::string& name) {
+  static const std::map<std::string, std::vector<std::string>> sl_takes = {
+      {"new", {"type", "name"}}, {"float", {"value"}}, {"set", {"object", "member", "value"}},
+      {"close", {"object"}}, {"constraint", {"name", "scope"}}, {"specify", {"variable", "value"}},
+      {"reset", {"variable"}}, {"class", {"name", "extends"}}, {"member", {"name", "type"}},
+      {"predicate", {"name", "kind"}}, {"Solver", {"name", "maxSteps", "maxDepth"}},
+      {"MIRTThreatManager", {"component", "order"}}, {"ThreatManager", {"component"}},
+      {"MIRTThreatHandler", {"component", "priority", "class", "predicate", "variable", "filter", "order",
+                             "constraint", "iterate"}},
+      {"ThreatHandler", {"component", "priority", "class", "predicate", "variable"}},
+      {"ResourceThreat", {"component", "priority", "class", "predicate", "variable"}}};
+  std::string key = tag;
+  if (tag == "FlawManager" || tag == "FlawHandler") {
+    std::smatch component;
+    if (!std::regex_search(element, component, std::regex(" component=\"([A-Za-z]+)\"")))
+      return true;
+    key = component[1];
+  }
+  std::map<std::string, std::vector<std::string>>::const_iterator it = sl_takes.find(key);
+  return it == sl_takes.end() || std::find(it->second.begin(), it->second.end(), name) != it->second.end();
+}
+
+bool inVocabulary(const std::string& name) {
+  for (const char* word : VOCABULARY)
+    if (name == word)
+      return true;
+  return false;
+}
+
+// A constraint with a name from the list and one to four variables of the model's tokens and
+// objects, of every kind, in place of one of the model's constraints (or added at the end).
+std::string mutateConstraint(std::mt19937& rng, const std::string& text) {
+  std::vector<std::string> owners;
+  const std::regex named("<(goal|fact|new)[^>]* name=\"([A-Za-z0-9_]+)\"");
+  for (std::sregex_iterator m(text.begin(), text.end(), named), end; m != end; ++m)
+    owners.push_back((*m)[2]);
+  if (owners.empty())
+    return text;
+  std::string scope;
+  for (size_t k = 0, size = 1 + rng() % 4; k < size; k++)
+    scope += (k == 0 ? "" : " ") + owners[rng() % owners.size()] + "." +
+             VARIABLES[rng() % 2 == 0 ? rng() % 4 : rng() % (sizeof(VARIABLES) / sizeof(VARIABLES[0]))];
+  const std::string line = "<constraint name=\"" +
+                           std::string(CONSTRAINTS[rng() % (sizeof(CONSTRAINTS) / sizeof(CONSTRAINTS[0]))]) +
+                           "\" scope=\"" + scope + "\"/>";
+  std::vector<std::string> ls = lines(text);
+  std::vector<size_t> constraints;
+  for (size_t i = 0; i < ls.size(); i++)
+    if (ls[i].find("<constraint ") != std::string::npos)
+      constraints.push_back(i);
+  if (!constraints.empty() && rng() % 2 == 0)
+    ls[constraints[rng() % constraints.size()]] = "  " + line;
+  else if (ls.size() >= 2)
+    ls.insert(ls.end() - 1, "  " + line);
+  return join(ls);
+}
+
+// An attribute's name with one letter changed, the attribute dropped, or moved to another
+// element; or a member name (of <set> or of a scope) with one letter changed. When the edit can
+// only be refused, expectLine is the line of the element that must be named.
+std::string mutateName(std::mt19937& rng, std::string text, int& expectLine, int& orLine) {
+  const unsigned op = rng() % 4;
+  const std::string letters = "abcdefghijklmnopqrstuvwxyzAZ";
+  if (op == 3) { // a member name
+    std::vector<std::pair<size_t, size_t>> members;
+    const std::regex member("(member=\"|scope=\"[^\"]*\\.)([A-Za-z]+)");
+    for (std::sregex_iterator m(text.begin(), text.end(), member), end; m != end; ++m)
+      members.push_back(std::make_pair(size_t(m->position(2)), size_t(m->length(2))));
+    if (members.empty())
+      return text;
+    std::pair<size_t, size_t> at = members[rng() % members.size()];
+    const size_t pos = at.first + rng() % at.second;
+    const char was = text[pos];
+    text[pos] = letters[rng() % letters.size()];
+    if (text[pos] != was && text.compare(at.first, at.second, "profileType") != 0 &&
+        !inVocabulary(text.substr(at.first, at.second)))
+      expectLine = elementLine(text, at.first);
+    return text;
+  }
+  std::vector<std::pair<size_t, size_t>> attributes; // name's position and length
+  const std::regex attribute("[ \t\n]([A-Za-z]+)=\"[^\"]*\"");
+  for (std::sregex_iterator m(text.begin(), text.end(), attribute), end; m != end; ++m)
+    attributes.push_back(std::make_pair(size_t(m->position(1)), size_t(m->length(1))));
+  if (attributes.empty())
+    return text;
+  std::pair<size_t, size_t> at = attributes[rng() % attributes.size()];
+  if (op == 0) {
+    const size_t pos = at.first + rng() % at.second;
+    text[pos] = letters[rng() % letters.size()];
+    if (!inVocabulary(text.substr(at.first, at.second)))
+      expectLine = elementLine(text, at.first);
+    return text;
+  }
+  const size_t end = text.find('"', text.find('"', at.first) + 1) + 1;
+  const std::string whole = " " + text.substr(at.first, end - at.first);
+  const std::string name = text.substr(at.first, at.second);
+  // The element that lost the attribute may be refused first.
+  orLine = elementLine(text, at.first);
+  text.erase(at.first - 1, end - at.first + 1);
+  if (op == 2) { // moved after the tag name of another element
+    std::vector<std::pair<size_t, std::string>> tags;
+    const std::regex tag("<([A-Za-z]+)");
+    for (std::sregex_iterator m(text.begin(), text.end(), tag), e; m != e; ++m)
+      tags.push_back(std::make_pair(size_t(m->position() + m->length()), std::string((*m)[1])));
+    if (tags.empty())
+      return text;
+    const std::pair<size_t, std::string> to = tags[rng() % tags.size()];
+    const std::string element = text.substr(to.first, text.find('>', to.first) - to.first);
+    if (!takes(to.second, element, name) && element.find(" " + name + "=") == std::string::npos)
+      expectLine = elementLine(text, to.first);
+    text.insert(to.first, whole);
+  }
+  return text;
+}
+
 // Mostly one edit, sometimes up to three: structural ones (lines moved, repeated,
-// dropped, elements inserted), attribute values replaced, bytes changed, deep nesting.
-std::string mutate(std::mt19937& rng, std::string text) {
+// dropped, elements inserted), attribute values replaced, bytes changed, deep nesting,
+// constraints over other scopes, attribute and member names changed.
+std::string mutate(std::mt19937& rng, std::string text, int& expectLine, int& orLine) {
   int edits = rng() % 3 == 0 ? 1 + rng() % 3 : 1;
+  expectLine = orLine = 0;
   for (int e = 0; e < edits; e++) {
+    const unsigned family = rng() % 14;
+    if (family >= 10) {
+      int line = 0, other = 0;
+      text = family <= 11 ? mutateConstraint(rng, text) : mutateName(rng, text, line, other);
+      // Another edit could be refused first.
+      expectLine = edits == 1 ? line : 0;
+      orLine = edits == 1 ? other : 0;
+      continue;
+    }
     std::vector<std::string> ls = lines(text);
     if (ls.size() < 2)
       ls.push_back("<vexl/>");
@@ -304,10 +460,12 @@ TEST(BadInputFuzz, EveryRunEndsWithAVerdictOrARefusalThatSaysWhere) {
       config = CONFIGS[rng() % (sizeof(CONFIGS) / sizeof(CONFIGS[0]))];
     // Mostly the model, sometimes the configuration, sometimes both.
     unsigned int target = rng() % 4;
+    // A word that can only be refused must be refused at the line of its element.
+    int modelLine = 0, configLine = 0, modelOrLine = 0, configOrLine = 0;
     if (target != 3 || !withConfig)
-      model = mutate(rng, model);
+      model = mutate(rng, model, modelLine, modelOrLine);
     if (withConfig && target >= 2)
-      config = mutate(rng, config);
+      config = mutate(rng, config, configLine, configOrLine);
     writeFile(modelPath, model);
     std::vector<std::string> args = {"--max-steps", "200", "--max-depth", "60"};
     if (withConfig) {
@@ -331,11 +489,33 @@ TEST(BadInputFuzz, EveryRunEndsWithAVerdictOrARefusalThatSaysWhere) {
 
     bool ok = status >= 0 && status <= 2;
     std::string firstLine = err.str().substr(0, err.str().find('\n'));
-    if (status == 2) {
-      // "korvan-run: <file>:<line>: ..." for the model or the configuration.
-      std::regex where("^korvan-run: (" + std::regex_replace(dir, std::regex("[.^$|()\\[\\]{}*+?\\\\]"), "\\$&") +
-                       "/(model|solver)\\.xml):[0-9]+: .+");
-      ok = ok && std::regex_match(firstLine, where);
+    // "korvan-run: <file>:<line>: ..." for the model or the configuration, for a refusal and for
+    // every warning.
+    const std::string quotedDir = std::regex_replace(dir, std::regex("[.^$|()\\[\\]{}*+?\\\\]"), "\\$&");
+    const std::regex where("^korvan-run: " + quotedDir + "/(model|solver)\\.xml:[0-9]+: .+");
+    // (A value may hold a line break: only the lines that start a message are judged.)
+    for (const std::string& line : lines(err.str()))
+      if (line.compare(0, 12, "korvan-run: ") == 0)
+        ok = ok && std::regex_match(line, where);
+    ok = ok && (status != 2 || !firstLine.empty()) && (err.str().empty() || std::regex_match(firstLine, where));
+    // Judged when one file alone was changed: the configuration's XML is read before the model.
+    const int expectLine = modelLine != 0 ? modelLine : configLine;
+    const int orLine = modelLine != 0 ? modelOrLine : configOrLine;
+    const std::string expectFile = modelLine != 0 ? "/model.xml:" : "/solver.xml:";
+    const bool configMutated = withConfig && target >= 2, modelMutated = target != 3 || !withConfig;
+    if (expectLine != 0 && modelMutated != configMutated) {
+      auto names = [&](int line) {
+        return line != 0 && (firstLine.find(expectFile + std::to_string(line) + ": ") != std::string::npos ||
+                             (firstLine.find(expectFile) != std::string::npos &&
+                              firstLine.find(": line " + std::to_string(line) + ": ") != std::string::npos));
+      };
+      // Whatever needed the attribute where it was can be refused before its new element.
+      bool between = false;
+      for (int line = orLine; orLine != 0 && line < expectLine && !between; line++)
+        between = names(line);
+      ok = ok && status == 2 && (names(expectLine) || between);
+      if (!ok)
+        firstLine += " (expected a refusal at " + expectFile.substr(1) + std::to_string(expectLine) + ")";
     }
     if (status >= 0 && status <= 2)
       counts[status]++;

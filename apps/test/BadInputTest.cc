@@ -3,7 +3,9 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdio>
+#include <random>
 #include <fstream>
 #include <sstream>
 #include <streambuf>
@@ -12,7 +14,11 @@
 
 #include <unistd.h>
 
+#include "ConstraintEngine/base/ConstrainedVariable.hh"
+#include "ConstraintEngine/base/Constraint.hh"
+#include "ConstraintEngine/base/ConstraintEngine.hh"
 #include "PlanDatabase/base/DbClient.hh"
+#include "PlanDatabase/base/PlanDatabase.hh"
 #include "PlanDatabase/base/Object.hh"
 #include "PlanDatabase/base/ObjectFactory.hh"
 #include "PlanDatabase/base/Token.hh"
@@ -277,6 +283,219 @@ TEST(BadInput, ATokenRefusedByAnOpenResourceCanBeDeletedAndPurged) {
   EXPECT_TRUE(db->getTokens().empty());
   db->purge();
   EXPECT_TRUE(db->getObjects().empty());
+}
+
+namespace {
+// A model with a token on a resource of each profile-based kind, then the line given (line 10).
+std::string withResourceTokens(const std::string& line) {
+  return model({UNARY, object("Reusable", {2, 0}, "r"), object("Reservoir", {5, 0, 10}, "s"),
+                "<close/>", unaryUse("u", "a"),
+                "<goal predicate=\"Reusable.uses\" name=\"w\" object=\"r\" start=\"0 10\" duration=\"5\" quantity=\"1\"/>",
+                "<goal predicate=\"Reservoir.consume\" name=\"c\" object=\"s\" time=\"0 10\" quantity=\"3\"/>",
+                "<goal predicate=\"Reservoir.produce\" name=\"p\" object=\"s\" time=\"0 10\" quantity=\"3\"/>", line});
+}
+} // namespace
+
+// Once a use after free: a temporal constraint over resource tokens and the wrong number of
+// variables registered itself before its scope was refused; the engine kept it once deleted.
+TEST(BadInput, ConstraintsOverTheWrongScopeAreRefusedAtTheirLine) {
+  const std::vector<std::string> times = {"u.start", "w.end", "c.time", "p.time"};
+  for (const std::string name : {"precedes", "concurrent", "temporalDistance"}) {
+    const size_t takes = name == "temporalDistance" ? 3 : 2;
+    for (size_t size = 1; size <= 4; size++) {
+      if (size == takes)
+        continue;
+      std::string scope;
+      for (size_t i = 0; i < size; i++)
+        scope += (i == 0 ? "" : " ") + times[i];
+      const std::string line = "<constraint name=\"" + name + "\" scope=\"" + scope + "\"/>";
+      EXPECT_EQ("korvan-run: model.xml:10: <constraint>: constraint '" + name + "' cannot be posted over '" + scope +
+                    "': Constraint \"" + name + "\" takes " + std::to_string(takes) + " variables, not " +
+                    std::to_string(size) + ". (failed check 'variables.size() == expected')\n",
+                refusal(runModel(withResourceTokens(line))));
+    }
+  }
+  // The right number of variables of the wrong kind.
+  for (const std::string scope : {"u.start w.quantity", "c.object p.time", "c.quantity u.duration"}) {
+    std::string err = refusal(runModel(withResourceTokens("<constraint name=\"precedes\" scope=\"" + scope + "\"/>")));
+    EXPECT_EQ(0u, err.find("korvan-run: model.xml:10: <constraint>: constraint 'precedes' cannot be posted over '" +
+                           scope + "': Variable "))
+        << err;
+    EXPECT_NE(std::string::npos, err.find("must have an integer interval domain")) << err;
+  }
+}
+
+// Every constraint the model can name, over scopes of one to four variables of every kind: a
+// refused constraint leaves the engine and every variable as they were, an accepted one goes
+// cleanly, and the plan can still be taken apart.
+TEST(BadInput, ARefusedConstraintLeavesNoTrace) {
+  using namespace KORVAN;
+  MODULETEST::ModuleWorld world;
+  const std::string text = withResourceTokens("");
+  world.read(text.substr(text.find('\n') + 1, text.rfind("</vexl>") - text.find('\n') - 1));
+  std::vector<ConstrainedVariableId> pool;
+  for (const char* token : {"u", "w", "c", "p"}) {
+    TokenId t = world.interpreter->getToken(token);
+    ASSERT_TRUE(t.isValid()) << token;
+    for (const char* var : {"start", "end", "duration", "time", "quantity", "object", "state"}) {
+      ConstrainedVariableId v = t->getVariable(LabelStr(var));
+      if (v.isValid() && std::find(pool.begin(), pool.end(), v) == pool.end())
+        pool.push_back(v);
+    }
+  }
+  ASSERT_TRUE(world.ce->propagate());
+  std::mt19937 rng(7);
+  unsigned int refused = 0, accepted = 0;
+  for (const char* name : {"precedes", "concurrent", "temporalDistance", "StartEndDurationRelation", "eq", "neq", "leq",
+                           "addEq", "ResourceTransactionRelation"}) {
+    for (int trial = 0; trial < 24; trial++) {
+      std::vector<ConstrainedVariableId> scope;
+      std::string described;
+      for (size_t k = 0, size = 1 + trial % 4; k < size; k++) {
+        scope.push_back(pool[rng() % pool.size()]);
+        described += " " + scope.back()->toString();
+      }
+      const size_t constraints = world.ce->getConstraints().size();
+      std::vector<unsigned int> counts;
+      for (const ConstrainedVariableId& v : pool)
+        counts.push_back(v->constraintCount());
+      ConstraintId made;
+      try {
+        made = world.db->getClient()->createConstraint(LabelStr(name), scope);
+        accepted++;
+        made->discard();
+      } catch (const Error&) {
+        refused++;
+      }
+      EXPECT_EQ(constraints, world.ce->getConstraints().size()) << name << described;
+      for (size_t i = 0; i < pool.size(); i++)
+        EXPECT_EQ(counts[i], pool[i]->constraintCount()) << name << described << ": " << pool[i]->toString();
+      world.ce->propagate();
+    }
+  }
+  EXPECT_GT(refused, 100u);
+  EXPECT_GT(accepted, 5u);
+  for (const char* token : {"u", "w", "c", "p"})
+    world.db->getClient()->deleteToken(world.interpreter->getToken(token));
+  world.db->purge();
+  EXPECT_TRUE(world.db->getObjects().empty());
+}
+
+// Words that once changed nothing without a word said: refused at their line, in words.
+TEST(BadInput, WordsNoElementReadsAreRefused) {
+  struct Case {
+    std::string line, refusal;
+  };
+  const Case cases[] = {
+      {"<new type=\"Reusable\" name=\"crew\" capacity=\"2\"/>",
+       "<new>: unknown attribute 'capacity' (<new> takes type, name)"},
+      {"<new type=\"Unary\" name=\"u\"><float value=\"3\" units=\"h\"/></new>",
+       "<new>: line 4: unknown attribute 'units' (<float> takes value)"},
+      {"<set object=\"a\" member=\"profileType\" value=\"FlowProfile\" to=\"b\"/>",
+       "<set>: unknown attribute 'to' (<set> takes object, member, value)"},
+      {"<set object=\"a\" member=\"profiletype\" value=\"FlowProfile\"/>",
+       "<set>: 'Unary' has no member 'profiletype' (it has consumptionMax, profileType)"},
+      {"<set object=\"s\" member=\"profileType\" value=\"FlowProfile\"/>",
+       "<set>: 'Reservoir' has no member 'profileType' (it has initialCapacity, levelLimitMin, levelLimitMax, "
+       "productionRateMax, productionMax, consumptionRateMax, consumptionMax)"},
+      {"<close objct=\"a\"/>", "<close>: unknown attribute 'objct' (<close> takes object)"},
+      {"<class name=\"T\" extend=\"Object\"/>", "<class>: unknown attribute 'extend' (<class> takes name, extends)"},
+      {"<class name=\"T\"><member name=\"m\" type=\"float\" value=\"1\"/></class>",
+       "<class>: line 4: unknown attribute 'value' (<member> takes name, type)"},
+      {"<class name=\"T\"><predicate name=\"p\" knd=\"event\"/></class>",
+       "<class>: line 4: unknown attribute 'knd' (<predicate> takes name, kind)"},
+      {"<new type=\"Reusable\" name=\"r5\"><float value=\"1\"/><float value=\"0\"/><float value=\"1\"/><float "
+       "value=\"1\"/><float value=\"1\"/></new>",
+       "<new>: unknown constructor signature 'Reusable:float:float:float:float:float' (Reusable takes 0, 2, 3 or 4 "
+       "arguments)"},
+      {"<new type=\"Unary\" name=\"u2\"><float value=\"1\"/><float value=\"1\"/></new>",
+       "<new>: unknown constructor signature 'Unary:float:float' (Unary takes 0 or 1 argument)"},
+  };
+  for (const Case& c : cases)
+    EXPECT_EQ("korvan-run: model.xml:4: " + c.refusal + "\n",
+              refusal(runModel(model({UNARY, object("Reservoir", {}, "s"), c.line, "<close/>"}))));
+  const Case late[] = {
+      {"<constraint name=\"precedes\" scope=\"t.end v.start\" strict=\"true\"/>",
+       "<constraint>: unknown attribute 'strict' (<constraint> takes name, scope)"},
+      {"<specify variable=\"t.start\" value=\"2\" at=\"0\"/>",
+       "<specify>: unknown attribute 'at' (<specify> takes variable, value)"},
+      {"<reset variable=\"t.start\" value=\"2\"/>", "<reset>: unknown attribute 'value' (<reset> takes variable)"},
+  };
+  for (const Case& c : late)
+    EXPECT_EQ("korvan-run: model.xml:6: " + c.refusal + "\n",
+              refusal(runModel(model({UNARY, "<close/>", unaryUse("t", "a"), unaryUse("v", "a"), c.line}))));
+  // A Reusable without arguments is unlimited: no refusal.
+  EXPECT_EQ(0, runModel(model({object("Reusable", {}, "r"), "<close/>"})).status);
+}
+
+// In a solver configuration: attributes no component reads are refused; filters that name no
+// type or predicate of the model are warned about (one configuration may serve several models).
+TEST(BadInput, ConfigurationWordsNoComponentReadsAreRefusedOrWarned) {
+  const std::string plan = model({UNARY, "<close/>", unaryUse("t", "a"), unaryUse("v", "a")});
+  auto config = [](const std::string& solver, const std::string& manager, const std::string& handler) {
+    return "<Solver name=\"s\"" + solver + ">\n  <FlawManager component=\"MIRTThreatManager\"" + manager +
+           ">\n    <FlawHandler component=\"MIRTThreatHandler\"" + handler + "/>\n  </FlawManager>\n</Solver>\n";
+  };
+  const std::string handlerReads =
+      "component 'MIRTThreatHandler' reads component, priority, class, predicate, variable, filter, order, "
+      "constraint, iterate.";
+  EXPECT_EQ("korvan-run: solver.xml:1: <Solver>: Unknown attribute 'maxStep': the solver reads "
+            "name, maxSteps, maxDepth.\n",
+            refusal(runModel(plan, config(" maxStep=\"3\"", "", ""))));
+  EXPECT_EQ("korvan-run: solver.xml:3: <FlawHandler>: Unknown attribute 'fliter': " +
+                handlerReads + "\n",
+            refusal(runModel(plan, config("", "", " fliter=\"both\""))));
+  EXPECT_EQ("korvan-run: solver.xml:2: <FlawManager>: Unknown attribute 'filter': "
+            "component 'MIRTThreatManager' reads component, order.\n",
+            refusal(runModel(plan, config("", " filter=\"both\"", ""))));
+  EXPECT_EQ("korvan-run: solver.xml:3: <FlawHandler>: Unknown attribute 'filter': "
+            "component 'ThreatHandler' reads component, priority, class, predicate, variable.\n",
+            refusal(runModel(plan, "<Solver>\n<FlawManager component=\"ThreatManager\">\n<FlawHandler "
+                                   "component=\"ThreatHandler\" filter=\"both\"/>\n</FlawManager>\n</Solver>\n")));
+  EXPECT_EQ("korvan-run: solver.xml:4: <Rule>: Element <Rule> has no 'component' attribute.\n",
+            refusal(runModel(plan, "<Solver>\n<FlawManager component=\"MIRTThreatManager\">\n<FlawHandler "
+                                   "component=\"MIRTThreatHandler\"/>\n<Rule priority=\"2\"/>\n</FlawManager>\n</Solver>\n")));
+  // A filter that matches nothing: the run goes on, and says where.
+  Outcome warned = runModel(plan, config("", "", " class=\"Unry\" predicate=\"uses\""));
+  EXPECT_EQ(1, warned.status) << warned.err;
+  EXPECT_EQ("korvan-run: solver.xml:3: <FlawHandler>: warning: class 'Unry' names no type of the model: the handler "
+            "takes no flaw\n",
+            warned.err);
+  Outcome predicate = runModel(plan, config("", "", " predicate=\"Unary.uses\""));
+  EXPECT_EQ("korvan-run: solver.xml:3: <FlawHandler>: warning: predicate 'Unary.uses' names no predicate of the "
+            "model: the handler takes no flaw\n",
+            predicate.err);
+  // Names of the model, in full or by their last part, are taken without a word (a token's
+  // predicate is read by the handlers of token orderings).
+  Outcome quiet = runModel(plan, config("", "", " class=\"Unary\""));
+  EXPECT_EQ(0, quiet.status) << quiet.err;
+  EXPECT_EQ("", quiet.err);
+  for (const std::string filter : {"predicate=\"use\"", "predicate=\"Unary.use\""}) {
+    Outcome tokens = runModel(plan, "<Solver>\n<FlawManager component=\"ThreatManager\">\n<FlawHandler "
+                                    "component=\"ResourceThreat\" " + filter + "/>\n</FlawManager>\n</Solver>\n");
+    EXPECT_EQ(0, tokens.status) << filter << tokens.err;
+    EXPECT_EQ("", tokens.err) << filter;
+  }
+}
+
+
+// Once an abort: a debug line that could not be written while an object, a token, a variable or
+// a constraint was taken apart raised an error out of a destructor.
+TEST(BadInput, DebugOutputLostWhileTakingThePlanApartIsReportedOnce) {
+  for (const char* marker : {"ConstrainedVariable:detachFromEngine", "Constraint:detach", "Constraint:Constraint",
+                             "Token:delete", "Profile:removeTransaction", "TemporalNetwork:removeEdge",
+                             "Reusable:removeFromProfile", "ConstraintEngine:relax"}) {
+    FullBuffer full;
+    std::ostream stream(&full);
+    KORVAN::DebugMessage::setStream(stream);
+    Outcome outcome = runArgs({"--solver", KORVAN_SOURCE_DIR "/examples/solver.xml", "--debug", marker,
+                               KORVAN_SOURCE_DIR "/examples/workshop.xml"});
+    KORVAN::DebugMessage::disableAll();
+    KORVAN::DebugMessage::setStream(std::cerr);
+    EXPECT_EQ(2, outcome.status) << marker;
+    EXPECT_EQ(0u, outcome.err.find("korvan-run: cannot write the debug output: ")) << marker << outcome.err;
+    EXPECT_EQ(1, std::count(outcome.err.begin(), outcome.err.end(), '\n')) << marker << outcome.err;
+  }
 }
 
 // What emptied, by the model's names: the resource, the instant, the limit and the tokens; the

@@ -8,18 +8,6 @@
 namespace KORVAN {
 namespace MIRT {
 
-namespace {
-
-// The contributing filters read the flow profile's contribution tables; any
-// other profile kind has none.
-FlowProfile* requireFlowProfile(FlowProfile* profile, const char* filterName) {
-  checkError(profile != NULL, "The filter " << filterName
-             << " needs a flow profile (FlowProfile or IncrementalFlowProfile); the resource uses another kind.");
-  return profile;
-}
-
-}
-
 /*
  * DefaultChoiceFilter
  */
@@ -50,6 +38,13 @@ DefaultChoiceFilter::DefaultChoiceFilter(FlowProfile* profile, const LabelStr& e
 }
 
 bool DefaultChoiceFilter::recordedContribution(const TransactionId& t, InstantId& earliest) const {
+  // Only the flow profiles record where a transaction starts to count; on any other profile
+  // there is nothing to judge by, and a shipped configuration must not end the run there.
+  if (m_profile == NULL) {
+    debugMsg("ThreatDecisionPoint:filter", "No flow profile to read the contribution of " << t->toString()
+             << " from; keeping the choice.");
+    return false;
+  }
   const bool contributing = m_treatAsLowerFlaw ? m_profile->getEarliestLowerLevelInstant(t, earliest)
                                                : m_profile->getEarliestUpperLevelInstant(t, earliest);
   // The pass that flagged the instant recorded every transaction it holds, where that one began
@@ -85,7 +80,7 @@ std::string DefaultChoiceFilter::toString() const { return "DefaultFilter"; }
 SuccessorContributingChoiceFilter::SuccessorContributingChoiceFilter(FlowProfile* profile,
                                                                      const LabelStr& explanation,
                                                                      const InstantId& inst)
-  : DefaultChoiceFilter(requireFlowProfile(profile, "SuccessorContributingFilter"), explanation, inst) {}
+  : DefaultChoiceFilter(profile, explanation, inst) {}
 
 bool SuccessorContributingChoiceFilter::operator()(const OrderingChoice& choice) const {
   const TransactionId& t = choice.second;
@@ -115,7 +110,7 @@ std::string SuccessorContributingChoiceFilter::toString() const { return "Succes
 PredecessorNotContributingChoiceFilter::PredecessorNotContributingChoiceFilter(FlowProfile* profile,
                                                                                const LabelStr& explanation,
                                                                                const InstantId& inst)
-  : DefaultChoiceFilter(requireFlowProfile(profile, "PredecessorNotContributingFilter"), explanation, inst) {}
+  : DefaultChoiceFilter(profile, explanation, inst) {}
 
 bool PredecessorNotContributingChoiceFilter::operator()(const OrderingChoice& choice) const {
   const TransactionId& t = choice.first;

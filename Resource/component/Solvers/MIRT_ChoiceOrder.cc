@@ -118,45 +118,11 @@ TransactionComparator* DescendingKeyTransactionComparator::copy() const {
  * ChoiceOrder
  */
 
-ChoiceOrder::ChoiceOrder(const ChoiceOrder& other) {
-  condDebugMsg(other.m_cmps.empty(), "ThreatDecisionPoint:sort", "Copying an empty choice order.");
-  for (std::list<ChoiceComparator*>::const_iterator it = other.m_cmps.begin(); it != other.m_cmps.end(); ++it) {
-    if (*it == NULL)
-      continue;
-    debugMsg("ThreatDecisionPoint:sort", "Copying comparator " << (*it)->toString());
-    m_cmps.push_back((*it)->copy());
-  }
-}
-
-ChoiceOrder::~ChoiceOrder() {
-  for (std::list<ChoiceComparator*>::iterator it = m_cmps.begin(); it != m_cmps.end(); ++it)
-    delete *it;
-  m_cmps.clear();
-}
-
-void ChoiceOrder::addOrder(ChoiceComparator* cmp) {
-  checkError(cmp != NULL, "");
-  debugMsg("ThreatDecisionPoint:sort", "Adding comparator " << cmp->toString());
-  m_cmps.push_back(cmp);
-}
-
 bool ChoiceOrder::operator()(const OrderingChoice& a, const OrderingChoice& b) const {
   check_error(!m_cmps.empty(), "No comparators.");
   debugMsg("ThreatDecisionPoint:sort", "Comparing " << describe(a) << " with " << describe(b));
-  for (std::list<ChoiceComparator*>::const_iterator it = m_cmps.begin(); it != m_cmps.end(); ++it) {
-    const ChoiceComparator* cmp = *it;
-    checkError(cmp != NULL, "");
-    if ((*cmp)(a, b)) {
-      debugMsg("ThreatDecisionPoint:sort", cmp->toString() << ": the first goes before the second");
-      return true;
-    }
-    if ((*cmp)(b, a)) {
-      debugMsg("ThreatDecisionPoint:sort", cmp->toString() << ": the second goes before the first");
-      return false;
-    }
-    debugMsg("ThreatDecisionPoint:sort", cmp->toString() << ": tied");
-  }
-  return false;
+  bool aFirst = false;
+  return decide(a, b, aFirst) != NULL && aFirst;
 }
 
 }

@@ -2,6 +2,7 @@
 #define KORVAN_MIRT_CHOICEORDER_HH
 
 #include "Resource/base/MIRT_Transaction.hh"
+#include "Resource/component/Solvers/MIRT_ComparatorChain.hh"
 
 #include <list>
 #include <string>
@@ -21,6 +22,7 @@ public:
   virtual bool operator()(const OrderingChoice& a, const OrderingChoice& b) const;
   virtual std::string toString() const;
   virtual ChoiceComparator* copy() const = 0;
+  static const char* debugMarker() { return "ThreatDecisionPoint:sort"; }
 };
 
 // A criterion on single transactions, applied to one side of two choices by a SwitchComparator.
@@ -105,23 +107,10 @@ public:
   TransactionComparator* copy() const override;
 };
 
-// A lexicographic list of choice comparators; owns them. Its copies are deep,
-// so that a std::set can hold its own.
-class ChoiceOrder {
+// The order in which a threat decision point tries its choices.
+class ChoiceOrder : public ComparatorChain<ChoiceComparator> {
 public:
-  ChoiceOrder() {}
-  ChoiceOrder(const ChoiceOrder& other);
-  ~ChoiceOrder();
-
-  void addOrder(ChoiceComparator* cmp);
   bool operator()(const OrderingChoice& a, const OrderingChoice& b) const;
-
-  const std::list<ChoiceComparator*>& getComparators() const { return m_cmps; }
-
-private:
-  ChoiceOrder& operator=(const ChoiceOrder&) = delete;
-
-  std::list<ChoiceComparator*> m_cmps;
 };
 
 }

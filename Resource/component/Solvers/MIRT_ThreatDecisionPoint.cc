@@ -33,58 +33,70 @@ bool isFilterWord(const std::string& word) {
 
 }
 
-ThreatDecisionPoint::ThreatDecisionPoint(const DbClientId& client, const InstantId& flawedInstant,
-                                         const TiXmlElement& configData, const LabelStr& explanation)
-  : SOLVERS::DecisionPoint(client, keyOf(flawedInstant), explanation), m_flawedInstant(flawedInstant),
-    m_choiceCount(0), m_index(0), m_instTime(flawedInstant->getTime()),
-    m_resName(flawedInstant->getProfile()->getResource()->getName()) {
-  m_filter = attribute(configData, "filter", "none");
+// The one reading of a handler element: the constructor takes its values, and the handler checks
+// the words of every attribute through it when the configuration is read.
+ThreatConfiguration ThreatConfiguration::read(const TiXmlElement& configData) {
+  ThreatConfiguration config;
+  config.filter = attribute(configData, "filter", "none");
 
-  m_order = attribute(configData, "order", "");
-  if (!m_order.empty())
-    m_order += ",";
-  m_order += "ascendingKeyPredecessor,ascendingKeySuccessor";
+  config.order = attribute(configData, "order", "");
+  if (!config.order.empty())
+    config.order += ",";
+  config.order += "ascendingKeyPredecessor,ascendingKeySuccessor";
 
   const char* constraint = configData.Attribute("constraint");
   if (constraint == NULL)
-    m_constraintNames.push_back("precedes");
+    config.constraintNames.push_back("precedes");
   else {
     const std::string s(constraint);
     if (s == "precedesOnly" || s == "precedesFirst")
-      m_constraintNames.push_back("precedes");
+      config.constraintNames.push_back("precedes");
     if (s == "concurrentOnly" || s == "concurrentFirst" || s == "precedesFirst")
-      m_constraintNames.push_back("concurrent");
+      config.constraintNames.push_back("concurrent");
     if (s == "concurrentFirst")
-      m_constraintNames.push_back("precedes");
+      config.constraintNames.push_back("precedes");
   }
-  check_error(m_constraintNames.size() >= 1 && m_constraintNames.size() <= 2,
-              "Expected one or two constraint names.");
-  m_constraintIt = m_constraintNames.begin();
+  checkError(config.constraintNames.size() >= 1 && config.constraintNames.size() <= 2,
+             "Expected one or two constraint names.");
 
-  m_constraintOrder = attribute(configData, "iterate", "pairFirst");
-  check_error(m_constraintOrder == "pairFirst" || m_constraintOrder == "constraintFirst",
-              "Expected 'pairFirst' or 'constraintFirst' for iterate attribute.");
+  config.iterate = attribute(configData, "iterate", "pairFirst");
+  checkError(config.iterate == "pairFirst" || config.iterate == "constraintFirst",
+             "Expected 'pairFirst' or 'constraintFirst' for iterate attribute.");
+  return config;
+}
+
+void ThreatConfiguration::checkWords() const {
+  checkFilter(filter);
+  ChoiceOrder parsed;
+  ThreatDecisionPoint::parseOrder(order, parsed);
+}
+
+void ThreatConfiguration::checkFilter(const std::string& word) {
+  checkError(isFilterWord(word), "Unknown filter attribute '" << word << "'");
+}
+
+const std::vector<std::string>& ThreatConfiguration::attributes() {
+  static const std::vector<std::string> sl_attributes = {"filter", "order", "constraint", "iterate"};
+  return sl_attributes;
+}
+
+ThreatDecisionPoint::ThreatDecisionPoint(const DbClientId& client, const InstantId& flawedInstant,
+                                         const TiXmlElement& configData, const LabelStr& explanation)
+  : ThreatDecisionPoint(client, flawedInstant, ThreatConfiguration::read(configData), explanation) {}
+
+ThreatDecisionPoint::ThreatDecisionPoint(const DbClientId& client, const InstantId& flawedInstant,
+                                         const ThreatConfiguration& config, const LabelStr& explanation)
+  : SOLVERS::DecisionPoint(client, keyOf(flawedInstant), explanation), m_flawedInstant(flawedInstant),
+    m_choiceCount(0), m_index(0), m_instTime(flawedInstant->getTime()),
+    m_resName(flawedInstant->getProfile()->getResource()->getName()), m_order(config.order),
+    m_filter(config.filter), m_constraintOrder(config.iterate), m_constraintNames(config.constraintNames) {
+  m_constraintIt = m_constraintNames.begin();
 }
 
 ThreatDecisionPoint::~ThreatDecisionPoint() {}
 
 void ThreatDecisionPoint::checkConfiguration(const TiXmlElement& configData) {
-  const std::string filter = attribute(configData, "filter", "none");
-  checkError(isFilterWord(filter), "Unknown filter attribute '" << filter << "'");
-  const char* constraint = configData.Attribute("constraint");
-  if (constraint != NULL) {
-    const std::string s(constraint);
-    checkError(s == "precedesOnly" || s == "precedesFirst" || s == "concurrentOnly" || s == "concurrentFirst",
-               "Expected one or two constraint names.");
-  }
-  const std::string iterate = attribute(configData, "iterate", "pairFirst");
-  checkError(iterate == "pairFirst" || iterate == "constraintFirst",
-             "Expected 'pairFirst' or 'constraintFirst' for iterate attribute.");
-  std::string order = attribute(configData, "order", "");
-  if (!order.empty())
-    order += ",";
-  ChoiceOrder parsed;
-  parseOrder(order + "ascendingKeyPredecessor,ascendingKeySuccessor", parsed);
+  ThreatConfiguration::read(configData).checkWords();
 }
 
 bool ThreatDecisionPoint::test(const EntityId& entity) {
@@ -104,7 +116,7 @@ void ThreatDecisionPoint::handleInitialize() {
   if (m_flawedInstant.isValid())
     createFilter(filters, m_filter, profile);
   else
-    checkError(isFilterWord(m_filter), "Unknown filter attribute '" << m_filter << "'");
+    ThreatConfiguration::checkFilter(m_filter);
   ChoiceOrder order;
   createOrder(order);
   std::set<OrderingChoice, ChoiceOrder> sorted(order);
@@ -118,7 +130,7 @@ void ThreatDecisionPoint::handleInitialize() {
 }
 
 void ThreatDecisionPoint::createFilter(ChoiceFilters& filters, const std::string& filter, const ProfileId& profile) {
-  checkError(isFilterWord(filter), "Unknown filter attribute '" << filter << "'");
+  ThreatConfiguration::checkFilter(filter);
   FlowProfile* flow = dynamic_cast<FlowProfile*>((Profile*) profile);
   if (filter == "successor" || filter == "both")
     filters.addFilter(new SuccessorContributingChoiceFilter(flow, getExplanation(), m_flawedInstant));
@@ -148,7 +160,7 @@ void ThreatDecisionPoint::parseOrder(const std::string& text, ChoiceOrder& order
     else if (token.find("Successor") != std::string::npos)
       predecessor = false;
     else
-      check_error(ALWAYS_FAIL, "Expected a 'Predecessor' or 'Successor' order.");
+      checkError(ALWAYS_FAIL, "Expected a 'Predecessor' or 'Successor' order.");
     TransactionComparator* cmp = NULL;
     if (token.find("earliest") != std::string::npos)
       cmp = new EarliestTransactionComparator();

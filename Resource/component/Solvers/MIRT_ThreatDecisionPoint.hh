@@ -16,6 +16,22 @@ namespace MIRT {
 
 class Profile;
 
+// A handler element's attributes, read once: the words "filter", "order", "constraint" and
+// "iterate" and what they give. Reading refuses bad "constraint" and "iterate" words at once;
+// "filter" and "order" words are refused by checkWords, or when a decision point uses them.
+struct ThreatConfiguration {
+  std::string filter;                        // the filter word
+  std::string order;                         // the order, with the key tie-breaks appended
+  std::vector<std::string> constraintNames;  // one or two, in the order they are tried
+  std::string iterate;                       // "pairFirst" or "constraintFirst"
+
+  static ThreatConfiguration read(const TiXmlElement& configData);
+  void checkWords() const;
+  static void checkFilter(const std::string& word);
+  // Every attribute of the element that the decision points read.
+  static const std::vector<std::string>& attributes();
+};
+
 // Resolves one flawed instant of a profile-based resource: takes the
 // resource's ordering choices, keeps those the configured filters accept,
 // sorts them by the configured order, and posts one "precedes" or
@@ -26,6 +42,8 @@ class ThreatDecisionPoint : public SOLVERS::DecisionPoint {
 public:
   ThreatDecisionPoint(const DbClientId& client, const InstantId& flawedInstant,
                       const TiXmlElement& configData, const LabelStr& explanation);
+  ThreatDecisionPoint(const DbClientId& client, const InstantId& flawedInstant,
+                      const ThreatConfiguration& config, const LabelStr& explanation);
   virtual ~ThreatDecisionPoint();
 
   // Only profile instants are resolved here.
@@ -33,6 +51,7 @@ public:
   /// Refuses a handler element whose "filter", "order", "constraint" or "iterate" word the
   /// decision points would refuse, so that a bad configuration fails when it is read.
   static void checkConfiguration(const TiXmlElement& configData);
+  static const std::vector<std::string>& configurationAttributes() { return ThreatConfiguration::attributes(); }
 
   std::string toString() const override;
   std::string toShortString() const override;
@@ -71,7 +90,7 @@ private:
   std::string m_order;
   std::set<unsigned int> m_refuted; // choices whose "precedes" has been tried and undone
   std::string m_filter;
-  std::string m_constraintOrder;
+  std::string m_constraintOrder; // the "iterate" word: which of pair and constraint name moves first
   std::vector<std::string> m_constraintNames;
   std::vector<std::string>::const_iterator m_constraintIt;
 };

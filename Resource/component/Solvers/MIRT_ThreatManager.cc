@@ -121,43 +121,16 @@ InstantComparator* LeastInstantComparator::copy() const { return new LeastInstan
  * DecisionOrder
  */
 
-DecisionOrder::DecisionOrder(const DecisionOrder& other) {
-  for (std::list<InstantComparator*>::const_iterator it = other.m_cmps.begin(); it != other.m_cmps.end(); ++it)
-    if (*it != NULL)
-      m_cmps.push_back((*it)->copy());
-}
-
-DecisionOrder::~DecisionOrder() {
-  for (std::list<InstantComparator*>::iterator it = m_cmps.begin(); it != m_cmps.end(); ++it)
-    delete *it;
-  m_cmps.clear();
-}
-
-void DecisionOrder::addOrder(InstantComparator* cmp) {
-  checkError(cmp != NULL, "");
-  debugMsg("ThreatManager:betterThan", "Adding comparator " << cmp->toString());
-  m_cmps.push_back(cmp);
-}
-
 bool DecisionOrder::operator()(const InstantId& a, const InstantId& b, LabelStr& explanation) const {
   check_error(!m_cmps.empty());
   check_error(a.isValid() && b.isValid());
   debugMsg("ThreatManager:betterThan", "Comparing instant " << describe(a) << " with instant " << describe(b));
-  for (std::list<InstantComparator*>::const_iterator it = m_cmps.begin(); it != m_cmps.end(); ++it) {
-    const InstantComparator* cmp = *it;
-    checkError(cmp != NULL, "");
-    if ((*cmp)(a, b)) {
-      debugMsg("ThreatManager:betterThan", "Using " << cmp->toString() << ": the first instant is better");
-      explanation = LabelStr(cmp->toString());
-      return true;
-    }
-    if ((*cmp)(b, a)) {
-      debugMsg("ThreatManager:betterThan", "Using " << cmp->toString() << ": the second instant is better");
-      return false;
-    }
-    debugMsg("ThreatManager:betterThan", "Using " << cmp->toString() << ": tied");
-  }
-  return false;
+  bool aFirst = false;
+  const InstantComparator* decider = decide(a, b, aFirst);
+  if (decider == NULL || !aFirst)
+    return false;
+  explanation = LabelStr(decider->toString());
+  return true;
 }
 
 /*

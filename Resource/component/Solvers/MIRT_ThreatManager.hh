@@ -2,6 +2,7 @@
 #define KORVAN_MIRT_THREATMANAGER_HH
 
 #include "Resource/base/MIRT_Instant.hh"
+#include "Resource/component/Solvers/MIRT_ComparatorChain.hh"
 #include "Solvers/base/FlawManager.hh"
 #include "Utils/base/LabelStr.hh"
 
@@ -24,6 +25,7 @@ public:
   // The label that becomes the solver's explanation when this comparator decides.
   virtual std::string toString() const = 0;
   virtual InstantComparator* copy() const = 0;
+  static const char* debugMarker() { return "ThreatManager:betterThan"; }
 };
 
 class EarliestInstantComparator : public InstantComparator {
@@ -76,24 +78,11 @@ private:
   FlawDirection m_dir;
 };
 
-// A lexicographic list of instant comparators; the first that separates two
-// instants decides. Owns its comparators.
-class DecisionOrder {
+// The ranking of flawed instants: the first comparator that separates two instants decides.
+class DecisionOrder : public ComparatorChain<InstantComparator> {
 public:
-  DecisionOrder() {}
-  DecisionOrder(const DecisionOrder& other);
-  ~DecisionOrder();
-
-  void addOrder(InstantComparator* cmp);
   // True when a goes first; then the explanation is the deciding comparator's label.
   bool operator()(const InstantId& a, const InstantId& b, LabelStr& explanation) const;
-
-  const std::list<InstantComparator*>& getComparators() const { return m_cmps; }
-
-private:
-  DecisionOrder& operator=(const DecisionOrder&) = delete;
-
-  std::list<InstantComparator*> m_cmps;
 };
 
 // The solver's flaw manager for resource threats: the instants that
@@ -126,6 +115,10 @@ public:
   LabelStr soleFlawExplanation(const EntityId& flaw) override;
 
   const DecisionOrder& getOrder() const { return m_order; }
+  void getAttributes(std::vector<std::string>& names) const override {
+    SOLVERS::FlawManager::getAttributes(names);
+    names.push_back("order");
+  }
 
 protected:
   void handleInitialize() override {}

@@ -24,10 +24,11 @@ std::vector<double> argumentValues(const std::vector<const AbstractDomain*>& arg
   return values;
 }
 
-// Each class accepts a fixed set of argument counts, whatever its signature.
-void checkArgCount(bool accepted, const char* className, size_t count) {
+// Each class accepts a fixed set of argument counts, whatever its signature; a refusal names them.
+void checkArgCount(bool accepted, const char* className, size_t count, const char* counts) {
   if (!accepted)
-    checkError(ALWAYS_FAILS, "Unexpected number of args in " << className << " constructor:" << count);
+    checkError(ALWAYS_FAILS, "Unexpected number of args in " << className << " constructor:" << count
+                                                              << " (it takes " << counts << ")");
 }
 
 void logCreated(const LabelStr& className, const LabelStr& objectName, const LabelStr& objectType) {
@@ -41,7 +42,8 @@ ObjectId makeLevelResource(const char* className, const LabelStr& factoryClass, 
                            const LabelStr& objectType, const LabelStr& objectName,
                            const std::vector<const AbstractDomain*>& arguments) {
   std::vector<double> v = argumentValues(arguments);
-  checkArgCount(v.size() == 0 || v.size() == 3 || v.size() == 5 || v.size() == 7, className, v.size());
+  checkArgCount(v.size() == 0 || v.size() == 3 || v.size() == 5 || v.size() == 7, className, v.size(),
+                "0, 3, 5 or 7");
   T* object = new T(planDb, objectType, objectName, true);
   Id<T> instance(object->getId());
   if (v.size() == 0)
@@ -93,7 +95,7 @@ ObjectId ReusableObjectFactory::makeNewObject(const PlanDatabaseId& planDb, cons
                                               const LabelStr& objectName,
                                               const std::vector<const AbstractDomain*>& arguments) const {
   std::vector<double> v = argumentValues(arguments);
-  checkArgCount(v.size() == 0 || v.size() == 2 || v.size() == 3 || v.size() == 4, "Reusable", v.size());
+  checkArgCount(v.size() == 0 || v.size() == 2 || v.size() == 3 || v.size() == 4, "Reusable", v.size(), "0, 2, 3 or 4");
   VEXL::VexlReusable* object = new VEXL::VexlReusable(planDb, objectType, objectName, true);
   Id<VEXL::VexlReusable> instance(object->getId());
   if (v.size() == 0)
@@ -117,7 +119,7 @@ ObjectId UnaryObjectFactory::makeNewObject(const PlanDatabaseId& planDb, const L
                                            const LabelStr& objectName,
                                            const std::vector<const AbstractDomain*>& arguments) const {
   std::vector<double> v = argumentValues(arguments);
-  checkArgCount(v.size() == 0 || v.size() == 1, "Unary", v.size());
+  checkArgCount(v.size() == 0 || v.size() == 1, "Unary", v.size(), "0 or 1");
   VEXL::VexlUnary* object = new VEXL::VexlUnary(planDb, objectType, objectName, true);
   Id<VEXL::VexlUnary> instance(object->getId());
   if (v.size() == 0)
