@@ -4,12 +4,12 @@
 // profile kind. Counters: solver steps, the makespan of the earliest-start
 // schedule found, and the instance's known optimum.
 //
-// BM_StepMedian times every solver step on a sample of j30 and of j60
-// instances; the ratio of the two medians is printed at the end. With
-// BM_StepMedianGenerated does the same on generated instances of 30 and 120
-// activities (the public data has no larger set here). With
-// KORVAN_BENCH_SWEEP=1, BM_J60Sweep also solves a spread of j60 instances
-// with 10 s of CPU time each and counts the solved ones (several minutes).
+// BM_StepMedian times every solver step on a sample of each of j30, j60, j90
+// and j120; the ratios of the larger sets' medians to j30's are printed at
+// the end. BM_StepMedianGenerated does the same on generated instances of 30
+// and 120 activities. With KORVAN_BENCH_SWEEP=1, BM_Sweep also solves 30
+// instances drawn from each of j60, j90 and j120 with 10 s of CPU time each,
+// counting the solved ones (about an hour).
 #include <benchmark/benchmark.h>
 
 #include <algorithm>
@@ -79,11 +79,22 @@ void instanceArgs(benchmark::internal::Benchmark* b) {
       b->Args({i, p});
 }
 
-// The first instance of every third parameter group of a set: 16 instances.
+const char* const SETS[] = {"j30", "j60", "j90", "j120"};
+
+int groups(const std::string& set) { return set == "j120" ? 60 : 48; }
+
+// The first instance present of 16 parameter groups spread over the set (the
+// shared j90 and j120 sets lack a few).
 std::vector<std::string> sample(const std::string& set) {
   std::vector<std::string> names;
-  for (int group = 1; group <= 48; group += 3)
-    names.push_back(set + std::to_string(group) + "_1.sm");
+  for (int i = 0; i < 16; ++i)
+    for (int k = 1; k <= 10; ++k) {
+      const std::string name = set + std::to_string(1 + i * groups(set) / 16) + "_" + std::to_string(k) + ".sm";
+      if (fileExists(psplib(set, name))) {
+        names.push_back(name);
+        break;
+      }
+    }
   return names;
 }
 
@@ -133,18 +144,18 @@ std::map<std::string, double>& medians() {
 // Median time of one solver step over the sample's first steps (20 at most
 // per instance, and no more than 10 s of them), in milliseconds.
 void BM_StepMedian(benchmark::State& state) {
-  const std::string set = state.range(0) == 0 ? "j30" : "j60";
+  const std::string set = SETS[state.range(0)];
   const std::string profile = PROFILES[state.range(1)];
   state.SetLabel(set + " " + profile);
-  if (!fileExists(psplib(set, sample(set)[0]))) {
+  if (sample(set).empty()) {
     state.SkipWithError(("no " + set + " data under " + dataRoot()).c_str());
     return;
   }
   std::vector<double> steps;
-  unsigned int solved = 0, stepCount = 0;
+  unsigned int stepCount = 0;
   for (auto _ : state) {
     steps.clear();
-    solved = stepCount = 0;
+    stepCount = 0;
     for (const std::string& name : sample(set)) {
       const Outcome out = solveCapped(set, name, profile, 10.0, 20);
       steps.insert(steps.end(), out.stepSeconds.begin(), out.stepSeconds.end());
@@ -157,26 +168,42 @@ void BM_StepMedian(benchmark::State& state) {
   state.counters["steps"] = stepCount;
 }
 
-// How many of a spread of j60 instances are solved within 10 s each.
-void BM_J60Sweep(benchmark::State& state) {
-  const std::string profile = PROFILES[state.range(0)];
-  state.SetLabel(profile);
-  // Thirty of the 48 parameter groups, spread evenly, first instance of each.
+// How many instances drawn at random (seeded, the same draw in every run) from
+// a set are solved within 10 s of CPU each, and the median CPU time to the
+// first schedule over all of them (an unsolved instance counts as 10 s).
+void BM_Sweep(benchmark::State& state) {
+  const std::string set = SETS[state.range(0)];
+  const std::string profile = PROFILES[state.range(1)];
+  state.SetLabel(set + " " + profile);
   std::vector<std::string> names;
-  for (int i = 0; i < 30; ++i)
-    names.push_back("j60" + std::to_string(1 + i * 48 / 30) + "_1.sm");
-  if (!fileExists(psplib("j60", names[0]))) {
-    state.SkipWithError(("no j60 data under " + dataRoot()).c_str());
+  if (!fileExists(psplib(set, set + "1_1.sm"))) {
+    state.SkipWithError(("no " + set + " data under " + dataRoot()).c_str());
     return;
   }
+  std::mt19937 rng(20261207);
+  while (names.size() < 30) {
+    const std::string name = set + std::to_string(1 + (int) (rng() % groups(set))) + "_" +
+                             std::to_string(1 + (int) (rng() % 10)) + ".sm";
+    if (fileExists(psplib(set, name)) && std::find(names.begin(), names.end(), name) == names.end())
+      names.push_back(name);
+  }
   unsigned int solved = 0;
+  std::vector<double> times;
   for (auto _ : state) {
     solved = 0;
-    for (const std::string& name : names)
-      solved += solveCapped("j60", name, profile, 10.0, 3000).solved ? 1 : 0;
+    times.clear();
+    for (const std::string& name : names) {
+      const Outcome out = solveCapped(set, name, profile, 10.0, 3000);
+      double total = 0.0;
+      for (double t : out.stepSeconds)
+        total += t;
+      solved += out.solved ? 1 : 0;
+      times.push_back(out.solved ? total : 10.0);
+    }
   }
   state.counters["solved"] = solved;
   state.counters["of"] = (double) names.size();
+  state.counters["medianFirstScheduleS"] = median(times);
 }
 
 // A generated instance of the single-mode sets' shape: a dummy start and end
@@ -266,22 +293,29 @@ void BM_StepMedianGenerated(benchmark::State& state) {
 }
 
 BENCHMARK(BM_RcpspSolve)->Apply(instanceArgs)->Unit(benchmark::kMillisecond);
-BENCHMARK(BM_StepMedian)->Args({0, 0})->Args({1, 0})->Args({0, 1})->Args({1, 1})->Iterations(1)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_StepMedian)
+    ->ArgsProduct({{0, 1, 2, 3}, {0, 1}})
+    ->Iterations(1)
+    ->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_StepMedianGenerated)->Args({30, 0})->Args({120, 0})->Args({30, 1})->Args({120, 1})->Iterations(1)->Unit(benchmark::kMillisecond);
 
 int main(int argc, char** argv) {
   const char* sweep = std::getenv("KORVAN_BENCH_SWEEP");
   if (sweep != 0 && std::string(sweep) == "1")
-    benchmark::RegisterBenchmark("BM_J60Sweep", BM_J60Sweep)->Arg(0)->Arg(1)->Iterations(1)->Unit(benchmark::kSecond);
+    benchmark::RegisterBenchmark("BM_Sweep", BM_Sweep)
+        ->ArgsProduct({{1, 2, 3}, {0, 1}})
+        ->Iterations(1)
+        ->Unit(benchmark::kSecond);
   benchmark::Initialize(&argc, argv);
   benchmark::RunSpecifiedBenchmarks();
-  std::printf("\nMedian solver step, j60 sample against j30 sample (same run):\n");
-  for (const char* profile : PROFILES) {
-    const std::string p(profile);
-    if (medians().count("j30 " + p) && medians().count("j60 " + p) && medians()["j30 " + p] > 0.0)
-      std::printf("  %-24s %.3f ms / %.3f ms = %.1fx\n", profile, medians()["j60 " + p], medians()["j30 " + p],
-                  medians()["j60 " + p] / medians()["j30 " + p]);
-  }
+  std::printf("\nMedian solver step against the j30 sample's (same run):\n");
+  for (const char* set : {"j60", "j90", "j120"})
+    for (const char* profile : PROFILES) {
+      const std::string p(profile), big = std::string(set) + " " + p;
+      if (medians().count("j30 " + p) && medians().count(big) && medians()["j30 " + p] > 0.0)
+        std::printf("  %-5s %-24s %.3f ms / %.3f ms = %.1fx\n", set, profile, medians()[big],
+                    medians()["j30 " + p], medians()[big] / medians()["j30 " + p]);
+    }
   std::printf("\nMedian solver step, generated 120-activity against generated 30-activity instances:\n");
   for (const char* profile : PROFILES) {
     const std::string p(profile);
