@@ -43,6 +43,11 @@ std::vector<ModuleMaker>& moduleMakers() {
   return sl_makers;
 }
 
+bool& hostLeftToExit() {
+  static bool sl_left = false;
+  return sl_left;
+}
+
 std::vector<PlanChecker>& planCheckers() {
   static std::vector<PlanChecker> sl_checkers;
   return sl_checkers;
@@ -818,7 +823,16 @@ int execute(const Options& options, std::ostream& out, std::ostream& err) {
                      config.RootElement()->Value() + ">: the root element must be <Solver>"};
   }
 
-  Host host;
+  std::unique_ptr<Host> owner(new Host());
+  Host& host = *owner;
+  // A program that exits right after the run lets the exit take the plan back.
+  struct LeftToExit {
+    std::unique_ptr<Host>& owner;
+    ~LeftToExit() {
+      if (hostLeftToExit())
+        owner.release();
+    }
+  } leftToExit{owner};
   FailureReasons reasons(host.db().getId(), host.interpreter());
   std::string summary = host.interpreter().interpret(model, options.model);
   if (options.solverConfig.empty())
@@ -900,6 +914,8 @@ int execute(const Options& options, std::ostream& out, std::ostream& err) {
 } // namespace
 
 void registerModule(const ModuleMaker& maker) { moduleMakers().push_back(maker); }
+
+void leaveHostToExit(bool leave) { hostLeftToExit() = leave; }
 
 void registerObjectPrinter(const std::string& objectType, const ObjectPrinter& printer) {
   objectPrinters()[objectType] = printer;

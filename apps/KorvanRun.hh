@@ -48,6 +48,10 @@ typedef std::function<std::string(const PlanDatabaseId&, const ConstraintEngine:
     EmptyingExplainer;
 void registerEmptyingExplainer(const EmptyingExplainer& explainer);
 
+/// For a program that ends as soon as run() returns: run() then leaves its engine, plan and
+/// modules to the process's exit instead of tearing them down after the results are printed.
+void leaveHostToExit(bool leave);
+
 /// Forgets every registration (tests).
 void clearRegistrations();
 

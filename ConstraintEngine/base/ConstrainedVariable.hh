@@ -170,6 +170,10 @@ protected:
   virtual void handleRestrictBaseDomain(const AbstractDomain& dom) = 0;
   virtual void handleConstraintAdded(const ConstraintId&) {}
   virtual void handleConstraintRemoved(const ConstraintId&) {}
+  /// A constraint over the variable is about to lose one deactivation; raising refuses it.
+  virtual void handleUndoDeactivation(const ConstraintId&) {}
+  /// A constraint over the variable gained or lost a deactivation.
+  virtual void handleConstraintActivityChanged(const ConstraintId&) {}
 
   void handleDiscard() override;
   /// Tells the listeners, discards the remaining constraints and unregisters from the engine.

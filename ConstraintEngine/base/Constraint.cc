@@ -112,25 +112,38 @@ int Constraint::getIndex(const ConstrainedVariableId& var) const {
 
 void Constraint::deactivate() {
   ++m_deactivationRefCount;
-  if (m_deactivationRefCount != 1)
-    return;
-  debugMsg("Constraint:deactivate", "Deactivating " << m_name.toString() << "(" << getKey() << ")");
-  handleDeactivate();
-  m_propagator->handleConstraintDeactivated(m_id);
-  const bool restricted = m_hasRestricted;
-  if (restricted || m_constraintEngine->provenInconsistent())
-    m_constraintEngine->relaxAfter(*this, restricted);
+  if (m_deactivationRefCount == 1) {
+    debugMsg("Constraint:deactivate", "Deactivating " << m_name.toString() << "(" << getKey() << ")");
+    handleDeactivate();
+    m_propagator->handleConstraintDeactivated(m_id);
+    const bool restricted = m_hasRestricted;
+    if (restricted || m_constraintEngine->provenInconsistent())
+      m_constraintEngine->relaxAfter(*this, restricted);
+  }
+  notifyActivityChanged();
 }
 
 void Constraint::undoDeactivation() {
   checkError(m_deactivationRefCount > 0,
              "Constraint " << toString() << " is active: nothing to undo");
+  // The owners of the variables may hold deactivations of their own (merging).
+  for (size_t i = 0; i < m_variables.size(); ++i)
+    if (m_variables[i].isValid())
+      m_variables[i]->handleUndoDeactivation(m_id);
   --m_deactivationRefCount;
-  if (m_deactivationRefCount != 0)
-    return;
-  debugMsg("Constraint:undoDeactivation", "Activating " << m_name.toString() << "(" << getKey() << ")");
-  handleActivate();
-  m_propagator->handleConstraintActivated(m_id);
+  if (m_deactivationRefCount == 0) {
+    debugMsg("Constraint:undoDeactivation", "Activating " << m_name.toString() << "(" << getKey() << ")");
+    handleActivate();
+    m_propagator->handleConstraintActivated(m_id);
+  }
+  notifyActivityChanged();
+}
+
+void Constraint::notifyActivityChanged() {
+  const std::vector<ConstrainedVariableId> scope = m_variables;
+  for (const ConstrainedVariableId& var : scope)
+    if (var.isValid())
+      var->handleConstraintActivityChanged(m_id);
 }
 
 bool Constraint::canIgnore(const ConstrainedVariableId&, int, const DomainListener::ChangeType&) {

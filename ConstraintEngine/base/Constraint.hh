@@ -94,6 +94,8 @@ private:
 
   /// Leaves the variables, the propagator and the engine; runs once.
   void detach();
+  /// Tells the scope's variables that the deactivation count moved.
+  void notifyActivityChanged();
 
   ConstraintId m_id;
   LabelStr m_name;

@@ -65,6 +65,9 @@ public:
   /// A token left this object (or is being deleted): its orderings on this object are freed
   /// and it no longer needs ordering. Removing a token that is not here is an error.
   virtual void remove(const TokenId& token);
+  /// The plan database is about to delete every token, then every object: an object may let go
+  /// of its tokens here all at once rather than one at a time as they leave. Default: nothing.
+  virtual void handlePurge() {}
 
   // ---- member variables ----
   /// A new member variable named "objectName.memberName" over a copy of the base domain; the

@@ -62,6 +62,10 @@ const EngineId& PlanDatabase::getEngine() const {
 void PlanDatabase::purge() {
   bool wasDeleting = m_deleting;
   m_deleting = true;
+  if (!m_tokens.empty())
+    for (const auto& entry : m_objects)
+      if (entry.second.isValid())
+        entry.second->handlePurge();
   // Masters take their slaves along.
   while (!m_tokens.empty()) {
     int key = m_tokens.begin()->first;
@@ -254,6 +258,20 @@ void PlanDatabase::dropMergeCopy(const ConstraintId& original) {
   m_mergeCopies.erase(it);
   if (copy.isValid())
     copy->discard();
+}
+
+unsigned int PlanDatabase::mergeHolds(const ConstraintId& constraint) const {
+  std::vector<Token*> holders;
+  for (const ConstrainedVariableId& var : constraint->getScope()) {
+    Token* token = parentToken(var);
+    if (token == nullptr || !token->isMerged() ||
+        std::find(holders.begin(), holders.end(), token) != holders.end())
+      continue;
+    const std::vector<ConstraintId>& held = token->m_deactivatedByMerge;
+    if (std::find(held.begin(), held.end(), constraint) != held.end())
+      holders.push_back(token);
+  }
+  return (unsigned int)holders.size();
 }
 
 bool PlanDatabase::isMergeCopy(const ConstraintId& constraint) const {

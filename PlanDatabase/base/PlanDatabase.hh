@@ -97,6 +97,8 @@ private:
   void dropMergeCopy(const ConstraintId& original);
   /// True when the constraint is such a copy.
   bool isMergeCopy(const ConstraintId& constraint) const;
+  /// How many merged tokens of the constraint's scope hold a deactivation of it.
+  unsigned int mergeHolds(const ConstraintId& constraint) const;
 
   PlanDatabaseId m_id;
   ConstraintEngineId m_constraintEngine;

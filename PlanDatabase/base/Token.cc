@@ -293,13 +293,14 @@ void Token::merge(const TokenId& activeToken) {
   for (const ConstrainedVariableId& var : m_allVariables)
     var->constraints(constraints);
   std::vector<ConstraintId> originals;
-  for (const ConstraintId& constraint : constraints) {
-    if (m_planDatabase->isMergeCopy(constraint))
-      continue;
+  for (const ConstraintId& constraint : constraints)
+    if (!m_planDatabase->isMergeCopy(constraint))
+      originals.push_back(constraint);
+  // A deactivation may discard copies made for other merges: the list holds no copy.
+  for (const ConstraintId& constraint : originals) {
     constraint->deactivate();
     m_deactivatedByMerge.push_back(constraint);
     m_inactiveConstraints.push_back(constraint);
-    originals.push_back(constraint);
   }
 
   m_activeToken = activeToken;
@@ -363,6 +364,19 @@ void Token::handleRemovalOfInactiveConstraint(const ConstraintId& constraint) {
       m_deactivatedByMerge.erase(it);
       break;
     }
+}
+
+void Token::handleUndoDeactivation(const ConstraintId& constraint) {
+  if (!m_planDatabase.isValid())
+    return;
+  checkError(constraint->deactivationCount() > m_planDatabase->mergeHolds(constraint),
+             "Cannot activate " << constraint->toString() << ": " << toString() << " is merged onto "
+                                << m_activeToken->toString() << ".");
+}
+
+void Token::handleConstraintActivityChanged(const ConstraintId& constraint) {
+  if (m_planDatabase.isValid())
+    m_planDatabase->refreshMergeCopy(constraint);
 }
 
 void Token::updateObjectAssignment() {

@@ -104,6 +104,12 @@ public:
   /// A constraint was added (inactive) to / removed from a variable of this merged token.
   void handleAdditionOfInactiveConstraint(const ConstraintId& constraint);
   void handleRemovalOfInactiveConstraint(const ConstraintId& constraint);
+  /// A constraint over a variable of this merged token is about to lose a deactivation: refused
+  /// when merges hold every deactivation it has left.
+  void handleUndoDeactivation(const ConstraintId& constraint);
+  /// A constraint over a variable of this merged token gained or lost a deactivation: its copy on
+  /// the active token follows.
+  void handleConstraintActivityChanged(const ConstraintId& constraint);
   /// Constraints over this merged token's variables, all inactive while it is merged (merge
   /// deactivates those already there), in the order reported.
   const std::vector<ConstraintId>& getInactiveConstraints() const { return m_inactiveConstraints; }

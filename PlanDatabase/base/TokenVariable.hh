@@ -1,6 +1,8 @@
 #ifndef KORVAN_PLANDATABASE_TOKENVARIABLE_HH
 #define KORVAN_PLANDATABASE_TOKENVARIABLE_HH
 
+#include <memory>
+
 #include "ConstraintEngine/base/Constraint.hh"
 #include "ConstraintEngine/component/Variable.hh"
 #include "PlanDatabase/base/Token.hh"
@@ -42,6 +44,13 @@ public:
 private:
   void handleConstraintAdded(const ConstraintId& constraint) override;
   void handleConstraintRemoved(const ConstraintId& constraint) override;
+  void handleUndoDeactivation(const ConstraintId& constraint) override;
+  void handleConstraintActivityChanged(const ConstraintId& constraint) override;
+
+  /// Raises when narrowing the base domain by `domain` would leave the merged tokens and the
+  /// token they are merged onto without a common value, or fix this merged variable to a value
+  /// other than the one the active token's variable is specified to.
+  void checkIntegration(const AbstractDomain& domain) const;
 
   void setSpecified(double singletonValue);
   void resetSpecified();
@@ -144,10 +153,49 @@ void TokenVariable<DomainType>::handleReset() {
 
 template <class DomainType>
 void TokenVariable<DomainType>::handleRestrictBaseDomain(const AbstractDomain& domain) {
+  const bool merging = this->getIndex() > 0 && m_parentToken.isValid() &&
+                       (m_parentToken->isMerged() || !m_parentToken->getMergedTokens().empty());
+  if (merging)
+    checkIntegration(domain);
+  const bool wasSpecified = this->isSpecified();
   Variable<DomainType>::handleRestrictBaseDomain(domain);
   if (m_integratedBaseDomain->isOpen() && domain.isClosed())
     m_integratedBaseDomain->close();
   m_integratedBaseDomain->intersect(domain);
+  if (!merging || !m_parentToken->isMerged())
+    return;
+  // The active token integrates this base domain, and the value it fixes, at once.
+  Id<TokenVariable<DomainType>> active(m_parentToken->getActiveToken()->getVariables()[this->getIndex()]);
+  active->handleBase(*this->m_baseDomain);
+  if (!wasSpecified && this->isSpecified() && !active->isSpecified())
+    active->ConstrainedVariable::specify(this->getSpecifiedValue());
+}
+
+template <class DomainType>
+void TokenVariable<DomainType>::checkIntegration(const AbstractDomain& domain) const {
+  const int index = this->getIndex();
+  const TokenId& activeToken = m_parentToken->isMerged() ? m_parentToken->getActiveToken() : m_parentToken;
+  Id<TokenVariable<DomainType>> active(activeToken->getVariables()[index]);
+  std::unique_ptr<AbstractDomain> mine(this->m_baseDomain->copy());
+  if (mine->isOpen() && domain.isClosed())
+    mine->close();
+  mine->intersect(domain);
+  std::unique_ptr<AbstractDomain> integrated(active == this->getId() ? mine->copy() : active->baseDomain().copy());
+  bool leftEmpty = false;
+  for (const TokenId& merged : activeToken->getMergedTokens()) {
+    const ConstrainedVariableId& var = merged->getVariables()[index];
+    const AbstractDomain& base = var == this->getId() ? *mine : var->baseDomain();
+    integrated->intersect(base);
+    leftEmpty = leftEmpty || (base.isClosed() && integrated->isEmpty());
+  }
+  checkError(!leftEmpty, "Cannot restrict " << this->toString() << " to " << domain.toString() << ": "
+                         << activeToken->toString() << " and the tokens merged onto it would have no value in common.");
+  if (m_parentToken->isMerged() && !this->isSpecified() && mine->isClosed() && mine->isSingleton() &&
+      active->isSpecified())
+    checkError(active->getSpecifiedValue() == mine->getSingletonValue(),
+               "Cannot restrict " << this->toString() << " to " << domain.toString() << ": it would fix it to "
+                                  << this->toString(mine->getSingletonValue()) << " where "
+                                  << active->toString() << " is specified.");
 }
 
 template <class DomainType>
@@ -163,6 +211,18 @@ template <class DomainType>
 void TokenVariable<DomainType>::handleConstraintRemoved(const ConstraintId& constraint) {
   if (this->m_parentToken->isMerged() && !constraint->isActive())
     this->m_parentToken->handleRemovalOfInactiveConstraint(constraint);
+}
+
+template <class DomainType>
+void TokenVariable<DomainType>::handleUndoDeactivation(const ConstraintId& constraint) {
+  if (this->m_parentToken->isMerged())
+    this->m_parentToken->handleUndoDeactivation(constraint);
+}
+
+template <class DomainType>
+void TokenVariable<DomainType>::handleConstraintActivityChanged(const ConstraintId& constraint) {
+  if (this->m_parentToken->isMerged())
+    this->m_parentToken->handleConstraintActivityChanged(constraint);
 }
 
 template <class DomainType>

@@ -8,6 +8,7 @@
 #include "ConstraintEngine/base/ConstraintEngine.hh"
 #include "ConstraintEngine/base/IntervalDomain.hh"
 #include "ConstraintEngine/base/IntervalIntDomain.hh"
+#include "ConstraintEngine/component/Variable.hh"
 #include "PlanDatabase/base/DbClient.hh"
 #include "PlanDatabase/base/EventToken.hh"
 #include "PlanDatabase/base/IntervalToken.hh"
@@ -290,12 +291,18 @@ TEST(PlanDatabase, mergeAndSplitKeepBaseDomains) {
   EXPECT_EQ(1u, active->getMergedTokens().size());
   for (const ConstraintId& c : m2->getStandardConstraints())
     EXPECT_TRUE(c->isActive());
-  // Two merged counterparts specified to different values cannot be integrated.
+  // A merged counterpart cannot be fixed to another value by its base domain, and one that
+  // may is integrated at once.
   q[2]->reset();
   m2->merge(active);
-  q[2]->restrictBaseDomain(IntervalDomain(8, 8));
-  EXPECT_CHECK(raised([&] { activeQ->reset(); }),
-               "!shouldBeSpecified || specifiedValue == var->lastDomain().getSingletonValue()", q[2]->toString());
+  const std::string q2 = q[2]->toString();
+  EXPECT_EQ("Cannot restrict " + q2 + " to float:[8, 8]: it would fix it to 8 where " + q[0]->toString() + " is specified.",
+            raised([&] { q[2]->restrictBaseDomain(IntervalDomain(8, 8)); }).getMsg());
+  EXPECT_EQ(IntervalDomain(0, 100), q[2]->baseDomain());
+  q[2]->restrictBaseDomain(IntervalDomain(5, 9));
+  EXPECT_EQ(IntervalDomain(5, 9), activeQ->getIntegratedBaseDomain());
+  activeQ->reset();
+  EXPECT_EQ(7, q[0]->lastDomain().getSingletonValue());
   m2->split();
   q[1]->reset();
   m1->split();
@@ -318,15 +325,24 @@ TEST(PlanDatabase, mergeAndSplitKeepBaseDomains) {
   EXPECT_EQ(m3->start()->toString() + " cannot merge.", raised([&] { m3->merge(active); }).getMsg());
   EXPECT_TRUE(m3->isInactive());
   EXPECT_TRUE(active->getMergedTokens().empty());
-  // One narrowed so after merging is caught when the active token's variable derives again.
+  // So is a restriction, of the merged token's or of the active token's variable, that would
+  // leave them no common value; one that leaves some narrows the active token at once.
   TokenId m4 = host.interval(D(0, 80), D(), D(1, 20));
   host.quantity(m4);
   m4->merge(active);
-  m4->start()->restrictBaseDomain(D(70, 80));
-  EXPECT_CHECK(raised([&] { activeStart->reset(); }),
-               "var->baseDomain().isOpen() || !this->m_integratedBaseDomain->isEmpty()",
-               m4->start()->toString() + " cannot merge.");
+  const std::string noCommonValue = ": " + active->toString() + " and the tokens merged onto it would have no value in common.";
+  EXPECT_EQ("Cannot restrict " + m4->start()->toString() + " to int:[70, 80]" + noCommonValue,
+            raised([&] { m4->start()->restrictBaseDomain(D(70, 80)); }).getMsg());
+  EXPECT_EQ("Cannot restrict " + active->start()->toString() + " to int:[60, 90]" + noCommonValue,
+            raised([&] { active->start()->restrictBaseDomain(D(60, 90)); }).getMsg());
+  EXPECT_EQ(D(0, 80), m4->start()->baseDomain());
+  EXPECT_EQ(D(0, 50), active->start()->baseDomain());
+  m4->start()->restrictBaseDomain(D(20, 80));
+  EXPECT_EQ(D(20, 50), activeStart->getIntegratedBaseDomain());
+  EXPECT_EQ(20, active->start()->lastDomain().getLowerBound());
+  activeStart->reset();
   m4->split();
+  EXPECT_EQ(D(0, 50), activeStart->getIntegratedBaseDomain());
 
   EXPECT_EQ("Cannot merge onto " + m1->toString() + ": it is not active.",
             raised([&] { m2->merge(m1); }).getMsg());
@@ -339,6 +355,49 @@ TEST(PlanDatabase, mergeAndSplitKeepBaseDomains) {
   EXPECT_EQ("m_parentToken.isValid()",
             raised([&] { new TokenVariable<IntervalDomain>(TokenId::noId(), 0, host.engine(), IntervalDomain()); })
                 .getCondition());
+}
+
+// A merged token's relation acts on the active token through a copy exactly while merges alone
+// hold it inactive: deactivating it drops the copy, undoing that brings it back, and no undo may
+// wake it while a merge holds it.
+TEST(PlanDatabase, mergedRelationsFollowTheirActivation) {
+  Host host;
+  host.object("Timeline", "t");
+  host.db->close();
+  TokenId active = host.interval(D(0, 100), D(), D(1, 20));
+  TokenId merged = host.interval(D(0, 100), D(), D(1, 20));
+  Variable<IntervalIntDomain> deadline(host.engine(), D(0, 40));
+  ConstraintId before = host.ce->createConstraint("precedes", {merged->start(), deadline.getId()});
+  active->activateInternal();
+  auto start = [&]() {
+    EXPECT_TRUE(host.ce->propagate());
+    return bounds(active->start());
+  };
+  auto pair = [](double lb, double ub) { return std::make_pair(lb, ub); };
+  merged->merge(active);
+  EXPECT_EQ(pair(0, 40), start());
+  before->deactivate();
+  EXPECT_EQ(pair(0, 100), start());
+  before->undoDeactivation();
+  EXPECT_EQ(pair(0, 40), start());
+  EXPECT_EQ("Cannot activate " + before->toString() + ": " + merged->toString() + " is merged onto " +
+                active->toString() + ".",
+            raised([&] { before->undoDeactivation(); }).getMsg());
+  EXPECT_EQ(1u, before->deactivationCount());
+  // Deactivated across a split and a new merge.
+  before->deactivate();
+  merged->split();
+  EXPECT_EQ(pair(0, 100), start());
+  EXPECT_EQ(pair(0, 100), bounds(merged->start()));
+  merged->merge(active);
+  EXPECT_EQ(pair(0, 100), start());
+  before->undoDeactivation();
+  EXPECT_EQ(pair(0, 40), start());
+  merged->split();
+  EXPECT_TRUE(before->isActive());
+  EXPECT_EQ(pair(0, 100), start());
+  EXPECT_EQ(pair(0, 40), bounds(merged->start()));
+  before->discard();
 }
 
 TEST(PlanDatabase, deletingTokensLeavesNoConstraintBehind) {

@@ -38,12 +38,12 @@ const double sl_noLimit = std::numeric_limits<double>::quiet_NaN();
 }
 
 Resource::Resource(const ObjectId& parent, const LabelStr& type, const LabelStr& localName, bool open)
-  : Object(parent, type, localName, open), m_initCapacityLb(sl_noLimit), m_initCapacityUb(sl_noLimit),
+  : Object(parent, type, localName, open), m_released(false), m_initCapacityLb(sl_noLimit), m_initCapacityUb(sl_noLimit),
     m_lowerLimit(sl_noLimit), m_upperLimit(sl_noLimit), m_maxInstProduction(sl_noLimit),
     m_maxInstConsumption(sl_noLimit), m_maxProduction(sl_noLimit), m_maxConsumption(sl_noLimit) {}
 
 Resource::Resource(const PlanDatabaseId& planDatabase, const LabelStr& type, const LabelStr& name, bool open)
-  : Object(planDatabase, type, name, open), m_initCapacityLb(sl_noLimit), m_initCapacityUb(sl_noLimit),
+  : Object(planDatabase, type, name, open), m_released(false), m_initCapacityLb(sl_noLimit), m_initCapacityUb(sl_noLimit),
     m_lowerLimit(sl_noLimit), m_upperLimit(sl_noLimit), m_maxInstProduction(sl_noLimit),
     m_maxInstConsumption(sl_noLimit), m_maxProduction(sl_noLimit), m_maxConsumption(sl_noLimit) {}
 
@@ -52,7 +52,7 @@ Resource::Resource(const PlanDatabaseId& planDatabase, const LabelStr& type, con
                    double initCapacityLb, double initCapacityUb, double lowerLimit, double upperLimit,
                    double maxInstProduction, double maxInstConsumption, double maxProduction,
                    double maxConsumption)
-  : Object(planDatabase, type, name, false), m_initCapacityLb(sl_noLimit), m_initCapacityUb(sl_noLimit),
+  : Object(planDatabase, type, name, false), m_released(false), m_initCapacityLb(sl_noLimit), m_initCapacityUb(sl_noLimit),
     m_lowerLimit(sl_noLimit), m_upperLimit(sl_noLimit), m_maxInstProduction(sl_noLimit),
     m_maxInstConsumption(sl_noLimit), m_maxProduction(sl_noLimit), m_maxConsumption(sl_noLimit) {
   init(initCapacityLb, initCapacityUb, lowerLimit, upperLimit, maxInstProduction, maxInstConsumption,
@@ -119,8 +119,23 @@ void Resource::checkInitialized() const {
 }
 
 void Resource::add(const TokenId& token) {
-  checkInitialized();
+  if (!m_released)
+    checkInitialized();
   Object::add(token);
+}
+
+void Resource::handlePurge() {
+  // Every token is about to leave, each taking its transactions out of the profile instant by
+  // instant and relaxing what its constraints narrowed: the profile goes whole instead, and the
+  // transactions go with the resource.
+  if (m_profile.isNoId())
+    return;
+  m_released = true;
+  delete (Profile*) m_profile;
+  m_profile = Id<Profile>::noId();
+  m_flawedTokens.clear();
+  m_flawedTokensAt.clear();
+  m_flawedInstants.clear();
 }
 
 void Resource::remove(const TokenId& token) {

@@ -51,6 +51,7 @@ public:
   // A token reaches the profile later, through its token-to-resource constraint.
   void add(const TokenId& token) override;
   void remove(const TokenId& token) override;
+  void handlePurge() override;
 
   // Pairs (predecessor, successor) of transactions that could be ordered to
   // resolve the flaw at a recorded flawed instant of this resource.
@@ -131,6 +132,8 @@ protected:
 
   Id<FVDetector> m_detector;
   Id<Profile> m_profile;
+  // Set once the plan database purges: the profile is gone and tokens leave without it.
+  bool m_released;
   std::map<TransactionId, TokenId> m_transactionsToTokens;
   std::map<TokenId, std::set<InstantId>> m_flawedTokens;
   // The same record by instant, so that withdrawing an instant's flaws does not walk

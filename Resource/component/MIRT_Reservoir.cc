@@ -27,6 +27,8 @@ Reservoir::~Reservoir() {
 }
 
 void Reservoir::addToProfile(const TokenId& tok) {
+  if (m_released)
+    return;
   if (m_tokensToTransactions.find(tok) != m_tokensToTransactions.end()) {
     debugMsg("Reservoir:addToProfile", "Token " << tok->getPredicateName().toString() << "(" << tok->getKey()
              << ") is already in the profile.");
@@ -43,6 +45,8 @@ void Reservoir::addToProfile(const TokenId& tok) {
 }
 
 void Reservoir::removeFromProfile(const TokenId& tok) {
+  if (m_released)
+    return;
   std::map<TokenId, TransactionId>::iterator it = m_tokensToTransactions.find(tok);
   if (it == m_tokensToTransactions.end())
     return;

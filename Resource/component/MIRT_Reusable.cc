@@ -28,6 +28,8 @@ Reusable::~Reusable() {
 }
 
 void Reusable::addToProfile(const TokenId& tok) {
+  if (m_released)
+    return;
   if (m_tokensToTransactions.find(tok) != m_tokensToTransactions.end()) {
     debugMsg("Reusable:addToProfile", "Token " << tok->getPredicateName().toString() << "(" << tok->getKey()
              << ") is already in the profile.");
@@ -47,6 +49,8 @@ void Reusable::addToProfile(const TokenId& tok) {
 }
 
 void Reusable::removeFromProfile(const TokenId& tok) {
+  if (m_released)
+    return;
   std::map<TokenId, std::pair<TransactionId, TransactionId>>::iterator it = m_tokensToTransactions.find(tok);
   if (it == m_tokensToTransactions.end())
     return;

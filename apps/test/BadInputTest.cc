@@ -484,8 +484,8 @@ TEST(BadInput, ConfigurationWordsNoComponentReadsAreRefusedOrWarned) {
 // a constraint was taken apart raised an error out of a destructor.
 TEST(BadInput, DebugOutputLostWhileTakingThePlanApartIsReportedOnce) {
   for (const char* marker : {"ConstrainedVariable:detachFromEngine", "Constraint:detach", "Constraint:Constraint",
-                             "Token:delete", "Profile:removeTransaction", "TemporalNetwork:removeEdge",
-                             "Reusable:removeFromProfile", "ConstraintEngine:relax"}) {
+                             "Token:delete", "Profile:~Profile", "TemporalNetwork:removeEdge",
+                             "ConstraintEngine:relax"}) {
     FullBuffer full;
     std::ostream stream(&full);
     KORVAN::DebugMessage::setStream(stream);

@@ -1,0 +1,182 @@
+// One resource with many tokens, through the whole korvan-run path (read, propagate, one solver
+// step, print, tear down): N uses of one Reusable against N events of one Reservoir, each over
+// windows about 20 apart and 100 to 300 wide. The reservoir run is the reference; the ratio of
+// the two and, for each, the share of the run spent after the result line are printed at the
+// end. The program itself runs as a child process (its CPU time is the measure); the same path
+// in process (`HOST::run`, which tears its host down in full, as tests and sanitized builds do)
+// shows what the teardown costs.
+
+#include <benchmark/benchmark.h>
+
+#include <chrono>
+#include <cstdio>
+#include <fstream>
+#include <map>
+#include <sstream>
+#include <streambuf>
+#include <string>
+#include <sys/resource.h>
+#include <unistd.h>
+
+#include "apps/KorvanRun.hh"
+#include "bench/BenchSupport.hh"
+#include "bench/LargeModel.hh"
+
+using namespace KORVAN;
+
+namespace {
+
+typedef std::chrono::steady_clock Clock;
+
+// The model file for a kind and a size, written once per run.
+const std::string& modelFile(bool reusable, unsigned int tokens) {
+  static std::map<std::pair<bool, unsigned int>, std::string> s_files;
+  std::string& path = s_files[std::make_pair(reusable, tokens)];
+  if (!path.empty())
+    return path;
+  BENCH::ModelRandom rng(tokens);
+  std::ostringstream os;
+  os << "<vexl>\n";
+  if (reusable)
+    os << "  <new type=\"Reusable\" name=\"crew\"><float value=\"10\"/><float value=\"0\"/></new>\n";
+  else
+    os << "  <new type=\"Reservoir\" name=\"tank\"><float value=\"0\"/><float value=\"-10000000\"/>"
+       << "<float value=\"10000000\"/></new>\n";
+  os << "  <close/>\n";
+  for (unsigned int i = 0; i < tokens; ++i) {
+    const unsigned int lb = 20 * i + rng.below(20);
+    const unsigned int ub = lb + 100 + rng.below(200);
+    const std::string window = "\"" + std::to_string(lb) + " " + std::to_string(ub) + "\"";
+    if (reusable)
+      os << "  <goal predicate=\"Reusable.uses\" name=\"u" << i << "\" object=\"crew\" start=" << window
+         << " duration=\"" << 1 + rng.below(10) << "\" quantity=\"" << 1 + rng.below(3) << "\"/>\n";
+    else
+      os << "  <goal predicate=\"Reservoir." << (rng.below(2) == 0 ? "consume" : "produce") << "\" name=\"e" << i
+         << "\" object=\"tank\" time=" << window << " quantity=\"" << 1 + rng.below(10) << "\"/>\n";
+  }
+  os << "</vexl>\n";
+  path = "/tmp/korvan-bench-" + std::to_string(getpid()) + (reusable ? "-uses-" : "-events-") +
+         std::to_string(tokens) + ".xml";
+  std::ofstream(path) << os.str();
+  return path;
+}
+
+// Keeps the output and notes the moment the result line is written.
+class ResultClock : public std::stringbuf {
+public:
+  Clock::time_point resultAt;
+  bool seen = false;
+
+protected:
+  int sync() override {
+    if (!seen && str().find("Result: ") != std::string::npos) {
+      seen = true;
+      resultAt = Clock::now();
+    }
+    return 0;
+  }
+};
+
+void runKorvan(benchmark::State& state, bool reusable) {
+  const unsigned int tokens = (unsigned int) state.range(0);
+  const std::string& path = modelFile(reusable, tokens);
+  double after = 0.0, total = 0.0;
+  for (auto _ : state) {
+    ResultClock buffer;
+    std::ostream out(&buffer);
+    std::ostringstream err;
+    const Clock::time_point start = Clock::now();
+    const int status = HOST::run({"--max-steps", "1", path}, out, err);
+    const Clock::time_point end = Clock::now();
+    if (status == HOST::EXIT_BAD_INPUT || !buffer.seen) {
+      state.SkipWithError(("korvan-run failed: " + err.str()).c_str());
+      break;
+    }
+    after += std::chrono::duration<double>(end - buffer.resultAt).count();
+    total += std::chrono::duration<double>(end - start).count();
+  }
+  state.counters["tokens"] = tokens;
+  state.counters["afterResult"] = total > 0.0 ? after / total : 0.0;
+}
+
+double childCpuSeconds() {
+  struct rusage usage;
+  getrusage(RUSAGE_CHILDREN, &usage);
+  return (double) usage.ru_utime.tv_sec + 1e-6 * (double) usage.ru_utime.tv_usec +
+         (double) usage.ru_stime.tv_sec + 1e-6 * (double) usage.ru_stime.tv_usec;
+}
+
+// The program as a user runs it; its output reaches the pipe line by line at each std::endl.
+void runProgram(benchmark::State& state, bool reusable) {
+  const unsigned int tokens = (unsigned int) state.range(0);
+  const std::string command = std::string("exec ") + KORVAN_RUN + " --max-steps 1 " + modelFile(reusable, tokens) +
+                              " 2>/dev/null";
+  double after = 0.0, total = 0.0;
+  for (auto _ : state) {
+    const double cpu = childCpuSeconds();
+    const Clock::time_point start = Clock::now();
+    FILE* child = popen(command.c_str(), "r");
+    if (child == nullptr) {
+      state.SkipWithError("cannot start korvan-run");
+      break;
+    }
+    char line[4096];
+    bool seen = false;
+    Clock::time_point resultAt = start;
+    while (std::fgets(line, sizeof line, child) != nullptr)
+      if (!seen && std::string(line).compare(0, 8, "Result: ") == 0) {
+        seen = true;
+        resultAt = Clock::now();
+      }
+    const int status = pclose(child);
+    const Clock::time_point end = Clock::now();
+    if (!seen || !WIFEXITED(status) || WEXITSTATUS(status) == HOST::EXIT_BAD_INPUT) {
+      state.SkipWithError("korvan-run failed");
+      break;
+    }
+    state.SetIterationTime(childCpuSeconds() - cpu);
+    after += std::chrono::duration<double>(end - resultAt).count();
+    total += std::chrono::duration<double>(end - start).count();
+  }
+  state.counters["tokens"] = tokens;
+  state.counters["afterResult"] = total > 0.0 ? after / total : 0.0;
+}
+
+// The program's runs are timed by hand with the child's CPU time: their ratios take that.
+class ProgramRatioReporter : public BENCH::RatioReporter {
+public:
+  void ReportRuns(const std::vector<Run>& runs) override {
+    BENCH::RatioReporter::ReportRuns(runs);
+    for (const Run& run : runs)
+      if (run.run_type == Run::RT_Iteration && !run.error_occurred &&
+          run.benchmark_name().find("manual_time") != std::string::npos)
+        times[run.benchmark_name()] = run.GetAdjustedRealTime();
+  }
+};
+
+void BM_KorvanRunReusableUses(benchmark::State& state) { runProgram(state, true); }
+void BM_KorvanRunReservoirEvents(benchmark::State& state) { runProgram(state, false); }
+void BM_InProcessReusableUses(benchmark::State& state) { runKorvan(state, true); }
+void BM_InProcessReservoirEvents(benchmark::State& state) { runKorvan(state, false); }
+
+BENCHMARK(BM_KorvanRunReservoirEvents)->Arg(1000)->Arg(10000)->UseManualTime()->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_KorvanRunReusableUses)->Arg(1000)->Arg(10000)->UseManualTime()->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_InProcessReservoirEvents)->Arg(1000)->Arg(10000)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_InProcessReusableUses)->Arg(1000)->Arg(10000)->Unit(benchmark::kMillisecond);
+
+} // namespace
+
+int main(int argc, char** argv) {
+  benchmark::Initialize(&argc, argv);
+  ProgramRatioReporter reporter;
+  benchmark::RunSpecifiedBenchmarks(&reporter);
+  for (const char* size : {"1000", "10000"}) {
+    reporter.ratio(std::string("korvan-run: uses of one Reusable / reservoir events, ") + size,
+                   std::string("BM_KorvanRunReusableUses/") + size + "/manual_time",
+                   std::string("BM_KorvanRunReservoirEvents/") + size + "/manual_time");
+    reporter.ratio(std::string("in process: uses of one Reusable / reservoir events, ") + size,
+                   std::string("BM_InProcessReusableUses/") + size, std::string("BM_InProcessReservoirEvents/") + size);
+  }
+  benchmark::Shutdown();
+  return 0;
+}
