@@ -13,6 +13,7 @@
 #include "ConstraintEngine/base/IntervalDomain.hh"
 #include "Resource/base/ApResource.hh"
 #include "Resource/base/Instant.hh"
+#include "Resource/base/Limits.hh"
 #include "Resource/base/MIRT_Instant.hh"
 #include "Resource/base/MIRT_Profile.hh"
 #include "Resource/base/MIRT_Resource.hh"
@@ -36,7 +37,8 @@ std::string level(double value) {
     return "+inf";
   if (value <= -g_infiniteTimeAsDouble())
     return "-inf";
-  return toString(value == 0.0 ? 0.0 : value);
+  // A sum of decimals that cancels leaves a rounding error, not a level: 0.1 + 0.2 - 0.3.
+  return toString(sameAtLimitPrecision(value, 0.0) ? 0.0 : value);
 }
 
 std::string time(TimePoint t) {
@@ -98,9 +100,6 @@ void printEnvelope(std::ostream& out, const ObjectId& object) {
   }
 }
 
-// Levels and sums are sums of the model's quantities: a rounding error is no breach.
-const double sl_slack = 1e-9;
-
 bool isResource(const ObjectId& object) {
   Object* obj = static_cast<Object*>(object);
   return dynamic_cast<MIRT::Resource*>(obj) != nullptr || dynamic_cast<KORVAN::Resource*>(obj) != nullptr;
@@ -124,20 +123,20 @@ void checkProfile(MIRT::Resource& resource, std::vector<std::string>& problems) 
   for (MIRT::ProfileIterator it(profile, -g_infiniteTime(), g_infiniteTime()); !it.done(); it.next()) {
     const MIRT::InstantId inst = it.getInstant();
     const std::string at = name + ": at " + time(inst->getTime()) + " ";
-    if (inst->getLowerLevel() < resource.getLowerLimit() - sl_slack ||
-        inst->getUpperLevel() > resource.getUpperLimit() + sl_slack)
+    if (belowLimit(inst->getLowerLevel(), resource.getLowerLimit()) ||
+        aboveLimit(inst->getUpperLevel(), resource.getUpperLimit()))
       problems.push_back(outside(at + "level", inst->getLowerLevel(), inst->getUpperLevel(),
                                  resource.getLowerLimit(), resource.getUpperLimit()));
-    if (inst->getMaxInstantProduction() > resource.getMaxInstProduction() + sl_slack)
+    if (aboveLimit(inst->getMaxInstantProduction(), resource.getMaxInstProduction()))
       problems.push_back(outside(at + "production", inst->getMinInstantProduction(),
                                  inst->getMaxInstantProduction(), 0, resource.getMaxInstProduction()));
-    if (inst->getMaxInstantConsumption() > resource.getMaxInstConsumption() + sl_slack)
+    if (aboveLimit(inst->getMaxInstantConsumption(), resource.getMaxInstConsumption()))
       problems.push_back(outside(at + "consumption", inst->getMinInstantConsumption(),
                                  inst->getMaxInstantConsumption(), 0, resource.getMaxInstConsumption()));
-    if (inst->getMaxCumulativeProduction() > resource.getMaxProduction() + sl_slack)
+    if (aboveLimit(inst->getMaxCumulativeProduction(), resource.getMaxProduction()))
       problems.push_back(outside(at + "total production", inst->getMinCumulativeProduction(),
                                  inst->getMaxCumulativeProduction(), 0, resource.getMaxProduction()));
-    if (inst->getMaxCumulativeConsumption() > resource.getMaxConsumption() + sl_slack)
+    if (aboveLimit(inst->getMaxCumulativeConsumption(), resource.getMaxConsumption()))
       problems.push_back(outside(at + "total consumption", inst->getMinCumulativeConsumption(),
                                  inst->getMaxCumulativeConsumption(), 0, resource.getMaxConsumption()));
   }
@@ -150,8 +149,8 @@ void checkInstants(KORVAN::Resource& resource, std::vector<std::string>& problem
   for (const InstantId& instant : instants) {
     IntervalDomain bounds;
     resource.getLevelAt(instant->getTime(), bounds);
-    if (bounds.getLowerBound() < resource.getLimitMin() - sl_slack ||
-        bounds.getUpperBound() > resource.getLimitMax() + sl_slack)
+    if (belowLimit(bounds.getLowerBound(), resource.getLimitMin()) ||
+        aboveLimit(bounds.getUpperBound(), resource.getLimitMax()))
       problems.push_back(outside(name + ": at " + time(instant->getTime()) + " level", bounds.getLowerBound(),
                                  bounds.getUpperBound(), resource.getLimitMin(), resource.getLimitMax()));
   }

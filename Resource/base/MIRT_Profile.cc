@@ -592,9 +592,9 @@ Profile::Totals Profile::computeTotals(const InstantId& inst) {
     totals.maxPrevProduction = prev->getMaxPrevProduction();
     const std::set<TransactionId>& ended = prev->getEndingTransactions();
     for (std::set<TransactionId>::const_iterator it = ended.begin(); it != ended.end(); ++it) {
-      const AbstractDomain& q = (*it)->quantity()->lastDomain();
-      ((*it)->isConsumer() ? totals.minPrevConsumption : totals.minPrevProduction) += q.getLowerBound();
-      ((*it)->isConsumer() ? totals.maxPrevConsumption : totals.maxPrevProduction) += q.getUpperBound();
+      const LevelContribution c = contributionOf(*it);
+      c.total(totals.minPrevConsumption, totals.minPrevProduction) += c.qlb;
+      c.total(totals.maxPrevConsumption, totals.maxPrevProduction) += c.qub;
     }
   }
   totals.minCumulativeConsumption = totals.minPrevConsumption;
@@ -602,13 +602,12 @@ Profile::Totals Profile::computeTotals(const InstantId& inst) {
   const std::set<TransactionId>& held = inst->getTransactions();
   for (std::set<TransactionId>::const_iterator it = held.begin(); it != held.end(); ++it) {
     const TransactionId& t = *it;
-    const AbstractDomain& q = t->quantity()->lastDomain();
-    const bool consumer = t->isConsumer();
-    (consumer ? totals.maxInstConsumption : totals.maxInstProduction) += q.getUpperBound();
+    const LevelContribution c = contributionOf(t);
+    c.total(totals.maxInstConsumption, totals.maxInstProduction) += c.qub;
     if (inst->getStartingTransactions().count(t) > 0 && inst->getEndingTransactions().count(t) > 0)
-      (consumer ? totals.minInstConsumption : totals.minInstProduction) += q.getLowerBound();
+      c.total(totals.minInstConsumption, totals.minInstProduction) += c.qlb;
     if (inst->getEndingTransactions().count(t) > 0)
-      (consumer ? totals.minCumulativeConsumption : totals.minCumulativeProduction) += q.getLowerBound();
+      c.total(totals.minCumulativeConsumption, totals.minCumulativeProduction) += c.qlb;
   }
   totals.maxCumulativeConsumption = totals.maxPrevConsumption + totals.maxInstConsumption;
   totals.maxCumulativeProduction = totals.maxPrevProduction + totals.maxInstProduction;
@@ -629,184 +628,6 @@ std::string Profile::toString() const {
   for (std::map<int, InstantId>::const_iterator it = m_instants.begin(); it != m_instants.end(); ++it)
     str << it->second->toString() << std::endl;
   return str.str();
-}
-
-/*
- * Variable listener
- */
-
-const LabelStr& Profile::VariableListener::CONSTRAINT_NAME() {
-  static const LabelStr sl_name("ProfileVariableListener");
-  return sl_name;
-}
-
-const LabelStr& Profile::VariableListener::PROPAGATOR_NAME() {
-  static const LabelStr sl_name("MIRT_Resource");
-  return sl_name;
-}
-
-Profile::VariableListener::VariableListener(const Id<ConstraintEngine>& constraintEngine, Id<Profile> profile,
-                                            TransactionId trans,
-                                            const std::vector<Id<ConstrainedVariable>>& scope, bool isQuantity)
-  : Constraint(CONSTRAINT_NAME(), PROPAGATOR_NAME(), constraintEngine, scope),
-    m_profile(profile), m_trans(trans), m_isQuantity(isQuantity) {
-  check_error(profile.isValid());
-  check_error(trans.isValid());
-  debugMsg("Profile:VariableListener", "Created listener for profile " << m_profile << " and transaction "
-           << m_trans << std::endl << toString() << std::endl);
-}
-
-Profile::VariableListener::~VariableListener() {}
-
-void Profile::VariableListener::handleExecute() {}
-
-void Profile::VariableListener::detach() {
-  m_profile = Id<Profile>::noId();
-  m_trans = TransactionId::noId();
-}
-
-bool Profile::VariableListener::canIgnore(const Id<ConstrainedVariable>& variable, int,
-                                          const DomainListener::ChangeType& changeType) {
-  if (m_profile.isNoId())
-    return false;
-  checkError(variable.isValid(), toString());
-  checkError(m_profile.isValid(), toString());
-  checkError(m_trans.isValid(), toString());
-  if (m_isQuantity) {
-    debugMsg("Profile:VariableListener", "Notifying profile " << m_profile
-             << " of change to quantity variable " << variable->toString());
-    m_profile->transactionQuantityChanged(m_trans, changeType);
-  }
-  else {
-    debugMsg("Profile:VariableListener", "Notifying profile " << m_profile
-             << " of change to time variable " << variable->toString());
-    m_profile->transactionTimeChanged(m_trans, changeType);
-  }
-  return false;
-}
-
-/*
- * Constraint addition listener
- */
-
-Profile::ConstraintAdditionListener::ConstraintAdditionListener(const Id<ConstrainedVariable>& var,
-                                                                TransactionId tid, Id<Profile> profile)
-  : ConstrainedVariableListener(var), m_profile(profile), m_tid(tid), m_var(var) {}
-
-Profile::ConstraintAdditionListener::~ConstraintAdditionListener() {}
-
-void Profile::ConstraintAdditionListener::notifyDiscard() {
-  if (m_profile.isNoId())
-    return;
-  // The profile deletes this listener here; nothing of it is touched after.
-  m_profile->handleTransactionVariableDeletion(m_tid);
-}
-
-namespace {
-bool isTemporal(const Id<Constraint>& constr) {
-  static const LabelStr sl_temporal("Temporal");
-  const Id<Propagator>& prop = constr->getPropagator();
-  return !prop.isNoId() && prop->getName() == sl_temporal;
-}
-}
-
-void Profile::ConstraintAdditionListener::notifyConstraintAdded(const Id<Constraint>& constr, int argIndex) {
-  if (m_profile.isNoId() || !isTemporal(constr))
-    return;
-  debugMsg("Profile:ConstraintAdditionListener", "Notifying profile " << m_profile << " of addition of constraint "
-           << constr->toString() << " to variable " << m_var->toString() << " at index " << argIndex);
-  m_profile->temporalConstraintAdded(constr, m_var, argIndex);
-}
-
-void Profile::ConstraintAdditionListener::notifyConstraintRemoved(const Id<Constraint>& constr, int argIndex) {
-  if (m_profile.isNoId() || !isTemporal(constr))
-    return;
-  debugMsg("Profile:ConstraintAdditionListener", "Notifying profile " << m_profile << " of removal of constraint "
-           << constr->toString() << " from variable " << m_var->toString() << " at index " << argIndex);
-  m_profile->temporalConstraintRemoved(constr, m_var, argIndex);
-}
-
-/*
- * Profile iterator
- */
-
-ProfileIterator::ProfileIterator(Id<Profile> prof, int startTime, int endTime)
-  : m_id(this), m_profile(prof), m_changeCount(prof->m_changeCount) {
-  debugMsg("ProfileIterator:ProfileIterator", "Creating iterator over interval [" << startTime << " "
-           << endTime << "] with change count " << m_changeCount);
-  m_start = prof->getLeastInstant(startTime);
-  m_realEnd = prof->m_instants.end();
-  // With no instants there is no first time: keep the one asked for.
-  m_startTime = m_start == m_realEnd ? startTime : m_start->first;
-  m_end = prof->getGreatestInstant(endTime);
-  if (m_end == m_realEnd) {
-    m_endTime = g_infiniteTime();
-    // Every instant lies after the window: cover none of them.
-    m_end = m_start;
-  }
-  else {
-    m_endTime = m_end->first;
-    ++m_end;
-  }
-  debugMsg("ProfileIterator:ProfileIterator", "Actual interval [" << timeAt(m_start, -2 * g_infiniteTime())
-           << " " << timeAt(m_end, 2 * g_infiniteTime()) << ")");
-}
-
-ProfileIterator::~ProfileIterator() {
-  m_id.remove();
-}
-
-int ProfileIterator::timeAt(std::map<int, InstantId>::const_iterator pos, int atEnd) const {
-  return pos == m_realEnd ? atEnd : pos->first;
-}
-
-bool ProfileIterator::isStale() const {
-  // A profile that is gone leaves nothing to walk.
-  if (!m_profile.isValid())
-    return true;
-  debugMsg("ProfileIterator:isStale", "Checking " << m_changeCount << " ?= " << m_profile->m_changeCount);
-  return m_changeCount != m_profile->m_changeCount;
-}
-
-bool ProfileIterator::done() const {
-  debugMsg("ProfileIterator:done", "Checking to see if " << timeAt(m_start, -2 * g_infiniteTime())
-           << " is less than " << timeAt(m_end, 2 * g_infiniteTime()));
-  return m_start == m_end;
-}
-
-int ProfileIterator::getTime() const {
-  checkError(!isStale(), "Stale profile iterator.");
-  checkError(!done(), "Attempted to get time of a done iterator.");
-  return m_start->second->getTime();
-}
-
-InstantId ProfileIterator::getInstant() const {
-  checkError(!isStale(), "Stale profile iterator.");
-  checkError(!done(), "Attempted to get Instant of a done iterator.");
-  return m_start->second;
-}
-
-bool ProfileIterator::next() {
-  checkError(!isStale(), "Stale profile iterator.");
-  checkError(!done(), "Attempted to iterate off the end.");
-  debugMsg("ProfileIterator:next", "Iterating from " << m_start->first << " ...");
-  ++m_start;
-  debugMsg("ProfileIterator:next", "... to " << timeAt(m_start, 2 * g_infiniteTime()));
-  return !done();
-}
-
-double ProfileIterator::getLowerBound() const {
-  checkError(!isStale(), "Stale profile iterator.");
-  checkError(!done(), "Attempted to get bound of a done iterator.");
-  m_profile->recompute();
-  return m_start->second->getLowerLevel();
-}
-
-double ProfileIterator::getUpperBound() const {
-  checkError(!isStale(), "Stale profile iterator.");
-  checkError(!done(), "Attempted to get bound of a done iterator.");
-  m_profile->recompute();
-  return m_start->second->getUpperLevel();
 }
 
 }

@@ -9,6 +9,7 @@
 #include "ConstraintEngine/base/Constraint.hh"
 #include "ConstraintEngine/base/DomainListener.hh"
 #include "Resource/base/MIRT_Instant.hh"
+#include "Resource/base/MIRT_LevelContribution.hh"
 #include "Resource/base/MIRT_Transaction.hh"
 
 #include <map>
@@ -31,6 +32,12 @@ class ProfileIterator;
 class ProfilePropagator;
 typedef Id<Profile> ProfileId;
 typedef Id<ProfileIterator> ProfileIteratorId;
+
+// What t adds to the levels and totals with its quantity bounds as they are now.
+inline LevelContribution contributionOf(const TransactionId& t) {
+  const AbstractDomain& q = t->quantity()->lastDomain();
+  return LevelContribution{q.getLowerBound(), q.getUpperBound(), t->isConsumer()};
+}
 
 // The level profile of one resource: an instant at every time where some
 // transaction's time domain begins or ends, kept in step with the

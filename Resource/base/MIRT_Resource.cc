@@ -598,97 +598,104 @@ void Resource::getOrderingChoices(const TokenId& token, std::vector<std::pair<To
       ++last;
   }
 
-  std::multimap<TokenId, TokenId> pairs;
-  unsigned int count = 0;
-
-  // Takes the pair when the object does not order it yet and the network still allows it.
-  auto attempt = [&](const TokenId& predecessorToken, const TokenId& successorToken) {
-    debugMsg("Resource:getOrderingChoices", "Found predecessor token " << predecessorToken->getKey()
-             << " and successorToken " << successorToken->getKey() << " "
-             << (predecessorToken == successorToken));
-    if (successorToken == predecessorToken || isConstrainedToPrecede(predecessorToken, successorToken) ||
-        !KORVAN::canPrecede(getPlanDatabase(), predecessorToken, successorToken))
-      return;
-    debugMsg("Resource:getOrderingChoices", "Considering order <"
-             << predecessorToken->getPredicateName().toString() << "(" << predecessorToken->getKey() << "), "
-             << successorToken->getPredicateName().toString() << "(" << successorToken->getKey() << ")>");
-    std::pair<std::multimap<TokenId, TokenId>::iterator, std::multimap<TokenId, TokenId>::iterator> range =
-        pairs.equal_range(predecessorToken);
-    for (std::multimap<TokenId, TokenId>::iterator it = range.first; it != range.second; ++it) {
-      if (it->second == successorToken) {
-        debugMsg("Resource:getOrderingChoices", "Order already exists.");
-        return;
-      }
-    }
-    debugMsg("Resource:getOrderingChoices", "Adding order.");
-    pairs.insert(std::make_pair(predecessorToken, successorToken));
-    ++count;
-  };
-
+  TokenOrders found;
+  found.count = 0;
+  found.limit = limit;
   // One flaw at a time: the orderings of the earliest flawed instant that offers any. Every plan
   // that repairs that instant orders one of its pairs, so the search loses nothing, while pairs
   // gathered from every instant of the window would let it order the same tokens in every
   // sequence.
-  auto visit = [&](std::map<int, InstantId>::const_iterator first) {
-    const int time = first->first;
-    debugMsg("Resource:getOrderingChoices", "Generating orderings for time " << time);
-    // A flaw can stem from a transaction alone at its instant (a start that may fall inside
-    // another token's span): its token must also be offered an order against every token that
-    // may be under way there, or the flaw has no choice that resolves it.
-    std::vector<TokenId> partners;
-    std::set<TokenId> seen;
-    for (std::map<TransactionId, TokenId>::const_iterator it = m_transactionsToTokens.begin();
-         it != m_transactionsToTokens.end(); ++it) {
-      const TokenId& tok = it->second;
-      check_error(tok.isValid());
-      if (tok->start()->lastDomain().getLowerBound() <= time &&
-          tok->end()->lastDomain().getUpperBound() >= time && seen.insert(tok).second)
-        partners.push_back(tok);
-    }
-    const std::set<TransactionId>& transactions = first->second->getTransactions();
-    for (std::set<TransactionId>::const_iterator predIt = transactions.begin();
-         predIt != transactions.end() && count < limit; ++predIt) {
-      const TransactionId& predecessor = *predIt;
-      check_error(predecessor.isValid());
-      check_error(m_transactionsToTokens.find(predecessor) != m_transactionsToTokens.end());
-      TokenId predecessorToken = m_transactionsToTokens.find(predecessor)->second;
-      check_error(predecessorToken.isValid());
-      debugMsg("Resource:getOrderingChoices", "Looking at predecessor transaction <"
-               << predecessor->time()->toString() << ", " << (predecessor->isConsumer() ? "(c)" : "(p)")
-               << predecessor->quantity()->toString() << ">");
-      for (std::set<TransactionId>::const_iterator succIt = transactions.begin();
-           succIt != transactions.end() && count < limit; ++succIt) {
-        const TransactionId& successor = *succIt;
-        if (successor == predecessor)
-          continue;
-        check_error(successor.isValid());
-        check_error(m_transactionsToTokens.find(successor) != m_transactionsToTokens.end());
-        TokenId successorToken = m_transactionsToTokens.find(successor)->second;
-        check_error(successorToken.isValid());
-        debugMsg("Resource:getOrderingChoices", "Looking at successor transaction <"
-                 << successor->time()->toString() << ", " << (successor->isConsumer() ? "(c)" : "(p)")
-                 << successor->quantity()->toString() << ">");
-        attempt(predecessorToken, successorToken);
-      }
-      for (std::vector<TokenId>::const_iterator it = partners.begin(); it != partners.end() && count < limit; ++it) {
-        attempt(predecessorToken, *it);
-        if (count < limit)
-          attempt(*it, predecessorToken);
-      }
-    }
-  };
-  for (; first != last && count == 0; ++first)
-    visit(first);
+  for (; first != last && found.count == 0; ++first)
+    tokenOrdersAt(first, found);
   // A token stays recorded at an instant that its transactions have left, so its window can
   // hold no flaw while it is still announced. Every flawed instant must be repaired by any plan:
   // the earliest one that offers an ordering serves instead of a dead end.
   for (std::map<int, InstantId>::const_iterator it = m_flawedInstants.begin();
-       it != m_flawedInstants.end() && count == 0; ++it)
-    visit(it);
+       it != m_flawedInstants.end() && found.count == 0; ++it)
+    tokenOrdersAt(it, found);
 
-  for (std::multimap<TokenId, TokenId>::const_iterator it = pairs.begin(); it != pairs.end(); ++it)
+  for (std::multimap<TokenId, TokenId>::const_iterator it = found.pairs.begin(); it != found.pairs.end(); ++it)
     results.push_back(*it);
   debugMsg("Resource:getOrderingChoices", "Ultimately found " << results.size() << " orderings.");
+}
+
+void Resource::attemptTokenOrder(TokenOrders& found, const TokenId& predecessorToken,
+                                 const TokenId& successorToken) {
+  debugMsg("Resource:getOrderingChoices", "Found predecessor token " << predecessorToken->getKey()
+           << " and successorToken " << successorToken->getKey() << " "
+           << (predecessorToken == successorToken));
+  if (successorToken == predecessorToken || isConstrainedToPrecede(predecessorToken, successorToken) ||
+      !KORVAN::canPrecede(getPlanDatabase(), predecessorToken, successorToken))
+    return;
+  debugMsg("Resource:getOrderingChoices", "Considering order <"
+           << predecessorToken->getPredicateName().toString() << "(" << predecessorToken->getKey() << "), "
+           << successorToken->getPredicateName().toString() << "(" << successorToken->getKey() << ")>");
+  std::pair<std::multimap<TokenId, TokenId>::iterator, std::multimap<TokenId, TokenId>::iterator> range =
+      found.pairs.equal_range(predecessorToken);
+  for (std::multimap<TokenId, TokenId>::iterator it = range.first; it != range.second; ++it) {
+    if (it->second == successorToken) {
+      debugMsg("Resource:getOrderingChoices", "Order already exists.");
+      return;
+    }
+  }
+  debugMsg("Resource:getOrderingChoices", "Adding order.");
+  found.pairs.insert(std::make_pair(predecessorToken, successorToken));
+  ++found.count;
+}
+
+// A flaw can stem from a transaction alone at its instant (a start that may fall inside
+// another token's span): its token must also be offered an order against every token that
+// may be under way there, or the flaw has no choice that resolves it.
+void Resource::tokensUnderWay(int time, std::vector<TokenId>& partners) const {
+  std::set<TokenId> seen;
+  for (std::map<TransactionId, TokenId>::const_iterator it = m_transactionsToTokens.begin();
+       it != m_transactionsToTokens.end(); ++it) {
+    const TokenId& tok = it->second;
+    check_error(tok.isValid());
+    if (tok->start()->lastDomain().getLowerBound() <= time &&
+        tok->end()->lastDomain().getUpperBound() >= time && seen.insert(tok).second)
+      partners.push_back(tok);
+  }
+}
+
+const TokenId& Resource::tokenOf(const TransactionId& t) const {
+  check_error(t.isValid());
+  std::map<TransactionId, TokenId>::const_iterator pos = m_transactionsToTokens.find(t);
+  check_error(pos != m_transactionsToTokens.end());
+  check_error(pos->second.isValid());
+  return pos->second;
+}
+
+void Resource::tokenOrdersAt(const std::map<int, InstantId>::const_iterator& flawed, TokenOrders& found) {
+  const int time = flawed->first;
+  debugMsg("Resource:getOrderingChoices", "Generating orderings for time " << time);
+  std::vector<TokenId> partners;
+  tokensUnderWay(time, partners);
+  const std::set<TransactionId>& transactions = flawed->second->getTransactions();
+  for (std::set<TransactionId>::const_iterator predIt = transactions.begin();
+       predIt != transactions.end() && !found.full(); ++predIt) {
+    const TransactionId& predecessor = *predIt;
+    const TokenId predecessorToken = tokenOf(predecessor);
+    debugMsg("Resource:getOrderingChoices", "Looking at predecessor transaction <"
+             << predecessor->time()->toString() << ", " << (predecessor->isConsumer() ? "(c)" : "(p)")
+             << predecessor->quantity()->toString() << ">");
+    for (std::set<TransactionId>::const_iterator succIt = transactions.begin();
+         succIt != transactions.end() && !found.full(); ++succIt) {
+      const TransactionId& successor = *succIt;
+      if (successor == predecessor)
+        continue;
+      const TokenId successorToken = tokenOf(successor);
+      debugMsg("Resource:getOrderingChoices", "Looking at successor transaction <"
+               << successor->time()->toString() << ", " << (successor->isConsumer() ? "(c)" : "(p)")
+               << successor->quantity()->toString() << ">");
+      attemptTokenOrder(found, predecessorToken, successorToken);
+    }
+    for (std::vector<TokenId>::const_iterator it = partners.begin(); it != partners.end() && !found.full(); ++it) {
+      attemptTokenOrder(found, predecessorToken, *it);
+      if (!found.full())
+        attemptTokenOrder(found, *it, predecessorToken);
+    }
+  }
 }
 
 void Resource::getTokensToOrder(std::vector<TokenId>& results) {

@@ -146,6 +146,21 @@ private:
   virtual void removeFromProfile(const TokenId& token) = 0;
 
   bool noFlawedTokensForInst(const InstantId& inst) const;
+
+  // The token pairs found so far for one token's ordering choices.
+  struct TokenOrders {
+    std::multimap<TokenId, TokenId> pairs;
+    unsigned int count;
+    unsigned int limit;
+    bool full() const { return count >= limit; }
+  };
+  // Takes the pair when the object does not order it yet and the network still allows it.
+  void attemptTokenOrder(TokenOrders& found, const TokenId& predecessorToken, const TokenId& successorToken);
+  // The token orders at one flawed instant, within found's limit.
+  void tokenOrdersAt(const std::map<int, InstantId>::const_iterator& flawed, TokenOrders& found);
+  // The tokens that may be under way at time, each once.
+  void tokensUnderWay(int time, std::vector<TokenId>& partners) const;
+  const TokenId& tokenOf(const TransactionId& t) const;
   void recordReported(const InstantId& inst, ResourceProblem::Type problem, const ConstrainedVariableId& emptied);
 
   double m_initCapacityLb;

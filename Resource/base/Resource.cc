@@ -1,4 +1,5 @@
 #include "Resource/base/Resource.hh"
+#include "Resource/base/Limits.hh"
 #include "ConstraintEngine/base/ConstraintEngine.hh"
 #include "ConstraintEngine/base/IntervalIntDomain.hh"
 #include "PlanDatabase/base/PlanDatabase.hh"
@@ -267,9 +268,9 @@ void Resource::recomputeTotals() {
     if (tx->getMin() > 0)
       m_totalUsedProduction += tx->getMin();
   }
-  if (m_totalUsedConsumption < m_consumptionMax)
+  if (belowLimit(m_totalUsedConsumption, m_consumptionMax))
     addGlobalResourceViolation(ResourceProblem::ConsumptionSumExceeded);
-  if (m_totalUsedProduction > m_productionMax)
+  if (aboveLimit(m_totalUsedProduction, m_productionMax))
     addGlobalResourceViolation(ResourceProblem::ProductionSumExceeded);
 }
 
@@ -403,19 +404,19 @@ bool Resource::applyConstraints(const InstantId& instant) {
   bool found = false;
   // Not even all the production (consumption) still allowed can bring the
   // level back within the limits.
-  if (instant->getUpperMax() + m_productionMax - m_totalUsedProduction < m_limitMin) {
+  if (belowLimit(instant->getUpperMax() + m_productionMax - m_totalUsedProduction, m_limitMin)) {
     instant->addResourceViolation(ResourceProblem::LevelTooLow);
     found = true;
   }
-  if (instant->getLowerMin() + m_consumptionMax - m_totalUsedConsumption > m_limitMax) {
+  if (aboveLimit(instant->getLowerMin() + m_consumptionMax - m_totalUsedConsumption, m_limitMax)) {
     instant->addResourceViolation(ResourceProblem::LevelTooHigh);
     found = true;
   }
-  if (instant->getLowerMax() < m_limitMin) {
+  if (belowLimit(instant->getLowerMax(), m_limitMin)) {
     instant->addResourceFlaw(ResourceProblem::LevelTooLow);
     found = true;
   }
-  if (instant->getUpperMin() > m_limitMax) {
+  if (aboveLimit(instant->getUpperMin(), m_limitMax)) {
     instant->addResourceFlaw(ResourceProblem::LevelTooHigh);
     found = true;
   }

@@ -1,4 +1,5 @@
 #include "Resource/base/ResourceConstraint.hh"
+#include "Resource/base/Limits.hh"
 #include "Resource/base/Resource.hh"
 #include "PlanDatabase/base/Object.hh"
 #include "ConstraintEngine/base/AbstractDomain.hh"
@@ -89,7 +90,8 @@ void ResourceConstraint::handleExecute() {
     debugMsg("ResourceConstraint:handleExecute",
              "Evaluating " << resource->getName().toString() << " as a candidate." << " Rate limits of "
                            << oQty.toString() << " must be adhered to  by " << domTQ.toString());
-    if (oQty.intersect(domTQ.getLowerBound(), domTQ.getUpperBound()) && oQty.isEmpty()) {
+    // A quantity that is a sum of decimals may lie a rounding error beyond a limit it keeps.
+    if (aboveLimit(domTQ.getLowerBound(), oQtyMax) || belowLimit(domTQ.getUpperBound(), oQtyMin)) {
       debugMsg("ResourceConstraint:handleExecute", "Removing " << resource->getName().toString() << " as a candidate.");
       domTO.remove(*it);
       if (domTO.isEmpty())

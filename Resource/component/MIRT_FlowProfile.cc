@@ -20,14 +20,6 @@ namespace MIRT {
 
 namespace {
 
-inline double quantityLb(const TransactionId& t) {
-  return t->quantity()->lastDomain().getLowerBound();
-}
-
-inline double quantityUb(const TransactionId& t) {
-  return t->quantity()->lastDomain().getUpperBound();
-}
-
 // The transaction's time bounds as ints; false for an emptied domain.
 bool timeBounds(const TransactionId& t, int& lb, int& ub) {
   const AbstractDomain& dom = t->time()->lastDomain();
@@ -38,229 +30,6 @@ bool timeBounds(const TransactionId& t, int& lb, int& ub) {
   return true;
 }
 
-}
-
-/*
- * Flow profile graph
- */
-
-FlowProfileGraph::FlowProfileGraph(const TransactionId& source, const TransactionId& sink, bool lowerLevel)
-  : m_lowerLevel(lowerLevel), m_recalculate(false), m_flowHeld(false), m_maxflow(0), m_graph(new Graph()) {
-  m_source = m_graph->createNode(source, true);
-  m_sink = m_graph->createNode(sink, true);
-  m_maxflow = new MaximumFlowAlgorithm(m_graph, m_source, m_sink);
-}
-
-FlowProfileGraph::~FlowProfileGraph() {
-  delete m_maxflow;
-  delete m_graph;
-}
-
-bool FlowProfileGraph::onSourceSide(const TransactionId& t) const {
-  return m_lowerLevel == t->isConsumer();
-}
-
-void FlowProfileGraph::reset() {
-  debugMsg("FlowProfileGraph:reset", "Lower level: " << m_lowerLevel);
-  m_recalculate = true;
-  m_flowHeld = false;
-  m_graph->setDisabled();
-  // Disabling the graph leaves one edge of each opposite pair flagged; an
-  // ordering that no longer holds must not come back with its nodes, so
-  // every edge is switched off until the pass makes it anew.
-  const NodeMap& nodes = m_graph->getNodes();
-  for (NodeMap::const_iterator it = nodes.begin(); it != nodes.end(); ++it) {
-    const EdgeList& out = it->second->getOutEdges();
-    for (EdgeList::const_iterator edgeIt = out.begin(); edgeIt != out.end(); ++edgeIt)
-      (*edgeIt)->setDisabled();
-  }
-  m_sink->setEnabled();
-  m_source->setEnabled();
-}
-
-void FlowProfileGraph::enableTransaction(const TransactionId& t, const InstantId& instant,
-                                         ContributionMap& contributions) {
-  const bool sourceSide = onSourceSide(t);
-  const double capacity = sourceSide ? quantityUb(t) : quantityLb(t);
-  if (capacity == 0.0) {
-    contributions[t] = instant;
-    debugMsg("FlowProfileGraph:enableTransaction", "Transaction " << t << " starts contributing at "
-             << instant->getTime() << " lower level " << m_lowerLevel);
-    return;
-  }
-  const TransactionId source = sourceSide ? m_source->getIdentity() : t;
-  const TransactionId target = sourceSide ? t : m_sink->getIdentity();
-  check_error(MIRT::TransactionId::noId() != source);
-  check_error(MIRT::TransactionId::noId() != target);
-  debugMsg("FlowProfileGraph:enableTransaction", "Transaction (" << t << ") capacity " << capacity
-           << " lower level " << m_lowerLevel);
-  m_recalculate = true;
-  m_graph->createNode(t, true);
-  m_graph->createEdge(source, target, capacity, true);
-  m_graph->createEdge(target, source, 0.0, true);
-}
-
-void FlowProfileGraph::enableAt(const TransactionId& t1, const TransactionId& t2) {
-  if (m_graph->getNode(t1) == 0 || m_graph->getNode(t2) == 0)
-    return;
-  debugMsg("FlowProfileGraph:enableAt", "Transaction " << t1->time()->lastDomain() << " and transaction "
-           << t2->time()->lastDomain() << " lower level: " << m_lowerLevel);
-  m_recalculate = true;
-  m_graph->createEdge(t1, t2, Edge::getMaxCapacity(), true);
-  m_graph->createEdge(t2, t1, Edge::getMaxCapacity(), true);
-}
-
-void FlowProfileGraph::enableAtOrBefore(const TransactionId& t1, const TransactionId& t2) {
-  if (m_graph->getNode(t1) == 0 || m_graph->getNode(t2) == 0)
-    return;
-  debugMsg("FlowProfileGraph:enableAtOrBefore", "Transaction " << t1->time()->lastDomain()
-           << " and transaction " << t2->time()->lastDomain() << " lower level: " << m_lowerLevel);
-  m_recalculate = true;
-  m_graph->createEdge(t1, t2, 0.0, true);
-  m_graph->createEdge(t2, t1, Edge::getMaxCapacity(), true);
-}
-
-bool FlowProfileGraph::isEnabled(const TransactionId& t) const {
-  Node* node = m_graph->getNode(t);
-  return node != 0 && node->isEnabled();
-}
-
-bool FlowProfileGraph::hasNode(const TransactionId& t) const {
-  return m_graph->getNode(t) != 0;
-}
-
-void FlowProfileGraph::disable(const TransactionId& t) {
-  debugMsg("FlowProfileGraph:disable", "Transaction (" << t << ") lower level: " << m_lowerLevel);
-  Node* node = m_graph->getNode(t);
-  check_error(0 != node);
-  check_error(node->isEnabled());
-  node->setDisabled();
-}
-
-void FlowProfileGraph::removeTransaction(const TransactionId& t) {
-  debugMsg("FlowProfileGraph:removeTransaction", "Transaction (" << t << ") lower level: " << m_lowerLevel);
-  m_recalculate = true;
-  m_graph->removeNode(t);
-}
-
-void FlowProfileGraph::pushFlow(const TransactionId& t) {
-  Node* node = m_graph->getNode(t);
-  check_error(0 != node);
-  check_error(node->isEnabled());
-  if (m_recalculate) {
-    debugMsg("FlowProfileGraph:pushFlow", "Transaction (" << t << ") lower level: " << m_lowerLevel
-             << " skipping pushing flow back because a recalculation is required.");
-    return;
-  }
-  debugMsg("FlowProfileGraph:pushFlow", "Transaction (" << t << ") lower level: " << m_lowerLevel);
-  m_maxflow->pushFlowBack(node);
-}
-
-void FlowProfileGraph::restoreFlow() {
-  // With a run from scratch pending, the next read or walk starts over
-  // anyway, and resuming from flows of nodes since deleted would be unsound.
-  if (m_recalculate)
-    return;
-  m_maxflow->execute(false);
-}
-
-void FlowProfileGraph::runMaximumFlow() {
-  // The maximum flow completes whatever flow the edges hold after the
-  // network changed, and the transactions reachable from the source after
-  // any maximum flow are the same: resuming is exact, and after a walk or a
-  // contraction it only places the flow of what changed.
-  m_maxflow->execute(!m_flowHeld);
-  m_flowHeld = true;
-}
-
-double FlowProfileGraph::getResidualFromSource() {
-  if (m_recalculate) {
-    runMaximumFlow();
-    m_recalculate = false;
-  }
-  double residual = 0.0;
-  for (EdgeOutIterator it(*m_source, true); it.ok(); ++it)
-    residual += m_maxflow->getResidual(*it);
-  debugMsg("FlowProfileGraph:getResidualFromSource", "Lower level: " << m_lowerLevel << " residual " << residual);
-  return residual;
-}
-
-double FlowProfileGraph::disableReachableResidualGraph(ContributionMap& contributions, const InstantId& instant) {
-  debugMsg("FlowProfileGraph:disableReachableResidualGraph", "Lower level: " << m_lowerLevel);
-  double level = 0.0;
-  if (m_recalculate) {
-    debugMsg("FlowProfileGraph:disableReachableResidualGraph",
-             "Lower level: " << m_lowerLevel << ", recalculate invoked.");
-    runMaximumFlow();
-    VisitedMap visited;
-    visited[m_source] = true;
-    visitNeighbors(m_source, level, visited, contributions, instant);
-    for (VisitedMap::const_iterator it = visited.begin(); it != visited.end(); ++it)
-      if (it->second && it->first != m_source && it->first != m_sink) {
-        m_takenOut.insert(it->first->getIdentity());
-        m_graph->removeNode(it->first->getIdentity());
-      }
-  }
-  return level;
-}
-
-void FlowProfileGraph::visitNeighbors(Node* node, double& level, VisitedMap& visited,
-                                      ContributionMap& contributions, const InstantId& instant) {
-  // Depth first in out-list order, with an explicit stack: chains of
-  // orderings can be as long as the profile is wide.
-  std::vector<EdgeOutIterator> stack;
-  stack.push_back(EdgeOutIterator(*node, true));
-  while (!stack.empty()) {
-    EdgeOutIterator& it = stack.back();
-    if (!it.ok()) {
-      stack.pop_back();
-      continue;
-    }
-    Edge* edge = *it;
-    ++it;
-    Node* target = edge->getTarget();
-    if (visited[target] || m_maxflow->getResidual(edge) == 0.0)
-      continue;
-    visited[target] = true;
-    if (target == m_source || target == m_sink)
-      continue;
-    const TransactionId& t = target->getIdentity();
-    debugMsg("FlowProfileGraph:visitNeighbors", "Disabling node with transaction (" << t << ") lower level "
-             << m_lowerLevel);
-    target->setDisabled();
-    contributions[t] = instant;
-    debugMsg("FlowProfileGraph:visitNeighbors", "Transaction " << t << " starts contributing at "
-             << instant->getTime() << " lower level " << m_lowerLevel);
-    const double sign = t->isConsumer() ? -1.0 : 1.0;
-    const double bound = onSourceSide(t) ? quantityUb(t) : quantityLb(t);
-    debugMsg("FlowProfileGraph:visitNeighbors", "Adding " << sign * bound << " to the level.");
-    level += sign * bound;
-    stack.push_back(EdgeOutIterator(*target, true));
-  }
-}
-
-void FlowProfileGraph::getReachableResidualTransactions(std::vector<TransactionId>& reached) const {
-  std::unordered_set<const Node*> visited;
-  visited.insert(m_source);
-  std::vector<EdgeOutIterator> stack;
-  stack.push_back(EdgeOutIterator(*m_source, true));
-  while (!stack.empty()) {
-    EdgeOutIterator& it = stack.back();
-    if (!it.ok()) {
-      stack.pop_back();
-      continue;
-    }
-    Edge* edge = *it;
-    ++it;
-    Node* target = edge->getTarget();
-    if (visited.count(target) > 0 || m_maxflow->getResidual(edge) == 0.0)
-      continue;
-    visited.insert(target);
-    if (target == m_source || target == m_sink)
-      continue;
-    reached.push_back(target->getIdentity());
-    stack.push_back(EdgeOutIterator(*target, true));
-  }
 }
 
 /*
@@ -416,20 +185,11 @@ void FlowProfile::recomputeLevels(InstantId prev, InstantId inst) {
         m_upperLevelGraph->removeTransaction(t);
         recordContribution(m_upperLevelContribution, m_pass.upperRecorded, t, inst);
       }
-      const double qlb = quantityLb(t);
-      const double qub = quantityUb(t);
-      if (!t->isConsumer()) {
-        if (m_recalculateUpperLevel)
-          m_upperClosedLevel += qub;
-        if (m_recalculateLowerLevel)
-          m_lowerClosedLevel += qlb;
-      }
-      else {
-        if (m_recalculateUpperLevel)
-          m_upperClosedLevel -= qlb;
-        if (m_recalculateLowerLevel)
-          m_lowerClosedLevel -= qub;
-      }
+      const LevelContribution c = contributionOf(t);
+      if (m_recalculateUpperLevel)
+        m_upperClosedLevel += c.toUpperBound();
+      if (m_recalculateLowerLevel)
+        m_lowerClosedLevel += c.toLowerBound();
     }
     else {
       const std::size_t self = position++;
@@ -591,86 +351,6 @@ FlowProfile::Order FlowProfile::lookupOrdering(const TransactionId& t1, const Tr
   return result;
 }
 
-FlowProfile::OrderingCache::OrderingCache() : m_slots(16, Slot{0, 0, UNKNOWN, SURVIVES_NOTHING}), m_size(0) {}
-
-std::size_t FlowProfile::OrderingCache::home(const Transaction* first, const Transaction* second) const {
-  // A transaction's entries are asked one after the other, for each partner
-  // it meets: they share a window of 16 slots, a few cache lines.
-  std::uint64_t a = (std::uint64_t) (std::uintptr_t) first * 0x9E3779B97F4A7C15ull;
-  std::uint64_t b = (std::uint64_t) (std::uintptr_t) second * 0xBF58476D1CE4E5B9ull;
-  a ^= a >> 32;
-  b ^= b >> 29;
-  return (std::size_t) (a + (b & 15)) & (m_slots.size() - 1);
-}
-
-const FlowProfile::Order* FlowProfile::OrderingCache::find(const Transaction* first,
-                                                           const Transaction* second) const {
-  const std::size_t mask = m_slots.size() - 1;
-  for (std::size_t i = home(first, second);; i = (i + 1) & mask) {
-    const Slot& slot = m_slots[i];
-    if (slot.first == first && slot.second == second)
-      return &slot.order;
-    if (slot.first == 0)
-      return 0;
-  }
-}
-
-FlowProfile::OrderingCache::Slot& FlowProfile::OrderingCache::place(Transaction* first, Transaction* second) {
-  const std::size_t mask = m_slots.size() - 1;
-  for (std::size_t i = home(first, second);; i = (i + 1) & mask) {
-    Slot& slot = m_slots[i];
-    if (slot.first == first && slot.second == second)
-      return slot;
-    if (slot.first == 0) {
-      slot.first = first;
-      slot.second = second;
-      slot.order = UNKNOWN;
-      slot.survives = SURVIVES_NOTHING;
-      ++m_size;
-      return slot;
-    }
-  }
-}
-
-void FlowProfile::OrderingCache::grow() {
-  std::vector<Slot> old(m_slots.size() * 2, Slot{0, 0, UNKNOWN, SURVIVES_NOTHING});
-  old.swap(m_slots);
-  m_size = 0;
-  for (std::size_t i = 0; i < old.size(); ++i)
-    if (old[i].first != 0)
-      place(old[i].first, old[i].second) = old[i];
-}
-
-void FlowProfile::OrderingCache::put(const Key& key, Order order, unsigned char survives) {
-  // At most half full, so that probe sequences stay short.
-  if (2 * (m_size + 1) > m_slots.size())
-    grow();
-  Slot& slot = place((Transaction*) key.first, (Transaction*) key.second);
-  slot.order = order;
-  slot.survives = survives;
-}
-
-void FlowProfile::OrderingCache::forget(const Transaction* t) {
-  // Reads no transaction: the others' entries are left as they are.
-  std::vector<Slot> kept;
-  for (std::size_t i = 0; i < m_slots.size(); ++i)
-    if (m_slots[i].first != 0 && m_slots[i].first != t && m_slots[i].second != t)
-      kept.push_back(m_slots[i]);
-  if (kept.size() == m_size)
-    return;
-  std::fill(m_slots.begin(), m_slots.end(), Slot{0, 0, UNKNOWN, SURVIVES_NOTHING});
-  m_size = 0;
-  for (std::size_t i = 0; i < kept.size(); ++i)
-    place(kept[i].first, kept[i].second) = kept[i];
-}
-
-void FlowProfile::OrderingCache::clear() {
-  if (m_size == 0)
-    return;
-  std::fill(m_slots.begin(), m_slots.end(), Slot{0, 0, UNKNOWN, SURVIVES_NOTHING});
-  m_size = 0;
-}
-
 FlowProfile::Order FlowProfile::computeOrdering(const TransactionId& t1, const TransactionId& t2,
                                                 unsigned char* survives) {
   Order result = NOT_ORDERED;
@@ -715,48 +395,6 @@ TemporalPropagator* FlowProfile::temporalPropagator() const {
   const PropagatorId& prop =
     m_planDatabase->getConstraintEngine()->getPropagatorByName(TemporalPropagator::PROPAGATOR_NAME());
   return prop.isNoId() ? 0 : dynamic_cast<TemporalPropagator*>((Propagator*) prop);
-}
-
-// An answer read from the network fixes the signs of d(t1, t2) (at most 0
-// when t1 is at or after t2) and d(t2, t1). Tightenings only lower
-// distances, so the answer stands while each of the two that was positive
-// still is. A path that they shortened runs through the origin, which gives
-// at least ub(t2) - lb(t1) with the bounds as they are now, or through one of
-// the arcs between time points they made or tightened; the other paths are
-// as long as when the answer was read.
-bool FlowProfile::keepsAnswer(TemporalPropagator& temporal, TightenedArcs& arcs, const TransactionId& t1,
-                              const TransactionId& t2, Order cached) {
-  const int n1 = temporal.getTimepoint(t1->time()), n2 = temporal.getTimepoint(t2->time());
-  if (n1 < 0 || n2 < 0 || n1 == n2)
-    return false;
-  if (!arcs.ready) {
-    for (std::size_t k = 0; k < arcs.arcs.size(); ++k) {
-      std::vector<TemporalNetwork::Time> unused;
-      temporal.getTimepointDistances(arcs.arcs[k].from, unused, arcs.arcs[k].toFrom);
-      temporal.getTimepointDistances(arcs.arcs[k].to, arcs.arcs[k].fromTo, unused);
-    }
-    arcs.ready = true;
-  }
-  const TemporalNetwork::Time inf = g_infiniteTime();
-  // d(x, y) > 0 for certain.
-  auto staysPositive = [&](int x, int y) {
-    TemporalNetwork::Time lbx, ubx, lby, uby;
-    temporal.getTimepointBounds(x, lbx, ubx);
-    temporal.getTimepointBounds(y, lby, uby);
-    if (uby < inf && lbx > -inf && uby - lbx <= 0)
-      return false;
-    for (std::size_t k = 0; k < arcs.arcs.size(); ++k) {
-      const TemporalNetwork::Time toArc = arcs.arcs[k].toFrom[x], fromArc = arcs.arcs[k].fromTo[y];
-      if (toArc >= inf || fromArc >= inf)
-        continue;  // no path through this arc
-      if (toArc <= -inf || fromArc <= -inf || toArc + arcs.arcs[k].weight + fromArc <= 0)
-        return false;
-    }
-    return true;
-  };
-  const bool firstAfter = cached == AFTER_OR_AT || cached == STRICTLY_AT;    // d(t1, t2) <= 0
-  const bool secondAfter = cached == BEFORE_OR_AT || cached == STRICTLY_AT;  // d(t2, t1) <= 0
-  return (firstAfter || staysPositive(n1, n2)) && (secondAfter || staysPositive(n2, n1));
 }
 
 // A cached ordering must hold in every solution of the network as it is
@@ -828,7 +466,7 @@ void FlowProfile::noteOutsideChanges() {
           : cached == AFTER_OR_AT;
       else if ((survives & needed) == needed)
         unchanged = true;
-      else if (arcs.usable && (survives & FROM_NETWORK) && keepsAnswer(*temporal, arcs, t1, t2, cached))
+      else if (arcs.usable && (survives & FROM_NETWORK) && arcs.keepsAnswer(*temporal, t1, t2, cached))
         unchanged = true;
       else
         unchanged = computeOrdering(t1, t2, &survives) == cached;

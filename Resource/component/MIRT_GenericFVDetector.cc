@@ -1,4 +1,5 @@
 #include "Resource/component/MIRT_GenericFVDetector.hh"
+#include "Resource/base/Limits.hh"
 #include "Resource/base/MIRT_Instant.hh"
 #include "Resource/base/MIRT_Resource.hh"
 #include "Utils/base/Debug.hh"
@@ -20,19 +21,19 @@ GenericFVDetector::GenericFVDetector(Id<Resource> res)
 GenericFVDetector::~GenericFVDetector() {}
 
 ResourceProblem::Type GenericFVDetector::getResourceViolation(InstantId inst) const {
-  if (inst->getMinCumulativeConsumption() > m_maxCumulativeConsumption) {
+  if (aboveLimit(inst->getMinCumulativeConsumption(), m_maxCumulativeConsumption)) {
     debugMsg("GenericFVDetector:detect", "Cumulative consumption violation.");
     return ResourceProblem::ConsumptionSumExceeded;
   }
-  if (inst->getMinCumulativeProduction() > m_maxCumulativeProduction) {
+  if (aboveLimit(inst->getMinCumulativeProduction(), m_maxCumulativeProduction)) {
     debugMsg("GenericFVDetector:detect", "Cumulative production violation.");
     return ResourceProblem::ProductionSumExceeded;
   }
-  if (inst->getMinInstantConsumption() > m_maxInstConsumption) {
+  if (aboveLimit(inst->getMinInstantConsumption(), m_maxInstConsumption)) {
     debugMsg("GenericFVDetector:detect", "Instantaneous consumption violation.");
     return ResourceProblem::ConsumptionRateExceeded;
   }
-  if (inst->getMinInstantProduction() > m_maxInstProduction) {
+  if (aboveLimit(inst->getMinInstantProduction(), m_maxInstProduction)) {
     debugMsg("GenericFVDetector:detect", "Instantaneous production violation.");
     return ResourceProblem::ProductionRateExceeded;
   }
@@ -40,19 +41,19 @@ ResourceProblem::Type GenericFVDetector::getResourceViolation(InstantId inst) co
 }
 
 void GenericFVDetector::handleResourceFlaws(InstantId inst) {
-  if (inst->getMaxCumulativeConsumption() > m_maxCumulativeConsumption) {
+  if (aboveLimit(inst->getMaxCumulativeConsumption(), m_maxCumulativeConsumption)) {
     inst->setFlawed(true);
     debugMsg("GenericFVDetector:detect", "Cumulative consumption flaw.");
   }
-  if (inst->getMaxCumulativeProduction() > m_maxCumulativeProduction) {
+  if (aboveLimit(inst->getMaxCumulativeProduction(), m_maxCumulativeProduction)) {
     inst->setFlawed(true);
     debugMsg("GenericFVDetector:detect", "Cumulative production flaw.");
   }
-  if (inst->getMaxInstantConsumption() > m_maxInstConsumption) {
+  if (aboveLimit(inst->getMaxInstantConsumption(), m_maxInstConsumption)) {
     inst->setFlawed(true);
     debugMsg("GenericFVDetector:detect", "Instantaneous consumption flaw.");
   }
-  if (inst->getMaxInstantProduction() > m_maxInstProduction) {
+  if (aboveLimit(inst->getMaxInstantProduction(), m_maxInstProduction)) {
     inst->setFlawed(true);
     debugMsg("GenericFVDetector:detect", "Instantaneous production flaw.");
   }

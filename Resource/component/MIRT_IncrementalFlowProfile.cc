@@ -185,11 +185,7 @@ bool IncrementalFlowProfile::contract(FlowProfileGraph* graph, ContributionMap& 
   debugMsg("IncrementalFlowProfile:recomputeLevels", "Transaction " << ended << " starts contributing at "
            << inst->getTime() << " lower level " << (lower ? "true" : "false"));
   contributions[ended] = inst;
-  const double qlb = ended->quantity()->lastDomain().getLowerBound();
-  const double qub = ended->quantity()->lastDomain().getUpperBound();
-  // Lower bound: producers as little as may be, consumers as much; upper
-  // bound the reverse.
-  const double delta = ended->isConsumer() ? -(lower ? qub : qlb) : (lower ? qlb : qub);
+  const double delta = contributionOf(ended).toBound(lower);
   level += delta;
   debugMsg("IncrementalFlowProfile:recomputeLevels", "Transaction (" << ended << ") "
            << (delta >= 0 ? "increases " : "decreases ") << (lower ? "lower" : "upper") << " level by "

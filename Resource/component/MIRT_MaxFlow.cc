@@ -252,7 +252,8 @@ void MaximumFlowAlgorithm::disCharge(int u) {
       // Relabel only once every arc has been tried.
       if (!reLabel(u)) {
         // Nowhere to send it, not even back: drop the excess so that the
-        // loop ends. Networks built by the flow profiles never get here.
+        // loop ends. Only a rounding error can get here: a sliver of excess
+        // whose way back to the source rounded away, left to climb forever.
         debugMsg("MaximumFlowAlgorithm:disCharge", "Dropping excess " << m_Excess[u] << " of stranded node "
                  << *node);
         m_Excess[u] = 0.0;
@@ -292,7 +293,8 @@ bool MaximumFlowAlgorithm::reLabel(int u) {
     if (edge->getCapacity() - edge->m_Flow > 0.0 && m_Distance[m_Head[a]] < m)
       m = m_Distance[m_Head[a]];
   }
-  if (m == NO_LABEL)
+  // With a way back to the source no label exceeds twice the node count.
+  if (m == NO_LABEL || m + 1 > 2L * (long) m_Nodes.size() + 1)
     return false;
   m_Distance[u] = m + 1;
   return true;

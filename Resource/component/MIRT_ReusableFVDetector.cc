@@ -1,4 +1,5 @@
 #include "Resource/component/MIRT_ReusableFVDetector.hh"
+#include "Resource/base/Limits.hh"
 #include "Resource/base/MIRT_Instant.hh"
 #include "Resource/base/MIRT_Resource.hh"
 #include "Utils/base/Debug.hh"
@@ -18,17 +19,17 @@ ReusableFVDetector::~ReusableFVDetector() {}
 // A violation is what happens in every completion: the totals that must be
 // reached, not the ones that may be.
 ResourceProblem::Type ReusableFVDetector::getResourceProblem(const InstantId& inst) const {
-  if (inst->getMinCumulativeConsumption() > m_maxCumulativeConsumption)
+  if (aboveLimit(inst->getMinCumulativeConsumption(), m_maxCumulativeConsumption))
     return ResourceProblem::ConsumptionSumExceeded;
-  if (inst->getMinCumulativeProduction() > m_maxCumulativeConsumption)
+  if (aboveLimit(inst->getMinCumulativeProduction(), m_maxCumulativeConsumption))
     return ResourceProblem::ProductionSumExceeded;
-  if (inst->getMinInstantConsumption() > m_maxInstConsumption)
+  if (aboveLimit(inst->getMinInstantConsumption(), m_maxInstConsumption))
     return ResourceProblem::ConsumptionRateExceeded;
-  if (inst->getMinInstantProduction() > m_maxInstConsumption)
+  if (aboveLimit(inst->getMinInstantProduction(), m_maxInstConsumption))
     return ResourceProblem::ProductionRateExceeded;
-  if (inst->getUpperLevel() < m_lowerLimit)
+  if (belowLimit(inst->getUpperLevel(), m_lowerLimit))
     return ResourceProblem::LevelTooLow;
-  if (inst->getLowerLevel() > m_upperLimit)
+  if (aboveLimit(inst->getLowerLevel(), m_upperLimit))
     return ResourceProblem::LevelTooHigh;
   return ResourceProblem::NoProblem;
 }
@@ -82,8 +83,8 @@ bool ReusableFVDetector::detect(InstantId inst) {
     return true;
   }
 
-  const bool lowerFlaw = inst->getLowerLevel() < m_lowerLimit;
-  const bool upperFlaw = inst->getUpperLevel() > m_upperLimit;
+  const bool lowerFlaw = belowLimit(inst->getLowerLevel(), m_lowerLimit);
+  const bool upperFlaw = aboveLimit(inst->getUpperLevel(), m_upperLimit);
   if (lowerFlaw || upperFlaw) {
     inst->setFlawed(true);
     inst->setLower(lowerFlaw);

@@ -1,4 +1,5 @@
 #include "Resource/component/MIRT_TimetableFVDetector.hh"
+#include "Resource/base/Limits.hh"
 #include "Resource/base/MIRT_Instant.hh"
 #include "Resource/base/MIRT_Resource.hh"
 #include "Utils/base/Debug.hh"
@@ -23,42 +24,42 @@ TimetableFVDetector::TimetableFVDetector(Id<Resource> res)
 TimetableFVDetector::~TimetableFVDetector() {}
 
 ResourceProblem::Type TimetableFVDetector::getResourceProblem(const InstantId& inst) const {
-  if (inst->getMinCumulativeConsumption() > m_maxCumulativeConsumption)
+  if (aboveLimit(inst->getMinCumulativeConsumption(), m_maxCumulativeConsumption))
     return ResourceProblem::ConsumptionSumExceeded;
-  if (inst->getMinCumulativeProduction() > m_maxCumulativeProduction)
+  if (aboveLimit(inst->getMinCumulativeProduction(), m_maxCumulativeProduction))
     return ResourceProblem::ProductionSumExceeded;
-  if (inst->getMinInstantConsumption() > m_maxInstConsumption)
+  if (aboveLimit(inst->getMinInstantConsumption(), m_maxInstConsumption))
     return ResourceProblem::ConsumptionRateExceeded;
-  if (inst->getMinInstantProduction() > m_maxInstProduction)
+  if (aboveLimit(inst->getMinInstantProduction(), m_maxInstProduction))
     return ResourceProblem::ProductionRateExceeded;
   // Even all the production still allowed would not lift the highest level to the limit.
-  if (inst->getUpperLevel() + (m_maxCumulativeProduction - inst->getMinCumulativeProduction()) < m_lowerLimit)
+  if (belowLimit(inst->getUpperLevel() + (m_maxCumulativeProduction - inst->getMinCumulativeProduction()), m_lowerLimit))
     return ResourceProblem::LevelTooLow;
-  if (inst->getLowerLevel() - (m_maxCumulativeConsumption - inst->getMinCumulativeConsumption()) > m_upperLimit)
+  if (aboveLimit(inst->getLowerLevel() - (m_maxCumulativeConsumption - inst->getMinCumulativeConsumption()), m_upperLimit))
     return ResourceProblem::LevelTooHigh;
   return ResourceProblem::NoProblem;
 }
 
 bool TimetableFVDetector::detect(InstantId inst) {
   debugMsg("TimetableFVDetector:detect", "Detecting flaws and violations at time " << inst->getTime());
-  condDebugMsg(inst->getMinCumulativeConsumption() > m_maxCumulativeConsumption, "TimetableFVDetector:detect",
+  condDebugMsg(aboveLimit(inst->getMinCumulativeConsumption(), m_maxCumulativeConsumption), "TimetableFVDetector:detect",
                "Cumulative consumption violation. Limit: " << m_maxCumulativeConsumption
                << " Minimum cumulative consumption: " << inst->getMinCumulativeConsumption());
-  condDebugMsg(inst->getMinCumulativeProduction() > m_maxCumulativeProduction, "TimetableFVDetector:detect",
+  condDebugMsg(aboveLimit(inst->getMinCumulativeProduction(), m_maxCumulativeProduction), "TimetableFVDetector:detect",
                "Cumulative production violation. Limit: " << m_maxCumulativeProduction
                << " Minimum cumulative production: " << inst->getMinCumulativeProduction());
-  condDebugMsg(inst->getMinInstantConsumption() > m_maxInstConsumption, "TimetableFVDetector:detect",
+  condDebugMsg(aboveLimit(inst->getMinInstantConsumption(), m_maxInstConsumption), "TimetableFVDetector:detect",
                "Instantaneous consumption violation. Limit: " << m_maxInstConsumption
                << " Minimum instantaneous consumption: " << inst->getMinInstantConsumption());
-  condDebugMsg(inst->getMinInstantProduction() > m_maxInstProduction, "TimetableFVDetector:detect",
+  condDebugMsg(aboveLimit(inst->getMinInstantProduction(), m_maxInstProduction), "TimetableFVDetector:detect",
                "Instantaneous production violation. Limit: " << m_maxInstProduction
                << " Minimum instantaneous production: " << inst->getMinInstantProduction());
-  condDebugMsg(inst->getUpperLevel() + (m_maxCumulativeProduction - inst->getMinCumulativeProduction()) < m_lowerLimit,
+  condDebugMsg(belowLimit(inst->getUpperLevel() + (m_maxCumulativeProduction - inst->getMinCumulativeProduction()), m_lowerLimit),
                "TimetableFVDetector:detect",
                "Lower limit violation.  Limit: " << m_lowerLimit << " Upper level: " << inst->getUpperLevel()
                << " Maximum remaining production: "
                << (m_maxCumulativeProduction - inst->getMinCumulativeProduction()));
-  condDebugMsg(inst->getLowerLevel() - (m_maxCumulativeConsumption - inst->getMinCumulativeConsumption()) > m_upperLimit,
+  condDebugMsg(aboveLimit(inst->getLowerLevel() - (m_maxCumulativeConsumption - inst->getMinCumulativeConsumption()), m_upperLimit),
                "TimetableFVDetector:detect",
                "Upper limit violation.  Limit: " << m_upperLimit << " Lower level: " << inst->getLowerLevel()
                << " Maximum remaining consumption: "

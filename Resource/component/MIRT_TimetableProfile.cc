@@ -237,33 +237,11 @@ void TimetableProfile::recomputeLevels(InstantId /* prev */, InstantId inst) {
 }
 
 bool TimetableProfile::sweepInstant(const InstantId& inst) {
-  // The walk is bound by fetching the instants and their map entries from
-  // memory: ask for those a few steps ahead. Only a hint; the addresses are
-  // never read here.
-  const std::size_t ahead = 2 * (m_instantsSwept + PREFETCH_DISTANCE);
-  if (ahead < m_instantAddresses.size()) {
-    const char* entry = (const char*) m_instantAddresses[ahead];
-    __builtin_prefetch(entry - 32);
-    __builtin_prefetch(entry + 32);
-    const char* instant = (const char*) m_instantAddresses[ahead + 1];
-    for (int line = 0; line < 6; ++line)
-      __builtin_prefetch(instant + 64 * line, 1);
-  }
+  prefetchAhead();
   ++m_instantsSwept;
-  const unsigned long long key = timeKey(inst->getTime());
   const std::size_t first = m_nextEvent;
-  // Nothing may lie between the instants, and the instant must hold exactly
-  // what the bounds read for the pass put there.
-  if (first < m_events.size() && (m_events[first] >> 32) < key)
-    return false;
   std::size_t last = first;
-  std::size_t starting = 0, ending = 0;
-  for (; last < m_events.size() && (m_events[last] >> 32) == key; ++last) {
-    starting += m_events[last] & STARTS;
-    ending += (m_events[last] & ENDS) >> 1;
-  }
-  if (inst->getStartingTransactions().size() != starting || inst->getEndingTransactions().size() != ending ||
-      inst->getTransactions().size() != m_heldCount + starting)
+  if (!readEvents(inst, last))
     return false;
 
   debugMsg("TimetableProfile:recomputeLevels", "Transactions at " << inst->getTime() << ":");
@@ -279,36 +257,19 @@ bool TimetableProfile::sweepInstant(const InstantId& inst) {
   for (std::size_t i = first; i < last; ++i) {
     const unsigned long long event = m_events[i];
     const Bounds& b = m_bounds[(event & 0xffffffffull) >> 2];
+    const LevelContribution c = b.contribution();
     if (b.singleton)
-      (b.consumer ? minInstantConsumption : minInstantProduction) += b.qlb;
+      c.total(minInstantConsumption, minInstantProduction) += c.qlb;
     if (event & STARTS) {
       if (m_exactSums)
-        (b.consumer ? m_heldMaxConsumption : m_heldMaxProduction) += b.qub;
+        c.total(m_heldMaxConsumption, m_heldMaxProduction) += c.qub;
       else
         hold((event & 0xffffffffull) >> 2);
-      if (b.consumer) {
-        m_lowerLevelMin -= b.qub;
-        m_lowerLevelMax -= b.qlb;
-      }
-      else {
-        m_upperLevelMin += b.qlb;
-        m_upperLevelMax += b.qub;
-      }
+      mayStartHere(c);
     }
-    if (event & ENDS) {
-      if (b.consumer) {
-        m_upperLevelMax -= b.qlb;
-        m_upperLevelMin -= b.qub;
-        minCumulativeConsumption += b.qlb;
-      }
-      else {
-        m_lowerLevelMin += b.qlb;
-        m_lowerLevelMax += b.qub;
-        minCumulativeProduction += b.qlb;
-      }
-    }
+    if (event & ENDS)
+      mustHaveHappened(c, minCumulativeConsumption, minCumulativeProduction);
   }
-  m_heldCount += starting;
 
   double maxInstantConsumption = m_heldMaxConsumption;
   double maxInstantProduction = m_heldMaxProduction;
@@ -319,28 +280,82 @@ bool TimetableProfile::sweepInstant(const InstantId& inst) {
   publish(inst, minInstantConsumption, maxInstantConsumption, minInstantProduction, maxInstantProduction,
           minCumulativeConsumption, maxCumulativeConsumption, minCumulativeProduction,
           maxCumulativeProduction);
+  releaseEnded(first, last);
+  return true;
+}
 
+// The walk is bound by fetching the instants and their map entries from
+// memory: ask for those a few steps ahead. Only a hint; the addresses are
+// never read here.
+void TimetableProfile::prefetchAhead() const {
+  const std::size_t ahead = 2 * (m_instantsSwept + PREFETCH_DISTANCE);
+  if (ahead >= m_instantAddresses.size())
+    return;
+  const char* entry = (const char*) m_instantAddresses[ahead];
+  __builtin_prefetch(entry - 32);
+  __builtin_prefetch(entry + 32);
+  const char* instant = (const char*) m_instantAddresses[ahead + 1];
+  for (int line = 0; line < 6; ++line)
+    __builtin_prefetch(instant + 64 * line, 1);
+}
+
+// Nothing may lie between the instants, and the instant must hold exactly
+// what the bounds read for the pass put there.
+bool TimetableProfile::readEvents(const InstantId& inst, std::size_t& last) {
+  const unsigned long long key = timeKey(inst->getTime());
+  const std::size_t first = m_nextEvent;
+  if (first < m_events.size() && (m_events[first] >> 32) < key)
+    return false;
+  std::size_t starting = 0, ending = 0;
+  for (last = first; last < m_events.size() && (m_events[last] >> 32) == key; ++last) {
+    starting += m_events[last] & STARTS;
+    ending += (m_events[last] & ENDS) >> 1;
+  }
+  if (inst->getStartingTransactions().size() != starting || inst->getEndingTransactions().size() != ending ||
+      inst->getTransactions().size() != m_heldCount + starting)
+    return false;
+  m_heldCount += starting;
+  return true;
+}
+
+// What ends at the instant is carried into the sums of every later one.
+void TimetableProfile::releaseEnded(std::size_t first, std::size_t last) {
   for (std::size_t i = first; i < last; ++i) {
     const unsigned long long event = m_events[i];
     if (!(event & ENDS))
       continue;
-    const Bounds& b = m_bounds[(event & 0xffffffffull) >> 2];
-    if (b.consumer) {
-      m_maxPrevConsumption += b.qub;
-      m_minPrevConsumption += b.qlb;
-    }
-    else {
-      m_maxPrevProduction += b.qub;
-      m_minPrevProduction += b.qlb;
-    }
+    const LevelContribution c = m_bounds[(event & 0xffffffffull) >> 2].contribution();
+    carryEnded(c);
     if (m_exactSums)
-      (b.consumer ? m_heldMaxConsumption : m_heldMaxProduction) -= b.qub;
+      c.total(m_heldMaxConsumption, m_heldMaxProduction) -= c.qub;
     else
       release((event & 0xffffffffull) >> 2);
+    --m_heldCount;
   }
-  m_heldCount -= ending;
   m_nextEvent = last;
-  return true;
+}
+
+// May start here: the earliest a consumer can lower, or a producer raise, the level.
+void TimetableProfile::mayStartHere(const LevelContribution& c) {
+  double& min = c.consumer ? m_lowerLevelMin : m_upperLevelMin;
+  double& max = c.consumer ? m_lowerLevelMax : m_upperLevelMax;
+  min += c.toLowerBound();
+  max += c.toUpperBound();
+}
+
+// Cannot happen later than here: from now on it certainly counts.
+void TimetableProfile::mustHaveHappened(const LevelContribution& c, double& minCumulativeConsumption,
+                                        double& minCumulativeProduction) {
+  double& min = c.consumer ? m_upperLevelMin : m_lowerLevelMin;
+  double& max = c.consumer ? m_upperLevelMax : m_lowerLevelMax;
+  min += c.toLowerBound();
+  max += c.toUpperBound();
+  c.total(minCumulativeConsumption, minCumulativeProduction) += c.qlb;
+}
+
+void TimetableProfile::carryEnded(const LevelContribution& c) {
+  c.total(m_maxPrevConsumption, m_maxPrevProduction) += c.qub;
+  c.total(m_minPrevConsumption, m_minPrevProduction) += c.qlb;
 }
 
 void TimetableProfile::listTransaction(const AbstractDomain& time, const AbstractDomain& quantity, bool consumer) {
@@ -425,50 +440,19 @@ void TimetableProfile::walkInstant(const InstantId& inst) {
     const AbstractDomain& quantityDom = t->quantity()->lastDomain();
     const double tlb = timeDom.getLowerBound();
     const double tub = timeDom.getUpperBound();
-    const double qlb = quantityDom.getLowerBound();
-    const double qub = quantityDom.getUpperBound();
-    const bool consumer = t->isConsumer();
-    listTransaction(timeDom, quantityDom, consumer);
+    const LevelContribution c{quantityDom.getLowerBound(), quantityDom.getUpperBound(), t->isConsumer()};
+    listTransaction(timeDom, quantityDom, c.consumer);
     if (endIt != ending.end() && *endIt == t) {
-      m_ending.push_back(Ending{qlb, qub, consumer});
+      m_ending.push_back(c);
       ++endIt;
     }
-
-    if (timeDom.isSingleton()) {
-      if (consumer)
-        minInstantConsumption += qlb;
-      else
-        minInstantProduction += qlb;
-    }
-    if (consumer)
-      maxInstantConsumption += qub;
-    else
-      maxInstantProduction += qub;
-
-    // May start here: the earliest a consumer can lower, or a producer raise, the level.
-    if (tlb == time) {
-      if (consumer) {
-        m_lowerLevelMin -= qub;
-        m_lowerLevelMax -= qlb;
-      }
-      else {
-        m_upperLevelMin += qlb;
-        m_upperLevelMax += qub;
-      }
-    }
-    // Cannot happen later than here: from now on it certainly counts.
-    if (tub == time) {
-      if (consumer) {
-        m_upperLevelMax -= qlb;
-        m_upperLevelMin -= qub;
-        minCumulativeConsumption += qlb;
-      }
-      else {
-        m_lowerLevelMin += qlb;
-        m_lowerLevelMax += qub;
-        minCumulativeProduction += qlb;
-      }
-    }
+    if (timeDom.isSingleton())
+      c.total(minInstantConsumption, minInstantProduction) += c.qlb;
+    c.total(maxInstantConsumption, maxInstantProduction) += c.qub;
+    if (tlb == time)
+      mayStartHere(c);
+    if (tub == time)
+      mustHaveHappened(c, minCumulativeConsumption, minCumulativeProduction);
   }
   checkError(endIt == ending.end(), "Instant at " << inst->getTime() << " ends a transaction it does not hold.");
 
@@ -480,16 +464,8 @@ void TimetableProfile::walkInstant(const InstantId& inst) {
           maxCumulativeProduction);
 
   // What ends here is carried into the sums of every later instant.
-  for (std::vector<Ending>::const_iterator it = m_ending.begin(); it != m_ending.end(); ++it) {
-    if (it->consumer) {
-      m_maxPrevConsumption += it->qub;
-      m_minPrevConsumption += it->qlb;
-    }
-    else {
-      m_maxPrevProduction += it->qub;
-      m_minPrevProduction += it->qlb;
-    }
-  }
+  for (std::vector<LevelContribution>::const_iterator it = m_ending.begin(); it != m_ending.end(); ++it)
+    carryEnded(*it);
 }
 
 }

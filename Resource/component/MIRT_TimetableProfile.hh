@@ -55,6 +55,17 @@ private:
   // running totals of those held; false, with nothing changed, when the
   // instant's filing disagrees with the bounds read for the pass.
   bool sweepInstant(const InstantId& inst);
+  void prefetchAhead() const;
+  // The instant's events, from m_nextEvent up to last; false when they do
+  // not match what the instant holds.
+  bool readEvents(const InstantId& inst, std::size_t& last);
+  void releaseEnded(std::size_t first, std::size_t last);
+  // The three ways a transaction moves the running state: it may start at
+  // the instant, it must have happened by it, or it ended at the one before.
+  void mayStartHere(const LevelContribution& c);
+  void mustHaveHappened(const LevelContribution& c, double& minCumulativeConsumption,
+                        double& minCumulativeProduction);
+  void carryEnded(const LevelContribution& c);
   // Gives the instant its values for the pass (and writes them to the debug stream).
   void publish(const InstantId& inst, double minInstantConsumption, double maxInstantConsumption,
                double minInstantProduction, double maxInstantProduction, double minCumulativeConsumption,
@@ -73,12 +84,7 @@ private:
 
   // Quantity bounds of what ends at the current instant, read in the walk over
   // its transactions and carried into the sums once the instant is updated.
-  struct Ending {
-    double qlb;
-    double qub;
-    bool consumer;
-  };
-  std::vector<Ending> m_ending;
+  std::vector<LevelContribution> m_ending;
 
   // Per-pass state of a sweep, reused from pass to pass.
   struct Bounds {
@@ -86,6 +92,7 @@ private:
     double qub;
     bool consumer;
     bool singleton;
+    LevelContribution contribution() const { return LevelContribution{qlb, qub, consumer}; }
   };
   std::vector<Bounds> m_bounds;  // one per member
   // The profile's transactions in its order, while m_membersKnown.

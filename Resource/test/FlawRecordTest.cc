@@ -341,8 +341,9 @@ TEST_P(FlawRecord, RandomChangesAgreeWithAReplayThatWalksEveryToken) {
     announced += plus;
   }
   // The runs must reach the record at all, or they prove nothing.
-  if (seeds.second - seeds.first >= 5)
+  if (seeds.second - seeds.first >= 5) {
     EXPECT_GT(announced, 0u);
+  }
 }
 
 INSTANTIATE_TEST_SUITE_P(Profiles, FlawRecord,

@@ -1,4 +1,5 @@
 #include "Resource/component/Solvers/MIRT_ChoiceFilters.hh"
+#include "Resource/base/Limits.hh"
 #include "Resource/component/MIRT_FlowProfile.hh"
 #include "Utils/base/Debug.hh"
 #include "Utils/base/Error.hh"
@@ -30,7 +31,8 @@ DefaultChoiceFilter::DefaultChoiceFilter(FlowProfile* profile, const LabelStr& e
   else if (m_explanation == LabelStr("upperLevelFlaw") || text.find("Upper") != std::string::npos)
     m_treatAsLowerFlaw = false;
   else {
-    m_treatAsLowerFlaw = m_inst->getLowerFlawMagnitude() >= m_inst->getUpperFlawMagnitude();
+    // Magnitudes of sums of decimals that tie in decimals tie here too.
+    m_treatAsLowerFlaw = !belowLimit(m_inst->getLowerFlawMagnitude(), m_inst->getUpperFlawMagnitude());
     debugMsg("ThreatDecisionPoint:filter", "Treating as " << (m_treatAsLowerFlaw ? "lower" : "upper")
              << " flaw because of magnitude.  Lower: " << m_inst->getLowerFlawMagnitude()
              << " Upper: " << m_inst->getUpperFlawMagnitude());

@@ -1,0 +1,249 @@
+#include "Resource/component/MIRT_FlowProfileGraph.hh"
+#include "Resource/component/MIRT_EdgeIterator.hh"
+#include "ConstraintEngine/base/ConstrainedVariable.hh"
+#include "Utils/base/Debug.hh"
+#include "Utils/base/Error.hh"
+
+#include <unordered_set>
+#include <vector>
+
+namespace KORVAN {
+namespace MIRT {
+
+namespace {
+
+inline double quantityLb(const TransactionId& t) {
+  return t->quantity()->lastDomain().getLowerBound();
+}
+
+inline double quantityUb(const TransactionId& t) {
+  return t->quantity()->lastDomain().getUpperBound();
+}
+
+}
+
+/*
+ * Flow profile graph
+ */
+
+FlowProfileGraph::FlowProfileGraph(const TransactionId& source, const TransactionId& sink, bool lowerLevel)
+  : m_lowerLevel(lowerLevel), m_recalculate(false), m_flowHeld(false), m_maxflow(0), m_graph(new Graph()) {
+  m_source = m_graph->createNode(source, true);
+  m_sink = m_graph->createNode(sink, true);
+  m_maxflow = new MaximumFlowAlgorithm(m_graph, m_source, m_sink);
+}
+
+FlowProfileGraph::~FlowProfileGraph() {
+  delete m_maxflow;
+  delete m_graph;
+}
+
+bool FlowProfileGraph::onSourceSide(const TransactionId& t) const {
+  return m_lowerLevel == t->isConsumer();
+}
+
+void FlowProfileGraph::reset() {
+  debugMsg("FlowProfileGraph:reset", "Lower level: " << m_lowerLevel);
+  m_recalculate = true;
+  m_flowHeld = false;
+  m_graph->setDisabled();
+  // Disabling the graph leaves one edge of each opposite pair flagged; an
+  // ordering that no longer holds must not come back with its nodes, so
+  // every edge is switched off until the pass makes it anew.
+  const NodeMap& nodes = m_graph->getNodes();
+  for (NodeMap::const_iterator it = nodes.begin(); it != nodes.end(); ++it) {
+    const EdgeList& out = it->second->getOutEdges();
+    for (EdgeList::const_iterator edgeIt = out.begin(); edgeIt != out.end(); ++edgeIt)
+      (*edgeIt)->setDisabled();
+  }
+  m_sink->setEnabled();
+  m_source->setEnabled();
+}
+
+void FlowProfileGraph::enableTransaction(const TransactionId& t, const InstantId& instant,
+                                         ContributionMap& contributions) {
+  const bool sourceSide = onSourceSide(t);
+  const double capacity = sourceSide ? quantityUb(t) : quantityLb(t);
+  if (capacity == 0.0) {
+    contributions[t] = instant;
+    debugMsg("FlowProfileGraph:enableTransaction", "Transaction " << t << " starts contributing at "
+             << instant->getTime() << " lower level " << m_lowerLevel);
+    return;
+  }
+  const TransactionId source = sourceSide ? m_source->getIdentity() : t;
+  const TransactionId target = sourceSide ? t : m_sink->getIdentity();
+  check_error(MIRT::TransactionId::noId() != source);
+  check_error(MIRT::TransactionId::noId() != target);
+  debugMsg("FlowProfileGraph:enableTransaction", "Transaction (" << t << ") capacity " << capacity
+           << " lower level " << m_lowerLevel);
+  m_recalculate = true;
+  m_graph->createNode(t, true);
+  m_graph->createEdge(source, target, capacity, true);
+  m_graph->createEdge(target, source, 0.0, true);
+}
+
+void FlowProfileGraph::enableAt(const TransactionId& t1, const TransactionId& t2) {
+  if (m_graph->getNode(t1) == 0 || m_graph->getNode(t2) == 0)
+    return;
+  debugMsg("FlowProfileGraph:enableAt", "Transaction " << t1->time()->lastDomain() << " and transaction "
+           << t2->time()->lastDomain() << " lower level: " << m_lowerLevel);
+  m_recalculate = true;
+  m_graph->createEdge(t1, t2, Edge::getMaxCapacity(), true);
+  m_graph->createEdge(t2, t1, Edge::getMaxCapacity(), true);
+}
+
+void FlowProfileGraph::enableAtOrBefore(const TransactionId& t1, const TransactionId& t2) {
+  if (m_graph->getNode(t1) == 0 || m_graph->getNode(t2) == 0)
+    return;
+  debugMsg("FlowProfileGraph:enableAtOrBefore", "Transaction " << t1->time()->lastDomain()
+           << " and transaction " << t2->time()->lastDomain() << " lower level: " << m_lowerLevel);
+  m_recalculate = true;
+  m_graph->createEdge(t1, t2, 0.0, true);
+  m_graph->createEdge(t2, t1, Edge::getMaxCapacity(), true);
+}
+
+bool FlowProfileGraph::isEnabled(const TransactionId& t) const {
+  Node* node = m_graph->getNode(t);
+  return node != 0 && node->isEnabled();
+}
+
+bool FlowProfileGraph::hasNode(const TransactionId& t) const {
+  return m_graph->getNode(t) != 0;
+}
+
+void FlowProfileGraph::disable(const TransactionId& t) {
+  debugMsg("FlowProfileGraph:disable", "Transaction (" << t << ") lower level: " << m_lowerLevel);
+  Node* node = m_graph->getNode(t);
+  check_error(0 != node);
+  check_error(node->isEnabled());
+  node->setDisabled();
+}
+
+void FlowProfileGraph::removeTransaction(const TransactionId& t) {
+  debugMsg("FlowProfileGraph:removeTransaction", "Transaction (" << t << ") lower level: " << m_lowerLevel);
+  m_recalculate = true;
+  m_graph->removeNode(t);
+}
+
+void FlowProfileGraph::pushFlow(const TransactionId& t) {
+  Node* node = m_graph->getNode(t);
+  check_error(0 != node);
+  check_error(node->isEnabled());
+  if (m_recalculate) {
+    debugMsg("FlowProfileGraph:pushFlow", "Transaction (" << t << ") lower level: " << m_lowerLevel
+             << " skipping pushing flow back because a recalculation is required.");
+    return;
+  }
+  debugMsg("FlowProfileGraph:pushFlow", "Transaction (" << t << ") lower level: " << m_lowerLevel);
+  m_maxflow->pushFlowBack(node);
+}
+
+void FlowProfileGraph::restoreFlow() {
+  // With a run from scratch pending, the next read or walk starts over
+  // anyway, and resuming from flows of nodes since deleted would be unsound.
+  if (m_recalculate)
+    return;
+  m_maxflow->execute(false);
+}
+
+void FlowProfileGraph::runMaximumFlow() {
+  // The maximum flow completes whatever flow the edges hold after the
+  // network changed, and the transactions reachable from the source after
+  // any maximum flow are the same: resuming is exact, and after a walk or a
+  // contraction it only places the flow of what changed.
+  m_maxflow->execute(!m_flowHeld);
+  m_flowHeld = true;
+}
+
+double FlowProfileGraph::getResidualFromSource() {
+  if (m_recalculate) {
+    runMaximumFlow();
+    m_recalculate = false;
+  }
+  double residual = 0.0;
+  for (EdgeOutIterator it(*m_source, true); it.ok(); ++it)
+    residual += m_maxflow->getResidual(*it);
+  debugMsg("FlowProfileGraph:getResidualFromSource", "Lower level: " << m_lowerLevel << " residual " << residual);
+  return residual;
+}
+
+double FlowProfileGraph::disableReachableResidualGraph(ContributionMap& contributions, const InstantId& instant) {
+  debugMsg("FlowProfileGraph:disableReachableResidualGraph", "Lower level: " << m_lowerLevel);
+  double level = 0.0;
+  if (m_recalculate) {
+    debugMsg("FlowProfileGraph:disableReachableResidualGraph",
+             "Lower level: " << m_lowerLevel << ", recalculate invoked.");
+    runMaximumFlow();
+    VisitedMap visited;
+    visited[m_source] = true;
+    visitNeighbors(m_source, level, visited, contributions, instant);
+    for (VisitedMap::const_iterator it = visited.begin(); it != visited.end(); ++it)
+      if (it->second && it->first != m_source && it->first != m_sink) {
+        m_takenOut.insert(it->first->getIdentity());
+        m_graph->removeNode(it->first->getIdentity());
+      }
+  }
+  return level;
+}
+
+namespace {
+
+// The two kinds of visited sets the residual walks keep: the first keeps an
+// entry for each node looked at, which later fixes the order nodes are taken
+// out in.
+inline bool seen(FlowProfileGraph::VisitedMap& visited, Node* node) { return visited[node]; }
+inline void mark(FlowProfileGraph::VisitedMap& visited, Node* node) { visited[node] = true; }
+inline bool seen(std::unordered_set<const Node*>& visited, Node* node) { return visited.count(node) > 0; }
+inline void mark(std::unordered_set<const Node*>& visited, Node* node) { visited.insert(node); }
+
+}
+
+template <class Visited, class Reach>
+void FlowProfileGraph::walkResidual(Node* from, Visited& visited, Reach reach) const {
+  // Depth first in out-list order, with an explicit stack: chains of
+  // orderings can be as long as the profile is wide.
+  std::vector<EdgeOutIterator> stack;
+  stack.push_back(EdgeOutIterator(*from, true));
+  while (!stack.empty()) {
+    EdgeOutIterator& it = stack.back();
+    if (!it.ok()) {
+      stack.pop_back();
+      continue;
+    }
+    Edge* edge = *it;
+    ++it;
+    Node* target = edge->getTarget();
+    if (seen(visited, target) || m_maxflow->getResidual(edge) == 0.0)
+      continue;
+    mark(visited, target);
+    if (target == m_source || target == m_sink)
+      continue;
+    reach(target);
+    stack.push_back(EdgeOutIterator(*target, true));
+  }
+}
+
+void FlowProfileGraph::visitNeighbors(Node* node, double& level, VisitedMap& visited,
+                                      ContributionMap& contributions, const InstantId& instant) {
+  walkResidual(node, visited, [&](Node* target) {
+    const TransactionId& t = target->getIdentity();
+    debugMsg("FlowProfileGraph:visitNeighbors", "Disabling node with transaction (" << t << ") lower level "
+             << m_lowerLevel);
+    target->setDisabled();
+    contributions[t] = instant;
+    debugMsg("FlowProfileGraph:visitNeighbors", "Transaction " << t << " starts contributing at "
+             << instant->getTime() << " lower level " << m_lowerLevel);
+    const double delta = contributionOf(t).toBound(m_lowerLevel);
+    debugMsg("FlowProfileGraph:visitNeighbors", "Adding " << delta << " to the level.");
+    level += delta;
+  });
+}
+
+void FlowProfileGraph::getReachableResidualTransactions(std::vector<TransactionId>& reached) const {
+  std::unordered_set<const Node*> visited;
+  visited.insert(m_source);
+  walkResidual(m_source, visited, [&](Node* target) { reached.push_back(target->getIdentity()); });
+}
+
+}
+}

@@ -1,0 +1,97 @@
+#ifndef KORVAN_MIRT_FLOWPROFILEGRAPH_HH
+#define KORVAN_MIRT_FLOWPROFILEGRAPH_HH
+
+#include "Resource/base/MIRT_Profile.hh"
+#include "Resource/component/MIRT_Graph.hh"
+#include "Resource/component/MIRT_MaxFlow.hh"
+#include "Resource/component/MIRT_Types.hh"
+
+#include <set>
+#include <unordered_map>
+#include <vector>
+
+namespace KORVAN {
+namespace MIRT {
+
+// For each transaction, the instant from which it counts in one level bound
+// outside the flow network.
+typedef std::unordered_map<TransactionId, InstantId, TransactionIdHash> ContributionMap;
+
+// One of the two flow networks of a flow profile. Pending transactions hang
+// from the source or towards the sink with a quantity bound as capacity, and
+// orderings join them with edges of unbounded capacity; the residual left on
+// the source's edges after a maximum flow is what the pending transactions can
+// still move the level bound by.
+//
+//             consumer                         producer
+//   lower     source -> t, quantity ub         t -> sink, quantity lb
+//   upper     t -> sink, quantity lb           source -> t, quantity ub
+class FlowProfileGraph {
+public:
+  FlowProfileGraph(const TransactionId& source, const TransactionId& sink, bool lowerLevel);
+  ~FlowProfileGraph();
+
+  bool isLowerLevel() const { return m_lowerLevel; }
+  // Switches every transaction off, with all the edges between them; the
+  // terminals stay on.
+  void reset();
+  // A transaction with a zero capacity here gets no node: it is recorded in
+  // the contribution map at the instant instead.
+  void enableTransaction(const TransactionId& t, const InstantId& instant, ContributionMap& contributions);
+  // t1 and t2 at the same time / t1 at or before t2; nothing unless both have nodes.
+  void enableAt(const TransactionId& t1, const TransactionId& t2);
+  void enableAtOrBefore(const TransactionId& t1, const TransactionId& t2);
+  bool isEnabled(const TransactionId& t) const;
+  bool hasNode(const TransactionId& t) const;
+  // Whether a residual-graph walk of this network has taken t out.
+  bool wasTakenOut(const TransactionId& t) const { return m_takenOut.count(t) > 0; }
+  void disable(const TransactionId& t);
+  void removeTransaction(const TransactionId& t);
+  void pushFlow(const TransactionId& t);
+  void restoreFlow();
+  double getResidualFromSource();
+  // The transactions reachable from the source over edges with residual
+  // capacity left by the last maximum flow, in depth-first out-list order:
+  // the ones the level bound counts in full. Changes nothing.
+  void getReachableResidualTransactions(std::vector<TransactionId>& reached) const;
+  // Takes every transaction still reachable from the source in the residual
+  // network out of it, records them at the instant and returns the sum of
+  // their contributions to this level bound; 0.0 when nothing changed. The
+  // nodes taken out are deleted, so that later runs only see the open part.
+  double disableReachableResidualGraph(ContributionMap& contributions, const InstantId& instant);
+
+  bool needsRecalculation() const { return m_recalculate; }
+  const Graph& getGraph() const { return *m_graph; }
+
+  typedef std::unordered_map<Node*, bool, NodeHash> VisitedMap;
+
+private:
+  FlowProfileGraph(const FlowProfileGraph&) = delete;
+  FlowProfileGraph& operator=(const FlowProfileGraph&) = delete;
+
+  bool onSourceSide(const TransactionId& t) const;
+  // Calls reach on each transaction node that from reaches over edges with
+  // residual capacity, each once, depth first in out-list order.
+  template <class Visited, class Reach>
+  void walkResidual(Node* from, Visited& visited, Reach reach) const;
+  void visitNeighbors(Node* node, double& level, VisitedMap& visited, ContributionMap& contributions,
+                      const InstantId& instant);
+
+  // Run the maximum flow again from the flow the edges hold, or from scratch.
+  void runMaximumFlow();
+
+  bool m_lowerLevel;
+  bool m_recalculate;
+  // The edges hold a maximum flow of an earlier state of this network.
+  bool m_flowHeld;
+  std::set<TransactionId> m_takenOut;
+  MaximumFlowAlgorithm* m_maxflow;
+  Graph* m_graph;
+  Node* m_source;
+  Node* m_sink;
+};
+
+}
+}
+
+#endif
