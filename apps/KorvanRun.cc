@@ -243,6 +243,18 @@ Verdict decide(const PlanDatabaseId& db, SOLVERS::Solver& solver, bool solved, b
       return verdict;
     }
   } else if (solver.getUnresolvedCount() == 0) {
+    // Every dead end was refuted, but the choices offered at a flaw need not cover every schedule
+    // (a timetable's flaw on a give-back counted before its take): a schedule fixed in the plan as
+    // modelled overturns the verdict; a search cut at its budget leaves it to the exhausted one.
+    FixedSchedule fixed = fixSchedule(db);
+    if (fixed.outcome == ScheduleSearch::FOUND) {
+      verdict.problems = checkPlan(db);
+      verdict.schedule = "every ordering choice failed, then every variable fixed (" +
+                         std::to_string(fixed.fixes) + " fixes tried)";
+      verdict.solved = verdict.problems.empty();
+      verdict.result = verdict.solved ? "SOLVED" : "FLAWS LEFT";
+      return verdict;
+    }
     verdict.result = "NO SOLUTION";
     return verdict;
   }
