@@ -61,6 +61,11 @@ bool& hostLeftToExit() {
   return sl_left;
 }
 
+std::vector<ChoiceGap>& choiceGaps() {
+  static std::vector<ChoiceGap> sl_gaps;
+  return sl_gaps;
+}
+
 std::vector<EmptyingExplainer>& emptyingExplainers() {
   static std::vector<EmptyingExplainer> sl_explainers;
   return sl_explainers;
@@ -245,7 +250,8 @@ Verdict decide(const PlanDatabaseId& db, SOLVERS::Solver& solver, bool solved, b
   } else if (solver.getUnresolvedCount() == 0) {
     // Every dead end was refuted, but the choices offered at a flaw need not cover every schedule
     // (a timetable's flaw on a give-back counted before its take): a schedule fixed in the plan as
-    // modelled overturns the verdict; a search cut at its budget leaves it to the exhausted one.
+    // modelled overturns the verdict. A schedule search cut at its budget leaves it to the
+    // exhausted one only where the module says its choices cover every schedule.
     FixedSchedule fixed = fixSchedule(db);
     if (fixed.outcome == ScheduleSearch::FOUND) {
       verdict.problems = checkPlan(db);
@@ -253,6 +259,16 @@ Verdict decide(const PlanDatabaseId& db, SOLVERS::Solver& solver, bool solved, b
                          std::to_string(fixed.fixes) + " fixes tried)";
       verdict.solved = verdict.problems.empty();
       verdict.result = verdict.solved ? "SOLVED" : "FLAWS LEFT";
+      return verdict;
+    }
+    std::string gap;
+    for (const ChoiceGap& choiceGap : choiceGaps())
+      if (gap.empty())
+        gap = choiceGap(db);
+    if (fixed.outcome == ScheduleSearch::CUT && !gap.empty()) {
+      verdict.problems.push_back("every ordering choice failed, but " + gap +
+                                 ", whose flaws' orderings need not cover every schedule; " + fixed.failure);
+      verdict.result = "FLAWS LEFT";
       return verdict;
     }
     verdict.result = "NO SOLUTION";
@@ -607,12 +623,15 @@ void registerBookkeepingConstraint(const std::string& name) { bookkeepingConstra
 
 void registerEmptyingExplainer(const EmptyingExplainer& explainer) { emptyingExplainers().push_back(explainer); }
 
+void registerChoiceGap(const ChoiceGap& gap) { choiceGaps().push_back(gap); }
+
 void clearRegistrations() {
   defaultFlawManagers().clear();
   bookkeepingConstraints().clear();
   moduleMakers().clear();
   planCheckers().clear();
   emptyingExplainers().clear();
+  choiceGaps().clear();
   objectPrinters().clear();
 }
 
