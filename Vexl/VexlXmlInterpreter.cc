@@ -28,145 +28,12 @@
 #include "Utils/base/Error.hh"
 #include "Utils/base/Utils.hh"
 #include "Vexl/InterpretedObjectFactory.hh"
+#include "Vexl/VexlXmlParsing.hh"
 
 namespace KORVAN {
 
-namespace {
-
-/// An error in one transaction; the interpreter adds the source, line and element.
-struct TransactionError {
-  std::string message;
-};
-
-[[noreturn]] void reject(const std::string& message) { throw TransactionError{message}; }
-
-std::string quoted(const std::string& text) { return "'" + text + "'"; }
-
-const char* requireAttribute(const TiXmlElement& element, const char* name) {
-  const char* value = element.Attribute(name);
-  if (value == nullptr)
-    reject(std::string("missing attribute ") + quoted(name));
-  if (*value == '\0')
-    reject(std::string("empty attribute ") + quoted(name));
-  return value;
-}
-
-/// Refuses an attribute that the element does not take: ignored, it would change nothing the
-/// writer meant to change (capacity="2" on <new> leaves the resource unlimited).
-void requireKnownAttributes(const TiXmlElement& element, std::initializer_list<const char*> known,
-                            const std::string& where = std::string()) {
-  for (const TiXmlAttribute* attribute = element.FirstAttribute(); attribute != nullptr;
-       attribute = attribute->Next()) {
-    bool found = false;
-    for (const char* name : known)
-      found = found || std::strcmp(name, attribute->Name()) == 0;
-    if (found)
-      continue;
-    std::string takes;
-    for (const char* name : known)
-      takes += (takes.empty() ? "" : ", ") + std::string(name);
-    reject(where + "unknown attribute " + quoted(attribute->Name()) + " (<" + element.Value() + "> takes " +
-           (takes.empty() ? std::string("none") : takes) + ")");
-  }
-}
-
-std::string lineOf(const TiXmlElement& element) { return "line " + std::to_string(element.Row()) + ": "; }
-
-bool parseNumber(const std::string& text, double& value) {
-  if (text == "inf" || text == "+inf") {
-    value = g_infiniteTimeAsDouble();
-    return true;
-  }
-  if (text == "-inf") {
-    value = -g_infiniteTimeAsDouble();
-    return true;
-  }
-  if (text.empty())
-    return false;
-  char* end = nullptr;
-  errno = 0;
-  value = std::strtod(text.c_str(), &end);
-  return end == text.c_str() + text.size() && errno == 0 && std::isfinite(value);
-}
-
-double requireNumber(const std::string& text, const char* what) {
-  double value = 0;
-  if (!parseNumber(text, value))
-    reject(std::string("expected a number for ") + what + ", got " + quoted(text));
-  if (std::fabs(value) > g_infiniteTimeAsDouble())
-    reject(std::string("value of ") + what + " beyond the horizon: " + quoted(text));
-  return value;
-}
-
-std::vector<std::string> words(const std::string& text) {
-  std::vector<std::string> result;
-  std::istringstream is(text);
-  std::string word;
-  while (is >> word)
-    result.push_back(word);
-  return result;
-}
-
-/// "v" or "lb ub".
-std::pair<double, double> parseBounds(const std::string& text, const std::string& what) {
-  std::vector<std::string> parts = words(text);
-  if (parts.empty() || parts.size() > 2)
-    reject("expected one value or two bounds for " + quoted(what) + ", got " + quoted(text));
-  double lb = requireNumber(parts[0], what.c_str());
-  double ub = parts.size() == 2 ? requireNumber(parts[1], what.c_str()) : lb;
-  if (lb > ub)
-    reject("empty bounds for " + quoted(what) + ": " + quoted(text));
-  return std::make_pair(lb, ub);
-}
-
-bool parseBool(const std::string& text, const char* what) {
-  if (text == "true")
-    return true;
-  if (text == "false")
-    return false;
-  reject(std::string("expected true or false for ") + quoted(what) + ", got " + quoted(text));
-}
-
-/// What went wrong in words, then the check that found it.
-std::string describeError(const Error& e) {
-  const std::string& condition = e.getCondition();
-  bool plain = condition.empty() || condition == "ALWAYS_FAIL" || condition == "ALWAYS_FAILS" ||
-               condition == "false";
-  if (e.getMsg().empty())
-    return "failed check '" + condition + "'";
-  if (plain)
-    return e.getMsg();
-  return e.getMsg() + " (failed check '" + condition + "')";
-}
-
-std::string describe(const TiXmlElement& element) { return std::string("<") + element.Value() + ">"; }
-
-/// The base domain of the variable narrowed to [lb, ub]; empty results are rejected.
-/// Integer domains (times and durations) take whole bounds only: a fraction would be cut
-/// silently, or leave no value, far from what the model meant.
-void requireWhole(const AbstractDomain& base, double lb, double ub, const std::string& what) {
-  if (base.getTypeName() != LabelStr("int"))
-    return;
-  for (double bound : {lb, ub})
-    if (std::fabs(bound) < g_infiniteTimeAsDouble() && bound != std::floor(bound))
-      reject(quoted(what) + " takes whole numbers (times and durations are whole numbers), got " +
-             toString(bound));
-}
-
-std::unique_ptr<AbstractDomain> narrowed(const ConstrainedVariableId& var, double lb, double ub,
-                                         const std::string& what) {
-  if (!var->baseDomain().isNumeric())
-    reject("variable " + quoted(what) + " is not numeric");
-  requireWhole(var->baseDomain(), lb, ub, what);
-  std::unique_ptr<AbstractDomain> domain(var->baseDomain().copy());
-  domain->intersect(lb, ub);
-  if (domain->isEmpty())
-    reject("bounds [" + toString(lb) + " " + toString(ub) + "] of " + quoted(what) +
-           " lie outside its domain " + var->baseDomain().toString());
-  return domain;
-}
-
-} // namespace
+// The attribute and value helpers are this file's vocabulary.
+using namespace VexlParsing;
 
 VexlXmlInterpreter::VexlXmlInterpreter(const PlanDatabaseId& db) : m_db(db), m_transactionCount(0) {
   checkError(db.isValid(), "The interpreter needs a valid plan database.");
@@ -654,6 +521,54 @@ void VexlXmlInterpreter::executeClose(const TiXmlElement& element) {
   m_db->getClient()->close();
 }
 
+namespace {
+
+std::vector<std::pair<std::string, std::pair<double, double>>> tokenBounds(const TiXmlElement& element) {
+  std::vector<std::pair<std::string, std::pair<double, double>>> bounds;
+  for (const TiXmlAttribute* attribute = element.FirstAttribute(); attribute != nullptr;
+       attribute = attribute->Next()) {
+    std::string attributeName = attribute->Name();
+    if (attributeName == "predicate" || attributeName == "name" || attributeName == "object" ||
+        attributeName == "rejectable")
+      continue;
+    bounds.push_back(std::make_pair(attributeName, parseBounds(attribute->Value(), attributeName)));
+    // A time point pinned at the horizon leaves no time for the token: its start, end and
+    // duration could not agree.
+    const std::pair<double, double>& range = bounds.back().second;
+    if ((attributeName == "start" || attributeName == "end" || attributeName == "time") &&
+        (range.first >= g_infiniteTimeAsDouble() || range.second <= -g_infiniteTimeAsDouble()))
+      reject(quoted(attributeName) + " must allow a finite time, got " + quoted(attribute->Value()));
+  }
+  return bounds;
+}
+
+} // namespace
+
+// Tokens of the modules' classes reach their object through the object's constraint when
+// the object list becomes final; before the object is closed, or while more objects may
+// still come, they would silently reach no object at all.
+void VexlXmlInterpreter::requireClosedHolders(const LabelStr& predicate,
+                                               const std::list<double>& objects) const {
+  if (!isNativePredicate(predicate.toString()))
+    return;
+  const SchemaId& schema = m_db->getSchema();
+  std::vector<ObjectId> candidates;
+  if (!objects.empty()) {
+    for (double value : objects)
+      candidates.push_back(ObjectId(value));
+  } else {
+    for (const std::pair<const int, ObjectId>& entry : m_db->getObjects())
+      if (schema->isA(entry.second->getType(), schema->getObjectType(predicate)))
+        candidates.push_back(entry.second);
+  }
+  for (const ObjectId& object : candidates)
+    if (!object->isClosed())
+      reject("resource " + object->getName().toString() +
+             " is not closed yet: tokens on a resource come after it is closed (<close/>)");
+  if (!m_db->isClosed())
+    reject("the plan database is still open: tokens on resources come after <close/>");
+}
+
 void VexlXmlInterpreter::executeToken(const TiXmlElement& element, bool isFact) {
   const SchemaId& schema = m_db->getSchema();
   LabelStr predicate(requireAttribute(element, "predicate"));
@@ -685,43 +600,9 @@ void VexlXmlInterpreter::executeToken(const TiXmlElement& element, bool isFact) 
       objects.push_back((double)object);
     }
   }
-  // Tokens of the modules' classes reach their object through the object's constraint when
-  // the object list becomes final; before the object is closed, or while more objects may
-  // still come, they would silently reach no object at all.
-  if (isNativePredicate(predicate.toString())) {
-    std::vector<ObjectId> candidates;
-    if (!objects.empty()) {
-      for (double value : objects)
-        candidates.push_back(ObjectId(value));
-    } else {
-      for (const std::pair<const int, ObjectId>& entry : m_db->getObjects())
-        if (schema->isA(entry.second->getType(), schema->getObjectType(predicate)))
-          candidates.push_back(entry.second);
-    }
-    for (const ObjectId& object : candidates)
-      if (!object->isClosed())
-        reject("resource " + object->getName().toString() +
-               " is not closed yet: tokens on a resource come after it is closed (<close/>)");
-    if (!m_db->isClosed())
-      reject("the plan database is still open: tokens on resources come after <close/>");
-  }
+  requireClosedHolders(predicate, objects);
   // Bounds are read before the token exists, so that their syntax errors cost nothing.
-  std::vector<std::pair<std::string, std::pair<double, double>>> bounds;
-  for (const TiXmlAttribute* attribute = element.FirstAttribute(); attribute != nullptr;
-       attribute = attribute->Next()) {
-    std::string attributeName = attribute->Name();
-    if (attributeName == "predicate" || attributeName == "name" || attributeName == "object" ||
-        attributeName == "rejectable")
-      continue;
-    bounds.push_back(std::make_pair(attributeName, parseBounds(attribute->Value(), attributeName)));
-    // A time point pinned at the horizon leaves no time for the token: its start, end and
-    // duration could not agree.
-    const std::pair<double, double>& range = bounds.back().second;
-    if ((attributeName == "start" || attributeName == "end" || attributeName == "time") &&
-        (range.first >= g_infiniteTimeAsDouble() || range.second <= -g_infiniteTimeAsDouble()))
-      reject(quoted(attributeName) + " must allow a finite time, got " + quoted(attribute->Value()));
-  }
-
+  std::vector<std::pair<std::string, std::pair<double, double>>> bounds = tokenBounds(element);
   // The windows are set before the token is closed: a resource token joins its profile
   // when it is active on a single resource, and filed with unbounded times it would sit in
   // every instant of the profile until the windows came.

@@ -1,6 +1,7 @@
 #ifndef KORVAN_VEXL_VEXLXMLINTERPRETER_HH
 #define KORVAN_VEXL_VEXLXMLINTERPRETER_HH
 
+#include <list>
 #include <map>
 #include <set>
 #include <string>
@@ -79,6 +80,8 @@ private:
   void executeSpecify(const TiXmlElement& element);
   void executeReset(const TiXmlElement& element);
 
+  // Tokens on the modules' resources must find their candidate objects, and the database, closed.
+  void requireClosedHolders(const LabelStr& predicate, const std::list<double>& objects) const;
   ConstrainedVariableId resolveVariable(const std::string& reference) const;
   std::string argumentCounts(const LabelStr& type) const;
   // Narrows the token's end to the window its start and duration imply, and its start to

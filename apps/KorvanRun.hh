@@ -52,6 +52,12 @@ void registerEmptyingExplainer(const EmptyingExplainer& explainer);
 /// modules to the process's exit instead of tearing them down after the results are printed.
 void leaveHostToExit(bool leave);
 
+/// Says why the ordering choices offered at the plan's flaws may miss a schedule (a module whose
+/// envelopes are not exact enough for orderings to cover every schedule); empty when they cannot.
+/// An exhausted search over such a plan is no proof that none exists.
+typedef std::function<std::string(const PlanDatabaseId&)> ChoiceGap;
+void registerChoiceGap(const ChoiceGap& gap);
+
 /// Forgets every registration (tests).
 void clearRegistrations();
 

@@ -19,6 +19,8 @@
 #include "Resource/base/MIRT_Resource.hh"
 #include "Resource/base/Resource.hh"
 #include "Resource/base/ResourceConstraint.hh"
+#include "Resource/component/MIRT_Reusable.hh"
+#include "Resource/component/MIRT_TimetableProfile.hh"
 #include "ConstraintEngine/base/Propagator.hh"
 #include "PlanDatabase/base/PlanDatabase.hh"
 #include "PlanDatabase/base/Token.hh"
@@ -291,6 +293,27 @@ std::string explainEmptying(const PlanDatabaseId& db, const ConstraintEngine::Em
   return std::string();
 }
 
+// Orderings resolve a flaw only where the envelope is exact enough for them to cover every
+// schedule: a timetable counts a give-back before its take, and a ranged quantity of a use is
+// bounded apart in its take and its give-back.
+std::string choiceGap(const PlanDatabaseId& db) {
+  for (const auto& entry : db->getObjects()) {
+    MIRT::Reusable* reusable = dynamic_cast<MIRT::Reusable*>(static_cast<Object*>(entry.second));
+    if (reusable == nullptr || !reusable->getProfile().isValid())
+      continue;
+    const MIRT::ProfileId& profile = reusable->getProfile();
+    const bool timetable = dynamic_cast<MIRT::TimetableProfile*>(static_cast<MIRT::Profile*>(profile)) != nullptr;
+    for (MIRT::ProfileIterator it(profile, -g_infiniteTime(), g_infiniteTime()); !it.done(); it.next()) {
+      if (timetable)
+        return reusable->getName().toString() + " uses a timetable profile";
+      for (const MIRT::TransactionId& transaction : it.getInstant()->getStartingTransactions())
+        if (!transaction->quantity()->lastDomain().isSingleton())
+          return reusable->getName().toString() + " has a use of ranged quantity";
+    }
+  }
+  return std::string();
+}
+
 struct ResourceBinding {
   ResourceBinding() {
     registerModule([]() -> Module* { return new ModuleResource(); });
@@ -304,6 +327,7 @@ struct ResourceBinding {
       registerBookkeepingConstraint(name);
     registerPlanChecker(checkResources);
     registerEmptyingExplainer(explainEmptying);
+    registerChoiceGap(choiceGap);
     for (const char* type : {"Resource", "Reservoir", "Reusable", "Unary"})
       registerObjectPrinter(type, printEnvelope);
   }

@@ -86,8 +86,35 @@ size_t ScheduleSearch::nextEntry() const {
   return best;
 }
 
-ScheduleSearch::Outcome ScheduleSearch::run() {
+// The values to try for the entry at index: a whole-step range when its domain is an interval.
+ScheduleSearch::Frame ScheduleSearch::openFrame(size_t index) {
   const double horizon = g_infiniteTimeAsDouble();
+  const AbstractDomain& dom = m_order[index].var->lastDomain();
+  Frame frame;
+  frame.index = index;
+  if (dom.isEnumerated()) {
+    frame.enumerated = true;
+    dom.getValues(frame.values);
+  } else {
+    double lb = dom.getLowerBound(), ub = dom.getUpperBound();
+    // An unbounded side is stepped from the side that is known, or from 0.
+    if (!(lb > -horizon) || !(ub < horizon)) {
+      m_exhaustive = false;
+      if (!(lb > -horizon))
+        lb = ub < horizon ? std::min(ub, 0.0) : 0.0;
+      if (!(ub < horizon))
+        ub = lb + static_cast<double>(m_budget);
+    }
+    // Whole steps miss the values between them unless the domain holds whole numbers only.
+    if (dom.minDelta() < 1)
+      m_exhaustive = false;
+    frame.next = lb;
+    frame.last = ub;
+  }
+  return frame;
+}
+
+ScheduleSearch::Outcome ScheduleSearch::run() {
   std::vector<Frame> path;
   size_t index = 0;
   bool descend = true;
@@ -105,27 +132,7 @@ ScheduleSearch::Outcome ScheduleSearch::run() {
       }
       const ConstrainedVariableId& var = m_order[index].var;
       const AbstractDomain& dom = var->lastDomain();
-      Frame frame;
-      frame.index = index;
-      if (dom.isEnumerated()) {
-        frame.enumerated = true;
-        dom.getValues(frame.values);
-      } else {
-        double lb = dom.getLowerBound(), ub = dom.getUpperBound();
-        // An unbounded side is stepped from the side that is known, or from 0.
-        if (!(lb > -horizon) || !(ub < horizon)) {
-          m_exhaustive = false;
-          if (!(lb > -horizon))
-            lb = ub < horizon ? std::min(ub, 0.0) : 0.0;
-          if (!(ub < horizon))
-            ub = lb + static_cast<double>(m_budget);
-        }
-        // Whole steps miss the values between them unless the domain holds whole numbers only.
-        if (dom.minDelta() < 1)
-          m_exhaustive = false;
-        frame.next = lb;
-        frame.last = ub;
-      }
+      Frame frame = openFrame(index);
       if (!var->canBeSpecified()) {
         m_exhaustive = false;
         if (m_failure.empty())

@@ -52,6 +52,7 @@ private:
   struct Frame;
   /// The entry to fix next: the first open one by rank; the number of entries when none is open.
   size_t nextEntry() const;
+  Frame openFrame(size_t index);
   bool nextValue(Frame& frame, double& value);
   void release(Frame& frame);
 

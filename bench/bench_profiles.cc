@@ -3,7 +3,10 @@
 // references measured in the same run: one Dinic maximum flow over the whole
 // precedence network (for the incremental flow profile), and one Dinic
 // maximum flow per instant over the transactions pending there (for the flow
-// profile). The ratios are printed at the end.
+// profile). Two workloads: scattered producers and consumers whose few
+// precedences rarely meet at an instant (the flow envelope is the
+// timetable's), and chains of uses of a reusable resource whose precedences
+// tighten the flow envelope at most instants. The ratios are printed at the end.
 #include <benchmark/benchmark.h>
 
 #include <algorithm>
@@ -13,6 +16,7 @@
 #include <memory>
 #include <random>
 #include <string>
+#include <type_traits>
 #include <utility>
 #include <vector>
 
@@ -35,16 +39,37 @@ using namespace KORVAN::BENCH;
 
 namespace {
 
-// n producers and consumers with time windows of width 0..40 on a horizon of
-// 2n (about ten pending at any time) and quantities [q, q+2], with n/10
-// random precedences that a hidden schedule satisfies.
+enum Workload { SCATTERED, CHAINS };
+
+// SCATTERED: n producers and consumers with time windows of width 0..40 on a
+// horizon of 2n (about ten pending at any time) and quantities [q, q+2], with
+// n/10 random precedences that a hidden schedule satisfies.
+// CHAINS: n/10 chains of five uses of one reusable resource, each use a
+// consumer at its start and a producer of the same quantity q in 1..5 at its
+// end; the start precedes the end and the end precedes the next use's start.
+// A hidden schedule (durations 1..10, gaps 0..5, chains starting in [0, 2n))
+// widened by 0..20 on either side gives the windows, so that a use's start and
+// end, and an end and the next start, are usually pending together.
 struct World {
-  explicit World(int n) {
+  World(Workload kind, int n) {
     ce = new ConstraintEngine();
     schema = new Schema();
     db = new PlanDatabase(ce->getId(), schema->getId());
     new ProfilePropagator(LabelStr("MIRT_Resource"), ce->getId());
     std::mt19937 rng(12345);
+    if (kind == SCATTERED)
+      scatter(n, rng);
+    else
+      chain(n, rng);
+    ce->propagate();
+    // The windows as propagation left them, for the references.
+    for (size_t i = 0; i < transactions.size(); ++i) {
+      windows[i].lb = (int) transactions[i]->time()->lastDomain().getLowerBound();
+      windows[i].ub = (int) transactions[i]->time()->lastDomain().getUpperBound();
+    }
+    extra = make(0, horizon, true, 1, 1);
+  }
+  void scatter(int n, std::mt19937& rng) {
     std::vector<int> schedule;
     for (int i = 0; i < n; ++i) {
       const int lb = (int) (rng() % (2 * n)), ub = lb + (int) (rng() % 41);
@@ -56,18 +81,33 @@ struct World {
     }
     for (int k = 0; k < n / 10; ++k) {
       const int a = (int) (rng() % n), b = (int) (rng() % n);
-      if (a != b && schedule[a] <= schedule[b]) {
-        ce->createConstraint(LabelStr("precedes"), {transactions[a]->time(), transactions[b]->time()});
-        precedences.push_back(std::make_pair(a, b));
+      if (a != b && schedule[a] <= schedule[b])
+        precede(a, b);
+    }
+    horizon = 2 * n;
+  }
+  void chain(int n, std::mt19937& rng) {
+    horizon = 0;
+    while ((int) transactions.size() + 10 <= n) {
+      int t = (int) (rng() % (2 * n));
+      const int first = (int) transactions.size();
+      for (int use = 0; use < 5; ++use) {
+        const double q = (double) (1 + rng() % 5);
+        for (int end = 0; end < 2; ++end) {
+          const int lb = std::max(0, t - (int) (rng() % 21)), ub = t + (int) (rng() % 21);
+          horizon = std::max(horizon, ub);
+          windows.push_back(Window{lb, ub, end == 0, q, q});
+          transactions.push_back(make(lb, ub, end == 0, q, q));
+          t += end == 0 ? 1 + (int) (rng() % 10) : (int) (rng() % 6);
+        }
       }
+      for (int i = first + 1; i < (int) transactions.size(); ++i)
+        precede(i - 1, i);
     }
-    ce->propagate();
-    // The windows as propagation left them, for the references.
-    for (int i = 0; i < n; ++i) {
-      windows[i].lb = (int) transactions[i]->time()->lastDomain().getLowerBound();
-      windows[i].ub = (int) transactions[i]->time()->lastDomain().getUpperBound();
-    }
-    extra = make(0, 2 * n, true, 1, 1);
+  }
+  void precede(int a, int b) {
+    ce->createConstraint(LabelStr("precedes"), {transactions[a]->time(), transactions[b]->time()});
+    precedences.push_back(std::make_pair(a, b));
   }
   ~World() {
     for (Transaction* t : owned)
@@ -90,31 +130,74 @@ struct World {
   std::vector<Window> windows;
   std::vector<std::pair<int, int>> precedences;
   TransactionId extra;
+  int horizon;
 };
 
-std::map<int, std::unique_ptr<World>>& worlds() {
-  static std::map<int, std::unique_ptr<World>> w;
+std::map<std::pair<Workload, int>, std::unique_ptr<World>>& worlds() {
+  static std::map<std::pair<Workload, int>, std::unique_ptr<World>> w;
   return w;
 }
 
-World& world(int n) {
-  std::unique_ptr<World>& w = worlds()[n];
+World& world(Workload kind, int n) {
+  std::unique_ptr<World>& w = worlds()[std::make_pair(kind, n)];
   if (!w)
-    w.reset(new World(n));
+    w.reset(new World(kind, n));
   return *w;
+}
+
+// Each instant's levels, by time.
+std::map<int, std::pair<double, double>> envelope(Profile& profile) {
+  std::map<int, std::pair<double, double>> levels;
+  for (ProfileIterator it(profile.getId(), -g_infiniteTime(), g_infiniteTime()); !it.done(); it.next())
+    levels[it.getInstant()->getTime()] = std::make_pair(it.getInstant()->getLowerLevel(), it.getInstant()->getUpperLevel());
+  return levels;
+}
+
+// The instants at which the profile's envelope is strictly tighter than the
+// timetable's over the same transactions; false if it is looser anywhere or
+// its instants differ, which would be a fault of either.
+bool tighterThanTimetable(Profile& profile, World& w, int& tighter) {
+  NoDetector detector;
+  TimetableProfile timetable(w.db->getId(), detector.getId(), 0.0, 0.0);
+  for (TransactionId t : w.transactions)
+    timetable.addTransaction(t);
+  timetable.recompute();
+  const std::map<int, std::pair<double, double>> mine = envelope(profile), reference = envelope(timetable);
+  tighter = 0;
+  if (mine.size() != reference.size())
+    return false;
+  const double eps = 1e-9;
+  for (auto a = mine.begin(), b = reference.begin(); a != mine.end(); ++a, ++b) {
+    if (a->first != b->first || a->second.first < b->second.first - eps || a->second.second > b->second.second + eps)
+      return false;
+    if (a->second.first > b->second.first + eps || a->second.second < b->second.second - eps)
+      ++tighter;
+  }
+  return true;
 }
 
 // One iteration is one recomputation of the whole profile: a transaction
 // starting at the first instant comes or goes before it (not timed). Counters: the
-// instants and the extreme levels of the envelope after the last pass.
+// instants, those where the envelope is strictly tighter than the timetable's,
+// and the extreme levels of the envelope after the last pass.
 template <class P>
-void BM_Recompute(benchmark::State& state) {
-  World& w = world((int) state.range(0));
+void recomputeWhole(benchmark::State& state, Workload kind) {
+  World& w = world(kind, (int) state.range(0));
   NoDetector detector;
   P profile(w.db->getId(), detector.getId(), 0.0, 0.0);
   for (TransactionId t : w.transactions)
     profile.addTransaction(t);
   profile.recompute();
+  int tighter = 0;
+  const bool flow = !std::is_same<P, TimetableProfile>::value;
+  if (flow && !tighterThanTimetable(profile, w, tighter)) {
+    state.SkipWithError("the envelope is looser than the timetable's or has other instants");
+    return;
+  }
+  if (flow && kind == CHAINS && tighter == 0) {
+    state.SkipWithError("the precedences tighten no instant: the workload does not measure what it should");
+    return;
+  }
   bool present = false;
   for (auto _ : state) {
     // The change itself is the profile core's work, not the recomputation's.
@@ -139,9 +222,20 @@ void BM_Recompute(benchmark::State& state) {
     ++instants;
   }
   state.counters["instants"] = instants;
+  state.counters["tighter"] = tighter;
   state.counters["lowest"] = lowest;
   state.counters["highest"] = highest;
   state.counters["levelSum"] = sum;
+}
+
+template <class P>
+void BM_Recompute(benchmark::State& state) {
+  recomputeWhole<P>(state, SCATTERED);
+}
+
+template <class P>
+void BM_RecomputeChains(benchmark::State& state) {
+  recomputeWhole<P>(state, CHAINS);
 }
 
 // Dinic's maximum flow on adjacency arrays, the reference.
@@ -225,8 +319,8 @@ double lowerLevelFlow(const World& w, const std::vector<int>& members, std::vect
   return value;
 }
 
-void BM_DinicWholeNetwork(benchmark::State& state) {
-  const World& w = world((int) state.range(0));
+void dinicWholeNetwork(benchmark::State& state, Workload kind) {
+  const World& w = world(kind, (int) state.range(0));
   std::vector<int> all(w.windows.size()), slot(w.windows.size(), -1);
   for (size_t i = 0; i < all.size(); ++i)
     all[i] = (int) i;
@@ -236,8 +330,8 @@ void BM_DinicWholeNetwork(benchmark::State& state) {
   state.counters["flow"] = value;
 }
 
-void BM_DinicPerInstant(benchmark::State& state) {
-  const World& w = world((int) state.range(0));
+void dinicPerInstant(benchmark::State& state, Workload kind) {
+  const World& w = world(kind, (int) state.range(0));
   std::vector<int> times, slot(w.windows.size(), -1);
   for (const Window& s : w.windows) {
     times.push_back(s.lb);
@@ -268,6 +362,11 @@ void BM_DinicPerInstant(benchmark::State& state) {
   state.counters["flowSum"] = total;
 }
 
+void BM_DinicWholeNetwork(benchmark::State& state) { dinicWholeNetwork(state, SCATTERED); }
+void BM_DinicPerInstant(benchmark::State& state) { dinicPerInstant(state, SCATTERED); }
+void BM_DinicWholeNetworkChains(benchmark::State& state) { dinicWholeNetwork(state, CHAINS); }
+void BM_DinicPerInstantChains(benchmark::State& state) { dinicPerInstant(state, CHAINS); }
+
 }
 
 BENCHMARK_TEMPLATE(BM_Recompute, TimetableProfile)->Arg(50)->Arg(200)->Arg(1000)->Arg(10000)->Unit(benchmark::kMicrosecond);
@@ -275,6 +374,11 @@ BENCHMARK_TEMPLATE(BM_Recompute, FlowProfile)->Arg(50)->Arg(200)->Arg(1000)->Arg
 BENCHMARK_TEMPLATE(BM_Recompute, IncrementalFlowProfile)->Arg(50)->Arg(200)->Arg(1000)->Arg(10000)->Unit(benchmark::kMicrosecond);
 BENCHMARK(BM_DinicWholeNetwork)->Arg(1000)->Arg(10000)->Unit(benchmark::kMicrosecond);
 BENCHMARK(BM_DinicPerInstant)->Arg(1000)->Arg(10000)->Unit(benchmark::kMicrosecond);
+BENCHMARK_TEMPLATE(BM_RecomputeChains, TimetableProfile)->Arg(50)->Arg(200)->Arg(1000)->Arg(10000)->Unit(benchmark::kMicrosecond);
+BENCHMARK_TEMPLATE(BM_RecomputeChains, FlowProfile)->Arg(50)->Arg(200)->Arg(1000)->Arg(10000)->Unit(benchmark::kMicrosecond);
+BENCHMARK_TEMPLATE(BM_RecomputeChains, IncrementalFlowProfile)->Arg(50)->Arg(200)->Arg(1000)->Arg(10000)->Unit(benchmark::kMicrosecond);
+BENCHMARK(BM_DinicWholeNetworkChains)->Arg(50)->Arg(200)->Arg(1000)->Arg(10000)->Unit(benchmark::kMicrosecond);
+BENCHMARK(BM_DinicPerInstantChains)->Arg(50)->Arg(200)->Arg(1000)->Arg(10000)->Unit(benchmark::kMicrosecond);
 
 int main(int argc, char** argv) {
   benchmark::Initialize(&argc, argv);
@@ -286,6 +390,14 @@ int main(int argc, char** argv) {
                    std::string("BM_Recompute<IncrementalFlowProfile>/") + n, std::string("BM_DinicWholeNetwork/") + n);
     reporter.ratio(std::string("FlowProfile / one Dinic per instant, n = ") + n,
                    std::string("BM_Recompute<FlowProfile>/") + n, std::string("BM_DinicPerInstant/") + n);
+  }
+  std::printf("\nThe same on chains of reusable uses, where orderings tighten the envelope:\n");
+  for (const char* n : {"50", "200", "1000", "10000"}) {
+    reporter.ratio(std::string("IncrementalFlowProfile / one Dinic, n = ") + n,
+                   std::string("BM_RecomputeChains<IncrementalFlowProfile>/") + n,
+                   std::string("BM_DinicWholeNetworkChains/") + n);
+    reporter.ratio(std::string("FlowProfile / one Dinic per instant, n = ") + n,
+                   std::string("BM_RecomputeChains<FlowProfile>/") + n, std::string("BM_DinicPerInstantChains/") + n);
   }
   worlds().clear();
   benchmark::Shutdown();

@@ -1,0 +1,145 @@
+#include "Vexl/VexlXmlParsing.hh"
+
+#include <cerrno>
+#include <cmath>
+#include <cstdlib>
+#include <cstring>
+#include <sstream>
+#include <tinyxml.h>
+#include "ConstraintEngine/base/ConstrainedVariable.hh"
+#include "Utils/base/Utils.hh"
+
+namespace KORVAN {
+namespace VexlParsing {
+
+[[noreturn]] void reject(const std::string& message) { throw TransactionError{message}; }
+
+std::string quoted(const std::string& text) { return "'" + text + "'"; }
+
+const char* requireAttribute(const TiXmlElement& element, const char* name) {
+  const char* value = element.Attribute(name);
+  if (value == nullptr)
+    reject(std::string("missing attribute ") + quoted(name));
+  if (*value == '\0')
+    reject(std::string("empty attribute ") + quoted(name));
+  return value;
+}
+
+/// Refuses an attribute that the element does not take: ignored, it would change nothing the
+/// writer meant to change (capacity="2" on <new> leaves the resource unlimited).
+void requireKnownAttributes(const TiXmlElement& element, std::initializer_list<const char*> known,
+                            const std::string& where) {
+  for (const TiXmlAttribute* attribute = element.FirstAttribute(); attribute != nullptr;
+       attribute = attribute->Next()) {
+    bool found = false;
+    for (const char* name : known)
+      found = found || std::strcmp(name, attribute->Name()) == 0;
+    if (found)
+      continue;
+    std::string takes;
+    for (const char* name : known)
+      takes += (takes.empty() ? "" : ", ") + std::string(name);
+    reject(where + "unknown attribute " + quoted(attribute->Name()) + " (<" + element.Value() + "> takes " +
+           (takes.empty() ? std::string("none") : takes) + ")");
+  }
+}
+
+std::string lineOf(const TiXmlElement& element) { return "line " + std::to_string(element.Row()) + ": "; }
+
+bool parseNumber(const std::string& text, double& value) {
+  if (text == "inf" || text == "+inf") {
+    value = g_infiniteTimeAsDouble();
+    return true;
+  }
+  if (text == "-inf") {
+    value = -g_infiniteTimeAsDouble();
+    return true;
+  }
+  if (text.empty())
+    return false;
+  char* end = nullptr;
+  errno = 0;
+  value = std::strtod(text.c_str(), &end);
+  return end == text.c_str() + text.size() && errno == 0 && std::isfinite(value);
+}
+
+double requireNumber(const std::string& text, const char* what) {
+  double value = 0;
+  if (!parseNumber(text, value))
+    reject(std::string("expected a number for ") + what + ", got " + quoted(text));
+  if (std::fabs(value) > g_infiniteTimeAsDouble())
+    reject(std::string("value of ") + what + " beyond the horizon: " + quoted(text));
+  return value;
+}
+
+std::vector<std::string> words(const std::string& text) {
+  std::vector<std::string> result;
+  std::istringstream is(text);
+  std::string word;
+  while (is >> word)
+    result.push_back(word);
+  return result;
+}
+
+/// "v" or "lb ub".
+std::pair<double, double> parseBounds(const std::string& text, const std::string& what) {
+  std::vector<std::string> parts = words(text);
+  if (parts.empty() || parts.size() > 2)
+    reject("expected one value or two bounds for " + quoted(what) + ", got " + quoted(text));
+  double lb = requireNumber(parts[0], what.c_str());
+  double ub = parts.size() == 2 ? requireNumber(parts[1], what.c_str()) : lb;
+  if (lb > ub)
+    reject("empty bounds for " + quoted(what) + ": " + quoted(text));
+  return std::make_pair(lb, ub);
+}
+
+bool parseBool(const std::string& text, const char* what) {
+  if (text == "true")
+    return true;
+  if (text == "false")
+    return false;
+  reject(std::string("expected true or false for ") + quoted(what) + ", got " + quoted(text));
+}
+
+/// What went wrong in words, then the check that found it.
+std::string describeError(const Error& e) {
+  const std::string& condition = e.getCondition();
+  bool plain = condition.empty() || condition == "ALWAYS_FAIL" || condition == "ALWAYS_FAILS" ||
+               condition == "false";
+  if (e.getMsg().empty())
+    return "failed check '" + condition + "'";
+  if (plain)
+    return e.getMsg();
+  return e.getMsg() + " (failed check '" + condition + "')";
+}
+
+std::string describe(const TiXmlElement& element) { return std::string("<") + element.Value() + ">"; }
+
+/// The base domain of the variable narrowed to [lb, ub]; empty results are rejected.
+/// Integer domains (times and durations) take whole bounds only: a fraction would be cut
+/// silently, or leave no value, far from what the model meant.
+void requireWhole(const AbstractDomain& base, double lb, double ub, const std::string& what) {
+  if (base.getTypeName() != LabelStr("int"))
+    return;
+  for (double bound : {lb, ub})
+    if (std::fabs(bound) < g_infiniteTimeAsDouble() && bound != std::floor(bound))
+      reject(quoted(what) + " takes whole numbers (times and durations are whole numbers), got " +
+             toString(bound));
+}
+
+std::unique_ptr<AbstractDomain> narrowed(const ConstrainedVariableId& var, double lb, double ub,
+                                         const std::string& what) {
+  if (!var->baseDomain().isNumeric())
+    reject("variable " + quoted(what) + " is not numeric");
+  requireWhole(var->baseDomain(), lb, ub, what);
+  std::unique_ptr<AbstractDomain> domain(var->baseDomain().copy());
+  domain->intersect(lb, ub);
+  if (domain->isEmpty())
+    reject("bounds [" + toString(lb) + " " + toString(ub) + "] of " + quoted(what) +
+           " lie outside its domain " + var->baseDomain().toString());
+  return domain;
+}
+
+
+} // namespace VexlParsing
+} // namespace KORVAN

@@ -1,0 +1,50 @@
+#ifndef KORVAN_VEXL_VEXLXMLPARSING_HH
+#define KORVAN_VEXL_VEXLXMLPARSING_HH
+
+// Attribute and value parsing shared by the interpreter's statements; internal to Vexl/.
+
+#include <initializer_list>
+#include <memory>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "ConstraintEngine/base/AbstractDomain.hh"
+#include "ConstraintEngine/base/ConstraintEngineDefs.hh"
+#include "Utils/base/Error.hh"
+
+class TiXmlElement;
+
+namespace KORVAN {
+namespace VexlParsing {
+
+/// An error in one transaction; the interpreter adds the source, line and element.
+struct TransactionError {
+  std::string message;
+};
+
+[[noreturn]] void reject(const std::string& message);
+std::string quoted(const std::string& text);
+const char* requireAttribute(const TiXmlElement& element, const char* name);
+/// Refuses an attribute that the element does not take.
+void requireKnownAttributes(const TiXmlElement& element, std::initializer_list<const char*> known,
+                            const std::string& where = std::string());
+std::string lineOf(const TiXmlElement& element);
+bool parseNumber(const std::string& text, double& value);
+double requireNumber(const std::string& text, const char* what);
+std::vector<std::string> words(const std::string& text);
+/// "v" or "lb ub".
+std::pair<double, double> parseBounds(const std::string& text, const std::string& what);
+bool parseBool(const std::string& text, const char* what);
+/// What went wrong in words, then the check that found it.
+std::string describeError(const Error& e);
+std::string describe(const TiXmlElement& element);
+void requireWhole(const AbstractDomain& base, double lb, double ub, const std::string& what);
+/// The base domain of the variable narrowed to [lb, ub]; empty results are rejected.
+std::unique_ptr<AbstractDomain> narrowed(const ConstrainedVariableId& var, double lb, double ub,
+                                         const std::string& what);
+
+} // namespace VexlParsing
+} // namespace KORVAN
+
+#endif

@@ -1,0 +1,381 @@
+#include "apps/PlanCheck.hh"
+
+#include <algorithm>
+#include <cmath>
+#include <cerrno>
+#include <cstdlib>
+#include <map>
+#include <memory>
+#include <set>
+#include <sstream>
+#include "ConstraintEngine/base/ConstraintEngine.hh"
+#include "ConstraintEngine/component/Constraints.hh"
+#include "ConstraintEngine/component/Variable.hh"
+#include "ConstraintEngine/base/IntervalDomain.hh"
+#include "PlanDatabase/base/Object.hh"
+#include "PlanDatabase/base/ObjectDomain.hh"
+#include "PlanDatabase/base/PlanDatabase.hh"
+#include "PlanDatabase/base/Schema.hh"
+#include "PlanDatabase/base/Token.hh"
+#include "PlanDatabase/base/TokenVariable.hh"
+#include "Solvers/base/Solver.hh"
+#include "Solvers/base/ThreatManager.hh"
+#include "TemporalNetwork/TemporalConstraints.hh"
+#include "TemporalNetwork/TemporalPropagator.hh"
+#include "ConstraintEngine/base/Constraint.hh"
+#include "ConstraintEngine/base/Propagator.hh"
+#include "Utils/base/Debug.hh"
+#include "Utils/base/Error.hh"
+#include "Utils/base/Utils.hh"
+#include "apps/ScheduleSearch.hh"
+
+namespace KORVAN {
+namespace HOST {
+namespace PlanCheck {
+
+namespace {
+
+// Prints -0.0 as 0.
+std::string number(double value) { return toString(value == 0.0 ? 0.0 : value); }
+
+} // namespace
+
+std::string bounds(const AbstractDomain& domain) {
+  if (domain.isEmpty())
+    return "{}";
+  std::ostringstream os;
+  if (domain.isSingleton() && domain.isNumeric())
+    os << number(domain.getSingletonValue());
+  else if (domain.isNumeric())
+    os << "[" << number(domain.getLowerBound()) << " " << number(domain.getUpperBound()) << "]";
+  else
+    os << domain.toString();
+  return os.str();
+}
+
+
+namespace {
+
+/// Distance variables of the temporal network's relations (the middle of three) that the network
+/// does not decide alone: one shared by two relations, or also a time point, is narrowed only to
+/// the difference of its ends' bounds, and a contradiction between its uses goes unseen.
+std::set<int> looseDistances(const ConstraintEngineId& ce) {
+  static const LabelStr sl_temporal = TemporalPropagator::PROPAGATOR_NAME();
+  std::map<int, int> uses;
+  std::set<int> points, loose;
+  for (const ConstraintId& constraint : ce->getConstraints()) {
+    if (!constraint->isActive() || constraint->getPropagator()->getName() != sl_temporal)
+      continue;
+    const std::vector<ConstrainedVariableId>& scope = constraint->getScope();
+    for (size_t i = 0; i < scope.size(); i++) {
+      if (scope.size() == 3 && i == 1)
+        uses[scope[i]->getKey()]++;
+      else
+        points.insert(scope[i]->getKey());
+    }
+  }
+  for (const auto& entry : uses)
+    if (entry.second > 1 || points.count(entry.first) > 0)
+      loose.insert(entry.first);
+  return loose;
+}
+
+/// Relations that bounds propagation decides exactly, or that only tie a token to its object or a
+/// transaction to its resource: the temporal network's own (unless a distance is loose) and the
+/// engine's bookkeeping.
+bool propagatesExactly(const ConstraintId& constraint, const std::set<int>& loose) {
+  static const LabelStr sl_temporal = TemporalPropagator::PROPAGATOR_NAME();
+  static const LabelStr sl_objectToken("ObjectTokenRelation");
+  if (constraint->getName() == sl_objectToken || bookkeepingConstraints().count(constraint->getName().toString()) > 0)
+    return true;
+  if (constraint->getPropagator()->getName() != sl_temporal)
+    return false;
+  const std::vector<ConstrainedVariableId>& scope = constraint->getScope();
+  return scope.size() != 3 || loose.count(scope[1]->getKey()) == 0 || scope[1]->lastDomain().isSingleton();
+}
+
+/// Not yet one value: a number with room, or an enumeration (a bool, an object) of several.
+bool isOpen(const ConstrainedVariableId& var) {
+  const AbstractDomain& dom = var->lastDomain();
+  return !dom.isEmpty() && !dom.isSingleton();
+}
+
+/// The active constraints that bounds propagation may not decide and that still reach an open
+/// variable.
+std::vector<ConstraintId> undecidedConstraints(const ConstraintEngineId& ce) {
+  const std::set<int> loose = looseDistances(ce);
+  std::vector<ConstraintId> undecided;
+  for (const ConstraintId& constraint : ce->getConstraints()) {
+    if (!constraint->isActive() || propagatesExactly(constraint, loose))
+      continue;
+    const std::vector<ConstrainedVariableId>& scope = constraint->getScope();
+    if (std::any_of(scope.begin(), scope.end(), isOpen))
+      undecided.push_back(constraint);
+  }
+  return undecided;
+}
+
+/// What each variable of a token or an object is called in a problem line.
+std::map<int, std::string> variableLabels(const PlanDatabaseId& db) {
+  std::map<int, std::string> labels;
+  for (const auto& entry : db->getTokens())
+    for (const ConstrainedVariableId& var : entry.second->getVariables())
+      labels[var->getKey()] = entry.second->toString() + ": " + var->getName().toString();
+  for (const auto& entry : db->getObjects())
+    for (const ConstrainedVariableId& var : entry.second->getVariables())
+      labels[var->getKey()] = entry.second->getName().toString() + ": " + var->getName().toString();
+  return labels;
+}
+
+/// Around a cycle that admits no times, a bound with no other side to meet creeps one lap per
+/// pass up to the horizon. A schedule is looked for inside a box instead: the finite bounds of the
+/// time points widened on each side by twice the durations and the finite distances of the
+/// temporal relations, as far as any schedule of difference constraints needs to reach beyond
+/// them; there the creep ends within a few laps. The box goes with this object.
+class ScheduleBox {
+public:
+  ScheduleBox(const PlanDatabaseId& db, const std::vector<ConstraintId>& undecided) : m_ce(db->getConstraintEngine()) {
+    static const LabelStr sl_temporal = TemporalPropagator::PROPAGATOR_NAME();
+    const double horizon = g_infiniteTimeAsDouble();
+    auto finite = [&](double bound) { return bound > -horizon && bound < horizon; };
+    double lowest = horizon, highest = -horizon, reach = 1;
+    std::vector<ConstrainedVariableId> points;
+    for (const auto& entry : db->getTokens()) {
+      const TokenId& token = entry.second;
+      if (!token->isActive())
+        continue;
+      for (const ConstrainedVariableId& time : {ConstrainedVariableId(token->start()), ConstrainedVariableId(token->end())}) {
+        if (std::find(points.begin(), points.end(), time) == points.end())
+          points.push_back(time);
+        for (double bound : {time->lastDomain().getLowerBound(), time->lastDomain().getUpperBound()})
+          if (finite(bound)) {
+            lowest = std::min(lowest, bound);
+            highest = std::max(highest, bound);
+          }
+      }
+    }
+    for (const ConstraintId& constraint : m_ce->getConstraints()) {
+      if (!constraint->isActive() || constraint->getPropagator()->getName() != sl_temporal ||
+          constraint->getScope().size() != 3)
+        continue;
+      const AbstractDomain& distance = constraint->getScope()[1]->lastDomain();
+      double most = 0;
+      for (double bound : {distance.getLowerBound(), distance.getUpperBound()})
+        if (finite(bound))
+          most = std::max(most, std::fabs(bound));
+      reach += 2 * (most + 1);
+    }
+    if (lowest > highest)
+      lowest = highest = 0;
+    m_box = IntervalDomain(std::max(-horizon, lowest - reach), std::min(horizon, highest + reach));
+    for (const ConstrainedVariableId& point : points) {
+      const AbstractDomain& dom = point->lastDomain();
+      if (dom.getLowerBound() >= m_box.getLowerBound() && dom.getUpperBound() <= m_box.getUpperBound())
+        continue;
+      m_vars.push_back(new Variable<IntervalDomain>(m_ce, m_box));
+      m_constraints.push_back(m_ce->createConstraint(LabelStr("eq"), {point, m_vars.back()->getId()}));
+    }
+    // The propagator takes constraints in the order they were made: the undecided ones wait
+    // while the box applies, or they would creep ahead of it.
+    for (const ConstraintId& constraint : undecided)
+      constraint->deactivate();
+    m_consistent = m_ce->propagate();
+    for (const ConstraintId& constraint : undecided)
+      constraint->undoDeactivation();
+    m_consistent = m_consistent && m_ce->propagate();
+  }
+  ~ScheduleBox() {
+    for (const ConstraintId& constraint : m_constraints)
+      m_ce->deleteConstraint(constraint);
+    for (ConstrainedVariable* var : m_vars)
+      delete var;
+  }
+  bool isConsistent() const { return m_consistent; }
+  const IntervalDomain& getBox() const { return m_box; }
+  bool isBoxVariable(const ConstrainedVariableId& var) const {
+    return std::find(m_vars.begin(), m_vars.end(), (ConstrainedVariable*)var) != m_vars.end();
+  }
+
+private:
+  ConstraintEngineId m_ce;
+  IntervalDomain m_box;
+  std::vector<ConstrainedVariable*> m_vars;
+  std::vector<ConstraintId> m_constraints;
+  bool m_consistent = true;
+};
+
+// Fixes tried by one schedule search before it gives up: enough to search tiny models through,
+// and a bound on the time a large model spends there.
+const unsigned int sl_fixBudget = 1000;
+
+/// The problem line of a box that leaves some time without a value.
+std::string emptyInBox(const ConstraintEngineId& ce, const std::map<int, std::string>& labels, const IntervalDomain& box) {
+  const ConstrainedVariableSet empty = ce->getEmptyVariables();
+  std::map<int, std::string>::const_iterator label =
+      empty.empty() ? labels.end() : labels.find((*empty.begin())->getKey());
+  return (label == labels.end() ? std::string("a time") : label->second) + " has no value with every time in " +
+         bounds(box) + ": no schedule found";
+}
+
+/// Bounds propagation does not decide a cycle through a generic constraint ("eq", "leq", ...), a
+/// distance variable that two temporal relations share, or values of bools and objects that
+/// "eq" and "neq" relate: bounds that look consistent may hold no schedule. When such a
+/// constraint reaches an open variable, look for a schedule by fixing the time points, then the
+/// other variables those constraints reach, and put everything back.
+void checkSchedule(const PlanDatabaseId& db, std::vector<std::string>& problems) {
+  const ConstraintEngineId& ce = db->getConstraintEngine();
+  const std::vector<ConstraintId> undecided = undecidedConstraints(ce);
+  if (undecided.empty())
+    return;
+  const std::map<int, std::string> labels = variableLabels(db);
+  std::vector<ScheduleSearch::Entry> order;
+  std::set<int> listed;
+  for (const auto& entry : db->getTokens()) {
+    const TokenId& token = entry.second;
+    if (!token->isActive())
+      continue;
+    for (const ConstrainedVariableId& time : {ConstrainedVariableId(token->start()), ConstrainedVariableId(token->end())})
+      if (listed.insert(time->getKey()).second)
+        order.push_back({time, token->toString() + ": " + time->getName().toString(), 0, true});
+  }
+  for (const ConstraintId& constraint : undecided)
+    for (const ConstrainedVariableId& var : constraint->getScope())
+      if (isOpen(var) && listed.insert(var->getKey()).second) {
+        std::map<int, std::string>::const_iterator label = labels.find(var->getKey());
+        order.push_back({var, label == labels.end() ? var->getName().toString() : label->second, 1, false});
+      }
+
+  std::vector<std::pair<ConstrainedVariableId, std::unique_ptr<AbstractDomain>>> before;
+  for (const ConstrainedVariableId& var : ce->getVariables())
+    before.push_back(std::make_pair(var, std::unique_ptr<AbstractDomain>(var->lastDomain().copy())));
+  bool found = false;
+  {
+    ScheduleBox box(db, undecided);
+    if (!box.isConsistent())
+      problems.push_back(emptyInBox(ce, labels, box.getBox()));
+    else {
+      ScheduleSearch search(ce, order, sl_fixBudget, []() { return true; });
+      found = search.run() == ScheduleSearch::FOUND;
+      // The bounds around a schedule found are loose: the schedule itself is what the plan shows.
+      if (found)
+        search.keep();
+      else
+        problems.push_back(search.getFailure());
+    }
+  }
+  const bool consistent = ce->propagate();
+  checkError(consistent, "The plan became inconsistent after its schedule was checked.");
+  if (found)
+    return;
+  // Relaxation is exact: the plan is what it was before the search.
+  for (const auto& entry : before)
+    checkError(entry.first->lastDomain() == *entry.second,
+               "The schedule check changed " << entry.first->toString() << " from " << entry.second->toString());
+}
+
+} // namespace
+
+/// What the plan breaks whatever values its open variables take: tokens that objects still ask to
+/// order, times pushed to the horizon, then what the registered checkers find.
+std::vector<std::string> planProblems(const PlanDatabaseId& db) {
+  std::vector<std::string> problems;
+  for (const auto& entry : db->getObjects()) {
+    const ObjectId& object = entry.second;
+    if (!object->hasTokensToOrder())
+      continue;
+    std::vector<TokenId> tokens;
+    object->getTokensToOrder(tokens);
+    if (tokens.empty())
+      continue;
+    std::string keys;
+    for (const TokenId& token : tokens)
+      keys += " " + token->toString();
+    problems.push_back(object->getName().toString() + ": tokens still to order:" + keys);
+  }
+  // Bounds propagation can push a time point that has no value to the horizon without emptying
+  // it (a cycle through a generic constraint with an unbounded side): no plan has such a time.
+  const double horizon = (double) g_infiniteTime();
+  for (const auto& entry : db->getTokens()) {
+    const TokenId& token = entry.second;
+    if (!token->isActive())
+      continue;
+    for (const ConstrainedVariableId& time : {ConstrainedVariableId(token->start()), ConstrainedVariableId(token->end())}) {
+      const AbstractDomain& dom = time->lastDomain();
+      if (dom.isEmpty() || dom.getLowerBound() >= horizon || dom.getUpperBound() <= -horizon)
+        problems.push_back(token->toString() + ": " + time->getName().toString() + " " + dom.toString() +
+                           " has no time before the horizon");
+    }
+  }
+  for (const PlanChecker& checker : planCheckers())
+    checker(db, problems);
+  return problems;
+}
+
+/// What the plan still breaks, and whether it holds a schedule.
+std::vector<std::string> checkPlan(const PlanDatabaseId& db) {
+  std::vector<std::string> problems = planProblems(db);
+  if (problems.empty())
+    checkSchedule(db, problems);
+  return problems;
+}
+
+/// Some flaws are beyond any ordering: a timetable counts a use's give-back while its take may
+/// still come later, a ranged quantity is bounded apart in its take and its give-back, a rate or
+/// total that only may be exceeded is no flaw of any detector. With every variable of the plan
+/// fixed each envelope is exact, so a search over the values of the tokens' variables (objects,
+/// times, then quantities and the rest), and of whatever the constraints reach, decides the plan:
+/// a schedule found stays in the plan; a search that tried every value proves there is none.
+FixedSchedule fixSchedule(const PlanDatabaseId& db) {
+  const ConstraintEngineId& ce = db->getConstraintEngine();
+  const std::map<int, std::string> labels = variableLabels(db);
+  std::vector<ScheduleSearch::Entry> order;
+  std::set<int> listed;
+  auto add = [&](const ConstrainedVariableId& var, int rank) {
+    if (!isOpen(var) || !listed.insert(var->getKey()).second)
+      return;
+    std::map<int, std::string>::const_iterator label = labels.find(var->getKey());
+    order.push_back({var, label == labels.end() ? var->getName().toString() : label->second, rank, rank == 1});
+  };
+  std::vector<TokenId> tokens;
+  for (const auto& entry : db->getTokens())
+    if (entry.second->isActive())
+      tokens.push_back(entry.second);
+  // Objects, then starts as they come in time (a serial schedule), then the rest.
+  for (const TokenId& token : tokens)
+    add(token->getObject(), 0);
+  for (const TokenId& token : tokens)
+    add(token->start(), 1);
+  for (const TokenId& token : tokens)
+    for (const ConstrainedVariableId& var : token->getVariables())
+      if (var != token->getState())
+        add(var, 2);
+
+  FixedSchedule fixed;
+  const std::vector<ConstraintId> undecided = undecidedConstraints(ce);
+  {
+    ScheduleBox box(db, undecided);
+    if (!box.isConsistent()) {
+      fixed.failure = emptyInBox(ce, labels, box.getBox());
+    } else {
+      for (const ConstraintId& constraint : ce->getConstraints())
+        if (constraint->isActive())
+          for (const ConstrainedVariableId& var : constraint->getScope())
+            if (!box.isBoxVariable(var))
+              add(var, 3);
+      ScheduleSearch search(ce, order, sl_fixBudget, [&db]() { return planProblems(db).empty(); });
+      fixed.outcome = search.run();
+      fixed.fixes = search.getFixCount();
+      fixed.failure = search.getFailure();
+      fixed.budgetSpent = search.isBudgetSpent();
+      if (fixed.outcome == ScheduleSearch::FOUND)
+        search.keep();
+    }
+  }
+  const bool consistent = ce->propagate();
+  checkError(consistent, "The plan became inconsistent after its schedule was fixed.");
+  return fixed;
+}
+
+} // namespace PlanCheck
+} // namespace HOST
+} // namespace KORVAN
