@@ -201,7 +201,7 @@ struct Model {
         os << term(r.x) << " " << term(r.y);
       os << "\"/>\n";
     }
-    // Resets come last: the plan is then what it was before the specification.
+    // Resets come last: each withdraws what its <specify> narrowed, so the plan is as before it.
     for (const Use& u : uses) {
       const std::string time = u.name + (kind == RESERVOIR ? ".time" : ".start");
       if (u.specifiedStart != NONE && u.startReset)
