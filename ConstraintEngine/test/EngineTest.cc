@@ -219,10 +219,8 @@ TEST_F(EngineTest, ErrorsAreClear) {
             raised([&] { new DefaultPropagator("Default", ce); }).getMsg());
   EXPECT_THROW(x->specify(42), Error);
   EXPECT_EQ(1u, x->constraintCount());
-}
 
-TEST_F(EngineTest, ConstraintFactoryChecks) {
-  ConstrainedVariableId x = var(0, 10);
+  // A factory refuses in its own file, naming the condition.
   auto expectFailure = [](const std::function<void()>& f, const std::string& condition) {
     Error e = raised(f);
     EXPECT_EQ(condition, e.getCondition());
@@ -332,22 +330,6 @@ TEST_F(EngineTest, ViolationsAndActivation) {
   EXPECT_TRUE(ce->propagate());
   EXPECT_EQ(3, ub(x));
   EXPECT_THROW(bound->setSource(ConstraintId::noId()), Error);
-}
-
-TEST_F(EngineTest, VariableTemplate) {
-  IntVar* v = new IntVar(ce, IntervalIntDomain(0, 10));
-  // A closed base domain that does not narrow only closes; a closed singleton specifies.
-  v->restrictBaseDomain(IntervalIntDomain(-5, 20));
-  EXPECT_FALSE(v->isSpecified());
-  v->restrictBaseDomain(IntervalIntDomain(4, 4));
-  EXPECT_TRUE(v->isSpecified());
-  EXPECT_EQ(4, v->getSpecifiedValue());
-  EXPECT_EQ(4, v->getLastDomain().getSingletonValue());
-  EXPECT_EQ("int", v->getType());
-  Variable<IntervalDomain>* f = new Variable<IntervalDomain>(ce, IntervalDomain(0.5, 1.5), false, false, "f");
-  EXPECT_THROW(f->specify(1), Error);
-  v->discard();
-  f->discard();
 }
 
 // Random networks of leq/eq: after removals, propagation gives exactly what a network built
@@ -487,6 +469,18 @@ TEST_F(EngineTest, EnumerationsAndSpecifiedVariables) {
   c->reset();
   EXPECT_TRUE(ce->propagate());
   EXPECT_EQ(2, ub(c));
+  IntVar* v = new IntVar(ce, IntervalIntDomain(0, 10));
+  // A closed base domain that does not narrow only closes; a closed singleton specifies.
+  v->restrictBaseDomain(IntervalIntDomain(-5, 20));
+  EXPECT_FALSE(v->isSpecified());
+  v->restrictBaseDomain(IntervalIntDomain(4, 4));
+  EXPECT_TRUE(v->isSpecified());
+  EXPECT_EQ(4, v->getSpecifiedValue());
+  EXPECT_EQ(4, v->getLastDomain().getSingletonValue());
+  Variable<IntervalDomain>* f = new Variable<IntervalDomain>(ce, IntervalDomain(0.5, 1.5), false, false, "f");
+  EXPECT_THROW(f->specify(1), Error);
+  v->discard();
+  f->discard();
 }
 
 } // namespace

@@ -80,6 +80,13 @@ struct Host : public World {
     return q;
   }
   const ConstraintEngineId& engine() const { return ce->getId(); }
+  TokenId busy(const D& start) { return interval(start, D(), D(1, 20)); }
+};
+
+/// A host with one closed Timeline "t".
+struct OneTimeline : public Host {
+  OneTimeline() : t(object("Timeline", "t")) { db->close(); }
+  ObjectId t;
 };
 
 } // namespace
@@ -190,9 +197,8 @@ TEST(PlanDatabase, openDatabaseAddsNewObjectsAndObjectsByType) {
 }
 
 TEST(PlanDatabase, constrainThenFreeRestoresDomains) {
-  Host host;
-  ObjectId t = host.object("Timeline", "t");
-  host.db->close();
+  OneTimeline host;
+  const ObjectId t = host.t;
   TokenId a = host.interval(D(0, 20), D(), D(10, 10));
   TokenId b = host.interval(D(0, 20), D(), D(5, 5));
   // The bounds an ordering gives and takes back are the host oracle's; here the bookkeeping.
@@ -242,10 +248,8 @@ TEST(PlanDatabase, constrainThenFreeRestoresDomains) {
 // Bounds after merges, splits, specifications and resets are the host oracle's; here the
 // integrated base domains, the refusals and their texts, and the inactive constraints.
 TEST(PlanDatabase, mergeAndSplitKeepBaseDomains) {
-  Host host;
-  host.object("Timeline", "t");
-  host.db->close();
-  TokenId active = host.interval(D(0, 50), D(), D(1, 20));
+  OneTimeline host;
+  TokenId active = host.busy(D(0, 50));
   TokenId m1 = host.interval(D(10, 60), D(), D(5, 30));
   TokenId m2 = host.interval(D(0, 40), D(), D(2, 20));
   active->activateInternal();
@@ -320,14 +324,14 @@ TEST(PlanDatabase, mergeAndSplitKeepBaseDomains) {
   EXPECT_TRUE(m1->getInactiveConstraints().empty());
 
   // A closed base domain disjoint from the integrated one is refused before anything changes.
-  TokenId m3 = host.interval(D(70, 80), D(), D(1, 20));
+  TokenId m3 = host.busy(D(70, 80));
   host.quantity(m3);
   EXPECT_EQ(m3->start()->toString() + " cannot merge.", raised([&] { m3->merge(active); }).getMsg());
   EXPECT_TRUE(m3->isInactive());
   EXPECT_TRUE(active->getMergedTokens().empty());
   // So is a restriction, of the merged token's or of the active token's variable, that would
   // leave them no common value; one that leaves some narrows the active token at once.
-  TokenId m4 = host.interval(D(0, 80), D(), D(1, 20));
+  TokenId m4 = host.busy(D(0, 80));
   host.quantity(m4);
   m4->merge(active);
   const std::string noCommonValue = ": " + active->toString() + " and the tokens merged onto it would have no value in common.";
@@ -361,11 +365,8 @@ TEST(PlanDatabase, mergeAndSplitKeepBaseDomains) {
 // hold it inactive: deactivating it drops the copy, undoing that brings it back, and no undo may
 // wake it while a merge holds it.
 TEST(PlanDatabase, mergedRelationsFollowTheirActivation) {
-  Host host;
-  host.object("Timeline", "t");
-  host.db->close();
-  TokenId active = host.interval(D(0, 100), D(), D(1, 20));
-  TokenId merged = host.interval(D(0, 100), D(), D(1, 20));
+  OneTimeline host;
+  TokenId active = host.busy(D(0, 100)), merged = host.busy(D(0, 100));
   Variable<IntervalIntDomain> deadline(host.engine(), D(0, 40));
   ConstraintId before = host.ce->createConstraint("precedes", {merged->start(), deadline.getId()});
   active->activateInternal();
@@ -401,9 +402,8 @@ TEST(PlanDatabase, mergedRelationsFollowTheirActivation) {
 }
 
 TEST(PlanDatabase, deletingTokensLeavesNoConstraintBehind) {
-  Host host;
-  ObjectId t = host.object("Timeline", "t");
-  host.db->close();
+  OneTimeline host;
+  const ObjectId t = host.t;
   const std::vector<std::size_t> before = {host.ce->getConstraints().size(), host.ce->getVariables().size(),
                                             Entity::liveCount()};
 
