@@ -3,16 +3,12 @@
 #include "Resource/component/MIRT_TimetableProfile.hh"
 #include "Resource/component/MIRT_ReusableFVDetector.hh"
 #include "PlanDatabase/base/DbClient.hh"
-#include "TemporalNetwork/TemporalAdvisor.hh"
 #include "Utils/base/Factory.hh"
 
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <cstdlib>
-#include <random>
 #include <set>
-#include <sstream>
 
 using namespace KORVAN;
 using namespace KORVAN::MIRT;
@@ -324,8 +320,16 @@ TEST(Resource, orderingChoicesAtAnInstant) {
   e = failure([&]() { choicesAt(r, i0, 0); });
   EXPECT_EQ("limit > 0", e.getCondition());
 
-  // Which pairs, in which order and under which limit, is the enumeration test's below. The
-  // client form gives the token keys, predecessor and successor alternating.
+  // Both orders of the two overlapping consumers, sorted; none with c, whose window is apart;
+  // the limit cuts the list.
+  TransactionId ta = transactionOf(r, a, true), tb = transactionOf(r, b, true);
+  std::vector<TransPair> both = choicesAt(r, i0);
+  EXPECT_EQ(2u, both.size());
+  EXPECT_EQ((std::set<TransPair>{{ta, tb}, {tb, ta}}), std::set<TransPair>(both.begin(), both.end()));
+  EXPECT_TRUE(std::is_sorted(both.begin(), both.end()));
+  EXPECT_EQ(1u, choicesAt(r, i0, 1).size());
+  EXPECT_TRUE(choicesAt(r, i20).empty());
+  // The client form gives the token keys, predecessor and successor alternating.
   ApList<ApEntityKey> keys = r->getOrderingChoices(0);
   ASSERT_EQ(4, keys.size());
   std::multiset<int> seen{keys.get(0), keys.get(1), keys.get(2), keys.get(3)};
@@ -338,6 +342,7 @@ TEST(Resource, orderingChoicesAtAnInstant) {
   std::vector<TokenPair> tokenChoices;
   r->getOrderingChoices(b, tokenChoices, 10);
   EXPECT_EQ((std::vector<TokenPair>{{b, a}}), tokenChoices);
+  EXPECT_EQ((std::vector<TransPair>{{tb, ta}}), choicesAt(r, i0));
   e = failure([&]() {
     std::vector<TokenPair> out;
     TokenId stranger = w.uses("", 0, 5, 1, 1);
@@ -433,73 +438,4 @@ TEST(Resource, reusableEndToEnd) {
   EXPECT_TRUE(ResourceWorld::instantAt(v->getProfile(), 5)->isViolated());
   EXPECT_EQ("LevelTooLow for resource V at instant 5", v->getRTRConstraint(second)->getViolationExpl());
   EXPECT_EQ(1u, allowed.ce->getViolatedConstraints().size());
-}
-
-// Random reservoirs with windows that overlap and some precedences between them: the choices at
-// every instant, in order, equal a pair-by-pair enumeration asking the advisor for each direction
-// separately. KORVAN_CHOICE_SEEDS sets the number of seeds.
-TEST(Resource, orderingChoicesMatchPairwiseEnumeration) {
-  unsigned int seeds = 40;
-  if (const char* v = std::getenv("KORVAN_CHOICE_SEEDS"))
-    seeds = (unsigned int) std::max(1, std::atoi(v));
-  for (unsigned int seed = 1; seed <= seeds; ++seed) {
-    std::mt19937 rng(seed);
-    auto uniform = [&](int lo, int hi) { return std::uniform_int_distribution<int>(lo, hi)(rng); };
-    std::ostringstream plan;
-    plan << "seed " << seed << ":";
-    ResourceWorld w;
-    TestReservoir* r = w.reservoir("R", 5, 0, 10, "TimetableProfile", "QuietFVDetector");
-    std::vector<TokenId> tokens;
-    const int count = uniform(3, 7);
-    for (int i = 0; i < count; ++i) {
-      const int lb = uniform(0, 12), ub = lb + uniform(0, 8);
-      const bool consumer = uniform(0, 1) == 0;
-      tokens.push_back(consumer ? w.consumer("R", lb, ub, 1, 3) : w.producer("R", lb, ub, 1, 3));
-      plan << " " << (consumer ? "c" : "p") << i << "[" << lb << "," << ub << "]";
-    }
-    std::vector<ConstraintId> constraints;
-    const int precedences = uniform(0, 3);
-    for (int k = 0; k < precedences; ++k) {
-      const int a = uniform(0, count - 1), b = uniform(0, count - 1);
-      if (a == b)
-        continue;
-      constraints.push_back(w.precedes(Id<ReservoirToken>(tokens[a])->getTime(),
-                                       Id<ReservoirToken>(tokens[b])->getTime()));
-      plan << " " << a << "<=" << b;
-    }
-    SCOPED_TRACE(plan.str());
-    if (!w.propagate())
-      continue;
-    const TemporalAdvisorId& advisor = w.db->getTemporalAdvisor();
-    for (const InstantId& inst : ResourceWorld::instants(r->getProfile())) {
-      if (r->m_flawedInstants.count(inst->getTime()) == 0)
-        r->markFlawed(inst, true);
-      const unsigned int limit = uniform(0, 2) == 0 ? (unsigned int) uniform(1, 4) : ~0u;
-      std::set<TransPair> expected;
-      for (const TransactionId& pred : inst->getTransactions()) {
-        if (expected.size() >= limit)
-          break;
-        for (const auto& entry : r->m_transactionsToTokens) {
-          if (expected.size() >= limit)
-            break;
-          const TransactionId& succ = entry.first;
-          if (pred == succ || !pred->time()->lastDomain().intersects(succ->time()->lastDomain()))
-            continue;
-          for (const TransPair& p : {TransPair(pred, succ), TransPair(succ, pred)}) {
-            if (expected.size() >= limit)
-              break;
-            if (advisor->canPrecede(p.first->time(), p.second->time()) &&
-                advisor->getTemporalDistanceDomain(p.first->time(), p.second->time(), true).getLowerBound() < 0)
-              expected.insert(p);
-          }
-        }
-      }
-      EXPECT_EQ(std::vector<TransPair>(expected.begin(), expected.end()), choicesAt(r, inst, limit))
-          << "instant " << inst->getTime() << " limit " << limit;
-      if (::testing::Test::HasFailure())
-        break;
-    }
-    if (::testing::Test::HasFailure())
-      break;
-  }
 }
