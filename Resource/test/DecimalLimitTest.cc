@@ -82,8 +82,9 @@ TEST(DecimalLimits, CapacityAndLimitsUnderEveryProfileAndDetector) {
           w.uses("u", 5, extra == 1 ? 5 : 20, 2, 0.01);
         const bool consistent = w.propagate();
         EXPECT_TRUE(extra != 0 || consistent);
-        if (extra == 0 || std::string(detector) != "TimetableFVDetector")
+        if (extra == 0 || std::string(detector) != "TimetableFVDetector") {
           EXPECT_EQ(extra != 0, anyProblem(u));
+        }
 
         ResourceWorld v;
         MIRT::TestReservoir* r = v.reservoir("r", 0.3, 0.0, 0.3, profile, detector, 0.3, 0.3);
