@@ -42,6 +42,11 @@ std::vector<PlanChecker>& planCheckers() {
   return sl_checkers;
 }
 
+std::vector<DeadEnd>& deadEnds() {
+  static std::vector<DeadEnd> sl_deadEnds;
+  return sl_deadEnds;
+}
+
 std::set<std::string>& bookkeepingConstraints() {
   static std::set<std::string> sl_names;
   return sl_names;
@@ -221,11 +226,27 @@ struct Verdict {
   bool solved = false;
 };
 
+/// A schedule search ahead of the ordering search, where the modules say orderings need not cover
+/// every schedule: there an exhausted ordering search proves nothing, so it is bounded.
+struct GapSearch {
+  std::string gap; // why orderings need not cover every schedule; empty: they do
+  FixedSchedule fixed;
+  bool ownBound = false; // the ordering search runs under this bound, not the one asked for
+};
+
 /// The verdict on the plan the solver left. NO SOLUTION needs every dead end of the search
 /// refuted; SOLVED needs a plan that passes every check, a fixed schedule if need be.
-Verdict decide(const PlanDatabaseId& db, SOLVERS::Solver& solver, bool solved, bool consistent) {
+Verdict decide(const PlanDatabaseId& db, SOLVERS::Solver& solver, bool solved, bool consistent,
+               const GapSearch& gapSearch) {
   Verdict verdict;
   const SOLVERS::Solver::Status status = solver.getStatus();
+  if (status == SOLVERS::Solver::STEP_LIMIT && gapSearch.ownBound) {
+    verdict.problems.push_back("the ordering search stopped at " + std::to_string(solver.getMaxSteps()) +
+                               " steps: " + gapSearch.gap + ", whose flaws' orderings need not cover every schedule; " +
+                               gapSearch.fixed.failure);
+    verdict.result = "FLAWS LEFT";
+    return verdict;
+  }
   if (status == SOLVERS::Solver::STEP_LIMIT) {
     verdict.result = "LIMIT REACHED (step limit " + std::to_string(solver.getMaxSteps()) + ")";
     return verdict;
@@ -569,11 +590,41 @@ int execute(const Options& options, std::ostream& out, std::ostream& err) {
   }
   bool solved = false;
   reasons.clear();
+  GapSearch gapSearch;
+  for (const ChoiceGap& choiceGap : choiceGaps())
+    if (gapSearch.gap.empty())
+      gapSearch.gap = choiceGap(host.db().getId());
+  Verdict verdict;
+  unsigned int maxSteps = options.maxSteps;
+  if (!gapSearch.gap.empty()) {
+    enterStage("while fixing a schedule");
+    gapSearch.fixed = fixSchedule(host.db().getId());
+    if (gapSearch.fixed.outcome == ScheduleSearch::FOUND) {
+      verdict.problems = checkPlan(host.db().getId());
+      verdict.solved = verdict.problems.empty();
+      verdict.result = verdict.solved ? "SOLVED" : "FLAWS LEFT";
+    } else if (gapSearch.fixed.outcome == ScheduleSearch::NONE)
+      verdict.result = "NO SOLUTION";
+    if (!verdict.result.empty())
+      verdict.schedule = gapSearch.gap + ", whose flaws' orderings need not cover every schedule; " +
+                         (verdict.result == "NO SOLUTION" ? "no values of the plan's variables keep the model ("
+                                                          : "every variable fixed (") +
+                         std::to_string(gapSearch.fixed.fixes) + " fixes tried)";
+    // The ordering search may still find a plan, but its exhaustion proves nothing here.
+    const unsigned int bound = ScheduleSearch::budgetFor(host.db().getTokens().size());
+    const unsigned int asked = maxSteps != 0 ? maxSteps : solver->getMaxSteps();
+    if (asked == 0 || asked > bound) {
+      maxSteps = bound;
+      gapSearch.ownBound = true;
+    }
+  }
   enterStage("while solving");
-  try {
-    solved = solver->solve(options.maxSteps, options.maxDepth);
-  } catch (const Error& e) {
-    throw configError(e, "while solving: ");
+  if (verdict.result.empty()) {
+    try {
+      solved = solver->solve(maxSteps, options.maxDepth);
+    } catch (const Error& e) {
+      throw configError(e, "while solving: ");
+    }
   }
   enterStage("after solving");
   bool consistent = ce->propagate();
@@ -582,7 +633,8 @@ int execute(const Options& options, std::ostream& out, std::ostream& err) {
   // Why the search failed, before the schedule search adds failures of its own.
   std::ostringstream why;
   printReasons(why, reasons, solved ? false : true);
-  const Verdict verdict = decide(host.db().getId(), *solver, solved, consistent);
+  if (verdict.result.empty())
+    verdict = decide(host.db().getId(), *solver, solved, consistent, gapSearch);
   out << "Solver " << solver->getName() << ": " << solverFigures(figures, status, verdict) << std::endl;
   if (!verdict.schedule.empty())
     out << "Schedule: " << verdict.schedule << std::endl;
@@ -625,6 +677,8 @@ void registerEmptyingExplainer(const EmptyingExplainer& explainer) { emptyingExp
 
 void registerChoiceGap(const ChoiceGap& gap) { choiceGaps().push_back(gap); }
 
+void registerDeadEnd(const DeadEnd& deadEnd) { deadEnds().push_back(deadEnd); }
+
 void clearRegistrations() {
   defaultFlawManagers().clear();
   bookkeepingConstraints().clear();
@@ -632,6 +686,7 @@ void clearRegistrations() {
   planCheckers().clear();
   emptyingExplainers().clear();
   choiceGaps().clear();
+  deadEnds().clear();
   objectPrinters().clear();
 }
 

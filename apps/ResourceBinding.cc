@@ -182,6 +182,44 @@ void checkResources(const PlanDatabaseId& db, std::vector<std::string>& problems
   }
 }
 
+// Every schedule the plan allows breaks a limit where an envelope lies wholly beyond it. A token
+// still on several candidate objects may or may not count on a resource, so nothing is claimed
+// before the objects are decided.
+bool lostPlan(const PlanDatabaseId& db) {
+  for (const auto& entry : db->getTokens())
+    if (entry.second->isActive() && !entry.second->getObject()->lastDomain().isSingleton())
+      return false;
+  for (const auto& entry : db->getObjects()) {
+    Object* object = static_cast<Object*>(entry.second);
+    if (MIRT::Resource* profiled = dynamic_cast<MIRT::Resource*>(object)) {
+      const MIRT::ProfileId& profile = profiled->getProfile();
+      if (!profile.isValid())
+        continue;
+      for (MIRT::ProfileIterator it(profile, -g_infiniteTime(), g_infiniteTime()); !it.done(); it.next()) {
+        const MIRT::InstantId inst = it.getInstant();
+        if (aboveLimit(inst->getLowerLevel(), profiled->getUpperLimit()) ||
+            belowLimit(inst->getUpperLevel(), profiled->getLowerLimit()) ||
+            aboveLimit(inst->getMinInstantProduction(), profiled->getMaxInstProduction()) ||
+            aboveLimit(inst->getMinInstantConsumption(), profiled->getMaxInstConsumption()) ||
+            aboveLimit(inst->getMinCumulativeProduction(), profiled->getMaxProduction()) ||
+            aboveLimit(inst->getMinCumulativeConsumption(), profiled->getMaxConsumption()))
+          return true;
+      }
+    } else if (KORVAN::Resource* instantBased = dynamic_cast<KORVAN::Resource*>(object)) {
+      std::list<InstantId> instants;
+      instantBased->getInstants(instants, -g_infiniteTime() - 1, g_infiniteTime());
+      for (const InstantId& instant : instants) {
+        IntervalDomain bounds;
+        instantBased->getLevelAt(instant->getTime(), bounds);
+        if (aboveLimit(bounds.getLowerBound(), instantBased->getLimitMax()) ||
+            belowLimit(bounds.getUpperBound(), instantBased->getLimitMin()))
+          return true;
+      }
+    }
+  }
+  return false;
+}
+
 std::string tokenList(const std::vector<TokenId>& tokens, const TokenNamer& nameOf) {
   // In the order the model made them, not in the order of their addresses.
   std::map<int, TokenId> ordered;
@@ -328,6 +366,7 @@ struct ResourceBinding {
     registerPlanChecker(checkResources);
     registerEmptyingExplainer(explainEmptying);
     registerChoiceGap(choiceGap);
+    registerDeadEnd(lostPlan);
     for (const char* type : {"Resource", "Reservoir", "Reusable", "Unary"})
       registerObjectPrinter(type, printEnvelope);
   }
