@@ -116,13 +116,15 @@ void ScheduleSearch::release(Frame& frame) {
 size_t ScheduleSearch::nextEntry() const {
   const double horizon = g_infiniteTimeAsDouble();
   size_t best = m_order.size();
-  // Objects first; then bounded before unbounded, fewer values, lower rank, earlier start.
+  // Objects first; then bounded before unbounded; times as they come (a serial schedule keeps
+  // the envelope before them exact), then fewer values first, then the lower rank.
   auto key = [&](size_t i) {
     const AbstractDomain& dom = m_order[i].var->lastDomain();
     const bool bounded = dom.getLowerBound() > -horizon && dom.getUpperBound() < horizon;
     const double size = dom.isEnumerated() ? dom.getSize() : dom.getUpperBound() - dom.getLowerBound() + 1;
-    return std::make_tuple(m_order[i].rank == 0 ? 0 : 1, bounded ? 0 : 1, bounded ? size : 0.0, m_order[i].rank,
-                           m_order[i].earliestFirst ? dom.getLowerBound() : 0.0);
+    const bool early = m_order[i].earliestFirst && bounded;
+    return std::make_tuple(m_order[i].rank == 0 ? 0 : 1, bounded ? 0 : 1, early ? 0 : 1,
+                           early ? dom.getLowerBound() : bounded ? size : 0.0, m_order[i].rank);
   };
   for (size_t i = 0; i < m_order.size(); i++) {
     if (m_order[i].var->lastDomain().isSingleton())

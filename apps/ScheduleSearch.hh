@@ -10,8 +10,8 @@
 namespace KORVAN {
 namespace HOST {
 
-/// A depth-first search for one schedule: the open variable that propagation leaves the fewest
-/// values is narrowed next, a wide window of whole numbers to one half and then the other, a
+/// A depth-first search for one schedule: the open time that propagation leaves the earliest, or
+/// else the open variable it leaves the fewest values, is narrowed next, a wide window of whole numbers to one half and then the other, a
 /// narrow one (or an enumeration) to each value in turn, propagating after each narrowing; a
 /// plan that `deadEnd` calls lost is given up at once, and a plan in which every variable is
 /// fixed must pass `accept`.
@@ -22,9 +22,9 @@ class ScheduleSearch {
 public:
   enum Outcome { FOUND, NONE, CUT };
 
-  /// Objects (rank 0) are fixed first; then the bounded variable of fewest values, on a tie the
-  /// lower rank, then, for entries marked earliestFirst, the one whose domain starts earliest
-  /// (times placed as they come); variables without a bound come last.
+  /// Objects (rank 0) are fixed first; then, of the bounded variables, the entries marked
+  /// earliestFirst whose domain starts earliest (times placed as they come), then the one of
+  /// fewest values, on a tie the lower rank; variables without a bound come last.
   struct Entry {
     ConstrainedVariableId var;
     std::string label; // how a problem line names it

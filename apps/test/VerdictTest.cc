@@ -532,7 +532,7 @@ double pickDecimal(std::mt19937& rng, int lo, int hi) { // tenths
 /// resources, and eq/neq between the objects of uses with several candidates (VERDICT_PENDING=1).
 bool pendingDraws() { return envInt("VERDICT_PENDING", 0) != 0; }
 
-Model randomModel(std::mt19937& rng, bool decimals) {
+Model randomModel(std::mt19937& rng, bool decimals, int mostUses = 4) {
   auto pick = [&](int lo, int hi) { return std::uniform_int_distribution<int>(lo, hi)(rng); };
   Model m = makeModel(JOB, 0, 0, 0);
   // Reservoirs and instant-based resources get no flaws to search, so they get fewer models.
@@ -559,7 +559,7 @@ Model randomModel(std::mt19937& rng, bool decimals) {
     m.profile = sl_profiles[pick(0, 3)];
     m.twoObjects = pick(0, 3) == 0;
   }
-  const int count = m.kind == JOB ? pick(2, 3) : m.wide ? pick(5, 10) : pick(2, m.events() ? 6 : 4);
+  const int count = m.kind == JOB ? pick(2, 3) : m.wide ? pick(5, 10) : pick(2, m.events() ? 6 : mostUses);
   if (m.kind == REUSABLE && pick(0, 3) == 0)
     m.rate = decimals ? pickDecimal(rng, 5, 20) : pick(1, 2);
   if ((m.kind == REUSABLE || m.kind == UNARY) && pick(0, 5) == 0)
@@ -951,6 +951,75 @@ TEST(Verdicts, OrderingSearchFindsWhatOrderingsCover) {
   }
   // The models are worth their time only where the search has to go back.
   EXPECT_GT(backtracked, found / 2);
+}
+
+// Effort on small models: no shipped configuration reaches a step budget on a model of at most 6
+// tokens, and the schedule search settles feasible reservoirs of 10 events in wide windows.
+TEST(Verdicts, SmallModelsEndWithinBudgets) {
+  const auto configs = configurations();
+  std::mt19937 rng(envInt("VERDICT_SEED", 1));
+  int models = 0;
+  auto pick = [&](int lo, int hi) { return std::uniform_int_distribution<int>(lo, hi)(rng); };
+  while (models < envInt("VERDICT_SMALL", 60)) {
+    Model m = randomModel(rng, models % 2 == 1, 6);
+    if (models % 2 == 0) { // a roomy reusable: many orderings, few of them needed
+      m = makeModel(REUSABLE, pick(2, 10), 0, 0);
+      static const char* const sl_profiles[] = {"", "FlowProfile", "IncrementalFlowProfile", "TimetableProfile"};
+      m.profile = sl_profiles[pick(0, 3)];
+      for (int i = pick(4, 6); i > 0; i--) {
+        Use u{std::string(1, static_cast<char>('a' + m.uses.size())), pick(0, 10), 0, pick(1, 4), (double)pick(1, 3)};
+        u.hi = u.lo + pick(0, 10);
+        if (pick(0, 1) == 0)
+          u.quantityHi = u.quantity + pick(1, 2);
+        m.uses.push_back(u);
+      }
+    }
+    if (m.uses.size() + m.extras.size() > 6)
+      continue;
+    models++;
+    const std::string path = writeFile("small-model.xml", m.xml());
+    for (size_t c = 0; c < 4; c++) {
+      const Outcome o = solve(path, configs[c].second, 2);
+      EXPECT_EQ(std::string::npos, o.result.find("LIMIT REACHED"))
+          << "under " << configs[c].first << "\nmodel:\n" << m.xml() << "output:\n" << o.output;
+    }
+  }
+  int feasible = 0, flawsLeft = 0;
+  while (feasible < envInt("VERDICT_RESERVOIRS", 40)) {
+    Model m = makeModel(RESERVOIR, pick(0, 4), 0, 0);
+    m.upper = m.capacity + pick(0, 4);
+    m.wide = true;
+    for (int i = 0; i < 10; i++) {
+      Use u{std::string(1, static_cast<char>('a' + i)), pick(0, 20), 0, 0, 0};
+      u.hi = u.lo + pick(0, 40);
+      u.quantity = pick(1, 3) * (pick(0, 1) == 0 ? -1 : 1);
+      m.uses.push_back(u);
+    }
+    if (!reservoirSchedule(m))
+      continue;
+    feasible++;
+    const Outcome o = solve(writeFile("reservoir-model.xml", m.xml()), "", 1);
+    EXPECT_EQ("", judge(m, true, o)) << "model:\n" << m.xml() << "output:\n" << o.output;
+    flawsLeft += o.result == "FLAWS LEFT" ? 1 : 0;
+  }
+  EXPECT_LE(flawsLeft * 20, feasible);
+}
+
+// The order-of-events reference for reservoirs against the exhaustive search over times.
+TEST(Verdicts, ReservoirReferencesAgree) {
+  std::mt19937 rng(envInt("VERDICT_SEED", 1));
+  int compared = 0, feasible = 0;
+  while (compared < 300) {
+    const Model m = randomModel(rng, compared % 2 == 1);
+    if (m.kind != RESERVOIR || m.wide || !m.extras.empty())
+      continue;
+    compared++;
+    const bool expected = someSchedule(m);
+    feasible += expected ? 1 : 0;
+    EXPECT_EQ(expected, reservoirSchedule(m)) << m.xml();
+  }
+  EXPECT_GT(feasible, 50);
+  EXPECT_LT(feasible, 250);
 }
 
 // The exhaustive search itself, on models whose answer is known by hand.
