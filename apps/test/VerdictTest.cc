@@ -543,11 +543,13 @@ Model randomModel(std::mt19937& rng, bool decimals, int mostUses = 4) {
     // Whole numbers only: with whole data a level's limits, and the totals, are met at whole
     // quantities when at all, so the reference's grain misses no schedule.
     m.capacity = pick(0, 3);
-    m.lower = m.capacity - pick(0, 3);
-    m.upper = m.capacity + pick(0, 3);
-    if (pendingDraws() && pick(0, 1) == 0) {
-      m.total = pick(1, 6);
-      m.drain = pick(1, 6);
+    m.lower = m.capacity - pick(1, 5);
+    m.upper = m.capacity + pick(1, 5);
+    if (pendingDraws() && pick(0, 1) == 0) { // the totals, often under levels that never bind
+      m.total = pick(2, 8);
+      m.drain = pick(2, 8);
+      m.lower -= pick(0, 1) * 10;
+      m.upper += pick(0, 1) * 10;
     }
   } else {
     m.capacity = m.kind == UNARY ? 1 : decimals ? pickDecimal(rng, 10, 30) : pick(1, 3);
