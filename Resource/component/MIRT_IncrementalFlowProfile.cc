@@ -172,6 +172,9 @@ bool IncrementalFlowProfile::contract(FlowProfileGraph* graph, ContributionMap& 
     wasOpen = true;
     graph->pushFlow(ended);
     graph->disable(ended);
+    // Closed for good: out of every later run of this pass, which would
+    // otherwise go over all the pass has closed so far at each instant.
+    graph->removeTransaction(ended);
   }
   else if (ended->time()->lastDomain().isSingleton() && !graph->wasTakenOut(ended)) {
     // Never opened. One that a walk took out was opened by a pass starting

@@ -256,7 +256,7 @@ TEST(FlowProfileGraph, RunsFromScratchAndResumesWhateverIsPending) {
             capture.lines());
 }
 
-TEST(IncrementalFlowProfile, ContractionDisablesTheClosedNode) {
+TEST(IncrementalFlowProfile, ClosedTransactionsLeaveTheNetwork) {
   ProfileWorld w;
   RecordingDetector det;
   Inside<IncrementalFlowProfile> prof(w.db->getId(), det.getId(), 10, 12);
@@ -269,11 +269,13 @@ TEST(IncrementalFlowProfile, ContractionDisablesTheClosedNode) {
     prof.addTransaction(t);
   ASSERT_TRUE(w.ce->propagate());
   prof.recompute();
-  for (TransactionId t : {p, c}) {
-    EXPECT_TRUE(prof.m_lowerLevelGraph->hasNode(t));
-    EXPECT_FALSE(prof.m_lowerLevelGraph->isEnabled(t));
-    EXPECT_EQ("node->isEnabled()", failure([&] { prof.m_lowerLevelGraph->disable(t); }).getCondition());
+  // Closing them at their end takes them out of the network, not only off.
+  for (TransactionId t : {p, c, after}) {
+    EXPECT_FALSE(prof.m_lowerLevelGraph->hasNode(t));
+    EXPECT_EQ("0 != node", failure([&] { prof.m_lowerLevelGraph->disable(t); }).getCondition());
   }
+  EXPECT_EQ(2u, prof.m_lowerLevelGraph->getGraph().getNodes().size());
+  EXPECT_EQ(10.0, ResourceWorld::instantAt(prof.getId(), 10)->getLowerLevel());
   EXPECT_EQ(11.0, ResourceWorld::instantAt(prof.getId(), 20)->getLowerLevel());
   EXPECT_EQ(12.0, ResourceWorld::instantAt(prof.getId(), 30)->getLowerLevel());
 }
