@@ -272,8 +272,9 @@ Verdict decide(const PlanDatabaseId& db, SOLVERS::Solver& solver, bool solved, b
     // Every dead end was refuted, but the choices offered at a flaw need not cover every schedule
     // (a timetable's flaw on a give-back counted before its take): a schedule fixed in the plan as
     // modelled overturns the verdict. A schedule search cut at its budget leaves it to the
-    // exhausted one only where the module says its choices cover every schedule.
-    FixedSchedule fixed = fixSchedule(db);
+    // exhausted one only where the module says its choices cover every schedule. The plan is as
+    // modelled again: a search made there before the orderings need not be made twice.
+    FixedSchedule fixed = gapSearch.gap.empty() ? fixSchedule(db) : gapSearch.fixed;
     if (fixed.outcome == ScheduleSearch::FOUND) {
       verdict.problems = checkPlan(db);
       verdict.schedule = "every ordering choice failed, then every variable fixed (" +
@@ -298,7 +299,7 @@ Verdict decide(const PlanDatabaseId& db, SOLVERS::Solver& solver, bool solved, b
   // An exhausted search that met flaws no choice resolves has left the plan as it found it, and so
   // has one that made no decision.
   bool asModelled = !solved || solver.getDepth() == 0;
-  FixedSchedule fixed = fixSchedule(db);
+  FixedSchedule fixed = !gapSearch.gap.empty() && !solved ? gapSearch.fixed : fixSchedule(db);
   if (fixed.outcome != ScheduleSearch::FOUND && !fixed.budgetSpent && !asModelled) {
     // The decisions cut plans away: look again in the plan as modelled.
     solver.reset();
