@@ -177,6 +177,18 @@ ScheduleSearch::Frame ScheduleSearch::openFrame(size_t index) {
 
 ScheduleSearch::Outcome ScheduleSearch::run() {
   std::vector<Frame> path;
+  try {
+    return search(path);
+  } catch (...) {
+    // A failure inside the search leaves no window behind for the engine to reach later.
+    for (auto it = path.rbegin(); it != path.rend(); ++it)
+      if (it->window.isValid())
+        m_ce->deleteConstraint(it->window);
+    throw;
+  }
+}
+
+ScheduleSearch::Outcome ScheduleSearch::search(std::vector<Frame>& path) {
   // A plan already lost has no schedule, whatever is fixed.
   if (m_deadEnd && m_deadEnd()) {
     m_failure = "no schedule found: a limit is broken whatever is fixed";

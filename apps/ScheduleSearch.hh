@@ -60,6 +60,7 @@ private:
   /// The entry to narrow next; the number of entries when none is open.
   size_t nextEntry() const;
   Frame openFrame(size_t index);
+  Outcome search(std::vector<Frame>& path);
   /// Applies the frame's next alternative; false when it has none left.
   bool nextAlternative(Frame& frame, double& lo, double& hi);
   void narrow(Frame& frame, double lo, double hi);
