@@ -121,7 +121,7 @@ size_t ScheduleSearch::nextEntry() const {
   auto key = [&](size_t i) {
     const AbstractDomain& dom = m_order[i].var->lastDomain();
     const bool bounded = dom.getLowerBound() > -horizon && dom.getUpperBound() < horizon;
-    const double size = dom.isEnumerated() ? dom.getSize() : dom.getUpperBound() - dom.getLowerBound() + 1;
+    const double size = dom.isEnumerated() && dom.isFinite() ? dom.getSize() : dom.getUpperBound() - dom.getLowerBound() + 1;
     const bool early = m_order[i].earliestFirst && bounded;
     return std::make_tuple(m_order[i].rank == 0 ? 0 : 1, bounded ? 0 : 1, early ? 0 : 1,
                            early ? dom.getLowerBound() : bounded ? size : 0.0, m_order[i].rank);
