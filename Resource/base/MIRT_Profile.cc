@@ -151,18 +151,20 @@ void Profile::addIfSpanning(Instant* inst, const TransactionId& trans) {
   check_error(trans->time().isValid());
   const AbstractDomain& dom = trans->time()->lastDomain();
   // An emptied domain keeps the window it was filed in.
-  std::map<TransactionId, std::pair<int, int>>::const_iterator filed = m_filed.find(trans);
-  const bool spans = dom.isEmpty()
-    ? filed != m_filed.end() && filed->second.first <= time && time <= filed->second.second
-    : dom.isMember((double) time);
-  if (!spans)
+  std::map<TransactionId, std::pair<int, int>>::const_iterator filed = m_filed.end();
+  if (dom.isEmpty()) {
+    filed = m_filed.find(trans);
+    if (filed == m_filed.end() || time < filed->second.first || filed->second.second < time)
+      return;
+  }
+  else if (!dom.isMember((double) time))
     return;
   debugMsg("Profile:addInstant", "Adding transaction " << trans << " spanning "
            << trans->time()->toString() << " to instant at time " << time);
-  if (dom.isEmpty())
-    inst->addTransactionWithin(trans, filed->second.first, filed->second.second);
-  else
+  if (filed == m_filed.end())
     inst->addTransaction(trans);
+  else
+    inst->addTransactionWithin(trans, filed->second.first, filed->second.second);
 }
 
 void Profile::retireInstant(std::map<int, InstantId>::iterator pos) {
