@@ -1,9 +1,8 @@
 // What the module writes and refuses in words: the refusals a caller can meet, and the debug lines
-// that tell the sides of a violation, the level judgements, copied orders and token orderings apart.
+// that tell the sides of a violation, the level judgements and copied orders apart.
 
 #include "Resource/component/MIRT_OpenWorldFVDetector.hh"
 #include "Resource/component/Solvers/MIRT_ChoiceOrder.hh"
-#include "Resource/component/Solvers/ResourceThreatDecisionPoint.hh"
 #include "Resource/test/ResourceTestSupport.hh"
 #include "PlanDatabase/base/TemporalAdvice.hh"
 #include "PlanDatabase/base/Token.hh"
@@ -11,17 +10,12 @@
 
 #include <gtest/gtest.h>
 
-#include <memory>
 #include <string>
 
 using namespace KORVAN;
 using namespace KORVAN::MIRT;
 
 namespace {
-
-std::string tokenText(const TokenId& tok) {
-  return tok->getPredicateName().toString() + "(" + std::to_string(tok->getKey()) + ")";
-}
 
 // A reservoir that may consume nothing: only what is already below its level can bring it down.
 TestReservoir* noConsumption(ResourceWorld& w, const char* name, const char* profile, const char* detector) {
@@ -123,32 +117,6 @@ TEST(ChoiceOrder, copiesAreReported) {
   EXPECT_EQ("[ThreatDecisionPoint:sort]Copied comparator latestSuccessor\n"
             "[ThreatDecisionPoint:sort]Copied comparator LeastImpactComparator\n"
             "[ThreatDecisionPoint:sort]Copied an empty choice order: the copy is empty too.\n",
-            text);
-}
-
-TEST(ResourceSolver, tokenOrderingLinesNameTheTokens) {
-  ResourceWorld w(false, true);
-  w.reusable("Crane", 1, "FlowProfile");
-  TokenId a = w.uses("Crane", 0, 30, 10, 1);
-  w.uses("Crane", 0, 30, 10, 1);
-  ASSERT_TRUE(w.ce->propagate());
-  std::unique_ptr<TiXmlElement> config = xml("<H component=\"ResourceThreat\"/>");
-  SOLVERS::ResourceThreatDecisionPoint dp(w.db->getClient(), a, *config, LabelStr("earliest"));
-  dp.initialize();
-  ASSERT_GE(dp.getChoiceCount(), 1u);
-  ObjectId object;
-  TokenId first, second;
-  dp.extractParts(0, object, first, second);
-  std::string text;
-  {
-    DebugCapture debug("SolverDecisionPoint");
-    dp.execute();
-    dp.undo();
-    text = debug.text();
-  }
-  EXPECT_EQ("[SolverDecisionPoint:handleExecute]For " + tokenText(a) + ", assigning " + tokenText(first) +
-                " to be before " + tokenText(second) + ".\n" +
-                "[SolverDecisionPoint:handleUndo]Retracting ordering decision on " + tokenText(a) + ".\n",
             text);
 }
 
