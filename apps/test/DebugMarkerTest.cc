@@ -135,6 +135,7 @@ const std::vector<Row>& table() {
     {"FlowProfile:handleTransactionQuantityChanged", "three-uses"},
     {"FlowProfile:initRecompute", "battery"},
     {"FlowProfile:recomputeLevels", "battery"},
+    {"FlowProfile::recomputeLevels", "battery"},
     {"FlowProfileGraph:enableAt", "fits-after"},
     {"FlowProfileGraph:enableAtOrBefore", "battery"},
     {"FlowProfileGraph:enableTransaction", "battery"},
@@ -142,9 +143,13 @@ const std::vector<Row>& table() {
     {"FlowProfileGraph:removeTransaction", "battery"},
     {"FlowProfileGraph:pushFlow", "battery"},
     {"FlowProfileGraph:disableReachableResidualGraph", "battery"},
+    {"FlowProfileGraph::visitNeighbors", "battery"},
     {"IncrementalFlowProfile:IncrementalFlowProfile", "battery"},
     {"IncrementalFlowProfile:enableOrderings", "battery"},
     {"IncrementalFlowProfile:recomputeLevels", "battery"},
+    {"IncrementalFlowProfile::recomputeLevels", "battery"},
+    {"IncrementalFlowProfile::initRecompute", "battery"},
+    {"IncrementalFlowProfile::calculatedLevels", "battery"},
     // Detectors.
     {"TimetableFVDetector:TimetableFVDetector", "battery"},
     {"TimetableFVDetector:detect", "battery"},
@@ -157,6 +162,7 @@ const std::vector<Row>& table() {
     {"Resource:notifyNoLongerFlawed", "battery"},
     {"Resource:notifyViolated", "three-uses"},
     {"Resource:notifyDeleted", "workshop"},
+    {"Resource:remove", "workshop"},
     {"Reservoir:addToProfile", "battery"},
     {"Reservoir:removeFromProfile", "either-reservoir"},
     {"Reusable:addToProfile", "battery"},
@@ -327,5 +333,5 @@ TEST(DebugMarkers, OneAndTwoColonFormsNeverShareALine) {
     for (const std::string& text : underTwo)
       EXPECT_EQ(0u, underOne.count(text)) << "[" << one << "] and [" << two << "] both write " << text;
   }
-  SUCCEED() << pairs << " pairs";
+  EXPECT_GT(pairs, 0u);
 }
