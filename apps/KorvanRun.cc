@@ -496,7 +496,7 @@ private:
 void readSolverConfig(const std::string& path, TiXmlDocument& config) {
   std::string text = VexlXmlInterpreter::readFile(path, "solver configuration");
   VexlXmlInterpreter::checkXmlText(text, path);
-  VexlXmlInterpreter::checkXmlDepth(text, path);
+  VexlXmlInterpreter::checkXmlMarkup(text, path);
   config.Parse(text.c_str());
   if (config.Error()) {
     std::ostringstream os;
@@ -508,11 +508,21 @@ void readSolverConfig(const std::string& path, TiXmlDocument& config) {
   if (std::string(config.RootElement()->Value()) != "Solver")
     throw BadInput{path + ":" + std::to_string(config.RootElement()->Row()) + ": <" +
                    config.RootElement()->Value() + ">: the root element must be <Solver>"};
+  // Managers hold handlers, which hold nothing: text or deeper elements would be dropped.
+  const TiXmlElement& solver = *config.RootElement();
+  VexlXmlInterpreter::checkNoContent(solver, true, path);
+  for (const TiXmlElement* manager = solver.FirstChildElement(); manager != nullptr;
+       manager = manager->NextSiblingElement()) {
+    VexlXmlInterpreter::checkNoContent(*manager, true, path);
+    for (const TiXmlElement* handler = manager->FirstChildElement(); handler != nullptr;
+         handler = handler->NextSiblingElement())
+      VexlXmlInterpreter::checkNoContent(*handler, false, path);
+  }
 }
 
 int execute(const Options& options, std::ostream& out, std::ostream& err) {
   enterStage("while reading the input");
-  std::istringstream model(VexlXmlInterpreter::readFile(options.model, "model file"));
+  const std::string model = VexlXmlInterpreter::readFile(options.model, "model file");
   TiXmlDocument config;
   if (!options.solverConfig.empty())
     readSolverConfig(options.solverConfig, config);
@@ -528,7 +538,7 @@ int execute(const Options& options, std::ostream& out, std::ostream& err) {
     }
   } leftToExit{owner};
   FailureReasons reasons(host.db().getId(), host.interpreter());
-  std::string summary = host.interpreter().interpret(model, options.model);
+  std::string summary = host.interpreter().interpretText(model, options.model);
   if (options.solverConfig.empty())
     config.Parse(defaultSolverConfig().c_str());
   // The configuration is judged whole before anything is printed or searched; its components

@@ -20,6 +20,11 @@ inline double g_infiniteTimeAsDouble() { return static_cast<double>(g_infiniteTi
 /// Text of a number without trailing zeros: 3 -> "3", 2.5 -> "2.5".
 std::string toString(double value);
 
+/// Whether the text is a number written in decimals: an optional sign, digits with an optional
+/// fraction, an optional exponent ("-2.5", "1e3"). Hexadecimal ("0x10"), "nan" and "infinity",
+/// which the C library also reads, are not.
+bool isDecimalNumeral(const std::string& text);
+
 /// Deletes every object of the set; every handle must be valid.
 template <class T, class C>
 void cleanup(std::set<Id<T>, C>& objects) {

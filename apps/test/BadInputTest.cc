@@ -165,9 +165,12 @@ TEST(BadInput, OverDeepDocumentsAreRefusedBeforeParsing) {
   EXPECT_EQ("korvan-run: solver.xml:1: <n>: elements nested deeper than 256 levels\n",
             refusal(runModel(model({UNARY, "<close/>"}), "<Solver>" + deep + "</Solver>")));
   // Markup inside comments, CDATA and attribute values opens nothing.
-  std::string quiet = "<!-- " + deep + " --><vexl a=\"" + deep.substr(0, 3000) + "\"><![CDATA[" + deep + "]]>" +
-                      UNARY + "<close/></vexl>";
+  std::string quiet = "<!-- " + deep + " --><vexl a=\"" + deep.substr(0, 3000) + "\">" + UNARY + "<close/></vexl>";
   EXPECT_EQ(0, runModel(quiet).status);
+  // A CDATA section is text, which a model does not take: refused as that, not as nesting.
+  EXPECT_EQ("korvan-run: model.xml:1: <vexl>: text '" + deep.substr(0, 40) + "...' inside <vexl>, which takes only "
+            "elements\n",
+            refusal(runModel("<vexl><![CDATA[" + deep + "]]>" + UNARY + "<close/></vexl>")));
 }
 
 namespace {
@@ -583,4 +586,81 @@ TEST(BadInput, MisreadInputIsRefusedWhereTheMistakeIs) {
   EXPECT_EQ(0u, refusal(runModel(model({UNARY, "<close/>", unaryUse("t", "a", "3"),
                                         "<specify variable=\"t.start\" value=\"4\"/>"})))
                     .find("korvan-run: model.xml:5: <specify>: '4' is not in the domain int:[3, 3] of 't.start'"));
+}
+
+// Words the XML reader would drop or misread without a word: text and elements where an element
+// takes none, a second root, numbers not in decimals, entities XML does not know, bytes that are
+// not UTF-8. Each is refused at its line, in the model and in a configuration.
+TEST(BadInput, WordsTheReaderWouldDropAreRefused) {
+  const std::string use = "<goal predicate=\"Reusable.uses\" name=\"t\" object=\"a\" start=\"0 10\" duration=\"5\" "
+                          "quantity=\"3\"";
+  struct Case {
+    std::string text, refusal;
+  };
+  const Case cases[] = {
+      // Once an unlimited crew, and a use of 3 SOLVED.
+      {model({"<new type=\"Reusable\" name=\"a\">2 0</new>", "<close/>", use + "/>"}),
+       "model.xml:2: <new>: text '2 0' inside <new>, which takes only elements"},
+      {model({REUSABLE, "<close/>", use + "><float value=\"1\"/></goal>"}),
+       "model.xml:4: <goal>: element <float> inside <goal>, which takes no content"},
+      {model({REUSABLE, "<close/>", use + ">\n  3</goal>"}),
+       "model.xml:4: <goal>: line 5: text '3' inside <goal>, which takes no content"},
+      {model({"<new type=\"Reusable\" name=\"a\"><float value=\"2\">x</float></new>"}),
+       "model.xml:2: <new>: text 'x' inside <float>, which takes no content"},
+      {model({REUSABLE, "soon", "<close/>"}), "model.xml:3: <vexl>: text 'soon' inside <vexl>, which takes only elements"},
+      // Once a second job on the unary, never read.
+      {model({REUSABLE, "<close/>"}) + "<vexl>\n" + use + "/>\n</vexl>\n",
+       "model.xml:5: <vexl>: a second root element: an XML document is one element"},
+      {model({REUSABLE, "<close/>"}) + "late\n", "model.xml:5: text 'late' outside the root element"},
+      // Once 16.
+      {model({"<new type=\"Reusable\" name=\"a\"><float value=\"0x10\"/><float "
+              "value=\"0\"/></new>"}),
+       "model.xml:2: <new>: '0x10' for an argument is not a decimal number: write numbers in decimals (16, -2.5, 1e3), "
+       "inf or -inf"},
+      {model({REUSABLE, "<close/>", "<goal predicate=\"Reusable.uses\" name=\"t\" object=\"a\" start=\"0 1e400\" "
+              "duration=\"5\"/>"}),
+       "model.xml:4: <goal>: value of start beyond the horizon: '1e400'"},
+      {model({REUSABLE, "<close/>", use.substr(0, use.find(" quantity")) + " quantity=\"1e-400\"/>"}),
+       "model.xml:4: <goal>: '1e-400' for quantity is too close to 0 to be told from it: write 0"},
+      {model({UNARY, "<set object=\"a\" member=\"profileType\" value=\"nan\"/>"}),
+       "model.xml:3: <set>: 'nan' for the member value is not a decimal number: write numbers in decimals (16, -2.5, "
+       "1e3), inf or -inf"},
+      // Once the name 'abogus;'.
+      {model({"<new type=\"Unary\" name=\"a&bogus;\"/>"}),
+       "model.xml:2: <new>: unknown entity '&bogus;' (XML knows &amp; &lt; &gt; &quot; &apos; and &#...;)"},
+      {model({"<new type=\"Unary\" name=\"a & b\"/>"}), "model.xml:2: <new>: a bare '&' (write &amp; for the character)"},
+      {model({UNARY, "<!-- caf\xe9 -->"}), "model.xml:3: <vexl>: byte 0xE9 is not UTF-8 text: save the file as UTF-8"},
+      {model({"<new type=\"Unary\" name=\"caf\xe9\"/>"}),
+       "model.xml:2: <new>: byte 0xE9 is not UTF-8 text: save the file as UTF-8"},
+      {model({"<new type=\"Unary\" name=\"\xed\xa0\x80\"/>"}),
+       "model.xml:2: <new>: byte 0xED is not UTF-8 text: save the file as UTF-8"},
+  };
+  for (const Case& c : cases)
+    EXPECT_EQ("korvan-run: " + c.refusal + "\n", refusal(runModel(c.text))) << c.text;
+  // What XML knows passes, and -0 is 0.
+  Outcome known = runModel(model({"<new type=\"Unary\" name=\"a&amp;&#98;&#x63;\"/>", "<close/>",
+                                  "<goal predicate=\"Unary.use\" name=\"caf\xc3\xa9\" object=\"a&amp;bc\" "
+                                  "start=\"-0\" duration=\"5\"/>"}));
+  EXPECT_EQ(0, known.status) << known.err;
+  EXPECT_NE(std::string::npos, known.out.find("  caf\xc3\xa9 Unary.use(")) << known.out;
+  EXPECT_NE(std::string::npos, known.out.find(" on a&bc start 0 end 5 ")) << known.out;
+
+  const std::string plan = model({UNARY, "<close/>", unaryUse("t", "a"), unaryUse("v", "a")});
+  const Case configs[] = {
+      {"<Solver>\n<FlawManager component=\"MIRTThreatManager\">\n<FlawHandler component=\"MIRTThreatHandler\">"
+       "both</FlawHandler>\n</FlawManager>\n</Solver>\n",
+       "solver.xml:3: <FlawHandler>: text 'both' inside <FlawHandler>, which takes no content"},
+      {"<Solver>\n<FlawManager component=\"MIRTThreatManager\">\n<FlawHandler component=\"MIRTThreatHandler\">"
+       "\n<Filter class=\"Unary\"/></FlawHandler>\n</FlawManager>\n</Solver>\n",
+       "solver.xml:4: <FlawHandler>: element <Filter> inside <FlawHandler>, which takes no content"},
+      {"<Solver>\n<FlawManager component=\"ThreatManager\">\n<FlawHandler component=\"ThreatHandler\"/>\n"
+       "</FlawManager>\n</Solver>\n<Solver/>\n",
+       "solver.xml:6: <Solver>: a second root element: an XML document is one element"},
+      {"<Solver>\n<FlawManager component=\"ThreatManager\">\n<FlawHandler component=\"ThreatHandler\" "
+       "priority=\"0x10\"/>\n</FlawManager>\n</Solver>\n",
+       "solver.xml:3: <FlawHandler>: Expected a number for 'priority' on element <FlawHandler> (line 3), got '0x10'."},
+      {"<Solver name=\"caf\xe9\"/>\n", "solver.xml:1: <Solver>: byte 0xE9 is not UTF-8 text: save the file as UTF-8"},
+  };
+  for (const Case& c : configs)
+    EXPECT_EQ("korvan-run: " + c.refusal + "\n", refusal(runModel(plan, c.text))) << c.text;
 }
