@@ -364,8 +364,12 @@ std::string VexlXmlInterpreter::interpretText(const std::string& text, const std
     const int lastToken = m_db->getTokens().empty() ? 0 : m_db->getTokens().rbegin()->first;
     std::string message;
     bool outOfMemory = false;
+    const unsigned long failures = MemoryReserve::failures();
     try {
       execute(*element);
+      // A failed allocation that a stream swallowed (a debug line, a name) is one all the same.
+      if (MemoryReserve::failures() != failures)
+        throw std::bad_alloc();
       count++;
       m_transactionCount++;
       continue;

@@ -529,14 +529,17 @@ int execute(const Options& options, std::ostream& out, std::ostream& err) {
 
   std::unique_ptr<Host> owner(new Host());
   Host& host = *owner;
-  // A program that exits right after the run lets the exit take the plan back.
+  // A program that exits right after the run lets the exit take the plan back; so does a run
+  // that memory failed, whose teardown could fail again where nothing can be raised.
+  const unsigned long failures = MemoryReserve::failures();
   struct LeftToExit {
     std::unique_ptr<Host>& owner;
+    unsigned long failures;
     ~LeftToExit() {
-      if (hostLeftToExit())
+      if (hostLeftToExit() || MemoryReserve::failures() != failures)
         owner.release();
     }
-  } leftToExit{owner};
+  } leftToExit{owner, failures};
   FailureReasons reasons(host.db().getId(), host.interpreter());
   std::string summary = host.interpreter().interpretText(model, options.model);
   if (options.solverConfig.empty())
@@ -556,6 +559,14 @@ int execute(const Options& options, std::ostream& out, std::ostream& err) {
     return BadInput{where + ": " + when + message};
   };
   std::unique_ptr<SOLVERS::Solver> solver;
+  struct SolverLeftToExit {
+    std::unique_ptr<SOLVERS::Solver>& solver;
+    unsigned long failures;
+    ~SolverLeftToExit() {
+      if (MemoryReserve::failures() != failures)
+        solver.release();
+    }
+  } solverLeftToExit{solver, failures};
   try {
     solver.reset(new SOLVERS::Solver(host.engine(), *config.RootElement()));
   } catch (const Error& e) {
@@ -671,7 +682,13 @@ int run(const std::vector<std::string>& args, std::ostream& out, std::ostream& e
   DebugMessage::clearStreamFailure();
   std::string message;
   bool showUsage = false;
+  const unsigned long failures = MemoryReserve::failures();
+  struct Reserve {
+    ~Reserve() { MemoryReserve::disarm(); }
+  } reserve;
   try {
+    // What unwinds from a failed allocation, and the report of it, need memory of their own.
+    MemoryReserve::arm(4 << 20);
     Options options = parseOptions(args);
     if (options.help) {
       out << usage();
@@ -682,7 +699,7 @@ int run(const std::vector<std::string>& args, std::ostream& out, std::ostream& e
     }
     int status = execute(options, out, err);
     message = outputFailure(out);
-    if (DebugMessage::streamFailure().empty() && message.empty())
+    if (DebugMessage::streamFailure().empty() && message.empty() && MemoryReserve::failures() == failures)
       return status;
   } catch (const BadInput& e) {
     message = e.message;
@@ -694,9 +711,14 @@ int run(const std::vector<std::string>& args, std::ostream& out, std::ostream& e
   } catch (const std::exception& e) {
     message = e.what();
   }
-  // Lost debug output is reported once, whatever it caused on its way.
-  if (!DebugMessage::streamFailure().empty())
+  // A failed allocation that a stream swallowed is one all the same: what was printed may be cut short.
+  if (MemoryReserve::failures() != failures) {
+    if (message.find("memory ran out") == std::string::npos)
+      message = "memory ran out " + runStage().text;
+  } else if (!DebugMessage::streamFailure().empty()) {
+    // Lost debug output is reported once, whatever it caused on its way.
     message = "cannot write the debug output: " + DebugMessage::streamFailure();
+  }
   err << "korvan-run: " << message << std::endl;
   if (showUsage)
     err << usage();

@@ -1,6 +1,7 @@
 #include "Utils/base/Debug.hh"
 
 #include <cstdlib>
+#include <memory>
 #include <sstream>
 #include <vector>
 
@@ -48,11 +49,15 @@ std::ostream*& DebugMessage::streamPtr() {
   return s_debugStream;
 }
 
-DebugMessage* DebugMessage::addMsg(const std::string& file, const int& line,
-                                   const std::string& marker) {
-  DebugMessage* msg = new DebugMessage(file, line, marker, enabledByPatterns(marker));
-  registry().sites.push_back(msg);
-  return msg;
+DebugMessage* DebugMessage::addMsg(const char* file, int line, const char* marker) noexcept {
+  try {
+    std::unique_ptr<DebugMessage> msg(new DebugMessage(file, line, marker, enabledByPatterns(marker)));
+    registry().sites.push_back(msg.get());
+    return msg.release();
+  } catch (...) {
+    static DebugMessage sl_unregistered(std::string(), 0, std::string(), false);
+    return &sl_unregistered;
+  }
 }
 
 namespace {
