@@ -572,6 +572,7 @@ void VexlXmlInterpreter::executeNew(const TiXmlElement& element) {
   if (m_db->isClosed())
     reject("the plan database is closed: no object can be created");
   ObjectId object = m_db->getClient()->createObject(type, name, arguments);
+  m_argumentCounts[name.toString()] = arguments.size();
   debugMsg("VexlXmlInterpreter:executeNew", "Created " << object->toString() << " with "
                                                       << signature.toString());
 }
@@ -607,6 +608,17 @@ void VexlXmlInterpreter::executeSet(const TiXmlElement& element) {
     if (var.isNoId()) {
       object->addVariable(IntervalDomain(value, value), member);
       return;
+    }
+    // A native object's parameters are what its <new> made them: <set> could only repeat them.
+    const AbstractDomain& made = var->baseDomain();
+    if (native != m_nativeClasses.end() && made.isSingleton() && made.isNumeric() && made.getSingletonValue() != value) {
+      const size_t count = m_argumentCounts[objectName];
+      const double held = made.getSingletonValue();
+      reject(quoted(member.toString()) + " of " + quoted(objectName) + " is " +
+             (held >= g_infiniteTimeAsDouble() ? std::string("+inf") : held <= -g_infiniteTimeAsDouble() ? std::string("-inf") : toString(held)) +
+             " in the form of <new> that made it (" + object->getType().toString() + " with " + std::to_string(count) +
+             " argument" + (count == 1 ? "" : "s") + "), and that form has no parameter to set: give it as an argument of <new>" +
+             argumentCounts(object->getType()));
     }
     std::unique_ptr<AbstractDomain> domain = narrowed(var, value, value, member.toString());
     m_db->getClient()->restrict(var, *domain);
@@ -682,6 +694,12 @@ std::vector<std::pair<std::string, std::pair<double, double>>> tokenBounds(const
     if ((attributeName == "start" || attributeName == "end" || attributeName == "time") &&
         (range.first >= g_infiniteTimeAsDouble() || range.second <= -g_infiniteTimeAsDouble()))
       reject(quoted(attributeName) + " must allow a finite time, got " + quoted(attribute->Value()));
+    // A token that lasts to the horizon has no end before it; an infinite quantity would be read
+    // as the horizon's number of units.
+    if (attributeName == "duration" && range.first >= g_infiniteTimeAsDouble())
+      reject("'duration' must allow a finite time, got " + quoted(attribute->Value()));
+    if (attributeName == "quantity" && (range.first >= g_infiniteTimeAsDouble() || range.second <= -g_infiniteTimeAsDouble()))
+      reject("'quantity' must allow a finite amount, got " + quoted(attribute->Value()));
   }
   return bounds;
 }
@@ -765,6 +783,14 @@ void VexlXmlInterpreter::executeToken(const TiXmlElement& element, bool isFact) 
       std::unique_ptr<AbstractDomain> domain =
           narrowed(var, bound.second.first, bound.second.second, bound.first);
       m_db->getClient()->restrict(var, *domain);
+    }
+    // The start and the duration given may leave no end before the horizon.
+    if (made->start().isValid() && made->duration().isValid() && made->start() != made->end()) {
+      const double start = made->start()->lastDomain().getLowerBound();
+      const double duration = made->duration()->lastDomain().getLowerBound();
+      if (start + duration >= g_infiniteTimeAsDouble())
+        reject("the token cannot end before the horizon (" + toString(g_infiniteTimeAsDouble()) +
+               "): it starts at " + toString(start) + " at the earliest and lasts at least " + toString(duration));
     }
     narrowToImpliedWindows(made);
   });

@@ -101,6 +101,7 @@ private:
   std::map<std::string, std::set<std::string>> m_nativeClasses; // class -> optional members
   std::set<std::string> m_nativePredicates;
   std::map<std::string, TokenId> m_tokens;
+  std::map<std::string, size_t> m_argumentCounts; // object -> arguments of its <new>
   unsigned int m_transactionCount;
 };
 

@@ -184,6 +184,26 @@ void printTokens(std::ostream& out, const PlanDatabaseId& db, const VexlXmlInter
   }
 }
 
+/// The quantities that the model left open (none given, or a range) and a fixed schedule chose:
+/// the token lines show them, this line says they were not the model's.
+void printChosenQuantities(std::ostream& out, const PlanDatabaseId& db, const VexlXmlInterpreter& interpreter) {
+  std::map<int, std::string> names;
+  for (const auto& entry : interpreter.getNamedTokens())
+    if (entry.second.isValid())
+      names[entry.second->getKey()] = entry.first;
+  std::string chosen;
+  for (const auto& entry : db->getTokens()) {
+    const ConstrainedVariableId quantity = entry.second->getVariable(LabelStr("quantity"));
+    if (quantity.isNoId() || quantity->baseDomain().isSingleton() || !quantity->lastDomain().isSingleton())
+      continue;
+    std::map<int, std::string>::const_iterator name = names.find(entry.first);
+    chosen += (chosen.empty() ? "" : ", ") + (name == names.end() ? entry.second->toString() : name->second) + " " +
+              toString(quantity->lastDomain().getSingletonValue());
+  }
+  if (!chosen.empty())
+    out << "Quantities the schedule chose (the model left them open): " << chosen << std::endl;
+}
+
 void printObjects(std::ostream& out, const PlanDatabaseId& db) {
   out << "Objects (" << db->getObjects().size() << "):" << std::endl;
   const SchemaId& schema = db->getSchema();
@@ -607,6 +627,8 @@ int execute(const Options& options, std::ostream& out, std::ostream& err) {
   out << "Solver " << solver->getName() << ": " << solverFigures(figures, status, verdict) << std::endl;
   if (!verdict.schedule.empty())
     out << "Schedule: " << verdict.schedule << std::endl;
+  if (!verdict.schedule.empty())
+    printChosenQuantities(out, host.db().getId(), host.interpreter());
   printTokens(out, host.db().getId(), host.interpreter());
   printObjects(out, host.db().getId());
   if (!verdict.problems.empty() && !verdict.solved) {

@@ -664,3 +664,44 @@ TEST(BadInput, WordsTheReaderWouldDropAreRefused) {
   for (const Case& c : configs)
     EXPECT_EQ("korvan-run: " + c.refusal + "\n", refusal(runModel(plan, c.text))) << c.text;
 }
+
+// Values the program once took without a word: a token lasting to the horizon, one that cannot end
+// before it, an infinite quantity (once 134217728 units), and a parameter <set> cannot change.
+TEST(BadInput, ValuesBeyondTheHorizonAreRefusedAndChoicesSaid) {
+  struct Case {
+    std::string line, refusal;
+  };
+  const Case cases[] = {
+      {"<goal predicate=\"Reusable.uses\" name=\"t\" object=\"a\" start=\"0 10\" duration=\"inf\"/>",
+       "model.xml:4: <goal>: 'duration' must allow a finite time, got 'inf'"},
+      {"<goal predicate=\"Reusable.uses\" name=\"t\" object=\"a\" start=\"134217727\" duration=\"1\"/>",
+       "model.xml:4: <goal>: the token cannot end before the horizon (134217728): it starts at 134217727 at the "
+       "earliest and lasts at least 1"},
+      {"<goal predicate=\"Reusable.uses\" name=\"t\" object=\"a\" start=\"0\" duration=\"2\" quantity=\"inf\"/>",
+       "model.xml:4: <goal>: 'quantity' must allow a finite amount, got 'inf'"},
+  };
+  for (const Case& c : cases)
+    EXPECT_EQ("korvan-run: " + c.refusal + "\n", refusal(runModel(model({REUSABLE, "<close/>", c.line}))));
+  // Windows that reach the horizon but allow an end before it are fine.
+  EXPECT_EQ(0, runModel(model({REUSABLE, "<close/>", "<goal predicate=\"Reusable.uses\" name=\"t\" object=\"a\" "
+                                                     "start=\"0 134217727\" duration=\"1 inf\" quantity=\"1\"/>"}))
+                   .status);
+  EXPECT_EQ("korvan-run: model.xml:3: <set>: 'capacity' of 'a' is +inf in the form of <new> that made it (Reusable "
+            "with 0 arguments), and that form has no parameter to set: give it as an argument of <new> (Reusable takes "
+            "0, 2, 3 or 4 arguments)\n",
+            refusal(runModel(model({object("Reusable", {}), "<set object=\"a\" member=\"capacity\" value=\"2\"/>"}))));
+  EXPECT_EQ(0u, refusal(runModel(model({REUSABLE, "<set object=\"a\" member=\"levelLimitMin\" value=\"-1\"/>"})))
+                    .find("korvan-run: model.xml:3: <set>: 'levelLimitMin' of 'a' is 0 in the form of <new> that made "
+                          "it (Reusable with 2 arguments)"));
+  // The value it holds already is no change.
+  EXPECT_EQ(0, runModel(model({REUSABLE, "<set object=\"a\" member=\"capacity\" value=\"2\"/>", "<close/>"})).status);
+  // Three lifts without a quantity on a crane of 1: any amount from 0 is theirs, and the schedule
+  // says what it chose; a quantity given is not listed.
+  const std::string lift = "<goal predicate=\"Reusable.uses\" object=\"a\" start=\"0\" duration=\"5\" name=\"";
+  Outcome open = runModel(model({object("Reusable", {1, 0}), "<close/>", lift + "x\"/>", lift + "y\" quantity=\"1\"/>",
+                                 lift + "z\" quantity=\"0 1\"/>"}));
+  EXPECT_EQ(0, open.status) << open.out;
+  EXPECT_NE(std::string::npos, open.out.find("\nQuantities the schedule chose (the model left them open): x 0, z 0\n"))
+      << open.out;
+  EXPECT_NE(std::string::npos, open.out.find(" start 0 end 5 duration 5 quantity 0\n")) << open.out;
+}
