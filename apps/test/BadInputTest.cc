@@ -705,3 +705,35 @@ TEST(BadInput, ValuesBeyondTheHorizonAreRefusedAndChoicesSaid) {
       << open.out;
   EXPECT_NE(std::string::npos, open.out.find(" start 0 end 5 duration 5 quantity 0\n")) << open.out;
 }
+
+namespace {
+// A stream buffer that takes `writes` writes, then nothing, as a disk that fills up mid-run.
+struct FillingBuffer : public std::streambuf {
+  explicit FillingBuffer(int writes) : left(writes) {}
+  int overflow(int c) override { return left-- > 0 ? c : traits_type::eof(); }
+  std::streamsize xsputn(const char*, std::streamsize n) override { return left-- > 0 ? n : 0; }
+  int left;
+};
+} // namespace
+
+// Once an abort at teardown, or a profile's instants and transactions left behind (the sanitiser
+// reports them): a debug line lost in the middle of recording a flaw raised, and left a resource's
+// or a profile's records half-changed. The stream fails after every number of writes in turn.
+TEST(BadInput, DebugOutputLostMidUpdateLeavesNothingHalfDone) {
+  for (const char* marker : {"Object:notifyOrderingRequired", "Object:notifyOrderingNoLongerRequired",
+                             "Resource:notifyFlawed", "Resource:notifyNoLongerFlawed"})
+    for (int writes = 0; writes < 30; writes++) {
+      FillingBuffer filling(writes);
+      std::ostream stream(&filling);
+      KORVAN::DebugMessage::setStream(stream);
+      Outcome outcome = runArgs({"--solver", KORVAN_SOURCE_DIR "/examples/solver.xml", "--debug", marker,
+                                 KORVAN_SOURCE_DIR "/examples/workshop.xml"});
+      KORVAN::DebugMessage::disableAll();
+      KORVAN::DebugMessage::setStream(std::cerr);
+      if (outcome.status == 2)
+        EXPECT_EQ(0u, outcome.err.find("korvan-run: cannot write the debug output: ")) << marker << writes << outcome.err;
+      else
+        EXPECT_EQ("", outcome.err) << marker << " after " << writes;
+      EXPECT_EQ(outcome.status == 2 ? 1 : 0, std::count(outcome.err.begin(), outcome.err.end(), '\n')) << outcome.err;
+    }
+}
