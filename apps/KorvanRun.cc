@@ -101,6 +101,7 @@ struct Options {
   std::string solverConfig;
   unsigned int maxSteps = 0;
   unsigned int maxDepth = 0;
+  std::vector<std::string> debugPatterns;
   bool help = false;
 };
 
@@ -132,8 +133,14 @@ Options parseOptions(const std::vector<std::string>& args) {
       options.maxSteps = parseCount(arg, value());
     else if (arg == "--max-depth")
       options.maxDepth = parseCount(arg, value());
-    else if (arg == "--debug")
-      DebugMessage::enable(value());
+    else if (arg == "--debug") {
+      // An empty pattern would enable every marker, which '*' says plainly.
+      const std::string& pattern = value();
+      if (pattern.empty())
+        throw BadInput{"--debug takes a marker or the first part of one ('*' for every marker), got an empty one"};
+      options.debugPatterns.push_back(pattern);
+      DebugMessage::enable(pattern);
+    }
     else if (!arg.empty() && arg[0] == '-')
       throw BadInput{"unknown option " + arg};
     else if (options.model.empty())
@@ -720,6 +727,11 @@ int run(const std::vector<std::string>& args, std::ostream& out, std::ostream& e
       throw BadInput{message};
     }
     int status = execute(options, out, err);
+    // Sites register when the run first passes them: a pattern none of them has printed nothing.
+    for (const std::string& pattern : options.debugPatterns)
+      if (!DebugMessage::anySiteMatches(pattern))
+        err << "korvan-run: warning: --debug " << pattern << ": no debug message of this run has a marker starting "
+            << "with it: it printed nothing" << std::endl;
     message = outputFailure(out);
     if (DebugMessage::streamFailure().empty() && message.empty() && MemoryReserve::failures() == failures)
       return status;

@@ -82,6 +82,13 @@ int& DebugMessage::Teardown::depth() {
   return sl_depth;
 }
 
+bool DebugMessage::anySiteMatches(const std::string& pattern) {
+  for (const DebugMessage* m : registry().sites)
+    if (matches(pattern, m->m_marker))
+      return true;
+  return false;
+}
+
 void DebugMessage::enable(const std::string& pattern) {
   registry().patterns.push_back(pattern);
   for (DebugMessage* m : registry().sites)

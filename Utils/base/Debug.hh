@@ -68,6 +68,8 @@ public:
   };
 
   static void enable(const std::string& pattern);
+  /// Whether a site registered so far has a marker that the pattern enables.
+  static bool anySiteMatches(const std::string& pattern);
   static void disable(const std::string& pattern);
   static void disableAll();
 

@@ -476,7 +476,9 @@ TEST(BadInput, ConfigurationWordsNoComponentReadsAreRefusedOrWarned) {
   Outcome warned = runModel(plan, config("", "", " class=\"Unry\" predicate=\"uses\""));
   EXPECT_EQ(0, warned.status) << warned.err;
   EXPECT_EQ("korvan-run: solver.xml:3: <FlawHandler>: warning: class 'Unry' names no type of the model: the handler "
-            "takes no flaw\n",
+            "takes no flaw\n"
+            "korvan-run: solver.xml:3: <FlawHandler>: warning: predicate 'uses': the flaws of 'MIRTThreatHandler' "
+            "(MIRT_Instant) carry no predicate: the handler takes no flaw\n",
             warned.err);
   Outcome predicate = runModel(plan, config("", "", " predicate=\"Unary.uses\""));
   EXPECT_EQ("korvan-run: solver.xml:3: <FlawHandler>: warning: predicate 'Unary.uses' names no predicate of the "
@@ -736,4 +738,56 @@ TEST(BadInput, DebugOutputLostMidUpdateLeavesNothingHalfDone) {
         EXPECT_EQ("", outcome.err) << marker << " after " << writes;
       EXPECT_EQ(outcome.status == 2 ? 1 : 0, std::count(outcome.err.begin(), outcome.err.end(), '\n')) << outcome.err;
     }
+}
+
+// Handlers that can never take a flaw, once taken without a word: a filter on something their
+// flaws do not carry, a variable the model does not have, a manager whose flaws are of another kind.
+TEST(BadInput, HandlersThatCanTakeNoFlawAreWarned) {
+  const std::string plan = model({UNARY, "<close/>", unaryUse("t", "a"), unaryUse("v", "a")});
+  auto config = [](const std::string& manager, const std::string& handler) {
+    return "<Solver>\n<FlawManager component=\"" + manager + "\">\n<FlawHandler component=\"" + handler +
+           "\"/>\n</FlawManager>\n</Solver>\n";
+  };
+  struct Case {
+    std::string manager, handler, warning;
+  };
+  const Case cases[] = {
+      {"MIRTThreatManager", "MIRTThreatHandler\" predicate=\"Unary.use",
+       "predicate 'Unary.use': the flaws of 'MIRTThreatHandler' (MIRT_Instant) carry no predicate"},
+      {"MIRTThreatManager", "MIRTThreatHandler\" variable=\"start",
+       "variable 'start': the flaws of 'MIRTThreatHandler' (MIRT_Instant) carry no variable"},
+      {"ThreatManager", "ThreatHandler\" variable=\"quantty", "variable 'quantty' names no variable of the model"},
+      {"ThreatManager", "ResourceThreat\" variable=\"quantity",
+       "variable 'quantity': the flaws of 'ResourceThreat' (Token) carry no variable"},
+      {"ThreatManager", "MIRTThreatHandler",
+       "'MIRTThreatHandler' takes MIRT_Instant flaws, and 'ThreatManager' finds Token flaws"},
+      {"MIRTThreatManager", "ResourceThreat",
+       "'ResourceThreat' takes Token flaws, and 'MIRTThreatManager' finds MIRT_Instant flaws"},
+  };
+  for (const Case& c : cases) {
+    Outcome outcome = runModel(plan, config(c.manager, c.handler));
+    EXPECT_NE(2, outcome.status) << c.handler << outcome.err;
+    EXPECT_EQ("korvan-run: solver.xml:3: <FlawHandler>: warning: " + c.warning + ": the handler takes no flaw\n",
+              outcome.err);
+  }
+  // What the flaws carry, named as the model names it, is taken without a word.
+  for (const std::string handler : {"MIRTThreatHandler\" class=\"Unary", "ThreatHandler\" predicate=\"use"}) {
+    const std::string manager = handler[0] == 'M' ? "MIRTThreatManager" : "ThreatManager";
+    EXPECT_EQ("", runModel(plan, config(manager, handler)).err) << handler;
+  }
+}
+
+// --debug with a marker no message has printed nothing, and says so; an empty one once enabled
+// every message.
+TEST(BadInput, DebugPatternsSayWhatTheyDo) {
+  const std::string model = KORVAN_SOURCE_DIR "/apps/test/models/fits-after.xml";
+  Outcome none = runArgs({"--debug", "NoSuchMarker", model});
+  KORVAN::DebugMessage::disableAll();
+  EXPECT_EQ(0, none.status);
+  EXPECT_EQ("korvan-run: warning: --debug NoSuchMarker: no debug message of this run has a marker starting with it: "
+            "it printed nothing\n",
+            none.err);
+  EXPECT_EQ("korvan-run: --debug takes a marker or the first part of one ('*' for every marker), got an empty one\n",
+            refusal(runArgs({"--debug", "", model})));
+  KORVAN::DebugMessage::disableAll();
 }
