@@ -196,7 +196,7 @@ Id<ResourceTokenRelation> Resource::getRTRConstraint(TokenId tok) {
 
 void Resource::notifyViolated(InstantId inst, ResourceProblem::Type problem) {
   // Called in the middle of a profile's update, which cannot be undone: a debug line lost here is
-  // recorded and reported at the end of the run rather than raised.
+  // recorded and reported at the end of the run rather than raised, and the records stay whole.
   DebugMessage::Teardown quiet;
   check_error(inst.isValid());
   check_error(inst->isViolated());
@@ -290,7 +290,7 @@ void Resource::recordReported(const InstantId& inst, ResourceProblem::Type probl
 
 void Resource::notifyNoLongerViolated(InstantId inst) {
   // Called in the middle of a profile's update, which cannot be undone: a debug line lost here is
-  // recorded and reported at the end of the run rather than raised.
+  // recorded and reported at the end of the run rather than raised, and the records stay whole.
   DebugMessage::Teardown quiet;
   // Every token recorded at the instant, not only those whose transactions
   // are still there: a transaction may have moved away since.
@@ -338,7 +338,7 @@ void Resource::getFlawedInstants(std::vector<InstantId>& results) {
 
 void Resource::notifyFlawed(InstantId inst) {
   // Called in the middle of a profile's update, which cannot be undone: a debug line lost here is
-  // recorded and reported at the end of the run rather than raised.
+  // recorded and reported at the end of the run rather than raised, and the records stay whole.
   DebugMessage::Teardown quiet;
   check_error(inst.isValid());
   check_error(inst->isFlawed());
@@ -347,10 +347,6 @@ void Resource::notifyFlawed(InstantId inst) {
 
   std::vector<TransactionId> transactions;
   m_profile->getTransactionsToOrder(inst, transactions);
-  // The records change whole before any debug line or notification, which may raise: a debug line
-  // that cannot be written must not leave a token recorded at an instant it is not flawed at.
-  std::vector<std::pair<TokenId, bool>> tokens; // and whether it is newly flawed
-  std::set<TokenId> seen;
   for (std::vector<TransactionId>::const_iterator it = transactions.begin(); it != transactions.end(); ++it) {
     const TransactionId& trans = *it;
     check_error(trans.isValid());
@@ -358,29 +354,26 @@ void Resource::notifyFlawed(InstantId inst) {
     check_error(transIt != m_transactionsToTokens.end());
     TokenId tok = transIt->second;
     check_error(tok.isValid());
-    const bool first = seen.insert(tok).second && m_flawedTokens.find(tok) == m_flawedTokens.end();
-    tokens.push_back(std::make_pair(tok, first));
-  }
-  for (const std::pair<TokenId, bool>& entry : tokens) {
-    m_flawedTokensAt[inst].insert(entry.first);
-    m_flawedTokens[entry.first].insert(inst);
-  }
-  if (m_flawedInstants.find(inst->getTime()) == m_flawedInstants.end())
-    m_flawedInstants.insert(std::make_pair(inst->getTime(), inst));
-  for (const std::pair<TokenId, bool>& entry : tokens) {
-    const TokenId& tok = entry.first;
-    if (entry.second)
+    std::map<TokenId, std::set<InstantId>>::iterator tokIt = m_flawedTokens.find(tok);
+    m_flawedTokensAt[inst].insert(tok);
+    if (tokIt == m_flawedTokens.end()) {
+      m_flawedTokens[tok].insert(inst);
       notifyOrderingRequired(tok);
-    else
+    }
+    else {
       debugMsg("Resource:notifyFlawed", "Received a redundant notification of a flaw for token "
                << tok->getPredicateName().toString() << "(" << tok->getKey() << ") at instant "
                << inst->getTime() << ".  Adding it to the set but not notifying.");
+      tokIt->second.insert(inst);
+    }
   }
+  if (m_flawedInstants.find(inst->getTime()) == m_flawedInstants.end())
+    m_flawedInstants.insert(std::make_pair(inst->getTime(), inst));
 }
 
 void Resource::notifyNoLongerFlawed(InstantId inst) {
   // Called in the middle of a profile's update, which cannot be undone: a debug line lost here is
-  // recorded and reported at the end of the run rather than raised.
+  // recorded and reported at the end of the run rather than raised, and the records stay whole.
   DebugMessage::Teardown quiet;
   check_error(inst.isValid());
   debugMsg("Resource:notifyNoLongerFlawed", "Received notification that instant " << inst->getTime()
@@ -400,28 +393,23 @@ void Resource::notifyNoLongerFlawed(InstantId inst) {
            << " from the set of flawed instants.");
   m_flawedInstants.erase(instIt);
 
-  // As in notifyFlawed, the records change whole before any debug line or notification.
-  std::set<TokenId> flawedThere, flawlessTokens;
+  std::set<TokenId> flawlessTokens;
   std::map<InstantId, std::set<TokenId>>::iterator at = m_flawedTokensAt.find(inst);
   if (at != m_flawedTokensAt.end()) {
-    flawedThere.swap(at->second);
-    m_flawedTokensAt.erase(at);
-    for (std::set<TokenId>::const_iterator it = flawedThere.begin(); it != flawedThere.end(); ++it) {
+    for (std::set<TokenId>::const_iterator it = at->second.begin(); it != at->second.end(); ++it) {
       const TokenId& tok = *it;
       check_error(tok.isValid());
       std::map<TokenId, std::set<InstantId>>::iterator tokIt = m_flawedTokens.find(tok);
       check_error(tokIt != m_flawedTokens.end());
       check_error(!tokIt->second.empty());
       tokIt->second.erase(inst);
-      if (tokIt->second.empty()) {
+      debugMsg("Resource:notifyNoLongerFlawed", "Removed the flaw at time " << inst->getTime() << " for token "
+               << tok->getPredicateName().toString() << "(" << tok->getKey() << ")");
+      if (tokIt->second.empty())
         flawlessTokens.insert(tok);
-        m_flawedTokens.erase(tokIt);
-      }
     }
+    m_flawedTokensAt.erase(at);
   }
-  for (std::set<TokenId>::const_iterator it = flawedThere.begin(); it != flawedThere.end(); ++it)
-    debugMsg("Resource:notifyNoLongerFlawed", "Removed the flaw at time " << inst->getTime() << " for token "
-             << (*it)->getPredicateName().toString() << "(" << (*it)->getKey() << ")");
 
   for (std::set<TokenId>::const_iterator it = flawlessTokens.begin(); it != flawlessTokens.end(); ++it) {
     const TokenId& tok = *it;
@@ -429,12 +417,13 @@ void Resource::notifyNoLongerFlawed(InstantId inst) {
     debugMsg("Resource:notifyNoLongerFlawed", "Notifying that the token " << tok->getPredicateName().toString()
              << "(" << tok->getKey() << ") no longer requires an ordering.");
     notifyOrderingNoLongerRequired(tok);
+    m_flawedTokens.erase(tok);
   }
 }
 
 void Resource::notifyDeleted(InstantId inst) {
   // Called in the middle of a profile's update, which cannot be undone: a debug line lost here is
-  // recorded and reported at the end of the run rather than raised.
+  // recorded and reported at the end of the run rather than raised, and the records stay whole.
   DebugMessage::Teardown quiet;
   notifyNoLongerFlawed(inst);
   notifyNoLongerViolated(inst);

@@ -57,12 +57,10 @@ void Reservoir::removeFromProfile(const TokenId& tok) {
   m_tokensToTransactions.erase(it);
   m_transactionsToTokens.erase(trans);
   forgetViolations(tok);
-  const bool flawed = forgetFlaws(tok);
-  delete (Transaction*) trans;
-  // The ordering announced for the token's first flaw is owed a withdrawal; last, since its
-  // debug line may raise and the token must be gone whole by then.
-  if (flawed)
+  // The ordering announced for the token's first flaw is owed a withdrawal.
+  if (forgetFlaws(tok))
     notifyOrderingNoLongerRequired(tok);
+  delete (Transaction*) trans;
 }
 
 void Reservoir::getOrderingChoices(const TokenId& token, std::vector<std::pair<TokenId, TokenId>>& results,

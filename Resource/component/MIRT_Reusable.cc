@@ -68,12 +68,10 @@ void Reusable::removeFromProfile(const TokenId& tok) {
   m_transactionsToTokens.erase(consumer);
   m_transactionsToTokens.erase(producer);
   forgetViolations(tok);
-  const bool flawed = forgetFlaws(tok);
+  if (forgetFlaws(tok))
+    notifyOrderingNoLongerRequired(tok);
   delete (Transaction*) consumer;
   delete (Transaction*) producer;
-  // Last: its debug line may raise, and the token must be gone whole by then.
-  if (flawed)
-    notifyOrderingNoLongerRequired(tok);
 }
 
 void Reusable::getOrderingChoices(const TokenId& token, std::vector<std::pair<TokenId, TokenId>>& results,
