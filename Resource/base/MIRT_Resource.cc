@@ -136,6 +136,7 @@ void Resource::handlePurge() {
   m_flawedTokens.clear();
   m_flawedTokensAt.clear();
   m_flawedInstants.clear();
+  m_filedAt.clear();
 }
 
 void Resource::remove(const TokenId& token) {
@@ -335,26 +336,37 @@ void Resource::notifyFlawed(InstantId inst) {
 
   std::vector<TransactionId> transactions;
   m_profile->getTransactionsToOrder(inst, transactions);
+  // A detector reports every flawed instant at every recomputation: when the instant holds the
+  // transactions it held when they were last filed here, every token is already recorded at it.
+  std::map<InstantId, std::vector<TransactionId>>::const_iterator filed = m_filedAt.find(inst);
+  const bool known = filed != m_filedAt.end() && filed->second == transactions;
   for (std::vector<TransactionId>::const_iterator it = transactions.begin(); it != transactions.end(); ++it) {
     const TransactionId& trans = *it;
-    check_error(trans.isValid());
-    std::map<TransactionId, TokenId>::const_iterator transIt = m_transactionsToTokens.find(trans);
-    check_error(transIt != m_transactionsToTokens.end());
-    TokenId tok = transIt->second;
-    check_error(tok.isValid());
-    std::map<TokenId, std::set<InstantId>>::iterator tokIt = m_flawedTokens.find(tok);
-    m_flawedTokensAt[inst].insert(tok);
-    if (tokIt == m_flawedTokens.end()) {
-      m_flawedTokens[tok].insert(inst);
-      notifyOrderingRequired(tok);
+    std::map<TokenId, std::set<InstantId>>::iterator tokIt;
+    if (!known) {
+      check_error(trans.isValid());
+      std::map<TransactionId, TokenId>::const_iterator transIt = m_transactionsToTokens.find(trans);
+      check_error(transIt != m_transactionsToTokens.end());
+      TokenId tok = transIt->second;
+      check_error(tok.isValid());
+      tokIt = m_flawedTokens.find(tok);
+      m_flawedTokensAt[inst].insert(tok);
+      if (tokIt == m_flawedTokens.end()) {
+        m_flawedTokens[tok].insert(inst);
+        notifyOrderingRequired(tok);
+        continue;
+      }
     }
-    else {
-      debugMsg("Resource:notifyFlawed", "Received a redundant notification of a flaw for token "
-               << tok->getPredicateName().toString() << "(" << tok->getKey() << ") at instant "
-               << inst->getTime() << ".  Adding it to the set but not notifying.");
+    debugMsg("Resource:notifyFlawed", "Received a redundant notification of a flaw for token "
+             << getTokenForTransaction(trans)->getPredicateName().toString() << "("
+             << getTokenForTransaction(trans)->getKey() << ") at instant " << inst->getTime()
+             << ".  Adding it to the set but not notifying.");
+    if (!known)
       tokIt->second.insert(inst);
-    }
   }
+  // Looked up again: the announcements above reach listeners outside this resource.
+  if (!known)
+    m_filedAt[inst].swap(transactions);
   if (m_flawedInstants.find(inst->getTime()) == m_flawedInstants.end())
     m_flawedInstants.insert(std::make_pair(inst->getTime(), inst));
 }
@@ -363,6 +375,7 @@ void Resource::notifyNoLongerFlawed(InstantId inst) {
   check_error(inst.isValid());
   debugMsg("Resource:notifyNoLongerFlawed", "Received notification that instant " << inst->getTime()
            << " is no longer flawed.");
+  m_filedAt.erase(inst);
 
   std::map<int, InstantId>::iterator instIt = m_flawedInstants.find(inst->getTime());
   if (instIt == m_flawedInstants.end()) {
@@ -409,6 +422,7 @@ void Resource::notifyDeleted(InstantId inst) {
   notifyNoLongerFlawed(inst);
   notifyNoLongerViolated(inst);
   debugMsg("Resource:notifyDeleted", "Removing (possibly) flawed instant at time " << inst->getTime());
+  m_filedAt.erase(inst);
   std::map<int, InstantId>::iterator instIt = m_flawedInstants.find(inst->getTime());
   if (instIt != m_flawedInstants.end() && instIt->second == inst)
     m_flawedInstants.erase(instIt);
@@ -425,6 +439,8 @@ bool Resource::forgetFlaws(const TokenId& tok) {
   if (tokIt == m_flawedTokens.end())
     return false;
   for (std::set<InstantId>::const_iterator it = tokIt->second.begin(); it != tokIt->second.end(); ++it) {
+    // The token's transactions go; another may later be made at one of their addresses.
+    m_filedAt.erase(*it);
     std::map<InstantId, std::set<TokenId>>::iterator at = m_flawedTokensAt.find(*it);
     if (at == m_flawedTokensAt.end())
       continue;

@@ -140,6 +140,8 @@ protected:
   // every flawed token.
   std::map<InstantId, std::set<TokenId>> m_flawedTokensAt;
   std::map<int, InstantId> m_flawedInstants;
+  // For each recorded instant, its transactions when their tokens were last filed there.
+  std::map<InstantId, std::vector<TransactionId>> m_filedAt;
 
 private:
   virtual void addToProfile(const TokenId& token) = 0;
