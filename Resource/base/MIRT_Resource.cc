@@ -498,21 +498,24 @@ void Resource::getOrderingChoices(const InstantId& inst,
   const TemporalAdvisorId& advisor = getPlanDatabase()->getTemporalAdvisor();
   unsigned int count = 0;
   // Each pair is met once (see below), so a vector sorted at the end gives what a set would.
-  std::vector<std::pair<TransactionId, TransactionId>> pairs;
+  std::vector<std::pair<TransactionId, TransactionId>> uniquePairs;
+  // The distance kept for transConstrainedToPrecede must not outlive this enumeration.
+  struct Forget {
+    KnownDistance& known;
+    ~Forget() { known = KnownDistance(); }
+  } forget{m_knownDistance};
 
-  // Takes the pair when the network still allows it and does not impose it yet: first can
-  // precede second while the distance from first to second may reach zero, and is made to
-  // precede it once that distance can no longer fall below zero.
-  auto attempt = [&](const TransactionId& first, const TransactionId& second, double lb, double ub) {
+  // Takes the pair when the network still allows first to precede second (the distance from
+  // first to second may reach zero) and that order is not imposed yet.
+  auto attempt = [&](const TransactionId& first, const TransactionId& second, double ub) {
     const bool canPrecede = ub >= 0.0;
-    const bool imposed = canPrecede && lb >= 0.0;
-    if (canPrecede && !imposed) {
-      pairs.push_back(std::make_pair(first, second));
+    if (canPrecede && !transConstrainedToPrecede(first, second)) {
+      uniquePairs.push_back(std::make_pair(first, second));
       ++count;
       debugMsg("Resource:getOrderingChoices", "Added pair <" << first->toString() << ", " << second->toString());
     }
     else {
-      condDebugMsg(canPrecede && imposed, "Resource:getOrderingChoices",
+      condDebugMsg(transConstrainedToPrecede(first, second), "Resource:getOrderingChoices",
                    "Rejected pair because predecessor already constrained to precede successor.");
       condDebugMsg(!canPrecede, "Resource:getOrderingChoices",
                    "Rejected pair because predecessor cannot precede successor.");
@@ -550,19 +553,33 @@ void Resource::getOrderingChoices(const InstantId& inst,
       // One distance query serves both directions: the reverse distance is its negation.
       const IntervalIntDomain distance =
           advisor->getTemporalDistanceDomain(predecessorTime, successorTime, true);
-      const double lb = distance.getLowerBound(), ub = distance.getUpperBound();
-      attempt(predecessor, successor, lb, ub);
+      m_knownDistance.from = predecessor;
+      m_knownDistance.to = successor;
+      m_knownDistance.lb = distance.getLowerBound();
+      m_knownDistance.ub = distance.getUpperBound();
+      attempt(predecessor, successor, m_knownDistance.ub);
       if (count < limit) {
         debugMsg("Resource:getOrderingChoices", "Considering pair <" << successor->toString() << ", "
                  << predecessor->toString());
-        attempt(successor, predecessor, -ub, -lb);
+        attempt(successor, predecessor, -m_knownDistance.lb);
       }
     }
   }
 
-  std::sort(pairs.begin(), pairs.end());
-  results.insert(results.end(), pairs.begin(), pairs.end());
+  std::sort(uniquePairs.begin(), uniquePairs.end());
+  results.insert(results.end(), uniquePairs.begin(), uniquePairs.end());
   debugMsg("Resource:getOrderingChoices", "Ultimately found " << results.size() << " orderings.");
+}
+
+bool Resource::transConstrainedToPrecede(const TransactionId& predecessor, const TransactionId& successor) {
+  // The couple getOrderingChoices is examining: its distance was just asked.
+  if (m_knownDistance.from == predecessor && m_knownDistance.to == successor)
+    return m_knownDistance.lb >= 0.0;
+  if (m_knownDistance.from == successor && m_knownDistance.to == predecessor)
+    return -m_knownDistance.ub >= 0.0;
+  const IntervalIntDomain distance =
+      getPlanDatabase()->getTemporalAdvisor()->getTemporalDistanceDomain(predecessor->time(), successor->time(), true);
+  return distance.getLowerBound() >= 0.0;
 }
 
 ApList<ApEntityKey> Resource::getOrderingChoices(TimePoint t) {
