@@ -7,7 +7,7 @@
 // precedences rarely meet at an instant (the flow envelope is the
 // timetable's), and chains of uses of a reusable resource whose precedences
 // tighten the flow envelope at most instants. The ratios are printed at the end. BM_LocalChangeChains
-// times one local change and its propagation on the chains, at two sizes.
+// times one local change and its propagation on the chains, at three sizes.
 #include <benchmark/benchmark.h>
 
 #include <algorithm>
