@@ -47,6 +47,15 @@ typedef std::function<std::string(const TokenId&)> TokenNamer;
 typedef std::function<std::string(const PlanDatabaseId&, const ConstraintEngine::Emptying&, const TokenNamer&)>
     EmptyingExplainer;
 void registerEmptyingExplainer(const EmptyingExplainer& explainer);
+/// During a run, a token as the model named it (its key text when the model gave it no name, or
+/// outside a run), for the lines that the checkers and explainers write.
+std::string tokenName(const TokenId& token);
+
+/// Says in the model's words why no schedule of the plan as it stands keeps the model, where a
+/// module can tell without a search (a level outside its limits at an instant in every schedule,
+/// a use larger than its resource's capacity); empty when it cannot.
+typedef std::function<std::string(const PlanDatabaseId&, const TokenNamer&)> Refutation;
+void registerRefutation(const Refutation& refutation);
 
 /// For a program that ends as soon as run() returns: run() then leaves its engine, plan and
 /// modules to the process's exit instead of tearing them down after the results are printed.
