@@ -47,6 +47,11 @@ std::set<std::string>& bookkeepingConstraints() {
   return sl_names;
 }
 
+std::vector<PlanChecker>& unjudgedCheckers() {
+  static std::vector<PlanChecker> sl_checkers;
+  return sl_checkers;
+}
+
 namespace {
 
 using namespace PlanCheck;
@@ -686,6 +691,8 @@ void registerChoiceGap(const ChoiceGap& gap) { choiceGaps().push_back(gap); }
 
 void registerRefutation(const Refutation& refutation) { refutations().push_back(refutation); }
 
+void registerUnjudgedChecker(const PlanChecker& checker) { unjudgedCheckers().push_back(checker); }
+
 std::string tokenName(const TokenId& token) {
   TokenNaming& naming = tokenNaming();
   if (naming.interpreter != nullptr) {
@@ -712,6 +719,7 @@ void clearRegistrations() {
   emptyingExplainers().clear();
   choiceGaps().clear();
   refutations().clear();
+  unjudgedCheckers().clear();
   objectPrinters().clear();
 }
 

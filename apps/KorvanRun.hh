@@ -32,6 +32,10 @@ void registerObjectPrinter(const std::string& objectType, const ObjectPrinter& p
 /// when every checker appends nothing.
 typedef std::function<void(const PlanDatabaseId&, std::vector<std::string>&)> PlanChecker;
 void registerPlanChecker(const PlanChecker& checker);
+/// Appends one line for each part of the model that no values of its variables can settle (a
+/// resource never closed has no limits): such a plan is never SOLVED, yet a schedule search does
+/// not count it as a dead end, so it ends FLAWS LEFT with that line.
+void registerUnjudgedChecker(const PlanChecker& checker);
 
 /// Flaw managers (XML elements, one a line) that go first in the solver configuration used when
 /// none is given, ahead of the host's token orderings.

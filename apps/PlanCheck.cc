@@ -324,6 +324,8 @@ std::vector<std::string> checkPlan(const PlanDatabaseId& db) {
   std::vector<std::string> problems = planProblems(db);
   if (problems.empty())
     checkSchedule(db, problems);
+  for (const PlanChecker& checker : unjudgedCheckers())
+    checker(db, problems);
   return problems;
 }
 

@@ -18,6 +18,7 @@ namespace HOST {
 
 // The registered plan checkers and the names of constraints that only keep the books.
 std::vector<PlanChecker>& planCheckers();
+std::vector<PlanChecker>& unjudgedCheckers();
 std::set<std::string>& bookkeepingConstraints();
 
 namespace PlanCheck {

@@ -195,10 +195,8 @@ std::vector<TokenId> levelTokens(KORVAN::Resource& resource, TimePoint time, boo
 void checkProfile(MIRT::Resource& resource, std::vector<std::string>& problems) {
   const std::string name = resource.getName().toString();
   const MIRT::ProfileId& profile = resource.getProfile();
-  if (!profile.isValid()) {
-    problems.push_back(name + ": never closed: it has no limits (a resource takes its limits when it is closed)");
+  if (!profile.isValid())
     return;
-  }
   IntervalDomain bounds;
   profile->getLevel(-g_infiniteTime(), bounds);
   for (MIRT::ProfileIterator it(profile, -g_infiniteTime(), g_infiniteTime()); !it.done(); it.next()) {
@@ -446,6 +444,16 @@ std::string refute(const PlanDatabaseId& db, const TokenNamer& nameOf) {
   return std::string();
 }
 
+// A resource never closed has no limits: no schedule can settle it.
+void checkClosed(const PlanDatabaseId& db, std::vector<std::string>& problems) {
+  for (const auto& entry : db->getObjects()) {
+    MIRT::Resource* profiled = dynamic_cast<MIRT::Resource*>(static_cast<Object*>(entry.second));
+    if (profiled != nullptr && !profiled->getProfile().isValid())
+      problems.push_back(profiled->getName().toString() +
+                         ": never closed: it has no limits (a resource takes its limits when it is closed)");
+  }
+}
+
 // The instant-based resource empties the object variable of one of its tokens.
 std::string explainInstantViolation(KORVAN::Resource& resource) {
   std::list<ResourceViolationId> violations;
@@ -542,6 +550,7 @@ struct ResourceBinding {
     registerEmptyingExplainer(explainEmptying);
     registerChoiceGap(choiceGap);
     registerRefutation(refute);
+    registerUnjudgedChecker(checkClosed);
     for (const char* type : {"Resource", "Reservoir", "Reusable", "Unary"})
       registerObjectPrinter(type, printEnvelope);
   }
