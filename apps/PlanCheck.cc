@@ -459,32 +459,34 @@ std::string temporalCycle(const ConstraintEngineId& ce) {
     } else if (temporal && scope.size() == 2 && (name == sl_precedes || name == sl_concurrent))
       relate(point(scope[0]), point(scope[1]), 0, name == sl_precedes ? horizon : 0, scopeText(constraint));
   }
-  // Generic relations between two time points, or between a time point and a number.
+  // Generic relations between two times, or between a time and the box.
   for (const auto& entry : constraints) {
     const ConstraintId& constraint = entry.second;
     const std::vector<ConstrainedVariableId>& scope = constraint->getScope();
     const LabelStr& name = constraint->getName();
-    if (name == sl_addEq && scope.size() == 3 && node.count(scope[0]->getKey()) > 0 && node.count(scope[2]->getKey()) > 0) {
+    if (name == sl_addEq && scope.size() == 3 && scope[0]->parent().isValid() && scope[2]->parent().isValid()) {
       double lb, ub;
       windowOf(scope[1], lb, ub);
       relate(point(scope[0]), point(scope[2]), lb, ub, scopeText(constraint));
     }
-    if ((name != sl_eq && name != sl_leq) || scope.size() != 2)
+    if ((name != sl_eq && name != sl_leq) || scope.size() != 2 || !scope[0]->lastDomain().isNumeric() ||
+        !scope[1]->lastDomain().isNumeric())
       continue;
-    const bool x = node.count(scope[0]->getKey()) > 0, y = node.count(scope[1]->getKey()) > 0;
-    const double upper = name == sl_eq ? 0 : horizon;
-    if (x && y)
-      relate(point(scope[0]), point(scope[1]), 0, upper, scopeText(constraint));
-    else if (x || y) {
-      // The other side is a number: its window bounds the time point's.
-      double lb, ub;
-      windowOf(scope[x ? 1 : 0], lb, ub);
-      if (name == sl_leq && x)
-        lb = -horizon;
-      else if (name == sl_leq)
-        ub = horizon;
-      relate(0, point(scope[x ? 0 : 1]), lb, ub, scopeText(constraint));
+    // A variable of no token or object is the host's own: the box a schedule search keeps times in.
+    const bool boxed[2] = {!scope[0]->parent().isValid(), !scope[1]->parent().isValid()};
+    if (boxed[0] && boxed[1])
+      continue;
+    if (!boxed[0] && !boxed[1]) {
+      relate(point(scope[0]), point(scope[1]), 0, name == sl_eq ? 0 : horizon, scopeText(constraint));
+      continue;
     }
+    double lb, ub;
+    windowOf(scope[boxed[0] ? 0 : 1], lb, ub);
+    if (name == sl_leq && boxed[1])
+      lb = -horizon;
+    else if (name == sl_leq)
+      ub = horizon;
+    relate(0, point(scope[boxed[0] ? 1 : 0]), lb, ub, "every time in " + bounds(IntervalDomain(lb, ub)));
   }
   for (size_t i = 1; i < points.size(); i++) {
     double lb, ub;
