@@ -455,7 +455,21 @@ void checkClosed(const PlanDatabaseId& db, std::vector<std::string>& problems) {
 }
 
 // The instant-based resource empties the object variable of one of its tokens.
-std::string explainInstantViolation(KORVAN::Resource& resource) {
+// The instant-based resource's change tokens that may produce (or consume) by `time`, or at it.
+std::vector<TokenId> changeTokens(KORVAN::Resource& resource, TimePoint time, bool consumers, bool atTime) {
+  std::vector<TokenId> tokens;
+  for (const TokenId& token : resource.tokens()) {
+    if (!TransactionId::convertable(token) || !token->isActive())
+      continue;
+    const TransactionId change(token);
+    if (change->getEarliest() <= time && (!atTime || change->getLatest() >= time) &&
+        (consumers ? change->getMin() < 0 : change->getMax() > 0))
+      tokens.push_back(token);
+  }
+  return tokens;
+}
+
+std::string explainInstantViolation(KORVAN::Resource& resource, const TokenNamer& nameOf) {
   std::list<ResourceViolationId> violations;
   resource.getResourceViolations(violations, -g_infiniteTime() - 1, g_infiniteTime());
   std::string what = resource.getName().toString() + ": ";
@@ -485,7 +499,18 @@ std::string explainInstantViolation(KORVAN::Resource& resource) {
     break;
   default: what += "a limit is broken";
   }
-  return what;
+  const TimePoint t = first->getInstant().isNoId() ? g_infiniteTime() : first->getInstant()->getTime();
+  std::vector<TokenId> tokens;
+  switch (first->getType()) {
+  case P::LevelTooLow: tokens = levelTokens(resource, t, true); break;
+  case P::LevelTooHigh: tokens = levelTokens(resource, t, false); break;
+  case P::ProductionRateExceeded: tokens = changeTokens(resource, t, false, true); break;
+  case P::ConsumptionRateExceeded: tokens = changeTokens(resource, t, true, true); break;
+  case P::ProductionSumExceeded: tokens = changeTokens(resource, t, false, false); break;
+  case P::ConsumptionSumExceeded: tokens = changeTokens(resource, t, true, false); break;
+  default: break;
+  }
+  return what + tokenList(tokens, nameOf);
 }
 
 std::string explainEmptying(const PlanDatabaseId& db, const ConstraintEngine::Emptying& emptying,
@@ -508,7 +533,7 @@ std::string explainEmptying(const PlanDatabaseId& db, const ConstraintEngine::Em
       for (const TokenId& token : tokens)
         reporter = reporter || ConstrainedVariableId(token->getObject()) == var;
       if (reporter && instantBased->isViolated())
-        return explainInstantViolation(*instantBased);
+        return explainInstantViolation(*instantBased, nameOf);
     }
   }
   return std::string();
