@@ -500,6 +500,20 @@ public:
       m_slot = m_interval;
   }
   ProfileIterator* interval() const { return (ProfileIterator*) m_interval; }
+  // While a subclass sets the walk up, the interval is back in its place,
+  // so that the subclass can tell it has one: nothing it does then changes
+  // the window.
+  class Lend {
+  public:
+    explicit Lend(WalkGuard& guard) : m_guard(guard) { m_guard.m_slot = m_guard.m_interval; }
+    ~Lend() {
+      if (m_guard.m_slot == m_guard.m_interval)
+        m_guard.m_slot = Id<ProfileIterator>::noId();
+    }
+
+  private:
+    WalkGuard& m_guard;
+  };
   void release() {
     delete (ProfileIterator*) m_interval;
     m_interval = Id<ProfileIterator>::noId();
@@ -530,12 +544,18 @@ void Profile::handleRecompute() {
     // Marks after the window stand: the walk will not judge them again.
     m_detector->m_walkEnd = interval->getEndTime();
     if (interval->getTime() == m_instants.begin()->first) {
-      initRecompute();
+      {
+        WalkGuard::Lend lend(guard);
+        initRecompute();
+      }
       m_detector->initialize();
     }
     else {
       InstantId inst = interval->getInstant();
-      initRecompute(inst);
+      {
+        WalkGuard::Lend lend(guard);
+        initRecompute(inst);
+      }
       m_detector->initialize(inst);
       violation = m_detector->detect(inst);
       prev = inst;
