@@ -505,7 +505,12 @@ std::string temporalCycle(const ConstraintEngineId& ce) {
   std::vector<double> distance(n, 0);
   std::vector<int> via(n, -1);
   int onCycle = -1;
+  // A large network whose cycle runs through something not modelled here (a domain that a
+  // resource narrowed) would take a pass per time point: past a budget the cycle goes unnamed.
+  const size_t budget = 4000000;
   for (size_t pass = 0; pass < n + 1 && onCycle < 0; pass++) {
+    if (pass * (arcs.size() + n) > budget)
+      return std::string();
     bool moved = false;
     for (size_t a = 0; a < arcs.size(); a++)
       if (distance[arcs[a].from] + arcs[a].weight < distance[arcs[a].to]) {
