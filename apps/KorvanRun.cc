@@ -309,7 +309,10 @@ private:
       const std::string cycle = temporalCycle(m_db->getConstraintEngine());
       if (!cycle.empty())
         return var + " has no time left: no times keep the cycle " + cycle;
-      return var + " has no time left: the windows, durations and constraints on the times admit no schedule";
+      const std::string around = timeConstraintsAround(emptying.variable);
+      if (!around.empty())
+        return var + " has no time left: no times keep the windows and durations with " + around;
+      return var + " has no time left: no times keep the windows and durations";
     }
     return var + " has no value left";
   }

@@ -551,6 +551,66 @@ std::string temporalCycle(const ConstraintEngineId& ce) {
   return text;
 }
 
+
+std::string timeConstraintsAround(const ConstrainedVariableId& time) {
+  static const LabelStr sl_temporal = TemporalPropagator::PROPAGATOR_NAME();
+  static const LabelStr sl_duration("StartEndDurationRelation"), sl_objectToken("ObjectTokenRelation");
+  // Relations over numbers only (times, durations, distances), the bookkeeping aside.
+  auto relatesTimes = [](const ConstraintId& constraint) {
+    if (!constraint->isActive() || constraint->getName() == sl_objectToken ||
+        bookkeepingConstraints().count(constraint->getName().toString()) > 0)
+      return false;
+    if (constraint->getPropagator()->getName() == sl_temporal)
+      return true;
+    for (const ConstrainedVariableId& var : constraint->getScope())
+      if (!var->lastDomain().isNumeric() || var->lastDomain().isEnumerated())
+        return false;
+    return true;
+  };
+  std::set<int> reached{time->getKey()};
+  std::map<int, ConstraintId> found;
+  std::vector<ConstrainedVariableId> open{time};
+  while (!open.empty()) {
+    const ConstrainedVariableId var = open.back();
+    open.pop_back();
+    ConstraintSet constraints;
+    var->constraints(constraints);
+    for (const ConstraintId& constraint : constraints) {
+      if (found.count(constraint->getKey()) > 0 || !relatesTimes(constraint))
+        continue;
+      found[constraint->getKey()] = constraint;
+      for (const ConstrainedVariableId& other : constraint->getScope())
+        if (reached.insert(other->getKey()).second)
+          open.push_back(other);
+    }
+  }
+  std::vector<std::string> named;
+  for (const auto& entry : found) {
+    const ConstraintId& constraint = entry.second;
+    if (constraint->getName() == sl_duration)
+      continue;
+    std::string scope, text;
+    bool boxed = false;
+    for (const ConstrainedVariableId& var : constraint->getScope()) {
+      boxed = boxed || !var->parent().isValid();
+      scope += (scope.empty() ? "" : ", ") + variableName(var);
+      if (!var->parent().isValid())
+        text = "every time in " + bounds(var->baseDomain());
+    }
+    if (!boxed)
+      text = constraint->getName().toString() + "(" + scope + ")";
+    if (std::find(named.begin(), named.end(), text) == named.end())
+      named.push_back(text);
+  }
+  std::string text;
+  const size_t shown = std::min<size_t>(named.size(), 8);
+  for (size_t i = 0; i < shown; i++)
+    text += (text.empty() ? "" : ", ") + named[i];
+  if (named.size() > shown)
+    text += " and " + std::to_string(named.size() - shown) + " more";
+  return text;
+}
+
 } // namespace PlanCheck
 } // namespace HOST
 } // namespace KORVAN

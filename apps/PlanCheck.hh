@@ -34,6 +34,11 @@ std::string variableName(const ConstrainedVariableId& var);
 /// is found among the time points' windows and the constraints that relate them.
 std::string temporalCycle(const ConstraintEngineId& ce);
 
+/// The constraints between times that reach a time, directly or through other times (a cycle
+/// through a distance that two relations share is no cycle of differences), in the model's
+/// names, the durations aside; empty when none does.
+std::string timeConstraintsAround(const ConstrainedVariableId& time);
+
 /// What the plan breaks whatever values its open variables take.
 std::vector<std::string> planProblems(const PlanDatabaseId& db);
 

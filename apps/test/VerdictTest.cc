@@ -993,6 +993,39 @@ std::string cycleFault(const Model& m, const std::string& items, bool ofModel) {
   return "";
 }
 
+/// The fault of the constraints named around a time without a value (" with c1, c2"): of the
+/// model itself, the windows and durations with those constraints alone must admit no times.
+std::string aroundFault(const Model& m, const std::string& list, bool ofModel) {
+  if (list.compare(0, 6, " with ") != 0)
+    return ofModel ? "no constraint named" : "";
+  const std::vector<std::string> texts = constraintTexts(m);
+  Model alone = m;
+  alone.precedences.clear();
+  alone.relations.clear();
+  for (const std::string& item : splitTopLevel(list.substr(6))) {
+    if (item.find(" more") != std::string::npos || item.compare(0, 14, "every time in ") == 0)
+      return ofModel ? "the model's own constraints are not all named: " + item : "";
+    const size_t at = std::find(texts.begin(), texts.end(), item) - texts.begin();
+    if (at == texts.size()) {
+      if (ofModel || item.compare(0, 9, "precedes(") != 0)
+        return "the constraints named hold " + item + ", which the model does not";
+      continue;
+    }
+    if (at < m.precedences.size())
+      alone.precedences.push_back(m.precedences[at]);
+    else
+      alone.relations.push_back(m.relations[at - m.precedences.size()]);
+  }
+  if (ofModel && anySchedule(alone, [&](const Schedule& s) {
+        for (const Relation& r : alone.relations)
+          if (!holds(alone, s, r))
+            return false;
+        return true;
+      }))
+    return "times keep the windows and durations with the constraints named";
+  return "";
+}
+
 /// The level on object `o` at time t: only the uses that can go nowhere else count, each at its
 /// least quantity (the most the level can be); the schedule's objects are ignored.
 double levelAt(const Model& m, const Schedule& s, int o, int t) {
@@ -1086,6 +1119,13 @@ std::string whyFault(const Model& m, const Outcome& o, int& levels, int& cycles)
       return fault;
     if (i > 0 && reason.find(" x ") != std::string::npos)
       reason = reason.substr(reason.find(" x ") + 3);
+    const std::string::size_type with = reason.find("no times keep the windows and durations");
+    if (with != std::string::npos) {
+      cycles++;
+      const std::string f = aroundFault(m, reason.substr(with + 39), ofModel);
+      if (!f.empty())
+        return f + "\n  in: " + reason;
+    }
     const std::string::size_type cycle = reason.find("no times keep the cycle ");
     if (cycle != std::string::npos) {
       cycles++;
