@@ -289,15 +289,16 @@ private:
         return text;
     }
     const std::string var = variableName(emptying.variable);
+    const std::string cycle = var + " has no time left: no times keep the cycle ";
     // A relation between times that empties one has closed a cycle that no times keep.
     const EntityId& parent = emptying.variable->parent();
     const bool time = parent.isValid() && TokenId::convertable(parent) &&
                       (emptying.variable == TokenId(parent)->start() || emptying.variable == TokenId(parent)->end());
-    if (emptying.constraint.isValid() && time) {
-      const std::string cycle = temporalCycle(m_db->getConstraintEngine());
-      if (!cycle.empty())
-        return var + " has no time left: no times keep the cycle " + cycle;
-    }
+    const bool temporal =
+        emptying.propagator.isValid() && emptying.propagator->getName() == TemporalPropagator::PROPAGATOR_NAME();
+    const std::string around = time || temporal ? temporalCycle(m_db->getConstraintEngine()) : std::string();
+    if (!around.empty())
+      return cycle + around;
     if (emptying.constraint.isValid()) {
       std::string scope;
       for (const ConstrainedVariableId& other : emptying.constraint->getScope())
@@ -305,14 +306,10 @@ private:
       return var + " has no value left under the constraint " + emptying.constraint->getName().toString() + "(" +
              scope + ")";
     }
-    if (emptying.propagator.isValid() && emptying.propagator->getName() == TemporalPropagator::PROPAGATOR_NAME()) {
-      const std::string cycle = temporalCycle(m_db->getConstraintEngine());
-      if (!cycle.empty())
-        return var + " has no time left: no times keep the cycle " + cycle;
-      const std::string around = timeConstraintsAround(emptying.variable);
-      if (!around.empty())
-        return var + " has no time left: no times keep the windows and durations with " + around;
-      return var + " has no time left: no times keep the windows and durations";
+    if (temporal) {
+      const std::string reaching = timeConstraintsAround(emptying.variable);
+      return var + " has no time left: no times keep the windows and durations" +
+             (reaching.empty() ? std::string() : " with " + reaching);
     }
     return var + " has no value left";
   }

@@ -334,6 +334,17 @@ std::string refuteTransactions(const MIRT::Resource& resource, const TokenNamer&
   const std::string name = resource.getName().toString();
   const bool reusable = dynamic_cast<const MIRT::Reusable*>(&resource) != nullptr;
   std::map<int, std::string> found; // by token key: the first the model made
+  // What one change alone may not exceed, at once or in total.
+  struct Bound {
+    bool consumer;
+    double limit;
+    const char* at;
+    const char* what;
+  };
+  const Bound bounds[] = {{true, resource.getMaxInstConsumption(), " at once", "consumption rate limit"},
+                          {false, resource.getMaxInstProduction(), " at once", "production rate limit"},
+                          {true, resource.getMaxConsumption(), "", "consumption maximum"},
+                          {false, resource.getMaxProduction(), "", "production maximum"}};
   for (const MIRT::TransactionId& transaction : transactionsOf(resource)) {
     const EntityId& parent = transaction->time()->parent();
     const AbstractDomain& quantity = transaction->quantity()->lastDomain();
@@ -350,18 +361,10 @@ std::string refuteTransactions(const MIRT::Resource& resource, const TokenNamer&
       why = who + " uses " + level(least) + ", more than the capacity " + level(resource.getInitCapacityUb()) +
             " allows: while it is under way the level is at most " + level(resource.getInitCapacityUb() - least) +
             " in every schedule, below its lower limit " + level(resource.getLowerLimit());
-    else if (consumer && aboveLimit(least, resource.getMaxInstConsumption()))
-      why = who + " consumes " + level(least) + " at once, more than its consumption rate limit " +
-            level(resource.getMaxInstConsumption());
-    else if (!consumer && aboveLimit(least, resource.getMaxInstProduction()))
-      why = who + " produces " + level(least) + " at once, more than its production rate limit " +
-            level(resource.getMaxInstProduction());
-    else if (consumer && aboveLimit(least, resource.getMaxConsumption()))
-      why = who + " consumes " + level(least) + ", more than its consumption maximum " +
-            level(resource.getMaxConsumption());
-    else if (!consumer && aboveLimit(least, resource.getMaxProduction()))
-      why = who + " produces " + level(least) + ", more than its production maximum " +
-            level(resource.getMaxProduction());
+    for (const Bound& bound : bounds)
+      if (why.empty() && consumer == bound.consumer && aboveLimit(least, bound.limit))
+        why = who + (consumer ? " consumes " : " produces ") + level(least) + bound.at + ", more than its " +
+              bound.what + " " + level(bound.limit);
     if (!why.empty() && found.count(token->getKey()) == 0)
       found[token->getKey()] = why;
   }
