@@ -15,14 +15,6 @@ namespace MIRT {
 
 namespace {
 
-std::string directionWord(InstantComparator::FlawDirection dir) {
-  if (dir == InstantComparator::ABSOLUTE)
-    return "Absolute";
-  if (dir == InstantComparator::UPPER)
-    return "Upper";
-  return "Lower";
-}
-
 // "<time> on <resource>" for debug lines.
 std::string describe(const InstantId& inst) {
   std::ostringstream os;
@@ -85,7 +77,13 @@ bool MostInstantComparator::operator()(const InstantId& a, const InstantId& b) c
   };
   return measure(a) > measure(b);
 }
-std::string MostInstantComparator::toString() const { return "mostFlawed" + directionWord(m_dir); }
+std::string MostInstantComparator::toString() const {
+  if (m_dir == ABSOLUTE)
+    return "mostFlawedAbsolute";
+  if (m_dir == UPPER)
+    return "mostFlawedUpper";
+  return "mostFlawedLower";
+}
 InstantComparator* MostInstantComparator::copy() const { return new MostInstantComparator(m_dir); }
 
 bool LeastInstantComparator::operator()(const InstantId& a, const InstantId& b) const {
@@ -114,7 +112,13 @@ bool LeastInstantComparator::operator()(const InstantId& a, const InstantId& b) 
   };
   return measure(a) < measure(b);
 }
-std::string LeastInstantComparator::toString() const { return "leastFlawed" + directionWord(m_dir); }
+std::string LeastInstantComparator::toString() const {
+  if (m_dir == ABSOLUTE)
+    return "leastFlawedAbsolute";
+  if (m_dir == UPPER)
+    return "leastFlawedUpper";
+  return "leastFlawedLower";
+}
 InstantComparator* LeastInstantComparator::copy() const { return new LeastInstantComparator(m_dir); }
 
 /*
