@@ -516,6 +516,15 @@ std::string explainInstantViolation(KORVAN::Resource& resource, const TokenNamer
   return what + tokenList(tokens, nameOf);
 }
 
+// Whether the variable's token is on that object alone.
+bool isOn(const ConstrainedVariableId& var, const ObjectId& object) {
+  const EntityId& parent = var->parent();
+  if (!parent.isValid() || !TokenId::convertable(parent))
+    return false;
+  const AbstractDomain& objects = TokenId(parent)->getObject()->lastDomain();
+  return objects.isSingleton() && ObjectId(objects.getSingletonValue()) == object;
+}
+
 std::string explainEmptying(const PlanDatabaseId& db, const ConstraintEngine::Emptying& emptying,
                             const TokenNamer& nameOf) {
   const ConstrainedVariableId& var = emptying.variable;
@@ -526,7 +535,9 @@ std::string explainEmptying(const PlanDatabaseId& db, const ConstraintEngine::Em
   for (const auto& entry : db->getObjects()) {
     Object* object = static_cast<Object*>(entry.second);
     if (MIRT::Resource* profiled = dynamic_cast<MIRT::Resource*>(object)) {
-      if (profiled->getReportedViolation().emptied == var)
+      // Another resource's record of an earlier report may name the same quantity: only the
+      // resource the token is on now reports on it.
+      if (profiled->getReportedViolation().emptied == var && isOn(var, entry.second))
         return explainViolation(*profiled, nameOf);
     } else if (KORVAN::Resource* instantBased = dynamic_cast<KORVAN::Resource*>(object)) {
       if (!instantPass)
