@@ -42,6 +42,11 @@ std::vector<PlanChecker>& planCheckers() {
   return sl_checkers;
 }
 
+std::vector<DeadEnd>& deadEnds() {
+  static std::vector<DeadEnd> sl_deadEnds;
+  return sl_deadEnds;
+}
+
 std::set<std::string>& bookkeepingConstraints() {
   static std::set<std::string> sl_names;
   return sl_names;
@@ -377,14 +382,29 @@ std::string refutation(const PlanDatabaseId& db) {
   return std::string();
 }
 
+/// A schedule search ahead of the ordering search, where the modules say orderings need not cover
+/// every schedule: there an exhausted ordering search proves nothing, so it is bounded.
+struct GapSearch {
+  std::string gap; // why orderings need not cover every schedule; empty: they do
+  FixedSchedule fixed;
+  bool ownBound = false; // the ordering search runs under this bound, not the one asked for
+};
+
 /// The verdict on the plan the solver left. NO SOLUTION needs every dead end of the search
 /// refuted, a module's refutation of the plan as modelled, or a schedule search that tried every
 /// value; SOLVED needs a plan that passes every check, a fixed schedule if need be. `reasons`
 /// holds the search's dead ends.
 Verdict decide(const PlanDatabaseId& db, SOLVERS::Solver& solver, bool solved, bool consistent,
-               FailureReasons& reasons) {
+               FailureReasons& reasons, const GapSearch& gapSearch) {
   Verdict verdict;
   const SOLVERS::Solver::Status status = solver.getStatus();
+  if (status == SOLVERS::Solver::STEP_LIMIT && gapSearch.ownBound) {
+    verdict.problems.push_back("the ordering search stopped at " + std::to_string(solver.getMaxSteps()) +
+                               " steps: " + gapSearch.gap + ", whose flaws' orderings need not cover every schedule; " +
+                               gapSearch.fixed.failure);
+    verdict.result = "FLAWS LEFT";
+    return verdict;
+  }
   if (status == SOLVERS::Solver::STEP_LIMIT) {
     verdict.result = "LIMIT REACHED (step limit " + std::to_string(solver.getMaxSteps()) + ")";
     return verdict;
@@ -423,9 +443,10 @@ Verdict decide(const PlanDatabaseId& db, SOLVERS::Solver& solver, bool solved, b
     // Every dead end was refuted, but the choices offered at a flaw need not cover every schedule
     // (a timetable's flaw on a give-back counted before its take): a schedule fixed in the plan as
     // modelled overturns the verdict. A schedule search cut at its budget leaves it to the
-    // exhausted one only where the module says its choices cover every schedule.
+    // exhausted one only where the module says its choices cover every schedule. The plan is as
+    // modelled again: a search made there before the orderings need not be made twice.
     verdict.why = rankedWhy("every choice failed", reasons);
-    FixedSchedule fixed = fixSchedule(db);
+    FixedSchedule fixed = gapSearch.gap.empty() ? fixSchedule(db) : gapSearch.fixed;
     if (fixed.outcome == ScheduleSearch::FOUND) {
       verdict.why.clear();
       verdict.problems = checkPlan(db);
@@ -459,8 +480,11 @@ Verdict decide(const PlanDatabaseId& db, SOLVERS::Solver& solver, bool solved, b
   bool asModelled = !solved || solver.getDepth() == 0;
   if (asModelled && refuted())
     return verdict;
-  reasons.clear();
-  FixedSchedule fixed = fixSchedule(db, refused);
+  FixedSchedule fixed = gapSearch.fixed;
+  if (gapSearch.gap.empty() || solved) {
+    reasons.clear();
+    fixed = fixSchedule(db, refused);
+  }
   if (fixed.outcome != ScheduleSearch::FOUND && !fixed.budgetSpent && !asModelled) {
     // The decisions cut plans away: look again in the plan as modelled.
     solver.reset();
@@ -686,17 +710,53 @@ int execute(const Options& options, std::ostream& out, std::ostream& err) {
   }
   bool solved = false;
   reasons.clear();
+  GapSearch gapSearch;
+  for (const ChoiceGap& choiceGap : choiceGaps())
+    if (gapSearch.gap.empty())
+      gapSearch.gap = choiceGap(host.db().getId());
+  Verdict verdict;
+  unsigned int maxSteps = options.maxSteps;
+  if (!gapSearch.gap.empty()) {
+    enterStage("while fixing a schedule");
+    gapSearch.fixed = fixSchedule(host.db().getId(), [&reasons](const std::string& problem) { reasons.note(problem); });
+    if (gapSearch.fixed.outcome == ScheduleSearch::FOUND) {
+      verdict.problems = checkPlan(host.db().getId());
+      verdict.solved = verdict.problems.empty();
+      verdict.result = verdict.solved ? "SOLVED" : "FLAWS LEFT";
+    } else if (gapSearch.fixed.outcome == ScheduleSearch::NONE) {
+      verdict.result = "NO SOLUTION";
+      verdict.why = rankedWhy("every value tried failed", reasons);
+      if (verdict.why.empty())
+        verdict.why.push_back("no values of the plan's variables keep the model");
+    }
+    if (!verdict.result.empty())
+      verdict.schedule = gapSearch.gap + ", whose flaws' orderings need not cover every schedule; " +
+                         (verdict.result == "NO SOLUTION" ? "no values of the plan's variables keep the model ("
+                                                          : "every variable fixed (") +
+                         std::to_string(gapSearch.fixed.fixes) + " fixes tried)";
+    reasons.clear();
+    // The ordering search may still find a plan, but its exhaustion proves nothing here.
+    const unsigned int bound = ScheduleSearch::budgetFor(host.db().getTokens().size());
+    const unsigned int asked = maxSteps != 0 ? maxSteps : solver->getMaxSteps();
+    if (asked == 0 || asked > bound) {
+      maxSteps = bound;
+      gapSearch.ownBound = true;
+    }
+  }
   enterStage("while solving");
-  try {
-    solved = solver->solve(options.maxSteps, options.maxDepth);
-  } catch (const Error& e) {
-    throw configError(e, "while solving: ");
+  if (verdict.result.empty()) {
+    try {
+      solved = solver->solve(maxSteps, options.maxDepth);
+    } catch (const Error& e) {
+      throw configError(e, "while solving: ");
+    }
   }
   enterStage("after solving");
   bool consistent = ce->propagate();
   const SOLVERS::Solver::Status status = solver->getStatus();
   const std::string figures = solver->printFigures();
-  const Verdict verdict = decide(host.db().getId(), *solver, solved, consistent, reasons);
+  if (verdict.result.empty())
+    verdict = decide(host.db().getId(), *solver, solved, consistent, reasons, gapSearch);
   out << "Solver " << solver->getName() << ": " << solverFigures(figures, status, verdict) << std::endl;
   if (!verdict.schedule.empty())
     out << "Schedule: " << verdict.schedule << std::endl;
@@ -739,6 +799,8 @@ void registerEmptyingExplainer(const EmptyingExplainer& explainer) { emptyingExp
 
 void registerChoiceGap(const ChoiceGap& gap) { choiceGaps().push_back(gap); }
 
+void registerDeadEnd(const DeadEnd& deadEnd) { deadEnds().push_back(deadEnd); }
+
 void registerRefutation(const Refutation& refutation) { refutations().push_back(refutation); }
 
 void registerUnjudgedChecker(const PlanChecker& checker) { unjudgedCheckers().push_back(checker); }
@@ -768,6 +830,7 @@ void clearRegistrations() {
   planCheckers().clear();
   emptyingExplainers().clear();
   choiceGaps().clear();
+  deadEnds().clear();
   refutations().clear();
   unjudgedCheckers().clear();
   objectPrinters().clear();

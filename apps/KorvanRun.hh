@@ -71,6 +71,13 @@ void leaveHostToExit(bool leave);
 typedef std::function<std::string(const PlanDatabaseId&)> ChoiceGap;
 void registerChoiceGap(const ChoiceGap& gap);
 
+/// Says whether every schedule the plan still allows breaks a limit (a level whose envelope lies
+/// wholly outside its limits), so that the schedule search gives up the fixes that led there at
+/// once instead of at every leaf below. Called within the search: it must change nothing, and it
+/// must answer true only where no schedule is left.
+typedef std::function<bool(const PlanDatabaseId&)> DeadEnd;
+void registerDeadEnd(const DeadEnd& deadEnd);
+
 /// Forgets every registration (tests).
 void clearRegistrations();
 

@@ -212,9 +212,6 @@ private:
   bool m_consistent = true;
 };
 
-// Fixes tried by one schedule search before it gives up: enough to search tiny models through,
-// and a bound on the time a large model spends there.
-const unsigned int sl_fixBudget = 1000;
 
 /// The problem line of a box that leaves some time without a value.
 std::string emptyInBox(const ConstraintEngineId& ce, const std::map<int, std::string>& labels, const IntervalDomain& box) {
@@ -262,7 +259,7 @@ void checkSchedule(const PlanDatabaseId& db, std::vector<std::string>& problems)
     if (!box.isConsistent())
       problems.push_back(emptyInBox(ce, labels, box.getBox()));
     else {
-      ScheduleSearch search(ce, order, sl_fixBudget, []() { return true; });
+      ScheduleSearch search(ce, order, ScheduleSearch::budgetFor(order.size()), []() { return true; });
       found = search.run() == ScheduleSearch::FOUND;
       // The bounds around a schedule found are loose: the schedule itself is what the plan shows.
       if (found)
@@ -372,12 +369,20 @@ FixedSchedule fixSchedule(const PlanDatabaseId& db, const std::function<void(con
           for (const ConstrainedVariableId& var : constraint->getScope())
             if (!box.isBoxVariable(var))
               add(var, 3);
-      ScheduleSearch search(ce, order, sl_fixBudget, [&db, &refused]() {
-        const std::vector<std::string> problems = planProblems(db);
-        if (!problems.empty() && refused)
-          refused(problems.front());
-        return problems.empty();
-      });
+      ScheduleSearch search(
+          ce, order, ScheduleSearch::budgetFor(order.size()),
+          [&db, &refused]() {
+            const std::vector<std::string> problems = planProblems(db);
+            if (!problems.empty() && refused)
+              refused(problems.front());
+            return problems.empty();
+          },
+          [&db]() {
+            for (const DeadEnd& deadEnd : deadEnds())
+              if (deadEnd(db))
+                return true;
+            return false;
+          });
       fixed.outcome = search.run();
       fixed.fixes = search.getFixCount();
       fixed.failure = search.getFailure();

@@ -20,6 +20,7 @@ namespace HOST {
 std::vector<PlanChecker>& planCheckers();
 std::vector<PlanChecker>& unjudgedCheckers();
 std::set<std::string>& bookkeepingConstraints();
+std::vector<DeadEnd>& deadEnds();
 
 namespace PlanCheck {
 

@@ -447,6 +447,16 @@ std::string refute(const PlanDatabaseId& db, const TokenNamer& nameOf) {
   return std::string();
 }
 
+// Every schedule the plan still allows breaks a limit where the plan as it stands is refuted. A
+// token still on several candidate objects may or may not count on a resource, so nothing is
+// claimed before the objects are decided.
+bool lostPlan(const PlanDatabaseId& db) {
+  for (const auto& entry : db->getTokens())
+    if (entry.second->isActive() && !entry.second->getObject()->lastDomain().isSingleton())
+      return false;
+  return !refute(db, [](const TokenId& token) { return token->toString(); }).empty();
+}
+
 // A resource never closed has no limits: no schedule can settle it.
 void checkClosed(const PlanDatabaseId& db, std::vector<std::string>& problems) {
   for (const auto& entry : db->getObjects()) {
@@ -590,6 +600,7 @@ struct ResourceBinding {
     registerChoiceGap(choiceGap);
     registerRefutation(refute);
     registerUnjudgedChecker(checkClosed);
+    registerDeadEnd(lostPlan);
     for (const char* type : {"Resource", "Reservoir", "Reusable", "Unary"})
       registerObjectPrinter(type, printEnvelope);
   }

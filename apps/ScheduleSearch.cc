@@ -1,12 +1,16 @@
 #include "apps/ScheduleSearch.hh"
 
+#include <algorithm>
 #include <cmath>
 #include <list>
 #include <memory>
+#include <tuple>
 
 #include "ConstraintEngine/base/AbstractDomain.hh"
 #include "ConstraintEngine/base/ConstrainedVariable.hh"
 #include "ConstraintEngine/base/ConstraintEngine.hh"
+#include "ConstraintEngine/base/IntervalDomain.hh"
+#include "ConstraintEngine/component/Variable.hh"
 #include "Utils/base/Debug.hh"
 #include "Utils/base/Error.hh"
 #include "Utils/base/Utils.hh"
@@ -14,21 +18,38 @@
 namespace KORVAN {
 namespace HOST {
 
-/// One variable of the path: the values still to try, read from its domain when it was reached.
+namespace {
+
+// A window of whole numbers wider than this is halved rather than stepped through: a half that
+// propagation or a dead end refutes costs one fix instead of one per value.
+const double sl_splitAbove = 8;
+
+} // namespace
+
+/// One variable of the path: the alternatives still to try, read from its domain when reached.
+/// An alternative is a value (lo == hi) or a window [lo hi] held by an "eq" to a variable of its own.
 struct ScheduleSearch::Frame {
   size_t index;
-  bool fixed = false;     // a value of this frame is in place
-  bool enumerated = false;
-  std::list<double> values; // members still to try, for an enumeration
-  double next = 0, last = 0; // numbers: the next whole step to try, and the upper bound
+  bool fixed = false; // an alternative of this frame is in place
+  std::list<std::pair<double, double>> alternatives;
+  // Numbers stepped one by one: the next step, the bound that closes the steps.
+  bool stepping = false;
+  double next = 0, last = 0;
   bool lastTried = false;
+  ConstraintId window;
+  std::shared_ptr<ConstrainedVariable> windowVar;
 };
 
 ScheduleSearch::ScheduleSearch(const ConstraintEngineId& ce, const std::vector<Entry>& order, unsigned int budget,
-                               const std::function<bool()>& accept)
-    : m_ce(ce), m_order(order), m_budget(budget), m_accept(accept), m_tried(0), m_exhaustive(true) {}
+                               const std::function<bool()>& accept, const std::function<bool()>& deadEnd)
+    : m_ce(ce), m_order(order), m_budget(budget), m_accept(accept), m_deadEnd(deadEnd), m_tried(0),
+      m_exhaustive(true) {}
 
 ScheduleSearch::~ScheduleSearch() { withdraw(); }
+
+unsigned int ScheduleSearch::budgetFor(size_t variables) {
+  return static_cast<unsigned int>(std::min<size_t>(100000, std::max<size_t>(1000, 100 * variables)));
+}
 
 void ScheduleSearch::withdraw() {
   for (auto it = m_fixed.rbegin(); it != m_fixed.rend(); ++it)
@@ -37,94 +58,170 @@ void ScheduleSearch::withdraw() {
   m_fixed.clear();
 }
 
-bool ScheduleSearch::nextValue(Frame& frame, double& value) {
-  if (frame.enumerated) {
-    if (frame.values.empty())
+bool ScheduleSearch::nextAlternative(Frame& frame, double& lo, double& hi) {
+  if (!frame.stepping) {
+    if (frame.alternatives.empty())
       return false;
-    value = frame.values.front();
-    frame.values.pop_front();
+    lo = frame.alternatives.front().first;
+    hi = frame.alternatives.front().second;
+    frame.alternatives.pop_front();
     return true;
   }
   if (frame.lastTried)
     return false;
   if (frame.next < frame.last) {
-    value = frame.next;
+    lo = hi = frame.next;
     frame.next += 1;
     return true;
   }
   // The upper bound closes the steps: between the last whole step and it, values are untried
   // unless the domain holds whole numbers only.
-  value = frame.last;
+  lo = hi = frame.last;
   frame.lastTried = true;
   return true;
+}
+
+void ScheduleSearch::narrow(Frame& frame, double lo, double hi) {
+  const ConstrainedVariableId& var = m_order[frame.index].var;
+  m_tried++;
+  frame.fixed = true;
+  if (lo == hi) {
+    debugMsg("ScheduleSearch:run", "fixing " << m_order[frame.index].label << " at " << lo);
+    var->specify(lo);
+    m_fixed.push_back(var);
+    return;
+  }
+  debugMsg("ScheduleSearch:run", "narrowing " << m_order[frame.index].label << " to [" << lo << " " << hi << "]");
+  frame.windowVar.reset(new Variable<IntervalDomain>(m_ce, IntervalDomain(lo, hi)));
+  frame.window = m_ce->createConstraint(LabelStr("eq"), {var, frame.windowVar->getId()});
 }
 
 void ScheduleSearch::release(Frame& frame) {
   if (!frame.fixed)
     return;
-  const ConstrainedVariableId& var = m_order[frame.index].var;
-  var->reset();
-  m_fixed.pop_back();
   frame.fixed = false;
+  if (frame.window.isValid()) {
+    m_ce->deleteConstraint(frame.window);
+    frame.window = ConstraintId::noId();
+    frame.windowVar.reset();
+  } else {
+    m_order[frame.index].var->reset();
+    m_fixed.pop_back();
+  }
   // Relaxing back to a plan that propagated before cannot fail.
   const bool consistent = m_ce->propagate();
   checkError(consistent, "The plan became inconsistent when the schedule search withdrew " << m_order[frame.index].label);
 }
 
 size_t ScheduleSearch::nextEntry() const {
+  const double horizon = g_infiniteTimeAsDouble();
   size_t best = m_order.size();
-  for (size_t i = 0; i < m_order.size(); i++) {
+  // Objects first; then bounded before unbounded; times as they come (a serial schedule keeps
+  // the envelope before them exact), then fewer values first, then the lower rank.
+  auto key = [&](size_t i) {
     const AbstractDomain& dom = m_order[i].var->lastDomain();
-    if (dom.isSingleton())
+    const bool bounded = dom.getLowerBound() > -horizon && dom.getUpperBound() < horizon;
+    const double size = dom.isEnumerated() && dom.isFinite() ? dom.getSize() : dom.getUpperBound() - dom.getLowerBound() + 1;
+    const bool early = m_order[i].earliestFirst && bounded;
+    return std::make_tuple(m_order[i].rank == 0 ? 0 : 1, bounded ? 0 : 1, early ? 0 : 1,
+                           early ? dom.getLowerBound() : bounded ? size : 0.0, m_order[i].rank);
+  };
+  for (size_t i = 0; i < m_order.size(); i++) {
+    if (m_order[i].var->lastDomain().isSingleton())
       continue;
-    if (best == m_order.size() || m_order[i].rank < m_order[best].rank)
-      best = i;
-    else if (m_order[i].rank == m_order[best].rank && m_order[i].earliestFirst &&
-             dom.getLowerBound() < m_order[best].var->lastDomain().getLowerBound())
+    if (best == m_order.size() || key(i) < key(best))
       best = i;
   }
   return best;
 }
 
-// The values to try for the entry at index: a whole-step range when its domain is an interval.
+// The alternatives for the entry at index: its members, the halves of a wide window of whole
+// numbers, or whole steps.
 ScheduleSearch::Frame ScheduleSearch::openFrame(size_t index) {
   const double horizon = g_infiniteTimeAsDouble();
   const AbstractDomain& dom = m_order[index].var->lastDomain();
   Frame frame;
   frame.index = index;
   if (dom.isEnumerated()) {
-    frame.enumerated = true;
-    dom.getValues(frame.values);
-  } else {
-    double lb = dom.getLowerBound(), ub = dom.getUpperBound();
-    // An unbounded side is stepped from the side that is known, or from 0.
-    if (!(lb > -horizon) || !(ub < horizon)) {
-      m_exhaustive = false;
-      if (!(lb > -horizon))
-        lb = ub < horizon ? std::min(ub, 0.0) : 0.0;
-      if (!(ub < horizon))
-        ub = lb + static_cast<double>(m_budget);
-    }
-    // Whole steps miss the values between them unless the domain holds whole numbers only.
-    if (dom.minDelta() < 1)
-      m_exhaustive = false;
-    frame.next = lb;
-    frame.last = ub;
+    std::list<double> values;
+    dom.getValues(values);
+    for (double value : values)
+      frame.alternatives.push_back(std::make_pair(value, value));
+    return frame;
   }
+  double lb = dom.getLowerBound(), ub = dom.getUpperBound();
+  // An unbounded side is stepped from the side that is known, or from 0, a few steps for each
+  // variable of the search: nothing bounds what it could need.
+  if (!(lb > -horizon) || !(ub < horizon)) {
+    m_exhaustive = false;
+    if (!(lb > -horizon))
+      lb = ub < horizon ? std::min(ub, 0.0) : 0.0;
+    if (!(ub < horizon))
+      ub = lb + static_cast<double>(m_order.size() + 16);
+  }
+  const bool whole = dom.minDelta() >= 1 && lb == std::floor(lb) && ub == std::floor(ub);
+  if (whole && ub - lb + 1 > sl_splitAbove) {
+    const double mid = std::floor((lb + ub) / 2);
+    frame.alternatives.push_back(std::make_pair(lb, mid));
+    frame.alternatives.push_back(std::make_pair(mid + 1, ub));
+    return frame;
+  }
+  // Whole steps miss the values between them unless the domain holds whole numbers only.
+  if (dom.minDelta() < 1)
+    m_exhaustive = false;
+  frame.stepping = true;
+  frame.next = lb;
+  frame.last = ub;
   return frame;
 }
 
 ScheduleSearch::Outcome ScheduleSearch::run() {
   std::vector<Frame> path;
-  size_t index = 0;
+  try {
+    return search(path);
+  } catch (...) {
+    // A failure inside the search leaves no window behind for the engine to reach later.
+    for (auto it = path.rbegin(); it != path.rend(); ++it)
+      if (it->window.isValid())
+        m_ce->deleteConstraint(it->window);
+    throw;
+  }
+}
+
+ScheduleSearch::Outcome ScheduleSearch::search(std::vector<Frame>& path) {
+  // A plan already lost has no schedule, whatever is fixed.
+  if (m_deadEnd && m_deadEnd()) {
+    m_failure = "no schedule found: a limit is broken whatever is fixed";
+    return NONE;
+  }
   bool descend = true;
   for (;;) {
     if (descend) {
       // What propagation has already fixed is skipped.
-      index = nextEntry();
+      const size_t index = nextEntry();
       if (index == m_order.size()) {
-        if (m_accept())
+        if (m_accept()) {
+          // A window that left a variable at one value goes: the values found are the fixes kept.
+          bool windows = false;
+          for (const Frame& frame : path)
+            windows = windows || frame.window.isValid();
+          if (windows) {
+            for (const Entry& entry : m_order)
+              if (!entry.var->isSpecified() && entry.var->canBeSpecified() && entry.var->lastDomain().isSingleton()) {
+                entry.var->specify(entry.var->lastDomain().getSingletonValue());
+                m_fixed.push_back(entry.var);
+              }
+            for (auto it = path.rbegin(); it != path.rend(); ++it)
+              if (it->window.isValid()) {
+                m_ce->deleteConstraint(it->window);
+                it->window = ConstraintId::noId();
+                it->windowVar.reset();
+              }
+            const bool consistent = m_ce->propagate();
+            checkError(consistent, "The plan became inconsistent when the schedule search kept its values.");
+          }
           return FOUND;
+        }
         descend = false;
         if (path.empty())
           break;
@@ -132,7 +229,6 @@ ScheduleSearch::Outcome ScheduleSearch::run() {
       }
       const ConstrainedVariableId& var = m_order[index].var;
       const AbstractDomain& dom = var->lastDomain();
-      Frame frame = openFrame(index);
       if (!var->canBeSpecified()) {
         m_exhaustive = false;
         if (m_failure.empty())
@@ -145,15 +241,15 @@ ScheduleSearch::Outcome ScheduleSearch::run() {
       if (path.empty())
         m_first = m_order[index].label + " " + (dom.isEnumerated() ? dom.toString()
                                                 : "[" + toString(dom.getLowerBound()) + " " + toString(dom.getUpperBound()) + "]");
-      path.push_back(std::move(frame));
+      path.push_back(openFrame(index));
     }
-    // Try the next value of the newest frame; when it has none left, go back one frame.
+    // Try the next alternative of the newest frame; when it has none left, go back one frame.
     Frame& frame = path.back();
     release(frame);
     const ConstrainedVariableId& var = m_order[frame.index].var;
-    double value = 0;
+    double lo = 0, hi = 0;
     bool placed = false;
-    while (!placed && nextValue(frame, value)) {
+    while (!placed && nextAlternative(frame, lo, hi)) {
       if (m_tried >= m_budget) {
         m_failure = "no schedule found within " + std::to_string(m_budget) + " fixes";
         while (!path.empty()) {
@@ -162,14 +258,12 @@ ScheduleSearch::Outcome ScheduleSearch::run() {
         }
         return CUT;
       }
-      if (!var->baseDomain().isMember(value) || !var->lastDomain().isMember(value))
+      const AbstractDomain& dom = var->lastDomain();
+      if (lo == hi ? !var->baseDomain().isMember(lo) || !dom.isMember(lo)
+                   : hi < dom.getLowerBound() || lo > dom.getUpperBound())
         continue;
-      m_tried++;
-      debugMsg("ScheduleSearch:run", "fixing " << m_order[frame.index].label << " at " << value);
-      var->specify(value);
-      m_fixed.push_back(var);
-      frame.fixed = true;
-      if (m_ce->propagate())
+      narrow(frame, lo, hi);
+      if (m_ce->propagate() && !(m_deadEnd && m_deadEnd()))
         placed = true;
       else
         release(frame);

@@ -10,18 +10,21 @@
 namespace KORVAN {
 namespace HOST {
 
-/// A depth-first search for one schedule: each variable in turn is fixed to each value its
-/// domain still holds (whole steps for numbers, every member of an enumeration), propagating
-/// after each fix; a plan in which every variable is fixed must pass `accept`.
+/// A depth-first search for one schedule: the open time that propagation leaves the earliest, or
+/// else the open variable it leaves the fewest values, is narrowed next, a wide window of whole numbers to one half and then the other, a
+/// narrow one (or an enumeration) to each value in turn, propagating after each narrowing; a
+/// plan that `deadEnd` calls lost is given up at once, and a plan in which every variable is
+/// fixed must pass `accept`.
 ///
-/// Propagation only narrows what no schedule needs, so a search that tried every value of every
-/// variable without a cut is a proof: no schedule of these variables exists.
+/// Propagation and `deadEnd` only cut plans that no schedule needs, so a search that tried every
+/// value of every variable without a cut is a proof: no schedule of these variables exists.
 class ScheduleSearch {
 public:
   enum Outcome { FOUND, NONE, CUT };
 
-  /// Variables are fixed by rank; within a rank in the order given, or, for entries marked
-  /// earliestFirst, the one whose domain starts earliest first (times placed as they come).
+  /// Objects (rank 0) are fixed first; then, of the bounded variables, the entries marked
+  /// earliestFirst whose domain starts earliest (times placed as they come), then the one of
+  /// fewest values, on a tie the lower rank; variables without a bound come last.
   struct Entry {
     ConstrainedVariableId var;
     std::string label; // how a problem line names it
@@ -29,9 +32,9 @@ public:
     bool earliestFirst = false;
   };
 
-  /// At most `budget` fixes are tried.
+  /// At most `budget` narrowings are tried.
   ScheduleSearch(const ConstraintEngineId& ce, const std::vector<Entry>& order, unsigned int budget,
-                 const std::function<bool()>& accept);
+                 const std::function<bool()>& accept, const std::function<bool()>& deadEnd = nullptr);
   /// Withdraws every fix that is still in place.
   ~ScheduleSearch();
 
@@ -48,23 +51,31 @@ public:
   /// Whether the search stopped at its budget rather than after its last value.
   bool isBudgetSpent() const { return m_tried >= m_budget; }
 
+  /// The budget for a search over `variables` variables: a hundred leaves' worth of fixes, at
+  /// least 1,000, at most 100,000.
+  static unsigned int budgetFor(size_t variables);
+
 private:
   struct Frame;
-  /// The entry to fix next: the first open one by rank; the number of entries when none is open.
+  /// The entry to narrow next; the number of entries when none is open.
   size_t nextEntry() const;
   Frame openFrame(size_t index);
-  bool nextValue(Frame& frame, double& value);
+  Outcome search(std::vector<Frame>& path);
+  /// Applies the frame's next alternative; false when it has none left.
+  bool nextAlternative(Frame& frame, double& lo, double& hi);
+  void narrow(Frame& frame, double lo, double hi);
   void release(Frame& frame);
 
   ConstraintEngineId m_ce;
   std::vector<Entry> m_order;
   unsigned int m_budget;
   std::function<bool()> m_accept;
+  std::function<bool()> m_deadEnd;
   std::vector<ConstrainedVariableId> m_fixed;
   unsigned int m_tried;
   bool m_exhaustive;
   std::string m_failure;
-  std::string m_first; // the first variable fixed, with its domain then
+  std::string m_first; // the first variable narrowed, with its domain then
 };
 
 } // namespace HOST
