@@ -272,12 +272,12 @@ bool TokenVariable<DomainType>::computeBaseDomain() {
     m_integratedBaseDomain->intersect(var->baseDomain());
     checkError(var->baseDomain().isOpen() || !this->m_integratedBaseDomain->isEmpty(),
                var->toString() << " cannot merge.");
+    // The value it is specified to, not its domain: a base restriction may have emptied that.
     if (var->isSpecified()) {
-      checkError(!shouldBeSpecified || specifiedValue == var->lastDomain().getSingletonValue(),
-                 var->toString());
+      checkError(!shouldBeSpecified || specifiedValue == var->getSpecifiedValue(), var->toString());
       if (!shouldBeSpecified) {
         shouldBeSpecified = true;
-        specifiedValue = var->lastDomain().getSingletonValue();
+        specifiedValue = var->getSpecifiedValue();
       }
     }
   }

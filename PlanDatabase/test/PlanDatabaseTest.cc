@@ -381,6 +381,26 @@ TEST(PlanDatabase, restatingAFixedMergedBaseDomainIsNotRefused) {
   EXPECT_EQ(D(1, 20), open->duration()->baseDomain());
 }
 
+// A merged variable specified to a value its base domain no longer holds keeps the active token
+// specified to that value through the split of another merged token, and its own split takes it
+// away.
+TEST(PlanDatabase, splitsAfterABaseRestrictionOfASpecifiedVariable) {
+  OneTimeline host;
+  TokenId active = host.busy(D(0, 50));
+  TokenId specified = host.busy(D(0, 50));
+  TokenId other = host.busy(D(0, 50));
+  active->activateInternal();
+  specified->start()->specify(39);
+  specified->merge(active);
+  other->merge(active);
+  specified->start()->restrictBaseDomain(D(41, 45));
+  other->split();
+  EXPECT_TRUE(other->isInactive());
+  EXPECT_EQ(39, active->start()->getSpecifiedValue());
+  specified->split();
+  EXPECT_FALSE(active->start()->isSpecified());
+  EXPECT_EQ(D(0, 50), active->start()->baseDomain());
+}
 
 // A merged token's relation acts on the active token through a copy exactly while merges alone
 // hold it inactive: deactivating it drops the copy, undoing that brings it back, and no undo may
