@@ -193,8 +193,9 @@ void TokenVariable<DomainType>::checkIntegration(const AbstractDomain& domain) c
   }
   checkError(!leftEmpty, "Cannot restrict " << this->toString() << " to " << domain.toString() << ": "
                          << activeToken->toString() << " and the tokens merged onto it would have no value in common.");
-  if (m_parentToken->isMerged() && !this->isSpecified() && mine->isClosed() && mine->isSingleton() &&
-      active->isSpecified())
+  // A base domain fixed already is not fixed again: restating it changes nothing and is not refused.
+  if (m_parentToken->isMerged() && !this->isSpecified() && !this->m_baseDomain->isSingleton() && mine->isClosed() &&
+      mine->isSingleton() && active->isSpecified())
     checkError(active->getSpecifiedValue() == mine->getSingletonValue(),
                "Cannot restrict " << this->toString() << " to " << domain.toString() << ": it would fix it to "
                                   << this->toString(mine->getSingletonValue()) << " where "
@@ -271,12 +272,12 @@ bool TokenVariable<DomainType>::computeBaseDomain() {
     m_integratedBaseDomain->intersect(var->baseDomain());
     checkError(var->baseDomain().isOpen() || !this->m_integratedBaseDomain->isEmpty(),
                var->toString() << " cannot merge.");
+    // The value it is specified to, not its domain: a base restriction may have emptied that.
     if (var->isSpecified()) {
-      checkError(!shouldBeSpecified || specifiedValue == var->lastDomain().getSingletonValue(),
-                 var->toString());
+      checkError(!shouldBeSpecified || specifiedValue == var->getSpecifiedValue(), var->toString());
       if (!shouldBeSpecified) {
         shouldBeSpecified = true;
-        specifiedValue = var->lastDomain().getSingletonValue();
+        specifiedValue = var->getSpecifiedValue();
       }
     }
   }

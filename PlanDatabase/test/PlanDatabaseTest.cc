@@ -361,6 +361,47 @@ TEST(PlanDatabase, mergeAndSplitKeepBaseDomains) {
                 .getCondition());
 }
 
+// A merged variable whose base domain is one value already may be restricted to that value
+// again while the active token's variable is specified to another: the restriction changes
+// nothing. One that would fix it there is still refused.
+TEST(PlanDatabase, restatingAFixedMergedBaseDomainIsNotRefused) {
+  OneTimeline host;
+  TokenId active = host.busy(D(0, 50));
+  TokenId fixed = host.interval(D(0, 50), D(), D(9, 9));
+  TokenId open = host.busy(D(0, 50));
+  active->activateInternal();
+  fixed->merge(active);
+  open->merge(active);
+  active->duration()->specify(15);
+  fixed->duration()->restrictBaseDomain(D(9, 9));
+  EXPECT_EQ(D(9, 9), fixed->duration()->baseDomain());
+  EXPECT_EQ("Cannot restrict " + open->duration()->toString() + " to int:[9, 9]: it would fix it to 9 where " +
+                active->duration()->toString() + " is specified.",
+            raised([&] { open->duration()->restrictBaseDomain(D(9, 9)); }).getMsg());
+  EXPECT_EQ(D(1, 20), open->duration()->baseDomain());
+}
+
+// A merged variable specified to a value its base domain no longer holds keeps the active token
+// specified to that value through the split of another merged token, and its own split takes it
+// away.
+TEST(PlanDatabase, splitsAfterABaseRestrictionOfASpecifiedVariable) {
+  OneTimeline host;
+  TokenId active = host.busy(D(0, 50));
+  TokenId specified = host.busy(D(0, 50));
+  TokenId other = host.busy(D(0, 50));
+  active->activateInternal();
+  specified->start()->specify(39);
+  specified->merge(active);
+  other->merge(active);
+  specified->start()->restrictBaseDomain(D(41, 45));
+  other->split();
+  EXPECT_TRUE(other->isInactive());
+  EXPECT_EQ(39, active->start()->getSpecifiedValue());
+  specified->split();
+  EXPECT_FALSE(active->start()->isSpecified());
+  EXPECT_EQ(D(0, 50), active->start()->baseDomain());
+}
+
 // A merged token's relation acts on the active token through a copy exactly while merges alone
 // hold it inactive: deactivating it drops the copy, undoing that brings it back, and no undo may
 // wake it while a merge holds it.

@@ -475,12 +475,14 @@ void Profile::handleRelaxation(TransactionId e, int startTime, int endTime, std:
     // Only when every instant lies outside the window does the walk reach
     // one outside it; e has no place there.
     if (inst->getTime() >= startTime && inst->getTime() <= endTime) {
-      if (!inst->containsStartOrEnd())
-        emptyInstants.push_back(inst->getTime());
-      else if (inst->getTransactions().count(e) == 0)
+      if (inst->getTransactions().count(e) == 0)
         inst->addTransaction(e);
       else
         inst->updateTransaction(e);
+      // Judged with e in it: an instant that a removal under way emptied may
+      // be a bound of e's window now, and must stay.
+      if (!inst->containsStartOrEnd())
+        emptyInstants.push_back(inst->getTime());
     }
     profIt.next();
   }

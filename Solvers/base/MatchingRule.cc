@@ -1,5 +1,6 @@
 #include "Solvers/base/MatchingRule.hh"
 
+#include <cerrno>
 #include <cmath>
 #include <cstdlib>
 #include <sstream>
@@ -28,8 +29,12 @@ MatchingRule::MatchingRule(const TiXmlElement& configData)
   const char* priority = configData.Attribute("priority");
   if (priority != nullptr) {
     char* end = nullptr;
+    // A numeral too small for a double reads as 0 or less than it says: refused, as one too large is.
+    errno = 0;
     m_priority = std::strtod(priority, &end);
-    checkElement(end != priority && *end == '\0' && std::isfinite(m_priority) && isDecimalNumeral(priority), configData,
+    checkElement(end != priority && *end == '\0' && errno != ERANGE && std::isfinite(m_priority) &&
+                     isDecimalNumeral(priority),
+                 configData,
                  "Expected a number for 'priority' on element ", ", got '" << priority << "'.");
   }
   m_hasObjectType = readFilter(configData, "class", m_objectType);

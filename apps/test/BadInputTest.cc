@@ -661,7 +661,14 @@ TEST(BadInput, WordsTheReaderWouldDropAreRefused) {
       {"<Solver>\n<FlawManager component=\"ThreatManager\">\n<FlawHandler component=\"ThreatHandler\" "
        "priority=\"0x10\"/>\n</FlawManager>\n</Solver>\n",
        "solver.xml:3: <FlawHandler>: Expected a number for 'priority' on element <FlawHandler> (line 3), got '0x10'."},
+      {"<Solver>\n<FlawManager component=\"ThreatManager\">\n<FlawHandler component=\"ThreatHandler\" "
+       "priority=\"1e-400\"/>\n</FlawManager>\n</Solver>\n",
+       "solver.xml:3: <FlawHandler>: Expected a number for 'priority' on element <FlawHandler> (line 3), got '1e-400'."},
       {"<Solver name=\"caf\xe9\"/>\n", "solver.xml:1: <Solver>: byte 0xE9 is not UTF-8 text: save the file as UTF-8"},
+      // An element over two lines: the line of the entity, not of the element's start.
+      {"<Solver>\n<FlawManager component=\"MIRTThreatManager\">\n<FlawHandler component=\"MIRTThreatHandler\"\n"
+       "  order=\"&bogus;leastImpact\"/>\n</FlawManager>\n</Solver>\n",
+       "solver.xml:4: <FlawHandler>: unknown entity '&bogus;' (XML knows &amp; &lt; &gt; &quot; &apos; and &#...;)"},
   };
   for (const Case& c : configs)
     EXPECT_EQ("korvan-run: " + c.refusal + "\n", refusal(runModel(plan, c.text))) << c.text;
