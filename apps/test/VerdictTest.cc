@@ -1189,8 +1189,8 @@ int useOf(const Model& m, const std::string& point) {
 /// The model's text of each of its constraints, as korvan-run names them.
 std::vector<std::string> constraintTexts(const Model& m) {
   std::vector<std::string> texts;
-  const char* end = m.kind == RESERVOIR ? ".time" : ".end";
-  const char* start = m.kind == RESERVOIR ? ".time" : ".start";
+  const char* end = m.events() ? ".time" : ".end";
+  const char* start = m.events() ? ".time" : ".start";
   for (const auto& p : m.precedences)
     texts.push_back("precedes(" + m.uses[p.first].name + end + ", " + m.uses[p.second].name + start + ")");
   for (const Relation& r : m.relations) {
