@@ -7,6 +7,7 @@
 #include <map>
 #include <memory>
 #include <ostream>
+#include <set>
 
 #include "PlanDatabase/base/Object.hh"
 #include "Resource/ModuleResource.hh"
@@ -156,6 +157,26 @@ void checkInstants(KORVAN::Resource& resource, std::vector<std::string>& problem
       problems.push_back(outside(name + ": at " + time(instant->getTime()) + " level", bounds.getLowerBound(),
                                  bounds.getUpperBound(), resource.getLimitMin(), resource.getLimitMax()));
   }
+  // The resource's own totals count each quantity at its least: every quantity the plan still
+  // allows must keep them, and each change its rate.
+  std::set<TransactionId> txs;
+  resource.getTransactions(txs, -g_infiniteTime(), g_infiniteTime(), false);
+  double produced[2] = {0, 0}, consumed[2] = {0, 0};
+  for (const TransactionId& tx : txs) {
+    const double qmin = tx->getMin(), qmax = tx->getMax();
+    produced[0] += std::max(0.0, qmin);
+    produced[1] += std::max(0.0, qmax);
+    consumed[0] += std::min(0.0, qmax);
+    consumed[1] += std::min(0.0, qmin);
+    const double rateMin = resource.getConsumptionRateMax(tx->getEarliest());
+    const double rateMax = resource.getProductionRateMax(tx->getEarliest());
+    if (belowLimit(qmin, rateMin) || aboveLimit(qmax, rateMax))
+      problems.push_back(outside(name + ": at " + time(tx->getEarliest()) + " change", qmin, qmax, rateMin, rateMax));
+  }
+  if (aboveLimit(produced[1], resource.getProductionMax()))
+    problems.push_back(outside(name + ": total production", produced[0], produced[1], 0, resource.getProductionMax()));
+  if (belowLimit(consumed[1], resource.getConsumptionMax()))
+    problems.push_back(outside(name + ": total consumption", consumed[1], consumed[0], resource.getConsumptionMax(), 0));
 }
 
 void checkResources(const PlanDatabaseId& db, std::vector<std::string>& problems) {
