@@ -15,6 +15,7 @@
 #include "Resource/base/ApResource.hh"
 #include "Resource/base/Instant.hh"
 #include "Resource/base/Limits.hh"
+#include "Resource/base/MIRT_FVDetector.hh"
 #include "Resource/base/MIRT_Instant.hh"
 #include "Resource/base/MIRT_Profile.hh"
 #include "Resource/base/MIRT_Resource.hh"
@@ -35,13 +36,13 @@ namespace HOST {
 
 namespace {
 
-std::string level(double value) {
+std::string level(double value, const Rounding& rounding = Rounding()) {
   if (value >= g_infiniteTimeAsDouble())
     return "+inf";
   if (value <= -g_infiniteTimeAsDouble())
     return "-inf";
   // A sum of decimals that cancels leaves a rounding error, not a level: 0.1 + 0.2 - 0.3.
-  return toString(sameAtLimitPrecision(value, 0.0) ? 0.0 : value);
+  return toString(sameAtLimitPrecision(value, 0.0, rounding) ? 0.0 : value);
 }
 
 std::string time(TimePoint t) {
@@ -63,8 +64,8 @@ void printInstantEnvelope(std::ostream& out, KORVAN::Resource& resource) {
   for (const InstantId& instant : instants) {
     IntervalDomain bounds;
     resource.getLevelAt(instant->getTime(), bounds);
-    out << "    level at " << time(instant->getTime()) << " [" << level(bounds.getLowerBound()) << " "
-        << level(bounds.getUpperBound()) << "]" << std::endl;
+    out << "    level at " << time(instant->getTime()) << " [" << level(bounds.getLowerBound(), resource.getRounding())
+        << " " << level(bounds.getUpperBound(), resource.getRounding()) << "]" << std::endl;
   }
 }
 
@@ -88,13 +89,17 @@ void printEnvelope(std::ostream& out, const ObjectId& object) {
     out << "    limits [" << level(limits->getLowerBound(-g_infiniteTime())) << " "
         << level(limits->getUpperBound(-g_infiniteTime())) << "]" << std::endl;
     std::unique_ptr<ApResourceProfile> levels(resource->getLevels());
+    // Read after the levels: getting them recomputes the profile, and its detector measures anew.
+    Rounding rounding;
+    if (MIRT::Resource* profiled = dynamic_cast<MIRT::Resource*>(static_cast<Object*>(object)))
+      rounding = MIRT::FVDetector::roundingOf(profiled->getProfile());
     const ApList<TimePoint>& times = levels->getTimes();
     if (times.size() == 0)
       out << "    level: no instants" << std::endl;
     for (int i = 0; i < times.size(); i++) {
       TimePoint t = times.get(i);
-      out << "    level at " << time(t) << " [" << level(levels->getLowerBound(t)) << " "
-          << level(levels->getUpperBound(t)) << "]" << std::endl;
+      out << "    level at " << time(t) << " [" << level(levels->getLowerBound(t), rounding) << " "
+          << level(levels->getUpperBound(t), rounding) << "]" << std::endl;
     }
   } catch (const Error& e) {
     // An uninitialised resource (say, one left open) has no envelope to print.
@@ -123,23 +128,24 @@ void checkProfile(MIRT::Resource& resource, std::vector<std::string>& problems) 
   }
   IntervalDomain bounds;
   profile->getLevel(-g_infiniteTime(), bounds);
+  const Rounding rounding = MIRT::FVDetector::roundingOf(profile);
   for (MIRT::ProfileIterator it(profile, -g_infiniteTime(), g_infiniteTime()); !it.done(); it.next()) {
     const MIRT::InstantId inst = it.getInstant();
     const std::string at = name + ": at " + time(inst->getTime()) + " ";
-    if (belowLimit(inst->getLowerLevel(), resource.getLowerLimit()) ||
-        aboveLimit(inst->getUpperLevel(), resource.getUpperLimit()))
+    if (belowLimit(inst->getLowerLevel(), resource.getLowerLimit(), rounding) ||
+        aboveLimit(inst->getUpperLevel(), resource.getUpperLimit(), rounding))
       problems.push_back(outside(at + "level", inst->getLowerLevel(), inst->getUpperLevel(),
                                  resource.getLowerLimit(), resource.getUpperLimit()));
-    if (aboveLimit(inst->getMaxInstantProduction(), resource.getMaxInstProduction()))
+    if (aboveLimit(inst->getMaxInstantProduction(), resource.getMaxInstProduction(), rounding))
       problems.push_back(outside(at + "production", inst->getMinInstantProduction(),
                                  inst->getMaxInstantProduction(), 0, resource.getMaxInstProduction()));
-    if (aboveLimit(inst->getMaxInstantConsumption(), resource.getMaxInstConsumption()))
+    if (aboveLimit(inst->getMaxInstantConsumption(), resource.getMaxInstConsumption(), rounding))
       problems.push_back(outside(at + "consumption", inst->getMinInstantConsumption(),
                                  inst->getMaxInstantConsumption(), 0, resource.getMaxInstConsumption()));
-    if (aboveLimit(inst->getMaxCumulativeProduction(), resource.getMaxProduction()))
+    if (aboveLimit(inst->getMaxCumulativeProduction(), resource.getMaxProduction(), rounding))
       problems.push_back(outside(at + "total production", inst->getMinCumulativeProduction(),
                                  inst->getMaxCumulativeProduction(), 0, resource.getMaxProduction()));
-    if (aboveLimit(inst->getMaxCumulativeConsumption(), resource.getMaxConsumption()))
+    if (aboveLimit(inst->getMaxCumulativeConsumption(), resource.getMaxConsumption(), rounding))
       problems.push_back(outside(at + "total consumption", inst->getMinCumulativeConsumption(),
                                  inst->getMaxCumulativeConsumption(), 0, resource.getMaxConsumption()));
   }
@@ -152,8 +158,8 @@ void checkInstants(KORVAN::Resource& resource, std::vector<std::string>& problem
   for (const InstantId& instant : instants) {
     IntervalDomain bounds;
     resource.getLevelAt(instant->getTime(), bounds);
-    if (belowLimit(bounds.getLowerBound(), resource.getLimitMin()) ||
-        aboveLimit(bounds.getUpperBound(), resource.getLimitMax()))
+    if (belowLimit(bounds.getLowerBound(), resource.getLimitMin(), resource.getRounding()) ||
+        aboveLimit(bounds.getUpperBound(), resource.getLimitMax(), resource.getRounding()))
       problems.push_back(outside(name + ": at " + time(instant->getTime()) + " level", bounds.getLowerBound(),
                                  bounds.getUpperBound(), resource.getLimitMin(), resource.getLimitMax()));
   }
@@ -170,12 +176,12 @@ void checkInstants(KORVAN::Resource& resource, std::vector<std::string>& problem
     consumed[1] += std::min(0.0, qmin);
     const double rateMin = resource.getConsumptionRateMax(tx->getEarliest());
     const double rateMax = resource.getProductionRateMax(tx->getEarliest());
-    if (belowLimit(qmin, rateMin) || aboveLimit(qmax, rateMax))
+    if (belowLimit(qmin, rateMin, resource.getRounding()) || aboveLimit(qmax, rateMax, resource.getRounding()))
       problems.push_back(outside(name + ": at " + time(tx->getEarliest()) + " change", qmin, qmax, rateMin, rateMax));
   }
-  if (aboveLimit(produced[1], resource.getProductionMax()))
+  if (aboveLimit(produced[1], resource.getProductionMax(), resource.getRounding()))
     problems.push_back(outside(name + ": total production", produced[0], produced[1], 0, resource.getProductionMax()));
-  if (belowLimit(consumed[1], resource.getConsumptionMax()))
+  if (belowLimit(consumed[1], resource.getConsumptionMax(), resource.getRounding()))
     problems.push_back(outside(name + ": total consumption", consumed[1], consumed[0], resource.getConsumptionMax(), 0));
 }
 

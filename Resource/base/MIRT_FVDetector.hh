@@ -4,6 +4,7 @@
 #include "Utils/base/Factory.hh"
 #include "Utils/base/Id.hh"
 #include "Utils/base/LabelStr.hh"
+#include "Resource/base/Limits.hh"
 #include "Resource/base/MIRT_Instant.hh"
 #include "Resource/base/MIRT_ResourceProblem.hh"
 
@@ -34,6 +35,10 @@ public:
   Id<FVDetector>& getId() { return m_id; }
   const Id<Resource>& getResource() const { return m_res; }
   int getWalkEnd() const { return m_walkEnd; }
+  // What the levels and totals of the current walk are summed from: the initial level, every
+  // quantity in the profile and the total limits, measured as the walk starts.
+  const Rounding& getRounding() const { return m_rounding; }
+  static Rounding roundingOf(const Id<Profile>& profile);
 
 protected:
   friend class Profile;
@@ -52,10 +57,16 @@ private:
   FVDetector(const FVDetector&) = delete;
   FVDetector& operator=(const FVDetector&) = delete;
 
+  void measureRounding();
+
   Id<FVDetector> m_id;
   Id<Resource> m_res;
   int m_walkEnd;  // set by the profile before each walk
+  Rounding m_rounding;
 };
+
+// The rounding of the instant's levels, as its profile's detector last measured it.
+Rounding roundingAt(const InstantId& inst);
 
 // What a resource hands "FVDetectorFactoryMgr" to make its detector. Keeps a
 // copy of the handle, so the record may outlive the handle it was built from.

@@ -19,17 +19,17 @@ ReusableFVDetector::~ReusableFVDetector() {}
 // A violation is what happens in every completion: the totals that must be
 // reached, not the ones that may be.
 ResourceProblem::Type ReusableFVDetector::getResourceProblem(const InstantId& inst) const {
-  if (aboveLimit(inst->getMinCumulativeConsumption(), m_maxCumulativeConsumption))
+  if (aboveLimit(inst->getMinCumulativeConsumption(), m_maxCumulativeConsumption, getRounding()))
     return ResourceProblem::ConsumptionSumExceeded;
-  if (aboveLimit(inst->getMinCumulativeProduction(), m_maxCumulativeConsumption))
+  if (aboveLimit(inst->getMinCumulativeProduction(), m_maxCumulativeConsumption, getRounding()))
     return ResourceProblem::ProductionSumExceeded;
-  if (aboveLimit(inst->getMinInstantConsumption(), m_maxInstConsumption))
+  if (aboveLimit(inst->getMinInstantConsumption(), m_maxInstConsumption, getRounding()))
     return ResourceProblem::ConsumptionRateExceeded;
-  if (aboveLimit(inst->getMinInstantProduction(), m_maxInstConsumption))
+  if (aboveLimit(inst->getMinInstantProduction(), m_maxInstConsumption, getRounding()))
     return ResourceProblem::ProductionRateExceeded;
-  if (belowLimit(inst->getUpperLevel(), m_lowerLimit))
+  if (belowLimit(inst->getUpperLevel(), m_lowerLimit, getRounding()))
     return ResourceProblem::LevelTooLow;
-  if (aboveLimit(inst->getLowerLevel(), m_upperLimit))
+  if (aboveLimit(inst->getLowerLevel(), m_upperLimit, getRounding()))
     return ResourceProblem::LevelTooHigh;
   return ResourceProblem::NoProblem;
 }
@@ -83,8 +83,8 @@ bool ReusableFVDetector::detect(InstantId inst) {
     return true;
   }
 
-  const bool lowerFlaw = belowLimit(inst->getLowerLevel(), m_lowerLimit);
-  const bool upperFlaw = aboveLimit(inst->getUpperLevel(), m_upperLimit);
+  const bool lowerFlaw = belowLimit(inst->getLowerLevel(), m_lowerLimit, getRounding());
+  const bool upperFlaw = aboveLimit(inst->getUpperLevel(), m_upperLimit, getRounding());
   if (lowerFlaw || upperFlaw) {
     inst->setFlawed(true);
     inst->setLower(lowerFlaw);

@@ -24,42 +24,42 @@ TimetableFVDetector::TimetableFVDetector(Id<Resource> res)
 TimetableFVDetector::~TimetableFVDetector() {}
 
 ResourceProblem::Type TimetableFVDetector::getResourceProblem(const InstantId& inst) const {
-  if (aboveLimit(inst->getMinCumulativeConsumption(), m_maxCumulativeConsumption))
+  if (aboveLimit(inst->getMinCumulativeConsumption(), m_maxCumulativeConsumption, getRounding()))
     return ResourceProblem::ConsumptionSumExceeded;
-  if (aboveLimit(inst->getMinCumulativeProduction(), m_maxCumulativeProduction))
+  if (aboveLimit(inst->getMinCumulativeProduction(), m_maxCumulativeProduction, getRounding()))
     return ResourceProblem::ProductionSumExceeded;
-  if (aboveLimit(inst->getMinInstantConsumption(), m_maxInstConsumption))
+  if (aboveLimit(inst->getMinInstantConsumption(), m_maxInstConsumption, getRounding()))
     return ResourceProblem::ConsumptionRateExceeded;
-  if (aboveLimit(inst->getMinInstantProduction(), m_maxInstProduction))
+  if (aboveLimit(inst->getMinInstantProduction(), m_maxInstProduction, getRounding()))
     return ResourceProblem::ProductionRateExceeded;
   // Even all the production still allowed would not lift the highest level to the limit.
-  if (belowLimit(inst->getUpperLevel() + (m_maxCumulativeProduction - inst->getMinCumulativeProduction()), m_lowerLimit))
+  if (belowLimit(inst->getUpperLevel() + (m_maxCumulativeProduction - inst->getMinCumulativeProduction()), m_lowerLimit, getRounding()))
     return ResourceProblem::LevelTooLow;
-  if (aboveLimit(inst->getLowerLevel() - (m_maxCumulativeConsumption - inst->getMinCumulativeConsumption()), m_upperLimit))
+  if (aboveLimit(inst->getLowerLevel() - (m_maxCumulativeConsumption - inst->getMinCumulativeConsumption()), m_upperLimit, getRounding()))
     return ResourceProblem::LevelTooHigh;
   return ResourceProblem::NoProblem;
 }
 
 bool TimetableFVDetector::detect(InstantId inst) {
   debugMsg("TimetableFVDetector:detect", "Detecting flaws and violations at time " << inst->getTime());
-  condDebugMsg(aboveLimit(inst->getMinCumulativeConsumption(), m_maxCumulativeConsumption), "TimetableFVDetector:detect",
+  condDebugMsg(aboveLimit(inst->getMinCumulativeConsumption(), m_maxCumulativeConsumption, getRounding()), "TimetableFVDetector:detect",
                "Cumulative consumption violation. Limit: " << m_maxCumulativeConsumption
                << " Minimum cumulative consumption: " << inst->getMinCumulativeConsumption());
-  condDebugMsg(aboveLimit(inst->getMinCumulativeProduction(), m_maxCumulativeProduction), "TimetableFVDetector:detect",
+  condDebugMsg(aboveLimit(inst->getMinCumulativeProduction(), m_maxCumulativeProduction, getRounding()), "TimetableFVDetector:detect",
                "Cumulative production violation. Limit: " << m_maxCumulativeProduction
                << " Minimum cumulative production: " << inst->getMinCumulativeProduction());
-  condDebugMsg(aboveLimit(inst->getMinInstantConsumption(), m_maxInstConsumption), "TimetableFVDetector:detect",
+  condDebugMsg(aboveLimit(inst->getMinInstantConsumption(), m_maxInstConsumption, getRounding()), "TimetableFVDetector:detect",
                "Instantaneous consumption violation. Limit: " << m_maxInstConsumption
                << " Minimum instantaneous consumption: " << inst->getMinInstantConsumption());
-  condDebugMsg(aboveLimit(inst->getMinInstantProduction(), m_maxInstProduction), "TimetableFVDetector:detect",
+  condDebugMsg(aboveLimit(inst->getMinInstantProduction(), m_maxInstProduction, getRounding()), "TimetableFVDetector:detect",
                "Instantaneous production violation. Limit: " << m_maxInstProduction
                << " Minimum instantaneous production: " << inst->getMinInstantProduction());
-  condDebugMsg(belowLimit(inst->getUpperLevel() + (m_maxCumulativeProduction - inst->getMinCumulativeProduction()), m_lowerLimit),
+  condDebugMsg(belowLimit(inst->getUpperLevel() + (m_maxCumulativeProduction - inst->getMinCumulativeProduction()), m_lowerLimit, getRounding()),
                "TimetableFVDetector:detect",
                "Lower limit violation.  Limit: " << m_lowerLimit << " Upper level: " << inst->getUpperLevel()
                << " Maximum remaining production: "
                << (m_maxCumulativeProduction - inst->getMinCumulativeProduction()));
-  condDebugMsg(aboveLimit(inst->getLowerLevel() - (m_maxCumulativeConsumption - inst->getMinCumulativeConsumption()), m_upperLimit),
+  condDebugMsg(aboveLimit(inst->getLowerLevel() - (m_maxCumulativeConsumption - inst->getMinCumulativeConsumption()), m_upperLimit, getRounding()),
                "TimetableFVDetector:detect",
                "Upper limit violation.  Limit: " << m_upperLimit << " Lower level: " << inst->getLowerLevel()
                << " Maximum remaining consumption: "
