@@ -128,10 +128,10 @@ void checkProfile(MIRT::Resource& resource, std::vector<std::string>& problems) 
   }
   IntervalDomain bounds;
   profile->getLevel(-g_infiniteTime(), bounds);
-  const Rounding rounding = MIRT::FVDetector::roundingOf(profile);
   for (MIRT::ProfileIterator it(profile, -g_infiniteTime(), g_infiniteTime()); !it.done(); it.next()) {
     const MIRT::InstantId inst = it.getInstant();
     const std::string at = name + ": at " + time(inst->getTime()) + " ";
+    const Rounding rounding = MIRT::roundingAt(inst);
     if (belowLimit(inst->getLowerLevel(), resource.getLowerLimit(), rounding) ||
         aboveLimit(inst->getUpperLevel(), resource.getUpperLimit(), rounding))
       problems.push_back(outside(at + "level", inst->getLowerLevel(), inst->getUpperLevel(),

@@ -2,31 +2,28 @@
 #include "Resource/base/MIRT_Resource.hh"
 #include "Resource/base/MIRT_Profile.hh"
 #include "Resource/base/MIRT_Transaction.hh"
+#include "PlanDatabase/base/PlanDatabase.hh"
 #include "ConstraintEngine/base/ConstrainedVariable.hh"
+#include "ConstraintEngine/base/ConstraintEngine.hh"
 #include "Utils/base/Utils.hh"
 
 #include <cmath>
-#include "PlanDatabase/base/PlanDatabase.hh"
-#include "ConstraintEngine/base/ConstraintEngine.hh"
 
 namespace KORVAN {
 namespace MIRT {
 
-FVDetector::FVDetector(Id<Resource> res)
-  : FactoryObj(), m_id(this), m_res(res), m_walkEnd(g_infiniteTime()), m_rounding(Rounding::none()) {}
+FVDetector::FVDetector(Id<Resource> res) : FactoryObj(), m_id(this), m_res(res), m_walkEnd(g_infiniteTime()) {}
 
 FVDetector::~FVDetector() {
   m_id.remove();
 }
 
 void FVDetector::initialize(InstantId inst) {
-  measureRounding();
   if (m_res.isValid())
     m_res->resetViolations(inst, m_walkEnd);
 }
 
 void FVDetector::initialize() {
-  measureRounding();
   if (m_res.isValid())
     m_res->resetViolations(m_walkEnd);
 }
@@ -46,29 +43,49 @@ double finiteMagnitude(const AbstractDomain& dom) {
 
 }
 
-void FVDetector::measureRounding() {
-  m_rounding = Rounding::none();
-  if (!m_res.isValid())
-    return;
-  m_rounding.add(std::max(std::fabs(m_res->getInitCapacityLb()), std::fabs(m_res->getInitCapacityUb())));
-  for (double total : {m_res->getMaxProduction(), m_res->getMaxConsumption()})
+namespace {
+
+// The initial level and the finite total limits.
+Rounding resourceRounding(const Resource& res) {
+  Rounding r = Rounding::none();
+  r.add(std::max(std::fabs(res.getInitCapacityLb()), std::fabs(res.getInitCapacityUb())));
+  for (double total : {res.getMaxProduction(), res.getMaxConsumption()})
     if (std::fabs(total) < g_infiniteTimeAsDouble())
-      m_rounding.add(total);
-  const ProfileId& profile = m_res->getProfile();
-  if (!profile.isValid())
-    return;
-  for (const TransactionId& tx : profile->getTransactions())
-    m_rounding.add(finiteMagnitude(tx->quantity()->lastDomain()));
+      r.add(total);
+  return r;
+}
+
+}
+
+// Reached through the profile's detector; handles are checked for being set only, as the
+// profile's own queries do: these run for every flaw the solver compares.
+bool FVDetector::hasResource(const ProfileId& profile) {
+  return !profile.isNoId() && !profile->m_detector.isNoId() && !profile->m_detector->getResource().isNoId();
 }
 
 Rounding FVDetector::roundingOf(const ProfileId& profile) {
-  if (!profile.isValid() || !profile->m_detector.isValid())
+  if (!hasResource(profile))
     return Rounding();
-  return profile->m_detector->getRounding();
+  Rounding r = resourceRounding(*profile->getResource());
+  for (const TransactionId& tx : profile->getTransactions())
+    r.add(finiteMagnitude(tx->quantity()->lastDomain()));
+  return r;
+}
+
+Rounding FVDetector::roundingAt(const InstantId& inst) {
+  const ProfileId& profile = inst->getProfile();
+  if (!hasResource(profile))
+    return Rounding();
+  Rounding r = resourceRounding(*profile->getResource());
+  for (double total : {inst->getMaxCumulativeProduction(), inst->getMaxCumulativeConsumption()})
+    if (std::fabs(total) < g_infiniteTimeAsDouble())
+      r.magnitude += std::fabs(total);
+  r.terms += profile->getTransactions().size();
+  return r;
 }
 
 Rounding roundingAt(const InstantId& inst) {
-  return FVDetector::roundingOf(inst->getProfile());
+  return FVDetector::roundingAt(inst);
 }
 
 void FVDetector::notifyOfViolation(InstantId inst, ResourceProblem::Type problem) {

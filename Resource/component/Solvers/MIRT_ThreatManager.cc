@@ -27,6 +27,8 @@ std::string directionWord(InstantComparator::FlawDirection dir) {
 
 // Flaw sizes are sums of decimals: the two compare under the rule that judges them against limits.
 bool larger(const InstantId& a, double ma, const InstantId& b, double mb) {
+  if (!(ma > mb))
+    return false;
   Rounding r = roundingAt(a);
   return aboveLimit(ma, mb, r.merge(roundingAt(b)));
 }
