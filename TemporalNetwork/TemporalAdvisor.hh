@@ -9,6 +9,8 @@ namespace KORVAN {
 
 class TemporalAdvisor;
 typedef Id<TemporalAdvisor> TemporalAdvisorId;
+class Token;
+typedef Id<Token> TokenId;
 
 /// Answers questions about time variables from the "Temporal" propagator's network: the
 /// bounds on the distance between two time variables, and whether one can precede another.
@@ -31,6 +33,10 @@ public:
 
   /// True when first <= second is still possible.
   virtual bool canPrecede(const ConstrainedVariableId& first, const ConstrainedVariableId& second);
+
+  /// True when first's end may still lie at or before second's start. Defined with the plan
+  /// database, the layer that knows tokens.
+  bool canPrecede(const TokenId& first, const TokenId& second);
 
 private:
   TemporalAdvisor(const TemporalAdvisor&) = delete;

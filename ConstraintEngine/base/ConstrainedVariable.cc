@@ -6,6 +6,7 @@
 #include "ConstraintEngine/base/ConstraintEngine.hh"
 #include "Utils/base/Debug.hh"
 #include "Utils/base/Error.hh"
+#include "Utils/base/Utils.hh"
 
 namespace KORVAN {
 
@@ -34,7 +35,7 @@ const LabelStr& ConstrainedVariable::entityTypeName() {
 }
 
 const LabelStr& ConstrainedVariable::NO_NAME() {
-  static const LabelStr sl_noName("NO_NAME_ConstrainedVariable");
+  static const LabelStr sl_noName(g_noVarName());
   return sl_noName;
 }
 

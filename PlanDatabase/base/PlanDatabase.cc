@@ -191,12 +191,15 @@ ObjectDomain PlanDatabase::makeObjectDomain(const LabelStr& objectType,
   return ObjectDomain(values, m_closed, objectType);
 }
 
+bool TemporalAdvisor::canPrecede(const TokenId& first, const TokenId& second) {
+  check_error(first.isValid());
+  check_error(second.isValid());
+  return canPrecede(ConstrainedVariableId(first->end()), ConstrainedVariableId(second->start()));
+}
+
 bool canPrecede(const PlanDatabaseId& planDatabase, const TokenId& predecessor,
                 const TokenId& successor) {
-  check_error(predecessor.isValid());
-  check_error(successor.isValid());
-  return planDatabase->getTemporalAdvisor()->canPrecede(ConstrainedVariableId(predecessor->end()),
-                                                        ConstrainedVariableId(successor->start()));
+  return planDatabase->getTemporalAdvisor()->canPrecede(predecessor, successor);
 }
 
 namespace {

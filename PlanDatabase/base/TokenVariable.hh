@@ -57,6 +57,9 @@ private:
   /// Recomputes the integrated base domain; true when a merged counterpart is specified, so the
   /// integrated value must stay specified.
   bool computeBaseDomain();
+  /// Whether var, standing at this variable's index in a token to be merged onto the parent,
+  /// leaves this variable a value: its base domain meets the integrated one.
+  bool isCompatible(const ConstrainedVariableId& var) const;
 
   DomainType* m_integratedBaseDomain;
   bool m_isLocallySpecified;
@@ -245,6 +248,12 @@ void TokenVariable<DomainType>::resetSpecified() {
     check_error(this->m_parentToken->getActiveToken().isValid());
     this->m_parentToken->getActiveToken()->getVariables()[this->getIndex()]->handleReset();
   }
+}
+
+template <class DomainType>
+bool TokenVariable<DomainType>::isCompatible(const ConstrainedVariableId& var) const {
+  check_error(var.isValid());
+  return m_integratedBaseDomain->intersects(var->baseDomain());
 }
 
 template <class DomainType>

@@ -78,17 +78,44 @@ void Instant::setLowerMagnitude(double m) {
   m_lowerFlawMagnitude = m;
 }
 
-void Instant::fileTransaction(TransactionId t, int lb, int ub) {
-  checkError(lb <= m_time && m_time <= ub,
-             "Attempted to file a transaction spanning [" << lb << " " << ub << "] at instant for " << m_time);
-  debugMsg("Instant:fileTransaction", "Filing transaction in instant (" << m_id << ") for time "
+void Instant::addTransaction(TransactionId t) {
+  checkError(m_transactions.find(t) == m_transactions.end(),
+             "Instant for time " << m_time << " already has transaction " << t);
+  const AbstractDomain& dom = t->time()->lastDomain();
+  checkError(t->time()->lastDomain().isMember(m_time),
+             "Attempted to add a transaction spanning time " << t->time()->toString()
+             << " to instant for " << m_time);
+  debugMsg("Instant:addTransaction", "Adding transaction to instant (" << m_id << ") for time "
            << t->time()->toString() << " with quantity " << t->quantity()->toString());
   m_transactions.insert(t);
-  if (lb == m_time)
+  fileTransaction(t, dom.getLowerBound() == (double) m_time, dom.getUpperBound() == (double) m_time);
+}
+
+void Instant::updateTransaction(TransactionId t) {
+  const AbstractDomain& dom = t->time()->lastDomain();
+  checkError(t->time()->lastDomain().isMember(m_time),
+             "Attempted to update a transaction spanning time " << t->time()->toString()
+             << " to instant for " << m_time);
+  debugMsg("Instant:updateTransaction", "Updating transaction to instant (" << m_id << ") for time "
+           << t->time()->toString() << " with quantity " << t->quantity()->toString());
+  fileTransaction(t, dom.getLowerBound() == (double) m_time, dom.getUpperBound() == (double) m_time);
+}
+
+void Instant::addTransactionWithin(TransactionId t, int lb, int ub) {
+  checkError(m_transactions.find(t) == m_transactions.end(),
+             "Instant for time " << m_time << " already has transaction " << t);
+  checkError(lb <= m_time && m_time <= ub,
+             "Attempted to file a transaction spanning [" << lb << " " << ub << "] at instant for " << m_time);
+  m_transactions.insert(t);
+  fileTransaction(t, lb == m_time, ub == m_time);
+}
+
+void Instant::fileTransaction(TransactionId t, bool starts, bool ends) {
+  if (starts)
     m_startingTransactions.insert(t);
   else
     m_startingTransactions.erase(t);
-  if (ub == m_time) {
+  if (ends) {
     m_endingTransactions.insert(t);
     m_overlappingTransactions.erase(t);
   }
@@ -107,13 +134,20 @@ void Instant::removeTransaction(TransactionId t) {
   m_overlappingTransactions.erase(t);
 }
 
-void Instant::inheritOverlapping(const Instant& prev) {
-  m_transactions.insert(prev.m_overlappingTransactions.begin(), prev.m_overlappingTransactions.end());
-  m_overlappingTransactions.insert(prev.m_overlappingTransactions.begin(), prev.m_overlappingTransactions.end());
+bool Instant::containsStartOrEnd() const {
+  return marksHere(m_startingTransactions) || marksHere(m_endingTransactions);
 }
 
-bool Instant::containsStartOrEnd() const {
-  return !m_startingTransactions.empty() || !m_endingTransactions.empty();
+bool Instant::marksHere(const std::set<TransactionId>& filed) const {
+  for (std::set<TransactionId>::const_iterator it = filed.begin(); it != filed.end(); ++it) {
+    if (m_transactions.find(*it) == m_transactions.end())
+      continue;
+    // Filed while its domain had bounds: an emptied domain keeps that window.
+    const AbstractDomain& dom = (*it)->time()->lastDomain();
+    if (dom.isEmpty() || dom.getLowerBound() == (double) m_time || dom.getUpperBound() == (double) m_time)
+      return true;
+  }
+  return false;
 }
 
 std::string Instant::toString() const {

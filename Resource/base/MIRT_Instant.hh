@@ -84,13 +84,20 @@ private:
   Instant(const Instant&) = delete;
   Instant& operator=(const Instant&) = delete;
 
-  // Holds t as starting here, ending here or overlapping, by the window
-  // [lb, ub] it is filed in; t need not be held yet.
-  void fileTransaction(TransactionId t, int lb, int ub);
+  // Holds t, filed by the bounds of its time domain now.
+  void addTransaction(TransactionId t);
+  // Files t anew by the bounds of its time domain now; t need not be held.
+  void updateTransaction(TransactionId t);
+  // Holds t, filed by the window [lb, ub] it was last filed in: for a
+  // transaction whose time domain is empty and so has no bounds.
+  void addTransactionWithin(TransactionId t, int lb, int ub);
   void removeTransaction(TransactionId t);
-  // Holds what overlaps prev, as overlapping here too.
-  void inheritOverlapping(const Instant& prev);
+  // Whether a transaction held here still starts or ends here, judged by the
+  // bounds of its time domain now.
   bool containsStartOrEnd() const;
+  bool marksHere(const std::set<TransactionId>& filed) const;
+  // The filing itself, as starting here, ending here or overlapping.
+  void fileTransaction(TransactionId t, bool starts, bool ends);
 
   InstantId m_id;
   int m_time;

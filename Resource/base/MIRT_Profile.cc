@@ -107,48 +107,64 @@ const Id<Resource>& Profile::getResource() const {
  * Instants
  */
 
+void Profile::addInstantsForBounds(TransactionId t) {
+  const int first = lowerTime(t);
+  const int last = upperTime(t);
+  std::map<int, InstantId>::iterator it = m_instants.find(first);
+  if (it != m_instants.end())
+    it->second->updateTransaction(t);
+  else
+    addInstant(first);
+  it = m_instants.find(last);
+  if (it != m_instants.end())
+    it->second->updateTransaction(t);
+  else
+    addInstant(last);
+}
+
 void Profile::addInstant(const int time) {
   checkError(m_instants.find(time) == m_instants.end(),
              "Attempted to add a redundant instant for time " << time);
   debugMsg("Profile:addInstant", "Adding instant for time " << time);
   Instant* inst = new Instant(time, m_id);
-  // Every filed window has instants at its bounds and none is at this time,
-  // so what is filed around it is exactly what overlaps the instant before.
   std::map<int, InstantId>::iterator pos = m_instants.insert(std::make_pair(time, inst->getId())).first;
+  // Every filed window has instants at its bounds and none is at this time,
+  // so only what is filed across the instant before can span it, besides a
+  // transaction being refiled right now. Looking at no other transaction
+  // keeps building a profile linear.
   if (pos != m_instants.begin()) {
-    --pos;
-    inst->inheritOverlapping(*pos->second);
+    std::map<int, InstantId>::iterator prev = pos;
+    --prev;
+    const std::set<TransactionId>& across = prev->second->getOverlappingTransactions();
+    const std::set<TransactionId>& held = prev->second->getTransactions();
+    for (std::set<TransactionId>::const_iterator it = across.begin(); it != across.end(); ++it)
+      if (held.find(*it) != held.end())
+        addIfSpanning(inst, *it);
   }
+  if (!m_refiling.isNoId() && inst->getTransactions().find(m_refiling) == inst->getTransactions().end())
+    addIfSpanning(inst, m_refiling);
 }
 
-void Profile::fileWithin(TransactionId t, int lb, int ub) {
-  if (m_instants.find(lb) == m_instants.end())
-    addInstant(lb);
-  if (m_instants.find(ub) == m_instants.end())
-    addInstant(ub);
-  for (std::map<int, InstantId>::iterator it = m_instants.find(lb); it != m_instants.end() && it->first <= ub; ++it)
-    it->second->fileTransaction(t, lb, ub);
-  m_filed[t] = std::make_pair(lb, ub);
-}
-
-void Profile::withdrawOutside(TransactionId t, int lb, int ub, std::vector<int>& formerBounds) {
-  std::map<TransactionId, std::pair<int, int>>::iterator filed = m_filed.find(t);
-  if (filed == m_filed.end())
+void Profile::addIfSpanning(Instant* inst, const TransactionId& trans) {
+  const int time = inst->getTime();
+  check_error(trans.isValid());
+  check_error(trans->time().isValid());
+  const AbstractDomain& dom = trans->time()->lastDomain();
+  // An emptied domain keeps the window it was filed in.
+  std::map<TransactionId, std::pair<int, int>>::const_iterator filed = m_filed.end();
+  if (dom.isEmpty()) {
+    filed = m_filed.find(trans);
+    if (filed == m_filed.end() || time < filed->second.first || filed->second.second < time)
+      return;
+  }
+  else if (!dom.isMember((double) time))
     return;
-  const int oldLb = filed->second.first;
-  const int oldUb = filed->second.second;
-  for (std::map<int, InstantId>::iterator it = m_instants.lower_bound(oldLb);
-       it != m_instants.end() && it->first <= oldUb; ++it)
-    if (it->first < lb || it->first > ub)
-      it->second->removeTransaction(t);
-  formerBounds.push_back(oldLb);
-  formerBounds.push_back(oldUb);
-  m_filed.erase(filed);
-}
-
-void Profile::withdrawAll(TransactionId t, std::vector<int>& formerBounds) {
-  // No time lies in [1, 0].
-  withdrawOutside(t, 1, 0, formerBounds);
+  debugMsg("Profile:addInstant", "Adding transaction " << trans << " spanning "
+           << trans->time()->toString() << " to instant at time " << time);
+  if (filed == m_filed.end())
+    inst->addTransaction(trans);
+  else
+    inst->addTransactionWithin(trans, filed->second.first, filed->second.second);
 }
 
 void Profile::retireInstant(std::map<int, InstantId>::iterator pos) {
@@ -158,12 +174,16 @@ void Profile::retireInstant(std::map<int, InstantId>::iterator pos) {
   delete (Instant*) inst;
 }
 
-void Profile::pruneInstants(const std::vector<int>& times) {
-  for (std::vector<int>::const_iterator it = times.begin(); it != times.end(); ++it) {
+void Profile::deleteEmptyInstants(const std::vector<int>& emptyInstants) {
+  for (std::vector<int>::const_iterator it = emptyInstants.begin(); it != emptyInstants.end(); ++it) {
     std::map<int, InstantId>::iterator instIt = m_instants.find(*it);
-    if (instIt == m_instants.end() || instIt->second->containsStartOrEnd())
-      continue;
-    debugMsg("Profile:pruneInstants", "Removing instant at time " << *it << " as it marks no change.");
+    checkError(instIt != m_instants.end(),
+               "Computed empty instant at time " << *it << " but no such instant exists.");
+    debugMsg("Profile:handleTimeChanged", "Removing instant at time " << *it);
+    condDebugMsg(instIt->second->getTransactions().empty(), "Profile:handleTimeChanged",
+                 "because it has no transactions.");
+    condDebugMsg(!instIt->second->containsStartOrEnd(), "Profile:handleTimeChanged",
+                 "because it does not mark a change.");
     retireInstant(instIt);
   }
 }
@@ -216,11 +236,21 @@ void Profile::addTransaction(TransactionId t) {
            << "transaction " << t << " for time " << t->time()->toString() << " with quantity "
            << t->quantity()->toString());
 
-  m_transactions.insert(t);
-  m_transactionsByTime.insert(std::make_pair(t->time(), t));
-  // Added while its domain is empty, it is filed once the domain has bounds again.
-  if (!t->time()->lastDomain().isEmpty())
-    fileWithin(t, lowerTime(t), upperTime(t));
+  // Added while its time domain is empty, it has no bounds to file by: it is
+  // filed once the domain has bounds again.
+  if (!t->time()->lastDomain().isEmpty()) {
+    const int startTime = lowerTime(t);
+    const int endTime = upperTime(t);
+    addInstantsForBounds(t);
+    ProfileIterator it(m_id, startTime, endTime);
+    while (!it.done()) {
+      InstantId inst = it.getInstant();
+      debugMsg("Profile:addTransaction", "Adding transaction " << t << " to instant for time " << inst->getTime());
+      inst->addTransaction(t);
+      it.next();
+    }
+    m_filed[t] = std::make_pair(startTime, endTime);
+  }
 
   const Id<ConstraintEngine>& ce = m_planDatabase->getConstraintEngine();
   Constraint* timeListener = new VariableListener(ce, m_id, t, makeScope(t->time()), false);
@@ -230,6 +260,8 @@ void Profile::addTransaction(TransactionId t) {
   ConstraintAdditionListener* additionListener = new ConstraintAdditionListener(t->time(), t, m_id);
   m_otherListeners.insert(std::make_pair(t, additionListener->getId()));
 
+  m_transactions.insert(t);
+  m_transactionsByTime.insert(std::make_pair(t->time(), t));
   ++m_changeCount;
   m_needsRecompute = true;
   handleTransactionAdded(t);
@@ -241,9 +273,9 @@ void Profile::removeTransaction(TransactionId t) {
              "Attempted to remove a transaction that isn't present!");
   debugMsg("Profile:removeTransaction", "Removing transaction " << t << " for time "
            << t->time()->toString() << " with quantity " << t->quantity()->toString());
-
   // addTransaction gave every present transaction its two listeners.
-  checkError(m_variableListeners.find(t) != m_variableListeners.end(), "No listeners for transaction.");
+  checkError(m_variableListeners.find(t) != m_variableListeners.end(),
+             "Bizarre.  No listeners for transaction.");
   std::pair<std::multimap<TransactionId, Id<Constraint>>::iterator,
             std::multimap<TransactionId, Id<Constraint>>::iterator> range = m_variableListeners.equal_range(t);
   // Discarding t's listeners may relax an inconsistent engine and move the
@@ -251,8 +283,26 @@ void Profile::removeTransaction(TransactionId t) {
   // hears nothing of it.
   for (std::multimap<TransactionId, Id<Constraint>>::iterator it = range.first; it != range.second; ++it)
     checkedCast<VariableListener>(it->second, "a profile variable listener")->detach();
-  std::vector<int> formerBounds;
-  withdrawAll(t, formerBounds);
+
+  // t is held over the window it was last filed in, which an emptied domain
+  // keeps.
+  std::vector<int> emptyInstants;
+  std::map<TransactionId, std::pair<int, int>>::iterator filed = m_filed.find(t);
+  if (filed != m_filed.end()) {
+    ProfileIterator profIt(m_id, filed->second.first, filed->second.second);
+    while (!profIt.done()) {
+      InstantId inst = profIt.getInstant();
+      debugMsg("Profile:removeTransaction", "Removing transaction " << t << " from instant for time "
+               << inst->getTime());
+      inst->removeTransaction(t);
+      if (inst->getTransactions().empty() || !inst->containsStartOrEnd()) {
+        emptyInstants.push_back(inst->getTime());
+        debugMsg("Profile:removeTransaction", "Instant for time " << inst->getTime() << " is empty.");
+      }
+      profIt.next();
+    }
+    m_filed.erase(filed);
+  }
   m_transactions.erase(t);
   m_transactionsByTime.erase(t->time());
 
@@ -266,8 +316,22 @@ void Profile::removeTransaction(TransactionId t) {
   }
 
   handleTransactionVariableDeletion(TransactionId(t));
-  // Judged only now: the relaxations above may have filed others here.
-  pruneInstants(formerBounds);
+
+  for (std::vector<int>::const_iterator it = emptyInstants.begin(); it != emptyInstants.end(); ++it) {
+    std::map<int, InstantId>::iterator instIt = m_instants.find(*it);
+    // Judged again: the relaxations above may have filed others here.
+    if (instIt == m_instants.end() || instIt->second->containsStartOrEnd())
+      continue;
+    debugMsg("Profile:removeTransaction", "Removing instant at time " << *it);
+    condDebugMsg(instIt->second->getTransactions().empty(), "Profile:removeTransaction",
+                 "because it has no transactions.");
+    condDebugMsg(!instIt->second->containsStartOrEnd(), "Profile:removeTransaction",
+                 "because it does not mark a change.");
+    InstantId inst = instIt->second;
+    m_instants.erase(instIt);
+    m_detector->notifyDeleted(inst);
+    inst->discard(true);
+  }
 
   ++m_changeCount;
   m_needsRecompute = true;
@@ -302,19 +366,124 @@ void Profile::transactionTimeChanged(TransactionId e, const DomainListener::Chan
              "Unknown transaction " << e->time()->toString() << " " << e->quantity()->toString());
 
   if (!e->time()->lastDomain().isEmpty()) {
-    debugMsg("Profile:handleTimeChanged", "Refiling transaction " << e << " at time "
-             << e->time()->toString() << " with quantity " << e->quantity()->toString());
-    const int lb = lowerTime(e);
-    const int ub = upperTime(e);
-    std::vector<int> formerBounds;
-    withdrawOutside(e, lb, ub, formerBounds);
-    fileWithin(e, lb, ub);
-    pruneInstants(formerBounds);
+    const int startTime = lowerTime(e);
+    const int endTime = upperTime(e);
+    bool restriction = false;
+    bool relaxation = false;
+    switch (change) {
+    case DomainListener::UPPER_BOUND_DECREASED:
+    case DomainListener::LOWER_BOUND_INCREASED:
+    case DomainListener::BOUNDS_RESTRICTED:
+    case DomainListener::RESTRICT_TO_SINGLETON:
+    case DomainListener::SET_TO_SINGLETON:
+      restriction = true;
+      break;
+    case DomainListener::RESET:
+    case DomainListener::RELAXED:
+      relaxation = true;
+      break;
+    default:
+      break;
+    }
+    if (restriction || relaxation) {
+      std::vector<int> emptyInstants;
+      {
+        Refiling refiling(m_refiling, e);
+        if (restriction)
+          handleRestriction(e, startTime, endTime, emptyInstants);
+        else
+          handleRelaxation(e, startTime, endTime, emptyInstants);
+      }
+      m_filed[e] = std::make_pair(startTime, endTime);
+      deleteEmptyInstants(emptyInstants);
+    }
   }
 
   ++m_changeCount;
   m_needsRecompute = true;
   handleTransactionTimeChanged(e, change);
+}
+
+void Profile::handleRestriction(TransactionId e, int startTime, int endTime, std::vector<int>& emptyInstants) {
+  debugMsg("Profile:handleTimeChanged", "Handling restriction of transaction " << e << " at time "
+           << e->time()->toString() << " with quantity " << e->quantity()->toString());
+  // The run of instants holding e begins where it was last filed: start
+  // looking there rather than at the earliest instant.
+  std::map<TransactionId, std::pair<int, int>>::const_iterator filed = m_filed.find(e);
+  std::map<int, InstantId>::iterator it = m_instants.begin();
+  if (filed != m_filed.end() && m_instants.find(filed->second.first) != m_instants.end())
+    it = m_instants.find(filed->second.first);
+  while (it != m_instants.end() && it->second->getTransactions().count(e) == 0)
+    ++it;
+  checkError(it != m_instants.end(), "No instant containing this transaction.");
+  const int first = it->first;
+  int last = first;
+  for (++it; it != m_instants.end() && it->second->getTransactions().count(e) > 0; ++it)
+    last = it->first;
+  debugMsg("Profile:handleTimeChanged", "Possibly removing transaction " << e
+           << " from Instants in range [" << first << " " << last << "]");
+
+  const AbstractDomain& dom = e->time()->lastDomain();
+  {
+    ProfileIterator profIt(m_id, first, last);
+    while (!profIt.done()) {
+      InstantId inst = profIt.getInstant();
+      if (!dom.isMember((double) inst->getTime())) {
+        debugMsg("Profile:handleTimeChanged", "Removing transaction " << e << " from Instant at time "
+                 << inst->getTime());
+        inst->removeTransaction(e);
+        if (inst->getTransactions().empty() || !inst->containsStartOrEnd())
+          emptyInstants.push_back(inst->getTime());
+      }
+      else
+        inst->updateTransaction(e);
+      profIt.next();
+    }
+  }
+  addInstantsForBounds(e);
+  // A domain that moved rather than shrank (the engine reports none such)
+  // still has e over its whole window.
+  if (startTime < first || endTime > last) {
+    for (it = m_instants.lower_bound(startTime); it != m_instants.end() && it->first <= endTime; ++it)
+      if (it->second->getTransactions().count(e) == 0)
+        it->second->addTransaction(e);
+  }
+}
+
+void Profile::handleRelaxation(TransactionId e, int startTime, int endTime, std::vector<int>& emptyInstants) {
+  debugMsg("Profile:handleTimeChanged", "Handling relaxation of transaction " << e << " at time "
+           << e->time()->toString() << " with quantity " << e->quantity()->toString());
+  // Relaxed from an emptied domain, or to a value, the domain need not cover
+  // the window e was filed in: e leaves the instants outside it first.
+  std::map<TransactionId, std::pair<int, int>>::const_iterator filed = m_filed.find(e);
+  if (filed != m_filed.end() && (filed->second.first < startTime || filed->second.second > endTime)) {
+    for (std::map<int, InstantId>::iterator it = m_instants.lower_bound(filed->second.first);
+         it != m_instants.end() && it->first <= filed->second.second; ++it) {
+      const InstantId& inst = it->second;
+      if ((it->first >= startTime && it->first <= endTime) || inst->getTransactions().count(e) == 0)
+        continue;
+      inst->removeTransaction(e);
+      if (inst->getTransactions().empty() || !inst->containsStartOrEnd())
+        emptyInstants.push_back(it->first);
+    }
+  }
+
+  ProfileIterator profIt(m_id, startTime, endTime);
+  addInstantsForBounds(e);
+  while (!profIt.done()) {
+    InstantId inst = profIt.getInstant();
+    // Only when every instant lies outside the window does the walk reach
+    // one outside it; e has no place there.
+    if (inst->getTime() >= startTime && inst->getTime() <= endTime) {
+      if (!inst->containsStartOrEnd())
+        emptyInstants.push_back(inst->getTime());
+      else if (inst->getTransactions().count(e) == 0)
+        inst->addTransaction(e);
+      else
+        inst->updateTransaction(e);
+    }
+    profIt.next();
+  }
 }
 
 void Profile::transactionQuantityChanged(TransactionId e, const DomainListener::ChangeType& change) {
@@ -500,6 +669,20 @@ public:
       m_slot = m_interval;
   }
   ProfileIterator* interval() const { return (ProfileIterator*) m_interval; }
+  // While a subclass sets the walk up, the interval is back in its place,
+  // so that the subclass can tell it has one: nothing it does then changes
+  // the window.
+  class Lend {
+  public:
+    explicit Lend(WalkGuard& guard) : m_guard(guard) { m_guard.m_slot = m_guard.m_interval; }
+    ~Lend() {
+      if (m_guard.m_slot == m_guard.m_interval)
+        m_guard.m_slot = Id<ProfileIterator>::noId();
+    }
+
+  private:
+    WalkGuard& m_guard;
+  };
   void release() {
     delete (ProfileIterator*) m_interval;
     m_interval = Id<ProfileIterator>::noId();
@@ -530,12 +713,18 @@ void Profile::handleRecompute() {
     // Marks after the window stand: the walk will not judge them again.
     m_detector->m_walkEnd = interval->getEndTime();
     if (interval->getTime() == m_instants.begin()->first) {
-      initRecompute();
+      {
+        WalkGuard::Lend lend(guard);
+        initRecompute();
+      }
       m_detector->initialize();
     }
     else {
       InstantId inst = interval->getInstant();
-      initRecompute(inst);
+      {
+        WalkGuard::Lend lend(guard);
+        initRecompute(inst);
+      }
       m_detector->initialize(inst);
       violation = m_detector->detect(inst);
       prev = inst;
@@ -549,6 +738,7 @@ void Profile::handleRecompute() {
     while (!violation && m_changeCount == startCount && !interval->done()) {
       InstantId inst = interval->currentUnchecked();
       debugMsg("Profile:recompute", "Recomputing levels at instant " << inst->getTime());
+      check_error(inst.isValid());
       recomputeLevels(prev, inst);
       prev = inst;
       violation = m_detector->detect(inst);
@@ -577,6 +767,10 @@ void Profile::getLevel(int time, IntervalDomain& dest) {
   else
     result.intersect(it->second->getLowerLevel(), it->second->getUpperLevel());
   dest = result;
+}
+
+bool Profile::isValid() {
+  return true;
 }
 
 Profile::Totals Profile::computeTotals(const InstantId& inst) {

@@ -53,6 +53,7 @@ public:
   virtual void removeTransaction(TransactionId t);
   // Brings the levels up to date, then writes the bounds in effect at time.
   virtual void getLevel(int time, IntervalDomain& dest);
+  virtual bool isValid();
   virtual void getTransactionsToOrder(const InstantId& inst, std::vector<TransactionId>& results);
 
   Id<Profile>& getId() { return m_id; }
@@ -192,21 +193,20 @@ private:
   Profile& operator=(const Profile&) = delete;
 
   void handleConstraintMessage(Id<Constraint> c, Id<ConstrainedVariable> var, int argIndex, bool addition);
+  // Makes sure instants exist at both bounds of t's time domain; an
+  // instant already there files t anew.
+  void addInstantsForBounds(TransactionId t);
   void addInstant(const int time);
-  // Files t in every instant within [lb, ub], making the instants at lb and
-  // ub first when they are missing.
-  void fileWithin(TransactionId t, int lb, int ub);
-  // Takes t out of the instants it is filed in outside [lb, ub] and forgets
-  // its window; the times of its former bounds go to formerBounds, as the
-  // only instants that may mark nothing any more.
-  void withdrawOutside(TransactionId t, int lb, int ub, std::vector<int>& formerBounds);
+  // Step of addInstant: inst holds trans if trans's time domain spans it.
+  void addIfSpanning(Instant* inst, const TransactionId& trans);
+  // The instant work of a time change: e moves between instants, and the
+  // times of the instants that no longer serve go to emptyInstants.
+  void handleRestriction(TransactionId e, int startTime, int endTime, std::vector<int>& emptyInstants);
+  void handleRelaxation(TransactionId e, int startTime, int endTime, std::vector<int>& emptyInstants);
+  void deleteEmptyInstants(const std::vector<int>& emptyInstants);
   // After a change that may end a violation without relaxing a domain: the
   // resource gives back the domain it emptied, if any.
   void judgeAgain();
-  void withdrawAll(TransactionId t, std::vector<int>& formerBounds);
-  // Deletes the instants at these times that no longer mark a start or an
-  // end, telling the detector first.
-  void pruneInstants(const std::vector<int>& times);
   void retireInstant(std::map<int, InstantId>::iterator pos);
   // Deletes every instant without telling anybody: the profile is going.
   void dropAllInstants();
@@ -220,6 +220,16 @@ private:
   bool m_needsRecompute;
   unsigned int m_constraintKeyLb;
   bool m_recomputing;
+  // The transaction whose time change is being handled: a new instant
+  // within its domain holds it too.
+  TransactionId m_refiling;
+  class Refiling {
+  public:
+    Refiling(TransactionId& slot, const TransactionId& t) : m_slot(slot) { m_slot = t; }
+    ~Refiling() { m_slot = TransactionId::noId(); }
+  private:
+    TransactionId& m_slot;
+  };
 
 protected:
   const double m_initLevelLb;

@@ -6,7 +6,6 @@
 #include "ConstraintEngine/base/ConstraintEngine.hh"
 #include "ConstraintEngine/base/IntervalIntDomain.hh"
 #include "PlanDatabase/base/PlanDatabase.hh"
-#include "PlanDatabase/base/TemporalAdvice.hh"
 #include "TemporalNetwork/TemporalAdvisor.hh"
 #include "PlanDatabase/base/Token.hh"
 #include "Utils/base/Debug.hh"
@@ -210,14 +209,18 @@ void Resource::notifyViolated(InstantId inst, ResourceProblem::Type problem) {
       TransactionId trans = *it;
       TokenId tok = getTokenForTransaction(trans);
       Id<ResourceTokenRelation> constraint = getRTRConstraint(tok);
-      const bool onProblemSide = trans->isConsumer() ? isConsumptionProblem(problem)
-                                                     : isProductionProblem(problem);
-      if (!onProblemSide)
-        continue;
-      constraint->notifyViolated(problem, inst);
-      m_violatedTokens[tok].insert(inst);
-      debugMsg("Resource:notifyViolated", "Marked constraint as " << (trans->isConsumer() ? "violated" : "Violated")
-               << " : Token(" << tok->getKey() << ") Constraint " << constraint->toString());
+      if (isConsumptionProblem(problem) && trans->isConsumer()) {
+        constraint->notifyViolated(problem, inst);
+        m_violatedTokens[tok].insert(inst);
+        debugMsg("Resource:notifyViolated", "Marked constraint as violated : Token(" << tok->getKey()
+                 << ") Constraint " << constraint->toString());
+      }
+      else if (isProductionProblem(problem) && !trans->isConsumer()) {
+        constraint->notifyViolated(problem, inst);
+        m_violatedTokens[tok].insert(inst);
+        debugMsg("Resource:notifyViolated", "Marked constraint as Violated : Token(" << tok->getKey()
+                 << ") Constraint " << constraint->toString());
+      }
     }
   }
   else {
@@ -386,6 +389,7 @@ void Resource::notifyNoLongerFlawed(InstantId inst) {
       check_error(tok.isValid());
       std::map<TokenId, std::set<InstantId>>::iterator tokIt = m_flawedTokens.find(tok);
       check_error(tokIt != m_flawedTokens.end());
+      check_error(!tokIt->second.empty());
       tokIt->second.erase(inst);
       debugMsg("Resource:notifyNoLongerFlawed", "Removed the flaw at time " << inst->getTime() << " for token "
                << tok->getPredicateName().toString() << "(" << tok->getKey() << ")");
@@ -601,6 +605,7 @@ void Resource::getOrderingChoices(const TokenId& token, std::vector<std::pair<To
   TokenOrders found;
   found.count = 0;
   found.limit = limit;
+  found.temporalAdvisor = getPlanDatabase()->getTemporalAdvisor();
   // One flaw at a time: the orderings of the earliest flawed instant that offers any. Every plan
   // that repairs that instant orders one of its pairs, so the search loses nothing, while pairs
   // gathered from every instant of the window would let it order the same tokens in every
@@ -625,7 +630,7 @@ void Resource::attemptTokenOrder(TokenOrders& found, const TokenId& predecessorT
            << " and successorToken " << successorToken->getKey() << " "
            << (predecessorToken == successorToken));
   if (successorToken == predecessorToken || isConstrainedToPrecede(predecessorToken, successorToken) ||
-      !KORVAN::canPrecede(getPlanDatabase(), predecessorToken, successorToken))
+      !found.temporalAdvisor->canPrecede(predecessorToken, successorToken))
     return;
   debugMsg("Resource:getOrderingChoices", "Considering order <"
            << predecessorToken->getPredicateName().toString() << "(" << predecessorToken->getKey() << "), "
@@ -658,14 +663,6 @@ void Resource::tokensUnderWay(int time, std::vector<TokenId>& partners) const {
   }
 }
 
-const TokenId& Resource::tokenOf(const TransactionId& t) const {
-  check_error(t.isValid());
-  std::map<TransactionId, TokenId>::const_iterator pos = m_transactionsToTokens.find(t);
-  check_error(pos != m_transactionsToTokens.end());
-  check_error(pos->second.isValid());
-  return pos->second;
-}
-
 void Resource::tokenOrdersAt(const std::map<int, InstantId>::const_iterator& flawed, TokenOrders& found) {
   const int time = flawed->first;
   debugMsg("Resource:getOrderingChoices", "Generating orderings for time " << time);
@@ -675,7 +672,10 @@ void Resource::tokenOrdersAt(const std::map<int, InstantId>::const_iterator& fla
   for (std::set<TransactionId>::const_iterator predIt = transactions.begin();
        predIt != transactions.end() && !found.full(); ++predIt) {
     const TransactionId& predecessor = *predIt;
-    const TokenId predecessorToken = tokenOf(predecessor);
+    check_error(predecessor.isValid());
+    check_error(m_transactionsToTokens.find(predecessor) != m_transactionsToTokens.end());
+    const TokenId predecessorToken = m_transactionsToTokens.find(predecessor)->second;
+    check_error(predecessorToken.isValid());
     debugMsg("Resource:getOrderingChoices", "Looking at predecessor transaction <"
              << predecessor->time()->toString() << ", " << (predecessor->isConsumer() ? "(c)" : "(p)")
              << predecessor->quantity()->toString() << ">");
@@ -684,7 +684,10 @@ void Resource::tokenOrdersAt(const std::map<int, InstantId>::const_iterator& fla
       const TransactionId& successor = *succIt;
       if (successor == predecessor)
         continue;
-      const TokenId successorToken = tokenOf(successor);
+      check_error(successor.isValid());
+      check_error(m_transactionsToTokens.find(successor) != m_transactionsToTokens.end());
+      const TokenId successorToken = m_transactionsToTokens.find(successor)->second;
+      check_error(successorToken.isValid());
       debugMsg("Resource:getOrderingChoices", "Looking at successor transaction <"
                << successor->time()->toString() << ", " << (successor->isConsumer() ? "(c)" : "(p)")
                << successor->quantity()->toString() << ">");

@@ -152,6 +152,7 @@ private:
     std::multimap<TokenId, TokenId> pairs;
     unsigned int count;
     unsigned int limit;
+    TemporalAdvisorId temporalAdvisor;
     bool full() const { return count >= limit; }
   };
   // Takes the pair when the object does not order it yet and the network still allows it.
@@ -160,7 +161,6 @@ private:
   void tokenOrdersAt(const std::map<int, InstantId>::const_iterator& flawed, TokenOrders& found);
   // The tokens that may be under way at time, each once.
   void tokensUnderWay(int time, std::vector<TokenId>& partners) const;
-  const TokenId& tokenOf(const TransactionId& t) const;
   void recordReported(const InstantId& inst, ResourceProblem::Type problem, const ConstrainedVariableId& emptied);
 
   double m_initCapacityLb;

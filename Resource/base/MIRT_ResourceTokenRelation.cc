@@ -46,7 +46,8 @@ ResourceTokenRelation::ResourceTokenRelation(const ConstraintEngineId& constrain
 const std::vector<ConstrainedVariableId>& ResourceTokenRelation::checkScope(const std::vector<ConstrainedVariableId>& scope,
                                                                           const TokenId& tok) {
   check_error(scope.size() == 2, "Require both state and object variables, in that order.");
-  check_error(tok.isValid() && scope[0] == tok->getState() && scope[1] == tok->getObject(),
+  check_error(tok.isValid());
+  check_error(scope[0] == tok->getState() && scope[1] == tok->getObject(),
               "Require both state and object variables, in that order.");
   return scope;
 }

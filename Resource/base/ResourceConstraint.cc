@@ -79,6 +79,7 @@ void ResourceConstraint::handleExecute() {
       continue;
     }
     ResourceId resource = object;
+    check_error(resource.isValid());
     double oQtyMin = resource->getConsumptionRateMax(-g_infiniteTime());
     double oQtyMax = resource->getProductionRateMax(-g_infiniteTime());
     // Limits that are not numbers are those of a resource that was never initialised.

@@ -19,6 +19,7 @@ class Resource;
 class Transaction;
 typedef Id<Resource> ResourceId;
 typedef Id<Transaction> TransactionId;
+typedef Id<ConstrainedVariable> ResVarId;
 
 class Transaction : public EventToken {
 public:
@@ -56,7 +57,7 @@ protected:
   void commonInit(bool closed);
 
   // The "quantity" variable.
-  ConstrainedVariableId m_usage;
+  ResVarId m_usage;
 
 private:
   bool isValid() const;

@@ -126,8 +126,8 @@ void FlowProfile::noteComputed(const InstantId& inst) {
 }
 
 void FlowProfile::initRecompute() {
-  // The profile core holds the window itself while the pass runs and has
-  // checked it before starting.
+  check_error(m_recomputeInterval.isValid(),
+              "Attempted to initialize recomputation without a valid starting point!");
   debugMsg("FlowProfile:initRecompute", "From the first instant");
   startPass();
   m_pass.lowerRecorded.clear();
@@ -174,7 +174,7 @@ void FlowProfile::recomputeLevels(InstantId prev, InstantId inst) {
     const TransactionId& t = *it;
     const AbstractDomain& time = t->time()->lastDomain();
     if (time.getUpperBound() == T) {
-      debugMsg("FlowProfile:recomputeLevels", "Transaction (" << t << ") enters closed set.");
+      debugMsg("FlowProfile::recomputeLevels", "Transaction (" << t << ") enters closed set.");
       // From here on it counts in the closed levels directly, unless the
       // pass found it counting earlier.
       if (m_recalculateLowerLevel) {
@@ -219,7 +219,7 @@ void FlowProfile::recomputeLevels(InstantId prev, InstantId inst) {
           handleOrderedAtOrBefore(t2, t);
           break;
         default:
-          debugMsg("FlowProfile:recomputeLevels", "Transaction (" << t << ") and Transaction (" << t2
+          debugMsg("FlowProfile::recomputeLevels", "Transaction (" << t << ") and Transaction (" << t2
                    << ") not constrained");
           break;
         }
@@ -237,7 +237,7 @@ void FlowProfile::recomputeLevels(InstantId prev, InstantId inst) {
     upperLevel = m_upperClosedLevel + m_upperLevelGraph->getResidualFromSource();
     recordReached(*m_upperLevelGraph, m_upperLevelContribution, m_pass.upperRecorded, inst);
   }
-  debugMsg("FlowProfile:recomputeLevels", "Computed levels for instance at time " << inst->getTime() << "["
+  debugMsg("FlowProfile::recomputeLevels", "Computed levels for instance at time " << inst->getTime() << "["
            << lowerLevel << "," << upperLevel << "]");
   updateWithTotals(inst, lowerLevel, upperLevel);
   noteComputed(inst);
@@ -537,13 +537,15 @@ void FlowProfile::replaceWindow(int start, int end) {
   m_pass.pendingEnd = end;
 }
 
-void FlowProfile::mergeWindow(int start, int end) {
+std::pair<int, int> FlowProfile::mergeWindow(int start, int end) {
+  int startRecalculation = start, endRecalculation = end;
   if (m_recomputeInterval.isValid()) {
-    start = std::min(start, m_recomputeInterval->getStartTime());
-    end = std::max(end, m_pass.pendingEnd);
+    startRecalculation = std::min(start, m_recomputeInterval->getStartTime());
+    endRecalculation = std::max(end, m_pass.pendingEnd);
   }
-  replaceWindow(start, end);
-  debugMsg("FlowProfile:mergeWindow", "Set interval to [" << start << "," << end << "]");
+  replaceWindow(startRecalculation, endRecalculation);
+  debugMsg("FlowProfile:mergeWindow", "Set interval to [" << startRecalculation << "," << endRecalculation << "]");
+  return std::make_pair(startRecalculation, endRecalculation);
 }
 
 void FlowProfile::handleTransactionAdded(TransactionId t) {
@@ -555,9 +557,10 @@ void FlowProfile::handleTransactionAdded(TransactionId t) {
   m_recalculateUpperLevel = true;
   int lb = -g_infiniteTime(), ub = g_infiniteTime();
   const bool bounded = timeBounds(t, lb, ub);
-  mergeWindow(lb, g_infiniteTime());
+  const std::pair<int, int> window = mergeWindow(lb, g_infiniteTime());
   if (bounded)
     m_previousTimeBounds[t] = std::make_pair(lb, ub);
+  debugMsg("FlowProfile:handleTransactionAdded", "Set interval to [" << window.first << "," << window.second << "]");
 }
 
 void FlowProfile::handleTransactionRemoved(TransactionId t) {
@@ -610,15 +613,23 @@ void FlowProfile::handleTransactionTimeChanged(TransactionId t, const DomainList
   // the bounds it had before this change and the ones it has now.
   std::unordered_map<TransactionId, std::pair<int, int>, TransactionIdHash>::iterator ite =
     m_previousTimeBounds.find(t);
-  int start = lb, end = ub;
+  // A restriction can only come to a transaction the profile holds bounds
+  // of; a relaxation may give bounds to one added with none.
+  const bool restriction = type == DomainListener::UPPER_BOUND_DECREASED ||
+    type == DomainListener::LOWER_BOUND_INCREASED || type == DomainListener::BOUNDS_RESTRICTED ||
+    type == DomainListener::RESTRICT_TO_SINGLETON || type == DomainListener::SET_TO_SINGLETON;
+  if (restriction)
+    check_error(ite != m_previousTimeBounds.end());
+  int startRecalculation = lb, endRecalculation = ub;
   if (ite != m_previousTimeBounds.end()) {
-    start = std::min(start, ite->second.first);
-    end = std::max(end, ite->second.second);
+    const int previousStart = ite->second.first, previousEnd = ite->second.second;
+    startRecalculation = std::min(startRecalculation, previousStart);
+    endRecalculation = std::max(endRecalculation, previousEnd);
     ite->second = std::make_pair(lb, ub);
   }
   else
     m_previousTimeBounds[t] = std::make_pair(lb, ub);
-  mergeWindow(start, end);
+  mergeWindow(startRecalculation, endRecalculation);
 }
 
 void FlowProfile::handleTransactionQuantityChanged(TransactionId t, const DomainListener::ChangeType& type) {

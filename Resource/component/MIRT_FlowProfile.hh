@@ -151,7 +151,8 @@ private:
   // Null when the constraint engine has none.
   TemporalPropagator* temporalPropagator() const;
   // Replaces the recompute window by [start, end] merged with the pending one.
-  void mergeWindow(int start, int end);
+  // Returns the window set.
+  std::pair<int, int> mergeWindow(int start, int end);
   void temporalConstraintChanged(const TransactionId& predecessor, const TransactionId& successor);
   void replaceWindow(int start, int end);
   bool getEarliestInstant(const ContributionMap& contributions, const TransactionId& t, InstantId& i) const;

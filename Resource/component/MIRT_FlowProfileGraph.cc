@@ -27,7 +27,7 @@ inline double quantityUb(const TransactionId& t) {
  */
 
 FlowProfileGraph::FlowProfileGraph(const TransactionId& source, const TransactionId& sink, bool lowerLevel)
-  : m_lowerLevel(lowerLevel), m_recalculate(false), m_flowHeld(false), m_maxflow(0), m_graph(new Graph()) {
+  : m_lowerLevel(lowerLevel), m_recalculate(false), m_maxflow(0), m_graph(new Graph()) {
   m_source = m_graph->createNode(source, true);
   m_sink = m_graph->createNode(sink, true);
   m_maxflow = new MaximumFlowAlgorithm(m_graph, m_source, m_sink);
@@ -45,7 +45,6 @@ bool FlowProfileGraph::onSourceSide(const TransactionId& t) const {
 void FlowProfileGraph::reset() {
   debugMsg("FlowProfileGraph:reset", "Lower level: " << m_lowerLevel);
   m_recalculate = true;
-  m_flowHeld = false;
   m_graph->setDisabled();
   // Disabling the graph leaves one edge of each opposite pair flagged; an
   // ordering that no longer holds must not come back with its nodes, so
@@ -139,20 +138,12 @@ void FlowProfileGraph::pushFlow(const TransactionId& t) {
 }
 
 void FlowProfileGraph::restoreFlow() {
-  // With a run from scratch pending, the next read or walk starts over
-  // anyway, and resuming from flows of nodes since deleted would be unsound.
-  if (m_recalculate)
-    return;
+  // Resuming repairs what deleted nodes left of the held flow first.
   m_maxflow->execute(false);
 }
 
 void FlowProfileGraph::runMaximumFlow() {
-  // The maximum flow completes whatever flow the edges hold after the
-  // network changed, and the transactions reachable from the source after
-  // any maximum flow are the same: resuming is exact, and after a walk or a
-  // contraction it only places the flow of what changed.
-  m_maxflow->execute(!m_flowHeld);
-  m_flowHeld = true;
+  m_maxflow->execute(true);
 }
 
 double FlowProfileGraph::getResidualFromSource() {
@@ -231,7 +222,7 @@ void FlowProfileGraph::visitNeighbors(Node* node, double& level, VisitedMap& vis
              << m_lowerLevel);
     target->setDisabled();
     contributions[t] = instant;
-    debugMsg("FlowProfileGraph:visitNeighbors", "Transaction " << t << " starts contributing at "
+    debugMsg("FlowProfileGraph::visitNeighbors", "Transaction " << t << " starts contributing at "
              << instant->getTime() << " lower level " << m_lowerLevel);
     const double delta = contributionOf(t).toBound(m_lowerLevel);
     debugMsg("FlowProfileGraph:visitNeighbors", "Adding " << delta << " to the level.");

@@ -77,13 +77,11 @@ private:
   void visitNeighbors(Node* node, double& level, VisitedMap& visited, ContributionMap& contributions,
                       const InstantId& instant);
 
-  // Run the maximum flow again from the flow the edges hold, or from scratch.
+  // From scratch: the network changed since the last run.
   void runMaximumFlow();
 
   bool m_lowerLevel;
   bool m_recalculate;
-  // The edges hold a maximum flow of an earlier state of this network.
-  bool m_flowHeld;
   std::set<TransactionId> m_takenOut;
   MaximumFlowAlgorithm* m_maxflow;
   Graph* m_graph;

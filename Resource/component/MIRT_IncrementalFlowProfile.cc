@@ -19,9 +19,9 @@ IncrementalFlowProfile::IncrementalFlowProfile(Id<PlanDatabase> db, Id<FVDetecto
 IncrementalFlowProfile::~IncrementalFlowProfile() {}
 
 void IncrementalFlowProfile::initRecompute() {
-  // The profile core holds the window itself while the pass runs and has
-  // checked it before starting.
-  debugMsg("IncrementalFlowProfile:initRecompute", "");
+  check_error(m_recomputeInterval.isValid(),
+              "Attempted to initialize recomputation without a valid starting point!");
+  debugMsg("IncrementalFlowProfile::initRecompute", "");
   startPass(m_instants.begin()->first);
   initializeGraphs();
   m_lowerClosedLevel = m_initLevelLb;
@@ -30,12 +30,12 @@ void IncrementalFlowProfile::initRecompute() {
 
 void IncrementalFlowProfile::initRecompute(InstantId inst) {
   check_error(inst.isValid());
-  debugMsg("IncrementalFlowProfile:initRecompute", "For instant (" << inst << ")");
+  debugMsg("IncrementalFlowProfile::initRecompute", "For instant (" << inst << ")");
   const int T = inst->getTime();
   startPass(T);
   std::map<int, InstantId>::iterator p = getGreatestInstant(T - 1);
   if (p != m_instants.end()) {
-    debugMsg("IncrementalFlowProfile:initRecompute", "For instant (" << inst
+    debugMsg("IncrementalFlowProfile::initRecompute", "For instant (" << inst
              << ") getting initial levels from instant (" << p->second << ")");
     m_lowerClosedLevel = p->second->getLowerLevel();
     m_upperClosedLevel = p->second->getUpperLevel();
@@ -77,7 +77,7 @@ void IncrementalFlowProfile::initRecompute(InstantId inst) {
 void IncrementalFlowProfile::recomputeLevels(InstantId prev, InstantId inst) {
   check_error(prev.isValid() || InstantId::noId() == prev);
   check_error(inst.isValid());
-  debugMsg("IncrementalFlowProfile:recomputeLevels", "Previous instant (" << prev << ") and current instant ("
+  debugMsg("IncrementalFlowProfile::recomputeLevels", "Previous instant (" << prev << ") and current instant ("
            << inst << ")");
   const double lowerLevel = prev == InstantId::noId() ? m_lowerClosedLevel : prev->getLowerLevel();
   const double upperLevel = prev == InstantId::noId() ? m_upperClosedLevel : prev->getUpperLevel();
@@ -162,58 +162,77 @@ bool IncrementalFlowProfile::contract(FlowProfileGraph* graph, ContributionMap& 
   bool wasOpen = false;
   bool enteredClosedSet = false;
   if (graph->isEnabled(ended)) {
-    debugMsg("IncrementalFlowProfile:recomputeLevels", "Contracting from " << (lower ? "lower" : "upper")
-             << " graph transaction (" << ended << ") " << ended->time()->toString() << " "
-             << ended->quantity()->toString());
+    if (lower)
+      debugMsg("IncrementalFlowProfile::recomputeLevels", "Contracting from lower graph transaction (" << ended
+               << ") " << ended->time()->toString() << " " << ended->quantity()->toString());
+    else
+      debugMsg("IncrementalFlowProfile::recomputeLevels", "Contracting from upper graph transaction (" << ended
+               << ") " << ended->time()->toString() << " " << ended->quantity()->toString());
     enteredClosedSet = true;
     wasOpen = true;
     graph->pushFlow(ended);
     graph->disable(ended);
-    // Closed for good: out of the way of every later run of this pass.
+    // Closed for good: out of every later run of this pass, which would
+    // otherwise go over all the pass has closed so far at each instant.
     graph->removeTransaction(ended);
   }
   else if (ended->time()->lastDomain().isSingleton() && !graph->wasTakenOut(ended)) {
     // Never opened. One that a walk took out was opened by a pass starting
     // at this very instant and is already counted.
-    debugMsg("IncrementalFlowProfile:recomputeLevels", "Transaction (" << ended
+    debugMsg("IncrementalFlowProfile::recomputeLevels", "Transaction (" << ended
              << ") straight from open to closed set");
     enteredClosedSet = true;
   }
   if (!enteredClosedSet)
     return false;
 
-  debugMsg("IncrementalFlowProfile:recomputeLevels", "Transaction " << ended << " starts contributing at "
-           << inst->getTime() << " lower level " << (lower ? "true" : "false"));
+  if (lower)
+    debugMsg("IncrementalFlowProfile:recomputeLevels", "Transaction " << ended << " starts contributing at "
+             << inst->getTime() << " lower level true");
+  else
+    debugMsg("IncrementalFlowProfile:recomputeLevels", "Transaction " << ended << " starts contributing at "
+             << inst->getTime() << " lower level false");
   contributions[ended] = inst;
   const double delta = contributionOf(ended).toBound(lower);
   level += delta;
-  debugMsg("IncrementalFlowProfile:recomputeLevels", "Transaction (" << ended << ") "
-           << (delta >= 0 ? "increases " : "decreases ") << (lower ? "lower" : "upper") << " level by "
-           << (delta >= 0 ? delta : -delta) << " (new level " << level << ")");
+  // The sign follows the kind of transaction, whatever the quantity's sign.
+  const bool increases = !ended->isConsumer();
+  if (lower && increases)
+    debugMsg("IncrementalFlowProfile::recomputeLevels", "Transaction (" << ended << ") increases lower level by "
+             << delta << " (new level " << level << ")");
+  else if (lower)
+    debugMsg("IncrementalFlowProfile::recomputeLevels", "Transaction (" << ended << ") decreases lower level by "
+             << -delta << " (new level " << level << ")");
+  else if (increases)
+    debugMsg("IncrementalFlowProfile::recomputeLevels", "Transaction (" << ended << ") increases upper level by "
+             << delta << " (new level " << level << ")");
+  else
+    debugMsg("IncrementalFlowProfile::recomputeLevels", "Transaction (" << ended << ") decreases upper level by "
+             << -delta << " (new level " << level << ")");
   return wasOpen;
 }
 
 void IncrementalFlowProfile::recomputeLevels(InstantId inst, double lowerLevel, double upperLevel) {
-  debugMsg("IncrementalFlowProfile:recomputeLevels", "Instant (" << inst << ") at time " << inst->getTime()
+  debugMsg("IncrementalFlowProfile::recomputeLevels", "Instant (" << inst << ") at time " << inst->getTime()
            << " start levels [" << lowerLevel << "," << upperLevel << "]");
-  // Expansion.
-  if (enableOrderings(inst)) {
+  const bool expansion = enableOrderings(inst);
+  if (expansion) {
     if (m_recalculateLowerLevel) {
       const double delta = m_lowerLevelGraph->disableReachableResidualGraph(m_lowerLevelContribution, inst);
-      debugMsg("IncrementalFlowProfile:recomputeLevels", "Expansion leads to delta lower level of " << delta);
+      debugMsg("IncrementalFlowProfile::recomputeLevels", "Expansion leads to delta lower level of " << delta);
       lowerLevel += delta;
     }
     if (m_recalculateUpperLevel) {
       const double delta = m_upperLevelGraph->disableReachableResidualGraph(m_upperLevelContribution, inst);
-      debugMsg("IncrementalFlowProfile:recomputeLevels", "Expansion leads to delta upper level of " << delta);
+      debugMsg("IncrementalFlowProfile::recomputeLevels", "Expansion leads to delta upper level of " << delta);
       upperLevel += delta;
     }
   }
 
   // Contraction.
   bool contraction = false;
-  const std::set<TransactionId>& ending = inst->getEndingTransactions();
-  for (std::set<TransactionId>::const_iterator it = ending.begin(); it != ending.end(); ++it) {
+  const std::set<TransactionId>& endingTransactions = inst->getEndingTransactions();
+  for (std::set<TransactionId>::const_iterator it = endingTransactions.begin(); it != endingTransactions.end(); ++it) {
     if (m_recalculateLowerLevel &&
         contract(m_lowerLevelGraph, m_lowerLevelContribution, *it, inst, true, lowerLevel))
       contraction = true;
@@ -226,13 +245,13 @@ void IncrementalFlowProfile::recomputeLevels(InstantId inst, double lowerLevel, 
     if (m_recalculateLowerLevel) {
       m_lowerLevelGraph->restoreFlow();
       const double delta = m_lowerLevelGraph->disableReachableResidualGraph(m_lowerLevelContribution, inst);
-      debugMsg("IncrementalFlowProfile:recomputeLevels", "Contraction leads to delta lower level of " << delta);
+      debugMsg("IncrementalFlowProfile::recomputeLevels", "Contraction leads to delta lower level of " << delta);
       lowerLevel += delta;
     }
     if (m_recalculateUpperLevel) {
       m_upperLevelGraph->restoreFlow();
       const double delta = m_upperLevelGraph->disableReachableResidualGraph(m_upperLevelContribution, inst);
-      debugMsg("IncrementalFlowProfile:recomputeLevels", "Contraction leads to delta upper level of " << delta);
+      debugMsg("IncrementalFlowProfile::recomputeLevels", "Contraction leads to delta upper level of " << delta);
       upperLevel += delta;
     }
   }
@@ -242,7 +261,9 @@ void IncrementalFlowProfile::recomputeLevels(InstantId inst, double lowerLevel, 
     lowerLevel = inst->getLowerLevel();
   if (!m_recalculateUpperLevel)
     upperLevel = inst->getUpperLevel();
-  debugMsg("IncrementalFlowProfile:recomputeLevels", "Computed levels for instance at time " << inst->getTime()
+  debugMsg("IncrementalFlowProfile::recomputeLevels", "Computed levels for instance at time " << inst->getTime()
+           << "[" << lowerLevel << "," << upperLevel << "]");
+  debugMsg("IncrementalFlowProfile::calculatedLevels", "Computed levels for instance at time " << inst->getTime()
            << "[" << lowerLevel << "," << upperLevel << "]");
   updateWithTotals(inst, lowerLevel, upperLevel);
   noteComputed(inst);

@@ -262,7 +262,8 @@ void MaximumFlowAlgorithm::disCharge(int u) {
       m_Cursor[u] = m_FirstArc[u];
     }
     const int a = m_Cursor[u];
-    Edge* edge = m_Arcs[a];
+    Edge* edge = a < end ? m_Arcs[a] : 0;
+    flowAssert(edge != 0);
     if (edge->m_Flow < edge->getCapacity() && m_Distance[u] == m_Distance[m_Head[a]] + 1)
       push(a);
     else
@@ -299,6 +300,8 @@ bool MaximumFlowAlgorithm::reLabel(int u) {
   m_Distance[u] = m + 1;
   return true;
 }
+
+void MaximumFlowAlgorithm::print(std::ostream&) const {}
 
 void MaximumFlowAlgorithm::pushFlowBack(Node* n) {
   // The predecessors' excess follows from the flows when the next run

@@ -35,6 +35,8 @@ public:
   // Hands the flow entering n back to its predecessors, for a later
   // execute(false) to place elsewhere.
   void pushFlowBack(Node* n);
+  // Nothing to show: the state of a run lives on the edges.
+  void print(std::ostream& os) const;
 
 private:
   MaximumFlowAlgorithm(const MaximumFlowAlgorithm&) = delete;

@@ -22,7 +22,7 @@ ResourceProblem::Type OpenWorldFVDetector::getResourceLevelViolation(InstantId i
   }
   if (above(inst, inst->getLowerLevel() - remainingConsumption, m_upperLimit)) {
     debugMsg("OpenWorldFVDetector:detect", "Upper limit violation.  Limit: " << m_upperLimit << " Lower level: "
-             << inst->getLowerLevel() << " Maximum remaining consumption: " << remainingConsumption);
+             << inst->getLowerLevel() << " Maxumum remaining consumption: " << remainingConsumption);
     return ResourceProblem::LevelTooHigh;
   }
   return ResourceProblem::NoProblem;

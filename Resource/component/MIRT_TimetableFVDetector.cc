@@ -62,7 +62,7 @@ bool TimetableFVDetector::detect(InstantId inst) {
   condDebugMsg(above(inst, inst->getLowerLevel() - (m_maxCumulativeConsumption - inst->getMinCumulativeConsumption()), m_upperLimit),
                "TimetableFVDetector:detect",
                "Upper limit violation.  Limit: " << m_upperLimit << " Lower level: " << inst->getLowerLevel()
-               << " Maximum remaining consumption: "
+               << " Maxumum remaining consumption: "
                << (m_maxCumulativeConsumption - inst->getMinCumulativeConsumption()));
 
   const bool wasViolated = inst->isViolated();

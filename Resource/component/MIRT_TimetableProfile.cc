@@ -443,6 +443,8 @@ void TimetableProfile::walkInstant(const InstantId& inst) {
     const LevelContribution c{quantityDom.getLowerBound(), quantityDom.getUpperBound(), t->isConsumer()};
     listTransaction(timeDom, quantityDom, c.consumer);
     if (endIt != ending.end() && *endIt == t) {
+      const TransactionId& trans = *endIt;
+      check_error(trans.isValid());
       m_ending.push_back(c);
       ++endIt;
     }

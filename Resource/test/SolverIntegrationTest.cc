@@ -177,11 +177,23 @@ TEST(ResourceSolver, tokenOrderingDecisionPoint) {
   ASSERT_GE(dp.getChoiceCount(), 2u);
   ObjectId object;
   TokenId first, second;
-  dp.execute();
-  dp.extractParts(0, object, first, second);
-  EXPECT_TRUE(res->isConstrainedToPrecede(first, second));
-  dp.undo();
+  std::string lines;
+  {
+    DebugCapture debug("SolverDecisionPoint");
+    dp.execute();
+    dp.extractParts(0, object, first, second);
+    EXPECT_TRUE(res->isConstrainedToPrecede(first, second));
+    dp.undo();
+    lines = debug.text();
+  }
   EXPECT_FALSE(res->isConstrainedToPrecede(first, second));
+  // The lines name the tokens by predicate and key.
+  auto text = [](const TokenId& tok) {
+    return tok->getPredicateName().toString() + "(" + std::to_string(tok->getKey()) + ")";
+  };
+  EXPECT_EQ("[SolverDecisionPoint:handleExecute]For " + text(a) + ", assigning " + text(first) + " to be before " +
+                text(second) + ".\n[SolverDecisionPoint:handleUndo]Retracting ordering decision on " + text(a) + ".\n",
+            lines);
   EXPECT_EQ(1u, dp.getIndex());
   dp.execute();
   ObjectId object2;

@@ -8,6 +8,7 @@ korvan_add_test(mirt-flow-tests
   ${CMAKE_CURRENT_LIST_DIR}/RcpspData.cc
   ${CMAKE_CURRENT_LIST_DIR}/MaxFlowTest.cc
   ${CMAKE_CURRENT_LIST_DIR}/FlowProfileTest.cc
+  ${CMAKE_CURRENT_LIST_DIR}/FlowDebugTest.cc
   ${CMAKE_CURRENT_LIST_DIR}/FlowDetectorTest.cc
   ${CMAKE_CURRENT_LIST_DIR}/PsplibFlowTest.cc
   LIBS korvan_resource TIMEOUT 600 DATA)

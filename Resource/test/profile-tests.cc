@@ -202,6 +202,114 @@ TEST_F(ProfileTest, IteratorWindowsAndStaleness) {
   EXPECT_FALSE(profile->needsRecompute());
 }
 
+TEST_F(ProfileTest, WindowsCoverExactlyTheirInstants) {
+  add(0, 0);
+  add(10, 10);
+  add(20, 20);
+  // Against the instants whose times lie in [s, e]; a window past every
+  // instant clamps to the last one, and a window before every instant covers
+  // none (not all of them).
+  for (int s = -12; s <= 24; ++s) {
+    for (int e = s; e <= 26; ++e) {
+      std::vector<int> expected;
+      for (int t : {0, 10, 20})
+        if (s <= t && t <= e)
+          expected.push_back(t);
+      if (s > 20)
+        expected.push_back(20);
+      std::vector<int> times;
+      for (ProfileIterator it(profile->getId(), s, e); !it.done(); it.next())
+        times.push_back(it.getTime());
+      ASSERT_EQ(expected, times) << "[" << s << " " << e << "]";
+    }
+  }
+}
+
+// The lines a restriction and a relaxation write, step by step: [0, 10]
+// narrowed to [3, 10] leaves the instant at 0 empty; widened back, the
+// instant at 3 no longer marks a change though it still holds A.
+TEST_F(ProfileTest, TimeChangesWriteEachStep) {
+  TransactionId a = add(0, 10, "A");
+  add(10, 10, "B");
+  std::ostringstream head;
+  head << a << " at time ";
+  auto lines = [](const std::string& text) {
+    std::vector<std::string> result;
+    std::istringstream in(text);
+    std::string line;
+    while (std::getline(in, line))
+      if (line.find("Deleting profile iterator") == std::string::npos)
+        result.push_back(line);
+    return result;
+  };
+  const std::string m = "[Profile:handleTimeChanged]";
+  std::ostringstream id;
+  id << a;
+  Constraint* narrow = new NarrowConstraint(LabelStr("TestProp"), world.ce->getId(), a->time(), 3, 10);
+  std::string text;
+  {
+    DebugCapture capture("Profile:handleTimeChanged");
+    world.ce->propagate();
+    text = capture.text();
+  }
+  const std::string restricted = a->time()->toString() + " with quantity " + a->quantity()->toString();
+  EXPECT_EQ(std::vector<std::string>({m + "Handling restriction of transaction " + id.str() + " at time " + restricted,
+                                      m + "Possibly removing transaction " + id.str() + " from Instants in range [0 10]",
+                                      m + "Removing transaction " + id.str() + " from Instant at time 0",
+                                      m + "Removing instant at time 0", m + "because it has no transactions.",
+                                      m + "because it does not mark a change."}),
+            lines(text));
+  EXPECT_EQ(std::vector<int>({3, 10}), profile->times());
+
+  {
+    DebugCapture capture("Profile:handleTimeChanged");
+    delete narrow;
+    world.ce->propagate();
+    text = capture.text();
+  }
+  const std::string relaxed = a->time()->toString() + " with quantity " + a->quantity()->toString();
+  EXPECT_EQ(std::vector<std::string>({m + "Handling relaxation of transaction " + id.str() + " at time " + relaxed,
+                                      m + "Removing instant at time 3", m + "because it does not mark a change."}),
+            lines(text));
+  EXPECT_EQ(std::vector<int>({0, 10}), profile->times());
+  ASSERT_EQ(2u, detector->deletions.size());
+  EXPECT_EQ(0, detector->deletions[0].time);
+  EXPECT_EQ(3, detector->deletions[1].time);
+}
+
+TEST_F(ProfileTest, RemovalWritesEachStep) {
+  TransactionId a = add(10, 20, "A");
+  add(15, 30, "B");
+  std::ostringstream id;
+  id << a;
+  const std::string m = "[Profile:removeTransaction]";
+  const std::string first = m + "Removing transaction " + id.str() + " for time " + a->time()->toString() +
+                            " with quantity " + a->quantity()->toString();
+  std::string text;
+  {
+    DebugCapture capture("Profile:removeTransaction");
+    profile->removeTransaction(a);
+    text = capture.text();
+  }
+  std::vector<std::string> lines;
+  std::istringstream in(text);
+  std::string line;
+  while (std::getline(in, line))
+    lines.push_back(line.find(m + "Discarding ") == 0 ? m + "Discarding" : line);
+  EXPECT_EQ(std::vector<std::string>({first, m + "Removing transaction " + id.str() + " from instant for time 10",
+                                      m + "Instant for time 10 is empty.",
+                                      m + "Removing transaction " + id.str() + " from instant for time 15",
+                                      m + "Removing transaction " + id.str() + " from instant for time 20",
+                                      m + "Instant for time 20 is empty.", m + "Discarding", m + "Discarding",
+                                      m + "Removing instant at time 10", m + "because it has no transactions.",
+                                      m + "because it does not mark a change.", m + "Removing instant at time 20",
+                                      m + "because it does not mark a change."}),
+            lines);
+  ASSERT_EQ(2u, detector->deletions.size());
+  EXPECT_EQ(10, detector->deletions[0].time);
+  EXPECT_EQ(20, detector->deletions[1].time);
+}
+
 TEST_F(ProfileTest, RecomputationCallSequences) {
   add(0, 0);
   add(10, 10);
@@ -354,6 +462,25 @@ TEST_F(ProfileTest, TemporalConstraintPairing) {
   delete other;
   delete triple;
   delete pair;
+}
+
+// The first report of a temporal constraint waits for the second. A
+// transaction that leaves takes its listener along, so it can neither
+// complete nor cancel the reports it made: they go with it, or a profile
+// whose tokens come and go keeps one dead entry per such constraint.
+TEST_F(ProfileTest, HalfReportsDoNotOutliveTheirTransaction) {
+  TransactionId a = add(0, 10, "A");
+  const Id<ConstrainedVariable> outside = world.intVar(0, 20);
+  for (int round = 0; round < 5; ++round) {
+    Constraint* c = new NarrowConstraint(LabelStr("Temporal"), world.ce->getId(),
+                                         std::vector<ConstrainedVariableId>({a->time(), outside}));
+    EXPECT_EQ(1u, profile->getPendingConstraintMessages().size());
+    profile->removeTransaction(a);
+    delete c;
+    profile->addTransaction(a);
+  }
+  EXPECT_TRUE(profile->getPendingConstraintMessages().empty());
+  EXPECT_TRUE(profile->temporalCalls.empty());
 }
 
 TEST_F(ProfileTest, PropagatorRecomputesOncePerPass) {

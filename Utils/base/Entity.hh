@@ -36,6 +36,8 @@ public:
 protected:
   /// Detach from everything else before deletion; called once by discard().
   virtual void handleDiscard() {}
+  /// Told that an entity this one depends on is being discarded; nothing by default.
+  virtual void notifyDiscarded(const Entity* /* entity */) {}
 
 private:
   Entity(const Entity&) = delete;

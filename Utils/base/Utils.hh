@@ -17,6 +17,12 @@ inline int g_infiniteTime() { return 134217728; }
 /// The infinite time as a double, the unbounded value of quantities and limits.
 inline double g_infiniteTimeAsDouble() { return static_cast<double>(g_infiniteTime()); }
 
+/// The name of a variable that was given none.
+inline const std::string& g_noVarName() {
+  static const std::string sl_name("NO_NAME_ConstrainedVariable");
+  return sl_name;
+}
+
 /// Text of a number without trailing zeros: 3 -> "3", 2.5 -> "2.5".
 std::string toString(double value);
 

@@ -56,8 +56,8 @@ bool DefaultChoiceFilter::recordedContribution(const TransactionId& t, InstantId
   // tables say nothing of a transaction the instant does not hold, and pruning on no
   // information could lose solutions: such a choice is kept.
   if (!contributing || !earliest.isValid()) {
-    debugMsg("ThreatDecisionPoint:filter", "No recorded contribution for transaction " << t->toString()
-             << "; keeping the choice.");
+    debugMsg("ThreatDecisionPoint:filter", "Should always have an instant for transaction " << t->toString()
+             << "; none is recorded, keeping the choice.");
     return false;
   }
   return true;

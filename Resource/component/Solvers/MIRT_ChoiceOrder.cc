@@ -118,6 +118,12 @@ TransactionComparator* DescendingKeyTransactionComparator::copy() const {
  * ChoiceOrder
  */
 
+ChoiceOrder::ChoiceOrder(const ChoiceOrder& other) : ComparatorChain<ChoiceComparator>(other) {
+  condDebugMsg(m_cmps.empty(), "ThreatDecisionPoint:sort", "Copied an empty choice order: the copy is empty too.");
+  for (std::list<ChoiceComparator*>::const_iterator it = m_cmps.begin(); it != m_cmps.end(); ++it)
+    debugMsg("ThreatDecisionPoint:sort", "Copied comparator " << (*it)->toString());
+}
+
 bool ChoiceOrder::operator()(const OrderingChoice& a, const OrderingChoice& b) const {
   check_error(!m_cmps.empty(), "No comparators.");
   debugMsg("ThreatDecisionPoint:sort", "Comparing " << describe(a) << " with " << describe(b));

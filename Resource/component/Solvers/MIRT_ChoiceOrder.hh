@@ -110,6 +110,8 @@ public:
 // The order in which a threat decision point tries its choices.
 class ChoiceOrder : public ComparatorChain<ChoiceComparator> {
 public:
+  ChoiceOrder() {}
+  ChoiceOrder(const ChoiceOrder& other);
   bool operator()(const OrderingChoice& a, const OrderingChoice& b) const;
 };
 

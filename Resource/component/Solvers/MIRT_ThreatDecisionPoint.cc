@@ -141,6 +141,7 @@ void ThreatDecisionPoint::createFilter(ChoiceFilters& filters, const std::string
 
 void ThreatDecisionPoint::createOrder(ChoiceOrder& order) {
   // Never empty: the constructor always ends it with the key tie-breakers.
+  check_error(!m_order.empty(), "Empty choice ordering.  Bizarre.");
   parseOrder(m_order, order);
 }
 

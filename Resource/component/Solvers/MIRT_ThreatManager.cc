@@ -17,14 +17,6 @@ namespace MIRT {
 
 namespace {
 
-std::string directionWord(InstantComparator::FlawDirection dir) {
-  if (dir == InstantComparator::ABSOLUTE)
-    return "Absolute";
-  if (dir == InstantComparator::UPPER)
-    return "Upper";
-  return "Lower";
-}
-
 // Flaw sizes are sums of decimals: the two compare under the rule that judges them against limits.
 bool larger(const InstantId& a, double ma, const InstantId& b, double mb) {
   if (!(ma > mb))
@@ -95,7 +87,13 @@ bool MostInstantComparator::operator()(const InstantId& a, const InstantId& b) c
   };
   return larger(a, measure(a), b, measure(b));
 }
-std::string MostInstantComparator::toString() const { return "mostFlawed" + directionWord(m_dir); }
+std::string MostInstantComparator::toString() const {
+  if (m_dir == ABSOLUTE)
+    return "mostFlawedAbsolute";
+  if (m_dir == UPPER)
+    return "mostFlawedUpper";
+  return "mostFlawedLower";
+}
 InstantComparator* MostInstantComparator::copy() const { return new MostInstantComparator(m_dir); }
 
 bool LeastInstantComparator::operator()(const InstantId& a, const InstantId& b) const {
@@ -124,7 +122,13 @@ bool LeastInstantComparator::operator()(const InstantId& a, const InstantId& b) 
   };
   return larger(b, measure(b), a, measure(a));
 }
-std::string LeastInstantComparator::toString() const { return "leastFlawed" + directionWord(m_dir); }
+std::string LeastInstantComparator::toString() const {
+  if (m_dir == ABSOLUTE)
+    return "leastFlawedAbsolute";
+  if (m_dir == UPPER)
+    return "leastFlawedUpper";
+  return "leastFlawedLower";
+}
 InstantComparator* LeastInstantComparator::copy() const { return new LeastInstantComparator(m_dir); }
 
 /*

@@ -5,21 +5,8 @@
 #include "Utils/base/Debug.hh"
 #include "Utils/base/Error.hh"
 
-#include <sstream>
-
 namespace KORVAN {
 namespace SOLVERS {
-
-namespace {
-
-// "P(K)": predicate name and key of a token.
-std::string tokenText(const TokenId& token) {
-  std::ostringstream os;
-  os << token->getPredicateName().toString() << "(" << token->getKey() << ")";
-  return os.str();
-}
-
-}
 
 ResourceThreatDecisionPoint::ResourceThreatDecisionPoint(const DbClientId& client, const TokenId& tokenToOrder,
                                                          const TiXmlElement& configData,
@@ -33,13 +20,16 @@ void ResourceThreatDecisionPoint::handleExecute() {
   ObjectId object;
   TokenId predecessor, successor;
   extractParts(m_index, object, predecessor, successor);
-  debugMsg("SolverDecisionPoint:handleExecute", "For " << tokenText(m_tokenToOrder) << ", assigning "
-           << tokenText(predecessor) << " to be before " << tokenText(successor) << ".");
+  debugMsg("SolverDecisionPoint:handleExecute", "For " << m_tokenToOrder->getPredicateName().toString() << "("
+           << m_tokenToOrder->getKey() << "), assigning " << predecessor->getPredicateName().toString() << "("
+           << predecessor->getKey() << ") to be before " << successor->getPredicateName().toString() << "("
+           << successor->getKey() << ").");
   m_client->constrain(object, predecessor, successor);
 }
 
 void ResourceThreatDecisionPoint::handleUndo() {
-  debugMsg("SolverDecisionPoint:handleUndo", "Retracting ordering decision on " << tokenText(m_tokenToOrder) << ".");
+  debugMsg("SolverDecisionPoint:handleUndo", "Retracting ordering decision on "
+           << m_tokenToOrder->getPredicateName().toString() << "(" << m_tokenToOrder->getKey() << ").");
   ObjectId object;
   TokenId predecessor, successor;
   extractParts(m_index, object, predecessor, successor);

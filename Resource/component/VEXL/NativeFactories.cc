@@ -25,10 +25,9 @@ std::vector<double> argumentValues(const std::vector<const AbstractDomain*>& arg
 }
 
 // Each class accepts a fixed set of argument counts, whatever its signature; a refusal names them.
-void checkArgCount(bool accepted, const char* className, size_t count, const char* counts) {
+void checkArgCount(bool accepted, const char* refusal, size_t count, const char* counts) {
   if (!accepted)
-    checkError(ALWAYS_FAILS, "Unexpected number of args in " << className << " constructor:" << count
-                                                              << " (it takes " << counts << ")");
+    checkError(ALWAYS_FAILS, refusal << count << " (it takes " << counts << ")");
 }
 
 void logCreated(const LabelStr& className, const LabelStr& objectName, const LabelStr& objectType) {
@@ -38,11 +37,11 @@ void logCreated(const LabelStr& className, const LabelStr& objectName, const Lab
 
 // "Resource" and "Reservoir" take the same parameters: 0, 3, 5 or 7 of them.
 template <class T>
-ObjectId makeLevelResource(const char* className, const LabelStr& factoryClass, const PlanDatabaseId& planDb,
+ObjectId makeLevelResource(const char* refusal, const LabelStr& factoryClass, const PlanDatabaseId& planDb,
                            const LabelStr& objectType, const LabelStr& objectName,
                            const std::vector<const AbstractDomain*>& arguments) {
   std::vector<double> v = argumentValues(arguments);
-  checkArgCount(v.size() == 0 || v.size() == 3 || v.size() == 5 || v.size() == 7, className, v.size(),
+  checkArgCount(v.size() == 0 || v.size() == 3 || v.size() == 5 || v.size() == 7, refusal, v.size(),
                 "0, 3, 5 or 7");
   T* object = new T(planDb, objectType, objectName, true);
   Id<T> instance(object->getId());
@@ -72,7 +71,8 @@ ResourceObjectFactory::~ResourceObjectFactory() {}
 ObjectId ResourceObjectFactory::makeNewObject(const PlanDatabaseId& planDb, const LabelStr& objectType,
                                               const LabelStr& objectName,
                                               const std::vector<const AbstractDomain*>& arguments) const {
-  return makeLevelResource<VEXL::VexlResource>("Resource", m_className, planDb, objectType, objectName, arguments);
+  return makeLevelResource<VEXL::VexlResource>("Unexpected number of args in Resource constructor:", m_className, planDb,
+                                               objectType, objectName, arguments);
 }
 
 ReservoirObjectFactory::ReservoirObjectFactory(const LabelStr& signature)
@@ -83,7 +83,8 @@ ReservoirObjectFactory::~ReservoirObjectFactory() {}
 ObjectId ReservoirObjectFactory::makeNewObject(const PlanDatabaseId& planDb, const LabelStr& objectType,
                                                const LabelStr& objectName,
                                                const std::vector<const AbstractDomain*>& arguments) const {
-  return makeLevelResource<VEXL::VexlReservoir>("Reservoir", m_className, planDb, objectType, objectName, arguments);
+  return makeLevelResource<VEXL::VexlReservoir>("Unexpected number of args in Reservoir constructor:", m_className, planDb,
+                                                objectType, objectName, arguments);
 }
 
 ReusableObjectFactory::ReusableObjectFactory(const LabelStr& signature)
@@ -95,7 +96,8 @@ ObjectId ReusableObjectFactory::makeNewObject(const PlanDatabaseId& planDb, cons
                                               const LabelStr& objectName,
                                               const std::vector<const AbstractDomain*>& arguments) const {
   std::vector<double> v = argumentValues(arguments);
-  checkArgCount(v.size() == 0 || v.size() == 2 || v.size() == 3 || v.size() == 4, "Reusable", v.size(), "0, 2, 3 or 4");
+  checkArgCount(v.size() == 0 || v.size() == 2 || v.size() == 3 || v.size() == 4,
+                "Unexpected number of args in Reusable constructor:", v.size(), "0, 2, 3 or 4");
   VEXL::VexlReusable* object = new VEXL::VexlReusable(planDb, objectType, objectName, true);
   Id<VEXL::VexlReusable> instance(object->getId());
   if (v.size() == 0)
@@ -119,7 +121,7 @@ ObjectId UnaryObjectFactory::makeNewObject(const PlanDatabaseId& planDb, const L
                                            const LabelStr& objectName,
                                            const std::vector<const AbstractDomain*>& arguments) const {
   std::vector<double> v = argumentValues(arguments);
-  checkArgCount(v.size() == 0 || v.size() == 1, "Unary", v.size(), "0 or 1");
+  checkArgCount(v.size() == 0 || v.size() == 1, "Unexpected number of args in Unary constructor:", v.size(), "0 or 1");
   VEXL::VexlUnary* object = new VEXL::VexlUnary(planDb, objectType, objectName, true);
   Id<VEXL::VexlUnary> instance(object->getId());
   if (v.size() == 0)

@@ -86,10 +86,6 @@ struct Parameter {
   const char* singletonCheck;
 };
 
-#define KORVAN_VEXL_PARAMETER(position, INDEX, PARAM, name)                                     \
-  Parameter { position, name, "m_variables[" #INDEX "]->getName().toString().find(" #PARAM ") != std::string::npos", \
-              "m_variables[" #INDEX "]->derivedDomain().isSingleton()" }
-
 void fail(const char* condition, const std::string& message, int line) {
   Error(condition, message, Error::stripExtension(__FILE__), line).handleAssert();
 }
@@ -153,13 +149,22 @@ void checkLevelLimits(const Object& object, double initial, double lower, double
 
 const std::vector<Parameter>& sevenParameters() {
   static const std::vector<Parameter> sl_parameters = {
-      KORVAN_VEXL_PARAMETER(IC, IC, PARAM_INITIAL_CAPACITY, "initialCapacity"),
-      KORVAN_VEXL_PARAMETER(LLMIN, LLMIN, PARAM_LEVEL_LIMIT_MIN, "levelLimitMin"),
-      KORVAN_VEXL_PARAMETER(LLMAX, LLMAX, PARAM_LEVEL_LIMIT_MAX, "levelLimitMax"),
-      KORVAN_VEXL_PARAMETER(PRMAX, PRMAX, PARAM_PRODUCTION_RATE_MAX, "productionRateMax"),
-      KORVAN_VEXL_PARAMETER(PMAX, PMAX, PARAM_PRODUCTION_MAX, "productionMax"),
-      KORVAN_VEXL_PARAMETER(CRMAX, CRMAX, PARAM_CONSUMPTION_RATE_MAX, "consumptionRateMax"),
-      KORVAN_VEXL_PARAMETER(CMAX, CMAX, PARAM_CONSUMPTION_MAX, "consumptionMax")};
+      {IC, "initialCapacity", "m_variables[IC]->getName().toString().find(PARAM_INITIAL_CAPACITY) != std::string::npos",
+       "m_variables[IC]->derivedDomain().isSingleton()"},
+      {LLMIN, "levelLimitMin", "m_variables[LLMIN]->getName().toString().find(PARAM_LEVEL_LIMIT_MIN) != std::string::npos",
+       "m_variables[LLMIN]->derivedDomain().isSingleton()"},
+      {LLMAX, "levelLimitMax", "m_variables[LLMAX]->getName().toString().find(PARAM_LEVEL_LIMIT_MAX) != std::string::npos",
+       "m_variables[LLMAX]->derivedDomain().isSingleton()"},
+      {PRMAX, "productionRateMax",
+       "m_variables[PRMAX]->getName().toString().find(PARAM_PRODUCTION_RATE_MAX) != std::string::npos",
+       "m_variables[PRMAX]->derivedDomain().isSingleton()"},
+      {PMAX, "productionMax", "m_variables[PMAX]->getName().toString().find(PARAM_PRODUCTION_MAX) != std::string::npos",
+       "m_variables[PMAX]->derivedDomain().isSingleton()"},
+      {CRMAX, "consumptionRateMax",
+       "m_variables[CRMAX]->getName().toString().find(PARAM_CONSUMPTION_RATE_MAX) != std::string::npos",
+       "m_variables[CRMAX]->derivedDomain().isSingleton()"},
+      {CMAX, "consumptionMax", "m_variables[CMAX]->getName().toString().find(PARAM_CONSUMPTION_MAX) != std::string::npos",
+       "m_variables[CMAX]->derivedDomain().isSingleton()"}};
   return sl_parameters;
 }
 
@@ -307,9 +312,13 @@ LabelStr selectProfile(const Object& object, const std::string& profileTypeMembe
     condDebugMsg(!quiet && isUnary, "VexlUnary", "Using Profile : " << profileNameVar->toString());
     const AbstractDomain& named = profileNameVar->derivedDomain();
     const bool label = named.isSingleton() && LabelStr::isString(named.getSingletonValue());
-    checkError(isValidProfile(profileNameVar),
-               "unknown profile " << (label ? "'" + LabelStr(named.getSingletonValue()).toString() + "'" : named.toString())
-               << " in " << fullName << " (TimetableProfile, FlowProfile or IncrementalFlowProfile)");
+    // checkClose() refuses a bad name in the model's words first; the selection on closing
+    // then only meets names it accepted.
+    if (quiet)
+      checkError(isValidProfile(profileNameVar),
+                 "unknown profile " << (label ? "'" + LabelStr(named.getSingletonValue()).toString() + "'" : named.toString())
+                 << " in " << fullName << " (TimetableProfile, FlowProfile or IncrementalFlowProfile)");
+    checkError(isValidProfile(profileNameVar), "Invalid resource profile type:" << profileNameVar->toString());
     profileName = LabelStr(profileNameVar->derivedDomain().getSingletonValue());
   }
   condDebugMsg(!quiet && !isUnary, "VexlReusable", "Using Profile : " << profileName.toString());
@@ -318,6 +327,8 @@ LabelStr selectProfile(const Object& object, const std::string& profileTypeMembe
 }
 
 }
+
+const char* const VexlReusable::PARAM_PROFILE_TYPE = "profileType";
 
 VexlReusable::VexlReusable(const PlanDatabaseId& planDatabase, const LabelStr& type, const LabelStr& name,
                            bool open)
@@ -330,12 +341,17 @@ VexlReusable::~VexlReusable() {}
 
 void VexlReusable::checkClose() const {
   static const std::vector<Parameter> sl_parameters = {
-      KORVAN_VEXL_PARAMETER(C, C, PARAM_CAPACITY, "capacity"),
-      KORVAN_VEXL_PARAMETER(RLLMIN, LLMIN, PARAM_LEVEL_LIMIT_MIN, "levelLimitMin"),
-      KORVAN_VEXL_PARAMETER(RCRMAX, CRMAX, PARAM_CONSUMPTION_RATE_MAX, "consumptionRateMax"),
-      KORVAN_VEXL_PARAMETER(RCMAX, CMAX, PARAM_CONSUMPTION_MAX, "consumptionMax")};
+      {C, "capacity", "m_variables[C]->getName().toString().find(PARAM_CAPACITY) != std::string::npos",
+       "m_variables[C]->derivedDomain().isSingleton()"},
+      {RLLMIN, "levelLimitMin", "m_variables[LLMIN]->getName().toString().find(PARAM_LEVEL_LIMIT_MIN) != std::string::npos",
+       "m_variables[LLMIN]->derivedDomain().isSingleton()"},
+      {RCRMAX, "consumptionRateMax",
+       "m_variables[CRMAX]->getName().toString().find(PARAM_CONSUMPTION_RATE_MAX) != std::string::npos",
+       "m_variables[CRMAX]->derivedDomain().isSingleton()"},
+      {RCMAX, "consumptionMax", "m_variables[CMAX]->getName().toString().find(PARAM_CONSUMPTION_MAX) != std::string::npos",
+       "m_variables[CMAX]->derivedDomain().isSingleton()"}};
   checkParameters(*this, sl_parameters, 4);
-  selectProfile(*this, "profileType", false, true);
+  selectProfile(*this, PARAM_PROFILE_TYPE, false, true);
   double c = valueOf(*this, C);
   checkNotNegative(*this, c, "capacity", "capacity >= 0");
   checkLevelLimits(*this, c, valueOf(*this, RLLMIN), c, "capacity");
@@ -345,7 +361,7 @@ void VexlReusable::checkClose() const {
 
 void VexlReusable::close() {
   checkClose();
-  LabelStr profileName = selectProfile(*this, "profileType", false);
+  LabelStr profileName = selectProfile(*this, PARAM_PROFILE_TYPE, false);
   double c = valueOf(*this, C);
   double cr_max = valueOf(*this, RCRMAX), c_max = valueOf(*this, RCMAX);
   // Whatever is taken is given back: production limits are the consumption limits.
@@ -402,6 +418,8 @@ void VexlReusable::uses::handleDefaults(bool autoClose) {
     close();
 }
 
+const char* const VexlUnary::PARAM_PROFILE_TYPE = "profileType";
+
 VexlUnary::VexlUnary(const PlanDatabaseId& planDatabase, const LabelStr& type, const LabelStr& name, bool open)
   : MIRT::Reusable(planDatabase, type, name, open) {}
 
@@ -412,15 +430,16 @@ VexlUnary::~VexlUnary() {}
 
 void VexlUnary::checkClose() const {
   static const std::vector<Parameter> sl_parameters = {
-      KORVAN_VEXL_PARAMETER(UCMAX, CMAX, PARAM_CONSUMPTION_MAX, "consumptionMax")};
+      {UCMAX, "consumptionMax", "m_variables[CMAX]->getName().toString().find(PARAM_CONSUMPTION_MAX) != std::string::npos",
+       "m_variables[CMAX]->derivedDomain().isSingleton()"}};
   checkParameters(*this, sl_parameters, 1);
-  selectProfile(*this, "profileType", true, true);
+  selectProfile(*this, PARAM_PROFILE_TYPE, true, true);
   checkNotNegative(*this, valueOf(*this, UCMAX), "consumption maximum", "consumptionMax >= 0");
 }
 
 void VexlUnary::close() {
   checkClose();
-  LabelStr profileName = selectProfile(*this, "profileType", true);
+  LabelStr profileName = selectProfile(*this, PARAM_PROFILE_TYPE, true);
   double c_max = valueOf(*this, UCMAX);
   // Capacity one, level within [0, 1]; the unbounded rates become the total.
   init(1.0, 1.0, 0.0, 1.0, inf(), inf(), c_max, c_max, LabelStr("ReusableFVDetector"), profileName);

@@ -161,6 +161,9 @@ public:
   void close() override;
   void checkClose() const override;
 
+  // The member that names the profile.
+  static const char* const PARAM_PROFILE_TYPE;
+
   virtual void constructor(double c, double ll_min);
   virtual void constructor(double c, double ll_min, double cr_max);
   // The order of the schema's members: consumption maximum, then its rate.
@@ -206,6 +209,9 @@ public:
 
   void close() override;
   void checkClose() const override;
+
+  // The member that names the profile.
+  static const char* const PARAM_PROFILE_TYPE;
 
   virtual void constructor(double c_max);
   virtual void constructor();
