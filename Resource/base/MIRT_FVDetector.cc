@@ -41,10 +41,6 @@ double finiteMagnitude(const AbstractDomain& dom) {
   return m;
 }
 
-}
-
-namespace {
-
 // The initial level and the finite total limits.
 Rounding resourceRounding(const Resource& res) {
   Rounding r = Rounding::none();
