@@ -1,12 +1,14 @@
 #include "Vexl/VexlXmlInterpreter.hh"
 
 #include <algorithm>
+#include <cctype>
 #include <cerrno>
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
 #include <sys/stat.h>
 #include <fstream>
+#include <iterator>
 #include <memory>
 #include <sstream>
 #include <tinyxml.h>
@@ -104,34 +106,127 @@ std::string VexlXmlInterpreter::readFile(const std::string& path, const std::str
                                      << (reason != 0 ? std::strerror(reason) : "unreadable"),
                    errorType());
   }
-  std::ostringstream buffer;
-  buffer << in.rdbuf();
+  // Read into a string rather than through a string stream: a stream would swallow a failed
+  // allocation and hand back part of the file.
+  std::string text;
+  char chunk[65536];
+  while (in.read(chunk, sizeof(chunk)) || in.gcount() > 0)
+    text.append(chunk, static_cast<size_t>(in.gcount()));
   checkErrorType(!in.bad(), path << ": cannot read the " << what, errorType());
-  return buffer.str();
+  return text;
 }
 
-void VexlXmlInterpreter::checkXmlDepth(const std::string& text, const std::string& source) {
-  // A scan of the markup only: comments, CDATA sections, declarations and quoted attribute
-  // values cannot open elements.
-  unsigned int depth = 0;
-  int line = 1;
-  size_t i = 0;
+namespace {
+
+// The offset of the first byte that does not belong to a well-formed UTF-8 sequence (overlong
+// forms, surrogates and code points past U+10FFFF included), or npos.
+size_t firstNonUtf8(const std::string& text) {
   const size_t n = text.size();
-  auto skipTo = [&](const char* end) {
-    size_t stop = text.find(end, i);
-    stop = stop == std::string::npos ? n : stop + std::strlen(end);
-    for (; i < stop; i++)
-      if (text[i] == '\n')
-        line++;
-  };
-  while (i < n) {
-    char c = text[i];
-    if (c == '\n') {
-      line++;
+  for (size_t i = 0; i < n;) {
+    const unsigned char c = static_cast<unsigned char>(text[i]);
+    if (c < 0x80) {
       i++;
       continue;
     }
+    size_t length = 0;
+    unsigned char low = 0x80, high = 0xbf;
+    if (c >= 0xc2 && c <= 0xdf)
+      length = 2;
+    else if (c >= 0xe0 && c <= 0xef) {
+      length = 3;
+      low = c == 0xe0 ? 0xa0 : 0x80;
+      high = c == 0xed ? 0x9f : 0xbf;
+    } else if (c >= 0xf0 && c <= 0xf4) {
+      length = 4;
+      low = c == 0xf0 ? 0x90 : 0x80;
+      high = c == 0xf4 ? 0x8f : 0xbf;
+    } else
+      return i;
+    for (size_t k = 1; k < length; k++) {
+      const unsigned char d = i + k < n ? static_cast<unsigned char>(text[i + k]) : 0;
+      if (d < (k == 1 ? low : 0x80) || d > (k == 1 ? high : 0xbf))
+        return i;
+    }
+    i += length;
+  }
+  return std::string::npos;
+}
+
+// What an '&' at pos starts: empty when it is one of XML's entities or a character reference,
+// else the refusal.
+std::string entityProblem(const std::string& text, size_t pos) {
+  size_t end = pos + 1;
+  while (end < text.size() && end - pos <= 32 && (std::isalnum(static_cast<unsigned char>(text[end])) ||
+                                                  text[end] == '#' || text[end] == '_'))
+    end++;
+  if (end >= text.size() || text[end] != ';')
+    return "a bare '&' (write &amp; for the character)";
+  const std::string name = text.substr(pos + 1, end - pos - 1);
+  if (name == "amp" || name == "lt" || name == "gt" || name == "quot" || name == "apos")
+    return std::string();
+  const bool hex = name.size() > 2 && name[0] == '#' && (name[1] == 'x' || name[1] == 'X');
+  const bool decimal = name.size() > 1 && name[0] == '#' && !hex;
+  if ((hex && name.find_first_not_of("0123456789abcdefABCDEF", 2) == std::string::npos) ||
+      (decimal && name.find_first_not_of("0123456789", 1) == std::string::npos))
+    return std::string();
+  return "unknown entity '&" + name + ";' (XML knows &amp; &lt; &gt; &quot; &apos; and &#...;)";
+}
+
+} // namespace
+
+void VexlXmlInterpreter::checkXmlMarkup(const std::string& text, const std::string& source) {
+  // A scan of the markup only: comments, CDATA sections, declarations and quoted attribute
+  // values cannot open elements. Offsets of the names of the open elements, for the messages.
+  std::vector<std::pair<size_t, size_t>> open;
+  bool rootSeen = false;
+  int line = 1;
+  size_t i = 0;
+  const size_t n = text.size();
+  // A byte that is not UTF-8 is reported in the element the scan is in when it reaches it.
+  const size_t badByte = firstNonUtf8(text);
+  size_t tagName = std::string::npos, tagNameEnd = 0;
+  auto where = [&](int at) {
+    std::ostringstream os;
+    os << source << ":" << at << ": ";
+    if (tagName != std::string::npos)
+      os << "<" << text.substr(tagName, std::min<size_t>(tagNameEnd - tagName, 40)) << ">: ";
+    else if (!open.empty())
+      os << "<" << text.substr(open.back().first, std::min<size_t>(open.back().second, 40)) << ">: ";
+    return os.str();
+  };
+  auto check = [&](size_t at) {
+    if (at == badByte)
+      checkErrorType(ALWAYS_FAIL, where(line) << "byte 0x" << std::hex << std::uppercase
+                                              << (unsigned int)static_cast<unsigned char>(text[at])
+                                              << " is not UTF-8 text: save the file as UTF-8",
+                     errorType());
+  };
+  auto skipTo = [&](const char* end) {
+    size_t stop = text.find(end, i);
+    stop = stop == std::string::npos ? n : stop + std::strlen(end);
+    for (; i < stop; i++) {
+      check(i);
+      if (text[i] == '\n')
+        line++;
+    }
+  };
+  auto entity = [&](size_t at) {
+    const std::string problem = entityProblem(text, at);
+    if (!problem.empty())
+      checkErrorType(ALWAYS_FAIL, where(line) << problem, errorType());
+  };
+  while (i < n) {
+    const char c = text[i];
+    check(i);
     if (c != '<') {
+      if (c == '\n')
+        line++;
+      else if (open.empty() && !std::isspace(static_cast<unsigned char>(c)) && !(i < 3 && (c & 0x80)))
+        checkErrorType(ALWAYS_FAIL, where(line) << "text '" << text.substr(i, std::min<size_t>(text.find_first_of("<\r\n", i) - i, 40))
+                                                << "' outside the root element",
+                       errorType());
+      else if (c == '&')
+        entity(i);
       i++;
       continue;
     }
@@ -144,23 +239,32 @@ void VexlXmlInterpreter::checkXmlDepth(const std::string& text, const std::strin
     else if (text.compare(i, 2, "<!") == 0)
       skipTo(">");
     else if (text.compare(i, 2, "</") == 0) {
-      if (depth > 0)
-        depth--;
+      if (!open.empty())
+        open.pop_back();
       skipTo(">");
     } else {
-      int startLine = line;
+      const int startLine = line;
       size_t nameStart = i + 1, nameEnd = nameStart;
       while (nameEnd < n && std::strchr(" \t\r\n/>", text[nameEnd]) == nullptr)
         nameEnd++;
+      tagName = nameStart;
+      tagNameEnd = nameEnd;
+      if (open.empty() && rootSeen)
+        checkErrorType(ALWAYS_FAIL, where(startLine) << "a second root element: an XML document is one element",
+                       errorType());
+      rootSeen = true;
       char quote = 0;
       bool selfClosing = false;
       for (i++; i < n; i++) {
-        char d = text[i];
+        const char d = text[i];
+        check(i);
         if (d == '\n')
           line++;
         if (quote != 0) {
           if (d == quote)
             quote = 0;
+          else if (d == '&')
+            entity(i);
         } else if (d == '"' || d == '\'')
           quote = d;
         else if (d == '>') {
@@ -169,7 +273,10 @@ void VexlXmlInterpreter::checkXmlDepth(const std::string& text, const std::strin
           break;
         }
       }
-      if (!selfClosing && ++depth > maxXmlDepth())
+      tagName = std::string::npos;
+      if (!selfClosing)
+        open.push_back(std::make_pair(nameStart, nameEnd - nameStart));
+      if (open.size() > maxXmlDepth())
         checkErrorType(ALWAYS_FAIL, source << ":" << startLine << ": <"
                                            << text.substr(nameStart, std::min<size_t>(nameEnd - nameStart, 40))
                                            << ">: elements nested deeper than " << maxXmlDepth()
@@ -197,22 +304,46 @@ void VexlXmlInterpreter::checkXmlText(const std::string& text, const std::string
   }
 }
 
+void VexlXmlInterpreter::checkNoContent(const TiXmlElement& element, bool takesElements, const std::string& source) {
+  for (const TiXmlNode* node = element.FirstChild(); node != nullptr; node = node->NextSibling()) {
+    if (node->Type() == TiXmlNode::TINYXML_COMMENT || (takesElements && node->ToElement() != nullptr))
+      continue;
+    try {
+      requireNoContent(element, takesElements, node->Row());
+    } catch (const TransactionError& e) {
+      checkErrorType(ALWAYS_FAIL, source << ":" << node->Row() << ": " << describe(element) << ": " << e.message,
+                     errorType());
+    }
+  }
+}
+
 std::string VexlXmlInterpreter::interpretFile(const std::string& path) {
-  std::istringstream in(readFile(path, "model file"));
-  return interpret(in, path);
+  return interpretText(readFile(path, "model file"), path);
 }
 
 std::string VexlXmlInterpreter::interpret(std::istream& input, const std::string& source) {
-  std::ostringstream buffer;
-  buffer << input.rdbuf();
-  std::string text = buffer.str();
+  const std::string text((std::istreambuf_iterator<char>(input)), std::istreambuf_iterator<char>());
+  return interpretText(text, source);
+}
+
+std::string VexlXmlInterpreter::interpretText(const std::string& text, const std::string& source) {
   checkXmlText(text, source);
-  checkXmlDepth(text, source);
+  checkXmlMarkup(text, source);
   TiXmlDocument doc(source.c_str());
   try {
     doc.Parse(text.c_str(), nullptr, TIXML_ENCODING_UTF8);
   } catch (const std::bad_alloc&) {
-    checkErrorType(ALWAYS_FAIL, source << ": memory ran out while parsing the XML", errorType());
+    // The parser links an element once it is read: the last one linked is where it got to.
+    const TiXmlNode* last = &doc;
+    while (last->LastChild() != nullptr)
+      last = last->LastChild();
+    while (last != &doc && last->ToElement() == nullptr)
+      last = last->Parent();
+    const std::string where = last == &doc ? std::string()
+                                           : std::to_string(last->Row()) + ": <" + last->Value() + ">:";
+    Error("ALWAYS_FAIL", source + ":" + where + " memory ran out while parsing the XML" +
+                             (last == &doc ? "" : " after this element"),
+          errorType(), KORVAN_ERROR_FILE(), __LINE__).handleAssert();
   }
   checkErrorType(!doc.Error(), source << ":" << std::max(doc.ErrorRow(), 1) << ": malformed XML: "
                                       << doc.ErrorDesc(),
@@ -221,6 +352,8 @@ std::string VexlXmlInterpreter::interpret(std::istream& input, const std::string
   checkErrorType(root != nullptr, source << ":1: <vexl>: no XML element: a model is one element "
                                             "(<vexl>) holding its transactions",
                  errorType());
+  // Text between the transactions would be dropped: a model is elements only.
+  checkNoContent(*root, true, source);
   unsigned int count = 0;
   for (const TiXmlElement* element = root->FirstChildElement(); element != nullptr;
        element = element->NextSiblingElement()) {
@@ -231,8 +364,12 @@ std::string VexlXmlInterpreter::interpret(std::istream& input, const std::string
     const int lastToken = m_db->getTokens().empty() ? 0 : m_db->getTokens().rbegin()->first;
     std::string message;
     bool outOfMemory = false;
+    const unsigned long failures = MemoryReserve::failures();
     try {
       execute(*element);
+      // A failed allocation that a stream swallowed (a debug line, a name) is one all the same.
+      if (MemoryReserve::failures() != failures)
+        throw std::bad_alloc();
       count++;
       m_transactionCount++;
       continue;
@@ -264,10 +401,10 @@ std::string VexlXmlInterpreter::interpret(std::istream& input, const std::string
       if (!outOfMemory)
         message += " (and memory ran out while undoing it)";
     }
-    std::ostringstream os;
-    os << source << ":" << element->Row() << ": " << describe(*element) << ": " << message;
-    debugMsg("VexlXmlInterpreter:interpret", os.str());
-    checkErrorType(ALWAYS_FAIL, os.str(), errorType());
+    // Composed without a string stream, which would cut the text short when memory runs out.
+    message = source + ":" + std::to_string(element->Row()) + ": " + describe(*element) + ": " + message;
+    debugMsg("VexlXmlInterpreter:interpret", message);
+    Error("ALWAYS_FAIL", message, errorType(), KORVAN_ERROR_FILE(), __LINE__).handleAssert();
   }
   std::ostringstream summary;
   summary << source << ": " << count << " transaction(s)";
@@ -319,6 +456,7 @@ void VexlXmlInterpreter::execute(const TiXmlElement& element) {
 void VexlXmlInterpreter::executeClass(const TiXmlElement& element) {
   const SchemaId& schema = m_db->getSchema();
   requireKnownAttributes(element, {"name", "extends"});
+  requireNoContent(element, true, element.Row());
   LabelStr name(requireAttribute(element, "name"));
   const char* extendsText = element.Attribute("extends");
   LabelStr parent = extendsText != nullptr ? LabelStr(extendsText) : Schema::rootObject();
@@ -337,6 +475,7 @@ void VexlXmlInterpreter::executeClass(const TiXmlElement& element) {
   std::set<std::string> memberNames, predicateNames;
   auto readMember = [&](const TiXmlElement& m, std::set<std::string>& names) {
     requireKnownAttributes(m, {"name", "type"}, lineOf(m));
+    requireNoContent(m, false, element.Row());
     LabelStr memberName(requireAttribute(m, "name"));
     LabelStr type(requireAttribute(m, "type"));
     std::unique_ptr<AbstractDomain> domain(InterpretedTokenFactory::makeDefaultDomain(type));
@@ -358,6 +497,7 @@ void VexlXmlInterpreter::executeClass(const TiXmlElement& element) {
       members.push_back(member);
     } else if (childTag == "predicate") {
       requireKnownAttributes(*child, {"name", "kind"}, lineOf(*child));
+      requireNoContent(*child, true, element.Row());
       std::string predicateName = requireAttribute(*child, "name");
       if (!predicateNames.insert(predicateName).second)
         reject("line " + std::to_string(child->Row()) + ": duplicate predicate " + quoted(predicateName));
@@ -402,6 +542,7 @@ void VexlXmlInterpreter::executeClass(const TiXmlElement& element) {
 void VexlXmlInterpreter::executeNew(const TiXmlElement& element) {
   const SchemaId& schema = m_db->getSchema();
   requireKnownAttributes(element, {"type", "name"});
+  requireNoContent(element, true, element.Row());
   LabelStr type(requireAttribute(element, "type"));
   LabelStr name(requireAttribute(element, "name"));
   if (!schema->isObjectType(type))
@@ -419,6 +560,7 @@ void VexlXmlInterpreter::executeNew(const TiXmlElement& element) {
       reject("line " + std::to_string(child->Row()) + ": unsupported argument <" + child->Value() +
              "> (only <float value=\"...\"/>)");
     requireKnownAttributes(*child, {"value"}, lineOf(*child));
+    requireNoContent(*child, false, element.Row());
     double value = requireNumber(requireAttribute(*child, "value"), "an argument");
     owned.emplace_back(new IntervalDomain(value, value));
     arguments.push_back(owned.back().get());
@@ -430,12 +572,14 @@ void VexlXmlInterpreter::executeNew(const TiXmlElement& element) {
   if (m_db->isClosed())
     reject("the plan database is closed: no object can be created");
   ObjectId object = m_db->getClient()->createObject(type, name, arguments);
+  m_argumentCounts[name.toString()] = arguments.size();
   debugMsg("VexlXmlInterpreter:executeNew", "Created " << object->toString() << " with "
                                                       << signature.toString());
 }
 
 void VexlXmlInterpreter::executeSet(const TiXmlElement& element) {
   requireKnownAttributes(element, {"object", "member", "value"});
+  requireNoContent(element, false, element.Row());
   std::string objectName = requireAttribute(element, "object");
   LabelStr member(requireAttribute(element, "member"));
   std::string valueText = requireAttribute(element, "value");
@@ -459,11 +603,22 @@ void VexlXmlInterpreter::executeSet(const TiXmlElement& element) {
            (takes.empty() ? std::string("none") : takes) + ")");
   }
   double value = 0;
-  if (parseNumber(valueText, value)) {
+  if (parseNumber(valueText, value) || numberLike(valueText)) {
     value = requireNumber(valueText, "the member value");
     if (var.isNoId()) {
       object->addVariable(IntervalDomain(value, value), member);
       return;
+    }
+    // A native object's parameters are what its <new> made them: <set> could only repeat them.
+    const AbstractDomain& made = var->baseDomain();
+    if (native != m_nativeClasses.end() && made.isSingleton() && made.isNumeric() && made.getSingletonValue() != value) {
+      const size_t count = m_argumentCounts[objectName];
+      const double held = made.getSingletonValue();
+      reject(quoted(member.toString()) + " of " + quoted(objectName) + " is " +
+             (held >= g_infiniteTimeAsDouble() ? std::string("+inf") : held <= -g_infiniteTimeAsDouble() ? std::string("-inf") : toString(held)) +
+             " in the form of <new> that made it (" + object->getType().toString() + " with " + std::to_string(count) +
+             " argument" + (count == 1 ? "" : "s") + "), and that form has no parameter to set: give it as an argument of <new>" +
+             argumentCounts(object->getType()));
     }
     std::unique_ptr<AbstractDomain> domain = narrowed(var, value, value, member.toString());
     m_db->getClient()->restrict(var, *domain);
@@ -491,6 +646,7 @@ void VexlXmlInterpreter::executeSet(const TiXmlElement& element) {
 
 void VexlXmlInterpreter::executeClose(const TiXmlElement& element) {
   requireKnownAttributes(element, {"object"});
+  requireNoContent(element, false, element.Row());
   const char* objectName = element.Attribute("object");
   if (objectName != nullptr) {
     ObjectId object = getObject(objectName);
@@ -538,6 +694,12 @@ std::vector<std::pair<std::string, std::pair<double, double>>> tokenBounds(const
     if ((attributeName == "start" || attributeName == "end" || attributeName == "time") &&
         (range.first >= g_infiniteTimeAsDouble() || range.second <= -g_infiniteTimeAsDouble()))
       reject(quoted(attributeName) + " must allow a finite time, got " + quoted(attribute->Value()));
+    // A token that lasts to the horizon has no end before it; an infinite quantity would be read
+    // as the horizon's number of units.
+    if (attributeName == "duration" && range.first >= g_infiniteTimeAsDouble())
+      reject("'duration' must allow a finite time, got " + quoted(attribute->Value()));
+    if (attributeName == "quantity" && (range.first >= g_infiniteTimeAsDouble() || range.second <= -g_infiniteTimeAsDouble()))
+      reject("'quantity' must allow a finite amount, got " + quoted(attribute->Value()));
   }
   return bounds;
 }
@@ -571,6 +733,7 @@ void VexlXmlInterpreter::requireClosedHolders(const LabelStr& predicate,
 
 void VexlXmlInterpreter::executeToken(const TiXmlElement& element, bool isFact) {
   const SchemaId& schema = m_db->getSchema();
+  requireNoContent(element, false, element.Row());
   LabelStr predicate(requireAttribute(element, "predicate"));
   if (!schema->isPredicate(predicate))
     reject("unknown predicate " + quoted(predicate.toString()));
@@ -620,6 +783,14 @@ void VexlXmlInterpreter::executeToken(const TiXmlElement& element, bool isFact) 
       std::unique_ptr<AbstractDomain> domain =
           narrowed(var, bound.second.first, bound.second.second, bound.first);
       m_db->getClient()->restrict(var, *domain);
+    }
+    // The start and the duration given may leave no end before the horizon.
+    if (made->start().isValid() && made->duration().isValid() && made->start() != made->end()) {
+      const double start = made->start()->lastDomain().getLowerBound();
+      const double duration = made->duration()->lastDomain().getLowerBound();
+      if (start + duration >= g_infiniteTimeAsDouble())
+        reject("the token cannot end before the horizon (" + toString(g_infiniteTimeAsDouble()) +
+               "): it starts at " + toString(start) + " at the earliest and lasts at least " + toString(duration));
     }
     narrowToImpliedWindows(made);
   });
@@ -718,6 +889,7 @@ ConstrainedVariableId VexlXmlInterpreter::resolveVariable(const std::string& ref
 
 void VexlXmlInterpreter::executeConstraint(const TiXmlElement& element) {
   requireKnownAttributes(element, {"name", "scope"});
+  requireNoContent(element, false, element.Row());
   LabelStr name(requireAttribute(element, "name"));
   const ConstraintEngineId& ce = m_db->getConstraintEngine();
   if (!ce->getCESchema()->isConstraintType(name))
@@ -740,6 +912,7 @@ void VexlXmlInterpreter::executeConstraint(const TiXmlElement& element) {
 
 void VexlXmlInterpreter::executeSpecify(const TiXmlElement& element) {
   requireKnownAttributes(element, {"variable", "value"});
+  requireNoContent(element, false, element.Row());
   ConstrainedVariableId var = resolveVariable(requireAttribute(element, "variable"));
   std::string valueText = requireAttribute(element, "value");
   double value = 0;
@@ -772,6 +945,7 @@ void VexlXmlInterpreter::executeSpecify(const TiXmlElement& element) {
 
 void VexlXmlInterpreter::executeReset(const TiXmlElement& element) {
   requireKnownAttributes(element, {"variable"});
+  requireNoContent(element, false, element.Row());
   ConstrainedVariableId var = resolveVariable(requireAttribute(element, "variable"));
   if (!var->isSpecified())
     reject("variable " + quoted(element.Attribute("variable")) + " is not specified");

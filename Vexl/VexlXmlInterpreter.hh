@@ -36,17 +36,24 @@ public:
   /// Reads and executes every transaction; returns a one-line summary.
   std::string interpret(std::istream& input, const std::string& source) override;
   std::string interpretFile(const std::string& path);
+  /// The same over a model already read; `source` names it in messages.
+  std::string interpretText(const std::string& text, const std::string& source);
 
   /// Deepest element nesting accepted in a document: the parser recurses once per level, so a
   /// deeper document is refused before it is parsed.
   static unsigned int maxXmlDepth() { return 256; }
-  /// Raises "VexlError" "<source>:<line>: <element>: ..." when the text nests elements deeper
-  /// than maxXmlDepth(); does not otherwise check the XML.
-  static void checkXmlDepth(const std::string& text, const std::string& source);
+  /// Raises "VexlError" "<source>:<line>: <element>: ..." for what the XML parser would drop or
+  /// misread without a word: elements nested deeper than maxXmlDepth() (refused before the
+  /// parser recurses), a second root element, text outside the root, an entity other than XML's
+  /// five and character references, a byte that is not UTF-8. Does not otherwise check the XML.
+  static void checkXmlMarkup(const std::string& text, const std::string& source);
   /// Refuses, with the line, text that the XML parser would misread as something else: a
   /// UTF-16 or binary file (read as an empty document), an internal document type subset
   /// (read as no element).
   static void checkXmlText(const std::string& text, const std::string& source);
+  /// Raises "VexlError" "<source>:<line>: <element>: ..." for text inside the element, and for
+  /// child elements unless it takes them: a reader would drop them without a word.
+  static void checkNoContent(const TiXmlElement& element, bool takesElements, const std::string& source);
   /// The whole file, or "VexlError" "<path>: cannot open the <what>: <reason>".
   static std::string readFile(const std::string& path, const std::string& what);
 
@@ -94,6 +101,7 @@ private:
   std::map<std::string, std::set<std::string>> m_nativeClasses; // class -> optional members
   std::set<std::string> m_nativePredicates;
   std::map<std::string, TokenId> m_tokens;
+  std::map<std::string, size_t> m_argumentCounts; // object -> arguments of its <new>
   unsigned int m_transactionCount;
 };
 

@@ -46,6 +46,27 @@ void requireKnownAttributes(const TiXmlElement& element, std::initializer_list<c
 
 std::string lineOf(const TiXmlElement& element) { return "line " + std::to_string(element.Row()) + ": "; }
 
+void requireNoContent(const TiXmlElement& element, bool takesElements, int line) {
+  for (const TiXmlNode* node = element.FirstChild(); node != nullptr; node = node->NextSibling()) {
+    const int type = node->Type();
+    if (type == TiXmlNode::TINYXML_COMMENT || (takesElements && type == TiXmlNode::TINYXML_ELEMENT))
+      continue;
+    std::string what;
+    if (type == TiXmlNode::TINYXML_TEXT) {
+      std::string text = node->Value();
+      if (text.size() > 40)
+        text = text.substr(0, 40) + "...";
+      what = "text " + quoted(text);
+    } else if (type == TiXmlNode::TINYXML_ELEMENT)
+      what = std::string("element <") + node->Value() + ">";
+    else
+      what = "markup " + quoted(node->Value());
+    const std::string at = node->Row() != line ? "line " + std::to_string(node->Row()) + ": " : std::string();
+    reject(at + what + " inside <" + element.Value() + ">, which takes " +
+           (takesElements ? "only elements" : "no content"));
+  }
+}
+
 bool parseNumber(const std::string& text, double& value) {
   if (text == "inf" || text == "+inf") {
     value = g_infiniteTimeAsDouble();
@@ -55,18 +76,37 @@ bool parseNumber(const std::string& text, double& value) {
     value = -g_infiniteTimeAsDouble();
     return true;
   }
-  if (text.empty())
+  if (!isDecimalNumeral(text))
+    return false;
+  errno = 0;
+  value = std::strtod(text.c_str(), nullptr);
+  // -0 is 0: a sign on nothing must not show in a domain or a printed plan.
+  if (value == 0)
+    value = 0;
+  return errno == 0 && std::isfinite(value);
+}
+
+bool numberLike(const std::string& text) {
+  if (text.empty() || std::isspace(static_cast<unsigned char>(text[0])))
     return false;
   char* end = nullptr;
-  errno = 0;
-  value = std::strtod(text.c_str(), &end);
-  return end == text.c_str() + text.size() && errno == 0 && std::isfinite(value);
+  std::strtod(text.c_str(), &end);
+  return end == text.c_str() + text.size();
 }
 
 double requireNumber(const std::string& text, const char* what) {
   double value = 0;
-  if (!parseNumber(text, value))
-    reject(std::string("expected a number for ") + what + ", got " + quoted(text));
+  if (!parseNumber(text, value)) {
+    if (!numberLike(text))
+      reject(std::string("expected a number for ") + what + ", got " + quoted(text));
+    if (!isDecimalNumeral(text))
+      reject(quoted(text) + " for " + what + " is not a decimal number: write numbers in decimals (16, -2.5, " +
+             "1e3), inf or -inf");
+    // Decimals beyond the range of doubles, or too small for one.
+    if (std::fabs(std::strtod(text.c_str(), nullptr)) < 1)
+      reject(quoted(text) + " for " + what + " is too close to 0 to be told from it: write 0");
+    value = g_infiniteTimeAsDouble() * 2;
+  }
   if (std::fabs(value) > g_infiniteTimeAsDouble())
     reject(std::string("value of ") + what + " beyond the horizon: " + quoted(text));
   return value;

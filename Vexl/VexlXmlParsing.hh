@@ -30,7 +30,14 @@ const char* requireAttribute(const TiXmlElement& element, const char* name);
 void requireKnownAttributes(const TiXmlElement& element, std::initializer_list<const char*> known,
                             const std::string& where = std::string());
 std::string lineOf(const TiXmlElement& element);
+/// Refuses text, and child elements unless the element takes them: the interpreter would
+/// drop them without a word. A line other than `line` is named in the message.
+void requireNoContent(const TiXmlElement& element, bool takesElements, int line);
+/// A decimal number, inf, +inf or -inf (-0 reads as 0).
 bool parseNumber(const std::string& text, double& value);
+/// Text that the C library reads as a number (hexadecimal, nan, infinity, out of range): a
+/// number the model meant, to be refused rather than taken as a word.
+bool numberLike(const std::string& text);
 double requireNumber(const std::string& text, const char* what);
 std::vector<std::string> words(const std::string& text);
 /// "v" or "lb ub".

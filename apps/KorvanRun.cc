@@ -101,6 +101,7 @@ struct Options {
   std::string solverConfig;
   unsigned int maxSteps = 0;
   unsigned int maxDepth = 0;
+  std::vector<std::string> debugPatterns;
   bool help = false;
 };
 
@@ -132,8 +133,14 @@ Options parseOptions(const std::vector<std::string>& args) {
       options.maxSteps = parseCount(arg, value());
     else if (arg == "--max-depth")
       options.maxDepth = parseCount(arg, value());
-    else if (arg == "--debug")
-      DebugMessage::enable(value());
+    else if (arg == "--debug") {
+      // An empty pattern would enable every marker, which '*' says plainly.
+      const std::string& pattern = value();
+      if (pattern.empty())
+        throw BadInput{"--debug takes a marker or the first part of one ('*' for every marker), got an empty one"};
+      options.debugPatterns.push_back(pattern);
+      DebugMessage::enable(pattern);
+    }
     else if (!arg.empty() && arg[0] == '-')
       throw BadInput{"unknown option " + arg};
     else if (options.model.empty())
@@ -182,6 +189,26 @@ void printTokens(std::ostream& out, const PlanDatabaseId& db, const VexlXmlInter
     }
     out << std::endl;
   }
+}
+
+/// The quantities that the model left open (none given, or a range) and a fixed schedule chose:
+/// the token lines show them, this line says they were not the model's.
+void printChosenQuantities(std::ostream& out, const PlanDatabaseId& db, const VexlXmlInterpreter& interpreter) {
+  std::map<int, std::string> names;
+  for (const auto& entry : interpreter.getNamedTokens())
+    if (entry.second.isValid())
+      names[entry.second->getKey()] = entry.first;
+  std::string chosen;
+  for (const auto& entry : db->getTokens()) {
+    const ConstrainedVariableId quantity = entry.second->getVariable(LabelStr("quantity"));
+    if (quantity.isNoId() || quantity->baseDomain().isSingleton() || !quantity->lastDomain().isSingleton())
+      continue;
+    std::map<int, std::string>::const_iterator name = names.find(entry.first);
+    chosen += (chosen.empty() ? "" : ", ") + (name == names.end() ? entry.second->toString() : name->second) + " " +
+              toString(quantity->lastDomain().getSingletonValue());
+  }
+  if (!chosen.empty())
+    out << "Quantities the schedule chose (the model left them open): " << chosen << std::endl;
 }
 
 void printObjects(std::ostream& out, const PlanDatabaseId& db) {
@@ -500,7 +527,7 @@ private:
 void readSolverConfig(const std::string& path, TiXmlDocument& config) {
   std::string text = VexlXmlInterpreter::readFile(path, "solver configuration");
   VexlXmlInterpreter::checkXmlText(text, path);
-  VexlXmlInterpreter::checkXmlDepth(text, path);
+  VexlXmlInterpreter::checkXmlMarkup(text, path);
   config.Parse(text.c_str());
   if (config.Error()) {
     std::ostringstream os;
@@ -512,27 +539,40 @@ void readSolverConfig(const std::string& path, TiXmlDocument& config) {
   if (std::string(config.RootElement()->Value()) != "Solver")
     throw BadInput{path + ":" + std::to_string(config.RootElement()->Row()) + ": <" +
                    config.RootElement()->Value() + ">: the root element must be <Solver>"};
+  // Managers hold handlers, which hold nothing: text or deeper elements would be dropped.
+  const TiXmlElement& solver = *config.RootElement();
+  VexlXmlInterpreter::checkNoContent(solver, true, path);
+  for (const TiXmlElement* manager = solver.FirstChildElement(); manager != nullptr;
+       manager = manager->NextSiblingElement()) {
+    VexlXmlInterpreter::checkNoContent(*manager, true, path);
+    for (const TiXmlElement* handler = manager->FirstChildElement(); handler != nullptr;
+         handler = handler->NextSiblingElement())
+      VexlXmlInterpreter::checkNoContent(*handler, false, path);
+  }
 }
 
 int execute(const Options& options, std::ostream& out, std::ostream& err) {
   enterStage("while reading the input");
-  std::istringstream model(VexlXmlInterpreter::readFile(options.model, "model file"));
+  const std::string model = VexlXmlInterpreter::readFile(options.model, "model file");
   TiXmlDocument config;
   if (!options.solverConfig.empty())
     readSolverConfig(options.solverConfig, config);
 
   std::unique_ptr<Host> owner(new Host());
   Host& host = *owner;
-  // A program that exits right after the run lets the exit take the plan back.
+  // A program that exits right after the run lets the exit take the plan back; so does a run
+  // that memory failed, whose teardown could fail again where nothing can be raised.
+  const unsigned long failures = MemoryReserve::failures();
   struct LeftToExit {
     std::unique_ptr<Host>& owner;
+    unsigned long failures;
     ~LeftToExit() {
-      if (hostLeftToExit())
+      if (hostLeftToExit() || MemoryReserve::failures() != failures)
         owner.release();
     }
-  } leftToExit{owner};
+  } leftToExit{owner, failures};
   FailureReasons reasons(host.db().getId(), host.interpreter());
-  std::string summary = host.interpreter().interpret(model, options.model);
+  std::string summary = host.interpreter().interpretText(model, options.model);
   if (options.solverConfig.empty())
     config.Parse(defaultSolverConfig().c_str());
   // The configuration is judged whole before anything is printed or searched; its components
@@ -550,6 +590,14 @@ int execute(const Options& options, std::ostream& out, std::ostream& err) {
     return BadInput{where + ": " + when + message};
   };
   std::unique_ptr<SOLVERS::Solver> solver;
+  struct SolverLeftToExit {
+    std::unique_ptr<SOLVERS::Solver>& solver;
+    unsigned long failures;
+    ~SolverLeftToExit() {
+      if (MemoryReserve::failures() != failures)
+        solver.release();
+    }
+  } solverLeftToExit{solver, failures};
   try {
     solver.reset(new SOLVERS::Solver(host.engine(), *config.RootElement()));
   } catch (const Error& e) {
@@ -590,6 +638,8 @@ int execute(const Options& options, std::ostream& out, std::ostream& err) {
   out << "Solver " << solver->getName() << ": " << solverFigures(figures, status, verdict) << std::endl;
   if (!verdict.schedule.empty())
     out << "Schedule: " << verdict.schedule << std::endl;
+  if (!verdict.schedule.empty())
+    printChosenQuantities(out, host.db().getId(), host.interpreter());
   printTokens(out, host.db().getId(), host.interpreter());
   printObjects(out, host.db().getId());
   if (!verdict.problems.empty() && !verdict.solved) {
@@ -665,7 +715,13 @@ int run(const std::vector<std::string>& args, std::ostream& out, std::ostream& e
   DebugMessage::clearStreamFailure();
   std::string message;
   bool showUsage = false;
+  const unsigned long failures = MemoryReserve::failures();
+  struct Reserve {
+    ~Reserve() { MemoryReserve::disarm(); }
+  } reserve;
   try {
+    // What unwinds from a failed allocation, and the report of it, need memory of their own.
+    MemoryReserve::arm(4 << 20);
     Options options = parseOptions(args);
     if (options.help) {
       out << usage();
@@ -675,8 +731,13 @@ int run(const std::vector<std::string>& args, std::ostream& out, std::ostream& e
       throw BadInput{message};
     }
     int status = execute(options, out, err);
+    // Sites register when the run first passes them: a pattern none of them has printed nothing.
+    for (const std::string& pattern : options.debugPatterns)
+      if (!DebugMessage::anySiteMatches(pattern))
+        err << "korvan-run: warning: --debug " << pattern << ": no debug message of this run has a marker starting "
+            << "with it: it printed nothing" << std::endl;
     message = outputFailure(out);
-    if (DebugMessage::streamFailure().empty() && message.empty())
+    if (DebugMessage::streamFailure().empty() && message.empty() && MemoryReserve::failures() == failures)
       return status;
   } catch (const BadInput& e) {
     message = e.message;
@@ -688,9 +749,14 @@ int run(const std::vector<std::string>& args, std::ostream& out, std::ostream& e
   } catch (const std::exception& e) {
     message = e.what();
   }
-  // Lost debug output is reported once, whatever it caused on its way.
-  if (!DebugMessage::streamFailure().empty())
+  // A failed allocation that a stream swallowed is one all the same: what was printed may be cut short.
+  if (MemoryReserve::failures() != failures) {
+    if (message.find("memory ran out") == std::string::npos)
+      message = "memory ran out " + runStage().text;
+  } else if (!DebugMessage::streamFailure().empty()) {
+    // Lost debug output is reported once, whatever it caused on its way.
     message = "cannot write the debug output: " + DebugMessage::streamFailure();
+  }
   err << "korvan-run: " << message << std::endl;
   if (showUsage)
     err << usage();

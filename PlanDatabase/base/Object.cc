@@ -244,12 +244,18 @@ std::vector<std::pair<TokenId, TokenId>> Object::getOrderings() const {
 }
 
 void Object::notifyOrderingRequired(const TokenId& token) {
+  // Called in the middle of a resource's update, which cannot be undone: a debug line lost here
+  // is recorded and reported at the end of the run rather than raised.
+  DebugMessage::Teardown quiet;
   check_error(token.isValid());
   m_tokensToOrder.insert(token);
   debugMsg("Object:notifyOrderingRequired", token->toString() << " on " << toString());
 }
 
 void Object::notifyOrderingNoLongerRequired(const TokenId& token) {
+  // Called in the middle of a resource's update, which cannot be undone: a debug line lost here
+  // is recorded and reported at the end of the run rather than raised.
+  DebugMessage::Teardown quiet;
   check_error(token.isValid());
   if (m_tokensToOrder.find(token) != m_tokensToOrder.end())
     m_tokensToOrder.erase(token);

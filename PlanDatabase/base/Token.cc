@@ -1,6 +1,7 @@
 #include "PlanDatabase/base/Token.hh"
 
 #include <memory>
+#include <new>
 #include <sstream>
 
 #include "ConstraintEngine/base/Constraint.hh"
@@ -133,7 +134,11 @@ void Token::finishConstruction(const TempVarId& start, const TempVarId& end,
 
 Token::~Token() {
   DebugMessage::Teardown quiet;
-  cleanup();
+  // Short of memory, what is left goes with the process: nothing may leave a destructor.
+  try {
+    cleanup();
+  } catch (const std::bad_alloc&) {
+  }
   m_id.remove();
 }
 
@@ -146,9 +151,10 @@ void Token::cleanup() {
   m_deleted = true;
   debugMsg("Token:delete", "Deleting " << m_predicateName.toString() << "(" << getKey() << ")");
 
-  // A slave cannot outlive its master.
-  TokenSet slaves = m_slaves;
-  m_slaves.clear();
+  // A slave cannot outlive its master. Taken by swaps, not copies: this runs while a failed
+  // construction unwinds, where an allocation could end the process.
+  TokenSet slaves;
+  slaves.swap(m_slaves);
   for (const TokenId& slave : slaves)
     if (slave.isValid())
       slave->discard();
@@ -171,8 +177,8 @@ void Token::cleanup() {
   if (m_planDatabase.isValid())
     m_planDatabase->purgeTokenFromObjects(m_id);
 
-  std::vector<ConstraintId> constraints(m_standardConstraints.begin(), m_standardConstraints.end());
-  m_standardConstraints.clear();
+  ConstraintSet constraints;
+  constraints.swap(m_standardConstraints);
   for (const ConstraintId& constraint : constraints)
     if (constraint.isValid())
       constraint->discard();

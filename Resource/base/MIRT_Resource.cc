@@ -195,6 +195,9 @@ Id<ResourceTokenRelation> Resource::getRTRConstraint(TokenId tok) {
 }
 
 void Resource::notifyViolated(InstantId inst, ResourceProblem::Type problem) {
+  // Called in the middle of a profile's update, which cannot be undone: a debug line lost here is
+  // recorded and reported at the end of the run rather than raised, and the records stay whole.
+  DebugMessage::Teardown quiet;
   check_error(inst.isValid());
   check_error(inst->isViolated());
   check_error(!inst->getTransactions().empty());
@@ -286,6 +289,9 @@ void Resource::recordReported(const InstantId& inst, ResourceProblem::Type probl
 }
 
 void Resource::notifyNoLongerViolated(InstantId inst) {
+  // Called in the middle of a profile's update, which cannot be undone: a debug line lost here is
+  // recorded and reported at the end of the run rather than raised, and the records stay whole.
+  DebugMessage::Teardown quiet;
   // Every token recorded at the instant, not only those whose transactions
   // are still there: a transaction may have moved away since.
   std::vector<TokenId> cleared;
@@ -331,6 +337,9 @@ void Resource::getFlawedInstants(std::vector<InstantId>& results) {
 }
 
 void Resource::notifyFlawed(InstantId inst) {
+  // Called in the middle of a profile's update, which cannot be undone: a debug line lost here is
+  // recorded and reported at the end of the run rather than raised, and the records stay whole.
+  DebugMessage::Teardown quiet;
   check_error(inst.isValid());
   check_error(inst->isFlawed());
   check_error(!inst->getTransactions().empty());
@@ -363,6 +372,9 @@ void Resource::notifyFlawed(InstantId inst) {
 }
 
 void Resource::notifyNoLongerFlawed(InstantId inst) {
+  // Called in the middle of a profile's update, which cannot be undone: a debug line lost here is
+  // recorded and reported at the end of the run rather than raised, and the records stay whole.
+  DebugMessage::Teardown quiet;
   check_error(inst.isValid());
   debugMsg("Resource:notifyNoLongerFlawed", "Received notification that instant " << inst->getTime()
            << " is no longer flawed.");
@@ -410,6 +422,9 @@ void Resource::notifyNoLongerFlawed(InstantId inst) {
 }
 
 void Resource::notifyDeleted(InstantId inst) {
+  // Called in the middle of a profile's update, which cannot be undone: a debug line lost here is
+  // recorded and reported at the end of the run rather than raised, and the records stay whole.
+  DebugMessage::Teardown quiet;
   notifyNoLongerFlawed(inst);
   notifyNoLongerViolated(inst);
   debugMsg("Resource:notifyDeleted", "Removing (possibly) flawed instant at time " << inst->getTime());

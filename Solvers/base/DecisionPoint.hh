@@ -52,6 +52,8 @@ public:
   /// Whether an entity is of the kind that this class resolves; the solver hands a flaw only to
   /// handlers whose decision point class accepts it.
   static bool test(const EntityId&) { return true; }
+  /// The entity type name of the flaws that test() accepts; empty when any.
+  static std::string handledEntityType() { return std::string(); }
   /// Raises an error for a configuration element that the class's decision points would refuse;
   /// the flaw handler calls it when the configuration is read.
   static void checkConfiguration(const TiXmlElement&) {}

@@ -20,6 +20,8 @@ public:
                                  const LabelStr& explanation) const = 0;
   /// Whether the handler's decision points can take the entity at all.
   virtual bool canHandle(const EntityId&) const { return true; }
+  /// The entity type name of the flaws its decision points take; empty when any.
+  virtual std::string handledEntityType() const { return std::string(); }
 };
 
 /// The flaw handler of one decision point class. The class is constructed from (client, flaw
@@ -48,6 +50,7 @@ public:
   }
 
   bool canHandle(const EntityId& entity) const override { return DecisionPointType::test(entity); }
+  std::string handledEntityType() const override { return DecisionPointType::handledEntityType(); }
 
   void getAttributes(std::vector<std::string>& names) const override {
     FlawHandler::getAttributes(names);

@@ -44,7 +44,7 @@ void FlawManager::initialize(const PlanDatabaseId& db, const ContextId& ctx,
                    " is not a flaw handler.");
     }
     FlawHandlerId handler(component);
-    warnOfUnknownFilters(*child, *handler);
+    warnOfUnknownFilters(*child, *handler, finders);
     handler->setContext(ctx);
     m_handlers.push_back(handler);
     m_engine->addRule(MatchingRuleId(handler));
@@ -69,17 +69,54 @@ bool namesPredicate(const Schema& schema, const LabelStr& predicate) {
     }
   return false;
 }
+
+// A variable every token has, or a member of a type or a predicate of the schema.
+bool namesVariable(const Schema& schema, const LabelStr& variable) {
+  for (const char* builtIn : {"state", "object", "start", "end", "duration", "time"})
+    if (variable == LabelStr(builtIn))
+      return true;
+  for (const LabelStr& type : schema.getObjectTypes()) {
+    if (schema.hasMember(type, variable))
+      return true;
+    for (const LabelStr& predicate : schema.getPredicates(type))
+      if (schema.hasMember(predicate, variable))
+        return true;
+  }
+  return false;
+}
 } // namespace
 
-void FlawManager::warnOfUnknownFilters(const TiXmlElement& element, const FlawHandler& handler) {
+void FlawManager::warnOfUnknownFilters(const TiXmlElement& element, const FlawHandler& handler,
+                                       MatchFinderMgr* finders) {
   const Schema& schema = *m_db->getSchema();
   const std::string tag = std::string("<") + element.Value() + ">";
+  auto warn = [&](const std::string& message) {
+    m_warnings.push_back(ConfigurationWarning{tag, element.Row(), message + ": the handler takes no flaw"});
+  };
+  // The flaws the handler can take: of its decision points' type, within the manager's.
+  const std::string handled = handler.handledEntityType(), found = flawEntityType();
+  if (!handled.empty() && !found.empty() && handled != found) {
+    warn("'" + handler.getName().toString() + "' takes " + handled + " flaws, and '" + getName().toString() +
+         "' finds " + found + " flaws");
+    return;
+  }
+  const std::string type = handled.empty() ? found : handled;
+  MatchFinderId finder;
+  if (finders != nullptr && !type.empty())
+    finder = finders->getMatchFinder(LabelStr(type));
+  auto carried = [&](const char* filter) { return finder.isNoId() || finder->carries(filter); };
   if (handler.filtersObjectType() && !schema.isObjectType(handler.getObjectType()))
-    m_warnings.push_back(ConfigurationWarning{tag, element.Row(), "class '" + handler.getObjectType().toString() +
-                                                                    "' names no type of the model: the handler takes no flaw"});
+    warn("class '" + handler.getObjectType().toString() + "' names no type of the model");
   if (handler.filtersPredicate() && !namesPredicate(schema, handler.getPredicate()))
-    m_warnings.push_back(ConfigurationWarning{tag, element.Row(), "predicate '" + handler.getPredicate().toString() +
-                                                                    "' names no predicate of the model: the handler takes no flaw"});
+    warn("predicate '" + handler.getPredicate().toString() + "' names no predicate of the model");
+  else if (handler.filtersPredicate() && !carried("predicate"))
+    warn("predicate '" + handler.getPredicate().toString() + "': the flaws of '" + handler.getName().toString() +
+         "' (" + type + ") carry no predicate");
+  if (handler.filtersVariable() && !namesVariable(schema, handler.getVariable()))
+    warn("variable '" + handler.getVariable().toString() + "' names no variable of the model");
+  else if (handler.filtersVariable() && !carried("variable"))
+    warn("variable '" + handler.getVariable().toString() + "': the flaws of '" + handler.getName().toString() +
+         "' (" + type + ") carry no variable");
 }
 
 bool FlawManager::staticMatch(const EntityId&) { return false; }

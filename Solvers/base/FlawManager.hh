@@ -44,6 +44,8 @@ public:
   /// The explanation of a flaw that met no rival; empty by default.
   virtual LabelStr soleFlawExplanation(const EntityId& flaw);
   virtual std::string toString(const EntityId& entity) const;
+  /// The entity type name of the manager's flaws; empty when they may be of any type.
+  virtual std::string flawEntityType() const { return std::string(); }
   std::string toString() const override { return Component::toString(); }
 
   /// A flaw of this manager that one of its handlers can take.
@@ -75,7 +77,7 @@ protected:
   virtual void handleInitialize() {}
 
 private:
-  void warnOfUnknownFilters(const TiXmlElement& element, const FlawHandler& handler);
+  void warnOfUnknownFilters(const TiXmlElement& element, const FlawHandler& handler, MatchFinderMgr* finders);
 
   PlanDatabaseId m_db;
   bool m_initialized;

@@ -87,6 +87,9 @@ public:
   virtual ~MatchFinder() { m_id.remove(); }
   virtual void getMatches(const MatchingEngineId& engine, const EntityId& entity,
                           std::vector<MatchingRuleId>& results) = 0;
+  /// Whether the entities of the finder's type can match a rule's filter ("class", "predicate",
+  /// "variable"): one they never carry leaves its rule without a match.
+  virtual bool carries(const std::string& /*filter*/) const { return true; }
   const MatchFinderId& getId() const { return m_id; }
 
 private:
@@ -99,6 +102,8 @@ class TokenMatchFinder : public MatchFinder {
 public:
   void getMatches(const MatchingEngineId& engine, const EntityId& entity,
                   std::vector<MatchingRuleId>& results) override;
+  /// A token has an object type and a predicate, and no one variable.
+  bool carries(const std::string& filter) const override { return filter != "variable"; }
 };
 
 class VariableMatchFinder : public MatchFinder {

@@ -6,6 +6,7 @@
 #include <tinyxml.h>
 
 #include "Utils/base/Error.hh"
+#include "Utils/base/Utils.hh"
 
 namespace KORVAN {
 namespace SOLVERS {
@@ -28,7 +29,7 @@ MatchingRule::MatchingRule(const TiXmlElement& configData)
   if (priority != nullptr) {
     char* end = nullptr;
     m_priority = std::strtod(priority, &end);
-    checkElement(end != priority && *end == '\0' && std::isfinite(m_priority), configData,
+    checkElement(end != priority && *end == '\0' && std::isfinite(m_priority) && isDecimalNumeral(priority), configData,
                  "Expected a number for 'priority' on element ", ", got '" << priority << "'.");
   }
   m_hasObjectType = readFilter(configData, "class", m_objectType);

@@ -32,6 +32,8 @@ ThreatDecisionPoint::~ThreatDecisionPoint() {}
 
 bool ThreatDecisionPoint::test(const EntityId& entity) { return TokenId::convertable(entity); }
 
+std::string ThreatDecisionPoint::handledEntityType() { return Token::entityTypeName().toString(); }
+
 void ThreatDecisionPoint::handleInitialize() {
   checkError(m_tokenToOrder.isValid(), "The token to order is gone.");
   std::list<double> values;

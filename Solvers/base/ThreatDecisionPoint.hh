@@ -24,6 +24,7 @@ public:
 
   /// Only tokens can be ordered.
   static bool test(const EntityId& entity);
+  static std::string handledEntityType();
 
   bool hasNext() const override { return m_index < m_choiceCount; }
   std::string toString() const override;

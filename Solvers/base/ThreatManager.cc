@@ -21,6 +21,8 @@ ThreatManager::~ThreatManager() {}
 
 IteratorId ThreatManager::createIterator() { return (new TokenThreatIterator(*this))->getId(); }
 
+std::string ThreatManager::flawEntityType() const { return Token::entityTypeName().toString(); }
+
 bool ThreatManager::staticMatch(const EntityId& entity) { return !TokenId::convertable(entity); }
 
 bool ThreatManager::betterThan(const EntityId& a, const EntityId& b, LabelStr& explanation) {

@@ -20,6 +20,7 @@ public:
   ~ThreatManager() override;
 
   IteratorId createIterator() override;
+  std::string flawEntityType() const override;
   bool staticMatch(const EntityId& entity) override;
   bool betterThan(const EntityId& a, const EntityId& b, LabelStr& explanation) override;
   std::string toString(const EntityId& entity) const override;

@@ -1,6 +1,7 @@
 #include "Utils/base/Debug.hh"
 
 #include <cstdlib>
+#include <memory>
 #include <sstream>
 #include <vector>
 
@@ -48,11 +49,15 @@ std::ostream*& DebugMessage::streamPtr() {
   return s_debugStream;
 }
 
-DebugMessage* DebugMessage::addMsg(const std::string& file, const int& line,
-                                   const std::string& marker) {
-  DebugMessage* msg = new DebugMessage(file, line, marker, enabledByPatterns(marker));
-  registry().sites.push_back(msg);
-  return msg;
+DebugMessage* DebugMessage::addMsg(const char* file, int line, const char* marker) noexcept {
+  try {
+    std::unique_ptr<DebugMessage> msg(new DebugMessage(file, line, marker, enabledByPatterns(marker)));
+    registry().sites.push_back(msg.get());
+    return msg.release();
+  } catch (...) {
+    static DebugMessage sl_unregistered(std::string(), 0, std::string(), false);
+    return &sl_unregistered;
+  }
 }
 
 namespace {
@@ -75,6 +80,13 @@ void DebugMessage::clearStreamFailure() { failureText().clear(); }
 int& DebugMessage::Teardown::depth() {
   static int sl_depth = 0;
   return sl_depth;
+}
+
+bool DebugMessage::anySiteMatches(const std::string& pattern) {
+  for (const DebugMessage* m : registry().sites)
+    if (matches(pattern, m->m_marker))
+      return true;
+  return false;
 }
 
 void DebugMessage::enable(const std::string& pattern) {

@@ -38,8 +38,9 @@ class DebugMessage {
 public:
   virtual ~DebugMessage() {}
 
-  /// Registers a site; called once per site, on its first passage.
-  static DebugMessage* addMsg(const std::string& file, const int& line, const std::string& marker);
+  /// Registers a site; called once per site, on its first passage. Raises nothing: short of
+  /// memory (a site first met while a failure unwinds) it answers a record that never writes.
+  static DebugMessage* addMsg(const char* file, int line, const char* marker) noexcept;
 
   static std::ostream*& streamPtr();
   static std::ostream& getStream() { return *streamPtr(); }
@@ -67,6 +68,8 @@ public:
   };
 
   static void enable(const std::string& pattern);
+  /// Whether a site registered so far has a marker that the pattern enables.
+  static bool anySiteMatches(const std::string& pattern);
   static void disable(const std::string& pattern);
   static void disableAll();
 

@@ -1,6 +1,8 @@
 #include "Utils/base/Utils.hh"
 
 #include <iomanip>
+#include <cstring>
+#include <new>
 #include <sstream>
 
 namespace KORVAN {
@@ -9,6 +11,81 @@ std::string toString(double value) {
   std::ostringstream os;
   os << std::setprecision(15) << value;
   return os.str();
+}
+
+namespace {
+struct ReserveState {
+  char* block = nullptr;
+  std::new_handler previous = nullptr;
+  bool armed = false;
+  unsigned long failures = 0;
+};
+ReserveState& reserveState() {
+  static ReserveState sl_state;
+  return sl_state;
+}
+void onAllocationFailure() {
+  ReserveState& state = reserveState();
+  state.failures++;
+  char* block = state.block;
+  state.block = nullptr;
+  // Freed before the raise: the handlers on the way out have memory again.
+  delete[] block;
+  throw std::bad_alloc();
+}
+} // namespace
+
+void MemoryReserve::arm(size_t bytes) {
+  ReserveState& state = reserveState();
+  if (!state.armed) {
+    state.previous = std::set_new_handler(onAllocationFailure);
+    state.armed = true;
+  }
+  if (state.block == nullptr) {
+    state.block = new char[bytes];
+    // Touched, so that the reserve is memory the system has given, not only promised.
+    std::memset(state.block, 0, bytes);
+  }
+}
+
+void MemoryReserve::disarm() {
+  ReserveState& state = reserveState();
+  delete[] state.block;
+  state.block = nullptr;
+  if (state.armed)
+    std::set_new_handler(state.previous);
+  state.armed = false;
+}
+
+unsigned long MemoryReserve::failures() { return reserveState().failures; }
+
+bool isDecimalNumeral(const std::string& text) {
+  size_t i = 0;
+  const size_t n = text.size();
+  auto digits = [&]() {
+    const size_t from = i;
+    while (i < n && text[i] >= '0' && text[i] <= '9')
+      i++;
+    return i > from;
+  };
+  if (i < n && (text[i] == '+' || text[i] == '-'))
+    i++;
+  bool whole = digits();
+  bool fraction = false;
+  if (i < n && text[i] == '.') {
+    i++;
+    fraction = digits();
+  }
+  if (!whole && !fraction)
+    return false;
+  if (i < n && (text[i] == 'e' || text[i] == 'E')) {
+    i++;
+    if (i < n && (text[i] == '+' || text[i] == '-'))
+      i++;
+    if (!digits())
+      return false;
+  }
+  return i == n;
 }
 
 } // namespace KORVAN

@@ -26,6 +26,25 @@ inline const std::string& g_noVarName() {
 /// Text of a number without trailing zeros: 3 -> "3", 2.5 -> "2.5".
 std::string toString(double value);
 
+/// Whether the text is a number written in decimals: an optional sign, digits with an optional
+/// fraction, an optional exponent ("-2.5", "1e3"). Hexadecimal ("0x10"), "nan" and "infinity",
+/// which the C library also reads, are not.
+bool isDecimalNumeral(const std::string& text);
+
+/// Memory for the way out of an allocation failure. While armed, the first failed allocation
+/// frees a reserve before std::bad_alloc is raised, so that what unwinds and what reports the
+/// failure find memory; every failure is counted, since an output stream swallows the exception
+/// but not the count.
+class MemoryReserve {
+public:
+  /// Installs the new-handler and takes a reserve of the given size (again after a failure).
+  static void arm(size_t bytes);
+  /// Gives the reserve back and restores the new-handler found by arm().
+  static void disarm();
+  /// Failed allocations seen while armed.
+  static unsigned long failures();
+};
+
 /// Deletes every object of the set; every handle must be valid.
 template <class T, class C>
 void cleanup(std::set<Id<T>, C>& objects) {

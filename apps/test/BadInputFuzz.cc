@@ -309,6 +309,67 @@ std::string mutateName(std::mt19937& rng, std::string text, int& expectLine, int
   return text;
 }
 
+// Words the XML reader would once drop or misread: text or a child element inside an element that
+// takes none, a second root, a number in another form, an entity, a byte that is not UTF-8. All but
+// inf and -0 can only be refused, at the line of the edit.
+std::string mutateContent(std::mt19937& rng, std::string text, int& expectLine) {
+  const unsigned op = rng() % 6;
+  if (op == 0 || op == 1) { // text, or an element, inside a self-closing element
+    std::vector<size_t> ends;
+    for (size_t at = text.find("/>"); at != std::string::npos; at = text.find("/>", at + 2))
+      ends.push_back(at);
+    if (ends.empty())
+      return text;
+    const size_t at = ends[rng() % ends.size()];
+    const size_t open = text.rfind('<', at);
+    const std::string tag = text.substr(open + 1, text.find_first_of(" \t\n/", open + 1) - open - 1);
+    static const char* const inside[] = {"2 0", "x", "&amp;", "<float value=\"1\"/>", "<member name=\"m\"/>"};
+    const std::string content = inside[op == 0 ? rng() % 3 : 3 + rng() % 2];
+    text.replace(at, 2, ">" + content + "</" + tag + ">");
+    expectLine = 1 + (int)std::count(text.begin(), text.begin() + at, '\n');
+    return text;
+  }
+  if (op == 2) { // a second root
+    static const char* const roots[] = {"<vexl/>", "<Solver/>", "<vexl>\n  <close/>\n</vexl>"};
+    expectLine = 1 + (int)std::count(text.begin(), text.end(), '\n');
+    return text + roots[rng() % 3] + "\n";
+  }
+  if (op == 3) { // a number in another form
+    std::vector<std::pair<size_t, size_t>> numbers;
+    const std::regex number("=\"(-?[0-9]+( -?[0-9]+)?)\"");
+    for (std::sregex_iterator m(text.begin(), text.end(), number), end; m != end; ++m)
+      numbers.push_back(std::make_pair(size_t(m->position(1)), size_t(m->length(1))));
+    if (numbers.empty())
+      return text;
+    static const char* const forms[] = {"0x10", "1e400", "inf", "-0", "0X1p3", "1e-400"};
+    const std::pair<size_t, size_t> n = numbers[rng() % numbers.size()];
+    const std::string form = forms[rng() % 6];
+    text.replace(n.first, n.second, form);
+    if (form != "inf" && form != "-0")
+      expectLine = elementLine(text, n.first);
+    return text;
+  }
+  // An entity inside an attribute value, or a byte that is not UTF-8 anywhere.
+  std::vector<size_t> quotes;
+  for (size_t k = 0; k < text.size(); k++)
+    if (text[k] == '"')
+      quotes.push_back(k);
+  if (op == 4 && quotes.size() >= 2) {
+    static const char* const entities[] = {"&bogus;", "&", "&#65;", "&amp;", "&nbsp;"};
+    const std::string entity = entities[rng() % 5];
+    const size_t at = quotes[(rng() % (quotes.size() / 2)) * 2] + 1;
+    text.insert(at, entity);
+    if (entity == "&bogus;" || entity == "&" || entity == "&nbsp;")
+      expectLine = elementLine(text, at);
+    return text;
+  }
+  static const char* const bytes[] = {"\xe9", "\xff", "\xc0\xaf", "\xed\xa0\x80", "\x80"};
+  const size_t at = rng() % (text.size() + 1);
+  text.insert(at, bytes[rng() % 5]);
+  expectLine = 1 + (int)std::count(text.begin(), text.begin() + at, '\n');
+  return text;
+}
+
 // Mostly one edit, sometimes up to three: structural ones (lines moved, repeated,
 // dropped, elements inserted), attribute values replaced, bytes changed, deep nesting,
 // constraints over other scopes, attribute and member names changed.
@@ -316,10 +377,12 @@ std::string mutate(std::mt19937& rng, std::string text, int& expectLine, int& or
   int edits = rng() % 3 == 0 ? 1 + rng() % 3 : 1;
   expectLine = orLine = 0;
   for (int e = 0; e < edits; e++) {
-    const unsigned family = rng() % 14;
+    const unsigned family = rng() % 16;
     if (family >= 10) {
       int line = 0, other = 0;
-      text = family <= 11 ? mutateConstraint(rng, text) : mutateName(rng, text, line, other);
+      text = family <= 11   ? mutateConstraint(rng, text)
+             : family <= 13 ? mutateName(rng, text, line, other)
+                            : mutateContent(rng, text, line);
       // Another edit could be refused first.
       expectLine = edits == 1 ? line : 0;
       orLine = edits == 1 ? other : 0;

@@ -165,9 +165,12 @@ TEST(BadInput, OverDeepDocumentsAreRefusedBeforeParsing) {
   EXPECT_EQ("korvan-run: solver.xml:1: <n>: elements nested deeper than 256 levels\n",
             refusal(runModel(model({UNARY, "<close/>"}), "<Solver>" + deep + "</Solver>")));
   // Markup inside comments, CDATA and attribute values opens nothing.
-  std::string quiet = "<!-- " + deep + " --><vexl a=\"" + deep.substr(0, 3000) + "\"><![CDATA[" + deep + "]]>" +
-                      UNARY + "<close/></vexl>";
+  std::string quiet = "<!-- " + deep + " --><vexl a=\"" + deep.substr(0, 3000) + "\">" + UNARY + "<close/></vexl>";
   EXPECT_EQ(0, runModel(quiet).status);
+  // A CDATA section is text, which a model does not take: refused as that, not as nesting.
+  EXPECT_EQ("korvan-run: model.xml:1: <vexl>: text '" + deep.substr(0, 40) + "...' inside <vexl>, which takes only "
+            "elements\n",
+            refusal(runModel("<vexl><![CDATA[" + deep + "]]>" + UNARY + "<close/></vexl>")));
 }
 
 namespace {
@@ -473,7 +476,9 @@ TEST(BadInput, ConfigurationWordsNoComponentReadsAreRefusedOrWarned) {
   Outcome warned = runModel(plan, config("", "", " class=\"Unry\" predicate=\"uses\""));
   EXPECT_EQ(0, warned.status) << warned.err;
   EXPECT_EQ("korvan-run: solver.xml:3: <FlawHandler>: warning: class 'Unry' names no type of the model: the handler "
-            "takes no flaw\n",
+            "takes no flaw\n"
+            "korvan-run: solver.xml:3: <FlawHandler>: warning: predicate 'uses': the flaws of 'MIRTThreatHandler' "
+            "(MIRT_Instant) carry no predicate: the handler takes no flaw\n",
             warned.err);
   Outcome predicate = runModel(plan, config("", "", " predicate=\"Unary.uses\""));
   EXPECT_EQ("korvan-run: solver.xml:3: <FlawHandler>: warning: predicate 'Unary.uses' names no predicate of the "
@@ -583,4 +588,206 @@ TEST(BadInput, MisreadInputIsRefusedWhereTheMistakeIs) {
   EXPECT_EQ(0u, refusal(runModel(model({UNARY, "<close/>", unaryUse("t", "a", "3"),
                                         "<specify variable=\"t.start\" value=\"4\"/>"})))
                     .find("korvan-run: model.xml:5: <specify>: '4' is not in the domain int:[3, 3] of 't.start'"));
+}
+
+// Words the XML reader would drop or misread without a word: text and elements where an element
+// takes none, a second root, numbers not in decimals, entities XML does not know, bytes that are
+// not UTF-8. Each is refused at its line, in the model and in a configuration.
+TEST(BadInput, WordsTheReaderWouldDropAreRefused) {
+  const std::string use = "<goal predicate=\"Reusable.uses\" name=\"t\" object=\"a\" start=\"0 10\" duration=\"5\" "
+                          "quantity=\"3\"";
+  struct Case {
+    std::string text, refusal;
+  };
+  const Case cases[] = {
+      // Once an unlimited crew, and a use of 3 SOLVED.
+      {model({"<new type=\"Reusable\" name=\"a\">2 0</new>", "<close/>", use + "/>"}),
+       "model.xml:2: <new>: text '2 0' inside <new>, which takes only elements"},
+      {model({REUSABLE, "<close/>", use + "><float value=\"1\"/></goal>"}),
+       "model.xml:4: <goal>: element <float> inside <goal>, which takes no content"},
+      {model({REUSABLE, "<close/>", use + ">\n  3</goal>"}),
+       "model.xml:4: <goal>: line 5: text '3' inside <goal>, which takes no content"},
+      {model({"<new type=\"Reusable\" name=\"a\"><float value=\"2\">x</float></new>"}),
+       "model.xml:2: <new>: text 'x' inside <float>, which takes no content"},
+      {model({REUSABLE, "soon", "<close/>"}), "model.xml:3: <vexl>: text 'soon' inside <vexl>, which takes only elements"},
+      // Once a second job on the unary, never read.
+      {model({REUSABLE, "<close/>"}) + "<vexl>\n" + use + "/>\n</vexl>\n",
+       "model.xml:5: <vexl>: a second root element: an XML document is one element"},
+      {model({REUSABLE, "<close/>"}) + "late\n", "model.xml:5: text 'late' outside the root element"},
+      // Once 16.
+      {model({"<new type=\"Reusable\" name=\"a\"><float value=\"0x10\"/><float "
+              "value=\"0\"/></new>"}),
+       "model.xml:2: <new>: '0x10' for an argument is not a decimal number: write numbers in decimals (16, -2.5, 1e3), "
+       "inf or -inf"},
+      {model({REUSABLE, "<close/>", "<goal predicate=\"Reusable.uses\" name=\"t\" object=\"a\" start=\"0 1e400\" "
+              "duration=\"5\"/>"}),
+       "model.xml:4: <goal>: value of start beyond the horizon: '1e400'"},
+      {model({REUSABLE, "<close/>", use.substr(0, use.find(" quantity")) + " quantity=\"1e-400\"/>"}),
+       "model.xml:4: <goal>: '1e-400' for quantity is too close to 0 to be told from it: write 0"},
+      {model({UNARY, "<set object=\"a\" member=\"profileType\" value=\"nan\"/>"}),
+       "model.xml:3: <set>: 'nan' for the member value is not a decimal number: write numbers in decimals (16, -2.5, "
+       "1e3), inf or -inf"},
+      // Once the name 'abogus;'.
+      {model({"<new type=\"Unary\" name=\"a&bogus;\"/>"}),
+       "model.xml:2: <new>: unknown entity '&bogus;' (XML knows &amp; &lt; &gt; &quot; &apos; and &#...;)"},
+      {model({"<new type=\"Unary\" name=\"a & b\"/>"}), "model.xml:2: <new>: a bare '&' (write &amp; for the character)"},
+      {model({UNARY, "<!-- caf\xe9 -->"}), "model.xml:3: <vexl>: byte 0xE9 is not UTF-8 text: save the file as UTF-8"},
+      {model({"<new type=\"Unary\" name=\"caf\xe9\"/>"}),
+       "model.xml:2: <new>: byte 0xE9 is not UTF-8 text: save the file as UTF-8"},
+      {model({"<new type=\"Unary\" name=\"\xed\xa0\x80\"/>"}),
+       "model.xml:2: <new>: byte 0xED is not UTF-8 text: save the file as UTF-8"},
+  };
+  for (const Case& c : cases)
+    EXPECT_EQ("korvan-run: " + c.refusal + "\n", refusal(runModel(c.text))) << c.text;
+  // What XML knows passes, and -0 is 0.
+  Outcome known = runModel(model({"<new type=\"Unary\" name=\"a&amp;&#98;&#x63;\"/>", "<close/>",
+                                  "<goal predicate=\"Unary.use\" name=\"caf\xc3\xa9\" object=\"a&amp;bc\" "
+                                  "start=\"-0\" duration=\"5\"/>"}));
+  EXPECT_EQ(0, known.status) << known.err;
+  EXPECT_NE(std::string::npos, known.out.find("  caf\xc3\xa9 Unary.use(")) << known.out;
+  EXPECT_NE(std::string::npos, known.out.find(" on a&bc start 0 end 5 ")) << known.out;
+
+  const std::string plan = model({UNARY, "<close/>", unaryUse("t", "a"), unaryUse("v", "a")});
+  const Case configs[] = {
+      {"<Solver>\n<FlawManager component=\"MIRTThreatManager\">\n<FlawHandler component=\"MIRTThreatHandler\">"
+       "both</FlawHandler>\n</FlawManager>\n</Solver>\n",
+       "solver.xml:3: <FlawHandler>: text 'both' inside <FlawHandler>, which takes no content"},
+      {"<Solver>\n<FlawManager component=\"MIRTThreatManager\">\n<FlawHandler component=\"MIRTThreatHandler\">"
+       "\n<Filter class=\"Unary\"/></FlawHandler>\n</FlawManager>\n</Solver>\n",
+       "solver.xml:4: <FlawHandler>: element <Filter> inside <FlawHandler>, which takes no content"},
+      {"<Solver>\n<FlawManager component=\"ThreatManager\">\n<FlawHandler component=\"ThreatHandler\"/>\n"
+       "</FlawManager>\n</Solver>\n<Solver/>\n",
+       "solver.xml:6: <Solver>: a second root element: an XML document is one element"},
+      {"<Solver>\n<FlawManager component=\"ThreatManager\">\n<FlawHandler component=\"ThreatHandler\" "
+       "priority=\"0x10\"/>\n</FlawManager>\n</Solver>\n",
+       "solver.xml:3: <FlawHandler>: Expected a number for 'priority' on element <FlawHandler> (line 3), got '0x10'."},
+      {"<Solver name=\"caf\xe9\"/>\n", "solver.xml:1: <Solver>: byte 0xE9 is not UTF-8 text: save the file as UTF-8"},
+  };
+  for (const Case& c : configs)
+    EXPECT_EQ("korvan-run: " + c.refusal + "\n", refusal(runModel(plan, c.text))) << c.text;
+}
+
+// Values the program once took without a word: a token lasting to the horizon, one that cannot end
+// before it, an infinite quantity (once 134217728 units), and a parameter <set> cannot change.
+TEST(BadInput, ValuesBeyondTheHorizonAreRefusedAndChoicesSaid) {
+  struct Case {
+    std::string line, refusal;
+  };
+  const Case cases[] = {
+      {"<goal predicate=\"Reusable.uses\" name=\"t\" object=\"a\" start=\"0 10\" duration=\"inf\"/>",
+       "model.xml:4: <goal>: 'duration' must allow a finite time, got 'inf'"},
+      {"<goal predicate=\"Reusable.uses\" name=\"t\" object=\"a\" start=\"134217727\" duration=\"1\"/>",
+       "model.xml:4: <goal>: the token cannot end before the horizon (134217728): it starts at 134217727 at the "
+       "earliest and lasts at least 1"},
+      {"<goal predicate=\"Reusable.uses\" name=\"t\" object=\"a\" start=\"0\" duration=\"2\" quantity=\"inf\"/>",
+       "model.xml:4: <goal>: 'quantity' must allow a finite amount, got 'inf'"},
+  };
+  for (const Case& c : cases)
+    EXPECT_EQ("korvan-run: " + c.refusal + "\n", refusal(runModel(model({REUSABLE, "<close/>", c.line}))));
+  // Windows that reach the horizon but allow an end before it are fine.
+  EXPECT_EQ(0, runModel(model({REUSABLE, "<close/>", "<goal predicate=\"Reusable.uses\" name=\"t\" object=\"a\" "
+                                                     "start=\"0 134217727\" duration=\"1 inf\" quantity=\"1\"/>"}))
+                   .status);
+  EXPECT_EQ("korvan-run: model.xml:3: <set>: 'capacity' of 'a' is +inf in the form of <new> that made it (Reusable "
+            "with 0 arguments), and that form has no parameter to set: give it as an argument of <new> (Reusable takes "
+            "0, 2, 3 or 4 arguments)\n",
+            refusal(runModel(model({object("Reusable", {}), "<set object=\"a\" member=\"capacity\" value=\"2\"/>"}))));
+  EXPECT_EQ(0u, refusal(runModel(model({REUSABLE, "<set object=\"a\" member=\"levelLimitMin\" value=\"-1\"/>"})))
+                    .find("korvan-run: model.xml:3: <set>: 'levelLimitMin' of 'a' is 0 in the form of <new> that made "
+                          "it (Reusable with 2 arguments)"));
+  // The value it holds already is no change.
+  EXPECT_EQ(0, runModel(model({REUSABLE, "<set object=\"a\" member=\"capacity\" value=\"2\"/>", "<close/>"})).status);
+  // Three lifts without a quantity on a crane of 1: any amount from 0 is theirs, and the schedule
+  // says what it chose; a quantity given is not listed.
+  const std::string lift = "<goal predicate=\"Reusable.uses\" object=\"a\" start=\"0\" duration=\"5\" name=\"";
+  Outcome open = runModel(model({object("Reusable", {1, 0}), "<close/>", lift + "x\"/>", lift + "y\" quantity=\"1\"/>",
+                                 lift + "z\" quantity=\"0 1\"/>"}));
+  EXPECT_EQ(0, open.status) << open.out;
+  EXPECT_NE(std::string::npos, open.out.find("\nQuantities the schedule chose (the model left them open): x 0, z 0\n"))
+      << open.out;
+  EXPECT_NE(std::string::npos, open.out.find(" start 0 end 5 duration 5 quantity 0\n")) << open.out;
+}
+
+namespace {
+// A stream buffer that takes `writes` writes, then nothing, as a disk that fills up mid-run.
+struct FillingBuffer : public std::streambuf {
+  explicit FillingBuffer(int writes) : left(writes) {}
+  int overflow(int c) override { return left-- > 0 ? c : traits_type::eof(); }
+  std::streamsize xsputn(const char*, std::streamsize n) override { return left-- > 0 ? n : 0; }
+  int left;
+};
+} // namespace
+
+// Once an abort at teardown, or a profile's instants and transactions left behind (the sanitiser
+// reports them): a debug line lost in the middle of recording a flaw raised, and left a resource's
+// or a profile's records half-changed. The stream fails after every number of writes in turn.
+TEST(BadInput, DebugOutputLostMidUpdateLeavesNothingHalfDone) {
+  for (const char* marker : {"Object:notifyOrderingRequired", "Object:notifyOrderingNoLongerRequired",
+                             "Resource:notifyFlawed", "Resource:notifyNoLongerFlawed"})
+    for (int writes = 0; writes < 30; writes++) {
+      FillingBuffer filling(writes);
+      std::ostream stream(&filling);
+      KORVAN::DebugMessage::setStream(stream);
+      Outcome outcome = runArgs({"--solver", KORVAN_SOURCE_DIR "/examples/solver.xml", "--debug", marker,
+                                 KORVAN_SOURCE_DIR "/examples/workshop.xml"});
+      KORVAN::DebugMessage::disableAll();
+      KORVAN::DebugMessage::setStream(std::cerr);
+      if (outcome.status == 2)
+        EXPECT_EQ(0u, outcome.err.find("korvan-run: cannot write the debug output: ")) << marker << writes << outcome.err;
+      else
+        EXPECT_EQ("", outcome.err) << marker << " after " << writes;
+      EXPECT_EQ(outcome.status == 2 ? 1 : 0, std::count(outcome.err.begin(), outcome.err.end(), '\n')) << outcome.err;
+    }
+}
+
+// Handlers that can never take a flaw, once taken without a word: a filter on something their
+// flaws do not carry, a variable the model does not have, a manager whose flaws are of another kind.
+TEST(BadInput, HandlersThatCanTakeNoFlawAreWarned) {
+  const std::string plan = model({UNARY, "<close/>", unaryUse("t", "a"), unaryUse("v", "a")});
+  auto config = [](const std::string& manager, const std::string& handler) {
+    return "<Solver>\n<FlawManager component=\"" + manager + "\">\n<FlawHandler component=\"" + handler +
+           "\"/>\n</FlawManager>\n</Solver>\n";
+  };
+  struct Case {
+    std::string manager, handler, warning;
+  };
+  const Case cases[] = {
+      {"MIRTThreatManager", "MIRTThreatHandler\" predicate=\"Unary.use",
+       "predicate 'Unary.use': the flaws of 'MIRTThreatHandler' (MIRT_Instant) carry no predicate"},
+      {"MIRTThreatManager", "MIRTThreatHandler\" variable=\"start",
+       "variable 'start': the flaws of 'MIRTThreatHandler' (MIRT_Instant) carry no variable"},
+      {"ThreatManager", "ThreatHandler\" variable=\"quantty", "variable 'quantty' names no variable of the model"},
+      {"ThreatManager", "ResourceThreat\" variable=\"quantity",
+       "variable 'quantity': the flaws of 'ResourceThreat' (Token) carry no variable"},
+      {"ThreatManager", "MIRTThreatHandler",
+       "'MIRTThreatHandler' takes MIRT_Instant flaws, and 'ThreatManager' finds Token flaws"},
+      {"MIRTThreatManager", "ResourceThreat",
+       "'ResourceThreat' takes Token flaws, and 'MIRTThreatManager' finds MIRT_Instant flaws"},
+  };
+  for (const Case& c : cases) {
+    Outcome outcome = runModel(plan, config(c.manager, c.handler));
+    EXPECT_NE(2, outcome.status) << c.handler << outcome.err;
+    EXPECT_EQ("korvan-run: solver.xml:3: <FlawHandler>: warning: " + c.warning + ": the handler takes no flaw\n",
+              outcome.err);
+  }
+  // What the flaws carry, named as the model names it, is taken without a word.
+  for (const std::string handler : {"MIRTThreatHandler\" class=\"Unary", "ThreatHandler\" predicate=\"use"}) {
+    const std::string manager = handler[0] == 'M' ? "MIRTThreatManager" : "ThreatManager";
+    EXPECT_EQ("", runModel(plan, config(manager, handler)).err) << handler;
+  }
+}
+
+// --debug with a marker no message has printed nothing, and says so; an empty one once enabled
+// every message.
+TEST(BadInput, DebugPatternsSayWhatTheyDo) {
+  const std::string model = KORVAN_SOURCE_DIR "/apps/test/models/fits-after.xml";
+  Outcome none = runArgs({"--debug", "NoSuchMarker", model});
+  KORVAN::DebugMessage::disableAll();
+  EXPECT_EQ(0, none.status);
+  EXPECT_EQ("korvan-run: warning: --debug NoSuchMarker: no debug message of this run has a marker starting with it: "
+            "it printed nothing\n",
+            none.err);
+  EXPECT_EQ("korvan-run: --debug takes a marker or the first part of one ('*' for every marker), got an empty one\n",
+            refusal(runArgs({"--debug", "", model})));
+  KORVAN::DebugMessage::disableAll();
 }

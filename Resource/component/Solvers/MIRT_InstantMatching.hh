@@ -18,6 +18,8 @@ public:
 
   void getMatches(const MatchingEngineId& engine, const EntityId& entity,
                   std::vector<MatchingRuleId>& results) override;
+  /// An instant matches by its resource's type only.
+  bool carries(const std::string& filter) const override { return filter == "class"; }
 };
 
 template <>

@@ -103,6 +103,8 @@ bool ThreatDecisionPoint::test(const EntityId& entity) {
   return InstantId::convertable(entity);
 }
 
+std::string ThreatDecisionPoint::handledEntityType() { return Instant::entityTypeName().toString(); }
+
 void ThreatDecisionPoint::handleInitialize() {
   check_error(m_flawedInstant.isValid());
   // Asking for choices propagates, which may delete the instant: keep its profile.

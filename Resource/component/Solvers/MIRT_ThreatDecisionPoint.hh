@@ -48,6 +48,7 @@ public:
 
   // Only profile instants are resolved here.
   static bool test(const EntityId& entity);
+  static std::string handledEntityType();
   /// Refuses a handler element whose "filter", "order", "constraint" or "iterate" word the
   /// decision points would refuse, so that a bad configuration fails when it is read.
   static void checkConfiguration(const TiXmlElement& configData);

@@ -193,6 +193,8 @@ IteratorId ThreatManager::createIterator() {
   return (new ThreatIterator(*this))->getId();
 }
 
+std::string ThreatManager::flawEntityType() const { return Instant::entityTypeName().toString(); }
+
 std::string ThreatManager::toString(const EntityId& entity) const {
   check_error(InstantId::convertable(entity));
   InstantId inst(entity);

@@ -94,6 +94,7 @@ public:
   ~ThreatManager() override;
 
   IteratorId createIterator() override;
+  std::string flawEntityType() const override;
 
   void notifyAdded(const ConstraintId&) override {}
   void notifyRemoved(const ConstraintId&) override {}
