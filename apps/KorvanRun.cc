@@ -47,6 +47,11 @@ std::set<std::string>& bookkeepingConstraints() {
   return sl_names;
 }
 
+std::vector<PlanChecker>& unjudgedCheckers() {
+  static std::vector<PlanChecker> sl_checkers;
+  return sl_checkers;
+}
+
 namespace {
 
 using namespace PlanCheck;
@@ -64,6 +69,22 @@ bool& hostLeftToExit() {
 std::vector<ChoiceGap>& choiceGaps() {
   static std::vector<ChoiceGap> sl_gaps;
   return sl_gaps;
+}
+
+std::vector<Refutation>& refutations() {
+  static std::vector<Refutation> sl_refutations;
+  return sl_refutations;
+}
+
+/// The model whose names tokenName() gives, while a run reads and judges it.
+struct TokenNaming {
+  const VexlXmlInterpreter* interpreter = nullptr;
+  size_t named = 0; // the named tokens when the cache was built
+  std::map<int, std::string> names;
+};
+TokenNaming& tokenNaming() {
+  static TokenNaming sl_naming;
+  return sl_naming;
 }
 
 std::vector<EmptyingExplainer>& emptyingExplainers() {
@@ -245,12 +266,123 @@ struct Verdict {
   std::string result;
   std::vector<std::string> problems;
   std::string schedule; // how a schedule was fixed, when the search did not prove the plan
+  std::vector<std::string> why; // under INCONSISTENT and NO SOLUTION: what makes it so
   bool solved = false;
 };
 
+/// Why propagation failed, in the model's words: for each failure, what emptied first and what
+/// emptied it (a resource's limit, a constraint, the temporal network). Listens to the engine
+/// from construction to destruction.
+class FailureReasons {
+public:
+  explicit FailureReasons(const PlanDatabaseId& db) : m_db(db) {
+    m_db->getConstraintEngine()->setEmptyingListener(
+        [this](const ConstraintEngine::Emptying& emptying) { record(explain(emptying)); });
+  }
+  ~FailureReasons() { m_db->getConstraintEngine()->setEmptyingListener(nullptr); }
+
+  void clear() {
+    m_last.clear();
+    m_counts.clear();
+    m_order.clear();
+  }
+  const std::string& last() const { return m_last; }
+  /// A dead end that no domain emptied (a plan that a check refuses).
+  void note(const std::string& reason) { record(reason); }
+  /// The distinct reasons, the most frequent first (ties: the first met first).
+  std::vector<std::pair<std::string, unsigned int>> ranked() const {
+    std::vector<std::pair<std::string, unsigned int>> result;
+    for (const std::string& reason : m_order)
+      result.push_back(std::make_pair(reason, m_counts.find(reason)->second));
+    std::stable_sort(result.begin(), result.end(),
+                     [](const std::pair<std::string, unsigned int>& a, const std::pair<std::string, unsigned int>& b) {
+                       return a.second > b.second;
+                     });
+    return result;
+  }
+
+private:
+  void record(const std::string& reason) {
+    m_last = reason;
+    if (m_counts[reason]++ == 0)
+      m_order.push_back(reason);
+  }
+
+  std::string explain(const ConstraintEngine::Emptying& emptying) const {
+    const TokenNamer namer = [](const TokenId& token) { return tokenName(token); };
+    for (const EmptyingExplainer& explainer : emptyingExplainers()) {
+      const std::string text = explainer(m_db, emptying, namer);
+      if (!text.empty())
+        return text;
+    }
+    const std::string var = variableName(emptying.variable);
+    const std::string cycle = var + " has no time left: no times keep the cycle ";
+    // A relation between times that empties one has closed a cycle that no times keep.
+    const EntityId& parent = emptying.variable->parent();
+    const bool time = parent.isValid() && TokenId::convertable(parent) &&
+                      (emptying.variable == TokenId(parent)->start() || emptying.variable == TokenId(parent)->end());
+    const bool temporal =
+        emptying.propagator.isValid() && emptying.propagator->getName() == TemporalPropagator::PROPAGATOR_NAME();
+    const std::string around = time || temporal ? temporalCycle(m_db->getConstraintEngine()) : std::string();
+    if (!around.empty())
+      return cycle + around;
+    if (emptying.constraint.isValid()) {
+      std::string scope;
+      for (const ConstrainedVariableId& other : emptying.constraint->getScope())
+        scope += (scope.empty() ? "" : ", ") + variableName(other);
+      return var + " has no value left under the constraint " + emptying.constraint->getName().toString() + "(" +
+             scope + ")";
+    }
+    if (temporal) {
+      const std::string reaching = timeConstraintsAround(emptying.variable);
+      return var + " has no time left: no times keep the windows and durations" +
+             (reaching.empty() ? std::string() : " with " + reaching);
+    }
+    return var + " has no value left";
+  }
+
+  PlanDatabaseId m_db;
+  std::string m_last;
+  std::map<std::string, unsigned int> m_counts;
+  std::vector<std::string> m_order;
+};
+
+/// The lines of a Why: the header, then the reasons counted, the most frequent first.
+std::vector<std::string> rankedWhy(const std::string& header, const FailureReasons& reasons) {
+  const std::vector<std::pair<std::string, unsigned int>> ranked = reasons.ranked();
+  std::vector<std::string> lines;
+  if (ranked.empty())
+    return lines;
+  unsigned int total = 0;
+  for (const auto& entry : ranked)
+    total += entry.second;
+  lines.push_back(header + " (" + std::to_string(total) + " dead end" + (total == 1 ? "" : "s") + "):");
+  const size_t shown = std::min<size_t>(ranked.size(), 5);
+  for (size_t i = 0; i < shown; i++)
+    lines.push_back("  " + std::to_string(ranked[i].second) + " x " + ranked[i].first);
+  if (ranked.size() > shown)
+    lines.push_back("  and " + std::to_string(ranked.size() - shown) + " other reason" +
+                    (ranked.size() - shown == 1 ? "" : "s"));
+  return lines;
+}
+
+/// What a module can say refutes the plan as it stands without a search; empty when none can.
+std::string refutation(const PlanDatabaseId& db) {
+  const TokenNamer namer = [](const TokenId& token) { return tokenName(token); };
+  for (const Refutation& refute : refutations()) {
+    const std::string why = refute(db, namer);
+    if (!why.empty())
+      return why;
+  }
+  return std::string();
+}
+
 /// The verdict on the plan the solver left. NO SOLUTION needs every dead end of the search
-/// refuted; SOLVED needs a plan that passes every check, a fixed schedule if need be.
-Verdict decide(const PlanDatabaseId& db, SOLVERS::Solver& solver, bool solved, bool consistent) {
+/// refuted, a module's refutation of the plan as modelled, or a schedule search that tried every
+/// value; SOLVED needs a plan that passes every check, a fixed schedule if need be. `reasons`
+/// holds the search's dead ends.
+Verdict decide(const PlanDatabaseId& db, SOLVERS::Solver& solver, bool solved, bool consistent,
+               FailureReasons& reasons) {
   Verdict verdict;
   const SOLVERS::Solver::Status status = solver.getStatus();
   // Under a step limit the engine's propagation is bounded too; one cut leaves no fixed point to judge.
@@ -267,8 +399,21 @@ Verdict decide(const PlanDatabaseId& db, SOLVERS::Solver& solver, bool solved, b
   }
   if (solved && !consistent) {
     verdict.result = "INCONSISTENT";
+    if (!reasons.last().empty())
+      verdict.why.push_back(reasons.last());
     return verdict;
   }
+  const auto refused = [&reasons](const std::string& problem) { reasons.note(problem); };
+  // A plan as modelled that a module refutes has no schedule, whatever a search would try.
+  const auto refuted = [&]() {
+    const std::string why = refutation(db);
+    if (why.empty())
+      return false;
+    verdict.result = "NO SOLUTION";
+    verdict.problems.clear();
+    verdict.why.assign(1, why);
+    return true;
+  };
   if (solved) {
     // The solver stops when its managers see no flaw; a flaw that no handler takes, or that no
     // detector reports, is still in the plan. Only a plan that passes the checks is solved.
@@ -283,8 +428,10 @@ Verdict decide(const PlanDatabaseId& db, SOLVERS::Solver& solver, bool solved, b
     // (a timetable's flaw on a give-back counted before its take): a schedule fixed in the plan as
     // modelled overturns the verdict. A schedule search cut at its budget leaves it to the
     // exhausted one only where the module says its choices cover every schedule.
+    verdict.why = rankedWhy("every choice failed", reasons);
     FixedSchedule fixed = fixSchedule(db);
     if (fixed.outcome == ScheduleSearch::FOUND) {
+      verdict.why.clear();
       verdict.problems = checkPlan(db);
       verdict.schedule = "every ordering choice failed, then every variable fixed (" +
                          std::to_string(fixed.fixes) + " fixes tried)";
@@ -297,25 +444,37 @@ Verdict decide(const PlanDatabaseId& db, SOLVERS::Solver& solver, bool solved, b
       if (gap.empty())
         gap = choiceGap(db);
     if (fixed.outcome == ScheduleSearch::CUT && !gap.empty()) {
+      verdict.why.clear();
       verdict.problems.push_back("every ordering choice failed, but " + gap +
                                  ", whose flaws' orderings need not cover every schedule; " + fixed.failure);
       verdict.result = "FLAWS LEFT";
       return verdict;
     }
+    // A search with no dead end to count refuted nothing by itself: the plan's own refutation says why.
+    if (verdict.why.empty() && refuted())
+      return verdict;
     verdict.result = "NO SOLUTION";
+    if (verdict.why.empty())
+      verdict.why.push_back("a flaw had no choice to try: its handler offered none that could hold");
     return verdict;
   }
   // An exhausted search that met flaws no choice resolves has left the plan as it found it, and so
   // has one that made no decision.
   bool asModelled = !solved || solver.getDepth() == 0;
-  FixedSchedule fixed = fixSchedule(db);
+  if (asModelled && refuted())
+    return verdict;
+  reasons.clear();
+  FixedSchedule fixed = fixSchedule(db, refused);
   if (fixed.outcome != ScheduleSearch::FOUND && !fixed.budgetSpent && !asModelled) {
     // The decisions cut plans away: look again in the plan as modelled.
     solver.reset();
     const bool consistentAgain = db->getConstraintEngine()->propagate();
     checkError(consistentAgain, "The plan became inconsistent when the search's decisions were withdrawn.");
+    if (refuted())
+      return verdict;
     verdict.problems = planProblems(db);
-    const FixedSchedule again = fixSchedule(db);
+    reasons.clear();
+    const FixedSchedule again = fixSchedule(db, refused);
     fixed.fixes += again.fixes;
     fixed.outcome = again.outcome;
     fixed.failure = again.failure;
@@ -336,6 +495,14 @@ Verdict decide(const PlanDatabaseId& db, SOLVERS::Solver& solver, bool solved, b
     verdict.problems.clear();
     verdict.schedule = unresolved + "no values of the plan's variables keep the model (" +
                        std::to_string(fixed.fixes) + " fixes tried)";
+    // With nothing left open, the plan as it stands is the one dead end.
+    const std::vector<std::pair<std::string, unsigned int>> ranked = reasons.ranked();
+    if (fixed.fixes == 0 && ranked.size() == 1)
+      verdict.why.push_back(ranked.front().first);
+    else
+      verdict.why = rankedWhy("every value tried failed", reasons);
+    if (verdict.why.empty())
+      verdict.why.push_back("no values of the plan's variables keep the model");
     return verdict;
   }
   if (!solved)
@@ -355,114 +522,10 @@ std::string solverFigures(std::string figures, SOLVERS::Solver::Status status, c
   return figures;
 }
 
-/// Why propagation failed, in the model's words: for each failure, what emptied first and what
-/// emptied it (a resource's limit, a constraint, the temporal network). Listens to the engine
-/// from construction to destruction.
-class FailureReasons {
-public:
-  FailureReasons(const PlanDatabaseId& db, const VexlXmlInterpreter& interpreter)
-      : m_db(db), m_interpreter(interpreter) {
-    m_db->getConstraintEngine()->setEmptyingListener(
-        [this](const ConstraintEngine::Emptying& emptying) { record(explain(emptying)); });
-  }
-  ~FailureReasons() { m_db->getConstraintEngine()->setEmptyingListener(nullptr); }
-
-  void clear() {
-    m_last.clear();
-    m_counts.clear();
-    m_order.clear();
-  }
-  const std::string& last() const { return m_last; }
-  /// The distinct reasons, the most frequent first (ties: the first met first).
-  std::vector<std::pair<std::string, unsigned int>> ranked() const {
-    std::vector<std::pair<std::string, unsigned int>> result;
-    for (const std::string& reason : m_order)
-      result.push_back(std::make_pair(reason, m_counts.find(reason)->second));
-    std::stable_sort(result.begin(), result.end(),
-                     [](const std::pair<std::string, unsigned int>& a, const std::pair<std::string, unsigned int>& b) {
-                       return a.second > b.second;
-                     });
-    return result;
-  }
-
-  std::string tokenName(const TokenId& token) const {
-    if (m_names.size() != m_interpreter.getNamedTokens().size()) {
-      m_names.clear();
-      for (const auto& entry : m_interpreter.getNamedTokens())
-        if (entry.second.isValid())
-          m_names[entry.second->getKey()] = entry.first;
-    }
-    std::map<int, std::string>::const_iterator name = m_names.find(token->getKey());
-    return name == m_names.end() ? token->toString() : name->second;
-  }
-
-  std::string variableName(const ConstrainedVariableId& var) const {
-    // A token's variable goes by the token's name; an object's member already carries its object's.
-    const std::string name = var->getName().toString();
-    const EntityId& parent = var->parent();
-    if (parent.isValid() && TokenId::convertable(parent))
-      return tokenName(TokenId(parent)) + "." + name;
-    return name;
-  }
-
-private:
-  void record(const std::string& reason) {
-    m_last = reason;
-    if (m_counts[reason]++ == 0)
-      m_order.push_back(reason);
-  }
-
-  std::string explain(const ConstraintEngine::Emptying& emptying) const {
-    const TokenNamer namer = [this](const TokenId& token) { return tokenName(token); };
-    for (const EmptyingExplainer& explainer : emptyingExplainers()) {
-      const std::string text = explainer(m_db, emptying, namer);
-      if (!text.empty())
-        return text;
-    }
-    const std::string var = variableName(emptying.variable);
-    if (emptying.constraint.isValid()) {
-      std::string scope;
-      for (const ConstrainedVariableId& other : emptying.constraint->getScope())
-        scope += (scope.empty() ? "" : ", ") + variableName(other);
-      return var + " has no value left under the constraint " + emptying.constraint->getName().toString() + "(" +
-             scope + ")";
-    }
-    if (emptying.propagator.isValid() && emptying.propagator->getName() == TemporalPropagator::PROPAGATOR_NAME())
-      return var + " has no time left: the windows, durations and temporal constraints (precedes, concurrent, "
-                   "temporalDistance) admit no schedule";
-    return var + " has no value left";
-  }
-
-  PlanDatabaseId m_db;
-  const VexlXmlInterpreter& m_interpreter;
-  mutable std::map<int, std::string> m_names;
-  std::string m_last;
-  std::map<std::string, unsigned int> m_counts;
-  std::vector<std::string> m_order;
-};
-
-/// The lines under an INCONSISTENT or NO SOLUTION result that say why.
-void printReasons(std::ostream& out, const FailureReasons& reasons, bool search) {
-  if (!search) {
-    if (!reasons.last().empty())
-      out << "Why: " << reasons.last() << std::endl;
-    return;
-  }
-  const std::vector<std::pair<std::string, unsigned int>> ranked = reasons.ranked();
-  if (ranked.empty()) {
-    out << "Why: a flaw had no choice to try: its handler offered none that could hold" << std::endl;
-    return;
-  }
-  unsigned int total = 0;
-  for (const auto& entry : ranked)
-    total += entry.second;
-  out << "Why: every choice failed (" << total << " dead end" << (total == 1 ? "" : "s") << "):" << std::endl;
-  const size_t shown = std::min<size_t>(ranked.size(), 5);
-  for (size_t i = 0; i < shown; i++)
-    out << "  " << ranked[i].second << " x " << ranked[i].first << std::endl;
-  if (ranked.size() > shown)
-    out << "  and " << ranked.size() - shown << " other reason" << (ranked.size() - shown == 1 ? "" : "s")
-        << std::endl;
+/// The Why: lines above an INCONSISTENT or NO SOLUTION result.
+void printWhy(std::ostream& out, const std::vector<std::string>& why) {
+  for (size_t i = 0; i < why.size(); i++)
+    out << (i == 0 ? "Why: " : "") << why[i] << std::endl;
 }
 
 /// The engine with its components and the registered modules; torn down in the right order.
@@ -571,7 +634,12 @@ int execute(const Options& options, std::ostream& out, std::ostream& err) {
         owner.release();
     }
   } leftToExit{owner, failures};
-  FailureReasons reasons(host.db().getId(), host.interpreter());
+  // Lines that name tokens use the names this model gave them.
+  struct Naming {
+    explicit Naming(const VexlXmlInterpreter& interpreter) { tokenNaming().interpreter = &interpreter; }
+    ~Naming() { tokenNaming() = TokenNaming(); }
+  } naming(host.interpreter());
+  FailureReasons reasons(host.db().getId());
   std::string summary = host.interpreter().interpretText(model, options.model);
   if (options.solverConfig.empty())
     config.Parse(defaultSolverConfig().c_str());
@@ -614,7 +682,8 @@ int execute(const Options& options, std::ostream& out, std::ostream& err) {
   enterStage("while propagating the model");
   if (!ce->propagate()) {
     printTokens(out, host.db().getId(), host.interpreter());
-    printReasons(out, reasons, false);
+    if (!reasons.last().empty())
+      printWhy(out, {reasons.last()});
     out << "Result: INCONSISTENT" << std::endl;
     solver.reset();
     return EXIT_NO_SOLUTION;
@@ -631,10 +700,7 @@ int execute(const Options& options, std::ostream& out, std::ostream& err) {
   bool consistent = ce->propagate();
   const SOLVERS::Solver::Status status = solver->getStatus();
   const std::string figures = solver->printFigures();
-  // Why the search failed, before the schedule search adds failures of its own.
-  std::ostringstream why;
-  printReasons(why, reasons, solved ? false : true);
-  const Verdict verdict = decide(host.db().getId(), *solver, solved, consistent);
+  const Verdict verdict = decide(host.db().getId(), *solver, solved, consistent, reasons);
   out << "Solver " << solver->getName() << ": " << solverFigures(figures, status, verdict) << std::endl;
   if (!verdict.schedule.empty())
     out << "Schedule: " << verdict.schedule << std::endl;
@@ -647,9 +713,7 @@ int execute(const Options& options, std::ostream& out, std::ostream& err) {
     for (const std::string& problem : verdict.problems)
       out << "  " << problem << std::endl;
   }
-  // An exhausted search's dead ends explain NO SOLUTION (a schedule search's line says the rest).
-  if ((verdict.result == "NO SOLUTION" && status == SOLVERS::Solver::EXHAUSTED) || verdict.result == "INCONSISTENT")
-    out << why.str();
+  printWhy(out, verdict.why);
   const std::string& result = verdict.result;
   solved = verdict.solved;
   out << "Result: " << result << std::endl;
@@ -679,6 +743,28 @@ void registerEmptyingExplainer(const EmptyingExplainer& explainer) { emptyingExp
 
 void registerChoiceGap(const ChoiceGap& gap) { choiceGaps().push_back(gap); }
 
+void registerRefutation(const Refutation& refutation) { refutations().push_back(refutation); }
+
+void registerUnjudgedChecker(const PlanChecker& checker) { unjudgedCheckers().push_back(checker); }
+
+std::string tokenName(const TokenId& token) {
+  TokenNaming& naming = tokenNaming();
+  if (naming.interpreter != nullptr) {
+    const std::map<std::string, TokenId>& named = naming.interpreter->getNamedTokens();
+    if (naming.named != named.size()) {
+      naming.names.clear();
+      for (const auto& entry : named)
+        if (entry.second.isValid())
+          naming.names[entry.second->getKey()] = entry.first;
+      naming.named = named.size();
+    }
+    std::map<int, std::string>::const_iterator name = naming.names.find(token->getKey());
+    if (name != naming.names.end())
+      return name->second;
+  }
+  return token->toString();
+}
+
 void clearRegistrations() {
   defaultFlawManagers().clear();
   bookkeepingConstraints().clear();
@@ -686,6 +772,8 @@ void clearRegistrations() {
   planCheckers().clear();
   emptyingExplainers().clear();
   choiceGaps().clear();
+  refutations().clear();
+  unjudgedCheckers().clear();
   objectPrinters().clear();
 }
 

@@ -32,6 +32,10 @@ void registerObjectPrinter(const std::string& objectType, const ObjectPrinter& p
 /// when every checker appends nothing.
 typedef std::function<void(const PlanDatabaseId&, std::vector<std::string>&)> PlanChecker;
 void registerPlanChecker(const PlanChecker& checker);
+/// Appends one line for each part of the model that no values of its variables can settle (a
+/// resource never closed has no limits): such a plan is never SOLVED, yet a schedule search does
+/// not count it as a dead end, so it ends FLAWS LEFT with that line.
+void registerUnjudgedChecker(const PlanChecker& checker);
 
 /// Flaw managers (XML elements, one a line) that go first in the solver configuration used when
 /// none is given, ahead of the host's token orderings.
@@ -47,6 +51,15 @@ typedef std::function<std::string(const TokenId&)> TokenNamer;
 typedef std::function<std::string(const PlanDatabaseId&, const ConstraintEngine::Emptying&, const TokenNamer&)>
     EmptyingExplainer;
 void registerEmptyingExplainer(const EmptyingExplainer& explainer);
+/// During a run, a token as the model named it (its key text when the model gave it no name, or
+/// outside a run), for the lines that the checkers and explainers write.
+std::string tokenName(const TokenId& token);
+
+/// Says in the model's words why no schedule of the plan as it stands keeps the model, where a
+/// module can tell without a search (a level outside its limits at an instant in every schedule,
+/// a use larger than its resource's capacity); empty when it cannot.
+typedef std::function<std::string(const PlanDatabaseId&, const TokenNamer&)> Refutation;
+void registerRefutation(const Refutation& refutation);
 
 /// For a program that ends as soon as run() returns: run() then leaves its engine, plan and
 /// modules to the process's exit instead of tearing them down after the results are printed.

@@ -53,6 +53,14 @@ std::string bounds(const AbstractDomain& domain) {
   return os.str();
 }
 
+std::string variableName(const ConstrainedVariableId& var) {
+  // A token's variable goes by the token's name; an object's member already carries its object's.
+  const std::string name = var->getName().toString();
+  const EntityId& parent = var->parent();
+  if (parent.isValid() && TokenId::convertable(parent))
+    return tokenName(TokenId(parent)) + "." + name;
+  return name;
+}
 
 namespace {
 
@@ -120,7 +128,7 @@ std::map<int, std::string> variableLabels(const PlanDatabaseId& db) {
   std::map<int, std::string> labels;
   for (const auto& entry : db->getTokens())
     for (const ConstrainedVariableId& var : entry.second->getVariables())
-      labels[var->getKey()] = entry.second->toString() + ": " + var->getName().toString();
+      labels[var->getKey()] = variableName(var);
   for (const auto& entry : db->getObjects())
     for (const ConstrainedVariableId& var : entry.second->getVariables())
       labels[var->getKey()] = entry.second->getName().toString() + ": " + var->getName().toString();
@@ -236,7 +244,7 @@ void checkSchedule(const PlanDatabaseId& db, std::vector<std::string>& problems)
       continue;
     for (const ConstrainedVariableId& time : {ConstrainedVariableId(token->start()), ConstrainedVariableId(token->end())})
       if (listed.insert(time->getKey()).second)
-        order.push_back({time, token->toString() + ": " + time->getName().toString(), 0, true});
+        order.push_back({time, variableName(time), 0, true});
   }
   for (const ConstraintId& constraint : undecided)
     for (const ConstrainedVariableId& var : constraint->getScope())
@@ -289,7 +297,7 @@ std::vector<std::string> planProblems(const PlanDatabaseId& db) {
       continue;
     std::string keys;
     for (const TokenId& token : tokens)
-      keys += " " + token->toString();
+      keys += " " + tokenName(token);
     problems.push_back(object->getName().toString() + ": tokens still to order:" + keys);
   }
   // Bounds propagation can push a time point that has no value to the horizon without emptying
@@ -302,7 +310,7 @@ std::vector<std::string> planProblems(const PlanDatabaseId& db) {
     for (const ConstrainedVariableId& time : {ConstrainedVariableId(token->start()), ConstrainedVariableId(token->end())}) {
       const AbstractDomain& dom = time->lastDomain();
       if (dom.isEmpty() || dom.getLowerBound() >= horizon || dom.getUpperBound() <= -horizon)
-        problems.push_back(token->toString() + ": " + time->getName().toString() + " " + dom.toString() +
+        problems.push_back(variableName(time) + " " + dom.toString() +
                            " has no time before the horizon");
     }
   }
@@ -316,6 +324,8 @@ std::vector<std::string> checkPlan(const PlanDatabaseId& db) {
   std::vector<std::string> problems = planProblems(db);
   if (problems.empty())
     checkSchedule(db, problems);
+  for (const PlanChecker& checker : unjudgedCheckers())
+    checker(db, problems);
   return problems;
 }
 
@@ -325,7 +335,7 @@ std::vector<std::string> checkPlan(const PlanDatabaseId& db) {
 /// fixed each envelope is exact, so a search over the values of the tokens' variables (objects,
 /// times, then quantities and the rest), and of whatever the constraints reach, decides the plan:
 /// a schedule found stays in the plan; a search that tried every value proves there is none.
-FixedSchedule fixSchedule(const PlanDatabaseId& db) {
+FixedSchedule fixSchedule(const PlanDatabaseId& db, const std::function<void(const std::string&)>& refused) {
   const ConstraintEngineId& ce = db->getConstraintEngine();
   const std::map<int, std::string> labels = variableLabels(db);
   std::vector<ScheduleSearch::Entry> order;
@@ -362,7 +372,12 @@ FixedSchedule fixSchedule(const PlanDatabaseId& db) {
           for (const ConstrainedVariableId& var : constraint->getScope())
             if (!box.isBoxVariable(var))
               add(var, 3);
-      ScheduleSearch search(ce, order, sl_fixBudget, [&db]() { return planProblems(db).empty(); });
+      ScheduleSearch search(ce, order, sl_fixBudget, [&db, &refused]() {
+        const std::vector<std::string> problems = planProblems(db);
+        if (!problems.empty() && refused)
+          refused(problems.front());
+        return problems.empty();
+      });
       fixed.outcome = search.run();
       fixed.fixes = search.getFixCount();
       fixed.failure = search.getFailure();
@@ -374,6 +389,226 @@ FixedSchedule fixSchedule(const PlanDatabaseId& db) {
   const bool consistent = ce->propagate();
   checkError(consistent, "The plan became inconsistent after its schedule was fixed.");
   return fixed;
+}
+
+
+namespace {
+
+/// A difference constraint t(to) - t(from) <= weight, and what in the model states it.
+struct CycleArc {
+  int from, to;
+  double weight;
+  std::string what;
+};
+
+/// The window a time point has before propagation: its base domain, or its specified value.
+void windowOf(const ConstrainedVariableId& var, double& lb, double& ub) {
+  lb = var->baseDomain().getLowerBound();
+  ub = var->baseDomain().getUpperBound();
+  if (var->isSpecified())
+    lb = ub = var->getSpecifiedValue();
+}
+
+} // namespace
+
+std::string temporalCycle(const ConstraintEngineId& ce) {
+  static const LabelStr sl_temporal = TemporalPropagator::PROPAGATOR_NAME();
+  const double horizon = g_infiniteTimeAsDouble();
+  // In the order the model made them, so that the same model always names the same cycle.
+  std::map<int, ConstraintId> constraints;
+  for (const ConstraintId& constraint : ce->getConstraints())
+    if (constraint->isActive())
+      constraints[constraint->getKey()] = constraint;
+  std::map<int, int> node; // variable key -> node; node 0 is the origin
+  std::vector<ConstrainedVariableId> points(1);
+  auto point = [&](const ConstrainedVariableId& var) {
+    std::map<int, int>::const_iterator found = node.find(var->getKey());
+    if (found != node.end())
+      return found->second;
+    node[var->getKey()] = (int)points.size();
+    points.push_back(var);
+    return (int)points.size() - 1;
+  };
+  auto scopeText = [](const ConstraintId& constraint) {
+    std::string scope;
+    for (const ConstrainedVariableId& var : constraint->getScope())
+      scope += (scope.empty() ? "" : ", ") + variableName(var);
+    return constraint->getName().toString() + "(" + scope + ")";
+  };
+  std::vector<CycleArc> arcs;
+  // lb <= t(y) - t(x) <= ub
+  auto relate = [&](int x, int y, double lb, double ub, const std::string& what) {
+    if (ub < horizon)
+      arcs.push_back({x, y, ub, what});
+    if (lb > -horizon)
+      arcs.push_back({y, x, -lb, what});
+  };
+  static const LabelStr sl_duration("StartEndDurationRelation"), sl_precedes("precedes"),
+      sl_concurrent("concurrent"), sl_eq("eq"), sl_leq("leq"), sl_addEq("addEq");
+  for (const auto& entry : constraints) {
+    const ConstraintId& constraint = entry.second;
+    const std::vector<ConstrainedVariableId>& scope = constraint->getScope();
+    const LabelStr& name = constraint->getName();
+    const bool temporal = constraint->getPropagator()->getName() == sl_temporal;
+    if (temporal && scope.size() == 3) {
+      double lb, ub;
+      windowOf(scope[1], lb, ub);
+      const std::string what = name == sl_duration ? variableName(scope[1]) + " " + bounds(IntervalDomain(lb, ub))
+                                                   : scopeText(constraint);
+      relate(point(scope[0]), point(scope[2]), lb, ub, what);
+    } else if (temporal && scope.size() == 2 && (name == sl_precedes || name == sl_concurrent))
+      relate(point(scope[0]), point(scope[1]), 0, name == sl_precedes ? horizon : 0, scopeText(constraint));
+  }
+  // Generic relations between two times, or between a time and the box.
+  for (const auto& entry : constraints) {
+    const ConstraintId& constraint = entry.second;
+    const std::vector<ConstrainedVariableId>& scope = constraint->getScope();
+    const LabelStr& name = constraint->getName();
+    if (name == sl_addEq && scope.size() == 3 && scope[0]->parent().isValid() && scope[2]->parent().isValid()) {
+      double lb, ub;
+      windowOf(scope[1], lb, ub);
+      relate(point(scope[0]), point(scope[2]), lb, ub, scopeText(constraint));
+    }
+    if ((name != sl_eq && name != sl_leq) || scope.size() != 2 || !scope[0]->lastDomain().isNumeric() ||
+        !scope[1]->lastDomain().isNumeric())
+      continue;
+    // A variable of no token or object is the host's own: the box a schedule search keeps times in.
+    const bool boxed[2] = {!scope[0]->parent().isValid(), !scope[1]->parent().isValid()};
+    if (boxed[0] && boxed[1])
+      continue;
+    if (!boxed[0] && !boxed[1]) {
+      relate(point(scope[0]), point(scope[1]), 0, name == sl_eq ? 0 : horizon, scopeText(constraint));
+      continue;
+    }
+    double lb, ub;
+    windowOf(scope[boxed[0] ? 0 : 1], lb, ub);
+    if (name == sl_leq && boxed[1])
+      lb = -horizon;
+    else if (name == sl_leq)
+      ub = horizon;
+    relate(0, point(scope[boxed[0] ? 1 : 0]), lb, ub, "every time in " + bounds(IntervalDomain(lb, ub)));
+  }
+  for (size_t i = 1; i < points.size(); i++) {
+    double lb, ub;
+    windowOf(points[i], lb, ub);
+    // Only the side of a window that the cycle runs through is named.
+    const std::string name = variableName(points[i]);
+    if (lb == ub)
+      relate(0, (int)i, lb, ub, name + " = " + number(lb));
+    else {
+      relate(0, (int)i, -horizon, ub, name + " <= " + number(ub));
+      relate(0, (int)i, lb, horizon, name + " >= " + number(lb));
+    }
+  }
+  // Bellman-Ford from every point at once; a cycle among the predecessors is a negative one.
+  const size_t n = points.size();
+  std::vector<double> distance(n, 0);
+  std::vector<int> via(n, -1);
+  int onCycle = -1;
+  // A large network whose cycle runs through something not modelled here (a domain that a
+  // resource narrowed) would take a pass per time point: past a budget the cycle goes unnamed.
+  const size_t budget = 4000000;
+  for (size_t pass = 0; pass < n + 1 && onCycle < 0; pass++) {
+    if (pass * (arcs.size() + n) > budget)
+      return std::string();
+    bool moved = false;
+    for (size_t a = 0; a < arcs.size(); a++)
+      if (distance[arcs[a].from] + arcs[a].weight < distance[arcs[a].to]) {
+        distance[arcs[a].to] = distance[arcs[a].from] + arcs[a].weight;
+        via[arcs[a].to] = (int)a;
+        moved = true;
+      }
+    if (!moved)
+      return std::string();
+    std::vector<int> mark(n, -1);
+    for (size_t start = 0; start < n && onCycle < 0; start++)
+      for (int at = (int)start; at >= 0 && via[at] >= 0 && onCycle < 0; at = arcs[via[at]].from) {
+        if (mark[at] == (int)start)
+          onCycle = at;
+        else if (mark[at] >= 0)
+          break;
+        mark[at] = (int)start;
+      }
+  }
+  if (onCycle < 0)
+    return std::string();
+  std::vector<int> cycle;
+  int at = onCycle;
+  do {
+    cycle.push_back(via[at]);
+    at = arcs[via[at]].from;
+  } while (at != onCycle && cycle.size() <= n);
+  // Forward along the cycle, from its first arc in the order the model made them.
+  std::reverse(cycle.begin(), cycle.end());
+  std::rotate(cycle.begin(), std::min_element(cycle.begin(), cycle.end()), cycle.end());
+  std::vector<std::string> named;
+  for (int arc : cycle)
+    if (std::find(named.begin(), named.end(), arcs[arc].what) == named.end())
+      named.push_back(arcs[arc].what);
+  std::string text;
+  for (const std::string& what : named)
+    text += (text.empty() ? "" : ", ") + what;
+  return text;
+}
+
+
+std::string timeConstraintsAround(const ConstrainedVariableId& time) {
+  static const LabelStr sl_temporal = TemporalPropagator::PROPAGATOR_NAME();
+  static const LabelStr sl_duration("StartEndDurationRelation"), sl_objectToken("ObjectTokenRelation");
+  // Relations over numbers only (times, durations, distances), the bookkeeping aside.
+  auto relatesTimes = [](const ConstraintId& constraint) {
+    if (!constraint->isActive() || constraint->getName() == sl_objectToken ||
+        bookkeepingConstraints().count(constraint->getName().toString()) > 0)
+      return false;
+    if (constraint->getPropagator()->getName() == sl_temporal)
+      return true;
+    for (const ConstrainedVariableId& var : constraint->getScope())
+      if (!var->lastDomain().isNumeric() || var->lastDomain().isEnumerated())
+        return false;
+    return true;
+  };
+  std::set<int> reached{time->getKey()};
+  std::map<int, ConstraintId> found;
+  std::vector<ConstrainedVariableId> open{time};
+  while (!open.empty()) {
+    const ConstrainedVariableId var = open.back();
+    open.pop_back();
+    ConstraintSet constraints;
+    var->constraints(constraints);
+    for (const ConstraintId& constraint : constraints) {
+      if (found.count(constraint->getKey()) > 0 || !relatesTimes(constraint))
+        continue;
+      found[constraint->getKey()] = constraint;
+      for (const ConstrainedVariableId& other : constraint->getScope())
+        if (reached.insert(other->getKey()).second)
+          open.push_back(other);
+    }
+  }
+  std::vector<std::string> named;
+  for (const auto& entry : found) {
+    const ConstraintId& constraint = entry.second;
+    if (constraint->getName() == sl_duration)
+      continue;
+    std::string scope, text;
+    bool boxed = false;
+    for (const ConstrainedVariableId& var : constraint->getScope()) {
+      boxed = boxed || !var->parent().isValid();
+      scope += (scope.empty() ? "" : ", ") + variableName(var);
+      if (!var->parent().isValid())
+        text = "every time in " + bounds(var->baseDomain());
+    }
+    if (!boxed)
+      text = constraint->getName().toString() + "(" + scope + ")";
+    if (std::find(named.begin(), named.end(), text) == named.end())
+      named.push_back(text);
+  }
+  std::string text;
+  const size_t shown = std::min<size_t>(named.size(), 8);
+  for (size_t i = 0; i < shown; i++)
+    text += (text.empty() ? "" : ", ") + named[i];
+  if (named.size() > shown)
+    text += " and " + std::to_string(named.size() - shown) + " more";
+  return text;
 }
 
 } // namespace PlanCheck

@@ -3,6 +3,7 @@
 
 // The host's checks of a finished plan and its search for a fixed schedule; internal to apps/.
 
+#include <functional>
 #include <set>
 #include <string>
 #include <vector>
@@ -17,12 +18,26 @@ namespace HOST {
 
 // The registered plan checkers and the names of constraints that only keep the books.
 std::vector<PlanChecker>& planCheckers();
+std::vector<PlanChecker>& unjudgedCheckers();
 std::set<std::string>& bookkeepingConstraints();
 
 namespace PlanCheck {
 
 /// "v" for a singleton, "[lb ub]" otherwise.
 std::string bounds(const AbstractDomain& domain);
+
+/// A variable by the model's names: "repair.start" for a token's, its own name for an object's.
+std::string variableName(const ConstrainedVariableId& var);
+
+/// Why propagation emptied a time in the temporal network: the windows, durations and
+/// constraints around a cycle that no times meet, in the model's names; empty when no such cycle
+/// is found among the time points' windows and the constraints that relate them.
+std::string temporalCycle(const ConstraintEngineId& ce);
+
+/// The constraints between times that reach a time, directly or through other times (a cycle
+/// through a distance that two relations share is no cycle of differences), in the model's
+/// names, the durations aside; empty when none does.
+std::string timeConstraintsAround(const ConstrainedVariableId& time);
 
 /// What the plan breaks whatever values its open variables take.
 std::vector<std::string> planProblems(const PlanDatabaseId& db);
@@ -38,8 +53,11 @@ struct FixedSchedule {
   bool budgetSpent = false;
 };
 
-/// Fixes every variable of the plan in turn, looking for a schedule the checks accept.
-FixedSchedule fixSchedule(const PlanDatabaseId& db);
+/// Fixes every variable of the plan in turn, looking for a schedule the checks accept; each
+/// plan with every variable fixed that a check refuses is handed to `refused` with the first
+/// thing it breaks.
+FixedSchedule fixSchedule(const PlanDatabaseId& db,
+                          const std::function<void(const std::string&)>& refused = nullptr);
 
 } // namespace PlanCheck
 } // namespace HOST

@@ -21,6 +21,7 @@
 #include "Resource/base/MIRT_Resource.hh"
 #include "Resource/base/Resource.hh"
 #include "Resource/base/ResourceConstraint.hh"
+#include "Resource/base/Transaction.hh"
 #include "Resource/component/MIRT_Reusable.hh"
 #include "Resource/component/MIRT_TimetableProfile.hh"
 #include "ConstraintEngine/base/Propagator.hh"
@@ -117,15 +118,90 @@ std::string outside(const std::string& what, double lb, double ub, double min, d
   return what + " [" + level(lb) + " " + level(ub) + "] outside [" + level(min) + " " + level(max) + "]";
 }
 
+std::string tokenList(const std::vector<TokenId>& tokens, const TokenNamer& nameOf) {
+  // In the order the model made them, not in the order of their addresses.
+  std::map<int, TokenId> ordered;
+  for (const TokenId& token : tokens)
+    if (token.isValid())
+      ordered[token->getKey()] = token;
+  std::string names;
+  for (const auto& entry : ordered)
+    names += (names.empty() ? "" : ", ") + nameOf(entry.second);
+  return names.empty() ? std::string() : " (tokens there: " + names + ")";
+}
+
+// Every transaction of the profile: each is at an instant of its earliest time, or under way there.
+std::set<MIRT::TransactionId> transactionsOf(const MIRT::Resource& resource) {
+  std::set<MIRT::TransactionId> transactions;
+  for (MIRT::ProfileIterator it(resource.getProfile(), -g_infiniteTime(), g_infiniteTime()); !it.done(); it.next()) {
+    const MIRT::InstantId inst = it.getInstant();
+    transactions.insert(inst->getTransactions().begin(), inst->getTransactions().end());
+    transactions.insert(inst->getOverlappingTransactions().begin(), inst->getOverlappingTransactions().end());
+  }
+  return transactions;
+}
+
+// The tokens that may hold the level outside a limit at `time`: those whose own changes may count
+// there on the side of the broken limit (a use that may be under way, a reservoir's consumption
+// that may have come by then), whoever the envelope's bound rests on.
+std::vector<TokenId> levelTokens(const MIRT::Resource& resource, TimePoint time, bool tooLow) {
+  std::map<TokenId, double> net;
+  if (!resource.getProfile().isValid())
+    return std::vector<TokenId>();
+  for (const MIRT::TransactionId& transaction : transactionsOf(resource)) {
+    const EntityId& parent = transaction->time()->parent();
+    if (!parent.isValid() || !TokenId::convertable(parent))
+      continue;
+    const AbstractDomain& when = transaction->time()->lastDomain();
+    // The quantity the resource emptied to report the violation counts as modelled.
+    const AbstractDomain& quantity = transaction->quantity()->lastDomain().isEmpty()
+                                         ? transaction->quantity()->baseDomain()
+                                         : transaction->quantity()->lastDomain();
+    if (when.isEmpty() || quantity.isEmpty())
+      continue;
+    const bool consumer = transaction->isConsumer();
+    // A token's least level there (below a limit) or its most (above it): a use given back by
+    // then for sure counts for nothing.
+    double change = 0;
+    if (tooLow && consumer && when.getLowerBound() <= time)
+      change = -quantity.getUpperBound();
+    else if (tooLow && !consumer && when.getUpperBound() <= time)
+      change = quantity.getLowerBound();
+    else if (!tooLow && !consumer && when.getLowerBound() <= time)
+      change = quantity.getUpperBound();
+    else if (!tooLow && consumer && when.getUpperBound() <= time)
+      change = -quantity.getLowerBound();
+    net[TokenId(parent)] += change;
+  }
+  std::vector<TokenId> tokens;
+  for (const auto& entry : net)
+    if (tooLow ? entry.second < 0 : entry.second > 0)
+      tokens.push_back(entry.first);
+  return tokens;
+}
+
+// The same for the instant-based resource, whose change tokens count from their time on.
+std::vector<TokenId> levelTokens(KORVAN::Resource& resource, TimePoint time, bool tooLow) {
+  std::vector<TokenId> tokens;
+  for (const TokenId& token : resource.tokens()) {
+    if (!TransactionId::convertable(token) || !token->isActive())
+      continue;
+    const TransactionId change(token);
+    if (change->getEarliest() > time)
+      continue;
+    if (tooLow ? change->getMin() < 0 : change->getMax() > 0)
+      tokens.push_back(token);
+  }
+  return tokens;
+}
+
 // The profile's envelope holds every completion of the plan: when it is inside the limits at
 // every instant, so is every schedule the plan allows.
 void checkProfile(MIRT::Resource& resource, std::vector<std::string>& problems) {
   const std::string name = resource.getName().toString();
   const MIRT::ProfileId& profile = resource.getProfile();
-  if (!profile.isValid()) {
-    problems.push_back(name + ": never closed: it has no limits (a resource takes its limits when it is closed)");
+  if (!profile.isValid())
     return;
-  }
   IntervalDomain bounds;
   profile->getLevel(-g_infiniteTime(), bounds);
   for (MIRT::ProfileIterator it(profile, -g_infiniteTime(), g_infiniteTime()); !it.done(); it.next()) {
@@ -135,7 +211,10 @@ void checkProfile(MIRT::Resource& resource, std::vector<std::string>& problems) 
     if (belowLimit(inst->getLowerLevel(), resource.getLowerLimit(), rounding) ||
         aboveLimit(inst->getUpperLevel(), resource.getUpperLimit(), rounding))
       problems.push_back(outside(at + "level", inst->getLowerLevel(), inst->getUpperLevel(),
-                                 resource.getLowerLimit(), resource.getUpperLimit()));
+                                 resource.getLowerLimit(), resource.getUpperLimit()) +
+                         tokenList(levelTokens(resource, inst->getTime(),
+                                               belowLimit(inst->getLowerLevel(), resource.getLowerLimit(), rounding)),
+                                   tokenName));
     if (aboveLimit(inst->getMaxInstantProduction(), resource.getMaxInstProduction(), rounding))
       problems.push_back(outside(at + "production", inst->getMinInstantProduction(),
                                  inst->getMaxInstantProduction(), 0, resource.getMaxInstProduction()));
@@ -161,7 +240,11 @@ void checkInstants(KORVAN::Resource& resource, std::vector<std::string>& problem
     if (belowLimit(bounds.getLowerBound(), resource.getLimitMin(), resource.getRounding()) ||
         aboveLimit(bounds.getUpperBound(), resource.getLimitMax(), resource.getRounding()))
       problems.push_back(outside(name + ": at " + time(instant->getTime()) + " level", bounds.getLowerBound(),
-                                 bounds.getUpperBound(), resource.getLimitMin(), resource.getLimitMax()));
+                                 bounds.getUpperBound(), resource.getLimitMin(), resource.getLimitMax()) +
+                         tokenList(levelTokens(resource, instant->getTime(),
+                                               belowLimit(bounds.getLowerBound(), resource.getLimitMin(),
+                                                          resource.getRounding())),
+                                   tokenName));
   }
   // The resource's own totals count each quantity at its least: every quantity the plan still
   // allows must keep them, and each change its rate.
@@ -204,64 +287,220 @@ void checkResources(const PlanDatabaseId& db, std::vector<std::string>& problems
     for (double value : values)
       onResource = onResource || isResource(ObjectId(value));
     if (onResource && values.size() != 1)
-      problems.push_back("token " + token->toString() + ": on " + std::to_string(values.size()) +
+      problems.push_back("token " + tokenName(token) + ": on " + std::to_string(values.size()) +
                          " objects, not exactly one");
   }
 }
 
-std::string tokenList(const std::vector<TokenId>& tokens, const TokenNamer& nameOf) {
-  // In the order the model made them, not in the order of their addresses.
-  std::map<int, TokenId> ordered;
-  for (const TokenId& token : tokens)
-    if (token.isValid())
-      ordered[token->getKey()] = token;
-  std::string names;
-  for (const auto& entry : ordered)
-    names += (names.empty() ? "" : ", ") + nameOf(entry.second);
-  return names.empty() ? std::string() : " (tokens there: " + names + ")";
+// What breaks a limit of a profile-based resource at an instant in every schedule, in words.
+std::string violationText(const MIRT::Resource& resource, TimePoint t, MIRT::ResourceProblem::Type problem,
+                          double limit, double lowerValue, double upperValue, const std::vector<TokenId>& tokens,
+                          const TokenNamer& nameOf) {
+  typedef MIRT::ResourceProblem P;
+  const std::string at = resource.getName().toString() + ": at " + time(t) + " ";
+  const std::string by = resource.getName().toString() + ": by " + time(t) + " ";
+  std::string what;
+  switch (problem) {
+  case P::LevelTooLow:
+    what = at + "the level is at most " + level(upperValue) + " in every schedule, below its lower limit " +
+           level(limit);
+    break;
+  case P::LevelTooHigh:
+    what = at + "the level is at least " + level(lowerValue) + " in every schedule, above its upper limit " +
+           level(limit);
+    break;
+  case P::ProductionRateExceeded:
+    what = at + "at least " + level(lowerValue) + " is produced in every schedule, more than its production rate "
+           "limit " + level(limit);
+    break;
+  case P::ConsumptionRateExceeded:
+    what = at + "at least " + level(lowerValue) + " is consumed in every schedule, more than its consumption "
+           "rate limit " + level(limit);
+    break;
+  case P::ProductionSumExceeded:
+    what = by + "at least " + level(lowerValue) + " is produced in total in every schedule, more than its "
+           "production maximum " + level(limit);
+    break;
+  case P::ConsumptionSumExceeded:
+    what = by + "at least " + level(lowerValue) + " is consumed in total in every schedule, more than its "
+           "consumption maximum " + level(limit);
+    break;
+  default:
+    what = resource.getName().toString() + ": a limit is broken at " + time(t);
+  }
+  return what + tokenList(tokens, nameOf);
+}
+
+// The tokens with a change on the problem's side: at the instant for a rate, by its time for a total.
+std::vector<TokenId> sideTokens(const MIRT::Resource& resource, TimePoint t, bool consumers, bool byTime) {
+  std::vector<TokenId> tokens;
+  for (const MIRT::TransactionId& transaction : transactionsOf(resource)) {
+    const EntityId& parent = transaction->time()->parent();
+    const AbstractDomain& when = transaction->time()->lastDomain();
+    if (transaction->isConsumer() != consumers || !parent.isValid() || !TokenId::convertable(parent) || when.isEmpty())
+      continue;
+    if (byTime ? when.getUpperBound() <= t : when.isSingleton() && when.getSingletonValue() == t)
+      tokens.push_back(TokenId(parent));
+  }
+  return tokens;
 }
 
 // A profile-based resource empties a transaction's quantity to report a violation; it recorded
-// what it found just before.
+// what it found just before. A level is held outside its limits by the tokens in use there, not
+// only by those whose changes fall on the instant.
 std::string explainViolation(const MIRT::Resource& resource, const TokenNamer& nameOf) {
   typedef MIRT::ResourceProblem P;
   const MIRT::Resource::ReportedViolation& v = resource.getReportedViolation();
-  const std::string at = resource.getName().toString() + ": at " + time(v.time) + " ";
-  const std::string by = resource.getName().toString() + ": by " + time(v.time) + " ";
-  std::string what;
-  switch (v.problem) {
-  case P::LevelTooLow:
-    what = at + "the level is at most " + level(v.upperValue) + " in every schedule, below its lower limit " +
-           level(v.limit);
-    break;
-  case P::LevelTooHigh:
-    what = at + "the level is at least " + level(v.lowerValue) + " in every schedule, above its upper limit " +
-           level(v.limit);
-    break;
-  case P::ProductionRateExceeded:
-    what = at + "at least " + level(v.lowerValue) + " is produced in every schedule, more than its production rate "
-           "limit " + level(v.limit);
-    break;
-  case P::ConsumptionRateExceeded:
-    what = at + "at least " + level(v.lowerValue) + " is consumed in every schedule, more than its consumption "
-           "rate limit " + level(v.limit);
-    break;
-  case P::ProductionSumExceeded:
-    what = by + "at least " + level(v.lowerValue) + " is produced in total in every schedule, more than its "
-           "production maximum " + level(v.limit);
-    break;
-  case P::ConsumptionSumExceeded:
-    what = by + "at least " + level(v.lowerValue) + " is consumed in total in every schedule, more than its "
-           "consumption maximum " + level(v.limit);
-    break;
-  default:
-    what = resource.getName().toString() + ": a limit is broken at " + time(v.time);
+  const bool level = v.problem == P::LevelTooLow || v.problem == P::LevelTooHigh;
+  return violationText(resource, v.time, v.problem, v.limit, v.lowerValue, v.upperValue,
+                       level ? levelTokens(resource, v.time, v.problem == P::LevelTooLow) : v.tokens, nameOf);
+}
+
+// A use or a change that alone breaks a limit of a profile-based resource in every schedule.
+std::string refuteTransactions(const MIRT::Resource& resource, const TokenNamer& nameOf) {
+  const std::string name = resource.getName().toString();
+  const bool reusable = dynamic_cast<const MIRT::Reusable*>(&resource) != nullptr;
+  std::map<int, std::string> found; // by token key: the first the model made
+  // What one change alone may not exceed, at once or in total.
+  struct Bound {
+    bool consumer;
+    double limit;
+    const char* at;
+    const char* what;
+  };
+  const Bound bounds[] = {{true, resource.getMaxInstConsumption(), " at once", "consumption rate limit"},
+                          {false, resource.getMaxInstProduction(), " at once", "production rate limit"},
+                          {true, resource.getMaxConsumption(), "", "consumption maximum"},
+                          {false, resource.getMaxProduction(), "", "production maximum"}};
+  for (const MIRT::TransactionId& transaction : transactionsOf(resource)) {
+    const EntityId& parent = transaction->time()->parent();
+    const AbstractDomain& quantity = transaction->quantity()->lastDomain();
+    if (!parent.isValid() || !TokenId::convertable(parent) || quantity.isEmpty())
+      continue;
+    const TokenId token(parent);
+    const double least = quantity.getLowerBound();
+    const bool consumer = transaction->isConsumer();
+    const std::string who = name + ": " + nameOf(token);
+    std::string why;
+    // A reusable gets back what a use takes only when it ends: while it lasts, the level is the
+    // capacity less the use at most.
+    if (reusable && consumer && belowLimit(resource.getInitCapacityUb() - least, resource.getLowerLimit()))
+      why = who + " uses " + level(least) + ", more than the capacity " + level(resource.getInitCapacityUb()) +
+            " allows: while it is under way the level is at most " + level(resource.getInitCapacityUb() - least) +
+            " in every schedule, below its lower limit " + level(resource.getLowerLimit());
+    for (const Bound& bound : bounds)
+      if (why.empty() && consumer == bound.consumer && aboveLimit(least, bound.limit))
+        why = who + (consumer ? " consumes " : " produces ") + level(least) + bound.at + ", more than its " +
+              bound.what + " " + level(bound.limit);
+    if (!why.empty() && found.count(token->getKey()) == 0)
+      found[token->getKey()] = why;
   }
-  return what + tokenList(v.tokens, nameOf);
+  return found.empty() ? std::string() : found.begin()->second;
+}
+
+// An instant of the envelope outside a limit in every schedule.
+std::string refuteProfile(const MIRT::Resource& resource, const TokenNamer& nameOf) {
+  typedef MIRT::ResourceProblem P;
+  const MIRT::ProfileId& profile = resource.getProfile();
+  for (MIRT::ProfileIterator it(profile, -g_infiniteTime(), g_infiniteTime()); !it.done(); it.next()) {
+    const MIRT::InstantId inst = it.getInstant();
+    const TimePoint t = inst->getTime();
+    const double lower = inst->getLowerLevel(), upper = inst->getUpperLevel();
+    const Rounding rounding = MIRT::roundingAt(inst);
+    if (belowLimit(upper, resource.getLowerLimit(), rounding))
+      return violationText(resource, t, P::LevelTooLow, resource.getLowerLimit(), lower, upper,
+                           levelTokens(resource, t, true), nameOf);
+    if (aboveLimit(lower, resource.getUpperLimit(), rounding))
+      return violationText(resource, t, P::LevelTooHigh, resource.getUpperLimit(), lower, upper,
+                           levelTokens(resource, t, false), nameOf);
+    if (aboveLimit(inst->getMinInstantProduction(), resource.getMaxInstProduction(), rounding))
+      return violationText(resource, t, P::ProductionRateExceeded, resource.getMaxInstProduction(),
+                           inst->getMinInstantProduction(), 0, sideTokens(resource, t, false, false), nameOf);
+    if (aboveLimit(inst->getMinInstantConsumption(), resource.getMaxInstConsumption(), rounding))
+      return violationText(resource, t, P::ConsumptionRateExceeded, resource.getMaxInstConsumption(),
+                           inst->getMinInstantConsumption(), 0, sideTokens(resource, t, true, false), nameOf);
+    if (aboveLimit(inst->getMinCumulativeProduction(), resource.getMaxProduction(), rounding))
+      return violationText(resource, t, P::ProductionSumExceeded, resource.getMaxProduction(),
+                           inst->getMinCumulativeProduction(), 0, sideTokens(resource, t, false, true), nameOf);
+    if (aboveLimit(inst->getMinCumulativeConsumption(), resource.getMaxConsumption(), rounding))
+      return violationText(resource, t, P::ConsumptionSumExceeded, resource.getMaxConsumption(),
+                           inst->getMinCumulativeConsumption(), 0, sideTokens(resource, t, true, true), nameOf);
+  }
+  return std::string();
+}
+
+// The instant-based resource's level outside a limit at an instant in every schedule.
+std::string refuteInstants(KORVAN::Resource& resource, const TokenNamer& nameOf) {
+  const std::string name = resource.getName().toString();
+  std::list<InstantId> instants;
+  resource.getInstants(instants, -g_infiniteTime() - 1, g_infiniteTime());
+  for (const InstantId& instant : instants) {
+    IntervalDomain bounds;
+    resource.getLevelAt(instant->getTime(), bounds);
+    const std::string at = name + ": at " + time(instant->getTime()) + " ";
+    if (belowLimit(bounds.getUpperBound(), resource.getLimitMin(), resource.getRounding()))
+      return at + "the level is at most " + level(bounds.getUpperBound()) +
+             " in every schedule, below its lower limit " + level(resource.getLimitMin()) +
+             tokenList(levelTokens(resource, instant->getTime(), true), nameOf);
+    if (aboveLimit(bounds.getLowerBound(), resource.getLimitMax(), resource.getRounding()))
+      return at + "the level is at least " + level(bounds.getLowerBound()) +
+             " in every schedule, above its upper limit " + level(resource.getLimitMax()) +
+             tokenList(levelTokens(resource, instant->getTime(), false), nameOf);
+  }
+  return std::string();
+}
+
+// Why no schedule of the plan as it stands keeps the resources: the first resource the model
+// made that one use, or its envelope, proves broken.
+std::string refute(const PlanDatabaseId& db, const TokenNamer& nameOf) {
+  std::map<int, ObjectId> objects;
+  for (const auto& entry : db->getObjects())
+    objects[entry.second->getKey()] = entry.second;
+  for (const auto& entry : objects) {
+    Object* object = static_cast<Object*>(entry.second);
+    std::string why;
+    if (MIRT::Resource* profiled = dynamic_cast<MIRT::Resource*>(object)) {
+      if (profiled->getProfile().isValid()) {
+        why = refuteTransactions(*profiled, nameOf);
+        if (why.empty())
+          why = refuteProfile(*profiled, nameOf);
+      }
+    } else if (KORVAN::Resource* instantBased = dynamic_cast<KORVAN::Resource*>(object)) {
+      if (instantBased->isClosed())
+        why = refuteInstants(*instantBased, nameOf);
+    }
+    if (!why.empty())
+      return why;
+  }
+  return std::string();
+}
+
+// A resource never closed has no limits: no schedule can settle it.
+void checkClosed(const PlanDatabaseId& db, std::vector<std::string>& problems) {
+  for (const auto& entry : db->getObjects()) {
+    MIRT::Resource* profiled = dynamic_cast<MIRT::Resource*>(static_cast<Object*>(entry.second));
+    if (profiled != nullptr && !profiled->getProfile().isValid())
+      problems.push_back(profiled->getName().toString() +
+                         ": never closed: it has no limits (a resource takes its limits when it is closed)");
+  }
 }
 
 // The instant-based resource empties the object variable of one of its tokens.
-std::string explainInstantViolation(KORVAN::Resource& resource) {
+// The instant-based resource's change tokens that may produce (or consume) by `time`, or at it.
+std::vector<TokenId> changeTokens(KORVAN::Resource& resource, TimePoint time, bool consumers, bool atTime) {
+  std::vector<TokenId> tokens;
+  for (const TokenId& token : resource.tokens()) {
+    if (!TransactionId::convertable(token) || !token->isActive())
+      continue;
+    const TransactionId change(token);
+    if (change->getEarliest() <= time && (!atTime || change->getLatest() >= time) &&
+        (consumers ? change->getMin() < 0 : change->getMax() > 0))
+      tokens.push_back(token);
+  }
+  return tokens;
+}
+
+std::string explainInstantViolation(KORVAN::Resource& resource, const TokenNamer& nameOf) {
   std::list<ResourceViolationId> violations;
   resource.getResourceViolations(violations, -g_infiniteTime() - 1, g_infiniteTime());
   std::string what = resource.getName().toString() + ": ";
@@ -291,7 +530,27 @@ std::string explainInstantViolation(KORVAN::Resource& resource) {
     break;
   default: what += "a limit is broken";
   }
-  return what;
+  const TimePoint t = first->getInstant().isNoId() ? g_infiniteTime() : first->getInstant()->getTime();
+  std::vector<TokenId> tokens;
+  switch (first->getType()) {
+  case P::LevelTooLow: tokens = levelTokens(resource, t, true); break;
+  case P::LevelTooHigh: tokens = levelTokens(resource, t, false); break;
+  case P::ProductionRateExceeded: tokens = changeTokens(resource, t, false, true); break;
+  case P::ConsumptionRateExceeded: tokens = changeTokens(resource, t, true, true); break;
+  case P::ProductionSumExceeded: tokens = changeTokens(resource, t, false, false); break;
+  case P::ConsumptionSumExceeded: tokens = changeTokens(resource, t, true, false); break;
+  default: break;
+  }
+  return what + tokenList(tokens, nameOf);
+}
+
+// Whether the variable's token is on that object alone.
+bool isOn(const ConstrainedVariableId& var, const ObjectId& object) {
+  const EntityId& parent = var->parent();
+  if (!parent.isValid() || !TokenId::convertable(parent))
+    return false;
+  const AbstractDomain& objects = TokenId(parent)->getObject()->lastDomain();
+  return objects.isSingleton() && ObjectId(objects.getSingletonValue()) == object;
 }
 
 std::string explainEmptying(const PlanDatabaseId& db, const ConstraintEngine::Emptying& emptying,
@@ -304,7 +563,9 @@ std::string explainEmptying(const PlanDatabaseId& db, const ConstraintEngine::Em
   for (const auto& entry : db->getObjects()) {
     Object* object = static_cast<Object*>(entry.second);
     if (MIRT::Resource* profiled = dynamic_cast<MIRT::Resource*>(object)) {
-      if (profiled->getReportedViolation().emptied == var)
+      // Another resource's record of an earlier report may name the same quantity: only the
+      // resource the token is on now reports on it.
+      if (profiled->getReportedViolation().emptied == var && isOn(var, entry.second))
         return explainViolation(*profiled, nameOf);
     } else if (KORVAN::Resource* instantBased = dynamic_cast<KORVAN::Resource*>(object)) {
       if (!instantPass)
@@ -314,7 +575,7 @@ std::string explainEmptying(const PlanDatabaseId& db, const ConstraintEngine::Em
       for (const TokenId& token : tokens)
         reporter = reporter || ConstrainedVariableId(token->getObject()) == var;
       if (reporter && instantBased->isViolated())
-        return explainInstantViolation(*instantBased);
+        return explainInstantViolation(*instantBased, nameOf);
     }
   }
   return std::string();
@@ -355,6 +616,8 @@ struct ResourceBinding {
     registerPlanChecker(checkResources);
     registerEmptyingExplainer(explainEmptying);
     registerChoiceGap(choiceGap);
+    registerRefutation(refute);
+    registerUnjudgedChecker(checkClosed);
     for (const char* type : {"Resource", "Reservoir", "Reusable", "Unary"})
       registerObjectPrinter(type, printEnvelope);
   }

@@ -6,12 +6,14 @@
 // profile). Two workloads: scattered producers and consumers whose few
 // precedences rarely meet at an instant (the flow envelope is the
 // timetable's), and chains of uses of a reusable resource whose precedences
-// tighten the flow envelope at most instants. The ratios are printed at the end.
+// tighten the flow envelope at most instants. The ratios are printed at the end. BM_LocalChangeChains
+// times one local change and its propagation on the chains, at three sizes.
 #include <benchmark/benchmark.h>
 
 #include <algorithm>
 #include <cfloat>
 #include <cstdio>
+#include <cstdlib>
 #include <map>
 #include <memory>
 #include <random>
@@ -238,6 +240,43 @@ void BM_RecomputeChains(benchmark::State& state) {
   recomputeWhole<P>(state, CHAINS);
 }
 
+// One iteration is one step of a search over the chains: the use whose start window lies
+// nearest the middle of the horizon is fixed to its earliest start, or freed again, and the
+// constraint engine propagates, the profile's recomputation included. The change is local:
+// the step should cost the same whatever the number of uses. Counter: the instants.
+template <class P>
+void BM_LocalChangeChains(benchmark::State& state) {
+  World& w = world(CHAINS, (int) state.range(0));
+  NoDetector detector;
+  P profile(w.db->getId(), detector.getId(), 0.0, 0.0);
+  for (TransactionId t : w.transactions)
+    profile.addTransaction(t);
+  w.ce->propagate();
+  std::size_t middle = 0;
+  for (std::size_t i = 0; i < w.windows.size(); ++i)
+    if (w.windows[i].consumer &&
+        std::abs(w.windows[i].lb - w.horizon / 2) < std::abs(w.windows[middle].lb - w.horizon / 2))
+      middle = i;
+  const ConstrainedVariableId time = w.transactions[middle]->time();
+  bool fixed = false;
+  for (auto _ : state) {
+    if (fixed)
+      time->reset();
+    else
+      time->specify(time->lastDomain().getLowerBound());
+    fixed = !fixed;
+    w.ce->propagate();
+  }
+  if (fixed) {
+    time->reset();
+    w.ce->propagate();
+  }
+  int instants = 0;
+  for (ProfileIterator it(profile.getId(), -g_infiniteTime(), g_infiniteTime()); !it.done(); it.next())
+    ++instants;
+  state.counters["instants"] = instants;
+}
+
 // Dinic's maximum flow on adjacency arrays, the reference.
 class Dinic {
 public:
@@ -378,6 +417,8 @@ BENCHMARK_TEMPLATE(BM_RecomputeChains, TimetableProfile)->Arg(50)->Arg(200)->Arg
 BENCHMARK_TEMPLATE(BM_RecomputeChains, FlowProfile)->Arg(50)->Arg(200)->Arg(1000)->Arg(10000)->Unit(benchmark::kMicrosecond);
 BENCHMARK_TEMPLATE(BM_RecomputeChains, IncrementalFlowProfile)->Arg(50)->Arg(200)->Arg(1000)->Arg(10000)->Unit(benchmark::kMicrosecond);
 BENCHMARK(BM_DinicWholeNetworkChains)->Arg(50)->Arg(200)->Arg(1000)->Arg(10000)->Unit(benchmark::kMicrosecond);
+BENCHMARK_TEMPLATE(BM_LocalChangeChains, FlowProfile)->Arg(1000)->Arg(2000)->Arg(8000)->Unit(benchmark::kMicrosecond);
+BENCHMARK_TEMPLATE(BM_LocalChangeChains, IncrementalFlowProfile)->Arg(1000)->Arg(2000)->Arg(8000)->Unit(benchmark::kMicrosecond);
 BENCHMARK(BM_DinicPerInstantChains)->Arg(50)->Arg(200)->Arg(1000)->Arg(10000)->Unit(benchmark::kMicrosecond);
 
 int main(int argc, char** argv) {
@@ -399,6 +440,10 @@ int main(int argc, char** argv) {
     reporter.ratio(std::string("FlowProfile / one Dinic per instant, n = ") + n,
                    std::string("BM_RecomputeChains<FlowProfile>/") + n, std::string("BM_DinicPerInstantChains/") + n);
   }
+  std::printf("\nA local change on chains of 4,000 uses (n = 8000) against 500 uses (n = 1000):\n");
+  for (const char* profile : {"FlowProfile", "IncrementalFlowProfile"})
+    reporter.ratio(profile, std::string("BM_LocalChangeChains<") + profile + ">/8000",
+                   std::string("BM_LocalChangeChains<") + profile + ">/1000");
   worlds().clear();
   benchmark::Shutdown();
   return 0;

@@ -135,6 +135,7 @@ void Resource::handlePurge() {
   m_flawedTokens.clear();
   m_flawedTokensAt.clear();
   m_flawedInstants.clear();
+  m_filedAt.clear();
 }
 
 void Resource::remove(const TokenId& token) {
@@ -347,26 +348,37 @@ void Resource::notifyFlawed(InstantId inst) {
 
   std::vector<TransactionId> transactions;
   m_profile->getTransactionsToOrder(inst, transactions);
+  // A detector reports every flawed instant at every recomputation: when the instant holds the
+  // transactions it held when they were last filed here, every token is already recorded at it.
+  std::map<InstantId, std::vector<TransactionId>>::const_iterator filed = m_filedAt.find(inst);
+  const bool known = filed != m_filedAt.end() && filed->second == transactions;
   for (std::vector<TransactionId>::const_iterator it = transactions.begin(); it != transactions.end(); ++it) {
     const TransactionId& trans = *it;
-    check_error(trans.isValid());
-    std::map<TransactionId, TokenId>::const_iterator transIt = m_transactionsToTokens.find(trans);
-    check_error(transIt != m_transactionsToTokens.end());
-    TokenId tok = transIt->second;
-    check_error(tok.isValid());
-    std::map<TokenId, std::set<InstantId>>::iterator tokIt = m_flawedTokens.find(tok);
-    m_flawedTokensAt[inst].insert(tok);
-    if (tokIt == m_flawedTokens.end()) {
-      m_flawedTokens[tok].insert(inst);
-      notifyOrderingRequired(tok);
+    std::map<TokenId, std::set<InstantId>>::iterator tokIt;
+    if (!known) {
+      check_error(trans.isValid());
+      std::map<TransactionId, TokenId>::const_iterator transIt = m_transactionsToTokens.find(trans);
+      check_error(transIt != m_transactionsToTokens.end());
+      TokenId tok = transIt->second;
+      check_error(tok.isValid());
+      tokIt = m_flawedTokens.find(tok);
+      m_flawedTokensAt[inst].insert(tok);
+      if (tokIt == m_flawedTokens.end()) {
+        m_flawedTokens[tok].insert(inst);
+        notifyOrderingRequired(tok);
+        continue;
+      }
     }
-    else {
-      debugMsg("Resource:notifyFlawed", "Received a redundant notification of a flaw for token "
-               << tok->getPredicateName().toString() << "(" << tok->getKey() << ") at instant "
-               << inst->getTime() << ".  Adding it to the set but not notifying.");
+    debugMsg("Resource:notifyFlawed", "Received a redundant notification of a flaw for token "
+             << getTokenForTransaction(trans)->getPredicateName().toString() << "("
+             << getTokenForTransaction(trans)->getKey() << ") at instant " << inst->getTime()
+             << ".  Adding it to the set but not notifying.");
+    if (!known)
       tokIt->second.insert(inst);
-    }
   }
+  // Looked up again: the announcements above reach listeners outside this resource.
+  if (!known)
+    m_filedAt[inst].swap(transactions);
   if (m_flawedInstants.find(inst->getTime()) == m_flawedInstants.end())
     m_flawedInstants.insert(std::make_pair(inst->getTime(), inst));
 }
@@ -378,6 +390,7 @@ void Resource::notifyNoLongerFlawed(InstantId inst) {
   check_error(inst.isValid());
   debugMsg("Resource:notifyNoLongerFlawed", "Received notification that instant " << inst->getTime()
            << " is no longer flawed.");
+  m_filedAt.erase(inst);
 
   std::map<int, InstantId>::iterator instIt = m_flawedInstants.find(inst->getTime());
   if (instIt == m_flawedInstants.end()) {
@@ -428,6 +441,7 @@ void Resource::notifyDeleted(InstantId inst) {
   notifyNoLongerFlawed(inst);
   notifyNoLongerViolated(inst);
   debugMsg("Resource:notifyDeleted", "Removing (possibly) flawed instant at time " << inst->getTime());
+  m_filedAt.erase(inst);
   std::map<int, InstantId>::iterator instIt = m_flawedInstants.find(inst->getTime());
   if (instIt != m_flawedInstants.end() && instIt->second == inst)
     m_flawedInstants.erase(instIt);
@@ -444,6 +458,8 @@ bool Resource::forgetFlaws(const TokenId& tok) {
   if (tokIt == m_flawedTokens.end())
     return false;
   for (std::set<InstantId>::const_iterator it = tokIt->second.begin(); it != tokIt->second.end(); ++it) {
+    // The token's transactions go; another may later be made at one of their addresses.
+    m_filedAt.erase(*it);
     std::map<InstantId, std::set<TokenId>>::iterator at = m_flawedTokensAt.find(*it);
     if (at == m_flawedTokensAt.end())
       continue;
@@ -501,21 +517,24 @@ void Resource::getOrderingChoices(const InstantId& inst,
   const TemporalAdvisorId& advisor = getPlanDatabase()->getTemporalAdvisor();
   unsigned int count = 0;
   // Each pair is met once (see below), so a vector sorted at the end gives what a set would.
-  std::vector<std::pair<TransactionId, TransactionId>> pairs;
+  std::vector<std::pair<TransactionId, TransactionId>> uniquePairs;
+  // The distance kept for transConstrainedToPrecede must not outlive this enumeration.
+  struct Forget {
+    KnownDistance& known;
+    ~Forget() { known = KnownDistance(); }
+  } forget{m_knownDistance};
 
-  // Takes the pair when the network still allows it and does not impose it yet: first can
-  // precede second while the distance from first to second may reach zero, and is made to
-  // precede it once that distance can no longer fall below zero.
-  auto attempt = [&](const TransactionId& first, const TransactionId& second, double lb, double ub) {
+  // Takes the pair when the network still allows first to precede second (the distance from
+  // first to second may reach zero) and that order is not imposed yet.
+  auto attempt = [&](const TransactionId& first, const TransactionId& second, double ub) {
     const bool canPrecede = ub >= 0.0;
-    const bool imposed = canPrecede && lb >= 0.0;
-    if (canPrecede && !imposed) {
-      pairs.push_back(std::make_pair(first, second));
+    if (canPrecede && !transConstrainedToPrecede(first, second)) {
+      uniquePairs.push_back(std::make_pair(first, second));
       ++count;
       debugMsg("Resource:getOrderingChoices", "Added pair <" << first->toString() << ", " << second->toString());
     }
     else {
-      condDebugMsg(canPrecede && imposed, "Resource:getOrderingChoices",
+      condDebugMsg(transConstrainedToPrecede(first, second), "Resource:getOrderingChoices",
                    "Rejected pair because predecessor already constrained to precede successor.");
       condDebugMsg(!canPrecede, "Resource:getOrderingChoices",
                    "Rejected pair because predecessor cannot precede successor.");
@@ -553,19 +572,33 @@ void Resource::getOrderingChoices(const InstantId& inst,
       // One distance query serves both directions: the reverse distance is its negation.
       const IntervalIntDomain distance =
           advisor->getTemporalDistanceDomain(predecessorTime, successorTime, true);
-      const double lb = distance.getLowerBound(), ub = distance.getUpperBound();
-      attempt(predecessor, successor, lb, ub);
+      m_knownDistance.from = predecessor;
+      m_knownDistance.to = successor;
+      m_knownDistance.lb = distance.getLowerBound();
+      m_knownDistance.ub = distance.getUpperBound();
+      attempt(predecessor, successor, m_knownDistance.ub);
       if (count < limit) {
         debugMsg("Resource:getOrderingChoices", "Considering pair <" << successor->toString() << ", "
                  << predecessor->toString());
-        attempt(successor, predecessor, -ub, -lb);
+        attempt(successor, predecessor, -m_knownDistance.lb);
       }
     }
   }
 
-  std::sort(pairs.begin(), pairs.end());
-  results.insert(results.end(), pairs.begin(), pairs.end());
+  std::sort(uniquePairs.begin(), uniquePairs.end());
+  results.insert(results.end(), uniquePairs.begin(), uniquePairs.end());
   debugMsg("Resource:getOrderingChoices", "Ultimately found " << results.size() << " orderings.");
+}
+
+bool Resource::transConstrainedToPrecede(const TransactionId& predecessor, const TransactionId& successor) {
+  // The couple getOrderingChoices is examining: its distance was just asked.
+  if (m_knownDistance.from == predecessor && m_knownDistance.to == successor)
+    return m_knownDistance.lb >= 0.0;
+  if (m_knownDistance.from == successor && m_knownDistance.to == predecessor)
+    return -m_knownDistance.ub >= 0.0;
+  const IntervalIntDomain distance =
+      getPlanDatabase()->getTemporalAdvisor()->getTemporalDistanceDomain(predecessor->time(), successor->time(), true);
+  return distance.getLowerBound() >= 0.0;
 }
 
 ApList<ApEntityKey> Resource::getOrderingChoices(TimePoint t) {

@@ -140,8 +140,12 @@ protected:
   // every flawed token.
   std::map<InstantId, std::set<TokenId>> m_flawedTokensAt;
   std::map<int, InstantId> m_flawedInstants;
+  // For each recorded instant, its transactions when their tokens were last filed there.
+  std::map<InstantId, std::vector<TransactionId>> m_filedAt;
 
 private:
+  // True when predecessor's time is already constrained to be at or before successor's.
+  virtual bool transConstrainedToPrecede(const TransactionId& predecessor, const TransactionId& successor);
   virtual void addToProfile(const TokenId& token) = 0;
   virtual void removeFromProfile(const TokenId& token) = 0;
 
@@ -181,6 +185,14 @@ private:
   ConstrainedVariableId m_emptiedQuantity;
 
   ReportedViolation m_reported;
+
+  // The distance from one transaction's time to another's that getOrderingChoices asked last,
+  // while it examines that couple: it answers transConstrainedToPrecede in either direction.
+  struct KnownDistance {
+    TransactionId from, to;
+    double lb = 0, ub = 0;
+  };
+  KnownDistance m_knownDistance;
 };
 
 }

@@ -49,10 +49,6 @@ EdgeIdentity Edge::getIdentity() const {
   return getIdentity(m_Source, m_Target);
 }
 
-bool Edge::isEnabled() const {
-  return m_Enabled && m_Target->isEnabled();
-}
-
 std::ostream& operator<<(std::ostream& os, const Edge& edge) {
   os << edge.getIdentity() << " {" << edge.getCapacity() << "} (enabled: "
      << (edge.isEnabled() ? "true" : "false") << ")";

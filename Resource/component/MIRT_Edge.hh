@@ -2,6 +2,7 @@
 #define KORVAN_MIRT_EDGE_HH
 
 #include "Resource/base/MIRT_Transaction.hh"
+#include "Resource/component/MIRT_Node.hh"
 #include "Resource/component/MIRT_Types.hh"
 
 #include <ostream>
@@ -10,7 +11,6 @@
 namespace KORVAN {
 namespace MIRT {
 
-class Node;
 class MaximumFlowAlgorithm;
 typedef std::pair<TransactionId, TransactionId> EdgeIdentity;
 
@@ -33,7 +33,8 @@ public:
   Node* getTarget() const { return m_Target; }
   void setEnabled() { m_Enabled = true; }
   void setDisabled() { m_Enabled = false; }
-  bool isEnabled() const;
+  // Asked for every edge a maximum flow or a walk passes over: kept inline.
+  bool isEnabled() const { return m_Enabled && m_Target->isEnabled(); }
   EdgeIdentity getIdentity() const;
   // The edge from target to source, or null.
   Edge* getPartner() const { return m_Partner; }

@@ -11,11 +11,12 @@ Graph::~Graph() {
   for (NodeMap::iterator it = m_Nodes.begin(); it != m_Nodes.end(); ++it)
     delete it->second;
   m_Nodes.clear();
+  m_byIdentity.clear();
 }
 
 Node* Graph::getNode(const TransactionId& t) const {
-  NodeMap::const_iterator it = m_Nodes.find(t);
-  return it == m_Nodes.end() ? 0 : it->second;
+  std::unordered_map<TransactionId, Node*, TransactionIdHash>::const_iterator it = m_byIdentity.find(t);
+  return it == m_byIdentity.end() ? 0 : it->second;
 }
 
 Node* Graph::createNode(const TransactionId& t, bool enabled) {
@@ -23,6 +24,7 @@ Node* Graph::createNode(const TransactionId& t, bool enabled) {
   if (node == 0) {
     node = new Node(t);
     m_Nodes.insert(std::make_pair(t, node));
+    m_byIdentity.insert(std::make_pair(t, node));
   }
   if (enabled)
     node->setEnabled();
@@ -66,6 +68,7 @@ void Graph::removeNode(const TransactionId& t) {
     return;
   Node* node = it->second;
   m_Nodes.erase(it);
+  m_byIdentity.erase(t);
   delete node;
 }
 

@@ -6,6 +6,7 @@
 #include "Resource/component/MIRT_Node.hh"
 
 #include <map>
+#include <unordered_map>
 
 namespace KORVAN {
 namespace MIRT {
@@ -41,6 +42,8 @@ private:
   Edge* createEdge(Node* source, Node* target, double capacity, bool enabled);
 
   NodeMap m_Nodes;
+  // The same nodes by address, for the look-ups of every edge made.
+  std::unordered_map<TransactionId, Node*, TransactionIdHash> m_byIdentity;
 };
 
 }

@@ -71,6 +71,8 @@ private:
     Order order;
     unsigned char survives;
   };
+  // Marks an entry retain drops, among the Survival bits.
+  static const unsigned char DROPPED = 0x80;
   std::size_t home(const Transaction* first, const Transaction* second) const;
   void grow();
   Slot& place(Transaction* first, Transaction* second);
@@ -104,28 +106,39 @@ template <class Keep>
 void OrderingCache::retain(Keep keep) {
   // In the order of the pairs' addresses, first transaction first: the
   // answers that keep asks the temporal network for then come one source
-  // point after the other, as its row cache prefers.
-  std::vector<Slot> entries;
-  entries.reserve(m_size);
+  // point after the other, as its row cache prefers. Each entry is updated
+  // where it lies.
+  struct Visit {
+    const Transaction* first;
+    const Transaction* second;
+    std::size_t slot;
+  };
+  std::vector<Visit> order;
+  order.reserve(m_size);
   for (std::size_t i = 0; i < m_slots.size(); ++i)
     if (m_slots[i].first != 0)
-      entries.push_back(m_slots[i]);
-  std::sort(entries.begin(), entries.end(), [](const Slot& x, const Slot& y) {
+      order.push_back(Visit{m_slots[i].first, m_slots[i].second, i});
+  std::sort(order.begin(), order.end(), [](const Visit& x, const Visit& y) {
     return x.first != y.first ? std::less<const Transaction*>()(x.first, y.first)
                               : std::less<const Transaction*>()(x.second, y.second);
   });
-  std::vector<Slot> kept;
-  kept.reserve(entries.size());
-  for (std::size_t i = 0; i < entries.size(); ++i)
-    if (keep(entries[i].first->getId(), entries[i].second->getId(), entries[i].order, entries[i].survives))
-      kept.push_back(entries[i]);
-  if (kept.size() == entries.size()) {
-    for (std::size_t i = 0; i < kept.size(); ++i)
-      place(kept[i].first, kept[i].second).survives = kept[i].survives;
-    return;
+  std::size_t dropped = 0;
+  for (std::size_t i = 0; i < order.size(); ++i) {
+    Slot& slot = m_slots[order[i].slot];
+    if (!keep(slot.first->getId(), slot.second->getId(), slot.order, slot.survives)) {
+      slot.survives = DROPPED;
+      ++dropped;
+    }
   }
+  if (dropped == 0)
+    return;
   // Open addressing with linear probing: rebuilding is the simple way to
   // leave no gap in a probe sequence.
+  std::vector<Slot> kept;
+  kept.reserve(m_size - dropped);
+  for (std::size_t i = 0; i < m_slots.size(); ++i)
+    if (m_slots[i].first != 0 && m_slots[i].survives != DROPPED)
+      kept.push_back(m_slots[i]);
   std::fill(m_slots.begin(), m_slots.end(), Slot{0, 0, UNKNOWN, SURVIVES_NOTHING});
   m_size = 0;
   for (std::size_t i = 0; i < kept.size(); ++i)

@@ -300,6 +300,45 @@ TEST(Resource, flawBookkeeping) {
   EXPECT_TRUE(r->m_flawedInstants.empty());
 }
 
+// A reservoir that knows orderings the network does not: a transaction of a token with a
+// lower key counts as already ordered before one of a higher key.
+class KeyOrderedReservoir : public TestReservoir {
+public:
+  using TestReservoir::TestReservoir;
+  unsigned int asked = 0;
+
+private:
+  bool transConstrainedToPrecede(const TransactionId& predecessor, const TransactionId& successor) override {
+    ++asked;
+    return getTokenForTransaction(predecessor)->getKey() < getTokenForTransaction(successor)->getKey();
+  }
+};
+
+TEST(Resource, orderingChoicesHonourAnOverriddenPrecedenceTest) {
+  ResourceWorld w;
+  KeyOrderedReservoir* r = new KeyOrderedReservoir(w.db->getId(), LabelStr("Reservoir"), LabelStr("K"),
+                                                   LabelStr("QuietFVDetector"), LabelStr("TimetableProfile"), 10,
+                                                   10, 0, 100, 1000, 1000, 1000, 1000);
+  TokenId a = w.consumer("K", 0, 10, 1, 1);
+  TokenId b = w.consumer("K", 0, 10, 1, 1);
+  TokenId c = w.consumer("K", 5, 30, 1, 1);
+  InstantId i5 = ResourceWorld::instantAt(r->getProfile(), 5);
+  r->markFlawed(i5, true);
+  TransactionId ta = transactionOf(r, a, true), tb = transactionOf(r, b, true), tc = transactionOf(r, c, true);
+  // The network allows every order of the three; the resource's own test leaves only the pairs
+  // whose predecessor has the higher key.
+  std::vector<TransactionId> byKey{ta, tb, tc};
+  std::set<TransPair> expected;
+  for (std::size_t p = 0; p < byKey.size(); ++p)
+    for (std::size_t s = 0; s < p; ++s)
+      expected.insert(std::make_pair(byKey[p], byKey[s]));
+  const std::vector<TransPair> choices = choicesAt(r, i5);
+  EXPECT_EQ(expected, std::set<TransPair>(choices.begin(), choices.end()));
+  EXPECT_EQ(3u, choices.size());
+  // Asked once for each order the network allows.
+  EXPECT_EQ(6u, r->asked);
+}
+
 TEST(Resource, orderingChoicesAtAnInstant) {
   ResourceWorld w;
   TestReservoir* r = w.reservoir("R", 10, 0, 100, "TimetableProfile", "QuietFVDetector");

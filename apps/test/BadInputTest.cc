@@ -527,7 +527,7 @@ TEST(BadInput, InconsistentAndNoSolutionSayWhy) {
                                  "<goal predicate=\"Resource.change\" name=\"f1\" object=\"fuel\" time=\"0\" quantity=\"-4\"/>",
                                  "<goal predicate=\"Resource.change\" name=\"f2\" object=\"fuel\" time=\"0\" quantity=\"-4\"/>"}));
   EXPECT_NE(std::string::npos, fuel.out.find("\nWhy: fuel: over the whole horizon, more is consumed in total than its "
-                                             "consumption maximum 5\nResult: INCONSISTENT\n"))
+                                             "consumption maximum 5 (tokens there: f1, f2)\nResult: INCONSISTENT\n"))
       << fuel.out;
   // NO SOLUTION: every dead end, counted by reason.
   Outcome three = runArgs({KORVAN_SOURCE_DIR "/apps/test/models/three-uses.xml"});

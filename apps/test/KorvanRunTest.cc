@@ -222,24 +222,29 @@ TEST(KorvanRun, MemoryThatRunsOutIsSaidWithWhereItRanOut) {
 TEST(KorvanRun, FailuresSayWhy) {
   HOST::clearRegistrations();
   HOST::registerModule([]() { return new LineModule(); });
-  // A generic constraint: the variable and the constraint with its scope.
+  // A generic constraint between times: the variable, and the constraint with its scope around the
+  // cycle it closes with the windows.
   expectRun(1, {writeFile("eq.xml", twoTasks("0", "2", "<constraint name='eq' scope='a.start b.start'/>"))},
             {"Result: INCONSISTENT"});
   std::ostringstream out, err;
   HOST::run({writeFile("eq.xml", twoTasks("0", "2", "<constraint name='eq' scope='a.start b.start'/>"))}, out, err);
   const std::string text = out.str();
-  EXPECT_TRUE(text.find("\nWhy: a.start has no value left under the constraint eq(a.start, b.start)\n") !=
-                  std::string::npos ||
-              text.find("\nWhy: b.start has no value left under the constraint eq(a.start, b.start)\n") !=
-                  std::string::npos)
+  EXPECT_TRUE(text.find("\nWhy: a.start has no time left: no times keep the cycle ") != std::string::npos ||
+              text.find("\nWhy: b.start has no time left: no times keep the cycle ") != std::string::npos)
       << text;
-  // The temporal network: a time, named by its token.
+  for (const char* part : {"eq(a.start, b.start)", "a.start = 0", "b.start = 2"})
+    EXPECT_NE(std::string::npos, text.find(part)) << text;
+  // On a variable that is no time: the constraint with its scope.
+  expectRun(1, {writeFile("eq-duration.xml", twoTasks("0", "10", "<constraint name='eq' scope='a.duration b.start'/>"))},
+            {"\nWhy: a.duration has no value left under the constraint eq(a.duration, b.start)\nResult: INCONSISTENT"});
+  // The temporal network: a time, named by its token, and the cycle that leaves it none.
   expectRun(1, {writeFile("bad-time.xml", twoTasks("0", "0", "<constraint name='precedes' scope='a.end b.start'/>"))},
-            {"has no time left: the windows, durations and temporal constraints (precedes, concurrent, "
-             "temporalDistance) admit no schedule\nResult: INCONSISTENT"});
-  // A search with nothing to try says so (the resource tests count dead ends by reason).
+            {"has no time left: no times keep the cycle a.duration 5, a.start = 0, b.start = 0, "
+             "precedes(a.end, b.start)\nResult: INCONSISTENT"});
+  // A search with nothing to try: what the plan as it stands breaks (the resource tests count dead
+  // ends by reason).
   expectRun(1, {writeFile("clash.xml", twoTasks("0", "2"))},
-            {"\nWhy: a flaw had no choice to try: its handler offered none that could hold\nResult: NO SOLUTION\n"});
+            {"\nWhy: line: tokens still to order: a b\nResult: NO SOLUTION\n"});
   HOST::clearRegistrations();
 }
 
