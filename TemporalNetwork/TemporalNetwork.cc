@@ -26,6 +26,7 @@ const std::size_t ROW_BUDGET = 8u * 1024u * 1024u;
 
 // The tightened arc log may always hold this many arcs, however small the network.
 const std::size_t ARC_LOG_LEAST = 32;
+const std::size_t MOVED_LOG_LEAST = 64;
 
 typedef std::pair<TemporalNetwork::Time, int> HeapEntry;
 typedef std::priority_queue<HeapEntry, std::vector<HeapEntry>, std::greater<HeapEntry>> MinHeap;
@@ -76,7 +77,8 @@ struct TemporalNetwork::Backward {
 };
 
 TemporalNetwork::TemporalNetwork()
-    : m_nodeCount(0), m_edgeCount(0), m_version(0), m_loosenings(0), m_tightenings(0), m_arcLogBase(0), m_boundsDirty(false), m_seenStamp(0),
+    : m_nodeCount(0), m_edgeCount(0), m_version(0), m_loosenings(0), m_tightenings(0), m_arcLogBase(0), m_boundsDirty(false),
+      m_innerChanges(0), m_movedLogBase(0), m_seenStamp(0),
       m_rowStamp(0) {
   int origin = addTimepoint();
   check_error(origin == getOrigin());
@@ -133,6 +135,7 @@ int TemporalNetwork::addTimepoint() {
   n.edges.clear();
   m_rowOf[node] = -1;
   ++m_nodeCount;
+  logMoved(node);
   changed();
   debugMsg("TemporalNetwork:addTimepoint", " " << node);
   return node;
@@ -150,6 +153,8 @@ void TemporalNetwork::removeTimepoint(int node) {
   n.in.clear();
   m_freeNodes.push_back(node);
   --m_nodeCount;
+  ++m_innerChanges;
+  logMoved(node);
   loosened();
   changed();
   debugMsg("TemporalNetwork:removeTimepoint", " " << node);
@@ -320,6 +325,8 @@ template <class Dir>
 void TemporalNetwork::spreadBound(int start, Time d, bool mark) {
   if (mark && clip(d) != clip(Dir::dist(m_nodes[start])))
     markChanged(start);
+  if (mark && d != Dir::dist(m_nodes[start]))
+    logMoved(start);
   Dir::dist(m_nodes[start]) = d;
   MinHeap heap;
   heap.push(HeapEntry(Dir::key(d, m_nodes[start]), start));
@@ -337,6 +344,8 @@ void TemporalNetwork::spreadBound(int start, Time d, bool mark) {
       if (nd < Dir::dist(ny)) {
         if (mark && clip(nd) != clip(Dir::dist(ny)))
           markChanged(y);
+        if (mark)
+          logMoved(y);
         Dir::dist(ny) = nd;
         heap.push(HeapEntry(Dir::key(nd, ny), y));
       }
@@ -361,6 +370,8 @@ void TemporalNetwork::recomputeBounds() {
       continue;
     if (clip(oldFrom[i]) != clip(m_nodes[i].distFrom) || clip(oldTo[i]) != clip(m_nodes[i].distTo))
       markChanged(i);
+    if (oldFrom[i] != m_nodes[i].distFrom || oldTo[i] != m_nodes[i].distTo)
+      logMoved(i);
   }
   m_boundsDirty = false;
 }
@@ -464,6 +475,8 @@ int TemporalNetwork::addEdge(int from, int to, Time lb, Time ub) {
   if (e.backward >= 0)
     putArc(e.backward);
   ++m_tightenings;
+  if (from != getOrigin() && to != getOrigin())
+    ++m_innerChanges;
   logTightened(e.forward);
   logTightened(e.backward);
   changed();
@@ -505,6 +518,8 @@ void TemporalNetwork::setEdgeBounds(int edge, Time lb, Time ub) {
   loosened = rebound(e.backward, e.to, e.from, noLower, noLower ? 0 : -lb, lb < e.lb) || loosened;
   e.lb = lb;
   e.ub = ub;
+  if (e.from != getOrigin() && e.to != getOrigin())
+    ++m_innerChanges;
   if (loosened)
     retrySuspended();
   if (loosened || widened)
@@ -529,6 +544,8 @@ void TemporalNetwork::removeEdge(int edge) {
   e.forward = -1;
   e.backward = -1;
   e.live = false;
+  if (e.from != getOrigin() && e.to != getOrigin())
+    ++m_innerChanges;
   for (int end : {e.from, e.to}) {
     std::vector<int>& edges = m_nodes[end].edges;
     auto it = std::find(edges.begin(), edges.end(), edge);
@@ -704,6 +721,28 @@ void TemporalNetwork::logTightened(int arc) {
     m_arcLog.erase(m_arcLog.begin(), m_arcLog.begin() + dropped);
     m_arcLogBase += dropped;
   }
+}
+
+void TemporalNetwork::logMoved(int node) {
+  m_movedLog.push_back(node);
+  const std::size_t most = std::max<std::size_t>(MOVED_LOG_LEAST, 2 * m_nodeCount);
+  if (m_movedLog.size() > most) {
+    const std::size_t dropped = m_movedLog.size() / 2;
+    m_movedLog.erase(m_movedLog.begin(), m_movedLog.begin() + dropped);
+    m_movedLogBase += dropped;
+  }
+}
+
+std::uint64_t TemporalNetwork::getMovedPointCount() {
+  ensureBounds();
+  return m_movedLogBase + m_movedLog.size();
+}
+
+bool TemporalNetwork::getMovedPoint(std::uint64_t position, int& node) const {
+  if (position < m_movedLogBase || position >= m_movedLogBase + m_movedLog.size())
+    return false;
+  node = m_movedLog[(std::size_t)(position - m_movedLogBase)];
+  return true;
 }
 
 bool TemporalNetwork::getTightenedArc(std::uint64_t position, int& from, int& to, Time& weight) const {

@@ -89,6 +89,18 @@ public:
   std::uint64_t getTightenedArcCount() const { return m_arcLogBase + m_arcLog.size(); }
   bool getTightenedArc(std::uint64_t position, int& from, int& to, Time& weight) const;
 
+  /// Raised on every change of a constraint between two points other than the origin and on
+  /// every removal of a time point. While it stands still, only bounds changed: d(x, y) is the
+  /// shorter of the paths that avoid the origin, which stay as they were, and -lb(x) + ub(y).
+  std::uint64_t getInnerChanges() const { return m_innerChanges; }
+  /// Time points whose bounds moved, or that were added or removed, numbered from 0 in the
+  /// order of the changes (a point may come more than once). The count brings the bounds up to
+  /// date first, so requires a consistent network to be exact. At most the newer half is kept
+  /// once they outnumber the points twice over (and 64): getMovedPoint is false for a position
+  /// no longer kept, and its reader must then assume every point moved.
+  std::uint64_t getMovedPointCount();
+  bool getMovedPoint(std::uint64_t position, int& node) const;
+
   /// d(node, x) into from[x] and d(x, node) into to[x] for every point x, from node's row
   /// (entries of points that are not live mean nothing). Requires a consistent network.
   void getDistancesOf(int node, std::vector<Time>& from, std::vector<Time>& to);
@@ -185,6 +197,7 @@ private:
   void changed() { ++m_version; }
   void loosened();
   void logTightened(int arc);
+  void logMoved(int node);
 
   static bool isUnboundedAbove(Time ub);
   static bool isUnboundedBelow(Time lb);
@@ -205,6 +218,9 @@ private:
   std::vector<int> m_arcLog;     // arcs tightened since the last loosening
   std::uint64_t m_arcLogBase;    // position of m_arcLog[0]
   bool m_boundsDirty;            // bounds need a full recomputation
+  std::uint64_t m_innerChanges;
+  std::vector<int> m_movedLog;   // points whose bounds moved
+  std::uint64_t m_movedLogBase;  // position of m_movedLog[0]
   std::vector<char> m_changedMark;
   std::vector<int> m_changed;
 

@@ -79,6 +79,11 @@ public:
   void getTimepointDistances(int node, std::vector<Time>& from, std::vector<Time>& to) {
     m_network.getDistancesOf(node, from, to);
   }
+  /// TemporalNetwork::getMovedPointCount, and the variable of a point (noId when none).
+  std::uint64_t getMovedPointCount() { return m_network.getMovedPointCount(); }
+  ConstrainedVariableId getTimepointVariable(int node) const {
+    return node >= 0 && node < (int)m_nodeVars.size() ? m_nodeVars[node] : ConstrainedVariableId::noId();
+  }
 
 protected:
   void handleConstraintAdded(const ConstraintId& constraint) override;

@@ -40,7 +40,8 @@ FlowProfile::FlowProfile(Id<PlanDatabase> db, Id<FVDetector> flawDetector, doubl
   : Profile(db, flawDetector, initLevelLb, initLevelUb), m_dummySourceTransaction(), m_dummySinkTransaction(),
     m_lowerLevelGraph(0), m_upperLevelGraph(0), m_lowerClosedLevel(initLevelLb), m_upperClosedLevel(initLevelUb),
     m_recalculateLowerLevel(false), m_recalculateUpperLevel(false), m_networkVersion(0), m_networkLoosenings(0),
-    m_networkTightenings(0), m_arcsMark(0), m_arcsMarked(false), m_recheckOrderings(false) {
+    m_networkTightenings(0), m_arcsMark(0), m_innerChangesMark(0), m_movedMark(0), m_arcsMarked(false),
+    m_recheckOrderings(false) {
   replaceWindow(-g_infiniteTime(), g_infiniteTime());
   m_dummySourceTransaction = makePlaceholder();
   m_dummySinkTransaction = makePlaceholder();
@@ -380,7 +381,7 @@ FlowProfile::Order FlowProfile::computeOrdering(const TransactionId& t1, const T
       TemporalPropagator* temporal = temporalPropagator();
       if (temporal != 0 && temporal->getNetwork().isConsistent() && temporal->isTimepoint(t1->time()) &&
           temporal->isTimepoint(t2->time())) {
-        *survives = FROM_NETWORK;
+        *survives = FROM_NETWORK | SAME_DISTANCES;
         if (result == NOT_ORDERED)
           *survives |= SURVIVES_LOOSENING;
         else if (result == STRICTLY_AT || d.getLowerBound() > 0.0 || d.getUpperBound() < 0.0)
@@ -413,6 +414,11 @@ void FlowProfile::noteOutsideChanges() {
   // transaction may have moved them.
   unsigned char needed = FROM_NETWORK;
   TightenedArcs arcs;
+  // When only constraints through the origin changed, the distances between
+  // two points stand unless the bounds of one of them moved
+  // (TemporalNetwork::getInnerChanges): the variables of those points.
+  bool boundsOnly = false;
+  std::unordered_set<const ConstrainedVariable*> moved;
   if (temporal == 0) {
     if (!m_recheckOrderings)
       return;
@@ -436,13 +442,27 @@ void FlowProfile::noteOutsideChanges() {
       arcs.usable = network.getTightenedArc(i, arc.from, arc.to, arc.weight);
       arcs.arcs.push_back(arc);
     }
+    const std::uint64_t movedCount = temporal->getMovedPointCount();
+    boundsOnly = m_arcsMarked && network.getInnerChanges() == m_innerChangesMark;
+    for (std::uint64_t i = m_movedMark; boundsOnly && i < movedCount; ++i) {
+      int node = -1;
+      boundsOnly = network.getMovedPoint(i, node);
+      if (boundsOnly) {
+        const ConstrainedVariableId var = temporal->getTimepointVariable(node);
+        if (var.isValid())
+          moved.insert((const ConstrainedVariable*) var);
+      }
+    }
     m_networkVersion = version;
     m_networkLoosenings = network.getLoosenings();
     m_networkTightenings = network.getTightenings();
     m_arcsMark = network.getTightenedArcCount();
+    m_innerChangesMark = network.getInnerChanges();
+    m_movedMark = movedCount;
     m_arcsMarked = true;
   }
-  // After a change the counters may not show, every entry is asked again.
+  // After a change the counters may not show, every entry is asked again
+  // unless its distances are shown to stand.
   if (m_recheckOrderings) {
     needed = FROM_NETWORK | SURVIVES_LOOSENING | SURVIVES_TIGHTENING;
     arcs.usable = false;
@@ -450,29 +470,48 @@ void FlowProfile::noteOutsideChanges() {
   m_recheckOrderings = false;
   // Each pair whose answer moved changes the levels where both may be pending.
   int start = g_infiniteTime(), end = -g_infiniteTime();
+  auto movedAt = [&](int lb1, int ub1, int lb2, int ub2) {
+    start = std::min(start, std::min(lb1, lb2));
+    end = std::max(end, std::max(ub1, ub2));
+  };
   for (int pass = 0; pass < 2; ++pass) {
     OrderingCache& cache = pass == 0 ? m_orderings : m_orderedAt;
-    cache.retain([&](const TransactionId& t1, const TransactionId& t2, Order cached, unsigned char& survives) {
+    // What needs no distance read first; the rest in the cache's order.
+    auto quick = [&](const TransactionId& t1, const TransactionId& t2, Order cached, unsigned char& survives) {
+      // An entry kept by its order alone may stand on other distances.
+      if (!boundsOnly || moved.count((const ConstrainedVariable*) t1->time()) != 0 ||
+          moved.count((const ConstrainedVariable*) t2->time()) != 0)
+        survives &= (unsigned char) ~SAME_DISTANCES;
       int lb1 = -g_infiniteTime(), ub1 = g_infiniteTime(), lb2 = -g_infiniteTime(), ub2 = g_infiniteTime();
       timeBounds(t1, lb1, ub1);
       timeBounds(t2, lb2, ub2);
       // The bounds alone order a pair in every solution: no need to ask the
       // network about an ordering they imply.
       const bool boundsBefore = ub1 <= lb2, boundsAfter = ub2 <= lb1;
-      bool unchanged;
-      if (boundsBefore || boundsAfter)
-        unchanged = (boundsBefore && boundsAfter) ? cached == STRICTLY_AT
+      if (boundsBefore || boundsAfter) {
+        const bool unchanged = (boundsBefore && boundsAfter) ? cached == STRICTLY_AT
           : boundsBefore ? cached == BEFORE_OR_AT
           : cached == AFTER_OR_AT;
-      else if ((survives & needed) == needed)
-        unchanged = true;
-      else if (arcs.usable && (survives & FROM_NETWORK) && arcs.keepsAnswer(*temporal, t1, t2, cached))
+        if (unchanged)
+          return OrderingCache::STANDS;
+        movedAt(lb1, ub1, lb2, ub2);
+        return OrderingCache::MOVED;
+      }
+      if ((survives & needed) == needed || (survives & SAME_DISTANCES))
+        return OrderingCache::STANDS;
+      return OrderingCache::ASK;
+    };
+    cache.retain(quick, [&](const TransactionId& t1, const TransactionId& t2, Order cached, unsigned char& survives) {
+      bool unchanged;
+      if (arcs.usable && (survives & FROM_NETWORK) && arcs.keepsAnswer(*temporal, t1, t2, cached))
         unchanged = true;
       else
         unchanged = computeOrdering(t1, t2, &survives) == cached;
       if (!unchanged) {
-        start = std::min(start, std::min(lb1, lb2));
-        end = std::max(end, std::max(ub1, ub2));
+        int lb1 = -g_infiniteTime(), ub1 = g_infiniteTime(), lb2 = -g_infiniteTime(), ub2 = g_infiniteTime();
+        timeBounds(t1, lb1, ub1);
+        timeBounds(t2, lb2, ub2);
+        movedAt(lb1, ub1, lb2, ub2);
       }
       return unchanged;
     });

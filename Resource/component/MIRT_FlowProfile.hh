@@ -162,10 +162,12 @@ private:
   std::uint64_t m_networkLoosenings;
   std::uint64_t m_networkTightenings;
   std::uint64_t m_arcsMark;  // the network's tightened arc count then
-  bool m_arcsMarked;
+  std::uint64_t m_innerChangesMark;
+  std::uint64_t m_movedMark;  // the network's moved point count then
+  bool m_arcsMarked;          // whether the marks above were ever taken
   // A change of a transaction (a relaxed time, a removal) may have moved
   // cached orderings whatever the network's counters say: the next check
-  // asks every entry again.
+  // asks every entry again whose distances it cannot show to stand.
   bool m_recheckOrderings;
 };
 

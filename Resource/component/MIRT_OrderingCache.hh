@@ -28,7 +28,15 @@ struct TransactionOrdering {
   // tightenings, and an order at or before with no gap can turn into
   // "strictly at". Orders read otherwise (the token's own start and end, the
   // domains' bounds when a time is outside the network) are checked always.
-  enum Survival { SURVIVES_NOTHING = 0, FROM_NETWORK = 1, SURVIVES_TIGHTENING = 2, SURVIVES_LOOSENING = 4 };
+  // SAME_DISTANCES: the distances between the two points are still the ones
+  // the answer was read from, cleared by any check that cannot tell.
+  enum Survival {
+    SURVIVES_NOTHING = 0,
+    FROM_NETWORK = 1,
+    SURVIVES_TIGHTENING = 2,
+    SURVIVES_LOOSENING = 4,
+    SAME_DISTANCES = 8
+  };
 };
 
 // Orders of pairs of transactions, keyed by the ordered pair: asked for
@@ -42,9 +50,10 @@ struct TransactionOrdering {
 // relaxed time or a removal, it runs retain over every entry before the next
 // read (FlowProfile::noteOutsideChanges). An entry whose time bounds alone
 // order the pair is checked against that order; otherwise one whose Survival
-// bits cover every kind of change made since, or whose answer TightenedArcs
-// shows to stand, is kept unasked, and any other is asked again. One whose
-// answer moved is dropped.
+// bits cover every kind of change made since, whose distances stand (only
+// bounds changed, and neither of its points' moved), or whose answer
+// TightenedArcs shows to stand, is kept unasked, and any other is asked
+// again. One whose answer moved is dropped.
 class OrderingCache : public TransactionOrdering {
 public:
   typedef std::pair<TransactionId, TransactionId> Key;
@@ -63,6 +72,13 @@ public:
   // update survives, and drops those it answers false for.
   template <class Keep>
   void retain(Keep keep);
+  // What quick(first, second, order, survives) can tell of an entry without
+  // asking the network.
+  enum Verdict { STANDS, MOVED, ASK };
+  // As retain(keep), but only for the entries quick answers ASK for, taken
+  // first in slot order: the others are kept or dropped as quick says.
+  template <class Quick, class Keep>
+  void retain(Quick quick, Keep keep);
 
 private:
   struct Slot {
@@ -104,6 +120,12 @@ struct TightenedArcs : public TransactionOrdering {
 
 template <class Keep>
 void OrderingCache::retain(Keep keep) {
+  retain([](const TransactionId&, const TransactionId&, Order, unsigned char&) { return ASK; }, keep);
+}
+
+template <class Quick, class Keep>
+void OrderingCache::retain(Quick quick, Keep keep) {
+  std::size_t dropped = 0;
   // In the order of the pairs' addresses, first transaction first: the
   // answers that keep asks the temporal network for then come one source
   // point after the other, as its row cache prefers. Each entry is updated
@@ -114,15 +136,22 @@ void OrderingCache::retain(Keep keep) {
     std::size_t slot;
   };
   std::vector<Visit> order;
-  order.reserve(m_size);
-  for (std::size_t i = 0; i < m_slots.size(); ++i)
-    if (m_slots[i].first != 0)
-      order.push_back(Visit{m_slots[i].first, m_slots[i].second, i});
+  for (std::size_t i = 0; i < m_slots.size(); ++i) {
+    Slot& slot = m_slots[i];
+    if (slot.first == 0)
+      continue;
+    const Verdict verdict = quick(slot.first->getId(), slot.second->getId(), slot.order, slot.survives);
+    if (verdict == ASK)
+      order.push_back(Visit{slot.first, slot.second, i});
+    else if (verdict == MOVED) {
+      slot.survives = DROPPED;
+      ++dropped;
+    }
+  }
   std::sort(order.begin(), order.end(), [](const Visit& x, const Visit& y) {
     return x.first != y.first ? std::less<const Transaction*>()(x.first, y.first)
                               : std::less<const Transaction*>()(x.second, y.second);
   });
-  std::size_t dropped = 0;
   for (std::size_t i = 0; i < order.size(); ++i) {
     Slot& slot = m_slots[order[i].slot];
     if (!keep(slot.first->getId(), slot.second->getId(), slot.order, slot.survives)) {

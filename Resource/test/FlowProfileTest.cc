@@ -583,7 +583,7 @@ TEST(FlowProfile, OrderingCacheAgreesWithAnOrderedMap) {
 // Equalities and fixed points make answers that move under tightening too;
 // gaps of 1 to 4 make ones that do not. KORVAN_OUTSIDE_SEEDS sets the seeds.
 TEST(FlowProfile, CachedOrderingsFollowOutsideChanges) {
-  const int seeds = std::getenv("KORVAN_OUTSIDE_SEEDS") ? std::atoi(std::getenv("KORVAN_OUTSIDE_SEEDS")) : 16;
+  const int seeds = std::getenv("KORVAN_OUTSIDE_SEEDS") ? std::atoi(std::getenv("KORVAN_OUTSIDE_SEEDS")) : 64;
   int onlyLoosened = 0, onlyTightened = 0, strict = 0;
   for (int seed = 1; seed <= seeds; ++seed) {
     std::mt19937 rng(seed);

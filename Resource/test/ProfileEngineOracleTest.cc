@@ -761,5 +761,24 @@ TEST_P(OracleCases, removedTransactionLeavesNoCachedOrdering) {
   EXPECT_EQ("[3 5]", instantText(r, 0));
 }
 
+// A distance between a consumer and a producer narrowed so that the
+// consumer comes first, while both keep their bounds: the producer can no
+// longer have happened alone at 0.
+TEST_P(OracleCases, narrowedDistanceOrdersAPairWhoseBoundsStay) {
+  ResourceWorld w;
+  TestReservoir* r = w.reservoir("R", 5, 2, 8, GetParam(), "ClosedWorldFVDetector");
+  const ConstrainedVariableId c = Id<ReservoirToken>(w.consumer("R", 0, 10, 4, 4))->getTime();
+  const ConstrainedVariableId p = Id<ReservoirToken>(w.producer("R", 0, 10, 3, 3))->getTime();
+  const ConstrainedVariableId d = freePoint(w, -10, 10);
+  w.db->getClient()->createConstraint("temporalDistance", std::vector<ConstrainedVariableId>{c, d, p});
+  ASSERT_TRUE(w.propagate());
+  EXPECT_EQ("[1 8] flawed", instantText(r, 0));
+  d->restrictBaseDomain(IntervalIntDomain(0, 10));
+  ASSERT_TRUE(w.propagate());
+  for (const ConstrainedVariableId& t : {c, p})
+    EXPECT_EQ(std::make_pair(0.0, 10.0), std::make_pair(t->lastDomain().getLowerBound(), t->lastDomain().getUpperBound()));
+  EXPECT_EQ(std::string(GetParam()) == "TimetableProfile" ? "[1 8] flawed" : "[1 5] flawed", instantText(r, 0));
+}
+
 INSTANTIATE_TEST_SUITE_P(Profiles, OracleCases,
                          ::testing::Values("TimetableProfile", "FlowProfile", "IncrementalFlowProfile"));

@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <map>
 #include <random>
+#include <set>
 #include <utility>
 
 #include "TemporalNetwork/TemporalNetwork.hh"
@@ -83,7 +84,7 @@ TEST(TemporalNetwork, Errors) {
 TEST(TemporalNetwork, RandomAgainstFloydWarshall) {
   std::mt19937 rng(12345);
   Distances d, before, snapshot;
-  int inconsistentSeen = 0, recoveredSeen = 0, onlyLoosened = 0, onlyTightened = 0;
+  int inconsistentSeen = 0, recoveredSeen = 0, onlyLoosened = 0, onlyTightened = 0, boundsOnlySeen = 0;
   for (int round = 0; round < 40; ++round) {
     TemporalNetwork tn;
     Reference ref;
@@ -103,7 +104,7 @@ TEST(TemporalNetwork, RandomAgainstFloydWarshall) {
     // from there to the next consistent state, with no tightening counted
     // every distance may only have grown, with no loosening only shrunk.
     bool snapshotValid = false;
-    std::uint64_t loosenings = 0, tightenings = 0, arcMark = 0;
+    std::uint64_t loosenings = 0, tightenings = 0, arcMark = 0, innerMark = 0, movedMark = 0;
     for (int step = 0; step < 60; ++step) {
       bool wasConsistent = tn.isConsistent();
       if (wasConsistent) {
@@ -111,6 +112,8 @@ TEST(TemporalNetwork, RandomAgainstFloydWarshall) {
         loosenings = tn.getLoosenings();
         tightenings = tn.getTightenings();
         arcMark = tn.getTightenedArcCount();
+        innerMark = tn.getInnerChanges();
+        movedMark = tn.getMovedPointCount();
         ASSERT_TRUE(ref.solve(tn.getNodeCapacity(), before));
       }
       tn.takeChangedNodes();
@@ -191,6 +194,26 @@ TEST(TemporalNetwork, RandomAgainstFloydWarshall) {
           ASSERT_EQ(-distance(tn, x, y).first, to[y]) << y << " -> " << x;
         }
       }
+      // With no constraint between two other points changed, a distance
+      // between two points whose bounds did not move stays as it was.
+      if (snapshotValid && tn.isConsistent() && tn.getInnerChanges() == innerMark) {
+        std::set<int> moved;
+        bool kept = true;
+        for (std::uint64_t i = movedMark; kept && i < tn.getMovedPointCount(); ++i) {
+          int node;
+          kept = tn.getMovedPoint(i, node);
+          moved.insert(node);
+        }
+        const int o = TemporalNetwork::getOrigin();
+        for (int x : ref.nodes)
+          if (x != o && (snapshot[o][x] != d[o][x] || snapshot[x][o] != d[x][o]))
+            ASSERT_TRUE(!kept || moved.count(x)) << "round " << round << " step " << step << ": " << x << " moved";
+        for (int a : ref.nodes)
+          for (int b : ref.nodes)
+            if (kept && a != o && b != o && !moved.count(a) && !moved.count(b))
+              ASSERT_EQ(snapshot[a][b], d[a][b]) << "round " << round << " step " << step << ": " << a << " -> " << b;
+        boundsOnlySeen += kept && !moved.empty();
+      }
       inconsistentSeen += !tn.isConsistent();
       recoveredSeen += tn.isConsistent() && !wasConsistent;
       if (wasConsistent && tn.isConsistent()) {
@@ -207,6 +230,7 @@ TEST(TemporalNetwork, RandomAgainstFloydWarshall) {
   // The random walk must have exercised both inconsistency and recovery.
   EXPECT_GT(inconsistentSeen, 10);
   EXPECT_GT(recoveredSeen, 3);
+  EXPECT_GT(boundsOnlySeen, 10);
   EXPECT_GT(onlyLoosened, 30);
   EXPECT_GT(onlyTightened, 100);
 }
