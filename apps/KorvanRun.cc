@@ -405,10 +405,14 @@ Verdict decide(const PlanDatabaseId& db, SOLVERS::Solver& solver, bool solved, b
     verdict.result = "FLAWS LEFT";
     return verdict;
   }
-  if (status == SOLVERS::Solver::STEP_LIMIT) {
+  // Under a step limit the engine's propagation is bounded too; one cut leaves no fixed point to judge.
+  const ConstraintEngineId& ce = db->getConstraintEngine();
+  if (status == SOLVERS::Solver::STEP_LIMIT || ce->propagationCut()) {
     verdict.result = "LIMIT REACHED (step limit " + std::to_string(solver.getMaxSteps()) + ")";
     return verdict;
   }
+  // The checks and schedule searches below bound their own work.
+  ce->setPropagationLimit(0);
   if (status == SOLVERS::Solver::DEPTH_LIMIT) {
     verdict.result = "LIMIT REACHED (depth limit " + std::to_string(solver.getMaxDepth()) + ")";
     return verdict;

@@ -15,6 +15,7 @@
 #include "Resource/base/ApResource.hh"
 #include "Resource/base/Instant.hh"
 #include "Resource/base/Limits.hh"
+#include "Resource/base/MIRT_FVDetector.hh"
 #include "Resource/base/MIRT_Instant.hh"
 #include "Resource/base/MIRT_Profile.hh"
 #include "Resource/base/MIRT_Resource.hh"
@@ -36,13 +37,13 @@ namespace HOST {
 
 namespace {
 
-std::string level(double value) {
+std::string level(double value, const Rounding& rounding = Rounding()) {
   if (value >= g_infiniteTimeAsDouble())
     return "+inf";
   if (value <= -g_infiniteTimeAsDouble())
     return "-inf";
   // A sum of decimals that cancels leaves a rounding error, not a level: 0.1 + 0.2 - 0.3.
-  return toString(sameAtLimitPrecision(value, 0.0) ? 0.0 : value);
+  return toString(sameAtLimitPrecision(value, 0.0, rounding) ? 0.0 : value);
 }
 
 std::string time(TimePoint t) {
@@ -64,8 +65,8 @@ void printInstantEnvelope(std::ostream& out, KORVAN::Resource& resource) {
   for (const InstantId& instant : instants) {
     IntervalDomain bounds;
     resource.getLevelAt(instant->getTime(), bounds);
-    out << "    level at " << time(instant->getTime()) << " [" << level(bounds.getLowerBound()) << " "
-        << level(bounds.getUpperBound()) << "]" << std::endl;
+    out << "    level at " << time(instant->getTime()) << " [" << level(bounds.getLowerBound(), resource.getRounding())
+        << " " << level(bounds.getUpperBound(), resource.getRounding()) << "]" << std::endl;
   }
 }
 
@@ -89,13 +90,17 @@ void printEnvelope(std::ostream& out, const ObjectId& object) {
     out << "    limits [" << level(limits->getLowerBound(-g_infiniteTime())) << " "
         << level(limits->getUpperBound(-g_infiniteTime())) << "]" << std::endl;
     std::unique_ptr<ApResourceProfile> levels(resource->getLevels());
+    // Read after the levels: getting them recomputes the profile, and its detector measures anew.
+    Rounding rounding;
+    if (MIRT::Resource* profiled = dynamic_cast<MIRT::Resource*>(static_cast<Object*>(object)))
+      rounding = MIRT::FVDetector::roundingOf(profiled->getProfile());
     const ApList<TimePoint>& times = levels->getTimes();
     if (times.size() == 0)
       out << "    level: no instants" << std::endl;
     for (int i = 0; i < times.size(); i++) {
       TimePoint t = times.get(i);
-      out << "    level at " << time(t) << " [" << level(levels->getLowerBound(t)) << " "
-          << level(levels->getUpperBound(t)) << "]" << std::endl;
+      out << "    level at " << time(t) << " [" << level(levels->getLowerBound(t), rounding) << " "
+          << level(levels->getUpperBound(t), rounding) << "]" << std::endl;
     }
   } catch (const Error& e) {
     // An uninitialised resource (say, one left open) has no envelope to print.
@@ -202,23 +207,24 @@ void checkProfile(MIRT::Resource& resource, std::vector<std::string>& problems) 
   for (MIRT::ProfileIterator it(profile, -g_infiniteTime(), g_infiniteTime()); !it.done(); it.next()) {
     const MIRT::InstantId inst = it.getInstant();
     const std::string at = name + ": at " + time(inst->getTime()) + " ";
-    if (belowLimit(inst->getLowerLevel(), resource.getLowerLimit()) ||
-        aboveLimit(inst->getUpperLevel(), resource.getUpperLimit()))
+    const Rounding rounding = MIRT::roundingAt(inst);
+    if (belowLimit(inst->getLowerLevel(), resource.getLowerLimit(), rounding) ||
+        aboveLimit(inst->getUpperLevel(), resource.getUpperLimit(), rounding))
       problems.push_back(outside(at + "level", inst->getLowerLevel(), inst->getUpperLevel(),
                                  resource.getLowerLimit(), resource.getUpperLimit()) +
                          tokenList(levelTokens(resource, inst->getTime(),
-                                               belowLimit(inst->getLowerLevel(), resource.getLowerLimit())),
+                                               belowLimit(inst->getLowerLevel(), resource.getLowerLimit(), rounding)),
                                    tokenName));
-    if (aboveLimit(inst->getMaxInstantProduction(), resource.getMaxInstProduction()))
+    if (aboveLimit(inst->getMaxInstantProduction(), resource.getMaxInstProduction(), rounding))
       problems.push_back(outside(at + "production", inst->getMinInstantProduction(),
                                  inst->getMaxInstantProduction(), 0, resource.getMaxInstProduction()));
-    if (aboveLimit(inst->getMaxInstantConsumption(), resource.getMaxInstConsumption()))
+    if (aboveLimit(inst->getMaxInstantConsumption(), resource.getMaxInstConsumption(), rounding))
       problems.push_back(outside(at + "consumption", inst->getMinInstantConsumption(),
                                  inst->getMaxInstantConsumption(), 0, resource.getMaxInstConsumption()));
-    if (aboveLimit(inst->getMaxCumulativeProduction(), resource.getMaxProduction()))
+    if (aboveLimit(inst->getMaxCumulativeProduction(), resource.getMaxProduction(), rounding))
       problems.push_back(outside(at + "total production", inst->getMinCumulativeProduction(),
                                  inst->getMaxCumulativeProduction(), 0, resource.getMaxProduction()));
-    if (aboveLimit(inst->getMaxCumulativeConsumption(), resource.getMaxConsumption()))
+    if (aboveLimit(inst->getMaxCumulativeConsumption(), resource.getMaxConsumption(), rounding))
       problems.push_back(outside(at + "total consumption", inst->getMinCumulativeConsumption(),
                                  inst->getMaxCumulativeConsumption(), 0, resource.getMaxConsumption()));
   }
@@ -231,14 +237,35 @@ void checkInstants(KORVAN::Resource& resource, std::vector<std::string>& problem
   for (const InstantId& instant : instants) {
     IntervalDomain bounds;
     resource.getLevelAt(instant->getTime(), bounds);
-    if (belowLimit(bounds.getLowerBound(), resource.getLimitMin()) ||
-        aboveLimit(bounds.getUpperBound(), resource.getLimitMax()))
+    if (belowLimit(bounds.getLowerBound(), resource.getLimitMin(), resource.getRounding()) ||
+        aboveLimit(bounds.getUpperBound(), resource.getLimitMax(), resource.getRounding()))
       problems.push_back(outside(name + ": at " + time(instant->getTime()) + " level", bounds.getLowerBound(),
                                  bounds.getUpperBound(), resource.getLimitMin(), resource.getLimitMax()) +
                          tokenList(levelTokens(resource, instant->getTime(),
-                                               belowLimit(bounds.getLowerBound(), resource.getLimitMin())),
+                                               belowLimit(bounds.getLowerBound(), resource.getLimitMin(),
+                                                          resource.getRounding())),
                                    tokenName));
   }
+  // The resource's own totals count each quantity at its least: every quantity the plan still
+  // allows must keep them, and each change its rate.
+  std::set<TransactionId> txs;
+  resource.getTransactions(txs, -g_infiniteTime(), g_infiniteTime(), false);
+  double produced[2] = {0, 0}, consumed[2] = {0, 0};
+  for (const TransactionId& tx : txs) {
+    const double qmin = tx->getMin(), qmax = tx->getMax();
+    produced[0] += std::max(0.0, qmin);
+    produced[1] += std::max(0.0, qmax);
+    consumed[0] += std::min(0.0, qmax);
+    consumed[1] += std::min(0.0, qmin);
+    const double rateMin = resource.getConsumptionRateMax(tx->getEarliest());
+    const double rateMax = resource.getProductionRateMax(tx->getEarliest());
+    if (belowLimit(qmin, rateMin, resource.getRounding()) || aboveLimit(qmax, rateMax, resource.getRounding()))
+      problems.push_back(outside(name + ": at " + time(tx->getEarliest()) + " change", qmin, qmax, rateMin, rateMax));
+  }
+  if (aboveLimit(produced[1], resource.getProductionMax(), resource.getRounding()))
+    problems.push_back(outside(name + ": total production", produced[0], produced[1], 0, resource.getProductionMax()));
+  if (belowLimit(consumed[1], resource.getConsumptionMax(), resource.getRounding()))
+    problems.push_back(outside(name + ": total consumption", consumed[1], consumed[0], resource.getConsumptionMax(), 0));
 }
 
 void checkResources(const PlanDatabaseId& db, std::vector<std::string>& problems) {
@@ -379,22 +406,23 @@ std::string refuteProfile(const MIRT::Resource& resource, const TokenNamer& name
     const MIRT::InstantId inst = it.getInstant();
     const TimePoint t = inst->getTime();
     const double lower = inst->getLowerLevel(), upper = inst->getUpperLevel();
-    if (belowLimit(upper, resource.getLowerLimit()))
+    const Rounding rounding = MIRT::roundingAt(inst);
+    if (belowLimit(upper, resource.getLowerLimit(), rounding))
       return violationText(resource, t, P::LevelTooLow, resource.getLowerLimit(), lower, upper,
                            levelTokens(resource, t, true), nameOf);
-    if (aboveLimit(lower, resource.getUpperLimit()))
+    if (aboveLimit(lower, resource.getUpperLimit(), rounding))
       return violationText(resource, t, P::LevelTooHigh, resource.getUpperLimit(), lower, upper,
                            levelTokens(resource, t, false), nameOf);
-    if (aboveLimit(inst->getMinInstantProduction(), resource.getMaxInstProduction()))
+    if (aboveLimit(inst->getMinInstantProduction(), resource.getMaxInstProduction(), rounding))
       return violationText(resource, t, P::ProductionRateExceeded, resource.getMaxInstProduction(),
                            inst->getMinInstantProduction(), 0, sideTokens(resource, t, false, false), nameOf);
-    if (aboveLimit(inst->getMinInstantConsumption(), resource.getMaxInstConsumption()))
+    if (aboveLimit(inst->getMinInstantConsumption(), resource.getMaxInstConsumption(), rounding))
       return violationText(resource, t, P::ConsumptionRateExceeded, resource.getMaxInstConsumption(),
                            inst->getMinInstantConsumption(), 0, sideTokens(resource, t, true, false), nameOf);
-    if (aboveLimit(inst->getMinCumulativeProduction(), resource.getMaxProduction()))
+    if (aboveLimit(inst->getMinCumulativeProduction(), resource.getMaxProduction(), rounding))
       return violationText(resource, t, P::ProductionSumExceeded, resource.getMaxProduction(),
                            inst->getMinCumulativeProduction(), 0, sideTokens(resource, t, false, true), nameOf);
-    if (aboveLimit(inst->getMinCumulativeConsumption(), resource.getMaxConsumption()))
+    if (aboveLimit(inst->getMinCumulativeConsumption(), resource.getMaxConsumption(), rounding))
       return violationText(resource, t, P::ConsumptionSumExceeded, resource.getMaxConsumption(),
                            inst->getMinCumulativeConsumption(), 0, sideTokens(resource, t, true, true), nameOf);
   }
@@ -410,11 +438,11 @@ std::string refuteInstants(KORVAN::Resource& resource, const TokenNamer& nameOf)
     IntervalDomain bounds;
     resource.getLevelAt(instant->getTime(), bounds);
     const std::string at = name + ": at " + time(instant->getTime()) + " ";
-    if (belowLimit(bounds.getUpperBound(), resource.getLimitMin()))
+    if (belowLimit(bounds.getUpperBound(), resource.getLimitMin(), resource.getRounding()))
       return at + "the level is at most " + level(bounds.getUpperBound()) +
              " in every schedule, below its lower limit " + level(resource.getLimitMin()) +
              tokenList(levelTokens(resource, instant->getTime(), true), nameOf);
-    if (aboveLimit(bounds.getLowerBound(), resource.getLimitMax()))
+    if (aboveLimit(bounds.getLowerBound(), resource.getLimitMax(), resource.getRounding()))
       return at + "the level is at least " + level(bounds.getLowerBound()) +
              " in every schedule, above its upper limit " + level(resource.getLimitMax()) +
              tokenList(levelTokens(resource, instant->getTime(), false), nameOf);

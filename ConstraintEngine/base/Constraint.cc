@@ -154,6 +154,7 @@ void Constraint::execute() {
   ConstraintEngine& ce = *m_constraintEngine;
   Constraint* previous = ce.m_activeConstraint;
   ce.m_activeConstraint = this;
+  ++ce.m_work;
   try {
     handleExecute();
   } catch (...) {

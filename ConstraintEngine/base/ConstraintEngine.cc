@@ -107,6 +107,8 @@ bool ConstraintEngine::propagate() {
   }
   Restore<bool> propagating(m_propagating, true);
   Restore<Propagator*> activePropagator(m_activePropagator, 0);
+  m_work = 0;
+  m_cut = false;
   while (!provenInconsistent()) {
     Propagator* next = 0;
     for (const PropagatorId& propagator : m_propagators)
@@ -116,6 +118,12 @@ bool ConstraintEngine::propagate() {
       }
     if (next == 0)
       break;
+    if (overPropagationLimit()) {
+      m_cut = true;
+      debugMsg("ConstraintEngine:propagate", "Cut at the limit of " << m_workLimit);
+      break;
+    }
+    ++m_work;
     ++m_cycleCount;
     debugMsg("ConstraintEngine:propagate", "Pass " << m_cycleCount << " of " << next->getName().toString());
     m_activePropagator = next;

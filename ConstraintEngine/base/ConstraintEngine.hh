@@ -96,6 +96,17 @@ public:
   /// Number of domain changes reported since the engine was built; another version stamp.
   unsigned long getChangeCount() const { return m_changeCount; }
 
+  /// Bounds the work of each propagate() call, in constraint executions and propagator passes
+  /// (0: none). A cycle of constraints that admits no value may move a bound one unit per pass
+  /// up to the horizon; a caller that must end within a budget sets one.
+  void setPropagationLimit(unsigned long work) { m_workLimit = work; }
+  unsigned long getPropagationLimit() const { return m_workLimit; }
+  /// The last propagate() stopped at the limit with work pending: the domains are sound but
+  /// not a fixed point.
+  bool propagationCut() const { return m_cut; }
+  /// The current propagate() has spent its limit; propagators stop their passes early.
+  bool overPropagationLimit() const { return m_workLimit != 0 && m_work >= m_workLimit; }
+
   /// Variables whose derived domain is empty (by entity key).
   ConstrainedVariableSet getEmptyVariables() const;
 
@@ -160,6 +171,9 @@ private:
   bool m_deleting;
   unsigned long m_cycleCount;
   unsigned long m_changeCount;
+  unsigned long m_workLimit = 0;
+  unsigned long m_work = 0; // in the current propagate()
+  bool m_cut = false;
 
   ConstrainedVariableSet m_variables;
   ConstraintSet m_constraints;

@@ -19,7 +19,9 @@ void DefaultPropagator::execute() {
   debugMsg("DefaultPropagator:execute", "Executing " << getName().toString() << " with "
                                                      << m_agenda.size() << " constraints");
   try {
-    while (!m_agenda.empty() && !getConstraintEngine()->provenInconsistent()) {
+    // Past the engine's limit the agenda waits for the next propagate().
+    while (!m_agenda.empty() && !getConstraintEngine()->provenInconsistent() &&
+           !getConstraintEngine()->overPropagationLimit()) {
       ConstraintId constraint = *m_agenda.begin();
       m_agenda.erase(m_agenda.begin());
       if (!constraint->isActive())

@@ -388,6 +388,12 @@ void Token::handleConstraintActivityChanged(const ConstraintId& constraint) {
 void Token::updateObjectAssignment() {
   if (m_deleted || m_state.isNoId() || m_object.isNoId())
     return;
+  // An emptied domain says the engine is inconsistent, not where the token is: leaving the object
+  // now would discard the object's own constraints on the token mid-propagation, relax the engine
+  // and let the same propagation empty the domain again. The place follows the domain once the
+  // engine has relaxed it.
+  if (m_state->lastDomain().isEmpty() || m_object->lastDomain().isEmpty())
+    return;
   ObjectId target;
   if (isActive()) {
     const AbstractDomain& objects = m_object->lastDomain();

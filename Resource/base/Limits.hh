@@ -6,32 +6,66 @@
 //
 // Levels and totals are sums of the model's quantities, and quantities are
 // written in decimals that binary doubles only approximate: 0.1 + 0.2 is
-// 0.30000000000000004. A value breaks a limit only when it lies beyond it by
-// more than a billionth of the larger of the two magnitudes, or of 1 when
-// both are smaller: the precision at which interval domains take two bounds
-// for one point. A sum of up to about a million quantities no larger than
-// the limit (or 1) keeps its decimal verdict; whole numbers up to the
-// horizon, 2^27, are compared exactly, since they differ by at least 1.
+// 0.30000000000000004. Summing n values x_i in doubles errs by at most
+// (n - 1) u sum|x_i|, u = 2^-53 the unit roundoff. A value breaks a limit only
+// when it lies beyond it by more than (n + 1) eps sum|x_i|, eps = 2u, where
+// the sum of magnitudes is taken to be at least the larger of the value and
+// the limit: rounding is forgiven, a digit the user wrote is not
+// (1000000.0005 breaks 1000000). The caller says what was summed (Rounding);
+// without it, the value is taken to be one written value. Whole numbers are
+// compared exactly while (n + 1) sum|x_i| stays below 2^51.
 
 #include <algorithm>
+#include <cfloat>
 #include <cmath>
 
 namespace KORVAN {
 
+/// What a value was summed from: how many values, and the sum of their magnitudes. Values that
+/// are not finite add nothing: a bound at infinity is compared as such.
+struct Rounding {
+  double terms = 1;
+  double magnitude = 0;
+
+  /// Nothing summed yet.
+  static Rounding none() {
+    Rounding r;
+    r.terms = 0;
+    return r;
+  }
+  void add(double value) {
+    if (std::isfinite(value)) {
+      terms += 1;
+      magnitude += std::fabs(value);
+    }
+  }
+  /// Both sums, for a value compared with one from another sum.
+  Rounding& merge(const Rounding& other) {
+    terms += other.terms;
+    magnitude += other.magnitude;
+    return *this;
+  }
+};
+
+/// The most that rounding can have moved `value` off `limit` when `value` was summed as `r` says.
+inline double roundingAllowance(double value, double limit, const Rounding& r = Rounding()) {
+  const double magnitude = std::max(r.magnitude, std::max(std::fabs(value), std::fabs(limit)));
+  return (std::max(1.0, r.terms) + 1) * DBL_EPSILON * magnitude;
+}
+
 /// True when `value` and `limit` are one decimal value apart from rounding.
-inline bool sameAtLimitPrecision(double value, double limit) {
-  return std::isfinite(value) && std::isfinite(limit) &&
-         std::fabs(value - limit) <= 1e-9 * std::max(1.0, std::max(std::fabs(value), std::fabs(limit)));
+inline bool sameAtLimitPrecision(double value, double limit, const Rounding& r = Rounding()) {
+  return std::isfinite(value) && std::isfinite(limit) && std::fabs(value - limit) <= roundingAllowance(value, limit, r);
 }
 
 /// True when `value` lies above `limit` by more than rounding; never for a value that is not a number.
-inline bool aboveLimit(double value, double limit) {
-  return value > limit && !sameAtLimitPrecision(value, limit);
+inline bool aboveLimit(double value, double limit, const Rounding& r = Rounding()) {
+  return value > limit && !sameAtLimitPrecision(value, limit, r);
 }
 
 /// True when `value` lies below `limit` by more than rounding; never for a value that is not a number.
-inline bool belowLimit(double value, double limit) {
-  return value < limit && !sameAtLimitPrecision(value, limit);
+inline bool belowLimit(double value, double limit, const Rounding& r = Rounding()) {
+  return value < limit && !sameAtLimitPrecision(value, limit, r);
 }
 
 }

@@ -1,7 +1,13 @@
 #include "Resource/base/MIRT_FVDetector.hh"
 #include "Resource/base/MIRT_Resource.hh"
+#include "Resource/base/MIRT_Profile.hh"
+#include "Resource/base/MIRT_Transaction.hh"
 #include "PlanDatabase/base/PlanDatabase.hh"
+#include "ConstraintEngine/base/ConstrainedVariable.hh"
 #include "ConstraintEngine/base/ConstraintEngine.hh"
+#include "Utils/base/Utils.hh"
+
+#include <cmath>
 
 namespace KORVAN {
 namespace MIRT {
@@ -20,6 +26,62 @@ void FVDetector::initialize(InstantId inst) {
 void FVDetector::initialize() {
   if (m_res.isValid())
     m_res->resetViolations(m_walkEnd);
+}
+
+namespace {
+
+// The larger finite magnitude of a domain's bounds.
+double finiteMagnitude(const AbstractDomain& dom) {
+  double m = 0.0;
+  if (dom.isEmpty())
+    return m;
+  for (double bound : {dom.getLowerBound(), dom.getUpperBound()})
+    if (std::isfinite(bound) && std::fabs(bound) < g_infiniteTimeAsDouble())
+      m = std::max(m, std::fabs(bound));
+  return m;
+}
+
+// The initial level and the finite total limits.
+Rounding resourceRounding(const Resource& res) {
+  Rounding r = Rounding::none();
+  r.add(std::max(std::fabs(res.getInitCapacityLb()), std::fabs(res.getInitCapacityUb())));
+  for (double total : {res.getMaxProduction(), res.getMaxConsumption()})
+    if (std::fabs(total) < g_infiniteTimeAsDouble())
+      r.add(total);
+  return r;
+}
+
+}
+
+// Reached through the profile's detector; handles are checked for being set only, as the
+// profile's own queries do: these run for every flaw the solver compares.
+bool FVDetector::hasResource(const ProfileId& profile) {
+  return !profile.isNoId() && !profile->m_detector.isNoId() && !profile->m_detector->getResource().isNoId();
+}
+
+Rounding FVDetector::roundingOf(const ProfileId& profile) {
+  if (!hasResource(profile))
+    return Rounding();
+  Rounding r = resourceRounding(*profile->getResource());
+  for (const TransactionId& tx : profile->getTransactions())
+    r.add(finiteMagnitude(tx->quantity()->lastDomain()));
+  return r;
+}
+
+Rounding FVDetector::roundingAt(const InstantId& inst) {
+  const ProfileId& profile = inst->getProfile();
+  if (!hasResource(profile))
+    return Rounding();
+  Rounding r = resourceRounding(*profile->getResource());
+  for (double total : {inst->getMaxCumulativeProduction(), inst->getMaxCumulativeConsumption()})
+    if (std::fabs(total) < g_infiniteTimeAsDouble())
+      r.magnitude += std::fabs(total);
+  r.terms += profile->getTransactions().size();
+  return r;
+}
+
+Rounding roundingAt(const InstantId& inst) {
+  return FVDetector::roundingAt(inst);
 }
 
 void FVDetector::notifyOfViolation(InstantId inst, ResourceProblem::Type problem) {

@@ -4,6 +4,7 @@
 #include "Utils/base/Factory.hh"
 #include "Utils/base/Id.hh"
 #include "Utils/base/LabelStr.hh"
+#include "Resource/base/Limits.hh"
 #include "Resource/base/MIRT_Instant.hh"
 #include "Resource/base/MIRT_ResourceProblem.hh"
 
@@ -34,6 +35,13 @@ public:
   Id<FVDetector>& getId() { return m_id; }
   const Id<Resource>& getResource() const { return m_res; }
   int getWalkEnd() const { return m_walkEnd; }
+  // What a profile's levels and totals are summed from: the initial level, every quantity at
+  // its larger bound and the total limits.
+  static Rounding roundingOf(const Id<Profile>& profile);
+  // The same for one instant's, read from its totals: the initial level, the most produced and
+  // consumed up to it and the total limits, as many terms as the profile has transactions.
+  static Rounding roundingAt(const InstantId& inst);
+  static bool hasResource(const Id<Profile>& profile);
 
 protected:
   friend class Profile;
@@ -47,15 +55,26 @@ protected:
   // Whether the resource's constraint engine tolerates violations; false
   // when there is no live resource.
   bool allowViolations() const;
+  // A value of the instant beyond a limit by more than rounding.
+  static bool above(const InstantId& inst, double value, double limit) {
+    return value > limit && aboveLimit(value, limit, roundingAt(inst));
+  }
+  static bool below(const InstantId& inst, double value, double limit) {
+    return value < limit && belowLimit(value, limit, roundingAt(inst));
+  }
 
 private:
   FVDetector(const FVDetector&) = delete;
   FVDetector& operator=(const FVDetector&) = delete;
 
+
   Id<FVDetector> m_id;
   Id<Resource> m_res;
   int m_walkEnd;  // set by the profile before each walk
 };
+
+// FVDetector::roundingAt.
+Rounding roundingAt(const InstantId& inst);
 
 // What a resource hands "FVDetectorFactoryMgr" to make its detector. Keeps a
 // copy of the handle, so the record may outlive the handle it was built from.

@@ -126,6 +126,7 @@ public:
 protected:
   friend class ProfileIterator;
   friend class ProfilePropagator;
+  friend class FVDetector;
 
   bool needsRecompute() const { return m_needsRecompute; }
   std::string toString() const;

@@ -259,18 +259,28 @@ void Resource::resetProfile() {
 void Resource::recomputeTotals() {
   m_totalUsedConsumption = 0.0;
   m_totalUsedProduction = 0.0;
+  m_rounding = Rounding::none();
+  m_rounding.add(m_initialCapacity);
+  for (double total : {m_productionMax, m_consumptionMax})
+    if (std::fabs(total) < g_infiniteTimeAsDouble())
+      m_rounding.add(total);
   for (TokenSet::const_iterator it = tokens().begin(); it != tokens().end(); ++it) {
     TransactionId tx = assignedTransaction(*it);
     if (tx.isNoId())
       continue;
+    double magnitude = 0.0;
+    for (double q : {tx->getMin(), tx->getMax()})
+      if (std::fabs(q) < g_infiniteTimeAsDouble())
+        magnitude = std::max(magnitude, std::fabs(q));
+    m_rounding.add(magnitude);
     if (tx->getMax() < 0)
       m_totalUsedConsumption += tx->getMax();
     if (tx->getMin() > 0)
       m_totalUsedProduction += tx->getMin();
   }
-  if (belowLimit(m_totalUsedConsumption, m_consumptionMax))
+  if (belowLimit(m_totalUsedConsumption, m_consumptionMax, m_rounding))
     addGlobalResourceViolation(ResourceProblem::ConsumptionSumExceeded);
-  if (aboveLimit(m_totalUsedProduction, m_productionMax))
+  if (aboveLimit(m_totalUsedProduction, m_productionMax, m_rounding))
     addGlobalResourceViolation(ResourceProblem::ProductionSumExceeded);
 }
 
@@ -404,19 +414,19 @@ bool Resource::applyConstraints(const InstantId& instant) {
   bool found = false;
   // Not even all the production (consumption) still allowed can bring the
   // level back within the limits.
-  if (belowLimit(instant->getUpperMax() + m_productionMax - m_totalUsedProduction, m_limitMin)) {
+  if (belowLimit(instant->getUpperMax() + m_productionMax - m_totalUsedProduction, m_limitMin, m_rounding)) {
     instant->addResourceViolation(ResourceProblem::LevelTooLow);
     found = true;
   }
-  if (aboveLimit(instant->getLowerMin() + m_consumptionMax - m_totalUsedConsumption, m_limitMax)) {
+  if (aboveLimit(instant->getLowerMin() + m_consumptionMax - m_totalUsedConsumption, m_limitMax, m_rounding)) {
     instant->addResourceViolation(ResourceProblem::LevelTooHigh);
     found = true;
   }
-  if (belowLimit(instant->getLowerMax(), m_limitMin)) {
+  if (belowLimit(instant->getLowerMax(), m_limitMin, m_rounding)) {
     instant->addResourceFlaw(ResourceProblem::LevelTooLow);
     found = true;
   }
-  if (aboveLimit(instant->getUpperMin(), m_limitMax)) {
+  if (aboveLimit(instant->getUpperMin(), m_limitMax, m_rounding)) {
     instant->addResourceFlaw(ResourceProblem::LevelTooHigh);
     found = true;
   }

@@ -19,6 +19,7 @@
 #include "ConstraintEngine/base/IntervalDomain.hh"
 #include "PlanDatabase/base/Object.hh"
 #include "Resource/base/Instant.hh"
+#include "Resource/base/Limits.hh"
 #include "Resource/base/ResourceProblem.hh"
 #include "Resource/base/Transaction.hh"
 
@@ -63,6 +64,8 @@ public:
   double getLimitMax() const { return m_limitMax; }
   double getProductionMax() const { return m_productionMax; }
   double getConsumptionMax() const { return m_consumptionMax; }
+  // What the levels and totals are summed from, as the profile was last rebuilt.
+  const Rounding& getRounding() const { return m_rounding; }
 
   // The profile as it stands, without rebuilding.
   const std::map<int, InstantId>& getInstants() const { return m_instants; }
@@ -128,6 +131,7 @@ private:
   double m_totalUsedConsumption;
   double m_totalUsedProduction;
   bool m_dirty;
+  Rounding m_rounding;
   std::map<int, InstantId> m_instants;
   std::set<ResourceViolationId> m_globalViolations;
 };

@@ -13,12 +13,12 @@ ClosedWorldFVDetector::ClosedWorldFVDetector(Id<Resource> res) : GenericFVDetect
 ClosedWorldFVDetector::~ClosedWorldFVDetector() {}
 
 ResourceProblem::Type ClosedWorldFVDetector::getResourceLevelViolation(InstantId inst) const {
-  if (belowLimit(inst->getUpperLevel(), m_lowerLimit)) {
+  if (below(inst, inst->getUpperLevel(), m_lowerLimit)) {
     debugMsg("ClosedWorldFVDetector:detect", "Lower limit violation.  Limit: " << m_lowerLimit << " Upper level: "
              << inst->getUpperLevel());
     return ResourceProblem::LevelTooLow;
   }
-  if (aboveLimit(inst->getLowerLevel(), m_upperLimit)) {
+  if (above(inst, inst->getLowerLevel(), m_upperLimit)) {
     debugMsg("ClosedWorldFVDetector:detect", "Upper limit violation.  Limit: " << m_upperLimit << " Lower level: "
              << inst->getLowerLevel());
     return ResourceProblem::LevelTooHigh;
@@ -27,13 +27,13 @@ ResourceProblem::Type ClosedWorldFVDetector::getResourceLevelViolation(InstantId
 }
 
 void ClosedWorldFVDetector::handleResourceLevelFlaws(InstantId inst) {
-  if (belowLimit(inst->getLowerLevel(), m_lowerLimit)) {
+  if (below(inst, inst->getLowerLevel(), m_lowerLimit)) {
     inst->setFlawed(true);
     inst->setLower(true);
     inst->setLowerMagnitude(std::fabs(m_lowerLimit - inst->getLowerLevel()));
     debugMsg("ClosedWorldFVDetector:detect", "Lower limit flaw.");
   }
-  if (aboveLimit(inst->getUpperLevel(), m_upperLimit)) {
+  if (above(inst, inst->getUpperLevel(), m_upperLimit)) {
     inst->setFlawed(true);
     inst->setUpper(true);
     inst->setUpperMagnitude(std::fabs(m_upperLimit - inst->getUpperLevel()));

@@ -21,19 +21,19 @@ GenericFVDetector::GenericFVDetector(Id<Resource> res)
 GenericFVDetector::~GenericFVDetector() {}
 
 ResourceProblem::Type GenericFVDetector::getResourceViolation(InstantId inst) const {
-  if (aboveLimit(inst->getMinCumulativeConsumption(), m_maxCumulativeConsumption)) {
+  if (above(inst, inst->getMinCumulativeConsumption(), m_maxCumulativeConsumption)) {
     debugMsg("GenericFVDetector:detect", "Cumulative consumption violation.");
     return ResourceProblem::ConsumptionSumExceeded;
   }
-  if (aboveLimit(inst->getMinCumulativeProduction(), m_maxCumulativeProduction)) {
+  if (above(inst, inst->getMinCumulativeProduction(), m_maxCumulativeProduction)) {
     debugMsg("GenericFVDetector:detect", "Cumulative production violation.");
     return ResourceProblem::ProductionSumExceeded;
   }
-  if (aboveLimit(inst->getMinInstantConsumption(), m_maxInstConsumption)) {
+  if (above(inst, inst->getMinInstantConsumption(), m_maxInstConsumption)) {
     debugMsg("GenericFVDetector:detect", "Instantaneous consumption violation.");
     return ResourceProblem::ConsumptionRateExceeded;
   }
-  if (aboveLimit(inst->getMinInstantProduction(), m_maxInstProduction)) {
+  if (above(inst, inst->getMinInstantProduction(), m_maxInstProduction)) {
     debugMsg("GenericFVDetector:detect", "Instantaneous production violation.");
     return ResourceProblem::ProductionRateExceeded;
   }
@@ -41,19 +41,19 @@ ResourceProblem::Type GenericFVDetector::getResourceViolation(InstantId inst) co
 }
 
 void GenericFVDetector::handleResourceFlaws(InstantId inst) {
-  if (aboveLimit(inst->getMaxCumulativeConsumption(), m_maxCumulativeConsumption)) {
+  if (above(inst, inst->getMaxCumulativeConsumption(), m_maxCumulativeConsumption)) {
     inst->setFlawed(true);
     debugMsg("GenericFVDetector:detect", "Cumulative consumption flaw.");
   }
-  if (aboveLimit(inst->getMaxCumulativeProduction(), m_maxCumulativeProduction)) {
+  if (above(inst, inst->getMaxCumulativeProduction(), m_maxCumulativeProduction)) {
     inst->setFlawed(true);
     debugMsg("GenericFVDetector:detect", "Cumulative production flaw.");
   }
-  if (aboveLimit(inst->getMaxInstantConsumption(), m_maxInstConsumption)) {
+  if (above(inst, inst->getMaxInstantConsumption(), m_maxInstConsumption)) {
     inst->setFlawed(true);
     debugMsg("GenericFVDetector:detect", "Instantaneous consumption flaw.");
   }
-  if (aboveLimit(inst->getMaxInstantProduction(), m_maxInstProduction)) {
+  if (above(inst, inst->getMaxInstantProduction(), m_maxInstProduction)) {
     inst->setFlawed(true);
     debugMsg("GenericFVDetector:detect", "Instantaneous production flaw.");
   }

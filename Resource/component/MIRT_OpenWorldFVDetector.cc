@@ -15,12 +15,12 @@ OpenWorldFVDetector::~OpenWorldFVDetector() {}
 ResourceProblem::Type OpenWorldFVDetector::getResourceLevelViolation(InstantId inst) const {
   const double remainingProduction = m_maxCumulativeProduction - inst->getMinCumulativeProduction();
   const double remainingConsumption = m_maxCumulativeConsumption - inst->getMinCumulativeConsumption();
-  if (belowLimit(inst->getUpperLevel() + remainingProduction, m_lowerLimit)) {
+  if (below(inst, inst->getUpperLevel() + remainingProduction, m_lowerLimit)) {
     debugMsg("OpenWorldFVDetector:detect", "Lower limit violation.  Limit: " << m_lowerLimit << " Upper level: "
              << inst->getUpperLevel() << " Maximum remaining production: " << remainingProduction);
     return ResourceProblem::LevelTooLow;
   }
-  if (aboveLimit(inst->getLowerLevel() - remainingConsumption, m_upperLimit)) {
+  if (above(inst, inst->getLowerLevel() - remainingConsumption, m_upperLimit)) {
     debugMsg("OpenWorldFVDetector:detect", "Upper limit violation.  Limit: " << m_upperLimit << " Lower level: "
              << inst->getLowerLevel() << " Maxumum remaining consumption: " << remainingConsumption);
     return ResourceProblem::LevelTooHigh;
@@ -29,13 +29,13 @@ ResourceProblem::Type OpenWorldFVDetector::getResourceLevelViolation(InstantId i
 }
 
 void OpenWorldFVDetector::handleResourceLevelFlaws(InstantId inst) {
-  if (belowLimit(inst->getLowerLevelMax(), m_lowerLimit)) {
+  if (below(inst, inst->getLowerLevelMax(), m_lowerLimit)) {
     inst->setFlawed(true);
     inst->setLower(true);
     inst->setLowerMagnitude(std::fabs(m_lowerLimit - inst->getLowerLevelMax()));
     debugMsg("OpenWorldFVDetector:detect", "Lower limit flaw.");
   }
-  if (aboveLimit(inst->getUpperLevelMin(), m_upperLimit)) {
+  if (above(inst, inst->getUpperLevelMin(), m_upperLimit)) {
     inst->setFlawed(true);
     inst->setUpper(true);
     inst->setUpperMagnitude(std::fabs(m_upperLimit - inst->getUpperLevelMin()));

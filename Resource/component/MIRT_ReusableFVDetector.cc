@@ -19,17 +19,17 @@ ReusableFVDetector::~ReusableFVDetector() {}
 // A violation is what happens in every completion: the totals that must be
 // reached, not the ones that may be.
 ResourceProblem::Type ReusableFVDetector::getResourceProblem(const InstantId& inst) const {
-  if (aboveLimit(inst->getMinCumulativeConsumption(), m_maxCumulativeConsumption))
+  if (above(inst, inst->getMinCumulativeConsumption(), m_maxCumulativeConsumption))
     return ResourceProblem::ConsumptionSumExceeded;
-  if (aboveLimit(inst->getMinCumulativeProduction(), m_maxCumulativeConsumption))
+  if (above(inst, inst->getMinCumulativeProduction(), m_maxCumulativeConsumption))
     return ResourceProblem::ProductionSumExceeded;
-  if (aboveLimit(inst->getMinInstantConsumption(), m_maxInstConsumption))
+  if (above(inst, inst->getMinInstantConsumption(), m_maxInstConsumption))
     return ResourceProblem::ConsumptionRateExceeded;
-  if (aboveLimit(inst->getMinInstantProduction(), m_maxInstConsumption))
+  if (above(inst, inst->getMinInstantProduction(), m_maxInstConsumption))
     return ResourceProblem::ProductionRateExceeded;
-  if (belowLimit(inst->getUpperLevel(), m_lowerLimit))
+  if (below(inst, inst->getUpperLevel(), m_lowerLimit))
     return ResourceProblem::LevelTooLow;
-  if (aboveLimit(inst->getLowerLevel(), m_upperLimit))
+  if (above(inst, inst->getLowerLevel(), m_upperLimit))
     return ResourceProblem::LevelTooHigh;
   return ResourceProblem::NoProblem;
 }
@@ -83,8 +83,8 @@ bool ReusableFVDetector::detect(InstantId inst) {
     return true;
   }
 
-  const bool lowerFlaw = belowLimit(inst->getLowerLevel(), m_lowerLimit);
-  const bool upperFlaw = aboveLimit(inst->getUpperLevel(), m_upperLimit);
+  const bool lowerFlaw = below(inst, inst->getLowerLevel(), m_lowerLimit);
+  const bool upperFlaw = above(inst, inst->getUpperLevel(), m_upperLimit);
   if (lowerFlaw || upperFlaw) {
     inst->setFlawed(true);
     inst->setLower(lowerFlaw);

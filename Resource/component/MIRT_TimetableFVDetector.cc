@@ -24,42 +24,42 @@ TimetableFVDetector::TimetableFVDetector(Id<Resource> res)
 TimetableFVDetector::~TimetableFVDetector() {}
 
 ResourceProblem::Type TimetableFVDetector::getResourceProblem(const InstantId& inst) const {
-  if (aboveLimit(inst->getMinCumulativeConsumption(), m_maxCumulativeConsumption))
+  if (above(inst, inst->getMinCumulativeConsumption(), m_maxCumulativeConsumption))
     return ResourceProblem::ConsumptionSumExceeded;
-  if (aboveLimit(inst->getMinCumulativeProduction(), m_maxCumulativeProduction))
+  if (above(inst, inst->getMinCumulativeProduction(), m_maxCumulativeProduction))
     return ResourceProblem::ProductionSumExceeded;
-  if (aboveLimit(inst->getMinInstantConsumption(), m_maxInstConsumption))
+  if (above(inst, inst->getMinInstantConsumption(), m_maxInstConsumption))
     return ResourceProblem::ConsumptionRateExceeded;
-  if (aboveLimit(inst->getMinInstantProduction(), m_maxInstProduction))
+  if (above(inst, inst->getMinInstantProduction(), m_maxInstProduction))
     return ResourceProblem::ProductionRateExceeded;
   // Even all the production still allowed would not lift the highest level to the limit.
-  if (belowLimit(inst->getUpperLevel() + (m_maxCumulativeProduction - inst->getMinCumulativeProduction()), m_lowerLimit))
+  if (below(inst, inst->getUpperLevel() + (m_maxCumulativeProduction - inst->getMinCumulativeProduction()), m_lowerLimit))
     return ResourceProblem::LevelTooLow;
-  if (aboveLimit(inst->getLowerLevel() - (m_maxCumulativeConsumption - inst->getMinCumulativeConsumption()), m_upperLimit))
+  if (above(inst, inst->getLowerLevel() - (m_maxCumulativeConsumption - inst->getMinCumulativeConsumption()), m_upperLimit))
     return ResourceProblem::LevelTooHigh;
   return ResourceProblem::NoProblem;
 }
 
 bool TimetableFVDetector::detect(InstantId inst) {
   debugMsg("TimetableFVDetector:detect", "Detecting flaws and violations at time " << inst->getTime());
-  condDebugMsg(aboveLimit(inst->getMinCumulativeConsumption(), m_maxCumulativeConsumption), "TimetableFVDetector:detect",
+  condDebugMsg(above(inst, inst->getMinCumulativeConsumption(), m_maxCumulativeConsumption), "TimetableFVDetector:detect",
                "Cumulative consumption violation. Limit: " << m_maxCumulativeConsumption
                << " Minimum cumulative consumption: " << inst->getMinCumulativeConsumption());
-  condDebugMsg(aboveLimit(inst->getMinCumulativeProduction(), m_maxCumulativeProduction), "TimetableFVDetector:detect",
+  condDebugMsg(above(inst, inst->getMinCumulativeProduction(), m_maxCumulativeProduction), "TimetableFVDetector:detect",
                "Cumulative production violation. Limit: " << m_maxCumulativeProduction
                << " Minimum cumulative production: " << inst->getMinCumulativeProduction());
-  condDebugMsg(aboveLimit(inst->getMinInstantConsumption(), m_maxInstConsumption), "TimetableFVDetector:detect",
+  condDebugMsg(above(inst, inst->getMinInstantConsumption(), m_maxInstConsumption), "TimetableFVDetector:detect",
                "Instantaneous consumption violation. Limit: " << m_maxInstConsumption
                << " Minimum instantaneous consumption: " << inst->getMinInstantConsumption());
-  condDebugMsg(aboveLimit(inst->getMinInstantProduction(), m_maxInstProduction), "TimetableFVDetector:detect",
+  condDebugMsg(above(inst, inst->getMinInstantProduction(), m_maxInstProduction), "TimetableFVDetector:detect",
                "Instantaneous production violation. Limit: " << m_maxInstProduction
                << " Minimum instantaneous production: " << inst->getMinInstantProduction());
-  condDebugMsg(belowLimit(inst->getUpperLevel() + (m_maxCumulativeProduction - inst->getMinCumulativeProduction()), m_lowerLimit),
+  condDebugMsg(below(inst, inst->getUpperLevel() + (m_maxCumulativeProduction - inst->getMinCumulativeProduction()), m_lowerLimit),
                "TimetableFVDetector:detect",
                "Lower limit violation.  Limit: " << m_lowerLimit << " Upper level: " << inst->getUpperLevel()
                << " Maximum remaining production: "
                << (m_maxCumulativeProduction - inst->getMinCumulativeProduction()));
-  condDebugMsg(aboveLimit(inst->getLowerLevel() - (m_maxCumulativeConsumption - inst->getMinCumulativeConsumption()), m_upperLimit),
+  condDebugMsg(above(inst, inst->getLowerLevel() - (m_maxCumulativeConsumption - inst->getMinCumulativeConsumption()), m_upperLimit),
                "TimetableFVDetector:detect",
                "Upper limit violation.  Limit: " << m_upperLimit << " Lower level: " << inst->getLowerLevel()
                << " Maxumum remaining consumption: "

@@ -29,19 +29,33 @@ const char* const PROFILES[] = {"TimetableProfile", "FlowProfile", "IncrementalF
 const char* const DETECTORS[] = {"TimetableFVDetector", "ReusableFVDetector", "OpenWorldFVDetector",
                                  "ClosedWorldFVDetector"};
 
+// What was summed, for the rule's allowance.
+Rounding summed(std::initializer_list<double> values) {
+  Rounding r = Rounding::none();
+  for (double v : values)
+    r.add(v);
+  return r;
+}
+
 TEST(DecimalLimits, RuleKeepsDecimalSumsAndWholeUnits) {
   EXPECT_FALSE(aboveLimit(0.1 + 0.2, 0.3));
-  EXPECT_FALSE(belowLimit(0.3 - 0.1 - 0.2, 0.0));
+  // A sum that cancels to almost nothing is forgiven the rounding of what was summed.
+  EXPECT_FALSE(belowLimit(0.3 - 0.1 - 0.2, 0.0, summed({0.3, 0.1, 0.2})));
   EXPECT_TRUE(aboveLimit(0.1 + 0.2 + 0.01, 0.3));
   EXPECT_TRUE(aboveLimit(0.3 + 1e-8, 0.3));
   EXPECT_TRUE(belowLimit(-1e-8, 0.0));
   // A million tenths, against the limit they make in decimals.
   double sum = 0.0;
-  for (int i = 0; i < 1000000; i++)
+  Rounding tenths = Rounding::none();
+  for (int i = 0; i < 1000000; i++) {
     sum += 0.1;
+    tenths.add(0.1);
+  }
   EXPECT_NE(sum, 100000.0);
-  EXPECT_FALSE(aboveLimit(sum, 100000.0));
-  EXPECT_FALSE(belowLimit(sum, 100000.0));
+  EXPECT_FALSE(aboveLimit(sum, 100000.0, tenths));
+  EXPECT_FALSE(belowLimit(sum, 100000.0, tenths));
+  // Yet a tenth of a unit more is a tenth more, a million tenths or not.
+  EXPECT_TRUE(aboveLimit(sum + 0.1, 100000.0, tenths));
   // Whole numbers are exact up to the horizon.
   const double horizon = g_infiniteTimeAsDouble();
   EXPECT_TRUE(aboveLimit(horizon, horizon - 1));
@@ -52,6 +66,50 @@ TEST(DecimalLimits, RuleKeepsDecimalSumsAndWholeUnits) {
   EXPECT_TRUE(aboveLimit(HUGE_VAL, 1e300));
   EXPECT_FALSE(aboveLimit(HUGE_VAL, HUGE_VAL));
   EXPECT_TRUE(belowLimit(-HUGE_VAL, -1e300));
+}
+
+// Rounding only: digits the user wrote count at every magnitude, and the allowance grows with
+// how many values were summed, not with the size of the limit alone.
+TEST(DecimalLimits, RuleForgivesRoundingOnlyAtLargeMagnitudes) {
+  const double million = 1000000.0;
+  EXPECT_TRUE(aboveLimit(million + 0.0005, million, summed({million, 0.0005})));
+  EXPECT_TRUE(aboveLimit(million + 0.0005, million));
+  EXPECT_TRUE(belowLimit(million - 0.0005, million, summed({million, -0.0005})));
+  EXPECT_TRUE(aboveLimit(1e12 + 0.001, 1e12, summed({1e12, 0.001})));
+  EXPECT_TRUE(aboveLimit(1e15 + 1, 1e15));
+  // Decimal sums at large magnitudes keep the limits they make in decimals.
+  const double big = 1e12;
+  EXPECT_FALSE(aboveLimit(big + 0.1 + 0.2, big + 0.3, summed({big, 0.1, 0.2})));
+  EXPECT_FALSE(belowLimit(big + 0.1 + 0.2 - big, 0.3, summed({big, 0.1, 0.2, big})));
+  EXPECT_FALSE(aboveLimit(million + 0.1 + 0.2 - million, 0.3, summed({million, 0.1, 0.2, million})));
+  // Twenty units in the last place: too many for one written value, rounding for a thousand.
+  const double ulp = std::nextafter(million, 2 * million) - million;
+  Rounding thousand = Rounding::none();
+  for (int i = 0; i < 1000; i++)
+    thousand.add(million / 1000);
+  EXPECT_TRUE(aboveLimit(million + 20 * ulp, million));
+  EXPECT_FALSE(aboveLimit(million + 20 * ulp, million, thousand));
+  EXPECT_TRUE(aboveLimit(million + 1e-6, million, thousand));
+  // The allowance is what rounding can reach: the sum of a thousand random decimals, in any
+  // order, keeps the limit written as their sum in decimals.
+  std::mt19937 rng(7);
+  for (int trial = 0; trial < 20; trial++) {
+    long long cents = 0;
+    double forward = 0.0;
+    Rounding r = Rounding::none();
+    std::vector<double> values;
+    for (int i = 0; i < 1000; i++) {
+      const long long c = std::uniform_int_distribution<long long>(-10000000, 10000000)(rng);
+      cents += c;
+      values.push_back(c / 100.0);
+      forward += values.back();
+      r.add(values.back());
+    }
+    const double exact = cents / 100.0;
+    EXPECT_FALSE(aboveLimit(forward, exact, r)) << trial;
+    EXPECT_FALSE(belowLimit(forward, exact, r)) << trial;
+    EXPECT_TRUE(aboveLimit(exact + 0.01, exact, r)) << trial;
+  }
 }
 
 // Whether some instant of the profile is violated or flawed.

@@ -690,6 +690,41 @@ TEST_P(OracleCases, orderingThroughFreePointsDroppedWhileOthersAreOrdered) {
   EXPECT_EQ("[4 4]", instantText(r, 20));
 }
 
+// A draw of 4 at 5 leaves the level at 1, below the limit 2, unless a production of 3 may have
+// come by then; the production may come only after a draw of 3 (through two free points), so
+// at 5 the level is at most 1 in every schedule and the network is inconsistent, under the
+// flow profiles (the timetable ignores orderings). Every window is [0 20]: no link narrows a
+// domain. Each link, deleted or deactivated while the network is inconsistent, leaves it
+// consistent at the next propagation.
+TEST_P(OracleCases, orderingThroughFreePointsDroppedWhileInconsistent) {
+  const bool seesOrderings = std::string(GetParam()) != "TimetableProfile";
+  for (int dropped = 0; dropped < 3; ++dropped)
+    for (bool deactivate : {false, true}) {
+      SCOPED_TRACE("link " + std::to_string(dropped) + (deactivate ? " deactivated" : " deleted"));
+      ResourceWorld w;
+      TestReservoir* r = w.reservoir("R", 5, 2, 100, GetParam(), "ClosedWorldFVDetector");
+      w.consumer("R", 5, 5, 4, 4);
+      w.producer("R", 15, 15, 10, 10);
+      const Id<ReservoirToken> draw(w.consumer("R", 0, 20, 3, 3));
+      const Id<ReservoirToken> production(w.producer("R", 0, 20, 3, 3));
+      const ConstrainedVariableId y = freePoint(w, 0, 20), z = freePoint(w, 0, 20);
+      const ConstraintId links[] = {w.precedes(draw->getTime(), y), w.precedes(y, z),
+                                    w.precedes(z, production->getTime())};
+      EXPECT_EQ(!seesOrderings, w.propagate());
+      if (deactivate)
+        links[dropped]->deactivate();
+      else
+        w.db->getClient()->deleteConstraint(links[dropped]);
+      ASSERT_TRUE(w.propagate());
+      EXPECT_EQ("[-2 4] flawed", instantText(r, 5));
+      EXPECT_FALSE(draw->getQuantity()->lastDomain().isEmpty() || production->getQuantity()->lastDomain().isEmpty());
+      if (deactivate) {
+        links[dropped]->undoDeactivation();
+        EXPECT_EQ(!seesOrderings, w.propagate());
+      }
+    }
+}
+
 // A reservoir below its lower limit makes the network inconsistent; a
 // producer that lifts the level back, or the removal of one of the two
 // consumers, makes it consistent again with nothing relaxed.

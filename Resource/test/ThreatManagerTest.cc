@@ -215,3 +215,32 @@ TEST(ThreatManager, iteratorGathersRecordedFlawsWithoutRecomputing) {
   EXPECT_EQ(std::vector<int>({5, 1}), timesOf(mgr->createIterator()));
   delete (SOLVERS::FlawManager*) mgr;
 }
+
+// Flaw sizes are sums of decimals: two that are one decimal apart from rounding (0.1 + 0.2 - 0.2
+// against 0.3 - 0.2) tie, and the next comparator decides; a true difference still ranks.
+TEST(ThreatManager, decimalFlawSizesTieAsDecimals) {
+  ResourceWorld w(false, true);
+  TestReservoir* res = withInstants(w, "R", {3, 10});
+  const double above = 0.1 + 0.2 - 0.2, below = 0.3 - 0.2;
+  ASSERT_GT(above, below);
+  InstantId early = w.flaw(res, 3, true, true, below, below);
+  InstantId late = w.flaw(res, 10, true, true, above, above);
+  const std::vector<std::tuple<std::string, bool, std::string>> cases = {
+    {"most,earliest", true, "earliest"},       {"least,latest", false, "latest"},
+    {"upper,most,earliest", true, "earliest"}, {"lower,least,latest", false, "latest"},
+    {"lower,most,latest", false, "latest"},    {"upper,least,earliest", true, "earliest"}};
+  for (const auto& c : cases) {
+    ThreatManager mgr(*xml("<M order=\"" + std::get<0>(c) + "\"/>"));
+    const InstantId& first = std::get<1>(c) ? early : late;
+    const InstantId& second = std::get<1>(c) ? late : early;
+    LabelStr why("none");
+    EXPECT_TRUE(mgr.betterThan(first, second, why)) << std::get<0>(c);
+    EXPECT_EQ(std::get<2>(c), why.toString()) << std::get<0>(c);
+    EXPECT_FALSE(mgr.betterThan(second, first, why)) << std::get<0>(c);
+  }
+  w.flaw(res, 10, true, true, 0.1001, 0.1001);
+  ThreatManager most(*xml("<M order=\"most,earliest\"/>"));
+  LabelStr why("none");
+  EXPECT_TRUE(most.betterThan(late, early, why));
+  EXPECT_EQ("mostFlawedAbsolute", why.toString());
+}

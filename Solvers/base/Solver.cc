@@ -108,6 +108,8 @@ void Solver::release() {
   m_flawManagers.clear();
   delete m_contextObj;
   m_contextObj = nullptr;
+  if (m_db.isValid() && m_db->getConstraintEngine().isValid())
+    m_db->getConstraintEngine()->setPropagationLimit(0);
   if (m_id.isValid())
     m_id.remove();
 }
@@ -195,7 +197,18 @@ bool Solver::step() {
   if (m_status != UNSOLVED)
     return false;
   m_stepCount++;
-  if (!propagate()) {
+  // A step limit bounds the run only if each step's propagation is bounded too: a cycle of
+  // constraints may move a bound one unit per pass up to the horizon.
+  const ConstraintEngineId& ce = m_db->getConstraintEngine();
+  ce->setPropagationLimit(m_maxSteps > 0 ? PROPAGATION_WORK_PER_CONSTRAINT * (ce->getConstraints().size() + 1) : 0);
+  const bool consistent = propagate();
+  if (ce->propagationCut()) {
+    debugMsg("Solver:step", "Step " << m_stepCount << ": propagation cut at its limit");
+    m_status = STEP_LIMIT;
+    publish();
+    return false;
+  }
+  if (!consistent) {
     debugMsg("Solver:step", "Step " << m_stepCount << ": inconsistent");
     if (!backtrack())
       m_status = EXHAUSTED;

@@ -57,6 +57,9 @@ public:
   unsigned int getBacktrackCount() const { return m_backtrackCount; }
   double getElapsedSeconds() const { return m_elapsed; }
   unsigned int getMaxSteps() const { return m_maxSteps; }
+  /// Under a step limit, a step's propagation may run this many constraint executions and
+  /// propagator passes per constraint; past them the search ends at STEP_LIMIT.
+  static const unsigned long PROPAGATION_WORK_PER_CONSTRAINT = 1000;
   /// Flaws whose handler offered no choice at all. Backtracking over one is no proof: the flaw
   /// may be one that no decision of this search can resolve (a bound that only fixing times
   /// tightens), so an exhausted search that met any proves nothing.

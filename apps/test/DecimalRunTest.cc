@@ -124,6 +124,40 @@ TEST(DecimalRun, ReservoirAndInstantBasedResource) {
   }
 }
 
+// Only rounding is forgiven: a level a two-thousandth over a limit of a million breaks it under
+// every resource kind and profile, and keeps a limit written with that digit.
+TEST(DecimalRun, LargeMagnitudesKeepEveryWrittenDigit) {
+  for (const std::string& limit : {std::string("1000000"), std::string("1000000.0005")}) {
+    const bool over = limit == "1000000";
+    for (const char* profile : PROFILES) {
+      SCOPED_TRACE(std::string(profile) + " capacity " + limit);
+      const std::string uses = use("a", "0", 10, "999999.9") + use("b", "0", 10, "0.1") + use("c", "5", 2, "0.0005");
+      Outcome run = korvanRun(reusable(profile, limit, uses));
+      EXPECT_EQ(over ? "INCONSISTENT" : "SOLVED", run.result) << run.output;
+    }
+    for (const char* type : {"Reservoir", "Resource"}) {
+      SCOPED_TRACE(std::string(type) + " limit " + limit);
+      const std::string kind = type;
+      auto produce = [&](const std::string& name, const std::string& amount) {
+        return "  <goal predicate=\"" + (kind == "Reservoir" ? std::string("Reservoir.produce") : "Resource.change") +
+               "\" name=\"" + name + "\" object=\"t\" time=\"5\" quantity=\"" + amount + "\"/>\n";
+      };
+      const std::string model = "<vexl>\n  <new type=\"" + kind + "\" name=\"t\"> <float value=\"0\"/> <float value=\"0\"/>"
+                                " <float value=\"" + limit + "\"/> </new>\n  <close/>\n" +
+                                produce("a", "1000000") + produce("b", "0.0005") + "</vexl>\n";
+      Outcome run = korvanRun(model);
+      if (over) {
+        EXPECT_NE("SOLVED", run.result) << run.output;
+        EXPECT_EQ(1, run.status) << run.output;
+      }
+      else {
+        EXPECT_EQ("SOLVED", run.result) << run.output;
+        EXPECT_NE(std::string::npos, run.output.find("    level at 5 [1000000.0005 1000000.0005]")) << run.output;
+      }
+    }
+  }
+}
+
 int envInt(const char* name, int fallback) {
   const char* text = std::getenv(name);
   return text == nullptr ? fallback : std::atoi(text);

@@ -8,8 +8,8 @@
 // of two resources, generic constraints over time points ("eq", "leq", "neq", "addEq") with
 // windows unbounded on one side or both, distance variables shared by two "temporalDistance"
 // relations or also used as a time point, and bool and object variables under "eq" and "neq";
-// instant-based resources with ranged quantities (and, with VERDICT_PENDING=1, production and
-// consumption maxima, and eq/neq between the objects of uses with two candidates); reservoirs
+// instant-based resources with ranged quantities, production and consumption maxima, and eq/neq
+// between the objects of uses with two candidates; reservoirs
 // of up to 10 events in windows up to 40 wide, judged by the order of their events.
 //
 // VERDICT_MODELS sets the number of models per slice (CI runs four slices of 400), VERDICT_SEED
@@ -532,9 +532,9 @@ double pickDecimal(std::mt19937& rng, int lo, int hi) { // tenths
   return std::uniform_int_distribution<int>(lo, hi)(rng) / 10.0;
 }
 
-/// Draws whose faults are mended elsewhere: production and consumption maxima of instant-based
-/// resources, and eq/neq between the objects of uses with several candidates (VERDICT_PENDING=1).
-bool pendingDraws() { return envInt("VERDICT_PENDING", 0) != 0; }
+/// Production and consumption maxima of instant-based resources, and eq/neq between the objects of
+/// uses with several candidates (VERDICT_WIDE=0 leaves them out, to replay older seeds' draws).
+bool wideDraws() { return envInt("VERDICT_WIDE", 1) != 0; }
 
 Model randomModel(std::mt19937& rng, bool decimals, int mostUses = 4) {
   auto pick = [&](int lo, int hi) { return std::uniform_int_distribution<int>(lo, hi)(rng); };
@@ -549,7 +549,7 @@ Model randomModel(std::mt19937& rng, bool decimals, int mostUses = 4) {
     m.capacity = pick(0, 3);
     m.lower = m.capacity - pick(1, 5);
     m.upper = m.capacity + pick(1, 5);
-    if (pendingDraws() && pick(0, 1) == 0) { // the totals, often under levels that never bind
+    if (wideDraws() && pick(0, 1) == 0) { // the totals, often under levels that never bind
       m.total = pick(2, 8);
       m.drain = pick(2, 8);
       m.lower -= pick(0, 1) * 10;
@@ -640,7 +640,7 @@ Model randomModel(std::mt19937& rng, bool decimals, int mostUses = 4) {
       u.specifiedStart = NONE; // a time specified would be a bounded side
     }
   // The objects of uses that may go on either resource, equal or apart.
-  if (m.twoObjects && pendingDraws() && pick(0, 1) == 0)
+  if (m.twoObjects && wideDraws() && pick(0, 1) == 0)
     for (int i = pick(1, 2); i > 0; i--) {
       const int a = pick(0, count - 1), b = pick(0, count - 1);
       if (a != b)
@@ -1336,14 +1336,14 @@ std::string aroundFault(const Model& m, const std::string& list, bool ofModel) {
   return "";
 }
 
-/// The level on object `o` at time t: only the uses that can go nowhere else count, each at its
-/// least quantity (the most the level can be), an instant-based resource's changes at the
-/// schedule's; the schedule's objects are ignored.
+/// The level on object `o` at time t: the uses the schedule puts on `o` (objects related by
+/// eq/neq may leave a use no other place), each at its least quantity (the most the level can
+/// be), an instant-based resource's changes at the schedule's.
 double levelAt(const Model& m, const Schedule& s, int o, int t) {
   double level = m.capacity;
   for (size_t i = 0; i < m.uses.size(); i++) {
     const Use& u = m.uses[i];
-    if (u.objects != 1 << o)
+    if (s.object[i] != o)
       continue;
     if (m.events() && s.start[i] <= t)
       level += m.kind == RESOURCE ? s.quantity[i] : u.quantity;

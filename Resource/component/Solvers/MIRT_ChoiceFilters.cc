@@ -1,5 +1,6 @@
 #include "Resource/component/Solvers/MIRT_ChoiceFilters.hh"
 #include "Resource/base/Limits.hh"
+#include "Resource/base/MIRT_FVDetector.hh"
 #include "Resource/component/MIRT_FlowProfile.hh"
 #include "Utils/base/Debug.hh"
 #include "Utils/base/Error.hh"
@@ -32,7 +33,8 @@ DefaultChoiceFilter::DefaultChoiceFilter(FlowProfile* profile, const LabelStr& e
     m_treatAsLowerFlaw = false;
   else {
     // Magnitudes of sums of decimals that tie in decimals tie here too.
-    m_treatAsLowerFlaw = !belowLimit(m_inst->getLowerFlawMagnitude(), m_inst->getUpperFlawMagnitude());
+    m_treatAsLowerFlaw =
+      !belowLimit(m_inst->getLowerFlawMagnitude(), m_inst->getUpperFlawMagnitude(), roundingAt(m_inst));
     debugMsg("ThreatDecisionPoint:filter", "Treating as " << (m_treatAsLowerFlaw ? "lower" : "upper")
              << " flaw because of magnitude.  Lower: " << m_inst->getLowerFlawMagnitude()
              << " Upper: " << m_inst->getUpperFlawMagnitude());

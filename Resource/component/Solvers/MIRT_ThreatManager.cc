@@ -1,4 +1,6 @@
 #include "Resource/component/Solvers/MIRT_ThreatManager.hh"
+#include "Resource/base/Limits.hh"
+#include "Resource/base/MIRT_FVDetector.hh"
 #include "Resource/base/MIRT_Profile.hh"
 #include "Resource/base/MIRT_Resource.hh"
 #include "PlanDatabase/base/PlanDatabase.hh"
@@ -14,6 +16,14 @@ namespace KORVAN {
 namespace MIRT {
 
 namespace {
+
+// Flaw sizes are sums of decimals: the two compare under the rule that judges them against limits.
+bool larger(const InstantId& a, double ma, const InstantId& b, double mb) {
+  if (!(ma > mb))
+    return false;
+  Rounding r = roundingAt(a);
+  return aboveLimit(ma, mb, r.merge(roundingAt(b)));
+}
 
 // "<time> on <resource>" for debug lines.
 std::string describe(const InstantId& inst) {
@@ -58,14 +68,14 @@ bool MostInstantComparator::operator()(const InstantId& a, const InstantId& b) c
       return false;
     if (!b->hasUpperLevelFlaw())
       return true;
-    return a->getUpperFlawMagnitude() > b->getUpperFlawMagnitude();
+    return larger(a, a->getUpperFlawMagnitude(), b, b->getUpperFlawMagnitude());
   }
   if (m_dir == LOWER) {
     if (!a->hasLowerLevelFlaw())
       return false;
     if (!b->hasLowerLevelFlaw())
       return true;
-    return a->getLowerFlawMagnitude() > b->getLowerFlawMagnitude();
+    return larger(a, a->getLowerFlawMagnitude(), b, b->getLowerFlawMagnitude());
   }
   auto measure = [](const InstantId& inst) {
     double m = 0.0;
@@ -75,7 +85,7 @@ bool MostInstantComparator::operator()(const InstantId& a, const InstantId& b) c
       m = std::max(m, inst->getLowerFlawMagnitude());
     return m;
   };
-  return measure(a) > measure(b);
+  return larger(a, measure(a), b, measure(b));
 }
 std::string MostInstantComparator::toString() const {
   if (m_dir == ABSOLUTE)
@@ -92,14 +102,14 @@ bool LeastInstantComparator::operator()(const InstantId& a, const InstantId& b) 
       return false;
     if (!b->hasUpperLevelFlaw())
       return true;
-    return a->getUpperFlawMagnitude() < b->getUpperFlawMagnitude();
+    return larger(b, b->getUpperFlawMagnitude(), a, a->getUpperFlawMagnitude());
   }
   if (m_dir == LOWER) {
     if (!a->hasLowerLevelFlaw())
       return false;
     if (!b->hasLowerLevelFlaw())
       return true;
-    return a->getLowerFlawMagnitude() < b->getLowerFlawMagnitude();
+    return larger(b, b->getLowerFlawMagnitude(), a, a->getLowerFlawMagnitude());
   }
   // An instant with no level flaw measures infinity, so it goes last.
   auto measure = [](const InstantId& inst) {
@@ -110,7 +120,7 @@ bool LeastInstantComparator::operator()(const InstantId& a, const InstantId& b) 
       m = std::min(m, inst->getLowerFlawMagnitude());
     return m;
   };
-  return measure(a) < measure(b);
+  return larger(b, measure(b), a, measure(a));
 }
 std::string LeastInstantComparator::toString() const {
   if (m_dir == ABSOLUTE)
