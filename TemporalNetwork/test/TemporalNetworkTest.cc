@@ -206,12 +206,14 @@ TEST(TemporalNetwork, RandomAgainstFloydWarshall) {
         }
         const int o = TemporalNetwork::getOrigin();
         for (int x : ref.nodes)
-          if (x != o && (snapshot[o][x] != d[o][x] || snapshot[x][o] != d[x][o]))
+          if (x != o && (snapshot[o][x] != d[o][x] || snapshot[x][o] != d[x][o])) {
             ASSERT_TRUE(!kept || moved.count(x)) << "round " << round << " step " << step << ": " << x << " moved";
+          }
         for (int a : ref.nodes)
           for (int b : ref.nodes)
-            if (kept && a != o && b != o && !moved.count(a) && !moved.count(b))
+            if (kept && a != o && b != o && !moved.count(a) && !moved.count(b)) {
               ASSERT_EQ(snapshot[a][b], d[a][b]) << "round " << round << " step " << step << ": " << a << " -> " << b;
+            }
         boundsOnlySeen += kept && !moved.empty();
       }
       inconsistentSeen += !tn.isConsistent();
