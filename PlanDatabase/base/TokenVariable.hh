@@ -274,7 +274,10 @@ bool TokenVariable<DomainType>::computeBaseDomain() {
                var->toString() << " cannot merge.");
     // The value it is specified to, not its domain: a base restriction may have emptied that.
     if (var->isSpecified()) {
-      checkError(!shouldBeSpecified || specifiedValue == var->getSpecifiedValue(), var->toString());
+      if (var->lastDomain().isSingleton())
+        checkError(!shouldBeSpecified || specifiedValue == var->lastDomain().getSingletonValue(), var->toString());
+      else
+        checkError(!shouldBeSpecified || specifiedValue == var->getSpecifiedValue(), var->toString());
       if (!shouldBeSpecified) {
         shouldBeSpecified = true;
         specifiedValue = var->getSpecifiedValue();
