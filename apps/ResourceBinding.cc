@@ -413,18 +413,20 @@ std::string refuteProfile(const MIRT::Resource& resource, const TokenNamer& name
     if (aboveLimit(lower, resource.getUpperLimit(), rounding))
       return violationText(resource, t, P::LevelTooHigh, resource.getUpperLimit(), lower, upper,
                            levelTokens(resource, t, false), nameOf);
-    if (aboveLimit(inst->getMinInstantProduction(), resource.getMaxInstProduction(), rounding))
-      return violationText(resource, t, P::ProductionRateExceeded, resource.getMaxInstProduction(),
-                           inst->getMinInstantProduction(), 0, sideTokens(resource, t, false, false), nameOf);
-    if (aboveLimit(inst->getMinInstantConsumption(), resource.getMaxInstConsumption(), rounding))
-      return violationText(resource, t, P::ConsumptionRateExceeded, resource.getMaxInstConsumption(),
-                           inst->getMinInstantConsumption(), 0, sideTokens(resource, t, true, false), nameOf);
-    if (aboveLimit(inst->getMinCumulativeProduction(), resource.getMaxProduction(), rounding))
-      return violationText(resource, t, P::ProductionSumExceeded, resource.getMaxProduction(),
-                           inst->getMinCumulativeProduction(), 0, sideTokens(resource, t, false, true), nameOf);
-    if (aboveLimit(inst->getMinCumulativeConsumption(), resource.getMaxConsumption(), rounding))
-      return violationText(resource, t, P::ConsumptionSumExceeded, resource.getMaxConsumption(),
-                           inst->getMinCumulativeConsumption(), 0, sideTokens(resource, t, true, true), nameOf);
+    // A change side's least amount against its limit: rates at the instant, totals by its time.
+    const struct {
+      double least, limit;
+      P::Type problem;
+      bool consumers, byTime;
+    } sides[] = {
+        {inst->getMinInstantProduction(), resource.getMaxInstProduction(), P::ProductionRateExceeded, false, false},
+        {inst->getMinInstantConsumption(), resource.getMaxInstConsumption(), P::ConsumptionRateExceeded, true, false},
+        {inst->getMinCumulativeProduction(), resource.getMaxProduction(), P::ProductionSumExceeded, false, true},
+        {inst->getMinCumulativeConsumption(), resource.getMaxConsumption(), P::ConsumptionSumExceeded, true, true}};
+    for (const auto& side : sides)
+      if (aboveLimit(side.least, side.limit, rounding))
+        return violationText(resource, t, side.problem, side.limit, side.least, 0,
+                             sideTokens(resource, t, side.consumers, side.byTime), nameOf);
   }
   return std::string();
 }
