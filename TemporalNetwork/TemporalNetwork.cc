@@ -28,6 +28,15 @@ const std::size_t ROW_BUDGET = 8u * 1024u * 1024u;
 const std::size_t ARC_LOG_LEAST = 32;
 const std::size_t MOVED_LOG_LEAST = 64;
 
+// Past most entries, a log drops its older half; base keeps the position of its first entry.
+void trimLog(std::vector<int>& log, std::uint64_t& base, std::size_t most) {
+  if (log.size() <= most)
+    return;
+  const std::size_t dropped = log.size() / 2;
+  log.erase(log.begin(), log.begin() + dropped);
+  base += dropped;
+}
+
 typedef std::pair<TemporalNetwork::Time, int> HeapEntry;
 typedef std::priority_queue<HeapEntry, std::vector<HeapEntry>, std::greater<HeapEntry>> MinHeap;
 
@@ -715,22 +724,12 @@ void TemporalNetwork::logTightened(int arc) {
   m_arcLog.push_back(arc);
   // Read through more arcs than the network holds, the log costs more than looking at every
   // distance again: the older half goes, and whoever has not read it looks at everything.
-  const std::size_t most = std::max<std::size_t>(ARC_LOG_LEAST, 2 * m_edgeCount);
-  if (m_arcLog.size() > most) {
-    const std::size_t dropped = m_arcLog.size() / 2;
-    m_arcLog.erase(m_arcLog.begin(), m_arcLog.begin() + dropped);
-    m_arcLogBase += dropped;
-  }
+  trimLog(m_arcLog, m_arcLogBase, std::max<std::size_t>(ARC_LOG_LEAST, 2 * m_edgeCount));
 }
 
 void TemporalNetwork::logMoved(int node) {
   m_movedLog.push_back(node);
-  const std::size_t most = std::max<std::size_t>(MOVED_LOG_LEAST, 2 * m_nodeCount);
-  if (m_movedLog.size() > most) {
-    const std::size_t dropped = m_movedLog.size() / 2;
-    m_movedLog.erase(m_movedLog.begin(), m_movedLog.begin() + dropped);
-    m_movedLogBase += dropped;
-  }
+  trimLog(m_movedLog, m_movedLogBase, std::max<std::size_t>(MOVED_LOG_LEAST, 2 * m_nodeCount));
 }
 
 std::uint64_t TemporalNetwork::getMovedPointCount() {

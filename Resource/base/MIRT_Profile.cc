@@ -108,18 +108,15 @@ const Id<Resource>& Profile::getResource() const {
  */
 
 void Profile::addInstantsForBounds(TransactionId t) {
-  const int first = lowerTime(t);
-  const int last = upperTime(t);
-  std::map<int, InstantId>::iterator it = m_instants.find(first);
-  if (it != m_instants.end())
-    it->second->updateTransaction(t);
-  else
-    addInstant(first);
-  it = m_instants.find(last);
-  if (it != m_instants.end())
-    it->second->updateTransaction(t);
-  else
-    addInstant(last);
+  // The upper bound after the lower: where both are one time, the instant
+  // just made there is the one the second round refiles t at.
+  for (const int time : {lowerTime(t), upperTime(t)}) {
+    std::map<int, InstantId>::iterator it = m_instants.find(time);
+    if (it != m_instants.end())
+      it->second->updateTransaction(t);
+    else
+      addInstant(time);
+  }
 }
 
 void Profile::addInstant(const int time) {

@@ -25,6 +25,14 @@ bool larger(const InstantId& a, double ma, const InstantId& b, double mb) {
   return aboveLimit(ma, mb, r.merge(roundingAt(b)));
 }
 
+// The size of inst's flaw above (upper) or below the limits; false when it has none there.
+bool flawOn(const InstantId& inst, bool upper, double& m) {
+  if (upper ? !inst->hasUpperLevelFlaw() : !inst->hasLowerLevelFlaw())
+    return false;
+  m = upper ? inst->getUpperFlawMagnitude() : inst->getLowerFlawMagnitude();
+  return true;
+}
+
 // "<time> on <resource>" for debug lines.
 std::string describe(const InstantId& inst) {
   std::ostringstream os;
@@ -63,19 +71,13 @@ std::string LowerInstantComparator::toString() const { return "lowerLevelFlaw"; 
 InstantComparator* LowerInstantComparator::copy() const { return new LowerInstantComparator(); }
 
 bool MostInstantComparator::operator()(const InstantId& a, const InstantId& b) const {
-  if (m_dir == UPPER) {
-    if (!a->hasUpperLevelFlaw())
+  if (m_dir != ABSOLUTE) {
+    double ma, mb;
+    if (!flawOn(a, m_dir == UPPER, ma))
       return false;
-    if (!b->hasUpperLevelFlaw())
+    if (!flawOn(b, m_dir == UPPER, mb))
       return true;
-    return larger(a, a->getUpperFlawMagnitude(), b, b->getUpperFlawMagnitude());
-  }
-  if (m_dir == LOWER) {
-    if (!a->hasLowerLevelFlaw())
-      return false;
-    if (!b->hasLowerLevelFlaw())
-      return true;
-    return larger(a, a->getLowerFlawMagnitude(), b, b->getLowerFlawMagnitude());
+    return larger(a, ma, b, mb);
   }
   auto measure = [](const InstantId& inst) {
     double m = 0.0;
@@ -97,19 +99,13 @@ std::string MostInstantComparator::toString() const {
 InstantComparator* MostInstantComparator::copy() const { return new MostInstantComparator(m_dir); }
 
 bool LeastInstantComparator::operator()(const InstantId& a, const InstantId& b) const {
-  if (m_dir == UPPER) {
-    if (!a->hasUpperLevelFlaw())
+  if (m_dir != ABSOLUTE) {
+    double ma, mb;
+    if (!flawOn(a, m_dir == UPPER, ma))
       return false;
-    if (!b->hasUpperLevelFlaw())
+    if (!flawOn(b, m_dir == UPPER, mb))
       return true;
-    return larger(b, b->getUpperFlawMagnitude(), a, a->getUpperFlawMagnitude());
-  }
-  if (m_dir == LOWER) {
-    if (!a->hasLowerLevelFlaw())
-      return false;
-    if (!b->hasLowerLevelFlaw())
-      return true;
-    return larger(b, b->getLowerFlawMagnitude(), a, a->getLowerFlawMagnitude());
+    return larger(b, mb, a, ma);
   }
   // An instant with no level flaw measures infinity, so it goes last.
   auto measure = [](const InstantId& inst) {
