@@ -76,6 +76,16 @@ std::vector<ChoiceGap>& choiceGaps() {
   return sl_gaps;
 }
 
+// The first registered module's account of a gap in its flaws' choices, or empty.
+std::string firstChoiceGap(const PlanDatabaseId& db) {
+  for (const ChoiceGap& choiceGap : choiceGaps()) {
+    const std::string gap = choiceGap(db);
+    if (!gap.empty())
+      return gap;
+  }
+  return std::string();
+}
+
 std::vector<Refutation>& refutations() {
   static std::vector<Refutation> sl_refutations;
   return sl_refutations;
@@ -460,10 +470,7 @@ Verdict decide(const PlanDatabaseId& db, SOLVERS::Solver& solver, bool solved, b
       verdict.result = verdict.solved ? "SOLVED" : "FLAWS LEFT";
       return verdict;
     }
-    std::string gap;
-    for (const ChoiceGap& choiceGap : choiceGaps())
-      if (gap.empty())
-        gap = choiceGap(db);
+    const std::string gap = firstChoiceGap(db);
     if (fixed.outcome == ScheduleSearch::CUT && !gap.empty()) {
       verdict.why.clear();
       verdict.problems.push_back("every ordering choice failed, but " + gap +
@@ -715,9 +722,7 @@ int execute(const Options& options, std::ostream& out, std::ostream& err) {
   bool solved = false;
   reasons.clear();
   GapSearch gapSearch;
-  for (const ChoiceGap& choiceGap : choiceGaps())
-    if (gapSearch.gap.empty())
-      gapSearch.gap = choiceGap(host.db().getId());
+  gapSearch.gap = firstChoiceGap(host.db().getId());
   Verdict verdict;
   unsigned int maxSteps = options.maxSteps;
   if (!gapSearch.gap.empty()) {

@@ -413,18 +413,20 @@ std::string refuteProfile(const MIRT::Resource& resource, const TokenNamer& name
     if (aboveLimit(lower, resource.getUpperLimit(), rounding))
       return violationText(resource, t, P::LevelTooHigh, resource.getUpperLimit(), lower, upper,
                            levelTokens(resource, t, false), nameOf);
-    if (aboveLimit(inst->getMinInstantProduction(), resource.getMaxInstProduction(), rounding))
-      return violationText(resource, t, P::ProductionRateExceeded, resource.getMaxInstProduction(),
-                           inst->getMinInstantProduction(), 0, sideTokens(resource, t, false, false), nameOf);
-    if (aboveLimit(inst->getMinInstantConsumption(), resource.getMaxInstConsumption(), rounding))
-      return violationText(resource, t, P::ConsumptionRateExceeded, resource.getMaxInstConsumption(),
-                           inst->getMinInstantConsumption(), 0, sideTokens(resource, t, true, false), nameOf);
-    if (aboveLimit(inst->getMinCumulativeProduction(), resource.getMaxProduction(), rounding))
-      return violationText(resource, t, P::ProductionSumExceeded, resource.getMaxProduction(),
-                           inst->getMinCumulativeProduction(), 0, sideTokens(resource, t, false, true), nameOf);
-    if (aboveLimit(inst->getMinCumulativeConsumption(), resource.getMaxConsumption(), rounding))
-      return violationText(resource, t, P::ConsumptionSumExceeded, resource.getMaxConsumption(),
-                           inst->getMinCumulativeConsumption(), 0, sideTokens(resource, t, true, true), nameOf);
+    // A change side's least amount against its limit: rates at the instant, totals by its time.
+    const struct {
+      double least, limit;
+      P::Type problem;
+      bool consumers, byTime;
+    } sides[] = {
+        {inst->getMinInstantProduction(), resource.getMaxInstProduction(), P::ProductionRateExceeded, false, false},
+        {inst->getMinInstantConsumption(), resource.getMaxInstConsumption(), P::ConsumptionRateExceeded, true, false},
+        {inst->getMinCumulativeProduction(), resource.getMaxProduction(), P::ProductionSumExceeded, false, true},
+        {inst->getMinCumulativeConsumption(), resource.getMaxConsumption(), P::ConsumptionSumExceeded, true, true}};
+    for (const auto& side : sides)
+      if (aboveLimit(side.least, side.limit, rounding))
+        return violationText(resource, t, side.problem, side.limit, side.least, 0,
+                             sideTokens(resource, t, side.consumers, side.byTime), nameOf);
   }
   return std::string();
 }
@@ -527,29 +529,34 @@ std::string explainInstantViolation(KORVAN::Resource& resource, const TokenNamer
             level(resource.getLimitMax()) + "]), ";
   }
   typedef ResourceProblem P;
-  switch (first->getType()) {
-  case P::LevelTooLow: what += "the level is below its lower limit in every schedule"; break;
-  case P::LevelTooHigh: what += "the level is above its upper limit in every schedule"; break;
-  case P::ProductionRateExceeded: what += "more is produced at once than its production rate limit"; break;
-  case P::ConsumptionRateExceeded: what += "more is consumed at once than its consumption rate limit"; break;
-  case P::ProductionSumExceeded:
-    what += "more is produced in total than its production maximum " + level(std::fabs(resource.getProductionMax()));
-    break;
-  case P::ConsumptionSumExceeded:
-    what += "more is consumed in total than its consumption maximum " + level(std::fabs(resource.getConsumptionMax()));
-    break;
-  default: what += "a limit is broken";
-  }
   const TimePoint t = first->getInstant().isNoId() ? g_infiniteTime() : first->getInstant()->getTime();
   std::vector<TokenId> tokens;
   switch (first->getType()) {
-  case P::LevelTooLow: tokens = levelTokens(resource, t, true); break;
-  case P::LevelTooHigh: tokens = levelTokens(resource, t, false); break;
-  case P::ProductionRateExceeded: tokens = changeTokens(resource, t, false, true); break;
-  case P::ConsumptionRateExceeded: tokens = changeTokens(resource, t, true, true); break;
-  case P::ProductionSumExceeded: tokens = changeTokens(resource, t, false, false); break;
-  case P::ConsumptionSumExceeded: tokens = changeTokens(resource, t, true, false); break;
-  default: break;
+  case P::LevelTooLow:
+    what += "the level is below its lower limit in every schedule";
+    tokens = levelTokens(resource, t, true);
+    break;
+  case P::LevelTooHigh:
+    what += "the level is above its upper limit in every schedule";
+    tokens = levelTokens(resource, t, false);
+    break;
+  case P::ProductionRateExceeded:
+    what += "more is produced at once than its production rate limit";
+    tokens = changeTokens(resource, t, false, true);
+    break;
+  case P::ConsumptionRateExceeded:
+    what += "more is consumed at once than its consumption rate limit";
+    tokens = changeTokens(resource, t, true, true);
+    break;
+  case P::ProductionSumExceeded:
+    what += "more is produced in total than its production maximum " + level(std::fabs(resource.getProductionMax()));
+    tokens = changeTokens(resource, t, false, false);
+    break;
+  case P::ConsumptionSumExceeded:
+    what += "more is consumed in total than its consumption maximum " + level(std::fabs(resource.getConsumptionMax()));
+    tokens = changeTokens(resource, t, true, false);
+    break;
+  default: what += "a limit is broken";
   }
   return what + tokenList(tokens, nameOf);
 }

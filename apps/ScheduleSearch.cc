@@ -126,11 +126,15 @@ size_t ScheduleSearch::nextEntry() const {
     return std::make_tuple(m_order[i].rank == 0 ? 0 : 1, bounded ? 0 : 1, early ? 0 : 1,
                            early ? dom.getLowerBound() : bounded ? size : 0.0, m_order[i].rank);
   };
+  decltype(key(0)) bestKey;
   for (size_t i = 0; i < m_order.size(); i++) {
     if (m_order[i].var->lastDomain().isSingleton())
       continue;
-    if (best == m_order.size() || key(i) < key(best))
+    const auto candidate = key(i);
+    if (best == m_order.size() || candidate < bestKey) {
       best = i;
+      bestKey = candidate;
+    }
   }
   return best;
 }
