@@ -1156,6 +1156,14 @@ TEST(Verdicts, ExhaustiveSearchOnWorkedModels) {
 // windows, precedences and relations (limits aside), and every use that is in use there in one
 // of them is among the tokens listed; a cycle of windows, durations and constraints that "no
 // times keep" is one that no times keep, each of its windows and durations the model's own.
+// A line after decisions (a counted dead end) is held to what the model alone decides: the use,
+// its quantity and the limit it names are the model's and break each other, every token listed
+// at an instant may be there by its window, every constraint named is the model's or an ordering
+// of the search. A line that names nothing of the model (no resource, limit, token or constraint)
+// is a fault wherever it stands.
+//
+// WHY_MODELS sets the number of models (450 in CI), VERDICT_SEED the seed, VERDICT_CONFIGS=all
+// runs every configuration on each (otherwise the default and one shipped configuration).
 
 namespace {
 
@@ -1630,7 +1638,7 @@ std::string whyFault(const Model& m, const Outcome& o, int& levels, int& cycles,
 } // namespace
 
 TEST(Verdicts, WhyLinesHoldUnderExhaustiveSearch) {
-  const int models = envInt("WHY_MODELS", 300);
+  const int models = envInt("WHY_MODELS", 450);
   const int seed = envInt("VERDICT_SEED", 1);
   const auto configs = configurations();
   const bool all = std::getenv("VERDICT_CONFIGS") != nullptr && std::string(std::getenv("VERDICT_CONFIGS")) == "all";
