@@ -406,6 +406,16 @@ std::string VexlXmlInterpreter::interpretText(const std::string& text, const std
     debugMsg("VexlXmlInterpreter:interpret", message);
     Error("ALWAYS_FAIL", message, errorType(), KORVAN_ERROR_FILE(), __LINE__).handleAssert();
   }
+  // A model that leaves the plan database open may still name objects to come, but none came.
+  if (!m_db->isClosed())
+    for (const std::pair<const int, TokenId>& entry : m_db->getTokens())
+      if (!hasHolder(entry.second->getPredicateName())) {
+        std::map<int, int>::const_iterator line = m_tokenLines.find(entry.first);
+        checkErrorType(ALWAYS_FAIL, source << ":" << (line != m_tokenLines.end() ? line->second : root->Row()) << ": "
+                                           << (entry.second->isFact() ? "<fact>" : "<goal>") << ": "
+                                           << noHolder(entry.second->getPredicateName(), tokenLabel(entry.second)),
+                       errorType());
+      }
   std::ostringstream summary;
   summary << source << ": " << count << " transaction(s)";
   return summary.str();
@@ -603,8 +613,10 @@ void VexlXmlInterpreter::executeSet(const TiXmlElement& element) {
            (takes.empty() ? std::string("none") : takes) + ")");
   }
   double value = 0;
-  if (parseNumber(valueText, value) || numberLike(valueText)) {
-    value = requireNumber(valueText, "the member value");
+  // A bool member takes true and false as its values; a word on any other member is a label.
+  const bool boolWord = var.isValid() && var->baseDomain().isBool() && (valueText == "true" || valueText == "false");
+  if (boolWord || parseNumber(valueText, value) || numberLike(valueText)) {
+    value = boolWord ? (valueText == "true" ? 1 : 0) : requireNumber(valueText, "the member value");
     if (var.isNoId()) {
       object->addVariable(IntervalDomain(value, value), member);
       return;
@@ -664,6 +676,10 @@ void VexlXmlInterpreter::executeClose(const TiXmlElement& element) {
   for (const std::pair<const int, ObjectId>& entry : m_db->getObjects())
     if (!entry.second->isClosed())
       open.push_back(entry.second);
+  for (const std::pair<const int, TokenId>& entry : m_db->getTokens())
+    if (!hasHolder(entry.second->getPredicateName())) {
+      reject("cannot close the plan database: " + noHolder(entry.second->getPredicateName(), tokenLabel(entry.second)));
+    }
   // A closed object cannot be opened again: every object is checked before any is closed.
   for (const ObjectId& object : open) {
     try {
@@ -679,18 +695,29 @@ void VexlXmlInterpreter::executeClose(const TiXmlElement& element) {
 
 namespace {
 
-std::vector<std::pair<std::string, std::pair<double, double>>> tokenBounds(const TiXmlElement& element) {
-  std::vector<std::pair<std::string, std::pair<double, double>>> bounds;
+// A variable's bounds as the model wrote them; true and false wait for the variable's type.
+struct TokenBound {
+  std::string name, text;
+  std::pair<double, double> range;
+  bool boolWords;
+};
+
+std::vector<TokenBound> tokenBounds(const TiXmlElement& element) {
+  std::vector<TokenBound> bounds;
   for (const TiXmlAttribute* attribute = element.FirstAttribute(); attribute != nullptr;
        attribute = attribute->Next()) {
     std::string attributeName = attribute->Name();
     if (attributeName == "predicate" || attributeName == "name" || attributeName == "object" ||
         attributeName == "rejectable")
       continue;
-    bounds.push_back(std::make_pair(attributeName, parseBounds(attribute->Value(), attributeName)));
+    if (isBoolText(attribute->Value())) {
+      bounds.push_back(TokenBound{attributeName, attribute->Value(), std::make_pair(0.0, 1.0), true});
+      continue;
+    }
+    bounds.push_back(TokenBound{attributeName, attribute->Value(), parseBounds(attribute->Value(), attributeName), false});
     // A time point pinned at the horizon leaves no time for the token: its start, end and
     // duration could not agree.
-    const std::pair<double, double>& range = bounds.back().second;
+    const std::pair<double, double>& range = bounds.back().range;
     if ((attributeName == "start" || attributeName == "end" || attributeName == "time") &&
         (range.first >= g_infiniteTimeAsDouble() || range.second <= -g_infiniteTimeAsDouble()))
       reject(quoted(attributeName) + " must allow a finite time, got " + quoted(attribute->Value()));
@@ -705,6 +732,29 @@ std::vector<std::pair<std::string, std::pair<double, double>>> tokenBounds(const
 }
 
 } // namespace
+
+std::string VexlXmlInterpreter::tokenLabel(const TokenId& token) const {
+  for (const std::pair<const std::string, TokenId>& named : m_tokens)
+    if (named.second == token)
+      return named.first;
+  return token->toString();
+}
+
+bool VexlXmlInterpreter::hasHolder(const LabelStr& predicate) const {
+  const SchemaId& schema = m_db->getSchema();
+  const LabelStr type = schema->getObjectType(predicate);
+  for (const std::pair<const int, ObjectId>& entry : m_db->getObjects())
+    if (schema->isA(entry.second->getType(), type))
+      return true;
+  return false;
+}
+
+std::string VexlXmlInterpreter::noHolder(const LabelStr& predicate, const std::string& token) const {
+  const std::string type = m_db->getSchema()->getObjectType(predicate).toString();
+  return "no object of the model can hold " + quoted(predicate.toString()) +
+         (token.empty() ? std::string() : " (token " + quoted(token) + ")") + ": the token would be on none (make a " +
+         type + " with <new> first)";
+}
 
 // Tokens of the modules' classes reach their object through the object's constraint when
 // the object list becomes final; before the object is closed, or while more objects may
@@ -723,6 +773,8 @@ void VexlXmlInterpreter::requireClosedHolders(const LabelStr& predicate,
       if (schema->isA(entry.second->getType(), schema->getObjectType(predicate)))
         candidates.push_back(entry.second);
   }
+  if (candidates.empty())
+    reject(noHolder(predicate, std::string()));
   for (const ObjectId& object : candidates)
     if (!object->isClosed())
       reject("resource " + object->getName().toString() +
@@ -764,24 +816,28 @@ void VexlXmlInterpreter::executeToken(const TiXmlElement& element, bool isFact) 
     }
   }
   requireClosedHolders(predicate, objects);
+  // Once the plan database is closed no object can come: a token that none can hold is on none.
+  if (objects.empty() && m_db->isClosed() && !hasHolder(predicate))
+    reject(noHolder(predicate, std::string()));
   // Bounds are read before the token exists, so that their syntax errors cost nothing.
-  std::vector<std::pair<std::string, std::pair<double, double>>> bounds = tokenBounds(element);
+  std::vector<TokenBound> bounds = tokenBounds(element);
   // The windows are set before the token is closed: a resource token joins its profile
   // when it is active on a single resource, and filed with unbounded times it would sit in
   // every instant of the profile until the windows came.
   TokenId token = m_db->getClient()->createToken(predicate, rejectable, isFact, [&](const TokenId& made) {
-    for (const auto& bound : bounds) {
-      ConstrainedVariableId var = made->getVariable(LabelStr(bound.first));
-      if (var.isNoId() && bound.first == "start")
+    for (const TokenBound& bound : bounds) {
+      ConstrainedVariableId var = made->getVariable(LabelStr(bound.name));
+      if (var.isNoId() && bound.name == "start")
         var = made->start();
-      else if (var.isNoId() && bound.first == "end")
+      else if (var.isNoId() && bound.name == "end")
         var = made->end();
-      else if (var.isNoId() && bound.first == "duration")
+      else if (var.isNoId() && bound.name == "duration")
         var = made->duration();
       if (var.isNoId())
-        reject(quoted(predicate.toString()) + " has no variable " + quoted(bound.first));
-      std::unique_ptr<AbstractDomain> domain =
-          narrowed(var, bound.second.first, bound.second.second, bound.first);
+        reject(quoted(predicate.toString()) + " has no variable " + quoted(bound.name));
+      const std::pair<double, double> range =
+          bound.boolWords ? boolBounds(var->baseDomain(), bound.text, bound.name) : bound.range;
+      std::unique_ptr<AbstractDomain> domain = narrowed(var, range.first, range.second, bound.name);
       m_db->getClient()->restrict(var, *domain);
     }
     // The start and the duration given may leave no end before the horizon.
@@ -807,6 +863,7 @@ void VexlXmlInterpreter::executeToken(const TiXmlElement& element, bool isFact) 
   }
   if (!name.empty())
     m_tokens[name] = token;
+  m_tokenLines[token->getKey()] = element.Row();
   debugMsg("VexlXmlInterpreter:executeToken", "Created " << token->toString()
                                                         << (name.empty() ? "" : " as " + name));
 }
@@ -916,7 +973,9 @@ void VexlXmlInterpreter::executeSpecify(const TiXmlElement& element) {
   ConstrainedVariableId var = resolveVariable(requireAttribute(element, "variable"));
   std::string valueText = requireAttribute(element, "value");
   double value = 0;
-  if (var->baseDomain().isNumeric()) {
+  if (var->baseDomain().isBool() && (valueText == "true" || valueText == "false"))
+    value = valueText == "true" ? 1 : 0;
+  else if (var->baseDomain().isNumeric()) {
     value = requireNumber(valueText, "the value");
     requireWhole(var->baseDomain(), value, value, element.Attribute("variable"));
   }

@@ -89,6 +89,11 @@ private:
 
   // Tokens on the modules' resources must find their candidate objects, and the database, closed.
   void requireClosedHolders(const LabelStr& predicate, const std::list<double>& objects) const;
+  // Whether some object of the model can hold the predicate's tokens; the refusal when none can.
+  bool hasHolder(const LabelStr& predicate) const;
+  std::string noHolder(const LabelStr& predicate, const std::string& token) const;
+  // The name the model gave the token, else its key.
+  std::string tokenLabel(const TokenId& token) const;
   ConstrainedVariableId resolveVariable(const std::string& reference) const;
   std::string argumentCounts(const LabelStr& type) const;
   // Narrows the token's end to the window its start and duration imply, and its start to
@@ -102,6 +107,7 @@ private:
   std::set<std::string> m_nativePredicates;
   std::map<std::string, TokenId> m_tokens;
   std::map<std::string, size_t> m_argumentCounts; // object -> arguments of its <new>
+  std::map<int, int> m_tokenLines;                 // token key -> line of its <goal> or <fact>
   unsigned int m_transactionCount;
 };
 

@@ -141,6 +141,26 @@ bool parseBool(const std::string& text, const char* what) {
   reject(std::string("expected true or false for ") + quoted(what) + ", got " + quoted(text));
 }
 
+bool isBoolText(const std::string& text) {
+  const std::vector<std::string> parts = words(text);
+  if (parts.empty() || parts.size() > 2)
+    return false;
+  for (const std::string& part : parts)
+    if (part != "true" && part != "false")
+      return false;
+  return true;
+}
+
+std::pair<double, double> boolBounds(const AbstractDomain& base, const std::string& text, const std::string& what) {
+  const std::vector<std::string> parts = words(text);
+  if (!base.isBool())
+    reject("expected a number for " + what + ", got " + quoted(text));
+  const double lb = parts[0] == "true" ? 1 : 0, ub = parts.back() == "true" ? 1 : 0;
+  if (lb > ub)
+    reject("empty bounds for " + quoted(what) + ": " + quoted(text));
+  return std::make_pair(lb, ub);
+}
+
 /// What went wrong in words, then the check that found it.
 std::string describeError(const Error& e) {
   const std::string& condition = e.getCondition();

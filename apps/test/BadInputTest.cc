@@ -798,3 +798,63 @@ TEST(BadInput, DebugPatternsSayWhatTheyDo) {
             refusal(runArgs({"--debug", "", model})));
   KORVAN::DebugMessage::disableAll();
 }
+
+// Tokens that no object of the model can hold, once on none and SOLVED (two lifts of a crane the
+// model never made): refused where the last chance of an object has passed.
+TEST(BadInput, TokensNoObjectCanHoldAreRefused) {
+  const std::string lift = "<goal predicate=\"Reusable.uses\" name=\"lift\" start=\"0\" duration=\"5\" quantity=\"1\"/>";
+  const std::string truck = "<class name=\"Truck\"><predicate name=\"drive\"/></class>";
+  const std::string drive = "<goal predicate=\"Truck.drive\" name=\"d\" start=\"0\" duration=\"5\"/>";
+  const std::string none = ": the token would be on none (make a ";
+  struct Case {
+    std::string model, refusal;
+  };
+  const Case cases[] = {
+      {model({UNARY, "<close/>", lift}),
+       "model.xml:4: <goal>: no object of the model can hold 'Reusable.uses'" + none + "Reusable with <new> first)"},
+      {model({"<close/>", "<fact predicate=\"Reservoir.produce\" time=\"0\" quantity=\"1\"/>"}),
+       "model.xml:3: <fact>: no object of the model can hold 'Reservoir.produce'" + none + "Reservoir with <new> first)"},
+      {model({truck, "<close/>", drive}),
+       "model.xml:4: <goal>: no object of the model can hold 'Truck.drive'" + none + "Truck with <new> first)"},
+      {model({truck, drive, "<close/>"}), "model.xml:4: <close>: cannot close the plan database: no object of the "
+                                          "model can hold 'Truck.drive' (token 'd')" + none + "Truck with <new> first)"},
+      // Nothing closes the plan database, and no object comes by the end of the model.
+      {model({truck, drive}),
+       "model.xml:3: <goal>: no object of the model can hold 'Truck.drive' (token 'd')" + none + "Truck with <new> first)"},
+  };
+  for (const Case& c : cases)
+    EXPECT_EQ("korvan-run: " + c.refusal + "\n", refusal(runModel(c.model))) << c.model;
+  // An object made after the token, before the end, holds it.
+  Outcome later = runModel(model({truck, drive, "<new type=\"Truck\" name=\"t\"/>"}));
+  EXPECT_EQ(0, later.status) << later.err;
+  EXPECT_NE(std::string::npos, later.out.find(") ACTIVE on t start 0 end 5")) << later.out;
+}
+
+// A bool member or parameter takes true and false, as a number takes digits; other variables
+// do not take them.
+TEST(BadInput, BoolVariablesTakeTrueAndFalse) {
+  const std::string truck = "<class name=\"Truck\"><member name=\"full\" type=\"bool\"/><predicate name=\"drive\">"
+                            "<member name=\"fast\" type=\"bool\"/></predicate></class>";
+  const std::string drive = "<goal predicate=\"Truck.drive\" name=\"d\" object=\"t\" start=\"0\" duration=\"5\"";
+  Outcome words = runModel(model({truck, "<new type=\"Truck\" name=\"t\"/>",
+                                  "<set object=\"t\" member=\"full\" value=\"true\"/>", "<close/>",
+                                  drive + " fast=\"true\"/>", "<goal predicate=\"Truck.drive\" name=\"e\" object=\"t\" "
+                                                              "start=\"9\" duration=\"1\" fast=\"false true\"/>",
+                                  "<specify variable=\"e.fast\" value=\"false\"/>"}));
+  EXPECT_EQ(0, words.status) << words.err;
+  EXPECT_NE(std::string::npos, words.out.find(" ACTIVE on t start 0 end 5 duration 5 fast 1\n")) << words.out;
+  EXPECT_NE(std::string::npos, words.out.find(" ACTIVE on t start 9 end 10 duration 1 fast 0\n")) << words.out;
+  struct Case {
+    std::string line, refusal;
+  };
+  const Case cases[] = {
+      {drive + " fast=\"true false\"/>", "model.xml:5: <goal>: empty bounds for 'fast': 'true false'"},
+      {"<goal predicate=\"Truck.drive\" name=\"d\" object=\"t\" start=\"0\" duration=\"true\"/>",
+       "model.xml:5: <goal>: expected a number for duration, got 'true'"},
+      {drive + "/>\n  <specify variable=\"d.start\" value=\"false\"/>",
+       "model.xml:6: <specify>: expected a number for the value, got 'false'"},
+  };
+  for (const Case& c : cases)
+    EXPECT_EQ("korvan-run: " + c.refusal + "\n",
+              refusal(runModel(model({truck, "<new type=\"Truck\" name=\"t\"/>", "<close/>", c.line}))));
+}
