@@ -840,14 +840,7 @@ void VexlXmlInterpreter::executeToken(const TiXmlElement& element, bool isFact) 
       std::unique_ptr<AbstractDomain> domain = narrowed(var, range.first, range.second, bound.name);
       m_db->getClient()->restrict(var, *domain);
     }
-    // The start and the duration given may leave no end before the horizon.
-    if (made->start().isValid() && made->duration().isValid() && made->start() != made->end()) {
-      const double start = made->start()->lastDomain().getLowerBound();
-      const double duration = made->duration()->lastDomain().getLowerBound();
-      if (start + duration >= g_infiniteTimeAsDouble())
-        reject("the token cannot end before the horizon (" + toString(g_infiniteTimeAsDouble()) +
-               "): it starts at " + toString(start) + " at the earliest and lasts at least " + toString(duration));
-    }
+    requireEndBeforeHorizon(made, ConstrainedVariableId::noId(), 0);
     narrowToImpliedWindows(made);
   });
   if (!objects.empty()) {
@@ -866,6 +859,24 @@ void VexlXmlInterpreter::executeToken(const TiXmlElement& element, bool isFact) 
   m_tokenLines[token->getKey()] = element.Row();
   debugMsg("VexlXmlInterpreter:executeToken", "Created " << token->toString()
                                                         << (name.empty() ? "" : " as " + name));
+}
+
+// The start and the duration given, or one of them specified to a value, may leave no end
+// before the horizon.
+void VexlXmlInterpreter::requireEndBeforeHorizon(const TokenId& token, const ConstrainedVariableId& var, double value) {
+  if (token->start().isNoId() || token->duration().isNoId() || token->start() == token->end())
+    return;
+  const double start = var == token->start() ? value : token->start()->lastDomain().getLowerBound();
+  const double duration = var == token->duration() ? value : token->duration()->lastDomain().getLowerBound();
+  if (start + duration >= g_infiniteTimeAsDouble())
+    reject("the token cannot end before the horizon (" + toString(g_infiniteTimeAsDouble()) + "): it starts at " +
+           toString(start) + " at the earliest and lasts at least " + toString(duration));
+  if (var.isValid() && var == token->end() && value >= g_infiniteTimeAsDouble())
+    reject("the token cannot end before the horizon (" + toString(g_infiniteTimeAsDouble()) + "): its end is " +
+           toString(value));
+  if (var.isValid() && var == token->duration() && value >= g_infiniteTimeAsDouble())
+    reject("the token cannot end before the horizon (" + toString(g_infiniteTimeAsDouble()) + "): it lasts " +
+           toString(value));
 }
 
 namespace {
@@ -999,6 +1010,10 @@ void VexlXmlInterpreter::executeSpecify(const TiXmlElement& element) {
     return;
   if (var->isSpecified())
     reject("variable " + quoted(element.Attribute("variable")) + " is already specified");
+  const std::string reference = element.Attribute("variable");
+  const TokenId token = getToken(reference.substr(0, reference.rfind('.')));
+  if (token.isValid())
+    requireEndBeforeHorizon(token, var, value);
   m_db->getClient()->specify(var, value);
 }
 

@@ -96,6 +96,8 @@ private:
   std::string tokenLabel(const TokenId& token) const;
   ConstrainedVariableId resolveVariable(const std::string& reference) const;
   std::string argumentCounts(const LabelStr& type) const;
+  // Refuses a token that cannot end before the horizon, with var specified to value.
+  static void requireEndBeforeHorizon(const TokenId& token, const ConstrainedVariableId& var, double value);
   // Narrows the token's end to the window its start and duration imply, and its start to
   // the one its end and duration imply.
   void narrowToImpliedWindows(const TokenId& token);

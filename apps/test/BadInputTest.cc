@@ -691,6 +691,21 @@ TEST(BadInput, ValuesBeyondTheHorizonAreRefusedAndChoicesSaid) {
   };
   for (const Case& c : cases)
     EXPECT_EQ("korvan-run: " + c.refusal + "\n", refusal(runModel(model({REUSABLE, "<close/>", c.line}))));
+  // A start, a duration or an end specified where the token can no longer end before the horizon.
+  const std::string wide = "<goal predicate=\"Reusable.uses\" name=\"t\" object=\"a\" start=\"-inf inf\" duration=\"1 inf\"/>";
+  const Case specified[] = {
+      {"<specify variable=\"t.start\" value=\"134217727\"/>",
+       "model.xml:5: <specify>: the token cannot end before the horizon (134217728): it starts at 134217727 at the "
+       "earliest and lasts at least 1"},
+      {"<specify variable=\"t.duration\" value=\"134217728\"/>",
+       "model.xml:5: <specify>: the token cannot end before the horizon (134217728): it lasts 134217728"},
+      {"<specify variable=\"t.end\" value=\"inf\"/>",
+       "model.xml:5: <specify>: the token cannot end before the horizon (134217728): its end is 134217728"},
+  };
+  for (const Case& c : specified)
+    EXPECT_EQ("korvan-run: " + c.refusal + "\n", refusal(runModel(model({REUSABLE, "<close/>", wide, c.line}))));
+  EXPECT_EQ(0, runModel(model({REUSABLE, "<close/>", wide, "<specify variable=\"t.end\" value=\"134217727\"/>"}))
+                   .status);
   // Windows that reach the horizon but allow an end before it are fine.
   EXPECT_EQ(0, runModel(model({REUSABLE, "<close/>", "<goal predicate=\"Reusable.uses\" name=\"t\" object=\"a\" "
                                                      "start=\"0 134217727\" duration=\"1 inf\" quantity=\"1\"/>"}))
