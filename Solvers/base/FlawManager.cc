@@ -90,6 +90,8 @@ void FlawManager::warnOfUnknownFilters(const TiXmlElement& element, const FlawHa
                                        MatchFinderMgr* finders) {
   const Schema& schema = *m_db->getSchema();
   const std::string tag = std::string("<") + element.Value() + ">";
+  for (const std::string& message : handler.configurationWarnings())
+    m_warnings.push_back(ConfigurationWarning{tag, element.Row(), message});
   auto warn = [&](const std::string& message) {
     m_warnings.push_back(ConfigurationWarning{tag, element.Row(), message + ": the handler takes no flaw"});
   };

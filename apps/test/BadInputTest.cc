@@ -792,6 +792,18 @@ TEST(BadInput, HandlersThatCanTakeNoFlawAreWarned) {
     EXPECT_EQ("korvan-run: solver.xml:3: <FlawHandler>: warning: " + c.warning + ": the handler takes no flaw\n",
               outcome.err);
   }
+  // Order words hold one comparator and one side: the rest of a word is not read.
+  const std::pair<std::string, std::string> orders[] = {{"earliestPredecessor latestSuccessor", "earliestPredecessor"},
+                                                        {"latestSuccessors", "latestSuccessor"},
+                                                        {"shortestSuccessor;leastImpact", "shortestSuccessor"}};
+  for (const auto& order : orders) {
+    Outcome outcome = runModel(plan, config("MIRTThreatManager", "MIRTThreatHandler\" order=\"leastImpact," + order.first));
+    EXPECT_EQ("korvan-run: solver.xml:3: <FlawHandler>: warning: order '" + order.first + "' is read as '" + order.second +
+                  "' alone (a word names one comparator and one side; words are separated by commas)\n",
+              outcome.err);
+  }
+  EXPECT_EQ("", runModel(plan, config("MIRTThreatManager", "MIRTThreatHandler\" order=\"leastImpact,descendingKeySuccessor,"
+                                                           "earliestPredecessor")).err);
   // What the flaws carry, named as the model names it, is taken without a word.
   for (const std::string handler : {"MIRTThreatHandler\" class=\"Unary", "ThreatHandler\" predicate=\"use"}) {
     const std::string manager = handler[0] == 'M' ? "MIRTThreatManager" : "ThreatManager";
