@@ -255,6 +255,8 @@ void VexlXmlInterpreter::checkXmlMarkup(const std::string& text, const std::stri
       rootSeen = true;
       char quote = 0;
       bool selfClosing = false;
+      // The parser refuses an attribute given twice without saying which: this scan says it.
+      std::vector<std::string> attributes;
       for (i++; i < n; i++) {
         const char d = text[i];
         check(i);
@@ -267,7 +269,20 @@ void VexlXmlInterpreter::checkXmlMarkup(const std::string& text, const std::stri
             entity(i);
         } else if (d == '"' || d == '\'')
           quote = d;
-        else if (d == '>') {
+        else if (d == '=') {
+          size_t end = i;
+          while (end > nameEnd && std::isspace(static_cast<unsigned char>(text[end - 1])))
+            end--;
+          size_t begin = end;
+          while (begin > nameEnd && !std::isspace(static_cast<unsigned char>(text[begin - 1])))
+            begin--;
+          const std::string attribute = text.substr(begin, end - begin);
+          if (std::find(attributes.begin(), attributes.end(), attribute) != attributes.end())
+            checkErrorType(ALWAYS_FAIL, where(line) << "attribute '" << attribute.substr(0, 40)
+                                                    << "' given twice: an element takes each attribute once",
+                           errorType());
+          attributes.push_back(attribute);
+        } else if (d == '>') {
           selfClosing = text[i - 1] == '/';
           i++;
           break;
@@ -866,14 +881,14 @@ void VexlXmlInterpreter::executeToken(const TiXmlElement& element, bool isFact) 
 void VexlXmlInterpreter::requireEndBeforeHorizon(const TokenId& token, const ConstrainedVariableId& var, double value) {
   if (token->start().isNoId() || token->duration().isNoId() || token->start() == token->end())
     return;
+  // A time pinned at the horizon itself is left to the plan's check, which names it.
+  if (var.isValid() && (var == token->start() || var == token->end()) && value >= g_infiniteTimeAsDouble())
+    return;
   const double start = var == token->start() ? value : token->start()->lastDomain().getLowerBound();
   const double duration = var == token->duration() ? value : token->duration()->lastDomain().getLowerBound();
   if (start + duration >= g_infiniteTimeAsDouble())
     reject("the token cannot end before the horizon (" + toString(g_infiniteTimeAsDouble()) + "): it starts at " +
            toString(start) + " at the earliest and lasts at least " + toString(duration));
-  if (var.isValid() && var == token->end() && value >= g_infiniteTimeAsDouble())
-    reject("the token cannot end before the horizon (" + toString(g_infiniteTimeAsDouble()) + "): its end is " +
-           toString(value));
   if (var.isValid() && var == token->duration() && value >= g_infiniteTimeAsDouble())
     reject("the token cannot end before the horizon (" + toString(g_infiniteTimeAsDouble()) + "): it lasts " +
            toString(value));
