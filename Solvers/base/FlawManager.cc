@@ -49,6 +49,11 @@ void FlawManager::initialize(const PlanDatabaseId& db, const ContextId& ctx,
     m_handlers.push_back(handler);
     m_engine->addRule(MatchingRuleId(handler));
   }
+  // Flaws are handed only to handlers: a manager without one finds flaws for nobody.
+  if (m_handlers.empty())
+    m_warnings.push_back(ConfigurationWarning{std::string("<") + getConfigData().Value() + ">", getConfigData().Row(),
+                                              "'" + getName().toString() + "' has no flaw handler (a child element "
+                                              "with a component): no flaw it finds is handled"});
   m_initialized = true;
   debugMsg("FlawManager:initialize", getName().toString() << " with " << m_handlers.size()
                                                             << " handler(s)");

@@ -802,6 +802,10 @@ TEST(BadInput, HandlersThatCanTakeNoFlawAreWarned) {
   }
   EXPECT_EQ("", runModel(plan, config("MIRTThreatManager", "MIRTThreatHandler\" order=\"leastImpact,descendingKeySuccessor,"
                                                            "earliestPredecessor")).err);
+  // A manager without a handler finds flaws for nobody.
+  EXPECT_EQ("korvan-run: solver.xml:2: <FlawManager>: warning: 'ThreatManager' has no flaw handler (a child element "
+            "with a component): no flaw it finds is handled\n",
+            runModel(plan, "<Solver>\n<FlawManager component=\"ThreatManager\">\n</FlawManager>\n</Solver>\n").err);
   // What the flaws carry, named as the model names it, is taken without a word.
   for (const std::string handler : {"MIRTThreatHandler\" class=\"Unary", "ThreatHandler\" predicate=\"use"}) {
     const std::string manager = handler[0] == 'M' ? "MIRTThreatManager" : "ThreatManager";
