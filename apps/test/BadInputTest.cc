@@ -900,3 +900,25 @@ TEST(BadInput, AttributesGivenTwiceAreNamed) {
                                  "<goal predicate=\"Unary.use\" name=\"t\" object=\"a=b\" start=\"0\" duration=\"5\"/>"}));
   EXPECT_EQ(0, fine.status) << fine.err;
 }
+
+// Options whose second value, or empty one, once replaced another without a word: the default
+// configuration ran for --solver "", the second --solver for the first, the model after "".
+TEST(BadInput, OptionsGivenTwiceOrEmptyAreRefused) {
+  const std::string model = KORVAN_SOURCE_DIR "/apps/test/models/fits-after.xml";
+  const std::string solver = KORVAN_SOURCE_DIR "/examples/solver.xml", fast = KORVAN_SOURCE_DIR "/examples/solver-fast.xml";
+  EXPECT_EQ("korvan-run: --solver given twice (" + solver + " and " + fast + "): it takes one value\n",
+            refusal(runArgs({"--solver", solver, "--solver", fast, model})));
+  EXPECT_EQ("korvan-run: --max-steps given twice (5 and 50): it takes one value\n",
+            refusal(runArgs({"--max-steps", "5", model, "--max-steps", "50"})));
+  EXPECT_EQ("korvan-run: --max-depth given twice (0 and 0): it takes one value\n",
+            refusal(runArgs({"--max-depth", "0", "--max-depth", "0", model})));
+  EXPECT_EQ("korvan-run: --solver takes a configuration file, got an empty name\n",
+            refusal(runArgs({"--solver", "", model})));
+  EXPECT_EQ(0u, refusal(runArgs({"", model})).find("korvan-run: an empty argument where the model file was expected "
+                                                   "(no model given)\nusage: "));
+  // --debug is read once per pattern.
+  Outcome two = runArgs({"--debug", "NoSuchA", "--debug", "NoSuchB", model});
+  KORVAN::DebugMessage::disableAll();
+  EXPECT_EQ(0, two.status) << two.err;
+  EXPECT_EQ(2, std::count(two.err.begin(), two.err.end(), '\n')) << two.err;
+}
