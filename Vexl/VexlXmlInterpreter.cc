@@ -569,7 +569,7 @@ void VexlXmlInterpreter::executeNew(const TiXmlElement& element) {
   requireKnownAttributes(element, {"type", "name"});
   requireNoContent(element, true, element.Row());
   LabelStr type(requireAttribute(element, "type"));
-  LabelStr name(requireAttribute(element, "name"));
+  LabelStr name(requireOneWord(requireAttribute(element, "name"), "object"));
   if (!schema->isObjectType(type))
     reject("unknown type " + quoted(type.toString()));
   if (m_db->getObject(name).isValid())
@@ -806,7 +806,7 @@ void VexlXmlInterpreter::executeToken(const TiXmlElement& element, bool isFact) 
     reject("unknown predicate " + quoted(predicate.toString()));
   std::string name;
   if (element.Attribute("name") != nullptr) {
-    name = requireAttribute(element, "name");
+    name = requireOneWord(requireAttribute(element, "name"), "token");
     if (m_tokens.count(name) != 0 && m_tokens[name].isValid())
       reject("duplicate token name " + quoted(name));
     if (getObject(name).isValid())

@@ -1,6 +1,7 @@
 #include "Vexl/VexlXmlParsing.hh"
 
 #include <cerrno>
+#include <cctype>
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
@@ -23,6 +24,19 @@ const char* requireAttribute(const TiXmlElement& element, const char* name) {
   if (*value == '\0')
     reject(std::string("empty attribute ") + quoted(name));
   return value;
+}
+
+const char* requireOneWord(const char* name, const char* what) {
+  bool blank = false;
+  std::string shown; // one line, whatever the name holds
+  for (const char* c = name; *c != '\0'; c++) {
+    blank = blank || std::isspace(static_cast<unsigned char>(*c));
+    shown += *c == '\n' ? "\\n" : *c == '\r' ? "\\r" : *c == '\t' ? "\\t" : std::string(1, *c);
+  }
+  if (blank)
+    reject(std::string("the ") + what + " name " + quoted(shown) + " holds a blank: lists of names (object=, scope=) " +
+           "are split at blanks, so it could not be named there");
+  return name;
 }
 
 /// Refuses an attribute that the element does not take: ignored, it would change nothing the

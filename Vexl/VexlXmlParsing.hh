@@ -26,6 +26,8 @@ struct TransactionError {
 [[noreturn]] void reject(const std::string& message);
 std::string quoted(const std::string& text);
 const char* requireAttribute(const TiXmlElement& element, const char* name);
+/// The name, refused when it holds a blank (what: "object", "token").
+const char* requireOneWord(const char* name, const char* what);
 /// Refuses an attribute that the element does not take.
 void requireKnownAttributes(const TiXmlElement& element, std::initializer_list<const char*> known,
                             const std::string& where = std::string());

@@ -922,3 +922,19 @@ TEST(BadInput, OptionsGivenTwiceOrEmptyAreRefused) {
   EXPECT_EQ(0, two.status) << two.err;
   EXPECT_EQ(2, std::count(two.err.begin(), two.err.end(), '\n')) << two.err;
 }
+
+// A name with a blank, once taken and then unreachable: object="my crew" named an object 'my'.
+TEST(BadInput, NamesWithABlankAreRefused) {
+  const std::string blank = " holds a blank: lists of names (object=, scope=) are split at blanks, so it could not "
+                            "be named there\n";
+  EXPECT_EQ("korvan-run: model.xml:2: <new>: the object name 'my crew'" + blank,
+            refusal(runModel(model({"<new type=\"Unary\" name=\"my crew\"/>"}))));
+  EXPECT_EQ("korvan-run: model.xml:4: <goal>: the token name 'a\\tb'" + blank,
+            refusal(runModel(model({UNARY, "<close/>", unaryUse("a&#9;b", "a")}))));
+  EXPECT_EQ("korvan-run: model.xml:4: <goal>: the token name 'a\\nb'" + blank,
+            refusal(runModel(model({UNARY, "<close/>", unaryUse("a&#10;b", "a")}))));
+  // Dots and other marks are part of a name: the variable is what follows the last dot.
+  Outcome dotted = runModel(model({"<new type=\"Unary\" name=\"bay.1\"/>", "<close/>", unaryUse("job.a", "bay.1"),
+                                   unaryUse("job.b", "bay.1"), "<constraint name=\"precedes\" scope=\"job.a.end job.b.start\"/>"}));
+  EXPECT_EQ(0, dotted.status) << dotted.err;
+}
