@@ -503,6 +503,10 @@ void VexlXmlInterpreter::executeClass(const TiXmlElement& element) {
     requireNoContent(m, false, element.Row());
     LabelStr memberName(requireAttribute(m, "name"));
     LabelStr type(requireAttribute(m, "type"));
+    // A scope names a member after the last dot, and splits at blanks.
+    if (memberName.toString().find_first_of(".: \t\r\n") != std::string::npos)
+      reject("line " + std::to_string(m.Row()) + ": invalid member name " + quoted(memberName.toString()) +
+             " (a name without dots, colons or blanks)");
     std::unique_ptr<AbstractDomain> domain(InterpretedTokenFactory::makeDefaultDomain(type));
     if (domain.get() == nullptr)
       reject("line " + std::to_string(m.Row()) + ": unknown member type " + quoted(type.toString()) +
@@ -524,6 +528,9 @@ void VexlXmlInterpreter::executeClass(const TiXmlElement& element) {
       requireKnownAttributes(*child, {"name", "kind"}, lineOf(*child));
       requireNoContent(*child, true, element.Row());
       std::string predicateName = requireAttribute(*child, "name");
+      if (predicateName.find_first_of(".: \t\r\n") != std::string::npos)
+        reject("line " + std::to_string(child->Row()) + ": invalid predicate name " + quoted(predicateName) +
+               " (a name without dots, colons or blanks)");
       if (!predicateNames.insert(predicateName).second)
         reject("line " + std::to_string(child->Row()) + ": duplicate predicate " + quoted(predicateName));
       const char* kind = child->Attribute("kind");

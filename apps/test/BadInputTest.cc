@@ -933,6 +933,16 @@ TEST(BadInput, NamesWithABlankAreRefused) {
             refusal(runModel(model({UNARY, "<close/>", unaryUse("a&#9;b", "a")}))));
   EXPECT_EQ("korvan-run: model.xml:4: <goal>: the token name 'a\\nb'" + blank,
             refusal(runModel(model({UNARY, "<close/>", unaryUse("a&#10;b", "a")}))));
+  // Members and predicates are named after a dot in scopes and predicate names: no dot, colon or
+  // blank in theirs ('dr.ive' once failed after its class was already in the schema).
+  const std::pair<std::string, std::string> declared[] = {
+      {"<predicate name=\"dr.ive\"/>", "invalid predicate name 'dr.ive'"},
+      {"<predicate name=\"dr ive\"/>", "invalid predicate name 'dr ive'"},
+      {"<member name=\"lo.ad\" type=\"float\"/>", "invalid member name 'lo.ad'"},
+      {"<predicate name=\"p\"><member name=\"a b\" type=\"int\"/></predicate>", "invalid member name 'a b'"}};
+  for (const auto& c : declared)
+    EXPECT_EQ("korvan-run: model.xml:2: <class>: line 2: " + c.second + " (a name without dots, colons or blanks)\n",
+              refusal(runModel(model({"<class name=\"Truck\">" + c.first + "</class>"}))));
   // Dots and other marks are part of a name: the variable is what follows the last dot.
   Outcome dotted = runModel(model({"<new type=\"Unary\" name=\"bay.1\"/>", "<close/>", unaryUse("job.a", "bay.1"),
                                    unaryUse("job.b", "bay.1"), "<constraint name=\"precedes\" scope=\"job.a.end job.b.start\"/>"}));
