@@ -645,15 +645,8 @@ void VexlXmlInterpreter::executeSet(const TiXmlElement& element) {
     }
     // A native object's parameters are what its <new> made them: <set> could only repeat them.
     const AbstractDomain& made = var->baseDomain();
-    if (native != m_nativeClasses.end() && made.isSingleton() && made.isNumeric() && made.getSingletonValue() != value) {
-      const size_t count = m_argumentCounts[objectName];
-      const double held = made.getSingletonValue();
-      reject(quoted(member.toString()) + " of " + quoted(objectName) + " is " +
-             (held >= g_infiniteTimeAsDouble() ? std::string("+inf") : held <= -g_infiniteTimeAsDouble() ? std::string("-inf") : toString(held)) +
-             " in the form of <new> that made it (" + object->getType().toString() + " with " + std::to_string(count) +
-             " argument" + (count == 1 ? "" : "s") + "), and that form has no parameter to set: give it as an argument of <new>" +
-             argumentCounts(object->getType()));
-    }
+    if (native != m_nativeClasses.end() && made.isSingleton() && made.isNumeric() && made.getSingletonValue() != value)
+      rejectFixedParameter(object, member.toString(), made.getSingletonValue());
     std::unique_ptr<AbstractDomain> domain = narrowed(var, value, value, member.toString());
     m_db->getClient()->restrict(var, *domain);
     return;
@@ -676,6 +669,16 @@ void VexlXmlInterpreter::executeSet(const TiXmlElement& element) {
     if (e.getMsg().find(objectName + "." + member.toString()) != std::string::npos)
       throw;
   }
+}
+
+void VexlXmlInterpreter::rejectFixedParameter(const ObjectId& object, const std::string& member, double held) {
+  const std::string objectName = object->getName().toString();
+  const size_t count = m_argumentCounts[objectName];
+  reject(quoted(member) + " of " + quoted(objectName) + " is " +
+         (held >= g_infiniteTimeAsDouble() ? std::string("+inf") : held <= -g_infiniteTimeAsDouble() ? std::string("-inf") : toString(held)) +
+         " in the form of <new> that made it (" + object->getType().toString() + " with " + std::to_string(count) +
+         " argument" + (count == 1 ? "" : "s") + "), and that form has no parameter to set: give it as an argument of <new>" +
+         argumentCounts(object->getType()));
 }
 
 void VexlXmlInterpreter::executeClose(const TiXmlElement& element) {
@@ -1021,6 +1024,13 @@ void VexlXmlInterpreter::executeSpecify(const TiXmlElement& element) {
     value = LabelStr(valueText).getKey();
   else
     reject("unknown value " + quoted(valueText));
+  // A native object's parameter holds what its <new> gave: another value is no choice to specify.
+  const std::string reference = element.Attribute("variable");
+  const ObjectId owner = getObject(reference.substr(0, reference.rfind('.')));
+  const AbstractDomain& base = var->baseDomain();
+  if (owner.isValid() && isNativeClass(owner->getType().toString()) && base.isSingleton() && base.isNumeric() &&
+      base.getSingletonValue() != value)
+    rejectFixedParameter(owner, reference.substr(reference.rfind('.') + 1), base.getSingletonValue());
   if (!var->baseDomain().isMember(value))
     reject(quoted(valueText) + " is not in the domain " + var->baseDomain().toString() + " of " +
            quoted(element.Attribute("variable")));
@@ -1032,7 +1042,6 @@ void VexlXmlInterpreter::executeSpecify(const TiXmlElement& element) {
     return;
   if (var->isSpecified())
     reject("variable " + quoted(element.Attribute("variable")) + " is already specified");
-  const std::string reference = element.Attribute("variable");
   const TokenId token = getToken(reference.substr(0, reference.rfind('.')));
   if (token.isValid())
     requireEndBeforeHorizon(token, var, value);

@@ -96,6 +96,8 @@ private:
   std::string tokenLabel(const TokenId& token) const;
   ConstrainedVariableId resolveVariable(const std::string& reference) const;
   std::string argumentCounts(const LabelStr& type) const;
+  // Refuses another value for a parameter that the object's form of <new> fixed.
+  [[noreturn]] void rejectFixedParameter(const ObjectId& object, const std::string& member, double held);
   // Refuses a token that cannot end before the horizon, with var specified to value.
   static void requireEndBeforeHorizon(const TokenId& token, const ConstrainedVariableId& var, double value);
   // Narrows the token's end to the window its start and duration imply, and its start to

@@ -715,6 +715,11 @@ TEST(BadInput, ValuesBeyondTheHorizonAreRefusedAndChoicesSaid) {
   EXPECT_EQ(0u, refusal(runModel(model({REUSABLE, "<set object=\"a\" member=\"levelLimitMin\" value=\"-1\"/>"})))
                     .find("korvan-run: model.xml:3: <set>: 'levelLimitMin' of 'a' is 0 in the form of <new> that made "
                           "it (Reusable with 2 arguments)"));
+  // <specify> of such a parameter says the same, and the value it holds is no change either.
+  EXPECT_EQ(0u, refusal(runModel(model({REUSABLE, "<specify variable=\"a.capacity\" value=\"3\"/>"})))
+                    .find("korvan-run: model.xml:3: <specify>: 'capacity' of 'a' is 2 in the form of <new> that made it "
+                          "(Reusable with 2 arguments), and that form has no parameter to set"));
+  EXPECT_EQ(0, runModel(model({REUSABLE, "<specify variable=\"a.capacity\" value=\"2\"/>", "<close/>"})).status);
   // The value it holds already is no change.
   EXPECT_EQ(0, runModel(model({REUSABLE, "<set object=\"a\" member=\"capacity\" value=\"2\"/>", "<close/>"})).status);
   // Three lifts without a quantity on a crane of 1: any amount from 0 is theirs, and the schedule
