@@ -765,10 +765,14 @@ TEST(BadInput, DebugOutputLostMidUpdateLeavesNothingHalfDone) {
     }
 }
 
-// Once a leak under the sanitiser: a debug line lost inside a token's or a variable's constructor
-// left what the constructor had made unreachable. The stream fails after every number of writes.
+// Once a leak under the sanitiser: a debug line lost inside a token's or a variable's constructor,
+// while a transaction was filed in or taken out of a profile, or before a decision point's filter
+// or comparator was held, left what had been made unreachable. The stream fails after a spread of
+// numbers of writes.
 TEST(BadInput, DebugOutputLostWhileTokensAreMadeLeavesNothingBehind) {
-  for (const char* marker : {"Variable:Variable", "Token:Token", "XMLInterpreter:NativeObjectFactory"})
+  for (const char* marker : {"Variable:Variable", "Token:Token", "XMLInterpreter:NativeObjectFactory",
+                             "Profile:addTransaction", "ProfileIterator", "ThreatDecisionPoint:filter",
+                             "ThreatDecisionPoint:sort"})
     for (int writes = 0; writes < 40; writes += 3) {
       FillingBuffer filling(writes);
       std::ostream stream(&filling);
@@ -777,8 +781,11 @@ TEST(BadInput, DebugOutputLostWhileTokensAreMadeLeavesNothingBehind) {
                                  KORVAN_SOURCE_DIR "/examples/workshop.xml"});
       KORVAN::DebugMessage::disableAll();
       KORVAN::DebugMessage::setStream(std::cerr);
-      EXPECT_EQ(2, outcome.status) << marker << " after " << writes;
-      EXPECT_EQ(0u, outcome.err.find("korvan-run: cannot write the debug output: ")) << marker << writes << outcome.err;
+      // Fewer lines than the stream takes: the run is whole.
+      if (outcome.status != 2)
+        EXPECT_EQ(0, outcome.status) << marker << " after " << writes << outcome.err;
+      else
+        EXPECT_EQ("korvan-run: cannot write the debug output: ", outcome.err.substr(0, 43)) << marker << writes;
     }
 }
 
