@@ -785,7 +785,7 @@ TEST(BadInput, DebugOutputLostWhileTokensAreMadeLeavesNothingBehind) {
       if (outcome.status != 2)
         EXPECT_EQ(0, outcome.status) << marker << " after " << writes << outcome.err;
       else
-        EXPECT_EQ("korvan-run: cannot write the debug output: ", outcome.err.substr(0, 43)) << marker << writes;
+        EXPECT_EQ("korvan-run: cannot write the debug output: ", outcome.err.substr(0, 43)) << marker << writes << outcome.err;
     }
 }
 
