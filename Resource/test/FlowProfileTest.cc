@@ -275,10 +275,14 @@ void bruteForceLevels(ProfileWorld& w, const std::vector<TransactionId>& ts, int
 // Over random changes the flow profiles give the brute-force envelope and
 // the timetable envelope contains it. Time windows narrowed and relaxed move
 // transactions back and forth; a pass stopped by its detector must be
-// finished by the next one.
+// finished by the next one. KORVAN_BRUTE_SEED and KORVAN_BRUTE_ROUNDS draw
+// other or more plans for a soak.
 TEST(FlowProfile, RandomChangesAgainstBruteForce) {
-  std::mt19937 rng(7);
-  for (int round = 0; round < 40; ++round) {
+  const char* seedText = std::getenv("KORVAN_BRUTE_SEED");
+  const char* roundsText = std::getenv("KORVAN_BRUTE_ROUNDS");
+  std::mt19937 rng(seedText != nullptr ? (unsigned) std::atoi(seedText) : 7u);
+  const int rounds = roundsText != nullptr && std::atoi(roundsText) > 0 ? std::atoi(roundsText) : 40;
+  for (int round = 0; round < rounds; ++round) {
     ProfileWorld w;
     RecordingDetector d1, d2, d3;
     const double initLb = (double) (rng() % 5), initUb = initLb + (double) (rng() % 3);
