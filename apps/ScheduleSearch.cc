@@ -8,6 +8,7 @@
 
 #include "ConstraintEngine/base/AbstractDomain.hh"
 #include "ConstraintEngine/base/ConstrainedVariable.hh"
+#include "ConstraintEngine/base/Constraint.hh"
 #include "ConstraintEngine/base/ConstraintEngine.hh"
 #include "ConstraintEngine/base/IntervalDomain.hh"
 #include "ConstraintEngine/component/Variable.hh"
@@ -151,6 +152,23 @@ ScheduleSearch::Frame ScheduleSearch::openFrame(size_t index) {
   const AbstractDomain& dom = m_order[index].var->lastDomain();
   Frame frame;
   frame.index = index;
+  // A variable that no constraint reaches and nothing listens to (a profile listens to the
+  // quantities of the tokens on it) holds no schedule back: one value stands for all of them, and
+  // trying the others would only repeat every failure below it.
+  ConstraintSet constraints;
+  m_order[index].var->constraints(constraints);
+  if (m_order[index].var->listenerCount() == 0 &&
+      std::none_of(constraints.begin(), constraints.end(), [](const ConstraintId& c) { return c->isActive(); })) {
+    double value = 0;
+    if (dom.isEnumerated()) {
+      std::list<double> values;
+      dom.getValues(values);
+      value = values.front();
+    } else
+      value = std::min(std::max(0.0, dom.getLowerBound()), dom.getUpperBound());
+    frame.alternatives.push_back(std::make_pair(value, value));
+    return frame;
+  }
   if (dom.isEnumerated()) {
     std::list<double> values;
     dom.getValues(values);
