@@ -87,7 +87,7 @@ struct TemporalNetwork::Backward {
 
 TemporalNetwork::TemporalNetwork()
     : m_nodeCount(0), m_edgeCount(0), m_version(0), m_loosenings(0), m_tightenings(0), m_arcLogBase(0), m_boundsDirty(false),
-      m_innerChanges(0), m_movedLogBase(0), m_seenStamp(0),
+      m_innerChanges(0), m_removals(0), m_movedLogBase(0), m_seenStamp(0),
       m_rowStamp(0) {
   int origin = addTimepoint();
   check_error(origin == getOrigin());
@@ -163,6 +163,7 @@ void TemporalNetwork::removeTimepoint(int node) {
   m_freeNodes.push_back(node);
   --m_nodeCount;
   ++m_innerChanges;
+  ++m_removals;
   logMoved(node);
   loosened();
   changed();

@@ -93,6 +93,8 @@ public:
   /// every removal of a time point. While it stands still, only bounds changed: d(x, y) is the
   /// shorter of the paths that avoid the origin, which stay as they were, and -lb(x) + ub(y).
   std::uint64_t getInnerChanges() const { return m_innerChanges; }
+  /// Raised on every removal of a time point.
+  std::uint64_t getRemovals() const { return m_removals; }
   /// Time points whose bounds moved, or that were added or removed, numbered from 0 in the
   /// order of the changes (a point may come more than once). The count brings the bounds up to
   /// date first, so requires a consistent network to be exact. At most the newer half is kept
@@ -219,6 +221,7 @@ private:
   std::uint64_t m_arcLogBase;    // position of m_arcLog[0]
   bool m_boundsDirty;            // bounds need a full recomputation
   std::uint64_t m_innerChanges;
+  std::uint64_t m_removals;
   std::vector<int> m_movedLog;   // points whose bounds moved
   std::uint64_t m_movedLogBase;  // position of m_movedLog[0]
   std::vector<char> m_changedMark;
