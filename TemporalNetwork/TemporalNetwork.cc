@@ -88,7 +88,8 @@ struct TemporalNetwork::Backward {
 };
 
 TemporalNetwork::TemporalNetwork()
-    : m_nodeCount(0), m_edgeCount(0), m_version(0), m_loosenings(0), m_tightenings(0), m_arcLogBase(0), m_boundsDirty(false),
+    : m_nodeCount(0), m_edgeCount(0), m_version(0), m_loosenings(0), m_tightenings(0), m_arcLogBase(0),
+      m_boundsDirty(false), m_recomputeAll(false),
       m_innerChanges(0), m_removals(0), m_movedLogBase(0), m_seenStamp(0),
       m_rowStamp(0) {
   int origin = addTimepoint();
@@ -415,6 +416,7 @@ void TemporalNetwork::recomputeBounds() {
       logMoved(i);
   }
   m_boundsDirty = false;
+  m_recomputeAll = false;
   m_rootsFrom.clear();
   m_rootsTo.clear();
   m_pendingTight.clear();
@@ -429,14 +431,28 @@ void TemporalNetwork::loosenArc(int arc) {
   if (m_parentTo[a.from] == arc)
     m_rootsTo.push_back(a.from);
   m_boundsDirty = true;
+  limitRepair();
 }
 
 // An arc made, tightened or put in force while the bounds wait for their repair.
 void TemporalNetwork::tightenArc(int arc) {
-  if (m_boundsDirty)
-    m_pendingTight.push_back(arc);
-  else
+  if (!m_boundsDirty) {
     tightenBounds(arc, MARK);
+    return;
+  }
+  m_pendingTight.push_back(arc);
+  limitRepair();
+}
+
+// Past as many changes as points (while the network stays inconsistent, say), recomputing every
+// bound costs no more than the repair, and the lists stop growing.
+void TemporalNetwork::limitRepair() {
+  if (m_recomputeAll || m_rootsFrom.size() + m_rootsTo.size() + m_pendingTight.size() <= m_nodes.size())
+    return;
+  m_recomputeAll = true;
+  m_rootsFrom.clear();
+  m_rootsTo.clear();
+  m_pendingTight.clear();
 }
 
 // Only the distances resting on a loosened arc can have grown: the points below it in the tree
@@ -444,7 +460,7 @@ void TemporalNetwork::tightenArc(int arc) {
 // gains. A point is recorded as changed once, by comparing its bounds with those it had before,
 // in increasing order as a recomputation of every bound would.
 void TemporalNetwork::repairBounds() {
-  if (m_rootsFrom.size() + m_rootsTo.size() + m_pendingTight.size() > m_nodes.size()) {
+  if (m_recomputeAll) {
     recomputeBounds();
     return;
   }

@@ -201,6 +201,7 @@ private:
   void tightenBounds(int arc, Track track);
   void loosenArc(int arc);
   void tightenArc(int arc);
+  void limitRepair();
   void ensureBounds();
   void recomputeBounds();
   void repairBounds();
@@ -236,7 +237,8 @@ private:
   std::uint64_t m_tightenings;
   std::vector<int> m_arcLog;     // arcs tightened since the last loosening
   std::uint64_t m_arcLogBase;    // position of m_arcLog[0]
-  bool m_boundsDirty;            // bounds need a full recomputation
+  bool m_boundsDirty;            // bounds need a repair
+  bool m_recomputeAll;           // ... of every bound
   std::uint64_t m_innerChanges;
   std::uint64_t m_removals;
   std::vector<int> m_movedLog;   // points whose bounds moved
