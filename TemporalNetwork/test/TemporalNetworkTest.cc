@@ -270,6 +270,13 @@ TEST(TemporalNetwork, LooseningUnderAnEqualityGrowsBothPoints) {
   tn.removeEdge(ob);
   EXPECT_EQ(Range(2, 90), boundsOf(tn, b));
   EXPECT_EQ(Range(5, 94), boundsOf(tn, c));
+  // A removed point is counted, and takes what rested on it along.
+  const std::uint64_t removals = tn.getRemovals(), inner = tn.getInnerChanges();
+  tn.removeTimepoint(a);
+  EXPECT_EQ(removals + 1, tn.getRemovals());
+  EXPECT_LT(inner, tn.getInnerChanges());
+  EXPECT_EQ(Range(-INF, INF), boundsOf(tn, b));
+  EXPECT_EQ(Range(-INF, INF), boundsOf(tn, c));
 }
 
 // Changes made in a batch before the next look at a bound: the first takes an edge out, so
