@@ -9,7 +9,8 @@ namespace {
 const std::size_t FIRST_SIZE = 16;
 }
 
-OrderingCache::OrderingCache() : m_slots(FIRST_SIZE, Slot{0, 0, UNKNOWN, SURVIVES_NOTHING, NONE}), m_size(0), m_mark(0) {}
+OrderingCache::OrderingCache()
+  : m_slots(FIRST_SIZE, Slot{0, 0, UNKNOWN, SURVIVES_NOTHING}), m_slotEntries(FIRST_SIZE, NONE), m_size(0), m_mark(0) {}
 
 std::size_t OrderingCache::home(const Transaction* first, const Transaction* second) const {
   // A transaction's entries are asked one after the other, for each partner
@@ -70,7 +71,8 @@ OrderingCache::Slot& OrderingCache::place(Transaction* first, Transaction* secon
     found->second.entries.push_back(e);
   }
   Slot& slot = m_slots[i];
-  slot = Slot{first, second, UNKNOWN, SURVIVES_NOTHING, e};
+  slot = Slot{first, second, UNKNOWN, SURVIVES_NOTHING};
+  m_slotEntries[i] = e;
   ++m_size;
   refile(e);
   return slot;
@@ -105,7 +107,7 @@ void OrderingCache::unlist(const Transaction* t, std::uint32_t pos) {
 }
 
 void OrderingCache::erase(std::size_t i) {
-  const std::uint32_t e = m_slots[i].entry;
+  const std::uint32_t e = m_slotEntries[i];
   Entry& entry = m_entries[e];
   unlist(m_slots[i].first, entry.pos[0]);
   if (entry.pos[1] != NONE)
@@ -125,16 +127,20 @@ void OrderingCache::erase(std::size_t i) {
     if (stays)
       continue;
     m_slots[i] = m_slots[j];
-    m_entries[m_slots[i].entry].slot = (std::uint32_t) i;
+    m_slotEntries[i] = m_slotEntries[j];
+    m_entries[m_slotEntries[i]].slot = (std::uint32_t) i;
     i = j;
   }
-  m_slots[i] = Slot{0, 0, UNKNOWN, SURVIVES_NOTHING, NONE};
+  m_slots[i] = Slot{0, 0, UNKNOWN, SURVIVES_NOTHING};
+  m_slotEntries[i] = NONE;
   --m_size;
 }
 
 void OrderingCache::grow() {
-  std::vector<Slot> old(m_slots.size() * 2, Slot{0, 0, UNKNOWN, SURVIVES_NOTHING, NONE});
+  std::vector<Slot> old(m_slots.size() * 2, Slot{0, 0, UNKNOWN, SURVIVES_NOTHING});
+  std::vector<std::uint32_t> oldEntries(old.size(), NONE);
   old.swap(m_slots);
+  oldEntries.swap(m_slotEntries);
   const std::size_t mask = m_slots.size() - 1;
   for (std::size_t j = 0; j < old.size(); ++j) {
     if (old[j].first == 0)
@@ -143,7 +149,8 @@ void OrderingCache::grow() {
     while (m_slots[i].first != 0)
       i = (i + 1) & mask;
     m_slots[i] = old[j];
-    m_entries[old[j].entry].slot = (std::uint32_t) i;
+    m_slotEntries[i] = oldEntries[j];
+    m_entries[oldEntries[j]].slot = (std::uint32_t) i;
   }
 }
 
@@ -154,7 +161,7 @@ void OrderingCache::put(const Key& key, Order order, unsigned char survives) {
   Slot& slot = place((Transaction*) key.first, (Transaction*) key.second);
   slot.order = order;
   slot.survives = survives;
-  refile(slot.entry);
+  refile(m_slotEntries[(std::size_t) (&slot - &m_slots[0])]);
 }
 
 void OrderingCache::forget(const Transaction* t) {
@@ -178,7 +185,8 @@ void OrderingCache::clear() {
   m_freeEntries.clear();
   if (m_size == 0)
     return;
-  std::fill(m_slots.begin(), m_slots.end(), Slot{0, 0, UNKNOWN, SURVIVES_NOTHING, NONE});
+  std::fill(m_slots.begin(), m_slots.end(), Slot{0, 0, UNKNOWN, SURVIVES_NOTHING});
+  std::fill(m_slotEntries.begin(), m_slotEntries.end(), NONE);
   m_size = 0;
 }
 

@@ -100,7 +100,6 @@ private:
     Transaction* second;
     Order order;
     unsigned char survives;
-    std::uint32_t entry;  // in m_entries
   };
   // Where an entry's slot lies and where it is listed: pos[0] in its first
   // transaction's list, pos[1] in its second's (NONE for a pair of one
@@ -131,6 +130,8 @@ private:
   void sweep(std::vector<std::uint32_t>& slots, Quick quick, Keep keep);
 
   std::vector<Slot> m_slots;
+  // The entry of each occupied slot, apart so that look-ups read slots only.
+  std::vector<std::uint32_t> m_slotEntries;
   std::size_t m_size;
   std::vector<Entry> m_entries;
   std::vector<std::uint32_t> m_freeEntries;
@@ -218,7 +219,7 @@ void OrderingCache::sweep(std::vector<std::uint32_t>& slots, Quick quick, Keep k
     const bool network = (slot.survives & FROM_NETWORK) != 0;
     const Verdict verdict = quick(slot.first->getId(), slot.second->getId(), slot.order, slot.survives);
     if (network != ((slot.survives & FROM_NETWORK) != 0))
-      refile(slot.entry);
+      refile(m_slotEntries[i]);
     if (verdict == ASK)
       asked.push_back(i);
     else if (verdict == MOVED)
@@ -236,13 +237,13 @@ void OrderingCache::sweep(std::vector<std::uint32_t>& slots, Quick quick, Keep k
     if (!keep(slot.first->getId(), slot.second->getId(), slot.order, slot.survives))
       dropped.push_back(i);
     else if (network != ((slot.survives & FROM_NETWORK) != 0))
-      refile(slot.entry);
+      refile(m_slotEntries[i]);
   }
   if (dropped.empty())
     return;
   // Entries keep their numbers while erasing moves slots.
   for (std::uint32_t& i : dropped)
-    i = m_slots[i].entry;
+    i = m_slotEntries[i];
   for (std::uint32_t e : dropped)
     erase(m_entries[e].slot);
 }
