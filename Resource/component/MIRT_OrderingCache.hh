@@ -94,7 +94,7 @@ public:
   void retainAround(const std::vector<const ConstrainedVariable*>& times, Quick quick, Keep keep);
 
 private:
-  static const std::uint32_t NONE = ~std::uint32_t(0);
+  static constexpr std::uint32_t NONE = ~std::uint32_t(0);
   struct Slot {
     Transaction* first;
     Transaction* second;
