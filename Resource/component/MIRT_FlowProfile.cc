@@ -481,7 +481,7 @@ void FlowProfile::noteOutsideChanges() {
     start = std::min(start, std::min(lb1, lb2));
     end = std::max(end, std::max(ub1, ub2));
   };
-  std::unordered_map<const ConstrainedVariable*, bool> inNetwork;
+  std::map<const ConstrainedVariable*, bool> inNetwork;
   auto leftNetwork = [&](const TransactionId& t) {
     const ConstrainedVariable* time = (const ConstrainedVariable*) t->time();
     auto it = inNetwork.find(time);

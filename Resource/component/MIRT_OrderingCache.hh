@@ -7,7 +7,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <functional>
-#include <unordered_map>
+#include <map>
 #include <utility>
 #include <vector>
 
@@ -135,8 +135,10 @@ private:
   std::size_t m_size;
   std::vector<Entry> m_entries;
   std::vector<std::uint32_t> m_freeEntries;
-  std::unordered_map<const Transaction*, Member> m_members;
-  std::unordered_map<const ConstrainedVariable*, std::vector<const Transaction*>> m_byTime;
+  // Ordered maps: hashed ones would free their nodes in an order that moves with the
+  // addresses, and with it where later objects are placed.
+  std::map<const Transaction*, Member> m_members;
+  std::map<const ConstrainedVariable*, std::vector<const Transaction*>> m_byTime;
   // Entries not read from the network.
   std::vector<std::uint32_t> m_unchecked;
   std::uint32_t m_mark;
