@@ -152,19 +152,27 @@ unsigned int parseCount(const std::string& option, const std::string& text) {
 
 Options parseOptions(const std::vector<std::string>& args) {
   Options options;
+  std::map<std::string, std::string> given;
   for (size_t i = 0; i < args.size(); i++) {
     const std::string& arg = args[i];
     auto value = [&]() -> const std::string& {
       if (i + 1 >= args.size())
         throw BadInput{"missing value after " + arg};
+      // A second value would replace the first without a word.
+      if (arg != "--debug" && !given.emplace(arg, args[i + 1]).second)
+        throw BadInput{arg + " given twice (" + given[arg] + " and " + args[i + 1] + "): it takes one value"};
       return args[++i];
     };
     if (arg == "--help" || arg == "-h") {
       options.help = true;
       return options;
     }
-    if (arg == "--solver")
+    if (arg == "--solver") {
+      // Empty, it would leave the default configuration in its place.
       options.solverConfig = value();
+      if (options.solverConfig.empty())
+        throw BadInput{"--solver takes a configuration file, got an empty name"};
+    }
     else if (arg == "--max-steps")
       options.maxSteps = parseCount(arg, value());
     else if (arg == "--max-depth")
@@ -179,6 +187,8 @@ Options parseOptions(const std::vector<std::string>& args) {
     }
     else if (!arg.empty() && arg[0] == '-')
       throw BadInput{"unknown option " + arg};
+    else if (arg.empty())
+      throw BadInput{"an empty argument where the model file was expected (no model given)"};
     else if (options.model.empty())
       options.model = arg;
     else
