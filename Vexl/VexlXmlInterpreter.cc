@@ -118,6 +118,42 @@ std::string VexlXmlInterpreter::readFile(const std::string& path, const std::str
 
 namespace {
 
+// The first element's name and line, past the declaration, comments, processing instructions and
+// the document type; found without allocating, for when memory has run out. Null when none.
+const char* rootElement(const std::string& text, size_t& row, size_t& length) {
+  const char* p = text.c_str();
+  const char* const end = p + text.size();
+  row = 1;
+  auto skipPast = [&](const char* closing) {
+    const size_t n = std::strlen(closing);
+    for (; p < end; p++) {
+      if (std::strncmp(p, closing, n) == 0) {
+        p += n;
+        return;
+      }
+      row += *p == '\n' ? 1 : 0;
+    }
+  };
+  while (p < end) {
+    if (*p != '<') {
+      row += *p++ == '\n' ? 1 : 0;
+      continue;
+    }
+    if (std::strncmp(p, "<!--", 4) == 0)
+      skipPast("-->");
+    else if (p[1] == '?' || p[1] == '!')
+      skipPast(">");
+    else {
+      const char* name = ++p;
+      while (p < end && std::strchr(" \t\r\n/>", *p) == nullptr)
+        p++;
+      length = static_cast<size_t>(p - name);
+      return length == 0 ? nullptr : name;
+    }
+  }
+  return nullptr;
+}
+
 // The offset of the first byte that does not belong to a well-formed UTF-8 sequence (overlong
 // forms, surrogates and code points past U+10FFFF included), or npos.
 size_t firstNonUtf8(const std::string& text) {
@@ -354,10 +390,17 @@ std::string VexlXmlInterpreter::interpretText(const std::string& text, const std
       last = last->LastChild();
     while (last != &doc && last->ToElement() == nullptr)
       last = last->Parent();
-    const std::string where = last == &doc ? std::string()
-                                           : std::to_string(last->Row()) + ": <" + last->Value() + ">:";
-    Error("ALWAYS_FAIL", source + ":" + where + " memory ran out while parsing the XML" +
-                             (last == &doc ? "" : " after this element"),
+    if (last != &doc)
+      Error("ALWAYS_FAIL", source + ":" + std::to_string(last->Row()) + ": <" + last->Value() +
+                               ">: memory ran out while parsing the XML after this element",
+            errorType(), KORVAN_ERROR_FILE(), __LINE__).handleAssert();
+    // Nothing linked: the root is linked only once it is whole, so it is the element being read.
+    size_t row = 1, length = 0;
+    const char* root = rootElement(text, row, length);
+    Error("ALWAYS_FAIL", source + ":" + std::to_string(row) + ":" +
+                             (root == nullptr ? std::string(" memory ran out while parsing the XML")
+                                              : " <" + std::string(root, length) +
+                                                    ">: memory ran out while reading this element"),
           errorType(), KORVAN_ERROR_FILE(), __LINE__).handleAssert();
   }
   checkErrorType(!doc.Error(), source << ":" << std::max(doc.ErrorRow(), 1) << ": malformed XML: "
