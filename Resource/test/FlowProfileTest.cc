@@ -120,6 +120,163 @@ TEST(FlowProfileGraph, WorkedExampleAndZeroCapacities) {
   }
 }
 
+// A network given an ordering edge to each nearest ordered partner only
+// against one given an edge pair for every ordered pair: the same maximum
+// flows and residual walks on random preorders, as transactions open, end
+// (also those in the middle of a chain) and are walked out. The time
+// domains are drawn apart from the order, as they may be looser or tighter
+// than what the temporal network implies.
+TEST(FlowProfileGraph, NearestOrderingsAgreeWithEveryPair) {
+  const int seeds = std::getenv("KORVAN_NEAREST_SEEDS") ? std::atoi(std::getenv("KORVAN_NEAREST_SEEDS")) : 150;
+  for (int seed = 1; seed <= seeds; ++seed) {
+    std::mt19937 rng((unsigned) seed * 7919u + 17u);
+    auto uniform = [&](int lo, int hi) { return std::uniform_int_distribution<int>(lo, hi)(rng); };
+    ProfileWorld w;
+    TransactionId src = w.make(0, 0), snk = w.make(0, 0);
+    RecordingDetector det;
+    TestFlowProfile prof(w.db->getId(), det.getId(), 0, 0);
+    TransactionId anchorT = w.make(0, 0);
+    w.ce->propagate();
+    prof.addTransaction(anchorT);
+    prof.recompute();
+    const InstantId inst = prof.at(0);
+
+    // Classes of transactions at the same time, ordered by a random DAG
+    // over the classes, closed transitively.
+    const int n = uniform(4, 18);
+    // Half the seeds never walk, as the plain flow profile.
+    const bool walks = seed % 2 == 0;
+    const int classes = uniform(2, n);
+    std::vector<int> cls(n);
+    std::vector<TransactionId> ts;
+    for (int i = 0; i < n; ++i) {
+      cls[i] = uniform(0, classes - 1);
+      const int lb = uniform(0, 20);
+      const int qlb = uniform(0, 3);
+      ts.push_back(w.make(lb, lb + uniform(0, 20), uniform(0, 1) == 1, qlb, qlb + uniform(0, 3)));
+    }
+    std::vector<std::vector<bool> > below(classes, std::vector<bool>(classes, false));
+    const int density = uniform(10, 70);
+    for (int a = 0; a < classes; ++a) {
+      below[a][a] = true;
+      for (int b = a + 1; b < classes; ++b)
+        below[a][b] = uniform(0, 99) < density;
+    }
+    for (int k = 0; k < classes; ++k)
+      for (int a = 0; a < classes; ++a)
+        for (int b = 0; b < classes; ++b)
+          if (below[a][k] && below[k][b])
+            below[a][b] = true;
+    auto order = [&](int i, int j) {
+      const bool before = below[cls[i]][cls[j]], after = below[cls[j]][cls[i]];
+      return before && after ? FlowProfile::STRICTLY_AT : before ? FlowProfile::BEFORE_OR_AT
+        : after ? FlowProfile::AFTER_OR_AT : FlowProfile::NOT_ORDERED;
+    };
+    auto apply = [](FlowProfileGraph& g, FlowProfile::Order o, TransactionId a, TransactionId b) {
+      if (o == FlowProfile::STRICTLY_AT)
+        g.enableAt(a, b);
+      else if (o == FlowProfile::BEFORE_OR_AT)
+        g.enableAtOrBefore(a, b);
+      else if (o == FlowProfile::AFTER_OR_AT)
+        g.enableAtOrBefore(b, a);
+    };
+
+    const bool lowerLevel = uniform(0, 1) == 1;
+    FlowProfileGraph every(src, snk, lowerLevel), nearest(src, snk, lowerLevel);
+    ContributionMap everyMap, nearestMap;
+    std::vector<int> state(n, 0);  // 0 not opened, 1 open, 2 gone
+    std::ostringstream trail;
+    auto agree = [&](const std::string& what) {
+      for (int i = 0; i < n; ++i) {
+        ASSERT_EQ(every.isEnabled(ts[i]), nearest.isEnabled(ts[i])) << "seed " << seed << " " << what << " t" << i
+                                                                    << trail.str();
+        ASSERT_EQ(everyMap.count(ts[i]), nearestMap.count(ts[i])) << "seed " << seed << " " << what << trail.str();
+      }
+    };
+    std::vector<int> opening(n);
+    for (int i = 0; i < n; ++i)
+      opening[i] = i;
+    std::shuffle(opening.begin(), opening.end(), rng);
+    std::size_t next = 0;
+    while (next < opening.size()) {
+      // One instant: some transactions end there (not ordered with the ones
+      // that open), some open, the network is walked, the ending ones close.
+      std::vector<int> ending;
+      for (int i = 0; i < n; ++i)
+        if (state[i] == 1 && nearest.isEnabled(ts[i]) && uniform(0, 4) == 0)
+          ending.push_back(i);
+      const int opens = std::min<int>(uniform(1, 3), (int) (opening.size() - next));
+      for (int k = 0; k < opens; ++k) {
+        const int t = opening[next++];
+        state[t] = 1;
+        trail << " open t" << t;
+        every.enableTransaction(ts[t], inst, everyMap);
+        nearest.enableTransaction(ts[t], inst, nearestMap);
+        std::vector<TransactionId> others;
+        std::vector<unsigned char> relation;
+        std::vector<FlowProfile::Order> orders;
+        for (int o = 0; o < n; ++o) {
+          if (o == t || state[o] != 1 || std::find(ending.begin(), ending.end(), o) != ending.end())
+            continue;
+          const FlowProfile::Order ord = order(t, o);
+          apply(every, ord, ts[t], ts[o]);
+          const unsigned char rel = ord == FlowProfile::STRICTLY_AT ? 3 : ord == FlowProfile::BEFORE_OR_AT ? 2
+            : ord == FlowProfile::AFTER_OR_AT ? 1 : 0;
+          if (rel == 0)
+            continue;
+          others.push_back(ts[o]);
+          relation.push_back(rel);
+          orders.push_back(ord);
+        }
+        std::vector<char> needed;
+        nearest.selectNearest(ts[t], others, relation, needed);
+        for (std::size_t k2 = 0; k2 < others.size(); ++k2)
+          if (needed[k2])
+            apply(nearest, orders[k2], ts[t], others[k2]);
+      }
+      const bool walk = walks && uniform(0, 2) == 0;
+      if (walk) {
+        ASSERT_EQ(every.disableReachableResidualGraph(everyMap, inst),
+                  nearest.disableReachableResidualGraph(nearestMap, inst)) << "seed " << seed << trail.str();
+        agree("expansion walk");
+      }
+      else {
+        ASSERT_EQ(every.getResidualFromSource(), nearest.getResidualFromSource()) << "seed " << seed << trail.str();
+        std::vector<TransactionId> a, b;
+        every.getReachableResidualTransactions(a);
+        nearest.getReachableResidualTransactions(b);
+        std::sort(a.begin(), a.end());
+        std::sort(b.begin(), b.end());
+        ASSERT_EQ(a, b) << "seed " << seed << trail.str();
+      }
+      for (int e : ending) {
+        if (!every.isEnabled(ts[e]))
+          continue;
+        trail << " end t" << e;
+        state[e] = 2;
+        if (walk) {
+          every.pushFlow(ts[e]);
+          nearest.pushFlow(ts[e]);
+          every.disable(ts[e]);
+          nearest.disable(ts[e]);
+        }
+        nearest.bypass(ts[e]);
+        every.removeTransaction(ts[e]);
+        nearest.removeTransaction(ts[e]);
+      }
+      if (walk) {
+        every.restoreFlow();
+        nearest.restoreFlow();
+        ASSERT_EQ(every.disableReachableResidualGraph(everyMap, inst),
+                  nearest.disableReachableResidualGraph(nearestMap, inst)) << "seed " << seed << trail.str();
+        agree("contraction walk");
+      }
+      ASSERT_EQ(every.getResidualFromSource(), nearest.getResidualFromSource()) << "seed " << seed << trail.str();
+      agree("after the instant");
+    }
+  }
+}
+
 TEST(FlowProfile, LevelsOnWorkedExamples) {
   for (int incremental = 0; incremental < 2; ++incremental) {
     ProfileWorld w;
