@@ -25,7 +25,7 @@ const long NO_LABEL = 2147483647L;
 
 MaximumFlowAlgorithm::MaximumFlowAlgorithm(Graph* g, Node* source, Node* sink)
   : m_Graph(g), m_Source(source), m_Sink(sink), m_SourceIndex(-1), m_SinkIndex(-1), m_ListHead(-1),
-    m_Listed(0) {
+    m_Listed(0), m_Work(0) {
   check_error(g != 0, "Null not allowed as input for g");
   check_error(source != 0, "Null not allowed as input for source");
   check_error(sink != 0, "Null not allowed as input for sink");
@@ -226,10 +226,30 @@ void MaximumFlowAlgorithm::globalRelabel() {
 void MaximumFlowAlgorithm::execute(bool reset) {
   debugMsg("MaximumFlowAlgorithm:execute", "Running " << (reset ? "from scratch" : "from the present flow"));
   initializePre(reset);
+  // Labels raised one step at a time drift far below the true distances
+  // once the sink's side is full, and excess then creeps back to the source
+  // over as many relabels: exact labels are taken again after work in
+  // proportion to the network's size.
+  const long budget = 2L * (long) (m_Nodes.size() + m_Arcs.size()) + 64L;
+  m_Work = 0;
   int prev = -1;
   for (int u = m_ListHead; u != -1;) {
+    // Most of the list has nothing to discharge each time it is walked again.
+    if (!(m_Excess[u] > 0.0)) {
+      prev = u;
+      u = m_Next[u];
+      continue;
+    }
     const long old = m_Distance[u];
     disCharge(u);
+    if (m_Work > budget) {
+      m_Work = 0;
+      globalRelabel();
+      m_Cursor.assign(m_FirstArc.begin(), m_FirstArc.end() - 1);
+      prev = -1;
+      u = m_ListHead;
+      continue;
+    }
     if (m_Distance[u] > old && prev != -1) {
       m_Next[prev] = m_Next[u];
       m_Next[u] = m_ListHead;
@@ -294,6 +314,7 @@ bool MaximumFlowAlgorithm::reLabel(int u) {
     if (edge->getCapacity() - edge->m_Flow > 0.0 && m_Distance[m_Head[a]] < m)
       m = m_Distance[m_Head[a]];
   }
+  m_Work += 12L + (long) (m_FirstArc[u + 1] - m_FirstArc[u]);
   // With a way back to the source no label exceeds twice the node count.
   if (m == NO_LABEL || m + 1 > 2L * (long) m_Nodes.size() + 1)
     return false;

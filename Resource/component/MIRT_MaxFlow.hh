@@ -76,6 +76,8 @@ private:
   int m_SinkIndex;
   int m_ListHead;
   int m_Listed;
+  // Relabelling work since exact labels were last taken.
+  long m_Work;
 };
 
 }
