@@ -175,8 +175,8 @@ bool IncrementalFlowProfile::enableOrderings(const InstantId& inst) {
       if (t2 == t1)
         continue;
       // A partner that starts later than T must already be open in the network.
-      const bool lower = m_recalculateLowerLevel && (it2->startsHere || m_lowerLevelGraph->isEnabled(t2));
-      const bool upper = m_recalculateUpperLevel && (it2->startsHere || m_upperLevelGraph->isEnabled(t2));
+      const bool lower = m_recalculateLowerLevel && (it2->startsHere || it2->lowerOpen);
+      const bool upper = m_recalculateUpperLevel && (it2->startsHere || it2->upperOpen);
       if (!lower && !upper)
         continue;
       const Order order = lookupOrdering(t1, t2);
@@ -199,14 +199,40 @@ bool IncrementalFlowProfile::enableOrderings(const InstantId& inst) {
 
 void IncrementalFlowProfile::readPartners(const InstantId& inst, double T) {
   // Partners of a transaction starting at T: the instant's transactions
-  // whose time is not a single value and does not end at T.
+  // whose time is not a single value and does not end at T; one that
+  // started earlier counts only where it is still open. So only the
+  // starting ones and those open in a network recomputed here are read,
+  // merged in the instant's order (that of the networks' nodes as well).
   m_partners.clear();
-  const std::set<TransactionId>& transactions = inst->getTransactions();
-  for (std::set<TransactionId>::const_iterator it = transactions.begin(); it != transactions.end(); ++it) {
-    const AbstractDomain& time = (*it)->time()->lastDomain();
+  const std::set<TransactionId>& starting = inst->getStartingTransactions();
+  static const NodeMap none;
+  const NodeMap& lowerNodes = m_recalculateLowerLevel ? m_lowerLevelGraph->getGraph().getNodes() : none;
+  const NodeMap& upperNodes = m_recalculateUpperLevel ? m_upperLevelGraph->getGraph().getNodes() : none;
+  std::set<TransactionId>::const_iterator s = starting.begin();
+  NodeMap::const_iterator l = lowerNodes.begin(), u = upperNodes.begin();
+  while (s != starting.end() || l != lowerNodes.end() || u != upperNodes.end()) {
+    TransactionId t;
+    if (s != starting.end())
+      t = *s;
+    if (l != lowerNodes.end() && (t == TransactionId::noId() || l->first < t))
+      t = l->first;
+    if (u != upperNodes.end() && (t == TransactionId::noId() || u->first < t))
+      t = u->first;
+    const bool startsHere = s != starting.end() && *s == t;
+    const bool lowerOpen = l != lowerNodes.end() && l->first == t && l->second->isEnabled();
+    const bool upperOpen = u != upperNodes.end() && u->first == t && u->second->isEnabled();
+    if (startsHere)
+      ++s;
+    if (l != lowerNodes.end() && l->first == t)
+      ++l;
+    if (u != upperNodes.end() && u->first == t)
+      ++u;
+    if (t == m_dummySourceTransaction || t == m_dummySinkTransaction)
+      continue;
+    const AbstractDomain& time = t->time()->lastDomain();
     if (time.isSingleton() || time.getUpperBound() == T)
       continue;
-    m_partners.push_back(Partner{*it, time.getLowerBound() == T});
+    m_partners.push_back(Partner{t, startsHere, lowerOpen, upperOpen});
   }
 }
 

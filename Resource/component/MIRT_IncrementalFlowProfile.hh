@@ -37,9 +37,12 @@ private:
   struct Partner {
     TransactionId transaction;
     bool startsHere;
+    // Open in that network when the instant's transactions started opening.
+    bool lowerOpen;
+    bool upperOpen;
   };
   // Fills m_partners with the transactions of inst that a transaction
-  // starting at T may be ordered with.
+  // starting at T may be ordered with, in the instant's order.
   void readPartners(const InstantId& inst, double T);
   // Closes an ending transaction in one level; true when it was still open.
   bool contract(FlowProfileGraph* graph, ContributionMap& contributions, const TransactionId& ended,
