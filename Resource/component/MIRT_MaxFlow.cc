@@ -203,23 +203,31 @@ void MaximumFlowAlgorithm::globalRelabel() {
   }
   // The rest can send nothing anywhere.
   const long unreachable = 2L * (long) n + 1;
-  m_Queue.clear();
-  for (int u = 0; u < n; ++u) {
+  for (int u = 0; u < n; ++u)
+    if (!isTerminal(u) && m_Distance[u] < 0)
+      m_Distance[u] = unreachable;
+  // Admissible arcs go one label down, so decreasing labels keep the list in
+  // topological order of the admissible network; within a label, index
+  // order. Labels are below 2n + 2: a bucket per label.
+  m_Next.assign(n, -1);
+  m_BucketHead.assign((std::size_t) unreachable + 1, -1);
+  m_BucketTail.assign((std::size_t) unreachable + 1, -1);
+  for (int u = n - 1; u >= 0; --u) {
     if (isTerminal(u))
       continue;
-    if (m_Distance[u] < 0)
-      m_Distance[u] = unreachable;
-    m_Queue.push_back(u);
+    const long d = m_Distance[u];
+    flowAssert(d >= 0 && d <= unreachable);
+    if (m_BucketHead[d] < 0)
+      m_BucketTail[d] = u;
+    m_Next[u] = m_BucketHead[d];
+    m_BucketHead[d] = u;
   }
-  // Admissible arcs go one label down, so decreasing labels keep the list in
-  // topological order of the admissible network.
-  std::stable_sort(m_Queue.begin(), m_Queue.end(),
-                   [this](int a, int b) { return m_Distance[a] > m_Distance[b]; });
-  m_Next.assign(n, -1);
   m_ListHead = -1;
-  for (size_t i = m_Queue.size(); i-- > 0;) {
-    m_Next[m_Queue[i]] = m_ListHead;
-    m_ListHead = m_Queue[i];
+  for (long d = 0; d <= unreachable; ++d) {
+    if (m_BucketHead[d] < 0)
+      continue;
+    m_Next[m_BucketTail[d]] = m_ListHead;
+    m_ListHead = m_BucketHead[d];
   }
 }
 
