@@ -113,9 +113,8 @@ int FlowProfileGraph::nextVisitMark() {
   return ++m_visitMark;
 }
 
-void FlowProfileGraph::markOrdered(Node* from, bool forward, int mark) {
+void FlowProfileGraph::markOrdered(Node* from, bool forward, int covered, int kept, std::vector<char>& needed) {
   m_stack.clear();
-  from->setVisit(mark);
   m_stack.push_back(from);
   while (!m_stack.empty()) {
     Node* node = m_stack.back();
@@ -126,9 +125,18 @@ void FlowProfileGraph::markOrdered(Node* from, bool forward, int mark) {
       if (!edge->isFlagged() || edge->getCapacity() != Edge::getMaxCapacity())
         continue;
       Node* next = forward ? edge->getTarget() : edge->getSource();
-      if (next == m_source || next == m_sink || !next->isEnabled() || next->getVisit() == mark)
+      if (next == from || next == m_source || next == m_sink || !next->isEnabled() || next->getVisit() == covered)
         continue;
-      next->setVisit(mark);
+      if (next->getVisit() == kept) {
+        // Needed before, ordered through `from` now: what it reaches is
+        // marked already.
+        for (std::vector<Candidate>::const_iterator c = m_candidates.begin(); c != m_candidates.end(); ++c)
+          if (c->node == next)
+            needed[c->index] = 0;
+        next->setVisit(covered);
+        continue;
+      }
+      next->setVisit(covered);
       m_stack.push_back(next);
     }
   }
@@ -161,13 +169,15 @@ void FlowProfileGraph::selectNearest(const TransactionId& t, const std::vector<T
       continue;
     std::sort(m_candidates.begin(), m_candidates.end());
     // Before t: one reached from a needed one over ordering edges is ordered
-    // before t through it. After t: one that reaches a needed one.
-    const int mark = nextVisitMark();
+    // before t through it. After t: one that reaches a needed one. One
+    // needed earlier and reached from one needed later is needed no more.
+    const int covered = nextVisitMark(), kept = nextVisitMark();
     for (std::vector<Candidate>::const_iterator it = m_candidates.begin(); it != m_candidates.end(); ++it) {
-      if (it->node->getVisit() == mark)
+      if (it->node->getVisit() == covered || it->node->getVisit() == kept)
         continue;
       needed[it->index] = 1;
-      markOrdered(it->node, side == 0, mark);
+      it->node->setVisit(kept);
+      markOrdered(it->node, side == 0, covered, kept, needed);
     }
   }
 }

@@ -96,9 +96,10 @@ private:
   void runMaximumFlow();
   // A fresh mark for Node visits.
   int nextVisitMark();
-  // Marks with `mark` every transaction node reached from `from` over
-  // ordering edges of unbounded capacity, forwards or backwards.
-  void markOrdered(Node* from, bool forward, int mark);
+  // Marks `covered` every transaction node reached from `from` over
+  // ordering edges of unbounded capacity, forwards or backwards; a node
+  // marked `kept` that it reaches is no longer needed.
+  void markOrdered(Node* from, bool forward, int covered, int kept, std::vector<char>& needed);
   void addOrderingEdge(Node* from, Node* to);
 
   bool m_lowerLevel;

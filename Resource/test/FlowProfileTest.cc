@@ -120,6 +120,51 @@ TEST(FlowProfileGraph, WorkedExampleAndZeroCapacities) {
   }
 }
 
+// A chain p <= m <= c of a producer, a middle consumer and a consumer, with
+// time bounds that say nothing of the chain: opening c needs an edge to m
+// only; when m leaves, p must still be known to come before c.
+TEST(FlowProfileGraph, NearestPartnerOfAChainAndItsBypass) {
+  ProfileWorld w;
+  TransactionId src = w.make(0, 0), snk = w.make(0, 0);
+  TransactionId p = w.make(5, 30, false, 2, 2), m = w.make(0, 30, true, 1, 1), c = w.make(0, 10, true, 3, 3);
+  RecordingDetector det;
+  TestFlowProfile prof(w.db->getId(), det.getId(), 0, 0);
+  w.ce->propagate();
+  prof.addTransaction(m);
+  prof.recompute();
+  const InstantId inst = prof.at(0);
+  FlowProfileGraph lower(src, snk, true);
+  ContributionMap contributions;
+  for (TransactionId t : {p, m, c})
+    lower.enableTransaction(t, inst, contributions);
+  std::vector<char> needed;
+  lower.selectNearest(m, {p}, {FlowProfileGraph::AT_OR_BEFORE}, needed);
+  EXPECT_EQ(std::vector<char>({1}), needed);
+  lower.enableAtOrBefore(p, m);
+  lower.selectNearest(c, {p, m}, {FlowProfileGraph::AT_OR_BEFORE, FlowProfileGraph::AT_OR_BEFORE}, needed);
+  EXPECT_EQ(std::vector<char>({0, 1}), needed);
+  lower.enableAtOrBefore(m, c);
+  // The consumers' 4 can reach the producer's 2 only: 2 left at the source.
+  EXPECT_EQ(2.0, lower.getResidualFromSource());
+  // Without m, c's 3 still reaches p through the edge the bypass adds.
+  lower.bypass(m);
+  lower.removeTransaction(m);
+  EXPECT_EQ(1.0, lower.getResidualFromSource());
+  // Both orders of a strictly simultaneous pair make each the other's
+  // partner on both sides: one edge pair is enough.
+  TransactionId q = w.make(0, 30, true, 1, 1);
+  lower.enableTransaction(q, inst, contributions);
+  lower.selectNearest(q, {c}, {FlowProfileGraph::AT_OR_BEFORE | FlowProfileGraph::AT_OR_AFTER}, needed);
+  EXPECT_EQ(std::vector<char>({1}), needed);
+  lower.enableAt(q, c);
+  EXPECT_EQ(2.0, lower.getResidualFromSource());
+  // A transaction without a node here needs no edge and gets none.
+  TransactionId none = w.make(0, 30, false, 0, 4);
+  lower.enableTransaction(none, inst, contributions);
+  lower.selectNearest(none, {c}, {FlowProfileGraph::AT_OR_AFTER}, needed);
+  EXPECT_EQ(std::vector<char>({0}), needed);
+}
+
 // A network given an ordering edge to each nearest ordered partner only
 // against one given an edge pair for every ordered pair: the same maximum
 // flows and residual walks on random preorders, as transactions open, end
