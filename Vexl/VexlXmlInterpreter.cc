@@ -118,6 +118,42 @@ std::string VexlXmlInterpreter::readFile(const std::string& path, const std::str
 
 namespace {
 
+// The first element's name and line, past the declaration, comments, processing instructions and
+// the document type; found without allocating, for when memory has run out. Null when none.
+const char* rootElement(const std::string& text, size_t& row, size_t& length) {
+  const char* p = text.c_str();
+  const char* const end = p + text.size();
+  row = 1;
+  auto skipPast = [&](const char* closing) {
+    const size_t n = std::strlen(closing);
+    for (; p < end; p++) {
+      if (std::strncmp(p, closing, n) == 0) {
+        p += n;
+        return;
+      }
+      row += *p == '\n' ? 1 : 0;
+    }
+  };
+  while (p < end) {
+    if (*p != '<') {
+      row += *p++ == '\n' ? 1 : 0;
+      continue;
+    }
+    if (std::strncmp(p, "<!--", 4) == 0)
+      skipPast("-->");
+    else if (p[1] == '?' || p[1] == '!')
+      skipPast(">");
+    else {
+      const char* name = ++p;
+      while (p < end && std::strchr(" \t\r\n/>", *p) == nullptr)
+        p++;
+      length = static_cast<size_t>(p - name);
+      return length == 0 ? nullptr : name;
+    }
+  }
+  return nullptr;
+}
+
 // The offset of the first byte that does not belong to a well-formed UTF-8 sequence (overlong
 // forms, surrogates and code points past U+10FFFF included), or npos.
 size_t firstNonUtf8(const std::string& text) {
@@ -255,6 +291,8 @@ void VexlXmlInterpreter::checkXmlMarkup(const std::string& text, const std::stri
       rootSeen = true;
       char quote = 0;
       bool selfClosing = false;
+      // The parser refuses an attribute given twice without saying which: this scan says it.
+      std::vector<std::string> attributes;
       for (i++; i < n; i++) {
         const char d = text[i];
         check(i);
@@ -267,7 +305,20 @@ void VexlXmlInterpreter::checkXmlMarkup(const std::string& text, const std::stri
             entity(i);
         } else if (d == '"' || d == '\'')
           quote = d;
-        else if (d == '>') {
+        else if (d == '=') {
+          size_t end = i;
+          while (end > nameEnd && std::isspace(static_cast<unsigned char>(text[end - 1])))
+            end--;
+          size_t begin = end;
+          while (begin > nameEnd && !std::isspace(static_cast<unsigned char>(text[begin - 1])))
+            begin--;
+          const std::string attribute = text.substr(begin, end - begin);
+          if (std::find(attributes.begin(), attributes.end(), attribute) != attributes.end())
+            checkErrorType(ALWAYS_FAIL, where(line) << "attribute '" << attribute.substr(0, 40)
+                                                    << "' given twice: an element takes each attribute once",
+                           errorType());
+          attributes.push_back(attribute);
+        } else if (d == '>') {
           selfClosing = text[i - 1] == '/';
           i++;
           break;
@@ -339,10 +390,17 @@ std::string VexlXmlInterpreter::interpretText(const std::string& text, const std
       last = last->LastChild();
     while (last != &doc && last->ToElement() == nullptr)
       last = last->Parent();
-    const std::string where = last == &doc ? std::string()
-                                           : std::to_string(last->Row()) + ": <" + last->Value() + ">:";
-    Error("ALWAYS_FAIL", source + ":" + where + " memory ran out while parsing the XML" +
-                             (last == &doc ? "" : " after this element"),
+    if (last != &doc)
+      Error("ALWAYS_FAIL", source + ":" + std::to_string(last->Row()) + ": <" + last->Value() +
+                               ">: memory ran out while parsing the XML after this element",
+            errorType(), KORVAN_ERROR_FILE(), __LINE__).handleAssert();
+    // Nothing linked: the root is linked only once it is whole, so it is the element being read.
+    size_t row = 1, length = 0;
+    const char* root = rootElement(text, row, length);
+    Error("ALWAYS_FAIL", source + ":" + std::to_string(row) + ":" +
+                             (root == nullptr ? std::string(" memory ran out while parsing the XML")
+                                              : " <" + std::string(root, length) +
+                                                    ">: memory ran out while reading this element"),
           errorType(), KORVAN_ERROR_FILE(), __LINE__).handleAssert();
   }
   checkErrorType(!doc.Error(), source << ":" << std::max(doc.ErrorRow(), 1) << ": malformed XML: "
@@ -406,6 +464,16 @@ std::string VexlXmlInterpreter::interpretText(const std::string& text, const std
     debugMsg("VexlXmlInterpreter:interpret", message);
     Error("ALWAYS_FAIL", message, errorType(), KORVAN_ERROR_FILE(), __LINE__).handleAssert();
   }
+  // A model that leaves the plan database open may still name objects to come, but none came.
+  if (!m_db->isClosed())
+    for (const std::pair<const int, TokenId>& entry : m_db->getTokens())
+      if (!hasHolder(entry.second->getPredicateName())) {
+        std::map<int, int>::const_iterator line = m_tokenLines.find(entry.first);
+        checkErrorType(ALWAYS_FAIL, source << ":" << (line != m_tokenLines.end() ? line->second : root->Row()) << ": "
+                                           << (entry.second->isFact() ? "<fact>" : "<goal>") << ": "
+                                           << noHolder(entry.second->getPredicateName(), tokenLabel(entry.second)),
+                       errorType());
+      }
   std::ostringstream summary;
   summary << source << ": " << count << " transaction(s)";
   return summary.str();
@@ -478,6 +546,10 @@ void VexlXmlInterpreter::executeClass(const TiXmlElement& element) {
     requireNoContent(m, false, element.Row());
     LabelStr memberName(requireAttribute(m, "name"));
     LabelStr type(requireAttribute(m, "type"));
+    // A scope names a member after the last dot, and splits at blanks.
+    if (memberName.toString().find_first_of(".: \t\r\n") != std::string::npos)
+      reject("line " + std::to_string(m.Row()) + ": invalid member name " + quoted(memberName.toString()) +
+             " (a name without dots, colons or blanks)");
     std::unique_ptr<AbstractDomain> domain(InterpretedTokenFactory::makeDefaultDomain(type));
     if (domain.get() == nullptr)
       reject("line " + std::to_string(m.Row()) + ": unknown member type " + quoted(type.toString()) +
@@ -499,6 +571,9 @@ void VexlXmlInterpreter::executeClass(const TiXmlElement& element) {
       requireKnownAttributes(*child, {"name", "kind"}, lineOf(*child));
       requireNoContent(*child, true, element.Row());
       std::string predicateName = requireAttribute(*child, "name");
+      if (predicateName.find_first_of(".: \t\r\n") != std::string::npos)
+        reject("line " + std::to_string(child->Row()) + ": invalid predicate name " + quoted(predicateName) +
+               " (a name without dots, colons or blanks)");
       if (!predicateNames.insert(predicateName).second)
         reject("line " + std::to_string(child->Row()) + ": duplicate predicate " + quoted(predicateName));
       const char* kind = child->Attribute("kind");
@@ -544,7 +619,7 @@ void VexlXmlInterpreter::executeNew(const TiXmlElement& element) {
   requireKnownAttributes(element, {"type", "name"});
   requireNoContent(element, true, element.Row());
   LabelStr type(requireAttribute(element, "type"));
-  LabelStr name(requireAttribute(element, "name"));
+  LabelStr name(requireOneWord(requireAttribute(element, "name"), "object"));
   if (!schema->isObjectType(type))
     reject("unknown type " + quoted(type.toString()));
   if (m_db->getObject(name).isValid())
@@ -603,23 +678,18 @@ void VexlXmlInterpreter::executeSet(const TiXmlElement& element) {
            (takes.empty() ? std::string("none") : takes) + ")");
   }
   double value = 0;
-  if (parseNumber(valueText, value) || numberLike(valueText)) {
-    value = requireNumber(valueText, "the member value");
+  // A bool member takes true and false as its values; a word on any other member is a label.
+  const bool boolWord = var.isValid() && var->baseDomain().isBool() && (valueText == "true" || valueText == "false");
+  if (boolWord || parseNumber(valueText, value) || numberLike(valueText)) {
+    value = boolWord ? (valueText == "true" ? 1 : 0) : requireNumber(valueText, "the member value");
     if (var.isNoId()) {
       object->addVariable(IntervalDomain(value, value), member);
       return;
     }
     // A native object's parameters are what its <new> made them: <set> could only repeat them.
     const AbstractDomain& made = var->baseDomain();
-    if (native != m_nativeClasses.end() && made.isSingleton() && made.isNumeric() && made.getSingletonValue() != value) {
-      const size_t count = m_argumentCounts[objectName];
-      const double held = made.getSingletonValue();
-      reject(quoted(member.toString()) + " of " + quoted(objectName) + " is " +
-             (held >= g_infiniteTimeAsDouble() ? std::string("+inf") : held <= -g_infiniteTimeAsDouble() ? std::string("-inf") : toString(held)) +
-             " in the form of <new> that made it (" + object->getType().toString() + " with " + std::to_string(count) +
-             " argument" + (count == 1 ? "" : "s") + "), and that form has no parameter to set: give it as an argument of <new>" +
-             argumentCounts(object->getType()));
-    }
+    if (native != m_nativeClasses.end() && made.isSingleton() && made.isNumeric() && made.getSingletonValue() != value)
+      rejectFixedParameter(object, member.toString(), made.getSingletonValue());
     std::unique_ptr<AbstractDomain> domain = narrowed(var, value, value, member.toString());
     m_db->getClient()->restrict(var, *domain);
     return;
@@ -644,6 +714,16 @@ void VexlXmlInterpreter::executeSet(const TiXmlElement& element) {
   }
 }
 
+void VexlXmlInterpreter::rejectFixedParameter(const ObjectId& object, const std::string& member, double held) {
+  const std::string objectName = object->getName().toString();
+  const size_t count = m_argumentCounts[objectName];
+  reject(quoted(member) + " of " + quoted(objectName) + " is " +
+         (held >= g_infiniteTimeAsDouble() ? std::string("+inf") : held <= -g_infiniteTimeAsDouble() ? std::string("-inf") : toString(held)) +
+         " in the form of <new> that made it (" + object->getType().toString() + " with " + std::to_string(count) +
+         " argument" + (count == 1 ? "" : "s") + "), and that form has no parameter to set: give it as an argument of <new>" +
+         argumentCounts(object->getType()));
+}
+
 void VexlXmlInterpreter::executeClose(const TiXmlElement& element) {
   requireKnownAttributes(element, {"object"});
   requireNoContent(element, false, element.Row());
@@ -664,6 +744,10 @@ void VexlXmlInterpreter::executeClose(const TiXmlElement& element) {
   for (const std::pair<const int, ObjectId>& entry : m_db->getObjects())
     if (!entry.second->isClosed())
       open.push_back(entry.second);
+  for (const std::pair<const int, TokenId>& entry : m_db->getTokens())
+    if (!hasHolder(entry.second->getPredicateName())) {
+      reject("cannot close the plan database: " + noHolder(entry.second->getPredicateName(), tokenLabel(entry.second)));
+    }
   // A closed object cannot be opened again: every object is checked before any is closed.
   for (const ObjectId& object : open) {
     try {
@@ -679,18 +763,29 @@ void VexlXmlInterpreter::executeClose(const TiXmlElement& element) {
 
 namespace {
 
-std::vector<std::pair<std::string, std::pair<double, double>>> tokenBounds(const TiXmlElement& element) {
-  std::vector<std::pair<std::string, std::pair<double, double>>> bounds;
+// A variable's bounds as the model wrote them; true and false wait for the variable's type.
+struct TokenBound {
+  std::string name, text;
+  std::pair<double, double> range;
+  bool boolWords;
+};
+
+std::vector<TokenBound> tokenBounds(const TiXmlElement& element) {
+  std::vector<TokenBound> bounds;
   for (const TiXmlAttribute* attribute = element.FirstAttribute(); attribute != nullptr;
        attribute = attribute->Next()) {
     std::string attributeName = attribute->Name();
     if (attributeName == "predicate" || attributeName == "name" || attributeName == "object" ||
         attributeName == "rejectable")
       continue;
-    bounds.push_back(std::make_pair(attributeName, parseBounds(attribute->Value(), attributeName)));
+    if (isBoolText(attribute->Value())) {
+      bounds.push_back(TokenBound{attributeName, attribute->Value(), std::make_pair(0.0, 1.0), true});
+      continue;
+    }
+    bounds.push_back(TokenBound{attributeName, attribute->Value(), parseBounds(attribute->Value(), attributeName), false});
     // A time point pinned at the horizon leaves no time for the token: its start, end and
     // duration could not agree.
-    const std::pair<double, double>& range = bounds.back().second;
+    const std::pair<double, double>& range = bounds.back().range;
     if ((attributeName == "start" || attributeName == "end" || attributeName == "time") &&
         (range.first >= g_infiniteTimeAsDouble() || range.second <= -g_infiniteTimeAsDouble()))
       reject(quoted(attributeName) + " must allow a finite time, got " + quoted(attribute->Value()));
@@ -705,6 +800,29 @@ std::vector<std::pair<std::string, std::pair<double, double>>> tokenBounds(const
 }
 
 } // namespace
+
+std::string VexlXmlInterpreter::tokenLabel(const TokenId& token) const {
+  for (const std::pair<const std::string, TokenId>& named : m_tokens)
+    if (named.second == token)
+      return named.first;
+  return token->toString();
+}
+
+bool VexlXmlInterpreter::hasHolder(const LabelStr& predicate) const {
+  const SchemaId& schema = m_db->getSchema();
+  const LabelStr type = schema->getObjectType(predicate);
+  for (const std::pair<const int, ObjectId>& entry : m_db->getObjects())
+    if (schema->isA(entry.second->getType(), type))
+      return true;
+  return false;
+}
+
+std::string VexlXmlInterpreter::noHolder(const LabelStr& predicate, const std::string& token) const {
+  const std::string type = m_db->getSchema()->getObjectType(predicate).toString();
+  return "no object of the model can hold " + quoted(predicate.toString()) +
+         (token.empty() ? std::string() : " (token " + quoted(token) + ")") + ": the token would be on none (make a " +
+         type + " with <new> first)";
+}
 
 // Tokens of the modules' classes reach their object through the object's constraint when
 // the object list becomes final; before the object is closed, or while more objects may
@@ -723,6 +841,8 @@ void VexlXmlInterpreter::requireClosedHolders(const LabelStr& predicate,
       if (schema->isA(entry.second->getType(), schema->getObjectType(predicate)))
         candidates.push_back(entry.second);
   }
+  if (candidates.empty())
+    reject(noHolder(predicate, std::string()));
   for (const ObjectId& object : candidates)
     if (!object->isClosed())
       reject("resource " + object->getName().toString() +
@@ -739,7 +859,7 @@ void VexlXmlInterpreter::executeToken(const TiXmlElement& element, bool isFact) 
     reject("unknown predicate " + quoted(predicate.toString()));
   std::string name;
   if (element.Attribute("name") != nullptr) {
-    name = requireAttribute(element, "name");
+    name = requireOneWord(requireAttribute(element, "name"), "token");
     if (m_tokens.count(name) != 0 && m_tokens[name].isValid())
       reject("duplicate token name " + quoted(name));
     if (getObject(name).isValid())
@@ -764,34 +884,31 @@ void VexlXmlInterpreter::executeToken(const TiXmlElement& element, bool isFact) 
     }
   }
   requireClosedHolders(predicate, objects);
+  // Once the plan database is closed no object can come: a token that none can hold is on none.
+  if (objects.empty() && m_db->isClosed() && !hasHolder(predicate))
+    reject(noHolder(predicate, std::string()));
   // Bounds are read before the token exists, so that their syntax errors cost nothing.
-  std::vector<std::pair<std::string, std::pair<double, double>>> bounds = tokenBounds(element);
+  std::vector<TokenBound> bounds = tokenBounds(element);
   // The windows are set before the token is closed: a resource token joins its profile
   // when it is active on a single resource, and filed with unbounded times it would sit in
   // every instant of the profile until the windows came.
   TokenId token = m_db->getClient()->createToken(predicate, rejectable, isFact, [&](const TokenId& made) {
-    for (const auto& bound : bounds) {
-      ConstrainedVariableId var = made->getVariable(LabelStr(bound.first));
-      if (var.isNoId() && bound.first == "start")
+    for (const TokenBound& bound : bounds) {
+      ConstrainedVariableId var = made->getVariable(LabelStr(bound.name));
+      if (var.isNoId() && bound.name == "start")
         var = made->start();
-      else if (var.isNoId() && bound.first == "end")
+      else if (var.isNoId() && bound.name == "end")
         var = made->end();
-      else if (var.isNoId() && bound.first == "duration")
+      else if (var.isNoId() && bound.name == "duration")
         var = made->duration();
       if (var.isNoId())
-        reject(quoted(predicate.toString()) + " has no variable " + quoted(bound.first));
-      std::unique_ptr<AbstractDomain> domain =
-          narrowed(var, bound.second.first, bound.second.second, bound.first);
+        reject(quoted(predicate.toString()) + " has no variable " + quoted(bound.name));
+      const std::pair<double, double> range =
+          bound.boolWords ? boolBounds(var->baseDomain(), bound.text, bound.name) : bound.range;
+      std::unique_ptr<AbstractDomain> domain = narrowed(var, range.first, range.second, bound.name);
       m_db->getClient()->restrict(var, *domain);
     }
-    // The start and the duration given may leave no end before the horizon.
-    if (made->start().isValid() && made->duration().isValid() && made->start() != made->end()) {
-      const double start = made->start()->lastDomain().getLowerBound();
-      const double duration = made->duration()->lastDomain().getLowerBound();
-      if (start + duration >= g_infiniteTimeAsDouble())
-        reject("the token cannot end before the horizon (" + toString(g_infiniteTimeAsDouble()) +
-               "): it starts at " + toString(start) + " at the earliest and lasts at least " + toString(duration));
-    }
+    requireEndBeforeHorizon(made, ConstrainedVariableId::noId(), 0);
     narrowToImpliedWindows(made);
   });
   if (!objects.empty()) {
@@ -807,8 +924,27 @@ void VexlXmlInterpreter::executeToken(const TiXmlElement& element, bool isFact) 
   }
   if (!name.empty())
     m_tokens[name] = token;
+  m_tokenLines[token->getKey()] = element.Row();
   debugMsg("VexlXmlInterpreter:executeToken", "Created " << token->toString()
                                                         << (name.empty() ? "" : " as " + name));
+}
+
+// The start and the duration given, or one of them specified to a value, may leave no end
+// before the horizon.
+void VexlXmlInterpreter::requireEndBeforeHorizon(const TokenId& token, const ConstrainedVariableId& var, double value) {
+  if (token->start().isNoId() || token->duration().isNoId() || token->start() == token->end())
+    return;
+  // A time pinned at the horizon itself is left to the plan's check, which names it.
+  if (var.isValid() && (var == token->start() || var == token->end()) && value >= g_infiniteTimeAsDouble())
+    return;
+  const double start = var == token->start() ? value : token->start()->lastDomain().getLowerBound();
+  const double duration = var == token->duration() ? value : token->duration()->lastDomain().getLowerBound();
+  if (start + duration >= g_infiniteTimeAsDouble())
+    reject("the token cannot end before the horizon (" + toString(g_infiniteTimeAsDouble()) + "): it starts at " +
+           toString(start) + " at the earliest and lasts at least " + toString(duration));
+  if (var.isValid() && var == token->duration() && value >= g_infiniteTimeAsDouble())
+    reject("the token cannot end before the horizon (" + toString(g_infiniteTimeAsDouble()) + "): it lasts " +
+           toString(value));
 }
 
 namespace {
@@ -916,7 +1052,9 @@ void VexlXmlInterpreter::executeSpecify(const TiXmlElement& element) {
   ConstrainedVariableId var = resolveVariable(requireAttribute(element, "variable"));
   std::string valueText = requireAttribute(element, "value");
   double value = 0;
-  if (var->baseDomain().isNumeric()) {
+  if (var->baseDomain().isBool() && (valueText == "true" || valueText == "false"))
+    value = valueText == "true" ? 1 : 0;
+  else if (var->baseDomain().isNumeric()) {
     value = requireNumber(valueText, "the value");
     requireWhole(var->baseDomain(), value, value, element.Attribute("variable"));
   }
@@ -929,6 +1067,13 @@ void VexlXmlInterpreter::executeSpecify(const TiXmlElement& element) {
     value = LabelStr(valueText).getKey();
   else
     reject("unknown value " + quoted(valueText));
+  // A native object's parameter holds what its <new> gave: another value is no choice to specify.
+  const std::string reference = element.Attribute("variable");
+  const ObjectId owner = getObject(reference.substr(0, reference.rfind('.')));
+  const AbstractDomain& base = var->baseDomain();
+  if (owner.isValid() && isNativeClass(owner->getType().toString()) && base.isSingleton() && base.isNumeric() &&
+      base.getSingletonValue() != value)
+    rejectFixedParameter(owner, reference.substr(reference.rfind('.') + 1), base.getSingletonValue());
   if (!var->baseDomain().isMember(value))
     reject(quoted(valueText) + " is not in the domain " + var->baseDomain().toString() + " of " +
            quoted(element.Attribute("variable")));
@@ -940,6 +1085,9 @@ void VexlXmlInterpreter::executeSpecify(const TiXmlElement& element) {
     return;
   if (var->isSpecified())
     reject("variable " + quoted(element.Attribute("variable")) + " is already specified");
+  const TokenId token = getToken(reference.substr(0, reference.rfind('.')));
+  if (token.isValid())
+    requireEndBeforeHorizon(token, var, value);
   m_db->getClient()->specify(var, value);
 }
 

@@ -89,8 +89,17 @@ private:
 
   // Tokens on the modules' resources must find their candidate objects, and the database, closed.
   void requireClosedHolders(const LabelStr& predicate, const std::list<double>& objects) const;
+  // Whether some object of the model can hold the predicate's tokens; the refusal when none can.
+  bool hasHolder(const LabelStr& predicate) const;
+  std::string noHolder(const LabelStr& predicate, const std::string& token) const;
+  // The name the model gave the token, else its key.
+  std::string tokenLabel(const TokenId& token) const;
   ConstrainedVariableId resolveVariable(const std::string& reference) const;
   std::string argumentCounts(const LabelStr& type) const;
+  // Refuses another value for a parameter that the object's form of <new> fixed.
+  [[noreturn]] void rejectFixedParameter(const ObjectId& object, const std::string& member, double held);
+  // Refuses a token that cannot end before the horizon, with var specified to value.
+  static void requireEndBeforeHorizon(const TokenId& token, const ConstrainedVariableId& var, double value);
   // Narrows the token's end to the window its start and duration imply, and its start to
   // the one its end and duration imply.
   void narrowToImpliedWindows(const TokenId& token);
@@ -102,6 +111,7 @@ private:
   std::set<std::string> m_nativePredicates;
   std::map<std::string, TokenId> m_tokens;
   std::map<std::string, size_t> m_argumentCounts; // object -> arguments of its <new>
+  std::map<int, int> m_tokenLines;                 // token key -> line of its <goal> or <fact>
   unsigned int m_transactionCount;
 };
 

@@ -1,6 +1,7 @@
 #include "Vexl/VexlXmlParsing.hh"
 
 #include <cerrno>
+#include <cctype>
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
@@ -23,6 +24,19 @@ const char* requireAttribute(const TiXmlElement& element, const char* name) {
   if (*value == '\0')
     reject(std::string("empty attribute ") + quoted(name));
   return value;
+}
+
+const char* requireOneWord(const char* name, const char* what) {
+  bool blank = false;
+  std::string shown; // one line, whatever the name holds
+  for (const char* c = name; *c != '\0'; c++) {
+    blank = blank || std::isspace(static_cast<unsigned char>(*c));
+    shown += *c == '\n' ? "\\n" : *c == '\r' ? "\\r" : *c == '\t' ? "\\t" : std::string(1, *c);
+  }
+  if (blank)
+    reject(std::string("the ") + what + " name " + quoted(shown) + " holds a blank: lists of names (object=, scope=) " +
+           "are split at blanks, so it could not be named there");
+  return name;
 }
 
 /// Refuses an attribute that the element does not take: ignored, it would change nothing the
@@ -139,6 +153,26 @@ bool parseBool(const std::string& text, const char* what) {
   if (text == "false")
     return false;
   reject(std::string("expected true or false for ") + quoted(what) + ", got " + quoted(text));
+}
+
+bool isBoolText(const std::string& text) {
+  const std::vector<std::string> parts = words(text);
+  if (parts.empty() || parts.size() > 2)
+    return false;
+  for (const std::string& part : parts)
+    if (part != "true" && part != "false")
+      return false;
+  return true;
+}
+
+std::pair<double, double> boolBounds(const AbstractDomain& base, const std::string& text, const std::string& what) {
+  const std::vector<std::string> parts = words(text);
+  if (!base.isBool())
+    reject("expected a number for " + what + ", got " + quoted(text));
+  const double lb = parts[0] == "true" ? 1 : 0, ub = parts.back() == "true" ? 1 : 0;
+  if (lb > ub)
+    reject("empty bounds for " + quoted(what) + ": " + quoted(text));
+  return std::make_pair(lb, ub);
 }
 
 /// What went wrong in words, then the check that found it.

@@ -26,6 +26,8 @@ struct TransactionError {
 [[noreturn]] void reject(const std::string& message);
 std::string quoted(const std::string& text);
 const char* requireAttribute(const TiXmlElement& element, const char* name);
+/// The name, refused when it holds a blank (what: "object", "token").
+const char* requireOneWord(const char* name, const char* what);
 /// Refuses an attribute that the element does not take.
 void requireKnownAttributes(const TiXmlElement& element, std::initializer_list<const char*> known,
                             const std::string& where = std::string());
@@ -43,6 +45,11 @@ std::vector<std::string> words(const std::string& text);
 /// "v" or "lb ub".
 std::pair<double, double> parseBounds(const std::string& text, const std::string& what);
 bool parseBool(const std::string& text, const char* what);
+/// Text of true and false words ("true", "false true"): a value or bounds of a bool variable.
+bool isBoolText(const std::string& text);
+/// The bounds that true and false words give a bool variable (false 0, true 1); refuses them for
+/// a variable of any other type with the message a number would have had.
+std::pair<double, double> boolBounds(const AbstractDomain& base, const std::string& text, const std::string& what);
 /// What went wrong in words, then the check that found it.
 std::string describeError(const Error& e);
 std::string describe(const TiXmlElement& element);

@@ -57,6 +57,11 @@ std::vector<PlanChecker>& unjudgedCheckers() {
   return sl_checkers;
 }
 
+std::vector<Refutation>& refutations() {
+  static std::vector<Refutation> sl_refutations;
+  return sl_refutations;
+}
+
 namespace {
 
 using namespace PlanCheck;
@@ -84,11 +89,6 @@ std::string firstChoiceGap(const PlanDatabaseId& db) {
       return gap;
   }
   return std::string();
-}
-
-std::vector<Refutation>& refutations() {
-  static std::vector<Refutation> sl_refutations;
-  return sl_refutations;
 }
 
 /// The model whose names tokenName() gives, while a run reads and judges it.
@@ -119,13 +119,19 @@ std::string& defaultFlawManagers() {
 
 /// What the run is doing, for a failure that knows nothing of where it happened (memory).
 struct RunStage {
+  std::string where; // the file being read, with its colon, before any element of it is
   std::string text;
 };
 RunStage& runStage() {
   static RunStage sl_stage;
   return sl_stage;
 }
-void enterStage(const std::string& text) { runStage().text = text; }
+void enterStage(const std::string& text, const std::string& where = std::string()) {
+  runStage().where = where;
+  runStage().text = text;
+}
+/// The line of a failed allocation that no element's reader caught.
+std::string memoryRanOut() { return runStage().where + "memory ran out " + runStage().text; }
 
 /// A bad command line or unreadable input: exit status 2.
 struct BadInput {
@@ -152,19 +158,27 @@ unsigned int parseCount(const std::string& option, const std::string& text) {
 
 Options parseOptions(const std::vector<std::string>& args) {
   Options options;
+  std::map<std::string, std::string> given;
   for (size_t i = 0; i < args.size(); i++) {
     const std::string& arg = args[i];
     auto value = [&]() -> const std::string& {
       if (i + 1 >= args.size())
         throw BadInput{"missing value after " + arg};
+      // A second value would replace the first without a word.
+      if (arg != "--debug" && !given.emplace(arg, args[i + 1]).second)
+        throw BadInput{arg + " given twice (" + given[arg] + " and " + args[i + 1] + "): it takes one value"};
       return args[++i];
     };
     if (arg == "--help" || arg == "-h") {
       options.help = true;
       return options;
     }
-    if (arg == "--solver")
+    if (arg == "--solver") {
+      // Empty, it would leave the default configuration in its place.
       options.solverConfig = value();
+      if (options.solverConfig.empty())
+        throw BadInput{"--solver takes a configuration file, got an empty name"};
+    }
     else if (arg == "--max-steps")
       options.maxSteps = parseCount(arg, value());
     else if (arg == "--max-depth")
@@ -179,6 +193,8 @@ Options parseOptions(const std::vector<std::string>& args) {
     }
     else if (!arg.empty() && arg[0] == '-')
       throw BadInput{"unknown option " + arg};
+    else if (arg.empty())
+      throw BadInput{"an empty argument where the model file was expected (no model given)"};
     else if (options.model.empty())
       options.model = arg;
     else
@@ -285,6 +301,42 @@ struct Verdict {
   bool solved = false;
 };
 
+/// A variable that a propagator's pass emptied outside any one constraint: the constraints over
+/// it are the ones that can have done it.
+std::string emptiedText(const ConstrainedVariableId& var) {
+  ConstraintSet constraints;
+  var->constraints(constraints);
+  std::string names;
+  unsigned int count = 0, more = 0;
+  for (const ConstraintId& constraint : constraints) {
+    if (!constraint->isActive())
+      continue;
+    if (++count > 4) {
+      more++;
+      continue;
+    }
+    std::string scope;
+    for (const ConstrainedVariableId& other : constraint->getScope())
+      scope += (scope.empty() ? "" : ", ") + variableName(other);
+    names += (names.empty() ? "" : ", ") + constraint->getName().toString() + "(" + scope + ")";
+  }
+  if (more > 0)
+    names += " and " + std::to_string(more) + " more";
+  if (names.empty())
+    return variableName(var) + " has no value left: " + var->baseDomain().toString() +
+           " is its whole domain and no constraint is over it";
+  return variableName(var) + " has no value left under the constraint" + (count == 1 ? " " : "s ") + names;
+}
+
+/// Why the engine holds an empty domain, when no reason was kept when it emptied: the first
+/// emptied variable and the constraints over it.
+std::string emptiedWhy(const ConstraintEngineId& ce) {
+  const ConstrainedVariableSet empty = ce->getEmptyVariables();
+  if (empty.empty())
+    return std::string();
+  return emptiedText(*empty.begin());
+}
+
 /// Why propagation failed, in the model's words: for each failure, what emptied first and what
 /// emptied it (a resource's limit, a constraint, the temporal network). Listens to the engine
 /// from construction to destruction.
@@ -353,7 +405,7 @@ private:
       return var + " has no time left: no times keep the windows and durations" +
              (reaching.empty() ? std::string() : " with " + reaching);
     }
-    return var + " has no value left";
+    return emptiedText(emptying.variable);
   }
 
   PlanDatabaseId m_db;
@@ -381,15 +433,22 @@ std::vector<std::string> rankedWhy(const std::string& header, const FailureReaso
   return lines;
 }
 
-/// What a module can say refutes the plan as it stands without a search; empty when none can.
-std::string refutation(const PlanDatabaseId& db) {
-  const TokenNamer namer = [](const TokenId& token) { return tokenName(token); };
-  for (const Refutation& refute : refutations()) {
-    const std::string why = refute(db, namer);
-    if (!why.empty())
-      return why;
-  }
-  return std::string();
+/// The Why: of a schedule search that tried every value: its dead ends counted, or, with nothing
+/// fixed, the one thing the plan as it stands breaks.
+std::vector<std::string> scheduleWhy(const FixedSchedule& fixed, const FailureReasons& reasons) {
+  const std::vector<std::pair<std::string, unsigned int>> ranked = reasons.ranked();
+  if (fixed.fixes == 0 && ranked.size() == 1)
+    return std::vector<std::string>(1, ranked.front().first);
+  return rankedWhy("every value tried failed", reasons);
+}
+
+/// A search that proved no schedule but kept no reason for it: NO SOLUTION would name nothing of
+/// the model, so the plan is left undecided with what is known.
+void leaveUnexplained(Verdict& verdict, const std::string& known) {
+  verdict.result = "FLAWS LEFT";
+  verdict.why.clear();
+  verdict.schedule.clear();
+  verdict.problems.push_back(known + ", but no dead end was recorded to say why");
 }
 
 /// A schedule search ahead of the ordering search, where the modules say orderings need not cover
@@ -429,8 +488,7 @@ Verdict decide(const PlanDatabaseId& db, SOLVERS::Solver& solver, bool solved, b
   }
   if (solved && !consistent) {
     verdict.result = "INCONSISTENT";
-    if (!reasons.last().empty())
-      verdict.why.push_back(reasons.last());
+    verdict.why.push_back(reasons.last().empty() ? emptiedWhy(ce) : reasons.last());
     return verdict;
   }
   const auto refused = [&reasons](const std::string& problem) { reasons.note(problem); };
@@ -460,7 +518,13 @@ Verdict decide(const PlanDatabaseId& db, SOLVERS::Solver& solver, bool solved, b
     // exhausted one only where the module says its choices cover every schedule. The plan is as
     // modelled again: a search made there before the orderings need not be made twice.
     verdict.why = rankedWhy("every choice failed", reasons);
-    FixedSchedule fixed = gapSearch.gap.empty() ? fixSchedule(db) : gapSearch.fixed;
+    // A search without a dead end to count leaves the reason to the schedule search's.
+    const bool counted = !verdict.why.empty();
+    if (!counted)
+      reasons.clear();
+    FixedSchedule fixed = !gapSearch.gap.empty() ? gapSearch.fixed
+                          : counted              ? fixSchedule(db)
+                                                 : fixSchedule(db, refused);
     if (fixed.outcome == ScheduleSearch::FOUND) {
       verdict.why.clear();
       verdict.problems = checkPlan(db);
@@ -478,12 +542,17 @@ Verdict decide(const PlanDatabaseId& db, SOLVERS::Solver& solver, bool solved, b
       verdict.result = "FLAWS LEFT";
       return verdict;
     }
-    // A search with no dead end to count refuted nothing by itself: the plan's own refutation says why.
-    if (verdict.why.empty() && refuted())
+    // A search with no dead end to count refuted nothing by itself: the plan's own refutation, or
+    // the dead ends of a schedule search that tried every value, say why.
+    if (!counted && refuted())
       return verdict;
+    if (!counted && fixed.outcome == ScheduleSearch::NONE)
+      verdict.why = scheduleWhy(fixed, reasons);
+    if (verdict.why.empty()) {
+      leaveUnexplained(verdict, "every ordering choice failed; " + fixed.failure);
+      return verdict;
+    }
     verdict.result = "NO SOLUTION";
-    if (verdict.why.empty())
-      verdict.why.push_back("a flaw had no choice to try: its handler offered none that could hold");
     return verdict;
   }
   // An exhausted search that met flaws no choice resolves has left the plan as it found it, and so
@@ -527,13 +596,10 @@ Verdict decide(const PlanDatabaseId& db, SOLVERS::Solver& solver, bool solved, b
     verdict.schedule = unresolved + "no values of the plan's variables keep the model (" +
                        std::to_string(fixed.fixes) + " fixes tried)";
     // With nothing left open, the plan as it stands is the one dead end.
-    const std::vector<std::pair<std::string, unsigned int>> ranked = reasons.ranked();
-    if (fixed.fixes == 0 && ranked.size() == 1)
-      verdict.why.push_back(ranked.front().first);
-    else
-      verdict.why = rankedWhy("every value tried failed", reasons);
+    verdict.why = scheduleWhy(fixed, reasons);
     if (verdict.why.empty())
-      verdict.why.push_back("no values of the plan's variables keep the model");
+      leaveUnexplained(verdict, unresolved + "no values of the plan's variables keep the model (" +
+                                    std::to_string(fixed.fixes) + " fixes tried)");
     return verdict;
   }
   if (!solved)
@@ -646,11 +712,15 @@ void readSolverConfig(const std::string& path, TiXmlDocument& config) {
 }
 
 int execute(const Options& options, std::ostream& out, std::ostream& err) {
-  enterStage("while reading the input");
+  // Until a file is in memory, no element of it is being read: the file is what the line names.
+  enterStage("while reading the file", options.model + ": ");
   const std::string model = VexlXmlInterpreter::readFile(options.model, "model file");
   TiXmlDocument config;
-  if (!options.solverConfig.empty())
+  if (!options.solverConfig.empty()) {
+    enterStage("while reading the file", options.solverConfig + ": ");
     readSolverConfig(options.solverConfig, config);
+  }
+  enterStage("while reading the input");
 
   std::unique_ptr<Host> owner(new Host());
   Host& host = *owner;
@@ -713,8 +783,7 @@ int execute(const Options& options, std::ostream& out, std::ostream& err) {
   enterStage("while propagating the model");
   if (!ce->propagate()) {
     printTokens(out, host.db().getId(), host.interpreter());
-    if (!reasons.last().empty())
-      printWhy(out, {reasons.last()});
+    printWhy(out, {reasons.last().empty() ? emptiedWhy(ce) : reasons.last()});
     out << "Result: INCONSISTENT" << std::endl;
     solver.reset();
     return EXIT_NO_SOLUTION;
@@ -734,15 +803,17 @@ int execute(const Options& options, std::ostream& out, std::ostream& err) {
       verdict.result = verdict.solved ? "SOLVED" : "FLAWS LEFT";
     } else if (gapSearch.fixed.outcome == ScheduleSearch::NONE) {
       verdict.result = "NO SOLUTION";
-      verdict.why = rankedWhy("every value tried failed", reasons);
-      if (verdict.why.empty())
-        verdict.why.push_back("no values of the plan's variables keep the model");
+      verdict.why = scheduleWhy(gapSearch.fixed, reasons);
     }
     if (!verdict.result.empty())
       verdict.schedule = gapSearch.gap + ", whose flaws' orderings need not cover every schedule; " +
                          (verdict.result == "NO SOLUTION" ? "no values of the plan's variables keep the model ("
                                                           : "every variable fixed (") +
                          std::to_string(gapSearch.fixed.fixes) + " fixes tried)";
+    if (verdict.result == "NO SOLUTION" && verdict.why.empty())
+      leaveUnexplained(verdict, gapSearch.gap + ", whose flaws' orderings need not cover every schedule; no values of "
+                                "the plan's variables keep the model (" +
+                                std::to_string(gapSearch.fixed.fixes) + " fixes tried)");
     reasons.clear();
     // The ordering search may still find a plan, but its exhaustion proves nothing here.
     const unsigned int bound = ScheduleSearch::budgetFor(host.db().getTokens().size());
@@ -876,6 +947,8 @@ int run(const std::vector<std::string>& args, std::ostream& out, std::ostream& e
     ~Reserve() { MemoryReserve::disarm(); }
   } reserve;
   try {
+    // Short texts, which need no memory of their own.
+    enterStage("at the start");
     // What unwinds from a failed allocation, and the report of it, need memory of their own.
     MemoryReserve::arm(4 << 20);
     Options options = parseOptions(args);
@@ -901,14 +974,14 @@ int run(const std::vector<std::string>& args, std::ostream& out, std::ostream& e
   } catch (const Error& e) {
     message = e.getMsg().empty() ? e.what() : e.getMsg();
   } catch (const std::bad_alloc&) {
-    message = "memory ran out " + runStage().text;
+    message = memoryRanOut();
   } catch (const std::exception& e) {
     message = e.what();
   }
   // A failed allocation that a stream swallowed is one all the same: what was printed may be cut short.
   if (MemoryReserve::failures() != failures) {
     if (message.find("memory ran out") == std::string::npos)
-      message = "memory ran out " + runStage().text;
+      message = memoryRanOut();
   } else if (!DebugMessage::streamFailure().empty()) {
     // Lost debug output is reported once, whatever it caused on its way.
     message = "cannot write the debug output: " + DebugMessage::streamFailure();

@@ -332,6 +332,16 @@ std::vector<std::string> checkPlan(const PlanDatabaseId& db) {
 /// fixed each envelope is exact, so a search over the values of the tokens' variables (objects,
 /// times, then quantities and the rest), and of whatever the constraints reach, decides the plan:
 /// a schedule found stays in the plan; a search that tried every value proves there is none.
+std::string refutation(const PlanDatabaseId& db) {
+  const TokenNamer namer = [](const TokenId& token) { return tokenName(token); };
+  for (const Refutation& refute : refutations()) {
+    const std::string why = refute(db, namer);
+    if (!why.empty())
+      return why;
+  }
+  return std::string();
+}
+
 FixedSchedule fixSchedule(const PlanDatabaseId& db, const std::function<void(const std::string&)>& refused) {
   const ConstraintEngineId& ce = db->getConstraintEngine();
   const std::map<int, std::string> labels = variableLabels(db);
@@ -377,10 +387,15 @@ FixedSchedule fixSchedule(const PlanDatabaseId& db, const std::function<void(con
               refused(problems.front());
             return problems.empty();
           },
-          [&db]() {
+          [&db, &refused]() {
             for (const DeadEnd& deadEnd : deadEnds())
-              if (deadEnd(db))
+              if (deadEnd(db)) {
+                // A plan given up at once is a dead end all the same: its refutation says why.
+                const std::string why = refused ? refutation(db) : std::string();
+                if (!why.empty())
+                  refused(why);
                 return true;
+              }
             return false;
           });
       fixed.outcome = search.run();

@@ -21,6 +21,7 @@ std::vector<PlanChecker>& planCheckers();
 std::vector<PlanChecker>& unjudgedCheckers();
 std::set<std::string>& bookkeepingConstraints();
 std::vector<DeadEnd>& deadEnds();
+std::vector<Refutation>& refutations();
 
 namespace PlanCheck {
 
@@ -39,6 +40,9 @@ std::string temporalCycle(const ConstraintEngineId& ce);
 /// through a distance that two relations share is no cycle of differences), in the model's
 /// names, the durations aside; empty when none does.
 std::string timeConstraintsAround(const ConstrainedVariableId& time);
+
+/// What a module can say refutes the plan as it stands without a search; empty when none can.
+std::string refutation(const PlanDatabaseId& db);
 
 /// What the plan breaks whatever values its open variables take.
 std::vector<std::string> planProblems(const PlanDatabaseId& db);

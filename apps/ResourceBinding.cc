@@ -161,16 +161,17 @@ std::vector<TokenId> levelTokens(const MIRT::Resource& resource, TimePoint time,
       continue;
     const bool consumer = transaction->isConsumer();
     // A token's least level there (below a limit) or its most (above it): a use given back by
-    // then for sure counts for nothing.
+    // then for sure counts for nothing. A use gives back what it took, so its give-back is
+    // counted at the same bound as its take, though a ranged quantity bounds the two apart.
     double change = 0;
     if (tooLow && consumer && when.getLowerBound() <= time)
       change = -quantity.getUpperBound();
     else if (tooLow && !consumer && when.getUpperBound() <= time)
-      change = quantity.getLowerBound();
+      change = quantity.getUpperBound();
     else if (!tooLow && !consumer && when.getLowerBound() <= time)
       change = quantity.getUpperBound();
     else if (!tooLow && consumer && when.getUpperBound() <= time)
-      change = -quantity.getLowerBound();
+      change = -quantity.getUpperBound();
     net[TokenId(parent)] += change;
   }
   std::vector<TokenId> tokens;
@@ -360,7 +361,9 @@ std::string explainViolation(const MIRT::Resource& resource, const TokenNamer& n
 std::string refuteTransactions(const MIRT::Resource& resource, const TokenNamer& nameOf) {
   const std::string name = resource.getName().toString();
   const bool reusable = dynamic_cast<const MIRT::Reusable*>(&resource) != nullptr;
-  std::map<int, std::string> found; // by token key: the first the model made
+  // By token key, the first the model made, then its take before its give-back: both may break
+  // a rate, and the transactions come in the order of their addresses.
+  std::map<std::pair<int, bool>, std::string> found;
   // What one change alone may not exceed, at once or in total.
   struct Bound {
     bool consumer;
@@ -392,8 +395,8 @@ std::string refuteTransactions(const MIRT::Resource& resource, const TokenNamer&
       if (why.empty() && consumer == bound.consumer && aboveLimit(least, bound.limit))
         why = who + (consumer ? " consumes " : " produces ") + level(least) + bound.at + ", more than its " +
               bound.what + " " + level(bound.limit);
-    if (!why.empty() && found.count(token->getKey()) == 0)
-      found[token->getKey()] = why;
+    if (!why.empty())
+      found.insert(std::make_pair(std::make_pair(token->getKey(), !consumer), why));
   }
   return found.empty() ? std::string() : found.begin()->second;
 }
@@ -570,9 +573,47 @@ bool isOn(const ConstrainedVariableId& var, const ObjectId& object) {
   return objects.isSingleton() && ObjectId(objects.getSingletonValue()) == object;
 }
 
+// A change that the relation to its resources took every candidate from: its quantity breaks each
+// candidate's rate limit at once.
+std::string explainRateRefusal(const ConstraintId& relation, const TokenNamer& nameOf) {
+  const ConstrainedVariableId& objectVar = relation->getScope()[ResourceConstraint::OBJECT];
+  const AbstractDomain& quantity = relation->getScope()[ResourceConstraint::USAGE]->lastDomain();
+  const EntityId& parent = objectVar->parent();
+  if (quantity.isEmpty() || !parent.isValid() || !TokenId::convertable(parent))
+    return std::string();
+  const std::string who = nameOf(TokenId(parent));
+  std::list<double> candidates;
+  objectVar->baseDomain().getValues(candidates);
+  std::map<int, std::string> reasons; // in the order the model made the resources
+  for (double value : candidates) {
+    KORVAN::Resource* resource = dynamic_cast<KORVAN::Resource*>(static_cast<Object*>(ObjectId(value)));
+    if (resource == nullptr)
+      continue;
+    const std::string name = resource->getName().toString() + ": " + who;
+    const double produces = resource->getProductionRateMax(-g_infiniteTime());
+    const double consumes = resource->getConsumptionRateMax(-g_infiniteTime());
+    if (aboveLimit(quantity.getLowerBound(), produces))
+      reasons[resource->getKey()] = name + " produces " + level(quantity.getLowerBound()) +
+                                    " at once, more than its production rate limit " + level(produces);
+    else if (belowLimit(quantity.getUpperBound(), consumes))
+      reasons[resource->getKey()] = name + " consumes " + level(-quantity.getUpperBound()) +
+                                    " at once, more than its consumption rate limit " + level(-consumes);
+  }
+  std::string text;
+  for (const auto& entry : reasons)
+    text += (text.empty() ? "" : "; ") + entry.second;
+  return text;
+}
+
 std::string explainEmptying(const PlanDatabaseId& db, const ConstraintEngine::Emptying& emptying,
                             const TokenNamer& nameOf) {
   const ConstrainedVariableId& var = emptying.variable;
+  if (emptying.constraint.isValid() && emptying.constraint->getName() == ResourceConstraint::CONSTRAINT_NAME() &&
+      var == emptying.constraint->getScope()[ResourceConstraint::OBJECT]) {
+    const std::string refused = explainRateRefusal(emptying.constraint, nameOf);
+    if (!refused.empty())
+      return refused;
+  }
   // Only the instant-based resources' own pass has its profiles up to date: asking another
   // time could rebuild one in the middle of propagation.
   const bool instantPass = emptying.propagator.isValid() &&

@@ -87,7 +87,12 @@ void Constraint::detach() {
         failure = std::current_exception();
     }
   };
-  attempt([&]() { debugMsg("Constraint:detach", "Removing " << m_name.toString() << "(" << getKey() << ")"); });
+  {
+    // Raised, it would stop the discard that follows the detach: the constraint would outlive its
+    // registrations. It is reported at the end of the run instead.
+    DebugMessage::Teardown recordOnly;
+    debugMsg("Constraint:detach", "Removing " << m_name.toString() << "(" << getKey() << ")");
+  }
   for (size_t i = 0; i < m_variables.size(); ++i)
     if (m_variables[i].isValid())
       attempt([&]() { m_variables[i]->removeConstraint(m_id, static_cast<int>(i)); });

@@ -47,12 +47,13 @@ Variable<DomainType>::Variable(const ConstraintEngineId& constraintEngine,
                                const LabelStr& name, const EntityId& parent, int index)
     : ConstrainedVariable(constraintEngine, internal, canBeSpecified, name, parent, index),
       m_baseDomain(0), m_derivedDomain(0) {
-  m_baseDomain = static_cast<DomainType*>(baseDomain.copy());
-  m_derivedDomain = static_cast<DomainType*>(baseDomain.copy());
+  // Written before the domains are made: a failed line leaves nothing of this variable behind.
   debugMsg("Variable:Variable", "Base Domain = " << baseDomain.toString());
   debugMsg("Variable:Variable", "Name " << name.getKey());
   condDebugMsg(baseDomain.isSingleton(), "Variable:Variable",
                "Base domain singleton; " << baseDomain.getSingletonValue());
+  m_baseDomain = static_cast<DomainType*>(baseDomain.copy());
+  m_derivedDomain = static_cast<DomainType*>(baseDomain.copy());
   m_derivedDomain->setListener(getDomainListener());
 }
 

@@ -283,6 +283,8 @@ private:
   ProfileIterator& operator=(const ProfileIterator&) = delete;
 
   int timeAt(std::map<int, InstantId>::const_iterator pos, int atEnd) const;
+  // The constructor's work, after the handle exists.
+  void init(int startTime, int endTime);
 
   Id<ProfileIterator> m_id;
   Id<Profile> m_profile;

@@ -14,6 +14,17 @@ namespace MIRT {
 
 ProfileIterator::ProfileIterator(Id<Profile> prof, int startTime, int endTime)
   : m_id(this), m_profile(prof), m_changeCount(prof->m_changeCount) {
+  try {
+    init(startTime, endTime);
+  } catch (...) {
+    // No destructor runs for it: its handle must not outlive it (a debug line that failed).
+    m_id.remove();
+    throw;
+  }
+}
+
+void ProfileIterator::init(int startTime, int endTime) {
+  const Id<Profile>& prof = m_profile;
   debugMsg("ProfileIterator:ProfileIterator", "Creating iterator over interval [" << startTime << " "
            << endTime << "] with change count " << m_changeCount);
   m_start = prof->getLeastInstant(startTime);

@@ -54,6 +54,8 @@ void Reusable::removeFromProfile(const TokenId& tok) {
   std::map<TokenId, std::pair<TransactionId, TransactionId>>::iterator it = m_tokensToTransactions.find(tok);
   if (it == m_tokensToTransactions.end())
     return;
+  // Its lines fall between the removals of the two transactions: none may stop it half-way.
+  DebugMessage::Teardown recordOnly;
   debugMsg("Reusable:removeFromProfile", "Removing token " << tok->getPredicateName().toString() << "("
            << tok->getKey() << ")");
   TransactionId consumer = it->second.first;

@@ -57,6 +57,8 @@ public:
   /// Raises an error for a configuration element that the class's decision points would refuse;
   /// the flaw handler calls it when the configuration is read.
   static void checkConfiguration(const TiXmlElement&) {}
+  /// Words of a configuration element that the class takes but reads otherwise than written.
+  static std::vector<std::string> configurationWarnings(const TiXmlElement&) { return std::vector<std::string>(); }
   /// Attributes of the handler's element that the decision points read (besides the handler's own).
   static const std::vector<std::string>& configurationAttributes() {
     static const std::vector<std::string> sl_none;

@@ -22,6 +22,8 @@ public:
   virtual bool canHandle(const EntityId&) const { return true; }
   /// The entity type name of the flaws its decision points take; empty when any.
   virtual std::string handledEntityType() const { return std::string(); }
+  /// Words of its element that its decision points read otherwise than written.
+  virtual std::vector<std::string> configurationWarnings() const { return std::vector<std::string>(); }
 };
 
 /// The flaw handler of one decision point class. The class is constructed from (client, flaw
@@ -51,6 +53,9 @@ public:
 
   bool canHandle(const EntityId& entity) const override { return DecisionPointType::test(entity); }
   std::string handledEntityType() const override { return DecisionPointType::handledEntityType(); }
+  std::vector<std::string> configurationWarnings() const override {
+    return DecisionPointType::configurationWarnings(getConfigData());
+  }
 
   void getAttributes(std::vector<std::string>& names) const override {
     FlawHandler::getAttributes(names);

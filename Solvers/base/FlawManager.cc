@@ -49,6 +49,11 @@ void FlawManager::initialize(const PlanDatabaseId& db, const ContextId& ctx,
     m_handlers.push_back(handler);
     m_engine->addRule(MatchingRuleId(handler));
   }
+  // Flaws are handed only to handlers: a manager without one finds flaws for nobody.
+  if (m_handlers.empty())
+    m_warnings.push_back(ConfigurationWarning{std::string("<") + getConfigData().Value() + ">", getConfigData().Row(),
+                                              "'" + getName().toString() + "' has no flaw handler (a child element "
+                                              "with a component): no flaw it finds is handled"});
   m_initialized = true;
   debugMsg("FlawManager:initialize", getName().toString() << " with " << m_handlers.size()
                                                             << " handler(s)");
@@ -90,6 +95,8 @@ void FlawManager::warnOfUnknownFilters(const TiXmlElement& element, const FlawHa
                                        MatchFinderMgr* finders) {
   const Schema& schema = *m_db->getSchema();
   const std::string tag = std::string("<") + element.Value() + ">";
+  for (const std::string& message : handler.configurationWarnings())
+    m_warnings.push_back(ConfigurationWarning{tag, element.Row(), message});
   auto warn = [&](const std::string& message) {
     m_warnings.push_back(ConfigurationWarning{tag, element.Row(), message + ": the handler takes no flaw"});
   };

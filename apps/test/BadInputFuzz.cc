@@ -310,10 +310,22 @@ std::string mutateName(std::mt19937& rng, std::string text, int& expectLine, int
 }
 
 // Words the XML reader would once drop or misread: text or a child element inside an element that
-// takes none, a second root, a number in another form, an entity, a byte that is not UTF-8. All but
-// inf and -0 can only be refused, at the line of the edit.
+// takes none, a second root, a number in another form, an entity, a byte that is not UTF-8, an
+// attribute given twice. All but inf and -0 can only be refused, at the line of the edit.
 std::string mutateContent(std::mt19937& rng, std::string text, int& expectLine) {
-  const unsigned op = rng() % 6;
+  const unsigned op = rng() % 7;
+  if (op == 6) { // an attribute given twice, the copy right after the first
+    std::vector<std::pair<size_t, size_t>> attributes;
+    const std::regex attribute(" [A-Za-z]+=\"[^\"<>]*\"");
+    for (std::sregex_iterator m(text.begin(), text.end(), attribute), end; m != end; ++m)
+      attributes.push_back(std::make_pair(size_t(m->position(0)), size_t(m->length(0))));
+    if (attributes.empty())
+      return text;
+    const std::pair<size_t, size_t> a = attributes[rng() % attributes.size()];
+    text.insert(a.first + a.second, text.substr(a.first, a.second));
+    expectLine = 1 + (int)std::count(text.begin(), text.begin() + a.first, '\n');
+    return text;
+  }
   if (op == 0 || op == 1) { // text, or an element, inside a self-closing element
     std::vector<size_t> ends;
     for (size_t at = text.find("/>"); at != std::string::npos; at = text.find("/>", at + 2))

@@ -270,3 +270,60 @@ TEST(KorvanRun, StandardOutputThatCannotBeWrittenIsABadExit) {
   }
   HOST::clearRegistrations();
 }
+
+namespace {
+
+/// The start of the plan's one token, when it is one value; -1 otherwise.
+double fixedStart(const PlanDatabaseId& db) {
+  for (const auto& entry : db->getTokens())
+    if (entry.second->start()->lastDomain().isSingleton())
+      return entry.second->start()->lastDomain().getSingletonValue();
+  return -1;
+}
+
+} // namespace
+
+// A schedule search that gives plans up at once counts each under the proof that gave it up; one
+// that proves no schedule but keeps no reason claims nothing it cannot name.
+TEST(KorvanRun, SearchesSayWhatGaveEachPlanUp) {
+  const std::string model = writeFile("one.xml", "<vexl><new type='Line' name='line'/><close/>"
+                                                 "<goal predicate='Line.busy' name='a' object='line' start='0 3' "
+                                                 "duration='5'/></vexl>");
+  auto setUp = [](bool refutes) {
+    HOST::clearRegistrations();
+    HOST::registerModule([]() { return new LineModule(); });
+    // No plan passes; a start fixed is given up at once, whose proof names it when there is one.
+    HOST::registerPlanChecker([](const PlanDatabaseId&, std::vector<std::string>& problems) {
+      problems.push_back("line: closed");
+    });
+    HOST::registerDeadEnd([](const PlanDatabaseId& db) { return fixedStart(db) >= 0; });
+    if (refutes)
+      HOST::registerRefutation([](const PlanDatabaseId& db, const HOST::TokenNamer& nameOf) {
+        for (const auto& entry : db->getTokens())
+          if (fixedStart(db) >= 0)
+            return "line: " + nameOf(entry.second) + " starts at " + std::to_string((int)fixedStart(db)) +
+                   ", when it is closed";
+        return std::string();
+      });
+  };
+  setUp(true);
+  std::ostringstream out, err;
+  EXPECT_EQ(1, HOST::run({model}, out, err)) << err.str();
+  EXPECT_NE(std::string::npos, out.str().find("Why: every value tried failed (4 dead ends):\n"
+                                              "  1 x line: a starts at 0, when it is closed\n"
+                                              "  1 x line: a starts at 1, when it is closed\n"
+                                              "  1 x line: a starts at 2, when it is closed\n"
+                                              "  1 x line: a starts at 3, when it is closed\n"
+                                              "Result: NO SOLUTION\n"))
+      << out.str();
+  // Without a proof to name, the same exhausted search decides nothing.
+  setUp(false);
+  std::ostringstream out2, err2;
+  EXPECT_EQ(1, HOST::run({model}, out2, err2)) << err2.str();
+  EXPECT_EQ(std::string::npos, out2.str().find("Why:")) << out2.str();
+  EXPECT_NE(std::string::npos,
+            out2.str().find("  no values of the plan's variables keep the model (4 fixes tried), but no dead end was "
+                            "recorded to say why\nResult: FLAWS LEFT\n"))
+      << out2.str();
+  HOST::clearRegistrations();
+}

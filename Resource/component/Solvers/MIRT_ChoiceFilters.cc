@@ -1,4 +1,6 @@
 #include "Resource/component/Solvers/MIRT_ChoiceFilters.hh"
+
+#include <memory>
 #include "Resource/base/Limits.hh"
 #include "Resource/base/MIRT_FVDetector.hh"
 #include "Resource/component/MIRT_FlowProfile.hh"
@@ -149,8 +151,11 @@ ChoiceFilters::~ChoiceFilters() {
 
 void ChoiceFilters::addFilter(ChoiceFilter* filter) {
   checkError(filter != NULL, "");
-  debugMsg("ThreatDecisionPoint:filter", "Adding filter " << filter->toString());
+  // Held before the line is written: a debug line that fails must not strand it.
+  std::unique_ptr<ChoiceFilter> owned(filter);
   m_filters.push_back(filter);
+  owned.release();
+  debugMsg("ThreatDecisionPoint:filter", "Adding filter " << filter->toString());
 }
 
 bool ChoiceFilters::operator()(const OrderingChoice& choice) const {

@@ -5,6 +5,7 @@
 #include "Utils/base/Error.hh"
 
 #include <list>
+#include <memory>
 
 namespace KORVAN {
 namespace MIRT {
@@ -31,8 +32,11 @@ public:
   // Takes ownership of cmp.
   void addOrder(Comparator* cmp) {
     checkError(cmp != NULL, "");
-    debugMsg(Comparator::debugMarker(), "Adding comparator " << cmp->toString());
+    // Held before the line is written: a debug line that fails must not strand it.
+    std::unique_ptr<Comparator> owned(cmp);
     m_cmps.push_back(cmp);
+    owned.release();
+    debugMsg(Comparator::debugMarker(), "Adding comparator " << cmp->toString());
   }
 
   const std::list<Comparator*>& getComparators() const { return m_cmps; }

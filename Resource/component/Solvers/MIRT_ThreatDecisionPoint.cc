@@ -99,6 +99,30 @@ void ThreatDecisionPoint::checkConfiguration(const TiXmlElement& configData) {
   ThreatConfiguration::read(configData).checkWords();
 }
 
+// The order reads a word by the side and the comparator it contains: anything else in it, a
+// second word after a blank say, goes unread.
+std::vector<std::string> ThreatDecisionPoint::configurationWarnings(const TiXmlElement& configData) {
+  static const char* const comparators[] = {"earliest", "latest", "longest", "shortest", "ascendingKey", "descendingKey"};
+  std::vector<std::string> warnings;
+  const std::string text = attribute(configData, "order", "");
+  for (std::string::size_type pos = 0; !text.empty() && pos <= text.size();) {
+    std::string::size_type comma = text.find(',', pos);
+    const std::string word = text.substr(pos, comma == std::string::npos ? std::string::npos : comma - pos);
+    pos = comma == std::string::npos ? text.size() + 1 : comma + 1;
+    if (word == "leastImpact")
+      continue;
+    std::string read;
+    for (const char* comparator : comparators)
+      if (read.empty() && word.find(comparator) != std::string::npos)
+        read = comparator;
+    read += word.find("Predecessor") != std::string::npos ? "Predecessor" : "Successor";
+    if (read != word)
+      warnings.push_back("order '" + word + "' is read as '" + read +
+                         "' alone (a word names one comparator and one side; words are separated by commas)");
+  }
+  return warnings;
+}
+
 bool ThreatDecisionPoint::test(const EntityId& entity) {
   return InstantId::convertable(entity);
 }

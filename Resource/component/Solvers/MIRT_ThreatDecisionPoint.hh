@@ -52,6 +52,8 @@ public:
   /// Refuses a handler element whose "filter", "order", "constraint" or "iterate" word the
   /// decision points would refuse, so that a bad configuration fails when it is read.
   static void checkConfiguration(const TiXmlElement& configData);
+  /// An "order" word read as another: one that holds more than a comparator and a side.
+  static std::vector<std::string> configurationWarnings(const TiXmlElement& configData);
   static const std::vector<std::string>& configurationAttributes() { return ThreatConfiguration::attributes(); }
 
   std::string toString() const override;

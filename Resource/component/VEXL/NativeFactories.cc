@@ -135,13 +135,21 @@ ObjectId UnaryObjectFactory::makeNewObject(const PlanDatabaseId& planDb, const L
 
 namespace {
 
+// A constructor that a failed debug line left half-way would leave what it had made so far
+// unreachable: the failure is recorded for the end of the run instead of raised in it.
+template <class Make>
+auto constructed(const Make& make) -> decltype(make()) {
+  DebugMessage::Teardown recordOnly;
+  return make();
+}
+
 // An active resource token on a single resource joins its profile at once, with whatever
 // windows it has: made inactive, prepared, and only then activated (its state restricted
 // to ACTIVE, as its constructor would have done) and closed, it joins within its windows.
 template <class T>
 TokenId makePrepared(const PlanDatabaseId& planDb, const LabelStr& name, bool rejectable, bool isFact,
                      const std::function<void(const TokenId&)>& prepare) {
-  T* token = new T(planDb, name, rejectable, isFact, false, false);
+  T* token = constructed([&]() { return new T(planDb, name, rejectable, isFact, false, false); });
   TokenId id = token->getId();
   prepare(id);
   // Specified first, so the relation to the resource hears of it; then the base
@@ -159,7 +167,8 @@ template <>
 TokenId makePrepared<VEXL::VexlResource::change>(const PlanDatabaseId& planDb, const LabelStr& name,
                                                  bool rejectable, bool isFact,
                                                  const std::function<void(const TokenId&)>& prepare) {
-  VEXL::VexlResource::change* token = new VEXL::VexlResource::change(planDb, name, rejectable, isFact, false);
+  VEXL::VexlResource::change* token =
+      constructed([&]() { return new VEXL::VexlResource::change(planDb, name, rejectable, isFact, false); });
   TokenId id = token->getId();
   prepare(id);
   token->close();
@@ -174,13 +183,13 @@ TokenId makePrepared<VEXL::VexlResource::change>(const PlanDatabaseId& planDb, c
   TokenId ClassName::createInstance(const PlanDatabaseId& planDb, const LabelStr& name,            \
                                     bool rejectable, bool isFact) const {                          \
     debugMsg("XMLInterpreter:NativeObjectFactory", Text);                                          \
-    TokenClass* token = new TokenClass(planDb, name, rejectable, isFact, true);                    \
+    TokenClass* token = constructed([&]() { return new TokenClass(planDb, name, rejectable, isFact, true); }); \
     return token->getId();                                                                         \
   }                                                                                                \
   TokenId ClassName::createInstance(const TokenId& master, const LabelStr& name,                   \
                                     const LabelStr& relation) const {                              \
     debugMsg("XMLInterpreter:NativeObjectFactory", Text);                                          \
-    TokenClass* token = new TokenClass(master, name, relation, true);                              \
+    TokenClass* token = constructed([&]() { return new TokenClass(master, name, relation, true); });    \
     return token->getId();                                                                         \
   }                                                                                                \
   TokenId ClassName::createPrepared(const PlanDatabaseId& planDb, const LabelStr& name,            \
