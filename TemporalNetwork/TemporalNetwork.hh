@@ -93,6 +93,8 @@ public:
   /// every removal of a time point. While it stands still, only bounds changed: d(x, y) is the
   /// shorter of the paths that avoid the origin, which stay as they were, and -lb(x) + ub(y).
   std::uint64_t getInnerChanges() const { return m_innerChanges; }
+  /// Raised on every removal of a time point.
+  std::uint64_t getRemovals() const { return m_removals; }
   /// Time points whose bounds moved, or that were added or removed, numbered from 0 in the
   /// order of the changes (a point may come more than once). The count brings the bounds up to
   /// date first, so requires a consistent network to be exact. At most the newer half is kept
@@ -135,6 +137,8 @@ private:
 
   struct Node {
     bool live;
+    char saved;     // its bounds before the repair in progress are kept
+    char affected;  // below a loosened arc, in the repair in progress
     Time potential;
     Time distFrom;  // shortest distance origin -> node
     Time distTo;    // shortest distance node -> origin
@@ -186,13 +190,29 @@ private:
   void unlink(int arc);
   bool tryActivate(int arc);
   void retrySuspended();
-  void tightenBounds(int arc);
+  // How a change of a bound is recorded: not at all (a recomputation of every bound compares
+  // afterwards), at once, or by keeping the bounds a point had before.
+  enum Track { QUIET, MARK, SAVE };
+  struct SavedBounds {
+    int node;
+    Time distFrom;
+    Time distTo;
+  };
+  void tightenBounds(int arc, Track track);
+  void loosenArc(int arc);
+  void tightenArc(int arc);
+  void limitRepair();
   void ensureBounds();
   void recomputeBounds();
+  void repairBounds();
+  template <class Dir> void regrow(const std::vector<int>& roots);
+  template <class Dir> void setBound(int node, Time d, int via, Track track);
+  void save(int node);
   void markChanged(int node);
   const Row& getRow(int source);
   void computeRow(int source, Row& row);
-  template <class Dir> void spreadBound(int start, Time d, bool mark);
+  template <class Dir> void spreadBound(int start, Time d, int via, Track track);
+  template <class Dir, class Heap> void settle(Heap& heap, Track track);
   template <class Dir> void searchRow(int source, Row& row);
   void changed() { ++m_version; }
   void loosened();
@@ -217,12 +237,23 @@ private:
   std::uint64_t m_tightenings;
   std::vector<int> m_arcLog;     // arcs tightened since the last loosening
   std::uint64_t m_arcLogBase;    // position of m_arcLog[0]
-  bool m_boundsDirty;            // bounds need a full recomputation
+  bool m_boundsDirty;            // bounds need a repair
+  bool m_recomputeAll;           // ... of every bound
   std::uint64_t m_innerChanges;
+  std::uint64_t m_removals;
   std::vector<int> m_movedLog;   // points whose bounds moved
   std::uint64_t m_movedLogBase;  // position of m_movedLog[0]
   std::vector<char> m_changedMark;
   std::vector<int> m_changed;
+  // Waiting for the repair of the bounds: the points whose distance rested on an arc that
+  // loosened, by direction, and the arcs tightened since.
+  std::vector<int> m_rootsFrom;
+  std::vector<int> m_rootsTo;
+  std::vector<int> m_pendingTight;
+  std::vector<SavedBounds> m_savedBounds;
+  // By point, the arc its distance from (to) the origin rests on, or -1.
+  std::vector<int> m_parentFrom;
+  std::vector<int> m_parentTo;
 
   // Scratch for the potential update and the shortest-path passes.
   Shift m_lower;

@@ -7,6 +7,7 @@
 #include "ConstraintEngine/base/IntervalIntDomain.hh"
 #include "PlanDatabase/base/PlanDatabase.hh"
 #include "TemporalNetwork/TemporalAdvisor.hh"
+#include "TemporalNetwork/TemporalPropagator.hh"
 #include "PlanDatabase/base/Token.hh"
 #include "Utils/base/Debug.hh"
 #include "Utils/base/Engine.hh"
@@ -542,6 +543,18 @@ void Resource::getOrderingChoices(const InstantId& inst,
   };
 
   const std::set<TransactionId>& transactions = inst->getTransactions();
+  // With its lines on, every candidate is walked and written as it is met; otherwise only those
+  // whose windows meet, each distance from one row of the network per predecessor. Both visit
+  // the candidates they examine in the same order and take the same pairs.
+  static DebugMessage* sl_walk = DebugMessage::addMsg(__FILE__, __LINE__, "Resource:getOrderingChoices");
+  static DebugMessage* sl_advisor =
+      DebugMessage::addMsg(__FILE__, __LINE__, "TemporalAdvisor:getTemporalDistanceDomain");
+  if (!sl_walk->isEnabled() && !sl_advisor->isEnabled()) {
+    orderingChoicesFromRows(transactions, limit, count, attempt);
+    std::sort(uniquePairs.begin(), uniquePairs.end());
+    results.insert(results.end(), uniquePairs.begin(), uniquePairs.end());
+    return;
+  }
   for (std::set<TransactionId>::const_iterator predIt = transactions.begin();
        predIt != transactions.end() && count < limit; ++predIt) {
     const TransactionId& predecessor = *predIt;
@@ -588,6 +601,99 @@ void Resource::getOrderingChoices(const InstantId& inst,
   std::sort(uniquePairs.begin(), uniquePairs.end());
   results.insert(results.end(), uniquePairs.begin(), uniquePairs.end());
   debugMsg("Resource:getOrderingChoices", "Ultimately found " << results.size() << " orderings.");
+}
+
+template <class Attempt>
+void Resource::orderingChoicesFromRows(const std::set<TransactionId>& transactions, unsigned int limit,
+                                       unsigned int& count, Attempt& attempt) {
+  const TemporalAdvisorId& advisor = getPlanDatabase()->getTemporalAdvisor();
+  const PropagatorId& propagator =
+      getPlanDatabase()->getConstraintEngine()->getPropagatorByName(TemporalPropagator::PROPAGATOR_NAME());
+  TemporalPropagator* temporal = propagator.isNoId() ? 0 : dynamic_cast<TemporalPropagator*>((Propagator*) propagator);
+  if (temporal != 0)
+    temporal->sync();
+  const bool rows = temporal != 0 && temporal->getNetwork().isConsistent();
+  // The resource's transactions once, in handle order, each with its window and its point.
+  struct Candidate {
+    TransactionId t;
+    ConstrainedVariableId time;
+    const AbstractDomain* domain;
+    double lb, ub;
+    bool interval;
+    int node;
+    bool atInstant;
+  };
+  std::vector<Candidate> candidates;
+  candidates.reserve(m_transactionsToTokens.size());
+  std::set<TransactionId>::const_iterator at = transactions.begin();
+  for (std::map<TransactionId, TokenId>::const_iterator it = m_transactionsToTokens.begin();
+       it != m_transactionsToTokens.end(); ++it) {
+    Candidate c;
+    c.t = it->first;
+    c.domain = 0;
+    c.lb = c.ub = 0.0;
+    c.interval = false;
+    c.node = -1;
+    while (at != transactions.end() && *at < c.t)
+      ++at;
+    c.atInstant = at != transactions.end() && !(c.t < *at);
+    // An invalid handle is reported when the walk reaches it, as the full walk does.
+    if (c.t.isValid()) {
+      c.time = c.t->time();
+      c.domain = &c.time->lastDomain();
+      c.interval = c.domain->isInterval() && !c.domain->isEmpty();
+      c.lb = c.domain->getLowerBound();
+      c.ub = c.domain->getUpperBound();
+      c.node = rows ? temporal->getTimepoint(c.time) : -1;
+    }
+    candidates.push_back(c);
+  }
+  std::vector<TemporalNetwork::Time> from, to;
+  for (std::set<TransactionId>::const_iterator predIt = transactions.begin();
+       predIt != transactions.end() && count < limit; ++predIt) {
+    const TransactionId& predecessor = *predIt;
+    check_error(predecessor.isValid());
+    const ConstrainedVariableId predecessorTime = predecessor->time();
+    const AbstractDomain& predecessorDomain = predecessorTime->lastDomain();
+    const bool predecessorInterval = predecessorDomain.isInterval() && !predecessorDomain.isEmpty();
+    const double plb = predecessorDomain.getLowerBound(), pub = predecessorDomain.getUpperBound();
+    const int predecessorNode = rows ? temporal->getTimepoint(predecessorTime) : -1;
+    bool rowRead = false;
+    for (std::size_t i = 0; i < candidates.size() && count < limit; ++i) {
+      const Candidate& c = candidates[i];
+      const TransactionId& successor = c.t;
+      if (c.domain == 0)
+        check_error(successor.isValid());
+      if (predecessor == successor || (c.atInstant && successor < predecessor))
+        continue;
+      const bool meet = predecessorInterval && c.interval ? std::max(plb, c.lb) <= std::min(pub, c.ub)
+                                                          : predecessorDomain.intersects(*c.domain);
+      if (!meet)
+        continue;
+      m_knownDistance.from = predecessor;
+      m_knownDistance.to = successor;
+      if (predecessorTime == c.time) {
+        m_knownDistance.lb = 0.0;
+        m_knownDistance.ub = 0.0;
+      }
+      else if (predecessorNode >= 0 && c.node >= 0) {
+        if (!rowRead) {
+          temporal->getTimepointDistances(predecessorNode, from, to);
+          rowRead = true;
+        }
+        m_knownDistance.lb = (double) -to[c.node];
+        m_knownDistance.ub = (double) from[c.node];
+      }
+      else {
+        const IntervalIntDomain distance = advisor->getTemporalDistanceDomain(predecessorTime, c.time, true);
+        m_knownDistance.lb = distance.getLowerBound();
+        m_knownDistance.ub = distance.getUpperBound();
+      }
+      attempt(predecessor, successor, m_knownDistance.ub);
+      if (count < limit)
+        attempt(successor, predecessor, -m_knownDistance.lb);
+    }
+  }
 }
 
 bool Resource::transConstrainedToPrecede(const TransactionId& predecessor, const TransactionId& successor) {

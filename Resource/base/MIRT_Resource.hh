@@ -193,6 +193,12 @@ private:
     double lb = 0, ub = 0;
   };
   KnownDistance m_knownDistance;
+
+  // getOrderingChoices' walk over the candidates whose windows meet each transaction of the
+  // instant, with the distances from that transaction's row of the temporal network.
+  template <class Attempt>
+  void orderingChoicesFromRows(const std::set<TransactionId>& transactions, unsigned int limit,
+                               unsigned int& count, Attempt& attempt);
 };
 
 }

@@ -40,7 +40,8 @@ FlowProfile::FlowProfile(Id<PlanDatabase> db, Id<FVDetector> flawDetector, doubl
   : Profile(db, flawDetector, initLevelLb, initLevelUb), m_dummySourceTransaction(), m_dummySinkTransaction(),
     m_lowerLevelGraph(0), m_upperLevelGraph(0), m_lowerClosedLevel(initLevelLb), m_upperClosedLevel(initLevelUb),
     m_recalculateLowerLevel(false), m_recalculateUpperLevel(false), m_networkVersion(0), m_networkLoosenings(0),
-    m_networkTightenings(0), m_arcsMark(0), m_innerChangesMark(0), m_movedMark(0), m_arcsMarked(false),
+    m_networkTightenings(0), m_arcsMark(0), m_innerChangesMark(0), m_movedMark(0), m_removalsMark(0),
+    m_arcsMarked(false),
     m_recheckOrderings(false) {
   replaceWindow(-g_infiniteTime(), g_infiniteTime());
   m_dummySourceTransaction = makePlaceholder();
@@ -444,6 +445,10 @@ void FlowProfile::noteOutsideChanges() {
   // (TemporalNetwork::getInnerChanges): the variables of those points.
   bool boundsOnly = false;
   std::unordered_set<const ConstrainedVariable*> moved;
+  std::vector<const ConstrainedVariable*> movedTimes;
+  // Whether time points left the network: an entry read from it may then
+  // stand on its bounds alone, which the moved points no longer follow.
+  bool pointsLeft = false;
   if (temporal == 0) {
     if (!m_recheckOrderings)
       return;
@@ -474,10 +479,12 @@ void FlowProfile::noteOutsideChanges() {
       boundsOnly = network.getMovedPoint(i, node);
       if (boundsOnly) {
         const ConstrainedVariableId var = temporal->getTimepointVariable(node);
-        if (var.isValid())
-          moved.insert((const ConstrainedVariable*) var);
+        if (var.isValid() && moved.insert((const ConstrainedVariable*) var).second)
+          movedTimes.push_back((const ConstrainedVariable*) var);
       }
     }
+    pointsLeft = !m_arcsMarked || network.getRemovals() != m_removalsMark;
+    m_removalsMark = network.getRemovals();
     m_networkVersion = version;
     m_networkLoosenings = network.getLoosenings();
     m_networkTightenings = network.getTightenings();
@@ -499,10 +506,18 @@ void FlowProfile::noteOutsideChanges() {
     start = std::min(start, std::min(lb1, lb2));
     end = std::max(end, std::max(ub1, ub2));
   };
+  std::map<const ConstrainedVariable*, bool> inNetwork;
+  auto leftNetwork = [&](const TransactionId& t) {
+    const ConstrainedVariable* time = (const ConstrainedVariable*) t->time();
+    auto it = inNetwork.find(time);
+    if (it == inNetwork.end())
+      it = inNetwork.insert(std::make_pair(time, temporal->isTimepoint(t->time()))).first;
+    return !it->second;
+  };
   for (int pass = 0; pass < 2; ++pass) {
     OrderingCache& cache = pass == 0 ? m_orderings : m_orderedAt;
     // What needs no distance read first; the rest in the cache's order.
-    auto quick = [&](const TransactionId& t1, const TransactionId& t2, Order cached, unsigned char& survives) {
+    auto check = [&](const TransactionId& t1, const TransactionId& t2, Order cached, unsigned char& survives) {
       // An entry kept by its order alone may stand on other distances.
       if (!boundsOnly || moved.count((const ConstrainedVariable*) t1->time()) != 0 ||
           moved.count((const ConstrainedVariable*) t2->time()) != 0)
@@ -526,7 +541,16 @@ void FlowProfile::noteOutsideChanges() {
         return OrderingCache::STANDS;
       return OrderingCache::ASK;
     };
-    cache.retain(quick, [&](const TransactionId& t1, const TransactionId& t2, Order cached, unsigned char& survives) {
+    auto quick = [&](const TransactionId& t1, const TransactionId& t2, Order cached, unsigned char& survives) {
+      const OrderingCache::Verdict verdict = check(t1, t2, cached, survives);
+      // What the network no longer holds is answered from the bounds, and
+      // checked always from now on.
+      if (verdict == OrderingCache::STANDS && pointsLeft && (survives & FROM_NETWORK) &&
+          (leftNetwork(t1) || leftNetwork(t2)))
+        survives = SURVIVES_NOTHING;
+      return verdict;
+    };
+    auto keep = [&](const TransactionId& t1, const TransactionId& t2, Order cached, unsigned char& survives) {
       bool unchanged;
       if (arcs.usable && (survives & FROM_NETWORK) && arcs.keepsAnswer(*temporal, t1, t2, cached))
         unchanged = true;
@@ -539,7 +563,14 @@ void FlowProfile::noteOutsideChanges() {
         movedAt(lb1, ub1, lb2, ub2);
       }
       return unchanged;
-    });
+    };
+    // When only bounds changed, an entry read from the network neither of
+    // whose points moved keeps its distances, and its bounds too: only the
+    // moved points' entries, and those read otherwise, need a look.
+    if (boundsOnly)
+      cache.retainAround(movedTimes, quick, keep);
+    else
+      cache.retain(quick, keep);
   }
   if (start > end)
     return;

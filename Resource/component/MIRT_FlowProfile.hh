@@ -185,6 +185,7 @@ private:
   std::uint64_t m_arcsMark;  // the network's tightened arc count then
   std::uint64_t m_innerChangesMark;
   std::uint64_t m_movedMark;  // the network's moved point count then
+  std::uint64_t m_removalsMark;
   bool m_arcsMarked;          // whether the marks above were ever taken
   // A change of a transaction (a relaxed time, a removal) may have moved
   // cached orderings whatever the network's counters say: the next check

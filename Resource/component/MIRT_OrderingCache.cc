@@ -5,7 +5,12 @@
 namespace KORVAN {
 namespace MIRT {
 
-OrderingCache::OrderingCache() : m_slots(16, Slot{0, 0, UNKNOWN, SURVIVES_NOTHING}), m_size(0) {}
+namespace {
+const std::size_t FIRST_SIZE = 16;
+}
+
+OrderingCache::OrderingCache()
+  : m_slots(FIRST_SIZE, Slot{0, 0, UNKNOWN, SURVIVES_NOTHING}), m_slotEntries(FIRST_SIZE, NONE), m_size(0), m_mark(0) {}
 
 std::size_t OrderingCache::home(const Transaction* first, const Transaction* second) const {
   // A transaction's entries are asked one after the other, for each partner
@@ -30,28 +35,123 @@ const OrderingCache::Order* OrderingCache::find(const Transaction* first, const 
 
 OrderingCache::Slot& OrderingCache::place(Transaction* first, Transaction* second) {
   const std::size_t mask = m_slots.size() - 1;
-  for (std::size_t i = home(first, second);; i = (i + 1) & mask) {
+  std::size_t i = home(first, second);
+  for (;; i = (i + 1) & mask) {
     Slot& slot = m_slots[i];
     if (slot.first == first && slot.second == second)
       return slot;
-    if (slot.first == 0) {
-      slot.first = first;
-      slot.second = second;
-      slot.order = UNKNOWN;
-      slot.survives = SURVIVES_NOTHING;
-      ++m_size;
-      return slot;
-    }
+    if (slot.first == 0)
+      break;
   }
+  std::uint32_t e;
+  if (m_freeEntries.empty()) {
+    e = (std::uint32_t) m_entries.size();
+    m_entries.push_back(Entry());
+  }
+  else {
+    e = m_freeEntries.back();
+    m_freeEntries.pop_back();
+  }
+  Entry& entry = m_entries[e];
+  entry.slot = (std::uint32_t) i;
+  entry.pos[0] = entry.pos[1] = NONE;
+  entry.unchecked = NONE;
+  entry.mark = 0;
+  for (int side = 0; side < 2; ++side) {
+    Transaction* t = side == 0 ? first : second;
+    if (side == 1 && second == first)
+      break;
+    auto found = m_members.find(t);
+    if (found == m_members.end()) {
+      const ConstrainedVariable* time = (const ConstrainedVariable*) t->time();
+      found = m_members.insert(std::make_pair((const Transaction*) t, Member{time, {}})).first;
+      m_byTime[time].push_back(t);
+    }
+    entry.pos[side] = (std::uint32_t) found->second.entries.size();
+    found->second.entries.push_back(e);
+  }
+  Slot& slot = m_slots[i];
+  slot = Slot{first, second, UNKNOWN, SURVIVES_NOTHING};
+  m_slotEntries[i] = e;
+  ++m_size;
+  refile(e);
+  return slot;
+}
+
+void OrderingCache::refile(std::uint32_t e) {
+  Entry& entry = m_entries[e];
+  const bool network = (m_slots[entry.slot].survives & FROM_NETWORK) != 0;
+  if (!network && entry.unchecked == NONE) {
+    entry.unchecked = (std::uint32_t) m_unchecked.size();
+    m_unchecked.push_back(e);
+  }
+  else if (network && entry.unchecked != NONE) {
+    const std::uint32_t last = m_unchecked.back();
+    m_unchecked[entry.unchecked] = last;
+    m_entries[last].unchecked = entry.unchecked;
+    m_unchecked.pop_back();
+    entry.unchecked = NONE;
+  }
+}
+
+void OrderingCache::unlist(const Transaction* t, std::uint32_t pos) {
+  std::vector<std::uint32_t>& entries = m_members.find(t)->second.entries;
+  const std::uint32_t last = entries.back();
+  entries[pos] = last;
+  Entry& moved = m_entries[last];
+  const Slot& slot = m_slots[moved.slot];
+  // The moved entry names t on one side at least; a pair of t with itself
+  // is listed once.
+  moved.pos[slot.first == t && moved.pos[0] == entries.size() - 1 ? 0 : 1] = pos;
+  entries.pop_back();
+}
+
+void OrderingCache::erase(std::size_t i) {
+  const std::uint32_t e = m_slotEntries[i];
+  Entry& entry = m_entries[e];
+  unlist(m_slots[i].first, entry.pos[0]);
+  if (entry.pos[1] != NONE)
+    unlist(m_slots[i].second, entry.pos[1]);
+  if (entry.unchecked != NONE) {
+    // Forces it out of m_unchecked.
+    m_slots[i].survives = FROM_NETWORK;
+    refile(e);
+  }
+  m_freeEntries.push_back(e);
+  // Linear probing: a later slot of the run whose home does not lie in
+  // (i, j] moves back into the gap, which then moves on to j.
+  const std::size_t mask = m_slots.size() - 1;
+  for (std::size_t j = (i + 1) & mask; m_slots[j].first != 0; j = (j + 1) & mask) {
+    const std::size_t k = home(m_slots[j].first, m_slots[j].second);
+    const bool stays = i <= j ? (i < k && k <= j) : (i < k || k <= j);
+    if (stays)
+      continue;
+    m_slots[i] = m_slots[j];
+    m_slotEntries[i] = m_slotEntries[j];
+    m_entries[m_slotEntries[i]].slot = (std::uint32_t) i;
+    i = j;
+  }
+  m_slots[i] = Slot{0, 0, UNKNOWN, SURVIVES_NOTHING};
+  m_slotEntries[i] = NONE;
+  --m_size;
 }
 
 void OrderingCache::grow() {
   std::vector<Slot> old(m_slots.size() * 2, Slot{0, 0, UNKNOWN, SURVIVES_NOTHING});
+  std::vector<std::uint32_t> oldEntries(old.size(), NONE);
   old.swap(m_slots);
-  m_size = 0;
-  for (std::size_t i = 0; i < old.size(); ++i)
-    if (old[i].first != 0)
-      place(old[i].first, old[i].second) = old[i];
+  oldEntries.swap(m_slotEntries);
+  const std::size_t mask = m_slots.size() - 1;
+  for (std::size_t j = 0; j < old.size(); ++j) {
+    if (old[j].first == 0)
+      continue;
+    std::size_t i = home(old[j].first, old[j].second);
+    while (m_slots[i].first != 0)
+      i = (i + 1) & mask;
+    m_slots[i] = old[j];
+    m_slotEntries[i] = oldEntries[j];
+    m_entries[oldEntries[j]].slot = (std::uint32_t) i;
+  }
 }
 
 void OrderingCache::put(const Key& key, Order order, unsigned char survives) {
@@ -61,26 +161,32 @@ void OrderingCache::put(const Key& key, Order order, unsigned char survives) {
   Slot& slot = place((Transaction*) key.first, (Transaction*) key.second);
   slot.order = order;
   slot.survives = survives;
+  refile(m_slotEntries[(std::size_t) (&slot - &m_slots[0])]);
 }
 
 void OrderingCache::forget(const Transaction* t) {
-  // Reads no transaction: the others' entries are left as they are.
-  std::vector<Slot> kept;
-  for (std::size_t i = 0; i < m_slots.size(); ++i)
-    if (m_slots[i].first != 0 && m_slots[i].first != t && m_slots[i].second != t)
-      kept.push_back(m_slots[i]);
-  if (kept.size() == m_size)
+  const auto found = m_members.find(t);
+  if (found == m_members.end())
     return;
-  std::fill(m_slots.begin(), m_slots.end(), Slot{0, 0, UNKNOWN, SURVIVES_NOTHING});
-  m_size = 0;
-  for (std::size_t i = 0; i < kept.size(); ++i)
-    place(kept[i].first, kept[i].second) = kept[i];
+  while (!found->second.entries.empty())
+    erase(m_entries[found->second.entries.back()].slot);
+  std::vector<const Transaction*>& same = m_byTime.find(found->second.time)->second;
+  same.erase(std::find(same.begin(), same.end(), t));
+  if (same.empty())
+    m_byTime.erase(found->second.time);
+  m_members.erase(found);
 }
 
 void OrderingCache::clear() {
+  m_members.clear();
+  m_byTime.clear();
+  m_unchecked.clear();
+  m_entries.clear();
+  m_freeEntries.clear();
   if (m_size == 0)
     return;
   std::fill(m_slots.begin(), m_slots.end(), Slot{0, 0, UNKNOWN, SURVIVES_NOTHING});
+  std::fill(m_slotEntries.begin(), m_slotEntries.end(), NONE);
   m_size = 0;
 }
 

@@ -7,6 +7,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <functional>
+#include <map>
 #include <utility>
 #include <vector>
 
@@ -48,12 +49,17 @@ struct TransactionOrdering {
 // hold. The owner keeps it so: entries never outlive their transactions
 // (removing one forgets its entries), and after any change of the network, a
 // relaxed time or a removal, it runs retain over every entry before the next
-// read (FlowProfile::noteOutsideChanges). An entry whose time bounds alone
-// order the pair is checked against that order; otherwise one whose Survival
-// bits cover every kind of change made since, whose distances stand (only
-// bounds changed, and neither of its points' moved), or whose answer
-// TightenedArcs shows to stand, is kept unasked, and any other is asked
-// again. One whose answer moved is dropped.
+// read (FlowProfile::noteOutsideChanges), or retainAround where it knows the
+// others stand. An entry whose time bounds alone order the pair is checked
+// against that order; otherwise one whose Survival bits cover every kind of
+// change made since, whose distances stand (only bounds changed, and neither
+// of its points' moved), or whose answer TightenedArcs shows to stand, is
+// kept unasked, and any other is asked again. One whose answer moved is
+// dropped.
+//
+// Each transaction's entries are listed, and each time variable's
+// transactions, so that a check after a change of a few points visits their
+// entries only (and those not read from the network, which nothing tracks).
 class OrderingCache : public TransactionOrdering {
 public:
   typedef std::pair<TransactionId, TransactionId> Key;
@@ -61,10 +67,11 @@ public:
   // Null when the pair has no entry.
   const Order* find(const Transaction* first, const Transaction* second) const;
   // survives: which changes of the temporal network the order is known to
-  // outlive (Survival bits).
+  // outlive (Survival bits). Reads the time variable of a transaction new to
+  // the cache.
   void put(const Key& key, Order order, unsigned char survives);
   void clear();
-  // Drops every entry that names t.
+  // Drops every entry that names t; reads no transaction.
   void forget(const Transaction* t);
   std::size_t size() const { return m_size; }
   bool empty() const { return m_size == 0; }
@@ -76,25 +83,65 @@ public:
   // asking the network.
   enum Verdict { STANDS, MOVED, ASK };
   // As retain(keep), but only for the entries quick answers ASK for, taken
-  // first in slot order: the others are kept or dropped as quick says.
+  // first in the order of the pairs' addresses: the others are kept or
+  // dropped as quick says.
   template <class Quick, class Keep>
   void retain(Quick quick, Keep keep);
+  // As retain(quick, keep), over the entries that name a transaction whose
+  // time is one of times, and those not read from the network; the others
+  // are left as they are.
+  template <class Quick, class Keep>
+  void retainAround(const std::vector<const ConstrainedVariable*>& times, Quick quick, Keep keep);
 
 private:
+  static constexpr std::uint32_t NONE = ~std::uint32_t(0);
   struct Slot {
     Transaction* first;
     Transaction* second;
     Order order;
     unsigned char survives;
   };
-  // Marks an entry retain drops, among the Survival bits.
-  static const unsigned char DROPPED = 0x80;
+  // Where an entry's slot lies and where it is listed: pos[0] in its first
+  // transaction's list, pos[1] in its second's (NONE for a pair of one
+  // transaction with itself), unchecked in m_unchecked.
+  struct Entry {
+    std::uint32_t slot;
+    std::uint32_t pos[2];
+    std::uint32_t unchecked;
+    std::uint32_t mark;
+  };
+  struct Member {
+    const ConstrainedVariable* time;
+    std::vector<std::uint32_t> entries;
+  };
   std::size_t home(const Transaction* first, const Transaction* second) const;
   void grow();
+  // The slot of the pair, made (and listed) if new.
   Slot& place(Transaction* first, Transaction* second);
+  // Files the entry among those always checked, or not, after its survival
+  // bits changed.
+  void refile(std::uint32_t entry);
+  void unlist(const Transaction* t, std::uint32_t pos);
+  // Takes the entry of slot i out of every list and the slot out of the
+  // table, closing the gap in its probe sequence.
+  void erase(std::size_t i);
+  // retain's work over the given occupied slots.
+  template <class Quick, class Keep>
+  void sweep(std::vector<std::uint32_t>& slots, Quick quick, Keep keep);
 
   std::vector<Slot> m_slots;
+  // The entry of each occupied slot, apart so that look-ups read slots only.
+  std::vector<std::uint32_t> m_slotEntries;
   std::size_t m_size;
+  std::vector<Entry> m_entries;
+  std::vector<std::uint32_t> m_freeEntries;
+  // Ordered maps: hashed ones would free their nodes in an order that moves with the
+  // addresses, and with it where later objects are placed.
+  std::map<const Transaction*, Member> m_members;
+  std::map<const ConstrainedVariable*, std::vector<const Transaction*>> m_byTime;
+  // Entries not read from the network.
+  std::vector<std::uint32_t> m_unchecked;
+  std::uint32_t m_mark;
 };
 
 // The arcs between time points tightened since the last check, with the
@@ -125,53 +172,82 @@ void OrderingCache::retain(Keep keep) {
 
 template <class Quick, class Keep>
 void OrderingCache::retain(Quick quick, Keep keep) {
-  std::size_t dropped = 0;
+  std::vector<std::uint32_t> slots;
+  slots.reserve(m_size);
+  for (std::size_t i = 0; i < m_slots.size(); ++i)
+    if (m_slots[i].first != 0)
+      slots.push_back((std::uint32_t) i);
+  sweep(slots, quick, keep);
+}
+
+template <class Quick, class Keep>
+void OrderingCache::retainAround(const std::vector<const ConstrainedVariable*>& times, Quick quick, Keep keep) {
+  if (++m_mark == 0) {
+    for (std::size_t e = 0; e < m_entries.size(); ++e)
+      m_entries[e].mark = 0;
+    m_mark = 1;
+  }
+  std::vector<std::uint32_t> slots;
+  auto visit = [&](std::uint32_t e) {
+    if (m_entries[e].mark != m_mark) {
+      m_entries[e].mark = m_mark;
+      slots.push_back(m_entries[e].slot);
+    }
+  };
+  for (std::size_t i = 0; i < times.size(); ++i) {
+    const auto at = m_byTime.find(times[i]);
+    if (at == m_byTime.end())
+      continue;
+    for (const Transaction* t : at->second) {
+      const Member& member = m_members.find(t)->second;
+      for (std::uint32_t e : member.entries)
+        visit(e);
+    }
+  }
+  for (std::uint32_t e : m_unchecked)
+    visit(e);
+  sweep(slots, quick, keep);
+}
+
+template <class Quick, class Keep>
+void OrderingCache::sweep(std::vector<std::uint32_t>& slots, Quick quick, Keep keep) {
   // In the order of the pairs' addresses, first transaction first: the
   // answers that keep asks the temporal network for then come one source
   // point after the other, as its row cache prefers. Each entry is updated
-  // where it lies.
-  struct Visit {
-    const Transaction* first;
-    const Transaction* second;
-    std::size_t slot;
-  };
-  std::vector<Visit> order;
-  for (std::size_t i = 0; i < m_slots.size(); ++i) {
+  // where it lies; the dropped ones go last, as erasing moves slots.
+  std::vector<std::uint32_t> asked, dropped;
+  for (std::uint32_t i : slots) {
     Slot& slot = m_slots[i];
-    if (slot.first == 0)
-      continue;
+    const bool network = (slot.survives & FROM_NETWORK) != 0;
     const Verdict verdict = quick(slot.first->getId(), slot.second->getId(), slot.order, slot.survives);
+    if (network != ((slot.survives & FROM_NETWORK) != 0))
+      refile(m_slotEntries[i]);
     if (verdict == ASK)
-      order.push_back(Visit{slot.first, slot.second, i});
-    else if (verdict == MOVED) {
-      slot.survives = DROPPED;
-      ++dropped;
-    }
+      asked.push_back(i);
+    else if (verdict == MOVED)
+      dropped.push_back(i);
   }
-  std::sort(order.begin(), order.end(), [](const Visit& x, const Visit& y) {
-    return x.first != y.first ? std::less<const Transaction*>()(x.first, y.first)
-                              : std::less<const Transaction*>()(x.second, y.second);
+  std::sort(asked.begin(), asked.end(), [this](std::uint32_t x, std::uint32_t y) {
+    const Slot& a = m_slots[x];
+    const Slot& b = m_slots[y];
+    return a.first != b.first ? std::less<const Transaction*>()(a.first, b.first)
+                              : std::less<const Transaction*>()(a.second, b.second);
   });
-  for (std::size_t i = 0; i < order.size(); ++i) {
-    Slot& slot = m_slots[order[i].slot];
-    if (!keep(slot.first->getId(), slot.second->getId(), slot.order, slot.survives)) {
-      slot.survives = DROPPED;
-      ++dropped;
-    }
+  for (std::uint32_t i : asked) {
+    Slot& slot = m_slots[i];
+    const bool network = (slot.survives & FROM_NETWORK) != 0;
+    if (!keep(slot.first->getId(), slot.second->getId(), slot.order, slot.survives))
+      dropped.push_back(i);
+    else if (network != ((slot.survives & FROM_NETWORK) != 0))
+      refile(m_slotEntries[i]);
   }
-  if (dropped == 0)
+  if (dropped.empty())
     return;
-  // Open addressing with linear probing: rebuilding is the simple way to
-  // leave no gap in a probe sequence.
-  std::vector<Slot> kept;
-  kept.reserve(m_size - dropped);
-  for (std::size_t i = 0; i < m_slots.size(); ++i)
-    if (m_slots[i].first != 0 && m_slots[i].survives != DROPPED)
-      kept.push_back(m_slots[i]);
-  std::fill(m_slots.begin(), m_slots.end(), Slot{0, 0, UNKNOWN, SURVIVES_NOTHING});
-  m_size = 0;
-  for (std::size_t i = 0; i < kept.size(); ++i)
-    place(kept[i].first, kept[i].second) = kept[i];
+  // Entries keep their numbers while erasing moves slots.
+  for (std::uint32_t& i : dropped)
+    i = m_slotEntries[i];
+  for (std::uint32_t e : dropped)
+    erase(m_entries[e].slot);
 }
 
 }

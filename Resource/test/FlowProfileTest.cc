@@ -19,6 +19,7 @@
 #include <map>
 #include <memory>
 #include <random>
+#include <set>
 #include <sstream>
 #include <string>
 #include <utility>
@@ -776,6 +777,113 @@ TEST(FlowProfile, OrderingCacheAgreesWithAnOrderedMap) {
       for (size_t j = 0; j < pool.size() && !failed; ++j)
         failed = disagrees(pool[i], pool[j]);
     ASSERT_FALSE(failed) << "seed " << seed << ": " << steps.str();
+  }
+}
+
+// The ordering cache's visits around moved times against an ordered map:
+// each sweep over a random set of times must see exactly the entries naming a
+// transaction at one of them (some transactions share a time) and those not
+// read from the network, asking in the order of the pairs' addresses, while
+// puts, verdicts that turn survival bits and forgets move entries between
+// the lists. KORVAN_CACHE_SEEDS sets the number of seeds.
+TEST(FlowProfile, OrderingCacheVisitsTheEntriesAroundMovedTimes) {
+  typedef TestFlowProfile::OrderingCache Cache;
+  typedef std::pair<TransactionId, TransactionId> Key;
+  const unsigned char NETWORK = TransactionOrdering::FROM_NETWORK;
+  ProfileWorld w;
+  std::vector<TransactionId> pool;
+  for (int i = 0; i < 24; ++i)
+    pool.push_back(w.make(0, 10));
+  std::vector<std::unique_ptr<Transaction>> sharing;
+  for (int i = 0; i < 8; ++i) {
+    sharing.emplace_back(new Transaction(pool[i]->time(), pool[i]->quantity(), false));
+    pool.push_back(sharing.back()->getId());
+  }
+  const int seeds = std::getenv("KORVAN_CACHE_SEEDS") ? std::atoi(std::getenv("KORVAN_CACHE_SEEDS")) : 40;
+  for (int seed = 1; seed <= seeds; ++seed) {
+    std::mt19937 rng(seed);
+    Cache cache;
+    std::map<Key, std::pair<FlowProfile::Order, unsigned char>> reference;
+    std::ostringstream steps;
+    std::string failure;
+    for (int step = 0; step < 400 && failure.empty(); ++step) {
+      const int op = (int) (rng() % 100);
+      if (op < 60) {
+        const TransactionId a = pool[rng() % pool.size()], b = pool[rng() % pool.size()];
+        const FlowProfile::Order order = (FlowProfile::Order) (rng() % 4);
+        const unsigned char survives = (unsigned char) (rng() % 16);
+        steps << "set(" << a << "," << b << ")=" << order << "/" << (int) survives << "; ";
+        cache.put(Key(a, b), order, survives);
+        reference[Key(a, b)] = std::make_pair(order, survives);
+      }
+      else if (op < 68) {
+        const TransactionId t = pool[rng() % pool.size()];
+        steps << "forget " << t << "; ";
+        cache.forget((Transaction*) t);
+        for (auto it = reference.begin(); it != reference.end();)
+          it = it->first.first == t || it->first.second == t ? reference.erase(it) : std::next(it);
+      }
+      else {
+        std::vector<const ConstrainedVariable*> times;
+        for (int k = (int) (rng() % 4); k > 0; --k)
+          times.push_back((const ConstrainedVariable*) pool[rng() % pool.size()]->time());
+        steps << "sweep " << times.size() << "; ";
+        auto named = [&](TransactionId t) {
+          return std::find(times.begin(), times.end(), (const ConstrainedVariable*) t->time()) != times.end();
+        };
+        std::set<Key> expected;
+        for (const auto& entry : reference)
+          if (named(entry.first.first) || named(entry.first.second) || !(entry.second.second & NETWORK))
+            expected.insert(entry.first);
+        std::set<Key> seen;
+        std::vector<Key> asked;
+        std::map<Key, bool> dropped;
+        std::map<Key, unsigned char> turned;
+        cache.retainAround(
+          times,
+          [&](const TransactionId& x, const TransactionId& y, FlowProfile::Order, unsigned char& survives) {
+            if (!seen.insert(Key(x, y)).second)
+              failure = "an entry seen twice";
+            survives = (unsigned char) (survives ^ (rng() % 2 == 0 ? NETWORK : 0));
+            turned[Key(x, y)] = survives;
+            const unsigned int verdict = rng() % 3;
+            if (verdict == 1)
+              dropped[Key(x, y)] = true;
+            return verdict == 0 ? Cache::STANDS : verdict == 1 ? Cache::MOVED : Cache::ASK;
+          },
+          [&](const TransactionId& x, const TransactionId& y, FlowProfile::Order, unsigned char& survives) {
+            asked.push_back(Key(x, y));
+            survives = (unsigned char) (survives ^ (rng() % 2 == 0 ? NETWORK : 0));
+            turned[Key(x, y)] = survives;
+            const bool kept = rng() % 4 != 0;
+            if (!kept)
+              dropped[Key(x, y)] = true;
+            return kept;
+          });
+        if (seen != expected)
+          failure = "visited " + std::to_string(seen.size()) + " entries, not the " +
+            std::to_string(expected.size()) + " expected";
+        if (!std::is_sorted(asked.begin(), asked.end(), [](const Key& x, const Key& y) {
+              return std::less<const Transaction*>()((Transaction*) x.first, (Transaction*) y.first) ||
+                (x.first == y.first && std::less<const Transaction*>()((Transaction*) x.second, (Transaction*) y.second));
+            }))
+          failure = "asked out of order";
+        for (const auto& t : turned)
+          reference[t.first].second = t.second;
+        for (const auto& d : dropped)
+          reference.erase(d.first);
+      }
+      if (cache.size() != reference.size())
+        failure = "size " + std::to_string(cache.size()) + ", expected " + std::to_string(reference.size());
+    }
+    for (size_t i = 0; i < pool.size() && failure.empty(); ++i)
+      for (size_t j = 0; j < pool.size() && failure.empty(); ++j) {
+        const FlowProfile::Order* found = cache.find((Transaction*) pool[i], (Transaction*) pool[j]);
+        auto it = reference.find(Key(pool[i], pool[j]));
+        if ((found == 0) != (it == reference.end()) || (found != 0 && *found != it->second.first))
+          failure = "the entries left differ";
+      }
+    ASSERT_EQ("", failure) << "seed " << seed << ": " << steps.str();
   }
 }
 

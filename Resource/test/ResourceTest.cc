@@ -3,11 +3,16 @@
 #include "Resource/component/MIRT_TimetableProfile.hh"
 #include "Resource/component/MIRT_ReusableFVDetector.hh"
 #include "PlanDatabase/base/DbClient.hh"
+#include "Utils/base/Debug.hh"
 #include "Utils/base/Factory.hh"
 
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <iostream>
+#include <sstream>
+#include <random>
+#include <cstdlib>
 #include <set>
 
 using namespace KORVAN;
@@ -413,6 +418,57 @@ TEST(Resource, orderingChoicesAtAnInstant) {
   (void) c;
   (void) afterA;
   (void) afterB;
+}
+
+// The choices at every instant of random reservoirs, with and without the walk's debug lines on:
+// the walk over every candidate, each distance asked of the advisor, and the walk over the
+// candidates whose windows meet, with distances from rows of the network, take the same pairs
+// in the same order, whatever the limit. Some times are points of the network (ordered
+// tokens), others only domains. KORVAN_CHOICE_SEEDS sets the number of seeds.
+TEST(Resource, orderingChoicesFromRowsMatchTheFullWalk) {
+  const char* env = std::getenv("KORVAN_CHOICE_SEEDS");
+  const int seeds = env != nullptr ? std::max(1, std::atoi(env)) : 30;
+  int compared = 0, nonEmpty = 0;
+  for (int seed = 1; seed <= seeds; ++seed) {
+    std::mt19937 rng(seed);
+    ResourceWorld w;
+    TestReservoir* r = w.reservoir("R", 50, 0, 100, "TimetableProfile", "QuietFVDetector");
+    std::vector<TokenId> tokens;
+    const int n = 5 + (int) (rng() % 10);
+    for (int i = 0; i < n; ++i) {
+      const int lb = (int) (rng() % 40), ub = lb + (int) (rng() % 25);
+      tokens.push_back(rng() % 2 == 0 ? w.consumer("R", lb, ub, 1, 2) : w.producer("R", lb, ub, 1, 2));
+    }
+    for (int k = (int) (rng() % (unsigned) n); k > 0; --k) {
+      const TokenId a = tokens[rng() % tokens.size()], b = tokens[rng() % tokens.size()];
+      if (a == b)
+        continue;
+      ConstraintId c = w.precedes(Id<ReservoirToken>(a)->getTime(), Id<ReservoirToken>(b)->getTime());
+      if (!w.propagate()) {
+        w.db->getClient()->deleteConstraint(c);
+        ASSERT_TRUE(w.propagate());
+      }
+    }
+    ASSERT_TRUE(w.propagate());
+    const std::vector<InstantId> instants = ResourceWorld::instants(r->getProfile());
+    for (const InstantId& i : instants)
+      r->markFlawed(i, true);
+    for (const InstantId& i : instants)
+      for (unsigned int limit : {1u, 2u, 3u, 7u, ~0u}) {
+        const std::vector<TransPair> quiet = choicesAt(r, i, limit);
+        std::ostringstream lines;
+        DebugMessage::setStream(lines);
+        DebugMessage::enable("Resource:getOrderingChoices");
+        const std::vector<TransPair> walked = choicesAt(r, i, limit);
+        DebugMessage::disableAll();
+        DebugMessage::setStream(std::cerr);
+        ASSERT_NE("", lines.str());
+        ASSERT_EQ(walked, quiet) << "seed " << seed << ", instant " << i->getTime() << ", limit " << limit;
+        ++compared;
+        nonEmpty += !quiet.empty();
+      }
+  }
+  EXPECT_GT(nonEmpty, compared / 2);
 }
 
 TEST(Resource, reusableEndToEnd) {

@@ -2,9 +2,11 @@
 
 #include <algorithm>
 #include <cstdint>
+#include <cstdlib>
 #include <map>
 #include <random>
 #include <set>
+#include <string>
 #include <utility>
 
 #include "TemporalNetwork/TemporalNetwork.hh"
@@ -235,6 +237,142 @@ TEST(TemporalNetwork, RandomAgainstFloydWarshall) {
   EXPECT_GT(boundsOnlySeen, 10);
   EXPECT_GT(onlyLoosened, 30);
   EXPECT_GT(onlyTightened, 100);
+}
+
+// Two points held equal rest their bounds on each other: loosening the bound that carried
+// both lets both grow to the other's, and a point hanging off them follows.
+TEST(TemporalNetwork, LooseningUnderAnEqualityGrowsBothPoints) {
+  TemporalNetwork tn;
+  const int o = TemporalNetwork::getOrigin();
+  const int a = tn.addTimepoint(), b = tn.addTimepoint(), c = tn.addTimepoint();
+  tn.addEdge(a, b, 0, 0);
+  const int oa = tn.addEdge(o, a, 10, 20);
+  const int ob = tn.addEdge(o, b, 5, 30);
+  tn.addEdge(b, c, 3, 4);
+  EXPECT_EQ(Range(10, 20), boundsOf(tn, a));
+  EXPECT_EQ(Range(13, 24), boundsOf(tn, c));
+  tn.takeChangedNodes();
+  const std::uint64_t mark = tn.getMovedPointCount();
+  tn.setEdgeBounds(oa, 0, 100);
+  EXPECT_EQ(Range(5, 30), boundsOf(tn, a));
+  EXPECT_EQ(Range(5, 30), boundsOf(tn, b));
+  EXPECT_EQ(Range(8, 34), boundsOf(tn, c));
+  EXPECT_EQ((std::vector<int>{a, b, c}), tn.takeChangedNodes());
+  std::vector<int> moved;
+  int node = -1;
+  for (std::uint64_t i = mark; i < tn.getMovedPointCount(); ++i)
+    if (tn.getMovedPoint(i, node))
+      moved.push_back(node);
+  EXPECT_EQ((std::vector<int>{a, b, c}), moved);
+  // Both loosened in one go, with a tightening between them.
+  tn.setEdgeBounds(ob, 0, 100);
+  tn.setEdgeBounds(oa, 2, 90);
+  tn.removeEdge(ob);
+  EXPECT_EQ(Range(2, 90), boundsOf(tn, b));
+  EXPECT_EQ(Range(5, 94), boundsOf(tn, c));
+  // A removed point is counted, and takes what rested on it along.
+  const std::uint64_t removals = tn.getRemovals(), inner = tn.getInnerChanges();
+  tn.removeTimepoint(a);
+  EXPECT_EQ(removals + 1, tn.getRemovals());
+  EXPECT_LT(inner, tn.getInnerChanges());
+  EXPECT_EQ(Range(-INF, INF), boundsOf(tn, b));
+  EXPECT_EQ(Range(-INF, INF), boundsOf(tn, c));
+}
+
+// Changes made in a batch before the next look at a bound: the first takes an edge out, so
+// that the rest wait for one repair of the bounds. Every bound and distance is then as Floyd
+// and Warshall find, and each point whose bounds differ from those before the batch is
+// reported changed and logged as moved exactly once, in increasing order, and no other.
+// KORVAN_TN_BATCH_SEEDS sets the number of seeds.
+TEST(TemporalNetwork, BatchedChangesRepairEveryBoundOnce) {
+  const char* env = std::getenv("KORVAN_TN_BATCH_SEEDS");
+  const int seeds = env != nullptr ? std::max(1, std::atoi(env)) : 300;
+  int exactSeen = 0;
+  Distances d, before;
+  for (int seed = 1; seed <= seeds; ++seed) {
+    std::mt19937 rng(seed);
+    TemporalNetwork tn;
+    Reference ref;
+    ref.nodes.push_back(TemporalNetwork::getOrigin());
+    const int n = 3 + (int)(rng() % 10);
+    for (int i = 0; i < n; ++i)
+      ref.nodes.push_back(tn.addTimepoint());
+    auto pick = [&]() { return ref.nodes[rng() % ref.nodes.size()]; };
+    // Mostly chains of precedences and equalities, some lags, a few open sides.
+    auto addRandomEdge = [&]() {
+      const int a = pick(), b = pick();
+      const unsigned kind = rng() % 6;
+      Time lb = kind == 0 ? 0 : (Time)(rng() % 30) - 5, ub = kind == 0 ? 0 : lb + (Time)(rng() % 40);
+      if (kind == 1)
+        ub = INF;
+      if (kind == 2)
+        lb = -INF;
+      ref.edges[tn.addEdge(a, b, lb, ub)] = RefEdge{a, b, lb, ub};
+    };
+    for (int i = 0; i < 2 * n; ++i)
+      addRandomEdge();
+    std::string trail;
+    for (int step = 0; step < 30; ++step) {
+      compare(tn, ref, d);
+      if (::testing::Test::HasFatalFailure())
+        FAIL() << "seed " << seed << ": " << trail;
+      const bool consistent = tn.isConsistent();
+      if (consistent)
+        before = d;
+      tn.takeChangedNodes();
+      const std::uint64_t movedMark = consistent ? tn.getMovedPointCount() : 0;
+      // The first change: an edge with a bound taken out.
+      bool loosened = false;
+      for (auto it = ref.edges.begin(); it != ref.edges.end(); ++it)
+        if ((it->second.lb > -INF || it->second.ub < INF) && rng() % 3 == 0) {
+          trail += "remove " + std::to_string(it->first) + "; ";
+          tn.removeEdge(it->first);
+          ref.edges.erase(it);
+          loosened = true;
+          break;
+        }
+      for (int k = (int)(rng() % 6); k > 0; --k) {
+        const unsigned op = rng() % 4;
+        if (op == 0 || ref.edges.empty()) {
+          addRandomEdge();
+          trail += "add; ";
+        } else {
+          auto it = ref.edges.begin();
+          std::advance(it, rng() % ref.edges.size());
+          if (op == 1) {
+            trail += "remove " + std::to_string(it->first) + "; ";
+            tn.removeEdge(it->first);
+            ref.edges.erase(it);
+          } else {
+            RefEdge& e = it->second;
+            const Time lb = e.lb <= -INF ? -INF : e.lb + (Time)(rng() % 9) - 4;
+            const Time ub = e.ub >= INF ? INF : std::max(lb, e.ub + (Time)(rng() % 9) - 4);
+            trail += "bounds " + std::to_string(it->first) + "; ";
+            tn.setEdgeBounds(it->first, lb, ub);
+            e.lb = lb;
+            e.ub = ub;
+          }
+        }
+      }
+      if (!consistent || !loosened || !ref.solve(tn.getNodeCapacity(), d))
+        continue;
+      ++exactSeen;
+      const int o = TemporalNetwork::getOrigin();
+      std::vector<int> expected;
+      for (int x : ref.nodes)
+        if (x != o && (before[o][x] != d[o][x] || before[x][o] != d[x][o]))
+          expected.push_back(x);
+      ASSERT_EQ(expected, tn.takeChangedNodes()) << "seed " << seed << ": " << trail;
+      std::vector<int> logged;
+      for (std::uint64_t i = movedMark; i < tn.getMovedPointCount(); ++i) {
+        int node = -1;
+        ASSERT_TRUE(tn.getMovedPoint(i, node));
+        logged.push_back(node);
+      }
+      ASSERT_EQ(expected, logged) << "seed " << seed << ": " << trail;
+    }
+  }
+  EXPECT_GT(exactSeen, seeds * 5);
 }
 
 // A creep tightens the same few arcs without end: the log keeps its newest arcs, at most twice
