@@ -4,12 +4,16 @@
 #include <cmath>
 #include <cerrno>
 #include <cstdlib>
+#include <cstring>
+#include <cxxabi.h>
+#include <exception>
 #include <fstream>
 #include <map>
 #include <memory>
 #include <set>
 #include <sstream>
 #include <tinyxml.h>
+#include <unistd.h>
 
 #include "ConstraintEngine/base/ConstraintEngine.hh"
 #include "ConstraintEngine/component/Constraints.hh"
@@ -132,6 +136,52 @@ void enterStage(const std::string& text, const std::string& where = std::string(
 }
 /// The line of a failed allocation that no element's reader caught.
 std::string memoryRanOut() { return runStage().where + "memory ran out " + runStage().text; }
+
+std::terminate_handler sl_previousTerminate = nullptr;
+
+void writeError(const char* text, size_t size) {
+  for (size_t done = 0; done < size;) {
+    const ssize_t n = ::write(2, text + done, size - done);
+    if (n <= 0)
+      return;
+    done += static_cast<size_t>(n);
+  }
+}
+void writeError(const char* text) { writeError(text, std::strlen(text)); }
+void writeError(const std::string& text) { writeError(text.data(), text.size()); }
+
+// Nothing here may allocate: memory is what ran out.
+[[noreturn]] void onTermination() {
+  bool memory = false;
+  if (abi::__cxa_current_exception_type() != nullptr) {
+    try {
+      throw;
+    } catch (const std::bad_alloc&) {
+      memory = true;
+    } catch (...) {
+    }
+  } else {
+    // An exception that could not even be allocated ends the program without one.
+    void* probe = std::malloc(256);
+    memory = probe == nullptr;
+    std::free(probe);
+  }
+  if (!memory) {
+    if (sl_previousTerminate != nullptr)
+      sl_previousTerminate();
+    std::abort();
+  }
+  const RunStage& stage = runStage();
+  writeError("korvan-run: ");
+  writeError(stage.where);
+  writeError("memory ran out ");
+  if (stage.text.empty())
+    writeError("at the start");
+  else
+    writeError(stage.text);
+  writeError("\n");
+  _exit(EXIT_BAD_INPUT);
+}
 
 /// A bad command line or unreadable input: exit status 2.
 struct BadInput {
@@ -936,6 +986,12 @@ std::string usage() {
          "[--debug MARKER]... MODEL.xml\n"
          "       korvan-run --help\n"
          "exit status: 0 solved, 1 no solution, inconsistent, limit reached or flaws left, 2 bad input\n";
+}
+
+void endOnMemoryTermination() {
+  std::terminate_handler previous = std::set_terminate(onTermination);
+  if (previous != onTermination)
+    sl_previousTerminate = previous;
 }
 
 int run(const std::vector<std::string>& args, std::ostream& out, std::ostream& err) {

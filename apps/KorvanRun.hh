@@ -78,6 +78,11 @@ void registerChoiceGap(const ChoiceGap& gap);
 typedef std::function<bool(const PlanDatabaseId&)> DeadEnd;
 void registerDeadEnd(const DeadEnd& deadEnd);
 
+/// For the program itself, from its first static initialiser: a run ended by an exception that
+/// nothing caught (say, std::bad_alloc while the runtime or a registration starts up) exits with
+/// status 2 and one line on standard error when memory ran out, written without allocating.
+void endOnMemoryTermination();
+
 /// Forgets every registration (tests).
 void clearRegistrations();
 

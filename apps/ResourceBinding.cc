@@ -54,6 +54,28 @@ std::string time(TimePoint t) {
   return std::to_string(t);
 }
 
+// The level envelope of the instant-based resource at `t`. Its sums take a quantity without a
+// bound as the horizon, which a finite term pulls back inside it: a side that such a quantity
+// may reach has no bound at all.
+IntervalDomain levelAt(KORVAN::Resource& resource, int t) {
+  IntervalDomain bounds;
+  resource.getLevelAt(t, bounds);
+  double lb = bounds.getLowerBound(), ub = bounds.getUpperBound();
+  const double horizon = g_infiniteTimeAsDouble();
+  for (const TokenId& token : resource.tokens()) {
+    if (!TransactionId::convertable(token) || !token->isActive())
+      continue;
+    const TransactionId change(token);
+    if (change->getEarliest() > t)
+      continue;
+    if (change->getMin() <= -horizon)
+      lb = -horizon;
+    if (change->getMax() >= horizon)
+      ub = horizon;
+  }
+  return IntervalDomain(lb, ub);
+}
+
 // The instant-based resource reports through its own instants.
 void printInstantEnvelope(std::ostream& out, KORVAN::Resource& resource) {
   out << "    limits [" << level(resource.getLimitMin()) << " " << level(resource.getLimitMax()) << "]"
@@ -63,12 +85,13 @@ void printInstantEnvelope(std::ostream& out, KORVAN::Resource& resource) {
   if (instants.empty())
     out << "    level: no instants" << std::endl;
   for (const InstantId& instant : instants) {
-    IntervalDomain bounds;
-    resource.getLevelAt(instant->getTime(), bounds);
+    const IntervalDomain bounds = levelAt(resource, instant->getTime());
     out << "    level at " << time(instant->getTime()) << " [" << level(bounds.getLowerBound(), resource.getRounding())
         << " " << level(bounds.getUpperBound(), resource.getRounding()) << "]" << std::endl;
   }
 }
+
+IntervalDomain unboundedSides(const MIRT::Resource& resource, TimePoint t, double lb, double ub);
 
 void printEnvelope(std::ostream& out, const ObjectId& object) {
   ApResource* resource = ApResource::asApResource(static_cast<Object*>(object));
@@ -92,15 +115,19 @@ void printEnvelope(std::ostream& out, const ObjectId& object) {
     std::unique_ptr<ApResourceProfile> levels(resource->getLevels());
     // Read after the levels: getting them recomputes the profile, and its detector measures anew.
     Rounding rounding;
-    if (MIRT::Resource* profiled = dynamic_cast<MIRT::Resource*>(static_cast<Object*>(object)))
+    MIRT::Resource* profiled = dynamic_cast<MIRT::Resource*>(static_cast<Object*>(object));
+    if (profiled != nullptr)
       rounding = MIRT::FVDetector::roundingOf(profiled->getProfile());
     const ApList<TimePoint>& times = levels->getTimes();
     if (times.size() == 0)
       out << "    level: no instants" << std::endl;
     for (int i = 0; i < times.size(); i++) {
       TimePoint t = times.get(i);
-      out << "    level at " << time(t) << " [" << level(levels->getLowerBound(t), rounding) << " "
-          << level(levels->getUpperBound(t), rounding) << "]" << std::endl;
+      IntervalDomain bounds(levels->getLowerBound(t), levels->getUpperBound(t));
+      if (profiled != nullptr)
+        bounds = unboundedSides(*profiled, t, bounds.getLowerBound(), bounds.getUpperBound());
+      out << "    level at " << time(t) << " [" << level(bounds.getLowerBound(), rounding) << " "
+          << level(bounds.getUpperBound(), rounding) << "]" << std::endl;
     }
   } catch (const Error& e) {
     // An uninitialised resource (say, one left open) has no envelope to print.
@@ -139,6 +166,24 @@ std::set<MIRT::TransactionId> transactionsOf(const MIRT::Resource& resource) {
     transactions.insert(inst->getOverlappingTransactions().begin(), inst->getOverlappingTransactions().end());
   }
   return transactions;
+}
+
+// The level envelope [lb ub] of a profile-based resource at `t`, with the side that a quantity
+// without a bound may reach unbounded: the profile's sums take such a quantity as the horizon,
+// which a finite term pulls back inside it.
+IntervalDomain unboundedSides(const MIRT::Resource& resource, TimePoint t, double lb, double ub) {
+  const double horizon = g_infiniteTimeAsDouble();
+  for (const MIRT::TransactionId& transaction : transactionsOf(resource)) {
+    const AbstractDomain& when = transaction->time()->lastDomain();
+    const AbstractDomain& quantity = transaction->quantity()->lastDomain();
+    if (when.isEmpty() || quantity.isEmpty() || when.getLowerBound() > t || quantity.getUpperBound() < horizon)
+      continue;
+    if (transaction->isConsumer())
+      lb = -horizon;
+    else
+      ub = horizon;
+  }
+  return IntervalDomain(lb, ub);
 }
 
 // The tokens that may hold the level outside a limit at `time`: those whose own changes may count
@@ -181,8 +226,9 @@ std::vector<TokenId> levelTokens(const MIRT::Resource& resource, TimePoint time,
   return tokens;
 }
 
-// The same for the instant-based resource, whose change tokens count from their time on.
-std::vector<TokenId> levelTokens(KORVAN::Resource& resource, TimePoint time, bool tooLow) {
+// The same for the instant-based resource, whose change tokens count from their time on; an
+// envelope outside both limits is held there by the tokens of either side.
+std::vector<TokenId> levelTokens(KORVAN::Resource& resource, TimePoint time, bool tooLow, bool tooHigh) {
   std::vector<TokenId> tokens;
   for (const TokenId& token : resource.tokens()) {
     if (!TransactionId::convertable(token) || !token->isActive())
@@ -190,7 +236,7 @@ std::vector<TokenId> levelTokens(KORVAN::Resource& resource, TimePoint time, boo
     const TransactionId change(token);
     if (change->getEarliest() > time)
       continue;
-    if (tooLow ? change->getMin() < 0 : change->getMax() > 0)
+    if ((tooLow && change->getMin() < 0) || (tooHigh && change->getMax() > 0))
       tokens.push_back(token);
   }
   return tokens;
@@ -203,29 +249,37 @@ void checkProfile(MIRT::Resource& resource, std::vector<std::string>& problems) 
   const MIRT::ProfileId& profile = resource.getProfile();
   if (!profile.isValid())
     return;
-  IntervalDomain bounds;
-  profile->getLevel(-g_infiniteTime(), bounds);
+  const double horizon = g_infiniteTimeAsDouble();
   for (MIRT::ProfileIterator it(profile, -g_infiniteTime(), g_infiniteTime()); !it.done(); it.next()) {
     const MIRT::InstantId inst = it.getInstant();
     const std::string at = name + ": at " + time(inst->getTime()) + " ";
     const Rounding rounding = MIRT::roundingAt(inst);
-    if (belowLimit(inst->getLowerLevel(), resource.getLowerLimit(), rounding) ||
-        aboveLimit(inst->getUpperLevel(), resource.getUpperLimit(), rounding))
-      problems.push_back(outside(at + "level", inst->getLowerLevel(), inst->getUpperLevel(),
+    const IntervalDomain bounds = unboundedSides(resource, inst->getTime(), inst->getLowerLevel(), inst->getUpperLevel());
+    const bool low = belowLimit(bounds.getLowerBound(), resource.getLowerLimit(), rounding);
+    const bool high = aboveLimit(bounds.getUpperBound(), resource.getUpperLimit(), rounding);
+    if (low || high) {
+      // Outside both limits, the tokens of either side hold it there.
+      std::vector<TokenId> tokens = levelTokens(resource, inst->getTime(), low);
+      if (low && high) {
+        const std::vector<TokenId> raising = levelTokens(resource, inst->getTime(), false);
+        tokens.insert(tokens.end(), raising.begin(), raising.end());
+      }
+      problems.push_back(outside(at + "level", bounds.getLowerBound(), bounds.getUpperBound(),
                                  resource.getLowerLimit(), resource.getUpperLimit()) +
-                         tokenList(levelTokens(resource, inst->getTime(),
-                                               belowLimit(inst->getLowerLevel(), resource.getLowerLimit(), rounding)),
-                                   tokenName));
-    if (aboveLimit(inst->getMaxInstantProduction(), resource.getMaxInstProduction(), rounding))
+                         tokenList(tokens, tokenName));
+    }
+    // A limit at the horizon is none, though a sum over a quantity without a bound reaches it.
+    auto over = [&](double value, double limit) { return limit < horizon && aboveLimit(value, limit, rounding); };
+    if (over(inst->getMaxInstantProduction(), resource.getMaxInstProduction()))
       problems.push_back(outside(at + "production", inst->getMinInstantProduction(),
                                  inst->getMaxInstantProduction(), 0, resource.getMaxInstProduction()));
-    if (aboveLimit(inst->getMaxInstantConsumption(), resource.getMaxInstConsumption(), rounding))
+    if (over(inst->getMaxInstantConsumption(), resource.getMaxInstConsumption()))
       problems.push_back(outside(at + "consumption", inst->getMinInstantConsumption(),
                                  inst->getMaxInstantConsumption(), 0, resource.getMaxInstConsumption()));
-    if (aboveLimit(inst->getMaxCumulativeProduction(), resource.getMaxProduction(), rounding))
+    if (over(inst->getMaxCumulativeProduction(), resource.getMaxProduction()))
       problems.push_back(outside(at + "total production", inst->getMinCumulativeProduction(),
                                  inst->getMaxCumulativeProduction(), 0, resource.getMaxProduction()));
-    if (aboveLimit(inst->getMaxCumulativeConsumption(), resource.getMaxConsumption(), rounding))
+    if (over(inst->getMaxCumulativeConsumption(), resource.getMaxConsumption()))
       problems.push_back(outside(at + "total consumption", inst->getMinCumulativeConsumption(),
                                  inst->getMaxCumulativeConsumption(), 0, resource.getMaxConsumption()));
   }
@@ -236,16 +290,13 @@ void checkInstants(KORVAN::Resource& resource, std::vector<std::string>& problem
   std::list<InstantId> instants;
   resource.getInstants(instants, -g_infiniteTime() - 1, g_infiniteTime());
   for (const InstantId& instant : instants) {
-    IntervalDomain bounds;
-    resource.getLevelAt(instant->getTime(), bounds);
-    if (belowLimit(bounds.getLowerBound(), resource.getLimitMin(), resource.getRounding()) ||
-        aboveLimit(bounds.getUpperBound(), resource.getLimitMax(), resource.getRounding()))
+    const IntervalDomain bounds = levelAt(resource, instant->getTime());
+    const bool low = belowLimit(bounds.getLowerBound(), resource.getLimitMin(), resource.getRounding());
+    const bool high = aboveLimit(bounds.getUpperBound(), resource.getLimitMax(), resource.getRounding());
+    if (low || high)
       problems.push_back(outside(name + ": at " + time(instant->getTime()) + " level", bounds.getLowerBound(),
                                  bounds.getUpperBound(), resource.getLimitMin(), resource.getLimitMax()) +
-                         tokenList(levelTokens(resource, instant->getTime(),
-                                               belowLimit(bounds.getLowerBound(), resource.getLimitMin(),
-                                                          resource.getRounding())),
-                                   tokenName));
+                         tokenList(levelTokens(resource, instant->getTime(), low, high), tokenName));
   }
   // The resource's own totals count each quantity at its least: every quantity the plan still
   // allows must keep them, and each change its rate.
@@ -263,9 +314,11 @@ void checkInstants(KORVAN::Resource& resource, std::vector<std::string>& problem
     if (belowLimit(qmin, rateMin, resource.getRounding()) || aboveLimit(qmax, rateMax, resource.getRounding()))
       problems.push_back(outside(name + ": at " + time(tx->getEarliest()) + " change", qmin, qmax, rateMin, rateMax));
   }
-  if (aboveLimit(produced[1], resource.getProductionMax(), resource.getRounding()))
+  // A limit at the horizon is none, though a sum over a quantity without a bound reaches it.
+  const double horizon = g_infiniteTimeAsDouble();
+  if (resource.getProductionMax() < horizon && aboveLimit(produced[1], resource.getProductionMax(), resource.getRounding()))
     problems.push_back(outside(name + ": total production", produced[0], produced[1], 0, resource.getProductionMax()));
-  if (belowLimit(consumed[1], resource.getConsumptionMax(), resource.getRounding()))
+  if (resource.getConsumptionMax() > -horizon && belowLimit(consumed[1], resource.getConsumptionMax(), resource.getRounding()))
     problems.push_back(outside(name + ": total consumption", consumed[1], consumed[0], resource.getConsumptionMax(), 0));
 }
 
@@ -440,17 +493,16 @@ std::string refuteInstants(KORVAN::Resource& resource, const TokenNamer& nameOf)
   std::list<InstantId> instants;
   resource.getInstants(instants, -g_infiniteTime() - 1, g_infiniteTime());
   for (const InstantId& instant : instants) {
-    IntervalDomain bounds;
-    resource.getLevelAt(instant->getTime(), bounds);
+    const IntervalDomain bounds = levelAt(resource, instant->getTime());
     const std::string at = name + ": at " + time(instant->getTime()) + " ";
     if (belowLimit(bounds.getUpperBound(), resource.getLimitMin(), resource.getRounding()))
       return at + "the level is at most " + level(bounds.getUpperBound()) +
              " in every schedule, below its lower limit " + level(resource.getLimitMin()) +
-             tokenList(levelTokens(resource, instant->getTime(), true), nameOf);
+             tokenList(levelTokens(resource, instant->getTime(), true, false), nameOf);
     if (aboveLimit(bounds.getLowerBound(), resource.getLimitMax(), resource.getRounding()))
       return at + "the level is at least " + level(bounds.getLowerBound()) +
              " in every schedule, above its upper limit " + level(resource.getLimitMax()) +
-             tokenList(levelTokens(resource, instant->getTime(), false), nameOf);
+             tokenList(levelTokens(resource, instant->getTime(), false, true), nameOf);
   }
   return std::string();
 }
@@ -537,11 +589,11 @@ std::string explainInstantViolation(KORVAN::Resource& resource, const TokenNamer
   switch (first->getType()) {
   case P::LevelTooLow:
     what += "the level is below its lower limit in every schedule";
-    tokens = levelTokens(resource, t, true);
+    tokens = levelTokens(resource, t, true, false);
     break;
   case P::LevelTooHigh:
     what += "the level is above its upper limit in every schedule";
-    tokens = levelTokens(resource, t, false);
+    tokens = levelTokens(resource, t, false, true);
     break;
   case P::ProductionRateExceeded:
     what += "more is produced at once than its production rate limit";

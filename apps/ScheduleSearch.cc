@@ -8,6 +8,7 @@
 
 #include "ConstraintEngine/base/AbstractDomain.hh"
 #include "ConstraintEngine/base/ConstrainedVariable.hh"
+#include "ConstraintEngine/base/Constraint.hh"
 #include "ConstraintEngine/base/ConstraintEngine.hh"
 #include "ConstraintEngine/base/IntervalDomain.hh"
 #include "ConstraintEngine/component/Variable.hh"
@@ -34,7 +35,7 @@ struct ScheduleSearch::Frame {
   std::list<std::pair<double, double>> alternatives;
   // Numbers stepped one by one: the next step, the bound that closes the steps.
   bool stepping = false;
-  double next = 0, last = 0;
+  double next = 0, last = 0, step = 1;
   bool lastTried = false;
   ConstraintId window;
   std::shared_ptr<ConstrainedVariable> windowVar;
@@ -42,8 +43,8 @@ struct ScheduleSearch::Frame {
 
 ScheduleSearch::ScheduleSearch(const ConstraintEngineId& ce, const std::vector<Entry>& order, unsigned int budget,
                                const std::function<bool()>& accept, const std::function<bool()>& deadEnd)
-    : m_ce(ce), m_order(order), m_budget(budget), m_accept(accept), m_deadEnd(deadEnd), m_tried(0),
-      m_exhaustive(true) {}
+    : m_ce(ce), m_order(order), m_budget(budget), m_accept(accept), m_deadEnd(deadEnd),
+      m_downward(order.size(), false), m_tried(0), m_exhaustive(true) {}
 
 ScheduleSearch::~ScheduleSearch() { withdraw(); }
 
@@ -69,16 +70,21 @@ bool ScheduleSearch::nextAlternative(Frame& frame, double& lo, double& hi) {
   }
   if (frame.lastTried)
     return false;
-  if (frame.next < frame.last) {
+  if (frame.step > 0 ? frame.next < frame.last : frame.next > frame.last) {
     lo = hi = frame.next;
-    frame.next += 1;
+    frame.next += frame.step;
     return true;
   }
-  // The upper bound closes the steps: between the last whole step and it, values are untried
+  // The far bound closes the steps: between the last whole step and it, values are untried
   // unless the domain holds whole numbers only.
   lo = hi = frame.last;
   frame.lastTried = true;
   return true;
+}
+
+void ScheduleSearch::noteUnbounded(size_t index, double lb, double ub) {
+  if (m_unbounded.empty())
+    m_unbounded = m_order[index].label + " has no bound and was tried from " + toString(lb) + " to " + toString(ub) + " only";
 }
 
 void ScheduleSearch::narrow(Frame& frame, double lo, double hi) {
@@ -146,6 +152,23 @@ ScheduleSearch::Frame ScheduleSearch::openFrame(size_t index) {
   const AbstractDomain& dom = m_order[index].var->lastDomain();
   Frame frame;
   frame.index = index;
+  // A variable that no constraint reaches and nothing listens to (a profile listens to the
+  // quantities of the tokens on it) holds no schedule back: one value stands for all of them, and
+  // trying the others would only repeat every failure below it.
+  ConstraintSet constraints;
+  m_order[index].var->constraints(constraints);
+  if (m_order[index].var->listenerCount() == 0 &&
+      std::none_of(constraints.begin(), constraints.end(), [](const ConstraintId& c) { return c->isActive(); })) {
+    double value = 0;
+    if (dom.isEnumerated()) {
+      std::list<double> values;
+      dom.getValues(values);
+      value = values.front();
+    } else
+      value = std::min(std::max(0.0, dom.getLowerBound()), dom.getUpperBound());
+    frame.alternatives.push_back(std::make_pair(value, value));
+    return frame;
+  }
   if (dom.isEnumerated()) {
     std::list<double> values;
     dom.getValues(values);
@@ -154,28 +177,42 @@ ScheduleSearch::Frame ScheduleSearch::openFrame(size_t index) {
     return frame;
   }
   double lb = dom.getLowerBound(), ub = dom.getUpperBound();
-  // An unbounded side is stepped from the side that is known, or from 0, a few steps for each
-  // variable of the search: nothing bounds what it could need.
+  // An unbounded side is stepped from the side that is known, a few steps for each variable of
+  // the search: nothing bounds what it could need. Unbounded on both sides, the number may be
+  // needed on either: the steps up from 0 come first, then those down from -1.
   if (!(lb > -horizon) || !(ub < horizon)) {
     m_exhaustive = false;
-    if (!(lb > -horizon))
-      lb = ub < horizon ? std::min(ub, 0.0) : 0.0;
-    if (!(ub < horizon))
-      ub = lb + static_cast<double>(m_order.size() + 16);
+    const double reach = static_cast<double>(m_order.size() + 16);
+    if (!(lb > -horizon) && !(ub < horizon)) {
+      frame.alternatives.push_back(std::make_pair(0.0, reach));
+      frame.alternatives.push_back(std::make_pair(-reach, -1.0));
+      m_downward[index] = true;
+      noteUnbounded(index, -reach, reach);
+      return frame;
+    }
+    if (!(lb > -horizon)) {
+      lb = std::min(ub, 0.0) - reach;
+      m_downward[index] = true;
+    } else
+      ub = lb + reach;
+    noteUnbounded(index, lb, ub);
   }
+  // Below a known upper side only, values are tried down from it, nearest first.
+  const bool down = m_downward[index] && lb < 0;
   const bool whole = dom.minDelta() >= 1 && lb == std::floor(lb) && ub == std::floor(ub);
   if (whole && ub - lb + 1 > sl_splitAbove) {
     const double mid = std::floor((lb + ub) / 2);
     frame.alternatives.push_back(std::make_pair(lb, mid));
-    frame.alternatives.push_back(std::make_pair(mid + 1, ub));
+    frame.alternatives.insert(down ? frame.alternatives.begin() : frame.alternatives.end(), std::make_pair(mid + 1, ub));
     return frame;
   }
   // Whole steps miss the values between them unless the domain holds whole numbers only.
   if (dom.minDelta() < 1)
     m_exhaustive = false;
   frame.stepping = true;
-  frame.next = lb;
-  frame.last = ub;
+  frame.step = down ? -1 : 1;
+  frame.next = down ? ub : lb;
+  frame.last = down ? lb : ub;
   return frame;
 }
 
@@ -278,7 +315,9 @@ ScheduleSearch::Outcome ScheduleSearch::search(std::vector<Frame>& path) {
     }
     if (path.size() == 1 && m_failure.empty())
       m_failure = m_first + " tried: no schedule found" +
-                  (m_exhaustive ? std::string("") : std::string(" (numbers tried at whole steps only)"));
+                  (m_exhaustive ? std::string("")
+                                : " (numbers tried at whole steps only" +
+                                      (m_unbounded.empty() ? std::string("") : "; " + m_unbounded) + ")");
     path.pop_back();
     descend = false;
     if (path.empty())

@@ -64,6 +64,8 @@ private:
   /// Applies the frame's next alternative; false when it has none left.
   bool nextAlternative(Frame& frame, double& lo, double& hi);
   void narrow(Frame& frame, double lo, double hi);
+  /// Keeps, for the problem line, how far the first variable with an unbounded side was tried.
+  void noteUnbounded(size_t index, double lb, double ub);
   void release(Frame& frame);
 
   ConstraintEngineId m_ce;
@@ -71,11 +73,13 @@ private:
   unsigned int m_budget;
   std::function<bool()> m_accept;
   std::function<bool()> m_deadEnd;
+  std::vector<bool> m_downward; // per entry: its lower side had no bound, so it is tried from above
   std::vector<ConstrainedVariableId> m_fixed;
   unsigned int m_tried;
   bool m_exhaustive;
   std::string m_failure;
   std::string m_first; // the first variable narrowed, with its domain then
+  std::string m_unbounded; // the first variable stepped past a side without a bound, and how far
 };
 
 } // namespace HOST

@@ -4,6 +4,16 @@
 
 #include "apps/KorvanRun.hh"
 
+namespace {
+
+// Before any other initialiser of the program: one that runs out of memory must end with the
+// program's own line, not an abort.
+struct EndOnMemoryTermination {
+  EndOnMemoryTermination() { KORVAN::HOST::endOnMemoryTermination(); }
+} sl_endOnMemoryTermination __attribute__((init_priority(101)));
+
+} // namespace
+
 int main(int argc, char** argv) {
   std::vector<std::string> args(argv + 1, argv + argc);
 #if defined(__SANITIZE_ADDRESS__)

@@ -67,13 +67,13 @@ struct Ending {
   std::string err;
 };
 
-// korvan-run on the model with its address space limited to `megabytes`.
-Ending runLimited(const std::string& model, unsigned long megabytes) {
+// korvan-run on the model with its address space limited to `kilobytes`.
+Ending runLimited(const std::string& model, unsigned long kilobytes) {
   const std::string errPath = model + ".err";
   const pid_t child = fork();
   if (child == 0) {
     struct rlimit limit;
-    limit.rlim_cur = limit.rlim_max = megabytes << 20;
+    limit.rlim_cur = limit.rlim_max = kilobytes << 10;
     const int out = open("/dev/null", O_WRONLY);
     const int err = open(errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
     if (out < 0 || err < 0 || dup2(out, 1) < 0 || dup2(err, 2) < 0 || setrlimit(RLIMIT_AS, &limit) != 0)
@@ -112,12 +112,47 @@ TEST(BadInputMemory, OutOfMemoryIsOneLineNamingTheElement) {
                         "/model\\.xml(: memory ran out while reading the file|:4: <vexl>: memory ran out while "
                         "reading this element)\n");
   for (unsigned long megabytes : {18ul, 30ul, 45ul, 90ul, 120ul, 150ul, 210ul, 270ul}) {
-    const Ending ending = runLimited(path, megabytes);
+    const Ending ending = runLimited(path, megabytes << 10);
     EXPECT_TRUE(ending.exited) << megabytes << " MB: signal " << ending.status << "\n" << ending.err;
     EXPECT_EQ(2, ending.status) << megabytes << " MB\n" << ending.err;
     const std::regex& line = megabytes < 25 ? file : megabytes < 60 ? parsing : reading;
     EXPECT_TRUE(std::regex_match(ending.err, line)) << megabytes << " MB: " << ending.err;
   }
+  // Once an abort at about 8 MB, before any of the program's code ran: the runtime could not
+  // even allocate the exception for a failed allocation. From the smallest limit at which the
+  // loader maps the program (below it, the loader's refusal, or a signal before anything is
+  // written) every limit in 64 KB steps up to 16 MB beyond, on a small model, ends in a
+  // result or in one memory line.
+  const std::string small = std::string(dirTemplate) + "/small.xml";
+  std::ofstream(small.c_str()) << "<vexl>\n  <new type=\"Reusable\" name=\"r\"><float value=\"1\"/><float value=\"0\"/></new>\n"
+                               << "  <close/>\n  <goal predicate=\"Reusable.uses\" name=\"a\" object=\"r\" duration=\"3\" "
+                               << "quantity=\"1\"/>\n</vexl>\n";
+  const std::regex ranOut("korvan-run: (" + std::string(dirTemplate) +
+                          "/small\\.xml(:[0-9]+: <[a-z]+>)?: )?memory ran out [a-z ]+\n");
+  unsigned long first = 0, lines = 0, solved = 0;
+  for (unsigned long kilobytes = 1024; kilobytes < 64 << 10 && first == 0; kilobytes += 64) {
+    const Ending ending = runLimited(small, kilobytes);
+    const bool refused = ending.exited ? ending.status == 127 && ending.err.find("error while loading shared libraries") != std::string::npos
+                                       : ending.err.empty();
+    if (!refused)
+      first = kilobytes;
+  }
+  ASSERT_NE(0ul, first) << "the program never loaded below 64 MB";
+  for (unsigned long kilobytes = first; kilobytes < first + (16 << 10); kilobytes += 64) {
+    const Ending ending = runLimited(small, kilobytes);
+    ASSERT_TRUE(ending.exited) << kilobytes << " KB: signal " << ending.status << "\n" << ending.err;
+    if (ending.status == 0) {
+      solved++;
+      continue;
+    }
+    EXPECT_EQ(2, ending.status) << kilobytes << " KB\n" << ending.err;
+    EXPECT_TRUE(std::regex_match(ending.err, ranOut)) << kilobytes << " KB: " << ending.err;
+    lines++;
+  }
+  // Both ends are reached: the sweep starts where memory runs out and ends where the model solves.
+  EXPECT_GT(lines, 0ul);
+  EXPECT_GT(solved, 0ul);
+  std::remove(small.c_str());
   std::remove(path.c_str());
   rmdir(dirTemplate);
 #endif
