@@ -35,6 +35,8 @@ public:
   void setDisabled() { m_Enabled = false; }
   // Asked for every edge a maximum flow or a walk passes over: kept inline.
   bool isEnabled() const { return m_Enabled && m_Target->isEnabled(); }
+  // The edge's own flag, whatever its target's state.
+  bool isFlagged() const { return m_Enabled; }
   EdgeIdentity getIdentity() const;
   // The edge from target to source, or null.
   Edge* getPartner() const { return m_Partner; }

@@ -180,10 +180,12 @@ void FlowProfile::recomputeLevels(InstantId prev, InstantId inst) {
       // From here on it counts in the closed levels directly, unless the
       // pass found it counting earlier.
       if (m_recalculateLowerLevel) {
+        m_lowerLevelGraph->bypass(t);
         m_lowerLevelGraph->removeTransaction(t);
         recordContribution(m_lowerLevelContribution, m_pass.lowerRecorded, t, inst);
       }
       if (m_recalculateUpperLevel) {
+        m_upperLevelGraph->bypass(t);
         m_upperLevelGraph->removeTransaction(t);
         recordContribution(m_upperLevelContribution, m_pass.upperRecorded, t, inst);
       }
@@ -203,6 +205,9 @@ void FlowProfile::recomputeLevels(InstantId prev, InstantId inst) {
       }
       check_error(m_pending[self] == t);
       enablePendingOnce(self, inst);
+      m_ordered.clear();
+      m_orderedOrder.clear();
+      m_orderedRelation.clear();
       for (std::size_t other = 0; other < m_pending.size(); ++other) {
         if (other == self)
           continue;
@@ -210,19 +215,39 @@ void FlowProfile::recomputeLevels(InstantId prev, InstantId inst) {
         debugMsg("FlowProfile:recomputeLevels", "Determining ordering of pending transaction (" << t
                  << " and pending transaction (" << t2);
         enablePendingOnce(other, inst);
-        switch (lookupOrdering(t, t2)) {
-        case STRICTLY_AT:
-          handleOrderedAt(t, t2);
-          break;
-        case BEFORE_OR_AT:
-          handleOrderedAtOrBefore(t, t2);
-          break;
-        case AFTER_OR_AT:
-          handleOrderedAtOrBefore(t2, t);
-          break;
-        default:
+        const Order order = lookupOrdering(t, t2);
+        const unsigned char relation = relationTo(order);
+        if (relation == 0) {
           debugMsg("FlowProfile::recomputeLevels", "Transaction (" << t << ") and Transaction (" << t2
                    << ") not constrained");
+          continue;
+        }
+        m_ordered.push_back(t2);
+        m_orderedOrder.push_back(order);
+        m_orderedRelation.push_back(relation);
+      }
+      // Every pending pair is ordered in the networks; an edge to each
+      // nearest one carries the rest.
+      const bool lower = m_recalculateLowerLevel, upper = m_recalculateUpperLevel;
+      m_lowerNeeded.assign(m_ordered.size(), 0);
+      m_upperNeeded.assign(m_ordered.size(), 0);
+      if (lower)
+        selectNearest(m_lowerLevelGraph, t, 0, m_lowerNeeded);
+      if (upper)
+        selectNearest(m_upperLevelGraph, t, 0, m_upperNeeded);
+      for (std::size_t i = 0; i < m_ordered.size(); ++i) {
+        if (!m_lowerNeeded[i] && !m_upperNeeded[i])
+          continue;
+        const TransactionId& t2 = m_ordered[i];
+        switch (m_orderedOrder[i]) {
+        case STRICTLY_AT:
+          orderedAt(t, t2, m_lowerNeeded[i] != 0, m_upperNeeded[i] != 0);
+          break;
+        case BEFORE_OR_AT:
+          orderedAtOrBefore(t, t2, m_lowerNeeded[i] != 0, m_upperNeeded[i] != 0);
+          break;
+        default:
+          orderedAtOrBefore(t2, t, m_lowerNeeded[i] != 0, m_upperNeeded[i] != 0);
           break;
         }
       }
@@ -557,24 +582,58 @@ void FlowProfile::noteOutsideChanges() {
 }
 
 void FlowProfile::handleOrderedAt(const TransactionId& t1, const TransactionId& t2) {
+  orderedAt(t1, t2, m_recalculateLowerLevel, m_recalculateUpperLevel);
+}
+
+void FlowProfile::orderedAt(const TransactionId& t1, const TransactionId& t2, bool lower, bool upper) {
   check_error(t1.isValid());
   check_error(t2.isValid());
   debugMsg("FlowProfile:handleOrderedAt", "TransactionId (" << t1 << ") at TransactionId (" << t2 << ")");
-  if (m_recalculateLowerLevel)
+  if (lower)
     m_lowerLevelGraph->enableAt(t1, t2);
-  if (m_recalculateUpperLevel)
+  if (upper)
     m_upperLevelGraph->enableAt(t1, t2);
 }
 
 void FlowProfile::handleOrderedAtOrBefore(const TransactionId& t1, const TransactionId& t2) {
+  orderedAtOrBefore(t1, t2, m_recalculateLowerLevel, m_recalculateUpperLevel);
+}
+
+void FlowProfile::orderedAtOrBefore(const TransactionId& t1, const TransactionId& t2, bool lower, bool upper) {
   check_error(t1.isValid());
   check_error(t2.isValid());
   debugMsg("FlowProfile:handleOrderedAtOrBefore", "TransactionId (" << t1 << ") at or before TransactionId ("
            << t2 << ")");
-  if (m_recalculateLowerLevel)
+  if (lower)
     m_lowerLevelGraph->enableAtOrBefore(t1, t2);
-  if (m_recalculateUpperLevel)
+  if (upper)
     m_upperLevelGraph->enableAtOrBefore(t1, t2);
+}
+
+unsigned char FlowProfile::relationTo(Order order) {
+  switch (order) {
+  case STRICTLY_AT:
+    return FlowProfileGraph::AT_OR_BEFORE | FlowProfileGraph::AT_OR_AFTER;
+  case BEFORE_OR_AT:
+    return FlowProfileGraph::AT_OR_AFTER;
+  case AFTER_OR_AT:
+    return FlowProfileGraph::AT_OR_BEFORE;
+  default:
+    return 0;
+  }
+}
+
+void FlowProfile::selectNearest(FlowProfileGraph* graph, const TransactionId& t, const std::vector<char>* candidates,
+                                std::vector<char>& needed) {
+  if (candidates == 0) {
+    graph->selectNearest(t, m_ordered, m_orderedRelation, needed);
+    return;
+  }
+  m_relationScratch.assign(m_orderedRelation.begin(), m_orderedRelation.end());
+  for (std::size_t i = 0; i < m_relationScratch.size(); ++i)
+    if (!(*candidates)[i])
+      m_relationScratch[i] = 0;
+  graph->selectNearest(t, m_ordered, m_relationScratch, needed);
 }
 
 bool FlowProfile::getEarliestInstant(const ContributionMap& contributions, const TransactionId& t,

@@ -64,6 +64,18 @@ protected:
   Order computeOrdering(const TransactionId& t1, const TransactionId& t2, unsigned char* survives = 0);
   void handleOrderedAt(const TransactionId& t1, const TransactionId& t2);
   void handleOrderedAtOrBefore(const TransactionId& t1, const TransactionId& t2);
+  // The two above, on the networks chosen.
+  void orderedAt(const TransactionId& t1, const TransactionId& t2, bool lower, bool upper);
+  void orderedAtOrBefore(const TransactionId& t1, const TransactionId& t2, bool lower, bool upper);
+
+  // How `other` stands to t when getOrdering(t, other) answers order, in
+  // FlowProfileGraph's relation bits.
+  static unsigned char relationTo(Order order);
+  // Of the transactions ordered with one being opened (m_ordered, with
+  // m_orderedRelation), those a network needs an edge to; candidates, when
+  // given, limits them to those marked.
+  void selectNearest(FlowProfileGraph* graph, const TransactionId& t, const std::vector<char>* candidates,
+                     std::vector<char>& needed);
 
   // Book-keeping of the pass in progress (m_pass), so that a pass cut short
   // (by a violation, or by a change made while it ran) is finished by the
@@ -113,6 +125,15 @@ protected:
   // Scratch of the plain flow profile's walk of one instant.
   std::vector<TransactionId> m_pending;
   std::vector<bool> m_pendingEnabled;
+  // Scratch of the ordering edges of one transaction being opened: the
+  // transactions ordered with it, each one's order as asked, and how it
+  // stands to the one opened.
+  std::vector<TransactionId> m_ordered;
+  std::vector<Order> m_orderedOrder;
+  std::vector<unsigned char> m_orderedRelation;
+  std::vector<unsigned char> m_relationScratch;
+  std::vector<char> m_lowerNeeded;
+  std::vector<char> m_upperNeeded;
 
   // Everything a pass keeps about itself. pendingEnd is the end of the
   // window the next pass will cover. While inPass: passEnd is the end of the

@@ -4,6 +4,8 @@
 #include "Utils/base/Debug.hh"
 #include "Utils/base/Error.hh"
 
+#include <algorithm>
+#include <limits>
 #include <unordered_set>
 #include <vector>
 
@@ -27,7 +29,7 @@ inline double quantityUb(const TransactionId& t) {
  */
 
 FlowProfileGraph::FlowProfileGraph(const TransactionId& source, const TransactionId& sink, bool lowerLevel)
-  : m_lowerLevel(lowerLevel), m_recalculate(false), m_maxflow(0), m_graph(new Graph()) {
+  : m_lowerLevel(lowerLevel), m_recalculate(false), m_maxflow(0), m_graph(new Graph()), m_visitMark(0) {
   m_source = m_graph->createNode(source, true);
   m_sink = m_graph->createNode(sink, true);
   m_maxflow = new MaximumFlowAlgorithm(m_graph, m_source, m_sink);
@@ -99,6 +101,129 @@ void FlowProfileGraph::enableAtOrBefore(const TransactionId& t1, const Transacti
   m_recalculate = true;
   m_graph->createEdge(t1, t2, 0.0, true);
   m_graph->createEdge(t2, t1, Edge::getMaxCapacity(), true);
+}
+
+int FlowProfileGraph::nextVisitMark() {
+  if (m_visitMark == std::numeric_limits<int>::max()) {
+    const NodeMap& nodes = m_graph->getNodes();
+    for (NodeMap::const_iterator it = nodes.begin(); it != nodes.end(); ++it)
+      it->second->setVisit(-1);
+    m_visitMark = 0;
+  }
+  return ++m_visitMark;
+}
+
+void FlowProfileGraph::markOrdered(Node* from, bool forward, int covered, int kept, std::vector<char>& needed) {
+  m_stack.clear();
+  m_stack.push_back(from);
+  while (!m_stack.empty()) {
+    Node* node = m_stack.back();
+    m_stack.pop_back();
+    const EdgeList& edges = forward ? node->getOutEdges() : node->getInEdges();
+    for (EdgeList::const_iterator it = edges.begin(); it != edges.end(); ++it) {
+      const Edge* edge = *it;
+      if (!edge->isFlagged() || edge->getCapacity() != Edge::getMaxCapacity())
+        continue;
+      Node* next = forward ? edge->getTarget() : edge->getSource();
+      if (next == from || next == m_source || next == m_sink || !next->isEnabled() || next->getVisit() == covered)
+        continue;
+      if (next->getVisit() == kept) {
+        // Needed before, ordered through `from` now: what it reaches is
+        // marked already.
+        for (std::vector<Candidate>::const_iterator c = m_candidates.begin(); c != m_candidates.end(); ++c)
+          if (c->node == next)
+            needed[c->index] = 0;
+        next->setVisit(covered);
+        continue;
+      }
+      next->setVisit(covered);
+      m_stack.push_back(next);
+    }
+  }
+}
+
+void FlowProfileGraph::selectNearest(const TransactionId& t, const std::vector<TransactionId>& others,
+                                     const std::vector<unsigned char>& relation, std::vector<char>& needed) {
+  needed.assign(others.size(), 0);
+  Node* self = m_graph->getNode(t);
+  if (self == 0 || !self->isEnabled())
+    return;
+  for (int side = 0; side < 2; ++side) {
+    const unsigned char bit = side == 0 ? AT_OR_BEFORE : AT_OR_AFTER;
+    // Nearest first as far as the time bounds tell (the latest of those
+    // before t, the earliest of those after it), so that few are needed;
+    // which ones are is decided by the network alone.
+    const double sign = side == 0 ? -1.0 : 1.0;
+    m_candidates.clear();
+    for (std::size_t i = 0; i < others.size(); ++i) {
+      if ((relation[i] & bit) == 0)
+        continue;
+      Node* node = m_graph->getNode(others[i]);
+      if (node == 0 || node == self || !node->isEnabled())
+        continue;
+      const AbstractDomain& time = others[i]->time()->lastDomain();
+      const Candidate candidate = {sign * time.getLowerBound(), sign * time.getUpperBound(), i, node};
+      m_candidates.push_back(candidate);
+    }
+    if (m_candidates.empty())
+      continue;
+    std::sort(m_candidates.begin(), m_candidates.end());
+    // Before t: one reached from a needed one over ordering edges is ordered
+    // before t through it. After t: one that reaches a needed one. One
+    // needed earlier and reached from one needed later is needed no more.
+    const int covered = nextVisitMark(), kept = nextVisitMark();
+    for (std::vector<Candidate>::const_iterator it = m_candidates.begin(); it != m_candidates.end(); ++it) {
+      if (it->node->getVisit() == covered || it->node->getVisit() == kept)
+        continue;
+      needed[it->index] = 1;
+      it->node->setVisit(kept);
+      markOrdered(it->node, side == 0, covered, kept, needed);
+    }
+  }
+}
+
+void FlowProfileGraph::addOrderingEdge(Node* from, Node* to) {
+  Edge* edge = m_graph->getEdge(from, to);
+  if (edge != 0 && edge->isFlagged() && edge->getCapacity() == Edge::getMaxCapacity())
+    return;
+  m_recalculate = true;
+  m_graph->createEdge(from->getIdentity(), to->getIdentity(), Edge::getMaxCapacity(), true);
+  // The opposite edge keeps an ordering of its own; a stale one starts empty.
+  Edge* back = m_graph->getEdge(to, from);
+  if (back == 0)
+    m_graph->createEdge(to->getIdentity(), from->getIdentity(), 0.0, true);
+  else if (!back->isFlagged()) {
+    back->setCapacity(0.0);
+    back->setEnabled();
+  }
+}
+
+void FlowProfileGraph::bypass(const TransactionId& t) {
+  Node* node = m_graph->getNode(t);
+  if (node == 0)
+    return;
+  m_before.clear();
+  m_after.clear();
+  const EdgeList& out = node->getOutEdges();
+  for (EdgeList::const_iterator it = out.begin(); it != out.end(); ++it) {
+    Node* target = (*it)->getTarget();
+    if ((*it)->isFlagged() && (*it)->getCapacity() == Edge::getMaxCapacity() && target != m_source &&
+        target != m_sink && target != node && target->isEnabled())
+      m_before.push_back(target);
+  }
+  if (m_before.empty())
+    return;
+  const EdgeList& in = node->getInEdges();
+  for (EdgeList::const_iterator it = in.begin(); it != in.end(); ++it) {
+    Node* source = (*it)->getSource();
+    if ((*it)->isFlagged() && (*it)->getCapacity() == Edge::getMaxCapacity() && source != m_source &&
+        source != m_sink && source != node && source->isEnabled())
+      m_after.push_back(source);
+  }
+  for (std::vector<Node*>::const_iterator x = m_after.begin(); x != m_after.end(); ++x)
+    for (std::vector<Node*>::const_iterator y = m_before.begin(); y != m_before.end(); ++y)
+      if (*x != *y)
+        addOrderingEdge(*x, *y);
 }
 
 bool FlowProfileGraph::isEnabled(const TransactionId& t) const {

@@ -60,6 +60,21 @@ public:
   // nodes taken out are deleted, so that later runs only see the open part.
   double disableReachableResidualGraph(ContributionMap& contributions, const InstantId& instant);
 
+  // How a transaction stands to one being opened: bits of a relation.
+  enum { AT_OR_BEFORE = 1, AT_OR_AFTER = 2 };
+  // Ordering edges are needed only to the nearest of t's ordered partners:
+  // with unbounded capacities, two edge sets with the same transitive
+  // closure give the same maximum flow and the same residual reach. Of the
+  // partners with a node enabled here (relation[i] tells how others[i]
+  // stands to t), sets needed[i] for those the network's present ordering
+  // edges do not already join to t through another needed one.
+  void selectNearest(const TransactionId& t, const std::vector<TransactionId>& others,
+                     const std::vector<unsigned char>& relation, std::vector<char>& needed);
+  // Before t leaves the network while others ordered through it stay: joins
+  // each transaction after t to each before it, since the edges chosen by
+  // selectNearest may have relied on t to carry those orderings.
+  void bypass(const TransactionId& t);
+
   bool needsRecalculation() const { return m_recalculate; }
   const Graph& getGraph() const { return *m_graph; }
 
@@ -79,6 +94,13 @@ private:
 
   // From scratch: the network changed since the last run.
   void runMaximumFlow();
+  // A fresh mark for Node visits.
+  int nextVisitMark();
+  // Marks `covered` every transaction node reached from `from` over
+  // ordering edges of unbounded capacity, forwards or backwards; a node
+  // marked `kept` that it reaches is no longer needed.
+  void markOrdered(Node* from, bool forward, int covered, int kept, std::vector<char>& needed);
+  void addOrderingEdge(Node* from, Node* to);
 
   bool m_lowerLevel;
   bool m_recalculate;
@@ -87,6 +109,25 @@ private:
   Graph* m_graph;
   Node* m_source;
   Node* m_sink;
+  int m_visitMark;
+  // Scratch of selectNearest and bypass.
+  struct Candidate {
+    double first;
+    double second;
+    std::size_t index;
+    Node* node;
+    bool operator<(const Candidate& other) const {
+      if (first != other.first)
+        return first < other.first;
+      if (second != other.second)
+        return second < other.second;
+      return index < other.index;
+    }
+  };
+  std::vector<Candidate> m_candidates;
+  std::vector<Node*> m_stack;
+  std::vector<Node*> m_before;
+  std::vector<Node*> m_after;
 };
 
 }

@@ -3,6 +3,7 @@
 #include "Utils/base/Debug.hh"
 #include "Utils/base/Error.hh"
 
+#include <algorithm>
 #include <set>
 #include <vector>
 
@@ -61,17 +62,60 @@ void IncrementalFlowProfile::initRecompute(InstantId inst) {
       upperEnabled.insert(t);
     }
   }
-  for (std::set<TransactionId>::const_iterator it1 = lowerEnabled.begin(); it1 != lowerEnabled.end(); ++it1) {
-    std::set<TransactionId>::const_iterator it2 = it1;
-    for (++it2; it2 != lowerEnabled.end(); ++it2)
-      applyOrdering(m_lowerLevelGraph, lookupOrdering(*it1, *it2), *it1, *it2);
-  }
-  for (std::set<TransactionId>::const_iterator it1 = upperEnabled.begin(); it1 != upperEnabled.end(); ++it1) {
-    std::set<TransactionId>::const_iterator it2 = it1;
-    for (++it2; it2 != upperEnabled.end(); ++it2)
-      applyOrdering(m_upperLevelGraph, lookupOrdering(*it1, *it2), *it1, *it2);
-  }
+  orderAmong(m_lowerLevelGraph, lowerEnabled);
+  orderAmong(m_upperLevelGraph, upperEnabled);
   recomputeLevels(inst, m_lowerClosedLevel, m_upperClosedLevel);
+}
+
+void IncrementalFlowProfile::orderAmong(FlowProfileGraph* graph, const std::set<TransactionId>& enabled) {
+  // Every pair is asked, each once and first to last; then each
+  // transaction in turn is joined to the nearest of those before it.
+  m_enabledScratch.assign(enabled.begin(), enabled.end());
+  const std::size_t n = m_enabledScratch.size();
+  m_pairOrders.assign(n * n, NOT_ORDERED);
+  for (std::size_t i = 0; i < n; ++i)
+    for (std::size_t j = i + 1; j < n; ++j)
+      m_pairOrders[i * n + j] = lookupOrdering(m_enabledScratch[i], m_enabledScratch[j]);
+  for (std::size_t j = 1; j < n; ++j) {
+    const TransactionId& t2 = m_enabledScratch[j];
+    m_ordered.clear();
+    m_orderedOrder.clear();
+    m_orderedRelation.clear();
+    for (std::size_t i = 0; i < j; ++i) {
+      const Order order = m_pairOrders[i * n + j];
+      // How the earlier one stands to t2: the order as asked, from t2's side.
+      const unsigned char relation = relationTo(order);
+      if (relation == 0)
+        continue;
+      m_ordered.push_back(m_enabledScratch[i]);
+      m_orderedOrder.push_back(order);
+      m_orderedRelation.push_back((unsigned char) (((relation & FlowProfileGraph::AT_OR_BEFORE) != 0 ?
+                                                    FlowProfileGraph::AT_OR_AFTER : 0) |
+                                                   ((relation & FlowProfileGraph::AT_OR_AFTER) != 0 ?
+                                                    FlowProfileGraph::AT_OR_BEFORE : 0)));
+    }
+    if (m_ordered.empty())
+      continue;
+    graph->selectNearest(t2, m_ordered, m_orderedRelation, m_lowerNeeded);
+    for (std::size_t k = 0; k < m_ordered.size(); ++k)
+      if (m_lowerNeeded[k])
+        applyOrdering(graph, m_orderedOrder[k], m_ordered[k], t2);
+  }
+}
+
+void IncrementalFlowProfile::enableNearest(const TransactionId& t) {
+  for (int side = 0; side < 2; ++side) {
+    const bool lower = side == 0;
+    const std::vector<char>& candidates = lower ? m_lowerCandidate : m_upperCandidate;
+    if (std::find(candidates.begin(), candidates.end(), (char) 1) == candidates.end())
+      continue;
+    FlowProfileGraph* graph = lower ? m_lowerLevelGraph : m_upperLevelGraph;
+    std::vector<char>& needed = lower ? m_lowerNeeded : m_upperNeeded;
+    selectNearest(graph, t, &candidates, needed);
+    for (std::size_t k = 0; k < m_ordered.size(); ++k)
+      if (needed[k])
+        applyOrdering(graph, m_orderedOrder[k], t, m_ordered[k]);
+  }
 }
 
 void IncrementalFlowProfile::recomputeLevels(InstantId prev, InstantId inst) {
@@ -121,38 +165,74 @@ bool IncrementalFlowProfile::enableOrderings(const InstantId& inst) {
       readPartners(inst, T);
       partnersRead = true;
     }
+    m_ordered.clear();
+    m_orderedOrder.clear();
+    m_orderedRelation.clear();
+    m_lowerCandidate.clear();
+    m_upperCandidate.clear();
     for (std::vector<Partner>::const_iterator it2 = m_partners.begin(); it2 != m_partners.end(); ++it2) {
       const TransactionId& t2 = it2->transaction;
       if (t2 == t1)
         continue;
       // A partner that starts later than T must already be open in the network.
-      const bool lower = m_recalculateLowerLevel && (it2->startsHere || m_lowerLevelGraph->isEnabled(t2));
-      const bool upper = m_recalculateUpperLevel && (it2->startsHere || m_upperLevelGraph->isEnabled(t2));
+      const bool lower = m_recalculateLowerLevel && (it2->startsHere || it2->lowerOpen);
+      const bool upper = m_recalculateUpperLevel && (it2->startsHere || it2->upperOpen);
       if (!lower && !upper)
         continue;
       const Order order = lookupOrdering(t1, t2);
       condDebugMsg(order == NOT_ORDERED || order == UNKNOWN,
                    "IncrementalFlowProfile:enableOrderings",
                    "Transaction (" << t1->getId() << ") and Transaction (" << t2->getId() << ") not constrained");
-      if (lower)
-        applyOrdering(m_lowerLevelGraph, order, t1, t2);
-      if (upper)
-        applyOrdering(m_upperLevelGraph, order, t1, t2);
+      const unsigned char relation = relationTo(order);
+      if (relation == 0)
+        continue;
+      m_ordered.push_back(t2);
+      m_orderedOrder.push_back(order);
+      m_orderedRelation.push_back(relation);
+      m_lowerCandidate.push_back(lower);
+      m_upperCandidate.push_back(upper);
     }
+    enableNearest(t1);
   }
   return result;
 }
 
 void IncrementalFlowProfile::readPartners(const InstantId& inst, double T) {
   // Partners of a transaction starting at T: the instant's transactions
-  // whose time is not a single value and does not end at T.
+  // whose time is not a single value and does not end at T; one that
+  // started earlier counts only where it is still open. So only the
+  // starting ones and those open in a network recomputed here are read,
+  // merged in the instant's order (that of the networks' nodes as well).
   m_partners.clear();
-  const std::set<TransactionId>& transactions = inst->getTransactions();
-  for (std::set<TransactionId>::const_iterator it = transactions.begin(); it != transactions.end(); ++it) {
-    const AbstractDomain& time = (*it)->time()->lastDomain();
+  const std::set<TransactionId>& starting = inst->getStartingTransactions();
+  static const NodeMap none;
+  const NodeMap& lowerNodes = m_recalculateLowerLevel ? m_lowerLevelGraph->getGraph().getNodes() : none;
+  const NodeMap& upperNodes = m_recalculateUpperLevel ? m_upperLevelGraph->getGraph().getNodes() : none;
+  std::set<TransactionId>::const_iterator s = starting.begin();
+  NodeMap::const_iterator l = lowerNodes.begin(), u = upperNodes.begin();
+  while (s != starting.end() || l != lowerNodes.end() || u != upperNodes.end()) {
+    TransactionId t;
+    if (s != starting.end())
+      t = *s;
+    if (l != lowerNodes.end() && (t == TransactionId::noId() || l->first < t))
+      t = l->first;
+    if (u != upperNodes.end() && (t == TransactionId::noId() || u->first < t))
+      t = u->first;
+    const bool startsHere = s != starting.end() && *s == t;
+    const bool lowerOpen = l != lowerNodes.end() && l->first == t && l->second->isEnabled();
+    const bool upperOpen = u != upperNodes.end() && u->first == t && u->second->isEnabled();
+    if (startsHere)
+      ++s;
+    if (l != lowerNodes.end() && l->first == t)
+      ++l;
+    if (u != upperNodes.end() && u->first == t)
+      ++u;
+    if (t == m_dummySourceTransaction || t == m_dummySinkTransaction)
+      continue;
+    const AbstractDomain& time = t->time()->lastDomain();
     if (time.isSingleton() || time.getUpperBound() == T)
       continue;
-    m_partners.push_back(Partner{*it, time.getLowerBound() == T});
+    m_partners.push_back(Partner{t, startsHere, lowerOpen, upperOpen});
   }
 }
 
@@ -174,6 +254,7 @@ bool IncrementalFlowProfile::contract(FlowProfileGraph* graph, ContributionMap& 
     graph->disable(ended);
     // Closed for good: out of every later run of this pass, which would
     // otherwise go over all the pass has closed so far at each instant.
+    graph->bypass(ended);
     graph->removeTransaction(ended);
   }
   else if (ended->time()->lastDomain().isSingleton() && !graph->wasTakenOut(ended)) {

@@ -3,6 +3,7 @@
 
 #include "Resource/component/MIRT_FlowProfile.hh"
 
+#include <set>
 #include <vector>
 
 namespace KORVAN {
@@ -36,15 +37,29 @@ private:
   struct Partner {
     TransactionId transaction;
     bool startsHere;
+    // Open in that network when the instant's transactions started opening.
+    bool lowerOpen;
+    bool upperOpen;
   };
   // Fills m_partners with the transactions of inst that a transaction
-  // starting at T may be ordered with.
+  // starting at T may be ordered with, in the instant's order.
   void readPartners(const InstantId& inst, double T);
   // Closes an ending transaction in one level; true when it was still open.
   bool contract(FlowProfileGraph* graph, ContributionMap& contributions, const TransactionId& ended,
                 const InstantId& inst, bool lower, double& level);
 
+  // The ordering edges among the transactions a pass from a later instant
+  // opens in one network at once.
+  void orderAmong(FlowProfileGraph* graph, const std::set<TransactionId>& enabled);
+  // Adds t's ordering edges to m_ordered, in each network whose partners
+  // are marked, where that network needs them.
+  void enableNearest(const TransactionId& t);
+
   std::vector<Partner> m_partners;
+  std::vector<char> m_lowerCandidate;
+  std::vector<char> m_upperCandidate;
+  std::vector<TransactionId> m_enabledScratch;
+  std::vector<Order> m_pairOrders;
 };
 
 }

@@ -25,7 +25,7 @@ const long NO_LABEL = 2147483647L;
 
 MaximumFlowAlgorithm::MaximumFlowAlgorithm(Graph* g, Node* source, Node* sink)
   : m_Graph(g), m_Source(source), m_Sink(sink), m_SourceIndex(-1), m_SinkIndex(-1), m_ListHead(-1),
-    m_Listed(0) {
+    m_Listed(0), m_Work(0) {
   check_error(g != 0, "Null not allowed as input for g");
   check_error(source != 0, "Null not allowed as input for source");
   check_error(sink != 0, "Null not allowed as input for sink");
@@ -203,33 +203,61 @@ void MaximumFlowAlgorithm::globalRelabel() {
   }
   // The rest can send nothing anywhere.
   const long unreachable = 2L * (long) n + 1;
-  m_Queue.clear();
-  for (int u = 0; u < n; ++u) {
+  for (int u = 0; u < n; ++u)
+    if (!isTerminal(u) && m_Distance[u] < 0)
+      m_Distance[u] = unreachable;
+  // Admissible arcs go one label down, so decreasing labels keep the list in
+  // topological order of the admissible network; within a label, index
+  // order. Labels are below 2n + 2: a bucket per label.
+  m_Next.assign(n, -1);
+  m_BucketHead.assign((std::size_t) unreachable + 1, -1);
+  m_BucketTail.assign((std::size_t) unreachable + 1, -1);
+  for (int u = n - 1; u >= 0; --u) {
     if (isTerminal(u))
       continue;
-    if (m_Distance[u] < 0)
-      m_Distance[u] = unreachable;
-    m_Queue.push_back(u);
+    const long d = m_Distance[u];
+    flowAssert(d >= 0 && d <= unreachable);
+    if (m_BucketHead[d] < 0)
+      m_BucketTail[d] = u;
+    m_Next[u] = m_BucketHead[d];
+    m_BucketHead[d] = u;
   }
-  // Admissible arcs go one label down, so decreasing labels keep the list in
-  // topological order of the admissible network.
-  std::stable_sort(m_Queue.begin(), m_Queue.end(),
-                   [this](int a, int b) { return m_Distance[a] > m_Distance[b]; });
-  m_Next.assign(n, -1);
   m_ListHead = -1;
-  for (size_t i = m_Queue.size(); i-- > 0;) {
-    m_Next[m_Queue[i]] = m_ListHead;
-    m_ListHead = m_Queue[i];
+  for (long d = 0; d <= unreachable; ++d) {
+    if (m_BucketHead[d] < 0)
+      continue;
+    m_Next[m_BucketTail[d]] = m_ListHead;
+    m_ListHead = m_BucketHead[d];
   }
 }
 
 void MaximumFlowAlgorithm::execute(bool reset) {
   debugMsg("MaximumFlowAlgorithm:execute", "Running " << (reset ? "from scratch" : "from the present flow"));
   initializePre(reset);
+  // Labels raised one step at a time drift far below the true distances
+  // once the sink's side is full, and excess then creeps back to the source
+  // over as many relabels: exact labels are taken again after work in
+  // proportion to the network's size.
+  const long budget = 2L * (long) (m_Nodes.size() + m_Arcs.size()) + 64L;
+  m_Work = 0;
   int prev = -1;
   for (int u = m_ListHead; u != -1;) {
+    // Most of the list has nothing to discharge each time it is walked again.
+    if (!(m_Excess[u] > 0.0)) {
+      prev = u;
+      u = m_Next[u];
+      continue;
+    }
     const long old = m_Distance[u];
     disCharge(u);
+    if (m_Work > budget) {
+      m_Work = 0;
+      globalRelabel();
+      m_Cursor.assign(m_FirstArc.begin(), m_FirstArc.end() - 1);
+      prev = -1;
+      u = m_ListHead;
+      continue;
+    }
     if (m_Distance[u] > old && prev != -1) {
       m_Next[prev] = m_Next[u];
       m_Next[u] = m_ListHead;
@@ -294,6 +322,7 @@ bool MaximumFlowAlgorithm::reLabel(int u) {
     if (edge->getCapacity() - edge->m_Flow > 0.0 && m_Distance[m_Head[a]] < m)
       m = m_Distance[m_Head[a]];
   }
+  m_Work += 12L + (long) (m_FirstArc[u + 1] - m_FirstArc[u]);
   // With a way back to the source no label exceeds twice the node count.
   if (m == NO_LABEL || m + 1 > 2L * (long) m_Nodes.size() + 1)
     return false;

@@ -72,10 +72,14 @@ private:
   std::vector<long> m_Distance;
   std::vector<int> m_Next;   // the relabel-to-front list, linked by index
   std::vector<int> m_Queue;
+  std::vector<int> m_BucketHead;  // scratch of globalRelabel
+  std::vector<int> m_BucketTail;
   int m_SourceIndex;
   int m_SinkIndex;
   int m_ListHead;
   int m_Listed;
+  // Relabelling work since exact labels were last taken.
+  long m_Work;
 };
 
 }

@@ -121,6 +121,208 @@ TEST(FlowProfileGraph, WorkedExampleAndZeroCapacities) {
   }
 }
 
+// A chain p <= m <= c of a producer, a middle consumer and a consumer, with
+// time bounds that say nothing of the chain: opening c needs an edge to m
+// only; when m leaves, p must still be known to come before c.
+TEST(FlowProfileGraph, NearestPartnerOfAChainAndItsBypass) {
+  ProfileWorld w;
+  TransactionId src = w.make(0, 0), snk = w.make(0, 0);
+  TransactionId p = w.make(5, 30, false, 2, 2), m = w.make(0, 30, true, 1, 1), c = w.make(0, 10, true, 3, 3);
+  RecordingDetector det;
+  TestFlowProfile prof(w.db->getId(), det.getId(), 0, 0);
+  w.ce->propagate();
+  prof.addTransaction(m);
+  prof.recompute();
+  const InstantId inst = prof.at(0);
+  FlowProfileGraph lower(src, snk, true);
+  ContributionMap contributions;
+  for (TransactionId t : {p, m, c})
+    lower.enableTransaction(t, inst, contributions);
+  std::vector<char> needed;
+  lower.selectNearest(m, {p}, {FlowProfileGraph::AT_OR_BEFORE}, needed);
+  EXPECT_EQ(std::vector<char>({1}), needed);
+  lower.enableAtOrBefore(p, m);
+  lower.selectNearest(c, {p, m}, {FlowProfileGraph::AT_OR_BEFORE, FlowProfileGraph::AT_OR_BEFORE}, needed);
+  EXPECT_EQ(std::vector<char>({0, 1}), needed);
+  lower.enableAtOrBefore(m, c);
+  // The consumers' 4 can reach the producer's 2 only: 2 left at the source.
+  EXPECT_EQ(2.0, lower.getResidualFromSource());
+  // Without m, c's 3 still reaches p through the edge the bypass adds.
+  lower.bypass(m);
+  lower.removeTransaction(m);
+  EXPECT_EQ(1.0, lower.getResidualFromSource());
+  // Both orders of a strictly simultaneous pair make each the other's
+  // partner on both sides: one edge pair is enough.
+  TransactionId q = w.make(0, 30, true, 1, 1);
+  lower.enableTransaction(q, inst, contributions);
+  lower.selectNearest(q, {c}, {FlowProfileGraph::AT_OR_BEFORE | FlowProfileGraph::AT_OR_AFTER}, needed);
+  EXPECT_EQ(std::vector<char>({1}), needed);
+  lower.enableAt(q, c);
+  EXPECT_EQ(2.0, lower.getResidualFromSource());
+  // A transaction without a node here needs no edge and gets none.
+  TransactionId none = w.make(0, 30, false, 0, 4);
+  lower.enableTransaction(none, inst, contributions);
+  lower.selectNearest(none, {c}, {FlowProfileGraph::AT_OR_AFTER}, needed);
+  EXPECT_EQ(std::vector<char>({0}), needed);
+}
+
+// A network given an ordering edge to each nearest ordered partner only
+// against one given an edge pair for every ordered pair: the same maximum
+// flows and residual walks on random preorders, as transactions open, end
+// (also those in the middle of a chain) and are walked out. The time
+// domains are drawn apart from the order, as they may be looser or tighter
+// than what the temporal network implies.
+TEST(FlowProfileGraph, NearestOrderingsAgreeWithEveryPair) {
+  const int seeds = std::getenv("KORVAN_NEAREST_SEEDS") ? std::atoi(std::getenv("KORVAN_NEAREST_SEEDS")) : 150;
+  for (int seed = 1; seed <= seeds; ++seed) {
+    std::mt19937 rng((unsigned) seed * 7919u + 17u);
+    auto uniform = [&](int lo, int hi) { return std::uniform_int_distribution<int>(lo, hi)(rng); };
+    ProfileWorld w;
+    TransactionId src = w.make(0, 0), snk = w.make(0, 0);
+    RecordingDetector det;
+    TestFlowProfile prof(w.db->getId(), det.getId(), 0, 0);
+    TransactionId anchorT = w.make(0, 0);
+    w.ce->propagate();
+    prof.addTransaction(anchorT);
+    prof.recompute();
+    const InstantId inst = prof.at(0);
+
+    // Classes of transactions at the same time, ordered by a random DAG
+    // over the classes, closed transitively.
+    const int n = uniform(4, 18);
+    // Half the seeds never walk, as the plain flow profile.
+    const bool walks = seed % 2 == 0;
+    const int classes = uniform(2, n);
+    std::vector<int> cls(n);
+    std::vector<TransactionId> ts;
+    for (int i = 0; i < n; ++i) {
+      cls[i] = uniform(0, classes - 1);
+      const int lb = uniform(0, 20);
+      const int qlb = uniform(0, 3);
+      ts.push_back(w.make(lb, lb + uniform(0, 20), uniform(0, 1) == 1, qlb, qlb + uniform(0, 3)));
+    }
+    std::vector<std::vector<bool> > below(classes, std::vector<bool>(classes, false));
+    const int density = uniform(10, 70);
+    for (int a = 0; a < classes; ++a) {
+      below[a][a] = true;
+      for (int b = a + 1; b < classes; ++b)
+        below[a][b] = uniform(0, 99) < density;
+    }
+    for (int k = 0; k < classes; ++k)
+      for (int a = 0; a < classes; ++a)
+        for (int b = 0; b < classes; ++b)
+          if (below[a][k] && below[k][b])
+            below[a][b] = true;
+    auto order = [&](int i, int j) {
+      const bool before = below[cls[i]][cls[j]], after = below[cls[j]][cls[i]];
+      return before && after ? FlowProfile::STRICTLY_AT : before ? FlowProfile::BEFORE_OR_AT
+        : after ? FlowProfile::AFTER_OR_AT : FlowProfile::NOT_ORDERED;
+    };
+    auto apply = [](FlowProfileGraph& g, FlowProfile::Order o, TransactionId a, TransactionId b) {
+      if (o == FlowProfile::STRICTLY_AT)
+        g.enableAt(a, b);
+      else if (o == FlowProfile::BEFORE_OR_AT)
+        g.enableAtOrBefore(a, b);
+      else if (o == FlowProfile::AFTER_OR_AT)
+        g.enableAtOrBefore(b, a);
+    };
+
+    const bool lowerLevel = uniform(0, 1) == 1;
+    FlowProfileGraph every(src, snk, lowerLevel), nearest(src, snk, lowerLevel);
+    ContributionMap everyMap, nearestMap;
+    std::vector<int> state(n, 0);  // 0 not opened, 1 open, 2 gone
+    std::ostringstream trail;
+    auto agree = [&](const std::string& what) {
+      for (int i = 0; i < n; ++i) {
+        ASSERT_EQ(every.isEnabled(ts[i]), nearest.isEnabled(ts[i])) << "seed " << seed << " " << what << " t" << i
+                                                                    << trail.str();
+        ASSERT_EQ(everyMap.count(ts[i]), nearestMap.count(ts[i])) << "seed " << seed << " " << what << trail.str();
+      }
+    };
+    std::vector<int> opening(n);
+    for (int i = 0; i < n; ++i)
+      opening[i] = i;
+    std::shuffle(opening.begin(), opening.end(), rng);
+    std::size_t next = 0;
+    while (next < opening.size()) {
+      // One instant: some transactions end there (not ordered with the ones
+      // that open), some open, the network is walked, the ending ones close.
+      std::vector<int> ending;
+      for (int i = 0; i < n; ++i)
+        if (state[i] == 1 && nearest.isEnabled(ts[i]) && uniform(0, 4) == 0)
+          ending.push_back(i);
+      const int opens = std::min<int>(uniform(1, 3), (int) (opening.size() - next));
+      for (int k = 0; k < opens; ++k) {
+        const int t = opening[next++];
+        state[t] = 1;
+        trail << " open t" << t;
+        every.enableTransaction(ts[t], inst, everyMap);
+        nearest.enableTransaction(ts[t], inst, nearestMap);
+        std::vector<TransactionId> others;
+        std::vector<unsigned char> relation;
+        std::vector<FlowProfile::Order> orders;
+        for (int o = 0; o < n; ++o) {
+          if (o == t || state[o] != 1 || std::find(ending.begin(), ending.end(), o) != ending.end())
+            continue;
+          const FlowProfile::Order ord = order(t, o);
+          apply(every, ord, ts[t], ts[o]);
+          const unsigned char rel = ord == FlowProfile::STRICTLY_AT ? 3 : ord == FlowProfile::BEFORE_OR_AT ? 2
+            : ord == FlowProfile::AFTER_OR_AT ? 1 : 0;
+          if (rel == 0)
+            continue;
+          others.push_back(ts[o]);
+          relation.push_back(rel);
+          orders.push_back(ord);
+        }
+        std::vector<char> needed;
+        nearest.selectNearest(ts[t], others, relation, needed);
+        for (std::size_t k2 = 0; k2 < others.size(); ++k2)
+          if (needed[k2])
+            apply(nearest, orders[k2], ts[t], others[k2]);
+      }
+      const bool walk = walks && uniform(0, 2) == 0;
+      if (walk) {
+        ASSERT_EQ(every.disableReachableResidualGraph(everyMap, inst),
+                  nearest.disableReachableResidualGraph(nearestMap, inst)) << "seed " << seed << trail.str();
+        agree("expansion walk");
+      }
+      else {
+        ASSERT_EQ(every.getResidualFromSource(), nearest.getResidualFromSource()) << "seed " << seed << trail.str();
+        std::vector<TransactionId> a, b;
+        every.getReachableResidualTransactions(a);
+        nearest.getReachableResidualTransactions(b);
+        std::sort(a.begin(), a.end());
+        std::sort(b.begin(), b.end());
+        ASSERT_EQ(a, b) << "seed " << seed << trail.str();
+      }
+      for (int e : ending) {
+        if (!every.isEnabled(ts[e]))
+          continue;
+        trail << " end t" << e;
+        state[e] = 2;
+        if (walk) {
+          every.pushFlow(ts[e]);
+          nearest.pushFlow(ts[e]);
+          every.disable(ts[e]);
+          nearest.disable(ts[e]);
+        }
+        nearest.bypass(ts[e]);
+        every.removeTransaction(ts[e]);
+        nearest.removeTransaction(ts[e]);
+      }
+      if (walk) {
+        every.restoreFlow();
+        nearest.restoreFlow();
+        ASSERT_EQ(every.disableReachableResidualGraph(everyMap, inst),
+                  nearest.disableReachableResidualGraph(nearestMap, inst)) << "seed " << seed << trail.str();
+        agree("contraction walk");
+      }
+      ASSERT_EQ(every.getResidualFromSource(), nearest.getResidualFromSource()) << "seed " << seed << trail.str();
+      agree("after the instant");
+    }
+  }
+}
+
 TEST(FlowProfile, LevelsOnWorkedExamples) {
   for (int incremental = 0; incremental < 2; ++incremental) {
     ProfileWorld w;
