@@ -13,13 +13,14 @@ OrderingCache::OrderingCache()
   : m_slots(FIRST_SIZE, Slot{0, 0, UNKNOWN, SURVIVES_NOTHING}), m_slotEntries(FIRST_SIZE, NONE), m_size(0), m_mark(0) {}
 
 std::size_t OrderingCache::home(const Transaction* first, const Transaction* second) const {
-  // A transaction's entries are asked one after the other, for each partner
-  // it meets: they share a window of 16 slots, a few cache lines.
-  std::uint64_t a = (std::uint64_t) (std::uintptr_t) first * 0x9E3779B97F4A7C15ull;
-  std::uint64_t b = (std::uint64_t) (std::uintptr_t) second * 0xBF58476D1CE4E5B9ull;
-  a ^= a >> 32;
-  b ^= b >> 29;
-  return (std::size_t) (a + (b & 15)) & (m_slots.size() - 1);
+  // Both addresses mixed in full: a transaction meets a hundred partners and
+  // more, and homes that follow one address alone pile its entries into one
+  // long run that every miss (each mirror look-up starts with one) walks.
+  std::uint64_t h = (std::uint64_t) (std::uintptr_t) first * 0x9E3779B97F4A7C15ull + (std::uintptr_t) second;
+  h = (h ^ (h >> 30)) * 0xBF58476D1CE4E5B9ull;
+  h = (h ^ (h >> 27)) * 0x94D049BB133111EBull;
+  h ^= h >> 31;
+  return (std::size_t) h & (m_slots.size() - 1);
 }
 
 const OrderingCache::Order* OrderingCache::find(const Transaction* first, const Transaction* second) const {
