@@ -550,11 +550,17 @@ void FlowProfile::noteOutsideChanges() {
         survives = SURVIVES_NOTHING;
       return verdict;
     };
-    auto keep = [&](const TransactionId& t1, const TransactionId& t2, Order cached, unsigned char& survives) {
-      bool unchanged;
-      if (arcs.usable && (survives & FROM_NETWORK) && arcs.keepsAnswer(*temporal, t1, t2, cached))
-        unchanged = true;
-      else
+    auto keep = [&](const TransactionId& t1, const TransactionId& t2, Order cached, unsigned char& survives,
+                    OrderingCache::Points& points) {
+      bool unchanged = false;
+      if (arcs.usable && (survives & FROM_NETWORK)) {
+        // Each transaction's point is looked up once per sweep.
+        for (int side = 0; side < 2; ++side)
+          if (*points.node[side] == OrderingCache::UNREAD)
+            *points.node[side] = temporal->getTimepoint((side == 0 ? t1 : t2)->time());
+        unchanged = arcs.keepsAnswer(*temporal, *points.node[0], *points.node[1], cached);
+      }
+      if (!unchanged)
         unchanged = computeOrdering(t1, t2, &survives) == cached;
       if (!unchanged) {
         int lb1 = -g_infiniteTime(), ub1 = g_infiniteTime(), lb2 = -g_infiniteTime(), ub2 = g_infiniteTime();

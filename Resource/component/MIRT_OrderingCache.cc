@@ -56,6 +56,7 @@ OrderingCache::Slot& OrderingCache::place(Transaction* first, Transaction* secon
   Entry& entry = m_entries[e];
   entry.slot = (std::uint32_t) i;
   entry.pos[0] = entry.pos[1] = NONE;
+  entry.member[0] = entry.member[1] = 0;
   entry.unchecked = NONE;
   entry.mark = 0;
   for (int side = 0; side < 2; ++side) {
@@ -65,12 +66,15 @@ OrderingCache::Slot& OrderingCache::place(Transaction* first, Transaction* secon
     auto found = m_members.find(t);
     if (found == m_members.end()) {
       const ConstrainedVariable* time = (const ConstrainedVariable*) t->time();
-      found = m_members.insert(std::make_pair((const Transaction*) t, Member{time, {}})).first;
+      found = m_members.insert(std::make_pair((const Transaction*) t, Member{time, {}, UNREAD})).first;
       m_byTime[time].push_back(t);
     }
+    entry.member[side] = &found->second;
     entry.pos[side] = (std::uint32_t) found->second.entries.size();
     found->second.entries.push_back(e);
   }
+  if (second == first)
+    entry.member[1] = entry.member[0];
   Slot& slot = m_slots[i];
   slot = Slot{first, second, UNKNOWN, SURVIVES_NOTHING};
   m_slotEntries[i] = e;
@@ -198,9 +202,7 @@ void OrderingCache::clear() {
 // at least ub(t2) - lb(t1) with the bounds as they are now, or through one of
 // the arcs between time points they made or tightened; the other paths are
 // as long as when the answer was read.
-bool TightenedArcs::keepsAnswer(TemporalPropagator& temporal, const TransactionId& t1, const TransactionId& t2,
-                                Order cached) {
-  const int n1 = temporal.getTimepoint(t1->time()), n2 = temporal.getTimepoint(t2->time());
+bool TightenedArcs::keepsAnswer(TemporalPropagator& temporal, int n1, int n2, Order cached) {
   if (n1 < 0 || n2 < 0 || n1 == n2)
     return false;
   if (!ready) {

@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <functional>
 #include <map>
+#include <type_traits>
 #include <utility>
 #include <vector>
 
@@ -75,8 +76,16 @@ public:
   void forget(const Transaction* t);
   std::size_t size() const { return m_size; }
   bool empty() const { return m_size == 0; }
+  // Scratch that a sweep keeps per transaction for its keep: each of the
+  // entry's two transactions' time points in the network, UNREAD until keep
+  // sets it, so that it is looked up once per transaction and sweep.
+  static constexpr int UNREAD = -2;
+  struct Points {
+    int* node[2];
+  };
   // Calls keep(first, second, order, survives) on every entry, which may
-  // update survives, and drops those it answers false for.
+  // update survives, and drops those it answers false for. Everywhere a keep
+  // is taken it may also take a Points& as its last argument.
   template <class Keep>
   void retain(Keep keep);
   // What quick(first, second, order, survives) can tell of an entry without
@@ -101,18 +110,20 @@ private:
     Order order;
     unsigned char survives;
   };
+  struct Member {
+    const ConstrainedVariable* time;
+    std::vector<std::uint32_t> entries;
+    int node;  // Points scratch
+  };
   // Where an entry's slot lies and where it is listed: pos[0] in its first
   // transaction's list, pos[1] in its second's (NONE for a pair of one
   // transaction with itself), unchecked in m_unchecked.
   struct Entry {
+    Member* member[2];  // map nodes stay put
     std::uint32_t slot;
     std::uint32_t pos[2];
     std::uint32_t unchecked;
     std::uint32_t mark;
-  };
-  struct Member {
-    const ConstrainedVariable* time;
-    std::vector<std::uint32_t> entries;
   };
   std::size_t home(const Transaction* first, const Transaction* second) const;
   void grow();
@@ -162,7 +173,8 @@ struct TightenedArcs : public TransactionOrdering {
   std::vector<Arc> arcs;
   // Whether the answer cached for (t1, t2), read from the network before
   // these arcs were tightened, stands; only when usable.
-  bool keepsAnswer(TemporalPropagator& temporal, const TransactionId& t1, const TransactionId& t2, Order cached);
+  // n1, n2: the two times' points in the network (-1 for none).
+  bool keepsAnswer(TemporalPropagator& temporal, int n1, int n2, Order cached);
 };
 
 template <class Keep>
@@ -216,6 +228,8 @@ void OrderingCache::sweep(std::vector<std::uint32_t>& slots, Quick quick, Keep k
   // point after the other, as its row cache prefers. Each entry is updated
   // where it lies; the dropped ones go last, as erasing moves slots.
   std::vector<std::uint32_t> asked, dropped;
+  for (auto& member : m_members)
+    member.second.node = UNREAD;
   for (std::uint32_t i : slots) {
     Slot& slot = m_slots[i];
     const bool network = (slot.survives & FROM_NETWORK) != 0;
@@ -236,7 +250,15 @@ void OrderingCache::sweep(std::vector<std::uint32_t>& slots, Quick quick, Keep k
   for (std::uint32_t i : asked) {
     Slot& slot = m_slots[i];
     const bool network = (slot.survives & FROM_NETWORK) != 0;
-    if (!keep(slot.first->getId(), slot.second->getId(), slot.order, slot.survives))
+    const Entry& entry = m_entries[m_slotEntries[i]];
+    Points points{{&entry.member[0]->node, &entry.member[1]->node}};
+    bool kept;
+    if constexpr (std::is_invocable<Keep&, const TransactionId&, const TransactionId&, Order, unsigned char&,
+                                    Points&>::value)
+      kept = keep(slot.first->getId(), slot.second->getId(), slot.order, slot.survives, points);
+    else
+      kept = keep(slot.first->getId(), slot.second->getId(), slot.order, slot.survives);
+    if (!kept)
       dropped.push_back(i);
     else if (network != ((slot.survives & FROM_NETWORK) != 0))
       refile(m_slotEntries[i]);

@@ -887,6 +887,59 @@ TEST(FlowProfile, OrderingCacheVisitsTheEntriesAroundMovedTimes) {
   }
 }
 
+// The per-transaction scratch a sweep hands its keep: within one sweep each
+// transaction (the two of a pair, or the one of a pair with itself) has its
+// own, unread at its first entry and as keep left it at its later ones;
+// every sweep starts unread again, whatever puts and forgets came between.
+TEST(FlowProfile, OrderingCachePointsAreOnePerTransactionAndSweep) {
+  typedef TestFlowProfile::OrderingCache Cache;
+  typedef std::pair<TransactionId, TransactionId> Key;
+  ProfileWorld w;
+  std::vector<TransactionId> pool;
+  for (int i = 0; i < 12; ++i)
+    pool.push_back(w.make(0, 10));
+  for (int seed = 1; seed <= 8; ++seed) {
+    std::mt19937 rng(seed);
+    Cache cache;
+    std::string failure;
+    for (int step = 0; step < 200 && failure.empty(); ++step) {
+      const int op = (int) (rng() % 10);
+      if (op < 6) {
+        const TransactionId a = pool[rng() % pool.size()], b = pool[rng() % pool.size()];
+        cache.put(Key(a, b), (FlowProfile::Order) (rng() % 4), (unsigned char) (rng() % 16));
+      }
+      else if (op < 7)
+        cache.forget((Transaction*) pool[rng() % pool.size()]);
+      else {
+        std::map<TransactionId, int*> scratch;
+        auto keep = [&](const TransactionId& x, const TransactionId& y, FlowProfile::Order, unsigned char&,
+                        Cache::Points& points) {
+          for (int side = 0; side < 2; ++side) {
+            const TransactionId& t = side == 0 ? x : y;
+            const int mine = (int) (std::find(pool.begin(), pool.end(), t) - pool.begin());
+            auto seen = scratch.insert(std::make_pair(t, points.node[side]));
+            if (seen.first->second != points.node[side])
+              failure = "two scratches for one transaction";
+            else if (*points.node[side] != (seen.second ? Cache::UNREAD : mine))
+              failure = "a scratch not as the sweep left it";
+            *points.node[side] = mine;
+          }
+          return rng() % 8 != 0;
+        };
+        cache.retain([](const TransactionId&, const TransactionId&, FlowProfile::Order,
+                        unsigned char&) { return Cache::ASK; },
+                     keep);
+        std::set<int*> distinct;
+        for (const auto& s : scratch)
+          distinct.insert(s.second);
+        if (distinct.size() != scratch.size())
+          failure = "transactions sharing a scratch";
+      }
+    }
+    ASSERT_EQ("", failure) << "seed " << seed;
+  }
+}
+
 // Orderings that come and go through time points outside the profile reach
 // no change handler: after every recompute each cached answer, and every
 // answer asked through the cache, must still be what the network says.
