@@ -66,7 +66,7 @@ OrderingCache::Slot& OrderingCache::place(Transaction* first, Transaction* secon
     auto found = m_members.find(t);
     if (found == m_members.end()) {
       const ConstrainedVariable* time = (const ConstrainedVariable*) t->time();
-      found = m_members.insert(std::make_pair((const Transaction*) t, Member{time, {}, UNREAD})).first;
+      found = m_members.insert(std::make_pair((const Transaction*) t, Member{time, {}, Point{false, false, 0, 0, -1}})).first;
       m_byTime[time].push_back(t);
     }
     entry.member[side] = &found->second;

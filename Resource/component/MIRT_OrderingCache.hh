@@ -76,20 +76,28 @@ public:
   void forget(const Transaction* t);
   std::size_t size() const { return m_size; }
   bool empty() const { return m_size == 0; }
-  // Scratch that a sweep keeps per transaction for its keep: each of the
-  // entry's two transactions' time points in the network, UNREAD until keep
-  // sets it, so that it is looked up once per transaction and sweep.
-  static constexpr int UNREAD = -2;
+  // Scratch that a sweep keeps per transaction for its quick, so that what
+  // it reads of a transaction (its bounds, its point in the network) is read
+  // once per sweep, not once per entry: unread at the start of each sweep,
+  // and as quick left it at the transaction's later entries.
+  struct Point {
+    bool read;
+    bool bounded;
+    int lb;
+    int ub;
+    int node;
+  };
+  // The scratch of an entry's first and second transaction (one and the
+  // same for a pair of a transaction with itself).
   struct Points {
-    int* node[2];
+    Point* at[2];
   };
   // Calls keep(first, second, order, survives) on every entry, which may
-  // update survives, and drops those it answers false for. Everywhere a keep
-  // is taken it may also take a Points& as its last argument.
+  // update survives, and drops those it answers false for.
   template <class Keep>
   void retain(Keep keep);
   // What quick(first, second, order, survives) can tell of an entry without
-  // asking the network.
+  // asking the network; a quick may take a Points& as a fifth argument.
   enum Verdict { STANDS, MOVED, ASK };
   // As retain(keep), but only for the entries quick answers ASK for, taken
   // first in the order of the pairs' addresses: the others are kept or
@@ -113,7 +121,7 @@ private:
   struct Member {
     const ConstrainedVariable* time;
     std::vector<std::uint32_t> entries;
-    int node;  // Points scratch
+    Point point;
   };
   // Where an entry's slot lies and where it is listed: pos[0] in its first
   // transaction's list, pos[1] in its second's (NONE for a pair of one
@@ -229,11 +237,18 @@ void OrderingCache::sweep(std::vector<std::uint32_t>& slots, Quick quick, Keep k
   // where it lies; the dropped ones go last, as erasing moves slots.
   std::vector<std::uint32_t> asked, dropped;
   for (auto& member : m_members)
-    member.second.node = UNREAD;
+    member.second.point.read = false;
   for (std::uint32_t i : slots) {
     Slot& slot = m_slots[i];
     const bool network = (slot.survives & FROM_NETWORK) != 0;
-    const Verdict verdict = quick(slot.first->getId(), slot.second->getId(), slot.order, slot.survives);
+    const Entry& entry = m_entries[m_slotEntries[i]];
+    Points points{{&entry.member[0]->point, &entry.member[1]->point}};
+    Verdict verdict;
+    if constexpr (std::is_invocable<Quick&, const TransactionId&, const TransactionId&, Order, unsigned char&,
+                                    Points&>::value)
+      verdict = quick(slot.first->getId(), slot.second->getId(), slot.order, slot.survives, points);
+    else
+      verdict = quick(slot.first->getId(), slot.second->getId(), slot.order, slot.survives);
     if (network != ((slot.survives & FROM_NETWORK) != 0))
       refile(m_slotEntries[i]);
     if (verdict == ASK)
@@ -250,15 +265,7 @@ void OrderingCache::sweep(std::vector<std::uint32_t>& slots, Quick quick, Keep k
   for (std::uint32_t i : asked) {
     Slot& slot = m_slots[i];
     const bool network = (slot.survives & FROM_NETWORK) != 0;
-    const Entry& entry = m_entries[m_slotEntries[i]];
-    Points points{{&entry.member[0]->node, &entry.member[1]->node}};
-    bool kept;
-    if constexpr (std::is_invocable<Keep&, const TransactionId&, const TransactionId&, Order, unsigned char&,
-                                    Points&>::value)
-      kept = keep(slot.first->getId(), slot.second->getId(), slot.order, slot.survives, points);
-    else
-      kept = keep(slot.first->getId(), slot.second->getId(), slot.order, slot.survives);
-    if (!kept)
+    if (!keep(slot.first->getId(), slot.second->getId(), slot.order, slot.survives))
       dropped.push_back(i);
     else if (network != ((slot.survives & FROM_NETWORK) != 0))
       refile(m_slotEntries[i]);
