@@ -10,7 +10,7 @@ const std::size_t FIRST_SIZE = 16;
 }
 
 OrderingCache::OrderingCache()
-  : m_slots(FIRST_SIZE, Slot{0, 0, UNKNOWN, SURVIVES_NOTHING}), m_slotEntries(FIRST_SIZE, NONE), m_size(0), m_mark(0) {}
+  : m_slots(FIRST_SIZE, Slot{0, 0, {NONE, NONE}, UNKNOWN, SURVIVES_NOTHING}), m_slotEntries(FIRST_SIZE, NONE), m_size(0), m_mark(0) {}
 
 std::size_t OrderingCache::home(const Transaction* first, const Transaction* second) const {
   // Both addresses mixed in full: a transaction meets a hundred partners and
@@ -56,7 +56,7 @@ OrderingCache::Slot& OrderingCache::place(Transaction* first, Transaction* secon
   Entry& entry = m_entries[e];
   entry.slot = (std::uint32_t) i;
   entry.pos[0] = entry.pos[1] = NONE;
-  entry.member[0] = entry.member[1] = 0;
+  std::uint32_t number[2] = {NONE, NONE};
   entry.unchecked = NONE;
   entry.mark = 0;
   for (int side = 0; side < 2; ++side) {
@@ -66,17 +66,26 @@ OrderingCache::Slot& OrderingCache::place(Transaction* first, Transaction* secon
     auto found = m_members.find(t);
     if (found == m_members.end()) {
       const ConstrainedVariable* time = (const ConstrainedVariable*) t->time();
-      found = m_members.insert(std::make_pair((const Transaction*) t, Member{time, {}, Point{false, false, 0, 0, -1}})).first;
+      std::uint32_t n;
+      if (m_freeNumbers.empty()) {
+        n = (std::uint32_t) m_points.size();
+        m_points.push_back(Point{false, false, 0, 0, -1});
+      }
+      else {
+        n = m_freeNumbers.back();
+        m_freeNumbers.pop_back();
+      }
+      found = m_members.insert(std::make_pair((const Transaction*) t, Member{time, {}, n})).first;
       m_byTime[time].push_back(t);
     }
-    entry.member[side] = &found->second;
+    number[side] = found->second.number;
     entry.pos[side] = (std::uint32_t) found->second.entries.size();
     found->second.entries.push_back(e);
   }
   if (second == first)
-    entry.member[1] = entry.member[0];
+    number[1] = number[0];
   Slot& slot = m_slots[i];
-  slot = Slot{first, second, UNKNOWN, SURVIVES_NOTHING};
+  slot = Slot{first, second, {number[0], number[1]}, UNKNOWN, SURVIVES_NOTHING};
   m_slotEntries[i] = e;
   ++m_size;
   refile(e);
@@ -136,13 +145,13 @@ void OrderingCache::erase(std::size_t i) {
     m_entries[m_slotEntries[i]].slot = (std::uint32_t) i;
     i = j;
   }
-  m_slots[i] = Slot{0, 0, UNKNOWN, SURVIVES_NOTHING};
+  m_slots[i] = Slot{0, 0, {NONE, NONE}, UNKNOWN, SURVIVES_NOTHING};
   m_slotEntries[i] = NONE;
   --m_size;
 }
 
 void OrderingCache::grow() {
-  std::vector<Slot> old(m_slots.size() * 2, Slot{0, 0, UNKNOWN, SURVIVES_NOTHING});
+  std::vector<Slot> old(m_slots.size() * 2, Slot{0, 0, {NONE, NONE}, UNKNOWN, SURVIVES_NOTHING});
   std::vector<std::uint32_t> oldEntries(old.size(), NONE);
   old.swap(m_slots);
   oldEntries.swap(m_slotEntries);
@@ -179,6 +188,7 @@ void OrderingCache::forget(const Transaction* t) {
   same.erase(std::find(same.begin(), same.end(), t));
   if (same.empty())
     m_byTime.erase(found->second.time);
+  m_freeNumbers.push_back(found->second.number);
   m_members.erase(found);
 }
 
@@ -188,9 +198,11 @@ void OrderingCache::clear() {
   m_unchecked.clear();
   m_entries.clear();
   m_freeEntries.clear();
+  m_points.clear();
+  m_freeNumbers.clear();
   if (m_size == 0)
     return;
-  std::fill(m_slots.begin(), m_slots.end(), Slot{0, 0, UNKNOWN, SURVIVES_NOTHING});
+  std::fill(m_slots.begin(), m_slots.end(), Slot{0, 0, {NONE, NONE}, UNKNOWN, SURVIVES_NOTHING});
   std::fill(m_slotEntries.begin(), m_slotEntries.end(), NONE);
   m_size = 0;
 }

@@ -112,22 +112,24 @@ public:
 
 private:
   static constexpr std::uint32_t NONE = ~std::uint32_t(0);
+  // With its transactions' numbers, so that a sweep finds their scratch
+  // without reading the entry.
   struct Slot {
     Transaction* first;
     Transaction* second;
+    std::uint32_t number[2];
     Order order;
     unsigned char survives;
   };
   struct Member {
     const ConstrainedVariable* time;
     std::vector<std::uint32_t> entries;
-    Point point;
+    std::uint32_t number;  // in m_points
   };
   // Where an entry's slot lies and where it is listed: pos[0] in its first
   // transaction's list, pos[1] in its second's (NONE for a pair of one
   // transaction with itself), unchecked in m_unchecked.
   struct Entry {
-    Member* member[2];  // map nodes stay put
     std::uint32_t slot;
     std::uint32_t pos[2];
     std::uint32_t unchecked;
@@ -160,6 +162,9 @@ private:
   std::map<const ConstrainedVariable*, std::vector<const Transaction*>> m_byTime;
   // Entries not read from the network.
   std::vector<std::uint32_t> m_unchecked;
+  // Each member's sweep scratch, by its number; the numbers of members gone.
+  std::vector<Point> m_points;
+  std::vector<std::uint32_t> m_freeNumbers;
   std::uint32_t m_mark;
 };
 
@@ -236,13 +241,12 @@ void OrderingCache::sweep(std::vector<std::uint32_t>& slots, Quick quick, Keep k
   // point after the other, as its row cache prefers. Each entry is updated
   // where it lies; the dropped ones go last, as erasing moves slots.
   std::vector<std::uint32_t> asked, dropped;
-  for (auto& member : m_members)
-    member.second.point.read = false;
+  for (Point& point : m_points)
+    point.read = false;
   for (std::uint32_t i : slots) {
     Slot& slot = m_slots[i];
     const bool network = (slot.survives & FROM_NETWORK) != 0;
-    const Entry& entry = m_entries[m_slotEntries[i]];
-    Points points{{&entry.member[0]->point, &entry.member[1]->point}};
+    Points points{{&m_points[slot.number[0]], &m_points[slot.number[1]]}};
     Verdict verdict;
     if constexpr (std::is_invocable<Quick&, const TransactionId&, const TransactionId&, Order, unsigned char&,
                                     Points&>::value)
