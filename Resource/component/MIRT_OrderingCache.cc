@@ -69,7 +69,7 @@ OrderingCache::Slot& OrderingCache::place(Transaction* first, Transaction* secon
       std::uint32_t n;
       if (m_freeNumbers.empty()) {
         n = (std::uint32_t) m_points.size();
-        m_points.push_back(Point{false, false, 0, 0, -1});
+        m_points.push_back(Point{false, 0, 0, -1});
       }
       else {
         n = m_freeNumbers.back();

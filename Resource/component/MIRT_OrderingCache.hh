@@ -82,7 +82,6 @@ public:
   // and as quick left it at the transaction's later entries.
   struct Point {
     bool read;
-    bool bounded;
     int lb;
     int ub;
     int node;
