@@ -5,6 +5,7 @@
 #include "Utils/base/Debug.hh"
 #include "Utils/base/Error.hh"
 
+#include <algorithm>
 #include <sstream>
 
 namespace KORVAN {
@@ -88,6 +89,7 @@ void Instant::addTransaction(TransactionId t) {
   debugMsg("Instant:addTransaction", "Adding transaction to instant (" << m_id << ") for time "
            << t->time()->toString() << " with quantity " << t->quantity()->toString());
   m_transactions.insert(t);
+  m_held.insert(std::lower_bound(m_held.begin(), m_held.end(), t), t);
   fileTransaction(t, dom.getLowerBound() == (double) m_time, dom.getUpperBound() == (double) m_time);
 }
 
@@ -107,6 +109,7 @@ void Instant::addTransactionWithin(TransactionId t, int lb, int ub) {
   checkError(lb <= m_time && m_time <= ub,
              "Attempted to file a transaction spanning [" << lb << " " << ub << "] at instant for " << m_time);
   m_transactions.insert(t);
+  m_held.insert(std::lower_bound(m_held.begin(), m_held.end(), t), t);
   fileTransaction(t, lb == m_time, ub == m_time);
 }
 
@@ -129,9 +132,17 @@ void Instant::removeTransaction(TransactionId t) {
   checkError(m_transactions.find(t) != m_transactions.end(),
              "Instant for time " << m_time << " has no transaction " << t);
   m_transactions.erase(t);
+  std::vector<TransactionId>::iterator held = std::lower_bound(m_held.begin(), m_held.end(), t);
+  if (held != m_held.end() && !(t < *held))
+    m_held.erase(held);
   m_endingTransactions.erase(t);
   m_startingTransactions.erase(t);
   m_overlappingTransactions.erase(t);
+}
+
+bool Instant::holds(const TransactionId& t) const {
+  std::vector<TransactionId>::const_iterator it = std::lower_bound(m_held.begin(), m_held.end(), t);
+  return it != m_held.end() && !(t < *it);
 }
 
 bool Instant::containsStartOrEnd() const {

@@ -8,6 +8,7 @@
 
 #include <set>
 #include <string>
+#include <vector>
 
 namespace KORVAN {
 namespace MIRT {
@@ -98,6 +99,11 @@ private:
   bool marksHere(const std::set<TransactionId>& filed) const;
   // The filing itself, as starting here, ending here or overlapping.
   void fileTransaction(TransactionId t, bool starts, bool ends);
+  // The held transactions in the order of the set, for the walks done at
+  // every recomputation: stepping through a vector is far cheaper than
+  // through the tree, and the same order keeps sums bit for bit.
+  const std::vector<TransactionId>& heldInOrder() const { return m_held; }
+  bool holds(const TransactionId& t) const;
 
   InstantId m_id;
   int m_time;
@@ -128,6 +134,8 @@ private:
   std::set<TransactionId> m_endingTransactions;
   std::set<TransactionId> m_startingTransactions;
   std::set<TransactionId> m_overlappingTransactions;
+  // Kept equal to m_transactions, element for element.
+  std::vector<TransactionId> m_held;
 };
 
 }

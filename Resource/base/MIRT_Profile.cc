@@ -348,7 +348,7 @@ void Profile::judgeAgain() {
 void Profile::getTransactionsToOrder(const InstantId& inst, std::vector<TransactionId>& results) {
   check_error(inst.isValid());
   check_error(results.empty());
-  results.insert(results.end(), inst->getTransactions().begin(), inst->getTransactions().end());
+  results.insert(results.end(), inst->heldInOrder().begin(), inst->heldInOrder().end());
 }
 
 /*
@@ -799,15 +799,24 @@ Profile::Totals Profile::computeTotals(const InstantId& inst) {
   }
   totals.minCumulativeConsumption = totals.minPrevConsumption;
   totals.minCumulativeProduction = totals.minPrevProduction;
-  const std::set<TransactionId>& held = inst->getTransactions();
-  for (std::set<TransactionId>::const_iterator it = held.begin(); it != held.end(); ++it) {
-    const TransactionId& t = *it;
-    const LevelContribution c = contributionOf(t);
+  const std::vector<TransactionId>& held = inst->heldInOrder();
+  for (std::vector<TransactionId>::const_iterator it = held.begin(); it != held.end(); ++it) {
+    const LevelContribution c = contributionOf(*it);
     c.total(totals.maxInstConsumption, totals.maxInstProduction) += c.qub;
-    if (inst->getStartingTransactions().count(t) > 0 && inst->getEndingTransactions().count(t) > 0)
+  }
+  // The ending set is ordered as the held one, so the sums over what ends
+  // here add the same values in the same order as a walk of the held set
+  // that picked them out.
+  const std::set<TransactionId>& starting = inst->getStartingTransactions();
+  const std::set<TransactionId>& ending = inst->getEndingTransactions();
+  for (std::set<TransactionId>::const_iterator it = ending.begin(); it != ending.end(); ++it) {
+    const TransactionId& t = *it;
+    if (!inst->holds(t))
+      continue;
+    const LevelContribution c = contributionOf(t);
+    if (starting.count(t) > 0)
       c.total(totals.minInstConsumption, totals.minInstProduction) += c.qlb;
-    if (inst->getEndingTransactions().count(t) > 0)
-      c.total(totals.minCumulativeConsumption, totals.minCumulativeProduction) += c.qlb;
+    c.total(totals.minCumulativeConsumption, totals.minCumulativeProduction) += c.qlb;
   }
   totals.maxCumulativeConsumption = totals.maxPrevConsumption + totals.maxInstConsumption;
   totals.maxCumulativeProduction = totals.maxPrevProduction + totals.maxInstProduction;

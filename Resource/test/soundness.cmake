@@ -6,4 +6,5 @@ korvan_add_test(mirt-soundness-tests
   ${CMAKE_CURRENT_LIST_DIR}/SoundnessSupport.cc
   ${CMAKE_CURRENT_LIST_DIR}/SoundnessTest.cc
   ${CMAKE_CURRENT_LIST_DIR}/ProfileEngineOracleTest.cc
+  ${CMAKE_CURRENT_LIST_DIR}/InstantTotalsTest.cc
   LIBS korvan_resource TIMEOUT 600)
