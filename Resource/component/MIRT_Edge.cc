@@ -28,11 +28,13 @@ Edge::Edge(Node* source, Node* target, double capacity, bool enabled)
   }
   source->addOutEdge(this);
   target->addInEdge(this);
+  source->noteChange();
 }
 
 Edge::~Edge() {
   if (m_Partner != 0)
     m_Partner->m_Partner = 0;
+  m_Source->noteChange();
 }
 
 double Edge::getMaxCapacity() {

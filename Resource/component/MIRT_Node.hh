@@ -24,8 +24,16 @@ public:
   const NodeIdentity& getIdentity() const { return m_Identity; }
 
   bool isEnabled() const { return m_Enabled; }
-  void setEnabled() { m_Enabled = true; }
-  void setDisabled() { m_Enabled = false; }
+  void setEnabled() {
+    if (!m_Enabled)
+      noteChange();
+    m_Enabled = true;
+  }
+  void setDisabled() {
+    if (m_Enabled)
+      noteChange();
+    m_Enabled = false;
+  }
 
   const EdgeList& getOutEdges() const { return m_OutEdges; }
   const EdgeList& getInEdges() const { return m_InEdges; }
@@ -37,6 +45,15 @@ public:
   // graph; -1 outside a run or when the node is disabled.
   int getIndex() const { return m_Index; }
   void setIndex(int index) { m_Index = index; }
+
+  // Counts, in the owning graph, every change to which nodes and edges are
+  // on and how they are linked, so that a maximum flow can tell whether the
+  // arrays of its last run still describe the graph.
+  void setChangeCounter(unsigned long* counter) { m_Changes = counter; }
+  void noteChange() {
+    if (m_Changes != 0)
+      ++*m_Changes;
+  }
 
   // Reserved to Edge's constructor.
   void addOutEdge(Edge* edge);
@@ -51,6 +68,7 @@ private:
   bool m_Enabled;
   int m_Visit;
   int m_Index;
+  unsigned long* m_Changes;
   NodeIdentity m_Identity;
   EdgeList m_InEdges;
   EdgeList m_OutEdges;
