@@ -70,23 +70,20 @@ void MaximumFlowAlgorithm::initializePre(bool reset) {
 
 void MaximumFlowAlgorithm::buildArrays(bool reset) {
   const NodeMap& nodes = m_Graph->getNodes();
+  m_Built = false;
   m_Nodes.clear();
   m_Stray.clear();
   for (NodeMap::const_iterator it = nodes.begin(); it != nodes.end(); ++it) {
     Node* node = it->second;
-    if (reset) {
-      const EdgeList& out = node->getOutEdges();
-      for (EdgeList::const_iterator edgeIt = out.begin(); edgeIt != out.end(); ++edgeIt)
-        (*edgeIt)->m_Flow = 0.0;
-    }
     if (!node->isEnabled()) {
       node->setIndex(-1);
       // Flow left on the edges of a node that is off must still go when a
       // later run over the same network starts from scratch.
-      if (!reset)
-        for (Edge* edge : node->getOutEdges())
-          if (edge->m_Flow != 0.0)
-            m_Stray.push_back(edge);
+      for (Edge* edge : node->getOutEdges())
+        if (reset)
+          edge->m_Flow = 0.0;
+        else if (edge->m_Flow != 0.0)
+          m_Stray.push_back(edge);
       continue;
     }
     node->setIndex((int) m_Nodes.size());
@@ -105,6 +102,9 @@ void MaximumFlowAlgorithm::buildArrays(bool reset) {
     const EdgeList& out = m_Nodes[i]->getOutEdges();
     for (EdgeList::const_iterator edgeIt = out.begin(); edgeIt != out.end(); ++edgeIt) {
       Edge* edge = *edgeIt;
+      // One walk over the edges both clears and sorts them.
+      if (reset)
+        edge->m_Flow = 0.0;
       if (!edge->isEnabled()) {
         if (!reset && edge->m_Flow != 0.0)
           m_Stray.push_back(edge);
