@@ -65,7 +65,14 @@ void MaximumFlowAlgorithm::initializePre(bool reset) {
     m_Excess.assign(n, 0.0);
   }
   saturateSource();
-  globalRelabel();
+  // With no excess anywhere there is nothing to discharge, and exact labels
+  // would cost a walk over the whole network for nothing.
+  for (int u = 0; u < n; ++u)
+    if (!isTerminal(u) && m_Excess[u] > 0.0) {
+      globalRelabel();
+      return;
+    }
+  m_ListHead = -1;
 }
 
 void MaximumFlowAlgorithm::buildArrays(bool reset) {
