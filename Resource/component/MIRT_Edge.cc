@@ -23,6 +23,8 @@ Edge::Edge(Node* source, Node* target, double capacity, bool enabled)
         m_Partner = *it;
         (*it)->m_Partner = this;
         m_Flow = -(*it)->m_Flow;
+        if (m_Flow != 0.0)
+          source->setMayHoldFlow(true);
         break;
       }
   }

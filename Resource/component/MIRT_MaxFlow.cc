@@ -85,14 +85,20 @@ void MaximumFlowAlgorithm::buildArrays(bool reset) {
     if (!node->isEnabled()) {
       node->setIndex(-1);
       // Flow left on the edges of a node that is off must still go when a
-      // later run over the same network starts from scratch.
+      // later run over the same network starts from scratch; most such
+      // nodes were emptied by an earlier run and are passed over.
+      if (!node->mayHoldFlow())
+        continue;
       for (Edge* edge : node->getOutEdges())
         if (reset)
           edge->m_Flow = 0.0;
         else if (edge->m_Flow != 0.0)
           m_Stray.push_back(edge);
+      if (reset)
+        node->setMayHoldFlow(false);
       continue;
     }
+    node->setMayHoldFlow(true);
     node->setIndex((int) m_Nodes.size());
     m_Nodes.push_back(node);
   }

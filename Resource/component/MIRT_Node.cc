@@ -15,7 +15,7 @@ void eraseFirst(EdgeList& list, Edge* edge) {
 }
 }
 
-Node::Node(const NodeIdentity& identity) : m_Enabled(true), m_Visit(-1), m_Index(-1), m_Changes(0), m_Identity(identity) {}
+Node::Node(const NodeIdentity& identity) : m_Enabled(true), m_MayHoldFlow(false), m_Visit(-1), m_Index(-1), m_Changes(0), m_Identity(identity) {}
 
 Node::~Node() {
   noteChange();

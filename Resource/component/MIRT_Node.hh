@@ -55,6 +55,11 @@ public:
       ++*m_Changes;
   }
 
+  // Whether an out-edge may hold flow: set for every node a maximum flow
+  // runs over, cleared once a run from scratch has emptied them all.
+  bool mayHoldFlow() const { return m_MayHoldFlow; }
+  void setMayHoldFlow(bool may) { m_MayHoldFlow = may; }
+
   // Reserved to Edge's constructor.
   void addOutEdge(Edge* edge);
   void addInEdge(Edge* edge);
@@ -66,6 +71,7 @@ private:
   Node& operator=(const Node&) = delete;
 
   bool m_Enabled;
+  bool m_MayHoldFlow;
   int m_Visit;
   int m_Index;
   unsigned long* m_Changes;
