@@ -20,6 +20,9 @@ namespace MIRT {
 
 namespace {
 
+// A point of the network not looked up yet (getTimepoint gives -1 for none).
+const int UNREAD_POINT = -2;
+
 // The transaction's time bounds as ints; false for an emptied domain.
 bool timeBounds(const TransactionId& t, int& lb, int& ub) {
   const AbstractDomain& dom = t->time()->lastDomain();
@@ -517,14 +520,28 @@ void FlowProfile::noteOutsideChanges() {
   for (int pass = 0; pass < 2; ++pass) {
     OrderingCache& cache = pass == 0 ? m_orderings : m_orderedAt;
     // What needs no distance read first; the rest in the cache's order.
-    auto check = [&](const TransactionId& t1, const TransactionId& t2, Order cached, unsigned char& survives) {
+    // Each transaction's bounds and point are read once per sweep: nothing
+    // here changes a domain or the network.
+    auto read = [&](const TransactionId& t, OrderingCache::Point& point) {
+      if (point.read)
+        return;
+      point.read = true;
+      point.lb = -g_infiniteTime();
+      point.ub = g_infiniteTime();
+      timeBounds(t, point.lb, point.ub);
+      point.node = UNREAD_POINT;
+    };
+    auto check = [&](const TransactionId& t1, const TransactionId& t2, Order cached, unsigned char& survives,
+                     OrderingCache::Points& points) {
       // An entry kept by its order alone may stand on other distances.
       if (!boundsOnly || moved.count((const ConstrainedVariable*) t1->time()) != 0 ||
           moved.count((const ConstrainedVariable*) t2->time()) != 0)
         survives &= (unsigned char) ~SAME_DISTANCES;
-      int lb1 = -g_infiniteTime(), ub1 = g_infiniteTime(), lb2 = -g_infiniteTime(), ub2 = g_infiniteTime();
-      timeBounds(t1, lb1, ub1);
-      timeBounds(t2, lb2, ub2);
+      OrderingCache::Point& p1 = *points.at[0];
+      OrderingCache::Point& p2 = *points.at[1];
+      read(t1, p1);
+      read(t2, p2);
+      const int lb1 = p1.lb, ub1 = p1.ub, lb2 = p2.lb, ub2 = p2.ub;
       // The bounds alone order a pair in every solution: no need to ask the
       // network about an ordering they imply.
       const bool boundsBefore = ub1 <= lb2, boundsAfter = ub2 <= lb1;
@@ -539,10 +556,21 @@ void FlowProfile::noteOutsideChanges() {
       }
       if ((survives & needed) == needed || (survives & SAME_DISTANCES))
         return OrderingCache::STANDS;
+      // Told from the tightened arcs, no row of the network asked: such an
+      // answer comes from two points still in the network.
+      if (arcs.usable && (survives & FROM_NETWORK)) {
+        if (p1.node == UNREAD_POINT)
+          p1.node = temporal->getTimepoint(t1->time());
+        if (p2.node == UNREAD_POINT)
+          p2.node = temporal->getTimepoint(t2->time());
+        if (arcs.keepsAnswer(*temporal, p1.node, p2.node, cached))
+          return OrderingCache::STANDS;
+      }
       return OrderingCache::ASK;
     };
-    auto quick = [&](const TransactionId& t1, const TransactionId& t2, Order cached, unsigned char& survives) {
-      const OrderingCache::Verdict verdict = check(t1, t2, cached, survives);
+    auto quick = [&](const TransactionId& t1, const TransactionId& t2, Order cached, unsigned char& survives,
+                     OrderingCache::Points& points) {
+      const OrderingCache::Verdict verdict = check(t1, t2, cached, survives, points);
       // What the network no longer holds is answered from the bounds, and
       // checked always from now on.
       if (verdict == OrderingCache::STANDS && pointsLeft && (survives & FROM_NETWORK) &&
@@ -551,11 +579,7 @@ void FlowProfile::noteOutsideChanges() {
       return verdict;
     };
     auto keep = [&](const TransactionId& t1, const TransactionId& t2, Order cached, unsigned char& survives) {
-      bool unchanged;
-      if (arcs.usable && (survives & FROM_NETWORK) && arcs.keepsAnswer(*temporal, t1, t2, cached))
-        unchanged = true;
-      else
-        unchanged = computeOrdering(t1, t2, &survives) == cached;
+      const bool unchanged = computeOrdering(t1, t2, &survives) == cached;
       if (!unchanged) {
         int lb1 = -g_infiniteTime(), ub1 = g_infiniteTime(), lb2 = -g_infiniteTime(), ub2 = g_infiniteTime();
         timeBounds(t1, lb1, ub1);

@@ -10,16 +10,17 @@ const std::size_t FIRST_SIZE = 16;
 }
 
 OrderingCache::OrderingCache()
-  : m_slots(FIRST_SIZE, Slot{0, 0, UNKNOWN, SURVIVES_NOTHING}), m_slotEntries(FIRST_SIZE, NONE), m_size(0), m_mark(0) {}
+  : m_slots(FIRST_SIZE, Slot{0, 0, {NONE, NONE}, UNKNOWN, SURVIVES_NOTHING}), m_slotEntries(FIRST_SIZE, NONE), m_size(0), m_mark(0) {}
 
 std::size_t OrderingCache::home(const Transaction* first, const Transaction* second) const {
-  // A transaction's entries are asked one after the other, for each partner
-  // it meets: they share a window of 16 slots, a few cache lines.
-  std::uint64_t a = (std::uint64_t) (std::uintptr_t) first * 0x9E3779B97F4A7C15ull;
-  std::uint64_t b = (std::uint64_t) (std::uintptr_t) second * 0xBF58476D1CE4E5B9ull;
-  a ^= a >> 32;
-  b ^= b >> 29;
-  return (std::size_t) (a + (b & 15)) & (m_slots.size() - 1);
+  // Both addresses mixed in full: a transaction meets a hundred partners and
+  // more, and homes that follow one address alone pile its entries into one
+  // long run that every miss (each mirror look-up starts with one) walks.
+  std::uint64_t h = (std::uint64_t) (std::uintptr_t) first * 0x9E3779B97F4A7C15ull + (std::uintptr_t) second;
+  h = (h ^ (h >> 30)) * 0xBF58476D1CE4E5B9ull;
+  h = (h ^ (h >> 27)) * 0x94D049BB133111EBull;
+  h ^= h >> 31;
+  return (std::size_t) h & (m_slots.size() - 1);
 }
 
 const OrderingCache::Order* OrderingCache::find(const Transaction* first, const Transaction* second) const {
@@ -55,6 +56,7 @@ OrderingCache::Slot& OrderingCache::place(Transaction* first, Transaction* secon
   Entry& entry = m_entries[e];
   entry.slot = (std::uint32_t) i;
   entry.pos[0] = entry.pos[1] = NONE;
+  std::uint32_t number[2] = {NONE, NONE};
   entry.unchecked = NONE;
   entry.mark = 0;
   for (int side = 0; side < 2; ++side) {
@@ -64,14 +66,26 @@ OrderingCache::Slot& OrderingCache::place(Transaction* first, Transaction* secon
     auto found = m_members.find(t);
     if (found == m_members.end()) {
       const ConstrainedVariable* time = (const ConstrainedVariable*) t->time();
-      found = m_members.insert(std::make_pair((const Transaction*) t, Member{time, {}})).first;
+      std::uint32_t n;
+      if (m_freeNumbers.empty()) {
+        n = (std::uint32_t) m_points.size();
+        m_points.push_back(Point{false, 0, 0, -1});
+      }
+      else {
+        n = m_freeNumbers.back();
+        m_freeNumbers.pop_back();
+      }
+      found = m_members.insert(std::make_pair((const Transaction*) t, Member{time, {}, n})).first;
       m_byTime[time].push_back(t);
     }
+    number[side] = found->second.number;
     entry.pos[side] = (std::uint32_t) found->second.entries.size();
     found->second.entries.push_back(e);
   }
+  if (second == first)
+    number[1] = number[0];
   Slot& slot = m_slots[i];
-  slot = Slot{first, second, UNKNOWN, SURVIVES_NOTHING};
+  slot = Slot{first, second, {number[0], number[1]}, UNKNOWN, SURVIVES_NOTHING};
   m_slotEntries[i] = e;
   ++m_size;
   refile(e);
@@ -131,13 +145,13 @@ void OrderingCache::erase(std::size_t i) {
     m_entries[m_slotEntries[i]].slot = (std::uint32_t) i;
     i = j;
   }
-  m_slots[i] = Slot{0, 0, UNKNOWN, SURVIVES_NOTHING};
+  m_slots[i] = Slot{0, 0, {NONE, NONE}, UNKNOWN, SURVIVES_NOTHING};
   m_slotEntries[i] = NONE;
   --m_size;
 }
 
 void OrderingCache::grow() {
-  std::vector<Slot> old(m_slots.size() * 2, Slot{0, 0, UNKNOWN, SURVIVES_NOTHING});
+  std::vector<Slot> old(m_slots.size() * 2, Slot{0, 0, {NONE, NONE}, UNKNOWN, SURVIVES_NOTHING});
   std::vector<std::uint32_t> oldEntries(old.size(), NONE);
   old.swap(m_slots);
   oldEntries.swap(m_slotEntries);
@@ -174,6 +188,7 @@ void OrderingCache::forget(const Transaction* t) {
   same.erase(std::find(same.begin(), same.end(), t));
   if (same.empty())
     m_byTime.erase(found->second.time);
+  m_freeNumbers.push_back(found->second.number);
   m_members.erase(found);
 }
 
@@ -183,9 +198,11 @@ void OrderingCache::clear() {
   m_unchecked.clear();
   m_entries.clear();
   m_freeEntries.clear();
+  m_points.clear();
+  m_freeNumbers.clear();
   if (m_size == 0)
     return;
-  std::fill(m_slots.begin(), m_slots.end(), Slot{0, 0, UNKNOWN, SURVIVES_NOTHING});
+  std::fill(m_slots.begin(), m_slots.end(), Slot{0, 0, {NONE, NONE}, UNKNOWN, SURVIVES_NOTHING});
   std::fill(m_slotEntries.begin(), m_slotEntries.end(), NONE);
   m_size = 0;
 }
@@ -197,9 +214,7 @@ void OrderingCache::clear() {
 // at least ub(t2) - lb(t1) with the bounds as they are now, or through one of
 // the arcs between time points they made or tightened; the other paths are
 // as long as when the answer was read.
-bool TightenedArcs::keepsAnswer(TemporalPropagator& temporal, const TransactionId& t1, const TransactionId& t2,
-                                Order cached) {
-  const int n1 = temporal.getTimepoint(t1->time()), n2 = temporal.getTimepoint(t2->time());
+bool TightenedArcs::keepsAnswer(TemporalPropagator& temporal, int n1, int n2, Order cached) {
   if (n1 < 0 || n2 < 0 || n1 == n2)
     return false;
   if (!ready) {

@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <functional>
 #include <map>
+#include <type_traits>
 #include <utility>
 #include <vector>
 
@@ -75,12 +76,27 @@ public:
   void forget(const Transaction* t);
   std::size_t size() const { return m_size; }
   bool empty() const { return m_size == 0; }
+  // Scratch that a sweep keeps per transaction for its quick, so that what
+  // it reads of a transaction (its bounds, its point in the network) is read
+  // once per sweep, not once per entry: unread at the start of each sweep,
+  // and as quick left it at the transaction's later entries.
+  struct Point {
+    bool read;
+    int lb;
+    int ub;
+    int node;
+  };
+  // The scratch of an entry's first and second transaction (one and the
+  // same for a pair of a transaction with itself).
+  struct Points {
+    Point* at[2];
+  };
   // Calls keep(first, second, order, survives) on every entry, which may
   // update survives, and drops those it answers false for.
   template <class Keep>
   void retain(Keep keep);
   // What quick(first, second, order, survives) can tell of an entry without
-  // asking the network.
+  // asking the network; a quick may take a Points& as a fifth argument.
   enum Verdict { STANDS, MOVED, ASK };
   // As retain(keep), but only for the entries quick answers ASK for, taken
   // first in the order of the pairs' addresses: the others are kept or
@@ -95,11 +111,19 @@ public:
 
 private:
   static constexpr std::uint32_t NONE = ~std::uint32_t(0);
+  // With its transactions' numbers, so that a sweep finds their scratch
+  // without reading the entry.
   struct Slot {
     Transaction* first;
     Transaction* second;
+    std::uint32_t number[2];
     Order order;
     unsigned char survives;
+  };
+  struct Member {
+    const ConstrainedVariable* time;
+    std::vector<std::uint32_t> entries;
+    std::uint32_t number;  // in m_points
   };
   // Where an entry's slot lies and where it is listed: pos[0] in its first
   // transaction's list, pos[1] in its second's (NONE for a pair of one
@@ -109,10 +133,6 @@ private:
     std::uint32_t pos[2];
     std::uint32_t unchecked;
     std::uint32_t mark;
-  };
-  struct Member {
-    const ConstrainedVariable* time;
-    std::vector<std::uint32_t> entries;
   };
   std::size_t home(const Transaction* first, const Transaction* second) const;
   void grow();
@@ -141,6 +161,9 @@ private:
   std::map<const ConstrainedVariable*, std::vector<const Transaction*>> m_byTime;
   // Entries not read from the network.
   std::vector<std::uint32_t> m_unchecked;
+  // Each member's sweep scratch, by its number; the numbers of members gone.
+  std::vector<Point> m_points;
+  std::vector<std::uint32_t> m_freeNumbers;
   std::uint32_t m_mark;
 };
 
@@ -162,7 +185,8 @@ struct TightenedArcs : public TransactionOrdering {
   std::vector<Arc> arcs;
   // Whether the answer cached for (t1, t2), read from the network before
   // these arcs were tightened, stands; only when usable.
-  bool keepsAnswer(TemporalPropagator& temporal, const TransactionId& t1, const TransactionId& t2, Order cached);
+  // n1, n2: the two times' points in the network (-1 for none).
+  bool keepsAnswer(TemporalPropagator& temporal, int n1, int n2, Order cached);
 };
 
 template <class Keep>
@@ -216,10 +240,18 @@ void OrderingCache::sweep(std::vector<std::uint32_t>& slots, Quick quick, Keep k
   // point after the other, as its row cache prefers. Each entry is updated
   // where it lies; the dropped ones go last, as erasing moves slots.
   std::vector<std::uint32_t> asked, dropped;
+  for (Point& point : m_points)
+    point.read = false;
   for (std::uint32_t i : slots) {
     Slot& slot = m_slots[i];
     const bool network = (slot.survives & FROM_NETWORK) != 0;
-    const Verdict verdict = quick(slot.first->getId(), slot.second->getId(), slot.order, slot.survives);
+    Points points{{&m_points[slot.number[0]], &m_points[slot.number[1]]}};
+    Verdict verdict;
+    if constexpr (std::is_invocable<Quick&, const TransactionId&, const TransactionId&, Order, unsigned char&,
+                                    Points&>::value)
+      verdict = quick(slot.first->getId(), slot.second->getId(), slot.order, slot.survives, points);
+    else
+      verdict = quick(slot.first->getId(), slot.second->getId(), slot.order, slot.survives);
     if (network != ((slot.survives & FROM_NETWORK) != 0))
       refile(m_slotEntries[i]);
     if (verdict == ASK)

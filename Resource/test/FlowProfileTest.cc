@@ -887,6 +887,69 @@ TEST(FlowProfile, OrderingCacheVisitsTheEntriesAroundMovedTimes) {
   }
 }
 
+// The per-transaction scratch a sweep hands its quick: within one sweep each
+// transaction (the two of a pair, or the one of a pair with itself) has its
+// own, unread at its first entry and as quick left it at its later ones;
+// every sweep, whole or around times, starts unread again, whatever puts,
+// drops and forgets came between.
+TEST(FlowProfile, OrderingCachePointsAreOnePerTransactionAndSweep) {
+  typedef TestFlowProfile::OrderingCache Cache;
+  typedef std::pair<TransactionId, TransactionId> Key;
+  ProfileWorld w;
+  std::vector<TransactionId> pool;
+  for (int i = 0; i < 12; ++i)
+    pool.push_back(w.make(0, 10));
+  for (int seed = 1; seed <= 8; ++seed) {
+    std::mt19937 rng(seed);
+    Cache cache;
+    std::string failure;
+    int sweeps = 0;
+    for (int step = 0; step < 200 && failure.empty(); ++step) {
+      const int op = (int) (rng() % 10);
+      if (op < 6) {
+        const TransactionId a = pool[rng() % pool.size()], b = pool[rng() % pool.size()];
+        cache.put(Key(a, b), (FlowProfile::Order) (rng() % 4), (unsigned char) (rng() % 16));
+      }
+      else if (op < 7)
+        cache.forget((Transaction*) pool[rng() % pool.size()]);
+      else {
+        std::map<TransactionId, Cache::Point*> scratch;
+        auto quick = [&](const TransactionId& x, const TransactionId& y, FlowProfile::Order, unsigned char&,
+                         Cache::Points& points) {
+          for (int side = 0; side < 2; ++side) {
+            const TransactionId& t = side == 0 ? x : y;
+            const int mine = (int) (std::find(pool.begin(), pool.end(), t) - pool.begin());
+            auto seen = scratch.insert(std::make_pair(t, points.at[side]));
+            if (seen.first->second != points.at[side])
+              failure = "two scratches for one transaction";
+            else if (points.at[side]->read != !seen.second || (!seen.second && points.at[side]->node != mine))
+              failure = "a scratch not as the sweep left it";
+            points.at[side]->read = true;
+            points.at[side]->node = mine;
+          }
+          const unsigned int verdict = rng() % 8;
+          return verdict == 0 ? Cache::MOVED : verdict == 1 ? Cache::ASK : Cache::STANDS;
+        };
+        auto keep = [&](const TransactionId&, const TransactionId&, FlowProfile::Order, unsigned char&) {
+          return rng() % 2 == 0;
+        };
+        if (op < 9)
+          cache.retain(quick, keep);
+        else
+          cache.retainAround({(const ConstrainedVariable*) pool[rng() % pool.size()]->time()}, quick, keep);
+        sweeps += !scratch.empty();
+        std::set<Cache::Point*> distinct;
+        for (const auto& s : scratch)
+          distinct.insert(s.second);
+        if (distinct.size() != scratch.size())
+          failure = "transactions sharing a scratch";
+      }
+    }
+    ASSERT_EQ("", failure) << "seed " << seed;
+    EXPECT_GT(sweeps, 10);
+  }
+}
+
 // Orderings that come and go through time points outside the profile reach
 // no change handler: after every recompute each cached answer, and every
 // answer asked through the cache, must still be what the network says.
