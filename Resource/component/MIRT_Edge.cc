@@ -23,16 +23,20 @@ Edge::Edge(Node* source, Node* target, double capacity, bool enabled)
         m_Partner = *it;
         (*it)->m_Partner = this;
         m_Flow = -(*it)->m_Flow;
+        if (m_Flow != 0.0)
+          source->setMayHoldFlow(true);
         break;
       }
   }
   source->addOutEdge(this);
   target->addInEdge(this);
+  source->noteChange();
 }
 
 Edge::~Edge() {
   if (m_Partner != 0)
     m_Partner->m_Partner = 0;
+  m_Source->noteChange();
 }
 
 double Edge::getMaxCapacity() {

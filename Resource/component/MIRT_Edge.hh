@@ -31,8 +31,16 @@ public:
   void setCapacity(double capacity) { m_Capacity = capacity; }
   Node* getSource() const { return m_Source; }
   Node* getTarget() const { return m_Target; }
-  void setEnabled() { m_Enabled = true; }
-  void setDisabled() { m_Enabled = false; }
+  void setEnabled() {
+    if (!m_Enabled)
+      m_Source->noteChange();
+    m_Enabled = true;
+  }
+  void setDisabled() {
+    if (m_Enabled)
+      m_Source->noteChange();
+    m_Enabled = false;
+  }
   // Asked for every edge a maximum flow or a walk passes over: kept inline.
   bool isEnabled() const { return m_Enabled && m_Target->isEnabled(); }
   // The edge's own flag, whatever its target's state.

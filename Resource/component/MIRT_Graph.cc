@@ -5,7 +5,7 @@
 namespace KORVAN {
 namespace MIRT {
 
-Graph::Graph() {}
+Graph::Graph() : m_Changes(0) {}
 
 Graph::~Graph() {
   for (NodeMap::iterator it = m_Nodes.begin(); it != m_Nodes.end(); ++it)
@@ -23,6 +23,8 @@ Node* Graph::createNode(const TransactionId& t, bool enabled) {
   Node* node = getNode(t);
   if (node == 0) {
     node = new Node(t);
+    node->setChangeCounter(&m_Changes);
+    ++m_Changes;
     m_Nodes.insert(std::make_pair(t, node));
     m_byIdentity.insert(std::make_pair(t, node));
   }

@@ -34,6 +34,8 @@ public:
   // counts as enabled when its source is visited (key order).
   void setDisabled();
   const NodeMap& getNodes() const { return m_Nodes; }
+  // Grows with every node or edge made, removed, switched on or off.
+  unsigned long getChanges() const { return m_Changes; }
 
 private:
   Graph(const Graph&) = delete;
@@ -41,6 +43,7 @@ private:
 
   Edge* createEdge(Node* source, Node* target, double capacity, bool enabled);
 
+  unsigned long m_Changes;
   NodeMap m_Nodes;
   // The same nodes by address, for the look-ups of every edge made.
   std::unordered_map<TransactionId, Node*, TransactionIdHash> m_byIdentity;

@@ -25,7 +25,7 @@ const long NO_LABEL = 2147483647L;
 
 MaximumFlowAlgorithm::MaximumFlowAlgorithm(Graph* g, Node* source, Node* sink)
   : m_Graph(g), m_Source(source), m_Sink(sink), m_SourceIndex(-1), m_SinkIndex(-1), m_ListHead(-1),
-    m_Listed(0), m_Work(0) {
+    m_Listed(0), m_Work(0), m_Built(false), m_BuiltAt(0) {
   check_error(g != 0, "Null not allowed as input for g");
   check_error(source != 0, "Null not allowed as input for source");
   check_error(sink != 0, "Null not allowed as input for sink");
@@ -47,50 +47,13 @@ void MaximumFlowAlgorithm::initializePre(bool reset) {
   checkError(m_Source->isEnabled(), "Source '" << *m_Source << "' is not enabled.");
   checkError(m_Sink->isEnabled(), "Sink '" << *m_Sink << "' is not enabled.");
 
-  const NodeMap& nodes = m_Graph->getNodes();
-  m_Nodes.clear();
-  for (NodeMap::const_iterator it = nodes.begin(); it != nodes.end(); ++it) {
-    Node* node = it->second;
-    if (reset) {
-      const EdgeList& out = node->getOutEdges();
-      for (EdgeList::const_iterator edgeIt = out.begin(); edgeIt != out.end(); ++edgeIt)
-        (*edgeIt)->m_Flow = 0.0;
-    }
-    if (!node->isEnabled()) {
-      node->setIndex(-1);
-      continue;
-    }
-    node->setIndex((int) m_Nodes.size());
-    m_Nodes.push_back(node);
-  }
+  // Two runs in a row over the same network (a resumed run, then one from
+  // scratch) are common: the arrays of the first serve the second.
+  if (m_Built && m_BuiltAt == m_Graph->getChanges())
+    reuseArrays(reset);
+  else
+    buildArrays(reset);
   const int n = (int) m_Nodes.size();
-  m_SourceIndex = m_Source->getIndex();
-  m_SinkIndex = m_Sink->getIndex();
-
-  m_FirstArc.assign(n + 1, 0);
-  m_Arcs.clear();
-  m_Head.clear();
-  for (int i = 0; i < n; ++i) {
-    m_FirstArc[i] = (int) m_Arcs.size();
-    const EdgeList& out = m_Nodes[i]->getOutEdges();
-    for (EdgeList::const_iterator edgeIt = out.begin(); edgeIt != out.end(); ++edgeIt) {
-      Edge* edge = *edgeIt;
-      if (!edge->isEnabled())
-        continue;
-      Edge* partner = edge->m_Partner;
-      if (partner == 0 || !partner->isEnabled()) {
-        if (reset)
-          checkError(0 != m_Graph->getEdge( edge->getTarget(), edge->getSource() ) && m_Graph->getEdge( edge->getTarget(), edge->getSource() )->isEnabled(),
-                     "No (enabled) reverse edge for edge '" << *edge << "'");
-        // An opposite edge that is not this edge's partner (two edges made
-        // for the same pair outside the graph): the edge carries nothing.
-        continue;
-      }
-      m_Arcs.push_back(edge);
-      m_Head.push_back(edge->getTarget()->getIndex());
-    }
-  }
-  m_FirstArc[n] = (int) m_Arcs.size();
   m_Excess.assign(n, 0.0);
   m_Cursor.assign(m_FirstArc.begin(), m_FirstArc.end() - 1);
   m_Listed = n - 2;
@@ -102,7 +65,101 @@ void MaximumFlowAlgorithm::initializePre(bool reset) {
     m_Excess.assign(n, 0.0);
   }
   saturateSource();
-  globalRelabel();
+  // With no excess anywhere there is nothing to discharge, and exact labels
+  // would cost a walk over the whole network for nothing.
+  for (int u = 0; u < n; ++u)
+    if (!isTerminal(u) && m_Excess[u] > 0.0) {
+      globalRelabel();
+      return;
+    }
+  m_ListHead = -1;
+}
+
+void MaximumFlowAlgorithm::buildArrays(bool reset) {
+  const NodeMap& nodes = m_Graph->getNodes();
+  m_Built = false;
+  m_Nodes.clear();
+  m_Stray.clear();
+  for (NodeMap::const_iterator it = nodes.begin(); it != nodes.end(); ++it) {
+    Node* node = it->second;
+    if (!node->isEnabled()) {
+      node->setIndex(-1);
+      // Flow left on the edges of a node that is off must still go when a
+      // later run over the same network starts from scratch; most such
+      // nodes were emptied by an earlier run and are passed over.
+      if (!node->mayHoldFlow())
+        continue;
+      for (Edge* edge : node->getOutEdges())
+        if (reset)
+          edge->m_Flow = 0.0;
+        else if (edge->m_Flow != 0.0)
+          m_Stray.push_back(edge);
+      if (reset)
+        node->setMayHoldFlow(false);
+      continue;
+    }
+    node->setMayHoldFlow(true);
+    node->setIndex((int) m_Nodes.size());
+    m_Nodes.push_back(node);
+  }
+  const int n = (int) m_Nodes.size();
+  m_SourceIndex = m_Source->getIndex();
+  m_SinkIndex = m_Sink->getIndex();
+
+  m_FirstArc.assign(n + 1, 0);
+  m_Arcs.clear();
+  m_Head.clear();
+  m_Unpaired.clear();
+  for (int i = 0; i < n; ++i) {
+    m_FirstArc[i] = (int) m_Arcs.size();
+    const EdgeList& out = m_Nodes[i]->getOutEdges();
+    for (EdgeList::const_iterator edgeIt = out.begin(); edgeIt != out.end(); ++edgeIt) {
+      Edge* edge = *edgeIt;
+      // One walk over the edges both clears and sorts them.
+      if (reset)
+        edge->m_Flow = 0.0;
+      if (!edge->isEnabled()) {
+        if (!reset && edge->m_Flow != 0.0)
+          m_Stray.push_back(edge);
+        continue;
+      }
+      Edge* partner = edge->m_Partner;
+      if (partner == 0 || !partner->isEnabled()) {
+        m_Unpaired.push_back(edge);
+        checkUnpaired(edge, reset);
+        if (!reset && edge->m_Flow != 0.0)
+          m_Stray.push_back(edge);
+        continue;
+      }
+      m_Arcs.push_back(edge);
+      m_Head.push_back(edge->getTarget()->getIndex());
+    }
+  }
+  m_FirstArc[n] = (int) m_Arcs.size();
+  m_Built = true;
+  m_BuiltAt = m_Graph->getChanges();
+}
+
+void MaximumFlowAlgorithm::reuseArrays(bool reset) {
+  for (std::size_t i = 0; i < m_Nodes.size(); ++i)
+    m_Nodes[i]->setIndex((int) i);
+  if (!reset)
+    return;
+  for (Edge* edge : m_Arcs)
+    edge->m_Flow = 0.0;
+  for (Edge* edge : m_Stray)
+    edge->m_Flow = 0.0;
+  m_Stray.clear();
+  for (Edge* edge : m_Unpaired)
+    checkUnpaired(edge, true);
+}
+
+void MaximumFlowAlgorithm::checkUnpaired(Edge* edge, bool reset) const {
+  if (reset)
+    checkError(0 != m_Graph->getEdge( edge->getTarget(), edge->getSource() ) && m_Graph->getEdge( edge->getTarget(), edge->getSource() )->isEnabled(),
+               "No (enabled) reverse edge for edge '" << *edge << "'");
+  // An opposite edge that is not this edge's partner (two edges made for
+  // the same pair outside the graph): the edge carries nothing.
 }
 
 bool MaximumFlowAlgorithm::repair() {

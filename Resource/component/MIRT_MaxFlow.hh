@@ -43,6 +43,9 @@ private:
   MaximumFlowAlgorithm& operator=(const MaximumFlowAlgorithm&) = delete;
 
   void initializePre(bool reset);
+  void buildArrays(bool reset);
+  void reuseArrays(bool reset);
+  void checkUnpaired(Edge* edge, bool reset) const;
   // Brings a flow left by an earlier run and changed since back to a
   // preflow of the present network; false when it cannot.
   bool repair();
@@ -80,6 +83,13 @@ private:
   int m_Listed;
   // Relabelling work since exact labels were last taken.
   long m_Work;
+  // The arrays above stay valid while the graph's change count stays at
+  // m_BuiltAt. Edges outside them that may hold flow, and enabled edges
+  // without an enabled partner, are kept for a later run from scratch.
+  bool m_Built;
+  unsigned long m_BuiltAt;
+  std::vector<Edge*> m_Stray;
+  std::vector<Edge*> m_Unpaired;
 };
 
 }

@@ -15,9 +15,10 @@ void eraseFirst(EdgeList& list, Edge* edge) {
 }
 }
 
-Node::Node(const NodeIdentity& identity) : m_Enabled(true), m_Visit(-1), m_Index(-1), m_Identity(identity) {}
+Node::Node(const NodeIdentity& identity) : m_Enabled(true), m_MayHoldFlow(false), m_Visit(-1), m_Index(-1), m_Changes(0), m_Identity(identity) {}
 
 Node::~Node() {
+  noteChange();
   // Each edge leaves the list at its other end before it goes, so that no
   // list ever holds a deleted edge.
   for (EdgeList::iterator it = m_OutEdges.begin(); it != m_OutEdges.end(); ++it) {

@@ -24,8 +24,16 @@ public:
   const NodeIdentity& getIdentity() const { return m_Identity; }
 
   bool isEnabled() const { return m_Enabled; }
-  void setEnabled() { m_Enabled = true; }
-  void setDisabled() { m_Enabled = false; }
+  void setEnabled() {
+    if (!m_Enabled)
+      noteChange();
+    m_Enabled = true;
+  }
+  void setDisabled() {
+    if (m_Enabled)
+      noteChange();
+    m_Enabled = false;
+  }
 
   const EdgeList& getOutEdges() const { return m_OutEdges; }
   const EdgeList& getInEdges() const { return m_InEdges; }
@@ -38,6 +46,20 @@ public:
   int getIndex() const { return m_Index; }
   void setIndex(int index) { m_Index = index; }
 
+  // Counts, in the owning graph, every change to which nodes and edges are
+  // on and how they are linked, so that a maximum flow can tell whether the
+  // arrays of its last run still describe the graph.
+  void setChangeCounter(unsigned long* counter) { m_Changes = counter; }
+  void noteChange() {
+    if (m_Changes != 0)
+      ++*m_Changes;
+  }
+
+  // Whether an out-edge may hold flow: set for every node a maximum flow
+  // runs over, cleared once a run from scratch has emptied them all.
+  bool mayHoldFlow() const { return m_MayHoldFlow; }
+  void setMayHoldFlow(bool may) { m_MayHoldFlow = may; }
+
   // Reserved to Edge's constructor.
   void addOutEdge(Edge* edge);
   void addInEdge(Edge* edge);
@@ -49,8 +71,10 @@ private:
   Node& operator=(const Node&) = delete;
 
   bool m_Enabled;
+  bool m_MayHoldFlow;
   int m_Visit;
   int m_Index;
+  unsigned long* m_Changes;
   NodeIdentity m_Identity;
   EdgeList m_InEdges;
   EdgeList m_OutEdges;

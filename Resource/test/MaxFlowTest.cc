@@ -442,3 +442,99 @@ TEST(MaximumFlow, ResumedAgainstReference) {
     }
   }
 }
+
+// One algorithm kept over a random sequence of changes (edges and nodes
+// switched off and on, nodes deleted, arcs added, flow handed back) and of
+// runs, resumed or from scratch and often back to back over an unchanged
+// network: every run is a maximum flow, and a run from scratch leaves no flow
+// outside the part of the network it ran over. KORVAN_FLOW_ROUNDS sets the
+// number of networks.
+TEST(MaximumFlow, KeptOverChangesAndRepeatedRuns) {
+  const int rounds = roundsFromEnvironment(1500);
+  for (int round = 0; round < rounds; ++round) {
+    std::mt19937 rng(104729u * (unsigned) round + 3u);
+    const int size = 3 + (int) (rng() % 9);
+    Names n(size);
+    Graph g;
+    for (int i = 0; i < size; ++i)
+      g.createNode(n[i], true);
+    const int s = 0, t = 1;
+    for (int u = 0; u < size; ++u)
+      for (int v = 0; v < size; ++v)
+        if (u != v && v != s && u != t && rng() % 3 == 0)
+          arc(g, n, u, v, (u != s && rng() % 8 == 0) ? Edge::getMaxCapacity() : (double) (rng() % 9));
+    Node* source = g.getNode(n[s]);
+    Node* sink = g.getNode(n[t]);
+    MaximumFlowAlgorithm mf(&g, source, sink);
+    std::vector<bool> removed(size, false);
+    std::string story = "round " + std::to_string(round) + ":";
+    for (int step = 0; step < 14; ++step) {
+      const int x = 2 + (int) (rng() % (size - 2));
+      Node* node = removed[x] ? 0 : g.getNode(n[x]);
+      const unsigned what = rng() % 9;
+      if (what < 3) {
+        const bool reset = what == 0;
+        mf.execute(reset);
+        story += reset ? " scratch" : " resume";
+        expectMaximum(g, mf, source, sink, story);
+        if (::testing::Test::HasFailure())
+          return;
+        if (reset)
+          for (NodeMap::const_iterator it = g.getNodes().begin(); it != g.getNodes().end(); ++it)
+            for (Edge* e : it->second->getOutEdges())
+              if (!it->second->isEnabled() || !e->isEnabled())
+                ASSERT_EQ(0.0, mf.getFlow(e)) << *e << " after " << story;
+        continue;
+      }
+      if (node == 0)
+        continue;
+      switch (what) {
+      case 3:
+        if (node->isEnabled()) {
+          mf.pushFlowBack(node);
+          node->setDisabled();
+          story += " off(" + std::to_string(x) + ")";
+        }
+        break;
+      case 4:
+        node->setEnabled();
+        story += " on(" + std::to_string(x) + ")";
+        break;
+      case 5:
+        g.removeNode(n[x]);
+        removed[x] = true;
+        story += " delete(" + std::to_string(x) + ")";
+        break;
+      case 6:
+      case 7:
+        if (!node->getOutEdges().empty()) {
+          // An edge and its partner together, as a withdrawn ordering.
+          Edge* e = node->getOutEdges()[rng() % node->getOutEdges().size()];
+          const bool on = what == 6;
+          if (on)
+            e->setEnabled();
+          else
+            e->setDisabled();
+          if (e->getPartner() != 0) {
+            if (on)
+              e->getPartner()->setEnabled();
+            else
+              e->getPartner()->setDisabled();
+          }
+          story += std::string(on ? " edge on(" : " edge off(") + std::to_string(x) + ")";
+        }
+        break;
+      default: {
+        const int y = 1 + (int) (rng() % (size - 1));
+        if (y != x && !removed[y]) {
+          arc(g, n, x, y, (double) (rng() % 9));
+          // Made again, the ordering comes back both ways.
+          g.getEdge(g.getNode(n[y]), node)->setEnabled();
+          story += " arc(" + std::to_string(x) + "," + std::to_string(y) + ")";
+        }
+        break;
+      }
+      }
+    }
+  }
+}
