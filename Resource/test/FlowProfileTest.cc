@@ -478,10 +478,14 @@ void bruteForceLevels(ProfileWorld& w, const std::vector<TransactionId>& ts, int
 // Over random changes the flow profiles give the brute-force envelope and
 // the timetable envelope contains it. Time windows narrowed and relaxed move
 // transactions back and forth; a pass stopped by its detector must be
-// finished by the next one.
+// finished by the next one. KORVAN_BRUTE_SEED and KORVAN_BRUTE_ROUNDS draw
+// other or more plans for a soak.
 TEST(FlowProfile, RandomChangesAgainstBruteForce) {
-  std::mt19937 rng(7);
-  for (int round = 0; round < 40; ++round) {
+  const char* seedText = std::getenv("KORVAN_BRUTE_SEED");
+  const char* roundsText = std::getenv("KORVAN_BRUTE_ROUNDS");
+  std::mt19937 rng(seedText != nullptr ? (unsigned) std::atoi(seedText) : 7u);
+  const int rounds = roundsText != nullptr && std::atoi(roundsText) > 0 ? std::atoi(roundsText) : 40;
+  for (int round = 0; round < rounds; ++round) {
     ProfileWorld w;
     RecordingDetector d1, d2, d3;
     const double initLb = (double) (rng() % 5), initUb = initLb + (double) (rng() % 3);
@@ -899,7 +903,8 @@ TEST(FlowProfile, OrderingCachePointsAreOnePerTransactionAndSweep) {
   std::vector<TransactionId> pool;
   for (int i = 0; i < 12; ++i)
     pool.push_back(w.make(0, 10));
-  for (int seed = 1; seed <= 8; ++seed) {
+  const int seeds = std::getenv("KORVAN_CACHE_POINT_SEEDS") ? std::atoi(std::getenv("KORVAN_CACHE_POINT_SEEDS")) : 8;
+  for (int seed = 1; seed <= seeds; ++seed) {
     std::mt19937 rng(seed);
     Cache cache;
     std::string failure;

@@ -14,6 +14,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstdlib>
 #include <dirent.h>
 #include <memory>
 #include <random>
@@ -23,9 +24,15 @@
 using namespace KORVAN;
 using namespace KORVAN::MIRT;
 
+// KORVAN_PSPLIB_SET (j30 by default), KORVAN_PSPLIB_FILES (3) and KORVAN_PSPLIB_SEED (30) take
+// other or more instances and orderings, for a soak.
 TEST(FlowProfile, PsplibJ30EndToEnd) {
+  auto env = [](const char* name, const char* otherwise) {
+    const char* text = std::getenv(name);
+    return std::string(text != nullptr && *text != '\0' ? text : otherwise);
+  };
   std::vector<std::string> files;
-  const std::string J30 = RCPSP::dataRoot() + "/psplib/j30";
+  const std::string J30 = RCPSP::dataRoot() + "/psplib/" + env("KORVAN_PSPLIB_SET", "j30");
   if (DIR* dir = opendir(J30.c_str())) {
     while (dirent* e = readdir(dir))
       if (std::string(e->d_name).find(".sm") != std::string::npos)
@@ -35,9 +42,9 @@ TEST(FlowProfile, PsplibJ30EndToEnd) {
   if (files.empty())
     GTEST_SKIP() << "no PSPLIB j30 instances in " << J30;
   std::sort(files.begin(), files.end());
-  files.resize(std::min<size_t>(files.size(), 3));
+  files.resize(std::min<size_t>(files.size(), (size_t) std::max(1, std::atoi(env("KORVAN_PSPLIB_FILES", "3").c_str()))));
 
-  std::mt19937 rng(30);
+  std::mt19937 rng((unsigned) std::atoi(env("KORVAN_PSPLIB_SEED", "30").c_str()));
   for (const std::string& file : files) {
     const RCPSP::Problem inst = RCPSP::readSm(file);
     const int jobs = (int) inst.activities.size();

@@ -83,11 +83,15 @@ TEST(TemporalNetwork, Errors) {
 
 // Random networks: additions, tightenings, loosenings and removals, each compared with
 // Floyd-Warshall, including the set of points reported as changed.
+// KORVAN_TN_SEED and KORVAN_TN_ROUNDS draw other or more networks for a soak.
 TEST(TemporalNetwork, RandomAgainstFloydWarshall) {
-  std::mt19937 rng(12345);
+  const char* seedText = std::getenv("KORVAN_TN_SEED");
+  const char* roundsText = std::getenv("KORVAN_TN_ROUNDS");
+  std::mt19937 rng(seedText != nullptr ? (unsigned) std::atoi(seedText) : 12345u);
+  const int rounds = roundsText != nullptr && std::atoi(roundsText) > 0 ? std::atoi(roundsText) : 40;
   Distances d, before, snapshot;
   int inconsistentSeen = 0, recoveredSeen = 0, onlyLoosened = 0, onlyTightened = 0, boundsOnlySeen = 0;
-  for (int round = 0; round < 40; ++round) {
+  for (int round = 0; round < rounds; ++round) {
     TemporalNetwork tn;
     Reference ref;
     ref.nodes.push_back(TemporalNetwork::getOrigin());
