@@ -482,8 +482,9 @@ TEST(MaximumFlow, KeptOverChangesAndRepeatedRuns) {
         if (reset)
           for (NodeMap::const_iterator it = g.getNodes().begin(); it != g.getNodes().end(); ++it)
             for (Edge* e : it->second->getOutEdges())
-              if (!it->second->isEnabled() || !e->isEnabled())
+              if (!it->second->isEnabled() || !e->isEnabled()) {
                 ASSERT_EQ(0.0, mf.getFlow(e)) << *e << " after " << story;
+              }
         continue;
       }
       if (node == 0)
