@@ -527,6 +527,13 @@ Verdict decide(const PlanDatabaseId& db, SOLVERS::Solver& solver, bool solved, b
   // Under a step limit the engine's propagation is bounded too; one cut leaves no fixed point to judge.
   const ConstraintEngineId& ce = db->getConstraintEngine();
   if (status == SOLVERS::Solver::STEP_LIMIT || ce->propagationCut()) {
+    // The plan printed is the search's state when it stopped: a reader must not take it for a plan.
+    if (!consistent)
+      verdict.problems.push_back("the search stopped before undoing its last decision, which left the plan "
+                                 "inconsistent: the bounds printed are not a plan");
+    else if (ce->propagationCut())
+      verdict.problems.push_back("the search stopped in the middle of a propagation: the bounds printed are as far "
+                                 "as it got");
     verdict.result = "LIMIT REACHED (step limit " + std::to_string(solver.getMaxSteps()) + ")";
     return verdict;
   }
