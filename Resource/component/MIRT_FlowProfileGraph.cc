@@ -204,22 +204,19 @@ void FlowProfileGraph::bypass(const TransactionId& t) {
     return;
   m_before.clear();
   m_after.clear();
-  const EdgeList& out = node->getOutEdges();
-  for (EdgeList::const_iterator it = out.begin(); it != out.end(); ++it) {
-    Node* target = (*it)->getTarget();
-    if ((*it)->isFlagged() && (*it)->getCapacity() == Edge::getMaxCapacity() && target != m_source &&
-        target != m_sink && target != node && target->isEnabled())
-      m_before.push_back(target);
-  }
+  // A transaction partner joined by an ordering edge that is still in the network.
+  const auto partner = [&](const Edge* edge, Node* other) {
+    return edge->isFlagged() && edge->getCapacity() == Edge::getMaxCapacity() && other != m_source &&
+           other != m_sink && other != node && other->isEnabled();
+  };
+  for (Edge* edge : node->getOutEdges())
+    if (partner(edge, edge->getTarget()))
+      m_before.push_back(edge->getTarget());
   if (m_before.empty())
     return;
-  const EdgeList& in = node->getInEdges();
-  for (EdgeList::const_iterator it = in.begin(); it != in.end(); ++it) {
-    Node* source = (*it)->getSource();
-    if ((*it)->isFlagged() && (*it)->getCapacity() == Edge::getMaxCapacity() && source != m_source &&
-        source != m_sink && source != node && source->isEnabled())
-      m_after.push_back(source);
-  }
+  for (Edge* edge : node->getInEdges())
+    if (partner(edge, edge->getSource()))
+      m_after.push_back(edge->getSource());
   for (std::vector<Node*>::const_iterator x = m_after.begin(); x != m_after.end(); ++x)
     for (std::vector<Node*>::const_iterator y = m_before.begin(); y != m_before.end(); ++y)
       if (*x != *y)
