@@ -9,6 +9,7 @@
 #include <gtest/gtest.h>
 
 #include "Resource/base/Limits.hh"
+#include "Resource/test/TestHelpers.hh"
 #include "Resource/test/InstantTestSupport.hh"
 #include "Resource/test/ResourceTestSupport.hh"
 #include "Utils/base/Utils.hh"
@@ -217,10 +218,6 @@ TEST(DecimalLimits, InstantBasedResource) {
   }
 }
 
-int envInt(const char* name, int fallback) {
-  const char* text = std::getenv(name);
-  return text == nullptr ? fallback : std::atoi(text);
-}
 
 // A plan in tenths: a reservoir (ranged events) or a reusable (fixed uses),
 // then steps that order, unorder, add and remove.

@@ -3,6 +3,7 @@
 // flow profiles with a brute-force envelope and with the timetable profile.
 
 #include "Resource/component/MIRT_FlowProfile.hh"
+#include "Resource/test/TestHelpers.hh"
 #include "Resource/component/MIRT_IncrementalFlowProfile.hh"
 #include "Resource/component/MIRT_TimetableProfile.hh"
 #include "Resource/test/ProfileTestSupport.hh"
@@ -173,7 +174,7 @@ TEST(FlowProfileGraph, NearestPartnerOfAChainAndItsBypass) {
 // domains are drawn apart from the order, as they may be looser or tighter
 // than what the temporal network implies.
 TEST(FlowProfileGraph, NearestOrderingsAgreeWithEveryPair) {
-  const int seeds = std::getenv("KORVAN_NEAREST_SEEDS") ? std::atoi(std::getenv("KORVAN_NEAREST_SEEDS")) : 150;
+  const int seeds = envInt("KORVAN_NEAREST_SEEDS", 150);
   for (int seed = 1; seed <= seeds; ++seed) {
     std::mt19937 rng((unsigned) seed * 7919u + 17u);
     auto uniform = [&](int lo, int hi) { return std::uniform_int_distribution<int>(lo, hi)(rng); };
@@ -719,7 +720,7 @@ TEST(FlowProfile, OrderingCacheAgreesWithAnOrderedMap) {
   std::vector<TransactionId> pool;
   for (int i = 0; i < 60; ++i)
     pool.push_back(w.make(0, 10));
-  const int seeds = std::getenv("KORVAN_CACHE_SEEDS") ? std::atoi(std::getenv("KORVAN_CACHE_SEEDS")) : 40;
+  const int seeds = envInt("KORVAN_CACHE_SEEDS", 40);
   for (int seed = 1; seed <= seeds; ++seed) {
     std::mt19937 rng(seed);
     Cache cache;
@@ -803,7 +804,7 @@ TEST(FlowProfile, OrderingCacheVisitsTheEntriesAroundMovedTimes) {
     sharing.emplace_back(new Transaction(pool[i]->time(), pool[i]->quantity(), false));
     pool.push_back(sharing.back()->getId());
   }
-  const int seeds = std::getenv("KORVAN_CACHE_SEEDS") ? std::atoi(std::getenv("KORVAN_CACHE_SEEDS")) : 40;
+  const int seeds = envInt("KORVAN_CACHE_SEEDS", 40);
   for (int seed = 1; seed <= seeds; ++seed) {
     std::mt19937 rng(seed);
     Cache cache;
@@ -903,7 +904,7 @@ TEST(FlowProfile, OrderingCachePointsAreOnePerTransactionAndSweep) {
   std::vector<TransactionId> pool;
   for (int i = 0; i < 12; ++i)
     pool.push_back(w.make(0, 10));
-  const int seeds = std::getenv("KORVAN_CACHE_POINT_SEEDS") ? std::atoi(std::getenv("KORVAN_CACHE_POINT_SEEDS")) : 8;
+  const int seeds = envInt("KORVAN_CACHE_POINT_SEEDS", 8);
   for (int seed = 1; seed <= seeds; ++seed) {
     std::mt19937 rng(seed);
     Cache cache;
@@ -961,7 +962,7 @@ TEST(FlowProfile, OrderingCachePointsAreOnePerTransactionAndSweep) {
 // Equalities and fixed points make answers that move under tightening too;
 // gaps of 1 to 4 make ones that do not. KORVAN_OUTSIDE_SEEDS sets the seeds.
 TEST(FlowProfile, CachedOrderingsFollowOutsideChanges) {
-  const int seeds = std::getenv("KORVAN_OUTSIDE_SEEDS") ? std::atoi(std::getenv("KORVAN_OUTSIDE_SEEDS")) : 64;
+  const int seeds = envInt("KORVAN_OUTSIDE_SEEDS", 64);
   int onlyLoosened = 0, onlyTightened = 0, strict = 0;
   for (int seed = 1; seed <= seeds; ++seed) {
     std::mt19937 rng(seed);

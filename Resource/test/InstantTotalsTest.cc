@@ -10,6 +10,7 @@
 // replays one.
 
 #include "Resource/test/ResourceTestSupport.hh"
+#include "Resource/test/TestHelpers.hh"
 #include "Resource/test/SoundnessSupport.hh"
 #include "Resource/component/MIRT_FlowProfile.hh"
 #include "Resource/component/MIRT_IncrementalFlowProfile.hh"
@@ -204,10 +205,6 @@ private:
   std::ostringstream m_log;
 };
 
-int envCount(const char* name, int otherwise) {
-  const char* text = std::getenv(name);
-  return text != nullptr ? std::max(1, std::atoi(text)) : otherwise;
-}
 
 std::string runSeed(const char* kind, unsigned seed) {
   Run run(seed, kind);

@@ -20,6 +20,7 @@
 // KORVAN_PROFILE_ORACLE_SEED replays one.
 
 #include "Resource/test/ResourceTestSupport.hh"
+#include "Resource/test/TestHelpers.hh"
 #include "Resource/test/SoundnessSupport.hh"
 #include "ConstraintEngine/component/Variable.hh"
 #include "ConstraintEngine/base/IntervalIntDomain.hh"
@@ -582,10 +583,6 @@ struct OracleRun {
   std::vector<std::string> log;
 };
 
-int envCount(const char* name, int otherwise) {
-  const char* text = std::getenv(name);
-  return text != nullptr ? std::max(1, std::atoi(text)) : otherwise;
-}
 
 // One seed of a profile kind: "" when every check passed, else the seed, the
 // problem and the steps.

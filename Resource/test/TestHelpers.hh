@@ -6,12 +6,26 @@
 #include "Utils/base/Debug.hh"
 #include "Utils/base/Error.hh"
 
+#include <algorithm>
+#include <cstdlib>
 #include <functional>
 #include <iostream>
 #include <sstream>
 #include <string>
 
 namespace KORVAN {
+
+// A count or seed a soak run can set through the environment; fallback otherwise.
+inline int envInt(const char* name, int fallback) {
+  const char* text = std::getenv(name);
+  return text == nullptr ? fallback : std::atoi(text);
+}
+
+// As envInt, but at least 1 when set.
+inline int envCount(const char* name, int fallback) {
+  const char* text = std::getenv(name);
+  return text == nullptr ? fallback : std::max(1, std::atoi(text));
+}
 
 // The Error that f raised; one with an empty condition when it raised none.
 inline Error failure(const std::function<void()>& f) {

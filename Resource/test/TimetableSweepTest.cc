@@ -189,7 +189,7 @@ std::pair<double, double> quantity(std::mt19937& rng, int mode) {
 // bit; and the sweep ran on the plans whose sums are exact.
 TEST(TimetableProfile, sweepEqualsWalkUnderChanges) {
   DebugCapture capture("TimetableProfile:initRecompute");
-  const int seeds = std::getenv("KORVAN_TIMETABLE_SEEDS") ? std::atoi(std::getenv("KORVAN_TIMETABLE_SEEDS")) : 1200;
+  const int seeds = envInt("KORVAN_TIMETABLE_SEEDS", 1200);
   for (int seed = 1; seed <= seeds; ++seed) {
     std::mt19937 rng(seed);
     const int mode = (int) (rng() % 5);

@@ -21,6 +21,7 @@
 #include "PlanDatabase/base/ObjectDomain.hh"
 #include "PlanDatabase/base/Token.hh"
 #include "Resource/base/MIRT_Instant.hh"
+#include "Resource/test/TestHelpers.hh"
 #include "Resource/base/MIRT_Resource.hh"
 #include "Resource/base/MIRT_Transaction.hh"
 #include "Resource/component/MIRT_FlowProfile.hh"
@@ -334,7 +335,7 @@ std::string outcome(ModuleWorld& world, const Model& m, const std::map<std::stri
 }
 
 TEST(VexlFiling, ReadingGivesTheResultsOfNarrowingAfterCreation) {
-  const int seeds = std::getenv("KORVAN_FILING_SEEDS") ? std::atoi(std::getenv("KORVAN_FILING_SEEDS")) : 40;
+  const int seeds = envInt("KORVAN_FILING_SEEDS", 40);
   int inconsistent = 0;
   for (int seed = 1; seed <= seeds; ++seed) {
     Rng rng{std::mt19937(seed)};
