@@ -29,7 +29,8 @@ inline double quantityUb(const TransactionId& t) {
  */
 
 FlowProfileGraph::FlowProfileGraph(const TransactionId& source, const TransactionId& sink, bool lowerLevel)
-  : m_lowerLevel(lowerLevel), m_recalculate(false), m_maxflow(0), m_graph(new Graph()), m_visitMark(0) {
+  : m_lowerLevel(lowerLevel), m_recalculate(false), m_maxflow(0), m_graph(new Graph()), m_visitMark(0),
+    m_flowHeld(false), m_heldAt(0) {
   m_source = m_graph->createNode(source, true);
   m_sink = m_graph->createNode(sink, true);
   m_maxflow = new MaximumFlowAlgorithm(m_graph, m_source, m_sink);
@@ -47,6 +48,7 @@ bool FlowProfileGraph::onSourceSide(const TransactionId& t) const {
 void FlowProfileGraph::reset() {
   debugMsg("FlowProfileGraph:reset", "Lower level: " << m_lowerLevel);
   m_recalculate = true;
+  noteCapacities();
   m_graph->setDisabled();
   // Disabling the graph leaves one edge of each opposite pair flagged; an
   // ordering that no longer holds must not come back with its nodes, so
@@ -78,6 +80,7 @@ void FlowProfileGraph::enableTransaction(const TransactionId& t, const InstantId
   debugMsg("FlowProfileGraph:enableTransaction", "Transaction (" << t << ") capacity " << capacity
            << " lower level " << m_lowerLevel);
   m_recalculate = true;
+  noteCapacities();
   m_graph->createNode(t, true);
   m_graph->createEdge(source, target, capacity, true);
   m_graph->createEdge(target, source, 0.0, true);
@@ -89,6 +92,7 @@ void FlowProfileGraph::enableAt(const TransactionId& t1, const TransactionId& t2
   debugMsg("FlowProfileGraph:enableAt", "Transaction " << t1->time()->lastDomain() << " and transaction "
            << t2->time()->lastDomain() << " lower level: " << m_lowerLevel);
   m_recalculate = true;
+  noteCapacities();
   m_graph->createEdge(t1, t2, Edge::getMaxCapacity(), true);
   m_graph->createEdge(t2, t1, Edge::getMaxCapacity(), true);
 }
@@ -99,6 +103,7 @@ void FlowProfileGraph::enableAtOrBefore(const TransactionId& t1, const Transacti
   debugMsg("FlowProfileGraph:enableAtOrBefore", "Transaction " << t1->time()->lastDomain()
            << " and transaction " << t2->time()->lastDomain() << " lower level: " << m_lowerLevel);
   m_recalculate = true;
+  noteCapacities();
   m_graph->createEdge(t1, t2, 0.0, true);
   m_graph->createEdge(t2, t1, Edge::getMaxCapacity(), true);
 }
@@ -187,6 +192,7 @@ void FlowProfileGraph::addOrderingEdge(Node* from, Node* to) {
   if (edge != 0 && edge->isFlagged() && edge->getCapacity() == Edge::getMaxCapacity())
     return;
   m_recalculate = true;
+  noteCapacities();
   m_graph->createEdge(from->getIdentity(), to->getIdentity(), Edge::getMaxCapacity(), true);
   // The opposite edge keeps an ordering of its own; a stale one starts empty.
   Edge* back = m_graph->getEdge(to, from);
@@ -256,16 +262,47 @@ void FlowProfileGraph::pushFlow(const TransactionId& t) {
     return;
   }
   debugMsg("FlowProfileGraph:pushFlow", "Transaction (" << t << ") lower level: " << m_lowerLevel);
+  noteCapacities();
   m_maxflow->pushFlowBack(node);
 }
 
 void FlowProfileGraph::restoreFlow() {
   // Resuming repairs what deleted nodes left of the held flow first.
   m_maxflow->execute(false);
+  noteRun();
+}
+
+bool FlowProfileGraph::quietRuns() {
+  static DebugMessage* const sites[] = {
+    DebugMessage::addMsg(__FILE__, __LINE__, "MaximumFlowAlgorithm:execute"),
+    DebugMessage::addMsg(__FILE__, __LINE__, "MaximumFlowAlgorithm:initializePre"),
+    DebugMessage::addMsg(__FILE__, __LINE__, "MaximumFlowAlgorithm:disCharge"),
+    DebugMessage::addMsg(__FILE__, __LINE__, "FlowProfileGraph:visitNeighbors"),
+    DebugMessage::addMsg(__FILE__, __LINE__, "FlowProfileGraph::visitNeighbors"),
+    DebugMessage::addMsg(__FILE__, __LINE__, "FlowProfile:recordContribution"),
+  };
+  for (const DebugMessage* site : sites)
+    if (site->isEnabled())
+      return false;
+  return true;
+}
+
+void FlowProfileGraph::noteRun() {
+  m_flowHeld = true;
+  m_heldAt = m_graph->getChanges();
 }
 
 void FlowProfileGraph::runMaximumFlow() {
-  m_maxflow->execute(true);
+  // Every maximum flow leaves the same residual reach from the source, and
+  // the same residual total on the source's edges: what changed since the
+  // last run is cheaper to mend than the whole flow to find again. The
+  // order the reach is walked in, and so of the lines the walk prints, may
+  // differ; with those lines on the run starts over as it always did.
+  if (!quietRuns())
+    m_maxflow->execute(true);
+  else if (!flowIsCurrent())
+    m_maxflow->execute(false);
+  noteRun();
 }
 
 double FlowProfileGraph::getResidualFromSource() {

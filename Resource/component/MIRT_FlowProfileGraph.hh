@@ -92,8 +92,19 @@ private:
   void visitNeighbors(Node* node, double& level, VisitedMap& visited, ContributionMap& contributions,
                       const InstantId& instant);
 
-  // From scratch: the network changed since the last run.
+  // The network changed since the last run: a maximum flow of it, resumed
+  // from the flow held, or from scratch while a site that would print
+  // differently is on.
   void runMaximumFlow();
+  // Whether the debug sites that show how a run went or in which order its
+  // residual reach is walked are all off, so that a run may be resumed or
+  // left out.
+  static bool quietRuns();
+  // After a run: the flow held is a maximum flow of the network until the
+  // graph changes or a capacity is written.
+  void noteRun();
+  void noteCapacities() { m_flowHeld = false; }
+  bool flowIsCurrent() const { return m_flowHeld && m_heldAt == m_graph->getChanges(); }
   // A fresh mark for Node visits.
   int nextVisitMark();
   // Marks `covered` every transaction node reached from `from` over
@@ -110,6 +121,8 @@ private:
   Node* m_source;
   Node* m_sink;
   int m_visitMark;
+  bool m_flowHeld;
+  unsigned long m_heldAt;
   // Scratch of selectNearest and bypass.
   struct Candidate {
     double first;
