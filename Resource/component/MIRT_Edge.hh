@@ -28,7 +28,12 @@ public:
   static EdgeIdentity getIdentity(Node* source, Node* target);
 
   double getCapacity() const { return m_Capacity; }
-  void setCapacity(double capacity) { m_Capacity = capacity; }
+  void setCapacity(double capacity) {
+    // Written so that NaN counts as a change too.
+    if (!(capacity == m_Capacity))
+      m_Source->noteChange();
+    m_Capacity = capacity;
+  }
   Node* getSource() const { return m_Source; }
   Node* getTarget() const { return m_Target; }
   void setEnabled() {

@@ -15,7 +15,9 @@ void eraseFirst(EdgeList& list, Edge* edge) {
 }
 }
 
-Node::Node(const NodeIdentity& identity) : m_Enabled(true), m_MayHoldFlow(false), m_Visit(-1), m_Index(-1), m_Changes(0), m_Identity(identity) {}
+Node::Node(const NodeIdentity& identity)
+  : m_Enabled(true), m_MayHoldFlow(false), m_Touched(false), m_Visit(-1), m_Index(-1), m_Slot(-1), m_Record(0),
+    m_Identity(identity) {}
 
 Node::~Node() {
   noteChange();
@@ -31,6 +33,13 @@ Node::~Node() {
     delete *it;
   }
   m_InEdges.clear();
+  // No record may list a deleted node.
+  if (m_Touched && m_Record != 0) {
+    std::vector<Node*>& touched = m_Record->touched;
+    std::vector<Node*>::iterator it = std::find(touched.begin(), touched.end(), this);
+    if (it != touched.end())
+      touched.erase(it);
+  }
 }
 
 void Node::addOutEdge(Edge* edge) {
