@@ -162,18 +162,6 @@ bool MaximumFlowAlgorithm::patchArrays() {
   if (!m_Built || record.clearedBy != this || record.clearedAt != m_BuiltAt ||
       2 * record.touched.size() > (std::size_t) oldN)
     return false;
-  // A touched node may have gained or lost arcs, or flow on them, to any
-  // node it is linked to, either way.
-  const std::size_t listed = record.touched.size();
-  for (std::size_t k = 0; k < listed; ++k) {
-    Node* node = record.touched[k];
-    for (Edge* edge : node->getOutEdges())
-      edge->getTarget()->touch();
-    for (Edge* edge : node->getInEdges())
-      edge->getSource()->touch();
-  }
-  if (2 * record.touched.size() > (std::size_t) oldN)
-    return false;
 
   // The enabled nodes in key order, as a build would have them.
   const NodeMap& nodes = m_Graph->getNodes();
@@ -510,8 +498,10 @@ void MaximumFlowAlgorithm::print(std::ostream&) const {}
 
 void MaximumFlowAlgorithm::pushFlowBack(Node* n) {
   // The predecessors' excess follows from the flows when the next run
-  // resumes; mended arrays derive it for the neighbours of touched nodes.
+  // resumes; mended arrays derive it for the nodes touched.
   n->touch();
+  for (Edge* edge : n->getInEdges())
+    edge->getSource()->touch();
   for (EdgeInIterator it(*n, true); it.ok(); ++it) {
     Edge* edge = *it;
     if (edge->m_Flow > 0.0 && edge->getCapacity() != 0.0) {

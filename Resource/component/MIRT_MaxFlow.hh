@@ -47,7 +47,7 @@ private:
   void reuseArrays(bool reset);
   // Mends the arrays of the last run where the graph changed since: the
   // arcs and excesses of untouched nodes are kept, those of the nodes the
-  // graph's change record lists and of their neighbours derived anew. False,
+  // graph's change record lists derived anew. False,
   // with nothing changed, when too much changed or the record was cleared by
   // someone else.
   bool patchArrays();

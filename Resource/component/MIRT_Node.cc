@@ -42,6 +42,16 @@ Node::~Node() {
   }
 }
 
+void Node::noteSwitch() {
+  noteChange();
+  if (m_Record == 0)
+    return;
+  for (Edge* edge : m_OutEdges)
+    edge->getTarget()->touch();
+  for (Edge* edge : m_InEdges)
+    edge->getSource()->touch();
+}
+
 void Node::addOutEdge(Edge* edge) {
   check_error(0 != edge, "Null not allowed as input for edge");
   m_OutEdges.push_back(edge);

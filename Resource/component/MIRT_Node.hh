@@ -40,12 +40,12 @@ public:
   bool isEnabled() const { return m_Enabled; }
   void setEnabled() {
     if (!m_Enabled)
-      noteChange();
+      noteSwitch();
     m_Enabled = true;
   }
   void setDisabled() {
     if (m_Enabled)
-      noteChange();
+      noteSwitch();
     m_Enabled = false;
   }
 
@@ -77,6 +77,8 @@ public:
     }
   }
   bool isTouched() const { return m_Touched; }
+  // Switched on or off: the arcs of every node linked to it change too.
+  void noteSwitch();
   // Reserved to whoever clears the record's list.
   void clearTouched() { m_Touched = false; }
 

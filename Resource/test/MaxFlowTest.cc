@@ -623,6 +623,7 @@ TEST(MaximumFlow, MendedArraysAgreeWithFreshOnes) {
         case 6:
         case 7:
           if (!at->getOutEdges().empty()) {
+            // With its partner, as a withdrawn ordering.
             Edge* e = at->getOutEdges()[pick % at->getOutEdges().size()];
             for (Edge* f : {e, e->getPartner()})
               if (f != 0) {
