@@ -167,20 +167,23 @@ bool MaximumFlowAlgorithm::patchArrays() {
   const NodeMap& nodes = m_Graph->getNodes();
   m_OldToNew.assign(oldN, -1);
   m_NewNodes.clear();
+  m_OldSlot.clear();
   for (NodeMap::const_iterator it = nodes.begin(); it != nodes.end(); ++it) {
     Node* node = it->second;
     if (!node->isEnabled()) {
       node->setIndex(-1);
+      node->setSlot(-1);
       continue;
     }
-    node->setMayHoldFlow(true);
     const int slot = node->getSlot();
     if (slot >= oldN)
       return false;
+    node->setMayHoldFlow(true);
     if (slot >= 0)
       m_OldToNew[slot] = (int) m_NewNodes.size();
     node->setIndex((int) m_NewNodes.size());
     m_NewNodes.push_back(node);
+    m_OldSlot.push_back(slot);
   }
   const int n = (int) m_NewNodes.size();
   m_NewFirstArc.assign(n + 1, 0);
@@ -190,7 +193,7 @@ bool MaximumFlowAlgorithm::patchArrays() {
   for (int i = 0; i < n; ++i) {
     Node* node = m_NewNodes[i];
     m_NewFirstArc[i] = (int) m_NewArcs.size();
-    const int slot = node->getSlot();
+    const int slot = m_OldSlot[i];
     if (slot >= 0 && !node->isTouched()) {
       // Untouched: the same arcs as in the last run, to the same nodes, and
       // the excess it was left with.
@@ -235,8 +238,9 @@ bool MaximumFlowAlgorithm::patchArrays() {
   m_Arcs.swap(m_NewArcs);
   m_Head.swap(m_NewHead);
   m_Excess.swap(m_NewExcess);
-  for (NodeMap::const_iterator it = nodes.begin(); it != nodes.end(); ++it)
-    it->second->setSlot(it->second->getIndex());
+  for (int i = 0; i < n; ++i)
+    if (m_OldSlot[i] != i)
+      m_Nodes[i]->setSlot(i);
   m_SourceIndex = m_Source->getIndex();
   m_SinkIndex = m_Sink->getIndex();
   m_Stray.clear();

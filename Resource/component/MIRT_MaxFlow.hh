@@ -103,6 +103,7 @@ private:
   bool m_ExcessKnown;
   // Scratch of patchArrays.
   std::vector<int> m_OldToNew;
+  std::vector<int> m_OldSlot;
   std::vector<Node*> m_NewNodes;
   std::vector<int> m_NewFirstArc;
   std::vector<Edge*> m_NewArcs;
