@@ -16,7 +16,7 @@ void eraseFirst(EdgeList& list, Edge* edge) {
 }
 
 Node::Node(const NodeIdentity& identity)
-  : m_Enabled(true), m_MayHoldFlow(false), m_Touched(false), m_Visit(-1), m_Index(-1), m_Slot(-1), m_Record(0),
+  : m_Enabled(true), m_MayHoldFlow(false), m_Visit(-1), m_Index(-1), m_Slot(-1), m_TouchedAt(-1), m_Record(0),
     m_Identity(identity) {}
 
 Node::~Node() {
@@ -33,12 +33,15 @@ Node::~Node() {
     delete *it;
   }
   m_InEdges.clear();
-  // No record may list a deleted node.
-  if (m_Touched && m_Record != 0) {
+  // No record may list a deleted node; the list's order does not matter, so
+  // the last takes its place and a graph emptied node by node stays linear.
+  if (m_TouchedAt >= 0 && m_Record != 0) {
     std::vector<Node*>& touched = m_Record->touched;
-    std::vector<Node*>::iterator it = std::find(touched.begin(), touched.end(), this);
-    if (it != touched.end())
-      touched.erase(it);
+    Node* last = touched.back();
+    touched[m_TouchedAt] = last;
+    last->m_TouchedAt = m_TouchedAt;
+    touched.pop_back();
+    m_TouchedAt = -1;
   }
 }
 

@@ -71,16 +71,16 @@ public:
   }
   // Lists the node as touched without counting a change: its flows changed.
   void touch() {
-    if (m_Record != 0 && !m_Touched) {
-      m_Touched = true;
+    if (m_Record != 0 && m_TouchedAt < 0) {
+      m_TouchedAt = (int) m_Record->touched.size();
       m_Record->touched.push_back(this);
     }
   }
-  bool isTouched() const { return m_Touched; }
+  bool isTouched() const { return m_TouchedAt >= 0; }
   // Switched on or off: the arcs of every node linked to it change too.
   void noteSwitch();
   // Reserved to whoever clears the record's list.
-  void clearTouched() { m_Touched = false; }
+  void clearTouched() { m_TouchedAt = -1; }
 
   // Slot of the node in the arrays of the last run that built them; -1 if
   // it was not in them.
@@ -104,10 +104,11 @@ private:
 
   bool m_Enabled;
   bool m_MayHoldFlow;
-  bool m_Touched;
   int m_Visit;
   int m_Index;
   int m_Slot;
+  // Position in the record's touched list, or -1.
+  int m_TouchedAt;
   ChangeRecord* m_Record;
   NodeIdentity m_Identity;
   EdgeList m_InEdges;

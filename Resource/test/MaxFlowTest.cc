@@ -655,3 +655,69 @@ TEST(MaximumFlow, MendedArraysAgreeWithFreshOnes) {
     }
   }
 }
+
+// The graph's record of touched nodes through random switches, capacity
+// changes and deletions: it lists exactly the live nodes that report
+// themselves touched, each once, and forgets them when cleared.
+TEST(FlowGraph, ChangeRecordListsTheTouchedNodes) {
+  std::mt19937 rng(4241u);
+  for (int round = 0; round < 200; ++round) {
+    const int size = 3 + (int) (rng() % 10);
+    Names n(size);
+    Graph g;
+    for (int i = 0; i < size; ++i)
+      g.createNode(n[i], true);
+    for (int u = 0; u < size; ++u)
+      for (int v = 0; v < size; ++v)
+        if (u != v && rng() % 3 == 0 && g.getEdge(g.getNode(n[u]), g.getNode(n[v])) == 0)
+          arc(g, n, u, v, 1.0);
+    std::vector<bool> removed(size, false);
+    const std::string context = "round " + std::to_string(round);
+    for (int step = 0; step < 12; ++step) {
+      const int x = (int) (rng() % size);
+      if (removed[x])
+        continue;
+      Node* node = g.getNode(n[x]);
+      const unsigned long before = g.getChanges();
+      switch (rng() % 4) {
+      case 0:
+        node->setDisabled();
+        node->setEnabled();
+        // Every neighbour's arcs to it came and went.
+        for (Edge* e : node->getOutEdges())
+          EXPECT_TRUE(e->getTarget()->isTouched()) << context;
+        for (Edge* e : node->getInEdges())
+          EXPECT_TRUE(e->getSource()->isTouched()) << context;
+        break;
+      case 1:
+        if (!node->getOutEdges().empty()) {
+          Edge* e = node->getOutEdges()[0];
+          e->setCapacity(e->getCapacity() + 1.0);
+          EXPECT_LT(before, g.getChanges()) << context;
+          EXPECT_TRUE(e->getSource()->isTouched() && e->getTarget()->isTouched()) << context;
+        }
+        break;
+      case 2:
+        g.removeNode(n[x]);
+        removed[x] = true;
+        break;
+      default: {
+        // Cleared by whoever builds from the graph.
+        ChangeRecord& record = g.getChangeRecord();
+        for (Node* t : record.touched)
+          t->clearTouched();
+        record.touched.clear();
+        break;
+      }
+      }
+      const std::vector<Node*>& touched = g.getChangeRecord().touched;
+      std::set<Node*> listed(touched.begin(), touched.end());
+      ASSERT_EQ(listed.size(), touched.size()) << context;
+      for (NodeMap::const_iterator it = g.getNodes().begin(); it != g.getNodes().end(); ++it)
+        ASSERT_EQ(it->second->isTouched(), listed.count(it->second) == 1) << context;
+      ASSERT_EQ(listed.size(), (std::size_t) std::count_if(g.getNodes().begin(), g.getNodes().end(),
+                                                           [](const NodeMap::value_type& v) { return v.second->isTouched(); }))
+        << context;
+    }
+  }
+}
