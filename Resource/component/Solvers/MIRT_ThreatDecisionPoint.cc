@@ -145,11 +145,12 @@ void ThreatDecisionPoint::handleInitialize() {
     ThreatConfiguration::checkFilter(m_filter);
   ChoiceOrder order;
   createOrder(order);
-  std::set<OrderingChoice, ChoiceOrder> sorted(order);
+  std::vector<OrderingChoice> kept;
   for (std::vector<OrderingChoice>::const_iterator it = m_choices.begin(); it != m_choices.end(); ++it)
     if (filters(*it))
-      sorted.insert(*it);
-  m_choices.assign(sorted.begin(), sorted.end());
+      kept.push_back(*it);
+  order.arrange(kept);
+  m_choices.swap(kept);
   m_choiceCount = (unsigned int) m_choices.size();
   debugMsg("ThreatDecisionPoint:handleInitialize", "Found " << m_choiceCount << " choices after filtering.");
   m_flawedInstant = InstantId::noId();
