@@ -486,9 +486,9 @@ bool Resource::noFlawedTokensForInst(const InstantId& inst) const {
  * Ordering choices
  */
 
-void Resource::getOrderingChoices(const InstantId& inst,
-                                  std::vector<std::pair<TransactionId, TransactionId>>& results,
-                                  unsigned int limit) {
+bool Resource::orderingChoicesWanted(const InstantId& inst,
+                                     std::vector<std::pair<TransactionId, TransactionId>>& results,
+                                     unsigned int limit) {
   check_error(results.empty());
   check_error(inst.isValid());
   check_error(limit > 0);
@@ -501,19 +501,69 @@ void Resource::getOrderingChoices(const InstantId& inst,
   const int time = inst->getTime();
   if (!getPlanDatabase()->getConstraintEngine()->propagate()) {
     debugMsg("Resource:getOrderingChoices", "No ordering choices: the constraint network is inconsistent.");
-    return;
+    return false;
   }
   // Propagation may have moved transactions between instants: the instant can
   // be gone, or no longer flawed. Then there is nothing to order here.
   if (!inst.isValid()) {
     debugMsg("Resource:getOrderingChoices", "No ordering choices: the instant was deleted by propagation.");
-    return;
+    return false;
   }
   std::map<int, InstantId>::const_iterator flawIt = m_flawedInstants.find(time);
   if (flawIt == m_flawedInstants.end() || flawIt->second != inst) {
     debugMsg("Resource:getOrderingChoices", "No ordering choices: the instant is no longer flawed.");
+    return false;
+  }
+  return true;
+}
+
+void Resource::getOrderingChoices(const InstantId& inst, std::vector<std::pair<TransactionId, TransactionId>>& results,
+                                  ChoiceSides& sides) {
+  static DebugMessage* sl_walk = DebugMessage::addMsg(__FILE__, __LINE__, "Resource:getOrderingChoices");
+  static DebugMessage* sl_advisor =
+      DebugMessage::addMsg(__FILE__, __LINE__, "TemporalAdvisor:getTemporalDistanceDomain");
+  // With the walk's lines on, the walk writes every pair it meets.
+  if (sl_walk->isEnabled() || sl_advisor->isEnabled()) {
+    getOrderingChoices(inst, results, g_infiniteTime());
+    std::map<TransactionId, std::pair<bool, bool>> asked;
+    auto side = [&](const TransactionId& t) -> const std::pair<bool, bool>& {
+      std::map<TransactionId, std::pair<bool, bool>>::iterator it = asked.find(t);
+      if (it == asked.end()) {
+        it = asked.insert(std::make_pair(t, std::make_pair(false, false))).first;
+        sides.sides(t, it->second.first, it->second.second);
+      }
+      return it->second;
+    };
+    std::vector<std::pair<TransactionId, TransactionId>> wanted;
+    for (std::size_t i = 0; i < results.size(); ++i)
+      if (side(results[i].first).first && side(results[i].second).second)
+        wanted.push_back(results[i]);
+    results.swap(wanted);
     return;
   }
+  unsigned int count = 0;
+  const unsigned int limit = g_infiniteTime();
+  if (!orderingChoicesWanted(inst, results, limit))
+    return;
+  struct Forget {
+    KnownDistance& known;
+    ~Forget() { known = KnownDistance(); }
+  } forget{m_knownDistance};
+  auto attempt = [&](const TransactionId& first, const TransactionId& second, double ub) {
+    if (ub >= 0.0 && !transConstrainedToPrecede(first, second)) {
+      results.push_back(std::make_pair(first, second));
+      ++count;
+    }
+  };
+  orderingChoicesFromRows(inst->getTransactions(), limit, count, attempt, &sides);
+  std::sort(results.begin(), results.end());
+}
+
+void Resource::getOrderingChoices(const InstantId& inst,
+                                  std::vector<std::pair<TransactionId, TransactionId>>& results,
+                                  unsigned int limit) {
+  if (!orderingChoicesWanted(inst, results, limit))
+    return;
 
   const TemporalAdvisorId& advisor = getPlanDatabase()->getTemporalAdvisor();
   unsigned int count = 0;
@@ -550,7 +600,7 @@ void Resource::getOrderingChoices(const InstantId& inst,
   static DebugMessage* sl_advisor =
       DebugMessage::addMsg(__FILE__, __LINE__, "TemporalAdvisor:getTemporalDistanceDomain");
   if (!sl_walk->isEnabled() && !sl_advisor->isEnabled()) {
-    orderingChoicesFromRows(transactions, limit, count, attempt);
+    orderingChoicesFromRows(transactions, limit, count, attempt, nullptr);
     std::sort(uniquePairs.begin(), uniquePairs.end());
     results.insert(results.end(), uniquePairs.begin(), uniquePairs.end());
     return;
@@ -605,7 +655,7 @@ void Resource::getOrderingChoices(const InstantId& inst,
 
 template <class Attempt>
 void Resource::orderingChoicesFromRows(const std::set<TransactionId>& transactions, unsigned int limit,
-                                       unsigned int& count, Attempt& attempt) {
+                                       unsigned int& count, Attempt& attempt, ChoiceSides* sides) {
   const TemporalAdvisorId& advisor = getPlanDatabase()->getTemporalAdvisor();
   const PropagatorId& propagator =
       getPlanDatabase()->getConstraintEngine()->getPropagatorByName(TemporalPropagator::PROPAGATOR_NAME());
@@ -622,9 +672,13 @@ void Resource::orderingChoicesFromRows(const std::set<TransactionId>& transactio
     bool interval;
     int node;
     bool atInstant;
+    bool precede, follow;  // what sides wants of it, or both
   };
   std::vector<Candidate> candidates;
   candidates.reserve(m_transactionsToTokens.size());
+  // For each transaction of the instant, its candidate, or -1.
+  std::vector<int> atCandidate;
+  atCandidate.reserve(transactions.size());
   std::set<TransactionId>::const_iterator at = transactions.begin();
   for (std::map<TransactionId, TokenId>::const_iterator it = m_transactionsToTokens.begin();
        it != m_transactionsToTokens.end(); ++it) {
@@ -634,9 +688,16 @@ void Resource::orderingChoicesFromRows(const std::set<TransactionId>& transactio
     c.lb = c.ub = 0.0;
     c.interval = false;
     c.node = -1;
-    while (at != transactions.end() && *at < c.t)
+    c.precede = c.follow = true;
+    while (at != transactions.end() && *at < c.t) {
+      atCandidate.push_back(-1);
       ++at;
+    }
     c.atInstant = at != transactions.end() && !(c.t < *at);
+    if (c.atInstant) {
+      atCandidate.push_back((int) candidates.size());
+      ++at;
+    }
     // An invalid handle is reported when the walk reaches it, as the full walk does.
     if (c.t.isValid()) {
       c.time = c.t->time();
@@ -645,14 +706,29 @@ void Resource::orderingChoicesFromRows(const std::set<TransactionId>& transactio
       c.lb = c.domain->getLowerBound();
       c.ub = c.domain->getUpperBound();
       c.node = rows ? temporal->getTimepoint(c.time) : -1;
+      if (sides != nullptr)
+        sides->sides(c.t, c.precede, c.follow);
     }
     candidates.push_back(c);
   }
+  atCandidate.resize(transactions.size(), -1);
   std::vector<TemporalNetwork::Time> from, to;
+  std::size_t position = 0;
   for (std::set<TransactionId>::const_iterator predIt = transactions.begin();
-       predIt != transactions.end() && count < limit; ++predIt) {
+       predIt != transactions.end() && count < limit; ++predIt, ++position) {
     const TransactionId& predecessor = *predIt;
     check_error(predecessor.isValid());
+    bool precede = true, follow = true;
+    if (sides != nullptr) {
+      if (atCandidate[position] >= 0) {
+        precede = candidates[atCandidate[position]].precede;
+        follow = candidates[atCandidate[position]].follow;
+      }
+      else
+        sides->sides(predecessor, precede, follow);
+      if (!precede && !follow)
+        continue;
+    }
     const ConstrainedVariableId predecessorTime = predecessor->time();
     const AbstractDomain& predecessorDomain = predecessorTime->lastDomain();
     const bool predecessorInterval = predecessorDomain.isInterval() && !predecessorDomain.isEmpty();
@@ -669,6 +745,9 @@ void Resource::orderingChoicesFromRows(const std::set<TransactionId>& transactio
       const bool meet = predecessorInterval && c.interval ? std::max(plb, c.lb) <= std::min(pub, c.ub)
                                                           : predecessorDomain.intersects(*c.domain);
       if (!meet)
+        continue;
+      const bool forward = precede && c.follow, backward = c.precede && follow;
+      if (!forward && !backward)
         continue;
       m_knownDistance.from = predecessor;
       m_knownDistance.to = successor;
@@ -689,8 +768,9 @@ void Resource::orderingChoicesFromRows(const std::set<TransactionId>& transactio
         m_knownDistance.lb = distance.getLowerBound();
         m_knownDistance.ub = distance.getUpperBound();
       }
-      attempt(predecessor, successor, m_knownDistance.ub);
-      if (count < limit)
+      if (forward)
+        attempt(predecessor, successor, m_knownDistance.ub);
+      if (backward && count < limit)
         attempt(successor, predecessor, -m_knownDistance.lb);
     }
   }

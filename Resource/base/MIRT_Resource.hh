@@ -58,6 +58,19 @@ public:
   virtual void getOrderingChoices(const InstantId& inst,
                                   std::vector<std::pair<TransactionId, TransactionId>>& results,
                                   unsigned int limit);
+  // What a caller wants of the pairs at an instant, one transaction at a time: a pair is wanted
+  // when its predecessor may come first and its successor second. Asked after propagation, at
+  // most once for each transaction of the resource.
+  class ChoiceSides {
+  public:
+    virtual ~ChoiceSides() {}
+    virtual void sides(const TransactionId& t, bool& mayPrecede, bool& mayFollow) = 0;
+  };
+  // The pairs of getOrderingChoices (without a limit) that sides wants, in the same order; no
+  // distance is asked for a couple of which neither order is wanted.
+  virtual void getOrderingChoices(const InstantId& inst,
+                                  std::vector<std::pair<TransactionId, TransactionId>>& results,
+                                  ChoiceSides& sides);
   // The recorded flawed instants, in ascending time, as last detected.
   virtual void getFlawedInstants(std::vector<InstantId>& results);
 
@@ -198,7 +211,11 @@ private:
   // instant, with the distances from that transaction's row of the temporal network.
   template <class Attempt>
   void orderingChoicesFromRows(const std::set<TransactionId>& transactions, unsigned int limit,
-                               unsigned int& count, Attempt& attempt);
+                               unsigned int& count, Attempt& attempt, ChoiceSides* sides);
+  // The checks and the propagation before choices are looked for at inst: false when there are
+  // none to look for.
+  bool orderingChoicesWanted(const InstantId& inst, std::vector<std::pair<TransactionId, TransactionId>>& results,
+                             unsigned int limit);
 };
 
 }

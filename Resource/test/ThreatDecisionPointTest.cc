@@ -312,6 +312,23 @@ TEST(ChoiceFilters, flawLevelDecisionAndContributingFilters) {
     profile->setLower(tc2, lower);
     EXPECT_TRUE(filters(OrderingChoice(tp1, tc2)));
   }
+  // What the filters say of each side alone decides every pair as the filters do.
+  for (const InstantId& flawed : {lower, upper}) {
+    ChoiceFilters filters;
+    filters.addFilter(new SuccessorContributingChoiceFilter(profile, LabelStr("earliest"), flawed));
+    filters.addFilter(new PredecessorNotContributingChoiceFilter(profile, LabelStr("earliest"), flawed));
+    filters.addFilter(new DefaultChoiceFilter(profile, LabelStr("earliest"), flawed));
+    int kept = 0;
+    for (const TransactionId& p : {tc1, tc2, tp1, tp2})
+      for (const TransactionId& q : {tc1, tc2, tp1, tp2}) {
+        bool pFirst = false, pSecond = false, qFirst = false, qSecond = false;
+        ASSERT_TRUE(filters.sides(p, pFirst, pSecond));
+        ASSERT_TRUE(filters.sides(q, qFirst, qSecond));
+        EXPECT_EQ(filters(OrderingChoice(p, q)), pFirst && qSecond) << (flawed == lower ? "lower" : "upper");
+        kept += filters(OrderingChoice(p, q));
+      }
+    EXPECT_GT(kept, 0);
+  }
   CountingFilter::s_deleted = 0;
   CountingFilter::s_asked = 0;
   {
@@ -321,6 +338,8 @@ TEST(ChoiceFilters, flawLevelDecisionAndContributingFilters) {
     filters.addFilter(new CountingFilter(true));
     EXPECT_FALSE(filters(OrderingChoice(tc1, tc2)));
     EXPECT_EQ(2, CountingFilter::s_asked);
+    bool first = false, second = false;
+    EXPECT_FALSE(filters.sides(tc1, first, second));  // these judge whole pairs only
   }
   EXPECT_EQ(3, CountingFilter::s_deleted);
 
