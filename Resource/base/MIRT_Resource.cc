@@ -713,6 +713,16 @@ void Resource::orderingChoicesFromRows(const std::set<TransactionId>& transactio
   }
   atCandidate.resize(transactions.size(), -1);
   std::vector<TemporalNetwork::Time> from, to;
+  // With sides, the couples whose distances come from rows wait until every one is known, so
+  // that the rows read are of the ends that cover them all in the fewest: a distance is the same
+  // from the row of either end.
+  struct Couple {
+    TransactionId p;
+    int pNode;
+    std::size_t c;
+    bool forward, backward;
+  };
+  std::vector<Couple> waiting;
   std::size_t position = 0;
   for (std::set<TransactionId>::const_iterator predIt = transactions.begin();
        predIt != transactions.end() && count < limit; ++predIt, ++position) {
@@ -756,6 +766,10 @@ void Resource::orderingChoicesFromRows(const std::set<TransactionId>& transactio
         m_knownDistance.ub = 0.0;
       }
       else if (predecessorNode >= 0 && c.node >= 0) {
+        if (sides != nullptr) {
+          waiting.push_back(Couple{predecessor, predecessorNode, i, forward, backward});
+          continue;
+        }
         if (!rowRead) {
           temporal->getTimepointDistances(predecessorNode, from, to);
           rowRead = true;
@@ -773,6 +787,59 @@ void Resource::orderingChoicesFromRows(const std::set<TransactionId>& transactio
       if (backward && count < limit)
         attempt(successor, predecessor, -m_knownDistance.lb);
     }
+  }
+  if (waiting.empty())
+    return;
+  // Three covers: the ends at the instant; the ends that may precede; those that may follow (a
+  // couple wanted both ways is covered by its end at the instant in all three).
+  auto end = [&](int cover, const Couple& k) {
+    const int other = candidates[k.c].node;
+    if (cover == 0 || (k.forward && k.backward))
+      return k.pNode;
+    return (cover == 1) == k.forward ? k.pNode : other;
+  };
+  int nodes = 0;
+  for (const Couple& k : waiting)
+    nodes = std::max(nodes, std::max(k.pNode, candidates[k.c].node) + 1);
+  std::vector<char> seen(nodes);
+  int best = 0;
+  std::size_t fewest = waiting.size() + 1;
+  for (int cover = 0; cover < 3; ++cover) {
+    std::fill(seen.begin(), seen.end(), 0);
+    std::size_t rowsNeeded = 0;
+    for (const Couple& k : waiting)
+      if (!seen[end(cover, k)]++)
+        ++rowsNeeded;
+    if (rowsNeeded < fewest) {
+      fewest = rowsNeeded;
+      best = cover;
+    }
+  }
+  std::vector<std::size_t> bySource(waiting.size());
+  for (std::size_t k = 0; k < waiting.size(); ++k)
+    bySource[k] = k;
+  std::stable_sort(bySource.begin(), bySource.end(), [&](std::size_t a, std::size_t b) {
+    return end(best, waiting[a]) < end(best, waiting[b]);
+  });
+  int read = -1;
+  for (std::size_t k = 0; k < bySource.size() && count < limit; ++k) {
+    const Couple& couple = waiting[bySource[k]];
+    const Candidate& c = candidates[couple.c];
+    const int source = end(best, couple);
+    if (source != read) {
+      temporal->getTimepointDistances(source, from, to);
+      read = source;
+    }
+    m_knownDistance.from = couple.p;
+    m_knownDistance.to = c.t;
+    // from[x] is d(source, x), to[x] is d(x, source).
+    const bool atP = source == couple.pNode;
+    m_knownDistance.ub = (double) (atP ? from[c.node] : to[couple.pNode]);
+    m_knownDistance.lb = (double) -(atP ? to[c.node] : from[couple.pNode]);
+    if (couple.forward)
+      attempt(couple.p, c.t, m_knownDistance.ub);
+    if (couple.backward && count < limit)
+      attempt(c.t, couple.p, -m_knownDistance.lb);
   }
 }
 
