@@ -38,12 +38,12 @@ const double sl_noLimit = std::numeric_limits<double>::quiet_NaN();
 }
 
 Resource::Resource(const ObjectId& parent, const LabelStr& type, const LabelStr& localName, bool open)
-  : Object(parent, type, localName, open), m_released(false), m_initCapacityLb(sl_noLimit), m_initCapacityUb(sl_noLimit),
+  : Object(parent, type, localName, open), m_released(false), m_recordDrops(0), m_initCapacityLb(sl_noLimit), m_initCapacityUb(sl_noLimit),
     m_lowerLimit(sl_noLimit), m_upperLimit(sl_noLimit), m_maxInstProduction(sl_noLimit),
     m_maxInstConsumption(sl_noLimit), m_maxProduction(sl_noLimit), m_maxConsumption(sl_noLimit) {}
 
 Resource::Resource(const PlanDatabaseId& planDatabase, const LabelStr& type, const LabelStr& name, bool open)
-  : Object(planDatabase, type, name, open), m_released(false), m_initCapacityLb(sl_noLimit), m_initCapacityUb(sl_noLimit),
+  : Object(planDatabase, type, name, open), m_released(false), m_recordDrops(0), m_initCapacityLb(sl_noLimit), m_initCapacityUb(sl_noLimit),
     m_lowerLimit(sl_noLimit), m_upperLimit(sl_noLimit), m_maxInstProduction(sl_noLimit),
     m_maxInstConsumption(sl_noLimit), m_maxProduction(sl_noLimit), m_maxConsumption(sl_noLimit) {}
 
@@ -52,7 +52,7 @@ Resource::Resource(const PlanDatabaseId& planDatabase, const LabelStr& type, con
                    double initCapacityLb, double initCapacityUb, double lowerLimit, double upperLimit,
                    double maxInstProduction, double maxInstConsumption, double maxProduction,
                    double maxConsumption)
-  : Object(planDatabase, type, name, false), m_released(false), m_initCapacityLb(sl_noLimit), m_initCapacityUb(sl_noLimit),
+  : Object(planDatabase, type, name, false), m_released(false), m_recordDrops(0), m_initCapacityLb(sl_noLimit), m_initCapacityUb(sl_noLimit),
     m_lowerLimit(sl_noLimit), m_upperLimit(sl_noLimit), m_maxInstProduction(sl_noLimit),
     m_maxInstConsumption(sl_noLimit), m_maxProduction(sl_noLimit), m_maxConsumption(sl_noLimit) {
   init(initCapacityLb, initCapacityUb, lowerLimit, upperLimit, maxInstProduction, maxInstConsumption,
@@ -137,6 +137,7 @@ void Resource::handlePurge() {
   m_flawedTokensAt.clear();
   m_flawedInstants.clear();
   m_filedAt.clear();
+  ++m_recordDrops;
 }
 
 void Resource::remove(const TokenId& token) {
@@ -353,9 +354,22 @@ void Resource::notifyFlawed(InstantId inst) {
   // transactions it held when they were last filed here, every token is already recorded at it.
   std::map<InstantId, std::vector<TransactionId>>::const_iterator filed = m_filedAt.find(inst);
   const bool known = filed != m_filedAt.end() && filed->second == transactions;
+  // Filed here before with other transactions: the tokens of those it held then are recorded at
+  // it already, as long as no record is dropped (an announcement can reach a listener that
+  // drops one). Their lines are written by the walk over every transaction.
+  static DebugMessage* sl_redundant = DebugMessage::addMsg(__FILE__, __LINE__, "Resource:notifyFlawed");
+  std::vector<TransactionId> filedBefore;
+  if (!known && filed != m_filedAt.end() && !sl_redundant->isEnabled()) {
+    filedBefore = filed->second;
+    std::sort(filedBefore.begin(), filedBefore.end());
+  }
+  const std::uint64_t drops = m_recordDrops;
   for (std::vector<TransactionId>::const_iterator it = transactions.begin(); it != transactions.end(); ++it) {
     const TransactionId& trans = *it;
     std::map<TokenId, std::set<InstantId>>::iterator tokIt;
+    if (!filedBefore.empty() && drops == m_recordDrops &&
+        std::binary_search(filedBefore.begin(), filedBefore.end(), trans))
+      continue;
     if (!known) {
       check_error(trans.isValid());
       std::map<TransactionId, TokenId>::const_iterator transIt = m_transactionsToTokens.find(trans);
@@ -392,6 +406,7 @@ void Resource::notifyNoLongerFlawed(InstantId inst) {
   debugMsg("Resource:notifyNoLongerFlawed", "Received notification that instant " << inst->getTime()
            << " is no longer flawed.");
   m_filedAt.erase(inst);
+  ++m_recordDrops;
 
   std::map<int, InstantId>::iterator instIt = m_flawedInstants.find(inst->getTime());
   if (instIt == m_flawedInstants.end()) {
@@ -443,6 +458,7 @@ void Resource::notifyDeleted(InstantId inst) {
   notifyNoLongerViolated(inst);
   debugMsg("Resource:notifyDeleted", "Removing (possibly) flawed instant at time " << inst->getTime());
   m_filedAt.erase(inst);
+  ++m_recordDrops;
   std::map<int, InstantId>::iterator instIt = m_flawedInstants.find(inst->getTime());
   if (instIt != m_flawedInstants.end() && instIt->second == inst)
     m_flawedInstants.erase(instIt);
@@ -458,6 +474,7 @@ bool Resource::forgetFlaws(const TokenId& tok) {
   std::map<TokenId, std::set<InstantId>>::iterator tokIt = m_flawedTokens.find(tok);
   if (tokIt == m_flawedTokens.end())
     return false;
+  ++m_recordDrops;
   for (std::set<InstantId>::const_iterator it = tokIt->second.begin(); it != tokIt->second.end(); ++it) {
     // The token's transactions go; another may later be made at one of their addresses.
     m_filedAt.erase(*it);

@@ -10,6 +10,7 @@
 #include "Utils/base/Utils.hh"
 #include "Utils/base/LabelStr.hh"
 
+#include <cstdint>
 #include <map>
 #include <set>
 #include <utility>
@@ -155,6 +156,8 @@ protected:
   std::map<int, InstantId> m_flawedInstants;
   // For each recorded instant, its transactions when their tokens were last filed there.
   std::map<InstantId, std::vector<TransactionId>> m_filedAt;
+  // Raised whenever a flaw record is dropped.
+  std::uint64_t m_recordDrops;
 
 private:
   // True when predecessor's time is already constrained to be at or before successor's.
