@@ -24,6 +24,7 @@
 #endif
 #endif
 
+#ifndef KORVAN_MEMORY_SANITIZED
 namespace {
 
 // About five million characters: tokens of three kinds over twelve resources, in windows that
@@ -91,6 +92,7 @@ Ending runLimited(const std::string& model, unsigned long kilobytes) {
 }
 
 } // namespace
+#endif
 
 // Once an abort (exit 134) at 150 MB: a token's clean-up allocated while its failed construction
 // unwound; at other limits the line stopped after "model.xml:NNNN:".
