@@ -11,12 +11,14 @@
 #include "TemporalNetwork/TemporalAdvisor.hh"
 #include "TemporalNetwork/TemporalNetwork.hh"
 #include "TemporalNetwork/TemporalPropagator.hh"
+#include "Utils/base/Debug.hh"
 
 #include <gtest/gtest.h>
 
 #include <algorithm>
 #include <cstdint>
 #include <cstdlib>
+#include <functional>
 #include <map>
 #include <memory>
 #include <random>
@@ -322,6 +324,170 @@ TEST(FlowProfileGraph, NearestOrderingsAgreeWithEveryPair) {
       agree("after the instant");
     }
   }
+}
+
+// A network kept over the changes of a pass, whose runs resume from the flow
+// held or are left out while nothing changed, against the same network run
+// from scratch every time (as it does while the run's debug lines are on):
+// the same levels from each walk, the same transactions walked out and
+// reached, the same residual from the source. Transactions open and end,
+// flow is handed back, passes start over on the networks left by the last.
+TEST(FlowProfileGraph, KeptFlowAgreesWithRunsFromScratch) {
+  const int seeds = envInt("KORVAN_RESUME_SEEDS", 120);
+  std::ostringstream discarded;
+  DebugMessage::setStream(discarded);
+  for (int seed = 1; seed <= seeds; ++seed) {
+    std::mt19937 rng((unsigned) seed * 104729u + 11u);
+    auto uniform = [&](int lo, int hi) { return std::uniform_int_distribution<int>(lo, hi)(rng); };
+    ProfileWorld w;
+    TransactionId src = w.make(0, 0), snk = w.make(0, 0);
+    RecordingDetector det;
+    TestFlowProfile prof(w.db->getId(), det.getId(), 0, 0);
+    TransactionId anchorT = w.make(0, 0);
+    w.ce->propagate();
+    prof.addTransaction(anchorT);
+    prof.recompute();
+    const InstantId inst = prof.at(0);
+
+    const int n = uniform(4, 16);
+    std::vector<TransactionId> ts;
+    for (int i = 0; i < n; ++i) {
+      const double qlb = 0.25 * uniform(0, 12);
+      ts.push_back(w.make(0, 10, uniform(0, 1) == 1, qlb, qlb + 0.25 * uniform(0, 12)));
+    }
+    // 0 none, 1 at the same time, 2 i at or before j, 3 j at or before i.
+    std::vector<int> relation(n * n, 0);
+    const int density = uniform(10, 80);
+    for (int i = 0; i < n; ++i)
+      for (int j = i + 1; j < n; ++j)
+        if (uniform(0, 99) < density)
+          relation[i * n + j] = uniform(1, 3);
+
+    const bool lowerLevel = uniform(0, 1) == 1;
+    FlowProfileGraph kept(src, snk, lowerLevel), fresh(src, snk, lowerLevel);
+    ContributionMap keptMap, freshMap;
+    // Every call on `fresh` runs with the marker that keeps runs from scratch on.
+    auto both = [&](const std::function<void(FlowProfileGraph&, ContributionMap&)>& f) {
+      f(kept, keptMap);
+      DebugMessage::enable("MaximumFlowAlgorithm:execute");
+      f(fresh, freshMap);
+      DebugMessage::disable("MaximumFlowAlgorithm:execute");
+    };
+    std::vector<int> state(n, 0);  // 0 not opened, 1 open, 2 gone
+    std::ostringstream trail;
+    auto open = [&](int t) {
+      both([&](FlowProfileGraph& g, ContributionMap& m) {
+        g.enableTransaction(ts[t], inst, m);
+        for (int o = 0; o < n; ++o) {
+          if (o == t || state[o] != 1)
+            continue;
+          const int r = relation[std::min(o, t) * n + std::max(o, t)];
+          const int i = std::min(o, t), j = std::max(o, t);
+          if (r == 1)
+            g.enableAt(ts[t], ts[o]);
+          else if (r == 2)
+            g.enableAtOrBefore(ts[i], ts[j]);
+          else if (r == 3)
+            g.enableAtOrBefore(ts[j], ts[i]);
+        }
+      });
+      state[t] = 1;
+    };
+    auto walk = [&](const std::string& what) {
+      double levels[2];
+      both([&](FlowProfileGraph& g, ContributionMap& m) {
+        levels[&g == &kept ? 0 : 1] = g.disableReachableResidualGraph(m, inst);
+      });
+      ASSERT_EQ(levels[1], levels[0]) << "seed " << seed << " " << what << trail.str();
+    };
+    auto read = [&](const std::string& what) {
+      double residual[2];
+      std::vector<TransactionId> reached[2];
+      both([&](FlowProfileGraph& g, ContributionMap&) {
+        const int k = &g == &kept ? 0 : 1;
+        residual[k] = g.getResidualFromSource();
+        g.getReachableResidualTransactions(reached[k]);
+        std::sort(reached[k].begin(), reached[k].end());
+      });
+      ASSERT_EQ(residual[1], residual[0]) << "seed " << seed << " " << what << trail.str();
+      ASSERT_TRUE(reached[1] == reached[0]) << "seed " << seed << " " << what << trail.str();
+    };
+    auto agree = [&](const std::string& what) {
+      for (int i = 0; i < n; ++i) {
+        ASSERT_EQ(fresh.isEnabled(ts[i]), kept.isEnabled(ts[i])) << "seed " << seed << " " << what << " t" << i
+                                                                 << trail.str();
+        ASSERT_EQ(freshMap.count(ts[i]), keptMap.count(ts[i])) << "seed " << seed << " " << what << trail.str();
+      }
+    };
+    std::vector<int> opening(n);
+    for (int i = 0; i < n; ++i)
+      opening[i] = i;
+    std::shuffle(opening.begin(), opening.end(), rng);
+    std::size_t next = 0;
+    while (next < opening.size()) {
+      if (uniform(0, 5) == 0) {
+        // A new pass over the networks the last one left: what is still
+        // open opens again.
+        trail << " reset";
+        both([](FlowProfileGraph& g, ContributionMap&) { g.reset(); });
+        for (int i = 0; i < n; ++i)
+          if (state[i] == 1 && kept.hasNode(ts[i])) {
+            state[i] = 0;
+            open(i);
+          }
+      }
+      const int opens = std::min<int>(uniform(1, 3), (int) (opening.size() - next));
+      for (int k = 0; k < opens; ++k) {
+        const int t = opening[next++];
+        trail << " open t" << t;
+        open(t);
+      }
+      const bool walks = uniform(0, 2) != 0;
+      if (walks)
+        walk("expansion walk");
+      else
+        read("expansion read");
+      if (::testing::Test::HasFailure())
+        return;
+      agree("expansion");
+      bool ended = false;
+      for (int i = 0; i < n; ++i) {
+        if (state[i] != 1 || !kept.isEnabled(ts[i]) || uniform(0, 3) != 0)
+          continue;
+        trail << " end t" << i;
+        state[i] = 2;
+        ended = true;
+        // As the incremental profile closes a transaction, or as the plain
+        // one drops it.
+        const bool closes = uniform(0, 1) == 0;
+        both([&](FlowProfileGraph& g, ContributionMap&) {
+          if (closes) {
+            g.pushFlow(ts[i]);
+            g.disable(ts[i]);
+          }
+          g.bypass(ts[i]);
+          g.removeTransaction(ts[i]);
+        });
+      }
+      if (ended) {
+        // The plain profile reads the changed network without restoring.
+        if (uniform(0, 1) == 0)
+          both([](FlowProfileGraph& g, ContributionMap&) { g.restoreFlow(); });
+        if (walks)
+          walk("contraction walk");
+        else
+          read("contraction read");
+      }
+      if (::testing::Test::HasFailure())
+        return;
+      agree("after the instant");
+      read("after the instant");
+      if (::testing::Test::HasFailure())
+        return;
+    }
+  }
+  DebugMessage::disableAll();
+  DebugMessage::setStream(std::cerr);
 }
 
 TEST(FlowProfile, LevelsOnWorkedExamples) {
