@@ -19,7 +19,6 @@ namespace KORVAN {
 namespace MIRT {
 
 namespace {
-
 // A point of the network not looked up yet (getTimepoint gives -1 for none).
 const int UNREAD_POINT = -2;
 
@@ -361,9 +360,12 @@ FlowProfile::Order FlowProfile::lookupOrdering(const TransactionId& t1, const Tr
     if (const Order* at = m_orderedAt.find(p1, p2))
       return *at;
   }
-  if (const Order* direct = m_orderings.find(p1, p2))
+  const Order* direct = 0;
+  const Order* mirror = 0;
+  m_orderings.findBoth(p1, p2, direct, mirror);
+  if (direct != 0)
     return *direct;
-  if (const Order* mirror = m_orderings.find(p2, p1)) {
+  if (mirror != 0) {
     if (*mirror == BEFORE_OR_AT)
       return AFTER_OR_AT;
     if (*mirror == AFTER_OR_AT)
@@ -452,6 +454,8 @@ void FlowProfile::noteOutsideChanges() {
   // Whether time points left the network: an entry read from it may then
   // stand on its bounds alone, which the moved points no longer follow.
   bool pointsLeft = false;
+  // Whether every point whose bounds moved since the last check is known.
+  bool movedKnown = false;
   if (temporal == 0) {
     if (!m_recheckOrderings)
       return;
@@ -476,16 +480,17 @@ void FlowProfile::noteOutsideChanges() {
       arcs.arcs.push_back(arc);
     }
     const std::uint64_t movedCount = temporal->getMovedPointCount();
-    boundsOnly = m_arcsMarked && network.getInnerChanges() == m_innerChangesMark;
-    for (std::uint64_t i = m_movedMark; boundsOnly && i < movedCount; ++i) {
+    movedKnown = m_arcsMarked;
+    for (std::uint64_t i = m_movedMark; movedKnown && i < movedCount; ++i) {
       int node = -1;
-      boundsOnly = network.getMovedPoint(i, node);
-      if (boundsOnly) {
+      movedKnown = network.getMovedPoint(i, node);
+      if (movedKnown) {
         const ConstrainedVariableId var = temporal->getTimepointVariable(node);
         if (var.isValid() && moved.insert((const ConstrainedVariable*) var).second)
           movedTimes.push_back((const ConstrainedVariable*) var);
       }
     }
+    boundsOnly = movedKnown && network.getInnerChanges() == m_innerChangesMark;
     pointsLeft = !m_arcsMarked || network.getRemovals() != m_removalsMark;
     m_removalsMark = network.getRemovals();
     m_networkVersion = version;
@@ -503,6 +508,15 @@ void FlowProfile::noteOutsideChanges() {
     arcs.usable = false;
   }
   m_recheckOrderings = false;
+  // After tightenings only, an answer the arcs alone can tell about moves
+  // only where a bound of one of its points moved or where an arc joins its
+  // points by a path of no length (a distance that was positive is that of
+  // a path through the origin, of a path through an arc, or as it was):
+  // with every moved point known and no point gone, the entries are
+  // visited there only, and those read otherwise.
+  const bool nearArcs = !boundsOnly && arcs.usable && movedKnown && !pointsLeft;
+  if (nearArcs)
+    arcs.readRows(*temporal);
   // Each pair whose answer moved changes the levels where both may be pending.
   int start = g_infiniteTime(), end = -g_infiniteTime();
   auto movedAt = [&](int lb1, int ub1, int lb2, int ub2) {
@@ -593,6 +607,8 @@ void FlowProfile::noteOutsideChanges() {
     // moved points' entries, and those read otherwise, need a look.
     if (boundsOnly)
       cache.retainAround(movedTimes, quick, keep);
+    else if (nearArcs)
+      cache.retainAround(movedTimes, arcJoins(*temporal, cache, arcs), quick, keep);
     else
       cache.retain(quick, keep);
   }
@@ -603,6 +619,41 @@ void FlowProfile::noteOutsideChanges() {
   m_recalculateLowerLevel = true;
   m_recalculateUpperLevel = true;
   mergeWindow(start, end);
+}
+
+std::vector<OrderingCache::Join> FlowProfile::arcJoins(TemporalPropagator& temporal, const OrderingCache& cache,
+                                                        const TightenedArcs& arcs) {
+  const TemporalNetwork::Time inf = g_infiniteTime();
+  std::vector<int> nodes(cache.numbers(), -1);
+  cache.forEachMember([&](const Transaction* t, std::uint32_t n) { nodes[n] = temporal.getTimepoint(t->time()); });
+  std::vector<OrderingCache::Join> joins(arcs.arcs.size());
+  for (std::size_t k = 0; k < arcs.arcs.size(); ++k) {
+    const TightenedArcs::Arc& arc = arcs.arcs[k];
+    // d(x, y) can have come down to 0 or less through the arc only when
+    // d(x, from) + weight + d(to, y) has: x is on the one side when that
+    // holds for the least d(to, y) of any point, y on the other when it
+    // holds for the least d(x, from).
+    auto toFrom = [&](int node) { return node >= 0 && (std::size_t) node < arc.toFrom.size() ? arc.toFrom[node] : inf; };
+    auto fromTo = [&](int node) { return node >= 0 && (std::size_t) node < arc.fromTo.size() ? arc.fromTo[node] : inf; };
+    TemporalNetwork::Time leastTo = inf, leastFrom = inf;
+    for (int node : nodes) {
+      leastTo = std::min(leastTo, toFrom(node));
+      leastFrom = std::min(leastFrom, fromTo(node));
+    }
+    OrderingCache::Join& join = joins[k];
+    join.one.assign(nodes.size(), 0);
+    join.other.assign(nodes.size(), 0);
+    if (leastTo >= inf || leastFrom >= inf)
+      continue;
+    auto reaches = [&](TemporalNetwork::Time a, TemporalNetwork::Time b) {
+      return a < inf && (a <= -inf || b <= -inf || a + arc.weight + b <= 0);
+    };
+    for (std::size_t n = 0; n < nodes.size(); ++n) {
+      join.one[n] = reaches(toFrom(nodes[n]), leastFrom);
+      join.other[n] = fromTo(nodes[n]) < inf && reaches(leastTo, fromTo(nodes[n]));
+    }
+  }
+  return joins;
 }
 
 void FlowProfile::handleOrderedAt(const TransactionId& t1, const TransactionId& t2) {

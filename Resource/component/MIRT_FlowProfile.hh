@@ -177,6 +177,10 @@ private:
   void temporalConstraintChanged(const TransactionId& predecessor, const TransactionId& successor);
   void replaceWindow(int start, int end);
   bool getEarliestInstant(const ContributionMap& contributions, const TransactionId& t, InstantId& i) const;
+  // For each arc, the cache's transactions between which it may have made a
+  // distance 0 or less (TightenedArcs::keepsAnswer false), in two sets.
+  static std::vector<OrderingCache::Join> arcJoins(TemporalPropagator& temporal, const OrderingCache& cache,
+                                                   const TightenedArcs& arcs);
 
   // Of the temporal network the cached orderings were checked against.
   std::uint64_t m_networkVersion;
