@@ -19,6 +19,7 @@ namespace KORVAN {
 namespace MIRT {
 
 namespace {
+
 // A point of the network not looked up yet (getTimepoint gives -1 for none).
 const int UNREAD_POINT = -2;
 
@@ -172,12 +173,18 @@ void FlowProfile::recomputeLevels(InstantId prev, InstantId inst) {
   // again in the same pass changes nothing: the pending transactions are
   // read once, and each is enabled once per pass.
   const std::set<TransactionId>& transactions = inst->getTransactions();
+  m_present.clear();
+  m_presentBounds.clear();
+  for (std::set<TransactionId>::const_iterator it = transactions.begin(); it != transactions.end(); ++it) {
+    const AbstractDomain& time = (*it)->time()->lastDomain();
+    m_present.push_back(*it);
+    m_presentBounds.push_back(std::make_pair(time.getLowerBound(), time.getUpperBound()));
+  }
   bool pendingRead = false;
   std::size_t position = 0;  // of t among the pending transactions
-  for (std::set<TransactionId>::const_iterator it = transactions.begin(); it != transactions.end(); ++it) {
-    const TransactionId& t = *it;
-    const AbstractDomain& time = t->time()->lastDomain();
-    if (time.getUpperBound() == T) {
+  for (std::size_t at = 0; at < m_present.size(); ++at) {
+    const TransactionId& t = m_present[at];
+    if (m_presentBounds[at].second == T) {
       debugMsg("FlowProfile::recomputeLevels", "Transaction (" << t << ") enters closed set.");
       // From here on it counts in the closed levels directly, unless the
       // pass found it counting earlier.
@@ -199,10 +206,10 @@ void FlowProfile::recomputeLevels(InstantId prev, InstantId inst) {
     }
     else {
       const std::size_t self = position++;
-      if (time.getLowerBound() != T)
+      if (m_presentBounds[at].first != T)
         continue;
       if (!pendingRead) {
-        readPending(transactions, T);
+        readPending(T);
         pendingRead = true;
       }
       check_error(m_pending[self] == t);
@@ -299,11 +306,11 @@ void FlowProfile::enablePending(const TransactionId& t, const InstantId& inst) {
     m_pass.upperRecorded.insert(t);
 }
 
-void FlowProfile::readPending(const std::set<TransactionId>& transactions, double T) {
+void FlowProfile::readPending(double T) {
   m_pending.clear();
-  for (std::set<TransactionId>::const_iterator it = transactions.begin(); it != transactions.end(); ++it)
-    if ((*it)->time()->lastDomain().getUpperBound() != T)
-      m_pending.push_back(*it);
+  for (std::size_t at = 0; at < m_present.size(); ++at)
+    if (m_presentBounds[at].second != T)
+      m_pending.push_back(m_present[at]);
   m_pendingEnabled.assign(m_pending.size(), false);
 }
 
