@@ -127,7 +127,8 @@ public:
   template <class F>
   void forEachMember(F f) const {
     for (const auto& member : m_members)
-      f(member.first, member.second.number);
+      if (!member.second.entries.empty())
+        f(member.first, member.second.number);
   }
   std::size_t numbers() const { return m_points.size(); }
 

@@ -1002,15 +1002,14 @@ TEST(FlowProfile, OrderingCacheVisitsTheEntriesJoiningTwoSets) {
         named.insert(entry.first.first);
         named.insert(entry.first.second);
       }
-      // Entries dropped by a sweep leave their transactions members.
+      std::set<TransactionId> members;
       std::set<std::uint32_t> distinct;
-      for (const auto& n : numbers)
+      for (const auto& n : numbers) {
+        members.insert(n.first);
         distinct.insert(n.second);
-      for (const TransactionId& t : named)
-        if (numbers.count(t) == 0)
-          failure = "a transaction named but no member";
-      if (distinct.size() != numbers.size())
-        failure = "members sharing a number";
+      }
+      if (named != members || distinct.size() != numbers.size())
+        failure = "members other than the transactions named, or sharing a number";
       std::vector<const ConstrainedVariable*> times;
       for (int k = (int) (rng() % 3); k > 0; --k)
         times.push_back((const ConstrainedVariable*) pool[rng() % pool.size()]->time());
@@ -1092,7 +1091,7 @@ TEST(FlowProfile, OrderingCacheLooksUpPastItsTable) {
       const bool both = expect(a, b, direct) && (direct != 0 ? mirror == 0 : expect(b, a, mirror));
       return both && expect(a, b, cache.find((Transaction*) a, (Transaction*) b));
     };
-    std::size_t most = 0;  // members at once
+    std::size_t most = 0;  // transactions named at once
     for (int step = 0; step < 4000 && failure.empty(); ++step) {
       if (step % 50 == 0) {
         std::size_t members = 0;
