@@ -584,8 +584,11 @@ void FlowProfile::noteOutsideChanges() {
           p1.node = temporal->getTimepoint(t1->time());
         if (p2.node == UNREAD_POINT)
           p2.node = temporal->getTimepoint(t2->time());
-        if (arcs.keepsAnswer(*temporal, p1.node, p2.node, cached))
-          return OrderingCache::STANDS;
+        const OrderingCache::Verdict told = arcs.judge(*temporal, p1.node, p2.node, cached);
+        if (told == OrderingCache::MOVED)
+          movedAt(lb1, ub1, lb2, ub2);
+        if (told != OrderingCache::ASK)
+          return told;
       }
       return OrderingCache::ASK;
     };

@@ -182,7 +182,7 @@ private:
   void replaceWindow(int start, int end);
   bool getEarliestInstant(const ContributionMap& contributions, const TransactionId& t, InstantId& i) const;
   // For each arc, the cache's transactions between which it may have made a
-  // distance 0 or less (TightenedArcs::keepsAnswer false), in two sets.
+  // distance 0 or less (TightenedArcs::judge not STANDS), in two sets.
   static std::vector<OrderingCache::Join> arcJoins(TemporalPropagator& temporal, const OrderingCache& cache,
                                                    const TightenedArcs& arcs);
 

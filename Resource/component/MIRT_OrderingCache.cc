@@ -358,31 +358,43 @@ void TightenedArcs::readRows(TemporalPropagator& temporal) {
 // still is. A path that they shortened runs through the origin, which gives
 // at least ub(t2) - lb(t1) with the bounds as they are now, or through one of
 // the arcs between time points they made or tightened; the other paths are
-// as long as when the answer was read.
-bool TightenedArcs::keepsAnswer(TemporalPropagator& temporal, int n1, int n2, Order cached) {
+// as long as when the answer was read. Either kind of path, when of length
+// 0 or less, is one in the network: the distance it bounds is no longer
+// positive, so the answer has moved.
+OrderingCache::Verdict TightenedArcs::judge(TemporalPropagator& temporal, int n1, int n2, Order cached) {
   if (n1 < 0 || n2 < 0 || n1 == n2)
-    return false;
+    return OrderingCache::ASK;
   readRows(temporal);
   const TemporalNetwork::Time inf = g_infiniteTime();
-  // d(x, y) > 0 for certain.
-  auto staysPositive = [&](int x, int y) {
+  // 1: d(x, y) > 0 for certain; -1: a path of length 0 or less from x to y;
+  // 0: neither, a distance clipped at the infinite time in the way.
+  auto sign = [&](int x, int y) {
     TemporalNetwork::Time lbx, ubx, lby, uby;
     temporal.getTimepointBounds(x, lbx, ubx);
     temporal.getTimepointBounds(y, lby, uby);
     if (uby < inf && lbx > -inf && uby - lbx <= 0)
-      return false;
+      return -1;
+    int result = 1;
     for (std::size_t k = 0; k < arcs.size(); ++k) {
       const TemporalNetwork::Time toArc = arcs[k].toFrom[x], fromArc = arcs[k].fromTo[y];
       if (toArc >= inf || fromArc >= inf)
         continue;  // no path through this arc
-      if (toArc <= -inf || fromArc <= -inf || toArc + arcs[k].weight + fromArc <= 0)
-        return false;
+      if (toArc <= -inf || fromArc <= -inf)
+        result = 0;
+      else if (toArc + arcs[k].weight + fromArc <= 0)
+        return -1;
     }
-    return true;
+    return result;
   };
   const bool firstAfter = cached == AFTER_OR_AT || cached == STRICTLY_AT;    // d(t1, t2) <= 0
   const bool secondAfter = cached == BEFORE_OR_AT || cached == STRICTLY_AT;  // d(t2, t1) <= 0
-  return (firstAfter || staysPositive(n1, n2)) && (secondAfter || staysPositive(n2, n1));
+  const int first = firstAfter ? 1 : sign(n1, n2);
+  if (first < 0)
+    return OrderingCache::MOVED;
+  const int second = secondAfter ? 1 : sign(n2, n1);
+  if (second < 0)
+    return OrderingCache::MOVED;
+  return first > 0 && second > 0 ? OrderingCache::STANDS : OrderingCache::ASK;
 }
 
 }

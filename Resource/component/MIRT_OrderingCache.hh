@@ -229,9 +229,10 @@ struct TightenedArcs : public TransactionOrdering {
   bool ready;
   std::vector<Arc> arcs;
   // Whether the answer cached for (t1, t2), read from the network before
-  // these arcs were tightened, stands; only when usable.
+  // these arcs were tightened, stands (STANDS), has moved (MOVED) or cannot
+  // be told without asking (ASK); only when usable.
   // n1, n2: the two times' points in the network (-1 for none).
-  bool keepsAnswer(TemporalPropagator& temporal, int n1, int n2, Order cached);
+  OrderingCache::Verdict judge(TemporalPropagator& temporal, int n1, int n2, Order cached);
 };
 
 template <class Keep>
