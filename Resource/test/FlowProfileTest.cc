@@ -1122,6 +1122,181 @@ TEST(FlowProfile, OrderingCachePointsAreOnePerTransactionAndSweep) {
   }
 }
 
+// Sweeps around times and between two sets of transactions against an
+// ordered map: each must see exactly the entries naming a transaction at one
+// of the times, those not read from the network, and those with one
+// transaction in each set of a join (marked by the numbers forEachMember
+// gives, one per transaction named, below numbers()). KORVAN_CACHE_SEEDS sets
+// the number of seeds.
+TEST(FlowProfile, OrderingCacheVisitsTheEntriesJoiningTwoSets) {
+  typedef TestFlowProfile::OrderingCache Cache;
+  typedef std::pair<TransactionId, TransactionId> Key;
+  const unsigned char NETWORK = TransactionOrdering::FROM_NETWORK;
+  ProfileWorld w;
+  std::vector<TransactionId> pool;
+  for (int i = 0; i < 20; ++i)
+    pool.push_back(w.make(0, 10));
+  const int seeds = envInt("KORVAN_CACHE_SEEDS", 40);
+  for (int seed = 1; seed <= seeds; ++seed) {
+    std::mt19937 rng(seed);
+    Cache cache;
+    std::map<Key, unsigned char> reference;
+    std::string failure;
+    for (int step = 0; step < 300 && failure.empty(); ++step) {
+      const int op = (int) (rng() % 100);
+      if (op < 60) {
+        const TransactionId a = pool[rng() % pool.size()], b = pool[rng() % pool.size()];
+        const unsigned char survives = (unsigned char) (rng() % 16);
+        cache.put(Key(a, b), (FlowProfile::Order) (rng() % 4), survives);
+        reference[Key(a, b)] = survives;
+        continue;
+      }
+      if (op < 66) {
+        const TransactionId t = pool[rng() % pool.size()];
+        cache.forget((Transaction*) t);
+        for (auto it = reference.begin(); it != reference.end();)
+          it = it->first.first == t || it->first.second == t ? reference.erase(it) : std::next(it);
+        continue;
+      }
+      std::map<TransactionId, std::uint32_t> numbers;
+      cache.forEachMember([&](const Transaction* t, std::uint32_t n) {
+        if (n >= cache.numbers() || !numbers.insert(std::make_pair(((Transaction*) t)->getId(), n)).second)
+          failure = "a number out of range or given twice";
+      });
+      std::set<TransactionId> named;
+      for (const auto& entry : reference) {
+        named.insert(entry.first.first);
+        named.insert(entry.first.second);
+      }
+      std::set<TransactionId> members;
+      std::set<std::uint32_t> distinct;
+      for (const auto& n : numbers) {
+        members.insert(n.first);
+        distinct.insert(n.second);
+      }
+      if (named != members || distinct.size() != numbers.size())
+        failure = "members other than the transactions named, or sharing a number";
+      std::vector<const ConstrainedVariable*> times;
+      for (int k = (int) (rng() % 3); k > 0; --k)
+        times.push_back((const ConstrainedVariable*) pool[rng() % pool.size()]->time());
+      std::vector<Cache::Join> joins(rng() % 3);
+      for (Cache::Join& join : joins) {
+        join.one.assign(cache.numbers(), 0);
+        join.other.assign(cache.numbers(), 0);
+        for (std::size_t n = 0; n < cache.numbers(); ++n) {
+          join.one[n] = rng() % 4 == 0;
+          join.other[n] = rng() % 3 == 0;
+        }
+      }
+      auto in = [&](const std::vector<char>& marks, TransactionId t) {
+        auto it = numbers.find(t);
+        return it != numbers.end() && marks[it->second] != 0;
+      };
+      std::set<Key> expected;
+      for (const auto& entry : reference) {
+        const TransactionId a = entry.first.first, b = entry.first.second;
+        bool wanted = !(entry.second & NETWORK) ||
+          std::find(times.begin(), times.end(), (const ConstrainedVariable*) a->time()) != times.end() ||
+          std::find(times.begin(), times.end(), (const ConstrainedVariable*) b->time()) != times.end();
+        for (const Cache::Join& join : joins)
+          wanted = wanted || (in(join.one, a) && in(join.other, b)) || (in(join.one, b) && in(join.other, a));
+        if (wanted)
+          expected.insert(entry.first);
+      }
+      std::set<Key> seen;
+      cache.retainAround(
+        times, joins,
+        [&](const TransactionId& x, const TransactionId& y, FlowProfile::Order, unsigned char&) {
+          if (!seen.insert(Key(x, y)).second)
+            failure = "an entry seen twice";
+          if (rng() % 5 != 0)
+            return Cache::STANDS;
+          reference.erase(Key(x, y));
+          return Cache::MOVED;
+        },
+        [&](const TransactionId&, const TransactionId&, FlowProfile::Order, unsigned char&) { return true; });
+      if (failure.empty() && seen != expected)
+        failure = "visited " + std::to_string(seen.size()) + " entries, not the " + std::to_string(expected.size()) +
+          " expected";
+      if (cache.size() != reference.size())
+        failure = "size " + std::to_string(cache.size()) + ", expected " + std::to_string(reference.size());
+    }
+    ASSERT_EQ("", failure) << "seed " << seed;
+  }
+}
+
+// Look-ups read a small table by the transactions' numbers until there are
+// too many transactions for it, and the slots then: against an ordered map,
+// both ways of asking (one pair, a pair and its mirror) over a pool that
+// grows past the table, with forgets that free numbers for reuse and clears
+// that start the table again. KORVAN_CACHE_SEEDS sets the number of seeds
+// (a tenth of them here).
+TEST(FlowProfile, OrderingCacheLooksUpPastItsTable) {
+  typedef TestFlowProfile::OrderingCache Cache;
+  typedef std::pair<TransactionId, TransactionId> Key;
+  ProfileWorld w;
+  std::vector<TransactionId> pool;
+  for (int i = 0; i < 640; ++i)
+    pool.push_back(w.make(0, 10));
+  const int seeds = std::max(1, envInt("KORVAN_CACHE_SEEDS", 40) / 10);
+  for (int seed = 1; seed <= seeds; ++seed) {
+    std::mt19937 rng(seed);
+    Cache cache;
+    std::map<Key, FlowProfile::Order> reference;
+    std::string failure;
+    // Transactions drawn from the first `reach` of the pool, which grows.
+    std::size_t reach = 8;
+    auto draw = [&]() { return pool[rng() % reach]; };
+    auto agrees = [&](TransactionId a, TransactionId b) {
+      auto expect = [&](TransactionId x, TransactionId y, const FlowProfile::Order* found) {
+        auto it = reference.find(Key(x, y));
+        return (found == 0) == (it == reference.end()) && (found == 0 || *found == it->second);
+      };
+      const FlowProfile::Order *direct = 0, *mirror = 0;
+      cache.findBoth((Transaction*) a, (Transaction*) b, direct, mirror);
+      const bool both = expect(a, b, direct) && (direct != 0 ? mirror == 0 : expect(b, a, mirror));
+      return both && expect(a, b, cache.find((Transaction*) a, (Transaction*) b));
+    };
+    std::size_t most = 0;  // transactions named at once
+    for (int step = 0; step < 4000 && failure.empty(); ++step) {
+      if (step % 50 == 0) {
+        std::size_t members = 0;
+        cache.forEachMember([&](const Transaction*, std::uint32_t) { ++members; });
+        most = std::max(most, members);
+      }
+      const int op = (int) (rng() % 1000);
+      if (op < 500) {
+        const TransactionId a = draw(), b = rng() % 8 == 0 ? a : draw();
+        const FlowProfile::Order order = (FlowProfile::Order) (rng() % 5);
+        cache.put(Key(a, b), order, (unsigned char) (rng() % 16));
+        reference[Key(a, b)] = order;
+        reach = std::min(pool.size(), reach + 1);
+      }
+      else if (op < 960) {
+        const TransactionId a = draw(), b = draw();
+        if (!agrees(a, b))
+          failure = "step " + std::to_string(step) + ": a look-up";
+      }
+      else if (op < 985 || step < 2500) {
+        const TransactionId t = draw();
+        cache.forget((Transaction*) t);
+        for (auto it = reference.begin(); it != reference.end();)
+          it = it->first.first == t || it->first.second == t ? reference.erase(it) : std::next(it);
+      }
+      else {
+        cache.clear();
+        reference.clear();
+      }
+    }
+    for (const auto& entry : reference)
+      if (failure.empty() && !agrees(entry.first.first, entry.first.second))
+        failure = "an entry left";
+    ASSERT_EQ("", failure) << "seed " << seed;
+    // The pool outgrew the table's side.
+    EXPECT_GT(most, 512u) << "seed " << seed;
+  }
+}
+
 // Orderings that come and go through time points outside the profile reach
 // no change handler: after every recompute each cached answer, and every
 // answer asked through the cache, must still be what the network says.
