@@ -134,9 +134,9 @@ void FlowProfileGraph::markOrdered(Node* from, bool forward, int covered, int ke
       if (next->getVisit() == kept) {
         // Needed before, ordered through `from` now: what it reaches is
         // marked already.
-        for (std::vector<Candidate>::const_iterator c = m_candidates.begin(); c != m_candidates.end(); ++c)
-          if (c->node == next)
-            needed[c->index] = 0;
+        for (std::vector<std::pair<Node*, std::size_t>>::const_iterator c = m_kept.begin(); c != m_kept.end(); ++c)
+          if (c->first == next)
+            needed[c->second] = 0;
         next->setVisit(covered);
         continue;
       }
@@ -181,12 +181,40 @@ void FlowProfileGraph::selectNearest(const TransactionId& t, const std::vector<T
     // before t through it. After t: one that reaches a needed one. One
     // needed earlier and reached from one needed later is needed no more.
     const int covered = nextVisitMark(), kept = nextVisitMark();
+    m_kept.clear();
     for (std::vector<Candidate>::const_iterator it = m_candidates.begin(); it != m_candidates.end(); ++it) {
       if (it->node->getVisit() == covered || it->node->getVisit() == kept)
         continue;
       needed[it->index] = 1;
       it->node->setVisit(kept);
+      m_kept.push_back(std::make_pair(it->node, it->index));
       markOrdered(it->node, side == 0, covered, kept, needed);
+    }
+  }
+}
+
+void FlowProfileGraph::selectNearestAsked(const TransactionId& t, const std::vector<Node*>& nodes,
+                                          const std::vector<std::size_t> (&byTime)[2], Relations& relations,
+                                          std::vector<char>& needed) {
+  needed.assign(nodes.size(), 0);
+  Node* self = m_graph->getNode(t);
+  if (self == 0 || !self->isEnabled())
+    return;
+  for (int side = 0; side < 2; ++side) {
+    const unsigned char bit = side == 0 ? AT_OR_BEFORE : AT_OR_AFTER;
+    const int covered = nextVisitMark(), kept = nextVisitMark();
+    m_kept.clear();
+    for (std::vector<std::size_t>::const_iterator it = byTime[side].begin(); it != byTime[side].end(); ++it) {
+      Node* node = nodes[*it];
+      if (node == 0 || node == self || !node->isEnabled() || node->getVisit() == covered ||
+          node->getVisit() == kept)
+        continue;
+      if ((relations.relation(*it) & bit) == 0)
+        continue;
+      needed[*it] = 1;
+      node->setVisit(kept);
+      m_kept.push_back(std::make_pair(node, *it));
+      markOrdered(node, side == 0, covered, kept, needed);
     }
   }
 }
