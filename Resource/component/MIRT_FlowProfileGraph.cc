@@ -193,32 +193,6 @@ void FlowProfileGraph::selectNearest(const TransactionId& t, const std::vector<T
   }
 }
 
-void FlowProfileGraph::selectNearestAsked(const TransactionId& t, const std::vector<Node*>& nodes,
-                                          const std::vector<std::size_t> (&byTime)[2], Relations& relations,
-                                          std::vector<char>& needed) {
-  needed.assign(nodes.size(), 0);
-  Node* self = m_graph->getNode(t);
-  if (self == 0 || !self->isEnabled())
-    return;
-  for (int side = 0; side < 2; ++side) {
-    const unsigned char bit = side == 0 ? AT_OR_BEFORE : AT_OR_AFTER;
-    const int covered = nextVisitMark(), kept = nextVisitMark();
-    m_kept.clear();
-    for (std::vector<std::size_t>::const_iterator it = byTime[side].begin(); it != byTime[side].end(); ++it) {
-      Node* node = nodes[*it];
-      if (node == 0 || node == self || !node->isEnabled() || node->getVisit() == covered ||
-          node->getVisit() == kept)
-        continue;
-      if ((relations.relation(*it) & bit) == 0)
-        continue;
-      needed[*it] = 1;
-      node->setVisit(kept);
-      m_kept.push_back(std::make_pair(node, *it));
-      markOrdered(node, side == 0, covered, kept, needed);
-    }
-  }
-}
-
 void FlowProfileGraph::addOrderingEdge(Node* from, Node* to) {
   Edge* edge = m_graph->getEdge(from, to);
   if (edge != 0 && edge->isFlagged() && edge->getCapacity() == Edge::getMaxCapacity())

@@ -71,20 +71,6 @@ public:
   // edges do not already join to t through another needed one.
   void selectNearest(const TransactionId& t, const std::vector<TransactionId>& others,
                      const std::vector<unsigned char>& relation, std::vector<char>& needed);
-  // How partner i stands to the transaction being opened, read when first wanted.
-  class Relations {
-  public:
-    virtual ~Relations() {}
-    virtual unsigned char relation(std::size_t i) = 0;
-  };
-  // The choice of selectNearest, for the partners with a node here
-  // (nodes[i], 0 for none), visited nearest first in byTime[side] order
-  // (ties by i). A partner already joined to t through a chosen one is
-  // passed over there whatever its relation, so that relation is asked
-  // only of the partners the choice still has to judge.
-  void selectNearestAsked(const TransactionId& t, const std::vector<Node*>& nodes,
-                          const std::vector<std::size_t> (&byTime)[2], Relations& relations,
-                          std::vector<char>& needed);
   // Before t leaves the network while others ordered through it stay: joins
   // each transaction after t to each before it, since the edges chosen by
   // selectNearest may have relied on t to carry those orderings.

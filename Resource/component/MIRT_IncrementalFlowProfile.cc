@@ -165,10 +165,6 @@ bool IncrementalFlowProfile::enableOrderings(const InstantId& inst) {
       readPartners(inst, T);
       partnersRead = true;
     }
-    if (!pairsPrint()) {
-      enableNearestAsked(t1);
-      continue;
-    }
     m_ordered.clear();
     m_orderedOrder.clear();
     m_orderedRelation.clear();
@@ -225,8 +221,6 @@ void IncrementalFlowProfile::readPartners(const InstantId& inst, double T) {
     const bool startsHere = s != starting.end() && *s == t;
     const bool lowerOpen = l != lowerNodes.end() && l->first == t && l->second->isEnabled();
     const bool upperOpen = u != upperNodes.end() && u->first == t && u->second->isEnabled();
-    Node* const lowerNode = lowerOpen ? l->second : 0;
-    Node* const upperNode = upperOpen ? u->second : 0;
     if (startsHere)
       ++s;
     if (l != lowerNodes.end() && l->first == t)
@@ -238,86 +232,7 @@ void IncrementalFlowProfile::readPartners(const InstantId& inst, double T) {
     const AbstractDomain& time = t->time()->lastDomain();
     if (time.isSingleton() || time.getUpperBound() == T)
       continue;
-    m_partners.push_back(Partner{t, startsHere, lowerOpen, upperOpen, lowerNode, upperNode,
-                                 time.getLowerBound(), time.getUpperBound()});
-  }
-  // The order selectNearest sorts its candidates in, by time bounds then
-  // position, so that any subset of the partners keeps it.
-  for (int side = 0; side < 2; ++side) {
-    std::vector<std::size_t>& order = m_partnersByTime[side];
-    order.resize(m_partners.size());
-    for (std::size_t i = 0; i < order.size(); ++i)
-      order[i] = i;
-    const double sign = side == 0 ? -1.0 : 1.0;
-    std::sort(order.begin(), order.end(), [&](std::size_t a, std::size_t b) {
-      const Partner& x = m_partners[a];
-      const Partner& y = m_partners[b];
-      if (sign * x.lb != sign * y.lb)
-        return sign * x.lb < sign * y.lb;
-      if (sign * x.ub != sign * y.ub)
-        return sign * x.ub < sign * y.ub;
-      return a < b;
-    });
-  }
-}
-
-bool IncrementalFlowProfile::pairsPrint() {
-  static DebugMessage* const sites[] = {
-    DebugMessage::addMsg(__FILE__, __LINE__, "IncrementalFlowProfile:enableOrderings"),
-    DebugMessage::addMsg(__FILE__, __LINE__, "TemporalAdvisor:getTemporalDistanceDomain"),
-  };
-  for (const DebugMessage* site : sites)
-    if (site->isEnabled())
-      return true;
-  return false;
-}
-
-class IncrementalFlowProfile::PartnerRelations : public FlowProfileGraph::Relations {
-public:
-  PartnerRelations(IncrementalFlowProfile& profile, const TransactionId& t1) : m_profile(profile), m_t1(t1) {}
-  unsigned char relation(std::size_t i) override {
-    if (!m_profile.m_partnerAsked[i]) {
-      m_profile.m_partnerAsked[i] = 1;
-      m_profile.m_partnerOrders[i] = m_profile.lookupOrdering(m_t1, m_profile.m_partners[i].transaction);
-    }
-    return relationTo(m_profile.m_partnerOrders[i]);
-  }
-
-private:
-  IncrementalFlowProfile& m_profile;
-  const TransactionId& m_t1;
-};
-
-void IncrementalFlowProfile::enableNearestAsked(const TransactionId& t1) {
-  const std::size_t n = m_partners.size();
-  m_partnerAsked.assign(n, 0);
-  m_partnerOrders.resize(n);
-  PartnerRelations relations(*this, t1);
-  for (int side = 0; side < 2; ++side) {
-    const bool lower = side == 0;
-    if (!(lower ? m_recalculateLowerLevel : m_recalculateUpperLevel))
-      continue;
-    FlowProfileGraph* graph = lower ? m_lowerLevelGraph : m_upperLevelGraph;
-    std::vector<char>& needed = lower ? m_lowerNeeded : m_upperNeeded;
-    m_partnerNodes.assign(n, 0);
-    bool any = false;
-    for (std::size_t i = 0; i < n; ++i) {
-      const Partner& p = m_partners[i];
-      if (p.transaction == t1)
-        continue;
-      // One that started earlier is there only where it was open.
-      if (p.startsHere)
-        m_partnerNodes[i] = graph->getGraph().getNode(p.transaction);
-      else
-        m_partnerNodes[i] = lower ? p.lowerNode : p.upperNode;
-      any = any || m_partnerNodes[i] != 0;
-    }
-    if (!any)
-      continue;
-    graph->selectNearestAsked(t1, m_partnerNodes, m_partnersByTime, relations, needed);
-    for (std::size_t i = 0; i < n; ++i)
-      if (needed[i])
-        applyOrdering(graph, m_partnerOrders[i], t1, m_partners[i].transaction);
+    m_partners.push_back(Partner{t, startsHere, lowerOpen, upperOpen});
   }
 }
 

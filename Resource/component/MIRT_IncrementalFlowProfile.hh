@@ -40,11 +40,6 @@ private:
     // Open in that network when the instant's transactions started opening.
     bool lowerOpen;
     bool upperOpen;
-    // Its nodes where open, and its time bounds.
-    Node* lowerNode;
-    Node* upperNode;
-    double lb;
-    double ub;
   };
   // Fills m_partners with the transactions of inst that a transaction
   // starting at T may be ordered with, in the instant's order.
@@ -59,20 +54,8 @@ private:
   // Adds t's ordering edges to m_ordered, in each network whose partners
   // are marked, where that network needs them.
   void enableNearest(const TransactionId& t);
-  // Opens t1 against the partners read, asking the ordering of a pair only
-  // where the choice of nearest partners needs it.
-  void enableNearestAsked(const TransactionId& t1);
-  // Whether a site that would print for each pair asked is on.
-  static bool pairsPrint();
-  class PartnerRelations;
 
   std::vector<Partner> m_partners;
-  // Positions in m_partners nearest first before a transaction opened
-  // (latest first) and after it (earliest first), for the instant read.
-  std::vector<std::size_t> m_partnersByTime[2];
-  std::vector<Node*> m_partnerNodes;
-  std::vector<Order> m_partnerOrders;
-  std::vector<char> m_partnerAsked;
   std::vector<char> m_lowerCandidate;
   std::vector<char> m_upperCandidate;
   std::vector<TransactionId> m_enabledScratch;
