@@ -136,6 +136,10 @@ private:
   std::set<TransactionId> m_overlappingTransactions;
   // Kept equal to m_transactions, element for element.
   std::vector<TransactionId> m_held;
+  // Beside each held transaction, how it is filed in the three sets (UNFILED until the first
+  // filing): refiling an instant inside a window then touches no set when nothing changes.
+  std::vector<unsigned char> m_filing;
+  static constexpr unsigned char UNFILED = 0xFF;
 };
 
 }

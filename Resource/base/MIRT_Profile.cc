@@ -417,12 +417,12 @@ void Profile::handleRestriction(TransactionId e, int startTime, int endTime, std
   std::map<int, InstantId>::iterator it = m_instants.begin();
   if (filed != m_filed.end() && m_instants.find(filed->second.first) != m_instants.end())
     it = m_instants.find(filed->second.first);
-  while (it != m_instants.end() && it->second->getTransactions().count(e) == 0)
+  while (it != m_instants.end() && !it->second->holds(e))
     ++it;
   checkError(it != m_instants.end(), "No instant containing this transaction.");
   const int first = it->first;
   int last = first;
-  for (++it; it != m_instants.end() && it->second->getTransactions().count(e) > 0; ++it)
+  for (++it; it != m_instants.end() && it->second->holds(e); ++it)
     last = it->first;
   debugMsg("Profile:handleTimeChanged", "Possibly removing transaction " << e
            << " from Instants in range [" << first << " " << last << "]");

@@ -26,8 +26,8 @@ template <class T>
 class Id {
 public:
   Id(T* ptr);
-  Id(const Id& org) : m_ptr(org.m_ptr), m_key(org.m_key) {}
-  Id() : m_ptr(nullptr), m_key(0) {}
+  Id(const Id& org) : m_ptr(org.m_ptr), m_key(org.m_key), m_slot(org.m_slot) {}
+  Id() : m_ptr(nullptr), m_key(0), m_slot(0) {}
   /// The handle of the object registered at the address that an object-domain value carries.
   explicit Id(double val);
 
@@ -40,6 +40,7 @@ public:
   Id& operator=(const Id& org) {
     m_ptr = org.m_ptr;
     m_key = org.m_key;
+    m_slot = org.m_slot;
     return *this;
   }
   template <class X>
@@ -60,7 +61,7 @@ public:
 
   bool isNoId() const { return m_ptr == nullptr && m_key == 0; }
   bool isValid() const {
-    return m_ptr != nullptr && m_key != 0 && IdTable::getKey(address(m_ptr)) == m_key;
+    return m_ptr != nullptr && m_key != 0 && IdTable::isLive(address(m_ptr), m_key, m_slot);
   }
 
   bool operator==(const Id& comp) const { return m_ptr == comp.m_ptr && m_key == comp.m_key; }
@@ -99,13 +100,14 @@ private:
 
   T* m_ptr;
   unsigned int m_key;
+  unsigned int m_slot; // the registration's record in the table, for isValid()
 };
 
 template <class T>
-Id<T>::Id(T* ptr) : m_ptr(nullptr), m_key(0) {
+Id<T>::Id(T* ptr) : m_ptr(nullptr), m_key(0), m_slot(0) {
   checkErrorType(ptr != 0, "Cannot generate an Id<" << typeName() << "> for 0 pointer.",
                  IdErr::IdMgrInvalidItemPtrError());
-  m_key = IdTable::insert(address(ptr), typeid(T).name());
+  m_key = IdTable::insert(address(ptr), typeid(T).name(), m_slot);
   checkErrorType(m_key != 0,
                  "Cannot generate an Id<" << typeName()
                                           << "> for a pointer that has not been cleaned up.",
@@ -114,14 +116,14 @@ Id<T>::Id(T* ptr) : m_ptr(nullptr), m_key(0) {
 }
 
 template <class T>
-Id<T>::Id(double val) : m_ptr(nullptr), m_key(0) {
+Id<T>::Id(double val) : m_ptr(nullptr), m_key(0), m_slot(0) {
   if (val == 0.0)
     return;
   // A value that is no address (negative, fractional, too large) finds no registration.
   unsigned long addr = 0;
   if (val > 0.0 && val < 18446744073709551616.0 && val == static_cast<double>(static_cast<unsigned long>(val)))
     addr = static_cast<unsigned long>(val);
-  m_key = addr == 0 ? 0 : IdTable::getKey(addr);
+  m_key = addr == 0 ? 0 : IdTable::getKey(addr, m_slot);
   checkErrorType(m_key != 0,
                  "Cannot instantiate an Id<" << typeName()
                                              << "> for this address. No instance present.",
@@ -135,6 +137,7 @@ void Id<T>::remove() {
                  IdErr::IdMgrInvalidItemPtrError());
   IdTable::remove(address(m_ptr));
   m_key = 0;
+  m_slot = 0;
   m_ptr = nullptr;
 }
 
@@ -144,10 +147,13 @@ void Id<T>::copyAndCastFromId(const Id<X>& org) {
   if (org.isNoId()) {
     m_ptr = nullptr;
     m_key = 0;
+    m_slot = 0;
     return;
   }
+  // A live source at the same address as the cast result lends its registration: no look-up.
+  const bool live = org.m_key != 0 && IdTable::isLive(address(org.m_ptr), org.m_key, org.m_slot);
   // The run-time type test reads the object: make sure it is still alive first.
-  if (IdTable::getKey(address(org.m_ptr)) == 0)
+  if (!live && IdTable::getKey(address(org.m_ptr)) == 0)
     Error("m_key != 0",
           "Cannot create an Id<" + Id<X>::typeName() +
               "> for this address since no instance is present.",
@@ -160,7 +166,12 @@ void Id<T>::copyAndCastFromId(const Id<X>& org) {
           IdErr::IdMgrInvalidItemPtrError(), KORVAN_ERROR_FILE(), __LINE__)
         .handleAssert();
   m_ptr = ptr;
-  m_key = IdTable::getKey(address(ptr));
+  if (live && address(ptr) == address(org.m_ptr)) {
+    m_key = org.m_key;
+    m_slot = org.m_slot;
+    return;
+  }
+  m_key = IdTable::getKey(address(ptr), m_slot);
   checkErrorType(m_key != 0,
                  "Cannot create an Id<" << Id<X>::typeName()
                                         << "> for this address since no instance is present.",
