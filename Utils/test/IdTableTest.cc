@@ -96,3 +96,63 @@ TEST(IdTable, RandomisedAgainstAMapOracle) {
   IdTable::remove(BASE_ADDRESS);
   EXPECT_EQ(baseline, IdTable::size());
 }
+
+// Handles check themselves through the slot their registration got: against the address index
+// and a map oracle, every handle ever issued (live, stale, or stale at a re-registered
+// address) is live exactly when the oracle holds its address under its key.
+TEST(IdTable, SlotsAgreeWithTheAddressIndex) {
+  struct Handle {
+    unsigned long address;
+    unsigned int key, slot;
+  };
+  const std::size_t baseline = IdTable::size();
+  const char* const type = "IdTableTest::S";
+  std::map<unsigned long, unsigned int> oracle;
+  std::vector<Handle> issued;
+  std::mt19937_64 rng(20261207);
+  auto isLive = [&](const Handle& h) {
+    auto it = oracle.find(h.address);
+    return it != oracle.end() && it->second == h.key;
+  };
+  for (int i = 0; i < 60000; ++i) {
+    // Few addresses at first (re-registration at freed addresses), many later (growth).
+    const unsigned long span = i < 20000 ? 300 : 50000;
+    const unsigned long address = BASE_ADDRESS + 16 * (rng() % span);
+    if (rng() % 10 < (i < 40000 ? 6u : 2u)) {
+      Handle h{address, 0, 0};
+      h.key = IdTable::insert(address, type, h.slot);
+      if (oracle.count(address) != 0) {
+        ASSERT_EQ(0u, h.key);
+        ASSERT_EQ(0u, h.slot);
+        continue;
+      }
+      ASSERT_NE(0u, h.key);
+      oracle[address] = h.key;
+      issued.push_back(h);
+    } else {
+      IdTable::remove(address);
+      oracle.erase(address);
+    }
+    // A look-up by address gives the slot the insertion gave.
+    unsigned int slot = 7;
+    const unsigned int key = IdTable::getKey(address, slot);
+    auto it = oracle.find(address);
+    ASSERT_EQ(it == oracle.end() ? 0u : it->second, key);
+    if (key == 0)
+      ASSERT_EQ(0u, slot);
+    else
+      ASSERT_TRUE(IdTable::isLive(address, key, slot));
+    for (int probe = 0; probe < 4 && !issued.empty(); ++probe) {
+      const Handle& h = issued[rng() % issued.size()];
+      ASSERT_EQ(isLive(h), IdTable::isLive(h.address, h.key, h.slot))
+          << "step " << i << " handle " << h.key << " at slot " << h.slot;
+    }
+  }
+  for (const Handle& h : issued)
+    ASSERT_EQ(isLive(h), IdTable::isLive(h.address, h.key, h.slot));
+  for (const auto& entry : oracle)
+    IdTable::remove(entry.first);
+  for (const Handle& h : issued)
+    ASSERT_FALSE(IdTable::isLive(h.address, h.key, h.slot));
+  EXPECT_EQ(baseline, IdTable::size());
+}
