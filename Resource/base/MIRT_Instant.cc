@@ -146,14 +146,26 @@ void Instant::removeTransaction(TransactionId t) {
   checkError(m_transactions.find(t) != m_transactions.end(),
              "Instant for time " << m_time << " has no transaction " << t);
   m_transactions.erase(t);
+  // A known filing names the sets that hold t; only those need a removal.
+  unsigned char filing = UNFILED;
   std::vector<TransactionId>::iterator held = std::lower_bound(m_held.begin(), m_held.end(), t);
   if (held != m_held.end() && !(t < *held)) {
+    filing = m_filing[held - m_held.begin()];
     m_filing.erase(m_filing.begin() + (held - m_held.begin()));
     m_held.erase(held);
   }
-  m_endingTransactions.erase(t);
-  m_startingTransactions.erase(t);
-  m_overlappingTransactions.erase(t);
+  if (filing == UNFILED || (filing & 2) != 0)
+    m_endingTransactions.erase(t);
+  if (filing == UNFILED || (filing & 1) != 0)
+    m_startingTransactions.erase(t);
+  if (filing == UNFILED || (filing & 2) == 0)
+    m_overlappingTransactions.erase(t);
+}
+
+bool Instant::overlapsFiled(std::size_t i) const {
+  if (m_filing[i] != UNFILED)
+    return (m_filing[i] & 2) == 0;
+  return m_overlappingTransactions.count(m_held[i]) != 0;
 }
 
 bool Instant::holds(const TransactionId& t) const {

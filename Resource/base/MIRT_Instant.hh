@@ -104,6 +104,8 @@ private:
   // through the tree, and the same order keeps sums bit for bit.
   const std::vector<TransactionId>& heldInOrder() const { return m_held; }
   bool holds(const TransactionId& t) const;
+  // Whether the i-th held transaction is among the overlapping ones.
+  bool overlapsFiled(std::size_t i) const;
 
   InstantId m_id;
   int m_time;

@@ -132,11 +132,11 @@ void Profile::addInstant(const int time) {
   if (pos != m_instants.begin()) {
     std::map<int, InstantId>::iterator prev = pos;
     --prev;
-    const std::set<TransactionId>& across = prev->second->getOverlappingTransactions();
-    const std::set<TransactionId>& held = prev->second->getTransactions();
-    for (std::set<TransactionId>::const_iterator it = across.begin(); it != across.end(); ++it)
-      if (held.find(*it) != held.end())
-        addIfSpanning(inst, *it);
+    // The held ones filed as overlapping, in the order of the sets.
+    const Instant& before = *prev->second;
+    for (std::size_t i = 0; i < before.heldInOrder().size(); ++i)
+      if (before.overlapsFiled(i))
+        addIfSpanning(inst, before.heldInOrder()[i]);
   }
   if (!m_refiling.isNoId() && inst->getTransactions().find(m_refiling) == inst->getTransactions().end())
     addIfSpanning(inst, m_refiling);
