@@ -162,6 +162,18 @@ void Instant::removeTransaction(TransactionId t) {
     m_overlappingTransactions.erase(t);
 }
 
+bool Instant::startsFiled(std::size_t i) const {
+  if (m_filing[i] != UNFILED)
+    return (m_filing[i] & 1) != 0;
+  return m_startingTransactions.count(m_held[i]) != 0;
+}
+
+bool Instant::endsFiled(std::size_t i) const {
+  if (m_filing[i] != UNFILED)
+    return (m_filing[i] & 2) != 0;
+  return m_endingTransactions.count(m_held[i]) != 0;
+}
+
 bool Instant::overlapsFiled(std::size_t i) const {
   if (m_filing[i] != UNFILED)
     return (m_filing[i] & 2) == 0;

@@ -104,7 +104,10 @@ private:
   // through the tree, and the same order keeps sums bit for bit.
   const std::vector<TransactionId>& heldInOrder() const { return m_held; }
   bool holds(const TransactionId& t) const;
-  // Whether the i-th held transaction is among the overlapping ones.
+  // Whether the i-th held transaction is among the starting, ending or
+  // overlapping ones.
+  bool startsFiled(std::size_t i) const;
+  bool endsFiled(std::size_t i) const;
   bool overlapsFiled(std::size_t i) const;
 
   InstantId m_id;

@@ -807,14 +807,11 @@ Profile::Totals Profile::computeTotals(const InstantId& inst) {
   // The ending set is ordered as the held one, so the sums over what ends
   // here add the same values in the same order as a walk of the held set
   // that picked them out.
-  const std::set<TransactionId>& starting = inst->getStartingTransactions();
-  const std::set<TransactionId>& ending = inst->getEndingTransactions();
-  for (std::set<TransactionId>::const_iterator it = ending.begin(); it != ending.end(); ++it) {
-    const TransactionId& t = *it;
-    if (!inst->holds(t))
+  for (std::size_t i = 0; i < held.size(); ++i) {
+    if (!inst->endsFiled(i))
       continue;
-    const LevelContribution c = contributionOf(t);
-    if (starting.count(t) > 0)
+    const LevelContribution c = contributionOf(held[i]);
+    if (inst->startsFiled(i))
       c.total(totals.minInstConsumption, totals.minInstProduction) += c.qlb;
     c.total(totals.minCumulativeConsumption, totals.minCumulativeProduction) += c.qlb;
   }
