@@ -415,8 +415,11 @@ void Profile::handleRestriction(TransactionId e, int startTime, int endTime, std
   // looking there rather than at the earliest instant.
   std::map<TransactionId, std::pair<int, int>>::const_iterator filed = m_filed.find(e);
   std::map<int, InstantId>::iterator it = m_instants.begin();
-  if (filed != m_filed.end() && m_instants.find(filed->second.first) != m_instants.end())
-    it = m_instants.find(filed->second.first);
+  if (filed != m_filed.end()) {
+    const std::map<int, InstantId>::iterator at = m_instants.find(filed->second.first);
+    if (at != m_instants.end())
+      it = at;
+  }
   while (it != m_instants.end() && !it->second->holds(e))
     ++it;
   checkError(it != m_instants.end(), "No instant containing this transaction.");
