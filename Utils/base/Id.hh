@@ -26,8 +26,8 @@ template <class T>
 class Id {
 public:
   Id(T* ptr);
-  Id(const Id& org) : m_ptr(org.m_ptr), m_key(org.m_key), m_slot(org.m_slot) {}
-  Id() : m_ptr(nullptr), m_key(0), m_slot(0) {}
+  Id(const Id& org) : m_ptr(org.m_ptr), m_key(org.m_key) {}
+  Id() : m_ptr(nullptr), m_key(0) {}
   /// The handle of the object registered at the address that an object-domain value carries.
   explicit Id(double val);
 
@@ -40,7 +40,6 @@ public:
   Id& operator=(const Id& org) {
     m_ptr = org.m_ptr;
     m_key = org.m_key;
-    m_slot = org.m_slot;
     return *this;
   }
   template <class X>
@@ -61,7 +60,7 @@ public:
 
   bool isNoId() const { return m_ptr == nullptr && m_key == 0; }
   bool isValid() const {
-    return m_ptr != nullptr && m_key != 0 && IdTable::isLive(address(m_ptr), m_key, m_slot);
+    return m_ptr != nullptr && m_key != 0 && IdTable::isLive(address(m_ptr), m_key);
   }
 
   bool operator==(const Id& comp) const { return m_ptr == comp.m_ptr && m_key == comp.m_key; }
@@ -100,14 +99,13 @@ private:
 
   T* m_ptr;
   unsigned int m_key;
-  unsigned int m_slot; // the registration's record in the table, for isValid()
 };
 
 template <class T>
-Id<T>::Id(T* ptr) : m_ptr(nullptr), m_key(0), m_slot(0) {
+Id<T>::Id(T* ptr) : m_ptr(nullptr), m_key(0) {
   checkErrorType(ptr != 0, "Cannot generate an Id<" << typeName() << "> for 0 pointer.",
                  IdErr::IdMgrInvalidItemPtrError());
-  m_key = IdTable::insert(address(ptr), typeid(T).name(), m_slot);
+  m_key = IdTable::insert(address(ptr), typeid(T).name());
   checkErrorType(m_key != 0,
                  "Cannot generate an Id<" << typeName()
                                           << "> for a pointer that has not been cleaned up.",
@@ -116,14 +114,14 @@ Id<T>::Id(T* ptr) : m_ptr(nullptr), m_key(0), m_slot(0) {
 }
 
 template <class T>
-Id<T>::Id(double val) : m_ptr(nullptr), m_key(0), m_slot(0) {
+Id<T>::Id(double val) : m_ptr(nullptr), m_key(0) {
   if (val == 0.0)
     return;
   // A value that is no address (negative, fractional, too large) finds no registration.
   unsigned long addr = 0;
   if (val > 0.0 && val < 18446744073709551616.0 && val == static_cast<double>(static_cast<unsigned long>(val)))
     addr = static_cast<unsigned long>(val);
-  m_key = addr == 0 ? 0 : IdTable::getKey(addr, m_slot);
+  m_key = addr == 0 ? 0 : IdTable::getKey(addr);
   checkErrorType(m_key != 0,
                  "Cannot instantiate an Id<" << typeName()
                                              << "> for this address. No instance present.",
@@ -137,7 +135,6 @@ void Id<T>::remove() {
                  IdErr::IdMgrInvalidItemPtrError());
   IdTable::remove(address(m_ptr));
   m_key = 0;
-  m_slot = 0;
   m_ptr = nullptr;
 }
 
@@ -147,11 +144,10 @@ void Id<T>::copyAndCastFromId(const Id<X>& org) {
   if (org.isNoId()) {
     m_ptr = nullptr;
     m_key = 0;
-    m_slot = 0;
     return;
   }
-  // A live source at the same address as the cast result lends its registration: no look-up.
-  const bool live = org.m_key != 0 && IdTable::isLive(address(org.m_ptr), org.m_key, org.m_slot);
+  // A live source at the address of the cast result lends its key: no look-up.
+  const bool live = org.m_key != 0 && IdTable::isLive(address(org.m_ptr), org.m_key);
   // The run-time type test reads the object: make sure it is still alive first.
   if (!live && IdTable::getKey(address(org.m_ptr)) == 0)
     Error("m_key != 0",
@@ -168,10 +164,9 @@ void Id<T>::copyAndCastFromId(const Id<X>& org) {
   m_ptr = ptr;
   if (live && address(ptr) == address(org.m_ptr)) {
     m_key = org.m_key;
-    m_slot = org.m_slot;
     return;
   }
-  m_key = IdTable::getKey(address(ptr), m_slot);
+  m_key = IdTable::getKey(address(ptr));
   checkErrorType(m_key != 0,
                  "Cannot create an Id<" << Id<X>::typeName()
                                         << "> for this address since no instance is present.",

@@ -8,18 +8,17 @@ namespace KORVAN {
 
 namespace {
 
-// Address index: open addressing with linear probing; a slot is free when its key is 0 (keys
-// never are). Type names live in a parallel array so that a look-up touches 16 bytes per probe.
+// Open addressing with linear probing; a slot is free when its key is 0 (keys never are).
+// Type names live in a parallel array so that a look-up touches 16 bytes per probe.
 struct Slot {
   unsigned long hidden; // scrambled address
   unsigned int key;
-  unsigned int record; // index into the records
 };
 
 // Plain globals without destructors: the table must outlive the destructors of static
 // objects that still unregister handles at exit. Until the first insert the table is two
 // empty slots, so a look-up needs no emptiness test.
-Slot s_emptySlots[2] = {{0, 0, 0}, {0, 0, 0}};
+Slot s_emptySlots[2] = {{0, 0}, {0, 0}};
 Slot* s_slots = s_emptySlots;
 const char** s_typeNames = nullptr;
 std::size_t s_mask = 1;    // capacity - 1, capacity a power of two
@@ -27,13 +26,11 @@ unsigned int s_shift = 63; // 64 - log2(capacity)
 std::size_t s_count = 0;   // live entries
 unsigned int s_nextKey = 0;
 
-// Records: one per live registration at a stable index, freed indices reused last-in first-out
-// so that objects made together keep their records together. Record 0 is never handed out:
-// it stays free, so the slot of an empty handle reads as not live.
-IdTable::Record s_noRecords[1] = {{0, 0, 0}};
-std::size_t s_recordCapacity = 1;
-std::size_t s_recordsUsed = 1; // records ever handed out, the reserved one included
-unsigned int s_firstFree = 0;  // 0: none
+// The direct-mapped array: a single free place until the first insert, so that isLive needs
+// no emptiness test. Kept at least twice as large as the live registrations.
+IdTable::Direct s_noDirect[1] = {{0, 0}};
+
+inline unsigned long hide(unsigned long address) { return IdTable::hide(address); }
 
 // Fibonacci hashing: the low bits of heap addresses are constant (alignment); only the
 // top bits of the product depend on all of them, so the slot comes from those.
@@ -48,11 +45,12 @@ void* allocate(std::size_t count, std::size_t size) {
   return p;
 }
 
-void placeFresh(const Slot& slot, const char* typeName) {
-  std::size_t i = home(slot.hidden);
+void placeFresh(unsigned long hidden, unsigned int key, const char* typeName) {
+  std::size_t i = home(hidden);
   while (s_slots[i].key != 0)
     i = (i + 1) & s_mask;
-  s_slots[i] = slot;
+  s_slots[i].hidden = hidden;
+  s_slots[i].key = key;
   s_typeNames[i] = typeName;
 }
 
@@ -77,7 +75,7 @@ void grow() {
     --s_shift;
   for (std::size_t i = 0; i < oldCapacity; ++i)
     if (oldSlots[i].key != 0)
-      placeFresh(oldSlots[i], oldTypeNames[i]);
+      placeFresh(oldSlots[i].hidden, oldSlots[i].key, oldTypeNames[i]);
   if (oldCapacity != 0) {
     std::free(oldSlots);
     std::free(oldTypeNames);
@@ -94,33 +92,41 @@ inline std::size_t find(unsigned long hidden) {
 
 } // namespace
 
-IdTable::Record* IdTable::s_records = s_noRecords;
+IdTable::Direct* IdTable::s_direct = s_noDirect;
+std::size_t IdTable::s_directMask = 0;
 
-unsigned int IdTable::takeRecord() {
-  if (s_firstFree != 0) {
-    const unsigned int r = s_firstFree;
-    s_firstFree = s_records[r].nextFree;
-    return r;
+namespace {
+
+// Takes the place of the key when it is free; a registration left out is found by address.
+inline void placeDirect(IdTable::Direct* direct, std::size_t mask, unsigned long hidden, unsigned int key) {
+  IdTable::Direct& d = direct[key & mask];
+  if (d.key == 0) {
+    d.hidden = hidden;
+    d.key = key;
   }
-  if (s_recordsUsed == s_recordCapacity) {
-    const std::size_t capacity = s_recordCapacity < 1024 ? 1024 : 2 * s_recordCapacity;
-    IdTable::Record* records = static_cast<IdTable::Record*>(allocate(capacity, sizeof(IdTable::Record)));
-    std::memcpy(records, s_records, s_recordCapacity * sizeof(IdTable::Record));
-    if (s_records != s_noRecords)
-      std::free(s_records);
-    s_records = records;
-    s_recordCapacity = capacity;
-  }
-  return static_cast<unsigned int>(s_recordsUsed++);
+}
+
+} // namespace
+
+void IdTable::growDirect() {
+  const std::size_t capacity = s_direct == s_noDirect ? 2048 : 2 * (s_directMask + 1);
+  Direct* direct = static_cast<Direct*>(allocate(capacity, sizeof(Direct)));
+  // Those placed keep a place (no two meet in the doubled array), then those left out take the
+  // places still free.
+  for (std::size_t i = 0; i <= s_directMask; ++i)
+    if (s_direct[i].key != 0)
+      placeDirect(direct, capacity - 1, s_direct[i].hidden, s_direct[i].key);
+  if (s_typeNames != nullptr)
+    for (std::size_t i = 0; i <= s_mask; ++i)
+      if (s_slots[i].key != 0)
+        placeDirect(direct, capacity - 1, s_slots[i].hidden, s_slots[i].key);
+  if (s_direct != s_noDirect)
+    std::free(s_direct);
+  s_direct = direct;
+  s_directMask = capacity - 1;
 }
 
 unsigned int IdTable::insert(unsigned long address, const char* typeName) {
-  unsigned int slot;
-  return insert(address, typeName, slot);
-}
-
-unsigned int IdTable::insert(unsigned long address, const char* typeName, unsigned int& slot) {
-  slot = 0;
   const unsigned long hidden = hide(address);
   // Keep the load at most 5/8 so that probe sequences stay short.
   if (s_typeNames == nullptr || 8 * (s_count + 1) > 5 * (s_mask + 1))
@@ -128,38 +134,29 @@ unsigned int IdTable::insert(unsigned long address, const char* typeName, unsign
   std::size_t i = find(hidden);
   if (s_slots[i].key != 0)
     return 0;
-  const unsigned int record = takeRecord();
   if (++s_nextKey == 0) // wrapped: keys must stay non-zero
     ++s_nextKey;
+  if (2 * (s_count + 1) > s_directMask + 1)
+    growDirect();
   s_slots[i].hidden = hidden;
   s_slots[i].key = s_nextKey;
-  s_slots[i].record = record;
   s_typeNames[i] = typeName;
-  s_records[record].hidden = hidden;
-  s_records[record].key = s_nextKey;
-  s_records[record].nextFree = 0;
   ++s_count;
-  slot = record;
+  placeDirect(s_direct, s_directMask, hidden, s_nextKey);
   return s_nextKey;
 }
 
 unsigned int IdTable::getKey(unsigned long address) { return s_slots[find(hide(address))].key; }
 
-unsigned int IdTable::getKey(unsigned long address, unsigned int& slot) {
-  const Slot& s = s_slots[find(hide(address))];
-  slot = s.record;
-  return s.key;
-}
-
 void IdTable::remove(unsigned long address) {
   std::size_t i = find(hide(address));
   if (s_slots[i].key == 0)
     return;
-  Record& record = s_records[s_slots[i].record];
-  record.hidden = 0;
-  record.key = 0;
-  record.nextFree = s_firstFree;
-  s_firstFree = s_slots[i].record;
+  Direct& d = s_direct[s_slots[i].key & s_directMask];
+  if (d.key == s_slots[i].key && d.hidden == s_slots[i].hidden) {
+    d.key = 0;
+    d.hidden = 0;
+  }
   // Backward-shift deletion: pull later members of the cluster into the hole when the hole
   // lies between their home and their slot, so no tombstones are needed.
   for (std::size_t j = (i + 1) & s_mask; s_slots[j].key != 0; j = (j + 1) & s_mask) {
@@ -172,7 +169,6 @@ void IdTable::remove(unsigned long address) {
   }
   s_slots[i].key = 0;
   s_slots[i].hidden = 0;
-  s_slots[i].record = 0;
   s_typeNames[i] = nullptr;
   --s_count;
 }

@@ -97,13 +97,14 @@ TEST(IdTable, RandomisedAgainstAMapOracle) {
   EXPECT_EQ(baseline, IdTable::size());
 }
 
-// Handles check themselves through the slot their registration got: against the address index
-// and a map oracle, every handle ever issued (live, stale, or stale at a re-registered
-// address) is live exactly when the oracle holds its address under its key.
-TEST(IdTable, SlotsAgreeWithTheAddressIndex) {
+// Handles check themselves by key (the direct-mapped array, else the address index): against a
+// map oracle, every handle ever issued (live, stale, or stale at a re-registered address) is
+// live exactly when the oracle holds its address under its key. Small address sets first
+// (re-registration), then many live entries (growth, keys whose place is taken).
+TEST(IdTable, KeyChecksAgreeWithTheAddressIndex) {
   struct Handle {
     unsigned long address;
-    unsigned int key, slot;
+    unsigned int key;
   };
   const std::size_t baseline = IdTable::size();
   const char* const type = "IdTableTest::S";
@@ -115,15 +116,12 @@ TEST(IdTable, SlotsAgreeWithTheAddressIndex) {
     return it != oracle.end() && it->second == h.key;
   };
   for (int i = 0; i < 60000; ++i) {
-    // Few addresses at first (re-registration at freed addresses), many later (growth).
     const unsigned long span = i < 20000 ? 300 : 50000;
     const unsigned long address = BASE_ADDRESS + 16 * (rng() % span);
     if (rng() % 10 < (i < 40000 ? 6u : 2u)) {
-      Handle h{address, 0, 0};
-      h.key = IdTable::insert(address, type, h.slot);
+      const Handle h{address, IdTable::insert(address, type)};
       if (oracle.count(address) != 0) {
         ASSERT_EQ(0u, h.key);
-        ASSERT_EQ(0u, h.slot);
         continue;
       }
       ASSERT_NE(0u, h.key);
@@ -133,26 +131,24 @@ TEST(IdTable, SlotsAgreeWithTheAddressIndex) {
       IdTable::remove(address);
       oracle.erase(address);
     }
-    // A look-up by address gives the slot the insertion gave.
-    unsigned int slot = 7;
-    const unsigned int key = IdTable::getKey(address, slot);
-    auto it = oracle.find(address);
-    ASSERT_EQ(it == oracle.end() ? 0u : it->second, key);
-    if (key == 0)
-      ASSERT_EQ(0u, slot);
-    else
-      ASSERT_TRUE(IdTable::isLive(address, key, slot));
     for (int probe = 0; probe < 4 && !issued.empty(); ++probe) {
       const Handle& h = issued[rng() % issued.size()];
-      ASSERT_EQ(isLive(h), IdTable::isLive(h.address, h.key, h.slot))
-          << "step " << i << " handle " << h.key << " at slot " << h.slot;
+      ASSERT_EQ(isLive(h), IdTable::isLive(h.address, h.key)) << "step " << i << " handle " << h.key;
     }
   }
   for (const Handle& h : issued)
-    ASSERT_EQ(isLive(h), IdTable::isLive(h.address, h.key, h.slot));
+    ASSERT_EQ(isLive(h), IdTable::isLive(h.address, h.key));
+  // A live key checked against another live address, and the reverse, is not live.
+  std::vector<Handle> live;
+  for (const auto& entry : oracle)
+    live.push_back(Handle{entry.first, entry.second});
+  for (std::size_t i = 1; i < live.size(); i += 97) {
+    EXPECT_FALSE(IdTable::isLive(live[i].address, live[i - 1].key));
+    EXPECT_FALSE(IdTable::isLive(live[i - 1].address, live[i].key));
+  }
   for (const auto& entry : oracle)
     IdTable::remove(entry.first);
   for (const Handle& h : issued)
-    ASSERT_FALSE(IdTable::isLive(h.address, h.key, h.slot));
+    ASSERT_FALSE(IdTable::isLive(h.address, h.key));
   EXPECT_EQ(baseline, IdTable::size());
 }

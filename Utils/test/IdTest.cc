@@ -128,9 +128,9 @@ TEST(Id, ConversionsAlongAHierarchy) {
                "Cannot create an " + BASE + " for this address since no instance is present.");
 }
 
-// A stale handle whose record went to another object, at another address or at its own
-// address again, stays invalid; copies and conversions of a live handle stay valid.
-TEST(Id, StaleHandlesWhoseRecordWasReused) {
+// A stale handle stays invalid while other objects come, at other addresses or at its own
+// address again; conversions of a live handle stay valid and go stale with it.
+TEST(Id, StaleHandlesAmongNewObjects) {
   Base* first = new Base();
   const Id<Base> stale = first->getId();
   delete first;
