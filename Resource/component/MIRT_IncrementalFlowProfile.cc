@@ -192,6 +192,7 @@ bool IncrementalFlowProfile::enableOrderings(const InstantId& inst) {
       m_lowerCandidate.push_back(lower);
       m_upperCandidate.push_back(upper);
     }
+    sortOrdered();
     enableNearest(t1);
   }
   return result;
