@@ -217,6 +217,7 @@ void FlowProfile::recomputeLevels(InstantId prev, InstantId inst) {
       m_ordered.clear();
       m_orderedOrder.clear();
       m_orderedRelation.clear();
+      m_orderedBounds.clear();
       for (std::size_t other = 0; other < m_pending.size(); ++other) {
         if (other == self)
           continue;
@@ -234,6 +235,8 @@ void FlowProfile::recomputeLevels(InstantId prev, InstantId inst) {
         m_ordered.push_back(t2);
         m_orderedOrder.push_back(order);
         m_orderedRelation.push_back(relation);
+        const AbstractDomain& time = t2->time()->lastDomain();
+        m_orderedBounds.push_back(std::make_pair(time.getLowerBound(), time.getUpperBound()));
       }
       // Every pending pair is ordered in the networks; an edge to each
       // nearest one carries the rest.
@@ -710,7 +713,7 @@ unsigned char FlowProfile::relationTo(Order order) {
 }
 
 void FlowProfile::sortOrdered() {
-  FlowProfileGraph::sortByTime(m_ordered, m_orderedRelation, m_orderedByTime);
+  FlowProfileGraph::sortByTime(m_orderedBounds, m_orderedRelation, m_orderedByTime);
 }
 
 void FlowProfile::selectNearest(FlowProfileGraph* graph, const TransactionId& t, const std::vector<char>* candidates,

@@ -140,6 +140,8 @@ protected:
   std::vector<unsigned char> m_orderedRelation;
   std::vector<unsigned char> m_relationScratch;
   std::vector<std::size_t> m_orderedByTime[2];
+  // The time bounds of each of m_ordered, filled with it.
+  std::vector<std::pair<double, double>> m_orderedBounds;
   std::vector<char> m_lowerNeeded;
   std::vector<char> m_upperNeeded;
 

@@ -146,8 +146,8 @@ void FlowProfileGraph::markOrdered(Node* from, bool forward, int covered, int ke
   }
 }
 
-void FlowProfileGraph::sortByTime(const std::vector<TransactionId>& others, const std::vector<unsigned char>& relation,
-                                  std::vector<std::size_t> (&byTime)[2]) {
+void FlowProfileGraph::sortByTime(const std::vector<std::pair<double, double>>& bounds,
+                                  const std::vector<unsigned char>& relation, std::vector<std::size_t> (&byTime)[2]) {
   // Nearest first as far as the time bounds tell (the latest of those
   // before t, the earliest of those after it), so that few are needed;
   // which ones are is decided by the network alone.
@@ -156,11 +156,10 @@ void FlowProfileGraph::sortByTime(const std::vector<TransactionId>& others, cons
     const unsigned char bit = side == 0 ? AT_OR_BEFORE : AT_OR_AFTER;
     const double sign = side == 0 ? -1.0 : 1.0;
     sorted.clear();
-    for (std::size_t i = 0; i < others.size(); ++i) {
+    for (std::size_t i = 0; i < bounds.size(); ++i) {
       if ((relation[i] & bit) == 0)
         continue;
-      const AbstractDomain& time = others[i]->time()->lastDomain();
-      const Candidate candidate = {sign * time.getLowerBound(), sign * time.getUpperBound(), i, 0};
+      const Candidate candidate = {sign * bounds[i].first, sign * bounds[i].second, i, 0};
       sorted.push_back(candidate);
     }
     std::sort(sorted.begin(), sorted.end());
@@ -172,7 +171,12 @@ void FlowProfileGraph::sortByTime(const std::vector<TransactionId>& others, cons
 
 void FlowProfileGraph::selectNearest(const TransactionId& t, const std::vector<TransactionId>& others,
                                      const std::vector<unsigned char>& relation, std::vector<char>& needed) {
-  sortByTime(others, relation, m_byTime);
+  m_bounds.clear();
+  for (std::size_t i = 0; i < others.size(); ++i) {
+    const AbstractDomain& time = others[i]->time()->lastDomain();
+    m_bounds.push_back(std::make_pair(time.getLowerBound(), time.getUpperBound()));
+  }
+  sortByTime(m_bounds, relation, m_byTime);
   selectNearest(t, others, relation, m_byTime, needed);
 }
 

@@ -78,9 +78,9 @@ public:
                      const std::vector<unsigned char>& relation, const std::vector<std::size_t> (&byTime)[2],
                      std::vector<char>& needed);
   // Per side, the indices of the partners with that side's relation bit,
-  // nearest to t first by their time bounds, ties by index.
-  static void sortByTime(const std::vector<TransactionId>& others, const std::vector<unsigned char>& relation,
-                         std::vector<std::size_t> (&byTime)[2]);
+  // nearest to t first by their time bounds (bounds[i]), ties by index.
+  static void sortByTime(const std::vector<std::pair<double, double>>& bounds,
+                         const std::vector<unsigned char>& relation, std::vector<std::size_t> (&byTime)[2]);
   // Before t leaves the network while others ordered through it stay: joins
   // each transaction after t to each before it, since the edges chosen by
   // selectNearest may have relied on t to carry those orderings.
@@ -158,6 +158,7 @@ private:
   std::vector<std::pair<Node*, std::size_t>> m_kept;
   std::vector<Node*> m_partnerNodes;
   std::vector<std::size_t> m_byTime[2];
+  std::vector<std::pair<double, double>> m_bounds;
   std::vector<Node*> m_stack;
   std::vector<Node*> m_before;
   std::vector<Node*> m_after;
