@@ -21,7 +21,8 @@ namespace KORVAN {
 /// Bounds from the origin are maintained incrementally on tightening and recomputed on a
 /// loosening. Pairwise distances are computed per source point (one forward and one backward
 /// Dijkstra pass) and cached until the network changes, so that asking all pairs of a set of
-/// points costs two shortest-path passes per point.
+/// points costs two shortest-path passes per point. After tightenings only, a cached row is
+/// mended from the arcs they logged, visiting only the points whose distance shortened.
 class TemporalNetwork {
 public:
   typedef std::int64_t Time;
