@@ -446,6 +446,8 @@ TemporalPropagator* FlowProfile::temporalPropagator() const {
 // telling it. On any change of the network the cache is checked, and a
 // difference makes the whole profile count again.
 void FlowProfile::noteOutsideChanges() {
+  static DebugMessage* const sl_distanceLines =
+      DebugMessage::addMsg(__FILE__, __LINE__, "TemporalAdvisor:getTemporalDistanceDomain");
   const Id<ConstraintEngine>& ce = m_planDatabase->getConstraintEngine();
   if (ce->provenInconsistent())
     return;
@@ -589,9 +591,11 @@ void FlowProfile::noteOutsideChanges() {
         if (p2.node == UNREAD_POINT)
           p2.node = temporal->getTimepoint(t2->time());
         const OrderingCache::Verdict told = arcs.judge(*temporal, p1.node, p2.node, cached);
-        if (told == OrderingCache::MOVED)
+        // A moved answer is asked again while the advisor writes its distances, so
+        // that they are written as when every moved answer was asked.
+        if (told == OrderingCache::MOVED && !sl_distanceLines->isEnabled())
           movedAt(lb1, ub1, lb2, ub2);
-        if (told != OrderingCache::ASK)
+        if (told == OrderingCache::STANDS || (told == OrderingCache::MOVED && !sl_distanceLines->isEnabled()))
           return told;
       }
       return OrderingCache::ASK;
