@@ -279,6 +279,11 @@ void FlowProfileGraph::disable(const TransactionId& t) {
   Node* node = m_graph->getNode(t);
   check_error(0 != node);
   check_error(node->isEnabled());
+  // The flow held still runs through the node: a read must not sum what is
+  // left of it on the source's edges, which differs between maximum flows,
+  // but the flow of the network without it. Closing after pushFlow and
+  // before removeTransaction, which marks the change anyway, sees no change.
+  m_recalculate = true;
   node->setDisabled();
 }
 

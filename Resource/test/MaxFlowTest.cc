@@ -5,6 +5,7 @@
 #include "Resource/component/MIRT_EdgeIterator.hh"
 #include "Resource/component/MIRT_Graph.hh"
 #include "Resource/component/MIRT_MaxFlow.hh"
+#include "Resource/test/ReferenceFlow.hh"
 #include "Resource/test/ResourceTestSupport.hh"
 
 #include <gtest/gtest.h>
@@ -21,6 +22,8 @@
 
 using namespace KORVAN;
 using namespace KORVAN::MIRT;
+using KORVAN::MIRT::Reference::ReferenceFlow;
+using KORVAN::MIRT::Reference::edmondsKarp;
 
 namespace {
 
@@ -70,14 +73,10 @@ std::set<Node*> residualReach(const MaximumFlowAlgorithm& mf, Node* s) {
   return seen;
 }
 
-struct ReferenceFlow {
-  double value;
-  std::set<Node*> reach;  // from the source in the final residual graph
-};
+}
 
-// Independent maximum flow over the enabled part of the graph, on a dense
-// capacity matrix; its last, failing search yields the residual reachable set.
-ReferenceFlow edmondsKarp(const Graph& g, Node* s, Node* t) {
+// Shared with the flow profile's tests.
+ReferenceFlow KORVAN::MIRT::Reference::edmondsKarp(const Graph& g, Node* s, Node* t) {
   std::vector<Node*> nodes;
   for (NodeMap::const_iterator it = g.getNodes().begin(); it != g.getNodes().end(); ++it)
     if (it->second->isEnabled())
@@ -121,6 +120,8 @@ ReferenceFlow edmondsKarp(const Graph& g, Node* s, Node* t) {
     result.value += bottleneck;
   }
 }
+
+namespace {
 
 // Capacity, antisymmetry and conservation of the flow the algorithm holds.
 void expectValidFlow(const Graph& g, const MaximumFlowAlgorithm& mf, Node* s, Node* t) {
