@@ -175,7 +175,7 @@ TEST(FlowProfileGraph, NearestPartnerOfAChainAndItsBypass) {
 // than what the temporal network implies.
 TEST(FlowProfileGraph, NearestOrderingsAgreeWithEveryPair) {
   const int seeds = envInt("KORVAN_NEAREST_SEEDS", 150);
-  for (int seed = 1; seed <= seeds; ++seed) {
+  for (int seed = firstSeed(); seed < firstSeed() + seeds; ++seed) {
     std::mt19937 rng((unsigned) seed * 7919u + 17u);
     auto uniform = [&](int lo, int hi) { return std::uniform_int_distribution<int>(lo, hi)(rng); };
     ProfileWorld w;
@@ -721,7 +721,7 @@ TEST(FlowProfile, OrderingCacheAgreesWithAnOrderedMap) {
   for (int i = 0; i < 60; ++i)
     pool.push_back(w.make(0, 10));
   const int seeds = envInt("KORVAN_CACHE_SEEDS", 40);
-  for (int seed = 1; seed <= seeds; ++seed) {
+  for (int seed = firstSeed(); seed < firstSeed() + seeds; ++seed) {
     std::mt19937 rng(seed);
     Cache cache;
     // Order and survival bits.
@@ -805,7 +805,7 @@ TEST(FlowProfile, OrderingCacheVisitsTheEntriesAroundMovedTimes) {
     pool.push_back(sharing.back()->getId());
   }
   const int seeds = envInt("KORVAN_CACHE_SEEDS", 40);
-  for (int seed = 1; seed <= seeds; ++seed) {
+  for (int seed = firstSeed(); seed < firstSeed() + seeds; ++seed) {
     std::mt19937 rng(seed);
     Cache cache;
     std::map<Key, std::pair<FlowProfile::Order, unsigned char>> reference;
@@ -905,7 +905,7 @@ TEST(FlowProfile, OrderingCachePointsAreOnePerTransactionAndSweep) {
   for (int i = 0; i < 12; ++i)
     pool.push_back(w.make(0, 10));
   const int seeds = envInt("KORVAN_CACHE_POINT_SEEDS", 8);
-  for (int seed = 1; seed <= seeds; ++seed) {
+  for (int seed = firstSeed(); seed < firstSeed() + seeds; ++seed) {
     std::mt19937 rng(seed);
     Cache cache;
     std::string failure;
@@ -964,7 +964,7 @@ TEST(FlowProfile, OrderingCachePointsAreOnePerTransactionAndSweep) {
 TEST(FlowProfile, CachedOrderingsFollowOutsideChanges) {
   const int seeds = envInt("KORVAN_OUTSIDE_SEEDS", 64);
   int onlyLoosened = 0, onlyTightened = 0, strict = 0;
-  for (int seed = 1; seed <= seeds; ++seed) {
+  for (int seed = firstSeed(); seed < firstSeed() + seeds; ++seed) {
     std::mt19937 rng(seed);
     ProfileWorld w;
     RecordingDetector det;
