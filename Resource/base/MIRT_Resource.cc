@@ -38,12 +38,12 @@ const double sl_noLimit = std::numeric_limits<double>::quiet_NaN();
 }
 
 Resource::Resource(const ObjectId& parent, const LabelStr& type, const LabelStr& localName, bool open)
-  : Object(parent, type, localName, open), m_released(false), m_initCapacityLb(sl_noLimit), m_initCapacityUb(sl_noLimit),
+  : Object(parent, type, localName, open), m_released(false), m_recordDrops(0), m_initCapacityLb(sl_noLimit), m_initCapacityUb(sl_noLimit),
     m_lowerLimit(sl_noLimit), m_upperLimit(sl_noLimit), m_maxInstProduction(sl_noLimit),
     m_maxInstConsumption(sl_noLimit), m_maxProduction(sl_noLimit), m_maxConsumption(sl_noLimit) {}
 
 Resource::Resource(const PlanDatabaseId& planDatabase, const LabelStr& type, const LabelStr& name, bool open)
-  : Object(planDatabase, type, name, open), m_released(false), m_initCapacityLb(sl_noLimit), m_initCapacityUb(sl_noLimit),
+  : Object(planDatabase, type, name, open), m_released(false), m_recordDrops(0), m_initCapacityLb(sl_noLimit), m_initCapacityUb(sl_noLimit),
     m_lowerLimit(sl_noLimit), m_upperLimit(sl_noLimit), m_maxInstProduction(sl_noLimit),
     m_maxInstConsumption(sl_noLimit), m_maxProduction(sl_noLimit), m_maxConsumption(sl_noLimit) {}
 
@@ -52,7 +52,7 @@ Resource::Resource(const PlanDatabaseId& planDatabase, const LabelStr& type, con
                    double initCapacityLb, double initCapacityUb, double lowerLimit, double upperLimit,
                    double maxInstProduction, double maxInstConsumption, double maxProduction,
                    double maxConsumption)
-  : Object(planDatabase, type, name, false), m_released(false), m_initCapacityLb(sl_noLimit), m_initCapacityUb(sl_noLimit),
+  : Object(planDatabase, type, name, false), m_released(false), m_recordDrops(0), m_initCapacityLb(sl_noLimit), m_initCapacityUb(sl_noLimit),
     m_lowerLimit(sl_noLimit), m_upperLimit(sl_noLimit), m_maxInstProduction(sl_noLimit),
     m_maxInstConsumption(sl_noLimit), m_maxProduction(sl_noLimit), m_maxConsumption(sl_noLimit) {
   init(initCapacityLb, initCapacityUb, lowerLimit, upperLimit, maxInstProduction, maxInstConsumption,
@@ -137,6 +137,7 @@ void Resource::handlePurge() {
   m_flawedTokensAt.clear();
   m_flawedInstants.clear();
   m_filedAt.clear();
+  ++m_recordDrops;
 }
 
 void Resource::remove(const TokenId& token) {
@@ -353,9 +354,22 @@ void Resource::notifyFlawed(InstantId inst) {
   // transactions it held when they were last filed here, every token is already recorded at it.
   std::map<InstantId, std::vector<TransactionId>>::const_iterator filed = m_filedAt.find(inst);
   const bool known = filed != m_filedAt.end() && filed->second == transactions;
+  // Filed here before with other transactions: the tokens of those it held then are recorded at
+  // it already, as long as no record is dropped (an announcement can reach a listener that
+  // drops one). Their lines are written by the walk over every transaction.
+  static DebugMessage* sl_redundant = DebugMessage::addMsg(__FILE__, __LINE__, "Resource:notifyFlawed");
+  std::vector<TransactionId> filedBefore;
+  if (!known && filed != m_filedAt.end() && !sl_redundant->isEnabled()) {
+    filedBefore = filed->second;
+    std::sort(filedBefore.begin(), filedBefore.end());
+  }
+  const std::uint64_t drops = m_recordDrops;
   for (std::vector<TransactionId>::const_iterator it = transactions.begin(); it != transactions.end(); ++it) {
     const TransactionId& trans = *it;
     std::map<TokenId, std::set<InstantId>>::iterator tokIt;
+    if (!filedBefore.empty() && drops == m_recordDrops &&
+        std::binary_search(filedBefore.begin(), filedBefore.end(), trans))
+      continue;
     if (!known) {
       check_error(trans.isValid());
       std::map<TransactionId, TokenId>::const_iterator transIt = m_transactionsToTokens.find(trans);
@@ -392,6 +406,7 @@ void Resource::notifyNoLongerFlawed(InstantId inst) {
   debugMsg("Resource:notifyNoLongerFlawed", "Received notification that instant " << inst->getTime()
            << " is no longer flawed.");
   m_filedAt.erase(inst);
+  ++m_recordDrops;
 
   std::map<int, InstantId>::iterator instIt = m_flawedInstants.find(inst->getTime());
   if (instIt == m_flawedInstants.end()) {
@@ -443,6 +458,7 @@ void Resource::notifyDeleted(InstantId inst) {
   notifyNoLongerViolated(inst);
   debugMsg("Resource:notifyDeleted", "Removing (possibly) flawed instant at time " << inst->getTime());
   m_filedAt.erase(inst);
+  ++m_recordDrops;
   std::map<int, InstantId>::iterator instIt = m_flawedInstants.find(inst->getTime());
   if (instIt != m_flawedInstants.end() && instIt->second == inst)
     m_flawedInstants.erase(instIt);
@@ -458,6 +474,7 @@ bool Resource::forgetFlaws(const TokenId& tok) {
   std::map<TokenId, std::set<InstantId>>::iterator tokIt = m_flawedTokens.find(tok);
   if (tokIt == m_flawedTokens.end())
     return false;
+  ++m_recordDrops;
   for (std::set<InstantId>::const_iterator it = tokIt->second.begin(); it != tokIt->second.end(); ++it) {
     // The token's transactions go; another may later be made at one of their addresses.
     m_filedAt.erase(*it);
@@ -486,9 +503,9 @@ bool Resource::noFlawedTokensForInst(const InstantId& inst) const {
  * Ordering choices
  */
 
-void Resource::getOrderingChoices(const InstantId& inst,
-                                  std::vector<std::pair<TransactionId, TransactionId>>& results,
-                                  unsigned int limit) {
+bool Resource::orderingChoicesWanted(const InstantId& inst,
+                                     std::vector<std::pair<TransactionId, TransactionId>>& results,
+                                     unsigned int limit) {
   check_error(results.empty());
   check_error(inst.isValid());
   check_error(limit > 0);
@@ -501,19 +518,69 @@ void Resource::getOrderingChoices(const InstantId& inst,
   const int time = inst->getTime();
   if (!getPlanDatabase()->getConstraintEngine()->propagate()) {
     debugMsg("Resource:getOrderingChoices", "No ordering choices: the constraint network is inconsistent.");
-    return;
+    return false;
   }
   // Propagation may have moved transactions between instants: the instant can
   // be gone, or no longer flawed. Then there is nothing to order here.
   if (!inst.isValid()) {
     debugMsg("Resource:getOrderingChoices", "No ordering choices: the instant was deleted by propagation.");
-    return;
+    return false;
   }
   std::map<int, InstantId>::const_iterator flawIt = m_flawedInstants.find(time);
   if (flawIt == m_flawedInstants.end() || flawIt->second != inst) {
     debugMsg("Resource:getOrderingChoices", "No ordering choices: the instant is no longer flawed.");
+    return false;
+  }
+  return true;
+}
+
+void Resource::getOrderingChoices(const InstantId& inst, std::vector<std::pair<TransactionId, TransactionId>>& results,
+                                  ChoiceSides& sides) {
+  static DebugMessage* sl_walk = DebugMessage::addMsg(__FILE__, __LINE__, "Resource:getOrderingChoices");
+  static DebugMessage* sl_advisor =
+      DebugMessage::addMsg(__FILE__, __LINE__, "TemporalAdvisor:getTemporalDistanceDomain");
+  // With the walk's lines on, the walk writes every pair it meets.
+  if (sl_walk->isEnabled() || sl_advisor->isEnabled()) {
+    getOrderingChoices(inst, results, g_infiniteTime());
+    std::map<TransactionId, std::pair<bool, bool>> asked;
+    auto side = [&](const TransactionId& t) -> const std::pair<bool, bool>& {
+      std::map<TransactionId, std::pair<bool, bool>>::iterator it = asked.find(t);
+      if (it == asked.end()) {
+        it = asked.insert(std::make_pair(t, std::make_pair(false, false))).first;
+        sides.sides(t, it->second.first, it->second.second);
+      }
+      return it->second;
+    };
+    std::vector<std::pair<TransactionId, TransactionId>> wanted;
+    for (std::size_t i = 0; i < results.size(); ++i)
+      if (side(results[i].first).first && side(results[i].second).second)
+        wanted.push_back(results[i]);
+    results.swap(wanted);
     return;
   }
+  unsigned int count = 0;
+  const unsigned int limit = g_infiniteTime();
+  if (!orderingChoicesWanted(inst, results, limit))
+    return;
+  struct Forget {
+    KnownDistance& known;
+    ~Forget() { known = KnownDistance(); }
+  } forget{m_knownDistance};
+  auto attempt = [&](const TransactionId& first, const TransactionId& second, double ub) {
+    if (ub >= 0.0 && !transConstrainedToPrecede(first, second)) {
+      results.push_back(std::make_pair(first, second));
+      ++count;
+    }
+  };
+  orderingChoicesFromRows(inst->getTransactions(), limit, count, attempt, &sides);
+  std::sort(results.begin(), results.end());
+}
+
+void Resource::getOrderingChoices(const InstantId& inst,
+                                  std::vector<std::pair<TransactionId, TransactionId>>& results,
+                                  unsigned int limit) {
+  if (!orderingChoicesWanted(inst, results, limit))
+    return;
 
   const TemporalAdvisorId& advisor = getPlanDatabase()->getTemporalAdvisor();
   unsigned int count = 0;
@@ -550,7 +617,7 @@ void Resource::getOrderingChoices(const InstantId& inst,
   static DebugMessage* sl_advisor =
       DebugMessage::addMsg(__FILE__, __LINE__, "TemporalAdvisor:getTemporalDistanceDomain");
   if (!sl_walk->isEnabled() && !sl_advisor->isEnabled()) {
-    orderingChoicesFromRows(transactions, limit, count, attempt);
+    orderingChoicesFromRows(transactions, limit, count, attempt, nullptr);
     std::sort(uniquePairs.begin(), uniquePairs.end());
     results.insert(results.end(), uniquePairs.begin(), uniquePairs.end());
     return;
@@ -605,7 +672,7 @@ void Resource::getOrderingChoices(const InstantId& inst,
 
 template <class Attempt>
 void Resource::orderingChoicesFromRows(const std::set<TransactionId>& transactions, unsigned int limit,
-                                       unsigned int& count, Attempt& attempt) {
+                                       unsigned int& count, Attempt& attempt, ChoiceSides* sides) {
   const TemporalAdvisorId& advisor = getPlanDatabase()->getTemporalAdvisor();
   const PropagatorId& propagator =
       getPlanDatabase()->getConstraintEngine()->getPropagatorByName(TemporalPropagator::PROPAGATOR_NAME());
@@ -622,9 +689,13 @@ void Resource::orderingChoicesFromRows(const std::set<TransactionId>& transactio
     bool interval;
     int node;
     bool atInstant;
+    bool precede, follow;  // what sides wants of it, or both
   };
   std::vector<Candidate> candidates;
   candidates.reserve(m_transactionsToTokens.size());
+  // For each transaction of the instant, its candidate, or -1.
+  std::vector<int> atCandidate;
+  atCandidate.reserve(transactions.size());
   std::set<TransactionId>::const_iterator at = transactions.begin();
   for (std::map<TransactionId, TokenId>::const_iterator it = m_transactionsToTokens.begin();
        it != m_transactionsToTokens.end(); ++it) {
@@ -634,9 +705,16 @@ void Resource::orderingChoicesFromRows(const std::set<TransactionId>& transactio
     c.lb = c.ub = 0.0;
     c.interval = false;
     c.node = -1;
-    while (at != transactions.end() && *at < c.t)
+    c.precede = c.follow = true;
+    while (at != transactions.end() && *at < c.t) {
+      atCandidate.push_back(-1);
       ++at;
+    }
     c.atInstant = at != transactions.end() && !(c.t < *at);
+    if (c.atInstant) {
+      atCandidate.push_back((int) candidates.size());
+      ++at;
+    }
     // An invalid handle is reported when the walk reaches it, as the full walk does.
     if (c.t.isValid()) {
       c.time = c.t->time();
@@ -645,14 +723,39 @@ void Resource::orderingChoicesFromRows(const std::set<TransactionId>& transactio
       c.lb = c.domain->getLowerBound();
       c.ub = c.domain->getUpperBound();
       c.node = rows ? temporal->getTimepoint(c.time) : -1;
+      if (sides != nullptr)
+        sides->sides(c.t, c.precede, c.follow);
     }
     candidates.push_back(c);
   }
+  atCandidate.resize(transactions.size(), -1);
   std::vector<TemporalNetwork::Time> from, to;
+  // With sides, the couples whose distances come from rows wait until every one is known, so
+  // that the rows read are of the ends that cover them all in the fewest: a distance is the same
+  // from the row of either end.
+  struct Couple {
+    TransactionId p;
+    int pNode;
+    std::size_t c;
+    bool forward, backward;
+  };
+  std::vector<Couple> waiting;
+  std::size_t position = 0;
   for (std::set<TransactionId>::const_iterator predIt = transactions.begin();
-       predIt != transactions.end() && count < limit; ++predIt) {
+       predIt != transactions.end() && count < limit; ++predIt, ++position) {
     const TransactionId& predecessor = *predIt;
     check_error(predecessor.isValid());
+    bool precede = true, follow = true;
+    if (sides != nullptr) {
+      if (atCandidate[position] >= 0) {
+        precede = candidates[atCandidate[position]].precede;
+        follow = candidates[atCandidate[position]].follow;
+      }
+      else
+        sides->sides(predecessor, precede, follow);
+      if (!precede && !follow)
+        continue;
+    }
     const ConstrainedVariableId predecessorTime = predecessor->time();
     const AbstractDomain& predecessorDomain = predecessorTime->lastDomain();
     const bool predecessorInterval = predecessorDomain.isInterval() && !predecessorDomain.isEmpty();
@@ -670,6 +773,9 @@ void Resource::orderingChoicesFromRows(const std::set<TransactionId>& transactio
                                                           : predecessorDomain.intersects(*c.domain);
       if (!meet)
         continue;
+      const bool forward = precede && c.follow, backward = c.precede && follow;
+      if (!forward && !backward)
+        continue;
       m_knownDistance.from = predecessor;
       m_knownDistance.to = successor;
       if (predecessorTime == c.time) {
@@ -677,6 +783,10 @@ void Resource::orderingChoicesFromRows(const std::set<TransactionId>& transactio
         m_knownDistance.ub = 0.0;
       }
       else if (predecessorNode >= 0 && c.node >= 0) {
+        if (sides != nullptr) {
+          waiting.push_back(Couple{predecessor, predecessorNode, i, forward, backward});
+          continue;
+        }
         if (!rowRead) {
           temporal->getTimepointDistances(predecessorNode, from, to);
           rowRead = true;
@@ -689,10 +799,64 @@ void Resource::orderingChoicesFromRows(const std::set<TransactionId>& transactio
         m_knownDistance.lb = distance.getLowerBound();
         m_knownDistance.ub = distance.getUpperBound();
       }
-      attempt(predecessor, successor, m_knownDistance.ub);
-      if (count < limit)
+      if (forward)
+        attempt(predecessor, successor, m_knownDistance.ub);
+      if (backward && count < limit)
         attempt(successor, predecessor, -m_knownDistance.lb);
     }
+  }
+  if (waiting.empty())
+    return;
+  // Three covers: the ends at the instant; the ends that may precede; those that may follow (a
+  // couple wanted both ways is covered by its end at the instant in all three).
+  auto end = [&](int cover, const Couple& k) {
+    const int other = candidates[k.c].node;
+    if (cover == 0 || (k.forward && k.backward))
+      return k.pNode;
+    return (cover == 1) == k.forward ? k.pNode : other;
+  };
+  int nodes = 0;
+  for (const Couple& k : waiting)
+    nodes = std::max(nodes, std::max(k.pNode, candidates[k.c].node) + 1);
+  std::vector<char> seen(nodes);
+  int best = 0;
+  std::size_t fewest = waiting.size() + 1;
+  for (int cover = 0; cover < 3; ++cover) {
+    std::fill(seen.begin(), seen.end(), 0);
+    std::size_t rowsNeeded = 0;
+    for (const Couple& k : waiting)
+      if (!seen[end(cover, k)]++)
+        ++rowsNeeded;
+    if (rowsNeeded < fewest) {
+      fewest = rowsNeeded;
+      best = cover;
+    }
+  }
+  std::vector<std::size_t> bySource(waiting.size());
+  for (std::size_t k = 0; k < waiting.size(); ++k)
+    bySource[k] = k;
+  std::stable_sort(bySource.begin(), bySource.end(), [&](std::size_t a, std::size_t b) {
+    return end(best, waiting[a]) < end(best, waiting[b]);
+  });
+  int read = -1;
+  for (std::size_t k = 0; k < bySource.size() && count < limit; ++k) {
+    const Couple& couple = waiting[bySource[k]];
+    const Candidate& c = candidates[couple.c];
+    const int source = end(best, couple);
+    if (source != read) {
+      temporal->getTimepointDistances(source, from, to);
+      read = source;
+    }
+    m_knownDistance.from = couple.p;
+    m_knownDistance.to = c.t;
+    // from[x] is d(source, x), to[x] is d(x, source).
+    const bool atP = source == couple.pNode;
+    m_knownDistance.ub = (double) (atP ? from[c.node] : to[couple.pNode]);
+    m_knownDistance.lb = (double) -(atP ? to[c.node] : from[couple.pNode]);
+    if (couple.forward)
+      attempt(couple.p, c.t, m_knownDistance.ub);
+    if (couple.backward && count < limit)
+      attempt(c.t, couple.p, -m_knownDistance.lb);
   }
 }
 

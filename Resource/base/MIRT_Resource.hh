@@ -10,6 +10,7 @@
 #include "Utils/base/Utils.hh"
 #include "Utils/base/LabelStr.hh"
 
+#include <cstdint>
 #include <map>
 #include <set>
 #include <utility>
@@ -58,6 +59,19 @@ public:
   virtual void getOrderingChoices(const InstantId& inst,
                                   std::vector<std::pair<TransactionId, TransactionId>>& results,
                                   unsigned int limit);
+  // What a caller wants of the pairs at an instant, one transaction at a time: a pair is wanted
+  // when its predecessor may come first and its successor second. Asked after propagation, at
+  // most once for each transaction of the resource.
+  class ChoiceSides {
+  public:
+    virtual ~ChoiceSides() {}
+    virtual void sides(const TransactionId& t, bool& mayPrecede, bool& mayFollow) = 0;
+  };
+  // The pairs of getOrderingChoices (without a limit) that sides wants, in the same order; no
+  // distance is asked for a couple of which neither order is wanted.
+  virtual void getOrderingChoices(const InstantId& inst,
+                                  std::vector<std::pair<TransactionId, TransactionId>>& results,
+                                  ChoiceSides& sides);
   // The recorded flawed instants, in ascending time, as last detected.
   virtual void getFlawedInstants(std::vector<InstantId>& results);
 
@@ -142,6 +156,8 @@ protected:
   std::map<int, InstantId> m_flawedInstants;
   // For each recorded instant, its transactions when their tokens were last filed there.
   std::map<InstantId, std::vector<TransactionId>> m_filedAt;
+  // Raised whenever a flaw record is dropped.
+  std::uint64_t m_recordDrops;
 
 private:
   // True when predecessor's time is already constrained to be at or before successor's.
@@ -198,7 +214,11 @@ private:
   // instant, with the distances from that transaction's row of the temporal network.
   template <class Attempt>
   void orderingChoicesFromRows(const std::set<TransactionId>& transactions, unsigned int limit,
-                               unsigned int& count, Attempt& attempt);
+                               unsigned int& count, Attempt& attempt, ChoiceSides* sides);
+  // The checks and the propagation before choices are looked for at inst: false when there are
+  // none to look for.
+  bool orderingChoicesWanted(const InstantId& inst, std::vector<std::pair<TransactionId, TransactionId>>& results,
+                             unsigned int limit);
 };
 
 }

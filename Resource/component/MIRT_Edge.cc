@@ -31,12 +31,14 @@ Edge::Edge(Node* source, Node* target, double capacity, bool enabled)
   source->addOutEdge(this);
   target->addInEdge(this);
   source->noteChange();
+  target->touch();
 }
 
 Edge::~Edge() {
   if (m_Partner != 0)
     m_Partner->m_Partner = 0;
   m_Source->noteChange();
+  m_Target->touch();
 }
 
 double Edge::getMaxCapacity() {

@@ -28,17 +28,30 @@ public:
   static EdgeIdentity getIdentity(Node* source, Node* target);
 
   double getCapacity() const { return m_Capacity; }
-  void setCapacity(double capacity) { m_Capacity = capacity; }
+  // A change to an edge touches both ends: the flow at each may change,
+  // and the target's arc back through the partner may come or go.
+  void setCapacity(double capacity) {
+    // Written so that NaN counts as a change too.
+    if (!(capacity == m_Capacity)) {
+      m_Source->noteChange();
+      m_Target->touch();
+    }
+    m_Capacity = capacity;
+  }
   Node* getSource() const { return m_Source; }
   Node* getTarget() const { return m_Target; }
   void setEnabled() {
-    if (!m_Enabled)
+    if (!m_Enabled) {
       m_Source->noteChange();
+      m_Target->touch();
+    }
     m_Enabled = true;
   }
   void setDisabled() {
-    if (m_Enabled)
+    if (m_Enabled) {
       m_Source->noteChange();
+      m_Target->touch();
+    }
     m_Enabled = false;
   }
   // Asked for every edge a maximum flow or a walk passes over: kept inline.

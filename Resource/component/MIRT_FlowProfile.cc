@@ -173,12 +173,18 @@ void FlowProfile::recomputeLevels(InstantId prev, InstantId inst) {
   // again in the same pass changes nothing: the pending transactions are
   // read once, and each is enabled once per pass.
   const std::set<TransactionId>& transactions = inst->getTransactions();
+  m_present.clear();
+  m_presentBounds.clear();
+  for (std::set<TransactionId>::const_iterator it = transactions.begin(); it != transactions.end(); ++it) {
+    const AbstractDomain& time = (*it)->time()->lastDomain();
+    m_present.push_back(*it);
+    m_presentBounds.push_back(std::make_pair(time.getLowerBound(), time.getUpperBound()));
+  }
   bool pendingRead = false;
   std::size_t position = 0;  // of t among the pending transactions
-  for (std::set<TransactionId>::const_iterator it = transactions.begin(); it != transactions.end(); ++it) {
-    const TransactionId& t = *it;
-    const AbstractDomain& time = t->time()->lastDomain();
-    if (time.getUpperBound() == T) {
+  for (std::size_t at = 0; at < m_present.size(); ++at) {
+    const TransactionId& t = m_present[at];
+    if (m_presentBounds[at].second == T) {
       debugMsg("FlowProfile::recomputeLevels", "Transaction (" << t << ") enters closed set.");
       // From here on it counts in the closed levels directly, unless the
       // pass found it counting earlier.
@@ -200,10 +206,10 @@ void FlowProfile::recomputeLevels(InstantId prev, InstantId inst) {
     }
     else {
       const std::size_t self = position++;
-      if (time.getLowerBound() != T)
+      if (m_presentBounds[at].first != T)
         continue;
       if (!pendingRead) {
-        readPending(transactions, T);
+        readPending(T);
         pendingRead = true;
       }
       check_error(m_pending[self] == t);
@@ -300,11 +306,11 @@ void FlowProfile::enablePending(const TransactionId& t, const InstantId& inst) {
     m_pass.upperRecorded.insert(t);
 }
 
-void FlowProfile::readPending(const std::set<TransactionId>& transactions, double T) {
+void FlowProfile::readPending(double T) {
   m_pending.clear();
-  for (std::set<TransactionId>::const_iterator it = transactions.begin(); it != transactions.end(); ++it)
-    if ((*it)->time()->lastDomain().getUpperBound() != T)
-      m_pending.push_back(*it);
+  for (std::size_t at = 0; at < m_present.size(); ++at)
+    if (m_presentBounds[at].second != T)
+      m_pending.push_back(m_present[at]);
   m_pendingEnabled.assign(m_pending.size(), false);
 }
 
@@ -361,9 +367,12 @@ FlowProfile::Order FlowProfile::lookupOrdering(const TransactionId& t1, const Tr
     if (const Order* at = m_orderedAt.find(p1, p2))
       return *at;
   }
-  if (const Order* direct = m_orderings.find(p1, p2))
+  const Order* direct = 0;
+  const Order* mirror = 0;
+  m_orderings.findBoth(p1, p2, direct, mirror);
+  if (direct != 0)
     return *direct;
-  if (const Order* mirror = m_orderings.find(p2, p1)) {
+  if (mirror != 0) {
     if (*mirror == BEFORE_OR_AT)
       return AFTER_OR_AT;
     if (*mirror == AFTER_OR_AT)
@@ -452,6 +461,8 @@ void FlowProfile::noteOutsideChanges() {
   // Whether time points left the network: an entry read from it may then
   // stand on its bounds alone, which the moved points no longer follow.
   bool pointsLeft = false;
+  // Whether every point whose bounds moved since the last check is known.
+  bool movedKnown = false;
   if (temporal == 0) {
     if (!m_recheckOrderings)
       return;
@@ -476,16 +487,17 @@ void FlowProfile::noteOutsideChanges() {
       arcs.arcs.push_back(arc);
     }
     const std::uint64_t movedCount = temporal->getMovedPointCount();
-    boundsOnly = m_arcsMarked && network.getInnerChanges() == m_innerChangesMark;
-    for (std::uint64_t i = m_movedMark; boundsOnly && i < movedCount; ++i) {
+    movedKnown = m_arcsMarked;
+    for (std::uint64_t i = m_movedMark; movedKnown && i < movedCount; ++i) {
       int node = -1;
-      boundsOnly = network.getMovedPoint(i, node);
-      if (boundsOnly) {
+      movedKnown = network.getMovedPoint(i, node);
+      if (movedKnown) {
         const ConstrainedVariableId var = temporal->getTimepointVariable(node);
         if (var.isValid() && moved.insert((const ConstrainedVariable*) var).second)
           movedTimes.push_back((const ConstrainedVariable*) var);
       }
     }
+    boundsOnly = movedKnown && network.getInnerChanges() == m_innerChangesMark;
     pointsLeft = !m_arcsMarked || network.getRemovals() != m_removalsMark;
     m_removalsMark = network.getRemovals();
     m_networkVersion = version;
@@ -503,6 +515,15 @@ void FlowProfile::noteOutsideChanges() {
     arcs.usable = false;
   }
   m_recheckOrderings = false;
+  // After tightenings only, an answer the arcs alone can tell about moves
+  // only where a bound of one of its points moved or where an arc joins its
+  // points by a path of no length (a distance that was positive is that of
+  // a path through the origin, of a path through an arc, or as it was):
+  // with every moved point known and no point gone, the entries are
+  // visited there only, and those read otherwise.
+  const bool nearArcs = !boundsOnly && arcs.usable && movedKnown && !pointsLeft;
+  if (nearArcs)
+    arcs.readRows(*temporal);
   // Each pair whose answer moved changes the levels where both may be pending.
   int start = g_infiniteTime(), end = -g_infiniteTime();
   auto movedAt = [&](int lb1, int ub1, int lb2, int ub2) {
@@ -563,8 +584,11 @@ void FlowProfile::noteOutsideChanges() {
           p1.node = temporal->getTimepoint(t1->time());
         if (p2.node == UNREAD_POINT)
           p2.node = temporal->getTimepoint(t2->time());
-        if (arcs.keepsAnswer(*temporal, p1.node, p2.node, cached))
-          return OrderingCache::STANDS;
+        const OrderingCache::Verdict told = arcs.judge(*temporal, p1.node, p2.node, cached);
+        if (told == OrderingCache::MOVED)
+          movedAt(lb1, ub1, lb2, ub2);
+        if (told != OrderingCache::ASK)
+          return told;
       }
       return OrderingCache::ASK;
     };
@@ -593,6 +617,8 @@ void FlowProfile::noteOutsideChanges() {
     // moved points' entries, and those read otherwise, need a look.
     if (boundsOnly)
       cache.retainAround(movedTimes, quick, keep);
+    else if (nearArcs)
+      cache.retainAround(movedTimes, arcJoins(*temporal, cache, arcs), quick, keep);
     else
       cache.retain(quick, keep);
   }
@@ -603,6 +629,41 @@ void FlowProfile::noteOutsideChanges() {
   m_recalculateLowerLevel = true;
   m_recalculateUpperLevel = true;
   mergeWindow(start, end);
+}
+
+std::vector<OrderingCache::Join> FlowProfile::arcJoins(TemporalPropagator& temporal, const OrderingCache& cache,
+                                                        const TightenedArcs& arcs) {
+  const TemporalNetwork::Time inf = g_infiniteTime();
+  std::vector<int> nodes(cache.numbers(), -1);
+  cache.forEachMember([&](const Transaction* t, std::uint32_t n) { nodes[n] = temporal.getTimepoint(t->time()); });
+  std::vector<OrderingCache::Join> joins(arcs.arcs.size());
+  for (std::size_t k = 0; k < arcs.arcs.size(); ++k) {
+    const TightenedArcs::Arc& arc = arcs.arcs[k];
+    // d(x, y) can have come down to 0 or less through the arc only when
+    // d(x, from) + weight + d(to, y) has: x is on the one side when that
+    // holds for the least d(to, y) of any point, y on the other when it
+    // holds for the least d(x, from).
+    auto toFrom = [&](int node) { return node >= 0 && (std::size_t) node < arc.toFrom.size() ? arc.toFrom[node] : inf; };
+    auto fromTo = [&](int node) { return node >= 0 && (std::size_t) node < arc.fromTo.size() ? arc.fromTo[node] : inf; };
+    TemporalNetwork::Time leastTo = inf, leastFrom = inf;
+    for (int node : nodes) {
+      leastTo = std::min(leastTo, toFrom(node));
+      leastFrom = std::min(leastFrom, fromTo(node));
+    }
+    OrderingCache::Join& join = joins[k];
+    join.one.assign(nodes.size(), 0);
+    join.other.assign(nodes.size(), 0);
+    if (leastTo >= inf || leastFrom >= inf)
+      continue;
+    auto reaches = [&](TemporalNetwork::Time a, TemporalNetwork::Time b) {
+      return a < inf && (a <= -inf || b <= -inf || a + arc.weight + b <= 0);
+    };
+    for (std::size_t n = 0; n < nodes.size(); ++n) {
+      join.one[n] = reaches(toFrom(nodes[n]), leastFrom);
+      join.other[n] = fromTo(nodes[n]) < inf && reaches(leastTo, fromTo(nodes[n]));
+    }
+  }
+  return joins;
 }
 
 void FlowProfile::handleOrderedAt(const TransactionId& t1, const TransactionId& t2) {

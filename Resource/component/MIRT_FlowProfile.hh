@@ -91,9 +91,9 @@ protected:
   void recordContribution(ContributionMap& contributions, std::set<TransactionId>& recorded,
                           const TransactionId& t, const InstantId& inst);
   void enablePending(const TransactionId& t, const InstantId& inst);
-  // The instant's transactions that do not end there, in the instant's
-  // order, into m_pending; none enabled yet.
-  void readPending(const std::set<TransactionId>& transactions, double T);
+  // The instant's transactions (m_present) that do not end there, in the
+  // instant's order, into m_pending; none enabled yet.
+  void readPending(double T);
   void enablePendingOnce(std::size_t position, const InstantId& inst);
   void recordReached(const FlowProfileGraph& graph, ContributionMap& contributions,
                      std::set<TransactionId>& recorded, const InstantId& inst);
@@ -122,7 +122,11 @@ protected:
   OrderingCache m_orderedAt;
   ContributionMap m_lowerLevelContribution;
   ContributionMap m_upperLevelContribution;
-  // Scratch of the plain flow profile's walk of one instant.
+  // Scratch of the plain flow profile's walk of one instant: its
+  // transactions and their time bounds, read once (nothing in the walk
+  // changes a domain), and those pending.
+  std::vector<TransactionId> m_present;
+  std::vector<std::pair<double, double>> m_presentBounds;
   std::vector<TransactionId> m_pending;
   std::vector<bool> m_pendingEnabled;
   // Scratch of the ordering edges of one transaction being opened: the
@@ -177,6 +181,10 @@ private:
   void temporalConstraintChanged(const TransactionId& predecessor, const TransactionId& successor);
   void replaceWindow(int start, int end);
   bool getEarliestInstant(const ContributionMap& contributions, const TransactionId& t, InstantId& i) const;
+  // For each arc, the cache's transactions between which it may have made a
+  // distance 0 or less (TightenedArcs::judge not STANDS), in two sets.
+  static std::vector<OrderingCache::Join> arcJoins(TemporalPropagator& temporal, const OrderingCache& cache,
+                                                   const TightenedArcs& arcs);
 
   // Of the temporal network the cached orderings were checked against.
   std::uint64_t m_networkVersion;

@@ -6,7 +6,6 @@
 
 #include <algorithm>
 #include <limits>
-#include <unordered_set>
 #include <vector>
 
 namespace KORVAN {
@@ -29,7 +28,8 @@ inline double quantityUb(const TransactionId& t) {
  */
 
 FlowProfileGraph::FlowProfileGraph(const TransactionId& source, const TransactionId& sink, bool lowerLevel)
-  : m_lowerLevel(lowerLevel), m_recalculate(false), m_maxflow(0), m_graph(new Graph()), m_visitMark(0) {
+  : m_lowerLevel(lowerLevel), m_recalculate(false), m_maxflow(0), m_graph(new Graph()), m_visitMark(0),
+    m_flowHeld(false), m_heldAt(0) {
   m_source = m_graph->createNode(source, true);
   m_sink = m_graph->createNode(sink, true);
   m_maxflow = new MaximumFlowAlgorithm(m_graph, m_source, m_sink);
@@ -47,6 +47,7 @@ bool FlowProfileGraph::onSourceSide(const TransactionId& t) const {
 void FlowProfileGraph::reset() {
   debugMsg("FlowProfileGraph:reset", "Lower level: " << m_lowerLevel);
   m_recalculate = true;
+  noteCapacities();
   m_graph->setDisabled();
   // Disabling the graph leaves one edge of each opposite pair flagged; an
   // ordering that no longer holds must not come back with its nodes, so
@@ -78,6 +79,7 @@ void FlowProfileGraph::enableTransaction(const TransactionId& t, const InstantId
   debugMsg("FlowProfileGraph:enableTransaction", "Transaction (" << t << ") capacity " << capacity
            << " lower level " << m_lowerLevel);
   m_recalculate = true;
+  noteCapacities();
   m_graph->createNode(t, true);
   m_graph->createEdge(source, target, capacity, true);
   m_graph->createEdge(target, source, 0.0, true);
@@ -89,6 +91,7 @@ void FlowProfileGraph::enableAt(const TransactionId& t1, const TransactionId& t2
   debugMsg("FlowProfileGraph:enableAt", "Transaction " << t1->time()->lastDomain() << " and transaction "
            << t2->time()->lastDomain() << " lower level: " << m_lowerLevel);
   m_recalculate = true;
+  noteCapacities();
   m_graph->createEdge(t1, t2, Edge::getMaxCapacity(), true);
   m_graph->createEdge(t2, t1, Edge::getMaxCapacity(), true);
 }
@@ -99,11 +102,12 @@ void FlowProfileGraph::enableAtOrBefore(const TransactionId& t1, const Transacti
   debugMsg("FlowProfileGraph:enableAtOrBefore", "Transaction " << t1->time()->lastDomain()
            << " and transaction " << t2->time()->lastDomain() << " lower level: " << m_lowerLevel);
   m_recalculate = true;
+  noteCapacities();
   m_graph->createEdge(t1, t2, 0.0, true);
   m_graph->createEdge(t2, t1, Edge::getMaxCapacity(), true);
 }
 
-int FlowProfileGraph::nextVisitMark() {
+int FlowProfileGraph::nextVisitMark() const {
   if (m_visitMark == std::numeric_limits<int>::max()) {
     const NodeMap& nodes = m_graph->getNodes();
     for (NodeMap::const_iterator it = nodes.begin(); it != nodes.end(); ++it)
@@ -148,6 +152,11 @@ void FlowProfileGraph::selectNearest(const TransactionId& t, const std::vector<T
   Node* self = m_graph->getNode(t);
   if (self == 0 || !self->isEnabled())
     return;
+  // Each partner looked up once for both sides.
+  m_partnerNodes.assign(others.size(), 0);
+  for (std::size_t i = 0; i < others.size(); ++i)
+    if (relation[i] != 0)
+      m_partnerNodes[i] = m_graph->getNode(others[i]);
   for (int side = 0; side < 2; ++side) {
     const unsigned char bit = side == 0 ? AT_OR_BEFORE : AT_OR_AFTER;
     // Nearest first as far as the time bounds tell (the latest of those
@@ -158,7 +167,7 @@ void FlowProfileGraph::selectNearest(const TransactionId& t, const std::vector<T
     for (std::size_t i = 0; i < others.size(); ++i) {
       if ((relation[i] & bit) == 0)
         continue;
-      Node* node = m_graph->getNode(others[i]);
+      Node* node = m_partnerNodes[i];
       if (node == 0 || node == self || !node->isEnabled())
         continue;
       const AbstractDomain& time = others[i]->time()->lastDomain();
@@ -187,6 +196,7 @@ void FlowProfileGraph::addOrderingEdge(Node* from, Node* to) {
   if (edge != 0 && edge->isFlagged() && edge->getCapacity() == Edge::getMaxCapacity())
     return;
   m_recalculate = true;
+  noteCapacities();
   m_graph->createEdge(from->getIdentity(), to->getIdentity(), Edge::getMaxCapacity(), true);
   // The opposite edge keeps an ordering of its own; a stale one starts empty.
   Edge* back = m_graph->getEdge(to, from);
@@ -256,16 +266,47 @@ void FlowProfileGraph::pushFlow(const TransactionId& t) {
     return;
   }
   debugMsg("FlowProfileGraph:pushFlow", "Transaction (" << t << ") lower level: " << m_lowerLevel);
+  noteCapacities();
   m_maxflow->pushFlowBack(node);
 }
 
 void FlowProfileGraph::restoreFlow() {
   // Resuming repairs what deleted nodes left of the held flow first.
   m_maxflow->execute(false);
+  noteRun();
+}
+
+bool FlowProfileGraph::quietRuns() {
+  static DebugMessage* const sites[] = {
+    DebugMessage::addMsg(__FILE__, __LINE__, "MaximumFlowAlgorithm:execute"),
+    DebugMessage::addMsg(__FILE__, __LINE__, "MaximumFlowAlgorithm:initializePre"),
+    DebugMessage::addMsg(__FILE__, __LINE__, "MaximumFlowAlgorithm:disCharge"),
+    DebugMessage::addMsg(__FILE__, __LINE__, "FlowProfileGraph:visitNeighbors"),
+    DebugMessage::addMsg(__FILE__, __LINE__, "FlowProfileGraph::visitNeighbors"),
+    DebugMessage::addMsg(__FILE__, __LINE__, "FlowProfile:recordContribution"),
+  };
+  for (const DebugMessage* site : sites)
+    if (site->isEnabled())
+      return false;
+  return true;
+}
+
+void FlowProfileGraph::noteRun() {
+  m_flowHeld = true;
+  m_heldAt = m_graph->getChanges();
 }
 
 void FlowProfileGraph::runMaximumFlow() {
-  m_maxflow->execute(true);
+  // Every maximum flow leaves the same residual reach from the source, and
+  // the same residual total on the source's edges: what changed since the
+  // last run is cheaper to mend than the whole flow to find again. The
+  // order the reach is walked in, and so of the lines the walk prints, may
+  // differ; with those lines on the run starts over as it always did.
+  if (!quietRuns())
+    m_maxflow->execute(true);
+  else if (!flowIsCurrent())
+    m_maxflow->execute(false);
+  noteRun();
 }
 
 double FlowProfileGraph::getResidualFromSource() {
@@ -287,58 +328,48 @@ double FlowProfileGraph::disableReachableResidualGraph(ContributionMap& contribu
     debugMsg("FlowProfileGraph:disableReachableResidualGraph",
              "Lower level: " << m_lowerLevel << ", recalculate invoked.");
     runMaximumFlow();
-    VisitedMap visited;
-    visited[m_source] = true;
-    visitNeighbors(m_source, level, visited, contributions, instant);
-    for (VisitedMap::const_iterator it = visited.begin(); it != visited.end(); ++it)
-      if (it->second && it->first != m_source && it->first != m_sink) {
-        m_takenOut.insert(it->first->getIdentity());
-        m_graph->removeNode(it->first->getIdentity());
-      }
+    const int seen = nextVisitMark();
+    m_source->setVisit(seen);
+    m_reached.clear();
+    visitNeighbors(m_source, level, seen, contributions, instant);
+    for (Node* node : m_reached) {
+      const TransactionId t = node->getIdentity();
+      m_takenOut.insert(t);
+      m_graph->removeNode(t);
+    }
   }
   return level;
 }
 
-namespace {
-
-// The two kinds of visited sets the residual walks keep: the first keeps an
-// entry for each node looked at, which later fixes the order nodes are taken
-// out in.
-inline bool seen(FlowProfileGraph::VisitedMap& visited, Node* node) { return visited[node]; }
-inline void mark(FlowProfileGraph::VisitedMap& visited, Node* node) { visited[node] = true; }
-inline bool seen(std::unordered_set<const Node*>& visited, Node* node) { return visited.count(node) > 0; }
-inline void mark(std::unordered_set<const Node*>& visited, Node* node) { visited.insert(node); }
-
-}
-
-template <class Visited, class Reach>
-void FlowProfileGraph::walkResidual(Node* from, Visited& visited, Reach reach) const {
+template <class Reach>
+void FlowProfileGraph::walkResidual(Node* from, int seen, Reach reach) const {
   // Depth first in out-list order, with an explicit stack: chains of
   // orderings can be as long as the profile is wide.
-  std::vector<EdgeOutIterator> stack;
-  stack.push_back(EdgeOutIterator(*from, true));
-  while (!stack.empty()) {
-    EdgeOutIterator& it = stack.back();
+  m_walk.clear();
+  m_walk.push_back(EdgeOutIterator(*from, true));
+  while (!m_walk.empty()) {
+    EdgeOutIterator& it = m_walk.back();
     if (!it.ok()) {
-      stack.pop_back();
+      m_walk.pop_back();
       continue;
     }
     Edge* edge = *it;
     ++it;
     Node* target = edge->getTarget();
-    if (seen(visited, target) || m_maxflow->getResidual(edge) == 0.0)
+    if (target->getVisit() == seen || m_maxflow->getResidual(edge) == 0.0)
       continue;
-    mark(visited, target);
+    target->setVisit(seen);
     if (target == m_source || target == m_sink)
       continue;
     reach(target);
-    stack.push_back(EdgeOutIterator(*target, true));
+    m_walk.push_back(EdgeOutIterator(*target, true));
   }
 }
 
-void FlowProfileGraph::visitNeighbors(Node* node, double& level, VisitedMap& visited,
-                                      ContributionMap& contributions, const InstantId& instant) {
-  walkResidual(node, visited, [&](Node* target) {
+void FlowProfileGraph::visitNeighbors(Node* node, double& level, int seen, ContributionMap& contributions,
+                                      const InstantId& instant) {
+  walkResidual(node, seen, [&](Node* target) {
+    m_reached.push_back(target);
     const TransactionId& t = target->getIdentity();
     debugMsg("FlowProfileGraph:visitNeighbors", "Disabling node with transaction (" << t << ") lower level "
              << m_lowerLevel);
@@ -353,9 +384,9 @@ void FlowProfileGraph::visitNeighbors(Node* node, double& level, VisitedMap& vis
 }
 
 void FlowProfileGraph::getReachableResidualTransactions(std::vector<TransactionId>& reached) const {
-  std::unordered_set<const Node*> visited;
-  visited.insert(m_source);
-  walkResidual(m_source, visited, [&](Node* target) { reached.push_back(target->getIdentity()); });
+  const int seen = nextVisitMark();
+  m_source->setVisit(seen);
+  walkResidual(m_source, seen, [&](Node* target) { reached.push_back(target->getIdentity()); });
 }
 
 }

@@ -2,6 +2,7 @@
 #define KORVAN_MIRT_FLOWPROFILEGRAPH_HH
 
 #include "Resource/base/MIRT_Profile.hh"
+#include "Resource/component/MIRT_EdgeIterator.hh"
 #include "Resource/component/MIRT_Graph.hh"
 #include "Resource/component/MIRT_MaxFlow.hh"
 #include "Resource/component/MIRT_Types.hh"
@@ -86,16 +87,29 @@ private:
 
   bool onSourceSide(const TransactionId& t) const;
   // Calls reach on each transaction node that from reaches over edges with
-  // residual capacity, each once, depth first in out-list order.
-  template <class Visited, class Reach>
-  void walkResidual(Node* from, Visited& visited, Reach reach) const;
-  void visitNeighbors(Node* node, double& level, VisitedMap& visited, ContributionMap& contributions,
+  // residual capacity, each once, depth first in out-list order; a node
+  // whose visit is `seen` counts as reached already, and every node looked
+  // at gets that mark.
+  template <class Reach>
+  void walkResidual(Node* from, int seen, Reach reach) const;
+  void visitNeighbors(Node* node, double& level, int seen, ContributionMap& contributions,
                       const InstantId& instant);
 
-  // From scratch: the network changed since the last run.
+  // The network changed since the last run: a maximum flow of it, resumed
+  // from the flow held, or from scratch while a site that would print
+  // differently is on.
   void runMaximumFlow();
+  // Whether the debug sites that show how a run went or in which order its
+  // residual reach is walked are all off, so that a run may be resumed or
+  // left out.
+  static bool quietRuns();
+  // After a run: the flow held is a maximum flow of the network until the
+  // graph changes or a capacity is written.
+  void noteRun();
+  void noteCapacities() { m_flowHeld = false; }
+  bool flowIsCurrent() const { return m_flowHeld && m_heldAt == m_graph->getChanges(); }
   // A fresh mark for Node visits.
-  int nextVisitMark();
+  int nextVisitMark() const;
   // Marks `covered` every transaction node reached from `from` over
   // ordering edges of unbounded capacity, forwards or backwards; a node
   // marked `kept` that it reaches is no longer needed.
@@ -109,7 +123,12 @@ private:
   Graph* m_graph;
   Node* m_source;
   Node* m_sink;
-  int m_visitMark;
+  mutable int m_visitMark;
+  // Scratch of the residual walks.
+  mutable std::vector<EdgeOutIterator> m_walk;
+  std::vector<Node*> m_reached;
+  bool m_flowHeld;
+  unsigned long m_heldAt;
   // Scratch of selectNearest and bypass.
   struct Candidate {
     double first;
@@ -125,6 +144,7 @@ private:
     }
   };
   std::vector<Candidate> m_candidates;
+  std::vector<Node*> m_partnerNodes;
   std::vector<Node*> m_stack;
   std::vector<Node*> m_before;
   std::vector<Node*> m_after;

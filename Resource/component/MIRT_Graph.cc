@@ -5,9 +5,13 @@
 namespace KORVAN {
 namespace MIRT {
 
-Graph::Graph() : m_Changes(0) {}
+Graph::Graph() {}
 
 Graph::~Graph() {
+  // Nothing is left to record changes for.
+  for (NodeMap::iterator it = m_Nodes.begin(); it != m_Nodes.end(); ++it)
+    it->second->setChangeRecord(0);
+  m_Changes.touched.clear();
   for (NodeMap::iterator it = m_Nodes.begin(); it != m_Nodes.end(); ++it)
     delete it->second;
   m_Nodes.clear();
@@ -23,8 +27,8 @@ Node* Graph::createNode(const TransactionId& t, bool enabled) {
   Node* node = getNode(t);
   if (node == 0) {
     node = new Node(t);
-    node->setChangeCounter(&m_Changes);
-    ++m_Changes;
+    node->setChangeRecord(&m_Changes);
+    node->noteChange();
     m_Nodes.insert(std::make_pair(t, node));
     m_byIdentity.insert(std::make_pair(t, node));
   }

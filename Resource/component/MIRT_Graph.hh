@@ -34,8 +34,10 @@ public:
   // counts as enabled when its source is visited (key order).
   void setDisabled();
   const NodeMap& getNodes() const { return m_Nodes; }
-  // Grows with every node or edge made, removed, switched on or off.
-  unsigned long getChanges() const { return m_Changes; }
+  // Grows with every node or edge made, removed, switched on or off, and
+  // every capacity changed.
+  unsigned long getChanges() const { return m_Changes.count; }
+  ChangeRecord& getChangeRecord() { return m_Changes; }
 
 private:
   Graph(const Graph&) = delete;
@@ -43,7 +45,7 @@ private:
 
   Edge* createEdge(Node* source, Node* target, double capacity, bool enabled);
 
-  unsigned long m_Changes;
+  ChangeRecord m_Changes;
   NodeMap m_Nodes;
   // The same nodes by address, for the look-ups of every edge made.
   std::unordered_map<TransactionId, Node*, TransactionIdHash> m_byIdentity;

@@ -25,7 +25,7 @@ const long NO_LABEL = 2147483647L;
 
 MaximumFlowAlgorithm::MaximumFlowAlgorithm(Graph* g, Node* source, Node* sink)
   : m_Graph(g), m_Source(source), m_Sink(sink), m_SourceIndex(-1), m_SinkIndex(-1), m_ListHead(-1),
-    m_Listed(0), m_Work(0), m_Built(false), m_BuiltAt(0) {
+    m_Listed(0), m_Work(0), m_Built(false), m_BuiltAt(0), m_Patched(false), m_ExcessKnown(false) {
   check_error(g != 0, "Null not allowed as input for g");
   check_error(source != 0, "Null not allowed as input for source");
   check_error(sink != 0, "Null not allowed as input for sink");
@@ -49,12 +49,15 @@ void MaximumFlowAlgorithm::initializePre(bool reset) {
 
   // Two runs in a row over the same network (a resumed run, then one from
   // scratch) are common: the arrays of the first serve the second.
-  if (m_Built && m_BuiltAt == m_Graph->getChanges())
+  // A resumed run mends the arrays of the last where little changed.
+  m_ExcessKnown = false;
+  if (m_Built && m_BuiltAt == m_Graph->getChanges() && !(reset && m_Patched))
     reuseArrays(reset);
-  else
+  else if (reset || !patchArrays())
     buildArrays(reset);
   const int n = (int) m_Nodes.size();
-  m_Excess.assign(n, 0.0);
+  if (!m_ExcessKnown)
+    m_Excess.assign(n, 0.0);
   m_Cursor.assign(m_FirstArc.begin(), m_FirstArc.end() - 1);
   m_Listed = n - 2;
 
@@ -102,6 +105,8 @@ void MaximumFlowAlgorithm::buildArrays(bool reset) {
     node->setIndex((int) m_Nodes.size());
     m_Nodes.push_back(node);
   }
+  for (NodeMap::const_iterator it = nodes.begin(); it != nodes.end(); ++it)
+    it->second->setSlot(it->second->getIndex());
   const int n = (int) m_Nodes.size();
   m_SourceIndex = m_Source->getIndex();
   m_SinkIndex = m_Sink->getIndex();
@@ -136,8 +141,114 @@ void MaximumFlowAlgorithm::buildArrays(bool reset) {
     }
   }
   m_FirstArc[n] = (int) m_Arcs.size();
+  m_Patched = false;
+  noteBuilt();
+}
+
+void MaximumFlowAlgorithm::noteBuilt() {
+  ChangeRecord& record = m_Graph->getChangeRecord();
+  for (Node* node : record.touched)
+    node->clearTouched();
+  record.touched.clear();
+  record.clearedBy = this;
+  record.clearedAt = record.count;
   m_Built = true;
-  m_BuiltAt = m_Graph->getChanges();
+  m_BuiltAt = record.count;
+}
+
+bool MaximumFlowAlgorithm::patchArrays() {
+  ChangeRecord& record = m_Graph->getChangeRecord();
+  const int oldN = (int) m_Nodes.size();
+  if (!m_Built || record.clearedBy != this || record.clearedAt != m_BuiltAt ||
+      2 * record.touched.size() > (std::size_t) oldN)
+    return false;
+
+  // The enabled nodes in key order, as a build would have them.
+  const NodeMap& nodes = m_Graph->getNodes();
+  m_OldToNew.assign(oldN, -1);
+  m_NewNodes.clear();
+  m_OldSlot.clear();
+  for (NodeMap::const_iterator it = nodes.begin(); it != nodes.end(); ++it) {
+    Node* node = it->second;
+    if (!node->isEnabled()) {
+      node->setIndex(-1);
+      node->setSlot(-1);
+      continue;
+    }
+    const int slot = node->getSlot();
+    if (slot >= oldN)
+      return false;
+    node->setMayHoldFlow(true);
+    if (slot >= 0)
+      m_OldToNew[slot] = (int) m_NewNodes.size();
+    node->setIndex((int) m_NewNodes.size());
+    m_NewNodes.push_back(node);
+    m_OldSlot.push_back(slot);
+  }
+  const int n = (int) m_NewNodes.size();
+  m_NewFirstArc.assign(n + 1, 0);
+  m_NewArcs.clear();
+  m_NewHead.clear();
+  m_NewExcess.assign(n, 0.0);
+  for (int i = 0; i < n; ++i) {
+    Node* node = m_NewNodes[i];
+    m_NewFirstArc[i] = (int) m_NewArcs.size();
+    const int slot = m_OldSlot[i];
+    if (slot >= 0 && !node->isTouched()) {
+      // Untouched: the same arcs as in the last run, to the same nodes, and
+      // the excess it was left with.
+      for (int a = m_FirstArc[slot]; a < m_FirstArc[slot + 1]; ++a) {
+        const int head = m_OldToNew[m_Head[a]];
+        if (head < 0)
+          return false;
+        m_NewArcs.push_back(m_Arcs[a]);
+        m_NewHead.push_back(head);
+      }
+      m_NewExcess[i] = m_Excess[slot];
+      continue;
+    }
+    // Arcs as a build derives them; the net inflow as a repair does.
+    double net = 0.0;
+    for (Edge* edge : node->getOutEdges()) {
+      if (!edge->isEnabled())
+        continue;
+      Edge* partner = edge->m_Partner;
+      if (partner == 0 || !partner->isEnabled())
+        continue;
+      double flow = edge->m_Flow;
+      if (flow > edge->getCapacity())
+        flow = edge->getCapacity();
+      if (-flow > partner->getCapacity())
+        flow = -partner->getCapacity();
+      // Capacities and flows change only at touched nodes: an untouched
+      // head keeps its excess only while the flow to it stays.
+      if (flow != edge->m_Flow && !edge->getTarget()->isTouched())
+        return false;
+      edge->m_Flow = flow;
+      partner->m_Flow = -flow;
+      net -= flow;
+      m_NewArcs.push_back(edge);
+      m_NewHead.push_back(edge->getTarget()->getIndex());
+    }
+    m_NewExcess[i] = net;
+  }
+  m_NewFirstArc[n] = (int) m_NewArcs.size();
+  m_Nodes.swap(m_NewNodes);
+  m_FirstArc.swap(m_NewFirstArc);
+  m_Arcs.swap(m_NewArcs);
+  m_Head.swap(m_NewHead);
+  m_Excess.swap(m_NewExcess);
+  for (int i = 0; i < n; ++i)
+    if (m_OldSlot[i] != i)
+      m_Nodes[i]->setSlot(i);
+  m_SourceIndex = m_Source->getIndex();
+  m_SinkIndex = m_Sink->getIndex();
+  m_Stray.clear();
+  m_Unpaired.clear();
+  m_Patched = true;
+  m_ExcessKnown = true;
+  noteBuilt();
+  return true;
 }
 
 void MaximumFlowAlgorithm::reuseArrays(bool reset) {
@@ -165,8 +276,8 @@ void MaximumFlowAlgorithm::checkUnpaired(Edge* edge, bool reset) const {
 bool MaximumFlowAlgorithm::repair() {
   const int n = (int) m_Nodes.size();
   // Within capacity both ways, and the net inflow of every node over the
-  // arcs of this run.
-  for (int u = 0; u < n; ++u) {
+  // arcs of this run, unless mended arrays carry them.
+  for (int u = 0; u < n && !m_ExcessKnown; ++u) {
     double net = 0.0;
     for (int a = m_FirstArc[u]; a < m_FirstArc[u + 1]; ++a) {
       Edge* edge = m_Arcs[a];
@@ -391,7 +502,10 @@ void MaximumFlowAlgorithm::print(std::ostream&) const {}
 
 void MaximumFlowAlgorithm::pushFlowBack(Node* n) {
   // The predecessors' excess follows from the flows when the next run
-  // resumes.
+  // resumes; mended arrays derive it for the nodes touched.
+  n->touch();
+  for (Edge* edge : n->getInEdges())
+    edge->getSource()->touch();
   for (EdgeInIterator it(*n, true); it.ok(); ++it) {
     Edge* edge = *it;
     if (edge->m_Flow > 0.0 && edge->getCapacity() != 0.0) {

@@ -45,6 +45,14 @@ private:
   void initializePre(bool reset);
   void buildArrays(bool reset);
   void reuseArrays(bool reset);
+  // Mends the arrays of the last run where the graph changed since: the
+  // arcs and excesses of untouched nodes are kept, those of the nodes the
+  // graph's change record lists derived anew. False,
+  // with nothing changed, when too much changed or the record was cleared by
+  // someone else.
+  bool patchArrays();
+  // Empties the graph's change record: the arrays describe the graph.
+  void noteBuilt();
   void checkUnpaired(Edge* edge, bool reset) const;
   // Brings a flow left by an earlier run and changed since back to a
   // preflow of the present network; false when it cannot.
@@ -88,6 +96,19 @@ private:
   // without an enabled partner, are kept for a later run from scratch.
   bool m_Built;
   unsigned long m_BuiltAt;
+  // Mended arrays keep no list of stray or unpaired edges: a run from
+  // scratch builds anew.
+  bool m_Patched;
+  // The excesses were carried over by patchArrays, not to be recomputed.
+  bool m_ExcessKnown;
+  // Scratch of patchArrays.
+  std::vector<int> m_OldToNew;
+  std::vector<int> m_OldSlot;
+  std::vector<Node*> m_NewNodes;
+  std::vector<int> m_NewFirstArc;
+  std::vector<Edge*> m_NewArcs;
+  std::vector<int> m_NewHead;
+  std::vector<double> m_NewExcess;
   std::vector<Edge*> m_Stray;
   std::vector<Edge*> m_Unpaired;
 };

@@ -15,7 +15,9 @@ void eraseFirst(EdgeList& list, Edge* edge) {
 }
 }
 
-Node::Node(const NodeIdentity& identity) : m_Enabled(true), m_MayHoldFlow(false), m_Visit(-1), m_Index(-1), m_Changes(0), m_Identity(identity) {}
+Node::Node(const NodeIdentity& identity)
+  : m_Enabled(true), m_MayHoldFlow(false), m_Visit(-1), m_Index(-1), m_Slot(-1), m_TouchedAt(-1), m_Record(0),
+    m_Identity(identity) {}
 
 Node::~Node() {
   noteChange();
@@ -31,6 +33,26 @@ Node::~Node() {
     delete *it;
   }
   m_InEdges.clear();
+  // No record may list a deleted node; the list's order does not matter, so
+  // the last takes its place and a graph emptied node by node stays linear.
+  if (m_TouchedAt >= 0 && m_Record != 0) {
+    std::vector<Node*>& touched = m_Record->touched;
+    Node* last = touched.back();
+    touched[m_TouchedAt] = last;
+    last->m_TouchedAt = m_TouchedAt;
+    touched.pop_back();
+    m_TouchedAt = -1;
+  }
+}
+
+void Node::noteSwitch() {
+  noteChange();
+  if (m_Record == 0)
+    return;
+  for (Edge* edge : m_OutEdges)
+    edge->getTarget()->touch();
+  for (Edge* edge : m_InEdges)
+    edge->getSource()->touch();
 }
 
 void Node::addOutEdge(Edge* edge) {

@@ -10,8 +10,22 @@ namespace KORVAN {
 namespace MIRT {
 
 class Edge;
+class Node;
 typedef TransactionId NodeIdentity;
 typedef std::vector<Edge*> EdgeList;
+
+// What changed in a graph: a count of every change to which nodes and edges
+// are on and how they are linked or bounded, and the nodes touched since the
+// record was last cleared, so that a maximum flow can mend the arrays of its
+// last run where they no longer describe the graph.
+struct ChangeRecord {
+  ChangeRecord() : count(0), clearedAt(0), clearedBy(0) {}
+  unsigned long count;
+  std::vector<Node*> touched;
+  // The count when `clearedBy` last cleared the touched list.
+  unsigned long clearedAt;
+  const void* clearedBy;
+};
 
 // A vertex of a flow network: stands for one transaction. Owns the edges of
 // both its lists jointly with their other end; deleting a node unlinks and
@@ -26,12 +40,12 @@ public:
   bool isEnabled() const { return m_Enabled; }
   void setEnabled() {
     if (!m_Enabled)
-      noteChange();
+      noteSwitch();
     m_Enabled = true;
   }
   void setDisabled() {
     if (m_Enabled)
-      noteChange();
+      noteSwitch();
     m_Enabled = false;
   }
 
@@ -46,14 +60,32 @@ public:
   int getIndex() const { return m_Index; }
   void setIndex(int index) { m_Index = index; }
 
-  // Counts, in the owning graph, every change to which nodes and edges are
-  // on and how they are linked, so that a maximum flow can tell whether the
-  // arrays of its last run still describe the graph.
-  void setChangeCounter(unsigned long* counter) { m_Changes = counter; }
+  // The owning graph's record of changes, which every change to this node,
+  // or to an edge it is the source of, counts in and lists the node in.
+  void setChangeRecord(ChangeRecord* record) { m_Record = record; }
   void noteChange() {
-    if (m_Changes != 0)
-      ++*m_Changes;
+    if (m_Record != 0) {
+      ++m_Record->count;
+      touch();
+    }
   }
+  // Lists the node as touched without counting a change: its flows changed.
+  void touch() {
+    if (m_Record != 0 && m_TouchedAt < 0) {
+      m_TouchedAt = (int) m_Record->touched.size();
+      m_Record->touched.push_back(this);
+    }
+  }
+  bool isTouched() const { return m_TouchedAt >= 0; }
+  // Switched on or off: the arcs of every node linked to it change too.
+  void noteSwitch();
+  // Reserved to whoever clears the record's list.
+  void clearTouched() { m_TouchedAt = -1; }
+
+  // Slot of the node in the arrays of the last run that built them; -1 if
+  // it was not in them.
+  int getSlot() const { return m_Slot; }
+  void setSlot(int slot) { m_Slot = slot; }
 
   // Whether an out-edge may hold flow: set for every node a maximum flow
   // runs over, cleared once a run from scratch has emptied them all.
@@ -74,7 +106,10 @@ private:
   bool m_MayHoldFlow;
   int m_Visit;
   int m_Index;
-  unsigned long* m_Changes;
+  int m_Slot;
+  // Position in the record's touched list, or -1.
+  int m_TouchedAt;
+  ChangeRecord* m_Record;
   NodeIdentity m_Identity;
   EdgeList m_InEdges;
   EdgeList m_OutEdges;

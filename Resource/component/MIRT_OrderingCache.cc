@@ -7,10 +7,120 @@ namespace MIRT {
 
 namespace {
 const std::size_t FIRST_SIZE = 16;
+// The table's largest side: a quarter of a megabyte.
+const std::uint32_t MOST_SIDE = 512;
+const TransactionOrdering::Order ORDERS[] = {TransactionOrdering::AFTER_OR_AT, TransactionOrdering::BEFORE_OR_AT,
+                                             TransactionOrdering::NOT_ORDERED, TransactionOrdering::STRICTLY_AT,
+                                             TransactionOrdering::UNKNOWN};
+
+std::size_t addressHash(const Transaction* t) {
+  std::uint64_t h = (std::uint64_t) (std::uintptr_t) t;
+  h = (h ^ (h >> 30)) * 0xBF58476D1CE4E5B9ull;
+  h = (h ^ (h >> 27)) * 0x94D049BB133111EBull;
+  return (std::size_t) (h ^ (h >> 31));
+}
 }
 
 OrderingCache::OrderingCache()
-  : m_slots(FIRST_SIZE, Slot{0, 0, {NONE, NONE}, UNKNOWN, SURVIVES_NOTHING}), m_slotEntries(FIRST_SIZE, NONE), m_size(0), m_mark(0) {}
+  : m_slots(FIRST_SIZE, Slot{0, 0, {NONE, NONE}, UNKNOWN, SURVIVES_NOTHING}), m_slotEntries(FIRST_SIZE, NONE), m_size(0),
+    m_indexed(0), m_tabled(true), m_side(0), m_mark(0) {}
+
+std::uint32_t OrderingCache::numberOf(const Transaction* t) const {
+  if (m_index.empty())
+    return NONE;
+  const std::size_t mask = m_index.size() - 1;
+  for (std::size_t i = addressHash(t) & mask;; i = (i + 1) & mask) {
+    if (m_index[i].first == t)
+      return m_index[i].second;
+    if (m_index[i].first == 0)
+      return NONE;
+  }
+}
+
+void OrderingCache::index(const Transaction* t, std::uint32_t number) {
+  if (2 * (m_indexed + 1) > m_index.size()) {
+    std::vector<std::pair<const Transaction*, std::uint32_t>> old(std::max<std::size_t>(FIRST_SIZE, 2 * m_index.size()),
+                                                                  std::make_pair((const Transaction*) 0, NONE));
+    old.swap(m_index);
+    m_indexed = 0;
+    for (const auto& member : old)
+      if (member.first != 0)
+        index(member.first, member.second);
+  }
+  const std::size_t mask = m_index.size() - 1;
+  std::size_t i = addressHash(t) & mask;
+  while (m_index[i].first != 0)
+    i = (i + 1) & mask;
+  m_index[i] = std::make_pair(t, number);
+  ++m_indexed;
+}
+
+void OrderingCache::unindex(const Transaction* t) {
+  const std::size_t mask = m_index.size() - 1;
+  std::size_t i = addressHash(t) & mask;
+  while (m_index[i].first != t)
+    i = (i + 1) & mask;
+  // As erase does for the slots.
+  for (std::size_t j = (i + 1) & mask; m_index[j].first != 0; j = (j + 1) & mask) {
+    const std::size_t k = addressHash(m_index[j].first) & mask;
+    const bool stays = i <= j ? (i < k && k <= j) : (i < k || k <= j);
+    if (stays)
+      continue;
+    m_index[i] = m_index[j];
+    i = j;
+  }
+  m_index[i] = std::make_pair((const Transaction*) 0, NONE);
+  --m_indexed;
+}
+
+void OrderingCache::widen(std::uint32_t number) {
+  if (!m_tabled || number < m_side)
+    return;
+  std::uint32_t side = std::max<std::uint32_t>(16, m_side);
+  while (side <= number)
+    side *= 2;
+  if (side > MOST_SIDE) {
+    m_tabled = false;
+    m_side = 0;
+    std::vector<unsigned char>().swap(m_table);
+    return;
+  }
+  std::vector<unsigned char> table((std::size_t) side * side, 0);
+  for (std::uint32_t i = 0; i < m_side; ++i)
+    std::copy(m_table.begin() + (std::ptrdiff_t) i * m_side, m_table.begin() + (std::ptrdiff_t) (i + 1) * m_side,
+              table.begin() + (std::ptrdiff_t) i * side);
+  m_table.swap(table);
+  m_side = side;
+}
+
+void OrderingCache::setCell(const Slot& slot, Order order) {
+  if (m_tabled)
+    m_table[(std::size_t) slot.number[0] * m_side + slot.number[1]] = (unsigned char) (1 + order);
+}
+
+void OrderingCache::findBoth(const Transaction* first, const Transaction* second, const Order*& direct,
+                             const Order*& mirror) const {
+  if (!m_tabled) {
+    direct = find(first, second);
+    mirror = direct != 0 ? 0 : find(second, first);
+    return;
+  }
+  direct = mirror = 0;
+  const std::uint32_t n1 = numberOf(first);
+  if (n1 == NONE)
+    return;
+  const std::uint32_t n2 = first == second ? n1 : numberOf(second);
+  if (n2 == NONE)
+    return;
+  const unsigned char there = m_table[(std::size_t) n1 * m_side + n2];
+  if (there != 0) {
+    direct = &ORDERS[there - 1];
+    return;
+  }
+  const unsigned char back = m_table[(std::size_t) n2 * m_side + n1];
+  if (back != 0)
+    mirror = &ORDERS[back - 1];
+}
 
 std::size_t OrderingCache::home(const Transaction* first, const Transaction* second) const {
   // Both addresses mixed in full: a transaction meets a hundred partners and
@@ -24,6 +134,14 @@ std::size_t OrderingCache::home(const Transaction* first, const Transaction* sec
 }
 
 const OrderingCache::Order* OrderingCache::find(const Transaction* first, const Transaction* second) const {
+  if (m_tabled) {
+    const std::uint32_t n1 = numberOf(first);
+    const std::uint32_t n2 = n1 == NONE ? NONE : first == second ? n1 : numberOf(second);
+    if (n2 == NONE)
+      return 0;
+    const unsigned char there = m_table[(std::size_t) n1 * m_side + n2];
+    return there == 0 ? 0 : &ORDERS[there - 1];
+  }
   const std::size_t mask = m_slots.size() - 1;
   for (std::size_t i = home(first, second);; i = (i + 1) & mask) {
     const Slot& slot = m_slots[i];
@@ -77,6 +195,11 @@ OrderingCache::Slot& OrderingCache::place(Transaction* first, Transaction* secon
       }
       found = m_members.insert(std::make_pair((const Transaction*) t, Member{time, {}, n})).first;
       m_byTime[time].push_back(t);
+      if (m_numbered.size() <= n)
+        m_numbered.resize(n + 1, 0);
+      m_numbered[n] = &found->second;
+      index(t, n);
+      widen(n);
     }
     number[side] = found->second.number;
     entry.pos[side] = (std::uint32_t) found->second.entries.size();
@@ -122,6 +245,8 @@ void OrderingCache::unlist(const Transaction* t, std::uint32_t pos) {
 
 void OrderingCache::erase(std::size_t i) {
   const std::uint32_t e = m_slotEntries[i];
+  if (m_tabled)
+    m_table[(std::size_t) m_slots[i].number[0] * m_side + m_slots[i].number[1]] = 0;
   Entry& entry = m_entries[e];
   unlist(m_slots[i].first, entry.pos[0]);
   if (entry.pos[1] != NONE)
@@ -175,6 +300,7 @@ void OrderingCache::put(const Key& key, Order order, unsigned char survives) {
   Slot& slot = place((Transaction*) key.first, (Transaction*) key.second);
   slot.order = order;
   slot.survives = survives;
+  setCell(slot, order);
   refile(m_slotEntries[(std::size_t) (&slot - &m_slots[0])]);
 }
 
@@ -189,6 +315,8 @@ void OrderingCache::forget(const Transaction* t) {
   if (same.empty())
     m_byTime.erase(found->second.time);
   m_freeNumbers.push_back(found->second.number);
+  m_numbered[found->second.number] = 0;
+  unindex(t);
   m_members.erase(found);
 }
 
@@ -200,11 +328,28 @@ void OrderingCache::clear() {
   m_freeEntries.clear();
   m_points.clear();
   m_freeNumbers.clear();
+  m_numbered.clear();
+  m_index.clear();
+  m_indexed = 0;
+  m_tabled = true;
+  m_side = 0;
+  m_table.clear();
   if (m_size == 0)
     return;
   std::fill(m_slots.begin(), m_slots.end(), Slot{0, 0, {NONE, NONE}, UNKNOWN, SURVIVES_NOTHING});
   std::fill(m_slotEntries.begin(), m_slotEntries.end(), NONE);
   m_size = 0;
+}
+
+void TightenedArcs::readRows(TemporalPropagator& temporal) {
+  if (ready)
+    return;
+  for (std::size_t k = 0; k < arcs.size(); ++k) {
+    std::vector<TemporalNetwork::Time> unused;
+    temporal.getTimepointDistances(arcs[k].from, unused, arcs[k].toFrom);
+    temporal.getTimepointDistances(arcs[k].to, arcs[k].fromTo, unused);
+  }
+  ready = true;
 }
 
 // An answer read from the network fixes the signs of d(t1, t2) (at most 0
@@ -213,38 +358,43 @@ void OrderingCache::clear() {
 // still is. A path that they shortened runs through the origin, which gives
 // at least ub(t2) - lb(t1) with the bounds as they are now, or through one of
 // the arcs between time points they made or tightened; the other paths are
-// as long as when the answer was read.
-bool TightenedArcs::keepsAnswer(TemporalPropagator& temporal, int n1, int n2, Order cached) {
+// as long as when the answer was read. Either kind of path, when of length
+// 0 or less, is one in the network: the distance it bounds is no longer
+// positive, so the answer has moved.
+OrderingCache::Verdict TightenedArcs::judge(TemporalPropagator& temporal, int n1, int n2, Order cached) {
   if (n1 < 0 || n2 < 0 || n1 == n2)
-    return false;
-  if (!ready) {
-    for (std::size_t k = 0; k < arcs.size(); ++k) {
-      std::vector<TemporalNetwork::Time> unused;
-      temporal.getTimepointDistances(arcs[k].from, unused, arcs[k].toFrom);
-      temporal.getTimepointDistances(arcs[k].to, arcs[k].fromTo, unused);
-    }
-    ready = true;
-  }
+    return OrderingCache::ASK;
+  readRows(temporal);
   const TemporalNetwork::Time inf = g_infiniteTime();
-  // d(x, y) > 0 for certain.
-  auto staysPositive = [&](int x, int y) {
+  // 1: d(x, y) > 0 for certain; -1: a path of length 0 or less from x to y;
+  // 0: neither, a distance clipped at the infinite time in the way.
+  auto sign = [&](int x, int y) {
     TemporalNetwork::Time lbx, ubx, lby, uby;
     temporal.getTimepointBounds(x, lbx, ubx);
     temporal.getTimepointBounds(y, lby, uby);
     if (uby < inf && lbx > -inf && uby - lbx <= 0)
-      return false;
+      return -1;
+    int result = 1;
     for (std::size_t k = 0; k < arcs.size(); ++k) {
       const TemporalNetwork::Time toArc = arcs[k].toFrom[x], fromArc = arcs[k].fromTo[y];
       if (toArc >= inf || fromArc >= inf)
         continue;  // no path through this arc
-      if (toArc <= -inf || fromArc <= -inf || toArc + arcs[k].weight + fromArc <= 0)
-        return false;
+      if (toArc <= -inf || fromArc <= -inf)
+        result = 0;
+      else if (toArc + arcs[k].weight + fromArc <= 0)
+        return -1;
     }
-    return true;
+    return result;
   };
   const bool firstAfter = cached == AFTER_OR_AT || cached == STRICTLY_AT;    // d(t1, t2) <= 0
   const bool secondAfter = cached == BEFORE_OR_AT || cached == STRICTLY_AT;  // d(t2, t1) <= 0
-  return (firstAfter || staysPositive(n1, n2)) && (secondAfter || staysPositive(n2, n1));
+  const int first = firstAfter ? 1 : sign(n1, n2);
+  if (first < 0)
+    return OrderingCache::MOVED;
+  const int second = secondAfter ? 1 : sign(n2, n1);
+  if (second < 0)
+    return OrderingCache::MOVED;
+  return first > 0 && second > 0 ? OrderingCache::STANDS : OrderingCache::ASK;
 }
 
 }

@@ -67,6 +67,9 @@ public:
   OrderingCache();
   // Null when the pair has no entry.
   const Order* find(const Transaction* first, const Transaction* second) const;
+  // find(first, second) and find(second, first).
+  void findBoth(const Transaction* first, const Transaction* second, const Order*& direct,
+                const Order*& mirror) const;
   // survives: which changes of the temporal network the order is known to
   // outlive (Survival bits). Reads the time variable of a transaction new to
   // the cache.
@@ -108,6 +111,26 @@ public:
   // are left as they are.
   template <class Quick, class Keep>
   void retainAround(const std::vector<const ConstrainedVariable*>& times, Quick quick, Keep keep);
+  // Two sets of transactions, marked by their numbers in the cache (those
+  // forEachMember gives; numbers() of them): an entry joins them when one of
+  // its transactions is marked in each.
+  struct Join {
+    std::vector<char> one;
+    std::vector<char> other;
+  };
+  // As retainAround(times, quick, keep), and over the entries that join the
+  // two sets of one of joins as well.
+  template <class Quick, class Keep>
+  void retainAround(const std::vector<const ConstrainedVariable*>& times, const std::vector<Join>& joins,
+                    Quick quick, Keep keep);
+  // Calls f(transaction, number) for each transaction the entries name.
+  template <class F>
+  void forEachMember(F f) const {
+    for (const auto& member : m_members)
+      if (!member.second.entries.empty())
+        f(member.first, member.second.number);
+  }
+  std::size_t numbers() const { return m_points.size(); }
 
 private:
   static constexpr std::uint32_t NONE = ~std::uint32_t(0);
@@ -164,6 +187,26 @@ private:
   // Each member's sweep scratch, by its number; the numbers of members gone.
   std::vector<Point> m_points;
   std::vector<std::uint32_t> m_freeNumbers;
+  // Each member by its number (null for a number free).
+  std::vector<const Member*> m_numbered;
+  // A look-up is asked for every pair pending together at every instant:
+  // it reads a small table of the orders by the pair's numbers (1 + the
+  // order, 0 for no entry), m_side numbers a side, and finds the numbers in
+  // an open-addressing index of the members (null address for free), both
+  // small enough to stay in the processor's caches while the slots do not.
+  // Given up, until the next clear, when the numbers outgrow the table's
+  // largest side.
+  std::uint32_t numberOf(const Transaction* t) const;
+  void index(const Transaction* t, std::uint32_t number);
+  void unindex(const Transaction* t);
+  // Makes room in the table for the number.
+  void widen(std::uint32_t number);
+  void setCell(const Slot& slot, Order order);
+  std::vector<std::pair<const Transaction*, std::uint32_t>> m_index;
+  std::size_t m_indexed;
+  bool m_tabled;
+  std::uint32_t m_side;
+  std::vector<unsigned char> m_table;
   std::uint32_t m_mark;
 };
 
@@ -180,13 +223,16 @@ struct TightenedArcs : public TransactionOrdering {
     std::vector<std::int64_t> fromTo;  // d(to, x)
   };
   TightenedArcs() : usable(false), ready(false) {}
+  // Reads the rows of the arcs, once.
+  void readRows(TemporalPropagator& temporal);
   bool usable;
   bool ready;
   std::vector<Arc> arcs;
   // Whether the answer cached for (t1, t2), read from the network before
-  // these arcs were tightened, stands; only when usable.
+  // these arcs were tightened, stands (STANDS), has moved (MOVED) or cannot
+  // be told without asking (ASK); only when usable.
   // n1, n2: the two times' points in the network (-1 for none).
-  bool keepsAnswer(TemporalPropagator& temporal, int n1, int n2, Order cached);
+  OrderingCache::Verdict judge(TemporalPropagator& temporal, int n1, int n2, Order cached);
 };
 
 template <class Keep>
@@ -206,6 +252,12 @@ void OrderingCache::retain(Quick quick, Keep keep) {
 
 template <class Quick, class Keep>
 void OrderingCache::retainAround(const std::vector<const ConstrainedVariable*>& times, Quick quick, Keep keep) {
+  retainAround(times, std::vector<Join>(), quick, keep);
+}
+
+template <class Quick, class Keep>
+void OrderingCache::retainAround(const std::vector<const ConstrainedVariable*>& times, const std::vector<Join>& joins,
+                                 Quick quick, Keep keep) {
   if (++m_mark == 0) {
     for (std::size_t e = 0; e < m_entries.size(); ++e)
       m_entries[e].mark = 0;
@@ -230,6 +282,24 @@ void OrderingCache::retainAround(const std::vector<const ConstrainedVariable*>& 
   }
   for (std::uint32_t e : m_unchecked)
     visit(e);
+  for (const Join& join : joins) {
+    // From the smaller side, each of its transactions' entries whose other
+    // transaction is marked on the larger.
+    const bool fromOne = std::count(join.one.begin(), join.one.end(), (char) 1) <=
+      std::count(join.other.begin(), join.other.end(), (char) 1);
+    const std::vector<char>& from = fromOne ? join.one : join.other;
+    const std::vector<char>& to = fromOne ? join.other : join.one;
+    for (std::uint32_t n = 0; n < from.size() && n < m_numbered.size(); ++n) {
+      if (!from[n] || m_numbered[n] == 0)
+        continue;
+      for (std::uint32_t e : m_numbered[n]->entries) {
+        const Slot& slot = m_slots[m_entries[e].slot];
+        const std::uint32_t partner = slot.number[0] == n ? slot.number[1] : slot.number[0];
+        if (partner < to.size() && to[partner])
+          visit(e);
+      }
+    }
+  }
   sweep(slots, quick, keep);
 }
 

@@ -11,12 +11,14 @@
 #include "TemporalNetwork/TemporalAdvisor.hh"
 #include "TemporalNetwork/TemporalNetwork.hh"
 #include "TemporalNetwork/TemporalPropagator.hh"
+#include "Utils/base/Debug.hh"
 
 #include <gtest/gtest.h>
 
 #include <algorithm>
 #include <cstdint>
 #include <cstdlib>
+#include <functional>
 #include <map>
 #include <memory>
 #include <random>
@@ -322,6 +324,170 @@ TEST(FlowProfileGraph, NearestOrderingsAgreeWithEveryPair) {
       agree("after the instant");
     }
   }
+}
+
+// A network kept over the changes of a pass, whose runs resume from the flow
+// held or are left out while nothing changed, against the same network run
+// from scratch every time (as it does while the run's debug lines are on):
+// the same levels from each walk, the same transactions walked out and
+// reached, the same residual from the source. Transactions open and end,
+// flow is handed back, passes start over on the networks left by the last.
+TEST(FlowProfileGraph, KeptFlowAgreesWithRunsFromScratch) {
+  const int seeds = envInt("KORVAN_RESUME_SEEDS", 120);
+  std::ostringstream discarded;
+  DebugMessage::setStream(discarded);
+  for (int seed = 1; seed <= seeds; ++seed) {
+    std::mt19937 rng((unsigned) seed * 104729u + 11u);
+    auto uniform = [&](int lo, int hi) { return std::uniform_int_distribution<int>(lo, hi)(rng); };
+    ProfileWorld w;
+    TransactionId src = w.make(0, 0), snk = w.make(0, 0);
+    RecordingDetector det;
+    TestFlowProfile prof(w.db->getId(), det.getId(), 0, 0);
+    TransactionId anchorT = w.make(0, 0);
+    w.ce->propagate();
+    prof.addTransaction(anchorT);
+    prof.recompute();
+    const InstantId inst = prof.at(0);
+
+    const int n = uniform(4, 16);
+    std::vector<TransactionId> ts;
+    for (int i = 0; i < n; ++i) {
+      const double qlb = 0.25 * uniform(0, 12);
+      ts.push_back(w.make(0, 10, uniform(0, 1) == 1, qlb, qlb + 0.25 * uniform(0, 12)));
+    }
+    // 0 none, 1 at the same time, 2 i at or before j, 3 j at or before i.
+    std::vector<int> relation(n * n, 0);
+    const int density = uniform(10, 80);
+    for (int i = 0; i < n; ++i)
+      for (int j = i + 1; j < n; ++j)
+        if (uniform(0, 99) < density)
+          relation[i * n + j] = uniform(1, 3);
+
+    const bool lowerLevel = uniform(0, 1) == 1;
+    FlowProfileGraph kept(src, snk, lowerLevel), fresh(src, snk, lowerLevel);
+    ContributionMap keptMap, freshMap;
+    // Every call on `fresh` runs with the marker that keeps runs from scratch on.
+    auto both = [&](const std::function<void(FlowProfileGraph&, ContributionMap&)>& f) {
+      f(kept, keptMap);
+      DebugMessage::enable("MaximumFlowAlgorithm:execute");
+      f(fresh, freshMap);
+      DebugMessage::disable("MaximumFlowAlgorithm:execute");
+    };
+    std::vector<int> state(n, 0);  // 0 not opened, 1 open, 2 gone
+    std::ostringstream trail;
+    auto open = [&](int t) {
+      both([&](FlowProfileGraph& g, ContributionMap& m) {
+        g.enableTransaction(ts[t], inst, m);
+        for (int o = 0; o < n; ++o) {
+          if (o == t || state[o] != 1)
+            continue;
+          const int r = relation[std::min(o, t) * n + std::max(o, t)];
+          const int i = std::min(o, t), j = std::max(o, t);
+          if (r == 1)
+            g.enableAt(ts[t], ts[o]);
+          else if (r == 2)
+            g.enableAtOrBefore(ts[i], ts[j]);
+          else if (r == 3)
+            g.enableAtOrBefore(ts[j], ts[i]);
+        }
+      });
+      state[t] = 1;
+    };
+    auto walk = [&](const std::string& what) {
+      double levels[2];
+      both([&](FlowProfileGraph& g, ContributionMap& m) {
+        levels[&g == &kept ? 0 : 1] = g.disableReachableResidualGraph(m, inst);
+      });
+      ASSERT_EQ(levels[1], levels[0]) << "seed " << seed << " " << what << trail.str();
+    };
+    auto read = [&](const std::string& what) {
+      double residual[2];
+      std::vector<TransactionId> reached[2];
+      both([&](FlowProfileGraph& g, ContributionMap&) {
+        const int k = &g == &kept ? 0 : 1;
+        residual[k] = g.getResidualFromSource();
+        g.getReachableResidualTransactions(reached[k]);
+        std::sort(reached[k].begin(), reached[k].end());
+      });
+      ASSERT_EQ(residual[1], residual[0]) << "seed " << seed << " " << what << trail.str();
+      ASSERT_TRUE(reached[1] == reached[0]) << "seed " << seed << " " << what << trail.str();
+    };
+    auto agree = [&](const std::string& what) {
+      for (int i = 0; i < n; ++i) {
+        ASSERT_EQ(fresh.isEnabled(ts[i]), kept.isEnabled(ts[i])) << "seed " << seed << " " << what << " t" << i
+                                                                 << trail.str();
+        ASSERT_EQ(freshMap.count(ts[i]), keptMap.count(ts[i])) << "seed " << seed << " " << what << trail.str();
+      }
+    };
+    std::vector<int> opening(n);
+    for (int i = 0; i < n; ++i)
+      opening[i] = i;
+    std::shuffle(opening.begin(), opening.end(), rng);
+    std::size_t next = 0;
+    while (next < opening.size()) {
+      if (uniform(0, 5) == 0) {
+        // A new pass over the networks the last one left: what is still
+        // open opens again.
+        trail << " reset";
+        both([](FlowProfileGraph& g, ContributionMap&) { g.reset(); });
+        for (int i = 0; i < n; ++i)
+          if (state[i] == 1 && kept.hasNode(ts[i])) {
+            state[i] = 0;
+            open(i);
+          }
+      }
+      const int opens = std::min<int>(uniform(1, 3), (int) (opening.size() - next));
+      for (int k = 0; k < opens; ++k) {
+        const int t = opening[next++];
+        trail << " open t" << t;
+        open(t);
+      }
+      const bool walks = uniform(0, 2) != 0;
+      if (walks)
+        walk("expansion walk");
+      else
+        read("expansion read");
+      if (::testing::Test::HasFailure())
+        return;
+      agree("expansion");
+      bool ended = false;
+      for (int i = 0; i < n; ++i) {
+        if (state[i] != 1 || !kept.isEnabled(ts[i]) || uniform(0, 3) != 0)
+          continue;
+        trail << " end t" << i;
+        state[i] = 2;
+        ended = true;
+        // As the incremental profile closes a transaction, or as the plain
+        // one drops it.
+        const bool closes = uniform(0, 1) == 0;
+        both([&](FlowProfileGraph& g, ContributionMap&) {
+          if (closes) {
+            g.pushFlow(ts[i]);
+            g.disable(ts[i]);
+          }
+          g.bypass(ts[i]);
+          g.removeTransaction(ts[i]);
+        });
+      }
+      if (ended) {
+        // The plain profile reads the changed network without restoring.
+        if (uniform(0, 1) == 0)
+          both([](FlowProfileGraph& g, ContributionMap&) { g.restoreFlow(); });
+        if (walks)
+          walk("contraction walk");
+        else
+          read("contraction read");
+      }
+      if (::testing::Test::HasFailure())
+        return;
+      agree("after the instant");
+      read("after the instant");
+      if (::testing::Test::HasFailure())
+        return;
+    }
+  }
+  DebugMessage::disableAll();
+  DebugMessage::setStream(std::cerr);
 }
 
 TEST(FlowProfile, LevelsOnWorkedExamples) {
@@ -953,6 +1119,181 @@ TEST(FlowProfile, OrderingCachePointsAreOnePerTransactionAndSweep) {
     }
     ASSERT_EQ("", failure) << "seed " << seed;
     EXPECT_GT(sweeps, 10);
+  }
+}
+
+// Sweeps around times and between two sets of transactions against an
+// ordered map: each must see exactly the entries naming a transaction at one
+// of the times, those not read from the network, and those with one
+// transaction in each set of a join (marked by the numbers forEachMember
+// gives, one per transaction named, below numbers()). KORVAN_CACHE_SEEDS sets
+// the number of seeds.
+TEST(FlowProfile, OrderingCacheVisitsTheEntriesJoiningTwoSets) {
+  typedef TestFlowProfile::OrderingCache Cache;
+  typedef std::pair<TransactionId, TransactionId> Key;
+  const unsigned char NETWORK = TransactionOrdering::FROM_NETWORK;
+  ProfileWorld w;
+  std::vector<TransactionId> pool;
+  for (int i = 0; i < 20; ++i)
+    pool.push_back(w.make(0, 10));
+  const int seeds = envInt("KORVAN_CACHE_SEEDS", 40);
+  for (int seed = 1; seed <= seeds; ++seed) {
+    std::mt19937 rng(seed);
+    Cache cache;
+    std::map<Key, unsigned char> reference;
+    std::string failure;
+    for (int step = 0; step < 300 && failure.empty(); ++step) {
+      const int op = (int) (rng() % 100);
+      if (op < 60) {
+        const TransactionId a = pool[rng() % pool.size()], b = pool[rng() % pool.size()];
+        const unsigned char survives = (unsigned char) (rng() % 16);
+        cache.put(Key(a, b), (FlowProfile::Order) (rng() % 4), survives);
+        reference[Key(a, b)] = survives;
+        continue;
+      }
+      if (op < 66) {
+        const TransactionId t = pool[rng() % pool.size()];
+        cache.forget((Transaction*) t);
+        for (auto it = reference.begin(); it != reference.end();)
+          it = it->first.first == t || it->first.second == t ? reference.erase(it) : std::next(it);
+        continue;
+      }
+      std::map<TransactionId, std::uint32_t> numbers;
+      cache.forEachMember([&](const Transaction* t, std::uint32_t n) {
+        if (n >= cache.numbers() || !numbers.insert(std::make_pair(((Transaction*) t)->getId(), n)).second)
+          failure = "a number out of range or given twice";
+      });
+      std::set<TransactionId> named;
+      for (const auto& entry : reference) {
+        named.insert(entry.first.first);
+        named.insert(entry.first.second);
+      }
+      std::set<TransactionId> members;
+      std::set<std::uint32_t> distinct;
+      for (const auto& n : numbers) {
+        members.insert(n.first);
+        distinct.insert(n.second);
+      }
+      if (named != members || distinct.size() != numbers.size())
+        failure = "members other than the transactions named, or sharing a number";
+      std::vector<const ConstrainedVariable*> times;
+      for (int k = (int) (rng() % 3); k > 0; --k)
+        times.push_back((const ConstrainedVariable*) pool[rng() % pool.size()]->time());
+      std::vector<Cache::Join> joins(rng() % 3);
+      for (Cache::Join& join : joins) {
+        join.one.assign(cache.numbers(), 0);
+        join.other.assign(cache.numbers(), 0);
+        for (std::size_t n = 0; n < cache.numbers(); ++n) {
+          join.one[n] = rng() % 4 == 0;
+          join.other[n] = rng() % 3 == 0;
+        }
+      }
+      auto in = [&](const std::vector<char>& marks, TransactionId t) {
+        auto it = numbers.find(t);
+        return it != numbers.end() && marks[it->second] != 0;
+      };
+      std::set<Key> expected;
+      for (const auto& entry : reference) {
+        const TransactionId a = entry.first.first, b = entry.first.second;
+        bool wanted = !(entry.second & NETWORK) ||
+          std::find(times.begin(), times.end(), (const ConstrainedVariable*) a->time()) != times.end() ||
+          std::find(times.begin(), times.end(), (const ConstrainedVariable*) b->time()) != times.end();
+        for (const Cache::Join& join : joins)
+          wanted = wanted || (in(join.one, a) && in(join.other, b)) || (in(join.one, b) && in(join.other, a));
+        if (wanted)
+          expected.insert(entry.first);
+      }
+      std::set<Key> seen;
+      cache.retainAround(
+        times, joins,
+        [&](const TransactionId& x, const TransactionId& y, FlowProfile::Order, unsigned char&) {
+          if (!seen.insert(Key(x, y)).second)
+            failure = "an entry seen twice";
+          if (rng() % 5 != 0)
+            return Cache::STANDS;
+          reference.erase(Key(x, y));
+          return Cache::MOVED;
+        },
+        [&](const TransactionId&, const TransactionId&, FlowProfile::Order, unsigned char&) { return true; });
+      if (failure.empty() && seen != expected)
+        failure = "visited " + std::to_string(seen.size()) + " entries, not the " + std::to_string(expected.size()) +
+          " expected";
+      if (cache.size() != reference.size())
+        failure = "size " + std::to_string(cache.size()) + ", expected " + std::to_string(reference.size());
+    }
+    ASSERT_EQ("", failure) << "seed " << seed;
+  }
+}
+
+// Look-ups read a small table by the transactions' numbers until there are
+// too many transactions for it, and the slots then: against an ordered map,
+// both ways of asking (one pair, a pair and its mirror) over a pool that
+// grows past the table, with forgets that free numbers for reuse and clears
+// that start the table again. KORVAN_CACHE_SEEDS sets the number of seeds
+// (a tenth of them here).
+TEST(FlowProfile, OrderingCacheLooksUpPastItsTable) {
+  typedef TestFlowProfile::OrderingCache Cache;
+  typedef std::pair<TransactionId, TransactionId> Key;
+  ProfileWorld w;
+  std::vector<TransactionId> pool;
+  for (int i = 0; i < 640; ++i)
+    pool.push_back(w.make(0, 10));
+  const int seeds = std::max(1, envInt("KORVAN_CACHE_SEEDS", 40) / 10);
+  for (int seed = 1; seed <= seeds; ++seed) {
+    std::mt19937 rng(seed);
+    Cache cache;
+    std::map<Key, FlowProfile::Order> reference;
+    std::string failure;
+    // Transactions drawn from the first `reach` of the pool, which grows.
+    std::size_t reach = 8;
+    auto draw = [&]() { return pool[rng() % reach]; };
+    auto agrees = [&](TransactionId a, TransactionId b) {
+      auto expect = [&](TransactionId x, TransactionId y, const FlowProfile::Order* found) {
+        auto it = reference.find(Key(x, y));
+        return (found == 0) == (it == reference.end()) && (found == 0 || *found == it->second);
+      };
+      const FlowProfile::Order *direct = 0, *mirror = 0;
+      cache.findBoth((Transaction*) a, (Transaction*) b, direct, mirror);
+      const bool both = expect(a, b, direct) && (direct != 0 ? mirror == 0 : expect(b, a, mirror));
+      return both && expect(a, b, cache.find((Transaction*) a, (Transaction*) b));
+    };
+    std::size_t most = 0;  // transactions named at once
+    for (int step = 0; step < 4000 && failure.empty(); ++step) {
+      if (step % 50 == 0) {
+        std::size_t members = 0;
+        cache.forEachMember([&](const Transaction*, std::uint32_t) { ++members; });
+        most = std::max(most, members);
+      }
+      const int op = (int) (rng() % 1000);
+      if (op < 500) {
+        const TransactionId a = draw(), b = rng() % 8 == 0 ? a : draw();
+        const FlowProfile::Order order = (FlowProfile::Order) (rng() % 5);
+        cache.put(Key(a, b), order, (unsigned char) (rng() % 16));
+        reference[Key(a, b)] = order;
+        reach = std::min(pool.size(), reach + 1);
+      }
+      else if (op < 960) {
+        const TransactionId a = draw(), b = draw();
+        if (!agrees(a, b))
+          failure = "step " + std::to_string(step) + ": a look-up";
+      }
+      else if (op < 985 || step < 2500) {
+        const TransactionId t = draw();
+        cache.forget((Transaction*) t);
+        for (auto it = reference.begin(); it != reference.end();)
+          it = it->first.first == t || it->first.second == t ? reference.erase(it) : std::next(it);
+      }
+      else {
+        cache.clear();
+        reference.clear();
+      }
+    }
+    for (const auto& entry : reference)
+      if (failure.empty() && !agrees(entry.first.first, entry.first.second))
+        failure = "an entry left";
+    ASSERT_EQ("", failure) << "seed " << seed;
+    // The pool outgrew the table's side.
+    EXPECT_GT(most, 512u) << "seed " << seed;
   }
 }
 

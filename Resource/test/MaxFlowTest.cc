@@ -539,3 +539,185 @@ TEST(MaximumFlow, KeptOverChangesAndRepeatedRuns) {
     }
   }
 }
+
+// One algorithm kept over random changes, whose resumed runs mend the arrays
+// of the last run where the graph changed, against a twin graph given the
+// same changes and a new algorithm for every run, which builds its arrays
+// afresh: the same flow on every edge after every run, and a maximum one.
+// KORVAN_FLOW_ROUNDS sets the number of networks.
+TEST(MaximumFlow, MendedArraysAgreeWithFreshOnes) {
+  const int rounds = roundsFromEnvironment(1500);
+  for (int round = 0; round < rounds; ++round) {
+    std::mt19937 rng(15485863u * (unsigned) round + 5u);
+    const int size = 4 + (int) (rng() % 12);
+    Names n(size);
+    Graph kept, twin;
+    Graph* graphs[2] = {&kept, &twin};
+    auto node = [&](Graph& g, int i) { return g.getNode(n[i]); };
+    for (Graph* g : graphs)
+      for (int i = 0; i < size; ++i)
+        g->createNode(n[i], true);
+    std::vector<std::pair<std::pair<int, int>, double>> arcs;
+    for (int u = 0; u < size; ++u)
+      for (int v = 2; v < size; ++v)
+        if (u != v && u != 1 && rng() % 3 == 0)
+          arcs.push_back({{u, v}, (u != 0 && rng() % 6 == 0) ? Edge::getMaxCapacity() : (double) (rng() % 9)});
+    for (int v = 2; v < size; ++v)
+      if (rng() % 2 == 0)
+        arcs.push_back({{v, 1}, (double) (rng() % 9)});
+    for (Graph* g : graphs)
+      for (const auto& a : arcs)
+        arc(*g, n, a.first.first, a.first.second, a.second);
+    MaximumFlowAlgorithm mf(&kept, node(kept, 0), node(kept, 1));
+    std::vector<bool> removed(size, false);
+    std::string story = "round " + std::to_string(round) + ":";
+    for (int step = 0; step < 24; ++step) {
+      const int x = 2 + (int) (rng() % (size - 2));
+      const unsigned what = rng() % 10;
+      if (what < 3) {
+        const bool reset = what == 0;
+        story += reset ? " scratch" : " resume";
+        mf.execute(reset);
+        MaximumFlowAlgorithm fresh(&twin, node(twin, 0), node(twin, 1));
+        fresh.execute(reset);
+        for (int i = 0; i < size; ++i) {
+          if (removed[i])
+            continue;
+          const EdgeList& a = node(kept, i)->getOutEdges();
+          const EdgeList& b = node(twin, i)->getOutEdges();
+          ASSERT_EQ(a.size(), b.size()) << story;
+          for (std::size_t k = 0; k < a.size(); ++k)
+            ASSERT_EQ(mf.getFlow(a[k]), fresh.getFlow(b[k])) << *a[k] << " after" << story;
+        }
+        expectMaximum(kept, mf, node(kept, 0), node(kept, 1), story);
+        if (::testing::Test::HasFailure())
+          return;
+        continue;
+      }
+      if (removed[x])
+        continue;
+      const unsigned pick = (unsigned) rng();
+      const double cap = (double) (rng() % 9);
+      const int y = 1 + (int) (rng() % (size - 1));
+      for (int side = 0; side < 2; ++side) {
+        Graph& g = *graphs[side];
+        Node* at = node(g, x);
+        switch (what) {
+        case 3:
+          if (at->isEnabled()) {
+            if (side == 0)
+              mf.pushFlowBack(at);
+            else
+              MaximumFlowAlgorithm(&twin, node(twin, 0), node(twin, 1)).pushFlowBack(at);
+            // Flow handed back, at times with the node left on.
+            if (pick % 2 == 0)
+              at->setDisabled();
+          }
+          break;
+        case 4:
+          at->setEnabled();
+          break;
+        case 5:
+          g.removeNode(n[x]);
+          break;
+        case 6:
+        case 7:
+          if (!at->getOutEdges().empty()) {
+            // With its partner, as a withdrawn ordering.
+            Edge* e = at->getOutEdges()[pick % at->getOutEdges().size()];
+            for (Edge* f : {e, e->getPartner()})
+              if (f != 0) {
+                if (what == 6)
+                  f->setEnabled();
+                else
+                  f->setDisabled();
+              }
+          }
+          break;
+        case 8:
+          if (!at->getOutEdges().empty()) {
+            Edge* e = at->getOutEdges()[pick % at->getOutEdges().size()];
+            if (e->getCapacity() != 0.0)
+              e->setCapacity(cap);
+          }
+          break;
+        default:
+          if (y != x && !removed[y]) {
+            arc(g, n, x, y, cap);
+            g.getEdge(node(g, y), at)->setEnabled();
+          }
+          break;
+        }
+      }
+      if (what == 5)
+        removed[x] = true;
+      story += " " + std::to_string(what) + "(" + std::to_string(x) + "," + std::to_string(y) + ")";
+    }
+  }
+}
+
+// The graph's record of touched nodes through random switches, capacity
+// changes and deletions: it lists exactly the live nodes that report
+// themselves touched, each once, and forgets them when cleared.
+TEST(FlowGraph, ChangeRecordListsTheTouchedNodes) {
+  std::mt19937 rng(4241u);
+  for (int round = 0; round < 200; ++round) {
+    const int size = 3 + (int) (rng() % 10);
+    Names n(size);
+    Graph g;
+    for (int i = 0; i < size; ++i)
+      g.createNode(n[i], true);
+    for (int u = 0; u < size; ++u)
+      for (int v = 0; v < size; ++v)
+        if (u != v && rng() % 3 == 0 && g.getEdge(g.getNode(n[u]), g.getNode(n[v])) == 0)
+          arc(g, n, u, v, 1.0);
+    std::vector<bool> removed(size, false);
+    const std::string context = "round " + std::to_string(round);
+    for (int step = 0; step < 12; ++step) {
+      const int x = (int) (rng() % size);
+      if (removed[x])
+        continue;
+      Node* node = g.getNode(n[x]);
+      const unsigned long before = g.getChanges();
+      switch (rng() % 4) {
+      case 0:
+        node->setDisabled();
+        node->setEnabled();
+        // Every neighbour's arcs to it came and went.
+        for (Edge* e : node->getOutEdges())
+          EXPECT_TRUE(e->getTarget()->isTouched()) << context;
+        for (Edge* e : node->getInEdges())
+          EXPECT_TRUE(e->getSource()->isTouched()) << context;
+        break;
+      case 1:
+        if (!node->getOutEdges().empty()) {
+          Edge* e = node->getOutEdges()[0];
+          e->setCapacity(e->getCapacity() + 1.0);
+          EXPECT_LT(before, g.getChanges()) << context;
+          EXPECT_TRUE(e->getSource()->isTouched() && e->getTarget()->isTouched()) << context;
+        }
+        break;
+      case 2:
+        g.removeNode(n[x]);
+        removed[x] = true;
+        break;
+      default: {
+        // Cleared by whoever builds from the graph.
+        ChangeRecord& record = g.getChangeRecord();
+        for (Node* t : record.touched)
+          t->clearTouched();
+        record.touched.clear();
+        break;
+      }
+      }
+      const std::vector<Node*>& touched = g.getChangeRecord().touched;
+      std::set<Node*> listed(touched.begin(), touched.end());
+      ASSERT_EQ(listed.size(), touched.size()) << context;
+      for (NodeMap::const_iterator it = g.getNodes().begin(); it != g.getNodes().end(); ++it)
+        ASSERT_EQ(it->second->isTouched(), listed.count(it->second) == 1) << context;
+      ASSERT_EQ(listed.size(), (std::size_t) std::count_if(g.getNodes().begin(), g.getNodes().end(),
+                                                           [](const NodeMap::value_type& v) { return v.second->isTouched(); }))
+        << context;
+    }
+  }
+}

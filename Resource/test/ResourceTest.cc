@@ -13,6 +13,7 @@
 #include <sstream>
 #include <random>
 #include <cstdlib>
+#include <map>
 #include <set>
 
 using namespace KORVAN;
@@ -469,6 +470,85 @@ TEST(Resource, orderingChoicesFromRowsMatchTheFullWalk) {
       }
   }
   EXPECT_GT(nonEmpty, compared / 2);
+}
+
+// Sides chosen per transaction at random (by its time's key, not by address): the choices asked
+// with them are the full choices less the pairs whose predecessor may not come first or whose
+// successor may not come second, in the same order, with the walk's lines off and on; each
+// transaction is asked at most once. KORVAN_CHOICE_SEEDS sets the number of seeds.
+TEST(Resource, orderingChoicesForWantedSidesMatchTheFilteredWalk) {
+  class RandomSides : public Resource::ChoiceSides {
+  public:
+    explicit RandomSides(int seed) : m_seed(seed) {}
+    void sides(const TransactionId& t, bool& mayPrecede, bool& mayFollow) override {
+      ++asked[t];
+      const unsigned int h = (unsigned int) (t->time()->getKey() * 2654435761u) ^ (unsigned int) m_seed;
+      mayPrecede = (h >> 3) % 3 != 0;
+      mayFollow = (h >> 7) % 3 != 0;
+    }
+    bool wants(const TransPair& p) {
+      bool precede = false, follow = false, ignored = false;
+      sides(p.first, precede, ignored);
+      sides(p.second, ignored, follow);
+      return precede && follow;
+    }
+    std::map<TransactionId, int> asked;
+
+  private:
+    int m_seed;
+  };
+  const int seeds = envCount("KORVAN_CHOICE_SEEDS", 30);
+  int compared = 0, thinned = 0;
+  for (int seed = 1; seed <= seeds; ++seed) {
+    std::mt19937 rng(seed);
+    ResourceWorld w;
+    TestReservoir* r = w.reservoir("R", 50, 0, 100, "TimetableProfile", "QuietFVDetector");
+    std::vector<TokenId> tokens;
+    const int n = 5 + (int) (rng() % 10);
+    for (int i = 0; i < n; ++i) {
+      const int lb = (int) (rng() % 40), ub = lb + (int) (rng() % 25);
+      tokens.push_back(rng() % 2 == 0 ? w.consumer("R", lb, ub, 1, 2) : w.producer("R", lb, ub, 1, 2));
+    }
+    for (int k = (int) (rng() % (unsigned) n); k > 0; --k) {
+      const TokenId a = tokens[rng() % tokens.size()], b = tokens[rng() % tokens.size()];
+      if (a == b)
+        continue;
+      ConstraintId c = w.precedes(Id<ReservoirToken>(a)->getTime(), Id<ReservoirToken>(b)->getTime());
+      if (!w.propagate()) {
+        w.db->getClient()->deleteConstraint(c);
+        ASSERT_TRUE(w.propagate());
+      }
+    }
+    ASSERT_TRUE(w.propagate());
+    const std::vector<InstantId> instants = ResourceWorld::instants(r->getProfile());
+    for (const InstantId& i : instants)
+      r->markFlawed(i, true);
+    for (const InstantId& i : instants) {
+      RandomSides judge(seed);
+      std::vector<TransPair> expected;
+      for (const TransPair& p : choicesAt(r, i))
+        if (judge.wants(p))
+          expected.push_back(p);
+      for (bool lines : {false, true}) {
+        RandomSides sides(seed);
+        std::ostringstream written;
+        if (lines) {
+          DebugMessage::setStream(written);
+          DebugMessage::enable("Resource:getOrderingChoices");
+        }
+        std::vector<TransPair> wanted;
+        r->getOrderingChoices(i, wanted, sides);
+        DebugMessage::disableAll();
+        DebugMessage::setStream(std::cerr);
+        ASSERT_EQ(expected, wanted) << "seed " << seed << ", instant " << i->getTime() << ", lines " << lines;
+        for (const auto& a : sides.asked)
+          ASSERT_EQ(1, a.second) << "seed " << seed;
+      }
+      ++compared;
+      thinned += expected.size() < choicesAt(r, i).size();
+    }
+  }
+  EXPECT_GT(thinned, compared / 3);
 }
 
 TEST(Resource, reusableEndToEnd) {

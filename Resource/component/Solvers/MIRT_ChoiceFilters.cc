@@ -12,6 +12,8 @@
 namespace KORVAN {
 namespace MIRT {
 
+bool ChoiceFilter::sides(const TransactionId&, bool&, bool&) const { return false; }
+
 /*
  * DefaultChoiceFilter
  */
@@ -77,6 +79,12 @@ bool DefaultChoiceFilter::operator()(const OrderingChoice& choice) const {
   return resolves;
 }
 
+bool DefaultChoiceFilter::sides(const TransactionId& t, bool& asPredecessor, bool& asSuccessor) const {
+  asPredecessor = t->isConsumer() != m_treatAsLowerFlaw;
+  asSuccessor = !asPredecessor;
+  return true;
+}
+
 std::string DefaultChoiceFilter::toString() const { return "DefaultFilter"; }
 
 /*
@@ -89,22 +97,29 @@ SuccessorContributingChoiceFilter::SuccessorContributingChoiceFilter(FlowProfile
   : DefaultChoiceFilter(profile, explanation, inst) {}
 
 bool SuccessorContributingChoiceFilter::operator()(const OrderingChoice& choice) const {
-  const TransactionId& t = choice.second;
+  bool asPredecessor = true, asSuccessor = true;
+  sides(choice.second, asPredecessor, asSuccessor);
+  return asSuccessor;
+}
+
+bool SuccessorContributingChoiceFilter::sides(const TransactionId& t, bool& asPredecessor, bool& asSuccessor) const {
+  asPredecessor = true;
+  asSuccessor = false;
   if (m_treatAsLowerFlaw && !t->isConsumer()) {
     debugMsg("ThreatDecisionPoint:filter:successor",
              "Rejecting choice because flaw is lower level and successor is a producer.");
-    return false;
+    return true;
   }
   if (!m_treatAsLowerFlaw && t->isConsumer()) {
     debugMsg("ThreatDecisionPoint:filter:successor",
              "Rejecting choice because flaw is upper level and successor is a consumer.");
-    return false;
+    return true;
   }
   InstantId earliest;
-  if (!recordedContribution(t, earliest) || earliest->getTime() <= m_inst->getTime())
-    return true;
-  debugMsg("ThreatDecisionPoint:filter:successor", "Rejecting choice because successor is not contributing at this instant.");
-  return false;
+  asSuccessor = !recordedContribution(t, earliest) || earliest->getTime() <= m_inst->getTime();
+  condDebugMsg(!asSuccessor, "ThreatDecisionPoint:filter:successor",
+               "Rejecting choice because successor is not contributing at this instant.");
+  return true;
 }
 
 std::string SuccessorContributingChoiceFilter::toString() const { return "SuccessorContributingFilter"; }
@@ -119,22 +134,30 @@ PredecessorNotContributingChoiceFilter::PredecessorNotContributingChoiceFilter(F
   : DefaultChoiceFilter(profile, explanation, inst) {}
 
 bool PredecessorNotContributingChoiceFilter::operator()(const OrderingChoice& choice) const {
-  const TransactionId& t = choice.first;
+  bool asPredecessor = true, asSuccessor = true;
+  sides(choice.first, asPredecessor, asSuccessor);
+  return asPredecessor;
+}
+
+bool PredecessorNotContributingChoiceFilter::sides(const TransactionId& t, bool& asPredecessor,
+                                                   bool& asSuccessor) const {
+  asPredecessor = false;
+  asSuccessor = true;
   if (m_treatAsLowerFlaw && t->isConsumer()) {
     debugMsg("ThreatDecisionPoint:filter:predecessorNot",
              "Rejecting choice because flaw is lower level and  predecessor is a consumer.");
-    return false;
+    return true;
   }
   if (!m_treatAsLowerFlaw && !t->isConsumer()) {
     debugMsg("ThreatDecisionPoint:filter:predecessorNot",
              "Rejecting choice because flaw is upper level and predecessor is a producer.");
-    return false;
+    return true;
   }
   InstantId earliest;
-  if (!recordedContribution(t, earliest) || earliest->getTime() > m_inst->getTime())
-    return true;
-  debugMsg("ThreatDecisionPoint:filter:predecessorNot", "Rejecting choice because predecessor is contributing at this instant.");
-  return false;
+  asPredecessor = !recordedContribution(t, earliest) || earliest->getTime() > m_inst->getTime();
+  condDebugMsg(!asPredecessor, "ThreatDecisionPoint:filter:predecessorNot",
+               "Rejecting choice because predecessor is contributing at this instant.");
+  return true;
 }
 
 std::string PredecessorNotContributingChoiceFilter::toString() const { return "PredecessorNotContributingFilter"; }
@@ -156,6 +179,18 @@ void ChoiceFilters::addFilter(ChoiceFilter* filter) {
   m_filters.push_back(filter);
   owned.release();
   debugMsg("ThreatDecisionPoint:filter", "Adding filter " << filter->toString());
+}
+
+bool ChoiceFilters::sides(const TransactionId& t, bool& asPredecessor, bool& asSuccessor) const {
+  asPredecessor = asSuccessor = true;
+  for (std::list<ChoiceFilter*>::const_iterator it = m_filters.begin(); it != m_filters.end(); ++it) {
+    bool predecessor = true, successor = true;
+    if (!(*it)->sides(t, predecessor, successor))
+      return false;
+    asPredecessor = asPredecessor && predecessor;
+    asSuccessor = asSuccessor && successor;
+  }
+  return true;
 }
 
 bool ChoiceFilters::operator()(const OrderingChoice& choice) const {

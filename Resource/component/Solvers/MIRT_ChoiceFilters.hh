@@ -19,6 +19,9 @@ public:
   virtual bool operator()(const OrderingChoice& choice) const = 0;
   virtual std::string toString() const = 0;
   virtual ~ChoiceFilter() {}
+  // For a filter that keeps a choice exactly when it keeps the predecessor as one and the
+  // successor as the other: true, with what it says of t on each side. False otherwise.
+  virtual bool sides(const TransactionId& t, bool& asPredecessor, bool& asSuccessor) const;
 };
 
 // Keeps every choice. Its constructor settles whether the flaw is handled as
@@ -30,6 +33,7 @@ public:
   DefaultChoiceFilter(FlowProfile* profile, const LabelStr& explanation, const InstantId& inst);
   bool operator()(const OrderingChoice& choice) const override;
   std::string toString() const override;
+  bool sides(const TransactionId& t, bool& asPredecessor, bool& asSuccessor) const override;
 
   bool treatAsLowerFlaw() const { return m_treatAsLowerFlaw; }
 
@@ -51,6 +55,7 @@ public:
   SuccessorContributingChoiceFilter(FlowProfile* profile, const LabelStr& explanation, const InstantId& inst);
   bool operator()(const OrderingChoice& choice) const override;
   std::string toString() const override;
+  bool sides(const TransactionId& t, bool& asPredecessor, bool& asSuccessor) const override;
 };
 
 // Keeps a choice whose predecessor is on the side that relieves the flaw and
@@ -60,6 +65,7 @@ public:
   PredecessorNotContributingChoiceFilter(FlowProfile* profile, const LabelStr& explanation, const InstantId& inst);
   bool operator()(const OrderingChoice& choice) const override;
   std::string toString() const override;
+  bool sides(const TransactionId& t, bool& asPredecessor, bool& asSuccessor) const override;
 };
 
 // All filters must keep a choice; owns its filters.
@@ -70,6 +76,8 @@ public:
 
   void addFilter(ChoiceFilter* filter);
   bool operator()(const OrderingChoice& choice) const;
+  // As ChoiceFilter::sides, for all the filters together.
+  bool sides(const TransactionId& t, bool& asPredecessor, bool& asSuccessor) const;
 
   const std::list<ChoiceFilter*>& getFilters() const { return m_filters; }
 

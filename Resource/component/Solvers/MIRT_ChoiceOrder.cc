@@ -6,7 +6,10 @@
 #include "Utils/base/Error.hh"
 
 #include <algorithm>
+#include <cmath>
 #include <cstddef>
+#include <numeric>
+#include <set>
 
 namespace KORVAN {
 namespace MIRT {
@@ -27,6 +30,9 @@ bool ChoiceComparator::operator()(const OrderingChoice&, const OrderingChoice&) 
   check_error(ALWAYS_FAIL, "This used to be a pure virtual method.");
   return false;
 }
+
+bool ChoiceComparator::rank(const OrderingChoice&, double&) const { return false; }
+bool TransactionComparator::rank(const TransactionId&, double&) const { return false; }
 
 std::string ChoiceComparator::toString() const {
   check_error(ALWAYS_FAIL, "This used to be a pure virtual method.");
@@ -54,6 +60,10 @@ ChoiceComparator* SwitchComparator::copy() const {
   return new SwitchComparator(m_cmp->copy(), m_predecessor);
 }
 
+bool SwitchComparator::rank(const OrderingChoice& choice, double& value) const {
+  return m_cmp->rank(m_predecessor ? choice.first : choice.second, value);
+}
+
 double LeastImpactComparator::pseudoAbs(double x) const {
   return x >= 0.0 ? x : 0.0;
 }
@@ -70,6 +80,11 @@ bool LeastImpactComparator::operator()(const OrderingChoice& a, const OrderingCh
   return scoreA < scoreB;
 }
 
+bool LeastImpactComparator::rank(const OrderingChoice& choice, double& value) const {
+  value = score(choice);
+  return true;
+}
+
 std::string LeastImpactComparator::toString() const { return "LeastImpactComparator"; }
 ChoiceComparator* LeastImpactComparator::copy() const { return new LeastImpactComparator(); }
 
@@ -78,6 +93,10 @@ bool EarliestTransactionComparator::operator()(const TransactionId& a, const Tra
 }
 std::string EarliestTransactionComparator::toString() const { return "earliest"; }
 TransactionComparator* EarliestTransactionComparator::copy() const { return new EarliestTransactionComparator(); }
+bool EarliestTransactionComparator::rank(const TransactionId& t, double& value) const {
+  value = lb(t);
+  return true;
+}
 
 bool LatestTransactionComparator::operator()(const TransactionId& a, const TransactionId& b) const {
   debugMsg("ThreatDecisionPoint:sort:latest", "Comparing " << a->toString() << " with " << b->toString());
@@ -85,18 +104,30 @@ bool LatestTransactionComparator::operator()(const TransactionId& a, const Trans
 }
 std::string LatestTransactionComparator::toString() const { return "latest"; }
 TransactionComparator* LatestTransactionComparator::copy() const { return new LatestTransactionComparator(); }
+bool LatestTransactionComparator::rank(const TransactionId& t, double& value) const {
+  value = -ub(t);
+  return true;
+}
 
 bool LongestTransactionComparator::operator()(const TransactionId& a, const TransactionId& b) const {
   return ub(a) - lb(a) > ub(b) - lb(b);
 }
 std::string LongestTransactionComparator::toString() const { return "longest"; }
 TransactionComparator* LongestTransactionComparator::copy() const { return new LongestTransactionComparator(); }
+bool LongestTransactionComparator::rank(const TransactionId& t, double& value) const {
+  value = -(ub(t) - lb(t));
+  return true;
+}
 
 bool ShortestTransactionComparator::operator()(const TransactionId& a, const TransactionId& b) const {
   return ub(a) - lb(a) < ub(b) - lb(b);
 }
 std::string ShortestTransactionComparator::toString() const { return "shortest"; }
 TransactionComparator* ShortestTransactionComparator::copy() const { return new ShortestTransactionComparator(); }
+bool ShortestTransactionComparator::rank(const TransactionId& t, double& value) const {
+  value = ub(t) - lb(t);
+  return true;
+}
 
 bool AscendingKeyTransactionComparator::operator()(const TransactionId& a, const TransactionId& b) const {
   return key(a) < key(b);
@@ -105,6 +136,10 @@ std::string AscendingKeyTransactionComparator::toString() const { return "ascend
 TransactionComparator* AscendingKeyTransactionComparator::copy() const {
   return new AscendingKeyTransactionComparator();
 }
+bool AscendingKeyTransactionComparator::rank(const TransactionId& t, double& value) const {
+  value = key(t);
+  return true;
+}
 
 bool DescendingKeyTransactionComparator::operator()(const TransactionId& a, const TransactionId& b) const {
   return key(a) > key(b);
@@ -112,6 +147,10 @@ bool DescendingKeyTransactionComparator::operator()(const TransactionId& a, cons
 std::string DescendingKeyTransactionComparator::toString() const { return "descendingKey"; }
 TransactionComparator* DescendingKeyTransactionComparator::copy() const {
   return new DescendingKeyTransactionComparator();
+}
+bool DescendingKeyTransactionComparator::rank(const TransactionId& t, double& value) const {
+  value = -key(t);
+  return true;
 }
 
 /*
@@ -129,6 +168,54 @@ bool ChoiceOrder::operator()(const OrderingChoice& a, const OrderingChoice& b) c
   debugMsg("ThreatDecisionPoint:sort", "Comparing " << describe(a) << " with " << describe(b));
   bool aFirst = false;
   return decide(a, b, aFirst) != NULL && aFirst;
+}
+
+void ChoiceOrder::arrangeBySet(std::vector<OrderingChoice>& choices) const {
+  std::set<OrderingChoice, ChoiceOrder> sorted(*this);
+  for (std::vector<OrderingChoice>::const_iterator it = choices.begin(); it != choices.end(); ++it)
+    sorted.insert(*it);
+  choices.assign(sorted.begin(), sorted.end());
+}
+
+// Every comparator's value read once per choice, then a stable sort: equivalent choices keep
+// the order they came in, and the first of each run is the one the set would keep. The lines
+// of a comparison are written only by the set.
+void ChoiceOrder::arrange(std::vector<OrderingChoice>& choices) const {
+  static DebugMessage* sl_sort = DebugMessage::addMsg(__FILE__, __LINE__, "ThreatDecisionPoint:sort");
+  static DebugMessage* sl_latest = DebugMessage::addMsg(__FILE__, __LINE__, "ThreatDecisionPoint:sort:latest");
+  static DebugMessage* sl_impact =
+      DebugMessage::addMsg(__FILE__, __LINE__, "ThreatDecisionPoint:filter:leastImpact");
+  const std::size_t width = m_cmps.size(), count = choices.size();
+  if (width == 0 || sl_sort->isEnabled() || sl_latest->isEnabled() || sl_impact->isEnabled()) {
+    arrangeBySet(choices);
+    return;
+  }
+  std::vector<double> values(width * count);
+  for (std::size_t i = 0; i < count; ++i) {
+    std::size_t k = 0;
+    for (std::list<ChoiceComparator*>::const_iterator it = m_cmps.begin(); it != m_cmps.end(); ++it, ++k) {
+      double& v = values[i * width + k];
+      // Without a value, or with one no order holds, only the set gives what the set gives.
+      if (!(*it)->rank(choices[i], v) || std::isnan(v)) {
+        arrangeBySet(choices);
+        return;
+      }
+    }
+  }
+  const double* base = values.data();
+  auto before = [base, width](std::size_t a, std::size_t b) {
+    return std::lexicographical_compare(base + a * width, base + (a + 1) * width, base + b * width,
+                                        base + (b + 1) * width);
+  };
+  std::vector<std::size_t> order(count);
+  std::iota(order.begin(), order.end(), std::size_t(0));
+  std::stable_sort(order.begin(), order.end(), before);
+  std::vector<OrderingChoice> arranged;
+  arranged.reserve(count);
+  for (std::size_t i = 0; i < count; ++i)
+    if (i == 0 || before(order[i - 1], order[i]))
+      arranged.push_back(choices[order[i]]);
+  choices.swap(arranged);
 }
 
 }

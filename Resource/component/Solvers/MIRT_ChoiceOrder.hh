@@ -7,6 +7,7 @@
 #include <list>
 #include <string>
 #include <utility>
+#include <vector>
 
 namespace KORVAN {
 namespace MIRT {
@@ -23,6 +24,9 @@ public:
   virtual std::string toString() const;
   virtual ChoiceComparator* copy() const = 0;
   static const char* debugMarker() { return "ThreatDecisionPoint:sort"; }
+  // A value whose ascending order is this comparator's order: (*this)(a, b) exactly when
+  // a's value is below b's. False when there is none, so that choices are compared one by one.
+  virtual bool rank(const OrderingChoice& choice, double& value) const;
 };
 
 // A criterion on single transactions, applied to one side of two choices by a SwitchComparator.
@@ -32,6 +36,8 @@ public:
   virtual bool operator()(const TransactionId& a, const TransactionId& b) const = 0;
   virtual std::string toString() const = 0;
   virtual TransactionComparator* copy() const = 0;
+  // As ChoiceComparator::rank, for one transaction.
+  virtual bool rank(const TransactionId& t, double& value) const;
 };
 
 // Applies a transaction comparator to the predecessors (or the successors) of two choices.
@@ -43,6 +49,7 @@ public:
   bool operator()(const OrderingChoice& a, const OrderingChoice& b) const override;
   std::string toString() const override;
   ChoiceComparator* copy() const override;
+  bool rank(const OrderingChoice& choice, double& value) const override;
 
 private:
   SwitchComparator(const SwitchComparator&) = delete;
@@ -59,6 +66,7 @@ public:
   bool operator()(const OrderingChoice& a, const OrderingChoice& b) const override;
   std::string toString() const override;
   ChoiceComparator* copy() const override;
+  bool rank(const OrderingChoice& choice, double& value) const override;
   // x clamped at zero from below.
   double pseudoAbs(double x) const;
   double score(const OrderingChoice& choice) const;
@@ -69,6 +77,7 @@ public:
   bool operator()(const TransactionId& a, const TransactionId& b) const override;
   std::string toString() const override;
   TransactionComparator* copy() const override;
+  bool rank(const TransactionId& t, double& value) const override;
 };
 
 class LatestTransactionComparator : public TransactionComparator {
@@ -76,6 +85,7 @@ public:
   bool operator()(const TransactionId& a, const TransactionId& b) const override;
   std::string toString() const override;
   TransactionComparator* copy() const override;
+  bool rank(const TransactionId& t, double& value) const override;
 };
 
 class LongestTransactionComparator : public TransactionComparator {
@@ -83,6 +93,7 @@ public:
   bool operator()(const TransactionId& a, const TransactionId& b) const override;
   std::string toString() const override;
   TransactionComparator* copy() const override;
+  bool rank(const TransactionId& t, double& value) const override;
 };
 
 class ShortestTransactionComparator : public TransactionComparator {
@@ -90,6 +101,7 @@ public:
   bool operator()(const TransactionId& a, const TransactionId& b) const override;
   std::string toString() const override;
   TransactionComparator* copy() const override;
+  bool rank(const TransactionId& t, double& value) const override;
 };
 
 // By the entity key of the transactions' time variables.
@@ -98,6 +110,7 @@ public:
   bool operator()(const TransactionId& a, const TransactionId& b) const override;
   std::string toString() const override;
   TransactionComparator* copy() const override;
+  bool rank(const TransactionId& t, double& value) const override;
 };
 
 class DescendingKeyTransactionComparator : public TransactionComparator {
@@ -105,6 +118,7 @@ public:
   bool operator()(const TransactionId& a, const TransactionId& b) const override;
   std::string toString() const override;
   TransactionComparator* copy() const override;
+  bool rank(const TransactionId& t, double& value) const override;
 };
 
 // The order in which a threat decision point tries its choices.
@@ -113,6 +127,12 @@ public:
   ChoiceOrder() {}
   ChoiceOrder(const ChoiceOrder& other);
   bool operator()(const OrderingChoice& a, const OrderingChoice& b) const;
+
+  // The choices as a std::set<OrderingChoice, ChoiceOrder> filled in their order holds them:
+  // sorted, and of choices that no comparator tells apart only the first.
+  void arrange(std::vector<OrderingChoice>& choices) const;
+  // The same through the set, comparing two choices at a time.
+  void arrangeBySet(std::vector<OrderingChoice>& choices) const;
 };
 
 }

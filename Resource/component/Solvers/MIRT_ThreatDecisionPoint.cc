@@ -8,6 +8,7 @@
 #include "Utils/base/Error.hh"
 #include "Utils/base/Utils.hh"
 
+#include <functional>
 #include <set>
 #include <sstream>
 #include <tinyxml.h>
@@ -129,27 +130,86 @@ bool ThreatDecisionPoint::test(const EntityId& entity) {
 
 std::string ThreatDecisionPoint::handledEntityType() { return Instant::entityTypeName().toString(); }
 
+namespace {
+
+// The filters' sides as the resource asks them, the filters made when first asked: after the
+// propagation, when the instant is known to stand, as the filtering after the choices would.
+class FilterSides : public Resource::ChoiceSides {
+public:
+  FilterSides(const std::function<void()>& make, const ChoiceFilters& filters) : m_make(make), m_filters(filters) {}
+  void sides(const TransactionId& t, bool& mayPrecede, bool& mayFollow) override {
+    if (!m_made) {
+      m_made = true;
+      m_make();
+    }
+    // A filter that judges whole pairs judges them afterwards.
+    if (!m_filters.sides(t, mayPrecede, mayFollow)) {
+      mayPrecede = mayFollow = true;
+      m_whole = true;
+    }
+  }
+  bool made() const { return m_made; }
+  bool whole() const { return m_whole; }
+
+private:
+  std::function<void()> m_make;
+  const ChoiceFilters& m_filters;
+  bool m_made = false;
+  bool m_whole = false;
+};
+
+bool anyEnabled(DebugMessage* const* sites, std::size_t count) {
+  for (std::size_t i = 0; i < count; ++i)
+    if (sites[i]->isEnabled())
+      return true;
+  return false;
+}
+
+}
+
 void ThreatDecisionPoint::handleInitialize() {
   check_error(m_flawedInstant.isValid());
   // Asking for choices propagates, which may delete the instant: keep its profile.
   const ProfileId profile = m_flawedInstant->getProfile();
-  profile->getResource()->getOrderingChoices(m_flawedInstant, m_choices, g_infiniteTime());
-  debugMsg("ThreatDecisionPoint:handleInitialize", "Found " << m_choices.size() << " choices before filtering.");
-
-  // Propagation inside getOrderingChoices may have deleted the instant; then the
-  // resource offered nothing and no filter can read the instant's flaw.
   ChoiceFilters filters;
-  if (m_flawedInstant.isValid())
-    createFilter(filters, m_filter, profile);
-  else
-    ThreatConfiguration::checkFilter(m_filter);
+  // With none of their lines on, the resource leaves out the pairs the filters refuse without
+  // asking their distances; otherwise every pair is written as it is met, then filtered.
+  static DebugMessage* const sl_sites[] = {
+      DebugMessage::addMsg(__FILE__, __LINE__, "ThreatDecisionPoint:handleInitialize"),
+      DebugMessage::addMsg(__FILE__, __LINE__, "ThreatDecisionPoint:filter"),
+      DebugMessage::addMsg(__FILE__, __LINE__, "ThreatDecisionPoint:filter:successor"),
+      DebugMessage::addMsg(__FILE__, __LINE__, "ThreatDecisionPoint:filter:predecessorNot"),
+      DebugMessage::addMsg(__FILE__, __LINE__, "Resource:getOrderingChoices"),
+      DebugMessage::addMsg(__FILE__, __LINE__, "TemporalAdvisor:getTemporalDistanceDomain")};
+  bool whole = true;
+  if (!anyEnabled(sl_sites, sizeof(sl_sites) / sizeof(sl_sites[0]))) {
+    FilterSides sides([&]() { createFilter(filters, m_filter, profile); }, filters);
+    profile->getResource()->getOrderingChoices(m_flawedInstant, m_choices, sides);
+    whole = sides.whole() || !sides.made();
+    if (!sides.made() && m_flawedInstant.isValid())
+      createFilter(filters, m_filter, profile);
+    else if (!sides.made())
+      ThreatConfiguration::checkFilter(m_filter);
+  }
+  else {
+    profile->getResource()->getOrderingChoices(m_flawedInstant, m_choices, g_infiniteTime());
+    debugMsg("ThreatDecisionPoint:handleInitialize", "Found " << m_choices.size() << " choices before filtering.");
+
+    // Propagation inside getOrderingChoices may have deleted the instant; then the
+    // resource offered nothing and no filter can read the instant's flaw.
+    if (m_flawedInstant.isValid())
+      createFilter(filters, m_filter, profile);
+    else
+      ThreatConfiguration::checkFilter(m_filter);
+  }
   ChoiceOrder order;
   createOrder(order);
-  std::set<OrderingChoice, ChoiceOrder> sorted(order);
+  std::vector<OrderingChoice> kept;
   for (std::vector<OrderingChoice>::const_iterator it = m_choices.begin(); it != m_choices.end(); ++it)
-    if (filters(*it))
-      sorted.insert(*it);
-  m_choices.assign(sorted.begin(), sorted.end());
+    if (!whole || filters(*it))
+      kept.push_back(*it);
+  order.arrange(kept);
+  m_choices.swap(kept);
   m_choiceCount = (unsigned int) m_choices.size();
   debugMsg("ThreatDecisionPoint:handleInitialize", "Found " << m_choiceCount << " choices after filtering.");
   m_flawedInstant = InstantId::noId();
