@@ -336,7 +336,7 @@ TEST(FlowProfileGraph, KeptFlowAgreesWithRunsFromScratch) {
   const int seeds = envInt("KORVAN_RESUME_SEEDS", 120);
   std::ostringstream discarded;
   DebugMessage::setStream(discarded);
-  for (int seed = 1; seed <= seeds; ++seed) {
+  for (int seed = firstSeed(); seed < firstSeed() + seeds; ++seed) {
     std::mt19937 rng((unsigned) seed * 104729u + 11u);
     auto uniform = [&](int lo, int hi) { return std::uniform_int_distribution<int>(lo, hi)(rng); };
     ProfileWorld w;
@@ -1137,7 +1137,7 @@ TEST(FlowProfile, OrderingCacheVisitsTheEntriesJoiningTwoSets) {
   for (int i = 0; i < 20; ++i)
     pool.push_back(w.make(0, 10));
   const int seeds = envInt("KORVAN_CACHE_SEEDS", 40);
-  for (int seed = 1; seed <= seeds; ++seed) {
+  for (int seed = firstSeed(); seed < firstSeed() + seeds; ++seed) {
     std::mt19937 rng(seed);
     Cache cache;
     std::map<Key, unsigned char> reference;
@@ -1239,7 +1239,7 @@ TEST(FlowProfile, OrderingCacheLooksUpPastItsTable) {
   for (int i = 0; i < 640; ++i)
     pool.push_back(w.make(0, 10));
   const int seeds = std::max(1, envInt("KORVAN_CACHE_SEEDS", 40) / 10);
-  for (int seed = 1; seed <= seeds; ++seed) {
+  for (int seed = firstSeed(); seed < firstSeed() + seeds; ++seed) {
     std::mt19937 rng(seed);
     Cache cache;
     std::map<Key, FlowProfile::Order> reference;
