@@ -768,6 +768,10 @@ void TemporalNetwork::computeRow(int source, Row& row) {
   const int origin = getOrigin();
   row.source = source;
   row.version = m_version;
+  row.loosenings = m_loosenings;
+  row.removals = m_removals;
+  row.arcCount = getTightenedArcCount();
+  row.exact = true;
   row.forward.assign(count, ROW_BIG);
   row.backward.assign(count, ROW_BIG);
   row.forward[source] = 0;
@@ -800,6 +804,8 @@ void TemporalNetwork::searchRow(int source, Row& row) {
     if (x == origin || (viaOrigin < INF && dx >= viaOrigin + Dir::dist(m_nodes[x])))
       continue;
     out[x] = toRowValue(dx);
+    if (dx >= ROW_BIG || dx <= -ROW_BIG)
+      row.exact = false;
     for (int next : Dir::arcs(m_nodes[x])) {
       const Arc& b = m_arcs[next];
       const int y = Dir::head(b);
@@ -819,9 +825,75 @@ void TemporalNetwork::searchRow(int source, Row& row) {
   m_touched.clear();
 }
 
+// A row kept from before a run of tightenings needs only the points whose distance a logged arc
+// shortened, and those below them, searched again. A kept entry is the length of a path that
+// avoids the origin or ROW_BIG, and along every arc in force, an entry below ROW_BIG, plus the
+// weight, is at least the entry or the bound at the arc's head: that makes the reading exact.
+// Tightenings lower the bounds and weights only, so the arcs they logged are the only ones where
+// it can fail; each failure lowers an entry, and the search from there mends the arcs below.
+template <class Dir>
+bool TemporalNetwork::repairHalf(Row& row) {
+  const int origin = getOrigin();
+  const int source = row.source;
+  std::vector<std::int32_t>& out = Dir::row(row);
+  const Time viaOrigin = Dir::Reverse::dist(m_nodes[source]);
+  std::vector<HeapEntry>& heap = m_repairHeap;
+  heap.clear();
+  const std::greater<HeapEntry> later;
+  // False when an entry would be clipped: the caller then searches the row afresh.
+  auto offer = [&](int y, Time d) {
+    if (y == origin || (out[y] < ROW_BIG && d >= out[y]) ||
+        (viaOrigin < INF && d >= viaOrigin + Dir::dist(m_nodes[y])))
+      return true;
+    if (d >= ROW_BIG || d <= -ROW_BIG)
+      return false;
+    out[y] = (std::int32_t)d;
+    heap.push_back(HeapEntry(Dir::key(d, m_nodes[y]), y));
+    std::push_heap(heap.begin(), heap.end(), later);
+    return true;
+  };
+  for (std::uint64_t position = row.arcCount; position < getTightenedArcCount(); ++position) {
+    const Arc& a = m_arcs[m_arcLog[(std::size_t)(position - m_arcLogBase)]];
+    const int tail = Dir::Reverse::head(a);
+    if (a.live && a.active && out[tail] < ROW_BIG && !offer(Dir::head(a), out[tail] + a.weight))
+      return false;
+  }
+  while (!heap.empty()) {
+    std::pop_heap(heap.begin(), heap.end(), later);
+    const HeapEntry top = heap.back();
+    heap.pop_back();
+    const int x = top.second;
+    const Time dx = out[x];
+    if (top.first != Dir::key(dx, m_nodes[x]))
+      continue;  // lowered again since
+    for (int next : Dir::arcs(m_nodes[x])) {
+      const Arc& b = m_arcs[next];
+      if (!offer(Dir::head(b), dx + b.weight))
+        return false;
+    }
+  }
+  return true;
+}
+
+bool TemporalNetwork::repairRow(Row& row) {
+  if (!row.exact || row.source == getOrigin() || row.loosenings != m_loosenings ||
+      row.removals != m_removals || row.arcCount < m_arcLogBase)
+    return false;
+  // Points added since are unreached but by logged arcs.
+  row.forward.resize(m_nodes.size(), ROW_BIG);
+  row.backward.resize(m_nodes.size(), ROW_BIG);
+  if (!repairHalf<Forward>(row) || !repairHalf<Backward>(row))
+    return false;
+  row.version = m_version;
+  row.arcCount = getTightenedArcCount();
+  ++m_rowRepairs;
+  return true;
+}
+
 const TemporalNetwork::Row& TemporalNetwork::getRow(int source) {
   int slot = m_rowOf[source];
-  if (slot >= 0 && m_rows[slot].source == source && m_rows[slot].version == m_version) {
+  if (slot >= 0 && m_rows[slot].source == source &&
+      (m_rows[slot].version == m_version || repairRow(m_rows[slot]))) {
     m_rows[slot].stamp = ++m_rowStamp;
     return m_rows[slot];
   }

@@ -21,7 +21,8 @@ namespace KORVAN {
 /// Bounds from the origin are maintained incrementally on tightening and recomputed on a
 /// loosening. Pairwise distances are computed per source point (one forward and one backward
 /// Dijkstra pass) and cached until the network changes, so that asking all pairs of a set of
-/// points costs two shortest-path passes per point.
+/// points costs two shortest-path passes per point. After tightenings only, a cached row is
+/// mended from the arcs they logged, visiting only the points whose distance shortened.
 class TemporalNetwork {
 public:
   typedef std::int64_t Time;
@@ -107,6 +108,9 @@ public:
   /// (entries of points that are not live mean nothing). Requires a consistent network.
   void getDistancesOf(int node, std::vector<Time>& from, std::vector<Time>& to);
 
+  /// Distance rows brought up to date after tightenings instead of searched again.
+  std::uint64_t getRowRepairs() const { return m_rowRepairs; }
+
   std::size_t getTimepointCount() const { return m_nodeCount; }
   std::size_t getEdgeCount() const { return m_edgeCount; }
 
@@ -151,6 +155,12 @@ private:
     int source = -1;
     std::uint64_t version = ~std::uint64_t(0);
     std::uint64_t stamp = 0;
+    // What a row needs to be brought up to date instead of searched again: the network had
+    // these loosenings, removals and logged tightened arcs, and no entry was clipped.
+    std::uint64_t loosenings = 0;
+    std::uint64_t removals = 0;
+    std::uint64_t arcCount = 0;
+    bool exact = false;
     std::vector<std::int32_t> forward;   // d(source, x)
     std::vector<std::int32_t> backward;  // d(x, source)
   };
@@ -214,6 +224,8 @@ private:
   template <class Dir> void spreadBound(int start, Time d, int via, Track track);
   template <class Dir, class Heap> void settle(Heap& heap, Track track);
   template <class Dir> void searchRow(int source, Row& row);
+  bool repairRow(Row& row);
+  template <class Dir> bool repairHalf(Row& row);
   void changed() { ++m_version; }
   void loosened();
   void logTightened(int arc);
@@ -268,6 +280,8 @@ private:
   std::vector<Row> m_rows;
   std::vector<int> m_rowOf;
   std::uint64_t m_rowStamp;
+  std::vector<std::pair<Time, int>> m_repairHeap;
+  std::uint64_t m_rowRepairs = 0;
 };
 
 } // namespace KORVAN

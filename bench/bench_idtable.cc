@@ -121,8 +121,47 @@ void BM_FillDrain(benchmark::State& state) {
   state.SetItemsProcessed(state.iterations() * static_cast<long>(n));
 }
 
+// How a handle checks itself, in random order among n live handles: by its key (what
+// Id::isValid does) or by looking its address up (what it did before).
+struct ByKey {
+  static bool check(unsigned long a, unsigned int key) { return IdTable::isLive(a, key); }
+};
+struct ByAddress {
+  static bool check(unsigned long a, unsigned int key) { return IdTable::getKey(a) == key; }
+};
+
+template <class C>
+void BM_HandleCheck(benchmark::State& state) {
+  struct Handle {
+    unsigned long address;
+    unsigned int key;
+  };
+  const std::size_t n = static_cast<std::size_t>(state.range(0));
+  std::vector<unsigned long> live = addresses(n, 7);
+  std::vector<Handle> handles(n);
+  for (std::size_t i = 0; i < n; ++i) {
+    handles[i].address = live[i];
+    handles[i].key = IdTable::insert(live[i], sl_typeName);
+  }
+  std::vector<std::size_t> picks(1 << 16);
+  std::mt19937_64 rng(8);
+  for (auto& p : picks)
+    p = rng() % n;
+  std::size_t i = 0;
+  for (auto _ : state) {
+    const Handle& h = handles[picks[i]];
+    benchmark::DoNotOptimize(C::check(h.address, h.key));
+    i = (i + 1) & (picks.size() - 1);
+  }
+  for (std::size_t j = 0; j < n; ++j)
+    IdTable::remove(live[j]);
+  state.SetItemsProcessed(state.iterations());
+}
+
 } // namespace
 
+BENCHMARK_TEMPLATE(BM_HandleCheck, ByKey)->Arg(1000)->Arg(100000)->Arg(1000000);
+BENCHMARK_TEMPLATE(BM_HandleCheck, ByAddress)->Arg(1000)->Arg(100000)->Arg(1000000);
 BENCHMARK_TEMPLATE(BM_GetKey, Table)->Arg(1000)->Arg(100000)->Arg(1000000);
 BENCHMARK_TEMPLATE(BM_GetKey, StdMap)->Arg(1000)->Arg(100000)->Arg(1000000);
 BENCHMARK_TEMPLATE(BM_Churn, Table)->Arg(1000)->Arg(100000)->Arg(1000000);

@@ -195,8 +195,6 @@ void ConstrainedVariable::update() {
     m_constraintEngine->propagate();
 }
 
-bool ConstrainedVariable::validate() const { return m_id.isValid(); }
-
 std::string ConstrainedVariable::toString() const {
   std::ostringstream os;
   os << m_name.toString() << "(" << getKey() << ")";

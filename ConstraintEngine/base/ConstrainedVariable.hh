@@ -129,7 +129,7 @@ public:
   /// Propagates (when the engine is not already propagating).
   void update();
   /// Sanity of the variable itself: both domains present, registered handle.
-  bool validate() const;
+  bool validate() const { return m_id.isValid(); }
 
   // ---- text ----
   std::string toString() const override;

@@ -89,7 +89,9 @@ void Instant::addTransaction(TransactionId t) {
   debugMsg("Instant:addTransaction", "Adding transaction to instant (" << m_id << ") for time "
            << t->time()->toString() << " with quantity " << t->quantity()->toString());
   m_transactions.insert(t);
-  m_held.insert(std::lower_bound(m_held.begin(), m_held.end(), t), t);
+  const std::vector<TransactionId>::iterator at = std::lower_bound(m_held.begin(), m_held.end(), t);
+  m_filing.insert(m_filing.begin() + (at - m_held.begin()), UNFILED);
+  m_held.insert(at, t);
   fileTransaction(t, dom.getLowerBound() == (double) m_time, dom.getUpperBound() == (double) m_time);
 }
 
@@ -109,11 +111,21 @@ void Instant::addTransactionWithin(TransactionId t, int lb, int ub) {
   checkError(lb <= m_time && m_time <= ub,
              "Attempted to file a transaction spanning [" << lb << " " << ub << "] at instant for " << m_time);
   m_transactions.insert(t);
-  m_held.insert(std::lower_bound(m_held.begin(), m_held.end(), t), t);
+  const std::vector<TransactionId>::iterator at = std::lower_bound(m_held.begin(), m_held.end(), t);
+  m_filing.insert(m_filing.begin() + (at - m_held.begin()), UNFILED);
+  m_held.insert(at, t);
   fileTransaction(t, lb == m_time, ub == m_time);
 }
 
 void Instant::fileTransaction(TransactionId t, bool starts, bool ends) {
+  const unsigned char filing = (starts ? 1 : 0) | (ends ? 2 : 0);
+  unsigned char* known = nullptr;
+  const std::vector<TransactionId>::const_iterator held = std::lower_bound(m_held.begin(), m_held.end(), t);
+  if (held != m_held.end() && !(t < *held)) {
+    known = &m_filing[held - m_held.begin()];
+    if (*known == filing)
+      return;
+  }
   if (starts)
     m_startingTransactions.insert(t);
   else
@@ -126,18 +138,46 @@ void Instant::fileTransaction(TransactionId t, bool starts, bool ends) {
     m_endingTransactions.erase(t);
     m_overlappingTransactions.insert(t);
   }
+  if (known != nullptr)
+    *known = filing;
 }
 
 void Instant::removeTransaction(TransactionId t) {
   checkError(m_transactions.find(t) != m_transactions.end(),
              "Instant for time " << m_time << " has no transaction " << t);
   m_transactions.erase(t);
+  // A known filing names the sets that hold t; only those need a removal.
+  unsigned char filing = UNFILED;
   std::vector<TransactionId>::iterator held = std::lower_bound(m_held.begin(), m_held.end(), t);
-  if (held != m_held.end() && !(t < *held))
+  if (held != m_held.end() && !(t < *held)) {
+    filing = m_filing[held - m_held.begin()];
+    m_filing.erase(m_filing.begin() + (held - m_held.begin()));
     m_held.erase(held);
-  m_endingTransactions.erase(t);
-  m_startingTransactions.erase(t);
-  m_overlappingTransactions.erase(t);
+  }
+  if (filing == UNFILED || (filing & 2) != 0)
+    m_endingTransactions.erase(t);
+  if (filing == UNFILED || (filing & 1) != 0)
+    m_startingTransactions.erase(t);
+  if (filing == UNFILED || (filing & 2) == 0)
+    m_overlappingTransactions.erase(t);
+}
+
+bool Instant::startsFiled(std::size_t i) const {
+  if (m_filing[i] != UNFILED)
+    return (m_filing[i] & 1) != 0;
+  return m_startingTransactions.count(m_held[i]) != 0;
+}
+
+bool Instant::endsFiled(std::size_t i) const {
+  if (m_filing[i] != UNFILED)
+    return (m_filing[i] & 2) != 0;
+  return m_endingTransactions.count(m_held[i]) != 0;
+}
+
+bool Instant::overlapsFiled(std::size_t i) const {
+  if (m_filing[i] != UNFILED)
+    return (m_filing[i] & 2) == 0;
+  return m_overlappingTransactions.count(m_held[i]) != 0;
 }
 
 bool Instant::holds(const TransactionId& t) const {

@@ -104,6 +104,11 @@ private:
   // through the tree, and the same order keeps sums bit for bit.
   const std::vector<TransactionId>& heldInOrder() const { return m_held; }
   bool holds(const TransactionId& t) const;
+  // Whether the i-th held transaction is among the starting, ending or
+  // overlapping ones.
+  bool startsFiled(std::size_t i) const;
+  bool endsFiled(std::size_t i) const;
+  bool overlapsFiled(std::size_t i) const;
 
   InstantId m_id;
   int m_time;
@@ -136,6 +141,10 @@ private:
   std::set<TransactionId> m_overlappingTransactions;
   // Kept equal to m_transactions, element for element.
   std::vector<TransactionId> m_held;
+  // Beside each held transaction, how it is filed in the three sets (UNFILED until the first
+  // filing): refiling an instant inside a window then touches no set when nothing changes.
+  std::vector<unsigned char> m_filing;
+  static constexpr unsigned char UNFILED = 0xFF;
 };
 
 }

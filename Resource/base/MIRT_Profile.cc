@@ -132,11 +132,11 @@ void Profile::addInstant(const int time) {
   if (pos != m_instants.begin()) {
     std::map<int, InstantId>::iterator prev = pos;
     --prev;
-    const std::set<TransactionId>& across = prev->second->getOverlappingTransactions();
-    const std::set<TransactionId>& held = prev->second->getTransactions();
-    for (std::set<TransactionId>::const_iterator it = across.begin(); it != across.end(); ++it)
-      if (held.find(*it) != held.end())
-        addIfSpanning(inst, *it);
+    // The held ones filed as overlapping, in the order of the sets.
+    const Instant& before = *prev->second;
+    for (std::size_t i = 0; i < before.heldInOrder().size(); ++i)
+      if (before.overlapsFiled(i))
+        addIfSpanning(inst, before.heldInOrder()[i]);
   }
   if (!m_refiling.isNoId() && inst->getTransactions().find(m_refiling) == inst->getTransactions().end())
     addIfSpanning(inst, m_refiling);
@@ -415,14 +415,17 @@ void Profile::handleRestriction(TransactionId e, int startTime, int endTime, std
   // looking there rather than at the earliest instant.
   std::map<TransactionId, std::pair<int, int>>::const_iterator filed = m_filed.find(e);
   std::map<int, InstantId>::iterator it = m_instants.begin();
-  if (filed != m_filed.end() && m_instants.find(filed->second.first) != m_instants.end())
-    it = m_instants.find(filed->second.first);
-  while (it != m_instants.end() && it->second->getTransactions().count(e) == 0)
+  if (filed != m_filed.end()) {
+    const std::map<int, InstantId>::iterator at = m_instants.find(filed->second.first);
+    if (at != m_instants.end())
+      it = at;
+  }
+  while (it != m_instants.end() && !it->second->holds(e))
     ++it;
   checkError(it != m_instants.end(), "No instant containing this transaction.");
   const int first = it->first;
   int last = first;
-  for (++it; it != m_instants.end() && it->second->getTransactions().count(e) > 0; ++it)
+  for (++it; it != m_instants.end() && it->second->holds(e); ++it)
     last = it->first;
   debugMsg("Profile:handleTimeChanged", "Possibly removing transaction " << e
            << " from Instants in range [" << first << " " << last << "]");
@@ -807,14 +810,11 @@ Profile::Totals Profile::computeTotals(const InstantId& inst) {
   // The ending set is ordered as the held one, so the sums over what ends
   // here add the same values in the same order as a walk of the held set
   // that picked them out.
-  const std::set<TransactionId>& starting = inst->getStartingTransactions();
-  const std::set<TransactionId>& ending = inst->getEndingTransactions();
-  for (std::set<TransactionId>::const_iterator it = ending.begin(); it != ending.end(); ++it) {
-    const TransactionId& t = *it;
-    if (!inst->holds(t))
+  for (std::size_t i = 0; i < held.size(); ++i) {
+    if (!inst->endsFiled(i))
       continue;
-    const LevelContribution c = contributionOf(t);
-    if (starting.count(t) > 0)
+    const LevelContribution c = contributionOf(held[i]);
+    if (inst->startsFiled(i))
       c.total(totals.minInstConsumption, totals.minInstProduction) += c.qlb;
     c.total(totals.minCumulativeConsumption, totals.minCumulativeProduction) += c.qlb;
   }

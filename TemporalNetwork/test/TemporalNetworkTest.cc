@@ -412,3 +412,76 @@ TEST(TemporalNetwork, TightenedArcLogStaysBounded) {
   tn.setEdgeBounds(ab, 0, 100000);
   EXPECT_FALSE(tn.getTightenedArc(tn.getTightenedArcCount() - 1, from, to, weight));
 }
+
+// Runs of tightenings between queries, as a solver posting precedences: every row kept from
+// before must read as the reference after them, including rows of points added since and rows
+// whose entries a tightening pulls below the bounds through the origin.
+TEST(TemporalNetwork, RowsKeptAcrossTighteningsMatchFloydWarshall) {
+  const char* seedsText = std::getenv("KORVAN_TN_ROW_SEEDS");
+  const int seeds = seedsText != nullptr && std::atoi(seedsText) > 0 ? std::atoi(seedsText) : 30;
+  Distances d;
+  std::uint64_t repairs = 0;
+  for (int seed = 0; seed < seeds; ++seed) {
+    std::mt19937 rng(7000u + (unsigned)seed);
+    TemporalNetwork tn;
+    Reference ref;
+    ref.nodes.push_back(TemporalNetwork::getOrigin());
+    const int n = 6 + (int)(rng() % 20);
+    for (int i = 0; i < n; ++i) {
+      const int x = tn.addTimepoint();
+      ref.nodes.push_back(x);
+      // A window from the origin, loose enough to leave inner paths shorter.
+      const Time lb = (Time)(rng() % 50), ub = rng() % 4 == 0 ? INF : lb + 40 + (Time)(rng() % 200);
+      ref.edges[tn.addEdge(TemporalNetwork::getOrigin(), x, lb, ub)] = RefEdge{0, x, lb, ub};
+    }
+    for (int step = 0; step < 50; ++step) {
+      const unsigned op = rng() % 12;
+      if (op == 0) {
+        const int x = tn.addTimepoint();
+        ref.nodes.push_back(x);
+      } else if (op == 1 && !ref.edges.empty()) {
+        auto it = ref.edges.begin();
+        std::advance(it, rng() % ref.edges.size());
+        tn.removeEdge(it->first);
+        ref.edges.erase(it);
+      } else if (op < 4 && !ref.edges.empty()) {
+        auto it = ref.edges.begin();
+        std::advance(it, rng() % ref.edges.size());
+        const Time lb = it->second.lb == -INF ? 0 : it->second.lb + (Time)(rng() % 6);
+        const Time ub = it->second.ub == INF ? lb + 60 : std::max(lb, it->second.ub - (Time)(rng() % 6));
+        tn.setEdgeBounds(it->first, lb, ub);
+        it->second.lb = lb;
+        it->second.ub = ub;
+      } else {
+        const int a = ref.nodes[1 + rng() % (ref.nodes.size() - 1)];
+        const int b = ref.nodes[1 + rng() % (ref.nodes.size() - 1)];
+        const Time lb = (Time)(rng() % 30) - 5;
+        const Time ub = rng() % 3 == 0 ? INF : lb + (Time)(rng() % 60);
+        ref.edges[tn.addEdge(a, b, lb, ub)] = RefEdge{a, b, lb, ub};
+      }
+      while (!ref.solve(tn.getNodeCapacity(), d)) {
+        ASSERT_FALSE(tn.isConsistent()) << "seed " << seed << " step " << step;
+        // Back to a consistent network: constraints go until it is.
+        auto it = ref.edges.begin();
+        std::advance(it, rng() % ref.edges.size());
+        tn.removeEdge(it->first);
+        ref.edges.erase(it);
+      }
+      ASSERT_TRUE(tn.isConsistent());
+      // Rows read whole and pair by pair, in an order that varies with the step.
+      std::vector<Time> from, to;
+      for (std::size_t i = 0; i < ref.nodes.size(); ++i) {
+        const int x = ref.nodes[(i + step) % ref.nodes.size()];
+        tn.getDistancesOf(x, from, to);
+        for (int y : ref.nodes) {
+          ASSERT_EQ(d[x][y], from[y]) << "seed " << seed << " step " << step << ": " << x << " -> " << y;
+          ASSERT_EQ(d[y][x], to[y]) << "seed " << seed << " step " << step << ": " << y << " -> " << x;
+          ASSERT_EQ(Range(-d[y][x], d[x][y]), distance(tn, x, y)) << "seed " << seed << " step " << step;
+        }
+      }
+    }
+    repairs += tn.getRowRepairs();
+  }
+  // The runs must have exercised the kept rows, not only fresh searches.
+  EXPECT_GT(repairs, (std::uint64_t)seeds * 100);
+}

@@ -60,7 +60,7 @@ public:
 
   bool isNoId() const { return m_ptr == nullptr && m_key == 0; }
   bool isValid() const {
-    return m_ptr != nullptr && m_key != 0 && IdTable::getKey(address(m_ptr)) == m_key;
+    return m_ptr != nullptr && m_key != 0 && IdTable::isLive(address(m_ptr), m_key);
   }
 
   bool operator==(const Id& comp) const { return m_ptr == comp.m_ptr && m_key == comp.m_key; }
@@ -146,8 +146,10 @@ void Id<T>::copyAndCastFromId(const Id<X>& org) {
     m_key = 0;
     return;
   }
+  // A live source at the address of the cast result lends its key: no look-up.
+  const bool live = org.m_key != 0 && IdTable::isLive(address(org.m_ptr), org.m_key);
   // The run-time type test reads the object: make sure it is still alive first.
-  if (IdTable::getKey(address(org.m_ptr)) == 0)
+  if (!live && IdTable::getKey(address(org.m_ptr)) == 0)
     Error("m_key != 0",
           "Cannot create an Id<" + Id<X>::typeName() +
               "> for this address since no instance is present.",
@@ -160,6 +162,10 @@ void Id<T>::copyAndCastFromId(const Id<X>& org) {
           IdErr::IdMgrInvalidItemPtrError(), KORVAN_ERROR_FILE(), __LINE__)
         .handleAssert();
   m_ptr = ptr;
+  if (live && address(ptr) == address(org.m_ptr)) {
+    m_key = org.m_key;
+    return;
+  }
   m_key = IdTable::getKey(address(ptr));
   checkErrorType(m_key != 0,
                  "Cannot create an Id<" << Id<X>::typeName()

@@ -26,9 +26,11 @@ unsigned int s_shift = 63; // 64 - log2(capacity)
 std::size_t s_count = 0;   // live entries
 unsigned int s_nextKey = 0;
 
-// Addresses are stored scrambled so that the table does not count as a reference to its objects:
-// LeakSanitizer still reports an object that was never deleted.
-inline unsigned long hide(unsigned long address) { return address ^ 0xA5A5A5A5A5A5A5A5UL; }
+// The direct-mapped array: a single free place until the first insert, so that isLive needs
+// no emptiness test. Kept at least twice as large as the live registrations.
+IdTable::Direct s_noDirect[1] = {{0, 0}};
+
+inline unsigned long hide(unsigned long address) { return IdTable::hide(address); }
 
 // Fibonacci hashing: the low bits of heap addresses are constant (alignment); only the
 // top bits of the product depend on all of them, so the slot comes from those.
@@ -90,6 +92,40 @@ inline std::size_t find(unsigned long hidden) {
 
 } // namespace
 
+IdTable::Direct* IdTable::s_direct = s_noDirect;
+std::size_t IdTable::s_directMask = 0;
+
+namespace {
+
+// Takes the place of the key when it is free; a registration left out is found by address.
+inline void placeDirect(IdTable::Direct* direct, std::size_t mask, unsigned long hidden, unsigned int key) {
+  IdTable::Direct& d = direct[key & mask];
+  if (d.key == 0) {
+    d.hidden = hidden;
+    d.key = key;
+  }
+}
+
+} // namespace
+
+void IdTable::growDirect() {
+  const std::size_t capacity = s_direct == s_noDirect ? 2048 : 2 * (s_directMask + 1);
+  Direct* direct = static_cast<Direct*>(allocate(capacity, sizeof(Direct)));
+  // Those placed keep a place (no two meet in the doubled array), then those left out take the
+  // places still free.
+  for (std::size_t i = 0; i <= s_directMask; ++i)
+    if (s_direct[i].key != 0)
+      placeDirect(direct, capacity - 1, s_direct[i].hidden, s_direct[i].key);
+  if (s_typeNames != nullptr)
+    for (std::size_t i = 0; i <= s_mask; ++i)
+      if (s_slots[i].key != 0)
+        placeDirect(direct, capacity - 1, s_slots[i].hidden, s_slots[i].key);
+  if (s_direct != s_noDirect)
+    std::free(s_direct);
+  s_direct = direct;
+  s_directMask = capacity - 1;
+}
+
 unsigned int IdTable::insert(unsigned long address, const char* typeName) {
   const unsigned long hidden = hide(address);
   // Keep the load at most 5/8 so that probe sequences stay short.
@@ -100,10 +136,13 @@ unsigned int IdTable::insert(unsigned long address, const char* typeName) {
     return 0;
   if (++s_nextKey == 0) // wrapped: keys must stay non-zero
     ++s_nextKey;
+  if (2 * (s_count + 1) > s_directMask + 1)
+    growDirect();
   s_slots[i].hidden = hidden;
   s_slots[i].key = s_nextKey;
   s_typeNames[i] = typeName;
   ++s_count;
+  placeDirect(s_direct, s_directMask, hidden, s_nextKey);
   return s_nextKey;
 }
 
@@ -113,6 +152,11 @@ void IdTable::remove(unsigned long address) {
   std::size_t i = find(hide(address));
   if (s_slots[i].key == 0)
     return;
+  Direct& d = s_direct[s_slots[i].key & s_directMask];
+  if (d.key == s_slots[i].key && d.hidden == s_slots[i].hidden) {
+    d.key = 0;
+    d.hidden = 0;
+  }
   // Backward-shift deletion: pull later members of the cluster into the hole when the hole
   // lies between their home and their slot, so no tombstones are needed.
   for (std::size_t j = (i + 1) & s_mask; s_slots[j].key != 0; j = (j + 1) & s_mask) {

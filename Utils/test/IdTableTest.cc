@@ -96,3 +96,59 @@ TEST(IdTable, RandomisedAgainstAMapOracle) {
   IdTable::remove(BASE_ADDRESS);
   EXPECT_EQ(baseline, IdTable::size());
 }
+
+// Handles check themselves by key (the direct-mapped array, else the address index): against a
+// map oracle, every handle ever issued (live, stale, or stale at a re-registered address) is
+// live exactly when the oracle holds its address under its key. Small address sets first
+// (re-registration), then many live entries (growth, keys whose place is taken).
+TEST(IdTable, KeyChecksAgreeWithTheAddressIndex) {
+  struct Handle {
+    unsigned long address;
+    unsigned int key;
+  };
+  const std::size_t baseline = IdTable::size();
+  const char* const type = "IdTableTest::S";
+  std::map<unsigned long, unsigned int> oracle;
+  std::vector<Handle> issued;
+  std::mt19937_64 rng(20261207);
+  auto isLive = [&](const Handle& h) {
+    auto it = oracle.find(h.address);
+    return it != oracle.end() && it->second == h.key;
+  };
+  for (int i = 0; i < 60000; ++i) {
+    const unsigned long span = i < 20000 ? 300 : 50000;
+    const unsigned long address = BASE_ADDRESS + 16 * (rng() % span);
+    if (rng() % 10 < (i < 40000 ? 6u : 2u)) {
+      const Handle h{address, IdTable::insert(address, type)};
+      if (oracle.count(address) != 0) {
+        ASSERT_EQ(0u, h.key);
+        continue;
+      }
+      ASSERT_NE(0u, h.key);
+      oracle[address] = h.key;
+      issued.push_back(h);
+    } else {
+      IdTable::remove(address);
+      oracle.erase(address);
+    }
+    for (int probe = 0; probe < 4 && !issued.empty(); ++probe) {
+      const Handle& h = issued[rng() % issued.size()];
+      ASSERT_EQ(isLive(h), IdTable::isLive(h.address, h.key)) << "step " << i << " handle " << h.key;
+    }
+  }
+  for (const Handle& h : issued)
+    ASSERT_EQ(isLive(h), IdTable::isLive(h.address, h.key));
+  // A live key checked against another live address, and the reverse, is not live.
+  std::vector<Handle> live;
+  for (const auto& entry : oracle)
+    live.push_back(Handle{entry.first, entry.second});
+  for (std::size_t i = 1; i < live.size(); i += 97) {
+    EXPECT_FALSE(IdTable::isLive(live[i].address, live[i - 1].key));
+    EXPECT_FALSE(IdTable::isLive(live[i - 1].address, live[i].key));
+  }
+  for (const auto& entry : oracle)
+    IdTable::remove(entry.first);
+  for (const Handle& h : issued)
+    ASSERT_FALSE(IdTable::isLive(h.address, h.key));
+  EXPECT_EQ(baseline, IdTable::size());
+}

@@ -3,6 +3,7 @@
 #include <new>
 #include <sstream>
 #include <string>
+#include <vector>
 
 #include "Utils/base/Id.hh"
 #include "Utils/test/TestSupport.hh"
@@ -125,4 +126,32 @@ TEST(Id, ConversionsAlongAHierarchy) {
   delete d;
   EXPECT_CHECK(raised([&] { Id<Derived> gone(base); }), "m_key != 0",
                "Cannot create an " + BASE + " for this address since no instance is present.");
+}
+
+// A stale handle stays invalid while other objects come, at other addresses or at its own
+// address again; conversions of a live handle stay valid and go stale with it.
+TEST(Id, StaleHandlesAmongNewObjects) {
+  Base* first = new Base();
+  const Id<Base> stale = first->getId();
+  delete first;
+  EXPECT_FALSE(stale.isValid());
+  std::vector<Base*> others;
+  for (int i = 0; i < 64; ++i) {
+    others.push_back(new Base());
+    EXPECT_FALSE(stale.isValid());
+    EXPECT_TRUE(others.back()->getId().isValid());
+  }
+  Derived* d = new Derived();
+  const Id<Base> viaBase = d->getId();
+  const Id<Derived> down(viaBase);
+  const Id<Base> up(down);
+  EXPECT_TRUE(down.isValid());
+  EXPECT_TRUE(up.isValid());
+  EXPECT_EQ(up, viaBase);
+  delete d;
+  EXPECT_FALSE(down.isValid());
+  EXPECT_FALSE(up.isValid());
+  for (Base* b : others)
+    delete b;
+  EXPECT_FALSE(stale.isValid());
 }

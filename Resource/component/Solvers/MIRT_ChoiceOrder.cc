@@ -180,13 +180,17 @@ void ChoiceOrder::arrangeBySet(std::vector<OrderingChoice>& choices) const {
 // Every comparator's value read once per choice, then a stable sort: equivalent choices keep
 // the order they came in, and the first of each run is the one the set would keep. The lines
 // of a comparison are written only by the set.
-void ChoiceOrder::arrange(std::vector<OrderingChoice>& choices) const {
+bool ChoiceOrder::comparisonsWriteLines() {
   static DebugMessage* sl_sort = DebugMessage::addMsg(__FILE__, __LINE__, "ThreatDecisionPoint:sort");
   static DebugMessage* sl_latest = DebugMessage::addMsg(__FILE__, __LINE__, "ThreatDecisionPoint:sort:latest");
   static DebugMessage* sl_impact =
       DebugMessage::addMsg(__FILE__, __LINE__, "ThreatDecisionPoint:filter:leastImpact");
+  return sl_sort->isEnabled() || sl_latest->isEnabled() || sl_impact->isEnabled();
+}
+
+void ChoiceOrder::arrange(std::vector<OrderingChoice>& choices) const {
   const std::size_t width = m_cmps.size(), count = choices.size();
-  if (width == 0 || sl_sort->isEnabled() || sl_latest->isEnabled() || sl_impact->isEnabled()) {
+  if (width == 0 || comparisonsWriteLines()) {
     arrangeBySet(choices);
     return;
   }

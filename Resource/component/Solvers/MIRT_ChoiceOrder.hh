@@ -133,6 +133,9 @@ public:
   void arrange(std::vector<OrderingChoice>& choices) const;
   // The same through the set, comparing two choices at a time.
   void arrangeBySet(std::vector<OrderingChoice>& choices) const;
+  // True while a comparison writes debug lines: then only the set, comparing two choices at a
+  // time, writes them as they have always been written.
+  static bool comparisonsWriteLines();
 };
 
 }

@@ -204,12 +204,22 @@ void ThreatDecisionPoint::handleInitialize() {
   }
   ChoiceOrder order;
   createOrder(order);
-  std::vector<OrderingChoice> kept;
-  for (std::vector<OrderingChoice>::const_iterator it = m_choices.begin(); it != m_choices.end(); ++it)
-    if (!whole || filters(*it))
-      kept.push_back(*it);
-  order.arrange(kept);
-  m_choices.swap(kept);
+  if (ChoiceOrder::comparisonsWriteLines()) {
+    // Each choice's filter lines, then its comparisons, as they were always written.
+    std::set<OrderingChoice, ChoiceOrder> sorted(order);
+    for (std::vector<OrderingChoice>::const_iterator it = m_choices.begin(); it != m_choices.end(); ++it)
+      if (!whole || filters(*it))
+        sorted.insert(*it);
+    m_choices.assign(sorted.begin(), sorted.end());
+  }
+  else {
+    std::vector<OrderingChoice> kept;
+    for (std::vector<OrderingChoice>::const_iterator it = m_choices.begin(); it != m_choices.end(); ++it)
+      if (!whole || filters(*it))
+        kept.push_back(*it);
+    order.arrange(kept);
+    m_choices.swap(kept);
+  }
   m_choiceCount = (unsigned int) m_choices.size();
   debugMsg("ThreatDecisionPoint:handleInitialize", "Found " << m_choiceCount << " choices after filtering.");
   m_flawedInstant = InstantId::noId();
