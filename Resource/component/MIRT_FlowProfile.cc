@@ -217,6 +217,7 @@ void FlowProfile::recomputeLevels(InstantId prev, InstantId inst) {
       m_ordered.clear();
       m_orderedOrder.clear();
       m_orderedRelation.clear();
+      m_orderedBounds.clear();
       for (std::size_t other = 0; other < m_pending.size(); ++other) {
         if (other == self)
           continue;
@@ -234,12 +235,15 @@ void FlowProfile::recomputeLevels(InstantId prev, InstantId inst) {
         m_ordered.push_back(t2);
         m_orderedOrder.push_back(order);
         m_orderedRelation.push_back(relation);
+        const AbstractDomain& time = t2->time()->lastDomain();
+        m_orderedBounds.push_back(std::make_pair(time.getLowerBound(), time.getUpperBound()));
       }
       // Every pending pair is ordered in the networks; an edge to each
       // nearest one carries the rest.
       const bool lower = m_recalculateLowerLevel, upper = m_recalculateUpperLevel;
       m_lowerNeeded.assign(m_ordered.size(), 0);
       m_upperNeeded.assign(m_ordered.size(), 0);
+      sortOrdered();
       if (lower)
         selectNearest(m_lowerLevelGraph, t, 0, m_lowerNeeded);
       if (upper)
@@ -442,6 +446,8 @@ TemporalPropagator* FlowProfile::temporalPropagator() const {
 // telling it. On any change of the network the cache is checked, and a
 // difference makes the whole profile count again.
 void FlowProfile::noteOutsideChanges() {
+  static DebugMessage* const sl_distanceLines =
+      DebugMessage::addMsg(__FILE__, __LINE__, "TemporalAdvisor:getTemporalDistanceDomain");
   const Id<ConstraintEngine>& ce = m_planDatabase->getConstraintEngine();
   if (ce->provenInconsistent())
     return;
@@ -585,9 +591,11 @@ void FlowProfile::noteOutsideChanges() {
         if (p2.node == UNREAD_POINT)
           p2.node = temporal->getTimepoint(t2->time());
         const OrderingCache::Verdict told = arcs.judge(*temporal, p1.node, p2.node, cached);
-        if (told == OrderingCache::MOVED)
+        // A moved answer is asked again while the advisor writes its distances, so
+        // that they are written as when every moved answer was asked.
+        if (told == OrderingCache::MOVED && !sl_distanceLines->isEnabled())
           movedAt(lb1, ub1, lb2, ub2);
-        if (told != OrderingCache::ASK)
+        if (told == OrderingCache::STANDS || (told == OrderingCache::MOVED && !sl_distanceLines->isEnabled()))
           return told;
       }
       return OrderingCache::ASK;
@@ -708,17 +716,21 @@ unsigned char FlowProfile::relationTo(Order order) {
   }
 }
 
+void FlowProfile::sortOrdered() {
+  FlowProfileGraph::sortByTime(m_orderedBounds, m_orderedRelation, m_orderedByTime);
+}
+
 void FlowProfile::selectNearest(FlowProfileGraph* graph, const TransactionId& t, const std::vector<char>* candidates,
                                 std::vector<char>& needed) {
   if (candidates == 0) {
-    graph->selectNearest(t, m_ordered, m_orderedRelation, needed);
+    graph->selectNearest(t, m_ordered, m_orderedRelation, m_orderedByTime, needed);
     return;
   }
   m_relationScratch.assign(m_orderedRelation.begin(), m_orderedRelation.end());
   for (std::size_t i = 0; i < m_relationScratch.size(); ++i)
     if (!(*candidates)[i])
       m_relationScratch[i] = 0;
-  graph->selectNearest(t, m_ordered, m_relationScratch, needed);
+  graph->selectNearest(t, m_ordered, m_relationScratch, m_orderedByTime, needed);
 }
 
 bool FlowProfile::getEarliestInstant(const ContributionMap& contributions, const TransactionId& t,

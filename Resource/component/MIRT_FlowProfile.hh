@@ -73,9 +73,12 @@ protected:
   static unsigned char relationTo(Order order);
   // Of the transactions ordered with one being opened (m_ordered, with
   // m_orderedRelation), those a network needs an edge to; candidates, when
-  // given, limits them to those marked.
+  // given, limits them to those marked. m_ordered must be sorted since it
+  // was filled (sortOrdered).
   void selectNearest(FlowProfileGraph* graph, const TransactionId& t, const std::vector<char>* candidates,
                      std::vector<char>& needed);
+  // Sorts m_ordered for the choices of both networks at once.
+  void sortOrdered();
 
   // Book-keeping of the pass in progress (m_pass), so that a pass cut short
   // (by a violation, or by a change made while it ran) is finished by the
@@ -136,6 +139,9 @@ protected:
   std::vector<Order> m_orderedOrder;
   std::vector<unsigned char> m_orderedRelation;
   std::vector<unsigned char> m_relationScratch;
+  std::vector<std::size_t> m_orderedByTime[2];
+  // The time bounds of each of m_ordered, filled with it.
+  std::vector<std::pair<double, double>> m_orderedBounds;
   std::vector<char> m_lowerNeeded;
   std::vector<char> m_upperNeeded;
 

@@ -134,9 +134,9 @@ void FlowProfileGraph::markOrdered(Node* from, bool forward, int covered, int ke
       if (next->getVisit() == kept) {
         // Needed before, ordered through `from` now: what it reaches is
         // marked already.
-        for (std::vector<Candidate>::const_iterator c = m_candidates.begin(); c != m_candidates.end(); ++c)
-          if (c->node == next)
-            needed[c->index] = 0;
+        for (std::vector<std::pair<Node*, std::size_t>>::const_iterator c = m_kept.begin(); c != m_kept.end(); ++c)
+          if (c->first == next)
+            needed[c->second] = 0;
         next->setVisit(covered);
         continue;
       }
@@ -146,8 +146,43 @@ void FlowProfileGraph::markOrdered(Node* from, bool forward, int covered, int ke
   }
 }
 
+void FlowProfileGraph::sortByTime(const std::vector<std::pair<double, double>>& bounds,
+                                  const std::vector<unsigned char>& relation, std::vector<std::size_t> (&byTime)[2]) {
+  // Nearest first as far as the time bounds tell (the latest of those
+  // before t, the earliest of those after it), so that few are needed;
+  // which ones are is decided by the network alone.
+  std::vector<Candidate> sorted;
+  for (int side = 0; side < 2; ++side) {
+    const unsigned char bit = side == 0 ? AT_OR_BEFORE : AT_OR_AFTER;
+    const double sign = side == 0 ? -1.0 : 1.0;
+    sorted.clear();
+    for (std::size_t i = 0; i < bounds.size(); ++i) {
+      if ((relation[i] & bit) == 0)
+        continue;
+      const Candidate candidate = {sign * bounds[i].first, sign * bounds[i].second, i, 0};
+      sorted.push_back(candidate);
+    }
+    std::sort(sorted.begin(), sorted.end());
+    byTime[side].clear();
+    for (std::vector<Candidate>::const_iterator it = sorted.begin(); it != sorted.end(); ++it)
+      byTime[side].push_back(it->index);
+  }
+}
+
 void FlowProfileGraph::selectNearest(const TransactionId& t, const std::vector<TransactionId>& others,
                                      const std::vector<unsigned char>& relation, std::vector<char>& needed) {
+  m_bounds.clear();
+  for (std::size_t i = 0; i < others.size(); ++i) {
+    const AbstractDomain& time = others[i]->time()->lastDomain();
+    m_bounds.push_back(std::make_pair(time.getLowerBound(), time.getUpperBound()));
+  }
+  sortByTime(m_bounds, relation, m_byTime);
+  selectNearest(t, others, relation, m_byTime, needed);
+}
+
+void FlowProfileGraph::selectNearest(const TransactionId& t, const std::vector<TransactionId>& others,
+                                     const std::vector<unsigned char>& relation,
+                                     const std::vector<std::size_t> (&byTime)[2], std::vector<char>& needed) {
   needed.assign(others.size(), 0);
   Node* self = m_graph->getNode(t);
   if (self == 0 || !self->isEnabled())
@@ -159,33 +194,30 @@ void FlowProfileGraph::selectNearest(const TransactionId& t, const std::vector<T
       m_partnerNodes[i] = m_graph->getNode(others[i]);
   for (int side = 0; side < 2; ++side) {
     const unsigned char bit = side == 0 ? AT_OR_BEFORE : AT_OR_AFTER;
-    // Nearest first as far as the time bounds tell (the latest of those
-    // before t, the earliest of those after it), so that few are needed;
-    // which ones are is decided by the network alone.
-    const double sign = side == 0 ? -1.0 : 1.0;
     m_candidates.clear();
-    for (std::size_t i = 0; i < others.size(); ++i) {
+    for (std::vector<std::size_t>::const_iterator it = byTime[side].begin(); it != byTime[side].end(); ++it) {
+      const std::size_t i = *it;
       if ((relation[i] & bit) == 0)
         continue;
       Node* node = m_partnerNodes[i];
       if (node == 0 || node == self || !node->isEnabled())
         continue;
-      const AbstractDomain& time = others[i]->time()->lastDomain();
-      const Candidate candidate = {sign * time.getLowerBound(), sign * time.getUpperBound(), i, node};
+      const Candidate candidate = {0.0, 0.0, i, node};
       m_candidates.push_back(candidate);
     }
     if (m_candidates.empty())
       continue;
-    std::sort(m_candidates.begin(), m_candidates.end());
     // Before t: one reached from a needed one over ordering edges is ordered
     // before t through it. After t: one that reaches a needed one. One
     // needed earlier and reached from one needed later is needed no more.
     const int covered = nextVisitMark(), kept = nextVisitMark();
+    m_kept.clear();
     for (std::vector<Candidate>::const_iterator it = m_candidates.begin(); it != m_candidates.end(); ++it) {
       if (it->node->getVisit() == covered || it->node->getVisit() == kept)
         continue;
       needed[it->index] = 1;
       it->node->setVisit(kept);
+      m_kept.push_back(std::make_pair(it->node, it->index));
       markOrdered(it->node, side == 0, covered, kept, needed);
     }
   }

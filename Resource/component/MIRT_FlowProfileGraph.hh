@@ -71,6 +71,16 @@ public:
   // edges do not already join to t through another needed one.
   void selectNearest(const TransactionId& t, const std::vector<TransactionId>& others,
                      const std::vector<unsigned char>& relation, std::vector<char>& needed);
+  // The same, with the partners already put in the order the choice visits
+  // them by sortByTime, once for several networks; relation may leave out
+  // some of those sorted.
+  void selectNearest(const TransactionId& t, const std::vector<TransactionId>& others,
+                     const std::vector<unsigned char>& relation, const std::vector<std::size_t> (&byTime)[2],
+                     std::vector<char>& needed);
+  // Per side, the indices of the partners with that side's relation bit,
+  // nearest to t first by their time bounds (bounds[i]), ties by index.
+  static void sortByTime(const std::vector<std::pair<double, double>>& bounds,
+                         const std::vector<unsigned char>& relation, std::vector<std::size_t> (&byTime)[2]);
   // Before t leaves the network while others ordered through it stay: joins
   // each transaction after t to each before it, since the edges chosen by
   // selectNearest may have relied on t to carry those orderings.
@@ -144,7 +154,11 @@ private:
     }
   };
   std::vector<Candidate> m_candidates;
+  // The candidates chosen so far on the side being selected, with their indices.
+  std::vector<std::pair<Node*, std::size_t>> m_kept;
   std::vector<Node*> m_partnerNodes;
+  std::vector<std::size_t> m_byTime[2];
+  std::vector<std::pair<double, double>> m_bounds;
   std::vector<Node*> m_stack;
   std::vector<Node*> m_before;
   std::vector<Node*> m_after;

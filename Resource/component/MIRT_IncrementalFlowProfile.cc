@@ -168,6 +168,7 @@ bool IncrementalFlowProfile::enableOrderings(const InstantId& inst) {
     m_ordered.clear();
     m_orderedOrder.clear();
     m_orderedRelation.clear();
+    m_orderedBounds.clear();
     m_lowerCandidate.clear();
     m_upperCandidate.clear();
     for (std::vector<Partner>::const_iterator it2 = m_partners.begin(); it2 != m_partners.end(); ++it2) {
@@ -189,9 +190,11 @@ bool IncrementalFlowProfile::enableOrderings(const InstantId& inst) {
       m_ordered.push_back(t2);
       m_orderedOrder.push_back(order);
       m_orderedRelation.push_back(relation);
+      m_orderedBounds.push_back(std::make_pair(it2->lb, it2->ub));
       m_lowerCandidate.push_back(lower);
       m_upperCandidate.push_back(upper);
     }
+    sortOrdered();
     enableNearest(t1);
   }
   return result;
@@ -232,7 +235,7 @@ void IncrementalFlowProfile::readPartners(const InstantId& inst, double T) {
     const AbstractDomain& time = t->time()->lastDomain();
     if (time.isSingleton() || time.getUpperBound() == T)
       continue;
-    m_partners.push_back(Partner{t, startsHere, lowerOpen, upperOpen});
+    m_partners.push_back(Partner{t, startsHere, lowerOpen, upperOpen, time.getLowerBound(), time.getUpperBound()});
   }
 }
 

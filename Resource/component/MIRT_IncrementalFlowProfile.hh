@@ -40,6 +40,9 @@ private:
     // Open in that network when the instant's transactions started opening.
     bool lowerOpen;
     bool upperOpen;
+    // Its time bounds as read.
+    double lb;
+    double ub;
   };
   // Fills m_partners with the transactions of inst that a transaction
   // starting at T may be ordered with, in the instant's order.
