@@ -179,7 +179,7 @@ TEST(FlowProfileGraph, NearestPartnerOfAChainAndItsBypass) {
 // than what the temporal network implies.
 TEST(FlowProfileGraph, NearestOrderingsAgreeWithEveryPair) {
   const int seeds = envInt("KORVAN_NEAREST_SEEDS", 150);
-  for (int seed = 1; seed <= seeds; ++seed) {
+  for (int seed = firstSeed(); seed < firstSeed() + seeds; ++seed) {
     std::mt19937 rng((unsigned) seed * 7919u + 17u);
     auto uniform = [&](int lo, int hi) { return std::uniform_int_distribution<int>(lo, hi)(rng); };
     ProfileWorld w;
@@ -471,7 +471,7 @@ TEST(FlowProfileGraph, KeptFlowAgreesWithRunsFromScratch) {
   const int seeds = envInt("KORVAN_RESUME_SEEDS", 120);
   std::ostringstream discarded;
   DebugMessage::setStream(discarded);
-  for (int seed = 1; seed <= seeds; ++seed) {
+  for (int seed = firstSeed(); seed < firstSeed() + seeds; ++seed) {
     std::mt19937 rng((unsigned) seed * 104729u + 11u);
     auto uniform = [&](int lo, int hi) { return std::uniform_int_distribution<int>(lo, hi)(rng); };
     ProfileWorld w;
@@ -1039,7 +1039,7 @@ TEST(FlowProfile, OrderingCacheAgreesWithAnOrderedMap) {
   for (int i = 0; i < 60; ++i)
     pool.push_back(w.make(0, 10));
   const int seeds = envInt("KORVAN_CACHE_SEEDS", 40);
-  for (int seed = 1; seed <= seeds; ++seed) {
+  for (int seed = firstSeed(); seed < firstSeed() + seeds; ++seed) {
     std::mt19937 rng(seed);
     Cache cache;
     // Order and survival bits.
@@ -1123,7 +1123,7 @@ TEST(FlowProfile, OrderingCacheVisitsTheEntriesAroundMovedTimes) {
     pool.push_back(sharing.back()->getId());
   }
   const int seeds = envInt("KORVAN_CACHE_SEEDS", 40);
-  for (int seed = 1; seed <= seeds; ++seed) {
+  for (int seed = firstSeed(); seed < firstSeed() + seeds; ++seed) {
     std::mt19937 rng(seed);
     Cache cache;
     std::map<Key, std::pair<FlowProfile::Order, unsigned char>> reference;
@@ -1223,7 +1223,7 @@ TEST(FlowProfile, OrderingCachePointsAreOnePerTransactionAndSweep) {
   for (int i = 0; i < 12; ++i)
     pool.push_back(w.make(0, 10));
   const int seeds = envInt("KORVAN_CACHE_POINT_SEEDS", 8);
-  for (int seed = 1; seed <= seeds; ++seed) {
+  for (int seed = firstSeed(); seed < firstSeed() + seeds; ++seed) {
     std::mt19937 rng(seed);
     Cache cache;
     std::string failure;
@@ -1289,7 +1289,7 @@ TEST(FlowProfile, OrderingCacheVisitsTheEntriesJoiningTwoSets) {
   for (int i = 0; i < 20; ++i)
     pool.push_back(w.make(0, 10));
   const int seeds = envInt("KORVAN_CACHE_SEEDS", 40);
-  for (int seed = 1; seed <= seeds; ++seed) {
+  for (int seed = firstSeed(); seed < firstSeed() + seeds; ++seed) {
     std::mt19937 rng(seed);
     Cache cache;
     std::map<Key, unsigned char> reference;
@@ -1391,7 +1391,7 @@ TEST(FlowProfile, OrderingCacheLooksUpPastItsTable) {
   for (int i = 0; i < 640; ++i)
     pool.push_back(w.make(0, 10));
   const int seeds = std::max(1, envInt("KORVAN_CACHE_SEEDS", 40) / 10);
-  for (int seed = 1; seed <= seeds; ++seed) {
+  for (int seed = firstSeed(); seed < firstSeed() + seeds; ++seed) {
     std::mt19937 rng(seed);
     Cache cache;
     std::map<Key, FlowProfile::Order> reference;
@@ -1457,7 +1457,7 @@ TEST(FlowProfile, OrderingCacheLooksUpPastItsTable) {
 TEST(FlowProfile, CachedOrderingsFollowOutsideChanges) {
   const int seeds = envInt("KORVAN_OUTSIDE_SEEDS", 64);
   int onlyLoosened = 0, onlyTightened = 0, strict = 0;
-  for (int seed = 1; seed <= seeds; ++seed) {
+  for (int seed = firstSeed(); seed < firstSeed() + seeds; ++seed) {
     std::mt19937 rng(seed);
     ProfileWorld w;
     RecordingDetector det;

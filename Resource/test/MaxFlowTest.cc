@@ -348,7 +348,7 @@ TEST(MaximumFlow, RandomNetworksAgainstEdmondsKarp) {
 // flow. KORVAN_FLOW_ROUNDS sets the number of networks.
 TEST(MaximumFlow, ResumedAgainstReference) {
   const int rounds = roundsFromEnvironment(1500);
-  for (int round = 0; round < rounds; ++round) {
+  for (int round = firstSeed() - 1; round < firstSeed() - 1 + rounds; ++round) {
     std::mt19937 rng(7919u * (unsigned) round + 17u);
     const int size = 3 + (int) (rng() % 10);
     Names n(size);
@@ -452,7 +452,7 @@ TEST(MaximumFlow, ResumedAgainstReference) {
 // number of networks.
 TEST(MaximumFlow, KeptOverChangesAndRepeatedRuns) {
   const int rounds = roundsFromEnvironment(1500);
-  for (int round = 0; round < rounds; ++round) {
+  for (int round = firstSeed() - 1; round < firstSeed() - 1 + rounds; ++round) {
     std::mt19937 rng(104729u * (unsigned) round + 3u);
     const int size = 3 + (int) (rng() % 9);
     Names n(size);
@@ -548,7 +548,7 @@ TEST(MaximumFlow, KeptOverChangesAndRepeatedRuns) {
 // KORVAN_FLOW_ROUNDS sets the number of networks.
 TEST(MaximumFlow, MendedArraysAgreeWithFreshOnes) {
   const int rounds = roundsFromEnvironment(1500);
-  for (int round = 0; round < rounds; ++round) {
+  for (int round = firstSeed() - 1; round < firstSeed() - 1 + rounds; ++round) {
     std::mt19937 rng(15485863u * (unsigned) round + 5u);
     const int size = 4 + (int) (rng() % 12);
     Names n(size);

@@ -430,7 +430,7 @@ TEST(Resource, orderingChoicesFromRowsMatchTheFullWalk) {
   const char* env = std::getenv("KORVAN_CHOICE_SEEDS");
   const int seeds = env != nullptr ? std::max(1, std::atoi(env)) : 30;
   int compared = 0, nonEmpty = 0;
-  for (int seed = 1; seed <= seeds; ++seed) {
+  for (int seed = firstSeed(); seed < firstSeed() + seeds; ++seed) {
     std::mt19937 rng(seed);
     ResourceWorld w;
     TestReservoir* r = w.reservoir("R", 50, 0, 100, "TimetableProfile", "QuietFVDetector");
@@ -499,7 +499,7 @@ TEST(Resource, orderingChoicesForWantedSidesMatchTheFilteredWalk) {
   };
   const int seeds = envCount("KORVAN_CHOICE_SEEDS", 30);
   int compared = 0, thinned = 0;
-  for (int seed = 1; seed <= seeds; ++seed) {
+  for (int seed = firstSeed(); seed < firstSeed() + seeds; ++seed) {
     std::mt19937 rng(seed);
     ResourceWorld w;
     TestReservoir* r = w.reservoir("R", 50, 0, 100, "TimetableProfile", "QuietFVDetector");

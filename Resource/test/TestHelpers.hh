@@ -27,6 +27,10 @@ inline int envCount(const char* name, int fallback) {
   return text == nullptr ? fallback : std::max(1, std::atoi(text));
 }
 
+// The first seed of a randomised test's range (KORVAN_FIRST_SEED, 1 by default), so that a soak
+// can draw seeds that no earlier run drew.
+inline int firstSeed() { return envCount("KORVAN_FIRST_SEED", 1); }
+
 // The Error that f raised; one with an empty condition when it raised none.
 inline Error failure(const std::function<void()>& f) {
   try {
