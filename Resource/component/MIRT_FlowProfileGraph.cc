@@ -279,11 +279,16 @@ void FlowProfileGraph::disable(const TransactionId& t) {
   Node* node = m_graph->getNode(t);
   check_error(0 != node);
   check_error(node->isEnabled());
-  // The flow held still runs through the node: a read must not sum what is
-  // left of it on the source's edges, which differs between maximum flows,
-  // but the flow of the network without it. Closing after pushFlow and
-  // before removeTransaction, which marks the change anyway, sees no change.
-  m_recalculate = true;
+  // Flow still through the node (not pushed back first) leaves a read summing
+  // what is left of it on the source's edges, which differs between maximum
+  // flows: the next read runs the flow of the network without it. Closing
+  // after pushFlow leaves the flag alone, so that the next pushFlow still
+  // hands its flow back; a maximum flow with nothing through the node stays
+  // maximum without it.
+  for (const EdgeList* edges : {&node->getInEdges(), &node->getOutEdges()})
+    for (Edge* edge : *edges)
+      if (m_maxflow->getFlow(edge) != 0.0)
+        m_recalculate = true;
   node->setDisabled();
 }
 

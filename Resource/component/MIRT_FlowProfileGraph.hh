@@ -46,8 +46,8 @@ public:
   bool hasNode(const TransactionId& t) const;
   // Whether a residual-graph walk of this network has taken t out.
   bool wasTakenOut(const TransactionId& t) const { return m_takenOut.count(t) > 0; }
-  // Switches t off, edges kept: a change the next read or walk runs the flow
-  // again for, resumed from the flow held.
+  // Switches t off, edges kept; with flow still through it (no pushFlow
+  // first), a change the next read or walk runs the flow again for.
   void disable(const TransactionId& t);
   void removeTransaction(const TransactionId& t);
   void pushFlow(const TransactionId& t);
