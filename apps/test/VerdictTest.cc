@@ -1016,7 +1016,9 @@ TEST(Verdicts, CrowdedUnaryWhoseFirstOrderingIsWrong) {
   int backtracked = 0;
   for (size_t c = 0; c < 4; c++)
     EXPECT_EQ("", crowdedFault(m, path, configs[c].second, backtracked)) << "under " << configs[c].first;
-  EXPECT_GE(backtracked, 2);
+  // Which configurations meet the wrong ordering first can turn on ties broken by address (once in
+  // a soak of hundreds of runs only one of them went back): at least one must.
+  EXPECT_GE(backtracked, 1);
 }
 
 // Effort on small models: no shipped configuration reaches a step budget on a model of at most 6
