@@ -421,6 +421,28 @@ TEST(Resource, orderingChoicesAtAnInstant) {
   (void) afterB;
 }
 
+// Fills reservoir "R" with 5 to 14 consumers and producers in random windows, some of them
+// ordered (an ordering that breaks the plan is taken back), and propagates.
+static void fillRandomly(std::mt19937& rng, ResourceWorld& w) {
+  std::vector<TokenId> tokens;
+  const int n = 5 + (int) (rng() % 10);
+  for (int i = 0; i < n; ++i) {
+    const int lb = (int) (rng() % 40), ub = lb + (int) (rng() % 25);
+    tokens.push_back(rng() % 2 == 0 ? w.consumer("R", lb, ub, 1, 2) : w.producer("R", lb, ub, 1, 2));
+  }
+  for (int k = (int) (rng() % (unsigned) n); k > 0; --k) {
+    const TokenId a = tokens[rng() % tokens.size()], b = tokens[rng() % tokens.size()];
+    if (a == b)
+      continue;
+    ConstraintId c = w.precedes(Id<ReservoirToken>(a)->getTime(), Id<ReservoirToken>(b)->getTime());
+    if (!w.propagate()) {
+      w.db->getClient()->deleteConstraint(c);
+      ASSERT_TRUE(w.propagate());
+    }
+  }
+  ASSERT_TRUE(w.propagate());
+}
+
 // The choices at every instant of random reservoirs, with and without the walk's debug lines on:
 // the walk over every candidate, each distance asked of the advisor, and the walk over the
 // candidates whose windows meet, with distances from rows of the network, take the same pairs
@@ -434,23 +456,7 @@ TEST(Resource, orderingChoicesFromRowsMatchTheFullWalk) {
     std::mt19937 rng(seed);
     ResourceWorld w;
     TestReservoir* r = w.reservoir("R", 50, 0, 100, "TimetableProfile", "QuietFVDetector");
-    std::vector<TokenId> tokens;
-    const int n = 5 + (int) (rng() % 10);
-    for (int i = 0; i < n; ++i) {
-      const int lb = (int) (rng() % 40), ub = lb + (int) (rng() % 25);
-      tokens.push_back(rng() % 2 == 0 ? w.consumer("R", lb, ub, 1, 2) : w.producer("R", lb, ub, 1, 2));
-    }
-    for (int k = (int) (rng() % (unsigned) n); k > 0; --k) {
-      const TokenId a = tokens[rng() % tokens.size()], b = tokens[rng() % tokens.size()];
-      if (a == b)
-        continue;
-      ConstraintId c = w.precedes(Id<ReservoirToken>(a)->getTime(), Id<ReservoirToken>(b)->getTime());
-      if (!w.propagate()) {
-        w.db->getClient()->deleteConstraint(c);
-        ASSERT_TRUE(w.propagate());
-      }
-    }
-    ASSERT_TRUE(w.propagate());
+    ASSERT_NO_FATAL_FAILURE(fillRandomly(rng, w));
     const std::vector<InstantId> instants = ResourceWorld::instants(r->getProfile());
     for (const InstantId& i : instants)
       r->markFlawed(i, true);
@@ -503,23 +509,7 @@ TEST(Resource, orderingChoicesForWantedSidesMatchTheFilteredWalk) {
     std::mt19937 rng(seed);
     ResourceWorld w;
     TestReservoir* r = w.reservoir("R", 50, 0, 100, "TimetableProfile", "QuietFVDetector");
-    std::vector<TokenId> tokens;
-    const int n = 5 + (int) (rng() % 10);
-    for (int i = 0; i < n; ++i) {
-      const int lb = (int) (rng() % 40), ub = lb + (int) (rng() % 25);
-      tokens.push_back(rng() % 2 == 0 ? w.consumer("R", lb, ub, 1, 2) : w.producer("R", lb, ub, 1, 2));
-    }
-    for (int k = (int) (rng() % (unsigned) n); k > 0; --k) {
-      const TokenId a = tokens[rng() % tokens.size()], b = tokens[rng() % tokens.size()];
-      if (a == b)
-        continue;
-      ConstraintId c = w.precedes(Id<ReservoirToken>(a)->getTime(), Id<ReservoirToken>(b)->getTime());
-      if (!w.propagate()) {
-        w.db->getClient()->deleteConstraint(c);
-        ASSERT_TRUE(w.propagate());
-      }
-    }
-    ASSERT_TRUE(w.propagate());
+    ASSERT_NO_FATAL_FAILURE(fillRandomly(rng, w));
     const std::vector<InstantId> instants = ResourceWorld::instants(r->getProfile());
     for (const InstantId& i : instants)
       r->markFlawed(i, true);
