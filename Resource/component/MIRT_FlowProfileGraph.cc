@@ -327,10 +327,7 @@ bool FlowProfileGraph::quietRuns() {
     DebugMessage::addMsg(__FILE__, __LINE__, "FlowProfileGraph::visitNeighbors"),
     DebugMessage::addMsg(__FILE__, __LINE__, "FlowProfile:recordContribution"),
   };
-  for (const DebugMessage* site : sites)
-    if (site->isEnabled())
-      return false;
-  return true;
+  return !DebugMessage::anyEnabled(sites);
 }
 
 void FlowProfileGraph::noteRun() {

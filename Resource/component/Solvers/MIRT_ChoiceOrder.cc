@@ -181,11 +181,11 @@ void ChoiceOrder::arrangeBySet(std::vector<OrderingChoice>& choices) const {
 // the order they came in, and the first of each run is the one the set would keep. The lines
 // of a comparison are written only by the set.
 bool ChoiceOrder::comparisonsWriteLines() {
-  static DebugMessage* sl_sort = DebugMessage::addMsg(__FILE__, __LINE__, "ThreatDecisionPoint:sort");
-  static DebugMessage* sl_latest = DebugMessage::addMsg(__FILE__, __LINE__, "ThreatDecisionPoint:sort:latest");
-  static DebugMessage* sl_impact =
-      DebugMessage::addMsg(__FILE__, __LINE__, "ThreatDecisionPoint:filter:leastImpact");
-  return sl_sort->isEnabled() || sl_latest->isEnabled() || sl_impact->isEnabled();
+  static DebugMessage* const sl_sites[] = {
+      DebugMessage::addMsg(__FILE__, __LINE__, "ThreatDecisionPoint:sort"),
+      DebugMessage::addMsg(__FILE__, __LINE__, "ThreatDecisionPoint:sort:latest"),
+      DebugMessage::addMsg(__FILE__, __LINE__, "ThreatDecisionPoint:filter:leastImpact")};
+  return DebugMessage::anyEnabled(sl_sites);
 }
 
 void ChoiceOrder::arrange(std::vector<OrderingChoice>& choices) const {

@@ -158,13 +158,6 @@ private:
   bool m_whole = false;
 };
 
-bool anyEnabled(DebugMessage* const* sites, std::size_t count) {
-  for (std::size_t i = 0; i < count; ++i)
-    if (sites[i]->isEnabled())
-      return true;
-  return false;
-}
-
 }
 
 void ThreatDecisionPoint::handleInitialize() {
@@ -182,7 +175,7 @@ void ThreatDecisionPoint::handleInitialize() {
       DebugMessage::addMsg(__FILE__, __LINE__, "Resource:getOrderingChoices"),
       DebugMessage::addMsg(__FILE__, __LINE__, "TemporalAdvisor:getTemporalDistanceDomain")};
   bool whole = true;
-  if (!anyEnabled(sl_sites, sizeof(sl_sites) / sizeof(sl_sites[0]))) {
+  if (!DebugMessage::anyEnabled(sl_sites)) {
     FilterSides sides([&]() { createFilter(filters, m_filter, profile); }, filters);
     profile->getResource()->getOrderingChoices(m_flawedInstant, m_choices, sides);
     whole = sides.whole() || !sides.made();
