@@ -171,6 +171,27 @@ TEST(FlowProfileGraph, NearestPartnerOfAChainAndItsBypass) {
   EXPECT_EQ(std::vector<char>({0}), needed);
 }
 
+namespace {
+
+// A flow profile with one instant, at 0, and the source and sink of flow
+// graphs built over it by hand.
+struct OneInstantWorld {
+  ProfileWorld w;
+  TransactionId src = w.make(0, 0), snk = w.make(0, 0);
+  RecordingDetector det;
+  TestFlowProfile prof{w.db->getId(), det.getId(), 0, 0};
+  InstantId inst;
+  OneInstantWorld() {
+    TransactionId anchorT = w.make(0, 0);
+    w.ce->propagate();
+    prof.addTransaction(anchorT);
+    prof.recompute();
+    inst = prof.at(0);
+  }
+};
+
+}
+
 // A network given an ordering edge to each nearest ordered partner only
 // against one given an edge pair for every ordered pair: the same maximum
 // flows and residual walks on random preorders, as transactions open, end
@@ -182,15 +203,10 @@ TEST(FlowProfileGraph, NearestOrderingsAgreeWithEveryPair) {
   for (int seed = firstSeed(); seed < firstSeed() + seeds; ++seed) {
     std::mt19937 rng((unsigned) seed * 7919u + 17u);
     auto uniform = [&](int lo, int hi) { return std::uniform_int_distribution<int>(lo, hi)(rng); };
-    ProfileWorld w;
-    TransactionId src = w.make(0, 0), snk = w.make(0, 0);
-    RecordingDetector det;
-    TestFlowProfile prof(w.db->getId(), det.getId(), 0, 0);
-    TransactionId anchorT = w.make(0, 0);
-    w.ce->propagate();
-    prof.addTransaction(anchorT);
-    prof.recompute();
-    const InstantId inst = prof.at(0);
+    OneInstantWorld one;
+    ProfileWorld& w = one.w;
+    const TransactionId src = one.src, snk = one.snk;
+    const InstantId inst = one.inst;
 
     // Classes of transactions at the same time, ordered by a random DAG
     // over the classes, closed transitively.
@@ -339,15 +355,10 @@ TEST(FlowProfileGraph, NearestChoiceMatchesAPlainRestatement) {
   for (int seed = 1; seed <= seeds; ++seed) {
     std::mt19937 rng((unsigned) seed * 104729u + 3u);
     auto uniform = [&](int lo, int hi) { return std::uniform_int_distribution<int>(lo, hi)(rng); };
-    ProfileWorld w;
-    TransactionId src = w.make(0, 0), snk = w.make(0, 0);
-    RecordingDetector det;
-    TestFlowProfile prof(w.db->getId(), det.getId(), 0, 0);
-    TransactionId anchorT = w.make(0, 0);
-    w.ce->propagate();
-    prof.addTransaction(anchorT);
-    prof.recompute();
-    const InstantId inst = prof.at(0);
+    OneInstantWorld one;
+    ProfileWorld& w = one.w;
+    const TransactionId src = one.src, snk = one.snk;
+    const InstantId inst = one.inst;
 
     const int n = uniform(3, 16);
     std::vector<TransactionId> ts;
@@ -474,15 +485,10 @@ TEST(FlowProfileGraph, KeptFlowAgreesWithRunsFromScratch) {
   for (int seed = firstSeed(); seed < firstSeed() + seeds; ++seed) {
     std::mt19937 rng((unsigned) seed * 104729u + 11u);
     auto uniform = [&](int lo, int hi) { return std::uniform_int_distribution<int>(lo, hi)(rng); };
-    ProfileWorld w;
-    TransactionId src = w.make(0, 0), snk = w.make(0, 0);
-    RecordingDetector det;
-    TestFlowProfile prof(w.db->getId(), det.getId(), 0, 0);
-    TransactionId anchorT = w.make(0, 0);
-    w.ce->propagate();
-    prof.addTransaction(anchorT);
-    prof.recompute();
-    const InstantId inst = prof.at(0);
+    OneInstantWorld one;
+    ProfileWorld& w = one.w;
+    const TransactionId src = one.src, snk = one.snk;
+    const InstantId inst = one.inst;
 
     const int n = uniform(4, 16);
     std::vector<TransactionId> ts;

@@ -421,9 +421,10 @@ TEST(Resource, orderingChoicesAtAnInstant) {
   (void) afterB;
 }
 
-// Fills reservoir "R" with 5 to 14 consumers and producers in random windows, some of them
-// ordered (an ordering that breaks the plan is taken back), and propagates.
-static void fillRandomly(std::mt19937& rng, ResourceWorld& w) {
+// Fills reservoir "R" (r) with 5 to 14 consumers and producers in random windows, some of them
+// ordered (an ordering that breaks the plan is taken back), propagates, and marks every instant
+// flawed; instants gets them.
+static void fillRandomly(std::mt19937& rng, ResourceWorld& w, TestReservoir* r, std::vector<InstantId>& instants) {
   std::vector<TokenId> tokens;
   const int n = 5 + (int) (rng() % 10);
   for (int i = 0; i < n; ++i) {
@@ -441,6 +442,9 @@ static void fillRandomly(std::mt19937& rng, ResourceWorld& w) {
     }
   }
   ASSERT_TRUE(w.propagate());
+  instants = ResourceWorld::instants(r->getProfile());
+  for (const InstantId& i : instants)
+    r->markFlawed(i, true);
 }
 
 // The choices at every instant of random reservoirs, with and without the walk's debug lines on:
@@ -456,10 +460,8 @@ TEST(Resource, orderingChoicesFromRowsMatchTheFullWalk) {
     std::mt19937 rng(seed);
     ResourceWorld w;
     TestReservoir* r = w.reservoir("R", 50, 0, 100, "TimetableProfile", "QuietFVDetector");
-    ASSERT_NO_FATAL_FAILURE(fillRandomly(rng, w));
-    const std::vector<InstantId> instants = ResourceWorld::instants(r->getProfile());
-    for (const InstantId& i : instants)
-      r->markFlawed(i, true);
+    std::vector<InstantId> instants;
+    ASSERT_NO_FATAL_FAILURE(fillRandomly(rng, w, r, instants));
     for (const InstantId& i : instants)
       for (unsigned int limit : {1u, 2u, 3u, 7u, ~0u}) {
         const std::vector<TransPair> quiet = choicesAt(r, i, limit);
@@ -509,10 +511,8 @@ TEST(Resource, orderingChoicesForWantedSidesMatchTheFilteredWalk) {
     std::mt19937 rng(seed);
     ResourceWorld w;
     TestReservoir* r = w.reservoir("R", 50, 0, 100, "TimetableProfile", "QuietFVDetector");
-    ASSERT_NO_FATAL_FAILURE(fillRandomly(rng, w));
-    const std::vector<InstantId> instants = ResourceWorld::instants(r->getProfile());
-    for (const InstantId& i : instants)
-      r->markFlawed(i, true);
+    std::vector<InstantId> instants;
+    ASSERT_NO_FATAL_FAILURE(fillRandomly(rng, w, r, instants));
     for (const InstantId& i : instants) {
       RandomSides judge(seed);
       std::vector<TransPair> expected;
