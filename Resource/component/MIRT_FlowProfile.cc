@@ -81,10 +81,16 @@ FlowProfile::~FlowProfile() {
 }
 
 void FlowProfile::initializeGraphs() {
-  delete m_lowerLevelGraph;
-  m_lowerLevelGraph = new FlowProfileGraph(m_dummySourceTransaction, m_dummySinkTransaction, true);
-  delete m_upperLevelGraph;
-  m_upperLevelGraph = new FlowProfileGraph(m_dummySourceTransaction, m_dummySinkTransaction, false);
+  // The networks of the last pass, emptied, are new ones that keep their
+  // memory: a pass opens a node per transaction.
+  if (m_lowerLevelGraph == 0 || !m_lowerLevelGraph->startOver()) {
+    delete m_lowerLevelGraph;
+    m_lowerLevelGraph = new FlowProfileGraph(m_dummySourceTransaction, m_dummySinkTransaction, true);
+  }
+  if (m_upperLevelGraph == 0 || !m_upperLevelGraph->startOver()) {
+    delete m_upperLevelGraph;
+    m_upperLevelGraph = new FlowProfileGraph(m_dummySourceTransaction, m_dummySinkTransaction, false);
+  }
 }
 
 void FlowProfile::enableTransaction(const TransactionId& t, const InstantId& inst) {
@@ -796,6 +802,9 @@ void FlowProfile::handleTransactionRemoved(TransactionId t) {
   m_recalculateUpperLevel = true;
   m_lowerLevelGraph->removeTransaction(t);
   m_upperLevelGraph->removeTransaction(t);
+  // What the networks keep for reuse never outgrows the profile.
+  m_lowerLevelGraph->trimSpare(getTransactions().size());
+  m_upperLevelGraph->trimSpare(getTransactions().size());
   m_lowerLevelContribution.erase(t);
   m_upperLevelContribution.erase(t);
   m_pass.lowerRecorded.erase(t);

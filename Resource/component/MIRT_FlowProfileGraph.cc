@@ -40,6 +40,23 @@ FlowProfileGraph::~FlowProfileGraph() {
   delete m_graph;
 }
 
+bool FlowProfileGraph::startOver() {
+  if (!m_graph->keepOnly(m_source, m_sink))
+    return false;
+  m_maxflow->forget();
+  m_recalculate = false;
+  m_takenOut.clear();
+  m_visitMark = 0;
+  m_flowHeld = false;
+  m_heldAt = 0;
+  return true;
+}
+
+void FlowProfileGraph::trimSpare(std::size_t transactions) {
+  // Two edges to a terminal per node, and a few pairs of ordering edges.
+  m_graph->trimSpare(transactions, 8 * transactions);
+}
+
 bool FlowProfileGraph::onSourceSide(const TransactionId& t) const {
   return m_lowerLevel == t->isConsumer();
 }

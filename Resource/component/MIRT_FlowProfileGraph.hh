@@ -33,6 +33,13 @@ public:
   ~FlowProfileGraph();
 
   bool isLowerLevel() const { return m_lowerLevel; }
+  // Back to the state of a network just made, holding only the terminals,
+  // with the memory of its nodes, edges and arrays kept for the next pass.
+  // False, with nothing changed, when the terminals are joined directly.
+  bool startOver();
+  // Gives back the memory of the nodes and edges kept beyond what a network
+  // of that many transactions would hold.
+  void trimSpare(std::size_t transactions);
   // Switches every transaction off, with all the edges between them; the
   // terminals stay on.
   void reset();

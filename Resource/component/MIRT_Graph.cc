@@ -2,6 +2,8 @@
 #include "Resource/component/MIRT_EdgeIterator.hh"
 #include "Utils/base/Error.hh"
 
+#include <new>
+
 namespace KORVAN {
 namespace MIRT {
 
@@ -16,6 +18,7 @@ Graph::~Graph() {
     delete it->second;
   m_Nodes.clear();
   m_byIdentity.clear();
+  trimSpare(0, 0);
 }
 
 Node* Graph::getNode(const TransactionId& t) const {
@@ -26,7 +29,12 @@ Node* Graph::getNode(const TransactionId& t) const {
 Node* Graph::createNode(const TransactionId& t, bool enabled) {
   Node* node = getNode(t);
   if (node == 0) {
-    node = new Node(t);
+    if (m_spareNodes.empty())
+      node = new Node(t);
+    else {
+      node = new (m_spareNodes.back()) Node(t);
+      m_spareNodes.pop_back();
+    }
     node->setChangeRecord(&m_Changes);
     node->noteChange();
     m_Nodes.insert(std::make_pair(t, node));
@@ -55,7 +63,12 @@ Edge* Graph::createEdge(Node* source, Node* target, double capacity, bool enable
     edge->setCapacity(capacity);
     return edge;
   }
-  return new Edge(source, target, capacity, enabled);
+  if (m_spareEdges.empty())
+    return new Edge(source, target, capacity, enabled);
+  // Taken off the spares only once made: a capacity refused keeps it there.
+  Edge* made = new (m_spareEdges.back()) Edge(source, target, capacity, enabled);
+  m_spareEdges.pop_back();
+  return made;
 }
 
 Edge* Graph::getEdge(Node* source, Node* target) const {
@@ -75,7 +88,65 @@ void Graph::removeNode(const TransactionId& t) {
   Node* node = it->second;
   m_Nodes.erase(it);
   m_byIdentity.erase(t);
-  delete node;
+  recycle(node);
+}
+
+void Graph::recycle(Node* node) {
+  // What the destructor does, with the memory kept.
+  node->noteChange();
+  node->dropEdges(&m_spareEdges);
+  node->~Node();
+  m_spareNodes.push_back(node);
+}
+
+bool Graph::keepOnly(Node* first, Node* second) {
+  if (first == 0 || second == 0 || getNode(first->getIdentity()) != first ||
+      getNode(second->getIdentity()) != second)
+    return false;
+  for (Node* kept : {first, second}) {
+    for (Edge* edge : kept->getOutEdges())
+      if (edge->getTarget() == first || edge->getTarget() == second)
+        return false;
+    for (Edge* edge : kept->getInEdges())
+      if (edge->getSource() == first || edge->getSource() == second)
+        return false;
+  }
+  // In key order, as the destructor deletes them.
+  for (NodeMap::iterator it = m_Nodes.begin(); it != m_Nodes.end();) {
+    Node* node = it->second;
+    if (node == first || node == second) {
+      ++it;
+      continue;
+    }
+    m_byIdentity.erase(it->first);
+    it = m_Nodes.erase(it);
+    recycle(node);
+  }
+  for (Node* node : m_Changes.touched)
+    node->clearTouched();
+  m_Changes.touched.clear();
+  m_Changes.clearedBy = 0;
+  m_Changes.clearedAt = 0;
+  for (Node* kept : {first, second}) {
+    kept->setVisit(-1);
+    kept->setIndex(-1);
+    kept->setSlot(-1);
+    kept->setMayHoldFlow(false);
+    kept->noteChange();
+    kept->setEnabled();
+  }
+  return true;
+}
+
+void Graph::trimSpare(std::size_t nodes, std::size_t edges) {
+  while (m_spareNodes.size() > nodes) {
+    ::operator delete(m_spareNodes.back());
+    m_spareNodes.pop_back();
+  }
+  while (m_spareEdges.size() > edges) {
+    ::operator delete(m_spareEdges.back());
+    m_spareEdges.pop_back();
+  }
 }
 
 void Graph::setDisabled() {

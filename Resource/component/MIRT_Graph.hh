@@ -6,7 +6,9 @@
 #include "Resource/component/MIRT_Node.hh"
 
 #include <map>
+#include <cstddef>
 #include <unordered_map>
+#include <vector>
 
 namespace KORVAN {
 namespace MIRT {
@@ -30,6 +32,15 @@ public:
   // First edge from source to target, enabled or not; null if none.
   Edge* getEdge(Node* source, Node* target) const;
   void removeNode(const TransactionId& t);
+  // Removes every node but the two given, which are left as if just made:
+  // enabled, unmarked and without edges. False, with nothing changed, when
+  // either is missing or the two are joined directly.
+  bool keepOnly(Node* first, Node* second);
+  // Gives back the memory of spare nodes beyond `nodes` and of spare edges
+  // beyond `edges`.
+  void trimSpare(std::size_t nodes, std::size_t edges);
+  std::size_t spareNodes() const { return m_spareNodes.size(); }
+  std::size_t spareEdges() const { return m_spareEdges.size(); }
   // Disables every node and clears the flag of each out-edge that still
   // counts as enabled when its source is visited (key order).
   void setDisabled();
@@ -44,11 +55,17 @@ private:
   Graph& operator=(const Graph&) = delete;
 
   Edge* createEdge(Node* source, Node* target, double capacity, bool enabled);
+  // Deletes a node and its edges, keeping their memory for the next ones
+  // made: a pass opens and closes as many nodes as it has transactions.
+  void recycle(Node* node);
 
   ChangeRecord m_Changes;
   NodeMap m_Nodes;
   // The same nodes by address, for the look-ups of every edge made.
   std::unordered_map<TransactionId, Node*, TransactionIdHash> m_byIdentity;
+  // Memory of deleted nodes and edges, each of its object's size.
+  std::vector<void*> m_spareNodes;
+  std::vector<void*> m_spareEdges;
 };
 
 }

@@ -92,6 +92,11 @@ public:
   bool mayHoldFlow() const { return m_MayHoldFlow; }
   void setMayHoldFlow(bool may) { m_MayHoldFlow = may; }
 
+  // Unlinks every edge of both lists from its other end and destroys it, as
+  // the destructor does, out-edges first; with `spare` given, the memory of
+  // each is kept there instead of freed.
+  void dropEdges(std::vector<void*>* spare);
+
   // Reserved to Edge's constructor.
   void addOutEdge(Edge* edge);
   void addInEdge(Edge* edge);
