@@ -95,8 +95,22 @@ void FlowProfile::initializeGraphs() {
 
 void FlowProfile::enableTransaction(const TransactionId& t, const InstantId& inst) {
   debugMsg("FlowProfile:enableTransaction", "Transaction (" << t << ") at time " << inst->getTime());
-  m_lowerLevelGraph->enableTransaction(t, inst, m_lowerLevelContribution);
-  m_upperLevelGraph->enableTransaction(t, inst, m_upperLevelContribution);
+  const int number = numberOf(t);
+  m_lowerLevelGraph->enableTransaction(t, inst, m_lowerLevelContribution, number);
+  m_upperLevelGraph->enableTransaction(t, inst, m_upperLevelContribution, number);
+}
+
+int FlowProfile::numberOf(const TransactionId& t) {
+  std::unordered_map<TransactionId, int, TransactionIdHash>::const_iterator it = m_numbers.find(t);
+  if (it != m_numbers.end())
+    return it->second;
+  int number = (int) m_numbers.size();
+  if (!m_freeNumbers.empty()) {
+    number = m_freeNumbers.back();
+    m_freeNumbers.pop_back();
+  }
+  m_numbers.insert(std::make_pair(t, number));
+  return number;
 }
 
 /*
@@ -221,6 +235,7 @@ void FlowProfile::recomputeLevels(InstantId prev, InstantId inst) {
       check_error(m_pending[self] == t);
       enablePendingOnce(self, inst);
       m_ordered.clear();
+      m_orderedNumbers.clear();
       m_orderedOrder.clear();
       m_orderedRelation.clear();
       m_orderedBounds.clear();
@@ -239,6 +254,7 @@ void FlowProfile::recomputeLevels(InstantId prev, InstantId inst) {
           continue;
         }
         m_ordered.push_back(t2);
+        m_orderedNumbers.push_back(m_pendingNumbers[other]);
         m_orderedOrder.push_back(order);
         m_orderedRelation.push_back(relation);
         const AbstractDomain& time = t2->time()->lastDomain();
@@ -318,9 +334,12 @@ void FlowProfile::enablePending(const TransactionId& t, const InstantId& inst) {
 
 void FlowProfile::readPending(double T) {
   m_pending.clear();
+  m_pendingNumbers.clear();
   for (std::size_t at = 0; at < m_present.size(); ++at)
-    if (m_presentBounds[at].second != T)
+    if (m_presentBounds[at].second != T) {
       m_pending.push_back(m_present[at]);
+      m_pendingNumbers.push_back(numberOf(m_present[at]));
+    }
   m_pendingEnabled.assign(m_pending.size(), false);
 }
 
@@ -728,15 +747,16 @@ void FlowProfile::sortOrdered() {
 
 void FlowProfile::selectNearest(FlowProfileGraph* graph, const TransactionId& t, const std::vector<char>* candidates,
                                 std::vector<char>& needed) {
+  const int number = numberOf(t);
   if (candidates == 0) {
-    graph->selectNearest(t, m_ordered, m_orderedRelation, m_orderedByTime, needed);
+    graph->selectNearest(t, m_ordered, m_orderedRelation, m_orderedByTime, needed, number, &m_orderedNumbers);
     return;
   }
   m_relationScratch.assign(m_orderedRelation.begin(), m_orderedRelation.end());
   for (std::size_t i = 0; i < m_relationScratch.size(); ++i)
     if (!(*candidates)[i])
       m_relationScratch[i] = 0;
-  graph->selectNearest(t, m_ordered, m_relationScratch, m_orderedByTime, needed);
+  graph->selectNearest(t, m_ordered, m_relationScratch, m_orderedByTime, needed, number, &m_orderedNumbers);
 }
 
 bool FlowProfile::getEarliestInstant(const ContributionMap& contributions, const TransactionId& t,
@@ -810,6 +830,11 @@ void FlowProfile::handleTransactionRemoved(TransactionId t) {
   m_pass.lowerRecorded.erase(t);
   m_pass.upperRecorded.erase(t);
   m_pass.enabled.erase(t);
+  std::unordered_map<TransactionId, int, TransactionIdHash>::iterator numbered = m_numbers.find(t);
+  if (numbered != m_numbers.end()) {
+    m_freeNumbers.push_back(numbered->second);
+    m_numbers.erase(numbered);
+  }
   // A later transaction at the same address must not inherit its answers;
   // orderings of others through its constraints may have gone with it.
   m_orderings.forget(t);

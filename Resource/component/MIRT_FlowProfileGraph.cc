@@ -80,7 +80,7 @@ void FlowProfileGraph::reset() {
 }
 
 void FlowProfileGraph::enableTransaction(const TransactionId& t, const InstantId& instant,
-                                         ContributionMap& contributions) {
+                                         ContributionMap& contributions, int number) {
   const bool sourceSide = onSourceSide(t);
   const double capacity = sourceSide ? quantityUb(t) : quantityLb(t);
   if (capacity == 0.0) {
@@ -97,31 +97,53 @@ void FlowProfileGraph::enableTransaction(const TransactionId& t, const InstantId
            << " lower level " << m_lowerLevel);
   m_recalculate = true;
   noteCapacities();
-  m_graph->createNode(t, true);
-  m_graph->createEdge(source, target, capacity, true);
-  m_graph->createEdge(target, source, 0.0, true);
+  Node* node = m_graph->createNode(t, true, number);
+  Node* from = sourceSide ? m_source : node;
+  Node* to = sourceSide ? node : m_sink;
+  m_graph->link(from, to, capacity, true);
+  m_graph->link(to, from, 0.0, true);
 }
 
 void FlowProfileGraph::enableAt(const TransactionId& t1, const TransactionId& t2) {
-  if (m_graph->getNode(t1) == 0 || m_graph->getNode(t2) == 0)
+  enableAt(m_graph->getNode(t1), m_graph->getNode(t2));
+}
+
+void FlowProfileGraph::enableAt(int n1, int n2) {
+  enableAt(m_graph->nodeAt(n1), m_graph->nodeAt(n2));
+}
+
+void FlowProfileGraph::enableAt(Node* n1, Node* n2) {
+  if (n1 == 0 || n2 == 0)
     return;
+  const TransactionId& t1 = n1->getIdentity();
+  const TransactionId& t2 = n2->getIdentity();
   debugMsg("FlowProfileGraph:enableAt", "Transaction " << t1->time()->lastDomain() << " and transaction "
            << t2->time()->lastDomain() << " lower level: " << m_lowerLevel);
   m_recalculate = true;
   noteCapacities();
-  m_graph->createEdge(t1, t2, Edge::getMaxCapacity(), true);
-  m_graph->createEdge(t2, t1, Edge::getMaxCapacity(), true);
+  m_graph->link(n1, n2, Edge::getMaxCapacity(), true);
+  m_graph->link(n2, n1, Edge::getMaxCapacity(), true);
 }
 
 void FlowProfileGraph::enableAtOrBefore(const TransactionId& t1, const TransactionId& t2) {
-  if (m_graph->getNode(t1) == 0 || m_graph->getNode(t2) == 0)
+  enableAtOrBefore(m_graph->getNode(t1), m_graph->getNode(t2));
+}
+
+void FlowProfileGraph::enableAtOrBefore(int n1, int n2) {
+  enableAtOrBefore(m_graph->nodeAt(n1), m_graph->nodeAt(n2));
+}
+
+void FlowProfileGraph::enableAtOrBefore(Node* n1, Node* n2) {
+  if (n1 == 0 || n2 == 0)
     return;
+  const TransactionId& t1 = n1->getIdentity();
+  const TransactionId& t2 = n2->getIdentity();
   debugMsg("FlowProfileGraph:enableAtOrBefore", "Transaction " << t1->time()->lastDomain()
            << " and transaction " << t2->time()->lastDomain() << " lower level: " << m_lowerLevel);
   m_recalculate = true;
   noteCapacities();
-  m_graph->createEdge(t1, t2, 0.0, true);
-  m_graph->createEdge(t2, t1, Edge::getMaxCapacity(), true);
+  m_graph->link(n1, n2, 0.0, true);
+  m_graph->link(n2, n1, Edge::getMaxCapacity(), true);
 }
 
 int FlowProfileGraph::nextVisitMark() const {
@@ -199,16 +221,17 @@ void FlowProfileGraph::selectNearest(const TransactionId& t, const std::vector<T
 
 void FlowProfileGraph::selectNearest(const TransactionId& t, const std::vector<TransactionId>& others,
                                      const std::vector<unsigned char>& relation,
-                                     const std::vector<std::size_t> (&byTime)[2], std::vector<char>& needed) {
+                                     const std::vector<std::size_t> (&byTime)[2], std::vector<char>& needed,
+                                     int number, const std::vector<int>* numbers) {
   needed.assign(others.size(), 0);
-  Node* self = m_graph->getNode(t);
+  Node* self = number >= 0 ? m_graph->nodeAt(number) : m_graph->getNode(t);
   if (self == 0 || !self->isEnabled())
     return;
   // Each partner looked up once for both sides.
   m_partnerNodes.assign(others.size(), 0);
   for (std::size_t i = 0; i < others.size(); ++i)
     if (relation[i] != 0)
-      m_partnerNodes[i] = m_graph->getNode(others[i]);
+      m_partnerNodes[i] = numbers != 0 ? m_graph->nodeAt((*numbers)[i]) : m_graph->getNode(others[i]);
   for (int side = 0; side < 2; ++side) {
     const unsigned char bit = side == 0 ? AT_OR_BEFORE : AT_OR_AFTER;
     m_candidates.clear();

@@ -26,25 +26,58 @@ Node* Graph::getNode(const TransactionId& t) const {
   return it == m_byIdentity.end() ? 0 : it->second;
 }
 
-Node* Graph::createNode(const TransactionId& t, bool enabled) {
-  Node* node = getNode(t);
+Node* Graph::createNode(const TransactionId& t, bool enabled, int number) {
+  Node* node = number >= 0 ? nodeAt(number) : getNode(t);
+  check_error(node == 0 || node->getIdentity() == t, "A number names another transaction's node");
+  if (node == 0 && number >= 0)
+    node = getNode(t);
   if (node == 0) {
     if (m_spareNodes.empty())
       node = new Node(t);
     else {
-      node = new (m_spareNodes.back()) Node(t);
+      node = m_spareNodes.back();
       m_spareNodes.pop_back();
+      node->reuse(t);
     }
     node->setChangeRecord(&m_Changes);
     node->noteChange();
-    m_Nodes.insert(std::make_pair(t, node));
-    m_byIdentity.insert(std::make_pair(t, node));
+    if (m_spareEntries.empty()) {
+      m_Nodes.insert(std::make_pair(t, node));
+      m_byIdentity.insert(std::make_pair(t, node));
+    }
+    else {
+      NodeMap::node_type entry = std::move(m_spareEntries.back());
+      m_spareEntries.pop_back();
+      entry.key() = t;
+      entry.mapped() = node;
+      m_Nodes.insert(std::move(entry));
+      auto identity = std::move(m_spareIdentities.back());
+      m_spareIdentities.pop_back();
+      identity.key() = t;
+      identity.mapped() = node;
+      m_byIdentity.insert(std::move(identity));
+    }
+  }
+  if (number >= 0 && node->getNumber() != number) {
+    check_error(node->getNumber() < 0, "A node renumbered");
+    if ((std::size_t) number >= m_byNumber.size())
+      m_byNumber.resize((std::size_t) number + 1, 0);
+    m_byNumber[number] = node;
+    node->setNumber(number);
   }
   if (enabled)
     node->setEnabled();
   else
     node->setDisabled();
   return node;
+}
+
+Edge* Graph::link(Node* source, Node* target, double capacity, bool enabled) {
+  check_error(0 != source, "Null not allowed as input for source");
+  check_error(0 != target, "Null not allowed as input for target");
+  source->setEnabled();
+  target->setEnabled();
+  return createEdge(source, target, capacity, enabled);
 }
 
 Edge* Graph::createEdge(const TransactionId& source, const TransactionId& target, double capacity, bool enabled) {
@@ -85,17 +118,23 @@ void Graph::removeNode(const TransactionId& t) {
   NodeMap::iterator it = m_Nodes.find(t);
   if (it == m_Nodes.end())
     return;
+  erase(it);
+}
+
+void Graph::erase(NodeMap::iterator it) {
   Node* node = it->second;
-  m_Nodes.erase(it);
-  m_byIdentity.erase(t);
+  if (node->getNumber() >= 0)
+    m_byNumber[node->getNumber()] = 0;
+  // The entries keep their memory too.
+  m_spareIdentities.push_back(m_byIdentity.extract(it->first));
+  m_spareEntries.push_back(m_Nodes.extract(it));
   recycle(node);
 }
 
 void Graph::recycle(Node* node) {
-  // What the destructor does, with the memory kept.
-  node->noteChange();
-  node->dropEdges(&m_spareEdges);
-  node->~Node();
+  // What deleting it does, with the memory kept.
+  node->retire(&m_spareEdges);
+  node->setChangeRecord(0);
   m_spareNodes.push_back(node);
 }
 
@@ -118,9 +157,7 @@ bool Graph::keepOnly(Node* first, Node* second) {
       ++it;
       continue;
     }
-    m_byIdentity.erase(it->first);
-    it = m_Nodes.erase(it);
-    recycle(node);
+    erase(it++);
   }
   for (Node* node : m_Changes.touched)
     node->clearTouched();
@@ -140,8 +177,12 @@ bool Graph::keepOnly(Node* first, Node* second) {
 
 void Graph::trimSpare(std::size_t nodes, std::size_t edges) {
   while (m_spareNodes.size() > nodes) {
-    ::operator delete(m_spareNodes.back());
+    delete m_spareNodes.back();
     m_spareNodes.pop_back();
+  }
+  if (m_spareEntries.size() > nodes) {
+    m_spareEntries.resize(nodes);
+    m_spareIdentities.resize(nodes);
   }
   while (m_spareEdges.size() > edges) {
     ::operator delete(m_spareEdges.back());

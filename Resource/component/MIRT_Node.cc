@@ -16,12 +16,16 @@ void eraseFirst(EdgeList& list, Edge* edge) {
 }
 
 Node::Node(const NodeIdentity& identity)
-  : m_Enabled(true), m_MayHoldFlow(false), m_Visit(-1), m_Index(-1), m_Slot(-1), m_TouchedAt(-1), m_Record(0),
+  : m_Enabled(true), m_MayHoldFlow(false), m_Visit(-1), m_Index(-1), m_Slot(-1), m_TouchedAt(-1), m_Number(-1), m_Record(0),
     m_Identity(identity) {}
 
 Node::~Node() {
+  retire(0);
+}
+
+void Node::retire(std::vector<void*>* spare) {
   noteChange();
-  dropEdges(0);
+  dropEdges(spare);
   // No record may list a deleted node; the list's order does not matter, so
   // the last takes its place and a graph emptied node by node stays linear.
   if (m_TouchedAt >= 0 && m_Record != 0) {
@@ -32,6 +36,20 @@ Node::~Node() {
     touched.pop_back();
     m_TouchedAt = -1;
   }
+}
+
+void Node::reuse(const NodeIdentity& identity) {
+  m_Enabled = true;
+  m_MayHoldFlow = false;
+  m_Visit = -1;
+  m_Index = -1;
+  m_Slot = -1;
+  m_TouchedAt = -1;
+  m_Number = -1;
+  m_Record = 0;
+  m_Identity = identity;
+  m_InEdges.clear();
+  m_OutEdges.clear();
 }
 
 void Node::dropEdges(std::vector<void*>* spare) {

@@ -82,6 +82,10 @@ public:
   // Reserved to whoever clears the record's list.
   void clearTouched() { m_TouchedAt = -1; }
 
+  // The dense number its graph finds it by, or -1.
+  int getNumber() const { return m_Number; }
+  void setNumber(int number) { m_Number = number; }
+
   // Slot of the node in the arrays of the last run that built them; -1 if
   // it was not in them.
   int getSlot() const { return m_Slot; }
@@ -96,6 +100,10 @@ public:
   // the destructor does, out-edges first; with `spare` given, the memory of
   // each is kept there instead of freed.
   void dropEdges(std::vector<void*>* spare);
+  // What the destructor does, the object and its lists' memory kept; then
+  // reuse makes it a node just made for another identity.
+  void retire(std::vector<void*>* spare);
+  void reuse(const NodeIdentity& identity);
 
   // Reserved to Edge's constructor.
   void addOutEdge(Edge* edge);
@@ -114,6 +122,7 @@ private:
   int m_Slot;
   // Position in the record's touched list, or -1.
   int m_TouchedAt;
+  int m_Number;
   ChangeRecord* m_Record;
   NodeIdentity m_Identity;
   EdgeList m_InEdges;

@@ -48,6 +48,9 @@ public:
   using Base::m_recalculateLowerLevel;
   using Base::m_recalculateUpperLevel;
   using Base::m_recomputeInterval;
+  using Base::numberOf;
+  using Base::m_lowerLevelGraph;
+  using Base::m_upperLevelGraph;
   const std::map<int, InstantId>& instants() const { return this->m_instants; }
   InstantId at(int time) const { return this->m_instants.find(time)->second; }
 };
@@ -842,6 +845,64 @@ TEST(FlowProfileGraph, StartedOverNetworkBehavesAsANewOne) {
     }
   }
   DebugMessage::setStream(std::cerr);
+}
+
+// Each transaction of a flow profile has a number, distinct and below the
+// most transactions the profile held at once, and each network finds every
+// node it has by that number, as transactions come and go between passes.
+TEST(FlowProfile, TransactionNumbersStayDenseAndFindTheNodes) {
+  for (int incremental = 0; incremental < 2; ++incremental) {
+    std::mt19937 rng(977u + (unsigned) incremental);
+    ProfileWorld w;
+    RecordingDetector det;
+    std::unique_ptr<Profile> owned = flowProfile(incremental == 1, w, det, 0, 4);
+    auto numberOf = [&](const TransactionId& t) {
+      return incremental == 1 ? ((TestIncrementalProfile&) *owned).numberOf(t)
+                              : ((TestFlowProfile&) *owned).numberOf(t);
+    };
+    auto graphs = [&]() {
+      if (incremental == 1) {
+        TestIncrementalProfile& p = (TestIncrementalProfile&) *owned;
+        return std::make_pair(p.m_lowerLevelGraph, p.m_upperLevelGraph);
+      }
+      TestFlowProfile& p = (TestFlowProfile&) *owned;
+      return std::make_pair(p.m_lowerLevelGraph, p.m_upperLevelGraph);
+    };
+    std::vector<TransactionId> ts;
+    std::size_t most = 0;
+    for (int round = 0; round < 30; ++round) {
+      const int adds = (int) (rng() % 4);
+      for (int k = 0; k < adds; ++k) {
+        const int lb = (int) (rng() % 10);
+        ts.push_back(w.make(lb, lb + 1 + (int) (rng() % 8), rng() % 2 == 0, 1, 1 + (double) (rng() % 3)));
+        owned->addTransaction(ts.back());
+      }
+      if (ts.size() > 2 && rng() % 2 == 0) {
+        const std::size_t i = rng() % ts.size();
+        owned->removeTransaction(ts[i]);
+        w.destroy(ts[i]);
+        ts.erase(ts.begin() + (long) i);
+      }
+      most = std::max(most, ts.size());
+      ASSERT_TRUE(w.ce->propagate());
+      owned->recompute();
+      std::set<int> numbers;
+      for (const TransactionId& t : ts) {
+        const int number = numberOf(t);
+        ASSERT_LE(0, number);
+        ASSERT_GT((int) most, number) << "round " << round;
+        ASSERT_TRUE(numbers.insert(number).second) << "round " << round;
+      }
+      for (const FlowProfileGraph* g : {graphs().first, graphs().second})
+        for (const auto& entry : g->getGraph().getNodes()) {
+          const Node* node = entry.second;
+          if (node->getNumber() < 0)
+            continue;
+          ASSERT_EQ(node, g->getGraph().nodeAt(node->getNumber())) << "round " << round;
+          ASSERT_EQ(numberOf(entry.first), node->getNumber()) << "round " << round;
+        }
+    }
+  }
 }
 
 TEST(FlowProfile, LevelsOnWorkedExamples) {
