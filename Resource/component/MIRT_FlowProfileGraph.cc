@@ -28,7 +28,7 @@ inline double quantityUb(const TransactionId& t) {
  */
 
 FlowProfileGraph::FlowProfileGraph(const TransactionId& source, const TransactionId& sink, bool lowerLevel)
-  : m_lowerLevel(lowerLevel), m_recalculate(false), m_maxflow(0), m_graph(new Graph()), m_visitMark(0),
+  : m_lowerLevel(lowerLevel), m_recalculate(false), m_flowStale(false), m_maxflow(0), m_graph(new Graph()), m_visitMark(0),
     m_flowHeld(false), m_heldAt(0) {
   m_source = m_graph->createNode(source, true);
   m_sink = m_graph->createNode(sink, true);
@@ -45,6 +45,7 @@ bool FlowProfileGraph::startOver() {
     return false;
   m_maxflow->forget();
   m_recalculate = false;
+  m_flowStale = false;
   m_takenOut.clear();
   m_visitMark = 0;
   m_flowHeld = false;
@@ -321,14 +322,12 @@ void FlowProfileGraph::disable(const TransactionId& t) {
   check_error(node->isEnabled());
   // Flow still through the node (not pushed back first) leaves a read summing
   // what is left of it on the source's edges, which differs between maximum
-  // flows: the next read runs the flow of the network without it. Closing
-  // after pushFlow leaves the flag alone, so that the next pushFlow still
-  // hands its flow back; a maximum flow with nothing through the node stays
-  // maximum without it.
+  // flows: the next read runs the flow of the network without it. A maximum
+  // flow with nothing through the node stays maximum without it.
   for (const EdgeList* edges : {&node->getInEdges(), &node->getOutEdges()})
     for (Edge* edge : *edges)
       if (m_maxflow->getFlow(edge) != 0.0)
-        m_recalculate = true;
+        m_flowStale = true;
   node->setDisabled();
 }
 
@@ -356,6 +355,7 @@ void FlowProfileGraph::restoreFlow() {
   // Resuming repairs what deleted nodes left of the held flow first.
   m_maxflow->execute(false);
   noteRun();
+  m_flowStale = false;
 }
 
 bool FlowProfileGraph::quietRuns() {
@@ -389,9 +389,10 @@ void FlowProfileGraph::runMaximumFlow() {
 }
 
 double FlowProfileGraph::getResidualFromSource() {
-  if (m_recalculate) {
+  if (m_recalculate || m_flowStale) {
     runMaximumFlow();
     m_recalculate = false;
+    m_flowStale = false;
   }
   double residual = 0.0;
   for (EdgeOutIterator it(*m_source, true); it.ok(); ++it)
@@ -407,6 +408,7 @@ double FlowProfileGraph::disableReachableResidualGraph(ContributionMap& contribu
     debugMsg("FlowProfileGraph:disableReachableResidualGraph",
              "Lower level: " << m_lowerLevel << ", recalculate invoked.");
     runMaximumFlow();
+    m_flowStale = false;
     const int seen = nextVisitMark();
     m_source->setVisit(seen);
     m_reached.clear();

@@ -60,7 +60,9 @@ public:
   // Whether a residual-graph walk of this network has taken t out.
   bool wasTakenOut(const TransactionId& t) const { return m_takenOut.count(t) > 0; }
   // Switches t off, edges kept; with flow still through it (no pushFlow
-  // first), a change the next read or walk runs the flow again for.
+  // first), the next read runs the flow again. Whether a walk follows is
+  // left to the changes that make one due: which maximum flow is held, and
+  // so whether it runs through t, must not decide that.
   void disable(const TransactionId& t);
   void removeTransaction(const TransactionId& t);
   void pushFlow(const TransactionId& t);
@@ -147,6 +149,9 @@ private:
 
   bool m_lowerLevel;
   bool m_recalculate;
+  // The flow held runs through a node switched off since: a read runs the
+  // flow again first.
+  bool m_flowStale;
   std::set<TransactionId> m_takenOut;
   MaximumFlowAlgorithm* m_maxflow;
   Graph* m_graph;
