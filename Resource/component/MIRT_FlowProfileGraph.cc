@@ -28,8 +28,8 @@ inline double quantityUb(const TransactionId& t) {
  */
 
 FlowProfileGraph::FlowProfileGraph(const TransactionId& source, const TransactionId& sink, bool lowerLevel)
-  : m_lowerLevel(lowerLevel), m_recalculate(false), m_flowStale(false), m_maxflow(0), m_graph(new Graph()), m_visitMark(0),
-    m_flowHeld(false), m_heldAt(0) {
+  : m_lowerLevel(lowerLevel), m_recalculate(false), m_flowStale(false), m_maxflow(0), m_graph(new Graph()),
+    m_visitMark(0), m_flowHeld(false), m_heldAt(0) {
   m_source = m_graph->createNode(source, true);
   m_sink = m_graph->createNode(sink, true);
   m_maxflow = new MaximumFlowAlgorithm(m_graph, m_source, m_sink);

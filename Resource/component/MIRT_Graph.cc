@@ -108,6 +108,16 @@ Edge* Graph::getEdge(Node* source, Node* target) const {
   check_error(0 != source, "Null not allowed as input for source");
   check_error(0 != target, "Null not allowed as input for target");
   const EdgeList& out = source->getOutEdges();
+  const EdgeList& in = target->getInEdges();
+  // A terminal's out-list holds an edge per transaction on its side; the
+  // other end's list is short. Both lists keep their edges in the order
+  // made, so the first found in either is the same.
+  if (in.size() < out.size()) {
+    for (EdgeList::const_iterator it = in.begin(); it != in.end(); ++it)
+      if ((*it)->getSource() == source)
+        return *it;
+    return 0;
+  }
   for (EdgeList::const_iterator it = out.begin(); it != out.end(); ++it)
     if ((*it)->getTarget() == target)
       return *it;

@@ -16,7 +16,8 @@ void eraseFirst(EdgeList& list, Edge* edge) {
 }
 
 Node::Node(const NodeIdentity& identity)
-  : m_Enabled(true), m_MayHoldFlow(false), m_Visit(-1), m_Index(-1), m_Slot(-1), m_TouchedAt(-1), m_Number(-1), m_Record(0),
+  : m_Enabled(true), m_MayHoldFlow(false), m_Visit(-1), m_Index(-1), m_Slot(-1), m_TouchedAt(-1), m_Number(-1),
+    m_Record(0),
     m_Identity(identity) {}
 
 Node::~Node() {

@@ -331,6 +331,63 @@ TEST(FlowGraph, NumberedNodesAndSpares) {
   EXPECT_EQ(3u, g.spareEdges());
 }
 
+// Finding an edge and pairing a new one through whichever list at the two
+// ends is shorter, against plain scans of the source's out-list and of the
+// target's: with hub nodes of long lists, and duplicate and opposite edges
+// made outside the graph, the same edge and the same partner each time.
+TEST(FlowGraph, EdgeLookupsFromEitherEndAgreeWithOutListScans) {
+  std::mt19937 rng(60607u);
+  for (int round = 0; round < 300; ++round) {
+    const int size = 3 + (int) (rng() % 8);
+    Names n(size);
+    Graph g;
+    std::vector<Node*> nodes;
+    for (int i = 0; i < size; ++i)
+      nodes.push_back(g.createNode(n[i], true));
+    const std::string context = "round " + std::to_string(round);
+    for (int step = 0; step < 40; ++step) {
+      // Nodes 0 and 1 are hubs, as a network's terminals are.
+      const int u = rng() % 3 == 0 ? (int) (rng() % 2) : (int) (rng() % size);
+      const int v = rng() % 3 == 0 ? (int) (rng() % 2) : (int) (rng() % size);
+      if (u == v)
+        continue;
+      Edge* expectedPartner = 0;
+      for (Edge* e : nodes[v]->getOutEdges())
+        if (e->getTarget() == nodes[u] && e->getPartner() == 0) {
+          expectedPartner = e;
+          break;
+        }
+      Edge* existing = 0;
+      for (Edge* e : nodes[u]->getOutEdges())
+        if (e->getTarget() == nodes[v]) {
+          existing = e;
+          break;
+        }
+      if (rng() % 4 == 0) {
+        Edge* made = new Edge(nodes[u], nodes[v], 1.0, true);
+        ASSERT_EQ(expectedPartner, made->getPartner()) << context;
+      }
+      else {
+        Edge* made = g.createEdge(n[u], n[v], 1.0, true);
+        ASSERT_EQ(existing != 0 ? existing : made, made) << context;
+        if (existing == 0) {
+          ASSERT_EQ(expectedPartner, made->getPartner()) << context;
+        }
+      }
+      for (int a = 0; a < size; ++a)
+        for (int b = 0; b < size; ++b) {
+          Edge* first = 0;
+          for (Edge* e : nodes[a]->getOutEdges())
+            if (e->getTarget() == nodes[b]) {
+              first = e;
+              break;
+            }
+          ASSERT_EQ(first, g.getEdge(nodes[a], nodes[b])) << context;
+        }
+    }
+  }
+}
+
 TEST(MaximumFlow, WorkedNetwork) {
   // The textbook network: s=0, t=5, maximum flow 23; the random networks below check the rest.
   Names n(6);
