@@ -890,11 +890,6 @@ bool TemporalNetwork::repairRow(Row& row) {
   return true;
 }
 
-bool TemporalNetwork::rowIsCurrent(int source) const {
-  const int slot = m_rowOf[source];
-  return slot >= 0 && m_rows[slot].source == source && m_rows[slot].version == m_version;
-}
-
 const TemporalNetwork::Row& TemporalNetwork::getRow(int source) {
   int slot = m_rowOf[source];
   if (slot >= 0 && m_rows[slot].source == source &&
@@ -1009,15 +1004,7 @@ void TemporalNetwork::getDistance(int from, int to, Time& lb, Time& ub) {
   Time up = std::min(INF, m_nodes[from].distTo + m_nodes[to].distFrom);
   Time down = std::min(INF, m_nodes[to].distTo + m_nodes[from].distFrom);
   const int slot = m_rowOf[to];
-  if (slot >= 0 && m_rows[slot].source == to && m_rows[slot].version != m_version && !rowIsCurrent(from)) {
-    // Asked pair after pair towards the same points after a change: mending their rows costs
-    // less than a fresh search from each point asked from.
-    if (repairRow(m_rows[slot]))
-      m_rows[slot].stamp = ++m_rowStamp;
-    else
-      m_rowOf[to] = -1;  // half mended: only a fresh search may fill this slot again
-  }
-  if (slot >= 0 && m_rowOf[to] == slot && m_rows[slot].source == to && m_rows[slot].version == m_version) {
+  if (slot >= 0 && m_rows[slot].source == to && m_rows[slot].version == m_version) {
     const Row& row = m_rows[slot];
     up = std::min<Time>(up, row.backward[from]);
     down = std::min<Time>(down, row.forward[from]);

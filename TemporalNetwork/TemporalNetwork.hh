@@ -220,7 +220,6 @@ private:
   void save(int node);
   void markChanged(int node);
   const Row& getRow(int source);
-  bool rowIsCurrent(int source) const;
   void computeRow(int source, Row& row);
   template <class Dir> void spreadBound(int start, Time d, int via, Track track);
   template <class Dir, class Heap> void settle(Heap& heap, Track track);

@@ -487,9 +487,9 @@ TEST(TemporalNetwork, RowsKeptAcrossTighteningsMatchFloydWarshall) {
 }
 
 // Pairs asked one by one towards a few points, as a resource asks orderings after each
-// precedence: the rows of the points asked towards are mended in place when the points asked
-// from have none up to date. Long paths of large weights leave rows clipped, where mending
-// must give up and a fresh search take over. KORVAN_TN_PAIR_SEEDS sets the number of seeds.
+// precedence: rows kept from before, of the points asked from or towards, must read as the
+// reference. Long paths of large weights leave rows clipped, where mending must give up and a
+// fresh search take over. KORVAN_TN_PAIR_SEEDS sets the number of seeds.
 TEST(TemporalNetwork, PairsAskedTowardsFewPointsMatchFloydWarshall) {
   const char* seedsText = std::getenv("KORVAN_TN_PAIR_SEEDS");
   const int seeds = seedsText != nullptr && std::atoi(seedsText) > 0 ? std::atoi(seedsText) : 40;
