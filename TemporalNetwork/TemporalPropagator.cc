@@ -14,6 +14,11 @@
 
 namespace KORVAN {
 
+namespace {
+const int LOOKUP_BITS = 11;
+const std::size_t LOOKUP_SLOTS = std::size_t(1) << LOOKUP_BITS;
+} // namespace
+
 const LabelStr& TemporalPropagator::PROPAGATOR_NAME() {
   static const LabelStr sl_name("Temporal");
   return sl_name;
@@ -25,6 +30,24 @@ TemporalPropagator::TemporalPropagator(const LabelStr& name,
       m_needsPass(false) {}
 
 TemporalPropagator::~TemporalPropagator() {}
+
+const TemporalPropagator::VarInfo* TemporalPropagator::findVar(const ConstrainedVariableId& var) const {
+  // Keyed as m_vars is, by address.
+  const void* address = (const ConstrainedVariable*)var;
+  const std::uint64_t hash = (std::uint64_t)(std::uintptr_t)address * 0x9E3779B97F4A7C15ull;
+  if (m_lookup.empty())
+    m_lookup.resize(LOOKUP_SLOTS);
+  LookupSlot& slot = m_lookup[(std::size_t)(hash >> (64 - LOOKUP_BITS))];
+  if (slot.address == address && slot.generation == m_lookupGeneration)
+    return slot.info;
+  std::map<ConstrainedVariableId, VarInfo>::const_iterator it = m_vars.find(var);
+  if (it == m_vars.end())
+    return 0;  // not remembered: an entry may be made for it later
+  slot.address = address;
+  slot.generation = m_lookupGeneration;
+  slot.info = &it->second;
+  return slot.info;
+}
 
 bool TemporalPropagator::readBounds(const ConstrainedVariableId& var, Time& lb, Time& ub) {
   const AbstractDomain& dom = var->lastDomain();
@@ -135,6 +158,7 @@ void TemporalPropagator::release(const ConstrainedVariableId& var, bool asTimepo
   if (info.timeRefs == 0 && info.distanceOf.empty()) {
     m_dirty.erase(var);
     m_vars.erase(it);
+    ++m_lookupGeneration;
   }
 }
 
@@ -321,41 +345,39 @@ void TemporalPropagator::execute() {
 // ---- queries ----
 
 bool TemporalPropagator::isTimepoint(const ConstrainedVariableId& var) const {
-  std::map<ConstrainedVariableId, VarInfo>::const_iterator it = m_vars.find(var);
-  return it != m_vars.end() && it->second.node >= 0;
+  const VarInfo* info = findVar(var);
+  return info != 0 && info->node >= 0;
 }
 
 int TemporalPropagator::getTimepoint(const ConstrainedVariableId& var) const {
-  std::map<ConstrainedVariableId, VarInfo>::const_iterator it = m_vars.find(var);
-  return it == m_vars.end() ? -1 : it->second.node;
+  const VarInfo* info = findVar(var);
+  return info == 0 ? -1 : info->node;
 }
 
 bool TemporalPropagator::getDistance(const ConstrainedVariableId& first,
                                      const ConstrainedVariableId& second, Time& lb, Time& ub) {
   sync();
   // Asked for many pairs on every change of the network: one look-up per point.
-  std::map<ConstrainedVariableId, VarInfo>::const_iterator a = m_vars.find(first);
-  checkError(a != m_vars.end() && a->second.node >= 0,
-             first->toString() << " is not a time point of the network.");
-  std::map<ConstrainedVariableId, VarInfo>::const_iterator b = m_vars.find(second);
-  checkError(b != m_vars.end() && b->second.node >= 0,
-             second->toString() << " is not a time point of the network.");
+  const VarInfo* a = findVar(first);
+  checkError(a != 0 && a->node >= 0, first->toString() << " is not a time point of the network.");
+  const VarInfo* b = findVar(second);
+  checkError(b != 0 && b->node >= 0, second->toString() << " is not a time point of the network.");
   if (!m_network.isConsistent())
     return false;
-  m_network.getDistance(a->second.node, b->second.node, lb, ub);
+  m_network.getDistance(a->node, b->node, lb, ub);
   return true;
 }
 
 bool TemporalPropagator::findDistance(const ConstrainedVariableId& first,
                                       const ConstrainedVariableId& second, Time& lb, Time& ub) {
   sync();
-  std::map<ConstrainedVariableId, VarInfo>::const_iterator a = m_vars.find(first);
-  if (a == m_vars.end() || a->second.node < 0)
+  const VarInfo* a = findVar(first);
+  if (a == 0 || a->node < 0)
     return false;
-  std::map<ConstrainedVariableId, VarInfo>::const_iterator b = m_vars.find(second);
-  if (b == m_vars.end() || b->second.node < 0 || !m_network.isConsistent())
+  const VarInfo* b = findVar(second);
+  if (b == 0 || b->node < 0 || !m_network.isConsistent())
     return false;
-  m_network.getDistance(a->second.node, b->second.node, lb, ub);
+  m_network.getDistance(a->node, b->node, lb, ub);
   return true;
 }
 

@@ -1,6 +1,7 @@
 #ifndef KORVAN_TEMPORALNETWORK_TEMPORALPROPAGATOR_HH
 #define KORVAN_TEMPORALNETWORK_TEMPORALPROPAGATOR_HH
 
+#include <cstdint>
 #include <map>
 #include <set>
 #include <vector>
@@ -120,9 +121,19 @@ private:
   void narrowDistancesAt(const ConstrainedVariableId& var);
   void narrow();
   static bool readBounds(const ConstrainedVariableId& var, Time& lb, Time& ub);
+  /// m_vars.find, through a small cache by address: a resource asks for the points of the
+  /// same variables pair after pair. Null when the variable has no entry.
+  const VarInfo* findVar(const ConstrainedVariableId& var) const;
 
   TemporalNetwork m_network;
   std::map<ConstrainedVariableId, VarInfo> m_vars;
+  struct LookupSlot {
+    const void* address = nullptr;
+    std::uint64_t generation = 0;
+    const VarInfo* info = nullptr;
+  };
+  mutable std::vector<LookupSlot> m_lookup;
+  std::uint64_t m_lookupGeneration = 1;  // raised whenever an entry of m_vars goes
   std::vector<ConstrainedVariableId> m_nodeVars;  // by time point
   EdgeMap m_edges;                       // installed temporal constraints
   ConstraintSet m_toInstall;             // added or activated, not yet in the network
