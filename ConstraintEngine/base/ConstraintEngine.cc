@@ -149,7 +149,8 @@ double ConstraintEngine::getViolation() const {
   return violation;
 }
 
-void ConstraintEngine::add(const ConstrainedVariableId& var) { m_variables.insert(var); }
+// Keys grow with creation: a new entity belongs at the end of a set by key.
+void ConstraintEngine::add(const ConstrainedVariableId& var) { m_variables.insert(m_variables.end(), var); }
 
 void ConstraintEngine::remove(const ConstrainedVariableId& var) {
   if (var->m_inEmptySet) {
@@ -159,7 +160,7 @@ void ConstraintEngine::remove(const ConstrainedVariableId& var) {
   m_variables.erase(var);
 }
 
-void ConstraintEngine::add(const ConstraintId& constraint) { m_constraints.insert(constraint); }
+void ConstraintEngine::add(const ConstraintId& constraint) { m_constraints.insert(m_constraints.end(), constraint); }
 
 void ConstraintEngine::remove(const ConstraintId& constraint) {
   m_constraints.erase(constraint);

@@ -125,8 +125,8 @@ TEST(TemporalPropagator, RecoveryFromANegativeCycleNarrowsAgain) {
 }
 
 // The point of each variable, as the propagator looks it up, against its own table of the
-// variable at each point, while precedences come and go and variables die and others are made
-// (at addresses the dead ones had): many more variables than the look-up remembers.
+// variable at each point, while precedences and distances come and go and variables die and
+// others are made (at addresses the dead ones had).
 // KORVAN_TP_LOOKUP_SEEDS sets the number of seeds.
 TEST(TemporalPropagator, TimepointLookupsMatchThePointTable) {
   const char* seedsText = std::getenv("KORVAN_TP_LOOKUP_SEEDS");
@@ -150,10 +150,16 @@ TEST(TemporalPropagator, TimepointLookupsMatchThePointTable) {
         const unsigned op = rng() % 10;
         if (op < 3 || vars.size() < 2) {
           vars.push_back((new Variable<IntervalIntDomain>(ce->getId(), IntervalIntDomain(0, 1000)))->getId());
-        } else if (op < 7) {
+        } else if (op < 6) {
           ConstrainedVariableId a = vars[rng() % vars.size()], b = vars[rng() % vars.size()];
           if (a != b)
             posted.push_back(ce->createConstraint(LabelStr("precedes"), {a, b}));
+        } else if (op < 7) {
+          // A distance that is a time point elsewhere too: its entry outlives its point.
+          ConstrainedVariableId a = vars[rng() % vars.size()], d = vars[rng() % vars.size()],
+                                b = vars[rng() % vars.size()];
+          if (a != b && a != d && b != d)
+            posted.push_back(ce->createConstraint(LabelStr("temporalDistance"), {a, d, b}));
         } else if (op < 8 && !posted.empty()) {
           const std::size_t at = rng() % posted.size();
           if (posted[at].isValid())
