@@ -802,18 +802,15 @@ Profile::Totals Profile::computeTotals(const InstantId& inst) {
   }
   totals.minCumulativeConsumption = totals.minPrevConsumption;
   totals.minCumulativeProduction = totals.minPrevProduction;
-  const std::vector<TransactionId>& held = inst->heldInOrder();
-  for (std::vector<TransactionId>::const_iterator it = held.begin(); it != held.end(); ++it) {
-    const LevelContribution c = contributionOf(*it);
-    c.total(totals.maxInstConsumption, totals.maxInstProduction) += c.qub;
-  }
   // The ending set is ordered as the held one, so the sums over what ends
   // here add the same values in the same order as a walk of the held set
-  // that picked them out.
+  // that picked them out; one walk serves every sum, each in that order.
+  const std::vector<TransactionId>& held = inst->heldInOrder();
   for (std::size_t i = 0; i < held.size(); ++i) {
+    const LevelContribution c = contributionOf(held[i]);
+    c.total(totals.maxInstConsumption, totals.maxInstProduction) += c.qub;
     if (!inst->endsFiled(i))
       continue;
-    const LevelContribution c = contributionOf(held[i]);
     if (inst->startsFiled(i))
       c.total(totals.minInstConsumption, totals.minInstProduction) += c.qlb;
     c.total(totals.minCumulativeConsumption, totals.minCumulativeProduction) += c.qlb;

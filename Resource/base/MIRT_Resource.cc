@@ -348,19 +348,29 @@ void Resource::notifyFlawed(InstantId inst) {
   check_error(!inst->getTransactions().empty());
   debugMsg("Resource:notifyFlawed", "Received notification of flaw at time " << inst->getTime());
 
-  std::vector<TransactionId> transactions;
-  m_profile->getTransactionsToOrder(inst, transactions);
+  static DebugMessage* sl_redundant = DebugMessage::addMsg(__FILE__, __LINE__, "Resource:notifyFlawed");
   // A detector reports every flawed instant at every recomputation: when the instant holds the
   // transactions it held when they were last filed here, every token is already recorded at it.
-  std::map<InstantId, std::vector<TransactionId>>::const_iterator filed = m_filedAt.find(inst);
-  const bool known = filed != m_filedAt.end() && filed->second == transactions;
+  // An unchanged stamp says so without reading them (the profile hands over an instant's
+  // transactions in the order of its set), unless their redundant lines are wanted.
+  const std::uint64_t stamp = inst->heldStamp();
+  std::map<InstantId, FiledRecord>::iterator filed = m_filedAt.find(inst);
+  if (filed != m_filedAt.end() && filed->second.stamp == stamp && !sl_redundant->isEnabled()) {
+    if (m_flawedInstants.find(inst->getTime()) == m_flawedInstants.end())
+      m_flawedInstants.insert(std::make_pair(inst->getTime(), inst));
+    return;
+  }
+  std::vector<TransactionId> transactions;
+  m_profile->getTransactionsToOrder(inst, transactions);
+  const bool known = filed != m_filedAt.end() && filed->second.transactions == transactions;
+  if (known)
+    filed->second.stamp = stamp;
   // Filed here before with other transactions: the tokens of those it held then are recorded at
   // it already, as long as no record is dropped (an announcement can reach a listener that
   // drops one). Their lines are written by the walk over every transaction.
-  static DebugMessage* sl_redundant = DebugMessage::addMsg(__FILE__, __LINE__, "Resource:notifyFlawed");
   std::vector<TransactionId> filedBefore;
   if (!known && filed != m_filedAt.end() && !sl_redundant->isEnabled()) {
-    filedBefore = filed->second;
+    filedBefore = filed->second.transactions;
     std::sort(filedBefore.begin(), filedBefore.end());
   }
   const std::uint64_t drops = m_recordDrops;
@@ -392,8 +402,11 @@ void Resource::notifyFlawed(InstantId inst) {
       tokIt->second.insert(inst);
   }
   // Looked up again: the announcements above reach listeners outside this resource.
-  if (!known)
-    m_filedAt[inst].swap(transactions);
+  if (!known) {
+    FiledRecord& record = m_filedAt[inst];
+    record.transactions.swap(transactions);
+    record.stamp = stamp;
+  }
   if (m_flawedInstants.find(inst->getTime()) == m_flawedInstants.end())
     m_flawedInstants.insert(std::make_pair(inst->getTime(), inst));
 }
