@@ -89,7 +89,7 @@ void Instant::setLowerMagnitude(double m) {
 }
 
 void Instant::addTransaction(TransactionId t) {
-  checkError(!holds(t), "Instant for time " << m_time << " already has transaction " << t);
+  checkNotHeld(t);
   const AbstractDomain& dom = t->time()->lastDomain();
   checkError(t->time()->lastDomain().isMember(m_time),
              "Attempted to add a transaction spanning time " << t->time()->toString()
@@ -110,10 +110,19 @@ void Instant::updateTransaction(TransactionId t) {
 }
 
 void Instant::addTransactionWithin(TransactionId t, int lb, int ub) {
-  checkError(!holds(t), "Instant for time " << m_time << " already has transaction " << t);
+  checkNotHeld(t);
   checkError(lb <= m_time && m_time <= ub,
              "Attempted to file a transaction spanning [" << lb << " " << ub << "] at instant for " << m_time);
   hold(t, filingOf(lb == m_time, ub == m_time));
+}
+
+void Instant::checkNotHeld(const TransactionId& t) const {
+  // The vector answers first, and cheaply where t comes after every held one; the set's own
+  // check runs only to raise the error.
+  if ((m_held.empty() || m_held.back() < t) || !holds(t))
+    return;
+  checkError(m_transactions.find(t) == m_transactions.end(),
+             "Instant for time " << m_time << " already has transaction " << t);
 }
 
 void Instant::hold(const TransactionId& t, unsigned char filing) {
@@ -207,8 +216,13 @@ const std::set<TransactionId>& Instant::getOverlappingTransactions() const {
 
 void Instant::removeTransaction(TransactionId t) {
   const std::vector<TransactionId>::iterator held = std::lower_bound(m_held.begin(), m_held.end(), t);
-  checkError(held != m_held.end() && !(t < *held), "Instant for time " << m_time << " has no transaction " << t);
-  m_transactions.erase(t);
+  if (held == m_held.end() || t < *held) {
+    // Not held: the set's own check raises the error (the vector and the set are kept equal).
+    checkError(m_transactions.find(t) != m_transactions.end(),
+               "Instant for time " << m_time << " has no transaction " << t);
+    return;
+  }
+  m_transactions.erase(m_transactions.find(t));
   const std::size_t i = held - m_held.begin();
   const unsigned char filing = m_filing[i];
   m_filing.erase(m_filing.begin() + i);

@@ -129,6 +129,7 @@ private:
   // the sets whose membership changes.
   void refile(const TransactionId& t, unsigned char from, unsigned char to);
   void hold(const TransactionId& t, unsigned char filing);
+  void checkNotHeld(const TransactionId& t) const;
   void restamp();
 
   InstantId m_id;

@@ -10,6 +10,7 @@
 #include "Utils/base/Error.hh"
 #include "Utils/base/Utils.hh"
 
+#include <iterator>
 #include <sstream>
 
 namespace KORVAN {
@@ -44,6 +45,19 @@ To* checkedCast(const Id<From>& id, const char* what) {
   To* result = id.isNoId() ? 0 : dynamic_cast<To*>((From*) id);
   checkError(result != 0, "Expected " << what << " but got " << id);
   return result;
+}
+
+// A walk may step through the instants' map itself instead of a profile iterator only while
+// none of the lines the iterator and its instant look-ups write is wanted.
+bool iteratorWritesLines() {
+  static DebugMessage* const sl_sites[] = {
+      DebugMessage::addMsg(__FILE__, __LINE__, "ProfileIterator:ProfileIterator"),
+      DebugMessage::addMsg(__FILE__, __LINE__, "ProfileIterator:isStale"),
+      DebugMessage::addMsg(__FILE__, __LINE__, "ProfileIterator:done"),
+      DebugMessage::addMsg(__FILE__, __LINE__, "ProfileIterator:next"),
+      DebugMessage::addMsg(__FILE__, __LINE__, "Profile:getLeastInstant"),
+      DebugMessage::addMsg(__FILE__, __LINE__, "Profile:getGreatestInstant")};
+  return DebugMessage::anyEnabled(sl_sites);
 }
 
 }
@@ -134,6 +148,8 @@ void Profile::addInstant(const int time) {
     --prev;
     // The held ones filed as overlapping, in the order of the sets.
     const Instant& before = *prev->second;
+    inst->m_held.reserve(before.heldInOrder().size() + 1);
+    inst->m_filing.reserve(before.heldInOrder().size() + 1);
     for (std::size_t i = 0; i < before.heldInOrder().size(); ++i)
       if (before.overlapsFiled(i))
         addIfSpanning(inst, before.heldInOrder()[i]);
@@ -431,21 +447,30 @@ void Profile::handleRestriction(TransactionId e, int startTime, int endTime, std
            << " from Instants in range [" << first << " " << last << "]");
 
   const AbstractDomain& dom = e->time()->lastDomain();
-  {
+  auto refile = [&](const InstantId& inst) {
+    if (!dom.isMember((double) inst->getTime())) {
+      debugMsg("Profile:handleTimeChanged", "Removing transaction " << e << " from Instant at time "
+               << inst->getTime());
+      inst->removeTransaction(e);
+      if (inst->getTransactions().empty() || !inst->containsStartOrEnd())
+        emptyInstants.push_back(inst->getTime());
+    }
+    else
+      inst->updateTransaction(e);
+  };
+  // Refiling neither adds nor drops an instant, so the run may be stepped through in the map
+  // itself, unless the iterator's lines are wanted.
+  if (iteratorWritesLines()) {
     ProfileIterator profIt(m_id, first, last);
     while (!profIt.done()) {
-      InstantId inst = profIt.getInstant();
-      if (!dom.isMember((double) inst->getTime())) {
-        debugMsg("Profile:handleTimeChanged", "Removing transaction " << e << " from Instant at time "
-                 << inst->getTime());
-        inst->removeTransaction(e);
-        if (inst->getTransactions().empty() || !inst->containsStartOrEnd())
-          emptyInstants.push_back(inst->getTime());
-      }
-      else
-        inst->updateTransaction(e);
+      refile(profIt.getInstant());
       profIt.next();
     }
+  }
+  else {
+    const std::map<int, InstantId>::iterator stop = std::next(m_instants.find(last));
+    for (std::map<int, InstantId>::iterator pos = m_instants.find(first); pos != stop; ++pos)
+      refile(pos->second);
   }
   addInstantsForBounds(e);
   // A domain that moved rather than shrank (the engine reports none such)

@@ -845,12 +845,16 @@ void Resource::orderingChoicesFromRows(const std::set<TransactionId>& transactio
       best = cover;
     }
   }
+  // The couples grouped by the row they read, keeping their order within a row: a counting
+  // sort over the nodes, which gives what a stable sort by row would.
+  std::vector<std::size_t> firstOfRow(nodes + 1, 0);
+  for (const Couple& k : waiting)
+    ++firstOfRow[end(best, k) + 1];
+  for (int n = 0; n < nodes; ++n)
+    firstOfRow[n + 1] += firstOfRow[n];
   std::vector<std::size_t> bySource(waiting.size());
   for (std::size_t k = 0; k < waiting.size(); ++k)
-    bySource[k] = k;
-  std::stable_sort(bySource.begin(), bySource.end(), [&](std::size_t a, std::size_t b) {
-    return end(best, waiting[a]) < end(best, waiting[b]);
-  });
+    bySource[firstOfRow[end(best, waiting[k])]++] = k;
   int read = -1;
   for (std::size_t k = 0; k < bySource.size() && count < limit; ++k) {
     const Couple& couple = waiting[bySource[k]];

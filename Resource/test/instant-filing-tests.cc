@@ -68,7 +68,7 @@ std::string compare(RecordingProfile& profile, const std::vector<Kept>& live, co
 }
 
 TEST(InstantFiling, SetsMatchRestatementOverRandomChanges) {
-  const int seeds = envCount("INSTANT_FILING_SEEDS", 40);
+  const int seeds = envCount("KORVAN_INSTANT_FILING_SEEDS", 40);
   for (int seed = firstSeed(); seed < firstSeed() + seeds; ++seed) {
     std::mt19937 rng(seed);
     auto uniform = [&](int lo, int hi) { return std::uniform_int_distribution<int>(lo, hi)(rng); };
