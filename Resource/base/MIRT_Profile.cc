@@ -49,6 +49,15 @@ To* checkedCast(const Id<From>& id, const char* what) {
 
 // A walk may step through the instants' map itself instead of a profile iterator only while
 // none of the lines the iterator and its instant look-ups write is wanted.
+// A new instant may be filled without addIfSpanning's and the instant's per-transaction
+// steps only while none of their lines is wanted.
+bool fillingWritesLines() {
+  static DebugMessage* const sl_sites[] = {
+      DebugMessage::addMsg(__FILE__, __LINE__, "Profile:addInstant"),
+      DebugMessage::addMsg(__FILE__, __LINE__, "Instant:addTransaction")};
+  return DebugMessage::anyEnabled(sl_sites);
+}
+
 bool iteratorWritesLines() {
   static DebugMessage* const sl_sites[] = {
       DebugMessage::addMsg(__FILE__, __LINE__, "ProfileIterator:ProfileIterator"),
@@ -150,12 +159,57 @@ void Profile::addInstant(const int time) {
     const Instant& before = *prev->second;
     inst->m_held.reserve(before.heldInOrder().size() + 1);
     inst->m_filing.reserve(before.heldInOrder().size() + 1);
-    for (std::size_t i = 0; i < before.heldInOrder().size(); ++i)
-      if (before.overlapsFiled(i))
-        addIfSpanning(inst, before.heldInOrder()[i]);
+    if (fillingWritesLines()) {
+      for (std::size_t i = 0; i < before.heldInOrder().size(); ++i)
+        if (before.overlapsFiled(i))
+          addIfSpanning(inst, before.heldInOrder()[i]);
+    }
+    else
+      fillFrom(inst, before);
   }
   if (!m_refiling.isNoId() && inst->getTransactions().find(m_refiling) == inst->getTransactions().end())
     addIfSpanning(inst, m_refiling);
+}
+
+void Profile::fillFrom(Instant* inst, const Instant& before) {
+  // What addIfSpanning does for each transaction filed as overlapping before, without its
+  // lines: the set is copied whole (a copy of a tree needs no comparisons and no rebalancing),
+  // and the few that do not span the new time leave it again.
+  const int time = inst->getTime();
+  const std::vector<TransactionId>& held = before.heldInOrder();
+  inst->m_transactions = before.m_transactions;
+  for (std::size_t i = 0; i < held.size(); ++i) {
+    const TransactionId& trans = held[i];
+    bool spans = false, starts = false, ends = false;
+    if (before.overlapsFiled(i)) {
+      check_error(trans.isValid());
+      check_error(trans->time().isValid());
+      const AbstractDomain& dom = trans->time()->lastDomain();
+      if (dom.isEmpty()) {
+        // An emptied domain keeps the window it was filed in.
+        const std::map<TransactionId, std::pair<int, int>>::const_iterator filed = m_filed.find(trans);
+        spans = filed != m_filed.end() && filed->second.first <= time && time <= filed->second.second;
+        if (spans) {
+          starts = filed->second.first == time;
+          ends = filed->second.second == time;
+        }
+      }
+      else if (dom.isMember((double) time)) {
+        spans = true;
+        starts = dom.getLowerBound() == (double) time;
+        ends = dom.getUpperBound() == (double) time;
+      }
+    }
+    if (!spans) {
+      inst->m_transactions.erase(trans);
+      continue;
+    }
+    const unsigned char filing = Instant::filingOf(starts, ends);
+    inst->m_held.push_back(trans);
+    inst->m_filing.push_back(filing);
+    inst->refile(trans, Instant::NOT_FILED, filing);
+  }
+  inst->restamp();
 }
 
 void Profile::addIfSpanning(Instant* inst, const TransactionId& trans) {

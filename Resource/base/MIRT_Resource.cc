@@ -374,6 +374,10 @@ void Resource::notifyFlawed(InstantId inst) {
     std::sort(filedBefore.begin(), filedBefore.end());
   }
   const std::uint64_t drops = m_recordDrops;
+  // The instant's token record, looked up again only after a record is dropped (nothing else
+  // erases one).
+  std::set<TokenId>* tokensHere = nullptr;
+  std::uint64_t tokensHereDrops = 0;
   for (std::vector<TransactionId>::const_iterator it = transactions.begin(); it != transactions.end(); ++it) {
     const TransactionId& trans = *it;
     std::map<TokenId, std::set<InstantId>>::iterator tokIt;
@@ -387,7 +391,11 @@ void Resource::notifyFlawed(InstantId inst) {
       TokenId tok = transIt->second;
       check_error(tok.isValid());
       tokIt = m_flawedTokens.find(tok);
-      m_flawedTokensAt[inst].insert(tok);
+      if (tokensHere == nullptr || tokensHereDrops != m_recordDrops) {
+        tokensHere = &m_flawedTokensAt[inst];
+        tokensHereDrops = m_recordDrops;
+      }
+      tokensHere->insert(tokensHere->end(), tok);
       if (tokIt == m_flawedTokens.end()) {
         m_flawedTokens[tok].insert(inst);
         notifyOrderingRequired(tok);
