@@ -58,6 +58,11 @@ bool fillingWritesLines() {
   return DebugMessage::anyEnabled(sl_sites);
 }
 
+bool refilingWritesLines() {
+  static DebugMessage* const sl_sites[] = {DebugMessage::addMsg(__FILE__, __LINE__, "Profile:handleTimeChanged")};
+  return DebugMessage::anyEnabled(sl_sites);
+}
+
 bool iteratorWritesLines() {
   static DebugMessage* const sl_sites[] = {
       DebugMessage::addMsg(__FILE__, __LINE__, "ProfileIterator:ProfileIterator"),
@@ -493,13 +498,6 @@ void Profile::handleRestriction(TransactionId e, int startTime, int endTime, std
   while (it != m_instants.end() && !it->second->holds(e))
     ++it;
   checkError(it != m_instants.end(), "No instant containing this transaction.");
-  const int first = it->first;
-  int last = first;
-  for (++it; it != m_instants.end() && it->second->holds(e); ++it)
-    last = it->first;
-  debugMsg("Profile:handleTimeChanged", "Possibly removing transaction " << e
-           << " from Instants in range [" << first << " " << last << "]");
-
   const AbstractDomain& dom = e->time()->lastDomain();
   auto refile = [&](const InstantId& inst) {
     if (!dom.isMember((double) inst->getTime())) {
@@ -512,19 +510,27 @@ void Profile::handleRestriction(TransactionId e, int startTime, int endTime, std
     else
       inst->updateTransaction(e);
   };
-  // Refiling neither adds nor drops an instant, so the run may be stepped through in the map
-  // itself, unless the iterator's lines are wanted.
-  if (iteratorWritesLines()) {
+  const int first = it->first;
+  int last = first;
+  // Refiling e at one instant changes neither the instants nor whether e is held at the
+  // others, so the run may be refiled as it is found, unless the lines that name the run
+  // before it is refiled, or the iterator's, are wanted.
+  if (!iteratorWritesLines() && !refilingWritesLines()) {
+    for (; it != m_instants.end() && it->second->holds(e); ++it) {
+      last = it->first;
+      refile(it->second);
+    }
+  }
+  else {
+    for (++it; it != m_instants.end() && it->second->holds(e); ++it)
+      last = it->first;
+    debugMsg("Profile:handleTimeChanged", "Possibly removing transaction " << e
+             << " from Instants in range [" << first << " " << last << "]");
     ProfileIterator profIt(m_id, first, last);
     while (!profIt.done()) {
       refile(profIt.getInstant());
       profIt.next();
     }
-  }
-  else {
-    const std::map<int, InstantId>::iterator stop = std::next(m_instants.find(last));
-    for (std::map<int, InstantId>::iterator pos = m_instants.find(first); pos != stop; ++pos)
-      refile(pos->second);
   }
   addInstantsForBounds(e);
   // A domain that moved rather than shrank (the engine reports none such)

@@ -1,7 +1,9 @@
 // Randomised differential: after every add, restrict, relax, specify, reset or
-// remove, each instant's four sets must equal a plain restatement built from
-// the transactions' current time domains, whenever they are read, and the
-// instant's held stamp must move whenever its transaction set changes.
+// remove, each instant's four sets and the transactions it hands over for
+// ordering must equal a plain restatement built from the transactions' current
+// time domains, whenever they are read (the overlapping set is read at random
+// steps only, so that reads fall after any number of changes).
+// KORVAN_INSTANT_FILING_SEEDS sets the number of seeds, KORVAN_FIRST_SEED the first.
 
 #include "Resource/test/ProfileTestSupport.hh"
 #include "Resource/test/TestHelpers.hh"
