@@ -29,7 +29,7 @@ IntervalIntDomain boundsDifference(const ConstrainedVariableId& first,
 } // namespace
 
 TemporalAdvisor::TemporalAdvisor(const ConstraintEngineId& constraintEngine)
-    : m_id(this), m_constraintEngine(constraintEngine) {
+    : m_id(this), m_constraintEngine(constraintEngine), m_temporalId(), m_temporal(0) {
   check_error(m_constraintEngine.isValid());
 }
 
@@ -45,8 +45,12 @@ IntervalIntDomain TemporalAdvisor::getTemporalDistanceDomain(const ConstrainedVa
   if (exact) {
     const PropagatorId& propagator =
         m_constraintEngine->getPropagatorByName(TemporalPropagator::PROPAGATOR_NAME());
-    TemporalPropagator* temporal =
-        propagator.isNoId() ? 0 : dynamic_cast<TemporalPropagator*>((Propagator*)propagator);
+    // Asked for pair after pair: the cast is made again only when the registration changed.
+    if (!(propagator == m_temporalId)) {
+      m_temporalId = propagator;
+      m_temporal = propagator.isNoId() ? 0 : dynamic_cast<TemporalPropagator*>((Propagator*)propagator);
+    }
+    TemporalPropagator* temporal = m_temporal;
     if (temporal != 0) {
       TemporalPropagator::Time lb, ub;
       if (temporal->findDistance(first, second, lb, ub)) {

@@ -11,6 +11,7 @@ class TemporalAdvisor;
 typedef Id<TemporalAdvisor> TemporalAdvisorId;
 class Token;
 typedef Id<Token> TokenId;
+class TemporalPropagator;
 
 /// Answers questions about time variables from the "Temporal" propagator's network: the
 /// bounds on the distance between two time variables, and whether one can precede another.
@@ -44,6 +45,9 @@ private:
 
   TemporalAdvisorId m_id;
   ConstraintEngineId m_constraintEngine;
+  /// The propagator found under the temporal name at the last question, and its cast.
+  PropagatorId m_temporalId;
+  TemporalPropagator* m_temporal;
 };
 
 } // namespace KORVAN

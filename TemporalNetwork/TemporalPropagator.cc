@@ -14,6 +14,10 @@
 
 namespace KORVAN {
 
+namespace {
+const std::size_t LOOKUP_LEAST = 256;
+} // namespace
+
 const LabelStr& TemporalPropagator::PROPAGATOR_NAME() {
   static const LabelStr sl_name("Temporal");
   return sl_name;
@@ -25,6 +29,26 @@ TemporalPropagator::TemporalPropagator(const LabelStr& name,
       m_needsPass(false) {}
 
 TemporalPropagator::~TemporalPropagator() {}
+
+int TemporalPropagator::findNode(const ConstrainedVariableId& var) const {
+  // Room for every variable of the map twice over, so that few share a slot.
+  if (m_lookup.empty() || m_vars.size() * 2 > m_lookup.size()) {
+    while ((std::size_t(1) << m_lookupBits) < std::max<std::size_t>(LOOKUP_LEAST, m_vars.size() * 4))
+      ++m_lookupBits;
+    m_lookup.assign(std::size_t(1) << m_lookupBits, LookupSlot());
+  }
+  // Keyed as m_vars is, by address.
+  const void* address = (const ConstrainedVariable*)var;
+  const std::uint64_t hash = (std::uint64_t)(std::uintptr_t)address * 0x9E3779B97F4A7C15ull;
+  LookupSlot& slot = m_lookup[(std::size_t)(hash >> (64 - m_lookupBits))];
+  if (slot.address == address && slot.generation == m_lookupGeneration)
+    return slot.node;
+  std::map<ConstrainedVariableId, VarInfo>::const_iterator it = m_vars.find(var);
+  slot.address = address;
+  slot.generation = m_lookupGeneration;
+  slot.node = it == m_vars.end() ? -1 : it->second.node;
+  return slot.node;
+}
 
 bool TemporalPropagator::readBounds(const ConstrainedVariableId& var, Time& lb, Time& ub) {
   const AbstractDomain& dom = var->lastDomain();
@@ -41,7 +65,7 @@ bool TemporalPropagator::readBounds(const ConstrainedVariableId& var, Time& lb, 
 
 // Only the Constraint part exists here: installation waits for the next pass or query.
 void TemporalPropagator::handleConstraintAdded(const ConstraintId& constraint) {
-  m_toInstall.insert(constraint);
+  m_toInstall.insert(m_toInstall.end(), constraint);  // mostly a new one: the largest key
   m_needsPass = true;
 }
 
@@ -99,6 +123,7 @@ int TemporalPropagator::acquireTimepoint(const ConstrainedVariableId& var) {
   VarInfo& info = m_vars[var];
   if (info.node < 0) {
     info.node = m_network.addTimepoint();
+    forgetNodes();
     if ((int)m_nodeVars.size() <= info.node)
       m_nodeVars.resize(info.node + 1);
     m_nodeVars[info.node] = var;
@@ -129,12 +154,14 @@ void TemporalPropagator::release(const ConstrainedVariableId& var, bool asTimepo
     m_network.removeTimepoint(info.node);
     m_nodeVars[info.node] = ConstrainedVariableId::noId();
     info.node = -1;
+    forgetNodes();
     info.domainEdge = -1;
     m_toNarrow.erase(var);
   }
   if (info.timeRefs == 0 && info.distanceOf.empty()) {
     m_dirty.erase(var);
     m_vars.erase(it);
+    forgetNodes();
   }
 }
 
@@ -320,42 +347,34 @@ void TemporalPropagator::execute() {
 
 // ---- queries ----
 
-bool TemporalPropagator::isTimepoint(const ConstrainedVariableId& var) const {
-  std::map<ConstrainedVariableId, VarInfo>::const_iterator it = m_vars.find(var);
-  return it != m_vars.end() && it->second.node >= 0;
-}
+bool TemporalPropagator::isTimepoint(const ConstrainedVariableId& var) const { return findNode(var) >= 0; }
 
-int TemporalPropagator::getTimepoint(const ConstrainedVariableId& var) const {
-  std::map<ConstrainedVariableId, VarInfo>::const_iterator it = m_vars.find(var);
-  return it == m_vars.end() ? -1 : it->second.node;
-}
+int TemporalPropagator::getTimepoint(const ConstrainedVariableId& var) const { return findNode(var); }
 
 bool TemporalPropagator::getDistance(const ConstrainedVariableId& first,
                                      const ConstrainedVariableId& second, Time& lb, Time& ub) {
   sync();
   // Asked for many pairs on every change of the network: one look-up per point.
-  std::map<ConstrainedVariableId, VarInfo>::const_iterator a = m_vars.find(first);
-  checkError(a != m_vars.end() && a->second.node >= 0,
-             first->toString() << " is not a time point of the network.");
-  std::map<ConstrainedVariableId, VarInfo>::const_iterator b = m_vars.find(second);
-  checkError(b != m_vars.end() && b->second.node >= 0,
-             second->toString() << " is not a time point of the network.");
+  const int a = findNode(first);
+  checkError(a >= 0, first->toString() << " is not a time point of the network.");
+  const int b = findNode(second);
+  checkError(b >= 0, second->toString() << " is not a time point of the network.");
   if (!m_network.isConsistent())
     return false;
-  m_network.getDistance(a->second.node, b->second.node, lb, ub);
+  m_network.getDistance(a, b, lb, ub);
   return true;
 }
 
 bool TemporalPropagator::findDistance(const ConstrainedVariableId& first,
                                       const ConstrainedVariableId& second, Time& lb, Time& ub) {
   sync();
-  std::map<ConstrainedVariableId, VarInfo>::const_iterator a = m_vars.find(first);
-  if (a == m_vars.end() || a->second.node < 0)
+  const int a = findNode(first);
+  if (a < 0)
     return false;
-  std::map<ConstrainedVariableId, VarInfo>::const_iterator b = m_vars.find(second);
-  if (b == m_vars.end() || b->second.node < 0 || !m_network.isConsistent())
+  const int b = findNode(second);
+  if (b < 0 || !m_network.isConsistent())
     return false;
-  m_network.getDistance(a->second.node, b->second.node, lb, ub);
+  m_network.getDistance(a, b, lb, ub);
   return true;
 }
 

@@ -1,6 +1,7 @@
 #ifndef KORVAN_TEMPORALNETWORK_TEMPORALPROPAGATOR_HH
 #define KORVAN_TEMPORALNETWORK_TEMPORALPROPAGATOR_HH
 
+#include <cstdint>
 #include <map>
 #include <set>
 #include <vector>
@@ -120,9 +121,22 @@ private:
   void narrowDistancesAt(const ConstrainedVariableId& var);
   void narrow();
   static bool readBounds(const ConstrainedVariableId& var, Time& lb, Time& ub);
+  /// The variable's time point, -1 when it has none: m_vars read through a cache by address,
+  /// as a resource asks for the points of the same variables pair after pair.
+  int findNode(const ConstrainedVariableId& var) const;
+  /// Every remembered answer of findNode goes: a point was made or taken, or an entry went.
+  void forgetNodes() { ++m_lookupGeneration; }
 
   TemporalNetwork m_network;
   std::map<ConstrainedVariableId, VarInfo> m_vars;
+  struct LookupSlot {
+    const void* address = nullptr;
+    std::uint64_t generation = 0;
+    int node = -1;
+  };
+  mutable std::vector<LookupSlot> m_lookup;
+  mutable unsigned m_lookupBits = 0;
+  mutable std::uint64_t m_lookupGeneration = 1;
   std::vector<ConstrainedVariableId> m_nodeVars;  // by time point
   EdgeMap m_edges;                       // installed temporal constraints
   ConstraintSet m_toInstall;             // added or activated, not yet in the network

@@ -5,6 +5,7 @@
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
+#include <locale>
 #include <sstream>
 #include <tinyxml.h>
 #include "ConstraintEngine/base/ConstrainedVariable.hh"
@@ -127,11 +128,22 @@ double requireNumber(const std::string& text, const char* what) {
 }
 
 std::vector<std::string> words(const std::string& text) {
+  // Split where a stream's >> would, by the spaces of the global locale's ctype, without
+  // building a stream per attribute: a plan reads several per token.
+  const std::ctype<char>& ctype = std::use_facet<std::ctype<char>>(std::locale());
   std::vector<std::string> result;
-  std::istringstream is(text);
-  std::string word;
-  while (is >> word)
-    result.push_back(word);
+  const char* p = text.data();
+  const char* const end = p + text.size();
+  while (true) {
+    while (p != end && ctype.is(std::ctype_base::space, *p))
+      ++p;
+    if (p == end)
+      break;
+    const char* start = p;
+    while (p != end && !ctype.is(std::ctype_base::space, *p))
+      ++p;
+    result.emplace_back(start, p);
+  }
   return result;
 }
 

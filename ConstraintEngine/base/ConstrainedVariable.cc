@@ -46,7 +46,7 @@ ConstrainedVariable::ConstrainedVariable(const ConstraintEngineId& constraintEng
       m_internal(internal), m_canBeSpecified(canBeSpecified), m_specifiedFlag(false),
       m_specifiedValue(0.0), m_detached(false), m_deleting(false), m_constraintCount(0),
       m_walkDepth(0), m_needsCompact(false), m_domainListener(*this), m_relaxMark(0),
-      m_inEmptySet(false) {
+      m_relaxedEpoch(0), m_inEmptySet(false) {
   checkError(constraintEngine.isValid(),
              "Variable '" << name.toString() << "' needs a valid constraint engine");
   m_id = ConstrainedVariableId(this);
@@ -103,6 +103,7 @@ double ConstrainedVariable::getSpecifiedValue() const {
 }
 
 void ConstrainedVariable::restrictBaseDomain(const AbstractDomain& dom) {
+  m_constraintEngine->noteNotRelaxed();
   checkError(dom.isNumeric() == baseDomain().isNumeric() || dom.isEmpty(),
              "Cannot restrict the base domain of " << toString() << " with " << dom.toString());
   handleRestrictBaseDomain(dom);
@@ -114,6 +115,7 @@ void ConstrainedVariable::specify(double singletonValue) {
 }
 
 void ConstrainedVariable::internalSpecify(double value) {
+  m_constraintEngine->noteNotRelaxed();
   checkError(baseDomain().isMember(value),
              baseDomain().toString(value) << " is not in the base domain of " << toString());
   checkError(!m_specifiedFlag || m_specifiedValue == value,
@@ -128,6 +130,7 @@ void ConstrainedVariable::internalSpecify(double value) {
 void ConstrainedVariable::reset() { reset(baseDomain()); }
 
 void ConstrainedVariable::reset(const AbstractDomain& dom) {
+  m_constraintEngine->noteNotRelaxed();
   m_specifiedFlag = false;
   debugMsg("ConstrainedVariable:reset", "Resetting " << toString() << " to " << dom.toString());
   getCurrentDomain().reset(dom);
@@ -148,21 +151,25 @@ void ConstrainedVariable::relax() {
 }
 
 void ConstrainedVariable::insert(double value) {
+  m_constraintEngine->noteNotRelaxed();
   internal_baseDomain().insert(value);
   getCurrentDomain().insert(value);
 }
 
 void ConstrainedVariable::remove(double value) {
+  m_constraintEngine->noteNotRelaxed();
   internal_baseDomain().remove(value);
   getCurrentDomain().remove(value);
 }
 
 void ConstrainedVariable::close() {
+  m_constraintEngine->noteNotRelaxed();
   internal_baseDomain().close();
   getCurrentDomain().close();
 }
 
 void ConstrainedVariable::open() {
+  m_constraintEngine->noteNotRelaxed();
   internal_baseDomain().open();
   getCurrentDomain().open();
 }
@@ -263,6 +270,7 @@ void ConstrainedVariable::ChangeListener::notifyChange(const ChangeType& changeT
 }
 
 void ConstrainedVariable::addConstraint(const ConstraintId& constraint, int argIndex) {
+  m_constraintEngine->noteNotRelaxed();
   handleConstraintAdded(constraint);
   m_constraints.push_back(ConstraintEntry(constraint, argIndex));
   ++m_constraintCount;

@@ -1,6 +1,7 @@
 #ifndef KORVAN_CE_CONSTRAINEDVARIABLE_HH
 #define KORVAN_CE_CONSTRAINEDVARIABLE_HH
 
+#include <cstdint>
 #include <string>
 #include <utility>
 #include <vector>
@@ -243,6 +244,7 @@ private:
   // Engine bookkeeping.
   ChangeListener m_domainListener;
   unsigned int m_relaxMark;
+  std::uint64_t m_relaxedEpoch;
   bool m_inEmptySet;
 };
 

@@ -51,6 +51,7 @@ void ConstraintEngine::init() {
   m_activePropagator = 0;
   m_relaxing = false;
   m_relaxMark = 0;
+  m_relaxEpoch = 1;
 }
 
 ConstraintEngine::~ConstraintEngine() {
@@ -148,7 +149,8 @@ double ConstraintEngine::getViolation() const {
   return violation;
 }
 
-void ConstraintEngine::add(const ConstrainedVariableId& var) { m_variables.insert(var); }
+// Keys grow with creation: a new entity belongs at the end of a set by key.
+void ConstraintEngine::add(const ConstrainedVariableId& var) { m_variables.insert(m_variables.end(), var); }
 
 void ConstraintEngine::remove(const ConstrainedVariableId& var) {
   if (var->m_inEmptySet) {
@@ -158,7 +160,7 @@ void ConstraintEngine::remove(const ConstrainedVariableId& var) {
   m_variables.erase(var);
 }
 
-void ConstraintEngine::add(const ConstraintId& constraint) { m_constraints.insert(constraint); }
+void ConstraintEngine::add(const ConstraintId& constraint) { m_constraints.insert(m_constraints.end(), constraint); }
 
 void ConstraintEngine::remove(const ConstraintId& constraint) {
   m_constraints.erase(constraint);
@@ -195,6 +197,8 @@ void ConstraintEngine::markViolated(const ConstraintId& constraint, bool violate
 
 void ConstraintEngine::notifyChange(ConstrainedVariable& var, const DomainListener::ChangeType& changeType) {
   ++m_changeCount;
+  if (changeType != DomainListener::RELAXED)
+    noteNotRelaxed();
   const bool restriction = DomainListener::isRestriction(changeType);
   // Narrowed by a propagator pass outside any single constraint: its constraints on this
   // variable are the ones that may have contributed.
@@ -278,6 +282,13 @@ void ConstraintEngine::relaxAfter(Constraint& constraint, bool scopeToo) {
 
 void ConstraintEngine::runRelaxation() {
   Restore<bool> relaxing(m_relaxing, true);
+  // A variable relaxed by an earlier run that nothing has undone since is where the original
+  // walk would only repeat itself: it and all it reaches are relaxed already. Teardown removes
+  // one constraint after another, each asking for the same component again. The per-variable
+  // debug line keeps the full walk while it is on.
+  static DebugMessage* const sl_relaxSites[] = {DebugMessage::addMsg(__FILE__, __LINE__, "ConstraintEngine:relax")};
+  const bool skipRelaxed = !DebugMessage::anyEnabled(sl_relaxSites);
+  const std::uint64_t epoch = m_relaxEpoch;
   size_t next = 0;
   try {
     while (true) {
@@ -291,6 +302,8 @@ void ConstraintEngine::runRelaxation() {
         break;
       ConstrainedVariableId var = m_relaxQueue[next++];
       if (var.isValid()) {
+        if (skipRelaxed && var->m_relaxedEpoch == m_relaxEpoch)
+          continue;
         debugMsg("ConstraintEngine:relax", "Relaxing " << var->toString());
         var->relax();
       }
@@ -299,6 +312,11 @@ void ConstraintEngine::runRelaxation() {
     m_relaxQueue.clear();
     throw;
   }
+  // Only a run that nothing but relaxations happened in leaves its variables relaxed.
+  if (epoch == m_relaxEpoch)
+    for (const ConstrainedVariableId& var : m_relaxQueue)
+      if (var.isValid())
+        var->m_relaxedEpoch = epoch;
   m_relaxQueue.clear();
 }
 

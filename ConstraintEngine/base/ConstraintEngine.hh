@@ -46,6 +46,7 @@
 // whoever made them; those still alive when the engine is deleted are discarded by it
 // (constraints first), so delete the plan database before the engine.
 
+#include <cstdint>
 #include <functional>
 #include <string>
 #include <vector>
@@ -134,6 +135,10 @@ public:
   const ConstrainedVariableSet& getVariables() const { return m_variables; }
   const ConstraintSet& getConstraints() const { return m_constraints; }
 
+  /// Something other than a relaxation changed a domain, what a variable relaxes to, or the
+  /// constraints of a variable: a relaxation from any variable may do work again.
+  void noteNotRelaxed() { ++m_relaxEpoch; }
+
 private:
   friend class ConstrainedVariable;
   friend class Constraint;
@@ -191,6 +196,10 @@ private:
   bool m_relaxing;
   unsigned int m_relaxMark;
   std::vector<ConstrainedVariableId> m_relaxQueue;
+  /// Raised by every change but a relaxation. A variable stamped with the current value was
+  /// relaxed, with the rest of its component, by a run that nothing has undone since: relaxing
+  /// it again changes nothing, and neither does relaxing anything it reaches.
+  std::uint64_t m_relaxEpoch;
 };
 
 } // namespace KORVAN

@@ -44,7 +44,8 @@ AbstractDomain& Propagator::getCurrentDomain(const ConstrainedVariableId& var) {
 }
 
 void Propagator::addConstraint(const ConstraintId& constraint) {
-  m_constraints.insert(constraint);
+  // Mostly a new constraint, whose key is the largest: the end is the place to try first.
+  m_constraints.insert(m_constraints.end(), constraint);
   handleConstraintAdded(constraint);
 }
 

@@ -164,7 +164,7 @@ void PlanDatabase::unregisterObject(const ObjectId& object) {
       token->getObject()->remove((double)object);
 }
 
-void PlanDatabase::registerToken(const TokenId& token) { m_tokens.emplace(token->getKey(), token); }
+void PlanDatabase::registerToken(const TokenId& token) { m_tokens.emplace_hint(m_tokens.end(), token->getKey(), token); }
 
 void PlanDatabase::unregisterToken(const TokenId& token) { m_tokens.erase(token->getKey()); }
 

@@ -130,6 +130,7 @@ void TokenVariable<DomainType>::close() {
 
 template <class DomainType>
 void TokenVariable<DomainType>::handleBase(const AbstractDomain& domain) {
+  this->getConstraintEngine()->noteNotRelaxed();
   m_integratedBaseDomain->intersect(domain);
   this->m_derivedDomain->intersect(domain);
 }
@@ -144,6 +145,7 @@ void TokenVariable<DomainType>::handleSpecified(double value) {
 
 template <class DomainType>
 void TokenVariable<DomainType>::handleReset() {
+  this->getConstraintEngine()->noteNotRelaxed();
   if (computeBaseDomain() || m_isLocallySpecified)
     return;
   if (this->isSpecified()) {
@@ -231,6 +233,7 @@ void TokenVariable<DomainType>::handleConstraintActivityChanged(const Constraint
 
 template <class DomainType>
 void TokenVariable<DomainType>::setSpecified(double singletonValue) {
+  this->getConstraintEngine()->noteNotRelaxed();
   check_error(this->m_parentToken.isValid());
   checkError(!this->m_parentToken->isMerged(), "Attempted to specify " << this->toString()
                                                    << " of merged token "
@@ -242,6 +245,7 @@ void TokenVariable<DomainType>::setSpecified(double singletonValue) {
 
 template <class DomainType>
 void TokenVariable<DomainType>::resetSpecified() {
+  this->getConstraintEngine()->noteNotRelaxed();
   m_isLocallySpecified = false;
   if (!computeBaseDomain())
     ConstrainedVariable::reset(*m_integratedBaseDomain);
@@ -259,6 +263,7 @@ bool TokenVariable<DomainType>::isCompatible(const ConstrainedVariableId& var) c
 
 template <class DomainType>
 bool TokenVariable<DomainType>::computeBaseDomain() {
+  this->getConstraintEngine()->noteNotRelaxed();
   m_integratedBaseDomain->relax(*this->m_baseDomain);
   bool shouldBeSpecified = false;
   double specifiedValue = 0.0;

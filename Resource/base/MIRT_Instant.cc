@@ -6,10 +6,18 @@
 #include "Utils/base/Error.hh"
 
 #include <algorithm>
+#include <atomic>
 #include <sstream>
 
 namespace KORVAN {
 namespace MIRT {
+
+namespace {
+std::uint64_t nextStamp() {
+  static std::atomic<std::uint64_t> sl_stamps(0);
+  return ++sl_stamps;
+}
+}
 
 Instant::Instant(int time, Id<Profile> profile)
   : Entity(), m_id(this), m_time(time), m_profile(profile),
@@ -19,7 +27,8 @@ Instant::Instant(int time, Id<Profile> profile)
     m_minCumulativeProduction(0.0), m_minCumulativeConsumption(0.0), m_maxPrevProduction(0.0),
     m_maxPrevConsumption(0.0), m_minPrevProduction(0.0), m_minPrevConsumption(0.0),
     m_upperFlawMagnitude(0.0), m_lowerFlawMagnitude(0.0),
-    m_violated(false), m_flawed(false), m_upperFlaw(false), m_lowerFlaw(false) {}
+    m_violated(false), m_flawed(false), m_upperFlaw(false), m_lowerFlaw(false),
+    m_overlappingStale(false), m_heldStamp(nextStamp()) {}
 
 Instant::~Instant() {
   m_id.remove();
@@ -80,19 +89,14 @@ void Instant::setLowerMagnitude(double m) {
 }
 
 void Instant::addTransaction(TransactionId t) {
-  checkError(m_transactions.find(t) == m_transactions.end(),
-             "Instant for time " << m_time << " already has transaction " << t);
+  checkNotHeld(t);
   const AbstractDomain& dom = t->time()->lastDomain();
   checkError(t->time()->lastDomain().isMember(m_time),
              "Attempted to add a transaction spanning time " << t->time()->toString()
              << " to instant for " << m_time);
   debugMsg("Instant:addTransaction", "Adding transaction to instant (" << m_id << ") for time "
            << t->time()->toString() << " with quantity " << t->quantity()->toString());
-  m_transactions.insert(t);
-  const std::vector<TransactionId>::iterator at = std::lower_bound(m_held.begin(), m_held.end(), t);
-  m_filing.insert(m_filing.begin() + (at - m_held.begin()), UNFILED);
-  m_held.insert(at, t);
-  fileTransaction(t, dom.getLowerBound() == (double) m_time, dom.getUpperBound() == (double) m_time);
+  hold(t, filingOf(dom.getLowerBound() == (double) m_time, dom.getUpperBound() == (double) m_time));
 }
 
 void Instant::updateTransaction(TransactionId t) {
@@ -106,78 +110,125 @@ void Instant::updateTransaction(TransactionId t) {
 }
 
 void Instant::addTransactionWithin(TransactionId t, int lb, int ub) {
-  checkError(m_transactions.find(t) == m_transactions.end(),
-             "Instant for time " << m_time << " already has transaction " << t);
+  checkNotHeld(t);
   checkError(lb <= m_time && m_time <= ub,
              "Attempted to file a transaction spanning [" << lb << " " << ub << "] at instant for " << m_time);
-  m_transactions.insert(t);
-  const std::vector<TransactionId>::iterator at = std::lower_bound(m_held.begin(), m_held.end(), t);
-  m_filing.insert(m_filing.begin() + (at - m_held.begin()), UNFILED);
-  m_held.insert(at, t);
-  fileTransaction(t, lb == m_time, ub == m_time);
+  hold(t, filingOf(lb == m_time, ub == m_time));
+}
+
+void Instant::checkNotHeld(const TransactionId& t) const {
+  // The vector answers first, and cheaply where t comes after every held one; the set's own
+  // check runs only to raise the error.
+  if ((m_held.empty() || m_held.back() < t) || !holds(t))
+    return;
+  checkError(m_transactions.find(t) == m_transactions.end(),
+             "Instant for time " << m_time << " already has transaction " << t);
+}
+
+void Instant::hold(const TransactionId& t, unsigned char filing) {
+  // Instants are filled in address order as often as not: appending at the end is the cheap case.
+  if (m_held.empty() || m_held.back() < t) {
+    m_transactions.insert(m_transactions.end(), t);
+    m_held.push_back(t);
+    m_filing.push_back(filing);
+  }
+  else {
+    m_transactions.insert(t);
+    const std::vector<TransactionId>::iterator at = std::lower_bound(m_held.begin(), m_held.end(), t);
+    m_filing.insert(m_filing.begin() + (at - m_held.begin()), filing);
+    m_held.insert(at, t);
+  }
+  unsigned char from = NOT_FILED;
+  if (!m_unheldFiling.empty()) {
+    const std::map<TransactionId, unsigned char>::iterator unheld = m_unheldFiling.find(t);
+    if (unheld != m_unheldFiling.end()) {
+      from = unheld->second;
+      m_unheldFiling.erase(unheld);
+    }
+  }
+  refile(t, from, filing);
+  restamp();
 }
 
 void Instant::fileTransaction(TransactionId t, bool starts, bool ends) {
-  const unsigned char filing = (starts ? 1 : 0) | (ends ? 2 : 0);
-  unsigned char* known = nullptr;
+  const unsigned char filing = filingOf(starts, ends);
   const std::vector<TransactionId>::const_iterator held = std::lower_bound(m_held.begin(), m_held.end(), t);
   if (held != m_held.end() && !(t < *held)) {
-    known = &m_filing[held - m_held.begin()];
-    if (*known == filing)
-      return;
+    unsigned char& known = m_filing[held - m_held.begin()];
+    if (known != filing) {
+      refile(t, known, filing);
+      known = filing;
+    }
+    return;
   }
-  if (starts)
-    m_startingTransactions.insert(t);
-  else
-    m_startingTransactions.erase(t);
-  if (ends) {
-    m_endingTransactions.insert(t);
-    m_overlappingTransactions.erase(t);
+  const std::map<TransactionId, unsigned char>::iterator unheld = m_unheldFiling.find(t);
+  if (unheld == m_unheldFiling.end()) {
+    refile(t, NOT_FILED, filing);
+    m_unheldFiling.insert(std::make_pair(t, filing));
   }
-  else {
-    m_endingTransactions.erase(t);
-    m_overlappingTransactions.insert(t);
+  else if (unheld->second != filing) {
+    refile(t, unheld->second, filing);
+    unheld->second = filing;
   }
-  if (known != nullptr)
-    *known = filing;
+}
+
+void Instant::refile(const TransactionId& t, unsigned char from, unsigned char to) {
+  const bool wasStarting = from != NOT_FILED && (from & STARTS) != 0;
+  const bool isStarting = to != NOT_FILED && (to & STARTS) != 0;
+  if (wasStarting != isStarting) {
+    if (isStarting)
+      m_startingTransactions.insert(t);
+    else
+      m_startingTransactions.erase(t);
+  }
+  const bool wasEnding = from != NOT_FILED && (from & ENDS) != 0;
+  const bool isEnding = to != NOT_FILED && (to & ENDS) != 0;
+  if (wasEnding != isEnding) {
+    if (isEnding)
+      m_endingTransactions.insert(t);
+    else
+      m_endingTransactions.erase(t);
+  }
+  const bool wasOverlapping = from != NOT_FILED && (from & ENDS) == 0;
+  const bool isOverlapping = to != NOT_FILED && (to & ENDS) == 0;
+  if (wasOverlapping != isOverlapping)
+    m_overlappingStale = true;
+}
+
+void Instant::restamp() {
+  m_heldStamp = nextStamp();
+}
+
+const std::set<TransactionId>& Instant::getOverlappingTransactions() const {
+  if (m_overlappingStale) {
+    m_overlappingTransactions.clear();
+    for (std::size_t i = 0; i < m_held.size(); ++i)
+      if (overlapsFiled(i))
+        m_overlappingTransactions.insert(m_overlappingTransactions.end(), m_held[i]);
+    for (std::map<TransactionId, unsigned char>::const_iterator it = m_unheldFiling.begin();
+         it != m_unheldFiling.end(); ++it)
+      if ((it->second & ENDS) == 0)
+        m_overlappingTransactions.insert(it->first);
+    m_overlappingStale = false;
+  }
+  return m_overlappingTransactions;
 }
 
 void Instant::removeTransaction(TransactionId t) {
-  checkError(m_transactions.find(t) != m_transactions.end(),
-             "Instant for time " << m_time << " has no transaction " << t);
-  m_transactions.erase(t);
-  // A known filing names the sets that hold t; only those need a removal.
-  unsigned char filing = UNFILED;
-  std::vector<TransactionId>::iterator held = std::lower_bound(m_held.begin(), m_held.end(), t);
-  if (held != m_held.end() && !(t < *held)) {
-    filing = m_filing[held - m_held.begin()];
-    m_filing.erase(m_filing.begin() + (held - m_held.begin()));
-    m_held.erase(held);
+  const std::vector<TransactionId>::iterator held = std::lower_bound(m_held.begin(), m_held.end(), t);
+  if (held == m_held.end() || t < *held) {
+    // Not held: the set's own check raises the error (the vector and the set are kept equal).
+    checkError(m_transactions.find(t) != m_transactions.end(),
+               "Instant for time " << m_time << " has no transaction " << t);
+    return;
   }
-  if (filing == UNFILED || (filing & 2) != 0)
-    m_endingTransactions.erase(t);
-  if (filing == UNFILED || (filing & 1) != 0)
-    m_startingTransactions.erase(t);
-  if (filing == UNFILED || (filing & 2) == 0)
-    m_overlappingTransactions.erase(t);
-}
-
-bool Instant::startsFiled(std::size_t i) const {
-  if (m_filing[i] != UNFILED)
-    return (m_filing[i] & 1) != 0;
-  return m_startingTransactions.count(m_held[i]) != 0;
-}
-
-bool Instant::endsFiled(std::size_t i) const {
-  if (m_filing[i] != UNFILED)
-    return (m_filing[i] & 2) != 0;
-  return m_endingTransactions.count(m_held[i]) != 0;
-}
-
-bool Instant::overlapsFiled(std::size_t i) const {
-  if (m_filing[i] != UNFILED)
-    return (m_filing[i] & 2) == 0;
-  return m_overlappingTransactions.count(m_held[i]) != 0;
+  m_transactions.erase(m_transactions.find(t));
+  const std::size_t i = held - m_held.begin();
+  const unsigned char filing = m_filing[i];
+  m_filing.erase(m_filing.begin() + i);
+  m_held.erase(held);
+  refile(t, filing, NOT_FILED);
+  restamp();
 }
 
 bool Instant::holds(const TransactionId& t) const {
@@ -191,7 +242,7 @@ bool Instant::containsStartOrEnd() const {
 
 bool Instant::marksHere(const std::set<TransactionId>& filed) const {
   for (std::set<TransactionId>::const_iterator it = filed.begin(); it != filed.end(); ++it) {
-    if (m_transactions.find(*it) == m_transactions.end())
+    if (!holds(*it))
       continue;
     // Filed while its domain had bounds: an emptied domain keeps that window.
     const AbstractDomain& dom = (*it)->time()->lastDomain();

@@ -6,6 +6,8 @@
 #include "Utils/base/LabelStr.hh"
 #include "Resource/base/MIRT_Transaction.hh"
 
+#include <cstdint>
+#include <map>
 #include <set>
 #include <string>
 #include <vector>
@@ -14,6 +16,7 @@ namespace KORVAN {
 namespace MIRT {
 
 class Profile;
+class Resource;
 class Instant;
 typedef Id<Instant> InstantId;
 
@@ -31,7 +34,7 @@ public:
   const std::set<TransactionId>& getTransactions() const { return m_transactions; }
   const std::set<TransactionId>& getStartingTransactions() const { return m_startingTransactions; }
   const std::set<TransactionId>& getEndingTransactions() const { return m_endingTransactions; }
-  const std::set<TransactionId>& getOverlappingTransactions() const { return m_overlappingTransactions; }
+  const std::set<TransactionId>& getOverlappingTransactions() const;
 
   double getLowerLevel() const { return m_lowerLevel; }
   double getLowerLevelMax() const { return m_lowerLevelMax; }
@@ -80,6 +83,7 @@ public:
 
 private:
   friend class Profile;
+  friend class Resource;
 
   Instant(int time, Id<Profile> profile);
   Instant(const Instant&) = delete;
@@ -106,9 +110,27 @@ private:
   bool holds(const TransactionId& t) const;
   // Whether the i-th held transaction is among the starting, ending or
   // overlapping ones.
-  bool startsFiled(std::size_t i) const;
-  bool endsFiled(std::size_t i) const;
-  bool overlapsFiled(std::size_t i) const;
+  bool startsFiled(std::size_t i) const { return (m_filing[i] & STARTS) != 0; }
+  bool endsFiled(std::size_t i) const { return (m_filing[i] & ENDS) != 0; }
+  bool overlapsFiled(std::size_t i) const { return (m_filing[i] & ENDS) == 0; }
+  // Changes by one every time the transaction set changes, never twice to
+  // the same value across instants: a record of the set taken with a stamp
+  // is current while the stamp is.
+  std::uint64_t heldStamp() const { return m_heldStamp; }
+
+  // A filing: STARTS and ENDS bits, or NOT_FILED for one in no set.
+  static constexpr unsigned char STARTS = 1;
+  static constexpr unsigned char ENDS = 2;
+  static constexpr unsigned char NOT_FILED = 0xFF;
+  static unsigned char filingOf(bool starts, bool ends) {
+    return (unsigned char) ((starts ? STARTS : 0) | (ends ? ENDS : 0));
+  }
+  // Moves t from the sets of one filing to those of another, touching only
+  // the sets whose membership changes.
+  void refile(const TransactionId& t, unsigned char from, unsigned char to);
+  void hold(const TransactionId& t, unsigned char filing);
+  void checkNotHeld(const TransactionId& t) const;
+  void restamp();
 
   InstantId m_id;
   int m_time;
@@ -138,13 +160,18 @@ private:
   std::set<TransactionId> m_transactions;
   std::set<TransactionId> m_endingTransactions;
   std::set<TransactionId> m_startingTransactions;
-  std::set<TransactionId> m_overlappingTransactions;
-  // Kept equal to m_transactions, element for element.
+  // Built from the filings when read: most held transactions overlap, and
+  // keeping a tree of them up to date at every refiling cost more than the
+  // rare reads.
+  mutable std::set<TransactionId> m_overlappingTransactions;
+  mutable bool m_overlappingStale;
+  // Kept equal to m_transactions, element for element, with each one's filing beside it.
   std::vector<TransactionId> m_held;
-  // Beside each held transaction, how it is filed in the three sets (UNFILED until the first
-  // filing): refiling an instant inside a window then touches no set when nothing changes.
   std::vector<unsigned char> m_filing;
-  static constexpr unsigned char UNFILED = 0xFF;
+  // The filing of a transaction filed here without being held (a refiling
+  // that precedes its addition).
+  std::map<TransactionId, unsigned char> m_unheldFiling;
+  std::uint64_t m_heldStamp;
 };
 
 }

@@ -10,6 +10,7 @@
 #include "Utils/base/Error.hh"
 #include "Utils/base/Utils.hh"
 
+#include <iterator>
 #include <sstream>
 
 namespace KORVAN {
@@ -44,6 +45,33 @@ To* checkedCast(const Id<From>& id, const char* what) {
   To* result = id.isNoId() ? 0 : dynamic_cast<To*>((From*) id);
   checkError(result != 0, "Expected " << what << " but got " << id);
   return result;
+}
+
+// A walk may step through the instants' map itself instead of a profile iterator only while
+// none of the lines the iterator and its instant look-ups write is wanted.
+// A new instant may be filled without addIfSpanning's and the instant's per-transaction
+// steps only while none of their lines is wanted.
+bool fillingWritesLines() {
+  static DebugMessage* const sl_sites[] = {
+      DebugMessage::addMsg(__FILE__, __LINE__, "Profile:addInstant"),
+      DebugMessage::addMsg(__FILE__, __LINE__, "Instant:addTransaction")};
+  return DebugMessage::anyEnabled(sl_sites);
+}
+
+bool refilingWritesLines() {
+  static DebugMessage* const sl_sites[] = {DebugMessage::addMsg(__FILE__, __LINE__, "Profile:handleTimeChanged")};
+  return DebugMessage::anyEnabled(sl_sites);
+}
+
+bool iteratorWritesLines() {
+  static DebugMessage* const sl_sites[] = {
+      DebugMessage::addMsg(__FILE__, __LINE__, "ProfileIterator:ProfileIterator"),
+      DebugMessage::addMsg(__FILE__, __LINE__, "ProfileIterator:isStale"),
+      DebugMessage::addMsg(__FILE__, __LINE__, "ProfileIterator:done"),
+      DebugMessage::addMsg(__FILE__, __LINE__, "ProfileIterator:next"),
+      DebugMessage::addMsg(__FILE__, __LINE__, "Profile:getLeastInstant"),
+      DebugMessage::addMsg(__FILE__, __LINE__, "Profile:getGreatestInstant")};
+  return DebugMessage::anyEnabled(sl_sites);
 }
 
 }
@@ -134,12 +162,59 @@ void Profile::addInstant(const int time) {
     --prev;
     // The held ones filed as overlapping, in the order of the sets.
     const Instant& before = *prev->second;
-    for (std::size_t i = 0; i < before.heldInOrder().size(); ++i)
-      if (before.overlapsFiled(i))
-        addIfSpanning(inst, before.heldInOrder()[i]);
+    inst->m_held.reserve(before.heldInOrder().size() + 1);
+    inst->m_filing.reserve(before.heldInOrder().size() + 1);
+    if (fillingWritesLines()) {
+      for (std::size_t i = 0; i < before.heldInOrder().size(); ++i)
+        if (before.overlapsFiled(i))
+          addIfSpanning(inst, before.heldInOrder()[i]);
+    }
+    else
+      fillFrom(inst, before);
   }
   if (!m_refiling.isNoId() && inst->getTransactions().find(m_refiling) == inst->getTransactions().end())
     addIfSpanning(inst, m_refiling);
+}
+
+void Profile::fillFrom(Instant* inst, const Instant& before) {
+  // What addIfSpanning does for each transaction filed as overlapping before, without its
+  // lines: the set is copied whole (a copy of a tree needs no comparisons and no rebalancing),
+  // and the few that do not span the new time leave it again.
+  const int time = inst->getTime();
+  const std::vector<TransactionId>& held = before.heldInOrder();
+  inst->m_transactions = before.m_transactions;
+  for (std::size_t i = 0; i < held.size(); ++i) {
+    const TransactionId& trans = held[i];
+    bool spans = false, starts = false, ends = false;
+    if (before.overlapsFiled(i)) {
+      check_error(trans.isValid());
+      check_error(trans->time().isValid());
+      const AbstractDomain& dom = trans->time()->lastDomain();
+      if (dom.isEmpty()) {
+        // An emptied domain keeps the window it was filed in.
+        const std::map<TransactionId, std::pair<int, int>>::const_iterator filed = m_filed.find(trans);
+        spans = filed != m_filed.end() && filed->second.first <= time && time <= filed->second.second;
+        if (spans) {
+          starts = filed->second.first == time;
+          ends = filed->second.second == time;
+        }
+      }
+      else if (dom.isMember((double) time)) {
+        spans = true;
+        starts = dom.getLowerBound() == (double) time;
+        ends = dom.getUpperBound() == (double) time;
+      }
+    }
+    if (!spans) {
+      inst->m_transactions.erase(trans);
+      continue;
+    }
+    const unsigned char filing = Instant::filingOf(starts, ends);
+    inst->m_held.push_back(trans);
+    inst->m_filing.push_back(filing);
+    inst->refile(trans, Instant::NOT_FILED, filing);
+  }
+  inst->restamp();
 }
 
 void Profile::addIfSpanning(Instant* inst, const TransactionId& trans) {
@@ -423,27 +498,37 @@ void Profile::handleRestriction(TransactionId e, int startTime, int endTime, std
   while (it != m_instants.end() && !it->second->holds(e))
     ++it;
   checkError(it != m_instants.end(), "No instant containing this transaction.");
+  const AbstractDomain& dom = e->time()->lastDomain();
+  auto refile = [&](const InstantId& inst) {
+    if (!dom.isMember((double) inst->getTime())) {
+      debugMsg("Profile:handleTimeChanged", "Removing transaction " << e << " from Instant at time "
+               << inst->getTime());
+      inst->removeTransaction(e);
+      if (inst->getTransactions().empty() || !inst->containsStartOrEnd())
+        emptyInstants.push_back(inst->getTime());
+    }
+    else
+      inst->updateTransaction(e);
+  };
   const int first = it->first;
   int last = first;
-  for (++it; it != m_instants.end() && it->second->holds(e); ++it)
-    last = it->first;
-  debugMsg("Profile:handleTimeChanged", "Possibly removing transaction " << e
-           << " from Instants in range [" << first << " " << last << "]");
-
-  const AbstractDomain& dom = e->time()->lastDomain();
-  {
+  // Refiling e at one instant changes neither the instants nor whether e is held at the
+  // others, so the run may be refiled as it is found, unless the lines that name the run
+  // before it is refiled, or the iterator's, are wanted.
+  if (!iteratorWritesLines() && !refilingWritesLines()) {
+    for (; it != m_instants.end() && it->second->holds(e); ++it) {
+      last = it->first;
+      refile(it->second);
+    }
+  }
+  else {
+    for (++it; it != m_instants.end() && it->second->holds(e); ++it)
+      last = it->first;
+    debugMsg("Profile:handleTimeChanged", "Possibly removing transaction " << e
+             << " from Instants in range [" << first << " " << last << "]");
     ProfileIterator profIt(m_id, first, last);
     while (!profIt.done()) {
-      InstantId inst = profIt.getInstant();
-      if (!dom.isMember((double) inst->getTime())) {
-        debugMsg("Profile:handleTimeChanged", "Removing transaction " << e << " from Instant at time "
-                 << inst->getTime());
-        inst->removeTransaction(e);
-        if (inst->getTransactions().empty() || !inst->containsStartOrEnd())
-          emptyInstants.push_back(inst->getTime());
-      }
-      else
-        inst->updateTransaction(e);
+      refile(profIt.getInstant());
       profIt.next();
     }
   }
@@ -802,18 +887,15 @@ Profile::Totals Profile::computeTotals(const InstantId& inst) {
   }
   totals.minCumulativeConsumption = totals.minPrevConsumption;
   totals.minCumulativeProduction = totals.minPrevProduction;
-  const std::vector<TransactionId>& held = inst->heldInOrder();
-  for (std::vector<TransactionId>::const_iterator it = held.begin(); it != held.end(); ++it) {
-    const LevelContribution c = contributionOf(*it);
-    c.total(totals.maxInstConsumption, totals.maxInstProduction) += c.qub;
-  }
   // The ending set is ordered as the held one, so the sums over what ends
   // here add the same values in the same order as a walk of the held set
-  // that picked them out.
+  // that picked them out; one walk serves every sum, each in that order.
+  const std::vector<TransactionId>& held = inst->heldInOrder();
   for (std::size_t i = 0; i < held.size(); ++i) {
+    const LevelContribution c = contributionOf(held[i]);
+    c.total(totals.maxInstConsumption, totals.maxInstProduction) += c.qub;
     if (!inst->endsFiled(i))
       continue;
-    const LevelContribution c = contributionOf(held[i]);
     if (inst->startsFiled(i))
       c.total(totals.minInstConsumption, totals.minInstProduction) += c.qlb;
     c.total(totals.minCumulativeConsumption, totals.minCumulativeProduction) += c.qlb;

@@ -199,6 +199,8 @@ private:
   void addInstant(const int time);
   // Step of addInstant: inst holds trans if trans's time domain spans it.
   void addIfSpanning(Instant* inst, const TransactionId& trans);
+  // The same for every transaction filed as overlapping at before, the instant just before inst.
+  void fillFrom(Instant* inst, const Instant& before);
   // The instant work of a time change: e moves between instants, and the
   // times of the instants that no longer serve go to emptyInstants.
   void handleRestriction(TransactionId e, int startTime, int endTime, std::vector<int>& emptyInstants);

@@ -348,22 +348,36 @@ void Resource::notifyFlawed(InstantId inst) {
   check_error(!inst->getTransactions().empty());
   debugMsg("Resource:notifyFlawed", "Received notification of flaw at time " << inst->getTime());
 
-  std::vector<TransactionId> transactions;
-  m_profile->getTransactionsToOrder(inst, transactions);
+  static DebugMessage* sl_redundant = DebugMessage::addMsg(__FILE__, __LINE__, "Resource:notifyFlawed");
   // A detector reports every flawed instant at every recomputation: when the instant holds the
   // transactions it held when they were last filed here, every token is already recorded at it.
-  std::map<InstantId, std::vector<TransactionId>>::const_iterator filed = m_filedAt.find(inst);
-  const bool known = filed != m_filedAt.end() && filed->second == transactions;
+  // An unchanged stamp says so without reading them (the profile hands over an instant's
+  // transactions in the order of its set), unless their redundant lines are wanted.
+  const std::uint64_t stamp = inst->heldStamp();
+  std::map<InstantId, FiledRecord>::iterator filed = m_filedAt.find(inst);
+  if (filed != m_filedAt.end() && filed->second.stamp == stamp && !sl_redundant->isEnabled()) {
+    if (m_flawedInstants.find(inst->getTime()) == m_flawedInstants.end())
+      m_flawedInstants.insert(std::make_pair(inst->getTime(), inst));
+    return;
+  }
+  std::vector<TransactionId> transactions;
+  m_profile->getTransactionsToOrder(inst, transactions);
+  const bool known = filed != m_filedAt.end() && filed->second.transactions == transactions;
+  if (known)
+    filed->second.stamp = stamp;
   // Filed here before with other transactions: the tokens of those it held then are recorded at
   // it already, as long as no record is dropped (an announcement can reach a listener that
   // drops one). Their lines are written by the walk over every transaction.
-  static DebugMessage* sl_redundant = DebugMessage::addMsg(__FILE__, __LINE__, "Resource:notifyFlawed");
   std::vector<TransactionId> filedBefore;
   if (!known && filed != m_filedAt.end() && !sl_redundant->isEnabled()) {
-    filedBefore = filed->second;
+    filedBefore = filed->second.transactions;
     std::sort(filedBefore.begin(), filedBefore.end());
   }
   const std::uint64_t drops = m_recordDrops;
+  // The instant's token record, looked up again only after a record is dropped (nothing else
+  // erases one).
+  std::set<TokenId>* tokensHere = nullptr;
+  std::uint64_t tokensHereDrops = 0;
   for (std::vector<TransactionId>::const_iterator it = transactions.begin(); it != transactions.end(); ++it) {
     const TransactionId& trans = *it;
     std::map<TokenId, std::set<InstantId>>::iterator tokIt;
@@ -377,7 +391,11 @@ void Resource::notifyFlawed(InstantId inst) {
       TokenId tok = transIt->second;
       check_error(tok.isValid());
       tokIt = m_flawedTokens.find(tok);
-      m_flawedTokensAt[inst].insert(tok);
+      if (tokensHere == nullptr || tokensHereDrops != m_recordDrops) {
+        tokensHere = &m_flawedTokensAt[inst];
+        tokensHereDrops = m_recordDrops;
+      }
+      tokensHere->insert(tokensHere->end(), tok);
       if (tokIt == m_flawedTokens.end()) {
         m_flawedTokens[tok].insert(inst);
         notifyOrderingRequired(tok);
@@ -392,8 +410,11 @@ void Resource::notifyFlawed(InstantId inst) {
       tokIt->second.insert(inst);
   }
   // Looked up again: the announcements above reach listeners outside this resource.
-  if (!known)
-    m_filedAt[inst].swap(transactions);
+  if (!known) {
+    FiledRecord& record = m_filedAt[inst];
+    record.transactions.swap(transactions);
+    record.stamp = stamp;
+  }
   if (m_flawedInstants.find(inst->getTime()) == m_flawedInstants.end())
     m_flawedInstants.insert(std::make_pair(inst->getTime(), inst));
 }
@@ -832,12 +853,16 @@ void Resource::orderingChoicesFromRows(const std::set<TransactionId>& transactio
       best = cover;
     }
   }
+  // The couples grouped by the row they read, keeping their order within a row: a counting
+  // sort over the nodes, which gives what a stable sort by row would.
+  std::vector<std::size_t> firstOfRow(nodes + 1, 0);
+  for (const Couple& k : waiting)
+    ++firstOfRow[end(best, k) + 1];
+  for (int n = 0; n < nodes; ++n)
+    firstOfRow[n + 1] += firstOfRow[n];
   std::vector<std::size_t> bySource(waiting.size());
   for (std::size_t k = 0; k < waiting.size(); ++k)
-    bySource[k] = k;
-  std::stable_sort(bySource.begin(), bySource.end(), [&](std::size_t a, std::size_t b) {
-    return end(best, waiting[a]) < end(best, waiting[b]);
-  });
+    bySource[firstOfRow[end(best, waiting[k])]++] = k;
   int read = -1;
   for (std::size_t k = 0; k < bySource.size() && count < limit; ++k) {
     const Couple& couple = waiting[bySource[k]];

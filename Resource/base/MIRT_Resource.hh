@@ -154,8 +154,13 @@ protected:
   // every flawed token.
   std::map<InstantId, std::set<TokenId>> m_flawedTokensAt;
   std::map<int, InstantId> m_flawedInstants;
-  // For each recorded instant, its transactions when their tokens were last filed there.
-  std::map<InstantId, std::vector<TransactionId>> m_filedAt;
+  // For each recorded instant, its transactions when their tokens were last filed there, and
+  // the instant's stamp when they were read.
+  struct FiledRecord {
+    std::vector<TransactionId> transactions;
+    std::uint64_t stamp;
+  };
+  std::map<InstantId, FiledRecord> m_filedAt;
   // Raised whenever a flaw record is dropped.
   std::uint64_t m_recordDrops;
 

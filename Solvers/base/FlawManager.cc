@@ -154,10 +154,12 @@ FlawHandlerId FlawManager::getFlawHandler(const EntityId& entity) {
   return best;
 }
 
-bool FlawManager::inScope(const EntityId& entity) {
+bool FlawManager::inScope(const EntityId& entity) { return scopeHandler(entity).isValid(); }
+
+FlawHandlerId FlawManager::scopeHandler(const EntityId& entity) {
   if (!entity.isValid() || staticMatch(entity) || dynamicMatch(entity))
-    return false;
-  return getFlawHandler(entity).isValid();
+    return FlawHandlerId::noId();
+  return getFlawHandler(entity);
 }
 
 bool FlawManager::getBestFlaw(EntityId& flaw, FlawHandlerId& handler, LabelStr& explanation) {
@@ -166,10 +168,15 @@ bool FlawManager::getBestFlaw(EntityId& flaw, FlawHandlerId& handler, LabelStr& 
   handler = FlawHandlerId::noId();
   IteratorId it = createIterator();
   check_error(it.isValid(), "Flaw manager made an invalid iterator.");
+  // A flaw iterator has just found the flaw's handler, in the same state: asking again would
+  // repeat the same look-up, and the lines it writes.
+  const FlawIterator* flaws = DebugMessage::noneEnabled() ? dynamic_cast<FlawIterator*>((Iterator*)it) : 0;
   try {
     while (!it->done()) {
       EntityId candidate = it->next();
-      FlawHandlerId candidateHandler = getFlawHandler(candidate);
+      FlawHandlerId candidateHandler = flaws != 0 ? flaws->lastHandler(candidate) : FlawHandlerId::noId();
+      if (candidateHandler.isNoId())
+        candidateHandler = getFlawHandler(candidate);
       if (candidateHandler.isNoId())
         continue;
       if (flaw.isNoId()) {
@@ -205,6 +212,7 @@ FlawIterator::FlawIterator(FlawManager& manager)
 
 void FlawIterator::advance() {
   m_current = EntityId::noId();
+  m_currentHandler = FlawHandlerId::noId();
   for (;;) {
     EntityId candidate = nextCandidate();
     if (candidate.isNoId()) {
@@ -212,8 +220,10 @@ void FlawIterator::advance() {
       return;
     }
     m_visited++;
-    if (m_manager.inScope(candidate)) {
+    FlawHandlerId handler = m_manager.scopeHandler(candidate);
+    if (handler.isValid()) {
       m_current = candidate;
+      m_currentHandler = handler;
       return;
     }
   }
@@ -222,6 +232,8 @@ void FlawIterator::advance() {
 const EntityId FlawIterator::next() {
   checkError(!m_done, "Flaw iterator has no flaw left.");
   EntityId result = m_current;
+  m_last = m_current;
+  m_lastHandler = m_currentHandler;
   advance();
   return result;
 }

@@ -50,6 +50,8 @@ public:
 
   /// A flaw of this manager that one of its handlers can take.
   bool inScope(const EntityId& entity);
+  /// The handler that puts the entity in scope, or the empty handle when it is not in scope.
+  FlawHandlerId scopeHandler(const EntityId& entity);
   /// The handler for the entity: the applicable handler whose decision points accept it, of
   /// lowest priority, the more specific first, then the first declared; empty when none.
   FlawHandlerId getFlawHandler(const EntityId& entity);
@@ -96,6 +98,11 @@ public:
   bool done() const override { return m_done; }
   const EntityId next() override;
   unsigned int visited() const override { return m_visited; }
+  /// The handler that put the flaw the last next() returned in scope, when it is `flaw`, else
+  /// the empty handle.
+  FlawHandlerId lastHandler(const EntityId& flaw) const {
+    return flaw == m_last ? m_lastHandler : FlawHandlerId::noId();
+  }
 
 protected:
   void advance();
@@ -107,6 +114,9 @@ private:
   bool m_done;
   unsigned int m_visited;
   EntityId m_current;
+  FlawHandlerId m_currentHandler;
+  EntityId m_last;
+  FlawHandlerId m_lastHandler;
 };
 
 } // namespace SOLVERS

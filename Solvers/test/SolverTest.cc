@@ -323,6 +323,42 @@ TEST_F(Fixture, MatchingRulesAndHandlerChoice) {
   // A variable is not the threat manager's, though the value handler could take it.
   EXPECT_FALSE(mgr->inScope(token->start()));
   EXPECT_EQ(handlers[3], mgr->getFlawHandler(token->start()));
+  EXPECT_TRUE(mgr->scopeHandler(token->start()).isNoId());
+  EXPECT_EQ(handlers[1], mgr->scopeHandler(token->getId()));
+}
+
+// The handler a flaw iterator found for each flaw it returns is the one the manager finds for it
+// (the best flaw's handler is taken from there), and it answers for no other entity.
+TEST_F(Fixture, IteratorsHandOverTheHandlerOfTheirFlaw) {
+  FlawManagerId mgr = solver("<Solver><FlawManager component='VarManager'>"
+                              "<FlawHandler component='ValueHandler' variable='young' priority='3'/>"
+                              "<FlawHandler component='ValueHandler' priority='4'/></FlawManager></Solver>")
+                           .getFlawManagers()
+                           .front();
+  ConstrainedVariableId old = var(1, 3, "old"), young = var(2, 5, "young"), fixed = var(4, 4, "fixed");
+  g_vars = {old, fixed, young};
+  IteratorId it = mgr->createIterator();
+  const FlawIterator* flaws = dynamic_cast<FlawIterator*>((Iterator*)it);
+  ASSERT_TRUE(flaws != nullptr);
+  std::vector<EntityId> seen;
+  while (!it->done()) {
+    const EntityId flaw = it->next();
+    seen.push_back(flaw);
+    EXPECT_EQ(mgr->getFlawHandler(flaw), flaws->lastHandler(flaw)) << flaw->toString();
+    EXPECT_TRUE(flaws->lastHandler(fixed).isNoId());
+  }
+  delete (Iterator*)it;
+  ASSERT_EQ(2u, seen.size());
+  EXPECT_EQ(EntityId(old), seen[0]);
+  EXPECT_EQ(EntityId(young), seen[1]);
+  EXPECT_EQ(mgr->getFlawHandlers()[1], mgr->getFlawHandler(old));
+  EXPECT_EQ(mgr->getFlawHandlers()[0], mgr->getFlawHandler(young));
+  EntityId best;
+  FlawHandlerId handler;
+  LabelStr why("");
+  ASSERT_TRUE(mgr->getBestFlaw(best, handler, why));
+  EXPECT_EQ(EntityId(young), best);  // the better priority
+  EXPECT_EQ(mgr->getFlawHandlers()[0], handler);
 }
 
 TEST_F(Fixture, ThreatDecisionPointOrdersTokens) {

@@ -485,3 +485,85 @@ TEST(TemporalNetwork, RowsKeptAcrossTighteningsMatchFloydWarshall) {
   // The runs must have exercised the kept rows, not only fresh searches.
   EXPECT_GT(repairs, (std::uint64_t)seeds * 100);
 }
+
+// Pairs asked one by one towards a few points, as a resource asks orderings after each
+// precedence: rows kept from before, of the points asked from or towards, must read as the
+// reference. Long paths of large weights leave rows clipped, where mending must give up and a
+// fresh search take over. KORVAN_TN_PAIR_SEEDS sets the number of seeds.
+TEST(TemporalNetwork, PairsAskedTowardsFewPointsMatchFloydWarshall) {
+  const char* seedsText = std::getenv("KORVAN_TN_PAIR_SEEDS");
+  const int seeds = seedsText != nullptr && std::atoi(seedsText) > 0 ? std::atoi(seedsText) : 40;
+  const char* firstText = std::getenv("KORVAN_FIRST_SEED");
+  const int first = firstText != nullptr ? std::atoi(firstText) : 0;
+  Distances d;
+  std::uint64_t repairs = 0;
+  for (int seed = first; seed < first + seeds; ++seed) {
+    std::mt19937 rng(9100u + (unsigned)seed);
+    const bool large = seed % 3 == 2;  // weights whose sums leave the rows' range
+    const Time scale = large ? 90000000 : 1;
+    TemporalNetwork tn;
+    Reference ref;
+    ref.nodes.push_back(TemporalNetwork::getOrigin());
+    const int n = 5 + (int)(rng() % 16);
+    for (int i = 0; i < n; ++i) {
+      const int x = tn.addTimepoint();
+      ref.nodes.push_back(x);
+      if (rng() % 3 != 0) {
+        const Time lb = (Time)(rng() % 50), ub = rng() % 4 == 0 ? INF : lb + 40 + (Time)(rng() % 200);
+        ref.edges[tn.addEdge(TemporalNetwork::getOrigin(), x, lb, ub)] = RefEdge{0, x, lb, ub};
+      }
+    }
+    for (int step = 0; step < 40; ++step) {
+      const unsigned op = rng() % 14;
+      if (op == 0) {
+        ref.nodes.push_back(tn.addTimepoint());
+      } else if (op == 1 && !ref.edges.empty()) {
+        auto it = ref.edges.begin();
+        std::advance(it, rng() % ref.edges.size());
+        tn.removeEdge(it->first);
+        ref.edges.erase(it);
+      } else if (op < 4 && !ref.edges.empty()) {
+        auto it = ref.edges.begin();
+        std::advance(it, rng() % ref.edges.size());
+        const Time lb = it->second.lb == -INF ? 0 : it->second.lb + (Time)(rng() % 6);
+        const Time ub = it->second.ub == INF ? lb + 60 : std::max(lb, it->second.ub - (Time)(rng() % 6));
+        tn.setEdgeBounds(it->first, lb, ub);
+        it->second.lb = lb;
+        it->second.ub = ub;
+      } else {
+        const int a = ref.nodes[1 + rng() % (ref.nodes.size() - 1)];
+        const int b = ref.nodes[1 + rng() % (ref.nodes.size() - 1)];
+        if (a == b)
+          continue;
+        const Time lb = ((Time)(rng() % 30) - 5) * scale;
+        const Time ub = rng() % 3 == 0 ? INF : lb + (Time)(rng() % 60) * scale;
+        ref.edges[tn.addEdge(a, b, lb, ub)] = RefEdge{a, b, lb, ub};
+      }
+      while (!ref.solve(tn.getNodeCapacity(), d)) {
+        ASSERT_FALSE(tn.isConsistent()) << "seed " << seed << " step " << step;
+        auto it = ref.edges.begin();
+        std::advance(it, rng() % ref.edges.size());
+        tn.removeEdge(it->first);
+        ref.edges.erase(it);
+      }
+      ASSERT_TRUE(tn.isConsistent());
+      // A few targets, asked from once in a while so that they hold rows, then asked towards
+      // from everywhere in an order that varies.
+      std::vector<int> targets;
+      for (int k = 0; k < 3; ++k)
+        targets.push_back(ref.nodes[1 + rng() % (ref.nodes.size() - 1)]);
+      if (step % 4 == 0)
+        for (int t : targets)
+          ASSERT_EQ(Range(-d[ref.nodes[1]][t], d[t][ref.nodes[1]]), distance(tn, t, ref.nodes[1]))
+              << "seed " << seed << " step " << step;
+      for (int q = 0; q < 3 * (int)ref.nodes.size(); ++q) {
+        const int x = ref.nodes[1 + rng() % (ref.nodes.size() - 1)];
+        const int t = targets[rng() % targets.size()];
+        ASSERT_EQ(Range(-d[t][x], d[x][t]), distance(tn, x, t)) << "seed " << seed << " step " << step << ": " << x
+                                                                << " -> " << t;
+      }
+    }
+    repairs += tn.getRowRepairs();
+  }
+  EXPECT_GT(repairs, (std::uint64_t)seeds * 10);
+}

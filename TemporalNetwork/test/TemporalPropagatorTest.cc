@@ -1,5 +1,9 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cstdlib>
+#include <map>
+#include <random>
 #include <vector>
 
 #include "ConstraintEngine/base/CESchema.hh"
@@ -118,4 +122,81 @@ TEST(TemporalPropagator, RecoveryFromANegativeCycleNarrowsAgain) {
   EXPECT_BOUNDS(y, 0, 10);
   EXPECT_BOUNDS(z, 0, 10);
   EXPECT_BOUNDS(e, -10, 10);
+}
+
+// The point of each variable, as the propagator looks it up, against its own table of the
+// variable at each point, while precedences and distances come and go and variables die and
+// others are made (at addresses the dead ones had).
+// KORVAN_TP_LOOKUP_SEEDS sets the number of seeds.
+TEST(TemporalPropagator, TimepointLookupsMatchThePointTable) {
+  const char* seedsText = std::getenv("KORVAN_TP_LOOKUP_SEEDS");
+  const int seeds = seedsText != nullptr && std::atoi(seedsText) > 0 ? std::atoi(seedsText) : 6;
+  const char* firstText = std::getenv("KORVAN_FIRST_SEED");
+  const int first = firstText != nullptr ? std::atoi(firstText) : 0;
+  for (int seed = first; seed < first + seeds; ++seed) {
+    std::mt19937 rng(500u + (unsigned)seed);
+    ConstraintEngine* ce = new ConstraintEngine();
+    initTemporalConstraints(ce->getId());
+    TemporalPropagator* temporal =
+        dynamic_cast<TemporalPropagator*>((Propagator*)ce->getPropagatorByName(TemporalPropagator::PROPAGATOR_NAME()));
+    ASSERT_TRUE(temporal != nullptr);
+    std::vector<ConstrainedVariableId> vars;
+    std::vector<ConstraintId> posted;
+    const int target = 300 + (int)(rng() % 3000);
+    int nodeBound = 1;
+    for (int step = 0; step < 60; ++step) {
+      // Grow towards the target, then churn: deaths free addresses that new variables take.
+      for (int k = 0; k < target / 20; ++k) {
+        const unsigned op = rng() % 10;
+        if (op < 3 || vars.size() < 2) {
+          vars.push_back((new Variable<IntervalIntDomain>(ce->getId(), IntervalIntDomain(0, 1000)))->getId());
+        } else if (op < 6) {
+          ConstrainedVariableId a = vars[rng() % vars.size()], b = vars[rng() % vars.size()];
+          if (a != b)
+            posted.push_back(ce->createConstraint(LabelStr("precedes"), {a, b}));
+        } else if (op < 7) {
+          // A distance that is a time point elsewhere too: its entry outlives its point.
+          ConstrainedVariableId a = vars[rng() % vars.size()], d = vars[rng() % vars.size()],
+                                b = vars[rng() % vars.size()];
+          if (a != b && a != d && b != d)
+            posted.push_back(ce->createConstraint(LabelStr("temporalDistance"), {a, d, b}));
+        } else if (op < 8 && !posted.empty()) {
+          const std::size_t at = rng() % posted.size();
+          if (posted[at].isValid())
+            posted[at]->discard();
+          posted[at] = posted.back();
+          posted.pop_back();
+        } else if ((int)vars.size() > target / 2) {
+          const std::size_t at = rng() % vars.size();
+          delete (ConstrainedVariable*)vars[at];
+          vars[at] = vars.back();
+          vars.pop_back();
+        }
+      }
+      if (step % 3 == 0)
+        ASSERT_TRUE(ce->propagate()) << "seed " << seed;
+      std::map<const ConstrainedVariable*, int> pointOf;
+      nodeBound = std::max(nodeBound, 2 * (int)vars.size() + 2);
+      for (int node = 0; node < 4 * nodeBound; ++node) {
+        const ConstrainedVariableId v = temporal->getTimepointVariable(node);
+        if (v.isValid())
+          pointOf[(const ConstrainedVariable*)v] = node;
+      }
+      for (const ConstrainedVariableId& v : vars) {
+        auto it = pointOf.find((const ConstrainedVariable*)v);
+        const int expected = it == pointOf.end() ? -1 : it->second;
+        ASSERT_EQ(expected, temporal->getTimepoint(v)) << "seed " << seed << " step " << step;
+        ASSERT_EQ(expected >= 0, temporal->isTimepoint(v)) << "seed " << seed << " step " << step;
+      }
+      for (int q = 0; q < 20; ++q) {
+        ConstrainedVariableId a = vars[rng() % vars.size()], b = vars[rng() % vars.size()];
+        Time lb, ub;
+        const bool found = temporal->findDistance(a, b, lb, ub);  // installs what is pending first
+        ASSERT_EQ(temporal->isTimepoint(a) && temporal->isTimepoint(b), found) << "seed " << seed << " step " << step;
+      }
+    }
+    for (const ConstrainedVariableId& v : vars)
+      delete (ConstrainedVariable*)v;
+    delete ce;
+  }
 }

@@ -89,6 +89,8 @@ bool DebugMessage::anySiteMatches(const std::string& pattern) {
   return false;
 }
 
+bool DebugMessage::noneEnabled() { return registry().patterns.empty(); }
+
 void DebugMessage::enable(const std::string& pattern) {
   registry().patterns.push_back(pattern);
   for (DebugMessage* m : registry().sites)

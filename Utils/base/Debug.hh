@@ -75,6 +75,8 @@ public:
   static void disableAll();
 
   bool isEnabled() const { return m_enabled; }
+  /// No pattern is on, so no site writes: a faster path may take its own way.
+  static bool noneEnabled();
   /// Whether any of the sites is on: a faster path that would change which lines print keeps
   /// to the old one while any of its sites is.
   template <std::size_t N>

@@ -188,6 +188,35 @@ bool ChoiceOrder::comparisonsWriteLines() {
   return DebugMessage::anyEnabled(sl_sites);
 }
 
+// The short chains sort the values themselves, each row beside its choice's place: the place
+// as the last key makes the order total, so an unstable sort gives what the stable one did.
+void ChoiceOrder::arrangeKeyed(std::vector<OrderingChoice>& choices, const std::vector<double>& values,
+                               std::size_t width) {
+  const std::size_t count = choices.size();
+  std::vector<Keyed> rows(count);
+  for (std::size_t i = 0; i < count; ++i) {
+    std::copy(values.begin() + i * width, values.begin() + (i + 1) * width, rows[i].v);
+    std::fill(rows[i].v + width, rows[i].v + Keyed::WIDTH, 0.0);
+    rows[i].place = i;
+  }
+  auto valuesBefore = [width](const Keyed& a, const Keyed& b) {
+    return std::lexicographical_compare(a.v, a.v + width, b.v, b.v + width);
+  };
+  std::sort(rows.begin(), rows.end(), [&valuesBefore](const Keyed& a, const Keyed& b) {
+    if (valuesBefore(a, b))
+      return true;
+    if (valuesBefore(b, a))
+      return false;
+    return a.place < b.place;
+  });
+  std::vector<OrderingChoice> arranged;
+  arranged.reserve(count);
+  for (std::size_t i = 0; i < count; ++i)
+    if (i == 0 || valuesBefore(rows[i - 1], rows[i]))
+      arranged.push_back(choices[rows[i].place]);
+  choices.swap(arranged);
+}
+
 void ChoiceOrder::arrange(std::vector<OrderingChoice>& choices) const {
   const std::size_t width = m_cmps.size(), count = choices.size();
   if (width == 0 || comparisonsWriteLines()) {
@@ -205,6 +234,10 @@ void ChoiceOrder::arrange(std::vector<OrderingChoice>& choices) const {
         return;
       }
     }
+  }
+  if (width <= Keyed::WIDTH) {
+    arrangeKeyed(choices, values, width);
+    return;
   }
   const double* base = values.data();
   auto before = [base, width](std::size_t a, std::size_t b) {

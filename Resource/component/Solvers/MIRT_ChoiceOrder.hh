@@ -136,6 +136,16 @@ public:
   // True while a comparison writes debug lines: then only the set, comparing two choices at a
   // time, writes them as they have always been written.
   static bool comparisonsWriteLines();
+
+private:
+  // A choice's comparator values (unused ones zero) and its place among the choices.
+  struct Keyed {
+    static constexpr std::size_t WIDTH = 4;
+    double v[WIDTH];
+    std::size_t place;
+  };
+  static void arrangeKeyed(std::vector<OrderingChoice>& choices, const std::vector<double>& values,
+                           std::size_t width);
 };
 
 }
