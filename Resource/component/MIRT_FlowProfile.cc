@@ -254,7 +254,7 @@ void FlowProfile::recomputeLevels(InstantId prev, InstantId inst) {
           continue;
         }
         m_ordered.push_back(t2);
-        m_orderedNumbers.push_back(m_pendingNumbers[other]);
+        m_orderedNumbers.push_back(numberOf(t2));
         m_orderedOrder.push_back(order);
         m_orderedRelation.push_back(relation);
         const AbstractDomain& time = t2->time()->lastDomain();
@@ -334,12 +334,9 @@ void FlowProfile::enablePending(const TransactionId& t, const InstantId& inst) {
 
 void FlowProfile::readPending(double T) {
   m_pending.clear();
-  m_pendingNumbers.clear();
   for (std::size_t at = 0; at < m_present.size(); ++at)
-    if (m_presentBounds[at].second != T) {
+    if (m_presentBounds[at].second != T)
       m_pending.push_back(m_present[at]);
-      m_pendingNumbers.push_back(numberOf(m_present[at]));
-    }
   m_pendingEnabled.assign(m_pending.size(), false);
 }
 

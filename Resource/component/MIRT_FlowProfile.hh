@@ -134,7 +134,6 @@ protected:
   std::vector<TransactionId> m_present;
   std::vector<std::pair<double, double>> m_presentBounds;
   std::vector<TransactionId> m_pending;
-  std::vector<int> m_pendingNumbers;
   std::vector<bool> m_pendingEnabled;
   // Scratch of the ordering edges of one transaction being opened: the
   // transactions ordered with it, each one's order as asked, and how it
