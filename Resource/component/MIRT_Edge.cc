@@ -17,16 +17,29 @@ Edge::Edge(Node* source, Node* target, double capacity, bool enabled)
   // Pair with the first unpaired opposite edge, taking over its flow, so that
   // the maximum flow never searches for reverse edges.
   if (source != target) {
+    // The opposite edges are those of the target's out-list and of the
+    // source's in-list, in the order made in both: the shorter is searched
+    // (a terminal's lists are long).
     const EdgeList& back = target->getOutEdges();
-    for (EdgeList::const_iterator it = back.begin(); it != back.end(); ++it)
-      if ((*it)->m_Target == source && (*it)->m_Partner == 0) {
-        m_Partner = *it;
-        (*it)->m_Partner = this;
-        m_Flow = -(*it)->m_Flow;
-        if (m_Flow != 0.0)
-          source->setMayHoldFlow(true);
-        break;
-      }
+    const EdgeList& in = source->getInEdges();
+    Edge* found = 0;
+    if (in.size() < back.size()) {
+      for (EdgeList::const_iterator it = in.begin(); it != in.end() && found == 0; ++it)
+        if ((*it)->m_Source == target && (*it)->m_Partner == 0)
+          found = *it;
+    }
+    else {
+      for (EdgeList::const_iterator it = back.begin(); it != back.end() && found == 0; ++it)
+        if ((*it)->m_Target == source && (*it)->m_Partner == 0)
+          found = *it;
+    }
+    if (found != 0) {
+      m_Partner = found;
+      found->m_Partner = this;
+      m_Flow = -found->m_Flow;
+      if (m_Flow != 0.0)
+        source->setMayHoldFlow(true);
+    }
   }
   source->addOutEdge(this);
   target->addInEdge(this);

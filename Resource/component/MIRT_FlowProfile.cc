@@ -81,16 +81,36 @@ FlowProfile::~FlowProfile() {
 }
 
 void FlowProfile::initializeGraphs() {
-  delete m_lowerLevelGraph;
-  m_lowerLevelGraph = new FlowProfileGraph(m_dummySourceTransaction, m_dummySinkTransaction, true);
-  delete m_upperLevelGraph;
-  m_upperLevelGraph = new FlowProfileGraph(m_dummySourceTransaction, m_dummySinkTransaction, false);
+  // The networks of the last pass, emptied, are new ones that keep their
+  // memory: a pass opens a node per transaction.
+  if (m_lowerLevelGraph == 0 || !m_lowerLevelGraph->startOver()) {
+    delete m_lowerLevelGraph;
+    m_lowerLevelGraph = new FlowProfileGraph(m_dummySourceTransaction, m_dummySinkTransaction, true);
+  }
+  if (m_upperLevelGraph == 0 || !m_upperLevelGraph->startOver()) {
+    delete m_upperLevelGraph;
+    m_upperLevelGraph = new FlowProfileGraph(m_dummySourceTransaction, m_dummySinkTransaction, false);
+  }
 }
 
 void FlowProfile::enableTransaction(const TransactionId& t, const InstantId& inst) {
   debugMsg("FlowProfile:enableTransaction", "Transaction (" << t << ") at time " << inst->getTime());
-  m_lowerLevelGraph->enableTransaction(t, inst, m_lowerLevelContribution);
-  m_upperLevelGraph->enableTransaction(t, inst, m_upperLevelContribution);
+  const int number = numberOf(t);
+  m_lowerLevelGraph->enableTransaction(t, inst, m_lowerLevelContribution, number);
+  m_upperLevelGraph->enableTransaction(t, inst, m_upperLevelContribution, number);
+}
+
+int FlowProfile::numberOf(const TransactionId& t) {
+  std::unordered_map<TransactionId, int, TransactionIdHash>::const_iterator it = m_numbers.find(t);
+  if (it != m_numbers.end())
+    return it->second;
+  int number = (int) m_numbers.size();
+  if (!m_freeNumbers.empty()) {
+    number = m_freeNumbers.back();
+    m_freeNumbers.pop_back();
+  }
+  m_numbers.insert(std::make_pair(t, number));
+  return number;
 }
 
 /*
@@ -215,6 +235,7 @@ void FlowProfile::recomputeLevels(InstantId prev, InstantId inst) {
       check_error(m_pending[self] == t);
       enablePendingOnce(self, inst);
       m_ordered.clear();
+      m_orderedNumbers.clear();
       m_orderedOrder.clear();
       m_orderedRelation.clear();
       m_orderedBounds.clear();
@@ -233,6 +254,7 @@ void FlowProfile::recomputeLevels(InstantId prev, InstantId inst) {
           continue;
         }
         m_ordered.push_back(t2);
+        m_orderedNumbers.push_back(numberOf(t2));
         m_orderedOrder.push_back(order);
         m_orderedRelation.push_back(relation);
         const AbstractDomain& time = t2->time()->lastDomain();
@@ -722,15 +744,16 @@ void FlowProfile::sortOrdered() {
 
 void FlowProfile::selectNearest(FlowProfileGraph* graph, const TransactionId& t, const std::vector<char>* candidates,
                                 std::vector<char>& needed) {
+  const int number = numberOf(t);
   if (candidates == 0) {
-    graph->selectNearest(t, m_ordered, m_orderedRelation, m_orderedByTime, needed);
+    graph->selectNearest(t, m_ordered, m_orderedRelation, m_orderedByTime, needed, number, &m_orderedNumbers);
     return;
   }
   m_relationScratch.assign(m_orderedRelation.begin(), m_orderedRelation.end());
   for (std::size_t i = 0; i < m_relationScratch.size(); ++i)
     if (!(*candidates)[i])
       m_relationScratch[i] = 0;
-  graph->selectNearest(t, m_ordered, m_relationScratch, m_orderedByTime, needed);
+  graph->selectNearest(t, m_ordered, m_relationScratch, m_orderedByTime, needed, number, &m_orderedNumbers);
 }
 
 bool FlowProfile::getEarliestInstant(const ContributionMap& contributions, const TransactionId& t,
@@ -796,11 +819,19 @@ void FlowProfile::handleTransactionRemoved(TransactionId t) {
   m_recalculateUpperLevel = true;
   m_lowerLevelGraph->removeTransaction(t);
   m_upperLevelGraph->removeTransaction(t);
+  // What the networks keep for reuse never outgrows the profile.
+  m_lowerLevelGraph->trimSpare(getTransactions().size());
+  m_upperLevelGraph->trimSpare(getTransactions().size());
   m_lowerLevelContribution.erase(t);
   m_upperLevelContribution.erase(t);
   m_pass.lowerRecorded.erase(t);
   m_pass.upperRecorded.erase(t);
   m_pass.enabled.erase(t);
+  std::unordered_map<TransactionId, int, TransactionIdHash>::iterator numbered = m_numbers.find(t);
+  if (numbered != m_numbers.end()) {
+    m_freeNumbers.push_back(numbered->second);
+    m_numbers.erase(numbered);
+  }
   // A later transaction at the same address must not inherit its answers;
   // orderings of others through its constraints may have gone with it.
   m_orderings.forget(t);

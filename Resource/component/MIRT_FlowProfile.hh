@@ -55,6 +55,9 @@ protected:
 
   void initializeGraphs();
   void enableTransaction(const TransactionId& t, const InstantId& inst);
+  // t's dense number among the profile's transactions, by which both
+  // networks find its node; given at first ask, free again on removal.
+  int numberOf(const TransactionId& t);
   Order getOrdering(const TransactionId& t1, const TransactionId& t2);
   // getOrdering for transactions known to be live (taken from the profile's
   // instants), without the handle checks.
@@ -136,6 +139,7 @@ protected:
   // transactions ordered with it, each one's order as asked, and how it
   // stands to the one opened.
   std::vector<TransactionId> m_ordered;
+  std::vector<int> m_orderedNumbers;
   std::vector<Order> m_orderedOrder;
   std::vector<unsigned char> m_orderedRelation;
   std::vector<unsigned char> m_relationScratch;
@@ -191,6 +195,9 @@ private:
   // distance 0 or less (TightenedArcs::judge not STANDS), in two sets.
   static std::vector<OrderingCache::Join> arcJoins(TemporalPropagator& temporal, const OrderingCache& cache,
                                                    const TightenedArcs& arcs);
+
+  std::unordered_map<TransactionId, int, TransactionIdHash> m_numbers;
+  std::vector<int> m_freeNumbers;
 
   // Of the temporal network the cached orderings were checked against.
   std::uint64_t m_networkVersion;

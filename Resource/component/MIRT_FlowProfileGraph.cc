@@ -28,8 +28,8 @@ inline double quantityUb(const TransactionId& t) {
  */
 
 FlowProfileGraph::FlowProfileGraph(const TransactionId& source, const TransactionId& sink, bool lowerLevel)
-  : m_lowerLevel(lowerLevel), m_recalculate(false), m_maxflow(0), m_graph(new Graph()), m_visitMark(0),
-    m_flowHeld(false), m_heldAt(0) {
+  : m_lowerLevel(lowerLevel), m_recalculate(false), m_flowStale(false), m_maxflow(0), m_graph(new Graph()),
+    m_visitMark(0), m_flowHeld(false), m_heldAt(0) {
   m_source = m_graph->createNode(source, true);
   m_sink = m_graph->createNode(sink, true);
   m_maxflow = new MaximumFlowAlgorithm(m_graph, m_source, m_sink);
@@ -38,6 +38,24 @@ FlowProfileGraph::FlowProfileGraph(const TransactionId& source, const Transactio
 FlowProfileGraph::~FlowProfileGraph() {
   delete m_maxflow;
   delete m_graph;
+}
+
+bool FlowProfileGraph::startOver() {
+  if (!m_graph->keepOnly(m_source, m_sink))
+    return false;
+  m_maxflow->forget();
+  m_recalculate = false;
+  m_flowStale = false;
+  m_takenOut.clear();
+  m_visitMark = 0;
+  m_flowHeld = false;
+  m_heldAt = 0;
+  return true;
+}
+
+void FlowProfileGraph::trimSpare(std::size_t transactions) {
+  // Two edges to a terminal per node, and a few pairs of ordering edges.
+  m_graph->trimSpare(transactions, 8 * transactions);
 }
 
 bool FlowProfileGraph::onSourceSide(const TransactionId& t) const {
@@ -63,7 +81,7 @@ void FlowProfileGraph::reset() {
 }
 
 void FlowProfileGraph::enableTransaction(const TransactionId& t, const InstantId& instant,
-                                         ContributionMap& contributions) {
+                                         ContributionMap& contributions, int number) {
   const bool sourceSide = onSourceSide(t);
   const double capacity = sourceSide ? quantityUb(t) : quantityLb(t);
   if (capacity == 0.0) {
@@ -80,31 +98,53 @@ void FlowProfileGraph::enableTransaction(const TransactionId& t, const InstantId
            << " lower level " << m_lowerLevel);
   m_recalculate = true;
   noteCapacities();
-  m_graph->createNode(t, true);
-  m_graph->createEdge(source, target, capacity, true);
-  m_graph->createEdge(target, source, 0.0, true);
+  Node* node = m_graph->createNode(t, true, number);
+  Node* from = sourceSide ? m_source : node;
+  Node* to = sourceSide ? node : m_sink;
+  m_graph->link(from, to, capacity, true);
+  m_graph->link(to, from, 0.0, true);
 }
 
 void FlowProfileGraph::enableAt(const TransactionId& t1, const TransactionId& t2) {
-  if (m_graph->getNode(t1) == 0 || m_graph->getNode(t2) == 0)
+  enableAt(m_graph->getNode(t1), m_graph->getNode(t2));
+}
+
+void FlowProfileGraph::enableAt(int n1, int n2) {
+  enableAt(m_graph->nodeAt(n1), m_graph->nodeAt(n2));
+}
+
+void FlowProfileGraph::enableAt(Node* n1, Node* n2) {
+  if (n1 == 0 || n2 == 0)
     return;
+  const TransactionId& t1 = n1->getIdentity();
+  const TransactionId& t2 = n2->getIdentity();
   debugMsg("FlowProfileGraph:enableAt", "Transaction " << t1->time()->lastDomain() << " and transaction "
            << t2->time()->lastDomain() << " lower level: " << m_lowerLevel);
   m_recalculate = true;
   noteCapacities();
-  m_graph->createEdge(t1, t2, Edge::getMaxCapacity(), true);
-  m_graph->createEdge(t2, t1, Edge::getMaxCapacity(), true);
+  m_graph->link(n1, n2, Edge::getMaxCapacity(), true);
+  m_graph->link(n2, n1, Edge::getMaxCapacity(), true);
 }
 
 void FlowProfileGraph::enableAtOrBefore(const TransactionId& t1, const TransactionId& t2) {
-  if (m_graph->getNode(t1) == 0 || m_graph->getNode(t2) == 0)
+  enableAtOrBefore(m_graph->getNode(t1), m_graph->getNode(t2));
+}
+
+void FlowProfileGraph::enableAtOrBefore(int n1, int n2) {
+  enableAtOrBefore(m_graph->nodeAt(n1), m_graph->nodeAt(n2));
+}
+
+void FlowProfileGraph::enableAtOrBefore(Node* n1, Node* n2) {
+  if (n1 == 0 || n2 == 0)
     return;
+  const TransactionId& t1 = n1->getIdentity();
+  const TransactionId& t2 = n2->getIdentity();
   debugMsg("FlowProfileGraph:enableAtOrBefore", "Transaction " << t1->time()->lastDomain()
            << " and transaction " << t2->time()->lastDomain() << " lower level: " << m_lowerLevel);
   m_recalculate = true;
   noteCapacities();
-  m_graph->createEdge(t1, t2, 0.0, true);
-  m_graph->createEdge(t2, t1, Edge::getMaxCapacity(), true);
+  m_graph->link(n1, n2, 0.0, true);
+  m_graph->link(n2, n1, Edge::getMaxCapacity(), true);
 }
 
 int FlowProfileGraph::nextVisitMark() const {
@@ -182,16 +222,17 @@ void FlowProfileGraph::selectNearest(const TransactionId& t, const std::vector<T
 
 void FlowProfileGraph::selectNearest(const TransactionId& t, const std::vector<TransactionId>& others,
                                      const std::vector<unsigned char>& relation,
-                                     const std::vector<std::size_t> (&byTime)[2], std::vector<char>& needed) {
+                                     const std::vector<std::size_t> (&byTime)[2], std::vector<char>& needed,
+                                     int number, const std::vector<int>* numbers) {
   needed.assign(others.size(), 0);
-  Node* self = m_graph->getNode(t);
+  Node* self = number >= 0 ? m_graph->nodeAt(number) : m_graph->getNode(t);
   if (self == 0 || !self->isEnabled())
     return;
   // Each partner looked up once for both sides.
   m_partnerNodes.assign(others.size(), 0);
   for (std::size_t i = 0; i < others.size(); ++i)
     if (relation[i] != 0)
-      m_partnerNodes[i] = m_graph->getNode(others[i]);
+      m_partnerNodes[i] = numbers != 0 ? m_graph->nodeAt((*numbers)[i]) : m_graph->getNode(others[i]);
   for (int side = 0; side < 2; ++side) {
     const unsigned char bit = side == 0 ? AT_OR_BEFORE : AT_OR_AFTER;
     m_candidates.clear();
@@ -281,14 +322,12 @@ void FlowProfileGraph::disable(const TransactionId& t) {
   check_error(node->isEnabled());
   // Flow still through the node (not pushed back first) leaves a read summing
   // what is left of it on the source's edges, which differs between maximum
-  // flows: the next read runs the flow of the network without it. Closing
-  // after pushFlow leaves the flag alone, so that the next pushFlow still
-  // hands its flow back; a maximum flow with nothing through the node stays
-  // maximum without it.
+  // flows: the next read runs the flow of the network without it. A maximum
+  // flow with nothing through the node stays maximum without it.
   for (const EdgeList* edges : {&node->getInEdges(), &node->getOutEdges()})
     for (Edge* edge : *edges)
       if (m_maxflow->getFlow(edge) != 0.0)
-        m_recalculate = true;
+        m_flowStale = true;
   node->setDisabled();
 }
 
@@ -316,6 +355,7 @@ void FlowProfileGraph::restoreFlow() {
   // Resuming repairs what deleted nodes left of the held flow first.
   m_maxflow->execute(false);
   noteRun();
+  m_flowStale = false;
 }
 
 bool FlowProfileGraph::quietRuns() {
@@ -349,9 +389,10 @@ void FlowProfileGraph::runMaximumFlow() {
 }
 
 double FlowProfileGraph::getResidualFromSource() {
-  if (m_recalculate) {
+  if (m_recalculate || m_flowStale) {
     runMaximumFlow();
     m_recalculate = false;
+    m_flowStale = false;
   }
   double residual = 0.0;
   for (EdgeOutIterator it(*m_source, true); it.ok(); ++it)
@@ -367,6 +408,7 @@ double FlowProfileGraph::disableReachableResidualGraph(ContributionMap& contribu
     debugMsg("FlowProfileGraph:disableReachableResidualGraph",
              "Lower level: " << m_lowerLevel << ", recalculate invoked.");
     runMaximumFlow();
+    m_flowStale = false;
     const int seen = nextVisitMark();
     m_source->setVisit(seen);
     m_reached.clear();

@@ -33,21 +33,36 @@ public:
   ~FlowProfileGraph();
 
   bool isLowerLevel() const { return m_lowerLevel; }
+  // Back to the state of a network just made, holding only the terminals,
+  // with the memory of its nodes, edges and arrays kept for the next pass.
+  // False, with nothing changed, when the terminals are joined directly.
+  bool startOver();
+  // Gives back the memory of the nodes and edges kept beyond what a network
+  // of that many transactions would hold.
+  void trimSpare(std::size_t transactions);
   // Switches every transaction off, with all the edges between them; the
   // terminals stay on.
   void reset();
   // A transaction with a zero capacity here gets no node: it is recorded in
   // the contribution map at the instant instead.
-  void enableTransaction(const TransactionId& t, const InstantId& instant, ContributionMap& contributions);
+  // With a number (the owner's dense number of t), the node is found by it.
+  void enableTransaction(const TransactionId& t, const InstantId& instant, ContributionMap& contributions,
+                         int number = -1);
   // t1 and t2 at the same time / t1 at or before t2; nothing unless both have nodes.
   void enableAt(const TransactionId& t1, const TransactionId& t2);
   void enableAtOrBefore(const TransactionId& t1, const TransactionId& t2);
+  // The same for transactions given by their numbers, all of whose nodes
+  // here were made with them.
+  void enableAt(int n1, int n2);
+  void enableAtOrBefore(int n1, int n2);
   bool isEnabled(const TransactionId& t) const;
   bool hasNode(const TransactionId& t) const;
   // Whether a residual-graph walk of this network has taken t out.
   bool wasTakenOut(const TransactionId& t) const { return m_takenOut.count(t) > 0; }
   // Switches t off, edges kept; with flow still through it (no pushFlow
-  // first), a change the next read or walk runs the flow again for.
+  // first), the next read runs the flow again. Whether a walk follows is
+  // left to the changes that make one due: which maximum flow is held, and
+  // so whether it runs through t, must not decide that.
   void disable(const TransactionId& t);
   void removeTransaction(const TransactionId& t);
   void pushFlow(const TransactionId& t);
@@ -76,9 +91,11 @@ public:
   // The same, with the partners already put in the order the choice visits
   // them by sortByTime, once for several networks; relation may leave out
   // some of those sorted.
+  // With numbers (t's, and others' in a list alongside), the nodes are
+  // found by them, as enableTransaction made them.
   void selectNearest(const TransactionId& t, const std::vector<TransactionId>& others,
                      const std::vector<unsigned char>& relation, const std::vector<std::size_t> (&byTime)[2],
-                     std::vector<char>& needed);
+                     std::vector<char>& needed, int number = -1, const std::vector<int>* numbers = 0);
   // Per side, the indices of the partners with that side's relation bit,
   // nearest to t first by their time bounds (bounds[i]), ties by index.
   static void sortByTime(const std::vector<std::pair<double, double>>& bounds,
@@ -127,9 +144,14 @@ private:
   // marked `kept` that it reaches is no longer needed.
   void markOrdered(Node* from, bool forward, int covered, int kept, std::vector<char>& needed);
   void addOrderingEdge(Node* from, Node* to);
+  void enableAt(Node* n1, Node* n2);
+  void enableAtOrBefore(Node* n1, Node* n2);
 
   bool m_lowerLevel;
   bool m_recalculate;
+  // The flow held runs through a node switched off since: a read runs the
+  // flow again first.
+  bool m_flowStale;
   std::set<TransactionId> m_takenOut;
   MaximumFlowAlgorithm* m_maxflow;
   Graph* m_graph;

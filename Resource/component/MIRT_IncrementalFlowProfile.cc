@@ -54,11 +54,11 @@ void IncrementalFlowProfile::initRecompute(InstantId inst) {
     const TransactionId& t = *it;
     InstantId recorded;
     if (!(getEarliestLowerLevelInstant(t, recorded) && recorded->getTime() < T)) {
-      m_lowerLevelGraph->enableTransaction(t, inst, m_lowerLevelContribution);
+      m_lowerLevelGraph->enableTransaction(t, inst, m_lowerLevelContribution, numberOf(t));
       lowerEnabled.insert(t);
     }
     if (!(getEarliestUpperLevelInstant(t, recorded) && recorded->getTime() < T)) {
-      m_upperLevelGraph->enableTransaction(t, inst, m_upperLevelContribution);
+      m_upperLevelGraph->enableTransaction(t, inst, m_upperLevelContribution, numberOf(t));
       upperEnabled.insert(t);
     }
   }
@@ -99,11 +99,12 @@ void IncrementalFlowProfile::orderAmong(FlowProfileGraph* graph, const std::set<
     graph->selectNearest(t2, m_ordered, m_orderedRelation, m_lowerNeeded);
     for (std::size_t k = 0; k < m_ordered.size(); ++k)
       if (m_lowerNeeded[k])
-        applyOrdering(graph, m_orderedOrder[k], m_ordered[k], t2);
+        applyOrdering(graph, m_orderedOrder[k], numberOf(m_ordered[k]), numberOf(t2));
   }
 }
 
 void IncrementalFlowProfile::enableNearest(const TransactionId& t) {
+  const int number = numberOf(t);
   for (int side = 0; side < 2; ++side) {
     const bool lower = side == 0;
     const std::vector<char>& candidates = lower ? m_lowerCandidate : m_upperCandidate;
@@ -114,7 +115,7 @@ void IncrementalFlowProfile::enableNearest(const TransactionId& t) {
     selectNearest(graph, t, &candidates, needed);
     for (std::size_t k = 0; k < m_ordered.size(); ++k)
       if (needed[k])
-        applyOrdering(graph, m_orderedOrder[k], t, m_ordered[k]);
+        applyOrdering(graph, m_orderedOrder[k], number, m_orderedNumbers[k]);
   }
 }
 
@@ -128,17 +129,16 @@ void IncrementalFlowProfile::recomputeLevels(InstantId prev, InstantId inst) {
   recomputeLevels(inst, lowerLevel, upperLevel);
 }
 
-void IncrementalFlowProfile::applyOrdering(FlowProfileGraph* graph, Order order, const TransactionId& t1,
-                                           const TransactionId& t2) {
+void IncrementalFlowProfile::applyOrdering(FlowProfileGraph* graph, Order order, int n1, int n2) {
   switch (order) {
   case STRICTLY_AT:
-    graph->enableAt(t1, t2);
+    graph->enableAt(n1, n2);
     break;
   case BEFORE_OR_AT:
-    graph->enableAtOrBefore(t1, t2);
+    graph->enableAtOrBefore(n1, n2);
     break;
   case AFTER_OR_AT:
-    graph->enableAtOrBefore(t2, t1);
+    graph->enableAtOrBefore(n2, n1);
     break;
   default:
     break;
@@ -166,6 +166,7 @@ bool IncrementalFlowProfile::enableOrderings(const InstantId& inst) {
       partnersRead = true;
     }
     m_ordered.clear();
+    m_orderedNumbers.clear();
     m_orderedOrder.clear();
     m_orderedRelation.clear();
     m_orderedBounds.clear();
@@ -188,6 +189,7 @@ bool IncrementalFlowProfile::enableOrderings(const InstantId& inst) {
       if (relation == 0)
         continue;
       m_ordered.push_back(t2);
+      m_orderedNumbers.push_back(it2->number);
       m_orderedOrder.push_back(order);
       m_orderedRelation.push_back(relation);
       m_orderedBounds.push_back(std::make_pair(it2->lb, it2->ub));
@@ -224,6 +226,11 @@ void IncrementalFlowProfile::readPartners(const InstantId& inst, double T) {
     const bool startsHere = s != starting.end() && *s == t;
     const bool lowerOpen = l != lowerNodes.end() && l->first == t && l->second->isEnabled();
     const bool upperOpen = u != upperNodes.end() && u->first == t && u->second->isEnabled();
+    int number = -1;
+    if (l != lowerNodes.end() && l->first == t)
+      number = l->second->getNumber();
+    if (number < 0 && u != upperNodes.end() && u->first == t)
+      number = u->second->getNumber();
     if (startsHere)
       ++s;
     if (l != lowerNodes.end() && l->first == t)
@@ -235,7 +242,10 @@ void IncrementalFlowProfile::readPartners(const InstantId& inst, double T) {
     const AbstractDomain& time = t->time()->lastDomain();
     if (time.isSingleton() || time.getUpperBound() == T)
       continue;
-    m_partners.push_back(Partner{t, startsHere, lowerOpen, upperOpen, time.getLowerBound(), time.getUpperBound()});
+    if (number < 0)
+      number = numberOf(t);
+    m_partners.push_back(Partner{t, number, startsHere, lowerOpen, upperOpen, time.getLowerBound(),
+                                 time.getUpperBound()});
   }
 }
 

@@ -33,9 +33,10 @@ protected:
 private:
   void recomputeLevels(InstantId inst, double lowerLevel, double upperLevel);
   // Adds the edges that the ordering of (t1, t2) asks for to one network.
-  void applyOrdering(FlowProfileGraph* graph, Order order, const TransactionId& t1, const TransactionId& t2);
+  void applyOrdering(FlowProfileGraph* graph, Order order, int n1, int n2);
   struct Partner {
     TransactionId transaction;
+    int number;
     bool startsHere;
     // Open in that network when the instant's transactions started opening.
     bool lowerOpen;

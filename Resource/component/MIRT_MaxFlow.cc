@@ -35,6 +35,25 @@ MaximumFlowAlgorithm::MaximumFlowAlgorithm(Graph* g, Node* source, Node* sink)
 
 MaximumFlowAlgorithm::~MaximumFlowAlgorithm() {}
 
+void MaximumFlowAlgorithm::forget() {
+  m_SourceIndex = -1;
+  m_SinkIndex = -1;
+  m_ListHead = -1;
+  m_Listed = 0;
+  m_Work = 0;
+  m_Built = false;
+  m_BuiltAt = 0;
+  m_Patched = false;
+  m_ExcessKnown = false;
+  // They name nodes and edges that are gone.
+  m_Nodes.clear();
+  m_Arcs.clear();
+  m_Stray.clear();
+  m_Unpaired.clear();
+  m_NewNodes.clear();
+  m_NewArcs.clear();
+}
+
 double MaximumFlowAlgorithm::getFlow(Edge* e) const {
   return e->m_Flow;
 }

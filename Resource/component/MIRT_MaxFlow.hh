@@ -35,6 +35,9 @@ public:
   // Hands the flow entering n back to its predecessors, for a later
   // execute(false) to place elsewhere.
   void pushFlowBack(Node* n);
+  // Back to the state of one just made, over a graph emptied but for its
+  // terminals; the memory of the arrays is kept.
+  void forget();
   // Nothing to show: the state of a run lives on the edges.
   void print(std::ostream& os) const;
 

@@ -16,23 +16,17 @@ void eraseFirst(EdgeList& list, Edge* edge) {
 }
 
 Node::Node(const NodeIdentity& identity)
-  : m_Enabled(true), m_MayHoldFlow(false), m_Visit(-1), m_Index(-1), m_Slot(-1), m_TouchedAt(-1), m_Record(0),
+  : m_Enabled(true), m_MayHoldFlow(false), m_Visit(-1), m_Index(-1), m_Slot(-1), m_TouchedAt(-1), m_Number(-1),
+    m_Record(0),
     m_Identity(identity) {}
 
 Node::~Node() {
+  retire(0);
+}
+
+void Node::retire(std::vector<void*>* spare) {
   noteChange();
-  // Each edge leaves the list at its other end before it goes, so that no
-  // list ever holds a deleted edge.
-  for (EdgeList::iterator it = m_OutEdges.begin(); it != m_OutEdges.end(); ++it) {
-    (*it)->getTarget()->removeInEdge(*it);
-    delete *it;
-  }
-  m_OutEdges.clear();
-  for (EdgeList::iterator it = m_InEdges.begin(); it != m_InEdges.end(); ++it) {
-    (*it)->getSource()->removeOutEdge(*it);
-    delete *it;
-  }
-  m_InEdges.clear();
+  dropEdges(spare);
   // No record may list a deleted node; the list's order does not matter, so
   // the last takes its place and a graph emptied node by node stays linear.
   if (m_TouchedAt >= 0 && m_Record != 0) {
@@ -43,6 +37,43 @@ Node::~Node() {
     touched.pop_back();
     m_TouchedAt = -1;
   }
+}
+
+void Node::reuse(const NodeIdentity& identity) {
+  m_Enabled = true;
+  m_MayHoldFlow = false;
+  m_Visit = -1;
+  m_Index = -1;
+  m_Slot = -1;
+  m_TouchedAt = -1;
+  m_Number = -1;
+  m_Record = 0;
+  m_Identity = identity;
+  m_InEdges.clear();
+  m_OutEdges.clear();
+}
+
+void Node::dropEdges(std::vector<void*>* spare) {
+  const auto drop = [spare](Edge* edge) {
+    if (spare == 0) {
+      delete edge;
+      return;
+    }
+    edge->~Edge();
+    spare->push_back(edge);
+  };
+  // Each edge leaves the list at its other end before it goes, so that no
+  // list ever holds a deleted edge.
+  for (EdgeList::iterator it = m_OutEdges.begin(); it != m_OutEdges.end(); ++it) {
+    (*it)->getTarget()->removeInEdge(*it);
+    drop(*it);
+  }
+  m_OutEdges.clear();
+  for (EdgeList::iterator it = m_InEdges.begin(); it != m_InEdges.end(); ++it) {
+    (*it)->getSource()->removeOutEdge(*it);
+    drop(*it);
+  }
+  m_InEdges.clear();
 }
 
 void Node::noteSwitch() {

@@ -82,6 +82,10 @@ public:
   // Reserved to whoever clears the record's list.
   void clearTouched() { m_TouchedAt = -1; }
 
+  // The dense number its graph finds it by, or -1.
+  int getNumber() const { return m_Number; }
+  void setNumber(int number) { m_Number = number; }
+
   // Slot of the node in the arrays of the last run that built them; -1 if
   // it was not in them.
   int getSlot() const { return m_Slot; }
@@ -91,6 +95,15 @@ public:
   // runs over, cleared once a run from scratch has emptied them all.
   bool mayHoldFlow() const { return m_MayHoldFlow; }
   void setMayHoldFlow(bool may) { m_MayHoldFlow = may; }
+
+  // Unlinks every edge of both lists from its other end and destroys it, as
+  // the destructor does, out-edges first; with `spare` given, the memory of
+  // each is kept there instead of freed.
+  void dropEdges(std::vector<void*>* spare);
+  // What the destructor does, the object and its lists' memory kept; then
+  // reuse makes it a node just made for another identity.
+  void retire(std::vector<void*>* spare);
+  void reuse(const NodeIdentity& identity);
 
   // Reserved to Edge's constructor.
   void addOutEdge(Edge* edge);
@@ -109,6 +122,7 @@ private:
   int m_Slot;
   // Position in the record's touched list, or -1.
   int m_TouchedAt;
+  int m_Number;
   ChangeRecord* m_Record;
   NodeIdentity m_Identity;
   EdgeList m_InEdges;

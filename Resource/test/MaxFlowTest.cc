@@ -252,6 +252,142 @@ TEST(FlowGraph, Checks) {
   EXPECT_NE(std::string::npos, e.getMsg().find("' is not enabled."));
 }
 
+// Nodes found by number, and what removed nodes and edges leave for the
+// next ones made: a node made from a spare is one just made, and edges come
+// in creation order whatever memory they take.
+TEST(FlowGraph, NumberedNodesAndSpares) {
+  Names n(5);
+  Graph g;
+  Node* a = g.createNode(n[0], true, 3);
+  EXPECT_EQ(a, g.nodeAt(3));
+  EXPECT_EQ(nullptr, g.nodeAt(0));
+  EXPECT_EQ(nullptr, g.nodeAt(-1));
+  EXPECT_EQ(nullptr, g.nodeAt(99));
+  // A node made by handle gets its number when one is given.
+  Node* b = g.createNode(n[1], true);
+  EXPECT_EQ(nullptr, g.nodeAt(1));
+  EXPECT_EQ(b, g.createNode(n[1], false, 1));
+  EXPECT_EQ(b, g.nodeAt(1));
+  EXPECT_FALSE(b->isEnabled());
+  Error e = failure([&] { g.createNode(n[2], true, 3); });
+  EXPECT_EQ("A number names another transaction's node", e.getMsg());
+  // link enables both ends, as createEdge by handles does.
+  Edge* ab = g.link(a, b, 2.0, true);
+  EXPECT_TRUE(b->isEnabled());
+  EXPECT_TRUE(ab->isEnabled());
+  g.link(b, a, 0.0, true);
+  Node* c = g.createNode(n[2], true, 0);
+  g.link(c, a, 1.0, true);
+  g.link(a, c, 0.0, true);
+
+  // Removal frees the number and keeps the memory.
+  g.removeNode(n[0]);
+  EXPECT_EQ(nullptr, g.nodeAt(3));
+  EXPECT_EQ(1u, g.spareNodes());
+  EXPECT_EQ(4u, g.spareEdges());
+  EXPECT_TRUE(b->getOutEdges().empty() && b->getInEdges().empty());
+  Node* d = g.createNode(n[3], true, 3);
+  EXPECT_EQ(0u, g.spareNodes());
+  EXPECT_EQ(d, g.nodeAt(3));
+  EXPECT_EQ(n[3], d->getIdentity());
+  EXPECT_TRUE(d->getOutEdges().empty() && d->getInEdges().empty());
+  EXPECT_EQ(-1, d->getVisit());
+  EXPECT_EQ(-1, d->getIndex());
+  EXPECT_EQ(-1, d->getSlot());
+  EXPECT_FALSE(d->mayHoldFlow());
+  Edge* db = g.link(d, b, 5.0, true);
+  Edge* bd = g.link(b, d, 0.0, false);
+  EXPECT_EQ(2u, g.spareEdges());
+  EXPECT_EQ(db, bd->getPartner());
+  EXPECT_EQ(0.0, MaximumFlowAlgorithm(&g, d, b).getFlow(db));
+  EXPECT_FALSE(bd->isFlagged());
+  EXPECT_EQ(5.0, db->getCapacity());
+  ASSERT_EQ(1u, d->getOutEdges().size());
+  EXPECT_EQ(db, d->getOutEdges()[0]);
+
+  // Everything but two kept nodes goes; those two are as if just made.
+  Node* s = g.createNode(n[4], true);
+  g.link(s, c, 1.0, true);
+  g.link(c, s, 0.0, true);
+  s->setVisit(7);
+  s->setSlot(2);
+  EXPECT_FALSE(g.keepOnly(b, d));  // joined directly: nothing changes
+  EXPECT_EQ(4u, g.getNodes().size());
+  EXPECT_TRUE(g.keepOnly(s, b));
+  EXPECT_EQ(2u, g.getNodes().size());
+  EXPECT_EQ(s, g.getNode(n[4]));
+  EXPECT_EQ(b, g.getNode(n[1]));
+  EXPECT_EQ(nullptr, g.getNode(n[2]));
+  EXPECT_EQ(nullptr, g.nodeAt(0));
+  EXPECT_EQ(nullptr, g.nodeAt(3));
+  EXPECT_TRUE(s->getOutEdges().empty() && s->getInEdges().empty());
+  EXPECT_EQ(-1, s->getVisit());
+  EXPECT_EQ(-1, s->getSlot());
+  EXPECT_TRUE(b->isEnabled());
+  EXPECT_EQ(2u, g.getChangeRecord().touched.size());
+  EXPECT_EQ(2u, g.spareNodes());
+  g.trimSpare(1, 3);
+  EXPECT_EQ(1u, g.spareNodes());
+  EXPECT_EQ(3u, g.spareEdges());
+}
+
+// Finding an edge and pairing a new one through whichever list at the two
+// ends is shorter, against plain scans of the source's out-list and of the
+// target's: with hub nodes of long lists, and duplicate and opposite edges
+// made outside the graph, the same edge and the same partner each time.
+TEST(FlowGraph, EdgeLookupsFromEitherEndAgreeWithOutListScans) {
+  std::mt19937 rng(60607u);
+  for (int round = 0; round < 300; ++round) {
+    const int size = 3 + (int) (rng() % 8);
+    Names n(size);
+    Graph g;
+    std::vector<Node*> nodes;
+    for (int i = 0; i < size; ++i)
+      nodes.push_back(g.createNode(n[i], true));
+    const std::string context = "round " + std::to_string(round);
+    for (int step = 0; step < 40; ++step) {
+      // Nodes 0 and 1 are hubs, as a network's terminals are.
+      const int u = rng() % 3 == 0 ? (int) (rng() % 2) : (int) (rng() % size);
+      const int v = rng() % 3 == 0 ? (int) (rng() % 2) : (int) (rng() % size);
+      if (u == v)
+        continue;
+      Edge* expectedPartner = 0;
+      for (Edge* e : nodes[v]->getOutEdges())
+        if (e->getTarget() == nodes[u] && e->getPartner() == 0) {
+          expectedPartner = e;
+          break;
+        }
+      Edge* existing = 0;
+      for (Edge* e : nodes[u]->getOutEdges())
+        if (e->getTarget() == nodes[v]) {
+          existing = e;
+          break;
+        }
+      if (rng() % 4 == 0) {
+        Edge* made = new Edge(nodes[u], nodes[v], 1.0, true);
+        ASSERT_EQ(expectedPartner, made->getPartner()) << context;
+      }
+      else {
+        Edge* made = g.createEdge(n[u], n[v], 1.0, true);
+        ASSERT_EQ(existing != 0 ? existing : made, made) << context;
+        if (existing == 0) {
+          ASSERT_EQ(expectedPartner, made->getPartner()) << context;
+        }
+      }
+      for (int a = 0; a < size; ++a)
+        for (int b = 0; b < size; ++b) {
+          Edge* first = 0;
+          for (Edge* e : nodes[a]->getOutEdges())
+            if (e->getTarget() == nodes[b]) {
+              first = e;
+              break;
+            }
+          ASSERT_EQ(first, g.getEdge(nodes[a], nodes[b])) << context;
+        }
+    }
+  }
+}
+
 TEST(MaximumFlow, WorkedNetwork) {
   // The textbook network: s=0, t=5, maximum flow 23; the random networks below check the rest.
   Names n(6);
