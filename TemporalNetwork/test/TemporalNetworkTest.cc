@@ -44,6 +44,26 @@ struct Reference {
       list.push_back(entry.second);
     return floydWarshall(cap, nodes, list, d);
   }
+
+  // Takes a random recorded edge out of tn and the record.
+  void removeRandomEdge(TemporalNetwork& tn, std::mt19937& rng) {
+    auto it = edges.begin();
+    std::advance(it, rng() % edges.size());
+    tn.removeEdge(it->first);
+    edges.erase(it);
+  }
+
+  // Tightens a random recorded edge by up to five at each end, in tn and the
+  // record; an open end closes.
+  void tightenRandomEdge(TemporalNetwork& tn, std::mt19937& rng) {
+    auto it = edges.begin();
+    std::advance(it, rng() % edges.size());
+    const Time lb = it->second.lb == -INF ? 0 : it->second.lb + (Time)(rng() % 6);
+    const Time ub = it->second.ub == INF ? lb + 60 : std::max(lb, it->second.ub - (Time)(rng() % 6));
+    tn.setEdgeBounds(it->first, lb, ub);
+    it->second.lb = lb;
+    it->second.ub = ub;
+  }
 };
 
 // Checks consistency, every bound and every pairwise distance against the reference.
@@ -143,10 +163,7 @@ TEST(TemporalNetwork, RandomAgainstFloydWarshall) {
         it->second.lb = lb;
         it->second.ub = ub;
       } else if (op < 9 || ref.nodes.size() < 3) {
-        auto it = ref.edges.begin();
-        std::advance(it, rng() % ref.edges.size());
-        tn.removeEdge(it->first);
-        ref.edges.erase(it);
+        ref.removeRandomEdge(tn, rng);
       } else {
         int victim = ref.nodes[1 + rng() % (ref.nodes.size() - 1)];
         tn.removeTimepoint(victim);
@@ -440,18 +457,9 @@ TEST(TemporalNetwork, RowsKeptAcrossTighteningsMatchFloydWarshall) {
         const int x = tn.addTimepoint();
         ref.nodes.push_back(x);
       } else if (op == 1 && !ref.edges.empty()) {
-        auto it = ref.edges.begin();
-        std::advance(it, rng() % ref.edges.size());
-        tn.removeEdge(it->first);
-        ref.edges.erase(it);
+        ref.removeRandomEdge(tn, rng);
       } else if (op < 4 && !ref.edges.empty()) {
-        auto it = ref.edges.begin();
-        std::advance(it, rng() % ref.edges.size());
-        const Time lb = it->second.lb == -INF ? 0 : it->second.lb + (Time)(rng() % 6);
-        const Time ub = it->second.ub == INF ? lb + 60 : std::max(lb, it->second.ub - (Time)(rng() % 6));
-        tn.setEdgeBounds(it->first, lb, ub);
-        it->second.lb = lb;
-        it->second.ub = ub;
+        ref.tightenRandomEdge(tn, rng);
       } else {
         const int a = ref.nodes[1 + rng() % (ref.nodes.size() - 1)];
         const int b = ref.nodes[1 + rng() % (ref.nodes.size() - 1)];
@@ -462,10 +470,7 @@ TEST(TemporalNetwork, RowsKeptAcrossTighteningsMatchFloydWarshall) {
       while (!ref.solve(tn.getNodeCapacity(), d)) {
         ASSERT_FALSE(tn.isConsistent()) << "seed " << seed << " step " << step;
         // Back to a consistent network: constraints go until it is.
-        auto it = ref.edges.begin();
-        std::advance(it, rng() % ref.edges.size());
-        tn.removeEdge(it->first);
-        ref.edges.erase(it);
+        ref.removeRandomEdge(tn, rng);
       }
       ASSERT_TRUE(tn.isConsistent());
       // Rows read whole and pair by pair, in an order that varies with the step.
@@ -518,18 +523,9 @@ TEST(TemporalNetwork, PairsAskedTowardsFewPointsMatchFloydWarshall) {
       if (op == 0) {
         ref.nodes.push_back(tn.addTimepoint());
       } else if (op == 1 && !ref.edges.empty()) {
-        auto it = ref.edges.begin();
-        std::advance(it, rng() % ref.edges.size());
-        tn.removeEdge(it->first);
-        ref.edges.erase(it);
+        ref.removeRandomEdge(tn, rng);
       } else if (op < 4 && !ref.edges.empty()) {
-        auto it = ref.edges.begin();
-        std::advance(it, rng() % ref.edges.size());
-        const Time lb = it->second.lb == -INF ? 0 : it->second.lb + (Time)(rng() % 6);
-        const Time ub = it->second.ub == INF ? lb + 60 : std::max(lb, it->second.ub - (Time)(rng() % 6));
-        tn.setEdgeBounds(it->first, lb, ub);
-        it->second.lb = lb;
-        it->second.ub = ub;
+        ref.tightenRandomEdge(tn, rng);
       } else {
         const int a = ref.nodes[1 + rng() % (ref.nodes.size() - 1)];
         const int b = ref.nodes[1 + rng() % (ref.nodes.size() - 1)];
@@ -541,10 +537,7 @@ TEST(TemporalNetwork, PairsAskedTowardsFewPointsMatchFloydWarshall) {
       }
       while (!ref.solve(tn.getNodeCapacity(), d)) {
         ASSERT_FALSE(tn.isConsistent()) << "seed " << seed << " step " << step;
-        auto it = ref.edges.begin();
-        std::advance(it, rng() % ref.edges.size());
-        tn.removeEdge(it->first);
-        ref.edges.erase(it);
+        ref.removeRandomEdge(tn, rng);
       }
       ASSERT_TRUE(tn.isConsistent());
       // A few targets, asked from once in a while so that they hold rows, then asked towards
