@@ -238,7 +238,8 @@ struct OneInstantWorld {
 // at the same time, 2 i at or before j, 3 j at or before i). With
 // `twinFromScratch` every call on the twin runs with the marker that keeps
 // runs from scratch on. A failed check names `seed`, what was checked and
-// `trail`.
+// `trail`. Random choices are drawn from `uniform`; with `readInWalkOrder`
+// reads expect the same reach in the same walk order, else the same set.
 struct TwinGraphs {
   FlowProfileGraph& kept;
   FlowProfileGraph& twin;
@@ -250,8 +251,10 @@ struct TwinGraphs {
   TransactionId src, snk;
   InstantId inst;
   int seed;
-  const std::ostringstream& trail;
+  std::ostringstream& trail;
+  std::function<int(int, int)> uniform;
   bool twinFromScratch;
+  bool readInWalkOrder;
 
   void both(const std::function<void(FlowProfileGraph&, ContributionMap&)>& f) {
     f(kept, keptMap);
@@ -281,6 +284,46 @@ struct TwinGraphs {
     state[t] = 1;
   }
 
+  // Opens up to three more of `opening` from `next` on, then walks the
+  // networks or reads them; says whether it walked.
+  bool expand(const std::vector<int>& opening, std::size_t& next) {
+    const int opens = std::min<int>(uniform(1, 3), (int) (opening.size() - next));
+    for (int k = 0; k < opens; ++k) {
+      const int t = opening[next++];
+      trail << " open t" << t;
+      open(t);
+    }
+    const bool walks = uniform(0, 2) != 0;
+    if (walks)
+      walk("expansion walk");
+    else
+      read("expansion read");
+    return walks;
+  }
+
+  // Ends some of the open transactions still switched on; if any ended,
+  // walks the networks again or reads them as the expansion did.
+  void contract(bool walks) {
+    bool ended = false;
+    for (int i = 0; i < (int) ts.size(); ++i) {
+      if (state[i] != 1 || !kept.isEnabled(ts[i]) || uniform(0, 3) != 0)
+        continue;
+      const int how = uniform(0, 2);
+      trail << " end t" << i << "/" << how;
+      ended = true;
+      end(i, how);
+    }
+    if (ended) {
+      // The plain profile reads the changed network without restoring.
+      if (uniform(0, 1) == 0)
+        both([](FlowProfileGraph& g, ContributionMap&) { g.restoreFlow(); });
+      if (walks)
+        walk("contraction walk");
+      else
+        read("contraction read");
+    }
+  }
+
   // As the incremental profile closes a transaction (0), as the plain one
   // drops it (1), or only switched off (2).
   void end(int t, int how) {
@@ -305,16 +348,14 @@ struct TwinGraphs {
     ASSERT_EQ(levels[1], levels[0]) << "seed " << seed << " " << what << trail.str();
   }
 
-  // With `inWalkOrder` the two must reach the same transactions in the same
-  // order, else the same set.
-  void read(const std::string& what, bool inWalkOrder) {
+  void read(const std::string& what) {
     double residual[2];
     std::vector<TransactionId> reached[2];
     both([&](FlowProfileGraph& g, ContributionMap&) {
       const int k = &g == &kept ? 0 : 1;
       residual[k] = g.getResidualFromSource();
       g.getReachableResidualTransactions(reached[k]);
-      if (!inWalkOrder)
+      if (!readInWalkOrder)
         std::sort(reached[k].begin(), reached[k].end());
     });
     ASSERT_EQ(residual[1], residual[0]) << "seed " << seed << " " << what << trail.str();
@@ -656,8 +697,8 @@ TEST(FlowProfileGraph, KeptFlowAgreesWithRunsFromScratch) {
     ContributionMap keptMap, freshMap;
     std::vector<int> state(n, 0);
     std::ostringstream trail;
-    TwinGraphs twins{kept, fresh, keptMap, freshMap, ts, relation, state, src, snk, inst, seed, trail, true};
-    auto read = [&](const std::string& what) { twins.read(what, false); };
+    TwinGraphs twins{kept, fresh, keptMap, freshMap, ts, relation, state, src, snk, inst, seed, trail, uniform, true,
+                     false};
     auto agree = [&](const std::string& what) {
       for (int i = 0; i < n; ++i) {
         ASSERT_EQ(fresh.isEnabled(ts[i]), kept.isEnabled(ts[i])) << "seed " << seed << " " << what << " t" << i
@@ -682,43 +723,15 @@ TEST(FlowProfileGraph, KeptFlowAgreesWithRunsFromScratch) {
             twins.open(i);
           }
       }
-      const int opens = std::min<int>(uniform(1, 3), (int) (opening.size() - next));
-      for (int k = 0; k < opens; ++k) {
-        const int t = opening[next++];
-        trail << " open t" << t;
-        twins.open(t);
-      }
-      const bool walks = uniform(0, 2) != 0;
-      if (walks)
-        twins.walk("expansion walk");
-      else
-        read("expansion read");
+      const bool walks = twins.expand(opening, next);
       if (::testing::Test::HasFailure())
         return;
       agree("expansion");
-      bool ended = false;
-      for (int i = 0; i < n; ++i) {
-        if (state[i] != 1 || !kept.isEnabled(ts[i]) || uniform(0, 3) != 0)
-          continue;
-        trail << " end t" << i;
-        ended = true;
-        const int how = uniform(0, 2);
-        trail << "/" << how;
-        twins.end(i, how);
-      }
-      if (ended) {
-        // The plain profile reads the changed network without restoring.
-        if (uniform(0, 1) == 0)
-          twins.both([](FlowProfileGraph& g, ContributionMap&) { g.restoreFlow(); });
-        if (walks)
-          twins.walk("contraction walk");
-        else
-          read("contraction read");
-      }
+      twins.contract(walks);
       if (::testing::Test::HasFailure())
         return;
       agree("after the instant");
-      read("after the instant");
+      twins.read("after the instant");
       if (::testing::Test::HasFailure())
         return;
     }
@@ -799,8 +812,8 @@ TEST(FlowProfileGraph, StartedOverNetworkBehavesAsANewOne) {
       };
       same("start");
       std::vector<int> state(n, 0);
-      TwinGraphs twins{kept, fresh, keptMap, freshMap, ts, relation, state, src, snk, inst, seed, trail, false};
-      auto read = [&](const std::string& what) { twins.read(what, true); };
+      TwinGraphs twins{kept, fresh, keptMap, freshMap, ts, relation, state, src, snk, inst, seed, trail, uniform, false,
+                       true};
       std::vector<int> opening;
       for (int i = 0; i < n; ++i)
         if (inProfile[i] && uniform(0, 4) != 0)
@@ -808,39 +821,13 @@ TEST(FlowProfileGraph, StartedOverNetworkBehavesAsANewOne) {
       std::shuffle(opening.begin(), opening.end(), rng);
       std::size_t next = 0;
       while (next < opening.size()) {
-        const int opens = std::min<int>(uniform(1, 3), (int) (opening.size() - next));
-        for (int k = 0; k < opens; ++k) {
-          const int t = opening[next++];
-          trail << " open t" << t;
-          twins.open(t);
-        }
-        const bool walks = uniform(0, 2) != 0;
-        if (walks)
-          twins.walk("expansion walk");
-        else
-          read("expansion read");
+        const bool walks = twins.expand(opening, next);
         same("expansion");
         if (::testing::Test::HasFailure())
           return;
-        bool ended = false;
-        for (int i = 0; i < n; ++i) {
-          if (state[i] != 1 || !kept.isEnabled(ts[i]) || uniform(0, 3) != 0)
-            continue;
-          const int how = uniform(0, 2);
-          trail << " end t" << i << "/" << how;
-          ended = true;
-          twins.end(i, how);
-        }
-        if (ended) {
-          if (uniform(0, 1) == 0)
-            twins.both([](FlowProfileGraph& g, ContributionMap&) { g.restoreFlow(); });
-          if (walks)
-            twins.walk("contraction walk");
-          else
-            read("contraction read");
-        }
+        twins.contract(walks);
         same("after the instant");
-        read("after the instant");
+        twins.read("after the instant");
         if (::testing::Test::HasFailure())
           return;
       }
