@@ -45,6 +45,12 @@ struct Reference {
     return floydWarshall(cap, nodes, list, d);
   }
 
+  // A random window from the origin to x, loose enough to leave inner paths shorter.
+  void addOriginWindow(TemporalNetwork& tn, int x, std::mt19937& rng) {
+    const Time lb = (Time)(rng() % 50), ub = rng() % 4 == 0 ? INF : lb + 40 + (Time)(rng() % 200);
+    edges[tn.addEdge(TemporalNetwork::getOrigin(), x, lb, ub)] = RefEdge{0, x, lb, ub};
+  }
+
   // Takes a random recorded edge out of tn and the record.
   void removeRandomEdge(TemporalNetwork& tn, std::mt19937& rng) {
     auto it = edges.begin();
@@ -447,9 +453,7 @@ TEST(TemporalNetwork, RowsKeptAcrossTighteningsMatchFloydWarshall) {
     for (int i = 0; i < n; ++i) {
       const int x = tn.addTimepoint();
       ref.nodes.push_back(x);
-      // A window from the origin, loose enough to leave inner paths shorter.
-      const Time lb = (Time)(rng() % 50), ub = rng() % 4 == 0 ? INF : lb + 40 + (Time)(rng() % 200);
-      ref.edges[tn.addEdge(TemporalNetwork::getOrigin(), x, lb, ub)] = RefEdge{0, x, lb, ub};
+      ref.addOriginWindow(tn, x, rng);
     }
     for (int step = 0; step < 50; ++step) {
       const unsigned op = rng() % 12;
@@ -513,10 +517,8 @@ TEST(TemporalNetwork, PairsAskedTowardsFewPointsMatchFloydWarshall) {
     for (int i = 0; i < n; ++i) {
       const int x = tn.addTimepoint();
       ref.nodes.push_back(x);
-      if (rng() % 3 != 0) {
-        const Time lb = (Time)(rng() % 50), ub = rng() % 4 == 0 ? INF : lb + 40 + (Time)(rng() % 200);
-        ref.edges[tn.addEdge(TemporalNetwork::getOrigin(), x, lb, ub)] = RefEdge{0, x, lb, ub};
-      }
+      if (rng() % 3 != 0)
+        ref.addOriginWindow(tn, x, rng);
     }
     for (int step = 0; step < 40; ++step) {
       const unsigned op = rng() % 14;
