@@ -13,6 +13,7 @@
 #include "ConstraintEngine/base/IntervalIntDomain.hh"
 #include "ConstraintEngine/component/Constraints.hh"
 #include "ConstraintEngine/component/Variable.hh"
+#include "ConstraintEngine/test/BoundConstraint.hh"
 #include "ConstraintEngine/test/Bounds.hh"
 #include "Utils/base/Utils.hh"
 #include "Utils/test/TestSupport.hh"
@@ -34,17 +35,6 @@ public:
   }
   void handleExecute() override {}
   std::vector<std::pair<int, DomainListener::ChangeType>> calls;
-};
-
-/// Narrows its only variable to [lb, ub] each time it runs.
-class Bound : public Constraint {
-public:
-  Bound(const ConstraintEngineId& ce, const ConstrainedVariableId& var, double lb, double ub)
-      : Constraint("bound", "Default", ce, Scope{var}), m_lb(lb), m_ub(ub) {}
-  void handleExecute() override { getCurrentDomain(getScope()[0]).intersect(m_lb, m_ub); }
-
-private:
-  double m_lb, m_ub;
 };
 
 class Watcher : public ConstrainedVariableListener {

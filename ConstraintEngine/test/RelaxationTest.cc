@@ -15,6 +15,7 @@
 #include "ConstraintEngine/base/IntervalIntDomain.hh"
 #include "ConstraintEngine/component/Constraints.hh"
 #include "ConstraintEngine/component/Variable.hh"
+#include "ConstraintEngine/test/BoundConstraint.hh"
 #include "Utils/base/Debug.hh"
 
 using namespace KORVAN;
@@ -37,17 +38,6 @@ public:
 
 private:
   std::ostringstream& m_log;
-};
-
-/// Narrows its variable to [lb, ub] whenever it runs.
-class Bound : public Constraint {
-public:
-  Bound(const ConstraintEngineId& ce, const ConstrainedVariableId& var, double lb, double ub)
-      : Constraint("bound", "Default", ce, Scope{var}), m_lb(lb), m_ub(ub) {}
-  void handleExecute() override { getCurrentDomain(getScope()[0]).intersect(m_lb, m_ub); }
-
-private:
-  double m_lb, m_ub;
 };
 
 int envCount(const char* name, int fallback) {

@@ -233,6 +233,151 @@ struct OneInstantWorld {
   }
 };
 
+// A network and its twin driven by the same calls, over transactions `ts`
+// whose pairwise relations are `relation` (n by n, upper triangle: 0 none, 1
+// at the same time, 2 i at or before j, 3 j at or before i). With
+// `twinFromScratch` every call on the twin runs with the marker that keeps
+// runs from scratch on. A failed check names `seed`, what was checked and
+// `trail`. Random choices are drawn from `uniform`; with `readInWalkOrder`
+// reads expect the same reach in the same walk order, else the same set.
+struct TwinGraphs {
+  FlowProfileGraph& kept;
+  FlowProfileGraph& twin;
+  ContributionMap& keptMap;
+  ContributionMap& twinMap;
+  const std::vector<TransactionId>& ts;
+  const std::vector<int>& relation;
+  std::vector<int>& state;  // 0 not opened, 1 open, 2 gone
+  TransactionId src, snk;
+  InstantId inst;
+  int seed;
+  std::ostringstream& trail;
+  std::function<int(int, int)> uniform;
+  bool twinFromScratch;
+  bool readInWalkOrder;
+
+  void both(const std::function<void(FlowProfileGraph&, ContributionMap&)>& f) {
+    f(kept, keptMap);
+    if (twinFromScratch)
+      DebugMessage::enable("MaximumFlowAlgorithm:execute");
+    f(twin, twinMap);
+    if (twinFromScratch)
+      DebugMessage::disable("MaximumFlowAlgorithm:execute");
+  }
+
+  void open(int t) {
+    const int n = (int) ts.size();
+    both([&](FlowProfileGraph& g, ContributionMap& m) {
+      g.enableTransaction(ts[t], inst, m);
+      for (int o = 0; o < n; ++o) {
+        if (o == t || state[o] != 1)
+          continue;
+        const int i = std::min(o, t), j = std::max(o, t), r = relation[i * n + j];
+        if (r == 1)
+          g.enableAt(ts[t], ts[o]);
+        else if (r == 2)
+          g.enableAtOrBefore(ts[i], ts[j]);
+        else if (r == 3)
+          g.enableAtOrBefore(ts[j], ts[i]);
+      }
+    });
+    state[t] = 1;
+  }
+
+  // Opens up to three more of `opening` from `next` on, then walks the
+  // networks or reads them; says whether it walked.
+  bool expand(const std::vector<int>& opening, std::size_t& next) {
+    const int opens = std::min<int>(uniform(1, 3), (int) (opening.size() - next));
+    for (int k = 0; k < opens; ++k) {
+      const int t = opening[next++];
+      trail << " open t" << t;
+      open(t);
+    }
+    const bool walks = uniform(0, 2) != 0;
+    if (walks)
+      walk("expansion walk");
+    else
+      read("expansion read");
+    return walks;
+  }
+
+  // Ends some of the open transactions still switched on; if any ended,
+  // walks the networks again or reads them as the expansion did.
+  void contract(bool walks) {
+    bool ended = false;
+    for (int i = 0; i < (int) ts.size(); ++i) {
+      if (state[i] != 1 || !kept.isEnabled(ts[i]) || uniform(0, 3) != 0)
+        continue;
+      const int how = uniform(0, 2);
+      trail << " end t" << i << "/" << how;
+      ended = true;
+      end(i, how);
+    }
+    if (ended) {
+      // The plain profile reads the changed network without restoring.
+      if (uniform(0, 1) == 0)
+        both([](FlowProfileGraph& g, ContributionMap&) { g.restoreFlow(); });
+      if (walks)
+        walk("contraction walk");
+      else
+        read("contraction read");
+    }
+  }
+
+  // As the incremental profile closes a transaction (0), as the plain one
+  // drops it (1), or only switched off (2).
+  void end(int t, int how) {
+    state[t] = 2;
+    both([&](FlowProfileGraph& g, ContributionMap&) {
+      if (how == 0)
+        g.pushFlow(ts[t]);
+      if (how != 1)
+        g.disable(ts[t]);
+      if (how != 2) {
+        g.bypass(ts[t]);
+        g.removeTransaction(ts[t]);
+      }
+    });
+  }
+
+  void walk(const std::string& what) {
+    double levels[2];
+    both([&](FlowProfileGraph& g, ContributionMap& m) {
+      levels[&g == &kept ? 0 : 1] = g.disableReachableResidualGraph(m, inst);
+    });
+    ASSERT_EQ(levels[1], levels[0]) << "seed " << seed << " " << what << trail.str();
+  }
+
+  void read(const std::string& what) {
+    double residual[2];
+    std::vector<TransactionId> reached[2];
+    both([&](FlowProfileGraph& g, ContributionMap&) {
+      const int k = &g == &kept ? 0 : 1;
+      residual[k] = g.getResidualFromSource();
+      g.getReachableResidualTransactions(reached[k]);
+      if (!readInWalkOrder)
+        std::sort(reached[k].begin(), reached[k].end());
+    });
+    ASSERT_EQ(residual[1], residual[0]) << "seed " << seed << " " << what << trail.str();
+    ASSERT_TRUE(reached[1] == reached[0]) << "seed " << seed << " " << what << trail.str();
+    // Both could hold the same stale flow: the network as it stands decides.
+    const Graph& graph = kept.getGraph();
+    Node* s = graph.getNode(src);
+    const Reference::ReferenceFlow ref = Reference::edmondsKarp(graph, s, graph.getNode(snk));
+    double capacity = 0.0;
+    for (EdgeOutIterator it(*s, true); it.ok(); ++it)
+      capacity += (*it)->getCapacity();
+    std::vector<TransactionId> reach;
+    for (Node* node : ref.reach)
+      if (node != s)
+        reach.push_back(node->getIdentity());
+    std::sort(reach.begin(), reach.end());
+    std::sort(reached[0].begin(), reached[0].end());
+    ASSERT_EQ(capacity - ref.value, residual[0]) << "seed " << seed << " " << what << trail.str();
+    ASSERT_TRUE(reach == reached[0]) << "seed " << seed << " " << what << trail.str();
+  }
+};
+
 }
 
 // A network given an ordering edge to each nearest ordered partner only
@@ -550,66 +695,10 @@ TEST(FlowProfileGraph, KeptFlowAgreesWithRunsFromScratch) {
     const bool lowerLevel = uniform(0, 1) == 1;
     FlowProfileGraph kept(src, snk, lowerLevel), fresh(src, snk, lowerLevel);
     ContributionMap keptMap, freshMap;
-    // Every call on `fresh` runs with the marker that keeps runs from scratch on.
-    auto both = [&](const std::function<void(FlowProfileGraph&, ContributionMap&)>& f) {
-      f(kept, keptMap);
-      DebugMessage::enable("MaximumFlowAlgorithm:execute");
-      f(fresh, freshMap);
-      DebugMessage::disable("MaximumFlowAlgorithm:execute");
-    };
-    std::vector<int> state(n, 0);  // 0 not opened, 1 open, 2 gone
+    std::vector<int> state(n, 0);
     std::ostringstream trail;
-    auto open = [&](int t) {
-      both([&](FlowProfileGraph& g, ContributionMap& m) {
-        g.enableTransaction(ts[t], inst, m);
-        for (int o = 0; o < n; ++o) {
-          if (o == t || state[o] != 1)
-            continue;
-          const int r = relation[std::min(o, t) * n + std::max(o, t)];
-          const int i = std::min(o, t), j = std::max(o, t);
-          if (r == 1)
-            g.enableAt(ts[t], ts[o]);
-          else if (r == 2)
-            g.enableAtOrBefore(ts[i], ts[j]);
-          else if (r == 3)
-            g.enableAtOrBefore(ts[j], ts[i]);
-        }
-      });
-      state[t] = 1;
-    };
-    auto walk = [&](const std::string& what) {
-      double levels[2];
-      both([&](FlowProfileGraph& g, ContributionMap& m) {
-        levels[&g == &kept ? 0 : 1] = g.disableReachableResidualGraph(m, inst);
-      });
-      ASSERT_EQ(levels[1], levels[0]) << "seed " << seed << " " << what << trail.str();
-    };
-    auto read = [&](const std::string& what) {
-      double residual[2];
-      std::vector<TransactionId> reached[2];
-      both([&](FlowProfileGraph& g, ContributionMap&) {
-        const int k = &g == &kept ? 0 : 1;
-        residual[k] = g.getResidualFromSource();
-        g.getReachableResidualTransactions(reached[k]);
-        std::sort(reached[k].begin(), reached[k].end());
-      });
-      ASSERT_EQ(residual[1], residual[0]) << "seed " << seed << " " << what << trail.str();
-      ASSERT_TRUE(reached[1] == reached[0]) << "seed " << seed << " " << what << trail.str();
-      // Both could hold the same stale flow: the network as it stands decides.
-      const Graph& graph = kept.getGraph();
-      Node* s = graph.getNode(src);
-      const Reference::ReferenceFlow ref = Reference::edmondsKarp(graph, s, graph.getNode(snk));
-      double capacity = 0.0;
-      for (EdgeOutIterator it(*s, true); it.ok(); ++it)
-        capacity += (*it)->getCapacity();
-      std::vector<TransactionId> reach;
-      for (Node* node : ref.reach)
-        if (node != s)
-          reach.push_back(node->getIdentity());
-      std::sort(reach.begin(), reach.end());
-      ASSERT_EQ(capacity - ref.value, residual[0]) << "seed " << seed << " " << what << trail.str();
-      ASSERT_TRUE(reach == reached[0]) << "seed " << seed << " " << what << trail.str();
-    };
+    TwinGraphs twins{kept, fresh, keptMap, freshMap, ts, relation, state, src, snk, inst, seed, trail, uniform, true,
+                     false};
     auto agree = [&](const std::string& what) {
       for (int i = 0; i < n; ++i) {
         ASSERT_EQ(fresh.isEnabled(ts[i]), kept.isEnabled(ts[i])) << "seed " << seed << " " << what << " t" << i
@@ -627,62 +716,22 @@ TEST(FlowProfileGraph, KeptFlowAgreesWithRunsFromScratch) {
         // A new pass over the networks the last one left: what is still
         // open opens again.
         trail << " reset";
-        both([](FlowProfileGraph& g, ContributionMap&) { g.reset(); });
+        twins.both([](FlowProfileGraph& g, ContributionMap&) { g.reset(); });
         for (int i = 0; i < n; ++i)
           if (state[i] == 1 && kept.hasNode(ts[i])) {
             state[i] = 0;
-            open(i);
+            twins.open(i);
           }
       }
-      const int opens = std::min<int>(uniform(1, 3), (int) (opening.size() - next));
-      for (int k = 0; k < opens; ++k) {
-        const int t = opening[next++];
-        trail << " open t" << t;
-        open(t);
-      }
-      const bool walks = uniform(0, 2) != 0;
-      if (walks)
-        walk("expansion walk");
-      else
-        read("expansion read");
+      const bool walks = twins.expand(opening, next);
       if (::testing::Test::HasFailure())
         return;
       agree("expansion");
-      bool ended = false;
-      for (int i = 0; i < n; ++i) {
-        if (state[i] != 1 || !kept.isEnabled(ts[i]) || uniform(0, 3) != 0)
-          continue;
-        trail << " end t" << i;
-        state[i] = 2;
-        ended = true;
-        // As the incremental profile closes a transaction, as the plain one
-        // drops it, or only switched off.
-        const int how = uniform(0, 2);
-        trail << "/" << how;
-        both([&](FlowProfileGraph& g, ContributionMap&) {
-          if (how == 0)
-            g.pushFlow(ts[i]);
-          if (how != 1)
-            g.disable(ts[i]);
-          if (how != 2) {
-            g.bypass(ts[i]);
-            g.removeTransaction(ts[i]);
-          }
-        });
-      }
-      if (ended) {
-        // The plain profile reads the changed network without restoring.
-        if (uniform(0, 1) == 0)
-          both([](FlowProfileGraph& g, ContributionMap&) { g.restoreFlow(); });
-        if (walks)
-          walk("contraction walk");
-        else
-          read("contraction read");
-      }
+      twins.contract(walks);
       if (::testing::Test::HasFailure())
         return;
       agree("after the instant");
-      read("after the instant");
+      twins.read("after the instant");
       if (::testing::Test::HasFailure())
         return;
     }
@@ -750,10 +799,6 @@ TEST(FlowProfileGraph, StartedOverNetworkBehavesAsANewOne) {
       ASSERT_TRUE(kept.startOver()) << "seed " << seed << trail.str();
       FlowProfileGraph fresh(src, snk, lowerLevel);
       ContributionMap keptMap, freshMap;
-      auto both = [&](const std::function<void(FlowProfileGraph&, ContributionMap&)>& f) {
-        f(kept, keptMap);
-        f(fresh, freshMap);
-      };
       auto same = [&](const std::string& what) {
         ASSERT_EQ(describe(fresh), describe(kept)) << "seed " << seed << " " << what << trail.str();
         for (int i = 0; i < n; ++i) {
@@ -766,56 +811,9 @@ TEST(FlowProfileGraph, StartedOverNetworkBehavesAsANewOne) {
                                                                          << trail.str();
       };
       same("start");
-      std::vector<int> state(n, 0);  // 0 not opened, 1 open, 2 closed
-      auto open = [&](int t) {
-        both([&](FlowProfileGraph& g, ContributionMap& m) {
-          g.enableTransaction(ts[t], inst, m);
-          for (int o = 0; o < n; ++o) {
-            if (o == t || state[o] != 1)
-              continue;
-            const int i = std::min(o, t), j = std::max(o, t), r = relation[i * n + j];
-            if (r == 1)
-              g.enableAt(ts[t], ts[o]);
-            else if (r == 2)
-              g.enableAtOrBefore(ts[i], ts[j]);
-            else if (r == 3)
-              g.enableAtOrBefore(ts[j], ts[i]);
-          }
-        });
-        state[t] = 1;
-      };
-      auto walk = [&](const std::string& what) {
-        double levels[2];
-        both([&](FlowProfileGraph& g, ContributionMap& m) {
-          levels[&g == &kept ? 0 : 1] = g.disableReachableResidualGraph(m, inst);
-        });
-        ASSERT_EQ(levels[1], levels[0]) << "seed " << seed << " " << what << trail.str();
-      };
-      auto read = [&](const std::string& what) {
-        double residual[2];
-        std::vector<TransactionId> reached[2];
-        both([&](FlowProfileGraph& g, ContributionMap&) {
-          const int k = &g == &kept ? 0 : 1;
-          residual[k] = g.getResidualFromSource();
-          g.getReachableResidualTransactions(reached[k]);
-        });
-        ASSERT_EQ(residual[1], residual[0]) << "seed " << seed << " " << what << trail.str();
-        ASSERT_TRUE(reached[1] == reached[0]) << "seed " << seed << " " << what << trail.str();
-        const Graph& graph = kept.getGraph();
-        Node* s = graph.getNode(src);
-        const Reference::ReferenceFlow ref = Reference::edmondsKarp(graph, s, graph.getNode(snk));
-        double capacity = 0.0;
-        for (EdgeOutIterator it(*s, true); it.ok(); ++it)
-          capacity += (*it)->getCapacity();
-        std::vector<TransactionId> reach;
-        for (Node* node : ref.reach)
-          if (node != s)
-            reach.push_back(node->getIdentity());
-        std::sort(reach.begin(), reach.end());
-        std::sort(reached[0].begin(), reached[0].end());
-        ASSERT_EQ(capacity - ref.value, residual[0]) << "seed " << seed << " " << what << trail.str();
-        ASSERT_TRUE(reach == reached[0]) << "seed " << seed << " " << what << trail.str();
-      };
+      std::vector<int> state(n, 0);
+      TwinGraphs twins{kept, fresh, keptMap, freshMap, ts, relation, state, src, snk, inst, seed, trail, uniform, false,
+                       true};
       std::vector<int> opening;
       for (int i = 0; i < n; ++i)
         if (inProfile[i] && uniform(0, 4) != 0)
@@ -823,49 +821,13 @@ TEST(FlowProfileGraph, StartedOverNetworkBehavesAsANewOne) {
       std::shuffle(opening.begin(), opening.end(), rng);
       std::size_t next = 0;
       while (next < opening.size()) {
-        const int opens = std::min<int>(uniform(1, 3), (int) (opening.size() - next));
-        for (int k = 0; k < opens; ++k) {
-          const int t = opening[next++];
-          trail << " open t" << t;
-          open(t);
-        }
-        const bool walks = uniform(0, 2) != 0;
-        if (walks)
-          walk("expansion walk");
-        else
-          read("expansion read");
+        const bool walks = twins.expand(opening, next);
         same("expansion");
         if (::testing::Test::HasFailure())
           return;
-        bool ended = false;
-        for (int i = 0; i < n; ++i) {
-          if (state[i] != 1 || !kept.isEnabled(ts[i]) || uniform(0, 3) != 0)
-            continue;
-          const int how = uniform(0, 2);
-          trail << " end t" << i << "/" << how;
-          state[i] = 2;
-          ended = true;
-          both([&](FlowProfileGraph& g, ContributionMap&) {
-            if (how == 0)
-              g.pushFlow(ts[i]);
-            if (how != 1)
-              g.disable(ts[i]);
-            if (how != 2) {
-              g.bypass(ts[i]);
-              g.removeTransaction(ts[i]);
-            }
-          });
-        }
-        if (ended) {
-          if (uniform(0, 1) == 0)
-            both([](FlowProfileGraph& g, ContributionMap&) { g.restoreFlow(); });
-          if (walks)
-            walk("contraction walk");
-          else
-            read("contraction read");
-        }
+        twins.contract(walks);
         same("after the instant");
-        read("after the instant");
+        twins.read("after the instant");
         if (::testing::Test::HasFailure())
           return;
       }

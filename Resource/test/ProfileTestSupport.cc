@@ -149,5 +149,30 @@ void ProfileWorld::destroy(TransactionId t, RecordingProfile* profile) {
   delete quantity;
 }
 
+std::string changeTime(NarrowedTransaction& k, int op, const std::function<int(int, int)>& uniform,
+                       ProfileWorld& world, const LabelStr& propagator) {
+  const AbstractDomain& dom = k.t->time()->lastDomain();
+  const int lb = (int) dom.getLowerBound(), ub = (int) dom.getUpperBound();
+  if (op <= 2) {
+    const int nlb = uniform(lb, ub);
+    k.narrowings.push_back(new NarrowConstraint(propagator, world.ce->getId(), k.t->time(), nlb, uniform(nlb, ub)));
+    return "restrict";
+  }
+  if (op == 3 && !k.narrowings.empty()) {
+    const int i = uniform(0, (int) k.narrowings.size() - 1);
+    delete k.narrowings[i];
+    k.narrowings.erase(k.narrowings.begin() + i);
+    return "relax";
+  }
+  if (op == 4) {
+    if (k.t->time()->isSpecified())
+      k.t->time()->reset();
+    else
+      k.t->time()->specify(uniform(lb, ub));
+    return "specify/reset";
+  }
+  return "";
+}
+
 }
 }

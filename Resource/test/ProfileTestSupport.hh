@@ -131,6 +131,18 @@ public:
   std::vector<ConstrainedVariable*> variables;
 };
 
+// A transaction changed at random, with the constraints narrowing its time.
+struct NarrowedTransaction {
+  TransactionId t;
+  std::vector<Constraint*> narrowings;
+};
+
+// Changes k's time as op says, drawing from uniform(lo, hi): 0 to 2 narrow it
+// within its current domain, 3 drops one of its narrowings (when it has one),
+// 4 specifies or resets it. Returns what it did, or "" for any other op.
+std::string changeTime(NarrowedTransaction& k, int op, const std::function<int(int, int)>& uniform,
+                       ProfileWorld& world, const LabelStr& propagator);
+
 }
 }
 

@@ -17,10 +17,7 @@ using namespace KORVAN::MIRT;
 
 namespace {
 
-struct Kept {
-  TransactionId t;
-  std::vector<Constraint*> narrowings;
-};
+typedef NarrowedTransaction Kept;
 
 struct Model {
   std::set<TransactionId> held, starting, ending, overlapping;
@@ -94,27 +91,10 @@ TEST(InstantFiling, SetsMatchRestatementOverRandomChanges) {
       }
       else {
         Kept& k = live[uniform(0, (int) live.size() - 1)];
-        const AbstractDomain& dom = k.t->time()->lastDomain();
-        const int lb = (int) dom.getLowerBound(), ub = (int) dom.getUpperBound();
-        if (op <= 2) {
-          const int nlb = uniform(lb, ub);
-          k.narrowings.push_back(new NarrowConstraint(testProp, world.ce->getId(), k.t->time(), nlb, uniform(nlb, ub)));
-          what = "restrict";
-        }
-        else if (op == 3 && !k.narrowings.empty()) {
-          const int i = uniform(0, (int) k.narrowings.size() - 1);
-          delete k.narrowings[i];
-          k.narrowings.erase(k.narrowings.begin() + i);
-          what = "relax";
-        }
-        else if (op == 4) {
-          if (k.t->time()->isSpecified())
-            k.t->time()->reset();
-          else
-            k.t->time()->specify(uniform(lb, ub));
-          what = "specify/reset";
-        }
-        else if (op == 5) {
+        what = changeTime(k, op, uniform, world, testProp);
+        if (what.empty() && op != 5)
+          continue;
+        if (what.empty()) {
           for (Constraint* c : k.narrowings)
             delete c;
           TransactionId gone = k.t;
@@ -122,8 +102,6 @@ TEST(InstantFiling, SetsMatchRestatementOverRandomChanges) {
           world.destroy(gone, &profile);
           what = "remove";
         }
-        else
-          continue;
       }
       ASSERT_TRUE(world.ce->propagate());
       ASSERT_EQ("", compare(profile, live, sometimes)) << "seed " << seed << " step " << step << " (" << what << ")";

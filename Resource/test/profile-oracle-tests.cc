@@ -15,10 +15,7 @@ using namespace KORVAN::MIRT;
 
 namespace {
 
-struct Tracked {
-  TransactionId t;
-  std::vector<Constraint*> narrowings;
-};
+typedef NarrowedTransaction Tracked;
 
 class ProfileOracle : public ::testing::TestWithParam<int> {};
 
@@ -68,27 +65,8 @@ TEST_P(ProfileOracle, RandomChangesKeepInstantsExact) {
     }
     else {
       Tracked& k = live[uniform(0, (int) live.size() - 1)];
-      const AbstractDomain& dom = k.t->time()->lastDomain();
-      const int lb = (int) dom.getLowerBound(), ub = (int) dom.getUpperBound();
-      if (op <= 2) {
-        const int nlb = uniform(lb, ub);
-        k.narrowings.push_back(new NarrowConstraint(testProp, world.ce->getId(), k.t->time(), nlb, uniform(nlb, ub)));
-        what = "restrict";
-      }
-      else if (op == 3 && !k.narrowings.empty()) {
-        const int i = uniform(0, (int) k.narrowings.size() - 1);
-        delete k.narrowings[i];
-        k.narrowings.erase(k.narrowings.begin() + i);
-        what = "relax";
-      }
-      else if (op == 4) {
-        if (k.t->time()->isSpecified())
-          k.t->time()->reset();
-        else
-          k.t->time()->specify(uniform(lb, ub));
-        what = "specify/reset";
-      }
-      else {
+      what = changeTime(k, op, uniform, world, testProp);
+      if (what.empty()) {
         for (Constraint* c : k.narrowings)
           delete c;
         TransactionId gone = k.t;

@@ -44,6 +44,32 @@ struct Reference {
       list.push_back(entry.second);
     return floydWarshall(cap, nodes, list, d);
   }
+
+  // A random window from the origin to x, loose enough to leave inner paths shorter.
+  void addOriginWindow(TemporalNetwork& tn, int x, std::mt19937& rng) {
+    const Time lb = (Time)(rng() % 50), ub = rng() % 4 == 0 ? INF : lb + 40 + (Time)(rng() % 200);
+    edges[tn.addEdge(TemporalNetwork::getOrigin(), x, lb, ub)] = RefEdge{0, x, lb, ub};
+  }
+
+  // Takes a random recorded edge out of tn and the record.
+  void removeRandomEdge(TemporalNetwork& tn, std::mt19937& rng) {
+    auto it = edges.begin();
+    std::advance(it, rng() % edges.size());
+    tn.removeEdge(it->first);
+    edges.erase(it);
+  }
+
+  // Tightens a random recorded edge by up to five at each end, in tn and the
+  // record; an open end closes.
+  void tightenRandomEdge(TemporalNetwork& tn, std::mt19937& rng) {
+    auto it = edges.begin();
+    std::advance(it, rng() % edges.size());
+    const Time lb = it->second.lb == -INF ? 0 : it->second.lb + (Time)(rng() % 6);
+    const Time ub = it->second.ub == INF ? lb + 60 : std::max(lb, it->second.ub - (Time)(rng() % 6));
+    tn.setEdgeBounds(it->first, lb, ub);
+    it->second.lb = lb;
+    it->second.ub = ub;
+  }
 };
 
 // Checks consistency, every bound and every pairwise distance against the reference.
@@ -143,10 +169,7 @@ TEST(TemporalNetwork, RandomAgainstFloydWarshall) {
         it->second.lb = lb;
         it->second.ub = ub;
       } else if (op < 9 || ref.nodes.size() < 3) {
-        auto it = ref.edges.begin();
-        std::advance(it, rng() % ref.edges.size());
-        tn.removeEdge(it->first);
-        ref.edges.erase(it);
+        ref.removeRandomEdge(tn, rng);
       } else {
         int victim = ref.nodes[1 + rng() % (ref.nodes.size() - 1)];
         tn.removeTimepoint(victim);
@@ -430,9 +453,7 @@ TEST(TemporalNetwork, RowsKeptAcrossTighteningsMatchFloydWarshall) {
     for (int i = 0; i < n; ++i) {
       const int x = tn.addTimepoint();
       ref.nodes.push_back(x);
-      // A window from the origin, loose enough to leave inner paths shorter.
-      const Time lb = (Time)(rng() % 50), ub = rng() % 4 == 0 ? INF : lb + 40 + (Time)(rng() % 200);
-      ref.edges[tn.addEdge(TemporalNetwork::getOrigin(), x, lb, ub)] = RefEdge{0, x, lb, ub};
+      ref.addOriginWindow(tn, x, rng);
     }
     for (int step = 0; step < 50; ++step) {
       const unsigned op = rng() % 12;
@@ -440,18 +461,9 @@ TEST(TemporalNetwork, RowsKeptAcrossTighteningsMatchFloydWarshall) {
         const int x = tn.addTimepoint();
         ref.nodes.push_back(x);
       } else if (op == 1 && !ref.edges.empty()) {
-        auto it = ref.edges.begin();
-        std::advance(it, rng() % ref.edges.size());
-        tn.removeEdge(it->first);
-        ref.edges.erase(it);
+        ref.removeRandomEdge(tn, rng);
       } else if (op < 4 && !ref.edges.empty()) {
-        auto it = ref.edges.begin();
-        std::advance(it, rng() % ref.edges.size());
-        const Time lb = it->second.lb == -INF ? 0 : it->second.lb + (Time)(rng() % 6);
-        const Time ub = it->second.ub == INF ? lb + 60 : std::max(lb, it->second.ub - (Time)(rng() % 6));
-        tn.setEdgeBounds(it->first, lb, ub);
-        it->second.lb = lb;
-        it->second.ub = ub;
+        ref.tightenRandomEdge(tn, rng);
       } else {
         const int a = ref.nodes[1 + rng() % (ref.nodes.size() - 1)];
         const int b = ref.nodes[1 + rng() % (ref.nodes.size() - 1)];
@@ -462,10 +474,7 @@ TEST(TemporalNetwork, RowsKeptAcrossTighteningsMatchFloydWarshall) {
       while (!ref.solve(tn.getNodeCapacity(), d)) {
         ASSERT_FALSE(tn.isConsistent()) << "seed " << seed << " step " << step;
         // Back to a consistent network: constraints go until it is.
-        auto it = ref.edges.begin();
-        std::advance(it, rng() % ref.edges.size());
-        tn.removeEdge(it->first);
-        ref.edges.erase(it);
+        ref.removeRandomEdge(tn, rng);
       }
       ASSERT_TRUE(tn.isConsistent());
       // Rows read whole and pair by pair, in an order that varies with the step.
@@ -508,28 +517,17 @@ TEST(TemporalNetwork, PairsAskedTowardsFewPointsMatchFloydWarshall) {
     for (int i = 0; i < n; ++i) {
       const int x = tn.addTimepoint();
       ref.nodes.push_back(x);
-      if (rng() % 3 != 0) {
-        const Time lb = (Time)(rng() % 50), ub = rng() % 4 == 0 ? INF : lb + 40 + (Time)(rng() % 200);
-        ref.edges[tn.addEdge(TemporalNetwork::getOrigin(), x, lb, ub)] = RefEdge{0, x, lb, ub};
-      }
+      if (rng() % 3 != 0)
+        ref.addOriginWindow(tn, x, rng);
     }
     for (int step = 0; step < 40; ++step) {
       const unsigned op = rng() % 14;
       if (op == 0) {
         ref.nodes.push_back(tn.addTimepoint());
       } else if (op == 1 && !ref.edges.empty()) {
-        auto it = ref.edges.begin();
-        std::advance(it, rng() % ref.edges.size());
-        tn.removeEdge(it->first);
-        ref.edges.erase(it);
+        ref.removeRandomEdge(tn, rng);
       } else if (op < 4 && !ref.edges.empty()) {
-        auto it = ref.edges.begin();
-        std::advance(it, rng() % ref.edges.size());
-        const Time lb = it->second.lb == -INF ? 0 : it->second.lb + (Time)(rng() % 6);
-        const Time ub = it->second.ub == INF ? lb + 60 : std::max(lb, it->second.ub - (Time)(rng() % 6));
-        tn.setEdgeBounds(it->first, lb, ub);
-        it->second.lb = lb;
-        it->second.ub = ub;
+        ref.tightenRandomEdge(tn, rng);
       } else {
         const int a = ref.nodes[1 + rng() % (ref.nodes.size() - 1)];
         const int b = ref.nodes[1 + rng() % (ref.nodes.size() - 1)];
@@ -541,10 +539,7 @@ TEST(TemporalNetwork, PairsAskedTowardsFewPointsMatchFloydWarshall) {
       }
       while (!ref.solve(tn.getNodeCapacity(), d)) {
         ASSERT_FALSE(tn.isConsistent()) << "seed " << seed << " step " << step;
-        auto it = ref.edges.begin();
-        std::advance(it, rng() % ref.edges.size());
-        tn.removeEdge(it->first);
-        ref.edges.erase(it);
+        ref.removeRandomEdge(tn, rng);
       }
       ASSERT_TRUE(tn.isConsistent());
       // A few targets, asked from once in a while so that they hold rows, then asked towards
