@@ -547,10 +547,12 @@ TEST(TemporalNetwork, PairsAskedTowardsFewPointsMatchFloydWarshall) {
       std::vector<int> targets;
       for (int k = 0; k < 3; ++k)
         targets.push_back(ref.nodes[1 + rng() % (ref.nodes.size() - 1)]);
-      if (step % 4 == 0)
-        for (int t : targets)
+      if (step % 4 == 0) {
+        for (int t : targets) {
           ASSERT_EQ(Range(-d[ref.nodes[1]][t], d[t][ref.nodes[1]]), distance(tn, t, ref.nodes[1]))
               << "seed " << seed << " step " << step;
+        }
+      }
       for (int q = 0; q < 3 * (int)ref.nodes.size(); ++q) {
         const int x = ref.nodes[1 + rng() % (ref.nodes.size() - 1)];
         const int t = targets[rng() % targets.size()];
