@@ -421,7 +421,7 @@ namespace {
 const int MOST_ANSWERS_SIDE = 1024;
 }
 
-FlowProfile::Order FlowProfile::lookupOrdering(const TransactionId& t1, const TransactionId& t2, int n1, int n2) {
+FlowProfile::Order FlowProfile::answerOrdering(const TransactionId& t1, const TransactionId& t2, int n1, int n2) {
   const int most = std::max(n1, n2);
   if (most >= m_answersSide) {
     if (most >= MOST_ANSWERS_SIDE)
