@@ -42,7 +42,7 @@ bool timeBounds(const TransactionId& t, int& lb, int& ub) {
 FlowProfile::FlowProfile(Id<PlanDatabase> db, Id<FVDetector> flawDetector, double initLevelLb, double initLevelUb)
   : Profile(db, flawDetector, initLevelLb, initLevelUb), m_dummySourceTransaction(), m_dummySinkTransaction(),
     m_lowerLevelGraph(0), m_upperLevelGraph(0), m_lowerClosedLevel(initLevelLb), m_upperClosedLevel(initLevelUb),
-    m_recalculateLowerLevel(false), m_recalculateUpperLevel(false), m_networkVersion(0), m_networkLoosenings(0),
+    m_recalculateLowerLevel(false), m_recalculateUpperLevel(false), m_answersSide(0), m_networkVersion(0), m_networkLoosenings(0),
     m_networkTightenings(0), m_arcsMark(0), m_innerChangesMark(0), m_movedMark(0), m_removalsMark(0),
     m_arcsMarked(false),
     m_recheckOrderings(false) {
@@ -416,6 +416,58 @@ FlowProfile::Order FlowProfile::lookupOrdering(const TransactionId& t1, const Tr
   return result;
 }
 
+namespace {
+// The answers' largest side: a megabyte.
+const int MOST_ANSWERS_SIDE = 1024;
+}
+
+FlowProfile::Order FlowProfile::answerOrdering(const TransactionId& t1, const TransactionId& t2, int n1, int n2) {
+  const int most = std::max(n1, n2);
+  if (most >= m_answersSide) {
+    if (most >= MOST_ANSWERS_SIDE)
+      return lookupOrdering(t1, t2);
+    int side = std::max(64, m_answersSide);
+    while (side <= most)
+      side *= 2;
+    std::vector<unsigned char> answers((std::size_t) side * side, 0);
+    for (int i = 0; i < m_answersSide; ++i)
+      std::copy(m_answers.begin() + (std::ptrdiff_t) i * m_answersSide,
+                m_answers.begin() + (std::ptrdiff_t) (i + 1) * m_answersSide,
+                answers.begin() + (std::ptrdiff_t) i * side);
+    m_answers.swap(answers);
+    m_answersSide = side;
+  }
+  const std::size_t cell = (std::size_t) n1 * m_answersSide + n2;
+  if (m_answers[cell] != 0)
+    return (Order) (m_answers[cell] - 1);
+  const Order result = lookupOrdering(t1, t2);
+  m_answers[cell] = (unsigned char) (1 + result);
+  return result;
+}
+
+void FlowProfile::forgetAnswers(const TransactionId& t1, const TransactionId& t2) {
+  if (m_answersSide == 0)
+    return;
+  const auto one = m_numbers.find(t1);
+  const auto other = m_numbers.find(t2);
+  if (one == m_numbers.end() || other == m_numbers.end())
+    return;
+  const int n1 = one->second, n2 = other->second;
+  if (n1 >= m_answersSide || n2 >= m_answersSide)
+    return;
+  m_answers[(std::size_t) n1 * m_answersSide + n2] = 0;
+  m_answers[(std::size_t) n2 * m_answersSide + n1] = 0;
+}
+
+void FlowProfile::forgetAnswers(int number) {
+  if (number >= m_answersSide)
+    return;
+  std::fill(m_answers.begin() + (std::ptrdiff_t) number * m_answersSide,
+            m_answers.begin() + (std::ptrdiff_t) (number + 1) * m_answersSide, 0);
+  for (int i = 0; i < m_answersSide; ++i)
+    m_answers[(std::size_t) i * m_answersSide + number] = 0;
+}
+
 FlowProfile::Order FlowProfile::computeOrdering(const TransactionId& t1, const TransactionId& t2,
                                                 unsigned char* survives) {
   Order result = NOT_ORDERED;
@@ -625,6 +677,8 @@ void FlowProfile::noteOutsideChanges() {
     auto quick = [&](const TransactionId& t1, const TransactionId& t2, Order cached, unsigned char& survives,
                      OrderingCache::Points& points) {
       const OrderingCache::Verdict verdict = check(t1, t2, cached, survives, points);
+      if (verdict == OrderingCache::MOVED)
+        forgetAnswers(t1, t2);
       // What the network no longer holds is answered from the bounds, and
       // checked always from now on.
       if (verdict == OrderingCache::STANDS && pointsLeft && (survives & FROM_NETWORK) &&
@@ -635,6 +689,7 @@ void FlowProfile::noteOutsideChanges() {
     auto keep = [&](const TransactionId& t1, const TransactionId& t2, Order cached, unsigned char& survives) {
       const bool unchanged = computeOrdering(t1, t2, &survives) == cached;
       if (!unchanged) {
+        forgetAnswers(t1, t2);
         int lb1 = -g_infiniteTime(), ub1 = g_infiniteTime(), lb2 = -g_infiniteTime(), ub2 = g_infiniteTime();
         timeBounds(t1, lb1, ub1);
         timeBounds(t2, lb2, ub2);
@@ -830,6 +885,7 @@ void FlowProfile::handleTransactionRemoved(TransactionId t) {
   std::unordered_map<TransactionId, int, TransactionIdHash>::iterator numbered = m_numbers.find(t);
   if (numbered != m_numbers.end()) {
     m_freeNumbers.push_back(numbered->second);
+    forgetAnswers(numbered->second);
     m_numbers.erase(numbered);
   }
   // A later transaction at the same address must not inherit its answers;

@@ -62,6 +62,18 @@ protected:
   // getOrdering for transactions known to be live (taken from the profile's
   // instants), without the handle checks.
   Order lookupOrdering(const TransactionId& t1, const TransactionId& t2);
+  // The same, for transactions of the given numbers (numberOf); a pair
+  // answered before reads one byte here, in the caller's loop.
+  Order lookupOrdering(const TransactionId& t1, const TransactionId& t2, int n1, int n2) {
+    if (n1 < m_answersSide && n2 < m_answersSide) {
+      const unsigned char answer = m_answers[(std::size_t) n1 * m_answersSide + n2];
+      if (answer != 0)
+        return (Order) (answer - 1);
+    }
+    return answerOrdering(t1, t2, n1, n2);
+  }
+  // lookupOrdering by numbers past a known answer: asks the caches, keeps the answer.
+  Order answerOrdering(const TransactionId& t1, const TransactionId& t2, int n1, int n2);
   // What the temporal network says now, cache aside; survives, when given,
   // receives the Survival bits of the answer.
   Order computeOrdering(const TransactionId& t1, const TransactionId& t2, unsigned char* survives = 0);
@@ -198,6 +210,16 @@ private:
 
   std::unordered_map<TransactionId, int, TransactionIdHash> m_numbers;
   std::vector<int> m_freeNumbers;
+  // What lookupOrdering answered for each pair of numbers (1 + the order, 0
+  // for none), so that a pair asked again, as at every instant both are
+  // pending at, reads one byte instead of both caches. A cell stays as long
+  // as the entries it was read from: a dropped entry clears its pair's two
+  // cells, a freed number its row and column; no new entry changes an
+  // answer once given (the caches are asked in a fixed order).
+  std::vector<unsigned char> m_answers;
+  int m_answersSide;
+  void forgetAnswers(const TransactionId& t1, const TransactionId& t2);
+  void forgetAnswers(int number);
 
   // Of the temporal network the cached orderings were checked against.
   std::uint64_t m_networkVersion;

@@ -73,9 +73,13 @@ void IncrementalFlowProfile::orderAmong(FlowProfileGraph* graph, const std::set<
   m_enabledScratch.assign(enabled.begin(), enabled.end());
   const std::size_t n = m_enabledScratch.size();
   m_pairOrders.assign(n * n, NOT_ORDERED);
+  m_enabledNumbers.clear();
+  for (std::size_t i = 0; i < n; ++i)
+    m_enabledNumbers.push_back(numberOf(m_enabledScratch[i]));
   for (std::size_t i = 0; i < n; ++i)
     for (std::size_t j = i + 1; j < n; ++j)
-      m_pairOrders[i * n + j] = lookupOrdering(m_enabledScratch[i], m_enabledScratch[j]);
+      m_pairOrders[i * n + j] =
+        lookupOrdering(m_enabledScratch[i], m_enabledScratch[j], m_enabledNumbers[i], m_enabledNumbers[j]);
   for (std::size_t j = 1; j < n; ++j) {
     const TransactionId& t2 = m_enabledScratch[j];
     m_ordered.clear();
@@ -165,6 +169,7 @@ bool IncrementalFlowProfile::enableOrderings(const InstantId& inst) {
       readPartners(inst, T);
       partnersRead = true;
     }
+    const int number1 = numberOf(t1);
     m_ordered.clear();
     m_orderedNumbers.clear();
     m_orderedOrder.clear();
@@ -181,7 +186,7 @@ bool IncrementalFlowProfile::enableOrderings(const InstantId& inst) {
       const bool upper = m_recalculateUpperLevel && (it2->startsHere || it2->upperOpen);
       if (!lower && !upper)
         continue;
-      const Order order = lookupOrdering(t1, t2);
+      const Order order = lookupOrdering(t1, t2, number1, it2->number);
       condDebugMsg(order == NOT_ORDERED || order == UNKNOWN,
                    "IncrementalFlowProfile:enableOrderings",
                    "Transaction (" << t1->getId() << ") and Transaction (" << t2->getId() << ") not constrained");

@@ -63,6 +63,7 @@ private:
   std::vector<char> m_lowerCandidate;
   std::vector<char> m_upperCandidate;
   std::vector<TransactionId> m_enabledScratch;
+  std::vector<int> m_enabledNumbers;
   std::vector<Order> m_pairOrders;
 };
 

@@ -1827,3 +1827,99 @@ TEST(FlowProfile, CachedOrderingsFollowOutsideChanges) {
   EXPECT_GT(onlyTightened, 10);
   EXPECT_GT(strict, 0);
 }
+
+// Answers kept by the pair's numbers: after every recomputation, each pair
+// asked by its numbers gets what the network says now, while orders among
+// the profile's transactions come and go, and transactions leave and come
+// back (a freed number is given again).
+namespace {
+class NumberedAnswers : public TestIncrementalProfile {
+public:
+  using TestIncrementalProfile::TestIncrementalProfile;
+  using FlowProfile::lookupOrdering;
+};
+}
+
+TEST(FlowProfile, AnswersByNumbersFollowTheNetwork) {
+  const int seeds = envInt("KORVAN_ANSWER_SEEDS", 24);
+  int asked = 0, ordered = 0, removed = 0;
+  for (int seed = firstSeed(); seed < firstSeed() + seeds; ++seed) {
+    std::mt19937 rng(seed);
+    ProfileWorld w;
+    RecordingDetector det;
+    NumberedAnswers prof(w.db->getId(), det.getId(), 0, 0);
+    std::vector<TransactionId> ts, out;
+    for (int i = 0; i < 7; ++i) {
+      const int lb = (int) (rng() % 20);
+      ts.push_back(w.make(lb, lb + 5 + (int) (rng() % 20), rng() % 2 == 0, 1, 2));
+      prof.addTransaction(ts.back());
+    }
+    std::vector<ConstraintId> links;
+    std::ostringstream steps;
+    ASSERT_TRUE(w.ce->propagate());
+    prof.recompute();
+    for (int step = 0; step < 30; ++step) {
+      const unsigned int op = rng() % 10;
+      if (op < 5 || links.empty()) {
+        const size_t a = rng() % ts.size(), b = rng() % ts.size();
+        if (a == b)
+          continue;
+        steps << "t" << a << (op % 2 == 0 ? " -> t" : " = t") << b << "; ";
+        links.push_back(w.ce->createConstraint(LabelStr(op % 2 == 0 ? "precedes" : "concurrent"),
+                                               {ts[a]->time(), ts[b]->time()}));
+      }
+      else if (op < 8) {
+        const size_t k = rng() % links.size();
+        steps << "unlink " << k << "; ";
+        links[k]->discard();
+        links.erase(links.begin() + (long) k);
+      }
+      else if (op < 9 || out.empty()) {
+        // Out of the profile with its links, so that its number is free.
+        const size_t k = rng() % ts.size();
+        steps << "remove t" << k << "; ";
+        for (size_t l = links.size(); l-- > 0;) {
+          const std::vector<ConstrainedVariableId>& scope = links[l]->getScope();
+          if (std::find(scope.begin(), scope.end(), ts[k]->time()) != scope.end()) {
+            links[l]->discard();
+            links.erase(links.begin() + (long) l);
+          }
+        }
+        prof.removeTransaction(ts[k]);
+        out.push_back(ts[k]);
+        ts.erase(ts.begin() + (long) k);
+        ++removed;
+      }
+      else {
+        // One that left comes back, or a new one takes the free number.
+        const size_t k = rng() % out.size();
+        const int lb = (int) (rng() % 20);
+        const TransactionId t = rng() % 2 == 0 ? out[k] : w.make(lb, lb + 5 + (int) (rng() % 20), rng() % 2 == 0, 1, 2);
+        if (t == out[k])
+          out.erase(out.begin() + (long) k);
+        steps << "add t" << ts.size() << "; ";
+        prof.addTransaction(t);
+        ts.push_back(t);
+      }
+      while (!w.ce->propagate()) {
+        ASSERT_FALSE(links.empty()) << "seed " << seed << ": " << steps.str();
+        steps << "(undone) ";
+        links.back()->discard();
+        links.pop_back();
+      }
+      prof.recompute();
+      for (size_t i = 0; i < ts.size(); ++i)
+        for (size_t j = 0; j < ts.size(); ++j) {
+          if (i == j)
+            continue;
+          const FlowProfile::Order truth = prof.computeOrdering(ts[i], ts[j]);
+          ++asked;
+          ordered += truth != FlowProfile::NOT_ORDERED;
+          ASSERT_EQ(truth, prof.lookupOrdering(ts[i], ts[j], prof.numberOf(ts[i]), prof.numberOf(ts[j])))
+            << "seed " << seed << ", step " << step << ", t" << i << ", t" << j << ": " << steps.str();
+        }
+    }
+  }
+  EXPECT_GT(ordered, asked / 20);
+  EXPECT_GT(removed, seeds);
+}
