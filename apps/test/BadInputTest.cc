@@ -596,6 +596,10 @@ TEST(BadInput, MisreadInputIsRefusedWhereTheMistakeIs) {
 TEST(BadInput, WordsTheReaderWouldDropAreRefused) {
   const std::string use = "<goal predicate=\"Reusable.uses\" name=\"t\" object=\"a\" start=\"0 10\" duration=\"5\" "
                           "quantity=\"3\"";
+  auto noChar = [](const std::string& reference) {
+    return "the character reference '&" + reference + ";' is no character of XML text (U+9, U+A, U+D, U+20 to U+D7FF, "
+           "U+E000 to U+FFFD, U+10000 to U+10FFFF)";
+  };
   struct Case {
     std::string text, refusal;
   };
@@ -636,6 +640,14 @@ TEST(BadInput, WordsTheReaderWouldDropAreRefused) {
        "model.xml:2: <new>: byte 0xE9 is not UTF-8 text: save the file as UTF-8"},
       {model({"<new type=\"Unary\" name=\"\xed\xa0\x80\"/>"}),
        "model.xml:2: <new>: byte 0xED is not UTF-8 text: save the file as UTF-8"},
+      // Once the name 'a' (two of them refused as duplicates), a name without the reference, and
+      // bytes that are not UTF-8 in the output.
+      {model({UNARY, "<close/>", unaryUse("a&#0;b", "a")}), "model.xml:4: <goal>: " + noChar("#0")},
+      {model({"<new type=\"Unary\" name=\"a&#99999999999;\"/>"}), "model.xml:2: <new>: " + noChar("#99999999999")},
+      {model({"<new type=\"Unary\" name=\"a&#xD800;\"/>"}), "model.xml:2: <new>: " + noChar("#xD800")},
+      {model({"<new type=\"Unary\" name=\"a&#x110000;\"/>"}), "model.xml:2: <new>: " + noChar("#x110000")},
+      {model({UNARY, "<close/>", "<goal predicate=\"Unary.use\" name=\"t\" object=\"a\"\n start=\"0&#1;\"/>"}),
+       "model.xml:5: <goal>: " + noChar("#1")},
   };
   for (const Case& c : cases)
     EXPECT_EQ("korvan-run: " + c.refusal + "\n", refusal(runModel(c.text))) << c.text;
@@ -649,6 +661,9 @@ TEST(BadInput, WordsTheReaderWouldDropAreRefused) {
 
   const std::string plan = model({UNARY, "<close/>", unaryUse("t", "a"), unaryUse("v", "a")});
   const Case configs[] = {
+      {"<Solver>\n<FlawManager component=\"MIRTThreatManager\">\n<FlawHandler component=\"MIRT&#xDFFF;\"/>\n"
+       "</FlawManager>\n</Solver>\n",
+       "solver.xml:3: <FlawHandler>: " + noChar("#xDFFF")},
       {"<Solver>\n<FlawManager component=\"MIRTThreatManager\">\n<FlawHandler component=\"MIRTThreatHandler\">"
        "both</FlawHandler>\n</FlawManager>\n</Solver>\n",
        "solver.xml:3: <FlawHandler>: text 'both' inside <FlawHandler>, which takes no content"},
