@@ -86,8 +86,8 @@ void printInstantEnvelope(std::ostream& out, KORVAN::Resource& resource) {
     out << "    level: no instants" << std::endl;
   for (const InstantId& instant : instants) {
     const IntervalDomain bounds = levelAt(resource, instant->getTime());
-    out << "    level at " << time(instant->getTime()) << " [" << level(bounds.getLowerBound(), resource.getRounding())
-        << " " << level(bounds.getUpperBound(), resource.getRounding()) << "]" << std::endl;
+    out << "    level at " << time(instant->getTime()) << " [" << level(bounds.getLowerBound(), instant->getRounding())
+        << " " << level(bounds.getUpperBound(), instant->getRounding()) << "]" << std::endl;
   }
 }
 
@@ -291,8 +291,8 @@ void checkInstants(KORVAN::Resource& resource, std::vector<std::string>& problem
   resource.getInstants(instants, -g_infiniteTime() - 1, g_infiniteTime());
   for (const InstantId& instant : instants) {
     const IntervalDomain bounds = levelAt(resource, instant->getTime());
-    const bool low = belowLimit(bounds.getLowerBound(), resource.getLimitMin(), resource.getRounding());
-    const bool high = aboveLimit(bounds.getUpperBound(), resource.getLimitMax(), resource.getRounding());
+    const bool low = belowLimit(bounds.getLowerBound(), resource.getLimitMin(), instant->getRounding());
+    const bool high = aboveLimit(bounds.getUpperBound(), resource.getLimitMax(), instant->getRounding());
     if (low || high)
       problems.push_back(outside(name + ": at " + time(instant->getTime()) + " level", bounds.getLowerBound(),
                                  bounds.getUpperBound(), resource.getLimitMin(), resource.getLimitMax()) +
@@ -495,11 +495,11 @@ std::string refuteInstants(KORVAN::Resource& resource, const TokenNamer& nameOf)
   for (const InstantId& instant : instants) {
     const IntervalDomain bounds = levelAt(resource, instant->getTime());
     const std::string at = name + ": at " + time(instant->getTime()) + " ";
-    if (belowLimit(bounds.getUpperBound(), resource.getLimitMin(), resource.getRounding()))
+    if (belowLimit(bounds.getUpperBound(), resource.getLimitMin(), instant->getRounding()))
       return at + "the level is at most " + level(bounds.getUpperBound()) +
              " in every schedule, below its lower limit " + level(resource.getLimitMin()) +
              tokenList(levelTokens(resource, instant->getTime(), true, false), nameOf);
-    if (aboveLimit(bounds.getLowerBound(), resource.getLimitMax(), resource.getRounding()))
+    if (aboveLimit(bounds.getLowerBound(), resource.getLimitMax(), instant->getRounding()))
       return at + "the level is at least " + level(bounds.getLowerBound()) +
              " in every schedule, above its upper limit " + level(resource.getLimitMax()) +
              tokenList(levelTokens(resource, instant->getTime(), false, true), nameOf);
