@@ -22,6 +22,8 @@
 #include "Resource/base/Resource.hh"
 #include "Resource/base/ResourceConstraint.hh"
 #include "Resource/base/Transaction.hh"
+#include "Resource/component/MIRT_DurativeTokens.hh"
+#include "Resource/component/MIRT_InstantTokens.hh"
 #include "Resource/component/MIRT_Reusable.hh"
 #include "Resource/component/MIRT_TimetableProfile.hh"
 #include "ConstraintEngine/base/Propagator.hh"
@@ -454,8 +456,50 @@ std::string refuteTransactions(const MIRT::Resource& resource, const TokenNamer&
   return found.empty() ? std::string() : found.begin()->second;
 }
 
-// An instant of the envelope outside a limit in every schedule.
-std::string refuteProfile(const MIRT::Resource& resource, const TokenNamer& nameOf) {
+// How the tokens not yet on a resource may still move its level: a token still inactive, or on
+// several candidate objects, may or may not join each of them.
+struct Undecided {
+  bool mayRaise = false, mayLower = false;
+};
+
+std::map<int, Undecided> undecidedTokens(const PlanDatabaseId& db) {
+  std::map<int, Undecided> byResource;
+  for (const auto& entry : db->getTokens()) {
+    const TokenId& token = entry.second;
+    if (token->isMerged() || token->isRejected())
+      continue;
+    const AbstractDomain& objects = token->getObject()->lastDomain();
+    if (objects.isEmpty() || (token->isActive() && objects.isSingleton()))
+      continue;
+    Token* raw = static_cast<Token*>(token);
+    Undecided moves;
+    if (const MIRT::ReservoirToken* event = dynamic_cast<const MIRT::ReservoirToken*>(raw)) {
+      moves.mayRaise = !event->isConsumer();
+      moves.mayLower = event->isConsumer();
+    } else if (dynamic_cast<const MIRT::ReusableToken*>(raw) != nullptr) {
+      // A use gives back no more than it took: it never raises the level.
+      moves.mayLower = true;
+    } else if (const Transaction* change = dynamic_cast<const Transaction*>(raw)) {
+      moves.mayRaise = change->getMax() > 0;
+      moves.mayLower = change->getMin() < 0;
+    } else {
+      moves.mayRaise = moves.mayLower = true;
+    }
+    std::list<double> values;
+    objects.getValues(values);
+    for (double value : values) {
+      Undecided& moved = byResource[ObjectId(value)->getKey()];
+      moved.mayRaise = moved.mayRaise || moves.mayRaise;
+      moved.mayLower = moved.mayLower || moves.mayLower;
+    }
+  }
+  return byResource;
+}
+
+// An instant of the envelope outside a limit in every schedule. The envelope counts only the
+// tokens on the resource: a level is refuted only where none that may still join could bring it
+// back. Rates and totals only grow with more tokens.
+std::string refuteProfile(const MIRT::Resource& resource, const Undecided& undecided, const TokenNamer& nameOf) {
   typedef MIRT::ResourceProblem P;
   const MIRT::ProfileId& profile = resource.getProfile();
   for (MIRT::ProfileIterator it(profile, -g_infiniteTime(), g_infiniteTime()); !it.done(); it.next()) {
@@ -463,10 +507,10 @@ std::string refuteProfile(const MIRT::Resource& resource, const TokenNamer& name
     const TimePoint t = inst->getTime();
     const double lower = inst->getLowerLevel(), upper = inst->getUpperLevel();
     const Rounding rounding = MIRT::roundingAt(inst);
-    if (belowLimit(upper, resource.getLowerLimit(), rounding))
+    if (!undecided.mayRaise && belowLimit(upper, resource.getLowerLimit(), rounding))
       return violationText(resource, t, P::LevelTooLow, resource.getLowerLimit(), lower, upper,
                            levelTokens(resource, t, true), nameOf);
-    if (aboveLimit(lower, resource.getUpperLimit(), rounding))
+    if (!undecided.mayLower && aboveLimit(lower, resource.getUpperLimit(), rounding))
       return violationText(resource, t, P::LevelTooHigh, resource.getUpperLimit(), lower, upper,
                            levelTokens(resource, t, false), nameOf);
     // A change side's least amount against its limit: rates at the instant, totals by its time.
@@ -488,18 +532,18 @@ std::string refuteProfile(const MIRT::Resource& resource, const TokenNamer& name
 }
 
 // The instant-based resource's level outside a limit at an instant in every schedule.
-std::string refuteInstants(KORVAN::Resource& resource, const TokenNamer& nameOf) {
+std::string refuteInstants(KORVAN::Resource& resource, const Undecided& undecided, const TokenNamer& nameOf) {
   const std::string name = resource.getName().toString();
   std::list<InstantId> instants;
   resource.getInstants(instants, -g_infiniteTime() - 1, g_infiniteTime());
   for (const InstantId& instant : instants) {
     const IntervalDomain bounds = levelAt(resource, instant->getTime());
     const std::string at = name + ": at " + time(instant->getTime()) + " ";
-    if (belowLimit(bounds.getUpperBound(), resource.getLimitMin(), resource.getRounding()))
+    if (!undecided.mayRaise && belowLimit(bounds.getUpperBound(), resource.getLimitMin(), resource.getRounding()))
       return at + "the level is at most " + level(bounds.getUpperBound()) +
              " in every schedule, below its lower limit " + level(resource.getLimitMin()) +
              tokenList(levelTokens(resource, instant->getTime(), true, false), nameOf);
-    if (aboveLimit(bounds.getLowerBound(), resource.getLimitMax(), resource.getRounding()))
+    if (!undecided.mayLower && aboveLimit(bounds.getLowerBound(), resource.getLimitMax(), resource.getRounding()))
       return at + "the level is at least " + level(bounds.getLowerBound()) +
              " in every schedule, above its upper limit " + level(resource.getLimitMax()) +
              tokenList(levelTokens(resource, instant->getTime(), false, true), nameOf);
@@ -508,23 +552,27 @@ std::string refuteInstants(KORVAN::Resource& resource, const TokenNamer& nameOf)
 }
 
 // Why no schedule of the plan as it stands keeps the resources: the first resource the model
-// made that one use, or its envelope, proves broken.
+// made that one use, or its envelope, proves broken, in every completion of the plan, objects
+// included.
 std::string refute(const PlanDatabaseId& db, const TokenNamer& nameOf) {
+  const std::map<int, Undecided> undecided = undecidedTokens(db);
   std::map<int, ObjectId> objects;
   for (const auto& entry : db->getObjects())
     objects[entry.second->getKey()] = entry.second;
   for (const auto& entry : objects) {
     Object* object = static_cast<Object*>(entry.second);
     std::string why;
+    const std::map<int, Undecided>::const_iterator moved = undecided.find(entry.first);
+    const Undecided joining = moved == undecided.end() ? Undecided() : moved->second;
     if (MIRT::Resource* profiled = dynamic_cast<MIRT::Resource*>(object)) {
       if (profiled->getProfile().isValid()) {
         why = refuteTransactions(*profiled, nameOf);
         if (why.empty())
-          why = refuteProfile(*profiled, nameOf);
+          why = refuteProfile(*profiled, joining, nameOf);
       }
     } else if (KORVAN::Resource* instantBased = dynamic_cast<KORVAN::Resource*>(object)) {
       if (instantBased->isClosed())
-        why = refuteInstants(*instantBased, nameOf);
+        why = refuteInstants(*instantBased, joining, nameOf);
     }
     if (!why.empty())
       return why;
