@@ -31,6 +31,12 @@
 
 namespace KORVAN {
 namespace HOST {
+
+unsigned long long& transactionsRead() {
+  static unsigned long long sl_read = 0;
+  return sl_read;
+}
+
 namespace PlanCheck {
 
 namespace {
@@ -148,12 +154,13 @@ public:
     auto finite = [&](double bound) { return bound > -horizon && bound < horizon; };
     double lowest = horizon, highest = -horizon, reach = 1;
     std::vector<ConstrainedVariableId> points;
+    std::set<int> listed;
     for (const auto& entry : db->getTokens()) {
       const TokenId& token = entry.second;
       if (!token->isActive())
         continue;
       for (const ConstrainedVariableId& time : {ConstrainedVariableId(token->start()), ConstrainedVariableId(token->end())}) {
-        if (std::find(points.begin(), points.end(), time) == points.end())
+        if (listed.insert(time->getKey()).second)
           points.push_back(time);
         for (double bound : {time->lastDomain().getLowerBound(), time->lastDomain().getUpperBound()})
           if (finite(bound)) {
@@ -181,6 +188,7 @@ public:
       if (dom.getLowerBound() >= m_box.getLowerBound() && dom.getUpperBound() <= m_box.getUpperBound())
         continue;
       m_vars.push_back(new Variable<IntervalDomain>(m_ce, m_box));
+      m_boxVars.insert(m_vars.back()->getKey());
       m_constraints.push_back(m_ce->createConstraint(LabelStr("eq"), {point, m_vars.back()->getId()}));
     }
     // The propagator takes constraints in the order they were made: the undecided ones wait
@@ -200,14 +208,13 @@ public:
   }
   bool isConsistent() const { return m_consistent; }
   const IntervalDomain& getBox() const { return m_box; }
-  bool isBoxVariable(const ConstrainedVariableId& var) const {
-    return std::find(m_vars.begin(), m_vars.end(), (ConstrainedVariable*)var) != m_vars.end();
-  }
+  bool isBoxVariable(const ConstrainedVariableId& var) const { return m_boxVars.count(var->getKey()) > 0; }
 
 private:
   ConstraintEngineId m_ce;
   IntervalDomain m_box;
   std::vector<ConstrainedVariable*> m_vars;
+  std::set<int> m_boxVars; // the keys of m_vars
   std::vector<ConstraintId> m_constraints;
   bool m_consistent = true;
 };

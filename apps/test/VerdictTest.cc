@@ -37,6 +37,7 @@
 
 #include "TemporalNetwork/test/FloydWarshall.hh"
 #include "apps/KorvanRun.hh"
+#include "apps/PlanCheck.hh"
 
 using namespace KORVAN;
 
@@ -1071,6 +1072,36 @@ TEST(Verdicts, SmallModelsEndWithinBudgets) {
     flawsLeft += o.result == "FLAWS LEFT" ? 1 : 0;
   }
   EXPECT_LE(flawsLeft * 20, feasible);
+}
+
+// The plan's check and printing read each resource's transactions a bounded number of times,
+// not once per instant: from 1,000 to 4,000 events on a reservoir and on an instant-based
+// resource, the transactions read grow no faster than n log n.
+TEST(Verdicts, PlanCheckReadsTransactionsInNLogN) {
+  auto read = [](int events) {
+    std::mt19937 rng(7);
+    auto pick = [&](int lo, int hi) { return std::uniform_int_distribution<int>(lo, hi)(rng); };
+    std::ostringstream os;
+    os << "<vexl>\n  <new type=\"Reservoir\" name=\"r\"> <float value=\"0\"/> <float value=\"-10000000\"/>"
+       << " <float value=\"10000000\"/> </new>\n  <new type=\"Resource\" name=\"tank\"> <float value=\"0\"/>"
+       << " <float value=\"-10000000\"/> <float value=\"10000000\"/> </new>\n  <close/>\n";
+    for (int i = 0; i < events; i++) {
+      const int lo = 20 * i + pick(0, 19), hi = lo + pick(100, 300), q = pick(1, 10) * (pick(0, 1) == 0 ? -1 : 1);
+      const std::string time = "time=\"" + std::to_string(lo) + " " + std::to_string(hi) + "\"";
+      os << "  <goal predicate=\"Reservoir." << (q < 0 ? "consume" : "produce") << "\" name=\"e" << i
+         << "\" object=\"r\" " << time << " quantity=\"" << std::abs(q) << "\"/>\n"
+         << "  <goal predicate=\"Resource.change\" name=\"c" << i << "\" object=\"tank\" " << time
+         << " quantity=\"" << q << "\"/>\n";
+    }
+    os << "</vexl>\n";
+    const unsigned long long before = HOST::transactionsRead();
+    const Outcome o = solve(writeFile("many-events.xml", os.str()), "", 1);
+    EXPECT_EQ("SOLVED", o.result) << o.output.substr(0, 2000);
+    return (double)(HOST::transactionsRead() - before);
+  };
+  const double small = read(1000), large = read(4000);
+  EXPECT_GE(small, 2000);
+  EXPECT_LE(large, small * 4 * std::log(4000.0) / std::log(1000.0)) << small << " then " << large;
 }
 
 // The order-of-events reference for reservoirs against the exhaustive search over times.
