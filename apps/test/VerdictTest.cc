@@ -801,12 +801,14 @@ std::vector<std::pair<std::string, std::string>> configurations() {
 }
 
 /// The causes of FLAWS LEFT that the README lists, as korvan-run words them: a search cut at its
-/// budget, numbers tried at whole steps only, a box around the times that leaves one without value.
+/// budget, numbers tried at whole steps only, a box around the times that leaves one without value
+/// or cuts a window a schedule may need beyond it.
 bool listedCause(const std::string& output, bool satisfiable) {
   if (output.find("no schedule found within") != std::string::npos)
     return true;
   return !satisfiable && (output.find("numbers tried at whole steps only") != std::string::npos ||
-                          output.find("has no value with every time in") != std::string::npos);
+                          output.find("has no value with every time in") != std::string::npos ||
+                          output.find("every time was tried in") != std::string::npos);
 }
 
 /// What the earliest-start or the latest-start schedule breaks, at the most each use takes or, on
