@@ -414,11 +414,11 @@ bool Resource::applyConstraints(const InstantId& instant) {
   bool found = false;
   // Not even all the production (consumption) still allowed can bring the
   // level back within the limits.
-  if (belowLimit(instant->getUpperMax() + m_productionMax - m_totalUsedProduction, m_limitMin, m_rounding)) {
+  if (belowLimit(instant->getUpperMax() + remainingOf(m_productionMax, m_totalUsedProduction), m_limitMin, m_rounding)) {
     instant->addResourceViolation(ResourceProblem::LevelTooLow);
     found = true;
   }
-  if (aboveLimit(instant->getLowerMin() + m_consumptionMax - m_totalUsedConsumption, m_limitMax, m_rounding)) {
+  if (aboveLimit(instant->getLowerMin() + remainingOf(m_consumptionMax, m_totalUsedConsumption), m_limitMax, m_rounding)) {
     instant->addResourceViolation(ResourceProblem::LevelTooHigh);
     found = true;
   }
