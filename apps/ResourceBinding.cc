@@ -42,10 +42,12 @@ namespace HOST {
 
 namespace {
 
-std::string level(double value, const Rounding& rounding = Rounding()) {
-  if (value >= g_infiniteTimeAsDouble())
+// A level or a total that a limit's report summed from finite quantities may pass the horizon
+// and is still a number: `summed` prints only the horizon itself as infinite.
+std::string level(double value, const Rounding& rounding = Rounding(), bool summed = false) {
+  if (summed ? value == g_infiniteTimeAsDouble() : value >= g_infiniteTimeAsDouble())
     return "+inf";
-  if (value <= -g_infiniteTimeAsDouble())
+  if (summed ? value == -g_infiniteTimeAsDouble() : value <= -g_infiniteTimeAsDouble())
     return "-inf";
   // A sum of decimals that cancels leaves a rounding error, not a level: 0.1 + 0.2 - 0.3.
   return toString(sameAtLimitPrecision(value, 0.0, rounding) ? 0.0 : value);
@@ -445,27 +447,27 @@ std::string violationText(const MIRT::Resource& resource, TimePoint t, MIRT::Res
   std::string what;
   switch (problem) {
   case P::LevelTooLow:
-    what = at + "the level is at most " + level(upperValue) + " in every schedule, below its lower limit " +
+    what = at + "the level is at most " + level(upperValue, Rounding(), true) + " in every schedule, below its lower limit " +
            level(limit);
     break;
   case P::LevelTooHigh:
-    what = at + "the level is at least " + level(lowerValue) + " in every schedule, above its upper limit " +
+    what = at + "the level is at least " + level(lowerValue, Rounding(), true) + " in every schedule, above its upper limit " +
            level(limit);
     break;
   case P::ProductionRateExceeded:
-    what = at + "at least " + level(lowerValue) + " is produced in every schedule, more than its production rate "
+    what = at + "at least " + level(lowerValue, Rounding(), true) + " is produced in every schedule, more than its production rate "
            "limit " + level(limit);
     break;
   case P::ConsumptionRateExceeded:
-    what = at + "at least " + level(lowerValue) + " is consumed in every schedule, more than its consumption "
+    what = at + "at least " + level(lowerValue, Rounding(), true) + " is consumed in every schedule, more than its consumption "
            "rate limit " + level(limit);
     break;
   case P::ProductionSumExceeded:
-    what = by + "at least " + level(lowerValue) + " is produced in total in every schedule, more than its "
+    what = by + "at least " + level(lowerValue, Rounding(), true) + " is produced in total in every schedule, more than its "
            "production maximum " + level(limit);
     break;
   case P::ConsumptionSumExceeded:
-    what = by + "at least " + level(lowerValue) + " is consumed in total in every schedule, more than its "
+    what = by + "at least " + level(lowerValue, Rounding(), true) + " is consumed in total in every schedule, more than its "
            "consumption maximum " + level(limit);
     break;
   default:

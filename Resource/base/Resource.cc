@@ -437,11 +437,11 @@ bool Resource::applyConstraints(const InstantId& instant) {
   // Not even all the production (consumption) still allowed can bring the
   // level back within the limits.
   const Rounding& rounding = instant->getRounding();
-  if (belowLimit(instant->getUpperMax() + m_productionMax - m_totalUsedProduction, m_limitMin, rounding)) {
+  if (belowLimit(instant->getUpperMax() + remainingOf(m_productionMax, m_totalUsedProduction), m_limitMin, rounding)) {
     instant->addResourceViolation(ResourceProblem::LevelTooLow);
     found = true;
   }
-  if (aboveLimit(instant->getLowerMin() + m_consumptionMax - m_totalUsedConsumption, m_limitMax, rounding)) {
+  if (aboveLimit(instant->getLowerMin() + remainingOf(m_consumptionMax, m_totalUsedConsumption), m_limitMax, rounding)) {
     instant->addResourceViolation(ResourceProblem::LevelTooHigh);
     found = true;
   }
