@@ -163,8 +163,9 @@ TEST(DecimalLimits, CapacityAndLimitsUnderEveryProfileAndDetector) {
 
 // A level is forgiven the rounding of the values summed into it by then: twenty changes of 0.001
 // from 100 on once widened what was forgiven at the start. A million and 3e-9 produced at 1 break
-// an upper limit of a million, uses of a million and 4e-9 at 5 a capacity of a million; 5e-10
-// (1e-9) is what rounding may do in the three values summed there.
+// an upper limit of a million, where 5e-10 is rounding of the three values summed. Uses of a
+// million and 1.5e-8 at 5 break a capacity of a million after twenty uses of 0.001 at 0, each
+// one value taken and given back (5e-9 is rounding of the 23 values); counted twice, they forgave it.
 TEST(DecimalLimits, LaterChangesWidenNothingEarlier) {
   const double unbounded = g_infiniteTimeAsDouble();
   for (const char* profile : PROFILES)
@@ -177,10 +178,11 @@ TEST(DecimalLimits, LaterChangesWidenNothingEarlier) {
       ResourceWorld w;
       MIRT::TestReusable* u = w.reusable("u", 1e6, profile);
       w.uses("u", 5, 5, 5, 1e6);
-      w.uses("u", 5, 5, 5, over ? 4e-9 : 1e-9);
+      w.uses("u", 5, 5, 5, over ? 1.5e-8 : 5e-9);
       for (int i = 0; i < 20; i++) {
         v.consumer("r", 100, 100, 0.001, 0.001);
         w.uses("u", 100, 100, 1, 0.001);
+        w.uses("u", 0, 0, 1, 0.001);
       }
       v.propagate();
       w.propagate();
