@@ -237,16 +237,16 @@ bool Instant::holds(const TransactionId& t) const {
 }
 
 bool Instant::containsStartOrEnd() const {
-  return marksHere(m_startingTransactions) || marksHere(m_endingTransactions);
-}
-
-bool Instant::marksHere(const std::set<TransactionId>& filed) const {
-  for (std::set<TransactionId>::const_iterator it = filed.begin(); it != filed.end(); ++it) {
-    if (!holds(*it))
+  const double time = (double) m_time;
+  for (std::size_t i = 0; i < m_held.size(); ++i) {
+    const AbstractDomain& dom = m_held[i]->time()->lastDomain();
+    // An emptied domain has no bounds: it keeps the window it was filed in.
+    if (dom.isEmpty()) {
+      if (startsFiled(i) || endsFiled(i))
+        return true;
       continue;
-    // Filed while its domain had bounds: an emptied domain keeps that window.
-    const AbstractDomain& dom = (*it)->time()->lastDomain();
-    if (dom.isEmpty() || dom.getLowerBound() == (double) m_time || dom.getUpperBound() == (double) m_time)
+    }
+    if (dom.getLowerBound() == time || dom.getUpperBound() == time)
       return true;
   }
   return false;
