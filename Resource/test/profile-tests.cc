@@ -533,6 +533,28 @@ TEST_F(ProfileTest, PropagatorRecomputesOncePerPass) {
   EXPECT_TRUE(log.empty());
 }
 
+// A profile kind that can fail its own test.
+class SelfTestedProfile : public RecordingProfile {
+public:
+  using RecordingProfile::RecordingProfile;
+  bool isValid() override { return valid; }
+  bool valid = true;
+};
+
+// The propagator recomputes no profile that fails its own test.
+TEST(ProfileSelfTest, CheckedBeforeRecomputing) {
+  ProfileWorld world;
+  RecordingDetector det;
+  SelfTestedProfile prof(world.db->getId(), det.getId(), 0, 10);
+  prof.addTransaction(world.make(0, 10, false, 0, 5));
+  prof.valid = false;
+  EXPECT_EQ("profile->isValid()", failure([&] { world.ce->propagate(); }).getCondition());
+  EXPECT_EQ(0, prof.recomputeCount);
+  prof.valid = true;
+  EXPECT_TRUE(world.ce->propagate());
+  EXPECT_GT(prof.recomputeCount, 0);
+}
+
 TEST_F(ProfileTest, InconsistencyStopsThePassAndDeletedProfilesAreDropped) {
   TransactionId a = add(0, 10);
   RecordingDetector* det2 = new RecordingDetector();
