@@ -609,7 +609,9 @@ TEST(Resource, reusableEndToEnd) {
 // Debug sites that no shipped model reaches, each with the calls that reach it: consumers a and b
 // flawed together at 0 and a consumer c over [20, 30] on a reservoir, a use on a reusable. Asked
 // for c, whose window holds no flaw, the reservoir says so and falls back on the flaw at 0; a
-// pair that the plan already orders is rejected; a token handed over again is kept once.
+// pair that the plan already orders is rejected; a token handed over again (its object emptied, then
+// relaxed) is kept once; the profile propagator, emptied by a constraint of its agenda, keeps the
+// rest of the agenda for later.
 TEST(Resource, sitesReachedOnlyThroughTheInterfaceWriteTheirLines) {
   struct Site {
     const char* marker;
@@ -622,6 +624,7 @@ TEST(Resource, sitesReachedOnlyThroughTheInterfaceWriteTheirLines) {
       {"Resource:getOrderingChoices", "Rejected pair because predecessor already constrained to precede successor."},
       {"Reservoir:addToProfile", ") is already in the profile."},
       {"Reusable:addToProfile", ") is already in the profile."},
+      {"ProfilePropagator:agenda", "CE was proven inconsistent, keeping agenda because propagation can continue later"},
   };
   for (const Site& site : sites) {
     ResourceWorld w;
@@ -643,6 +646,8 @@ TEST(Resource, sitesReachedOnlyThroughTheInterfaceWriteTheirLines) {
     for (const TokenId& t : {a, x}) {
       {
         NarrowConstraint empty(LabelStr("MIRT_Resource"), w.ce->getId(), t->getObject(), 0, 0);
+        NarrowConstraint waiting(LabelStr("MIRT_Resource"), w.ce->getId(),
+                                 std::vector<ConstrainedVariableId>{t->getObject()});
         EXPECT_FALSE(w.propagate());
       }
       ASSERT_TRUE(w.propagate());
