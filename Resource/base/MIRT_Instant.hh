@@ -101,6 +101,7 @@ private:
   // of its time domain, filed so or not yet refiled; one whose domain was
   // emptied counts as filed.
   bool containsStartOrEnd() const;
+  bool marksHere(const std::set<TransactionId>& filed) const;
   // The filing itself, as starting here, ending here or overlapping.
   void fileTransaction(TransactionId t, bool starts, bool ends);
   // The held transactions in the order of the set, for the walks done at
