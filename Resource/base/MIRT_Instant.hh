@@ -109,8 +109,9 @@ private:
   // transaction whose time domain is empty and so has no bounds.
   void addTransactionWithin(TransactionId t, int lb, int ub);
   void removeTransaction(TransactionId t);
-  // Whether a transaction held here still starts or ends here, judged by the
-  // bounds of its time domain now.
+  // Whether a transaction held here starts or ends here by the current bounds
+  // of its time domain, filed so or not yet refiled; one whose domain was
+  // emptied counts as filed.
   bool containsStartOrEnd() const;
   bool marksHere(const std::set<TransactionId>& filed) const;
   // The filing itself, as starting here, ending here or overlapping.
