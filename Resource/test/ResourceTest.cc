@@ -629,7 +629,7 @@ TEST(Resource, sitesReachedOnlyThroughTheInterfaceWriteTheirLines) {
   for (const Site& site : sites) {
     ResourceWorld w;
     TestReservoir* r = w.reservoir("R", 10, 0, 100, "TimetableProfile", "QuietFVDetector");
-    TestReusable* u = w.reusable("U", 1);
+    w.reusable("U", 1);
     TokenId a = w.consumer("R", 0, 10, 1, 1), b = w.consumer("R", 0, 10, 1, 1), c = w.consumer("R", 20, 30, 1, 1);
     TokenId x = w.uses("U", 0, 10, 5, 1);
     ASSERT_TRUE(w.propagate());
