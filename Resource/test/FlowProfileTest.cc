@@ -214,6 +214,50 @@ TEST(FlowProfileGraph, NearestPartnerOfAChainAndItsBypass) {
   EXPECT_EQ(std::vector<char>({0}), needed);
 }
 
+// An earlier pass ordered producer y before consumer x; in the next, x comes
+// before m before y, and the bypass of m orders x before y over the edge pair
+// the earlier pass left switched off. Its edge from x to y must come back
+// empty: with its old unbounded capacity x's 3 would reach y's 2. Reset and
+// started over, the network reads as one made anew for the pass.
+TEST(FlowProfileGraph, BypassOverAnEarlierPassesOrderingReadsAsANewNetwork) {
+  ProfileWorld w;
+  TransactionId src = w.make(0, 0), snk = w.make(0, 0);
+  TransactionId x = w.make(0, 30, true, 3, 3), y = w.make(0, 30, false, 2, 2), m = w.make(0, 30, true, 1, 1);
+  RecordingDetector det;
+  TestFlowProfile prof(w.db->getId(), det.getId(), 0, 0);
+  w.ce->propagate();
+  prof.addTransaction(m);
+  prof.recompute();
+  const InstantId inst = prof.at(0);
+  auto pass = [&](FlowProfileGraph& g) {
+    ContributionMap contributions;
+    for (TransactionId t : {x, y, m})
+      g.enableTransaction(t, inst, contributions);
+    g.enableAtOrBefore(x, m);
+    g.enableAtOrBefore(m, y);
+    g.bypass(m);
+    g.removeTransaction(m);
+    return g.getResidualFromSource();
+  };
+  for (bool lowerLevel : {true, false})
+    for (bool startOver : {false, true}) {
+      FlowProfileGraph kept(src, snk, lowerLevel), fresh(src, snk, lowerLevel);
+      ContributionMap contributions;
+      kept.enableTransaction(x, inst, contributions);
+      kept.enableTransaction(y, inst, contributions);
+      kept.enableAtOrBefore(y, x);
+      EXPECT_EQ(lowerLevel ? 1.0 : 2.0, kept.getResidualFromSource());
+      if (startOver)
+        ASSERT_TRUE(kept.startOver());
+      else
+        kept.reset();
+      // Lower level: x's 3 has no producer before it. Upper: y's 2 all reach x.
+      const double expected = lowerLevel ? 3.0 : 0.0;
+      EXPECT_EQ(expected, pass(fresh)) << lowerLevel;
+      EXPECT_EQ(expected, pass(kept)) << lowerLevel << " " << startOver;
+    }
+}
+
 namespace {
 
 // A flow profile with one instant, at 0, and the source and sink of flow
