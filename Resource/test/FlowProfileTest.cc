@@ -20,6 +20,7 @@
 #include <cstdint>
 #include <cstdlib>
 #include <functional>
+#include <initializer_list>
 #include <map>
 #include <memory>
 #include <random>
@@ -463,6 +464,23 @@ struct TwinGraphs {
 
 }
 
+namespace {
+
+// Seeds from `first` on, `count` of them, then those of `pinned` beyond them:
+// draws that once caught a fault in the nearest-partner choice that the
+// count run in CI missed.
+std::vector<int> seedsAndPinned(int first, int count, std::initializer_list<int> pinned) {
+  std::vector<int> seeds;
+  for (int seed = first; seed < first + count; ++seed)
+    seeds.push_back(seed);
+  for (int seed : pinned)
+    if (seed < first || seed >= first + count)
+      seeds.push_back(seed);
+  return seeds;
+}
+
+}
+
 // A network given an ordering edge to each nearest ordered partner only
 // against one given an edge pair for every ordered pair: the same maximum
 // flows and residual walks on random preorders, as transactions open, end
@@ -472,7 +490,7 @@ struct TwinGraphs {
 // are; reads are also checked against an independent maximum flow.
 TEST(FlowProfileGraph, NearestOrderingsAgreeWithEveryPair) {
   const int seeds = envInt("KORVAN_NEAREST_SEEDS", 150);
-  for (int seed = firstSeed(); seed < firstSeed() + seeds; ++seed) {
+  for (int seed : seedsAndPinned(firstSeed(), seeds, {263})) {
     std::mt19937 rng((unsigned) seed * 7919u + 17u);
     auto uniform = [&](int lo, int hi) { return std::uniform_int_distribution<int>(lo, hi)(rng); };
     OneInstantWorld one;
@@ -581,7 +599,7 @@ TEST(FlowProfileGraph, NearestOrderingsAgreeWithEveryPair) {
 // meets, which costs an edge but no level.
 TEST(FlowProfileGraph, NearestChoiceMatchesAPlainRestatement) {
   const int seeds = envInt("KORVAN_NEAREST_SEEDS", 150);
-  for (int seed = 1; seed <= seeds; ++seed) {
+  for (int seed : seedsAndPinned(1, seeds, {263})) {
     std::mt19937 rng((unsigned) seed * 104729u + 3u);
     auto uniform = [&](int lo, int hi) { return std::uniform_int_distribution<int>(lo, hi)(rng); };
     OneInstantWorld one;
