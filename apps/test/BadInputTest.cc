@@ -295,6 +295,12 @@ TEST(BadInput, ATokenRefusedByAnOpenResourceCanBeDeletedAndPurged) {
   const std::string message = failure([&]() { db->getClient()->specify(token->getObject(), (double)a); }).getMsg();
   EXPECT_NE(std::string::npos, message.find("is not initialised")) << message;
   EXPECT_FALSE(a->hasToken(token));
+  // Made active, it stays so: deactivating it is refused, where it once returned and left it active.
+  ASSERT_TRUE(token->isActive());
+  EXPECT_NE(std::string::npos, failure([&]() { db->getClient()->deactivate(token); })
+                                   .getMsg()
+                                   .find(": it was made active and cannot be anything else."));
+  EXPECT_TRUE(token->isActive());
   db->getClient()->deleteToken(token);
   EXPECT_TRUE(db->getTokens().empty());
   db->purge();
