@@ -474,6 +474,17 @@ TEST(BadInput, ConfigurationWordsNoComponentReadsAreRefusedOrWarned) {
             "component 'ThreatHandler' reads component, priority, class, predicate, variable.\n",
             refusal(runModel(plan, "<Solver>\n<FlawManager component=\"ThreatManager\">\n<FlawHandler "
                                    "component=\"ThreatHandler\" filter=\"both\"/>\n</FlawManager>\n</Solver>\n")));
+  // An empty word is refused in every attribute, and so are orders whose second entry never decides.
+  EXPECT_EQ("korvan-run: solver.xml:3: <FlawHandler>: Unknown choice order '': leave 'order' out for the default "
+            "order.\n",
+            refusal(runModel(plan, config("", "", " order=\"\""))));
+  EXPECT_EQ("korvan-run: solver.xml:3: <FlawHandler>: Unknown filter attribute ''\n",
+            refusal(runModel(plan, config("", "", " filter=\"\""))));
+  EXPECT_EQ("korvan-run: solver.xml:2: <FlawManager>: Can't order by both 'earliest' and 'latest': after the first, "
+            "the second never decides.\n",
+            refusal(runModel(plan, config("", " order=\"lower,earliest,latest\"", ""))));
+  EXPECT_EQ("korvan-run: solver.xml:2: <FlawManager>: Can't prefer both upper and lower level flaws.\n",
+            refusal(runModel(plan, config("", " order=\"upper,lower\"", ""))));
   EXPECT_EQ("korvan-run: solver.xml:4: <Rule>: Element <Rule> has no 'component' attribute.\n",
             refusal(runModel(plan, "<Solver>\n<FlawManager component=\"MIRTThreatManager\">\n<FlawHandler "
                                    "component=\"MIRTThreatHandler\"/>\n<Rule priority=\"2\"/>\n</FlawManager>\n</Solver>\n")));
