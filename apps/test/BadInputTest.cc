@@ -220,7 +220,7 @@ TEST(BadInput, LimitsThatCannotHoldAreRefusedOnClosing) {
        "r: the lower level limit 10 is above the upper level limit 0 (failed check 'levelLimitMin <= levelLimitMax')"},
       {object("Reservoir", {30, 0, 20}, "r"), "r: the initial level 30 lies outside the level limits [0 20]"},
       {object("Reservoir", {5, 0, 10, -1, 4}, "r"),
-       "r: the production rate limit -1 is negative: no token could respect it (failed check 'productionRateMax >= 0')"},
+       "r: the production maximum -1 is negative: no token could respect it (failed check 'productionMax >= 0')"},
       {object("Reusable", {-2, 0}, "r"),
        "r: the capacity -2 is negative: no token could respect it (failed check 'capacity >= 0')"},
       {object("Reusable", {2, 3}, "r"), "r: the lower level limit 3 is above the upper level limit 2"},
