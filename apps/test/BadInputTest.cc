@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <cstdlib>
 #include <random>
 #include <fstream>
 #include <sstream>
@@ -922,6 +923,15 @@ TEST(BadInput, DebugPatternsSayWhatTheyDo) {
   EXPECT_EQ("korvan-run: --debug takes a marker or the first part of one ('*' for every marker), got an empty one\n",
             refusal(runArgs({"--debug", "", model})));
   KORVAN::DebugMessage::disableAll();
+  // The environment's patterns are warned about alike (the sites read it when they register, so
+  // here it enables nothing), and one that names a marker is not.
+  setenv("KORVAN_DEBUG", "NoSuchMarker,,VexlXmlInterpreter", 1);
+  Outcome env = runArgs({model});
+  unsetenv("KORVAN_DEBUG");
+  EXPECT_EQ(0, env.status);
+  EXPECT_EQ("korvan-run: warning: KORVAN_DEBUG NoSuchMarker: no debug message of this run has a marker starting "
+            "with it: it printed nothing\n",
+            env.err);
 }
 
 // Tokens that no object of the model can hold, once on none and SOLVED (two lifts of a crane the
