@@ -42,10 +42,16 @@ public:
   /// Deepest element nesting accepted in a document: the parser recurses once per level, so a
   /// deeper document is refused before it is parsed.
   static unsigned int maxXmlDepth() { return 256; }
+  /// Most attributes one element may carry: no element reads nearly so many, and the parser's
+  /// look-ups and the duplicate check grow with their square.
+  static unsigned int maxXmlAttributes() { return 256; }
   /// Raises "VexlError" "<source>:<line>: <element>: ..." for what the XML parser would drop or
   /// misread without a word: elements nested deeper than maxXmlDepth() (refused before the
   /// parser recurses), a second root element, text outside the root, an entity other than XML's
-  /// five and character references, a byte that is not UTF-8. Does not otherwise check the XML.
+  /// five and character references, a byte that is not UTF-8 or a control character, an
+  /// unquoted attribute value or one holding '<', more than maxXmlAttributes() attributes, an
+  /// XML declaration past the start, and a comment or section never closed (at its opening line).
+  /// Does not otherwise check the XML.
   static void checkXmlMarkup(const std::string& text, const std::string& source);
   /// Refuses, with the line, text that the XML parser would misread as something else: a
   /// UTF-16 or binary file (read as an empty document), an internal document type subset

@@ -165,9 +165,11 @@ TEST(BadInput, OverDeepDocumentsAreRefusedBeforeParsing) {
             refusal(runModel("<vexl>\n" + deep + "\n</vexl>\n")));
   EXPECT_EQ("korvan-run: solver.xml:1: <n>: elements nested deeper than 256 levels\n",
             refusal(runModel(model({UNARY, "<close/>"}), "<Solver>" + deep + "</Solver>")));
-  // Markup inside comments, CDATA and attribute values opens nothing.
-  std::string quiet = "<!-- " + deep + " --><vexl a=\"" + deep.substr(0, 3000) + "\">" + UNARY + "<close/></vexl>";
+  // Markup inside comments and CDATA opens nothing; an attribute value cannot hold '<'.
+  std::string quiet = "<!-- " + deep + " --><vexl>" + UNARY + "<close/></vexl>";
   EXPECT_EQ(0, runModel(quiet).status);
+  EXPECT_EQ("korvan-run: model.xml:1: <vexl>: '<' inside the value of attribute 'a' (write &lt; for the character)\n",
+            refusal(runModel("<vexl a=\"" + deep.substr(0, 3000) + "\">" + UNARY + "<close/></vexl>")));
   // A CDATA section is text, which a model does not take: refused as that, not as nesting.
   EXPECT_EQ("korvan-run: model.xml:1: <vexl>: text '" + deep.substr(0, 40) + "...' inside <vexl>, which takes only "
             "elements\n",
@@ -692,6 +694,18 @@ TEST(BadInput, WordsTheReaderWouldDropAreRefused) {
       {model({"<new type=\"Unary\" name=\"a&#x110000;\"/>"}), "model.xml:2: <new>: " + noChar("#x110000")},
       {model({UNARY, "<close/>", "<goal predicate=\"Unary.use\" name=\"t\" object=\"a\"\n start=\"0&#1;\"/>"}),
        "model.xml:5: <goal>: " + noChar("#1")},
+      // Not well formed, once read all the same: an unquoted value, '<' in a value, a declaration
+      // past the start, a control character; a comment never closed, once blamed on line 1.
+      {model({"<new type=Unary name=\"a\"/>"}),
+       "model.xml:2: <new>: the value of attribute 'type' is not quoted (write type=\"...\")"},
+      {model({"<new type=\"Unary\" name=\"a<b\"/>"}),
+       "model.xml:2: <new>: '<' inside the value of attribute 'name' (write &lt; for the character)"},
+      {model({UNARY, "<?xml version=\"1.0\"?>", "<close/>"}),
+       "model.xml:3: <vexl>: an XML declaration (<?xml ...?>) past the start of the file: it comes first or not at all"},
+      {model({UNARY, "\f<close/>"}),
+       "model.xml:3: <vexl>: byte 0x0C is a control character, which XML text cannot hold: remove it"},
+      {model({UNARY, "<close/>", "<!-- not yet:", unaryUse("t", "a")}),
+       "model.xml:4: <vexl>: '<!--' opened here is never closed (no '-->' after it)"},
   };
   for (const Case& c : cases)
     EXPECT_EQ("korvan-run: " + c.refusal + "\n", refusal(runModel(c.text))) << c.text;
@@ -728,9 +742,23 @@ TEST(BadInput, WordsTheReaderWouldDropAreRefused) {
       {"<Solver>\n<FlawManager component=\"MIRTThreatManager\">\n<FlawHandler component=\"MIRTThreatHandler\"\n"
        "  order=\"&bogus;leastImpact\"/>\n</FlawManager>\n</Solver>\n",
        "solver.xml:4: <FlawHandler>: unknown entity '&bogus;' (XML knows &amp; &lt; &gt; &quot; &apos; and &#...;)"},
+      {"<Solver>\n<FlawManager component=\"MIRTThreatManager\" order=lower>\n</FlawManager>\n</Solver>\n",
+       "solver.xml:2: <FlawManager>: the value of attribute 'order' is not quoted (write order=\"...\")"},
+      {"<Solver>\n<!-- <FlawManager component=\"MIRTThreatManager\"/>\n</Solver>\n",
+       "solver.xml:2: <Solver>: '<!--' opened here is never closed (no '-->' after it)"},
   };
   for (const Case& c : configs)
     EXPECT_EQ("korvan-run: " + c.refusal + "\n", refusal(runModel(plan, c.text))) << c.text;
+  // Attributes by the hundred thousand, once 104 s of duplicate checks before a refusal: counted
+  // first, the scan stops at the first past the limit.
+  std::string many = "<new type=\"Unary\" name=\"a\"";
+  for (int k = 0; k < 100000; k++)
+    many += " x" + std::to_string(k) + "=\"\"";
+  EXPECT_EQ("korvan-run: model.xml:2: <new>: more than 256 attributes on one element: no element takes so many\n",
+            refusal(runModel(model({many + "/>"}))));
+  // Bytes a terminal would act on are shown, not sent: a file name, a pattern.
+  EXPECT_EQ("korvan-run: m\\x1B[2J\\xE9.xml: cannot open the model file: No such file or directory\n",
+            refusal(runArgs({"m\x1b[2J\xe9.xml"})));
 }
 
 // Values the program once took without a word: a token lasting to the horizon, one that cannot end
