@@ -52,6 +52,10 @@ void VexlXmlInterpreter::addNativeClass(const std::string& className,
                                                           << " predicate(s)");
 }
 
+void VexlXmlInterpreter::addConstraintScope(const std::string& constraintName, const std::string& takes) {
+  m_constraintScopes[constraintName] = takes;
+}
+
 bool VexlXmlInterpreter::isNativeClass(const std::string& className) const {
   return m_nativeClasses.find(className) != m_nativeClasses.end();
 }
@@ -827,6 +831,9 @@ std::vector<TokenBound> tokenBounds(const TiXmlElement& element) {
     if (attributeName == "predicate" || attributeName == "name" || attributeName == "object" ||
         attributeName == "rejectable")
       continue;
+    // Neither a number nor true or false: the planner decides it.
+    if (attributeName == "state")
+      reject("'state' takes no value here: a token's state (active, merged, rejected) is the planner's to decide");
     if (isBoolText(attribute->Value())) {
       bounds.push_back(TokenBound{attributeName, attribute->Value(), std::make_pair(0.0, 1.0), true});
       continue;
@@ -1089,8 +1096,13 @@ void VexlXmlInterpreter::executeConstraint(const TiXmlElement& element) {
   try {
     constraint = m_db->getClient()->createConstraint(name, scope);
   } catch (const Error& e) {
-    reject("constraint " + quoted(name.toString()) + " cannot be posted over " +
-           quoted(element.Attribute("scope")) + ": " + describeError(e));
+    // A check that names only a variable, or nothing, says nothing the model's writer can act on.
+    bool worded = !e.getMsg().empty();
+    for (const ConstrainedVariableId& var : scope)
+      worded = worded && e.getMsg() != var->toString();
+    std::map<std::string, std::string>::const_iterator takes = m_constraintScopes.find(name.toString());
+    reject("constraint " + quoted(name.toString()) + " cannot be posted over " + quoted(element.Attribute("scope")) +
+           ": " + (worded || takes == m_constraintScopes.end() ? describeError(e) : "it takes " + takes->second));
   }
   debugMsg("VexlXmlInterpreter:executeConstraint", "Posted " << constraint->toString());
 }

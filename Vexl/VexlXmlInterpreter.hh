@@ -68,6 +68,9 @@ public:
   /// named here; any other member is refused.
   void addNativeClass(const std::string& className, const std::vector<std::string>& predicates,
                       const std::vector<std::string>& optionalMembers = std::vector<std::string>());
+  /// What a module's constraint takes, in the model's words ("a change token's object, time and
+  /// quantity"): said in place of a check that refuses a scope without words.
+  void addConstraintScope(const std::string& constraintName, const std::string& takes);
   bool isNativeClass(const std::string& className) const;
   bool isNativePredicate(const std::string& predicate) const;
 
@@ -115,6 +118,7 @@ private:
   PlanDatabaseId m_db;
   std::map<std::string, std::set<std::string>> m_nativeClasses; // class -> optional members
   std::set<std::string> m_nativePredicates;
+  std::map<std::string, std::string> m_constraintScopes;
   std::map<std::string, TokenId> m_tokens;
   std::map<std::string, size_t> m_argumentCounts; // object -> arguments of its <new>
   std::map<int, int> m_tokenLines;                 // token key -> line of its <goal> or <fact>

@@ -623,6 +623,35 @@ TEST(BadInput, MisreadInputIsRefusedWhereTheMistakeIs) {
        "model.xml:5: <constraint>: constraint 'ResourceTransactionRelation' cannot be posted over 't.object t.time "
        "t.quantity': the object variable may hold 'a' of type 'Reservoir': only an instant-based resource "
        "('Resource') takes this constraint"},
+      // Once the internal check 'variables.size() == (unsigned int) ARG_COUNT'.
+      {model({RESOURCE, "<close/>", "<goal predicate=\"Resource.change\" name=\"t\" object=\"a\" time=\"0 10\"/>",
+              "<constraint name=\"ResourceTransactionRelation\" scope=\"t.object t.time\"/>"}),
+       "model.xml:5: <constraint>: constraint 'ResourceTransactionRelation' cannot be posted over 't.object t.time': it "
+       "takes the object, time and quantity of one change token, in that order (t.object t.time t.quantity of a "
+       "Resource.change)"},
+      // A bound past the domain, once cut to it in silence while the same value alone was refused.
+      {model({REUSABLE, "<close/>", "<goal predicate=\"Reusable.uses\" name=\"t\" object=\"a\" start=\"0\" "
+              "duration=\"-3 5\"/>"}),
+       "model.xml:4: <goal>: bound -3 of 'duration' lies outside its domain int:[1, +inf]: give bounds within it"},
+      {model({REUSABLE, "<close/>", "<goal predicate=\"Reusable.uses\" name=\"t\" object=\"a\" start=\"0\" "
+              "duration=\"5\" quantity=\"-3 1\"/>"}),
+       "model.xml:4: <goal>: bound -3 of 'quantity' lies outside its domain float:[0, +inf]: give bounds within it"},
+      // Wordings once of another thing: a number for the state, times for an int member, the horizon
+      // for a quantity.
+      {model({UNARY, "<close/>", unaryUse("t", "a").substr(0, unaryUse("t", "a").size() - 2) + " state=\"ACTIVE\"/>"}),
+       "model.xml:4: <goal>: 'state' takes no value here: a token's state (active, merged, rejected) is the planner's to "
+       "decide"},
+      {model({"<class name=\"Truck\"><member name=\"axles\" type=\"int\"/></class>", "<new type=\"Truck\" name=\"k\"/>",
+              "<set object=\"k\" member=\"axles\" value=\"2.5\"/>"}),
+       "model.xml:4: <set>: 'axles' takes whole numbers (it is an int), got 2.5"},
+      {model({REUSABLE, "<close/>", "<goal predicate=\"Reusable.uses\" name=\"t\" object=\"a\" start=\"0\" "
+              "duration=\"5\" quantity=\"1e400\"/>"}),
+       "model.xml:4: <goal>: value of quantity out of range: '1e400' (numbers lie within -inf and inf, 134217728)"},
+      // '-' is what the plan prints for a token without a name, and an object of none.
+      {model({UNARY, "<close/>", unaryUse("-", "a")}),
+       "model.xml:4: <goal>: the token name '-' is what the printed plan shows for no name: choose another"},
+      {model({"<new type=\"Unary\" name=\"-\"/>"}),
+       "model.xml:2: <new>: the object name '-' is what the printed plan shows for no name: choose another"},
   };
   for (const Case& c : cases)
     EXPECT_EQ("korvan-run: " + c.expected + "\n", refusal(runModel(c.model)));
