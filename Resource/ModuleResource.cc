@@ -85,6 +85,9 @@ void registerSchema(Schema& schema) {
 }
 
 void registerNativeClasses(VexlXmlInterpreter& interpreter) {
+  interpreter.addConstraintScope("ResourceTransactionRelation",
+                                 "the object, time and quantity of one change token, in that order (t.object "
+                                 "t.time t.quantity of a Resource.change)");
   std::vector<std::string> predicates;
   predicates.push_back("Resource.change");
   interpreter.addNativeClass("Resource", predicates);

@@ -52,6 +52,10 @@ void VexlXmlInterpreter::addNativeClass(const std::string& className,
                                                           << " predicate(s)");
 }
 
+void VexlXmlInterpreter::addConstraintScope(const std::string& constraintName, const std::string& takes) {
+  m_constraintScopes[constraintName] = takes;
+}
+
 bool VexlXmlInterpreter::isNativeClass(const std::string& className) const {
   return m_nativeClasses.find(className) != m_nativeClasses.end();
 }
@@ -248,10 +252,22 @@ void VexlXmlInterpreter::checkXmlMarkup(const std::string& text, const std::stri
                                               << (unsigned int)static_cast<unsigned char>(text[at])
                                               << " is not UTF-8 text: save the file as UTF-8",
                      errorType());
+    // XML text holds no control character but tab, line feed and carriage return: the parser
+    // would take a form feed as a blank.
+    const unsigned char b = static_cast<unsigned char>(text[at]);
+    if ((b < 0x20 && b != '\t' && b != '\n' && b != '\r') || b == 0x7f)
+      checkErrorType(ALWAYS_FAIL, where(line) << "byte 0x" << "0123456789ABCDEF"[b >> 4] << "0123456789ABCDEF"[b & 15]
+                                              << " is a control character, which XML text cannot hold: remove it",
+                     errorType());
   };
   auto skipTo = [&](const char* end) {
     size_t stop = text.find(end, i);
-    stop = stop == std::string::npos ? n : stop + std::strlen(end);
+    if (stop == std::string::npos)
+      checkErrorType(ALWAYS_FAIL, where(line) << "'" << text.substr(i, text.compare(i, 4, "<!--") == 0 ? 4
+                                                                     : text.compare(i, 9, "<![CDATA[") == 0 ? 9 : 2)
+                                              << "' opened here is never closed (no '" << end << "' after it)",
+                     errorType());
+    stop += std::strlen(end);
     for (; i < stop; i++) {
       check(i);
       if (text[i] == '\n')
@@ -282,8 +298,16 @@ void VexlXmlInterpreter::checkXmlMarkup(const std::string& text, const std::stri
       skipTo("-->");
     else if (text.compare(i, 9, "<![CDATA[") == 0)
       skipTo("]]>");
-    else if (text.compare(i, 2, "<?") == 0)
+    else if (text.compare(i, 2, "<?") == 0) {
+      // The declaration names the encoding the whole file is read in: anywhere else it is a
+      // mistake the parser would pass over.
+      if (text.compare(i, 5, "<?xml") == 0 && i + 5 < n && (std::isspace(static_cast<unsigned char>(text[i + 5])) || text[i + 5] == '?') &&
+          text.find_first_not_of("\xef\xbb\xbf") != i)
+        checkErrorType(ALWAYS_FAIL, where(line) << "an XML declaration (<?xml ...?>) past the start of the file: it "
+                                                   "comes first or not at all",
+                       errorType());
       skipTo("?>");
+    }
     else if (text.compare(i, 2, "<!") == 0)
       skipTo(">");
     else if (text.compare(i, 2, "</") == 0) {
@@ -315,6 +339,11 @@ void VexlXmlInterpreter::checkXmlMarkup(const std::string& text, const std::stri
             quote = 0;
           else if (d == '&')
             entity(i);
+          else if (d == '<')
+            checkErrorType(ALWAYS_FAIL, where(line) << "'<' inside the value of attribute '"
+                                                    << (attributes.empty() ? std::string() : attributes.back().substr(0, 40))
+                                                    << "' (write &lt; for the character)",
+                           errorType());
         } else if (d == '"' || d == '\'')
           quote = d;
         else if (d == '=') {
@@ -325,6 +354,18 @@ void VexlXmlInterpreter::checkXmlMarkup(const std::string& text, const std::stri
           while (begin > nameEnd && !std::isspace(static_cast<unsigned char>(text[begin - 1])))
             begin--;
           const std::string attribute = text.substr(begin, end - begin);
+          if (attributes.size() >= maxXmlAttributes())
+            checkErrorType(ALWAYS_FAIL, where(line) << "more than " << maxXmlAttributes()
+                                                    << " attributes on one element: no element takes so many",
+                           errorType());
+          size_t value = i + 1;
+          while (value < n && std::isspace(static_cast<unsigned char>(text[value])))
+            value++;
+          if (value >= n || (text[value] != '"' && text[value] != '\''))
+            checkErrorType(ALWAYS_FAIL, where(line) << "the value of attribute '" << attribute.substr(0, 40)
+                                                    << "' is not quoted (write " << attribute.substr(0, 40)
+                                                    << "=\"...\")",
+                           errorType());
           if (std::find(attributes.begin(), attributes.end(), attribute) != attributes.end())
             checkErrorType(ALWAYS_FAIL, where(line) << "attribute '" << attribute.substr(0, 40)
                                                     << "' given twice: an element takes each attribute once",
@@ -790,6 +831,9 @@ std::vector<TokenBound> tokenBounds(const TiXmlElement& element) {
     if (attributeName == "predicate" || attributeName == "name" || attributeName == "object" ||
         attributeName == "rejectable")
       continue;
+    // Neither a number nor true or false: the planner decides it.
+    if (attributeName == "state")
+      reject("'state' takes no value here: a token's state (active, merged, rejected) is the planner's to decide");
     if (isBoolText(attribute->Value())) {
       bounds.push_back(TokenBound{attributeName, attribute->Value(), std::make_pair(0.0, 1.0), true});
       continue;
@@ -1052,8 +1096,13 @@ void VexlXmlInterpreter::executeConstraint(const TiXmlElement& element) {
   try {
     constraint = m_db->getClient()->createConstraint(name, scope);
   } catch (const Error& e) {
-    reject("constraint " + quoted(name.toString()) + " cannot be posted over " +
-           quoted(element.Attribute("scope")) + ": " + describeError(e));
+    // A check that names only a variable, or nothing, says nothing the model's writer can act on.
+    bool worded = !e.getMsg().empty();
+    for (const ConstrainedVariableId& var : scope)
+      worded = worded && e.getMsg() != var->toString();
+    std::map<std::string, std::string>::const_iterator takes = m_constraintScopes.find(name.toString());
+    reject("constraint " + quoted(name.toString()) + " cannot be posted over " + quoted(element.Attribute("scope")) +
+           ": " + (worded || takes == m_constraintScopes.end() ? describeError(e) : "it takes " + takes->second));
   }
   debugMsg("VexlXmlInterpreter:executeConstraint", "Posted " << constraint->toString());
 }

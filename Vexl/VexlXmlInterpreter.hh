@@ -42,10 +42,16 @@ public:
   /// Deepest element nesting accepted in a document: the parser recurses once per level, so a
   /// deeper document is refused before it is parsed.
   static unsigned int maxXmlDepth() { return 256; }
+  /// Most attributes one element may carry: no element reads nearly so many, and the parser's
+  /// look-ups and the duplicate check grow with their square.
+  static unsigned int maxXmlAttributes() { return 256; }
   /// Raises "VexlError" "<source>:<line>: <element>: ..." for what the XML parser would drop or
   /// misread without a word: elements nested deeper than maxXmlDepth() (refused before the
   /// parser recurses), a second root element, text outside the root, an entity other than XML's
-  /// five and character references, a byte that is not UTF-8. Does not otherwise check the XML.
+  /// five and character references, a byte that is not UTF-8 or a control character, an
+  /// unquoted attribute value or one holding '<', more than maxXmlAttributes() attributes, an
+  /// XML declaration past the start, and a comment or section never closed (at its opening line).
+  /// Does not otherwise check the XML.
   static void checkXmlMarkup(const std::string& text, const std::string& source);
   /// Refuses, with the line, text that the XML parser would misread as something else: a
   /// UTF-16 or binary file (read as an empty document), an internal document type subset
@@ -62,6 +68,9 @@ public:
   /// named here; any other member is refused.
   void addNativeClass(const std::string& className, const std::vector<std::string>& predicates,
                       const std::vector<std::string>& optionalMembers = std::vector<std::string>());
+  /// What a module's constraint takes, in the model's words ("a change token's object, time and
+  /// quantity"): said in place of a check that refuses a scope without words.
+  void addConstraintScope(const std::string& constraintName, const std::string& takes);
   bool isNativeClass(const std::string& className) const;
   bool isNativePredicate(const std::string& predicate) const;
 
@@ -109,6 +118,7 @@ private:
   PlanDatabaseId m_db;
   std::map<std::string, std::set<std::string>> m_nativeClasses; // class -> optional members
   std::set<std::string> m_nativePredicates;
+  std::map<std::string, std::string> m_constraintScopes;
   std::map<std::string, TokenId> m_tokens;
   std::map<std::string, size_t> m_argumentCounts; // object -> arguments of its <new>
   std::map<int, int> m_tokenLines;                 // token key -> line of its <goal> or <fact>

@@ -18,6 +18,14 @@ namespace VexlParsing {
 
 std::string quoted(const std::string& text) { return "'" + text + "'"; }
 
+namespace {
+// "start", "t.end", ...: a token's time points and duration, by their last part.
+bool isTimeName(const std::string& what) {
+  const std::string last = what.substr(what.rfind('.') + 1);
+  return last == "start" || last == "end" || last == "time" || last == "duration";
+}
+} // namespace
+
 const char* requireAttribute(const TiXmlElement& element, const char* name) {
   const char* value = element.Attribute(name);
   if (value == nullptr)
@@ -37,6 +45,8 @@ const char* requireOneWord(const char* name, const char* what) {
   if (blank)
     reject(std::string("the ") + what + " name " + quoted(shown) + " holds a blank: lists of names (object=, scope=) " +
            "are split at blanks, so it could not be named there");
+  if (shown == "-")
+    reject(std::string("the ") + what + " name '-' is what the printed plan shows for no name: choose another");
   return name;
 }
 
@@ -122,8 +132,13 @@ double requireNumber(const std::string& text, const char* what) {
       reject(quoted(text) + " for " + what + " is too close to 0 to be told from it: write 0");
     value = g_infiniteTimeAsDouble() * 2;
   }
-  if (std::fabs(value) > g_infiniteTimeAsDouble())
-    reject(std::string("value of ") + what + " beyond the horizon: " + quoted(text));
+  if (std::fabs(value) > g_infiniteTimeAsDouble()) {
+    const std::string name(what);
+    if (isTimeName(name))
+      reject("value of " + name + " beyond the horizon: " + quoted(text));
+    reject("value of " + name + " out of range: " + quoted(text) + " (numbers lie within -inf and inf, " +
+           toString(g_infiniteTimeAsDouble()) + ")");
+  }
   return value;
 }
 
@@ -209,7 +224,8 @@ void requireWhole(const AbstractDomain& base, double lb, double ub, const std::s
     return;
   for (double bound : {lb, ub})
     if (std::fabs(bound) < g_infiniteTimeAsDouble() && bound != std::floor(bound))
-      reject(quoted(what) + " takes whole numbers (times and durations are whole numbers), got " +
+      reject(quoted(what) + " takes whole numbers (" +
+             (isTimeName(what) ? "times and durations are whole numbers" : "it is an int") + "), got " +
              toString(bound));
 }
 
@@ -223,6 +239,13 @@ std::unique_ptr<AbstractDomain> narrowed(const ConstrainedVariableId& var, doubl
   if (domain->isEmpty())
     reject("bounds [" + toString(lb) + " " + toString(ub) + "] of " + quoted(what) +
            " lie outside its domain " + var->baseDomain().toString());
+  // A finite bound past the domain was meant: cut to the domain in silence it would be lost, where
+  // the same value alone is refused. Infinite bounds stand for no bound.
+  const AbstractDomain& base = var->baseDomain();
+  for (double bound : {lb, ub})
+    if (std::fabs(bound) < g_infiniteTimeAsDouble() && (bound < base.getLowerBound() || bound > base.getUpperBound()))
+      reject("bound " + toString(bound) + " of " + quoted(what) + " lies outside its domain " + base.toString() +
+             ": give bounds within it");
   return domain;
 }
 

@@ -135,6 +135,33 @@ void enterStage(const std::string& text, const std::string& where = std::string(
   runStage().text = text;
 }
 /// The line of a failed allocation that no element's reader caught.
+// A message may echo a file name, an argument or a pattern as given: bytes a terminal would act
+// on, and bytes that are not UTF-8, are shown as \xNN.
+std::string printable(const std::string& text) {
+  static const char hex[] = "0123456789ABCDEF";
+  std::string shown;
+  for (size_t i = 0; i < text.size();) {
+    const unsigned char c = static_cast<unsigned char>(text[i]);
+    size_t length = c < 0x80 ? 1 : c >= 0xc2 && c <= 0xdf ? 2 : c >= 0xe0 && c <= 0xef ? 3 : c >= 0xf0 && c <= 0xf4 ? 4 : 0;
+    for (size_t k = 1; k < length; k++) {
+      const unsigned char d = i + k < text.size() ? static_cast<unsigned char>(text[i + k]) : 0;
+      // The second byte's range rules out overlong forms, surrogates and code points past U+10FFFF.
+      const unsigned char low = k > 1 ? 0x80 : c == 0xe0 ? 0xa0 : c == 0xf0 ? 0x90 : 0x80;
+      const unsigned char high = k > 1 ? 0xbf : c == 0xed ? 0x9f : c == 0xf4 ? 0x8f : 0xbf;
+      if (d < low || d > high)
+        length = 0;
+    }
+    if (length == 0 || (c < 0x20 && c != '\n' && c != '\t') || c == 0x7f) {
+      shown += std::string("\\x") + hex[c >> 4] + hex[c & 15];
+      i++;
+    } else {
+      shown.append(text, i, length);
+      i += length;
+    }
+  }
+  return shown;
+}
+
 std::string memoryRanOut() { return runStage().where + "memory ran out " + runStage().text; }
 
 std::terminate_handler sl_previousTerminate = nullptr;
@@ -1037,8 +1064,12 @@ int run(const std::vector<std::string>& args, std::ostream& out, std::ostream& e
     // Sites register when the run first passes them: a pattern none of them has printed nothing.
     for (const std::string& pattern : options.debugPatterns)
       if (!DebugMessage::anySiteMatches(pattern))
-        err << "korvan-run: warning: --debug " << pattern << ": no debug message of this run has a marker starting "
+        err << "korvan-run: warning: --debug " << printable(pattern) << ": no debug message of this run has a marker starting "
             << "with it: it printed nothing" << std::endl;
+    for (const std::string& pattern : DebugMessage::environmentPatterns())
+      if (!DebugMessage::anySiteMatches(pattern))
+        err << "korvan-run: warning: KORVAN_DEBUG " << printable(pattern) << ": no debug message of this run has a marker "
+            << "starting with it: it printed nothing" << std::endl;
     message = outputFailure(out);
     if (DebugMessage::streamFailure().empty() && message.empty() && MemoryReserve::failures() == failures)
       return status;
@@ -1060,7 +1091,12 @@ int run(const std::vector<std::string>& args, std::ostream& out, std::ostream& e
     // Lost debug output is reported once, whatever it caused on its way.
     message = "cannot write the debug output: " + DebugMessage::streamFailure();
   }
-  err << "korvan-run: " << message << std::endl;
+  try {
+    err << "korvan-run: " << printable(message) << std::endl;
+  } catch (const std::bad_alloc&) {
+    // Out of memory even for the copy (the prefix is out already): the message as it is.
+    err << message << std::endl;
+  }
   if (showUsage)
     err << usage();
   return EXIT_BAD_INPUT;

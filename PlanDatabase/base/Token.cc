@@ -245,6 +245,9 @@ void Token::activateInternal() {
 
 void Token::deactivate() {
   checkError(isActive(), "Cannot deactivate " << toString() << ": it is not active.");
+  // A state restricted to ACTIVE when the token was made: resetting it would leave it active without a word.
+  checkError(m_state->baseDomain().isMember(MERGED.getKey()),
+             "Cannot deactivate " << toString() << ": it was made active and cannot be anything else.");
   checkError(m_mergedTokens.empty(),
              "Cannot deactivate " << toString() << ": tokens are merged onto it.");
   m_state->reset();

@@ -57,8 +57,8 @@ TEST(ThreatManager, orderAttributeAndItsErrors) {
   EXPECT_EQ(std::vector<std::string>({"mostFlawedAbsolute", "upperLevelFlaw", "leastFlawedUpper", "earliest"}),
             labelsOf("<M order=\"most,upper,least,earliest\"/>"));
   EXPECT_EQ(std::vector<std::string>({"earliest", "earliest"}), labelsOf("<M order=\"earliest,earliest\"/>"));
-  EXPECT_EQ(std::vector<std::string>({"latest", "lowerLevelFlaw", "leastFlawedLower", "mostFlawedLower"}),
-            labelsOf("<M order=\"latest,lower,least,most\"/>"));
+  EXPECT_EQ(std::vector<std::string>({"latest", "lowerLevelFlaw", "leastFlawedLower"}),
+            labelsOf("<M order=\"latest,lower,least\"/>"));
 
   // Entries are matched exactly: empty entries, blanks and other cases are unknown.
   const std::vector<std::pair<std::string, std::string>> unknown = {
@@ -77,6 +77,15 @@ TEST(ThreatManager, orderAttributeAndItsErrors) {
   }
   // The check runs after each entry: it fires before a later bad entry is read.
   EXPECT_EQ("!m_preferUpper || !m_preferLower", orderError("upper,lower,bogus").getCondition());
+  // Like upper and lower, earliest and latest, and most and least in one direction: the second
+  // would never decide.
+  const std::vector<std::pair<std::string, std::string>> opposed = {
+    {"earliest,latest", "Can't order by both 'earliest' and 'latest': after the first, the second never decides."},
+    {"latest,lower,least,most",
+     "Can't order by both 'least' and 'most' in one direction: after the first, the second never decides."},
+    {"most,least", "Can't order by both 'most' and 'least' in one direction: after the first, the second never decides."}};
+  for (const auto& c : opposed)
+    EXPECT_EQ(c.second, orderError(c.first).getMsg()) << c.first;
 
   DecisionOrder empty;
   EXPECT_EQ("cmp != NULL", failure([&]() { empty.addOrder(NULL); }).getCondition());

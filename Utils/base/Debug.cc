@@ -20,13 +20,7 @@ Registry& registry() {
   static Registry* sl_registry = new Registry();
   if (!sl_registry->envRead) {
     sl_registry->envRead = true;
-    if (const char* env = std::getenv("KORVAN_DEBUG")) {
-      std::istringstream is(env);
-      std::string pattern;
-      while (std::getline(is, pattern, ','))
-        if (!pattern.empty())
-          sl_registry->patterns.push_back(pattern);
-    }
+    sl_registry->patterns = DebugMessage::environmentPatterns();
   }
   return *sl_registry;
 }
@@ -43,6 +37,18 @@ bool enabledByPatterns(const std::string& marker) {
 }
 
 } // namespace
+
+std::vector<std::string> DebugMessage::environmentPatterns() {
+  std::vector<std::string> patterns;
+  if (const char* env = std::getenv("KORVAN_DEBUG")) {
+    std::istringstream is(env);
+    std::string pattern;
+    while (std::getline(is, pattern, ','))
+      if (!pattern.empty())
+        patterns.push_back(pattern);
+  }
+  return patterns;
+}
 
 std::ostream*& DebugMessage::streamPtr() {
   static std::ostream* s_debugStream = &std::cerr;

@@ -5,6 +5,7 @@
 #include <iostream>
 #include <cstddef>
 #include <string>
+#include <vector>
 
 #include "Utils/base/Error.hh"
 
@@ -69,6 +70,8 @@ public:
   };
 
   static void enable(const std::string& pattern);
+  /// The patterns KORVAN_DEBUG names, as the sites read them when they register.
+  static std::vector<std::string> environmentPatterns();
   /// Whether a site registered so far has a marker that the pattern enables.
   static bool anySiteMatches(const std::string& pattern);
   static void disable(const std::string& pattern);

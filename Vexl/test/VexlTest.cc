@@ -259,7 +259,7 @@ TEST(VexlXmlInterpreter, OverDeepDocumentsAreRefusedWhereTheyGoTooDeep) {
   Env env;
   std::string nested;
   for (unsigned int i = 0; i <= VexlXmlInterpreter::maxXmlDepth(); i++)
-    nested += "<x a='<y>' b=\"/>\">\n";
+    nested += "<x a='y>' b=\"/>\">\n";
   Error e = raised([&] { env.run("<vexl>\n" + nested + "</vexl>", "deep.xml"); });
   // The root is the first level: the element that goes one level too deep is on the line
   // maxXmlDepth() + 1.

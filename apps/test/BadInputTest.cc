@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <cstdlib>
 #include <random>
 #include <fstream>
 #include <sstream>
@@ -165,9 +166,11 @@ TEST(BadInput, OverDeepDocumentsAreRefusedBeforeParsing) {
             refusal(runModel("<vexl>\n" + deep + "\n</vexl>\n")));
   EXPECT_EQ("korvan-run: solver.xml:1: <n>: elements nested deeper than 256 levels\n",
             refusal(runModel(model({UNARY, "<close/>"}), "<Solver>" + deep + "</Solver>")));
-  // Markup inside comments, CDATA and attribute values opens nothing.
-  std::string quiet = "<!-- " + deep + " --><vexl a=\"" + deep.substr(0, 3000) + "\">" + UNARY + "<close/></vexl>";
+  // Markup inside comments and CDATA opens nothing; an attribute value cannot hold '<'.
+  std::string quiet = "<!-- " + deep + " --><vexl>" + UNARY + "<close/></vexl>";
   EXPECT_EQ(0, runModel(quiet).status);
+  EXPECT_EQ("korvan-run: model.xml:1: <vexl>: '<' inside the value of attribute 'a' (write &lt; for the character)\n",
+            refusal(runModel("<vexl a=\"" + deep.substr(0, 3000) + "\">" + UNARY + "<close/></vexl>")));
   // A CDATA section is text, which a model does not take: refused as that, not as nesting.
   EXPECT_EQ("korvan-run: model.xml:1: <vexl>: text '" + deep.substr(0, 40) + "...' inside <vexl>, which takes only "
             "elements\n",
@@ -221,7 +224,7 @@ TEST(BadInput, LimitsThatCannotHoldAreRefusedOnClosing) {
        "r: the lower level limit 10 is above the upper level limit 0 (failed check 'levelLimitMin <= levelLimitMax')"},
       {object("Reservoir", {30, 0, 20}, "r"), "r: the initial level 30 lies outside the level limits [0 20]"},
       {object("Reservoir", {5, 0, 10, -1, 4}, "r"),
-       "r: the production rate limit -1 is negative: no token could respect it (failed check 'productionRateMax >= 0')"},
+       "r: the production maximum -1 is negative: no token could respect it (failed check 'productionMax >= 0')"},
       {object("Reusable", {-2, 0}, "r"),
        "r: the capacity -2 is negative: no token could respect it (failed check 'capacity >= 0')"},
       {object("Reusable", {2, 3}, "r"), "r: the lower level limit 3 is above the upper level limit 2"},
@@ -296,6 +299,12 @@ TEST(BadInput, ATokenRefusedByAnOpenResourceCanBeDeletedAndPurged) {
   const std::string message = failure([&]() { db->getClient()->specify(token->getObject(), (double)a); }).getMsg();
   EXPECT_NE(std::string::npos, message.find("is not initialised")) << message;
   EXPECT_FALSE(a->hasToken(token));
+  // Made active, it stays so: deactivating it is refused, where it once returned and left it active.
+  ASSERT_TRUE(token->isActive());
+  EXPECT_NE(std::string::npos, failure([&]() { db->getClient()->deactivate(token); })
+                                   .getMsg()
+                                   .find(": it was made active and cannot be anything else."));
+  EXPECT_TRUE(token->isActive());
   db->getClient()->deleteToken(token);
   EXPECT_TRUE(db->getTokens().empty());
   db->purge();
@@ -469,6 +478,17 @@ TEST(BadInput, ConfigurationWordsNoComponentReadsAreRefusedOrWarned) {
             "component 'ThreatHandler' reads component, priority, class, predicate, variable.\n",
             refusal(runModel(plan, "<Solver>\n<FlawManager component=\"ThreatManager\">\n<FlawHandler "
                                    "component=\"ThreatHandler\" filter=\"both\"/>\n</FlawManager>\n</Solver>\n")));
+  // An empty word is refused in every attribute, and so are orders whose second entry never decides.
+  EXPECT_EQ("korvan-run: solver.xml:3: <FlawHandler>: Unknown choice order '': leave 'order' out for the default "
+            "order.\n",
+            refusal(runModel(plan, config("", "", " order=\"\""))));
+  EXPECT_EQ("korvan-run: solver.xml:3: <FlawHandler>: Unknown filter attribute ''\n",
+            refusal(runModel(plan, config("", "", " filter=\"\""))));
+  EXPECT_EQ("korvan-run: solver.xml:2: <FlawManager>: Can't order by both 'earliest' and 'latest': after the first, "
+            "the second never decides.\n",
+            refusal(runModel(plan, config("", " order=\"lower,earliest,latest\"", ""))));
+  EXPECT_EQ("korvan-run: solver.xml:2: <FlawManager>: Can't prefer both upper and lower level flaws.\n",
+            refusal(runModel(plan, config("", " order=\"upper,lower\"", ""))));
   EXPECT_EQ("korvan-run: solver.xml:4: <Rule>: Element <Rule> has no 'component' attribute.\n",
             refusal(runModel(plan, "<Solver>\n<FlawManager component=\"MIRTThreatManager\">\n<FlawHandler "
                                    "component=\"MIRTThreatHandler\"/>\n<Rule priority=\"2\"/>\n</FlawManager>\n</Solver>\n")));
@@ -604,6 +624,35 @@ TEST(BadInput, MisreadInputIsRefusedWhereTheMistakeIs) {
        "model.xml:5: <constraint>: constraint 'ResourceTransactionRelation' cannot be posted over 't.object t.time "
        "t.quantity': the object variable may hold 'a' of type 'Reservoir': only an instant-based resource "
        "('Resource') takes this constraint"},
+      // Once the internal check 'variables.size() == (unsigned int) ARG_COUNT'.
+      {model({RESOURCE, "<close/>", "<goal predicate=\"Resource.change\" name=\"t\" object=\"a\" time=\"0 10\"/>",
+              "<constraint name=\"ResourceTransactionRelation\" scope=\"t.object t.time\"/>"}),
+       "model.xml:5: <constraint>: constraint 'ResourceTransactionRelation' cannot be posted over 't.object t.time': it "
+       "takes the object, time and quantity of one change token, in that order (t.object t.time t.quantity of a "
+       "Resource.change)"},
+      // A bound past the domain, once cut to it in silence while the same value alone was refused.
+      {model({REUSABLE, "<close/>", "<goal predicate=\"Reusable.uses\" name=\"t\" object=\"a\" start=\"0\" "
+              "duration=\"-3 5\"/>"}),
+       "model.xml:4: <goal>: bound -3 of 'duration' lies outside its domain int:[1, +inf]: give bounds within it"},
+      {model({REUSABLE, "<close/>", "<goal predicate=\"Reusable.uses\" name=\"t\" object=\"a\" start=\"0\" "
+              "duration=\"5\" quantity=\"-3 1\"/>"}),
+       "model.xml:4: <goal>: bound -3 of 'quantity' lies outside its domain float:[0, +inf]: give bounds within it"},
+      // Wordings once of another thing: a number for the state, times for an int member, the horizon
+      // for a quantity.
+      {model({UNARY, "<close/>", unaryUse("t", "a").substr(0, unaryUse("t", "a").size() - 2) + " state=\"ACTIVE\"/>"}),
+       "model.xml:4: <goal>: 'state' takes no value here: a token's state (active, merged, rejected) is the planner's to "
+       "decide"},
+      {model({"<class name=\"Truck\"><member name=\"axles\" type=\"int\"/></class>", "<new type=\"Truck\" name=\"k\"/>",
+              "<set object=\"k\" member=\"axles\" value=\"2.5\"/>"}),
+       "model.xml:4: <set>: 'axles' takes whole numbers (it is an int), got 2.5"},
+      {model({REUSABLE, "<close/>", "<goal predicate=\"Reusable.uses\" name=\"t\" object=\"a\" start=\"0\" "
+              "duration=\"5\" quantity=\"1e400\"/>"}),
+       "model.xml:4: <goal>: value of quantity out of range: '1e400' (numbers lie within -inf and inf, 134217728)"},
+      // '-' is what the plan prints for a token without a name, and an object of none.
+      {model({UNARY, "<close/>", unaryUse("-", "a")}),
+       "model.xml:4: <goal>: the token name '-' is what the printed plan shows for no name: choose another"},
+      {model({"<new type=\"Unary\" name=\"-\"/>"}),
+       "model.xml:2: <new>: the object name '-' is what the printed plan shows for no name: choose another"},
   };
   // A variable's text carries its key, which depends on the runs before: written as "#".
   static const std::regex key("\\(\\d+\\)=");
@@ -688,6 +737,18 @@ TEST(BadInput, WordsTheReaderWouldDropAreRefused) {
       {model({REUSABLE, "<close/>", "<goal predicate=\"Reusable.uses\" name=\"t\" object=\"a\" start=\"0\" "
               "duration=\"-0\" quantity=\"1\"/>"}),
        "model.xml:4: <goal>: bounds [0 0] of 'duration' lie outside its domain int:[1, +inf]"},
+      // Not well formed, once read all the same: an unquoted value, '<' in a value, a declaration
+      // past the start, a control character; a comment never closed, once blamed on line 1.
+      {model({"<new type=Unary name=\"a\"/>"}),
+       "model.xml:2: <new>: the value of attribute 'type' is not quoted (write type=\"...\")"},
+      {model({"<new type=\"Unary\" name=\"a<b\"/>"}),
+       "model.xml:2: <new>: '<' inside the value of attribute 'name' (write &lt; for the character)"},
+      {model({UNARY, "<?xml version=\"1.0\"?>", "<close/>"}),
+       "model.xml:3: <vexl>: an XML declaration (<?xml ...?>) past the start of the file: it comes first or not at all"},
+      {model({UNARY, "\f<close/>"}),
+       "model.xml:3: <vexl>: byte 0x0C is a control character, which XML text cannot hold: remove it"},
+      {model({UNARY, "<close/>", "<!-- not yet:", unaryUse("t", "a")}),
+       "model.xml:4: <vexl>: '<!--' opened here is never closed (no '-->' after it)"},
   };
   for (const Case& c : cases)
     EXPECT_EQ("korvan-run: " + c.refusal + "\n", refusal(runModel(c.text))) << c.text;
@@ -733,9 +794,23 @@ TEST(BadInput, WordsTheReaderWouldDropAreRefused) {
       {"<Solver>\n<FlawManager component=\"MIRTThreatManager\">\n<FlawHandler component=\"MIRTThreatHandler\"\n"
        "  order=\"&bogus;leastImpact\"/>\n</FlawManager>\n</Solver>\n",
        "solver.xml:4: <FlawHandler>: unknown entity '&bogus;' (XML knows &amp; &lt; &gt; &quot; &apos; and &#...;)"},
+      {"<Solver>\n<FlawManager component=\"MIRTThreatManager\" order=lower>\n</FlawManager>\n</Solver>\n",
+       "solver.xml:2: <FlawManager>: the value of attribute 'order' is not quoted (write order=\"...\")"},
+      {"<Solver>\n<!-- <FlawManager component=\"MIRTThreatManager\"/>\n</Solver>\n",
+       "solver.xml:2: <Solver>: '<!--' opened here is never closed (no '-->' after it)"},
   };
   for (const Case& c : configs)
     EXPECT_EQ("korvan-run: " + c.refusal + "\n", refusal(runModel(plan, c.text))) << c.text;
+  // Attributes by the hundred thousand, once 104 s of duplicate checks before a refusal: counted
+  // first, the scan stops at the first past the limit.
+  std::string many = "<new type=\"Unary\" name=\"a\"";
+  for (int k = 0; k < 100000; k++)
+    many += " x" + std::to_string(k) + "=\"\"";
+  EXPECT_EQ("korvan-run: model.xml:2: <new>: more than 256 attributes on one element: no element takes so many\n",
+            refusal(runModel(model({many + "/>"}))));
+  // Bytes a terminal would act on are shown, not sent: a file name, a pattern.
+  EXPECT_EQ("korvan-run: m\\x1B[2J\\xE9.xml: cannot open the model file: No such file or directory\n",
+            refusal(runArgs({"m\x1b[2J\xe9.xml"})));
 }
 
 // Values the program once took without a word: a token lasting to the horizon, one that cannot end
@@ -928,6 +1003,15 @@ TEST(BadInput, DebugPatternsSayWhatTheyDo) {
   EXPECT_EQ("korvan-run: --debug takes a marker or the first part of one ('*' for every marker), got an empty one\n",
             refusal(runArgs({"--debug", "", model})));
   KORVAN::DebugMessage::disableAll();
+  // The environment's patterns are warned about alike (the sites read it when they register, so
+  // here it enables nothing), and one that names a marker is not.
+  setenv("KORVAN_DEBUG", "NoSuchMarker,,VexlXmlInterpreter", 1);
+  Outcome env = runArgs({model});
+  unsetenv("KORVAN_DEBUG");
+  EXPECT_EQ(0, env.status);
+  EXPECT_EQ("korvan-run: warning: KORVAN_DEBUG NoSuchMarker: no debug message of this run has a marker starting "
+            "with it: it printed nothing\n",
+            env.err);
 }
 
 // Tokens that no object of the model can hold, once on none and SOLVED (two lifts of a crane the

@@ -97,6 +97,10 @@ ThreatDecisionPoint::ThreatDecisionPoint(const DbClientId& client, const Instant
 ThreatDecisionPoint::~ThreatDecisionPoint() {}
 
 void ThreatDecisionPoint::checkConfiguration(const TiXmlElement& configData) {
+  // An empty order reads as none given; the manager's and the filter's empty words are refused,
+  // and so is this one.
+  const char* order = configData.Attribute("order");
+  checkError(order == NULL || *order != '\0', "Unknown choice order '': leave 'order' out for the default order.");
   ThreatConfiguration::read(configData).checkWords();
 }
 

@@ -9,6 +9,7 @@
 #include "Utils/base/Utils.hh"
 
 #include <algorithm>
+#include <set>
 #include <sstream>
 #include <tinyxml.h>
 
@@ -153,6 +154,7 @@ ThreatManager::ThreatManager(const TiXmlElement& configData)
   const std::string order = attr == NULL ? std::string("lower,most,earliest") : std::string(attr);
   InstantComparator::FlawDirection dir = InstantComparator::ABSOLUTE;
   std::string::size_type pos = 0;
+  std::set<std::string> seen;
   // A read position at the end still reads one (empty) entry: an empty text or a
   // trailing comma is an unknown order, not an empty one.
   while (pos <= order.size()) {
@@ -180,6 +182,15 @@ ThreatManager::ThreatManager(const TiXmlElement& configData)
       checkError(ALWAYS_FAIL, "Unknown decision order '" << entry << "'");
     pos = comma == std::string::npos ? order.size() + 1 : comma + 1;
     check_error(!m_preferUpper || !m_preferLower, "Can't prefer both upper and lower level flaws.");
+    // Like upper and lower, earliest and latest are one choice, and so are most and least in one
+    // direction: after the first, the second never decides.
+    const bool magnitude = entry == "most" || entry == "least";
+    seen.insert(magnitude ? entry + std::to_string(static_cast<int>(dir)) : entry);
+    const std::string other = entry == "earliest" ? "latest" : entry == "latest" ? "earliest"
+                              : entry == "most" ? "least" : entry == "least" ? "most" : "";
+    checkError(other.empty() || seen.count(magnitude ? other + std::to_string(static_cast<int>(dir)) : other) == 0,
+               "Can't order by both '" << other << "' and '" << entry << "'" << (magnitude ? " in one direction" : "")
+               << ": after the first, the second never decides.");
   }
 }
 

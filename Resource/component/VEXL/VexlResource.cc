@@ -282,8 +282,9 @@ VexlReservoir::~VexlReservoir() {}
 void VexlReservoir::checkClose() const {
   checkParameters(*this, sevenParameters(), 7);
   checkLevelLimits(*this, valueOf(*this, IC), valueOf(*this, LLMIN), valueOf(*this, LLMAX), "initial level");
-  checkNotNegative(*this, valueOf(*this, PRMAX), "production rate limit", "productionRateMax >= 0");
+  // The maximum first: the form of <new> without rates gives it as the rate too.
   checkNotNegative(*this, valueOf(*this, PMAX), "production maximum", "productionMax >= 0");
+  checkNotNegative(*this, valueOf(*this, PRMAX), "production rate limit", "productionRateMax >= 0");
   checkNotNegative(*this, valueOf(*this, CRMAX), "consumption rate limit", "consumptionRateMax >= 0");
   checkNotNegative(*this, valueOf(*this, CMAX), "consumption maximum", "consumptionMax >= 0");
 }
