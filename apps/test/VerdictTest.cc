@@ -21,7 +21,8 @@
 // the seed, VERDICT_STEPS the step limit of each run (0: each configuration's own limits),
 // VERDICT_CONFIGS=all runs every configuration on every model (otherwise the default, one
 // shipped and one handler option each); every other model draws quantities and limits in 0.1
-// steps (VERDICT_DECIMALS=1: every model, 0: none). A wrong verdict prints the model and the configuration that produced it.
+// steps (VERDICT_DECIMALS=1: every model, 0: none). A wrong verdict prints the model and the configuration that produced it;
+// VERDICT_MAX_WRONG sets how many wrong runs end a slice (5), VERDICT_SHOW_FLAWS prints each satisfiable run left FLAWS LEFT.
 
 #include <gtest/gtest.h>
 
