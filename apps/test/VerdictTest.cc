@@ -660,6 +660,12 @@ void widen(Model& m, std::mt19937& rng, bool decimals) {
     u.quantity = std::fabs(u.quantity); // a production: what it needs grows with its time
     u.hiOpen = u.hiOpen || (u.specifiedStart == NONE && pick(0, 1) == 0);
     m.relations.push_back(Relation{"eq", Term{false, 2 * i}, Term{false, i, false, true}});
+    // Draws after it, from a level at its floor, need it to come late.
+    for (int j = 0; j < count; j++)
+      if (j != i && m.uses[j].quantity < 0 && pick(0, 1) == 0)
+        m.precedences.push_back(std::make_pair(i, j));
+    if (pick(0, 1) == 0)
+      m.capacity = m.lower;
   }
   if (!decimals && (m.kind == REUSABLE || m.events()) && !m.openEvents() && pick(0, 3) == 0) {
     std::vector<double*> amounts = {&m.capacity, &m.lower, &m.upper, &m.rate, &m.total, &m.drain,
@@ -1054,6 +1060,7 @@ void matchVerdicts(int first, int models) {
     tally["events-on-two"] += m.events() && m.twoObjects ? 1 : 0;
     tally["open-events"] += m.openEvents() ? 1 : 0;
     tally["scaled"] += m.scale != 1 ? 1 : 0;
+    tally["time-quantity"] += std::count_if(m.uses.begin(), m.uses.end(), [](const Use& u) { return u.linked; });
     // The default, one shipped configuration and one handler option; every one on request.
     std::vector<size_t> chosen = {0};
     if (m.kind != JOB) {
