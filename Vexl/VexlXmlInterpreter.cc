@@ -203,8 +203,20 @@ std::string entityProblem(const std::string& text, size_t pos) {
   const bool hex = name.size() > 2 && name[0] == '#' && (name[1] == 'x' || name[1] == 'X');
   const bool decimal = name.size() > 1 && name[0] == '#' && !hex;
   if ((hex && name.find_first_not_of("0123456789abcdefABCDEF", 2) == std::string::npos) ||
-      (decimal && name.find_first_not_of("0123456789", 1) == std::string::npos))
-    return std::string();
+      (decimal && name.find_first_not_of("0123456789", 1) == std::string::npos)) {
+    // The parser drops a NUL and the rest of the value, and writes surrogates and code points past
+    // U+10FFFF as bytes that are not UTF-8: only a character XML text may hold is read.
+    unsigned long code = 0;
+    for (size_t k = hex ? 2 : 1; k < name.size() && code <= 0x10FFFF; k++)
+      code = code * (hex ? 16 : 10) + (std::isdigit(static_cast<unsigned char>(name[k]))
+                                           ? name[k] - '0'
+                                           : std::tolower(static_cast<unsigned char>(name[k])) - 'a' + 10);
+    if (code == 0x9 || code == 0xA || code == 0xD || (code >= 0x20 && code <= 0xD7FF) ||
+        (code >= 0xE000 && code <= 0xFFFD) || (code >= 0x10000 && code <= 0x10FFFF))
+      return std::string();
+    return "the character reference '&" + name + ";' is no character of XML text (U+9, U+A, U+D, U+20 to U+D7FF, "
+           "U+E000 to U+FFFD, U+10000 to U+10FFFF)";
+  }
   return "unknown entity '&" + name + ";' (XML knows &amp; &lt; &gt; &quot; &apos; and &#...;)";
 }
 

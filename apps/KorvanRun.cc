@@ -393,17 +393,25 @@ std::string emptiedWhy(const ConstraintEngineId& ce) {
 class FailureReasons {
 public:
   explicit FailureReasons(const PlanDatabaseId& db) : m_db(db) {
-    m_db->getConstraintEngine()->setEmptyingListener(
-        [this](const ConstraintEngine::Emptying& emptying) { record(explain(emptying)); });
+    m_db->getConstraintEngine()->setEmptyingListener([this](const ConstraintEngine::Emptying& emptying) {
+      bool module = false;
+      record(explain(emptying, module));
+      m_lastByModule = module;
+    });
   }
   ~FailureReasons() { m_db->getConstraintEngine()->setEmptyingListener(nullptr); }
 
   void clear() {
     m_last.clear();
+    m_lastByModule = false;
     m_counts.clear();
     m_order.clear();
   }
   const std::string& last() const { return m_last; }
+  /// The result of a plan whose last emptying is the one known: a module's proof that no schedule
+  /// keeps its limits is NO SOLUTION, as when it refutes the plan; the model's own constraints or
+  /// times contradicting each other are INCONSISTENT.
+  std::string emptiedResult() const { return m_lastByModule ? "NO SOLUTION" : "INCONSISTENT"; }
   /// A dead end that no domain emptied (a plan that a check refuses).
   void note(const std::string& reason) { record(reason); }
   /// The distinct reasons, the most frequent first (ties: the first met first).
@@ -421,15 +429,17 @@ public:
 private:
   void record(const std::string& reason) {
     m_last = reason;
+    m_lastByModule = false;
     if (m_counts[reason]++ == 0)
       m_order.push_back(reason);
   }
 
-  std::string explain(const ConstraintEngine::Emptying& emptying) const {
+  std::string explain(const ConstraintEngine::Emptying& emptying, bool& module) const {
     const TokenNamer namer = [](const TokenId& token) { return tokenName(token); };
     for (const EmptyingExplainer& explainer : emptyingExplainers()) {
       const std::string text = explainer(m_db, emptying, namer);
-      if (!text.empty())
+      module = !text.empty();
+      if (module)
         return text;
     }
     const std::string var = variableName(emptying.variable);
@@ -460,6 +470,7 @@ private:
 
   PlanDatabaseId m_db;
   std::string m_last;
+  bool m_lastByModule = false;
   std::map<std::string, unsigned int> m_counts;
   std::vector<std::string> m_order;
 };
@@ -544,7 +555,7 @@ Verdict decide(const PlanDatabaseId& db, SOLVERS::Solver& solver, bool solved, b
     return verdict;
   }
   if (solved && !consistent) {
-    verdict.result = "INCONSISTENT";
+    verdict.result = reasons.last().empty() ? "INCONSISTENT" : reasons.emptiedResult();
     verdict.why.push_back(reasons.last().empty() ? emptiedWhy(ce) : reasons.last());
     return verdict;
   }
@@ -841,7 +852,7 @@ int execute(const Options& options, std::ostream& out, std::ostream& err) {
   if (!ce->propagate()) {
     printTokens(out, host.db().getId(), host.interpreter());
     printWhy(out, {reasons.last().empty() ? emptiedWhy(ce) : reasons.last()});
-    out << "Result: INCONSISTENT" << std::endl;
+    out << "Result: " << (reasons.last().empty() ? "INCONSISTENT" : reasons.emptiedResult()) << std::endl;
     solver.reset();
     return EXIT_NO_SOLUTION;
   }

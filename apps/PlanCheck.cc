@@ -31,6 +31,12 @@
 
 namespace KORVAN {
 namespace HOST {
+
+unsigned long long& transactionsRead() {
+  static unsigned long long sl_read = 0;
+  return sl_read;
+}
+
 namespace PlanCheck {
 
 namespace {
@@ -135,6 +141,33 @@ std::map<int, std::string> variableLabels(const PlanDatabaseId& db) {
   return labels;
 }
 
+/// Whether a time point is reached only by relations between times and durations, which a
+/// schedule keeps within the box. A resource's profile, or a relation to another variable (a
+/// quantity equal to a time), may need a time beyond it.
+bool onlyDifferences(const ConstrainedVariableId& point) {
+  static const LabelStr sl_temporal = TemporalPropagator::PROPAGATOR_NAME();
+  static const std::set<std::string> sl_generic = {"eq", "leq", "lessThanEqual", "neq", "addEq"};
+  auto timeOrDuration = [](const ConstrainedVariableId& var) {
+    const EntityId& parent = var->parent();
+    if (!parent.isValid() || !TokenId::convertable(parent))
+      return false;
+    const TokenId token(parent);
+    return var == token->start() || var == token->end() || var == token->duration();
+  };
+  ConstraintSet constraints;
+  point->constraints(constraints);
+  for (const ConstraintId& constraint : constraints) {
+    if (!constraint->isActive() || constraint->getPropagator()->getName() == sl_temporal)
+      continue;
+    if (sl_generic.count(constraint->getName().toString()) == 0)
+      return false;
+    const std::vector<ConstrainedVariableId>& scope = constraint->getScope();
+    if (!std::all_of(scope.begin(), scope.end(), timeOrDuration))
+      return false;
+  }
+  return true;
+}
+
 /// Around a cycle that admits no times, a bound with no other side to meet creeps one lap per
 /// pass up to the horizon. A schedule is looked for inside a box instead: the finite bounds of the
 /// time points widened on each side by twice the durations and the finite distances of the
@@ -148,12 +181,13 @@ public:
     auto finite = [&](double bound) { return bound > -horizon && bound < horizon; };
     double lowest = horizon, highest = -horizon, reach = 1;
     std::vector<ConstrainedVariableId> points;
+    std::set<int> listed;
     for (const auto& entry : db->getTokens()) {
       const TokenId& token = entry.second;
       if (!token->isActive())
         continue;
       for (const ConstrainedVariableId& time : {ConstrainedVariableId(token->start()), ConstrainedVariableId(token->end())}) {
-        if (std::find(points.begin(), points.end(), time) == points.end())
+        if (listed.insert(time->getKey()).second)
           points.push_back(time);
         for (double bound : {time->lastDomain().getLowerBound(), time->lastDomain().getUpperBound()})
           if (finite(bound)) {
@@ -173,6 +207,8 @@ public:
           most = std::max(most, std::fabs(bound));
       reach += 2 * (most + 1);
     }
+    // Room for every time point at an instant of its own: events a rate keeps apart need it.
+    reach += static_cast<double>(points.size());
     if (lowest > highest)
       lowest = highest = 0;
     m_box = IntervalDomain(std::max(-horizon, lowest - reach), std::min(horizon, highest + reach));
@@ -180,7 +216,9 @@ public:
       const AbstractDomain& dom = point->lastDomain();
       if (dom.getLowerBound() >= m_box.getLowerBound() && dom.getUpperBound() <= m_box.getUpperBound())
         continue;
+      m_cutsBeyond = m_cutsBeyond || !onlyDifferences(point);
       m_vars.push_back(new Variable<IntervalDomain>(m_ce, m_box));
+      m_boxVars.insert(m_vars.back()->getKey());
       m_constraints.push_back(m_ce->createConstraint(LabelStr("eq"), {point, m_vars.back()->getId()}));
     }
     // The propagator takes constraints in the order they were made: the undecided ones wait
@@ -200,16 +238,19 @@ public:
   }
   bool isConsistent() const { return m_consistent; }
   const IntervalDomain& getBox() const { return m_box; }
-  bool isBoxVariable(const ConstrainedVariableId& var) const {
-    return std::find(m_vars.begin(), m_vars.end(), (ConstrainedVariable*)var) != m_vars.end();
-  }
+  /// Whether the box cut the window of a time that a schedule may need beyond it: then a search
+  /// inside the box did not try every schedule.
+  bool cutsBeyond() const { return m_cutsBeyond; }
+  bool isBoxVariable(const ConstrainedVariableId& var) const { return m_boxVars.count(var->getKey()) > 0; }
 
 private:
   ConstraintEngineId m_ce;
   IntervalDomain m_box;
   std::vector<ConstrainedVariable*> m_vars;
+  std::set<int> m_boxVars; // the keys of m_vars
   std::vector<ConstraintId> m_constraints;
   bool m_consistent = true;
+  bool m_cutsBeyond = false;
 };
 
 
@@ -404,6 +445,10 @@ FixedSchedule fixSchedule(const PlanDatabaseId& db, const std::function<void(con
       fixed.budgetSpent = search.isBudgetSpent();
       if (fixed.outcome == ScheduleSearch::FOUND)
         search.keep();
+      if (fixed.outcome == ScheduleSearch::NONE && box.cutsBeyond()) {
+        fixed.outcome = ScheduleSearch::CUT;
+        fixed.failure += "; every time was tried in " + bounds(box.getBox()) + " only";
+      }
     }
   }
   const bool consistent = ce->propagate();

@@ -22,6 +22,9 @@ std::vector<PlanChecker>& unjudgedCheckers();
 std::set<std::string>& bookkeepingConstraints();
 std::vector<DeadEnd>& deadEnds();
 std::vector<Refutation>& refutations();
+// The transactions that the modules' checks, printers and refutations read, for tests that
+// count their work.
+unsigned long long& transactionsRead();
 
 namespace PlanCheck {
 

@@ -2,7 +2,9 @@
 // ModuleResource with its engine, and prints each resource's limits and level
 // envelope (one line per instant) after the plan.
 
+#include <algorithm>
 #include <cmath>
+#include <limits>
 #include <list>
 #include <map>
 #include <memory>
@@ -22,6 +24,8 @@
 #include "Resource/base/Resource.hh"
 #include "Resource/base/ResourceConstraint.hh"
 #include "Resource/base/Transaction.hh"
+#include "Resource/component/MIRT_DurativeTokens.hh"
+#include "Resource/component/MIRT_InstantTokens.hh"
 #include "Resource/component/MIRT_Reusable.hh"
 #include "Resource/component/MIRT_TimetableProfile.hh"
 #include "ConstraintEngine/base/Propagator.hh"
@@ -31,16 +35,19 @@
 #include "Utils/base/Error.hh"
 #include "Utils/base/Utils.hh"
 #include "apps/KorvanRun.hh"
+#include "apps/PlanCheck.hh"
 
 namespace KORVAN {
 namespace HOST {
 
 namespace {
 
-std::string level(double value, const Rounding& rounding = Rounding()) {
-  if (value >= g_infiniteTimeAsDouble())
+// A level or a total that a limit's report summed from finite quantities may pass the horizon
+// and is still a number: `summed` prints only the horizon itself as infinite.
+std::string level(double value, const Rounding& rounding = Rounding(), bool summed = false) {
+  if (summed ? value == g_infiniteTimeAsDouble() : value >= g_infiniteTimeAsDouble())
     return "+inf";
-  if (value <= -g_infiniteTimeAsDouble())
+  if (summed ? value == -g_infiniteTimeAsDouble() : value <= -g_infiniteTimeAsDouble())
     return "-inf";
   // A sum of decimals that cancels leaves a rounding error, not a level: 0.1 + 0.2 - 0.3.
   return toString(sameAtLimitPrecision(value, 0.0, rounding) ? 0.0 : value);
@@ -54,26 +61,52 @@ std::string time(TimePoint t) {
   return std::to_string(t);
 }
 
-// The level envelope of the instant-based resource at `t`. Its sums take a quantity without a
-// bound as the horizon, which a finite term pulls back inside it: a side that such a quantity
-// may reach has no bound at all.
-IntervalDomain levelAt(KORVAN::Resource& resource, int t) {
+// From when a quantity without a bound reaches each side of a resource's level: the sums take
+// such a quantity as the horizon, which a finite term pulls back inside it, so from the earliest
+// time of such a lowering change on the level has no lower bound, and from a raising one's no
+// upper bound.
+struct UnboundedSides {
+  double lowerFrom = std::numeric_limits<double>::infinity();
+  double upperFrom = std::numeric_limits<double>::infinity();
+
+  void add(double earliest, bool lowers) {
+    double& from = lowers ? lowerFrom : upperFrom;
+    from = std::min(from, earliest);
+  }
+  IntervalDomain at(TimePoint t, double lb, double ub) const {
+    const double horizon = g_infiniteTimeAsDouble();
+    return IntervalDomain(t >= lowerFrom ? -horizon : lb, t >= upperFrom ? horizon : ub);
+  }
+};
+
+// The instant-based resource's change tokens, each counted as read.
+std::vector<TransactionId> changesOf(KORVAN::Resource& resource) {
+  std::vector<TransactionId> changes;
+  for (const TokenId& token : resource.tokens())
+    if (TransactionId::convertable(token) && token->isActive())
+      changes.push_back(TransactionId(token));
+  transactionsRead() += changes.size();
+  return changes;
+}
+
+UnboundedSides unboundedSides(const std::vector<TransactionId>& changes) {
+  const double horizon = g_infiniteTimeAsDouble();
+  UnboundedSides sides;
+  for (const TransactionId& change : changes) {
+    if (change->getMin() <= -horizon)
+      sides.add(change->getEarliest(), true);
+    if (change->getMax() >= horizon)
+      sides.add(change->getEarliest(), false);
+  }
+  return sides;
+}
+
+// The level envelope of the instant-based resource at `t`, with the sides that a quantity
+// without a bound reaches unbounded.
+IntervalDomain levelAt(KORVAN::Resource& resource, int t, const UnboundedSides& sides) {
   IntervalDomain bounds;
   resource.getLevelAt(t, bounds);
-  double lb = bounds.getLowerBound(), ub = bounds.getUpperBound();
-  const double horizon = g_infiniteTimeAsDouble();
-  for (const TokenId& token : resource.tokens()) {
-    if (!TransactionId::convertable(token) || !token->isActive())
-      continue;
-    const TransactionId change(token);
-    if (change->getEarliest() > t)
-      continue;
-    if (change->getMin() <= -horizon)
-      lb = -horizon;
-    if (change->getMax() >= horizon)
-      ub = horizon;
-  }
-  return IntervalDomain(lb, ub);
+  return sides.at(t, bounds.getLowerBound(), bounds.getUpperBound());
 }
 
 // The instant-based resource reports through its own instants.
@@ -84,14 +117,15 @@ void printInstantEnvelope(std::ostream& out, KORVAN::Resource& resource) {
   resource.getInstants(instants, -g_infiniteTime() - 1, g_infiniteTime());
   if (instants.empty())
     out << "    level: no instants" << std::endl;
+  const UnboundedSides sides = unboundedSides(changesOf(resource));
   for (const InstantId& instant : instants) {
-    const IntervalDomain bounds = levelAt(resource, instant->getTime());
-    out << "    level at " << time(instant->getTime()) << " [" << level(bounds.getLowerBound(), resource.getRounding())
-        << " " << level(bounds.getUpperBound(), resource.getRounding()) << "]" << std::endl;
+    const IntervalDomain bounds = levelAt(resource, instant->getTime(), sides);
+    out << "    level at " << time(instant->getTime()) << " [" << level(bounds.getLowerBound(), instant->getRounding())
+        << " " << level(bounds.getUpperBound(), instant->getRounding()) << "]" << std::endl;
   }
 }
 
-IntervalDomain unboundedSides(const MIRT::Resource& resource, TimePoint t, double lb, double ub);
+UnboundedSides unboundedSides(const MIRT::Resource& resource);
 
 void printEnvelope(std::ostream& out, const ObjectId& object) {
   ApResource* resource = ApResource::asApResource(static_cast<Object*>(object));
@@ -121,11 +155,10 @@ void printEnvelope(std::ostream& out, const ObjectId& object) {
     const ApList<TimePoint>& times = levels->getTimes();
     if (times.size() == 0)
       out << "    level: no instants" << std::endl;
+    const UnboundedSides sides = profiled != nullptr ? unboundedSides(*profiled) : UnboundedSides();
     for (int i = 0; i < times.size(); i++) {
       TimePoint t = times.get(i);
-      IntervalDomain bounds(levels->getLowerBound(t), levels->getUpperBound(t));
-      if (profiled != nullptr)
-        bounds = unboundedSides(*profiled, t, bounds.getLowerBound(), bounds.getUpperBound());
+      const IntervalDomain bounds = sides.at(t, levels->getLowerBound(t), levels->getUpperBound(t));
       out << "    level at " << time(t) << " [" << level(bounds.getLowerBound(), rounding) << " "
           << level(bounds.getUpperBound(), rounding) << "]" << std::endl;
     }
@@ -157,89 +190,136 @@ std::string tokenList(const std::vector<TokenId>& tokens, const TokenNamer& name
   return names.empty() ? std::string() : " (tokens there: " + names + ")";
 }
 
-// Every transaction of the profile: each is at an instant of its earliest time, or under way there.
+// Every transaction of the profile, counted as read: each starts at the instant of its earliest
+// time and ends at that of its latest. The checks and printers gather them once per resource,
+// never once per instant.
 std::set<MIRT::TransactionId> transactionsOf(const MIRT::Resource& resource) {
   std::set<MIRT::TransactionId> transactions;
   for (MIRT::ProfileIterator it(resource.getProfile(), -g_infiniteTime(), g_infiniteTime()); !it.done(); it.next()) {
     const MIRT::InstantId inst = it.getInstant();
-    transactions.insert(inst->getTransactions().begin(), inst->getTransactions().end());
-    transactions.insert(inst->getOverlappingTransactions().begin(), inst->getOverlappingTransactions().end());
+    for (const std::set<MIRT::TransactionId>* filed : {&inst->getStartingTransactions(), &inst->getEndingTransactions()}) {
+      transactions.insert(filed->begin(), filed->end());
+      transactionsRead() += filed->size();
+    }
   }
   return transactions;
 }
 
-// The level envelope [lb ub] of a profile-based resource at `t`, with the side that a quantity
-// without a bound may reach unbounded: the profile's sums take such a quantity as the horizon,
-// which a finite term pulls back inside it.
-IntervalDomain unboundedSides(const MIRT::Resource& resource, TimePoint t, double lb, double ub) {
+UnboundedSides unboundedSides(const MIRT::Resource& resource) {
   const double horizon = g_infiniteTimeAsDouble();
+  UnboundedSides sides;
   for (const MIRT::TransactionId& transaction : transactionsOf(resource)) {
     const AbstractDomain& when = transaction->time()->lastDomain();
     const AbstractDomain& quantity = transaction->quantity()->lastDomain();
-    if (when.isEmpty() || quantity.isEmpty() || when.getLowerBound() > t || quantity.getUpperBound() < horizon)
-      continue;
-    if (transaction->isConsumer())
-      lb = -horizon;
-    else
-      ub = horizon;
+    if (!when.isEmpty() && !quantity.isEmpty() && quantity.getUpperBound() >= horizon)
+      sides.add(when.getLowerBound(), transaction->isConsumer());
   }
-  return IntervalDomain(lb, ub);
+  return sides;
 }
 
-// The tokens that may hold the level outside a limit at `time`: those whose own changes may count
-// there on the side of the broken limit (a use that may be under way, a reservoir's consumption
-// that may have come by then), whoever the envelope's bound rests on.
+// What a transaction adds to its token's level on the side of a broken limit (below it with
+// `tooLow`), and from when: a token's least level there (below a limit) or its most (above it),
+// so a use given back by then for sure counts for nothing. A use gives back what it took, so its
+// give-back is counted at the same bound as its take, though a ranged quantity bounds the two
+// apart. False for a transaction of no token or without values.
+struct LevelChange {
+  TokenId token;
+  double from, change;
+};
+
+bool levelChange(const MIRT::TransactionId& transaction, bool tooLow, LevelChange& result) {
+  const EntityId& parent = transaction->time()->parent();
+  if (!parent.isValid() || !TokenId::convertable(parent))
+    return false;
+  const AbstractDomain& when = transaction->time()->lastDomain();
+  // The quantity the resource emptied to report the violation counts as modelled.
+  const AbstractDomain& quantity = transaction->quantity()->lastDomain().isEmpty()
+                                       ? transaction->quantity()->baseDomain()
+                                       : transaction->quantity()->lastDomain();
+  if (when.isEmpty() || quantity.isEmpty())
+    return false;
+  const bool lowers = transaction->isConsumer();
+  // A change toward the broken limit counts once it may have come, one away from it once it surely has.
+  result.token = TokenId(parent);
+  result.from = tooLow == lowers ? when.getLowerBound() : when.getUpperBound();
+  result.change = lowers ? -quantity.getUpperBound() : quantity.getUpperBound();
+  return true;
+}
+
+// The tokens that may hold the level outside a limit, instant after instant in time order: those
+// whose own changes may count there on the side of the broken limit (a use that may be under way,
+// a reservoir's consumption that may have come by then), whoever the envelope's bound rests on.
+// Each change counts from its time on, so one pass over the changes sorted by it serves every
+// instant.
+class LevelTokens {
+public:
+  LevelTokens(const MIRT::Resource& resource, bool tooLow) : m_tooLow(tooLow) {
+    LevelChange change;
+    for (const MIRT::TransactionId& transaction : transactionsOf(resource))
+      if (levelChange(transaction, tooLow, change))
+        m_changes.push_back(change);
+    std::sort(m_changes.begin(), m_changes.end(),
+              [](const LevelChange& a, const LevelChange& b) { return a.from < b.from; });
+  }
+  // Asked at times that never go back.
+  std::vector<TokenId> at(TimePoint time) {
+    check_error(time >= m_last, "The tokens holding a level are asked in time order.");
+    m_last = time;
+    for (; m_next < m_changes.size() && m_changes[m_next].from <= time; m_next++) {
+      const LevelChange& change = m_changes[m_next];
+      double& net = m_net[change.token];
+      net += change.change;
+      if (m_tooLow ? net < 0 : net > 0)
+        m_holding.insert(change.token);
+      else
+        m_holding.erase(change.token);
+    }
+    return std::vector<TokenId>(m_holding.begin(), m_holding.end());
+  }
+
+private:
+  const bool m_tooLow;
+  std::vector<LevelChange> m_changes;
+  std::size_t m_next = 0;
+  TimePoint m_last = -g_infiniteTime() - 1;
+  std::map<TokenId, double> m_net;
+  std::set<TokenId> m_holding;
+};
+
 std::vector<TokenId> levelTokens(const MIRT::Resource& resource, TimePoint time, bool tooLow) {
-  std::map<TokenId, double> net;
   if (!resource.getProfile().isValid())
     return std::vector<TokenId>();
-  for (const MIRT::TransactionId& transaction : transactionsOf(resource)) {
-    const EntityId& parent = transaction->time()->parent();
-    if (!parent.isValid() || !TokenId::convertable(parent))
-      continue;
-    const AbstractDomain& when = transaction->time()->lastDomain();
-    // The quantity the resource emptied to report the violation counts as modelled.
-    const AbstractDomain& quantity = transaction->quantity()->lastDomain().isEmpty()
-                                         ? transaction->quantity()->baseDomain()
-                                         : transaction->quantity()->lastDomain();
-    if (when.isEmpty() || quantity.isEmpty())
-      continue;
-    const bool consumer = transaction->isConsumer();
-    // A token's least level there (below a limit) or its most (above it): a use given back by
-    // then for sure counts for nothing. A use gives back what it took, so its give-back is
-    // counted at the same bound as its take, though a ranged quantity bounds the two apart.
-    double change = 0;
-    if (tooLow && consumer && when.getLowerBound() <= time)
-      change = -quantity.getUpperBound();
-    else if (tooLow && !consumer && when.getUpperBound() <= time)
-      change = quantity.getUpperBound();
-    else if (!tooLow && !consumer && when.getLowerBound() <= time)
-      change = quantity.getUpperBound();
-    else if (!tooLow && consumer && when.getUpperBound() <= time)
-      change = -quantity.getUpperBound();
-    net[TokenId(parent)] += change;
-  }
-  std::vector<TokenId> tokens;
-  for (const auto& entry : net)
-    if (tooLow ? entry.second < 0 : entry.second > 0)
-      tokens.push_back(entry.first);
-  return tokens;
+  return LevelTokens(resource, tooLow).at(time);
 }
 
 // The same for the instant-based resource, whose change tokens count from their time on; an
 // envelope outside both limits is held there by the tokens of either side.
-std::vector<TokenId> levelTokens(KORVAN::Resource& resource, TimePoint time, bool tooLow, bool tooHigh) {
-  std::vector<TokenId> tokens;
-  for (const TokenId& token : resource.tokens()) {
-    if (!TransactionId::convertable(token) || !token->isActive())
-      continue;
-    const TransactionId change(token);
-    if (change->getEarliest() > time)
-      continue;
-    if ((tooLow && change->getMin() < 0) || (tooHigh && change->getMax() > 0))
-      tokens.push_back(token);
+class ChangeTokens {
+public:
+  explicit ChangeTokens(const std::vector<TransactionId>& changes) {
+    for (const TransactionId& change : changes) {
+      if (change->getMin() < 0)
+        m_lowering.push_back(std::make_pair(change->getEarliest(), TokenId(change)));
+      if (change->getMax() > 0)
+        m_raising.push_back(std::make_pair(change->getEarliest(), TokenId(change)));
+    }
+    std::sort(m_lowering.begin(), m_lowering.end());
+    std::sort(m_raising.begin(), m_raising.end());
   }
-  return tokens;
+  std::vector<TokenId> at(TimePoint time, bool tooLow, bool tooHigh) const {
+    std::vector<TokenId> tokens;
+    for (const auto* side : {tooLow ? &m_lowering : nullptr, tooHigh ? &m_raising : nullptr})
+      for (std::size_t i = 0; side != nullptr && i < side->size() && (*side)[i].first <= time; i++)
+        tokens.push_back((*side)[i].second);
+    return tokens;
+  }
+
+private:
+  std::vector<std::pair<TimePoint, TokenId>> m_lowering, m_raising;
+};
+
+std::vector<TokenId> levelTokens(KORVAN::Resource& resource, TimePoint time, bool tooLow, bool tooHigh) {
+  return ChangeTokens(changesOf(resource)).at(time, tooLow, tooHigh);
 }
 
 // The profile's envelope holds every completion of the plan: when it is inside the limits at
@@ -250,20 +330,28 @@ void checkProfile(MIRT::Resource& resource, std::vector<std::string>& problems) 
   if (!profile.isValid())
     return;
   const double horizon = g_infiniteTimeAsDouble();
+  const UnboundedSides sides = unboundedSides(resource);
+  // Gathered at the first instant outside a limit, then kept up with the instants.
+  std::unique_ptr<LevelTokens> lowering, raising;
   for (MIRT::ProfileIterator it(profile, -g_infiniteTime(), g_infiniteTime()); !it.done(); it.next()) {
     const MIRT::InstantId inst = it.getInstant();
     const std::string at = name + ": at " + time(inst->getTime()) + " ";
     const Rounding rounding = MIRT::roundingAt(inst);
-    const IntervalDomain bounds = unboundedSides(resource, inst->getTime(), inst->getLowerLevel(), inst->getUpperLevel());
+    const IntervalDomain bounds = sides.at(inst->getTime(), inst->getLowerLevel(), inst->getUpperLevel());
     const bool low = belowLimit(bounds.getLowerBound(), resource.getLowerLimit(), rounding);
     const bool high = aboveLimit(bounds.getUpperBound(), resource.getUpperLimit(), rounding);
     if (low || high) {
-      // Outside both limits, the tokens of either side hold it there.
-      std::vector<TokenId> tokens = levelTokens(resource, inst->getTime(), low);
-      if (low && high) {
-        const std::vector<TokenId> raising = levelTokens(resource, inst->getTime(), false);
-        tokens.insert(tokens.end(), raising.begin(), raising.end());
+      if (lowering == nullptr) {
+        lowering.reset(new LevelTokens(resource, true));
+        raising.reset(new LevelTokens(resource, false));
       }
+      // Outside both limits, the tokens of either side hold it there; both sweeps keep up.
+      std::vector<TokenId> tokens = lowering->at(inst->getTime());
+      const std::vector<TokenId> up = raising->at(inst->getTime());
+      if (!low)
+        tokens = up;
+      else if (high)
+        tokens.insert(tokens.end(), up.begin(), up.end());
       problems.push_back(outside(at + "level", bounds.getLowerBound(), bounds.getUpperBound(),
                                  resource.getLowerLimit(), resource.getUpperLimit()) +
                          tokenList(tokens, tokenName));
@@ -289,14 +377,17 @@ void checkInstants(KORVAN::Resource& resource, std::vector<std::string>& problem
   const std::string name = resource.getName().toString();
   std::list<InstantId> instants;
   resource.getInstants(instants, -g_infiniteTime() - 1, g_infiniteTime());
+  const std::vector<TransactionId> changes = changesOf(resource);
+  const UnboundedSides sides = unboundedSides(changes);
+  const ChangeTokens holding(changes);
   for (const InstantId& instant : instants) {
-    const IntervalDomain bounds = levelAt(resource, instant->getTime());
-    const bool low = belowLimit(bounds.getLowerBound(), resource.getLimitMin(), resource.getRounding());
-    const bool high = aboveLimit(bounds.getUpperBound(), resource.getLimitMax(), resource.getRounding());
+    const IntervalDomain bounds = levelAt(resource, instant->getTime(), sides);
+    const bool low = belowLimit(bounds.getLowerBound(), resource.getLimitMin(), instant->getRounding());
+    const bool high = aboveLimit(bounds.getUpperBound(), resource.getLimitMax(), instant->getRounding());
     if (low || high)
       problems.push_back(outside(name + ": at " + time(instant->getTime()) + " level", bounds.getLowerBound(),
                                  bounds.getUpperBound(), resource.getLimitMin(), resource.getLimitMax()) +
-                         tokenList(levelTokens(resource, instant->getTime(), low, high), tokenName));
+                         tokenList(holding.at(instant->getTime(), low, high), tokenName));
   }
   // The resource's own totals count each quantity at its least: every quantity the plan still
   // allows must keep them, and each change its rate.
@@ -356,27 +447,27 @@ std::string violationText(const MIRT::Resource& resource, TimePoint t, MIRT::Res
   std::string what;
   switch (problem) {
   case P::LevelTooLow:
-    what = at + "the level is at most " + level(upperValue) + " in every schedule, below its lower limit " +
+    what = at + "the level is at most " + level(upperValue, Rounding(), true) + " in every schedule, below its lower limit " +
            level(limit);
     break;
   case P::LevelTooHigh:
-    what = at + "the level is at least " + level(lowerValue) + " in every schedule, above its upper limit " +
+    what = at + "the level is at least " + level(lowerValue, Rounding(), true) + " in every schedule, above its upper limit " +
            level(limit);
     break;
   case P::ProductionRateExceeded:
-    what = at + "at least " + level(lowerValue) + " is produced in every schedule, more than its production rate "
+    what = at + "at least " + level(lowerValue, Rounding(), true) + " is produced in every schedule, more than its production rate "
            "limit " + level(limit);
     break;
   case P::ConsumptionRateExceeded:
-    what = at + "at least " + level(lowerValue) + " is consumed in every schedule, more than its consumption "
+    what = at + "at least " + level(lowerValue, Rounding(), true) + " is consumed in every schedule, more than its consumption "
            "rate limit " + level(limit);
     break;
   case P::ProductionSumExceeded:
-    what = by + "at least " + level(lowerValue) + " is produced in total in every schedule, more than its "
+    what = by + "at least " + level(lowerValue, Rounding(), true) + " is produced in total in every schedule, more than its "
            "production maximum " + level(limit);
     break;
   case P::ConsumptionSumExceeded:
-    what = by + "at least " + level(lowerValue) + " is consumed in total in every schedule, more than its "
+    what = by + "at least " + level(lowerValue, Rounding(), true) + " is consumed in total in every schedule, more than its "
            "consumption maximum " + level(limit);
     break;
   default:
@@ -454,8 +545,50 @@ std::string refuteTransactions(const MIRT::Resource& resource, const TokenNamer&
   return found.empty() ? std::string() : found.begin()->second;
 }
 
-// An instant of the envelope outside a limit in every schedule.
-std::string refuteProfile(const MIRT::Resource& resource, const TokenNamer& nameOf) {
+// How the tokens not yet on a resource may still move its level: a token still inactive, or on
+// several candidate objects, may or may not join each of them.
+struct Undecided {
+  bool mayRaise = false, mayLower = false;
+};
+
+std::map<int, Undecided> undecidedTokens(const PlanDatabaseId& db) {
+  std::map<int, Undecided> byResource;
+  for (const auto& entry : db->getTokens()) {
+    const TokenId& token = entry.second;
+    if (token->isMerged() || token->isRejected())
+      continue;
+    const AbstractDomain& objects = token->getObject()->lastDomain();
+    if (objects.isEmpty() || (token->isActive() && objects.isSingleton()))
+      continue;
+    Token* raw = static_cast<Token*>(token);
+    Undecided moves;
+    if (const MIRT::ReservoirToken* event = dynamic_cast<const MIRT::ReservoirToken*>(raw)) {
+      moves.mayRaise = !event->isConsumer();
+      moves.mayLower = event->isConsumer();
+    } else if (dynamic_cast<const MIRT::ReusableToken*>(raw) != nullptr) {
+      // A use gives back no more than it took: it never raises the level.
+      moves.mayLower = true;
+    } else if (const Transaction* change = dynamic_cast<const Transaction*>(raw)) {
+      moves.mayRaise = change->getMax() > 0;
+      moves.mayLower = change->getMin() < 0;
+    } else {
+      moves.mayRaise = moves.mayLower = true;
+    }
+    std::list<double> values;
+    objects.getValues(values);
+    for (double value : values) {
+      Undecided& moved = byResource[ObjectId(value)->getKey()];
+      moved.mayRaise = moved.mayRaise || moves.mayRaise;
+      moved.mayLower = moved.mayLower || moves.mayLower;
+    }
+  }
+  return byResource;
+}
+
+// An instant of the envelope outside a limit in every schedule. The envelope counts only the
+// tokens on the resource: a level is refuted only where none that may still join could bring it
+// back. Rates and totals only grow with more tokens.
+std::string refuteProfile(const MIRT::Resource& resource, const Undecided& undecided, const TokenNamer& nameOf) {
   typedef MIRT::ResourceProblem P;
   const MIRT::ProfileId& profile = resource.getProfile();
   for (MIRT::ProfileIterator it(profile, -g_infiniteTime(), g_infiniteTime()); !it.done(); it.next()) {
@@ -463,10 +596,10 @@ std::string refuteProfile(const MIRT::Resource& resource, const TokenNamer& name
     const TimePoint t = inst->getTime();
     const double lower = inst->getLowerLevel(), upper = inst->getUpperLevel();
     const Rounding rounding = MIRT::roundingAt(inst);
-    if (belowLimit(upper, resource.getLowerLimit(), rounding))
+    if (!undecided.mayRaise && belowLimit(upper, resource.getLowerLimit(), rounding))
       return violationText(resource, t, P::LevelTooLow, resource.getLowerLimit(), lower, upper,
                            levelTokens(resource, t, true), nameOf);
-    if (aboveLimit(lower, resource.getUpperLimit(), rounding))
+    if (!undecided.mayLower && aboveLimit(lower, resource.getUpperLimit(), rounding))
       return violationText(resource, t, P::LevelTooHigh, resource.getUpperLimit(), lower, upper,
                            levelTokens(resource, t, false), nameOf);
     // A change side's least amount against its limit: rates at the instant, totals by its time.
@@ -488,18 +621,19 @@ std::string refuteProfile(const MIRT::Resource& resource, const TokenNamer& name
 }
 
 // The instant-based resource's level outside a limit at an instant in every schedule.
-std::string refuteInstants(KORVAN::Resource& resource, const TokenNamer& nameOf) {
+std::string refuteInstants(KORVAN::Resource& resource, const Undecided& undecided, const TokenNamer& nameOf) {
   const std::string name = resource.getName().toString();
   std::list<InstantId> instants;
   resource.getInstants(instants, -g_infiniteTime() - 1, g_infiniteTime());
+  const UnboundedSides sides = unboundedSides(changesOf(resource));
   for (const InstantId& instant : instants) {
-    const IntervalDomain bounds = levelAt(resource, instant->getTime());
+    const IntervalDomain bounds = levelAt(resource, instant->getTime(), sides);
     const std::string at = name + ": at " + time(instant->getTime()) + " ";
-    if (belowLimit(bounds.getUpperBound(), resource.getLimitMin(), resource.getRounding()))
+    if (!undecided.mayRaise && belowLimit(bounds.getUpperBound(), resource.getLimitMin(), instant->getRounding()))
       return at + "the level is at most " + level(bounds.getUpperBound()) +
              " in every schedule, below its lower limit " + level(resource.getLimitMin()) +
              tokenList(levelTokens(resource, instant->getTime(), true, false), nameOf);
-    if (aboveLimit(bounds.getLowerBound(), resource.getLimitMax(), resource.getRounding()))
+    if (!undecided.mayLower && aboveLimit(bounds.getLowerBound(), resource.getLimitMax(), instant->getRounding()))
       return at + "the level is at least " + level(bounds.getLowerBound()) +
              " in every schedule, above its upper limit " + level(resource.getLimitMax()) +
              tokenList(levelTokens(resource, instant->getTime(), false, true), nameOf);
@@ -508,23 +642,27 @@ std::string refuteInstants(KORVAN::Resource& resource, const TokenNamer& nameOf)
 }
 
 // Why no schedule of the plan as it stands keeps the resources: the first resource the model
-// made that one use, or its envelope, proves broken.
+// made that one use, or its envelope, proves broken, in every completion of the plan, objects
+// included.
 std::string refute(const PlanDatabaseId& db, const TokenNamer& nameOf) {
+  const std::map<int, Undecided> undecided = undecidedTokens(db);
   std::map<int, ObjectId> objects;
   for (const auto& entry : db->getObjects())
     objects[entry.second->getKey()] = entry.second;
   for (const auto& entry : objects) {
     Object* object = static_cast<Object*>(entry.second);
     std::string why;
+    const std::map<int, Undecided>::const_iterator moved = undecided.find(entry.first);
+    const Undecided joining = moved == undecided.end() ? Undecided() : moved->second;
     if (MIRT::Resource* profiled = dynamic_cast<MIRT::Resource*>(object)) {
       if (profiled->getProfile().isValid()) {
         why = refuteTransactions(*profiled, nameOf);
         if (why.empty())
-          why = refuteProfile(*profiled, nameOf);
+          why = refuteProfile(*profiled, joining, nameOf);
       }
     } else if (KORVAN::Resource* instantBased = dynamic_cast<KORVAN::Resource*>(object)) {
       if (instantBased->isClosed())
-        why = refuteInstants(*instantBased, nameOf);
+        why = refuteInstants(*instantBased, joining, nameOf);
     }
     if (!why.empty())
       return why;

@@ -109,7 +109,8 @@ bool NotEqualConstraint::canIgnore(const ConstrainedVariableId&, int,
   // Only a value that is known for sure can be taken from the other side; a side narrowed while
   // the other is known may now have that value at a bound, where an interval can drop it.
   return !DomainListener::isRelaxation(changeType) && changeType != DomainListener::EMPTIED &&
-         !getScope()[0]->lastDomain().isSingleton() && !getScope()[1]->lastDomain().isSingleton();
+         getScope()[0] != getScope()[1] && !getScope()[0]->lastDomain().isSingleton() &&
+         !getScope()[1]->lastDomain().isSingleton();
 }
 
 void NotEqualConstraint::handleExecute() {
@@ -117,6 +118,11 @@ void NotEqualConstraint::handleExecute() {
   AbstractDomain& y = getCurrentDomain(getScope()[1]);
   if (x.isEmpty() || y.isEmpty())
     return;
+  // A variable never differs from itself: no value keeps it, whatever else the plan holds.
+  if (getScope()[0] == getScope()[1]) {
+    x.empty();
+    return;
+  }
   if (x.isSingleton())
     y.remove(x.getSingletonValue());
   if (y.isSingleton() && !x.isEmpty())

@@ -11,6 +11,7 @@
 #include <set>
 #include <string>
 
+#include "Resource/base/Limits.hh"
 #include "Resource/base/ResourceProblem.hh"
 #include "Utils/base/Entity.hh"
 #include "Utils/base/Id.hh"
@@ -41,6 +42,9 @@ public:
   double getUpperMin() const { return m_upperMin; }
   double getUpperMax() const { return m_upperMax; }
   const TransactionSet& getTransactions() const { return m_transactions; }
+  // What the level here was summed from: the initial level, the total limits and every change
+  // that may have happened by this time, not those that can only come later.
+  const Rounding& getRounding() const { return m_rounding; }
   // The instant keeps owning the problems listed here.
   std::list<ResourceViolationId>& getResourceViolations() { return m_violations; }
   std::list<ResourceFlawId>& getResourceFlaws() { return m_flaws; }
@@ -57,6 +61,7 @@ protected:
   // Also drops every problem recorded here; true when the token was here.
   bool remove(const TransactionId& tx);
   void updateBounds(double lowerMin, double lowerMax, double upperMin, double upperMax);
+  void setRounding(const Rounding& rounding) { m_rounding = rounding; }
   void addResourceViolation(ResourceProblem::Type type);
   void addResourceFlaw(ResourceProblem::Type type);
   // Deletes the problems; tokens and bounds stay.
@@ -70,6 +75,7 @@ private:
   double m_lowerMax;
   double m_upperMin;
   double m_upperMax;
+  Rounding m_rounding;
   TransactionSet m_transactions;
   std::list<ResourceViolationId> m_violations;
   std::list<ResourceFlawId> m_flaws;

@@ -14,10 +14,17 @@
 // (1000000.0005 breaks 1000000). The caller says what was summed (Rounding);
 // without it, the value is taken to be one written value. Whole numbers are
 // compared exactly while (n + 1) sum|x_i| stays below 2^51.
+//
+// A limit at the horizon is the model's "no limit": quantities are
+// finite and at most the horizon, but their sums may pass it, and no finite
+// sum breaks a limit the model did not set.
 
 #include <algorithm>
 #include <cfloat>
 #include <cmath>
+#include <limits>
+
+#include "Utils/base/Utils.hh"
 
 namespace KORVAN {
 
@@ -58,14 +65,30 @@ inline bool sameAtLimitPrecision(double value, double limit, const Rounding& r =
   return std::isfinite(value) && std::isfinite(limit) && std::fabs(value - limit) <= roundingAllowance(value, limit, r);
 }
 
-/// True when `value` lies above `limit` by more than rounding; never for a value that is not a number.
-inline bool aboveLimit(double value, double limit, const Rounding& r = Rounding()) {
-  return value > limit && !sameAtLimitPrecision(value, limit, r);
+/// True when `a` exceeds `b` by more than rounding: two sums compared, neither of them a limit.
+inline bool beyondRounding(double a, double b, const Rounding& r = Rounding()) {
+  return a > b && !sameAtLimitPrecision(a, b, r);
 }
 
-/// True when `value` lies below `limit` by more than rounding; never for a value that is not a number.
+/// True when `value` lies above `limit` by more than rounding; never for a value that is not a
+/// number, nor for a limit at the horizon: no value written passes it, and there it is none.
+inline bool aboveLimit(double value, double limit, const Rounding& r = Rounding()) {
+  return limit != g_infiniteTimeAsDouble() && beyondRounding(value, limit, r);
+}
+
+/// True when `value` lies below `limit` by more than rounding; never for a value that is not a
+/// number, nor for a limit at the horizon: no value written passes it, and there it is none.
 inline bool belowLimit(double value, double limit, const Rounding& r = Rounding()) {
-  return value < limit && !sameAtLimitPrecision(value, limit, r);
+  return limit != -g_infiniteTimeAsDouble() && beyondRounding(limit, value, r);
+}
+
+/// What a total limit still allows once `used` of it is taken. A limit the model did not set
+/// allows without end, however far a finite sum went: the horizon would not do, since a sum
+/// can pass it.
+inline double remainingOf(double limit, double used) {
+  if (std::fabs(limit) == g_infiniteTimeAsDouble())
+    return std::copysign(std::numeric_limits<double>::infinity(), limit);
+  return limit - used;
 }
 
 }

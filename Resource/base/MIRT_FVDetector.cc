@@ -63,20 +63,34 @@ Rounding FVDetector::roundingOf(const ProfileId& profile) {
   if (!hasResource(profile))
     return Rounding();
   Rounding r = resourceRounding(*profile->getResource());
+  Rounding changes = Rounding::none();
   for (const TransactionId& tx : profile->getTransactions())
-    r.add(finiteMagnitude(tx->quantity()->lastDomain()));
-  return r;
+    changes.add(finiteMagnitude(tx->quantity()->lastDomain()));
+  // A use's take and give-back are one value of the model.
+  if (profile->getResource()->givesBack()) {
+    changes.terms /= 2;
+    changes.magnitude /= 2;
+  }
+  return r.merge(changes);
 }
 
 Rounding FVDetector::roundingAt(const InstantId& inst) {
   const ProfileId& profile = inst->getProfile();
   if (!hasResource(profile))
     return Rounding();
-  Rounding r = resourceRounding(*profile->getResource());
-  for (double total : {inst->getMaxCumulativeProduction(), inst->getMaxCumulativeConsumption()})
+  const Resource& res = *profile->getResource();
+  Rounding r = resourceRounding(res);
+  // The level here sums what may have happened by now, not what can only come later. A use's
+  // take and give-back are one value: what it gives back it took before.
+  double summed[2] = {0.0, 0.0};
+  int i = 0;
+  for (double total : {inst->getMaxCumulativeProduction(), inst->getMaxCumulativeConsumption()}) {
     if (std::fabs(total) < g_infiniteTimeAsDouble())
-      r.magnitude += std::fabs(total);
-  r.terms += profile->getTransactions().size();
+      summed[i] = std::fabs(total);
+    i++;
+  }
+  r.magnitude += res.givesBack() ? std::max(summed[0], summed[1]) : summed[0] + summed[1];
+  r.terms += profile->getTransactions().size() / (res.givesBack() ? 2 : 1);
   return r;
 }
 

@@ -43,6 +43,10 @@ public:
            double maxConsumption);
   virtual ~Resource();
 
+  // True when each token takes its quantity and gives the same back: two changes of the level,
+  // one value written in the model.
+  virtual bool givesBack() const { return false; }
+
   // Token-level ordering questions of the plan database, answered from the flaw record.
   void getOrderingChoices(const TokenId& token, std::vector<std::pair<TokenId, TokenId>>& results,
                           unsigned int limit = ~0u) override;

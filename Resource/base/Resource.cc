@@ -8,11 +8,26 @@
 #include "Utils/base/Error.hh"
 #include "Utils/base/Utils.hh"
 
+#include <algorithm>
+#include <cmath>
 #include <iterator>
 #include <limits>
 #include <sstream>
 
 namespace KORVAN {
+
+namespace {
+
+// The larger finite magnitude of a change's quantity: what it adds to a sum it is in.
+double magnitudeOf(const TransactionId& tx) {
+  double magnitude = 0.0;
+  for (double q : {tx->getMin(), tx->getMax()})
+    if (std::fabs(q) < g_infiniteTimeAsDouble())
+      magnitude = std::max(magnitude, std::fabs(q));
+  return magnitude;
+}
+
+}
 
 Resource::Resource(const ObjectId& parent, const LabelStr& type, const LabelStr& localName, bool open)
   : Object(parent, type, localName, open) {
@@ -268,11 +283,7 @@ void Resource::recomputeTotals() {
     TransactionId tx = assignedTransaction(*it);
     if (tx.isNoId())
       continue;
-    double magnitude = 0.0;
-    for (double q : {tx->getMin(), tx->getMax()})
-      if (std::fabs(q) < g_infiniteTimeAsDouble())
-        magnitude = std::max(magnitude, std::fabs(q));
-    m_rounding.add(magnitude);
+    m_rounding.add(magnitudeOf(tx));
     if (tx->getMax() < 0)
       m_totalUsedConsumption += tx->getMax();
     if (tx->getMin() > 0)
@@ -365,12 +376,23 @@ void Resource::computeTransactionProfile() {
   double runningLowerMax = m_initialCapacity;
   double runningUpperMin = m_initialCapacity;
   double runningUpperMax = m_initialCapacity;
+  // A level is judged by what was summed into it: changes that can only come later add nothing
+  // to what rounding may have moved it.
+  Rounding running = Rounding::none();
+  running.add(m_initialCapacity);
+  for (double total : {m_productionMax, m_consumptionMax})
+    if (std::fabs(total) < g_infiniteTimeAsDouble())
+      running.add(total);
   for (std::map<int, InstantId>::iterator it = m_instants.begin(); it != m_instants.end(); ++it) {
     InstantId instant = it->second;
     const TransactionSet& txs = instant->getTransactions();
-    for (TransactionSet::const_iterator tx = txs.begin(); tx != txs.end(); ++tx)
+    for (TransactionSet::const_iterator tx = txs.begin(); tx != txs.end(); ++tx) {
       computeRunningTotals(instant, *tx, runningLowerMin, runningLowerMax, runningUpperMin, runningUpperMax);
+      if ((*tx)->getEarliest() == instant->getTime())
+        running.add(magnitudeOf(*tx));
+    }
     instant->updateBounds(runningLowerMin, runningLowerMax, runningUpperMin, runningUpperMax);
+    instant->setRounding(running);
     applyConstraints(instant);
   }
 }
@@ -414,19 +436,20 @@ bool Resource::applyConstraints(const InstantId& instant) {
   bool found = false;
   // Not even all the production (consumption) still allowed can bring the
   // level back within the limits.
-  if (belowLimit(instant->getUpperMax() + m_productionMax - m_totalUsedProduction, m_limitMin, m_rounding)) {
+  const Rounding& rounding = instant->getRounding();
+  if (belowLimit(instant->getUpperMax() + remainingOf(m_productionMax, m_totalUsedProduction), m_limitMin, rounding)) {
     instant->addResourceViolation(ResourceProblem::LevelTooLow);
     found = true;
   }
-  if (aboveLimit(instant->getLowerMin() + m_consumptionMax - m_totalUsedConsumption, m_limitMax, m_rounding)) {
+  if (aboveLimit(instant->getLowerMin() + remainingOf(m_consumptionMax, m_totalUsedConsumption), m_limitMax, rounding)) {
     instant->addResourceViolation(ResourceProblem::LevelTooHigh);
     found = true;
   }
-  if (belowLimit(instant->getLowerMax(), m_limitMin, m_rounding)) {
+  if (belowLimit(instant->getLowerMax(), m_limitMin, rounding)) {
     instant->addResourceFlaw(ResourceProblem::LevelTooLow);
     found = true;
   }
-  if (aboveLimit(instant->getUpperMin(), m_limitMax, m_rounding)) {
+  if (aboveLimit(instant->getUpperMin(), m_limitMax, rounding)) {
     instant->addResourceFlaw(ResourceProblem::LevelTooHigh);
     found = true;
   }

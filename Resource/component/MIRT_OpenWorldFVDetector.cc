@@ -13,8 +13,8 @@ OpenWorldFVDetector::OpenWorldFVDetector(Id<Resource> res) : GenericFVDetector(r
 OpenWorldFVDetector::~OpenWorldFVDetector() {}
 
 ResourceProblem::Type OpenWorldFVDetector::getResourceLevelViolation(InstantId inst) const {
-  const double remainingProduction = m_maxCumulativeProduction - inst->getMinCumulativeProduction();
-  const double remainingConsumption = m_maxCumulativeConsumption - inst->getMinCumulativeConsumption();
+  const double remainingProduction = remainingOf(m_maxCumulativeProduction, inst->getMinCumulativeProduction());
+  const double remainingConsumption = remainingOf(m_maxCumulativeConsumption, inst->getMinCumulativeConsumption());
   if (below(inst, inst->getUpperLevel() + remainingProduction, m_lowerLimit)) {
     debugMsg("OpenWorldFVDetector:detect", "Lower limit violation.  Limit: " << m_lowerLimit << " Upper level: "
              << inst->getUpperLevel() << " Maximum remaining production: " << remainingProduction);

@@ -23,6 +23,8 @@ public:
            double maxInstConsumption, double maxConsumption);
   virtual ~Reusable();
 
+  bool givesBack() const override { return true; }
+
   using Resource::getOrderingChoices;
   void getOrderingChoices(const TokenId& token, std::vector<std::pair<TokenId, TokenId>>& results,
                           unsigned int limit = ~0u) override;

@@ -33,9 +33,9 @@ ResourceProblem::Type TimetableFVDetector::getResourceProblem(const InstantId& i
   if (above(inst, inst->getMinInstantProduction(), m_maxInstProduction))
     return ResourceProblem::ProductionRateExceeded;
   // Even all the production still allowed would not lift the highest level to the limit.
-  if (below(inst, inst->getUpperLevel() + (m_maxCumulativeProduction - inst->getMinCumulativeProduction()), m_lowerLimit))
+  if (below(inst, inst->getUpperLevel() + remainingOf(m_maxCumulativeProduction, inst->getMinCumulativeProduction()), m_lowerLimit))
     return ResourceProblem::LevelTooLow;
-  if (above(inst, inst->getLowerLevel() - (m_maxCumulativeConsumption - inst->getMinCumulativeConsumption()), m_upperLimit))
+  if (above(inst, inst->getLowerLevel() - remainingOf(m_maxCumulativeConsumption, inst->getMinCumulativeConsumption()), m_upperLimit))
     return ResourceProblem::LevelTooHigh;
   return ResourceProblem::NoProblem;
 }
@@ -54,16 +54,16 @@ bool TimetableFVDetector::detect(InstantId inst) {
   condDebugMsg(above(inst, inst->getMinInstantProduction(), m_maxInstProduction), "TimetableFVDetector:detect",
                "Instantaneous production violation. Limit: " << m_maxInstProduction
                << " Minimum instantaneous production: " << inst->getMinInstantProduction());
-  condDebugMsg(below(inst, inst->getUpperLevel() + (m_maxCumulativeProduction - inst->getMinCumulativeProduction()), m_lowerLimit),
+  condDebugMsg(below(inst, inst->getUpperLevel() + remainingOf(m_maxCumulativeProduction, inst->getMinCumulativeProduction()), m_lowerLimit),
                "TimetableFVDetector:detect",
                "Lower limit violation.  Limit: " << m_lowerLimit << " Upper level: " << inst->getUpperLevel()
                << " Maximum remaining production: "
-               << (m_maxCumulativeProduction - inst->getMinCumulativeProduction()));
-  condDebugMsg(above(inst, inst->getLowerLevel() - (m_maxCumulativeConsumption - inst->getMinCumulativeConsumption()), m_upperLimit),
+               << remainingOf(m_maxCumulativeProduction, inst->getMinCumulativeProduction()));
+  condDebugMsg(above(inst, inst->getLowerLevel() - remainingOf(m_maxCumulativeConsumption, inst->getMinCumulativeConsumption()), m_upperLimit),
                "TimetableFVDetector:detect",
                "Upper limit violation.  Limit: " << m_upperLimit << " Lower level: " << inst->getLowerLevel()
                << " Maxumum remaining consumption: "
-               << (m_maxCumulativeConsumption - inst->getMinCumulativeConsumption()));
+               << remainingOf(m_maxCumulativeConsumption, inst->getMinCumulativeConsumption()));
 
   const bool wasViolated = inst->isViolated();
   inst->setViolated(false);

@@ -509,7 +509,7 @@ TEST(BadInput, InconsistentAndNoSolutionSayWhy) {
   EXPECT_EQ(1, overlap.status);
   EXPECT_NE(std::string::npos,
             overlap.out.find("\nWhy: crew: at 0 the level is at most -2 in every schedule, below its lower limit 0 "
-                             "(tokens there: repair, inspect)\nResult: INCONSISTENT\n"))
+                             "(tokens there: repair, inspect)\nResult: NO SOLUTION\n"))
       << overlap.out;
   // A reservoir drained below its floor, and its consumption maximum.
   const std::string tank = object("Reservoir", {5, 0, 10, 10, 4}, "tank");
@@ -520,15 +520,41 @@ TEST(BadInput, InconsistentAndNoSolutionSayWhy) {
   Outcome drained = runModel(model({tank, "<close/>", consume("d", "3"), consume("e", "3")}));
   EXPECT_NE(std::string::npos,
             drained.out.find("\nWhy: tank: by 3 at least 6 is consumed in total in every schedule, more than its "
-                             "consumption maximum 4 (tokens there: d, e)\n"))
+                             "consumption maximum 4 (tokens there: d, e)\nResult: NO SOLUTION\n"))
       << drained.out;
   // The instant-based resource: its own violation, in words with its limit.
   Outcome fuel = runModel(model({object("Resource", {10, 0, 20, 5, -5}, "fuel"), "<close/>",
                                  "<goal predicate=\"Resource.change\" name=\"f1\" object=\"fuel\" time=\"0\" quantity=\"-4\"/>",
                                  "<goal predicate=\"Resource.change\" name=\"f2\" object=\"fuel\" time=\"0\" quantity=\"-4\"/>"}));
   EXPECT_NE(std::string::npos, fuel.out.find("\nWhy: fuel: over the whole horizon, more is consumed in total than its "
-                                             "consumption maximum 5 (tokens there: f1, f2)\nResult: INCONSISTENT\n"))
+                                             "consumption maximum 5 (tokens there: f1, f2)\nResult: NO SOLUTION\n"))
       << fuel.out;
+  // One result for one kind of proof: a level below its floor at 1 in every schedule, whichever
+  // kind of resource proves it (once INCONSISTENT on a crew or a unary, NO SOLUTION elsewhere).
+  const std::string reusableUse = "<goal predicate=\"Reusable.uses\" object=\"r\" start=\"1\" duration=\"5\" "
+                                  "quantity=\"2\" name=";
+  const std::vector<std::string> kinds[] = {
+      {object("Reservoir", {0, 0, 10}, "r"),
+       "<goal predicate=\"Reservoir.consume\" name=\"t\" object=\"r\" time=\"1\" quantity=\"3\"/>"},
+      {object("Resource", {0, 0, 10}, "r"),
+       "<goal predicate=\"Resource.change\" name=\"t\" object=\"r\" time=\"1\" quantity=\"-3\"/>"},
+      {object("Reusable", {2, 0}, "r"), reusableUse + "\"t\"/>", reusableUse + "\"v\"/>"},
+      {object("Unary", {}, "r"), unaryUse("t", "r", "1"), unaryUse("v", "r", "1")}};
+  for (std::vector<std::string> lines : kinds) {
+    lines.insert(lines.begin() + 1, "<close/>");
+    Outcome below = runModel(model(lines));
+    EXPECT_NE(std::string::npos, below.out.find("\nWhy: r: at 1 the level is at most -")) << below.out;
+    EXPECT_NE(std::string::npos, below.out.find(" in every schedule, below its lower limit 0 (tokens there: t"))
+        << below.out;
+    EXPECT_NE(std::string::npos, below.out.find("\nResult: NO SOLUTION\n")) << below.out;
+  }
+  // A constraint no value keeps is the model's own contradiction, named whatever else the model
+  // holds (once FLAWS LEFT beside a reservoir, blaming it).
+  Outcome weld = runArgs({KORVAN_SOURCE_DIR "/apps/test/models/neq-self-beside-reservoir.xml"});
+  EXPECT_EQ(1, weld.status);
+  EXPECT_NE(std::string::npos, weld.out.find("\nWhy: weld.start has no value left under the constraint neq(weld.start, "
+                                             "weld.start)\nResult: INCONSISTENT\n"))
+      << weld.out;
   // NO SOLUTION: every dead end, counted by reason.
   Outcome three = runArgs({KORVAN_SOURCE_DIR "/apps/test/models/three-uses.xml"});
   EXPECT_EQ(1, three.status);
@@ -596,6 +622,10 @@ TEST(BadInput, MisreadInputIsRefusedWhereTheMistakeIs) {
 TEST(BadInput, WordsTheReaderWouldDropAreRefused) {
   const std::string use = "<goal predicate=\"Reusable.uses\" name=\"t\" object=\"a\" start=\"0 10\" duration=\"5\" "
                           "quantity=\"3\"";
+  auto noChar = [](const std::string& reference) {
+    return "the character reference '&" + reference + ";' is no character of XML text (U+9, U+A, U+D, U+20 to U+D7FF, "
+           "U+E000 to U+FFFD, U+10000 to U+10FFFF)";
+  };
   struct Case {
     std::string text, refusal;
   };
@@ -636,6 +666,14 @@ TEST(BadInput, WordsTheReaderWouldDropAreRefused) {
        "model.xml:2: <new>: byte 0xE9 is not UTF-8 text: save the file as UTF-8"},
       {model({"<new type=\"Unary\" name=\"\xed\xa0\x80\"/>"}),
        "model.xml:2: <new>: byte 0xED is not UTF-8 text: save the file as UTF-8"},
+      // Once the name 'a' (two of them refused as duplicates), a name without the reference, and
+      // bytes that are not UTF-8 in the output.
+      {model({UNARY, "<close/>", unaryUse("a&#0;b", "a")}), "model.xml:4: <goal>: " + noChar("#0")},
+      {model({"<new type=\"Unary\" name=\"a&#99999999999;\"/>"}), "model.xml:2: <new>: " + noChar("#99999999999")},
+      {model({"<new type=\"Unary\" name=\"a&#xD800;\"/>"}), "model.xml:2: <new>: " + noChar("#xD800")},
+      {model({"<new type=\"Unary\" name=\"a&#x110000;\"/>"}), "model.xml:2: <new>: " + noChar("#x110000")},
+      {model({UNARY, "<close/>", "<goal predicate=\"Unary.use\" name=\"t\" object=\"a\"\n start=\"0&#1;\"/>"}),
+       "model.xml:5: <goal>: " + noChar("#1")},
   };
   for (const Case& c : cases)
     EXPECT_EQ("korvan-run: " + c.refusal + "\n", refusal(runModel(c.text))) << c.text;
@@ -649,6 +687,9 @@ TEST(BadInput, WordsTheReaderWouldDropAreRefused) {
 
   const std::string plan = model({UNARY, "<close/>", unaryUse("t", "a"), unaryUse("v", "a")});
   const Case configs[] = {
+      {"<Solver>\n<FlawManager component=\"MIRTThreatManager\">\n<FlawHandler component=\"MIRT&#xDFFF;\"/>\n"
+       "</FlawManager>\n</Solver>\n",
+       "solver.xml:3: <FlawHandler>: " + noChar("#xDFFF")},
       {"<Solver>\n<FlawManager component=\"MIRTThreatManager\">\n<FlawHandler component=\"MIRTThreatHandler\">"
        "both</FlawHandler>\n</FlawManager>\n</Solver>\n",
        "solver.xml:3: <FlawHandler>: text 'both' inside <FlawHandler>, which takes no content"},

@@ -80,7 +80,7 @@ TEST(DecimalRun, ReusableCapacityUnderEveryProfile) {
     EXPECT_EQ(HOST::EXIT_SOLVED, kept.status);
     EXPECT_NE(std::string::npos, kept.output.find("    level at 0 [0 0]")) << kept.output;
     Outcome broken = korvanRun(reusable(profile, "0.3", both + use("c", "5", 2, "0.01")));
-    EXPECT_EQ("INCONSISTENT", broken.result) << broken.output;
+    EXPECT_EQ("NO SOLUTION", broken.result) << broken.output;
     // An excess that may be avoided is ordered away: after a and b.
     Outcome ordered = korvanRun(reusable(profile, "0.3", both + use("c", "0 20", 2, "0.01")));
     EXPECT_EQ("SOLVED", ordered.result) << ordered.output;
@@ -119,7 +119,7 @@ TEST(DecimalRun, ReservoirAndInstantBasedResource) {
     EXPECT_NE(std::string::npos, kept.output.find("    level at 3 [0.3 0.3]")) << kept.output;
     for (const std::string& extra : {change("e", 1, "0.01", false), change("e", 4, "0.01", true)}) {
       Outcome broken = korvanRun(head + plan + extra + "</vexl>\n");
-      EXPECT_EQ("INCONSISTENT", broken.result) << broken.output;
+      EXPECT_EQ("NO SOLUTION", broken.result) << broken.output;
     }
   }
 }
@@ -133,7 +133,7 @@ TEST(DecimalRun, LargeMagnitudesKeepEveryWrittenDigit) {
       SCOPED_TRACE(std::string(profile) + " capacity " + limit);
       const std::string uses = use("a", "0", 10, "999999.9") + use("b", "0", 10, "0.1") + use("c", "5", 2, "0.0005");
       Outcome run = korvanRun(reusable(profile, limit, uses));
-      EXPECT_EQ(over ? "INCONSISTENT" : "SOLVED", run.result) << run.output;
+      EXPECT_EQ(over ? "NO SOLUTION" : "SOLVED", run.result) << run.output;
     }
     for (const char* type : {"Reservoir", "Resource"}) {
       SCOPED_TRACE(std::string(type) + " limit " + limit);
@@ -155,6 +155,37 @@ TEST(DecimalRun, LargeMagnitudesKeepEveryWrittenDigit) {
         EXPECT_NE(std::string::npos, run.output.find("    level at 5 [1000000.0005 1000000.0005]")) << run.output;
       }
     }
+  }
+}
+
+// Rounding is judged by the values summed into the level where it is judged: a pair of 1e8 that
+// cancels at 100 once forgave a ten-millionth over a million at 1, and a use given back before
+// counted twice in a reusable's sum. Each case lies within the rounding once forgiven.
+TEST(DecimalRun, RoundingIsJudgedByWhatMakesTheLevel) {
+  for (const std::string kind : {"Reservoir", "Resource"}) {
+    SCOPED_TRACE(kind);
+    auto change = [&](const std::string& name, int time, const std::string& amount, bool produce) {
+      const std::string predicate = kind == "Resource" ? "Resource.change" : produce ? "Reservoir.produce" : "Reservoir.consume";
+      return "  <goal predicate=\"" + predicate + "\" name=\"" + name + "\" object=\"t\" time=\"" + std::to_string(time) +
+             "\" quantity=\"" + (kind == "Resource" && !produce ? "-" : "") + amount + "\"/>\n";
+    };
+    Outcome run = korvanRun("<vexl>\n  <new type=\"" + kind + "\" name=\"t\"> <float value=\"0\"/> <float value=\"0\"/>"
+                            " <float value=\"1000000\"/> </new>\n  <close/>\n" + change("a", 1, "1000000", true) +
+                            change("b", 1, "0.0000001", true) + change("c", 100, "100000000", true) +
+                            change("d", 100, "100000000", false) + "</vexl>\n");
+    EXPECT_EQ("NO SOLUTION", run.result) << run.output;
+    EXPECT_NE(std::string::npos, run.output.find("Why: t: at 1 the level is at least 1000000.0000001 in every schedule"))
+        << run.output;
+  }
+  // 4e-9 is what rounding may do in 1e6 - 999999.9 - 0.1 - c (n = 4, S = 3e6); x's take and give-back
+  // once doubled it.
+  for (const char* profile : PROFILES) {
+    SCOPED_TRACE(profile);
+    const std::string uses = use("x", "0", 2, "1000000") + use("a", "5", 5, "999999.9") + use("b", "5", 5, "0.1");
+    Outcome over = korvanRun(reusable(profile, "1000000", uses + use("c", "5", 5, "0.000000006")));
+    EXPECT_EQ("NO SOLUTION", over.result) << over.output;
+    Outcome kept = korvanRun(reusable(profile, "1000000", uses + use("c", "5", 5, "0.000000003")));
+    EXPECT_EQ("SOLVED", kept.result) << kept.output;
   }
 }
 

@@ -327,3 +327,46 @@ TEST(KorvanRun, SearchesSayWhatGaveEachPlanUp) {
       << out2.str();
   HOST::clearRegistrations();
 }
+
+// The Why: counts dead ends, not reasons, ranks the most frequent first (ties: the first met
+// first) and names five: one start met first and given up once, three given up for one reason.
+TEST(KorvanRun, WhyCountsDeadEndsRanksThemAndNamesFive) {
+  auto setUp = []() {
+    HOST::clearRegistrations();
+    HOST::registerModule([]() { return new LineModule(); });
+    HOST::registerPlanChecker([](const PlanDatabaseId&, std::vector<std::string>& problems) {
+      problems.push_back("line: closed");
+    });
+    HOST::registerDeadEnd([](const PlanDatabaseId& db) { return fixedStart(db) >= 0; });
+    HOST::registerRefutation([](const PlanDatabaseId& db, const HOST::TokenNamer&) {
+      const int start = (int)fixedStart(db);
+      if (start < 0)
+        return std::string();
+      return start >= 1 && start <= 3 ? std::string("line: closed from 1 to 3")
+                                      : "line: closed at " + std::to_string(start);
+    });
+  };
+  const std::pair<std::string, std::string> cases[] = {
+      {"0 3", "Why: every value tried failed (4 dead ends):\n"
+              "  3 x line: closed from 1 to 3\n"
+              "  1 x line: closed at 0\n"
+              "Result: NO SOLUTION\n"},
+      {"0 8", "Why: every value tried failed (9 dead ends):\n"
+              "  3 x line: closed from 1 to 3\n"
+              "  1 x line: closed at 0\n"
+              "  1 x line: closed at 4\n"
+              "  1 x line: closed at 5\n"
+              "  1 x line: closed at 6\n"
+              "  and 2 other reasons\n"
+              "Result: NO SOLUTION\n"}};
+  for (const auto& c : cases) {
+    setUp();
+    const std::string model = writeFile("starts.xml", "<vexl><new type='Line' name='line'/><close/>"
+                                                      "<goal predicate='Line.busy' name='a' object='line' start='" +
+                                                          c.first + "' duration='5'/></vexl>");
+    std::ostringstream out, err;
+    EXPECT_EQ(1, HOST::run({model}, out, err)) << err.str();
+    EXPECT_NE(std::string::npos, out.str().find(c.second)) << out.str();
+  }
+  HOST::clearRegistrations();
+}

@@ -38,7 +38,7 @@ DefaultChoiceFilter::DefaultChoiceFilter(FlowProfile* profile, const LabelStr& e
   else {
     // Magnitudes of sums of decimals that tie in decimals tie here too.
     m_treatAsLowerFlaw =
-      !belowLimit(m_inst->getLowerFlawMagnitude(), m_inst->getUpperFlawMagnitude(), roundingAt(m_inst));
+      !beyondRounding(m_inst->getUpperFlawMagnitude(), m_inst->getLowerFlawMagnitude(), roundingAt(m_inst));
     debugMsg("ThreatDecisionPoint:filter", "Treating as " << (m_treatAsLowerFlaw ? "lower" : "upper")
              << " flaw because of magnitude.  Lower: " << m_inst->getLowerFlawMagnitude()
              << " Upper: " << m_inst->getUpperFlawMagnitude());

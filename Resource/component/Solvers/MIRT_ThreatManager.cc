@@ -22,7 +22,7 @@ bool larger(const InstantId& a, double ma, const InstantId& b, double mb) {
   if (!(ma > mb))
     return false;
   Rounding r = roundingAt(a);
-  return aboveLimit(ma, mb, r.merge(roundingAt(b)));
+  return beyondRounding(ma, mb, r.merge(roundingAt(b)));
 }
 
 // The size of inst's flaw above (upper) or below the limits; false when it has none there.
