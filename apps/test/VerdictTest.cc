@@ -668,7 +668,7 @@ void widen(Model& m, std::mt19937& rng, bool decimals) {
     if (pick(0, 1) == 0)
       m.capacity = m.lower;
   }
-  if (!decimals && (m.kind == REUSABLE || m.events()) && !m.openEvents() && pick(0, 3) == 0) {
+  if (!decimals && (m.kind == REUSABLE || m.events()) && !m.openEvents() && pick(0, 1) == 0) {
     std::vector<double*> amounts = {&m.capacity, &m.lower, &m.upper, &m.rate, &m.total, &m.drain,
                                     &m.produceRate, &m.consumeRate};
     double most = 0;
