@@ -90,7 +90,9 @@ Rounding FVDetector::roundingAt(const InstantId& inst) {
     i++;
   }
   r.magnitude += res.givesBack() ? std::max(summed[0], summed[1]) : summed[0] + summed[1];
-  r.terms += profile->getTransactions().size() / (res.givesBack() ? 2 : 1);
+  const double consumptions = (double) inst->getChangesByThen(true);
+  const double productions = (double) inst->getChangesByThen(false);
+  r.terms += res.givesBack() ? std::max(consumptions, productions) : consumptions + productions;
   return r;
 }
 

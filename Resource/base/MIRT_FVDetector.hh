@@ -39,7 +39,7 @@ public:
   // its larger bound and the total limits.
   static Rounding roundingOf(const Id<Profile>& profile);
   // The same for one instant's, read from its totals: the initial level, the most produced and
-  // consumed up to it and the total limits, as many terms as the profile has transactions.
+  // consumed up to it and the total limits, as many terms as changes may have happened by then.
   static Rounding roundingAt(const InstantId& inst);
   static bool hasResource(const Id<Profile>& profile);
 

@@ -237,7 +237,19 @@ bool Instant::holds(const TransactionId& t) const {
 }
 
 bool Instant::containsStartOrEnd() const {
-  return marksHere(m_startingTransactions) || marksHere(m_endingTransactions);
+  // Those filed as starting or ending here nearly always answer, and there are few of them.
+  if (marksHere(m_startingTransactions) || marksHere(m_endingTransactions))
+    return true;
+  // One filed as under way may have been narrowed onto this time and not be refiled yet.
+  const double time = (double) m_time;
+  for (std::size_t i = 0; i < m_held.size(); ++i) {
+    if (startsFiled(i) || endsFiled(i))
+      continue;
+    const AbstractDomain& dom = m_held[i]->time()->lastDomain();
+    if (!dom.isEmpty() && (dom.getLowerBound() == time || dom.getUpperBound() == time))
+      return true;
+  }
+  return false;
 }
 
 bool Instant::marksHere(const std::set<TransactionId>& filed) const {

@@ -62,6 +62,18 @@ public:
               double minCumulativeProduction, double maxCumulativeProduction,
               double minPrevConsumption, double maxPrevConsumption,
               double minPrevProduction, double maxPrevProduction);
+  // How many consumptions and productions may have happened by this time (held here or ended
+  // before), and how many of those ended before: the terms the cumulative maxima were summed
+  // from, written by the profile algorithms beside the totals.
+  std::size_t getChangesByThen(bool consumer) const { return m_changesByThen[consumer ? 0 : 1]; }
+  std::size_t getPrevChanges(bool consumer) const { return m_prevChanges[consumer ? 0 : 1]; }
+  void setChangeCounts(std::size_t prevConsumptions, std::size_t prevProductions, std::size_t consumptions,
+                       std::size_t productions) {
+    m_prevChanges[0] = prevConsumptions;
+    m_prevChanges[1] = prevProductions;
+    m_changesByThen[0] = consumptions;
+    m_changesByThen[1] = productions;
+  }
 
   bool isViolated() const { return m_violated; }
   void setViolated(bool violated) { m_violated = violated; }
@@ -97,8 +109,9 @@ private:
   // transaction whose time domain is empty and so has no bounds.
   void addTransactionWithin(TransactionId t, int lb, int ub);
   void removeTransaction(TransactionId t);
-  // Whether a transaction held here still starts or ends here, judged by the
-  // bounds of its time domain now.
+  // Whether a transaction held here starts or ends here by the current bounds
+  // of its time domain, filed so or not yet refiled; one whose domain was
+  // emptied counts as filed.
   bool containsStartOrEnd() const;
   bool marksHere(const std::set<TransactionId>& filed) const;
   // The filing itself, as starting here, ending here or overlapping.
@@ -151,6 +164,8 @@ private:
   double m_maxPrevConsumption;
   double m_minPrevProduction;
   double m_minPrevConsumption;
+  std::size_t m_prevChanges[2] = {0, 0};
+  std::size_t m_changesByThen[2] = {0, 0};
   double m_upperFlawMagnitude;
   double m_lowerFlawMagnitude;
   bool m_violated;

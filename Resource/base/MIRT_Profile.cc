@@ -868,7 +868,7 @@ bool Profile::isValid() {
 }
 
 Profile::Totals Profile::computeTotals(const InstantId& inst) {
-  Totals totals = {0.0, 0.0, 0.0, 0.0, 0.0, 0.0, 0.0, 0.0, 0.0, 0.0, 0.0, 0.0};
+  Totals totals = {0.0, 0.0, 0.0, 0.0, 0.0, 0.0, 0.0, 0.0, 0.0, 0.0, 0.0, 0.0, 0, 0, 0, 0};
   std::map<int, InstantId>::const_iterator pos = m_instants.find(inst->getTime());
   check_error(pos != m_instants.end() && pos->second == inst);
   if (pos != m_instants.begin()) {
@@ -878,13 +878,18 @@ Profile::Totals Profile::computeTotals(const InstantId& inst) {
     totals.maxPrevConsumption = prev->getMaxPrevConsumption();
     totals.minPrevProduction = prev->getMinPrevProduction();
     totals.maxPrevProduction = prev->getMaxPrevProduction();
+    totals.prevConsumptions = prev->getPrevChanges(true);
+    totals.prevProductions = prev->getPrevChanges(false);
     const std::set<TransactionId>& ended = prev->getEndingTransactions();
     for (std::set<TransactionId>::const_iterator it = ended.begin(); it != ended.end(); ++it) {
       const LevelContribution c = contributionOf(*it);
       c.total(totals.minPrevConsumption, totals.minPrevProduction) += c.qlb;
       c.total(totals.maxPrevConsumption, totals.maxPrevProduction) += c.qub;
+      ++(c.consumer ? totals.prevConsumptions : totals.prevProductions);
     }
   }
+  totals.consumptions = totals.prevConsumptions;
+  totals.productions = totals.prevProductions;
   totals.minCumulativeConsumption = totals.minPrevConsumption;
   totals.minCumulativeProduction = totals.minPrevProduction;
   // The ending set is ordered as the held one, so the sums over what ends
@@ -894,6 +899,7 @@ Profile::Totals Profile::computeTotals(const InstantId& inst) {
   for (std::size_t i = 0; i < held.size(); ++i) {
     const LevelContribution c = contributionOf(held[i]);
     c.total(totals.maxInstConsumption, totals.maxInstProduction) += c.qub;
+    ++(c.consumer ? totals.consumptions : totals.productions);
     if (!inst->endsFiled(i))
       continue;
     if (inst->startsFiled(i))
@@ -911,6 +917,7 @@ void Profile::updateWithTotals(const InstantId& inst, double lowerLevel, double 
                t.minInstProduction, t.maxInstProduction, t.minCumulativeConsumption, t.maxCumulativeConsumption,
                t.minCumulativeProduction, t.maxCumulativeProduction, t.minPrevConsumption, t.maxPrevConsumption,
                t.minPrevProduction, t.maxPrevProduction);
+  inst->setChangeCounts(t.prevConsumptions, t.prevProductions, t.consumptions, t.productions);
 }
 
 std::string Profile::toString() const {

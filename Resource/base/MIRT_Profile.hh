@@ -169,6 +169,8 @@ protected:
     double minInstConsumption, maxInstConsumption, minInstProduction, maxInstProduction;
     double minCumulativeConsumption, maxCumulativeConsumption, minCumulativeProduction, maxCumulativeProduction;
     double minPrevConsumption, maxPrevConsumption, minPrevProduction, maxPrevProduction;
+    // How many consumptions and productions the maximum totals were summed from (Instant::setChangeCounts).
+    std::size_t prevConsumptions, prevProductions, consumptions, productions;
   };
   Totals computeTotals(const InstantId& inst);
   // Writes the level bounds and totals of inst.

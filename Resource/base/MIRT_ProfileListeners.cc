@@ -28,6 +28,7 @@ Profile::VariableListener::VariableListener(const Id<ConstraintEngine>& constrai
   : Constraint(CONSTRAINT_NAME(), PROPAGATOR_NAME(), constraintEngine, scope),
     m_profile(profile), m_trans(trans), m_isQuantity(isQuantity) {
   check_error(profile.isValid());
+  check_error(profile->isValid());
   check_error(trans.isValid());
   debugMsg("Profile:VariableListener", "Created listener for profile " << m_profile << " and transaction "
            << m_trans << std::endl << toString() << std::endl);

@@ -113,6 +113,7 @@ void ProfilePropagator::execute() {
     if (!ce->provenInconsistent())
       profile->noteOutsideChanges();
     if (!ce->provenInconsistent() && profile->needsRecompute()) {
+      checkError(profile->isValid(), "Profile " << profile << " is not in a state to recompute.");
       debugMsg("ProfilePropagator:execute", "Recomputing profile " << profile);
       profile->recompute();
     }

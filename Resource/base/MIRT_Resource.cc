@@ -958,6 +958,8 @@ void Resource::getOrderingChoices(const TokenId& token, std::vector<std::pair<To
   // A token stays recorded at an instant that its transactions have left, so its window can
   // hold no flaw while it is still announced. Every flawed instant must be repaired by any plan:
   // the earliest one that offers an ordering serves instead of a dead end.
+  condDebugMsg(found.count == 0 && !m_flawedInstants.empty(), "Resource:getOrderingChoices",
+               "No ordering choices in the token's window: looking at every flawed instant.");
   for (std::map<int, InstantId>::const_iterator it = m_flawedInstants.begin();
        it != m_flawedInstants.end() && found.count == 0; ++it)
     tokenOrdersAt(it, found);

@@ -80,6 +80,15 @@ void IncrementalFlowProfile::orderAmong(FlowProfileGraph* graph, const std::set<
     for (std::size_t j = i + 1; j < n; ++j)
       m_pairOrders[i * n + j] =
         lookupOrdering(m_enabledScratch[i], m_enabledScratch[j], m_enabledNumbers[i], m_enabledNumbers[j]);
+  // The unordered pairs are listed apart from the path, which they leave as it is.
+  static DebugMessage* sl_unordered =
+    DebugMessage::addMsg(__FILE__, __LINE__, "IncrementalFlowProfile:enableOrderings");
+  if (sl_unordered->isEnabled())
+    for (std::size_t i = 0; i < n; ++i)
+      for (std::size_t j = i + 1; j < n; ++j)
+        condDebugMsg(relationTo(m_pairOrders[i * n + j]) == 0, "IncrementalFlowProfile:enableOrderings",
+                     "Transaction (" << m_enabledScratch[i]->getId() << ") and Transaction ("
+                     << m_enabledScratch[j]->getId() << ") not constrained");
   for (std::size_t j = 1; j < n; ++j) {
     const TransactionId& t2 = m_enabledScratch[j];
     m_ordered.clear();
@@ -187,12 +196,15 @@ bool IncrementalFlowProfile::enableOrderings(const InstantId& inst) {
       if (!lower && !upper)
         continue;
       const Order order = lookupOrdering(t1, t2, number1, it2->number);
-      condDebugMsg(order == NOT_ORDERED || order == UNKNOWN,
-                   "IncrementalFlowProfile:enableOrderings",
-                   "Transaction (" << t1->getId() << ") and Transaction (" << t2->getId() << ") not constrained");
       const unsigned char relation = relationTo(order);
-      if (relation == 0)
+      if (relation == 0) {
+        // Once for each network that takes the pair.
+        condDebugMsg(lower, "IncrementalFlowProfile:enableOrderings",
+                     "Transaction (" << t1->getId() << ") and Transaction (" << t2->getId() << ") not constrained");
+        condDebugMsg(upper, "IncrementalFlowProfile:enableOrderings",
+                     "Transaction (" << t1->getId() << ") and Transaction (" << t2->getId() << ") not constrained");
         continue;
+      }
       m_ordered.push_back(t2);
       m_orderedNumbers.push_back(it2->number);
       m_orderedOrder.push_back(order);

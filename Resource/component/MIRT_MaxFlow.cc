@@ -175,6 +175,17 @@ void MaximumFlowAlgorithm::noteBuilt() {
   m_BuiltAt = record.count;
 }
 
+// A flow kept from an earlier run, cut back within the capacities the edge
+// and its partner have now.
+double MaximumFlowAlgorithm::flowWithinCapacities(const Edge* edge) {
+  double flow = edge->m_Flow;
+  if (flow > edge->getCapacity())
+    flow = edge->getCapacity();
+  if (-flow > edge->m_Partner->getCapacity())
+    flow = -edge->m_Partner->getCapacity();
+  return flow;
+}
+
 bool MaximumFlowAlgorithm::patchArrays() {
   ChangeRecord& record = m_Graph->getChangeRecord();
   const int oldN = (int) m_Nodes.size();
@@ -234,11 +245,7 @@ bool MaximumFlowAlgorithm::patchArrays() {
       Edge* partner = edge->m_Partner;
       if (partner == 0 || !partner->isEnabled())
         continue;
-      double flow = edge->m_Flow;
-      if (flow > edge->getCapacity())
-        flow = edge->getCapacity();
-      if (-flow > partner->getCapacity())
-        flow = -partner->getCapacity();
+      const double flow = flowWithinCapacities(edge);
       // Capacities and flows change only at touched nodes: an untouched
       // head keeps its excess only while the flow to it stays.
       if (flow != edge->m_Flow && !edge->getTarget()->isTouched())
@@ -300,14 +307,9 @@ bool MaximumFlowAlgorithm::repair() {
     double net = 0.0;
     for (int a = m_FirstArc[u]; a < m_FirstArc[u + 1]; ++a) {
       Edge* edge = m_Arcs[a];
-      Edge* partner = edge->m_Partner;
-      double flow = edge->m_Flow;
-      if (flow > edge->getCapacity())
-        flow = edge->getCapacity();
-      if (-flow > partner->getCapacity())
-        flow = -partner->getCapacity();
+      const double flow = flowWithinCapacities(edge);
       edge->m_Flow = flow;
-      partner->m_Flow = -flow;
+      edge->m_Partner->m_Flow = -flow;
       net -= flow;
     }
     m_Excess[u] = net;

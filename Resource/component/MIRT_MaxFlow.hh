@@ -60,6 +60,7 @@ private:
   // Brings a flow left by an earlier run and changed since back to a
   // preflow of the present network; false when it cannot.
   bool repair();
+  static double flowWithinCapacities(const Edge* edge);
   void saturateSource();
   // Exact distances to the sink (or, past the listed count, to the source)
   // in the residual network, and the list in decreasing label order.

@@ -71,8 +71,9 @@ TimetableProfile::TimetableProfile(Id<PlanDatabase> db, Id<FVDetector> flawDetec
   : Profile(db, flawDetector, initCapacityLb, initCapacityUb),
     m_lowerLevelMin(0.0), m_lowerLevelMax(0.0), m_upperLevelMin(0.0), m_upperLevelMax(0.0),
     m_minPrevConsumption(0.0), m_maxPrevConsumption(0.0), m_minPrevProduction(0.0),
-    m_maxPrevProduction(0.0), m_nextEvent(0), m_sweepAllowed(true), m_sweeping(false), m_heldMaxConsumption(0.0),
-    m_heldMaxProduction(0.0), m_heldCount(0), m_exactSums(false), m_instantsSwept(0), m_memberEdits(0), m_membersKnown(false),
+    m_maxPrevProduction(0.0), m_prevConsumptions(0), m_prevProductions(0), m_nextEvent(0), m_sweepAllowed(true),
+    m_sweeping(false), m_heldMaxConsumption(0.0), m_heldMaxProduction(0.0), m_heldCount(0), m_heldConsumptions(0),
+    m_exactSums(false), m_instantsSwept(0), m_memberEdits(0), m_membersKnown(false),
     m_timesKnown(false) {}
 
 TimetableProfile::~TimetableProfile() {}
@@ -95,6 +96,8 @@ void TimetableProfile::initRecompute(InstantId inst) {
   m_maxPrevConsumption = inst->getMaxPrevConsumption();
   m_minPrevProduction = inst->getMinPrevProduction();
   m_maxPrevProduction = inst->getMaxPrevProduction();
+  m_prevConsumptions = inst->getPrevChanges(true);
+  m_prevProductions = inst->getPrevChanges(false);
   // The sweep's running totals exist only from the first instant on.
   m_sweeping = false;
 }
@@ -108,6 +111,8 @@ void TimetableProfile::initRecompute() {
   m_maxPrevConsumption = 0.0;
   m_minPrevProduction = 0.0;
   m_maxPrevProduction = 0.0;
+  m_prevConsumptions = 0;
+  m_prevProductions = 0;
   m_sweeping = prepareSweep();
   debugMsg("TimetableProfile:initRecompute",
            (!m_sweeping ? "Walking " : m_exactSums ? "Sweeping with running sums " : "Sweeping with ordered sums ")
@@ -157,6 +162,7 @@ bool TimetableProfile::prepareSweep() {
   m_heldMaxConsumption = 0.0;
   m_heldMaxProduction = 0.0;
   m_heldCount = 0;
+  m_heldConsumptions = 0;
   return true;
 }
 
@@ -265,6 +271,7 @@ bool TimetableProfile::sweepInstant(const InstantId& inst) {
         c.total(m_heldMaxConsumption, m_heldMaxProduction) += c.qub;
       else
         hold((event & 0xffffffffull) >> 2);
+      m_heldConsumptions += c.consumer;
       mayStartHere(c);
     }
     if (event & ENDS)
@@ -279,7 +286,7 @@ bool TimetableProfile::sweepInstant(const InstantId& inst) {
   const double maxCumulativeProduction = m_maxPrevProduction + maxInstantProduction;
   publish(inst, minInstantConsumption, maxInstantConsumption, minInstantProduction, maxInstantProduction,
           minCumulativeConsumption, maxCumulativeConsumption, minCumulativeProduction,
-          maxCumulativeProduction);
+          maxCumulativeProduction, m_heldConsumptions, m_heldCount - m_heldConsumptions);
   releaseEnded(first, last);
   return true;
 }
@@ -331,6 +338,7 @@ void TimetableProfile::releaseEnded(std::size_t first, std::size_t last) {
     else
       release((event & 0xffffffffull) >> 2);
     --m_heldCount;
+    m_heldConsumptions -= c.consumer;
   }
   m_nextEvent = last;
 }
@@ -356,6 +364,7 @@ void TimetableProfile::mustHaveHappened(const LevelContribution& c, double& minC
 void TimetableProfile::carryEnded(const LevelContribution& c) {
   c.total(m_maxPrevConsumption, m_maxPrevProduction) += c.qub;
   c.total(m_minPrevConsumption, m_minPrevProduction) += c.qlb;
+  ++(c.consumer ? m_prevConsumptions : m_prevProductions);
 }
 
 void TimetableProfile::listTransaction(const AbstractDomain& time, const AbstractDomain& quantity, bool consumer) {
@@ -368,7 +377,8 @@ void TimetableProfile::listTransaction(const AbstractDomain& time, const Abstrac
 void TimetableProfile::publish(const InstantId& inst, double minInstantConsumption, double maxInstantConsumption,
                                double minInstantProduction, double maxInstantProduction,
                                double minCumulativeConsumption, double maxCumulativeConsumption,
-                               double minCumulativeProduction, double maxCumulativeProduction) {
+                               double minCumulativeProduction, double maxCumulativeProduction,
+                               std::size_t heldConsumptions, std::size_t heldProductions) {
   debugMsg("TimetableProfile:recompute",
            "Computed values for time " << inst->getTime() << ":" << std::endl
            << "    Lower level (min, max): (" << m_lowerLevelMin << ", " << m_lowerLevelMax << ")" << std::endl
@@ -386,6 +396,8 @@ void TimetableProfile::publish(const InstantId& inst, double minInstantConsumpti
                minCumulativeConsumption, maxCumulativeConsumption, minCumulativeProduction,
                maxCumulativeProduction, m_minPrevConsumption, m_maxPrevConsumption,
                m_minPrevProduction, m_maxPrevProduction);
+  inst->setChangeCounts(m_prevConsumptions, m_prevProductions, m_prevConsumptions + heldConsumptions,
+                        m_prevProductions + heldProductions);
 }
 
 void TimetableProfile::hold(std::size_t member) {
@@ -434,6 +446,7 @@ void TimetableProfile::walkInstant(const InstantId& inst) {
   const std::set<TransactionId>& ending = inst->getEndingTransactions();
   std::set<TransactionId>::const_iterator endIt = ending.begin();
   m_ending.clear();
+  std::size_t heldConsumptions = 0;
   for (std::set<TransactionId>::const_iterator it = transactions.begin(); it != transactions.end(); ++it) {
     const TransactionId& t = *it;
     const AbstractDomain& timeDom = t->time()->lastDomain();
@@ -451,6 +464,7 @@ void TimetableProfile::walkInstant(const InstantId& inst) {
     if (timeDom.isSingleton())
       c.total(minInstantConsumption, minInstantProduction) += c.qlb;
     c.total(maxInstantConsumption, maxInstantProduction) += c.qub;
+    heldConsumptions += c.consumer;
     if (tlb == time)
       mayStartHere(c);
     if (tub == time)
@@ -463,7 +477,7 @@ void TimetableProfile::walkInstant(const InstantId& inst) {
 
   publish(inst, minInstantConsumption, maxInstantConsumption, minInstantProduction, maxInstantProduction,
           minCumulativeConsumption, maxCumulativeConsumption, minCumulativeProduction,
-          maxCumulativeProduction);
+          maxCumulativeProduction, heldConsumptions, transactions.size() - heldConsumptions);
 
   // What ends here is carried into the sums of every later instant.
   for (std::vector<LevelContribution>::const_iterator it = m_ending.begin(); it != m_ending.end(); ++it)

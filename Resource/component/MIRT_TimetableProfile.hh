@@ -69,7 +69,8 @@ private:
   // Gives the instant its values for the pass (and writes them to the debug stream).
   void publish(const InstantId& inst, double minInstantConsumption, double maxInstantConsumption,
                double minInstantProduction, double maxInstantProduction, double minCumulativeConsumption,
-               double maxCumulativeConsumption, double minCumulativeProduction, double maxCumulativeProduction);
+               double maxCumulativeConsumption, double minCumulativeProduction, double maxCumulativeProduction,
+               std::size_t heldConsumptions, std::size_t heldProductions);
 
   // Running state of one walk: the levels after the instants visited so far
   // and the sums of the transactions that have ended.
@@ -81,6 +82,9 @@ private:
   double m_maxPrevConsumption;
   double m_minPrevProduction;
   double m_maxPrevProduction;
+  // How many consumptions and productions have ended.
+  std::size_t m_prevConsumptions;
+  std::size_t m_prevProductions;
 
   // Quantity bounds of what ends at the current instant, read in the walk over
   // its transactions and carried into the sums once the instant is updated.
@@ -109,6 +113,7 @@ private:
   double m_heldMaxConsumption;
   double m_heldMaxProduction;
   std::size_t m_heldCount;
+  std::size_t m_heldConsumptions;
   // Whether the pass's quantity upper bounds sum exactly in any order. If
   // not, the held members are kept as bits (and the nonzero words of those
   // as bits) and summed in the members' order at each instant.

@@ -161,6 +161,36 @@ TEST(DecimalLimits, CapacityAndLimitsUnderEveryProfileAndDetector) {
       }
 }
 
+// A level is forgiven the rounding of the values summed into it by then: twenty changes of 0.001
+// from 100 on once widened what was forgiven at the start. A million and 3e-9 produced at 1 break
+// an upper limit of a million, where 5e-10 is rounding of the three values summed. Uses of a
+// million and 1.5e-8 at 5 break a capacity of a million after twenty uses of 0.001 at 0, each
+// one value taken and given back (5e-9 is rounding of the 23 values); counted twice, they forgave it.
+TEST(DecimalLimits, LaterChangesWidenNothingEarlier) {
+  const double unbounded = g_infiniteTimeAsDouble();
+  for (const char* profile : PROFILES)
+    for (bool over : {true, false}) {
+      SCOPED_TRACE(std::string(profile) + (over ? " over" : " within rounding"));
+      ResourceWorld v;
+      MIRT::TestReservoir* r = v.reservoir("r", 0, 0, 1e6, profile, "ClosedWorldFVDetector", unbounded, unbounded);
+      v.producer("r", 1, 1, 1e6, 1e6);
+      v.producer("r", 1, 1, over ? 3e-9 : 5e-10, over ? 3e-9 : 5e-10);
+      ResourceWorld w;
+      MIRT::TestReusable* u = w.reusable("u", 1e6, profile);
+      w.uses("u", 5, 5, 5, 1e6);
+      w.uses("u", 5, 5, 5, over ? 1.5e-8 : 5e-9);
+      for (int i = 0; i < 20; i++) {
+        v.consumer("r", 100, 100, 0.001, 0.001);
+        w.uses("u", 100, 100, 1, 0.001);
+        w.uses("u", 0, 0, 1, 0.001);
+      }
+      v.propagate();
+      w.propagate();
+      EXPECT_EQ(over, anyProblem(r));
+      EXPECT_EQ(over, anyProblem(u));
+    }
+}
+
 // The timetable detector counts the production (consumption) still allowed in
 // the level's favour: 0.7 + 0.1 reaches a lower limit of 0.8 and 0.8 - 0.1 an
 // upper limit of 0.7; a hundredth less allowed does not.

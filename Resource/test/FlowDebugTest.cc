@@ -11,6 +11,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <memory>
 #include <regex>
 #include <set>
@@ -278,4 +279,51 @@ TEST(IncrementalFlowProfile, ClosedTransactionsLeaveTheNetwork) {
   EXPECT_EQ(10.0, ResourceWorld::instantAt(prof.getId(), 10)->getLowerLevel());
   EXPECT_EQ(11.0, ResourceWorld::instantAt(prof.getId(), 20)->getLowerLevel());
   EXPECT_EQ(12.0, ResourceWorld::instantAt(prof.getId(), 30)->getLowerLevel());
+}
+
+// Two unordered uses that start together at 10, after a producer fixed at 0, and a producer fixed
+// at 10 whose quantity then narrows, so that the second pass starts at 10. When the pair opens,
+// each of the two writes it once for every network that takes it; a pass that starts at 10 puts
+// both in the networks and writes the pair once for each network before the instant opens.
+TEST(IncrementalFlowProfileDebug, UnorderedPairsAreWrittenOncePerNetwork) {
+  ProfileWorld w;
+  RecordingDetector det;
+  Inside<IncrementalFlowProfile> prof(w.db->getId(), det.getId(), 0, 0);
+  TransactionId first = w.make(0, 0, false, 5, 5), a = w.make(10, 20, true, 1, 1), b = w.make(10, 20, true, 2, 2);
+  TransactionId trigger = w.make(10, 10, false, 1, 3);
+  for (TransactionId t : {first, a, b, trigger})
+    prof.addTransaction(t);
+  // The lines of the passes that a propagation runs.
+  auto propagate = [&]() {
+    Capture capture;
+    DebugMessage::enable("IncrementalFlowProfile:enableOrderings");
+    DebugMessage::enable("IncrementalFlowProfile::initRecompute");
+    EXPECT_TRUE(w.ce->propagate());
+    return capture.lines();
+  };
+  std::ostringstream ab, ba, opens;
+  ab << "[IncrementalFlowProfile:enableOrderings]Transaction (" << a << ") and Transaction (" << b
+     << ") not constrained";
+  ba << "[IncrementalFlowProfile:enableOrderings]Transaction (" << b << ") and Transaction (" << a
+     << ") not constrained";
+  opens << "[IncrementalFlowProfile:enableOrderings]Instant Id (" << ResourceWorld::instantAt(prof.getId(), 10)
+        << ")";
+  auto count = [](std::vector<std::string>::const_iterator from, std::vector<std::string>::const_iterator to,
+                  const std::string& text) { return (std::size_t) std::count(from, to, text); };
+  ASSERT_TRUE(prof.m_recalculateLowerLevel && prof.m_recalculateUpperLevel);
+  const std::vector<std::string> firstLines = propagate();
+  EXPECT_EQ(2u, count(firstLines.begin(), firstLines.end(), ab.str()));
+  EXPECT_EQ(2u, count(firstLines.begin(), firstLines.end(), ba.str()));
+
+  NarrowConstraint narrow(LabelStr("TestProp"), w.ce->getId(), trigger->quantity(), 2, 2);
+  const std::vector<std::string> lines = propagate();
+  std::ostringstream from;
+  from << "[IncrementalFlowProfile::initRecompute]For instant (" << ResourceWorld::instantAt(prof.getId(), 10) << ")";
+  std::vector<std::string>::const_iterator start = std::find(lines.begin(), lines.end(), from.str());
+  ASSERT_TRUE(start != lines.end());
+  std::vector<std::string>::const_iterator open = std::find(start, lines.end(), opens.str());
+  ASSERT_TRUE(open != lines.end());
+  EXPECT_EQ(2u, count(start, open, ab.str()) + count(start, open, ba.str()));
+  EXPECT_GE(count(open, lines.end(), ab.str()), 1u);
+  EXPECT_EQ(count(open, lines.end(), ab.str()), count(open, lines.end(), ba.str()));
 }

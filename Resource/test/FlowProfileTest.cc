@@ -20,6 +20,7 @@
 #include <cstdint>
 #include <cstdlib>
 #include <functional>
+#include <initializer_list>
 #include <map>
 #include <memory>
 #include <random>
@@ -214,6 +215,50 @@ TEST(FlowProfileGraph, NearestPartnerOfAChainAndItsBypass) {
   EXPECT_EQ(std::vector<char>({0}), needed);
 }
 
+// An earlier pass ordered producer y before consumer x; in the next, x comes
+// before m before y, and the bypass of m orders x before y over the edge pair
+// the earlier pass left switched off. Its edge from x to y must come back
+// empty: with its old unbounded capacity x's 3 would reach y's 2. Reset and
+// started over, the network reads as one made anew for the pass.
+TEST(FlowProfileGraph, BypassOverAnEarlierPassesOrderingReadsAsANewNetwork) {
+  ProfileWorld w;
+  TransactionId src = w.make(0, 0), snk = w.make(0, 0);
+  TransactionId x = w.make(0, 30, true, 3, 3), y = w.make(0, 30, false, 2, 2), m = w.make(0, 30, true, 1, 1);
+  RecordingDetector det;
+  TestFlowProfile prof(w.db->getId(), det.getId(), 0, 0);
+  w.ce->propagate();
+  prof.addTransaction(m);
+  prof.recompute();
+  const InstantId inst = prof.at(0);
+  auto pass = [&](FlowProfileGraph& g) {
+    ContributionMap contributions;
+    for (TransactionId t : {x, y, m})
+      g.enableTransaction(t, inst, contributions);
+    g.enableAtOrBefore(x, m);
+    g.enableAtOrBefore(m, y);
+    g.bypass(m);
+    g.removeTransaction(m);
+    return g.getResidualFromSource();
+  };
+  for (bool lowerLevel : {true, false})
+    for (bool startOver : {false, true}) {
+      FlowProfileGraph kept(src, snk, lowerLevel), fresh(src, snk, lowerLevel);
+      ContributionMap contributions;
+      kept.enableTransaction(x, inst, contributions);
+      kept.enableTransaction(y, inst, contributions);
+      kept.enableAtOrBefore(y, x);
+      EXPECT_EQ(lowerLevel ? 1.0 : 2.0, kept.getResidualFromSource());
+      if (startOver)
+        ASSERT_TRUE(kept.startOver());
+      else
+        kept.reset();
+      // Lower level: x's 3 has no producer before it. Upper: y's 2 all reach x.
+      const double expected = lowerLevel ? 3.0 : 0.0;
+      EXPECT_EQ(expected, pass(fresh)) << lowerLevel;
+      EXPECT_EQ(expected, pass(kept)) << lowerLevel << " " << startOver;
+    }
+}
+
 namespace {
 
 // A flow profile with one instant, at 0, and the source and sink of flow
@@ -240,6 +285,9 @@ struct OneInstantWorld {
 // runs from scratch on. A failed check names `seed`, what was checked and
 // `trail`. Random choices are drawn from `uniform`; with `readInWalkOrder`
 // reads expect the same reach in the same walk order, else the same set.
+// With `keptTakesNearest` the kept network gets ordering edges to the
+// nearest ordered partners only, and bypasses those that end, against a twin
+// with an edge pair for every ordered pair.
 struct TwinGraphs {
   FlowProfileGraph& kept;
   FlowProfileGraph& twin;
@@ -255,6 +303,7 @@ struct TwinGraphs {
   std::function<int(int, int)> uniform;
   bool twinFromScratch;
   bool readInWalkOrder;
+  bool keptTakesNearest = false;
 
   void both(const std::function<void(FlowProfileGraph&, ContributionMap&)>& f) {
     f(kept, keptMap);
@@ -265,23 +314,57 @@ struct TwinGraphs {
       DebugMessage::disable("MaximumFlowAlgorithm:execute");
   }
 
+  // The transactions open, other than t, with their relations to t (bits
+  // of FlowProfileGraph::AT_OR_BEFORE and AT_OR_AFTER, for o as it stands to t).
+  void partners(int t, std::vector<int>& of, std::vector<unsigned char>& bits) const {
+    const int n = (int) ts.size();
+    for (int o = 0; o < n; ++o) {
+      if (o == t || state[o] != 1)
+        continue;
+      const int r = relation[std::min(o, t) * n + std::max(o, t)];
+      if (r == 0)
+        continue;
+      of.push_back(o);
+      bits.push_back(r == 1 ? 3 : (r == 2) == (t < o) ? FlowProfileGraph::AT_OR_AFTER : FlowProfileGraph::AT_OR_BEFORE);
+    }
+  }
+
   void open(int t) {
     const int n = (int) ts.size();
     both([&](FlowProfileGraph& g, ContributionMap& m) {
       g.enableTransaction(ts[t], inst, m);
-      for (int o = 0; o < n; ++o) {
-        if (o == t || state[o] != 1)
+      std::vector<int> of;
+      std::vector<unsigned char> bits;
+      partners(t, of, bits);
+      std::vector<char> needed(of.size(), 1);
+      if (keptTakesNearest && &g == &kept) {
+        std::vector<TransactionId> others;
+        for (int o : of)
+          others.push_back(ts[o]);
+        g.selectNearest(ts[t], others, bits, needed);
+      }
+      for (std::size_t k = 0; k < of.size(); ++k) {
+        if (!needed[k])
           continue;
-        const int i = std::min(o, t), j = std::max(o, t), r = relation[i * n + j];
+        const int o = of[k], i = std::min(o, t), j = std::max(o, t), r = relation[i * n + j];
         if (r == 1)
           g.enableAt(ts[t], ts[o]);
         else if (r == 2)
           g.enableAtOrBefore(ts[i], ts[j]);
-        else if (r == 3)
+        else
           g.enableAtOrBefore(ts[j], ts[i]);
       }
     });
     state[t] = 1;
+  }
+
+  // Both networks have the same transactions switched on and recorded.
+  void agree(const std::string& what) {
+    for (int i = 0; i < (int) ts.size(); ++i) {
+      ASSERT_EQ(twin.isEnabled(ts[i]), kept.isEnabled(ts[i])) << "seed " << seed << " " << what << " t" << i
+                                                              << trail.str();
+      ASSERT_EQ(twinMap.count(ts[i]), keptMap.count(ts[i])) << "seed " << seed << " " << what << trail.str();
+    }
   }
 
   // Opens up to three more of `opening` from `next` on, then walks the
@@ -334,7 +417,8 @@ struct TwinGraphs {
       if (how != 1)
         g.disable(ts[t]);
       if (how != 2) {
-        g.bypass(ts[t]);
+        if (!keptTakesNearest || &g == &kept)
+          g.bypass(ts[t]);
         g.removeTransaction(ts[t]);
       }
     });
@@ -380,15 +464,33 @@ struct TwinGraphs {
 
 }
 
+namespace {
+
+// Seeds from `first` on, `count` of them, then those of `pinned` beyond them:
+// draws that once caught a fault in the nearest-partner choice that the
+// count run in CI missed.
+std::vector<int> seedsAndPinned(int first, int count, std::initializer_list<int> pinned) {
+  std::vector<int> seeds;
+  for (int seed = first; seed < first + count; ++seed)
+    seeds.push_back(seed);
+  for (int seed : pinned)
+    if (seed < first || seed >= first + count)
+      seeds.push_back(seed);
+  return seeds;
+}
+
+}
+
 // A network given an ordering edge to each nearest ordered partner only
 // against one given an edge pair for every ordered pair: the same maximum
 // flows and residual walks on random preorders, as transactions open, end
 // (also those in the middle of a chain) and are walked out. The time
 // domains are drawn apart from the order, as they may be looser or tighter
-// than what the temporal network implies.
+// than what the temporal network implies. Driven as the kept networks below
+// are; reads are also checked against an independent maximum flow.
 TEST(FlowProfileGraph, NearestOrderingsAgreeWithEveryPair) {
   const int seeds = envInt("KORVAN_NEAREST_SEEDS", 150);
-  for (int seed = firstSeed(); seed < firstSeed() + seeds; ++seed) {
+  for (int seed : seedsAndPinned(firstSeed(), seeds, {263})) {
     std::mt19937 rng((unsigned) seed * 7919u + 17u);
     auto uniform = [&](int lo, int hi) { return std::uniform_int_distribution<int>(lo, hi)(rng); };
     OneInstantWorld one;
@@ -422,32 +524,21 @@ TEST(FlowProfileGraph, NearestOrderingsAgreeWithEveryPair) {
         for (int b = 0; b < classes; ++b)
           if (below[a][k] && below[k][b])
             below[a][b] = true;
-    auto order = [&](int i, int j) {
-      const bool before = below[cls[i]][cls[j]], after = below[cls[j]][cls[i]];
-      return before && after ? FlowProfile::STRICTLY_AT : before ? FlowProfile::BEFORE_OR_AT
-        : after ? FlowProfile::AFTER_OR_AT : FlowProfile::NOT_ORDERED;
-    };
-    auto apply = [](FlowProfileGraph& g, FlowProfile::Order o, TransactionId a, TransactionId b) {
-      if (o == FlowProfile::STRICTLY_AT)
-        g.enableAt(a, b);
-      else if (o == FlowProfile::BEFORE_OR_AT)
-        g.enableAtOrBefore(a, b);
-      else if (o == FlowProfile::AFTER_OR_AT)
-        g.enableAtOrBefore(b, a);
-    };
+    // 0 none, 1 at the same time, 2 i at or before j, 3 j at or before i.
+    std::vector<int> relation(n * n, 0);
+    for (int i = 0; i < n; ++i)
+      for (int j = i + 1; j < n; ++j) {
+        const bool before = below[cls[i]][cls[j]], after = below[cls[j]][cls[i]];
+        relation[i * n + j] = before && after ? 1 : before ? 2 : after ? 3 : 0;
+      }
 
     const bool lowerLevel = uniform(0, 1) == 1;
     FlowProfileGraph every(src, snk, lowerLevel), nearest(src, snk, lowerLevel);
     ContributionMap everyMap, nearestMap;
-    std::vector<int> state(n, 0);  // 0 not opened, 1 open, 2 gone
+    std::vector<int> state(n, 0);  // 0 not opened, 1 open, 2 gone, 3 ending at this instant
     std::ostringstream trail;
-    auto agree = [&](const std::string& what) {
-      for (int i = 0; i < n; ++i) {
-        ASSERT_EQ(every.isEnabled(ts[i]), nearest.isEnabled(ts[i])) << "seed " << seed << " " << what << " t" << i
-                                                                    << trail.str();
-        ASSERT_EQ(everyMap.count(ts[i]), nearestMap.count(ts[i])) << "seed " << seed << " " << what << trail.str();
-      }
-    };
+    TwinGraphs twins{nearest, every, nearestMap, everyMap, ts, relation, state, src, snk, inst, seed, trail, uniform,
+                     false, false, true};
     std::vector<int> opening(n);
     for (int i = 0; i < n; ++i)
       opening[i] = i;
@@ -460,74 +551,42 @@ TEST(FlowProfileGraph, NearestOrderingsAgreeWithEveryPair) {
       for (int i = 0; i < n; ++i)
         if (state[i] == 1 && nearest.isEnabled(ts[i]) && uniform(0, 4) == 0)
           ending.push_back(i);
+      for (int e : ending)
+        state[e] = 3;
       const int opens = std::min<int>(uniform(1, 3), (int) (opening.size() - next));
       for (int k = 0; k < opens; ++k) {
         const int t = opening[next++];
-        state[t] = 1;
         trail << " open t" << t;
-        every.enableTransaction(ts[t], inst, everyMap);
-        nearest.enableTransaction(ts[t], inst, nearestMap);
-        std::vector<TransactionId> others;
-        std::vector<unsigned char> relation;
-        std::vector<FlowProfile::Order> orders;
-        for (int o = 0; o < n; ++o) {
-          if (o == t || state[o] != 1 || std::find(ending.begin(), ending.end(), o) != ending.end())
-            continue;
-          const FlowProfile::Order ord = order(t, o);
-          apply(every, ord, ts[t], ts[o]);
-          const unsigned char rel = ord == FlowProfile::STRICTLY_AT ? 3 : ord == FlowProfile::BEFORE_OR_AT ? 2
-            : ord == FlowProfile::AFTER_OR_AT ? 1 : 0;
-          if (rel == 0)
-            continue;
-          others.push_back(ts[o]);
-          relation.push_back(rel);
-          orders.push_back(ord);
-        }
-        std::vector<char> needed;
-        nearest.selectNearest(ts[t], others, relation, needed);
-        for (std::size_t k2 = 0; k2 < others.size(); ++k2)
-          if (needed[k2])
-            apply(nearest, orders[k2], ts[t], others[k2]);
+        twins.open(t);
       }
+      for (int e : ending)
+        state[e] = 1;
       const bool walk = walks && uniform(0, 2) == 0;
-      if (walk) {
-        ASSERT_EQ(every.disableReachableResidualGraph(everyMap, inst),
-                  nearest.disableReachableResidualGraph(nearestMap, inst)) << "seed " << seed << trail.str();
-        agree("expansion walk");
-      }
-      else {
-        ASSERT_EQ(every.getResidualFromSource(), nearest.getResidualFromSource()) << "seed " << seed << trail.str();
-        std::vector<TransactionId> a, b;
-        every.getReachableResidualTransactions(a);
-        nearest.getReachableResidualTransactions(b);
-        std::sort(a.begin(), a.end());
-        std::sort(b.begin(), b.end());
-        ASSERT_EQ(a, b) << "seed " << seed << trail.str();
-      }
+      if (walk)
+        twins.walk("expansion walk");
+      else
+        twins.read("expansion read");
+      if (::testing::Test::HasFailure())
+        return;
+      if (walk)
+        twins.agree("expansion walk");
       for (int e : ending) {
         if (!every.isEnabled(ts[e]))
           continue;
         trail << " end t" << e;
-        state[e] = 2;
-        if (walk) {
-          every.pushFlow(ts[e]);
-          nearest.pushFlow(ts[e]);
-          every.disable(ts[e]);
-          nearest.disable(ts[e]);
-        }
-        nearest.bypass(ts[e]);
-        every.removeTransaction(ts[e]);
-        nearest.removeTransaction(ts[e]);
+        twins.end(e, walk ? 0 : 1);
       }
       if (walk) {
-        every.restoreFlow();
-        nearest.restoreFlow();
-        ASSERT_EQ(every.disableReachableResidualGraph(everyMap, inst),
-                  nearest.disableReachableResidualGraph(nearestMap, inst)) << "seed " << seed << trail.str();
-        agree("contraction walk");
+        twins.both([](FlowProfileGraph& g, ContributionMap&) { g.restoreFlow(); });
+        twins.walk("contraction walk");
+        twins.agree("contraction walk");
       }
-      ASSERT_EQ(every.getResidualFromSource(), nearest.getResidualFromSource()) << "seed " << seed << trail.str();
-      agree("after the instant");
+      double residual[2];
+      twins.both([&](FlowProfileGraph& g, ContributionMap&) { residual[&g == &every] = g.getResidualFromSource(); });
+      ASSERT_EQ(residual[1], residual[0]) << "seed " << seed << trail.str();
+      twins.agree("after the instant");
+      if (::testing::Test::HasFailure())
+        return;
     }
   }
 }
@@ -540,7 +599,7 @@ TEST(FlowProfileGraph, NearestOrderingsAgreeWithEveryPair) {
 // meets, which costs an edge but no level.
 TEST(FlowProfileGraph, NearestChoiceMatchesAPlainRestatement) {
   const int seeds = envInt("KORVAN_NEAREST_SEEDS", 150);
-  for (int seed = 1; seed <= seeds; ++seed) {
+  for (int seed : seedsAndPinned(1, seeds, {263})) {
     std::mt19937 rng((unsigned) seed * 104729u + 3u);
     auto uniform = [&](int lo, int hi) { return std::uniform_int_distribution<int>(lo, hi)(rng); };
     OneInstantWorld one;
@@ -585,9 +644,8 @@ TEST(FlowProfileGraph, NearestChoiceMatchesAPlainRestatement) {
         g.disable(ts[i]);
         on[i] = false;
       }
+    // A transaction switched off needs no edge at all.
     const int t = uniform(0, n - 1);
-    if (!on[t])
-      continue;
     std::vector<TransactionId> others;
     std::vector<int> of;
     std::vector<unsigned char> relation;
@@ -601,7 +659,7 @@ TEST(FlowProfileGraph, NearestChoiceMatchesAPlainRestatement) {
     g.selectNearest(ts[t], others, relation, needed);
 
     std::vector<char> expected(others.size(), 0);
-    for (int side = 0; side < 2; ++side) {
+    for (int side = 0; side < 2 && on[t]; ++side) {
       const double sign = side == 0 ? -1.0 : 1.0;
       std::vector<std::size_t> order;
       for (std::size_t k = 0; k < others.size(); ++k)
@@ -699,13 +757,6 @@ TEST(FlowProfileGraph, KeptFlowAgreesWithRunsFromScratch) {
     std::ostringstream trail;
     TwinGraphs twins{kept, fresh, keptMap, freshMap, ts, relation, state, src, snk, inst, seed, trail, uniform, true,
                      false};
-    auto agree = [&](const std::string& what) {
-      for (int i = 0; i < n; ++i) {
-        ASSERT_EQ(fresh.isEnabled(ts[i]), kept.isEnabled(ts[i])) << "seed " << seed << " " << what << " t" << i
-                                                                 << trail.str();
-        ASSERT_EQ(freshMap.count(ts[i]), keptMap.count(ts[i])) << "seed " << seed << " " << what << trail.str();
-      }
-    };
     std::vector<int> opening(n);
     for (int i = 0; i < n; ++i)
       opening[i] = i;
@@ -726,11 +777,11 @@ TEST(FlowProfileGraph, KeptFlowAgreesWithRunsFromScratch) {
       const bool walks = twins.expand(opening, next);
       if (::testing::Test::HasFailure())
         return;
-      agree("expansion");
+      twins.agree("expansion");
       twins.contract(walks);
       if (::testing::Test::HasFailure())
         return;
-      agree("after the instant");
+      twins.agree("after the instant");
       twins.read("after the instant");
       if (::testing::Test::HasFailure())
         return;

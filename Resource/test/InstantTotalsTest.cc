@@ -55,9 +55,11 @@ Sums stored(const InstantId& i) {
 // recomputed from scratch too, but held to rounding only: a recomputation
 // that stops where the levels stop changing leaves later instants with sums
 // that are equal but were added in another order. What an instant adds to
-// them is exact.
+// them is exact. So are the counts of consumptions and productions the
+// maximum totals were summed from, which a level's rounding is judged by.
 std::string checkTotals(const Id<Profile>& profile) {
   double carried[4] = {0, 0, 0, 0};  // min, max consumption; min, max production
+  std::size_t ended[2] = {0, 0};     // consumptions, productions
   std::ostringstream out;
   out.precision(17);
   for (const InstantId& inst : ResourceWorld::instants(profile)) {
@@ -67,6 +69,11 @@ std::string checkTotals(const Id<Profile>& profile) {
       if (std::fabs(live.v[8 + k] - carried[k]) > 1e-9 * (1 + std::fabs(carried[k])))
         return (out << "carried total " << k << " at " << time << " is " << live.v[8 + k] << ", recomputed "
                     << carried[k], out.str());
+    std::size_t byThen[2] = {ended[0], ended[1]};
+    for (int k = 0; k < 2; ++k)
+      if (inst->getPrevChanges(k == 0) != ended[k])
+        return (out << (k == 0 ? "consumptions" : "productions") << " ended before " << time << ": "
+                    << inst->getPrevChanges(k == 0) << ", recounted " << ended[k], out.str());
     Sums s;
     double* v = s.v;
     std::copy(live.v + 8, live.v + 12, v + 8);
@@ -77,14 +84,20 @@ std::string checkTotals(const Id<Profile>& profile) {
       const AbstractDomain& at = t->time()->lastDomain();
       const int side = t->isConsumer() ? 0 : 2;
       v[side + 1] += q.getUpperBound();
+      ++byThen[side / 2];
       if (at.getLowerBound() == time && at.getUpperBound() == time)
         v[side] += q.getLowerBound();
       if (at.getUpperBound() == time) {
         v[4 + side] += q.getLowerBound();
         carried[side] += q.getLowerBound();
         carried[side + 1] += q.getUpperBound();
+        ++ended[side / 2];
       }
     }
+    for (int k = 0; k < 2; ++k)
+      if (inst->getChangesByThen(k == 0) != byThen[k])
+        return (out << (k == 0 ? "consumptions" : "productions") << " by " << time << ": "
+                    << inst->getChangesByThen(k == 0) << ", recounted " << byThen[k], out.str());
     v[5] = v[9] + v[1];
     v[7] = v[11] + v[3];
     for (int k = 0; k < 8; ++k)

@@ -1,4 +1,5 @@
 #include "Resource/test/ResourceTestSupport.hh"
+#include "Resource/test/ProfileTestSupport.hh"
 #include "Resource/component/MIRT_Registration.hh"
 #include "Resource/component/MIRT_TimetableProfile.hh"
 #include "Resource/component/MIRT_ReusableFVDetector.hh"
@@ -603,4 +604,60 @@ TEST(Resource, reusableEndToEnd) {
   EXPECT_TRUE(ResourceWorld::instantAt(v->getProfile(), 5)->isViolated());
   EXPECT_EQ("LevelTooLow for resource V at instant 5", v->getRTRConstraint(second)->getViolationExpl());
   EXPECT_EQ(1u, allowed.ce->getViolatedConstraints().size());
+}
+
+// Debug sites that no shipped model reaches, each with the calls that reach it: consumers a and b
+// flawed together at 0 and a consumer c over [20, 30] on a reservoir, a use on a reusable. Asked
+// for c, whose window holds no flaw, the reservoir says so and falls back on the flaw at 0; a
+// pair that the plan already orders is rejected; a token handed over again (its object emptied, then
+// relaxed) is kept once; the profile propagator, emptied by a constraint of its agenda, keeps the
+// rest of the agenda for later.
+TEST(Resource, sitesReachedOnlyThroughTheInterfaceWriteTheirLines) {
+  struct Site {
+    const char* marker;
+    const char* text;
+  };
+  const Site sites[] = {
+      {"Resource:getOrderingChoices", "No ordering choices:  no flawed instants after token start: 20"},
+      {"Resource:getOrderingChoices", "No ordering choices in the token's window: looking at every flawed instant."},
+      {"Resource:getOrderingChoices", "Ultimately found 2 orderings."},
+      {"Resource:getOrderingChoices", "Rejected pair because predecessor already constrained to precede successor."},
+      {"Reservoir:addToProfile", ") is already in the profile."},
+      {"Reusable:addToProfile", ") is already in the profile."},
+      {"ProfilePropagator:agenda", "CE was proven inconsistent, keeping agenda because propagation can continue later"},
+  };
+  for (const Site& site : sites) {
+    ResourceWorld w;
+    TestReservoir* r = w.reservoir("R", 10, 0, 100, "TimetableProfile", "QuietFVDetector");
+    w.reusable("U", 1);
+    TokenId a = w.consumer("R", 0, 10, 1, 1), b = w.consumer("R", 0, 10, 1, 1), c = w.consumer("R", 20, 30, 1, 1);
+    TokenId x = w.uses("U", 0, 10, 5, 1);
+    ASSERT_TRUE(w.propagate());
+    const InstantId i0 = ResourceWorld::instantAt(r->getProfile(), 0);
+    r->markFlawed(i0, true);
+    DebugCapture capture(site.marker);
+    std::vector<TokenPair> fallback, inWindow;
+    r->getOrderingChoices(c, fallback, 10);
+    EXPECT_EQ((std::set<TokenPair>{{a, b}, {b, a}}), std::set<TokenPair>(fallback.begin(), fallback.end()));
+    r->constrain(a, b);
+    EXPECT_EQ(1u, choicesAt(r, i0).size());
+    r->free(a, b);
+    // An object variable emptied and relaxed back to its resource hands the token over again.
+    for (const TokenId& t : {a, x}) {
+      {
+        NarrowConstraint empty(LabelStr("MIRT_Resource"), w.ce->getId(), t->getObject(), 0, 0);
+        NarrowConstraint waiting(LabelStr("MIRT_Resource"), w.ce->getId(),
+                                 std::vector<ConstrainedVariableId>{t->getObject()});
+        EXPECT_FALSE(w.propagate());
+      }
+      ASSERT_TRUE(w.propagate());
+    }
+    EXPECT_EQ(3u, r->m_transactionsToTokens.size());
+    std::istringstream lines(capture.text());
+    bool found = false;
+    const std::string head = std::string("[") + site.marker + "]";
+    for (std::string line; std::getline(lines, line);)
+      found = found || (line.compare(0, head.size(), head) == 0 && line.find(site.text) != std::string::npos);
+    EXPECT_TRUE(found) << head << " wrote no line with \"" << site.text << "\"";
+  }
 }

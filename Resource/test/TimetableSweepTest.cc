@@ -40,21 +40,26 @@ private:
     m_prev[1] = inst->getMaxPrevConsumption();
     m_prev[2] = inst->getMinPrevProduction();
     m_prev[3] = inst->getMaxPrevProduction();
+    m_ended[0] = inst->getPrevChanges(true);
+    m_ended[1] = inst->getPrevChanges(false);
   }
   void initRecompute() override {
     m_lMin = m_lMax = m_initLevelLb;
     m_uMin = m_uMax = m_initLevelUb;
     m_prev[0] = m_prev[1] = m_prev[2] = m_prev[3] = 0.0;
+    m_ended[0] = m_ended[1] = 0;
   }
   void recomputeLevels(InstantId, InstantId inst) override {
     const double time = inst->getTime();
     double minInstC = 0.0, maxInstC = 0.0, minInstP = 0.0, maxInstP = 0.0;
     double minCumC = m_prev[0], maxCumC = m_prev[1], minCumP = m_prev[2], maxCumP = m_prev[3];
+    std::size_t byThen[2] = {m_ended[0], m_ended[1]};
     for (const TransactionId& t : inst->getTransactions()) {
       const AbstractDomain& td = t->time()->lastDomain();
       const double qlb = t->quantity()->lastDomain().getLowerBound();
       const double qub = t->quantity()->lastDomain().getUpperBound();
       const bool c = t->isConsumer();
+      ++byThen[c ? 0 : 1];
       if (td.isSingleton())
         (c ? minInstC : minInstP) += qlb;
       (c ? maxInstC : maxInstP) += qub;
@@ -71,16 +76,19 @@ private:
     maxCumP += maxInstP;
     inst->update(m_lMin, m_lMax, m_uMin, m_uMax, minInstC, maxInstC, minInstP, maxInstP, minCumC, maxCumC, minCumP,
                  maxCumP, m_prev[0], m_prev[1], m_prev[2], m_prev[3]);
+    inst->setChangeCounts(m_ended[0], m_ended[1], byThen[0], byThen[1]);
     for (const TransactionId& t : inst->getEndingTransactions()) {
       const double qlb = t->quantity()->lastDomain().getLowerBound();
       const double qub = t->quantity()->lastDomain().getUpperBound();
       m_prev[t->isConsumer() ? 0 : 2] += qlb;
       m_prev[t->isConsumer() ? 1 : 3] += qub;
+      ++m_ended[t->isConsumer() ? 0 : 1];
     }
   }
 
   double m_lMin = 0, m_lMax = 0, m_uMin = 0, m_uMax = 0;
   double m_prev[4] = {0, 0, 0, 0};
+  std::size_t m_ended[2] = {0, 0};
 };
 
 // Logs every call with the values the instant shows then, and may end the
@@ -118,13 +126,18 @@ std::string differenceIn(const std::vector<std::vector<double>>& got, const std:
   return os.str();
 }
 
-// Brings the levels up to date, then every instant's values.
+// Brings the levels up to date, then every instant's values and the counts of changes its
+// maximum totals were summed from.
 std::vector<std::vector<double>> instantsOf(Profile& p) {
   IntervalDomain level;
   p.getLevel(0, level);
   std::vector<std::vector<double>> out;
-  for (ProfileIterator it(p.getId(), -g_infiniteTime(), g_infiniteTime()); !it.done(); it.next())
+  for (ProfileIterator it(p.getId(), -g_infiniteTime(), g_infiniteTime()); !it.done(); it.next()) {
     out.push_back(valuesOf(it.getInstant()));
+    for (bool consumer : {true, false})
+      out.back().insert(out.back().end(), {(double) it.getInstant()->getPrevChanges(consumer),
+                                           (double) it.getInstant()->getChangesByThen(consumer)});
+  }
   return out;
 }
 

@@ -260,8 +260,9 @@ TEST(VexlBinding, CloseChecksParametersInOrder) {
   profileType(reusable->getId(), "BogusProfile");
   e = failure([&]() { reusable->close(); });
   EXPECT_EQ("isValidProfile(profileNameVar)", e.getCondition());
-  EXPECT_EQ("unknown profile 'BogusProfile' in crew.profileType (TimetableProfile, FlowProfile or "
-            "IncrementalFlowProfile)", e.getMsg());
+  EXPECT_EQ("Invalid resource profile type:" + reusable->getVariable(LabelStr("crew.profileType"))->toString() +
+                " (TimetableProfile, FlowProfile or IncrementalFlowProfile)",
+            e.getMsg());
   EXPECT_FALSE(reusable->isInitialized());
 }
 

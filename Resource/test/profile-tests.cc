@@ -140,6 +140,39 @@ TEST_F(ProfileTest, RemovalDeletesInstantsInTheWindowOnly) {
   EXPECT_EQ(10.0, level.getUpperBound());
 }
 
+// Narrows a second variable as soon as its own changes, before the constraints added after it on
+// that variable (a profile's listener, say) hear of the change.
+class Relay : public Constraint {
+public:
+  Relay(const ConstraintEngineId& ce, const ConstrainedVariableId& from, const ConstrainedVariableId& to, int lb,
+        int ub)
+    : Constraint(LabelStr("Relay"), LabelStr("TestProp"), ce, std::vector<ConstrainedVariableId>(1, from)),
+      m_to(to), m_lb(lb), m_ub(ub) {}
+  bool canIgnore(const ConstrainedVariableId&, int, const DomainListener::ChangeType&) override {
+    m_to->restrictBaseDomain(IntervalIntDomain(m_lb, m_ub));
+    return true;
+  }
+
+private:
+  void handleExecute() override {}
+  ConstrainedVariableId m_to;
+  int m_lb, m_ub;
+};
+
+// A start or end is judged on current bounds, not on how a transaction was last filed: B leaves
+// the instant at 15 while A, filed there as under way, already starts there but is not refiled.
+TEST_F(ProfileTest, InstantMarksAChangeByCurrentBounds) {
+  TransactionId a = world.make(10, 30, false, 0, 5), b = world.make(15, 20, false, 0, 5);
+  Relay relay(world.ce->getId(), a->time(), b->time(), 16, 20);
+  profile->addTransaction(a);
+  profile->addTransaction(b);
+  const InstantId at15 = profile->instants().at(15);
+  a->time()->restrictBaseDomain(IntervalIntDomain(15, 30));
+  EXPECT_TRUE(at15.isValid());
+  EXPECT_EQ(std::vector<int>({15, 16, 20, 30}), profile->times());
+  EXPECT_EQ(std::set<TransactionId>({a}), profile->instants().at(15)->getStartingTransactions());
+}
+
 TEST_F(ProfileTest, IteratorWindowsAndStaleness) {
   ProfileIterator none(profile->getId(), -g_infiniteTime(), g_infiniteTime());
   EXPECT_TRUE(none.done());
@@ -498,6 +531,28 @@ TEST_F(ProfileTest, PropagatorRecomputesOncePerPass) {
   log.clear();
   world.ce->propagate();
   EXPECT_TRUE(log.empty());
+}
+
+// A profile kind that can fail its own test.
+class SelfTestedProfile : public RecordingProfile {
+public:
+  using RecordingProfile::RecordingProfile;
+  bool isValid() override { return valid; }
+  bool valid = true;
+};
+
+// The propagator recomputes no profile that fails its own test.
+TEST(ProfileSelfTest, CheckedBeforeRecomputing) {
+  ProfileWorld world;
+  RecordingDetector det;
+  SelfTestedProfile prof(world.db->getId(), det.getId(), 0, 10);
+  prof.addTransaction(world.make(0, 10, false, 0, 5));
+  prof.valid = false;
+  EXPECT_EQ("profile->isValid()", failure([&] { world.ce->propagate(); }).getCondition());
+  EXPECT_EQ(0, prof.recomputeCount);
+  prof.valid = true;
+  EXPECT_TRUE(world.ce->propagate());
+  EXPECT_GT(prof.recomputeCount, 0);
 }
 
 TEST_F(ProfileTest, InconsistencyStopsThePassAndDeletedProfilesAreDropped) {

@@ -173,8 +173,9 @@ TEST(TemporalPropagator, TimepointLookupsMatchThePointTable) {
           vars.pop_back();
         }
       }
-      if (step % 3 == 0)
+      if (step % 3 == 0) {
         ASSERT_TRUE(ce->propagate()) << "seed " << seed;
+      }
       std::map<const ConstrainedVariable*, int> pointOf;
       nodeBound = std::max(nodeBound, 2 * (int)vars.size() + 2);
       for (int node = 0; node < 4 * nodeBound; ++node) {

@@ -9,6 +9,7 @@
 #include <fstream>
 #include <sstream>
 #include <streambuf>
+#include <regex>
 #include <string>
 #include <vector>
 
@@ -595,8 +596,8 @@ TEST(BadInput, MisreadInputIsRefusedWhereTheMistakeIs) {
               "<set object=\"a\" member=\"profileType\" value=\"TimetableProfile\"/>", "<close/>"}),
        "model.xml:4: <set>: member 'profileType' is already set to 'FlowProfile': a member is set once"},
       {model({UNARY, "<set object=\"a\" member=\"profileType\" value=\"FlowProfil\"/>", "<close/>"}),
-       "model.xml:3: <set>: unknown profile 'FlowProfil' in a.profileType (TimetableProfile, FlowProfile or "
-       "IncrementalFlowProfile) (failed check 'isValidProfile(profileNameVar)')"},
+       "model.xml:3: <set>: Invalid resource profile type:a.profileType(#)=string:{FlowProfil} (TimetableProfile, "
+       "FlowProfile or IncrementalFlowProfile) (failed check 'isValidProfile(profileNameVar)')"},
       {model({RESERVOIR, "<close/>",
               "<goal predicate=\"Reservoir.consume\" name=\"t\" object=\"a\" time=\"0 10\" quantity=\"3\"/>",
               "<constraint name=\"ResourceTransactionRelation\" scope=\"t.object t.time t.quantity\"/>"}),
@@ -604,8 +605,10 @@ TEST(BadInput, MisreadInputIsRefusedWhereTheMistakeIs) {
        "t.quantity': the object variable may hold 'a' of type 'Reservoir': only an instant-based resource "
        "('Resource') takes this constraint"},
   };
+  // A variable's text carries its key, which depends on the runs before: written as "#".
+  static const std::regex key("\\(\\d+\\)=");
   for (const Case& c : cases)
-    EXPECT_EQ("korvan-run: " + c.expected + "\n", refusal(runModel(c.model)));
+    EXPECT_EQ("korvan-run: " + c.expected + "\n", std::regex_replace(refusal(runModel(c.model)), key, "(#)="));
   EXPECT_EQ("korvan-run: solver.xml:1: the file is UTF-16 text: save it as UTF-8\n",
             refusal(runModel(model({UNARY, "<close/>"}), utf16)));
   // A window of one value already holds it: specifying it is no error, another value is.
@@ -674,6 +677,17 @@ TEST(BadInput, WordsTheReaderWouldDropAreRefused) {
       {model({"<new type=\"Unary\" name=\"a&#x110000;\"/>"}), "model.xml:2: <new>: " + noChar("#x110000")},
       {model({UNARY, "<close/>", "<goal predicate=\"Unary.use\" name=\"t\" object=\"a\"\n start=\"0&#1;\"/>"}),
        "model.xml:5: <goal>: " + noChar("#1")},
+      // Bounds are one value or two: a third word is no bound of anything.
+      {model({RESERVOIR, "<close/>", "<goal predicate=\"Reservoir.consume\" name=\"t\" object=\"a\" time=\"1 2 3\" "
+              "quantity=\"3\"/>"}),
+       "model.xml:4: <goal>: expected one value or two bounds for 'time', got '1 2 3'"},
+      {model({RESERVOIR, "<close/>", "<goal predicate=\"Reservoir.consume\" name=\"t\" object=\"a\" time=\"1\" "
+              "quantity=\"1 2 3\"/>"}),
+       "model.xml:4: <goal>: expected one value or two bounds for 'quantity', got '1 2 3'"},
+      // -0 is 0 where the bounds are said again.
+      {model({REUSABLE, "<close/>", "<goal predicate=\"Reusable.uses\" name=\"t\" object=\"a\" start=\"0\" "
+              "duration=\"-0\" quantity=\"1\"/>"}),
+       "model.xml:4: <goal>: bounds [0 0] of 'duration' lie outside its domain int:[1, +inf]"},
   };
   for (const Case& c : cases)
     EXPECT_EQ("korvan-run: " + c.refusal + "\n", refusal(runModel(c.text))) << c.text;
@@ -684,6 +698,15 @@ TEST(BadInput, WordsTheReaderWouldDropAreRefused) {
   EXPECT_EQ(0, known.status) << known.err;
   EXPECT_NE(std::string::npos, known.out.find("  caf\xc3\xa9 Unary.use(")) << known.out;
   EXPECT_NE(std::string::npos, known.out.find(" on a&bc start 0 end 5 ")) << known.out;
+  // -0 is 0 as a quantity and as a bound too: no sign shows in a domain or a level.
+  Outcome zero = runModel(model({RESERVOIR, "<close/>",
+                                 "<goal predicate=\"Reservoir.consume\" name=\"t\" object=\"a\" time=\"-0\" quantity=\"-0\"/>",
+                                 "<goal predicate=\"Reservoir.produce\" name=\"p\" object=\"a\" time=\"-0 4\" "
+                                 "quantity=\"-0 2\"/>"}));
+  EXPECT_EQ(0, zero.status) << zero.err;
+  EXPECT_NE(std::string::npos, zero.out.find(" on a start 0 end 0 duration 0 quantity 0\n")) << zero.out;
+  EXPECT_NE(std::string::npos, zero.out.find(" on a start [0 4] end [0 4] duration 0 quantity [0 2]\n")) << zero.out;
+  EXPECT_EQ(std::string::npos, zero.out.find("-0", zero.out.find("Tokens"))) << zero.out;
 
   const std::string plan = model({UNARY, "<close/>", unaryUse("t", "a"), unaryUse("v", "a")});
   const Case configs[] = {

@@ -2,18 +2,23 @@
 
 #include <cstdio>
 #include <fstream>
+#include <iostream>
+#include <memory>
 #include <unistd.h>
 #include <new>
 #include <sstream>
 #include <streambuf>
 
 #include "ConstraintEngine/base/AbstractDomain.hh"
+#include "ConstraintEngine/base/ConstrainedVariable.hh"
+#include "ConstraintEngine/base/IntervalDomain.hh"
 #include "PlanDatabase/base/IntervalToken.hh"
 #include "PlanDatabase/base/Object.hh"
 #include "PlanDatabase/base/PlanDatabase.hh"
 #include "PlanDatabase/base/Schema.hh"
 #include "PlanDatabase/base/TokenFactory.hh"
 #include "PlanDatabase/base/TokenVariable.hh"
+#include "Utils/base/Debug.hh"
 #include "Utils/base/Engine.hh"
 #include "Vexl/InterpretedObjectFactory.hh"
 #include "Vexl/VexlXmlInterpreter.hh"
@@ -368,5 +373,121 @@ TEST(KorvanRun, WhyCountsDeadEndsRanksThemAndNamesFive) {
     EXPECT_EQ(1, HOST::run({model}, out, err)) << err.str();
     EXPECT_NE(std::string::npos, out.str().find(c.second)) << out.str();
   }
+  HOST::clearRegistrations();
+}
+
+namespace {
+
+/// Listens to a variable as a profile listens to the quantities of the tokens on it.
+class Hearing : public ConstrainedVariableListener {
+public:
+  explicit Hearing(const ConstrainedVariableId& var) : ConstrainedVariableListener(var) {}
+};
+
+/// A reading over an interval with an "amount" that no constraint reaches but a listener hears.
+class Reading : public IntervalToken {
+public:
+  Reading(const PlanDatabaseId& db, const LabelStr& name, bool rejectable, bool isFact)
+      : IntervalToken(db, name, rejectable, isFact, IntervalIntDomain(), IntervalIntDomain(),
+                      IntervalIntDomain(0, g_infiniteTime()), Token::noObject(), false) {
+    m_amount = (new TokenVariable<IntervalDomain>(getId(), (int)getVariables().size(), db->getConstraintEngine(),
+                                                  IntervalDomain(0, 3), false, true, "amount"))
+                   ->getId();
+    appendVariable(m_amount);
+    m_hearing.reset(new Hearing(m_amount));
+    close();
+    activateInternal();
+  }
+  const ConstrainedVariableId& amount() const { return m_amount; }
+
+private:
+  ConstrainedVariableId m_amount;
+  std::unique_ptr<Hearing> m_hearing;
+};
+
+class ReadingFactory : public NativeTokenFactory {
+public:
+  ReadingFactory() : NativeTokenFactory(LabelStr("Meter.read")) {}
+  TokenId createInstance(const PlanDatabaseId& db, const LabelStr& name, bool rejectable,
+                         bool isFact) const override {
+    return (new Reading(db, name, rejectable, isFact))->getId();
+  }
+  TokenId createInstance(const TokenId&, const LabelStr&, const LabelStr&) const override { return TokenId::noId(); }
+};
+
+class MeterFactory : public NativeObjectFactory {
+public:
+  MeterFactory() : NativeObjectFactory("Meter", LabelStr("Meter")) {}
+
+protected:
+  ObjectId makeNewObject(const PlanDatabaseId& db, const LabelStr& type, const LabelStr& name,
+                         const std::vector<const AbstractDomain*>&) const override {
+    return (new Object(db, type, name, true))->getId();
+  }
+};
+
+class MeterModule : public LineModule {
+public:
+  void initialize(EngineId engine) override {
+    LineModule::initialize(engine);
+    Schema* schema = dynamic_cast<Schema*>(engine->getComponent("Schema"));
+    schema->addObjectType(LabelStr("Meter"));
+    schema->registerObjectFactory((new MeterFactory())->getId());
+    schema->addPredicate(LabelStr("Meter.read"));
+    schema->registerTokenFactory((new ReadingFactory())->getId());
+    dynamic_cast<VexlXmlInterpreter*>(engine->getLanguageInterpreter("vexl-xml"))->addNativeClass("Meter", {"Meter.read"});
+  }
+};
+
+/// The readings' amounts that are not `wanted` yet, as plan problems.
+void amountsOtherThan(double wanted, const PlanDatabaseId& db, std::vector<std::string>& problems) {
+  for (const auto& entry : db->getTokens()) {
+    const Reading* reading = dynamic_cast<const Reading*>((Token*)entry.second);
+    const AbstractDomain& amount = reading->amount()->lastDomain();
+    if (!amount.isSingleton() || amount.getSingletonValue() != wanted)
+      problems.push_back("meter: amount " + amount.toString());
+  }
+}
+
+} // namespace
+
+// The schedule search over the variables of readings: a variable a listener hears is searched
+// like any other, whatever its least value; the order of the variables; the budget.
+TEST(KorvanRun, ScheduleSearchOrderBudgetAndHeardVariables) {
+  HOST::clearRegistrations();
+  HOST::registerModule([]() { return new MeterModule(); });
+  double wanted = 2;
+  HOST::registerPlanChecker(
+      [&wanted](const PlanDatabaseId& db, std::vector<std::string>& problems) { amountsOtherThan(wanted, db, problems); });
+  auto search = [](const std::string& name, const std::string& readings, std::string& fixes) {
+    std::ostringstream out, err, debug;
+    DebugMessage::setStream(debug);
+    HOST::run({"--debug", "ScheduleSearch:run", writeFile(name, "<vexl><new type='Meter' name='m'/><close/>" +
+                                                                     readings + "</vexl>")},
+              out, err);
+    DebugMessage::setStream(std::cerr);
+    fixes = debug.str();
+    return out.str();
+  };
+  const std::string read = "<goal predicate='Meter.read' object='m' name=";
+  std::string fixes;
+  // Only amount 2 passes, found once the end, fixed after the amount, is fixed too: one value
+  // standing for all of the amount's would leave no schedule, and prove it.
+  std::string text = search("heard.xml", read + "'r' start='0 3' duration='1 6'/>", fixes);
+  EXPECT_NE(std::string::npos, text.find("Schedule: every variable fixed (17 fixes tried)\n")) << text;
+  EXPECT_NE(std::string::npos, text.find(" ACTIVE on m start 0 end 1 duration 1 amount 2\n")) << text;
+  EXPECT_NE(std::string::npos, text.find("Result: SOLVED\n")) << text;
+  // Starts the earliest first, then the fewest values (q's end before the amounts), ties in the
+  // order of the tokens.
+  text = search("order.xml", read + "'p' start='3 5' duration='2'/>" + read + "'q' start='0 4' duration='1 2'/>", fixes);
+  EXPECT_EQ("[ScheduleSearch:run]fixing q.start at 0\n[ScheduleSearch:run]fixing p.start at 3\n"
+            "[ScheduleSearch:run]fixing q.end at 1\n[ScheduleSearch:run]fixing p.amount at 0\n",
+            fixes.substr(0, fixes.find("[ScheduleSearch:run]fixing q.amount"))) << text;
+  // A hundred fixes a variable, 1,000 at the least: three readings of four open variables each.
+  wanted = 5;
+  text = search("budget.xml", read + "'a' start='0 9' duration='1 6'/>" + read + "'b' start='0 9' duration='1 6'/>" +
+                                  read + "'c' start='0 9' duration='1 6'/>",
+                fixes);
+  EXPECT_NE(std::string::npos, text.find("no schedule found within 1200 fixes")) << text;
   HOST::clearRegistrations();
 }

@@ -310,14 +310,11 @@ LabelStr selectProfile(const Object& object, const std::string& profileTypeMembe
   if (!profileNameVar.isNoId()) {
     condDebugMsg(!quiet && !isUnary, "VexlReusable", "Using Profile : " << profileNameVar->toString());
     condDebugMsg(!quiet && isUnary, "VexlUnary", "Using Profile : " << profileNameVar->toString());
-    const AbstractDomain& named = profileNameVar->derivedDomain();
-    const bool label = named.isSingleton() && LabelStr::isString(named.getSingletonValue());
-    // checkClose() refuses a bad name in the model's words first; the selection on closing
-    // then only meets names it accepted.
+    // checkClose() refuses a bad name first, naming the profiles there are, where the model
+    // sets it; the selection on closing then only meets names it accepted.
     if (quiet)
-      checkError(isValidProfile(profileNameVar),
-                 "unknown profile " << (label ? "'" + LabelStr(named.getSingletonValue()).toString() + "'" : named.toString())
-                 << " in " << fullName << " (TimetableProfile, FlowProfile or IncrementalFlowProfile)");
+      checkError(isValidProfile(profileNameVar), "Invalid resource profile type:" << profileNameVar->toString()
+                 << " (TimetableProfile, FlowProfile or IncrementalFlowProfile)");
     checkError(isValidProfile(profileNameVar), "Invalid resource profile type:" << profileNameVar->toString());
     profileName = LabelStr(profileNameVar->derivedDomain().getSingletonValue());
   }

@@ -1,0 +1,158 @@
+// korvan-run when memory runs out at any allocation of a run: one line naming the element or the
+// stage, exit status 2, and the reserve given back for the way out. Memory is refused by a
+// replacement of the global allocation functions, which runs under the sanitisers where an
+// address-space limit cannot: from the chosen allocation on, the heap gives only what the run
+// hands back, as a full one does.
+
+#include <gtest/gtest.h>
+
+#include <fcntl.h>
+#include <malloc.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <exception>
+#include <fstream>
+#include <iostream>
+#include <new>
+#include <regex>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "apps/KorvanRun.hh"
+
+namespace {
+
+unsigned long sl_failAt = 0; // the allocation that finds the heap full; 0: none
+unsigned long sl_made = 0;   // allocations counted since the count was started
+bool sl_counting = false;
+bool sl_full = false;
+size_t sl_given = 0;          // bytes handed back since the heap was full
+bool sl_reserveTaken = false; // an allocation of the reserve's size was made while counting
+// The size of the reserve run() takes.
+const size_t sl_reserve = 4 << 20;
+
+void* allocate(size_t size) {
+  for (;;) {
+    bool refused = false;
+    if (sl_counting && ++sl_made == sl_failAt)
+      sl_full = true;
+    if (sl_full) {
+      refused = size > sl_given;
+      if (!refused)
+        sl_given -= size;
+    }
+    if (!refused)
+      if (void* p = std::malloc(size == 0 ? 1 : size)) {
+        sl_reserveTaken = sl_reserveTaken || (sl_counting && size == sl_reserve);
+        return p;
+      }
+    const std::new_handler handler = std::get_new_handler();
+    if (handler == nullptr)
+      throw std::bad_alloc();
+    handler();
+  }
+}
+
+void release(void* p) {
+  if (p != nullptr && sl_full)
+    sl_given += malloc_usable_size(p);
+  std::free(p);
+}
+
+} // namespace
+
+void* operator new(size_t size) { return allocate(size); }
+void* operator new[](size_t size) { return allocate(size); }
+void* operator new(size_t size, const std::nothrow_t&) noexcept {
+  try {
+    return allocate(size);
+  } catch (const std::bad_alloc&) {
+    return nullptr;
+  }
+}
+void* operator new[](size_t size, const std::nothrow_t& tag) noexcept { return operator new(size, tag); }
+void operator delete(void* p) noexcept { release(p); }
+void operator delete[](void* p) noexcept { release(p); }
+void operator delete(void* p, size_t) noexcept { release(p); }
+void operator delete[](void* p, size_t) noexcept { release(p); }
+void operator delete(void* p, const std::nothrow_t&) noexcept { release(p); }
+void operator delete[](void* p, const std::nothrow_t&) noexcept { release(p); }
+
+namespace {
+
+struct Ending {
+  int status;
+  std::string err;
+  unsigned long allocations;
+};
+
+// One run of the model, in a child as the program runs (with its termination line), whose
+// allocation number `failAt` (0: none) finds the heap full. A failure that leaves run() by an
+// exception once the reserve is taken is an exit status of 4; the new-handler left armed, 3.
+Ending runFailingAt(const std::string& model, unsigned long failAt) {
+  const std::string errPath = model + ".err", countPath = model + ".count";
+  const pid_t child = fork();
+  if (child == 0) {
+    const int errFile = open(errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+    if (errFile < 0 || dup2(errFile, 2) < 0)
+      _exit(100);
+    KORVAN::HOST::endOnMemoryTermination();
+    const std::new_handler before = std::get_new_handler();
+    const std::vector<std::string> args{model};
+    std::ostringstream out;
+    sl_failAt = failAt;
+    sl_counting = true;
+    int status = 4;
+    try {
+      status = KORVAN::HOST::run(args, out, std::cerr);
+    } catch (const std::bad_alloc&) {
+      if (!sl_reserveTaken)
+        std::terminate();
+    }
+    sl_counting = sl_full = false;
+    std::ofstream(countPath.c_str()) << sl_made;
+    std::cerr.flush();
+    _exit(std::get_new_handler() != before ? 3 : status);
+  }
+  int status = 0;
+  waitpid(child, &status, 0);
+  std::ifstream in(errPath.c_str()), count(countPath.c_str());
+  std::stringstream text;
+  text << in.rdbuf();
+  unsigned long allocations = 0;
+  count >> allocations;
+  std::remove(errPath.c_str());
+  std::remove(countPath.c_str());
+  return Ending{WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status), text.str(), allocations};
+}
+
+} // namespace
+
+// Across the whole run, from reading the options to writing the result: the handler frees the
+// reserve at the first refusal, and what unwinds and reports lives on it. Refused before the
+// reserve is taken, nothing is left to report with, and the program's termination line, which allocates
+// nothing, says it.
+TEST(MemoryReserve, RunsOutAnywhereAndSaysSoInOneLine) {
+  const std::string path = ::testing::TempDir() + "korvan-reserve-" + std::to_string(getpid()) + ".xml";
+  std::ofstream(path.c_str()) << "<vexl>\n  <new type=\"Reusable\" name=\"r\"><float value=\"1\"/><float value=\"0\"/>"
+                                 "</new>\n  <close/>\n  <goal predicate=\"Reusable.uses\" name=\"a\" object=\"r\" "
+                                 "start=\"0 10\" duration=\"3\" quantity=\"1\"/>\n  <goal predicate=\"Reusable.uses\" "
+                                 "name=\"b\" object=\"r\" start=\"0 10\" duration=\"3\" quantity=\"1\"/>\n</vexl>\n";
+  const Ending whole = runFailingAt(path, 0);
+  ASSERT_EQ(0, whole.status) << whole.err;
+  ASSERT_GT(whole.allocations, 1000ul);
+  const std::regex line("korvan-run: (" + std::regex_replace(path, std::regex("[.]"), "\\.") +
+                        "(:[0-9]+: <[a-z]+>)?: )?memory ran out [a-z ]+\n");
+  // Every allocation of the first hundred (the reserve, options, the engine's start), then a
+  // spread of 150 over the rest.
+  for (unsigned long at = 1; at <= whole.allocations; at += at < 100 ? 1 : whole.allocations / 150) {
+    const Ending ending = runFailingAt(path, at);
+    EXPECT_EQ(2, ending.status) << "allocation " << at << ": " << ending.err;
+    EXPECT_TRUE(std::regex_match(ending.err, line)) << "allocation " << at << ": " << ending.err;
+  }
+  std::remove(path.c_str());
+}
