@@ -11,6 +11,7 @@
 #include "Utils/base/Utils.hh"
 
 #include <iterator>
+#include <memory>
 #include <sstream>
 
 namespace KORVAN {
@@ -47,8 +48,6 @@ To* checkedCast(const Id<From>& id, const char* what) {
   return result;
 }
 
-// A walk may step through the instants' map itself instead of a profile iterator only while
-// none of the lines the iterator and its instant look-ups write is wanted.
 // A new instant may be filled without addIfSpanning's and the instant's per-transaction
 // steps only while none of their lines is wanted.
 bool fillingWritesLines() {
@@ -63,6 +62,7 @@ bool refilingWritesLines() {
   return DebugMessage::anyEnabled(sl_sites);
 }
 
+// Whether a profile iterator and its instant look-ups write lines.
 bool iteratorWritesLines() {
   static DebugMessage* const sl_sites[] = {
       DebugMessage::addMsg(__FILE__, __LINE__, "ProfileIterator:ProfileIterator"),
@@ -513,24 +513,31 @@ void Profile::handleRestriction(TransactionId e, int startTime, int endTime, std
   const int first = it->first;
   int last = first;
   // Refiling e at one instant changes neither the instants nor whether e is held at the
-  // others, so the run may be refiled as it is found, unless the lines that name the run
-  // before it is refiled, or the iterator's, are wanted.
-  if (!iteratorWritesLines() && !refilingWritesLines()) {
-    for (; it != m_instants.end() && it->second->holds(e); ++it) {
-      last = it->first;
-      refile(it->second);
-    }
-  }
-  else {
-    for (++it; it != m_instants.end() && it->second->holds(e); ++it)
-      last = it->first;
+  // others, so the run is refiled as it is found. While their lines are wanted, a profile
+  // iterator over the run, found beforehand, steps beside the refiling to write what a walk
+  // of the run writes; it only reads the profile.
+  std::unique_ptr<ProfileIterator> listing;
+  if (iteratorWritesLines() || refilingWritesLines()) {
+    for (std::map<int, InstantId>::iterator at = std::next(it); at != m_instants.end() && at->second->holds(e); ++at)
+      last = at->first;
     debugMsg("Profile:handleTimeChanged", "Possibly removing transaction " << e
              << " from Instants in range [" << first << " " << last << "]");
-    ProfileIterator profIt(m_id, first, last);
-    while (!profIt.done()) {
-      refile(profIt.getInstant());
-      profIt.next();
+    listing.reset(new ProfileIterator(m_id, first, last));
+  }
+  for (; it != m_instants.end() && it->second->holds(e); ++it) {
+    last = it->first;
+    if (listing) {
+      listing->done();
+      const InstantId listed = listing->getInstant();
+      checkError(listed == it->second, "The listing of a run left the run.");
     }
+    refile(it->second);
+    if (listing)
+      listing->next();
+  }
+  if (listing) {
+    const bool ended = listing->done();
+    checkError(ended, "The listing of a run went past the run.");
   }
   addInstantsForBounds(e);
   // A domain that moved rather than shrank (the engine reports none such)

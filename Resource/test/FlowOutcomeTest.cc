@@ -9,6 +9,7 @@
 #include "Resource/test/ProfileTestSupport.hh"
 #include "Resource/test/RcpspPlan.hh"
 #include "Resource/test/TestHelpers.hh"
+#include "Utils/base/Debug.hh"
 
 #include <gtest/gtest.h>
 
@@ -16,6 +17,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
+#include <iostream>
 #include <memory>
 #include <random>
 #include <string>
@@ -152,18 +154,37 @@ TEST(FlowOutcomes, RandomPlanEnvelopes) {
     std::printf("};\n");
     return;
   }
-  for (const Envelopes& e : ENVELOPES) {
-    std::vector<std::string> steps;
-    const std::vector<uint64_t> digests = runPlan(e.seed, steps);
-    ASSERT_EQ(e.digests.size(), digests.size()) << "seed " << e.seed;
-    for (size_t i = 0; i < digests.size(); ++i) {
-      if (digests[i] == e.digests[i])
-        continue;
-      std::string story;
-      for (const std::string& s : steps)
-        story += "  " + s + "\n";
-      FAIL() << "seed " << e.seed << ": " << (i % 2 == 0 ? "FlowProfile" : "IncrementalFlowProfile")
-             << " envelope differs after step " << i / 2 << " of the plan:\n" << story;
+  // Then again with every debug marker on, the lines written nowhere: the records were taken
+  // with them off, and which lines are wanted must not change a level.
+  struct Nowhere : std::streambuf {
+    int overflow(int c) override { return c; }
+    std::streamsize xsputn(const char*, std::streamsize n) override { return n; }
+  } nowhere;
+  std::ostream lines(&nowhere);
+  struct Quiet {
+    ~Quiet() {
+      DebugMessage::disableAll();
+      DebugMessage::setStream(std::cerr);
+    }
+  } quiet;
+  for (const char* markers : {"", "markers on: "}) {
+    if (*markers != '\0') {
+      DebugMessage::setStream(lines);
+      DebugMessage::enable("*");
+    }
+    for (const Envelopes& e : ENVELOPES) {
+      std::vector<std::string> steps;
+      const std::vector<uint64_t> digests = runPlan(e.seed, steps);
+      ASSERT_EQ(e.digests.size(), digests.size()) << markers << "seed " << e.seed;
+      for (size_t i = 0; i < digests.size(); ++i) {
+        if (digests[i] == e.digests[i])
+          continue;
+        std::string story;
+        for (const std::string& s : steps)
+          story += "  " + s + "\n";
+        FAIL() << markers << "seed " << e.seed << ": " << (i % 2 == 0 ? "FlowProfile" : "IncrementalFlowProfile")
+               << " envelope differs after step " << i / 2 << " of the plan:\n" << story;
+      }
     }
   }
 }

@@ -1,6 +1,7 @@
 #include "Resource/test/ProfileTestSupport.hh"
 #include "Resource/test/ResourceTestSupport.hh"
 #include "Resource/test/TestHelpers.hh"
+#include "Utils/base/Debug.hh"
 #include "Resource/component/MIRT_FlowProfile.hh"
 #include "Resource/component/MIRT_Registration.hh"
 #include "Resource/component/Solvers/MIRT_ChoiceFilters.hh"
@@ -16,6 +17,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <iostream>
 #include <random>
 #include <set>
 #include <tuple>
@@ -408,6 +410,35 @@ TEST_F(ThreatDecisionPointAtALowerFlaw, attributesAndTheirErrors) {
   Error again = failure([&]() { loose->handleInitialize(); });
   EXPECT_EQ("m_flawedInstant.isValid()", again.getCondition());
   EXPECT_EQ("", again.getMsg());
+}
+
+// With every debug marker on, written nowhere, the look-up takes every pair and filters them
+// afterwards: the same choices in the same order as the look-up that filters as it goes.
+TEST_F(ThreatDecisionPointAtALowerFlaw, everyMarkerOnGivesTheSameChoices) {
+  struct Nowhere : std::streambuf {
+    int overflow(int c) override { return c; }
+    std::streamsize xsputn(const char*, std::streamsize n) override { return n; }
+  } nowhere;
+  std::ostream lines(&nowhere);
+  for (const std::string filter : {"none", "successor", "predecessorNot", "both"})
+  for (const std::string order : {"earliestPredecessor", "latestSuccessor,longestPredecessor"}) {
+    std::vector<std::string> choices[2];
+    for (int marked = 0; marked < 2; ++marked) {
+      if (marked == 1) {
+        DebugMessage::setStream(lines);
+        DebugMessage::enable("*");
+      }
+      ThreatDecisionPoint dp(client, inst, *xml("<H filter=\"" + filter + "\" order=\"" + order + "\"/>"),
+                             LabelStr("lowerLevelFlaw"));
+      dp.initialize();
+      DebugMessage::disableAll();
+      DebugMessage::setStream(std::cerr);
+      for (const OrderingChoice& choice : dp.getChoices())
+        choices[marked].push_back(expected(choice, "precedes"));
+    }
+    EXPECT_EQ(choices[0], choices[1]) << filter << " " << order;
+    EXPECT_FALSE(choices[0].empty());
+  }
 }
 
 TEST_F(ThreatDecisionPointAtALowerFlaw, executionUndoAndIteration) {
