@@ -525,41 +525,57 @@ void FlowProfile::noteOutsideChanges() {
   const Id<ConstraintEngine>& ce = m_planDatabase->getConstraintEngine();
   if (ce->provenInconsistent())
     return;
-  TemporalPropagator* temporal = temporalPropagator();
-  // An entry whose answer outlives every kind of change made since the last
-  // check (or since it was made, which is later) is known to stand; answers
-  // read from the bounds alone are checked whenever a change of a
-  // transaction may have moved them.
-  unsigned char needed = FROM_NETWORK;
-  TightenedArcs arcs;
-  // When only constraints through the origin changed, the distances between
-  // two points stand unless the bounds of one of them moved
-  // (TemporalNetwork::getInnerChanges): the variables of those points.
-  bool boundsOnly = false;
-  std::unordered_set<const ConstrainedVariable*> moved;
-  std::vector<const ConstrainedVariable*> movedTimes;
-  // Whether time points left the network: an entry read from it may then
-  // stand on its bounds alone, which the moved points no longer follow.
-  bool pointsLeft = false;
-  // Whether every point whose bounds moved since the last check is known.
-  bool movedKnown = false;
+  OutsideChanges changes(temporalPropagator(), sl_distanceLines);
+  if (!readOutsideChanges(changes))
+    return;
+  recheckCache(m_orderings, changes);
+  recheckCache(m_orderedAt, changes);
+  if (changes.start > changes.end)
+    return;
+  debugMsg("FlowProfile:noteOutsideChanges", "Cached orderings changed over [" << changes.start << "," << changes.end << "]");
+  noteChange();
+  m_recalculateLowerLevel = true;
+  m_recalculateUpperLevel = true;
+  mergeWindow(changes.start, changes.end);
+}
+
+FlowProfile::OutsideChanges::OutsideChanges(TemporalPropagator* temporalNetwork, DebugMessage* distanceLinesMarker)
+  : temporal(temporalNetwork), distanceLines(distanceLinesMarker), needed(FROM_NETWORK), boundsOnly(false),
+    pointsLeft(false), movedKnown(false), nearArcs(false), start(g_infiniteTime()), end(-g_infiniteTime()) {}
+
+void FlowProfile::OutsideChanges::movedAt(int lb1, int ub1, int lb2, int ub2) {
+  start = std::min(start, std::min(lb1, lb2));
+  end = std::max(end, std::max(ub1, ub2));
+}
+
+bool FlowProfile::OutsideChanges::leftNetwork(const TransactionId& t) {
+  const ConstrainedVariable* time = (const ConstrainedVariable*) t->time();
+  auto it = inNetwork.find(time);
+  if (it == inNetwork.end())
+    it = inNetwork.insert(std::make_pair(time, temporal->isTimepoint(t->time()))).first;
+  return !it->second;
+}
+
+bool FlowProfile::readOutsideChanges(OutsideChanges& changes) {
+  TemporalPropagator* temporal = changes.temporal;
   if (temporal == 0) {
     if (!m_recheckOrderings)
-      return;
+      return false;
   }
   else {
     temporal->sync();
     const TemporalNetwork& network = temporal->getNetwork();
     const std::uint64_t version = network.getVersion();
     if ((version == m_networkVersion && !m_recheckOrderings) || !network.isConsistent())
-      return;
+      return false;
     if (network.getLoosenings() != m_networkLoosenings)
-      needed |= SURVIVES_LOOSENING;
+      changes.needed |= SURVIVES_LOOSENING;
     if (network.getTightenings() != m_networkTightenings)
-      needed |= SURVIVES_TIGHTENING;
+      changes.needed |= SURVIVES_TIGHTENING;
     // After tightenings only, through few arcs between time points, whether a
     // distance that was positive still is can be told from those arcs alone.
-    arcs.usable = needed == (FROM_NETWORK | SURVIVES_TIGHTENING) && m_arcsMarked &&
+    TightenedArcs& arcs = changes.arcs;
+    arcs.usable = changes.needed == (FROM_NETWORK | SURVIVES_TIGHTENING) && m_arcsMarked &&
       network.getTightenedArcCount() - m_arcsMark <= TightenedArcs::MOST;
     for (std::uint64_t i = m_arcsMark; arcs.usable && i < network.getTightenedArcCount(); ++i) {
       TightenedArcs::Arc arc;
@@ -567,18 +583,18 @@ void FlowProfile::noteOutsideChanges() {
       arcs.arcs.push_back(arc);
     }
     const std::uint64_t movedCount = temporal->getMovedPointCount();
-    movedKnown = m_arcsMarked;
-    for (std::uint64_t i = m_movedMark; movedKnown && i < movedCount; ++i) {
+    changes.movedKnown = m_arcsMarked;
+    for (std::uint64_t i = m_movedMark; changes.movedKnown && i < movedCount; ++i) {
       int node = -1;
-      movedKnown = network.getMovedPoint(i, node);
-      if (movedKnown) {
+      changes.movedKnown = network.getMovedPoint(i, node);
+      if (changes.movedKnown) {
         const ConstrainedVariableId var = temporal->getTimepointVariable(node);
-        if (var.isValid() && moved.insert((const ConstrainedVariable*) var).second)
-          movedTimes.push_back((const ConstrainedVariable*) var);
+        if (var.isValid() && changes.moved.insert((const ConstrainedVariable*) var).second)
+          changes.movedTimes.push_back((const ConstrainedVariable*) var);
       }
     }
-    boundsOnly = movedKnown && network.getInnerChanges() == m_innerChangesMark;
-    pointsLeft = !m_arcsMarked || network.getRemovals() != m_removalsMark;
+    changes.boundsOnly = changes.movedKnown && network.getInnerChanges() == m_innerChangesMark;
+    changes.pointsLeft = !m_arcsMarked || network.getRemovals() != m_removalsMark;
     m_removalsMark = network.getRemovals();
     m_networkVersion = version;
     m_networkLoosenings = network.getLoosenings();
@@ -591,8 +607,8 @@ void FlowProfile::noteOutsideChanges() {
   // After a change the counters may not show, every entry is asked again
   // unless its distances are shown to stand.
   if (m_recheckOrderings) {
-    needed = FROM_NETWORK | SURVIVES_LOOSENING | SURVIVES_TIGHTENING;
-    arcs.usable = false;
+    changes.needed = FROM_NETWORK | SURVIVES_LOOSENING | SURVIVES_TIGHTENING;
+    changes.arcs.usable = false;
   }
   m_recheckOrderings = false;
   // After tightenings only, an answer the arcs alone can tell about moves
@@ -601,119 +617,103 @@ void FlowProfile::noteOutsideChanges() {
   // a path through the origin, of a path through an arc, or as it was):
   // with every moved point known and no point gone, the entries are
   // visited there only, and those read otherwise.
-  const bool nearArcs = !boundsOnly && arcs.usable && movedKnown && !pointsLeft;
-  if (nearArcs)
-    arcs.readRows(*temporal);
-  // Each pair whose answer moved changes the levels where both may be pending.
-  int start = g_infiniteTime(), end = -g_infiniteTime();
-  auto movedAt = [&](int lb1, int ub1, int lb2, int ub2) {
-    start = std::min(start, std::min(lb1, lb2));
-    end = std::max(end, std::max(ub1, ub2));
-  };
-  std::map<const ConstrainedVariable*, bool> inNetwork;
-  auto leftNetwork = [&](const TransactionId& t) {
-    const ConstrainedVariable* time = (const ConstrainedVariable*) t->time();
-    auto it = inNetwork.find(time);
-    if (it == inNetwork.end())
-      it = inNetwork.insert(std::make_pair(time, temporal->isTimepoint(t->time()))).first;
-    return !it->second;
-  };
-  for (int pass = 0; pass < 2; ++pass) {
-    OrderingCache& cache = pass == 0 ? m_orderings : m_orderedAt;
-    // What needs no distance read first; the rest in the cache's order.
-    // Each transaction's bounds and point are read once per sweep: nothing
-    // here changes a domain or the network.
-    auto read = [&](const TransactionId& t, OrderingCache::Point& point) {
-      if (point.read)
-        return;
-      point.read = true;
-      point.lb = -g_infiniteTime();
-      point.ub = g_infiniteTime();
-      timeBounds(t, point.lb, point.ub);
-      point.node = UNREAD_POINT;
-    };
-    auto check = [&](const TransactionId& t1, const TransactionId& t2, Order cached, unsigned char& survives,
-                     OrderingCache::Points& points) {
-      // An entry kept by its order alone may stand on other distances.
-      if (!boundsOnly || moved.count((const ConstrainedVariable*) t1->time()) != 0 ||
-          moved.count((const ConstrainedVariable*) t2->time()) != 0)
-        survives &= (unsigned char) ~SAME_DISTANCES;
-      OrderingCache::Point& p1 = *points.at[0];
-      OrderingCache::Point& p2 = *points.at[1];
-      read(t1, p1);
-      read(t2, p2);
-      const int lb1 = p1.lb, ub1 = p1.ub, lb2 = p2.lb, ub2 = p2.ub;
-      // The bounds alone order a pair in every solution: no need to ask the
-      // network about an ordering they imply.
-      const bool boundsBefore = ub1 <= lb2, boundsAfter = ub2 <= lb1;
-      if (boundsBefore || boundsAfter) {
-        const bool unchanged = (boundsBefore && boundsAfter) ? cached == STRICTLY_AT
-          : boundsBefore ? cached == BEFORE_OR_AT
-          : cached == AFTER_OR_AT;
-        if (unchanged)
-          return OrderingCache::STANDS;
-        movedAt(lb1, ub1, lb2, ub2);
-        return OrderingCache::MOVED;
-      }
-      if ((survives & needed) == needed || (survives & SAME_DISTANCES))
-        return OrderingCache::STANDS;
-      // Told from the tightened arcs, no row of the network asked: such an
-      // answer comes from two points still in the network.
-      if (arcs.usable && (survives & FROM_NETWORK)) {
-        if (p1.node == UNREAD_POINT)
-          p1.node = temporal->getTimepoint(t1->time());
-        if (p2.node == UNREAD_POINT)
-          p2.node = temporal->getTimepoint(t2->time());
-        const OrderingCache::Verdict told = arcs.judge(*temporal, p1.node, p2.node, cached);
-        // A moved answer is asked again while the advisor writes its distances, so
-        // that they are written as when every moved answer was asked.
-        if (told == OrderingCache::MOVED && !sl_distanceLines->isEnabled())
-          movedAt(lb1, ub1, lb2, ub2);
-        if (told == OrderingCache::STANDS || (told == OrderingCache::MOVED && !sl_distanceLines->isEnabled()))
-          return told;
-      }
-      return OrderingCache::ASK;
-    };
-    auto quick = [&](const TransactionId& t1, const TransactionId& t2, Order cached, unsigned char& survives,
-                     OrderingCache::Points& points) {
-      const OrderingCache::Verdict verdict = check(t1, t2, cached, survives, points);
-      if (verdict == OrderingCache::MOVED)
-        forgetAnswers(t1, t2);
-      // What the network no longer holds is answered from the bounds, and
-      // checked always from now on.
-      if (verdict == OrderingCache::STANDS && pointsLeft && (survives & FROM_NETWORK) &&
-          (leftNetwork(t1) || leftNetwork(t2)))
-        survives = SURVIVES_NOTHING;
-      return verdict;
-    };
-    auto keep = [&](const TransactionId& t1, const TransactionId& t2, Order cached, unsigned char& survives) {
-      const bool unchanged = computeOrdering(t1, t2, &survives) == cached;
-      if (!unchanged) {
-        forgetAnswers(t1, t2);
-        int lb1 = -g_infiniteTime(), ub1 = g_infiniteTime(), lb2 = -g_infiniteTime(), ub2 = g_infiniteTime();
-        timeBounds(t1, lb1, ub1);
-        timeBounds(t2, lb2, ub2);
-        movedAt(lb1, ub1, lb2, ub2);
-      }
-      return unchanged;
-    };
-    // When only bounds changed, an entry read from the network neither of
-    // whose points moved keeps its distances, and its bounds too: only the
-    // moved points' entries, and those read otherwise, need a look.
-    if (boundsOnly)
-      cache.retainAround(movedTimes, quick, keep);
-    else if (nearArcs)
-      cache.retainAround(movedTimes, arcJoins(*temporal, cache, arcs), quick, keep);
-    else
-      cache.retain(quick, keep);
-  }
-  if (start > end)
+  changes.nearArcs = !changes.boundsOnly && changes.arcs.usable && changes.movedKnown && !changes.pointsLeft;
+  if (changes.nearArcs)
+    changes.arcs.readRows(*temporal);
+  return true;
+}
+
+// Each transaction's bounds and point are read once per sweep: nothing
+// here changes a domain or the network.
+static void readPoint(const TransactionId& t, OrderingCache::Point& point) {
+  if (point.read)
     return;
-  debugMsg("FlowProfile:noteOutsideChanges", "Cached orderings changed over [" << start << "," << end << "]");
-  noteChange();
-  m_recalculateLowerLevel = true;
-  m_recalculateUpperLevel = true;
-  mergeWindow(start, end);
+  point.read = true;
+  point.lb = -g_infiniteTime();
+  point.ub = g_infiniteTime();
+  timeBounds(t, point.lb, point.ub);
+  point.node = UNREAD_POINT;
+}
+
+OrderingCache::Verdict FlowProfile::checkCached(OutsideChanges& changes, const TransactionId& t1,
+                                                const TransactionId& t2, Order cached, unsigned char& survives,
+                                                OrderingCache::Points& points) {
+  // An entry kept by its order alone may stand on other distances.
+  if (!changes.boundsOnly || changes.moved.count((const ConstrainedVariable*) t1->time()) != 0 ||
+      changes.moved.count((const ConstrainedVariable*) t2->time()) != 0)
+    survives &= (unsigned char) ~SAME_DISTANCES;
+  OrderingCache::Point& p1 = *points.at[0];
+  OrderingCache::Point& p2 = *points.at[1];
+  readPoint(t1, p1);
+  readPoint(t2, p2);
+  const int lb1 = p1.lb, ub1 = p1.ub, lb2 = p2.lb, ub2 = p2.ub;
+  // The bounds alone order a pair in every solution: no need to ask the
+  // network about an ordering they imply.
+  const bool boundsBefore = ub1 <= lb2, boundsAfter = ub2 <= lb1;
+  if (boundsBefore || boundsAfter) {
+    const bool unchanged = (boundsBefore && boundsAfter) ? cached == STRICTLY_AT
+      : boundsBefore ? cached == BEFORE_OR_AT
+      : cached == AFTER_OR_AT;
+    if (unchanged)
+      return OrderingCache::STANDS;
+    changes.movedAt(lb1, ub1, lb2, ub2);
+    return OrderingCache::MOVED;
+  }
+  if ((survives & changes.needed) == changes.needed || (survives & SAME_DISTANCES))
+    return OrderingCache::STANDS;
+  // Told from the tightened arcs, no row of the network asked: such an
+  // answer comes from two points still in the network.
+  if (changes.arcs.usable && (survives & FROM_NETWORK)) {
+    TemporalPropagator* temporal = changes.temporal;
+    if (p1.node == UNREAD_POINT)
+      p1.node = temporal->getTimepoint(t1->time());
+    if (p2.node == UNREAD_POINT)
+      p2.node = temporal->getTimepoint(t2->time());
+    const OrderingCache::Verdict told = changes.arcs.judge(*temporal, p1.node, p2.node, cached);
+    // A moved answer is asked again while the advisor writes its distances, so
+    // that they are written as when every moved answer was asked.
+    if (told == OrderingCache::MOVED && !changes.distanceLines->isEnabled())
+      changes.movedAt(lb1, ub1, lb2, ub2);
+    if (told == OrderingCache::STANDS || (told == OrderingCache::MOVED && !changes.distanceLines->isEnabled()))
+      return told;
+  }
+  return OrderingCache::ASK;
+}
+
+void FlowProfile::recheckCache(OrderingCache& cache, OutsideChanges& changes) {
+  // What needs no distance read first; the rest in the cache's order.
+  auto quick = [&](const TransactionId& t1, const TransactionId& t2, Order cached, unsigned char& survives,
+                   OrderingCache::Points& points) {
+    const OrderingCache::Verdict verdict = checkCached(changes, t1, t2, cached, survives, points);
+    if (verdict == OrderingCache::MOVED)
+      forgetAnswers(t1, t2);
+    // What the network no longer holds is answered from the bounds, and
+    // checked always from now on.
+    if (verdict == OrderingCache::STANDS && changes.pointsLeft && (survives & FROM_NETWORK) &&
+        (changes.leftNetwork(t1) || changes.leftNetwork(t2)))
+      survives = SURVIVES_NOTHING;
+    return verdict;
+  };
+  auto keep = [&](const TransactionId& t1, const TransactionId& t2, Order cached, unsigned char& survives) {
+    const bool unchanged = computeOrdering(t1, t2, &survives) == cached;
+    if (!unchanged) {
+      forgetAnswers(t1, t2);
+      int lb1 = -g_infiniteTime(), ub1 = g_infiniteTime(), lb2 = -g_infiniteTime(), ub2 = g_infiniteTime();
+      timeBounds(t1, lb1, ub1);
+      timeBounds(t2, lb2, ub2);
+      changes.movedAt(lb1, ub1, lb2, ub2);
+    }
+    return unchanged;
+  };
+  // When only bounds changed, an entry read from the network neither of
+  // whose points moved keeps its distances, and its bounds too: only the
+  // moved points' entries, and those read otherwise, need a look.
+  if (changes.boundsOnly)
+    cache.retainAround(changes.movedTimes, quick, keep);
+  else if (changes.nearArcs)
+    cache.retainAround(changes.movedTimes, arcJoins(*changes.temporal, cache, changes.arcs), quick, keep);
+  else
+    cache.retain(quick, keep);
 }
 
 std::vector<OrderingCache::Join> FlowProfile::arcJoins(TemporalPropagator& temporal, const OrderingCache& cache,

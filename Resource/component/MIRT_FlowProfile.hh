@@ -18,6 +18,8 @@
 #include <vector>
 
 namespace KORVAN {
+class DebugMessage;
+
 namespace MIRT {
 
 // Level bounds that take the temporal network's orderings into account: at
@@ -203,6 +205,44 @@ private:
   void temporalConstraintChanged(const TransactionId& predecessor, const TransactionId& successor);
   void replaceWindow(int start, int end);
   bool getEarliestInstant(const ContributionMap& contributions, const TransactionId& t, InstantId& i) const;
+  // What changed in the temporal network since the cached orderings were
+  // last checked, and so what an entry must survive to stand; and the window
+  // over which answers moved.
+  struct OutsideChanges {
+    OutsideChanges(TemporalPropagator* temporalNetwork, DebugMessage* distanceLinesMarker);
+    // A pair whose answer moved changes the levels where both may be pending.
+    void movedAt(int lb1, int ub1, int lb2, int ub2);
+    // Whether t's time point is no longer in the network (asked once each).
+    bool leftNetwork(const TransactionId& t);
+
+    TemporalPropagator* temporal;
+    DebugMessage* distanceLines;
+    unsigned char needed;
+    TightenedArcs arcs;
+    // When only constraints through the origin changed, the distances between
+    // two points stand unless the bounds of one of them moved
+    // (TemporalNetwork::getInnerChanges): the variables of those points.
+    bool boundsOnly;
+    std::unordered_set<const ConstrainedVariable*> moved;
+    std::vector<const ConstrainedVariable*> movedTimes;
+    // Whether time points left the network: an entry read from it may then
+    // stand on its bounds alone, which the moved points no longer follow.
+    bool pointsLeft;
+    // Whether every point whose bounds moved since the last check is known.
+    bool movedKnown;
+    // Whether only the entries near the moved points and the arcs are visited.
+    bool nearArcs;
+    int start;
+    int end;
+    std::map<const ConstrainedVariable*, bool> inNetwork;
+  };
+  // Reads the network's counters and logs since the last check into changes
+  // and marks them read; false when no entry needs a look.
+  bool readOutsideChanges(OutsideChanges& changes);
+  // Whether a cached entry stands, moved, or must be asked of the network.
+  OrderingCache::Verdict checkCached(OutsideChanges& changes, const TransactionId& t1, const TransactionId& t2,
+                                     Order cached, unsigned char& survives, OrderingCache::Points& points);
+  void recheckCache(OrderingCache& cache, OutsideChanges& changes);
   // For each arc, the cache's transactions between which it may have made a
   // distance 0 or less (TightenedArcs::judge not STANDS), in two sets.
   static std::vector<OrderingCache::Join> arcJoins(TemporalPropagator& temporal, const OrderingCache& cache,
