@@ -192,6 +192,31 @@ void FlowProfile::recomputeLevels(InstantId prev, InstantId inst) {
   // Nothing in this walk changes a time domain, and enabling a transaction
   // again in the same pass changes nothing: the pending transactions are
   // read once, and each is enabled once per pass.
+  readPresent(inst);
+  bool pendingRead = false;
+  std::size_t position = 0;  // of t among the pending transactions
+  for (std::size_t at = 0; at < m_present.size(); ++at) {
+    const TransactionId& t = m_present[at];
+    if (m_presentBounds[at].second == T) {
+      closeTransaction(t, inst);
+      continue;
+    }
+    const std::size_t self = position++;
+    if (m_presentBounds[at].first != T)
+      continue;
+    if (!pendingRead) {
+      readPending(T);
+      pendingRead = true;
+    }
+    check_error(m_pending[self] == t);
+    enablePendingOnce(self, inst);
+    readOrdered(t, self, inst);
+    orderWithNearest(t);
+  }
+  recordLevels(inst);
+}
+
+void FlowProfile::readPresent(const InstantId& inst) {
   const std::set<TransactionId>& transactions = inst->getTransactions();
   m_present.clear();
   m_presentBounds.clear();
@@ -200,95 +225,88 @@ void FlowProfile::recomputeLevels(InstantId prev, InstantId inst) {
     m_present.push_back(*it);
     m_presentBounds.push_back(std::make_pair(time.getLowerBound(), time.getUpperBound()));
   }
-  bool pendingRead = false;
-  std::size_t position = 0;  // of t among the pending transactions
-  for (std::size_t at = 0; at < m_present.size(); ++at) {
-    const TransactionId& t = m_present[at];
-    if (m_presentBounds[at].second == T) {
-      debugMsg("FlowProfile::recomputeLevels", "Transaction (" << t << ") enters closed set.");
-      // From here on it counts in the closed levels directly, unless the
-      // pass found it counting earlier.
-      if (m_recalculateLowerLevel) {
-        m_lowerLevelGraph->bypass(t);
-        m_lowerLevelGraph->removeTransaction(t);
-        recordContribution(m_lowerLevelContribution, m_pass.lowerRecorded, t, inst);
-      }
-      if (m_recalculateUpperLevel) {
-        m_upperLevelGraph->bypass(t);
-        m_upperLevelGraph->removeTransaction(t);
-        recordContribution(m_upperLevelContribution, m_pass.upperRecorded, t, inst);
-      }
-      const LevelContribution c = contributionOf(t);
-      if (m_recalculateUpperLevel)
-        m_upperClosedLevel += c.toUpperBound();
-      if (m_recalculateLowerLevel)
-        m_lowerClosedLevel += c.toLowerBound();
+}
+
+void FlowProfile::closeTransaction(const TransactionId& t, const InstantId& inst) {
+  debugMsg("FlowProfile::recomputeLevels", "Transaction (" << t << ") enters closed set.");
+  // From here on it counts in the closed levels directly, unless the
+  // pass found it counting earlier.
+  if (m_recalculateLowerLevel) {
+    m_lowerLevelGraph->bypass(t);
+    m_lowerLevelGraph->removeTransaction(t);
+    recordContribution(m_lowerLevelContribution, m_pass.lowerRecorded, t, inst);
+  }
+  if (m_recalculateUpperLevel) {
+    m_upperLevelGraph->bypass(t);
+    m_upperLevelGraph->removeTransaction(t);
+    recordContribution(m_upperLevelContribution, m_pass.upperRecorded, t, inst);
+  }
+  const LevelContribution c = contributionOf(t);
+  if (m_recalculateUpperLevel)
+    m_upperClosedLevel += c.toUpperBound();
+  if (m_recalculateLowerLevel)
+    m_lowerClosedLevel += c.toLowerBound();
+}
+
+void FlowProfile::readOrdered(const TransactionId& t, std::size_t self, const InstantId& inst) {
+  m_ordered.clear();
+  m_orderedNumbers.clear();
+  m_orderedOrder.clear();
+  m_orderedRelation.clear();
+  m_orderedBounds.clear();
+  for (std::size_t other = 0; other < m_pending.size(); ++other) {
+    if (other == self)
+      continue;
+    const TransactionId& t2 = m_pending[other];
+    debugMsg("FlowProfile:recomputeLevels", "Determining ordering of pending transaction (" << t
+             << " and pending transaction (" << t2);
+    enablePendingOnce(other, inst);
+    const Order order = lookupOrdering(t, t2);
+    const unsigned char relation = relationTo(order);
+    if (relation == 0) {
+      debugMsg("FlowProfile::recomputeLevels", "Transaction (" << t << ") and Transaction (" << t2
+               << ") not constrained");
+      continue;
     }
-    else {
-      const std::size_t self = position++;
-      if (m_presentBounds[at].first != T)
-        continue;
-      if (!pendingRead) {
-        readPending(T);
-        pendingRead = true;
-      }
-      check_error(m_pending[self] == t);
-      enablePendingOnce(self, inst);
-      m_ordered.clear();
-      m_orderedNumbers.clear();
-      m_orderedOrder.clear();
-      m_orderedRelation.clear();
-      m_orderedBounds.clear();
-      for (std::size_t other = 0; other < m_pending.size(); ++other) {
-        if (other == self)
-          continue;
-        const TransactionId& t2 = m_pending[other];
-        debugMsg("FlowProfile:recomputeLevels", "Determining ordering of pending transaction (" << t
-                 << " and pending transaction (" << t2);
-        enablePendingOnce(other, inst);
-        const Order order = lookupOrdering(t, t2);
-        const unsigned char relation = relationTo(order);
-        if (relation == 0) {
-          debugMsg("FlowProfile::recomputeLevels", "Transaction (" << t << ") and Transaction (" << t2
-                   << ") not constrained");
-          continue;
-        }
-        m_ordered.push_back(t2);
-        m_orderedNumbers.push_back(numberOf(t2));
-        m_orderedOrder.push_back(order);
-        m_orderedRelation.push_back(relation);
-        const AbstractDomain& time = t2->time()->lastDomain();
-        m_orderedBounds.push_back(std::make_pair(time.getLowerBound(), time.getUpperBound()));
-      }
-      // Every pending pair is ordered in the networks; an edge to each
-      // nearest one carries the rest.
-      const bool lower = m_recalculateLowerLevel, upper = m_recalculateUpperLevel;
-      m_lowerNeeded.assign(m_ordered.size(), 0);
-      m_upperNeeded.assign(m_ordered.size(), 0);
-      sortOrdered();
-      if (lower)
-        selectNearest(m_lowerLevelGraph, t, 0, m_lowerNeeded);
-      if (upper)
-        selectNearest(m_upperLevelGraph, t, 0, m_upperNeeded);
-      for (std::size_t i = 0; i < m_ordered.size(); ++i) {
-        if (!m_lowerNeeded[i] && !m_upperNeeded[i])
-          continue;
-        const TransactionId& t2 = m_ordered[i];
-        switch (m_orderedOrder[i]) {
-        case STRICTLY_AT:
-          orderedAt(t, t2, m_lowerNeeded[i] != 0, m_upperNeeded[i] != 0);
-          break;
-        case BEFORE_OR_AT:
-          orderedAtOrBefore(t, t2, m_lowerNeeded[i] != 0, m_upperNeeded[i] != 0);
-          break;
-        default:
-          orderedAtOrBefore(t2, t, m_lowerNeeded[i] != 0, m_upperNeeded[i] != 0);
-          break;
-        }
-      }
+    m_ordered.push_back(t2);
+    m_orderedNumbers.push_back(numberOf(t2));
+    m_orderedOrder.push_back(order);
+    m_orderedRelation.push_back(relation);
+    const AbstractDomain& time = t2->time()->lastDomain();
+    m_orderedBounds.push_back(std::make_pair(time.getLowerBound(), time.getUpperBound()));
+  }
+}
+
+void FlowProfile::orderWithNearest(const TransactionId& t) {
+  // Every pending pair is ordered in the networks; an edge to each
+  // nearest one carries the rest.
+  const bool lower = m_recalculateLowerLevel, upper = m_recalculateUpperLevel;
+  m_lowerNeeded.assign(m_ordered.size(), 0);
+  m_upperNeeded.assign(m_ordered.size(), 0);
+  sortOrdered();
+  if (lower)
+    selectNearest(m_lowerLevelGraph, t, 0, m_lowerNeeded);
+  if (upper)
+    selectNearest(m_upperLevelGraph, t, 0, m_upperNeeded);
+  for (std::size_t i = 0; i < m_ordered.size(); ++i) {
+    if (!m_lowerNeeded[i] && !m_upperNeeded[i])
+      continue;
+    const TransactionId& t2 = m_ordered[i];
+    switch (m_orderedOrder[i]) {
+    case STRICTLY_AT:
+      orderedAt(t, t2, m_lowerNeeded[i] != 0, m_upperNeeded[i] != 0);
+      break;
+    case BEFORE_OR_AT:
+      orderedAtOrBefore(t, t2, m_lowerNeeded[i] != 0, m_upperNeeded[i] != 0);
+      break;
+    default:
+      orderedAtOrBefore(t2, t, m_lowerNeeded[i] != 0, m_upperNeeded[i] != 0);
+      break;
     }
   }
+}
 
+void FlowProfile::recordLevels(const InstantId& inst) {
   double lowerLevel = inst->getLowerLevel();
   if (m_recalculateLowerLevel) {
     lowerLevel = m_lowerClosedLevel - m_lowerLevelGraph->getResidualFromSource();

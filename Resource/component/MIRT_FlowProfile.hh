@@ -55,6 +55,15 @@ protected:
   void handleTemporalConstraintRemoved(TransactionId predecessor, int preArgIndex, TransactionId successor,
                                        int sucArgIndex) override;
 
+  // The steps of recomputeLevels: the instant's transactions and bounds
+  // read into m_present; one that ends here moved into the closed levels;
+  // the pending ones ordered with t read into m_ordered, and t's edges to
+  // the nearest of them; the instant's levels from both networks.
+  void readPresent(const InstantId& inst);
+  void closeTransaction(const TransactionId& t, const InstantId& inst);
+  void readOrdered(const TransactionId& t, std::size_t self, const InstantId& inst);
+  void orderWithNearest(const TransactionId& t);
+  void recordLevels(const InstantId& inst);
   void initializeGraphs();
   void enableTransaction(const TransactionId& t, const InstantId& inst);
   // t's dense number among the profile's transactions, by which both
