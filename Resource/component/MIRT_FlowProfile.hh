@@ -205,6 +205,10 @@ protected:
   PassState m_pass;
 
 private:
+  // The transaction's time bounds as ints; false for an emptied domain.
+  static bool timeBounds(const TransactionId& t, int& lb, int& ub);
+  // Fills a cache point's bounds the first time it is asked for in a sweep.
+  static void readPoint(const TransactionId& t, OrderingCache::Point& point);
   TransactionId makePlaceholder();
   // Null when the constraint engine has none.
   TemporalPropagator* temporalPropagator() const;
