@@ -36,6 +36,7 @@
 #include "Utils/base/Utils.hh"
 #include "Vexl/VexlXmlInterpreter.hh"
 #include "apps/PlanCheck.hh"
+#include "apps/RunVerdict.hh"
 #include "apps/ScheduleSearch.hh"
 
 namespace KORVAN {
@@ -66,18 +67,9 @@ std::vector<Refutation>& refutations() {
   return sl_refutations;
 }
 
-namespace {
-
-using namespace PlanCheck;
-
-std::vector<ModuleMaker>& moduleMakers() {
-  static std::vector<ModuleMaker> sl_makers;
-  return sl_makers;
-}
-
-bool& hostLeftToExit() {
-  static bool sl_left = false;
-  return sl_left;
+std::vector<EmptyingExplainer>& emptyingExplainers() {
+  static std::vector<EmptyingExplainer> sl_explainers;
+  return sl_explainers;
 }
 
 std::vector<ChoiceGap>& choiceGaps() {
@@ -95,6 +87,20 @@ std::string firstChoiceGap(const PlanDatabaseId& db) {
   return std::string();
 }
 
+namespace {
+
+using namespace PlanCheck;
+
+std::vector<ModuleMaker>& moduleMakers() {
+  static std::vector<ModuleMaker> sl_makers;
+  return sl_makers;
+}
+
+bool& hostLeftToExit() {
+  static bool sl_left = false;
+  return sl_left;
+}
+
 /// The model whose names tokenName() gives, while a run reads and judges it.
 struct TokenNaming {
   const VexlXmlInterpreter* interpreter = nullptr;
@@ -104,11 +110,6 @@ struct TokenNaming {
 TokenNaming& tokenNaming() {
   static TokenNaming sl_naming;
   return sl_naming;
-}
-
-std::vector<EmptyingExplainer>& emptyingExplainers() {
-  static std::vector<EmptyingExplainer> sl_explainers;
-  return sl_explainers;
 }
 
 std::map<std::string, ObjectPrinter>& objectPrinters() {
@@ -369,342 +370,6 @@ std::string defaultSolverConfig() {
   return text + "</Solver>";
 }
 
-/// The result line, with what it rests on.
-struct Verdict {
-  std::string result;
-  std::vector<std::string> problems;
-  std::string schedule; // how a schedule was fixed, when the search did not prove the plan
-  std::vector<std::string> why; // under INCONSISTENT and NO SOLUTION: what makes it so
-  bool solved = false;
-};
-
-/// A variable that a propagator's pass emptied outside any one constraint: the constraints over
-/// it are the ones that can have done it.
-std::string emptiedText(const ConstrainedVariableId& var) {
-  ConstraintSet constraints;
-  var->constraints(constraints);
-  std::string names;
-  unsigned int count = 0, more = 0;
-  for (const ConstraintId& constraint : constraints) {
-    if (!constraint->isActive())
-      continue;
-    if (++count > 4) {
-      more++;
-      continue;
-    }
-    std::string scope;
-    for (const ConstrainedVariableId& other : constraint->getScope())
-      scope += (scope.empty() ? "" : ", ") + variableName(other);
-    names += (names.empty() ? "" : ", ") + constraint->getName().toString() + "(" + scope + ")";
-  }
-  if (more > 0)
-    names += " and " + std::to_string(more) + " more";
-  if (names.empty())
-    return variableName(var) + " has no value left: " + var->baseDomain().toString() +
-           " is its whole domain and no constraint is over it";
-  return variableName(var) + " has no value left under the constraint" + (count == 1 ? " " : "s ") + names;
-}
-
-/// Why the engine holds an empty domain, when no reason was kept when it emptied: the first
-/// emptied variable and the constraints over it.
-std::string emptiedWhy(const ConstraintEngineId& ce) {
-  const ConstrainedVariableSet empty = ce->getEmptyVariables();
-  if (empty.empty())
-    return std::string();
-  return emptiedText(*empty.begin());
-}
-
-/// Why propagation failed, in the model's words: for each failure, what emptied first and what
-/// emptied it (a resource's limit, a constraint, the temporal network). Listens to the engine
-/// from construction to destruction.
-class FailureReasons {
-public:
-  explicit FailureReasons(const PlanDatabaseId& db) : m_db(db) {
-    m_db->getConstraintEngine()->setEmptyingListener([this](const ConstraintEngine::Emptying& emptying) {
-      bool module = false;
-      record(explain(emptying, module));
-      m_lastByModule = module;
-    });
-  }
-  ~FailureReasons() { m_db->getConstraintEngine()->setEmptyingListener(nullptr); }
-
-  void clear() {
-    m_last.clear();
-    m_lastByModule = false;
-    m_counts.clear();
-    m_order.clear();
-  }
-  const std::string& last() const { return m_last; }
-  /// The result of a plan whose last emptying is the one known: a module's proof that no schedule
-  /// keeps its limits is NO SOLUTION, as when it refutes the plan; the model's own constraints or
-  /// times contradicting each other are INCONSISTENT.
-  std::string emptiedResult() const { return m_lastByModule ? "NO SOLUTION" : "INCONSISTENT"; }
-  /// A dead end that no domain emptied (a plan that a check refuses).
-  void note(const std::string& reason) { record(reason); }
-  /// The distinct reasons, the most frequent first (ties: the first met first).
-  std::vector<std::pair<std::string, unsigned int>> ranked() const {
-    std::vector<std::pair<std::string, unsigned int>> result;
-    for (const std::string& reason : m_order)
-      result.push_back(std::make_pair(reason, m_counts.find(reason)->second));
-    std::stable_sort(result.begin(), result.end(),
-                     [](const std::pair<std::string, unsigned int>& a, const std::pair<std::string, unsigned int>& b) {
-                       return a.second > b.second;
-                     });
-    return result;
-  }
-
-private:
-  void record(const std::string& reason) {
-    m_last = reason;
-    m_lastByModule = false;
-    if (m_counts[reason]++ == 0)
-      m_order.push_back(reason);
-  }
-
-  std::string explain(const ConstraintEngine::Emptying& emptying, bool& module) const {
-    const TokenNamer namer = [](const TokenId& token) { return tokenName(token); };
-    for (const EmptyingExplainer& explainer : emptyingExplainers()) {
-      const std::string text = explainer(m_db, emptying, namer);
-      module = !text.empty();
-      if (module)
-        return text;
-    }
-    const std::string var = variableName(emptying.variable);
-    const std::string cycle = var + " has no time left: no times keep the cycle ";
-    // A relation between times that empties one has closed a cycle that no times keep.
-    const EntityId& parent = emptying.variable->parent();
-    const bool time = parent.isValid() && TokenId::convertable(parent) &&
-                      (emptying.variable == TokenId(parent)->start() || emptying.variable == TokenId(parent)->end());
-    const bool temporal =
-        emptying.propagator.isValid() && emptying.propagator->getName() == TemporalPropagator::PROPAGATOR_NAME();
-    const std::string around = time || temporal ? temporalCycle(m_db->getConstraintEngine()) : std::string();
-    if (!around.empty())
-      return cycle + around;
-    if (emptying.constraint.isValid()) {
-      std::string scope;
-      for (const ConstrainedVariableId& other : emptying.constraint->getScope())
-        scope += (scope.empty() ? "" : ", ") + variableName(other);
-      return var + " has no value left under the constraint " + emptying.constraint->getName().toString() + "(" +
-             scope + ")";
-    }
-    if (temporal) {
-      const std::string reaching = timeConstraintsAround(emptying.variable);
-      return var + " has no time left: no times keep the windows and durations" +
-             (reaching.empty() ? std::string() : " with " + reaching);
-    }
-    return emptiedText(emptying.variable);
-  }
-
-  PlanDatabaseId m_db;
-  std::string m_last;
-  bool m_lastByModule = false;
-  std::map<std::string, unsigned int> m_counts;
-  std::vector<std::string> m_order;
-};
-
-/// The lines of a Why: the header, then the reasons counted, the most frequent first.
-std::vector<std::string> rankedWhy(const std::string& header, const FailureReasons& reasons) {
-  const std::vector<std::pair<std::string, unsigned int>> ranked = reasons.ranked();
-  std::vector<std::string> lines;
-  if (ranked.empty())
-    return lines;
-  unsigned int total = 0;
-  for (const auto& entry : ranked)
-    total += entry.second;
-  lines.push_back(header + " (" + std::to_string(total) + " dead end" + (total == 1 ? "" : "s") + "):");
-  const size_t shown = std::min<size_t>(ranked.size(), 5);
-  for (size_t i = 0; i < shown; i++)
-    lines.push_back("  " + std::to_string(ranked[i].second) + " x " + ranked[i].first);
-  if (ranked.size() > shown)
-    lines.push_back("  and " + std::to_string(ranked.size() - shown) + " other reason" +
-                    (ranked.size() - shown == 1 ? "" : "s"));
-  return lines;
-}
-
-/// The Why: of a schedule search that tried every value: its dead ends counted, or, with nothing
-/// fixed, the one thing the plan as it stands breaks.
-std::vector<std::string> scheduleWhy(const FixedSchedule& fixed, const FailureReasons& reasons) {
-  const std::vector<std::pair<std::string, unsigned int>> ranked = reasons.ranked();
-  if (fixed.fixes == 0 && ranked.size() == 1)
-    return std::vector<std::string>(1, ranked.front().first);
-  return rankedWhy("every value tried failed", reasons);
-}
-
-/// A search that proved no schedule but kept no reason for it: NO SOLUTION would name nothing of
-/// the model, so the plan is left undecided with what is known.
-void leaveUnexplained(Verdict& verdict, const std::string& known) {
-  verdict.result = "FLAWS LEFT";
-  verdict.why.clear();
-  verdict.schedule.clear();
-  verdict.problems.push_back(known + ", but no dead end was recorded to say why");
-}
-
-/// A schedule search ahead of the ordering search, where the modules say orderings need not cover
-/// every schedule: there an exhausted ordering search proves nothing, so it is bounded.
-struct GapSearch {
-  std::string gap; // why orderings need not cover every schedule; empty: they do
-  FixedSchedule fixed;
-  bool ownBound = false; // the ordering search runs under this bound, not the one asked for
-};
-
-/// The verdict on the plan the solver left. NO SOLUTION needs every dead end of the search
-/// refuted, a module's refutation of the plan as modelled, or a schedule search that tried every
-/// value; SOLVED needs a plan that passes every check, a fixed schedule if need be. `reasons`
-/// holds the search's dead ends.
-Verdict decide(const PlanDatabaseId& db, SOLVERS::Solver& solver, bool solved, bool consistent,
-               FailureReasons& reasons, const GapSearch& gapSearch) {
-  Verdict verdict;
-  const SOLVERS::Solver::Status status = solver.getStatus();
-  if (status == SOLVERS::Solver::STEP_LIMIT && gapSearch.ownBound) {
-    verdict.problems.push_back("the ordering search stopped at " + std::to_string(solver.getMaxSteps()) +
-                               " steps: " + gapSearch.gap + ", whose flaws' orderings need not cover every schedule; " +
-                               gapSearch.fixed.failure);
-    verdict.result = "FLAWS LEFT";
-    return verdict;
-  }
-  // Under a step limit the engine's propagation is bounded too; one cut leaves no fixed point to judge.
-  const ConstraintEngineId& ce = db->getConstraintEngine();
-  if (status == SOLVERS::Solver::STEP_LIMIT || ce->propagationCut()) {
-    // The plan printed is the search's state when it stopped: a reader must not take it for a plan.
-    if (!consistent)
-      verdict.problems.push_back("the search stopped before undoing its last decision, which left the plan "
-                                 "inconsistent: the bounds printed are not a plan");
-    else if (ce->propagationCut())
-      verdict.problems.push_back("the search stopped in the middle of a propagation: the bounds printed are as far "
-                                 "as it got");
-    verdict.result = "LIMIT REACHED (step limit " + std::to_string(solver.getMaxSteps()) + ")";
-    return verdict;
-  }
-  // The checks and schedule searches below bound their own work.
-  ce->setPropagationLimit(0);
-  if (status == SOLVERS::Solver::DEPTH_LIMIT) {
-    verdict.result = "LIMIT REACHED (depth limit " + std::to_string(solver.getMaxDepth()) + ")";
-    return verdict;
-  }
-  if (solved && !consistent) {
-    verdict.result = reasons.last().empty() ? "INCONSISTENT" : reasons.emptiedResult();
-    verdict.why.push_back(reasons.last().empty() ? emptiedWhy(ce) : reasons.last());
-    return verdict;
-  }
-  const auto refused = [&reasons](const std::string& problem) { reasons.note(problem); };
-  // A plan as modelled that a module refutes has no schedule, whatever a search would try.
-  const auto refuted = [&]() {
-    const std::string why = refutation(db);
-    if (why.empty())
-      return false;
-    verdict.result = "NO SOLUTION";
-    verdict.problems.clear();
-    verdict.why.assign(1, why);
-    return true;
-  };
-  if (solved) {
-    // The solver stops when its managers see no flaw; a flaw that no handler takes, or that no
-    // detector reports, is still in the plan. Only a plan that passes the checks is solved.
-    verdict.problems = checkPlan(db);
-    if (verdict.problems.empty()) {
-      verdict.result = "SOLVED";
-      verdict.solved = true;
-      return verdict;
-    }
-  } else if (solver.getUnresolvedCount() == 0) {
-    // Every dead end was refuted, but the choices offered at a flaw need not cover every schedule
-    // (a timetable's flaw on a give-back counted before its take): a schedule fixed in the plan as
-    // modelled overturns the verdict. A schedule search cut at its budget leaves it to the
-    // exhausted one only where the module says its choices cover every schedule. The plan is as
-    // modelled again: a search made there before the orderings need not be made twice.
-    verdict.why = rankedWhy("every choice failed", reasons);
-    // A search without a dead end to count leaves the reason to the schedule search's.
-    const bool counted = !verdict.why.empty();
-    if (!counted)
-      reasons.clear();
-    FixedSchedule fixed = !gapSearch.gap.empty() ? gapSearch.fixed
-                          : counted              ? fixSchedule(db)
-                                                 : fixSchedule(db, refused);
-    if (fixed.outcome == ScheduleSearch::FOUND) {
-      verdict.why.clear();
-      verdict.problems = checkPlan(db);
-      verdict.schedule = "every ordering choice failed, then every variable fixed (" +
-                         std::to_string(fixed.fixes) + " fixes tried)";
-      verdict.solved = verdict.problems.empty();
-      verdict.result = verdict.solved ? "SOLVED" : "FLAWS LEFT";
-      return verdict;
-    }
-    const std::string gap = firstChoiceGap(db);
-    if (fixed.outcome == ScheduleSearch::CUT && !gap.empty()) {
-      verdict.why.clear();
-      verdict.problems.push_back("every ordering choice failed, but " + gap +
-                                 ", whose flaws' orderings need not cover every schedule; " + fixed.failure);
-      verdict.result = "FLAWS LEFT";
-      return verdict;
-    }
-    // A search with no dead end to count refuted nothing by itself: the plan's own refutation, or
-    // the dead ends of a schedule search that tried every value, say why.
-    if (!counted && refuted())
-      return verdict;
-    if (!counted && fixed.outcome == ScheduleSearch::NONE)
-      verdict.why = scheduleWhy(fixed, reasons);
-    if (verdict.why.empty()) {
-      leaveUnexplained(verdict, "every ordering choice failed; " + fixed.failure);
-      return verdict;
-    }
-    verdict.result = "NO SOLUTION";
-    return verdict;
-  }
-  // An exhausted search that met flaws no choice resolves has left the plan as it found it, and so
-  // has one that made no decision.
-  bool asModelled = !solved || solver.getDepth() == 0;
-  if (asModelled && refuted())
-    return verdict;
-  FixedSchedule fixed = gapSearch.fixed;
-  if (gapSearch.gap.empty() || solved) {
-    reasons.clear();
-    fixed = fixSchedule(db, refused);
-  }
-  if (fixed.outcome != ScheduleSearch::FOUND && !fixed.budgetSpent && !asModelled) {
-    // The decisions cut plans away: look again in the plan as modelled.
-    solver.reset();
-    const bool consistentAgain = db->getConstraintEngine()->propagate();
-    checkError(consistentAgain, "The plan became inconsistent when the search's decisions were withdrawn.");
-    if (refuted())
-      return verdict;
-    verdict.problems = planProblems(db);
-    reasons.clear();
-    const FixedSchedule again = fixSchedule(db, refused);
-    fixed.fixes += again.fixes;
-    fixed.outcome = again.outcome;
-    fixed.failure = again.failure;
-    asModelled = true;
-  }
-  const std::string unresolved = solved ? std::string("")
-                                        : "the search met " + std::to_string(solver.getUnresolvedCount()) +
-                                              " flaw(s) that no choice resolves; ";
-  if (fixed.outcome == ScheduleSearch::FOUND) {
-    verdict.problems = checkPlan(db);
-    verdict.schedule = unresolved + "every variable fixed (" + std::to_string(fixed.fixes) + " fixes tried)";
-    verdict.solved = verdict.problems.empty();
-    verdict.result = verdict.solved ? "SOLVED" : "FLAWS LEFT";
-    return verdict;
-  }
-  if (asModelled && fixed.outcome == ScheduleSearch::NONE) {
-    verdict.result = "NO SOLUTION";
-    verdict.problems.clear();
-    verdict.schedule = unresolved + "no values of the plan's variables keep the model (" +
-                       std::to_string(fixed.fixes) + " fixes tried)";
-    // With nothing left open, the plan as it stands is the one dead end.
-    verdict.why = scheduleWhy(fixed, reasons);
-    if (verdict.why.empty())
-      leaveUnexplained(verdict, unresolved + "no values of the plan's variables keep the model (" +
-                                    std::to_string(fixed.fixes) + " fixes tried)");
-    return verdict;
-  }
-  if (!solved)
-    verdict.problems.push_back(unresolved + fixed.failure);
-  else if (verdict.problems.empty() || fixed.failure != verdict.problems.back())
-    verdict.problems.push_back("fixing every variable: " + fixed.failure);
-  verdict.result = "FLAWS LEFT";
-  return verdict;
-}
-
 /// The solver's figures; a search that saw no flaw left is not called solved when the plan is not.
 std::string solverFigures(std::string figures, SOLVERS::Solver::Status status, const Verdict& verdict) {
   const std::string claim = "status=SOLVED";
@@ -806,6 +471,41 @@ void readSolverConfig(const std::string& path, TiXmlDocument& config) {
   }
 }
 
+/// A configuration's refusal as bad input: the element refused with its place, or the
+/// configuration as a whole.
+BadInput configError(const Options& options, const TiXmlDocument& config, const Error& e, const std::string& when) {
+  const std::string source = options.solverConfig.empty() ? std::string("default solver") : options.solverConfig;
+  // A refused element comes with its place; anything else is the configuration's as a whole.
+  if (e.hasElement() && e.getElementLine() > 0)
+    return BadInput{source + ":" + std::to_string(e.getElementLine()) + ": " + e.getElement() + ": " + when +
+                    e.getElementMsg()};
+  const std::string message = e.getMsg().empty() ? "failed check '" + e.getCondition() + "'" : e.getMsg();
+  const std::string where = options.solverConfig.empty()
+                                ? source
+                                : source + ":" + std::to_string(config.RootElement()->Row()) + ": <Solver>";
+  return BadInput{where + ": " + when + message};
+}
+
+/// The run's lines after the search: the solver's figures, the plan and the verdict.
+void printVerdict(std::ostream& out, const PlanDatabaseId& db, const VexlXmlInterpreter& interpreter,
+                  const std::string& solverName, const std::string& figures, SOLVERS::Solver::Status status,
+                  const Verdict& verdict) {
+  out << "Solver " << solverName << ": " << solverFigures(figures, status, verdict) << std::endl;
+  if (!verdict.schedule.empty())
+    out << "Schedule: " << verdict.schedule << std::endl;
+  if (!verdict.schedule.empty())
+    printChosenQuantities(out, db, interpreter);
+  printTokens(out, db, interpreter);
+  printObjects(out, db);
+  if (!verdict.problems.empty() && !verdict.solved) {
+    out << "Left unresolved (" << verdict.problems.size() << "):" << std::endl;
+    for (const std::string& problem : verdict.problems)
+      out << "  " << problem << std::endl;
+  }
+  printWhy(out, verdict.why);
+  out << "Result: " << verdict.result << std::endl;
+}
+
 int execute(const Options& options, std::ostream& out, std::ostream& err) {
   // Until a file is in memory, no element of it is being read: the file is what the line names.
   enterStage("while reading the file", options.model + ": ");
@@ -841,18 +541,6 @@ int execute(const Options& options, std::ostream& out, std::ostream& err) {
     config.Parse(defaultSolverConfig().c_str());
   // The configuration is judged whole before anything is printed or searched; its components
   // refuse what they are asked when built, or only when a flaw reaches them.
-  auto configError = [&](const Error& e, const std::string& when) {
-    const std::string source = options.solverConfig.empty() ? std::string("default solver") : options.solverConfig;
-    // A refused element comes with its place; anything else is the configuration's as a whole.
-    if (e.hasElement() && e.getElementLine() > 0)
-      return BadInput{source + ":" + std::to_string(e.getElementLine()) + ": " + e.getElement() + ": " + when +
-                      e.getElementMsg()};
-    const std::string message = e.getMsg().empty() ? "failed check '" + e.getCondition() + "'" : e.getMsg();
-    const std::string where = options.solverConfig.empty()
-                                  ? source
-                                  : source + ":" + std::to_string(config.RootElement()->Row()) + ": <Solver>";
-    return BadInput{where + ": " + when + message};
-  };
   std::unique_ptr<SOLVERS::Solver> solver;
   struct SolverLeftToExit {
     std::unique_ptr<SOLVERS::Solver>& solver;
@@ -865,7 +553,7 @@ int execute(const Options& options, std::ostream& out, std::ostream& err) {
   try {
     solver.reset(new SOLVERS::Solver(host.engine(), *config.RootElement()));
   } catch (const Error& e) {
-    throw configError(e, "");
+    throw configError(options, config, e, "");
   }
   for (const SOLVERS::FlawManagerId& manager : solver->getFlawManagers())
     for (const SOLVERS::ConfigurationWarning& warning : manager->getWarnings())
@@ -891,39 +579,14 @@ int execute(const Options& options, std::ostream& out, std::ostream& err) {
   unsigned int maxSteps = options.maxSteps;
   if (!gapSearch.gap.empty()) {
     enterStage("while fixing a schedule");
-    gapSearch.fixed = fixSchedule(host.db().getId(), [&reasons](const std::string& problem) { reasons.note(problem); });
-    if (gapSearch.fixed.outcome == ScheduleSearch::FOUND) {
-      verdict.problems = checkPlan(host.db().getId());
-      verdict.solved = verdict.problems.empty();
-      verdict.result = verdict.solved ? "SOLVED" : "FLAWS LEFT";
-    } else if (gapSearch.fixed.outcome == ScheduleSearch::NONE) {
-      verdict.result = "NO SOLUTION";
-      verdict.why = scheduleWhy(gapSearch.fixed, reasons);
-    }
-    if (!verdict.result.empty())
-      verdict.schedule = gapSearch.gap + ", whose flaws' orderings need not cover every schedule; " +
-                         (verdict.result == "NO SOLUTION" ? "no values of the plan's variables keep the model ("
-                                                          : "every variable fixed (") +
-                         std::to_string(gapSearch.fixed.fixes) + " fixes tried)";
-    if (verdict.result == "NO SOLUTION" && verdict.why.empty())
-      leaveUnexplained(verdict, gapSearch.gap + ", whose flaws' orderings need not cover every schedule; no values of "
-                                "the plan's variables keep the model (" +
-                                std::to_string(gapSearch.fixed.fixes) + " fixes tried)");
-    reasons.clear();
-    // The ordering search may still find a plan, but its exhaustion proves nothing here.
-    const unsigned int bound = ScheduleSearch::budgetFor(host.db().getTokens().size());
-    const unsigned int asked = maxSteps != 0 ? maxSteps : solver->getMaxSteps();
-    if (asked == 0 || asked > bound) {
-      maxSteps = bound;
-      gapSearch.ownBound = true;
-    }
+    searchScheduleFirst(host.db().getId(), *solver, reasons, gapSearch, verdict, maxSteps);
   }
   enterStage("while solving");
   if (verdict.result.empty()) {
     try {
       solved = solver->solve(maxSteps, options.maxDepth);
     } catch (const Error& e) {
-      throw configError(e, "while solving: ");
+      throw configError(options, config, e, "while solving: ");
     }
   }
   enterStage("after solving");
@@ -932,22 +595,8 @@ int execute(const Options& options, std::ostream& out, std::ostream& err) {
   const std::string figures = solver->printFigures();
   if (verdict.result.empty())
     verdict = decide(host.db().getId(), *solver, solved, consistent, reasons, gapSearch);
-  out << "Solver " << solver->getName() << ": " << solverFigures(figures, status, verdict) << std::endl;
-  if (!verdict.schedule.empty())
-    out << "Schedule: " << verdict.schedule << std::endl;
-  if (!verdict.schedule.empty())
-    printChosenQuantities(out, host.db().getId(), host.interpreter());
-  printTokens(out, host.db().getId(), host.interpreter());
-  printObjects(out, host.db().getId());
-  if (!verdict.problems.empty() && !verdict.solved) {
-    out << "Left unresolved (" << verdict.problems.size() << "):" << std::endl;
-    for (const std::string& problem : verdict.problems)
-      out << "  " << problem << std::endl;
-  }
-  printWhy(out, verdict.why);
-  const std::string& result = verdict.result;
+  printVerdict(out, host.db().getId(), host.interpreter(), solver->getName(), figures, status, verdict);
   solved = verdict.solved;
-  out << "Result: " << result << std::endl;
   // The decisions stay in the plan; the solver goes before the database it searched.
   solver.reset();
   (void)err;

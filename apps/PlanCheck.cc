@@ -474,67 +474,84 @@ void windowOf(const ConstrainedVariableId& var, double& lb, double& ub) {
     lb = ub = var->getSpecifiedValue();
 }
 
-} // namespace
-
-std::string temporalCycle(const ConstraintEngineId& ce) {
-  static const LabelStr sl_temporal = TemporalPropagator::PROPAGATOR_NAME();
-  const double horizon = g_infiniteTimeAsDouble();
-  // In the order the model made them, so that the same model always names the same cycle.
-  std::map<int, ConstraintId> constraints;
-  for (const ConstraintId& constraint : ce->getConstraints())
-    if (constraint->isActive())
-      constraints[constraint->getKey()] = constraint;
-  std::map<int, int> node; // variable key -> node; node 0 is the origin
-  std::vector<ConstrainedVariableId> points(1);
-  auto point = [&](const ConstrainedVariableId& var) {
+/// The bounds a model puts on differences of its times, as arcs between points: node 0 is the
+/// origin; each arc bounds t(to) - t(from) and carries the text that names it.
+struct CycleNetwork {
+  CycleNetwork() : horizon(g_infiniteTimeAsDouble()), points(1) {}
+  int point(const ConstrainedVariableId& var) {
     std::map<int, int>::const_iterator found = node.find(var->getKey());
     if (found != node.end())
       return found->second;
     node[var->getKey()] = (int)points.size();
     points.push_back(var);
     return (int)points.size() - 1;
-  };
-  auto scopeText = [](const ConstraintId& constraint) {
-    std::string scope;
-    for (const ConstrainedVariableId& var : constraint->getScope())
-      scope += (scope.empty() ? "" : ", ") + variableName(var);
-    return constraint->getName().toString() + "(" + scope + ")";
-  };
-  std::vector<CycleArc> arcs;
+  }
   // lb <= t(y) - t(x) <= ub
-  auto relate = [&](int x, int y, double lb, double ub, const std::string& what) {
+  void relate(int x, int y, double lb, double ub, const std::string& what) {
     if (ub < horizon)
       arcs.push_back({x, y, ub, what});
     if (lb > -horizon)
       arcs.push_back({y, x, -lb, what});
-  };
-  static const LabelStr sl_duration("StartEndDurationRelation"), sl_precedes("precedes"),
-      sl_concurrent("concurrent"), sl_eq("eq"), sl_leq("leq"), sl_addEq("addEq");
+  }
+
+  const double horizon;
+  std::map<int, int> node; // variable key -> node
+  std::vector<ConstrainedVariableId> points;
+  std::vector<CycleArc> arcs;
+};
+
+/// The names of the constraints a cycle is read from, made once and in this order.
+struct CycleLabels {
+  LabelStr duration, precedes, concurrent, eq, leq, addEq;
+};
+
+const CycleLabels& cycleLabels() {
+  static const CycleLabels sl_labels{LabelStr("StartEndDurationRelation"), LabelStr("precedes"),
+                                     LabelStr("concurrent"), LabelStr("eq"), LabelStr("leq"), LabelStr("addEq")};
+  return sl_labels;
+}
+
+std::string scopeText(const ConstraintId& constraint) {
+  std::string scope;
+  for (const ConstrainedVariableId& var : constraint->getScope())
+    scope += (scope.empty() ? "" : ", ") + variableName(var);
+  return constraint->getName().toString() + "(" + scope + ")";
+}
+
+/// The temporal network's own constraints: durations, distances, precedences and concurrences.
+void relateTemporal(CycleNetwork& net, const std::map<int, ConstraintId>& constraints, const LabelStr& temporalName) {
+  const CycleLabels& labels = cycleLabels();
   for (const auto& entry : constraints) {
     const ConstraintId& constraint = entry.second;
     const std::vector<ConstrainedVariableId>& scope = constraint->getScope();
     const LabelStr& name = constraint->getName();
-    const bool temporal = constraint->getPropagator()->getName() == sl_temporal;
+    const bool temporal = constraint->getPropagator()->getName() == temporalName;
     if (temporal && scope.size() == 3) {
       double lb, ub;
       windowOf(scope[1], lb, ub);
-      const std::string what = name == sl_duration ? variableName(scope[1]) + " " + bounds(IntervalDomain(lb, ub))
-                                                   : scopeText(constraint);
-      relate(point(scope[0]), point(scope[2]), lb, ub, what);
-    } else if (temporal && scope.size() == 2 && (name == sl_precedes || name == sl_concurrent))
-      relate(point(scope[0]), point(scope[1]), 0, name == sl_precedes ? horizon : 0, scopeText(constraint));
+      const std::string what = name == labels.duration ? variableName(scope[1]) + " " + bounds(IntervalDomain(lb, ub))
+                                                       : scopeText(constraint);
+      net.relate(net.point(scope[0]), net.point(scope[2]), lb, ub, what);
+    } else if (temporal && scope.size() == 2 && (name == labels.precedes || name == labels.concurrent))
+      net.relate(net.point(scope[0]), net.point(scope[1]), 0, name == labels.precedes ? net.horizon : 0,
+                 scopeText(constraint));
   }
-  // Generic relations between two times, or between a time and the box.
+}
+
+/// Generic relations between two times, or between a time and the box.
+void relateGeneric(CycleNetwork& net, const std::map<int, ConstraintId>& constraints) {
+  const CycleLabels& labels = cycleLabels();
+  const double horizon = net.horizon;
   for (const auto& entry : constraints) {
     const ConstraintId& constraint = entry.second;
     const std::vector<ConstrainedVariableId>& scope = constraint->getScope();
     const LabelStr& name = constraint->getName();
-    if (name == sl_addEq && scope.size() == 3 && scope[0]->parent().isValid() && scope[2]->parent().isValid()) {
+    if (name == labels.addEq && scope.size() == 3 && scope[0]->parent().isValid() && scope[2]->parent().isValid()) {
       double lb, ub;
       windowOf(scope[1], lb, ub);
-      relate(point(scope[0]), point(scope[2]), lb, ub, scopeText(constraint));
+      net.relate(net.point(scope[0]), net.point(scope[2]), lb, ub, scopeText(constraint));
     }
-    if ((name != sl_eq && name != sl_leq) || scope.size() != 2 || !scope[0]->lastDomain().isNumeric() ||
+    if ((name != labels.eq && name != labels.leq) || scope.size() != 2 || !scope[0]->lastDomain().isNumeric() ||
         !scope[1]->lastDomain().isNumeric())
       continue;
     // A variable of no token or object is the host's own: the box a schedule search keeps times in.
@@ -542,40 +559,49 @@ std::string temporalCycle(const ConstraintEngineId& ce) {
     if (boxed[0] && boxed[1])
       continue;
     if (!boxed[0] && !boxed[1]) {
-      relate(point(scope[0]), point(scope[1]), 0, name == sl_eq ? 0 : horizon, scopeText(constraint));
+      net.relate(net.point(scope[0]), net.point(scope[1]), 0, name == labels.eq ? 0 : horizon, scopeText(constraint));
       continue;
     }
     double lb, ub;
     windowOf(scope[boxed[0] ? 0 : 1], lb, ub);
-    if (name == sl_leq && boxed[1])
+    if (name == labels.leq && boxed[1])
       lb = -horizon;
-    else if (name == sl_leq)
+    else if (name == labels.leq)
       ub = horizon;
-    relate(0, point(scope[boxed[0] ? 1 : 0]), lb, ub, "every time in " + bounds(IntervalDomain(lb, ub)));
+    net.relate(0, net.point(scope[boxed[0] ? 1 : 0]), lb, ub, "every time in " + bounds(IntervalDomain(lb, ub)));
   }
-  for (size_t i = 1; i < points.size(); i++) {
+}
+
+/// Each point's own window, as arcs from the origin.
+void relateWindows(CycleNetwork& net) {
+  const double horizon = net.horizon;
+  for (size_t i = 1; i < net.points.size(); i++) {
     double lb, ub;
-    windowOf(points[i], lb, ub);
+    windowOf(net.points[i], lb, ub);
     // Only the side of a window that the cycle runs through is named.
-    const std::string name = variableName(points[i]);
+    const std::string name = variableName(net.points[i]);
     if (lb == ub)
-      relate(0, (int)i, lb, ub, name + " = " + number(lb));
+      net.relate(0, (int)i, lb, ub, name + " = " + number(lb));
     else {
-      relate(0, (int)i, -horizon, ub, name + " <= " + number(ub));
-      relate(0, (int)i, lb, horizon, name + " >= " + number(lb));
+      net.relate(0, (int)i, -horizon, ub, name + " <= " + number(ub));
+      net.relate(0, (int)i, lb, horizon, name + " >= " + number(lb));
     }
   }
+}
+
+/// A point on a negative cycle, with via[x] the arc last lowering x's distance; -1 for none, or
+/// past the budget.
+int negativeCycle(const std::vector<CycleArc>& arcs, size_t n, std::vector<int>& via) {
   // Bellman-Ford from every point at once; a cycle among the predecessors is a negative one.
-  const size_t n = points.size();
   std::vector<double> distance(n, 0);
-  std::vector<int> via(n, -1);
+  via.assign(n, -1);
   int onCycle = -1;
   // A large network whose cycle runs through something not modelled here (a domain that a
   // resource narrowed) would take a pass per time point: past a budget the cycle goes unnamed.
   const size_t budget = 4000000;
   for (size_t pass = 0; pass < n + 1 && onCycle < 0; pass++) {
     if (pass * (arcs.size() + n) > budget)
-      return std::string();
+      return -1;
     bool moved = false;
     for (size_t a = 0; a < arcs.size(); a++)
       if (distance[arcs[a].from] + arcs[a].weight < distance[arcs[a].to]) {
@@ -584,7 +610,7 @@ std::string temporalCycle(const ConstraintEngineId& ce) {
         moved = true;
       }
     if (!moved)
-      return std::string();
+      return -1;
     std::vector<int> mark(n, -1);
     for (size_t start = 0; start < n && onCycle < 0; start++)
       for (int at = (int)start; at >= 0 && via[at] >= 0 && onCycle < 0; at = arcs[via[at]].from) {
@@ -595,15 +621,18 @@ std::string temporalCycle(const ConstraintEngineId& ce) {
         mark[at] = (int)start;
       }
   }
-  if (onCycle < 0)
-    return std::string();
+  return onCycle;
+}
+
+/// The texts of the cycle's arcs, each once, forward from its first arc in the order the model
+/// made them.
+std::string cycleText(const std::vector<CycleArc>& arcs, const std::vector<int>& via, int onCycle, size_t n) {
   std::vector<int> cycle;
   int at = onCycle;
   do {
     cycle.push_back(via[at]);
     at = arcs[via[at]].from;
   } while (at != onCycle && cycle.size() <= n);
-  // Forward along the cycle, from its first arc in the order the model made them.
   std::reverse(cycle.begin(), cycle.end());
   std::rotate(cycle.begin(), std::min_element(cycle.begin(), cycle.end()), cycle.end());
   std::vector<std::string> named;
@@ -614,6 +643,26 @@ std::string temporalCycle(const ConstraintEngineId& ce) {
   for (const std::string& what : named)
     text += (text.empty() ? "" : ", ") + what;
   return text;
+}
+
+} // namespace
+
+std::string temporalCycle(const ConstraintEngineId& ce) {
+  static const LabelStr sl_temporal = TemporalPropagator::PROPAGATOR_NAME();
+  // In the order the model made them, so that the same model always names the same cycle.
+  std::map<int, ConstraintId> constraints;
+  for (const ConstraintId& constraint : ce->getConstraints())
+    if (constraint->isActive())
+      constraints[constraint->getKey()] = constraint;
+  CycleNetwork net;
+  relateTemporal(net, constraints, sl_temporal);
+  relateGeneric(net, constraints);
+  relateWindows(net);
+  std::vector<int> via;
+  const int onCycle = negativeCycle(net.arcs, net.points.size(), via);
+  if (onCycle < 0)
+    return std::string();
+  return cycleText(net.arcs, via, onCycle, net.points.size());
 }
 
 

@@ -691,36 +691,15 @@ void Resource::getOrderingChoices(const InstantId& inst,
   debugMsg("Resource:getOrderingChoices", "Ultimately found " << results.size() << " orderings.");
 }
 
-template <class Attempt>
-void Resource::orderingChoicesFromRows(const std::set<TransactionId>& transactions, unsigned int limit,
-                                       unsigned int& count, Attempt& attempt, ChoiceSides* sides) {
-  const TemporalAdvisorId& advisor = getPlanDatabase()->getTemporalAdvisor();
-  const PropagatorId& propagator =
-      getPlanDatabase()->getConstraintEngine()->getPropagatorByName(TemporalPropagator::PROPAGATOR_NAME());
-  TemporalPropagator* temporal = propagator.isNoId() ? 0 : dynamic_cast<TemporalPropagator*>((Propagator*) propagator);
-  if (temporal != 0)
-    temporal->sync();
-  const bool rows = temporal != 0 && temporal->getNetwork().isConsistent();
-  // The resource's transactions once, in handle order, each with its window and its point.
-  struct Candidate {
-    TransactionId t;
-    ConstrainedVariableId time;
-    const AbstractDomain* domain;
-    double lb, ub;
-    bool interval;
-    int node;
-    bool atInstant;
-    bool precede, follow;  // what sides wants of it, or both
-  };
-  std::vector<Candidate> candidates;
+void Resource::readChoiceCandidates(const std::set<TransactionId>& transactions, TemporalPropagator* temporal,
+                                    bool rows, ChoiceSides* sides, std::vector<ChoiceCandidate>& candidates,
+                                    std::vector<int>& atCandidate) {
   candidates.reserve(m_transactionsToTokens.size());
-  // For each transaction of the instant, its candidate, or -1.
-  std::vector<int> atCandidate;
   atCandidate.reserve(transactions.size());
   std::set<TransactionId>::const_iterator at = transactions.begin();
   for (std::map<TransactionId, TokenId>::const_iterator it = m_transactionsToTokens.begin();
        it != m_transactionsToTokens.end(); ++it) {
-    Candidate c;
+    ChoiceCandidate c;
     c.t = it->first;
     c.domain = 0;
     c.lb = c.ub = 0.0;
@@ -750,17 +729,28 @@ void Resource::orderingChoicesFromRows(const std::set<TransactionId>& transactio
     candidates.push_back(c);
   }
   atCandidate.resize(transactions.size(), -1);
+}
+
+template <class Attempt>
+void Resource::orderingChoicesFromRows(const std::set<TransactionId>& transactions, unsigned int limit,
+                                       unsigned int& count, Attempt& attempt, ChoiceSides* sides) {
+  const TemporalAdvisorId& advisor = getPlanDatabase()->getTemporalAdvisor();
+  const PropagatorId& propagator =
+      getPlanDatabase()->getConstraintEngine()->getPropagatorByName(TemporalPropagator::PROPAGATOR_NAME());
+  TemporalPropagator* temporal = propagator.isNoId() ? 0 : dynamic_cast<TemporalPropagator*>((Propagator*) propagator);
+  if (temporal != 0)
+    temporal->sync();
+  const bool rows = temporal != 0 && temporal->getNetwork().isConsistent();
+  // The resource's transactions once, in handle order, each with its window and its point.
+  std::vector<ChoiceCandidate> candidates;
+  // For each transaction of the instant, its candidate, or -1.
+  std::vector<int> atCandidate;
+  readChoiceCandidates(transactions, temporal, rows, sides, candidates, atCandidate);
   std::vector<TemporalNetwork::Time> from, to;
   // With sides, the couples whose distances come from rows wait until every one is known, so
   // that the rows read are of the ends that cover them all in the fewest: a distance is the same
   // from the row of either end.
-  struct Couple {
-    TransactionId p;
-    int pNode;
-    std::size_t c;
-    bool forward, backward;
-  };
-  std::vector<Couple> waiting;
+  std::vector<ChoiceCouple> waiting;
   std::size_t position = 0;
   for (std::set<TransactionId>::const_iterator predIt = transactions.begin();
        predIt != transactions.end() && count < limit; ++predIt, ++position) {
@@ -784,7 +774,7 @@ void Resource::orderingChoicesFromRows(const std::set<TransactionId>& transactio
     const int predecessorNode = rows ? temporal->getTimepoint(predecessorTime) : -1;
     bool rowRead = false;
     for (std::size_t i = 0; i < candidates.size() && count < limit; ++i) {
-      const Candidate& c = candidates[i];
+      const ChoiceCandidate& c = candidates[i];
       const TransactionId& successor = c.t;
       if (c.domain == 0)
         check_error(successor.isValid());
@@ -805,7 +795,7 @@ void Resource::orderingChoicesFromRows(const std::set<TransactionId>& transactio
       }
       else if (predecessorNode >= 0 && c.node >= 0) {
         if (sides != nullptr) {
-          waiting.push_back(Couple{predecessor, predecessorNode, i, forward, backward});
+          waiting.push_back(ChoiceCouple{predecessor, predecessorNode, i, forward, backward});
           continue;
         }
         if (!rowRead) {
@@ -826,18 +816,21 @@ void Resource::orderingChoicesFromRows(const std::set<TransactionId>& transactio
         attempt(successor, predecessor, -m_knownDistance.lb);
     }
   }
-  if (waiting.empty())
-    return;
-  // Three covers: the ends at the instant; the ends that may precede; those that may follow (a
-  // couple wanted both ways is covered by its end at the instant in all three).
-  auto end = [&](int cover, const Couple& k) {
-    const int other = candidates[k.c].node;
-    if (cover == 0 || (k.forward && k.backward))
-      return k.pNode;
-    return (cover == 1) == k.forward ? k.pNode : other;
-  };
+  if (!waiting.empty())
+    attemptWaiting(*temporal, candidates, waiting, limit, count, attempt);
+}
+
+int Resource::coverEnd(const std::vector<ChoiceCandidate>& candidates, int cover, const ChoiceCouple& k) {
+  const int other = candidates[k.c].node;
+  if (cover == 0 || (k.forward && k.backward))
+    return k.pNode;
+  return (cover == 1) == k.forward ? k.pNode : other;
+}
+
+int Resource::rowsByFewest(const std::vector<ChoiceCandidate>& candidates, const std::vector<ChoiceCouple>& waiting,
+                           std::vector<std::size_t>& bySource) {
   int nodes = 0;
-  for (const Couple& k : waiting)
+  for (const ChoiceCouple& k : waiting)
     nodes = std::max(nodes, std::max(k.pNode, candidates[k.c].node) + 1);
   std::vector<char> seen(nodes);
   int best = 0;
@@ -845,8 +838,8 @@ void Resource::orderingChoicesFromRows(const std::set<TransactionId>& transactio
   for (int cover = 0; cover < 3; ++cover) {
     std::fill(seen.begin(), seen.end(), 0);
     std::size_t rowsNeeded = 0;
-    for (const Couple& k : waiting)
-      if (!seen[end(cover, k)]++)
+    for (const ChoiceCouple& k : waiting)
+      if (!seen[coverEnd(candidates, cover, k)]++)
         ++rowsNeeded;
     if (rowsNeeded < fewest) {
       fewest = rowsNeeded;
@@ -856,20 +849,30 @@ void Resource::orderingChoicesFromRows(const std::set<TransactionId>& transactio
   // The couples grouped by the row they read, keeping their order within a row: a counting
   // sort over the nodes, which gives what a stable sort by row would.
   std::vector<std::size_t> firstOfRow(nodes + 1, 0);
-  for (const Couple& k : waiting)
-    ++firstOfRow[end(best, k) + 1];
+  for (const ChoiceCouple& k : waiting)
+    ++firstOfRow[coverEnd(candidates, best, k) + 1];
   for (int n = 0; n < nodes; ++n)
     firstOfRow[n + 1] += firstOfRow[n];
-  std::vector<std::size_t> bySource(waiting.size());
+  bySource.assign(waiting.size(), 0);
   for (std::size_t k = 0; k < waiting.size(); ++k)
-    bySource[firstOfRow[end(best, waiting[k])]++] = k;
+    bySource[firstOfRow[coverEnd(candidates, best, waiting[k])]++] = k;
+  return best;
+}
+
+template <class Attempt>
+void Resource::attemptWaiting(TemporalPropagator& temporal, const std::vector<ChoiceCandidate>& candidates,
+                              const std::vector<ChoiceCouple>& waiting, unsigned int limit, unsigned int& count,
+                              Attempt& attempt) {
+  std::vector<std::size_t> bySource;
+  const int best = rowsByFewest(candidates, waiting, bySource);
+  std::vector<TemporalNetwork::Time> from, to;
   int read = -1;
   for (std::size_t k = 0; k < bySource.size() && count < limit; ++k) {
-    const Couple& couple = waiting[bySource[k]];
-    const Candidate& c = candidates[couple.c];
-    const int source = end(best, couple);
+    const ChoiceCouple& couple = waiting[bySource[k]];
+    const ChoiceCandidate& c = candidates[couple.c];
+    const int source = coverEnd(candidates, best, couple);
     if (source != read) {
-      temporal->getTimepointDistances(source, from, to);
+      temporal.getTimepointDistances(source, from, to);
       read = source;
     }
     m_knownDistance.from = couple.p;

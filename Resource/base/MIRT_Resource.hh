@@ -17,6 +17,8 @@
 #include <vector>
 
 namespace KORVAN {
+class TemporalPropagator;
+
 namespace MIRT {
 
 class Profile;
@@ -219,11 +221,49 @@ private:
   };
   KnownDistance m_knownDistance;
 
+  // A transaction of the resource as getOrderingChoices' walk sees it: its window, its point
+  // (-1 for none), whether it is at the instant, and what the sides want of it (or both).
+  struct ChoiceCandidate {
+    TransactionId t;
+    ConstrainedVariableId time;
+    const AbstractDomain* domain;
+    double lb, ub;
+    bool interval;
+    int node;
+    bool atInstant;
+    bool precede, follow;
+  };
+  // A couple whose distance waits for a row: p at node pNode, candidates[c], and the directions
+  // wanted.
+  struct ChoiceCouple {
+    TransactionId p;
+    int pNode;
+    std::size_t c;
+    bool forward, backward;
+  };
   // getOrderingChoices' walk over the candidates whose windows meet each transaction of the
   // instant, with the distances from that transaction's row of the temporal network.
   template <class Attempt>
   void orderingChoicesFromRows(const std::set<TransactionId>& transactions, unsigned int limit,
                                unsigned int& count, Attempt& attempt, ChoiceSides* sides);
+  // The resource's transactions as that walk reads them once, in handle order (candidates),
+  // and for each transaction of the instant its candidate or -1 (atCandidate).
+  void readChoiceCandidates(const std::set<TransactionId>& transactions, TemporalPropagator* temporal, bool rows,
+                            ChoiceSides* sides, std::vector<ChoiceCandidate>& candidates,
+                            std::vector<int>& atCandidate);
+  // The couples kept waiting for their rows, tried with the distances from the fewest rows.
+  template <class Attempt>
+  void attemptWaiting(TemporalPropagator& temporal, const std::vector<ChoiceCandidate>& candidates,
+                      const std::vector<ChoiceCouple>& waiting, unsigned int limit, unsigned int& count,
+                      Attempt& attempt);
+  // The cover that reads the fewest rows for the waiting couples, and the couples in the order
+  // of the rows they read under it (bySource).
+  static int rowsByFewest(const std::vector<ChoiceCandidate>& candidates, const std::vector<ChoiceCouple>& waiting,
+                          std::vector<std::size_t>& bySource);
+  // The end of a couple whose row gives its distance under a cover: the ends at the instant (0);
+  // the ends that may precede (1); those that may follow (2). A couple wanted both ways is
+  // covered by its end at the instant in all three.
+  static int coverEnd(const std::vector<ChoiceCandidate>& candidates, int cover, const ChoiceCouple& k);
   // The checks and the propagation before choices are looked for at inst: false when there are
   // none to look for.
   bool orderingChoicesWanted(const InstantId& inst, std::vector<std::pair<TransactionId, TransactionId>>& results,

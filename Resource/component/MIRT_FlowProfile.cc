@@ -18,21 +18,13 @@
 namespace KORVAN {
 namespace MIRT {
 
-namespace {
-
-// A point of the network not looked up yet (getTimepoint gives -1 for none).
-const int UNREAD_POINT = -2;
-
-// The transaction's time bounds as ints; false for an emptied domain.
-bool timeBounds(const TransactionId& t, int& lb, int& ub) {
+bool FlowProfile::timeBounds(const TransactionId& t, int& lb, int& ub) {
   const AbstractDomain& dom = t->time()->lastDomain();
   if (dom.isEmpty())
     return false;
   lb = (int) dom.getLowerBound();
   ub = (int) dom.getUpperBound();
   return true;
-}
-
 }
 
 /*
@@ -192,6 +184,31 @@ void FlowProfile::recomputeLevels(InstantId prev, InstantId inst) {
   // Nothing in this walk changes a time domain, and enabling a transaction
   // again in the same pass changes nothing: the pending transactions are
   // read once, and each is enabled once per pass.
+  readPresent(inst);
+  bool pendingRead = false;
+  std::size_t position = 0;  // of t among the pending transactions
+  for (std::size_t at = 0; at < m_present.size(); ++at) {
+    const TransactionId& t = m_present[at];
+    if (m_presentBounds[at].second == T) {
+      closeTransaction(t, inst);
+      continue;
+    }
+    const std::size_t self = position++;
+    if (m_presentBounds[at].first != T)
+      continue;
+    if (!pendingRead) {
+      readPending(T);
+      pendingRead = true;
+    }
+    check_error(m_pending[self] == t);
+    enablePendingOnce(self, inst);
+    readOrdered(t, self, inst);
+    orderWithNearest(t);
+  }
+  recordLevels(inst);
+}
+
+void FlowProfile::readPresent(const InstantId& inst) {
   const std::set<TransactionId>& transactions = inst->getTransactions();
   m_present.clear();
   m_presentBounds.clear();
@@ -200,95 +217,88 @@ void FlowProfile::recomputeLevels(InstantId prev, InstantId inst) {
     m_present.push_back(*it);
     m_presentBounds.push_back(std::make_pair(time.getLowerBound(), time.getUpperBound()));
   }
-  bool pendingRead = false;
-  std::size_t position = 0;  // of t among the pending transactions
-  for (std::size_t at = 0; at < m_present.size(); ++at) {
-    const TransactionId& t = m_present[at];
-    if (m_presentBounds[at].second == T) {
-      debugMsg("FlowProfile::recomputeLevels", "Transaction (" << t << ") enters closed set.");
-      // From here on it counts in the closed levels directly, unless the
-      // pass found it counting earlier.
-      if (m_recalculateLowerLevel) {
-        m_lowerLevelGraph->bypass(t);
-        m_lowerLevelGraph->removeTransaction(t);
-        recordContribution(m_lowerLevelContribution, m_pass.lowerRecorded, t, inst);
-      }
-      if (m_recalculateUpperLevel) {
-        m_upperLevelGraph->bypass(t);
-        m_upperLevelGraph->removeTransaction(t);
-        recordContribution(m_upperLevelContribution, m_pass.upperRecorded, t, inst);
-      }
-      const LevelContribution c = contributionOf(t);
-      if (m_recalculateUpperLevel)
-        m_upperClosedLevel += c.toUpperBound();
-      if (m_recalculateLowerLevel)
-        m_lowerClosedLevel += c.toLowerBound();
+}
+
+void FlowProfile::closeTransaction(const TransactionId& t, const InstantId& inst) {
+  debugMsg("FlowProfile::recomputeLevels", "Transaction (" << t << ") enters closed set.");
+  // From here on it counts in the closed levels directly, unless the
+  // pass found it counting earlier.
+  if (m_recalculateLowerLevel) {
+    m_lowerLevelGraph->bypass(t);
+    m_lowerLevelGraph->removeTransaction(t);
+    recordContribution(m_lowerLevelContribution, m_pass.lowerRecorded, t, inst);
+  }
+  if (m_recalculateUpperLevel) {
+    m_upperLevelGraph->bypass(t);
+    m_upperLevelGraph->removeTransaction(t);
+    recordContribution(m_upperLevelContribution, m_pass.upperRecorded, t, inst);
+  }
+  const LevelContribution c = contributionOf(t);
+  if (m_recalculateUpperLevel)
+    m_upperClosedLevel += c.toUpperBound();
+  if (m_recalculateLowerLevel)
+    m_lowerClosedLevel += c.toLowerBound();
+}
+
+void FlowProfile::readOrdered(const TransactionId& t, std::size_t self, const InstantId& inst) {
+  m_ordered.clear();
+  m_orderedNumbers.clear();
+  m_orderedOrder.clear();
+  m_orderedRelation.clear();
+  m_orderedBounds.clear();
+  for (std::size_t other = 0; other < m_pending.size(); ++other) {
+    if (other == self)
+      continue;
+    const TransactionId& t2 = m_pending[other];
+    debugMsg("FlowProfile:recomputeLevels", "Determining ordering of pending transaction (" << t
+             << " and pending transaction (" << t2);
+    enablePendingOnce(other, inst);
+    const Order order = lookupOrdering(t, t2);
+    const unsigned char relation = relationTo(order);
+    if (relation == 0) {
+      debugMsg("FlowProfile::recomputeLevels", "Transaction (" << t << ") and Transaction (" << t2
+               << ") not constrained");
+      continue;
     }
-    else {
-      const std::size_t self = position++;
-      if (m_presentBounds[at].first != T)
-        continue;
-      if (!pendingRead) {
-        readPending(T);
-        pendingRead = true;
-      }
-      check_error(m_pending[self] == t);
-      enablePendingOnce(self, inst);
-      m_ordered.clear();
-      m_orderedNumbers.clear();
-      m_orderedOrder.clear();
-      m_orderedRelation.clear();
-      m_orderedBounds.clear();
-      for (std::size_t other = 0; other < m_pending.size(); ++other) {
-        if (other == self)
-          continue;
-        const TransactionId& t2 = m_pending[other];
-        debugMsg("FlowProfile:recomputeLevels", "Determining ordering of pending transaction (" << t
-                 << " and pending transaction (" << t2);
-        enablePendingOnce(other, inst);
-        const Order order = lookupOrdering(t, t2);
-        const unsigned char relation = relationTo(order);
-        if (relation == 0) {
-          debugMsg("FlowProfile::recomputeLevels", "Transaction (" << t << ") and Transaction (" << t2
-                   << ") not constrained");
-          continue;
-        }
-        m_ordered.push_back(t2);
-        m_orderedNumbers.push_back(numberOf(t2));
-        m_orderedOrder.push_back(order);
-        m_orderedRelation.push_back(relation);
-        const AbstractDomain& time = t2->time()->lastDomain();
-        m_orderedBounds.push_back(std::make_pair(time.getLowerBound(), time.getUpperBound()));
-      }
-      // Every pending pair is ordered in the networks; an edge to each
-      // nearest one carries the rest.
-      const bool lower = m_recalculateLowerLevel, upper = m_recalculateUpperLevel;
-      m_lowerNeeded.assign(m_ordered.size(), 0);
-      m_upperNeeded.assign(m_ordered.size(), 0);
-      sortOrdered();
-      if (lower)
-        selectNearest(m_lowerLevelGraph, t, 0, m_lowerNeeded);
-      if (upper)
-        selectNearest(m_upperLevelGraph, t, 0, m_upperNeeded);
-      for (std::size_t i = 0; i < m_ordered.size(); ++i) {
-        if (!m_lowerNeeded[i] && !m_upperNeeded[i])
-          continue;
-        const TransactionId& t2 = m_ordered[i];
-        switch (m_orderedOrder[i]) {
-        case STRICTLY_AT:
-          orderedAt(t, t2, m_lowerNeeded[i] != 0, m_upperNeeded[i] != 0);
-          break;
-        case BEFORE_OR_AT:
-          orderedAtOrBefore(t, t2, m_lowerNeeded[i] != 0, m_upperNeeded[i] != 0);
-          break;
-        default:
-          orderedAtOrBefore(t2, t, m_lowerNeeded[i] != 0, m_upperNeeded[i] != 0);
-          break;
-        }
-      }
+    m_ordered.push_back(t2);
+    m_orderedNumbers.push_back(numberOf(t2));
+    m_orderedOrder.push_back(order);
+    m_orderedRelation.push_back(relation);
+    const AbstractDomain& time = t2->time()->lastDomain();
+    m_orderedBounds.push_back(std::make_pair(time.getLowerBound(), time.getUpperBound()));
+  }
+}
+
+void FlowProfile::orderWithNearest(const TransactionId& t) {
+  // Every pending pair is ordered in the networks; an edge to each
+  // nearest one carries the rest.
+  const bool lower = m_recalculateLowerLevel, upper = m_recalculateUpperLevel;
+  m_lowerNeeded.assign(m_ordered.size(), 0);
+  m_upperNeeded.assign(m_ordered.size(), 0);
+  sortOrdered();
+  if (lower)
+    selectNearest(m_lowerLevelGraph, t, 0, m_lowerNeeded);
+  if (upper)
+    selectNearest(m_upperLevelGraph, t, 0, m_upperNeeded);
+  for (std::size_t i = 0; i < m_ordered.size(); ++i) {
+    if (!m_lowerNeeded[i] && !m_upperNeeded[i])
+      continue;
+    const TransactionId& t2 = m_ordered[i];
+    switch (m_orderedOrder[i]) {
+    case STRICTLY_AT:
+      orderedAt(t, t2, m_lowerNeeded[i] != 0, m_upperNeeded[i] != 0);
+      break;
+    case BEFORE_OR_AT:
+      orderedAtOrBefore(t, t2, m_lowerNeeded[i] != 0, m_upperNeeded[i] != 0);
+      break;
+    default:
+      orderedAtOrBefore(t2, t, m_lowerNeeded[i] != 0, m_upperNeeded[i] != 0);
+      break;
     }
   }
+}
 
+void FlowProfile::recordLevels(const InstantId& inst) {
   double lowerLevel = inst->getLowerLevel();
   if (m_recalculateLowerLevel) {
     lowerLevel = m_lowerClosedLevel - m_lowerLevelGraph->getResidualFromSource();
@@ -512,243 +522,6 @@ TemporalPropagator* FlowProfile::temporalPropagator() const {
   const PropagatorId& prop =
     m_planDatabase->getConstraintEngine()->getPropagatorByName(TemporalPropagator::PROPAGATOR_NAME());
   return prop.isNoId() ? 0 : dynamic_cast<TemporalPropagator*>((Propagator*) prop);
-}
-
-// A cached ordering must hold in every solution of the network as it is
-// now, and a cached "not ordered" must not hide one that has come to hold:
-// constraints through time points outside this profile can do either without
-// telling it. On any change of the network the cache is checked, and a
-// difference makes the whole profile count again.
-void FlowProfile::noteOutsideChanges() {
-  static DebugMessage* const sl_distanceLines =
-      DebugMessage::addMsg(__FILE__, __LINE__, "TemporalAdvisor:getTemporalDistanceDomain");
-  const Id<ConstraintEngine>& ce = m_planDatabase->getConstraintEngine();
-  if (ce->provenInconsistent())
-    return;
-  TemporalPropagator* temporal = temporalPropagator();
-  // An entry whose answer outlives every kind of change made since the last
-  // check (or since it was made, which is later) is known to stand; answers
-  // read from the bounds alone are checked whenever a change of a
-  // transaction may have moved them.
-  unsigned char needed = FROM_NETWORK;
-  TightenedArcs arcs;
-  // When only constraints through the origin changed, the distances between
-  // two points stand unless the bounds of one of them moved
-  // (TemporalNetwork::getInnerChanges): the variables of those points.
-  bool boundsOnly = false;
-  std::unordered_set<const ConstrainedVariable*> moved;
-  std::vector<const ConstrainedVariable*> movedTimes;
-  // Whether time points left the network: an entry read from it may then
-  // stand on its bounds alone, which the moved points no longer follow.
-  bool pointsLeft = false;
-  // Whether every point whose bounds moved since the last check is known.
-  bool movedKnown = false;
-  if (temporal == 0) {
-    if (!m_recheckOrderings)
-      return;
-  }
-  else {
-    temporal->sync();
-    const TemporalNetwork& network = temporal->getNetwork();
-    const std::uint64_t version = network.getVersion();
-    if ((version == m_networkVersion && !m_recheckOrderings) || !network.isConsistent())
-      return;
-    if (network.getLoosenings() != m_networkLoosenings)
-      needed |= SURVIVES_LOOSENING;
-    if (network.getTightenings() != m_networkTightenings)
-      needed |= SURVIVES_TIGHTENING;
-    // After tightenings only, through few arcs between time points, whether a
-    // distance that was positive still is can be told from those arcs alone.
-    arcs.usable = needed == (FROM_NETWORK | SURVIVES_TIGHTENING) && m_arcsMarked &&
-      network.getTightenedArcCount() - m_arcsMark <= TightenedArcs::MOST;
-    for (std::uint64_t i = m_arcsMark; arcs.usable && i < network.getTightenedArcCount(); ++i) {
-      TightenedArcs::Arc arc;
-      arcs.usable = network.getTightenedArc(i, arc.from, arc.to, arc.weight);
-      arcs.arcs.push_back(arc);
-    }
-    const std::uint64_t movedCount = temporal->getMovedPointCount();
-    movedKnown = m_arcsMarked;
-    for (std::uint64_t i = m_movedMark; movedKnown && i < movedCount; ++i) {
-      int node = -1;
-      movedKnown = network.getMovedPoint(i, node);
-      if (movedKnown) {
-        const ConstrainedVariableId var = temporal->getTimepointVariable(node);
-        if (var.isValid() && moved.insert((const ConstrainedVariable*) var).second)
-          movedTimes.push_back((const ConstrainedVariable*) var);
-      }
-    }
-    boundsOnly = movedKnown && network.getInnerChanges() == m_innerChangesMark;
-    pointsLeft = !m_arcsMarked || network.getRemovals() != m_removalsMark;
-    m_removalsMark = network.getRemovals();
-    m_networkVersion = version;
-    m_networkLoosenings = network.getLoosenings();
-    m_networkTightenings = network.getTightenings();
-    m_arcsMark = network.getTightenedArcCount();
-    m_innerChangesMark = network.getInnerChanges();
-    m_movedMark = movedCount;
-    m_arcsMarked = true;
-  }
-  // After a change the counters may not show, every entry is asked again
-  // unless its distances are shown to stand.
-  if (m_recheckOrderings) {
-    needed = FROM_NETWORK | SURVIVES_LOOSENING | SURVIVES_TIGHTENING;
-    arcs.usable = false;
-  }
-  m_recheckOrderings = false;
-  // After tightenings only, an answer the arcs alone can tell about moves
-  // only where a bound of one of its points moved or where an arc joins its
-  // points by a path of no length (a distance that was positive is that of
-  // a path through the origin, of a path through an arc, or as it was):
-  // with every moved point known and no point gone, the entries are
-  // visited there only, and those read otherwise.
-  const bool nearArcs = !boundsOnly && arcs.usable && movedKnown && !pointsLeft;
-  if (nearArcs)
-    arcs.readRows(*temporal);
-  // Each pair whose answer moved changes the levels where both may be pending.
-  int start = g_infiniteTime(), end = -g_infiniteTime();
-  auto movedAt = [&](int lb1, int ub1, int lb2, int ub2) {
-    start = std::min(start, std::min(lb1, lb2));
-    end = std::max(end, std::max(ub1, ub2));
-  };
-  std::map<const ConstrainedVariable*, bool> inNetwork;
-  auto leftNetwork = [&](const TransactionId& t) {
-    const ConstrainedVariable* time = (const ConstrainedVariable*) t->time();
-    auto it = inNetwork.find(time);
-    if (it == inNetwork.end())
-      it = inNetwork.insert(std::make_pair(time, temporal->isTimepoint(t->time()))).first;
-    return !it->second;
-  };
-  for (int pass = 0; pass < 2; ++pass) {
-    OrderingCache& cache = pass == 0 ? m_orderings : m_orderedAt;
-    // What needs no distance read first; the rest in the cache's order.
-    // Each transaction's bounds and point are read once per sweep: nothing
-    // here changes a domain or the network.
-    auto read = [&](const TransactionId& t, OrderingCache::Point& point) {
-      if (point.read)
-        return;
-      point.read = true;
-      point.lb = -g_infiniteTime();
-      point.ub = g_infiniteTime();
-      timeBounds(t, point.lb, point.ub);
-      point.node = UNREAD_POINT;
-    };
-    auto check = [&](const TransactionId& t1, const TransactionId& t2, Order cached, unsigned char& survives,
-                     OrderingCache::Points& points) {
-      // An entry kept by its order alone may stand on other distances.
-      if (!boundsOnly || moved.count((const ConstrainedVariable*) t1->time()) != 0 ||
-          moved.count((const ConstrainedVariable*) t2->time()) != 0)
-        survives &= (unsigned char) ~SAME_DISTANCES;
-      OrderingCache::Point& p1 = *points.at[0];
-      OrderingCache::Point& p2 = *points.at[1];
-      read(t1, p1);
-      read(t2, p2);
-      const int lb1 = p1.lb, ub1 = p1.ub, lb2 = p2.lb, ub2 = p2.ub;
-      // The bounds alone order a pair in every solution: no need to ask the
-      // network about an ordering they imply.
-      const bool boundsBefore = ub1 <= lb2, boundsAfter = ub2 <= lb1;
-      if (boundsBefore || boundsAfter) {
-        const bool unchanged = (boundsBefore && boundsAfter) ? cached == STRICTLY_AT
-          : boundsBefore ? cached == BEFORE_OR_AT
-          : cached == AFTER_OR_AT;
-        if (unchanged)
-          return OrderingCache::STANDS;
-        movedAt(lb1, ub1, lb2, ub2);
-        return OrderingCache::MOVED;
-      }
-      if ((survives & needed) == needed || (survives & SAME_DISTANCES))
-        return OrderingCache::STANDS;
-      // Told from the tightened arcs, no row of the network asked: such an
-      // answer comes from two points still in the network.
-      if (arcs.usable && (survives & FROM_NETWORK)) {
-        if (p1.node == UNREAD_POINT)
-          p1.node = temporal->getTimepoint(t1->time());
-        if (p2.node == UNREAD_POINT)
-          p2.node = temporal->getTimepoint(t2->time());
-        const OrderingCache::Verdict told = arcs.judge(*temporal, p1.node, p2.node, cached);
-        // A moved answer is asked again while the advisor writes its distances, so
-        // that they are written as when every moved answer was asked.
-        if (told == OrderingCache::MOVED && !sl_distanceLines->isEnabled())
-          movedAt(lb1, ub1, lb2, ub2);
-        if (told == OrderingCache::STANDS || (told == OrderingCache::MOVED && !sl_distanceLines->isEnabled()))
-          return told;
-      }
-      return OrderingCache::ASK;
-    };
-    auto quick = [&](const TransactionId& t1, const TransactionId& t2, Order cached, unsigned char& survives,
-                     OrderingCache::Points& points) {
-      const OrderingCache::Verdict verdict = check(t1, t2, cached, survives, points);
-      if (verdict == OrderingCache::MOVED)
-        forgetAnswers(t1, t2);
-      // What the network no longer holds is answered from the bounds, and
-      // checked always from now on.
-      if (verdict == OrderingCache::STANDS && pointsLeft && (survives & FROM_NETWORK) &&
-          (leftNetwork(t1) || leftNetwork(t2)))
-        survives = SURVIVES_NOTHING;
-      return verdict;
-    };
-    auto keep = [&](const TransactionId& t1, const TransactionId& t2, Order cached, unsigned char& survives) {
-      const bool unchanged = computeOrdering(t1, t2, &survives) == cached;
-      if (!unchanged) {
-        forgetAnswers(t1, t2);
-        int lb1 = -g_infiniteTime(), ub1 = g_infiniteTime(), lb2 = -g_infiniteTime(), ub2 = g_infiniteTime();
-        timeBounds(t1, lb1, ub1);
-        timeBounds(t2, lb2, ub2);
-        movedAt(lb1, ub1, lb2, ub2);
-      }
-      return unchanged;
-    };
-    // When only bounds changed, an entry read from the network neither of
-    // whose points moved keeps its distances, and its bounds too: only the
-    // moved points' entries, and those read otherwise, need a look.
-    if (boundsOnly)
-      cache.retainAround(movedTimes, quick, keep);
-    else if (nearArcs)
-      cache.retainAround(movedTimes, arcJoins(*temporal, cache, arcs), quick, keep);
-    else
-      cache.retain(quick, keep);
-  }
-  if (start > end)
-    return;
-  debugMsg("FlowProfile:noteOutsideChanges", "Cached orderings changed over [" << start << "," << end << "]");
-  noteChange();
-  m_recalculateLowerLevel = true;
-  m_recalculateUpperLevel = true;
-  mergeWindow(start, end);
-}
-
-std::vector<OrderingCache::Join> FlowProfile::arcJoins(TemporalPropagator& temporal, const OrderingCache& cache,
-                                                        const TightenedArcs& arcs) {
-  const TemporalNetwork::Time inf = g_infiniteTime();
-  std::vector<int> nodes(cache.numbers(), -1);
-  cache.forEachMember([&](const Transaction* t, std::uint32_t n) { nodes[n] = temporal.getTimepoint(t->time()); });
-  std::vector<OrderingCache::Join> joins(arcs.arcs.size());
-  for (std::size_t k = 0; k < arcs.arcs.size(); ++k) {
-    const TightenedArcs::Arc& arc = arcs.arcs[k];
-    // d(x, y) can have come down to 0 or less through the arc only when
-    // d(x, from) + weight + d(to, y) has: x is on the one side when that
-    // holds for the least d(to, y) of any point, y on the other when it
-    // holds for the least d(x, from).
-    auto toFrom = [&](int node) { return node >= 0 && (std::size_t) node < arc.toFrom.size() ? arc.toFrom[node] : inf; };
-    auto fromTo = [&](int node) { return node >= 0 && (std::size_t) node < arc.fromTo.size() ? arc.fromTo[node] : inf; };
-    TemporalNetwork::Time leastTo = inf, leastFrom = inf;
-    for (int node : nodes) {
-      leastTo = std::min(leastTo, toFrom(node));
-      leastFrom = std::min(leastFrom, fromTo(node));
-    }
-    OrderingCache::Join& join = joins[k];
-    join.one.assign(nodes.size(), 0);
-    join.other.assign(nodes.size(), 0);
-    if (leastTo >= inf || leastFrom >= inf)
-      continue;
-    auto reaches = [&](TemporalNetwork::Time a, TemporalNetwork::Time b) {
-      return a < inf && (a <= -inf || b <= -inf || a + arc.weight + b <= 0);
-    };
-    for (std::size_t n = 0; n < nodes.size(); ++n) {
-      join.one[n] = reaches(toFrom(nodes[n]), leastFrom);
-      join.other[n] = fromTo(nodes[n]) < inf && reaches(leastTo, fromTo(nodes[n]));
-    }
-  }
-  return joins;
 }
 
 void FlowProfile::handleOrderedAt(const TransactionId& t1, const TransactionId& t2) {

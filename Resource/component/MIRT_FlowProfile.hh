@@ -18,6 +18,8 @@
 #include <vector>
 
 namespace KORVAN {
+class DebugMessage;
+
 namespace MIRT {
 
 // Level bounds that take the temporal network's orderings into account: at
@@ -53,6 +55,15 @@ protected:
   void handleTemporalConstraintRemoved(TransactionId predecessor, int preArgIndex, TransactionId successor,
                                        int sucArgIndex) override;
 
+  // The steps of recomputeLevels: the instant's transactions and bounds
+  // read into m_present; one that ends here moved into the closed levels;
+  // the pending ones ordered with t read into m_ordered, and t's edges to
+  // the nearest of them; the instant's levels from both networks.
+  void readPresent(const InstantId& inst);
+  void closeTransaction(const TransactionId& t, const InstantId& inst);
+  void readOrdered(const TransactionId& t, std::size_t self, const InstantId& inst);
+  void orderWithNearest(const TransactionId& t);
+  void recordLevels(const InstantId& inst);
   void initializeGraphs();
   void enableTransaction(const TransactionId& t, const InstantId& inst);
   // t's dense number among the profile's transactions, by which both
@@ -194,6 +205,10 @@ protected:
   PassState m_pass;
 
 private:
+  // The transaction's time bounds as ints; false for an emptied domain.
+  static bool timeBounds(const TransactionId& t, int& lb, int& ub);
+  // Fills a cache point's bounds the first time it is asked for in a sweep.
+  static void readPoint(const TransactionId& t, OrderingCache::Point& point);
   TransactionId makePlaceholder();
   // Null when the constraint engine has none.
   TemporalPropagator* temporalPropagator() const;
@@ -203,6 +218,44 @@ private:
   void temporalConstraintChanged(const TransactionId& predecessor, const TransactionId& successor);
   void replaceWindow(int start, int end);
   bool getEarliestInstant(const ContributionMap& contributions, const TransactionId& t, InstantId& i) const;
+  // What changed in the temporal network since the cached orderings were
+  // last checked, and so what an entry must survive to stand; and the window
+  // over which answers moved.
+  struct OutsideChanges {
+    OutsideChanges(TemporalPropagator* temporalNetwork, DebugMessage* distanceLinesMarker);
+    // A pair whose answer moved changes the levels where both may be pending.
+    void movedAt(int lb1, int ub1, int lb2, int ub2);
+    // Whether t's time point is no longer in the network (asked once each).
+    bool leftNetwork(const TransactionId& t);
+
+    TemporalPropagator* temporal;
+    DebugMessage* distanceLines;
+    unsigned char needed;
+    TightenedArcs arcs;
+    // When only constraints through the origin changed, the distances between
+    // two points stand unless the bounds of one of them moved
+    // (TemporalNetwork::getInnerChanges): the variables of those points.
+    bool boundsOnly;
+    std::unordered_set<const ConstrainedVariable*> moved;
+    std::vector<const ConstrainedVariable*> movedTimes;
+    // Whether time points left the network: an entry read from it may then
+    // stand on its bounds alone, which the moved points no longer follow.
+    bool pointsLeft;
+    // Whether every point whose bounds moved since the last check is known.
+    bool movedKnown;
+    // Whether only the entries near the moved points and the arcs are visited.
+    bool nearArcs;
+    int start;
+    int end;
+    std::map<const ConstrainedVariable*, bool> inNetwork;
+  };
+  // Reads the network's counters and logs since the last check into changes
+  // and marks them read; false when no entry needs a look.
+  bool readOutsideChanges(OutsideChanges& changes);
+  // Whether a cached entry stands, moved, or must be asked of the network.
+  OrderingCache::Verdict checkCached(OutsideChanges& changes, const TransactionId& t1, const TransactionId& t2,
+                                     Order cached, unsigned char& survives, OrderingCache::Points& points);
+  void recheckCache(OrderingCache& cache, OutsideChanges& changes);
   // For each arc, the cache's transactions between which it may have made a
   // distance 0 or less (TightenedArcs::judge not STANDS), in two sets.
   static std::vector<OrderingCache::Join> arcJoins(TemporalPropagator& temporal, const OrderingCache& cache,
