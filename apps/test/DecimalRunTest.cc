@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "apps/KorvanRun.hh"
+#include "Resource/test/TestHelpers.hh"
 
 using namespace KORVAN;
 
@@ -187,11 +188,6 @@ TEST(DecimalRun, RoundingIsJudgedByWhatMakesTheLevel) {
     Outcome kept = korvanRun(reusable(profile, "1000000", uses + use("c", "5", 5, "0.000000003")));
     EXPECT_EQ("SOLVED", kept.result) << kept.output;
   }
-}
-
-int envInt(const char* name, int fallback) {
-  const char* text = std::getenv(name);
-  return text == nullptr ? fallback : std::atoi(text);
 }
 
 // A small random model with quantities and limits in tenths, written in

@@ -44,6 +44,7 @@
 #include "TemporalNetwork/test/FloydWarshall.hh"
 #include "apps/KorvanRun.hh"
 #include "apps/PlanCheck.hh"
+#include "Resource/test/TestHelpers.hh"
 
 using namespace KORVAN;
 
@@ -590,11 +591,6 @@ bool reservoirSchedule(const Model& m) {
     return false;
   };
   return place(first, 0);
-}
-
-int envInt(const char* name, int fallback) {
-  const char* text = std::getenv(name);
-  return text == nullptr ? fallback : std::atoi(text);
 }
 
 double pickDecimal(std::mt19937& rng, int lo, int hi) { // tenths
