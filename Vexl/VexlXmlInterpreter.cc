@@ -120,307 +120,6 @@ std::string VexlXmlInterpreter::readFile(const std::string& path, const std::str
   return text;
 }
 
-namespace {
-
-// The first element's name and line, past the declaration, comments, processing instructions and
-// the document type; found without allocating, for when memory has run out. Null when none.
-const char* rootElement(const std::string& text, size_t& row, size_t& length) {
-  const char* p = text.c_str();
-  const char* const end = p + text.size();
-  row = 1;
-  auto skipPast = [&](const char* closing) {
-    const size_t n = std::strlen(closing);
-    for (; p < end; p++) {
-      if (std::strncmp(p, closing, n) == 0) {
-        p += n;
-        return;
-      }
-      row += *p == '\n' ? 1 : 0;
-    }
-  };
-  while (p < end) {
-    if (*p != '<') {
-      row += *p++ == '\n' ? 1 : 0;
-      continue;
-    }
-    if (std::strncmp(p, "<!--", 4) == 0)
-      skipPast("-->");
-    else if (p[1] == '?' || p[1] == '!')
-      skipPast(">");
-    else {
-      const char* name = ++p;
-      while (p < end && std::strchr(" \t\r\n/>", *p) == nullptr)
-        p++;
-      length = static_cast<size_t>(p - name);
-      return length == 0 ? nullptr : name;
-    }
-  }
-  return nullptr;
-}
-
-// The offset of the first byte that does not belong to a well-formed UTF-8 sequence (overlong
-// forms, surrogates and code points past U+10FFFF included), or npos.
-size_t firstNonUtf8(const std::string& text) {
-  const size_t n = text.size();
-  for (size_t i = 0; i < n;) {
-    const unsigned char c = static_cast<unsigned char>(text[i]);
-    if (c < 0x80) {
-      i++;
-      continue;
-    }
-    size_t length = 0;
-    unsigned char low = 0x80, high = 0xbf;
-    if (c >= 0xc2 && c <= 0xdf)
-      length = 2;
-    else if (c >= 0xe0 && c <= 0xef) {
-      length = 3;
-      low = c == 0xe0 ? 0xa0 : 0x80;
-      high = c == 0xed ? 0x9f : 0xbf;
-    } else if (c >= 0xf0 && c <= 0xf4) {
-      length = 4;
-      low = c == 0xf0 ? 0x90 : 0x80;
-      high = c == 0xf4 ? 0x8f : 0xbf;
-    } else
-      return i;
-    for (size_t k = 1; k < length; k++) {
-      const unsigned char d = i + k < n ? static_cast<unsigned char>(text[i + k]) : 0;
-      if (d < (k == 1 ? low : 0x80) || d > (k == 1 ? high : 0xbf))
-        return i;
-    }
-    i += length;
-  }
-  return std::string::npos;
-}
-
-// What an '&' at pos starts: empty when it is one of XML's entities or a character reference,
-// else the refusal.
-std::string entityProblem(const std::string& text, size_t pos) {
-  size_t end = pos + 1;
-  while (end < text.size() && end - pos <= 32 && (std::isalnum(static_cast<unsigned char>(text[end])) ||
-                                                  text[end] == '#' || text[end] == '_'))
-    end++;
-  if (end >= text.size() || text[end] != ';')
-    return "a bare '&' (write &amp; for the character)";
-  const std::string name = text.substr(pos + 1, end - pos - 1);
-  if (name == "amp" || name == "lt" || name == "gt" || name == "quot" || name == "apos")
-    return std::string();
-  const bool hex = name.size() > 2 && name[0] == '#' && (name[1] == 'x' || name[1] == 'X');
-  const bool decimal = name.size() > 1 && name[0] == '#' && !hex;
-  if ((hex && name.find_first_not_of("0123456789abcdefABCDEF", 2) == std::string::npos) ||
-      (decimal && name.find_first_not_of("0123456789", 1) == std::string::npos)) {
-    // The parser drops a NUL and the rest of the value, and writes surrogates and code points past
-    // U+10FFFF as bytes that are not UTF-8: only a character XML text may hold is read.
-    unsigned long code = 0;
-    for (size_t k = hex ? 2 : 1; k < name.size() && code <= 0x10FFFF; k++)
-      code = code * (hex ? 16 : 10) + (std::isdigit(static_cast<unsigned char>(name[k]))
-                                           ? name[k] - '0'
-                                           : std::tolower(static_cast<unsigned char>(name[k])) - 'a' + 10);
-    if (code == 0x9 || code == 0xA || code == 0xD || (code >= 0x20 && code <= 0xD7FF) ||
-        (code >= 0xE000 && code <= 0xFFFD) || (code >= 0x10000 && code <= 0x10FFFF))
-      return std::string();
-    return "the character reference '&" + name + ";' is no character of XML text (U+9, U+A, U+D, U+20 to U+D7FF, "
-           "U+E000 to U+FFFD, U+10000 to U+10FFFF)";
-  }
-  return "unknown entity '&" + name + ";' (XML knows &amp; &lt; &gt; &quot; &apos; and &#...;)";
-}
-
-} // namespace
-
-void VexlXmlInterpreter::checkXmlMarkup(const std::string& text, const std::string& source) {
-  // A scan of the markup only: comments, CDATA sections, declarations and quoted attribute
-  // values cannot open elements. Offsets of the names of the open elements, for the messages.
-  std::vector<std::pair<size_t, size_t>> open;
-  bool rootSeen = false;
-  int line = 1;
-  size_t i = 0;
-  const size_t n = text.size();
-  // A byte that is not UTF-8 is reported in the element the scan is in when it reaches it.
-  const size_t badByte = firstNonUtf8(text);
-  size_t tagName = std::string::npos, tagNameEnd = 0;
-  auto where = [&](int at) {
-    std::ostringstream os;
-    os << source << ":" << at << ": ";
-    if (tagName != std::string::npos)
-      os << "<" << text.substr(tagName, std::min<size_t>(tagNameEnd - tagName, 40)) << ">: ";
-    else if (!open.empty())
-      os << "<" << text.substr(open.back().first, std::min<size_t>(open.back().second, 40)) << ">: ";
-    return os.str();
-  };
-  auto check = [&](size_t at) {
-    if (at == badByte)
-      checkErrorType(ALWAYS_FAIL, where(line) << "byte 0x" << std::hex << std::uppercase
-                                              << (unsigned int)static_cast<unsigned char>(text[at])
-                                              << " is not UTF-8 text: save the file as UTF-8",
-                     errorType());
-    // XML text holds no control character but tab, line feed and carriage return: the parser
-    // would take a form feed as a blank.
-    const unsigned char b = static_cast<unsigned char>(text[at]);
-    if ((b < 0x20 && b != '\t' && b != '\n' && b != '\r') || b == 0x7f)
-      checkErrorType(ALWAYS_FAIL, where(line) << "byte 0x" << "0123456789ABCDEF"[b >> 4] << "0123456789ABCDEF"[b & 15]
-                                              << " is a control character, which XML text cannot hold: remove it",
-                     errorType());
-  };
-  auto skipTo = [&](const char* end) {
-    size_t stop = text.find(end, i);
-    if (stop == std::string::npos)
-      checkErrorType(ALWAYS_FAIL, where(line) << "'" << text.substr(i, text.compare(i, 4, "<!--") == 0 ? 4
-                                                                     : text.compare(i, 9, "<![CDATA[") == 0 ? 9 : 2)
-                                              << "' opened here is never closed (no '" << end << "' after it)",
-                     errorType());
-    stop += std::strlen(end);
-    for (; i < stop; i++) {
-      check(i);
-      if (text[i] == '\n')
-        line++;
-    }
-  };
-  auto entity = [&](size_t at) {
-    const std::string problem = entityProblem(text, at);
-    if (!problem.empty())
-      checkErrorType(ALWAYS_FAIL, where(line) << problem, errorType());
-  };
-  while (i < n) {
-    const char c = text[i];
-    check(i);
-    if (c != '<') {
-      if (c == '\n')
-        line++;
-      else if (open.empty() && !std::isspace(static_cast<unsigned char>(c)) && !(i < 3 && (c & 0x80)))
-        checkErrorType(ALWAYS_FAIL, where(line) << "text '" << text.substr(i, std::min<size_t>(text.find_first_of("<\r\n", i) - i, 40))
-                                                << "' outside the root element",
-                       errorType());
-      else if (c == '&')
-        entity(i);
-      i++;
-      continue;
-    }
-    if (text.compare(i, 4, "<!--") == 0)
-      skipTo("-->");
-    else if (text.compare(i, 9, "<![CDATA[") == 0)
-      skipTo("]]>");
-    else if (text.compare(i, 2, "<?") == 0) {
-      // The declaration names the encoding the whole file is read in: anywhere else it is a
-      // mistake the parser would pass over.
-      if (text.compare(i, 5, "<?xml") == 0 && i + 5 < n && (std::isspace(static_cast<unsigned char>(text[i + 5])) || text[i + 5] == '?') &&
-          text.find_first_not_of("\xef\xbb\xbf") != i)
-        checkErrorType(ALWAYS_FAIL, where(line) << "an XML declaration (<?xml ...?>) past the start of the file: it "
-                                                   "comes first or not at all",
-                       errorType());
-      skipTo("?>");
-    }
-    else if (text.compare(i, 2, "<!") == 0)
-      skipTo(">");
-    else if (text.compare(i, 2, "</") == 0) {
-      if (!open.empty())
-        open.pop_back();
-      skipTo(">");
-    } else {
-      const int startLine = line;
-      size_t nameStart = i + 1, nameEnd = nameStart;
-      while (nameEnd < n && std::strchr(" \t\r\n/>", text[nameEnd]) == nullptr)
-        nameEnd++;
-      tagName = nameStart;
-      tagNameEnd = nameEnd;
-      if (open.empty() && rootSeen)
-        checkErrorType(ALWAYS_FAIL, where(startLine) << "a second root element: an XML document is one element",
-                       errorType());
-      rootSeen = true;
-      char quote = 0;
-      bool selfClosing = false;
-      // The parser refuses an attribute given twice without saying which: this scan says it.
-      std::vector<std::string> attributes;
-      for (i++; i < n; i++) {
-        const char d = text[i];
-        check(i);
-        if (d == '\n')
-          line++;
-        if (quote != 0) {
-          if (d == quote)
-            quote = 0;
-          else if (d == '&')
-            entity(i);
-          else if (d == '<')
-            checkErrorType(ALWAYS_FAIL, where(line) << "'<' inside the value of attribute '"
-                                                    << (attributes.empty() ? std::string() : attributes.back().substr(0, 40))
-                                                    << "' (write &lt; for the character)",
-                           errorType());
-        } else if (d == '"' || d == '\'')
-          quote = d;
-        else if (d == '=') {
-          size_t end = i;
-          while (end > nameEnd && std::isspace(static_cast<unsigned char>(text[end - 1])))
-            end--;
-          size_t begin = end;
-          while (begin > nameEnd && !std::isspace(static_cast<unsigned char>(text[begin - 1])))
-            begin--;
-          const std::string attribute = text.substr(begin, end - begin);
-          if (attributes.size() >= maxXmlAttributes())
-            checkErrorType(ALWAYS_FAIL, where(line) << "more than " << maxXmlAttributes()
-                                                    << " attributes on one element: no element takes so many",
-                           errorType());
-          size_t value = i + 1;
-          while (value < n && std::isspace(static_cast<unsigned char>(text[value])))
-            value++;
-          if (value >= n || (text[value] != '"' && text[value] != '\''))
-            checkErrorType(ALWAYS_FAIL, where(line) << "the value of attribute '" << attribute.substr(0, 40)
-                                                    << "' is not quoted (write " << attribute.substr(0, 40)
-                                                    << "=\"...\")",
-                           errorType());
-          if (std::find(attributes.begin(), attributes.end(), attribute) != attributes.end())
-            checkErrorType(ALWAYS_FAIL, where(line) << "attribute '" << attribute.substr(0, 40)
-                                                    << "' given twice: an element takes each attribute once",
-                           errorType());
-          attributes.push_back(attribute);
-        } else if (d == '>') {
-          selfClosing = text[i - 1] == '/';
-          i++;
-          break;
-        }
-      }
-      tagName = std::string::npos;
-      if (!selfClosing)
-        open.push_back(std::make_pair(nameStart, nameEnd - nameStart));
-      if (open.size() > maxXmlDepth())
-        checkErrorType(ALWAYS_FAIL, source << ":" << startLine << ": <"
-                                           << text.substr(nameStart, std::min<size_t>(nameEnd - nameStart, 40))
-                                           << ">: elements nested deeper than " << maxXmlDepth()
-                                           << " levels",
-                       errorType());
-    }
-  }
-}
-
-void VexlXmlInterpreter::checkXmlText(const std::string& text, const std::string& source) {
-  const bool bom16 = text.size() >= 2 && ((text[0] == '\xff' && text[1] == '\xfe') || (text[0] == '\xfe' && text[1] == '\xff'));
-  const size_t nul = text.find('\0');
-  if (bom16 || (nul != std::string::npos && nul <= 1 && text.size() >= 2 && (text[0] == '<' || text[1] == '<')))
-    checkErrorType(ALWAYS_FAIL, source << ":1: the file is UTF-16 text: save it as UTF-8", errorType());
-  if (nul != std::string::npos)
-    checkErrorType(ALWAYS_FAIL, source << ":" << 1 + std::count(text.begin(), text.begin() + nul, '\n')
-                                       << ": not a text file: it holds a NUL byte", errorType());
-  const size_t doctype = text.find("<!DOCTYPE");
-  if (doctype != std::string::npos) {
-    const size_t close = text.find_first_of("[>", doctype);
-    if (close != std::string::npos && text[close] == '[')
-      checkErrorType(ALWAYS_FAIL, source << ":" << 1 + std::count(text.begin(), text.begin() + doctype, '\n')
-                                         << ": <!DOCTYPE>: internal declarations ([...]) are not read: remove them",
-                     errorType());
-  }
-}
-
-void VexlXmlInterpreter::checkNoContent(const TiXmlElement& element, bool takesElements, const std::string& source) {
-  for (const TiXmlNode* node = element.FirstChild(); node != nullptr; node = node->NextSibling()) {
-    if (node->Type() == TiXmlNode::TINYXML_COMMENT || (takesElements && node->ToElement() != nullptr))
-      continue;
-    try {
-      requireNoContent(element, takesElements, node->Row());
-    } catch (const TransactionError& e) {
-      checkErrorType(ALWAYS_FAIL, source << ":" << node->Row() << ": " << describe(element) << ": " << e.message,
-                     errorType());
-    }
-  }
-}
-
 std::string VexlXmlInterpreter::interpretFile(const std::string& path) {
   return interpretText(readFile(path, "model file"), path);
 }
@@ -434,28 +133,7 @@ std::string VexlXmlInterpreter::interpretText(const std::string& text, const std
   checkXmlText(text, source);
   checkXmlMarkup(text, source);
   TiXmlDocument doc(source.c_str());
-  try {
-    doc.Parse(text.c_str(), nullptr, TIXML_ENCODING_UTF8);
-  } catch (const std::bad_alloc&) {
-    // The parser links an element once it is read: the last one linked is where it got to.
-    const TiXmlNode* last = &doc;
-    while (last->LastChild() != nullptr)
-      last = last->LastChild();
-    while (last != &doc && last->ToElement() == nullptr)
-      last = last->Parent();
-    if (last != &doc)
-      Error("ALWAYS_FAIL", source + ":" + std::to_string(last->Row()) + ": <" + last->Value() +
-                               ">: memory ran out while parsing the XML after this element",
-            errorType(), KORVAN_ERROR_FILE(), __LINE__).handleAssert();
-    // Nothing linked: the root is linked only once it is whole, so it is the element being read.
-    size_t row = 1, length = 0;
-    const char* root = rootElement(text, row, length);
-    Error("ALWAYS_FAIL", source + ":" + std::to_string(row) + ":" +
-                             (root == nullptr ? std::string(" memory ran out while parsing the XML")
-                                              : " <" + std::string(root, length) +
-                                                    ">: memory ran out while reading this element"),
-          errorType(), KORVAN_ERROR_FILE(), __LINE__).handleAssert();
-  }
+  parseXml(doc, text, source);
   checkErrorType(!doc.Error(), source << ":" << std::max(doc.ErrorRow(), 1) << ": malformed XML: "
                                       << doc.ErrorDesc(),
                  errorType());
@@ -468,68 +146,76 @@ std::string VexlXmlInterpreter::interpretText(const std::string& text, const std
   unsigned int count = 0;
   for (const TiXmlElement* element = root->FirstChildElement(); element != nullptr;
        element = element->NextSiblingElement()) {
-    // Keys only grow, so what a transaction makes lies above the largest key
-    // held before it: two keys undo it, where copying every key and name made
-    // reading quadratic in the model.
-    const int lastObject = m_db->getObjects().empty() ? 0 : m_db->getObjects().rbegin()->first;
-    const int lastToken = m_db->getTokens().empty() ? 0 : m_db->getTokens().rbegin()->first;
-    std::string message;
-    bool outOfMemory = false;
-    const unsigned long failures = MemoryReserve::failures();
-    try {
-      execute(*element);
-      // A failed allocation that a stream swallowed (a debug line, a name) is one all the same.
-      if (MemoryReserve::failures() != failures)
-        throw std::bad_alloc();
-      count++;
-      m_transactionCount++;
-      continue;
-    } catch (const std::bad_alloc&) {
-      message = "memory ran out while reading this element";
-      outOfMemory = true;
-    } catch (const TransactionError& e) {
-      message = e.message;
-    } catch (const Error& e) {
-      message = describeError(e);
-    } catch (const std::exception& e) {
-      message = e.what();
-    }
-    // A token is named last, once nothing of its transaction can fail; names
-    // of tokens made here are dropped all the same.
-    for (std::map<std::string, TokenId>::iterator it = m_tokens.begin(); it != m_tokens.end();) {
-      if (it->second.isValid() && it->second->getKey() > lastToken)
-        it = m_tokens.erase(it);
-      else
-        ++it;
-    }
-    try {
-      rollback(lastObject, lastToken);
-    } catch (const Error& e) {
-      // Short of memory, undoing may fail for the same reason: the run ends anyway.
-      if (!outOfMemory)
-        message += " (and undoing the transaction failed: " + describeError(e) + ")";
-    } catch (const std::bad_alloc&) {
-      if (!outOfMemory)
-        message += " (and memory ran out while undoing it)";
-    }
-    // Composed without a string stream, which would cut the text short when memory runs out.
-    message = source + ":" + std::to_string(element->Row()) + ": " + describe(*element) + ": " + message;
-    debugMsg("VexlXmlInterpreter:interpret", message);
-    Error("ALWAYS_FAIL", message, errorType(), KORVAN_ERROR_FILE(), __LINE__).handleAssert();
+    executeTransaction(*element, source);
+    count++;
+    m_transactionCount++;
   }
+  requireHolders(root->Row(), source);
+  std::ostringstream summary;
+  summary << source << ": " << count << " transaction(s)";
+  return summary.str();
+}
+
+void VexlXmlInterpreter::executeTransaction(const TiXmlElement& element, const std::string& source) {
+  // Keys only grow, so what a transaction makes lies above the largest key
+  // held before it: two keys undo it, where copying every key and name made
+  // reading quadratic in the model.
+  const int lastObject = m_db->getObjects().empty() ? 0 : m_db->getObjects().rbegin()->first;
+  const int lastToken = m_db->getTokens().empty() ? 0 : m_db->getTokens().rbegin()->first;
+  std::string message;
+  bool outOfMemory = false;
+  const unsigned long failures = MemoryReserve::failures();
+  try {
+    execute(element);
+    // A failed allocation that a stream swallowed (a debug line, a name) is one all the same.
+    if (MemoryReserve::failures() != failures)
+      throw std::bad_alloc();
+    return;
+  } catch (const std::bad_alloc&) {
+    message = "memory ran out while reading this element";
+    outOfMemory = true;
+  } catch (const TransactionError& e) {
+    message = e.message;
+  } catch (const Error& e) {
+    message = describeError(e);
+  } catch (const std::exception& e) {
+    message = e.what();
+  }
+  // A token is named last, once nothing of its transaction can fail; names
+  // of tokens made here are dropped all the same.
+  for (std::map<std::string, TokenId>::iterator it = m_tokens.begin(); it != m_tokens.end();) {
+    if (it->second.isValid() && it->second->getKey() > lastToken)
+      it = m_tokens.erase(it);
+    else
+      ++it;
+  }
+  try {
+    rollback(lastObject, lastToken);
+  } catch (const Error& e) {
+    // Short of memory, undoing may fail for the same reason: the run ends anyway.
+    if (!outOfMemory)
+      message += " (and undoing the transaction failed: " + describeError(e) + ")";
+  } catch (const std::bad_alloc&) {
+    if (!outOfMemory)
+      message += " (and memory ran out while undoing it)";
+  }
+  // Composed without a string stream, which would cut the text short when memory runs out.
+  message = source + ":" + std::to_string(element.Row()) + ": " + describe(element) + ": " + message;
+  debugMsg("VexlXmlInterpreter:interpret", message);
+  Error("ALWAYS_FAIL", message, errorType(), KORVAN_ERROR_FILE(), __LINE__).handleAssert();
+}
+
+void VexlXmlInterpreter::requireHolders(int rootLine, const std::string& source) const {
   // A model that leaves the plan database open may still name objects to come, but none came.
   if (!m_db->isClosed())
     for (const std::pair<const int, TokenId>& entry : m_db->getTokens())
       if (!hasHolder(entry.second->getPredicateName())) {
         std::map<int, int>::const_iterator line = m_tokenLines.find(entry.first);
-        checkErrorType(ALWAYS_FAIL, source << ":" << (line != m_tokenLines.end() ? line->second : root->Row()) << ": "
+        checkErrorType(ALWAYS_FAIL, source << ":" << (line != m_tokenLines.end() ? line->second : rootLine) << ": "
                                            << (entry.second->isFact() ? "<fact>" : "<goal>") << ": "
                                            << noHolder(entry.second->getPredicateName(), tokenLabel(entry.second)),
                        errorType());
       }
-  std::ostringstream summary;
-  summary << source << ": " << count << " transaction(s)";
-  return summary.str();
 }
 
 void VexlXmlInterpreter::rollback(int lastObject, int lastToken) {
@@ -814,242 +500,6 @@ void VexlXmlInterpreter::executeClose(const TiXmlElement& element) {
   m_db->getClient()->close();
 }
 
-namespace {
-
-// A variable's bounds as the model wrote them; true and false wait for the variable's type.
-struct TokenBound {
-  std::string name, text;
-  std::pair<double, double> range;
-  bool boolWords;
-};
-
-std::vector<TokenBound> tokenBounds(const TiXmlElement& element) {
-  std::vector<TokenBound> bounds;
-  for (const TiXmlAttribute* attribute = element.FirstAttribute(); attribute != nullptr;
-       attribute = attribute->Next()) {
-    std::string attributeName = attribute->Name();
-    if (attributeName == "predicate" || attributeName == "name" || attributeName == "object" ||
-        attributeName == "rejectable")
-      continue;
-    // Neither a number nor true or false: the planner decides it.
-    if (attributeName == "state")
-      reject("'state' takes no value here: a token's state (active, merged, rejected) is the planner's to decide");
-    if (isBoolText(attribute->Value())) {
-      bounds.push_back(TokenBound{attributeName, attribute->Value(), std::make_pair(0.0, 1.0), true});
-      continue;
-    }
-    bounds.push_back(TokenBound{attributeName, attribute->Value(), parseBounds(attribute->Value(), attributeName), false});
-    // A time point pinned at the horizon leaves no time for the token: its start, end and
-    // duration could not agree.
-    const std::pair<double, double>& range = bounds.back().range;
-    if ((attributeName == "start" || attributeName == "end" || attributeName == "time") &&
-        (range.first >= g_infiniteTimeAsDouble() || range.second <= -g_infiniteTimeAsDouble()))
-      reject(quoted(attributeName) + " must allow a finite time, got " + quoted(attribute->Value()));
-    // A token that lasts to the horizon has no end before it; an infinite quantity would be read
-    // as the horizon's number of units.
-    if (attributeName == "duration" && range.first >= g_infiniteTimeAsDouble())
-      reject("'duration' must allow a finite time, got " + quoted(attribute->Value()));
-    if (attributeName == "quantity" && (range.first >= g_infiniteTimeAsDouble() || range.second <= -g_infiniteTimeAsDouble()))
-      reject("'quantity' must allow a finite amount, got " + quoted(attribute->Value()));
-  }
-  return bounds;
-}
-
-} // namespace
-
-std::string VexlXmlInterpreter::tokenLabel(const TokenId& token) const {
-  for (const std::pair<const std::string, TokenId>& named : m_tokens)
-    if (named.second == token)
-      return named.first;
-  return token->toString();
-}
-
-bool VexlXmlInterpreter::hasHolder(const LabelStr& predicate) const {
-  const SchemaId& schema = m_db->getSchema();
-  const LabelStr type = schema->getObjectType(predicate);
-  for (const std::pair<const int, ObjectId>& entry : m_db->getObjects())
-    if (schema->isA(entry.second->getType(), type))
-      return true;
-  return false;
-}
-
-std::string VexlXmlInterpreter::noHolder(const LabelStr& predicate, const std::string& token) const {
-  const std::string type = m_db->getSchema()->getObjectType(predicate).toString();
-  return "no object of the model can hold " + quoted(predicate.toString()) +
-         (token.empty() ? std::string() : " (token " + quoted(token) + ")") + ": the token would be on none (make a " +
-         type + " with <new> first)";
-}
-
-// Tokens of the modules' classes reach their object through the object's constraint when
-// the object list becomes final; before the object is closed, or while more objects may
-// still come, they would silently reach no object at all.
-void VexlXmlInterpreter::requireClosedHolders(const LabelStr& predicate,
-                                               const std::list<double>& objects) const {
-  if (!isNativePredicate(predicate.toString()))
-    return;
-  const SchemaId& schema = m_db->getSchema();
-  std::vector<ObjectId> candidates;
-  if (!objects.empty()) {
-    for (double value : objects)
-      candidates.push_back(ObjectId(value));
-  } else {
-    for (const std::pair<const int, ObjectId>& entry : m_db->getObjects())
-      if (schema->isA(entry.second->getType(), schema->getObjectType(predicate)))
-        candidates.push_back(entry.second);
-  }
-  if (candidates.empty())
-    reject(noHolder(predicate, std::string()));
-  for (const ObjectId& object : candidates)
-    if (!object->isClosed())
-      reject("resource " + object->getName().toString() +
-             " is not closed yet: tokens on a resource come after it is closed (<close/>)");
-  if (!m_db->isClosed())
-    reject("the plan database is still open: tokens on resources come after <close/>");
-}
-
-void VexlXmlInterpreter::executeToken(const TiXmlElement& element, bool isFact) {
-  const SchemaId& schema = m_db->getSchema();
-  requireNoContent(element, false, element.Row());
-  LabelStr predicate(requireAttribute(element, "predicate"));
-  if (!schema->isPredicate(predicate))
-    reject("unknown predicate " + quoted(predicate.toString()));
-  std::string name;
-  if (element.Attribute("name") != nullptr) {
-    name = requireOneWord(requireAttribute(element, "name"), "token");
-    if (m_tokens.count(name) != 0 && m_tokens[name].isValid())
-      reject("duplicate token name " + quoted(name));
-    if (getObject(name).isValid())
-      reject("the name " + quoted(name) + " is already an object's");
-  }
-  bool rejectable = false;
-  if (element.Attribute("rejectable") != nullptr)
-    rejectable = parseBool(element.Attribute("rejectable"), "rejectable");
-  std::list<double> objects;
-  if (element.Attribute("object") != nullptr) {
-    std::vector<std::string> names = words(requireAttribute(element, "object"));
-    if (names.empty())
-      reject("empty attribute 'object'");
-    for (const std::string& objectName : names) {
-      ObjectId object = getObject(objectName);
-      if (object.isNoId())
-        reject("unknown object " + quoted(objectName));
-      if (!schema->isA(object->getType(), schema->getObjectType(predicate)))
-        reject("object " + quoted(objectName) + " of type " + quoted(object->getType().toString()) +
-               " cannot hold " + quoted(predicate.toString()));
-      objects.push_back((double)object);
-    }
-  }
-  requireClosedHolders(predicate, objects);
-  // Once the plan database is closed no object can come: a token that none can hold is on none.
-  if (objects.empty() && m_db->isClosed() && !hasHolder(predicate))
-    reject(noHolder(predicate, std::string()));
-  // Bounds are read before the token exists, so that their syntax errors cost nothing.
-  std::vector<TokenBound> bounds = tokenBounds(element);
-  // The windows are set before the token is closed: a resource token joins its profile
-  // when it is active on a single resource, and filed with unbounded times it would sit in
-  // every instant of the profile until the windows came.
-  TokenId token = m_db->getClient()->createToken(predicate, rejectable, isFact, [&](const TokenId& made) {
-    for (const TokenBound& bound : bounds) {
-      ConstrainedVariableId var = made->getVariable(LabelStr(bound.name));
-      if (var.isNoId() && bound.name == "start")
-        var = made->start();
-      else if (var.isNoId() && bound.name == "end")
-        var = made->end();
-      else if (var.isNoId() && bound.name == "duration")
-        var = made->duration();
-      if (var.isNoId())
-        reject(quoted(predicate.toString()) + " has no variable " + quoted(bound.name));
-      const std::pair<double, double> range =
-          bound.boolWords ? boolBounds(var->baseDomain(), bound.text, bound.name) : bound.range;
-      std::unique_ptr<AbstractDomain> domain = narrowed(var, range.first, range.second, bound.name);
-      m_db->getClient()->restrict(var, *domain);
-    }
-    requireEndBeforeHorizon(made, ConstrainedVariableId::noId(), 0);
-    narrowToImpliedWindows(made);
-  });
-  if (!objects.empty()) {
-    ConstrainedVariableId objectVar = token->getObject();
-    std::unique_ptr<AbstractDomain> domain(objectVar->baseDomain().copy());
-    domain->intersect(ObjectDomain(objects, true, objectVar->baseDomain().getTypeName()));
-    // Naming the objects closes the list: objects made later do not join it.
-    if (domain->isOpen())
-      domain->close();
-    if (domain->isEmpty())
-      reject("none of the objects " + quoted(element.Attribute("object")) + " can hold the token");
-    m_db->getClient()->restrict(objectVar, *domain);
-  }
-  if (!name.empty())
-    m_tokens[name] = token;
-  m_tokenLines[token->getKey()] = element.Row();
-  debugMsg("VexlXmlInterpreter:executeToken", "Created " << token->toString()
-                                                        << (name.empty() ? "" : " as " + name));
-}
-
-// The start and the duration given, or one of them specified to a value, may leave no end
-// before the horizon.
-void VexlXmlInterpreter::requireEndBeforeHorizon(const TokenId& token, const ConstrainedVariableId& var, double value) {
-  if (token->start().isNoId() || token->duration().isNoId() || token->start() == token->end())
-    return;
-  // A time pinned at the horizon itself is left to the plan's check, which names it.
-  if (var.isValid() && (var == token->start() || var == token->end()) && value >= g_infiniteTimeAsDouble())
-    return;
-  const double start = var == token->start() ? value : token->start()->lastDomain().getLowerBound();
-  const double duration = var == token->duration() ? value : token->duration()->lastDomain().getLowerBound();
-  if (start + duration >= g_infiniteTimeAsDouble())
-    reject("the token cannot end before the horizon (" + toString(g_infiniteTimeAsDouble()) + "): it starts at " +
-           toString(start) + " at the earliest and lasts at least " + toString(duration));
-  if (var.isValid() && var == token->duration() && value >= g_infiniteTimeAsDouble())
-    reject("the token cannot end before the horizon (" + toString(g_infiniteTimeAsDouble()) + "): it lasts " +
-           toString(value));
-}
-
-namespace {
-
-// Sums and differences of times, infinite when an operand is.
-double timeSum(double a, double b, bool upper) {
-  const double inf = g_infiniteTimeAsDouble();
-  if (upper ? (a >= inf || b >= inf) : (a <= -inf || b <= -inf))
-    return upper ? inf : -inf;
-  return std::max(-inf, std::min(inf, a + b));
-}
-
-// Narrows a derived domain as a propagator does: the base domain stays what the
-// model gave, for <specify> and for every relaxation.
-class ImpliedWindow : public Propagator {
-public:
-  static void narrow(const ConstrainedVariableId& var, double lb, double ub) {
-    const double inf = g_infiniteTimeAsDouble();
-    const AbstractDomain& domain = var->lastDomain();
-    if (lb >= inf || ub <= -inf || !domain.isNumeric() || domain.isEmpty())
-      return;
-    // Windows the temporal network would find empty are left to it, and to its messages.
-    if (lb > domain.getUpperBound() || ub < domain.getLowerBound())
-      return;
-    if (lb <= domain.getLowerBound() && ub >= domain.getUpperBound())
-      return;
-    debugMsg("VexlXmlInterpreter:narrowToImpliedWindows",
-             var->toString() << " to [" << lb << " " << ub << "]");
-    getCurrentDomain(var).intersect(lb, ub);
-  }
-};
-
-} // namespace
-
-// Propagation derives these windows anyway (end = start + duration holds as long as the
-// token exists); given now, a resource token's end joins its profile within its window
-// rather than over the whole horizon until the first propagation.
-void VexlXmlInterpreter::narrowToImpliedWindows(const TokenId& token) {
-  const ConstrainedVariableId start = token->start();
-  const ConstrainedVariableId end = token->end();
-  const ConstrainedVariableId duration = token->duration();
-  if (start.isNoId() || end.isNoId() || duration.isNoId() || start == end)
-    return;
-  const AbstractDomain& d = duration->lastDomain();
-  ImpliedWindow::narrow(end, timeSum(start->lastDomain().getLowerBound(), d.getLowerBound(), false),
-                        timeSum(start->lastDomain().getUpperBound(), d.getUpperBound(), true));
-  ImpliedWindow::narrow(start, timeSum(end->lastDomain().getLowerBound(), -d.getUpperBound(), false),
-                        timeSum(end->lastDomain().getUpperBound(), -d.getLowerBound(), true));
-}
 
 ConstrainedVariableId VexlXmlInterpreter::resolveVariable(const std::string& reference) const {
   std::string::size_type dot = reference.rfind('.');

@@ -11,6 +11,7 @@
 #include "PlanDatabase/base/PlanDatabaseDefs.hh"
 #include "Utils/base/Engine.hh"
 
+class TiXmlDocument;
 class TiXmlElement;
 
 namespace KORVAN {
@@ -86,6 +87,12 @@ private:
   VexlXmlInterpreter(const VexlXmlInterpreter&) = delete;
   VexlXmlInterpreter& operator=(const VexlXmlInterpreter&) = delete;
 
+  // Parses the model, refusing with the line where memory ran out.
+  static void parseXml(TiXmlDocument& doc, const std::string& text, const std::string& source);
+  // Executes one transaction; on failure undoes it and raises its error with the element's line.
+  void executeTransaction(const TiXmlElement& element, const std::string& source);
+  // With the database still open, refuses a token that no object can hold (at its line).
+  void requireHolders(int rootLine, const std::string& source) const;
   void execute(const TiXmlElement& element);
   void executeClass(const TiXmlElement& element);
   void executeNew(const TiXmlElement& element);

@@ -1,0 +1,394 @@
+#include "Vexl/VexlXmlInterpreter.hh"
+
+#include <algorithm>
+#include <cctype>
+#include <cstring>
+#include <sstream>
+#include <string>
+#include <tinyxml.h>
+#include <utility>
+#include <vector>
+
+#include "Utils/base/Error.hh"
+#include "Utils/base/Utils.hh"
+#include "Vexl/VexlXmlParsing.hh"
+
+// The model's text before any element is read: what the XML parser would drop or misread is
+// refused here, with the line, and the parse itself reports where memory ran out.
+
+namespace KORVAN {
+
+using namespace VexlParsing;
+
+namespace {
+
+// The first element's name and line, past the declaration, comments, processing instructions and
+// the document type; found without allocating, for when memory has run out. Null when none.
+const char* rootElement(const std::string& text, size_t& row, size_t& length) {
+  const char* p = text.c_str();
+  const char* const end = p + text.size();
+  row = 1;
+  auto skipPast = [&](const char* closing) {
+    const size_t n = std::strlen(closing);
+    for (; p < end; p++) {
+      if (std::strncmp(p, closing, n) == 0) {
+        p += n;
+        return;
+      }
+      row += *p == '\n' ? 1 : 0;
+    }
+  };
+  while (p < end) {
+    if (*p != '<') {
+      row += *p++ == '\n' ? 1 : 0;
+      continue;
+    }
+    if (std::strncmp(p, "<!--", 4) == 0)
+      skipPast("-->");
+    else if (p[1] == '?' || p[1] == '!')
+      skipPast(">");
+    else {
+      const char* name = ++p;
+      while (p < end && std::strchr(" \t\r\n/>", *p) == nullptr)
+        p++;
+      length = static_cast<size_t>(p - name);
+      return length == 0 ? nullptr : name;
+    }
+  }
+  return nullptr;
+}
+
+// The offset of the first byte that does not belong to a well-formed UTF-8 sequence (overlong
+// forms, surrogates and code points past U+10FFFF included), or npos.
+size_t firstNonUtf8(const std::string& text) {
+  const size_t n = text.size();
+  for (size_t i = 0; i < n;) {
+    const unsigned char c = static_cast<unsigned char>(text[i]);
+    if (c < 0x80) {
+      i++;
+      continue;
+    }
+    size_t length = 0;
+    unsigned char low = 0x80, high = 0xbf;
+    if (c >= 0xc2 && c <= 0xdf)
+      length = 2;
+    else if (c >= 0xe0 && c <= 0xef) {
+      length = 3;
+      low = c == 0xe0 ? 0xa0 : 0x80;
+      high = c == 0xed ? 0x9f : 0xbf;
+    } else if (c >= 0xf0 && c <= 0xf4) {
+      length = 4;
+      low = c == 0xf0 ? 0x90 : 0x80;
+      high = c == 0xf4 ? 0x8f : 0xbf;
+    } else
+      return i;
+    for (size_t k = 1; k < length; k++) {
+      const unsigned char d = i + k < n ? static_cast<unsigned char>(text[i + k]) : 0;
+      if (d < (k == 1 ? low : 0x80) || d > (k == 1 ? high : 0xbf))
+        return i;
+    }
+    i += length;
+  }
+  return std::string::npos;
+}
+
+// What an '&' at pos starts: empty when it is one of XML's entities or a character reference,
+// else the refusal.
+std::string entityProblem(const std::string& text, size_t pos) {
+  size_t end = pos + 1;
+  while (end < text.size() && end - pos <= 32 && (std::isalnum(static_cast<unsigned char>(text[end])) ||
+                                                  text[end] == '#' || text[end] == '_'))
+    end++;
+  if (end >= text.size() || text[end] != ';')
+    return "a bare '&' (write &amp; for the character)";
+  const std::string name = text.substr(pos + 1, end - pos - 1);
+  if (name == "amp" || name == "lt" || name == "gt" || name == "quot" || name == "apos")
+    return std::string();
+  const bool hex = name.size() > 2 && name[0] == '#' && (name[1] == 'x' || name[1] == 'X');
+  const bool decimal = name.size() > 1 && name[0] == '#' && !hex;
+  if ((hex && name.find_first_not_of("0123456789abcdefABCDEF", 2) == std::string::npos) ||
+      (decimal && name.find_first_not_of("0123456789", 1) == std::string::npos)) {
+    // The parser drops a NUL and the rest of the value, and writes surrogates and code points past
+    // U+10FFFF as bytes that are not UTF-8: only a character XML text may hold is read.
+    unsigned long code = 0;
+    for (size_t k = hex ? 2 : 1; k < name.size() && code <= 0x10FFFF; k++)
+      code = code * (hex ? 16 : 10) + (std::isdigit(static_cast<unsigned char>(name[k]))
+                                           ? name[k] - '0'
+                                           : std::tolower(static_cast<unsigned char>(name[k])) - 'a' + 10);
+    if (code == 0x9 || code == 0xA || code == 0xD || (code >= 0x20 && code <= 0xD7FF) ||
+        (code >= 0xE000 && code <= 0xFFFD) || (code >= 0x10000 && code <= 0x10FFFF))
+      return std::string();
+    return "the character reference '&" + name + ";' is no character of XML text (U+9, U+A, U+D, U+20 to U+D7FF, "
+           "U+E000 to U+FFFD, U+10000 to U+10FFFF)";
+  }
+  return "unknown entity '&" + name + ";' (XML knows &amp; &lt; &gt; &quot; &apos; and &#...;)";
+}
+
+// One pass over the markup only: comments, CDATA sections, declarations and quoted attribute
+// values cannot open elements. Offsets of the names of the open elements, for the messages.
+class MarkupScan {
+public:
+  MarkupScan(const std::string& text, const std::string& source)
+      : m_text(text), m_source(source), m_n(text.size()), m_badByte(firstNonUtf8(text)) {}
+
+  void run() {
+    while (m_i < m_n) {
+      const char c = m_text[m_i];
+      checkByte(m_i);
+      if (c != '<') {
+        textByte(c);
+        continue;
+      }
+      if (m_text.compare(m_i, 4, "<!--") == 0)
+        skipTo("-->");
+      else if (m_text.compare(m_i, 9, "<![CDATA[") == 0)
+        skipTo("]]>");
+      else if (m_text.compare(m_i, 2, "<?") == 0)
+        processingInstruction();
+      else if (m_text.compare(m_i, 2, "<!") == 0)
+        skipTo(">");
+      else if (m_text.compare(m_i, 2, "</") == 0) {
+        if (!m_open.empty())
+          m_open.pop_back();
+        skipTo(">");
+      } else
+        startTag();
+    }
+  }
+
+private:
+  static const std::string& errorType() { return VexlXmlInterpreter::errorType(); }
+  static unsigned int maxXmlDepth() { return VexlXmlInterpreter::maxXmlDepth(); }
+  static unsigned int maxXmlAttributes() { return VexlXmlInterpreter::maxXmlAttributes(); }
+
+  // The place a message names: the tag being read, else the innermost open element.
+  std::string where(int at) const {
+    std::ostringstream os;
+    os << m_source << ":" << at << ": ";
+    if (m_tagName != std::string::npos)
+      os << "<" << m_text.substr(m_tagName, std::min<size_t>(m_tagNameEnd - m_tagName, 40)) << ">: ";
+    else if (!m_open.empty())
+      os << "<" << m_text.substr(m_open.back().first, std::min<size_t>(m_open.back().second, 40)) << ">: ";
+    return os.str();
+  }
+
+  void checkByte(size_t at) const {
+    if (at == m_badByte)
+      checkErrorType(ALWAYS_FAIL, where(m_line) << "byte 0x" << std::hex << std::uppercase
+                                                << (unsigned int)static_cast<unsigned char>(m_text[at])
+                                                << " is not UTF-8 text: save the file as UTF-8",
+                     errorType());
+    // XML text holds no control character but tab, line feed and carriage return: the parser
+    // would take a form feed as a blank.
+    const unsigned char b = static_cast<unsigned char>(m_text[at]);
+    if ((b < 0x20 && b != '\t' && b != '\n' && b != '\r') || b == 0x7f)
+      checkErrorType(ALWAYS_FAIL, where(m_line) << "byte 0x" << "0123456789ABCDEF"[b >> 4] << "0123456789ABCDEF"[b & 15]
+                                                << " is a control character, which XML text cannot hold: remove it",
+                     errorType());
+  }
+
+  void skipTo(const char* end) {
+    size_t stop = m_text.find(end, m_i);
+    if (stop == std::string::npos)
+      checkErrorType(ALWAYS_FAIL, where(m_line) << "'" << m_text.substr(m_i, m_text.compare(m_i, 4, "<!--") == 0 ? 4
+                                                                         : m_text.compare(m_i, 9, "<![CDATA[") == 0 ? 9 : 2)
+                                                << "' opened here is never closed (no '" << end << "' after it)",
+                     errorType());
+    stop += std::strlen(end);
+    for (; m_i < stop; m_i++) {
+      checkByte(m_i);
+      if (m_text[m_i] == '\n')
+        m_line++;
+    }
+  }
+
+  void checkEntity(size_t at) const {
+    const std::string problem = entityProblem(m_text, at);
+    if (!problem.empty())
+      checkErrorType(ALWAYS_FAIL, where(m_line) << problem, errorType());
+  }
+
+  // A byte of character data: outside the root only blanks (and a byte order mark) may stand.
+  void textByte(char c) {
+    if (c == '\n')
+      m_line++;
+    else if (m_open.empty() && !std::isspace(static_cast<unsigned char>(c)) && !(m_i < 3 && (c & 0x80)))
+      checkErrorType(ALWAYS_FAIL, where(m_line) << "text '" << m_text.substr(m_i, std::min<size_t>(m_text.find_first_of("<\r\n", m_i) - m_i, 40))
+                                                << "' outside the root element",
+                     errorType());
+    else if (c == '&')
+      checkEntity(m_i);
+    m_i++;
+  }
+
+  void processingInstruction() {
+    // The declaration names the encoding the whole file is read in: anywhere else it is a
+    // mistake the parser would pass over.
+    if (m_text.compare(m_i, 5, "<?xml") == 0 && m_i + 5 < m_n && (std::isspace(static_cast<unsigned char>(m_text[m_i + 5])) || m_text[m_i + 5] == '?') &&
+        m_text.find_first_not_of("\xef\xbb\xbf") != m_i)
+      checkErrorType(ALWAYS_FAIL, where(m_line) << "an XML declaration (<?xml ...?>) past the start of the file: it "
+                                                   "comes first or not at all",
+                     errorType());
+    skipTo("?>");
+  }
+
+  void startTag() {
+    const int startLine = m_line;
+    size_t nameStart = m_i + 1, nameEnd = nameStart;
+    while (nameEnd < m_n && std::strchr(" \t\r\n/>", m_text[nameEnd]) == nullptr)
+      nameEnd++;
+    m_tagName = nameStart;
+    m_tagNameEnd = nameEnd;
+    if (m_open.empty() && m_rootSeen)
+      checkErrorType(ALWAYS_FAIL, where(startLine) << "a second root element: an XML document is one element",
+                     errorType());
+    m_rootSeen = true;
+    const bool selfClosing = attributes(nameEnd);
+    m_tagName = std::string::npos;
+    if (!selfClosing)
+      m_open.push_back(std::make_pair(nameStart, nameEnd - nameStart));
+    if (m_open.size() > maxXmlDepth())
+      checkErrorType(ALWAYS_FAIL, m_source << ":" << startLine << ": <"
+                                           << m_text.substr(nameStart, std::min<size_t>(nameEnd - nameStart, 40))
+                                           << ">: elements nested deeper than " << maxXmlDepth()
+                                           << " levels",
+                     errorType());
+  }
+
+  // The rest of a start tag, from its name's end through its '>'; whether it closes itself.
+  bool attributes(size_t nameEnd) {
+    char quote = 0;
+    bool selfClosing = false;
+    // The parser refuses an attribute given twice without saying which: this scan says it.
+    std::vector<std::string> names;
+    for (m_i++; m_i < m_n; m_i++) {
+      const char d = m_text[m_i];
+      checkByte(m_i);
+      if (d == '\n')
+        m_line++;
+      if (quote != 0) {
+        if (d == quote)
+          quote = 0;
+        else if (d == '&')
+          checkEntity(m_i);
+        else if (d == '<')
+          checkErrorType(ALWAYS_FAIL, where(m_line) << "'<' inside the value of attribute '"
+                                                    << (names.empty() ? std::string() : names.back().substr(0, 40))
+                                                    << "' (write &lt; for the character)",
+                         errorType());
+      } else if (d == '"' || d == '\'')
+        quote = d;
+      else if (d == '=')
+        names.push_back(attributeName(nameEnd, names));
+      else if (d == '>') {
+        selfClosing = m_text[m_i - 1] == '/';
+        m_i++;
+        break;
+      }
+    }
+    return selfClosing;
+  }
+
+  // The name before the '=' at m_i, once its value is quoted and it is new on the element.
+  std::string attributeName(size_t nameEnd, const std::vector<std::string>& attributes) const {
+    size_t end = m_i;
+    while (end > nameEnd && std::isspace(static_cast<unsigned char>(m_text[end - 1])))
+      end--;
+    size_t begin = end;
+    while (begin > nameEnd && !std::isspace(static_cast<unsigned char>(m_text[begin - 1])))
+      begin--;
+    const std::string attribute = m_text.substr(begin, end - begin);
+    if (attributes.size() >= maxXmlAttributes())
+      checkErrorType(ALWAYS_FAIL, where(m_line) << "more than " << maxXmlAttributes()
+                                                << " attributes on one element: no element takes so many",
+                     errorType());
+    size_t value = m_i + 1;
+    while (value < m_n && std::isspace(static_cast<unsigned char>(m_text[value])))
+      value++;
+    if (value >= m_n || (m_text[value] != '"' && m_text[value] != '\''))
+      checkErrorType(ALWAYS_FAIL, where(m_line) << "the value of attribute '" << attribute.substr(0, 40)
+                                                << "' is not quoted (write " << attribute.substr(0, 40)
+                                                << "=\"...\")",
+                     errorType());
+    if (std::find(attributes.begin(), attributes.end(), attribute) != attributes.end())
+      checkErrorType(ALWAYS_FAIL, where(m_line) << "attribute '" << attribute.substr(0, 40)
+                                                << "' given twice: an element takes each attribute once",
+                     errorType());
+    return attribute;
+  }
+
+  const std::string& m_text;
+  const std::string& m_source;
+  const size_t m_n;
+  // A byte that is not UTF-8 is reported in the element the scan is in when it reaches it.
+  const size_t m_badByte;
+  std::vector<std::pair<size_t, size_t>> m_open;
+  bool m_rootSeen = false;
+  int m_line = 1;
+  size_t m_i = 0;
+  size_t m_tagName = std::string::npos, m_tagNameEnd = 0;
+};
+
+} // namespace
+
+void VexlXmlInterpreter::checkXmlMarkup(const std::string& text, const std::string& source) {
+  MarkupScan(text, source).run();
+}
+
+void VexlXmlInterpreter::checkXmlText(const std::string& text, const std::string& source) {
+  const bool bom16 = text.size() >= 2 && ((text[0] == '\xff' && text[1] == '\xfe') || (text[0] == '\xfe' && text[1] == '\xff'));
+  const size_t nul = text.find('\0');
+  if (bom16 || (nul != std::string::npos && nul <= 1 && text.size() >= 2 && (text[0] == '<' || text[1] == '<')))
+    checkErrorType(ALWAYS_FAIL, source << ":1: the file is UTF-16 text: save it as UTF-8", errorType());
+  if (nul != std::string::npos)
+    checkErrorType(ALWAYS_FAIL, source << ":" << 1 + std::count(text.begin(), text.begin() + nul, '\n')
+                                       << ": not a text file: it holds a NUL byte", errorType());
+  const size_t doctype = text.find("<!DOCTYPE");
+  if (doctype != std::string::npos) {
+    const size_t close = text.find_first_of("[>", doctype);
+    if (close != std::string::npos && text[close] == '[')
+      checkErrorType(ALWAYS_FAIL, source << ":" << 1 + std::count(text.begin(), text.begin() + doctype, '\n')
+                                         << ": <!DOCTYPE>: internal declarations ([...]) are not read: remove them",
+                     errorType());
+  }
+}
+
+void VexlXmlInterpreter::checkNoContent(const TiXmlElement& element, bool takesElements, const std::string& source) {
+  for (const TiXmlNode* node = element.FirstChild(); node != nullptr; node = node->NextSibling()) {
+    if (node->Type() == TiXmlNode::TINYXML_COMMENT || (takesElements && node->ToElement() != nullptr))
+      continue;
+    try {
+      requireNoContent(element, takesElements, node->Row());
+    } catch (const TransactionError& e) {
+      checkErrorType(ALWAYS_FAIL, source << ":" << node->Row() << ": " << describe(element) << ": " << e.message,
+                     errorType());
+    }
+  }
+}
+
+void VexlXmlInterpreter::parseXml(TiXmlDocument& doc, const std::string& text, const std::string& source) {
+  try {
+    doc.Parse(text.c_str(), nullptr, TIXML_ENCODING_UTF8);
+  } catch (const std::bad_alloc&) {
+    // The parser links an element once it is read: the last one linked is where it got to.
+    const TiXmlNode* last = &doc;
+    while (last->LastChild() != nullptr)
+      last = last->LastChild();
+    while (last != &doc && last->ToElement() == nullptr)
+      last = last->Parent();
+    if (last != &doc)
+      Error("ALWAYS_FAIL", source + ":" + std::to_string(last->Row()) + ": <" + last->Value() +
+                               ">: memory ran out while parsing the XML after this element",
+            errorType(), KORVAN_ERROR_FILE(), __LINE__).handleAssert();
+    // Nothing linked: the root is linked only once it is whole, so it is the element being read.
+    size_t row = 1, length = 0;
+    const char* root = rootElement(text, row, length);
+    Error("ALWAYS_FAIL", source + ":" + std::to_string(row) + ":" +
+                             (root == nullptr ? std::string(" memory ran out while parsing the XML")
+                                              : " <" + std::string(root, length) +
+                                                    ">: memory ran out while reading this element"),
+          errorType(), KORVAN_ERROR_FILE(), __LINE__).handleAssert();
+  }
+}
+
+} // namespace KORVAN
