@@ -10,6 +10,7 @@
 #include <memory>
 #include <ostream>
 #include <set>
+#include <utility>
 
 #include "PlanDatabase/base/Object.hh"
 #include "Resource/ModuleResource.hh"
@@ -53,6 +54,14 @@ std::string level(double value, const Rounding& rounding = Rounding(), bool summ
   return toString(sameAtLimitPrecision(value, 0.0, rounding) ? 0.0 : value);
 }
 
+// A side of a level envelope read raw: a finite sum past the horizon is still a number, and only
+// a side that no bound holds is infinite.
+std::string side(double value, const Rounding& rounding = Rounding()) {
+  if (std::isinf(value))
+    return value > 0 ? "+inf" : "-inf";
+  return toString(sameAtLimitPrecision(value, 0.0, rounding) ? 0.0 : value);
+}
+
 std::string time(TimePoint t) {
   if (t >= g_infiniteTime())
     return "+inf";
@@ -77,6 +86,22 @@ struct UnboundedSides {
     const double horizon = g_infiniteTimeAsDouble();
     return IntervalDomain(t >= lowerFrom ? -horizon : lb, t >= upperFrom ? horizon : ub);
   }
+  // An initial level the model left without a bound: a sum from it that stays at the horizon or
+  // past it is that unbounded level.
+  bool initialAbove = false, initialBelow = false;
+  void initial(double lb, double ub) {
+    initialAbove = ub >= g_infiniteTimeAsDouble();
+    initialBelow = lb <= -g_infiniteTimeAsDouble();
+  }
+  // The same sides as printed, from the raw sums: a finite sum past the horizon stays a number.
+  double shown(double value) const {
+    const double inf = std::numeric_limits<double>::infinity();
+    if (initialAbove && value >= g_infiniteTimeAsDouble())
+      return inf;
+    return initialBelow && value <= -g_infiniteTimeAsDouble() ? -inf : value;
+  }
+  double lower(TimePoint t, double lb) const { return t >= lowerFrom ? -std::numeric_limits<double>::infinity() : shown(lb); }
+  double upper(TimePoint t, double ub) const { return t >= upperFrom ? std::numeric_limits<double>::infinity() : shown(ub); }
 };
 
 // The instant-based resource's change tokens, each counted as read.
@@ -89,9 +114,10 @@ std::vector<TransactionId> changesOf(KORVAN::Resource& resource) {
   return changes;
 }
 
-UnboundedSides unboundedSides(const std::vector<TransactionId>& changes) {
+UnboundedSides unboundedSides(const std::vector<TransactionId>& changes, double initial) {
   const double horizon = g_infiniteTimeAsDouble();
   UnboundedSides sides;
+  sides.initial(initial, initial);
   for (const TransactionId& change : changes) {
     if (change->getMin() <= -horizon)
       sides.add(change->getEarliest(), true);
@@ -109,6 +135,12 @@ IntervalDomain levelAt(KORVAN::Resource& resource, int t, const UnboundedSides& 
   return sides.at(t, bounds.getLowerBound(), bounds.getUpperBound());
 }
 
+// The instant's envelope as printed, read once the resource brought it up to date (`levelAt`).
+std::pair<double, double> printedLevel(const InstantId& instant, const UnboundedSides& sides) {
+  return std::make_pair(sides.lower(instant->getTime(), instant->getLowerMin()),
+                        sides.upper(instant->getTime(), instant->getUpperMax()));
+}
+
 // The instant-based resource reports through its own instants.
 void printInstantEnvelope(std::ostream& out, KORVAN::Resource& resource) {
   out << "    limits [" << level(resource.getLimitMin()) << " " << level(resource.getLimitMax()) << "]"
@@ -117,11 +149,12 @@ void printInstantEnvelope(std::ostream& out, KORVAN::Resource& resource) {
   resource.getInstants(instants, -g_infiniteTime() - 1, g_infiniteTime());
   if (instants.empty())
     out << "    level: no instants" << std::endl;
-  const UnboundedSides sides = unboundedSides(changesOf(resource));
+  const UnboundedSides sides = unboundedSides(changesOf(resource), resource.getInitialCapacity());
   for (const InstantId& instant : instants) {
-    const IntervalDomain bounds = levelAt(resource, instant->getTime(), sides);
-    out << "    level at " << time(instant->getTime()) << " [" << level(bounds.getLowerBound(), instant->getRounding())
-        << " " << level(bounds.getUpperBound(), instant->getRounding()) << "]" << std::endl;
+    levelAt(resource, instant->getTime(), sides);
+    const std::pair<double, double> printed = printedLevel(instant, sides);
+    out << "    level at " << time(instant->getTime()) << " [" << side(printed.first, instant->getRounding())
+        << " " << side(printed.second, instant->getRounding()) << "]" << std::endl;
   }
 }
 
@@ -155,12 +188,22 @@ void printEnvelope(std::ostream& out, const ObjectId& object) {
     const ApList<TimePoint>& times = levels->getTimes();
     if (times.size() == 0)
       out << "    level: no instants" << std::endl;
-    const UnboundedSides sides = profiled != nullptr ? unboundedSides(*profiled) : UnboundedSides();
+    if (profiled != nullptr) {
+      // The profile's instants come in the order of the envelope's times, with the sums unclamped.
+      const UnboundedSides sides = unboundedSides(*profiled);
+      for (MIRT::ProfileIterator it(profiled->getProfile(), -g_infiniteTime(), g_infiniteTime()); !it.done();
+           it.next()) {
+        const MIRT::InstantId inst = it.getInstant();
+        const TimePoint t = inst->getTime();
+        out << "    level at " << time(t) << " [" << side(sides.lower(t, inst->getLowerLevel()), rounding) << " "
+            << side(sides.upper(t, inst->getUpperLevel()), rounding) << "]" << std::endl;
+      }
+      return;
+    }
     for (int i = 0; i < times.size(); i++) {
       TimePoint t = times.get(i);
-      const IntervalDomain bounds = sides.at(t, levels->getLowerBound(t), levels->getUpperBound(t));
-      out << "    level at " << time(t) << " [" << level(bounds.getLowerBound(), rounding) << " "
-          << level(bounds.getUpperBound(), rounding) << "]" << std::endl;
+      out << "    level at " << time(t) << " [" << level(levels->getLowerBound(t), rounding) << " "
+          << level(levels->getUpperBound(t), rounding) << "]" << std::endl;
     }
   } catch (const Error& e) {
     // An uninitialised resource (say, one left open) has no envelope to print.
@@ -176,6 +219,11 @@ bool isResource(const ObjectId& object) {
 
 std::string outside(const std::string& what, double lb, double ub, double min, double max) {
   return what + " [" + level(lb) + " " + level(ub) + "] outside [" + level(min) + " " + level(max) + "]";
+}
+
+// A level outside its limits, its sides read raw.
+std::string levelOutside(const std::string& what, double lb, double ub, double min, double max) {
+  return what + " [" + side(lb) + " " + side(ub) + "] outside [" + level(min) + " " + level(max) + "]";
 }
 
 std::string tokenList(const std::vector<TokenId>& tokens, const TokenNamer& nameOf) {
@@ -208,6 +256,7 @@ std::set<MIRT::TransactionId> transactionsOf(const MIRT::Resource& resource) {
 UnboundedSides unboundedSides(const MIRT::Resource& resource) {
   const double horizon = g_infiniteTimeAsDouble();
   UnboundedSides sides;
+  sides.initial(resource.getInitCapacityLb(), resource.getInitCapacityUb());
   for (const MIRT::TransactionId& transaction : transactionsOf(resource)) {
     const AbstractDomain& when = transaction->time()->lastDomain();
     const AbstractDomain& quantity = transaction->quantity()->lastDomain();
@@ -352,8 +401,9 @@ void checkProfile(MIRT::Resource& resource, std::vector<std::string>& problems) 
         tokens = up;
       else if (high)
         tokens.insert(tokens.end(), up.begin(), up.end());
-      problems.push_back(outside(at + "level", bounds.getLowerBound(), bounds.getUpperBound(),
-                                 resource.getLowerLimit(), resource.getUpperLimit()) +
+      problems.push_back(levelOutside(at + "level", sides.lower(inst->getTime(), inst->getLowerLevel()),
+                                      sides.upper(inst->getTime(), inst->getUpperLevel()), resource.getLowerLimit(),
+                                      resource.getUpperLimit()) +
                          tokenList(tokens, tokenName));
     }
     // A limit at the horizon is none, though a sum over a quantity without a bound reaches it.
@@ -378,15 +428,16 @@ void checkInstants(KORVAN::Resource& resource, std::vector<std::string>& problem
   std::list<InstantId> instants;
   resource.getInstants(instants, -g_infiniteTime() - 1, g_infiniteTime());
   const std::vector<TransactionId> changes = changesOf(resource);
-  const UnboundedSides sides = unboundedSides(changes);
+  const UnboundedSides sides = unboundedSides(changes, resource.getInitialCapacity());
   const ChangeTokens holding(changes);
   for (const InstantId& instant : instants) {
     const IntervalDomain bounds = levelAt(resource, instant->getTime(), sides);
     const bool low = belowLimit(bounds.getLowerBound(), resource.getLimitMin(), instant->getRounding());
     const bool high = aboveLimit(bounds.getUpperBound(), resource.getLimitMax(), instant->getRounding());
+    const std::pair<double, double> printed = printedLevel(instant, sides);
     if (low || high)
-      problems.push_back(outside(name + ": at " + time(instant->getTime()) + " level", bounds.getLowerBound(),
-                                 bounds.getUpperBound(), resource.getLimitMin(), resource.getLimitMax()) +
+      problems.push_back(levelOutside(name + ": at " + time(instant->getTime()) + " level", printed.first,
+                                      printed.second, resource.getLimitMin(), resource.getLimitMax()) +
                          tokenList(holding.at(instant->getTime(), low, high), tokenName));
   }
   // The resource's own totals count each quantity at its least: every quantity the plan still
@@ -625,16 +676,17 @@ std::string refuteInstants(KORVAN::Resource& resource, const Undecided& undecide
   const std::string name = resource.getName().toString();
   std::list<InstantId> instants;
   resource.getInstants(instants, -g_infiniteTime() - 1, g_infiniteTime());
-  const UnboundedSides sides = unboundedSides(changesOf(resource));
+  const UnboundedSides sides = unboundedSides(changesOf(resource), resource.getInitialCapacity());
   for (const InstantId& instant : instants) {
     const IntervalDomain bounds = levelAt(resource, instant->getTime(), sides);
+    const std::pair<double, double> printed = printedLevel(instant, sides);
     const std::string at = name + ": at " + time(instant->getTime()) + " ";
     if (!undecided.mayRaise && belowLimit(bounds.getUpperBound(), resource.getLimitMin(), instant->getRounding()))
-      return at + "the level is at most " + level(bounds.getUpperBound()) +
+      return at + "the level is at most " + side(printed.second) +
              " in every schedule, below its lower limit " + level(resource.getLimitMin()) +
              tokenList(levelTokens(resource, instant->getTime(), true, false), nameOf);
     if (!undecided.mayLower && aboveLimit(bounds.getLowerBound(), resource.getLimitMax(), instant->getRounding()))
-      return at + "the level is at least " + level(bounds.getLowerBound()) +
+      return at + "the level is at least " + side(printed.first) +
              " in every schedule, above its upper limit " + level(resource.getLimitMax()) +
              tokenList(levelTokens(resource, instant->getTime(), false, true), nameOf);
   }
@@ -715,10 +767,12 @@ std::string explainInstantViolation(KORVAN::Resource& resource, const TokenNamer
   if (first->getInstant().isNoId())
     what += "over the whole horizon, ";
   else {
-    IntervalDomain bounds;
-    resource.getLevelAt(first->getInstant()->getTime(), bounds);
-    what += "at " + time(first->getInstant()->getTime()) + " (level [" + level(bounds.getLowerBound()) + " " +
-            level(bounds.getUpperBound()) + "], limits [" + level(resource.getLimitMin()) + " " +
+    const InstantId& instant = first->getInstant();
+    const UnboundedSides sides = unboundedSides(changesOf(resource), resource.getInitialCapacity());
+    levelAt(resource, instant->getTime(), sides);
+    const std::pair<double, double> printed = printedLevel(instant, sides);
+    what += "at " + time(instant->getTime()) + " (level [" + side(printed.first) + " " + side(printed.second) +
+            "], limits [" + level(resource.getLimitMin()) + " " +
             level(resource.getLimitMax()) + "]), ";
   }
   typedef ResourceProblem P;
