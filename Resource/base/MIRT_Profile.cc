@@ -549,50 +549,6 @@ void Profile::handleRestriction(TransactionId e, int startTime, int endTime, std
   }
 }
 
-void Profile::handleRelaxation(TransactionId e, int startTime, int endTime, std::vector<int>& emptyInstants) {
-  debugMsg("Profile:handleTimeChanged", "Handling relaxation of transaction " << e << " at time "
-           << e->time()->toString() << " with quantity " << e->quantity()->toString());
-  // Relaxed from an emptied domain, or to a value, the domain need not cover
-  // the window e was filed in: e leaves the instants outside it first.
-  std::map<TransactionId, std::pair<int, int>>::const_iterator filed = m_filed.find(e);
-  if (filed != m_filed.end() && (filed->second.first < startTime || filed->second.second > endTime)) {
-    for (std::map<int, InstantId>::iterator it = m_instants.lower_bound(filed->second.first);
-         it != m_instants.end() && it->first <= filed->second.second; ++it) {
-      const InstantId& inst = it->second;
-      if ((it->first >= startTime && it->first <= endTime) || inst->getTransactions().count(e) == 0)
-        continue;
-      inst->removeTransaction(e);
-      if (inst->getTransactions().empty() || !inst->containsStartOrEnd())
-        emptyInstants.push_back(it->first);
-    }
-  }
-
-  ProfileIterator profIt(m_id, startTime, endTime);
-  addInstantsForBounds(e);
-  while (!profIt.done()) {
-    InstantId inst = profIt.getInstant();
-    // Only when every instant lies outside the window does the walk reach
-    // one outside it; e has no place there.
-    if (inst->getTime() >= startTime && inst->getTime() <= endTime) {
-      if (inst->getTransactions().count(e) == 0)
-        inst->addTransaction(e);
-      else
-        inst->updateTransaction(e);
-      // Judged with e in it: an instant that a removal under way emptied may
-      // be a bound of e's window now, and must stay.
-      if (!inst->containsStartOrEnd())
-        emptyInstants.push_back(inst->getTime());
-    }
-    profIt.next();
-  }
-}
-
-void Profile::transactionQuantityChanged(TransactionId e, const DomainListener::ChangeType& change) {
-  ++m_changeCount;
-  m_needsRecompute = true;
-  handleTransactionQuantityChanged(e, change);
-}
-
 void Profile::handleTransactionVariableDeletion(const TransactionId& t) {
   std::map<TransactionId, Id<ConstrainedVariableListener>>::iterator listIt = m_otherListeners.find(t);
   checkError(listIt != m_otherListeners.end(),
@@ -608,27 +564,9 @@ void Profile::handleTransactionVariableDeletion(const TransactionId& t) {
   m_otherListeners.erase(listIt);
 }
 
-void Profile::purgeConstraintMessages(const Id<ConstrainedVariable>& var) {
-  for (std::map<Id<Constraint>, ConstraintMessage>::iterator it = m_constraintsForNotification.begin();
-       it != m_constraintsForNotification.end();) {
-    if (it->second.var == var)
-      m_constraintsForNotification.erase(it++);
-    else
-      ++it;
-  }
-}
-
 /*
  * Temporal constraint messages
  */
-
-void Profile::temporalConstraintAdded(Id<Constraint> c, Id<ConstrainedVariable> var, int argIndex) {
-  handleConstraintMessage(c, var, argIndex, true);
-}
-
-void Profile::temporalConstraintRemoved(Id<Constraint> c, Id<ConstrainedVariable> var, int argIndex) {
-  handleConstraintMessage(c, var, argIndex, false);
-}
 
 void Profile::handleConstraintMessage(Id<Constraint> c, Id<ConstrainedVariable> var, int argIndex, bool addition) {
   check_error(c->getScope().size() == 2 || c->getScope().size() == 3);
@@ -695,57 +633,8 @@ void Profile::handleConstraintMessage(Id<Constraint> c, Id<ConstrainedVariable> 
 }
 
 /*
- * Base change handlers: recompute the whole profile next time.
- */
-
-void Profile::installWholeInterval() {
-  if (m_recomputeInterval.isValid())
-    delete (ProfileIterator*) m_recomputeInterval;
-  m_recomputeInterval = (new ProfileIterator(m_id, -g_infiniteTime(), g_infiniteTime()))->getId();
-}
-
-void Profile::handleTransactionAdded(TransactionId) {
-  condDebugMsg(m_recomputeInterval.isValid(), "Profile:addTransaction",
-               "Deleting profile iterator " << m_recomputeInterval);
-  installWholeInterval();
-}
-
-void Profile::handleTransactionRemoved(TransactionId) {
-  condDebugMsg(m_recomputeInterval.isValid(), "Profile:handleTransactionRemoved",
-               "Deleting profile iterator " << m_recomputeInterval);
-  installWholeInterval();
-}
-
-void Profile::handleTransactionTimeChanged(TransactionId, const DomainListener::ChangeType&) {
-  condDebugMsg(m_recomputeInterval.isValid(), "Profile:handleTimeChanged",
-               "Deleting profile iterator " << m_recomputeInterval);
-  installWholeInterval();
-}
-
-void Profile::handleTransactionQuantityChanged(TransactionId, const DomainListener::ChangeType&) {
-  condDebugMsg(m_recomputeInterval.isValid(), "Profile:transactionQuantityChanged",
-               "Deleting profile iterator " << m_recomputeInterval);
-  installWholeInterval();
-}
-
-void Profile::handleTemporalConstraintAdded(TransactionId, int, TransactionId, int) {
-  installWholeInterval();
-}
-
-void Profile::handleTemporalConstraintRemoved(TransactionId, int, TransactionId, int) {
-  installWholeInterval();
-}
-
-/*
  * Recomputation and level queries
  */
-
-void Profile::recompute() {
-  if (!m_recomputing)
-    noteOutsideChanges();
-  if (needsRecompute() && !m_recomputing)
-    handleRecompute();
-}
 
 namespace {
 
@@ -856,24 +745,6 @@ void Profile::handleRecompute() {
   postHandleRecompute();
 }
 
-void Profile::getLevel(int time, IntervalDomain& dest) {
-  if (!m_recomputing)
-    noteOutsideChanges();
-  if (needsRecompute() && !m_recomputing)
-    handleRecompute();
-  std::map<int, InstantId>::iterator it = getGreatestInstant(time);
-  IntervalDomain result;
-  if (it == m_instants.end())
-    result.intersect(m_initLevelLb, m_initLevelUb);
-  else
-    result.intersect(it->second->getLowerLevel(), it->second->getUpperLevel());
-  dest = result;
-}
-
-bool Profile::isValid() {
-  return true;
-}
-
 Profile::Totals Profile::computeTotals(const InstantId& inst) {
   Totals totals = {0.0, 0.0, 0.0, 0.0, 0.0, 0.0, 0.0, 0.0, 0.0, 0.0, 0.0, 0.0, 0, 0, 0, 0};
   std::map<int, InstantId>::const_iterator pos = m_instants.find(inst->getTime());
@@ -916,23 +787,6 @@ Profile::Totals Profile::computeTotals(const InstantId& inst) {
   totals.maxCumulativeConsumption = totals.maxPrevConsumption + totals.maxInstConsumption;
   totals.maxCumulativeProduction = totals.maxPrevProduction + totals.maxInstProduction;
   return totals;
-}
-
-void Profile::updateWithTotals(const InstantId& inst, double lowerLevel, double upperLevel) {
-  const Totals t = computeTotals(inst);
-  inst->update(lowerLevel, lowerLevel, upperLevel, upperLevel, t.minInstConsumption, t.maxInstConsumption,
-               t.minInstProduction, t.maxInstProduction, t.minCumulativeConsumption, t.maxCumulativeConsumption,
-               t.minCumulativeProduction, t.maxCumulativeProduction, t.minPrevConsumption, t.maxPrevConsumption,
-               t.minPrevProduction, t.maxPrevProduction);
-  inst->setChangeCounts(t.prevConsumptions, t.prevProductions, t.consumptions, t.productions);
-}
-
-std::string Profile::toString() const {
-  std::ostringstream str;
-  str << "Profile " << m_id << std::endl;
-  for (std::map<int, InstantId>::const_iterator it = m_instants.begin(); it != m_instants.end(); ++it)
-    str << it->second->toString() << std::endl;
-  return str.str();
 }
 
 }

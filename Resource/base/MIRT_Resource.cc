@@ -239,105 +239,9 @@ void Resource::notifyViolated(InstantId inst, ResourceProblem::Type problem) {
   }
 }
 
-void Resource::relaxEmptiedQuantity() {
-  if (!m_emptiedQuantity.isValid() || !m_emptiedQuantity->lastDomain().isEmpty())
-    return;
-  debugMsg("Resource:relaxEmptiedQuantity", "Relaxing " << m_emptiedQuantity->toString());
-  const ConstrainedVariableId quantity = m_emptiedQuantity;
-  m_emptiedQuantity = ConstrainedVariableId::noId();
-  quantity->relax();
-}
-
-void Resource::recordReported(const InstantId& inst, ResourceProblem::Type problem,
-                              const ConstrainedVariableId& emptied) {
-  ReportedViolation record;
-  record.emptied = emptied;
-  record.time = inst->getTime();
-  record.problem = problem;
-  auto set = [&record](double limit, double lowerValue, double upperValue) {
-    record.limit = limit;
-    record.lowerValue = lowerValue;
-    record.upperValue = upperValue;
-  };
-  switch (problem) {
-  case ResourceProblem::LevelTooHigh:
-    set(m_upperLimit, inst->getLowerLevel(), inst->getUpperLevel());
-    break;
-  case ResourceProblem::LevelTooLow:
-    set(m_lowerLimit, inst->getLowerLevel(), inst->getUpperLevel());
-    break;
-  case ResourceProblem::ProductionRateExceeded:
-    set(m_maxInstProduction, inst->getMinInstantProduction(), inst->getMaxInstantProduction());
-    break;
-  case ResourceProblem::ConsumptionRateExceeded:
-    set(m_maxInstConsumption, inst->getMinInstantConsumption(), inst->getMaxInstantConsumption());
-    break;
-  case ResourceProblem::ProductionSumExceeded:
-    set(m_maxProduction, inst->getMinCumulativeProduction(), inst->getMaxCumulativeProduction());
-    break;
-  case ResourceProblem::ConsumptionSumExceeded:
-    set(m_maxConsumption, inst->getMinCumulativeConsumption(), inst->getMaxCumulativeConsumption());
-    break;
-  default:
-    break;
-  }
-  std::set<TokenId> seen;
-  for (const TransactionId& trans : inst->getTransactions()) {
-    const bool onProblemSide = trans->isConsumer() ? isConsumptionProblem(problem) : isProductionProblem(problem);
-    std::map<TransactionId, TokenId>::const_iterator tok = m_transactionsToTokens.find(trans);
-    if (onProblemSide && tok != m_transactionsToTokens.end() && seen.insert(tok->second).second)
-      record.tokens.push_back(tok->second);
-  }
-  m_reported = record;
-}
-
-void Resource::notifyNoLongerViolated(InstantId inst) {
-  // Called in the middle of a profile's update, which cannot be undone: a debug line lost here is
-  // recorded and reported at the end of the run rather than raised, and the records stay whole.
-  DebugMessage::Teardown quiet;
-  // Every token recorded at the instant, not only those whose transactions
-  // are still there: a transaction may have moved away since.
-  std::vector<TokenId> cleared;
-  for (std::map<TokenId, std::set<InstantId>>::iterator it = m_violatedTokens.begin();
-       it != m_violatedTokens.end(); ++it) {
-    if (it->second.erase(inst) > 0 && it->second.empty())
-      cleared.push_back(it->first);
-  }
-  for (std::vector<TokenId>::const_iterator it = cleared.begin(); it != cleared.end(); ++it) {
-    m_violatedTokens.erase(*it);
-    if (!it->isValid() || (*it)->isDeleted())
-      continue;
-    Id<ResourceTokenRelation> constraint = getRTRConstraint(*it);
-    if (constraint->getViolation() > 0.0) {
-      constraint->notifyNoLongerViolated();
-      debugMsg("Resource:notifyNoLongerViolated", "Marked constraint as NoLongerViolated : Token("
-               << (*it)->getKey() << ") Constraint " << constraint->toString());
-    }
-  }
-}
-
-void Resource::forgetViolations(const TokenId& tok) {
-  std::map<TokenId, std::set<InstantId>>::iterator it = m_violatedTokens.find(tok);
-  if (it == m_violatedTokens.end())
-    return;
-  m_violatedTokens.erase(it);
-  if (!tok.isValid() || tok->isDeleted())
-    return;
-  Id<ResourceTokenRelation> constraint = getRTRConstraint(tok);
-  if (constraint->getViolation() > 0.0)
-    constraint->notifyNoLongerViolated();
-}
-
 /*
  * Flaws
  */
-
-void Resource::getFlawedInstants(std::vector<InstantId>& results) {
-  for (std::map<int, InstantId>::const_iterator it = m_flawedInstants.begin(); it != m_flawedInstants.end(); ++it)
-    results.push_back(it->second);
-  debugMsg("Resource:getFlawedInstants", "Have " << m_flawedInstants.size() << " flawed instants.  Returning "
-           << results.size() << ".");
-}
 
 void Resource::notifyFlawed(InstantId inst) {
   // Called in the middle of a profile's update, which cannot be undone: a debug line lost here is
@@ -469,55 +373,6 @@ void Resource::notifyNoLongerFlawed(InstantId inst) {
     notifyOrderingNoLongerRequired(tok);
     m_flawedTokens.erase(tok);
   }
-}
-
-void Resource::notifyDeleted(InstantId inst) {
-  // Called in the middle of a profile's update, which cannot be undone: a debug line lost here is
-  // recorded and reported at the end of the run rather than raised, and the records stay whole.
-  DebugMessage::Teardown quiet;
-  notifyNoLongerFlawed(inst);
-  notifyNoLongerViolated(inst);
-  debugMsg("Resource:notifyDeleted", "Removing (possibly) flawed instant at time " << inst->getTime());
-  m_filedAt.erase(inst);
-  ++m_recordDrops;
-  std::map<int, InstantId>::iterator instIt = m_flawedInstants.find(inst->getTime());
-  if (instIt != m_flawedInstants.end() && instIt->second == inst)
-    m_flawedInstants.erase(instIt);
-  std::map<InstantId, std::set<TokenId>>::iterator at = m_flawedTokensAt.find(inst);
-  if (at == m_flawedTokensAt.end())
-    return;
-  for (std::set<TokenId>::const_iterator it = at->second.begin(); it != at->second.end(); ++it)
-    m_flawedTokens[*it].erase(inst);
-  m_flawedTokensAt.erase(at);
-}
-
-bool Resource::forgetFlaws(const TokenId& tok) {
-  std::map<TokenId, std::set<InstantId>>::iterator tokIt = m_flawedTokens.find(tok);
-  if (tokIt == m_flawedTokens.end())
-    return false;
-  ++m_recordDrops;
-  for (std::set<InstantId>::const_iterator it = tokIt->second.begin(); it != tokIt->second.end(); ++it) {
-    // The token's transactions go; another may later be made at one of their addresses.
-    m_filedAt.erase(*it);
-    std::map<InstantId, std::set<TokenId>>::iterator at = m_flawedTokensAt.find(*it);
-    if (at == m_flawedTokensAt.end())
-      continue;
-    at->second.erase(tok);
-    if (at->second.empty())
-      m_flawedTokensAt.erase(at);
-  }
-  m_flawedTokens.erase(tokIt);
-  return true;
-}
-
-bool Resource::noFlawedTokensForInst(const InstantId& inst) const {
-  std::map<InstantId, std::set<TokenId>>::const_iterator at = m_flawedTokensAt.find(inst);
-  if (at == m_flawedTokensAt.end())
-    return true;
-  const TokenId& tok = *at->second.begin();
-  debugMsg("Resource:noFlawedTokensForInst", "Found a flaw for instant " << inst->getTime() << " in token "
-           << tok->getPredicateName().toString() << "(" << tok->getKey() << ")");
-  return false;
 }
 
 /*
@@ -691,46 +546,6 @@ void Resource::getOrderingChoices(const InstantId& inst,
   debugMsg("Resource:getOrderingChoices", "Ultimately found " << results.size() << " orderings.");
 }
 
-void Resource::readChoiceCandidates(const std::set<TransactionId>& transactions, TemporalPropagator* temporal,
-                                    bool rows, ChoiceSides* sides, std::vector<ChoiceCandidate>& candidates,
-                                    std::vector<int>& atCandidate) {
-  candidates.reserve(m_transactionsToTokens.size());
-  atCandidate.reserve(transactions.size());
-  std::set<TransactionId>::const_iterator at = transactions.begin();
-  for (std::map<TransactionId, TokenId>::const_iterator it = m_transactionsToTokens.begin();
-       it != m_transactionsToTokens.end(); ++it) {
-    ChoiceCandidate c;
-    c.t = it->first;
-    c.domain = 0;
-    c.lb = c.ub = 0.0;
-    c.interval = false;
-    c.node = -1;
-    c.precede = c.follow = true;
-    while (at != transactions.end() && *at < c.t) {
-      atCandidate.push_back(-1);
-      ++at;
-    }
-    c.atInstant = at != transactions.end() && !(c.t < *at);
-    if (c.atInstant) {
-      atCandidate.push_back((int) candidates.size());
-      ++at;
-    }
-    // An invalid handle is reported when the walk reaches it, as the full walk does.
-    if (c.t.isValid()) {
-      c.time = c.t->time();
-      c.domain = &c.time->lastDomain();
-      c.interval = c.domain->isInterval() && !c.domain->isEmpty();
-      c.lb = c.domain->getLowerBound();
-      c.ub = c.domain->getUpperBound();
-      c.node = rows ? temporal->getTimepoint(c.time) : -1;
-      if (sides != nullptr)
-        sides->sides(c.t, c.precede, c.follow);
-    }
-    candidates.push_back(c);
-  }
-  atCandidate.resize(transactions.size(), -1);
-}
-
 template <class Attempt>
 void Resource::orderingChoicesFromRows(const std::set<TransactionId>& transactions, unsigned int limit,
                                        unsigned int& count, Attempt& attempt, ChoiceSides* sides) {
@@ -820,45 +635,6 @@ void Resource::orderingChoicesFromRows(const std::set<TransactionId>& transactio
     attemptWaiting(*temporal, candidates, waiting, limit, count, attempt);
 }
 
-int Resource::coverEnd(const std::vector<ChoiceCandidate>& candidates, int cover, const ChoiceCouple& k) {
-  const int other = candidates[k.c].node;
-  if (cover == 0 || (k.forward && k.backward))
-    return k.pNode;
-  return (cover == 1) == k.forward ? k.pNode : other;
-}
-
-int Resource::rowsByFewest(const std::vector<ChoiceCandidate>& candidates, const std::vector<ChoiceCouple>& waiting,
-                           std::vector<std::size_t>& bySource) {
-  int nodes = 0;
-  for (const ChoiceCouple& k : waiting)
-    nodes = std::max(nodes, std::max(k.pNode, candidates[k.c].node) + 1);
-  std::vector<char> seen(nodes);
-  int best = 0;
-  std::size_t fewest = waiting.size() + 1;
-  for (int cover = 0; cover < 3; ++cover) {
-    std::fill(seen.begin(), seen.end(), 0);
-    std::size_t rowsNeeded = 0;
-    for (const ChoiceCouple& k : waiting)
-      if (!seen[coverEnd(candidates, cover, k)]++)
-        ++rowsNeeded;
-    if (rowsNeeded < fewest) {
-      fewest = rowsNeeded;
-      best = cover;
-    }
-  }
-  // The couples grouped by the row they read, keeping their order within a row: a counting
-  // sort over the nodes, which gives what a stable sort by row would.
-  std::vector<std::size_t> firstOfRow(nodes + 1, 0);
-  for (const ChoiceCouple& k : waiting)
-    ++firstOfRow[coverEnd(candidates, best, k) + 1];
-  for (int n = 0; n < nodes; ++n)
-    firstOfRow[n + 1] += firstOfRow[n];
-  bySource.assign(waiting.size(), 0);
-  for (std::size_t k = 0; k < waiting.size(); ++k)
-    bySource[firstOfRow[coverEnd(candidates, best, waiting[k])]++] = k;
-  return best;
-}
-
 template <class Attempt>
 void Resource::attemptWaiting(TemporalPropagator& temporal, const std::vector<ChoiceCandidate>& candidates,
                               const std::vector<ChoiceCouple>& waiting, unsigned int limit, unsigned int& count,
@@ -886,40 +662,6 @@ void Resource::attemptWaiting(TemporalPropagator& temporal, const std::vector<Ch
     if (couple.backward && count < limit)
       attempt(c.t, couple.p, -m_knownDistance.lb);
   }
-}
-
-bool Resource::transConstrainedToPrecede(const TransactionId& predecessor, const TransactionId& successor) {
-  // The couple getOrderingChoices is examining: its distance was just asked.
-  if (m_knownDistance.from == predecessor && m_knownDistance.to == successor)
-    return m_knownDistance.lb >= 0.0;
-  if (m_knownDistance.from == successor && m_knownDistance.to == predecessor)
-    return -m_knownDistance.ub >= 0.0;
-  const IntervalIntDomain distance =
-      getPlanDatabase()->getTemporalAdvisor()->getTemporalDistanceDomain(predecessor->time(), successor->time(), true);
-  return distance.getLowerBound() >= 0.0;
-}
-
-ApList<ApEntityKey> Resource::getOrderingChoices(TimePoint t) {
-  ApList<ApEntityKey> results;
-  if (!m_profile.isValid())
-    return results;
-  InstantId inst;
-  for (ProfileIterator it(m_profile, -g_infiniteTime(), g_infiniteTime()); !it.done(); it.next()) {
-    if (it.getTime() == t) {
-      inst = it.getInstant();
-      break;
-    }
-  }
-  if (inst.isNoId())
-    return results;
-  std::vector<std::pair<TransactionId, TransactionId>> choices;
-  getOrderingChoices(inst, choices, (unsigned int) g_infiniteTime());
-  for (std::vector<std::pair<TransactionId, TransactionId>>::const_iterator it = choices.begin();
-       it != choices.end(); ++it) {
-    results.push_back(it->first->time()->parent()->getKey());
-    results.push_back(it->second->time()->parent()->getKey());
-  }
-  return results;
 }
 
 void Resource::getOrderingChoices(const TokenId& token, std::vector<std::pair<TokenId, TokenId>>& results,
@@ -970,30 +712,6 @@ void Resource::getOrderingChoices(const TokenId& token, std::vector<std::pair<To
   for (std::multimap<TokenId, TokenId>::const_iterator it = found.pairs.begin(); it != found.pairs.end(); ++it)
     results.push_back(*it);
   debugMsg("Resource:getOrderingChoices", "Ultimately found " << results.size() << " orderings.");
-}
-
-void Resource::attemptTokenOrder(TokenOrders& found, const TokenId& predecessorToken,
-                                 const TokenId& successorToken) {
-  debugMsg("Resource:getOrderingChoices", "Found predecessor token " << predecessorToken->getKey()
-           << " and successorToken " << successorToken->getKey() << " "
-           << (predecessorToken == successorToken));
-  if (successorToken == predecessorToken || isConstrainedToPrecede(predecessorToken, successorToken) ||
-      !found.temporalAdvisor->canPrecede(predecessorToken, successorToken))
-    return;
-  debugMsg("Resource:getOrderingChoices", "Considering order <"
-           << predecessorToken->getPredicateName().toString() << "(" << predecessorToken->getKey() << "), "
-           << successorToken->getPredicateName().toString() << "(" << successorToken->getKey() << ")>");
-  std::pair<std::multimap<TokenId, TokenId>::iterator, std::multimap<TokenId, TokenId>::iterator> range =
-      found.pairs.equal_range(predecessorToken);
-  for (std::multimap<TokenId, TokenId>::iterator it = range.first; it != range.second; ++it) {
-    if (it->second == successorToken) {
-      debugMsg("Resource:getOrderingChoices", "Order already exists.");
-      return;
-    }
-  }
-  debugMsg("Resource:getOrderingChoices", "Adding order.");
-  found.pairs.insert(std::make_pair(predecessorToken, successorToken));
-  ++found.count;
 }
 
 // A flaw can stem from a transaction alone at its instant (a start that may fall inside
