@@ -1,0 +1,431 @@
+// Why no schedule of the plan keeps korvan-run's resources, and which limit a resource broke
+// when it emptied a domain: the refutations and explanations its binding registers.
+
+#include <cmath>
+#include <list>
+#include <map>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "PlanDatabase/base/Object.hh"
+#include "PlanDatabase/base/PlanDatabase.hh"
+#include "PlanDatabase/base/Token.hh"
+#include "PlanDatabase/base/TokenVariable.hh"
+#include "ConstraintEngine/base/Propagator.hh"
+#include "Resource/base/Instant.hh"
+#include "Resource/base/Limits.hh"
+#include "Resource/base/MIRT_FVDetector.hh"
+#include "Resource/base/MIRT_Instant.hh"
+#include "Resource/base/MIRT_Profile.hh"
+#include "Resource/base/MIRT_Resource.hh"
+#include "Resource/base/Resource.hh"
+#include "Resource/base/ResourceConstraint.hh"
+#include "Resource/base/Transaction.hh"
+#include "Resource/component/MIRT_DurativeTokens.hh"
+#include "Resource/component/MIRT_InstantTokens.hh"
+#include "Resource/component/MIRT_Reusable.hh"
+#include "apps/KorvanRun.hh"
+#include "apps/ResourceReport.hh"
+
+namespace KORVAN {
+namespace HOST {
+
+using namespace ResourceReport;
+
+namespace {
+
+// What breaks a limit of a profile-based resource at an instant in every schedule, in words.
+std::string violationText(const MIRT::Resource& resource, TimePoint t, MIRT::ResourceProblem::Type problem,
+                          double limit, double lowerValue, double upperValue, const std::vector<TokenId>& tokens,
+                          const TokenNamer& nameOf) {
+  typedef MIRT::ResourceProblem P;
+  const std::string at = resource.getName().toString() + ": at " + time(t) + " ";
+  const std::string by = resource.getName().toString() + ": by " + time(t) + " ";
+  std::string what;
+  switch (problem) {
+  case P::LevelTooLow:
+    what = at + "the level is at most " + level(upperValue, Rounding(), true) + " in every schedule, below its lower limit " +
+           level(limit);
+    break;
+  case P::LevelTooHigh:
+    what = at + "the level is at least " + level(lowerValue, Rounding(), true) + " in every schedule, above its upper limit " +
+           level(limit);
+    break;
+  case P::ProductionRateExceeded:
+    what = at + "at least " + level(lowerValue, Rounding(), true) + " is produced in every schedule, more than its production rate "
+           "limit " + level(limit);
+    break;
+  case P::ConsumptionRateExceeded:
+    what = at + "at least " + level(lowerValue, Rounding(), true) + " is consumed in every schedule, more than its consumption "
+           "rate limit " + level(limit);
+    break;
+  case P::ProductionSumExceeded:
+    what = by + "at least " + level(lowerValue, Rounding(), true) + " is produced in total in every schedule, more than its "
+           "production maximum " + level(limit);
+    break;
+  case P::ConsumptionSumExceeded:
+    what = by + "at least " + level(lowerValue, Rounding(), true) + " is consumed in total in every schedule, more than its "
+           "consumption maximum " + level(limit);
+    break;
+  default:
+    what = resource.getName().toString() + ": a limit is broken at " + time(t);
+  }
+  return what + tokenList(tokens, nameOf);
+}
+
+// The tokens with a change on the problem's side: at the instant for a rate, by its time for a total.
+std::vector<TokenId> sideTokens(const MIRT::Resource& resource, TimePoint t, bool consumers, bool byTime) {
+  std::vector<TokenId> tokens;
+  for (const MIRT::TransactionId& transaction : transactionsOf(resource)) {
+    const EntityId& parent = transaction->time()->parent();
+    const AbstractDomain& when = transaction->time()->lastDomain();
+    if (transaction->isConsumer() != consumers || !parent.isValid() || !TokenId::convertable(parent) || when.isEmpty())
+      continue;
+    if (byTime ? when.getUpperBound() <= t : when.isSingleton() && when.getSingletonValue() == t)
+      tokens.push_back(TokenId(parent));
+  }
+  return tokens;
+}
+
+// A profile-based resource empties a transaction's quantity to report a violation; it recorded
+// what it found just before. A level is held outside its limits by the tokens in use there, not
+// only by those whose changes fall on the instant.
+std::string explainViolation(const MIRT::Resource& resource, const TokenNamer& nameOf) {
+  typedef MIRT::ResourceProblem P;
+  const MIRT::Resource::ReportedViolation& v = resource.getReportedViolation();
+  const bool level = v.problem == P::LevelTooLow || v.problem == P::LevelTooHigh;
+  return violationText(resource, v.time, v.problem, v.limit, v.lowerValue, v.upperValue,
+                       level ? levelTokens(resource, v.time, v.problem == P::LevelTooLow) : v.tokens, nameOf);
+}
+
+// A use or a change that alone breaks a limit of a profile-based resource in every schedule.
+std::string refuteTransactions(const MIRT::Resource& resource, const TokenNamer& nameOf) {
+  const std::string name = resource.getName().toString();
+  const bool reusable = dynamic_cast<const MIRT::Reusable*>(&resource) != nullptr;
+  // By token key, the first the model made, then its take before its give-back: both may break
+  // a rate, and the transactions come in the order of their addresses.
+  std::map<std::pair<int, bool>, std::string> found;
+  // What one change alone may not exceed, at once or in total.
+  struct Bound {
+    bool consumer;
+    double limit;
+    const char* at;
+    const char* what;
+  };
+  const Bound bounds[] = {{true, resource.getMaxInstConsumption(), " at once", "consumption rate limit"},
+                          {false, resource.getMaxInstProduction(), " at once", "production rate limit"},
+                          {true, resource.getMaxConsumption(), "", "consumption maximum"},
+                          {false, resource.getMaxProduction(), "", "production maximum"}};
+  for (const MIRT::TransactionId& transaction : transactionsOf(resource)) {
+    const EntityId& parent = transaction->time()->parent();
+    const AbstractDomain& quantity = transaction->quantity()->lastDomain();
+    if (!parent.isValid() || !TokenId::convertable(parent) || quantity.isEmpty())
+      continue;
+    const TokenId token(parent);
+    const double least = quantity.getLowerBound();
+    const bool consumer = transaction->isConsumer();
+    const std::string who = name + ": " + nameOf(token);
+    std::string why;
+    // A reusable gets back what a use takes only when it ends: while it lasts, the level is the
+    // capacity less the use at most.
+    if (reusable && consumer && belowLimit(resource.getInitCapacityUb() - least, resource.getLowerLimit()))
+      why = who + " uses " + level(least) + ", more than the capacity " + level(resource.getInitCapacityUb()) +
+            " allows: while it is under way the level is at most " + level(resource.getInitCapacityUb() - least) +
+            " in every schedule, below its lower limit " + level(resource.getLowerLimit());
+    for (const Bound& bound : bounds)
+      if (why.empty() && consumer == bound.consumer && aboveLimit(least, bound.limit))
+        why = who + (consumer ? " consumes " : " produces ") + level(least) + bound.at + ", more than its " +
+              bound.what + " " + level(bound.limit);
+    if (!why.empty())
+      found.insert(std::make_pair(std::make_pair(token->getKey(), !consumer), why));
+  }
+  return found.empty() ? std::string() : found.begin()->second;
+}
+
+// How the tokens not yet on a resource may still move its level: a token still inactive, or on
+// several candidate objects, may or may not join each of them.
+struct Undecided {
+  bool mayRaise = false, mayLower = false;
+};
+
+std::map<int, Undecided> undecidedTokens(const PlanDatabaseId& db) {
+  std::map<int, Undecided> byResource;
+  for (const auto& entry : db->getTokens()) {
+    const TokenId& token = entry.second;
+    if (token->isMerged() || token->isRejected())
+      continue;
+    const AbstractDomain& objects = token->getObject()->lastDomain();
+    if (objects.isEmpty() || (token->isActive() && objects.isSingleton()))
+      continue;
+    Token* raw = static_cast<Token*>(token);
+    Undecided moves;
+    if (const MIRT::ReservoirToken* event = dynamic_cast<const MIRT::ReservoirToken*>(raw)) {
+      moves.mayRaise = !event->isConsumer();
+      moves.mayLower = event->isConsumer();
+    } else if (dynamic_cast<const MIRT::ReusableToken*>(raw) != nullptr) {
+      // A use gives back no more than it took: it never raises the level.
+      moves.mayLower = true;
+    } else if (const Transaction* change = dynamic_cast<const Transaction*>(raw)) {
+      moves.mayRaise = change->getMax() > 0;
+      moves.mayLower = change->getMin() < 0;
+    } else {
+      moves.mayRaise = moves.mayLower = true;
+    }
+    std::list<double> values;
+    objects.getValues(values);
+    for (double value : values) {
+      Undecided& moved = byResource[ObjectId(value)->getKey()];
+      moved.mayRaise = moved.mayRaise || moves.mayRaise;
+      moved.mayLower = moved.mayLower || moves.mayLower;
+    }
+  }
+  return byResource;
+}
+
+// An instant of the envelope outside a limit in every schedule. The envelope counts only the
+// tokens on the resource: a level is refuted only where none that may still join could bring it
+// back. Rates and totals only grow with more tokens.
+std::string refuteProfile(const MIRT::Resource& resource, const Undecided& undecided, const TokenNamer& nameOf) {
+  typedef MIRT::ResourceProblem P;
+  const MIRT::ProfileId& profile = resource.getProfile();
+  for (MIRT::ProfileIterator it(profile, -g_infiniteTime(), g_infiniteTime()); !it.done(); it.next()) {
+    const MIRT::InstantId inst = it.getInstant();
+    const TimePoint t = inst->getTime();
+    const double lower = inst->getLowerLevel(), upper = inst->getUpperLevel();
+    const Rounding rounding = MIRT::roundingAt(inst);
+    if (!undecided.mayRaise && belowLimit(upper, resource.getLowerLimit(), rounding))
+      return violationText(resource, t, P::LevelTooLow, resource.getLowerLimit(), lower, upper,
+                           levelTokens(resource, t, true), nameOf);
+    if (!undecided.mayLower && aboveLimit(lower, resource.getUpperLimit(), rounding))
+      return violationText(resource, t, P::LevelTooHigh, resource.getUpperLimit(), lower, upper,
+                           levelTokens(resource, t, false), nameOf);
+    // A change side's least amount against its limit: rates at the instant, totals by its time.
+    const struct {
+      double least, limit;
+      P::Type problem;
+      bool consumers, byTime;
+    } sides[] = {
+        {inst->getMinInstantProduction(), resource.getMaxInstProduction(), P::ProductionRateExceeded, false, false},
+        {inst->getMinInstantConsumption(), resource.getMaxInstConsumption(), P::ConsumptionRateExceeded, true, false},
+        {inst->getMinCumulativeProduction(), resource.getMaxProduction(), P::ProductionSumExceeded, false, true},
+        {inst->getMinCumulativeConsumption(), resource.getMaxConsumption(), P::ConsumptionSumExceeded, true, true}};
+    for (const auto& side : sides)
+      if (aboveLimit(side.least, side.limit, rounding))
+        return violationText(resource, t, side.problem, side.limit, side.least, 0,
+                             sideTokens(resource, t, side.consumers, side.byTime), nameOf);
+  }
+  return std::string();
+}
+
+// The instant-based resource's level outside a limit at an instant in every schedule.
+std::string refuteInstants(KORVAN::Resource& resource, const Undecided& undecided, const TokenNamer& nameOf) {
+  const std::string name = resource.getName().toString();
+  std::list<InstantId> instants;
+  resource.getInstants(instants, -g_infiniteTime() - 1, g_infiniteTime());
+  const UnboundedSides sides = unboundedSides(changesOf(resource), resource.getInitialCapacity());
+  for (const InstantId& instant : instants) {
+    const IntervalDomain bounds = levelAt(resource, instant->getTime(), sides);
+    const std::pair<double, double> printed = printedLevel(instant, sides);
+    const std::string at = name + ": at " + time(instant->getTime()) + " ";
+    if (!undecided.mayRaise && belowLimit(bounds.getUpperBound(), resource.getLimitMin(), instant->getRounding()))
+      return at + "the level is at most " + side(printed.second) +
+             " in every schedule, below its lower limit " + level(resource.getLimitMin()) +
+             tokenList(levelTokens(resource, instant->getTime(), true, false), nameOf);
+    if (!undecided.mayLower && aboveLimit(bounds.getLowerBound(), resource.getLimitMax(), instant->getRounding()))
+      return at + "the level is at least " + side(printed.first) +
+             " in every schedule, above its upper limit " + level(resource.getLimitMax()) +
+             tokenList(levelTokens(resource, instant->getTime(), false, true), nameOf);
+  }
+  return std::string();
+}
+
+
+}
+
+// Why no schedule of the plan as it stands keeps the resources: the first resource the model
+// made that one use, or its envelope, proves broken, in every completion of the plan, objects
+// included.
+std::string refute(const PlanDatabaseId& db, const TokenNamer& nameOf) {
+  const std::map<int, Undecided> undecided = undecidedTokens(db);
+  std::map<int, ObjectId> objects;
+  for (const auto& entry : db->getObjects())
+    objects[entry.second->getKey()] = entry.second;
+  for (const auto& entry : objects) {
+    Object* object = static_cast<Object*>(entry.second);
+    std::string why;
+    const std::map<int, Undecided>::const_iterator moved = undecided.find(entry.first);
+    const Undecided joining = moved == undecided.end() ? Undecided() : moved->second;
+    if (MIRT::Resource* profiled = dynamic_cast<MIRT::Resource*>(object)) {
+      if (profiled->getProfile().isValid()) {
+        why = refuteTransactions(*profiled, nameOf);
+        if (why.empty())
+          why = refuteProfile(*profiled, joining, nameOf);
+      }
+    } else if (KORVAN::Resource* instantBased = dynamic_cast<KORVAN::Resource*>(object)) {
+      if (instantBased->isClosed())
+        why = refuteInstants(*instantBased, joining, nameOf);
+    }
+    if (!why.empty())
+      return why;
+  }
+  return std::string();
+}
+
+// Every schedule the plan still allows breaks a limit where the plan as it stands is refuted. A
+// token still on several candidate objects may or may not count on a resource, so nothing is
+// claimed before the objects are decided.
+bool lostPlan(const PlanDatabaseId& db) {
+  for (const auto& entry : db->getTokens())
+    if (entry.second->isActive() && !entry.second->getObject()->lastDomain().isSingleton())
+      return false;
+  return !refute(db, [](const TokenId& token) { return token->toString(); }).empty();
+}
+
+namespace {
+
+// The instant-based resource empties the object variable of one of its tokens.
+// The instant-based resource's change tokens that may produce (or consume) by `time`, or at it.
+std::vector<TokenId> changeTokens(KORVAN::Resource& resource, TimePoint time, bool consumers, bool atTime) {
+  std::vector<TokenId> tokens;
+  for (const TokenId& token : resource.tokens()) {
+    if (!TransactionId::convertable(token) || !token->isActive())
+      continue;
+    const TransactionId change(token);
+    if (change->getEarliest() <= time && (!atTime || change->getLatest() >= time) &&
+        (consumers ? change->getMin() < 0 : change->getMax() > 0))
+      tokens.push_back(token);
+  }
+  return tokens;
+}
+
+std::string explainInstantViolation(KORVAN::Resource& resource, const TokenNamer& nameOf) {
+  std::list<ResourceViolationId> violations;
+  resource.getResourceViolations(violations, -g_infiniteTime() - 1, g_infiniteTime());
+  std::string what = resource.getName().toString() + ": ";
+  if (violations.empty())
+    return what + "a limit is broken";
+  const ResourceViolationId& first = violations.front();
+  if (first->getInstant().isNoId())
+    what += "over the whole horizon, ";
+  else {
+    const InstantId& instant = first->getInstant();
+    const UnboundedSides sides = unboundedSides(changesOf(resource), resource.getInitialCapacity());
+    levelAt(resource, instant->getTime(), sides);
+    const std::pair<double, double> printed = printedLevel(instant, sides);
+    what += "at " + time(instant->getTime()) + " (level [" + side(printed.first) + " " + side(printed.second) +
+            "], limits [" + level(resource.getLimitMin()) + " " +
+            level(resource.getLimitMax()) + "]), ";
+  }
+  typedef ResourceProblem P;
+  const TimePoint t = first->getInstant().isNoId() ? g_infiniteTime() : first->getInstant()->getTime();
+  std::vector<TokenId> tokens;
+  switch (first->getType()) {
+  case P::LevelTooLow:
+    what += "the level is below its lower limit in every schedule";
+    tokens = levelTokens(resource, t, true, false);
+    break;
+  case P::LevelTooHigh:
+    what += "the level is above its upper limit in every schedule";
+    tokens = levelTokens(resource, t, false, true);
+    break;
+  case P::ProductionRateExceeded:
+    what += "more is produced at once than its production rate limit";
+    tokens = changeTokens(resource, t, false, true);
+    break;
+  case P::ConsumptionRateExceeded:
+    what += "more is consumed at once than its consumption rate limit";
+    tokens = changeTokens(resource, t, true, true);
+    break;
+  case P::ProductionSumExceeded:
+    what += "more is produced in total than its production maximum " + level(std::fabs(resource.getProductionMax()));
+    tokens = changeTokens(resource, t, false, false);
+    break;
+  case P::ConsumptionSumExceeded:
+    what += "more is consumed in total than its consumption maximum " + level(std::fabs(resource.getConsumptionMax()));
+    tokens = changeTokens(resource, t, true, false);
+    break;
+  default: what += "a limit is broken";
+  }
+  return what + tokenList(tokens, nameOf);
+}
+
+// Whether the variable's token is on that object alone.
+bool isOn(const ConstrainedVariableId& var, const ObjectId& object) {
+  const EntityId& parent = var->parent();
+  if (!parent.isValid() || !TokenId::convertable(parent))
+    return false;
+  const AbstractDomain& objects = TokenId(parent)->getObject()->lastDomain();
+  return objects.isSingleton() && ObjectId(objects.getSingletonValue()) == object;
+}
+
+// A change that the relation to its resources took every candidate from: its quantity breaks each
+// candidate's rate limit at once.
+std::string explainRateRefusal(const ConstraintId& relation, const TokenNamer& nameOf) {
+  const ConstrainedVariableId& objectVar = relation->getScope()[ResourceConstraint::OBJECT];
+  const AbstractDomain& quantity = relation->getScope()[ResourceConstraint::USAGE]->lastDomain();
+  const EntityId& parent = objectVar->parent();
+  if (quantity.isEmpty() || !parent.isValid() || !TokenId::convertable(parent))
+    return std::string();
+  const std::string who = nameOf(TokenId(parent));
+  std::list<double> candidates;
+  objectVar->baseDomain().getValues(candidates);
+  std::map<int, std::string> reasons; // in the order the model made the resources
+  for (double value : candidates) {
+    KORVAN::Resource* resource = dynamic_cast<KORVAN::Resource*>(static_cast<Object*>(ObjectId(value)));
+    if (resource == nullptr)
+      continue;
+    const std::string name = resource->getName().toString() + ": " + who;
+    const double produces = resource->getProductionRateMax(-g_infiniteTime());
+    const double consumes = resource->getConsumptionRateMax(-g_infiniteTime());
+    if (aboveLimit(quantity.getLowerBound(), produces))
+      reasons[resource->getKey()] = name + " produces " + level(quantity.getLowerBound()) +
+                                    " at once, more than its production rate limit " + level(produces);
+    else if (belowLimit(quantity.getUpperBound(), consumes))
+      reasons[resource->getKey()] = name + " consumes " + level(-quantity.getUpperBound()) +
+                                    " at once, more than its consumption rate limit " + level(-consumes);
+  }
+  std::string text;
+  for (const auto& entry : reasons)
+    text += (text.empty() ? "" : "; ") + entry.second;
+  return text;
+}
+
+}
+
+std::string explainEmptying(const PlanDatabaseId& db, const ConstraintEngine::Emptying& emptying,
+                            const TokenNamer& nameOf) {
+  const ConstrainedVariableId& var = emptying.variable;
+  if (emptying.constraint.isValid() && emptying.constraint->getName() == ResourceConstraint::CONSTRAINT_NAME() &&
+      var == emptying.constraint->getScope()[ResourceConstraint::OBJECT]) {
+    const std::string refused = explainRateRefusal(emptying.constraint, nameOf);
+    if (!refused.empty())
+      return refused;
+  }
+  // Only the instant-based resources' own pass has its profiles up to date: asking another
+  // time could rebuild one in the middle of propagation.
+  const bool instantPass = emptying.propagator.isValid() &&
+                           emptying.propagator->getName() == ResourceConstraint::PROPAGATOR_NAME();
+  for (const auto& entry : db->getObjects()) {
+    Object* object = static_cast<Object*>(entry.second);
+    if (MIRT::Resource* profiled = dynamic_cast<MIRT::Resource*>(object)) {
+      // Another resource's record of an earlier report may name the same quantity: only the
+      // resource the token is on now reports on it.
+      if (profiled->getReportedViolation().emptied == var && isOn(var, entry.second))
+        return explainViolation(*profiled, nameOf);
+    } else if (KORVAN::Resource* instantBased = dynamic_cast<KORVAN::Resource*>(object)) {
+      if (!instantPass)
+        continue;
+      const TokenSet& tokens = instantBased->tokens();
+      bool reporter = false;
+      for (const TokenId& token : tokens)
+        reporter = reporter || ConstrainedVariableId(token->getObject()) == var;
+      if (reporter && instantBased->isViolated())
+        return explainInstantViolation(*instantBased, nameOf);
+    }
+  }
+  return std::string();
+}
+
+}
+}
