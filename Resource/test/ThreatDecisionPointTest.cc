@@ -412,14 +412,34 @@ TEST_F(ThreatDecisionPointAtALowerFlaw, attributesAndTheirErrors) {
   EXPECT_EQ("", again.getMsg());
 }
 
-// With every debug marker on, written nowhere, the look-up takes every pair and filters them
-// afterwards: the same choices in the same order as the look-up that filters as it goes.
+// With every debug marker on, written nowhere, the look-up that filters as it goes and the
+// arrangement run as with none on, and a listing beside them meets every pair, filters it and
+// sorts it in a set: it must end with the same choices (it raises otherwise), also at a limit.
 TEST_F(ThreatDecisionPointAtALowerFlaw, everyMarkerOnGivesTheSameChoices) {
   struct Nowhere : std::streambuf {
     int overflow(int c) override { return c; }
     std::streamsize xsputn(const char*, std::streamsize n) override { return n; }
   } nowhere;
   std::ostream lines(&nowhere);
+  const Id<Resource> res = inst->getProfile()->getResource();
+  std::vector<std::string> limited[2];
+  for (int marked = 0; marked < 2; ++marked) {
+    if (marked == 1) {
+      DebugMessage::setStream(lines);
+      DebugMessage::enable("*");
+    }
+    for (unsigned int limit : {1u, 2u, 3u, (unsigned int) g_infiniteTime()}) {
+      std::vector<OrderingChoice> out;
+      res->getOrderingChoices(inst, out, limit);
+      for (const OrderingChoice& choice : out)
+        limited[marked].push_back(std::to_string(limit) + " " + expected(choice, "precedes"));
+    }
+    DebugMessage::disableAll();
+    DebugMessage::setStream(std::cerr);
+  }
+  EXPECT_EQ(limited[0], limited[1]);
+  // Three transactions at the instant, none ordered yet: every couple in both orders, six.
+  EXPECT_EQ(1 + 2 + 3 + 6u, limited[0].size());
   for (const std::string filter : {"none", "successor", "predecessorNot", "both"})
   for (const std::string order : {"earliestPredecessor", "latestSuccessor,longestPredecessor"}) {
     std::vector<std::string> choices[2];
