@@ -20,6 +20,7 @@
 #include <iostream>
 #include <random>
 #include <set>
+#include <sstream>
 #include <tuple>
 
 using namespace KORVAN;
@@ -395,6 +396,16 @@ TEST_F(ThreatDecisionPointAtALowerFlaw, attributesAndTheirErrors) {
   };
   // A trailing comma leaves an empty token, which names no side.
   EXPECT_EQ("Expected a 'Predecessor' or 'Successor' order.", initError("order=\"earliestPredecessor,\"").getMsg());
+  // An unknown filter word, with the lines on after the look-up's lines, as its filters are made.
+  EXPECT_EQ("Unknown filter attribute 'Both'", initError("filter=\"Both\"").getMsg());
+  std::ostringstream written;
+  DebugMessage::setStream(written);
+  DebugMessage::enable("ThreatDecisionPoint:handleInitialize");
+  const Error marked = initError("filter=\"Both\"");
+  DebugMessage::disableAll();
+  DebugMessage::setStream(std::cerr);
+  EXPECT_EQ("Unknown filter attribute 'Both'", marked.getMsg());
+  EXPECT_EQ("[ThreatDecisionPoint:handleInitialize]Found 6 choices before filtering.\n", written.str());
   // The resource's profile is a timetable: the contributing filters keep what the default one keeps.
   for (const std::string filter : {"successor", "predecessorNot", "both"}) {
     std::unique_ptr<ThreatDecisionPoint> timetable(make("filter=\"" + filter + "\""));

@@ -215,11 +215,13 @@ void ThreatDecisionPoint::handleInitialize() {
   const ProfileId profile = m_flawedInstant->getProfile();
   const Id<Resource> resource = profile->getResource();
   const bool listing = choiceLinesWanted();
+  // A filter word refused is refused where the listing makes its filters, after its lines.
+  const bool refused = listing && !isFilterWord(m_filter);
   ChoiceFilters filters;
-  FilterSides sides([&]() { createFilter(filters, m_filter, profile); }, filters, listing);
+  FilterSides sides([&]() { if (!refused) createFilter(filters, m_filter, profile); }, filters, listing);
   const bool looked = resource->getOrderingChoices(m_flawedInstant, m_choices, sides);
   const bool whole = sides.whole() || !sides.made();
-  if (!sides.made()) {
+  if (!sides.made() && !refused) {
     Unwritten quiet(listing);
     if (m_flawedInstant.isValid())
       createFilter(filters, m_filter, profile);
