@@ -256,10 +256,16 @@ void Resource::notifyFlawed(InstantId inst) {
   // A detector reports every flawed instant at every recomputation: when the instant holds the
   // transactions it held when they were last filed here, every token is already recorded at it.
   // An unchanged stamp says so without reading them (the profile hands over an instant's
-  // transactions in the order of its set), unless their redundant lines are wanted.
+  // transactions in the order of its set); their redundant lines are written from the instant.
   const std::uint64_t stamp = inst->heldStamp();
   std::map<InstantId, FiledRecord>::iterator filed = m_filedAt.find(inst);
-  if (filed != m_filedAt.end() && filed->second.stamp == stamp && !sl_redundant->isEnabled()) {
+  if (filed != m_filedAt.end() && filed->second.stamp == stamp) {
+    if (sl_redundant->isEnabled()) {
+      std::vector<TransactionId> held;
+      m_profile->getTransactionsToOrder(inst, held);
+      for (std::vector<TransactionId>::const_iterator it = held.begin(); it != held.end(); ++it)
+        writeRecordedFlaw(*it, inst);
+    }
     if (m_flawedInstants.find(inst->getTime()) == m_flawedInstants.end())
       m_flawedInstants.insert(std::make_pair(inst->getTime(), inst));
     return;
@@ -271,9 +277,9 @@ void Resource::notifyFlawed(InstantId inst) {
     filed->second.stamp = stamp;
   // Filed here before with other transactions: the tokens of those it held then are recorded at
   // it already, as long as no record is dropped (an announcement can reach a listener that
-  // drops one). Their lines are written by the walk over every transaction.
+  // drops one).
   std::vector<TransactionId> filedBefore;
-  if (!known && filed != m_filedAt.end() && !sl_redundant->isEnabled()) {
+  if (!known && filed != m_filedAt.end()) {
     filedBefore = filed->second.transactions;
     std::sort(filedBefore.begin(), filedBefore.end());
   }
@@ -286,8 +292,11 @@ void Resource::notifyFlawed(InstantId inst) {
     const TransactionId& trans = *it;
     std::map<TokenId, std::set<InstantId>>::iterator tokIt;
     if (!filedBefore.empty() && drops == m_recordDrops &&
-        std::binary_search(filedBefore.begin(), filedBefore.end(), trans))
+        std::binary_search(filedBefore.begin(), filedBefore.end(), trans)) {
+      if (sl_redundant->isEnabled())
+        writeRecordedFlaw(trans, inst);
       continue;
+    }
     if (!known) {
       check_error(trans.isValid());
       std::map<TransactionId, TokenId>::const_iterator transIt = m_transactionsToTokens.find(trans);
@@ -306,10 +315,7 @@ void Resource::notifyFlawed(InstantId inst) {
         continue;
       }
     }
-    debugMsg("Resource:notifyFlawed", "Received a redundant notification of a flaw for token "
-             << getTokenForTransaction(trans)->getPredicateName().toString() << "("
-             << getTokenForTransaction(trans)->getKey() << ") at instant " << inst->getTime()
-             << ".  Adding it to the set but not notifying.");
+    writeRedundantFlaw(trans, inst);
     if (!known)
       tokIt->second.insert(inst);
   }
@@ -321,6 +327,13 @@ void Resource::notifyFlawed(InstantId inst) {
   }
   if (m_flawedInstants.find(inst->getTime()) == m_flawedInstants.end())
     m_flawedInstants.insert(std::make_pair(inst->getTime(), inst));
+}
+
+void Resource::writeRedundantFlaw(const TransactionId& trans, const InstantId& inst) {
+  debugMsg("Resource:notifyFlawed", "Received a redundant notification of a flaw for token "
+           << getTokenForTransaction(trans)->getPredicateName().toString() << "("
+           << getTokenForTransaction(trans)->getKey() << ") at instant " << inst->getTime()
+           << ".  Adding it to the set but not notifying.");
 }
 
 void Resource::notifyNoLongerFlawed(InstantId inst) {
@@ -410,34 +423,12 @@ bool Resource::orderingChoicesWanted(const InstantId& inst,
   return true;
 }
 
-void Resource::getOrderingChoices(const InstantId& inst, std::vector<std::pair<TransactionId, TransactionId>>& results,
+bool Resource::getOrderingChoices(const InstantId& inst, std::vector<std::pair<TransactionId, TransactionId>>& results,
                                   ChoiceSides& sides) {
-  static DebugMessage* sl_walk = DebugMessage::addMsg(__FILE__, __LINE__, "Resource:getOrderingChoices");
-  static DebugMessage* sl_advisor =
-      DebugMessage::addMsg(__FILE__, __LINE__, "TemporalAdvisor:getTemporalDistanceDomain");
-  // With the walk's lines on, the walk writes every pair it meets.
-  if (sl_walk->isEnabled() || sl_advisor->isEnabled()) {
-    getOrderingChoices(inst, results, g_infiniteTime());
-    std::map<TransactionId, std::pair<bool, bool>> asked;
-    auto side = [&](const TransactionId& t) -> const std::pair<bool, bool>& {
-      std::map<TransactionId, std::pair<bool, bool>>::iterator it = asked.find(t);
-      if (it == asked.end()) {
-        it = asked.insert(std::make_pair(t, std::make_pair(false, false))).first;
-        sides.sides(t, it->second.first, it->second.second);
-      }
-      return it->second;
-    };
-    std::vector<std::pair<TransactionId, TransactionId>> wanted;
-    for (std::size_t i = 0; i < results.size(); ++i)
-      if (side(results[i].first).first && side(results[i].second).second)
-        wanted.push_back(results[i]);
-    results.swap(wanted);
-    return;
-  }
   unsigned int count = 0;
   const unsigned int limit = g_infiniteTime();
   if (!orderingChoicesWanted(inst, results, limit))
-    return;
+    return false;
   struct Forget {
     KnownDistance& known;
     ~Forget() { known = KnownDistance(); }
@@ -450,6 +441,7 @@ void Resource::getOrderingChoices(const InstantId& inst, std::vector<std::pair<T
   };
   orderingChoicesFromRows(inst->getTransactions(), limit, count, attempt, &sides);
   std::sort(results.begin(), results.end());
+  return true;
 }
 
 void Resource::getOrderingChoices(const InstantId& inst,
@@ -458,92 +450,34 @@ void Resource::getOrderingChoices(const InstantId& inst,
   if (!orderingChoicesWanted(inst, results, limit))
     return;
 
-  const TemporalAdvisorId& advisor = getPlanDatabase()->getTemporalAdvisor();
   unsigned int count = 0;
-  // Each pair is met once (see below), so a vector sorted at the end gives what a set would.
+  // Each pair is met once (see listOrderingChoices), so a vector sorted at the end gives what a
+  // set would.
   std::vector<std::pair<TransactionId, TransactionId>> uniquePairs;
-  // The distance kept for transConstrainedToPrecede must not outlive this enumeration.
-  struct Forget {
-    KnownDistance& known;
-    ~Forget() { known = KnownDistance(); }
-  } forget{m_knownDistance};
-
-  // Takes the pair when the network still allows first to precede second (the distance from
-  // first to second may reach zero) and that order is not imposed yet.
-  auto attempt = [&](const TransactionId& first, const TransactionId& second, double ub) {
-    const bool canPrecede = ub >= 0.0;
-    if (canPrecede && !transConstrainedToPrecede(first, second)) {
-      uniquePairs.push_back(std::make_pair(first, second));
-      ++count;
-      debugMsg("Resource:getOrderingChoices", "Added pair <" << first->toString() << ", " << second->toString());
-    }
-    else {
-      condDebugMsg(transConstrainedToPrecede(first, second), "Resource:getOrderingChoices",
-                   "Rejected pair because predecessor already constrained to precede successor.");
-      condDebugMsg(!canPrecede, "Resource:getOrderingChoices",
-                   "Rejected pair because predecessor cannot precede successor.");
-    }
-  };
-
-  const std::set<TransactionId>& transactions = inst->getTransactions();
-  // With its lines on, every candidate is walked and written as it is met; otherwise only those
-  // whose windows meet, each distance from one row of the network per predecessor. Both visit
-  // the candidates they examine in the same order and take the same pairs.
-  static DebugMessage* sl_walk = DebugMessage::addMsg(__FILE__, __LINE__, "Resource:getOrderingChoices");
-  static DebugMessage* sl_advisor =
-      DebugMessage::addMsg(__FILE__, __LINE__, "TemporalAdvisor:getTemporalDistanceDomain");
-  if (!sl_walk->isEnabled() && !sl_advisor->isEnabled()) {
-    orderingChoicesFromRows(transactions, limit, count, attempt, nullptr);
+  {
+    // The distance kept for transConstrainedToPrecede must not outlive this enumeration.
+    struct Forget {
+      KnownDistance& known;
+      ~Forget() { known = KnownDistance(); }
+    } forget{m_knownDistance};
+    // Takes the pair when the network still allows first to precede second (the distance from
+    // first to second may reach zero) and that order is not imposed yet.
+    auto attempt = [&](const TransactionId& first, const TransactionId& second, double ub) {
+      if (ub >= 0.0 && !transConstrainedToPrecede(first, second)) {
+        uniquePairs.push_back(std::make_pair(first, second));
+        ++count;
+      }
+    };
+    orderingChoicesFromRows(inst->getTransactions(), limit, count, attempt, nullptr);
     std::sort(uniquePairs.begin(), uniquePairs.end());
-    results.insert(results.end(), uniquePairs.begin(), uniquePairs.end());
-    return;
   }
-  for (std::set<TransactionId>::const_iterator predIt = transactions.begin();
-       predIt != transactions.end() && count < limit; ++predIt) {
-    const TransactionId& predecessor = *predIt;
-    check_error(predecessor.isValid());
-    const ConstrainedVariableId predecessorTime = predecessor->time();
-    const AbstractDomain& predecessorDomain = predecessorTime->lastDomain();
-    for (std::map<TransactionId, TokenId>::const_iterator succIt = m_transactionsToTokens.begin();
-         succIt != m_transactionsToTokens.end() && count < limit; ++succIt) {
-      const TransactionId& successor = succIt->first;
-      check_error(successor.isValid());
-      debugMsg("Resource:getOrderingChoices", "Considering pair <" << predecessor->toString() << ", "
-               << successor->toString());
-      if (predecessor == successor) {
-        debugMsg("Resource:getOrderingChoices", "Rejected pair because they are the same transaction.");
-        continue;
-      }
-      // A successor also at this instant and earlier in its order was a predecessor before, when
-      // both directions of this pair were tried.
-      if (successor < predecessor && transactions.find(successor) != transactions.end()) {
-        debugMsg("Resource:getOrderingChoices", "Pair is redundant.");
-        continue;
-      }
-      const ConstrainedVariableId successorTime = successor->time();
-      if (!predecessorDomain.intersects(successorTime->lastDomain())) {
-        debugMsg("Resource:getOrderingChoices", "Rejected pair because successor does not overlap predecessor.");
-        continue;
-      }
-      // One distance query serves both directions: the reverse distance is its negation.
-      const IntervalIntDomain distance =
-          advisor->getTemporalDistanceDomain(predecessorTime, successorTime, true);
-      m_knownDistance.from = predecessor;
-      m_knownDistance.to = successor;
-      m_knownDistance.lb = distance.getLowerBound();
-      m_knownDistance.ub = distance.getUpperBound();
-      attempt(predecessor, successor, m_knownDistance.ub);
-      if (count < limit) {
-        debugMsg("Resource:getOrderingChoices", "Considering pair <" << successor->toString() << ", "
-                 << predecessor->toString());
-        attempt(successor, predecessor, -m_knownDistance.lb);
-      }
-    }
+  if (orderingChoiceLinesWanted()) {
+    std::vector<std::pair<TransactionId, TransactionId>> listed;
+    listOrderingChoices(inst, listed, limit);
+    checkError(listed == uniquePairs, "The " << listed.size() << " ordering choices listed at " << inst->getTime()
+               << " are not the " << uniquePairs.size() << " taken.");
   }
-
-  std::sort(uniquePairs.begin(), uniquePairs.end());
   results.insert(results.end(), uniquePairs.begin(), uniquePairs.end());
-  debugMsg("Resource:getOrderingChoices", "Ultimately found " << results.size() << " orderings.");
 }
 
 template <class Attempt>

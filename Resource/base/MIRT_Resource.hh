@@ -74,10 +74,19 @@ public:
     virtual void sides(const TransactionId& t, bool& mayPrecede, bool& mayFollow) = 0;
   };
   // The pairs of getOrderingChoices (without a limit) that sides wants, in the same order; no
-  // distance is asked for a couple of which neither order is wanted.
-  virtual void getOrderingChoices(const InstantId& inst,
+  // distance is asked for a couple of which neither order is wanted. False when the instant
+  // was not looked at (an inconsistent network, or an instant gone or no longer flawed).
+  virtual bool getOrderingChoices(const InstantId& inst,
                                   std::vector<std::pair<TransactionId, TransactionId>>& results,
                                   ChoiceSides& sides);
+  // Every pair that getOrderingChoices would take at inst, each candidate written as it is met:
+  // the lines of the look-up, which meets only the candidates it needs. Called right after a
+  // look-up at inst that looked, it changes nothing: the network is synchronised by then, so a
+  // distance asked only fills the network's memo of rows.
+  void listOrderingChoices(const InstantId& inst, std::vector<std::pair<TransactionId, TransactionId>>& listed,
+                           unsigned int limit);
+  // Whether the lines of that listing are on.
+  static bool orderingChoiceLinesWanted();
   // The recorded flawed instants, in ascending time, as last detected.
   virtual void getFlawedInstants(std::vector<InstantId>& results);
 
@@ -140,6 +149,11 @@ protected:
   virtual void notifyNoLongerFlawed(InstantId inst);
 
   TokenId getTokenForTransaction(TransactionId t);
+  // The line of a flaw notified again for the token of trans at inst.
+  void writeRedundantFlaw(const TransactionId& trans, const InstantId& inst);
+  // That line for a transaction that notifyFlawed passed over as known, once its token is seen
+  // recorded at inst: reads and changes nothing.
+  void writeRecordedFlaw(const TransactionId& trans, const InstantId& inst);
   Id<ResourceTokenRelation> getRTRConstraint(TokenId tok);
 
   // For the concrete kinds, when a token leaves the profile: its violation

@@ -14,7 +14,8 @@ namespace KORVAN {
 namespace MIRT {
 
 // The ordering-choice steps that raise nothing of their own: reading the candidates, choosing
-// the rows of the distance matrix to read, the precedence test and the client's and tokens' forms.
+// the rows of the distance matrix to read, the precedence test and the client's and tokens' forms;
+// and the listing of every candidate that writes the look-up's lines.
 
 void Resource::readChoiceCandidates(const std::set<TransactionId>& transactions, TemporalPropagator* temporal,
                                     bool rows, ChoiceSides* sides, std::vector<ChoiceCandidate>& candidates,
@@ -151,6 +152,88 @@ void Resource::attemptTokenOrder(TokenOrders& found, const TokenId& predecessorT
   debugMsg("Resource:getOrderingChoices", "Adding order.");
   found.pairs.insert(std::make_pair(predecessorToken, successorToken));
   ++found.count;
+}
+
+bool Resource::orderingChoiceLinesWanted() {
+  static DebugMessage* const sl_sites[] = {
+      DebugMessage::addMsg(__FILE__, __LINE__, "Resource:getOrderingChoices"),
+      DebugMessage::addMsg(__FILE__, __LINE__, "TemporalAdvisor:getTemporalDistanceDomain")};
+  return DebugMessage::anyEnabled(sl_sites);
+}
+
+void Resource::listOrderingChoices(const InstantId& inst, std::vector<std::pair<TransactionId, TransactionId>>& listed,
+                                   unsigned int limit) {
+  check_error(listed.empty());
+  const TemporalAdvisorId& advisor = getPlanDatabase()->getTemporalAdvisor();
+  unsigned int count = 0;
+  struct Forget {
+    KnownDistance& known;
+    ~Forget() { known = KnownDistance(); }
+  } forget{m_knownDistance};
+
+  auto attempt = [&](const TransactionId& first, const TransactionId& second, double ub) {
+    const bool canPrecede = ub >= 0.0;
+    if (canPrecede && !transConstrainedToPrecede(first, second)) {
+      listed.push_back(std::make_pair(first, second));
+      ++count;
+      debugMsg("Resource:getOrderingChoices", "Added pair <" << first->toString() << ", " << second->toString());
+    }
+    else {
+      condDebugMsg(transConstrainedToPrecede(first, second), "Resource:getOrderingChoices",
+                   "Rejected pair because predecessor already constrained to precede successor.");
+      condDebugMsg(!canPrecede, "Resource:getOrderingChoices",
+                   "Rejected pair because predecessor cannot precede successor.");
+    }
+  };
+
+  // Every candidate in the look-up's order; the look-up leaves out those whose windows do not
+  // meet, and takes the same pairs.
+  const std::set<TransactionId>& transactions = inst->getTransactions();
+  for (std::set<TransactionId>::const_iterator predIt = transactions.begin();
+       predIt != transactions.end() && count < limit; ++predIt) {
+    const TransactionId& predecessor = *predIt;
+    check_error(predecessor.isValid());
+    const ConstrainedVariableId predecessorTime = predecessor->time();
+    const AbstractDomain& predecessorDomain = predecessorTime->lastDomain();
+    for (std::map<TransactionId, TokenId>::const_iterator succIt = m_transactionsToTokens.begin();
+         succIt != m_transactionsToTokens.end() && count < limit; ++succIt) {
+      const TransactionId& successor = succIt->first;
+      check_error(successor.isValid());
+      debugMsg("Resource:getOrderingChoices", "Considering pair <" << predecessor->toString() << ", "
+               << successor->toString());
+      if (predecessor == successor) {
+        debugMsg("Resource:getOrderingChoices", "Rejected pair because they are the same transaction.");
+        continue;
+      }
+      // A successor also at this instant and earlier in its order was a predecessor before, when
+      // both directions of this pair were tried.
+      if (successor < predecessor && transactions.find(successor) != transactions.end()) {
+        debugMsg("Resource:getOrderingChoices", "Pair is redundant.");
+        continue;
+      }
+      const ConstrainedVariableId successorTime = successor->time();
+      if (!predecessorDomain.intersects(successorTime->lastDomain())) {
+        debugMsg("Resource:getOrderingChoices", "Rejected pair because successor does not overlap predecessor.");
+        continue;
+      }
+      // One distance query serves both directions: the reverse distance is its negation.
+      const IntervalIntDomain distance =
+          advisor->getTemporalDistanceDomain(predecessorTime, successorTime, true);
+      m_knownDistance.from = predecessor;
+      m_knownDistance.to = successor;
+      m_knownDistance.lb = distance.getLowerBound();
+      m_knownDistance.ub = distance.getUpperBound();
+      attempt(predecessor, successor, m_knownDistance.ub);
+      if (count < limit) {
+        debugMsg("Resource:getOrderingChoices", "Considering pair <" << successor->toString() << ", "
+                 << predecessor->toString());
+        attempt(successor, predecessor, -m_knownDistance.lb);
+      }
+    }
+  }
+
+  std::sort(listed.begin(), listed.end());
+  debugMsg("Resource:getOrderingChoices", "Ultimately found " << listed.size() << " orderings.");
 }
 
 }

@@ -156,5 +156,15 @@ bool Resource::noFlawedTokensForInst(const InstantId& inst) const {
   return false;
 }
 
+void Resource::writeRecordedFlaw(const TransactionId& trans, const InstantId& inst) {
+  const TokenId tok = getTokenForTransaction(trans);
+  std::map<TokenId, std::set<InstantId>>::const_iterator tokIt = m_flawedTokens.find(tok);
+  std::map<InstantId, std::set<TokenId>>::const_iterator at = m_flawedTokensAt.find(inst);
+  checkError(tokIt != m_flawedTokens.end() && tokIt->second.count(inst) > 0 && at != m_flawedTokensAt.end() &&
+             at->second.count(tok) > 0,
+             "Token " << tok->getKey() << " passed over as recorded at instant " << inst->getTime() << " is not.");
+  writeRedundantFlaw(trans, inst);
+}
+
 }
 }

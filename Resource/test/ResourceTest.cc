@@ -451,8 +451,9 @@ static void fillRandomly(std::mt19937& rng, ResourceWorld& w, TestReservoir* r, 
 // The choices at every instant of random reservoirs, with and without the walk's debug lines on:
 // the walk over every candidate, each distance asked of the advisor, and the walk over the
 // candidates whose windows meet, with distances from rows of the network, take the same pairs
-// in the same order, whatever the limit. Some times are points of the network (ordered
-// tokens), others only domains. KORVAN_CHOICE_SEEDS sets the number of seeds.
+// in the same order, whatever the limit (with the lines on, the first lists beside the second
+// and raises when they differ). Some times are points of the network (ordered tokens), others
+// only domains. KORVAN_CHOICE_SEEDS sets the number of seeds.
 TEST(Resource, orderingChoicesFromRowsMatchTheFullWalk) {
   const char* env = std::getenv("KORVAN_CHOICE_SEEDS");
   const int seeds = env != nullptr ? std::max(1, std::atoi(env)) : 30;

@@ -20,6 +20,7 @@
 #include <iostream>
 #include <random>
 #include <set>
+#include <sstream>
 #include <tuple>
 
 using namespace KORVAN;
@@ -395,6 +396,16 @@ TEST_F(ThreatDecisionPointAtALowerFlaw, attributesAndTheirErrors) {
   };
   // A trailing comma leaves an empty token, which names no side.
   EXPECT_EQ("Expected a 'Predecessor' or 'Successor' order.", initError("order=\"earliestPredecessor,\"").getMsg());
+  // An unknown filter word, with the lines on after the look-up's lines, as its filters are made.
+  EXPECT_EQ("Unknown filter attribute 'Both'", initError("filter=\"Both\"").getMsg());
+  std::ostringstream written;
+  DebugMessage::setStream(written);
+  DebugMessage::enable("ThreatDecisionPoint:handleInitialize");
+  const Error marked = initError("filter=\"Both\"");
+  DebugMessage::disableAll();
+  DebugMessage::setStream(std::cerr);
+  EXPECT_EQ("Unknown filter attribute 'Both'", marked.getMsg());
+  EXPECT_EQ("[ThreatDecisionPoint:handleInitialize]Found 6 choices before filtering.\n", written.str());
   // The resource's profile is a timetable: the contributing filters keep what the default one keeps.
   for (const std::string filter : {"successor", "predecessorNot", "both"}) {
     std::unique_ptr<ThreatDecisionPoint> timetable(make("filter=\"" + filter + "\""));
@@ -412,14 +423,34 @@ TEST_F(ThreatDecisionPointAtALowerFlaw, attributesAndTheirErrors) {
   EXPECT_EQ("", again.getMsg());
 }
 
-// With every debug marker on, written nowhere, the look-up takes every pair and filters them
-// afterwards: the same choices in the same order as the look-up that filters as it goes.
+// With every debug marker on, written nowhere, the look-up that filters as it goes and the
+// arrangement run as with none on, and a listing beside them meets every pair, filters it and
+// sorts it in a set: it must end with the same choices (it raises otherwise), also at a limit.
 TEST_F(ThreatDecisionPointAtALowerFlaw, everyMarkerOnGivesTheSameChoices) {
   struct Nowhere : std::streambuf {
     int overflow(int c) override { return c; }
     std::streamsize xsputn(const char*, std::streamsize n) override { return n; }
   } nowhere;
   std::ostream lines(&nowhere);
+  const Id<Resource> res = inst->getProfile()->getResource();
+  std::vector<std::string> limited[2];
+  for (int marked = 0; marked < 2; ++marked) {
+    if (marked == 1) {
+      DebugMessage::setStream(lines);
+      DebugMessage::enable("*");
+    }
+    for (unsigned int limit : {1u, 2u, 3u, (unsigned int) g_infiniteTime()}) {
+      std::vector<OrderingChoice> out;
+      res->getOrderingChoices(inst, out, limit);
+      for (const OrderingChoice& choice : out)
+        limited[marked].push_back(std::to_string(limit) + " " + expected(choice, "precedes"));
+    }
+    DebugMessage::disableAll();
+    DebugMessage::setStream(std::cerr);
+  }
+  EXPECT_EQ(limited[0], limited[1]);
+  // Three transactions at the instant, none ordered yet: every couple in both orders, six.
+  EXPECT_EQ(1 + 2 + 3 + 6u, limited[0].size());
   for (const std::string filter : {"none", "successor", "predecessorNot", "both"})
   for (const std::string order : {"earliestPredecessor", "latestSuccessor,longestPredecessor"}) {
     std::vector<std::string> choices[2];

@@ -179,7 +179,7 @@ void ChoiceOrder::arrangeBySet(std::vector<OrderingChoice>& choices) const {
 
 // Every comparator's value read once per choice, then a stable sort: equivalent choices keep
 // the order they came in, and the first of each run is the one the set would keep. The lines
-// of a comparison are written only by the set.
+// of a comparison are written only by a set.
 bool ChoiceOrder::comparisonsWriteLines() {
   static DebugMessage* const sl_sites[] = {
       DebugMessage::addMsg(__FILE__, __LINE__, "ThreatDecisionPoint:sort"),
@@ -219,7 +219,7 @@ void ChoiceOrder::arrangeKeyed(std::vector<OrderingChoice>& choices, const std::
 
 void ChoiceOrder::arrange(std::vector<OrderingChoice>& choices) const {
   const std::size_t width = m_cmps.size(), count = choices.size();
-  if (width == 0 || comparisonsWriteLines()) {
+  if (width == 0) {
     arrangeBySet(choices);
     return;
   }

@@ -133,8 +133,8 @@ public:
   void arrange(std::vector<OrderingChoice>& choices) const;
   // The same through the set, comparing two choices at a time.
   void arrangeBySet(std::vector<OrderingChoice>& choices) const;
-  // True while a comparison writes debug lines: then only the set, comparing two choices at a
-  // time, writes them as they have always been written.
+  // True while a comparison writes debug lines: arrange compares no two choices, so only a set
+  // filled beside it writes them.
   static bool comparisonsWriteLines();
 
 private:

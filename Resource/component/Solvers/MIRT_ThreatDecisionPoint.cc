@@ -136,12 +136,42 @@ std::string ThreatDecisionPoint::handledEntityType() { return Instant::entityTyp
 
 namespace {
 
+// While it lives, the lines written go nowhere: the listing beside the choices writes them, in
+// the order of a look-up that meets every pair and filters it afterwards.
+class Unwritten {
+public:
+  explicit Unwritten(bool on) : m_on(on), m_sink(&m_nowhere) {
+    if (m_on) {
+      m_stream = &DebugMessage::getStream();
+      DebugMessage::setStream(m_sink);
+    }
+  }
+  ~Unwritten() {
+    if (m_on)
+      DebugMessage::setStream(*m_stream);
+  }
+
+private:
+  struct Nowhere : std::streambuf {
+    int overflow(int c) override { return traits_type::not_eof(c); }
+    std::streamsize xsputn(const char*, std::streamsize n) override { return n; }
+  };
+  Unwritten(const Unwritten&) = delete;
+  Unwritten& operator=(const Unwritten&) = delete;
+  bool m_on;
+  std::ostream* m_stream = nullptr;
+  Nowhere m_nowhere;
+  std::ostream m_sink;
+};
+
 // The filters' sides as the resource asks them, the filters made when first asked: after the
 // propagation, when the instant is known to stand, as the filtering after the choices would.
 class FilterSides : public Resource::ChoiceSides {
 public:
-  FilterSides(const std::function<void()>& make, const ChoiceFilters& filters) : m_make(make), m_filters(filters) {}
+  FilterSides(const std::function<void()>& make, const ChoiceFilters& filters, bool listed)
+    : m_make(make), m_filters(filters), m_listed(listed) {}
   void sides(const TransactionId& t, bool& mayPrecede, bool& mayFollow) override {
+    Unwritten quiet(m_listed);
     if (!m_made) {
       m_made = true;
       m_make();
@@ -158,58 +188,72 @@ public:
 private:
   std::function<void()> m_make;
   const ChoiceFilters& m_filters;
+  const bool m_listed;
   bool m_made = false;
   bool m_whole = false;
 };
 
 }
 
-void ThreatDecisionPoint::handleInitialize() {
-  check_error(m_flawedInstant.isValid());
-  // Asking for choices propagates, which may delete the instant: keep its profile.
-  const ProfileId profile = m_flawedInstant->getProfile();
-  ChoiceFilters filters;
-  // With none of their lines on, the resource leaves out the pairs the filters refuse without
-  // asking their distances; otherwise every pair is written as it is met, then filtered.
+bool ThreatDecisionPoint::choiceLinesWanted() {
   static DebugMessage* const sl_sites[] = {
       DebugMessage::addMsg(__FILE__, __LINE__, "ThreatDecisionPoint:handleInitialize"),
       DebugMessage::addMsg(__FILE__, __LINE__, "ThreatDecisionPoint:filter"),
       DebugMessage::addMsg(__FILE__, __LINE__, "ThreatDecisionPoint:filter:successor"),
-      DebugMessage::addMsg(__FILE__, __LINE__, "ThreatDecisionPoint:filter:predecessorNot"),
-      DebugMessage::addMsg(__FILE__, __LINE__, "Resource:getOrderingChoices"),
-      DebugMessage::addMsg(__FILE__, __LINE__, "TemporalAdvisor:getTemporalDistanceDomain")};
-  bool whole = true;
-  if (!DebugMessage::anyEnabled(sl_sites)) {
-    FilterSides sides([&]() { createFilter(filters, m_filter, profile); }, filters);
-    profile->getResource()->getOrderingChoices(m_flawedInstant, m_choices, sides);
-    whole = sides.whole() || !sides.made();
-    if (!sides.made() && m_flawedInstant.isValid())
-      createFilter(filters, m_filter, profile);
-    else if (!sides.made())
-      ThreatConfiguration::checkFilter(m_filter);
-  }
-  else {
-    profile->getResource()->getOrderingChoices(m_flawedInstant, m_choices, g_infiniteTime());
-    debugMsg("ThreatDecisionPoint:handleInitialize", "Found " << m_choices.size() << " choices before filtering.");
+      DebugMessage::addMsg(__FILE__, __LINE__, "ThreatDecisionPoint:filter:predecessorNot")};
+  return DebugMessage::anyEnabled(sl_sites) || Resource::orderingChoiceLinesWanted() ||
+         ChoiceOrder::comparisonsWriteLines();
+}
 
-    // Propagation inside getOrderingChoices may have deleted the instant; then the
-    // resource offered nothing and no filter can read the instant's flaw.
+// The choices are filtered while they are looked up, and arranged without comparing two at a
+// time. With their lines on, a listing beside them meets every pair, filters each and sorts the
+// kept ones in a set, writing as it goes; it reads and changes nothing, and must end with the
+// same choices.
+void ThreatDecisionPoint::handleInitialize() {
+  check_error(m_flawedInstant.isValid());
+  // Asking for choices propagates, which may delete the instant: keep its profile.
+  const ProfileId profile = m_flawedInstant->getProfile();
+  const Id<Resource> resource = profile->getResource();
+  const bool listing = choiceLinesWanted();
+  // A filter word refused is refused where the listing makes its filters, after its lines.
+  const bool refused = listing && !isFilterWord(m_filter);
+  ChoiceFilters filters;
+  FilterSides sides([&]() { if (!refused) createFilter(filters, m_filter, profile); }, filters, listing);
+  const bool looked = resource->getOrderingChoices(m_flawedInstant, m_choices, sides);
+  const bool whole = sides.whole() || !sides.made();
+  if (!sides.made() && !refused) {
+    Unwritten quiet(listing);
     if (m_flawedInstant.isValid())
       createFilter(filters, m_filter, profile);
     else
       ThreatConfiguration::checkFilter(m_filter);
   }
+
+  std::vector<OrderingChoice> listed;
+  ChoiceFilters listedFilters;
+  if (listing) {
+    if (looked)
+      resource->listOrderingChoices(m_flawedInstant, listed, g_infiniteTime());
+    debugMsg("ThreatDecisionPoint:handleInitialize", "Found " << listed.size() << " choices before filtering.");
+    // Propagation inside getOrderingChoices may have deleted the instant; then the
+    // resource offered nothing and no filter can read the instant's flaw.
+    if (m_flawedInstant.isValid())
+      createFilter(listedFilters, m_filter, profile);
+    else
+      ThreatConfiguration::checkFilter(m_filter);
+  }
   ChoiceOrder order;
   createOrder(order);
-  if (ChoiceOrder::comparisonsWriteLines()) {
-    // Each choice's filter lines, then its comparisons, as they were always written.
+  if (listing) {
+    // Each choice's filter lines, then its comparisons.
     std::set<OrderingChoice, ChoiceOrder> sorted(order);
-    for (std::vector<OrderingChoice>::const_iterator it = m_choices.begin(); it != m_choices.end(); ++it)
-      if (!whole || filters(*it))
+    for (std::vector<OrderingChoice>::const_iterator it = listed.begin(); it != listed.end(); ++it)
+      if (listedFilters(*it))
         sorted.insert(*it);
-    m_choices.assign(sorted.begin(), sorted.end());
+    listed.assign(sorted.begin(), sorted.end());
   }
-  else {
+  {
+    Unwritten quiet(listing);
     std::vector<OrderingChoice> kept;
     for (std::vector<OrderingChoice>::const_iterator it = m_choices.begin(); it != m_choices.end(); ++it)
       if (!whole || filters(*it))
@@ -217,6 +261,8 @@ void ThreatDecisionPoint::handleInitialize() {
     order.arrange(kept);
     m_choices.swap(kept);
   }
+  checkError(!listing || listed == m_choices, "The " << listed.size() << " choices listed at " << m_instTime
+             << " on " << m_resName.toString() << " are not the " << m_choices.size() << " taken.");
   m_choiceCount = (unsigned int) m_choices.size();
   debugMsg("ThreatDecisionPoint:handleInitialize", "Found " << m_choiceCount << " choices after filtering.");
   m_flawedInstant = InstantId::noId();

@@ -70,6 +70,9 @@ public:
   void createFilter(ChoiceFilters& filters, const std::string& filter, const Id<Profile>& profile);
   void createOrder(ChoiceOrder& order);
   static void parseOrder(const std::string& text, ChoiceOrder& order);
+  // Whether any line of the look-up, the filters or the comparisons is on: then the choices are
+  // also listed as those lines name them.
+  static bool choiceLinesWanted();
 
   const std::vector<OrderingChoice>& getChoices() const { return m_choices; }
   unsigned int getChoiceCount() const { return m_choiceCount; }
