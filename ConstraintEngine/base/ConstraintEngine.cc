@@ -1,6 +1,8 @@
 #include "ConstraintEngine/base/ConstraintEngine.hh"
 
 #include <algorithm>
+#include <memory>
+#include <unordered_map>
 
 #include "ConstraintEngine/base/CESchema.hh"
 #include "ConstraintEngine/base/ConstrainedVariable.hh"
@@ -23,7 +25,28 @@ private:
   T& m_ref;
   T m_old;
 };
+
+void writeRelaxing(const ConstrainedVariable& var) {
+  debugMsg("ConstraintEngine:relax", "Relaxing " << var.toString());
+}
+
+/// Whether relaxing the variable would leave its domain as it is.
+bool relaxedAlready(const ConstrainedVariable& var) {
+  const AbstractDomain& dom = var.lastDomain();
+  if (var.isSpecified())
+    return dom.isSingleton() && dom.getSingletonValue() == var.getSpecifiedValue();
+  return !dom.isEmpty() && dom == var.baseDomain();
+}
 } // namespace
+
+/// The walk that relaxes everything, beside a run that skips what is relaxed already: its queue
+/// and its marks, kept apart from the engine's, so that its lines come out in its order.
+struct ConstraintEngine::RelaxListing {
+  std::vector<ConstrainedVariableId> order;
+  std::unordered_map<int, size_t> at; ///< by variable key: place in order, its mark
+  size_t next = 0;                    ///< in order
+  size_t mirrored = 0;                ///< of the run's queue
+};
 
 const std::string& ConstraintEngine::COMPONENT_NAME() {
   static const std::string sl_name("ConstraintEngine");
@@ -282,12 +305,15 @@ void ConstraintEngine::relaxAfter(Constraint& constraint, bool scopeToo) {
 
 void ConstraintEngine::runRelaxation() {
   Restore<bool> relaxing(m_relaxing, true);
-  // A variable relaxed by an earlier run that nothing has undone since is where the original
-  // walk would only repeat itself: it and all it reaches are relaxed already. Teardown removes
-  // one constraint after another, each asking for the same component again. The per-variable
-  // debug line keeps the full walk while it is on.
+  // A variable relaxed by an earlier run that nothing has undone since is where the full walk
+  // would only repeat itself: it and all it reaches are relaxed already. Teardown removes one
+  // constraint after another, each asking for the same component again.
+  const bool skipRelaxed = !m_relaxEverything;
+  // The per-variable line names what the full walk reaches: a listing walks what is skipped.
   static DebugMessage* const sl_relaxSites[] = {DebugMessage::addMsg(__FILE__, __LINE__, "ConstraintEngine:relax")};
-  const bool skipRelaxed = !DebugMessage::anyEnabled(sl_relaxSites);
+  std::unique_ptr<RelaxListing> listing;
+  if (skipRelaxed && DebugMessage::anyEnabled(sl_relaxSites))
+    listing.reset(new RelaxListing());
   const std::uint64_t epoch = m_relaxEpoch;
   size_t next = 0;
   try {
@@ -302,12 +328,17 @@ void ConstraintEngine::runRelaxation() {
         break;
       ConstrainedVariableId var = m_relaxQueue[next++];
       if (var.isValid()) {
-        if (skipRelaxed && var->m_relaxedEpoch == m_relaxEpoch)
+        const bool skip = skipRelaxed && var->m_relaxedEpoch == m_relaxEpoch;
+        if (listing)
+          listRelaxation(*listing, var, skip);
+        if (skip)
           continue;
-        debugMsg("ConstraintEngine:relax", "Relaxing " << var->toString());
+        writeRelaxing(*var);
         var->relax();
       }
     }
+    if (listing)
+      listRelaxation(*listing, ConstrainedVariableId(), false);
   } catch (...) {
     m_relaxQueue.clear();
     throw;
@@ -318,6 +349,55 @@ void ConstraintEngine::runRelaxation() {
       if (var.isValid())
         var->m_relaxedEpoch = epoch;
   m_relaxQueue.clear();
+}
+
+void ConstraintEngine::listRelaxation(RelaxListing& listing, const ConstrainedVariableId& reached, bool skipped) {
+  // What the run queued since: the full walk queued it too, unless it got there first.
+  for (; listing.mirrored < m_relaxQueue.size(); ++listing.mirrored) {
+    const ConstrainedVariableId& var = m_relaxQueue[listing.mirrored];
+    if (var.isValid() && !listing.at.emplace(var->getKey(), listing.order.size()).second)
+      continue;
+    listing.order.push_back(var);
+  }
+  if (!reached.isValid()) {
+    // What the listed ones queue is listed in turn.
+    while (listing.next < listing.order.size())
+      listRelaxationOf(listing, listing.order[listing.next++]);
+    return;
+  }
+  const std::unordered_map<int, size_t>::const_iterator found = listing.at.find(reached->getKey());
+  check_error(found != listing.at.end(), "The relaxation listing lost a variable of the run.");
+  const size_t end = found->second;
+  while (listing.next < end)
+    listRelaxationOf(listing, listing.order[listing.next++]);
+  if (listing.next == end) {
+    ++listing.next;
+    // The run relaxes it itself, and writes its line.
+    if (skipped)
+      listRelaxationOf(listing, reached);
+  }
+}
+
+void ConstraintEngine::listRelaxationOf(RelaxListing& listing, const ConstrainedVariableId& var) {
+  // Relaxed again, one relaxed already changes nothing but its line and what it queues. One the
+  // run queued is that when the run skips it; one the run never reaches, when its domain is at
+  // what it relaxes to. Another is where the walks part: the run writes the lines of its own.
+  if (!var.isValid())
+    return;
+  const bool stamped = var->m_relaxedEpoch == m_relaxEpoch;
+  if (!(var->m_relaxMark == m_relaxMark ? stamped : stamped || relaxedAlready(*var)))
+    return;
+  writeRelaxing(*var);
+  if (m_deleting)
+    return;
+  for (const ConstrainedVariable::ConstraintEntry& entry : var->m_constraints) {
+    if (entry.first.isNoId())
+      continue;
+    for (const ConstrainedVariableId& other : entry.first->getScope())
+      if (other.isValid() && !other->m_deleting && other->m_relaxMark != m_relaxMark &&
+          listing.at.emplace(other->getKey(), listing.order.size()).second)
+        listing.order.push_back(other);
+  }
 }
 
 } // namespace KORVAN

@@ -138,6 +138,9 @@ public:
   /// Something other than a relaxation changed a domain, what a variable relaxes to, or the
   /// constraints of a variable: a relaxation from any variable may do work again.
   void noteNotRelaxed() { ++m_relaxEpoch; }
+  /// Relaxes even what an earlier run relaxed and nothing has undone since (see m_relaxEpoch),
+  /// a walk that must change the same: the reference of differential tests. Off by default.
+  void setRelaxingEverything(bool value) { m_relaxEverything = value; }
 
 private:
   friend class ConstrainedVariable;
@@ -165,6 +168,12 @@ private:
   void relaxAfter(Constraint& constraint, bool scopeToo);
   void enqueueForRelaxation(ConstrainedVariable& var);
   void runRelaxation();
+  struct RelaxListing;
+  /// While the per-variable relaxation line is on: writes the lines of the walk that relaxes
+  /// everything, up to `reached`, the variable the run takes next, and for it when the run
+  /// skips it; with no `reached`, the rest. Changes no variable and nothing the run reads.
+  void listRelaxation(RelaxListing& listing, const ConstrainedVariableId& reached, bool skipped);
+  void listRelaxationOf(RelaxListing& listing, const ConstrainedVariableId& var);
 
   void markViolated(const ConstraintId& constraint, bool violated);
 
@@ -200,6 +209,7 @@ private:
   /// relaxed, with the rest of its component, by a run that nothing has undone since: relaxing
   /// it again changes nothing, and neither does relaxing anything it reaches.
   std::uint64_t m_relaxEpoch;
+  bool m_relaxEverything = false;
 };
 
 } // namespace KORVAN

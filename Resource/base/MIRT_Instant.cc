@@ -94,9 +94,13 @@ void Instant::addTransaction(TransactionId t) {
   checkError(t->time()->lastDomain().isMember(m_time),
              "Attempted to add a transaction spanning time " << t->time()->toString()
              << " to instant for " << m_time);
+  writeAddition(t);
+  hold(t, filingOf(dom.getLowerBound() == (double) m_time, dom.getUpperBound() == (double) m_time));
+}
+
+void Instant::writeAddition(const TransactionId& t) const {
   debugMsg("Instant:addTransaction", "Adding transaction to instant (" << m_id << ") for time "
            << t->time()->toString() << " with quantity " << t->quantity()->toString());
-  hold(t, filingOf(dom.getLowerBound() == (double) m_time, dom.getUpperBound() == (double) m_time));
 }
 
 void Instant::updateTransaction(TransactionId t) {

@@ -103,6 +103,8 @@ private:
 
   // Holds t, filed by the bounds of its time domain now.
   void addTransaction(TransactionId t);
+  // The line addTransaction writes for t; a profile that fills an instant another way lists it.
+  void writeAddition(const TransactionId& t) const;
   // Files t anew by the bounds of its time domain now; t need not be held.
   void updateTransaction(TransactionId t);
   // Holds t, filed by the window [lb, ub] it was last filed in: for a

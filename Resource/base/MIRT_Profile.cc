@@ -48,8 +48,7 @@ To* checkedCast(const Id<From>& id, const char* what) {
   return result;
 }
 
-// A new instant may be filled without addIfSpanning's and the instant's per-transaction
-// steps only while none of their lines is wanted.
+// Whether the lines of each transaction a new instant takes are wanted: listFilled writes them.
 bool fillingWritesLines() {
   static DebugMessage* const sl_sites[] = {
       DebugMessage::addMsg(__FILE__, __LINE__, "Profile:addInstant"),
@@ -57,6 +56,7 @@ bool fillingWritesLines() {
   return DebugMessage::anyEnabled(sl_sites);
 }
 
+// Whether a restriction's refiling lists its run of instants.
 bool refilingWritesLines() {
   static DebugMessage* const sl_sites[] = {DebugMessage::addMsg(__FILE__, __LINE__, "Profile:handleTimeChanged")};
   return DebugMessage::anyEnabled(sl_sites);
@@ -164,22 +164,17 @@ void Profile::addInstant(const int time) {
     const Instant& before = *prev->second;
     inst->m_held.reserve(before.heldInOrder().size() + 1);
     inst->m_filing.reserve(before.heldInOrder().size() + 1);
-    if (fillingWritesLines()) {
-      for (std::size_t i = 0; i < before.heldInOrder().size(); ++i)
-        if (before.overlapsFiled(i))
-          addIfSpanning(inst, before.heldInOrder()[i]);
-    }
-    else
-      fillFrom(inst, before);
+    fillFrom(inst, before);
+    if (fillingWritesLines())
+      listFilled(*inst);
   }
   if (!m_refiling.isNoId() && inst->getTransactions().find(m_refiling) == inst->getTransactions().end())
     addIfSpanning(inst, m_refiling);
 }
 
 void Profile::fillFrom(Instant* inst, const Instant& before) {
-  // What addIfSpanning does for each transaction filed as overlapping before, without its
-  // lines: the set is copied whole (a copy of a tree needs no comparisons and no rebalancing),
-  // and the few that do not span the new time leave it again.
+  // addIfSpanning for each one filed as overlapping before: the set is copied whole (a copy of a
+  // tree needs no comparisons and no rebalancing), and the few that do not span the time leave.
   const int time = inst->getTime();
   const std::vector<TransactionId>& held = before.heldInOrder();
   inst->m_transactions = before.m_transactions;
@@ -217,6 +212,19 @@ void Profile::fillFrom(Instant* inst, const Instant& before) {
   inst->restamp();
 }
 
+void Profile::listFilled(const Instant& inst) const {
+  for (const TransactionId& trans : inst.heldInOrder()) {
+    writeSpanning(inst, trans);
+    if (!trans->time()->lastDomain().isEmpty())
+      inst.writeAddition(trans);
+  }
+}
+
+void Profile::writeSpanning(const Instant& inst, const TransactionId& trans) const {
+  debugMsg("Profile:addInstant", "Adding transaction " << trans << " spanning " << trans->time()->toString()
+           << " to instant at time " << inst.getTime());
+}
+
 void Profile::addIfSpanning(Instant* inst, const TransactionId& trans) {
   const int time = inst->getTime();
   check_error(trans.isValid());
@@ -231,8 +239,7 @@ void Profile::addIfSpanning(Instant* inst, const TransactionId& trans) {
   }
   else if (!dom.isMember((double) time))
     return;
-  debugMsg("Profile:addInstant", "Adding transaction " << trans << " spanning "
-           << trans->time()->toString() << " to instant at time " << time);
+  writeSpanning(*inst, trans);
   if (filed == m_filed.end())
     inst->addTransaction(trans);
   else

@@ -203,6 +203,10 @@ private:
   void addIfSpanning(Instant* inst, const TransactionId& trans);
   // The same for every transaction filed as overlapping at before, the instant just before inst.
   void fillFrom(Instant* inst, const Instant& before);
+  // The lines addIfSpanning and the instant write for what fillFrom gave inst, in the order
+  // taken (one filed by the window of an emptied domain has no line of the instant); reads only.
+  void listFilled(const Instant& inst) const;
+  void writeSpanning(const Instant& inst, const TransactionId& trans) const;
   // The instant work of a time change: e moves between instants, and the
   // times of the instants that no longer serve go to emptyInstants.
   void handleRestriction(TransactionId e, int startTime, int endTime, std::vector<int>& emptyInstants);

@@ -7,6 +7,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <set>
 #include <sstream>
 
 using namespace KORVAN;
@@ -256,6 +257,38 @@ TEST_F(ProfileTest, WindowsCoverExactlyTheirInstants) {
       ASSERT_EQ(expected, times) << "[" << s << " " << e << "]";
     }
   }
+}
+
+// The lines a new instant writes for each transaction it takes, in the order of the sets: the
+// one made at 10 takes A and B, filed across 7, and not D, which ends there; the one at 12 takes
+// them from 10, before C itself is given to both.
+TEST_F(ProfileTest, NewInstantsWriteEachTransactionTheyTake) {
+  const TransactionId a = add(0, 20, "A"), b = add(5, 30, "B");
+  add(0, 7, "D");
+  TransactionId c;
+  std::string text;
+  {
+    DebugCapture capture("Profile:addInstant");
+    DebugMessage::enable("Instant:addTransaction");
+    c = add(10, 12, "C");
+    DebugMessage::disable("Instant:addTransaction");
+    text = capture.text();
+  }
+  auto added = [&](int time, const TransactionId& t) {
+    std::ostringstream line;
+    line << "[Instant:addTransaction]Adding transaction to instant (" << profile->instants().find(time)->second
+         << ") for time " << t->time()->toString() << " with quantity " << t->quantity()->toString() << "\n";
+    return line.str();
+  };
+  std::ostringstream expected;
+  for (int time : {10, 12}) {
+    expected << "[Profile:addInstant]Adding instant for time " << time << "\n";
+    for (const TransactionId& t : std::set<TransactionId>({a, b}))
+      expected << "[Profile:addInstant]Adding transaction " << t << " spanning " << t->time()->toString()
+               << " to instant at time " << time << "\n" << added(time, t);
+  }
+  expected << added(10, c) << added(12, c);
+  EXPECT_EQ(expected.str(), text);
 }
 
 // The lines a restriction and a relaxation write, step by step: [0, 10]

@@ -169,14 +169,17 @@ bool FlawManager::getBestFlaw(EntityId& flaw, FlawHandlerId& handler, LabelStr& 
   IteratorId it = createIterator();
   check_error(it.isValid(), "Flaw manager made an invalid iterator.");
   // A flaw iterator has just found the flaw's handler, in the same state: asking again would
-  // repeat the same look-up, and the lines it writes.
-  const FlawIterator* flaws = DebugMessage::noneEnabled() ? dynamic_cast<FlawIterator*>((Iterator*)it) : 0;
+  // repeat the same look-up. While lines are wanted, it is repeated for its lines alone.
+  const FlawIterator* flaws = dynamic_cast<FlawIterator*>((Iterator*)it);
+  const bool listing = !DebugMessage::noneEnabled();
   try {
     while (!it->done()) {
       EntityId candidate = it->next();
       FlawHandlerId candidateHandler = flaws != 0 ? flaws->lastHandler(candidate) : FlawHandlerId::noId();
       if (candidateHandler.isNoId())
         candidateHandler = getFlawHandler(candidate);
+      else if (listing)
+        getFlawHandler(candidate);
       if (candidateHandler.isNoId())
         continue;
       if (flaw.isNoId()) {

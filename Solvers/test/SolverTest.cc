@@ -4,6 +4,7 @@
 #include <cstdlib>
 #include <random>
 #include <set>
+#include <sstream>
 #include <string>
 #include <memory>
 #include <tinyxml.h>
@@ -24,6 +25,7 @@
 #include "Solvers/base/ThreatDecisionPoint.hh"
 #include "Solvers/base/ThreatManager.hh"
 #include "PlanDatabase/test/World.hh"
+#include "Utils/base/Debug.hh"
 #include "Utils/base/Error.hh"
 #include "Utils/test/TestSupport.hh"
 
@@ -290,13 +292,29 @@ TEST_F(Fixture, FlawChoiceBetweenManagersAndHandlers) {
       {manager(up + " priority='2'/>" + down + " variable='young' priority='1'/>"), young, 3},
       {manager(up + " priority='1'/>" + down + " variable='young' priority='2'/>"), old, 0},
   };
-  for (const Case& c : cases) {
-    const std::string text = "<Solver>" + c.managers + "</Solver>";
-    Solver& s = solver(text.c_str());
-    ASSERT_TRUE(s.step()) << text;
-    EXPECT_EQ(c.decided->getKey(), s.getDecisionStack().back()->getEntityKey()) << text;
-    EXPECT_EQ(c.value, c.decided->lastDomain().getSingletonValue()) << text;
-    s.reset();
+  // With every marker on, the look-up is repeated for its lines alone: the choice is the same.
+  struct AllLines {
+    explicit AllLines(std::ostream& sink) {
+      DebugMessage::setStream(sink);
+      DebugMessage::enable("*");
+    }
+    ~AllLines() {
+      DebugMessage::disableAll();
+      DebugMessage::setStream(std::cerr);
+    }
+  };
+  for (const bool lines : {true, false}) {
+    std::ostringstream sink;
+    std::unique_ptr<AllLines> on(lines ? new AllLines(sink) : nullptr);
+    for (const Case& c : cases) {
+      const std::string text = "<Solver>" + c.managers + "</Solver>";
+      SCOPED_TRACE(lines ? "every marker on" : "no marker on");
+      Solver& s = solver(text.c_str());
+      ASSERT_TRUE(s.step()) << text;
+      EXPECT_EQ(c.decided->getKey(), s.getDecisionStack().back()->getEntityKey()) << text;
+      EXPECT_EQ(c.value, c.decided->lastDomain().getSingletonValue()) << text;
+      s.reset();
+    }
   }
 }
 

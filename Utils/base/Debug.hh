@@ -78,10 +78,10 @@ public:
   static void disableAll();
 
   bool isEnabled() const { return m_enabled; }
-  /// No pattern is on, so no site writes: a faster path may take its own way.
+  /// No pattern is on, so no site writes: what runs only for the lines of a faster path is idle.
   static bool noneEnabled();
-  /// Whether any of the sites is on: a faster path that would change which lines print keeps
-  /// to the old one while any of its sites is.
+  /// Whether any of the sites is on: a listing that writes the lines a faster path leaves out,
+  /// reading only, runs beside it while any of its sites is.
   template <std::size_t N>
   static bool anyEnabled(DebugMessage* const (&sites)[N]) {
     for (const DebugMessage* site : sites)
