@@ -1276,7 +1276,8 @@ TEST(Verdicts, ReservoirReferencesAgree) {
     feasible += expected ? 1 : 0;
     EXPECT_EQ(expected, reservoirSchedule(m)) << m.xml();
   }
-  EXPECT_GT(feasible, 50);
+  // Both answers drawn often enough to compare: about 65 of 300 are feasible, 8 either way.
+  EXPECT_GT(feasible, 30);
   EXPECT_LT(feasible, 250);
 }
 
