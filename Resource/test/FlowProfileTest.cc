@@ -43,6 +43,7 @@ public:
   typedef typename Base::OrderingCache OrderingCache;
   using Base::getOrdering;
   using Base::computeOrdering;
+  using Base::noteOutsideChanges;
   using Base::m_orderings;
   using Base::m_orderedAt;
   using Base::SURVIVES_NOTHING;
@@ -1900,6 +1901,48 @@ TEST(FlowProfile, CachedOrderingsFollowOutsideChanges) {
   EXPECT_GT(onlyLoosened, 3);
   EXPECT_GT(onlyTightened, 10);
   EXPECT_GT(strict, 0);
+}
+
+// Two unordered transactions, then one ordered before the other through a
+// point outside the profile: the arcs alone tell the cached "not ordered"
+// moved. The check drops it whether the distance lines are on or off; on,
+// it writes the pair's distance once, as asking it again would.
+TEST(FlowProfile, MovedAnswerToldByTheArcsIsDroppedAndWrittenOnce) {
+  for (int lines = 0; lines < 2; ++lines) {
+    ProfileWorld w;
+    RecordingDetector det;
+    TestIncrementalProfile prof(w.db->getId(), det.getId(), 0, 0);
+    const TransactionId a = w.make(0, 10, true, 1, 1), b = w.make(0, 10, false, 1, 1);
+    // Both are points of the network from the start, so that the answer is read from it.
+    const Id<ConstrainedVariable> x = w.intVar(0, 10), y = w.intVar(0, 10);
+    w.ce->createConstraint(LabelStr("precedes"), {a->time(), x});
+    w.ce->createConstraint(LabelStr("precedes"), {y, b->time()});
+    prof.addTransaction(a);
+    prof.addTransaction(b);
+    ASSERT_TRUE(w.ce->propagate());
+    prof.recompute();
+    const Transaction* pa = (const Transaction*) a;
+    const Transaction* pb = (const Transaction*) b;
+    const FlowProfile::Order* ab = prof.m_orderings.find(pa, pb);
+    const FlowProfile::Order* ba = prof.m_orderings.find(pb, pa);
+    ASSERT_TRUE((ab != 0 ? *ab : *ba) == FlowProfile::NOT_ORDERED);
+    w.ce->createConstraint(LabelStr("precedes"), {x, b->time()});
+    std::ostringstream out;
+    DebugMessage::setStream(out);
+    if (lines)
+      DebugMessage::enable("TemporalAdvisor:getTemporalDistanceDomain");
+    prof.noteOutsideChanges();
+    DebugMessage::disableAll();
+    DebugMessage::setStream(std::cerr);
+    EXPECT_TRUE(prof.m_orderings.find(pa, pb) == 0 && prof.m_orderings.find(pb, pa) == 0) << "lines " << lines;
+    const std::string keys[2] = {" " + std::to_string(a->time()->getKey()) + " -> " +
+                                   std::to_string(b->time()->getKey()) + " [0, 10]",
+                                 " " + std::to_string(b->time()->getKey()) + " -> " +
+                                   std::to_string(a->time()->getKey()) + " [-10, 0]"};
+    const std::string expected =
+      lines ? "[TemporalAdvisor:getTemporalDistanceDomain]" + keys[ab != 0 ? 0 : 1] + "\n" : "";
+    EXPECT_EQ(expected, out.str());
+  }
 }
 
 // Answers kept by the pair's numbers: after every recomputation, each pair
