@@ -365,8 +365,21 @@ void FlowProfile::recordReached(const FlowProfileGraph& graph, ContributionMap& 
   // was found.
   std::vector<TransactionId> reached;
   graph.getReachableResidualTransactions(reached);
+  // The lines in the order of a walk after a maximum flow found from
+  // scratch, whichever flow the network holds.
+  static DebugMessage* const sl_recorded =
+    DebugMessage::addMsg(__FILE__, __LINE__, "FlowProfile:recordContribution");
+  if (sl_recorded->isEnabled()) {
+    std::vector<TransactionId> listed;
+    graph.listReachable(listed);
+    for (const TransactionId& t : listed)
+      condDebugMsg(recorded.count(t) == 0, "FlowProfile:recordContribution", "Transaction " << t
+                   << " starts contributing at " << inst->getTime() << " lower level "
+                   << (&contributions == &m_lowerLevelContribution));
+  }
   for (std::vector<TransactionId>::const_iterator it = reached.begin(); it != reached.end(); ++it)
-    recordContribution(contributions, recorded, *it, inst);
+    if (recorded.insert(*it).second)
+      contributions[*it] = inst;
 }
 
 void FlowProfile::postHandleRecompute() {

@@ -248,6 +248,10 @@ private:
     int start;
     int end;
     std::map<const ConstrainedVariable*, bool> inNetwork;
+    // While the distance lines are on, the pairs whose answers the arcs
+    // showed moved: asked again for those lines only, in the order of the
+    // pairs that are asked.
+    std::vector<std::pair<const Transaction*, const Transaction*>> listed;
   };
   // Reads the network's counters and logs since the last check into changes
   // and marks them read; false when no entry needs a look.

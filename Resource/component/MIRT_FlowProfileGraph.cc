@@ -1,5 +1,6 @@
 #include "Resource/component/MIRT_FlowProfileGraph.hh"
 #include "Resource/component/MIRT_EdgeIterator.hh"
+#include "Resource/component/MIRT_FlowListing.hh"
 #include "ConstraintEngine/base/ConstrainedVariable.hh"
 #include "Utils/base/Debug.hh"
 #include "Utils/base/Error.hh"
@@ -380,11 +381,12 @@ void FlowProfileGraph::runMaximumFlow() {
   // the same residual total on the source's edges: what changed since the
   // last run is cheaper to mend than the whole flow to find again. The
   // order the reach is walked in, and so of the lines the walk prints, may
-  // differ; with those lines on the run starts over as it always did.
-  if (!quietRuns())
-    m_maxflow->execute(true);
-  else if (!flowIsCurrent())
-    m_maxflow->execute(false);
+  // differ: those lines come from a run from scratch beside it.
+  const bool listed = !quietRuns();
+  if (listed)
+    listing(false);
+  if (!flowIsCurrent())
+    m_maxflow->execute(false, listed);
   noteRun();
 }
 
@@ -409,6 +411,8 @@ double FlowProfileGraph::disableReachableResidualGraph(ContributionMap& contribu
              "Lower level: " << m_lowerLevel << ", recalculate invoked.");
     runMaximumFlow();
     m_flowStale = false;
+    if (!quietRuns())
+      listVisits(instant);
     const int seen = nextVisitMark();
     m_source->setVisit(seen);
     m_reached.clear();
@@ -422,52 +426,23 @@ double FlowProfileGraph::disableReachableResidualGraph(ContributionMap& contribu
   return level;
 }
 
-template <class Reach>
-void FlowProfileGraph::walkResidual(Node* from, int seen, Reach reach) const {
-  // Depth first in out-list order, with an explicit stack: chains of
-  // orderings can be as long as the profile is wide.
-  m_walk.clear();
-  m_walk.push_back(EdgeOutIterator(*from, true));
-  while (!m_walk.empty()) {
-    EdgeOutIterator& it = m_walk.back();
-    if (!it.ok()) {
-      m_walk.pop_back();
-      continue;
-    }
-    Edge* edge = *it;
-    ++it;
-    Node* target = edge->getTarget();
-    if (target->getVisit() == seen || m_maxflow->getResidual(edge) == 0.0)
-      continue;
-    target->setVisit(seen);
-    if (target == m_source || target == m_sink)
-      continue;
-    reach(target);
-    m_walk.push_back(EdgeOutIterator(*target, true));
-  }
-}
-
 void FlowProfileGraph::visitNeighbors(Node* node, double& level, int seen, ContributionMap& contributions,
                                       const InstantId& instant) {
-  walkResidual(node, seen, [&](Node* target) {
+  // Its lines are listVisits'.
+  walkResidual(*m_maxflow, node, seen, m_walk, [&](Node* target) {
     m_reached.push_back(target);
     const TransactionId& t = target->getIdentity();
-    debugMsg("FlowProfileGraph:visitNeighbors", "Disabling node with transaction (" << t << ") lower level "
-             << m_lowerLevel);
     target->setDisabled();
     contributions[t] = instant;
-    debugMsg("FlowProfileGraph::visitNeighbors", "Transaction " << t << " starts contributing at "
-             << instant->getTime() << " lower level " << m_lowerLevel);
-    const double delta = contributionOf(t).toBound(m_lowerLevel);
-    debugMsg("FlowProfileGraph:visitNeighbors", "Adding " << delta << " to the level.");
-    level += delta;
+    level += contributionOf(t).toBound(m_lowerLevel);
   });
 }
 
 void FlowProfileGraph::getReachableResidualTransactions(std::vector<TransactionId>& reached) const {
   const int seen = nextVisitMark();
   m_source->setVisit(seen);
-  walkResidual(m_source, seen, [&](Node* target) { reached.push_back(target->getIdentity()); });
+  walkResidual(*m_maxflow, m_source, seen, m_walk,
+               [&](Node* target) { reached.push_back(target->getIdentity()); });
 }
 
 }

@@ -7,6 +7,7 @@
 #include "Resource/component/MIRT_MaxFlow.hh"
 #include "Resource/component/MIRT_Types.hh"
 
+#include <memory>
 #include <set>
 #include <unordered_map>
 #include <vector>
@@ -17,6 +18,8 @@ namespace MIRT {
 // For each transaction, the instant from which it counts in one level bound
 // outside the flow network.
 typedef std::unordered_map<TransactionId, InstantId, TransactionIdHash> ContributionMap;
+
+class FlowListing;
 
 // One of the two flow networks of a flow profile. Pending transactions hang
 // from the source or towards the sink with a quantity bound as capacity, and
@@ -72,6 +75,10 @@ public:
   // capacity left by the last maximum flow, in depth-first out-list order:
   // the ones the level bound counts in full. Changes nothing.
   void getReachableResidualTransactions(std::vector<TransactionId>& reached) const;
+  // The same transactions in the order a walk after a maximum flow found
+  // from scratch takes them, for debug lines: the order the walk of the
+  // flow held takes may differ. Changes nothing here.
+  void listReachable(std::vector<TransactionId>& reached) const;
   // Takes every transaction still reachable from the source in the residual
   // network out of it, records them at the instant and returns the sum of
   // their contributions to this level bound; 0.0 when nothing changed. The
@@ -115,23 +122,21 @@ private:
   FlowProfileGraph& operator=(const FlowProfileGraph&) = delete;
 
   bool onSourceSide(const TransactionId& t) const;
-  // Calls reach on each transaction node that from reaches over edges with
-  // residual capacity, each once, depth first in out-list order; a node
-  // whose visit is `seen` counts as reached already, and every node looked
-  // at gets that mark.
-  template <class Reach>
-  void walkResidual(Node* from, int seen, Reach reach) const;
   void visitNeighbors(Node* node, double& level, int seen, ContributionMap& contributions,
                       const InstantId& instant);
+  // The lines of the walk from the source, in the order of listReachable.
+  void listVisits(const InstantId& instant) const;
 
   // The network changed since the last run: a maximum flow of it, resumed
-  // from the flow held, or from scratch while a site that would print
-  // differently is on.
+  // from the flow held. While a site that shows how a run went or in which
+  // order its residual reach is walked is on, the lines are those of a run
+  // from scratch, written by a listing beside it.
   void runMaximumFlow();
-  // Whether the debug sites that show how a run went or in which order its
-  // residual reach is walked are all off, so that a run may be resumed or
-  // left out.
+  // Whether those sites are all off.
   static bool quietRuns();
+  // A listing of the network as it is now, made anew when the network
+  // changed since the last or when its run is to write its lines (not quiet).
+  FlowListing& listing(bool quiet) const;
   // After a run: the flow held is a maximum flow of the network until the
   // graph changes or a capacity is written.
   void noteRun();
@@ -186,6 +191,8 @@ private:
   std::vector<Node*> m_stack;
   std::vector<Node*> m_before;
   std::vector<Node*> m_after;
+  // Debug lines only: the decisions never read it.
+  mutable std::unique_ptr<FlowListing> m_listing;
 };
 
 }

@@ -180,11 +180,12 @@ OrderingCache::Verdict FlowProfile::checkCached(OutsideChanges& changes, const T
     if (p2.node == UNREAD_POINT)
       p2.node = temporal->getTimepoint(t2->time());
     const OrderingCache::Verdict told = changes.arcs.judge(*temporal, p1.node, p2.node, cached);
-    // A moved answer is asked again while the advisor writes its distances, so
-    // that they are written as when every moved answer was asked.
-    if (told == OrderingCache::MOVED && !changes.distanceLines->isEnabled())
+    if (told == OrderingCache::MOVED) {
       changes.movedAt(lb1, ub1, lb2, ub2);
-    if (told == OrderingCache::STANDS || (told == OrderingCache::MOVED && !changes.distanceLines->isEnabled()))
+      if (changes.distanceLines->isEnabled())
+        changes.listed.push_back(std::make_pair((const Transaction*) t1, (const Transaction*) t2));
+    }
+    if (told != OrderingCache::ASK)
       return told;
   }
   return OrderingCache::ASK;
@@ -204,7 +205,28 @@ void FlowProfile::recheckCache(OrderingCache& cache, OutsideChanges& changes) {
       survives = SURVIVES_NOTHING;
     return verdict;
   };
+  // The distances of the moved answers the arcs told, written as when each
+  // was asked again among the pairs asked: in the order of the pairs'
+  // addresses, first transaction first. Asking reads the network only.
+  typedef std::pair<const Transaction*, const Transaction*> Pair;
+  const auto before = [](const Pair& a, const Pair& b) {
+    return a.first != b.first ? std::less<const Transaction*>()(a.first, b.first)
+                              : std::less<const Transaction*>()(a.second, b.second);
+  };
+  std::size_t written = 0;
+  bool sorted = false;
+  const auto writeListed = [&](const Pair* upTo) {
+    if (!sorted)
+      std::sort(changes.listed.begin(), changes.listed.end(), before);
+    sorted = true;
+    for (; written < changes.listed.size() && (upTo == 0 || before(changes.listed[written], *upTo)); ++written)
+      computeOrdering(changes.listed[written].first->getId(), changes.listed[written].second->getId());
+  };
   auto keep = [&](const TransactionId& t1, const TransactionId& t2, Order cached, unsigned char& survives) {
+    if (!changes.listed.empty()) {
+      const Pair pair((const Transaction*) t1, (const Transaction*) t2);
+      writeListed(&pair);
+    }
     const bool unchanged = computeOrdering(t1, t2, &survives) == cached;
     if (!unchanged) {
       forgetAnswers(t1, t2);
@@ -224,6 +246,8 @@ void FlowProfile::recheckCache(OrderingCache& cache, OutsideChanges& changes) {
     cache.retainAround(changes.movedTimes, arcJoins(*changes.temporal, cache, changes.arcs), quick, keep);
   else
     cache.retain(quick, keep);
+  writeListed(0);
+  changes.listed.clear();
 }
 
 std::vector<OrderingCache::Join> FlowProfile::arcJoins(TemporalPropagator& temporal, const OrderingCache& cache,

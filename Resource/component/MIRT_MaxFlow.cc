@@ -25,7 +25,7 @@ const long NO_LABEL = 2147483647L;
 
 MaximumFlowAlgorithm::MaximumFlowAlgorithm(Graph* g, Node* source, Node* sink)
   : m_Graph(g), m_Source(source), m_Sink(sink), m_SourceIndex(-1), m_SinkIndex(-1), m_ListHead(-1),
-    m_Listed(0), m_Work(0), m_Built(false), m_BuiltAt(0), m_Patched(false), m_ExcessKnown(false) {
+    m_Listed(0), m_Work(0), m_Quiet(false), m_Built(false), m_BuiltAt(0), m_Patched(false), m_ExcessKnown(false) {
   check_error(g != 0, "Null not allowed as input for g");
   check_error(source != 0, "Null not allowed as input for source");
   check_error(sink != 0, "Null not allowed as input for sink");
@@ -81,7 +81,7 @@ void MaximumFlowAlgorithm::initializePre(bool reset) {
   m_Listed = n - 2;
 
   if (!reset && !repair()) {
-    debugMsg("MaximumFlowAlgorithm:initializePre", "Held flow cannot be repaired; starting from scratch");
+    condDebugMsg(!m_Quiet, "MaximumFlowAlgorithm:initializePre", "Held flow cannot be repaired; starting from scratch");
     for (Edge* edge : m_Arcs)
       edge->m_Flow = 0.0;
     m_Excess.assign(n, 0.0);
@@ -420,8 +420,9 @@ void MaximumFlowAlgorithm::globalRelabel() {
   }
 }
 
-void MaximumFlowAlgorithm::execute(bool reset) {
-  debugMsg("MaximumFlowAlgorithm:execute", "Running " << (reset ? "from scratch" : "from the present flow"));
+void MaximumFlowAlgorithm::execute(bool reset, bool quiet) {
+  m_Quiet = quiet;
+  condDebugMsg(!m_Quiet, "MaximumFlowAlgorithm:execute", "Running " << (reset ? "from scratch" : "from the present flow"));
   initializePre(reset);
   // Labels raised one step at a time drift far below the true distances
   // once the sink's side is full, and excess then creeps back to the source
@@ -471,7 +472,7 @@ void MaximumFlowAlgorithm::disCharge(int u) {
         // Nowhere to send it, not even back: drop the excess so that the
         // loop ends. Only a rounding error can get here: a sliver of excess
         // whose way back to the source rounded away, left to climb forever.
-        debugMsg("MaximumFlowAlgorithm:disCharge", "Dropping excess " << m_Excess[u] << " of stranded node "
+        condDebugMsg(!m_Quiet, "MaximumFlowAlgorithm:disCharge", "Dropping excess " << m_Excess[u] << " of stranded node "
                  << *node);
         m_Excess[u] = 0.0;
         break;

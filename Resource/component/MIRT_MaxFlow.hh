@@ -28,7 +28,8 @@ public:
   Node* getSource() const { return m_Source; }
   Node* getSink() const { return m_Sink; }
 
-  void execute(bool reset = true);
+  // quiet: the run writes no debug lines (another run writes them).
+  void execute(bool reset = true, bool quiet = false);
   // 0.0 for an edge the algorithm has not placed flow on.
   double getFlow(Edge* e) const;
   double getResidual(Edge* e) const;
@@ -95,6 +96,7 @@ private:
   int m_Listed;
   // Relabelling work since exact labels were last taken.
   long m_Work;
+  bool m_Quiet;
   // The arrays above stay valid while the graph's change count stays at
   // m_BuiltAt. Edges outside them that may hold flow, and enabled edges
   // without an enabled partner, are kept for a later run from scratch.

@@ -257,6 +257,55 @@ TEST(FlowProfileGraph, RunsFromScratchAndResumesWhateverIsPending) {
             capture.lines());
 }
 
+// Lower network: consumers a and b from the source (1 each), a producer p
+// towards the sink (1), both at p's time. Either consumer carries the one
+// unit; the walk from the source takes the other first. A network whose flow
+// was kept from a run before b came writes the lines of one run once over
+// the same calls, whichever flow it walks.
+TEST(FlowProfileGraph, WalkLinesFollowARunFromScratchWhateverFlowIsKept) {
+  ProfileWorld w;
+  RecordingDetector det;
+  Inside<FlowProfile> prof(w.db->getId(), det.getId(), 0, 0);
+  TransactionId src = w.make(0, 0), snk = w.make(0, 0);
+  TransactionId a = w.make(0, 10, true, 1, 1), b = w.make(0, 10, true, 1, 1), p = w.make(0, 10, false, 1, 1);
+  prof.addTransaction(a);
+  prof.recompute();
+  const InstantId inst = prof.instants().begin()->second;
+  std::vector<std::string> lines[2];
+  std::vector<TransactionId> walked[2], listed[2];
+  for (TransactionId first : {a, b})
+    for (int kept = 0; kept < 2; ++kept) {
+      const TransactionId second = first == a ? b : a;
+      FlowProfileGraph lower(src, snk, true);
+      ContributionMap contributions;
+      lower.enableTransaction(p, inst, contributions);
+      lower.enableTransaction(first, inst, contributions);
+      lower.enableAt(first, p);
+      if (kept)
+        EXPECT_EQ(0.0, lower.getResidualFromSource());
+      lower.enableTransaction(second, inst, contributions);
+      lower.enableAt(second, p);
+      EXPECT_EQ(1.0, lower.getResidualFromSource());
+      walked[kept].clear();
+      listed[kept].clear();
+      lower.getReachableResidualTransactions(walked[kept]);
+      lower.listReachable(listed[kept]);
+      // Due again, over the same network and flow.
+      lower.enableAt(second, p);
+      Capture capture;
+      DebugMessage::enable("FlowProfileGraph:visitNeighbors");
+      EXPECT_EQ(-1.0, lower.disableReachableResidualGraph(contributions, inst));
+      lines[kept] = capture.lines();
+      EXPECT_EQ(6u, lines[kept].size());
+      EXPECT_EQ(listed[0], listed[kept]);
+      // The run once lists as it walks; the lines follow it.
+      EXPECT_EQ(walked[0], listed[kept]);
+      EXPECT_EQ(lines[0], lines[kept]);
+    }
+  // With b first, the kept flow runs through a: its walk takes b first.
+  EXPECT_NE(walked[0], walked[1]);
+}
+
 TEST(IncrementalFlowProfile, ClosedTransactionsLeaveTheNetwork) {
   ProfileWorld w;
   RecordingDetector det;
