@@ -13,7 +13,7 @@ Graph::~Graph() {
   // Nothing is left to record changes for.
   for (NodeMap::iterator it = m_Nodes.begin(); it != m_Nodes.end(); ++it)
     it->second->setChangeRecord(0);
-  m_Changes.touched.clear();
+  m_Changes.dropTouched();
   for (NodeMap::iterator it = m_Nodes.begin(); it != m_Nodes.end(); ++it)
     delete it->second;
   m_Nodes.clear();
@@ -169,11 +169,7 @@ bool Graph::keepOnly(Node* first, Node* second) {
     }
     erase(it++);
   }
-  for (Node* node : m_Changes.touched)
-    node->clearTouched();
-  m_Changes.touched.clear();
-  m_Changes.clearedBy = 0;
-  m_Changes.clearedAt = 0;
+  m_Changes.clearTouched();
   for (Node* kept : {first, second}) {
     kept->setVisit(-1);
     kept->setIndex(-1);

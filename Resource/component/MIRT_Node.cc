@@ -30,11 +30,8 @@ void Node::retire(std::vector<void*>* spare) {
   // No record may list a deleted node; the list's order does not matter, so
   // the last takes its place and a graph emptied node by node stays linear.
   if (m_TouchedAt >= 0 && m_Record != 0) {
-    std::vector<Node*>& touched = m_Record->touched;
-    Node* last = touched.back();
-    touched[m_TouchedAt] = last;
-    last->m_TouchedAt = m_TouchedAt;
-    touched.pop_back();
+    if (Node* moved = m_Record->unlist((std::size_t) m_TouchedAt))
+      moved->m_TouchedAt = m_TouchedAt;
     m_TouchedAt = -1;
   }
 }
