@@ -47,13 +47,17 @@ class Node;
 //       through it the held flow stays a maximum flow of what is left.
 //   a capacity changed (Edge::setCapacity, a reused edge re-bounded)
 //       counts a change and touches both ends; the flow profile graph says
-//       capacitiesWritten, so the held flow is not current even if the count
-//       were to come back: the next run clips the held flow within the new
-//       capacities and completes it.
+//       heldFlowDisturbed whenever it writes capacities, changed or not: the
+//       next run clips the held flow within the capacities of now and
+//       completes it.
 //   an edge ordered (FlowProfileGraph::enableAt/enableAtOrBefore, bypass)
 //       an edge made or switched on: counts a change, touches both ends, and
-//       capacitiesWritten, as above. An edge left by an earlier pass takes
+//       heldFlowDisturbed, as above. An edge left by an earlier pass takes
 //       the capacity written now, never its old one.
+//   flow handed back (FlowProfileGraph::pushFlow)
+//       no node, edge or capacity changes, so the count stays; but the flow
+//       held is no longer maximum: heldFlowDisturbed, and the next run,
+//       whatever makes it due, completes it.
 //   a temporal distance moved (the temporal network tightened, loosened, or
 //   a point's bounds moved)
 //       the flow networks are not touched. The ordering cache is checked at
@@ -69,7 +73,7 @@ class Node;
 //       column, and removes its node from both networks.
 //   a reset or a new pass
 //       FlowProfileGraph::reset switches every node and edge off (touching
-//       them all, so the arrays are built anew) and writes capacities; the
+//       them all, so the arrays are built anew) and heldFlowDisturbed; the
 //       pass then enables what it needs, ordering edges with the capacities
 //       of now. FlowProfileGraph::startOver empties the network to its
 //       terminals: networkStartedOver forgets the arrays and the held flow.
@@ -121,9 +125,9 @@ public:
       m_heldAt = m_count;
       m_flowStale = false;
     }
-    // Capacities were (or may have been) written: the held flow may exceed
-    // them or no longer be maximum.
-    void capacitiesWritten() { m_flowHeld = false; }
+    // Capacities were (or may have been) written, or flow moved outside a
+    // run: the held flow may exceed them or no longer be maximum.
+    void heldFlowDisturbed() { m_flowHeld = false; }
     // A node was switched off with flow still through it.
     void flowThroughSwitchedOff() { m_flowStale = true; }
 

@@ -136,7 +136,7 @@ private:
   // cache marks keep them.
   CacheMarks::Network& marks() { return m_graph->getChangeRecord(); }
   void noteRun() { marks().flowRun(); }
-  void noteCapacities() { marks().capacitiesWritten(); }
+  void noteCapacities() { marks().heldFlowDisturbed(); }
   bool flowIsCurrent() { return marks().flowCurrent(); }
   // A fresh mark for Node visits.
   int nextVisitMark() const;
