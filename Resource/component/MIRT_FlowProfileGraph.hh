@@ -134,7 +134,7 @@ private:
   static bool quietRuns();
   // Whether the flow held is current, and what changed it, as the graph's
   // cache marks keep them.
-  CacheMarks::Network& marks() { return m_graph->getChangeRecord(); }
+  CacheMarks::Network& marks() { return m_graph->getCacheMarks(); }
   void noteRun() { marks().flowRun(); }
   void noteCapacities() { marks().heldFlowDisturbed(); }
   bool flowIsCurrent() { return marks().flowCurrent(); }

@@ -33,7 +33,7 @@ MaximumFlowAlgorithm::MaximumFlowAlgorithm(Graph* g, Node* source, Node* sink)
   check_error(g->getNode( sink->getIdentity() ) != 0, "Sink is not part of the graph");
   // The graph's marks name arrays by their maker's address, which an earlier
   // algorithm over the same graph may have had.
-  g->getChangeRecord().arraysDropped();
+  g->getCacheMarks().arraysDropped();
 }
 
 MaximumFlowAlgorithm::~MaximumFlowAlgorithm() {}
@@ -44,7 +44,7 @@ void MaximumFlowAlgorithm::forget() {
   m_ListHead = -1;
   m_Listed = 0;
   m_Work = 0;
-  m_Graph->getChangeRecord().arraysDropped();
+  m_Graph->getCacheMarks().arraysDropped();
   m_ExcessKnown = false;
   // They name nodes and edges that are gone.
   m_Nodes.clear();
@@ -71,7 +71,7 @@ void MaximumFlowAlgorithm::initializePre(bool reset) {
   // scratch) are common: the arrays of the first serve the second.
   // A resumed run mends the arrays of the last where little changed.
   m_ExcessKnown = false;
-  if (m_Graph->getChangeRecord().arraysCurrent(this, reset))
+  if (m_Graph->getCacheMarks().arraysCurrent(this, reset))
     reuseArrays(reset);
   else if (reset || !patchArrays())
     buildArrays(reset);
@@ -100,7 +100,7 @@ void MaximumFlowAlgorithm::initializePre(bool reset) {
 
 void MaximumFlowAlgorithm::buildArrays(bool reset) {
   const NodeMap& nodes = m_Graph->getNodes();
-  m_Graph->getChangeRecord().arraysDropped();
+  m_Graph->getCacheMarks().arraysDropped();
   m_Nodes.clear();
   m_Stray.clear();
   for (NodeMap::const_iterator it = nodes.begin(); it != nodes.end(); ++it) {
@@ -161,7 +161,7 @@ void MaximumFlowAlgorithm::buildArrays(bool reset) {
     }
   }
   m_FirstArc[n] = (int) m_Arcs.size();
-  m_Graph->getChangeRecord().arraysBuilt(this, false);
+  m_Graph->getCacheMarks().arraysBuilt(this, false);
 }
 
 // A flow kept from an earlier run, cut back within the capacities the edge
@@ -177,7 +177,7 @@ double MaximumFlowAlgorithm::flowWithinCapacities(const Edge* edge) {
 
 bool MaximumFlowAlgorithm::patchArrays() {
   const int oldN = (int) m_Nodes.size();
-  if (!m_Graph->getChangeRecord().arraysMendable(this, (std::size_t) oldN))
+  if (!m_Graph->getCacheMarks().arraysMendable(this, (std::size_t) oldN))
     return false;
 
   // The enabled nodes in key order, as a build would have them.
@@ -259,7 +259,7 @@ bool MaximumFlowAlgorithm::patchArrays() {
   m_Stray.clear();
   m_Unpaired.clear();
   m_ExcessKnown = true;
-  m_Graph->getChangeRecord().arraysBuilt(this, true);
+  m_Graph->getCacheMarks().arraysBuilt(this, true);
   return true;
 }
 

@@ -50,22 +50,22 @@ public:
 
   // The owning graph's cache marks, which every change to this node, or to
   // an edge it is the source of, counts in and lists the node in.
-  void setChangeRecord(CacheMarks::Network* record) { m_Record = record; }
+  void setCacheMarks(CacheMarks::Network* marks) { m_Marks = marks; }
   void noteChange() {
-    if (m_Record != 0) {
-      m_Record->counted();
+    if (m_Marks != 0) {
+      m_Marks->counted();
       touch();
     }
   }
   // Lists the node as touched without counting a change: its flows changed.
   void touch() {
-    if (m_Record != 0 && m_TouchedAt < 0)
-      m_TouchedAt = (int) m_Record->list(this);
+    if (m_Marks != 0 && m_TouchedAt < 0)
+      m_TouchedAt = (int) m_Marks->list(this);
   }
   bool isTouched() const { return m_TouchedAt >= 0; }
   // Switched on or off: the arcs of every node linked to it change too.
   void noteSwitch();
-  // Reserved to whoever clears the record's list.
+  // Reserved to the cache marks, as they unlist the node.
   void clearTouched() { m_TouchedAt = -1; }
 
   // The dense number its graph finds it by, or -1.
@@ -106,10 +106,10 @@ private:
   int m_Visit;
   int m_Index;
   int m_Slot;
-  // Position in the record's touched list, or -1.
+  // Position in the cache marks' touched list, or -1.
   int m_TouchedAt;
   int m_Number;
-  CacheMarks::Network* m_Record;
+  CacheMarks::Network* m_Marks;
   NodeIdentity m_Identity;
   EdgeList m_InEdges;
   EdgeList m_OutEdges;
