@@ -35,10 +35,11 @@ class Node;
 //
 //   a node added or removed (createNode, removeNode, keepOnly)
 //       counts a change; the node (and, on removal, each neighbour) is listed
-//       as touched. The arrays are mended at the touched nodes, or built anew
-//       when more than half the nodes are touched. The held flow is no longer
-//       current: the next run resumes it, repairing what the removed node's
-//       edges held. The orderings and the answers stand.
+//       as touched. A resumed run mends the arrays at the touched nodes; a
+//       run from scratch, or one after more than half the nodes were touched
+//       or the list was taken by keepOnly, builds them anew. The held flow is
+//       no longer current: the next run resumes it, repairing what the
+//       removed node's edges held. The orderings and the answers stand.
 //   a node enabled or disabled (Node::setEnabled/setDisabled)
 //       counts a change and touches the node and every neighbour (their arcs
 //       to it come or go). A node disabled with flow still through it makes
@@ -80,9 +81,8 @@ class Node;
 //       The orderings and the answers stand across passes: they depend on
 //       the temporal network only.
 //
-// Never invalidated by any of these: a flow run's result read at once (the
-// residual from the source), and the orderings between reads of one pass
-// (nothing in a pass changes a domain).
+// Within a pass no domain changes: the orderings and the answers read at one
+// instant stand for the rest of it.
 class CacheMarks {
 public:
   class Network {
