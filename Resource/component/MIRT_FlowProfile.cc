@@ -34,10 +34,7 @@ bool FlowProfile::timeBounds(const TransactionId& t, int& lb, int& ub) {
 FlowProfile::FlowProfile(Id<PlanDatabase> db, Id<FVDetector> flawDetector, double initLevelLb, double initLevelUb)
   : Profile(db, flawDetector, initLevelLb, initLevelUb), m_dummySourceTransaction(), m_dummySinkTransaction(),
     m_lowerLevelGraph(0), m_upperLevelGraph(0), m_lowerClosedLevel(initLevelLb), m_upperClosedLevel(initLevelUb),
-    m_recalculateLowerLevel(false), m_recalculateUpperLevel(false), m_answersSide(0), m_networkVersion(0), m_networkLoosenings(0),
-    m_networkTightenings(0), m_arcsMark(0), m_innerChangesMark(0), m_movedMark(0), m_removalsMark(0),
-    m_arcsMarked(false),
-    m_recheckOrderings(false) {
+    m_recalculateLowerLevel(false), m_recalculateUpperLevel(false), m_answersSide(0) {
   replaceWindow(-g_infiniteTime(), g_infiniteTime());
   m_dummySourceTransaction = makePlaceholder();
   m_dummySinkTransaction = makePlaceholder();
@@ -678,7 +675,7 @@ void FlowProfile::handleTransactionRemoved(TransactionId t) {
   // orderings of others through its constraints may have gone with it.
   m_orderings.forget(t);
   m_orderedAt.forget(t);
-  m_recheckOrderings = true;
+  m_orderingMarks.transactionChanged();
   int lb = -g_infiniteTime(), ub = g_infiniteTime();
   if (!timeBounds(t, lb, ub))
     lb = -g_infiniteTime();
@@ -706,7 +703,7 @@ void FlowProfile::handleTransactionTimeChanged(TransactionId t, const DomainList
   const bool relaxation = type == DomainListener::RESET || type == DomainListener::RELAXED;
   if (relaxation) {
     // Orderings read from the time bounds may no longer hold.
-    m_recheckOrderings = true;
+    m_orderingMarks.transactionChanged();
   }
   // The levels can change wherever the transaction was or now is: between
   // the bounds it had before this change and the ones it has now.

@@ -2,6 +2,7 @@
 #define KORVAN_MIRT_FLOWPROFILE_HH
 
 #include "Resource/base/MIRT_Profile.hh"
+#include "Resource/component/MIRT_CacheMarks.hh"
 #include "Resource/component/MIRT_FlowProfileGraph.hh"
 #include "Resource/component/MIRT_OrderingCache.hh"
 #include "Resource/component/MIRT_Types.hh"
@@ -278,19 +279,10 @@ private:
   void forgetAnswers(const TransactionId& t1, const TransactionId& t2);
   void forgetAnswers(int number);
 
-  // Of the temporal network the cached orderings were checked against.
-  std::uint64_t m_networkVersion;
-  std::uint64_t m_networkLoosenings;
-  std::uint64_t m_networkTightenings;
-  std::uint64_t m_arcsMark;  // the network's tightened arc count then
-  std::uint64_t m_innerChangesMark;
-  std::uint64_t m_movedMark;  // the network's moved point count then
-  std::uint64_t m_removalsMark;
-  bool m_arcsMarked;          // whether the marks above were ever taken
-  // A change of a transaction (a relaxed time, a removal) may have moved
-  // cached orderings whatever the network's counters say: the next check
-  // asks every entry again whose distances it cannot show to stand.
-  bool m_recheckOrderings;
+  // What the cached orderings were last checked against, and whether a
+  // change of a transaction (a relaxed time, a removal) may have moved them
+  // whatever the network's counters say.
+  CacheMarks::Orderings m_orderingMarks;
 };
 
 }

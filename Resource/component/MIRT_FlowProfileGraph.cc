@@ -29,8 +29,7 @@ inline double quantityUb(const TransactionId& t) {
  */
 
 FlowProfileGraph::FlowProfileGraph(const TransactionId& source, const TransactionId& sink, bool lowerLevel)
-  : m_lowerLevel(lowerLevel), m_recalculate(false), m_flowStale(false), m_maxflow(0), m_graph(new Graph()),
-    m_visitMark(0), m_flowHeld(false), m_heldAt(0) {
+  : m_lowerLevel(lowerLevel), m_recalculate(false), m_maxflow(0), m_graph(new Graph()), m_visitMark(0) {
   m_source = m_graph->createNode(source, true);
   m_sink = m_graph->createNode(sink, true);
   m_maxflow = new MaximumFlowAlgorithm(m_graph, m_source, m_sink);
@@ -45,12 +44,10 @@ bool FlowProfileGraph::startOver() {
   if (!m_graph->keepOnly(m_source, m_sink))
     return false;
   m_maxflow->forget();
+  marks().networkStartedOver();
   m_recalculate = false;
-  m_flowStale = false;
   m_takenOut.clear();
   m_visitMark = 0;
-  m_flowHeld = false;
-  m_heldAt = 0;
   return true;
 }
 
@@ -328,7 +325,7 @@ void FlowProfileGraph::disable(const TransactionId& t) {
   for (const EdgeList* edges : {&node->getInEdges(), &node->getOutEdges()})
     for (Edge* edge : *edges)
       if (m_maxflow->getFlow(edge) != 0.0)
-        m_flowStale = true;
+        marks().flowThroughSwitchedOff();
   node->setDisabled();
 }
 
@@ -356,7 +353,6 @@ void FlowProfileGraph::restoreFlow() {
   // Resuming repairs what deleted nodes left of the held flow first.
   m_maxflow->execute(false);
   noteRun();
-  m_flowStale = false;
 }
 
 bool FlowProfileGraph::quietRuns() {
@@ -369,11 +365,6 @@ bool FlowProfileGraph::quietRuns() {
     DebugMessage::addMsg(__FILE__, __LINE__, "FlowProfile:recordContribution"),
   };
   return !DebugMessage::anyEnabled(sites);
-}
-
-void FlowProfileGraph::noteRun() {
-  m_flowHeld = true;
-  m_heldAt = m_graph->getChanges();
 }
 
 void FlowProfileGraph::runMaximumFlow() {
@@ -391,10 +382,9 @@ void FlowProfileGraph::runMaximumFlow() {
 }
 
 double FlowProfileGraph::getResidualFromSource() {
-  if (m_recalculate || m_flowStale) {
+  if (m_recalculate || marks().flowStale()) {
     runMaximumFlow();
     m_recalculate = false;
-    m_flowStale = false;
   }
   double residual = 0.0;
   for (EdgeOutIterator it(*m_source, true); it.ok(); ++it)
@@ -410,7 +400,6 @@ double FlowProfileGraph::disableReachableResidualGraph(ContributionMap& contribu
     debugMsg("FlowProfileGraph:disableReachableResidualGraph",
              "Lower level: " << m_lowerLevel << ", recalculate invoked.");
     runMaximumFlow();
-    m_flowStale = false;
     if (!quietRuns())
       listVisits(instant);
     const int seen = nextVisitMark();

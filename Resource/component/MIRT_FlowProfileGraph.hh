@@ -137,11 +137,12 @@ private:
   // A listing of the network as it is now, made anew when the network
   // changed since the last or when its run is to write its lines (not quiet).
   FlowListing& listing(bool quiet) const;
-  // After a run: the flow held is a maximum flow of the network until the
-  // graph changes or a capacity is written.
-  void noteRun();
-  void noteCapacities() { m_flowHeld = false; }
-  bool flowIsCurrent() const { return m_flowHeld && m_heldAt == m_graph->getChanges(); }
+  // Whether the flow held is current, and what changed it, as the graph's
+  // cache marks keep them.
+  CacheMarks::Network& marks() { return m_graph->getCacheMarks(); }
+  void noteRun() { marks().flowRun(); }
+  void noteCapacities() { marks().heldFlowDisturbed(); }
+  bool flowIsCurrent() { return marks().flowCurrent(); }
   // A fresh mark for Node visits.
   int nextVisitMark() const;
   // Marks `covered` every transaction node reached from `from` over
@@ -153,10 +154,9 @@ private:
   void enableAtOrBefore(Node* n1, Node* n2);
 
   bool m_lowerLevel;
+  // The network changed since the last run: a read runs the flow (and, with
+  // the flow held gone stale, CacheMarks::Network::flowStale, so does it).
   bool m_recalculate;
-  // The flow held runs through a node switched off since: a read runs the
-  // flow again first.
-  bool m_flowStale;
   std::set<TransactionId> m_takenOut;
   MaximumFlowAlgorithm* m_maxflow;
   Graph* m_graph;
@@ -166,8 +166,6 @@ private:
   // Scratch of the residual walks.
   mutable std::vector<EdgeOutIterator> m_walk;
   std::vector<Node*> m_reached;
-  bool m_flowHeld;
-  unsigned long m_heldAt;
   // Scratch of selectNearest and bypass.
   struct Candidate {
     double first;

@@ -79,33 +79,33 @@ bool FlowProfile::OutsideChanges::leftNetwork(const TransactionId& t) {
 
 bool FlowProfile::readOutsideChanges(OutsideChanges& changes) {
   TemporalPropagator* temporal = changes.temporal;
+  CacheMarks::Orderings& marks = m_orderingMarks;
   if (temporal == 0) {
-    if (!m_recheckOrderings)
+    if (!marks.recheckDue())
       return false;
   }
   else {
     temporal->sync();
     const TemporalNetwork& network = temporal->getNetwork();
-    const std::uint64_t version = network.getVersion();
-    if ((version == m_networkVersion && !m_recheckOrderings) || !network.isConsistent())
+    if (!marks.changedSince(network) || !network.isConsistent())
       return false;
-    if (network.getLoosenings() != m_networkLoosenings)
+    if (marks.loosenedSince(network))
       changes.needed |= SURVIVES_LOOSENING;
-    if (network.getTightenings() != m_networkTightenings)
+    if (marks.tightenedSince(network))
       changes.needed |= SURVIVES_TIGHTENING;
     // After tightenings only, through few arcs between time points, whether a
     // distance that was positive still is can be told from those arcs alone.
     TightenedArcs& arcs = changes.arcs;
-    arcs.usable = changes.needed == (FROM_NETWORK | SURVIVES_TIGHTENING) && m_arcsMarked &&
-      network.getTightenedArcCount() - m_arcsMark <= TightenedArcs::MOST;
-    for (std::uint64_t i = m_arcsMark; arcs.usable && i < network.getTightenedArcCount(); ++i) {
+    arcs.usable = changes.needed == (FROM_NETWORK | SURVIVES_TIGHTENING) && marks.marked() &&
+      network.getTightenedArcCount() - marks.arcsFrom() <= TightenedArcs::MOST;
+    for (std::uint64_t i = marks.arcsFrom(); arcs.usable && i < network.getTightenedArcCount(); ++i) {
       TightenedArcs::Arc arc;
       arcs.usable = network.getTightenedArc(i, arc.from, arc.to, arc.weight);
       arcs.arcs.push_back(arc);
     }
     const std::uint64_t movedCount = temporal->getMovedPointCount();
-    changes.movedKnown = m_arcsMarked;
-    for (std::uint64_t i = m_movedMark; changes.movedKnown && i < movedCount; ++i) {
+    changes.movedKnown = marks.marked();
+    for (std::uint64_t i = marks.movedFrom(); changes.movedKnown && i < movedCount; ++i) {
       int node = -1;
       changes.movedKnown = network.getMovedPoint(i, node);
       if (changes.movedKnown) {
@@ -114,24 +114,16 @@ bool FlowProfile::readOutsideChanges(OutsideChanges& changes) {
           changes.movedTimes.push_back((const ConstrainedVariable*) var);
       }
     }
-    changes.boundsOnly = changes.movedKnown && network.getInnerChanges() == m_innerChangesMark;
-    changes.pointsLeft = !m_arcsMarked || network.getRemovals() != m_removalsMark;
-    m_removalsMark = network.getRemovals();
-    m_networkVersion = version;
-    m_networkLoosenings = network.getLoosenings();
-    m_networkTightenings = network.getTightenings();
-    m_arcsMark = network.getTightenedArcCount();
-    m_innerChangesMark = network.getInnerChanges();
-    m_movedMark = movedCount;
-    m_arcsMarked = true;
+    changes.boundsOnly = changes.movedKnown && marks.innerUnchangedSince(network);
+    changes.pointsLeft = marks.pointsLeftSince(network);
+    marks.checked(network, movedCount);
   }
   // After a change the counters may not show, every entry is asked again
   // unless its distances are shown to stand.
-  if (m_recheckOrderings) {
+  if (marks.takeRecheck()) {
     changes.needed = FROM_NETWORK | SURVIVES_LOOSENING | SURVIVES_TIGHTENING;
     changes.arcs.usable = false;
   }
-  m_recheckOrderings = false;
   // After tightenings only, an answer the arcs alone can tell about moves
   // only where a bound of one of its points moved or where an arc joins its
   // points by a path of no length (a distance that was positive is that of

@@ -12,8 +12,8 @@ Graph::Graph() {}
 Graph::~Graph() {
   // Nothing is left to record changes for.
   for (NodeMap::iterator it = m_Nodes.begin(); it != m_Nodes.end(); ++it)
-    it->second->setChangeRecord(0);
-  m_Changes.touched.clear();
+    it->second->setCacheMarks(0);
+  m_Marks.dropTouched();
   for (NodeMap::iterator it = m_Nodes.begin(); it != m_Nodes.end(); ++it)
     delete it->second;
   m_Nodes.clear();
@@ -39,7 +39,7 @@ Node* Graph::createNode(const TransactionId& t, bool enabled, int number) {
       m_spareNodes.pop_back();
       node->reuse(t);
     }
-    node->setChangeRecord(&m_Changes);
+    node->setCacheMarks(&m_Marks);
     node->noteChange();
     if (m_spareEntries.empty()) {
       m_Nodes.insert(std::make_pair(t, node));
@@ -144,7 +144,7 @@ void Graph::erase(NodeMap::iterator it) {
 void Graph::recycle(Node* node) {
   // What deleting it does, with the memory kept.
   node->retire(&m_spareEdges);
-  node->setChangeRecord(0);
+  node->setCacheMarks(0);
   m_spareNodes.push_back(node);
 }
 
@@ -169,11 +169,7 @@ bool Graph::keepOnly(Node* first, Node* second) {
     }
     erase(it++);
   }
-  for (Node* node : m_Changes.touched)
-    node->clearTouched();
-  m_Changes.touched.clear();
-  m_Changes.clearedBy = 0;
-  m_Changes.clearedAt = 0;
+  m_Marks.clearTouched();
   for (Node* kept : {first, second}) {
     kept->setVisit(-1);
     kept->setIndex(-1);

@@ -55,8 +55,9 @@ public:
   const NodeMap& getNodes() const { return m_Nodes; }
   // Grows with every node or edge made, removed, switched on or off, and
   // every capacity changed.
-  unsigned long getChanges() const { return m_Changes.count; }
-  ChangeRecord& getChangeRecord() { return m_Changes; }
+  unsigned long getChanges() const { return m_Marks.changes(); }
+  // What the graph's caches ask and say about its changes.
+  CacheMarks::Network& getCacheMarks() { return m_Marks; }
 
 private:
   Graph(const Graph&) = delete;
@@ -68,7 +69,7 @@ private:
   void recycle(Node* node);
   void erase(NodeMap::iterator it);
 
-  ChangeRecord m_Changes;
+  CacheMarks::Network m_Marks;
   NodeMap m_Nodes;
   // The same nodes by address, for the look-ups of every edge made.
   std::unordered_map<TransactionId, Node*, TransactionIdHash> m_byIdentity;

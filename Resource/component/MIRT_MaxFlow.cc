@@ -25,12 +25,15 @@ const long NO_LABEL = 2147483647L;
 
 MaximumFlowAlgorithm::MaximumFlowAlgorithm(Graph* g, Node* source, Node* sink)
   : m_Graph(g), m_Source(source), m_Sink(sink), m_SourceIndex(-1), m_SinkIndex(-1), m_ListHead(-1),
-    m_Listed(0), m_Work(0), m_Quiet(false), m_Built(false), m_BuiltAt(0), m_Patched(false), m_ExcessKnown(false) {
+    m_Listed(0), m_Work(0), m_Quiet(false), m_ExcessKnown(false) {
   check_error(g != 0, "Null not allowed as input for g");
   check_error(source != 0, "Null not allowed as input for source");
   check_error(sink != 0, "Null not allowed as input for sink");
   check_error(g->getNode( source->getIdentity() ) != 0, "Source is not part of the graph");
   check_error(g->getNode( sink->getIdentity() ) != 0, "Sink is not part of the graph");
+  // The graph's marks name arrays by their maker's address, which an earlier
+  // algorithm over the same graph may have had.
+  g->getCacheMarks().arraysDropped();
 }
 
 MaximumFlowAlgorithm::~MaximumFlowAlgorithm() {}
@@ -41,9 +44,7 @@ void MaximumFlowAlgorithm::forget() {
   m_ListHead = -1;
   m_Listed = 0;
   m_Work = 0;
-  m_Built = false;
-  m_BuiltAt = 0;
-  m_Patched = false;
+  m_Graph->getCacheMarks().arraysDropped();
   m_ExcessKnown = false;
   // They name nodes and edges that are gone.
   m_Nodes.clear();
@@ -70,7 +71,7 @@ void MaximumFlowAlgorithm::initializePre(bool reset) {
   // scratch) are common: the arrays of the first serve the second.
   // A resumed run mends the arrays of the last where little changed.
   m_ExcessKnown = false;
-  if (m_Built && m_BuiltAt == m_Graph->getChanges() && !(reset && m_Patched))
+  if (m_Graph->getCacheMarks().arraysCurrent(this, reset))
     reuseArrays(reset);
   else if (reset || !patchArrays())
     buildArrays(reset);
@@ -99,7 +100,7 @@ void MaximumFlowAlgorithm::initializePre(bool reset) {
 
 void MaximumFlowAlgorithm::buildArrays(bool reset) {
   const NodeMap& nodes = m_Graph->getNodes();
-  m_Built = false;
+  m_Graph->getCacheMarks().arraysDropped();
   m_Nodes.clear();
   m_Stray.clear();
   for (NodeMap::const_iterator it = nodes.begin(); it != nodes.end(); ++it) {
@@ -160,19 +161,7 @@ void MaximumFlowAlgorithm::buildArrays(bool reset) {
     }
   }
   m_FirstArc[n] = (int) m_Arcs.size();
-  m_Patched = false;
-  noteBuilt();
-}
-
-void MaximumFlowAlgorithm::noteBuilt() {
-  ChangeRecord& record = m_Graph->getChangeRecord();
-  for (Node* node : record.touched)
-    node->clearTouched();
-  record.touched.clear();
-  record.clearedBy = this;
-  record.clearedAt = record.count;
-  m_Built = true;
-  m_BuiltAt = record.count;
+  m_Graph->getCacheMarks().arraysBuilt(this, false);
 }
 
 // A flow kept from an earlier run, cut back within the capacities the edge
@@ -187,10 +176,8 @@ double MaximumFlowAlgorithm::flowWithinCapacities(const Edge* edge) {
 }
 
 bool MaximumFlowAlgorithm::patchArrays() {
-  ChangeRecord& record = m_Graph->getChangeRecord();
   const int oldN = (int) m_Nodes.size();
-  if (!m_Built || record.clearedBy != this || record.clearedAt != m_BuiltAt ||
-      2 * record.touched.size() > (std::size_t) oldN)
+  if (!m_Graph->getCacheMarks().arraysMendable(this, (std::size_t) oldN))
     return false;
 
   // The enabled nodes in key order, as a build would have them.
@@ -271,9 +258,8 @@ bool MaximumFlowAlgorithm::patchArrays() {
   m_SinkIndex = m_Sink->getIndex();
   m_Stray.clear();
   m_Unpaired.clear();
-  m_Patched = true;
   m_ExcessKnown = true;
-  noteBuilt();
+  m_Graph->getCacheMarks().arraysBuilt(this, true);
   return true;
 }
 

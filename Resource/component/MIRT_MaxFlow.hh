@@ -51,12 +51,9 @@ private:
   void reuseArrays(bool reset);
   // Mends the arrays of the last run where the graph changed since: the
   // arcs and excesses of untouched nodes are kept, those of the nodes the
-  // graph's change record lists derived anew. False,
-  // with nothing changed, when too much changed or the record was cleared by
-  // someone else.
+  // graph's cache marks list as touched derived anew. False, with nothing
+  // changed, when they cannot be mended (CacheMarks::Network::arraysMendable).
   bool patchArrays();
-  // Empties the graph's change record: the arrays describe the graph.
-  void noteBuilt();
   void checkUnpaired(Edge* edge, bool reset) const;
   // Brings a flow left by an earlier run and changed since back to a
   // preflow of the present network; false when it cannot.
@@ -97,14 +94,10 @@ private:
   // Relabelling work since exact labels were last taken.
   long m_Work;
   bool m_Quiet;
-  // The arrays above stay valid while the graph's change count stays at
-  // m_BuiltAt. Edges outside them that may hold flow, and enabled edges
-  // without an enabled partner, are kept for a later run from scratch.
-  bool m_Built;
-  unsigned long m_BuiltAt;
-  // Mended arrays keep no list of stray or unpaired edges: a run from
-  // scratch builds anew.
-  bool m_Patched;
+  // Whether the arrays above still describe the graph the graph's cache
+  // marks tell. Edges outside them that may hold flow, and enabled edges
+  // without an enabled partner, are kept for a later run from scratch; mended
+  // arrays keep no such list, so a run from scratch builds anew.
   // The excesses were carried over by patchArrays, not to be recomputed.
   bool m_ExcessKnown;
   // Scratch of patchArrays.

@@ -17,7 +17,7 @@ void eraseFirst(EdgeList& list, Edge* edge) {
 
 Node::Node(const NodeIdentity& identity)
   : m_Enabled(true), m_MayHoldFlow(false), m_Visit(-1), m_Index(-1), m_Slot(-1), m_TouchedAt(-1), m_Number(-1),
-    m_Record(0),
+    m_Marks(0),
     m_Identity(identity) {}
 
 Node::~Node() {
@@ -27,14 +27,11 @@ Node::~Node() {
 void Node::retire(std::vector<void*>* spare) {
   noteChange();
   dropEdges(spare);
-  // No record may list a deleted node; the list's order does not matter, so
+  // No cache marks may list a deleted node; the list's order does not matter, so
   // the last takes its place and a graph emptied node by node stays linear.
-  if (m_TouchedAt >= 0 && m_Record != 0) {
-    std::vector<Node*>& touched = m_Record->touched;
-    Node* last = touched.back();
-    touched[m_TouchedAt] = last;
-    last->m_TouchedAt = m_TouchedAt;
-    touched.pop_back();
+  if (m_TouchedAt >= 0 && m_Marks != 0) {
+    if (Node* moved = m_Marks->unlist((std::size_t) m_TouchedAt))
+      moved->m_TouchedAt = m_TouchedAt;
     m_TouchedAt = -1;
   }
 }
@@ -47,7 +44,7 @@ void Node::reuse(const NodeIdentity& identity) {
   m_Slot = -1;
   m_TouchedAt = -1;
   m_Number = -1;
-  m_Record = 0;
+  m_Marks = 0;
   m_Identity = identity;
   m_InEdges.clear();
   m_OutEdges.clear();
@@ -78,7 +75,7 @@ void Node::dropEdges(std::vector<void*>* spare) {
 
 void Node::noteSwitch() {
   noteChange();
-  if (m_Record == 0)
+  if (m_Marks == 0)
     return;
   for (Edge* edge : m_OutEdges)
     edge->getTarget()->touch();

@@ -2,6 +2,7 @@
 #define KORVAN_MIRT_NODE_HH
 
 #include "Resource/base/MIRT_Transaction.hh"
+#include "Resource/component/MIRT_CacheMarks.hh"
 
 #include <ostream>
 #include <vector>
@@ -13,19 +14,6 @@ class Edge;
 class Node;
 typedef TransactionId NodeIdentity;
 typedef std::vector<Edge*> EdgeList;
-
-// What changed in a graph: a count of every change to which nodes and edges
-// are on and how they are linked or bounded, and the nodes touched since the
-// record was last cleared, so that a maximum flow can mend the arrays of its
-// last run where they no longer describe the graph.
-struct ChangeRecord {
-  ChangeRecord() : count(0), clearedAt(0), clearedBy(0) {}
-  unsigned long count;
-  std::vector<Node*> touched;
-  // The count when `clearedBy` last cleared the touched list.
-  unsigned long clearedAt;
-  const void* clearedBy;
-};
 
 // A vertex of a flow network: stands for one transaction. Owns the edges of
 // both its lists jointly with their other end; deleting a node unlinks and
@@ -60,26 +48,24 @@ public:
   int getIndex() const { return m_Index; }
   void setIndex(int index) { m_Index = index; }
 
-  // The owning graph's record of changes, which every change to this node,
-  // or to an edge it is the source of, counts in and lists the node in.
-  void setChangeRecord(ChangeRecord* record) { m_Record = record; }
+  // The owning graph's cache marks, which every change to this node, or to
+  // an edge it is the source of, counts in and lists the node in.
+  void setCacheMarks(CacheMarks::Network* marks) { m_Marks = marks; }
   void noteChange() {
-    if (m_Record != 0) {
-      ++m_Record->count;
+    if (m_Marks != 0) {
+      m_Marks->counted();
       touch();
     }
   }
   // Lists the node as touched without counting a change: its flows changed.
   void touch() {
-    if (m_Record != 0 && m_TouchedAt < 0) {
-      m_TouchedAt = (int) m_Record->touched.size();
-      m_Record->touched.push_back(this);
-    }
+    if (m_Marks != 0 && m_TouchedAt < 0)
+      m_TouchedAt = (int) m_Marks->list(this);
   }
   bool isTouched() const { return m_TouchedAt >= 0; }
   // Switched on or off: the arcs of every node linked to it change too.
   void noteSwitch();
-  // Reserved to whoever clears the record's list.
+  // Reserved to the cache marks, as they unlist the node.
   void clearTouched() { m_TouchedAt = -1; }
 
   // The dense number its graph finds it by, or -1.
@@ -120,10 +106,10 @@ private:
   int m_Visit;
   int m_Index;
   int m_Slot;
-  // Position in the record's touched list, or -1.
+  // Position in the cache marks' touched list, or -1.
   int m_TouchedAt;
   int m_Number;
-  ChangeRecord* m_Record;
+  CacheMarks::Network* m_Marks;
   NodeIdentity m_Identity;
   EdgeList m_InEdges;
   EdgeList m_OutEdges;

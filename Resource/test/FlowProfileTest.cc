@@ -171,6 +171,48 @@ TEST(FlowProfileGraph, BareSwitchOffRunsTheNextReadOnly) {
   }
 }
 
+// Flow handed back (pushFlow) changes no node, edge or capacity, so the
+// graph's change count stays, yet the flow held is no longer a maximum flow:
+// the next run, whatever made it due, must complete it, as a network made
+// anew would. Upper network of the example above: the flow of 2 runs
+// source -> p -> c -> sink; with p's inflow handed back, 4 is left at the
+// source until a run.
+TEST(FlowProfileGraph, FlowHandedBackIsCompletedByTheNextRun) {
+  ProfileWorld w;
+  TransactionId src = w.make(0, 0), snk = w.make(0, 0);
+  TransactionId c = w.make(0, 10, true, 2, 5), p = w.make(0, 10, false, 3, 4);
+  TransactionId none = w.make(0, 10, true, 0, 0);
+  RecordingDetector det;
+  TestFlowProfile prof(w.db->getId(), det.getId(), 0, 0);
+  w.ce->propagate();
+  prof.addTransaction(c);
+  prof.recompute();
+  const InstantId inst = prof.at(0);
+  ContributionMap uc;
+  // Calls that make the next read run without changing the graph.
+  const std::vector<std::pair<std::string, std::function<void(FlowProfileGraph&)>>> dueBy = {
+    {"the pair ordered again", [&](FlowProfileGraph& g) { g.enableAt(c, p); }},
+    {"a transaction without a node removed", [&](FlowProfileGraph& g) { g.removeTransaction(none); }},
+    {"p enabled again with its bound", [&](FlowProfileGraph& g) { g.enableTransaction(p, inst, uc); }},
+  };
+  for (const auto& due : dueBy) {
+    FlowProfileGraph kept(src, snk, false), fresh(src, snk, false);
+    for (FlowProfileGraph* g : {&kept, &fresh}) {
+      g->enableTransaction(c, inst, uc);
+      g->enableTransaction(p, inst, uc);
+      g->enableAt(c, p);
+    }
+    EXPECT_EQ(2.0, kept.getResidualFromSource());
+    const unsigned long changes = kept.getGraph().getChanges();
+    kept.pushFlow(p);
+    due.second(kept);
+    EXPECT_EQ(changes, kept.getGraph().getChanges()) << due.first;
+    ASSERT_TRUE(kept.needsRecalculation()) << due.first;
+    EXPECT_EQ(fresh.getResidualFromSource(), kept.getResidualFromSource()) << due.first;
+    EXPECT_EQ(2.0, kept.getResidualFromSource()) << due.first;
+  }
+}
+
 // A chain p <= m <= c of a producer, a middle consumer and a consumer, with
 // time bounds that say nothing of the chain: opening c needs an edge to m
 // only; when m leaves, p must still be known to come before c.

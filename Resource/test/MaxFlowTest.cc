@@ -324,7 +324,7 @@ TEST(FlowGraph, NumberedNodesAndSpares) {
   EXPECT_EQ(-1, s->getVisit());
   EXPECT_EQ(-1, s->getSlot());
   EXPECT_TRUE(b->isEnabled());
-  EXPECT_EQ(2u, g.getChangeRecord().touched.size());
+  EXPECT_EQ(2u, g.getCacheMarks().touched().size());
   EXPECT_EQ(2u, g.spareNodes());
   g.trimSpare(1, 3);
   EXPECT_EQ(1u, g.spareNodes());
@@ -840,14 +840,11 @@ TEST(FlowGraph, ChangeRecordListsTheTouchedNodes) {
         break;
       default: {
         // Cleared by whoever builds from the graph.
-        ChangeRecord& record = g.getChangeRecord();
-        for (Node* t : record.touched)
-          t->clearTouched();
-        record.touched.clear();
+        g.getCacheMarks().clearTouched();
         break;
       }
       }
-      const std::vector<Node*>& touched = g.getChangeRecord().touched;
+      const std::vector<Node*>& touched = g.getCacheMarks().touched();
       std::set<Node*> listed(touched.begin(), touched.end());
       ASSERT_EQ(listed.size(), touched.size()) << context;
       for (NodeMap::const_iterator it = g.getNodes().begin(); it != g.getNodes().end(); ++it)
