@@ -423,24 +423,32 @@ bool Resource::orderingChoicesWanted(const InstantId& inst,
   return true;
 }
 
-bool Resource::getOrderingChoices(const InstantId& inst, std::vector<std::pair<TransactionId, TransactionId>>& results,
-                                  ChoiceSides& sides) {
+void Resource::takeOrderingChoices(const InstantId& inst, unsigned int limit, ChoiceSides* sides,
+                                   std::vector<std::pair<TransactionId, TransactionId>>& pairs) {
   unsigned int count = 0;
-  const unsigned int limit = g_infiniteTime();
-  if (!orderingChoicesWanted(inst, results, limit))
-    return false;
+  // The distance kept for transConstrainedToPrecede must not outlive this enumeration.
   struct Forget {
     KnownDistance& known;
     ~Forget() { known = KnownDistance(); }
   } forget{m_knownDistance};
+  // Takes the pair when the network still allows first to precede second (the distance from
+  // first to second may reach zero) and that order is not imposed yet. Each pair is met once
+  // (see listOrderingChoices), so a vector sorted at the end gives what a set would.
   auto attempt = [&](const TransactionId& first, const TransactionId& second, double ub) {
     if (ub >= 0.0 && !transConstrainedToPrecede(first, second)) {
-      results.push_back(std::make_pair(first, second));
+      pairs.push_back(std::make_pair(first, second));
       ++count;
     }
   };
-  orderingChoicesFromRows(inst->getTransactions(), limit, count, attempt, &sides);
-  std::sort(results.begin(), results.end());
+  orderingChoicesFromRows(inst->getTransactions(), limit, count, attempt, sides);
+  std::sort(pairs.begin(), pairs.end());
+}
+
+bool Resource::getOrderingChoices(const InstantId& inst, std::vector<std::pair<TransactionId, TransactionId>>& results,
+                                  ChoiceSides& sides) {
+  if (!orderingChoicesWanted(inst, results, g_infiniteTime()))
+    return false;
+  takeOrderingChoices(inst, g_infiniteTime(), &sides, results);
   return true;
 }
 
@@ -449,28 +457,8 @@ void Resource::getOrderingChoices(const InstantId& inst,
                                   unsigned int limit) {
   if (!orderingChoicesWanted(inst, results, limit))
     return;
-
-  unsigned int count = 0;
-  // Each pair is met once (see listOrderingChoices), so a vector sorted at the end gives what a
-  // set would.
   std::vector<std::pair<TransactionId, TransactionId>> uniquePairs;
-  {
-    // The distance kept for transConstrainedToPrecede must not outlive this enumeration.
-    struct Forget {
-      KnownDistance& known;
-      ~Forget() { known = KnownDistance(); }
-    } forget{m_knownDistance};
-    // Takes the pair when the network still allows first to precede second (the distance from
-    // first to second may reach zero) and that order is not imposed yet.
-    auto attempt = [&](const TransactionId& first, const TransactionId& second, double ub) {
-      if (ub >= 0.0 && !transConstrainedToPrecede(first, second)) {
-        uniquePairs.push_back(std::make_pair(first, second));
-        ++count;
-      }
-    };
-    orderingChoicesFromRows(inst->getTransactions(), limit, count, attempt, nullptr);
-    std::sort(uniquePairs.begin(), uniquePairs.end());
-  }
+  takeOrderingChoices(inst, limit, nullptr, uniquePairs);
   if (orderingChoiceLinesWanted()) {
     std::vector<std::pair<TransactionId, TransactionId>> listed;
     listOrderingChoices(inst, listed, limit);

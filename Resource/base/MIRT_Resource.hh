@@ -278,6 +278,9 @@ private:
   // the ends that may precede (1); those that may follow (2). A couple wanted both ways is
   // covered by its end at the instant in all three.
   static int coverEnd(const std::vector<ChoiceCandidate>& candidates, int cover, const ChoiceCouple& k);
+  // The pairs the walk takes at inst (those sides wants, if given), sorted.
+  void takeOrderingChoices(const InstantId& inst, unsigned int limit, ChoiceSides* sides,
+                           std::vector<std::pair<TransactionId, TransactionId>>& pairs);
   // The checks and the propagation before choices are looked for at inst: false when there are
   // none to look for.
   bool orderingChoicesWanted(const InstantId& inst, std::vector<std::pair<TransactionId, TransactionId>>& results,

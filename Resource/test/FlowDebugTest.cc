@@ -281,8 +281,9 @@ TEST(FlowProfileGraph, WalkLinesFollowARunFromScratchWhateverFlowIsKept) {
       lower.enableTransaction(p, inst, contributions);
       lower.enableTransaction(first, inst, contributions);
       lower.enableAt(first, p);
-      if (kept)
+      if (kept) {
         EXPECT_EQ(0.0, lower.getResidualFromSource());
+      }
       lower.enableTransaction(second, inst, contributions);
       lower.enableAt(second, p);
       EXPECT_EQ(1.0, lower.getResidualFromSource());
