@@ -67,6 +67,11 @@ std::vector<Refutation>& refutations() {
   return sl_refutations;
 }
 
+std::vector<Refutation>& refutationsBeforeSearch() {
+  static std::vector<Refutation> sl_refutations;
+  return sl_refutations;
+}
+
 std::vector<EmptyingExplainer>& emptyingExplainers() {
   static std::vector<EmptyingExplainer> sl_explainers;
   return sl_explainers;
@@ -577,7 +582,13 @@ int execute(const Options& options, std::ostream& out, std::ostream& err) {
   gapSearch.gap = firstChoiceGap(host.db().getId());
   Verdict verdict;
   unsigned int maxSteps = options.maxSteps;
-  if (!gapSearch.gap.empty()) {
+  // A token that alone breaks a limit in every schedule ends the run before any search, which
+  // could only spend its budget finding that out.
+  const std::string alone = refutation(host.db().getId(), refutationsBeforeSearch());
+  if (!alone.empty()) {
+    verdict.result = "NO SOLUTION";
+    verdict.why.assign(1, alone);
+  } else if (!gapSearch.gap.empty()) {
     enterStage("while fixing a schedule");
     searchScheduleFirst(host.db().getId(), *solver, reasons, gapSearch, verdict, maxSteps);
   }
@@ -627,6 +638,8 @@ void registerDeadEnd(const DeadEnd& deadEnd) { deadEnds().push_back(deadEnd); }
 
 void registerRefutation(const Refutation& refutation) { refutations().push_back(refutation); }
 
+void registerRefutationBeforeSearch(const Refutation& refutation) { refutationsBeforeSearch().push_back(refutation); }
+
 void registerUnjudgedChecker(const PlanChecker& checker) { unjudgedCheckers().push_back(checker); }
 
 std::string tokenName(const TokenId& token) {
@@ -656,6 +669,7 @@ void clearRegistrations() {
   choiceGaps().clear();
   deadEnds().clear();
   refutations().clear();
+  refutationsBeforeSearch().clear();
   unjudgedCheckers().clear();
   objectPrinters().clear();
 }
