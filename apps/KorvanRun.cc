@@ -393,28 +393,36 @@ void printWhy(std::ostream& out, const std::vector<std::string>& why) {
 /// The engine with its components and the registered modules; torn down in the right order.
 class Host {
 public:
-  Host() {
-    ConstraintEngine* ce = new ConstraintEngine();
-    m_engine.addComponent(ConstraintEngine::COMPONENT_NAME(), ce);
-    initConstraintLibrary(ce->getId());
-    initTemporalConstraints(ce->getId());
-    Schema* schema = new Schema();
-    m_engine.addComponent("Schema", schema);
-    m_db = new PlanDatabase(ce->getId(), schema->getId(), m_engine.getId());
-    m_engine.addComponent(PlanDatabase::COMPONENT_NAME(), m_db);
-    SOLVERS::initSolverComponents(m_engine);
-    m_interpreter = new VexlXmlInterpreter(m_db->getId());
-    m_engine.addLanguageInterpreter(VexlXmlInterpreter::name(), m_interpreter);
+  Host() : m_db(nullptr), m_interpreter(nullptr) {
     try {
+      // Names are made before what they name: a part made is handed to the engine at once.
+      const std::string& ceName = ConstraintEngine::COMPONENT_NAME();
+      ConstraintEngine* ce = new ConstraintEngine();
+      m_engine.addComponent(ceName, ce);
+      initConstraintLibrary(ce->getId());
+      initTemporalConstraints(ce->getId());
+      Schema* schema = new Schema();
+      m_engine.addComponent("Schema", schema);
+      const std::string& dbName = PlanDatabase::COMPONENT_NAME();
+      PlanDatabase* db = new PlanDatabase(ce->getId(), schema->getId(), m_engine.getId());
+      m_engine.addComponent(dbName, db);
+      m_db = db;
+      SOLVERS::initSolverComponents(m_engine);
+      const std::string& language = VexlXmlInterpreter::name();
+      VexlXmlInterpreter* interpreter = new VexlXmlInterpreter(m_db->getId());
+      m_engine.addLanguageInterpreter(language, interpreter);
+      m_interpreter = interpreter;
       for (const ModuleMaker& maker : moduleMakers()) {
         Module* module = maker();
         checkError(module != nullptr, "A module maker made no module.");
         std::unique_ptr<Module> owned(module);
+        m_modules.reserve(m_modules.size() + 1);
         module->initialize(m_engine.getId());
         m_modules.push_back(owned.release());
       }
     } catch (...) {
-      // No destructor runs for a half-built host: undo the modules made so far.
+      // No destructor runs for a half-built host: undo the modules made so far (the engine,
+      // a member, takes its components along).
       tearDown();
       throw;
     }
@@ -426,7 +434,8 @@ public:
   }
   void tearDown() {
     // Objects and tokens go while the modules' components still exist.
-    m_db->purge();
+    if (m_db != nullptr)
+      m_db->purge();
     for (auto it = m_modules.rbegin(); it != m_modules.rend(); ++it) {
       (*it)->uninitialize(m_engine.getId());
       delete *it;
