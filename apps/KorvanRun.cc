@@ -540,8 +540,13 @@ int execute(const Options& options, std::ostream& out, std::ostream& err) {
     std::unique_ptr<Host>& owner;
     unsigned long failures;
     ~LeftToExit() {
-      if (hostLeftToExit() || MemoryReserve::failures() != failures)
+      if (hostLeftToExit() || MemoryReserve::failures() != failures) {
         owner.release();
+        return;
+      }
+      // Torn down in destructors, which nothing may leave: memory that runs out takes the reserve.
+      MemoryReserve::NoRaise quiet;
+      owner.reset();
     }
   } leftToExit{owner, failures};
   // Lines that name tokens use the names this model gave them.
@@ -560,8 +565,12 @@ int execute(const Options& options, std::ostream& out, std::ostream& err) {
     std::unique_ptr<SOLVERS::Solver>& solver;
     unsigned long failures;
     ~SolverLeftToExit() {
-      if (MemoryReserve::failures() != failures)
+      if (MemoryReserve::failures() != failures) {
         solver.release();
+        return;
+      }
+      MemoryReserve::NoRaise quiet;
+      solver.reset();
     }
   } solverLeftToExit{solver, failures};
   try {
@@ -582,7 +591,6 @@ int execute(const Options& options, std::ostream& out, std::ostream& err) {
     printTokens(out, host.db().getId(), host.interpreter());
     printWhy(out, {reasons.last().empty() ? emptiedWhy(ce) : reasons.last()});
     out << "Result: " << (reasons.last().empty() ? "INCONSISTENT" : reasons.emptiedResult()) << std::endl;
-    solver.reset();
     return EXIT_NO_SOLUTION;
   }
   bool solved = false;
@@ -617,8 +625,8 @@ int execute(const Options& options, std::ostream& out, std::ostream& err) {
     verdict = decide(host.db().getId(), *solver, solved, consistent, reasons, gapSearch);
   printVerdict(out, host.db().getId(), host.interpreter(), solver->getName(), figures, status, verdict);
   solved = verdict.solved;
-  // The decisions stay in the plan; the solver goes before the database it searched.
-  solver.reset();
+  // The decisions stay in the plan; the solver goes before the database it searched (its holder
+  // is undone before the host's).
   (void)err;
   return solved ? EXIT_SOLVED : EXIT_NO_SOLUTION;
 }

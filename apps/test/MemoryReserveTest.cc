@@ -98,6 +98,7 @@ struct Ending {
   unsigned long reserveAt; // the allocation that took the reserve
   long handlesLeft;        // handles the run left registered
   int again;               // the status of a second run in the process after it; -1: none ran
+  bool returned;           // the run came back from run(), not through the termination line
 };
 
 // One run of the model, in a child as the program runs (with its termination line), whose
@@ -142,11 +143,11 @@ Ending runFailingAt(const std::string& model, unsigned long failAt, bool again =
   unsigned long allocations = 0, reserveAt = 0;
   long left = 0;
   int second = -1;
-  count >> allocations >> reserveAt >> left >> second;
+  const bool returned = static_cast<bool>(count >> allocations >> reserveAt >> left >> second);
   std::remove(errPath.c_str());
   std::remove(countPath.c_str());
   return Ending{WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status), text.str(), allocations,
-                reserveAt, left, second};
+                reserveAt, left, second, returned};
 }
 
 } // namespace
@@ -167,23 +168,25 @@ TEST(MemoryReserve, RunsOutAnywhereAndSaysSoInOneLine) {
   ASSERT_EQ(0, whole.again) << whole.err;
   const std::regex line("korvan-run: (" + std::regex_replace(path, std::regex("[.]"), "\\.") +
                         "(:[0-9]+: <[a-z]+>)?: )?memory ran out [a-z ]+\n");
-  // A failed run leaves nothing registered (a failed start) or the whole engine, left for the
-  // exit once it was built: never part of one.
+  // A failed run leaves nothing registered (a failed start, or a teardown the reserve saw
+  // through) or the whole engine, left for the exit once it was built: never part of one.
   const std::regex reading(".*:[0-9]+: <[a-z]+>: .*\n");
   std::vector<std::pair<unsigned long, Ending>> endings;
   auto check = [&](unsigned long at, bool again) {
     const Ending ending = runFailingAt(path, at, again);
     EXPECT_EQ(2, ending.status) << "allocation " << at << ": " << ending.err;
     EXPECT_TRUE(std::regex_match(ending.err, line)) << "allocation " << at << ": " << ending.err;
-    // Before the reserve, only the termination line is left to say it; after it, the process goes on.
-    if (at > whole.reserveAt && again) {
-      EXPECT_EQ(0, ending.again) << "allocation " << at << ": " << ending.err;
+    // Before the reserve, only the termination line is left to say it; after it, run() returns
+    // and the process goes on.
+    if (at > whole.reserveAt) {
+      EXPECT_TRUE(ending.returned) << "allocation " << at << ": " << ending.err;
+      EXPECT_EQ(again ? 0 : -1, ending.again) << "allocation " << at << ": " << ending.err;
     }
     endings.emplace_back(at, ending);
   };
   // Every allocation of the first hundred (the reserve, options, the engine's start), then a
-  // spread of 150 over the rest; a second run after every tenth of the first hundred (the
-  // handles left say the rest).
+  // spread of 150 over the rest, then the last ten (the teardown); a second run after every
+  // tenth of the first hundred and after the last ten (the handles left say the rest).
   // MEMORY_POINTS=from-to runs every point of a range instead, each with a second run.
   unsigned long from = 0, to = 0;
   if (const char* points = std::getenv("MEMORY_POINTS"))
@@ -194,6 +197,8 @@ TEST(MemoryReserve, RunsOutAnywhereAndSaysSoInOneLine) {
   } else {
     for (unsigned long at = 1; at <= whole.allocations; at += at < 100 ? 1 : whole.allocations / 150)
       check(at, at < 100 && at % 10 == 0);
+    for (unsigned long at = whole.allocations - 9; at <= whole.allocations; at++)
+      check(at, true);
   }
   long wholeEngine = 0;
   for (const auto& entry : endings)
