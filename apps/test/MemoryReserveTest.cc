@@ -24,6 +24,10 @@
 #include <string>
 #include <vector>
 
+#if defined(__SANITIZE_ADDRESS__)
+#include <sanitizer/lsan_interface.h>
+#endif
+
 #include "Utils/base/IdTable.hh"
 #include "apps/KorvanRun.hh"
 
@@ -99,6 +103,7 @@ struct Ending {
   long handlesLeft;        // handles the run left registered
   int again;               // the status of a second run in the process after it; -1: none ran
   bool returned;           // the run came back from run(), not through the termination line
+  bool leaked;             // a run that left no handle left memory unreachable (sanitised builds)
 };
 
 // One run of the model, in a child as the program runs (with its termination line), whose
@@ -127,11 +132,17 @@ Ending runFailingAt(const std::string& model, unsigned long failAt, bool again =
     }
     sl_counting = sl_full = false;
     const long left = (long)KORVAN::IdTable::size() - handles;
+    int leaks = 0;
+#if defined(__SANITIZE_ADDRESS__)
+    // A run that left no handle left nothing at all: what it made is unreachable if not freed.
+    if (again && left == 0)
+      leaks = __lsan_do_recoverable_leak_check();
+#endif
     std::ostringstream out2, err2;
     const int second = again ? KORVAN::HOST::run(args, out2, err2) : -1;
     if (second > 0)
       std::cerr << "second run: " << err2.str();
-    std::ofstream(countPath.c_str()) << sl_made << " " << sl_reserveAt << " " << left << " " << second;
+    std::ofstream(countPath.c_str()) << sl_made << " " << sl_reserveAt << " " << left << " " << second << " " << leaks;
     std::cerr.flush();
     _exit(std::get_new_handler() != before ? 3 : status);
   }
@@ -142,12 +153,12 @@ Ending runFailingAt(const std::string& model, unsigned long failAt, bool again =
   text << in.rdbuf();
   unsigned long allocations = 0, reserveAt = 0;
   long left = 0;
-  int second = -1;
-  const bool returned = static_cast<bool>(count >> allocations >> reserveAt >> left >> second);
+  int second = -1, leaks = 0;
+  const bool returned = static_cast<bool>(count >> allocations >> reserveAt >> left >> second >> leaks);
   std::remove(errPath.c_str());
   std::remove(countPath.c_str());
   return Ending{WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status), text.str(), allocations,
-                reserveAt, left, second, returned};
+                reserveAt, left, second, returned, leaks != 0};
 }
 
 } // namespace
@@ -181,13 +192,15 @@ TEST(MemoryReserve, RunsOutAnywhereAndSaysSoInOneLine) {
     if (at > whole.reserveAt) {
       EXPECT_TRUE(ending.returned) << "allocation " << at << ": " << ending.err;
       EXPECT_EQ(again ? 0 : -1, ending.again) << "allocation " << at << ": " << ending.err;
+      EXPECT_FALSE(ending.leaked) << "allocation " << at << ": " << ending.err;
     }
     endings.emplace_back(at, ending);
   };
   // Every allocation of the first hundred (the reserve, options, the engine's start), then a
   // spread of 150 over the rest, then the last ten (the teardown); a second run after every
   // tenth of the first hundred and after the last ten (the handles left say the rest).
-  // MEMORY_POINTS=from-to runs every point of a range instead, each with a second run.
+  // MEMORY_POINTS=from-to runs every point of a range instead, each with a second run (and,
+  // sanitised, a leak check).
   unsigned long from = 0, to = 0;
   if (const char* points = std::getenv("MEMORY_POINTS"))
     std::sscanf(points, "%lu-%lu", &from, &to);
