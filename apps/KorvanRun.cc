@@ -67,6 +67,11 @@ std::vector<Refutation>& refutations() {
   return sl_refutations;
 }
 
+std::vector<Refutation>& refutationsBeforeSearch() {
+  static std::vector<Refutation> sl_refutations;
+  return sl_refutations;
+}
+
 std::vector<EmptyingExplainer>& emptyingExplainers() {
   static std::vector<EmptyingExplainer> sl_explainers;
   return sl_explainers;
@@ -388,28 +393,36 @@ void printWhy(std::ostream& out, const std::vector<std::string>& why) {
 /// The engine with its components and the registered modules; torn down in the right order.
 class Host {
 public:
-  Host() {
-    ConstraintEngine* ce = new ConstraintEngine();
-    m_engine.addComponent(ConstraintEngine::COMPONENT_NAME(), ce);
-    initConstraintLibrary(ce->getId());
-    initTemporalConstraints(ce->getId());
-    Schema* schema = new Schema();
-    m_engine.addComponent("Schema", schema);
-    m_db = new PlanDatabase(ce->getId(), schema->getId(), m_engine.getId());
-    m_engine.addComponent(PlanDatabase::COMPONENT_NAME(), m_db);
-    SOLVERS::initSolverComponents(m_engine);
-    m_interpreter = new VexlXmlInterpreter(m_db->getId());
-    m_engine.addLanguageInterpreter(VexlXmlInterpreter::name(), m_interpreter);
+  Host() : m_db(nullptr), m_interpreter(nullptr) {
     try {
+      // Names are made before what they name: a part made is handed to the engine at once.
+      const std::string& ceName = ConstraintEngine::COMPONENT_NAME();
+      ConstraintEngine* ce = new ConstraintEngine();
+      m_engine.addComponent(ceName, ce);
+      initConstraintLibrary(ce->getId());
+      initTemporalConstraints(ce->getId());
+      Schema* schema = new Schema();
+      m_engine.addComponent("Schema", schema);
+      const std::string& dbName = PlanDatabase::COMPONENT_NAME();
+      PlanDatabase* db = new PlanDatabase(ce->getId(), schema->getId(), m_engine.getId());
+      m_engine.addComponent(dbName, db);
+      m_db = db;
+      SOLVERS::initSolverComponents(m_engine);
+      const std::string& language = VexlXmlInterpreter::name();
+      VexlXmlInterpreter* interpreter = new VexlXmlInterpreter(m_db->getId());
+      m_engine.addLanguageInterpreter(language, interpreter);
+      m_interpreter = interpreter;
       for (const ModuleMaker& maker : moduleMakers()) {
         Module* module = maker();
         checkError(module != nullptr, "A module maker made no module.");
         std::unique_ptr<Module> owned(module);
+        m_modules.reserve(m_modules.size() + 1);
         module->initialize(m_engine.getId());
         m_modules.push_back(owned.release());
       }
     } catch (...) {
-      // No destructor runs for a half-built host: undo the modules made so far.
+      // No destructor runs for a half-built host: undo the modules made so far (the engine,
+      // a member, takes its components along).
       tearDown();
       throw;
     }
@@ -421,7 +434,8 @@ public:
   }
   void tearDown() {
     // Objects and tokens go while the modules' components still exist.
-    m_db->purge();
+    if (m_db != nullptr)
+      m_db->purge();
     for (auto it = m_modules.rbegin(); it != m_modules.rend(); ++it) {
       (*it)->uninitialize(m_engine.getId());
       delete *it;
@@ -526,8 +540,13 @@ int execute(const Options& options, std::ostream& out, std::ostream& err) {
     std::unique_ptr<Host>& owner;
     unsigned long failures;
     ~LeftToExit() {
-      if (hostLeftToExit() || MemoryReserve::failures() != failures)
+      if (hostLeftToExit() || MemoryReserve::failures() != failures) {
         owner.release();
+        return;
+      }
+      // Torn down in destructors, which nothing may leave: memory that runs out takes the reserve.
+      MemoryReserve::NoRaise quiet;
+      owner.reset();
     }
   } leftToExit{owner, failures};
   // Lines that name tokens use the names this model gave them.
@@ -546,8 +565,12 @@ int execute(const Options& options, std::ostream& out, std::ostream& err) {
     std::unique_ptr<SOLVERS::Solver>& solver;
     unsigned long failures;
     ~SolverLeftToExit() {
-      if (MemoryReserve::failures() != failures)
+      if (MemoryReserve::failures() != failures) {
         solver.release();
+        return;
+      }
+      MemoryReserve::NoRaise quiet;
+      solver.reset();
     }
   } solverLeftToExit{solver, failures};
   try {
@@ -568,7 +591,6 @@ int execute(const Options& options, std::ostream& out, std::ostream& err) {
     printTokens(out, host.db().getId(), host.interpreter());
     printWhy(out, {reasons.last().empty() ? emptiedWhy(ce) : reasons.last()});
     out << "Result: " << (reasons.last().empty() ? "INCONSISTENT" : reasons.emptiedResult()) << std::endl;
-    solver.reset();
     return EXIT_NO_SOLUTION;
   }
   bool solved = false;
@@ -577,7 +599,13 @@ int execute(const Options& options, std::ostream& out, std::ostream& err) {
   gapSearch.gap = firstChoiceGap(host.db().getId());
   Verdict verdict;
   unsigned int maxSteps = options.maxSteps;
-  if (!gapSearch.gap.empty()) {
+  // A token that alone breaks a limit in every schedule ends the run before any search, which
+  // could only spend its budget finding that out.
+  const std::string alone = refutation(host.db().getId(), refutationsBeforeSearch());
+  if (!alone.empty()) {
+    verdict.result = "NO SOLUTION";
+    verdict.why.assign(1, alone);
+  } else if (!gapSearch.gap.empty()) {
     enterStage("while fixing a schedule");
     searchScheduleFirst(host.db().getId(), *solver, reasons, gapSearch, verdict, maxSteps);
   }
@@ -597,8 +625,8 @@ int execute(const Options& options, std::ostream& out, std::ostream& err) {
     verdict = decide(host.db().getId(), *solver, solved, consistent, reasons, gapSearch);
   printVerdict(out, host.db().getId(), host.interpreter(), solver->getName(), figures, status, verdict);
   solved = verdict.solved;
-  // The decisions stay in the plan; the solver goes before the database it searched.
-  solver.reset();
+  // The decisions stay in the plan; the solver goes before the database it searched (its holder
+  // is undone before the host's).
   (void)err;
   return solved ? EXIT_SOLVED : EXIT_NO_SOLUTION;
 }
@@ -626,6 +654,8 @@ void registerChoiceGap(const ChoiceGap& gap) { choiceGaps().push_back(gap); }
 void registerDeadEnd(const DeadEnd& deadEnd) { deadEnds().push_back(deadEnd); }
 
 void registerRefutation(const Refutation& refutation) { refutations().push_back(refutation); }
+
+void registerRefutationBeforeSearch(const Refutation& refutation) { refutationsBeforeSearch().push_back(refutation); }
 
 void registerUnjudgedChecker(const PlanChecker& checker) { unjudgedCheckers().push_back(checker); }
 
@@ -656,6 +686,7 @@ void clearRegistrations() {
   choiceGaps().clear();
   deadEnds().clear();
   refutations().clear();
+  refutationsBeforeSearch().clear();
   unjudgedCheckers().clear();
   objectPrinters().clear();
 }

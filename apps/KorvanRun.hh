@@ -60,6 +60,10 @@ std::string tokenName(const TokenId& token);
 /// a use larger than its resource's capacity); empty when it cannot.
 typedef std::function<std::string(const PlanDatabaseId&, const TokenNamer&)> Refutation;
 void registerRefutation(const Refutation& refutation);
+/// A refutation that one token proves alone, from the plan as modelled (a use larger than its
+/// resource's capacity, a change over a rate or a total): asked before any search, since a token
+/// the model made active on one resource is there in every schedule and no search can mend it.
+void registerRefutationBeforeSearch(const Refutation& refutation);
 
 /// For a program that ends as soon as run() returns: run() then leaves its engine, plan and
 /// modules to the process's exit instead of tearing them down after the results are printed.

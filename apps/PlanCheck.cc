@@ -373,9 +373,9 @@ std::vector<std::string> checkPlan(const PlanDatabaseId& db) {
 /// fixed each envelope is exact, so a search over the values of the tokens' variables (objects,
 /// times, then quantities and the rest), and of whatever the constraints reach, decides the plan:
 /// a schedule found stays in the plan; a search that tried every value proves there is none.
-std::string refutation(const PlanDatabaseId& db) {
+std::string refutation(const PlanDatabaseId& db, const std::vector<Refutation>& from) {
   const TokenNamer namer = [](const TokenId& token) { return tokenName(token); };
-  for (const Refutation& refute : refutations()) {
+  for (const Refutation& refute : from) {
     const std::string why = refute(db, namer);
     if (!why.empty())
       return why;

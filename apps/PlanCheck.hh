@@ -22,6 +22,7 @@ std::vector<PlanChecker>& unjudgedCheckers();
 std::set<std::string>& bookkeepingConstraints();
 std::vector<DeadEnd>& deadEnds();
 std::vector<Refutation>& refutations();
+std::vector<Refutation>& refutationsBeforeSearch();
 // The transactions that the modules' checks, printers and refutations read, for tests that
 // count their work.
 unsigned long long& transactionsRead();
@@ -45,7 +46,8 @@ std::string temporalCycle(const ConstraintEngineId& ce);
 std::string timeConstraintsAround(const ConstrainedVariableId& time);
 
 /// What a module can say refutes the plan as it stands without a search; empty when none can.
-std::string refutation(const PlanDatabaseId& db);
+/// `from`: the refutations asked, all of them by default.
+std::string refutation(const PlanDatabaseId& db, const std::vector<Refutation>& from = refutations());
 
 /// What the plan breaks whatever values its open variables take.
 std::vector<std::string> planProblems(const PlanDatabaseId& db);

@@ -466,6 +466,7 @@ struct ResourceBinding {
     registerEmptyingExplainer(explainEmptying);
     registerChoiceGap(choiceGap);
     registerRefutation(refute);
+    registerRefutationBeforeSearch(refuteAlone);
     registerUnjudgedChecker(checkClosed);
     registerDeadEnd(lostPlan);
     for (const char* type : {"Resource", "Reservoir", "Reusable", "Unary"})

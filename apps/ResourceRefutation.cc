@@ -272,6 +272,24 @@ std::string refute(const PlanDatabaseId& db, const TokenNamer& nameOf) {
   return std::string();
 }
 
+// A use or change that alone breaks a limit of the first resource the model made that has one.
+// Only a token that is active and on the resource alone has its transactions in the profile, so
+// the proof holds in every completion of the plan.
+std::string refuteAlone(const PlanDatabaseId& db, const TokenNamer& nameOf) {
+  std::map<int, ObjectId> objects;
+  for (const auto& entry : db->getObjects())
+    objects[entry.second->getKey()] = entry.second;
+  for (const auto& entry : objects) {
+    const MIRT::Resource* profiled = dynamic_cast<const MIRT::Resource*>(static_cast<Object*>(entry.second));
+    const std::string why = profiled != nullptr && profiled->getProfile().isValid()
+                                ? refuteTransactions(*profiled, nameOf)
+                                : std::string();
+    if (!why.empty())
+      return why;
+  }
+  return std::string();
+}
+
 // Every schedule the plan still allows breaks a limit where the plan as it stands is refuted. A
 // token still on several candidate objects may or may not count on a resource, so nothing is
 // claimed before the objects are decided.

@@ -27,7 +27,13 @@ void CESchema::registerConstraintFactory(ConstraintFactory* factory) {
     it->second = factory;
     return;
   }
-  m_factories.insert(std::make_pair(factory->getName().getKey(), factory));
+  try {
+    m_factories.insert(std::make_pair(factory->getName().getKey(), factory));
+  } catch (...) {
+    // Handed over is owned: one there was no memory to file goes with the failure.
+    delete factory;
+    throw;
+  }
 }
 
 bool CESchema::isConstraintType(const LabelStr& name) const {

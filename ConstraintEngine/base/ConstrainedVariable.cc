@@ -17,7 +17,12 @@ ConstrainedVariableListener::ConstrainedVariableListener(const ConstrainedVariab
     : m_id(), m_var(var) {
   check_error(var.isValid(), "A variable listener needs a valid variable");
   m_id = ConstrainedVariableListenerId(this);
-  var->addListener(this);
+  try {
+    var->addListener(this);
+  } catch (...) {
+    m_id.remove();
+    throw;
+  }
 }
 
 ConstrainedVariableListener::~ConstrainedVariableListener() {
@@ -50,7 +55,13 @@ ConstrainedVariable::ConstrainedVariable(const ConstraintEngineId& constraintEng
   checkError(constraintEngine.isValid(),
              "Variable '" << name.toString() << "' needs a valid constraint engine");
   m_id = ConstrainedVariableId(this);
-  m_constraintEngine->add(m_id);
+  try {
+    m_constraintEngine->add(m_id);
+  } catch (...) {
+    // No destructor runs for a variable never made: its handle must not outlive its memory.
+    m_id.remove();
+    throw;
+  }
 }
 
 ConstrainedVariable::~ConstrainedVariable() {

@@ -21,7 +21,13 @@ Propagator::Propagator(const LabelStr& name, const ConstraintEngineId& constrain
   checkError(!constraintEngine->getPropagatorByName(name).isValid(),
              "A propagator named '" << name.toString() << "' is already registered");
   m_id = PropagatorId(this);
-  m_constraintEngine->add(m_id);
+  try {
+    m_constraintEngine->add(m_id);
+  } catch (...) {
+    // No destructor runs for a propagator never made: its handle must not outlive its memory.
+    m_id.remove();
+    throw;
+  }
 }
 
 Propagator::~Propagator() {

@@ -37,12 +37,13 @@ PlanDatabase::PlanDatabase(const ConstraintEngineId& constraintEngine, const Sch
       new DefaultPropagator(PROPAGATOR_NAME(), constraintEngine);
     // Tokens relate their time variables through the temporal network.
     initTemporalConstraints(constraintEngine);
+    m_temporalAdvisor = (new TemporalAdvisor(constraintEngine))->getId();
+    m_client = (new DbClient(m_id))->getId();
   } catch (...) {
+    delete (TemporalAdvisor*)m_temporalAdvisor;
     m_id.remove();
     throw;
   }
-  m_temporalAdvisor = (new TemporalAdvisor(constraintEngine))->getId();
-  m_client = (new DbClient(m_id))->getId();
 }
 
 PlanDatabase::~PlanDatabase() {

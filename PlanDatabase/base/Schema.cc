@@ -7,8 +7,14 @@
 namespace KORVAN {
 
 Schema::Schema(const LabelStr& name) : m_id(this), m_name(name) {
-  m_parents.emplace(rootObject().getKey(), rootObject());
-  m_typeOrder.push_back(rootObject());
+  try {
+    m_parents.emplace(rootObject().getKey(), rootObject());
+    m_typeOrder.push_back(rootObject());
+  } catch (...) {
+    // No destructor runs for a schema never made: its handle must not outlive its memory.
+    m_id.remove();
+    throw;
+  }
 }
 
 Schema::~Schema() {
@@ -173,7 +179,13 @@ void Schema::registerObjectFactory(const ObjectFactoryId& factory) {
                                                     << type.toString() << "'.");
   checkError(!hasObjectFactory(signature),
              "An object factory is already registered for '" << text << "'.");
-  m_objectFactories.emplace(signature.getKey(), factory);
+  try {
+    m_objectFactories.emplace(signature.getKey(), factory);
+  } catch (...) {
+    // Handed over is owned: one there was no memory to file goes with the failure.
+    delete (ObjectFactory*)factory;
+    throw;
+  }
 }
 
 bool Schema::hasObjectFactory(const LabelStr& signature) const {
@@ -204,7 +216,12 @@ void Schema::registerTokenFactory(const TokenFactoryId& factory) {
                                          << predicate.toString() << "'.");
   checkError(!hasTokenFactory(predicate),
              "A token factory is already registered for '" << predicate.toString() << "'.");
-  m_tokenFactories.emplace(predicate.getKey(), factory);
+  try {
+    m_tokenFactories.emplace(predicate.getKey(), factory);
+  } catch (...) {
+    delete (TokenFactory*)factory;
+    throw;
+  }
 }
 
 bool Schema::hasTokenFactory(const LabelStr& predicate) const {

@@ -19,8 +19,10 @@ const char* const DETECTOR_MGR = "FVDetectorFactoryMgr";
 FactoryMgr* findOrAdd(Engine& engine, const char* name) {
   EngineComponent* component = engine.getComponent(name);
   if (component == nullptr) {
+    // The name first: the manager is the engine's as soon as it is made.
+    const std::string key(name);
     FactoryMgr* mgr = new FactoryMgr();
-    engine.addComponent(name, mgr);
+    engine.addComponent(key, mgr);
     return mgr;
   }
   FactoryMgr* mgr = dynamic_cast<FactoryMgr*>(component);

@@ -195,8 +195,16 @@ void VariableMatchFinder::getMatches(const MatchingEngineId& engine, const Entit
 }
 
 MatchFinderMgr::MatchFinderMgr() {
-  addMatchFinder(LabelStr("Token"), (new TokenMatchFinder())->getId());
-  addMatchFinder(LabelStr("ConstrainedVariable"), (new VariableMatchFinder())->getId());
+  // The names first: a finder made is handed over at once, and none outlives a failed start.
+  const LabelStr token("Token"), variable("ConstrainedVariable");
+  try {
+    addMatchFinder(token, (new TokenMatchFinder())->getId());
+    addMatchFinder(variable, (new VariableMatchFinder())->getId());
+  } catch (...) {
+    for (const auto& entry : m_finders)
+      delete (MatchFinder*)entry.second;
+    throw;
+  }
 }
 
 MatchFinderMgr::~MatchFinderMgr() {
@@ -214,8 +222,15 @@ void MatchFinderMgr::addMatchFinder(const LabelStr& entityType, const MatchFinde
       return;
     delete (MatchFinder*)it->second;
     it->second = finder;
-  } else
-    m_finders.insert(std::make_pair(entityType.getKey(), finder));
+  } else {
+    try {
+      m_finders.insert(std::make_pair(entityType.getKey(), finder));
+    } catch (...) {
+      // Handed over is owned: one there was no memory to file goes with the failure.
+      delete (MatchFinder*)finder;
+      throw;
+    }
+  }
   debugMsg("MatchFinderMgr:addMatchFinder", "Match finder for " << entityType.toString());
 }
 

@@ -31,7 +31,13 @@ void Engine::addComponent(const std::string& name, EngineComponent* component) {
   checkError(component != nullptr, "Cannot add a null component named '" << name << "'.");
   checkError(getComponent(name) == nullptr,
              "The engine already has a component named '" << name << "'.");
-  m_components.emplace_back(name, component);
+  try {
+    m_components.emplace_back(name, component);
+  } catch (...) {
+    // Handed over is owned: a component the engine had no room to hold goes with the failure.
+    delete component;
+    throw;
+  }
 }
 
 EngineComponent* Engine::removeComponent(const std::string& name) {
@@ -55,7 +61,12 @@ void Engine::addLanguageInterpreter(const std::string& language, LanguageInterpr
   checkError(interpreter != nullptr, "Cannot add a null interpreter for '" << language << "'.");
   checkError(getLanguageInterpreter(language) == nullptr,
              "The engine already has an interpreter for '" << language << "'.");
-  m_interpreters.emplace_back(language, interpreter);
+  try {
+    m_interpreters.emplace_back(language, interpreter);
+  } catch (...) {
+    delete interpreter;
+    throw;
+  }
 }
 
 LanguageInterpreter* Engine::removeLanguageInterpreter(const std::string& language) {

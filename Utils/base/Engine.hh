@@ -38,13 +38,14 @@ public:
 
   /// The component held under the name, or null.
   EngineComponent* getComponent(const std::string& name) const;
-  /// Hands the component to the engine; the name must be free.
+  /// Hands the component to the engine, which owns it from then on (and deletes it when it has
+  /// no memory to hold it); the name must be free.
   void addComponent(const std::string& name, EngineComponent* component);
   /// Takes the component back from the engine (the caller owns it again); null if none.
   EngineComponent* removeComponent(const std::string& name);
 
   LanguageInterpreter* getLanguageInterpreter(const std::string& language) const;
-  /// The engine owns the interpreter.
+  /// The engine owns the interpreter, as it does a component.
   void addLanguageInterpreter(const std::string& language, LanguageInterpreter* interpreter);
   LanguageInterpreter* removeLanguageInterpreter(const std::string& language);
 

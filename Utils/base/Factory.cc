@@ -19,7 +19,13 @@ void FactoryMgr::registerFactory(Factory* factory) {
   check_error(factory != nullptr, "Cannot register a null factory.");
   checkError(m_factories.find(factory->getName()) == m_factories.end(),
              "A factory named '" << factory->getName().toString() << "' is already registered.");
-  m_factories[factory->getName()] = factory;
+  try {
+    m_factories[factory->getName()] = factory;
+  } catch (...) {
+    // Handed over is owned: one there was no memory to file goes with the failure.
+    delete factory;
+    throw;
+  }
 }
 
 Factory* FactoryMgr::getFactory(const LabelStr& name) const {

@@ -19,6 +19,7 @@ struct ReserveState {
   std::new_handler previous = nullptr;
   bool armed = false;
   unsigned long failures = 0;
+  unsigned int noRaise = 0;
 };
 ReserveState& reserveState() {
   static ReserveState sl_state;
@@ -31,6 +32,9 @@ void onAllocationFailure() {
   state.block = nullptr;
   // Freed before the raise: the handlers on the way out have memory again.
   delete[] block;
+  // Where nothing may be raised, the allocation is tried again in what the reserve gave back.
+  if (block != nullptr && state.noRaise > 0)
+    return;
   throw std::bad_alloc();
 }
 } // namespace
@@ -58,6 +62,10 @@ void MemoryReserve::disarm() {
 }
 
 unsigned long MemoryReserve::failures() { return reserveState().failures; }
+
+MemoryReserve::NoRaise::NoRaise() { reserveState().noRaise++; }
+
+MemoryReserve::NoRaise::~NoRaise() { reserveState().noRaise--; }
 
 bool isDecimalNumeral(const std::string& text) {
   size_t i = 0;

@@ -43,6 +43,16 @@ public:
   static void disarm();
   /// Failed allocations seen while armed.
   static unsigned long failures();
+  /// While one lives, a failed allocation that still finds the reserve frees it and is tried
+  /// again instead of raising: for teardowns, whose destructors nothing may leave. It is counted
+  /// as a failure all the same.
+  class NoRaise {
+  public:
+    NoRaise();
+    ~NoRaise();
+    NoRaise(const NoRaise&) = delete;
+    NoRaise& operator=(const NoRaise&) = delete;
+  };
 };
 
 /// Deletes every object of the set; every handle must be valid.

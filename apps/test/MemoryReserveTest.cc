@@ -2,7 +2,8 @@
 // stage, exit status 2, and the reserve given back for the way out. Memory is refused by a
 // replacement of the global allocation functions, which runs under the sanitisers where an
 // address-space limit cannot: from the chosen allocation on, the heap gives only what the run
-// hands back, as a full one does.
+// hands back, as a full one does. A second run follows in the same process, as in a program that
+// runs several: the failed one must have left nothing that stops it.
 
 #include <gtest/gtest.h>
 
@@ -11,6 +12,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <exception>
@@ -22,6 +24,11 @@
 #include <string>
 #include <vector>
 
+#if defined(__SANITIZE_ADDRESS__)
+#include <sanitizer/lsan_interface.h>
+#endif
+
+#include "Utils/base/IdTable.hh"
 #include "apps/KorvanRun.hh"
 
 namespace {
@@ -32,6 +39,7 @@ bool sl_counting = false;
 bool sl_full = false;
 size_t sl_given = 0;          // bytes handed back since the heap was full
 bool sl_reserveTaken = false; // an allocation of the reserve's size was made while counting
+unsigned long sl_reserveAt = 0; // the allocation that took the reserve
 // The size of the reserve run() takes.
 const size_t sl_reserve = 4 << 20;
 
@@ -47,7 +55,10 @@ void* allocate(size_t size) {
     }
     if (!refused)
       if (void* p = std::malloc(size == 0 ? 1 : size)) {
-        sl_reserveTaken = sl_reserveTaken || (sl_counting && size == sl_reserve);
+        if (sl_counting && size == sl_reserve && !sl_reserveTaken) {
+          sl_reserveTaken = true;
+          sl_reserveAt = sl_made;
+        }
         return p;
       }
     const std::new_handler handler = std::get_new_handler();
@@ -88,12 +99,17 @@ struct Ending {
   int status;
   std::string err;
   unsigned long allocations;
+  unsigned long reserveAt; // the allocation that took the reserve
+  long handlesLeft;        // handles the run left registered
+  int again;               // the status of a second run in the process after it; -1: none ran
+  bool returned;           // the run came back from run(), not through the termination line
+  bool leaked;             // a run that left no handle left memory unreachable (sanitised builds)
 };
 
 // One run of the model, in a child as the program runs (with its termination line), whose
 // allocation number `failAt` (0: none) finds the heap full. A failure that leaves run() by an
 // exception once the reserve is taken is an exit status of 4; the new-handler left armed, 3.
-Ending runFailingAt(const std::string& model, unsigned long failAt) {
+Ending runFailingAt(const std::string& model, unsigned long failAt, bool again = false) {
   const std::string errPath = model + ".err", countPath = model + ".count";
   const pid_t child = fork();
   if (child == 0) {
@@ -104,6 +120,7 @@ Ending runFailingAt(const std::string& model, unsigned long failAt) {
     const std::new_handler before = std::get_new_handler();
     const std::vector<std::string> args{model};
     std::ostringstream out;
+    const long handles = (long)KORVAN::IdTable::size();
     sl_failAt = failAt;
     sl_counting = true;
     int status = 4;
@@ -114,7 +131,18 @@ Ending runFailingAt(const std::string& model, unsigned long failAt) {
         std::terminate();
     }
     sl_counting = sl_full = false;
-    std::ofstream(countPath.c_str()) << sl_made;
+    const long left = (long)KORVAN::IdTable::size() - handles;
+    int leaks = 0;
+#if defined(__SANITIZE_ADDRESS__)
+    // A run that left no handle left nothing at all: what it made is unreachable if not freed.
+    if (again && left == 0)
+      leaks = __lsan_do_recoverable_leak_check();
+#endif
+    std::ostringstream out2, err2;
+    const int second = again ? KORVAN::HOST::run(args, out2, err2) : -1;
+    if (second > 0)
+      std::cerr << "second run: " << err2.str();
+    std::ofstream(countPath.c_str()) << sl_made << " " << sl_reserveAt << " " << left << " " << second << " " << leaks;
     std::cerr.flush();
     _exit(std::get_new_handler() != before ? 3 : status);
   }
@@ -123,11 +151,14 @@ Ending runFailingAt(const std::string& model, unsigned long failAt) {
   std::ifstream in(errPath.c_str()), count(countPath.c_str());
   std::stringstream text;
   text << in.rdbuf();
-  unsigned long allocations = 0;
-  count >> allocations;
+  unsigned long allocations = 0, reserveAt = 0;
+  long left = 0;
+  int second = -1, leaks = 0;
+  const bool returned = static_cast<bool>(count >> allocations >> reserveAt >> left >> second >> leaks);
   std::remove(errPath.c_str());
   std::remove(countPath.c_str());
-  return Ending{WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status), text.str(), allocations};
+  return Ending{WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status), text.str(), allocations,
+                reserveAt, left, second, returned, leaks != 0};
 }
 
 } // namespace
@@ -142,17 +173,57 @@ TEST(MemoryReserve, RunsOutAnywhereAndSaysSoInOneLine) {
                                  "</new>\n  <close/>\n  <goal predicate=\"Reusable.uses\" name=\"a\" object=\"r\" "
                                  "start=\"0 10\" duration=\"3\" quantity=\"1\"/>\n  <goal predicate=\"Reusable.uses\" "
                                  "name=\"b\" object=\"r\" start=\"0 10\" duration=\"3\" quantity=\"1\"/>\n</vexl>\n";
-  const Ending whole = runFailingAt(path, 0);
+  const Ending whole = runFailingAt(path, 0, true);
   ASSERT_EQ(0, whole.status) << whole.err;
   ASSERT_GT(whole.allocations, 1000ul);
+  ASSERT_EQ(0, whole.again) << whole.err;
   const std::regex line("korvan-run: (" + std::regex_replace(path, std::regex("[.]"), "\\.") +
                         "(:[0-9]+: <[a-z]+>)?: )?memory ran out [a-z ]+\n");
-  // Every allocation of the first hundred (the reserve, options, the engine's start), then a
-  // spread of 150 over the rest.
-  for (unsigned long at = 1; at <= whole.allocations; at += at < 100 ? 1 : whole.allocations / 150) {
-    const Ending ending = runFailingAt(path, at);
+  // A failed run leaves nothing registered (a failed start, or a teardown the reserve saw
+  // through) or the whole engine, left for the exit once it was built: never part of one.
+  const std::regex reading(".*:[0-9]+: <[a-z]+>: .*\n");
+  std::vector<std::pair<unsigned long, Ending>> endings;
+  auto check = [&](unsigned long at, bool again) {
+    const Ending ending = runFailingAt(path, at, again);
     EXPECT_EQ(2, ending.status) << "allocation " << at << ": " << ending.err;
     EXPECT_TRUE(std::regex_match(ending.err, line)) << "allocation " << at << ": " << ending.err;
+    // Before the reserve, only the termination line is left to say it; after it, run() returns
+    // and the process goes on.
+    if (at > whole.reserveAt) {
+      EXPECT_TRUE(ending.returned) << "allocation " << at << ": " << ending.err;
+      EXPECT_EQ(again ? 0 : -1, ending.again) << "allocation " << at << ": " << ending.err;
+      EXPECT_FALSE(ending.leaked) << "allocation " << at << ": " << ending.err;
+    }
+    endings.emplace_back(at, ending);
+  };
+  // Every allocation of the first hundred (the reserve, options, the engine's start), then a
+  // spread of 150 over the rest, then the last ten (the teardown); a second run after every
+  // tenth of the first hundred and after the last ten (the handles left say the rest).
+  // MEMORY_POINTS=from-to runs every point of a range instead, each with a second run (and,
+  // sanitised, a leak check).
+  unsigned long from = 0, to = 0;
+  if (const char* points = std::getenv("MEMORY_POINTS"))
+    std::sscanf(points, "%lu-%lu", &from, &to);
+  if (to != 0) {
+    for (unsigned long at = from; at <= std::min(to, whole.allocations); at++)
+      check(at, true);
+  } else {
+    for (unsigned long at = 1; at <= whole.allocations; at += at < 100 ? 1 : whole.allocations / 150)
+      check(at, at < 100 && at % 10 == 0);
+    for (unsigned long at = whole.allocations - 9; at <= whole.allocations; at++)
+      check(at, true);
+  }
+  long wholeEngine = 0;
+  for (const auto& entry : endings)
+    if (std::regex_match(entry.second.err, reading) && (wholeEngine == 0 || entry.second.handlesLeft < wholeEngine))
+      wholeEngine = entry.second.handlesLeft;
+  if (to == 0) {
+    EXPECT_GT(wholeEngine, 0);
+  }
+  for (const auto& entry : endings) {
+    if (entry.second.handlesLeft != 0) {
+      EXPECT_GE(entry.second.handlesLeft, wholeEngine) << "allocation " << entry.first << ": " << entry.second.err;
+    }
   }
   std::remove(path.c_str());
 }

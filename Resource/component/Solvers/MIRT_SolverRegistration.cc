@@ -33,7 +33,9 @@ void registerResourceSolverComponents(const EngineId& engine) {
   registerComponent<ThreatManager>(*factories, "MIRTThreatManager");
   registerComponent<SOLVERS::ConcreteFlawHandler<ThreatDecisionPoint>>(*factories, "MIRTThreatHandler");
   registerComponent<SOLVERS::ConcreteFlawHandler<SOLVERS::ResourceThreatDecisionPoint>>(*factories, "ResourceThreat");
-  finders->addMatchFinder(Instant::entityTypeName(), (new SOLVERS::InstantMatchFinder())->getId());
+  // The name first: the finder is handed over as soon as it is made.
+  const LabelStr& instants = Instant::entityTypeName();
+  finders->addMatchFinder(instants, (new SOLVERS::InstantMatchFinder())->getId());
 }
 
 }
