@@ -99,8 +99,10 @@ std::string explainViolation(const MIRT::Resource& resource, const TokenNamer& n
                        level ? levelTokens(resource, v.time, v.problem == P::LevelTooLow) : v.tokens, nameOf);
 }
 
-// A use or a change that alone breaks a limit of a profile-based resource in every schedule.
-std::string refuteTransactions(const MIRT::Resource& resource, const TokenNamer& nameOf) {
+// A use or a change among transactions that alone breaks a limit of a profile-based resource in
+// every schedule.
+std::string refuteTransactions(const MIRT::Resource& resource, const std::set<MIRT::TransactionId>& transactions,
+                               const TokenNamer& nameOf) {
   const std::string name = resource.getName().toString();
   const bool reusable = dynamic_cast<const MIRT::Reusable*>(&resource) != nullptr;
   // By token key, the first the model made, then its take before its give-back: both may break
@@ -117,7 +119,7 @@ std::string refuteTransactions(const MIRT::Resource& resource, const TokenNamer&
                           {false, resource.getMaxInstProduction(), " at once", "production rate limit"},
                           {true, resource.getMaxConsumption(), "", "consumption maximum"},
                           {false, resource.getMaxProduction(), "", "production maximum"}};
-  for (const MIRT::TransactionId& transaction : transactionsOf(resource)) {
+  for (const MIRT::TransactionId& transaction : transactions) {
     const EntityId& parent = transaction->time()->parent();
     const AbstractDomain& quantity = transaction->quantity()->lastDomain();
     if (!parent.isValid() || !TokenId::convertable(parent) || quantity.isEmpty())
@@ -258,7 +260,7 @@ std::string refute(const PlanDatabaseId& db, const TokenNamer& nameOf) {
     const Undecided joining = moved == undecided.end() ? Undecided() : moved->second;
     if (MIRT::Resource* profiled = dynamic_cast<MIRT::Resource*>(object)) {
       if (profiled->getProfile().isValid()) {
-        why = refuteTransactions(*profiled, nameOf);
+        why = refuteTransactions(*profiled, transactionsOf(*profiled), nameOf);
         if (why.empty())
           why = refuteProfile(*profiled, joining, nameOf);
       }
@@ -281,8 +283,10 @@ std::string refuteAlone(const PlanDatabaseId& db, const TokenNamer& nameOf) {
     objects[entry.second->getKey()] = entry.second;
   for (const auto& entry : objects) {
     const MIRT::Resource* profiled = dynamic_cast<const MIRT::Resource*>(static_cast<Object*>(entry.second));
+    // Read from the profile's own set, not by a walk over its instants: a check that runs on
+    // every model leaves the profile's debug lines and handle numbers as they were.
     const std::string why = profiled != nullptr && profiled->getProfile().isValid()
-                                ? refuteTransactions(*profiled, nameOf)
+                                ? refuteTransactions(*profiled, profiled->getProfile()->getTransactions(), nameOf)
                                 : std::string();
     if (!why.empty())
       return why;

@@ -57,6 +57,8 @@ public:
   virtual void getTransactionsToOrder(const InstantId& inst, std::vector<TransactionId>& results);
 
   Id<Profile>& getId() { return m_id; }
+  // Every transaction the profile holds, in handle order.
+  const std::set<TransactionId>& getTransactions() const { return m_transactions; }
   void recompute();
   const Id<Resource>& getResource() const;
 
@@ -183,7 +185,6 @@ protected:
   void temporalConstraintRemoved(Id<Constraint> c, Id<ConstrainedVariable> var, int argIndex);
 
   // Read-only views for the profile kinds.
-  const std::set<TransactionId>& getTransactions() const { return m_transactions; }
   unsigned int getChangeCount() const { return m_changeCount; }
   const Id<FVDetector>& getDetector() const { return m_detector; }
   const std::map<Id<Constraint>, ConstraintMessage>& getPendingConstraintMessages() const {
