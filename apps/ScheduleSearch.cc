@@ -12,6 +12,8 @@
 #include "ConstraintEngine/base/ConstraintEngine.hh"
 #include "ConstraintEngine/base/IntervalDomain.hh"
 #include "ConstraintEngine/component/Variable.hh"
+#include "PlanDatabase/base/Object.hh"
+#include "PlanDatabase/base/ObjectDomain.hh"
 #include "Utils/base/Debug.hh"
 #include "Utils/base/Error.hh"
 #include "Utils/base/Utils.hh"
@@ -24,6 +26,17 @@ namespace {
 // A window of whole numbers wider than this is halved rather than stepped through: a half that
 // propagation or a dead end refutes costs one fix instead of one per value.
 const double sl_splitAbove = 8;
+
+// The values of an enumerated domain in the order they are tried. An object's value is its
+// address: objects go in the order the model made them, so that the search, and the schedule it
+// finds, do not hang on where earlier work left the heap.
+std::list<double> valuesToTry(const AbstractDomain& dom) {
+  std::list<double> values;
+  dom.getValues(values);
+  if (dynamic_cast<const ObjectDomain*>(&dom) != nullptr)
+    values.sort([](double a, double b) { return ObjectId(a)->getKey() < ObjectId(b)->getKey(); });
+  return values;
+}
 
 } // namespace
 
@@ -160,19 +173,15 @@ ScheduleSearch::Frame ScheduleSearch::openFrame(size_t index) {
   if (m_order[index].var->listenerCount() == 0 &&
       std::none_of(constraints.begin(), constraints.end(), [](const ConstraintId& c) { return c->isActive(); })) {
     double value = 0;
-    if (dom.isEnumerated()) {
-      std::list<double> values;
-      dom.getValues(values);
-      value = values.front();
-    } else
+    if (dom.isEnumerated())
+      value = valuesToTry(dom).front();
+    else
       value = std::min(std::max(0.0, dom.getLowerBound()), dom.getUpperBound());
     frame.alternatives.push_back(std::make_pair(value, value));
     return frame;
   }
   if (dom.isEnumerated()) {
-    std::list<double> values;
-    dom.getValues(values);
-    for (double value : values)
+    for (double value : valuesToTry(dom))
       frame.alternatives.push_back(std::make_pair(value, value));
     return frame;
   }

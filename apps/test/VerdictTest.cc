@@ -1263,6 +1263,54 @@ TEST(Verdicts, PlanCheckReadsTransactionsInNLogN) {
   EXPECT_LE(large, small * 4 * std::log(4000.0) / std::log(1000.0)) << small << " then " << large;
 }
 
+// A run in a process that ran other models first ends as a run on its own: the schedule search
+// tries objects in the order the model made them, not in the order of their addresses.
+TEST(Verdicts, EarlierRunsInTheProcessChangeNoPlan) {
+  const std::string model = writeFile("two-resources.xml", R"(<vexl>
+  <new type="Resource" name="r"> <float value="2"/> <float value="0"/> <float value="5"/> </new>
+  <new type="Resource" name="r2"> <float value="2"/> <float value="0"/> <float value="5"/> </new>
+  <close/>
+  <goal predicate="Resource.change" name="a" object="r r2" time="4 5" quantity="-3"/>
+  <goal predicate="Resource.change" name="b" object="r" time="2 4" quantity="2 4"/>
+  <goal predicate="Resource.change" name="c" object="r r2" time="6" quantity="-3"/>
+  <goal predicate="Resource.change" name="d" object="r" time="3 6" quantity="-3"/>
+  <goal predicate="Resource.change" name="e" object="r r2" time="1 3" quantity="-3 -1"/>
+  <goal predicate="Resource.change" name="f" object="r r2" time="1 3" quantity="3 5"/>
+  <specify variable="f.time" value="1"/>
+</vexl>)");
+  // Token keys grow from run to run; the plan, the counts and the result must not change.
+  auto plan = [&]() {
+    const std::string output = solve(model, "", 1).output;
+    return std::regex_replace(output.substr(output.find("Tokens")), std::regex("\\([0-9]+\\)|time=[^ ]+"), "");
+  };
+  const std::string alone = plan();
+  EXPECT_NE(std::string::npos, alone.find("Result: SOLVED")) << alone;
+  const char* before[] = {
+      "<class name='Job'><predicate name='run' kind='event'><member name='c' type='bool'/></predicate></class>"
+      "<new type='Job' name='j'/><close/><goal predicate='Job.run' name='p' object='j' time='0'/>"
+      "<goal predicate='Job.run' name='q' object='j' time='0'/><constraint name='neq' scope='p.c q.c'/>",
+      "<new type='Resource' name='x'> <float value='0'/> <float value='0'/> <float value='9'/> </new><close/>"
+      "<goal predicate='Resource.change' name='g' object='x' time='0 9' quantity='4'/>",
+      "<new type='Resource' name='y'/><new type='Resource' name='z'/><close/>"
+      "<goal predicate='Resource.change' name='h' object='y z' time='1' quantity='-2'/>"};
+  for (const char* other : before) {
+    solve(writeFile("before.xml", std::string("<vexl>") + other + "</vexl>"), "", 1);
+    EXPECT_EQ(alone, plan()) << other;
+  }
+  // Holes of many sizes left in the heap, each size in a different pattern, give the objects
+  // addresses in other orders.
+  for (int pattern = 1; pattern <= 3; ++pattern) {
+    std::vector<std::unique_ptr<char[]>> blocks;
+    for (int i = 0; i < 1024; ++i)
+      blocks.emplace_back(new char[16 * (1 + i % 256)]);
+    // Freed in address order, reused last freed first: what comes next is placed downwards.
+    for (int i = 0; i < 1024; ++i)
+      if (i % (pattern + 1) == 0)
+        blocks[i].reset();
+    EXPECT_EQ(alone, plan()) << "heap pattern " << pattern;
+  }
+}
+
 // The order-of-events reference for reservoirs against the exhaustive search over times.
 TEST(Verdicts, ReservoirReferencesAgree) {
   std::mt19937 rng(envInt("VERDICT_SEED", 1));
