@@ -520,6 +520,25 @@ void printVerdict(std::ostream& out, const PlanDatabaseId& db, const VexlXmlInte
   out << "Result: " << verdict.result << std::endl;
 }
 
+/// What a run made, until the run ends. A program that exits right after the run lets the exit
+/// take it back (exitTakesIt, read at the end); so does a run that memory failed, whose teardown
+/// could fail again where nothing can be raised. Otherwise it is torn down here, in a destructor
+/// that nothing may leave: memory that runs out takes the reserve.
+template <class T>
+struct LeftToExit {
+  std::unique_ptr<T>& owner;
+  unsigned long failures;
+  const bool& exitTakesIt;
+  ~LeftToExit() {
+    if (exitTakesIt || MemoryReserve::failures() != failures) {
+      owner.release();
+      return;
+    }
+    MemoryReserve::NoRaise quiet;
+    owner.reset();
+  }
+};
+
 int execute(const Options& options, std::ostream& out, std::ostream& err) {
   // Until a file is in memory, no element of it is being read: the file is what the line names.
   enterStage("while reading the file", options.model + ": ");
@@ -533,22 +552,8 @@ int execute(const Options& options, std::ostream& out, std::ostream& err) {
 
   std::unique_ptr<Host> owner(new Host());
   Host& host = *owner;
-  // A program that exits right after the run lets the exit take the plan back; so does a run
-  // that memory failed, whose teardown could fail again where nothing can be raised.
   const unsigned long failures = MemoryReserve::failures();
-  struct LeftToExit {
-    std::unique_ptr<Host>& owner;
-    unsigned long failures;
-    ~LeftToExit() {
-      if (hostLeftToExit() || MemoryReserve::failures() != failures) {
-        owner.release();
-        return;
-      }
-      // Torn down in destructors, which nothing may leave: memory that runs out takes the reserve.
-      MemoryReserve::NoRaise quiet;
-      owner.reset();
-    }
-  } leftToExit{owner, failures};
+  LeftToExit<Host> leftToExit{owner, failures, hostLeftToExit()};
   // Lines that name tokens use the names this model gave them.
   struct Naming {
     explicit Naming(const VexlXmlInterpreter& interpreter) { tokenNaming().interpreter = &interpreter; }
@@ -561,18 +566,8 @@ int execute(const Options& options, std::ostream& out, std::ostream& err) {
   // The configuration is judged whole before anything is printed or searched; its components
   // refuse what they are asked when built, or only when a flaw reaches them.
   std::unique_ptr<SOLVERS::Solver> solver;
-  struct SolverLeftToExit {
-    std::unique_ptr<SOLVERS::Solver>& solver;
-    unsigned long failures;
-    ~SolverLeftToExit() {
-      if (MemoryReserve::failures() != failures) {
-        solver.release();
-        return;
-      }
-      MemoryReserve::NoRaise quiet;
-      solver.reset();
-    }
-  } solverLeftToExit{solver, failures};
+  bool solverStays = false;
+  LeftToExit<SOLVERS::Solver> solverLeftToExit{solver, failures, solverStays};
   try {
     solver.reset(new SOLVERS::Solver(host.engine(), *config.RootElement()));
   } catch (const Error& e) {
