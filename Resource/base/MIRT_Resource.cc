@@ -426,11 +426,7 @@ bool Resource::orderingChoicesWanted(const InstantId& inst,
 void Resource::takeOrderingChoices(const InstantId& inst, unsigned int limit, ChoiceSides* sides,
                                    std::vector<std::pair<TransactionId, TransactionId>>& pairs) {
   unsigned int count = 0;
-  // The distance kept for transConstrainedToPrecede must not outlive this enumeration.
-  struct Forget {
-    KnownDistance& known;
-    ~Forget() { known = KnownDistance(); }
-  } forget{m_knownDistance};
+  ForgetKnownDistance forget{m_knownDistance};
   // Takes the pair when the network still allows first to precede second (the distance from
   // first to second may reach zero) and that order is not imposed yet. Each pair is met once
   // (see listOrderingChoices), so a vector sorted at the end gives what a set would.

@@ -234,6 +234,11 @@ private:
     double lb = 0, ub = 0;
   };
   KnownDistance m_knownDistance;
+  // Forgets that distance when a look-up ends: it must not outlive the enumeration that read it.
+  struct ForgetKnownDistance {
+    KnownDistance& known;
+    ~ForgetKnownDistance() { known = KnownDistance(); }
+  };
 
   // A transaction of the resource as getOrderingChoices' walk sees it: its window, its point
   // (-1 for none), whether it is at the instant, and what the sides want of it (or both).

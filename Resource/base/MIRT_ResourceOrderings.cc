@@ -166,10 +166,7 @@ void Resource::listOrderingChoices(const InstantId& inst, std::vector<std::pair<
   check_error(listed.empty());
   const TemporalAdvisorId& advisor = getPlanDatabase()->getTemporalAdvisor();
   unsigned int count = 0;
-  struct Forget {
-    KnownDistance& known;
-    ~Forget() { known = KnownDistance(); }
-  } forget{m_knownDistance};
+  ForgetKnownDistance forget{m_knownDistance};
 
   auto attempt = [&](const TransactionId& first, const TransactionId& second, double ub) {
     const bool canPrecede = ub >= 0.0;
