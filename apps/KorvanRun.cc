@@ -77,6 +77,11 @@ std::vector<EmptyingExplainer>& emptyingExplainers() {
   return sl_explainers;
 }
 
+std::vector<EnvelopeJudged>& envelopeJudged() {
+  static std::vector<EnvelopeJudged> sl_judged;
+  return sl_judged;
+}
+
 std::vector<ChoiceGap>& choiceGaps() {
   static std::vector<ChoiceGap> sl_gaps;
   return sl_gaps;
@@ -646,6 +651,8 @@ void registerEmptyingExplainer(const EmptyingExplainer& explainer) { emptyingExp
 
 void registerChoiceGap(const ChoiceGap& gap) { choiceGaps().push_back(gap); }
 
+void registerEnvelopeJudged(const EnvelopeJudged& judged) { envelopeJudged().push_back(judged); }
+
 void registerDeadEnd(const DeadEnd& deadEnd) { deadEnds().push_back(deadEnd); }
 
 void registerRefutation(const Refutation& refutation) { refutations().push_back(refutation); }
@@ -679,6 +686,7 @@ void clearRegistrations() {
   planCheckers().clear();
   emptyingExplainers().clear();
   choiceGaps().clear();
+  envelopeJudged().clear();
   deadEnds().clear();
   refutations().clear();
   refutationsBeforeSearch().clear();
