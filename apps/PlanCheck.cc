@@ -321,8 +321,6 @@ void checkSchedule(const PlanDatabaseId& db, std::vector<std::string>& problems)
 
 } // namespace
 
-/// What the plan breaks whatever values its open variables take: tokens that objects still ask to
-/// order, times pushed to the horizon, then what the registered checkers find.
 namespace {
 bool judgedByEnvelope(const ObjectId& object) {
   return std::any_of(envelopeJudged().begin(), envelopeJudged().end(),
@@ -341,6 +339,8 @@ bool ordersJudgedByEnvelope(const PlanDatabaseId& db) {
   return true;
 }
 
+/// What the plan breaks whatever values its open variables take: tokens that objects still ask to
+/// order, times pushed to the horizon, then what the registered checkers find.
 std::vector<std::string> planProblems(const PlanDatabaseId& db, bool byEnvelope) {
   std::vector<std::string> problems;
   for (const auto& entry : db->getObjects()) {

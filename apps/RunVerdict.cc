@@ -322,7 +322,6 @@ void searchScheduleFirst(const PlanDatabaseId& db, const SOLVERS::Solver& solver
                                        "the limits (0 fixes tried)";
     return;
   }
-  verdict.problems.clear();
   gapSearch.fixed = fixSchedule(db, [&reasons](const std::string& problem) { reasons.note(problem); });
   if (gapSearch.fixed.outcome == ScheduleSearch::FOUND) {
     verdict.problems = checkPlan(db);
