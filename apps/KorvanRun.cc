@@ -35,6 +35,7 @@
 #include "Utils/base/Error.hh"
 #include "Utils/base/Utils.hh"
 #include "Vexl/VexlXmlInterpreter.hh"
+#include "apps/DebugLines.hh"
 #include "apps/PlanCheck.hh"
 #include "apps/RunVerdict.hh"
 #include "apps/ScheduleSearch.hh"
@@ -75,6 +76,11 @@ std::vector<Refutation>& refutationsBeforeSearch() {
 std::vector<EmptyingExplainer>& emptyingExplainers() {
   static std::vector<EmptyingExplainer> sl_explainers;
   return sl_explainers;
+}
+
+std::vector<EnvelopeJudged>& envelopeJudged() {
+  static std::vector<EnvelopeJudged> sl_judged;
+  return sl_judged;
 }
 
 std::vector<ChoiceGap>& choiceGaps() {
@@ -204,6 +210,9 @@ void writeError(const std::string& text) { writeError(text.data(), text.size());
       sl_previousTerminate();
     std::abort();
   }
+  // The lines held go before the last one.
+  if (DebugLines* lines = DebugLines::current())
+    lines->drain(true);
   const RunStage& stage = runStage();
   writeError("korvan-run: ");
   writeError(stage.where);
@@ -646,6 +655,8 @@ void registerEmptyingExplainer(const EmptyingExplainer& explainer) { emptyingExp
 
 void registerChoiceGap(const ChoiceGap& gap) { choiceGaps().push_back(gap); }
 
+void registerEnvelopeJudged(const EnvelopeJudged& judged) { envelopeJudged().push_back(judged); }
+
 void registerDeadEnd(const DeadEnd& deadEnd) { deadEnds().push_back(deadEnd); }
 
 void registerRefutation(const Refutation& refutation) { refutations().push_back(refutation); }
@@ -679,6 +690,7 @@ void clearRegistrations() {
   planCheckers().clear();
   emptyingExplainers().clear();
   choiceGaps().clear();
+  envelopeJudged().clear();
   deadEnds().clear();
   refutations().clear();
   refutationsBeforeSearch().clear();
@@ -746,6 +758,9 @@ int run(const std::vector<std::string>& args, std::ostream& out, std::ostream& e
         err << "korvan-run: warning: KORVAN_DEBUG " << printable(pattern) << ": no debug message of this run has a marker "
             << "starting with it: it printed nothing" << std::endl;
     message = outputFailure(out);
+    // Lines still held that cannot be written make the run a failure like any other lost line.
+    if (DebugLines* lines = DebugLines::current())
+      lines->drain();
     if (DebugMessage::streamFailure().empty() && message.empty() && MemoryReserve::failures() == failures)
       return status;
   } catch (const BadInput& e) {

@@ -74,6 +74,12 @@ void leaveHostToExit(bool leave);
 /// An exhausted search over such a plan is no proof that none exists.
 typedef std::function<std::string(const PlanDatabaseId&)> ChoiceGap;
 void registerChoiceGap(const ChoiceGap& gap);
+/// Says whether a plan checker judges the object by an envelope that holds every schedule, so
+/// that the tokens it still asks to order break nothing once that check passes (a timetable asks
+/// for orderings where no schedule breaks a limit). Asked before the schedule search that a
+/// choice gap calls for: a plan whose checks pass there needs none.
+typedef std::function<bool(const ObjectId&)> EnvelopeJudged;
+void registerEnvelopeJudged(const EnvelopeJudged& judged);
 
 /// Says whether every schedule the plan still allows breaks a limit (a level whose envelope lies
 /// wholly outside its limits), so that the schedule search gives up the fixes that led there at

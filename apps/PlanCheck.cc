@@ -321,13 +321,31 @@ void checkSchedule(const PlanDatabaseId& db, std::vector<std::string>& problems)
 
 } // namespace
 
+namespace {
+bool judgedByEnvelope(const ObjectId& object) {
+  return std::any_of(envelopeJudged().begin(), envelopeJudged().end(),
+                     [&object](const EnvelopeJudged& judged) { return judged(object); });
+}
+} // namespace
+
+bool ordersJudgedByEnvelope(const PlanDatabaseId& db) {
+  for (const auto& entry : db->getObjects())
+    if (entry.second->hasTokensToOrder() && !judgedByEnvelope(entry.second))
+      return false;
+  // A token still on several objects is judged by none of them alone.
+  for (const auto& entry : db->getTokens())
+    if (entry.second->isActive() && !entry.second->getObject()->lastDomain().isSingleton())
+      return false;
+  return true;
+}
+
 /// What the plan breaks whatever values its open variables take: tokens that objects still ask to
 /// order, times pushed to the horizon, then what the registered checkers find.
-std::vector<std::string> planProblems(const PlanDatabaseId& db) {
+std::vector<std::string> planProblems(const PlanDatabaseId& db, bool byEnvelope) {
   std::vector<std::string> problems;
   for (const auto& entry : db->getObjects()) {
     const ObjectId& object = entry.second;
-    if (!object->hasTokensToOrder())
+    if (!object->hasTokensToOrder() || (byEnvelope && judgedByEnvelope(object)))
       continue;
     std::vector<TokenId> tokens;
     object->getTokensToOrder(tokens);
@@ -358,8 +376,8 @@ std::vector<std::string> planProblems(const PlanDatabaseId& db) {
 }
 
 /// What the plan still breaks, and whether it holds a schedule.
-std::vector<std::string> checkPlan(const PlanDatabaseId& db) {
-  std::vector<std::string> problems = planProblems(db);
+std::vector<std::string> checkPlan(const PlanDatabaseId& db, bool byEnvelope) {
+  std::vector<std::string> problems = planProblems(db, byEnvelope);
   if (problems.empty())
     checkSchedule(db, problems);
   for (const PlanChecker& checker : unjudgedCheckers())

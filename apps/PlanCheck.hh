@@ -23,6 +23,7 @@ std::set<std::string>& bookkeepingConstraints();
 std::vector<DeadEnd>& deadEnds();
 std::vector<Refutation>& refutations();
 std::vector<Refutation>& refutationsBeforeSearch();
+std::vector<EnvelopeJudged>& envelopeJudged();
 // The transactions that the modules' checks, printers and refutations read, for tests that
 // count their work.
 unsigned long long& transactionsRead();
@@ -49,11 +50,16 @@ std::string timeConstraintsAround(const ConstrainedVariableId& time);
 /// `from`: the refutations asked, all of them by default.
 std::string refutation(const PlanDatabaseId& db, const std::vector<Refutation>& from = refutations());
 
-/// What the plan breaks whatever values its open variables take.
-std::vector<std::string> planProblems(const PlanDatabaseId& db);
+/// What the plan breaks whatever values its open variables take. `byEnvelope`: the tokens still to
+/// order on objects judged by their envelopes (`registerEnvelopeJudged`) are no problem.
+std::vector<std::string> planProblems(const PlanDatabaseId& db, bool byEnvelope = false);
+
+/// Whether every object that still has tokens to order is judged by its envelope, and every active
+/// token is on one object.
+bool ordersJudgedByEnvelope(const PlanDatabaseId& db);
 
 /// What the plan still breaks, and whether it holds a schedule.
-std::vector<std::string> checkPlan(const PlanDatabaseId& db);
+std::vector<std::string> checkPlan(const PlanDatabaseId& db, bool byEnvelope = false);
 
 /// A schedule fixed where the search could not prove the plan.
 struct FixedSchedule {

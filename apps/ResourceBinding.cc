@@ -312,6 +312,9 @@ void checkProfile(MIRT::Resource& resource, std::vector<std::string>& problems) 
     return;
   const double horizon = g_infiniteTimeAsDouble();
   const UnboundedSides sides = unboundedSides(resource);
+  // A use gives back what it took, and no sooner: a reusable never holds more than it held at
+  // first, though a timetable counts a give-back while its take may still come later.
+  const double most = dynamic_cast<const MIRT::Reusable*>(&resource) != nullptr ? resource.getInitCapacityUb() : horizon;
   // Gathered at the first instant outside a limit, then kept up with the instants.
   std::unique_ptr<LevelTokens> lowering, raising;
   for (MIRT::ProfileIterator it(profile, -g_infiniteTime(), g_infiniteTime()); !it.done(); it.next()) {
@@ -320,7 +323,7 @@ void checkProfile(MIRT::Resource& resource, std::vector<std::string>& problems) 
     const Rounding rounding = MIRT::roundingAt(inst);
     const IntervalDomain bounds = sides.at(inst->getTime(), inst->getLowerLevel(), inst->getUpperLevel());
     const bool low = belowLimit(bounds.getLowerBound(), resource.getLowerLimit(), rounding);
-    const bool high = aboveLimit(bounds.getUpperBound(), resource.getUpperLimit(), rounding);
+    const bool high = aboveLimit(std::min(bounds.getUpperBound(), most), resource.getUpperLimit(), rounding);
     if (low || high) {
       if (lowering == nullptr) {
         lowering.reset(new LevelTokens(resource, true));
@@ -451,6 +454,17 @@ std::string choiceGap(const PlanDatabaseId& db) {
   return std::string();
 }
 
+// A reusable whose flaws are all above its capacity: a timetable or a ranged quantity counts a
+// give-back while its take may still come later, and no schedule has such a level.
+bool upperFlawsOnly(const ObjectId& object) {
+  MIRT::Reusable* reusable = dynamic_cast<MIRT::Reusable*>(static_cast<Object*>(object));
+  if (reusable == nullptr)
+    return false;
+  std::vector<MIRT::InstantId> flawed;
+  reusable->getFlawedInstants(flawed);
+  return std::none_of(flawed.begin(), flawed.end(), [](const MIRT::InstantId& inst) { return inst->hasLowerLevelFlaw(); });
+}
+
 struct ResourceBinding {
   ResourceBinding() {
     registerModule([]() -> Module* { return new ModuleResource(); });
@@ -465,6 +479,7 @@ struct ResourceBinding {
     registerPlanChecker(checkResources);
     registerEmptyingExplainer(explainEmptying);
     registerChoiceGap(choiceGap);
+    registerEnvelopeJudged(upperFlawsOnly);
     registerRefutation(refute);
     registerRefutationBeforeSearch(refuteAlone);
     registerUnjudgedChecker(checkClosed);

@@ -127,17 +127,18 @@ std::string refuteTransactions(const MIRT::Resource& resource, const std::set<MI
     const TokenId token(parent);
     const double least = quantity.getLowerBound();
     const bool consumer = transaction->isConsumer();
-    const std::string who = name + ": " + nameOf(token);
+    // Named only when it breaks a limit: a schedule search asks this after every fix.
+    auto who = [&]() { return name + ": " + nameOf(token); };
     std::string why;
     // A reusable gets back what a use takes only when it ends: while it lasts, the level is the
     // capacity less the use at most.
     if (reusable && consumer && belowLimit(resource.getInitCapacityUb() - least, resource.getLowerLimit()))
-      why = who + " uses " + level(least) + ", more than the capacity " + level(resource.getInitCapacityUb()) +
+      why = who() + " uses " + level(least) + ", more than the capacity " + level(resource.getInitCapacityUb()) +
             " allows: while it is under way the level is at most " + level(resource.getInitCapacityUb() - least) +
             " in every schedule, below its lower limit " + level(resource.getLowerLimit());
     for (const Bound& bound : bounds)
       if (why.empty() && consumer == bound.consumer && aboveLimit(least, bound.limit))
-        why = who + (consumer ? " consumes " : " produces ") + level(least) + bound.at + ", more than its " +
+        why = who() + (consumer ? " consumes " : " produces ") + level(least) + bound.at + ", more than its " +
               bound.what + " " + level(bound.limit);
     if (!why.empty())
       found.insert(std::make_pair(std::make_pair(token->getKey(), !consumer), why));

@@ -1,7 +1,9 @@
 #include <cstdio>
 #include <cstdlib>
 #include <iostream>
+#include <memory>
 
+#include "apps/DebugLines.hh"
 #include "apps/KorvanRun.hh"
 
 namespace {
@@ -16,6 +18,7 @@ struct EndOnMemoryTermination {
 
 int main(int argc, char** argv) {
   std::vector<std::string> args(argv + 1, argv + argc);
+  std::unique_ptr<KORVAN::HOST::DebugLines> lines(new KORVAN::HOST::DebugLines(std::cerr, std::cout, std::cerr));
 #if defined(__SANITIZE_ADDRESS__)
   // Under the address sanitizer the host is torn down in full, so that the leak check sees it.
   return KORVAN::HOST::run(args, std::cout, std::cerr);
@@ -24,6 +27,7 @@ int main(int argc, char** argv) {
   // reading it.
   KORVAN::HOST::leaveHostToExit(true);
   const int status = KORVAN::HOST::run(args, std::cout, std::cerr);
+  lines.reset();
   std::cout.flush();
   std::cerr.flush();
   std::fflush(nullptr);

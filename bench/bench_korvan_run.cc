@@ -29,20 +29,28 @@ namespace {
 
 typedef std::chrono::steady_clock Clock;
 
+// What a model holds: reservoir events, uses of a Reusable of 10, or uses of a Reusable of 1,000
+// that they never fill, on its timetable or on the default profile.
+enum Kind { EVENTS, USES, ROOMY_TIMETABLE, ROOMY_DEFAULT };
+
 // The model file for a kind and a size, written once per run.
-const std::string& modelFile(bool reusable, unsigned int tokens) {
-  static std::map<std::pair<bool, unsigned int>, std::string> s_files;
-  std::string& path = s_files[std::make_pair(reusable, tokens)];
+const std::string& modelFile(Kind kind, unsigned int tokens) {
+  static std::map<std::pair<Kind, unsigned int>, std::string> s_files;
+  std::string& path = s_files[std::make_pair(kind, tokens)];
   if (!path.empty())
     return path;
+  const bool reusable = kind != EVENTS;
   BENCH::ModelRandom rng(tokens);
   std::ostringstream os;
   os << "<vexl>\n";
   if (reusable)
-    os << "  <new type=\"Reusable\" name=\"crew\"><float value=\"10\"/><float value=\"0\"/></new>\n";
+    os << "  <new type=\"Reusable\" name=\"crew\"><float value=\"" << (kind == USES ? 10 : 1000)
+       << "\"/><float value=\"0\"/></new>\n";
   else
     os << "  <new type=\"Reservoir\" name=\"tank\"><float value=\"0\"/><float value=\"-10000000\"/>"
        << "<float value=\"10000000\"/></new>\n";
+  if (kind == ROOMY_TIMETABLE)
+    os << "  <set object=\"crew\" member=\"profileType\" value=\"TimetableProfile\"/>\n";
   os << "  <close/>\n";
   for (unsigned int i = 0; i < tokens; ++i) {
     const unsigned int lb = 20 * i + rng.below(20);
@@ -56,8 +64,8 @@ const std::string& modelFile(bool reusable, unsigned int tokens) {
          << "\" object=\"tank\" time=" << window << " quantity=\"" << 1 + rng.below(10) << "\"/>\n";
   }
   os << "</vexl>\n";
-  path = "/tmp/korvan-bench-" + std::to_string(getpid()) + (reusable ? "-uses-" : "-events-") +
-         std::to_string(tokens) + ".xml";
+  static const char* const names[] = {"-events-", "-uses-", "-timetable-", "-roomy-"};
+  path = "/tmp/korvan-bench-" + std::to_string(getpid()) + names[kind] + std::to_string(tokens) + ".xml";
   std::ofstream(path) << os.str();
   return path;
 }
@@ -89,9 +97,9 @@ private:
   std::size_t m_searched = 0;
 };
 
-void runKorvan(benchmark::State& state, bool reusable) {
+void runKorvan(benchmark::State& state, Kind kind) {
   const unsigned int tokens = (unsigned int) state.range(0);
-  const std::string& path = modelFile(reusable, tokens);
+  const std::string& path = modelFile(kind, tokens);
   double after = 0.0, total = 0.0;
   for (auto _ : state) {
     ResultClock buffer;
@@ -119,9 +127,9 @@ double childCpuSeconds() {
 }
 
 // The program as a user runs it; its output reaches the pipe line by line at each std::endl.
-void runProgram(benchmark::State& state, bool reusable) {
+void runProgram(benchmark::State& state, Kind kind) {
   const unsigned int tokens = (unsigned int) state.range(0);
-  const std::string command = std::string("exec ") + KORVAN_RUN + " --max-steps 1 " + modelFile(reusable, tokens) +
+  const std::string command = std::string("exec ") + KORVAN_RUN + " --max-steps 1 " + modelFile(kind, tokens) +
                               " 2>/dev/null";
   double after = 0.0, total = 0.0;
   for (auto _ : state) {
@@ -166,13 +174,17 @@ public:
   }
 };
 
-void BM_KorvanRunReusableUses(benchmark::State& state) { runProgram(state, true); }
-void BM_KorvanRunReservoirEvents(benchmark::State& state) { runProgram(state, false); }
-void BM_InProcessReusableUses(benchmark::State& state) { runKorvan(state, true); }
-void BM_InProcessReservoirEvents(benchmark::State& state) { runKorvan(state, false); }
+void BM_KorvanRunReusableUses(benchmark::State& state) { runProgram(state, USES); }
+void BM_KorvanRunReservoirEvents(benchmark::State& state) { runProgram(state, EVENTS); }
+void BM_KorvanRunTimetableUses(benchmark::State& state) { runProgram(state, ROOMY_TIMETABLE); }
+void BM_KorvanRunRoomyUses(benchmark::State& state) { runProgram(state, ROOMY_DEFAULT); }
+void BM_InProcessReusableUses(benchmark::State& state) { runKorvan(state, USES); }
+void BM_InProcessReservoirEvents(benchmark::State& state) { runKorvan(state, EVENTS); }
 
 BENCHMARK(BM_KorvanRunReservoirEvents)->Arg(1000)->Arg(10000)->UseManualTime()->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_KorvanRunReusableUses)->Arg(1000)->Arg(10000)->UseManualTime()->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_KorvanRunTimetableUses)->Arg(250)->Arg(1000)->UseManualTime()->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_KorvanRunRoomyUses)->Arg(250)->Arg(1000)->UseManualTime()->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_InProcessReservoirEvents)->Arg(1000)->Arg(10000)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_InProcessReusableUses)->Arg(1000)->Arg(10000)->Unit(benchmark::kMillisecond);
 
@@ -195,6 +207,12 @@ int main(int argc, char** argv) {
     reporter.ratio(std::string("in process: uses of one Reusable / reservoir events, ") + size,
                    std::string("BM_InProcessReusableUses/") + size, std::string("BM_InProcessReservoirEvents/") + size);
   }
+  // Uses that never fill a Reusable: four times the uses on its timetable at most 8 times the cost,
+  // and no schedule fixed where the default profile needs none.
+  reporter.ratio("korvan-run: uses on a timetable, 1,000 / 250", "BM_KorvanRunTimetableUses/1000/manual_time",
+                 "BM_KorvanRunTimetableUses/250/manual_time");
+  reporter.ratio("korvan-run: uses on a timetable / on the default profile, 1,000",
+                 "BM_KorvanRunTimetableUses/1000/manual_time", "BM_KorvanRunRoomyUses/1000/manual_time");
   benchmark::Shutdown();
   return 0;
 }

@@ -8,6 +8,8 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstdio>
+#include <iostream>
 #include <cctype>
 #include <fstream>
 #include <map>
@@ -371,4 +373,76 @@ TEST(DebugMarkers, OneAndTwoColonFormsNeverShareALine) {
       EXPECT_EQ(0u, underOne.count(text)) << "[" << one << "] and [" << two << "] both write " << text;
   }
   EXPECT_GT(pairs, 0u);
+}
+
+namespace {
+
+// The kind of each line, in order: a debug line by its marker, a result or error line by its
+// words (numbers, keys and addresses differ from process to process). Indented lines go: the
+// lines of a token or an object, and those of a debug message that lists a set by address.
+std::vector<std::string> lineKinds(const std::string& text) {
+  std::vector<std::string> kinds;
+  std::istringstream lines(text);
+  std::string line;
+  while (std::getline(lines, line)) {
+    const std::string::size_type close = line.find(']');
+    if (!line.empty() && line[0] == '[' && close != std::string::npos)
+      kinds.push_back(line.substr(0, close + 1));
+    else if (!line.empty() && !std::isspace(static_cast<unsigned char>(line[0]))) {
+      std::string words;
+      for (char c : line)
+        if (!std::isdigit(static_cast<unsigned char>(c)))
+          words += c;
+        else if (words.empty() || words.back() != '#')
+          words += '#';
+      kinds.push_back(words.substr(0, 24));
+    }
+  }
+  return kinds;
+}
+
+} // namespace
+
+// The program holds its debug lines and writes them in large pieces; on one stream with the
+// results and errors they still come where they were made, as in a run in process that writes
+// all three to one stream: lines before the model line and between the results, a warning among
+// them, and an error that ends a run after lines were written.
+TEST(DebugMarkers, HeldLinesKeepTheirPlaceAmongResultsAndErrors) {
+  const std::string late = file("late-error.xml", "<vexl>\n<new type='Unary' name='r'/>\n<close/>\n"
+                                                  "<goal predicate='Unary.use' name='a' object='r' start='0 5' duration='2'/>\n"
+                                                  "<goal predicate='Unary.use' name='b' object='r' start='0 5' duration='x'/>\n</vexl>\n");
+  const std::string warned = file("warned.xml", "<Solver><FlawManager component='MIRTThreatManager'>"
+                                                "<FlawHandler component='MIRTThreatHandler' predicate='Unknown.use'/>"
+                                                "</FlawManager></Solver>");
+  const std::vector<std::vector<std::string>> cases = {
+      {"--debug", "Profile:", "--debug", "Solver", "--solver", file("examples/solver.xml"), file("examples/workshop.xml")},
+      {"--debug", "Solver", "--debug", "Profile:recompute", file("apps/test/models/three-uses.xml")},
+      {"--debug", "Solver", "--debug", "Profile:", "--solver", warned, file("apps/test/models/fits-after.xml")},
+      {"--debug", "*", late}};
+  for (const std::vector<std::string>& args : cases) {
+    std::string command = KORVAN_RUN;
+    for (const std::string& arg : args)
+      command += " '" + arg + "'";
+    FILE* child = popen((command + " 2>&1").c_str(), "r");
+    ASSERT_NE(nullptr, child);
+    std::string program;
+    char piece[65536];
+    for (size_t n; (n = fread(piece, 1, sizeof piece, child)) > 0;)
+      program.append(piece, n);
+    pclose(child);
+
+    std::ostringstream shared;
+    DebugMessage::setStream(shared);
+#if !defined(__SANITIZE_ADDRESS__)
+    // As the program does: its plan goes with the process, with no lines after its result.
+    HOST::leaveHostToExit(true);
+#endif
+    HOST::run(args, shared, shared);
+    HOST::leaveHostToExit(false);
+    DebugMessage::disableAll();
+    DebugMessage::setStream(std::cerr);
+    const std::vector<std::string> kinds = lineKinds(shared.str());
+    EXPECT_GT(kinds.size(), 10u) << command;
+    EXPECT_EQ(kinds, lineKinds(program)) << command << "\n" << program.substr(0, 3000);
+  }
 }

@@ -1263,6 +1263,50 @@ TEST(Verdicts, PlanCheckReadsTransactionsInNLogN) {
   EXPECT_LE(large, small * 4 * std::log(4000.0) / std::log(1000.0)) << small << " then " << large;
 }
 
+// Uses of a Reusable on a timetable, about 20 apart with windows 100 to 300 wide, of 1 to 3 each.
+std::string timetableUses(int uses, int capacity) {
+  std::mt19937 rng(11);
+  auto pick = [&](int lo, int hi) { return std::uniform_int_distribution<int>(lo, hi)(rng); };
+  std::ostringstream os;
+  os << "<vexl>\n  <new type=\"Reusable\" name=\"crew\"> <float value=\"" << capacity << "\"/> <float value=\"0\"/> </new>\n"
+     << "  <set object=\"crew\" member=\"profileType\" value=\"TimetableProfile\"/>\n  <close/>\n";
+  for (int i = 0; i < uses; i++) {
+    const int lo = 20 * i + pick(0, 19);
+    os << "  <goal predicate=\"Reusable.uses\" name=\"u" << i << "\" object=\"crew\" start=\"" << lo << " "
+       << lo + pick(100, 300) << "\" duration=\"" << pick(1, 10) << "\" quantity=\"" << pick(1, 3) << "\"/>\n";
+  }
+  os << "</vexl>\n";
+  return writeFile("timetable-uses.xml", os.str());
+}
+
+// A timetable counts a give-back before its take, so its envelope shows flaws no schedule has;
+// where it keeps every limit otherwise, nothing is fixed and the work grows as n log n. Where a
+// limit may break, each fix of the schedule search reads each transaction a bounded number of
+// times, not once per instant.
+TEST(Verdicts, TimetableUsesAreFixedOnlyWhereALimitMayBreak) {
+  auto read = [](int uses, int capacity, unsigned int& fixes) {
+    const unsigned long long before = HOST::transactionsRead();
+    const Outcome o = solve(timetableUses(uses, capacity), "", 1);
+    EXPECT_EQ("SOLVED", o.result) << o.output.substr(0, 2000);
+    std::smatch found;
+    fixes = std::regex_search(o.output, found, std::regex("\\(([0-9]+) fixes tried\\)"))
+                ? (unsigned int) std::stoul(found[1])
+                : 0;
+    return (double)(HOST::transactionsRead() - before);
+  };
+  unsigned int fixes = 0, moreFixes = 0;
+  const double small = read(250, 1000, fixes), large = read(1000, 1000, moreFixes);
+  EXPECT_EQ(0u, fixes + moreFixes);
+  EXPECT_GE(small, 500);
+  EXPECT_LE(large, small * 4 * std::log(1000.0) / std::log(250.0)) << small << " then " << large;
+  // Capacity 3: the uses must be spread, so the search fixes every time.
+  const double flawed = read(50, 3, fixes), moreFlawed = read(200, 3, moreFixes);
+  ASSERT_GT(fixes, 50u);
+  ASSERT_GT(moreFixes, 200u);
+  EXPECT_LE(moreFlawed / moreFixes, flawed / fixes * 4 * std::log(200.0) / std::log(50.0))
+      << flawed << " in " << fixes << " fixes, then " << moreFlawed << " in " << moreFixes;
+}
+
 // A run in a process that ran other models first ends as a run on its own: the schedule search
 // tries objects in the order the model made them, not in the order of their addresses.
 TEST(Verdicts, EarlierRunsInTheProcessChangeNoPlan) {
