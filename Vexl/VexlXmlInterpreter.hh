@@ -61,7 +61,11 @@ public:
   /// Raises "VexlError" "<source>:<line>: <element>: ..." for text inside the element, and for
   /// child elements unless it takes them: a reader would drop them without a word.
   static void checkNoContent(const TiXmlElement& element, bool takesElements, const std::string& source);
-  /// The whole file, or "VexlError" "<path>: cannot open the <what>: <reason>".
+  /// The most bytes a model or a configuration file may hold (256 MB): a file past it, or a
+  /// device that never ends, is refused as it is read rather than once memory runs out.
+  static size_t maxFileBytes() { return size_t(256) << 20; }
+  /// The whole file, or "VexlError" "<path>: cannot open the <what>: <reason>"; a file holding a
+  /// NUL byte is refused as checkXmlText() refuses it, once the chunk holding it is read.
   static std::string readFile(const std::string& path, const std::string& what);
 
   /// Marks a class and its predicates as implemented natively (by a module's factories).
