@@ -50,8 +50,11 @@ public:
   /// misread without a word: elements nested deeper than maxXmlDepth() (refused before the
   /// parser recurses), a second root element, text outside the root, an entity other than XML's
   /// five and character references, a byte that is not UTF-8 or a control character, an
-  /// unquoted attribute value or one holding '<', more than maxXmlAttributes() attributes, an
-  /// XML declaration past the start, and a comment or section never closed (at its opening line).
+  /// unquoted attribute value or one holding '<', a quote never closed (at its opening line),
+  /// attributes with no blank between them, more than maxXmlAttributes() attributes, an XML
+  /// declaration past the start, in capitals, without its version or with an encoding the bytes
+  /// contradict, a document type after the root or twice, U+FFFE and U+FFFF, and a comment or
+  /// section never closed (at its opening line).
   /// Does not otherwise check the XML.
   static void checkXmlMarkup(const std::string& text, const std::string& source);
   /// Refuses, with the line, text that the XML parser would misread as something else: a
