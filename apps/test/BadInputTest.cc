@@ -14,6 +14,8 @@
 #include <string>
 #include <vector>
 
+#include <atomic>
+#include <chrono>
 #include <csignal>
 #include <thread>
 
@@ -1227,20 +1229,23 @@ TEST(BadInput, EndlessOrHugeInputIsRefusedAsItIsRead) {
   const std::string fifo = tempPath("fifo.xml");
   ASSERT_EQ(0, mkfifo(fifo.c_str(), 0600));
   signal(SIGPIPE, SIG_IGN);
-  std::thread writer([&fifo]() {
-    const int fd = open(fifo.c_str(), O_WRONLY);
+  std::atomic<bool> ran{false};
+  std::thread writer([&fifo, &ran]() {
+    // Opened only once the run reads the pipe: should the run never open it, the writer gives up.
+    int fd = -1;
+    while (!ran && (fd = open(fifo.c_str(), O_WRONLY | O_NONBLOCK)) < 0)
+      std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    if (fd < 0)
+      return;
+    fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) & ~O_NONBLOCK);
     const std::string blanks(1 << 20, ' ');
-    for (int k = 0; fd >= 0 && k <= 256 && write(fd, blanks.data(), blanks.size()) > 0; k++) {
+    for (int k = 0; k <= 256 && write(fd, blanks.data(), blanks.size()) > 0; k++) {
     }
-    if (fd >= 0)
-      close(fd);
+    close(fd);
   });
   const std::string fromFifo = refusal(runArgs({"--solver", fifo, plan}));
-  // Should the run not have opened the pipe, this frees the writer.
-  const int unblock = open(fifo.c_str(), O_RDONLY | O_NONBLOCK);
+  ran = true;
   writer.join();
-  if (unblock >= 0)
-    close(unblock);
   EXPECT_EQ("korvan-run: " + fifo + ": cannot read the solver configuration: it holds more than 256 MB, more than any "
             "input takes\n",
             fromFifo);
