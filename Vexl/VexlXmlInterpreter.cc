@@ -102,6 +102,14 @@ std::string VexlXmlInterpreter::readFile(const std::string& path, const std::str
   }
   checkErrorType(!S_ISDIR(info.st_mode), path << ": cannot open the " << what << ": it is a directory",
                  errorType());
+  const size_t cap = maxFileBytes();
+  auto tooLarge = [&]() {
+    checkErrorType(ALWAYS_FAIL, path << ": cannot read the " << what << ": it holds more than " << (cap >> 20)
+                                     << " MB, more than any input takes",
+                   errorType());
+  };
+  if (S_ISREG(info.st_mode) && static_cast<unsigned long long>(info.st_size) > cap)
+    tooLarge();
   errno = 0;
   std::ifstream in(path.c_str(), std::ios::in | std::ios::binary);
   if (!in.good()) {
@@ -111,11 +119,18 @@ std::string VexlXmlInterpreter::readFile(const std::string& path, const std::str
                    errorType());
   }
   // Read into a string rather than through a string stream: a stream would swallow a failed
-  // allocation and hand back part of the file.
+  // allocation and hand back part of the file. A device or a pipe may never end: the reading
+  // stops at the cap, and at the first NUL, which no text holds.
   std::string text;
   char chunk[65536];
-  while (in.read(chunk, sizeof(chunk)) || in.gcount() > 0)
-    text.append(chunk, static_cast<size_t>(in.gcount()));
+  while (in.read(chunk, sizeof(chunk)) || in.gcount() > 0) {
+    const size_t got = static_cast<size_t>(in.gcount());
+    if (text.size() + got > cap)
+      tooLarge();
+    text.append(chunk, got);
+    if (std::memchr(chunk, '\0', got) != nullptr)
+      checkXmlText(text, path);
+  }
   checkErrorType(!in.bad(), path << ": cannot read the " << what, errorType());
   return text;
 }
@@ -280,11 +295,19 @@ void VexlXmlInterpreter::executeClass(const TiXmlElement& element) {
   std::vector<InterpretedTokenFactory::Member> members;
   std::vector<std::pair<LabelStr, std::pair<bool, std::vector<InterpretedTokenFactory::Member>>>> predicates;
   std::set<std::string> memberNames, predicateNames;
+  // A child's own attribute missing is the child's mistake: said at its line.
+  auto childAttribute = [](const TiXmlElement& child, const char* name) {
+    try {
+      return requireAttribute(child, name);
+    } catch (const TransactionError& e) {
+      reject(lineOf(child) + describe(child) + ": " + e.message);
+    }
+  };
   auto readMember = [&](const TiXmlElement& m, std::set<std::string>& names) {
     requireKnownAttributes(m, {"name", "type"}, lineOf(m));
     requireNoContent(m, false, element.Row());
-    LabelStr memberName(requireAttribute(m, "name"));
-    LabelStr type(requireAttribute(m, "type"));
+    LabelStr memberName(childAttribute(m, "name"));
+    LabelStr type(childAttribute(m, "type"));
     // A scope names a member after the last dot, and splits at blanks.
     if (memberName.toString().find_first_of(".: \t\r\n") != std::string::npos)
       reject("line " + std::to_string(m.Row()) + ": invalid member name " + quoted(memberName.toString()) +
@@ -309,7 +332,7 @@ void VexlXmlInterpreter::executeClass(const TiXmlElement& element) {
     } else if (childTag == "predicate") {
       requireKnownAttributes(*child, {"name", "kind"}, lineOf(*child));
       requireNoContent(*child, true, element.Row());
-      std::string predicateName = requireAttribute(*child, "name");
+      std::string predicateName = childAttribute(*child, "name");
       if (predicateName.find_first_of(".: \t\r\n") != std::string::npos)
         reject("line " + std::to_string(child->Row()) + ": invalid predicate name " + quoted(predicateName) +
                " (a name without dots, colons or blanks)");
@@ -417,10 +440,10 @@ void VexlXmlInterpreter::executeSet(const TiXmlElement& element) {
            (takes.empty() ? std::string("none") : takes) + ")");
   }
   double value = 0;
-  // A bool member takes true and false as its values; a word on any other member is a label.
-  const bool boolWord = var.isValid() && var->baseDomain().isBool() && (valueText == "true" || valueText == "false");
-  if (boolWord || parseNumber(valueText, value) || numberLike(valueText)) {
-    value = boolWord ? (valueText == "true" ? 1 : 0) : requireNumber(valueText, "the member value");
+  // A bool member takes true, false, 1 and 0 as its values; a word on any other member is a label.
+  const bool isBool = var.isValid() && var->baseDomain().isBool();
+  if (isBool || parseNumber(valueText, value) || numberLike(valueText)) {
+    value = isBool ? requireBool(valueText, member.toString()) : requireNumber(valueText, "the member value");
     if (var.isNoId()) {
       object->addVariable(IntervalDomain(value, value), member);
       return;
@@ -563,8 +586,8 @@ void VexlXmlInterpreter::executeSpecify(const TiXmlElement& element) {
   ConstrainedVariableId var = resolveVariable(requireAttribute(element, "variable"));
   std::string valueText = requireAttribute(element, "value");
   double value = 0;
-  if (var->baseDomain().isBool() && (valueText == "true" || valueText == "false"))
-    value = valueText == "true" ? 1 : 0;
+  if (var->baseDomain().isBool())
+    value = requireBool(valueText, element.Attribute("variable"));
   else if (var->baseDomain().isNumeric()) {
     value = requireNumber(valueText, "the value");
     requireWhole(var->baseDomain(), value, value, element.Attribute("variable"));

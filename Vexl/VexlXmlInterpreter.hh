@@ -50,8 +50,11 @@ public:
   /// misread without a word: elements nested deeper than maxXmlDepth() (refused before the
   /// parser recurses), a second root element, text outside the root, an entity other than XML's
   /// five and character references, a byte that is not UTF-8 or a control character, an
-  /// unquoted attribute value or one holding '<', more than maxXmlAttributes() attributes, an
-  /// XML declaration past the start, and a comment or section never closed (at its opening line).
+  /// unquoted attribute value or one holding '<', a quote never closed (at its opening line),
+  /// attributes with no blank between them, more than maxXmlAttributes() attributes, an XML
+  /// declaration past the start, in capitals, without its version or with an encoding the bytes
+  /// contradict, a document type after the root or twice, U+FFFE and U+FFFF, and a comment or
+  /// section never closed (at its opening line).
   /// Does not otherwise check the XML.
   static void checkXmlMarkup(const std::string& text, const std::string& source);
   /// Refuses, with the line, text that the XML parser would misread as something else: a
@@ -61,7 +64,11 @@ public:
   /// Raises "VexlError" "<source>:<line>: <element>: ..." for text inside the element, and for
   /// child elements unless it takes them: a reader would drop them without a word.
   static void checkNoContent(const TiXmlElement& element, bool takesElements, const std::string& source);
-  /// The whole file, or "VexlError" "<path>: cannot open the <what>: <reason>".
+  /// The most bytes a model or a configuration file may hold (256 MB): a file past it, or a
+  /// device that never ends, is refused as it is read rather than once memory runs out.
+  static size_t maxFileBytes() { return size_t(256) << 20; }
+  /// The whole file, or "VexlError" "<path>: cannot open the <what>: <reason>"; a file holding a
+  /// NUL byte is refused as checkXmlText() refuses it, once the chunk holding it is read.
   static std::string readFile(const std::string& path, const std::string& what);
 
   /// Marks a class and its predicates as implemented natively (by a module's factories).

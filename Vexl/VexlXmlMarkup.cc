@@ -145,6 +145,8 @@ public:
         skipTo("]]>");
       else if (m_text.compare(m_i, 2, "<?") == 0)
         processingInstruction();
+      else if (m_text.compare(m_i, 9, "<!DOCTYPE") == 0)
+        doctype();
       else if (m_text.compare(m_i, 2, "<!") == 0)
         skipTo(">");
       else if (m_text.compare(m_i, 2, "</") == 0) {
@@ -185,6 +187,13 @@ private:
       checkErrorType(ALWAYS_FAIL, where(m_line) << "byte 0x" << "0123456789ABCDEF"[b >> 4] << "0123456789ABCDEF"[b & 15]
                                                 << " is a control character, which XML text cannot hold: remove it",
                      errorType());
+    // U+FFFE and U+FFFF are UTF-8 all the same, but no character of XML text.
+    if (b == 0xef && m_text.compare(at + 1, 1, "\xbf") == 0 && at + 2 < m_n &&
+        (m_text[at + 2] == '\xbe' || m_text[at + 2] == '\xbf'))
+      checkErrorType(ALWAYS_FAIL, where(m_line) << "the character U+FFF" << (m_text[at + 2] == '\xbe' ? "E" : "F")
+                                                << " is no character of XML text (U+9, U+A, U+D, U+20 to U+D7FF, "
+                                                   "U+E000 to U+FFFD, U+10000 to U+10FFFF): remove it",
+                     errorType());
   }
 
   void skipTo(const char* end) {
@@ -222,14 +231,65 @@ private:
   }
 
   void processingInstruction() {
+    size_t targetEnd = m_i + 2;
+    while (targetEnd < m_n && !std::isspace(static_cast<unsigned char>(m_text[targetEnd])) && m_text[targetEnd] != '?')
+      targetEnd++;
+    const std::string target = m_text.substr(m_i + 2, std::min<size_t>(targetEnd - m_i - 2, 40));
+    std::string lower = target;
+    std::transform(lower.begin(), lower.end(), lower.begin(), [](unsigned char c) { return std::tolower(c); });
+    // The parser takes <?XML ...?> for a declaration; XML reserves the name in any case.
+    if (lower == "xml" && target != "xml")
+      checkErrorType(ALWAYS_FAIL, where(m_line) << "'<?" << target << "': the XML declaration is written <?xml ...?>, "
+                                                   "in lower case, and no other instruction may be named xml",
+                     errorType());
     // The declaration names the encoding the whole file is read in: anywhere else it is a
     // mistake the parser would pass over.
-    if (m_text.compare(m_i, 5, "<?xml") == 0 && m_i + 5 < m_n && (std::isspace(static_cast<unsigned char>(m_text[m_i + 5])) || m_text[m_i + 5] == '?') &&
-        m_text.find_first_not_of("\xef\xbb\xbf") != m_i)
+    if (target == "xml" && m_text.find_first_not_of("\xef\xbb\xbf") != m_i)
       checkErrorType(ALWAYS_FAIL, where(m_line) << "an XML declaration (<?xml ...?>) past the start of the file: it "
                                                    "comes first or not at all",
                      errorType());
+    if (target == "xml")
+      declaration(targetEnd);
     skipTo("?>");
+  }
+
+  // The declaration at the start: its version first, and no encoding the file cannot be in.
+  void declaration(size_t at) {
+    const size_t close = std::min(m_text.find("?>", at), m_n);
+    const size_t version = m_text.find_first_not_of(" \t\r\n", at);
+    if (version >= close || m_text.compare(version, 7, "version") != 0)
+      checkErrorType(ALWAYS_FAIL, where(m_line) << "the XML declaration gives no version first (write <?xml "
+                                                   "version=\"1.0\"?>)",
+                     errorType());
+    const size_t name = m_text.find("encoding", at);
+    if (name >= close)
+      return;
+    const size_t open = m_text.find_first_of("\"'", name);
+    const size_t end = open < close ? m_text.find(m_text[open], open + 1) : std::string::npos;
+    if (end >= close)
+      return;
+    std::string encoding = m_text.substr(open + 1, std::min<size_t>(end - open - 1, 40));
+    std::transform(encoding.begin(), encoding.end(), encoding.begin(), [](unsigned char c) { return std::toupper(c); });
+    // A UTF-16 file was refused for its NUL bytes: this one's bytes are UTF-8, whatever it says.
+    const bool bom = m_text.compare(0, 3, "\xef\xbb\xbf") == 0;
+    if ((bom && encoding != "UTF-8") || encoding.compare(0, 6, "UTF-16") == 0)
+      checkErrorType(ALWAYS_FAIL, where(m_line) << "the XML declaration says encoding=\""
+                                                << m_text.substr(open + 1, std::min<size_t>(end - open - 1, 40))
+                                                << "\", but the file is UTF-8 text"
+                                                << (bom ? " (it starts with a UTF-8 byte order mark)" : "")
+                                                << ": write encoding=\"UTF-8\" or leave it out",
+                     errorType());
+  }
+
+  // The document type comes once, before the root element.
+  void doctype() {
+    if (m_rootSeen)
+      checkErrorType(ALWAYS_FAIL, where(m_line) << "<!DOCTYPE> after the root element: it comes before the root or not at all",
+                     errorType());
+    if (m_doctypeSeen)
+      checkErrorType(ALWAYS_FAIL, where(m_line) << "a second <!DOCTYPE>: a document has one", errorType());
+    m_doctypeSeen = true;
+    skipTo(">");
   }
 
   void startTag() {
@@ -258,26 +318,43 @@ private:
   // The rest of a start tag, from its name's end through its '>'; whether it closes itself.
   bool attributes(size_t nameEnd) {
     char quote = 0;
+    int quoteLine = m_line;
+    bool valueEnded = false;
     bool selfClosing = false;
     // The parser refuses an attribute given twice without saying which: this scan says it.
     std::vector<std::string> names;
     for (m_i++; m_i < m_n; m_i++) {
       const char d = m_text[m_i];
       checkByte(m_i);
+      auto attribute = [&names]() { return names.empty() ? std::string() : names.back().substr(0, 40); };
+      // The parser reads a="1"b="2" as two attributes: XML parts them by blanks.
+      if (valueEnded && !std::isspace(static_cast<unsigned char>(d)) && d != '/' && d != '>')
+        checkErrorType(ALWAYS_FAIL, where(m_line) << "no blank after the value of attribute '" << attribute()
+                                                  << "': attributes are parted by blanks",
+                       errorType());
+      valueEnded = false;
       if (d == '\n')
         m_line++;
       if (quote != 0) {
-        if (d == quote)
+        if (d == quote) {
           quote = 0;
-        else if (d == '&')
+          valueEnded = true;
+        } else if (d == '&')
           checkEntity(m_i);
+        else if (d == '<' && quoteLine != m_line)
+          // A quote left open runs on to the next tag: the mistake is where it opened.
+          checkErrorType(ALWAYS_FAIL, where(quoteLine) << "the value of attribute '" << attribute()
+                                                       << "' is never closed: its quote runs on to a '<' on line "
+                                                       << m_line,
+                         errorType());
         else if (d == '<')
-          checkErrorType(ALWAYS_FAIL, where(m_line) << "'<' inside the value of attribute '"
-                                                    << (names.empty() ? std::string() : names.back().substr(0, 40))
+          checkErrorType(ALWAYS_FAIL, where(m_line) << "'<' inside the value of attribute '" << attribute()
                                                     << "' (write &lt; for the character)",
                          errorType());
-      } else if (d == '"' || d == '\'')
+      } else if (d == '"' || d == '\'') {
         quote = d;
+        quoteLine = m_line;
+      }
       else if (d == '=')
         names.push_back(attributeName(nameEnd, names));
       else if (d == '>') {
@@ -323,7 +400,7 @@ private:
   // A byte that is not UTF-8 is reported in the element the scan is in when it reaches it.
   const size_t m_badByte;
   std::vector<std::pair<size_t, size_t>> m_open;
-  bool m_rootSeen = false;
+  bool m_rootSeen = false, m_doctypeSeen = false;
   int m_line = 1;
   size_t m_i = 0;
   size_t m_tagName = std::string::npos, m_tagNameEnd = 0;

@@ -3,6 +3,7 @@
 #include <cerrno>
 #include <cctype>
 #include <cmath>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <locale>
@@ -182,21 +183,19 @@ bool parseBool(const std::string& text, const char* what) {
   reject(std::string("expected true or false for ") + quoted(what) + ", got " + quoted(text));
 }
 
-bool isBoolText(const std::string& text) {
-  const std::vector<std::string> parts = words(text);
-  if (parts.empty() || parts.size() > 2)
-    return false;
-  for (const std::string& part : parts)
-    if (part != "true" && part != "false")
-      return false;
-  return true;
+double requireBool(const std::string& text, const std::string& what) {
+  if (text == "true" || text == "1")
+    return 1;
+  if (text == "false" || text == "0")
+    return 0;
+  reject(quoted(what) + " is a bool: it takes true, false, 1 or 0, got " + quoted(text));
 }
 
-std::pair<double, double> boolBounds(const AbstractDomain& base, const std::string& text, const std::string& what) {
+std::pair<double, double> boolBounds(const std::string& text, const std::string& what) {
   const std::vector<std::string> parts = words(text);
-  if (!base.isBool())
-    reject("expected a number for " + what + ", got " + quoted(text));
-  const double lb = parts[0] == "true" ? 1 : 0, ub = parts.back() == "true" ? 1 : 0;
+  if (parts.empty() || parts.size() > 2)
+    reject(quoted(what) + " is a bool: it takes true, false, 1 or 0, or two of them as bounds, got " + quoted(text));
+  const double lb = requireBool(parts[0], what), ub = requireBool(parts.back(), what);
   if (lb > ub)
     reject("empty bounds for " + quoted(what) + ": " + quoted(text));
   return std::make_pair(lb, ub);
@@ -216,6 +215,20 @@ std::string describeError(const Error& e) {
 
 std::string describe(const TiXmlElement& element) { return std::string("<") + element.Value() + ">"; }
 
+namespace {
+// The fewest digits that read back as the value: 2.000000000000001 is no whole number, so it must
+// not print as 2.
+std::string exactText(double value) {
+  char text[32];
+  for (int digits = 15; digits <= 17; digits++) {
+    std::snprintf(text, sizeof(text), "%.*g", digits, value);
+    if (std::strtod(text, nullptr) == value)
+      break;
+  }
+  return text;
+}
+} // namespace
+
 /// The base domain of the variable narrowed to [lb, ub]; empty results are rejected.
 /// Integer domains (times and durations) take whole bounds only: a fraction would be cut
 /// silently, or leave no value, far from what the model meant.
@@ -226,7 +239,7 @@ void requireWhole(const AbstractDomain& base, double lb, double ub, const std::s
     if (std::fabs(bound) < g_infiniteTimeAsDouble() && bound != std::floor(bound))
       reject(quoted(what) + " takes whole numbers (" +
              (isTimeName(what) ? "times and durations are whole numbers" : "it is an int") + "), got " +
-             toString(bound));
+             exactText(bound));
 }
 
 std::unique_ptr<AbstractDomain> narrowed(const ConstrainedVariableId& var, double lb, double ub,

@@ -45,11 +45,11 @@ std::vector<std::string> words(const std::string& text);
 /// "v" or "lb ub".
 std::pair<double, double> parseBounds(const std::string& text, const std::string& what);
 bool parseBool(const std::string& text, const char* what);
-/// Text of true and false words ("true", "false true"): a value or bounds of a bool variable.
-bool isBoolText(const std::string& text);
-/// The bounds that true and false words give a bool variable (false 0, true 1); refuses them for
-/// a variable of any other type with the message a number would have had.
-std::pair<double, double> boolBounds(const AbstractDomain& base, const std::string& text, const std::string& what);
+/// A bool's value: true or 1, false or 0 (the plan prints 1 and 0); any other text is refused with
+/// what a bool takes.
+double requireBool(const std::string& text, const std::string& what);
+/// A bool's value or bounds ("true", "0 1").
+std::pair<double, double> boolBounds(const std::string& text, const std::string& what);
 /// What went wrong in words, then the check that found it.
 std::string describeError(const Error& e);
 std::string describe(const TiXmlElement& element);

@@ -43,11 +43,12 @@ using namespace VexlParsing;
 
 namespace {
 
-// A variable's bounds as the model wrote them; true and false wait for the variable's type.
+// A variable's bounds as the model wrote them. Text that is no bounds waits for the variable: a
+// bool takes words, and an attribute that names no variable is refused as such.
 struct TokenBound {
   std::string name, text;
   std::pair<double, double> range;
-  bool boolWords;
+  std::string error;
 };
 
 std::vector<TokenBound> tokenBounds(const TiXmlElement& element) {
@@ -61,11 +62,13 @@ std::vector<TokenBound> tokenBounds(const TiXmlElement& element) {
     // Neither a number nor true or false: the planner decides it.
     if (attributeName == "state")
       reject("'state' takes no value here: a token's state (active, merged, rejected) is the planner's to decide");
-    if (isBoolText(attribute->Value())) {
-      bounds.push_back(TokenBound{attributeName, attribute->Value(), std::make_pair(0.0, 1.0), true});
+    try {
+      bounds.push_back(TokenBound{attributeName, attribute->Value(), parseBounds(attribute->Value(), attributeName),
+                                  std::string()});
+    } catch (const TransactionError& e) {
+      bounds.push_back(TokenBound{attributeName, attribute->Value(), std::make_pair(0.0, 1.0), e.message});
       continue;
     }
-    bounds.push_back(TokenBound{attributeName, attribute->Value(), parseBounds(attribute->Value(), attributeName), false});
     // A time point pinned at the horizon leaves no time for the token: its start, end and
     // duration could not agree.
     const std::pair<double, double>& range = bounds.back().range;
@@ -176,7 +179,7 @@ void VexlXmlInterpreter::executeToken(const TiXmlElement& element, bool isFact) 
   // when it is active on a single resource, and filed with unbounded times it would sit in
   // every instant of the profile until the windows came.
   TokenId token = m_db->getClient()->createToken(predicate, rejectable, isFact, [&](const TokenId& made) {
-    for (const TokenBound& bound : bounds) {
+    for (TokenBound& bound : bounds) {
       ConstrainedVariableId var = made->getVariable(LabelStr(bound.name));
       if (var.isNoId() && bound.name == "start")
         var = made->start();
@@ -186,8 +189,11 @@ void VexlXmlInterpreter::executeToken(const TiXmlElement& element, bool isFact) 
         var = made->duration();
       if (var.isNoId())
         reject(quoted(predicate.toString()) + " has no variable " + quoted(bound.name));
-      const std::pair<double, double> range =
-          bound.boolWords ? boolBounds(var->baseDomain(), bound.text, bound.name) : bound.range;
+      if (var->baseDomain().isBool())
+        bound.range = boolBounds(bound.text, bound.name);
+      else if (!bound.error.empty())
+        reject(bound.error);
+      const std::pair<double, double> range = bound.range;
       std::unique_ptr<AbstractDomain> domain = narrowed(var, range.first, range.second, bound.name);
       m_db->getClient()->restrict(var, *domain);
     }

@@ -244,7 +244,7 @@ unsigned int parseCount(const std::string& option, const std::string& text) {
   errno = 0;
   long value = std::strtol(text.c_str(), &end, 10);
   if (text.empty() || *end != '\0' || errno != 0 || value < 0 || value > 2000000000L)
-    throw BadInput{"expected a non-negative integer after " + option + ", got '" + text + "'"};
+    throw BadInput{"expected a non-negative integer after " + option + " (at most 2000000000), got '" + text + "'"};
   return static_cast<unsigned int>(value);
 }
 

@@ -4,6 +4,7 @@
 #include <cmath>
 #include <list>
 #include <memory>
+#include <sstream>
 #include <tuple>
 
 #include "ConstraintEngine/base/AbstractDomain.hh"
@@ -36,6 +37,15 @@ std::list<double> valuesToTry(const AbstractDomain& dom) {
   if (dynamic_cast<const ObjectDomain*>(&dom) != nullptr)
     values.sort([](double a, double b) { return ObjectId(a)->getKey() < ObjectId(b)->getKey(); });
   return values;
+}
+
+// A value as a debug line shows it: an object by its name, a number as streamed.
+std::string shown(const AbstractDomain& dom, double value) {
+  if (dynamic_cast<const ObjectDomain*>(&dom) != nullptr)
+    return dom.toString(value);
+  std::ostringstream os;
+  os << value;
+  return os.str();
 }
 
 } // namespace
@@ -105,7 +115,7 @@ void ScheduleSearch::narrow(Frame& frame, double lo, double hi) {
   m_tried++;
   frame.fixed = true;
   if (lo == hi) {
-    debugMsg("ScheduleSearch:run", "fixing " << m_order[frame.index].label << " at " << lo);
+    debugMsg("ScheduleSearch:run", "fixing " << m_order[frame.index].label << " at " << shown(var->lastDomain(), lo));
     var->specify(lo);
     m_fixed.push_back(var);
     return;

@@ -14,6 +14,13 @@
 #include <string>
 #include <vector>
 
+#include <atomic>
+#include <chrono>
+#include <csignal>
+#include <thread>
+
+#include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include "ConstraintEngine/base/ConstrainedVariable.hh"
@@ -653,6 +660,16 @@ TEST(BadInput, MisreadInputIsRefusedWhereTheMistakeIs) {
        "model.xml:4: <goal>: the token name '-' is what the printed plan shows for no name: choose another"},
       {model({"<new type=\"Unary\" name=\"-\"/>"}),
        "model.xml:2: <new>: the object name '-' is what the printed plan shows for no name: choose another"},
+      // Once "got 2", "expected a number for objects", and a nameless predicate or member at its
+      // class's line.
+      {model({UNARY, "<close/>", unaryUse("t", "a", "2.000000000000001")}),
+       "model.xml:4: <goal>: 'start' takes whole numbers (times and durations are whole numbers), got 2.000000000000001"},
+      {model({UNARY, "<close/>", "<goal predicate=\"Unary.use\" name=\"t\" objects=\"a\" start=\"0\" duration=\"5\"/>"}),
+       "model.xml:4: <goal>: 'Unary.use' has no variable 'objects'"},
+      {model({"<class name=\"Truck\">\n  <predicate kind=\"event\"/></class>"}),
+       "model.xml:2: <class>: line 3: <predicate>: missing attribute 'name'"},
+      {model({"<class name=\"Truck\"><predicate name=\"p\">\n  <member type=\"int\"/></predicate></class>"}),
+       "model.xml:2: <class>: line 3: <member>: missing attribute 'name'"},
   };
   // A variable's text carries its key, which depends on the runs before: written as "#".
   static const std::regex key("\\(\\d+\\)=");
@@ -749,6 +766,38 @@ TEST(BadInput, WordsTheReaderWouldDropAreRefused) {
        "model.xml:3: <vexl>: byte 0x0C is a control character, which XML text cannot hold: remove it"},
       {model({UNARY, "<close/>", "<!-- not yet:", unaryUse("t", "a")}),
        "model.xml:4: <vexl>: '<!--' opened here is never closed (no '-->' after it)"},
+      // Once read as if well formed: attributes run together, a declaration in capitals or without
+      // its version, a document type after the root or twice, an encoding the bytes contradict,
+      // U+FFFE and U+FFFF written as they are; a quote left open, once blamed on the next line.
+      {model({"<new type=\"Unary\"name=\"a\"/>"}),
+       "model.xml:2: <new>: no blank after the value of attribute 'type': attributes are parted by blanks"},
+      {"<?XML version=\"1.0\"?>\n" + model({UNARY}),
+       "model.xml:1: '<?XML': the XML declaration is written <?xml ...?>, in lower case, and no other instruction may "
+       "be named xml"},
+      {"<?xml encoding=\"UTF-8\"?>\n" + model({UNARY}),
+       "model.xml:1: the XML declaration gives no version first (write <?xml version=\"1.0\"?>)"},
+      {model({UNARY}) + "<!DOCTYPE vexl>\n",
+       "model.xml:4: <!DOCTYPE> after the root element: it comes before the root or not at all"},
+      {"<!DOCTYPE vexl>\n<!DOCTYPE vexl>\n" + model({UNARY}), "model.xml:2: a second <!DOCTYPE>: a document has one"},
+      {"\xef\xbb\xbf<?xml version=\"1.0\" encoding=\"UTF-16\"?>\n" + model({UNARY}),
+       "model.xml:1: the XML declaration says encoding=\"UTF-16\", but the file is UTF-8 text (it starts with a UTF-8 "
+       "byte order mark): write encoding=\"UTF-8\" or leave it out"},
+      {"<?xml version=\"1.0\" encoding=\"utf-16\"?>\n" + model({UNARY}),
+       "model.xml:1: the XML declaration says encoding=\"utf-16\", but the file is UTF-8 text: write encoding=\"UTF-8\" "
+       "or leave it out"},
+      {model({"<new type=\"Unary\" name=\"a\xef\xbf\xbe\"/>"}),
+       "model.xml:2: <new>: the character U+FFFE is no character of XML text (U+9, U+A, U+D, U+20 to U+D7FF, U+E000 "
+       "to U+FFFD, U+10000 to U+10FFFF): remove it"},
+      {model({UNARY, "<!-- \xef\xbf\xbf -->"}),
+       "model.xml:3: <vexl>: the character U+FFFF is no character of XML text (U+9, U+A, U+D, U+20 to U+D7FF, U+E000 "
+       "to U+FFFD, U+10000 to U+10FFFF): remove it"},
+      {model({"<new type=\"Unary\" name=\"a/>", "<close/>"}),
+       "model.xml:2: <new>: the value of attribute 'name' is never closed: its quote runs on to a '<' on line 3"},
+      // A reference past 2^64 once wrapped round to 'A'; an overlong form of '/' once read as it.
+      {model({"<new type=\"Unary\" name=\"a&#18446744073709551681;\"/>"}),
+       "model.xml:2: <new>: " + noChar("#18446744073709551681")},
+      {model({"<new type=\"Unary\" name=\"a\xe0\x80\xaf\"/>"}),
+       "model.xml:2: <new>: byte 0xE0 is not UTF-8 text: save the file as UTF-8"},
   };
   for (const Case& c : cases)
     EXPECT_EQ("korvan-run: " + c.refusal + "\n", refusal(runModel(c.text))) << c.text;
@@ -798,6 +847,10 @@ TEST(BadInput, WordsTheReaderWouldDropAreRefused) {
        "solver.xml:2: <FlawManager>: the value of attribute 'order' is not quoted (write order=\"...\")"},
       {"<Solver>\n<!-- <FlawManager component=\"MIRTThreatManager\"/>\n</Solver>\n",
        "solver.xml:2: <Solver>: '<!--' opened here is never closed (no '-->' after it)"},
+      {"<Solver>\n<FlawManager component=\"MIRTThreatManager\"order=\"lower\">\n</FlawManager>\n</Solver>\n",
+       "solver.xml:2: <FlawManager>: no blank after the value of attribute 'component': attributes are parted by blanks"},
+      {"<?xml version=\"1.0\"?>\n<Solver/>\n<!DOCTYPE Solver>\n",
+       "solver.xml:3: <!DOCTYPE> after the root element: it comes before the root or not at all"},
   };
   for (const Case& c : configs)
     EXPECT_EQ("korvan-run: " + c.refusal + "\n", refusal(runModel(plan, c.text))) << c.text;
@@ -1068,10 +1121,30 @@ TEST(BadInput, BoolVariablesTakeTrueAndFalse) {
        "model.xml:5: <goal>: expected a number for duration, got 'true'"},
       {drive + "/>\n  <specify variable=\"d.start\" value=\"false\"/>",
        "model.xml:6: <specify>: expected a number for the value, got 'false'"},
+      // One rule wherever a bool is given: true, false, 1 or 0 (TRUE and yes were once "expected a
+      // number", 2 outside a domain).
+      {drive + " fast=\"TRUE\"/>", "model.xml:5: <goal>: 'fast' is a bool: it takes true, false, 1 or 0, got 'TRUE'"},
+      {drive + " fast=\"0 2\"/>", "model.xml:5: <goal>: 'fast' is a bool: it takes true, false, 1 or 0, got '2'"},
+      {drive + " fast=\"0 1 1\"/>",
+       "model.xml:5: <goal>: 'fast' is a bool: it takes true, false, 1 or 0, or two of them as bounds, got '0 1 1'"},
+      {drive + "/>\n  <specify variable=\"d.fast\" value=\"1.0\"/>",
+       "model.xml:6: <specify>: 'd.fast' is a bool: it takes true, false, 1 or 0, got '1.0'"},
   };
   for (const Case& c : cases)
     EXPECT_EQ("korvan-run: " + c.refusal + "\n",
               refusal(runModel(model({truck, "<new type=\"Truck\" name=\"t\"/>", "<close/>", c.line}))));
+  EXPECT_EQ("korvan-run: model.xml:4: <set>: 'full' is a bool: it takes true, false, 1 or 0, got 'yes'\n",
+            refusal(runModel(model({truck, "<new type=\"Truck\" name=\"t\"/>",
+                                    "<set object=\"t\" member=\"full\" value=\"yes\"/>"}))));
+  // 1 and 0, as the plan prints them, read back as true and false.
+  Outcome digits = runModel(model({truck, "<new type=\"Truck\" name=\"t\"/>",
+                                   "<set object=\"t\" member=\"full\" value=\"0\"/>", "<close/>",
+                                   drive + " fast=\"1\"/>", "<goal predicate=\"Truck.drive\" name=\"e\" object=\"t\" "
+                                                            "start=\"9\" duration=\"1\" fast=\"0 true\"/>",
+                                   "<specify variable=\"e.fast\" value=\"0\"/>"}));
+  EXPECT_EQ(0, digits.status) << digits.err;
+  EXPECT_NE(std::string::npos, digits.out.find(" ACTIVE on t start 0 end 5 duration 5 fast 1\n")) << digits.out;
+  EXPECT_NE(std::string::npos, digits.out.find(" ACTIVE on t start 9 end 10 duration 1 fast 0\n")) << digits.out;
 }
 
 // An attribute given twice, once refused as "malformed XML: Error parsing Element." naming neither
@@ -1133,4 +1206,71 @@ TEST(BadInput, NamesWithABlankAreRefused) {
   Outcome dotted = runModel(model({"<new type=\"Unary\" name=\"bay.1\"/>", "<close/>", unaryUse("job.a", "bay.1"),
                                    unaryUse("job.b", "bay.1"), "<constraint name=\"precedes\" scope=\"job.a.end job.b.start\"/>"}));
   EXPECT_EQ(0, dotted.status) << dotted.err;
+}
+
+// A device that never ends, or a file past the cap, once read until memory ran out (2 GB of a
+// sparse file in 13.7 s): refused at the first NUL, and past 256 MB.
+TEST(BadInput, EndlessOrHugeInputIsRefusedAsItIsRead) {
+  const std::string plan = tempPath("plan.xml");
+  std::ofstream(plan.c_str()) << model({UNARY, "<close/>"});
+  EXPECT_EQ("korvan-run: /dev/zero:1: not a text file: it holds a NUL byte\n", refusal(runArgs({"/dev/zero"})));
+  EXPECT_EQ("korvan-run: /dev/zero:1: not a text file: it holds a NUL byte\n",
+            refusal(runArgs({"--solver", "/dev/zero", plan})));
+  EXPECT_TRUE(std::regex_match(refusal(runArgs({"/dev/urandom"})),
+                               std::regex("korvan-run: /dev/urandom:\\d+: (not a text file: it holds a NUL byte|the file "
+                                          "is UTF-16 text: save it as UTF-8)\n")));
+  const std::string huge = tempPath("huge.xml");
+  std::ofstream(huge.c_str()) << "<vexl/>";
+  ASSERT_EQ(0, truncate(huge.c_str(), (off_t(256) << 20) + 1));
+  EXPECT_EQ("korvan-run: " + huge + ": cannot read the model file: it holds more than 256 MB, more than any input takes\n",
+            refusal(runArgs({huge})));
+  std::remove(huge.c_str());
+  // A pipe has no size to look at: the cap holds as it is read.
+  const std::string fifo = tempPath("fifo.xml");
+  ASSERT_EQ(0, mkfifo(fifo.c_str(), 0600));
+  signal(SIGPIPE, SIG_IGN);
+  std::atomic<bool> ran{false};
+  std::thread writer([&fifo, &ran]() {
+    // Opened only once the run reads the pipe: should the run never open it, the writer gives up.
+    int fd = -1;
+    while (!ran && (fd = open(fifo.c_str(), O_WRONLY | O_NONBLOCK)) < 0)
+      std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    if (fd < 0)
+      return;
+    fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) & ~O_NONBLOCK);
+    const std::string blanks(1 << 20, ' ');
+    for (int k = 0; k <= 256 && write(fd, blanks.data(), blanks.size()) > 0; k++) {
+    }
+    close(fd);
+  });
+  const std::string fromFifo = refusal(runArgs({"--solver", fifo, plan}));
+  ran = true;
+  writer.join();
+  EXPECT_EQ("korvan-run: " + fifo + ": cannot read the solver configuration: it holds more than 256 MB, more than any "
+            "input takes\n",
+            fromFifo);
+  std::remove(fifo.c_str());
+  std::remove(plan.c_str());
+  // A step limit past the cap says the cap.
+  EXPECT_EQ("korvan-run: expected a non-negative integer after --max-steps (at most 2000000000), got '2000000001'\n",
+            refusal(runArgs({"--max-steps", "2000000001", plan})));
+}
+
+// The schedule search's lines name the object it puts a token on, as the plan does, not its
+// address as a number.
+TEST(BadInput, ScheduleSearchLinesNameObjects) {
+  std::ostringstream debug;
+  KORVAN::DebugMessage::setStream(debug);
+  const std::string path = tempPath("either.xml");
+  std::ofstream(path.c_str()) << model({UNARY, UNARY_B, "<close/>", "<goal predicate=\"Unary.use\" name=\"t\" "
+                                        "start=\"0\" duration=\"5\"/>", "<goal predicate=\"Unary.use\" name=\"v\" "
+                                        "start=\"0\" duration=\"5\"/>"});
+  Outcome run = runArgs({"--debug", "ScheduleSearch:run", path});
+  KORVAN::DebugMessage::disableAll();
+  KORVAN::DebugMessage::setStream(std::cerr);
+  std::remove(path.c_str());
+  EXPECT_EQ(0, run.status) << run.err;
+  EXPECT_EQ("[ScheduleSearch:run]fixing t.object at a\n[ScheduleSearch:run]fixing v.object at a\n"
+            "[ScheduleSearch:run]fixing v.object at b\n",
+            debug.str());
 }
