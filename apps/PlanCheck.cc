@@ -401,6 +401,33 @@ std::string refutation(const PlanDatabaseId& db, const std::vector<Refutation>& 
   return std::string();
 }
 
+namespace {
+
+/// How much the tokens already on an object take of a token's window: the time each of them
+/// spends in it however it is placed, then, on a tie, how far their windows reach into it. The
+/// token is tried first where the others take least, so that a load that one object cannot take
+/// is spread before the times under it are searched.
+double crowding(const ConstrainedVariableId& var, double value) {
+  const EntityId& parent = var->parent();
+  if (!parent.isValid() || !TokenId::convertable(parent))
+    return 0;
+  const TokenId token(parent);
+  const double lo = token->start()->lastDomain().getLowerBound(), hi = token->end()->lastDomain().getUpperBound();
+  auto within = [&](double from, double to) { return std::max(0.0, std::min(hi, to) - std::max(lo, from)); };
+  double taken = 0, reach = 0;
+  for (const TokenId& other : ObjectId(value)->tokens()) {
+    if (other == token)
+      continue;
+    const double earliest = other->start()->lastDomain().getLowerBound(), latest = other->end()->lastDomain().getUpperBound();
+    const double length = other->duration()->lastDomain().getLowerBound();
+    taken += std::min(within(earliest, earliest + length), within(latest - length, latest));
+    reach += earliest <= hi && latest >= lo ? within(earliest, latest) + 1 : 0;
+  }
+  return taken + reach / (1 + 4 * (hi - lo + 1) * std::max<size_t>(1, ObjectId(value)->tokens().size()));
+}
+
+} // namespace
+
 FixedSchedule fixSchedule(const PlanDatabaseId& db, const std::function<void(const std::string&)>& refused) {
   const ConstraintEngineId& ce = db->getConstraintEngine();
   const std::map<int, std::string> labels = variableLabels(db);
@@ -457,6 +484,7 @@ FixedSchedule fixSchedule(const PlanDatabaseId& db, const std::function<void(con
               }
             return false;
           });
+      search.rankObjects(crowding);
       fixed.outcome = search.run();
       fixed.fixes = search.getFixCount();
       fixed.failure = search.getFailure();

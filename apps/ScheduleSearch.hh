@@ -35,6 +35,9 @@ public:
   /// At most `budget` narrowings are tried.
   ScheduleSearch(const ConstraintEngineId& ce, const std::vector<Entry>& order, unsigned int budget,
                  const std::function<bool()>& accept, const std::function<bool()>& deadEnd = nullptr);
+  /// Objects of equal cost are tried in the order the model made them; `cost` (of a variable's
+  /// object value) ranks them before that.
+  void rankObjects(const std::function<double(const ConstrainedVariableId&, double)>& cost) { m_objectCost = cost; }
   /// Withdraws every fix that is still in place.
   ~ScheduleSearch();
 
@@ -61,6 +64,9 @@ private:
   size_t nextEntry() const;
   Frame openFrame(size_t index);
   Outcome search(std::vector<Frame>& path);
+  /// Whether the times under the newest choice of objects spent their share: then the path is
+  /// back at that choice.
+  bool shareSpent(std::vector<Frame>& path);
   /// Applies the frame's next alternative; false when it has none left.
   bool nextAlternative(Frame& frame, double& lo, double& hi);
   void narrow(Frame& frame, double lo, double hi);
@@ -73,9 +79,12 @@ private:
   unsigned int m_budget;
   std::function<bool()> m_accept;
   std::function<bool()> m_deadEnd;
+  std::function<double(const ConstrainedVariableId&, double)> m_objectCost;
   std::vector<bool> m_downward; // per entry: its lower side had no bound, so it is tried from above
   std::vector<ConstrainedVariableId> m_fixed;
   unsigned int m_tried;
+  unsigned int m_share = 0; // the fixes each choice of objects may spend on what comes after it; 0: all
+  bool m_shareSpent = false;
   bool m_exhaustive;
   std::string m_failure;
   std::string m_first; // the first variable narrowed, with its domain then
