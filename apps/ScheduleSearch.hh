@@ -12,9 +12,11 @@ namespace HOST {
 
 /// A depth-first search for one schedule: the open time that propagation leaves the earliest, or
 /// else the open variable it leaves the fewest values, is narrowed next, a wide window of whole numbers to one half and then the other, a
-/// narrow one (or an enumeration) to each value in turn, propagating after each narrowing; a
+/// narrow one (or an enumeration) to each value in turn, propagating after each narrowing; a time
+/// narrowed to a window is placed within it before anything else is narrowed; a
 /// plan that `deadEnd` calls lost is given up at once, and a plan in which every variable is
-/// fixed must pass `accept`.
+/// fixed must pass `accept`. Where objects are open, each choice of them first gets a share of
+/// the budget for what comes after it; only a search that then tried everything is a proof.
 ///
 /// Propagation and `deadEnd` only cut plans that no schedule needs, so a search that tried every
 /// value of every variable without a cut is a proof: no schedule of these variables exists.
