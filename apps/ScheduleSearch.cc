@@ -143,7 +143,12 @@ void ScheduleSearch::release(Frame& frame) {
   checkError(consistent, "The plan became inconsistent when the schedule search withdrew " << m_order[frame.index].label);
 }
 
-size_t ScheduleSearch::nextEntry() const {
+size_t ScheduleSearch::nextEntry(const std::vector<Frame>& path) const {
+  // A time narrowed to a window is placed within it before the next is narrowed: a window that
+  // holds no place is then given up at once, not after every placement of the others.
+  if (!path.empty() && path.back().window.isValid() && m_order[path.back().index].earliestFirst &&
+      !m_order[path.back().index].var->lastDomain().isSingleton())
+    return path.back().index;
   const double horizon = g_infiniteTimeAsDouble();
   size_t best = m_order.size();
   // Objects first; then bounded before unbounded; times as they come (a serial schedule keeps
@@ -287,6 +292,25 @@ bool ScheduleSearch::shareSpent(std::vector<Frame>& path) {
   return true;
 }
 
+void ScheduleSearch::keepValues(std::vector<Frame>& path) {
+  // A window that left a variable at one value goes: the values found are the fixes kept.
+  if (std::none_of(path.begin(), path.end(), [](const Frame& frame) { return frame.window.isValid(); }))
+    return;
+  for (const Entry& entry : m_order)
+    if (!entry.var->isSpecified() && entry.var->canBeSpecified() && entry.var->lastDomain().isSingleton()) {
+      entry.var->specify(entry.var->lastDomain().getSingletonValue());
+      m_fixed.push_back(entry.var);
+    }
+  for (auto it = path.rbegin(); it != path.rend(); ++it)
+    if (it->window.isValid()) {
+      m_ce->deleteConstraint(it->window);
+      it->window = ConstraintId::noId();
+      it->windowVar.reset();
+    }
+  const bool consistent = m_ce->propagate();
+  checkError(consistent, "The plan became inconsistent when the schedule search kept its values.");
+}
+
 ScheduleSearch::Outcome ScheduleSearch::search(std::vector<Frame>& path) {
   // A plan already lost has no schedule, whatever is fixed.
   if (m_deadEnd && m_deadEnd()) {
@@ -297,32 +321,10 @@ ScheduleSearch::Outcome ScheduleSearch::search(std::vector<Frame>& path) {
   for (;;) {
     if (descend) {
       // What propagation has already fixed is skipped.
-      // A time narrowed to a window is placed within it before the next is narrowed: a window
-      // that holds no place is then given up at once, not after every placement of the others.
-      const bool placing = !path.empty() && path.back().window.isValid() && m_order[path.back().index].earliestFirst &&
-                           !m_order[path.back().index].var->lastDomain().isSingleton();
-      const size_t index = placing ? path.back().index : nextEntry();
+      const size_t index = nextEntry(path);
       if (index == m_order.size()) {
         if (m_accept()) {
-          // A window that left a variable at one value goes: the values found are the fixes kept.
-          bool windows = false;
-          for (const Frame& frame : path)
-            windows = windows || frame.window.isValid();
-          if (windows) {
-            for (const Entry& entry : m_order)
-              if (!entry.var->isSpecified() && entry.var->canBeSpecified() && entry.var->lastDomain().isSingleton()) {
-                entry.var->specify(entry.var->lastDomain().getSingletonValue());
-                m_fixed.push_back(entry.var);
-              }
-            for (auto it = path.rbegin(); it != path.rend(); ++it)
-              if (it->window.isValid()) {
-                m_ce->deleteConstraint(it->window);
-                it->window = ConstraintId::noId();
-                it->windowVar.reset();
-              }
-            const bool consistent = m_ce->propagate();
-            checkError(consistent, "The plan became inconsistent when the schedule search kept its values.");
-          }
+          keepValues(path);
           return FOUND;
         }
         descend = false;

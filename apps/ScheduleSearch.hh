@@ -63,7 +63,9 @@ public:
 private:
   struct Frame;
   /// The entry to narrow next; the number of entries when none is open.
-  size_t nextEntry() const;
+  size_t nextEntry(const std::vector<Frame>& path) const;
+  /// Fixes what the windows of a schedule found left at one value, and takes the windows away.
+  void keepValues(std::vector<Frame>& path);
   Frame openFrame(size_t index);
   Outcome search(std::vector<Frame>& path);
   /// Whether the times under the newest choice of objects spent their share: then the path is
