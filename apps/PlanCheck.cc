@@ -324,7 +324,8 @@ void checkSchedule(const PlanDatabaseId& db, std::vector<std::string>& problems)
       if (found)
         search.keep();
       else
-        problems.push_back(search.getFailure());
+        problems.push_back(search.getFailure() +
+                           (box.cutsBeyond() ? "; every time was tried in " + bounds(box.getBox()) + " only" : ""));
     }
   }
   const bool consistent = ce->propagate();
