@@ -141,28 +141,46 @@ std::map<int, std::string> variableLabels(const PlanDatabaseId& db) {
   return labels;
 }
 
-/// Whether a time point is reached only by relations between times and durations, which a
-/// schedule keeps within the box. A resource's profile, or a relation to another variable (a
-/// quantity equal to a time), may need a time beyond it.
+/// Whether a variable is a token's start or end: a duration is a difference of two of them, and a
+/// relation over it ties four times, not two.
+bool isTime(const ConstrainedVariableId& var) {
+  const EntityId& parent = var->parent();
+  if (!parent.isValid() || !TokenId::convertable(parent))
+    return false;
+  const TokenId token(parent);
+  return var == token->start() || var == token->end();
+}
+
+/// Whether a time point is reached only by relations that bound the difference of two times,
+/// which a schedule keeps within the box: the temporal network's, over times and a distance that
+/// is bounded on both sides (the box's reach counts it) or that nothing else reaches, and "eq",
+/// "leq" and "neq" between two times. A sum of times ("addEq": doubling a time is one), a
+/// resource's profile or a relation to another variable may need a time beyond the box.
 bool onlyDifferences(const ConstrainedVariableId& point) {
   static const LabelStr sl_temporal = TemporalPropagator::PROPAGATOR_NAME();
-  static const std::set<std::string> sl_generic = {"eq", "leq", "lessThanEqual", "neq", "addEq"};
-  auto timeOrDuration = [](const ConstrainedVariableId& var) {
-    const EntityId& parent = var->parent();
-    if (!parent.isValid() || !TokenId::convertable(parent))
-      return false;
-    const TokenId token(parent);
-    return var == token->start() || var == token->end() || var == token->duration();
+  static const std::set<std::string> sl_differences = {"eq", "leq", "lessThanEqual", "neq"};
+  const double horizon = g_infiniteTimeAsDouble();
+  auto ownDistance = [&](const ConstrainedVariableId& distance) {
+    const AbstractDomain& dom = distance->lastDomain();
+    if (dom.getLowerBound() > -horizon && dom.getUpperBound() < horizon)
+      return true;
+    ConstraintSet reaching;
+    distance->constraints(reaching);
+    return std::count_if(reaching.begin(), reaching.end(), [](const ConstraintId& c) { return c->isActive(); }) <= 1;
   };
   ConstraintSet constraints;
   point->constraints(constraints);
   for (const ConstraintId& constraint : constraints) {
-    if (!constraint->isActive() || constraint->getPropagator()->getName() == sl_temporal)
+    if (!constraint->isActive())
       continue;
-    if (sl_generic.count(constraint->getName().toString()) == 0)
-      return false;
     const std::vector<ConstrainedVariableId>& scope = constraint->getScope();
-    if (!std::all_of(scope.begin(), scope.end(), timeOrDuration))
+    if (constraint->getPropagator()->getName() == sl_temporal) {
+      if (!isTime(scope.front()) || !isTime(scope.back()) || (scope.size() == 3 && !ownDistance(scope[1])))
+        return false;
+      continue;
+    }
+    if (sl_differences.count(constraint->getName().toString()) == 0 || scope.size() != 2 ||
+        !isTime(scope[0]) || !isTime(scope[1]))
       return false;
   }
   return true;
@@ -306,7 +324,8 @@ void checkSchedule(const PlanDatabaseId& db, std::vector<std::string>& problems)
       if (found)
         search.keep();
       else
-        problems.push_back(search.getFailure());
+        problems.push_back(search.getFailure() +
+                           (box.cutsBeyond() ? "; every time was tried in " + bounds(box.getBox()) + " only" : ""));
     }
   }
   const bool consistent = ce->propagate();
@@ -401,6 +420,33 @@ std::string refutation(const PlanDatabaseId& db, const std::vector<Refutation>& 
   return std::string();
 }
 
+namespace {
+
+/// How much the tokens already on an object take of a token's window: the time each of them
+/// spends in it however it is placed, then, on a tie, how far their windows reach into it. The
+/// token is tried first where the others take least, so that a load that one object cannot take
+/// is spread before the times under it are searched.
+double crowding(const ConstrainedVariableId& var, double value) {
+  const EntityId& parent = var->parent();
+  if (!parent.isValid() || !TokenId::convertable(parent))
+    return 0;
+  const TokenId token(parent);
+  const double lo = token->start()->lastDomain().getLowerBound(), hi = token->end()->lastDomain().getUpperBound();
+  auto within = [&](double from, double to) { return std::max(0.0, std::min(hi, to) - std::max(lo, from)); };
+  double taken = 0, reach = 0;
+  for (const TokenId& other : ObjectId(value)->tokens()) {
+    if (other == token)
+      continue;
+    const double earliest = other->start()->lastDomain().getLowerBound(), latest = other->end()->lastDomain().getUpperBound();
+    const double length = other->duration()->lastDomain().getLowerBound();
+    taken += std::min(within(earliest, earliest + length), within(latest - length, latest));
+    reach += earliest <= hi && latest >= lo ? within(earliest, latest) + 1 : 0;
+  }
+  return taken + reach / (1 + 4 * (hi - lo + 1) * std::max<size_t>(1, ObjectId(value)->tokens().size()));
+}
+
+} // namespace
+
 FixedSchedule fixSchedule(const PlanDatabaseId& db, const std::function<void(const std::string&)>& refused) {
   const ConstraintEngineId& ce = db->getConstraintEngine();
   const std::map<int, std::string> labels = variableLabels(db);
@@ -457,6 +503,7 @@ FixedSchedule fixSchedule(const PlanDatabaseId& db, const std::function<void(con
               }
             return false;
           });
+      search.rankObjects(crowding);
       fixed.outcome = search.run();
       fixed.fixes = search.getFixCount();
       fixed.failure = search.getFailure();

@@ -205,8 +205,9 @@ void decideBySchedule(const PlanDatabaseId& db, SOLVERS::Solver& solver, bool so
     reasons.clear();
     fixed = fixSchedule(db, noteIn(reasons));
   }
-  if (fixed.outcome != ScheduleSearch::FOUND && !fixed.budgetSpent && !asModelled) {
-    // The decisions cut plans away: look again in the plan as modelled.
+  if (fixed.outcome != ScheduleSearch::FOUND && !asModelled) {
+    // The decisions cut plans away, or left a search that spent its budget under them (orderings
+    // that no choice of objects keeps): look again in the plan as modelled.
     solver.reset();
     const bool consistentAgain = db->getConstraintEngine()->propagate();
     checkError(consistentAgain, "The plan became inconsistent when the search's decisions were withdrawn.");

@@ -30,12 +30,21 @@ const double sl_splitAbove = 8;
 
 // The values of an enumerated domain in the order they are tried. An object's value is its
 // address: objects go in the order the model made them, so that the search, and the schedule it
-// finds, do not hang on where earlier work left the heap.
-std::list<double> valuesToTry(const AbstractDomain& dom) {
+// finds, do not hang on where earlier work left the heap; a cost given ranks them before that.
+std::list<double> valuesToTry(const AbstractDomain& dom, const std::function<double(double)>& cost) {
   std::list<double> values;
   dom.getValues(values);
-  if (dynamic_cast<const ObjectDomain*>(&dom) != nullptr)
-    values.sort([](double a, double b) { return ObjectId(a)->getKey() < ObjectId(b)->getKey(); });
+  if (dynamic_cast<const ObjectDomain*>(&dom) == nullptr)
+    return values;
+  std::vector<std::pair<double, double>> ranked; // cost, value
+  for (double value : values)
+    ranked.push_back(std::make_pair(cost ? cost(value) : 0.0, value));
+  std::sort(ranked.begin(), ranked.end(), [](const std::pair<double, double>& a, const std::pair<double, double>& b) {
+    return a.first != b.first ? a.first < b.first : ObjectId(a.second)->getKey() < ObjectId(b.second)->getKey();
+  });
+  values.clear();
+  for (const auto& entry : ranked)
+    values.push_back(entry.second);
   return values;
 }
 
@@ -55,6 +64,8 @@ std::string shown(const AbstractDomain& dom, double value) {
 struct ScheduleSearch::Frame {
   size_t index;
   bool fixed = false; // an alternative of this frame is in place
+  bool object = false; // the frame chooses a token's object
+  unsigned int placedAt = 0; // the fixes tried when its alternative was placed
   std::list<std::pair<double, double>> alternatives;
   // Numbers stepped one by one: the next step, the bound that closes the steps.
   bool stepping = false;
@@ -142,7 +153,12 @@ void ScheduleSearch::release(Frame& frame) {
   checkError(consistent, "The plan became inconsistent when the schedule search withdrew " << m_order[frame.index].label);
 }
 
-size_t ScheduleSearch::nextEntry() const {
+size_t ScheduleSearch::nextEntry(const std::vector<Frame>& path) const {
+  // A time narrowed to a window is placed within it before the next is narrowed: a window that
+  // holds no place is then given up at once, not after every placement of the others.
+  if (!path.empty() && path.back().window.isValid() && m_order[path.back().index].earliestFirst &&
+      !m_order[path.back().index].var->lastDomain().isSingleton())
+    return path.back().index;
   const double horizon = g_infiniteTimeAsDouble();
   size_t best = m_order.size();
   // Objects first; then bounded before unbounded; times as they come (a serial schedule keeps
@@ -175,6 +191,7 @@ ScheduleSearch::Frame ScheduleSearch::openFrame(size_t index) {
   const AbstractDomain& dom = m_order[index].var->lastDomain();
   Frame frame;
   frame.index = index;
+  frame.object = dynamic_cast<const ObjectDomain*>(&m_order[index].var->baseDomain()) != nullptr;
   // A variable that no constraint reaches and nothing listens to (a profile listens to the
   // quantities of the tokens on it) holds no schedule back: one value stands for all of them, and
   // trying the others would only repeat every failure below it.
@@ -184,14 +201,17 @@ ScheduleSearch::Frame ScheduleSearch::openFrame(size_t index) {
       std::none_of(constraints.begin(), constraints.end(), [](const ConstraintId& c) { return c->isActive(); })) {
     double value = 0;
     if (dom.isEnumerated())
-      value = valuesToTry(dom).front();
+      value = valuesToTry(dom, nullptr).front();
     else
       value = std::min(std::max(0.0, dom.getLowerBound()), dom.getUpperBound());
     frame.alternatives.push_back(std::make_pair(value, value));
     return frame;
   }
   if (dom.isEnumerated()) {
-    for (double value : valuesToTry(dom))
+    std::function<double(double)> cost;
+    if (m_objectCost)
+      cost = [&](double value) { return m_objectCost(m_order[index].var, value); };
+    for (double value : valuesToTry(dom, cost))
       frame.alternatives.push_back(std::make_pair(value, value));
     return frame;
   }
@@ -238,6 +258,21 @@ ScheduleSearch::Frame ScheduleSearch::openFrame(size_t index) {
 ScheduleSearch::Outcome ScheduleSearch::run() {
   std::vector<Frame> path;
   try {
+    // A choice of objects that holds no schedule can hide one under many times: first each choice
+    // gets a share of the budget, then, if some share ran out, the rest of the budget searches
+    // everything again, so that what no share found can still be proved absent.
+    const bool objects = std::any_of(m_order.begin(), m_order.end(), [](const Entry& entry) {
+      return dynamic_cast<const ObjectDomain*>(&entry.var->baseDomain()) != nullptr && !entry.var->lastDomain().isSingleton();
+    });
+    m_share = objects ? std::max(100u, m_budget / 8) : 0;
+    const Outcome outcome = search(path);
+    if (outcome == FOUND || !m_shareSpent || isBudgetSpent())
+      return outcome;
+    m_share = 0;
+    m_exhaustive = true;
+    m_failure.clear();
+    m_unbounded.clear();
+    m_downward.assign(m_order.size(), false);
     return search(path);
   } catch (...) {
     // A failure inside the search leaves no window behind for the engine to reach later.
@@ -246,6 +281,44 @@ ScheduleSearch::Outcome ScheduleSearch::run() {
         m_ce->deleteConstraint(it->window);
     throw;
   }
+}
+
+bool ScheduleSearch::shareSpent(std::vector<Frame>& path) {
+  if (m_share == 0 || path.back().object)
+    return false;
+  const auto choice = std::find_if(path.rbegin(), path.rend(), [](const Frame& frame) { return frame.object; });
+  if (choice == path.rend() || m_tried - choice->placedAt < m_share)
+    return false;
+  // With no other choice of objects left to try, giving this one up would gain nothing.
+  if (std::none_of(path.begin(), path.end(), [](const Frame& frame) { return frame.object && !frame.alternatives.empty(); }))
+    return false;
+  debugMsg("ScheduleSearch:run", "giving up the objects chosen after " << (m_tried - choice->placedAt) << " fixes under them");
+  m_shareSpent = true;
+  m_exhaustive = false;
+  while (!path.back().object) {
+    release(path.back());
+    path.pop_back();
+  }
+  return true;
+}
+
+void ScheduleSearch::keepValues(std::vector<Frame>& path) {
+  // A window that left a variable at one value goes: the values found are the fixes kept.
+  if (std::none_of(path.begin(), path.end(), [](const Frame& frame) { return frame.window.isValid(); }))
+    return;
+  for (const Entry& entry : m_order)
+    if (!entry.var->isSpecified() && entry.var->canBeSpecified() && entry.var->lastDomain().isSingleton()) {
+      entry.var->specify(entry.var->lastDomain().getSingletonValue());
+      m_fixed.push_back(entry.var);
+    }
+  for (auto it = path.rbegin(); it != path.rend(); ++it)
+    if (it->window.isValid()) {
+      m_ce->deleteConstraint(it->window);
+      it->window = ConstraintId::noId();
+      it->windowVar.reset();
+    }
+  const bool consistent = m_ce->propagate();
+  checkError(consistent, "The plan became inconsistent when the schedule search kept its values.");
 }
 
 ScheduleSearch::Outcome ScheduleSearch::search(std::vector<Frame>& path) {
@@ -258,28 +331,10 @@ ScheduleSearch::Outcome ScheduleSearch::search(std::vector<Frame>& path) {
   for (;;) {
     if (descend) {
       // What propagation has already fixed is skipped.
-      const size_t index = nextEntry();
+      const size_t index = nextEntry(path);
       if (index == m_order.size()) {
         if (m_accept()) {
-          // A window that left a variable at one value goes: the values found are the fixes kept.
-          bool windows = false;
-          for (const Frame& frame : path)
-            windows = windows || frame.window.isValid();
-          if (windows) {
-            for (const Entry& entry : m_order)
-              if (!entry.var->isSpecified() && entry.var->canBeSpecified() && entry.var->lastDomain().isSingleton()) {
-                entry.var->specify(entry.var->lastDomain().getSingletonValue());
-                m_fixed.push_back(entry.var);
-              }
-            for (auto it = path.rbegin(); it != path.rend(); ++it)
-              if (it->window.isValid()) {
-                m_ce->deleteConstraint(it->window);
-                it->window = ConstraintId::noId();
-                it->windowVar.reset();
-              }
-            const bool consistent = m_ce->propagate();
-            checkError(consistent, "The plan became inconsistent when the schedule search kept its values.");
-          }
+          keepValues(path);
           return FOUND;
         }
         descend = false;
@@ -302,6 +357,10 @@ ScheduleSearch::Outcome ScheduleSearch::search(std::vector<Frame>& path) {
         m_first = m_order[index].label + " " + (dom.isEnumerated() ? dom.toString()
                                                 : "[" + toString(dom.getLowerBound()) + " " + toString(dom.getUpperBound()) + "]");
       path.push_back(openFrame(index));
+    }
+    if (shareSpent(path)) {
+      descend = false;
+      continue;
     }
     // Try the next alternative of the newest frame; when it has none left, go back one frame.
     Frame& frame = path.back();
@@ -329,6 +388,7 @@ ScheduleSearch::Outcome ScheduleSearch::search(std::vector<Frame>& path) {
         release(frame);
     }
     if (placed) {
+      frame.placedAt = m_tried;
       descend = true;
       continue;
     }

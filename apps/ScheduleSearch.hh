@@ -12,9 +12,11 @@ namespace HOST {
 
 /// A depth-first search for one schedule: the open time that propagation leaves the earliest, or
 /// else the open variable it leaves the fewest values, is narrowed next, a wide window of whole numbers to one half and then the other, a
-/// narrow one (or an enumeration) to each value in turn, propagating after each narrowing; a
+/// narrow one (or an enumeration) to each value in turn, propagating after each narrowing; a time
+/// narrowed to a window is placed within it before anything else is narrowed; a
 /// plan that `deadEnd` calls lost is given up at once, and a plan in which every variable is
-/// fixed must pass `accept`.
+/// fixed must pass `accept`. Where objects are open, each choice of them first gets a share of
+/// the budget for what comes after it; only a search that then tried everything is a proof.
 ///
 /// Propagation and `deadEnd` only cut plans that no schedule needs, so a search that tried every
 /// value of every variable without a cut is a proof: no schedule of these variables exists.
@@ -35,6 +37,9 @@ public:
   /// At most `budget` narrowings are tried.
   ScheduleSearch(const ConstraintEngineId& ce, const std::vector<Entry>& order, unsigned int budget,
                  const std::function<bool()>& accept, const std::function<bool()>& deadEnd = nullptr);
+  /// Objects of equal cost are tried in the order the model made them; `cost` (of a variable's
+  /// object value) ranks them before that.
+  void rankObjects(const std::function<double(const ConstrainedVariableId&, double)>& cost) { m_objectCost = cost; }
   /// Withdraws every fix that is still in place.
   ~ScheduleSearch();
 
@@ -58,9 +63,14 @@ public:
 private:
   struct Frame;
   /// The entry to narrow next; the number of entries when none is open.
-  size_t nextEntry() const;
+  size_t nextEntry(const std::vector<Frame>& path) const;
+  /// Fixes what the windows of a schedule found left at one value, and takes the windows away.
+  void keepValues(std::vector<Frame>& path);
   Frame openFrame(size_t index);
   Outcome search(std::vector<Frame>& path);
+  /// Whether the times under the newest choice of objects spent their share: then the path is
+  /// back at that choice.
+  bool shareSpent(std::vector<Frame>& path);
   /// Applies the frame's next alternative; false when it has none left.
   bool nextAlternative(Frame& frame, double& lo, double& hi);
   void narrow(Frame& frame, double lo, double hi);
@@ -73,9 +83,12 @@ private:
   unsigned int m_budget;
   std::function<bool()> m_accept;
   std::function<bool()> m_deadEnd;
+  std::function<double(const ConstrainedVariableId&, double)> m_objectCost;
   std::vector<bool> m_downward; // per entry: its lower side had no bound, so it is tried from above
   std::vector<ConstrainedVariableId> m_fixed;
   unsigned int m_tried;
+  unsigned int m_share = 0; // the fixes each choice of objects may spend on what comes after it; 0: all
+  bool m_shareSpent = false;
   bool m_exhaustive;
   std::string m_failure;
   std::string m_first; // the first variable narrowed, with its domain then
