@@ -645,24 +645,55 @@ std::string cycleText(const std::vector<CycleArc>& arcs, const std::vector<int>&
   return text;
 }
 
-} // namespace
-
-std::string temporalCycle(const ConstraintEngineId& ce) {
+/// A negative cycle among the differences the model's constraints and windows bound: the point
+/// returned, with via as negativeCycle leaves it; -1 for none.
+int cycleOfDifferences(const ConstraintEngineId& ce, CycleNetwork& net, std::vector<int>& via) {
   static const LabelStr sl_temporal = TemporalPropagator::PROPAGATOR_NAME();
   // In the order the model made them, so that the same model always names the same cycle.
   std::map<int, ConstraintId> constraints;
   for (const ConstraintId& constraint : ce->getConstraints())
     if (constraint->isActive())
       constraints[constraint->getKey()] = constraint;
-  CycleNetwork net;
   relateTemporal(net, constraints, sl_temporal);
   relateGeneric(net, constraints);
   relateWindows(net);
+  return negativeCycle(net.arcs, net.points.size(), via);
+}
+
+} // namespace
+
+std::string temporalCycle(const ConstraintEngineId& ce) {
+  CycleNetwork net;
   std::vector<int> via;
-  const int onCycle = negativeCycle(net.arcs, net.points.size(), via);
+  const int onCycle = cycleOfDifferences(ce, net, via);
   if (onCycle < 0)
     return std::string();
   return cycleText(net.arcs, via, onCycle, net.points.size());
+}
+
+ConstrainedVariableId timeOnCycle(const ConstraintEngineId& ce) {
+  CycleNetwork net;
+  std::vector<int> via;
+  const int onCycle = cycleOfDifferences(ce, net, via);
+  if (onCycle < 0)
+    return ConstrainedVariableId::noId();
+  // A token's time, where the cycle has one, so that its emptying is told as the cycle.
+  ConstrainedVariableId found;
+  int at = onCycle;
+  size_t steps = 0;
+  do {
+    if (at > 0) {
+      const ConstrainedVariableId& var = net.points[at];
+      const EntityId& parent = var->parent();
+      if (parent.isValid() && TokenId::convertable(parent) &&
+          (var == TokenId(parent)->start() || var == TokenId(parent)->end()))
+        return var;
+      if (found.isNoId())
+        found = var;
+    }
+    at = net.arcs[via[at]].from;
+  } while (at != onCycle && ++steps <= net.points.size());
+  return found;
 }
 
 
