@@ -149,7 +149,26 @@ std::string refuteTransactions(const MIRT::Resource& resource, const std::set<MI
 // several candidate objects, may or may not join each of them.
 struct Undecided {
   bool mayRaise = false, mayLower = false;
+  struct Joining {
+    TokenId token;
+    bool raises, lowers;
+  };
+  std::vector<Joining> tokens;
 };
+
+// The tokens that hold a level at t, and those that may still join and move it that way there: a
+// use while it may be under way, a change once it may have come.
+std::vector<TokenId> withJoining(std::vector<TokenId> tokens, const Undecided& undecided, TimePoint t, bool tooLow) {
+  for (const Undecided::Joining& joining : undecided.tokens) {
+    const AbstractDomain& start = joining.token->start()->lastDomain();
+    const AbstractDomain& end = joining.token->end()->lastDomain();
+    const bool event = joining.token->start() == joining.token->end();
+    if ((tooLow ? joining.lowers : joining.raises) && !start.isEmpty() && !end.isEmpty() &&
+        start.getLowerBound() <= t && (event || end.getUpperBound() > t))
+      tokens.push_back(joining.token);
+  }
+  return tokens;
+}
 
 std::map<int, Undecided> undecidedTokens(const PlanDatabaseId& db) {
   std::map<int, Undecided> byResource;
@@ -180,6 +199,7 @@ std::map<int, Undecided> undecidedTokens(const PlanDatabaseId& db) {
       Undecided& moved = byResource[ObjectId(value)->getKey()];
       moved.mayRaise = moved.mayRaise || moves.mayRaise;
       moved.mayLower = moved.mayLower || moves.mayLower;
+      moved.tokens.push_back(Undecided::Joining{token, moves.mayRaise, moves.mayLower});
     }
   }
   return byResource;
@@ -198,10 +218,10 @@ std::string refuteProfile(const MIRT::Resource& resource, const Undecided& undec
     const Rounding rounding = MIRT::roundingAt(inst);
     if (!undecided.mayRaise && belowLimit(upper, resource.getLowerLimit(), rounding))
       return violationText(resource, t, P::LevelTooLow, resource.getLowerLimit(), lower, upper,
-                           levelTokens(resource, t, true), nameOf);
+                           withJoining(levelTokens(resource, t, true), undecided, t, true), nameOf);
     if (!undecided.mayLower && aboveLimit(lower, resource.getUpperLimit(), rounding))
       return violationText(resource, t, P::LevelTooHigh, resource.getUpperLimit(), lower, upper,
-                           levelTokens(resource, t, false), nameOf);
+                           withJoining(levelTokens(resource, t, false), undecided, t, false), nameOf);
     // A change side's least amount against its limit: rates at the instant, totals by its time.
     const struct {
       double least, limit;
@@ -233,11 +253,14 @@ std::string refuteInstants(KORVAN::Resource& resource, const Undecided& undecide
     if (!undecided.mayRaise && belowLimit(bounds.getUpperBound(), resource.getLimitMin(), instant->getRounding()))
       return at + "the level is at most " + side(printed.second) +
              " in every schedule, below its lower limit " + level(resource.getLimitMin()) +
-             tokenList(levelTokens(resource, instant->getTime(), true, false), nameOf);
+             tokenList(withJoining(levelTokens(resource, instant->getTime(), true, false), undecided, instant->getTime(), true),
+                       nameOf);
     if (!undecided.mayLower && aboveLimit(bounds.getLowerBound(), resource.getLimitMax(), instant->getRounding()))
       return at + "the level is at least " + side(printed.first) +
              " in every schedule, above its upper limit " + level(resource.getLimitMax()) +
-             tokenList(levelTokens(resource, instant->getTime(), false, true), nameOf);
+             tokenList(withJoining(levelTokens(resource, instant->getTime(), false, true), undecided, instant->getTime(),
+                                   false),
+                       nameOf);
   }
   return std::string();
 }
