@@ -677,10 +677,20 @@ ConstrainedVariableId timeOnCycle(const ConstraintEngineId& ce) {
   const int onCycle = cycleOfDifferences(ce, net, via);
   if (onCycle < 0)
     return ConstrainedVariableId::noId();
-  // A token's time, where the cycle has one, so that its emptying is told as the cycle.
-  ConstrainedVariableId found;
+  // A cycle that sums below zero only by rounding (decimal windows) proves nothing.
+  double sum = 0, size = 1;
   int at = onCycle;
   size_t steps = 0;
+  do {
+    sum += net.arcs[via[at]].weight;
+    size += std::fabs(net.arcs[via[at]].weight);
+    at = net.arcs[via[at]].from;
+  } while (at != onCycle && ++steps <= net.points.size());
+  if (!(sum < -1e-9 * size))
+    return ConstrainedVariableId::noId();
+  // A token's time, where the cycle has one, so that its emptying is told as the cycle.
+  ConstrainedVariableId found;
+  steps = 0;
   do {
     if (at > 0) {
       const ConstrainedVariableId& var = net.points[at];
