@@ -88,6 +88,8 @@ std::vector<TokenId> sideTokens(const MIRT::Resource& resource, TimePoint t, boo
   return tokens;
 }
 
+std::vector<TokenId> levelTokensAndJoining(const MIRT::Resource& resource, TimePoint t, bool tooLow);
+
 // A profile-based resource empties a transaction's quantity to report a violation; it recorded
 // what it found just before. A level is held outside its limits by the tokens in use there, not
 // only by those whose changes fall on the instant.
@@ -96,7 +98,7 @@ std::string explainViolation(const MIRT::Resource& resource, const TokenNamer& n
   const MIRT::Resource::ReportedViolation& v = resource.getReportedViolation();
   const bool level = v.problem == P::LevelTooLow || v.problem == P::LevelTooHigh;
   return violationText(resource, v.time, v.problem, v.limit, v.lowerValue, v.upperValue,
-                       level ? levelTokens(resource, v.time, v.problem == P::LevelTooLow) : v.tokens, nameOf);
+                       level ? levelTokensAndJoining(resource, v.time, v.problem == P::LevelTooLow) : v.tokens, nameOf);
 }
 
 // A use or a change among transactions that alone breaks a limit of a profile-based resource in
@@ -203,6 +205,17 @@ std::map<int, Undecided> undecidedTokens(const PlanDatabaseId& db) {
     }
   }
   return byResource;
+}
+
+// The tokens on the object, and those that may still join it, that move its level that way at t.
+std::vector<TokenId> withJoiningOn(const Object& object, const std::vector<TokenId>& tokens, TimePoint t, bool tooLow) {
+  const std::map<int, Undecided> undecided = undecidedTokens(object.getPlanDatabase());
+  const std::map<int, Undecided>::const_iterator on = undecided.find(object.getKey());
+  return on == undecided.end() ? tokens : withJoining(tokens, on->second, t, tooLow);
+}
+
+std::vector<TokenId> levelTokensAndJoining(const MIRT::Resource& resource, TimePoint t, bool tooLow) {
+  return withJoiningOn(resource, levelTokens(resource, t, tooLow), t, tooLow);
 }
 
 // An instant of the envelope outside a limit in every schedule. The envelope counts only the
@@ -368,11 +381,11 @@ std::string explainInstantViolation(KORVAN::Resource& resource, const TokenNamer
   switch (first->getType()) {
   case P::LevelTooLow:
     what += "the level is below its lower limit in every schedule";
-    tokens = levelTokens(resource, t, true, false);
+    tokens = withJoiningOn(resource, levelTokens(resource, t, true, false), t, true);
     break;
   case P::LevelTooHigh:
     what += "the level is above its upper limit in every schedule";
-    tokens = levelTokens(resource, t, false, true);
+    tokens = withJoiningOn(resource, levelTokens(resource, t, false, true), t, false);
     break;
   case P::ProductionRateExceeded:
     what += "more is produced at once than its production rate limit";
