@@ -604,7 +604,9 @@ void relateTemporal(CycleNetwork& net, const std::map<int, ConstraintId>& constr
 }
 
 /// Generic relations between two times, or between a time and the box.
-void relateGeneric(CycleNetwork& net, const std::map<int, ConstraintId>& constraints) {
+/// `current`: a sum's middle term bounds the difference by its present domain, which the other
+/// constraints narrowed (sound for a proof, but not a bound the model wrote).
+void relateGeneric(CycleNetwork& net, const std::map<int, ConstraintId>& constraints, bool current) {
   const CycleLabels& labels = cycleLabels();
   const double horizon = net.horizon;
   for (const auto& entry : constraints) {
@@ -614,6 +616,10 @@ void relateGeneric(CycleNetwork& net, const std::map<int, ConstraintId>& constra
     if (name == labels.addEq && scope.size() == 3 && scope[0]->parent().isValid() && scope[2]->parent().isValid()) {
       double lb, ub;
       windowOf(scope[1], lb, ub);
+      if (current && !scope[1]->lastDomain().isEmpty()) {
+        lb = std::max(lb, scope[1]->lastDomain().getLowerBound());
+        ub = std::min(ub, scope[1]->lastDomain().getUpperBound());
+      }
       net.relate(net.point(scope[0]), net.point(scope[2]), lb, ub, scopeText(constraint));
     }
     if ((name != labels.eq && name != labels.leq) || scope.size() != 2 || !scope[0]->lastDomain().isNumeric() ||
@@ -710,24 +716,65 @@ std::string cycleText(const std::vector<CycleArc>& arcs, const std::vector<int>&
   return text;
 }
 
-} // namespace
-
-std::string temporalCycle(const ConstraintEngineId& ce) {
+/// A negative cycle among the differences the model's constraints and windows bound: the point
+/// returned, with via as negativeCycle leaves it; -1 for none.
+int cycleOfDifferences(const ConstraintEngineId& ce, CycleNetwork& net, std::vector<int>& via, bool current) {
   static const LabelStr sl_temporal = TemporalPropagator::PROPAGATOR_NAME();
   // In the order the model made them, so that the same model always names the same cycle.
   std::map<int, ConstraintId> constraints;
   for (const ConstraintId& constraint : ce->getConstraints())
     if (constraint->isActive())
       constraints[constraint->getKey()] = constraint;
-  CycleNetwork net;
   relateTemporal(net, constraints, sl_temporal);
-  relateGeneric(net, constraints);
+  relateGeneric(net, constraints, current);
   relateWindows(net);
+  return negativeCycle(net.arcs, net.points.size(), via);
+}
+
+} // namespace
+
+std::string temporalCycle(const ConstraintEngineId& ce) {
+  CycleNetwork net;
   std::vector<int> via;
-  const int onCycle = negativeCycle(net.arcs, net.points.size(), via);
+  const int onCycle = cycleOfDifferences(ce, net, via, false);
   if (onCycle < 0)
     return std::string();
   return cycleText(net.arcs, via, onCycle, net.points.size());
+}
+
+ConstrainedVariableId timeOnCycle(const ConstraintEngineId& ce) {
+  CycleNetwork net;
+  std::vector<int> via;
+  const int onCycle = cycleOfDifferences(ce, net, via, true);
+  if (onCycle < 0)
+    return ConstrainedVariableId::noId();
+  // A cycle that sums below zero only by rounding (decimal windows) proves nothing.
+  double sum = 0, size = 1;
+  int at = onCycle;
+  size_t steps = 0;
+  do {
+    sum += net.arcs[via[at]].weight;
+    size += std::fabs(net.arcs[via[at]].weight);
+    at = net.arcs[via[at]].from;
+  } while (at != onCycle && ++steps <= net.points.size());
+  if (!(sum < -1e-9 * size))
+    return ConstrainedVariableId::noId();
+  // A token's time, where the cycle has one, so that its emptying is told as the cycle.
+  ConstrainedVariableId found;
+  steps = 0;
+  do {
+    if (at > 0) {
+      const ConstrainedVariableId& var = net.points[at];
+      const EntityId& parent = var->parent();
+      if (parent.isValid() && TokenId::convertable(parent) &&
+          (var == TokenId(parent)->start() || var == TokenId(parent)->end()))
+        return var;
+      if (found.isNoId())
+        found = var;
+    }
+    at = net.arcs[via[at]].from;
+  } while (at != onCycle && ++steps <= net.points.size());
+  return found;
 }
 
 

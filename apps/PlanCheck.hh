@@ -41,6 +41,11 @@ std::string variableName(const ConstrainedVariableId& var);
 /// is found among the time points' windows and the constraints that relate them.
 std::string temporalCycle(const ConstraintEngineId& ce);
 
+/// A variable on a cycle of bounded differences (the time points' windows, the temporal
+/// relations, "eq", "leq" and "addEq") that no values keep, a token's time where the cycle has
+/// one; noId when none is found. Such a cycle is a proof that the constraints hold no values.
+ConstrainedVariableId timeOnCycle(const ConstraintEngineId& ce);
+
 /// The constraints between times that reach a time, directly or through other times (a cycle
 /// through a distance that two relations share is no cycle of differences), in the model's
 /// names, the durations aside; empty when none does.

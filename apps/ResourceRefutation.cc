@@ -88,6 +88,8 @@ std::vector<TokenId> sideTokens(const MIRT::Resource& resource, TimePoint t, boo
   return tokens;
 }
 
+std::vector<TokenId> levelTokensAndJoining(const MIRT::Resource& resource, TimePoint t, bool tooLow);
+
 // A profile-based resource empties a transaction's quantity to report a violation; it recorded
 // what it found just before. A level is held outside its limits by the tokens in use there, not
 // only by those whose changes fall on the instant.
@@ -96,7 +98,7 @@ std::string explainViolation(const MIRT::Resource& resource, const TokenNamer& n
   const MIRT::Resource::ReportedViolation& v = resource.getReportedViolation();
   const bool level = v.problem == P::LevelTooLow || v.problem == P::LevelTooHigh;
   return violationText(resource, v.time, v.problem, v.limit, v.lowerValue, v.upperValue,
-                       level ? levelTokens(resource, v.time, v.problem == P::LevelTooLow) : v.tokens, nameOf);
+                       level ? levelTokensAndJoining(resource, v.time, v.problem == P::LevelTooLow) : v.tokens, nameOf);
 }
 
 // A use or a change among transactions that alone breaks a limit of a profile-based resource in
@@ -150,7 +152,26 @@ std::string refuteTransactions(const MIRT::Resource& resource, const std::set<MI
 // several candidate objects, may or may not join each of them.
 struct Undecided {
   bool mayRaise = false, mayLower = false;
+  struct Joining {
+    TokenId token;
+    bool raises, lowers;
+  };
+  std::vector<Joining> tokens;
 };
+
+// The tokens that hold a level at t, and those that may still join and move it that way there: a
+// use while it may be under way, a change once it may have come.
+std::vector<TokenId> withJoining(std::vector<TokenId> tokens, const Undecided& undecided, TimePoint t, bool tooLow) {
+  for (const Undecided::Joining& joining : undecided.tokens) {
+    const AbstractDomain& start = joining.token->start()->lastDomain();
+    const AbstractDomain& end = joining.token->end()->lastDomain();
+    const bool event = joining.token->start() == joining.token->end();
+    if ((tooLow ? joining.lowers : joining.raises) && !start.isEmpty() && !end.isEmpty() &&
+        start.getLowerBound() <= t && (event || end.getUpperBound() > t))
+      tokens.push_back(joining.token);
+  }
+  return tokens;
+}
 
 std::map<int, Undecided> undecidedTokens(const PlanDatabaseId& db) {
   std::map<int, Undecided> byResource;
@@ -181,9 +202,21 @@ std::map<int, Undecided> undecidedTokens(const PlanDatabaseId& db) {
       Undecided& moved = byResource[ObjectId(value)->getKey()];
       moved.mayRaise = moved.mayRaise || moves.mayRaise;
       moved.mayLower = moved.mayLower || moves.mayLower;
+      moved.tokens.push_back(Undecided::Joining{token, moves.mayRaise, moves.mayLower});
     }
   }
   return byResource;
+}
+
+// The tokens on the object, and those that may still join it, that move its level that way at t.
+std::vector<TokenId> withJoiningOn(const Object& object, const std::vector<TokenId>& tokens, TimePoint t, bool tooLow) {
+  const std::map<int, Undecided> undecided = undecidedTokens(object.getPlanDatabase());
+  const std::map<int, Undecided>::const_iterator on = undecided.find(object.getKey());
+  return on == undecided.end() ? tokens : withJoining(tokens, on->second, t, tooLow);
+}
+
+std::vector<TokenId> levelTokensAndJoining(const MIRT::Resource& resource, TimePoint t, bool tooLow) {
+  return withJoiningOn(resource, levelTokens(resource, t, tooLow), t, tooLow);
 }
 
 // An instant of the envelope outside a limit in every schedule. The envelope counts only the
@@ -199,10 +232,10 @@ std::string refuteProfile(const MIRT::Resource& resource, const Undecided& undec
     const Rounding rounding = MIRT::roundingAt(inst);
     if (!undecided.mayRaise && belowLimit(upper, resource.getLowerLimit(), rounding))
       return violationText(resource, t, P::LevelTooLow, resource.getLowerLimit(), lower, upper,
-                           levelTokens(resource, t, true), nameOf);
+                           withJoining(levelTokens(resource, t, true), undecided, t, true), nameOf);
     if (!undecided.mayLower && aboveLimit(lower, resource.getUpperLimit(), rounding))
       return violationText(resource, t, P::LevelTooHigh, resource.getUpperLimit(), lower, upper,
-                           levelTokens(resource, t, false), nameOf);
+                           withJoining(levelTokens(resource, t, false), undecided, t, false), nameOf);
     // A change side's least amount against its limit: rates at the instant, totals by its time.
     const struct {
       double least, limit;
@@ -234,11 +267,14 @@ std::string refuteInstants(KORVAN::Resource& resource, const Undecided& undecide
     if (!undecided.mayRaise && belowLimit(bounds.getUpperBound(), resource.getLimitMin(), instant->getRounding()))
       return at + "the level is at most " + side(printed.second) +
              " in every schedule, below its lower limit " + level(resource.getLimitMin()) +
-             tokenList(levelTokens(resource, instant->getTime(), true, false), nameOf);
+             tokenList(withJoining(levelTokens(resource, instant->getTime(), true, false), undecided, instant->getTime(), true),
+                       nameOf);
     if (!undecided.mayLower && aboveLimit(bounds.getLowerBound(), resource.getLimitMax(), instant->getRounding()))
       return at + "the level is at least " + side(printed.first) +
              " in every schedule, above its upper limit " + level(resource.getLimitMax()) +
-             tokenList(levelTokens(resource, instant->getTime(), false, true), nameOf);
+             tokenList(withJoining(levelTokens(resource, instant->getTime(), false, true), undecided, instant->getTime(),
+                                   false),
+                       nameOf);
   }
   return std::string();
 }
@@ -346,11 +382,11 @@ std::string explainInstantViolation(KORVAN::Resource& resource, const TokenNamer
   switch (first->getType()) {
   case P::LevelTooLow:
     what += "the level is below its lower limit in every schedule";
-    tokens = levelTokens(resource, t, true, false);
+    tokens = withJoiningOn(resource, levelTokens(resource, t, true, false), t, true);
     break;
   case P::LevelTooHigh:
     what += "the level is above its upper limit in every schedule";
-    tokens = levelTokens(resource, t, false, true);
+    tokens = withJoiningOn(resource, levelTokens(resource, t, false, true), t, false);
     break;
   case P::ProductionRateExceeded:
     what += "more is produced at once than its production rate limit";

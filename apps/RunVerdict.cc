@@ -352,14 +352,23 @@ void searchScheduleFirst(const PlanDatabaseId& db, const SOLVERS::Solver& solver
 }
 
 FailureReasons::FailureReasons(const PlanDatabaseId& db) : m_db(db) {
-  m_db->getConstraintEngine()->setEmptyingListener([this](const ConstraintEngine::Emptying& emptying) {
+  const ConstraintEngineId& ce = m_db->getConstraintEngine();
+  ce->setEmptyingListener([this](const ConstraintEngine::Emptying& emptying) {
     bool module = false;
     record(explain(emptying, module));
     m_lastByModule = module;
   });
+  // An ordering that closes a cycle through a relation outside the temporal network (say "leq"
+  // between two starts) moves the bounds a duration a pass through an open window: millions of
+  // passes to the horizon, then the same for the next such ordering. The cycle is a proof long
+  // before, asked for well under the step limit's cut so that a limited search goes on too.
+  ce->setCreepProver([ce]() { return timeOnCycle(ce); }, SOLVERS::Solver::PROPAGATION_WORK_PER_CONSTRAINT / 10);
 }
 
-FailureReasons::~FailureReasons() { m_db->getConstraintEngine()->setEmptyingListener(nullptr); }
+FailureReasons::~FailureReasons() {
+  m_db->getConstraintEngine()->setEmptyingListener(nullptr);
+  m_db->getConstraintEngine()->setCreepProver(nullptr, 0);
+}
 
 std::string FailureReasons::explain(const ConstraintEngine::Emptying& emptying, bool& module) const {
   const TokenNamer namer = [](const TokenId& token) { return tokenName(token); };

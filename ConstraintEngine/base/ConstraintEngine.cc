@@ -133,6 +133,7 @@ bool ConstraintEngine::propagate() {
   Restore<Propagator*> activePropagator(m_activePropagator, 0);
   m_work = 0;
   m_cut = false;
+  m_nextCreepProof = std::max<unsigned long>(1, m_creepWork * (m_constraints.size() + 1));
   while (!provenInconsistent()) {
     Propagator* next = 0;
     for (const PropagatorId& propagator : m_propagators)
@@ -142,6 +143,10 @@ bool ConstraintEngine::propagate() {
       }
     if (next == 0)
       break;
+    if (creepProofDue()) {
+      askCreepProver();
+      continue;
+    }
     if (overPropagationLimit()) {
       m_cut = true;
       debugMsg("ConstraintEngine:propagate", "Cut at the limit of " << m_workLimit);
@@ -156,6 +161,17 @@ bool ConstraintEngine::propagate() {
   }
   debugMsg("ConstraintEngine:propagate", (provenInconsistent() ? "Inconsistent" : "Consistent"));
   return !provenInconsistent();
+}
+
+void ConstraintEngine::askCreepProver() {
+  while (m_nextCreepProof <= m_work)
+    m_nextCreepProof *= 2;
+  const ConstrainedVariableId var = m_creepProver();
+  debugMsg("ConstraintEngine:propagate", "Asked for a proof after " << m_work << " units of work: "
+                                                                    << (var.isNoId() ? std::string("none")
+                                                                                     : var->getName().toString()));
+  if (!var.isNoId())
+    var->getCurrentDomain().empty();
 }
 
 ConstrainedVariableSet ConstraintEngine::getEmptyVariables() const {

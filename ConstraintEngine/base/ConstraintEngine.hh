@@ -108,6 +108,19 @@ public:
   /// The current propagate() has spent its limit; propagators stop their passes early.
   bool overPropagationLimit() const { return m_workLimit != 0 && m_work >= m_workLimit; }
 
+  /// A propagation that runs long may be a bound creeping around a cycle of constraints that no
+  /// values keep, a few units a pass, up to the horizon. Once one propagate() has done
+  /// `perConstraint` units of work per constraint, and again each time that work doubles, it asks
+  /// the prover for a variable that no values keep (a proof, not a guess; noId for none) and
+  /// empties it, which ends the propagation inconsistent. The prover reads and changes nothing.
+  typedef std::function<ConstrainedVariableId()> CreepProver;
+  void setCreepProver(const CreepProver& prover, unsigned long perConstraint) {
+    m_creepProver = prover;
+    m_creepWork = perConstraint;
+  }
+  /// The current propagate() is due to ask its prover; propagators stop their passes early.
+  bool creepProofDue() const { return m_creepProver && m_work >= m_nextCreepProof; }
+
   /// Variables whose derived domain is empty (by entity key).
   ConstrainedVariableSet getEmptyVariables() const;
 
@@ -201,6 +214,10 @@ private:
   Propagator* m_activePropagator;
 
   EmptyingListener m_emptyingListener;
+  CreepProver m_creepProver;
+  unsigned long m_creepWork = 0;       // per constraint, before the first question
+  unsigned long m_nextCreepProof = 0;  // in the current propagate()
+  void askCreepProver();
 
   bool m_relaxing;
   unsigned int m_relaxMark;

@@ -19,9 +19,10 @@ void DefaultPropagator::execute() {
   debugMsg("DefaultPropagator:execute", "Executing " << getName().toString() << " with "
                                                      << m_agenda.size() << " constraints");
   try {
-    // Past the engine's limit the agenda waits for the next propagate().
+    // Past the engine's limit the agenda waits for the next propagate(), and while its prover is
+    // due, for the engine's next pass.
     while (!m_agenda.empty() && !getConstraintEngine()->provenInconsistent() &&
-           !getConstraintEngine()->overPropagationLimit()) {
+           !getConstraintEngine()->overPropagationLimit() && !getConstraintEngine()->creepProofDue()) {
       ConstraintId constraint = *m_agenda.begin();
       m_agenda.erase(m_agenda.begin());
       if (!constraint->isActive())

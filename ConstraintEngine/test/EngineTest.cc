@@ -104,6 +104,37 @@ TEST_F(EngineTest, FixedPointOnAWorkedExample) {
   EXPECT_TRUE(neq.isValid());
 }
 
+// y = x + 1 and y <= x: the bounds close in a unit a lap. The prover is asked once the work
+// passes its share per constraint and at each doubling after, also in the middle of the
+// default propagator's pass; a variable it names is emptied and ends the propagation there.
+TEST_F(EngineTest, ACreepAsksItsProverAtEachDoublingOfWork) {
+  ConstrainedVariableId x = var(0, 100000, "x"), y = var(0, 100000, "y"), one = var(1, 1, "one");
+  ce->createConstraint("addEq", Scope{x, one, y});
+  ConstraintId closing = ce->createConstraint("leq", Scope{y, x});
+  int asked = 0;
+  ConstrainedVariableId named;
+  ce->setCreepProver([&]() { return ++asked == 3 ? named : ConstrainedVariableId::noId(); }, 10);
+  // Unproved, the creep runs to its end: about 2 x 10^5 units of work, from 30 on.
+  EXPECT_FALSE(ce->propagate());
+  EXPECT_GE(asked, 12);
+  EXPECT_LE(asked, 14);
+  closing->discard();
+  EXPECT_TRUE(ce->propagate());
+  closing = ce->createConstraint("leq", Scope{y, x});
+  asked = 0;
+  named = x;
+  EXPECT_FALSE(ce->propagate());
+  EXPECT_EQ(3, asked);
+  EXPECT_TRUE(x->lastDomain().isEmpty());
+  EXPECT_LT(lb(y), 200);
+  // A propagation that ends early asks nothing.
+  closing->discard();
+  asked = 0;
+  EXPECT_TRUE(ce->propagate());
+  EXPECT_EQ(0, asked);
+  ce->setCreepProver(nullptr, 0);
+}
+
 TEST_F(EngineTest, InconsistencyAndRecovery) {
   ConstrainedVariableId x = var(0, 10, "x"), y = var(20, 30, "y"), z = var(0, 100, "z");
   ce->createConstraint("leq", Scope{x, z});

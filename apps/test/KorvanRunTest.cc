@@ -363,6 +363,19 @@ TEST(KorvanRun, WhyCountsDeadEndsRanksThemAndNamesFive) {
               "  1 x line: closed at 5\n"
               "  1 x line: closed at 6\n"
               "  and 2 other reasons\n"
+              "Result: NO SOLUTION\n"},
+      // One reason, but fixes were made: still counted, not told as the plan's one fault.
+      {"1 3", "Why: every value tried failed (3 dead ends):\n"
+              "  3 x line: closed from 1 to 3\n"
+              "Result: NO SOLUTION\n"},
+      // Six reasons: the sixth is still mentioned.
+      {"0 7", "Why: every value tried failed (8 dead ends):\n"
+              "  3 x line: closed from 1 to 3\n"
+              "  1 x line: closed at 0\n"
+              "  1 x line: closed at 4\n"
+              "  1 x line: closed at 5\n"
+              "  1 x line: closed at 6\n"
+              "  and 1 other reason\n"
               "Result: NO SOLUTION\n"}};
   for (const auto& c : cases) {
     setUp();

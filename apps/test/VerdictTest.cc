@@ -1759,7 +1759,8 @@ std::string levelFault(const Model& m, const std::string& reason) {
       const Use& u = m.uses[i];
       const bool inUse = m.events() ? s.start[i] <= t && (u.quantity < 0) == low
                                     : s.start[i] <= t && t < s.start[i] + u.duration;
-      if (u.objects == 1 << o && inUse && listed.count(u.name) == 0)
+      // A use still on several candidates could be there too.
+      if (s.object[i] == o && inUse && listed.count(u.name) == 0)
         fault = u.name + " is in use there in a schedule, but not listed";
     }
     return !fault.empty();
