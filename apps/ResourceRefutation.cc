@@ -130,10 +130,13 @@ std::string refuteTransactions(const MIRT::Resource& resource, const std::set<MI
     const std::string who = name + ": " + nameOf(token);
     std::string why;
     // A reusable gets back what a use takes only when it ends: while it lasts, the level is the
-    // capacity less the use at most.
-    if (reusable && consumer && belowLimit(resource.getInitCapacityUb() - least, resource.getLowerLimit()))
+    // capacity less the use at most, summed as the profile sums it.
+    Rounding summed = MIRT::FVDetector::levelRounding(resource);
+    summed.add(least);
+    const double left = remainingOf(resource.getInitCapacityUb(), least);
+    if (reusable && consumer && belowLimit(left, resource.getLowerLimit(), summed))
       why = who + " uses " + level(least) + ", more than the capacity " + level(resource.getInitCapacityUb()) +
-            " allows: while it is under way the level is at most " + level(resource.getInitCapacityUb() - least) +
+            " allows: while it is under way the level is at most " + level(left) +
             " in every schedule, below its lower limit " + level(resource.getLowerLimit());
     for (const Bound& bound : bounds)
       if (why.empty() && consumer == bound.consumer && aboveLimit(least, bound.limit))

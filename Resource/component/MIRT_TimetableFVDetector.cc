@@ -33,9 +33,11 @@ ResourceProblem::Type TimetableFVDetector::getResourceProblem(const InstantId& i
   if (above(inst, inst->getMinInstantProduction(), m_maxInstProduction))
     return ResourceProblem::ProductionRateExceeded;
   // Even all the production still allowed would not lift the highest level to the limit.
-  if (below(inst, inst->getUpperLevel() + remainingOf(m_maxCumulativeProduction, inst->getMinCumulativeProduction()), m_lowerLimit))
+  if (belowWith(inst, inst->getUpperLevel() + remainingOf(m_maxCumulativeProduction, inst->getMinCumulativeProduction()), m_lowerLimit,
+                m_maxCumulativeProduction))
     return ResourceProblem::LevelTooLow;
-  if (above(inst, inst->getLowerLevel() - remainingOf(m_maxCumulativeConsumption, inst->getMinCumulativeConsumption()), m_upperLimit))
+  if (aboveWith(inst, inst->getLowerLevel() - remainingOf(m_maxCumulativeConsumption, inst->getMinCumulativeConsumption()), m_upperLimit,
+                m_maxCumulativeConsumption))
     return ResourceProblem::LevelTooHigh;
   return ResourceProblem::NoProblem;
 }
@@ -54,12 +56,14 @@ bool TimetableFVDetector::detect(InstantId inst) {
   condDebugMsg(above(inst, inst->getMinInstantProduction(), m_maxInstProduction), "TimetableFVDetector:detect",
                "Instantaneous production violation. Limit: " << m_maxInstProduction
                << " Minimum instantaneous production: " << inst->getMinInstantProduction());
-  condDebugMsg(below(inst, inst->getUpperLevel() + remainingOf(m_maxCumulativeProduction, inst->getMinCumulativeProduction()), m_lowerLimit),
+  condDebugMsg(belowWith(inst, inst->getUpperLevel() + remainingOf(m_maxCumulativeProduction, inst->getMinCumulativeProduction()), m_lowerLimit,
+                m_maxCumulativeProduction),
                "TimetableFVDetector:detect",
                "Lower limit violation.  Limit: " << m_lowerLimit << " Upper level: " << inst->getUpperLevel()
                << " Maximum remaining production: "
                << remainingOf(m_maxCumulativeProduction, inst->getMinCumulativeProduction()));
-  condDebugMsg(above(inst, inst->getLowerLevel() - remainingOf(m_maxCumulativeConsumption, inst->getMinCumulativeConsumption()), m_upperLimit),
+  condDebugMsg(aboveWith(inst, inst->getLowerLevel() - remainingOf(m_maxCumulativeConsumption, inst->getMinCumulativeConsumption()), m_upperLimit,
+                m_maxCumulativeConsumption),
                "TimetableFVDetector:detect",
                "Upper limit violation.  Limit: " << m_upperLimit << " Lower level: " << inst->getLowerLevel()
                << " Maxumum remaining consumption: "
