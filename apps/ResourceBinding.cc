@@ -71,10 +71,9 @@ bool levelChange(const MIRT::TransactionId& transaction, bool tooLow, LevelChang
 }
 
 std::string level(double value, const Rounding& rounding, bool summed) {
-  if (summed ? value == g_infiniteTimeAsDouble() : value >= g_infiniteTimeAsDouble())
-    return "+inf";
-  if (summed ? value == -g_infiniteTimeAsDouble() : value <= -g_infiniteTimeAsDouble())
-    return "-inf";
+  const double horizon = g_infiniteTimeAsDouble();
+  if (std::isinf(value) || (summed ? std::fabs(value) == horizon : std::fabs(value) >= horizon))
+    return value > 0 ? "+inf" : "-inf";
   // A sum of decimals that cancels leaves a rounding error, not a level: 0.1 + 0.2 - 0.3.
   return toString(sameAtLimitPrecision(value, 0.0, rounding) ? 0.0 : value);
 }
@@ -102,10 +101,9 @@ std::vector<TransactionId> changesOf(KORVAN::Resource& resource) {
   return changes;
 }
 
-UnboundedSides unboundedSides(const std::vector<TransactionId>& changes, double initial) {
+UnboundedSides unboundedSides(const std::vector<TransactionId>& changes) {
   const double horizon = g_infiniteTimeAsDouble();
   UnboundedSides sides;
-  sides.initial(initial, initial);
   for (const TransactionId& change : changes) {
     if (change->getMin() <= -horizon)
       sides.add(change->getEarliest(), true);
@@ -153,7 +151,6 @@ std::set<MIRT::TransactionId> transactionsOf(const MIRT::Resource& resource) {
 UnboundedSides unboundedSides(const MIRT::Resource& resource) {
   const double horizon = g_infiniteTimeAsDouble();
   UnboundedSides sides;
-  sides.initial(resource.getInitCapacityLb(), resource.getInitCapacityUb());
   for (const MIRT::TransactionId& transaction : transactionsOf(resource)) {
     const AbstractDomain& when = transaction->time()->lastDomain();
     const AbstractDomain& quantity = transaction->quantity()->lastDomain();
@@ -228,7 +225,7 @@ void printInstantEnvelope(std::ostream& out, KORVAN::Resource& resource) {
   resource.getInstants(instants, -g_infiniteTime() - 1, g_infiniteTime());
   if (instants.empty())
     out << "    level: no instants" << std::endl;
-  const UnboundedSides sides = unboundedSides(changesOf(resource), resource.getInitialCapacity());
+  const UnboundedSides sides = unboundedSides(changesOf(resource));
   for (const InstantId& instant : instants) {
     levelAt(resource, instant->getTime(), sides);
     const std::pair<double, double> printed = printedLevel(instant, sides);
@@ -360,7 +357,7 @@ void checkInstants(KORVAN::Resource& resource, std::vector<std::string>& problem
   std::list<InstantId> instants;
   resource.getInstants(instants, -g_infiniteTime() - 1, g_infiniteTime());
   const std::vector<TransactionId> changes = changesOf(resource);
-  const UnboundedSides sides = unboundedSides(changes, resource.getInitialCapacity());
+  const UnboundedSides sides = unboundedSides(changes);
   const ChangeTokens holding(changes);
   for (const InstantId& instant : instants) {
     const IntervalDomain bounds = levelAt(resource, instant->getTime(), sides);

@@ -228,7 +228,7 @@ std::string refuteInstants(KORVAN::Resource& resource, const Undecided& undecide
   const std::string name = resource.getName().toString();
   std::list<InstantId> instants;
   resource.getInstants(instants, -g_infiniteTime() - 1, g_infiniteTime());
-  const UnboundedSides sides = unboundedSides(changesOf(resource), resource.getInitialCapacity());
+  const UnboundedSides sides = unboundedSides(changesOf(resource));
   for (const InstantId& instant : instants) {
     const IntervalDomain bounds = levelAt(resource, instant->getTime(), sides);
     const std::pair<double, double> printed = printedLevel(instant, sides);
@@ -335,7 +335,7 @@ std::string explainInstantViolation(KORVAN::Resource& resource, const TokenNamer
     what += "over the whole horizon, ";
   else {
     const InstantId& instant = first->getInstant();
-    const UnboundedSides sides = unboundedSides(changesOf(resource), resource.getInitialCapacity());
+    const UnboundedSides sides = unboundedSides(changesOf(resource));
     levelAt(resource, instant->getTime(), sides);
     const std::pair<double, double> printed = printedLevel(instant, sides);
     what += "at " + time(instant->getTime()) + " (level [" + side(printed.first) + " " + side(printed.second) +
