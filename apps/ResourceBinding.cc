@@ -336,17 +336,19 @@ void checkProfile(MIRT::Resource& resource, std::vector<std::string>& problems) 
                          tokenList(tokens, tokenName));
     }
     // A limit at the horizon is none, though a sum over a quantity without a bound reaches it.
-    auto over = [&](double value, double limit) { return limit < horizon && aboveLimit(value, limit, rounding); };
-    if (over(inst->getMaxInstantProduction(), resource.getMaxInstProduction()))
+    auto over = [&](double value, double limit, bool consumer) {
+      return limit < horizon && aboveLimit(value, limit, MIRT::FVDetector::sumRounding(inst, consumer));
+    };
+    if (over(inst->getMaxInstantProduction(), resource.getMaxInstProduction(), false))
       problems.push_back(outside(at + "production", inst->getMinInstantProduction(),
                                  inst->getMaxInstantProduction(), 0, resource.getMaxInstProduction()));
-    if (over(inst->getMaxInstantConsumption(), resource.getMaxInstConsumption()))
+    if (over(inst->getMaxInstantConsumption(), resource.getMaxInstConsumption(), true))
       problems.push_back(outside(at + "consumption", inst->getMinInstantConsumption(),
                                  inst->getMaxInstantConsumption(), 0, resource.getMaxInstConsumption()));
-    if (over(inst->getMaxCumulativeProduction(), resource.getMaxProduction()))
+    if (over(inst->getMaxCumulativeProduction(), resource.getMaxProduction(), false))
       problems.push_back(outside(at + "total production", inst->getMinCumulativeProduction(),
                                  inst->getMaxCumulativeProduction(), 0, resource.getMaxProduction()));
-    if (over(inst->getMaxCumulativeConsumption(), resource.getMaxConsumption()))
+    if (over(inst->getMaxCumulativeConsumption(), resource.getMaxConsumption(), true))
       problems.push_back(outside(at + "total consumption", inst->getMinCumulativeConsumption(),
                                  inst->getMaxCumulativeConsumption(), 0, resource.getMaxConsumption()));
   }
@@ -382,7 +384,8 @@ void checkInstants(KORVAN::Resource& resource, std::vector<std::string>& problem
     consumed[1] += std::min(0.0, qmin);
     const double rateMin = resource.getConsumptionRateMax(tx->getEarliest());
     const double rateMax = resource.getProductionRateMax(tx->getEarliest());
-    if (belowLimit(qmin, rateMin, resource.getRounding()) || aboveLimit(qmax, rateMax, resource.getRounding()))
+    // A rate bounds each change alone, as the relation to its resource judges it.
+    if (belowLimit(qmin, rateMin) || aboveLimit(qmax, rateMax))
       problems.push_back(outside(name + ": at " + time(tx->getEarliest()) + " change", qmin, qmax, rateMin, rateMax));
   }
   // A limit at the horizon is none, though a sum over a quantity without a bound reaches it.

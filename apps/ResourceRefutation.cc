@@ -216,7 +216,7 @@ std::string refuteProfile(const MIRT::Resource& resource, const Undecided& undec
         {inst->getMinCumulativeProduction(), resource.getMaxProduction(), P::ProductionSumExceeded, false, true},
         {inst->getMinCumulativeConsumption(), resource.getMaxConsumption(), P::ConsumptionSumExceeded, true, true}};
     for (const auto& side : sides)
-      if (aboveLimit(side.least, side.limit, rounding))
+      if (aboveLimit(side.least, side.limit, MIRT::FVDetector::sumRounding(inst, side.consumers)))
         return violationText(resource, t, side.problem, side.limit, side.least, 0,
                              sideTokens(resource, t, side.consumers, side.byTime), nameOf);
   }

@@ -100,6 +100,12 @@ Rounding FVDetector::roundingWith(const InstantId& inst, double total) {
   return r;
 }
 
+Rounding FVDetector::sumRounding(const InstantId& inst, bool consumer) {
+  Rounding r = Rounding::none();
+  r.terms = (double) inst->getChangesByThen(consumer);
+  return r;
+}
+
 Rounding roundingAt(const InstantId& inst) {
   return FVDetector::roundingAt(inst);
 }

@@ -45,6 +45,9 @@ public:
   static Rounding roundingAt(const InstantId& inst);
   // The instant's level with what a total limit still allows added to it.
   static Rounding roundingWith(const InstantId& inst, double total);
+  // What a rate or a total of one side is summed from at the instant: at most that side's changes
+  // by then, all of one sign, so that the sum is its own magnitude.
+  static Rounding sumRounding(const InstantId& inst, bool consumer);
   static bool hasResource(const Id<Profile>& profile);
 
 protected:
@@ -65,6 +68,10 @@ protected:
   }
   static bool below(const InstantId& inst, double value, double limit) {
     return value < limit && belowLimit(value, limit, roundingAt(inst));
+  }
+  // A rate or a total of the consumers' (or producers') side beyond its limit.
+  static bool exceeds(const InstantId& inst, double value, double limit, bool consumer) {
+    return value > limit && aboveLimit(value, limit, sumRounding(inst, consumer));
   }
   // A level with what the total limit `total` still allows added to it, beyond a level limit.
   static bool aboveWith(const InstantId& inst, double value, double limit, double total) {

@@ -274,8 +274,8 @@ void Resource::resetProfile() {
 void Resource::recomputeTotals() {
   m_totalUsedConsumption = 0.0;
   m_totalUsedProduction = 0.0;
+  // The totals are summed from the quantities alone: the initial level is no term of them.
   m_rounding = Rounding::none();
-  m_rounding.add(unboundedAtHorizon(m_initialCapacity));
   for (double total : {m_productionMax, m_consumptionMax})
     if (std::fabs(total) < g_infiniteTimeAsDouble())
       m_rounding.add(total);

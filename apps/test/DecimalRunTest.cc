@@ -291,6 +291,39 @@ TEST(DecimalRun, TotalLimitsWidenNothingOnALevel) {
   }
 }
 
+// A rate or a total is summed from its own side's quantities: a level of a million beside it
+// forgives nothing on two halves of 1.0000000001 against a limit of 1, and 0.1 + 0.2 keeps 0.3.
+TEST(DecimalRun, RatesAndTotalsAreJudgedByTheirOwnSums) {
+  for (const char* profile : PROFILES) {
+    SCOPED_TRACE(profile);
+    auto crane = [&](const std::string& uses) {
+      return "<vexl>\n  <new type=\"Reusable\" name=\"r\"> <float value=\"1000000\"/> <float value=\"0\"/>"
+             " <float value=\"0.3\"/> </new>\n  <set object=\"r\" member=\"profileType\" value=\"" + std::string(profile) +
+             "\"/>\n  <close/>\n" + uses + "</vexl>\n";
+    };
+    Outcome over = korvanRun(crane(use("a", "1", 3, "0.15000000005") + use("b", "1", 3, "0.15000000005")));
+    EXPECT_EQ("NO SOLUTION", over.result) << over.output;
+    Outcome kept = korvanRun(crane(use("a", "1", 3, "0.1") + use("b", "1", 3, "0.2")));
+    EXPECT_EQ("SOLVED", kept.result) << kept.output;
+  }
+  for (const std::string kind : {"Reservoir", "Resource"}) {
+    SCOPED_TRACE(kind);
+    auto tank = [&](const std::string& a, const std::string& b) {
+      auto produce = [&](const std::string& name, int time, const std::string& amount) {
+        return "  <goal predicate=\"" + (kind == "Reservoir" ? std::string("Reservoir.produce") : "Resource.change") +
+               "\" name=\"" + name + "\" object=\"t\" time=\"" + std::to_string(time) + "\" quantity=\"" + amount + "\"/>\n";
+      };
+      return "<vexl>\n  <new type=\"" + kind + "\" name=\"t\"> <float value=\"1000000\"/> <float value=\"0\"/>"
+             " <float value=\"2000000\"/> <float value=\"0.3\"/> <float value=\"" + (kind == "Resource" ? "-1" : "1") +
+             "\"/> </new>\n  <close/>\n" + produce("a", 1, a) + produce("b", 2, b) + "</vexl>\n";
+    };
+    Outcome over = korvanRun(tank("0.15000000005", "0.15000000005"));
+    EXPECT_EQ("NO SOLUTION", over.result) << over.output;
+    Outcome kept = korvanRun(tank("0.1", "0.2"));
+    EXPECT_EQ("SOLVED", kept.result) << kept.output;
+  }
+}
+
 // A small random model with quantities and limits in tenths, written in
 // decimals (0.3) or in whole units (3).
 std::string randomModel(unsigned seed, bool decimal) {
