@@ -13,6 +13,7 @@
 #include <sstream>
 #include <string>
 #include <unistd.h>
+#include <utility>
 #include <vector>
 
 #include "apps/KorvanRun.hh"
@@ -259,68 +260,56 @@ TEST(DecimalRun, OneRuleBeforeTheSearchAndAfterIt) {
   }
 }
 
-// A total limit is no value summed into a level: totals of 100,000,000 forgive nothing more on a
-// level of 1 than no totals do, on every kind and profile.
-TEST(DecimalRun, TotalLimitsWidenNothingOnALevel) {
-  for (const std::string kind : {"Reservoir", "Resource"}) {
-    for (const std::string totals : {"", " <float value=\"100000000\"/> <float value=\"1e8\"/>"}) {
-      SCOPED_TRACE(kind + totals);
-      const std::string consumed = kind == "Resource" && !totals.empty() ? " <float value=\"-100000000\"/>" : "";
-      const std::string head = "<vexl>\n  <new type=\"" + kind + "\" name=\"t\"> <float value=\"0\"/> <float value=\"0\"/>"
-                               " <float value=\"1\"/>" + (consumed.empty() ? totals : totals.substr(0, totals.find(" <float", 1)) + consumed) +
-                               " </new>\n  <close/>\n";
-      auto produce = [&](const std::string& name, const std::string& amount) {
-        return "  <goal predicate=\"" + (kind == "Reservoir" ? std::string("Reservoir.produce") : "Resource.change") +
-               "\" name=\"" + name + "\" object=\"t\" time=\"1\" quantity=\"" + amount + "\"/>\n";
-      };
-      Outcome over = korvanRun(head + produce("p", "1.0000001") + "</vexl>\n");
-      EXPECT_EQ("NO SOLUTION", over.result) << over.output;
-      Outcome kept = korvanRun(head + produce("p", "0.7") + produce("q", "0.3") + "</vexl>\n");
-      EXPECT_EQ("SOLVED", kept.result) << kept.output;
-    }
-  }
-  for (const char* profile : PROFILES) {
-    SCOPED_TRACE(profile);
-    const std::string uses = use("a", "1", 3, "0.5") + use("b", "1", 3, "0.5000001");
-    const std::string model = "<vexl>\n  <new type=\"Reusable\" name=\"r\"> <float value=\"1\"/> <float value=\"0\"/>"
-                              " <float value=\"100000000\"/> <float value=\"100000000\"/> </new>\n"
-                              "  <set object=\"r\" member=\"profileType\" value=\"" + std::string(profile) +
-                              "\"/>\n  <close/>\n" + uses + "</vexl>\n";
-    Outcome run = korvanRun(model);
-    EXPECT_EQ("NO SOLUTION", run.result) << run.output;
-  }
+std::string floats(const std::vector<std::string>& values) {
+  std::string text;
+  for (const std::string& value : values)
+    text += " <float value=\"" + value + "\"/>";
+  return text;
 }
 
-// A rate or a total is summed from its own side's quantities: a level of a million beside it
-// forgives nothing on two halves of 1.0000000001 against a limit of 1, and 0.1 + 0.2 keeps 0.3.
-TEST(DecimalRun, RatesAndTotalsAreJudgedByTheirOwnSums) {
-  for (const char* profile : PROFILES) {
-    SCOPED_TRACE(profile);
-    auto crane = [&](const std::string& uses) {
-      return "<vexl>\n  <new type=\"Reusable\" name=\"r\"> <float value=\"1000000\"/> <float value=\"0\"/>"
-             " <float value=\"0.3\"/> </new>\n  <set object=\"r\" member=\"profileType\" value=\"" + std::string(profile) +
-             "\"/>\n  <close/>\n" + uses + "</vexl>\n";
-    };
-    Outcome over = korvanRun(crane(use("a", "1", 3, "0.15000000005") + use("b", "1", 3, "0.15000000005")));
-    EXPECT_EQ("NO SOLUTION", over.result) << over.output;
-    Outcome kept = korvanRun(crane(use("a", "1", 3, "0.1") + use("b", "1", 3, "0.2")));
-    EXPECT_EQ("SOLVED", kept.result) << kept.output;
+// Each sum is judged by the values summed into it: a total limit is none of a level's (totals of
+// 100,000,000 forgive nothing on a level of 1), and a level of a million none of a rate's or a
+// total's (two halves over a limit of 0.3 break it); 0.7 + 0.3 and 0.1 + 0.2 keep theirs.
+TEST(DecimalRun, EachSumIsJudgedByWhatIsSummedIntoIt) {
+  typedef std::vector<std::pair<int, std::string>> Changes;
+  const struct {
+    std::vector<std::string> limits;
+    Changes changes;
+    const char* result;
+  } tanks[] = {{{"0", "0", "1", "100000000", "100000000"}, {{1, "1.0000001"}}, "NO SOLUTION"},
+               {{"0", "0", "1", "100000000", "100000000"}, {{1, "0.7"}, {1, "0.3"}}, "SOLVED"},
+               {{"1000000", "0", "2000000", "0.3", "1"}, {{1, "0.15000000005"}, {2, "0.15000000005"}}, "NO SOLUTION"},
+               {{"1000000", "0", "2000000", "0.3", "1"}, {{1, "0.1"}, {2, "0.2"}}, "SOLVED"}};
+  for (const auto& tank : tanks) {
+    for (const std::string kind : {"Reservoir", "Resource"}) {
+      SCOPED_TRACE(kind + floats(tank.limits) + " " + tank.changes[0].second);
+      std::vector<std::string> limits = tank.limits;
+      if (kind == "Resource")
+        limits[4] = "-" + limits[4];
+      std::string model = "<vexl>\n  <new type=\"" + kind + "\" name=\"t\">" + floats(limits) + " </new>\n  <close/>\n";
+      for (const auto& change : tank.changes)
+        model += "  <goal predicate=\"" + (kind == "Reservoir" ? std::string("Reservoir.produce") : "Resource.change") +
+                 "\" name=\"p" + std::to_string(model.size()) + "\" object=\"t\" time=\"" + std::to_string(change.first) +
+                 "\" quantity=\"" + change.second + "\"/>\n";
+      const Outcome run = korvanRun(model + "</vexl>\n");
+      EXPECT_EQ(tank.result, run.result) << run.output;
+    }
   }
-  for (const std::string kind : {"Reservoir", "Resource"}) {
-    SCOPED_TRACE(kind);
-    auto tank = [&](const std::string& a, const std::string& b) {
-      auto produce = [&](const std::string& name, int time, const std::string& amount) {
-        return "  <goal predicate=\"" + (kind == "Reservoir" ? std::string("Reservoir.produce") : "Resource.change") +
-               "\" name=\"" + name + "\" object=\"t\" time=\"" + std::to_string(time) + "\" quantity=\"" + amount + "\"/>\n";
-      };
-      return "<vexl>\n  <new type=\"" + kind + "\" name=\"t\"> <float value=\"1000000\"/> <float value=\"0\"/>"
-             " <float value=\"2000000\"/> <float value=\"0.3\"/> <float value=\"" + (kind == "Resource" ? "-1" : "1") +
-             "\"/> </new>\n  <close/>\n" + produce("a", 1, a) + produce("b", 2, b) + "</vexl>\n";
-    };
-    Outcome over = korvanRun(tank("0.15000000005", "0.15000000005"));
-    EXPECT_EQ("NO SOLUTION", over.result) << over.output;
-    Outcome kept = korvanRun(tank("0.1", "0.2"));
-    EXPECT_EQ("SOLVED", kept.result) << kept.output;
+  const struct {
+    std::vector<std::string> limits;
+    std::string a, b, result;
+  } cranes[] = {{{"1", "0", "100000000", "100000000"}, "0.5", "0.5000001", "NO SOLUTION"},
+                {{"1000000", "0", "0.3"}, "0.15000000005", "0.15000000005", "NO SOLUTION"},
+                {{"1000000", "0", "0.3"}, "0.1", "0.2", "SOLVED"}};
+  for (const auto& crane : cranes) {
+    for (const char* profile : PROFILES) {
+      SCOPED_TRACE(std::string(profile) + floats(crane.limits) + " " + crane.b);
+      const std::string model = "<vexl>\n  <new type=\"Reusable\" name=\"r\">" + floats(crane.limits) +
+                                " </new>\n  <set object=\"r\" member=\"profileType\" value=\"" + profile +
+                                "\"/>\n  <close/>\n" + use("a", "1", 3, crane.a) + use("b", "1", 3, crane.b) + "</vexl>\n";
+      const Outcome run = korvanRun(model);
+      EXPECT_EQ(crane.result, run.result) << run.output;
+    }
   }
 }
 
