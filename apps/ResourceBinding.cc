@@ -71,10 +71,9 @@ bool levelChange(const MIRT::TransactionId& transaction, bool tooLow, LevelChang
 }
 
 std::string level(double value, const Rounding& rounding, bool summed) {
-  if (summed ? value == g_infiniteTimeAsDouble() : value >= g_infiniteTimeAsDouble())
-    return "+inf";
-  if (summed ? value == -g_infiniteTimeAsDouble() : value <= -g_infiniteTimeAsDouble())
-    return "-inf";
+  const double horizon = g_infiniteTimeAsDouble();
+  if (std::isinf(value) || (summed ? std::fabs(value) == horizon : std::fabs(value) >= horizon))
+    return value > 0 ? "+inf" : "-inf";
   // A sum of decimals that cancels leaves a rounding error, not a level: 0.1 + 0.2 - 0.3.
   return toString(sameAtLimitPrecision(value, 0.0, rounding) ? 0.0 : value);
 }
@@ -102,10 +101,9 @@ std::vector<TransactionId> changesOf(KORVAN::Resource& resource) {
   return changes;
 }
 
-UnboundedSides unboundedSides(const std::vector<TransactionId>& changes, double initial) {
+UnboundedSides unboundedSides(const std::vector<TransactionId>& changes) {
   const double horizon = g_infiniteTimeAsDouble();
   UnboundedSides sides;
-  sides.initial(initial, initial);
   for (const TransactionId& change : changes) {
     if (change->getMin() <= -horizon)
       sides.add(change->getEarliest(), true);
@@ -153,7 +151,6 @@ std::set<MIRT::TransactionId> transactionsOf(const MIRT::Resource& resource) {
 UnboundedSides unboundedSides(const MIRT::Resource& resource) {
   const double horizon = g_infiniteTimeAsDouble();
   UnboundedSides sides;
-  sides.initial(resource.getInitCapacityLb(), resource.getInitCapacityUb());
   for (const MIRT::TransactionId& transaction : transactionsOf(resource)) {
     const AbstractDomain& when = transaction->time()->lastDomain();
     const AbstractDomain& quantity = transaction->quantity()->lastDomain();
@@ -228,7 +225,7 @@ void printInstantEnvelope(std::ostream& out, KORVAN::Resource& resource) {
   resource.getInstants(instants, -g_infiniteTime() - 1, g_infiniteTime());
   if (instants.empty())
     out << "    level: no instants" << std::endl;
-  const UnboundedSides sides = unboundedSides(changesOf(resource), resource.getInitialCapacity());
+  const UnboundedSides sides = unboundedSides(changesOf(resource));
   for (const InstantId& instant : instants) {
     levelAt(resource, instant->getTime(), sides);
     const std::pair<double, double> printed = printedLevel(instant, sides);
@@ -342,17 +339,19 @@ void checkProfile(MIRT::Resource& resource, std::vector<std::string>& problems) 
                          tokenList(tokens, tokenName));
     }
     // A limit at the horizon is none, though a sum over a quantity without a bound reaches it.
-    auto over = [&](double value, double limit) { return limit < horizon && aboveLimit(value, limit, rounding); };
-    if (over(inst->getMaxInstantProduction(), resource.getMaxInstProduction()))
+    auto over = [&](double value, double limit, bool consumer) {
+      return limit < horizon && aboveLimit(value, limit, MIRT::FVDetector::sumRounding(inst, consumer));
+    };
+    if (over(inst->getMaxInstantProduction(), resource.getMaxInstProduction(), false))
       problems.push_back(outside(at + "production", inst->getMinInstantProduction(),
                                  inst->getMaxInstantProduction(), 0, resource.getMaxInstProduction()));
-    if (over(inst->getMaxInstantConsumption(), resource.getMaxInstConsumption()))
+    if (over(inst->getMaxInstantConsumption(), resource.getMaxInstConsumption(), true))
       problems.push_back(outside(at + "consumption", inst->getMinInstantConsumption(),
                                  inst->getMaxInstantConsumption(), 0, resource.getMaxInstConsumption()));
-    if (over(inst->getMaxCumulativeProduction(), resource.getMaxProduction()))
+    if (over(inst->getMaxCumulativeProduction(), resource.getMaxProduction(), false))
       problems.push_back(outside(at + "total production", inst->getMinCumulativeProduction(),
                                  inst->getMaxCumulativeProduction(), 0, resource.getMaxProduction()));
-    if (over(inst->getMaxCumulativeConsumption(), resource.getMaxConsumption()))
+    if (over(inst->getMaxCumulativeConsumption(), resource.getMaxConsumption(), true))
       problems.push_back(outside(at + "total consumption", inst->getMinCumulativeConsumption(),
                                  inst->getMaxCumulativeConsumption(), 0, resource.getMaxConsumption()));
   }
@@ -363,7 +362,7 @@ void checkInstants(KORVAN::Resource& resource, std::vector<std::string>& problem
   std::list<InstantId> instants;
   resource.getInstants(instants, -g_infiniteTime() - 1, g_infiniteTime());
   const std::vector<TransactionId> changes = changesOf(resource);
-  const UnboundedSides sides = unboundedSides(changes, resource.getInitialCapacity());
+  const UnboundedSides sides = unboundedSides(changes);
   const ChangeTokens holding(changes);
   for (const InstantId& instant : instants) {
     const IntervalDomain bounds = levelAt(resource, instant->getTime(), sides);
@@ -388,7 +387,8 @@ void checkInstants(KORVAN::Resource& resource, std::vector<std::string>& problem
     consumed[1] += std::min(0.0, qmin);
     const double rateMin = resource.getConsumptionRateMax(tx->getEarliest());
     const double rateMax = resource.getProductionRateMax(tx->getEarliest());
-    if (belowLimit(qmin, rateMin, resource.getRounding()) || aboveLimit(qmax, rateMax, resource.getRounding()))
+    // A rate bounds each change alone, as the relation to its resource judges it.
+    if (belowLimit(qmin, rateMin) || aboveLimit(qmax, rateMax))
       problems.push_back(outside(name + ": at " + time(tx->getEarliest()) + " change", qmin, qmax, rateMin, rateMax));
   }
   // A limit at the horizon is none, though a sum over a quantity without a bound reaches it.

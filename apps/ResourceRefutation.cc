@@ -133,10 +133,13 @@ std::string refuteTransactions(const MIRT::Resource& resource, const std::set<MI
     auto who = [&]() { return name + ": " + nameOf(token); };
     std::string why;
     // A reusable gets back what a use takes only when it ends: while it lasts, the level is the
-    // capacity less the use at most.
-    if (reusable && consumer && belowLimit(resource.getInitCapacityUb() - least, resource.getLowerLimit()))
+    // capacity less the use at most, summed as the profile sums it.
+    Rounding summed = MIRT::FVDetector::levelRounding(resource);
+    summed.add(least);
+    const double left = remainingOf(resource.getInitCapacityUb(), least);
+    if (reusable && consumer && belowLimit(left, resource.getLowerLimit(), summed))
       why = who() + " uses " + level(least) + ", more than the capacity " + level(resource.getInitCapacityUb()) +
-            " allows: while it is under way the level is at most " + level(resource.getInitCapacityUb() - least) +
+            " allows: while it is under way the level is at most " + level(left) +
             " in every schedule, below its lower limit " + level(resource.getLowerLimit());
     for (const Bound& bound : bounds)
       if (why.empty() && consumer == bound.consumer && aboveLimit(least, bound.limit))
@@ -247,7 +250,7 @@ std::string refuteProfile(const MIRT::Resource& resource, const Undecided& undec
         {inst->getMinCumulativeProduction(), resource.getMaxProduction(), P::ProductionSumExceeded, false, true},
         {inst->getMinCumulativeConsumption(), resource.getMaxConsumption(), P::ConsumptionSumExceeded, true, true}};
     for (const auto& side : sides)
-      if (aboveLimit(side.least, side.limit, rounding))
+      if (aboveLimit(side.least, side.limit, MIRT::FVDetector::sumRounding(inst, side.consumers)))
         return violationText(resource, t, side.problem, side.limit, side.least, 0,
                              sideTokens(resource, t, side.consumers, side.byTime), nameOf);
   }
@@ -259,7 +262,7 @@ std::string refuteInstants(KORVAN::Resource& resource, const Undecided& undecide
   const std::string name = resource.getName().toString();
   std::list<InstantId> instants;
   resource.getInstants(instants, -g_infiniteTime() - 1, g_infiniteTime());
-  const UnboundedSides sides = unboundedSides(changesOf(resource), resource.getInitialCapacity());
+  const UnboundedSides sides = unboundedSides(changesOf(resource));
   for (const InstantId& instant : instants) {
     const IntervalDomain bounds = levelAt(resource, instant->getTime(), sides);
     const std::pair<double, double> printed = printedLevel(instant, sides);
@@ -369,7 +372,7 @@ std::string explainInstantViolation(KORVAN::Resource& resource, const TokenNamer
     what += "over the whole horizon, ";
   else {
     const InstantId& instant = first->getInstant();
-    const UnboundedSides sides = unboundedSides(changesOf(resource), resource.getInitialCapacity());
+    const UnboundedSides sides = unboundedSides(changesOf(resource));
     levelAt(resource, instant->getTime(), sides);
     const std::pair<double, double> printed = printedLevel(instant, sides);
     what += "at " + time(instant->getTime()) + " (level [" + side(printed.first) + " " + side(printed.second) +

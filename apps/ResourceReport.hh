@@ -53,28 +53,16 @@ struct UnboundedSides {
     const double horizon = g_infiniteTimeAsDouble();
     return IntervalDomain(t >= lowerFrom ? -horizon : lb, t >= upperFrom ? horizon : ub);
   }
-  // An initial level the model left without a bound: a sum from it that stays at the horizon or
-  // past it is that unbounded level.
-  bool initialAbove = false, initialBelow = false;
-  void initial(double lb, double ub) {
-    initialAbove = ub >= g_infiniteTimeAsDouble();
-    initialBelow = lb <= -g_infiniteTimeAsDouble();
-  }
-  // The same sides as printed, from the raw sums: a finite sum past the horizon stays a number.
-  double shown(double value) const {
-    const double inf = std::numeric_limits<double>::infinity();
-    if (initialAbove && value >= g_infiniteTimeAsDouble())
-      return inf;
-    return initialBelow && value <= -g_infiniteTimeAsDouble() ? -inf : value;
-  }
-  double lower(TimePoint t, double lb) const { return t >= lowerFrom ? -std::numeric_limits<double>::infinity() : shown(lb); }
-  double upper(TimePoint t, double ub) const { return t >= upperFrom ? std::numeric_limits<double>::infinity() : shown(ub); }
+  // The same sides as printed, from the raw sums: a finite sum past the horizon stays a number,
+  // and one from an initial level without a bound is infinite already.
+  double lower(TimePoint t, double lb) const { return t >= lowerFrom ? -std::numeric_limits<double>::infinity() : lb; }
+  double upper(TimePoint t, double ub) const { return t >= upperFrom ? std::numeric_limits<double>::infinity() : ub; }
 };
 
 // The instant-based resource's change tokens, each counted as read.
 std::vector<TransactionId> changesOf(KORVAN::Resource& resource);
 
-UnboundedSides unboundedSides(const std::vector<TransactionId>& changes, double initial);
+UnboundedSides unboundedSides(const std::vector<TransactionId>& changes);
 
 // The level envelope of the instant-based resource at `t`, with the sides that a quantity
 // without a bound reaches unbounded.

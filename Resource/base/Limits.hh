@@ -82,13 +82,20 @@ inline bool belowLimit(double value, double limit, const Rounding& r = Rounding(
   return limit != -g_infiniteTimeAsDouble() && beyondRounding(limit, value, r);
 }
 
-/// What a total limit still allows once `used` of it is taken. A limit the model did not set
-/// allows without end, however far a finite sum went: the horizon would not do, since a sum
-/// can pass it.
+/// A limit or an initial level at the horizon is one the model did not set: in sums it is
+/// infinite, so that no finite amount taken from it makes it a number (the horizon would not do:
+/// a sum can pass it, and one that takes from it is a number below it).
+inline double unboundedAtHorizon(double bound) {
+  if (std::fabs(bound) == g_infiniteTimeAsDouble())
+    return std::copysign(std::numeric_limits<double>::infinity(), bound);
+  return bound;
+}
+
+/// What a limit still allows once `used` of it is taken: without end for one the model did not
+/// set, however far a finite sum went.
 inline double remainingOf(double limit, double used) {
-  if (std::fabs(limit) == g_infiniteTimeAsDouble())
-    return std::copysign(std::numeric_limits<double>::infinity(), limit);
-  return limit - used;
+  const double unbounded = unboundedAtHorizon(limit);
+  return std::isinf(unbounded) ? unbounded : unbounded - used;
 }
 
 }

@@ -41,16 +41,14 @@ double finiteMagnitude(const AbstractDomain& dom) {
   return m;
 }
 
-// The initial level and the finite total limits.
-Rounding resourceRounding(const Resource& res) {
-  Rounding r = Rounding::none();
-  r.add(std::max(std::fabs(res.getInitCapacityLb()), std::fabs(res.getInitCapacityUb())));
-  for (double total : {res.getMaxProduction(), res.getMaxConsumption()})
-    if (std::fabs(total) < g_infiniteTimeAsDouble())
-      r.add(total);
-  return r;
 }
 
+// A total limit is summed into a level only where what it still allows is added to it: a limit
+// of a hundred million widens nothing on a level of one.
+Rounding FVDetector::levelRounding(const Resource& res) {
+  Rounding r = Rounding::none();
+  r.add(unboundedAtHorizon(std::max(std::fabs(res.getInitCapacityLb()), std::fabs(res.getInitCapacityUb()))));
+  return r;
 }
 
 // Reached through the profile's detector; handles are checked for being set only, as the
@@ -62,7 +60,7 @@ bool FVDetector::hasResource(const ProfileId& profile) {
 Rounding FVDetector::roundingOf(const ProfileId& profile) {
   if (!hasResource(profile))
     return Rounding();
-  Rounding r = resourceRounding(*profile->getResource());
+  Rounding r = levelRounding(*profile->getResource());
   Rounding changes = Rounding::none();
   for (const TransactionId& tx : profile->getTransactions())
     changes.add(finiteMagnitude(tx->quantity()->lastDomain()));
@@ -79,7 +77,7 @@ Rounding FVDetector::roundingAt(const InstantId& inst) {
   if (!hasResource(profile))
     return Rounding();
   const Resource& res = *profile->getResource();
-  Rounding r = resourceRounding(res);
+  Rounding r = levelRounding(res);
   // The level here sums what may have happened by now, not what can only come later. A use's
   // take and give-back are one value: what it gives back it took before.
   double summed[2] = {0.0, 0.0};
@@ -93,6 +91,18 @@ Rounding FVDetector::roundingAt(const InstantId& inst) {
   const double consumptions = (double) inst->getChangesByThen(true);
   const double productions = (double) inst->getChangesByThen(false);
   r.terms += res.givesBack() ? std::max(consumptions, productions) : consumptions + productions;
+  return r;
+}
+
+Rounding FVDetector::roundingWith(const InstantId& inst, double total) {
+  Rounding r = roundingAt(inst);
+  r.add(unboundedAtHorizon(total));
+  return r;
+}
+
+Rounding FVDetector::sumRounding(const InstantId& inst, bool consumer) {
+  Rounding r = Rounding::none();
+  r.terms = (double) inst->getChangesByThen(consumer);
   return r;
 }
 

@@ -35,12 +35,19 @@ public:
   Id<FVDetector>& getId() { return m_id; }
   const Id<Resource>& getResource() const { return m_res; }
   int getWalkEnd() const { return m_walkEnd; }
-  // What a profile's levels and totals are summed from: the initial level, every quantity at
-  // its larger bound and the total limits.
+  // What every level of the resource is summed from before any change: its initial level.
+  static Rounding levelRounding(const Resource& res);
+  // What a profile's levels and totals are summed from: the initial level and every quantity at
+  // its larger bound.
   static Rounding roundingOf(const Id<Profile>& profile);
-  // The same for one instant's, read from its totals: the initial level, the most produced and
-  // consumed up to it and the total limits, as many terms as changes may have happened by then.
+  // The same for one instant's, read from its totals: the initial level and the most produced
+  // and consumed up to it, as many terms as changes may have happened by then.
   static Rounding roundingAt(const InstantId& inst);
+  // The instant's level with what a total limit still allows added to it.
+  static Rounding roundingWith(const InstantId& inst, double total);
+  // What a rate or a total of one side is summed from at the instant: at most that side's changes
+  // by then, all of one sign, so that the sum is its own magnitude.
+  static Rounding sumRounding(const InstantId& inst, bool consumer);
   static bool hasResource(const Id<Profile>& profile);
 
 protected:
@@ -61,6 +68,17 @@ protected:
   }
   static bool below(const InstantId& inst, double value, double limit) {
     return value < limit && belowLimit(value, limit, roundingAt(inst));
+  }
+  // A rate or a total of the consumers' (or producers') side beyond its limit.
+  static bool exceeds(const InstantId& inst, double value, double limit, bool consumer) {
+    return value > limit && aboveLimit(value, limit, sumRounding(inst, consumer));
+  }
+  // A level with what the total limit `total` still allows added to it, beyond a level limit.
+  static bool aboveWith(const InstantId& inst, double value, double limit, double total) {
+    return value > limit && aboveLimit(value, limit, roundingWith(inst, total));
+  }
+  static bool belowWith(const InstantId& inst, double value, double limit, double total) {
+    return value < limit && belowLimit(value, limit, roundingWith(inst, total));
   }
 
 private:

@@ -82,7 +82,8 @@ bool iteratorWritesLines() {
 
 Profile::Profile(Id<PlanDatabase> db, Id<FVDetector> flawDetector, double initLevelLb, double initLevelUb)
   : FactoryObj(), m_id(this), m_changeCount(0), m_needsRecompute(false), m_constraintKeyLb(0),
-    m_recomputing(false), m_initLevelLb(initLevelLb), m_initLevelUb(initLevelUb), m_planDatabase(db),
+    m_recomputing(false), m_initLevelLb(unboundedAtHorizon(initLevelLb)),
+    m_initLevelUb(unboundedAtHorizon(initLevelUb)), m_planDatabase(db),
     m_detector(flawDetector), m_recomputeInterval() {}
 
 Profile::~Profile() {

@@ -241,6 +241,7 @@ private:
   };
 
 protected:
+  // Infinite on a side the model left without a bound.
   const double m_initLevelLb;
   const double m_initLevelUb;
   Id<PlanDatabase> m_planDatabase;

@@ -274,8 +274,8 @@ void Resource::resetProfile() {
 void Resource::recomputeTotals() {
   m_totalUsedConsumption = 0.0;
   m_totalUsedProduction = 0.0;
+  // The totals are summed from the quantities alone: the initial level is no term of them.
   m_rounding = Rounding::none();
-  m_rounding.add(m_initialCapacity);
   for (double total : {m_productionMax, m_consumptionMax})
     if (std::fabs(total) < g_infiniteTimeAsDouble())
       m_rounding.add(total);
@@ -372,17 +372,16 @@ void Resource::cleanup(const TransactionId& tx) {
 }
 
 void Resource::computeTransactionProfile() {
-  double runningLowerMin = m_initialCapacity;
-  double runningLowerMax = m_initialCapacity;
-  double runningUpperMin = m_initialCapacity;
-  double runningUpperMax = m_initialCapacity;
+  // An initial level the model did not bound stays without one, whatever is taken from it.
+  const double initial = unboundedAtHorizon(m_initialCapacity);
+  double runningLowerMin = initial;
+  double runningLowerMax = initial;
+  double runningUpperMin = initial;
+  double runningUpperMax = initial;
   // A level is judged by what was summed into it: changes that can only come later add nothing
-  // to what rounding may have moved it.
+  // to what rounding may have moved it, and a total limit only where what it still allows is.
   Rounding running = Rounding::none();
-  running.add(m_initialCapacity);
-  for (double total : {m_productionMax, m_consumptionMax})
-    if (std::fabs(total) < g_infiniteTimeAsDouble())
-      running.add(total);
+  running.add(initial);
   for (std::map<int, InstantId>::iterator it = m_instants.begin(); it != m_instants.end(); ++it) {
     InstantId instant = it->second;
     const TransactionSet& txs = instant->getTransactions();
@@ -437,11 +436,14 @@ bool Resource::applyConstraints(const InstantId& instant) {
   // Not even all the production (consumption) still allowed can bring the
   // level back within the limits.
   const Rounding& rounding = instant->getRounding();
-  if (belowLimit(instant->getUpperMax() + remainingOf(m_productionMax, m_totalUsedProduction), m_limitMin, rounding)) {
+  // What a total still allows is summed from its limit and every change of the resource.
+  Rounding withTotals = m_rounding;
+  withTotals.merge(rounding);
+  if (belowLimit(instant->getUpperMax() + remainingOf(m_productionMax, m_totalUsedProduction), m_limitMin, withTotals)) {
     instant->addResourceViolation(ResourceProblem::LevelTooLow);
     found = true;
   }
-  if (aboveLimit(instant->getLowerMin() + remainingOf(m_consumptionMax, m_totalUsedConsumption), m_limitMax, rounding)) {
+  if (aboveLimit(instant->getLowerMin() + remainingOf(m_consumptionMax, m_totalUsedConsumption), m_limitMax, withTotals)) {
     instant->addResourceViolation(ResourceProblem::LevelTooHigh);
     found = true;
   }

@@ -33,7 +33,7 @@ bool FlowProfile::timeBounds(const TransactionId& t, int& lb, int& ub) {
 
 FlowProfile::FlowProfile(Id<PlanDatabase> db, Id<FVDetector> flawDetector, double initLevelLb, double initLevelUb)
   : Profile(db, flawDetector, initLevelLb, initLevelUb), m_dummySourceTransaction(), m_dummySinkTransaction(),
-    m_lowerLevelGraph(0), m_upperLevelGraph(0), m_lowerClosedLevel(initLevelLb), m_upperClosedLevel(initLevelUb),
+    m_lowerLevelGraph(0), m_upperLevelGraph(0), m_lowerClosedLevel(m_initLevelLb), m_upperClosedLevel(m_initLevelUb),
     m_recalculateLowerLevel(false), m_recalculateUpperLevel(false), m_answersSide(0) {
   replaceWindow(-g_infiniteTime(), g_infiniteTime());
   m_dummySourceTransaction = makePlaceholder();

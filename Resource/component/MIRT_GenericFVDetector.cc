@@ -21,19 +21,19 @@ GenericFVDetector::GenericFVDetector(Id<Resource> res)
 GenericFVDetector::~GenericFVDetector() {}
 
 ResourceProblem::Type GenericFVDetector::getResourceViolation(InstantId inst) const {
-  if (above(inst, inst->getMinCumulativeConsumption(), m_maxCumulativeConsumption)) {
+  if (exceeds(inst, inst->getMinCumulativeConsumption(), m_maxCumulativeConsumption, true)) {
     debugMsg("GenericFVDetector:detect", "Cumulative consumption violation.");
     return ResourceProblem::ConsumptionSumExceeded;
   }
-  if (above(inst, inst->getMinCumulativeProduction(), m_maxCumulativeProduction)) {
+  if (exceeds(inst, inst->getMinCumulativeProduction(), m_maxCumulativeProduction, false)) {
     debugMsg("GenericFVDetector:detect", "Cumulative production violation.");
     return ResourceProblem::ProductionSumExceeded;
   }
-  if (above(inst, inst->getMinInstantConsumption(), m_maxInstConsumption)) {
+  if (exceeds(inst, inst->getMinInstantConsumption(), m_maxInstConsumption, true)) {
     debugMsg("GenericFVDetector:detect", "Instantaneous consumption violation.");
     return ResourceProblem::ConsumptionRateExceeded;
   }
-  if (above(inst, inst->getMinInstantProduction(), m_maxInstProduction)) {
+  if (exceeds(inst, inst->getMinInstantProduction(), m_maxInstProduction, false)) {
     debugMsg("GenericFVDetector:detect", "Instantaneous production violation.");
     return ResourceProblem::ProductionRateExceeded;
   }
@@ -41,19 +41,19 @@ ResourceProblem::Type GenericFVDetector::getResourceViolation(InstantId inst) co
 }
 
 void GenericFVDetector::handleResourceFlaws(InstantId inst) {
-  if (above(inst, inst->getMaxCumulativeConsumption(), m_maxCumulativeConsumption)) {
+  if (exceeds(inst, inst->getMaxCumulativeConsumption(), m_maxCumulativeConsumption, true)) {
     inst->setFlawed(true);
     debugMsg("GenericFVDetector:detect", "Cumulative consumption flaw.");
   }
-  if (above(inst, inst->getMaxCumulativeProduction(), m_maxCumulativeProduction)) {
+  if (exceeds(inst, inst->getMaxCumulativeProduction(), m_maxCumulativeProduction, false)) {
     inst->setFlawed(true);
     debugMsg("GenericFVDetector:detect", "Cumulative production flaw.");
   }
-  if (above(inst, inst->getMaxInstantConsumption(), m_maxInstConsumption)) {
+  if (exceeds(inst, inst->getMaxInstantConsumption(), m_maxInstConsumption, true)) {
     inst->setFlawed(true);
     debugMsg("GenericFVDetector:detect", "Instantaneous consumption flaw.");
   }
-  if (above(inst, inst->getMaxInstantProduction(), m_maxInstProduction)) {
+  if (exceeds(inst, inst->getMaxInstantProduction(), m_maxInstProduction, false)) {
     inst->setFlawed(true);
     debugMsg("GenericFVDetector:detect", "Instantaneous production flaw.");
   }

@@ -15,12 +15,12 @@ OpenWorldFVDetector::~OpenWorldFVDetector() {}
 ResourceProblem::Type OpenWorldFVDetector::getResourceLevelViolation(InstantId inst) const {
   const double remainingProduction = remainingOf(m_maxCumulativeProduction, inst->getMinCumulativeProduction());
   const double remainingConsumption = remainingOf(m_maxCumulativeConsumption, inst->getMinCumulativeConsumption());
-  if (below(inst, inst->getUpperLevel() + remainingProduction, m_lowerLimit)) {
+  if (belowWith(inst, inst->getUpperLevel() + remainingProduction, m_lowerLimit, m_maxCumulativeProduction)) {
     debugMsg("OpenWorldFVDetector:detect", "Lower limit violation.  Limit: " << m_lowerLimit << " Upper level: "
              << inst->getUpperLevel() << " Maximum remaining production: " << remainingProduction);
     return ResourceProblem::LevelTooLow;
   }
-  if (above(inst, inst->getLowerLevel() - remainingConsumption, m_upperLimit)) {
+  if (aboveWith(inst, inst->getLowerLevel() - remainingConsumption, m_upperLimit, m_maxCumulativeConsumption)) {
     debugMsg("OpenWorldFVDetector:detect", "Upper limit violation.  Limit: " << m_upperLimit << " Lower level: "
              << inst->getLowerLevel() << " Maxumum remaining consumption: " << remainingConsumption);
     return ResourceProblem::LevelTooHigh;

@@ -19,13 +19,13 @@ ReusableFVDetector::~ReusableFVDetector() {}
 // A violation is what happens in every completion: the totals that must be
 // reached, not the ones that may be.
 ResourceProblem::Type ReusableFVDetector::getResourceProblem(const InstantId& inst) const {
-  if (above(inst, inst->getMinCumulativeConsumption(), m_maxCumulativeConsumption))
+  if (exceeds(inst, inst->getMinCumulativeConsumption(), m_maxCumulativeConsumption, true))
     return ResourceProblem::ConsumptionSumExceeded;
-  if (above(inst, inst->getMinCumulativeProduction(), m_maxCumulativeConsumption))
+  if (exceeds(inst, inst->getMinCumulativeProduction(), m_maxCumulativeConsumption, false))
     return ResourceProblem::ProductionSumExceeded;
-  if (above(inst, inst->getMinInstantConsumption(), m_maxInstConsumption))
+  if (exceeds(inst, inst->getMinInstantConsumption(), m_maxInstConsumption, true))
     return ResourceProblem::ConsumptionRateExceeded;
-  if (above(inst, inst->getMinInstantProduction(), m_maxInstConsumption))
+  if (exceeds(inst, inst->getMinInstantProduction(), m_maxInstConsumption, false))
     return ResourceProblem::ProductionRateExceeded;
   if (below(inst, inst->getUpperLevel(), m_lowerLimit))
     return ResourceProblem::LevelTooLow;

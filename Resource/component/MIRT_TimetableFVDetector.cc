@@ -24,42 +24,46 @@ TimetableFVDetector::TimetableFVDetector(Id<Resource> res)
 TimetableFVDetector::~TimetableFVDetector() {}
 
 ResourceProblem::Type TimetableFVDetector::getResourceProblem(const InstantId& inst) const {
-  if (above(inst, inst->getMinCumulativeConsumption(), m_maxCumulativeConsumption))
+  if (exceeds(inst, inst->getMinCumulativeConsumption(), m_maxCumulativeConsumption, true))
     return ResourceProblem::ConsumptionSumExceeded;
-  if (above(inst, inst->getMinCumulativeProduction(), m_maxCumulativeProduction))
+  if (exceeds(inst, inst->getMinCumulativeProduction(), m_maxCumulativeProduction, false))
     return ResourceProblem::ProductionSumExceeded;
-  if (above(inst, inst->getMinInstantConsumption(), m_maxInstConsumption))
+  if (exceeds(inst, inst->getMinInstantConsumption(), m_maxInstConsumption, true))
     return ResourceProblem::ConsumptionRateExceeded;
-  if (above(inst, inst->getMinInstantProduction(), m_maxInstProduction))
+  if (exceeds(inst, inst->getMinInstantProduction(), m_maxInstProduction, false))
     return ResourceProblem::ProductionRateExceeded;
   // Even all the production still allowed would not lift the highest level to the limit.
-  if (below(inst, inst->getUpperLevel() + remainingOf(m_maxCumulativeProduction, inst->getMinCumulativeProduction()), m_lowerLimit))
+  if (belowWith(inst, inst->getUpperLevel() + remainingOf(m_maxCumulativeProduction, inst->getMinCumulativeProduction()), m_lowerLimit,
+                m_maxCumulativeProduction))
     return ResourceProblem::LevelTooLow;
-  if (above(inst, inst->getLowerLevel() - remainingOf(m_maxCumulativeConsumption, inst->getMinCumulativeConsumption()), m_upperLimit))
+  if (aboveWith(inst, inst->getLowerLevel() - remainingOf(m_maxCumulativeConsumption, inst->getMinCumulativeConsumption()), m_upperLimit,
+                m_maxCumulativeConsumption))
     return ResourceProblem::LevelTooHigh;
   return ResourceProblem::NoProblem;
 }
 
 bool TimetableFVDetector::detect(InstantId inst) {
   debugMsg("TimetableFVDetector:detect", "Detecting flaws and violations at time " << inst->getTime());
-  condDebugMsg(above(inst, inst->getMinCumulativeConsumption(), m_maxCumulativeConsumption), "TimetableFVDetector:detect",
+  condDebugMsg(exceeds(inst, inst->getMinCumulativeConsumption(), m_maxCumulativeConsumption, true), "TimetableFVDetector:detect",
                "Cumulative consumption violation. Limit: " << m_maxCumulativeConsumption
                << " Minimum cumulative consumption: " << inst->getMinCumulativeConsumption());
-  condDebugMsg(above(inst, inst->getMinCumulativeProduction(), m_maxCumulativeProduction), "TimetableFVDetector:detect",
+  condDebugMsg(exceeds(inst, inst->getMinCumulativeProduction(), m_maxCumulativeProduction, false), "TimetableFVDetector:detect",
                "Cumulative production violation. Limit: " << m_maxCumulativeProduction
                << " Minimum cumulative production: " << inst->getMinCumulativeProduction());
-  condDebugMsg(above(inst, inst->getMinInstantConsumption(), m_maxInstConsumption), "TimetableFVDetector:detect",
+  condDebugMsg(exceeds(inst, inst->getMinInstantConsumption(), m_maxInstConsumption, true), "TimetableFVDetector:detect",
                "Instantaneous consumption violation. Limit: " << m_maxInstConsumption
                << " Minimum instantaneous consumption: " << inst->getMinInstantConsumption());
-  condDebugMsg(above(inst, inst->getMinInstantProduction(), m_maxInstProduction), "TimetableFVDetector:detect",
+  condDebugMsg(exceeds(inst, inst->getMinInstantProduction(), m_maxInstProduction, false), "TimetableFVDetector:detect",
                "Instantaneous production violation. Limit: " << m_maxInstProduction
                << " Minimum instantaneous production: " << inst->getMinInstantProduction());
-  condDebugMsg(below(inst, inst->getUpperLevel() + remainingOf(m_maxCumulativeProduction, inst->getMinCumulativeProduction()), m_lowerLimit),
+  condDebugMsg(belowWith(inst, inst->getUpperLevel() + remainingOf(m_maxCumulativeProduction, inst->getMinCumulativeProduction()), m_lowerLimit,
+                m_maxCumulativeProduction),
                "TimetableFVDetector:detect",
                "Lower limit violation.  Limit: " << m_lowerLimit << " Upper level: " << inst->getUpperLevel()
                << " Maximum remaining production: "
                << remainingOf(m_maxCumulativeProduction, inst->getMinCumulativeProduction()));
-  condDebugMsg(above(inst, inst->getLowerLevel() - remainingOf(m_maxCumulativeConsumption, inst->getMinCumulativeConsumption()), m_upperLimit),
+  condDebugMsg(aboveWith(inst, inst->getLowerLevel() - remainingOf(m_maxCumulativeConsumption, inst->getMinCumulativeConsumption()), m_upperLimit,
+                m_maxCumulativeConsumption),
                "TimetableFVDetector:detect",
                "Upper limit violation.  Limit: " << m_upperLimit << " Lower level: " << inst->getLowerLevel()
                << " Maxumum remaining consumption: "

@@ -3,6 +3,7 @@
 // ordered away, and random models in tenths end as the same models in whole
 // units do. KORVAN_DECIMAL_RUNS sets the number of random models
 // (KORVAN_DECIMAL_RUN runs one); a differing verdict prints both models.
+// Limits and initial levels written `inf` stay without a bound.
 
 #include <gtest/gtest.h>
 
@@ -12,6 +13,7 @@
 #include <sstream>
 #include <string>
 #include <unistd.h>
+#include <utility>
 #include <vector>
 
 #include "apps/KorvanRun.hh"
@@ -29,7 +31,10 @@ struct Outcome {
   std::string output;
 };
 
-Outcome korvanRun(const std::string& model) {
+// The default and every shipped solver configuration.
+const char* const CONFIGS[] = {"", "solver.xml", "solver-fast.xml", "solver-host.xml", "solver-tokens.xml"};
+
+Outcome korvanRun(const std::string& model, const std::string& config = "") {
   char path[] = "/tmp/korvan-decimal-XXXXXX";
   const int fd = mkstemp(path);
   EXPECT_NE(-1, fd);
@@ -40,7 +45,11 @@ Outcome korvanRun(const std::string& model) {
   }
   std::ostringstream out, err;
   Outcome r;
-  r.status = HOST::run({"--max-steps", "2000", path}, out, err);
+  std::vector<std::string> args = {"--max-steps", "2000"};
+  if (!config.empty())
+    args.insert(args.end(), {"--solver", std::string(KORVAN_SOURCE_DIR) + "/examples/" + config});
+  args.push_back(path);
+  r.status = HOST::run(args, out, err);
   unlink(path);
   r.output = out.str() + err.str();
   const std::string::size_type at = r.output.find("Result: ");
@@ -187,6 +196,120 @@ TEST(DecimalRun, RoundingIsJudgedByWhatMakesTheLevel) {
     EXPECT_EQ("NO SOLUTION", over.result) << over.output;
     Outcome kept = korvanRun(reusable(profile, "1000000", uses + use("c", "5", 5, "0.000000003")));
     EXPECT_EQ("SOLVED", kept.result) << kept.output;
+  }
+}
+
+std::string found(const Outcome& run, const std::string& text) {
+  return run.output.find(text) != std::string::npos ? text : run.output;
+}
+
+// Two uses of 70,000,000 at once on a capacity written `inf`, two draws of 100,000,000 from an
+// initial level written `inf`: nothing taken from no bound makes it a number, under every
+// configuration and profile; an unbounded start hides no total that is given.
+TEST(LimitRun, UnboundedLimitsStayUnboundedWhateverIsTaken) {
+  for (const char* config : CONFIGS) {
+    for (const char* profile : PROFILES) {
+      SCOPED_TRACE(std::string(config) + " " + profile);
+      Outcome both = korvanRun(reusable(profile, "inf", use("a", "1", 3, "70000000") + use("b", "1", 3, "70000000")), config);
+      EXPECT_EQ("SOLVED", both.result) << both.output;
+      EXPECT_EQ("    level at 1 [+inf +inf]", found(both, "    level at 1 [+inf +inf]"));
+      Outcome small = korvanRun(reusable(profile, "inf", use("a", "0", 3, "100")), config);
+      EXPECT_EQ("    level at 0 [+inf +inf]", found(small, "    level at 0 [+inf +inf]"));
+    }
+    for (const std::string kind : {"Reservoir", "Resource"}) {
+      SCOPED_TRACE(std::string(config) + " " + kind);
+      auto draw = [&](const std::string& name, int time) {
+        return kind == "Resource" ? "  <goal predicate=\"Resource.change\" name=\"" + name + "\" object=\"t\" time=\"" +
+                                        std::to_string(time) + "\" quantity=\"-100000000\"/>\n"
+                                  : "  <goal predicate=\"Reservoir.consume\" name=\"" + name + "\" object=\"t\" time=\"" +
+                                        std::to_string(time) + "\" quantity=\"100000000\"/>\n";
+      };
+      const std::string draws = draw("a", 1) + draw("b", 2) + "</vexl>\n";
+      auto tank = [&](const std::string& totals) {
+        return "<vexl>\n  <new type=\"" + kind + "\" name=\"t\"> <float value=\"inf\"/> <float value=\"0\"/>"
+               " <float value=\"inf\"/>" + totals + " </new>\n  <close/>\n";
+      };
+      Outcome drawn = korvanRun(tank("") + draws, config);
+      EXPECT_EQ("SOLVED", drawn.result) << drawn.output;
+      EXPECT_EQ("    level at 2 [+inf +inf]", found(drawn, "    level at 2 [+inf +inf]"));
+      const std::string consumed = kind == "Resource" ? "-100000000" : "100000000";
+      Outcome capped = korvanRun(tank(" <float value=\"inf\"/> <float value=\"" + consumed + "\"/>") + draws, config);
+      EXPECT_EQ("NO SOLUTION", capped.result) << capped.output;
+    }
+  }
+}
+
+// 9999999.999999995 is 5.6e-9 short of a use of 10,000,000, less than rounding may err in their
+// difference: the check before the search, the detectors and the envelope judge it alike, and
+// 2e-8 short is refused by the first that sees it.
+TEST(DecimalRun, OneRuleBeforeTheSearchAndAfterIt) {
+  for (const char* config : CONFIGS) {
+    for (const char* profile : PROFILES) {
+      SCOPED_TRACE(std::string(config) + " " + profile);
+      Outcome one = korvanRun(reusable(profile, "9999999.999999995", use("lift", "1", 3, "10000000")), config);
+      EXPECT_EQ("SOLVED", one.result) << one.output;
+      EXPECT_EQ("    level at 1 [0 0]", found(one, "    level at 1 [0 0]"));
+      Outcome halves = korvanRun(reusable(profile, "9999999.999999995", use("a", "1", 3, "5000000") +
+                                          use("b", "1", 3, "5000000")), config);
+      EXPECT_EQ("SOLVED", halves.result) << halves.output;
+      Outcome over = korvanRun(reusable(profile, "9999999.99999998", use("lift", "1", 3, "10000000")), config);
+      EXPECT_EQ("NO SOLUTION", over.result) << over.output;
+      const std::string why = "Why: r: at 1 the level is at most -2.04890966415405e-08 in every schedule";
+      EXPECT_EQ(why, found(over, why));
+    }
+  }
+}
+
+std::string floats(const std::vector<std::string>& values) {
+  std::string text;
+  for (const std::string& value : values)
+    text += " <float value=\"" + value + "\"/>";
+  return text;
+}
+
+// Each sum is judged by the values summed into it: a total limit is none of a level's (totals of
+// 100,000,000 forgive nothing on a level of 1), and a level of a million none of a rate's or a
+// total's (two halves over a limit of 0.3 break it); 0.7 + 0.3 and 0.1 + 0.2 keep theirs.
+TEST(DecimalRun, EachSumIsJudgedByWhatIsSummedIntoIt) {
+  typedef std::vector<std::pair<int, std::string>> Changes;
+  const struct {
+    std::vector<std::string> limits;
+    Changes changes;
+    const char* result;
+  } tanks[] = {{{"0", "0", "1", "100000000", "100000000"}, {{1, "1.0000001"}}, "NO SOLUTION"},
+               {{"0", "0", "1", "100000000", "100000000"}, {{1, "0.7"}, {1, "0.3"}}, "SOLVED"},
+               {{"1000000", "0", "2000000", "0.3", "1"}, {{1, "0.15000000005"}, {2, "0.15000000005"}}, "NO SOLUTION"},
+               {{"1000000", "0", "2000000", "0.3", "1"}, {{1, "0.1"}, {2, "0.2"}}, "SOLVED"}};
+  for (const auto& tank : tanks) {
+    for (const std::string kind : {"Reservoir", "Resource"}) {
+      SCOPED_TRACE(kind + floats(tank.limits) + " " + tank.changes[0].second);
+      std::vector<std::string> limits = tank.limits;
+      if (kind == "Resource")
+        limits[4] = "-" + limits[4];
+      std::string model = "<vexl>\n  <new type=\"" + kind + "\" name=\"t\">" + floats(limits) + " </new>\n  <close/>\n";
+      for (const auto& change : tank.changes)
+        model += "  <goal predicate=\"" + (kind == "Reservoir" ? std::string("Reservoir.produce") : "Resource.change") +
+                 "\" name=\"p" + std::to_string(model.size()) + "\" object=\"t\" time=\"" + std::to_string(change.first) +
+                 "\" quantity=\"" + change.second + "\"/>\n";
+      const Outcome run = korvanRun(model + "</vexl>\n");
+      EXPECT_EQ(tank.result, run.result) << run.output;
+    }
+  }
+  const struct {
+    std::vector<std::string> limits;
+    std::string a, b, result;
+  } cranes[] = {{{"1", "0", "100000000", "100000000"}, "0.5", "0.5000001", "NO SOLUTION"},
+                {{"1000000", "0", "0.3"}, "0.15000000005", "0.15000000005", "NO SOLUTION"},
+                {{"1000000", "0", "0.3"}, "0.1", "0.2", "SOLVED"}};
+  for (const auto& crane : cranes) {
+    for (const char* profile : PROFILES) {
+      SCOPED_TRACE(std::string(profile) + floats(crane.limits) + " " + crane.b);
+      const std::string model = "<vexl>\n  <new type=\"Reusable\" name=\"r\">" + floats(crane.limits) +
+                                " </new>\n  <set object=\"r\" member=\"profileType\" value=\"" + profile +
+                                "\"/>\n  <close/>\n" + use("a", "1", 3, crane.a) + use("b", "1", 3, crane.b) + "</vexl>\n";
+      const Outcome run = korvanRun(model);
+      EXPECT_EQ(crane.result, run.result) << run.output;
+    }
   }
 }
 
