@@ -375,6 +375,41 @@ TEST(Resource, orderingChoicesAtAnInstant) {
   EXPECT_TRUE(std::is_sorted(both.begin(), both.end()));
   EXPECT_EQ(1u, choicesAt(r, i0, 1).size());
   EXPECT_TRUE(choicesAt(r, i20).empty());
+
+  // The lines of each couple in the order of the sets: a and b are met from both sides, and the
+  // second meeting tries both orders again and finds each taken; c is on the resource, apart.
+  std::string text;
+  {
+    DebugCapture capture("Resource:getOrderingChoices");
+    choicesAt(r, i0);
+    text = capture.text();
+  }
+  const TransactionId tc = transactionOf(r, c, true);
+  auto considering = [](const TransactionId& p, const TransactionId& s) {
+    return "Considering pair <" + p->toString() + ", " + s->toString();
+  };
+  std::vector<std::string> expectedLines;
+  for (const TransactionId& p : std::set<TransactionId>{ta, tb})
+    for (const TransactionId& s : std::set<TransactionId>{ta, tb, tc}) {
+      expectedLines.push_back(considering(p, s));
+      if (p == s)
+        expectedLines.push_back("Rejected pair because they are the same transaction.");
+      else if (s == tc)
+        expectedLines.push_back("Rejected pair because successor does not overlap predecessor.");
+      else {
+        const bool first = p < s;
+        expectedLines.push_back(first ? "Added pair <" + p->toString() + ", " + s->toString() : "Pair is redundant.");
+        expectedLines.push_back(considering(s, p));
+        expectedLines.push_back(first ? "Added pair <" + s->toString() + ", " + p->toString() : "Pair is redundant.");
+      }
+    }
+  expectedLines.push_back("Ultimately found 2 orderings.");
+  std::vector<std::string> written;
+  std::istringstream in(text);
+  for (std::string line; std::getline(in, line);)
+    if (line.find("]Getting ") == std::string::npos)
+      written.push_back(line.substr(line.find(']') + 1));
+  EXPECT_EQ(expectedLines, written);
   // The client form gives the token keys, predecessor and successor alternating.
   ApList<ApEntityKey> keys = r->getOrderingChoices(0);
   ASSERT_EQ(4, keys.size());
