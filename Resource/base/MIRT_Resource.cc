@@ -600,8 +600,13 @@ void Resource::getOrderingChoices(const TokenId& token, std::vector<std::pair<To
   const double ub = token->end()->lastDomain().getUpperBound();
   std::map<int, InstantId>::const_iterator first = m_flawedInstants.lower_bound((int) lb);
   std::map<int, InstantId>::const_iterator last = m_flawedInstants.lower_bound((int) ub);
-  if (first == m_flawedInstants.end())
+  if (first == m_flawedInstants.end()) {
     debugMsg("Resource:getOrderingChoices", "No ordering choices:  no flawed instants after token start: " << lb);
+    // Flaws before the window still give the fallback below its orderings; with none at all the
+    // call ends here.
+    if (m_flawedInstants.empty())
+      return;
+  }
   else {
     debugMsg("Resource:getOrderingChoices", "Looking at flawed instants in interval [" << first->first << " "
              << (last == m_flawedInstants.end() ? g_infiniteTime() : last->first) << "]");

@@ -355,6 +355,18 @@ TEST(Resource, orderingChoicesAtAnInstant) {
   Id<Profile> prof = r->getProfile();
   InstantId i0 = ResourceWorld::instantAt(prof, 0), i20 = ResourceWorld::instantAt(prof, 20);
 
+  // No flaw anywhere: a token's look-up ends at the empty window.
+  {
+    DebugCapture capture("Resource:getOrderingChoices");
+    std::vector<TokenPair> none;
+    r->getOrderingChoices(a, none, 10);
+    EXPECT_TRUE(none.empty());
+    const std::string head = "[Resource:getOrderingChoices]";
+    EXPECT_EQ(head + "Getting 10 ordering choices for " + a->getPredicateName().toString() + "(" + key(a) + ")\n" +
+                  head + "No ordering choices:  no flawed instants after token start: 0\n",
+              capture.text());
+  }
+
   // Not recorded as flawed: refused before anything is propagated.
   Error e = failure([&]() { choicesAt(r, i0); });
   EXPECT_EQ("m_flawedInstants.find(inst->getTime()) != m_flawedInstants.end()", e.getCondition());
