@@ -659,7 +659,8 @@ TEST(Resource, reusableEndToEnd) {
 // for c, whose window holds no flaw, the reservoir says so and falls back on the flaw at 0; a
 // pair that the plan already orders is rejected; a token handed over again (its object emptied, then
 // relaxed) is kept once; the profile propagator, emptied by a constraint of its agenda, keeps the
-// rest of the agenda for later.
+// rest of the agenda for later; a record broken from outside (the instant at 0 forgotten while
+// its tokens still hold it) is refused when the instant is cleared.
 TEST(Resource, sitesReachedOnlyThroughTheInterfaceWriteTheirLines) {
   struct Site {
     const char* marker;
@@ -673,6 +674,7 @@ TEST(Resource, sitesReachedOnlyThroughTheInterfaceWriteTheirLines) {
       {"Reservoir:addToProfile", ") is already in the profile."},
       {"Reusable:addToProfile", ") is already in the profile."},
       {"ProfilePropagator:agenda", "CE was proven inconsistent, keeping agenda because propagation can continue later"},
+      {"Resource:noFlawedTokensForInst", "Found a flaw for instant 0 in token Reservoir.consume("},
   };
   for (const Site& site : sites) {
     ResourceWorld w;
@@ -701,6 +703,17 @@ TEST(Resource, sitesReachedOnlyThroughTheInterfaceWriteTheirLines) {
       ASSERT_TRUE(w.propagate());
     }
     EXPECT_EQ(3u, r->m_transactionsToTokens.size());
+    ASSERT_TRUE(i0.isValid());
+    r->m_flawedInstants.erase(0);
+    i0->setFlawed(false);
+    const Error e = failure([&]() { r->notifyNoLongerFlawed(i0); });
+    EXPECT_EQ("noFlawedTokensForInst(inst)", e.getCondition());
+    EXPECT_EQ("Error: Instant 0 not in the list of flawed instants, but there are tokens that have a recorded flaw "
+              "at that time.",
+              e.getMsg());
+    EXPECT_EQ("Resource/base/MIRT_Resource", e.getFile());
+    r->m_flawedInstants[0] = i0;
+    i0->setFlawed(true);
     std::istringstream lines(capture.text());
     bool found = false;
     const std::string head = std::string("[") + site.marker + "]";
