@@ -240,10 +240,8 @@ void Profile::addIfSpanning(Instant* inst, const TransactionId& trans) {
   }
   else if (!dom.isMember((double) time))
     return;
-  if (filed == m_filed.end()) {
-    inst->checkNotHeld(trans);
+  if (filed == m_filed.end())
     inst->hold(trans, Instant::filingOf(dom.getLowerBound() == (double) time, dom.getUpperBound() == (double) time));
-  }
   else
     inst->addTransactionWithin(trans, filed->second.first, filed->second.second);
 }

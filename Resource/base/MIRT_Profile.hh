@@ -200,7 +200,7 @@ private:
   // instant already there files t anew.
   void addInstantsForBounds(TransactionId t);
   void addInstant(const int time);
-  // Step of addInstant: inst holds trans if trans's time domain spans it.
+  // Step of addInstant: inst, which does not hold trans, holds it if trans's time domain spans it.
   void addIfSpanning(Instant* inst, const TransactionId& trans);
   // The same for every transaction filed as overlapping at before, the instant just before inst.
   void fillFrom(Instant* inst, const Instant& before);
