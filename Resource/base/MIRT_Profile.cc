@@ -166,11 +166,12 @@ void Profile::addInstant(const int time) {
     inst->m_held.reserve(before.heldInOrder().size() + 1);
     inst->m_filing.reserve(before.heldInOrder().size() + 1);
     fillFrom(inst, before);
-    if (fillingWritesLines())
-      listFilled(*inst);
   }
   if (!m_refiling.isNoId() && inst->getTransactions().find(m_refiling) == inst->getTransactions().end())
     addIfSpanning(inst, m_refiling);
+  // Listed once all are held: the transaction being refiled is written in its place in the set.
+  if (fillingWritesLines())
+    listFilled(*inst);
 }
 
 void Profile::fillFrom(Instant* inst, const Instant& before) {
@@ -240,9 +241,8 @@ void Profile::addIfSpanning(Instant* inst, const TransactionId& trans) {
   }
   else if (!dom.isMember((double) time))
     return;
-  writeSpanning(*inst, trans);
   if (filed == m_filed.end())
-    inst->addTransaction(trans);
+    inst->hold(trans, Instant::filingOf(dom.getLowerBound() == (double) time, dom.getUpperBound() == (double) time));
   else
     inst->addTransactionWithin(trans, filed->second.first, filed->second.second);
 }

@@ -200,12 +200,12 @@ private:
   // instant already there files t anew.
   void addInstantsForBounds(TransactionId t);
   void addInstant(const int time);
-  // Step of addInstant: inst holds trans if trans's time domain spans it.
+  // Step of addInstant: inst, which does not hold trans, holds it if trans's time domain spans it.
   void addIfSpanning(Instant* inst, const TransactionId& trans);
   // The same for every transaction filed as overlapping at before, the instant just before inst.
   void fillFrom(Instant* inst, const Instant& before);
-  // The lines addIfSpanning and the instant write for what fillFrom gave inst, in the order
-  // taken (one filed by the window of an emptied domain has no line of the instant); reads only.
+  // The lines of each transaction inst took, in the order of its set (one filed by the window
+  // of an emptied domain has no line of the instant); reads only.
   void listFilled(const Instant& inst) const;
   void writeSpanning(const Instant& inst, const TransactionId& trans) const;
   // The instant work of a time change: e moves between instants, and the

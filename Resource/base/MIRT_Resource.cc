@@ -428,8 +428,9 @@ void Resource::takeOrderingChoices(const InstantId& inst, unsigned int limit, Ch
   unsigned int count = 0;
   ForgetKnownDistance forget{m_knownDistance};
   // Takes the pair when the network still allows first to precede second (the distance from
-  // first to second may reach zero) and that order is not imposed yet. Each pair is met once
-  // (see listOrderingChoices), so a vector sorted at the end gives what a set would.
+  // first to second may reach zero) and that order is not imposed yet. Each pair is met once (a
+  // couple of two transactions of the instant from its earlier one only: the later one meets
+  // nothing new), so a vector sorted at the end gives what a set would.
   auto attempt = [&](const TransactionId& first, const TransactionId& second, double ub) {
     if (ub >= 0.0 && !transConstrainedToPrecede(first, second)) {
       pairs.push_back(std::make_pair(first, second));
@@ -599,8 +600,13 @@ void Resource::getOrderingChoices(const TokenId& token, std::vector<std::pair<To
   const double ub = token->end()->lastDomain().getUpperBound();
   std::map<int, InstantId>::const_iterator first = m_flawedInstants.lower_bound((int) lb);
   std::map<int, InstantId>::const_iterator last = m_flawedInstants.lower_bound((int) ub);
-  if (first == m_flawedInstants.end())
+  if (first == m_flawedInstants.end()) {
     debugMsg("Resource:getOrderingChoices", "No ordering choices:  no flawed instants after token start: " << lb);
+    // Flaws before the window still give the fallback below its orderings; with none at all the
+    // call ends here.
+    if (m_flawedInstants.empty())
+      return;
+  }
   else {
     debugMsg("Resource:getOrderingChoices", "Looking at flawed instants in interval [" << first->first << " "
              << (last == m_flawedInstants.end() ? g_infiniteTime() : last->first) << "]");

@@ -167,13 +167,17 @@ void Resource::listOrderingChoices(const InstantId& inst, std::vector<std::pair<
   const TemporalAdvisorId& advisor = getPlanDatabase()->getTemporalAdvisor();
   unsigned int count = 0;
   ForgetKnownDistance forget{m_knownDistance};
+  std::set<std::pair<TransactionId, TransactionId>> uniquePairs;
 
   auto attempt = [&](const TransactionId& first, const TransactionId& second, double ub) {
     const bool canPrecede = ub >= 0.0;
     if (canPrecede && !transConstrainedToPrecede(first, second)) {
-      listed.push_back(std::make_pair(first, second));
-      ++count;
-      debugMsg("Resource:getOrderingChoices", "Added pair <" << first->toString() << ", " << second->toString());
+      if (uniquePairs.insert(std::make_pair(first, second)).second) {
+        ++count;
+        debugMsg("Resource:getOrderingChoices", "Added pair <" << first->toString() << ", " << second->toString());
+      }
+      else
+        debugMsg("Resource:getOrderingChoices", "Pair is redundant.");
     }
     else {
       condDebugMsg(transConstrainedToPrecede(first, second), "Resource:getOrderingChoices",
@@ -184,7 +188,7 @@ void Resource::listOrderingChoices(const InstantId& inst, std::vector<std::pair<
   };
 
   // Every candidate in the look-up's order; the look-up leaves out those whose windows do not
-  // meet, and takes the same pairs.
+  // meet and meets a couple of two transactions of the instant once, and takes the same pairs.
   const std::set<TransactionId>& transactions = inst->getTransactions();
   for (std::set<TransactionId>::const_iterator predIt = transactions.begin();
        predIt != transactions.end() && count < limit; ++predIt) {
@@ -200,12 +204,6 @@ void Resource::listOrderingChoices(const InstantId& inst, std::vector<std::pair<
                << successor->toString());
       if (predecessor == successor) {
         debugMsg("Resource:getOrderingChoices", "Rejected pair because they are the same transaction.");
-        continue;
-      }
-      // A successor also at this instant and earlier in its order was a predecessor before, when
-      // both directions of this pair were tried.
-      if (successor < predecessor && transactions.find(successor) != transactions.end()) {
-        debugMsg("Resource:getOrderingChoices", "Pair is redundant.");
         continue;
       }
       const ConstrainedVariableId successorTime = successor->time();
@@ -229,7 +227,7 @@ void Resource::listOrderingChoices(const InstantId& inst, std::vector<std::pair<
     }
   }
 
-  std::sort(listed.begin(), listed.end());
+  listed.assign(uniquePairs.begin(), uniquePairs.end());
   debugMsg("Resource:getOrderingChoices", "Ultimately found " << listed.size() << " orderings.");
 }
 

@@ -26,10 +26,14 @@ class Node;
 //                       read from the ordering cache.
 //
 // Writers say what changed here; readers ask here whether what they hold
-// still stands. The caches keep their contents and algorithms, not the marks.
-// Network is one flow network's part, kept by its Graph so that a bare graph
-// and its maximum flow have it too; Orderings is a profile's part, kept by
-// the profile, about the temporal network.
+// still stands. The caches keep their contents and algorithms, and most of
+// the marks are here. Network is one flow network's part, kept by its Graph
+// so that a bare graph and its maximum flow have it too; Orderings is a
+// profile's part, kept by the profile, about the temporal network. Three
+// marks stay with their owners: FlowProfileGraph::m_recalculate (its network
+// changed since its flow last ran), FlowProfile's level flags (which of the
+// two networks the pass rebuilds; kept when a pass stops early, so that the
+// next one finishes it) and its pass record m_pass.
 //
 // What each kind of change invalidates, and what stays valid:
 //
@@ -42,10 +46,13 @@ class Node;
 //       removed node's edges held. The orderings and the answers stand.
 //   a node enabled or disabled (Node::setEnabled/setDisabled)
 //       counts a change and touches the node and every neighbour (their arcs
-//       to it come or go). A node disabled with flow still through it makes
-//       the held flow stale (flowThroughSwitchedOff): the next read runs the
-//       flow even when the network is otherwise unchanged. Without flow
-//       through it the held flow stays a maximum flow of what is left.
+//       to it come or go). FlowProfileGraph::disable, switching off a node
+//       with flow still through it, makes the held flow stale
+//       (flowThroughSwitchedOff): the next read runs the flow even when the
+//       network is otherwise unchanged. Without flow through it the held flow
+//       stays a maximum flow of what is left. Node::setDisabled alone marks
+//       nothing stale: reset, which switches off every node, says
+//       heldFlowDisturbed instead.
 //   a capacity changed (Edge::setCapacity, a reused edge re-bounded)
 //       counts a change and touches both ends; the flow profile graph says
 //       heldFlowDisturbed whenever it writes capacities, changed or not: the
@@ -189,9 +196,10 @@ public:
     // Whether time points may have left the network since.
     bool pointsLeftSince(const TemporalNetwork& network) const;
 
-    // The check is done: the marks move to where the network is now, and a
-    // pending recheck is taken (returned).
+    // The changes since were read: the marks move to where the network is
+    // now, before the entries are checked against what was read.
     void checked(const TemporalNetwork& network, std::uint64_t movedCount);
+    // A pending recheck is taken (returned).
     bool takeRecheck() {
       const bool due = m_recheck;
       m_recheck = false;

@@ -355,6 +355,18 @@ TEST(Resource, orderingChoicesAtAnInstant) {
   Id<Profile> prof = r->getProfile();
   InstantId i0 = ResourceWorld::instantAt(prof, 0), i20 = ResourceWorld::instantAt(prof, 20);
 
+  // No flaw anywhere: a token's look-up ends at the empty window.
+  {
+    DebugCapture capture("Resource:getOrderingChoices");
+    std::vector<TokenPair> none;
+    r->getOrderingChoices(a, none, 10);
+    EXPECT_TRUE(none.empty());
+    const std::string head = "[Resource:getOrderingChoices]";
+    EXPECT_EQ(head + "Getting 10 ordering choices for " + a->getPredicateName().toString() + "(" + key(a) + ")\n" +
+                  head + "No ordering choices:  no flawed instants after token start: 0\n",
+              capture.text());
+  }
+
   // Not recorded as flawed: refused before anything is propagated.
   Error e = failure([&]() { choicesAt(r, i0); });
   EXPECT_EQ("m_flawedInstants.find(inst->getTime()) != m_flawedInstants.end()", e.getCondition());
@@ -375,6 +387,41 @@ TEST(Resource, orderingChoicesAtAnInstant) {
   EXPECT_TRUE(std::is_sorted(both.begin(), both.end()));
   EXPECT_EQ(1u, choicesAt(r, i0, 1).size());
   EXPECT_TRUE(choicesAt(r, i20).empty());
+
+  // The lines of each couple in the order of the sets: a and b are met from both sides, and the
+  // second meeting tries both orders again and finds each taken; c is on the resource, apart.
+  std::string text;
+  {
+    DebugCapture capture("Resource:getOrderingChoices");
+    choicesAt(r, i0);
+    text = capture.text();
+  }
+  const TransactionId tc = transactionOf(r, c, true);
+  auto considering = [](const TransactionId& p, const TransactionId& s) {
+    return "Considering pair <" + p->toString() + ", " + s->toString();
+  };
+  std::vector<std::string> expectedLines;
+  for (const TransactionId& p : std::set<TransactionId>{ta, tb})
+    for (const TransactionId& s : std::set<TransactionId>{ta, tb, tc}) {
+      expectedLines.push_back(considering(p, s));
+      if (p == s)
+        expectedLines.push_back("Rejected pair because they are the same transaction.");
+      else if (s == tc)
+        expectedLines.push_back("Rejected pair because successor does not overlap predecessor.");
+      else {
+        const bool first = p < s;
+        expectedLines.push_back(first ? "Added pair <" + p->toString() + ", " + s->toString() : "Pair is redundant.");
+        expectedLines.push_back(considering(s, p));
+        expectedLines.push_back(first ? "Added pair <" + s->toString() + ", " + p->toString() : "Pair is redundant.");
+      }
+    }
+  expectedLines.push_back("Ultimately found 2 orderings.");
+  std::vector<std::string> written;
+  std::istringstream in(text);
+  for (std::string line; std::getline(in, line);)
+    if (line.find("]Getting ") == std::string::npos)
+      written.push_back(line.substr(line.find(']') + 1));
+  EXPECT_EQ(expectedLines, written);
   // The client form gives the token keys, predecessor and successor alternating.
   ApList<ApEntityKey> keys = r->getOrderingChoices(0);
   ASSERT_EQ(4, keys.size());
@@ -612,7 +659,8 @@ TEST(Resource, reusableEndToEnd) {
 // for c, whose window holds no flaw, the reservoir says so and falls back on the flaw at 0; a
 // pair that the plan already orders is rejected; a token handed over again (its object emptied, then
 // relaxed) is kept once; the profile propagator, emptied by a constraint of its agenda, keeps the
-// rest of the agenda for later.
+// rest of the agenda for later; a record broken from outside (the instant at 0 forgotten while
+// its tokens still hold it) is refused when the instant is cleared.
 TEST(Resource, sitesReachedOnlyThroughTheInterfaceWriteTheirLines) {
   struct Site {
     const char* marker;
@@ -626,6 +674,7 @@ TEST(Resource, sitesReachedOnlyThroughTheInterfaceWriteTheirLines) {
       {"Reservoir:addToProfile", ") is already in the profile."},
       {"Reusable:addToProfile", ") is already in the profile."},
       {"ProfilePropagator:agenda", "CE was proven inconsistent, keeping agenda because propagation can continue later"},
+      {"Resource:noFlawedTokensForInst", "Found a flaw for instant 0 in token Reservoir.consume("},
   };
   for (const Site& site : sites) {
     ResourceWorld w;
@@ -654,6 +703,17 @@ TEST(Resource, sitesReachedOnlyThroughTheInterfaceWriteTheirLines) {
       ASSERT_TRUE(w.propagate());
     }
     EXPECT_EQ(3u, r->m_transactionsToTokens.size());
+    ASSERT_TRUE(i0.isValid());
+    r->m_flawedInstants.erase(0);
+    i0->setFlawed(false);
+    const Error e = failure([&]() { r->notifyNoLongerFlawed(i0); });
+    EXPECT_EQ("noFlawedTokensForInst(inst)", e.getCondition());
+    EXPECT_EQ("Error: Instant 0 not in the list of flawed instants, but there are tokens that have a recorded flaw "
+              "at that time.",
+              e.getMsg());
+    EXPECT_EQ("Resource/base/MIRT_Resource", e.getFile());
+    r->m_flawedInstants[0] = i0;
+    i0->setFlawed(true);
     std::istringstream lines(capture.text());
     bool found = false;
     const std::string head = std::string("[") + site.marker + "]";

@@ -77,15 +77,44 @@ TEST(ThreatManager, orderAttributeAndItsErrors) {
   }
   // The check runs after each entry: it fires before a later bad entry is read.
   EXPECT_EQ("!m_preferUpper || !m_preferLower", orderError("upper,lower,bogus").getCondition());
-  // Like upper and lower, earliest and latest, and most and least in one direction: the second
-  // would never decide.
-  const std::vector<std::pair<std::string, std::string>> opposed = {
-    {"earliest,latest", "Can't order by both 'earliest' and 'latest': after the first, the second never decides."},
-    {"latest,lower,least,most",
-     "Can't order by both 'least' and 'most' in one direction: after the first, the second never decides."},
-    {"most,least", "Can't order by both 'most' and 'least' in one direction: after the first, the second never decides."}};
-  for (const auto& c : opposed)
-    EXPECT_EQ(c.second, orderError(c.first).getMsg()) << c.first;
+  // Entries that can never decide after the earlier ones are taken, each with a warning on the
+  // manager's element: a repeat, earliest and latest, and most and least in one direction.
+  const std::vector<std::pair<std::string, std::vector<std::string>>> neverDeciding = {
+    {"earliest,latest", {"order 'latest' never decides: it comes after 'earliest'"}},
+    {"latest,lower,least,most", {"order 'most' never decides: it comes after 'least' in the same direction"}},
+    {"upper,most,least,latest,earliest",
+     {"order 'least' never decides: it comes after 'most' in the same direction",
+      "order 'earliest' never decides: it comes after 'latest'"}},
+    {"lower,most,lower,earliest,earliest",
+     {"order 'lower' never decides: it comes twice", "order 'earliest' never decides: it comes twice"}},
+    {"most,least,most,upper,most", {"order 'most' never decides: it comes twice"}},
+    {"lower,most,earliest", {}}};
+  for (const auto& c : neverDeciding) {
+    ThreatManager mgr(*xml("<M order=\"" + c.first + "\"/>"));
+    std::vector<std::string> warned;
+    for (const SOLVERS::ConfigurationWarning& w : mgr.getWarnings()) {
+      EXPECT_EQ("<M>", w.element);
+      EXPECT_EQ(1, w.line);
+      warned.push_back(w.message);
+    }
+    EXPECT_EQ(c.second, warned) << c.first;
+  }
+  // In the absolute direction "most" weighs the larger of an instant's two flaws and "least" the
+  // smaller: flaws (lower 1, upper 5) and (lower 3, upper 5) tie on the first, and the second
+  // puts the smaller first.
+  {
+    ResourceWorld w(false, true);
+    TestReservoir* res = withInstants(w, "R", {3, 10});
+    const InstantId small = w.flaw(res, 10, true, true, 1, 5), large = w.flaw(res, 3, true, true, 3, 5);
+    ThreatManager mgr(*xml("<M order=\"most,least\"/>"));
+    EXPECT_EQ(std::vector<std::string>({"mostFlawedAbsolute", "leastFlawedAbsolute"}), labels(mgr.getOrder()));
+    EXPECT_TRUE(mgr.getWarnings().empty());
+    LabelStr why("none");
+    EXPECT_FALSE(mgr.betterThan(large, small, why));
+    EXPECT_EQ("none", why.toString());
+    EXPECT_TRUE(mgr.betterThan(small, large, why));
+    EXPECT_EQ("leastFlawedAbsolute", why.toString());
+  }
 
   DecisionOrder empty;
   EXPECT_EQ("cmp != NULL", failure([&]() { empty.addOrder(NULL); }).getCondition());

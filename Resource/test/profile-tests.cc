@@ -7,6 +7,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <memory>
 #include <set>
 #include <sstream>
 
@@ -289,6 +290,38 @@ TEST_F(ProfileTest, NewInstantsWriteEachTransactionTheyTake) {
   }
   expected << added(10, c) << added(12, c);
   EXPECT_EQ(expected.str(), text);
+
+  // An instant made by a time change writes the changed transaction in its place in the set too:
+  // one of seven over [0, 10] is narrowed to [3, 10] after the six others to [1, 10], at each of
+  // the seven places in the set's order (each seven in a window of its own, each narrowing kept
+  // until the end, so that no relaxation writes lines in a later round).
+  std::vector<std::unique_ptr<NarrowConstraint>> narrowings;
+  for (int place = 0; place < 7; ++place) {
+    const int base = 100 * (place + 1);
+    std::set<TransactionId> seven;
+    for (int i = 0; i < 7; ++i)
+      seven.insert(world.make(base, base + 10, false, 0, 5));
+    const TransactionId e = *std::next(seven.begin(), place);
+    for (const TransactionId& t : seven) {
+      if (t != e)
+        t->time()->restrictBaseDomain(IntervalIntDomain(base + 1, base + 10));
+      profile->addTransaction(t);
+    }
+    narrowings.emplace_back(new NarrowConstraint(LabelStr("TestProp"), world.ce->getId(), e->time(), base + 3, base + 10));
+    {
+      DebugCapture capture("Profile:addInstant");
+      DebugMessage::enable("Instant:addTransaction");
+      world.ce->propagate();
+      DebugMessage::disable("Instant:addTransaction");
+      text = capture.text();
+    }
+    std::ostringstream inOrder;
+    inOrder << "[Profile:addInstant]Adding instant for time " << base + 3 << "\n";
+    for (const TransactionId& t : seven)
+      inOrder << "[Profile:addInstant]Adding transaction " << t << " spanning " << t->time()->toString()
+              << " to instant at time " << base + 3 << "\n" << added(base + 3, t);
+    EXPECT_EQ(inOrder.str(), text) << "place " << place;
+  }
 }
 
 // The lines a restriction and a relaxation write, step by step: [0, 10]

@@ -91,6 +91,11 @@ bool namesVariable(const Schema& schema, const LabelStr& variable) {
 }
 } // namespace
 
+void FlawManager::warn(const std::string& message) {
+  m_warnings.push_back(ConfigurationWarning{std::string("<") + getConfigData().Value() + ">", getConfigData().Row(),
+                                            message});
+}
+
 void FlawManager::warnOfUnknownFilters(const TiXmlElement& element, const FlawHandler& handler,
                                        MatchFinderMgr* finders) {
   const Schema& schema = *m_db->getSchema();

@@ -77,6 +77,8 @@ public:
 
 protected:
   virtual void handleInitialize() {}
+  /// A word of the manager's own element that is taken but can have no effect.
+  void warn(const std::string& message);
 
 private:
   void warnOfUnknownFilters(const TiXmlElement& element, const FlawHandler& handler, MatchFinderMgr* finders);

@@ -485,15 +485,20 @@ TEST(BadInput, ConfigurationWordsNoComponentReadsAreRefusedOrWarned) {
             "component 'ThreatHandler' reads component, priority, class, predicate, variable.\n",
             refusal(runModel(plan, "<Solver>\n<FlawManager component=\"ThreatManager\">\n<FlawHandler "
                                    "component=\"ThreatHandler\" filter=\"both\"/>\n</FlawManager>\n</Solver>\n")));
-  // An empty word is refused in every attribute, and so are orders whose second entry never decides.
-  EXPECT_EQ("korvan-run: solver.xml:3: <FlawHandler>: Unknown choice order '': leave 'order' out for the default "
-            "order.\n",
-            refusal(runModel(plan, config("", "", " order=\"\""))));
+  // An empty word is refused in every attribute but the handler's order, where it gives the
+  // default order; an order entry that never decides after the earlier ones is warned about.
+  const Outcome taken = runModel(plan, config("", " order=\"most,least\"", " order=\"\""));
+  EXPECT_EQ(0, taken.status) << taken.err;
+  EXPECT_EQ("", taken.err);
   EXPECT_EQ("korvan-run: solver.xml:3: <FlawHandler>: Unknown filter attribute ''\n",
             refusal(runModel(plan, config("", "", " filter=\"\""))));
-  EXPECT_EQ("korvan-run: solver.xml:2: <FlawManager>: Can't order by both 'earliest' and 'latest': after the first, "
-            "the second never decides.\n",
-            refusal(runModel(plan, config("", " order=\"lower,earliest,latest\"", ""))));
+  const Outcome neverDeciding =
+      runModel(plan, config("", " order=\"lower,earliest,latest\"", " order=\"leastImpact,earliestPredecessor,leastImpact\""));
+  EXPECT_EQ(0, neverDeciding.status) << neverDeciding.err;
+  EXPECT_EQ("korvan-run: solver.xml:2: <FlawManager>: warning: order 'latest' never decides: it comes after "
+            "'earliest'\n"
+            "korvan-run: solver.xml:3: <FlawHandler>: warning: order 'leastImpact' never decides: it comes twice\n",
+            neverDeciding.err);
   EXPECT_EQ("korvan-run: solver.xml:2: <FlawManager>: Can't prefer both upper and lower level flaws.\n",
             refusal(runModel(plan, config("", " order=\"upper,lower\"", ""))));
   EXPECT_EQ("korvan-run: solver.xml:4: <Rule>: Element <Rule> has no 'component' attribute.\n",

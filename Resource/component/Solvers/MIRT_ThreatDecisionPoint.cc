@@ -9,6 +9,7 @@
 #include "Utils/base/Utils.hh"
 
 #include <functional>
+#include <map>
 #include <set>
 #include <sstream>
 #include <tinyxml.h>
@@ -97,33 +98,41 @@ ThreatDecisionPoint::ThreatDecisionPoint(const DbClientId& client, const Instant
 ThreatDecisionPoint::~ThreatDecisionPoint() {}
 
 void ThreatDecisionPoint::checkConfiguration(const TiXmlElement& configData) {
-  // An empty order reads as none given; the manager's and the filter's empty words are refused,
-  // and so is this one.
-  const char* order = configData.Attribute("order");
-  checkError(order == NULL || *order != '\0', "Unknown choice order '': leave 'order' out for the default order.");
   ThreatConfiguration::read(configData).checkWords();
 }
 
 // The order reads a word by the side and the comparator it contains: anything else in it, a
-// second word after a blank say, goes unread.
+// second word after a blank say, goes unread. A word read as one read before never decides:
+// two choices tie on it exactly when they tied on the first.
 std::vector<std::string> ThreatDecisionPoint::configurationWarnings(const TiXmlElement& configData) {
   static const char* const comparators[] = {"earliest", "latest", "longest", "shortest", "ascendingKey", "descendingKey"};
   std::vector<std::string> warnings;
+  // Each reading taken, with the first word read so.
+  std::map<std::string, std::string> readBefore;
   const std::string text = attribute(configData, "order", "");
   for (std::string::size_type pos = 0; !text.empty() && pos <= text.size();) {
     std::string::size_type comma = text.find(',', pos);
     const std::string word = text.substr(pos, comma == std::string::npos ? std::string::npos : comma - pos);
     pos = comma == std::string::npos ? text.size() + 1 : comma + 1;
-    if (word == "leastImpact")
-      continue;
     std::string read;
-    for (const char* comparator : comparators)
-      if (read.empty() && word.find(comparator) != std::string::npos)
-        read = comparator;
-    read += word.find("Predecessor") != std::string::npos ? "Predecessor" : "Successor";
-    if (read != word)
-      warnings.push_back("order '" + word + "' is read as '" + read +
-                         "' alone (a word names one comparator and one side; words are separated by commas)");
+    if (word == "leastImpact")
+      read = word;
+    else {
+      for (const char* comparator : comparators)
+        if (read.empty() && word.find(comparator) != std::string::npos)
+          read = comparator;
+      read += word.find("Predecessor") != std::string::npos ? "Predecessor" : "Successor";
+      if (read != word)
+        warnings.push_back("order '" + word + "' is read as '" + read +
+                           "' alone (a word names one comparator and one side; words are separated by commas)");
+    }
+    const std::pair<std::map<std::string, std::string>::iterator, bool> first =
+        readBefore.insert(std::make_pair(read, word));
+    if (!first.second)
+      warnings.push_back("order '" + word + "' never decides: " +
+                         (first.first->second == word ? std::string("it comes twice")
+                                                      : "it is read as '" + read + "', as '" + first.first->second +
+                                                            "' before it is"));
   }
   return warnings;
 }

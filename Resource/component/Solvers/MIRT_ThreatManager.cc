@@ -9,7 +9,7 @@
 #include "Utils/base/Utils.hh"
 
 #include <algorithm>
-#include <set>
+#include <map>
 #include <sstream>
 #include <tinyxml.h>
 
@@ -154,7 +154,8 @@ ThreatManager::ThreatManager(const TiXmlElement& configData)
   const std::string order = attr == NULL ? std::string("lower,most,earliest") : std::string(attr);
   InstantComparator::FlawDirection dir = InstantComparator::ABSOLUTE;
   std::string::size_type pos = 0;
-  std::set<std::string> seen;
+  // The labels taken so far, each with the entry that gave it.
+  std::map<std::string, std::string> taken;
   // A read position at the end still reads one (empty) entry: an empty text or a
   // trailing comma is an unknown order, not an empty one.
   while (pos <= order.size()) {
@@ -182,16 +183,29 @@ ThreatManager::ThreatManager(const TiXmlElement& configData)
       checkError(ALWAYS_FAIL, "Unknown decision order '" << entry << "'");
     pos = comma == std::string::npos ? order.size() + 1 : comma + 1;
     check_error(!m_preferUpper || !m_preferLower, "Can't prefer both upper and lower level flaws.");
-    // Like upper and lower, earliest and latest are one choice, and so are most and least in one
-    // direction: after the first, the second never decides.
-    const bool magnitude = entry == "most" || entry == "least";
-    seen.insert(magnitude ? entry + std::to_string(static_cast<int>(dir)) : entry);
-    const std::string other = entry == "earliest" ? "latest" : entry == "latest" ? "earliest"
-                              : entry == "most" ? "least" : entry == "least" ? "most" : "";
-    checkError(other.empty() || seen.count(magnitude ? other + std::to_string(static_cast<int>(dir)) : other) == 0,
-               "Can't order by both '" << other << "' and '" << entry << "'" << (magnitude ? " in one direction" : "")
-               << ": after the first, the second never decides.");
+    warnIfNeverDeciding(entry, taken);
   }
+}
+
+void ThreatManager::warnIfNeverDeciding(const std::string& entry, std::map<std::string, std::string>& taken) {
+  // Two instants tie on a comparator taken before exactly when they tie on its repeat, on
+  // "latest" after "earliest" and on a directed "least" after "most" (or the other way): there
+  // the later one never decides. In the absolute direction "most" weighs the larger of the two
+  // flaws and "least" the smaller, so either can decide after the other.
+  const std::string label = m_order.getComparators().back()->toString();
+  const std::string::size_type flawed = label.find("Flawed");
+  std::string opposite;
+  if (label == "earliest" || label == "latest")
+    opposite = label == "earliest" ? "latest" : "earliest";
+  else if (flawed != std::string::npos && label.compare(flawed + 6, std::string::npos, "Absolute") != 0)
+    opposite = (label[0] == 'm' ? "leastFlawed" : "mostFlawed") + label.substr(flawed + 6);
+  std::map<std::string, std::string>::const_iterator before = taken.find(label);
+  if (before != taken.end())
+    warn("order '" + entry + "' never decides: it comes twice");
+  else if (!opposite.empty() && (before = taken.find(opposite)) != taken.end())
+    warn("order '" + entry + "' never decides: it comes after '" + before->second + "'" +
+         (label == "earliest" || label == "latest" ? "" : " in the same direction"));
+  taken.insert(std::make_pair(label, entry));
 }
 
 ThreatManager::~ThreatManager() {}

@@ -7,6 +7,7 @@
 #include "Utils/base/LabelStr.hh"
 
 #include <list>
+#include <map>
 #include <string>
 #include <vector>
 
@@ -125,6 +126,10 @@ protected:
   void handleInitialize() override {}
 
 private:
+  // Warns of the order entry just added when it can never decide after the earlier ones;
+  // taken holds the labels added so far, each with its entry.
+  void warnIfNeverDeciding(const std::string& entry, std::map<std::string, std::string>& taken);
+
   bool m_preferUpper;
   bool m_preferLower;
   DecisionOrder m_order;
