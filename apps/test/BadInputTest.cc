@@ -1275,7 +1275,7 @@ TEST(BadInput, ScheduleSearchLinesNameObjects) {
   KORVAN::DebugMessage::setStream(std::cerr);
   std::remove(path.c_str());
   EXPECT_EQ(0, run.status) << run.err;
-  EXPECT_EQ("[ScheduleSearch:run]fixing t.object at a\n[ScheduleSearch:run]fixing v.object at a\n"
-            "[ScheduleSearch:run]fixing v.object at b\n",
+  // The second use goes to the drill the first one leaves free.
+  EXPECT_EQ("[ScheduleSearch:run]fixing t.object at a\n[ScheduleSearch:run]fixing v.object at b\n",
             debug.str());
 }
