@@ -1041,13 +1041,15 @@ Model decimalEdge(std::mt19937& rng) {
 
 /// Sums of times ("addEq" over three times, x + y = z) that double a time beyond every window's
 /// finite bound: the first of the chain is kept apart ("neq") from seeds that fill [0 k-1]. Or
-/// the chain runs through the int members of other tokens and reaches a time by "leq" or "eq".
+/// the chain runs through the int members of other tokens and reaches a time by "leq".
 Model sumsOfTimes(std::mt19937& rng) {
   auto pick = [&](int lo, int hi) { return std::uniform_int_distribution<int>(lo, hi)(rng); };
   Model m = makeModel(JOB, 0, 0, 0);
   m.family = "sums-of-times";
   m.boundedReference = true;
-  const int k = pick(2, 3), links = pick(2, 4);
+  const bool members = pick(0, 2) == 0;
+  // Each token widens the box around the times by a few instants, each link doubles the chain.
+  const int k = members ? 3 : pick(2, 3), links = members ? pick(4, 5) : pick(2, 4);
   m.jobEvents = pick(0, 2) > 0;
   auto add = [&](int lo, int hi, bool open) {
     Use u{std::string(1, static_cast<char>('a' + m.uses.size())), lo, hi, m.jobEvents ? 0 : pick(1, 2), 1};
@@ -1064,14 +1066,14 @@ Model sumsOfTimes(std::mt19937& rng) {
       m.relations.push_back(Relation{"neq", seeds[i], seeds[j]});
     m.relations.push_back(Relation{"neq", first, seeds[i]});
   }
-  const int most = k * (1 << links) * 2; // every value a schedule of least times needs, twice over
-  m.searchTo = most + 8;
-  const bool members = pick(0, 2) == 0;
+  // With the first at k, the chain's values are least: every schedule has one within this.
+  m.searchTo = k * (1 << links) + 8;
   Term prev = first;
   for (int j = 0; j < links; j++) {
     Term next;
     if (members) {
       m.extras.push_back(Extra{DISTANCE, 0, m.searchTo, (int)m.extras.size()});
+      m.extras.back().hiOpen = true; // a bound on it would bound the times before it
       next = Term{true, (int)m.extras.size() - 1};
     } else
       next = add(0, 0, true);
@@ -1081,8 +1083,8 @@ Model sumsOfTimes(std::mt19937& rng) {
     m.relations.push_back(sum);
     prev = next;
   }
-  if (members) // to a time, by a relation that bounds their difference
-    m.relations.push_back(Relation{pick(0, 1) == 0 ? "leq" : "eq", prev, add(0, 0, true)});
+  if (members) // to a time, by a relation that bounds their difference and leaves the time unbounded above
+    m.relations.push_back(Relation{"leq", prev, add(0, 0, true)});
   // Sometimes the last time is bounded: below the chain's least value there is no schedule.
   if (pick(0, 2) == 0) {
     m.uses.back().hiOpen = false;
