@@ -30,6 +30,7 @@
 #include <cmath>
 #include <cstdlib>
 #include <functional>
+#include <filesystem>
 #include <fstream>
 #include <iomanip>
 #include <iostream>
@@ -49,6 +50,11 @@
 #include <vector>
 
 #include "TemporalNetwork/test/FloydWarshall.hh"
+#include "ConstraintEngine/base/CESchema.hh"
+#include "PlanDatabase/base/Object.hh"
+#include "PlanDatabase/base/PlanDatabase.hh"
+#include "PlanDatabase/base/Schema.hh"
+#include "PlanDatabase/base/Token.hh"
 #include "apps/KorvanRun.hh"
 #include "apps/PlanCheck.hh"
 #include "Resource/test/TestHelpers.hh"
@@ -165,6 +171,7 @@ struct Model {
   bool mustSolve = false; // a satisfiable model the search must solve (few tokens on candidate objects)
   int searchTo = 0;       // how far open sides are searched, at least
   bool jobEvents = false; // jobs are events of a class ("time"), not intervals
+  bool jobMember = false; // the Job class has a float member, set on its object
 
   bool has(const std::string& relation) const {
     for (const Relation& r : relations)
@@ -224,8 +231,9 @@ struct Model {
           os << " <float value=\"" << num(total) << "\"/>";
         os << " </new>\n";
       } else if (kind == JOB)
-        os << "  <class name=\"Job\"><predicate name=\"run\" kind=\"" << (jobEvents ? "event" : "interval") << "\"/></class>\n"
-           << "  <new type=\"Job\" name=\"r\"/>\n";
+        os << "  <class name=\"Job\">" << (jobMember ? "<member name=\"w\" type=\"float\"/>" : "")
+           << "<predicate name=\"run\" kind=\"" << (jobEvents ? "event" : "interval") << "\"/></class>\n"
+           << "  <new type=\"Job\" name=\"r\"/>\n" << (jobMember ? "  <set object=\"r\" member=\"w\" value=\"1.5\"/>\n" : "");
       else if (kind == RESOURCE) {
         os << "  <new type=\"Resource\" name=\"" << name << "\"> <float value=\"" << num(capacity) << "\"/> <float value=\""
            << num(lower) << "\"/> <float value=\"" << num(upper) << "\"/>";
@@ -1051,6 +1059,7 @@ Model sumsOfTimes(std::mt19937& rng) {
   // Each token widens the box around the times by a few instants, each link doubles the chain.
   const int k = members ? 3 : pick(2, 3), links = members ? pick(4, 5) : pick(2, 4);
   m.jobEvents = pick(0, 2) > 0;
+  m.jobMember = pick(0, 1) == 0; // a member no constraint reaches: it changes nothing
   auto add = [&](int lo, int hi, bool open) {
     Use u{std::string(1, static_cast<char>('a' + m.uses.size())), lo, hi, m.jobEvents ? 0 : pick(1, 2), 1};
     u.hiOpen = open;
@@ -2526,3 +2535,231 @@ TEST(Verdicts, TotalsPastTheHorizonBreakOnlyLimitsGiven) {
       }
     }
 }
+
+namespace {
+
+// ---- What the model reader takes, and the draw that writes each ----
+//
+// Every element, attribute, constraint, constructor form, token variable and member the reader
+// takes, with the generator above that writes it into the differential draw (or why none does).
+// The test after the table asks the reader what it takes and fails on a construct missing here.
+
+struct Construct {
+  const char* name;
+  const char* draw;
+};
+
+const Construct sl_constructs[] = {
+    // Transaction elements and the elements inside them.
+    {"element class", "randomModel (the Job class of jobs, the Var class of extras), sumsOfTimes (events)"},
+    {"element member", "randomModel (the Var class's bool and int members), sumsOfTimes (a float member of Job)"},
+    {"element predicate", "randomModel (Job.run interval, Var.v event), sumsOfTimes (Job.run event)"},
+    {"element new", "every draw"},
+    {"element float", "every draw that gives a resource arguments"},
+    {"element set", "randomModel (profileType), sumsOfTimes (a member of an interpreted object)"},
+    {"element close", "every draw (<close/>)"},
+    {"element goal", "every draw"},
+    {"element fact", "candidateObjects"},
+    {"element constraint", "randomModel, widen, sumsOfTimes, unaryOpenOrder"},
+    {"element specify", "randomModel (times and quantities specified)"},
+    {"element reset", "randomModel (specified again withdrawn)"},
+    // Their attributes.
+    {"attribute class name", "randomModel"},
+    {"attribute class extends", "not drawn: a subtype holds nothing its parent does not (extends defaults to Object)"},
+    {"attribute member name", "randomModel"},
+    {"attribute member type", "randomModel (bool, int), sumsOfTimes (float)"},
+    {"attribute predicate name", "randomModel"},
+    {"attribute predicate kind", "randomModel (interval, event), sumsOfTimes (event)"},
+    {"attribute new type", "every draw"},
+    {"attribute new name", "every draw"},
+    {"attribute float value", "every draw; inf and -inf in unboundedLimits, edge decimals in decimalEdge"},
+    {"attribute set object", "randomModel, sumsOfTimes"},
+    {"attribute set member", "randomModel (profileType), sumsOfTimes"},
+    {"attribute set value", "randomModel (a profile's name), sumsOfTimes (a decimal)"},
+    {"attribute close object", "not drawn: closing one object before <close/> changes no limit or plan"},
+    {"attribute constraint name", "randomModel"},
+    {"attribute constraint scope", "randomModel"},
+    {"attribute specify variable", "randomModel"},
+    {"attribute specify value", "randomModel"},
+    {"attribute reset variable", "randomModel"},
+    {"attribute goal predicate", "every draw"},
+    {"attribute goal name", "every draw"},
+    {"attribute goal object", "every draw; two candidates (\"r r2\") in randomModel, widen, candidateObjects, candidateEvents"},
+    {"attribute goal rejectable", "candidateObjects (rejectable=\"false\"); a goal the solver may reject is not drawn: "
+                                  "the reference needs every token"},
+    // Constraints the reader posts by name.
+    {"constraint eq", "randomModel (times, bools, objects, a quantity and its time)"},
+    {"constraint neq", "randomModel, widen, sumsOfTimes"},
+    {"constraint leq", "randomModel, sumsOfTimes (an int member and a time), unaryOpenOrder"},
+    {"constraint lessThanEqual", "unaryOpenOrder"},
+    {"constraint addEq", "randomModel (an end plus a duration), sumsOfTimes (sums of times and of members)"},
+    {"constraint precedes", "randomModel (ends before starts, a distance before a time)"},
+    {"constraint concurrent", "unaryOpenOrder"},
+    {"constraint temporalDistance", "randomModel (a distance shared by two relations)"},
+    {"constraint StartEndDurationRelation", "sumsOfTimes (a token's own, written again)"},
+    {"constraint ResourceTransactionRelation", "not drawn: every change token posts its own; the model's own copy is "
+                                               "refused over other scopes (korvan_bad_input_test)"},
+    // Constructor forms: each argument of each kind, `inf` in each numeric place.
+    {"signature Reusable 0", "unboundedLimits (capacity and lower limit unbounded)"},
+    {"signature Reusable 2", "randomModel; unboundedLimits (capacity inf, lower -inf); decimalEdge (capacity)"},
+    {"signature Reusable 3", "randomModel (rate); unboundedLimits (rate inf); decimalEdge (rate)"},
+    {"signature Reusable 4", "randomModel (total, rate); unboundedLimits (total and rate inf); decimalEdge (total)"},
+    {"signature Unary 0", "randomModel; unboundedLimits"},
+    {"signature Unary 1", "randomModel (consumptionMax); unboundedLimits and candidateObjects (inf)"},
+    {"signature Reservoir 0", "not drawn: level 0 within limits -inf and inf, as 3 arguments of those values"},
+    {"signature Reservoir 3", "randomModel; unboundedLimits (initial level and upper limit inf, lower -inf); decimalEdge"},
+    {"signature Reservoir 5", "not drawn: rates equal to the totals, as 7 arguments of those values"},
+    {"signature Reservoir 7", "widen (rates and maxima); unboundedLimits (each inf); decimalEdge (consumptionMax)"},
+    {"signature Resource 0", "not drawn: level 0 within limits -inf and inf, as 3 arguments of those values"},
+    {"signature Resource 3", "randomModel; unboundedLimits; decimalEdge (initial level)"},
+    {"signature Resource 5", "randomModel (maxima); unboundedLimits (inf, -inf); decimalEdge (productionMax)"},
+    {"signature Resource 7", "unboundedLimits (rates and maxima, inf and finite)"},
+    // Members of the resource kinds (<set> and the arguments above).
+    {"member Reusable capacity", "randomModel; unboundedLimits (inf); decimalEdge"},
+    {"member Reusable levelLimitMin", "randomModel (0); unboundedLimits (-inf)"},
+    {"member Reusable consumptionRateMax", "randomModel; unboundedLimits (inf); decimalEdge"},
+    {"member Reusable consumptionMax", "randomModel; unboundedLimits (inf); decimalEdge"},
+    {"label Reusable profileType", "randomModel, unboundedLimits, decimalEdge, candidateObjects, unaryOpenOrder"},
+    {"member Unary consumptionMax", "randomModel; unboundedLimits and candidateObjects (inf)"},
+    {"label Unary profileType", "randomModel, candidateObjects, unaryOpenOrder"},
+    {"member Reservoir initialCapacity", "randomModel; unboundedLimits (inf); decimalEdge"},
+    {"member Reservoir levelLimitMin", "randomModel; unboundedLimits (-inf)"},
+    {"member Reservoir levelLimitMax", "randomModel; unboundedLimits (inf)"},
+    {"member Reservoir productionRateMax", "widen; unboundedLimits (inf)"},
+    {"member Reservoir productionMax", "widen; unboundedLimits (inf)"},
+    {"member Reservoir consumptionRateMax", "widen; unboundedLimits (inf)"},
+    {"member Reservoir consumptionMax", "widen; unboundedLimits (inf); decimalEdge"},
+    {"member Resource initialCapacity", "randomModel; unboundedLimits (inf); decimalEdge"},
+    {"member Resource levelLimitMin", "randomModel; unboundedLimits (-inf)"},
+    {"member Resource levelLimitMax", "randomModel; unboundedLimits (inf)"},
+    {"member Resource productionRateMax", "unboundedLimits (inf, finite)"},
+    {"member Resource productionMax", "randomModel; unboundedLimits (inf); decimalEdge"},
+    {"member Resource consumptionRateMax", "unboundedLimits (-inf, finite)"},
+    {"member Resource consumptionMax", "randomModel; unboundedLimits (-inf)"},
+    // Token variables a goal or fact may bound, by predicate.
+    {"variable Reusable.uses start", "randomModel (windows closed; specified, reset)"},
+    {"variable Reusable.uses end", "not drawn for reusables: candidateObjects writes unary windows by their end"},
+    {"variable Reusable.uses duration", "randomModel"},
+    {"variable Reusable.uses quantity", "randomModel (ranged, specified, reset), widen (scaled), decimalEdge"},
+    {"variable Unary.use start", "randomModel; unaryOpenOrder (open above)"},
+    {"variable Unary.use end", "candidateObjects"},
+    {"variable Unary.use duration", "randomModel, candidateObjects"},
+    {"variable Unary.use quantity", "not drawn: a unary use takes 1"},
+    {"variable Reservoir.produce duration", "not drawn: an event lasts 0"},
+    {"variable Reservoir.consume duration", "not drawn: an event lasts 0"},
+    {"variable Resource.change duration", "not drawn: an event lasts 0"},
+    {"variable Reservoir.produce time", "randomModel; widen (open above)"},
+    {"variable Reservoir.produce quantity", "randomModel; widen (its time, by eq); unboundedLimits; decimalEdge"},
+    {"variable Reservoir.consume time", "randomModel; widen (open above)"},
+    {"variable Reservoir.consume quantity", "randomModel; unboundedLimits; decimalEdge"},
+    {"variable Resource.change time", "randomModel; widen (open above)"},
+    {"variable Resource.change quantity", "randomModel (ranged); widen (none: its time, by eq); unboundedLimits"},
+    {"variable * state", "refused: the planner decides it (korvan_bad_input_test)"},
+    {"variable * object", "every draw (the object attribute)"},
+    {"variable * start", "randomModel (windows open below, above, both: jobs)"},
+    {"variable * end", "candidateObjects"},
+    {"variable * duration", "randomModel"},
+    {"variable * quantity", "the resource predicates' (above)"},
+    {"variable * time", "randomModel (events of Var), sumsOfTimes (events of Job)"},
+    // Values.
+    {"value decimal", "randomModel (tenths), decimalEdge (every digit a double needs)"},
+    {"value inf", "randomModel and widen (windows); unboundedLimits (every limit)"},
+    {"value -inf", "randomModel (windows); unboundedLimits (lower limits, consumption limits)"},
+};
+
+/// What the reader of korvan-run takes, as it tells: the constraint types, the constructor forms
+/// and members of each native type, and the variables of each native predicate's tokens, read
+/// from the plan of a model that makes one token of each; the elements its sources dispatch on,
+/// and the attributes each element names when refusing one it does not take.
+std::set<std::string> readerConstructs() {
+  // Static: the printer stays registered after the probe.
+  static std::set<std::string> s_found, s_natives;
+  std::set<std::string>& found = s_found;
+  s_found.clear();
+  s_natives.clear();
+  HOST::registerObjectPrinter("GrammarProbe", [](std::ostream&, const ObjectId& probe) {
+    std::set<std::string>& found = s_found;
+    std::set<std::string>& natives = s_natives;
+    const PlanDatabaseId& db = probe->getPlanDatabase();
+    const SchemaId& schema = db->getSchema();
+    for (const LabelStr& name : db->getConstraintEngine()->getCESchema()->getConstraintTypes())
+      found.insert("constraint " + name.toString());
+    for (const LabelStr& type : schema->getObjectTypes()) {
+      std::vector<LabelStr> args;
+      for (int count = 0; count <= 16; count++, args.push_back(LabelStr("float")))
+        if (schema->hasObjectFactory(Schema::makeSignature(type, args)) && type.toString() != "GrammarProbe") {
+          found.insert("signature " + type.toString() + " " + std::to_string(count));
+          natives.insert(type.toString());
+        }
+    }
+    for (const std::string& type : natives)
+      for (const auto& member : schema->getMembers(LabelStr(type)))
+        found.insert("member " + type + " " + member.first.toString());
+    for (const auto& entry : db->getTokens())
+      for (const ConstrainedVariableId& var : entry.second->getVariables()) {
+        const std::string name = var->getName().toString();
+        if (name != "state" && name != "object")
+          found.insert("variable " + entry.second->getPredicateName().toString() + " " + name);
+        found.insert("variable * " + name);
+      }
+  });
+  // One token of each native predicate (filled in from the schema's own list the first time).
+  std::string probe = "<vexl><class name='GrammarProbe'/><new type='GrammarProbe' name='probe'/>"
+                      "<new type='Reusable' name='ru'/><new type='Unary' name='un'/><new type='Reservoir' name='re'/>"
+                      "<new type='Resource' name='rs'/><close/>"
+                      "<goal predicate='Reusable.uses' name='t1' object='ru'/><goal predicate='Unary.use' name='t2' object='un'/>"
+                      "<goal predicate='Reservoir.produce' name='t3' object='re'/>"
+                      "<goal predicate='Reservoir.consume' name='t4' object='re'/>"
+                      "<goal predicate='Resource.change' name='t5' object='rs'/></vexl>";
+  solve(writeFile("grammar-probe.xml", probe), "", 1);
+  // Elements: what the reader's sources compare an element's name with.
+  static const std::regex sl_element("(?:[tT]ag|Value\\(\\)\\)) [!=]= \"([A-Za-z]+)\"");
+  for (const auto& file : std::filesystem::directory_iterator("Vexl")) {
+    if (!file.is_regular_file() || file.path().extension() != ".cc")
+      continue;
+    std::ifstream in(file.path());
+    const std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    for (std::sregex_iterator it(text.begin(), text.end(), sl_element), end; it != end; ++it)
+      found.insert("element " + (*it)[1].str());
+  }
+  // Attributes: each element refuses one it does not take, naming those it takes.
+  static const std::regex sl_takes("<([a-z]+)> takes ([^)]*)\\)");
+  const std::map<std::string, std::string> probes = {
+      {"class", "<class name='T' zz='1'/>"}, {"member", "<class name='T'><member zz='1' name='m' type='int'/></class>"},
+      {"predicate", "<class name='T'><predicate zz='1' name='p' kind='event'/></class>"},
+      {"new", "<new type='Unary' name='u' zz='1'/>"}, {"float", "<new type='Unary' name='u'><float zz='1' value='1'/></new>"},
+      {"set", "<set zz='1'/>"}, {"close", "<close zz='1'/>"}, {"constraint", "<constraint zz='1'/>"},
+      {"specify", "<specify zz='1'/>"}, {"reset", "<reset zz='1'/>"}};
+  for (const auto& p : probes) {
+    const Outcome o = solve(writeFile("grammar-attributes.xml", "<vexl>" + p.second + "</vexl>"), "", 1);
+    std::smatch match;
+    if (std::regex_search(o.output, match, sl_takes))
+      for (const std::string& attribute : splitTopLevel(match[2]))
+        found.insert("attribute " + match[1].str() + " " + attribute);
+    else
+      found.insert("attribute " + p.first + " (refused without naming what it takes)");
+  }
+  // A goal or fact takes its predicate, name, object and rejectable beside the token's variables.
+  for (const char* attribute : {"predicate", "name", "object", "rejectable"})
+    found.insert(std::string("attribute goal ") + attribute);
+  return found;
+}
+
+} // namespace
+
+// Every construct the reader takes is named in the table with the draw that writes it, and the
+// table names nothing the reader does not take.
+TEST(Verdicts, ConstructTableCoversWhatTheReaderTakes) {
+  const std::set<std::string> taken = readerConstructs();
+  std::set<std::string> named;
+  for (const Construct& c : sl_constructs) {
+    EXPECT_TRUE(named.insert(c.name).second) << "named twice: " << c.name;
+    EXPECT_NE(std::string(), c.draw) << c.name;
+  }
+  for (const std::string& construct : taken)
+    EXPECT_EQ(1u, named.count(construct)) << "the reader takes " << construct << ", which the table does not name";
+  for (const std::string& name : named)
+    if (name.compare(0, 6, "value ") != 0 && name.compare(0, 6, "label ") != 0) // not told by the reader
+      EXPECT_EQ(1u, taken.count(name)) << "the table names " << name << ", which the reader does not take";
+}
+
