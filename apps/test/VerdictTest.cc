@@ -39,6 +39,7 @@
 #include <chrono>
 #include <condition_variable>
 #include <mutex>
+#include <new>
 #include <unistd.h>
 #include <limits>
 #include <map>
@@ -60,6 +61,59 @@
 #include "Resource/test/TestHelpers.hh"
 
 using namespace KORVAN;
+
+// While s_downwards is set, every allocation of this program is placed just below the one
+// before it, in an arena that is never given back: what a run makes later lies at a lower
+// address, the reverse of the order a fresh heap gives. A search that tries values in the order
+// of their addresses then tries them the other way round.
+namespace {
+std::atomic<bool> s_downwards{false};
+std::mutex s_arenaMutex;
+char* s_arena = nullptr;
+size_t s_arenaLeft = 0;
+const size_t ARENA_SIZE = size_t(256) << 20;
+
+bool inArena(const void* p) { return s_arena != nullptr && p >= s_arena && p < s_arena + ARENA_SIZE; }
+
+void* allocate(std::size_t size) {
+  if (s_downwards) {
+    std::lock_guard<std::mutex> lock(s_arenaMutex);
+    size = (size + 15) & ~size_t(15);
+    if (s_arena == nullptr && (s_arena = static_cast<char*>(std::malloc(ARENA_SIZE))) != nullptr)
+      s_arenaLeft = ARENA_SIZE;
+    if (s_arenaLeft >= size) {
+      s_arenaLeft -= size;
+      return s_arena + s_arenaLeft;
+    }
+  }
+  void* p = std::malloc(size == 0 ? 1 : size);
+  if (p == nullptr)
+    throw std::bad_alloc();
+  return p;
+}
+
+void release(void* p) noexcept {
+  if (!inArena(p))
+    std::free(p);
+}
+} // namespace
+
+void* operator new(std::size_t size) { return allocate(size); }
+void* operator new[](std::size_t size) { return allocate(size); }
+void* operator new(std::size_t size, const std::nothrow_t&) noexcept {
+  try {
+    return allocate(size);
+  } catch (...) {
+    return nullptr;
+  }
+}
+void* operator new[](std::size_t size, const std::nothrow_t& tag) noexcept { return operator new(size, tag); }
+void operator delete(void* p) noexcept { release(p); }
+void operator delete[](void* p) noexcept { release(p); }
+void operator delete(void* p, std::size_t) noexcept { release(p); }
+void operator delete[](void* p, std::size_t) noexcept { release(p); }
+void operator delete(void* p, const std::nothrow_t&) noexcept { release(p); }
+void operator delete[](void* p, const std::nothrow_t&) noexcept { release(p); }
 
 namespace {
 
@@ -1800,6 +1854,11 @@ TEST(Verdicts, EarlierRunsInTheProcessChangeNoPlan) {
         blocks[i].reset();
     EXPECT_EQ(alone, plan()) << "heap pattern " << pattern;
   }
+  // Every object placed below the one made before it, whatever ran earlier in the process.
+  s_downwards = true;
+  const std::string downwards = plan();
+  s_downwards = false;
+  EXPECT_EQ(alone, downwards) << "objects made at falling addresses";
 }
 
 // The order-of-events reference for reservoirs against the exhaustive search over times.
@@ -2759,7 +2818,8 @@ TEST(Verdicts, ConstructTableCoversWhatTheReaderTakes) {
   for (const std::string& construct : taken)
     EXPECT_EQ(1u, named.count(construct)) << "the reader takes " << construct << ", which the table does not name";
   for (const std::string& name : named)
-    if (name.compare(0, 6, "value ") != 0 && name.compare(0, 6, "label ") != 0) // not told by the reader
+    if (name.compare(0, 6, "value ") != 0 && name.compare(0, 6, "label ") != 0) { // not told by the reader
       EXPECT_EQ(1u, taken.count(name)) << "the table names " << name << ", which the reader does not take";
+    }
 }
 
