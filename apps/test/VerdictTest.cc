@@ -654,6 +654,17 @@ bool anySchedule(const Model& m, const std::function<bool(const Schedule&)>& vis
   std::function<bool(int)> extras = [&](int e) {
     if (e == (int)m.extras.size())
       return choose(0);
+    // An extra that a sum or an "eq" of terms valued already defines takes that value only.
+    auto ready = [&](const Term& t) { return !t.object && !t.quantity && (!t.extra || t.index < e); };
+    auto isSelf = [&](const Term& t) { return t.extra && !t.object && !t.quantity && t.index == e; };
+    for (const Relation& r : m.relations)
+      if ((r.sum && isSelf(r.y) && ready(r.x) && ready(r.d)) || (r.name == "eq" && !r.sum && isSelf(r.y) && ready(r.x))) {
+        const int value = termValue(m, s, r.x) + (r.sum ? termValue(m, s, r.d) : 0);
+        if (value < m.extras[e].lo || value > m.extras[e].hi)
+          return false;
+        s.extra[e] = value;
+        return extrasHold(e + 1) && extras(e + 1);
+      }
     for (s.extra[e] = m.extras[e].lo; s.extra[e] <= m.extras[e].hi; s.extra[e]++)
       if (extrasHold(e + 1) && extras(e + 1))
         return true;
@@ -1179,7 +1190,7 @@ Model candidateObjects(std::mt19937& rng) {
     durations.push_back(same != 0 ? same : pick(2, 5));
     load += durations.back();
   }
-  const int end = (load + 1) / 2 + pick(-1, 4);
+  const int end = (load + 1) / 2 + pick(0, 4);
   for (int i = 0; i < n; i++) {
     Use u{std::string(1, static_cast<char>('a' + i)), pick(0, 2), 0, durations[i], 1};
     u.hi = std::max(u.lo, end - u.duration);
