@@ -2027,7 +2027,95 @@ TEST(Verdicts, ExhaustiveSearchOnWorkedModels) {
   triangle.relations[2].name = "eq";
   EXPECT_TRUE(someSchedule(triangle));
   triangle.relations[1].name = "eq";
-  EXPECT_FALSE(someSchedule(triangle));
+  EXPECT_FALSE(someSchedule(triangle));  // Limits written inf: two uses of 70,000,000 at once keep a capacity without bound, and a
+  // draw of 100,000,000 an initial level without one.
+  Model endless = makeModel(REUSABLE, INF, 0, 0);
+  endless.uses = {{"a", 0, 0, 2, 70000000}, {"b", 1, 1, 2, 70000000}};
+  EXPECT_TRUE(someSchedule(endless));
+  EXPECT_EQ("", breaks(endless, starts(endless, {0, 1})));
+  Model deep = makeModel(RESERVOIR, INF, 0, INF);
+  deep.uses = {{"a", 0, 0, 0, -100000000}, {"b", 0, 0, 0, -100000000}};
+  EXPECT_TRUE(someSchedule(deep));
+  EXPECT_NE(std::string::npos, deep.xml().find("<float value=\"inf\"/> <float value=\"0\"/> <float value=\"inf\"/>"));
+  // Decimals at the edge: one unit of the last place short of 10,000,000 is forgiven, four times
+  // the widest reading of the rule is not; both are written so as to read back exactly.
+  Model edge = makeModel(REUSABLE, std::nextafter(10000000.0, 0.0), 0, 0);
+  edge.uses = {{"a", 0, 0, 2, 10000000}};
+  EXPECT_TRUE(someSchedule(edge));
+  EXPECT_EQ(edge.capacity, std::strtod(numberText(edge.capacity).c_str(), nullptr));
+  EXPECT_EQ("9999999.999999998", numberText(edge.capacity));
+  edge.capacity = 10000000 - 4 * roundingSlack(edge, 0);
+  EXPECT_FALSE(someSchedule(edge));
+  EXPECT_EQ("0.1", numberText(0.1));
+  // Sums of times: v and w in [0 1] and apart, a0 apart from both, a1 = a0 + a0, a2 = a1 + a1,
+  // every window "0 inf": v 0, w 1, a0 2, a1 4, a2 8; with a2 at most 7, no schedule.
+  Model sums = makeModel(JOB, 0, 0, 0);
+  sums.jobEvents = true;
+  sums.searchTo = 16;
+  sums.uses = {{"v", 0, 1, 0, 1}, {"w", 0, 1, 0, 1}, {"a0", 0, 0, 0, 1}, {"a1", 0, 0, 0, 1}, {"a2", 0, 0, 0, 1}};
+  for (int i = 2; i < 5; i++)
+    sums.uses[i].hiOpen = true;
+  sums.relations = {{"neq", Term{false, 0}, Term{false, 2}}, {"neq", Term{false, 4}, Term{false, 0}},
+                    {"neq", Term{false, 4}, Term{false, 2}}};
+  for (int i = 2; i < 4; i++) {
+    Relation sum{"addEq", Term{false, 2 * i}, Term{false, 2 * i + 2}};
+    sum.sum = true;
+    sum.d = sum.x;
+    sums.relations.push_back(sum);
+  }
+  EXPECT_TRUE(someSchedule(sums));
+  EXPECT_EQ("", breaks(sums, starts(sums, {0, 1, 2, 4, 8})));
+  EXPECT_EQ("addEq(a1.time, a2.time) broken", breaks(sums, starts(sums, {0, 1, 2, 4, 7})));
+  EXPECT_NE(std::string::npos, sums.xml().find("<constraint name=\"addEq\" scope=\"a0.time a0.time a1.time\"/>"));
+  EXPECT_FALSE(differencesOnly(sums));
+  sums.uses[4].hiOpen = false;
+  sums.uses[4].hi = 7;
+  EXPECT_FALSE(someSchedule(sums));
+  // The same chain through int members (a0 + a0 = e0.d, e0.d + e0.d = e1.d, e1.d <= a2).
+  Model members = sums;
+  members.uses.resize(3);
+  members.uses.push_back({"a2", 0, 0, 0, 1});
+  members.uses[3].hiOpen = true;
+  members.relations.resize(3);
+  members.extras = {Extra{DISTANCE, 0, 16, 0}, Extra{DISTANCE, 0, 16, 1}};
+  Relation toMember{"addEq", Term{false, 4}, Term{true, 0}};
+  toMember.sum = true;
+  toMember.d = toMember.x;
+  Relation betweenMembers{"addEq", Term{true, 0}, Term{true, 1}};
+  betweenMembers.sum = true;
+  betweenMembers.d = betweenMembers.x;
+  members.relations.push_back(toMember);
+  members.relations.push_back(betweenMembers);
+  members.relations.push_back({"leq", Term{true, 1}, Term{false, 6}});
+  EXPECT_TRUE(someSchedule(members));
+  members.uses[3].hiOpen = false;
+  members.uses[3].hi = 7;
+  EXPECT_FALSE(someSchedule(members));
+  // Six uses of 4 on either of two drills, each ending by 20: three on each; with at most two
+  // uses on each drill, or a seventh use ending by 12, none.
+  Model drills = makeModel(UNARY, 1, 0, 0);
+  drills.twoObjects = true;
+  for (int i = 0; i < 6; i++) {
+    drills.uses.push_back({std::string(1, static_cast<char>('a' + i)), 0, 16, 4, 1});
+    drills.uses.back().objects = 3;
+  }
+  EXPECT_TRUE(splitSchedule(drills));
+  drills.total = 2;
+  EXPECT_FALSE(splitSchedule(drills));
+  drills.total = NONE;
+  drills.uses.push_back({"g", 0, 8, 4, 1});
+  drills.uses.back().objects = 3;
+  EXPECT_TRUE(splitSchedule(drills));
+  for (Use& u : drills.uses)
+    u.hi = 8;
+  EXPECT_FALSE(splitSchedule(drills));
+  // Only eq and leq between times keep a box's proof; neq or a relation to a member does not.
+  Model chain = makeModel(JOB, 0, 0, 0);
+  chain.uses = {{"a", 0, 0, 1, 1}, {"b", 0, 0, 1, 1}};
+  chain.relations = {{"leq", Term{false, 1}, Term{false, 2}}};
+  EXPECT_TRUE(differencesOnly(chain));
+  chain.relations.push_back({"neq", Term{false, 0}, Term{false, 2}});
+  EXPECT_FALSE(differencesOnly(chain));
 }
 
 // ---- The Why: lines, against the exhaustive search ----
