@@ -17,12 +17,25 @@
 // pass the horizon, 134,217,728, each amount below it. FLAWS LEFT is allowed where a side without
 // bound was stepped a few values, on any model; LIMIT REACHED nowhere.
 //
+// Every fourth model follows the README's grammar where the draws above hold a premise fixed
+// (the generators after widen(); VERDICT_GRAMMAR=0 leaves them out): limits and initial levels
+// written inf, -inf limits and resources given no arguments; decimals one unit of the last place
+// short of what the tokens take, or four widest readings of the rounding rule short (judged by
+// that rule); sums of times and of int members ("addEq" over three variables, doubling past any
+// box) with "neq"; five to eight unary uses on two candidate objects, which a satisfiable model
+// must end SOLVED; events on candidates, takers before givers; three unary uses with an ordering
+// ("leq", "lessThanEqual", "concurrent") and two windows open above. The table at the end of the
+// file names every construct the reader takes with the draw that writes it. A model of jobs whose
+// times only eq, leq and durations relate must not end with a box that cut a window.
+//
 // VERDICT_MODELS sets the number of models per slice (CI runs four slices of 400), VERDICT_SEED
 // the seed, VERDICT_STEPS the step limit of each run (0: each configuration's own limits),
 // VERDICT_CONFIGS=all runs every configuration on every model (otherwise the default, one
 // shipped and one handler option each); every other model draws quantities and limits in 0.1
 // steps (VERDICT_DECIMALS=1: every model, 0: none). A wrong verdict prints the model and the configuration that produced it;
-// VERDICT_MAX_WRONG sets how many wrong runs end a slice (5), VERDICT_SHOW_FLAWS prints each satisfiable run left FLAWS LEFT.
+// VERDICT_MAX_WRONG sets how many wrong runs end a slice (5), VERDICT_SHOW_FLAWS prints each satisfiable run left FLAWS LEFT,
+// VERDICT_TRACE=<draw> every run of that grammar draw ("sums-of-times", ...), VERDICT_RUN_SECONDS the
+// time limit of one run (120).
 
 #include <gtest/gtest.h>
 
