@@ -1416,6 +1416,11 @@ bool plannedSchedules(const Model& m, const std::string& output, Schedule& early
         early.extra[e] = late.extra[e] = objects == "vars" ? 0 : objects == "vars2" ? 1 : NONE;
       else if (readBounds(line, x.kind == BOOL ? "b" : "d", lb, ub) && lb == ub)
         early.extra[e] = late.extra[e] = (int)lb;
+      else if (x.kind == DISTANCE && x.hiOpen && readBounds(line, "d", lb, ub)) {
+        // A member that only sums reach may be left a range: each end goes with the same end of the times.
+        early.extra[e] = (int)lb;
+        late.extra[e] = (int)std::min<double>(ub, HORIZON);
+      }
     }
   }
   return std::find(found.begin(), found.end(), false) == found.end() &&
@@ -1520,6 +1525,8 @@ std::string judge(const Model& m, bool expected, const Outcome& o) {
       lowFinite = lowFinite && early.start[i] > -HORIZON && early.start[i] < HORIZON;
       highFinite = highFinite && late.start[i] > -HORIZON && late.start[i] < HORIZON;
     }
+    for (size_t e = 0; e < early.extra.size(); e++)
+      highFinite = highFinite && late.extra[e] < HORIZON;
     if (!expected && !m.boundedReference)
       fault = "SOLVED an unsatisfiable model";
     else if (o.status != 0)
