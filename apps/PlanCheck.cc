@@ -567,12 +567,13 @@ struct CycleNetwork {
 
 /// The names of the constraints a cycle is read from, made once and in this order.
 struct CycleLabels {
-  LabelStr duration, precedes, concurrent, eq, leq, addEq;
+  LabelStr duration, precedes, concurrent, eq, leq, lessThanEqual, addEq;
 };
 
 const CycleLabels& cycleLabels() {
   static const CycleLabels sl_labels{LabelStr("StartEndDurationRelation"), LabelStr("precedes"),
-                                     LabelStr("concurrent"), LabelStr("eq"), LabelStr("leq"), LabelStr("addEq")};
+                                     LabelStr("concurrent"), LabelStr("eq"), LabelStr("leq"),
+                                     LabelStr("lessThanEqual"), LabelStr("addEq")};
   return sl_labels;
 }
 
@@ -622,7 +623,9 @@ void relateGeneric(CycleNetwork& net, const std::map<int, ConstraintId>& constra
       }
       net.relate(net.point(scope[0]), net.point(scope[2]), lb, ub, scopeText(constraint));
     }
-    if ((name != labels.eq && name != labels.leq) || scope.size() != 2 || !scope[0]->lastDomain().isNumeric() ||
+    // "lessThanEqual" is "leq" under its other name.
+    const bool leq = name == labels.leq || name == labels.lessThanEqual;
+    if ((name != labels.eq && !leq) || scope.size() != 2 || !scope[0]->lastDomain().isNumeric() ||
         !scope[1]->lastDomain().isNumeric())
       continue;
     // A variable of no token or object is the host's own: the box a schedule search keeps times in.
@@ -630,14 +633,14 @@ void relateGeneric(CycleNetwork& net, const std::map<int, ConstraintId>& constra
     if (boxed[0] && boxed[1])
       continue;
     if (!boxed[0] && !boxed[1]) {
-      net.relate(net.point(scope[0]), net.point(scope[1]), 0, name == labels.eq ? 0 : horizon, scopeText(constraint));
+      net.relate(net.point(scope[0]), net.point(scope[1]), 0, leq ? horizon : 0, scopeText(constraint));
       continue;
     }
     double lb, ub;
     windowOf(scope[boxed[0] ? 0 : 1], lb, ub);
-    if (name == labels.leq && boxed[1])
+    if (leq && boxed[1])
       lb = -horizon;
-    else if (name == labels.leq)
+    else if (leq)
       ub = horizon;
     net.relate(0, net.point(scope[boxed[0] ? 1 : 0]), lb, ub, "every time in " + bounds(IntervalDomain(lb, ub)));
   }
