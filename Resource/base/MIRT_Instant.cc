@@ -34,6 +34,11 @@ Instant::~Instant() {
   m_id.remove();
 }
 
+unsigned long long& Instant::heldClosed() {
+  static unsigned long long sl_closed = 0;
+  return sl_closed;
+}
+
 const LabelStr& Instant::entityTypeName() {
   static const LabelStr sl_type("MIRT_Instant");
   return sl_type;
@@ -216,6 +221,7 @@ void Instant::restamp() {
 void Instant::closeGaps() const {
   if (m_gone == 0)
     return;
+  heldClosed() += m_held.size();
   std::size_t kept = 0;
   for (std::size_t i = 0; i < m_held.size(); ++i) {
     if (m_filing[i] == GONE)

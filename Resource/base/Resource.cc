@@ -241,9 +241,16 @@ bool Resource::isValidBetween(std::map<int, InstantId>::const_iterator from,
   checkError(m_consumptionRateMax >= m_consumptionMax, "the consumption rate limit " << m_consumptionRateMax
              << " is below the consumption maximum " << m_consumptionMax);
   checkError(m_consumptionRateMax <= 0, "Consumption rate is " << m_consumptionRateMax << " but must be negative.");
-  for (std::map<int, InstantId>::const_iterator it = from; it != to; ++it)
+  for (std::map<int, InstantId>::const_iterator it = from; it != to; ++it) {
+    ++instantsChecked();
     check_error(it->second.isValid());
+  }
   return true;
+}
+
+unsigned long long& Resource::instantsChecked() {
+  static unsigned long long sl_checked = 0;
+  return sl_checked;
 }
 
 // ---- the profile ----

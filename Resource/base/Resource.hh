@@ -93,6 +93,9 @@ public:
   using Object::toString;
 
   bool isValid() const;
+  // The instants that validity checks have looked at, over the whole process: for tests that
+  // count what a rebuild costs.
+  static unsigned long long& instantsChecked();
 
 protected:
   void handleDiscard() override;
