@@ -16,7 +16,9 @@
 #include <sstream>
 #include <streambuf>
 #include <string>
+#include <fcntl.h>
 #include <sys/resource.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include "apps/KorvanRun.hh"
@@ -66,6 +68,44 @@ const std::string& modelFile(Kind kind, unsigned int tokens) {
   os << "</vexl>\n";
   static const char* const names[] = {"-events-", "-uses-", "-timetable-", "-roomy-"};
   path = "/tmp/korvan-bench-" + std::to_string(getpid()) + names[kind] + std::to_string(tokens) + ".xml";
+  std::ofstream(path) << os.str();
+  return path;
+}
+
+// Other shapes a user writes: changes of one instant-based Resource over the same windows as the
+// reservoir events, and Unary uses in one wide window chained by "precedes", on each profile.
+enum Shape { CHANGES, CHAINED_INCREMENTAL, CHAINED_FLOW, CHAINED_TIMETABLE };
+
+const std::string& shapeFile(Shape shape, unsigned int tokens) {
+  static std::map<std::pair<int, unsigned int>, std::string> s_files;
+  std::string& path = s_files[std::make_pair((int) shape, tokens)];
+  if (!path.empty())
+    return path;
+  BENCH::ModelRandom rng(tokens);
+  std::ostringstream os;
+  os << "<vexl>\n";
+  if (shape == CHANGES) {
+    os << "  <new type=\"Resource\" name=\"tank\"><float value=\"0\"/><float value=\"-10000000\"/>"
+       << "<float value=\"10000000\"/></new>\n  <close/>\n";
+    for (unsigned int i = 0; i < tokens; ++i) {
+      const unsigned int lb = 20 * i + rng.below(20);
+      const unsigned int ub = lb + 100 + rng.below(200);
+      os << "  <goal predicate=\"Resource.change\" name=\"c" << i << "\" object=\"tank\" time=\"" << lb << " " << ub
+         << "\" quantity=\"" << (rng.below(2) == 0 ? "-" : "") << 1 + rng.below(10) << "\"/>\n";
+    }
+  }
+  else {
+    static const char* const s_profiles[] = {"IncrementalFlowProfile", "FlowProfile", "TimetableProfile"};
+    os << "  <new type=\"Unary\" name=\"press\"/>\n  <set object=\"press\" member=\"profileType\" value=\""
+       << s_profiles[shape - CHAINED_INCREMENTAL] << "\"/>\n  <close/>\n";
+    for (unsigned int i = 0; i < tokens; ++i)
+      os << "  <goal predicate=\"Unary.use\" name=\"a" << i << "\" object=\"press\" start=\"0 100000\" duration=\"10\"/>\n";
+    for (unsigned int i = 0; i + 1 < tokens; ++i)
+      os << "  <constraint name=\"precedes\" scope=\"a" << i << ".end a" << i + 1 << ".start\"/>\n";
+  }
+  os << "</vexl>\n";
+  path = "/tmp/korvan-bench-" + std::to_string(getpid()) + "-shape" + std::to_string((int) shape) + "-" +
+         std::to_string(tokens) + ".xml";
   std::ofstream(path) << os.str();
   return path;
 }
@@ -162,6 +202,43 @@ void runProgram(benchmark::State& state, Kind kind) {
   state.counters["afterResult"] = total > 0.0 ? after / total : 0.0;
 }
 
+// Each shape's peak resident memory, by its size.
+std::map<std::pair<int, unsigned int>, double>& peakMegabytes() {
+  static std::map<std::pair<int, unsigned int>, double> s_peaks;
+  return s_peaks;
+}
+
+// The program on a shape, waited for alone: its own CPU time and peak memory, not those of every
+// child so far.
+void runShape(benchmark::State& state, Shape shape) {
+  const unsigned int tokens = (unsigned int) state.range(0);
+  const std::string& path = shapeFile(shape, tokens);
+  double peak = 0.0;
+  for (auto _ : state) {
+    const pid_t child = fork();
+    if (child == 0) {
+      const int null = open("/dev/null", O_WRONLY);
+      dup2(null, 1);
+      dup2(null, 2);
+      execl(KORVAN_RUN, KORVAN_RUN, "--max-steps", "1", path.c_str(), (char*) nullptr);
+      _exit(127);
+    }
+    int status = 0;
+    struct rusage usage;
+    if (child < 0 || wait4(child, &status, 0, &usage) != child || !WIFEXITED(status) ||
+        WEXITSTATUS(status) == HOST::EXIT_BAD_INPUT || WEXITSTATUS(status) == 127) {
+      state.SkipWithError("korvan-run failed");
+      break;
+    }
+    state.SetIterationTime((double) usage.ru_utime.tv_sec + 1e-6 * (double) usage.ru_utime.tv_usec +
+                           (double) usage.ru_stime.tv_sec + 1e-6 * (double) usage.ru_stime.tv_usec);
+    peak = std::max(peak, (double) usage.ru_maxrss / 1024.0);
+  }
+  state.counters["tokens"] = tokens;
+  state.counters["peakMB"] = peak;
+  peakMegabytes()[std::make_pair((int) shape, tokens)] = peak;
+}
+
 // The program's runs are timed by hand with the child's CPU time: their ratios take that.
 class ProgramRatioReporter : public BENCH::RatioReporter {
 public:
@@ -181,12 +258,23 @@ void BM_KorvanRunRoomyUses(benchmark::State& state) { runProgram(state, ROOMY_DE
 void BM_InProcessReusableUses(benchmark::State& state) { runKorvan(state, USES); }
 void BM_InProcessReservoirEvents(benchmark::State& state) { runKorvan(state, EVENTS); }
 
+void BM_KorvanRunChanges(benchmark::State& state) { runShape(state, CHANGES); }
+void BM_KorvanRunChainedUses(benchmark::State& state) { runShape(state, CHAINED_INCREMENTAL); }
+void BM_KorvanRunChainedUsesFlow(benchmark::State& state) { runShape(state, CHAINED_FLOW); }
+void BM_KorvanRunChainedUsesTimetable(benchmark::State& state) { runShape(state, CHAINED_TIMETABLE); }
+
 BENCHMARK(BM_KorvanRunReservoirEvents)->Arg(1000)->Arg(10000)->UseManualTime()->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_KorvanRunReusableUses)->Arg(1000)->Arg(10000)->UseManualTime()->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_KorvanRunTimetableUses)->Arg(250)->Arg(1000)->UseManualTime()->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_KorvanRunRoomyUses)->Arg(250)->Arg(1000)->UseManualTime()->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_InProcessReservoirEvents)->Arg(1000)->Arg(10000)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_InProcessReusableUses)->Arg(1000)->Arg(10000)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_KorvanRunChanges)->Arg(10000)->Arg(100000)->UseManualTime()->Iterations(3)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_KorvanRunChainedUses)->Arg(1000)->Arg(2000)->UseManualTime()->Iterations(1)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_KorvanRunChainedUsesFlow)->Arg(1000)->Arg(2000)->UseManualTime()->Iterations(1)
+    ->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_KorvanRunChainedUsesTimetable)->Arg(1000)->Arg(2000)->UseManualTime()->Iterations(1)
+    ->Unit(benchmark::kMillisecond);
 
 } // namespace
 
@@ -213,6 +301,23 @@ int main(int argc, char** argv) {
                  "BM_KorvanRunTimetableUses/250/manual_time");
   reporter.ratio("korvan-run: uses on a timetable / on the default profile, 1,000",
                  "BM_KorvanRunTimetableUses/1000/manual_time", "BM_KorvanRunRoomyUses/1000/manual_time");
+  // Ten times the changes at most 15 times the cost, and 10,000 changes at most twice 10,000
+  // reservoir events; twice the chained uses at most 5 times the CPU and 4.5 times the memory.
+  reporter.ratio("korvan-run: instant-based changes, 100,000 / 10,000", "BM_KorvanRunChanges/100000/iterations:3/manual_time",
+                 "BM_KorvanRunChanges/10000/iterations:3/manual_time");
+  reporter.ratio("korvan-run: instant-based changes / reservoir events, 10,000",
+                 "BM_KorvanRunChanges/10000/iterations:3/manual_time", "BM_KorvanRunReservoirEvents/10000/manual_time");
+  const char* const chained[] = {"BM_KorvanRunChainedUses", "BM_KorvanRunChainedUsesFlow",
+                                 "BM_KorvanRunChainedUsesTimetable"};
+  for (int shape = CHAINED_INCREMENTAL; shape <= CHAINED_TIMETABLE; ++shape) {
+    const std::string name = chained[shape - CHAINED_INCREMENTAL];
+    reporter.ratio("korvan-run: " + name + ", 2,000 / 1,000", name + "/2000/iterations:1/manual_time",
+                   name + "/1000/iterations:1/manual_time");
+    std::map<std::pair<int, unsigned int>, double>& peaks = peakMegabytes();
+    const double once = peaks[std::make_pair(shape, 1000u)], twice = peaks[std::make_pair(shape, 2000u)];
+    if (once > 0.0 && twice > 0.0)
+      std::printf("%-58s %8.1fx\n", "  its peak memory, 2,000 / 1,000", twice / once);
+  }
   benchmark::Shutdown();
   return 0;
 }

@@ -28,10 +28,15 @@ Instant::Instant(int time, Id<Profile> profile)
     m_maxPrevConsumption(0.0), m_minPrevProduction(0.0), m_minPrevConsumption(0.0),
     m_upperFlawMagnitude(0.0), m_lowerFlawMagnitude(0.0),
     m_violated(false), m_flawed(false), m_upperFlaw(false), m_lowerFlaw(false),
-    m_overlappingStale(false), m_heldStamp(nextStamp()) {}
+    m_overlappingStale(false), m_gone(0), m_heldStamp(nextStamp()) {}
 
 Instant::~Instant() {
   m_id.remove();
+}
+
+unsigned long long& Instant::heldClosed() {
+  static unsigned long long sl_closed = 0;
+  return sl_closed;
 }
 
 const LabelStr& Instant::entityTypeName() {
@@ -139,8 +144,18 @@ void Instant::hold(const TransactionId& t, unsigned char filing) {
   else {
     m_transactions.insert(t);
     const std::vector<TransactionId>::iterator at = std::lower_bound(m_held.begin(), m_held.end(), t);
-    m_filing.insert(m_filing.begin() + (at - m_held.begin()), filing);
-    m_held.insert(at, t);
+    const std::size_t i = at - m_held.begin();
+    if (at != m_held.end() && !(t < *at)) {
+      // Back in its own place (or, at the same address, one made since in the place of one gone).
+      check_error(m_filing[i] == GONE);
+      *at = t;
+      m_filing[i] = filing;
+      --m_gone;
+    }
+    else {
+      m_filing.insert(m_filing.begin() + i, filing);
+      m_held.insert(at, t);
+    }
   }
   unsigned char from = NOT_FILED;
   if (!m_unheldFiling.empty()) {
@@ -157,7 +172,7 @@ void Instant::hold(const TransactionId& t, unsigned char filing) {
 void Instant::fileTransaction(TransactionId t, bool starts, bool ends) {
   const unsigned char filing = filingOf(starts, ends);
   const std::vector<TransactionId>::const_iterator held = std::lower_bound(m_held.begin(), m_held.end(), t);
-  if (held != m_held.end() && !(t < *held)) {
+  if (held != m_held.end() && !(t < *held) && m_filing[held - m_held.begin()] != GONE) {
     unsigned char& known = m_filing[held - m_held.begin()];
     if (known != filing) {
       refile(t, known, filing);
@@ -203,8 +218,28 @@ void Instant::restamp() {
   m_heldStamp = nextStamp();
 }
 
+void Instant::closeGaps() const {
+  if (m_gone == 0)
+    return;
+  heldClosed() += m_held.size();
+  std::size_t kept = 0;
+  for (std::size_t i = 0; i < m_held.size(); ++i) {
+    if (m_filing[i] == GONE)
+      continue;
+    if (kept != i) {
+      m_held[kept] = m_held[i];
+      m_filing[kept] = m_filing[i];
+    }
+    ++kept;
+  }
+  m_held.resize(kept);
+  m_filing.resize(kept);
+  m_gone = 0;
+}
+
 const std::set<TransactionId>& Instant::getOverlappingTransactions() const {
   if (m_overlappingStale) {
+    closeGaps();
     m_overlappingTransactions.clear();
     for (std::size_t i = 0; i < m_held.size(); ++i)
       if (overlapsFiled(i))
@@ -220,24 +255,26 @@ const std::set<TransactionId>& Instant::getOverlappingTransactions() const {
 
 void Instant::removeTransaction(TransactionId t) {
   const std::vector<TransactionId>::iterator held = std::lower_bound(m_held.begin(), m_held.end(), t);
-  if (held == m_held.end() || t < *held) {
+  const std::size_t i = held - m_held.begin();
+  if (held == m_held.end() || t < *held || m_filing[i] == GONE) {
     // Not held: the set's own check raises the error (the vector and the set are kept equal).
     checkError(m_transactions.find(t) != m_transactions.end(),
                "Instant for time " << m_time << " has no transaction " << t);
     return;
   }
   m_transactions.erase(m_transactions.find(t));
-  const std::size_t i = held - m_held.begin();
   const unsigned char filing = m_filing[i];
-  m_filing.erase(m_filing.begin() + i);
-  m_held.erase(held);
+  m_filing[i] = GONE;
+  // Closed when read, or once they are half the vector: the vector stays within twice the set.
+  if (2 * ++m_gone > m_held.size())
+    closeGaps();
   refile(t, filing, NOT_FILED);
   restamp();
 }
 
 bool Instant::holds(const TransactionId& t) const {
   std::vector<TransactionId>::const_iterator it = std::lower_bound(m_held.begin(), m_held.end(), t);
-  return it != m_held.end() && !(t < *it);
+  return it != m_held.end() && !(t < *it) && m_filing[it - m_held.begin()] != GONE;
 }
 
 bool Instant::containsStartOrEnd() const {
@@ -247,7 +284,7 @@ bool Instant::containsStartOrEnd() const {
   // One filed as under way may have been narrowed onto this time and not be refiled yet.
   const double time = (double) m_time;
   for (std::size_t i = 0; i < m_held.size(); ++i) {
-    if (startsFiled(i) || endsFiled(i))
+    if (m_filing[i] == GONE || startsFiled(i) || endsFiled(i))
       continue;
     const AbstractDomain& dom = m_held[i]->time()->lastDomain();
     if (!dom.isEmpty() && (dom.getLowerBound() == time || dom.getUpperBound() == time))

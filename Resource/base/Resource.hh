@@ -93,6 +93,9 @@ public:
   using Object::toString;
 
   bool isValid() const;
+  // The instants that validity checks have looked at, over the whole process: for tests that
+  // count what a rebuild costs.
+  static unsigned long long& instantsChecked();
 
 protected:
   void handleDiscard() override;
@@ -116,6 +119,11 @@ protected:
   bool applyConstraints(const InstantId& instant);
 
 private:
+  // The limits, and the handles of the instants from the one before startTime to the last at or
+  // before endTime.
+  bool isValidAround(int startTime, int endTime) const;
+  bool isValidBetween(std::map<int, InstantId>::const_iterator from,
+                      std::map<int, InstantId>::const_iterator to) const;
   // The change token of a token on this object; the empty handle when its
   // object variable does not name one object yet.
   TransactionId assignedTransaction(const TokenId& token) const;

@@ -6,6 +6,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdlib>
 #include <set>
 
 namespace KORVAN {
@@ -158,6 +159,27 @@ TEST(InstantResource, instantLimitsMakeFlawsAndViolations) {
   over->getResourceViolations(violations, 0, 0);
   ASSERT_EQ(1u, violations.size());
   EXPECT_EQ(ResourceProblem::LevelTooHigh, violations.front()->getType());
+}
+
+// Filing a change checks the instants it reaches (and the one before), a query checks them all:
+// an instant whose handle was taken out of the table fails the checks that reach it. Run apart,
+// as the broken profile cannot be torn down.
+TEST(InstantResource, aBrokenInstantFailsEveryCheckThatReachesIt) {
+  EXPECT_EXIT(
+      {
+        InstantWorld w;
+        OpenResource* r = w.resource("r", 0);
+        Transaction* early = w.change("r", 0, 10, 1, 1);
+        Transaction* late = w.change("r", 20, 30, 1, 1);
+        level(r, 0);
+        InstantId broken = r->getInstants().find(20)->second;
+        broken.remove();
+        bool ok = failure([&] { r->insert(late->getId()); }).getCondition() == "it->second.isValid()";
+        ok = ok && failure([&] { r->isFlawed(); }).getCondition() == "it->second.isValid()";
+        r->insert(early->getId());
+        std::_Exit(ok ? 0 : 1);
+      },
+      ::testing::ExitedWithCode(0), "");
 }
 
 TEST(InstantResource, initChecksTheLimits) {

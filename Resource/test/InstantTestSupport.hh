@@ -52,6 +52,7 @@ public:
     : Resource(db, LabelStr("Resource"), LabelStr(name), true) {}
   using Resource::cleanup;
   using Resource::hasStartOrEndTransaction;
+  using Resource::insert;
 };
 
 class InstantWorld {

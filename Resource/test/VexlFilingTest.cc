@@ -21,6 +21,7 @@
 #include "PlanDatabase/base/ObjectDomain.hh"
 #include "PlanDatabase/base/Token.hh"
 #include "Resource/base/MIRT_Instant.hh"
+#include "Resource/base/MIRT_Profile.hh"
 #include "Resource/test/TestHelpers.hh"
 #include "Resource/base/MIRT_Resource.hh"
 #include "Resource/base/MIRT_Transaction.hh"
@@ -140,6 +141,39 @@ TEST(VexlFiling, TokensJoinTheirProfileWithinTheirWindows) {
   EXPECT_EQ(0u, log.timeChanges);
   EXPECT_EQ(34u, log.joins.size());
   EXPECT_TRUE(world.ce->propagate());
+}
+
+// Uses chained by "precedes" in one wide window hold every partner whose window meets theirs: the
+// profile's pairs grow as the square of the uses. Narrowing the chain takes each transaction out
+// of the instants it no longer spans; the places the instants walk to close the gaps it leaves
+// must grow with those pairs, on every profile, not as the pairs times the transactions held.
+TEST(VexlFiling, ChainedUsesAreRefiledInProportionToTheirPairs) {
+  for (const char* profile : {"IncrementalFlowProfile", "FlowProfile", "TimetableProfile"}) {
+    double closed[2], pairs[2];
+    for (int size = 0; size < 2; ++size) {
+      const int uses = size == 0 ? 100 : 300;
+      ModuleWorld world;
+      std::ostringstream model;
+      model << "<new type='Unary' name='u'/><set object='u' member='profileType' value='" << profile << "'/><close/>";
+      for (int i = 0; i < uses; ++i)
+        model << "<goal predicate='Unary.use' name='a" << i << "' object='u' start='0 100000' duration='10'/>";
+      for (int i = 0; i + 1 < uses; ++i)
+        model << "<constraint name='precedes' scope='a" << i << ".end a" << i + 1 << ".start'/>";
+      const unsigned long long before = MIRT::Instant::heldClosed();
+      world.read(model.str());
+      ASSERT_TRUE(world.ce->propagate()) << profile;
+      const Id<MIRT::Resource> resource = world.db->getObject(LabelStr("u"));
+      pairs[size] = 0;
+      for (MIRT::ProfileIterator it(resource->getProfile(), -g_infiniteTime(), g_infiniteTime()); !it.done(); it.next())
+        pairs[size] += (double) it.getInstant()->getTransactions().size();
+      closed[size] = (double) (MIRT::Instant::heldClosed() - before);
+    }
+    // Three times the uses, nine times the pairs (about 10 times the places walked); a gap closed
+    // at each removal walks 27 times as many.
+    EXPECT_GT(pairs[1], 8 * pairs[0]) << profile;
+    EXPECT_GT(closed[0], 0.5 * pairs[0]) << profile;
+    EXPECT_LT(closed[1], 15 * closed[0]) << profile << ": " << closed[0] << " then " << closed[1] << " walked";
+  }
 }
 
 TEST(VexlFiling, AFailedResourceTokenLeavesNothingBehind) {

@@ -71,6 +71,8 @@
 #include "PlanDatabase/base/Token.hh"
 #include "apps/KorvanRun.hh"
 #include "apps/PlanCheck.hh"
+#include "Resource/base/MIRT_Instant.hh"
+#include "Resource/base/Resource.hh"
 #include "Resource/test/TestHelpers.hh"
 
 using namespace KORVAN;
@@ -1812,9 +1814,11 @@ TEST(Verdicts, SmallModelsEndWithinBudgets) {
 
 // The plan's check and printing read each resource's transactions a bounded number of times,
 // not once per instant: from 1,000 to 4,000 events on a reservoir and on an instant-based
-// resource, the transactions read grow no faster than n log n.
+// resource, the transactions read grow no faster than n log n; so do the instants that the
+// instant-based resource's validity checks look at while it files its changes.
 TEST(Verdicts, PlanCheckReadsTransactionsInNLogN) {
-  auto read = [](int events) {
+  std::vector<double> checked;
+  auto read = [&checked](int events) {
     std::mt19937 rng(7);
     auto pick = [&](int lo, int hi) { return std::uniform_int_distribution<int>(lo, hi)(rng); };
     std::ostringstream os;
@@ -1830,14 +1834,18 @@ TEST(Verdicts, PlanCheckReadsTransactionsInNLogN) {
          << " quantity=\"" << q << "\"/>\n";
     }
     os << "</vexl>\n";
-    const unsigned long long before = HOST::transactionsRead();
+    const unsigned long long before = HOST::transactionsRead(), checkedBefore = KORVAN::Resource::instantsChecked();
     const Outcome o = solve(writeFile("many-events.xml", os.str()), "", 1);
     EXPECT_EQ("SOLVED", o.result) << o.output.substr(0, 2000);
+    checked.push_back((double) (KORVAN::Resource::instantsChecked() - checkedBefore));
     return (double)(HOST::transactionsRead() - before);
   };
   const double small = read(1000), large = read(4000);
+  const double growth = 4 * std::log(4000.0) / std::log(1000.0);
   EXPECT_GE(small, 2000);
-  EXPECT_LE(large, small * 4 * std::log(4000.0) / std::log(1000.0)) << small << " then " << large;
+  EXPECT_LE(large, small * growth) << small << " then " << large;
+  EXPECT_GE(checked[0], 2000);
+  EXPECT_LE(checked[1], checked[0] * growth) << checked[0] << " then " << checked[1] << " instants checked";
 }
 
 // Uses of a Reusable on a timetable, about 20 apart with windows 100 to 300 wide, of 1 to 3 each.
