@@ -25,7 +25,7 @@ unsigned int readLimit(const TiXmlElement& element, const char* attribute) {
   errno = 0;
   long value = std::strtol(text, &end, 10);
   checkElement(end != text && *end == '\0' && errno == 0 && value >= 0 && value <= 2000000000L,
-               element, "Expected a non-negative integer for '" << attribute << "' on element ",
+               element, "Expected a non-negative integer (at most 2000000000) for '" << attribute << "' on element ",
                ", got '" << text << "'.");
   return static_cast<unsigned int>(value);
 }

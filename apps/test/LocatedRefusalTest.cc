@@ -97,7 +97,9 @@ TEST(LocatedRefusal, NestedElementsAtTheirLines) {
       {config(ok, "    <FlawHandler component=\"ThreatHandler\" class=\"\"/>"),
        "c.xml:6: <FlawHandler>: Empty 'class' filter on element <FlawHandler> (line 6).\n"},
       {config("<Solver\n maxSteps=\"-3\">", okHandler),
-       "c.xml:3: <Solver>: Expected a non-negative integer for 'maxSteps' on element <Solver>, got '-3'.\n"},
+       "c.xml:3: <Solver>: Expected a non-negative integer (at most 2000000000) for 'maxSteps' on element <Solver>, got '-3'.\n"},
+      {config("<Solver maxDepth=\"2000000001\">", okHandler),
+       "c.xml:3: <Solver>: Expected a non-negative integer (at most 2000000000) for 'maxDepth' on element <Solver>, got '2000000001'.\n"},
   };
   for (const auto& c : cases) {
     const std::string path = writeFile("c.xml", c.first);
