@@ -283,6 +283,15 @@ ScheduleSearch::Outcome ScheduleSearch::run() {
   }
 }
 
+bool ScheduleSearch::skipped() {
+  if (m_share == 0 || !m_overloaded || !m_overloaded())
+    return false;
+  // What is skipped here is not refuted: the search in full must still come.
+  m_shareSpent = true;
+  m_exhaustive = false;
+  return true;
+}
+
 bool ScheduleSearch::shareSpent(std::vector<Frame>& path) {
   if (m_share == 0 || path.back().object)
     return false;
@@ -382,7 +391,7 @@ ScheduleSearch::Outcome ScheduleSearch::search(std::vector<Frame>& path) {
                    : hi < dom.getLowerBound() || lo > dom.getUpperBound())
         continue;
       narrow(frame, lo, hi);
-      if (m_ce->propagate() && !(m_deadEnd && m_deadEnd()))
+      if (m_ce->propagate() && !(m_deadEnd && m_deadEnd()) && !skipped())
         placed = true;
       else
         release(frame);
