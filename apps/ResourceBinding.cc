@@ -484,7 +484,7 @@ struct ResourceBinding {
     registerRefutationBeforeSearch(refuteAlone);
     registerUnjudgedChecker(checkClosed);
     registerDeadEnd(lostPlan);
-    registerOverload(wholeUsesOverloaded);
+    registerOverload(unaryOverloaded);
     for (const char* type : {"Resource", "Reservoir", "Reusable", "Unary"})
       registerObjectPrinter(type, printEnvelope);
   }

@@ -334,10 +334,10 @@ std::string refuteAlone(const PlanDatabaseId& db, const TokenNamer& nameOf) {
   return std::string();
 }
 
-// Uses that each take all a reusable can lend (a unary's uses) go one at a time: together they
-// cannot last longer than the span from the earliest start to the latest end among them. Tokens
-// still on several candidates are left out: they could only add to the load.
-bool wholeUsesOverloaded(const PlanDatabaseId& db) {
+// A unary's uses, each taking all it can lend, go one at a time: together they cannot last longer
+// than the span from the earliest start to the latest end among them. Tokens still on several
+// candidates are left out: they could only add to the load.
+bool unaryOverloaded(const PlanDatabaseId& db) {
   std::map<int, std::pair<double, std::pair<double, double>>> loads; // object key: length, first, last
   for (const auto& entry : db->getTokens()) {
     const TokenId& token = entry.second;
@@ -347,7 +347,8 @@ bool wholeUsesOverloaded(const PlanDatabaseId& db) {
     const ObjectId resource(object.getSingletonValue());
     const MIRT::Reusable* reusable = dynamic_cast<const MIRT::Reusable*>(static_cast<Object*>(resource));
     const MIRT::ReusableToken* use = dynamic_cast<const MIRT::ReusableToken*>(static_cast<Token*>(token));
-    if (reusable == nullptr || use == nullptr)
+    if (reusable == nullptr || use == nullptr ||
+        (dynamic_cast<const MIRT::UnaryTimeline*>(reusable) == nullptr && resource->getType() != LabelStr("Unary")))
       continue;
     const double room = reusable->getInitCapacityUb() - reusable->getLowerLimit();
     if (!(room > 0) || !(room < g_infiniteTimeAsDouble()) || use->getQuantity()->lastDomain().getLowerBound() < room)
