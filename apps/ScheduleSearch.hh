@@ -16,7 +16,8 @@ namespace HOST {
 /// narrowed to a window is placed within it before anything else is narrowed; a
 /// plan that `deadEnd` calls lost is given up at once, and a plan in which every variable is
 /// fixed must pass `accept`. Where objects are open, each choice of them first gets a share of
-/// the budget for what comes after it; only a search that then tried everything is a proof.
+/// the budget for what comes after it, starts placed serially (each at its earliest or postponed
+/// past it); only a search that then tried everything is a proof.
 ///
 /// Propagation and `deadEnd` only cut plans that no schedule needs, so a search that tried every
 /// value of every variable without a cut is a proof: no schedule of these variables exists.
