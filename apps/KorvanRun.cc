@@ -53,6 +53,11 @@ std::vector<DeadEnd>& deadEnds() {
   return sl_deadEnds;
 }
 
+std::vector<DeadEnd>& overloads() {
+  static std::vector<DeadEnd> sl_overloads;
+  return sl_overloads;
+}
+
 std::set<std::string>& bookkeepingConstraints() {
   static std::set<std::string> sl_names;
   return sl_names;
@@ -659,6 +664,8 @@ void registerEnvelopeJudged(const EnvelopeJudged& judged) { envelopeJudged().pus
 
 void registerDeadEnd(const DeadEnd& deadEnd) { deadEnds().push_back(deadEnd); }
 
+void registerOverload(const DeadEnd& overload) { overloads().push_back(overload); }
+
 void registerRefutation(const Refutation& refutation) { refutations().push_back(refutation); }
 
 void registerRefutationBeforeSearch(const Refutation& refutation) { refutationsBeforeSearch().push_back(refutation); }
@@ -692,6 +699,7 @@ void clearRegistrations() {
   choiceGaps().clear();
   envelopeJudged().clear();
   deadEnds().clear();
+  overloads().clear();
   refutations().clear();
   refutationsBeforeSearch().clear();
   unjudgedCheckers().clear();

@@ -88,6 +88,11 @@ void registerEnvelopeJudged(const EnvelopeJudged& judged);
 typedef std::function<bool(const PlanDatabaseId&)> DeadEnd;
 void registerDeadEnd(const DeadEnd& deadEnd);
 
+/// Says, like a DeadEnd, that no schedule is left, but with no reason a Why: line could give: the
+/// schedule search only skips a choice of objects by it while choices are tried by shares of its
+/// budget, and a proof of no schedule never rests on it.
+void registerOverload(const DeadEnd& overload);
+
 /// For the program itself, from its first static initialiser: a run ended by an exception that
 /// nothing caught (say, std::bad_alloc while the runtime or a registration starts up) exits with
 /// status 2 and one line on standard error when memory ran out, written without allocating.

@@ -504,6 +504,9 @@ FixedSchedule fixSchedule(const PlanDatabaseId& db, const std::function<void(con
             return false;
           });
       search.rankObjects(crowding);
+      search.skipWhileSharing([&db]() {
+        return std::any_of(overloads().begin(), overloads().end(), [&db](const DeadEnd& overload) { return overload(db); });
+      });
       fixed.outcome = search.run();
       fixed.fixes = search.getFixCount();
       fixed.failure = search.getFailure();

@@ -21,6 +21,7 @@ std::vector<PlanChecker>& planCheckers();
 std::vector<PlanChecker>& unjudgedCheckers();
 std::set<std::string>& bookkeepingConstraints();
 std::vector<DeadEnd>& deadEnds();
+std::vector<DeadEnd>& overloads();
 std::vector<Refutation>& refutations();
 std::vector<Refutation>& refutationsBeforeSearch();
 std::vector<EnvelopeJudged>& envelopeJudged();

@@ -484,6 +484,7 @@ struct ResourceBinding {
     registerRefutationBeforeSearch(refuteAlone);
     registerUnjudgedChecker(checkClosed);
     registerDeadEnd(lostPlan);
+    registerOverload(unaryOverloaded);
     for (const char* type : {"Resource", "Reservoir", "Reusable", "Unary"})
       registerObjectPrinter(type, printEnvelope);
   }

@@ -334,6 +334,41 @@ std::string refuteAlone(const PlanDatabaseId& db, const TokenNamer& nameOf) {
   return std::string();
 }
 
+// A unary's uses, each taking all it can lend, go one at a time: together they cannot last longer
+// than the span from the earliest start to the latest end among them. Tokens still on several
+// candidates are left out: they could only add to the load.
+bool unaryOverloaded(const PlanDatabaseId& db) {
+  std::map<int, std::pair<double, std::pair<double, double>>> loads; // object key: length, first, last
+  for (const auto& entry : db->getTokens()) {
+    const TokenId& token = entry.second;
+    const AbstractDomain& object = token->getObject()->lastDomain();
+    if (!token->isActive() || !object.isSingleton())
+      continue;
+    const ObjectId resource(object.getSingletonValue());
+    const MIRT::Reusable* reusable = dynamic_cast<const MIRT::Reusable*>(static_cast<Object*>(resource));
+    const MIRT::ReusableToken* use = dynamic_cast<const MIRT::ReusableToken*>(static_cast<Token*>(token));
+    if (reusable == nullptr || use == nullptr ||
+        (dynamic_cast<const MIRT::UnaryTimeline*>(reusable) == nullptr && resource->getType() != LabelStr("Unary")))
+      continue;
+    const double room = reusable->getInitCapacityUb() - reusable->getLowerLimit();
+    if (!(room > 0) || !(room < g_infiniteTimeAsDouble()) || use->getQuantity()->lastDomain().getLowerBound() < room)
+      continue;
+    auto inserted = loads.insert(std::make_pair(resource->getKey(), std::make_pair(0.0, std::make_pair(
+                                                    token->start()->lastDomain().getLowerBound(),
+                                                    token->end()->lastDomain().getUpperBound()))));
+    auto& load = inserted.first->second;
+    load.first += token->duration()->lastDomain().getLowerBound();
+    load.second.first = std::min(load.second.first, token->start()->lastDomain().getLowerBound());
+    load.second.second = std::max(load.second.second, token->end()->lastDomain().getUpperBound());
+  }
+  for (const auto& entry : loads) {
+    const double span = entry.second.second.second - entry.second.second.first;
+    if (span < g_infiniteTimeAsDouble() && entry.second.first > span)
+      return true;
+  }
+  return false;
+}
+
 // Every schedule the plan still allows breaks a limit where the plan as it stands is refuted. A
 // token still on several candidate objects may or may not count on a resource, so nothing is
 // claimed before the objects are decided.

@@ -65,6 +65,7 @@ struct ScheduleSearch::Frame {
   size_t index;
   bool fixed = false; // an alternative of this frame is in place
   bool object = false; // the frame chooses a token's object
+  bool serial = false; // a time placed at its earliest, or else postponed past it
   unsigned int placedAt = 0; // the fixes tried when its alternative was placed
   std::list<std::pair<double, double>> alternatives;
   // Numbers stepped one by one: the next step, the bound that closes the steps.
@@ -156,7 +157,7 @@ void ScheduleSearch::release(Frame& frame) {
 size_t ScheduleSearch::nextEntry(const std::vector<Frame>& path) const {
   // A time narrowed to a window is placed within it before the next is narrowed: a window that
   // holds no place is then given up at once, not after every placement of the others.
-  if (!path.empty() && path.back().window.isValid() && m_order[path.back().index].earliestFirst &&
+  if (!path.empty() && path.back().window.isValid() && !path.back().serial && m_order[path.back().index].earliestFirst &&
       !m_order[path.back().index].var->lastDomain().isSingleton())
     return path.back().index;
   const double horizon = g_infiniteTimeAsDouble();
@@ -216,6 +217,16 @@ ScheduleSearch::Frame ScheduleSearch::openFrame(size_t index) {
     return frame;
   }
   double lb = dom.getLowerBound(), ub = dom.getUpperBound();
+  // Under a share, a time as it comes is placed at its earliest or else postponed past it, and
+  // then the earliest open time goes next: a serial schedule, far fewer fixes than halving its
+  // window where uses must pack tight. The search in full halves as ever.
+  if (m_share > 0 && m_order[index].earliestFirst && lb > -horizon && ub < horizon && lb < ub && dom.minDelta() >= 1 &&
+      lb == std::floor(lb) && ub == std::floor(ub)) {
+    frame.serial = true;
+    frame.alternatives.push_back(std::make_pair(lb, lb));
+    frame.alternatives.push_back(std::make_pair(lb + 1, ub));
+    return frame;
+  }
   // An unbounded side is stepped from the side that is known, a few steps for each variable of
   // the search: nothing bounds what it could need. Unbounded on both sides, the number may be
   // needed on either: the steps up from 0 come first, then those down from -1.
@@ -281,6 +292,15 @@ ScheduleSearch::Outcome ScheduleSearch::run() {
         m_ce->deleteConstraint(it->window);
     throw;
   }
+}
+
+bool ScheduleSearch::skipped() {
+  if (m_share == 0 || !m_overloaded || !m_overloaded())
+    return false;
+  // What is skipped here is not refuted: the search in full must still come.
+  m_shareSpent = true;
+  m_exhaustive = false;
+  return true;
 }
 
 bool ScheduleSearch::shareSpent(std::vector<Frame>& path) {
@@ -382,7 +402,7 @@ ScheduleSearch::Outcome ScheduleSearch::search(std::vector<Frame>& path) {
                    : hi < dom.getLowerBound() || lo > dom.getUpperBound())
         continue;
       narrow(frame, lo, hi);
-      if (m_ce->propagate() && !(m_deadEnd && m_deadEnd()))
+      if (m_ce->propagate() && !(m_deadEnd && m_deadEnd()) && !skipped())
         placed = true;
       else
         release(frame);

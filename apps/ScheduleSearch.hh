@@ -16,7 +16,8 @@ namespace HOST {
 /// narrowed to a window is placed within it before anything else is narrowed; a
 /// plan that `deadEnd` calls lost is given up at once, and a plan in which every variable is
 /// fixed must pass `accept`. Where objects are open, each choice of them first gets a share of
-/// the budget for what comes after it; only a search that then tried everything is a proof.
+/// the budget for what comes after it, starts placed serially (each at its earliest or postponed
+/// past it); only a search that then tried everything is a proof.
 ///
 /// Propagation and `deadEnd` only cut plans that no schedule needs, so a search that tried every
 /// value of every variable without a cut is a proof: no schedule of these variables exists.
@@ -40,6 +41,9 @@ public:
   /// Objects of equal cost are tried in the order the model made them; `cost` (of a variable's
   /// object value) ranks them before that.
   void rankObjects(const std::function<double(const ConstrainedVariableId&, double)>& cost) { m_objectCost = cost; }
+  /// While choices of objects get shares of the budget, a plan that `overloaded` calls lost is
+  /// given up at once; the search that may prove there is no schedule does not ask it.
+  void skipWhileSharing(const std::function<bool()>& overloaded) { m_overloaded = overloaded; }
   /// Withdraws every fix that is still in place.
   ~ScheduleSearch();
 
@@ -71,6 +75,8 @@ private:
   /// Whether the times under the newest choice of objects spent their share: then the path is
   /// back at that choice.
   bool shareSpent(std::vector<Frame>& path);
+  /// Whether a share's search gives up the plan as overloaded.
+  bool skipped();
   /// Applies the frame's next alternative; false when it has none left.
   bool nextAlternative(Frame& frame, double& lo, double& hi);
   void narrow(Frame& frame, double lo, double hi);
@@ -83,6 +89,7 @@ private:
   unsigned int m_budget;
   std::function<bool()> m_accept;
   std::function<bool()> m_deadEnd;
+  std::function<bool()> m_overloaded;
   std::function<double(const ConstrainedVariableId&, double)> m_objectCost;
   std::vector<bool> m_downward; // per entry: its lower side had no bound, so it is tried from above
   std::vector<ConstrainedVariableId> m_fixed;
