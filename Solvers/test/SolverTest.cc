@@ -241,7 +241,7 @@ TEST_F(Fixture, ConfigurationErrors) {
   expectError("<Solver><FlawManager component='ValueHandler'/></Solver>", "is not a flaw manager");
   expectError("<Solver><FlawManager component='VarManager'><H component='VarManager'/></FlawManager></Solver>",
               "is not a flaw handler");
-  expectError("<Solver maxSteps='-3'/>", "non-negative integer for 'maxSteps'");
+  expectError("<Solver maxSteps='-3'/>", "non-negative integer (at most 2000000000) for 'maxSteps'");
   // A handler element that names no component would leave its flaws to nobody.
   expectError("<Solver><FlawManager component='VarManager'>\n<FlawHandler/></FlawManager></Solver>",
               "Element <FlawHandler> (line 2) has no 'component' attribute.");
