@@ -31,7 +31,7 @@
 #include "PlanDatabase/base/PlanDatabase.hh"
 #include "PlanDatabase/base/Token.hh"
 #include "PlanDatabase/base/TokenVariable.hh"
-#include "TemporalNetwork/TemporalAdvisor.hh"
+#include "TemporalNetwork/TemporalPropagator.hh"
 #include "Utils/base/Error.hh"
 #include "Utils/base/Utils.hh"
 #include "apps/KorvanRun.hh"
@@ -337,11 +337,19 @@ bool oneUseAtATime(MIRT::Resource& resource) {
                                          const std::pair<double, MIRT::ReusableToken*>& b) {
     return a.first != b.first ? a.first < b.first : a.second->getKey() < b.second->getKey();
   });
-  // Each use ends before the next starts in every schedule: the order is total.
-  const TemporalAdvisorId& advisor = resource.getPlanDatabase()->getTemporalAdvisor();
-  for (size_t i = 1; i < uses.size(); i++)
-    if (advisor->getTemporalDistanceDomain(uses[i - 1].second->end(), uses[i].second->start(), true).getLowerBound() < 0)
+  // Each use ends before the next starts in every schedule: the order is total. The network is
+  // asked directly, not through the advisor, whose debug lines would show in the run.
+  const PropagatorId& propagator =
+      resource.getPlanDatabase()->getConstraintEngine()->getPropagatorByName(TemporalPropagator::PROPAGATOR_NAME());
+  TemporalPropagator* temporal =
+      propagator.isNoId() ? nullptr : dynamic_cast<TemporalPropagator*>(static_cast<Propagator*>(propagator));
+  if (temporal == nullptr && uses.size() > 1)
+    return false;
+  for (size_t i = 1; i < uses.size(); i++) {
+    TemporalPropagator::Time lb = 0, ub = 0;
+    if (!temporal->findDistance(uses[i - 1].second->end(), uses[i].second->start(), lb, ub) || lb < 0)
       return false;
+  }
   return true;
 }
 
