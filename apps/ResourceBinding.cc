@@ -31,6 +31,7 @@
 #include "PlanDatabase/base/PlanDatabase.hh"
 #include "PlanDatabase/base/Token.hh"
 #include "PlanDatabase/base/TokenVariable.hh"
+#include "TemporalNetwork/TemporalPropagator.hh"
 #include "Utils/base/Error.hh"
 #include "Utils/base/Utils.hh"
 #include "apps/KorvanRun.hh"
@@ -302,6 +303,56 @@ std::string levelOutside(const std::string& what, double lb, double ub, double m
 
 // The profile's envelope holds every completion of the plan: when it is inside the limits at
 // every instant, so is every schedule the plan allows.
+// Uses that the temporal network keeps one after another never hold a reusable together: its
+// level is its capacity less one use's quantity at most, whatever the schedule, however loose a
+// timetable's envelope. Only where no rate or total has a limit, so that the level is all to keep.
+bool oneUseAtATime(MIRT::Resource& resource) {
+  const double horizon = g_infiniteTimeAsDouble();
+  if (dynamic_cast<MIRT::Reusable*>(&resource) == nullptr || !resource.getProfile().isValid())
+    return false;
+  for (double limit : {resource.getMaxInstProduction(), resource.getMaxInstConsumption(), resource.getMaxProduction(),
+                       resource.getMaxConsumption()})
+    if (std::fabs(limit) < horizon)
+      return false;
+  if (resource.getInitCapacityLb() < resource.getLowerLimit() || resource.getInitCapacityUb() > resource.getUpperLimit())
+    return false;
+  std::vector<std::pair<double, MIRT::ReusableToken*>> uses;
+  for (const TokenId& token : resource.tokens()) {
+    MIRT::ReusableToken* use = dynamic_cast<MIRT::ReusableToken*>(static_cast<Token*>(token));
+    if (use == nullptr || !token->isActive() || !token->getObject()->lastDomain().isSingleton())
+      return false;
+    const AbstractDomain& quantity = use->getQuantity()->lastDomain();
+    const AbstractDomain& start = token->start()->lastDomain();
+    if (quantity.isEmpty() || start.isEmpty() || !(std::fabs(quantity.getLowerBound()) < horizon) ||
+        !(std::fabs(quantity.getUpperBound()) < horizon) ||
+        resource.getInitCapacityLb() - quantity.getUpperBound() < resource.getLowerLimit() ||
+        resource.getInitCapacityUb() - quantity.getLowerBound() > resource.getUpperLimit())
+      return false;
+    uses.push_back(std::make_pair(start.getLowerBound(), use));
+  }
+  // Every transaction is a take or a give-back of one of these uses.
+  if (resource.getProfile()->getTransactions().size() != 2 * uses.size())
+    return false;
+  std::sort(uses.begin(), uses.end(), [](const std::pair<double, MIRT::ReusableToken*>& a,
+                                         const std::pair<double, MIRT::ReusableToken*>& b) {
+    return a.first != b.first ? a.first < b.first : a.second->getKey() < b.second->getKey();
+  });
+  // Each use ends before the next starts in every schedule: the order is total. The network is
+  // asked directly, not through the advisor, whose debug lines would show in the run.
+  const PropagatorId& propagator =
+      resource.getPlanDatabase()->getConstraintEngine()->getPropagatorByName(TemporalPropagator::PROPAGATOR_NAME());
+  TemporalPropagator* temporal =
+      propagator.isNoId() ? nullptr : dynamic_cast<TemporalPropagator*>(static_cast<Propagator*>(propagator));
+  if (temporal == nullptr && uses.size() > 1)
+    return false;
+  for (size_t i = 1; i < uses.size(); i++) {
+    TemporalPropagator::Time lb = 0, ub = 0;
+    if (!temporal->findDistance(uses[i - 1].second->end(), uses[i].second->start(), lb, ub) || lb < 0)
+      return false;
+  }
+  return true;
+}
+
 void checkProfile(MIRT::Resource& resource, std::vector<std::string>& problems) {
   const std::string name = resource.getName().toString();
   const MIRT::ProfileId& profile = resource.getProfile();
@@ -314,6 +365,8 @@ void checkProfile(MIRT::Resource& resource, std::vector<std::string>& problems) 
   const double most = dynamic_cast<const MIRT::Reusable*>(&resource) != nullptr ? resource.getInitCapacityUb() : horizon;
   // Gathered at the first instant outside a limit, then kept up with the instants.
   std::unique_ptr<LevelTokens> lowering, raising;
+  // Asked at the first level outside a limit: uses held one at a time break none.
+  int serial = -1;
   for (MIRT::ProfileIterator it(profile, -g_infiniteTime(), g_infiniteTime()); !it.done(); it.next()) {
     const MIRT::InstantId inst = it.getInstant();
     const std::string at = name + ": at " + time(inst->getTime()) + " ";
@@ -321,7 +374,9 @@ void checkProfile(MIRT::Resource& resource, std::vector<std::string>& problems) 
     const IntervalDomain bounds = sides.at(inst->getTime(), inst->getLowerLevel(), inst->getUpperLevel());
     const bool low = belowLimit(bounds.getLowerBound(), resource.getLowerLimit(), rounding);
     const bool high = aboveLimit(std::min(bounds.getUpperBound(), most), resource.getUpperLimit(), rounding);
-    if (low || high) {
+    if ((low || high) && serial < 0)
+      serial = oneUseAtATime(resource) ? 1 : 0;
+    if ((low || high) && serial == 0) {
       if (lowering == nullptr) {
         lowering.reset(new LevelTokens(resource, true));
         raising.reset(new LevelTokens(resource, false));
@@ -455,11 +510,14 @@ std::string choiceGap(const PlanDatabaseId& db) {
 }
 
 // A reusable whose flaws are all above its capacity: a timetable or a ranged quantity counts a
-// give-back while its take may still come later, and no schedule has such a level.
+// give-back while its take may still come later, and no schedule has such a level. Uses held one
+// at a time break no limit, whatever flaws the envelope shows.
 bool upperFlawsOnly(const ObjectId& object) {
   MIRT::Reusable* reusable = dynamic_cast<MIRT::Reusable*>(static_cast<Object*>(object));
   if (reusable == nullptr)
     return false;
+  if (oneUseAtATime(*reusable))
+    return true;
   std::vector<MIRT::InstantId> flawed;
   reusable->getFlawedInstants(flawed);
   return std::none_of(flawed.begin(), flawed.end(), [](const MIRT::InstantId& inst) { return inst->hasLowerLevelFlaw(); });
