@@ -39,12 +39,7 @@ unsigned long long& transactionsRead() {
 
 namespace PlanCheck {
 
-namespace {
-
-// Prints -0.0 as 0.
 std::string number(double value) { return toString(value == 0.0 ? 0.0 : value); }
-
-} // namespace
 
 std::string bounds(const AbstractDomain& domain) {
   if (domain.isEmpty())

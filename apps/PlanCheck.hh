@@ -31,6 +31,9 @@ unsigned long long& transactionsRead();
 
 namespace PlanCheck {
 
+/// A number as the run prints it (no "-0").
+std::string number(double value);
+
 /// "v" for a singleton, "[lb ub]" otherwise.
 std::string bounds(const AbstractDomain& domain);
 

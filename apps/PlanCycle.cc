@@ -22,10 +22,6 @@ namespace HOST {
 namespace PlanCheck {
 
 namespace {
-std::string number(double value) { return toString(value == 0.0 ? 0.0 : value); }
-} // namespace
-
-namespace {
 
 /// A difference constraint t(to) - t(from) <= weight, and what in the model states it.
 struct CycleArc {

@@ -301,8 +301,6 @@ std::string levelOutside(const std::string& what, double lb, double ub, double m
   return what + " [" + side(lb) + " " + side(ub) + "] outside [" + level(min) + " " + level(max) + "]";
 }
 
-// The profile's envelope holds every completion of the plan: when it is inside the limits at
-// every instant, so is every schedule the plan allows.
 // Uses that the temporal network keeps one after another never hold a reusable together: its
 // level is its capacity less one use's quantity at most, whatever the schedule, however loose a
 // timetable's envelope. Only where no rate or total has a limit, so that the level is all to keep.
@@ -353,6 +351,8 @@ bool oneUseAtATime(MIRT::Resource& resource) {
   return true;
 }
 
+// The profile's envelope holds every completion of the plan: when it is inside the limits at
+// every instant, so is every schedule the plan allows.
 void checkProfile(MIRT::Resource& resource, std::vector<std::string>& problems) {
   const std::string name = resource.getName().toString();
   const MIRT::ProfileId& profile = resource.getProfile();
