@@ -28,13 +28,18 @@ namespace {
 // propagation or a dead end refutes costs one fix instead of one per value.
 const double sl_splitAbove = 8;
 
+// Whether a domain's values are objects: addresses, which are neither ordered nor shown as numbers.
+bool holdsObjects(const AbstractDomain& dom) {
+  return dynamic_cast<const ObjectDomain*>(&dom) != nullptr;
+}
+
 // The values of an enumerated domain in the order they are tried. An object's value is its
 // address: objects go in the order the model made them, so that the search, and the schedule it
 // finds, do not hang on where earlier work left the heap; a cost given ranks them before that.
 std::list<double> valuesToTry(const AbstractDomain& dom, const std::function<double(double)>& cost) {
   std::list<double> values;
   dom.getValues(values);
-  if (dynamic_cast<const ObjectDomain*>(&dom) == nullptr)
+  if (!holdsObjects(dom))
     return values;
   std::vector<std::pair<double, double>> ranked; // cost, value
   for (double value : values)
@@ -50,7 +55,7 @@ std::list<double> valuesToTry(const AbstractDomain& dom, const std::function<dou
 
 // A value as a debug line shows it: an object by its name, a number as streamed.
 std::string shown(const AbstractDomain& dom, double value) {
-  if (dynamic_cast<const ObjectDomain*>(&dom) != nullptr)
+  if (holdsObjects(dom))
     return dom.toString(value);
   std::ostringstream os;
   os << value;
@@ -192,7 +197,7 @@ ScheduleSearch::Frame ScheduleSearch::openFrame(size_t index) {
   const AbstractDomain& dom = m_order[index].var->lastDomain();
   Frame frame;
   frame.index = index;
-  frame.object = dynamic_cast<const ObjectDomain*>(&m_order[index].var->baseDomain()) != nullptr;
+  frame.object = holdsObjects(m_order[index].var->baseDomain());
   // A variable that no constraint reaches and nothing listens to (a profile listens to the
   // quantities of the tokens on it) holds no schedule back: one value stands for all of them, and
   // trying the others would only repeat every failure below it.
@@ -273,7 +278,7 @@ ScheduleSearch::Outcome ScheduleSearch::run() {
     // gets a share of the budget, then, if some share ran out, the rest of the budget searches
     // everything again, so that what no share found can still be proved absent.
     const bool objects = std::any_of(m_order.begin(), m_order.end(), [](const Entry& entry) {
-      return dynamic_cast<const ObjectDomain*>(&entry.var->baseDomain()) != nullptr && !entry.var->lastDomain().isSingleton();
+      return holdsObjects(entry.var->baseDomain()) && !entry.var->lastDomain().isSingleton();
     });
     m_share = objects ? std::max(100u, m_budget / 8) : 0;
     const Outcome outcome = search(path);

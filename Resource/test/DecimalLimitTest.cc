@@ -191,6 +191,52 @@ TEST(DecimalLimits, LaterChangesWidenNothingEarlier) {
     }
 }
 
+// A rate or a total is summed from its own side's two quantities, never from the level of a
+// million beside it: 0.15 and 0.15 + k units of 0.15's last place against a limit of 0.3 break
+// it exactly when the sum lies more than (2 + 1) x 2^-52 x sum above 0.3 (from 4 units of 0.3's
+// last place on: 0.15 + 0.15 is 0.3 in doubles). Judged by the level's magnitude, every such
+// excess would be forgiven. On a reusable (rate: uses at once; total: one after another) and a
+// reservoir (producers and consumers, at once and apart), under every profile and detector.
+TEST(DecimalLimits, RatesAndTotalsAreJudgedByTheirOwnSide) {
+  const double inf = g_infiniteTimeAsDouble();
+  const double million = 1e6;
+  const double ulp = std::nextafter(0.15, 1.0) - 0.15;
+  for (const char* profile : PROFILES)
+    for (const char* detector : DETECTORS)
+      for (int k = 0; k <= 14; k += 2) {
+        const double a = 0.15, b = 0.15 + k * ulp;
+        const double sum = a + b;
+        const bool over = sum - 0.3 > 3 * std::ldexp(sum, -52);
+        for (int shape = 0; shape < 6; shape++) {
+          SCOPED_TRACE(std::string(profile) + " " + detector + " k " + std::to_string(k) + " shape " +
+                       std::to_string(shape));
+          const bool rate = shape % 2 == 0;
+          const int second = rate ? 1 : 10;
+          ResourceWorld w;
+          MIRT::Resource* res;
+          if (shape < 2) {
+            res = new MIRT::TestReusable(w.db->getId(), LabelStr("Reusable"), LabelStr("u"), LabelStr(detector),
+                                         LabelStr(profile), million, million, 0.0, rate ? 0.3 : inf,
+                                         rate ? inf : 0.3);
+            w.uses("u", 1, 1, 3, a);
+            w.uses("u", second, second, 3, b);
+          } else {
+            res = w.reservoir("r", million, 0.0, 2 * million, profile, detector, rate ? 0.3 : inf, rate ? inf : 0.3);
+            const bool producing = shape < 4;
+            for (const std::pair<int, double>& change : {std::make_pair(1, a), std::make_pair(second, b)}) {
+              if (producing)
+                w.producer("r", change.first, change.first, change.second, change.second);
+              else
+                w.consumer("r", change.first, change.first, change.second, change.second);
+            }
+          }
+          const bool consistent = w.propagate();
+          EXPECT_EQ(over, anyProblem(res));
+          EXPECT_EQ(!over, consistent);
+        }
+      }
+}
+
 // The timetable detector counts the production (consumption) still allowed in
 // the level's favour: 0.7 + 0.1 reaches a lower limit of 0.8 and 0.8 - 0.1 an
 // upper limit of 0.7; a hundredth less allowed does not.
