@@ -2242,8 +2242,10 @@ TEST(Verdicts, ExhaustiveSearchOnWorkedModels) {
 // A line after decisions (a counted dead end) is held to what the model alone decides: the use,
 // its quantity and the limit it names are the model's and break each other, every token listed
 // at an instant may be there by its window, every constraint named is the model's or an ordering
-// of the search. A line that names nothing of the model (no resource, limit, token or constraint)
-// is a fault wherever it stands.
+// of the search. Uses of a unary that "go one at a time" are each on it between the two times
+// named in every schedule of the model, and their durations summed pass the span between them.
+// A line that names nothing of the model (no resource, limit, token or constraint) is a fault
+// wherever it stands.
 //
 // WHY_MODELS sets the number of models (450 in CI), VERDICT_SEED the seed, VERDICT_CONFIGS=all
 // runs every configuration on each (otherwise the default and one shipped configuration).
