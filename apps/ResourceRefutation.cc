@@ -331,42 +331,110 @@ std::string refuteAlone(const PlanDatabaseId& db, const TokenNamer& nameOf) {
     if (!why.empty())
       return why;
   }
-  return std::string();
+  return refuteOverload(db, nameOf);
+}
+
+namespace {
+
+// The uses of a unary that go one at a time in every completion of the plan, and what they take.
+struct UnaryLoad {
+  ObjectId resource;
+  std::vector<TokenId> uses; // in the order the model made them
+  double length = 0;         // their least durations summed
+  double first = 0, last = 0; // their earliest start and latest end
+  double least = 0;           // the least quantity among them
+  Rounding rounding;          // what any level of the unary may be summed from
+};
+
+const MIRT::Reusable* unaryOf(const ObjectId& object) {
+  const MIRT::Reusable* reusable = dynamic_cast<const MIRT::Reusable*>(static_cast<Object*>(object));
+  if (reusable == nullptr ||
+      (dynamic_cast<const MIRT::UnaryTimeline*>(reusable) == nullptr && object->getType() != LabelStr("Unary")))
+    return nullptr;
+  return reusable;
+}
+
+// A use counts only when it is active and on the unary alone (no decision takes it off), and
+// takes at least all the unary can lend: then two of them at once break its lower limit. Tokens
+// still on several candidates are left out, as they could only add to the load; their
+// quantities still widen the rounding a level may be forgiven.
+std::map<int, UnaryLoad> unaryLoads(const PlanDatabaseId& db) {
+  std::map<int, UnaryLoad> loads; // by object key, the order the model made them
+  for (const auto& entry : db->getTokens()) {
+    const TokenId& token = entry.second;
+    const MIRT::ReusableToken* use = dynamic_cast<const MIRT::ReusableToken*>(static_cast<Token*>(token));
+    const AbstractDomain& objects = token->getObject()->lastDomain();
+    if (use == nullptr || token->isMerged() || token->isRejected() || objects.isEmpty())
+      continue;
+    const AbstractDomain& quantity = use->getQuantity()->lastDomain();
+    std::list<double> candidates;
+    objects.getValues(candidates);
+    for (double value : candidates) {
+      const ObjectId resource(value);
+      const MIRT::Reusable* reusable = unaryOf(resource);
+      if (reusable == nullptr)
+        continue;
+      auto inserted = loads.insert(std::make_pair(resource->getKey(), UnaryLoad()));
+      UnaryLoad& load = inserted.first->second;
+      if (inserted.second) {
+        load.resource = resource;
+        load.rounding = MIRT::FVDetector::levelRounding(*reusable);
+        load.first = g_infiniteTimeAsDouble();
+        load.last = -g_infiniteTimeAsDouble();
+        load.least = g_infiniteTimeAsDouble();
+      }
+      load.rounding.add(std::max(std::fabs(quantity.getLowerBound()), std::fabs(quantity.getUpperBound())));
+      const double room = reusable->getInitCapacityUb() - reusable->getLowerLimit();
+      if (!token->isActive() || !objects.isSingleton() || !(room > 0) || !(room < g_infiniteTimeAsDouble()) ||
+          quantity.getLowerBound() < room)
+        continue;
+      load.uses.push_back(token);
+      load.length += std::max(0.0, token->duration()->lastDomain().getLowerBound());
+      load.first = std::min(load.first, token->start()->lastDomain().getLowerBound());
+      load.last = std::max(load.last, token->end()->lastDomain().getUpperBound());
+      load.least = std::min(load.least, quantity.getLowerBound());
+    }
+  }
+  return loads;
+}
+
+// Uses that go one at a time last longer than the span that holds them all. Two of them at once
+// must break the lower limit by more than rounding, or overlapping them is a schedule.
+bool overloaded(const UnaryLoad& load) {
+  if (load.uses.size() < 2)
+    return false;
+  const MIRT::Reusable& unary = *unaryOf(load.resource);
+  const double span = load.last - load.first;
+  return load.first > -g_infiniteTimeAsDouble() && load.last < g_infiniteTimeAsDouble() && load.length > span &&
+         belowLimit(unary.getInitCapacityUb() - 2 * load.least, unary.getLowerLimit(), load.rounding);
+}
+
 }
 
 // A unary's uses, each taking all it can lend, go one at a time: together they cannot last longer
-// than the span from the earliest start to the latest end among them. Tokens still on several
-// candidates are left out: they could only add to the load.
+// than the span from the earliest start to the latest end among them.
 bool unaryOverloaded(const PlanDatabaseId& db) {
-  std::map<int, std::pair<double, std::pair<double, double>>> loads; // object key: length, first, last
-  for (const auto& entry : db->getTokens()) {
-    const TokenId& token = entry.second;
-    const AbstractDomain& object = token->getObject()->lastDomain();
-    if (!token->isActive() || !object.isSingleton())
-      continue;
-    const ObjectId resource(object.getSingletonValue());
-    const MIRT::Reusable* reusable = dynamic_cast<const MIRT::Reusable*>(static_cast<Object*>(resource));
-    const MIRT::ReusableToken* use = dynamic_cast<const MIRT::ReusableToken*>(static_cast<Token*>(token));
-    if (reusable == nullptr || use == nullptr ||
-        (dynamic_cast<const MIRT::UnaryTimeline*>(reusable) == nullptr && resource->getType() != LabelStr("Unary")))
-      continue;
-    const double room = reusable->getInitCapacityUb() - reusable->getLowerLimit();
-    if (!(room > 0) || !(room < g_infiniteTimeAsDouble()) || use->getQuantity()->lastDomain().getLowerBound() < room)
-      continue;
-    auto inserted = loads.insert(std::make_pair(resource->getKey(), std::make_pair(0.0, std::make_pair(
-                                                    token->start()->lastDomain().getLowerBound(),
-                                                    token->end()->lastDomain().getUpperBound()))));
-    auto& load = inserted.first->second;
-    load.first += token->duration()->lastDomain().getLowerBound();
-    load.second.first = std::min(load.second.first, token->start()->lastDomain().getLowerBound());
-    load.second.second = std::max(load.second.second, token->end()->lastDomain().getUpperBound());
-  }
-  for (const auto& entry : loads) {
-    const double span = entry.second.second.second - entry.second.second.first;
-    if (span < g_infiniteTimeAsDouble() && entry.second.first > span)
+  for (const auto& entry : unaryLoads(db))
+    if (overloaded(entry.second))
       return true;
-  }
   return false;
+}
+
+// The same of the plan as modelled, in words: the first unary the model made that its uses
+// overload.
+std::string refuteOverload(const PlanDatabaseId& db, const TokenNamer& nameOf) {
+  for (const auto& entry : unaryLoads(db)) {
+    const UnaryLoad& load = entry.second;
+    if (!overloaded(load))
+      continue;
+    std::string names;
+    for (const TokenId& use : load.uses)
+      names += (names.empty() ? "" : ", ") + nameOf(use);
+    return load.resource->getName().toString() + ": " + names + " go one at a time and last at least " +
+           level(load.length) + " in all, more than the " + level(load.last - load.first) + " from " +
+           time((TimePoint)load.first) + " to " + time((TimePoint)load.last) + " that holds them";
+  }
+  return std::string();
 }
 
 // Every schedule the plan still allows breaks a limit where the plan as it stands is refuted. A

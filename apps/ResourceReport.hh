@@ -126,6 +126,7 @@ std::vector<TokenId> levelTokens(KORVAN::Resource& resource, TimePoint time, boo
 // The refutations and the explanations of emptied domains, registered by the binding.
 std::string refute(const PlanDatabaseId& db, const TokenNamer& nameOf);
 std::string refuteAlone(const PlanDatabaseId& db, const TokenNamer& nameOf);
+std::string refuteOverload(const PlanDatabaseId& db, const TokenNamer& nameOf);
 bool lostPlan(const PlanDatabaseId& db);
 bool unaryOverloaded(const PlanDatabaseId& db);
 std::string explainEmptying(const PlanDatabaseId& db, const ConstraintEngine::Emptying& emptying,

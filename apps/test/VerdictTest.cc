@@ -2242,8 +2242,10 @@ TEST(Verdicts, ExhaustiveSearchOnWorkedModels) {
 // A line after decisions (a counted dead end) is held to what the model alone decides: the use,
 // its quantity and the limit it names are the model's and break each other, every token listed
 // at an instant may be there by its window, every constraint named is the model's or an ordering
-// of the search. A line that names nothing of the model (no resource, limit, token or constraint)
-// is a fault wherever it stands.
+// of the search. Uses of a unary that "go one at a time" are each on it between the two times
+// named in every schedule of the model, and their durations summed pass the span between them.
+// A line that names nothing of the model (no resource, limit, token or constraint) is a fault
+// wherever it stands.
 //
 // WHY_MODELS sets the number of models (450 in CI), VERDICT_SEED the seed, VERDICT_CONFIGS=all
 // runs every configuration on each (otherwise the default and one shipped configuration).
@@ -2589,6 +2591,40 @@ std::string claimFault(const Model& m, const std::string& reason, int& claims) {
       return "names a quantity the use cannot take, or one within the limit";
     return "";
   }
+  // Uses of a unary that go one at a time: each is on that unary in every schedule of the model and
+  // lies between the two times named, and their durations, summed, pass the span between them.
+  static const std::regex sl_overload("(r2?): ([a-z](, [a-z])*) go one at a time and last at least ([0-9.e+]+) in all, "
+                                      "more than the ([0-9.e+]+) from (-?[0-9]+) to (-?[0-9]+) that holds them");
+  if (std::regex_match(reason, match, sl_overload)) {
+    claims++;
+    const int o = match[1] == "r2" ? 1 : 0, first = std::atoi(match[6].str().c_str()),
+              last = std::atoi(match[7].str().c_str());
+    const double length = std::atof(match[4].str().c_str()), span = std::atof(match[5].str().c_str());
+    if (m.kind != UNARY)
+      return "names uses that need not go one at a time";
+    std::vector<int> named;
+    int summed = 0;
+    for (const std::string& name : splitTopLevel(match[2])) {
+      named.push_back(useNamed(name));
+      if (named.back() < 0)
+        return "names a use the model does not have: " + name;
+      summed += m.uses[named.back()].duration;
+    }
+    if (!same(summed, length) || !same(span, last - first) || !(length > span))
+      return "names durations or a span that are not the uses'";
+    std::string fault;
+    anySchedule(m, [&](const Schedule& s) {
+      for (const Relation& r : m.relations)
+        if (!holds(m, s, r))
+          return false;
+      for (int i : named)
+        if (s.object[i] != o || s.start[i] < first || s.start[i] + m.uses[i].duration > last)
+          fault = m.uses[i].name + " is not on " + match[1].str() + " between " + match[6].str() + " and " +
+                  match[7].str() + " in a schedule";
+      return !fault.empty();
+    });
+    return fault;
+  }
   static const std::regex sl_value("(\\S+) has no value left under the constraints? (.*)");
   if (std::regex_match(reason, match, sl_value)) {
     claims++;
@@ -2736,7 +2772,7 @@ TEST(Verdicts, WhyLinesHoldUnderExhaustiveSearch) {
   const auto configs = configurations();
   const bool all = std::getenv("VERDICT_CONFIGS") != nullptr && std::string(std::getenv("VERDICT_CONFIGS")) == "all";
   std::mt19937 rng(seed + 1000);
-  int explained = 0, wrong = 0, levels = 0, cycles = 0, claims = 0;
+  int explained = 0, wrong = 0, levels = 0, cycles = 0, claims = 0, overloads = 0;
   for (int i = 0; i < models && wrong < 5; i++) {
     const Model m = randomModel(rng, i % 2 == 1);
     if (m.wide) // too wide for the exhaustive search over times
@@ -2752,6 +2788,7 @@ TEST(Verdicts, WhyLinesHoldUnderExhaustiveSearch) {
       if (o.result != "INCONSISTENT" && o.result != "NO SOLUTION")
         continue;
       explained++;
+      overloads += o.output.find(" go one at a time ") != std::string::npos ? 1 : 0;
       const std::string fault = whyFault(m, o, levels, cycles, claims);
       if (!fault.empty()) {
         wrong++;
@@ -2761,7 +2798,8 @@ TEST(Verdicts, WhyLinesHoldUnderExhaustiveSearch) {
     }
   }
   std::cout << models << " models, " << explained << " runs with a Why:, " << levels << " levels, " << cycles
-            << " cycles and " << claims << " claims of a use or an instant checked" << std::endl;
+            << " cycles and " << claims << " claims of a use or an instant checked (" << overloads
+            << " of uses that go one at a time)" << std::endl;
 }
 
 // A production maximum (2) caps a ranged production (1 to 3): every schedule ends below the lower
