@@ -232,6 +232,7 @@ public:
       m_cutsBeyond = m_cutsBeyond || !onlyDifferences(point);
       m_vars.push_back(new Variable<IntervalDomain>(m_ce, m_box));
       m_boxVars.insert(m_vars.back()->getKey());
+      m_cut.push_back(point);
       m_constraints.push_back(m_ce->createConstraint(LabelStr("eq"), {point, m_vars.back()->getId()}));
     }
     // The propagator takes constraints in the order they were made: the undecided ones wait
@@ -255,12 +256,20 @@ public:
   /// inside the box did not try every schedule.
   bool cutsBeyond() const { return m_cutsBeyond; }
   bool isBoxVariable(const ConstrainedVariableId& var) const { return m_boxVars.count(var->getKey()) > 0; }
+  /// A schedule found in the box keeps the times the box alone held at one value: they would go
+  /// back to their windows with it, and those windows may hold no schedule.
+  void keepCutTimes() const {
+    for (const ConstrainedVariableId& point : m_cut)
+      if (!point->isSpecified() && point->canBeSpecified() && point->lastDomain().isSingleton())
+        point->specify(point->lastDomain().getSingletonValue());
+  }
 
 private:
   ConstraintEngineId m_ce;
   IntervalDomain m_box;
   std::vector<ConstrainedVariable*> m_vars;
   std::set<int> m_boxVars; // the keys of m_vars
+  std::vector<ConstrainedVariableId> m_cut; // the times whose windows the box cut
   std::vector<ConstraintId> m_constraints;
   bool m_consistent = true;
   bool m_cutsBeyond = false;
@@ -506,8 +515,10 @@ FixedSchedule fixSchedule(const PlanDatabaseId& db, const std::function<void(con
       fixed.fixes = search.getFixCount();
       fixed.failure = search.getFailure();
       fixed.budgetSpent = search.isBudgetSpent();
-      if (fixed.outcome == ScheduleSearch::FOUND)
+      if (fixed.outcome == ScheduleSearch::FOUND) {
         search.keep();
+        box.keepCutTimes();
+      }
       if (fixed.outcome == ScheduleSearch::NONE && box.cutsBeyond()) {
         fixed.outcome = ScheduleSearch::CUT;
         fixed.failure += "; every time was tried in " + bounds(box.getBox()) + " only";
