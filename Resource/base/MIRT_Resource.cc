@@ -249,7 +249,7 @@ void Resource::notifyFlawed(InstantId inst) {
   DebugMessage::Teardown quiet;
   check_error(inst.isValid());
   check_error(inst->isFlawed());
-  check_error(!inst->getTransactions().empty());
+  check_error(inst->heldCount() > 0);
   debugMsg("Resource:notifyFlawed", "Received notification of flaw at time " << inst->getTime());
 
   static DebugMessage* sl_redundant = DebugMessage::addMsg(__FILE__, __LINE__, "Resource:notifyFlawed");
