@@ -746,6 +746,8 @@ void Profile::handleRecompute() {
   guard.release();
   if (m_changeCount == startCount)
     m_needsRecompute = false;
+  if (m_detector.isValid() && m_detector->getResource().isValid())
+    m_detector->getResource()->fileFlawRecords();
   postHandleRecompute();
 }
 
