@@ -74,7 +74,10 @@ const std::string& modelFile(Kind kind, unsigned int tokens) {
 
 // Other shapes a user writes: changes of one instant-based Resource over the same windows as the
 // reservoir events, and Unary uses in one wide window chained by "precedes", on each profile.
-enum Shape { CHANGES, CHAINED_INCREMENTAL, CHAINED_FLOW, CHAINED_TIMETABLE };
+// Then a search: pairs of a change up and one down by "precedes" on a Resource of 0 to 10, whose
+// envelope breaks the limits where pairs overlap, so that a schedule is fixed, one propagation
+// per fix; the same pairs of Reservoir events are the reference.
+enum Shape { CHANGES, CHAINED_INCREMENTAL, CHAINED_FLOW, CHAINED_TIMETABLE, CHANGE_SEARCH, EVENT_SEARCH };
 
 const std::string& shapeFile(Shape shape, unsigned int tokens) {
   static std::map<std::pair<int, unsigned int>, std::string> s_files;
@@ -92,6 +95,20 @@ const std::string& shapeFile(Shape shape, unsigned int tokens) {
       const unsigned int ub = lb + 100 + rng.below(200);
       os << "  <goal predicate=\"Resource.change\" name=\"c" << i << "\" object=\"tank\" time=\"" << lb << " " << ub
          << "\" quantity=\"" << (rng.below(2) == 0 ? "-" : "") << 1 + rng.below(10) << "\"/>\n";
+    }
+  }
+  else if (shape == CHANGE_SEARCH || shape == EVENT_SEARCH) {
+    const bool changes = shape == CHANGE_SEARCH;
+    os << "  <new type=\"" << (changes ? "Resource" : "Reservoir") << "\" name=\"tank\"><float value=\"0\"/>"
+       << "<float value=\"0\"/><float value=\"10\"/></new>\n  <close/>\n";
+    const std::string predicate = changes ? "Resource.change" : "Reservoir.";
+    for (unsigned int k = 0; 2 * k + 1 < tokens; ++k) {
+      const unsigned int lb = 40 * k + rng.below(10), quantity = 1 + rng.below(5);
+      os << "  <goal predicate=\"" << predicate << (changes ? "" : "produce") << "\" name=\"p" << k
+         << "\" object=\"tank\" time=\"" << lb << " " << lb + 100 << "\" quantity=\"" << quantity << "\"/>\n"
+         << "  <goal predicate=\"" << predicate << (changes ? "" : "consume") << "\" name=\"c" << k
+         << "\" object=\"tank\" time=\"" << lb + 50 << " " << lb + 150 << "\" quantity=\"" << (changes ? "-" : "")
+         << quantity << "\"/>\n  <constraint name=\"precedes\" scope=\"p" << k << ".time c" << k << ".time\"/>\n";
     }
   }
   else {
@@ -220,7 +237,11 @@ void runShape(benchmark::State& state, Shape shape) {
       const int null = open("/dev/null", O_WRONLY);
       dup2(null, 1);
       dup2(null, 2);
-      execl(KORVAN_RUN, KORVAN_RUN, "--max-steps", "1", path.c_str(), (char*) nullptr);
+      // A search runs to its end: its propagations are the measure.
+      if (shape == CHANGE_SEARCH || shape == EVENT_SEARCH)
+        execl(KORVAN_RUN, KORVAN_RUN, path.c_str(), (char*) nullptr);
+      else
+        execl(KORVAN_RUN, KORVAN_RUN, "--max-steps", "1", path.c_str(), (char*) nullptr);
       _exit(127);
     }
     int status = 0;
@@ -262,6 +283,8 @@ void BM_KorvanRunChanges(benchmark::State& state) { runShape(state, CHANGES); }
 void BM_KorvanRunChainedUses(benchmark::State& state) { runShape(state, CHAINED_INCREMENTAL); }
 void BM_KorvanRunChainedUsesFlow(benchmark::State& state) { runShape(state, CHAINED_FLOW); }
 void BM_KorvanRunChainedUsesTimetable(benchmark::State& state) { runShape(state, CHAINED_TIMETABLE); }
+void BM_KorvanRunChangeSearch(benchmark::State& state) { runShape(state, CHANGE_SEARCH); }
+void BM_KorvanRunEventSearch(benchmark::State& state) { runShape(state, EVENT_SEARCH); }
 
 BENCHMARK(BM_KorvanRunReservoirEvents)->Arg(1000)->Arg(10000)->UseManualTime()->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_KorvanRunReusableUses)->Arg(1000)->Arg(10000)->UseManualTime()->Unit(benchmark::kMillisecond);
@@ -275,6 +298,8 @@ BENCHMARK(BM_KorvanRunChainedUsesFlow)->Arg(1000)->Arg(2000)->UseManualTime()->I
     ->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_KorvanRunChainedUsesTimetable)->Arg(1000)->Arg(2000)->UseManualTime()->Iterations(1)
     ->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_KorvanRunChangeSearch)->Arg(800)->UseManualTime()->Iterations(1)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_KorvanRunEventSearch)->Arg(800)->UseManualTime()->Iterations(1)->Unit(benchmark::kMillisecond);
 
 } // namespace
 
@@ -318,6 +343,9 @@ int main(int argc, char** argv) {
     if (once > 0.0 && twice > 0.0)
       std::printf("%-58s %8.1fx\n", "  its peak memory, 2,000 / 1,000", twice / once);
   }
+  // A search on 800 changes, one propagation per fix, against the same search on reservoir events.
+  reporter.ratio("korvan-run: search on 800 changes / on 800 reservoir events",
+                 "BM_KorvanRunChangeSearch/800/iterations:1/manual_time", "BM_KorvanRunEventSearch/800/iterations:1/manual_time");
   benchmark::Shutdown();
   return 0;
 }

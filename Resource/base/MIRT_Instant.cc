@@ -28,7 +28,7 @@ Instant::Instant(int time, Id<Profile> profile)
     m_maxPrevConsumption(0.0), m_minPrevProduction(0.0), m_minPrevConsumption(0.0),
     m_upperFlawMagnitude(0.0), m_lowerFlawMagnitude(0.0),
     m_violated(false), m_flawed(false), m_upperFlaw(false), m_lowerFlaw(false),
-    m_overlappingStale(false), m_gone(0), m_heldStamp(nextStamp()) {}
+    m_transactionsKept(false), m_overlappingStale(false), m_gone(0), m_heldStamp(nextStamp()) {}
 
 Instant::~Instant() {
   m_id.remove();
@@ -37,6 +37,11 @@ Instant::~Instant() {
 unsigned long long& Instant::heldClosed() {
   static unsigned long long sl_closed = 0;
   return sl_closed;
+}
+
+unsigned long long& Instant::setEntries() {
+  static unsigned long long sl_entries = 0;
+  return sl_entries;
 }
 
 const LabelStr& Instant::entityTypeName() {
@@ -130,19 +135,23 @@ void Instant::checkNotHeld(const TransactionId& t) const {
   // check runs only to raise the error.
   if ((m_held.empty() || m_held.back() < t) || !holds(t))
     return;
-  checkError(m_transactions.find(t) == m_transactions.end(),
+  checkError(getTransactions().find(t) == getTransactions().end(),
              "Instant for time " << m_time << " already has transaction " << t);
 }
 
 void Instant::hold(const TransactionId& t, unsigned char filing) {
   // Instants are filled in address order as often as not: appending at the end is the cheap case.
+  if (m_transactionsKept)
+    ++setEntries();
   if (m_held.empty() || m_held.back() < t) {
-    m_transactions.insert(m_transactions.end(), t);
+    if (m_transactionsKept)
+      m_transactions.insert(m_transactions.end(), t);
     m_held.push_back(t);
     m_filing.push_back(filing);
   }
   else {
-    m_transactions.insert(t);
+    if (m_transactionsKept)
+      m_transactions.insert(t);
     const std::vector<TransactionId>::iterator at = std::lower_bound(m_held.begin(), m_held.end(), t);
     const std::size_t i = at - m_held.begin();
     if (at != m_held.end() && !(t < *at)) {
@@ -237,6 +246,18 @@ void Instant::closeGaps() const {
   m_gone = 0;
 }
 
+const std::set<TransactionId>& Instant::getTransactions() const {
+  if (!m_transactionsKept) {
+    closeGaps();
+    m_transactions.clear();
+    for (const TransactionId& t : m_held)
+      m_transactions.insert(m_transactions.end(), t);
+    setEntries() += m_held.size();
+    m_transactionsKept = true;
+  }
+  return m_transactions;
+}
+
 const std::set<TransactionId>& Instant::getOverlappingTransactions() const {
   if (m_overlappingStale) {
     closeGaps();
@@ -258,11 +279,12 @@ void Instant::removeTransaction(TransactionId t) {
   const std::size_t i = held - m_held.begin();
   if (held == m_held.end() || t < *held || m_filing[i] == GONE) {
     // Not held: the set's own check raises the error (the vector and the set are kept equal).
-    checkError(m_transactions.find(t) != m_transactions.end(),
+    checkError(getTransactions().find(t) != getTransactions().end(),
                "Instant for time " << m_time << " has no transaction " << t);
     return;
   }
-  m_transactions.erase(m_transactions.find(t));
+  if (m_transactionsKept)
+    m_transactions.erase(m_transactions.find(t));
   const unsigned char filing = m_filing[i];
   m_filing[i] = GONE;
   // Closed when read, or once they are half the vector: the vector stays within twice the set.
@@ -307,7 +329,7 @@ bool Instant::marksHere(const std::set<TransactionId>& filed) const {
 
 std::string Instant::toString() const {
   std::ostringstream str;
-  for (std::set<TransactionId>::const_iterator it = m_transactions.begin(); it != m_transactions.end(); ++it) {
+  for (std::set<TransactionId>::const_iterator it = getTransactions().begin(); it != getTransactions().end(); ++it) {
     const TransactionId& t = *it;
     str << " " << m_time << ": " << t << " " << t->time()->toString() << " "
         << t->quantity()->toString() << (t->isConsumer() ? " (C)" : " (P)") << std::endl;

@@ -31,7 +31,9 @@ public:
   int getTime() const { return m_time; }
   const Id<Profile>& getProfile() const { return m_profile; }
 
-  const std::set<TransactionId>& getTransactions() const { return m_transactions; }
+  const std::set<TransactionId>& getTransactions() const;
+  // The size of getTransactions(), without building it.
+  std::size_t heldCount() const { return m_held.size() - m_gone; }
   const std::set<TransactionId>& getStartingTransactions() const { return m_startingTransactions; }
   const std::set<TransactionId>& getEndingTransactions() const { return m_endingTransactions; }
   const std::set<TransactionId>& getOverlappingTransactions() const;
@@ -96,6 +98,9 @@ public:
   // The places that closing the gaps of removed transactions walked, over the whole process: for
   // tests that count a profile's upkeep.
   static unsigned long long& heldClosed();
+  // The transactions put in instants' sets (getTransactions()), built or kept up, over the whole
+  // process: for the same tests.
+  static unsigned long long& setEntries();
 
 private:
   friend class Profile;
@@ -185,7 +190,10 @@ private:
   bool m_flawed;
   bool m_upperFlaw;
   bool m_lowerFlaw;
-  std::set<TransactionId> m_transactions;
+  // Built at the first read and kept up from then on: most instants of a long chain of uses are
+  // never read as a set, and a tree beside the vector doubled what each held one cost.
+  mutable std::set<TransactionId> m_transactions;
+  mutable bool m_transactionsKept;
   std::set<TransactionId> m_endingTransactions;
   std::set<TransactionId> m_startingTransactions;
   // Built from the filings when read: most held transactions overlap, and

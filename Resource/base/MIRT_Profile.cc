@@ -167,7 +167,7 @@ void Profile::addInstant(const int time) {
     inst->m_filing.reserve(before.heldInOrder().size() + 1);
     fillFrom(inst, before);
   }
-  if (!m_refiling.isNoId() && inst->getTransactions().find(m_refiling) == inst->getTransactions().end())
+  if (!m_refiling.isNoId() && !inst->holds(m_refiling))
     addIfSpanning(inst, m_refiling);
   // Listed once all are held: the transaction being refiled is written in its place in the set.
   if (fillingWritesLines())
@@ -175,11 +175,9 @@ void Profile::addInstant(const int time) {
 }
 
 void Profile::fillFrom(Instant* inst, const Instant& before) {
-  // addIfSpanning for each one filed as overlapping before: the set is copied whole (a copy of a
-  // tree needs no comparisons and no rebalancing), and the few that do not span the time leave.
+  // addIfSpanning for each one filed as overlapping before, appended in the order of the vector.
   const int time = inst->getTime();
   const std::vector<TransactionId>& held = before.heldInOrder();
-  inst->m_transactions = before.m_transactions;
   for (std::size_t i = 0; i < held.size(); ++i) {
     const TransactionId& trans = held[i];
     bool spans = false, starts = false, ends = false;
@@ -202,10 +200,8 @@ void Profile::fillFrom(Instant* inst, const Instant& before) {
         ends = dom.getUpperBound() == (double) time;
       }
     }
-    if (!spans) {
-      inst->m_transactions.erase(trans);
+    if (!spans)
       continue;
-    }
     const unsigned char filing = Instant::filingOf(starts, ends);
     inst->m_held.push_back(trans);
     inst->m_filing.push_back(filing);
@@ -260,7 +256,7 @@ void Profile::deleteEmptyInstants(const std::vector<int>& emptyInstants) {
     checkError(instIt != m_instants.end(),
                "Computed empty instant at time " << *it << " but no such instant exists.");
     debugMsg("Profile:handleTimeChanged", "Removing instant at time " << *it);
-    condDebugMsg(instIt->second->getTransactions().empty(), "Profile:handleTimeChanged",
+    condDebugMsg(instIt->second->heldCount() == 0, "Profile:handleTimeChanged",
                  "because it has no transactions.");
     condDebugMsg(!instIt->second->containsStartOrEnd(), "Profile:handleTimeChanged",
                  "because it does not mark a change.");
@@ -379,7 +375,7 @@ void Profile::removeTransaction(TransactionId t) {
       debugMsg("Profile:removeTransaction", "Removing transaction " << t << " from instant for time "
                << inst->getTime());
       inst->removeTransaction(t);
-      if (inst->getTransactions().empty() || !inst->containsStartOrEnd()) {
+      if (inst->heldCount() == 0 || !inst->containsStartOrEnd()) {
         emptyInstants.push_back(inst->getTime());
         debugMsg("Profile:removeTransaction", "Instant for time " << inst->getTime() << " is empty.");
       }
@@ -407,7 +403,7 @@ void Profile::removeTransaction(TransactionId t) {
     if (instIt == m_instants.end() || instIt->second->containsStartOrEnd())
       continue;
     debugMsg("Profile:removeTransaction", "Removing instant at time " << *it);
-    condDebugMsg(instIt->second->getTransactions().empty(), "Profile:removeTransaction",
+    condDebugMsg(instIt->second->heldCount() == 0, "Profile:removeTransaction",
                  "because it has no transactions.");
     condDebugMsg(!instIt->second->containsStartOrEnd(), "Profile:removeTransaction",
                  "because it does not mark a change.");
@@ -512,7 +508,7 @@ void Profile::handleRestriction(TransactionId e, int startTime, int endTime, std
       debugMsg("Profile:handleTimeChanged", "Removing transaction " << e << " from Instant at time "
                << inst->getTime());
       inst->removeTransaction(e);
-      if (inst->getTransactions().empty() || !inst->containsStartOrEnd())
+      if (inst->heldCount() == 0 || !inst->containsStartOrEnd())
         emptyInstants.push_back(inst->getTime());
     }
     else
@@ -552,7 +548,7 @@ void Profile::handleRestriction(TransactionId e, int startTime, int endTime, std
   // still has e over its whole window.
   if (startTime < first || endTime > last) {
     for (it = m_instants.lower_bound(startTime); it != m_instants.end() && it->first <= endTime; ++it)
-      if (it->second->getTransactions().count(e) == 0)
+      if (!it->second->holds(e))
         it->second->addTransaction(e);
   }
 }
@@ -750,6 +746,8 @@ void Profile::handleRecompute() {
   guard.release();
   if (m_changeCount == startCount)
     m_needsRecompute = false;
+  if (m_detector.isValid() && m_detector->getResource().isValid())
+    m_detector->getResource()->fileFlawRecords();
   postHandleRecompute();
 }
 

@@ -21,10 +21,10 @@ void Profile::handleRelaxation(TransactionId e, int startTime, int endTime, std:
     for (std::map<int, InstantId>::iterator it = m_instants.lower_bound(filed->second.first);
          it != m_instants.end() && it->first <= filed->second.second; ++it) {
       const InstantId& inst = it->second;
-      if ((it->first >= startTime && it->first <= endTime) || inst->getTransactions().count(e) == 0)
+      if ((it->first >= startTime && it->first <= endTime) || !inst->holds(e))
         continue;
       inst->removeTransaction(e);
-      if (inst->getTransactions().empty() || !inst->containsStartOrEnd())
+      if (inst->heldCount() == 0 || !inst->containsStartOrEnd())
         emptyInstants.push_back(it->first);
     }
   }
@@ -36,7 +36,7 @@ void Profile::handleRelaxation(TransactionId e, int startTime, int endTime, std:
     // Only when every instant lies outside the window does the walk reach
     // one outside it; e has no place there.
     if (inst->getTime() >= startTime && inst->getTime() <= endTime) {
-      if (inst->getTransactions().count(e) == 0)
+      if (!inst->holds(e))
         inst->addTransaction(e);
       else
         inst->updateTransaction(e);

@@ -134,6 +134,7 @@ void Resource::handlePurge() {
   delete (Profile*) m_profile;
   m_profile = Id<Profile>::noId();
   m_flawedTokens.clear();
+  m_unfiledFlaws.clear();
   m_flawedTokensAt.clear();
   m_flawedInstants.clear();
   m_filedAt.clear();
@@ -249,7 +250,7 @@ void Resource::notifyFlawed(InstantId inst) {
   DebugMessage::Teardown quiet;
   check_error(inst.isValid());
   check_error(inst->isFlawed());
-  check_error(!inst->getTransactions().empty());
+  check_error(inst->heldCount() > 0);
   debugMsg("Resource:notifyFlawed", "Received notification of flaw at time " << inst->getTime());
 
   static DebugMessage* sl_redundant = DebugMessage::addMsg(__FILE__, __LINE__, "Resource:notifyFlawed");
@@ -317,7 +318,7 @@ void Resource::notifyFlawed(InstantId inst) {
     }
     writeRedundantFlaw(trans, inst);
     if (!known)
-      tokIt->second.insert(inst);
+      m_unfiledFlaws.push_back(std::make_pair(&tokIt->second, inst));
   }
   // Looked up again: the announcements above reach listeners outside this resource.
   if (!known) {
@@ -327,6 +328,26 @@ void Resource::notifyFlawed(InstantId inst) {
   }
   if (m_flawedInstants.find(inst->getTime()) == m_flawedInstants.end())
     m_flawedInstants.insert(std::make_pair(inst->getTime(), inst));
+}
+
+void Resource::fileFlawRecords() {
+  if (m_unfiledFlaws.empty())
+    return;
+  typedef std::pair<std::set<InstantId>*, InstantId> Unfiled;
+  std::sort(m_unfiledFlaws.begin(), m_unfiledFlaws.end(), [](const Unfiled& a, const Unfiled& b) {
+    return std::less<std::set<InstantId>*>()(a.first, b.first) || (a.first == b.first && a.second < b.second);
+  });
+  std::set<InstantId>* filing = nullptr;
+  std::set<InstantId>::iterator next;
+  for (const Unfiled& unfiled : m_unfiledFlaws) {
+    // In ascending order, each lands just before the successor of the one filed last.
+    if (unfiled.first != filing) {
+      filing = unfiled.first;
+      next = filing->lower_bound(unfiled.second);
+    }
+    next = std::next(filing->insert(next, unfiled.second));
+  }
+  m_unfiledFlaws.clear();
 }
 
 void Resource::writeRedundantFlaw(const TransactionId& trans, const InstantId& inst) {
@@ -343,6 +364,7 @@ void Resource::notifyNoLongerFlawed(InstantId inst) {
   check_error(inst.isValid());
   debugMsg("Resource:notifyNoLongerFlawed", "Received notification that instant " << inst->getTime()
            << " is no longer flawed.");
+  fileFlawRecords();
   m_filedAt.erase(inst);
   ++m_recordDrops;
 

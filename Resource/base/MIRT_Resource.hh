@@ -54,6 +54,9 @@ public:
                           unsigned int limit = ~0u) override;
   void getTokensToOrder(std::vector<TokenId>& results) override;
   bool hasTokensToOrder() const override;
+  // Files the instants notifyFlawed left for tokens recorded before; every reader of a token's
+  // instants calls it first, and a profile at the end of each recomputation.
+  void fileFlawRecords();
 
   // A token reaches the profile later, through its token-to-resource constraint.
   void add(const TokenId& token) override;
@@ -170,6 +173,9 @@ protected:
   bool m_released;
   std::map<TransactionId, TokenId> m_transactionsToTokens;
   std::map<TokenId, std::set<InstantId>> m_flawedTokens;
+  // Instants owed to the sets of m_flawedTokens, filed in one sorted batch: filed one by one in
+  // the order of the walk, each landed in another token's tree, far apart in memory.
+  std::vector<std::pair<std::set<InstantId>*, InstantId>> m_unfiledFlaws;
   // The same record by instant, so that withdrawing an instant's flaws does not walk
   // every flawed token.
   std::map<InstantId, std::set<TokenId>> m_flawedTokensAt;

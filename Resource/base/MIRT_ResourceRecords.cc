@@ -114,6 +114,7 @@ void Resource::notifyDeleted(InstantId inst) {
   notifyNoLongerFlawed(inst);
   notifyNoLongerViolated(inst);
   debugMsg("Resource:notifyDeleted", "Removing (possibly) flawed instant at time " << inst->getTime());
+  fileFlawRecords();
   m_filedAt.erase(inst);
   ++m_recordDrops;
   std::map<int, InstantId>::iterator instIt = m_flawedInstants.find(inst->getTime());
@@ -128,6 +129,7 @@ void Resource::notifyDeleted(InstantId inst) {
 }
 
 bool Resource::forgetFlaws(const TokenId& tok) {
+  fileFlawRecords();
   std::map<TokenId, std::set<InstantId>>::iterator tokIt = m_flawedTokens.find(tok);
   if (tokIt == m_flawedTokens.end())
     return false;
@@ -157,6 +159,7 @@ bool Resource::noFlawedTokensForInst(const InstantId& inst) const {
 }
 
 void Resource::writeRecordedFlaw(const TransactionId& trans, const InstantId& inst) {
+  fileFlawRecords();
   const TokenId tok = getTokenForTransaction(trans);
   std::map<TokenId, std::set<InstantId>>::const_iterator tokIt = m_flawedTokens.find(tok);
   std::map<InstantId, std::set<TokenId>>::const_iterator at = m_flawedTokensAt.find(inst);

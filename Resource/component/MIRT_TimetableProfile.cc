@@ -81,8 +81,9 @@ TimetableProfile::~TimetableProfile() {}
 void TimetableProfile::getTransactionsToOrder(const InstantId& inst, std::vector<TransactionId>& results) {
   check_error(inst.isValid());
   check_error(results.empty());
-  const std::set<TransactionId>& transactions = inst->getTransactions();
-  results.insert(results.end(), transactions.begin(), transactions.end());
+  // Every held transaction, in the order of the instant's set: the profile's vector holds them so,
+  // and reading it builds no tree.
+  Profile::getTransactionsToOrder(inst, results);
 }
 
 void TimetableProfile::initRecompute(InstantId inst) {
@@ -319,7 +320,7 @@ bool TimetableProfile::readEvents(const InstantId& inst, std::size_t& last) {
     ending += (m_events[last] & ENDS) >> 1;
   }
   if (inst->getStartingTransactions().size() != starting || inst->getEndingTransactions().size() != ending ||
-      inst->getTransactions().size() != m_heldCount + starting)
+      inst->heldCount() != m_heldCount + starting)
     return false;
   m_heldCount += starting;
   return true;
