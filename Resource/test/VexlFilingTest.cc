@@ -179,8 +179,9 @@ TEST(VexlFiling, ChainedUsesAreRefiledInProportionToTheirPairs) {
     // vector through every refiling it took half as many again. The timetable reads none.
     for (int size = 0; size < 2; ++size) {
       EXPECT_LE(entries[size], pairs[size]) << profile << ": " << entries[size] << " set entries";
-      if (std::string(profile) == "TimetableProfile")
+      if (std::string(profile) == "TimetableProfile") {
         EXPECT_LT(entries[size], 0.1 * pairs[size]) << entries[size] << " set entries";
+      }
     }
   }
 }
