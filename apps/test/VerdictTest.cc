@@ -1293,11 +1293,12 @@ Model grammarModel(std::mt19937& rng, int draw) {
   }
 }
 
-/// Three or four uses of a unary or a reusable with durations written `lo hi` (some one value), in
-/// windows about as wide as their least durations summed, so that in some only the least
-/// durations fit and in others not even they do; one window may be open above. Some uses may go
-/// on either of two resources; some are ordered, or held end to start by "addEq" or
-/// "temporalDistance" over a ranged duration.
+/// Three or four uses of a unary or a reusable with durations written `lo hi` (some one value),
+/// each to end by one time at its longest, the span about as wide as their least durations
+/// summed, so that in some only the least durations fit and in others not even they do; one or
+/// two windows may be open above. Some uses may go on either of two resources; some are ordered
+/// ("precedes", "leq"), or held end to start by "addEq" or "temporalDistance" over a ranged
+/// duration.
 Model rangedDurations(std::mt19937& rng) {
   auto pick = [&](int lo, int hi) { return std::uniform_int_distribution<int>(lo, hi)(rng); };
   const Kind kind = pick(0, 2) == 0 ? REUSABLE : UNARY;
@@ -1305,7 +1306,7 @@ Model rangedDurations(std::mt19937& rng) {
   m.family = "ranged-durations";
   static const char* const sl_profiles[] = {"", "FlowProfile", "IncrementalFlowProfile", "TimetableProfile"};
   m.profile = sl_profiles[pick(0, 3)];
-  m.twoObjects = pick(0, 2) == 0;
+  m.twoObjects = pick(0, 1) == 0;
   // Five tight uses already take the ordering search past the runs' step limits.
   const int n = pick(3, 4);
   int load = 0, ranged = 0;
@@ -1319,19 +1320,23 @@ Model rangedDurations(std::mt19937& rng) {
     if (kind == REUSABLE)
       u.quantity = pick(1, static_cast<int>(m.capacity));
     if (m.twoObjects)
-      u.objects = pick(0, 2) == 0 ? 3 : pick(1, 2);
+      u.objects = pick(0, 1) == 0 ? 3 : 1; // r2 only holds what may leave r
     load += u.duration;
     m.uses.push_back(u);
   }
   const int end = load + pick(-2, 2);
+  // Every use may end by `end` at its longest: the span that holds them is known before any search.
   for (Use& u : m.uses)
-    u.hi = std::max(u.lo, end - u.duration);
-  if (pick(0, 3) == 0)
+    u.hi = std::max(u.lo, end - std::max(u.duration, u.durationHi));
+  for (int open = pick(0, 4) / 2; open > 0; open--)
     m.uses[pick(0, n - 1)].hiOpen = true;
   const int a = pick(0, n - 1), b = (a + pick(1, n - 1)) % n, c = pick(0, n - 1);
-  switch (pick(0, 3)) {
+  switch (pick(0, 4)) {
   case 0:
     m.precedences.push_back({a, b});
+    break;
+  case 3: // the same order as a generic relation: a schedule search decides it
+    m.relations.push_back(Relation{"leq", Term{false, 2 * a + 1}, Term{false, 2 * b}});
     break;
   case 1: // b starts as a ends
     m.relations.push_back(Relation{"addEq", Term{false, 2 * a}, Term{false, 2 * b}, a});
