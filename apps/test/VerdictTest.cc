@@ -24,10 +24,11 @@
 // that rule); sums of times and of int members ("addEq" over three variables, doubling past any
 // box) with "neq"; five to eight unary uses on two candidate objects, which a satisfiable model
 // must end SOLVED; events on candidates, takers before givers; three unary uses with an ordering
-// ("leq", "lessThanEqual", "concurrent") and two windows open above. Every eighth (the third of
-// each eight) has durations written as two bounds, from a draw of its own. The table at the end of the
-// file names every construct the reader takes with the draw that writes it. A model of jobs whose
-// times only eq, leq and durations relate must not end with a box that cut a window.
+// ("leq", "lessThanEqual", "concurrent") and two windows open above. The third of every eight
+// models has durations written as two bounds, from a draw of its own (left out with the others).
+// The table at the end of the file names every construct the reader takes with the draw that
+// writes it. A model of jobs whose times only eq, leq and durations relate must not end with a
+// box that cut a window.
 //
 // VERDICT_MODELS sets the number of models per slice (CI runs four slices of 400), VERDICT_SEED
 // the seed, VERDICT_STEPS the step limit of each run (0: each configuration's own limits),
@@ -1491,8 +1492,8 @@ bool plannedSchedules(const Model& m, const std::string& output, Schedule& early
       early.start[i] = (int)lb;
       late.start[i] = (int)ub;
       // A ranged duration: the earliest schedule ends at the earliest ends, the latest at the latest.
-      double elb, eub;
       if (m.uses[i].durationHi != NONE) {
+        double elb, eub;
         if (!readBounds(line, "end", elb, eub))
           return false;
         early.length[i] = (int)elb - early.start[i];
@@ -2328,6 +2329,37 @@ TEST(Verdicts, ExhaustiveSearchOnWorkedModels) {
   for (Use& u : drills.uses)
     u.hi = 8;
   EXPECT_FALSE(splitSchedule(drills));
+  // Three uses of 3 to 5 starting by 7 on a unary: at their least they go one after another, at
+  // their most the third starts at 10; a fourth of 2 to 3 leaves 11 for the 10 from 0 to 10.
+  Model press = makeModel(UNARY, 1, 0, 0);
+  press.uses = {{"a", 0, 7, 3, 1}, {"b", 0, 7, 3, 1}, {"c", 0, 7, 3, 1}};
+  for (Use& u : press.uses)
+    u.durationHi = 5;
+  EXPECT_TRUE(rangedSchedule(press));
+  Model longest = press;
+  for (Use& u : longest.uses) {
+    u.duration = 5;
+    u.durationHi = NONE;
+  }
+  EXPECT_FALSE(someSchedule(longest));
+  Schedule decided = starts(press, {0, 3, 6});
+  decided.length = {3, 3, 3};
+  EXPECT_EQ("", breaks(press, decided));
+  decided.length = {4, 3, 3};
+  EXPECT_EQ("level -1.000000 at 3", breaks(press, decided));
+  decided.length = {6, 3, 3};
+  EXPECT_EQ("a lasts 6, outside its duration", breaks(press, decided));
+  press.uses.push_back({"d", 0, 7, 2, 1});
+  press.uses.back().durationHi = 3;
+  EXPECT_FALSE(rangedSchedule(press));
+  // Held end to start by "addEq" over its own ranged duration, b may start no later than 7 only
+  // where a lasts less than 5.
+  press.uses.pop_back();
+  press.relations = {{"addEq", Term{false, 0}, Term{false, 2}, 0}};
+  press.uses[0].lo = 3;
+  EXPECT_TRUE(rangedSchedule(press));
+  press.uses[0].duration = 5;
+  EXPECT_FALSE(rangedSchedule(press));
   // Only eq and leq between times keep a box's proof; neq or a relation to a member does not.
   Model chain = makeModel(JOB, 0, 0, 0);
   chain.uses = {{"a", 0, 0, 1, 1}, {"b", 0, 0, 1, 1}};
