@@ -24,9 +24,11 @@
 // that rule); sums of times and of int members ("addEq" over three variables, doubling past any
 // box) with "neq"; five to eight unary uses on two candidate objects, which a satisfiable model
 // must end SOLVED; events on candidates, takers before givers; three unary uses with an ordering
-// ("leq", "lessThanEqual", "concurrent") and two windows open above. The table at the end of the
-// file names every construct the reader takes with the draw that writes it. A model of jobs whose
-// times only eq, leq and durations relate must not end with a box that cut a window.
+// ("leq", "lessThanEqual", "concurrent") and two windows open above. The third of every eight
+// models has durations written as two bounds, from a draw of its own (left out with the others).
+// The table at the end of the file names every construct the reader takes with the draw that
+// writes it. A model of jobs whose times only eq, leq and durations relate must not end with a
+// box that cut a window.
 //
 // VERDICT_MODELS sets the number of models per slice (CI runs four slices of 400), VERDICT_SEED
 // the seed, VERDICT_STEPS the step limit of each run (0: each configuration's own limits),
@@ -141,7 +143,7 @@ const int NONE = -1000000;
 struct Use {
   std::string name;
   int lo, hi;       // start window (the event's time for a reservoir)
-  int duration;     // 0 for a reservoir event
+  int duration;     // 0 for a reservoir event; the least when ranged
   double quantity;  // used while under way; for a reservoir, signed change of the level
   bool loOpen = false, hiOpen = false; // the window is unbounded on that side
   double quantityHi = NONE; // a ranged quantity [quantity quantityHi] (reusables, instant-based resources)
@@ -153,11 +155,15 @@ struct Use {
   bool linked = false; // an event given no quantity, held equal to its time by "eq"
   bool fact = false;   // written <fact>, not <goal>
   bool byEnd = false;  // its window written as one of the end
+  int durationHi = NONE; // a ranged duration [duration durationHi]
 
   int windowLo() const { return specifiedStart != NONE && !startReset ? specifiedStart : lo; }
   int windowHi() const { return specifiedStart != NONE && !startReset ? specifiedStart : hi; }
   /// Less in use never hurts a reusable: the smallest quantity the plan allows is the one to try.
   double least() const { return specifiedQuantity != NONE && !quantityReset ? specifiedQuantity : quantity; }
+  std::string durationText() const {
+    return std::to_string(duration) + (durationHi != NONE ? " " + std::to_string(durationHi) : "");
+  }
 };
 
 /// A variable that is no time point of a use: a bool, an object choice (0 "vars", 1 "vars2"), or a
@@ -345,10 +351,10 @@ struct Model {
            << "\" name=\"" << u.name << "\" object=\"" << object
            << (u.byEnd ? "\" end=\"" + std::to_string(u.lo + u.duration) + " " + std::to_string(u.hi + u.duration)
                        : "\" start=\"" + window)
-           << "\" duration=\"" << u.duration << (u.fact || !u.byEnd ? "" : "\" rejectable=\"false") << "\"/>\n";
+           << "\" duration=\"" << u.durationText() << (u.fact || !u.byEnd ? "" : "\" rejectable=\"false") << "\"/>\n";
       else
         os << "  <goal predicate=\"Reusable.uses\" name=\"" << u.name << "\" object=\"" << object << "\" start=\""
-           << window << "\" duration=\"" << u.duration << "\" quantity=\"" << quantity << "\"/>\n";
+           << window << "\" duration=\"" << u.durationText() << "\" quantity=\"" << quantity << "\"/>\n";
     }
     for (const Extra& e : extras) {
       os << "  <goal predicate=\"Var.v\" name=\"" << e.name() << "\" object=\""
@@ -417,10 +423,15 @@ struct Schedule {
   std::vector<int> object;
   std::vector<double> quantity;
   std::vector<double> least; // the least quantities a printed plan allows
+  std::vector<int> length;   // each use's duration, where a plan read leaves ranged ones decided
 };
 
+int lengthOf(const Model& m, const Schedule& s, size_t i) {
+  return s.length.empty() ? m.uses[i].duration : s.length[i];
+}
+
 int pointValue(const Model& m, const Schedule& s, int x) {
-  return s.start[x / 2] + (x % 2 == 1 ? m.uses[x / 2].duration : 0);
+  return s.start[x / 2] + (x % 2 == 1 ? lengthOf(m, s, x / 2) : 0);
 }
 
 int termValue(const Model& m, const Schedule& s, const Term& t) {
@@ -440,7 +451,7 @@ bool holds(const Model& m, const Schedule& s, const Relation& r) {
   const int x = termValue(m, s, r.x);
   if (r.sum)
     return x + termValue(m, s, r.d) == y;
-  return r.name == "eq" ? x == y : r.name == "leq" ? x <= y : r.name == "neq" ? x != y : x + m.uses[r.use].duration == y;
+  return r.name == "eq" ? x == y : r.name == "leq" ? x <= y : r.name == "neq" ? x != y : x + lengthOf(m, s, r.use) == y;
 }
 
 /// Whether the difference constraints (durations, precedences, "eq", "leq", "addEq" over time
@@ -517,9 +528,11 @@ std::string breaks(const Model& m, const Schedule& s) {
       return u.name + " starts outside its window";
     if (!(u.objects & (1 << s.object[i])))
       return u.name + " on an object it may not go on";
+    if (!s.length.empty() && (s.length[i] < u.duration || s.length[i] > std::max(u.duration, u.durationHi)))
+      return u.name + " lasts " + std::to_string(s.length[i]) + ", outside its duration";
   }
   for (const auto& p : m.precedences)
-    if (s.start[p.first] + m.uses[p.first].duration > s.start[p.second])
+    if (s.start[p.first] + lengthOf(m, s, p.first) > s.start[p.second])
       return m.uses[p.first].name + " does not precede " + m.uses[p.second].name;
   for (const Relation& r : m.relations)
     if (!holds(m, s, r))
@@ -534,7 +547,7 @@ std::string breaks(const Model& m, const Schedule& s) {
     for (size_t i = 0; i < m.uses.size(); i++)
       if (s.object[i] == o) {
         first = std::min(first, s.start[i]);
-        last = std::max(last, s.start[i] + m.uses[i].duration);
+        last = std::max(last, s.start[i] + lengthOf(m, s, i));
         total += std::fabs(s.quantity[i]);
       }
     const std::string maxima = maximaBroken(m, s, o);
@@ -545,7 +558,6 @@ std::string breaks(const Model& m, const Schedule& s) {
     for (int t = first; t <= last; t++) {
       double level = m.capacity, taken = 0, given = 0;
       for (size_t i = 0; i < m.uses.size(); i++) {
-        const Use& u = m.uses[i];
         if (s.object[i] != o)
           continue;
         if (m.events()) {
@@ -555,11 +567,11 @@ std::string breaks(const Model& m, const Schedule& s) {
             (s.quantity[i] > 0 ? given : taken) += std::fabs(s.quantity[i]);
           continue;
         }
-        if (s.start[i] <= t && t < s.start[i] + u.duration)
+        if (s.start[i] <= t && t < s.start[i] + lengthOf(m, s, i))
           level -= s.quantity[i];
         if (s.start[i] == t)
           taken += s.quantity[i];
-        if (s.start[i] + u.duration == t)
+        if (s.start[i] + lengthOf(m, s, i) == t)
           given += s.quantity[i];
       }
       if (level < m.lower - SLACK || (m.events() && level > m.upper + SLACK))
@@ -1282,6 +1294,83 @@ Model grammarModel(std::mt19937& rng, int draw) {
   }
 }
 
+/// Three or four uses of a unary or a reusable with durations written `lo hi` (some one value),
+/// each to end by one time at its longest, the span about as wide as their least durations
+/// summed, so that in some only the least durations fit and in others not even they do; one or
+/// two windows may be open above. Some uses may go on either of two resources; some are ordered
+/// ("precedes", "leq"), or held end to start by "addEq" or "temporalDistance" over a ranged
+/// duration.
+Model rangedDurations(std::mt19937& rng) {
+  auto pick = [&](int lo, int hi) { return std::uniform_int_distribution<int>(lo, hi)(rng); };
+  const Kind kind = pick(0, 2) == 0 ? REUSABLE : UNARY;
+  Model m = makeModel(kind, kind == UNARY ? 1 : pick(1, 2), 0, 0);
+  m.family = "ranged-durations";
+  static const char* const sl_profiles[] = {"", "FlowProfile", "IncrementalFlowProfile", "TimetableProfile"};
+  m.profile = sl_profiles[pick(0, 3)];
+  m.twoObjects = pick(0, 1) == 0;
+  // Five tight uses already take the ordering search past the runs' step limits.
+  const int n = pick(3, 4);
+  int load = 0, ranged = 0;
+  for (int i = 0; i < n; i++) {
+    Use u{std::string(1, static_cast<char>('a' + i)), pick(0, 2), 0, pick(1, 4), 1};
+    // At most three ranged: the reference tries every mix of their values.
+    if (ranged < 3 && pick(0, 2) != 0) {
+      u.durationHi = u.duration + pick(1, 2);
+      ranged++;
+    }
+    if (kind == REUSABLE)
+      u.quantity = pick(1, static_cast<int>(m.capacity));
+    if (m.twoObjects)
+      u.objects = pick(0, 1) == 0 ? 3 : 1; // r2 only holds what may leave r
+    load += u.duration;
+    m.uses.push_back(u);
+  }
+  const int end = load + pick(-2, 2);
+  // Every use may end by `end` at its longest: the span that holds them is known before any search.
+  for (Use& u : m.uses)
+    u.hi = std::max(u.lo, end - std::max(u.duration, u.durationHi));
+  for (int open = pick(0, 4) / 2; open > 0; open--)
+    m.uses[pick(0, n - 1)].hiOpen = true;
+  const int a = pick(0, n - 1), b = (a + pick(1, n - 1)) % n, c = pick(0, n - 1);
+  switch (pick(0, 4)) {
+  case 0:
+    m.precedences.push_back({a, b});
+    break;
+  case 3: // the same order as a generic relation: a schedule search decides it
+    m.relations.push_back(Relation{"leq", Term{false, 2 * a + 1}, Term{false, 2 * b}});
+    break;
+  case 1: // b starts as a ends
+    m.relations.push_back(Relation{"addEq", Term{false, 2 * a}, Term{false, 2 * b}, a});
+    break;
+  case 2: { // b starts c's duration after a ends
+    Relation r{"addEq", Term{false, 2 * a + 1}, Term{false, 2 * b}, c};
+    r.spelling = "temporalDistance";
+    m.relations.push_back(r);
+    break;
+  }
+  default:
+    break;
+  }
+  return m;
+}
+
+/// Whether some mix of the ranged durations' values leaves the model a schedule.
+bool rangedSchedule(const Model& m) {
+  Model fixed = m;
+  std::function<bool(size_t)> fix = [&](size_t i) {
+    if (i == m.uses.size())
+      return someSchedule(fixed);
+    const Use& u = m.uses[i];
+    fixed.uses[i].durationHi = NONE;
+    for (fixed.uses[i].duration = u.duration; fixed.uses[i].duration <= std::max(u.duration, u.durationHi);
+         fixed.uses[i].duration++)
+      if (fix(i + 1))
+        return true;
+    return false;
+  };
+  return fix(0);
+}
+
 /// Unary uses on candidate objects, no relations: some choice of objects, and on each an order
 /// whose earliest starts keep every window (of all starts in that order, the earliest are best).
 bool splitSchedule(const Model& m) {
@@ -1383,6 +1472,9 @@ bool plannedSchedules(const Model& m, const std::string& output, Schedule& early
   early.least.assign(m.uses.size(), 0);
   early.extra.assign(m.extras.size(), NONE);
   std::vector<bool> found(m.uses.size(), false);
+  if (std::any_of(m.uses.begin(), m.uses.end(), [](const Use& u) { return u.durationHi != NONE; }))
+    for (const Use& u : m.uses)
+      early.length.push_back(u.duration);
   late = early;
   std::istringstream lines(output);
   std::string line, name;
@@ -1399,6 +1491,14 @@ bool plannedSchedules(const Model& m, const std::string& output, Schedule& early
         continue;
       early.start[i] = (int)lb;
       late.start[i] = (int)ub;
+      // A ranged duration: the earliest schedule ends at the earliest ends, the latest at the latest.
+      if (m.uses[i].durationHi != NONE) {
+        double elb, eub;
+        if (!readBounds(line, "end", elb, eub))
+          return false;
+        early.length[i] = (int)elb - early.start[i];
+        late.length[i] = (int)eub - late.start[i];
+      }
       early.object[i] = late.object[i] = objects == "r" ? 0 : objects == "r2" ? 1 : -1;
       const bool linked = m.uses[i].linked;
       double qlb = m.uses[i].quantity, qub = qlb;
@@ -1609,7 +1709,7 @@ void matchVerdicts(int first, int models) {
   const int decimals = envInt("VERDICT_DECIMALS", -1);
   const bool all = std::getenv("VERDICT_CONFIGS") != nullptr && std::string(std::getenv("VERDICT_CONFIGS")) == "all";
   const auto configs = configurations();
-  std::mt19937 rng(seed), wider(seed + 5000), grammar(seed + 9000);
+  std::mt19937 rng(seed), wider(seed + 5000), grammar(seed + 9000), durations(seed + 13000);
   RunWatch watch;
   std::map<std::string, int> tally;
   int wrong = 0, satisfiable = 0, flawsLeft = 0;
@@ -1631,10 +1731,17 @@ void matchVerdicts(int first, int models) {
       m = grammarModel(grammar, i / 4);
       chosen = drawConfigs(m, grammar);
     }
+    if (i % 8 == 2 && envInt("VERDICT_GRAMMAR", 1) != 0) {
+      m = rangedDurations(durations);
+      chosen = drawConfigs(m, durations);
+    }
     if (i < first)
       continue;
     const std::string path = writeFile("verdict-model.xml", m.xml());
-    const bool expected = m.family == "candidate-objects" ? splitSchedule(m) : m.wide ? reservoirSchedule(m) : someSchedule(m);
+    const bool expected = m.family == "candidate-objects" ? splitSchedule(m)
+                          : m.family == "ranged-durations" ? rangedSchedule(m)
+                          : m.wide                          ? reservoirSchedule(m)
+                                                            : someSchedule(m);
     tally[!m.family.empty() ? m.family : m.kind == JOB ? "jobs" : m.kind == RESOURCE ? "instant-based" : m.wide ? "wide-reservoir"
                         : m.profile.empty() ? "default-profile" : m.profile]++;
     tally["events-on-two"] += m.events() && m.twoObjects ? 1 : 0;
@@ -2222,6 +2329,37 @@ TEST(Verdicts, ExhaustiveSearchOnWorkedModels) {
   for (Use& u : drills.uses)
     u.hi = 8;
   EXPECT_FALSE(splitSchedule(drills));
+  // Three uses of 3 to 5 starting by 7 on a unary: at their least they go one after another, at
+  // their most the third starts at 10; a fourth of 2 to 3 leaves 11 for the 10 from 0 to 10.
+  Model press = makeModel(UNARY, 1, 0, 0);
+  press.uses = {{"a", 0, 7, 3, 1}, {"b", 0, 7, 3, 1}, {"c", 0, 7, 3, 1}};
+  for (Use& u : press.uses)
+    u.durationHi = 5;
+  EXPECT_TRUE(rangedSchedule(press));
+  Model longest = press;
+  for (Use& u : longest.uses) {
+    u.duration = 5;
+    u.durationHi = NONE;
+  }
+  EXPECT_FALSE(someSchedule(longest));
+  Schedule decided = starts(press, {0, 3, 6});
+  decided.length = {3, 3, 3};
+  EXPECT_EQ("", breaks(press, decided));
+  decided.length = {4, 3, 3};
+  EXPECT_EQ("level -1.000000 at 3", breaks(press, decided));
+  decided.length = {6, 3, 3};
+  EXPECT_EQ("a lasts 6, outside its duration", breaks(press, decided));
+  press.uses.push_back({"d", 0, 7, 2, 1});
+  press.uses.back().durationHi = 3;
+  EXPECT_FALSE(rangedSchedule(press));
+  // Held end to start by "addEq" over its own ranged duration, b may start no later than 7 only
+  // where a lasts less than 5.
+  press.uses.pop_back();
+  press.relations = {{"addEq", Term{false, 0}, Term{false, 2}, 0}};
+  press.uses[0].lo = 3;
+  EXPECT_TRUE(rangedSchedule(press));
+  press.uses[0].duration = 5;
+  EXPECT_FALSE(rangedSchedule(press));
   // Only eq and leq between times keep a box's proof; neq or a relation to a member does not.
   Model chain = makeModel(JOB, 0, 0, 0);
   chain.uses = {{"a", 0, 0, 1, 1}, {"b", 0, 0, 1, 1}};
@@ -2949,11 +3087,11 @@ const Construct sl_constructs[] = {
     // Token variables a goal or fact may bound, by predicate.
     {"variable Reusable.uses start", "randomModel (windows closed; specified, reset)"},
     {"variable Reusable.uses end", "not drawn for reusables: candidateObjects writes unary windows by their end"},
-    {"variable Reusable.uses duration", "randomModel"},
+    {"variable Reusable.uses duration", "randomModel, rangedDurations (lo hi)"},
     {"variable Reusable.uses quantity", "randomModel (ranged, specified, reset), widen (scaled), decimalEdge"},
     {"variable Unary.use start", "randomModel; unaryOpenOrder (open above)"},
     {"variable Unary.use end", "candidateObjects"},
-    {"variable Unary.use duration", "randomModel, candidateObjects"},
+    {"variable Unary.use duration", "randomModel, candidateObjects, rangedDurations (lo hi)"},
     {"variable Unary.use quantity", "not drawn: a unary use takes 1"},
     {"variable Reservoir.produce duration", "not drawn: an event lasts 0"},
     {"variable Reservoir.consume duration", "not drawn: an event lasts 0"},
@@ -2968,7 +3106,7 @@ const Construct sl_constructs[] = {
     {"variable * object", "every draw (the object attribute)"},
     {"variable * start", "randomModel (windows open below, above, both: jobs)"},
     {"variable * end", "candidateObjects"},
-    {"variable * duration", "randomModel"},
+    {"variable * duration", "randomModel, rangedDurations (lo hi)"},
     {"variable * quantity", "the resource predicates' (above)"},
     {"variable * time", "randomModel (events of Var), sumsOfTimes (events of Job)"},
     // Values.
