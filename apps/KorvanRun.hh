@@ -88,9 +88,10 @@ void registerEnvelopeJudged(const EnvelopeJudged& judged);
 typedef std::function<bool(const PlanDatabaseId&)> DeadEnd;
 void registerDeadEnd(const DeadEnd& deadEnd);
 
-/// Says, like a DeadEnd, that no schedule is left, but with no reason a Why: line could give: the
-/// schedule search only skips a choice of objects by it while choices are tried by shares of its
-/// budget, and a proof of no schedule never rests on it.
+/// Says, like a DeadEnd, that no schedule is left: the schedule search skips a choice of objects by
+/// it while choices are tried by shares of its budget, and never counts what it skipped as
+/// refuted, so that a search's proof of no schedule does not rest on it (the same test may also
+/// serve, with its reason, as a refutation before any search).
 void registerOverload(const DeadEnd& overload);
 
 /// For the program itself, from its first static initialiser: a run ended by an exception that

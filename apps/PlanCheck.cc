@@ -63,6 +63,14 @@ std::string variableName(const ConstrainedVariableId& var) {
   return name;
 }
 
+bool isTime(const ConstrainedVariableId& var) {
+  const EntityId& parent = var->parent();
+  if (!parent.isValid() || !TokenId::convertable(parent))
+    return false;
+  const TokenId token(parent);
+  return var == token->start() || var == token->end();
+}
+
 namespace {
 
 /// Distance variables of the temporal network's relations (the middle of three) that the network
@@ -134,16 +142,6 @@ std::map<int, std::string> variableLabels(const PlanDatabaseId& db) {
     for (const ConstrainedVariableId& var : entry.second->getVariables())
       labels[var->getKey()] = entry.second->getName().toString() + ": " + var->getName().toString();
   return labels;
-}
-
-/// Whether a variable is a token's start or end: a duration is a difference of two of them, and a
-/// relation over it ties four times, not two.
-bool isTime(const ConstrainedVariableId& var) {
-  const EntityId& parent = var->parent();
-  if (!parent.isValid() || !TokenId::convertable(parent))
-    return false;
-  const TokenId token(parent);
-  return var == token->start() || var == token->end();
 }
 
 /// Whether a time point is reached only by relations that bound the difference of two times,
@@ -263,6 +261,10 @@ public:
       if (!point->isSpecified() && point->canBeSpecified() && point->lastDomain().isSingleton())
         point->specify(point->lastDomain().getSingletonValue());
   }
+  /// What a search that found nothing adds to its failure when the box cut a window.
+  std::string cutNote() const {
+    return m_cutsBeyond ? "; every time was tried in " + bounds(m_box) + " only" : std::string();
+  }
 
 private:
   ConstraintEngineId m_ce;
@@ -328,8 +330,7 @@ void checkSchedule(const PlanDatabaseId& db, std::vector<std::string>& problems)
       if (found)
         search.keep();
       else
-        problems.push_back(search.getFailure() +
-                           (box.cutsBeyond() ? "; every time was tried in " + bounds(box.getBox()) + " only" : ""));
+        problems.push_back(search.getFailure() + box.cutNote());
     }
   }
   const bool consistent = ce->propagate();
@@ -521,7 +522,7 @@ FixedSchedule fixSchedule(const PlanDatabaseId& db, const std::function<void(con
       }
       if (fixed.outcome == ScheduleSearch::NONE && box.cutsBeyond()) {
         fixed.outcome = ScheduleSearch::CUT;
-        fixed.failure += "; every time was tried in " + bounds(box.getBox()) + " only";
+        fixed.failure += box.cutNote();
       }
     }
   }

@@ -40,6 +40,10 @@ std::string bounds(const AbstractDomain& domain);
 /// A variable by the model's names: "repair.start" for a token's, its own name for an object's.
 std::string variableName(const ConstrainedVariableId& var);
 
+/// Whether a variable is a token's start or end: a duration is a difference of two of them, and a
+/// relation over it ties four times, not two.
+bool isTime(const ConstrainedVariableId& var);
+
 /// Why propagation emptied a time in the temporal network: the windows, durations and
 /// constraints around a cycle that no times meet, in the model's names; empty when no such cycle
 /// is found among the time points' windows and the constraints that relate them.

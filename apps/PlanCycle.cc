@@ -267,9 +267,7 @@ ConstrainedVariableId timeOnCycle(const ConstraintEngineId& ce) {
   do {
     if (at > 0) {
       const ConstrainedVariableId& var = net.points[at];
-      const EntityId& parent = var->parent();
-      if (parent.isValid() && TokenId::convertable(parent) &&
-          (var == TokenId(parent)->start() || var == TokenId(parent)->end()))
+      if (isTime(var))
         return var;
       if (found.isNoId())
         found = var;

@@ -125,7 +125,7 @@ std::pair<double, double> printedLevel(const InstantId& instant, const Unbounded
                         sides.upper(instant->getTime(), instant->getUpperMax()));
 }
 
-std::string tokenList(const std::vector<TokenId>& tokens, const TokenNamer& nameOf) {
+std::string tokenNames(const std::vector<TokenId>& tokens, const TokenNamer& nameOf) {
   // In the order the model made them, not in the order of their addresses.
   std::map<int, TokenId> ordered;
   for (const TokenId& token : tokens)
@@ -134,6 +134,11 @@ std::string tokenList(const std::vector<TokenId>& tokens, const TokenNamer& name
   std::string names;
   for (const auto& entry : ordered)
     names += (names.empty() ? "" : ", ") + nameOf(entry.second);
+  return names;
+}
+
+std::string tokenList(const std::vector<TokenId>& tokens, const TokenNamer& nameOf) {
+  const std::string names = tokenNames(tokens, nameOf);
   return names.empty() ? std::string() : " (tokens there: " + names + ")";
 }
 

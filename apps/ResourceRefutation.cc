@@ -347,9 +347,10 @@ struct UnaryLoad {
 };
 
 const MIRT::Reusable* unaryOf(const ObjectId& object) {
+  static const LabelStr sl_unary("Unary");
   const MIRT::Reusable* reusable = dynamic_cast<const MIRT::Reusable*>(static_cast<Object*>(object));
   if (reusable == nullptr ||
-      (dynamic_cast<const MIRT::UnaryTimeline*>(reusable) == nullptr && object->getType() != LabelStr("Unary")))
+      (dynamic_cast<const MIRT::UnaryTimeline*>(reusable) == nullptr && object->getType() != sl_unary))
     return nullptr;
   return reusable;
 }
@@ -427,10 +428,7 @@ std::string refuteOverload(const PlanDatabaseId& db, const TokenNamer& nameOf) {
     const UnaryLoad& load = entry.second;
     if (!overloaded(load))
       continue;
-    std::string names;
-    for (const TokenId& use : load.uses)
-      names += (names.empty() ? "" : ", ") + nameOf(use);
-    return load.resource->getName().toString() + ": " + names + " go one at a time and last at least " +
+    return load.resource->getName().toString() + ": " + tokenNames(load.uses, nameOf) + " go one at a time and last at least " +
            level(load.length) + " in all, more than the " + level(load.last - load.first) + " from " +
            time((TimePoint)load.first) + " to " + time((TimePoint)load.last) + " that holds them";
   }

@@ -72,6 +72,8 @@ IntervalDomain levelAt(KORVAN::Resource& resource, int t, const UnboundedSides& 
 std::pair<double, double> printedLevel(const InstantId& instant, const UnboundedSides& sides);
 
 std::string tokenList(const std::vector<TokenId>& tokens, const TokenNamer& nameOf);
+/// The tokens' names, comma-separated, in the order the model made them.
+std::string tokenNames(const std::vector<TokenId>& tokens, const TokenNamer& nameOf);
 
 // Every transaction of the profile, counted as read: each starts at the instant of its earliest
 // time and ends at that of its latest. The checks and printers gather them once per resource,

@@ -381,9 +381,7 @@ std::string FailureReasons::explain(const ConstraintEngine::Emptying& emptying, 
   const std::string var = variableName(emptying.variable);
   const std::string cycle = var + " has no time left: no times keep the cycle ";
   // A relation between times that empties one has closed a cycle that no times keep.
-  const EntityId& parent = emptying.variable->parent();
-  const bool time = parent.isValid() && TokenId::convertable(parent) &&
-                    (emptying.variable == TokenId(parent)->start() || emptying.variable == TokenId(parent)->end());
+  const bool time = isTime(emptying.variable);
   const bool temporal =
       emptying.propagator.isValid() && emptying.propagator->getName() == TemporalPropagator::PROPAGATOR_NAME();
   const std::string around = time || temporal ? temporalCycle(m_db->getConstraintEngine()) : std::string();

@@ -114,7 +114,6 @@ void Resource::notifyDeleted(InstantId inst) {
   notifyNoLongerFlawed(inst);
   notifyNoLongerViolated(inst);
   debugMsg("Resource:notifyDeleted", "Removing (possibly) flawed instant at time " << inst->getTime());
-  fileFlawRecords();
   m_filedAt.erase(inst);
   ++m_recordDrops;
   std::map<int, InstantId>::iterator instIt = m_flawedInstants.find(inst->getTime());
