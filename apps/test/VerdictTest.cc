@@ -1158,6 +1158,31 @@ Model decimalEdge(std::mt19937& rng) {
   return m;
 }
 
+/// k seeds that fill [0 k-1], each apart ("neq") from the others, and a time open above apart
+/// from every seed, which is k at least: the first of a chain that doubles it. `add` makes a use.
+Term apartFromSeeds(Model& m, int k, const std::function<Term(int, int, bool)>& add) {
+  std::vector<Term> seeds;
+  for (int i = 0; i < k; i++)
+    seeds.push_back(add(0, k - 1, false));
+  const Term first = add(0, 0, true);
+  for (size_t i = 0; i < seeds.size(); i++) {
+    for (size_t j = i + 1; j < seeds.size(); j++)
+      m.relations.push_back(Relation{"neq", seeds[i], seeds[j]});
+    m.relations.push_back(Relation{"neq", first, seeds[i]});
+  }
+  return first;
+}
+
+/// Sometimes the chain's last time is bounded: below the chain's least value, k doubled `links`
+/// times, there is no schedule.
+void mayBoundLast(Model& m, std::mt19937& rng, int k, int links) {
+  auto pick = [&](int lo, int hi) { return std::uniform_int_distribution<int>(lo, hi)(rng); };
+  if (pick(0, 2) == 0) {
+    m.uses.back().hiOpen = false;
+    m.uses.back().hi = pick(k, k * (1 << links) + 2);
+  }
+}
+
 /// Sums of times ("addEq" over three times, x + y = z) that double a time beyond every window's
 /// finite bound: the first of the chain is kept apart ("neq") from seeds that fill [0 k-1]. Or
 /// the chain runs through the int members of other tokens and reaches a time by "leq".
@@ -1177,15 +1202,7 @@ Model sumsOfTimes(std::mt19937& rng) {
     m.uses.push_back(u);
     return Term{false, 2 * ((int)m.uses.size() - 1)};
   };
-  std::vector<Term> seeds;
-  for (int i = 0; i < k; i++)
-    seeds.push_back(add(0, k - 1, false));
-  const Term first = add(0, 0, true);
-  for (size_t i = 0; i < seeds.size(); i++) {
-    for (size_t j = i + 1; j < seeds.size(); j++)
-      m.relations.push_back(Relation{"neq", seeds[i], seeds[j]});
-    m.relations.push_back(Relation{"neq", first, seeds[i]});
-  }
+  const Term first = apartFromSeeds(m, k, add);
   // With the first at k, the chain's values are least: every schedule has one within this.
   m.searchTo = k * (1 << links) + 8;
   Term prev = first;
@@ -1205,11 +1222,7 @@ Model sumsOfTimes(std::mt19937& rng) {
   }
   if (members) // to a time, by a relation that bounds their difference and leaves the time unbounded above
     m.relations.push_back(Relation{"leq", prev, add(0, 0, true)});
-  // Sometimes the last time is bounded: below the chain's least value there is no schedule.
-  if (pick(0, 2) == 0) {
-    m.uses.back().hiOpen = false;
-    m.uses.back().hi = pick(k, k * (1 << links) + 2);
-  }
+  mayBoundLast(m, rng, k, links);
   // A token's own duration relation written again: it holds in every schedule.
   Relation own{"addEq", Term{false, 0}, Term{false, 1}, 0};
   own.spelling = "StartEndDurationRelation";
@@ -1235,15 +1248,7 @@ Model sharedDistances(std::mt19937& rng) {
     m.uses.back().hiOpen = open;
     return Term{false, 2 * ((int)m.uses.size() - 1)};
   };
-  std::vector<Term> seeds;
-  for (int i = 0; i < k; i++)
-    seeds.push_back(add(0, k - 1, false));
-  const Term origin = add(0, 0, false), first = add(0, 0, true);
-  for (size_t i = 0; i < seeds.size(); i++) {
-    for (size_t j = i + 1; j < seeds.size(); j++)
-      m.relations.push_back(Relation{"neq", seeds[i], seeds[j]});
-    m.relations.push_back(Relation{"neq", first, seeds[i]});
-  }
+  const Term first = apartFromSeeds(m, k, add), origin = add(0, 0, false);
   m.searchTo = k * (1 << links) + 8;
   Term prev = first;
   for (int j = 0; j < links; j++) {
@@ -1259,11 +1264,7 @@ Model sharedDistances(std::mt19937& rng) {
     m.relations.push_back(on);
     prev = next;
   }
-  // Sometimes the last time is bounded: below the chain's least value there is no schedule.
-  if (pick(0, 2) == 0) {
-    m.uses.back().hiOpen = false;
-    m.uses.back().hi = pick(k, k * (1 << links) + 2);
-  }
+  mayBoundLast(m, rng, k, links);
   return m;
 }
 
