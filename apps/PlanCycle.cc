@@ -11,6 +11,7 @@
 #include "ConstraintEngine/base/IntervalDomain.hh"
 #include "ConstraintEngine/base/Propagator.hh"
 #include "PlanDatabase/base/Token.hh"
+#include "Resource/base/Limits.hh"
 #include "TemporalNetwork/TemporalPropagator.hh"
 #include "Utils/base/Utils.hh"
 
@@ -250,16 +251,18 @@ ConstrainedVariableId timeOnCycle(const ConstraintEngineId& ce) {
   const int onCycle = cycleOfDifferences(ce, net, via, true);
   if (onCycle < 0)
     return ConstrainedVariableId::noId();
-  // A cycle that sums below zero only by rounding (decimal windows) proves nothing.
-  double sum = 0, size = 1;
+  // A cycle is a sum of the decimals the model wrote: below zero only by the rounding of that
+  // sum, as a level meets a limit, it proves nothing; by a digit written, it does.
+  double sum = 0;
+  Rounding rounding = Rounding::none();
   int at = onCycle;
   size_t steps = 0;
   do {
     sum += net.arcs[via[at]].weight;
-    size += std::fabs(net.arcs[via[at]].weight);
+    rounding.add(net.arcs[via[at]].weight);
     at = net.arcs[via[at]].from;
   } while (at != onCycle && ++steps <= net.points.size());
-  if (!(sum < -1e-9 * size))
+  if (!belowLimit(sum, 0, rounding))
     return ConstrainedVariableId::noId();
   // A token's time, where the cycle has one, so that its emptying is told as the cycle.
   ConstrainedVariableId found;

@@ -23,6 +23,7 @@
 #include "Vexl/InterpretedObjectFactory.hh"
 #include "Vexl/VexlXmlInterpreter.hh"
 #include "apps/KorvanRun.hh"
+#include "apps/PlanCheck.hh"
 
 using namespace KORVAN;
 
@@ -503,4 +504,31 @@ TEST(KorvanRun, ScheduleSearchOrderBudgetAndHeardVariables) {
                 fixes);
   EXPECT_NE(std::string::npos, text.find("no schedule found within 1200 fixes")) << text;
   HOST::clearRegistrations();
+}
+
+// The cycle prover reads a cycle as a sum of the decimals the model wrote, as a level meets a
+// limit: p + q = r with p at least 0.1, q 0.2 and r at most 0.3 sums below zero around the cycle
+// by rounding only, and proves nothing; r at most 0.299999999999999 is a digit written, and the
+// cycle proves there are no values (bounds propagation forgives both).
+TEST(KorvanRun, CycleProverForgivesRoundingNotDigits) {
+  HOST::clearRegistrations();
+  for (const char* most : {"0.3", "0.299999999999999"}) {
+    std::string onCycle = "none asked";
+    HOST::registerPlanChecker([&onCycle](const PlanDatabaseId& db, std::vector<std::string>&) {
+      const ConstrainedVariableId var = HOST::PlanCheck::timeOnCycle(db->getConstraintEngine());
+      onCycle = var.isNoId() ? "" : HOST::PlanCheck::variableName(var);
+    });
+    const std::string model =
+        std::string("<vexl><class name='Sum'><predicate name='of' kind='event'><member name='p' type='float'/>"
+                    "<member name='q' type='float'/><member name='r' type='float'/></predicate></class>"
+                    "<new type='Sum' name='s'/><close/>"
+                    "<goal predicate='Sum.of' name='t' object='s' time='0' p='0.1 1' q='0.2 1' r='0 ") +
+        most + "'/><constraint name='addEq' scope='t.p t.q t.r'/></vexl>";
+    expectRun(0, {writeFile("decimal-cycle.xml", model)}, {"Result: SOLVED"});
+    if (std::string(most) == "0.3")
+      EXPECT_EQ("", onCycle) << "r at most " << most;
+    else
+      EXPECT_NE("", onCycle) << "r at most " << most;
+    HOST::clearRegistrations();
+  }
 }

@@ -642,6 +642,23 @@ bool anySchedule(const Model& m, const std::function<bool(const Schedule&)>& vis
           r.name != "temporalDistance" && r.name != "precedes" && (!r.sum || (!r.d.extra && r.d.index / 2 < placed)) &&
           std::max(r.x.index, r.y.index) / 2 < placed && !holds(m, s, r))
         return false;
+    // A distance between two times placed: within its bounds, and the same for every relation
+    // that shares it.
+    auto placedTime = [&](const Term& t) { return !t.extra && !t.object && !t.quantity && t.index / 2 < placed; };
+    for (size_t a = 0; a < m.relations.size(); a++) {
+      const Relation& r = m.relations[a];
+      if (r.name != "temporalDistance" || !r.d.extra || !placedTime(r.x) || !placedTime(r.y))
+        continue;
+      const int gap = termValue(m, s, r.y) - termValue(m, s, r.x);
+      if (gap < m.extras[r.d.index].lo || gap > m.extras[r.d.index].hi)
+        return false;
+      for (size_t b = 0; b < a; b++) {
+        const Relation& q = m.relations[b];
+        if (q.name == "temporalDistance" && q.d.extra && q.d.index == r.d.index && placedTime(q.x) && placedTime(q.y) &&
+            termValue(m, s, q.y) - termValue(m, s, q.x) != gap)
+          return false;
+      }
+    }
     return true;
   };
   // The relations whose extras are all valued by now (the uses are placed): each extra is
@@ -685,8 +702,10 @@ bool anySchedule(const Model& m, const std::function<bool(const Schedule&)>& vis
     auto ready = [&](const Term& t) { return !t.object && !t.quantity && (!t.extra || t.index < e); };
     auto isSelf = [&](const Term& t) { return t.extra && !t.object && !t.quantity && t.index == e; };
     for (const Relation& r : m.relations)
-      if ((r.sum && isSelf(r.y) && ready(r.x) && ready(r.d)) || (r.name == "eq" && !r.sum && isSelf(r.y) && ready(r.x))) {
-        const int value = termValue(m, s, r.x) + (r.sum ? termValue(m, s, r.d) : 0);
+      if ((r.sum && isSelf(r.y) && ready(r.x) && ready(r.d)) || (r.name == "eq" && !r.sum && isSelf(r.y) && ready(r.x)) ||
+          (r.name == "temporalDistance" && isSelf(r.d) && ready(r.x) && ready(r.y))) {
+        const int value = r.name == "temporalDistance" ? termValue(m, s, r.y) - termValue(m, s, r.x)
+                                                      : termValue(m, s, r.x) + (r.sum ? termValue(m, s, r.d) : 0);
         if (value < m.extras[e].lo || value > m.extras[e].hi)
           return false;
         s.extra[e] = value;
@@ -1139,6 +1158,31 @@ Model decimalEdge(std::mt19937& rng) {
   return m;
 }
 
+/// k seeds that fill [0 k-1], each apart ("neq") from the others, and a time open above apart
+/// from every seed, which is k at least: the first of a chain that doubles it. `add` makes a use.
+Term apartFromSeeds(Model& m, int k, const std::function<Term(int, int, bool)>& add) {
+  std::vector<Term> seeds;
+  for (int i = 0; i < k; i++)
+    seeds.push_back(add(0, k - 1, false));
+  const Term first = add(0, 0, true);
+  for (size_t i = 0; i < seeds.size(); i++) {
+    for (size_t j = i + 1; j < seeds.size(); j++)
+      m.relations.push_back(Relation{"neq", seeds[i], seeds[j]});
+    m.relations.push_back(Relation{"neq", first, seeds[i]});
+  }
+  return first;
+}
+
+/// Sometimes the chain's last time is bounded: below the chain's least value, k doubled `links`
+/// times, there is no schedule.
+void mayBoundLast(Model& m, std::mt19937& rng, int k, int links) {
+  auto pick = [&](int lo, int hi) { return std::uniform_int_distribution<int>(lo, hi)(rng); };
+  if (pick(0, 2) == 0) {
+    m.uses.back().hiOpen = false;
+    m.uses.back().hi = pick(k, k * (1 << links) + 2);
+  }
+}
+
 /// Sums of times ("addEq" over three times, x + y = z) that double a time beyond every window's
 /// finite bound: the first of the chain is kept apart ("neq") from seeds that fill [0 k-1]. Or
 /// the chain runs through the int members of other tokens and reaches a time by "leq".
@@ -1158,15 +1202,7 @@ Model sumsOfTimes(std::mt19937& rng) {
     m.uses.push_back(u);
     return Term{false, 2 * ((int)m.uses.size() - 1)};
   };
-  std::vector<Term> seeds;
-  for (int i = 0; i < k; i++)
-    seeds.push_back(add(0, k - 1, false));
-  const Term first = add(0, 0, true);
-  for (size_t i = 0; i < seeds.size(); i++) {
-    for (size_t j = i + 1; j < seeds.size(); j++)
-      m.relations.push_back(Relation{"neq", seeds[i], seeds[j]});
-    m.relations.push_back(Relation{"neq", first, seeds[i]});
-  }
+  const Term first = apartFromSeeds(m, k, add);
   // With the first at k, the chain's values are least: every schedule has one within this.
   m.searchTo = k * (1 << links) + 8;
   Term prev = first;
@@ -1186,16 +1222,49 @@ Model sumsOfTimes(std::mt19937& rng) {
   }
   if (members) // to a time, by a relation that bounds their difference and leaves the time unbounded above
     m.relations.push_back(Relation{"leq", prev, add(0, 0, true)});
-  // Sometimes the last time is bounded: below the chain's least value there is no schedule.
-  if (pick(0, 2) == 0) {
-    m.uses.back().hiOpen = false;
-    m.uses.back().hi = pick(k, k * (1 << links) + 2);
-  }
+  mayBoundLast(m, rng, k, links);
   // A token's own duration relation written again: it holds in every schedule.
   Relation own{"addEq", Term{false, 0}, Term{false, 1}, 0};
   own.spelling = "StartEndDurationRelation";
   if (pick(0, 1) == 0)
     m.relations.push_back(own);
+  return m;
+}
+
+/// Times that double one another through distances: each distance is shared by two
+/// "temporalDistance" relations, from a time fixed at 0 to a time and from that time on, so the
+/// next time is twice the last. The first is kept apart from seeds that fill [0 k-1], and the
+/// chain runs past the box around the times unless its last time is bounded.
+Model sharedDistances(std::mt19937& rng) {
+  auto pick = [&](int lo, int hi) { return std::uniform_int_distribution<int>(lo, hi)(rng); };
+  Model m = makeModel(JOB, 0, 0, 0);
+  m.family = "shared-distances";
+  m.boundedReference = true;
+  m.jobEvents = true;
+  // The box grows by a few instants a link; the chain doubles: four links pass it from k = 2 on.
+  const int k = pick(2, 3), links = pick(4, 5);
+  auto add = [&](int lo, int hi, bool open) {
+    m.uses.push_back(Use{std::string(1, static_cast<char>('a' + m.uses.size())), lo, hi, 0, 1});
+    m.uses.back().hiOpen = open;
+    return Term{false, 2 * ((int)m.uses.size() - 1)};
+  };
+  const Term first = apartFromSeeds(m, k, add), origin = add(0, 0, false);
+  m.searchTo = k * (1 << links) + 8;
+  Term prev = first;
+  for (int j = 0; j < links; j++) {
+    m.extras.push_back(Extra{DISTANCE, 0, m.searchTo, (int)m.extras.size()});
+    m.extras.back().hiOpen = true;
+    const Term distance{true, (int)m.extras.size() - 1}, next = add(0, 0, true);
+    Relation from{"temporalDistance", origin, prev}, on{"temporalDistance", prev, next};
+    from.d = on.d = distance;
+    // Either relation may come first: the one made first must not be taken for the distance's own.
+    if (pick(0, 1) == 0)
+      std::swap(from, on);
+    m.relations.push_back(from);
+    m.relations.push_back(on);
+    prev = next;
+  }
+  mayBoundLast(m, rng, k, links);
   return m;
 }
 
@@ -1287,7 +1356,7 @@ Model grammarModel(std::mt19937& rng, int draw) {
   switch (draw % GRAMMAR_DRAWS) {
   case 0: return unboundedLimits(rng);
   case 1: return decimalEdge(rng);
-  case 2: return sumsOfTimes(rng);
+  case 2: return draw / GRAMMAR_DRAWS % 2 == 0 ? sumsOfTimes(rng) : sharedDistances(rng);
   case 3: return candidateObjects(rng);
   case 4: return candidateEvents(rng);
   default: return unaryOpenOrder(rng);
