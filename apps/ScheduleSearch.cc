@@ -64,6 +64,10 @@ std::string shown(const AbstractDomain& dom, double value) {
 
 } // namespace
 
+std::list<double> inModelOrder(const AbstractDomain& dom) {
+  return valuesToTry(dom, nullptr);
+}
+
 /// One variable of the path: the alternatives still to try, read from its domain when reached.
 /// An alternative is a value (lo == hi) or a window [lo hi] held by an "eq" to a variable of its own.
 struct ScheduleSearch::Frame {
