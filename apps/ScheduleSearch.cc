@@ -39,7 +39,7 @@ bool holdsObjects(const AbstractDomain& dom) {
 std::list<double> valuesToTry(const AbstractDomain& dom, const std::function<double(double)>& cost) {
   std::list<double> values;
   dom.getValues(values);
-  if (!holdsObjects(dom))
+  if (values.size() < 2 || !holdsObjects(dom))
     return values;
   std::vector<std::pair<double, double>> ranked; // cost, value
   for (double value : values)
