@@ -304,10 +304,8 @@ Options parseOptions(const std::vector<std::string>& args) {
 
 
 std::string objectNames(const ConstrainedVariableId& objectVar) {
-  std::list<double> values;
-  objectVar->lastDomain().getValues(values);
   std::string names;
-  for (double value : values) {
+  for (double value : inModelOrder(objectVar->lastDomain())) {
     if (!names.empty())
       names += " ";
     names += ObjectId(value)->getName().toString();

@@ -39,7 +39,7 @@ bool holdsObjects(const AbstractDomain& dom) {
 std::list<double> valuesToTry(const AbstractDomain& dom, const std::function<double(double)>& cost) {
   std::list<double> values;
   dom.getValues(values);
-  if (!holdsObjects(dom))
+  if (values.size() < 2 || !holdsObjects(dom))
     return values;
   std::vector<std::pair<double, double>> ranked; // cost, value
   for (double value : values)
@@ -63,6 +63,10 @@ std::string shown(const AbstractDomain& dom, double value) {
 }
 
 } // namespace
+
+std::list<double> inModelOrder(const AbstractDomain& dom) {
+  return valuesToTry(dom, nullptr);
+}
 
 /// One variable of the path: the alternatives still to try, read from its domain when reached.
 /// An alternative is a value (lo == hi) or a window [lo hi] held by an "eq" to a variable of its own.

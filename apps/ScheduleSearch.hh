@@ -2,6 +2,7 @@
 #define KORVAN_APPS_SCHEDULESEARCH_HH
 
 #include <functional>
+#include <list>
 #include <string>
 #include <vector>
 
@@ -101,6 +102,10 @@ private:
   std::string m_first; // the first variable narrowed, with its domain then
   std::string m_unbounded; // the first variable stepped past a side without a bound, and how far
 };
+
+/// The values of an enumerated domain; objects in the order the model made them, whatever the
+/// order of their addresses.
+std::list<double> inModelOrder(const AbstractDomain& dom);
 
 } // namespace HOST
 } // namespace KORVAN

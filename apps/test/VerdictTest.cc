@@ -2109,7 +2109,8 @@ TEST(Verdicts, TimetableUsesAreFixedOnlyWhereALimitMayBreak) {
 }
 
 // A run in a process that ran other models first ends as a run on its own: the schedule search
-// tries objects in the order the model made them, not in the order of their addresses.
+// tries objects in the order the model made them, not in the order of their addresses, and a
+// token left on several objects lists them in that order too.
 TEST(Verdicts, EarlierRunsInTheProcessChangeNoPlan) {
   const std::string model = writeFile("two-resources.xml", R"(<vexl>
   <new type="Resource" name="r"> <float value="2"/> <float value="0"/> <float value="5"/> </new>
@@ -2154,11 +2155,16 @@ TEST(Verdicts, EarlierRunsInTheProcessChangeNoPlan) {
         blocks[i].reset();
     EXPECT_EQ(alone, plan()) << "heap pattern " << pattern;
   }
+  const std::string open = writeFile("undecided.xml", "<vexl><class name='Job'><predicate name='run' kind='event'/>"
+      "</class><new type='Job' name='j'/><new type='Job' name='k'/><new type='Job' name='l'/><close/>"
+      "<goal predicate='Job.run' name='g' object='j k l' time='0'/></vexl>");
   // Every object placed below the one made before it, whatever ran earlier in the process.
   s_downwards = true;
   const std::string downwards = plan();
+  const std::string undecided = solve(open, "", 1).output;
   s_downwards = false;
   EXPECT_EQ(alone, downwards) << "objects made at falling addresses";
+  EXPECT_NE(std::string::npos, undecided.find(" ACTIVE on j k l start 0 ")) << undecided;
 }
 
 // The order-of-events reference for reservoirs against the exhaustive search over times.
