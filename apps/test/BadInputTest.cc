@@ -738,6 +738,7 @@ TEST(BadInput, WordsTheReaderWouldDropAreRefused) {
   struct Case {
     std::string text, refusal;
   };
+  auto declared = [](const std::string& declaration) { return declaration + "\n" + model({UNARY}); };
   const Case cases[] = {
       // Once an unlimited crew, and a use of 3 SOLVED.
       {model({"<new type=\"Reusable\" name=\"a\">2 0</new>", "<close/>", use + "/>"}),
@@ -844,40 +845,40 @@ TEST(BadInput, WordsTheReaderWouldDropAreRefused) {
       {"<?xml version=\"1.0\" encoding=\"US-ASCII\"?>\n" + model({UNARY, "<!-- caf\xc3\xa9 -->"}),
        "model.xml:4: <vexl>: byte 0xC3 is not US-ASCII text, as the XML declaration says the file is: declare the "
        "encoding the file is in (UTF-8 when it is left out)"},
-      {"<?xml version=\"1.0\" encoding=\"UTF-32\"?>\n" + model({UNARY}),
+      {declared("<?xml version=\"1.0\" encoding=\"UTF-32\"?>"),
        "model.xml:1: the XML declaration says encoding=\"UTF-32\", but the file is UTF-8 text: write encoding=\"UTF-8\" "
        "or leave it out"},
-      {"<?xml version=\"1.0\"encoding=\"UTF-8\"?>\n" + model({UNARY}),
+      {declared("<?xml version=\"1.0\"encoding=\"UTF-8\"?>"),
        "model.xml:1: no blank before 'encoding' in the XML declaration: its version, encoding and standalone are parted "
        "by blanks"},
-      {"<?xml version=\"1.0\" encoding=\"\"?>\n" + model({UNARY}),
+      {declared("<?xml version=\"1.0\" encoding=\"\"?>"),
        "model.xml:1: the XML declaration says encoding=\"\", which names no encoding: write encoding=\"UTF-8\" or leave "
        "it out"},
-      {"<?xml version=\"1.0\"\n  standalone=\"maybe\"?>\n" + model({UNARY}),
+      {declared("<?xml version=\"1.0\"\n  standalone=\"maybe\"?>"),
        "model.xml:2: the XML declaration says standalone=\"maybe\": standalone is yes or no"},
-      {"<?xml version=\"10\"?>\n" + model({UNARY}),
+      {declared("<?xml version=\"10\"?>"),
        "model.xml:1: the XML declaration says version=\"10\": the reader reads XML 1.0 (a version 1.x is read as 1.0): "
        "write version=\"1.0\""},
-      {"<?xml version='2.0'?>\n" + model({UNARY}),
+      {declared("<?xml version='2.0'?>"),
        "model.xml:1: the XML declaration says version=\"2.0\": the reader reads XML 1.0 (a version 1.x is read as 1.0): "
        "write version=\"1.0\""},
-      {"<?xml version=\"1.0\" lang=\"en\"?>\n" + model({UNARY}),
+      {declared("<?xml version=\"1.0\" lang=\"en\"?>"),
        "model.xml:1: the XML declaration takes version, encoding and standalone, in that order and once each: 'lang' is "
        "none of them"},
-      {"<?xml version=\"1.0\" standalone=\"yes\" encoding=\"UTF-8\"?>\n" + model({UNARY}),
+      {declared("<?xml version=\"1.0\" standalone=\"yes\" encoding=\"UTF-8\"?>"),
        "model.xml:1: the XML declaration takes version, encoding and standalone, in that order and once each: "
        "'encoding' is out of place"},
-      {"<?xml version=\"1.0\" encoding=UTF-8?>\n" + model({UNARY}),
+      {declared("<?xml version=\"1.0\" encoding=UTF-8?>"),
        "model.xml:1: 'encoding' in the XML declaration has no quoted value (write encoding=\"UTF-8\")"},
-      {"<?xml version=\"1.0\" encoding=\"EBCDIC-US\"?>\n" + model({UNARY}),
+      {declared("<?xml version=\"1.0\" encoding=\"EBCDIC-US\"?>"),
        "model.xml:1: the XML declaration says encoding=\"EBCDIC-US\", which the reader cannot read: it reads UTF-8, "
        "US-ASCII and ISO-8859-1 (save the file as UTF-8)"},
       {model({UNARY, "<!-- a -- b -->"}),
        "model.xml:3: <vexl>: '--' inside a comment, which XML comments cannot hold (write '- -')"},
       {model({UNARY, "<!-- a\n  b --->"}),
        "model.xml:4: <vexl>: a comment ending '--->': XML comments cannot end in '-' (write '- -->')"},
-      {"<!doctype vexl>\n" + model({UNARY}), "model.xml:1: '<!doctype': the document type is written <!DOCTYPE, in capitals"},
-      {"<!DOCTYPE>\n" + model({UNARY}),
+      {declared("<!doctype vexl>"), "model.xml:1: '<!doctype': the document type is written <!DOCTYPE, in capitals"},
+      {declared("<!DOCTYPE>"),
        "model.xml:1: <!DOCTYPE> names no root element: write <!DOCTYPE vexl> (the root's name) or leave it out"},
       {model({UNARY, "<!ELEMENT vexl ANY>"}),
        "model.xml:3: <vexl>: '<!ELEMENT' is no markup of a document (a comment is <!-- -->, the document type "
