@@ -297,7 +297,6 @@ void VexlXmlInterpreter::executeClass(const TiXmlElement& element) {
   std::vector<InterpretedTokenFactory::Member> members;
   std::vector<std::pair<LabelStr, std::pair<bool, std::vector<InterpretedTokenFactory::Member>>>> predicates;
   std::set<std::string> memberNames, predicateNames;
-  const std::set<std::string> tokenVariables = {"state", "object", "start", "end", "duration", "time"};
   // A child's own attribute missing is the child's mistake: said at its line.
   auto childAttribute = [](const TiXmlElement& child, const char* name) {
     try {
@@ -321,7 +320,6 @@ void VexlXmlInterpreter::executeClass(const TiXmlElement& element) {
              " (float, int or bool)");
     if (!names.insert(memberName.toString()).second)
       reject("line " + std::to_string(m.Row()) + ": duplicate member " + quoted(memberName.toString()));
-
     return InterpretedTokenFactory::Member(memberName, type);
   };
   for (const TiXmlElement* child = element.FirstChildElement(); child != nullptr;
@@ -349,6 +347,7 @@ void VexlXmlInterpreter::executeClass(const TiXmlElement& element) {
                quoted(kindText));
       std::vector<InterpretedTokenFactory::Member> parameters;
       std::set<std::string> parameterNames;
+      static const std::set<std::string> tokenVariables = {"state", "object", "start", "end", "duration", "time"};
       for (const TiXmlElement* m = child->FirstChildElement(); m != nullptr; m = m->NextSiblingElement()) {
         if (std::string(m->Value()) != "member")
           reject("line " + std::to_string(m->Row()) + ": unknown element <" + m->Value() + "> in a predicate");
