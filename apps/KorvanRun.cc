@@ -474,7 +474,7 @@ void readSolverConfig(const std::string& path, TiXmlDocument& config) {
   std::string text = VexlXmlInterpreter::readFile(path, "solver configuration");
   VexlXmlInterpreter::checkXmlText(text, path);
   VexlXmlInterpreter::checkXmlMarkup(text, path);
-  config.Parse(text.c_str());
+  config.Parse(text.c_str(), nullptr, TIXML_ENCODING_UTF8);
   if (config.Error()) {
     std::ostringstream os;
     os << path << ":" << std::max(config.ErrorRow(), 1) << ": malformed XML: " << config.ErrorDesc();

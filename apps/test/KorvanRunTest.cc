@@ -153,11 +153,13 @@ TEST(KorvanRun, ExitStatusesAndOutput) {
       {{}, "no model given"},
       {{"--frob", goodModel}, "unknown option --frob"},
       {{"--max-steps", "x", goodModel}, "non-negative integer after --max-steps"},
-      {{writeFile("broken.xml", "<vexl><new type='Line' name='l'></vexl>")}, "malformed XML"},
+      {{writeFile("broken.xml", "<vexl><new type='Line' name='l'></vexl>")},
+       "broken.xml:1: <new>: the end tag </vexl> does not close <new>, the element open last (from line 1)"},
       {{writeFile("unknown.xml", "<vexl>\n<new type='Boat' name='b'/></vexl>")}, "unknown.xml:2: <new>: unknown type 'Boat'"},
       {{"--solver", writeFile("c1.xml", "<Solver><FlawManager component='Nope'/></Solver>"), goodModel},
        "No solver component registered as 'Nope'"},
-      {{"--solver", writeFile("c3.xml", "<Solver"), goodModel}, "malformed XML"},
+      {{"--solver", writeFile("c3.xml", "<Solver"), goodModel},
+       "c3.xml:1: <Solver>: the start tag is never closed (no '>' after it)"},
   };
   for (const Case& c : cases)
     expectRun(2, c.args, {c.fragment});
