@@ -501,8 +501,9 @@ void expectWholeLinesEachOnce(const std::string& lines, const std::string& what)
   std::istringstream in(lines);
   int passes = 0;
   for (std::string line; std::getline(in, line);) {
-    if (line.find("]Pass ") != std::string::npos)
-      EXPECT_EQ(0u, line.find("[ConstraintEngine:propagate]Pass " + std::to_string(++passes) + " ")) << what << line;
+    if (line.find("]Pass ") == std::string::npos)
+      continue;
+    EXPECT_EQ(0u, line.find("[ConstraintEngine:propagate]Pass " + std::to_string(++passes) + " ")) << what << line;
   }
 }
 
