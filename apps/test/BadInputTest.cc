@@ -34,6 +34,7 @@
 #include "PlanDatabase/base/TokenFactory.hh"
 #include "Resource/test/ModuleTestSupport.hh"
 #include "Utils/base/Debug.hh"
+#include "Utils/base/IdTable.hh"
 #include "apps/KorvanRun.hh"
 
 namespace {
@@ -1090,34 +1091,44 @@ TEST(BadInput, DebugOutputLostMidUpdateLeavesNothingHalfDone) {
 
 // Once a leak under the sanitiser: a debug line lost inside a token's or a variable's constructor,
 // while a transaction was filed in or taken out of a profile, or before a decision point's filter
-// or comparator was held, left what had been made unreachable. The stream fails after a spread of
-// numbers of writes.
+// or comparator was held, left what had been made unreachable; or a profile iterator's handle
+// outlived it and refused a later run's object at its address. The stream fails after each of a
+// few numbers of writes, each inside the marker's lines, and the run leaves no handle behind.
 TEST(BadInput, DebugOutputLostWhileTokensAreMadeLeavesNothingBehind) {
   const std::string workshop = KORVAN_SOURCE_DIR "/examples/workshop.xml";
   const std::string threeUses = KORVAN_SOURCE_DIR "/apps/test/models/three-uses.xml";
   // Markers of constructors and filings while the model is read and solved; then of a schedule
-  // search taking its windows out again, which refiles transactions as they relax.
-  const std::pair<const char*, const std::string*> cases[] = {
-      {"Variable:Variable", &workshop},          {"Token:Token", &workshop},
-      {"XMLInterpreter:NativeObjectFactory", &workshop}, {"Profile:addTransaction", &workshop},
-      {"ProfileIterator", &workshop},            {"ThreatDecisionPoint:filter", &workshop},
-      {"ThreatDecisionPoint:sort", &workshop},   {"Constraint:detach", &threeUses},
-      {"Profile:handleTimeChanged", &threeUses}, {"Instant:updateTransaction", &threeUses}};
+  // search taking its windows out again, which refiles transactions as they relax, hundreds and
+  // thousands of writes in. Each count fails a line of the marker's own at a place where a
+  // stranded object showed.
+  const std::vector<int> early = {0, 9, 12, 30}, late = {797, 6376, 10361};
+  const struct {
+    const char* marker;
+    const std::string* model;
+    std::vector<int> writes;
+  } cases[] = {{"Variable:Variable", &workshop, early},
+               {"Token:Token", &workshop, early},
+               {"XMLInterpreter:NativeObjectFactory", &workshop, early},
+               {"Profile:addTransaction", &workshop, early},
+               {"ProfileIterator", &workshop, early},
+               {"ThreatDecisionPoint:filter", &workshop, early},
+               {"ThreatDecisionPoint:sort", &workshop, early},
+               {"Constraint:detach", &threeUses, {0, 797}},
+               {"Profile:handleTimeChanged", &threeUses, {797, 6376}},
+               {"Instant:updateTransaction", &threeUses, late}};
   for (const auto& c : cases)
-    // The schedule search comes late in its run: its lines are thousands of writes in.
-    for (int writes = 0; writes < (c.second == &workshop ? 40 : 12000); writes += c.second == &workshop ? 3 : 797) {
-      const char* marker = c.first;
+    for (int writes : c.writes) {
       FillingBuffer filling(writes);
       std::ostream stream(&filling);
       KORVAN::DebugMessage::setStream(stream);
-      Outcome outcome = runArgs({"--solver", KORVAN_SOURCE_DIR "/examples/solver.xml", "--debug", marker, *c.second});
+      const size_t handles = KORVAN::IdTable::size();
+      Outcome outcome = runArgs({"--solver", KORVAN_SOURCE_DIR "/examples/solver.xml", "--debug", c.marker, *c.model});
       KORVAN::DebugMessage::disableAll();
       KORVAN::DebugMessage::setStream(std::cerr);
-      // Fewer lines than the stream takes: the run is whole.
-      if (outcome.status != 2)
-        EXPECT_EQ(c.second == &workshop ? 0 : 1, outcome.status) << marker << " after " << writes << outcome.err;
-      else
-        EXPECT_EQ("korvan-run: cannot write the debug output: ", outcome.err.substr(0, 43)) << marker << writes << outcome.err;
+      EXPECT_EQ(handles, KORVAN::IdTable::size()) << c.marker << " after " << writes;
+      // Each count falls inside the marker's lines: the run reports the lost line.
+      EXPECT_EQ(2, outcome.status) << c.marker << " after " << writes << outcome.err;
+      EXPECT_EQ("korvan-run: cannot write the debug output: ", outcome.err.substr(0, 43)) << c.marker << writes << outcome.err;
     }
 }
 
