@@ -2892,7 +2892,7 @@ std::string claimFault(const Model& m, const std::string& reason, int& claims) {
           return name + " is not a use the model puts on " + match[1].str();
         const Use& u = m.uses[i];
         const int shift = consumed || m.events() ? 0 : u.duration;
-        if (u.windowLo() + shift > t || (!total && u.windowHi() + shift < t) ||
+        if ((!u.loOpen && u.windowLo() + shift > t) || (!total && !u.hiOpen && u.windowHi() + shift < t) ||
             (m.events() && (u.quantity < 0) != consumed))
           return name + " cannot change the level " + match[2].str() + " " + match[3].str() + " in any schedule";
       }
