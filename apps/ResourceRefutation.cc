@@ -317,6 +317,14 @@ std::string refute(const PlanDatabaseId& db, const TokenNamer& nameOf) {
 
 namespace {
 
+// The plan's objects by key: the order the model made them.
+std::map<int, ObjectId> objectsInModelOrder(const PlanDatabaseId& db) {
+  std::map<int, ObjectId> objects;
+  for (const auto& entry : db->getObjects())
+    objects[entry.second->getKey()] = entry.second;
+  return objects;
+}
+
 // The variables that the constraints "concurrent" and "eq" hold equal to `var`, directly or
 // through others, by entity key; `seen` gathers them across calls.
 void heldEqual(const ConstrainedVariableId& var, std::map<int, ConstrainedVariableId>& seen) {
@@ -399,10 +407,7 @@ std::vector<Together> changesTogether(const std::set<MIRT::TransactionId>& trans
 // together break the rate limit of the first resource the model made that has such: each counts
 // at its least, and only tokens active and on the resource alone are in its profile.
 std::string refuteTogether(const PlanDatabaseId& db, const TokenNamer& nameOf) {
-  std::map<int, ObjectId> objects;
-  for (const auto& entry : db->getObjects())
-    objects[entry.second->getKey()] = entry.second;
-  for (const auto& entry : objects) {
+  for (const auto& entry : objectsInModelOrder(db)) {
     const MIRT::Resource* profiled = dynamic_cast<const MIRT::Resource*>(static_cast<Object*>(entry.second));
     if (profiled == nullptr || !profiled->getProfile().isValid())
       continue;
@@ -430,10 +435,7 @@ std::string refuteTogether(const PlanDatabaseId& db, const TokenNamer& nameOf) {
 // Only a token that is active and on the resource alone has its transactions in the profile, so
 // the proof holds in every completion of the plan.
 std::string refuteAlone(const PlanDatabaseId& db, const TokenNamer& nameOf) {
-  std::map<int, ObjectId> objects;
-  for (const auto& entry : db->getObjects())
-    objects[entry.second->getKey()] = entry.second;
-  for (const auto& entry : objects) {
+  for (const auto& entry : objectsInModelOrder(db)) {
     const MIRT::Resource* profiled = dynamic_cast<const MIRT::Resource*>(static_cast<Object*>(entry.second));
     // Read from the profile's own set, not by a walk over its instants: a check that runs on
     // every model leaves the profile's debug lines and handle numbers as they were.
