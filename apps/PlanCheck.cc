@@ -450,10 +450,6 @@ double crowding(const ConstrainedVariableId& var, double value) {
   return taken + reach / (1 + 4 * (hi - lo + 1) * std::max<size_t>(1, ObjectId(value)->tokens().size()));
 }
 
-} // namespace
-
-namespace {
-
 bool objectsOpen(const std::vector<ScheduleSearch::Entry>& order) {
   return std::any_of(order.begin(), order.end(), [](const ScheduleSearch::Entry& entry) {
     return entry.rank == 0 && !entry.var->lastDomain().isSingleton();
@@ -475,7 +471,7 @@ void placeSeriallyAfterHalving(ScheduleSearch& serial, FixedSchedule& fixed) {
   fixed.budgetSpent = false;
 }
 
-}
+} // namespace
 
 FixedSchedule fixSchedule(const PlanDatabaseId& db, const std::function<void(const std::string&)>& refused) {
   const ConstraintEngineId& ce = db->getConstraintEngine();
