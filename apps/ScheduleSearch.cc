@@ -229,8 +229,8 @@ ScheduleSearch::Frame ScheduleSearch::openFrame(size_t index) {
   // Under a share, a time as it comes is placed at its earliest or else postponed past it, and
   // then the earliest open time goes next: a serial schedule, far fewer fixes than halving its
   // window where uses must pack tight. The search in full halves as ever.
-  if (m_share > 0 && m_order[index].earliestFirst && lb > -horizon && ub < horizon && lb < ub && dom.minDelta() >= 1 &&
-      lb == std::floor(lb) && ub == std::floor(ub)) {
+  if ((m_share > 0 || m_serial) && m_order[index].earliestFirst && lb > -horizon && ub < horizon && lb < ub &&
+      dom.minDelta() >= 1 && lb == std::floor(lb) && ub == std::floor(ub)) {
     frame.serial = true;
     frame.alternatives.push_back(std::make_pair(lb, lb));
     frame.alternatives.push_back(std::make_pair(lb + 1, ub));

@@ -472,7 +472,7 @@ Interrupted interrupt(int signal, double delay) {
   const pid_t child = fork();
   if (child == 0) {
     const struct rlimit noCore = {0, 0}, cpu = {60, 61};
-    const std::string model = file("apps/test/models/addeq-creep-moving.xml");
+    const std::string model = file("apps/test/models/distance-creep-moving.xml");
     if (setrlimit(RLIMIT_CORE, &noCore) == 0 && setrlimit(RLIMIT_CPU, &cpu) == 0 && dup2(out[1], 1) == 1 &&
         dup2(err[1], 2) == 2)
       execl(KORVAN_RUN, KORVAN_RUN, "--debug", "ConstraintEngine:propagate", model.c_str(), static_cast<char*>(nullptr));
