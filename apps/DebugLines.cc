@@ -141,30 +141,45 @@ void DebugLines::onSignal(int signal) {
   errno = savedErrno;
 }
 
-bool DebugLines::drain(bool quiet) {
+bool DebugLines::drain(bool quiet) { return drainTo(false, quiet); }
+
+bool DebugLines::drainTo(bool wholeLines, bool quiet) {
   if (pptr() == pbase())
     return true;
   SignalsBlocked blocked(m_fd >= 0);
   const char* const from = m_held + m_written;
-  const std::streamsize held = pptr() - from;
+  // A full piece goes out up to its last whole line: a signal that comes while it is written
+  // finds the rest of that line held, and a line never ends half written.
+  char* end = pptr();
+  if (wholeLines) {
+    while (end > from && end[-1] != '\n')
+      --end;
+    if (end == from)
+      end = pptr();
+  }
+  const std::streamsize held = end - from, kept = pptr() - end;
+  // Emptied before the sink is written: a stream tied to this one drains it on the way.
   setp(m_held, m_held + sizeof m_held);
   m_written = 0;
-  if (held == 0)
-    return true;
-  if (quiet || !DebugMessage::streamFailure().empty())
-    return m_sink.rdbuf() != nullptr && m_sink.rdbuf()->sputn(from, held) == held;
-  // As a line written straight to the sink fails: with the stream's own text, the stream as it was.
-  DebugStreamGuard guard(m_sink);
-  try {
-    m_sink.exceptions(std::ios_base::badbit | std::ios_base::failbit);
-    m_sink.write(from, held);
-    m_sink.flush();
-    return true;
-  } catch (const std::exception& e) {
-    guard.restore();
-    DebugMessage::noteStreamFailure(e.what());
+  bool written = true;
+  if (held > 0 && (quiet || !DebugMessage::streamFailure().empty())) {
+    written = m_sink.rdbuf() != nullptr && m_sink.rdbuf()->sputn(from, held) == held;
+  } else if (held > 0) {
+    // As a line written straight to the sink fails: with the stream's own text, the stream as it was.
+    DebugStreamGuard guard(m_sink);
+    try {
+      m_sink.exceptions(std::ios_base::badbit | std::ios_base::failbit);
+      m_sink.write(from, held);
+      m_sink.flush();
+    } catch (const std::exception& e) {
+      guard.restore();
+      DebugMessage::noteStreamFailure(e.what());
+      written = false;
+    }
   }
-  return false;
+  std::memmove(m_held, end, static_cast<size_t>(kept));
+  pbump(static_cast<int>(kept));
+  return written;
 }
 
 // Flushed as a stream, so that results that cannot be written leave their stream failed.
@@ -175,7 +190,7 @@ void DebugLines::beforeFirstLine() {
 
 int DebugLines::overflow(int c) {
   beforeFirstLine();
-  if (pptr() == epptr() && !drain())
+  if (pptr() == epptr() && !drainTo(true))
     return traits_type::eof();
   if (traits_type::eq_int_type(c, traits_type::eof()))
     return traits_type::not_eof(c);
@@ -190,7 +205,7 @@ std::streamsize DebugLines::xsputn(const char* s, std::streamsize n) {
   beforeFirstLine();
   std::streamsize done = 0;
   while (done < n) {
-    if (pptr() == epptr() && !drain())
+    if (pptr() == epptr() && !drainTo(true))
       return done;
     const std::streamsize room = epptr() - pptr(), part = n - done < room ? n - done : room;
     std::memcpy(pptr(), s + done, static_cast<size_t>(part));

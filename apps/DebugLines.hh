@@ -49,6 +49,8 @@ private:
     const bool m_results;
     bool m_busy = false;
   };
+  // Writes what is held, or only its whole lines (keeping the line being made).
+  bool drainTo(bool wholeLines, bool quiet = false);
   // Before the first line held: what the results hold goes first.
   void beforeFirstLine();
   // From a signal handler: the whole lines held and not yet written.

@@ -461,9 +461,10 @@ struct Interrupted {
   std::string lines;
 };
 
-// korvan-run on a model that creeps for a minute and more, making a line now and then, sent
-// `signal` `delay` seconds after its model line; one that outlives it ends at 60 s of CPU.
-Interrupted interrupt(int signal, double delay) {
+// korvan-run on a model that creeps for minutes, its propagation's passes making lines as fast as
+// they can be written, the search's few all before the creep; sent `signal` `delay` seconds after
+// its model line; one that outlives it ends at 60 s of CPU.
+Interrupted interrupt(int signal, double delay, const char* marker = "ConstraintEngine:propagate") {
   Interrupted ending;
   int out[2], err[2];
   if (pipe(out) != 0 || pipe(err) != 0)
@@ -475,7 +476,7 @@ Interrupted interrupt(int signal, double delay) {
     const std::string model = file("apps/test/models/distance-creep-moving.xml");
     if (setrlimit(RLIMIT_CORE, &noCore) == 0 && setrlimit(RLIMIT_CPU, &cpu) == 0 && dup2(out[1], 1) == 1 &&
         dup2(err[1], 2) == 2)
-      execl(KORVAN_RUN, KORVAN_RUN, "--debug", "ConstraintEngine:propagate", model.c_str(), static_cast<char*>(nullptr));
+      execl(KORVAN_RUN, KORVAN_RUN, "--debug", marker, model.c_str(), static_cast<char*>(nullptr));
     _exit(127);
   }
   close(out[1]), close(err[1]);
@@ -522,7 +523,8 @@ TEST(DebugMarkers, HeldLinesOutliveAnInterruptedRun) {
     EXPECT_EQ(signal, ending.signal) << strsignal(signal);
     expectWholeLinesEachOnce(ending.lines, strsignal(signal));
   }
-  const Interrupted killed = interrupt(SIGKILL, 2.5);
+  // The search's lines all come before the creep: only the timer can write them.
+  const Interrupted killed = interrupt(SIGKILL, 2.5, "Solver");
   EXPECT_EQ(SIGKILL, killed.signal);
   expectWholeLinesEachOnce(killed.lines, "killed");
 }
