@@ -1371,6 +1371,46 @@ bool rangedSchedule(const Model& m) {
   return fix(0);
 }
 
+/// Three uses of a unary or a reusable of capacity 1, most under a timetable, two windows open
+/// above. "addEq" sums a time x of one use with the start of another, t, into t's end: that holds
+/// x to t's duration, but bounds propagation adds their lower bounds, so a bound that grows
+/// doubles each lap. "temporalDistance" (over a duration) and "leq" relate x to one of t's ends;
+/// in about half the models they close a cycle that no times keep, which propagation pushes to
+/// the horizon within a few dozen laps, before any proof of the cycle is asked for.
+Model horizonTimes(std::mt19937& rng) {
+  auto pick = [&](int lo, int hi) { return std::uniform_int_distribution<int>(lo, hi)(rng); };
+  const Kind kind = pick(0, 1) == 0 ? UNARY : REUSABLE;
+  Model m = makeModel(kind, kind == UNARY ? 1 : pick(1, 2), 0, 0);
+  m.family = "horizon-times";
+  static const char* const sl_profiles[] = {"TimetableProfile", "TimetableProfile", "", "FlowProfile",
+                                            "IncrementalFlowProfile"};
+  m.profile = sl_profiles[pick(0, 4)];
+  const int bounded = pick(0, 2);
+  for (int i = 0; i < 3; i++) {
+    Use u{std::string(1, static_cast<char>('a' + i)), pick(0, 4), 0, pick(1, 4), 1};
+    u.hi = u.lo + pick(0, 3);
+    u.hiOpen = i != bounded;
+    m.uses.push_back(u);
+  }
+  const int x = pick(0, 2), t = (x + pick(1, 2)) % 3;
+  const Term time{false, 2 * x + pick(0, 1)}, start{false, 2 * t}, end{false, 2 * t + 1};
+  Relation sum{"addEq", time, end};
+  sum.sum = true;
+  sum.d = start;
+  if (pick(0, 1) == 0)
+    std::swap(sum.x, sum.d);
+  m.relations.push_back(sum);
+  const Term side = pick(0, 3) == 0 ? start : end;
+  const bool cycle = pick(0, 1) == 0;
+  const bool after = cycle || pick(0, 1) == 0; // x a duration after t's side, or before it
+  Relation distance{"addEq", after ? side : time, after ? time : side, pick(0, 2)};
+  distance.spelling = "temporalDistance";
+  m.relations.push_back(distance);
+  const bool below = cycle || pick(0, 1) == 0; // x no later than t's side
+  m.relations.push_back(Relation{"leq", below ? time : side, below ? side : time});
+  return m;
+}
+
 /// Unary uses on candidate objects, no relations: some choice of objects, and on each an order
 /// whose earliest starts keep every window (of all starts in that order, the earliest are best).
 bool splitSchedule(const Model& m) {
@@ -1710,6 +1750,7 @@ void matchVerdicts(int first, int models) {
   const bool all = std::getenv("VERDICT_CONFIGS") != nullptr && std::string(std::getenv("VERDICT_CONFIGS")) == "all";
   const auto configs = configurations();
   std::mt19937 rng(seed), wider(seed + 5000), grammar(seed + 9000), durations(seed + 13000);
+  std::mt19937 horizon(seed + 17000);
   RunWatch watch;
   std::map<std::string, int> tally;
   int wrong = 0, satisfiable = 0, flawsLeft = 0;
@@ -1734,6 +1775,10 @@ void matchVerdicts(int first, int models) {
     if (i % 8 == 2 && envInt("VERDICT_GRAMMAR", 1) != 0) {
       m = rangedDurations(durations);
       chosen = drawConfigs(m, durations);
+    }
+    if (i % 16 == 6 && envInt("VERDICT_GRAMMAR", 1) != 0) {
+      m = horizonTimes(horizon);
+      chosen = drawConfigs(m, horizon);
     }
     if (i < first)
       continue;
