@@ -26,6 +26,8 @@
 // must end SOLVED; events on candidates, takers before givers; three unary uses with an ordering
 // ("leq", "lessThanEqual", "concurrent") and two windows open above. The third of every eight
 // models has durations written as two bounds, from a draw of its own (left out with the others).
+// The seventh of every sixteen has three uses whose times a sum over one use's ends and a cycle
+// of a distance and "leq" may push to the horizon, mostly under a timetable (horizonTimes).
 // The table at the end of the file names every construct the reader takes with the draw that
 // writes it. A model of jobs whose times only eq, leq and durations relate must not end with a
 // box that cut a window.
@@ -2459,6 +2461,10 @@ TEST(Verdicts, ExhaustiveSearchOnWorkedModels) {
 // A line that names nothing of the model (no resource, limit, token or constraint) is a fault
 // wherever it stands.
 //
+// Every eighth model puts events that may go on either of two resources beside a level that the
+// others take past a limit, under a total that caps how far they could bring it back
+// (joiningEvents): a level stated counts them, and names them.
+//
 // WHY_MODELS sets the number of models (450 in CI), VERDICT_SEED the seed, VERDICT_CONFIGS=all
 // runs every configuration on each (otherwise the default and one shipped configuration).
 
@@ -3091,6 +3097,25 @@ TEST(Verdicts, WhyLevelUnderAProductionMaximum) {
 // A battery of 1,000,000 charged and drained 150 times: 150,000,000 produced and consumed in all,
 // past the horizon (134,217,728) that stands for a limit not given. Sums of finite quantities
 // break no such limit, on a reservoir or an instant-based resource; a limit given still bites.
+// Fills of 1 and 3 take r from 2 past its upper limit 4 by 24; a draw of 1 that may still go on
+// either reservoir, and at most 1 consumed from r in all, leave the level there at least 5 (not
+// 6) in every schedule, and the line names the draw.
+TEST(Verdicts, WhyLevelCountsADrawThatMayJoin) {
+  Model m = makeModel(RESERVOIR, 2, 0, 4);
+  m.twoObjects = true;
+  m.drain = 1;
+  m.uses = {Use{"p", 23, 23, 0, 1}, Use{"q", 21, 24, 0, 3}, Use{"c", 0, 30, 0, -1}};
+  m.uses[2].objects = 3;
+  ASSERT_FALSE(someSchedule(m));
+  const Outcome o = solve(writeFile("why-joining.xml", m.xml()), "", 1);
+  ASSERT_EQ("NO SOLUTION", o.result) << o.output;
+  EXPECT_NE(std::string::npos, o.output.find("Why: r: at 24 the level is at least 5 in every schedule, above its upper "
+                                             "limit 4 (tokens there: p, q, c)")) << o.output;
+  int levels = 0, cycles = 0, claims = 0;
+  EXPECT_EQ("", whyFault(m, o, levels, cycles, claims)) << o.output;
+  EXPECT_EQ(1, levels);
+}
+
 TEST(Verdicts, TotalsPastTheHorizonBreakOnlyLimitsGiven) {
   for (const bool reservoir : {true, false})
     for (const bool bounded : {false, true}) {
@@ -3168,9 +3193,10 @@ const Construct sl_constructs[] = {
     // Constraints the reader posts by name.
     {"constraint eq", "randomModel (times, bools, objects, a quantity and its time)"},
     {"constraint neq", "randomModel, widen, sumsOfTimes"},
-    {"constraint leq", "randomModel, sumsOfTimes (an int member and a time), unaryOpenOrder"},
+    {"constraint leq", "randomModel, sumsOfTimes (an int member and a time), unaryOpenOrder, horizonTimes"},
     {"constraint lessThanEqual", "unaryOpenOrder"},
-    {"constraint addEq", "randomModel (an end plus a duration), sumsOfTimes (sums of times and of members)"},
+    {"constraint addEq", "randomModel (an end plus a duration), sumsOfTimes (sums of times and of members), "
+                         "horizonTimes (a time plus one use's start, summed into its end)"},
     {"constraint precedes", "randomModel (ends before starts, a distance before a time)"},
     {"constraint concurrent", "unaryOpenOrder"},
     {"constraint temporalDistance", "randomModel (a distance shared by two relations)"},
