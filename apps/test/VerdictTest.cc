@@ -1255,6 +1255,18 @@ Model candidateEvents(std::mt19937& rng) {
   return m;
 }
 
+/// Three uses that start by `latest`, lasting 1 to 4, each window open above but one.
+void addOpenUses(Model& m, std::mt19937& rng, int latest) {
+  auto pick = [&](int lo, int hi) { return std::uniform_int_distribution<int>(lo, hi)(rng); };
+  const int bounded = pick(0, 2);
+  for (int i = 0; i < 3; i++) {
+    Use u{std::string(1, static_cast<char>('a' + i)), pick(0, latest), 0, pick(1, 4), 1};
+    u.hi = u.lo + pick(0, 3);
+    u.hiOpen = i != bounded;
+    m.uses.push_back(u);
+  }
+}
+
 /// Three uses of one unary, one ordering relation between two of them ("leq", also written
 /// "lessThanEqual", or "concurrent"), two windows open above.
 Model unaryOpenOrder(std::mt19937& rng) {
@@ -1263,13 +1275,7 @@ Model unaryOpenOrder(std::mt19937& rng) {
   m.family = "unary-open-order";
   static const char* const sl_profiles[] = {"", "FlowProfile", "IncrementalFlowProfile", "TimetableProfile"};
   m.profile = sl_profiles[pick(0, 3)];
-  const int bounded = pick(0, 2);
-  for (int i = 0; i < 3; i++) {
-    Use u{std::string(1, static_cast<char>('a' + i)), pick(0, 6), 0, pick(1, 4), 1};
-    u.hi = u.lo + pick(0, 3);
-    u.hiOpen = i != bounded;
-    m.uses.push_back(u);
-  }
+  addOpenUses(m, rng, 6);
   const int a = pick(0, 2), b = (a + pick(1, 2)) % 3;
   Relation r{"leq", Term{false, 2 * a + pick(0, 1)}, Term{false, 2 * b + pick(0, 1)}};
   const int spelling = pick(0, 3);
@@ -1416,13 +1422,7 @@ Model horizonTimes(std::mt19937& rng) {
   static const char* const sl_profiles[] = {"TimetableProfile", "TimetableProfile", "", "FlowProfile",
                                             "IncrementalFlowProfile"};
   m.profile = sl_profiles[pick(0, 4)];
-  const int bounded = pick(0, 2);
-  for (int i = 0; i < 3; i++) {
-    Use u{std::string(1, static_cast<char>('a' + i)), pick(0, 4), 0, pick(1, 4), 1};
-    u.hi = u.lo + pick(0, 3);
-    u.hiOpen = i != bounded;
-    m.uses.push_back(u);
-  }
+  addOpenUses(m, rng, 4);
   const int x = pick(0, 2), t = (x + pick(1, 2)) % 3;
   const Term time{false, 2 * x + pick(0, 1)}, start{false, 2 * t}, end{false, 2 * t + 1};
   Relation sum{"addEq", time, end};
@@ -2674,6 +2674,30 @@ bool joinsThere(const Model& m, const Schedule& s, size_t i, int o, int t) {
   return u.objects == 3 && s.object[i] == o && s.start[i] <= t && (m.events() || t < s.start[i] + u.duration);
 }
 
+/// The tokens a line lists ("(tokens there: a, b)" at its end).
+std::set<std::string> listedTokens(const std::string& reason) {
+  std::set<std::string> listed;
+  const std::string::size_type there = reason.find("(tokens there: ");
+  if (there != std::string::npos)
+    for (const std::string& name : splitTopLevel(reason.substr(there + 15, reason.size() - there - 16)))
+      listed.insert(name);
+  return listed;
+}
+
+/// Calls `visit` on the schedules a level's line speaks of, until it answers true.
+void levelSchedules(const Model& m, const std::function<bool(const Schedule&)>& visit) {
+  anySchedule(m, [&](const Schedule& s) {
+    // Relations over extra variables are left to the schedule's visitor.
+    for (const Relation& r : m.relations)
+      if (!holds(m, s, r))
+        return false;
+    // Changes beyond the resource's maxima make no schedule of it, whatever level they reach.
+    if (!maximaBroken(m, s, 0).empty() || !maximaBroken(m, s, 1).empty())
+      return false;
+    return visit(s);
+  });
+}
+
 /// The fault of a level's line of the model itself, "r: at T the level is at most X in every
 /// schedule, below its lower limit L (tokens there: a, b)" or its "at least ... above" twin.
 std::string levelFault(const Model& m, const std::string& reason) {
@@ -2685,20 +2709,9 @@ std::string levelFault(const Model& m, const std::string& reason) {
   double x;
   words >> t >> the >> level >> is >> atWord >> most >> x;
   const bool low = most == "most";
-  std::set<std::string> listed;
-  const std::string::size_type there = reason.find("(tokens there: ");
-  if (there != std::string::npos)
-    for (const std::string& name : splitTopLevel(reason.substr(there + 15, reason.size() - there - 16)))
-      listed.insert(name);
+  const std::set<std::string> listed = listedTokens(reason);
   std::string fault;
-  anySchedule(m, [&](const Schedule& s) {
-    // Relations over extra variables are left to the schedule's visitor.
-    for (const Relation& r : m.relations)
-      if (!holds(m, s, r))
-        return false;
-    // Changes beyond the resource's maxima make no schedule of it, whatever level they reach.
-    if (!maximaBroken(m, s, 0).empty() || !maximaBroken(m, s, 1).empty())
-      return false;
+  levelSchedules(m, [&](const Schedule& s) {
     const double value = levelAt(m, s, o, t, !low);
     if (low ? value > x + SLACK : value < x - SLACK)
       fault = "a schedule has the level " + std::to_string(value) + " there";
@@ -2726,18 +2739,9 @@ std::string envelopeFault(const Model& m, const std::string& reason) {
     return "";
   const int o = match[1] == "r2" ? 1 : 0, t = std::atoi(match[2].str().c_str());
   const double lo = std::atof(match[3].str().c_str()), hi = std::atof(match[4].str().c_str());
-  std::set<std::string> listed;
-  const std::string::size_type there = reason.find("(tokens there: ");
-  if (there != std::string::npos)
-    for (const std::string& name : splitTopLevel(reason.substr(there + 15, reason.size() - there - 16)))
-      listed.insert(name);
+  const std::set<std::string> listed = listedTokens(reason);
   std::string fault;
-  anySchedule(m, [&](const Schedule& s) {
-    for (const Relation& r : m.relations)
-      if (!holds(m, s, r))
-        return false;
-    if (!maximaBroken(m, s, 0).empty() || !maximaBroken(m, s, 1).empty())
-      return false;
+  levelSchedules(m, [&](const Schedule& s) {
     const double value = levelAt(m, s, o, t);
     if (value < lo - SLACK || value > hi + SLACK)
       fault = "a schedule has the level " + std::to_string(value) + " there";
