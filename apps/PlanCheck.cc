@@ -554,8 +554,16 @@ FixedSchedule fixSchedule(const PlanDatabaseId& db, const std::function<void(con
       }
     }
   }
+  // Without a schedule kept the plan is as the search found it, but this pass starts from its
+  // base domains: a creep that reached the horizon before any proof was asked for may be proved
+  // a cycle now.
   const bool consistent = ce->propagate();
-  checkError(consistent, "The plan became inconsistent after its schedule was fixed.");
+  checkError(consistent || fixed.outcome != ScheduleSearch::FOUND,
+             "The plan became inconsistent after its schedule was fixed.");
+  if (!consistent) {
+    fixed.outcome = ScheduleSearch::NONE;
+    fixed.emptied = true;
+  }
   return fixed;
 }
 

@@ -80,6 +80,10 @@ struct FixedSchedule {
   std::string failure;
   unsigned int fixes = 0;
   bool budgetSpent = false;
+  /// Propagation over the plan as the search found it, run again once the search was withdrawn,
+  /// emptied a domain: a creep that an earlier pass left at the horizon was proved a cycle this
+  /// time. The plan has no schedule, the engine is left inconsistent, and the emptying says why.
+  bool emptied = false;
 };
 
 /// Fixes every variable of the plan in turn, looking for a schedule the checks accept; each

@@ -3,6 +3,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <limits>
 #include <list>
 #include <map>
 #include <string>
@@ -89,19 +90,6 @@ std::vector<TokenId> sideTokens(const MIRT::Resource& resource, TimePoint t, boo
   return tokens;
 }
 
-std::vector<TokenId> levelTokensAndJoining(const MIRT::Resource& resource, TimePoint t, bool tooLow);
-
-// A profile-based resource empties a transaction's quantity to report a violation; it recorded
-// what it found just before. A level is held outside its limits by the tokens in use there, not
-// only by those whose changes fall on the instant.
-std::string explainViolation(const MIRT::Resource& resource, const TokenNamer& nameOf) {
-  typedef MIRT::ResourceProblem P;
-  const MIRT::Resource::ReportedViolation& v = resource.getReportedViolation();
-  const bool level = v.problem == P::LevelTooLow || v.problem == P::LevelTooHigh;
-  return violationText(resource, v.time, v.problem, v.limit, v.lowerValue, v.upperValue,
-                       level ? levelTokensAndJoining(resource, v.time, v.problem == P::LevelTooLow) : v.tokens, nameOf);
-}
-
 // A use or a change among transactions that alone breaks a limit of a profile-based resource in
 // every schedule.
 std::string refuteTransactions(const MIRT::Resource& resource, const std::set<MIRT::TransactionId>& transactions,
@@ -159,22 +147,38 @@ struct Undecided {
   struct Joining {
     TokenId token;
     bool raises, lowers;
+    double most; // the most it may move the level by, either way
   };
   std::vector<Joining> tokens;
 };
 
-// The tokens that hold a level at t, and those that may still join and move it that way there: a
-// use while it may be under way, a change once it may have come.
+// Whether a token that may join can move the level at t: a use while it may be under way, a
+// change once it may have come.
+bool mayMoveAt(const Undecided::Joining& joining, TimePoint t) {
+  const AbstractDomain& start = joining.token->start()->lastDomain();
+  const AbstractDomain& end = joining.token->end()->lastDomain();
+  const bool event = joining.token->start() == joining.token->end();
+  return !start.isEmpty() && !end.isEmpty() && start.getLowerBound() <= t && (event || end.getUpperBound() > t);
+}
+
+// The tokens that hold a level at t, and those that may still join and move it that way there.
 std::vector<TokenId> withJoining(std::vector<TokenId> tokens, const Undecided& undecided, TimePoint t, bool tooLow) {
-  for (const Undecided::Joining& joining : undecided.tokens) {
-    const AbstractDomain& start = joining.token->start()->lastDomain();
-    const AbstractDomain& end = joining.token->end()->lastDomain();
-    const bool event = joining.token->start() == joining.token->end();
-    if ((tooLow ? joining.lowers : joining.raises) && !start.isEmpty() && !end.isEmpty() &&
-        start.getLowerBound() <= t && (event || end.getUpperBound() > t))
+  for (const Undecided::Joining& joining : undecided.tokens)
+    if ((tooLow ? joining.lowers : joining.raises) && mayMoveAt(joining, t))
       tokens.push_back(joining.token);
-  }
   return tokens;
+}
+
+// The most that the tokens that may still join could bring a level at t back towards the limit
+// it broke (up from below, down from above), and those tokens, added to `tokens`.
+double joiningBack(const Undecided& undecided, TimePoint t, bool tooLow, std::vector<TokenId>& tokens) {
+  double back = 0;
+  for (const Undecided::Joining& joining : undecided.tokens)
+    if ((tooLow ? joining.raises : joining.lowers) && mayMoveAt(joining, t)) {
+      tokens.push_back(joining.token);
+      back += joining.most;
+    }
+  return back;
 }
 
 std::map<int, Undecided> undecidedTokens(const PlanDatabaseId& db) {
@@ -188,15 +192,23 @@ std::map<int, Undecided> undecidedTokens(const PlanDatabaseId& db) {
       continue;
     Token* raw = static_cast<Token*>(token);
     Undecided moves;
+    double most = std::numeric_limits<double>::infinity();
+    auto largest = [](const ConstrainedVariableId& quantity) {
+      const AbstractDomain& dom = quantity->lastDomain();
+      return dom.isEmpty() ? 0.0 : std::max(std::fabs(dom.getLowerBound()), std::fabs(dom.getUpperBound()));
+    };
     if (const MIRT::ReservoirToken* event = dynamic_cast<const MIRT::ReservoirToken*>(raw)) {
       moves.mayRaise = !event->isConsumer();
       moves.mayLower = event->isConsumer();
-    } else if (dynamic_cast<const MIRT::ReusableToken*>(raw) != nullptr) {
+      most = largest(event->getQuantity());
+    } else if (const MIRT::ReusableToken* use = dynamic_cast<const MIRT::ReusableToken*>(raw)) {
       // A use gives back no more than it took: it never raises the level.
       moves.mayLower = true;
+      most = largest(use->getQuantity());
     } else if (const Transaction* change = dynamic_cast<const Transaction*>(raw)) {
       moves.mayRaise = change->getMax() > 0;
       moves.mayLower = change->getMin() < 0;
+      most = std::max(std::fabs(change->getMin()), std::fabs(change->getMax()));
     } else {
       moves.mayRaise = moves.mayLower = true;
     }
@@ -206,21 +218,39 @@ std::map<int, Undecided> undecidedTokens(const PlanDatabaseId& db) {
       Undecided& moved = byResource[ObjectId(value)->getKey()];
       moved.mayRaise = moved.mayRaise || moves.mayRaise;
       moved.mayLower = moved.mayLower || moves.mayLower;
-      moved.tokens.push_back(Undecided::Joining{token, moves.mayRaise, moves.mayLower});
+      moved.tokens.push_back(Undecided::Joining{token, moves.mayRaise, moves.mayLower, most});
     }
   }
   return byResource;
 }
 
-// The tokens on the object, and those that may still join it, that move its level that way at t.
-std::vector<TokenId> withJoiningOn(const Object& object, const std::vector<TokenId>& tokens, TimePoint t, bool tooLow) {
-  const std::map<int, Undecided> undecided = undecidedTokens(object.getPlanDatabase());
+// The tokens that may still join the object, gathered into `undecided`; none when no token may.
+const Undecided* undecidedOn(const Object& object, std::map<int, Undecided>& undecided) {
+  undecided = undecidedTokens(object.getPlanDatabase());
   const std::map<int, Undecided>::const_iterator on = undecided.find(object.getKey());
-  return on == undecided.end() ? tokens : withJoining(tokens, on->second, t, tooLow);
+  return on == undecided.end() ? nullptr : &on->second;
 }
 
-std::vector<TokenId> levelTokensAndJoining(const MIRT::Resource& resource, TimePoint t, bool tooLow) {
-  return withJoiningOn(resource, levelTokens(resource, t, tooLow), t, tooLow);
+// A profile-based resource empties a transaction's quantity to report a violation; it recorded
+// what it found just before. A level is held outside its limits by the tokens in use there, not
+// only by those whose changes fall on the instant. Its envelope counts the tokens on it alone:
+// those that may still join could bring the level back, as far as the totals let them, so the
+// bound stated counts them, and names them.
+std::string explainViolation(const MIRT::Resource& resource, const TokenNamer& nameOf) {
+  typedef MIRT::ResourceProblem P;
+  const MIRT::Resource::ReportedViolation& v = resource.getReportedViolation();
+  if (v.problem != P::LevelTooLow && v.problem != P::LevelTooHigh)
+    return violationText(resource, v.time, v.problem, v.limit, v.lowerValue, v.upperValue, v.tokens, nameOf);
+  const bool tooLow = v.problem == P::LevelTooLow;
+  std::vector<TokenId> tokens = levelTokens(resource, v.time, tooLow);
+  double lower = v.lowerValue, upper = v.upperValue;
+  std::map<int, Undecided> undecided;
+  if (const Undecided* on = undecidedOn(resource, undecided)) {
+    tokens = withJoining(tokens, *on, v.time, tooLow);
+    const double back = std::min(joiningBack(*on, v.time, tooLow, tokens), std::fabs(v.allowedBack));
+    (tooLow ? upper : lower) += tooLow ? back : -back;
+  }
+  return violationText(resource, v.time, v.problem, v.limit, lower, upper, tokens, nameOf);
 }
 
 // An instant of the envelope outside a limit in every schedule. The envelope counts only the
@@ -586,26 +616,44 @@ std::string explainInstantViolation(KORVAN::Resource& resource, const TokenNamer
   const ResourceViolationId& first = violations.front();
   if (first->getInstant().isNoId())
     what += "over the whole horizon, ";
-  else {
+  typedef ResourceProblem P;
+  const bool ofLevel = first->getType() == P::LevelTooLow || first->getType() == P::LevelTooHigh;
+  // Changes that may still join move the level either way, as far as the totals let them: the
+  // envelope printed and the tokens named count them.
+  std::vector<TokenId> joining;
+  std::map<int, Undecided> undecided;
+  const Undecided* on = ofLevel ? undecidedOn(resource, undecided) : nullptr;
+  if (!first->getInstant().isNoId()) {
     const InstantId& instant = first->getInstant();
-    const UnboundedSides sides = unboundedSides(changesOf(resource));
+    const std::vector<TransactionId> changes = changesOf(resource);
+    const UnboundedSides sides = unboundedSides(changes);
     levelAt(resource, instant->getTime(), sides);
-    const std::pair<double, double> printed = printedLevel(instant, sides);
+    std::pair<double, double> printed = printedLevel(instant, sides);
+    if (on != nullptr) {
+      double produced = 0, consumed = 0; // the least the changes on it take from each total
+      for (const TransactionId& change : changes) {
+        produced += std::max(0.0, change->getMin());
+        consumed += std::min(0.0, change->getMax());
+      }
+      printed.first -= std::min(joiningBack(*on, instant->getTime(), false, joining),
+                                std::fabs(remainingOf(resource.getConsumptionMax(), consumed)));
+      printed.second += std::min(joiningBack(*on, instant->getTime(), true, joining),
+                                 std::fabs(remainingOf(resource.getProductionMax(), produced)));
+    }
     what += "at " + time(instant->getTime()) + " (level [" + side(printed.first) + " " + side(printed.second) +
             "], limits [" + level(resource.getLimitMin()) + " " +
             level(resource.getLimitMax()) + "]), ";
   }
-  typedef ResourceProblem P;
   const TimePoint t = first->getInstant().isNoId() ? g_infiniteTime() : first->getInstant()->getTime();
   std::vector<TokenId> tokens;
   switch (first->getType()) {
   case P::LevelTooLow:
     what += "the level is below its lower limit in every schedule";
-    tokens = withJoiningOn(resource, levelTokens(resource, t, true, false), t, true);
+    tokens = levelTokens(resource, t, true, false);
     break;
   case P::LevelTooHigh:
     what += "the level is above its upper limit in every schedule";
-    tokens = withJoiningOn(resource, levelTokens(resource, t, false, true), t, false);
+    tokens = levelTokens(resource, t, false, true);
     break;
   case P::ProductionRateExceeded:
     what += "more is produced at once than its production rate limit";
@@ -624,6 +672,10 @@ std::string explainInstantViolation(KORVAN::Resource& resource, const TokenNamer
     tokens = changeTokens(resource, t, true, false);
     break;
   default: what += "a limit is broken";
+  }
+  if (on != nullptr) {
+    tokens = withJoining(tokens, *on, t, first->getType() == P::LevelTooLow);
+    tokens.insert(tokens.end(), joining.begin(), joining.end());
   }
   return what + tokenList(tokens, nameOf);
 }

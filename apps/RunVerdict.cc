@@ -100,6 +100,14 @@ std::function<void(const std::string&)> noteIn(FailureReasons& reasons) {
   return [&reasons](const std::string& problem) { reasons.note(problem); };
 }
 
+/// A plan that propagation emptied has no schedule: the emptying says why.
+void emptiedPlan(const PlanDatabaseId& db, const FailureReasons& reasons, Verdict& verdict) {
+  verdict.result = reasons.last().empty() ? "INCONSISTENT" : reasons.emptiedResult();
+  verdict.problems.clear();
+  verdict.schedule.clear();
+  verdict.why.assign(1, reasons.last().empty() ? emptiedWhy(db->getConstraintEngine()) : reasons.last());
+}
+
 /// A plan as modelled that a module refutes has no schedule, whatever a search would try.
 bool refuted(const PlanDatabaseId& db, Verdict& verdict) {
   const std::string why = refutation(db);
@@ -161,6 +169,10 @@ void decideExhausted(const PlanDatabaseId& db, FailureReasons& reasons, const Ga
   FixedSchedule fixed = !gapSearch.gap.empty() ? gapSearch.fixed
                         : counted              ? fixSchedule(db)
                                                : fixSchedule(db, noteIn(reasons));
+  if (fixed.emptied) {
+    emptiedPlan(db, reasons, verdict);
+    return;
+  }
   if (fixed.outcome == ScheduleSearch::FOUND) {
     verdict.why.clear();
     verdict.problems = checkPlan(db);
@@ -205,17 +217,28 @@ void decideBySchedule(const PlanDatabaseId& db, SOLVERS::Solver& solver, bool so
     reasons.clear();
     fixed = fixSchedule(db, noteIn(reasons));
   }
+  if (fixed.emptied && asModelled) {
+    emptiedPlan(db, reasons, verdict);
+    return;
+  }
   if (fixed.outcome != ScheduleSearch::FOUND && !asModelled) {
     // The decisions cut plans away, or left a search that spent its budget under them (orderings
-    // that no choice of objects keeps): look again in the plan as modelled.
+    // that no choice of objects keeps): look again in the plan as modelled. Propagated afresh, it
+    // may prove a creep that the first pass left at the horizon.
     solver.reset();
-    const bool consistentAgain = db->getConstraintEngine()->propagate();
-    checkError(consistentAgain, "The plan became inconsistent when the search's decisions were withdrawn.");
+    if (!db->getConstraintEngine()->propagate()) {
+      emptiedPlan(db, reasons, verdict);
+      return;
+    }
     if (refuted(db, verdict))
       return;
     verdict.problems = planProblems(db);
     reasons.clear();
     const FixedSchedule again = fixSchedule(db, noteIn(reasons));
+    if (again.emptied) {
+      emptiedPlan(db, reasons, verdict);
+      return;
+    }
     fixed.fixes += again.fixes;
     fixed.outcome = again.outcome;
     fixed.failure = again.failure;
@@ -288,10 +311,8 @@ Verdict decide(const PlanDatabaseId& db, SOLVERS::Solver& solver, bool solved, b
   Verdict verdict;
   if (decideLimited(db, solver, consistent, gapSearch, verdict))
     return verdict;
-  const ConstraintEngineId& ce = db->getConstraintEngine();
   if (solved && !consistent) {
-    verdict.result = reasons.last().empty() ? "INCONSISTENT" : reasons.emptiedResult();
-    verdict.why.push_back(reasons.last().empty() ? emptiedWhy(ce) : reasons.last());
+    emptiedPlan(db, reasons, verdict);
     return verdict;
   }
   if (solved) {
@@ -324,6 +345,10 @@ void searchScheduleFirst(const PlanDatabaseId& db, const SOLVERS::Solver& solver
     return;
   }
   gapSearch.fixed = fixSchedule(db, [&reasons](const std::string& problem) { reasons.note(problem); });
+  if (gapSearch.fixed.emptied) {
+    emptiedPlan(db, reasons, verdict);
+    return;
+  }
   if (gapSearch.fixed.outcome == ScheduleSearch::FOUND) {
     verdict.problems = checkPlan(db);
     verdict.solved = verdict.problems.empty();

@@ -11,6 +11,7 @@
 #include "Utils/base/LabelStr.hh"
 
 #include <cstdint>
+#include <limits>
 #include <map>
 #include <set>
 #include <utility>
@@ -115,6 +116,9 @@ public:
     TimePoint time = 0;
     ResourceProblem::Type problem = ResourceProblem::NoProblem;
     double limit = 0, lowerValue = 0, upperValue = 0;
+    // For a level: what the totals still allow to bring it back, consumed (above) or produced
+    // (below) by tokens not yet counted there.
+    double allowedBack = std::numeric_limits<double>::infinity();
     std::vector<TokenId> tokens;
   };
   const ReportedViolation& getReportedViolation() const { return m_reported; }

@@ -1,4 +1,5 @@
 #include "Resource/base/MIRT_Resource.hh"
+#include "Resource/base/Limits.hh"
 #include "Resource/base/MIRT_Profile.hh"
 #include "Resource/base/MIRT_ResourceTokenRelation.hh"
 #include "ConstraintEngine/base/ConstrainedVariable.hh"
@@ -34,9 +35,11 @@ void Resource::recordReported(const InstantId& inst, ResourceProblem::Type probl
   switch (problem) {
   case ResourceProblem::LevelTooHigh:
     set(m_upperLimit, inst->getLowerLevel(), inst->getUpperLevel());
+    record.allowedBack = remainingOf(m_maxConsumption, inst->getMinCumulativeConsumption());
     break;
   case ResourceProblem::LevelTooLow:
     set(m_lowerLimit, inst->getLowerLevel(), inst->getUpperLevel());
+    record.allowedBack = remainingOf(m_maxProduction, inst->getMinCumulativeProduction());
     break;
   case ResourceProblem::ProductionRateExceeded:
     set(m_maxInstProduction, inst->getMinInstantProduction(), inst->getMaxInstantProduction());

@@ -26,6 +26,8 @@
 // must end SOLVED; events on candidates, takers before givers; three unary uses with an ordering
 // ("leq", "lessThanEqual", "concurrent") and two windows open above. The third of every eight
 // models has durations written as two bounds, from a draw of its own (left out with the others).
+// The fifteenth of every sixteen has three uses whose times a sum over one use's ends and a cycle
+// of a distance and "leq" may push to the horizon, mostly under a timetable (horizonTimes).
 // The table at the end of the file names every construct the reader takes with the draw that
 // writes it. A model of jobs whose times only eq, leq and durations relate must not end with a
 // box that cut a window.
@@ -1322,6 +1324,18 @@ Model candidateEvents(std::mt19937& rng) {
   return m;
 }
 
+/// Three uses that start by `latest`, lasting 1 to 4, each window open above but one.
+void addOpenUses(Model& m, std::mt19937& rng, int latest) {
+  auto pick = [&](int lo, int hi) { return std::uniform_int_distribution<int>(lo, hi)(rng); };
+  const int bounded = pick(0, 2);
+  for (int i = 0; i < 3; i++) {
+    Use u{std::string(1, static_cast<char>('a' + i)), pick(0, latest), 0, pick(1, 4), 1};
+    u.hi = u.lo + pick(0, 3);
+    u.hiOpen = i != bounded;
+    m.uses.push_back(u);
+  }
+}
+
 /// Three uses of one unary, one ordering relation between two of them ("leq", also written
 /// "lessThanEqual", or "concurrent"), two windows open above.
 Model unaryOpenOrder(std::mt19937& rng) {
@@ -1330,13 +1344,7 @@ Model unaryOpenOrder(std::mt19937& rng) {
   m.family = "unary-open-order";
   static const char* const sl_profiles[] = {"", "FlowProfile", "IncrementalFlowProfile", "TimetableProfile"};
   m.profile = sl_profiles[pick(0, 3)];
-  const int bounded = pick(0, 2);
-  for (int i = 0; i < 3; i++) {
-    Use u{std::string(1, static_cast<char>('a' + i)), pick(0, 6), 0, pick(1, 4), 1};
-    u.hi = u.lo + pick(0, 3);
-    u.hiOpen = i != bounded;
-    m.uses.push_back(u);
-  }
+  addOpenUses(m, rng, 6);
   const int a = pick(0, 2), b = (a + pick(1, 2)) % 3;
   Relation r{"leq", Term{false, 2 * a + pick(0, 1)}, Term{false, 2 * b + pick(0, 1)}};
   const int spelling = pick(0, 3);
@@ -1423,6 +1431,35 @@ Model rangedDurations(std::mt19937& rng) {
   return m;
 }
 
+/// Events on a reservoir or an instant-based resource that take its level past one limit, beside
+/// one or two events of the other side that may go on either of two resources, under a total that
+/// caps how far those could bring it back: the resource proves the limit broken whatever joins,
+/// while a level line that counts only the events on it overstates the bound.
+Model joiningEvents(std::mt19937& rng) {
+  auto pick = [&](int lo, int hi) { return std::uniform_int_distribution<int>(lo, hi)(rng); };
+  Model m = makeModel(pick(0, 1) == 0 ? RESERVOIR : RESOURCE, pick(0, 3), 0, 0);
+  m.family = "joining-events";
+  m.twoObjects = true;
+  m.lower = m.kind == RESERVOIR ? 0 : m.capacity - pick(1, 3);
+  m.upper = m.capacity + pick(1, 3);
+  const bool high = pick(0, 1) == 0; // past the upper limit, or below the lower one
+  // The total on the side that brings the level back is small, the other one never binds.
+  m.total = high ? 20 : pick(1, 3);
+  m.drain = high ? pick(1, 3) : 20;
+  auto add = [&](double q, int objects) {
+    Use u{std::string(1, static_cast<char>('a' + m.uses.size())), pick(0, 4), 0, 0, q};
+    u.hi = u.lo + pick(0, 3);
+    u.objects = objects;
+    m.uses.push_back(u);
+  };
+  const double sign = high ? 1 : -1;
+  for (int i = pick(2, 3); i > 0; i--)
+    add(sign * pick(1, 3), 1);
+  for (int i = pick(1, 2); i > 0; i--)
+    add(-sign * pick(1, 3), 3);
+  return m;
+}
+
 /// Whether some mix of the ranged durations' values leaves the model a schedule.
 bool rangedSchedule(const Model& m) {
   Model fixed = m;
@@ -1438,6 +1475,40 @@ bool rangedSchedule(const Model& m) {
     return false;
   };
   return fix(0);
+}
+
+/// Three uses of a unary or a reusable of capacity 1, most under a timetable, two windows open
+/// above. "addEq" sums a time x of one use with the start of another, t, into t's end: that holds
+/// x to t's duration, but bounds propagation adds their lower bounds, so a bound that grows
+/// doubles each lap. "temporalDistance" (over a duration) and "leq" relate x to one of t's ends;
+/// in about half the models they close a cycle that no times keep, which propagation pushes to
+/// the horizon within a few dozen laps, before any proof of the cycle is asked for.
+Model horizonTimes(std::mt19937& rng) {
+  auto pick = [&](int lo, int hi) { return std::uniform_int_distribution<int>(lo, hi)(rng); };
+  const Kind kind = pick(0, 1) == 0 ? UNARY : REUSABLE;
+  Model m = makeModel(kind, kind == UNARY ? 1 : pick(1, 2), 0, 0);
+  m.family = "horizon-times";
+  static const char* const sl_profiles[] = {"TimetableProfile", "TimetableProfile", "", "FlowProfile",
+                                            "IncrementalFlowProfile"};
+  m.profile = sl_profiles[pick(0, 4)];
+  addOpenUses(m, rng, 4);
+  const int x = pick(0, 2), t = (x + pick(1, 2)) % 3;
+  const Term time{false, 2 * x + pick(0, 1)}, start{false, 2 * t}, end{false, 2 * t + 1};
+  Relation sum{"addEq", time, end};
+  sum.sum = true;
+  sum.d = start;
+  if (pick(0, 1) == 0)
+    std::swap(sum.x, sum.d);
+  m.relations.push_back(sum);
+  const Term side = pick(0, 3) == 0 ? start : end;
+  const bool cycle = pick(0, 1) == 0;
+  const bool after = cycle || pick(0, 1) == 0; // x a duration after t's side, or before it
+  Relation distance{"addEq", after ? side : time, after ? time : side, pick(0, 2)};
+  distance.spelling = "temporalDistance";
+  m.relations.push_back(distance);
+  const bool below = cycle || pick(0, 1) == 0; // x no later than t's side
+  m.relations.push_back(Relation{"leq", below ? time : side, below ? side : time});
+  return m;
 }
 
 /// Unary uses on candidate objects, no relations: some choice of objects, and on each an order
@@ -1830,6 +1901,7 @@ void matchVerdicts(int first, int models) {
   const bool all = std::getenv("VERDICT_CONFIGS") != nullptr && std::string(std::getenv("VERDICT_CONFIGS")) == "all";
   const auto configs = configurations();
   std::mt19937 rng(seed), wider(seed + 5000), grammar(seed + 9000), durations(seed + 13000), together(seed + 17000);
+  std::mt19937 horizon(seed + 25000);
   RunWatch watch;
   std::map<std::string, int> tally;
   int wrong = 0, satisfiable = 0, flawsLeft = 0;
@@ -1858,6 +1930,10 @@ void matchVerdicts(int first, int models) {
     if (i % 16 == 6 && envInt("VERDICT_GRAMMAR", 1) != 0) {
       m = ratesTogether(together);
       chosen = drawConfigs(m, together);
+    }
+    if (i % 16 == 14 && envInt("VERDICT_GRAMMAR", 1) != 0) {
+      m = horizonTimes(horizon);
+      chosen = drawConfigs(m, horizon);
     }
     if (i < first)
       continue;
@@ -2515,6 +2591,10 @@ TEST(Verdicts, ExhaustiveSearchOnWorkedModels) {
 // A line that names nothing of the model (no resource, limit, token or constraint) is a fault
 // wherever it stands.
 //
+// Every eighth model puts events that may go on either of two resources beside a level that the
+// others take past a limit, under a total that caps how far they could bring it back
+// (joiningEvents): a level stated counts them, and names them.
+//
 // WHY_MODELS sets the number of models (450 in CI), VERDICT_SEED the seed, VERDICT_CONFIGS=all
 // runs every configuration on each (otherwise the default and one shipped configuration).
 
@@ -2702,8 +2782,8 @@ std::string aroundFault(const Model& m, const std::string& list, bool ofModel) {
 
 /// The level on object `o` at time t: the uses the schedule puts on `o` (objects related by
 /// eq/neq may leave a use no other place), each at its least quantity (the most the level can
-/// be), an instant-based resource's changes at the schedule's.
-double levelAt(const Model& m, const Schedule& s, int o, int t) {
+/// be; `most`: at its most), an instant-based resource's changes at the schedule's.
+double levelAt(const Model& m, const Schedule& s, int o, int t, bool most = false) {
   double level = m.capacity;
   for (size_t i = 0; i < m.uses.size(); i++) {
     const Use& u = m.uses[i];
@@ -2712,9 +2792,40 @@ double levelAt(const Model& m, const Schedule& s, int o, int t) {
     if (m.events() && s.start[i] <= t)
       level += m.kind == RESOURCE ? s.quantity[i] : u.quantity;
     else if (!m.events() && s.start[i] <= t && t < s.start[i] + u.duration)
-      level -= u.least();
+      level -= most && u.quantityHi != NONE && (u.specifiedQuantity == NONE || u.quantityReset) ? u.quantityHi : u.least();
   }
   return level;
+}
+
+/// Whether use i, in schedule s, is on object `o` and may have moved its level by t either way
+/// although the model left it more than one candidate: a line that states a level there counts it.
+bool joinsThere(const Model& m, const Schedule& s, size_t i, int o, int t) {
+  const Use& u = m.uses[i];
+  return u.objects == 3 && s.object[i] == o && s.start[i] <= t && (m.events() || t < s.start[i] + u.duration);
+}
+
+/// The tokens a line lists ("(tokens there: a, b)" at its end).
+std::set<std::string> listedTokens(const std::string& reason) {
+  std::set<std::string> listed;
+  const std::string::size_type there = reason.find("(tokens there: ");
+  if (there != std::string::npos)
+    for (const std::string& name : splitTopLevel(reason.substr(there + 15, reason.size() - there - 16)))
+      listed.insert(name);
+  return listed;
+}
+
+/// Calls `visit` on the schedules a level's line speaks of, until it answers true.
+void levelSchedules(const Model& m, const std::function<bool(const Schedule&)>& visit) {
+  anySchedule(m, [&](const Schedule& s) {
+    // Relations over extra variables are left to the schedule's visitor.
+    for (const Relation& r : m.relations)
+      if (!holds(m, s, r))
+        return false;
+    // Changes beyond the resource's maxima make no schedule of it, whatever level they reach.
+    if (!maximaBroken(m, s, 0).empty() || !maximaBroken(m, s, 1).empty())
+      return false;
+    return visit(s);
+  });
 }
 
 /// The fault of a level's line of the model itself, "r: at T the level is at most X in every
@@ -2728,31 +2839,45 @@ std::string levelFault(const Model& m, const std::string& reason) {
   double x;
   words >> t >> the >> level >> is >> atWord >> most >> x;
   const bool low = most == "most";
-  std::set<std::string> listed;
-  const std::string::size_type there = reason.find("(tokens there: ");
-  if (there != std::string::npos)
-    for (const std::string& name : splitTopLevel(reason.substr(there + 15, reason.size() - there - 16)))
-      listed.insert(name);
+  const std::set<std::string> listed = listedTokens(reason);
   std::string fault;
-  anySchedule(m, [&](const Schedule& s) {
-    // Relations over extra variables are left to the schedule's visitor.
-    for (const Relation& r : m.relations)
-      if (!holds(m, s, r))
-        return false;
-    // Changes beyond the resource's maxima make no schedule of it, whatever level they reach.
-    if (!maximaBroken(m, s, 0).empty() || !maximaBroken(m, s, 1).empty())
-      return false;
-    const double value = levelAt(m, s, o, t);
+  levelSchedules(m, [&](const Schedule& s) {
+    const double value = levelAt(m, s, o, t, !low);
     if (low ? value > x + SLACK : value < x - SLACK)
       fault = "a schedule has the level " + std::to_string(value) + " there";
     for (size_t i = 0; i < m.uses.size() && fault.empty(); i++) {
       const Use& u = m.uses[i];
       const bool inUse = m.events() ? s.start[i] <= t && (u.quantity < 0) == low
                                     : s.start[i] <= t && t < s.start[i] + u.duration;
-      // A use still on several candidates could be there too.
-      if (s.object[i] == o && inUse && listed.count(u.name) == 0)
+      // A use still on several candidates could be there too, and bring the level back.
+      if (s.object[i] == o && (inUse || joinsThere(m, s, i, o, t)) && listed.count(u.name) == 0)
         fault = u.name + " is in use there in a schedule, but not listed";
     }
+    return !fault.empty();
+  });
+  return fault;
+}
+
+/// The fault of an instant-based resource's level line of the model itself, "r: at T (level [A B],
+/// limits [L U]), the level is above its upper limit in every schedule (tokens there: a, b)": in
+/// every schedule the level at T lies within [A B], and every change that may join there from
+/// several candidates is listed.
+std::string envelopeFault(const Model& m, const std::string& reason) {
+  static const std::regex sl_envelope("(r2?): at (-?[0-9]+) \\(level \\[([-0-9.e+inf]+) ([-0-9.e+inf]+)\\], limits .*");
+  std::smatch match;
+  if (m.kind != RESOURCE || !std::regex_match(reason, match, sl_envelope))
+    return "";
+  const int o = match[1] == "r2" ? 1 : 0, t = std::atoi(match[2].str().c_str());
+  const double lo = std::atof(match[3].str().c_str()), hi = std::atof(match[4].str().c_str());
+  const std::set<std::string> listed = listedTokens(reason);
+  std::string fault;
+  levelSchedules(m, [&](const Schedule& s) {
+    const double value = levelAt(m, s, o, t);
+    if (value < lo - SLACK || value > hi + SLACK)
+      fault = "a schedule has the level " + std::to_string(value) + " there";
+    for (size_t i = 0; i < m.uses.size() && fault.empty(); i++)
+      if (joinsThere(m, s, i, o, t) && listed.count(m.uses[i].name) == 0)
+        fault = m.uses[i].name + " may join there in a schedule, but is not listed";
     return !fault.empty();
   });
   return fault;
@@ -2800,6 +2925,12 @@ bool mayBeThere(const Model& m, size_t i, int o, int t, bool low) {
   if (m.events())
     return early && (low ? u.quantity < 0 : (u.quantityHi != NONE ? u.quantityHi : u.quantity) > 0);
   return early && (u.hiOpen || u.windowHi() + u.duration > t);
+}
+
+/// The same, or, for a use that the model leaves more than one candidate, may move the level there
+/// either way: a line that states a level counts it.
+bool mayMoveThere(const Model& m, size_t i, int o, int t, bool low) {
+  return mayBeThere(m, i, o, t, low) || (m.uses[i].objects == 3 && mayBeThere(m, i, o, t, !low));
 }
 
 /// The fault of what a Why: line claims of one resource, where the model alone can judge it,
@@ -2987,7 +3118,7 @@ std::string claimFault(const Model& m, const std::string& reason, int& claims) {
     if (match[16].matched)
       for (const std::string& name : splitTopLevel(match[16])) {
         const int i = useNamed(name);
-        if (i < 0 || !mayBeThere(m, i, 0, t, low))
+        if (i < 0 || !mayMoveThere(m, i, 0, t, low))
           return name + " cannot change the level that way by " + (whole ? std::string("the horizon") : match[2].str());
       }
     return "";
@@ -3004,7 +3135,7 @@ std::string claimFault(const Model& m, const std::string& reason, int& claims) {
       return "names a level that the limit holds";
     if (match[8].matched)
       for (const std::string& name : splitTopLevel(match[8]))
-        if (useNamed(name) < 0 || !mayBeThere(m, useNamed(name), o, t, low))
+        if (useNamed(name) < 0 || !mayMoveThere(m, useNamed(name), o, t, low))
           return name + " cannot be there at " + match[2].str() + " in any schedule of its window";
     return "";
   }
@@ -3067,6 +3198,12 @@ std::string whyFault(const Model& m, const Outcome& o, int& levels, int& cycles,
       if (!f.empty())
         return f + "\n  in: " + reason;
     }
+    if ((ofModel || refutation) && reason.find(" (level [") != std::string::npos) {
+      levels++;
+      const std::string f = envelopeFault(m, reason);
+      if (!f.empty())
+        return f + "\n  in: " + reason;
+    }
   }
   return "";
 }
@@ -3078,13 +3215,16 @@ TEST(Verdicts, WhyLinesHoldUnderExhaustiveSearch) {
   const int seed = envInt("VERDICT_SEED", 1);
   const auto configs = configurations();
   const bool all = std::getenv("VERDICT_CONFIGS") != nullptr && std::string(std::getenv("VERDICT_CONFIGS")) == "all";
-  std::mt19937 rng(seed + 1000), together(seed + 3000);
+  std::mt19937 rng(seed + 1000), together(seed + 3000), joining(seed + 29000);
   int explained = 0, wrong = 0, levels = 0, cycles = 0, claims = 0, overloads = 0, held = 0;
   for (int i = 0; i < models && wrong < 5; i++) {
     Model m = randomModel(rng, i % 2 == 1);
     // Every eighth from a draw of its own: the seed's other models stay as they were.
     if (i % 8 == 5)
       m = ratesTogether(together);
+    // Every eighth model, from draws of its own: changes that may join beside a level refuted.
+    if (i % 8 == 1)
+      m = joiningEvents(joining);
     if (m.wide) // too wide for the exhaustive search over times
       continue;
     const std::string path = writeFile("why-model.xml", m.xml());
@@ -3134,6 +3274,25 @@ TEST(Verdicts, WhyLevelUnderAProductionMaximum) {
 // A battery of 1,000,000 charged and drained 150 times: 150,000,000 produced and consumed in all,
 // past the horizon (134,217,728) that stands for a limit not given. Sums of finite quantities
 // break no such limit, on a reservoir or an instant-based resource; a limit given still bites.
+// Fills of 1 and 3 take r from 2 past its upper limit 4 by 24; a draw of 1 that may still go on
+// either reservoir, and at most 1 consumed from r in all, leave the level there at least 5 (not
+// 6) in every schedule, and the line names the draw.
+TEST(Verdicts, WhyLevelCountsADrawThatMayJoin) {
+  Model m = makeModel(RESERVOIR, 2, 0, 4);
+  m.twoObjects = true;
+  m.drain = 1;
+  m.uses = {Use{"p", 23, 23, 0, 1}, Use{"q", 21, 24, 0, 3}, Use{"c", 0, 30, 0, -1}};
+  m.uses[2].objects = 3;
+  ASSERT_FALSE(someSchedule(m));
+  const Outcome o = solve(writeFile("why-joining.xml", m.xml()), "", 1);
+  ASSERT_EQ("NO SOLUTION", o.result) << o.output;
+  EXPECT_NE(std::string::npos, o.output.find("Why: r: at 24 the level is at least 5 in every schedule, above its upper "
+                                             "limit 4 (tokens there: p, q, c)")) << o.output;
+  int levels = 0, cycles = 0, claims = 0;
+  EXPECT_EQ("", whyFault(m, o, levels, cycles, claims)) << o.output;
+  EXPECT_EQ(1, levels);
+}
+
 TEST(Verdicts, TotalsPastTheHorizonBreakOnlyLimitsGiven) {
   for (const bool reservoir : {true, false})
     for (const bool bounded : {false, true}) {
@@ -3211,9 +3370,10 @@ const Construct sl_constructs[] = {
     // Constraints the reader posts by name.
     {"constraint eq", "randomModel (times, bools, objects, a quantity and its time)"},
     {"constraint neq", "randomModel, widen, sumsOfTimes"},
-    {"constraint leq", "randomModel, sumsOfTimes (an int member and a time), unaryOpenOrder"},
+    {"constraint leq", "randomModel, sumsOfTimes (an int member and a time), unaryOpenOrder, horizonTimes"},
     {"constraint lessThanEqual", "unaryOpenOrder"},
-    {"constraint addEq", "randomModel (an end plus a duration), sumsOfTimes (sums of times and of members)"},
+    {"constraint addEq", "randomModel (an end plus a duration), sumsOfTimes (sums of times and of members), "
+                         "horizonTimes (a time plus one use's start, summed into its end)"},
     {"constraint precedes", "randomModel (ends before starts, a distance before a time)"},
     {"constraint concurrent", "unaryOpenOrder"},
     {"constraint temporalDistance", "randomModel (a distance shared by two relations)"},
