@@ -4,6 +4,8 @@
 #include <cmath>
 #include <list>
 #include <map>
+#include <set>
+#include <unordered_map>
 #include <string>
 #include <utility>
 #include <vector>
@@ -25,7 +27,9 @@
 #include "Resource/component/MIRT_DurativeTokens.hh"
 #include "Resource/component/MIRT_InstantTokens.hh"
 #include "Resource/component/MIRT_Reusable.hh"
+#include "apps/ChangeWatch.hh"
 #include "apps/KorvanRun.hh"
+#include "apps/PlanCheck.hh"
 #include "apps/ResourceReport.hh"
 
 namespace KORVAN {
@@ -225,11 +229,10 @@ std::vector<TokenId> levelTokensAndJoining(const MIRT::Resource& resource, TimeP
 // An instant of the envelope outside a limit in every schedule. The envelope counts only the
 // tokens on the resource: a level is refuted only where none that may still join could bring it
 // back. Rates and totals only grow with more tokens.
-std::string refuteProfile(const MIRT::Resource& resource, const Undecided& undecided, const TokenNamer& nameOf) {
+std::string refuteInstant(const MIRT::Resource& resource, const MIRT::InstantId& inst, const Undecided& undecided,
+                          const TokenNamer& nameOf) {
   typedef MIRT::ResourceProblem P;
-  const MIRT::ProfileId& profile = resource.getProfile();
-  for (MIRT::ProfileIterator it(profile, -g_infiniteTime(), g_infiniteTime()); !it.done(); it.next()) {
-    const MIRT::InstantId inst = it.getInstant();
+  {
     const TimePoint t = inst->getTime();
     const double lower = inst->getLowerLevel(), upper = inst->getUpperLevel();
     const Rounding rounding = MIRT::roundingAt(inst);
@@ -253,6 +256,15 @@ std::string refuteProfile(const MIRT::Resource& resource, const Undecided& undec
       if (aboveLimit(side.least, side.limit, MIRT::FVDetector::sumRounding(inst, side.consumers)))
         return violationText(resource, t, side.problem, side.limit, side.least, 0,
                              sideTokens(resource, t, side.consumers, side.byTime), nameOf);
+  }
+  return std::string();
+}
+
+std::string refuteProfile(const MIRT::Resource& resource, const Undecided& undecided, const TokenNamer& nameOf) {
+  for (MIRT::ProfileIterator it(resource.getProfile(), -g_infiniteTime(), g_infiniteTime()); !it.done(); it.next()) {
+    const std::string why = refuteInstant(resource, it.getInstant(), undecided, nameOf);
+    if (!why.empty())
+      return why;
   }
   return std::string();
 }
@@ -435,14 +447,123 @@ std::string refuteOverload(const PlanDatabaseId& db, const TokenNamer& nameOf) {
   return std::string();
 }
 
+namespace {
+
+const TokenNamer sl_byToString = [](const TokenId& token) { return token->toString(); };
+
+bool wholePlanLost(const PlanDatabaseId& db) {
+  for (const auto& entry : db->getTokens())
+    if (entry.second->isActive() && !entry.second->getObject()->lastDomain().isSingleton())
+      return false;
+  return !refute(db, sl_byToString).empty();
+}
+
+// What the dead-end check keeps while a schedule search runs: the active tokens still on several
+// candidate objects, and the profile-based resources read in full and found unrefuted. A fix
+// changes some of their instants and transactions, and the objects of some tokens: only those are
+// read again. A token neither active, merged nor rejected may still join a
+// resource and move its level: then the whole plan is read every time, as it is outside a search.
+class LostPlanMemory : public SearchMemory {
+public:
+  explicit LostPlanMemory(const PlanDatabaseId& db)
+      : m_watch(db->getConstraintEngine(), [this](const ConstrainedVariable& var) { heard(var); }) {
+    for (const auto& entry : db->getTokens()) {
+      const TokenId& token = entry.second;
+      m_tokenOf[(const ConstrainedVariable*) token->getState()] = token;
+      m_tokenOf[(const ConstrainedVariable*) token->getObject()] = token;
+      m_whole = m_whole || !(token->isActive() || token->isMerged() || token->isRejected());
+      if (token->isActive() && !token->getObject()->lastDomain().isSingleton())
+        m_open.insert(token->getKey());
+    }
+    for (const auto& entry : db->getObjects())
+      m_objects[entry.second->getKey()] = entry.second;
+  }
+
+  bool lost(const PlanDatabaseId& db) {
+    for (const TokenId& token : m_moved) {
+      m_heard.erase(token->getKey());
+      if (token->isActive() && !token->getObject()->lastDomain().isSingleton())
+        m_open.insert(token->getKey());
+      else
+        m_open.erase(token->getKey());
+    }
+    m_moved.clear();
+    if (m_whole)
+      return wholePlanLost(db);
+    if (!m_open.empty())
+      return false;
+    // Every token is decided and active or out of the plan: nothing may still join a resource.
+    for (const auto& entry : m_objects) {
+      Object* object = static_cast<Object*>(entry.second);
+      if (MIRT::Resource* profiled = dynamic_cast<MIRT::Resource*>(object)) {
+        const MIRT::ProfileId& profile = profiled->getProfile();
+        if (!profile.isValid())
+          continue;
+        // Read in full once; then only what changed since the last time, each instant alone and
+        // each transaction alone being what refutes.
+        std::vector<MIRT::InstantId> instants;
+        std::vector<MIRT::TransactionId> transactions;
+        profile->takeChanged(instants, transactions);
+        if (m_read.insert(entry.first).second) {
+          if (!refuteTransactions(*profiled, transactionsOf(*profiled), sl_byToString).empty() ||
+              !refuteProfile(*profiled, Undecided(), sl_byToString).empty())
+            return lostAgain(entry.first);
+          continue;
+        }
+        transactionsRead() += transactions.size();
+        if (!refuteTransactions(*profiled, std::set<MIRT::TransactionId>(transactions.begin(), transactions.end()),
+                                sl_byToString).empty())
+          return lostAgain(entry.first);
+        for (const MIRT::InstantId& instant : instants)
+          if (!refuteInstant(*profiled, instant, Undecided(), sl_byToString).empty())
+            return lostAgain(entry.first);
+      } else if (KORVAN::Resource* instantBased = dynamic_cast<KORVAN::Resource*>(object)) {
+        if (instantBased->isClosed() && !refuteInstants(*instantBased, Undecided(), sl_byToString).empty())
+          return true;
+      }
+    }
+    return false;
+  }
+
+private:
+  // A refuted resource is read in full again next time: what refuted it is not among the changes then.
+  bool lostAgain(int resource) {
+    m_read.erase(resource);
+    return true;
+  }
+
+  void heard(const ConstrainedVariable& var) {
+    const std::unordered_map<const ConstrainedVariable*, TokenId>::const_iterator token = m_tokenOf.find(&var);
+    if (token == m_tokenOf.end())
+      return;
+    // A token that joins or leaves the plan may move any level.
+    if (&var == (const ConstrainedVariable*) token->second->getState())
+      m_whole = true;
+    if (m_heard.insert(token->second->getKey()).second)
+      m_moved.push_back(token->second);
+  }
+
+  ChangeWatch m_watch;
+  std::unordered_map<const ConstrainedVariable*, TokenId> m_tokenOf; // by their objects' and states' variables
+  bool m_whole = false;
+  std::set<int> m_open; // active tokens on several candidates
+  std::vector<TokenId> m_moved; // tokens whose object or state changed since the last check
+  std::set<int> m_heard;
+  std::map<int, ObjectId> m_objects; // the order the model made them
+  std::set<int> m_read; // resources read in full and found unrefuted since
+};
+
+}
+
 // Every schedule the plan still allows breaks a limit where the plan as it stands is refuted. A
 // token still on several candidate objects may or may not count on a resource, so nothing is
 // claimed before the objects are decided.
 bool lostPlan(const PlanDatabaseId& db) {
-  for (const auto& entry : db->getTokens())
-    if (entry.second->isActive() && !entry.second->getObject()->lastDomain().isSingleton())
-      return false;
-  return !refute(db, [](const TokenId& token) { return token->toString(); }).empty();
+  static const char sl_key = 0;
+  SearchScope* scope = SearchScope::of(db->getConstraintEngine());
+  if (scope != nullptr)
+    return static_cast<LostPlanMemory&>(scope->memory(&sl_key, [&db]() { return new LostPlanMemory(db); })).lost(db);
+  return wholePlanLost(db);
 }
 
 namespace {
