@@ -37,6 +37,16 @@ unsigned long long& transactionsRead() {
   return sl_read;
 }
 
+unsigned long long& usesRead() {
+  static unsigned long long sl_read = 0;
+  return sl_read;
+}
+
+unsigned long long& deadEndReads() {
+  static unsigned long long sl_read = 0;
+  return sl_read;
+}
+
 namespace PlanCheck {
 
 std::string number(double value) { return toString(value == 0.0 ? 0.0 : value); }
@@ -498,15 +508,19 @@ FixedSchedule fixSchedule(const PlanDatabaseId& db, const std::function<void(con
             return problems.empty();
           },
           [&db, &refused]() {
+            const unsigned long long before = transactionsRead();
+            bool lost = false;
             for (const DeadEnd& deadEnd : deadEnds())
               if (deadEnd(db)) {
                 // A plan given up at once is a dead end all the same: its refutation says why.
                 const std::string why = refused ? refutation(db) : std::string();
                 if (!why.empty())
                   refused(why);
-                return true;
+                lost = true;
+                break;
               }
-            return false;
+            deadEndReads() += transactionsRead() - before;
+            return lost;
           });
       search.rankObjects(crowding);
       search.skipWhileSharing([&db]() {

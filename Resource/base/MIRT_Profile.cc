@@ -246,7 +246,7 @@ void Profile::addIfSpanning(Instant* inst, const TransactionId& trans) {
 
 void Profile::retireInstant(std::map<int, InstantId>::iterator pos) {
   InstantId inst = pos->second;
-  m_rewritten.erase(pos->first);
+  m_rewritten.insert(pos->first);
   m_instants.erase(pos);
   m_detector->notifyDeleted(inst);
   delete (Instant*) inst;
@@ -350,17 +350,16 @@ void Profile::addTransaction(TransactionId t) {
   judgeAgain();
 }
 
-void Profile::takeChanged(std::vector<InstantId>& instants, std::vector<TransactionId>& transactions) {
-  for (int time : m_rewritten) {
-    const std::map<int, InstantId>::const_iterator found = m_instants.find(time);
-    if (found != m_instants.end())
-      instants.push_back(found->second);
-  }
+void Profile::takeChanged(std::vector<int>& times, std::vector<TransactionId>& transactions) {
+  times.insert(times.end(), m_rewritten.begin(), m_rewritten.end());
   m_rewritten.clear();
-  for (const TransactionId& t : m_requantified)
-    if (m_transactions.count(t) > 0)
-      transactions.push_back(t);
+  transactions.insert(transactions.end(), m_requantified.begin(), m_requantified.end());
   m_requantified.clear();
+}
+
+InstantId Profile::instantAt(int time) const {
+  const std::map<int, InstantId>::const_iterator found = m_instants.find(time);
+  return found == m_instants.end() ? InstantId::noId() : found->second;
 }
 
 void Profile::removeTransaction(TransactionId t) {
@@ -400,7 +399,7 @@ void Profile::removeTransaction(TransactionId t) {
     m_filed.erase(filed);
   }
   m_transactions.erase(t);
-  m_requantified.erase(t);
+  m_requantified.insert(t);
   m_transactionsByTime.erase(t->time());
 
   std::vector<Id<Constraint>> listeners;
@@ -425,7 +424,7 @@ void Profile::removeTransaction(TransactionId t) {
     condDebugMsg(!instIt->second->containsStartOrEnd(), "Profile:removeTransaction",
                  "because it does not mark a change.");
     InstantId inst = instIt->second;
-    m_rewritten.erase(instIt->first);
+    m_rewritten.insert(instIt->first);
     m_instants.erase(instIt);
     m_detector->notifyDeleted(inst);
     inst->discard(true);

@@ -59,10 +59,13 @@ public:
   Id<Profile>& getId() { return m_id; }
   // Every transaction the profile holds, in handle order.
   const std::set<TransactionId>& getTransactions() const { return m_transactions; }
-  // The instants whose levels, totals or counts changed or that are new, and the transactions
-  // added or given another quantity, since the last call: a check that read the whole profile
-  // once reads again only these. What is gone since is left out. For one reader.
-  void takeChanged(std::vector<InstantId>& instants, std::vector<TransactionId>& transactions);
+  // The times of the instants whose levels, totals or counts changed, that are new or that are
+  // gone, and the transactions added, given another quantity or removed (whose handles are only
+  // to be compared), since the last call: a check that read the whole profile once reads again
+  // only these. For one reader.
+  void takeChanged(std::vector<int>& times, std::vector<TransactionId>& transactions);
+  // The instant at `time`; noId when there is none.
+  InstantId instantAt(int time) const;
   void recompute();
   const Id<Resource>& getResource() const;
 
