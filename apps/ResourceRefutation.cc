@@ -376,6 +376,70 @@ const MIRT::Reusable* unaryOf(const ObjectId& object) {
   return reusable;
 }
 
+// What a use adds to one unary it may be on: to the rounding a level may be forgiven, and, where
+// it counts, as one of the uses that go one at a time.
+struct UseTerm {
+  bool rounds = false, counts = false;
+  double magnitude = 0, length = 0, first = 0, last = 0, least = 0;
+};
+
+// A use's terms, unary by unary, in the order of its candidates; none for a use out of the plan.
+std::vector<std::pair<ObjectId, UseTerm>> useTerms(const TokenId& token, const ConstrainedVariableId& quantityVar) {
+  std::vector<std::pair<ObjectId, UseTerm>> terms;
+  const AbstractDomain& objects = token->getObject()->lastDomain();
+  if (token->isMerged() || token->isRejected() || objects.isEmpty())
+    return terms;
+  usesRead()++;
+  const AbstractDomain& quantity = quantityVar->lastDomain();
+  std::list<double> candidates;
+  objects.getValues(candidates);
+  for (double value : candidates) {
+    const ObjectId resource(value);
+    const MIRT::Reusable* reusable = unaryOf(resource);
+    if (reusable == nullptr)
+      continue;
+    UseTerm term;
+    const double magnitude = std::max(std::fabs(quantity.getLowerBound()), std::fabs(quantity.getUpperBound()));
+    term.rounds = std::isfinite(magnitude);
+    term.magnitude = term.rounds ? magnitude : 0;
+    const double room = reusable->getInitCapacityUb() - reusable->getLowerLimit();
+    term.counts = token->isActive() && objects.isSingleton() && room > 0 && room < g_infiniteTimeAsDouble() &&
+                  !(quantity.getLowerBound() < room);
+    if (term.counts) {
+      term.length = std::max(0.0, token->duration()->lastDomain().getLowerBound());
+      term.first = token->start()->lastDomain().getLowerBound();
+      term.last = token->end()->lastDomain().getUpperBound();
+      term.least = quantity.getLowerBound();
+    }
+    terms.push_back(std::make_pair(resource, term));
+  }
+  return terms;
+}
+
+// An empty load of the unary, before any use is added.
+UnaryLoad emptyLoad(const ObjectId& resource) {
+  UnaryLoad load;
+  load.resource = resource;
+  load.rounding = MIRT::FVDetector::levelRounding(*unaryOf(resource));
+  load.first = g_infiniteTimeAsDouble();
+  load.last = -g_infiniteTimeAsDouble();
+  load.least = g_infiniteTimeAsDouble();
+  return load;
+}
+
+void addTerm(UnaryLoad& load, const TokenId& use, const UseTerm& term) {
+  if (term.rounds)
+    load.rounding.add(term.magnitude);
+  if (!term.counts)
+    return;
+  load.uses.push_back(use);
+  load.count++;
+  load.length += term.length;
+  load.first = std::min(load.first, term.first);
+  load.last = std::max(load.last, term.last);
+  load.least = std::min(load.least, term.least);
+}
+
 // A use counts only when it is active and on the unary alone (no decision takes it off), and
 // takes at least all the unary can lend: then two of them at once break its lower limit. Tokens
 // still on several candidates are left out, as they could only add to the load; their
@@ -385,38 +449,13 @@ std::map<int, UnaryLoad> unaryLoads(const PlanDatabaseId& db) {
   for (const auto& entry : db->getTokens()) {
     const TokenId& token = entry.second;
     const MIRT::ReusableToken* use = dynamic_cast<const MIRT::ReusableToken*>(static_cast<Token*>(token));
-    const AbstractDomain& objects = token->getObject()->lastDomain();
-    if (use == nullptr || token->isMerged() || token->isRejected() || objects.isEmpty())
+    if (use == nullptr)
       continue;
-    usesRead()++;
-    const AbstractDomain& quantity = use->getQuantity()->lastDomain();
-    std::list<double> candidates;
-    objects.getValues(candidates);
-    for (double value : candidates) {
-      const ObjectId resource(value);
-      const MIRT::Reusable* reusable = unaryOf(resource);
-      if (reusable == nullptr)
-        continue;
-      auto inserted = loads.insert(std::make_pair(resource->getKey(), UnaryLoad()));
-      UnaryLoad& load = inserted.first->second;
-      if (inserted.second) {
-        load.resource = resource;
-        load.rounding = MIRT::FVDetector::levelRounding(*reusable);
-        load.first = g_infiniteTimeAsDouble();
-        load.last = -g_infiniteTimeAsDouble();
-        load.least = g_infiniteTimeAsDouble();
-      }
-      load.rounding.add(std::max(std::fabs(quantity.getLowerBound()), std::fabs(quantity.getUpperBound())));
-      const double room = reusable->getInitCapacityUb() - reusable->getLowerLimit();
-      if (!token->isActive() || !objects.isSingleton() || !(room > 0) || !(room < g_infiniteTimeAsDouble()) ||
-          quantity.getLowerBound() < room)
-        continue;
-      load.uses.push_back(token);
-      load.count++;
-      load.length += std::max(0.0, token->duration()->lastDomain().getLowerBound());
-      load.first = std::min(load.first, token->start()->lastDomain().getLowerBound());
-      load.last = std::max(load.last, token->end()->lastDomain().getUpperBound());
-      load.least = std::min(load.least, quantity.getLowerBound());
+    for (const auto& term : useTerms(token, use->getQuantity())) {
+      auto inserted = loads.insert(std::make_pair(term.first->getKey(), UnaryLoad()));
+      if (inserted.second)
+        inserted.first->second = emptyLoad(term.first);
+      addTerm(inserted.first->second, token, term.second);
     }
   }
   return loads;
@@ -447,9 +486,6 @@ public:
       const MIRT::ReusableToken* use = dynamic_cast<const MIRT::ReusableToken*>(static_cast<Token*>(token));
       if (use == nullptr)
         continue;
-      Use& known = m_uses[token->getKey()];
-      known.token = token;
-      known.quantity = use->getQuantity();
       std::list<double> candidates;
       token->getObject()->baseDomain().getValues(candidates);
       bool onUnary = false;
@@ -460,13 +496,16 @@ public:
         onUnary = true;
         Sums& sums = m_unaries[resource->getKey()];
         if (sums.tokens.empty()) {
-          sums.load.resource = resource;
-          sums.base = MIRT::FVDetector::levelRounding(*unaryOf(resource));
+          sums.load = emptyLoad(resource);
+          sums.exact = whole(sums.load.rounding.magnitude);
         }
         sums.tokens.push_back(token->getKey());
       }
       if (!onUnary)
         continue;
+      Use& known = m_uses[token->getKey()];
+      known.token = token;
+      known.quantity = use->getQuantity();
       for (const ConstrainedVariableId& var : {ConstrainedVariableId(token->getObject()), ConstrainedVariableId(token->getState()),
                                                ConstrainedVariableId(token->start()), ConstrainedVariableId(token->end()),
                                                ConstrainedVariableId(token->duration()), known.quantity})
@@ -474,8 +513,6 @@ public:
       m_heard.insert(token->getKey());
       m_moved.push_back(token->getKey());
     }
-    for (auto& entry : m_unaries)
-      entry.second.exact = whole(entry.second.base.magnitude);
   }
 
   bool overloaded() {
@@ -483,47 +520,48 @@ public:
       m_heard.erase(key);
       Use& use = m_uses[key];
       for (const auto& term : use.terms)
-        add(term.first, term.second, -1);
-      use.terms = termsOf(use);
+        add(term.first->getKey(), term.second, -1);
+      use.terms = useTerms(use.token, use.quantity);
       for (const auto& term : use.terms)
-        add(term.first, term.second, 1);
+        add(term.first->getKey(), term.second, 1);
     }
     m_moved.clear();
     for (auto& entry : m_unaries) {
       Sums& sums = entry.second;
-      if (sums.inexact > 0 || !sums.exact)
-        sumAgain(sums);
-      else {
-        UnaryLoad& load = sums.load;
+      UnaryLoad load = emptyLoad(sums.load.resource);
+      if (sums.inexact > 0 || !sums.exact) {
+        // Summed again in full, in the order unaryLoads() sums it.
+        usesRead() += sums.tokens.size();
+        for (int key : sums.tokens)
+          for (const auto& term : m_uses[key].terms)
+            if (term.first == load.resource)
+              addTerm(load, m_uses[key].token, term.second);
+      } else {
         load.count = sums.uses;
         load.length = sums.length;
-        load.rounding = sums.base;
         load.rounding.terms += sums.terms;
         load.rounding.magnitude += sums.magnitude;
-        load.first = sums.firsts.empty() ? g_infiniteTimeAsDouble() : *sums.firsts.begin();
-        load.last = sums.lasts.empty() ? -g_infiniteTimeAsDouble() : *sums.lasts.rbegin();
-        load.least = sums.leasts.empty() ? g_infiniteTimeAsDouble() : *sums.leasts.begin();
+        if (sums.uses > 0) {
+          load.first = *sums.firsts.begin();
+          load.last = *sums.lasts.rbegin();
+          load.least = *sums.leasts.begin();
+        }
       }
-      if (HOST::overloaded(sums.load))
+      if (HOST::overloaded(load))
         return true;
     }
     return false;
   }
 
 private:
-  // What a use adds to one unary: to its rounding, and as one of its uses.
-  struct Term {
-    bool rounds = false, counts = false;
-    double magnitude = 0, length = 0, first = 0, last = 0, least = 0;
-  };
   struct Use {
     TokenId token;
     ConstrainedVariableId quantity;
-    std::vector<std::pair<int, Term>> terms; // by unary
+    std::vector<std::pair<ObjectId, UseTerm>> terms;
   };
+  // A unary's load as sums that a use's terms are taken from and added to again.
   struct Sums {
-    UnaryLoad load;
-    Rounding base;
+    UnaryLoad load; // its resource and the rounding it starts from
     bool exact = true;
     std::vector<int> tokens; // that may be on it, in the order the model made them
     size_t uses = 0, inexact = 0;
@@ -533,41 +571,7 @@ private:
 
   static bool whole(double value) { return std::fabs(value) < 1e12 && value == std::floor(value); }
 
-  // As unaryLoads() reads a use, unary by unary.
-  std::vector<std::pair<int, Term>> termsOf(const Use& use) const {
-    std::vector<std::pair<int, Term>> terms;
-    const TokenId& token = use.token;
-    const AbstractDomain& objects = token->getObject()->lastDomain();
-    if (token->isMerged() || token->isRejected() || objects.isEmpty())
-      return terms;
-    usesRead()++;
-    const AbstractDomain& quantity = use.quantity->lastDomain();
-    std::list<double> candidates;
-    objects.getValues(candidates);
-    for (double value : candidates) {
-      const ObjectId resource(value);
-      const MIRT::Reusable* reusable = unaryOf(resource);
-      if (reusable == nullptr)
-        continue;
-      Term term;
-      const double magnitude = std::max(std::fabs(quantity.getLowerBound()), std::fabs(quantity.getUpperBound()));
-      term.rounds = std::isfinite(magnitude);
-      term.magnitude = term.rounds ? magnitude : 0;
-      const double room = reusable->getInitCapacityUb() - reusable->getLowerLimit();
-      term.counts = token->isActive() && objects.isSingleton() && room > 0 && room < g_infiniteTimeAsDouble() &&
-                    !(quantity.getLowerBound() < room);
-      if (term.counts) {
-        term.length = std::max(0.0, token->duration()->lastDomain().getLowerBound());
-        term.first = token->start()->lastDomain().getLowerBound();
-        term.last = token->end()->lastDomain().getUpperBound();
-        term.least = quantity.getLowerBound();
-      }
-      terms.push_back(std::make_pair(resource->getKey(), term));
-    }
-    return terms;
-  }
-
-  void add(int unary, const Term& term, int sign) {
+  void add(int unary, const UseTerm& term, int sign) {
     Sums& sums = m_unaries[unary];
     if (!whole(term.magnitude) || !whole(term.length))
       sums.inexact += sign;
@@ -586,32 +590,6 @@ private:
       else
         kept.first->erase(kept.first->find(kept.second));
     }
-  }
-
-  // The load summed in full, in the order unaryLoads() sums it.
-  void sumAgain(Sums& sums) {
-    UnaryLoad& load = sums.load;
-    const ObjectId resource = load.resource;
-    load = UnaryLoad();
-    load.resource = resource;
-    load.rounding = sums.base;
-    load.first = load.least = g_infiniteTimeAsDouble();
-    load.last = -g_infiniteTimeAsDouble();
-    usesRead() += sums.tokens.size();
-    for (int key : sums.tokens)
-      for (const auto& term : m_uses[key].terms) {
-        if (term.first != resource->getKey())
-          continue;
-        if (term.second.rounds)
-          load.rounding.add(term.second.magnitude);
-        if (!term.second.counts)
-          continue;
-        load.count++;
-        load.length += term.second.length;
-        load.first = std::min(load.first, term.second.first);
-        load.last = std::max(load.last, term.second.last);
-        load.least = std::min(load.least, term.second.least);
-      }
   }
 
   void heard(const ConstrainedVariable& var) {
