@@ -49,6 +49,11 @@ unsigned long long& deadEndReads() {
   return sl_read;
 }
 
+unsigned long long& crowdingReads() {
+  static unsigned long long sl_read = 0;
+  return sl_read;
+}
+
 namespace PlanCheck {
 
 std::string number(double value) { return toString(value == 0.0 ? 0.0 : value); }
@@ -454,6 +459,7 @@ double crowding(const ConstrainedVariableId& var, double value, const std::vecto
   double taken = 0, reach = 0;
   const TokenSet& on = ObjectId(value)->tokens();
   auto add = [&](const TokenId& other) {
+    crowdingReads()++;
     if (other == token)
       return;
     const double earliest = other->start()->lastDomain().getLowerBound(), latest = other->end()->lastDomain().getUpperBound();

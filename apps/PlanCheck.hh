@@ -33,6 +33,8 @@ unsigned long long& usesRead();
 // The transactions read by the schedule search's dead-end checks and their refutations, and the
 // instants the resources' refutations read.
 unsigned long long& deadEndReads();
+// The tokens read to rank a token's candidate objects.
+unsigned long long& crowdingReads();
 
 namespace PlanCheck {
 
