@@ -552,6 +552,27 @@ double crowdingInSearch(const PlanDatabaseId& db, const ConstrainedVariableId& v
       .crowding(var, value);
 }
 
+bool objectsOpen(const std::vector<ScheduleSearch::Entry>& order) {
+  return std::any_of(order.begin(), order.end(), [](const ScheduleSearch::Entry& entry) {
+    return entry.rank == 0 && !entry.var->lastDomain().isSingleton();
+  });
+}
+
+/// Uses packed tight on a resource whose envelope propagates little (a timetable) can spend a
+/// halving search's whole budget on windows that hold nothing: once more, with a budget of its
+/// own, times are placed serially, each at its earliest or past it. Only what it finds, or its
+/// proof that nothing is there, replaces the first search's failure.
+void placeSeriallyAfterHalving(ScheduleSearch& serial, FixedSchedule& fixed) {
+  serial.placeSerially();
+  const ScheduleSearch::Outcome outcome = serial.run();
+  fixed.fixes += serial.getFixCount();
+  if (outcome == ScheduleSearch::CUT)
+    return;
+  fixed.outcome = outcome;
+  fixed.failure = serial.getFailure();
+  fixed.budgetSpent = false;
+}
+
 } // namespace
 
 FixedSchedule fixSchedule(const PlanDatabaseId& db, const std::function<void(const std::string&)>& refused) {
@@ -591,29 +612,28 @@ FixedSchedule fixSchedule(const PlanDatabaseId& db, const std::function<void(con
           for (const ConstrainedVariableId& var : constraint->getScope())
             if (!box.isBoxVariable(var))
               add(var, 3);
-      ScheduleSearch search(
-          ce, order, ScheduleSearch::budgetFor(order.size()),
-          [&db, &refused]() {
-            const std::vector<std::string> problems = planProblems(db);
-            if (!problems.empty() && refused)
-              refused(problems.front());
-            return problems.empty();
-          },
-          [&db, &refused]() {
-            const unsigned long long before = transactionsRead();
-            bool lost = false;
-            for (const DeadEnd& deadEnd : deadEnds())
-              if (deadEnd(db)) {
-                // A plan given up at once is a dead end all the same: its refutation says why.
-                const std::string why = refused ? refutation(db) : std::string();
-                if (!why.empty())
-                  refused(why);
-                lost = true;
-                break;
-              }
-            deadEndReads() += transactionsRead() - before;
-            return lost;
-          });
+      const std::function<bool()> accept = [&db, &refused]() {
+        const std::vector<std::string> problems = planProblems(db);
+        if (!problems.empty() && refused)
+          refused(problems.front());
+        return problems.empty();
+      };
+      const std::function<bool()> lost = [&db, &refused]() {
+        const unsigned long long before = transactionsRead();
+        bool given = false;
+        for (const DeadEnd& deadEnd : deadEnds())
+          if (deadEnd(db)) {
+            // A plan given up at once is a dead end all the same: its refutation says why.
+            const std::string why = refused ? refutation(db) : std::string();
+            if (!why.empty())
+              refused(why);
+            given = true;
+            break;
+          }
+        deadEndReads() += transactionsRead() - before;
+        return given;
+      };
+      ScheduleSearch search(ce, order, ScheduleSearch::budgetFor(order.size()), accept, lost);
       search.rankObjects([&db](const ConstrainedVariableId& var, double value) { return crowdingInSearch(db, var, value); });
       search.skipWhileSharing([&db]() {
         return std::any_of(overloads().begin(), overloads().end(), [&db](const DeadEnd& overload) { return overload(db); });
@@ -622,8 +642,16 @@ FixedSchedule fixSchedule(const PlanDatabaseId& db, const std::function<void(con
       fixed.fixes = search.getFixCount();
       fixed.failure = search.getFailure();
       fixed.budgetSpent = search.isBudgetSpent();
+      std::unique_ptr<ScheduleSearch> serial;
+      if (fixed.outcome == ScheduleSearch::CUT && fixed.budgetSpent && !objectsOpen(order)) {
+        serial.reset(new ScheduleSearch(ce, order, ScheduleSearch::budgetFor(order.size()), accept, lost));
+        placeSeriallyAfterHalving(*serial, fixed);
+      }
       if (fixed.outcome == ScheduleSearch::FOUND) {
-        search.keep();
+        if (serial)
+          serial->keep();
+        else
+          search.keep();
         box.keepCutTimes();
       }
       if (fixed.outcome == ScheduleSearch::NONE && box.cutsBeyond()) {

@@ -2,6 +2,7 @@
 #define KORVAN_APPS_SCHEDULESEARCH_HH
 
 #include <functional>
+#include <list>
 #include <memory>
 #include <set>
 #include <string>
@@ -51,6 +52,9 @@ public:
   /// While choices of objects get shares of the budget, a plan that `overloaded` calls lost is
   /// given up at once; the search that may prove there is no schedule does not ask it.
   void skipWhileSharing(const std::function<bool()>& overloaded) { m_overloaded = overloaded; }
+  /// Times as they come are placed at their earliest or postponed past it, as under a share, in
+  /// the search in full too: it still tries every value.
+  void placeSerially() { m_serial = true; }
   /// Withdraws every fix that is still in place.
   ~ScheduleSearch();
 
@@ -108,6 +112,7 @@ private:
   unsigned int m_tried;
   unsigned int m_share = 0; // the fixes each choice of objects may spend on what comes after it; 0: all
   bool m_shareSpent = false;
+  bool m_serial = false; // times placed serially outside shares too
   bool m_exhaustive;
   std::string m_failure;
   std::string m_first; // the first variable narrowed, with its domain then
@@ -121,6 +126,10 @@ private:
   std::vector<size_t> m_rerank;
   std::unordered_map<const ConstrainedVariable*, size_t> m_entryOf;
 };
+
+/// The values of an enumerated domain; objects in the order the model made them, whatever the
+/// order of their addresses.
+std::list<double> inModelOrder(const AbstractDomain& dom);
 
 } // namespace HOST
 } // namespace KORVAN
