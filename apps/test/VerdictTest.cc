@@ -2158,8 +2158,9 @@ TEST(Verdicts, ScheduleSearchReadsWhatAFixChanged) {
       EXPECT_LE(perFix[k][1], 2 * perFix[k][0] + 1) << sl_shapes[shape] << ": " << perFix[k][0] << " then " << perFix[k][1]
                                                     << " " << sl_read[k] << " read per fix";
     EXPECT_GT(perFix[2][0], 0) << sl_shapes[shape];
-    if (shape != 5)
+    if (shape != 5) {
       EXPECT_GE(perFix[shape == 1 ? 1 : 0][0], 1) << sl_shapes[shape] << ": the check reads something";
+    }
   }
 }
 
