@@ -8,6 +8,7 @@
 #include <memory>
 #include <set>
 #include <sstream>
+#include <unordered_map>
 #include "ConstraintEngine/base/ConstraintEngine.hh"
 #include "ConstraintEngine/component/Constraints.hh"
 #include "ConstraintEngine/component/Variable.hh"
@@ -27,12 +28,28 @@
 #include "Utils/base/Debug.hh"
 #include "Utils/base/Error.hh"
 #include "Utils/base/Utils.hh"
+#include "apps/ChangeWatch.hh"
 #include "apps/ScheduleSearch.hh"
 
 namespace KORVAN {
 namespace HOST {
 
 unsigned long long& transactionsRead() {
+  static unsigned long long sl_read = 0;
+  return sl_read;
+}
+
+unsigned long long& usesRead() {
+  static unsigned long long sl_read = 0;
+  return sl_read;
+}
+
+unsigned long long& deadEndReads() {
+  static unsigned long long sl_read = 0;
+  return sl_read;
+}
+
+unsigned long long& crowdingReads() {
   static unsigned long long sl_read = 0;
   return sl_read;
 }
@@ -430,8 +447,9 @@ namespace {
 /// How much the tokens already on an object take of a token's window: the time each of them
 /// spends in it however it is placed, then, on a tie, how far their windows reach into it. The
 /// token is tried first where the others take least, so that a load that one object cannot take
-/// is spread before the times under it are searched.
-double crowding(const ConstrainedVariableId& var, double value) {
+/// is spread before the times under it are searched. `others` are the tokens on the object that
+/// may reach the window; all of them when null.
+double crowding(const ConstrainedVariableId& var, double value, const std::vector<TokenId>* others = nullptr) {
   const EntityId& parent = var->parent();
   if (!parent.isValid() || !TokenId::convertable(parent))
     return 0;
@@ -439,15 +457,99 @@ double crowding(const ConstrainedVariableId& var, double value) {
   const double lo = token->start()->lastDomain().getLowerBound(), hi = token->end()->lastDomain().getUpperBound();
   auto within = [&](double from, double to) { return std::max(0.0, std::min(hi, to) - std::max(lo, from)); };
   double taken = 0, reach = 0;
-  for (const TokenId& other : ObjectId(value)->tokens()) {
+  const TokenSet& on = ObjectId(value)->tokens();
+  auto add = [&](const TokenId& other) {
+    crowdingReads()++;
     if (other == token)
-      continue;
+      return;
     const double earliest = other->start()->lastDomain().getLowerBound(), latest = other->end()->lastDomain().getUpperBound();
     const double length = other->duration()->lastDomain().getLowerBound();
     taken += std::min(within(earliest, earliest + length), within(latest - length, latest));
     reach += earliest <= hi && latest >= lo ? within(earliest, latest) + 1 : 0;
+  };
+  if (others == nullptr)
+    std::for_each(on.begin(), on.end(), add);
+  else
+    for (const TokenId& other : *others)
+      if (on.count(other) > 0)
+        add(other);
+  return taken + reach / (1 + 4 * (hi - lo + 1) * std::max<size_t>(1, on.size()));
+}
+
+/// While a schedule search ranks objects: per object, the tokens that may be on it by the windows
+/// they had when the search began, so that a token's crowding reads only those that may reach its
+/// window. A token whose window reaches beyond the one noted (none should: the search only narrows)
+/// sends every question back to all the tokens on the object. The sums read are of whole times,
+/// the same in any order.
+class CrowdingIndex : public SearchMemory {
+public:
+  explicit CrowdingIndex(const PlanDatabaseId& db)
+      : m_watch(db->getConstraintEngine(), [this](const ConstrainedVariable& var) { heard(var); }) {
+    const double horizon = g_infiniteTimeAsDouble();
+    for (const auto& entry : db->getTokens()) {
+      const TokenId& token = entry.second;
+      const double earliest = token->start()->lastDomain().getLowerBound(), latest = token->end()->lastDomain().getUpperBound();
+      m_whole = m_whole || !(earliest > -horizon) || !(latest < horizon);
+      m_noted[(const ConstrainedVariable*) token->start()] = std::make_pair(true, earliest);
+      m_noted[(const ConstrainedVariable*) token->end()] = std::make_pair(false, latest);
+      std::list<double> objects;
+      token->getObject()->baseDomain().getValues(objects);
+      for (double object : objects) {
+        Candidates& candidates = m_candidates[ObjectId(object)->getKey()];
+        candidates.byEarliest.push_back(std::make_pair(earliest, token));
+        candidates.widest = std::max(candidates.widest, latest - earliest);
+      }
+    }
+    for (auto& entry : m_candidates)
+      std::sort(entry.second.byEarliest.begin(), entry.second.byEarliest.end(),
+                [](const std::pair<double, TokenId>& a, const std::pair<double, TokenId>& b) { return a.first < b.first; });
   }
-  return taken + reach / (1 + 4 * (hi - lo + 1) * std::max<size_t>(1, ObjectId(value)->tokens().size()));
+
+  double crowding(const ConstrainedVariableId& var, double value) {
+    const std::map<int, Candidates>::const_iterator found = m_candidates.find(ObjectId(value)->getKey());
+    const EntityId& parent = var->parent();
+    if (m_whole || found == m_candidates.end() || !parent.isValid() || !TokenId::convertable(parent))
+      return PlanCheck::crowding(var, value);
+    const TokenId token(parent);
+    const double lo = token->start()->lastDomain().getLowerBound(), hi = token->end()->lastDomain().getUpperBound();
+    const std::vector<std::pair<double, TokenId>>& byEarliest = found->second.byEarliest;
+    std::vector<TokenId> others;
+    for (auto it = std::lower_bound(byEarliest.begin(), byEarliest.end(), lo - found->second.widest,
+                                    [](const std::pair<double, TokenId>& a, double t) { return a.first < t; });
+         it != byEarliest.end() && it->first <= hi; ++it)
+      others.push_back(it->second);
+    return PlanCheck::crowding(var, value, &others);
+  }
+
+private:
+  struct Candidates {
+    std::vector<std::pair<double, TokenId>> byEarliest; // by the earliest start noted
+    double widest = 0;                                  // the widest window noted
+  };
+
+  void heard(const ConstrainedVariable& var) {
+    const std::unordered_map<const ConstrainedVariable*, std::pair<bool, double>>::const_iterator noted = m_noted.find(&var);
+    if (noted == m_noted.end() || var.lastDomain().isEmpty())
+      return;
+    if (noted->second.first ? var.lastDomain().getLowerBound() < noted->second.second
+                            : var.lastDomain().getUpperBound() > noted->second.second)
+      m_whole = true;
+  }
+
+  ChangeWatch m_watch;
+  bool m_whole = false;
+  std::map<int, Candidates> m_candidates; // by object key
+  std::unordered_map<const ConstrainedVariable*, std::pair<bool, double>> m_noted; // a start's earliest, an end's latest
+};
+
+const char sl_crowdingKey = 0;
+
+double crowdingInSearch(const PlanDatabaseId& db, const ConstrainedVariableId& var, double value) {
+  SearchScope* scope = SearchScope::of(db->getConstraintEngine());
+  if (scope == nullptr)
+    return crowding(var, value);
+  return static_cast<CrowdingIndex&>(scope->memory(&sl_crowdingKey, [&db]() { return new CrowdingIndex(db); }))
+      .crowding(var, value);
 }
 
 bool objectsOpen(const std::vector<ScheduleSearch::Entry>& order) {
@@ -517,18 +619,22 @@ FixedSchedule fixSchedule(const PlanDatabaseId& db, const std::function<void(con
         return problems.empty();
       };
       const std::function<bool()> lost = [&db, &refused]() {
+        const unsigned long long before = transactionsRead();
+        bool given = false;
         for (const DeadEnd& deadEnd : deadEnds())
           if (deadEnd(db)) {
             // A plan given up at once is a dead end all the same: its refutation says why.
             const std::string why = refused ? refutation(db) : std::string();
             if (!why.empty())
               refused(why);
-            return true;
+            given = true;
+            break;
           }
-        return false;
+        deadEndReads() += transactionsRead() - before;
+        return given;
       };
       ScheduleSearch search(ce, order, ScheduleSearch::budgetFor(order.size()), accept, lost);
-      search.rankObjects(crowding);
+      search.rankObjects([&db](const ConstrainedVariableId& var, double value) { return crowdingInSearch(db, var, value); });
       search.skipWhileSharing([&db]() {
         return std::any_of(overloads().begin(), overloads().end(), [&db](const DeadEnd& overload) { return overload(db); });
       });

@@ -28,6 +28,13 @@ std::vector<EnvelopeJudged>& envelopeJudged();
 // The transactions that the modules' checks, printers and refutations read, for tests that
 // count their work.
 unsigned long long& transactionsRead();
+// The uses that the unaries' overload checks read, for the same tests.
+unsigned long long& usesRead();
+// The transactions read by the schedule search's dead-end checks and their refutations, and the
+// instants the resources' refutations read.
+unsigned long long& deadEndReads();
+// The tokens read to rank a token's candidate objects.
+unsigned long long& crowdingReads();
 
 namespace PlanCheck {
 

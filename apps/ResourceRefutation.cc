@@ -6,6 +6,8 @@
 #include <limits>
 #include <list>
 #include <map>
+#include <set>
+#include <unordered_map>
 #include <string>
 #include <utility>
 #include <vector>
@@ -27,7 +29,9 @@
 #include "Resource/component/MIRT_DurativeTokens.hh"
 #include "Resource/component/MIRT_InstantTokens.hh"
 #include "Resource/component/MIRT_Reusable.hh"
+#include "apps/ChangeWatch.hh"
 #include "apps/KorvanRun.hh"
+#include "apps/PlanCheck.hh"
 #include "apps/ResourceReport.hh"
 
 namespace KORVAN {
@@ -256,11 +260,11 @@ std::string explainViolation(const MIRT::Resource& resource, const TokenNamer& n
 // An instant of the envelope outside a limit in every schedule. The envelope counts only the
 // tokens on the resource: a level is refuted only where none that may still join could bring it
 // back. Rates and totals only grow with more tokens.
-std::string refuteProfile(const MIRT::Resource& resource, const Undecided& undecided, const TokenNamer& nameOf) {
+std::string refuteInstant(const MIRT::Resource& resource, const MIRT::InstantId& inst, const Undecided& undecided,
+                          const TokenNamer& nameOf) {
   typedef MIRT::ResourceProblem P;
-  const MIRT::ProfileId& profile = resource.getProfile();
-  for (MIRT::ProfileIterator it(profile, -g_infiniteTime(), g_infiniteTime()); !it.done(); it.next()) {
-    const MIRT::InstantId inst = it.getInstant();
+  deadEndReads()++;
+  {
     const TimePoint t = inst->getTime();
     const double lower = inst->getLowerLevel(), upper = inst->getUpperLevel();
     const Rounding rounding = MIRT::roundingAt(inst);
@@ -284,6 +288,15 @@ std::string refuteProfile(const MIRT::Resource& resource, const Undecided& undec
       if (aboveLimit(side.least, side.limit, MIRT::FVDetector::sumRounding(inst, side.consumers)))
         return violationText(resource, t, side.problem, side.limit, side.least, 0,
                              sideTokens(resource, t, side.consumers, side.byTime), nameOf);
+  }
+  return std::string();
+}
+
+std::string refuteProfile(const MIRT::Resource& resource, const Undecided& undecided, const TokenNamer& nameOf) {
+  for (MIRT::ProfileIterator it(resource.getProfile(), -g_infiniteTime(), g_infiniteTime()); !it.done(); it.next()) {
+    const std::string why = refuteInstant(resource, it.getInstant(), undecided, nameOf);
+    if (!why.empty())
+      return why;
   }
   return std::string();
 }
@@ -316,10 +329,17 @@ std::string refuteInstants(KORVAN::Resource& resource, const Undecided& undecide
 
 }
 
+namespace {
+bool refutedInSearch(const PlanDatabaseId& db, const TokenNamer& nameOf, std::string& why);
+}
+
 // Why no schedule of the plan as it stands keeps the resources: the first resource the model
 // made that one use, or its envelope, proves broken, in every completion of the plan, objects
 // included.
 std::string refute(const PlanDatabaseId& db, const TokenNamer& nameOf) {
+  std::string kept;
+  if (refutedInSearch(db, nameOf, kept))
+    return kept;
   const std::map<int, Undecided> undecided = undecidedTokens(db);
   std::map<int, ObjectId> objects;
   for (const auto& entry : db->getObjects())
@@ -485,6 +505,7 @@ namespace {
 struct UnaryLoad {
   ObjectId resource;
   std::vector<TokenId> uses; // in the order the model made them
+  size_t count = 0;          // how many uses
   double length = 0;         // their least durations summed
   double first = 0, last = 0; // their earliest start and latest end
   double least = 0;           // the least quantity among them
@@ -500,6 +521,70 @@ const MIRT::Reusable* unaryOf(const ObjectId& object) {
   return reusable;
 }
 
+// What a use adds to one unary it may be on: to the rounding a level may be forgiven, and, where
+// it counts, as one of the uses that go one at a time.
+struct UseTerm {
+  bool rounds = false, counts = false;
+  double magnitude = 0, length = 0, first = 0, last = 0, least = 0;
+};
+
+// A use's terms, unary by unary, in the order of its candidates; none for a use out of the plan.
+std::vector<std::pair<ObjectId, UseTerm>> useTerms(const TokenId& token, const ConstrainedVariableId& quantityVar) {
+  std::vector<std::pair<ObjectId, UseTerm>> terms;
+  const AbstractDomain& objects = token->getObject()->lastDomain();
+  if (token->isMerged() || token->isRejected() || objects.isEmpty())
+    return terms;
+  usesRead()++;
+  const AbstractDomain& quantity = quantityVar->lastDomain();
+  std::list<double> candidates;
+  objects.getValues(candidates);
+  for (double value : candidates) {
+    const ObjectId resource(value);
+    const MIRT::Reusable* reusable = unaryOf(resource);
+    if (reusable == nullptr)
+      continue;
+    UseTerm term;
+    const double magnitude = std::max(std::fabs(quantity.getLowerBound()), std::fabs(quantity.getUpperBound()));
+    term.rounds = std::isfinite(magnitude);
+    term.magnitude = term.rounds ? magnitude : 0;
+    const double room = reusable->getInitCapacityUb() - reusable->getLowerLimit();
+    term.counts = token->isActive() && objects.isSingleton() && room > 0 && room < g_infiniteTimeAsDouble() &&
+                  !(quantity.getLowerBound() < room);
+    if (term.counts) {
+      term.length = std::max(0.0, token->duration()->lastDomain().getLowerBound());
+      term.first = token->start()->lastDomain().getLowerBound();
+      term.last = token->end()->lastDomain().getUpperBound();
+      term.least = quantity.getLowerBound();
+    }
+    terms.push_back(std::make_pair(resource, term));
+  }
+  return terms;
+}
+
+// An empty load of the unary, before any use is added.
+UnaryLoad emptyLoad(const ObjectId& resource) {
+  UnaryLoad load;
+  load.resource = resource;
+  load.rounding = MIRT::FVDetector::levelRounding(*unaryOf(resource));
+  load.first = g_infiniteTimeAsDouble();
+  load.last = -g_infiniteTimeAsDouble();
+  load.least = g_infiniteTimeAsDouble();
+  return load;
+}
+
+void addTerm(UnaryLoad& load, const TokenId& use, const UseTerm& term) {
+  if (term.rounds)
+    load.rounding.add(term.magnitude);
+  if (!term.counts)
+    return;
+  load.uses.push_back(use);
+  load.count++;
+  load.length += term.length;
+  load.first = std::min(load.first, term.first);
+  load.last = std::max(load.last, term.last);
+  load.least = std::min(load.least, term.least);
+}
+
 // A use counts only when it is active and on the unary alone (no decision takes it off), and
 // takes at least all the unary can lend: then two of them at once break its lower limit. Tokens
 // still on several candidates are left out, as they could only add to the load; their
@@ -509,36 +594,13 @@ std::map<int, UnaryLoad> unaryLoads(const PlanDatabaseId& db) {
   for (const auto& entry : db->getTokens()) {
     const TokenId& token = entry.second;
     const MIRT::ReusableToken* use = dynamic_cast<const MIRT::ReusableToken*>(static_cast<Token*>(token));
-    const AbstractDomain& objects = token->getObject()->lastDomain();
-    if (use == nullptr || token->isMerged() || token->isRejected() || objects.isEmpty())
+    if (use == nullptr)
       continue;
-    const AbstractDomain& quantity = use->getQuantity()->lastDomain();
-    std::list<double> candidates;
-    objects.getValues(candidates);
-    for (double value : candidates) {
-      const ObjectId resource(value);
-      const MIRT::Reusable* reusable = unaryOf(resource);
-      if (reusable == nullptr)
-        continue;
-      auto inserted = loads.insert(std::make_pair(resource->getKey(), UnaryLoad()));
-      UnaryLoad& load = inserted.first->second;
-      if (inserted.second) {
-        load.resource = resource;
-        load.rounding = MIRT::FVDetector::levelRounding(*reusable);
-        load.first = g_infiniteTimeAsDouble();
-        load.last = -g_infiniteTimeAsDouble();
-        load.least = g_infiniteTimeAsDouble();
-      }
-      load.rounding.add(std::max(std::fabs(quantity.getLowerBound()), std::fabs(quantity.getUpperBound())));
-      const double room = reusable->getInitCapacityUb() - reusable->getLowerLimit();
-      if (!token->isActive() || !objects.isSingleton() || !(room > 0) || !(room < g_infiniteTimeAsDouble()) ||
-          quantity.getLowerBound() < room)
-        continue;
-      load.uses.push_back(token);
-      load.length += std::max(0.0, token->duration()->lastDomain().getLowerBound());
-      load.first = std::min(load.first, token->start()->lastDomain().getLowerBound());
-      load.last = std::max(load.last, token->end()->lastDomain().getUpperBound());
-      load.least = std::min(load.least, quantity.getLowerBound());
+    for (const auto& term : useTerms(token, use->getQuantity())) {
+      auto inserted = loads.insert(std::make_pair(term.first->getKey(), UnaryLoad()));
+      if (inserted.second)
+        inserted.first->second = emptyLoad(term.first);
+      addTerm(inserted.first->second, token, term.second);
     }
   }
   return loads;
@@ -547,7 +609,7 @@ std::map<int, UnaryLoad> unaryLoads(const PlanDatabaseId& db) {
 // Uses that go one at a time last longer than the span that holds them all. Two of them at once
 // must break the lower limit by more than rounding, or overlapping them is a schedule.
 bool overloaded(const UnaryLoad& load) {
-  if (load.uses.size() < 2)
+  if (load.count < 2)
     return false;
   const MIRT::Reusable& unary = *unaryOf(load.resource);
   const double span = load.last - load.first;
@@ -555,11 +617,149 @@ bool overloaded(const UnaryLoad& load) {
          belowLimit(unary.getInitCapacityUb() - 2 * load.least, unary.getLowerLimit(), load.rounding);
 }
 
+
+// The unaries' loads while a schedule search runs, kept up to date with the uses whose variables
+// changed: what each use adds to each unary it may be on is taken back and added anew, so that a
+// fix costs the uses it moved. The sums are exact while every term is a whole number well inside
+// a double's precision; a unary with any other term is summed again in full, in the model's order.
+class UnaryLoadMemory : public SearchMemory {
+public:
+  explicit UnaryLoadMemory(const PlanDatabaseId& db)
+      : m_watch(db->getConstraintEngine(), [this](const ConstrainedVariable& var) { heard(var); }) {
+    for (const auto& entry : db->getTokens()) {
+      const TokenId& token = entry.second;
+      const MIRT::ReusableToken* use = dynamic_cast<const MIRT::ReusableToken*>(static_cast<Token*>(token));
+      if (use == nullptr)
+        continue;
+      std::list<double> candidates;
+      token->getObject()->baseDomain().getValues(candidates);
+      bool onUnary = false;
+      for (double value : candidates) {
+        const ObjectId resource(value);
+        if (unaryOf(resource) == nullptr)
+          continue;
+        onUnary = true;
+        Sums& sums = m_unaries[resource->getKey()];
+        if (sums.tokens.empty()) {
+          sums.load = emptyLoad(resource);
+          sums.exact = whole(sums.load.rounding.magnitude);
+        }
+        sums.tokens.push_back(token->getKey());
+      }
+      if (!onUnary)
+        continue;
+      Use& known = m_uses[token->getKey()];
+      known.token = token;
+      known.quantity = use->getQuantity();
+      for (const ConstrainedVariableId& var : {ConstrainedVariableId(token->getObject()), ConstrainedVariableId(token->getState()),
+                                               ConstrainedVariableId(token->start()), ConstrainedVariableId(token->end()),
+                                               ConstrainedVariableId(token->duration()), known.quantity})
+        m_tokenOf[(const ConstrainedVariable*) var] = token->getKey();
+      m_heard.insert(token->getKey());
+      m_moved.push_back(token->getKey());
+    }
+  }
+
+  bool overloaded() {
+    for (int key : m_moved) {
+      m_heard.erase(key);
+      Use& use = m_uses[key];
+      for (const auto& term : use.terms)
+        add(term.first->getKey(), term.second, -1);
+      use.terms = useTerms(use.token, use.quantity);
+      for (const auto& term : use.terms)
+        add(term.first->getKey(), term.second, 1);
+    }
+    m_moved.clear();
+    for (auto& entry : m_unaries) {
+      Sums& sums = entry.second;
+      UnaryLoad load = emptyLoad(sums.load.resource);
+      if (sums.inexact > 0 || !sums.exact) {
+        // Summed again in full, in the order unaryLoads() sums it.
+        usesRead() += sums.tokens.size();
+        for (int key : sums.tokens)
+          for (const auto& term : m_uses[key].terms)
+            if (term.first == load.resource)
+              addTerm(load, m_uses[key].token, term.second);
+      } else {
+        load.count = sums.uses;
+        load.length = sums.length;
+        load.rounding.terms += sums.terms;
+        load.rounding.magnitude += sums.magnitude;
+        if (sums.uses > 0) {
+          load.first = *sums.firsts.begin();
+          load.last = *sums.lasts.rbegin();
+          load.least = *sums.leasts.begin();
+        }
+      }
+      if (HOST::overloaded(load))
+        return true;
+    }
+    return false;
+  }
+
+private:
+  struct Use {
+    TokenId token;
+    ConstrainedVariableId quantity;
+    std::vector<std::pair<ObjectId, UseTerm>> terms;
+  };
+  // A unary's load as sums that a use's terms are taken from and added to again.
+  struct Sums {
+    UnaryLoad load; // its resource and the rounding it starts from
+    bool exact = true;
+    std::vector<int> tokens; // that may be on it, in the order the model made them
+    size_t uses = 0, inexact = 0;
+    double terms = 0, magnitude = 0, length = 0;
+    std::multiset<double> firsts, lasts, leasts;
+  };
+
+  static bool whole(double value) { return std::fabs(value) < 1e12 && value == std::floor(value); }
+
+  void add(int unary, const UseTerm& term, int sign) {
+    Sums& sums = m_unaries[unary];
+    if (!whole(term.magnitude) || !whole(term.length))
+      sums.inexact += sign;
+    if (term.rounds) {
+      sums.terms += sign;
+      sums.magnitude += sign * term.magnitude;
+    }
+    if (!term.counts)
+      return;
+    sums.uses += sign;
+    sums.length += sign * term.length;
+    for (auto kept : {std::make_pair(&sums.firsts, term.first), std::make_pair(&sums.lasts, term.last),
+                      std::make_pair(&sums.leasts, term.least)}) {
+      if (sign > 0)
+        kept.first->insert(kept.second);
+      else
+        kept.first->erase(kept.first->find(kept.second));
+    }
+  }
+
+  void heard(const ConstrainedVariable& var) {
+    const std::unordered_map<const ConstrainedVariable*, int>::const_iterator token = m_tokenOf.find(&var);
+    if (token != m_tokenOf.end() && m_heard.insert(token->second).second)
+      m_moved.push_back(token->second);
+  }
+
+  ChangeWatch m_watch;
+  std::map<int, Sums> m_unaries; // by key: the order the model made them
+  std::map<int, Use> m_uses;
+  std::unordered_map<const ConstrainedVariable*, int> m_tokenOf;
+  std::vector<int> m_moved;
+  std::set<int> m_heard;
+};
 }
 
 // A unary's uses, each taking all it can lend, go one at a time: together they cannot last longer
 // than the span from the earliest start to the latest end among them.
 bool unaryOverloaded(const PlanDatabaseId& db) {
+  static const char sl_key = 0;
+  SearchScope* scope = SearchScope::of(db->getConstraintEngine());
+  if (scope != nullptr)
+    return static_cast<UnaryLoadMemory&>(scope->memory(&sl_key, [&db]() { return new UnaryLoadMemory(db); }))
+        .overloaded();
   for (const auto& entry : unaryLoads(db))
     if (overloaded(entry.second))
       return true;
@@ -580,14 +780,182 @@ std::string refuteOverload(const PlanDatabaseId& db, const TokenNamer& nameOf) {
   return std::string();
 }
 
+namespace {
+
+const TokenNamer sl_byToString = [](const TokenId& token) { return token->toString(); };
+
+bool wholePlanLost(const PlanDatabaseId& db) {
+  for (const auto& entry : db->getTokens())
+    if (entry.second->isActive() && !entry.second->getObject()->lastDomain().isSingleton())
+      return false;
+  return !refute(db, sl_byToString).empty();
+}
+
+// What the dead-end check keeps while a schedule search runs: the active tokens still on several
+// candidate objects and, per profile-based resource, the transactions and instants that alone
+// refute it. A fix changes some instants and transactions and the objects of some tokens: only
+// those are read again. A token neither active, merged nor rejected may still join a resource and
+// move its level: then the whole plan is read every time, as it is outside a search.
+class LostPlanMemory : public SearchMemory {
+public:
+  explicit LostPlanMemory(const PlanDatabaseId& db)
+      : m_watch(db->getConstraintEngine(), [this](const ConstrainedVariable& var) { heard(var); }) {
+    for (const auto& entry : db->getTokens()) {
+      const TokenId& token = entry.second;
+      m_tokenOf[(const ConstrainedVariable*) token->getState()] = token;
+      m_tokenOf[(const ConstrainedVariable*) token->getObject()] = token;
+      m_whole = m_whole || !(token->isActive() || token->isMerged() || token->isRejected());
+      if (token->isActive() && !token->getObject()->lastDomain().isSingleton())
+        m_open.insert(token->getKey());
+    }
+    for (const auto& entry : db->getObjects())
+      m_objects[entry.second->getKey()] = entry.second;
+  }
+
+  /// Whether what is kept answers for the plan as it stands: every token is decided and active or
+  /// out of the plan, so nothing may still join a resource. Brings it up to date.
+  bool current() {
+    for (const TokenId& token : m_moved) {
+      m_heard.erase(token->getKey());
+      if (token->isActive() && !token->getObject()->lastDomain().isSingleton())
+        m_open.insert(token->getKey());
+      else
+        m_open.erase(token->getKey());
+    }
+    m_moved.clear();
+    if (m_whole || !m_open.empty())
+      return false;
+    for (const auto& entry : m_objects)
+      if (MIRT::Resource* profiled = dynamic_cast<MIRT::Resource*>(static_cast<Object*>(entry.second)))
+        if (profiled->getProfile().isValid())
+          readAgain(*profiled, m_refuting[entry.first]);
+    return true;
+  }
+
+  bool lost(const PlanDatabaseId& db) {
+    if (!current())
+      return m_whole ? wholePlanLost(db) : false;
+    for (const auto& entry : m_objects)
+      if (!why(entry.second, sl_byToString).empty())
+        return true;
+    return false;
+  }
+
+  /// What refute() says of the object, read from what is kept; current() first.
+  std::string why(const ObjectId& object, const TokenNamer& nameOf) const {
+    const std::map<int, Refuting>::const_iterator kept = m_refuting.find(object->getKey());
+    if (kept != m_refuting.end()) {
+      const Refuting& refuting = kept->second;
+      const MIRT::Resource& profiled = *dynamic_cast<MIRT::Resource*>(static_cast<Object*>(object));
+      if (!refuting.transactions.empty()) {
+        std::set<MIRT::TransactionId> transactions;
+        for (const auto& entry : refuting.transactions)
+          transactions.insert(entry.first);
+        return refuteTransactions(profiled, transactions, nameOf);
+      }
+      return refuting.times.empty()
+                 ? std::string()
+                 : refuteInstant(profiled, profiled.getProfile()->instantAt(*refuting.times.begin()), Undecided(), nameOf);
+    }
+    KORVAN::Resource* instantBased = dynamic_cast<KORVAN::Resource*>(static_cast<Object*>(object));
+    return instantBased != nullptr && instantBased->isClosed() ? refuteInstants(*instantBased, Undecided(), nameOf)
+                                                               : std::string();
+  }
+
+  const std::map<int, ObjectId>& objects() const { return m_objects; }
+
+private:
+  // Per resource: whether it was read in full, and what alone refutes it since.
+  struct Refuting {
+    bool read = false;
+    std::map<MIRT::TransactionId, int> transactions;
+    std::set<int> times;
+  };
+
+  // Each transaction and each instant refutes a resource alone, or does not.
+  void readAgain(const MIRT::Resource& resource, Refuting& refuting) {
+    const MIRT::ProfileId& profile = resource.getProfile();
+    std::vector<int> times;
+    std::vector<MIRT::TransactionId> transactions;
+    profile->takeChanged(times, transactions);
+    if (!refuting.read) {
+      refuting.read = true;
+      times.clear();
+      transactions.clear();
+      for (MIRT::ProfileIterator it(profile, -g_infiniteTime(), g_infiniteTime()); !it.done(); it.next())
+        times.push_back(it.getInstant()->getTime());
+      const std::set<MIRT::TransactionId> all = transactionsOf(resource);
+      transactions.assign(all.begin(), all.end());
+    } else
+      transactionsRead() += transactions.size();
+    for (const MIRT::TransactionId& transaction : transactions) {
+      refuting.transactions.erase(transaction);
+      if (profile->getTransactions().count(transaction) > 0 &&
+          !refuteTransactions(resource, std::set<MIRT::TransactionId>{transaction}, sl_byToString).empty())
+        refuting.transactions[transaction] = 0;
+    }
+    for (int time : times) {
+      refuting.times.erase(time);
+      const MIRT::InstantId instant = profile->instantAt(time);
+      if (instant.isValid() && !refuteInstant(resource, instant, Undecided(), sl_byToString).empty())
+        refuting.times.insert(time);
+    }
+  }
+
+  void heard(const ConstrainedVariable& var) {
+    const std::unordered_map<const ConstrainedVariable*, TokenId>::const_iterator token = m_tokenOf.find(&var);
+    if (token == m_tokenOf.end())
+      return;
+    // A token that joins or leaves the plan may move any level.
+    if (&var == (const ConstrainedVariable*) token->second->getState())
+      m_whole = true;
+    if (m_heard.insert(token->second->getKey()).second)
+      m_moved.push_back(token->second);
+  }
+
+  ChangeWatch m_watch;
+  std::unordered_map<const ConstrainedVariable*, TokenId> m_tokenOf; // by their objects' and states' variables
+  bool m_whole = false;
+  std::set<int> m_open; // active tokens on several candidates
+  std::vector<TokenId> m_moved; // tokens whose object or state changed since the last check
+  std::set<int> m_heard;
+  std::map<int, ObjectId> m_objects; // the order the model made them
+  std::map<int, Refuting> m_refuting; // by resource key
+};
+
+const char sl_lostPlanKey = 0;
+
+LostPlanMemory& lostPlanMemory(SearchScope& scope, const PlanDatabaseId& db) {
+  return static_cast<LostPlanMemory&>(scope.memory(&sl_lostPlanKey, [&db]() { return new LostPlanMemory(db); }));
+}
+
+}
+
 // Every schedule the plan still allows breaks a limit where the plan as it stands is refuted. A
 // token still on several candidate objects may or may not count on a resource, so nothing is
 // claimed before the objects are decided.
 bool lostPlan(const PlanDatabaseId& db) {
-  for (const auto& entry : db->getTokens())
-    if (entry.second->isActive() && !entry.second->getObject()->lastDomain().isSingleton())
-      return false;
-  return !refute(db, [](const TokenId& token) { return token->toString(); }).empty();
+  SearchScope* scope = SearchScope::of(db->getConstraintEngine());
+  return scope != nullptr ? lostPlanMemory(*scope, db).lost(db) : wholePlanLost(db);
+}
+
+namespace {
+
+// While a schedule search runs, a dead end's refutation reads what the dead-end check keeps.
+bool refutedInSearch(const PlanDatabaseId& db, const TokenNamer& nameOf, std::string& why) {
+  SearchScope* scope = SearchScope::of(db->getConstraintEngine());
+  if (scope == nullptr)
+    return false;
+  LostPlanMemory& memory = lostPlanMemory(*scope, db);
+  if (!memory.current())
+    return false;
+  why.clear();
+  for (const auto& entry : memory.objects())
+    if (!(why = memory.why(entry.second, nameOf)).empty())
+      break;
+  return true;
+}
+
 }
 
 namespace {

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdint>
 #include <list>
 #include <memory>
 #include <sstream>
@@ -18,6 +19,7 @@
 #include "Utils/base/Debug.hh"
 #include "Utils/base/Error.hh"
 #include "Utils/base/Utils.hh"
+#include "apps/ChangeWatch.hh"
 
 namespace KORVAN {
 namespace HOST {
@@ -75,6 +77,7 @@ struct ScheduleSearch::Frame {
   bool fixed = false; // an alternative of this frame is in place
   bool object = false; // the frame chooses a token's object
   bool serial = false; // a time placed at its earliest, or else postponed past it
+  size_t choice = SIZE_MAX; // where on the path the newest frame that chooses objects is, up to this one
   unsigned int placedAt = 0; // the fixes tried when its alternative was placed
   std::list<std::pair<double, double>> alternatives;
   // Numbers stepped one by one: the next step, the bound that closes the steps.
@@ -91,6 +94,11 @@ ScheduleSearch::ScheduleSearch(const ConstraintEngineId& ce, const std::vector<E
       m_downward(order.size(), false), m_tried(0), m_exhaustive(true) {}
 
 ScheduleSearch::~ScheduleSearch() { withdraw(); }
+
+unsigned long long& ScheduleSearch::entriesRead() {
+  static unsigned long long sl_read = 0;
+  return sl_read;
+}
 
 unsigned int ScheduleSearch::budgetFor(size_t variables) {
   return static_cast<unsigned int>(std::min<size_t>(100000, std::max<size_t>(1000, 100 * variables)));
@@ -163,35 +171,42 @@ void ScheduleSearch::release(Frame& frame) {
   checkError(consistent, "The plan became inconsistent when the schedule search withdrew " << m_order[frame.index].label);
 }
 
-size_t ScheduleSearch::nextEntry(const std::vector<Frame>& path) const {
+ScheduleSearch::Key ScheduleSearch::keyOf(size_t i) const {
+  // Objects first; then bounded before unbounded; times as they come (a serial schedule keeps
+  // the envelope before them exact), then fewer values first, then the lower rank.
+  const double horizon = g_infiniteTimeAsDouble();
+  const AbstractDomain& dom = m_order[i].var->lastDomain();
+  const bool bounded = dom.getLowerBound() > -horizon && dom.getUpperBound() < horizon;
+  const double size = dom.isEnumerated() && dom.isFinite() ? dom.getSize() : dom.getUpperBound() - dom.getLowerBound() + 1;
+  const bool early = m_order[i].earliestFirst && bounded;
+  return std::make_tuple(m_order[i].rank == 0 ? 0 : 1, bounded ? 0 : 1, early ? 0 : 1,
+                         early ? dom.getLowerBound() : bounded ? size : 0.0, m_order[i].rank);
+}
+
+void ScheduleSearch::rerank() {
+  for (size_t i : m_rerank) {
+    m_changed[i] = false;
+    entriesRead()++;
+    if (m_listed[i])
+      m_open.erase(std::make_pair(m_keys[i], i));
+    m_listed[i] = !m_order[i].var->lastDomain().isSingleton();
+    if (m_listed[i]) {
+      m_keys[i] = keyOf(i);
+      m_open.insert(std::make_pair(m_keys[i], i));
+    }
+  }
+  m_rerank.clear();
+}
+
+size_t ScheduleSearch::nextEntry(const std::vector<Frame>& path) {
   // A time narrowed to a window is placed within it before the next is narrowed: a window that
   // holds no place is then given up at once, not after every placement of the others.
   if (!path.empty() && path.back().window.isValid() && !path.back().serial && m_order[path.back().index].earliestFirst &&
       !m_order[path.back().index].var->lastDomain().isSingleton())
     return path.back().index;
-  const double horizon = g_infiniteTimeAsDouble();
-  size_t best = m_order.size();
-  // Objects first; then bounded before unbounded; times as they come (a serial schedule keeps
-  // the envelope before them exact), then fewer values first, then the lower rank.
-  auto key = [&](size_t i) {
-    const AbstractDomain& dom = m_order[i].var->lastDomain();
-    const bool bounded = dom.getLowerBound() > -horizon && dom.getUpperBound() < horizon;
-    const double size = dom.isEnumerated() && dom.isFinite() ? dom.getSize() : dom.getUpperBound() - dom.getLowerBound() + 1;
-    const bool early = m_order[i].earliestFirst && bounded;
-    return std::make_tuple(m_order[i].rank == 0 ? 0 : 1, bounded ? 0 : 1, early ? 0 : 1,
-                           early ? dom.getLowerBound() : bounded ? size : 0.0, m_order[i].rank);
-  };
-  decltype(key(0)) bestKey;
-  for (size_t i = 0; i < m_order.size(); i++) {
-    if (m_order[i].var->lastDomain().isSingleton())
-      continue;
-    const auto candidate = key(i);
-    if (best == m_order.size() || candidate < bestKey) {
-      best = i;
-      bestKey = candidate;
-    }
-  }
-  return best;
+  // The lowest rank, the first entry among equals.
+  rerank();
+  return m_open.empty() ? m_order.size() : m_open.begin()->second;
 }
 
 // The alternatives for the entry at index: its members, the halves of a wide window of whole
@@ -277,6 +292,25 @@ ScheduleSearch::Frame ScheduleSearch::openFrame(size_t index) {
 
 ScheduleSearch::Outcome ScheduleSearch::run() {
   std::vector<Frame> path;
+  // What the checks keep while this search runs, and the entries whose domains change.
+  SearchScope scope(m_ce);
+  m_entryOf.clear();
+  for (size_t i = 0; i < m_order.size(); i++)
+    m_entryOf[(const ConstrainedVariable*) m_order[i].var] = i;
+  m_keys.assign(m_order.size(), Key());
+  m_listed.assign(m_order.size(), false);
+  m_changed.assign(m_order.size(), true);
+  m_open.clear();
+  m_rerank.clear();
+  for (size_t i = 0; i < m_order.size(); i++)
+    m_rerank.push_back(i);
+  ChangeWatch watch(m_ce, [this](const ConstrainedVariable& var) {
+    const std::unordered_map<const ConstrainedVariable*, size_t>::const_iterator entry = m_entryOf.find(&var);
+    if (entry != m_entryOf.end() && !m_changed[entry->second]) {
+      m_changed[entry->second] = true;
+      m_rerank.push_back(entry->second);
+    }
+  });
   try {
     // A choice of objects that holds no schedule can hide one under many times: first each choice
     // gets a share of the budget, then, if some share ran out, the rest of the budget searches
@@ -315,8 +349,10 @@ bool ScheduleSearch::skipped() {
 bool ScheduleSearch::shareSpent(std::vector<Frame>& path) {
   if (m_share == 0 || path.back().object)
     return false;
-  const auto choice = std::find_if(path.rbegin(), path.rend(), [](const Frame& frame) { return frame.object; });
-  if (choice == path.rend() || m_tried - choice->placedAt < m_share)
+  if (path.back().choice == SIZE_MAX)
+    return false;
+  const Frame* choice = &path[path.back().choice];
+  if (m_tried - choice->placedAt < m_share)
     return false;
   // With no other choice of objects left to try, giving this one up would gain nothing.
   if (std::none_of(path.begin(), path.end(), [](const Frame& frame) { return frame.object && !frame.alternatives.empty(); }))
@@ -386,6 +422,7 @@ ScheduleSearch::Outcome ScheduleSearch::search(std::vector<Frame>& path) {
         m_first = m_order[index].label + " " + (dom.isEnumerated() ? dom.toString()
                                                 : "[" + toString(dom.getLowerBound()) + " " + toString(dom.getUpperBound()) + "]");
       path.push_back(openFrame(index));
+      path.back().choice = path.back().object ? path.size() - 1 : path.size() > 1 ? path[path.size() - 2].choice : SIZE_MAX;
     }
     if (shareSpent(path)) {
       descend = false;

@@ -3,7 +3,11 @@
 
 #include <functional>
 #include <list>
+#include <memory>
+#include <set>
 #include <string>
+#include <tuple>
+#include <unordered_map>
 #include <vector>
 
 #include "ConstraintEngine/base/ConstraintEngineDefs.hh"
@@ -35,6 +39,9 @@ public:
     int rank = 0;
     bool earliestFirst = false;
   };
+
+  /// The entries read to choose the next one, over every search so far: a cost guard's count.
+  static unsigned long long& entriesRead();
 
   /// At most `budget` narrowings are tried.
   ScheduleSearch(const ConstraintEngineId& ce, const std::vector<Entry>& order, unsigned int budget,
@@ -70,8 +77,13 @@ public:
 
 private:
   struct Frame;
+  /// How an entry ranks for the next narrowing, the lowest first: a function of its domain.
+  typedef std::tuple<int, int, int, double, int> Key;
+  Key keyOf(size_t index) const;
   /// The entry to narrow next; the number of entries when none is open.
-  size_t nextEntry(const std::vector<Frame>& path) const;
+  size_t nextEntry(const std::vector<Frame>& path);
+  /// Ranks again the entries whose domains changed since the last choice.
+  void rerank();
   /// Fixes what the windows of a schedule found left at one value, and takes the windows away.
   void keepValues(std::vector<Frame>& path);
   Frame openFrame(size_t index);
@@ -105,6 +117,14 @@ private:
   std::string m_failure;
   std::string m_first; // the first variable narrowed, with its domain then
   std::string m_unbounded; // the first variable stepped past a side without a bound, and how far
+  // The open entries by rank, kept up to date with the entries whose domains changed (heard while
+  // the search runs), so that choosing the next entry costs what the last fix changed.
+  std::set<std::pair<Key, size_t>> m_open;
+  std::vector<Key> m_keys;       // per entry: its rank in m_open, when it is there
+  std::vector<char> m_listed;    // per entry: in m_open
+  std::vector<char> m_changed;   // per entry: in m_rerank
+  std::vector<size_t> m_rerank;
+  std::unordered_map<const ConstrainedVariable*, size_t> m_entryOf;
 };
 
 /// The values of an enumerated domain; objects in the order the model made them, whatever the

@@ -11,6 +11,7 @@
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
+#include <cstdlib>
 #include <fstream>
 #include <map>
 #include <sstream>
@@ -77,7 +78,13 @@ const std::string& modelFile(Kind kind, unsigned int tokens) {
 // Then a search: pairs of a change up and one down by "precedes" on a Resource of 0 to 10, whose
 // envelope breaks the limits where pairs overlap, so that a schedule is fixed, one propagation
 // per fix; the same pairs of Reservoir events are the reference.
-enum Shape { CHANGES, CHAINED_INCREMENTAL, CHAINED_FLOW, CHAINED_TIMETABLE, CHANGE_SEARCH, EVENT_SEARCH };
+// Then the shapes whose schedule is fixed token by token, where a fix must cost what it changes:
+// uses of two candidate Reusables they never fill, Unary uses on two candidates, reservoir events
+// on three; uses that may fill a Reusable of 10 on its timetable; events of nothing in [0 100]
+// beside two that force the search to fix times; intervals chained by "leq" with an "addEq" every
+// third link, and the same chain by "precedes" as its reference.
+enum Shape { CHANGES, CHAINED_INCREMENTAL, CHAINED_FLOW, CHAINED_TIMETABLE, CHANGE_SEARCH, EVENT_SEARCH,
+             FIX_REUSABLES, FIX_UNARIES, FIX_RESERVOIRS, FIX_TIMETABLE, FIX_FORCED, FIX_LEQ, FIX_PRECEDES };
 
 const std::string& shapeFile(Shape shape, unsigned int tokens) {
   static std::map<std::pair<int, unsigned int>, std::string> s_files;
@@ -109,6 +116,54 @@ const std::string& shapeFile(Shape shape, unsigned int tokens) {
          << "  <goal predicate=\"" << predicate << (changes ? "" : "consume") << "\" name=\"c" << k
          << "\" object=\"tank\" time=\"" << lb + 50 << " " << lb + 150 << "\" quantity=\"" << (changes ? "-" : "")
          << quantity << "\"/>\n  <constraint name=\"precedes\" scope=\"p" << k << ".time c" << k << ".time\"/>\n";
+    }
+  }
+  else if (shape >= FIX_REUSABLES && shape <= FIX_FORCED) {
+    static const char* const s_heads[] = {
+        "<new type=\"Reusable\" name=\"r1\"><float value=\"1000\"/><float value=\"0\"/></new>\n"
+        "  <new type=\"Reusable\" name=\"r2\"><float value=\"1000\"/><float value=\"0\"/></new>",
+        "<new type=\"Unary\" name=\"r1\"/>\n  <new type=\"Unary\" name=\"r2\"/>",
+        "<new type=\"Reservoir\" name=\"r1\"><float value=\"0\"/><float value=\"-10000000\"/><float value=\"10000000\"/></new>\n"
+        "  <new type=\"Reservoir\" name=\"r2\"><float value=\"0\"/><float value=\"-10000000\"/><float value=\"10000000\"/></new>\n"
+        "  <new type=\"Reservoir\" name=\"r3\"><float value=\"0\"/><float value=\"-10000000\"/><float value=\"10000000\"/></new>",
+        "<new type=\"Reusable\" name=\"r1\"><float value=\"10\"/><float value=\"0\"/></new>\n"
+        "  <set object=\"r1\" member=\"profileType\" value=\"TimetableProfile\"/>",
+        "<new type=\"Reservoir\" name=\"r1\"><float value=\"0\"/><float value=\"0\"/><float value=\"10\"/></new>"};
+    static const char* const s_objects[] = {"r1 r2", "r1 r2", "r1 r2 r3", "r1", "r1"};
+    const int k = shape - FIX_REUSABLES;
+    os << "  " << s_heads[k] << "\n  <close/>\n";
+    if (shape == FIX_FORCED)
+      os << "  <goal predicate=\"Reservoir.produce\" name=\"p\" object=\"r1\" time=\"0 100\" quantity=\"5\"/>\n"
+         << "  <goal predicate=\"Reservoir.consume\" name=\"c\" object=\"r1\" time=\"0 100\" quantity=\"5\"/>\n";
+    for (unsigned int i = 0; i < tokens; ++i) {
+      const unsigned int lb = 20 * i + rng.below(20);
+      const unsigned int ub = lb + 100 + rng.below(200);
+      os << "  <goal name=\"t" << i << "\" object=\"" << s_objects[k] << "\" ";
+      if (shape == FIX_REUSABLES || shape == FIX_TIMETABLE)
+        os << "predicate=\"Reusable.uses\" start=\"" << lb << " " << ub << "\" duration=\"" << 1 + rng.below(10)
+           << "\" quantity=\"" << 1 + rng.below(3) << "\"/>\n";
+      else if (shape == FIX_UNARIES)
+        os << "predicate=\"Unary.use\" start=\"" << lb << " " << ub << "\" duration=\"" << 1 + rng.below(10) << "\"/>\n";
+      else
+        os << "predicate=\"Reservoir." << (rng.below(2) == 0 ? "consume" : "produce") << "\" time=\""
+           << (shape == FIX_FORCED ? 0 : lb) << " " << (shape == FIX_FORCED ? 100 : ub) << "\" quantity=\""
+           << (shape == FIX_FORCED ? 0 : 1 + rng.below(10)) << "\"/>\n";
+    }
+  }
+  else if (shape == FIX_LEQ || shape == FIX_PRECEDES) {
+    os << "  <class name=\"Job\"><predicate name=\"run\" kind=\"interval\"/></class>\n  <new type=\"Job\" name=\"j\"/>\n"
+       << "  <close/>\n";
+    for (unsigned int i = 0; i < tokens; ++i) {
+      os << "  <goal predicate=\"Job.run\" name=\"a" << i << "\" object=\"j\" start=\"0 " << 20 * tokens
+         << "\" duration=\"10\"/>\n";
+      if (i == 0)
+        continue;
+      if (shape == FIX_PRECEDES)
+        os << "  <constraint name=\"precedes\" scope=\"a" << i - 1 << ".end a" << i << ".start\"/>\n";
+      else if (i % 3 == 0)
+        os << "  <constraint name=\"addEq\" scope=\"a" << i - 1 << ".end a" << i << ".duration a" << i << ".end\"/>\n";
+      else
+        os << "  <constraint name=\"leq\" scope=\"a" << i - 1 << ".end a" << i << ".start\"/>\n";
     }
   }
   else {
@@ -296,6 +351,13 @@ void BM_KorvanRunChainedUsesFlow(benchmark::State& state) { runShape(state, CHAI
 void BM_KorvanRunChainedUsesTimetable(benchmark::State& state) { runShape(state, CHAINED_TIMETABLE); }
 void BM_KorvanRunChangeSearch(benchmark::State& state) { runShape(state, CHANGE_SEARCH); }
 void BM_KorvanRunEventSearch(benchmark::State& state) { runShape(state, EVENT_SEARCH); }
+void BM_FixCandidateReusables(benchmark::State& state) { runShape(state, FIX_REUSABLES); }
+void BM_FixCandidateUnaries(benchmark::State& state) { runShape(state, FIX_UNARIES); }
+void BM_FixCandidateReservoirs(benchmark::State& state) { runShape(state, FIX_RESERVOIRS); }
+void BM_FixTimetableUses(benchmark::State& state) { runShape(state, FIX_TIMETABLE); }
+void BM_FixForcedEvents(benchmark::State& state) { runShape(state, FIX_FORCED); }
+void BM_FixLeqChain(benchmark::State& state) { runShape(state, FIX_LEQ); }
+void BM_FixPrecedesChain(benchmark::State& state) { runShape(state, FIX_PRECEDES); }
 
 BENCHMARK(BM_KorvanRunReservoirEvents)->Arg(1000)->Arg(10000)->UseManualTime()->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_KorvanRunReusableUses)->Arg(1000)->Arg(10000)->UseManualTime()->Unit(benchmark::kMillisecond);
@@ -311,6 +373,15 @@ BENCHMARK(BM_KorvanRunChainedUsesTimetable)->Arg(1000)->Arg(2000)->UseManualTime
     ->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_KorvanRunChangeSearch)->Arg(800)->UseManualTime()->Iterations(1)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_KorvanRunEventSearch)->Arg(800)->UseManualTime()->Iterations(1)->Unit(benchmark::kMillisecond);
+// Ten times the tokens within 15 times the CPU, three runs of each size.
+#define FIX_SHAPE(name) BENCHMARK(name)->Arg(1000)->Arg(10000)->UseManualTime()->Iterations(3)->Unit(benchmark::kMillisecond)
+FIX_SHAPE(BM_FixCandidateReusables);
+FIX_SHAPE(BM_FixCandidateUnaries);
+FIX_SHAPE(BM_FixCandidateReservoirs);
+FIX_SHAPE(BM_FixTimetableUses);
+FIX_SHAPE(BM_FixForcedEvents);
+FIX_SHAPE(BM_FixLeqChain);
+FIX_SHAPE(BM_FixPrecedesChain);
 
 } // namespace
 
@@ -357,6 +428,20 @@ int main(int argc, char** argv) {
   // A search on 800 changes, one propagation per fix, against the same search on reservoir events.
   reporter.ratio("korvan-run: search on 800 changes / on 800 reservoir events",
                  "BM_KorvanRunChangeSearch/800/iterations:1/manual_time", "BM_KorvanRunEventSearch/800/iterations:1/manual_time");
+  // Shapes fixed token by token: ten times the tokens within 15 times the CPU; a chain by "leq"
+  // costs what the same chain by "precedes" does. The machine's load beside each.
+  const char* const fixed[] = {"BM_FixCandidateReusables", "BM_FixCandidateUnaries", "BM_FixCandidateReservoirs",
+                               "BM_FixTimetableUses", "BM_FixForcedEvents", "BM_FixLeqChain", "BM_FixPrecedesChain"};
+  for (const char* name : fixed) {
+    const std::string shape = name;
+    reporter.ratio("korvan-run: " + shape + ", 10,000 / 1,000", shape + "/10000/iterations:3/manual_time",
+                   shape + "/1000/iterations:3/manual_time");
+  }
+  reporter.ratio("korvan-run: a chain by leq / by precedes, 10,000", "BM_FixLeqChain/10000/iterations:3/manual_time",
+                 "BM_FixPrecedesChain/10000/iterations:3/manual_time");
+  double load[3] = {0, 0, 0};
+  if (getloadavg(load, 3) == 3)
+    std::printf("%-58s %8.2f\n", "  load average (1 min) at the end", load[0]);
   benchmark::Shutdown();
   return 0;
 }

@@ -261,6 +261,8 @@ void ConstraintEngine::notifyChange(ConstrainedVariable& var, const DomainListen
   }
   if (var.m_deleting)
     return;
+  if (m_changeListener)
+    m_changeListener(var);
 
   ConstrainedVariable::WalkGuard guard(var);
   const size_t count = var.m_constraints.size();

@@ -137,6 +137,12 @@ public:
   typedef std::function<void(const Emptying&)> EmptyingListener;
   void setEmptyingListener(const EmptyingListener& listener) { m_emptyingListener = listener; }
 
+  /// Told of every change of a derived domain, relaxations included, once the engine's own
+  /// bookkeeping is done and before the constraints hear of it: a check that keeps what it found
+  /// looks again only where something changed. One listener; it must change nothing.
+  typedef std::function<void(const ConstrainedVariable&)> ChangeListener;
+  void setChangeListener(const ChangeListener& listener) { m_changeListener = listener; }
+
   // ---- violations ----
   bool getAllowViolations() const { return m_allowViolations; }
   void setAllowViolations(bool value) { m_allowViolations = value; }
@@ -214,6 +220,7 @@ private:
   Propagator* m_activePropagator;
 
   EmptyingListener m_emptyingListener;
+  ChangeListener m_changeListener;
   CreepProver m_creepProver;
   unsigned long m_creepWork = 0;       // per constraint, before the first question
   unsigned long m_nextCreepProof = 0;  // in the current propagate()

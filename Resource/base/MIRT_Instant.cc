@@ -1,4 +1,5 @@
 #include "Resource/base/MIRT_Instant.hh"
+#include "Resource/base/MIRT_Profile.hh"
 #include "Resource/base/MIRT_Transaction.hh"
 #include "ConstraintEngine/base/ConstrainedVariable.hh"
 #include "ConstraintEngine/base/AbstractDomain.hh"
@@ -60,6 +61,16 @@ void Instant::update(double lowerLevelMin, double lowerLevelMax, double upperLev
                      double minCumulativeProduction, double maxCumulativeProduction,
                      double minPrevConsumption, double maxPrevConsumption,
                      double minPrevProduction, double maxPrevProduction) {
+  // The profile's readers look again only at instants whose values moved.
+  if (m_lowerLevel != lowerLevelMin || m_lowerLevelMax != lowerLevelMax || m_upperLevelMin != upperLevelMin ||
+      m_upperLevel != upperLevelMax || m_minInstConsumption != minInstConsumption ||
+      m_maxInstConsumption != maxInstConsumption || m_minInstProduction != minInstProduction ||
+      m_maxInstProduction != maxInstProduction || m_minCumulativeConsumption != minCumulativeConsumption ||
+      m_maxCumulativeConsumption != maxCumulativeConsumption || m_minCumulativeProduction != minCumulativeProduction ||
+      m_maxCumulativeProduction != maxCumulativeProduction || m_minPrevConsumption != minPrevConsumption ||
+      m_maxPrevConsumption != maxPrevConsumption || m_minPrevProduction != minPrevProduction ||
+      m_maxPrevProduction != maxPrevProduction)
+    noteRewritten();
   m_lowerLevel = lowerLevelMin;
   m_lowerLevelMax = lowerLevelMax;
   m_upperLevelMin = upperLevelMin;
@@ -76,6 +87,22 @@ void Instant::update(double lowerLevelMin, double lowerLevelMax, double upperLev
   m_maxPrevConsumption = maxPrevConsumption;
   m_minPrevProduction = minPrevProduction;
   m_maxPrevProduction = maxPrevProduction;
+}
+
+void Instant::setChangeCounts(std::size_t prevConsumptions, std::size_t prevProductions, std::size_t consumptions,
+                              std::size_t productions) {
+  if (m_prevChanges[0] != prevConsumptions || m_prevChanges[1] != prevProductions ||
+      m_changesByThen[0] != consumptions || m_changesByThen[1] != productions)
+    noteRewritten();
+  m_prevChanges[0] = prevConsumptions;
+  m_prevChanges[1] = prevProductions;
+  m_changesByThen[0] = consumptions;
+  m_changesByThen[1] = productions;
+}
+
+void Instant::noteRewritten() {
+  if (!m_profile.isNoId())
+    m_profile->noteRewritten(m_time);
 }
 
 void Instant::setFlawed(bool flawed) {

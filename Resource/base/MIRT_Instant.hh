@@ -70,12 +70,7 @@ public:
   std::size_t getChangesByThen(bool consumer) const { return m_changesByThen[consumer ? 0 : 1]; }
   std::size_t getPrevChanges(bool consumer) const { return m_prevChanges[consumer ? 0 : 1]; }
   void setChangeCounts(std::size_t prevConsumptions, std::size_t prevProductions, std::size_t consumptions,
-                       std::size_t productions) {
-    m_prevChanges[0] = prevConsumptions;
-    m_prevChanges[1] = prevProductions;
-    m_changesByThen[0] = consumptions;
-    m_changesByThen[1] = productions;
-  }
+                       std::size_t productions);
 
   bool isViolated() const { return m_violated; }
   void setViolated(bool violated) { m_violated = violated; }
@@ -107,6 +102,8 @@ private:
   friend class Resource;
 
   Instant(int time, Id<Profile> profile);
+  // Tells the profile that a value of this instant moved.
+  void noteRewritten();
   Instant(const Instant&) = delete;
   Instant& operator=(const Instant&) = delete;
 

@@ -154,6 +154,7 @@ void Profile::addInstant(const int time) {
   debugMsg("Profile:addInstant", "Adding instant for time " << time);
   Instant* inst = new Instant(time, m_id);
   std::map<int, InstantId>::iterator pos = m_instants.insert(std::make_pair(time, inst->getId())).first;
+  noteRewritten(time);
   // Every filed window has instants at its bounds and none is at this time,
   // so only what is filed across the instant before can span it, besides a
   // transaction being refiled right now. Looking at no other transaction
@@ -245,6 +246,7 @@ void Profile::addIfSpanning(Instant* inst, const TransactionId& trans) {
 
 void Profile::retireInstant(std::map<int, InstantId>::iterator pos) {
   InstantId inst = pos->second;
+  m_rewritten.insert(pos->first);
   m_instants.erase(pos);
   m_detector->notifyDeleted(inst);
   delete (Instant*) inst;
@@ -340,11 +342,24 @@ void Profile::addTransaction(TransactionId t) {
   m_otherListeners.insert(std::make_pair(t, additionListener->getId()));
 
   m_transactions.insert(t);
+  m_requantified.insert(t);
   m_transactionsByTime.insert(std::make_pair(t->time(), t));
   ++m_changeCount;
   m_needsRecompute = true;
   handleTransactionAdded(t);
   judgeAgain();
+}
+
+void Profile::takeChanged(std::vector<int>& times, std::vector<TransactionId>& transactions) {
+  times.insert(times.end(), m_rewritten.begin(), m_rewritten.end());
+  m_rewritten.clear();
+  transactions.insert(transactions.end(), m_requantified.begin(), m_requantified.end());
+  m_requantified.clear();
+}
+
+InstantId Profile::instantAt(int time) const {
+  const std::map<int, InstantId>::const_iterator found = m_instants.find(time);
+  return found == m_instants.end() ? InstantId::noId() : found->second;
 }
 
 void Profile::removeTransaction(TransactionId t) {
@@ -384,6 +399,7 @@ void Profile::removeTransaction(TransactionId t) {
     m_filed.erase(filed);
   }
   m_transactions.erase(t);
+  m_requantified.insert(t);
   m_transactionsByTime.erase(t->time());
 
   std::vector<Id<Constraint>> listeners;
@@ -408,6 +424,7 @@ void Profile::removeTransaction(TransactionId t) {
     condDebugMsg(!instIt->second->containsStartOrEnd(), "Profile:removeTransaction",
                  "because it does not mark a change.");
     InstantId inst = instIt->second;
+    m_rewritten.insert(instIt->first);
     m_instants.erase(instIt);
     m_detector->notifyDeleted(inst);
     inst->discard(true);

@@ -59,6 +59,13 @@ public:
   Id<Profile>& getId() { return m_id; }
   // Every transaction the profile holds, in handle order.
   const std::set<TransactionId>& getTransactions() const { return m_transactions; }
+  // The times of the instants whose levels, totals or counts changed, that are new or that are
+  // gone, and the transactions added, given another quantity or removed (whose handles are only
+  // to be compared), since the last call: a check that read the whole profile once reads again
+  // only these. For one reader.
+  void takeChanged(std::vector<int>& times, std::vector<TransactionId>& transactions);
+  // The instant at `time`; noId when there is none.
+  InstantId instantAt(int time) const;
   void recompute();
   const Id<Resource>& getResource() const;
 
@@ -192,8 +199,13 @@ protected:
   }
 
 private:
+  friend class Instant;
+
   Profile(const Profile&) = delete;
   Profile& operator=(const Profile&) = delete;
+
+  // An instant's levels, totals or counts changed.
+  void noteRewritten(int time) { m_rewritten.insert(time); }
 
   void handleConstraintMessage(Id<Constraint> c, Id<ConstrainedVariable> var, int argIndex, bool addition);
   // Makes sure instants exist at both bounds of t's time domain; an
@@ -255,6 +267,9 @@ private:
   // The window each transaction is filed in, while it is filed anywhere.
   std::map<TransactionId, std::pair<int, int>> m_filed;
   std::map<Id<Constraint>, ConstraintMessage> m_constraintsForNotification;
+  // What changed since the last takeChanged().
+  std::set<int> m_rewritten;
+  std::set<TransactionId> m_requantified;
 
 protected:
   std::map<int, InstantId> m_instants;

@@ -50,6 +50,7 @@ void Profile::handleRelaxation(TransactionId e, int startTime, int endTime, std:
 }
 
 void Profile::transactionQuantityChanged(TransactionId e, const DomainListener::ChangeType& change) {
+  m_requantified.insert(e);
   ++m_changeCount;
   m_needsRecompute = true;
   handleTransactionQuantityChanged(e, change);

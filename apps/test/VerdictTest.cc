@@ -2155,6 +2155,91 @@ TEST(Verdicts, PlanCheckReadsTransactionsInNLogN) {
   EXPECT_LE(checked[1], checked[0] * growth) << checked[0] << " then " << checked[1] << " instants checked";
 }
 
+// The shapes a schedule search fixes token by token, n tokens each: uses of two candidate
+// Reusables they never fill, Unary uses on two candidates, reservoir events on three, uses that may
+// fill a Reusable on a timetable, events of nothing beside two that force a fixed schedule, and
+// starts chained by "leq" with an "addEq" every third link.
+std::string fixedShape(int shape, int n) {
+  std::mt19937 rng(13);
+  auto pick = [&](int lo, int hi) { return std::uniform_int_distribution<int>(lo, hi)(rng); };
+  std::ostringstream os;
+  os << "<vexl>\n";
+  static const char* const sl_heads[] = {
+      "<new type=\"Reusable\" name=\"r1\"><float value=\"1000\"/><float value=\"0\"/></new>"
+      "<new type=\"Reusable\" name=\"r2\"><float value=\"1000\"/><float value=\"0\"/></new>",
+      "<new type=\"Unary\" name=\"r1\"/><new type=\"Unary\" name=\"r2\"/>",
+      "<new type=\"Reservoir\" name=\"r1\"><float value=\"0\"/><float value=\"-1000000\"/><float value=\"1000000\"/></new>"
+      "<new type=\"Reservoir\" name=\"r2\"><float value=\"0\"/><float value=\"-1000000\"/><float value=\"1000000\"/></new>"
+      "<new type=\"Reservoir\" name=\"r3\"><float value=\"0\"/><float value=\"-1000000\"/><float value=\"1000000\"/></new>",
+      "<new type=\"Reusable\" name=\"r1\"><float value=\"10\"/><float value=\"0\"/></new>"
+      "<set object=\"r1\" member=\"profileType\" value=\"TimetableProfile\"/>",
+      "<new type=\"Reservoir\" name=\"r1\"><float value=\"0\"/><float value=\"0\"/><float value=\"10\"/></new>",
+      "<class name=\"Job\"><predicate name=\"run\" kind=\"interval\"/></class><new type=\"Job\" name=\"r1\"/>"};
+  static const char* const sl_objects[] = {"r1 r2", "r1 r2", "r1 r2 r3", "r1", "r1", "r1"};
+  os << sl_heads[shape] << "\n<close/>\n";
+  if (shape == 4)
+    os << "<goal predicate=\"Reservoir.produce\" name=\"p\" object=\"r1\" time=\"0 100\" quantity=\"5\"/>\n"
+       << "<goal predicate=\"Reservoir.consume\" name=\"c\" object=\"r1\" time=\"0 100\" quantity=\"5\"/>\n";
+  for (int i = 0; i < n; i++) {
+    const int lo = 20 * i + pick(0, 19), hi = lo + pick(100, 300);
+    const std::string name = "name=\"t" + std::to_string(i) + "\" object=\"" + sl_objects[shape] + "\" ";
+    const std::string window = std::to_string(lo) + " " + std::to_string(hi);
+    if (shape == 0 || shape == 3)
+      os << "<goal predicate=\"Reusable.uses\" " << name << "start=\"" << window << "\" duration=\"" << pick(1, 10)
+         << "\" quantity=\"" << pick(1, 3) << "\"/>\n";
+    else if (shape == 1)
+      os << "<goal predicate=\"Unary.use\" " << name << "start=\"" << window << "\" duration=\"" << pick(1, 10) << "\"/>\n";
+    else if (shape == 2 || shape == 4)
+      os << "<goal predicate=\"Reservoir." << (pick(0, 1) == 0 ? "consume" : "produce") << "\" " << name << "time=\""
+         << (shape == 2 ? window : "0 100") << "\" quantity=\"" << (shape == 2 ? pick(1, 10) : 0) << "\"/>\n";
+    else {
+      os << "<goal predicate=\"Job.run\" " << name << "start=\"0 " << 20 * n << "\" duration=\"10\"/>\n";
+      if (i > 0 && i % 3 == 0)
+        os << "<constraint name=\"addEq\" scope=\"t" << i - 1 << ".end t" << i << ".duration t" << i << ".end\"/>\n";
+      else if (i > 0)
+        os << "<constraint name=\"leq\" scope=\"t" << i - 1 << ".end t" << i << ".start\"/>\n";
+    }
+  }
+  os << "</vexl>\n";
+  return writeFile("fixed-shape.xml", os.str());
+}
+
+// A fix costs what it changes: from n tokens to four times as many, the schedule search reads per
+// fix about as many transactions and instants (for the dead-end check and its refutations), uses
+// (for the unaries' overload check), entries (to choose the next variable) and tokens (to rank a
+// token's candidate objects), not the whole plan again.
+TEST(Verdicts, ScheduleSearchReadsWhatAFixChanged) {
+  static const char* const sl_shapes[] = {"candidate Reusables", "candidate unaries", "candidate reservoirs",
+                                          "a timetable", "events beside a forced schedule", "a chain of leq"};
+  static const int sl_sizes[] = {100, 100, 100, 40, 40, 100};
+  for (int shape = 0; shape < 6; shape++) {
+    std::vector<double> fixes, perFix[4];
+    for (int n : {sl_sizes[shape], 4 * sl_sizes[shape]}) {
+      const unsigned long long before[4] = {HOST::deadEndReads(), HOST::usesRead(), HOST::ScheduleSearch::entriesRead(),
+                                            HOST::crowdingReads()};
+      const Outcome o = solve(fixedShape(shape, n), "", 1);
+      const unsigned long long after[4] = {HOST::deadEndReads(), HOST::usesRead(), HOST::ScheduleSearch::entriesRead(),
+                                           HOST::crowdingReads()};
+      EXPECT_EQ("SOLVED", o.result) << sl_shapes[shape] << ": " << o.output.substr(0, 2000);
+      std::smatch found;
+      // The check of a finished plan counts no fixes: there every token's times are fixed.
+      fixes.push_back(std::regex_search(o.output, found, std::regex("\\(([0-9]+) fixes tried\\)")) ? std::stod(found[1])
+                                                                                                 : 2.0 * n);
+      ASSERT_GE(fixes.back(), n) << sl_shapes[shape] << ": every token's time is fixed";
+      for (int k = 0; k < 4; k++)
+        perFix[k].push_back((double)(after[k] - before[k]) / fixes.back());
+    }
+    static const char* const sl_read[] = {"transactions and instants", "uses", "entries", "tokens ranked"};
+    for (int k = 0; k < 4; k++)
+      EXPECT_LE(perFix[k][1], 2 * perFix[k][0] + 1) << sl_shapes[shape] << ": " << perFix[k][0] << " then " << perFix[k][1]
+                                                    << " " << sl_read[k] << " read per fix";
+    EXPECT_GT(perFix[2][0], 0) << sl_shapes[shape];
+    if (shape != 5) {
+      EXPECT_GE(perFix[shape == 1 ? 1 : 0][0], 1) << sl_shapes[shape] << ": the check reads something";
+    }
+  }
+}
+
 // Uses of a Reusable on a timetable, about 20 apart with windows 100 to 300 wide, of 1 to 3 each.
 std::string timetableUses(int uses, int capacity) {
   std::mt19937 rng(11);

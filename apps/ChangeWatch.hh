@@ -1,0 +1,63 @@
+#ifndef KORVAN_APPS_CHANGEWATCH_HH
+#define KORVAN_APPS_CHANGEWATCH_HH
+
+// A schedule search asks its checks again after every fix: a check that keeps what it found and
+// hears of every change of a domain looks again only where something changed, so that a fix
+// costs what it changes rather than the whole plan. Internal to apps/.
+
+#include <functional>
+#include <map>
+#include <memory>
+
+#include "ConstraintEngine/base/ConstraintEngineDefs.hh"
+
+namespace KORVAN {
+namespace HOST {
+
+/// Tells its reader of every change of a derived domain in the engine, relaxations included, from
+/// its making to its end. The reader must change nothing.
+class ChangeWatch {
+public:
+  typedef std::function<void(const ConstrainedVariable&)> Reader;
+  ChangeWatch(const ConstraintEngineId& ce, const Reader& reader);
+  ~ChangeWatch();
+
+private:
+  ChangeWatch(const ChangeWatch&) = delete;
+  ChangeWatch& operator=(const ChangeWatch&) = delete;
+
+  ConstraintEngine* m_ce;
+  Reader m_reader;
+};
+
+/// What a check keeps for the length of one schedule search.
+class SearchMemory {
+public:
+  virtual ~SearchMemory() {}
+};
+
+/// One schedule search on an engine: what its checks keep goes with it. Searches on one engine
+/// may nest; the newest is the one asked.
+class SearchScope {
+public:
+  explicit SearchScope(const ConstraintEngineId& ce);
+  ~SearchScope();
+
+  /// The newest search on the engine; null outside one.
+  static SearchScope* of(const ConstraintEngineId& ce);
+  /// What the check known by `key` keeps, made by `make` on its first question.
+  SearchMemory& memory(const void* key, const std::function<SearchMemory*()>& make);
+
+private:
+  SearchScope(const SearchScope&) = delete;
+  SearchScope& operator=(const SearchScope&) = delete;
+
+  ConstraintEngine* m_ce;
+  SearchScope* m_outer;
+  std::map<const void*, std::unique_ptr<SearchMemory>> m_memories;
+};
+
+} // namespace HOST
+} // namespace KORVAN
+
+#endif
