@@ -11,6 +11,7 @@
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
+#include <cstdlib>
 #include <fstream>
 #include <map>
 #include <sstream>
@@ -77,7 +78,9 @@ const std::string& modelFile(Kind kind, unsigned int tokens) {
 // Then a search: pairs of a change up and one down by "precedes" on a Resource of 0 to 10, whose
 // envelope breaks the limits where pairs overlap, so that a schedule is fixed, one propagation
 // per fix; the same pairs of Reservoir events are the reference.
-enum Shape { CHANGES, CHAINED_INCREMENTAL, CHAINED_FLOW, CHAINED_TIMETABLE, CHANGE_SEARCH, EVENT_SEARCH };
+// Then many resources: reservoirs of 10 events each against one reservoir of as many events.
+enum Shape { CHANGES, CHAINED_INCREMENTAL, CHAINED_FLOW, CHAINED_TIMETABLE, CHANGE_SEARCH, EVENT_SEARCH,
+             MANY_RESERVOIRS, ONE_RESERVOIR };
 
 const std::string& shapeFile(Shape shape, unsigned int tokens) {
   static std::map<std::pair<int, unsigned int>, std::string> s_files;
@@ -110,6 +113,22 @@ const std::string& shapeFile(Shape shape, unsigned int tokens) {
          << "\" object=\"tank\" time=\"" << lb + 50 << " " << lb + 150 << "\" quantity=\"" << (changes ? "-" : "")
          << quantity << "\"/>\n  <constraint name=\"precedes\" scope=\"p" << k << ".time c" << k << ".time\"/>\n";
     }
+  }
+  else if (shape == MANY_RESERVOIRS || shape == ONE_RESERVOIR) {
+    // tokens: the reservoirs of 10 events, or the events of one reservoir.
+    const unsigned int reservoirs = shape == MANY_RESERVOIRS ? tokens : 1;
+    const unsigned int events = shape == MANY_RESERVOIRS ? 10 : tokens;
+    for (unsigned int k = 0; k < reservoirs; ++k)
+      os << "  <new type=\"Reservoir\" name=\"tank" << k << "\"><float value=\"0\"/><float value=\"-10000000\"/>"
+         << "<float value=\"10000000\"/></new>\n";
+    os << "  <close/>\n";
+    for (unsigned int k = 0; k < reservoirs; ++k)
+      for (unsigned int i = 0; i < events; ++i) {
+        const unsigned int lb = 20 * i + rng.below(20);
+        os << "  <goal predicate=\"Reservoir." << (rng.below(2) == 0 ? "consume" : "produce") << "\" name=\"e" << k
+           << "_" << i << "\" object=\"tank" << k << "\" time=\"" << lb << " " << lb + 100 + rng.below(200)
+           << "\" quantity=\"" << 1 + rng.below(10) << "\"/>\n";
+      }
   }
   else {
     static const char* const s_profiles[] = {"IncrementalFlowProfile", "FlowProfile", "TimetableProfile"};
@@ -225,6 +244,20 @@ std::map<std::pair<int, unsigned int>, double>& peakMegabytes() {
   return s_peaks;
 }
 
+// The machine's load average over the last minute when each shape's runs ended, by its size.
+std::map<std::pair<int, unsigned int>, double>& loads() {
+  static std::map<std::pair<int, unsigned int>, double> s_loads;
+  return s_loads;
+}
+
+// The loads of two runs, printed beside their ratio.
+void printLoads(int shape, unsigned int one, int otherShape, unsigned int other) {
+  std::map<std::pair<int, unsigned int>, double>& at = loads();
+  const auto first = at.find(std::make_pair(shape, one)), second = at.find(std::make_pair(otherShape, other));
+  if (first != at.end() && second != at.end())
+    std::printf("%-58s %4.1f / %4.1f\n", "  load average at their ends", first->second, second->second);
+}
+
 // The program on a shape, waited for alone: its own CPU time and peak memory, not those of every
 // child so far.
 void runShape(benchmark::State& state, Shape shape) {
@@ -255,9 +288,12 @@ void runShape(benchmark::State& state, Shape shape) {
                            (double) usage.ru_stime.tv_sec + 1e-6 * (double) usage.ru_stime.tv_usec);
     peak = std::max(peak, (double) usage.ru_maxrss / 1024.0);
   }
-  state.counters["tokens"] = tokens;
+  state.counters["tokens"] = shape == MANY_RESERVOIRS ? 10 * tokens : tokens;
   state.counters["peakMB"] = peak;
   peakMegabytes()[std::make_pair((int) shape, tokens)] = peak;
+  double load = 0.0;
+  if (getloadavg(&load, 1) == 1)
+    loads()[std::make_pair((int) shape, tokens)] = load;
 }
 
 // The program's runs are timed by hand with the child's CPU time: their ratios take that.
@@ -285,6 +321,8 @@ void BM_KorvanRunChainedUsesFlow(benchmark::State& state) { runShape(state, CHAI
 void BM_KorvanRunChainedUsesTimetable(benchmark::State& state) { runShape(state, CHAINED_TIMETABLE); }
 void BM_KorvanRunChangeSearch(benchmark::State& state) { runShape(state, CHANGE_SEARCH); }
 void BM_KorvanRunEventSearch(benchmark::State& state) { runShape(state, EVENT_SEARCH); }
+void BM_KorvanRunManyReservoirs(benchmark::State& state) { runShape(state, MANY_RESERVOIRS); }
+void BM_KorvanRunOneReservoir(benchmark::State& state) { runShape(state, ONE_RESERVOIR); }
 
 BENCHMARK(BM_KorvanRunReservoirEvents)->Arg(1000)->Arg(10000)->UseManualTime()->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_KorvanRunReusableUses)->Arg(1000)->Arg(10000)->UseManualTime()->Unit(benchmark::kMillisecond);
@@ -300,6 +338,8 @@ BENCHMARK(BM_KorvanRunChainedUsesTimetable)->Arg(1000)->Arg(2000)->UseManualTime
     ->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_KorvanRunChangeSearch)->Arg(800)->UseManualTime()->Iterations(1)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_KorvanRunEventSearch)->Arg(800)->UseManualTime()->Iterations(1)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_KorvanRunManyReservoirs)->Arg(3000)->UseManualTime()->Iterations(3)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_KorvanRunOneReservoir)->Arg(30000)->UseManualTime()->Iterations(3)->Unit(benchmark::kMillisecond);
 
 } // namespace
 
@@ -342,10 +382,17 @@ int main(int argc, char** argv) {
     const double once = peaks[std::make_pair(shape, 1000u)], twice = peaks[std::make_pair(shape, 2000u)];
     if (once > 0.0 && twice > 0.0)
       std::printf("%-58s %8.1fx\n", "  its peak memory, 2,000 / 1,000", twice / once);
+    printLoads(shape, 2000, shape, 1000);
   }
   // A search on 800 changes, one propagation per fix, against the same search on reservoir events.
   reporter.ratio("korvan-run: search on 800 changes / on 800 reservoir events",
                  "BM_KorvanRunChangeSearch/800/iterations:1/manual_time", "BM_KorvanRunEventSearch/800/iterations:1/manual_time");
+  // 3,000 reservoirs of 10 events at most twice one reservoir of 30,000: each token costs what it
+  // touches, not the resources of its type. Mean CPU of three runs each.
+  reporter.ratio("korvan-run: 3,000 reservoirs of 10 / one of 30,000 events",
+                 "BM_KorvanRunManyReservoirs/3000/iterations:3/manual_time",
+                 "BM_KorvanRunOneReservoir/30000/iterations:3/manual_time");
+  printLoads(MANY_RESERVOIRS, 3000, ONE_RESERVOIR, 30000);
   benchmark::Shutdown();
   return 0;
 }
