@@ -44,6 +44,11 @@ unsigned long long& Instant::setEntries() {
   return sl_entries;
 }
 
+unsigned long long& Instant::placesRead() {
+  static unsigned long long sl_read = 0;
+  return sl_read;
+}
+
 const LabelStr& Instant::entityTypeName() {
   static const LabelStr sl_type("MIRT_Instant");
   return sl_type;
@@ -314,13 +319,14 @@ std::size_t Instant::placeOf(const TransactionId& t, std::size_t near) const {
     return NOWHERE;
   near = std::min(near, n - 1);
   // The first place not before t lies in [lo, hi]; steps double away from near until they pass it.
-  std::size_t lo = 0, hi = n;
+  std::size_t lo = 0, hi = n, read = 1;
   if (m_held[near] < t) {
     lo = near + 1;
     for (std::size_t step = 1;; step *= 2) {
       const std::size_t probe = lo + step - 1;
       if (probe >= n)
         break;
+      ++read;
       if (!(m_held[probe] < t)) {
         hi = probe;
         break;
@@ -334,6 +340,7 @@ std::size_t Instant::placeOf(const TransactionId& t, std::size_t near) const {
       if (hi < step)
         break;
       const std::size_t probe = hi - step;
+      ++read;
       if (m_held[probe] < t) {
         lo = probe + 1;
         break;
@@ -342,6 +349,9 @@ std::size_t Instant::placeOf(const TransactionId& t, std::size_t near) const {
     }
   }
   const std::size_t i = std::lower_bound(m_held.begin() + lo, m_held.begin() + hi, t) - m_held.begin();
+  for (std::size_t span = hi - lo; span > 0; span /= 2)
+    ++read;
+  placesRead() += read;
   return i < n && !(t < m_held[i]) && m_filing[i] != GONE ? i : NOWHERE;
 }
 

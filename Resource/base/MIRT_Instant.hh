@@ -101,6 +101,8 @@ public:
   // The transactions put in instants' sets (getTransactions()), built or kept up, over the whole
   // process: for the same tests.
   static unsigned long long& setEntries();
+  // The places of held vectors that placeOf compared, over the whole process: for the same tests.
+  static unsigned long long& placesRead();
 
 private:
   friend class Profile;
