@@ -146,9 +146,11 @@ std::string VexlXmlInterpreter::interpret(std::istream& input, const std::string
 
 std::string VexlXmlInterpreter::interpretText(const std::string& text, const std::string& source) {
   checkXmlText(text, source);
-  checkXmlMarkup(text, source);
+  // A file declared ISO-8859-1 is parsed as the UTF-8 it reads as.
+  const bool latin1 = scanXmlMarkup(text, source);
+  const std::string decoded = latin1 ? latin1ToUtf8(text) : std::string();
   TiXmlDocument doc(source.c_str());
-  parseXml(doc, text, source);
+  parseXml(doc, latin1 ? decoded : text, source);
   checkErrorType(!doc.Error(), source << ":" << std::max(doc.ErrorRow(), 1) << ": malformed XML: "
                                       << doc.ErrorDesc(),
                  errorType());
@@ -344,11 +346,16 @@ void VexlXmlInterpreter::executeClass(const TiXmlElement& element) {
         reject("line " + std::to_string(child->Row()) + ": predicate kind must be interval or event, got " +
                quoted(kindText));
       std::vector<InterpretedTokenFactory::Member> parameters;
-      std::set<std::string> parameterNames = {"state", "object", "start", "end", "duration", "time"};
+      std::set<std::string> parameterNames;
+      static const std::set<std::string> tokenVariables = {"state", "object", "start", "end", "duration", "time"};
       for (const TiXmlElement* m = child->FirstChildElement(); m != nullptr; m = m->NextSiblingElement()) {
         if (std::string(m->Value()) != "member")
           reject("line " + std::to_string(m->Row()) + ": unknown element <" + m->Value() + "> in a predicate");
         parameters.push_back(readMember(*m, parameterNames));
+        if (tokenVariables.count(parameters.back().first.toString()) != 0)
+          reject("line " + std::to_string(m->Row()) + ": member " + quoted(parameters.back().first.toString()) +
+                 " clashes with the token's own variable of that name (state, object, start, end, duration and "
+                 "time are the token's): choose another name");
       }
       predicates.push_back(std::make_pair(LabelStr(name.toString() + "." + predicateName),
                                           std::make_pair(kindText == "event", parameters)));

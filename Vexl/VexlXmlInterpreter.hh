@@ -52,11 +52,15 @@ public:
   /// five and character references, a byte that is not UTF-8 or a control character, an
   /// unquoted attribute value or one holding '<', a quote never closed (at its opening line),
   /// attributes with no blank between them, more than maxXmlAttributes() attributes, an XML
-  /// declaration past the start, in capitals, without its version or with an encoding the bytes
-  /// contradict, a document type after the root or twice, U+FFFE and U+FFFF, and a comment or
-  /// section never closed (at its opening line).
-  /// Does not otherwise check the XML.
-  static void checkXmlMarkup(const std::string& text, const std::string& source);
+  /// declaration past the start, in capitals or not as XML writes it (version 1.x first, then
+  /// encoding and standalone, parted by blanks), an encoding the reader cannot read (it reads
+  /// UTF-8, US-ASCII and ISO-8859-1) or that the bytes contradict, a document type after the
+  /// root, twice, in lower case or without a name, another declaration (<!...>), U+FFFE and
+  /// U+FFFF, a comment holding "--", an end tag that closes no element or not the one open last,
+  /// and a comment, section or element never closed (at its opening line).
+  /// Does not otherwise check the XML. Text declared ISO-8859-1 is then turned into UTF-8 in
+  /// place, line for line: the parser, told it is UTF-8, reads it as declared.
+  static void checkXmlMarkup(std::string& text, const std::string& source);
   /// Refuses, with the line, text that the XML parser would misread as something else: a
   /// UTF-16 or binary file (read as an empty document), an internal document type subset
   /// (read as no element).
@@ -94,6 +98,9 @@ private:
   VexlXmlInterpreter(const VexlXmlInterpreter&) = delete;
   VexlXmlInterpreter& operator=(const VexlXmlInterpreter&) = delete;
 
+  // checkXmlMarkup's checks; whether the text is declared ISO-8859-1.
+  static bool scanXmlMarkup(const std::string& text, const std::string& source);
+  static std::string latin1ToUtf8(const std::string& text);
   // Parses the model, refusing with the line where memory ran out.
   static void parseXml(TiXmlDocument& doc, const std::string& text, const std::string& source);
   // Executes one transaction; on failure undoes it and raises its error with the element's line.

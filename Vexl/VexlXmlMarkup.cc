@@ -92,6 +92,14 @@ size_t firstNonUtf8(const std::string& text) {
   return std::string::npos;
 }
 
+// The offset of the first byte past 0x7F, or npos.
+size_t firstHighByte(const std::string& text) {
+  for (size_t i = 0; i < text.size(); i++)
+    if (static_cast<unsigned char>(text[i]) >= 0x80)
+      return i;
+  return std::string::npos;
+}
+
 // What an '&' at pos starts: empty when it is one of XML's entities or a character reference,
 // else the refusal.
 std::string entityProblem(const std::string& text, size_t pos) {
@@ -104,7 +112,10 @@ std::string entityProblem(const std::string& text, size_t pos) {
   const std::string name = text.substr(pos + 1, end - pos - 1);
   if (name == "amp" || name == "lt" || name == "gt" || name == "quot" || name == "apos")
     return std::string();
-  const bool hex = name.size() > 2 && name[0] == '#' && (name[1] == 'x' || name[1] == 'X');
+  // XML writes a hexadecimal reference with a lower-case x only; the parser reads no other.
+  if (name.size() > 1 && name[0] == '#' && name[1] == 'X')
+    return "the character reference '&" + name + ";' is written with a lower-case x: '&#x" + name.substr(2) + ";'";
+  const bool hex = name.size() > 2 && name[0] == '#' && name[1] == 'x';
   const bool decimal = name.size() > 1 && name[0] == '#' && !hex;
   if ((hex && name.find_first_not_of("0123456789abcdefABCDEF", 2) == std::string::npos) ||
       (decimal && name.find_first_not_of("0123456789", 1) == std::string::npos)) {
@@ -131,7 +142,8 @@ public:
   MarkupScan(const std::string& text, const std::string& source)
       : m_text(text), m_source(source), m_n(text.size()), m_badByte(firstNonUtf8(text)) {}
 
-  void run() {
+  // Whether the file is declared ISO-8859-1, to be read from UTF-8 made of it.
+  bool run() {
     while (m_i < m_n) {
       const char c = m_text[m_i];
       checkByte(m_i);
@@ -140,22 +152,24 @@ public:
         continue;
       }
       if (m_text.compare(m_i, 4, "<!--") == 0)
-        skipTo("-->");
+        comment();
       else if (m_text.compare(m_i, 9, "<![CDATA[") == 0)
         skipTo("]]>");
       else if (m_text.compare(m_i, 2, "<?") == 0)
         processingInstruction();
-      else if (m_text.compare(m_i, 9, "<!DOCTYPE") == 0)
-        doctype();
       else if (m_text.compare(m_i, 2, "<!") == 0)
-        skipTo(">");
-      else if (m_text.compare(m_i, 2, "</") == 0) {
-        if (!m_open.empty())
-          m_open.pop_back();
-        skipTo(">");
-      } else
+        doctype();
+      else if (m_text.compare(m_i, 2, "</") == 0)
+        endTag();
+      else
         startTag();
     }
+    // The parser says only that an element value could not be read, at the first line.
+    if (!m_open.empty())
+      checkErrorType(ALWAYS_FAIL, where(m_open.back().line) << "never closed: the file ends before </"
+                                                            << name(m_open.back()) << ">",
+                     errorType());
+    return m_encoding == "ISO-8859-1";
   }
 
 private:
@@ -170,25 +184,31 @@ private:
     if (m_tagName != std::string::npos)
       os << "<" << m_text.substr(m_tagName, std::min<size_t>(m_tagNameEnd - m_tagName, 40)) << ">: ";
     else if (!m_open.empty())
-      os << "<" << m_text.substr(m_open.back().first, std::min<size_t>(m_open.back().second, 40)) << ">: ";
+      os << "<" << name(m_open.back()) << ">: ";
     return os.str();
   }
 
   void checkByte(size_t at) const {
+    if (at == m_badByte && m_encoding == "US-ASCII")
+      checkErrorType(ALWAYS_FAIL, where(m_line) << "byte 0x" << std::hex << std::uppercase
+                                                << (unsigned int)static_cast<unsigned char>(m_text[at])
+                                                << " is not US-ASCII text, as the XML declaration says the file is: "
+                                                   "declare the encoding the file is in (UTF-8 when it is left out)",
+                     errorType());
     if (at == m_badByte)
       checkErrorType(ALWAYS_FAIL, where(m_line) << "byte 0x" << std::hex << std::uppercase
                                                 << (unsigned int)static_cast<unsigned char>(m_text[at])
                                                 << " is not UTF-8 text: save the file as UTF-8",
                      errorType());
-    // XML text holds no control character but tab, line feed and carriage return: the parser
-    // would take a form feed as a blank.
+    // XML text holds no control character but tab, line feed and carriage return (U+7F and up it
+    // holds): the parser would take a form feed as a blank.
     const unsigned char b = static_cast<unsigned char>(m_text[at]);
-    if ((b < 0x20 && b != '\t' && b != '\n' && b != '\r') || b == 0x7f)
+    if (b < 0x20 && b != '\t' && b != '\n' && b != '\r')
       checkErrorType(ALWAYS_FAIL, where(m_line) << "byte 0x" << "0123456789ABCDEF"[b >> 4] << "0123456789ABCDEF"[b & 15]
                                                 << " is a control character, which XML text cannot hold: remove it",
                      errorType());
     // U+FFFE and U+FFFF are UTF-8 all the same, but no character of XML text.
-    if (b == 0xef && m_text.compare(at + 1, 1, "\xbf") == 0 && at + 2 < m_n &&
+    if (m_encoding != "ISO-8859-1" && b == 0xef && m_text.compare(at + 1, 1, "\xbf") == 0 && at + 2 < m_n &&
         (m_text[at + 2] == '\xbe' || m_text[at + 2] == '\xbf'))
       checkErrorType(ALWAYS_FAIL, where(m_line) << "the character U+FFF" << (m_text[at + 2] == '\xbe' ? "E" : "F")
                                                 << " is no character of XML text (U+9, U+A, U+D, U+20 to U+D7FF, "
@@ -253,36 +273,160 @@ private:
     skipTo("?>");
   }
 
-  // The declaration at the start: its version first, and no encoding the file cannot be in.
+  // The line of a position past m_i within the markup being read.
+  int lineAt(size_t pos) const { return m_line + static_cast<int>(std::count(m_text.begin() + m_i, m_text.begin() + pos, '\n')); }
+
+  // The declaration at the start, as XML writes it: version, then encoding and standalone, each
+  // after a blank and at most once. The parser reads any words there and the file as UTF-8
+  // whatever it names: the encoding named is the one the rest of the file is read in.
   void declaration(size_t at) {
+    static const char* const pseudo[] = {"version", "encoding", "standalone"};
     const size_t close = std::min(m_text.find("?>", at), m_n);
-    const size_t version = m_text.find_first_not_of(" \t\r\n", at);
-    if (version >= close || m_text.compare(version, 7, "version") != 0)
+    const std::string order = "the XML declaration takes version, encoding and standalone, in that order and once each";
+    size_t next = 0; // the first pseudo-attribute that may still come
+    for (size_t p = at;;) {
+      const size_t name = m_text.find_first_not_of(" \t\r\n", p);
+      if (name >= close)
+        break;
+      size_t nameEnd = name;
+      while (nameEnd < close && std::strchr(" \t\r\n=\"'", m_text[nameEnd]) == nullptr)
+        nameEnd++;
+      const std::string word = m_text.substr(name, std::min<size_t>(nameEnd - name, 40));
+      const size_t which = std::find(pseudo, pseudo + 3, word) - pseudo;
+      if (next == 0 && which != 0)
+        checkErrorType(ALWAYS_FAIL, where(lineAt(name)) << "the XML declaration gives no version first (write <?xml "
+                                                           "version=\"1.0\"?>)",
+                       errorType());
+      if (which == 3 || which < next)
+        checkErrorType(ALWAYS_FAIL, where(lineAt(name)) << order << ": '" << word << "' "
+                                                        << (which == 3 ? "is none of them" : "is out of place"),
+                       errorType());
+      if (name == p && p != at)
+        checkErrorType(ALWAYS_FAIL, where(lineAt(name)) << "no blank before '" << word
+                                                        << "' in the XML declaration: its version, encoding and standalone are parted by blanks",
+                       errorType());
+      const size_t equals = m_text.find_first_not_of(" \t\r\n", nameEnd);
+      const size_t open = equals < close ? m_text.find_first_not_of(" \t\r\n", equals + 1) : close;
+      if (equals >= close || m_text[equals] != '=' || open >= close || (m_text[open] != '"' && m_text[open] != '\''))
+        checkErrorType(ALWAYS_FAIL, where(lineAt(name)) << "'" << word << "' in the XML declaration has no quoted value "
+                                                        << "(write " << word << "=\"" << (which == 0 ? "1.0" : which == 1 ? "UTF-8" : "yes")
+                                                        << "\")",
+                       errorType());
+      const size_t end = m_text.find(m_text[open], open + 1);
+      if (end >= close)
+        checkErrorType(ALWAYS_FAIL, where(lineAt(open)) << "the value of '" << word
+                                                        << "' in the XML declaration is never closed",
+                       errorType());
+      pseudoAttribute(which, m_text.substr(open + 1, end - open - 1), lineAt(open));
+      next = which + 1;
+      p = end + 1;
+    }
+    if (next == 0)
       checkErrorType(ALWAYS_FAIL, where(m_line) << "the XML declaration gives no version first (write <?xml "
                                                    "version=\"1.0\"?>)",
                      errorType());
-    const size_t name = m_text.find("encoding", at);
-    if (name >= close)
-      return;
-    const size_t open = m_text.find_first_of("\"'", name);
-    const size_t end = open < close ? m_text.find(m_text[open], open + 1) : std::string::npos;
-    if (end >= close)
-      return;
-    std::string encoding = m_text.substr(open + 1, std::min<size_t>(end - open - 1, 40));
-    std::transform(encoding.begin(), encoding.end(), encoding.begin(), [](unsigned char c) { return std::toupper(c); });
-    // A UTF-16 file was refused for its NUL bytes: this one's bytes are UTF-8, whatever it says.
-    const bool bom = m_text.compare(0, 3, "\xef\xbb\xbf") == 0;
-    if ((bom && encoding != "UTF-8") || encoding.compare(0, 6, "UTF-16") == 0)
-      checkErrorType(ALWAYS_FAIL, where(m_line) << "the XML declaration says encoding=\""
-                                                << m_text.substr(open + 1, std::min<size_t>(end - open - 1, 40))
-                                                << "\", but the file is UTF-8 text"
-                                                << (bom ? " (it starts with a UTF-8 byte order mark)" : "")
-                                                << ": write encoding=\"UTF-8\" or leave it out",
-                     errorType());
   }
 
-  // The document type comes once, before the root element.
+  // One value of the declaration: a version of XML 1, an encoding the reader reads and the bytes
+  // keep to, standalone yes or no.
+  void pseudoAttribute(size_t which, const std::string& value, int line) {
+    const std::string shown = value.substr(0, 40);
+    if (which == 0 && (value.compare(0, 2, "1.") != 0 || value.size() == 2 ||
+                       value.find_first_not_of("0123456789", 2) != std::string::npos))
+      checkErrorType(ALWAYS_FAIL, where(line) << "the XML declaration says version=\"" << shown
+                                              << "\": the reader reads XML 1.0 (a version 1.x is read as 1.0): write "
+                                                 "version=\"1.0\"",
+                     errorType());
+    if (which == 2 && value != "yes" && value != "no")
+      checkErrorType(ALWAYS_FAIL, where(line) << "the XML declaration says standalone=\"" << shown
+                                              << "\": standalone is yes or no",
+                     errorType());
+    if (which != 1)
+      return;
+    std::string name = value;
+    std::transform(name.begin(), name.end(), name.begin(), [](unsigned char c) { return std::toupper(c); });
+    const bool bom = m_text.compare(0, 3, "\xef\xbb\xbf") == 0;
+    const bool wide = name.compare(0, 6, "UTF-16") == 0 || name.compare(0, 6, "UTF-32") == 0 ||
+                      name.compare(0, 3, "UCS") == 0 || name.compare(0, 13, "ISO-10646-UCS") == 0;
+    if (value.empty())
+      checkErrorType(ALWAYS_FAIL, where(line) << "the XML declaration says encoding=\"\", which names no encoding: "
+                                                 "write encoding=\"UTF-8\" or leave it out",
+                     errorType());
+    // A UTF-16 or UTF-32 file was refused for its NUL bytes: this one's bytes are UTF-8 (or one of
+    // its 8-bit kin below), and with a UTF-8 byte order mark UTF-8, whatever it says.
+    if ((bom && name != "UTF-8") || wide)
+      checkErrorType(ALWAYS_FAIL, where(line) << "the XML declaration says encoding=\"" << shown
+                                              << "\", but the file is UTF-8 text"
+                                              << (bom ? " (it starts with a UTF-8 byte order mark)" : "")
+                                              << ": write encoding=\"UTF-8\" or leave it out",
+                     errorType());
+    if (name != "UTF-8" && name != "US-ASCII" && name != "ISO-8859-1")
+      checkErrorType(ALWAYS_FAIL, where(line) << "the XML declaration says encoding=\"" << shown
+                                              << "\", which the reader cannot read: it reads UTF-8, US-ASCII and "
+                                                 "ISO-8859-1 (save the file as UTF-8)",
+                     errorType());
+    m_encoding = name;
+    // Every byte is a character of ISO-8859-1; US-ASCII has none past 0x7F.
+    m_badByte = name == "UTF-8" ? m_badByte : name == "US-ASCII" ? firstHighByte(m_text) : std::string::npos;
+  }
+
+  // A comment holds no "--" and does not end in "--->": the parser would read either.
+  void comment() {
+    const size_t end = m_text.find("-->", m_i + 4);
+    const size_t dashes = m_text.find("--", m_i + 4);
+    if (end != std::string::npos && dashes < end) {
+      const bool last = m_text.compare(dashes, 4, "--->") == 0;
+      checkErrorType(ALWAYS_FAIL, where(lineAt(dashes)) << (last ? "a comment ending '--->': XML comments cannot end in "
+                                                                   "'-' (write '- -->')"
+                                                                 : "'--' inside a comment, which XML comments cannot hold "
+                                                                   "(write '- -')"),
+                     errorType());
+    }
+    skipTo("-->");
+  }
+
+  // An end tag closes the element open last.
+  void endTag() {
+    size_t nameEnd = m_i + 2;
+    while (nameEnd < m_n && std::strchr(" \t\r\n>", m_text[nameEnd]) == nullptr)
+      nameEnd++;
+    const std::string tag = m_text.substr(m_i + 2, std::min<size_t>(nameEnd - m_i - 2, 40));
+    if (m_open.empty())
+      checkErrorType(ALWAYS_FAIL, where(m_line) << "an end tag </" << tag << "> "
+                                                << (m_rootSeen ? "after the root element" : "before any element")
+                                                << ": it closes no element",
+                     errorType());
+    if (m_text.compare(m_i + 2, nameEnd - m_i - 2, m_text, m_open.back().name, m_open.back().length) != 0)
+      checkErrorType(ALWAYS_FAIL, where(m_line) << "the end tag </" << tag << "> does not close <" << name(m_open.back())
+                                                << ">, the element open last (from line " << m_open.back().line << ")",
+                     errorType());
+    m_open.pop_back();
+    skipTo(">");
+  }
+
+  // The document type comes once, before the root element, in capitals and with the root's name;
+  // no other declaration stands in a document.
   void doctype() {
+    if (m_text.compare(m_i, 9, "<!DOCTYPE") != 0) {
+      size_t end = m_i + 2;
+      while (end < m_n && std::isalpha(static_cast<unsigned char>(m_text[end])))
+        end++;
+      std::string word = m_text.substr(m_i, std::min<size_t>(end - m_i, 40));
+      std::string upper = word;
+      std::transform(upper.begin(), upper.end(), upper.begin(), [](unsigned char c) { return std::toupper(c); });
+      checkErrorType(ALWAYS_FAIL, where(m_line) << "'" << word << "'"
+                                                << (upper == "<!DOCTYPE" ? ": the document type is written <!DOCTYPE, in capitals"
+                                                                         : " is no markup of a document (a comment is <!-- -->, "
+                                                                           "the document type <!DOCTYPE ...>)"),
+                     errorType());
+    }
+    const size_t name = m_text.find_first_not_of(" \t\r\n", m_i + 9);
+    if (name >= m_n || std::strchr(">[", m_text[name]) != nullptr)
+      checkErrorType(ALWAYS_FAIL, where(m_line) << "<!DOCTYPE> names no root element: write <!DOCTYPE vexl> (the root's "
+                                                   "name) or leave it out",
+                     errorType());
+    if (name == m_i + 9)
+      checkErrorType(ALWAYS_FAIL, where(m_line) << "no blank after '<!DOCTYPE': write <!DOCTYPE vexl>", errorType());
     if (m_rootSeen)
       checkErrorType(ALWAYS_FAIL, where(m_line) << "<!DOCTYPE> after the root element: it comes before the root or not at all",
                      errorType());
@@ -303,10 +447,10 @@ private:
       checkErrorType(ALWAYS_FAIL, where(startLine) << "a second root element: an XML document is one element",
                      errorType());
     m_rootSeen = true;
-    const bool selfClosing = attributes(nameEnd);
+    const bool selfClosing = attributes(nameEnd, startLine);
     m_tagName = std::string::npos;
     if (!selfClosing)
-      m_open.push_back(std::make_pair(nameStart, nameEnd - nameStart));
+      m_open.push_back(OpenElement{nameStart, nameEnd - nameStart, startLine});
     if (m_open.size() > maxXmlDepth())
       checkErrorType(ALWAYS_FAIL, m_source << ":" << startLine << ": <"
                                            << m_text.substr(nameStart, std::min<size_t>(nameEnd - nameStart, 40))
@@ -316,7 +460,7 @@ private:
   }
 
   // The rest of a start tag, from its name's end through its '>'; whether it closes itself.
-  bool attributes(size_t nameEnd) {
+  bool attributes(size_t nameEnd, int startLine) {
     char quote = 0;
     int quoteLine = m_line;
     bool valueEnded = false;
@@ -360,10 +504,16 @@ private:
       else if (d == '>') {
         selfClosing = m_text[m_i - 1] == '/';
         m_i++;
-        break;
+        return selfClosing;
       }
     }
-    return selfClosing;
+    // The file ends inside the tag.
+    if (quote != 0)
+      checkErrorType(ALWAYS_FAIL, where(quoteLine) << "the value of attribute '" << (names.empty() ? std::string() : names.back().substr(0, 40))
+                                                   << "' is never closed: the file ends inside it",
+                     errorType());
+    checkErrorType(ALWAYS_FAIL, where(startLine) << "the start tag is never closed (no '>' after it)", errorType());
+    return false;
   }
 
   // The name before the '=' at m_i, once its value is quoted and it is new on the element.
@@ -397,9 +547,19 @@ private:
   const std::string& m_text;
   const std::string& m_source;
   const size_t m_n;
-  // A byte that is not UTF-8 is reported in the element the scan is in when it reaches it.
-  const size_t m_badByte;
-  std::vector<std::pair<size_t, size_t>> m_open;
+  // A byte that is not of the file's encoding is reported in the element the scan is in when it
+  // reaches it.
+  size_t m_badByte;
+  // As the declaration names it, in capitals.
+  std::string m_encoding = "UTF-8";
+  struct OpenElement {
+    size_t name, length;
+    int line;
+  };
+  std::string name(const OpenElement& element) const {
+    return m_text.substr(element.name, std::min<size_t>(element.length, 40));
+  }
+  std::vector<OpenElement> m_open;
   bool m_rootSeen = false, m_doctypeSeen = false;
   int m_line = 1;
   size_t m_i = 0;
@@ -408,8 +568,28 @@ private:
 
 } // namespace
 
-void VexlXmlInterpreter::checkXmlMarkup(const std::string& text, const std::string& source) {
-  MarkupScan(text, source).run();
+bool VexlXmlInterpreter::scanXmlMarkup(const std::string& text, const std::string& source) {
+  return MarkupScan(text, source).run();
+}
+
+void VexlXmlInterpreter::checkXmlMarkup(std::string& text, const std::string& source) {
+  if (scanXmlMarkup(text, source))
+    text = latin1ToUtf8(text);
+}
+
+std::string VexlXmlInterpreter::latin1ToUtf8(const std::string& text) {
+  std::string utf8;
+  utf8.reserve(text.size() + std::count_if(text.begin(), text.end(), [](char c) { return (c & 0x80) != 0; }));
+  for (const char c : text) {
+    const unsigned char b = static_cast<unsigned char>(c);
+    if (b < 0x80)
+      utf8 += c;
+    else {
+      utf8 += static_cast<char>(0xc0 | (b >> 6));
+      utf8 += static_cast<char>(0x80 | (b & 0x3f));
+    }
+  }
+  return utf8;
 }
 
 void VexlXmlInterpreter::checkXmlText(const std::string& text, const std::string& source) {

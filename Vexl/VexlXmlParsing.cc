@@ -102,14 +102,12 @@ bool parseNumber(const std::string& text, double& value) {
     value = -g_infiniteTimeAsDouble();
     return true;
   }
-  if (!isDecimalNumeral(text))
+  if (!decimalValue(text, value))
     return false;
-  errno = 0;
-  value = std::strtod(text.c_str(), nullptr);
   // -0 is 0: a sign on nothing must not show in a domain or a printed plan.
   if (value == 0)
     value = 0;
-  return errno == 0 && std::isfinite(value);
+  return true;
 }
 
 bool numberLike(const std::string& text) {
@@ -175,14 +173,6 @@ std::pair<double, double> parseBounds(const std::string& text, const std::string
   return std::make_pair(lb, ub);
 }
 
-bool parseBool(const std::string& text, const char* what) {
-  if (text == "true")
-    return true;
-  if (text == "false")
-    return false;
-  reject(std::string("expected true or false for ") + quoted(what) + ", got " + quoted(text));
-}
-
 double requireBool(const std::string& text, const std::string& what) {
   if (text == "true" || text == "1")
     return 1;
@@ -235,6 +225,11 @@ std::string exactText(double value) {
 void requireWhole(const AbstractDomain& base, double lb, double ub, const std::string& what) {
   if (base.getTypeName() != LabelStr("int"))
     return;
+  // The horizon as an int's one value would print as its number; a time at the horizon is judged
+  // with the token's other times.
+  if (lb == ub && std::fabs(lb) >= g_infiniteTimeAsDouble() && !isTimeName(what))
+    reject(quoted(what) + " takes whole numbers (it is an int), got " + (lb > 0 ? "inf" : "-inf") +
+           ": inf and -inf stand only for no bound (\"5 inf\")");
   for (double bound : {lb, ub})
     if (std::fabs(bound) < g_infiniteTimeAsDouble() && bound != std::floor(bound))
       reject(quoted(what) + " takes whole numbers (" +

@@ -44,7 +44,6 @@ double requireNumber(const std::string& text, const char* what);
 std::vector<std::string> words(const std::string& text);
 /// "v" or "lb ub".
 std::pair<double, double> parseBounds(const std::string& text, const std::string& what);
-bool parseBool(const std::string& text, const char* what);
 /// A bool's value: true or 1, false or 0 (the plan prints 1 and 0); any other text is refused with
 /// what a bool takes.
 double requireBool(const std::string& text, const std::string& what);

@@ -153,7 +153,7 @@ void VexlXmlInterpreter::executeToken(const TiXmlElement& element, bool isFact) 
   }
   bool rejectable = false;
   if (element.Attribute("rejectable") != nullptr)
-    rejectable = parseBool(element.Attribute("rejectable"), "rejectable");
+    rejectable = requireBool(element.Attribute("rejectable"), "rejectable") != 0;
   std::list<double> objects;
   if (element.Attribute("object") != nullptr) {
     std::vector<std::string> names = words(requireAttribute(element, "object"));

@@ -1,6 +1,7 @@
 #ifndef KORVAN_APPS_DEBUGLINES_HH
 #define KORVAN_APPS_DEBUGLINES_HH
 
+#include <csignal>
 #include <ostream>
 #include <streambuf>
 
@@ -26,6 +27,12 @@ public:
   /// The one that holds the program's lines, if any.
   static DebugLines* current();
 
+  /// For lines whose sink writes to `fd`: on SIGINT, SIGTERM, SIGXCPU or SIGHUP what is held is
+  /// written there and the run then ends as the signal would; and held lines are written there
+  /// at the latest a second or two after they were made, however long the run goes on without
+  /// writing. Until this one is destroyed.
+  void writeOnSignals(int fd);
+
 protected:
   int overflow(int c) override;
   std::streamsize xsputn(const char* s, std::streamsize n) override;
@@ -44,6 +51,9 @@ private:
   };
   // Before the first line held: what the results hold goes first.
   void beforeFirstLine();
+  // From a signal handler: the whole lines held and not yet written.
+  void writeHeld();
+  static void onSignal(int signal);
 
   std::ostream& m_sink;
   std::ostream& m_out;
@@ -56,6 +66,10 @@ private:
   std::ostream m_beforeOutStream, m_beforeErrStream;
   std::ostream m_stream;
   char m_held[1 << 16];
+  // The first m_written bytes held are out already, written from a signal handler; changed only
+  // there and with the signals blocked.
+  volatile std::sig_atomic_t m_written = 0;
+  int m_fd = -1;
 
   DebugLines(const DebugLines&) = delete;
   DebugLines& operator=(const DebugLines&) = delete;

@@ -112,10 +112,7 @@ std::vector<ModuleMaker>& moduleMakers() {
   return sl_makers;
 }
 
-bool& hostLeftToExit() {
-  static bool sl_left = false;
-  return sl_left;
-}
+bool sl_hostLeftToExit = false;
 
 /// The model whose names tokenName() gives, while a run reads and judges it.
 struct TokenNaming {
@@ -302,12 +299,9 @@ Options parseOptions(const std::vector<std::string>& args) {
   return options;
 }
 
-
 std::string objectNames(const ConstrainedVariableId& objectVar) {
-  std::list<double> values;
-  objectVar->lastDomain().getValues(values);
   std::string names;
-  for (double value : values) {
+  for (double value : inModelOrder(objectVar->lastDomain())) {
     if (!names.empty())
       names += " ";
     names += ObjectId(value)->getName().toString();
@@ -476,7 +470,7 @@ void readSolverConfig(const std::string& path, TiXmlDocument& config) {
   std::string text = VexlXmlInterpreter::readFile(path, "solver configuration");
   VexlXmlInterpreter::checkXmlText(text, path);
   VexlXmlInterpreter::checkXmlMarkup(text, path);
-  config.Parse(text.c_str());
+  config.Parse(text.c_str(), nullptr, TIXML_ENCODING_UTF8);
   if (config.Error()) {
     std::ostringstream os;
     os << path << ":" << std::max(config.ErrorRow(), 1) << ": malformed XML: " << config.ErrorDesc();
@@ -567,7 +561,7 @@ int execute(const Options& options, std::ostream& out, std::ostream& err) {
   std::unique_ptr<Host> owner(new Host());
   Host& host = *owner;
   const unsigned long failures = MemoryReserve::failures();
-  LeftToExit<Host> leftToExit{owner, failures, hostLeftToExit()};
+  LeftToExit<Host> leftToExit{owner, failures, sl_hostLeftToExit};
   // Lines that name tokens use the names this model gave them.
   struct Naming {
     explicit Naming(const VexlXmlInterpreter& interpreter) { tokenNaming().interpreter = &interpreter; }
@@ -636,7 +630,6 @@ int execute(const Options& options, std::ostream& out, std::ostream& err) {
   solved = verdict.solved;
   // The decisions stay in the plan; the solver goes before the database it searched (its holder
   // is undone before the host's).
-  (void)err;
   return solved ? EXIT_SOLVED : EXIT_NO_SOLUTION;
 }
 
@@ -644,7 +637,7 @@ int execute(const Options& options, std::ostream& out, std::ostream& err) {
 
 void registerModule(const ModuleMaker& maker) { moduleMakers().push_back(maker); }
 
-void leaveHostToExit(bool leave) { hostLeftToExit() = leave; }
+void leaveHostToExit(bool leave) { sl_hostLeftToExit = leave; }
 
 void registerObjectPrinter(const std::string& objectType, const ObjectPrinter& printer) {
   objectPrinters()[objectType] = printer;

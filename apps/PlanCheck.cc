@@ -450,6 +450,27 @@ double crowding(const ConstrainedVariableId& var, double value) {
   return taken + reach / (1 + 4 * (hi - lo + 1) * std::max<size_t>(1, ObjectId(value)->tokens().size()));
 }
 
+bool objectsOpen(const std::vector<ScheduleSearch::Entry>& order) {
+  return std::any_of(order.begin(), order.end(), [](const ScheduleSearch::Entry& entry) {
+    return entry.rank == 0 && !entry.var->lastDomain().isSingleton();
+  });
+}
+
+/// Uses packed tight on a resource whose envelope propagates little (a timetable) can spend a
+/// halving search's whole budget on windows that hold nothing: once more, with a budget of its
+/// own, times are placed serially, each at its earliest or past it. Only what it finds, or its
+/// proof that nothing is there, replaces the first search's failure.
+void placeSeriallyAfterHalving(ScheduleSearch& serial, FixedSchedule& fixed) {
+  serial.placeSerially();
+  const ScheduleSearch::Outcome outcome = serial.run();
+  fixed.fixes += serial.getFixCount();
+  if (outcome == ScheduleSearch::CUT)
+    return;
+  fixed.outcome = outcome;
+  fixed.failure = serial.getFailure();
+  fixed.budgetSpent = false;
+}
+
 } // namespace
 
 FixedSchedule fixSchedule(const PlanDatabaseId& db, const std::function<void(const std::string&)>& refused) {
@@ -489,25 +510,24 @@ FixedSchedule fixSchedule(const PlanDatabaseId& db, const std::function<void(con
           for (const ConstrainedVariableId& var : constraint->getScope())
             if (!box.isBoxVariable(var))
               add(var, 3);
-      ScheduleSearch search(
-          ce, order, ScheduleSearch::budgetFor(order.size()),
-          [&db, &refused]() {
-            const std::vector<std::string> problems = planProblems(db);
-            if (!problems.empty() && refused)
-              refused(problems.front());
-            return problems.empty();
-          },
-          [&db, &refused]() {
-            for (const DeadEnd& deadEnd : deadEnds())
-              if (deadEnd(db)) {
-                // A plan given up at once is a dead end all the same: its refutation says why.
-                const std::string why = refused ? refutation(db) : std::string();
-                if (!why.empty())
-                  refused(why);
-                return true;
-              }
-            return false;
-          });
+      const std::function<bool()> accept = [&db, &refused]() {
+        const std::vector<std::string> problems = planProblems(db);
+        if (!problems.empty() && refused)
+          refused(problems.front());
+        return problems.empty();
+      };
+      const std::function<bool()> lost = [&db, &refused]() {
+        for (const DeadEnd& deadEnd : deadEnds())
+          if (deadEnd(db)) {
+            // A plan given up at once is a dead end all the same: its refutation says why.
+            const std::string why = refused ? refutation(db) : std::string();
+            if (!why.empty())
+              refused(why);
+            return true;
+          }
+        return false;
+      };
+      ScheduleSearch search(ce, order, ScheduleSearch::budgetFor(order.size()), accept, lost);
       search.rankObjects(crowding);
       search.skipWhileSharing([&db]() {
         return std::any_of(overloads().begin(), overloads().end(), [&db](const DeadEnd& overload) { return overload(db); });
@@ -516,8 +536,16 @@ FixedSchedule fixSchedule(const PlanDatabaseId& db, const std::function<void(con
       fixed.fixes = search.getFixCount();
       fixed.failure = search.getFailure();
       fixed.budgetSpent = search.isBudgetSpent();
+      std::unique_ptr<ScheduleSearch> serial;
+      if (fixed.outcome == ScheduleSearch::CUT && fixed.budgetSpent && !objectsOpen(order)) {
+        serial.reset(new ScheduleSearch(ce, order, ScheduleSearch::budgetFor(order.size()), accept, lost));
+        placeSeriallyAfterHalving(*serial, fixed);
+      }
       if (fixed.outcome == ScheduleSearch::FOUND) {
-        search.keep();
+        if (serial)
+          serial->keep();
+        else
+          search.keep();
         box.keepCutTimes();
       }
       if (fixed.outcome == ScheduleSearch::NONE && box.cutsBeyond()) {

@@ -11,6 +11,7 @@
 #include "ConstraintEngine/base/IntervalDomain.hh"
 #include "ConstraintEngine/base/Propagator.hh"
 #include "PlanDatabase/base/Token.hh"
+#include "Resource/base/Limits.hh"
 #include "TemporalNetwork/TemporalPropagator.hh"
 #include "Utils/base/Utils.hh"
 
@@ -103,10 +104,21 @@ void relateTemporal(CycleNetwork& net, const std::map<int, ConstraintId>& constr
   }
 }
 
+/// The bounds of a sum's term: its window, or its present domain, which the other constraints
+/// narrowed (sound for a proof, but not a bound the model wrote).
+void termBounds(const ConstrainedVariableId& var, bool current, double& lb, double& ub) {
+  windowOf(var, lb, ub);
+  if (current && !var->lastDomain().isEmpty()) {
+    lb = std::max(lb, var->lastDomain().getLowerBound());
+    ub = std::min(ub, var->lastDomain().getUpperBound());
+  }
+}
+
 /// Generic relations between two times, or between a time and the box.
-/// `current`: a sum's middle term bounds the difference by its present domain, which the other
-/// constraints narrowed (sound for a proof, but not a bound the model wrote).
-void relateGeneric(CycleNetwork& net, const std::map<int, ConstraintId>& constraints, bool current) {
+/// `current`: a sum's middle term bounds the difference by its present domain.
+/// `bothTerms`: a sum x + y = z of three times also bounds z - y by x, the cycle a bound may creep
+/// around when y is the term that moves.
+void relateGeneric(CycleNetwork& net, const std::map<int, ConstraintId>& constraints, bool current, bool bothTerms) {
   const CycleLabels& labels = cycleLabels();
   const double horizon = net.horizon;
   for (const auto& entry : constraints) {
@@ -115,12 +127,12 @@ void relateGeneric(CycleNetwork& net, const std::map<int, ConstraintId>& constra
     const LabelStr& name = constraint->getName();
     if (name == labels.addEq && scope.size() == 3 && scope[0]->parent().isValid() && scope[2]->parent().isValid()) {
       double lb, ub;
-      windowOf(scope[1], lb, ub);
-      if (current && !scope[1]->lastDomain().isEmpty()) {
-        lb = std::max(lb, scope[1]->lastDomain().getLowerBound());
-        ub = std::min(ub, scope[1]->lastDomain().getUpperBound());
-      }
+      termBounds(scope[1], current, lb, ub);
       net.relate(net.point(scope[0]), net.point(scope[2]), lb, ub, scopeText(constraint));
+      if (bothTerms && scope[1]->parent().isValid()) {
+        termBounds(scope[0], current, lb, ub);
+        net.relate(net.point(scope[1]), net.point(scope[2]), lb, ub, scopeText(constraint));
+      }
     }
     // "lessThanEqual" is "leq" under its other name.
     const bool leq = name == labels.leq || name == labels.lessThanEqual;
@@ -220,7 +232,8 @@ std::string cycleText(const std::vector<CycleArc>& arcs, const std::vector<int>&
 
 /// A negative cycle among the differences the model's constraints and windows bound: the point
 /// returned, with via as negativeCycle leaves it; -1 for none.
-int cycleOfDifferences(const ConstraintEngineId& ce, CycleNetwork& net, std::vector<int>& via, bool current) {
+int cycleOfDifferences(const ConstraintEngineId& ce, CycleNetwork& net, std::vector<int>& via, bool current,
+                       bool bothTerms) {
   static const LabelStr sl_temporal = TemporalPropagator::PROPAGATOR_NAME();
   // In the order the model made them, so that the same model always names the same cycle.
   std::map<int, ConstraintId> constraints;
@@ -228,9 +241,21 @@ int cycleOfDifferences(const ConstraintEngineId& ce, CycleNetwork& net, std::vec
     if (constraint->isActive())
       constraints[constraint->getKey()] = constraint;
   relateTemporal(net, constraints, sl_temporal);
-  relateGeneric(net, constraints, current);
+  relateGeneric(net, constraints, current, bothTerms);
   relateWindows(net);
   return negativeCycle(net.arcs, net.points.size(), via);
+}
+
+/// As cycleOfDifferences, with a sum's first term read as the bound of a difference only where
+/// the second alone closes no cycle: a cycle found the first way is named as ever.
+int cycleOfDifferences(const ConstraintEngineId& ce, CycleNetwork& net, std::vector<int>& via, bool current) {
+  const int onCycle = cycleOfDifferences(ce, net, via, current, false);
+  if (onCycle >= 0)
+    return onCycle;
+  net.node.clear();
+  net.points.resize(1);
+  net.arcs.clear();
+  return cycleOfDifferences(ce, net, via, current, true);
 }
 
 } // namespace
@@ -250,16 +275,18 @@ ConstrainedVariableId timeOnCycle(const ConstraintEngineId& ce) {
   const int onCycle = cycleOfDifferences(ce, net, via, true);
   if (onCycle < 0)
     return ConstrainedVariableId::noId();
-  // A cycle that sums below zero only by rounding (decimal windows) proves nothing.
-  double sum = 0, size = 1;
+  // A cycle is a sum of the decimals the model wrote: below zero only by the rounding of that
+  // sum, as a level meets a limit, it proves nothing; by a digit written, it does.
+  double sum = 0;
+  Rounding rounding = Rounding::none();
   int at = onCycle;
   size_t steps = 0;
   do {
     sum += net.arcs[via[at]].weight;
-    size += std::fabs(net.arcs[via[at]].weight);
+    rounding.add(net.arcs[via[at]].weight);
     at = net.arcs[via[at]].from;
   } while (at != onCycle && ++steps <= net.points.size());
-  if (!(sum < -1e-9 * size))
+  if (!belowLimit(sum, 0, rounding))
     return ConstrainedVariableId::noId();
   // A token's time, where the cycle has one, so that its emptying is told as the cycle.
   ConstrainedVariableId found;

@@ -1,6 +1,7 @@
 // Why no schedule of the plan keeps korvan-run's resources, and which limit a resource broke
 // when it emptied a domain: the refutations and explanations its binding registers.
 
+#include <algorithm>
 #include <cmath>
 #include <list>
 #include <map>
@@ -314,14 +315,127 @@ std::string refute(const PlanDatabaseId& db, const TokenNamer& nameOf) {
   return std::string();
 }
 
+namespace {
+
+// The plan's objects by key: the order the model made them.
+std::map<int, ObjectId> objectsInModelOrder(const PlanDatabaseId& db) {
+  std::map<int, ObjectId> objects;
+  for (const auto& entry : db->getObjects())
+    objects[entry.second->getKey()] = entry.second;
+  return objects;
+}
+
+// The variables that the constraints "concurrent" and "eq" hold equal to `var`, directly or
+// through others, by entity key; `seen` gathers them across calls.
+void heldEqual(const ConstrainedVariableId& var, std::map<int, ConstrainedVariableId>& seen) {
+  static const LabelStr sl_concurrent("concurrent"), sl_eq("eq");
+  std::vector<ConstrainedVariableId> open(1, var);
+  seen[var->getKey()] = var;
+  while (!open.empty()) {
+    const ConstrainedVariableId next = open.back();
+    open.pop_back();
+    ConstraintSet constraints;
+    next->constraints(constraints);
+    for (const ConstraintId& constraint : constraints) {
+      const std::vector<ConstrainedVariableId>& scope = constraint->getScope();
+      if (!constraint->isActive() || scope.size() != 2 ||
+          (constraint->getName() != sl_concurrent && constraint->getName() != sl_eq))
+        continue;
+      for (const ConstrainedVariableId& other : scope)
+        if (seen.insert(std::make_pair(other->getKey(), other)).second)
+          open.push_back(other);
+    }
+  }
+}
+
+// Changes of one side that come at one instant in every schedule: their times are held equal by
+// "concurrent" or "eq", or fixed at the same time.
+struct Together {
+  int first;     // the least token key among them, the order the model made them
+  bool producer;
+  std::vector<MIRT::TransactionId> changes;
+};
+
+std::vector<Together> changesTogether(const std::set<MIRT::TransactionId>& transactions) {
+  // Each change's group: the least key among the variables its time is held equal to, or its
+  // time where that is fixed (a negative number cannot be a key).
+  std::map<int, int> groupOfVar;
+  std::map<double, int> groupOfTime;
+  std::map<std::pair<int, bool>, Together> groups;
+  int fixedGroups = 0;
+  for (const MIRT::TransactionId& transaction : transactions) {
+    const EntityId& parent = transaction->time()->parent();
+    if (!parent.isValid() || !TokenId::convertable(parent) || transaction->quantity()->lastDomain().isEmpty())
+      continue;
+    std::map<int, int>::const_iterator known = groupOfVar.find(transaction->time()->getKey());
+    int group = 0;
+    if (known != groupOfVar.end())
+      group = known->second;
+    else {
+      std::map<int, ConstrainedVariableId> held;
+      heldEqual(transaction->time(), held);
+      group = held.begin()->first;
+      for (const auto& entry : held)
+        if (entry.second->lastDomain().isSingleton()) {
+          auto fixed = groupOfTime.insert(std::make_pair(entry.second->lastDomain().getSingletonValue(), -1 - fixedGroups));
+          fixedGroups += fixed.second ? 1 : 0;
+          group = fixed.first->second;
+          break;
+        }
+      for (const auto& entry : held)
+        groupOfVar[entry.first] = group;
+    }
+    Together& together = groups[std::make_pair(group, !transaction->isConsumer())];
+    const int key = TokenId(parent)->getKey();
+    together.first = together.changes.empty() ? key : std::min(together.first, key);
+    together.producer = !transaction->isConsumer();
+    together.changes.push_back(transaction);
+  }
+  std::vector<Together> result;
+  for (const auto& entry : groups)
+    if (entry.second.changes.size() > 1)
+      result.push_back(entry.second);
+  std::sort(result.begin(), result.end(), [](const Together& a, const Together& b) {
+    return a.first != b.first ? a.first < b.first : a.producer < b.producer;
+  });
+  return result;
+}
+
+}
+
+// Changes of one side that come at one instant in every schedule of the plan as modelled and
+// together break the rate limit of the first resource the model made that has such: each counts
+// at its least, and only tokens active and on the resource alone are in its profile.
+std::string refuteTogether(const PlanDatabaseId& db, const TokenNamer& nameOf) {
+  for (const auto& entry : objectsInModelOrder(db)) {
+    const MIRT::Resource* profiled = dynamic_cast<const MIRT::Resource*>(static_cast<Object*>(entry.second));
+    if (profiled == nullptr || !profiled->getProfile().isValid())
+      continue;
+    for (const Together& together : changesTogether(profiled->getProfile()->getTransactions())) {
+      const double limit = together.producer ? profiled->getMaxInstProduction() : profiled->getMaxInstConsumption();
+      double least = 0;
+      Rounding summed = Rounding::none();
+      std::vector<TokenId> tokens;
+      for (const MIRT::TransactionId& transaction : together.changes) {
+        least += transaction->quantity()->lastDomain().getLowerBound();
+        summed.add(transaction->quantity()->lastDomain().getLowerBound());
+        tokens.push_back(TokenId(transaction->time()->parent()));
+      }
+      if (aboveLimit(least, limit, summed))
+        return profiled->getName().toString() + ": " + tokenNames(tokens, nameOf) +
+               (together.producer ? " produce " : " consume ") + level(least, Rounding(), true) +
+               " at one instant in every schedule, more than its " +
+               (together.producer ? "production" : "consumption") + " rate limit " + level(limit);
+    }
+  }
+  return std::string();
+}
+
 // A use or change that alone breaks a limit of the first resource the model made that has one.
 // Only a token that is active and on the resource alone has its transactions in the profile, so
 // the proof holds in every completion of the plan.
 std::string refuteAlone(const PlanDatabaseId& db, const TokenNamer& nameOf) {
-  std::map<int, ObjectId> objects;
-  for (const auto& entry : db->getObjects())
-    objects[entry.second->getKey()] = entry.second;
-  for (const auto& entry : objects) {
+  for (const auto& entry : objectsInModelOrder(db)) {
     const MIRT::Resource* profiled = dynamic_cast<const MIRT::Resource*>(static_cast<Object*>(entry.second));
     // Read from the profile's own set, not by a walk over its instants: a check that runs on
     // every model leaves the profile's debug lines and handle numbers as they were.
@@ -331,7 +445,8 @@ std::string refuteAlone(const PlanDatabaseId& db, const TokenNamer& nameOf) {
     if (!why.empty())
       return why;
   }
-  return refuteOverload(db, nameOf);
+  const std::string overload = refuteOverload(db, nameOf);
+  return overload.empty() ? refuteTogether(db, nameOf) : overload;
 }
 
 namespace {

@@ -129,6 +129,7 @@ std::vector<TokenId> levelTokens(KORVAN::Resource& resource, TimePoint time, boo
 std::string refute(const PlanDatabaseId& db, const TokenNamer& nameOf);
 std::string refuteAlone(const PlanDatabaseId& db, const TokenNamer& nameOf);
 std::string refuteOverload(const PlanDatabaseId& db, const TokenNamer& nameOf);
+std::string refuteTogether(const PlanDatabaseId& db, const TokenNamer& nameOf);
 bool lostPlan(const PlanDatabaseId& db);
 bool unaryOverloaded(const PlanDatabaseId& db);
 std::string explainEmptying(const PlanDatabaseId& db, const ConstraintEngine::Emptying& emptying,

@@ -39,7 +39,7 @@ bool holdsObjects(const AbstractDomain& dom) {
 std::list<double> valuesToTry(const AbstractDomain& dom, const std::function<double(double)>& cost) {
   std::list<double> values;
   dom.getValues(values);
-  if (!holdsObjects(dom))
+  if (values.size() < 2 || !holdsObjects(dom))
     return values;
   std::vector<std::pair<double, double>> ranked; // cost, value
   for (double value : values)
@@ -63,6 +63,10 @@ std::string shown(const AbstractDomain& dom, double value) {
 }
 
 } // namespace
+
+std::list<double> inModelOrder(const AbstractDomain& dom) {
+  return valuesToTry(dom, nullptr);
+}
 
 /// One variable of the path: the alternatives still to try, read from its domain when reached.
 /// An alternative is a value (lo == hi) or a window [lo hi] held by an "eq" to a variable of its own.
@@ -225,8 +229,8 @@ ScheduleSearch::Frame ScheduleSearch::openFrame(size_t index) {
   // Under a share, a time as it comes is placed at its earliest or else postponed past it, and
   // then the earliest open time goes next: a serial schedule, far fewer fixes than halving its
   // window where uses must pack tight. The search in full halves as ever.
-  if (m_share > 0 && m_order[index].earliestFirst && lb > -horizon && ub < horizon && lb < ub && dom.minDelta() >= 1 &&
-      lb == std::floor(lb) && ub == std::floor(ub)) {
+  if ((m_share > 0 || m_serial) && m_order[index].earliestFirst && lb > -horizon && ub < horizon && lb < ub &&
+      dom.minDelta() >= 1 && lb == std::floor(lb) && ub == std::floor(ub)) {
     frame.serial = true;
     frame.alternatives.push_back(std::make_pair(lb, lb));
     frame.alternatives.push_back(std::make_pair(lb + 1, ub));

@@ -2,6 +2,7 @@
 #define KORVAN_APPS_SCHEDULESEARCH_HH
 
 #include <functional>
+#include <list>
 #include <string>
 #include <vector>
 
@@ -44,6 +45,9 @@ public:
   /// While choices of objects get shares of the budget, a plan that `overloaded` calls lost is
   /// given up at once; the search that may prove there is no schedule does not ask it.
   void skipWhileSharing(const std::function<bool()>& overloaded) { m_overloaded = overloaded; }
+  /// Times as they come are placed at their earliest or postponed past it, as under a share, in
+  /// the search in full too: it still tries every value.
+  void placeSerially() { m_serial = true; }
   /// Withdraws every fix that is still in place.
   ~ScheduleSearch();
 
@@ -96,11 +100,16 @@ private:
   unsigned int m_tried;
   unsigned int m_share = 0; // the fixes each choice of objects may spend on what comes after it; 0: all
   bool m_shareSpent = false;
+  bool m_serial = false; // times placed serially outside shares too
   bool m_exhaustive;
   std::string m_failure;
   std::string m_first; // the first variable narrowed, with its domain then
   std::string m_unbounded; // the first variable stepped past a side without a bound, and how far
 };
+
+/// The values of an enumerated domain; objects in the order the model made them, whatever the
+/// order of their addresses.
+std::list<double> inModelOrder(const AbstractDomain& dom);
 
 } // namespace HOST
 } // namespace KORVAN

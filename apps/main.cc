@@ -3,6 +3,8 @@
 #include <iostream>
 #include <memory>
 
+#include <unistd.h>
+
 #include "apps/DebugLines.hh"
 #include "apps/KorvanRun.hh"
 
@@ -19,6 +21,8 @@ struct EndOnMemoryTermination {
 int main(int argc, char** argv) {
   std::vector<std::string> args(argv + 1, argv + argc);
   std::unique_ptr<KORVAN::HOST::DebugLines> lines(new KORVAN::HOST::DebugLines(std::cerr, std::cout, std::cerr));
+  // An interrupted run is where the lines are wanted most.
+  lines->writeOnSignals(STDERR_FILENO);
 #if defined(__SANITIZE_ADDRESS__)
   // Under the address sanitizer the host is torn down in full, so that the leak check sees it.
   return KORVAN::HOST::run(args, std::cout, std::cerr);

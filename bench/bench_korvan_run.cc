@@ -258,35 +258,46 @@ void printLoads(int shape, unsigned int one, int otherShape, unsigned int other)
     std::printf("%-58s %4.1f / %4.1f\n", "  load average at their ends", first->second, second->second);
 }
 
-// The program on a shape, waited for alone: its own CPU time and peak memory, not those of every
-// child so far.
+// The program on a shape, as a process of its own: its own CPU time and peak memory, not those
+// of every child so far, nor the benchmark's size that a child forked from it starts with.
 void runShape(benchmark::State& state, Shape shape) {
   const unsigned int tokens = (unsigned int) state.range(0);
   const std::string& path = shapeFile(shape, tokens);
   double peak = 0.0;
   for (auto _ : state) {
+    int report[2];
+    if (pipe(report) != 0) {
+      state.SkipWithError("no pipe");
+      break;
+    }
     const pid_t child = fork();
     if (child == 0) {
       const int null = open("/dev/null", O_WRONLY);
       dup2(null, 1);
       dup2(null, 2);
+      dup2(report[1], 3);
       // A search runs to its end: its propagations are the measure.
       if (shape == CHANGE_SEARCH || shape == EVENT_SEARCH)
-        execl(KORVAN_RUN, KORVAN_RUN, path.c_str(), (char*) nullptr);
+        execl(KORVAN_PEAK_OF, KORVAN_PEAK_OF, KORVAN_RUN, path.c_str(), (char*) nullptr);
       else
-        execl(KORVAN_RUN, KORVAN_RUN, "--max-steps", "1", path.c_str(), (char*) nullptr);
+        execl(KORVAN_PEAK_OF, KORVAN_PEAK_OF, KORVAN_RUN, "--max-steps", "1", path.c_str(), (char*) nullptr);
       _exit(127);
     }
+    close(report[1]);
+    char line[128] = {0};
+    const ssize_t got = child < 0 ? -1 : read(report[0], line, sizeof line - 1);
+    close(report[0]);
     int status = 0;
-    struct rusage usage;
-    if (child < 0 || wait4(child, &status, 0, &usage) != child || !WIFEXITED(status) ||
-        WEXITSTATUS(status) == HOST::EXIT_BAD_INPUT || WEXITSTATUS(status) == 127) {
+    long kilobytes = 0;
+    double cpu = 0.0;
+    if (child < 0 || waitpid(child, &status, 0) != child || !WIFEXITED(status) ||
+        WEXITSTATUS(status) == HOST::EXIT_BAD_INPUT || WEXITSTATUS(status) >= 127 || got <= 0 ||
+        std::sscanf(line, "%ld %lf", &kilobytes, &cpu) != 2) {
       state.SkipWithError("korvan-run failed");
       break;
     }
-    state.SetIterationTime((double) usage.ru_utime.tv_sec + 1e-6 * (double) usage.ru_utime.tv_usec +
-                           (double) usage.ru_stime.tv_sec + 1e-6 * (double) usage.ru_stime.tv_usec);
-    peak = std::max(peak, (double) usage.ru_maxrss / 1024.0);
+    state.SetIterationTime(cpu);
+    peak = std::max(peak, (double) kilobytes / 1024.0);
   }
   state.counters["tokens"] = shape == MANY_RESERVOIRS ? 10 * tokens : tokens;
   state.counters["peakMB"] = peak;

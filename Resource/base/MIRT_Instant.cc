@@ -140,11 +140,12 @@ void Instant::addTransactionWithin(TransactionId t, int lb, int ub) {
 }
 
 void Instant::checkNotHeld(const TransactionId& t) const {
-  // The vector answers first, and cheaply where t comes after every held one; the set's own
-  // check runs only to raise the error.
+  // The vector answers first, and cheaply where t comes after every held one; the set, brought
+  // up to date, is read only to raise the error.
   if ((m_held.empty() || m_held.back() < t) || !holds(t))
     return;
-  checkError(getTransactions().find(t) == getTransactions().end(),
+  getTransactions();
+  checkError(m_transactions.find(t) == m_transactions.end(),
              "Instant for time " << m_time << " already has transaction " << t);
 }
 
@@ -293,7 +294,8 @@ void Instant::removeTransaction(TransactionId t, std::size_t at) {
   const std::size_t i = held - m_held.begin();
   if (held == m_held.end() || t < *held || m_filing[i] == GONE) {
     // Not held: the set's own check raises the error (the vector and the set are kept equal).
-    checkError(getTransactions().find(t) != getTransactions().end(),
+    getTransactions();
+    checkError(m_transactions.find(t) != m_transactions.end(),
                "Instant for time " << m_time << " has no transaction " << t);
     return;
   }

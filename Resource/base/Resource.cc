@@ -330,10 +330,16 @@ void Resource::rebuildProfile() {
 }
 
 bool Resource::insert(const TransactionId& tx) {
-  // Only the instants the token reaches, and the one before: a check of the whole profile per
-  // token made every rebuild quadratic. The rebuild checks the whole profile once it is filled.
-  check_error(tx.isValid());
-  check_error(isValidAround(tx->getEarliest(), tx->getLatest()));
+  // The limits, then only the instants the token reaches and the one before: a check of the
+  // whole profile per token made every rebuild quadratic. The rebuild checks the whole profile
+  // once it is filled. A handle no longer valid has no times to bound the window by: the whole
+  // profile is checked, then the handle, which fails; a valid one is looked up once.
+  if (tx.isValid())
+    check_error(isValidAround(tx->getEarliest(), tx->getLatest()));
+  else {
+    check_error(isValid());
+    check_error(tx.isValid());
+  }
   int startTime = tx->getEarliest();
   std::map<int, InstantId>::iterator it = m_instants.lower_bound(startTime);
   if (it == m_instants.end())

@@ -45,6 +45,16 @@ ResourceConstraint* InstantWorld::rateLimit(const Transaction* tx) const {
   return nullptr;
 }
 
+std::vector<Error> invalidChangeInsertions() {
+  InstantWorld w;
+  OpenResource* r = w.resource("r", 0, -10, 10, 5, -5);
+  r->setProductionRateMax(6);
+  std::vector<Error> raised = {failure([&] { r->insert(TransactionId()); })};
+  r->setProductionRateMax(5);
+  raised.push_back(failure([&] { r->insert(TransactionId()); }));
+  return raised;
+}
+
 std::vector<std::string> bounds(const Resource& resource) {
   std::vector<std::string> result;
   for (const auto& entry : resource.getInstants()) {

@@ -79,6 +79,11 @@ public:
 // "time:[lowerMin, lowerMax, upperMin, upperMax]" of every instant, in order.
 std::vector<std::string> bounds(const Resource& resource);
 
+// What inserting an invalid change raises on a resource whose limits are broken (the production
+// rate above the total), then once they hold again: for the profile-based tables of checks,
+// whose names clash with these.
+std::vector<Error> invalidChangeInsertions();
+
 }
 }
 

@@ -67,6 +67,8 @@ public:
   void handleTransactionTimeChanged(TransactionId e, const DomainListener::ChangeType& change) override;
 
   const std::map<int, InstantId>& instants() const { return m_instants; }
+  // For tests that break the profile from outside.
+  std::map<int, InstantId>& instantTable() { return m_instants; }
   Id<ProfileIterator>& interval() { return m_recomputeInterval; }
   unsigned int changeCount() const { return getChangeCount(); }
   std::vector<int> times() const;

@@ -654,13 +654,21 @@ TEST(Resource, reusableEndToEnd) {
   EXPECT_EQ(1u, allowed.ce->getViolatedConstraints().size());
 }
 
+// Defined with the instant-based test support, whose names clash with the ones here.
+namespace KORVAN {
+namespace InstantTest {
+std::vector<Error> invalidChangeInsertions();
+}
+}
+
 // Debug sites that no shipped model reaches, each with the calls that reach it: consumers a and b
 // flawed together at 0 and a consumer c over [20, 30] on a reservoir, a use on a reusable. Asked
 // for c, whose window holds no flaw, the reservoir says so and falls back on the flaw at 0; a
 // pair that the plan already orders is rejected; a token handed over again (its object emptied, then
 // relaxed) is kept once; the profile propagator, emptied by a constraint of its agenda, keeps the
 // rest of the agenda for later; a record broken from outside (the instant at 0 forgotten while
-// its tokens still hold it) is refused when the instant is cleared.
+// its tokens still hold it) is refused when the instant is cleared. Then the checks that only
+// such a record reaches, each raised, and where two of them fail at once the first.
 TEST(Resource, sitesReachedOnlyThroughTheInterfaceWriteTheirLines) {
   struct Site {
     const char* marker;
@@ -720,5 +728,74 @@ TEST(Resource, sitesReachedOnlyThroughTheInterfaceWriteTheirLines) {
     for (std::string line; std::getline(lines, line);)
       found = found || (line.compare(0, head.size(), head) == 0 && line.find(site.text) != std::string::npos);
     EXPECT_TRUE(found) << head << " wrote no line with \"" << site.text << "\"";
+  }
+
+  // A profile walking an instant of another profile, put in its place at 0, that holds the
+  // transaction it is given, or not the one it gives up (a broken record of what it holds).
+  auto foreignInstant = [](bool adding) {
+    ProfileWorld pw;
+    RecordingDetector otherDetector, ownDetector;
+    RecordingProfile other(pw.db->getId(), otherDetector.getId(), 0, 10);
+    RecordingProfile own(pw.db->getId(), ownDetector.getId(), 0, 10);
+    const TransactionId x = pw.make(0, 0), y = pw.make(0, 0);
+    other.addTransaction(x);
+    own.addTransaction(y);
+    std::map<int, InstantId>& table = own.instantTable();
+    const InstantId mine = table.at(0);
+    table[0] = other.instants().at(0);
+    const Error e = failure([&] {
+      if (adding)
+        own.addTransaction(x);
+      else
+        own.removeTransaction(y);
+    });
+    table[0] = mine;
+    std::ostringstream msg;
+    msg << "Instant for time 0 " << (adding ? "already has transaction " : "has no transaction ") << (adding ? x : y);
+    EXPECT_EQ(msg.str(), e.getMsg());
+    return std::vector<Error>{e};
+  };
+  // The reservoir told of a flaw at an instant its profile is deleting as the one token there
+  // leaves, which holds nothing any more: unmarked, then marked.
+  auto emptyInstant = [] {
+    ResourceWorld w;
+    TestReservoir* r = w.reservoir("R", 10, 0, 100, "TimetableProfile", "QuietFVDetector");
+    TokenId c = w.consumer("R", 20, 30, 1, 1);
+    EXPECT_TRUE(w.propagate());
+    std::vector<Error> raised;
+    r->onDeleted = [&](const InstantId& inst) {
+      if (!raised.empty())
+        return;
+      raised.push_back(failure([&] { r->notifyFlawed(inst); }));
+      inst->setFlawed(true);
+      raised.push_back(failure([&] { r->notifyFlawed(inst); }));
+      inst->setFlawed(false);
+    };
+    c->discard();
+    r->onDeleted = nullptr;
+    return raised;
+  };
+  const struct {
+    const char* what;
+    std::vector<std::string> conditions;
+    const char* file;
+    std::function<std::vector<Error>()> raise;
+  } checks[] = {
+      {"an instant given a transaction it holds", {"m_transactions.find(t) == m_transactions.end()"},
+       "Resource/base/MIRT_Instant", [&] { return foreignInstant(true); }},
+      {"an instant asked for a transaction it lacks", {"m_transactions.find(t) != m_transactions.end()"},
+       "Resource/base/MIRT_Instant", [&] { return foreignInstant(false); }},
+      {"a flaw at an instant without transactions", {"inst->isFlawed()", "!inst->getTransactions().empty()"},
+       "Resource/base/MIRT_Resource", emptyInstant},
+      {"an invalid change, the limits broken, then whole", {"m_productionRateMax <= m_productionMax", "tx.isValid()"},
+       "Resource/base/Resource", InstantTest::invalidChangeInsertions},
+  };
+  for (const auto& check : checks) {
+    std::vector<std::string> conditions;
+    for (const Error& e : check.raise()) {
+      conditions.push_back(e.getCondition());
+      EXPECT_EQ(check.file, e.getFile()) << check.what;
+    }
+    EXPECT_EQ(check.conditions, conditions) << check.what;
   }
 }

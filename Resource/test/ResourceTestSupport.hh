@@ -104,9 +104,13 @@ public:
   using Base::init;
   using Base::resetViolations;
   void notifyDeleted(InstantId inst) override {
+    if (onDeleted)
+      onDeleted(inst);
     if (!muted)
       Base::notifyDeleted(inst);
   }
+  // Runs first when the profile deletes an instant, which is still valid then.
+  std::function<void(const InstantId&)> onDeleted;
   using Base::getRTRConstraint;
   using Base::m_flawedTokens;
   using Base::m_flawedInstants;

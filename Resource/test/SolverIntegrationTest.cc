@@ -132,9 +132,17 @@ TEST(ResourceSolver, handlerAttributesRefusedWhenTheConfigurationIsRead) {
   ResourceWorld w(false, true);
   const std::vector<std::pair<std::string, std::string>> cases = {
     {"filter=\"Both\"", "Unknown filter attribute 'Both'"},
-    {"order=\"earliest\"", "Expected a 'Predecessor' or 'Successor' order."},
-    {"order=\"fooPredecessor\"", "Unknown choice order 'fooPredecessor"},
-    {"constraint=\"precedes\"", "Expected one or two constraint names."},
+    // Order and constraint words are echoed with those allowed; the decision point's own texts
+    // for them are its test's.
+    {"order=\"earliest\"", "Unknown order 'earliest' (an order word is leastImpact, or a comparator, earliest, latest, "
+                          "longest, shortest, ascendingKey or descendingKey, with a side, Predecessor or Successor, as "
+                          "in earliestPredecessor; words are parted by commas)"},
+    {"order=\"earliestPredecessor,fooSuccessor\"", "Unknown order 'fooSuccessor' (an order word is leastImpact, or a "
+                                                  "comparator, earliest, latest, longest, shortest, ascendingKey or "
+                                                  "descendingKey, with a side, Predecessor or Successor, as in "
+                                                  "earliestPredecessor; words are parted by commas)"},
+    {"constraint=\"precedes\"", "Unknown constraint 'precedes' (constraint takes precedesOnly, precedesFirst, "
+                               "concurrentOnly or concurrentFirst)"},
     {"iterate=\"pairfirst\"", "Expected 'pairFirst' or 'constraintFirst' for iterate attribute."}};
   for (const auto& c : cases) {
     std::unique_ptr<TiXmlElement> config = xml("<Solver><FlawManager component=\"MIRTThreatManager\">\n"

@@ -396,6 +396,8 @@ TEST_F(ThreatDecisionPointAtALowerFlaw, attributesAndTheirErrors) {
   };
   // A trailing comma leaves an empty token, which names no side.
   EXPECT_EQ("Expected a 'Predecessor' or 'Successor' order.", initError("order=\"earliestPredecessor,\"").getMsg());
+  EXPECT_EQ("Expected a 'Predecessor' or 'Successor' order.", initError("order=\"earliest\"").getMsg());
+  EXPECT_EQ("Unknown choice order 'fooPredecessor", initError("order=\"fooPredecessor\"").getMsg());
   // An unknown filter word, with the lines on after the look-up's lines, as its filters are made.
   EXPECT_EQ("Unknown filter attribute 'Both'", initError("filter=\"Both\"").getMsg());
   std::ostringstream written;

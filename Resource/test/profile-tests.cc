@@ -175,6 +175,22 @@ TEST_F(ProfileTest, InstantMarksAChangeByCurrentBounds) {
   EXPECT_EQ(std::set<TransactionId>({a}), profile->instants().at(15)->getStartingTransactions());
 }
 
+// B specified off the instant at 0 and reset onto it again before anything reads the instant
+// takes back its own place there: the instant counts it once, as its set does.
+TEST_F(ProfileTest, TransactionPutBackInItsPlaceIsCountedOnce) {
+  add(0, 10);
+  TransactionId b = add(0, 10);
+  add(0, 10);
+  add(5, 5);
+  const InstantId first = profile->instants().at(0);
+  b->time()->specify(10);
+  EXPECT_EQ(2u, first->heldCount());
+  b->time()->reset();
+  const std::size_t held = first->heldCount();
+  EXPECT_EQ(3u, first->getTransactions().size());
+  EXPECT_EQ(3u, held);
+}
+
 TEST_F(ProfileTest, IteratorWindowsAndStaleness) {
   ProfileIterator none(profile->getId(), -g_infiniteTime(), g_infiniteTime());
   EXPECT_TRUE(none.done());

@@ -1,8 +1,6 @@
 #include "Solvers/base/MatchingRule.hh"
 
-#include <cerrno>
 #include <cmath>
-#include <cstdlib>
 #include <sstream>
 #include <tinyxml.h>
 
@@ -28,13 +26,12 @@ MatchingRule::MatchingRule(const TiXmlElement& configData)
       m_hasPredicate(false), m_hasVariable(false) {
   const char* priority = configData.Attribute("priority");
   if (priority != nullptr) {
-    char* end = nullptr;
-    // A numeral too small for a double reads as 0 or less than it says: refused, as one too large is.
-    errno = 0;
-    m_priority = std::strtod(priority, &end);
-    checkElement(end != priority && *end == '\0' && errno != ERANGE && std::isfinite(m_priority) &&
-                     isDecimalNumeral(priority),
-                 configData,
+    // Numbers as a model writes them: decimals, inf (after every other) and -inf. A numeral too
+    // small for a double to tell from 0 is refused, as one too large is.
+    const std::string text(priority);
+    const bool infinite = text == "inf" || text == "+inf" || text == "-inf";
+    m_priority = infinite ? (text[0] == '-' ? -HUGE_VAL : HUGE_VAL) : 0.0;
+    checkElement(infinite || decimalValue(text, m_priority), configData,
                  "Expected a number for 'priority' on element ", ", got '" << priority << "'.");
   }
   m_hasObjectType = readFilter(configData, "class", m_objectType);

@@ -248,6 +248,10 @@ TEST_F(Fixture, ConfigurationErrors) {
   expectError("<Solver><FlawManager component='VarManager'><H component='ValueHandler' priority='x'/>"
               "</FlawManager></Solver>",
               "Expected a number for 'priority'");
+  for (const char* priority : {"1e400", "1e-400", "infinity", "nan", "0x10"})
+    expectError(("<Solver><FlawManager component='VarManager'><H component='ValueHandler' priority='" +
+                 std::string(priority) + "'/></FlawManager></Solver>").c_str(),
+                "Expected a number for 'priority'");
 }
 
 // The explanation handed to the decision point names the comparison that kept the flaw, also
@@ -291,6 +295,11 @@ TEST_F(Fixture, FlawChoiceBetweenManagersAndHandlers) {
       // The younger variable's own handler is better than the one both have.
       {manager(up + " priority='2'/>" + down + " variable='young' priority='1'/>"), young, 3},
       {manager(up + " priority='1'/>" + down + " variable='young' priority='2'/>"), old, 0},
+      // inf after every number, -inf before; a subnormal number is no 0.
+      {manager(up + " priority='inf'/>") + manager(down + " priority='1e308'/>"), old, 3},
+      {manager(up + " priority='-1e308'/>") + manager(down + " priority='-inf'/>"), old, 3},
+      {manager(up + " priority='5e-324'/>") + manager(down + " priority='0'/>"), old, 3},
+      {manager(up + " priority='-4.9e-324'/>") + manager(down + " priority='0'/>"), old, 0},
   };
   // With every marker on, the look-up is repeated for its lines alone: the choice is the same.
   struct AllLines {

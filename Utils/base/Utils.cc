@@ -1,5 +1,8 @@
 #include "Utils/base/Utils.hh"
 
+#include <cerrno>
+#include <cmath>
+#include <cstdlib>
 #include <iomanip>
 #include <cstring>
 #include <new>
@@ -94,6 +97,18 @@ bool isDecimalNumeral(const std::string& text) {
       return false;
   }
   return i == n;
+}
+
+bool decimalValue(const std::string& text, double& value) {
+  if (!isDecimalNumeral(text))
+    return false;
+  errno = 0;
+  value = std::strtod(text.c_str(), nullptr);
+  // The C library says a subnormal value is out of range too: it is one only when it reads as 0
+  // while a digit of the numeral is not.
+  const size_t exponent = text.find_first_of("eE");
+  const bool zero = text.find_first_of("123456789") >= exponent;
+  return std::isfinite(value) && (errno == 0 || value != 0 || zero);
 }
 
 } // namespace KORVAN

@@ -30,6 +30,9 @@ std::string toString(double value);
 /// fraction, an optional exponent ("-2.5", "1e3"). Hexadecimal ("0x10"), "nan" and "infinity",
 /// which the C library also reads, are not.
 bool isDecimalNumeral(const std::string& text);
+/// The value of a decimal numeral; false for other text and for one beyond a double's range or
+/// too close to 0 to be told from it (1e-400). A subnormal value (5e-324) is a number.
+bool decimalValue(const std::string& text, double& value);
 
 /// Memory for the way out of an allocation failure. While armed, the first failed allocation
 /// frees a reserve before std::bad_alloc is raised, so that what unwinds and what reports the

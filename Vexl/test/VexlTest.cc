@@ -168,7 +168,7 @@ TEST(VexlXmlInterpreter, BadInputLeavesTheDatabaseAsItWas) {
     const char* fragment;
   };
   const Case cases[] = {
-      {"<new type='Rover' name='x'>", "malformed XML"},
+      {"<new type='Rover' name='x'>", "<new>: the end tag </vexl> does not close <new>, the element open last (from line 3)"},
       {"<frobnicate/>", "<frobnicate>: unknown transaction"},
       {"<new type='Boat' name='b'/>", "<new>: unknown type 'Boat'"},
       {"<new type='Rover'/>", "missing attribute 'name'"},
@@ -185,7 +185,7 @@ TEST(VexlXmlInterpreter, BadInputLeavesTheDatabaseAsItWas) {
       {"<goal predicate='Rover.drive' name='d9' speed='3'/>", "has no variable 'speed'"},
       {"<goal predicate='Rover.drive' name='d9' duration='-4'/>", "lie outside its domain"},
       {"<fact predicate='Rover.drive' name='d9' object='tank'/>", "cannot hold 'Rover.drive'"},
-      {"<goal predicate='Rover.drive' rejectable='maybe'/>", "expected true or false"},
+      {"<goal predicate='Rover.drive' rejectable='maybe'/>", "'rejectable' is a bool: it takes true, false, 1 or 0"},
       {"<constraint name='beforeish' scope='d1.end d2.start'/>", "unknown constraint 'beforeish'"},
       {"<constraint name='precedes' scope='d1.end zz.start'/>", "unknown token or object 'zz'"},
       {"<constraint name='precedes' scope='d1.end d2.middle'/>", "token 'd2' has no variable 'middle'"},
@@ -200,8 +200,8 @@ TEST(VexlXmlInterpreter, BadInputLeavesTheDatabaseAsItWas) {
     std::string before = env.state();
     Error e = raised([&] { env.run(std::string("<vexl>\n\n") + c.transaction + "\n</vexl>", "bad.xml"); });
     EXPECT_EQ("VexlError", e.getType());
-    // Malformed XML is reported where the parser stopped.
-    std::string where = std::string(c.fragment) == "malformed XML" ? "bad.xml:4: " : "bad.xml:3: ";
+    // An element left open is reported at the end tag that finds it open.
+    std::string where = std::string(c.fragment).find("end tag") != std::string::npos ? "bad.xml:4: " : "bad.xml:3: ";
     EXPECT_EQ(0u, e.getMsg().find(where)) << e.getMsg();
     EXPECT_NE(std::string::npos, e.getMsg().find(c.fragment)) << e.getMsg();
     EXPECT_EQ(before, env.state()) << c.transaction;

@@ -18,9 +18,15 @@
 #include <string>
 #include <vector>
 
+#include <chrono>
+#include <csignal>
+#include <fcntl.h>
+#include <sys/resource.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include "Utils/base/Debug.hh"
+#include "apps/DebugLines.hh"
 #include "apps/KorvanRun.hh"
 
 using namespace KORVAN;
@@ -445,4 +451,112 @@ TEST(DebugMarkers, HeldLinesKeepTheirPlaceAmongResultsAndErrors) {
     EXPECT_GT(kinds.size(), 10u) << command;
     EXPECT_EQ(kinds, lineKinds(program)) << command << "\n" << program.substr(0, 3000);
   }
+}
+
+namespace {
+
+struct Interrupted {
+  int signal = 0; // what ended the run, 0 if it exited
+  double sentAfter = 0; // seconds from its start to the signal
+  std::string lines;
+};
+
+// korvan-run on a model that creeps for a minute and more, making a line now and then, sent
+// `signal` `delay` seconds after its model line; one that outlives it ends at 60 s of CPU.
+Interrupted interrupt(int signal, double delay) {
+  Interrupted ending;
+  int out[2], err[2];
+  if (pipe(out) != 0 || pipe(err) != 0)
+    return ending;
+  const std::chrono::steady_clock::time_point start = std::chrono::steady_clock::now();
+  const pid_t child = fork();
+  if (child == 0) {
+    const struct rlimit noCore = {0, 0}, cpu = {60, 61};
+    const std::string model = file("apps/test/models/distance-creep-moving.xml");
+    if (setrlimit(RLIMIT_CORE, &noCore) == 0 && setrlimit(RLIMIT_CPU, &cpu) == 0 && dup2(out[1], 1) == 1 &&
+        dup2(err[1], 2) == 2)
+      execl(KORVAN_RUN, KORVAN_RUN, "--debug", "ConstraintEngine:propagate", model.c_str(), static_cast<char*>(nullptr));
+    _exit(127);
+  }
+  close(out[1]), close(err[1]);
+  for (char c = 0; c != '\n' && read(out[0], &c, 1) == 1;)
+    ;
+  close(out[0]);
+  usleep(static_cast<useconds_t>(delay * 1e6));
+  kill(child, signal);
+  ending.sentAfter = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+  char piece[4096];
+  for (ssize_t n; (n = read(err[0], piece, sizeof piece)) > 0;)
+    ending.lines.append(piece, static_cast<size_t>(n));
+  close(err[0]);
+  int status = 0;
+  waitpid(child, &status, 0);
+  ending.signal = WIFSIGNALED(status) ? WTERMSIG(status) : 0;
+  return ending;
+}
+
+// Whole lines, each once: the passes are numbered from 1 without a gap.
+void expectWholeLinesEachOnce(const std::string& lines, const std::string& what) {
+  EXPECT_TRUE(!lines.empty() && lines.back() == '\n') << what << ": " << lines;
+  std::istringstream in(lines);
+  int passes = 0;
+  for (std::string line; std::getline(in, line);) {
+    if (line.find("]Pass ") == std::string::npos)
+      continue;
+    EXPECT_EQ(0u, line.find("[ConstraintEngine:propagate]Pass " + std::to_string(++passes) + " ")) << what << line;
+  }
+}
+
+} // namespace
+
+// Interrupted runs are where lines are wanted: a run that a signal ends writes what it holds and
+// ends as the signal does, and a run that goes on without writing writes its lines within a
+// second or two, so that even one killed outright leaves them. A signal sent before that second
+// has passed finds every line still held.
+TEST(DebugMarkers, HeldLinesOutliveAnInterruptedRun) {
+  for (int signal : {SIGINT, SIGTERM, SIGXCPU, SIGHUP}) {
+    Interrupted ending;
+    // On a loaded machine the model line may come late: the signal must beat the first second.
+    for (int attempt = 0; attempt < 4 && (attempt == 0 || ending.sentAfter >= 0.9); attempt++)
+      ending = interrupt(signal, 0.1);
+    EXPECT_EQ(signal, ending.signal) << strsignal(signal);
+    expectWholeLinesEachOnce(ending.lines, strsignal(signal));
+  }
+  const Interrupted killed = interrupt(SIGKILL, 2.5);
+  EXPECT_EQ(SIGKILL, killed.signal);
+  expectWholeLinesEachOnce(killed.lines, "killed");
+}
+
+// The timer's writes and the drains before results, when the held lines fill and at the end share
+// the lines: each goes out once and in its place, and a tick writes whole lines only.
+TEST(DebugMarkers, HeldLinesGoOutOnceWhateverWritesThem) {
+  const std::string path = file("held-lines.txt", "");
+  const int fd = open(path.c_str(), O_WRONLY | O_APPEND);
+  ASSERT_GE(fd, 0);
+  std::string expected;
+  {
+    std::ofstream sink(path.c_str(), std::ios::app);
+    std::ostringstream results;
+    HOST::DebugLines lines(sink, results, sink);
+    lines.writeOnSignals(fd);
+    for (int i = 0; i < 20000; i++) {
+      const std::string line = "[Marker]line " + std::to_string(i) + "\n";
+      DebugMessage::getStream() << line.substr(0, 9);
+      if (i % 7 == 0) {
+        raise(SIGALRM);
+        std::ifstream written(path.c_str(), std::ios::ate);
+        ASSERT_TRUE(written.tellg() == 0 || (written.seekg(-1, std::ios::end).get() == '\n')) << i;
+      }
+      DebugMessage::getStream() << line.substr(9);
+      expected += line;
+      if (i % 11 == 0)
+        raise(SIGALRM);
+      if (i % 1000 == 999)
+        results << "result " << i << std::endl;
+    }
+  }
+  close(fd);
+  std::ifstream in(path.c_str());
+  EXPECT_EQ(expected, std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()));
+  std::remove(path.c_str());
 }

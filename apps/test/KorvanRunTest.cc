@@ -23,6 +23,7 @@
 #include "Vexl/InterpretedObjectFactory.hh"
 #include "Vexl/VexlXmlInterpreter.hh"
 #include "apps/KorvanRun.hh"
+#include "apps/PlanCheck.hh"
 
 using namespace KORVAN;
 
@@ -152,11 +153,13 @@ TEST(KorvanRun, ExitStatusesAndOutput) {
       {{}, "no model given"},
       {{"--frob", goodModel}, "unknown option --frob"},
       {{"--max-steps", "x", goodModel}, "non-negative integer after --max-steps"},
-      {{writeFile("broken.xml", "<vexl><new type='Line' name='l'></vexl>")}, "malformed XML"},
+      {{writeFile("broken.xml", "<vexl><new type='Line' name='l'></vexl>")},
+       "broken.xml:1: <new>: the end tag </vexl> does not close <new>, the element open last (from line 1)"},
       {{writeFile("unknown.xml", "<vexl>\n<new type='Boat' name='b'/></vexl>")}, "unknown.xml:2: <new>: unknown type 'Boat'"},
       {{"--solver", writeFile("c1.xml", "<Solver><FlawManager component='Nope'/></Solver>"), goodModel},
        "No solver component registered as 'Nope'"},
-      {{"--solver", writeFile("c3.xml", "<Solver"), goodModel}, "malformed XML"},
+      {{"--solver", writeFile("c3.xml", "<Solver"), goodModel},
+       "c3.xml:1: <Solver>: the start tag is never closed (no '>' after it)"},
   };
   for (const Case& c : cases)
     expectRun(2, c.args, {c.fragment});
@@ -503,4 +506,31 @@ TEST(KorvanRun, ScheduleSearchOrderBudgetAndHeardVariables) {
                 fixes);
   EXPECT_NE(std::string::npos, text.find("no schedule found within 1200 fixes")) << text;
   HOST::clearRegistrations();
+}
+
+// The cycle prover reads a cycle as a sum of the decimals the model wrote, as a level meets a
+// limit: p + q = r with p at least 0.1, q 0.2 and r at most 0.3 sums below zero around the cycle
+// by rounding only, and proves nothing; r at most 0.299999999999999 is a digit written, and the
+// cycle proves there are no values (bounds propagation forgives both).
+TEST(KorvanRun, CycleProverForgivesRoundingNotDigits) {
+  HOST::clearRegistrations();
+  for (const char* most : {"0.3", "0.299999999999999"}) {
+    std::string onCycle = "none asked";
+    HOST::registerPlanChecker([&onCycle](const PlanDatabaseId& db, std::vector<std::string>&) {
+      const ConstrainedVariableId var = HOST::PlanCheck::timeOnCycle(db->getConstraintEngine());
+      onCycle = var.isNoId() ? "" : HOST::PlanCheck::variableName(var);
+    });
+    const std::string model =
+        std::string("<vexl><class name='Sum'><predicate name='of' kind='event'><member name='p' type='float'/>"
+                    "<member name='q' type='float'/><member name='r' type='float'/></predicate></class>"
+                    "<new type='Sum' name='s'/><close/>"
+                    "<goal predicate='Sum.of' name='t' object='s' time='0' p='0.1 1' q='0.2 1' r='0 ") +
+        most + "'/><constraint name='addEq' scope='t.p t.q t.r'/></vexl>";
+    expectRun(0, {writeFile("decimal-cycle.xml", model)}, {"Result: SOLVED"});
+    if (std::string(most) == "0.3")
+      EXPECT_EQ("", onCycle) << "r at most " << most;
+    else
+      EXPECT_NE("", onCycle) << "r at most " << most;
+    HOST::clearRegistrations();
+  }
 }

@@ -8,7 +8,9 @@
 #include "Utils/base/Error.hh"
 #include "Utils/base/Utils.hh"
 
+#include <algorithm>
 #include <functional>
+#include <iterator>
 #include <map>
 #include <set>
 #include <sstream>
@@ -97,7 +99,28 @@ ThreatDecisionPoint::ThreatDecisionPoint(const DbClientId& client, const Instant
 
 ThreatDecisionPoint::~ThreatDecisionPoint() {}
 
+// The words a handler's element may hold, said before the decision points' own checks, which
+// name neither the word nor those allowed.
 void ThreatDecisionPoint::checkConfiguration(const TiXmlElement& configData) {
+  const char* constraint = configData.Attribute("constraint");
+  const std::string constraints[] = {"precedesOnly", "precedesFirst", "concurrentOnly", "concurrentFirst"};
+  checkError(constraint == NULL || std::find(std::begin(constraints), std::end(constraints), constraint) != std::end(constraints),
+             "Unknown constraint '" << constraint << "' (constraint takes precedesOnly, precedesFirst, "
+             "concurrentOnly or concurrentFirst)");
+  const std::string order = attribute(configData, "order", "");
+  for (std::string::size_type pos = 0; !order.empty() && pos <= order.size();) {
+    const std::string::size_type comma = std::min(order.find(',', pos), order.size());
+    const std::string word = order.substr(pos, comma - pos);
+    pos = comma + 1;
+    const bool side = word.find("Predecessor") != std::string::npos || word.find("Successor") != std::string::npos;
+    bool comparator = false;
+    for (const char* name : {"earliest", "latest", "longest", "shortest", "ascendingKey", "descendingKey"})
+      comparator = comparator || word.find(name) != std::string::npos;
+    checkError(word == "leastImpact" || (side && comparator),
+               "Unknown order '" << word << "' (an order word is leastImpact, or a comparator, earliest, latest, "
+               "longest, shortest, ascendingKey or descendingKey, with a side, Predecessor or Successor, as in "
+               "earliestPredecessor; words are parted by commas)");
+  }
   ThreatConfiguration::read(configData).checkWords();
 }
 
