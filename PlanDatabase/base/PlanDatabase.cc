@@ -183,6 +183,7 @@ ObjectDomain PlanDatabase::makeObjectDomain(const LabelStr& objectType,
                "Object '" << objectName.toString() << "' of type '"
                           << object->getType().toString() << "' is not a "
                           << objectType.toString() << ".");
+    ++objectsOffered();
     return ObjectDomain(object, objectType);
   }
   if (m_tokenObjects != nullptr && m_tokenObjects->m_objectType == objectType) {
