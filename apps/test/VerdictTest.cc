@@ -2919,10 +2919,13 @@ std::string levelFault(const Model& m, const std::string& reason) {
   const std::string::size_type colon = reason.find(": at ");
   const int o = reason.substr(0, colon) == "r2" ? 1 : 0;
   std::istringstream words(reason.substr(colon + 5));
-  int t;
-  std::string the, level, is, atWord, most;
-  double x;
-  words >> t >> the >> level >> is >> atWord >> most >> x;
+  std::string when, the, level, is, atWord, most;
+  double x = 0;
+  words >> when >> the >> level >> is >> atWord >> most >> x;
+  if (!words)
+    return "a level's line the checker cannot read: " + reason;
+  // A level at the horizon's end is the level after every change.
+  const int t = when == "+inf" ? std::numeric_limits<int>::max() : std::atoi(when.c_str());
   const bool low = most == "most";
   const std::set<std::string> listed = listedTokens(reason);
   std::string fault;
