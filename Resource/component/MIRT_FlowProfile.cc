@@ -501,6 +501,15 @@ FlowProfile::Order FlowProfile::computeOrdering(const TransactionId& t1, const T
       TokenId(parent1)->duration()->lastDomain().getLowerBound() > 0.0) {
     const TokenId token(parent1);
     result = token->start() == t1->time() ? BEFORE_OR_AT : AFTER_OR_AT;
+    // Filed with the network's answers, so that it is looked at only where a bound of its
+    // points moved: it stands while the duration's lower bound stays above 0, for good when
+    // the base domain keeps it there, else until something is loosened. Bounds outside the
+    // network move unlogged, so there it is looked at always.
+    if (survives != 0 && t1->time() != t2->time() && networkHolds(t1, t2)) {
+      *survives = FROM_NETWORK | SURVIVES_TIGHTENING;
+      if (token->duration()->baseDomain().getLowerBound() > 0.0)
+        *survives |= SURVIVES_LOOSENING;
+    }
   }
   else {
     const IntervalIntDomain d =
@@ -514,9 +523,7 @@ FlowProfile::Order FlowProfile::computeOrdering(const TransactionId& t1, const T
     if (survives != 0 && t1->time() != t2->time()) {
       // The advisor reads the network exactly when both times are points of
       // a consistent network; otherwise it falls back on the domains.
-      TemporalPropagator* temporal = temporalPropagator();
-      if (temporal != 0 && temporal->getNetwork().isConsistent() && temporal->isTimepoint(t1->time()) &&
-          temporal->isTimepoint(t2->time())) {
+      if (networkHolds(t1, t2)) {
         *survives = FROM_NETWORK | SAME_DISTANCES;
         if (result == NOT_ORDERED)
           *survives |= SURVIVES_LOOSENING;
@@ -526,6 +533,12 @@ FlowProfile::Order FlowProfile::computeOrdering(const TransactionId& t1, const T
     }
   }
   return result;
+}
+
+bool FlowProfile::networkHolds(const TransactionId& t1, const TransactionId& t2) const {
+  TemporalPropagator* temporal = temporalPropagator();
+  return temporal != 0 && temporal->getNetwork().isConsistent() && temporal->isTimepoint(t1->time()) &&
+    temporal->isTimepoint(t2->time());
 }
 
 TemporalPropagator* FlowProfile::temporalPropagator() const {

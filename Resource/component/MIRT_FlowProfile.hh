@@ -38,6 +38,10 @@ public:
   bool getEarliestLowerLevelInstant(const TransactionId& t, InstantId& i);
   bool getEarliestUpperLevelInstant(const TransactionId& t, InstantId& i);
 
+  // The cached orderings asked again by the checks after the temporal network's changes, for
+  // tests that count their work.
+  static unsigned long long& orderingsAskedAgain();
+
 protected:
   typedef MIRT::OrderingCache OrderingCache;
 
@@ -213,6 +217,8 @@ private:
   TransactionId makePlaceholder();
   // Null when the constraint engine has none.
   TemporalPropagator* temporalPropagator() const;
+  // Whether both times are points of a consistent temporal network, whose log shows every move of their bounds.
+  bool networkHolds(const TransactionId& t1, const TransactionId& t2) const;
   // Replaces the recompute window by [start, end] merged with the pending one.
   // Returns the window set.
   std::pair<int, int> mergeWindow(int start, int end);

@@ -23,6 +23,11 @@ const int UNREAD_POINT = -2;
 
 }
 
+unsigned long long& FlowProfile::orderingsAskedAgain() {
+  static unsigned long long sl_asked = 0;
+  return sl_asked;
+}
+
 // Each transaction's bounds and point are read once per sweep: nothing
 // here changes a domain or the network.
 void FlowProfile::readPoint(const TransactionId& t, OrderingCache::Point& point) {
@@ -219,6 +224,7 @@ void FlowProfile::recheckCache(OrderingCache& cache, OutsideChanges& changes) {
       const Pair pair((const Transaction*) t1, (const Transaction*) t2);
       writeListed(&pair);
     }
+    ++orderingsAskedAgain();
     const bool unchanged = computeOrdering(t1, t2, &survives) == cached;
     if (!unchanged) {
       forgetAnswers(t1, t2);

@@ -28,8 +28,9 @@ struct TransactionOrdering {
   // holds both signs) outlives loosenings, a "strictly at" ([0, 0]) and an
   // order with a gap (lower bound above 0, or upper below 0) outlive
   // tightenings, and an order at or before with no gap can turn into
-  // "strictly at". Orders read otherwise (the token's own start and end, the
-  // domains' bounds when a time is outside the network) are checked always.
+  // "strictly at". Orders read otherwise (the domains' bounds when a time is
+  // outside the network) are checked always; a token's own start and end,
+  // ordered by its duration, are filed with the network's answers.
   // SAME_DISTANCES: the distances between the two points are still the ones
   // the answer was read from, cleared by any check that cannot tell.
   enum Survival {

@@ -2082,3 +2082,115 @@ TEST(FlowProfile, AnswersByNumbersFollowTheNetwork) {
   EXPECT_GT(ordered, asked / 20);
   EXPECT_GT(removed, seeds);
 }
+
+// A token's own start and end are ordered by its duration, not asked of the network, and are
+// looked at again only where a bound of theirs moved: while durations that may fall to 0 are
+// fixed and freed, and the tokens' times are tied to points outside the profile, every cached
+// order, and every one asked, is still the one computed now. KORVAN_OWN_ORDER_SEEDS sets the seeds.
+TEST(FlowProfile, TokensOwnOrderFollowsItsDuration) {
+  const int seeds = envInt("KORVAN_OWN_ORDER_SEEDS", 48);
+  int filed = 0, fellToZero = 0, strict = 0;
+  for (int seed = firstSeed(); seed < firstSeed() + seeds; ++seed) {
+    std::mt19937 rng(seed);
+    auto uniform = [&](int lo, int hi) { return std::uniform_int_distribution<int>(lo, hi)(rng); };
+    ResourceWorld w(false, true);
+    TestReusable* res = w.reusable("U", 100, "FlowProfile");
+    std::vector<TokenId> tokens;
+    std::map<TokenId, int> index;
+    for (int i = 0; i < 4; ++i) {
+      const int lb = uniform(0, 20);
+      tokens.push_back((new ReusableToken(w.db->getId(), "Reusable.uses", IntervalIntDomain(lb, lb + uniform(5, 20)),
+                                          IntervalIntDomain(), IntervalIntDomain(uniform(0, 1), 3),
+                                          IntervalDomain(1, 1), "U", true, true))->getId());
+      index[tokens.back()] = i;
+    }
+    ASSERT_TRUE(w.propagate());
+    // In the tokens' order, start first, not by address.
+    std::vector<std::pair<int, TransactionId>> ts;
+    for (const auto& entry : res->m_transactionsToTokens)
+      ts.push_back(std::make_pair(2 * index[entry.second] + (entry.first->time() == entry.second->end() ? 1 : 0),
+                                  entry.first));
+    std::sort(ts.begin(), ts.end(), [](const std::pair<int, TransactionId>& a, const std::pair<int, TransactionId>& b) {
+      return a.first < b.first;
+    });
+    RecordingDetector det;
+    TestFlowProfile prof(w.db->getId(), det.getId(), 0, 0);
+    for (const auto& t : ts)
+      prof.addTransaction(t.second);
+    std::vector<Variable<IntervalIntDomain>*> outside;
+    for (int i = 0; i < 3; ++i)
+      outside.push_back(new Variable<IntervalIntDomain>(w.ce->getId(), IntervalIntDomain(0, 60)));
+    std::vector<ConstraintId> links;
+    std::ostringstream steps;
+    prof.recompute();
+    for (int step = 0; step < 30; ++step) {
+      const int op = uniform(0, 9);
+      const TokenId token = tokens[(size_t) uniform(0, 3)];
+      const ConstrainedVariableId duration = token->duration();
+      const bool above = duration->lastDomain().getLowerBound() > 0;
+      if (op < 4 && !duration->isSpecified()) {
+        const int value = uniform((int) duration->lastDomain().getLowerBound(), (int) duration->lastDomain().getUpperBound());
+        steps << "duration " << index[token] << " = " << value << "; ";
+        duration->specify(value);
+      }
+      else if (op < 6) {
+        steps << "free duration " << index[token] << "; ";
+        if (duration->isSpecified())
+          duration->reset();
+      }
+      else if (op < 8 || links.empty()) {
+        const Id<ConstrainedVariable> time = uniform(0, 1) == 0 ? token->start() : token->end();
+        const Id<ConstrainedVariable> x = outside[(size_t) uniform(0, 2)]->getId();
+        const bool before = uniform(0, 1) == 0;
+        steps << "link " << index[token] << (before ? " -> x" : " <- x") << "; ";
+        links.push_back(w.ce->createConstraint(LabelStr("precedes"), {before ? time : x, before ? x : time}));
+      }
+      else {
+        const size_t k = (size_t) uniform(0, (int) links.size() - 1);
+        steps << "unlink " << k << "; ";
+        links[k]->discard();
+        links.erase(links.begin() + (long) k);
+      }
+      if (!w.propagate()) {
+        steps << "(inconsistent, undone) ";
+        for (const TokenId& t : tokens)
+          if (t->duration()->isSpecified())
+            t->duration()->reset();
+        while (!w.propagate()) {
+          ASSERT_FALSE(links.empty()) << "seed " << seed << ": " << steps.str();
+          links.back()->discard();
+          links.pop_back();
+        }
+      }
+      fellToZero += above && duration->lastDomain().getLowerBound() <= 0;
+      prof.recompute();
+      std::string wrong;
+      for (TestFlowProfile::OrderingCache* cache : {&prof.m_orderings, &prof.m_orderedAt})
+        cache->retain([&](const TransactionId& a, const TransactionId& b, FlowProfile::Order order,
+                          unsigned char& survives) {
+          filed += a->time()->parent() == b->time()->parent() && (survives & FlowProfile::FROM_NETWORK) != 0;
+          if (prof.computeOrdering(a, b) != order)
+            wrong = "a cached entry";
+          return true;
+        });
+      for (const auto& a : ts)
+        for (const auto& b : ts)
+          if (a.first != b.first) {
+            const FlowProfile::Order order = prof.computeOrdering(a.second, b.second);
+            strict += order == FlowProfile::STRICTLY_AT;
+            if (prof.getOrdering(a.second, b.second) != order)
+              wrong = "the answer for " + std::to_string(a.first) + ", " + std::to_string(b.first);
+          }
+      ASSERT_EQ("", wrong) << "seed " << seed << ", step " << step << ": " << steps.str();
+    }
+    for (const ConstraintId& link : links)
+      link->discard();
+    for (Variable<IntervalIntDomain>* x : outside)
+      delete x;
+  }
+  // Own orders filed with the network's, durations that fell back to 0 under them, and tokens
+  // that last no time at all.
+  EXPECT_GT(filed, 100);
+  EXPECT_GT(fellToZero, 10);
+  EXPECT_GT(strict, 0);
+}
