@@ -23,6 +23,11 @@ IncrementalFlowProfile::IncrementalFlowProfile(Id<PlanDatabase> db, Id<FVDetecto
 
 IncrementalFlowProfile::~IncrementalFlowProfile() {}
 
+unsigned long long& IncrementalFlowProfile::partnersWalked() {
+  static unsigned long long sl_read = 0;
+  return sl_read;
+}
+
 bool IncrementalFlowProfile::orderedByBoundsAlone(TemporalPropagator* temporal, const TransactionId& t) const {
   if (temporal == 0)
     return false;
@@ -241,6 +246,7 @@ bool IncrementalFlowProfile::enableOrderings(const InstantId& inst) {
       readPartners(inst, T);
       partnersRead = true;
     }
+    partnersWalked() += m_partners.size();
     const int number1 = numberOf(t1);
     m_ordered.clear();
     m_orderedNumbers.clear();

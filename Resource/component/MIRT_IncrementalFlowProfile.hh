@@ -27,6 +27,10 @@ public:
   // value, with their ordering edges; true when it opened any.
   bool enableOrderings(const InstantId& inst);
 
+  // The partners enableOrderings went through for its starting transactions,
+  // over the whole process: for tests that count a profile's work per fix.
+  static unsigned long long& partnersWalked();
+
 protected:
   void initRecompute(InstantId inst) override;
   void initRecompute() override;
