@@ -178,6 +178,10 @@ void VexlXmlInterpreter::executeToken(const TiXmlElement& element, bool isFact) 
   // The windows are set before the token is closed: a resource token joins its profile
   // when it is active on a single resource, and filed with unbounded times it would sit in
   // every instant of the profile until the windows came.
+  // The token starts on the objects named, of which the plan would keep no others.
+  std::unique_ptr<PlanDatabase::TokenObjects> named;
+  if (!objects.empty())
+    named.reset(new PlanDatabase::TokenObjects(m_db, schema->getObjectType(predicate), objects));
   TokenId token = m_db->getClient()->createToken(predicate, rejectable, isFact, [&](const TokenId& made) {
     for (TokenBound& bound : bounds) {
       ConstrainedVariableId var = made->getVariable(LabelStr(bound.name));
@@ -200,6 +204,7 @@ void VexlXmlInterpreter::executeToken(const TiXmlElement& element, bool isFact) 
     requireEndBeforeHorizon(made, ConstrainedVariableId::noId(), 0);
     narrowToImpliedWindows(made);
   });
+  named.reset();
   if (!objects.empty()) {
     ConstrainedVariableId objectVar = token->getObject();
     std::unique_ptr<AbstractDomain> domain(objectVar->baseDomain().copy());

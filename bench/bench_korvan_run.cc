@@ -82,9 +82,11 @@ const std::string& modelFile(Kind kind, unsigned int tokens) {
 // uses of two candidate Reusables they never fill, Unary uses on two candidates, reservoir events
 // on three; uses that may fill a Reusable of 10 on its timetable; events of nothing in [0 100]
 // beside two that force the search to fix times; intervals chained by "leq" with an "addEq" every
-// third link, and the same chain by "precedes" as its reference.
+// third link, and the same chain by "precedes" as its reference. Then many resources:
+// reservoirs of 10 events each against one reservoir of as many events.
 enum Shape { CHANGES, CHAINED_INCREMENTAL, CHAINED_FLOW, CHAINED_TIMETABLE, CHANGE_SEARCH, EVENT_SEARCH,
-             FIX_REUSABLES, FIX_UNARIES, FIX_RESERVOIRS, FIX_TIMETABLE, FIX_FORCED, FIX_LEQ, FIX_PRECEDES };
+             FIX_REUSABLES, FIX_UNARIES, FIX_RESERVOIRS, FIX_TIMETABLE, FIX_FORCED, FIX_LEQ, FIX_PRECEDES,
+             MANY_RESERVOIRS, ONE_RESERVOIR };
 
 const std::string& shapeFile(Shape shape, unsigned int tokens) {
   static std::map<std::pair<int, unsigned int>, std::string> s_files;
@@ -165,6 +167,22 @@ const std::string& shapeFile(Shape shape, unsigned int tokens) {
       else
         os << "  <constraint name=\"leq\" scope=\"a" << i - 1 << ".end a" << i << ".start\"/>\n";
     }
+  }
+  else if (shape == MANY_RESERVOIRS || shape == ONE_RESERVOIR) {
+    // tokens: the reservoirs of 10 events, or the events of one reservoir.
+    const unsigned int reservoirs = shape == MANY_RESERVOIRS ? tokens : 1;
+    const unsigned int events = shape == MANY_RESERVOIRS ? 10 : tokens;
+    for (unsigned int k = 0; k < reservoirs; ++k)
+      os << "  <new type=\"Reservoir\" name=\"tank" << k << "\"><float value=\"0\"/><float value=\"-10000000\"/>"
+         << "<float value=\"10000000\"/></new>\n";
+    os << "  <close/>\n";
+    for (unsigned int k = 0; k < reservoirs; ++k)
+      for (unsigned int i = 0; i < events; ++i) {
+        const unsigned int lb = 20 * i + rng.below(20);
+        os << "  <goal predicate=\"Reservoir." << (rng.below(2) == 0 ? "consume" : "produce") << "\" name=\"e" << k
+           << "_" << i << "\" object=\"tank" << k << "\" time=\"" << lb << " " << lb + 100 + rng.below(200)
+           << "\" quantity=\"" << 1 + rng.below(10) << "\"/>\n";
+      }
   }
   else {
     static const char* const s_profiles[] = {"IncrementalFlowProfile", "FlowProfile", "TimetableProfile"};
@@ -280,6 +298,20 @@ std::map<std::pair<int, unsigned int>, double>& peakMegabytes() {
   return s_peaks;
 }
 
+// The machine's load average over the last minute when each shape's runs ended, by its size.
+std::map<std::pair<int, unsigned int>, double>& loads() {
+  static std::map<std::pair<int, unsigned int>, double> s_loads;
+  return s_loads;
+}
+
+// The loads of two runs, printed beside their ratio.
+void printLoads(int shape, unsigned int one, int otherShape, unsigned int other) {
+  std::map<std::pair<int, unsigned int>, double>& at = loads();
+  const auto first = at.find(std::make_pair(shape, one)), second = at.find(std::make_pair(otherShape, other));
+  if (first != at.end() && second != at.end())
+    std::printf("%-58s %4.1f / %4.1f\n", "  load average at their ends", first->second, second->second);
+}
+
 // The program on a shape, as a process of its own: its own CPU time and peak memory, not those
 // of every child so far, nor the benchmark's size that a child forked from it starts with.
 void runShape(benchmark::State& state, Shape shape) {
@@ -321,9 +353,12 @@ void runShape(benchmark::State& state, Shape shape) {
     state.SetIterationTime(cpu);
     peak = std::max(peak, (double) kilobytes / 1024.0);
   }
-  state.counters["tokens"] = tokens;
+  state.counters["tokens"] = shape == MANY_RESERVOIRS ? 10 * tokens : tokens;
   state.counters["peakMB"] = peak;
   peakMegabytes()[std::make_pair((int) shape, tokens)] = peak;
+  double load = 0.0;
+  if (getloadavg(&load, 1) == 1)
+    loads()[std::make_pair((int) shape, tokens)] = load;
 }
 
 // The program's runs are timed by hand with the child's CPU time: their ratios take that.
@@ -358,6 +393,8 @@ void BM_FixTimetableUses(benchmark::State& state) { runShape(state, FIX_TIMETABL
 void BM_FixForcedEvents(benchmark::State& state) { runShape(state, FIX_FORCED); }
 void BM_FixLeqChain(benchmark::State& state) { runShape(state, FIX_LEQ); }
 void BM_FixPrecedesChain(benchmark::State& state) { runShape(state, FIX_PRECEDES); }
+void BM_KorvanRunManyReservoirs(benchmark::State& state) { runShape(state, MANY_RESERVOIRS); }
+void BM_KorvanRunOneReservoir(benchmark::State& state) { runShape(state, ONE_RESERVOIR); }
 
 BENCHMARK(BM_KorvanRunReservoirEvents)->Arg(1000)->Arg(10000)->UseManualTime()->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_KorvanRunReusableUses)->Arg(1000)->Arg(10000)->UseManualTime()->Unit(benchmark::kMillisecond);
@@ -382,6 +419,8 @@ FIX_SHAPE(BM_FixTimetableUses);
 FIX_SHAPE(BM_FixForcedEvents);
 FIX_SHAPE(BM_FixLeqChain);
 FIX_SHAPE(BM_FixPrecedesChain);
+BENCHMARK(BM_KorvanRunManyReservoirs)->Arg(3000)->UseManualTime()->Iterations(3)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_KorvanRunOneReservoir)->Arg(30000)->UseManualTime()->Iterations(3)->Unit(benchmark::kMillisecond);
 
 } // namespace
 
@@ -424,6 +463,7 @@ int main(int argc, char** argv) {
     const double once = peaks[std::make_pair(shape, 1000u)], twice = peaks[std::make_pair(shape, 2000u)];
     if (once > 0.0 && twice > 0.0)
       std::printf("%-58s %8.1fx\n", "  its peak memory, 2,000 / 1,000", twice / once);
+    printLoads(shape, 2000, shape, 1000);
   }
   // A search on 800 changes, one propagation per fix, against the same search on reservoir events.
   reporter.ratio("korvan-run: search on 800 changes / on 800 reservoir events",
@@ -442,6 +482,12 @@ int main(int argc, char** argv) {
   double load[3] = {0, 0, 0};
   if (getloadavg(load, 3) == 3)
     std::printf("%-58s %8.2f\n", "  load average (1 min) at the end", load[0]);
+  // 3,000 reservoirs of 10 events at most twice one reservoir of 30,000: each token costs what it
+  // touches, not the resources of its type. Mean CPU of three runs each.
+  reporter.ratio("korvan-run: 3,000 reservoirs of 10 / one of 30,000 events",
+                 "BM_KorvanRunManyReservoirs/3000/iterations:3/manual_time",
+                 "BM_KorvanRunOneReservoir/30000/iterations:3/manual_time");
+  printLoads(MANY_RESERVOIRS, 3000, ONE_RESERVOIR, 30000);
   benchmark::Shutdown();
   return 0;
 }

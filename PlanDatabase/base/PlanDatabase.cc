@@ -29,7 +29,7 @@ const LabelStr& PlanDatabase::PROPAGATOR_NAME() {
 PlanDatabase::PlanDatabase(const ConstraintEngineId& constraintEngine, const SchemaId& schema,
                            const EngineId& engine)
     : m_id(this), m_constraintEngine(constraintEngine), m_schema(schema), m_engine(engine),
-      m_closed(false), m_deleting(false) {
+      m_closed(false), m_deleting(false), m_tokenObjects(nullptr) {
   try {
     checkError(constraintEngine.isValid(), "The plan database needs a valid constraint engine.");
     checkError(schema.isValid(), "The plan database needs a valid schema.");
@@ -183,13 +183,35 @@ ObjectDomain PlanDatabase::makeObjectDomain(const LabelStr& objectType,
                "Object '" << objectName.toString() << "' of type '"
                           << object->getType().toString() << "' is not a "
                           << objectType.toString() << ".");
+    ++objectsOffered();
     return ObjectDomain(object, objectType);
+  }
+  if (m_tokenObjects != nullptr && m_tokenObjects->m_objectType == objectType) {
+    objectsOffered() += m_tokenObjects->m_objects.size();
+    return ObjectDomain(m_tokenObjects->m_objects, true, objectType);
   }
   std::list<double> values;
   for (auto it = m_objectsByType.lower_bound(objectType.getKey());
        it != m_objectsByType.end() && it->first == objectType.getKey(); ++it)
     values.push_back((double)it->second);
+  objectsOffered() += values.size();
   return ObjectDomain(values, m_closed, objectType);
+}
+
+unsigned long long& PlanDatabase::objectsOffered() {
+  static unsigned long long sl_offered = 0;
+  return sl_offered;
+}
+
+PlanDatabase::TokenObjects::TokenObjects(const PlanDatabaseId& db, const LabelStr& objectType,
+                                         const std::list<double>& objects)
+    : m_db(db), m_objectType(objectType), m_objects(objects), m_outer(db->m_tokenObjects) {
+  db->m_tokenObjects = this;
+}
+
+PlanDatabase::TokenObjects::~TokenObjects() {
+  if (m_db.isValid())
+    m_db->m_tokenObjects = m_outer;
 }
 
 bool TemporalAdvisor::canPrecede(const TokenId& first, const TokenId& second) {

@@ -64,6 +64,29 @@ public:
   /// The token of that entity key, or the empty handle.
   TokenId getToken(int key) const;
 
+  /// While one lives, tokens of `objectType` made without an object name start on `objects`
+  /// (a closed domain) rather than on every object of the type: a reader that names a token's
+  /// objects, each of that type, pays for those, not for the type's. Scopes nest.
+  class TokenObjects {
+  public:
+    TokenObjects(const PlanDatabaseId& db, const LabelStr& objectType, const std::list<double>& objects);
+    ~TokenObjects();
+
+  private:
+    TokenObjects(const TokenObjects&) = delete;
+    TokenObjects& operator=(const TokenObjects&) = delete;
+
+    PlanDatabaseId m_db;
+    LabelStr m_objectType;
+    const std::list<double>& m_objects;
+    const TokenObjects* m_outer;
+    friend class PlanDatabase;
+  };
+
+  /// The objects that new tokens' object domains have started with, over the whole process: for
+  /// tests that count what reading a token costs.
+  static unsigned long long& objectsOffered();
+
   /// Closes the object domain of every token; no object may be created afterwards.
   void close();
   bool isClosed() const { return m_closed; }
@@ -114,6 +137,8 @@ private:
   /// Each object filed under its own type and every ancestor type, in creation order.
   std::multimap<double, ObjectId> m_objectsByType;
   std::map<int, TokenId> m_tokens;
+  /// The innermost live TokenObjects scope, or null.
+  const TokenObjects* m_tokenObjects;
   /// Copies of constraints of merged tokens, by the original's entity key, and the reverse.
   std::map<int, std::pair<ConstraintId, int>> m_mergeCopies;
   std::map<int, int> m_mergeOriginals;

@@ -45,6 +45,11 @@ unsigned long long& Instant::setEntries() {
   return sl_entries;
 }
 
+unsigned long long& Instant::placesRead() {
+  static unsigned long long sl_read = 0;
+  return sl_read;
+}
+
 const LabelStr& Instant::entityTypeName() {
   static const LabelStr sl_type("MIRT_Instant");
   return sl_type;
@@ -140,14 +145,18 @@ void Instant::writeAddition(const TransactionId& t) const {
            << t->time()->toString() << " with quantity " << t->quantity()->toString());
 }
 
-void Instant::updateTransaction(TransactionId t) {
+void Instant::updateTransaction(TransactionId t, std::size_t at) {
   const AbstractDomain& dom = t->time()->lastDomain();
   checkError(t->time()->lastDomain().isMember(m_time),
              "Attempted to update a transaction spanning time " << t->time()->toString()
              << " to instant for " << m_time);
   debugMsg("Instant:updateTransaction", "Updating transaction to instant (" << m_id << ") for time "
            << t->time()->toString() << " with quantity " << t->quantity()->toString());
-  fileTransaction(t, dom.getLowerBound() == (double) m_time, dom.getUpperBound() == (double) m_time);
+  const bool starts = dom.getLowerBound() == (double) m_time, ends = dom.getUpperBound() == (double) m_time;
+  if (at < m_held.size() && m_held[at] == t && m_filing[at] != GONE)
+    fileHeld(at, filingOf(starts, ends));
+  else
+    fileTransaction(t, starts, ends);
 }
 
 void Instant::addTransactionWithin(TransactionId t, int lb, int ub) {
@@ -210,11 +219,7 @@ void Instant::fileTransaction(TransactionId t, bool starts, bool ends) {
   const unsigned char filing = filingOf(starts, ends);
   const std::vector<TransactionId>::const_iterator held = std::lower_bound(m_held.begin(), m_held.end(), t);
   if (held != m_held.end() && !(t < *held) && m_filing[held - m_held.begin()] != GONE) {
-    unsigned char& known = m_filing[held - m_held.begin()];
-    if (known != filing) {
-      refile(t, known, filing);
-      known = filing;
-    }
+    fileHeld(held - m_held.begin(), filing);
     return;
   }
   const std::map<TransactionId, unsigned char>::iterator unheld = m_unheldFiling.find(t);
@@ -225,6 +230,14 @@ void Instant::fileTransaction(TransactionId t, bool starts, bool ends) {
   else if (unheld->second != filing) {
     refile(t, unheld->second, filing);
     unheld->second = filing;
+  }
+}
+
+void Instant::fileHeld(std::size_t i, unsigned char filing) {
+  unsigned char& known = m_filing[i];
+  if (known != filing) {
+    refile(m_held[i], known, filing);
+    known = filing;
   }
 }
 
@@ -302,8 +315,9 @@ const std::set<TransactionId>& Instant::getOverlappingTransactions() const {
   return m_overlappingTransactions;
 }
 
-void Instant::removeTransaction(TransactionId t) {
-  const std::vector<TransactionId>::iterator held = std::lower_bound(m_held.begin(), m_held.end(), t);
+void Instant::removeTransaction(TransactionId t, std::size_t at) {
+  const std::vector<TransactionId>::iterator held =
+    at < m_held.size() && m_held[at] == t ? m_held.begin() + at : std::lower_bound(m_held.begin(), m_held.end(), t);
   const std::size_t i = held - m_held.begin();
   if (held == m_held.end() || t < *held || m_filing[i] == GONE) {
     // Not held: the set's own check raises the error (the vector and the set are kept equal).
@@ -326,6 +340,48 @@ void Instant::removeTransaction(TransactionId t) {
 bool Instant::holds(const TransactionId& t) const {
   std::vector<TransactionId>::const_iterator it = std::lower_bound(m_held.begin(), m_held.end(), t);
   return it != m_held.end() && !(t < *it) && m_filing[it - m_held.begin()] != GONE;
+}
+
+std::size_t Instant::placeOf(const TransactionId& t, std::size_t near) const {
+  const std::size_t n = m_held.size();
+  if (n == 0)
+    return NOWHERE;
+  near = std::min(near, n - 1);
+  // The first place not before t lies in [lo, hi]; steps double away from near until they pass it.
+  std::size_t lo = 0, hi = n, read = 1;
+  if (m_held[near] < t) {
+    lo = near + 1;
+    for (std::size_t step = 1;; step *= 2) {
+      const std::size_t probe = lo + step - 1;
+      if (probe >= n)
+        break;
+      ++read;
+      if (!(m_held[probe] < t)) {
+        hi = probe;
+        break;
+      }
+      lo = probe + 1;
+    }
+  }
+  else {
+    hi = near;
+    for (std::size_t step = 1;; step *= 2) {
+      if (hi < step)
+        break;
+      const std::size_t probe = hi - step;
+      ++read;
+      if (m_held[probe] < t) {
+        lo = probe + 1;
+        break;
+      }
+      hi = probe;
+    }
+  }
+  const std::size_t i = std::lower_bound(m_held.begin() + lo, m_held.begin() + hi, t) - m_held.begin();
+  for (std::size_t span = hi - lo; span > 0; span /= 2)
+    ++read;
+  placesRead() += read;
+  return i < n && !(t < m_held[i]) && m_filing[i] != GONE ? i : NOWHERE;
 }
 
 bool Instant::containsStartOrEnd() const {

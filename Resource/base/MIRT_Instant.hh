@@ -96,6 +96,8 @@ public:
   // The transactions put in instants' sets (getTransactions()), built or kept up, over the whole
   // process: for the same tests.
   static unsigned long long& setEntries();
+  // The places of held vectors that placeOf compared, over the whole process: for the same tests.
+  static unsigned long long& placesRead();
 
 private:
   friend class Profile;
@@ -111,12 +113,18 @@ private:
   void addTransaction(TransactionId t);
   // The line addTransaction writes for t; a profile that fills an instant another way lists it.
   void writeAddition(const TransactionId& t) const;
-  // Files t anew by the bounds of its time domain now; t need not be held.
-  void updateTransaction(TransactionId t);
+  // Files t anew by the bounds of its time domain now; t need not be held. at: t's place in the
+  // held vector, when the caller has just found it (placeOf).
+  void updateTransaction(TransactionId t, std::size_t at = NOWHERE);
   // Holds t, filed by the window [lb, ub] it was last filed in: for a
   // transaction whose time domain is empty and so has no bounds.
   void addTransactionWithin(TransactionId t, int lb, int ub);
-  void removeTransaction(TransactionId t);
+  void removeTransaction(TransactionId t, std::size_t at = NOWHERE);
+  // Where t is held in the vector of heldInOrder() with gaps, or NOWHERE, looked for outwards
+  // from near: a transaction's place moves little from one instant to the next, and a search
+  // from there reads a few lines of a vector that a search of the whole reads a dozen of.
+  std::size_t placeOf(const TransactionId& t, std::size_t near) const;
+  static constexpr std::size_t NOWHERE = ~std::size_t(0);
   // Whether a transaction held here starts or ends here by the current bounds
   // of its time domain, filed so or not yet refiled; one whose domain was
   // emptied counts as filed.
@@ -124,6 +132,8 @@ private:
   bool marksHere(const std::set<TransactionId>& filed) const;
   // The filing itself, as starting here, ending here or overlapping.
   void fileTransaction(TransactionId t, bool starts, bool ends);
+  // That of the one held at place i.
+  void fileHeld(std::size_t i, unsigned char filing);
   // The held transactions in the order of the set, for the walks done at
   // every recomputation: stepping through a vector is far cheaper than
   // through the tree, and the same order keeps sums bit for bit.

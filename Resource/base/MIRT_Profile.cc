@@ -520,16 +520,16 @@ void Profile::handleRestriction(TransactionId e, int startTime, int endTime, std
     ++it;
   checkError(it != m_instants.end(), "No instant containing this transaction.");
   const AbstractDomain& dom = e->time()->lastDomain();
-  auto refile = [&](const InstantId& inst) {
+  auto refile = [&](const InstantId& inst, std::size_t at) {
     if (!dom.isMember((double) inst->getTime())) {
       debugMsg("Profile:handleTimeChanged", "Removing transaction " << e << " from Instant at time "
                << inst->getTime());
-      inst->removeTransaction(e);
+      inst->removeTransaction(e, at);
       if (inst->heldCount() == 0 || !inst->containsStartOrEnd())
         emptyInstants.push_back(inst->getTime());
     }
     else
-      inst->updateTransaction(e);
+      inst->updateTransaction(e, at);
   };
   const int first = it->first;
   int last = first;
@@ -545,14 +545,17 @@ void Profile::handleRestriction(TransactionId e, int startTime, int endTime, std
              << " from Instants in range [" << first << " " << last << "]");
     listing.reset(new ProfileIterator(m_id, first, last));
   }
-  for (; it != m_instants.end() && it->second->holds(e); ++it) {
+  // Each instant's search starts where e lay in the one before.
+  std::size_t near = 0, at = Instant::NOWHERE;
+  for (; it != m_instants.end() && (at = it->second->placeOf(e, near)) != Instant::NOWHERE; ++it) {
+    near = at;
     last = it->first;
     if (listing) {
       listing->done();
       const InstantId listed = listing->getInstant();
       checkError(listed == it->second, "The listing of a run left the run.");
     }
-    refile(it->second);
+    refile(it->second, at);
     if (listing)
       listing->next();
   }

@@ -182,8 +182,10 @@ OrderingCache::Slot& OrderingCache::place(Transaction* first, Transaction* secon
     Transaction* t = side == 0 ? first : second;
     if (side == 1 && second == first)
       break;
-    auto found = m_members.find(t);
-    if (found == m_members.end()) {
+    // A member is found by its number, through the index, not by a descent of the map.
+    const std::uint32_t known = numberOf(t);
+    Member* member = known != NONE ? m_numbered[known] : nullptr;
+    if (member == nullptr) {
       const ConstrainedVariable* time = (const ConstrainedVariable*) t->time();
       std::uint32_t n;
       if (m_freeNumbers.empty()) {
@@ -194,17 +196,17 @@ OrderingCache::Slot& OrderingCache::place(Transaction* first, Transaction* secon
         n = m_freeNumbers.back();
         m_freeNumbers.pop_back();
       }
-      found = m_members.insert(std::make_pair((const Transaction*) t, Member{time, {}, n})).first;
+      member = &m_members.insert(std::make_pair((const Transaction*) t, Member{time, {}, n})).first->second;
       m_byTime[time].push_back(t);
       if (m_numbered.size() <= n)
         m_numbered.resize(n + 1, 0);
-      m_numbered[n] = &found->second;
+      m_numbered[n] = member;
       index(t, n);
       widen(n);
     }
-    number[side] = found->second.number;
-    entry.pos[side] = (std::uint32_t) found->second.entries.size();
-    found->second.entries.push_back(e);
+    number[side] = member->number;
+    entry.pos[side] = (std::uint32_t) member->entries.size();
+    member->entries.push_back(e);
   }
   if (second == first)
     number[1] = number[0];
@@ -233,7 +235,7 @@ void OrderingCache::refile(std::uint32_t e) {
 }
 
 void OrderingCache::unlist(const Transaction* t, std::uint32_t pos) {
-  std::vector<std::uint32_t>& entries = m_members.find(t)->second.entries;
+  std::vector<std::uint32_t>& entries = m_numbered[numberOf(t)]->entries;
   const std::uint32_t last = entries.back();
   entries[pos] = last;
   Entry& moved = m_entries[last];

@@ -188,7 +188,7 @@ private:
   std::vector<Point> m_points;
   std::vector<std::uint32_t> m_freeNumbers;
   // Each member by its number (null for a number free).
-  std::vector<const Member*> m_numbered;
+  std::vector<Member*> m_numbered;
   // A look-up is asked for every pair pending together at every instant:
   // it reads a small table of the orders by the pair's numbers (1 + the
   // order, 0 for no entry), m_side numbers a side, and finds the numbers in

@@ -2243,6 +2243,42 @@ TEST(Verdicts, ScheduleSearchReadsWhatAFixChanged) {
   }
 }
 
+// A token read starts on the objects its model names, not on every object of its type: from 50
+// to 500 reservoirs of 10 events each, the objects offered to the new tokens are one per token,
+// and the transactions the plan's check and printing read grow with the tokens, not with the
+// tokens times the resources.
+TEST(Verdicts, ManyResourcesCostWhatTheirTokensTouch) {
+  auto read = [](int resources, double& offered) {
+    std::mt19937 rng(13);
+    auto pick = [&](int lo, int hi) { return std::uniform_int_distribution<int>(lo, hi)(rng); };
+    std::ostringstream os;
+    os << "<vexl>\n";
+    for (int k = 0; k < resources; k++)
+      os << "  <new type=\"Reservoir\" name=\"r" << k << "\"> <float value=\"0\"/> <float value=\"-10000000\"/>"
+         << " <float value=\"10000000\"/> </new>\n";
+    os << "  <close/>\n";
+    for (int k = 0; k < resources; k++)
+      for (int i = 0; i < 10; i++) {
+        const int lo = 20 * i + pick(0, 19);
+        os << "  <goal predicate=\"Reservoir." << (pick(0, 1) == 0 ? "consume" : "produce") << "\" name=\"e" << k << "_"
+           << i << "\" object=\"r" << k << "\" time=\"" << lo << " " << lo + pick(100, 300) << "\" quantity=\""
+           << pick(1, 10) << "\"/>\n";
+      }
+    os << "</vexl>\n";
+    const unsigned long long before = HOST::transactionsRead(), offeredBefore = PlanDatabase::objectsOffered();
+    const Outcome o = solve(writeFile("many-resources.xml", os.str()), "", 1);
+    EXPECT_EQ("SOLVED", o.result) << o.output.substr(0, 2000);
+    offered = (double) (PlanDatabase::objectsOffered() - offeredBefore);
+    return (double) (HOST::transactionsRead() - before);
+  };
+  double offered[2];
+  const double small = read(50, offered[0]), large = read(500, offered[1]);
+  EXPECT_EQ(500, offered[0]);
+  EXPECT_EQ(5000, offered[1]);
+  EXPECT_GE(small, 500);
+  EXPECT_LE(large, small * 10 * std::log(5000.0) / std::log(500.0)) << small << " then " << large;
+}
+
 // Uses of a Reusable on a timetable, about 20 apart with windows 100 to 300 wide, of 1 to 3 each.
 std::string timetableUses(int uses, int capacity) {
   std::mt19937 rng(11);
@@ -2922,10 +2958,13 @@ std::string levelFault(const Model& m, const std::string& reason) {
   const std::string::size_type colon = reason.find(": at ");
   const int o = reason.substr(0, colon) == "r2" ? 1 : 0;
   std::istringstream words(reason.substr(colon + 5));
-  int t;
-  std::string the, level, is, atWord, most;
-  double x;
-  words >> t >> the >> level >> is >> atWord >> most >> x;
+  std::string when, the, level, is, atWord, most;
+  double x = 0;
+  words >> when >> the >> level >> is >> atWord >> most >> x;
+  if (!words)
+    return "a level's line the checker cannot read: " + reason;
+  // A level at the horizon's end is the level after every change.
+  const int t = when == "+inf" ? std::numeric_limits<int>::max() : std::atoi(when.c_str());
   const bool low = most == "most";
   const std::set<std::string> listed = listedTokens(reason);
   std::string fault;
