@@ -5,9 +5,11 @@
 #include "ConstraintEngine/base/ConstrainedVariable.hh"
 #include "Utils/base/Debug.hh"
 #include "Utils/base/Error.hh"
+#include "Utils/base/Utils.hh"
 
 #include <algorithm>
 #include <cmath>
+#include <iterator>
 #include <limits>
 
 namespace KORVAN {
@@ -74,7 +76,8 @@ TimetableProfile::TimetableProfile(Id<PlanDatabase> db, Id<FVDetector> flawDetec
     m_maxPrevProduction(0.0), m_prevConsumptions(0), m_prevProductions(0), m_nextEvent(0), m_sweepAllowed(true),
     m_sweeping(false), m_heldMaxConsumption(0.0), m_heldMaxProduction(0.0), m_heldCount(0), m_heldConsumptions(0),
     m_exactSums(false), m_instantsSwept(0), m_memberEdits(0), m_membersKnown(false),
-    m_timesKnown(false) {}
+    m_timesKnown(false), m_windowLo(-g_infiniteTime()), m_windowHi(g_infiniteTime()), m_exactLevels(false),
+    m_exactLevelsKnown(false), m_lastWalked(std::numeric_limits<int>::max()) {}
 
 TimetableProfile::~TimetableProfile() {}
 
@@ -99,8 +102,12 @@ void TimetableProfile::initRecompute(InstantId inst) {
   m_maxPrevProduction = inst->getMaxPrevProduction();
   m_prevConsumptions = inst->getPrevChanges(true);
   m_prevProductions = inst->getPrevChanges(false);
+  // The instant's sums leave out what ends there; the walk carried it on in the order of its set.
+  for (const TransactionId& t : inst->getEndingTransactions())
+    carryEnded(contributionOf(t));
   // The sweep's running totals exist only from the first instant on.
   m_sweeping = false;
+  m_lastWalked = inst->getTime();
 }
 
 void TimetableProfile::initRecompute() {
@@ -114,6 +121,7 @@ void TimetableProfile::initRecompute() {
   m_maxPrevProduction = 0.0;
   m_prevConsumptions = 0;
   m_prevProductions = 0;
+  m_lastWalked = std::numeric_limits<int>::min();
   m_sweeping = prepareSweep();
   debugMsg("TimetableProfile:initRecompute",
            (!m_sweeping ? "Walking " : m_exactSums ? "Sweeping with running sums " : "Sweeping with ordered sums ")
@@ -212,6 +220,11 @@ void TimetableProfile::handleTransactionAdded(TransactionId t) {
     m_members.insert(pos, t);
   }
   m_timesKnown = false;
+  const AbstractDomain& timeDom = t->time()->lastDomain();
+  if (!timeDom.isEmpty() && wholeTime(timeDom.getLowerBound()) && wholeTime(timeDom.getUpperBound()))
+    m_timeBounds[t] = std::make_pair((int) timeDom.getLowerBound(), (int) timeDom.getUpperBound());
+  m_exactLevelsKnown = false;
+  wholeWindow();
   Profile::handleTransactionAdded(t);
 }
 
@@ -226,16 +239,106 @@ void TimetableProfile::handleTransactionRemoved(TransactionId t) {
       m_membersKnown = false;
   }
   m_timesKnown = false;
+  m_timeBounds.erase(t);
+  wholeWindow();
   Profile::handleTransactionRemoved(t);
 }
 
 void TimetableProfile::handleTransactionTimeChanged(TransactionId t, const DomainListener::ChangeType& change) {
   m_timesKnown = false;
-  Profile::handleTransactionTimeChanged(t, change);
+  const AbstractDomain& timeDom = t->time()->lastDomain();
+  const bool bounded =
+      !timeDom.isEmpty() && wholeTime(timeDom.getLowerBound()) && wholeTime(timeDom.getUpperBound());
+  std::map<TransactionId, std::pair<int, int>>::iterator known = m_timeBounds.find(t);
+  if (!bounded || known == m_timeBounds.end() || !levelsExact()) {
+    if (bounded)
+      m_timeBounds[t] = std::make_pair((int) timeDom.getLowerBound(), (int) timeDom.getUpperBound());
+    else if (known != m_timeBounds.end())
+      m_timeBounds.erase(known);
+    wholeWindow();
+    Profile::handleTransactionTimeChanged(t, change);
+    return;
+  }
+  const int lb = (int) timeDom.getLowerBound(), ub = (int) timeDom.getUpperBound();
+  m_windowLo = std::min(m_windowLo, std::min(known->second.first, lb));
+  m_windowHi = std::max(m_windowHi, std::max(known->second.second, ub));
+  known->second = std::make_pair(lb, ub);
+  // A pass starts from the values of its first instant, which it does not compute: the instant
+  // before the window.
+  const std::map<int, InstantId>::const_iterator after = m_instants.lower_bound(m_windowLo);
+  const int start = after == m_instants.begin() ? -g_infiniteTime() : std::prev(after)->first;
+  debugMsg("TimetableProfile:handleTransactionTimeChanged",
+           "Recomputing [" << m_windowLo << " " << m_windowHi << "] from " << start);
+  if (m_recomputeInterval.isValid())
+    delete (ProfileIterator*) m_recomputeInterval;
+  m_recomputeInterval = (new ProfileIterator(getId(), start, m_windowHi))->getId();
+}
+
+void TimetableProfile::handleTemporalConstraintAdded(TransactionId predecessor, int preArgIndex,
+                                                     TransactionId successor, int sucArgIndex) {
+  wholeWindow();
+  Profile::handleTemporalConstraintAdded(predecessor, preArgIndex, successor, sucArgIndex);
+}
+
+void TimetableProfile::handleTemporalConstraintRemoved(TransactionId predecessor, int preArgIndex,
+                                                       TransactionId successor, int sucArgIndex) {
+  wholeWindow();
+  Profile::handleTemporalConstraintRemoved(predecessor, preArgIndex, successor, sucArgIndex);
+}
+
+void TimetableProfile::handleTransactionQuantityChanged(TransactionId t, const DomainListener::ChangeType& change) {
+  m_exactLevelsKnown = false;
+  wholeWindow();
+  Profile::handleTransactionQuantityChanged(t, change);
+}
+
+void TimetableProfile::wholeWindow() {
+  m_windowLo = -g_infiniteTime();
+  m_windowHi = g_infiniteTime();
+}
+
+// Every running sum adds each transaction's quantity bound at most once to
+// an initial level: exact in any order when all of those are.
+bool TimetableProfile::levelsExact() {
+  if (m_exactLevelsKnown)
+    return m_exactLevels;
+  m_exactLevelsKnown = true;
+  m_exactLevels = false;
+  ExactSums exact;
+  for (const double init : {m_initLevelLb, m_initLevelUb}) {
+    if (!std::isfinite(init))
+      return false;
+    exact.add(init);
+  }
+  for (const TransactionId& t : getTransactions()) {
+    const AbstractDomain& quantityDom = t->quantity()->lastDomain();
+    for (const double bound : {quantityDom.getLowerBound(), quantityDom.getUpperBound()}) {
+      if (!std::isfinite(bound))
+        return false;
+      exact.add(bound);
+    }
+  }
+  m_exactLevels = exact.exact();
+  return m_exactLevels;
+}
+
+// The window is done once the pass has computed its last instant; a pass cut
+// short leaves the rest to the next, and a change during the pass has taken
+// the window into its own.
+void TimetableProfile::postHandleRecompute() {
+  if (!needsRecompute()) {
+    const std::map<int, InstantId>::const_iterator next = m_instants.upper_bound(m_lastWalked);
+    if (next == m_instants.end() || next->first > m_windowHi) {
+      m_windowLo = g_infiniteTime();
+      m_windowHi = -g_infiniteTime();
+    }
+  }
+  m_lastWalked = std::numeric_limits<int>::max();
 }
 
 void TimetableProfile::recomputeLevels(InstantId /* prev */, InstantId inst) {
   check_error(inst.isValid());
+  m_lastWalked = inst->getTime();
   if (m_sweeping && sweepInstant(inst))
     return;
   // Once an instant has been walked, the running totals are behind.

@@ -3,6 +3,7 @@
 
 #include "Resource/base/MIRT_Profile.hh"
 
+#include <map>
 #include <vector>
 
 namespace KORVAN {
@@ -51,6 +52,17 @@ private:
   void handleTransactionAdded(TransactionId t) override;
   void handleTransactionRemoved(TransactionId t) override;
   void handleTransactionTimeChanged(TransactionId t, const DomainListener::ChangeType& change) override;
+  void handleTransactionQuantityChanged(TransactionId t, const DomainListener::ChangeType& change) override;
+  void handleTemporalConstraintAdded(TransactionId predecessor, int preArgIndex, TransactionId successor,
+                                     int sucArgIndex) override;
+  void handleTemporalConstraintRemoved(TransactionId predecessor, int preArgIndex, TransactionId successor,
+                                       int sucArgIndex) override;
+  void postHandleRecompute() override;
+  // The next pass goes over every instant.
+  void wholeWindow();
+  // Whether every level sum is exact in any order, so that a pass over a
+  // window leaves the same values as a whole pass.
+  bool levelsExact();
   // The instant's sums from the transactions that start or end there and
   // running totals of those held; false, with nothing changed, when the
   // instant's filing disagrees with the bounds read for the pass.
@@ -129,6 +141,20 @@ private:
   bool m_membersKnown;
   // m_events and the time flags of m_bounds match every member's time domain.
   bool m_timesKnown;
+
+  // A transaction's time moved from one window to another changes the
+  // instants of both and none after: a level later takes it whole either
+  // way. Each transaction's bounds as last filed (none while its domain is
+  // empty or odd), and the times of the instants still to recompute.
+  std::map<TransactionId, std::pair<int, int>> m_timeBounds;
+  int m_windowLo;
+  int m_windowHi;
+  // Whether the level sums were exact at the last whole pass, while no
+  // quantity came or changed since.
+  bool m_exactLevels;
+  bool m_exactLevelsKnown;
+  // The time of the last instant the current pass has computed or started from.
+  int m_lastWalked;
 };
 
 }
