@@ -76,6 +76,16 @@ bool TemporalNetwork::isTimepoint(int node) const {
   return node >= 0 && node < (int)m_nodes.size() && m_nodes[node].live;
 }
 
+bool TemporalNetwork::hasInnerEdges(int node) const {
+  checkNode(node);
+  for (int edge : m_nodes[node].edges) {
+    const Edge& e = m_edges[edge];
+    if (e.live && (e.from == node ? e.to : e.from) != getOrigin())
+      return true;
+  }
+  return false;
+}
+
 bool TemporalNetwork::isEdge(int edge) const {
   return edge >= 0 && edge < (int)m_edges.size() && m_edges[edge].live;
 }

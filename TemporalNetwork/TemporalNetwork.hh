@@ -41,6 +41,9 @@ public:
   /// Removes a time point with every edge that touches it. The origin cannot be removed.
   void removeTimepoint(int node);
   bool isTimepoint(int node) const;
+  /// True when an edge joins the point to a point other than the origin: without one, its
+  /// distance to any point is that of their bounds.
+  bool hasInnerEdges(int node) const;
 
   /// Adds the constraint lb <= t(to) - t(from) <= ub and returns its edge index.
   int addEdge(int from, int to, Time lb, Time ub);

@@ -209,19 +209,20 @@ protected:
   };
   PassState m_pass;
 
+  // Null when the constraint engine has none.
+  TemporalPropagator* temporalPropagator() const;
+  // Replaces the recompute window by [start, end] merged with the pending one.
+  // Returns the window set.
+  std::pair<int, int> mergeWindow(int start, int end);
+
 private:
   // The transaction's time bounds as ints; false for an emptied domain.
   static bool timeBounds(const TransactionId& t, int& lb, int& ub);
   // Fills a cache point's bounds the first time it is asked for in a sweep.
   static void readPoint(const TransactionId& t, OrderingCache::Point& point);
   TransactionId makePlaceholder();
-  // Null when the constraint engine has none.
-  TemporalPropagator* temporalPropagator() const;
   // Whether both times are points of a consistent temporal network, whose log shows every move of their bounds.
   bool networkHolds(const TransactionId& t1, const TransactionId& t2) const;
-  // Replaces the recompute window by [start, end] merged with the pending one.
-  // Returns the window set.
-  std::pair<int, int> mergeWindow(int start, int end);
   void temporalConstraintChanged(const TransactionId& predecessor, const TransactionId& successor);
   void replaceWindow(int start, int end);
   bool getEarliestInstant(const ContributionMap& contributions, const TransactionId& t, InstantId& i) const;

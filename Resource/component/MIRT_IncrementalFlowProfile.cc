@@ -1,5 +1,9 @@
 #include "Resource/component/MIRT_IncrementalFlowProfile.hh"
 #include "ConstraintEngine/base/ConstrainedVariable.hh"
+#include "ConstraintEngine/base/ConstraintEngine.hh"
+#include "PlanDatabase/base/PlanDatabase.hh"
+#include "PlanDatabase/base/Token.hh"
+#include "TemporalNetwork/TemporalPropagator.hh"
 #include "Utils/base/Debug.hh"
 #include "Utils/base/Error.hh"
 
@@ -12,12 +16,64 @@ namespace MIRT {
 
 IncrementalFlowProfile::IncrementalFlowProfile(Id<PlanDatabase> db, Id<FVDetector> flawDetector,
                                                double initLevelLb, double initLevelUb)
-  : FlowProfile(db, flawDetector, initLevelLb, initLevelUb) {
+  : FlowProfile(db, flawDetector, initLevelLb, initLevelUb), m_unaskedInnerChanges(0) {
   debugMsg("IncrementalFlowProfile:IncrementalFlowProfile", "Initial level [" << initLevelLb << ","
            << initLevelUb << "]");
 }
 
 IncrementalFlowProfile::~IncrementalFlowProfile() {}
+
+unsigned long long& IncrementalFlowProfile::partnersWalked() {
+  static unsigned long long sl_read = 0;
+  return sl_read;
+}
+
+bool IncrementalFlowProfile::orderedByBoundsAlone(TemporalPropagator* temporal, const TransactionId& t) const {
+  if (temporal == 0)
+    return false;
+  // A time no temporal constraint reaches is not a point of the network.
+  const int node = temporal->getTimepoint(t->time());
+  if (node >= 0 && temporal->getNetwork().hasInnerEdges(node))
+    return false;
+  // The two ends of an interval are ordered by their token.
+  const EntityId& parent = t->time()->parent();
+  return Id<Token>::convertable(parent) && TokenId(parent)->start() == TokenId(parent)->end();
+}
+
+void IncrementalFlowProfile::noteOutsideChanges() {
+  FlowProfile::noteOutsideChanges();
+  if (m_unasked.empty() || m_planDatabase->getConstraintEngine()->provenInconsistent())
+    return;
+  TemporalPropagator* temporal = temporalPropagator();
+  if (temporal == 0)
+    return;
+  temporal->sync();
+  const TemporalNetwork& network = temporal->getNetwork();
+  if (network.getInnerChanges() == m_unaskedInnerChanges || !network.isConsistent())
+    return;
+  m_unaskedInnerChanges = network.getInnerChanges();
+  bool joined = false;
+  for (auto it = m_unasked.begin(); it != m_unasked.end();) {
+    if (orderedByBoundsAlone(temporal, *it)) {
+      ++it;
+      continue;
+    }
+    joined = true;
+    m_unasked.erase(it++);
+  }
+  if (!joined || m_instants.empty())
+    return;
+  // Which partners the new edges order it with is not known: all count again.
+  noteChange();
+  m_recalculateLowerLevel = true;
+  m_recalculateUpperLevel = true;
+  mergeWindow(m_instants.begin()->first, m_instants.rbegin()->first);
+}
+
+void IncrementalFlowProfile::handleTransactionRemoved(TransactionId t) {
+  m_unasked.erase(t);
+  FlowProfile::handleTransactionRemoved(t);
+}
 
 void IncrementalFlowProfile::initRecompute() {
   check_error(m_recomputeInterval.isValid(),
@@ -160,7 +216,14 @@ void IncrementalFlowProfile::applyOrdering(FlowProfileGraph* graph, Order order,
 
 bool IncrementalFlowProfile::enableOrderings(const InstantId& inst) {
   debugMsg("IncrementalFlowProfile:enableOrderings", "Instant Id (" << inst << ")");
+  static DebugMessage* const sl_pairLines =
+    DebugMessage::addMsg(__FILE__, __LINE__, "IncrementalFlowProfile:enableOrderings");
+  static DebugMessage* const sl_distanceLines =
+    DebugMessage::addMsg(__FILE__, __LINE__, "TemporalAdvisor:getTemporalDistanceDomain");
   const double T = (double) inst->getTime();
+  TemporalPropagator* temporal = temporalPropagator();
+  const bool unaskedAllowed = temporal != 0 && !sl_pairLines->isEnabled() && !sl_distanceLines->isEnabled() &&
+    !m_planDatabase->getConstraintEngine()->provenInconsistent();
   bool result = false;
   bool partnersRead = false;
   const std::set<TransactionId>& starting = inst->getStartingTransactions();
@@ -172,12 +235,18 @@ bool IncrementalFlowProfile::enableOrderings(const InstantId& inst) {
     result = true;
     if (!m_recalculateLowerLevel && !m_recalculateUpperLevel)
       continue;
+    // A pair asked only to be found unordered: not asked, unless its lines are wanted.
+    if (unaskedAllowed && orderedByBoundsAlone(temporal, t1)) {
+      m_unasked.insert(t1);
+      continue;
+    }
     // Nothing here changes a time domain, so the instant's transactions are
     // read once for all its starting ones.
     if (!partnersRead) {
       readPartners(inst, T);
       partnersRead = true;
     }
+    partnersWalked() += m_partners.size();
     const int number1 = numberOf(t1);
     m_ordered.clear();
     m_orderedNumbers.clear();

@@ -3,7 +3,9 @@
 
 #include "Resource/component/MIRT_FlowProfile.hh"
 
+#include <cstdint>
 #include <set>
+#include <unordered_set>
 #include <vector>
 
 namespace KORVAN {
@@ -25,10 +27,16 @@ public:
   // value, with their ordering edges; true when it opened any.
   bool enableOrderings(const InstantId& inst);
 
+  // The partners enableOrderings went through for its starting transactions,
+  // over the whole process: for tests that count a profile's work per fix.
+  static unsigned long long& partnersWalked();
+
 protected:
   void initRecompute(InstantId inst) override;
   void initRecompute() override;
   void recomputeLevels(InstantId prev, InstantId inst) override;
+  void noteOutsideChanges() override;
+  void handleTransactionRemoved(TransactionId t) override;
 
 private:
   void recomputeLevels(InstantId inst, double lowerLevel, double upperLevel);
@@ -58,6 +66,18 @@ private:
   // Adds t's ordering edges to m_ordered, in each network whose partners
   // are marked, where that network needs them.
   void enableNearest(const TransactionId& t);
+
+  // True when no edge of the temporal network joins t's point to another
+  // point: a transaction starting at an instant is then ordered with none
+  // of the instant's partners, whose bounds all reach past its start, and
+  // its pairs need not be asked.
+  bool orderedByBoundsAlone(TemporalPropagator* temporal, const TransactionId& t) const;
+
+  // The transactions whose pairs a pass left unasked as ordered by bounds
+  // alone, and the temporal network's inner changes when they were last
+  // seen so: an edge to one of them may order pairs no cached answer holds.
+  std::unordered_set<TransactionId, TransactionIdHash> m_unasked;
+  std::uint64_t m_unaskedInnerChanges;
 
   std::vector<Partner> m_partners;
   std::vector<char> m_lowerCandidate;

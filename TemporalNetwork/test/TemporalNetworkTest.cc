@@ -181,6 +181,16 @@ TEST(TemporalNetwork, RandomAgainstFloydWarshall) {
         snapshotValid = false;
       }
       ASSERT_EQ(ref.edges.size(), tn.getEdgeCount());
+      // A point joined to no other than the origin, as the edges in force tell.
+      for (int x : ref.nodes) {
+        if (x == TemporalNetwork::getOrigin())
+          continue;
+        bool inner = false;
+        for (const auto& e : ref.edges)
+          inner = inner || (e.second.from == x && e.second.to != TemporalNetwork::getOrigin()) ||
+                  (e.second.to == x && e.second.from != TemporalNetwork::getOrigin());
+        ASSERT_EQ(inner, tn.hasInnerEdges(x)) << "point " << x;
+      }
       compare(tn, ref, d);
       if (wasConsistent)
         snapshot = before;

@@ -78,6 +78,7 @@
 #include "Resource/base/MIRT_Instant.hh"
 #include "Resource/base/Resource.hh"
 #include "Resource/component/MIRT_FlowProfile.hh"
+#include "Resource/component/MIRT_IncrementalFlowProfile.hh"
 #include "Resource/test/TestHelpers.hh"
 
 using namespace KORVAN;
@@ -2215,25 +2216,28 @@ TEST(Verdicts, ScheduleSearchReadsWhatAFixChanged) {
                                           "a timetable", "events beside a forced schedule", "a chain of leq"};
   static const int sl_sizes[] = {100, 100, 100, 40, 40, 100};
   for (int shape = 0; shape < 6; shape++) {
-    std::vector<double> fixes, perFix[5];
+    std::vector<double> fixes, perFix[6];
     for (int n : {sl_sizes[shape], 4 * sl_sizes[shape]}) {
-      const unsigned long long before[5] = {HOST::deadEndReads(), HOST::usesRead(), HOST::ScheduleSearch::entriesRead(),
-                                            HOST::crowdingReads(), MIRT::FlowProfile::orderingsAskedAgain()};
+      const unsigned long long before[6] = {HOST::deadEndReads(), HOST::usesRead(), HOST::ScheduleSearch::entriesRead(),
+                                            HOST::crowdingReads(), MIRT::FlowProfile::orderingsAskedAgain(),
+                                            MIRT::IncrementalFlowProfile::partnersWalked()};
       const Outcome o = solve(fixedShape(shape, n), "", 1);
-      const unsigned long long after[5] = {HOST::deadEndReads(), HOST::usesRead(), HOST::ScheduleSearch::entriesRead(),
-                                           HOST::crowdingReads(), MIRT::FlowProfile::orderingsAskedAgain()};
+      const unsigned long long after[6] = {HOST::deadEndReads(), HOST::usesRead(), HOST::ScheduleSearch::entriesRead(),
+                                           HOST::crowdingReads(), MIRT::FlowProfile::orderingsAskedAgain(),
+                                           MIRT::IncrementalFlowProfile::partnersWalked()};
       EXPECT_EQ("SOLVED", o.result) << sl_shapes[shape] << ": " << o.output.substr(0, 2000);
       std::smatch found;
       // The check of a finished plan counts no fixes: there every token's times are fixed.
       fixes.push_back(std::regex_search(o.output, found, std::regex("\\(([0-9]+) fixes tried\\)")) ? std::stod(found[1])
                                                                                                  : 2.0 * n);
       ASSERT_GE(fixes.back(), n) << sl_shapes[shape] << ": every token's time is fixed";
-      for (int k = 0; k < 5; k++)
+      for (int k = 0; k < 6; k++)
         perFix[k].push_back((double)(after[k] - before[k]) / fixes.back());
     }
+    // The profile's own partners too: events no constraint orders are not paired per fix.
     static const char* const sl_read[] = {"transactions and instants", "uses", "entries", "tokens ranked",
-                                          "cached orderings asked again"};
-    for (int k = 0; k < 5; k++)
+                                          "cached orderings asked again", "partners of opened events"};
+    for (int k = 0; k < 6; k++)
       EXPECT_LE(perFix[k][1], 2 * perFix[k][0] + 1) << sl_shapes[shape] << ": " << perFix[k][0] << " then " << perFix[k][1]
                                                     << " " << sl_read[k] << " read per fix";
     EXPECT_GT(perFix[2][0], 0) << sl_shapes[shape];
