@@ -36,9 +36,9 @@
 #include "Utils/base/Utils.hh"
 #include "Vexl/VexlXmlInterpreter.hh"
 #include "apps/DebugLines.hh"
-#include "apps/PlanCheck.hh"
-#include "apps/RunVerdict.hh"
-#include "apps/ScheduleSearch.hh"
+#include "Verdict/PlanCheck.hh"
+#include "Verdict/RunVerdict.hh"
+#include "Verdict/ScheduleSearch.hh"
 
 namespace KORVAN {
 namespace HOST {

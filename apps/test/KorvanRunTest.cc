@@ -23,7 +23,7 @@
 #include "Vexl/InterpretedObjectFactory.hh"
 #include "Vexl/VexlXmlInterpreter.hh"
 #include "apps/KorvanRun.hh"
-#include "apps/PlanCheck.hh"
+#include "Verdict/PlanCheck.hh"
 
 using namespace KORVAN;
 

@@ -1,4 +1,4 @@
-#include "apps/PlanCheck.hh"
+#include "Verdict/PlanCheck.hh"
 
 #include <algorithm>
 #include <cmath>
@@ -28,8 +28,8 @@
 #include "Utils/base/Debug.hh"
 #include "Utils/base/Error.hh"
 #include "Utils/base/Utils.hh"
-#include "apps/ChangeWatch.hh"
-#include "apps/ScheduleSearch.hh"
+#include "Verdict/ChangeWatch.hh"
+#include "Verdict/ScheduleSearch.hh"
 
 namespace KORVAN {
 namespace HOST {

@@ -1,5 +1,5 @@
-#ifndef KORVAN_APPS_RUNVERDICT_HH
-#define KORVAN_APPS_RUNVERDICT_HH
+#ifndef KORVAN_VERDICT_RUNVERDICT_HH
+#define KORVAN_VERDICT_RUNVERDICT_HH
 
 // What korvan-run concludes from the search it ran: the result line and what it rests on;
 // internal to apps/.
@@ -14,8 +14,8 @@
 #include "PlanDatabase/base/PlanDatabaseDefs.hh"
 #include "Solvers/base/Solver.hh"
 #include "apps/KorvanRun.hh"
-#include "apps/PlanCheck.hh"
-#include "apps/ScheduleSearch.hh"
+#include "Verdict/PlanCheck.hh"
+#include "Verdict/ScheduleSearch.hh"
 
 namespace KORVAN {
 namespace HOST {

@@ -74,7 +74,7 @@
 #include "PlanDatabase/base/Schema.hh"
 #include "PlanDatabase/base/Token.hh"
 #include "apps/KorvanRun.hh"
-#include "apps/PlanCheck.hh"
+#include "Verdict/PlanCheck.hh"
 #include "Resource/base/MIRT_Instant.hh"
 #include "Resource/base/Resource.hh"
 #include "Resource/component/MIRT_FlowProfile.hh"

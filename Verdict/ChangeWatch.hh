@@ -1,5 +1,5 @@
-#ifndef KORVAN_APPS_CHANGEWATCH_HH
-#define KORVAN_APPS_CHANGEWATCH_HH
+#ifndef KORVAN_VERDICT_CHANGEWATCH_HH
+#define KORVAN_VERDICT_CHANGEWATCH_HH
 
 // A schedule search asks its checks again after every fix: a check that keeps what it found and
 // hears of every change of a domain looks again only where something changed, so that a fix

@@ -1,4 +1,4 @@
-#include "apps/ChangeWatch.hh"
+#include "Verdict/ChangeWatch.hh"
 
 #include <algorithm>
 #include <vector>

@@ -35,8 +35,8 @@
 #include "Utils/base/Error.hh"
 #include "Utils/base/Utils.hh"
 #include "apps/KorvanRun.hh"
-#include "apps/PlanCheck.hh"
-#include "apps/ResourceReport.hh"
+#include "Verdict/PlanCheck.hh"
+#include "Verdict/ResourceReport.hh"
 
 namespace KORVAN {
 namespace HOST {

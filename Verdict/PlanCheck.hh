@@ -1,5 +1,5 @@
-#ifndef KORVAN_APPS_PLANCHECK_HH
-#define KORVAN_APPS_PLANCHECK_HH
+#ifndef KORVAN_VERDICT_PLANCHECK_HH
+#define KORVAN_VERDICT_PLANCHECK_HH
 
 // The host's checks of a finished plan and its search for a fixed schedule; internal to apps/.
 
@@ -11,7 +11,7 @@
 #include "ConstraintEngine/base/AbstractDomain.hh"
 #include "PlanDatabase/base/PlanDatabaseDefs.hh"
 #include "apps/KorvanRun.hh"
-#include "apps/ScheduleSearch.hh"
+#include "Verdict/ScheduleSearch.hh"
 
 namespace KORVAN {
 namespace HOST {

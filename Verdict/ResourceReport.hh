@@ -1,8 +1,8 @@
 // What korvan-run's binding of the resource module and its refutations share: levels and times
 // in words, token lists, and each resource's transactions gathered once, never once per instant.
 
-#ifndef KORVAN_APPS_RESOURCE_REPORT_HH
-#define KORVAN_APPS_RESOURCE_REPORT_HH
+#ifndef KORVAN_VERDICT_RESOURCE_REPORT_HH
+#define KORVAN_VERDICT_RESOURCE_REPORT_HH
 
 #include <algorithm>
 #include <cstddef>

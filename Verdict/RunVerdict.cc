@@ -1,4 +1,4 @@
-#include "apps/RunVerdict.hh"
+#include "Verdict/RunVerdict.hh"
 
 #include <algorithm>
 #include <ostream>
@@ -12,7 +12,7 @@
 #include "TemporalNetwork/TemporalPropagator.hh"
 #include "Utils/base/Debug.hh"
 #include "Utils/base/Error.hh"
-#include "apps/PlanCheck.hh"
+#include "Verdict/PlanCheck.hh"
 
 namespace KORVAN {
 namespace HOST {

@@ -1,4 +1,4 @@
-#include "apps/PlanCheck.hh"
+#include "Verdict/PlanCheck.hh"
 
 #include <algorithm>
 #include <cmath>

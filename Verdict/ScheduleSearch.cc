@@ -1,4 +1,4 @@
-#include "apps/ScheduleSearch.hh"
+#include "Verdict/ScheduleSearch.hh"
 
 #include <algorithm>
 #include <cmath>
@@ -19,7 +19,7 @@
 #include "Utils/base/Debug.hh"
 #include "Utils/base/Error.hh"
 #include "Utils/base/Utils.hh"
-#include "apps/ChangeWatch.hh"
+#include "Verdict/ChangeWatch.hh"
 
 namespace KORVAN {
 namespace HOST {

@@ -1,0 +1,325 @@
+// Why the uses of a unary cannot all fit: together they last longer than the span that holds
+// them, in every completion of the plan; and, kept up while a schedule search runs, whether a
+// search's plan is so overloaded.
+
+#include <algorithm>
+#include <cmath>
+#include <limits>
+#include <list>
+#include <map>
+#include <set>
+#include <unordered_map>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "PlanDatabase/base/Object.hh"
+#include "PlanDatabase/base/PlanDatabase.hh"
+#include "PlanDatabase/base/Token.hh"
+#include "PlanDatabase/base/TokenVariable.hh"
+#include "ConstraintEngine/base/Propagator.hh"
+#include "Resource/base/Instant.hh"
+#include "Resource/base/Limits.hh"
+#include "Resource/base/MIRT_FVDetector.hh"
+#include "Resource/base/MIRT_Instant.hh"
+#include "Resource/base/MIRT_Profile.hh"
+#include "Resource/base/MIRT_Resource.hh"
+#include "Resource/base/Resource.hh"
+#include "Resource/base/ResourceConstraint.hh"
+#include "Resource/base/Transaction.hh"
+#include "Resource/component/MIRT_DurativeTokens.hh"
+#include "Resource/component/MIRT_InstantTokens.hh"
+#include "Resource/component/MIRT_Reusable.hh"
+#include "Verdict/ChangeWatch.hh"
+#include "apps/KorvanRun.hh"
+#include "Verdict/PlanCheck.hh"
+#include "Verdict/ResourceReport.hh"
+
+namespace KORVAN {
+namespace HOST {
+
+using namespace ResourceReport;
+
+namespace {
+
+// The uses of a unary that go one at a time in every completion of the plan, and what they take.
+struct UnaryLoad {
+  ObjectId resource;
+  std::vector<TokenId> uses; // in the order the model made them
+  size_t count = 0;          // how many uses
+  double length = 0;         // their least durations summed
+  double first = 0, last = 0; // their earliest start and latest end
+  double least = 0;           // the least quantity among them
+  Rounding rounding;          // what any level of the unary may be summed from
+};
+
+const MIRT::Reusable* unaryOf(const ObjectId& object) {
+  static const LabelStr sl_unary("Unary");
+  const MIRT::Reusable* reusable = dynamic_cast<const MIRT::Reusable*>(static_cast<Object*>(object));
+  if (reusable == nullptr ||
+      (dynamic_cast<const MIRT::UnaryTimeline*>(reusable) == nullptr && object->getType() != sl_unary))
+    return nullptr;
+  return reusable;
+}
+
+// What a use adds to one unary it may be on: to the rounding a level may be forgiven, and, where
+// it counts, as one of the uses that go one at a time.
+struct UseTerm {
+  bool rounds = false, counts = false;
+  double magnitude = 0, length = 0, first = 0, last = 0, least = 0;
+};
+
+// A use's terms, unary by unary, in the order of its candidates; none for a use out of the plan.
+std::vector<std::pair<ObjectId, UseTerm>> useTerms(const TokenId& token, const ConstrainedVariableId& quantityVar) {
+  std::vector<std::pair<ObjectId, UseTerm>> terms;
+  const AbstractDomain& objects = token->getObject()->lastDomain();
+  if (token->isMerged() || token->isRejected() || objects.isEmpty())
+    return terms;
+  usesRead()++;
+  const AbstractDomain& quantity = quantityVar->lastDomain();
+  std::list<double> candidates;
+  objects.getValues(candidates);
+  for (double value : candidates) {
+    const ObjectId resource(value);
+    const MIRT::Reusable* reusable = unaryOf(resource);
+    if (reusable == nullptr)
+      continue;
+    UseTerm term;
+    const double magnitude = std::max(std::fabs(quantity.getLowerBound()), std::fabs(quantity.getUpperBound()));
+    term.rounds = std::isfinite(magnitude);
+    term.magnitude = term.rounds ? magnitude : 0;
+    const double room = reusable->getInitCapacityUb() - reusable->getLowerLimit();
+    term.counts = token->isActive() && objects.isSingleton() && room > 0 && room < g_infiniteTimeAsDouble() &&
+                  !(quantity.getLowerBound() < room);
+    if (term.counts) {
+      term.length = std::max(0.0, token->duration()->lastDomain().getLowerBound());
+      term.first = token->start()->lastDomain().getLowerBound();
+      term.last = token->end()->lastDomain().getUpperBound();
+      term.least = quantity.getLowerBound();
+    }
+    terms.push_back(std::make_pair(resource, term));
+  }
+  return terms;
+}
+
+// An empty load of the unary, before any use is added.
+UnaryLoad emptyLoad(const ObjectId& resource) {
+  UnaryLoad load;
+  load.resource = resource;
+  load.rounding = MIRT::FVDetector::levelRounding(*unaryOf(resource));
+  load.first = g_infiniteTimeAsDouble();
+  load.last = -g_infiniteTimeAsDouble();
+  load.least = g_infiniteTimeAsDouble();
+  return load;
+}
+
+void addTerm(UnaryLoad& load, const TokenId& use, const UseTerm& term) {
+  if (term.rounds)
+    load.rounding.add(term.magnitude);
+  if (!term.counts)
+    return;
+  load.uses.push_back(use);
+  load.count++;
+  load.length += term.length;
+  load.first = std::min(load.first, term.first);
+  load.last = std::max(load.last, term.last);
+  load.least = std::min(load.least, term.least);
+}
+
+// A use counts only when it is active and on the unary alone (no decision takes it off), and
+// takes at least all the unary can lend: then two of them at once break its lower limit. Tokens
+// still on several candidates are left out, as they could only add to the load; their
+// quantities still widen the rounding a level may be forgiven.
+std::map<int, UnaryLoad> unaryLoads(const PlanDatabaseId& db) {
+  std::map<int, UnaryLoad> loads; // by object key, the order the model made them
+  for (const auto& entry : db->getTokens()) {
+    const TokenId& token = entry.second;
+    const MIRT::ReusableToken* use = dynamic_cast<const MIRT::ReusableToken*>(static_cast<Token*>(token));
+    if (use == nullptr)
+      continue;
+    for (const auto& term : useTerms(token, use->getQuantity())) {
+      auto inserted = loads.insert(std::make_pair(term.first->getKey(), UnaryLoad()));
+      if (inserted.second)
+        inserted.first->second = emptyLoad(term.first);
+      addTerm(inserted.first->second, token, term.second);
+    }
+  }
+  return loads;
+}
+
+// Uses that go one at a time last longer than the span that holds them all. Two of them at once
+// must break the lower limit by more than rounding, or overlapping them is a schedule.
+bool overloaded(const UnaryLoad& load) {
+  if (load.count < 2)
+    return false;
+  const MIRT::Reusable& unary = *unaryOf(load.resource);
+  const double span = load.last - load.first;
+  return load.first > -g_infiniteTimeAsDouble() && load.last < g_infiniteTimeAsDouble() && load.length > span &&
+         belowLimit(unary.getInitCapacityUb() - 2 * load.least, unary.getLowerLimit(), load.rounding);
+}
+
+
+// The unaries' loads while a schedule search runs, kept up to date with the uses whose variables
+// changed: what each use adds to each unary it may be on is taken back and added anew, so that a
+// fix costs the uses it moved. The sums are exact while every term is a whole number well inside
+// a double's precision; a unary with any other term is summed again in full, in the model's order.
+class UnaryLoadMemory : public SearchMemory {
+public:
+  explicit UnaryLoadMemory(const PlanDatabaseId& db)
+      : m_watch(db->getConstraintEngine(), [this](const ConstrainedVariable& var) { heard(var); }) {
+    for (const auto& entry : db->getTokens()) {
+      const TokenId& token = entry.second;
+      const MIRT::ReusableToken* use = dynamic_cast<const MIRT::ReusableToken*>(static_cast<Token*>(token));
+      if (use == nullptr)
+        continue;
+      std::list<double> candidates;
+      token->getObject()->baseDomain().getValues(candidates);
+      bool onUnary = false;
+      for (double value : candidates) {
+        const ObjectId resource(value);
+        if (unaryOf(resource) == nullptr)
+          continue;
+        onUnary = true;
+        Sums& sums = m_unaries[resource->getKey()];
+        if (sums.tokens.empty()) {
+          sums.load = emptyLoad(resource);
+          sums.exact = whole(sums.load.rounding.magnitude);
+        }
+        sums.tokens.push_back(token->getKey());
+      }
+      if (!onUnary)
+        continue;
+      Use& known = m_uses[token->getKey()];
+      known.token = token;
+      known.quantity = use->getQuantity();
+      for (const ConstrainedVariableId& var : {ConstrainedVariableId(token->getObject()), ConstrainedVariableId(token->getState()),
+                                               ConstrainedVariableId(token->start()), ConstrainedVariableId(token->end()),
+                                               ConstrainedVariableId(token->duration()), known.quantity})
+        m_tokenOf[(const ConstrainedVariable*) var] = token->getKey();
+      m_heard.insert(token->getKey());
+      m_moved.push_back(token->getKey());
+    }
+  }
+
+  bool overloaded() {
+    for (int key : m_moved) {
+      m_heard.erase(key);
+      Use& use = m_uses[key];
+      for (const auto& term : use.terms)
+        add(term.first->getKey(), term.second, -1);
+      use.terms = useTerms(use.token, use.quantity);
+      for (const auto& term : use.terms)
+        add(term.first->getKey(), term.second, 1);
+    }
+    m_moved.clear();
+    for (auto& entry : m_unaries) {
+      Sums& sums = entry.second;
+      UnaryLoad load = emptyLoad(sums.load.resource);
+      if (sums.inexact > 0 || !sums.exact) {
+        // Summed again in full, in the order unaryLoads() sums it.
+        usesRead() += sums.tokens.size();
+        for (int key : sums.tokens)
+          for (const auto& term : m_uses[key].terms)
+            if (term.first == load.resource)
+              addTerm(load, m_uses[key].token, term.second);
+      } else {
+        load.count = sums.uses;
+        load.length = sums.length;
+        load.rounding.terms += sums.terms;
+        load.rounding.magnitude += sums.magnitude;
+        if (sums.uses > 0) {
+          load.first = *sums.firsts.begin();
+          load.last = *sums.lasts.rbegin();
+          load.least = *sums.leasts.begin();
+        }
+      }
+      if (HOST::overloaded(load))
+        return true;
+    }
+    return false;
+  }
+
+private:
+  struct Use {
+    TokenId token;
+    ConstrainedVariableId quantity;
+    std::vector<std::pair<ObjectId, UseTerm>> terms;
+  };
+  // A unary's load as sums that a use's terms are taken from and added to again.
+  struct Sums {
+    UnaryLoad load; // its resource and the rounding it starts from
+    bool exact = true;
+    std::vector<int> tokens; // that may be on it, in the order the model made them
+    size_t uses = 0, inexact = 0;
+    double terms = 0, magnitude = 0, length = 0;
+    std::multiset<double> firsts, lasts, leasts;
+  };
+
+  static bool whole(double value) { return std::fabs(value) < 1e12 && value == std::floor(value); }
+
+  void add(int unary, const UseTerm& term, int sign) {
+    Sums& sums = m_unaries[unary];
+    if (!whole(term.magnitude) || !whole(term.length))
+      sums.inexact += sign;
+    if (term.rounds) {
+      sums.terms += sign;
+      sums.magnitude += sign * term.magnitude;
+    }
+    if (!term.counts)
+      return;
+    sums.uses += sign;
+    sums.length += sign * term.length;
+    for (auto kept : {std::make_pair(&sums.firsts, term.first), std::make_pair(&sums.lasts, term.last),
+                      std::make_pair(&sums.leasts, term.least)}) {
+      if (sign > 0)
+        kept.first->insert(kept.second);
+      else
+        kept.first->erase(kept.first->find(kept.second));
+    }
+  }
+
+  void heard(const ConstrainedVariable& var) {
+    const std::unordered_map<const ConstrainedVariable*, int>::const_iterator token = m_tokenOf.find(&var);
+    if (token != m_tokenOf.end() && m_heard.insert(token->second).second)
+      m_moved.push_back(token->second);
+  }
+
+  ChangeWatch m_watch;
+  std::map<int, Sums> m_unaries; // by key: the order the model made them
+  std::map<int, Use> m_uses;
+  std::unordered_map<const ConstrainedVariable*, int> m_tokenOf;
+  std::vector<int> m_moved;
+  std::set<int> m_heard;
+};
+}
+
+// A unary's uses, each taking all it can lend, go one at a time: together they cannot last longer
+// than the span from the earliest start to the latest end among them.
+bool unaryOverloaded(const PlanDatabaseId& db) {
+  static const char sl_key = 0;
+  SearchScope* scope = SearchScope::of(db->getConstraintEngine());
+  if (scope != nullptr)
+    return static_cast<UnaryLoadMemory&>(scope->memory(&sl_key, [&db]() { return new UnaryLoadMemory(db); }))
+        .overloaded();
+  for (const auto& entry : unaryLoads(db))
+    if (overloaded(entry.second))
+      return true;
+  return false;
+}
+
+// The same of the plan as modelled, in words: the first unary the model made that its uses
+// overload.
+std::string refuteOverload(const PlanDatabaseId& db, const TokenNamer& nameOf) {
+  for (const auto& entry : unaryLoads(db)) {
+    const UnaryLoad& load = entry.second;
+    if (!overloaded(load))
+      continue;
+    return load.resource->getName().toString() + ": " + tokenNames(load.uses, nameOf) + " go one at a time and last at least " +
+           level(load.length) + " in all, more than the " + level(load.last - load.first) + " from " +
+           time((TimePoint)load.first) + " to " + time((TimePoint)load.last) + " that holds them";
+  }
+  return std::string();
+}
+
+} // namespace HOST
+} // namespace KORVAN
