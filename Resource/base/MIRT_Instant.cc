@@ -401,8 +401,11 @@ bool Instant::containsStartOrEnd() const {
 }
 
 bool Instant::marksHere(const std::set<TransactionId>& filed) const {
+  // Each one filed starting or ending is held or filed without being held: with none of the
+  // latter, no search of the held vector is needed.
+  const bool allHeld = m_unheldFiling.empty();
   for (std::set<TransactionId>::const_iterator it = filed.begin(); it != filed.end(); ++it) {
-    if (!holds(*it))
+    if (!allHeld && !holds(*it))
       continue;
     // Filed while its domain had bounds: an emptied domain keeps that window.
     const AbstractDomain& dom = (*it)->time()->lastDomain();
