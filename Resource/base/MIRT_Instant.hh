@@ -98,6 +98,8 @@ public:
   static unsigned long long& setEntries();
   // The places of held vectors that placeOf compared, over the whole process: for the same tests.
   static unsigned long long& placesRead();
+  // The instants placeOf looked in, over the whole process: for the same tests.
+  static unsigned long long& placesSought();
 
 private:
   friend class Profile;

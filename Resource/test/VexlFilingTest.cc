@@ -147,11 +147,11 @@ TEST(VexlFiling, TokensJoinTheirProfileWithinTheirWindows) {
 // profile's pairs grow as the square of the uses. Narrowing the chain takes each transaction out
 // of the instants it no longer spans; the places the instants walk to close the gaps it leaves
 // must grow with those pairs, on every profile, not as the pairs times the transactions held;
-// the instants' sets are filled only where read, and each refiling finds its transaction's place
-// from the place it had at the instant before.
+// the instants' sets are filled only where read, each refiling finds its transaction's place
+// from the place it had at the instant before, and looks only where the filing changes.
 TEST(VexlFiling, ChainedUsesAreRefiledInProportionToTheirPairs) {
   for (const char* profile : {"IncrementalFlowProfile", "FlowProfile", "TimetableProfile"}) {
-    double closed[2], pairs[2], entries[2], read[2];
+    double closed[2], pairs[2], entries[2], read[2], sought[2];
     for (int size = 0; size < 2; ++size) {
       const int uses = size == 0 ? 100 : 300;
       ModuleWorld world;
@@ -162,11 +162,12 @@ TEST(VexlFiling, ChainedUsesAreRefiledInProportionToTheirPairs) {
       for (int i = 0; i + 1 < uses; ++i)
         model << "<constraint name='precedes' scope='a" << i << ".end a" << i + 1 << ".start'/>";
       const unsigned long long before = MIRT::Instant::heldClosed(), entriesBefore = MIRT::Instant::setEntries(),
-                               readBefore = MIRT::Instant::placesRead();
+                               readBefore = MIRT::Instant::placesRead(), soughtBefore = MIRT::Instant::placesSought();
       world.read(model.str());
       ASSERT_TRUE(world.ce->propagate()) << profile;
       entries[size] = (double) (MIRT::Instant::setEntries() - entriesBefore);
       read[size] = (double) (MIRT::Instant::placesRead() - readBefore);
+      sought[size] = (double) (MIRT::Instant::placesSought() - soughtBefore);
       const Id<MIRT::Resource> resource = world.db->getObject(LabelStr("u"));
       pairs[size] = 0;
       for (MIRT::ProfileIterator it(resource->getProfile(), -g_infiniteTime(), g_infiniteTime()); !it.done(); it.next())
@@ -179,8 +180,13 @@ TEST(VexlFiling, ChainedUsesAreRefiledInProportionToTheirPairs) {
     EXPECT_GT(closed[0], 0.5 * pairs[0]) << profile;
     EXPECT_LT(closed[1], 15 * closed[0]) << profile << ": " << closed[0] << " then " << closed[1] << " walked";
     // A transaction narrowed out of its run is looked for at each instant from its place at the
-    // one before: a few places per pair (5 to 8 here), not a search of each vector (17 to 20).
+    // one before: a few places per pair (3 to 5 here), not a search of each vector (17 to 20).
     EXPECT_LT(read[1], 12 * pairs[1]) << profile << ": " << read[1] << " places read for " << pairs[1] << " pairs";
+    // Strictly inside both its old window and its new one, a transaction stays filed as under
+    // way: the refiling looks in the instants its window left and those at its bounds (0.55 to
+    // 0.65 lookups per pair here), not in the whole run it was held in (1.1 to 1.3).
+    EXPECT_LT(sought[1], 0.85 * pairs[1]) << profile << ": " << sought[1] << " instants looked in for " << pairs[1]
+                                          << " pairs";
     // An instant's set is built when first read, at most once per pair here; kept up beside the
     // vector through every refiling it took half as many again. The timetable reads none.
     for (int size = 0; size < 2; ++size) {
