@@ -379,23 +379,11 @@ std::map<int, ObjectId> objectsInModelOrder(const PlanDatabaseId& db) {
 // through others, by entity key; `seen` gathers them across calls.
 void heldEqual(const ConstrainedVariableId& var, std::map<int, ConstrainedVariableId>& seen) {
   static const LabelStr sl_concurrent("concurrent"), sl_eq("eq");
-  std::vector<ConstrainedVariableId> open(1, var);
-  seen[var->getKey()] = var;
-  while (!open.empty()) {
-    const ConstrainedVariableId next = open.back();
-    open.pop_back();
-    ConstraintSet constraints;
-    next->constraints(constraints);
-    for (const ConstraintId& constraint : constraints) {
-      const std::vector<ConstrainedVariableId>& scope = constraint->getScope();
-      if (!constraint->isActive() || scope.size() != 2 ||
-          (constraint->getName() != sl_concurrent && constraint->getName() != sl_eq))
-        continue;
-      for (const ConstrainedVariableId& other : scope)
-        if (seen.insert(std::make_pair(other->getKey(), other)).second)
-          open.push_back(other);
-    }
-  }
+  PlanCheck::reachThrough(var, [](const ConstraintId& constraint) {
+    if (!constraint->isActive() || constraint->getScope().size() != 2)
+      return false;
+    return constraint->getName() == sl_concurrent || constraint->getName() == sl_eq;
+  }, seen);
 }
 
 // Changes of one side that come at one instant in every schedule: their times are held equal by
