@@ -503,14 +503,13 @@ bool wholePlanLost(const PlanDatabaseId& db) {
 // refute it. A fix changes some instants and transactions and the objects of some tokens: only
 // those are read again. A token neither active, merged nor rejected may still join a resource and
 // move its level: then the whole plan is read every time, as it is outside a search.
-class LostPlanMemory : public SearchMemory {
+class LostPlanMemory : public TokenChangeMemory {
 public:
-  explicit LostPlanMemory(const PlanDatabaseId& db)
-      : m_watch(db->getConstraintEngine(), [this](const ConstrainedVariable& var) { heard(var); }) {
+  explicit LostPlanMemory(const PlanDatabaseId& db) : TokenChangeMemory(db->getConstraintEngine()) {
     for (const auto& entry : db->getTokens()) {
       const TokenId& token = entry.second;
-      m_tokenOf[(const ConstrainedVariable*) token->getState()] = token;
-      m_tokenOf[(const ConstrainedVariable*) token->getObject()] = token;
+      watch(token->getState(), token);
+      watch(token->getObject(), token);
       m_whole = m_whole || !(token->isActive() || token->isMerged() || token->isRejected());
       if (token->isActive() && !token->getObject()->lastDomain().isSingleton())
         m_open.insert(token->getKey());
@@ -522,14 +521,12 @@ public:
   /// Whether what is kept answers for the plan as it stands: every token is decided and active or
   /// out of the plan, so nothing may still join a resource. Brings it up to date.
   bool current() {
-    for (const TokenId& token : m_moved) {
-      m_heard.erase(token->getKey());
+    for (const TokenId& token : takeMoved()) {
       if (token->isActive() && !token->getObject()->lastDomain().isSingleton())
         m_open.insert(token->getKey());
       else
         m_open.erase(token->getKey());
     }
-    m_moved.clear();
     if (m_whole || !m_open.empty())
       return false;
     for (const auto& entry : m_objects)
@@ -609,23 +606,14 @@ private:
     }
   }
 
-  void heard(const ConstrainedVariable& var) {
-    const std::unordered_map<const ConstrainedVariable*, TokenId>::const_iterator token = m_tokenOf.find(&var);
-    if (token == m_tokenOf.end())
-      return;
+  void heardOf(const ConstrainedVariable& var, const TokenId& token) override {
     // A token that joins or leaves the plan may move any level.
-    if (&var == (const ConstrainedVariable*) token->second->getState())
+    if (&var == (const ConstrainedVariable*) token->getState())
       m_whole = true;
-    if (m_heard.insert(token->second->getKey()).second)
-      m_moved.push_back(token->second);
   }
 
-  ChangeWatch m_watch;
-  std::unordered_map<const ConstrainedVariable*, TokenId> m_tokenOf; // by their objects' and states' variables
   bool m_whole = false;
   std::set<int> m_open; // active tokens on several candidates
-  std::vector<TokenId> m_moved; // tokens whose object or state changed since the last check
-  std::set<int> m_heard;
   std::map<int, ObjectId> m_objects; // the order the model made them
   std::map<int, Refuting> m_refuting; // by resource key
 };
