@@ -341,10 +341,8 @@ std::string refute(const PlanDatabaseId& db, const TokenNamer& nameOf) {
   if (refutedInSearch(db, nameOf, kept))
     return kept;
   const std::map<int, Undecided> undecided = undecidedTokens(db);
-  std::map<int, ObjectId> objects;
-  for (const auto& entry : db->getObjects())
-    objects[entry.second->getKey()] = entry.second;
-  for (const auto& entry : objects) {
+  // By key: the order the model made them.
+  for (const auto& entry : db->getObjects()) {
     Object* object = static_cast<Object*>(entry.second);
     std::string why;
     const std::map<int, Undecided>::const_iterator moved = undecided.find(entry.first);
@@ -366,14 +364,6 @@ std::string refute(const PlanDatabaseId& db, const TokenNamer& nameOf) {
 }
 
 namespace {
-
-// The plan's objects by key: the order the model made them.
-std::map<int, ObjectId> objectsInModelOrder(const PlanDatabaseId& db) {
-  std::map<int, ObjectId> objects;
-  for (const auto& entry : db->getObjects())
-    objects[entry.second->getKey()] = entry.second;
-  return objects;
-}
 
 // The variables that the constraints "concurrent" and "eq" hold equal to `var`, directly or
 // through others, by entity key; `seen` gathers them across calls.
@@ -445,7 +435,7 @@ std::vector<Together> changesTogether(const std::set<MIRT::TransactionId>& trans
 // together break the rate limit of the first resource the model made that has such: each counts
 // at its least, and only tokens active and on the resource alone are in its profile.
 std::string refuteTogether(const PlanDatabaseId& db, const TokenNamer& nameOf) {
-  for (const auto& entry : objectsInModelOrder(db)) {
+  for (const auto& entry : db->getObjects()) {
     const MIRT::Resource* profiled = dynamic_cast<const MIRT::Resource*>(static_cast<Object*>(entry.second));
     if (profiled == nullptr || !profiled->getProfile().isValid())
       continue;
@@ -473,7 +463,7 @@ std::string refuteTogether(const PlanDatabaseId& db, const TokenNamer& nameOf) {
 // Only a token that is active and on the resource alone has its transactions in the profile, so
 // the proof holds in every completion of the plan.
 std::string refuteAlone(const PlanDatabaseId& db, const TokenNamer& nameOf) {
-  for (const auto& entry : objectsInModelOrder(db)) {
+  for (const auto& entry : db->getObjects()) {
     const MIRT::Resource* profiled = dynamic_cast<const MIRT::Resource*>(static_cast<Object*>(entry.second));
     // Read from the profile's own set, not by a walk over its instants: a check that runs on
     // every model leaves the profile's debug lines and handle numbers as they were.
@@ -505,7 +495,8 @@ bool wholePlanLost(const PlanDatabaseId& db) {
 // move its level: then the whole plan is read every time, as it is outside a search.
 class LostPlanMemory : public TokenChangeMemory {
 public:
-  explicit LostPlanMemory(const PlanDatabaseId& db) : TokenChangeMemory(db->getConstraintEngine()) {
+  explicit LostPlanMemory(const PlanDatabaseId& db)
+      : TokenChangeMemory(db->getConstraintEngine()), m_objects(db->getObjects()) {
     for (const auto& entry : db->getTokens()) {
       const TokenId& token = entry.second;
       watch(token->getState(), token);
@@ -514,8 +505,6 @@ public:
       if (token->isActive() && !token->getObject()->lastDomain().isSingleton())
         m_open.insert(token->getKey());
     }
-    for (const auto& entry : db->getObjects())
-      m_objects[entry.second->getKey()] = entry.second;
   }
 
   /// Whether what is kept answers for the plan as it stands: every token is decided and active or
