@@ -36,7 +36,7 @@ unsigned long long& IncrementalFlowProfile::quietPasses() {
   return sl_passes;
 }
 
-unsigned long long& IncrementalFlowProfile::wholePasses() {
+unsigned long long& IncrementalFlowProfile::transactionsPassed() {
   static unsigned long long sl_passes = 0;
   return sl_passes;
 }
@@ -88,7 +88,8 @@ bool IncrementalFlowProfile::startQuietPass() {
   const bool quiet = m_quiet.pending && m_quiet.changeCount == getChangeCount() && countsNothing(m_quiet.transaction);
   m_quiet.pending = false;
   m_quietPass = quiet;
-  ++(quiet ? quietPasses() : wholePasses());
+  if (quiet)
+    ++quietPasses();
   return quiet;
 }
 
@@ -114,8 +115,10 @@ void IncrementalFlowProfile::recomputeQuietly(const InstantId& inst, double lowe
                           consumer ? byThen : inst->getChangesByThen(true),
                           consumer ? inst->getChangesByThen(false) : byThen);
   }
-  else if (!carryTotals(inst, lowerLevel, upperLevel))
+  else if (!carryTotals(inst, lowerLevel, upperLevel)) {
+    transactionsPassed() += inst->heldCount();
     updateWithTotals(inst, lowerLevel, upperLevel);
+  }
   noteComputed(inst);
 }
 
@@ -550,6 +553,7 @@ void IncrementalFlowProfile::recomputeLevels(InstantId inst, double lowerLevel, 
   }
   debugMsg("IncrementalFlowProfile::recomputeLevels", "Instant (" << inst << ") at time " << inst->getTime()
            << " start levels [" << lowerLevel << "," << upperLevel << "]");
+  transactionsPassed() += inst->getStartingTransactions().size() + inst->getEndingTransactions().size() + inst->heldCount();
   const bool expansion = enableOrderings(inst);
   if (expansion) {
     if (m_recalculateLowerLevel) {

@@ -30,10 +30,10 @@ public:
   // The partners enableOrderings went through for its starting transactions,
   // over the whole process: for tests that count a profile's work per fix.
   static unsigned long long& partnersWalked();
-  // The passes run as quiet moves, and the whole ones, over the whole process: for tests that
-  // count a profile's work per fix.
+  // The passes run as quiet moves, and the transactions the passes opened, closed or summed at
+  // their instants, over the whole process: for tests that count a profile's work per fix.
   static unsigned long long& quietPasses();
-  static unsigned long long& wholePasses();
+  static unsigned long long& transactionsPassed();
   // Off, every pass is a whole one: for tests that compare the two.
   static bool& quietMovesAllowed();
 
