@@ -566,8 +566,9 @@ TEST(VexlFiling, QuietMovesAgreeWithWholePasses) {
   MIRT::IncrementalFlowProfile::quietMovesAllowed() = true;
   // Most models and most moves are of events of nothing that nothing orders.
   EXPECT_LE(inconsistent * 4, seeds);
-  if (seeds >= 30)
+  if (seeds >= 30) {
     EXPECT_GT(MIRT::IncrementalFlowProfile::quietPasses() - quietBefore, (unsigned long long) moves / 4);
+  }
 }
 
 } // namespace
