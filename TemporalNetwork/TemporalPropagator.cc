@@ -456,6 +456,10 @@ void TemporalPropagator::narrow() {
     if (!isTimepoint(var))
       continue;  // released meanwhile
     net.getBounds(m_vars[var].node, lb, ub);
+    // The mirrored constraints at a narrowed point may have brought the bound.
+    if (&net == &m_bounds && (var->lastDomain().getLowerBound() < (double)lb || var->lastDomain().getUpperBound() > (double)ub))
+      for (const ConstraintId& constraint : m_vars[var].mirrored)
+        noteRestricted(constraint);
     getCurrentDomain(var).intersect((double)lb, (double)ub);
   }
   std::vector<ConstraintId> distances(m_distanceToNarrow.begin(), m_distanceToNarrow.end());
