@@ -37,7 +37,11 @@ const LabelStr& TemporalPropagator::PROPAGATOR_NAME() {
 TemporalPropagator::TemporalPropagator(const LabelStr& name,
                                        const ConstraintEngineId& constraintEngine, int priority)
     : Propagator(name, constraintEngine, priority), m_nodeVars(1),
-      m_needsPass(false), m_watching(false) {}
+      m_needsPass(false), m_watching(false) {
+  // Mirrors come and go by the thousand at once (a box deactivates them all): their gains spread
+  // in one pass when the bounds are read.
+  m_bounds.setBoundsOnRead(true);
+}
 
 TemporalPropagator::~TemporalPropagator() {
   if (m_watched.isValid())
