@@ -219,7 +219,7 @@ TEST(TemporalPropagator, LeqAndAddEqReachTheDefaultFixedPoint) {
     EXPECT_BOUNDS(f.distance(a, b), -10, 10);
   }
   const char* seedsText = std::getenv("KORVAN_TP_MIRROR_SEEDS");
-  const int seeds = seedsText != nullptr && std::atoi(seedsText) > 0 ? std::atoi(seedsText) : 300;
+  const int seeds = seedsText != nullptr && std::atoi(seedsText) > 0 ? std::atoi(seedsText) : 1000;
   const char* firstText = std::getenv("KORVAN_FIRST_SEED");
   const int first = firstText != nullptr ? std::atoi(firstText) : 0;
   int consistent = 0, inconsistent = 0;
