@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdlib>
+#include <functional>
 #include <list>
 #include <map>
 #include <memory>
@@ -15,7 +16,10 @@
 #include <string>
 #include <vector>
 
+#include "ConstraintEngine/base/ConstraintEngine.hh"
+#include "ConstraintEngine/base/IntervalDomain.hh"
 #include "ConstraintEngine/base/IntervalIntDomain.hh"
+#include "ConstraintEngine/component/Variable.hh"
 #include "PlanDatabase/base/DbClient.hh"
 #include "PlanDatabase/base/Object.hh"
 #include "PlanDatabase/base/ObjectDomain.hh"
@@ -416,6 +420,148 @@ TEST(VexlFiling, ReadingGivesTheResultsOfNarrowingAfterCreation) {
     EXPECT_LT(0, inconsistent);
     EXPECT_GT(seeds, inconsistent);
   }
+}
+
+// A time change of an event of nothing that no constraint orders skips the networks: levels,
+// totals, counts, marks and earliest contributions after each move are those of whole passes.
+// Random models of events of nothing beside a few that move the level (one of nothing joined to
+// one of them by "precedes"), then random fixes, windows and releases, in two worlds at once.
+TEST(VexlFiling, QuietMovesAgreeWithWholePasses) {
+  const int seeds = envInt("KORVAN_QUIET_SEEDS", 30);
+  const unsigned long long quietBefore = MIRT::IncrementalFlowProfile::quietPasses();
+  int moves = 0, inconsistent = 0;
+  for (int seed = 1; seed <= seeds; ++seed) {
+    Rng rng{std::mt19937(seed)};
+    std::ostringstream objects, model;
+    objects << "<new type='Reservoir' name='tank'><float value='" << rng.below(3) << "'/><float value='"
+            << -6 - rng.below(3) << "'/><float value='" << 5 + rng.below(6) << "'/></new><close/>";
+    std::vector<std::string> names;
+    std::vector<int> lbs, ubs;
+    const int zeros = 6 + rng.below(8), others = 1 + rng.below(4);
+    for (int i = 0; i < zeros + others; ++i) {
+      const int lb = rng.below(40), ub = lb + rng.below(30);
+      names.push_back("e" + std::to_string(i));
+      lbs.push_back(lb);
+      ubs.push_back(ub);
+      model << "<goal predicate='Reservoir." << (rng.below(2) == 0 ? "consume" : "produce") << "' name='" << names.back()
+            << "' object='tank' time=" << window(lb, ub) << " quantity='" << (i < zeros ? 0 : 1 + rng.below(5)) << "'/>";
+    }
+    if (rng.below(2) == 0 && lbs[0] <= ubs[zeros])
+      model << "<constraint name='precedes' scope='e0.time e" << zeros << ".time'/>";
+    struct World {
+      std::unique_ptr<ModuleWorld> world;
+      std::vector<TokenId> tokens;
+      std::map<const Token*, std::string> names;
+      std::vector<std::pair<ConstraintId, ConstrainedVariableId>> windows;
+      std::string snapshot;
+    } worlds[2];
+    for (World& w : worlds) {
+      w.world.reset(new ModuleWorld());
+      w.world->read(objects.str());
+      w.world->read(model.str());
+      for (const std::string& name : names) {
+        w.tokens.push_back(w.world->interpreter->getToken(name));
+        w.names[(const Token*) w.tokens.back()] = name;
+      }
+    }
+    // Limits the model breaks from the start leave nothing to move.
+    if (!worlds[0].world->ce->propagate() || !worlds[1].world->ce->propagate()) {
+      ++inconsistent;
+      continue;
+    }
+    auto snapshot = [](World& w) {
+      std::list<ObjectId> tanks;
+      w.world->db->getObjectsByType(LabelStr("Reservoir"), tanks);
+      const Id<MIRT::Profile> profile = Id<MIRT::Resource>(tanks.front())->getProfile();
+      MIRT::FlowProfile& flow = dynamic_cast<MIRT::FlowProfile&>(*profile);
+      std::ostringstream os;
+      os << std::hexfloat;
+      for (MIRT::ProfileIterator it(profile, -g_infiniteTime(), g_infiniteTime()); !it.done(); it.next()) {
+        const MIRT::InstantId i = it.getInstant();
+        os << i->getTime() << ": " << i->getLowerLevel() << " " << i->getLowerLevelMax() << " " << i->getUpperLevelMin()
+           << " " << i->getUpperLevel() << " | " << i->getMinInstantConsumption() << " " << i->getMaxInstantConsumption()
+           << " " << i->getMinInstantProduction() << " " << i->getMaxInstantProduction() << " "
+           << i->getMinCumulativeConsumption() << " " << i->getMaxCumulativeConsumption() << " "
+           << i->getMinCumulativeProduction() << " " << i->getMaxCumulativeProduction() << " "
+           << i->getMinPrevConsumption() << " " << i->getMaxPrevConsumption() << " " << i->getMinPrevProduction() << " "
+           << i->getMaxPrevProduction() << " | " << i->getPrevChanges(true) << " " << i->getPrevChanges(false) << " "
+           << i->getChangesByThen(true) << " " << i->getChangesByThen(false) << " | " << i->isViolated()
+           << i->isFlawed() << i->hasLowerLevelFlaw() << i->hasUpperLevelFlaw() << " " << i->getLowerFlawMagnitude()
+           << " " << i->getUpperFlawMagnitude() << "\n";
+      }
+      std::map<std::string, std::string> earliest;
+      for (const MIRT::TransactionId& t : profile->getTransactions()) {
+        MIRT::InstantId lower, upper;
+        const bool hasLower = flow.getEarliestLowerLevelInstant(t, lower);
+        const bool hasUpper = flow.getEarliestUpperLevelInstant(t, upper);
+        earliest[w.names[(const Token*) TokenId(t->time()->parent())]] =
+          (hasLower ? std::to_string(lower->getTime()) : "-") + "/" + (hasUpper ? std::to_string(upper->getTime()) : "-");
+      }
+      for (const auto& entry : earliest)
+        os << entry.first << "@" << entry.second << " ";
+      std::vector<int> times;
+      std::vector<MIRT::TransactionId> requantified;
+      profile->takeChanged(times, requantified);
+      os << "\nrewritten";
+      for (int time : std::set<int>(times.begin(), times.end()))
+        os << " " << time;
+      os << " requantified " << requantified.size();
+      w.snapshot = os.str();
+    };
+    for (int op = 0; op < 40; ++op) {
+      const int kind = rng.below(6), pick = rng.below((int) names.size()), a = rng.below(50), b = rng.below(50);
+      for (int quiet = 0; quiet < 2; ++quiet) {
+        World& w = worlds[quiet];
+        MIRT::IncrementalFlowProfile::quietMovesAllowed() = quiet == 1;
+        const ConstrainedVariableId time = w.tokens[pick]->start();
+        const AbstractDomain& dom = time->lastDomain();
+        std::function<void()> undo;
+        if (kind <= 1 && !dom.isSingleton()) {
+          time->specify(std::min(dom.getUpperBound(), dom.getLowerBound() + a % 20));
+          undo = [time]() { time->reset(); };
+        }
+        else if (kind == 2 && time->isSpecified())
+          time->reset();
+        else if (kind <= 4) {
+          const double lo = std::min(dom.getUpperBound(), dom.getLowerBound() + a % 15);
+          const double hi = std::max(lo, dom.getUpperBound() - b % 15);
+          ConstrainedVariableId box = (new Variable<IntervalDomain>(w.world->ce->getId(), IntervalDomain(lo, hi)))->getId();
+          ConstraintId c = w.world->ce->createConstraint(LabelStr("eq"), {time, box});
+          w.windows.push_back(std::make_pair(c, box));
+          undo = [&w]() {
+            w.world->ce->deleteConstraint(w.windows.back().first);
+            delete (ConstrainedVariable*) w.windows.back().second;
+            w.windows.pop_back();
+          };
+        }
+        else if (!w.windows.empty()) {
+          const std::size_t k = (std::size_t) (a % (int) w.windows.size());
+          w.world->ce->deleteConstraint(w.windows[k].first);
+          delete (ConstrainedVariable*) w.windows[k].second;
+          w.windows.erase(w.windows.begin() + (long) k);
+        }
+        if (!w.world->ce->propagate() && undo) {
+          undo();
+          ASSERT_TRUE(w.world->ce->propagate()) << "seed " << seed << " op " << op << " kind " << kind;
+        }
+        snapshot(w);
+      }
+      ++moves;
+      ASSERT_EQ(worlds[0].snapshot, worlds[1].snapshot) << "seed " << seed << " op " << op << "\n" << objects.str()
+                                                        << "\n" << model.str();
+    }
+    for (World& w : worlds)
+      while (!w.windows.empty()) {
+        w.world->ce->deleteConstraint(w.windows.back().first);
+        delete (ConstrainedVariable*) w.windows.back().second;
+        w.windows.pop_back();
+      }
+  }
+  MIRT::IncrementalFlowProfile::quietMovesAllowed() = true;
+  // Most models and most moves are of events of nothing that nothing orders.
+  EXPECT_LE(inconsistent * 4, seeds);
+  if (seeds >= 30)
+    EXPECT_GT(MIRT::IncrementalFlowProfile::quietPasses() - quietBefore, (unsigned long long) moves / 4);
 }
 
 } // namespace
