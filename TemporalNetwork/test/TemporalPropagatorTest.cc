@@ -264,10 +264,11 @@ TEST(TemporalPropagator, LeqAndAddEqReachTheDefaultFixedPoint) {
       const bool ran = f.ce->propagate(), ref = g.ce->propagate();
       ASSERT_EQ(ref, ran) << "seed " << seed << " step " << step;
       ++(ref ? consistent : inconsistent);
-      if (ref)
+      if (ref) {
         for (int i = 0; i < n; ++i)
           ASSERT_EQ(gv[i]->lastDomain().toString(), fv[i]->lastDomain().toString())
               << "seed " << seed << " step " << step << " variable " << i;
+      }
       const unsigned op = rng() % 4;
       if (op == 0 && !posted.empty()) {
         const std::size_t at = rng() % posted.size();
