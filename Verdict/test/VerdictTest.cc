@@ -1452,8 +1452,9 @@ Model rangedDurations(std::mt19937& rng) {
 
 /// Events on a reservoir or an instant-based resource that take its level past one limit, beside
 /// one or two events of the other side that may go on either of two resources, under a total that
-/// caps how far those could bring it back: the resource proves the limit broken whatever joins,
-/// while a level line that counts only the events on it overstates the bound.
+/// caps how far those could bring it back (or, written `inf`, does not): the resource proves the
+/// limit broken whatever joins, while a level line that counts only the events on it overstates
+/// the bound.
 Model joiningEvents(std::mt19937& rng) {
   auto pick = [&](int lo, int hi) { return std::uniform_int_distribution<int>(lo, hi)(rng); };
   Model m = makeModel(pick(0, 1) == 0 ? RESERVOIR : RESOURCE, pick(0, 3), 0, 0);
@@ -1462,9 +1463,11 @@ Model joiningEvents(std::mt19937& rng) {
   m.lower = m.kind == RESERVOIR ? 0 : m.capacity - pick(1, 3);
   m.upper = m.capacity + pick(1, 3);
   const bool high = pick(0, 1) == 0; // past the upper limit, or below the lower one
-  // The total on the side that brings the level back is small, the other one never binds.
-  m.total = high ? 20 : pick(1, 3);
-  m.drain = high ? pick(1, 3) : 20;
+  // The total on the side that brings the level back is small, or written `inf`; the other one
+  // never binds, 20 or `inf`.
+  const double small = pick(0, 3) == 0 ? INF : pick(1, 3), never = pick(0, 1) == 0 ? INF : 20;
+  m.total = high ? never : small;
+  m.drain = high ? small : never;
   auto add = [&](double q, int objects) {
     Use u{std::string(1, static_cast<char>('a' + m.uses.size())), pick(0, 4), 0, 0, q};
     u.hi = u.lo + pick(0, 3);
@@ -1644,7 +1647,11 @@ bool differencesOnly(const Model& m) {
 /// reusable under its rate, some held at one instant by "concurrent" or "eq" (directly or through
 /// a third, a start or an end of a use), some by "leq" only, some specified at one time; some may
 /// go on either of two resources; whole or decimal quantities about the limits, a use's sometimes
-/// ranged, events of both sides. Varies each premise of the refutation of changes held together.
+/// ranged, events of both sides; windows open above; a rate limit written `inf` (or one of 1e8)
+/// beside amounts whose sums pass the horizon, or every amount half of millions at a rate limit
+/// one unit of the last place short of two of them (forgiven) or four times the widest reading
+/// of the decimal rule short (broken). Varies each premise of the refutation of changes held
+/// together.
 Model ratesTogether(std::mt19937& rng) {
   auto pick = [&](int lo, int hi) { return std::uniform_int_distribution<int>(lo, hi)(rng); };
   const bool reservoir = pick(0, 1) == 0, decimals = pick(0, 2) == 0;
@@ -1662,7 +1669,7 @@ Model ratesTogether(std::mt19937& rng) {
   for (int i = 0; i < n; i++) {
     Use u{std::string(1, static_cast<char>('a' + i)), pick(0, 3), 0, reservoir ? 0 : pick(1, 3), 0};
     u.hi = u.lo + pick(1, 5);
-    u.hiOpen = reservoir && pick(0, 4) == 0;
+    u.hiOpen = pick(0, reservoir ? 4 : 6) == 0;
     // Mostly within the limits alone, so that what they break they break together.
     u.quantity = amount(1, pick(0, 3) == 0 ? 3 : 2) * (reservoir && pick(0, 2) == 0 ? -1 : 1);
     if (!reservoir && pick(0, 2) == 0)
@@ -1687,6 +1694,40 @@ Model ratesTogether(std::mt19937& rng) {
       if (!m.uses[i].hiOpen && at <= m.uses[i].hi)
         m.uses[i].specifiedStart = at;
     m.uses[b].startReset = pick(0, 2) == 0;
+  }
+  const int edge = pick(0, 3);
+  if (edge == 0) { // no bound, or a bound that two amounts pass
+    auto limit = [&]() { return pick(0, 1) == 0 ? INF : 100000000.0; };
+    for (Use& u : m.uses) {
+      u.quantity = (u.quantity < 0 ? -1 : 1) * (pick(0, 1) == 0 ? 70000000.0 : 100000000.0);
+      u.quantityHi = NONE;
+    }
+    if (reservoir) {
+      m.lower = -INF;
+      m.upper = INF;
+      m.produceRate = limit();
+      m.consumeRate = pick(0, 2) == 0 ? NONE : limit();
+    } else {
+      m.capacity = INF;
+      m.rate = limit();
+    }
+  } else if (edge == 1) { // at the decimal rule's tolerance
+    const double C = 2.0 * pick(1, 15) * 1e6; // four times it is still a value a model may write
+    for (Use& u : m.uses) {
+      u.quantity = (u.quantity < 0 ? -1 : 1) * C / 2;
+      u.quantityHi = NONE;
+    }
+    double* limit = &m.rate;
+    m.capacity = 2 * C;
+    if (reservoir) {
+      m.upper = 4 * C;
+      const bool production = pick(0, 1) == 0;
+      limit = production ? &m.produceRate : &m.consumeRate;
+      (production ? m.consumeRate : m.produceRate) = NONE;
+    }
+    *limit = C;
+    const double widest = roundingSlack(m, 0);
+    *limit = pick(0, 1) == 0 ? std::nextafter(C, 0.0) : C - 4 * widest;
   }
   return m;
 }
