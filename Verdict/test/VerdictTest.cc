@@ -1669,7 +1669,7 @@ Model ratesTogether(std::mt19937& rng) {
   for (int i = 0; i < n; i++) {
     Use u{std::string(1, static_cast<char>('a' + i)), pick(0, 3), 0, reservoir ? 0 : pick(1, 3), 0};
     u.hi = u.lo + pick(1, 5);
-    u.hiOpen = pick(0, reservoir ? 4 : 6) == 0;
+    u.hiOpen = pick(0, 2) == 0;
     // Mostly within the limits alone, so that what they break they break together.
     u.quantity = amount(1, pick(0, 3) == 0 ? 3 : 2) * (reservoir && pick(0, 2) == 0 ? -1 : 1);
     if (!reservoir && pick(0, 2) == 0)
