@@ -4,6 +4,7 @@
 #include <vector>
 
 #include "ConstraintEngine/base/ConstraintEngine.hh"
+#include "PlanDatabase/base/Token.hh"
 
 namespace KORVAN {
 namespace HOST {
@@ -41,6 +42,34 @@ ChangeWatch::~ChangeWatch() {
     m_ce->setChangeListener(nullptr);
     watches().erase(found);
   }
+}
+
+TokenChangeMemory::TokenChangeMemory(const ConstraintEngineId& ce)
+    : m_watch(ce, [this](const ConstrainedVariable& var) { heard(var); }) {}
+
+void TokenChangeMemory::watch(const ConstrainedVariableId& var, const TokenId& token) {
+  m_tokenOf[(const ConstrainedVariable*) var] = token;
+}
+
+void TokenChangeMemory::markMoved(const TokenId& token) {
+  if (m_heard.insert(token->getKey()).second)
+    m_moved.push_back(token);
+}
+
+std::vector<TokenId> TokenChangeMemory::takeMoved() {
+  std::vector<TokenId> moved;
+  moved.swap(m_moved);
+  for (const TokenId& token : moved)
+    m_heard.erase(token->getKey());
+  return moved;
+}
+
+void TokenChangeMemory::heard(const ConstrainedVariable& var) {
+  const std::unordered_map<const ConstrainedVariable*, TokenId>::const_iterator token = m_tokenOf.find(&var);
+  if (token == m_tokenOf.end())
+    return;
+  heardOf(var, token->second);
+  markMoved(token->second);
 }
 
 SearchScope::SearchScope(const ConstraintEngineId& ce) : m_ce(ce), m_outer(of(ce)) { scopes()[m_ce] = this; }

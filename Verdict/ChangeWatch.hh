@@ -8,8 +8,12 @@
 #include <functional>
 #include <map>
 #include <memory>
+#include <set>
+#include <unordered_map>
+#include <vector>
 
 #include "ConstraintEngine/base/ConstraintEngineDefs.hh"
+#include "PlanDatabase/base/PlanDatabaseDefs.hh"
 
 namespace KORVAN {
 namespace HOST {
@@ -34,6 +38,30 @@ private:
 class SearchMemory {
 public:
   virtual ~SearchMemory() {}
+};
+
+/// What a check keeps that is read again per token: it hears which tokens' watched variables
+/// changed since it last looked.
+class TokenChangeMemory : public SearchMemory {
+protected:
+  explicit TokenChangeMemory(const ConstraintEngineId& ce);
+
+  /// A change of `var` moves `token`.
+  void watch(const ConstrainedVariableId& var, const TokenId& token);
+  /// The token is read at the next look as if it had moved.
+  void markMoved(const TokenId& token);
+  /// The tokens moved since the last look, each once, in the order first heard.
+  std::vector<TokenId> takeMoved();
+  /// Hears each change of a variable watched for `token`, before the token is taken as moved.
+  virtual void heardOf(const ConstrainedVariable& /* var */, const TokenId& /* token */) {}
+
+private:
+  void heard(const ConstrainedVariable& var);
+
+  ChangeWatch m_watch;
+  std::unordered_map<const ConstrainedVariable*, TokenId> m_tokenOf;
+  std::vector<TokenId> m_moved;
+  std::set<int> m_heard; // the keys of those moved
 };
 
 /// One schedule search on an engine: what its checks keep goes with it. Searches on one engine

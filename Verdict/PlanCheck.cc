@@ -675,6 +675,28 @@ FixedSchedule fixSchedule(const PlanDatabaseId& db, const std::function<void(con
   return fixed;
 }
 
+void reachThrough(const ConstrainedVariableId& start, const std::function<bool(const ConstraintId&)>& follows,
+                  std::map<int, ConstrainedVariableId>& reached, std::map<int, ConstraintId>* followed) {
+  std::map<int, ConstraintId> own;
+  std::map<int, ConstraintId>& found = followed != nullptr ? *followed : own;
+  reached[start->getKey()] = start;
+  std::vector<ConstrainedVariableId> open(1, start);
+  while (!open.empty()) {
+    const ConstrainedVariableId var = open.back();
+    open.pop_back();
+    ConstraintSet constraints;
+    var->constraints(constraints);
+    for (const ConstraintId& constraint : constraints) {
+      if (found.count(constraint->getKey()) > 0 || !follows(constraint))
+        continue;
+      found[constraint->getKey()] = constraint;
+      for (const ConstrainedVariableId& other : constraint->getScope())
+        if (reached.insert(std::make_pair(other->getKey(), other)).second)
+          open.push_back(other);
+    }
+  }
+}
+
 std::string timeConstraintsAround(const ConstrainedVariableId& time) {
   static const LabelStr sl_temporal = TemporalPropagator::PROPAGATOR_NAME();
   static const LabelStr sl_duration("StartEndDurationRelation"), sl_objectToken("ObjectTokenRelation");
@@ -690,23 +712,9 @@ std::string timeConstraintsAround(const ConstrainedVariableId& time) {
         return false;
     return true;
   };
-  std::set<int> reached{time->getKey()};
+  std::map<int, ConstrainedVariableId> reached;
   std::map<int, ConstraintId> found;
-  std::vector<ConstrainedVariableId> open{time};
-  while (!open.empty()) {
-    const ConstrainedVariableId var = open.back();
-    open.pop_back();
-    ConstraintSet constraints;
-    var->constraints(constraints);
-    for (const ConstraintId& constraint : constraints) {
-      if (found.count(constraint->getKey()) > 0 || !relatesTimes(constraint))
-        continue;
-      found[constraint->getKey()] = constraint;
-      for (const ConstrainedVariableId& other : constraint->getScope())
-        if (reached.insert(other->getKey()).second)
-          open.push_back(other);
-    }
-  }
+  reachThrough(time, relatesTimes, reached, &found);
   std::vector<std::string> named;
   for (const auto& entry : found) {
     const ConstraintId& constraint = entry.second;

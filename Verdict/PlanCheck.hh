@@ -4,6 +4,7 @@
 // The host's checks of a finished plan and its search for a fixed schedule; internal to apps/.
 
 #include <functional>
+#include <map>
 #include <set>
 #include <string>
 #include <vector>
@@ -60,6 +61,12 @@ std::string temporalCycle(const ConstraintEngineId& ce);
 /// relations, "eq", "leq" and "addEq") that no values keep, a token's time where the cycle has
 /// one; noId when none is found. Such a cycle is a proof that the constraints hold no values.
 ConstrainedVariableId timeOnCycle(const ConstraintEngineId& ce);
+
+/// The variables that the relations `follows` accepts tie to `start`, directly or through others,
+/// by key, `start` among them; `reached` gathers them across calls. `followed`, where given, gathers
+/// the relations accepted on the way, by key.
+void reachThrough(const ConstrainedVariableId& start, const std::function<bool(const ConstraintId&)>& follows,
+                  std::map<int, ConstrainedVariableId>& reached, std::map<int, ConstraintId>* followed = nullptr);
 
 /// The constraints between times that reach a time, directly or through other times (a cycle
 /// through a distance that two relations share is no cycle of differences), in the model's

@@ -341,10 +341,8 @@ std::string refute(const PlanDatabaseId& db, const TokenNamer& nameOf) {
   if (refutedInSearch(db, nameOf, kept))
     return kept;
   const std::map<int, Undecided> undecided = undecidedTokens(db);
-  std::map<int, ObjectId> objects;
-  for (const auto& entry : db->getObjects())
-    objects[entry.second->getKey()] = entry.second;
-  for (const auto& entry : objects) {
+  // By key: the order the model made them.
+  for (const auto& entry : db->getObjects()) {
     Object* object = static_cast<Object*>(entry.second);
     std::string why;
     const std::map<int, Undecided>::const_iterator moved = undecided.find(entry.first);
@@ -367,35 +365,15 @@ std::string refute(const PlanDatabaseId& db, const TokenNamer& nameOf) {
 
 namespace {
 
-// The plan's objects by key: the order the model made them.
-std::map<int, ObjectId> objectsInModelOrder(const PlanDatabaseId& db) {
-  std::map<int, ObjectId> objects;
-  for (const auto& entry : db->getObjects())
-    objects[entry.second->getKey()] = entry.second;
-  return objects;
-}
-
 // The variables that the constraints "concurrent" and "eq" hold equal to `var`, directly or
 // through others, by entity key; `seen` gathers them across calls.
 void heldEqual(const ConstrainedVariableId& var, std::map<int, ConstrainedVariableId>& seen) {
   static const LabelStr sl_concurrent("concurrent"), sl_eq("eq");
-  std::vector<ConstrainedVariableId> open(1, var);
-  seen[var->getKey()] = var;
-  while (!open.empty()) {
-    const ConstrainedVariableId next = open.back();
-    open.pop_back();
-    ConstraintSet constraints;
-    next->constraints(constraints);
-    for (const ConstraintId& constraint : constraints) {
-      const std::vector<ConstrainedVariableId>& scope = constraint->getScope();
-      if (!constraint->isActive() || scope.size() != 2 ||
-          (constraint->getName() != sl_concurrent && constraint->getName() != sl_eq))
-        continue;
-      for (const ConstrainedVariableId& other : scope)
-        if (seen.insert(std::make_pair(other->getKey(), other)).second)
-          open.push_back(other);
-    }
-  }
+  PlanCheck::reachThrough(var, [](const ConstraintId& constraint) {
+    if (!constraint->isActive() || constraint->getScope().size() != 2)
+      return false;
+    return constraint->getName() == sl_concurrent || constraint->getName() == sl_eq;
+  }, seen);
 }
 
 // Changes of one side that come at one instant in every schedule: their times are held equal by
@@ -457,7 +435,7 @@ std::vector<Together> changesTogether(const std::set<MIRT::TransactionId>& trans
 // together break the rate limit of the first resource the model made that has such: each counts
 // at its least, and only tokens active and on the resource alone are in its profile.
 std::string refuteTogether(const PlanDatabaseId& db, const TokenNamer& nameOf) {
-  for (const auto& entry : objectsInModelOrder(db)) {
+  for (const auto& entry : db->getObjects()) {
     const MIRT::Resource* profiled = dynamic_cast<const MIRT::Resource*>(static_cast<Object*>(entry.second));
     if (profiled == nullptr || !profiled->getProfile().isValid())
       continue;
@@ -485,7 +463,7 @@ std::string refuteTogether(const PlanDatabaseId& db, const TokenNamer& nameOf) {
 // Only a token that is active and on the resource alone has its transactions in the profile, so
 // the proof holds in every completion of the plan.
 std::string refuteAlone(const PlanDatabaseId& db, const TokenNamer& nameOf) {
-  for (const auto& entry : objectsInModelOrder(db)) {
+  for (const auto& entry : db->getObjects()) {
     const MIRT::Resource* profiled = dynamic_cast<const MIRT::Resource*>(static_cast<Object*>(entry.second));
     // Read from the profile's own set, not by a walk over its instants: a check that runs on
     // every model leaves the profile's debug lines and handle numbers as they were.
@@ -515,33 +493,29 @@ bool wholePlanLost(const PlanDatabaseId& db) {
 // refute it. A fix changes some instants and transactions and the objects of some tokens: only
 // those are read again. A token neither active, merged nor rejected may still join a resource and
 // move its level: then the whole plan is read every time, as it is outside a search.
-class LostPlanMemory : public SearchMemory {
+class LostPlanMemory : public TokenChangeMemory {
 public:
   explicit LostPlanMemory(const PlanDatabaseId& db)
-      : m_watch(db->getConstraintEngine(), [this](const ConstrainedVariable& var) { heard(var); }) {
+      : TokenChangeMemory(db->getConstraintEngine()), m_objects(db->getObjects()) {
     for (const auto& entry : db->getTokens()) {
       const TokenId& token = entry.second;
-      m_tokenOf[(const ConstrainedVariable*) token->getState()] = token;
-      m_tokenOf[(const ConstrainedVariable*) token->getObject()] = token;
+      watch(token->getState(), token);
+      watch(token->getObject(), token);
       m_whole = m_whole || !(token->isActive() || token->isMerged() || token->isRejected());
       if (token->isActive() && !token->getObject()->lastDomain().isSingleton())
         m_open.insert(token->getKey());
     }
-    for (const auto& entry : db->getObjects())
-      m_objects[entry.second->getKey()] = entry.second;
   }
 
   /// Whether what is kept answers for the plan as it stands: every token is decided and active or
   /// out of the plan, so nothing may still join a resource. Brings it up to date.
   bool current() {
-    for (const TokenId& token : m_moved) {
-      m_heard.erase(token->getKey());
+    for (const TokenId& token : takeMoved()) {
       if (token->isActive() && !token->getObject()->lastDomain().isSingleton())
         m_open.insert(token->getKey());
       else
         m_open.erase(token->getKey());
     }
-    m_moved.clear();
     if (m_whole || !m_open.empty())
       return false;
     for (const auto& entry : m_objects)
@@ -621,23 +595,14 @@ private:
     }
   }
 
-  void heard(const ConstrainedVariable& var) {
-    const std::unordered_map<const ConstrainedVariable*, TokenId>::const_iterator token = m_tokenOf.find(&var);
-    if (token == m_tokenOf.end())
-      return;
+  void heardOf(const ConstrainedVariable& var, const TokenId& token) override {
     // A token that joins or leaves the plan may move any level.
-    if (&var == (const ConstrainedVariable*) token->second->getState())
+    if (&var == (const ConstrainedVariable*) token->getState())
       m_whole = true;
-    if (m_heard.insert(token->second->getKey()).second)
-      m_moved.push_back(token->second);
   }
 
-  ChangeWatch m_watch;
-  std::unordered_map<const ConstrainedVariable*, TokenId> m_tokenOf; // by their objects' and states' variables
   bool m_whole = false;
   std::set<int> m_open; // active tokens on several candidates
-  std::vector<TokenId> m_moved; // tokens whose object or state changed since the last check
-  std::set<int> m_heard;
   std::map<int, ObjectId> m_objects; // the order the model made them
   std::map<int, Refuting> m_refuting; // by resource key
 };

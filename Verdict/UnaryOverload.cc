@@ -166,11 +166,10 @@ bool overloaded(const UnaryLoad& load) {
 // changed: what each use adds to each unary it may be on is taken back and added anew, so that a
 // fix costs the uses it moved. The sums are exact while every term is a whole number well inside
 // a double's precision; a unary with any other term is summed again in full, in the model's order.
-class UnaryLoadMemory : public SearchMemory {
+class UnaryLoadMemory : public TokenChangeMemory {
 public:
   UnaryLoadMemory(const PlanDatabaseId& db, bool anyReusable)
-      : m_watch(db->getConstraintEngine(), [this](const ConstrainedVariable& var) { heard(var); }),
-        m_anyReusable(anyReusable) {
+      : TokenChangeMemory(db->getConstraintEngine()), m_anyReusable(anyReusable) {
     for (const auto& entry : db->getTokens()) {
       const TokenId& token = entry.second;
       const MIRT::ReusableToken* use = dynamic_cast<const MIRT::ReusableToken*>(static_cast<Token*>(token));
@@ -199,23 +198,20 @@ public:
       for (const ConstrainedVariableId& var : {ConstrainedVariableId(token->getObject()), ConstrainedVariableId(token->getState()),
                                                ConstrainedVariableId(token->start()), ConstrainedVariableId(token->end()),
                                                ConstrainedVariableId(token->duration()), known.quantity})
-        m_tokenOf[(const ConstrainedVariable*) var] = token->getKey();
-      m_heard.insert(token->getKey());
-      m_moved.push_back(token->getKey());
+        watch(var, token);
+      markMoved(token);
     }
   }
 
   bool overloaded() {
-    for (int key : m_moved) {
-      m_heard.erase(key);
-      Use& use = m_uses[key];
+    for (const TokenId& token : takeMoved()) {
+      Use& use = m_uses[token->getKey()];
       for (const auto& term : use.terms)
         add(term.first->getKey(), term.second, -1);
       use.terms = useTerms(use.token, use.quantity, m_anyReusable);
       for (const auto& term : use.terms)
         add(term.first->getKey(), term.second, 1);
     }
-    m_moved.clear();
     for (auto& entry : m_unaries) {
       Sums& sums = entry.second;
       UnaryLoad load = emptyLoad(sums.load.resource);
@@ -282,19 +278,9 @@ private:
     }
   }
 
-  void heard(const ConstrainedVariable& var) {
-    const std::unordered_map<const ConstrainedVariable*, int>::const_iterator token = m_tokenOf.find(&var);
-    if (token != m_tokenOf.end() && m_heard.insert(token->second).second)
-      m_moved.push_back(token->second);
-  }
-
-  ChangeWatch m_watch;
   bool m_anyReusable;
   std::map<int, Sums> m_unaries; // by key: the order the model made them
   std::map<int, Use> m_uses;
-  std::unordered_map<const ConstrainedVariable*, int> m_tokenOf;
-  std::vector<int> m_moved;
-  std::set<int> m_heard;
 };
 
 // Whether uses of a unary (or of any reusable) that each take all it can lend last longer
