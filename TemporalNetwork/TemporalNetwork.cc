@@ -86,6 +86,22 @@ bool TemporalNetwork::hasInnerEdges(int node) const {
   return false;
 }
 
+TemporalNetwork::Time TemporalNetwork::getEdgeLowerBound(int from, int to) const {
+  checkNode(from);
+  checkNode(to);
+  Time lb = -(Time)g_infiniteTime();
+  for (int edge : m_nodes[from].edges) {
+    const Edge& e = m_edges[edge];
+    if (!e.live)
+      continue;
+    if (e.from == from && e.to == to)
+      lb = std::max(lb, e.lb);
+    else if (e.from == to && e.to == from && !isUnboundedAbove(e.ub))
+      lb = std::max(lb, -e.ub);
+  }
+  return lb;
+}
+
 bool TemporalNetwork::isEdge(int edge) const {
   return edge >= 0 && edge < (int)m_edges.size() && m_edges[edge].live;
 }

@@ -44,6 +44,9 @@ public:
   /// True when an edge joins the point to a point other than the origin: without one, its
   /// distance to any point is that of their bounds.
   bool hasInnerEdges(int node) const;
+  /// The greatest lower bound on t(to) - t(from) that one edge between the two points states,
+  /// or minus the infinite time when none does: a bound on their distance read without a search.
+  Time getEdgeLowerBound(int from, int to) const;
 
   /// Adds the constraint lb <= t(to) - t(from) <= ub and returns its edge index.
   int addEdge(int from, int to, Time lb, Time ub);

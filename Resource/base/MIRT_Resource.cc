@@ -135,6 +135,7 @@ void Resource::handlePurge() {
   m_profile = Id<Profile>::noId();
   m_flawedTokens.clear();
   m_unfiledFlaws.clear();
+  m_unfiledSlots.clear();
   m_flawedTokensAt.clear();
   m_flawedInstants.clear();
   m_filedAt.clear();
@@ -291,6 +292,21 @@ void Resource::notifyFlawed(InstantId inst) {
   // erases one).
   std::set<TokenId>* tokensHere = nullptr;
   std::uint64_t tokensHereDrops = 0;
+  // The profile hands an instant's transactions over in ascending order as often as not, and the
+  // map of their tokens is kept in that order: each is looked for a few steps on from the one
+  // before, not by a descent of the whole map, far apart in memory. The two transactions of a
+  // use come one after the other: the token's record is looked up once for both.
+  std::map<TransactionId, TokenId>::const_iterator transIt = m_transactionsToTokens.end();
+  std::map<TokenId, std::set<InstantId>>::iterator lastTokIt = m_flawedTokens.end();
+  std::uint64_t lastTokDrops = 0;
+  // Each set's batch is remembered in a slot by the set's address until the batches are filed:
+  // looked up in their map for each pair, it missed the cache.
+  if (!known && m_unfiledSlots.size() < 2 * m_flawedTokens.size() + 2) {
+    std::size_t slots = 16;
+    while (slots < 4 * m_flawedTokens.size())
+      slots *= 2;
+    m_unfiledSlots.assign(slots, std::make_pair(nullptr, nullptr));
+  }
   for (std::vector<TransactionId>::const_iterator it = transactions.begin(); it != transactions.end(); ++it) {
     const TransactionId& trans = *it;
     std::map<TokenId, std::set<InstantId>>::iterator tokIt;
@@ -302,11 +318,19 @@ void Resource::notifyFlawed(InstantId inst) {
     }
     if (!known) {
       check_error(trans.isValid());
-      std::map<TransactionId, TokenId>::const_iterator transIt = m_transactionsToTokens.find(trans);
+      if (transIt != m_transactionsToTokens.end() && transIt->first < trans)
+        for (int step = 0; step < 8 && transIt != m_transactionsToTokens.end() && transIt->first < trans; ++step)
+          ++transIt;
+      if (transIt == m_transactionsToTokens.end() || !(transIt->first == trans))
+        transIt = m_transactionsToTokens.find(trans);
       check_error(transIt != m_transactionsToTokens.end());
       TokenId tok = transIt->second;
       check_error(tok.isValid());
-      tokIt = m_flawedTokens.find(tok);
+      tokIt = lastTokIt != m_flawedTokens.end() && lastTokDrops == m_recordDrops && lastTokIt->first == tok
+                  ? lastTokIt
+                  : m_flawedTokens.find(tok);
+      lastTokIt = tokIt;
+      lastTokDrops = m_recordDrops;
       if (tokensHere == nullptr || tokensHereDrops != m_recordDrops) {
         tokensHere = &m_flawedTokensAt[inst];
         tokensHereDrops = m_recordDrops;
@@ -315,12 +339,22 @@ void Resource::notifyFlawed(InstantId inst) {
       if (tokIt == m_flawedTokens.end()) {
         m_flawedTokens[tok].insert(inst);
         notifyOrderingRequired(tok);
+        // Its listeners may take tokens and records out.
+        transIt = m_transactionsToTokens.end();
+        lastTokIt = m_flawedTokens.end();
         continue;
       }
     }
     writeRedundantFlaw(trans, inst);
-    if (!known)
-      m_unfiledFlaws.push_back(std::make_pair(&tokIt->second, inst));
+    if (!known) {
+      std::set<InstantId>* const filing = &tokIt->second;
+      std::pair<std::set<InstantId>*, std::vector<InstantId>*>& batch =
+        m_unfiledSlots[((std::uint64_t) reinterpret_cast<std::uintptr_t>(filing) * 0x9E3779B97F4A7C15ull >> 32) &
+                       (m_unfiledSlots.size() - 1)];
+      if (batch.first != filing)
+        batch = std::make_pair(filing, &m_unfiledFlaws[filing]);
+      batch.second->push_back(inst);
+    }
   }
   // Looked up again: the announcements above reach listeners outside this resource.
   if (!known) {
@@ -335,21 +369,17 @@ void Resource::notifyFlawed(InstantId inst) {
 void Resource::fileFlawRecords() {
   if (m_unfiledFlaws.empty())
     return;
-  typedef std::pair<std::set<InstantId>*, InstantId> Unfiled;
-  std::sort(m_unfiledFlaws.begin(), m_unfiledFlaws.end(), [](const Unfiled& a, const Unfiled& b) {
-    return std::less<std::set<InstantId>*>()(a.first, b.first) || (a.first == b.first && a.second < b.second);
-  });
-  std::set<InstantId>* filing = nullptr;
-  std::set<InstantId>::iterator next;
-  for (const Unfiled& unfiled : m_unfiledFlaws) {
+  for (std::pair<std::set<InstantId>* const, std::vector<InstantId>>& unfiled : m_unfiledFlaws) {
+    std::set<InstantId>& filing = *unfiled.first;
+    std::vector<InstantId>& instants = unfiled.second;
+    std::sort(instants.begin(), instants.end());
     // In ascending order, each lands just before the successor of the one filed last.
-    if (unfiled.first != filing) {
-      filing = unfiled.first;
-      next = filing->lower_bound(unfiled.second);
-    }
-    next = std::next(filing->insert(next, unfiled.second));
+    std::set<InstantId>::iterator next = filing.lower_bound(instants.front());
+    for (const InstantId& inst : instants)
+      next = std::next(filing.insert(next, inst));
   }
   m_unfiledFlaws.clear();
+  m_unfiledSlots.assign(m_unfiledSlots.size(), std::make_pair(nullptr, nullptr));
 }
 
 void Resource::writeRedundantFlaw(const TransactionId& trans, const InstantId& inst) {

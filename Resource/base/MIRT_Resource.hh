@@ -14,6 +14,7 @@
 #include <limits>
 #include <map>
 #include <set>
+#include <unordered_map>
 #include <utility>
 #include <vector>
 
@@ -177,9 +178,12 @@ protected:
   bool m_released;
   std::map<TransactionId, TokenId> m_transactionsToTokens;
   std::map<TokenId, std::set<InstantId>> m_flawedTokens;
-  // Instants owed to the sets of m_flawedTokens, filed in one sorted batch: filed one by one in
-  // the order of the walk, each landed in another token's tree, far apart in memory.
-  std::vector<std::pair<std::set<InstantId>*, InstantId>> m_unfiledFlaws;
+  // Instants owed to the sets of m_flawedTokens, gathered by set and filed in one sorted batch:
+  // filed one by one in the order of the walk, each landed in another token's tree, far apart in
+  // memory; gathered by set, each set's batch is sorted apart, within the cache.
+  std::unordered_map<std::set<InstantId>*, std::vector<InstantId>> m_unfiledFlaws;
+  // A slot per set's address for the batches above, empty where none is known (a power of two).
+  std::vector<std::pair<std::set<InstantId>*, std::vector<InstantId>*>> m_unfiledSlots;
   // The same record by instant, so that withdrawing an instant's flaws does not walk
   // every flawed token.
   std::map<InstantId, std::set<TokenId>> m_flawedTokensAt;

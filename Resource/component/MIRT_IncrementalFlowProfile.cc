@@ -8,6 +8,8 @@
 #include "Utils/base/Error.hh"
 
 #include <algorithm>
+#include <cmath>
+#include <unordered_map>
 #include <set>
 #include <vector>
 
@@ -16,7 +18,8 @@ namespace MIRT {
 
 IncrementalFlowProfile::IncrementalFlowProfile(Id<PlanDatabase> db, Id<FVDetector> flawDetector,
                                                double initLevelLb, double initLevelUb)
-  : FlowProfile(db, flawDetector, initLevelLb, initLevelUb), m_unaskedInnerChanges(0) {
+  : FlowProfile(db, flawDetector, initLevelLb, initLevelUb), m_unaskedInnerChanges(0),
+    m_quiet{false, TransactionId::noId(), 0, 0, 0, 0, 0}, m_quietPass(false) {
   debugMsg("IncrementalFlowProfile:IncrementalFlowProfile", "Initial level [" << initLevelLb << ","
            << initLevelUb << "]");
 }
@@ -26,6 +29,152 @@ IncrementalFlowProfile::~IncrementalFlowProfile() {}
 unsigned long long& IncrementalFlowProfile::partnersWalked() {
   static unsigned long long sl_read = 0;
   return sl_read;
+}
+
+unsigned long long& IncrementalFlowProfile::quietPasses() {
+  static unsigned long long sl_passes = 0;
+  return sl_passes;
+}
+
+unsigned long long& IncrementalFlowProfile::transactionsPassed() {
+  static unsigned long long sl_passes = 0;
+  return sl_passes;
+}
+
+bool& IncrementalFlowProfile::quietMovesAllowed() {
+  static bool sl_allowed = true;
+  return sl_allowed;
+}
+
+bool IncrementalFlowProfile::countsNothing(const TransactionId& t) {
+  if (!quietMovesAllowed() || !DebugMessage::noneEnabled() ||
+      m_planDatabase->getConstraintEngine()->provenInconsistent())
+    return false;
+  // Zero terms leave every sum as it was, bit for bit, unless a sum is -0: none is when the
+  // initial levels are not.
+  if ((m_initLevelLb == 0.0 && std::signbit(m_initLevelLb)) || (m_initLevelUb == 0.0 && std::signbit(m_initLevelUb)))
+    return false;
+  const AbstractDomain& time = t->time()->lastDomain();
+  const AbstractDomain& quantity = t->quantity()->lastDomain();
+  if (time.isEmpty() || quantity.isEmpty() || quantity.getLowerBound() != 0.0 || quantity.getUpperBound() != 0.0)
+    return false;
+  TemporalPropagator* temporal = temporalPropagator();
+  return temporal != 0 && orderedByBoundsAlone(temporal, t);
+}
+
+void IncrementalFlowProfile::handleTransactionTimeChanged(TransactionId t, const DomainListener::ChangeType& type) {
+  // Alone: the last pass finished and nothing changed since.
+  const bool alone = !m_recomputeInterval.isValid() && !m_quiet.pending;
+  const std::unordered_map<TransactionId, std::pair<int, int>, TransactionIdHash>::const_iterator was =
+    m_previousTimeBounds.find(t);
+  const bool filed = was != m_previousTimeBounds.end();
+  const std::pair<int, int> old = filed ? was->second : std::make_pair(0, 0);
+  FlowProfile::handleTransactionTimeChanged(t, type);
+  m_quiet.pending = alone && filed && countsNothing(t);
+  if (!m_quiet.pending)
+    return;
+  const AbstractDomain& time = t->time()->lastDomain();
+  m_quiet.transaction = t;
+  m_quiet.oldLb = old.first;
+  m_quiet.oldUb = old.second;
+  m_quiet.newLb = (int) time.getLowerBound();
+  m_quiet.newUb = (int) time.getUpperBound();
+  m_quiet.changeCount = getChangeCount();
+}
+
+bool IncrementalFlowProfile::startQuietPass() {
+  // The engine and the network are as the pass finds them now: an edge that came to the moved
+  // time since, or any other change, makes the pass a whole one.
+  const bool quiet = m_quiet.pending && m_quiet.changeCount == getChangeCount() && countsNothing(m_quiet.transaction);
+  m_quiet.pending = false;
+  m_quietPass = quiet;
+  if (quiet)
+    ++quietPasses();
+  return quiet;
+}
+
+void IncrementalFlowProfile::recomputeQuietly(const InstantId& inst, double lowerLevel, double upperLevel) {
+  const TransactionId& t = m_quiet.transaction;
+  const int time = inst->getTime();
+  const std::set<TransactionId>& starting = inst->getStartingTransactions();
+  const std::set<TransactionId>& ending = inst->getEndingTransactions();
+  const bool othersMark = starting.size() > starting.count(t) || ending.size() > ending.count(t);
+  if (time == m_quiet.newLb) {
+    // Where a pass opens it, or closes it at once when its time is a single value.
+    m_lowerLevelContribution[t] = inst;
+    m_upperLevelContribution[t] = inst;
+    if (m_quiet.newLb != m_quiet.newUb)
+      m_unasked.insert(t);
+  }
+  if (othersMark) {
+    // Levels and sums stand: t's terms are zeros. Its own counts move by what its bounds did.
+    const bool consumer = t->isConsumer();
+    const std::size_t byThen = inst->getChangesByThen(consumer) + (m_quiet.newLb <= time) - (m_quiet.oldLb <= time);
+    const std::size_t prev = inst->getPrevChanges(consumer) + (m_quiet.newUb < time) - (m_quiet.oldUb < time);
+    inst->setChangeCounts(consumer ? prev : inst->getPrevChanges(true), consumer ? inst->getPrevChanges(false) : prev,
+                          consumer ? byThen : inst->getChangesByThen(true),
+                          consumer ? inst->getChangesByThen(false) : byThen);
+  }
+  else if (!carryTotals(inst, lowerLevel, upperLevel)) {
+    transactionsPassed() += inst->heldCount();
+    updateWithTotals(inst, lowerLevel, upperLevel);
+  }
+  noteComputed(inst);
+}
+
+bool IncrementalFlowProfile::carryTotals(const InstantId& inst, double lowerLevel, double upperLevel) {
+  // Nothing but t starts or ends here. The next instant, where others start or end, stood before
+  // the move and stands after it: what ended before it ended before this one, but for t's zeros,
+  // and what it holds is what this one holds, but for t and those starting there. When those
+  // are few and all zeros, its sums are this one's, bit for bit, with the same terms in the same
+  // order.
+  static const std::size_t FEW = 64;
+  const TransactionId& t = m_quiet.transaction;
+  const int time = inst->getTime();
+  std::map<int, InstantId>::const_iterator at = m_instants.find(time);
+  if (at == m_instants.end() || ++at == m_instants.end())
+    return false;
+  const InstantId& next = at->second;
+  const int nextTime = at->first;
+  const std::set<TransactionId>& entering = next->getStartingTransactions();
+  const std::set<TransactionId>& leaving = next->getEndingTransactions();
+  if (entering.size() <= entering.count(t) && leaving.size() <= leaving.count(t))
+    return false;
+  if (entering.size() > FEW)
+    return false;
+  for (const TransactionId& other : entering) {
+    const AbstractDomain& q = other->quantity()->lastDomain();
+    if (q.isEmpty() || q.getLowerBound() != 0.0 || q.getUpperBound() != 0.0)
+      return false;
+  }
+  const bool consumer = t->isConsumer();
+  // Changes ended before the next instant, now: t's own moved by what its end did.
+  std::size_t prev[2] = {next->getPrevChanges(true), next->getPrevChanges(false)};
+  prev[consumer ? 0 : 1] += (std::size_t) ((m_quiet.newUb < nextTime) - (m_quiet.oldUb < nextTime));
+  // Of those, t alone may end here.
+  if (m_quiet.newUb == time)
+    --prev[consumer ? 0 : 1];
+  // Changes that may have happened by then: those by the instant before, and t if it starts here.
+  std::size_t byThen[2] = {0, 0};
+  if (at != m_instants.begin()) {
+    std::map<int, InstantId>::const_iterator before = at;
+    --before;
+    if (before != m_instants.begin()) {
+      --before;
+      byThen[0] = before->second->getChangesByThen(true);
+      byThen[1] = before->second->getChangesByThen(false);
+    }
+  }
+  if (m_quiet.newLb == time)
+    ++byThen[consumer ? 0 : 1];
+  const double minInst = 0.0;
+  inst->update(lowerLevel, lowerLevel, upperLevel, upperLevel, minInst, next->getMaxInstantConsumption(), minInst,
+               next->getMaxInstantProduction(), next->getMinPrevConsumption(),
+               next->getMaxPrevConsumption() + next->getMaxInstantConsumption(), next->getMinPrevProduction(),
+               next->getMaxPrevProduction() + next->getMaxInstantProduction(), next->getMinPrevConsumption(),
+               next->getMaxPrevConsumption(), next->getMinPrevProduction(), next->getMaxPrevProduction());
+  inst->setChangeCounts(prev[0], prev[1], byThen[0], byThen[1]);
+  return true;
 }
 
 bool IncrementalFlowProfile::orderedByBoundsAlone(TemporalPropagator* temporal, const TransactionId& t) const {
@@ -80,9 +229,10 @@ void IncrementalFlowProfile::initRecompute() {
               "Attempted to initialize recomputation without a valid starting point!");
   debugMsg("IncrementalFlowProfile::initRecompute", "");
   startPass(m_instants.begin()->first);
-  initializeGraphs();
   m_lowerClosedLevel = m_initLevelLb;
   m_upperClosedLevel = m_initLevelUb;
+  if (!startQuietPass())
+    initializeGraphs();
 }
 
 void IncrementalFlowProfile::initRecompute(InstantId inst) {
@@ -100,6 +250,10 @@ void IncrementalFlowProfile::initRecompute(InstantId inst) {
   else {
     m_lowerClosedLevel = m_initLevelLb;
     m_upperClosedLevel = m_initLevelUb;
+  }
+  if (startQuietPass()) {
+    recomputeQuietly(inst, m_lowerClosedLevel, m_upperClosedLevel);
+    return;
   }
   initializeGraphs();
 
@@ -393,8 +547,13 @@ bool IncrementalFlowProfile::contract(FlowProfileGraph* graph, ContributionMap& 
 }
 
 void IncrementalFlowProfile::recomputeLevels(InstantId inst, double lowerLevel, double upperLevel) {
+  if (m_quietPass) {
+    recomputeQuietly(inst, lowerLevel, upperLevel);
+    return;
+  }
   debugMsg("IncrementalFlowProfile::recomputeLevels", "Instant (" << inst << ") at time " << inst->getTime()
            << " start levels [" << lowerLevel << "," << upperLevel << "]");
+  transactionsPassed() += inst->getStartingTransactions().size() + inst->getEndingTransactions().size() + inst->heldCount();
   const bool expansion = enableOrderings(inst);
   if (expansion) {
     if (m_recalculateLowerLevel) {

@@ -30,6 +30,12 @@ public:
   // The partners enableOrderings went through for its starting transactions,
   // over the whole process: for tests that count a profile's work per fix.
   static unsigned long long& partnersWalked();
+  // The passes run as quiet moves, and the transactions the passes opened, closed or summed at
+  // their instants, over the whole process: for tests that count a profile's work per fix.
+  static unsigned long long& quietPasses();
+  static unsigned long long& transactionsPassed();
+  // Off, every pass is a whole one: for tests that compare the two.
+  static bool& quietMovesAllowed();
 
 protected:
   void initRecompute(InstantId inst) override;
@@ -37,6 +43,7 @@ protected:
   void recomputeLevels(InstantId prev, InstantId inst) override;
   void noteOutsideChanges() override;
   void handleTransactionRemoved(TransactionId t) override;
+  void handleTransactionTimeChanged(TransactionId t, const DomainListener::ChangeType& type) override;
 
 private:
   void recomputeLevels(InstantId inst, double lowerLevel, double upperLevel);
@@ -78,6 +85,30 @@ private:
   // seen so: an edge to one of them may order pairs no cached answer holds.
   std::unordered_set<TransactionId, TransactionIdHash> m_unasked;
   std::uint64_t m_unaskedInnerChanges;
+
+  // A time change of a transaction of quantity 0 that nothing orders, the only change since the
+  // last pass finished: it has no node in either network and adds nothing to a level, so a pass
+  // over its window opens and closes nobody. The levels stand where others start or end, and are
+  // carried on from the instant before elsewhere; its own contribution entry moves, and the
+  // counts of changes move by what its bounds did. Anything else since (the change count moved)
+  // makes the pass a whole one.
+  struct QuietMove {
+    bool pending;
+    TransactionId transaction;
+    int oldLb, oldUb, newLb, newUb;
+    unsigned int changeCount;
+  };
+  // Whether t adds nothing to a level and is ordered by its bounds alone, with no line of a pass
+  // wanted: a pass would then treat it as a quiet move does.
+  bool countsNothing(const TransactionId& t);
+  // Whether the pass starting now is a quiet move's; clears the pending move.
+  bool startQuietPass();
+  void recomputeQuietly(const InstantId& inst, double lowerLevel, double upperLevel);
+  // The totals of an instant where nothing but the quiet move's transaction starts or ends, read
+  // from the next instant; false where they cannot be (then they are summed in full).
+  bool carryTotals(const InstantId& inst, double lowerLevel, double upperLevel);
+  QuietMove m_quiet;
+  bool m_quietPass;
 
   std::vector<Partner> m_partners;
   std::vector<char> m_lowerCandidate;

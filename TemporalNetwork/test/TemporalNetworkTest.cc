@@ -191,6 +191,22 @@ TEST(TemporalNetwork, RandomAgainstFloydWarshall) {
                   (e.second.to == x && e.second.from != TemporalNetwork::getOrigin());
         ASSERT_EQ(inner, tn.hasInnerEdges(x)) << "point " << x;
       }
+      // The lower bound one edge puts on a distance, read from the edges in force; within the
+      // distance's own lower bound while the network is consistent.
+      for (int a : ref.nodes)
+        for (int b : ref.nodes) {
+          Time expected = -INF;
+          for (const auto& e : ref.edges) {
+            if (e.second.from == a && e.second.to == b)
+              expected = std::max(expected, e.second.lb);
+            else if (e.second.from == b && e.second.to == a && e.second.ub != INF)
+              expected = std::max(expected, -e.second.ub);
+          }
+          ASSERT_EQ(expected, tn.getEdgeLowerBound(a, b)) << a << " -> " << b;
+          if (tn.isConsistent() && a != b) {
+            ASSERT_LE(expected, distance(tn, a, b).first) << a << " -> " << b;
+          }
+        }
       compare(tn, ref, d);
       if (wasConsistent)
         snapshot = before;
