@@ -51,6 +51,9 @@ public:
   /// Adds the constraint lb <= t(to) - t(from) <= ub and returns its edge index.
   int addEdge(int from, int to, Time lb, Time ub);
   /// Replaces the bounds of an edge: tightening is incremental, loosening recomputes bounds.
+  /// With bounds on read, tightenings too wait until a bound is read and then spread together:
+  /// for a network changed in many places between two readings.
+  void setBoundsOnRead(bool onRead) { m_boundsOnRead = onRead; }
   void setEdgeBounds(int edge, Time lb, Time ub);
   void removeEdge(int edge);
   bool isEdge(int edge) const;
@@ -257,6 +260,7 @@ private:
   std::uint64_t m_arcLogBase;    // position of m_arcLog[0]
   bool m_boundsDirty;            // bounds need a repair
   bool m_recomputeAll;           // ... of every bound
+  bool m_boundsOnRead = false;   // tightenings wait for a reading too
   std::uint64_t m_innerChanges;
   std::uint64_t m_removals;
   std::vector<int> m_movedLog;   // points whose bounds moved

@@ -127,10 +127,11 @@ void TemporalNetwork::loosenArc(int arc) {
 
 // An arc made, tightened or put in force while the bounds wait for their repair.
 void TemporalNetwork::tightenArc(int arc) {
-  if (!m_boundsDirty) {
+  if (!m_boundsDirty && !m_boundsOnRead) {
     tightenBounds(arc, MARK);
     return;
   }
+  m_boundsDirty = true;
   m_pendingTight.push_back(arc);
   limitRepair();
 }
@@ -157,9 +158,26 @@ void TemporalNetwork::repairBounds() {
   }
   regrow<Forward>(m_rootsFrom);
   regrow<Backward>(m_rootsTo);
-  for (int arc : m_pendingTight)
-    if (m_arcs[arc].live && m_arcs[arc].active)
-      tightenBounds(arc, SAVE);
+  // The tightened arcs spread in one pass per direction: one after another, each could carry
+  // its gain along a chain the next carries further.
+  MinHeap fromHeap, toHeap;
+  for (int arc : m_pendingTight) {
+    const Arc& a = m_arcs[arc];
+    if (!a.live || !a.active)
+      continue;
+    const Node& u = m_nodes[a.from];
+    const Node& v = m_nodes[a.to];
+    if (u.distFrom < INF && u.distFrom + a.weight < v.distFrom) {
+      setBound<Forward>(a.to, u.distFrom + a.weight, arc, SAVE);
+      fromHeap.push(HeapEntry(Forward::key(v.distFrom, v), a.to));
+    }
+    if (v.distTo < INF && a.weight + v.distTo < u.distTo) {
+      setBound<Backward>(a.from, a.weight + v.distTo, arc, SAVE);
+      toHeap.push(HeapEntry(Backward::key(u.distTo, u), a.from));
+    }
+  }
+  settle<Forward>(fromHeap, SAVE);
+  settle<Backward>(toHeap, SAVE);
   std::sort(m_savedBounds.begin(), m_savedBounds.end(),
             [](const SavedBounds& x, const SavedBounds& y) { return x.node < y.node; });
   for (const SavedBounds& old : m_savedBounds) {

@@ -7,6 +7,7 @@
 #include "ConstraintEngine/base/ConstrainedVariable.hh"
 #include "ConstraintEngine/base/Constraint.hh"
 #include "ConstraintEngine/base/ConstraintEngine.hh"
+#include "ConstraintEngine/base/DefaultPropagator.hh"
 #include "TemporalNetwork/TemporalConstraints.hh"
 #include "Utils/base/Debug.hh"
 #include "Utils/base/Error.hh"
@@ -16,6 +17,16 @@ namespace KORVAN {
 
 namespace {
 const std::size_t LOOKUP_LEAST = 256;
+
+const LabelStr& leqName() {
+  static const LabelStr sl_name("leq");
+  return sl_name;
+}
+
+const LabelStr& addEqName() {
+  static const LabelStr sl_name("addEq");
+  return sl_name;
+}
 } // namespace
 
 const LabelStr& TemporalPropagator::PROPAGATOR_NAME() {
@@ -26,9 +37,16 @@ const LabelStr& TemporalPropagator::PROPAGATOR_NAME() {
 TemporalPropagator::TemporalPropagator(const LabelStr& name,
                                        const ConstraintEngineId& constraintEngine, int priority)
     : Propagator(name, constraintEngine, priority), m_nodeVars(1),
-      m_needsPass(false) {}
+      m_needsPass(false), m_watching(false) {
+  // Mirrors come and go by the thousand at once (a box deactivates them all): their gains spread
+  // in one pass when the bounds are read.
+  m_bounds.setBoundsOnRead(true);
+}
 
-TemporalPropagator::~TemporalPropagator() {}
+TemporalPropagator::~TemporalPropagator() {
+  if (m_watched.isValid())
+    dynamic_cast<DefaultPropagator*>((Propagator*)m_watched)->setConstraintWatcher(DefaultPropagator::ConstraintWatcher());
+}
 
 int TemporalPropagator::findNode(const ConstrainedVariableId& var) const {
   // Room for every variable of the map twice over, so that few share a slot.
@@ -123,6 +141,8 @@ int TemporalPropagator::acquireTimepoint(const ConstrainedVariableId& var) {
   VarInfo& info = m_vars[var];
   if (info.node < 0) {
     info.node = m_network.addTimepoint();
+    const int mirrored = m_bounds.addTimepoint();
+    check_error(mirrored == info.node);
     forgetNodes();
     if ((int)m_nodeVars.size() <= info.node)
       m_nodeVars.resize(info.node + 1);
@@ -134,8 +154,9 @@ int TemporalPropagator::acquireTimepoint(const ConstrainedVariableId& var) {
       ub = (Time)std::floor(var->baseDomain().getUpperBound());
       m_dirty.insert(var);
     }
-    info.domainEdge = m_network.addEdge(TemporalNetwork::getOrigin(), info.node, lb, ub);
+    info.domainEdge = addEdge(TemporalNetwork::getOrigin(), info.node, lb, ub);
     m_toNarrow.insert(var);
+    noteMirrorCandidates(var);
   }
   ++info.timeRefs;
   return info.node;
@@ -151,7 +172,10 @@ void TemporalPropagator::release(const ConstrainedVariableId& var, bool asTimepo
   else
     info.distanceOf.erase(constraint);
   if (info.timeRefs == 0 && info.node >= 0) {
+    unmirrorAt(var);
+    dropMirrorEdges();
     m_network.removeTimepoint(info.node);
+    m_bounds.removeTimepoint(info.node);
     m_nodeVars[info.node] = ConstrainedVariableId::noId();
     info.node = -1;
     forgetNodes();
@@ -195,7 +219,7 @@ void TemporalPropagator::install(const ConstraintId& constraint) {
   }
   const int from = acquireTimepoint(info.from);
   const int to = acquireTimepoint(info.to);
-  info.edge = m_network.addEdge(from, to, lb, ub);
+  info.edge = addEdge(from, to, lb, ub);
   m_edges.insert(std::make_pair(constraint, info));
   debugMsg("TemporalPropagator:install", " " << constraint->toString() << " as edge " << info.edge
                                               << " [" << lb << ", " << ub << "]");
@@ -208,6 +232,7 @@ void TemporalPropagator::uninstall(const ConstraintId& constraint) {
   m_edges.erase(it);
   m_distanceToNarrow.erase(constraint);
   m_network.removeEdge(info.edge);
+  m_bounds.removeEdge(m_boundsEdge[info.edge]);
   if (!info.distance.isNoId())
     for (const ConstrainedVariableId& end : {info.from, info.to}) {
       std::vector<ConstraintId>& list = m_vars[end].endpointOf;
@@ -231,6 +256,7 @@ void TemporalPropagator::sync() {
     m_toInstall.erase(m_toInstall.begin());
     install(constraint);
   }
+  updateMirrors();
   if (m_dirty.empty())
     return;
   std::vector<ConstrainedVariableId> vars(m_dirty.begin(), m_dirty.end());
@@ -250,16 +276,145 @@ void TemporalPropagator::sync() {
       continue;  // relaxation will report it again
     for (const ConstraintId& constraint : info.distanceOf) {
       const EdgeInfo& edge = m_edges.find(constraint)->second;
-      if (m_network.getEdgeLb(edge.edge) != lb || m_network.getEdgeUb(edge.edge) != ub)
+      if (m_network.getEdgeLb(edge.edge) != lb || m_network.getEdgeUb(edge.edge) != ub) {
         m_network.setEdgeBounds(edge.edge, lb, ub);
+        m_bounds.setEdgeBounds(m_boundsEdge[edge.edge], lb, ub);
+      }
       m_distanceToNarrow.insert(constraint);
     }
     if (info.node < 0)
       continue;
-    if (m_network.getEdgeLb(info.domainEdge) != lb || m_network.getEdgeUb(info.domainEdge) != ub)
+    if (m_network.getEdgeLb(info.domainEdge) != lb || m_network.getEdgeUb(info.domainEdge) != ub) {
       m_network.setEdgeBounds(info.domainEdge, lb, ub);
+      m_bounds.setEdgeBounds(m_boundsEdge[info.domainEdge], lb, ub);
+    }
     m_toNarrow.insert(var);
   }
+}
+
+// ---- the bounds network's own edges ----
+
+int TemporalPropagator::addEdge(int from, int to, Time lb, Time ub) {
+  const int edge = m_network.addEdge(from, to, lb, ub);
+  if ((int)m_boundsEdge.size() <= edge)
+    m_boundsEdge.resize(edge + 1, -1);
+  m_boundsEdge[edge] = m_bounds.addEdge(from, to, lb, ub);
+  return edge;
+}
+
+void TemporalPropagator::watchDefault() {
+  if (m_watching)
+    return;
+  const PropagatorId& found = getConstraintEngine()->getPropagatorByName(LabelStr("Default"));
+  DefaultPropagator* watched = found.isNoId() ? 0 : dynamic_cast<DefaultPropagator*>((Propagator*)found);
+  if (watched == 0)
+    return;
+  m_watching = true;
+  m_watched = found;
+  watched->setConstraintWatcher([this](const ConstraintId& constraint, bool gone) { noteDefault(constraint, gone); });
+  for (const auto& entry : m_vars)
+    if (entry.second.node >= 0)
+      noteMirrorCandidates(entry.first);
+}
+
+void TemporalPropagator::noteDefault(const ConstraintId& constraint, bool gone) {
+  const LabelStr& name = constraint->getName();
+  if (name != leqName() && name != addEqName())
+    return;
+  if (!gone) {
+    m_mirrorPending.insert(constraint);
+    return;
+  }
+  m_mirrorPending.erase(constraint);
+  MirrorMap::iterator it = m_mirrors.find(constraint);
+  if (it != m_mirrors.end())
+    unmirror(it);
+}
+
+void TemporalPropagator::noteMirrorCandidates(const ConstrainedVariableId& var) {
+  if (!m_watching)
+    return;
+  ConstraintSet constraints;
+  var->constraints(constraints);
+  for (const ConstraintId& constraint : constraints)
+    if (constraint->getPropagator() == m_watched &&
+        (constraint->getName() == leqName() || constraint->getName() == addEqName()))
+      m_mirrorPending.insert(constraint);
+}
+
+// The edge goes at the next sync: many constraints are deactivated one after another.
+void TemporalPropagator::unmirror(MirrorMap::iterator it) {
+  m_mirrorDrops.push_back(it->second.edge);
+  for (const ConstrainedVariableId& end : {it->second.from, it->second.to}) {
+    std::vector<ConstraintId>& list = m_vars[end].mirrored;
+    std::vector<ConstraintId>::iterator found = std::find(list.begin(), list.end(), it->first);
+    if (found != list.end()) {
+      *found = list.back();
+      list.pop_back();
+    }
+  }
+  m_mirrors.erase(it);
+}
+
+void TemporalPropagator::unmirrorAt(const ConstrainedVariableId& var) {
+  std::vector<ConstraintId> mirrored = m_vars[var].mirrored;
+  for (const ConstraintId& constraint : mirrored) {
+    MirrorMap::iterator it = m_mirrors.find(constraint);
+    if (it != m_mirrors.end()) {
+      m_mirrorPending.insert(constraint);
+      unmirror(it);
+    }
+  }
+}
+
+void TemporalPropagator::dropMirrorEdges() {
+  for (int edge : m_mirrorDrops)
+    m_bounds.removeEdge(edge);
+  m_mirrorDrops.clear();
+}
+
+void TemporalPropagator::updateMirrors() {
+  watchDefault();
+  dropMirrorEdges();
+  if (m_mirrorPending.empty())
+    return;
+  const std::vector<ConstraintId> pending(m_mirrorPending.begin(), m_mirrorPending.end());
+  m_mirrorPending.clear();
+  const Time inf = g_infiniteTime();
+  for (const ConstraintId& constraint : pending) {
+    const std::vector<ConstrainedVariableId>& scope = constraint->getScope();
+    const bool leq = constraint->getName() == leqName();
+    const ConstrainedVariableId& from = scope[0];
+    const ConstrainedVariableId& to = scope[leq ? 1 : 2];
+    Time lb = 0, ub = inf;
+    bool whole = constraint->isActive();
+    if (whole && !leq) {
+      // Only whole bounds: an edge would round the others.
+      const AbstractDomain& dom = scope[1]->lastDomain();
+      whole = readBounds(scope[1], lb, ub) && (dom.getLowerBound() <= -inf || (double)lb == dom.getLowerBound()) &&
+              (dom.getUpperBound() >= inf || (double)ub == dom.getUpperBound());
+    }
+    const int a = findNode(from), b = findNode(to);
+    MirrorMap::iterator it = m_mirrors.find(constraint);
+    if (!whole || a < 0 || b < 0 || a == b) {
+      if (it != m_mirrors.end())
+        unmirror(it);
+      continue;
+    }
+    if (it != m_mirrors.end()) {
+      if (m_bounds.getEdgeLb(it->second.edge) != lb || m_bounds.getEdgeUb(it->second.edge) != ub)
+        m_bounds.setEdgeBounds(it->second.edge, lb, ub);
+      continue;
+    }
+    Mirror mirror;
+    mirror.edge = m_bounds.addEdge(a, b, lb, ub);
+    mirror.from = from;
+    mirror.to = to;
+    m_mirrors.insert(std::make_pair(constraint, mirror));
+    m_vars[from].mirrored.push_back(constraint);
+    m_vars[to].mirrored.push_back(constraint);
+  }
+  dropMirrorEdges();
 }
 
 // ---- propagation ----
@@ -280,11 +435,14 @@ void TemporalPropagator::narrow() {
       getCurrentDomain(var).empty();
     return;
   }
-  for (int node : m_network.takeChangedNodes())
-    if (node < (int)m_nodeVars.size() && !m_nodeVars[node].isNoId()) {
-      m_toNarrow.insert(m_nodeVars[node]);
-      narrowDistancesAt(m_nodeVars[node]);
-    }
+  // Both networks' changes: either may be read at the next pass.
+  for (TemporalNetwork* network : {&m_network, &m_bounds})
+    for (int node : network->takeChangedNodes())
+      if (node < (int)m_nodeVars.size() && !m_nodeVars[node].isNoId()) {
+        m_toNarrow.insert(m_nodeVars[node]);
+        narrowDistancesAt(m_nodeVars[node]);
+      }
+  TemporalNetwork& net = m_bounds.isConsistent() ? m_bounds : m_network;
   std::vector<ConstrainedVariableId> vars(m_toNarrow.begin(), m_toNarrow.end());
   m_toNarrow.clear();
   debugMsg("TemporalPropagator:narrow", " " << vars.size() << " time points, " << m_distanceToNarrow.size()
@@ -294,14 +452,18 @@ void TemporalPropagator::narrow() {
     const ConstrainedVariableId& var = vars[i];
     // A listener woken by a narrowing may have asked the advisor, which syncs the network:
     // what is left waits for the next pass, when the network is consistent again.
-    if (!m_network.isConsistent()) {
+    if (!net.isConsistent()) {
       m_toNarrow.insert(vars.begin() + i, vars.end());
       m_needsPass = true;
       return;
     }
     if (!isTimepoint(var))
       continue;  // released meanwhile
-    m_network.getBounds(m_vars[var].node, lb, ub);
+    net.getBounds(m_vars[var].node, lb, ub);
+    // The mirrored constraints at a narrowed point may have brought the bound.
+    if (&net == &m_bounds && (var->lastDomain().getLowerBound() < (double)lb || var->lastDomain().getUpperBound() > (double)ub))
+      for (const ConstraintId& constraint : m_vars[var].mirrored)
+        noteRestricted(constraint);
     getCurrentDomain(var).intersect((double)lb, (double)ub);
   }
   std::vector<ConstraintId> distances(m_distanceToNarrow.begin(), m_distanceToNarrow.end());
@@ -312,7 +474,7 @@ void TemporalPropagator::narrow() {
   Time xl, xu, yl, yu;
   for (std::size_t i = 0; i < distances.size(); ++i) {
     const ConstraintId& constraint = distances[i];
-    if (!m_network.isConsistent()) {
+    if (!net.isConsistent()) {
       m_distanceToNarrow.insert(distances.begin() + i, distances.end());
       m_needsPass = true;
       return;
@@ -321,8 +483,8 @@ void TemporalPropagator::narrow() {
     if (found == m_edges.end())
       continue;
     const EdgeInfo& info = found->second;
-    m_network.getBounds(m_vars[info.from].node, xl, xu);
-    m_network.getBounds(m_vars[info.to].node, yl, yu);
+    net.getBounds(m_vars[info.from].node, xl, xu);
+    net.getBounds(m_vars[info.to].node, yl, yu);
     lb = (yl <= -inf || xu >= inf) ? -inf : yl - xu;
     ub = (yu >= inf || xl <= -inf) ? inf : yu - xl;
     getCurrentDomain(info.distance).intersect((double)lb, (double)ub);

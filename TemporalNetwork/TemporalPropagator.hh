@@ -44,6 +44,14 @@ typedef Id<TemporalPropagator> TemporalPropagatorId;
 ///
 /// Constraints of other classes registered under this propagator are executed one by one, as a
 /// default propagator would.
+///
+/// Time points are narrowed from a second network, the bounds network: the same points and
+/// edges, and an edge for every "leq" and "addEq" (whose middle variable has whole bounds) of
+/// the default propagator between two time points. Those constraints stay the default
+/// propagator's and imply no more than their edges, so the fixed point is the same; a chain of
+/// them is crossed in one pass instead of one link per pass. Distances and every other query
+/// read the first network only, and while the bounds network alone is inconsistent the time
+/// points are narrowed from the first, as if it were not there.
 class TemporalPropagator : public Propagator {
 public:
   typedef TemporalNetwork::Time Time;
@@ -102,7 +110,15 @@ private:
     int timeRefs = 0;     // installed constraints using it as a time point
     ConstraintSet distanceOf;  // installed constraints using it as their distance
     std::vector<ConstraintId> endpointOf;  // installed constraints with a distance, at an end
+    std::vector<ConstraintId> mirrored;    // mirrored constraints at an end
   };
+
+  struct Mirror {
+    int edge;  // in the bounds network
+    ConstrainedVariableId from;
+    ConstrainedVariableId to;
+  };
+  typedef std::map<ConstraintId, Mirror, EntityComparator<ConstraintId>> MirrorMap;
 
   struct EdgeInfo {
     int edge;
@@ -120,6 +136,15 @@ private:
   void release(const ConstrainedVariableId& var, bool asTimepoint, const ConstraintId& constraint);
   void narrowDistancesAt(const ConstrainedVariableId& var);
   void narrow();
+  int addEdge(int from, int to, Time lb, Time ub);
+  /// Finds the default propagator and hears its constraints, once.
+  void watchDefault();
+  void noteDefault(const ConstraintId& constraint, bool gone);
+  void noteMirrorCandidates(const ConstrainedVariableId& var);
+  void unmirror(MirrorMap::iterator it);
+  void unmirrorAt(const ConstrainedVariableId& var);
+  void dropMirrorEdges();
+  void updateMirrors();
   static bool readBounds(const ConstrainedVariableId& var, Time& lb, Time& ub);
   /// The variable's time point, -1 when it has none: m_vars read through a cache by address,
   /// as a resource asks for the points of the same variables pair after pair.
@@ -146,6 +171,13 @@ private:
   std::set<ConstrainedVariableId> m_toNarrow;  // time variables read since the last pass
   ConstraintSet m_distanceToNarrow;      // distances whose ends or own domain moved
   bool m_needsPass;
+  TemporalNetwork m_bounds;
+  std::vector<int> m_boundsEdge;     // by edge of m_network
+  MirrorMap m_mirrors;
+  ConstraintSet m_mirrorPending;     // to (re)consider at the next sync
+  std::vector<int> m_mirrorDrops;    // bounds network edges to remove at the next sync
+  PropagatorId m_watched;
+  bool m_watching;
 };
 
 } // namespace KORVAN

@@ -41,24 +41,34 @@ void DefaultPropagator::execute() {
 
 void DefaultPropagator::handleConstraintAdded(const ConstraintId& constraint) {
   m_agenda.insert(constraint);
+  if (m_watcher)
+    m_watcher(constraint, false);
 }
 
 void DefaultPropagator::handleConstraintRemoved(const ConstraintId& constraint) {
   m_agenda.erase(constraint);
+  if (m_watcher)
+    m_watcher(constraint, true);
 }
 
 void DefaultPropagator::handleConstraintActivated(const ConstraintId& constraint) {
   m_agenda.insert(constraint);
+  if (m_watcher)
+    m_watcher(constraint, false);
 }
 
 void DefaultPropagator::handleConstraintDeactivated(const ConstraintId& constraint) {
   m_agenda.erase(constraint);
+  if (m_watcher)
+    m_watcher(constraint, true);
 }
 
 void DefaultPropagator::handleNotification(const ConstrainedVariableId&, int,
                                            const ConstraintId& constraint,
                                            const DomainListener::ChangeType&) {
   m_agenda.insert(constraint);
+  if (m_watcher)
+    m_watcher(constraint, false);
 }
 
 } // namespace KORVAN

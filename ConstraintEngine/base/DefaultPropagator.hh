@@ -1,6 +1,8 @@
 #ifndef KORVAN_CE_DEFAULTPROPAGATOR_HH
 #define KORVAN_CE_DEFAULTPROPAGATOR_HH
 
+#include <functional>
+
 #include "ConstraintEngine/base/Propagator.hh"
 
 namespace KORVAN {
@@ -21,6 +23,11 @@ public:
 
   const ConstraintSet& getAgenda() const { return m_agenda; }
 
+  /// Told of every constraint of this propagator that is added, activated or notified (false)
+  /// and that is removed or deactivated (true): another propagator may mirror some of them.
+  typedef std::function<void(const ConstraintId&, bool)> ConstraintWatcher;
+  void setConstraintWatcher(const ConstraintWatcher& watcher) { m_watcher = watcher; }
+
 protected:
   void handleConstraintAdded(const ConstraintId& constraint) override;
   void handleConstraintRemoved(const ConstraintId& constraint) override;
@@ -34,6 +41,7 @@ protected:
   ConstraintSet m_agenda;
   /// Key of the constraint being executed, 0 between executions.
   int m_activeConstraint;
+  ConstraintWatcher m_watcher;
 };
 
 } // namespace KORVAN

@@ -44,6 +44,8 @@ std::string Propagator::toString() const {
 
 void Propagator::execute(const ConstraintId& constraint) { constraint->execute(); }
 
+void Propagator::noteRestricted(const ConstraintId& constraint) { constraint->m_hasRestricted = true; }
+
 AbstractDomain& Propagator::getCurrentDomain(const ConstrainedVariableId& var) {
   check_error(var.isValid(), "Cannot narrow the domain of an invalid variable");
   return var->getCurrentDomain();

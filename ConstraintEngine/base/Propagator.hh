@@ -58,6 +58,9 @@ protected:
   virtual void execute(const ConstraintId& constraint);
   /// The writable derived domain of a variable, for propagators that narrow domains directly.
   static AbstractDomain& getCurrentDomain(const ConstrainedVariableId& var);
+  /// Marks a constraint of another propagator as having narrowed, for a pass that narrowed a
+  /// variable on its behalf: its removal must then relax.
+  static void noteRestricted(const ConstraintId& constraint);
 
 private:
   friend class ConstraintEngine;
