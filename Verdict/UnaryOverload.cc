@@ -283,6 +283,85 @@ private:
   std::map<int, Use> m_uses;
 };
 
+// A use on one reusable alone, active: what it takes at the least, for how long at the least, and
+// when it may start; it holds the reusable at least from its latest start to its earliest end.
+struct Held {
+  double quantity = 0, length = 0, earliest = 0, latest = 0, until = 0;
+};
+
+// What uses on a reusable must hold at t in every schedule, leaving out the one at `skip`.
+double heldAt(const std::vector<Held>& uses, size_t skip, double t) {
+  double sum = 0;
+  for (size_t i = 0; i < uses.size(); i++)
+    if (i != skip && uses[i].latest <= t && t < uses[i].until)
+      sum += uses[i].quantity;
+  return sum;
+}
+
+// Some use on a reusable fits nowhere: wherever it starts, what the others must hold while it
+// lasts and what it takes break the lower limit. A start that fits is its earliest or where a
+// part the others must hold ends, so those are the only starts tried.
+bool crowdedInTime(const MIRT::Reusable& reusable, const std::vector<Held>& uses, const Rounding& rounding) {
+  const double capacity = reusable.getInitCapacityUb(), limit = reusable.getLowerLimit();
+  for (size_t i = 0; i < uses.size(); i++) {
+    std::vector<double> starts(1, uses[i].earliest);
+    for (size_t j = 0; j < uses.size(); j++)
+      if (j != i && uses[j].latest < uses[j].until && uses[j].until > uses[i].earliest && uses[j].until <= uses[i].latest)
+        starts.push_back(uses[j].until);
+    bool fits = false;
+    for (size_t k = 0; k < starts.size() && !fits; k++) {
+      const double s = starts[k], e = s + uses[i].length;
+      // The held sum changes only where a part begins: the peak is at s or at such a beginning.
+      double peak = heldAt(uses, i, s);
+      for (size_t j = 0; j < uses.size(); j++)
+        if (j != i && uses[j].latest > s && uses[j].latest < e)
+          peak = std::max(peak, heldAt(uses, i, uses[j].latest));
+      fits = !(uses[i].length > 0) || !belowLimit(capacity - peak - uses[i].quantity, limit, rounding);
+    }
+    if (!fits)
+      return true;
+  }
+  return false;
+}
+
+// Whether some use on a reusable, on it alone, fits at no start among the parts that the others
+// on it must hold. Only uses of whole, bounded times and quantities taken are read.
+bool reusableCrowded(const PlanDatabaseId& db) {
+  std::map<int, std::vector<Held>> held;
+  std::map<int, UnaryLoad> loads;
+  const double horizon = g_infiniteTimeAsDouble();
+  for (const auto& entry : db->getTokens()) {
+    const TokenId& token = entry.second;
+    const MIRT::ReusableToken* use = dynamic_cast<const MIRT::ReusableToken*>(static_cast<Token*>(token));
+    if (use == nullptr || !token->isActive() || token->isMerged() || !token->getObject()->lastDomain().isSingleton())
+      continue;
+    const ObjectId resource(token->getObject()->lastDomain().getSingletonValue());
+    const MIRT::Reusable* reusable = unaryOf(resource, true);
+    if (reusable == nullptr)
+      continue;
+    auto inserted = loads.insert(std::make_pair(resource->getKey(), UnaryLoad()));
+    if (inserted.second)
+      inserted.first->second = emptyLoad(resource);
+    const AbstractDomain& quantity = use->getQuantity()->lastDomain();
+    const double magnitude = std::max(std::fabs(quantity.getLowerBound()), std::fabs(quantity.getUpperBound()));
+    inserted.first->second.rounding.add(magnitude);
+    Held h;
+    h.quantity = quantity.getLowerBound();
+    h.length = token->duration()->lastDomain().getLowerBound();
+    h.earliest = token->start()->lastDomain().getLowerBound();
+    h.latest = token->start()->lastDomain().getUpperBound();
+    h.until = token->end()->lastDomain().getLowerBound();
+    if (!(h.quantity > 0) || !(h.earliest > -horizon) || !(h.latest < horizon) || !(h.until > -horizon) ||
+        !(h.until < horizon) || !(h.length >= 0) || !(h.length < horizon))
+      continue;
+    held[resource->getKey()].push_back(h);
+  }
+  for (const auto& entry : held)
+    if (crowdedInTime(*unaryOf(loads[entry.first].resource, true), entry.second, loads[entry.first].rounding))
+      return true;
+  return false;
+}
+
 // Whether uses of a unary (or of any reusable) that each take all it can lend last longer
 // together than the span that holds them; within a search, from what the search keeps.
 bool overloadedIn(const PlanDatabaseId& db, bool anyReusable) {
@@ -305,7 +384,7 @@ bool unaryOverloaded(const PlanDatabaseId& db) { return overloadedIn(db, false);
 
 // The same of every reusable: uses that each take all it can lend go one at a time whatever its
 // capacity.
-bool reusableOverloaded(const PlanDatabaseId& db) { return overloadedIn(db, true); }
+bool reusableOverloaded(const PlanDatabaseId& db) { return overloadedIn(db, true) || reusableCrowded(db); }
 
 // The same of the plan as modelled, in words: the first unary the model made that its uses
 // overload.
