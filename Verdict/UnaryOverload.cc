@@ -289,36 +289,38 @@ struct Held {
   double quantity = 0, length = 0, earliest = 0, latest = 0, until = 0;
 };
 
-// What uses on a reusable must hold at t in every schedule, leaving out the one at `skip`.
-double heldAt(const std::vector<Held>& uses, size_t skip, double t) {
-  double sum = 0;
-  for (size_t i = 0; i < uses.size(); i++)
-    if (i != skip && uses[i].latest <= t && t < uses[i].until)
-      sum += uses[i].quantity;
-  return sum;
-}
-
 // Some use on a reusable fits nowhere: wherever it starts, what the others must hold while it
-// lasts and what it takes break the lower limit. A start that fits is its earliest or where a
-// part the others must hold ends, so those are the only starts tried.
+// lasts and what it takes break the lower limit. The spans where they would are swept in time,
+// each pushing the use's start past its end, until the use fits before the next or its latest
+// start is passed.
 bool crowdedInTime(const MIRT::Reusable& reusable, const std::vector<Held>& uses, const Rounding& rounding) {
   const double capacity = reusable.getInitCapacityUb(), limit = reusable.getLowerLimit();
   for (size_t i = 0; i < uses.size(); i++) {
-    std::vector<double> starts(1, uses[i].earliest);
+    if (!(uses[i].length > 0))
+      continue;
+    std::vector<std::pair<double, double>> changes; // when what the others hold changes, and by how much
     for (size_t j = 0; j < uses.size(); j++)
-      if (j != i && uses[j].latest < uses[j].until && uses[j].until > uses[i].earliest && uses[j].until <= uses[i].latest)
-        starts.push_back(uses[j].until);
+      if (j != i && uses[j].latest < uses[j].until) {
+        changes.push_back(std::make_pair(uses[j].latest, uses[j].quantity));
+        changes.push_back(std::make_pair(uses[j].until, -uses[j].quantity));
+      }
+    std::sort(changes.begin(), changes.end());
+    double start = uses[i].earliest, held = 0;
     bool fits = false;
-    for (size_t k = 0; k < starts.size() && !fits; k++) {
-      const double s = starts[k], e = s + uses[i].length;
-      // The held sum changes only where a part begins: the peak is at s or at such a beginning.
-      double peak = heldAt(uses, i, s);
-      for (size_t j = 0; j < uses.size(); j++)
-        if (j != i && uses[j].latest > s && uses[j].latest < e)
-          peak = std::max(peak, heldAt(uses, i, uses[j].latest));
-      fits = !(uses[i].length > 0) || !belowLimit(capacity - peak - uses[i].quantity, limit, rounding);
+    for (size_t k = 0; k < changes.size() && !fits && start <= uses[i].latest;) {
+      const double at = changes[k].first;
+      // What the others hold stays the same from one change to the next.
+      for (; k < changes.size() && changes[k].first == at; k++)
+        held += changes[k].second;
+      const double until = k < changes.size() ? changes[k].first : at;
+      if (!belowLimit(capacity - held - uses[i].quantity, limit, rounding) || until <= start)
+        continue;
+      if (at >= start + uses[i].length)
+        fits = true;
+      else
+        start = until;
     }
-    if (!fits)
+    if (!fits && start > uses[i].latest)
       return true;
   }
   return false;
