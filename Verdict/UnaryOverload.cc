@@ -327,7 +327,8 @@ bool crowdedInTime(const MIRT::Reusable& reusable, const std::vector<Held>& uses
 }
 
 // Whether some use on a reusable, on it alone, fits at no start among the parts that the others
-// on it must hold. Only uses of whole, bounded times and quantities taken are read.
+// on it must hold. Only uses of bounded times that take something are read: the others can only
+// add to what is held.
 bool reusableCrowded(const PlanDatabaseId& db) {
   std::map<int, std::vector<Held>> held;
   std::map<int, UnaryLoad> loads;
@@ -385,7 +386,7 @@ bool overloadedIn(const PlanDatabaseId& db, bool anyReusable) {
 bool unaryOverloaded(const PlanDatabaseId& db) { return overloadedIn(db, false); }
 
 // The same of every reusable: uses that each take all it can lend go one at a time whatever its
-// capacity.
+// capacity; and each use needs a start clear of what the others on it must hold.
 bool reusableOverloaded(const PlanDatabaseId& db) { return overloadedIn(db, true) || reusableCrowded(db); }
 
 // The same of the plan as modelled, in words: the first unary the model made that its uses
