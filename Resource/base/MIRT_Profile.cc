@@ -236,6 +236,7 @@ void Profile::fillFrom(Instant* inst, const Instant& before) {
 
 void Profile::fillByDomain(Instant* inst, const TransactionId& trans) {
   const int time = inst->getTime();
+  ++domainsFilled();
   bool spans = false, starts = false, ends = false;
   check_error(trans.isValid());
   check_error(trans->time().isValid());
@@ -262,8 +263,18 @@ void Profile::fillByDomain(Instant* inst, const TransactionId& trans) {
   inst->refile(trans, Instant::NOT_FILED, filing);
 }
 
+bool& Profile::filingsCopied() {
+  static bool sl_copied = true;
+  return sl_copied;
+}
+
+unsigned long long& Profile::domainsFilled() {
+  static unsigned long long sl_filled = 0;
+  return sl_filled;
+}
+
 bool Profile::listUnrefiled(std::vector<TransactionId>& out) const {
-  if (m_sharedTimes || m_planDatabase.isNoId())
+  if (!filingsCopied() || m_sharedTimes || m_planDatabase.isNoId())
     return false;
   // Refiled as soon as its variable tells its listeners, which may come after a listener that
   // changed others: until then, its change is the engine's news, not yet the profile's.

@@ -66,6 +66,12 @@ public:
   void takeChanged(std::vector<int>& times, std::vector<TransactionId>& transactions);
   // The instant at `time`; noId when there is none.
   InstantId instantAt(int time) const;
+  // Whether the transactions that have not moved since they were filed keep their filing at a
+  // new instant and are passed over by a search for one narrowed onto an instant, unread; off,
+  // every domain is read, for tests that compare the two. The time domains new instants read,
+  // over the whole process, for tests that count a fix's work.
+  static bool& filingsCopied();
+  static unsigned long long& domainsFilled();
   void recompute();
   const Id<Resource>& getResource() const;
 
