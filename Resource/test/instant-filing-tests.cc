@@ -27,6 +27,32 @@ struct Model {
   std::set<TransactionId> held, starting, ending, overlapping;
 };
 
+// Takes k out of the draw: its narrowings (and what unhooks gives back) go before it leaves the
+// profile and is deleted.
+void drop(std::vector<Kept>& live, Kept& k, ProfileWorld& world, RecordingProfile& profile,
+                   const std::function<void(const TransactionId&)>& unhook = nullptr) {
+  for (Constraint* c : k.narrowings)
+    delete c;
+  const TransactionId gone = k.t;
+  live.erase(live.begin() + (&k - &live[0]));
+  if (unhook)
+    unhook(gone);
+  world.destroy(gone, &profile);
+}
+
+// A change of a transaction drawn from live, as changeTime makes it, or for op 5 its removal;
+// "" for neither.
+std::string changeOrDrop(int op, std::vector<Kept>& live, const std::function<int(int, int)>& uniform,
+                         ProfileWorld& world, RecordingProfile& profile, const LabelStr& propagator,
+                         const std::function<void(const TransactionId&)>& unhook = nullptr) {
+  Kept& k = live[uniform(0, (int) live.size() - 1)];
+  const std::string what = changeTime(k, op, uniform, world, propagator);
+  if (!what.empty() || op != 5)
+    return what;
+  drop(live, k, world, profile, unhook);
+  return "remove";
+}
+
 Model modelAt(int time, const std::vector<Kept>& live) {
   Model m;
   for (const Kept& k : live) {
@@ -93,20 +119,8 @@ TEST(InstantFiling, SetsMatchRestatementOverRandomChanges) {
         live.push_back(k);
         what = "add";
       }
-      else {
-        Kept& k = live[uniform(0, (int) live.size() - 1)];
-        what = changeTime(k, op, uniform, world, testProp);
-        if (what.empty() && op != 5)
-          continue;
-        if (what.empty()) {
-          for (Constraint* c : k.narrowings)
-            delete c;
-          TransactionId gone = k.t;
-          live.erase(live.begin() + (&k - &live[0]));
-          world.destroy(gone, &profile);
-          what = "remove";
-        }
-      }
+      else if ((what = changeOrDrop(op, live, uniform, world, profile, testProp)).empty())
+        continue;
       ASSERT_TRUE(world.ce->propagate());
       ASSERT_EQ("", compare(profile, live, sometimes)) << "seed " << seed << " step " << step << " (" << what << ")";
     }
@@ -230,24 +244,16 @@ FilingRun runNarrowedAround(int seed, bool copied) {
       what = "add";
     }
     else {
-      Kept& k = live[uniform(0, (int) live.size() - 1)];
-      what = changeTime(k, op, uniform, world, testProp);
-      if (what.empty() && op != 5)
-        continue;
-      if (what.empty()) {
-        for (Constraint* c : k.narrowings)
-          delete c;
-        TransactionId gone = k.t;
-        live.erase(live.begin() + (&k - &live[0]));
-        if (relays.count(gone)) {
-          delete relays[gone];
-          relays.erase(gone);
+      what = changeOrDrop(op, live, uniform, world, profile, testProp, [&](const TransactionId& t) {
+        if (relays.count(t)) {
+          delete relays[t];
+          relays.erase(t);
         }
-        world.destroy(gone, &profile);
         // Its address may serve the next one made.
-        *std::find(made.begin(), made.end(), gone) = TransactionId::noId();
-        what = "remove";
-      }
+        *std::find(made.begin(), made.end(), t) = TransactionId::noId();
+      });
+      if (what.empty())
+        continue;
     }
     if (!world.ce->propagate())
       run.mismatch = "inconsistent";
