@@ -575,7 +575,7 @@ void placeSeriallyAfterHalving(ScheduleSearch& serial, FixedSchedule& fixed) {
 
 } // namespace
 
-FixedSchedule fixSchedule(const PlanDatabaseId& db, const std::function<void(const std::string&)>& refused) {
+FixedSchedule fixSchedule(const PlanDatabaseId& db, const std::function<void(const std::string&)>& refused, bool wider) {
   const ConstraintEngineId& ce = db->getConstraintEngine();
   const std::map<int, std::string> labels = variableLabels(db);
   std::vector<ScheduleSearch::Entry> order;
@@ -635,9 +635,11 @@ FixedSchedule fixSchedule(const PlanDatabaseId& db, const std::function<void(con
       };
       ScheduleSearch search(ce, order, ScheduleSearch::budgetFor(order.size()), accept, lost);
       search.rankObjects([&db](const ConstrainedVariableId& var, double value) { return crowdingInSearch(db, var, value); });
-      search.skipWhileSharing([&db]() {
-        return std::any_of(overloads().begin(), overloads().end(), [&db](const DeadEnd& overload) { return overload(db); });
+      search.skipWhileSharing([&db, wider]() {
+        return std::any_of(overloads().begin(), overloads().end(),
+                           [&db, wider](const Overload& o) { return wider && o.wider ? o.wider(db) : o.test(db); });
       });
+      fixed.shared = objectsOpen(order);
       fixed.outcome = search.run();
       fixed.fixes = search.getFixCount();
       fixed.failure = search.getFailure();

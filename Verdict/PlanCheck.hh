@@ -22,7 +22,7 @@ std::vector<PlanChecker>& planCheckers();
 std::vector<PlanChecker>& unjudgedCheckers();
 std::set<std::string>& bookkeepingConstraints();
 std::vector<DeadEnd>& deadEnds();
-std::vector<DeadEnd>& overloads();
+std::vector<Overload>& overloads();
 std::vector<Refutation>& refutations();
 std::vector<Refutation>& refutationsBeforeSearch();
 std::vector<EnvelopeJudged>& envelopeJudged();
@@ -94,6 +94,7 @@ struct FixedSchedule {
   std::string failure;
   unsigned int fixes = 0;
   bool budgetSpent = false;
+  bool shared = false; // objects were open: each choice of them got a share of the budget
   /// Propagation over the plan as the search found it, run again once the search was withdrawn,
   /// emptied a domain: a creep that an earlier pass left at the horizon was proved a cycle this
   /// time. The plan has no schedule, the engine is left inconsistent, and the emptying says why.
@@ -102,9 +103,9 @@ struct FixedSchedule {
 
 /// Fixes every variable of the plan in turn, looking for a schedule the checks accept; each
 /// plan with every variable fixed that a check refuses is handed to `refused` with the first
-/// thing it breaks.
-FixedSchedule fixSchedule(const PlanDatabaseId& db,
-                          const std::function<void(const std::string&)>& refused = nullptr);
+/// thing it breaks. `wider`: a share skips what the registered overloads' wider tests give up.
+FixedSchedule fixSchedule(const PlanDatabaseId& db, const std::function<void(const std::string&)>& refused = nullptr,
+                          bool wider = false);
 
 } // namespace PlanCheck
 } // namespace HOST

@@ -555,7 +555,7 @@ struct ResourceBinding {
     registerRefutationBeforeSearch(refuteAlone);
     registerUnjudgedChecker(checkClosed);
     registerDeadEnd(lostPlan);
-    registerOverload(unaryOverloaded);
+    registerOverload(unaryOverloaded, reusableOverloaded);
     for (const char* type : {"Resource", "Reservoir", "Reusable", "Unary"})
       registerObjectPrinter(type, printEnvelope);
   }

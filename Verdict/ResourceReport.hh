@@ -132,6 +132,7 @@ std::string refuteOverload(const PlanDatabaseId& db, const TokenNamer& nameOf);
 std::string refuteTogether(const PlanDatabaseId& db, const TokenNamer& nameOf);
 bool lostPlan(const PlanDatabaseId& db);
 bool unaryOverloaded(const PlanDatabaseId& db);
+bool reusableOverloaded(const PlanDatabaseId& db);
 std::string explainEmptying(const PlanDatabaseId& db, const ConstraintEngine::Emptying& emptying,
                             const TokenNamer& nameOf);
 

@@ -100,6 +100,23 @@ std::function<void(const std::string&)> noteIn(FailureReasons& reasons) {
   return [&reasons](const std::string& problem) { reasons.note(problem); };
 }
 
+/// Whether a search on the plan as modelled, whose shares of the choices of objects spent its whole
+/// budget, may be searched once more with each share skipping what a wider overload test gives up.
+/// Only where the run would otherwise be left without an answer: a wider test changes the path.
+bool widens(const FixedSchedule& fixed) {
+  return fixed.outcome == ScheduleSearch::CUT && fixed.budgetSpent && fixed.shared &&
+         std::any_of(overloads().begin(), overloads().end(), [](const Overload& o) { return bool(o.wider); });
+}
+
+/// That search once more; only an answer replaces the first one's failure.
+void searchWider(const PlanDatabaseId& db, FixedSchedule& fixed, const std::function<void(const std::string&)>& refused) {
+  const unsigned int before = fixed.fixes;
+  const FixedSchedule again = fixSchedule(db, refused, true);
+  if (again.outcome != ScheduleSearch::CUT || again.emptied)
+    fixed = again;
+  fixed.fixes = before + again.fixes;
+}
+
 /// A plan that propagation emptied has no schedule: the emptying says why.
 void emptiedPlan(const PlanDatabaseId& db, const FailureReasons& reasons, Verdict& verdict) {
   verdict.result = reasons.last().empty() ? "INCONSISTENT" : reasons.emptiedResult();
@@ -163,12 +180,21 @@ void decideExhausted(const PlanDatabaseId& db, FailureReasons& reasons, const Ga
   // modelled again: a search made there before the orderings need not be made twice.
   verdict.why = rankedWhy("every choice failed", reasons);
   // A search without a dead end to count leaves the reason to the schedule search's.
-  const bool counted = !verdict.why.empty();
+  bool counted = !verdict.why.empty();
   if (!counted)
     reasons.clear();
   FixedSchedule fixed = !gapSearch.gap.empty() ? gapSearch.fixed
                         : counted              ? fixSchedule(db)
                                                : fixSchedule(db, noteIn(reasons));
+  // Cut, it leaves the run without an answer unless the dead ends counted refute the plan, which
+  // they do not where the choices need not cover every schedule: there a search that proves
+  // there is none says why by its own.
+  if (widens(fixed) && (!counted || !gapSearch.gap.empty())) {
+    counted = false;
+    reasons.clear();
+    verdict.why.clear();
+    searchWider(db, fixed, noteIn(reasons));
+  }
   if (fixed.emptied) {
     emptiedPlan(db, reasons, verdict);
     return;
@@ -242,7 +268,17 @@ void decideBySchedule(const PlanDatabaseId& db, SOLVERS::Solver& solver, bool so
     fixed.fixes += again.fixes;
     fixed.outcome = again.outcome;
     fixed.failure = again.failure;
+    fixed.budgetSpent = again.budgetSpent;
+    fixed.shared = again.shared;
     asModelled = true;
+  }
+  if (asModelled && widens(fixed)) {
+    reasons.clear();
+    searchWider(db, fixed, noteIn(reasons));
+    if (fixed.emptied) {
+      emptiedPlan(db, reasons, verdict);
+      return;
+    }
   }
   const std::string unresolved = solved ? std::string("")
                                         : "the search met " + std::to_string(solver.getUnresolvedCount()) +

@@ -53,11 +53,13 @@ struct UnaryLoad {
   Rounding rounding;          // what any level of the unary may be summed from
 };
 
-const MIRT::Reusable* unaryOf(const ObjectId& object) {
+// A unary, or with `anyReusable` any reusable: on each, the uses that take all it can lend go one
+// at a time all the same.
+const MIRT::Reusable* unaryOf(const ObjectId& object, bool anyReusable = false) {
   static const LabelStr sl_unary("Unary");
   const MIRT::Reusable* reusable = dynamic_cast<const MIRT::Reusable*>(static_cast<Object*>(object));
-  if (reusable == nullptr ||
-      (dynamic_cast<const MIRT::UnaryTimeline*>(reusable) == nullptr && object->getType() != sl_unary))
+  if (reusable == nullptr || (!anyReusable && dynamic_cast<const MIRT::UnaryTimeline*>(reusable) == nullptr &&
+                              object->getType() != sl_unary))
     return nullptr;
   return reusable;
 }
@@ -70,7 +72,8 @@ struct UseTerm {
 };
 
 // A use's terms, unary by unary, in the order of its candidates; none for a use out of the plan.
-std::vector<std::pair<ObjectId, UseTerm>> useTerms(const TokenId& token, const ConstrainedVariableId& quantityVar) {
+std::vector<std::pair<ObjectId, UseTerm>> useTerms(const TokenId& token, const ConstrainedVariableId& quantityVar,
+                                                   bool anyReusable = false) {
   std::vector<std::pair<ObjectId, UseTerm>> terms;
   const AbstractDomain& objects = token->getObject()->lastDomain();
   if (token->isMerged() || token->isRejected() || objects.isEmpty())
@@ -81,7 +84,7 @@ std::vector<std::pair<ObjectId, UseTerm>> useTerms(const TokenId& token, const C
   objects.getValues(candidates);
   for (double value : candidates) {
     const ObjectId resource(value);
-    const MIRT::Reusable* reusable = unaryOf(resource);
+    const MIRT::Reusable* reusable = unaryOf(resource, anyReusable);
     if (reusable == nullptr)
       continue;
     UseTerm term;
@@ -106,7 +109,7 @@ std::vector<std::pair<ObjectId, UseTerm>> useTerms(const TokenId& token, const C
 UnaryLoad emptyLoad(const ObjectId& resource) {
   UnaryLoad load;
   load.resource = resource;
-  load.rounding = MIRT::FVDetector::levelRounding(*unaryOf(resource));
+  load.rounding = MIRT::FVDetector::levelRounding(*unaryOf(resource, true));
   load.first = g_infiniteTimeAsDouble();
   load.last = -g_infiniteTimeAsDouble();
   load.least = g_infiniteTimeAsDouble();
@@ -130,14 +133,14 @@ void addTerm(UnaryLoad& load, const TokenId& use, const UseTerm& term) {
 // takes at least all the unary can lend: then two of them at once break its lower limit. Tokens
 // still on several candidates are left out, as they could only add to the load; their
 // quantities still widen the rounding a level may be forgiven.
-std::map<int, UnaryLoad> unaryLoads(const PlanDatabaseId& db) {
+std::map<int, UnaryLoad> unaryLoads(const PlanDatabaseId& db, bool anyReusable = false) {
   std::map<int, UnaryLoad> loads; // by object key, the order the model made them
   for (const auto& entry : db->getTokens()) {
     const TokenId& token = entry.second;
     const MIRT::ReusableToken* use = dynamic_cast<const MIRT::ReusableToken*>(static_cast<Token*>(token));
     if (use == nullptr)
       continue;
-    for (const auto& term : useTerms(token, use->getQuantity())) {
+    for (const auto& term : useTerms(token, use->getQuantity(), anyReusable)) {
       auto inserted = loads.insert(std::make_pair(term.first->getKey(), UnaryLoad()));
       if (inserted.second)
         inserted.first->second = emptyLoad(term.first);
@@ -152,7 +155,7 @@ std::map<int, UnaryLoad> unaryLoads(const PlanDatabaseId& db) {
 bool overloaded(const UnaryLoad& load) {
   if (load.count < 2)
     return false;
-  const MIRT::Reusable& unary = *unaryOf(load.resource);
+  const MIRT::Reusable& unary = *unaryOf(load.resource, true);
   const double span = load.last - load.first;
   return load.first > -g_infiniteTimeAsDouble() && load.last < g_infiniteTimeAsDouble() && load.length > span &&
          belowLimit(unary.getInitCapacityUb() - 2 * load.least, unary.getLowerLimit(), load.rounding);
@@ -165,7 +168,8 @@ bool overloaded(const UnaryLoad& load) {
 // a double's precision; a unary with any other term is summed again in full, in the model's order.
 class UnaryLoadMemory : public TokenChangeMemory {
 public:
-  explicit UnaryLoadMemory(const PlanDatabaseId& db) : TokenChangeMemory(db->getConstraintEngine()) {
+  UnaryLoadMemory(const PlanDatabaseId& db, bool anyReusable)
+      : TokenChangeMemory(db->getConstraintEngine()), m_anyReusable(anyReusable) {
     for (const auto& entry : db->getTokens()) {
       const TokenId& token = entry.second;
       const MIRT::ReusableToken* use = dynamic_cast<const MIRT::ReusableToken*>(static_cast<Token*>(token));
@@ -176,7 +180,7 @@ public:
       bool onUnary = false;
       for (double value : candidates) {
         const ObjectId resource(value);
-        if (unaryOf(resource) == nullptr)
+        if (unaryOf(resource, anyReusable) == nullptr)
           continue;
         onUnary = true;
         Sums& sums = m_unaries[resource->getKey()];
@@ -204,7 +208,7 @@ public:
       Use& use = m_uses[token->getKey()];
       for (const auto& term : use.terms)
         add(term.first->getKey(), term.second, -1);
-      use.terms = useTerms(use.token, use.quantity);
+      use.terms = useTerms(use.token, use.quantity, m_anyReusable);
       for (const auto& term : use.terms)
         add(term.first->getKey(), term.second, 1);
     }
@@ -274,24 +278,34 @@ private:
     }
   }
 
+  bool m_anyReusable;
   std::map<int, Sums> m_unaries; // by key: the order the model made them
   std::map<int, Use> m_uses;
 };
-}
 
-// A unary's uses, each taking all it can lend, go one at a time: together they cannot last longer
-// than the span from the earliest start to the latest end among them.
-bool unaryOverloaded(const PlanDatabaseId& db) {
-  static const char sl_key = 0;
+// Whether uses of a unary (or of any reusable) that each take all it can lend last longer
+// together than the span that holds them; within a search, from what the search keeps.
+bool overloadedIn(const PlanDatabaseId& db, bool anyReusable) {
+  static const char sl_keys[2] = {0, 0};
   SearchScope* scope = SearchScope::of(db->getConstraintEngine());
   if (scope != nullptr)
-    return static_cast<UnaryLoadMemory&>(scope->memory(&sl_key, [&db]() { return new UnaryLoadMemory(db); }))
-        .overloaded();
-  for (const auto& entry : unaryLoads(db))
+    return static_cast<UnaryLoadMemory&>(scope->memory(&sl_keys[anyReusable ? 1 : 0], [&db, anyReusable]() {
+             return new UnaryLoadMemory(db, anyReusable);
+           })).overloaded();
+  for (const auto& entry : unaryLoads(db, anyReusable))
     if (overloaded(entry.second))
       return true;
   return false;
 }
+}
+
+// A unary's uses, each taking all it can lend, go one at a time: together they cannot last longer
+// than the span from the earliest start to the latest end among them.
+bool unaryOverloaded(const PlanDatabaseId& db) { return overloadedIn(db, false); }
+
+// The same of every reusable: uses that each take all it can lend go one at a time whatever its
+// capacity.
+bool reusableOverloaded(const PlanDatabaseId& db) { return overloadedIn(db, true); }
 
 // The same of the plan as modelled, in words: the first unary the model made that its uses
 // overload.

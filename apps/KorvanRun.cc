@@ -53,8 +53,8 @@ std::vector<DeadEnd>& deadEnds() {
   return sl_deadEnds;
 }
 
-std::vector<DeadEnd>& overloads() {
-  static std::vector<DeadEnd> sl_overloads;
+std::vector<Overload>& overloads() {
+  static std::vector<Overload> sl_overloads;
   return sl_overloads;
 }
 
@@ -657,7 +657,7 @@ void registerEnvelopeJudged(const EnvelopeJudged& judged) { envelopeJudged().pus
 
 void registerDeadEnd(const DeadEnd& deadEnd) { deadEnds().push_back(deadEnd); }
 
-void registerOverload(const DeadEnd& overload) { overloads().push_back(overload); }
+void registerOverload(const DeadEnd& overload, const DeadEnd& wider) { overloads().push_back(Overload{overload, wider}); }
 
 void registerRefutation(const Refutation& refutation) { refutations().push_back(refutation); }
 

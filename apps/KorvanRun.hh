@@ -91,8 +91,14 @@ void registerDeadEnd(const DeadEnd& deadEnd);
 /// Says, like a DeadEnd, that no schedule is left: the schedule search skips a choice of objects by
 /// it while choices are tried by shares of its budget, and never counts what it skipped as
 /// refuted, so that a search's proof of no schedule does not rest on it (the same test may also
-/// serve, with its reason, as a refutation before any search).
-void registerOverload(const DeadEnd& overload);
+/// serve, with its reason, as a refutation before any search). `wider`, where given, is such a
+/// test that gives up more plans: it would change the path of runs answered without it, so only a
+/// run left without an answer by a search whose shares spent its whole budget searches once more,
+/// asking it instead.
+struct Overload {
+  DeadEnd test, wider;
+};
+void registerOverload(const DeadEnd& overload, const DeadEnd& wider = DeadEnd());
 
 /// For the program itself, from its first static initialiser: a run ended by an exception that
 /// nothing caught (say, std::bad_alloc while the runtime or a registration starts up) exits with
