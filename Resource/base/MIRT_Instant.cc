@@ -182,18 +182,45 @@ void Instant::checkNotHeld(const TransactionId& t) const {
 }
 
 void Instant::hold(const TransactionId& t, unsigned char filing) {
+  // What can run out of memory comes first, each step undone if a later one does: the vectors
+  // grow together before either takes t, so they never differ in length, and nothing after the
+  // sets allocates.
+  const std::size_t want = m_held.size() + 1;
+  if (m_held.capacity() < want || m_filing.capacity() < want) {
+    const std::size_t room = std::max(want, 2 * m_held.size());
+    m_held.reserve(room);
+    m_filing.reserve(room);
+  }
+  std::set<TransactionId>::iterator kept = m_transactions.end();
   // Instants are filled in address order as often as not: appending at the end is the cheap case.
+  const bool atEnd = m_held.empty() || m_held.back() < t;
+  if (m_transactionsKept) {
+    const std::size_t had = m_transactions.size();
+    kept = atEnd ? m_transactions.insert(m_transactions.end(), t) : m_transactions.insert(t).first;
+    if (m_transactions.size() == had)
+      kept = m_transactions.end();
+  }
+  unsigned char from = NOT_FILED;
+  std::map<TransactionId, unsigned char>::iterator unheld = m_unheldFiling.end();
+  if (!m_unheldFiling.empty()) {
+    unheld = m_unheldFiling.find(t);
+    if (unheld != m_unheldFiling.end())
+      from = unheld->second;
+  }
+  try {
+    refile(t, from, filing);
+  } catch (...) {
+    if (kept != m_transactions.end())
+      m_transactions.erase(kept);
+    throw;
+  }
   if (m_transactionsKept)
     ++setEntries();
-  if (m_held.empty() || m_held.back() < t) {
-    if (m_transactionsKept)
-      m_transactions.insert(m_transactions.end(), t);
+  if (atEnd) {
     m_held.push_back(t);
     m_filing.push_back(filing);
   }
   else {
-    if (m_transactionsKept)
-      m_transactions.insert(t);
     const std::vector<TransactionId>::iterator at = std::lower_bound(m_held.begin(), m_held.end(), t);
     const std::size_t i = at - m_held.begin();
     if (at != m_held.end() && !(t < *at)) {
@@ -208,15 +235,8 @@ void Instant::hold(const TransactionId& t, unsigned char filing) {
       m_held.insert(at, t);
     }
   }
-  unsigned char from = NOT_FILED;
-  if (!m_unheldFiling.empty()) {
-    const std::map<TransactionId, unsigned char>::iterator unheld = m_unheldFiling.find(t);
-    if (unheld != m_unheldFiling.end()) {
-      from = unheld->second;
-      m_unheldFiling.erase(unheld);
-    }
-  }
-  refile(t, from, filing);
+  if (unheld != m_unheldFiling.end())
+    m_unheldFiling.erase(unheld);
   restamp();
 }
 
@@ -229,8 +249,15 @@ void Instant::fileTransaction(TransactionId t, bool starts, bool ends) {
   }
   const std::map<TransactionId, unsigned char>::iterator unheld = m_unheldFiling.find(t);
   if (unheld == m_unheldFiling.end()) {
-    refile(t, NOT_FILED, filing);
-    m_unheldFiling.insert(std::make_pair(t, filing));
+    // Recorded first: where the sets cannot take t, the record goes and nothing is left filed.
+    const std::map<TransactionId, unsigned char>::iterator record =
+      m_unheldFiling.insert(std::make_pair(t, filing)).first;
+    try {
+      refile(t, NOT_FILED, filing);
+    } catch (...) {
+      m_unheldFiling.erase(record);
+      throw;
+    }
   }
   else if (unheld->second != filing) {
     refile(t, unheld->second, filing);
@@ -249,20 +276,26 @@ void Instant::fileHeld(std::size_t i, unsigned char filing) {
 void Instant::refile(const TransactionId& t, unsigned char from, unsigned char to) {
   const bool wasStarting = from != NOT_FILED && (from & STARTS) != 0;
   const bool isStarting = to != NOT_FILED && (to & STARTS) != 0;
-  if (wasStarting != isStarting) {
-    if (isStarting)
-      m_startingTransactions.insert(t);
-    else
-      m_startingTransactions.erase(t);
-  }
   const bool wasEnding = from != NOT_FILED && (from & ENDS) != 0;
   const bool isEnding = to != NOT_FILED && (to & ENDS) != 0;
-  if (wasEnding != isEnding) {
-    if (isEnding)
+  // The insertions, which can run out of memory, before the erasures, which cannot: a failed
+  // second insertion takes back the first and leaves t filed as it was.
+  bool startAdded = false;
+  if (isStarting && !wasStarting)
+    startAdded = m_startingTransactions.insert(t).second;
+  if (isEnding && !wasEnding) {
+    try {
       m_endingTransactions.insert(t);
-    else
-      m_endingTransactions.erase(t);
+    } catch (...) {
+      if (startAdded)
+        m_startingTransactions.erase(t);
+      throw;
+    }
   }
+  if (wasStarting && !isStarting)
+    m_startingTransactions.erase(t);
+  if (wasEnding && !isEnding)
+    m_endingTransactions.erase(t);
   const bool wasOverlapping = from != NOT_FILED && (from & ENDS) == 0;
   const bool isOverlapping = to != NOT_FILED && (to & ENDS) == 0;
   if (wasOverlapping != isOverlapping)

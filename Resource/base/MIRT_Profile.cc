@@ -161,24 +161,33 @@ void Profile::addInstant(const int time) {
   checkError(m_instants.find(time) == m_instants.end(),
              "Attempted to add a redundant instant for time " << time);
   debugMsg("Profile:addInstant", "Adding instant for time " << time);
-  Instant* inst = new Instant(time, m_id);
-  std::map<int, InstantId>::iterator pos = m_instants.insert(std::make_pair(time, inst->getId())).first;
-  noteRewritten(time);
+  // Filled before the profile takes it: memory running out on the way leaves the profile as it
+  // was, with no instant half filled for a reader (or the unwinding's removals) to find.
+  std::unique_ptr<Instant> made(new Instant(time, m_id));
+  Instant* inst = made.get();
+  const std::map<int, InstantId>::iterator next = m_instants.lower_bound(time);
   // Every filed window has instants at its bounds and none is at this time,
   // so only what is filed across the instant before can span it, besides a
   // transaction being refiled right now. Looking at no other transaction
   // keeps building a profile linear.
-  if (pos != m_instants.begin()) {
-    std::map<int, InstantId>::iterator prev = pos;
-    --prev;
+  if (next != m_instants.begin()) {
     // The held ones filed as overlapping, in the order of the sets.
-    const Instant& before = *prev->second;
+    const Instant& before = *std::prev(next)->second;
     inst->m_held.reserve(before.heldInOrder().size() + 1);
     inst->m_filing.reserve(before.heldInOrder().size() + 1);
     fillFrom(inst, before);
   }
   if (!m_refiling.isNoId() && !inst->holds(m_refiling))
     addIfSpanning(inst, m_refiling);
+  const std::map<int, InstantId>::iterator pos = m_instants.insert(next, std::make_pair(time, inst->getId()));
+  made.release();
+  try {
+    noteRewritten(time);
+  } catch (...) {
+    m_instants.erase(pos);
+    delete inst;
+    throw;
+  }
   // Listed once all are held: the transaction being refiled is written in its place in the set.
   if (fillingWritesLines())
     listFilled(*inst);

@@ -20,6 +20,7 @@
 #include <iostream>
 #include <new>
 #include <regex>
+#include <set>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -212,6 +213,26 @@ TEST(MemoryReserve, RunsOutAnywhereAndSaysSoInOneLine) {
       check(at, at < 100 && at % 10 == 0);
     for (unsigned long at = whole.allocations - 9; at <= whole.allocations; at++)
       check(at, true);
+    // Filing the goals on the resource makes and unmakes instants, and the reading's rollback
+    // walks what a refusal left of them: every allocation there is tried, the span found by
+    // the sampled points that name a goal (a count of allocations would move with the build).
+    const std::regex goal(".*:[0-9]+: <goal>: .*\n");
+    const unsigned long step = whole.allocations / 150;
+    unsigned long first = 0, last = 0;
+    for (const auto& entry : endings)
+      if (std::regex_match(entry.second.err, goal)) {
+        first = first == 0 ? entry.first : std::min(first, entry.first);
+        last = std::max(last, entry.first);
+      }
+    ASSERT_GT(first, 0ul) << "no sampled refusal named a goal";
+    first = first > step ? first - step : 1;
+    last = std::min(last + step, whole.allocations);
+    std::set<unsigned long> tried;
+    for (const auto& entry : endings)
+      tried.insert(entry.first);
+    for (unsigned long at = first; at <= last; at++)
+      if (tried.count(at) == 0)
+        check(at, false);
   }
   long wholeEngine = 0;
   for (const auto& entry : endings)
