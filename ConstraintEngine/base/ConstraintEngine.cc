@@ -261,6 +261,11 @@ void ConstraintEngine::notifyChange(ConstrainedVariable& var, const DomainListen
   }
   if (var.m_deleting)
     return;
+  struct Notifying {
+    std::vector<ConstrainedVariable*>& walks;
+    Notifying(std::vector<ConstrainedVariable*>& w, ConstrainedVariable* v) : walks(w) { walks.push_back(v); }
+    ~Notifying() { walks.pop_back(); }
+  } notifying(m_notifying, &var);
   if (m_changeListener)
     m_changeListener(var);
 

@@ -142,6 +142,9 @@ public:
   /// looks again only where something changed. One listener; it must change nothing.
   typedef std::function<void(const ConstrainedVariable&)> ChangeListener;
   void setChangeListener(const ChangeListener& listener) { m_changeListener = listener; }
+  /// The variables whose constraints are being told of a change, outermost first: a listener
+  /// called amid another's walk may find these changed before it hears of them.
+  const std::vector<ConstrainedVariable*>& notifying() const { return m_notifying; }
 
   // ---- violations ----
   bool getAllowViolations() const { return m_allowViolations; }
@@ -213,6 +216,7 @@ private:
   ConstraintSet m_violated;
   std::vector<PropagatorId> m_propagators;
   std::vector<ConstrainedVariable*> m_emptyVariables;
+  std::vector<ConstrainedVariable*> m_notifying;
 
   /// The constraint being executed and the propagator running a pass: the causes to which a
   /// narrowing is recorded.

@@ -429,12 +429,30 @@ bool Instant::containsStartOrEnd() const {
     return true;
   // One filed as under way may have been narrowed onto this time and not be refiled yet.
   const double time = (double) m_time;
+  std::vector<TransactionId> unrefiled;
+  if (!m_profile.isNoId() && m_profile->listUnrefiled(unrefiled))
+    return narrowedHere(unrefiled);
   for (std::size_t i = 0; i < m_held.size(); ++i) {
     if (m_filing[i] == GONE || startsFiled(i) || endsFiled(i))
       continue;
     const AbstractDomain& dom = m_held[i]->time()->lastDomain();
     if (!dom.isEmpty() && (dom.getLowerBound() == time || dom.getUpperBound() == time))
       return true;
+  }
+  return false;
+}
+
+bool Instant::narrowedHere(const std::vector<TransactionId>& unrefiled) const {
+  const double time = (double) m_time;
+  for (const TransactionId& t : unrefiled) {
+    const AbstractDomain& dom = t->time()->lastDomain();
+    if (dom.isEmpty() || (dom.getLowerBound() != time && dom.getUpperBound() != time))
+      continue;
+    // Held here, in its place or in a gap that one put back since left.
+    for (std::size_t i = std::lower_bound(m_held.begin(), m_held.end(), t) - m_held.begin();
+         i < m_held.size() && !(t < m_held[i]); ++i)
+      if (m_filing[i] != GONE && !startsFiled(i) && !endsFiled(i))
+        return true;
   }
   return false;
 }

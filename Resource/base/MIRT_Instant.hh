@@ -139,6 +139,8 @@ private:
   // emptied counts as filed.
   bool containsStartOrEnd() const;
   bool marksHere(const std::set<TransactionId>& filed) const;
+  // Whether one of these, held here as under way, starts or ends here by its domain now.
+  bool narrowedHere(const std::vector<TransactionId>& unrefiled) const;
   // The filing itself, as starting here, ending here or overlapping.
   void fileTransaction(TransactionId t, bool starts, bool ends);
   // That of the one held at place i.

@@ -10,6 +10,9 @@
 #include "Utils/base/Error.hh"
 #include "Utils/base/Utils.hh"
 
+#include <algorithm>
+#include <cstdint>
+#include <cstring>
 #include <iterator>
 #include <memory>
 #include <sstream>
@@ -192,9 +195,47 @@ void Profile::addInstant(const int time) {
 
 void Profile::fillFrom(Instant* inst, const Instant& before) {
   // addIfSpanning for each one filed as overlapping before, appended in the order of the vector.
-  const int time = inst->getTime();
   const std::vector<TransactionId>& held = before.heldInOrder();
   const std::size_t count = held.size();
+  // One whose domain is still the window it was filed in (or was emptied) has instants at both
+  // bounds, neither of them at this time: filed as under way before, it is under way here too.
+  // Only those that may have moved since their filing have their domains read, found by their
+  // places in the vector, which is ordered as the list; the runs between are copied unread.
+  std::vector<TransactionId> unrefiled;
+  if (listUnrefiled(unrefiled)) {
+    const unsigned char* const filing = before.m_filing.data();
+    std::size_t from = 0;
+    for (std::size_t k = 0; k <= unrefiled.size(); ++k) {
+      const std::size_t to = k == unrefiled.size()
+                                 ? count
+                                 : std::lower_bound(held.begin() + from, held.end(), unrefiled[k]) - held.begin();
+      for (std::size_t i = from; i < to;) {
+        // Most are under way: eight filings at a time are looked over for an end.
+        std::size_t end = i;
+        for (std::uint64_t word; end + 8 <= to; end += 8) {
+          std::memcpy(&word, filing + end, 8);
+          if ((word & (0x0101010101010101ULL * Instant::ENDS)) != 0)
+            break;
+        }
+        while (end < to && (filing[end] & Instant::ENDS) == 0)
+          ++end;
+        if (end > i) {
+          inst->m_held.insert(inst->m_held.end(), held.begin() + i, held.begin() + end);
+          inst->m_filing.insert(inst->m_filing.end(), end - i, Instant::filingOf(false, false));
+          inst->refile(held[i], Instant::NOT_FILED, Instant::filingOf(false, false));
+        }
+        i = end + 1;
+      }
+      from = to;
+      if (to < count && held[to] == unrefiled[k]) {
+        if (before.overlapsFiled(to))
+          fillByDomain(inst, held[to]);
+        from = to + 1;
+      }
+    }
+    inst->restamp();
+    return;
+  }
   for (std::size_t i = 0; i < count; ++i) {
     // Each transaction, its time variable and its domain lie apart in memory, and a long chain's
     // thousands of them outgrow the cache: each is fetched some steps before it is read.
@@ -204,35 +245,68 @@ void Profile::fillFrom(Instant* inst, const Instant& before) {
       __builtin_prefetch((const ConstrainedVariable*) held[i + 16]->time());
     if (i + 8 < count && before.overlapsFiled(i + 8))
       __builtin_prefetch(&held[i + 8]->time()->lastDomain());
-    const TransactionId& trans = held[i];
-    bool spans = false, starts = false, ends = false;
-    if (before.overlapsFiled(i)) {
-      check_error(trans.isValid());
-      check_error(trans->time().isValid());
-      const AbstractDomain& dom = trans->time()->lastDomain();
-      if (dom.isEmpty()) {
-        // An emptied domain keeps the window it was filed in.
-        const std::map<TransactionId, std::pair<int, int>>::const_iterator filed = m_filed.find(trans);
-        spans = filed != m_filed.end() && filed->second.first <= time && time <= filed->second.second;
-        if (spans) {
-          starts = filed->second.first == time;
-          ends = filed->second.second == time;
-        }
-      }
-      else if (dom.isMember((double) time)) {
-        spans = true;
-        starts = dom.getLowerBound() == (double) time;
-        ends = dom.getUpperBound() == (double) time;
-      }
-    }
-    if (!spans)
-      continue;
-    const unsigned char filing = Instant::filingOf(starts, ends);
-    inst->m_held.push_back(trans);
-    inst->m_filing.push_back(filing);
-    inst->refile(trans, Instant::NOT_FILED, filing);
+    if (before.overlapsFiled(i))
+      fillByDomain(inst, held[i]);
   }
   inst->restamp();
+}
+
+void Profile::fillByDomain(Instant* inst, const TransactionId& trans) {
+  const int time = inst->getTime();
+  ++domainsFilled();
+  bool spans = false, starts = false, ends = false;
+  check_error(trans.isValid());
+  check_error(trans->time().isValid());
+  const AbstractDomain& dom = trans->time()->lastDomain();
+  if (dom.isEmpty()) {
+    // An emptied domain keeps the window it was filed in.
+    const std::map<TransactionId, std::pair<int, int>>::const_iterator filed = m_filed.find(trans);
+    spans = filed != m_filed.end() && filed->second.first <= time && time <= filed->second.second;
+    if (spans) {
+      starts = filed->second.first == time;
+      ends = filed->second.second == time;
+    }
+  }
+  else if (dom.isMember((double) time)) {
+    spans = true;
+    starts = dom.getLowerBound() == (double) time;
+    ends = dom.getUpperBound() == (double) time;
+  }
+  if (!spans)
+    return;
+  const unsigned char filing = Instant::filingOf(starts, ends);
+  inst->m_held.push_back(trans);
+  inst->m_filing.push_back(filing);
+  inst->refile(trans, Instant::NOT_FILED, filing);
+}
+
+bool& Profile::filingsCopied() {
+  static bool sl_copied = true;
+  return sl_copied;
+}
+
+unsigned long long& Profile::domainsFilled() {
+  static unsigned long long sl_filled = 0;
+  return sl_filled;
+}
+
+bool Profile::listUnrefiled(std::vector<TransactionId>& out) const {
+  if (!filingsCopied() || m_sharedTimes || m_planDatabase.isNoId())
+    return false;
+  // Refiled as soon as its variable tells its listeners, which may come after a listener that
+  // changed others: until then, its change is the engine's news, not yet the profile's.
+  for (ConstrainedVariable* var : m_planDatabase->getConstraintEngine()->notifying()) {
+    const std::map<Id<ConstrainedVariable>, TransactionId>::const_iterator found =
+      m_transactionsByTime.find(var->getId());
+    if (found != m_transactionsByTime.end())
+      out.push_back(found->second);
+  }
+  if (!m_refiling.isNoId())
+    out.push_back(m_refiling);
+  out.insert(out.end(), m_unrefiled.begin(), m_unrefiled.end());
+  std::sort(out.begin(), out.end());
+  out.erase(std::unique(out.begin(), out.end()), out.end());
+  return true;
 }
 
 void Profile::listFilled(const Instant& inst) const {
@@ -367,7 +441,8 @@ void Profile::addTransaction(TransactionId t) {
 
   m_transactions.insert(t);
   m_requantified.insert(t);
-  m_transactionsByTime.insert(std::make_pair(t->time(), t));
+  if (!m_transactionsByTime.insert(std::make_pair(t->time(), t)).second)
+    m_sharedTimes = true;
   ++m_changeCount;
   m_needsRecompute = true;
   handleTransactionAdded(t);
@@ -423,6 +498,7 @@ void Profile::removeTransaction(TransactionId t) {
     m_filed.erase(filed);
   }
   m_transactions.erase(t);
+  m_unrefiled.erase(t);
   m_requantified.insert(t);
   m_transactionsByTime.erase(t->time());
 
@@ -519,7 +595,13 @@ void Profile::transactionTimeChanged(TransactionId e, const DomainListener::Chan
           handleRelaxation(e, startTime, endTime, emptyInstants);
       }
       m_filed[e] = std::make_pair(startTime, endTime);
+      m_unrefiled.erase(e);
       deleteEmptyInstants(emptyInstants);
+    }
+    else {
+      const std::map<TransactionId, std::pair<int, int>>::const_iterator filed = m_filed.find(e);
+      if (filed != m_filed.end() && filed->second != std::make_pair(startTime, endTime))
+        m_unrefiled.insert(e);
     }
   }
 

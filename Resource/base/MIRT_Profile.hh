@@ -66,6 +66,12 @@ public:
   void takeChanged(std::vector<int>& times, std::vector<TransactionId>& transactions);
   // The instant at `time`; noId when there is none.
   InstantId instantAt(int time) const;
+  // Whether the transactions that have not moved since they were filed keep their filing at a
+  // new instant and are passed over by a search for one narrowed onto an instant, unread; off,
+  // every domain is read, for tests that compare the two. The time domains new instants read,
+  // over the whole process, for tests that count a fix's work.
+  static bool& filingsCopied();
+  static unsigned long long& domainsFilled();
   void recompute();
   const Id<Resource>& getResource() const;
 
@@ -216,6 +222,12 @@ private:
   void addIfSpanning(Instant* inst, const TransactionId& trans);
   // The same for every transaction filed as overlapping at before, the instant just before inst.
   void fillFrom(Instant* inst, const Instant& before);
+  // Its step for one transaction, read from its time domain (or, emptied, the window it was filed in).
+  void fillByDomain(Instant* inst, const TransactionId& trans);
+  // Adds to out, sorted, every transaction whose time domain may have moved since it was filed:
+  // the one being refiled, those whose variables have yet to tell the profile of a change and
+  // those whose last change moved no instant. False where it cannot tell.
+  bool listUnrefiled(std::vector<TransactionId>& out) const;
   // The lines of each transaction inst took, in the order of its set (one filed by the window
   // of an emptied domain has no line of the instant); reads only.
   void listFilled(const Instant& inst) const;
@@ -266,6 +278,10 @@ private:
   std::map<Id<ConstrainedVariable>, TransactionId> m_transactionsByTime;
   // The window each transaction is filed in, while it is filed anywhere.
   std::map<TransactionId, std::pair<int, int>> m_filed;
+  // Those whose bounds moved by a change that refiled nothing, until they are refiled.
+  std::set<TransactionId> m_unrefiled;
+  // Two transactions on one time variable: which of them a variable's change moved is not told.
+  bool m_sharedTimes = false;
   std::map<Id<Constraint>, ConstraintMessage> m_constraintsForNotification;
   // What changed since the last takeChanged().
   std::set<int> m_rewritten;
