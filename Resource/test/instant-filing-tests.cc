@@ -280,7 +280,8 @@ FilingRun runNarrowedAround(int seed, bool copied, bool gaps) {
 
 // A new instant copies the filings of the transactions under way that have not moved since they
 // were filed and reads the domains of the rest: the same instants, sets and filings, step by step
-// and while another's change is not yet heard, as a profile that reads every domain.
+// and while another's change is not yet heard (on odd seeds also where the instants made then
+// lie in its old window but outside its new one), as a profile that reads every domain.
 TEST(InstantFiling, CopiedFilingsMatchEveryDomainReadAmidUnheardChanges) {
   const int seeds = envCount("KORVAN_INSTANT_FILING_SEEDS", 40);
   unsigned long long copiedReads = 0, fullReads = 0;
