@@ -690,6 +690,15 @@ void Profile::handleRestriction(TransactionId e, int startTime, int endTime, std
     const bool ended = listing->done();
     checkError(ended, "The listing of a run went past the run.");
   }
+  // An instant made while e's restriction was unheard, in the window e was filed in but outside
+  // its new one, was filled without e: e is still held beyond it, up to the end of that window.
+  if (filed != m_filed.end())
+    for (; it != m_instants.end() && it->first <= filed->second.second; ++it)
+      if ((at = it->second->placeOf(e, near)) != Instant::NOWHERE) {
+        near = at;
+        last = it->first;
+        refile(it->second, at);
+      }
   addInstantsForBounds(e);
   // A domain that moved rather than shrank (the engine reports none such)
   // still has e over its whole window.
