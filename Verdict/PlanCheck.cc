@@ -295,6 +295,30 @@ private:
 };
 
 
+/// Whether every undecided constraint bounds the difference of two times as the temporal
+/// network's relations do: "leq" between two times, or "addEq" from one time to another by a
+/// distance of one value or that nothing else reaches. Bounds propagation decides these as it
+/// decides those: every time at its earliest is then a schedule, the one the search finds.
+bool differencesOfTimes(const std::vector<ConstraintId>& undecided) {
+  static const std::set<std::string> sl_leq = {"leq", "lessThanEqual"};
+  static const LabelStr sl_addEq("addEq");
+  auto ownDistance = [](const ConstrainedVariableId& distance) {
+    if (distance->lastDomain().isSingleton())
+      return true;
+    ConstraintSet reaching;
+    distance->constraints(reaching);
+    return !isTime(distance) && distance->listenerCount() == 0 &&
+           std::count_if(reaching.begin(), reaching.end(), [](const ConstraintId& c) { return c->isActive(); }) == 1;
+  };
+  return std::all_of(undecided.begin(), undecided.end(), [&](const ConstraintId& constraint) {
+    const std::vector<ConstrainedVariableId>& scope = constraint->getScope();
+    if (scope.size() == 2)
+      return sl_leq.count(constraint->getName().toString()) > 0 && isTime(scope[0]) && isTime(scope[1]);
+    return scope.size() == 3 && constraint->getName() == sl_addEq && isTime(scope[0]) && isTime(scope[2]) &&
+           ownDistance(scope[1]);
+  });
+}
+
 /// The problem line of a box that leaves some time without a value.
 std::string emptyInBox(const ConstraintEngineId& ce, const std::map<int, std::string>& labels, const IntervalDomain& box) {
   const ConstrainedVariableSet empty = ce->getEmptyVariables();
@@ -342,7 +366,7 @@ void checkSchedule(const PlanDatabaseId& db, std::vector<std::string>& problems)
       problems.push_back(emptyInBox(ce, labels, box.getBox()));
     else {
       ScheduleSearch search(ce, order, ScheduleSearch::budgetFor(order.size()), []() { return true; });
-      found = search.run() == ScheduleSearch::FOUND;
+      found = (differencesOfTimes(undecided) && search.placeAtEarliest()) || search.run() == ScheduleSearch::FOUND;
       // The bounds around a schedule found are loose: the schedule itself is what the plan shows.
       if (found)
         search.keep();

@@ -30,6 +30,20 @@ namespace {
 // propagation or a dead end refutes costs one fix instead of one per value.
 const double sl_splitAbove = 8;
 
+// Whether a window [lb ub] of a domain's whole numbers is halved rather than stepped through.
+bool halves(const AbstractDomain& dom, double lb, double ub) {
+  return dom.minDelta() >= 1 && lb == std::floor(lb) && ub == std::floor(ub) && ub - lb + 1 > sl_splitAbove;
+}
+
+// A variable that no constraint reaches and nothing listens to (a profile listens to the
+// quantities of the tokens on it) holds no schedule back.
+bool holdsNothingBack(const ConstrainedVariableId& var) {
+  ConstraintSet constraints;
+  var->constraints(constraints);
+  return var->listenerCount() == 0 &&
+         std::none_of(constraints.begin(), constraints.end(), [](const ConstraintId& c) { return c->isActive(); });
+}
+
 // Whether a domain's values are objects: addresses, which are neither ordered nor shown as numbers.
 bool holdsObjects(const AbstractDomain& dom) {
   return dynamic_cast<const ObjectDomain*>(&dom) != nullptr;
@@ -154,7 +168,7 @@ void ScheduleSearch::narrow(Frame& frame, double lo, double hi) {
   frame.window = m_ce->createConstraint(LabelStr("eq"), {var, frame.windowVar->getId()});
 }
 
-void ScheduleSearch::release(Frame& frame) {
+void ScheduleSearch::release(Frame& frame, bool propagate) {
   if (!frame.fixed)
     return;
   frame.fixed = false;
@@ -166,6 +180,8 @@ void ScheduleSearch::release(Frame& frame) {
     m_order[frame.index].var->reset();
     m_fixed.pop_back();
   }
+  if (!propagate)
+    return;
   // Relaxing back to a plan that propagated before cannot fail.
   const bool consistent = m_ce->propagate();
   checkError(consistent, "The plan became inconsistent when the schedule search withdrew " << m_order[frame.index].label);
@@ -217,13 +233,9 @@ ScheduleSearch::Frame ScheduleSearch::openFrame(size_t index) {
   Frame frame;
   frame.index = index;
   frame.object = holdsObjects(m_order[index].var->baseDomain());
-  // A variable that no constraint reaches and nothing listens to (a profile listens to the
-  // quantities of the tokens on it) holds no schedule back: one value stands for all of them, and
-  // trying the others would only repeat every failure below it.
-  ConstraintSet constraints;
-  m_order[index].var->constraints(constraints);
-  if (m_order[index].var->listenerCount() == 0 &&
-      std::none_of(constraints.begin(), constraints.end(), [](const ConstraintId& c) { return c->isActive(); })) {
+  // One value of a variable that holds no schedule back stands for all of them: trying the others
+  // would only repeat every failure below it.
+  if (holdsNothingBack(m_order[index].var)) {
     double value = 0;
     if (dom.isEnumerated())
       value = valuesToTry(dom, nullptr).front();
@@ -273,8 +285,7 @@ ScheduleSearch::Frame ScheduleSearch::openFrame(size_t index) {
   }
   // Below a known upper side only, values are tried down from it, nearest first.
   const bool down = m_downward[index] && lb < 0;
-  const bool whole = dom.minDelta() >= 1 && lb == std::floor(lb) && ub == std::floor(ub);
-  if (whole && ub - lb + 1 > sl_splitAbove) {
+  if (halves(dom, lb, ub)) {
     const double mid = std::floor((lb + ub) / 2);
     frame.alternatives.push_back(std::make_pair(lb, mid));
     frame.alternatives.insert(down ? frame.alternatives.begin() : frame.alternatives.end(), std::make_pair(mid + 1, ub));
@@ -371,11 +382,7 @@ void ScheduleSearch::keepValues(std::vector<Frame>& path) {
   // A window that left a variable at one value goes: the values found are the fixes kept.
   if (std::none_of(path.begin(), path.end(), [](const Frame& frame) { return frame.window.isValid(); }))
     return;
-  for (const Entry& entry : m_order)
-    if (!entry.var->isSpecified() && entry.var->canBeSpecified() && entry.var->lastDomain().isSingleton()) {
-      entry.var->specify(entry.var->lastDomain().getSingletonValue());
-      m_fixed.push_back(entry.var);
-    }
+  fixSingletons();
   for (auto it = path.rbegin(); it != path.rend(); ++it)
     if (it->window.isValid()) {
       m_ce->deleteConstraint(it->window);
@@ -384,6 +391,68 @@ void ScheduleSearch::keepValues(std::vector<Frame>& path) {
     }
   const bool consistent = m_ce->propagate();
   checkError(consistent, "The plan became inconsistent when the schedule search kept its values.");
+}
+
+void ScheduleSearch::fixSingletons() {
+  for (const Entry& entry : m_order)
+    if (!entry.var->isSpecified() && entry.var->canBeSpecified() && entry.var->lastDomain().isSingleton()) {
+      entry.var->specify(entry.var->lastDomain().getSingletonValue());
+      m_fixed.push_back(entry.var);
+    }
+}
+
+bool ScheduleSearch::placeAtEarliest() {
+  check_error(!m_deadEnd, "A schedule search that asks a dead end places nothing at once.");
+  // The search's order, read once: while no earliest moves, the keys of the times do not change,
+  // and anything else comes after the times or is fixed before its turn.
+  std::vector<std::pair<Key, size_t>> open;
+  for (size_t i = 0; i < m_order.size(); i++)
+    if (!m_order[i].var->lastDomain().isSingleton()) {
+      entriesRead()++;
+      open.push_back(std::make_pair(keyOf(i), i));
+    }
+  std::sort(open.begin(), open.end());
+  bool placed = true, halved = false;
+  for (const std::pair<Key, size_t>& entry : open) {
+    const ConstrainedVariableId& var = m_order[entry.second].var;
+    const AbstractDomain& dom = var->lastDomain();
+    // Not a bounded time as it comes (the key says early): the search would choose it for itself.
+    if (std::get<2>(entry.first) != 0) {
+      placed = dom.isSingleton();
+    } else {
+      const double earliest = std::get<3>(entry.first);
+      // An earliest that moved, or a value the search does not try first: its path is another.
+      placed = dom.getLowerBound() == earliest;
+      if (!placed)
+        break;
+      if (dom.isSingleton())
+        continue;
+      placed = var->canBeSpecified() && var->baseDomain().isMember(earliest) && !holdsNothingBack(var);
+      if (!placed)
+        break;
+      halved = halved || halves(dom, earliest, dom.getUpperBound());
+      debugMsg("ScheduleSearch:run", "fixing " << m_order[entry.second].label << " at " << shown(dom, earliest));
+      m_tried++;
+      var->specify(earliest);
+      m_fixed.push_back(var);
+      placed = m_ce->propagate();
+    }
+    if (!placed)
+      break;
+  }
+  if (placed && m_accept()) {
+    // The search halving a window would keep every entry left at one value, as keepValues does.
+    if (halved) {
+      fixSingletons();
+      checkError(m_ce->propagate(), "The plan became inconsistent when the schedule search kept its values.");
+    }
+    return true;
+  }
+  withdraw();
+  m_tried = 0;
+  const bool consistent = m_ce->propagate();
+  checkError(consistent, "The plan became inconsistent when the schedule search withdrew its earliest times.");
+  return false;
 }
 
 ScheduleSearch::Outcome ScheduleSearch::search(std::vector<Frame>& path) {
@@ -437,10 +506,19 @@ ScheduleSearch::Outcome ScheduleSearch::search(std::vector<Frame>& path) {
     while (!placed && nextAlternative(frame, lo, hi)) {
       if (m_tried >= m_budget) {
         m_failure = "no schedule found within " + std::to_string(m_budget) + " fixes";
+        // Back to the plan as it was: relaxation is exact, so one propagation after every fix is
+        // withdrawn ends where one after each would, without narrowing the plan again each time.
+        // The windows go first: until a value is withdrawn, what one relaxation relaxed stays
+        // relaxed, and the next window's walk stops there.
+        for (auto it = path.rbegin(); it != path.rend(); ++it)
+          if (it->window.isValid())
+            release(*it, false);
         while (!path.empty()) {
-          release(path.back());
+          release(path.back(), false);
           path.pop_back();
         }
+        const bool consistent = m_ce->propagate();
+        checkError(consistent, "The plan became inconsistent when the schedule search withdrew its fixes.");
         return CUT;
       }
       const AbstractDomain& dom = var->lastDomain();

@@ -60,6 +60,13 @@ public:
 
   /// The fixes stay in place when a schedule is found; otherwise the plan is as it was.
   Outcome run();
+  /// Where no time placed at its earliest moves another's earliest, the search places each open
+  /// time in turn at its earliest, halving its window down to it: places them there at once
+  /// instead, in the same order, and leaves the plan as the search would leave the schedule it
+  /// finds. False, with the plan as it was, where a placement moved an earliest, failed, or left
+  /// a variable open that the search would have fixed itself; the search then runs as ever.
+  /// Only for a search that asks no dead end.
+  bool placeAtEarliest();
   /// Withdraws the fixes of a schedule found.
   void withdraw();
   /// Leaves the fixes of a schedule found in the plan for good.
@@ -86,6 +93,8 @@ private:
   void rerank();
   /// Fixes what the windows of a schedule found left at one value, and takes the windows away.
   void keepValues(std::vector<Frame>& path);
+  /// Fixes the entries that propagation left at one value.
+  void fixSingletons();
   Frame openFrame(size_t index);
   Outcome search(std::vector<Frame>& path);
   /// Whether the times under the newest choice of objects spent their share: then the path is
@@ -98,7 +107,8 @@ private:
   void narrow(Frame& frame, double lo, double hi);
   /// Keeps, for the problem line, how far the first variable with an unbounded side was tried.
   void noteUnbounded(size_t index, double lb, double ub);
-  void release(Frame& frame);
+  /// Withdraws the frame's alternative; `propagate`: and narrows the plan again at once.
+  void release(Frame& frame, bool propagate = true);
 
   ConstraintEngineId m_ce;
   std::vector<Entry> m_order;
