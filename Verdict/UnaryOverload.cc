@@ -386,6 +386,49 @@ bool reusableCrowded(const PlanDatabaseId& db) {
   return false;
 }
 
+// Whether some uses on a reusable alone that each take all it can lend last longer together than
+// a span that holds all their windows, for any span from one's earliest start to another's latest
+// end: a use in a wide window (one open above, boxed) no longer hides the others' overload.
+bool reusableOverloadedWithin(const PlanDatabaseId& db) {
+  struct Window {
+    double first, last, length;
+  };
+  std::map<int, std::vector<Window>> windows;
+  std::map<int, double> least;
+  std::map<int, UnaryLoad> loads;
+  const double horizon = g_infiniteTimeAsDouble();
+  for (const UseAlone& alone : usesAlone(db, loads)) {
+    const MIRT::Reusable& reusable = *unaryOf(alone.resource, true);
+    const double room = reusable.getInitCapacityUb() - reusable.getLowerLimit(), q = alone.quantity->lastDomain().getLowerBound();
+    const Window w{alone.token->start()->lastDomain().getLowerBound(), alone.token->end()->lastDomain().getUpperBound(),
+                   alone.token->duration()->lastDomain().getLowerBound()};
+    if (!(room > 0) || !(room < horizon) || q < room || !(w.first > -horizon) || !(w.last < horizon) || !(w.length > 0))
+      continue;
+    windows[alone.resource->getKey()].push_back(w);
+    auto known = least.insert(std::make_pair(alone.resource->getKey(), q));
+    known.first->second = std::min(known.first->second, q);
+  }
+  for (auto& entry : windows) {
+    const UnaryLoad& load = loads[entry.first];
+    const MIRT::Reusable& reusable = *unaryOf(load.resource, true);
+    std::vector<Window>& uses = entry.second;
+    if (uses.size() < 2 ||
+        !belowLimit(reusable.getInitCapacityUb() - 2 * least[entry.first], reusable.getLowerLimit(), load.rounding))
+      continue;
+    std::sort(uses.begin(), uses.end(), [](const Window& a, const Window& b) { return a.last < b.last; });
+    for (const Window& from : uses) {
+      double length = 0;
+      for (const Window& w : uses)
+        if (w.first >= from.first) {
+          length += w.length;
+          if (length > w.last - from.first)
+            return true;
+        }
+    }
+  }
+  return false;
+}
+
 // Whether a use's times are held to another token's by a time constraint: only such uses can be
 // held together beyond what their windows say.
 bool timeLinked(const TokenId& token) {
@@ -451,7 +494,7 @@ bool unaryOverloaded(const PlanDatabaseId& db) { return overloadedIn(db, false);
 // capacity; each use needs a start clear of what the others on it must hold; and two held
 // together must fit together.
 bool reusableOverloaded(const PlanDatabaseId& db) {
-  return overloadedIn(db, true) || reusableCrowded(db) || reusableHeldTogether(db);
+  return overloadedIn(db, true) || reusableCrowded(db) || reusableOverloadedWithin(db) || reusableHeldTogether(db);
 }
 
 // The same of the plan as modelled, in words: the first unary the model made that its uses
