@@ -17,6 +17,7 @@
 #include "PlanDatabase/base/PlanDatabase.hh"
 #include "PlanDatabase/base/Token.hh"
 #include "PlanDatabase/base/TokenVariable.hh"
+#include "ConstraintEngine/base/Constraint.hh"
 #include "ConstraintEngine/base/Propagator.hh"
 #include "Resource/base/Instant.hh"
 #include "Resource/base/Limits.hh"
@@ -30,6 +31,8 @@
 #include "Resource/component/MIRT_DurativeTokens.hh"
 #include "Resource/component/MIRT_InstantTokens.hh"
 #include "Resource/component/MIRT_Reusable.hh"
+#include "TemporalNetwork/TemporalAdvisor.hh"
+#include "TemporalNetwork/TemporalPropagator.hh"
 #include "Verdict/ChangeWatch.hh"
 #include "apps/KorvanRun.hh"
 #include "Verdict/PlanCheck.hh"
@@ -326,6 +329,35 @@ bool crowdedInTime(const MIRT::Reusable& reusable, const std::vector<Held>& uses
   return false;
 }
 
+// An active use on one reusable alone: the token, its reusable and its quantity.
+struct UseAlone {
+  TokenId token;
+  ObjectId resource;
+  ConstrainedVariableId quantity;
+};
+
+// The uses on one reusable alone, in the order of the tokens' keys; `loads` gets each reusable's
+// rounding, summed from the most each of its uses may take.
+std::vector<UseAlone> usesAlone(const PlanDatabaseId& db, std::map<int, UnaryLoad>& loads) {
+  std::vector<UseAlone> uses;
+  for (const auto& entry : db->getTokens()) {
+    const TokenId& token = entry.second;
+    const MIRT::ReusableToken* use = dynamic_cast<const MIRT::ReusableToken*>(static_cast<Token*>(token));
+    if (use == nullptr || !token->isActive() || token->isMerged() || !token->getObject()->lastDomain().isSingleton())
+      continue;
+    const ObjectId resource(token->getObject()->lastDomain().getSingletonValue());
+    if (unaryOf(resource, true) == nullptr)
+      continue;
+    auto inserted = loads.insert(std::make_pair(resource->getKey(), UnaryLoad()));
+    if (inserted.second)
+      inserted.first->second = emptyLoad(resource);
+    const AbstractDomain& quantity = use->getQuantity()->lastDomain();
+    inserted.first->second.rounding.add(std::max(std::fabs(quantity.getLowerBound()), std::fabs(quantity.getUpperBound())));
+    uses.push_back(UseAlone{token, resource, use->getQuantity()});
+  }
+  return uses;
+}
+
 // Whether some use on a reusable, on it alone, fits at no start among the parts that the others
 // on it must hold. Only uses of bounded times that take something are read: the others can only
 // add to what is held.
@@ -333,21 +365,10 @@ bool reusableCrowded(const PlanDatabaseId& db) {
   std::map<int, std::vector<Held>> held;
   std::map<int, UnaryLoad> loads;
   const double horizon = g_infiniteTimeAsDouble();
-  for (const auto& entry : db->getTokens()) {
-    const TokenId& token = entry.second;
-    const MIRT::ReusableToken* use = dynamic_cast<const MIRT::ReusableToken*>(static_cast<Token*>(token));
-    if (use == nullptr || !token->isActive() || token->isMerged() || !token->getObject()->lastDomain().isSingleton())
-      continue;
-    const ObjectId resource(token->getObject()->lastDomain().getSingletonValue());
-    const MIRT::Reusable* reusable = unaryOf(resource, true);
-    if (reusable == nullptr)
-      continue;
-    auto inserted = loads.insert(std::make_pair(resource->getKey(), UnaryLoad()));
-    if (inserted.second)
-      inserted.first->second = emptyLoad(resource);
-    const AbstractDomain& quantity = use->getQuantity()->lastDomain();
-    const double magnitude = std::max(std::fabs(quantity.getLowerBound()), std::fabs(quantity.getUpperBound()));
-    inserted.first->second.rounding.add(magnitude);
+  for (const UseAlone& alone : usesAlone(db, loads)) {
+    const TokenId& token = alone.token;
+    const ObjectId& resource = alone.resource;
+    const AbstractDomain& quantity = alone.quantity->lastDomain();
     Held h;
     h.quantity = quantity.getLowerBound();
     h.length = token->duration()->lastDomain().getLowerBound();
@@ -362,6 +383,90 @@ bool reusableCrowded(const PlanDatabaseId& db) {
   for (const auto& entry : held)
     if (crowdedInTime(*unaryOf(loads[entry.first].resource, true), entry.second, loads[entry.first].rounding))
       return true;
+  return false;
+}
+
+// Whether some uses on a reusable alone that each take all it can lend last longer together than
+// a span that holds all their windows, for any span from one's earliest start to another's latest
+// end: a use in a wide window (one open above, boxed) no longer hides the others' overload.
+bool reusableOverloadedWithin(const PlanDatabaseId& db) {
+  struct Window {
+    double first, last, length;
+  };
+  std::map<int, std::vector<Window>> windows;
+  std::map<int, double> least;
+  std::map<int, UnaryLoad> loads;
+  const double horizon = g_infiniteTimeAsDouble();
+  for (const UseAlone& alone : usesAlone(db, loads)) {
+    const MIRT::Reusable& reusable = *unaryOf(alone.resource, true);
+    const double room = reusable.getInitCapacityUb() - reusable.getLowerLimit(), q = alone.quantity->lastDomain().getLowerBound();
+    const Window w{alone.token->start()->lastDomain().getLowerBound(), alone.token->end()->lastDomain().getUpperBound(),
+                   alone.token->duration()->lastDomain().getLowerBound()};
+    if (!(room > 0) || !(room < horizon) || q < room || !(w.first > -horizon) || !(w.last < horizon) || !(w.length > 0))
+      continue;
+    windows[alone.resource->getKey()].push_back(w);
+    auto known = least.insert(std::make_pair(alone.resource->getKey(), q));
+    known.first->second = std::min(known.first->second, q);
+  }
+  for (auto& entry : windows) {
+    const UnaryLoad& load = loads[entry.first];
+    const MIRT::Reusable& reusable = *unaryOf(load.resource, true);
+    std::vector<Window>& uses = entry.second;
+    if (uses.size() < 2 ||
+        !belowLimit(reusable.getInitCapacityUb() - 2 * least[entry.first], reusable.getLowerLimit(), load.rounding))
+      continue;
+    std::sort(uses.begin(), uses.end(), [](const Window& a, const Window& b) { return a.last < b.last; });
+    for (const Window& from : uses) {
+      double length = 0;
+      for (const Window& w : uses)
+        if (w.first >= from.first) {
+          length += w.length;
+          if (length > w.last - from.first)
+            return true;
+        }
+    }
+  }
+  return false;
+}
+
+// Whether a use's times are held to another token's by a time constraint: only such uses can be
+// held together beyond what their windows say.
+bool timeLinked(const TokenId& token) {
+  for (const ConstrainedVariableId& var : {ConstrainedVariableId(token->start()), ConstrainedVariableId(token->end())}) {
+    ConstraintSet constraints;
+    var->constraints(constraints);
+    for (const ConstraintId& constraint : constraints)
+      if (constraint->isActive() && constraint->getPropagator().isValid() &&
+          constraint->getPropagator()->getName() == TemporalPropagator::PROPAGATOR_NAME())
+        for (const ConstrainedVariableId& other : constraint->getScope())
+          if (other->parent() != EntityId(token))
+            return true;
+  }
+  return false;
+}
+
+// Whether two uses on one reusable, each on it alone, that the time constraints hold together
+// (neither may end before the other starts) take more together than it can lend.
+bool reusableHeldTogether(const PlanDatabaseId& db) {
+  std::map<int, std::vector<std::pair<TokenId, double>>> linked; // by object: uses and their least quantities
+  std::map<int, UnaryLoad> loads;
+  for (const UseAlone& alone : usesAlone(db, loads)) {
+    const double least = alone.quantity->lastDomain().getLowerBound();
+    if (least > 0 && timeLinked(alone.token))
+      linked[alone.resource->getKey()].push_back(std::make_pair(alone.token, least));
+  }
+  const TemporalAdvisorId& advisor = db->getTemporalAdvisor();
+  for (const auto& entry : linked) {
+    const UnaryLoad& load = loads[entry.first];
+    const MIRT::Reusable& reusable = *unaryOf(load.resource, true);
+    const std::vector<std::pair<TokenId, double>>& uses = entry.second;
+    for (size_t i = 0; i < uses.size(); i++)
+      for (size_t j = i + 1; j < uses.size(); j++)
+        if (belowLimit(reusable.getInitCapacityUb() - uses[i].second - uses[j].second, reusable.getLowerLimit(),
+                       load.rounding) &&
+            !advisor->canPrecede(uses[i].first, uses[j].first) && !advisor->canPrecede(uses[j].first, uses[i].first))
+          return true;
+  }
   return false;
 }
 
@@ -386,8 +491,11 @@ bool overloadedIn(const PlanDatabaseId& db, bool anyReusable) {
 bool unaryOverloaded(const PlanDatabaseId& db) { return overloadedIn(db, false); }
 
 // The same of every reusable: uses that each take all it can lend go one at a time whatever its
-// capacity; and each use needs a start clear of what the others on it must hold.
-bool reusableOverloaded(const PlanDatabaseId& db) { return overloadedIn(db, true) || reusableCrowded(db); }
+// capacity; each use needs a start clear of what the others on it must hold; and two held
+// together must fit together.
+bool reusableOverloaded(const PlanDatabaseId& db) {
+  return overloadedIn(db, true) || reusableCrowded(db) || reusableOverloadedWithin(db) || reusableHeldTogether(db);
+}
 
 // The same of the plan as modelled, in words: the first unary the model made that its uses
 // overload.
