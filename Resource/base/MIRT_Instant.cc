@@ -467,6 +467,9 @@ bool Instant::marksHere(const std::set<TransactionId>& filed) const {
     const AbstractDomain& dom = (*it)->time()->lastDomain();
     if (dom.isEmpty() || dom.getLowerBound() == (double) m_time || dom.getUpperBound() == (double) m_time)
       return true;
+    // Narrowed away from here by a change the profile has not heard yet: its refiling will.
+    if (!m_profile.isNoId() && m_profile->filedWithBoundAt(*it, m_time))
+      return true;
   }
   return false;
 }

@@ -136,7 +136,8 @@ private:
   static constexpr std::size_t NOWHERE = ~std::size_t(0);
   // Whether a transaction held here starts or ends here by the current bounds
   // of its time domain, filed so or not yet refiled; one whose domain was
-  // emptied counts as filed.
+  // emptied counts as filed, and so does one filed starting or ending here
+  // whose change the profile has yet to hear.
   bool containsStartOrEnd() const;
   bool marksHere(const std::set<TransactionId>& filed) const;
   // Whether one of these, held here as under way, starts or ends here by its domain now.

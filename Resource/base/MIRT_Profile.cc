@@ -309,6 +309,11 @@ bool Profile::listUnrefiled(std::vector<TransactionId>& out) const {
   return true;
 }
 
+bool Profile::filedWithBoundAt(const TransactionId& t, int time) const {
+  const std::map<TransactionId, std::pair<int, int>>::const_iterator filed = m_filed.find(t);
+  return filed != m_filed.end() && (filed->second.first == time || filed->second.second == time);
+}
+
 void Profile::listFilled(const Instant& inst) const {
   for (const TransactionId& trans : inst.heldInOrder()) {
     writeSpanning(inst, trans);
@@ -692,7 +697,9 @@ void Profile::handleRestriction(TransactionId e, int startTime, int endTime, std
   }
   // An instant made while e's restriction was unheard, in the window e was filed in but outside
   // its new one, was filled without e: e is still held beyond it, up to the end of that window.
-  if (filed != m_filed.end())
+  // Those made after it inside the new window were filled from it, without e too.
+  const bool gap = filed != m_filed.end() && it != m_instants.end() && it->first <= filed->second.second;
+  if (gap)
     for (; it != m_instants.end() && it->first <= filed->second.second; ++it)
       if ((at = it->second->placeOf(e, near)) != Instant::NOWHERE) {
         near = at;
@@ -701,8 +708,8 @@ void Profile::handleRestriction(TransactionId e, int startTime, int endTime, std
       }
   addInstantsForBounds(e);
   // A domain that moved rather than shrank (the engine reports none such)
-  // still has e over its whole window.
-  if (startTime < first || endTime > last) {
+  // still has e over its whole window; so has one whose run had a gap.
+  if (startTime < first || endTime > last || gap) {
     for (it = m_instants.lower_bound(startTime); it != m_instants.end() && it->first <= endTime; ++it)
       if (!it->second->holds(e))
         it->second->addTransaction(e);

@@ -228,6 +228,9 @@ private:
   // the one being refiled, those whose variables have yet to tell the profile of a change and
   // those whose last change moved no instant. False where it cannot tell.
   bool listUnrefiled(std::vector<TransactionId>& out) const;
+  // Whether t was last filed with a bound at time. Until the profile hears a change of t, the
+  // instants there must stay: t's refiling looks for it from them.
+  bool filedWithBoundAt(const TransactionId& t, int time) const;
   // The lines of each transaction inst took, in the order of its set (one filed by the window
   // of an emptied domain has no line of the instant); reads only.
   void listFilled(const Instant& inst) const;
