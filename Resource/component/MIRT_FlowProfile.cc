@@ -206,12 +206,11 @@ void FlowProfile::recomputeLevels(InstantId prev, InstantId inst) {
 }
 
 void FlowProfile::readPresent(const InstantId& inst) {
-  const std::set<TransactionId>& transactions = inst->getTransactions();
-  m_present.clear();
+  const std::vector<TransactionId>& transactions = heldAt(inst);
+  m_present.assign(transactions.begin(), transactions.end());
   m_presentBounds.clear();
-  for (std::set<TransactionId>::const_iterator it = transactions.begin(); it != transactions.end(); ++it) {
-    const AbstractDomain& time = (*it)->time()->lastDomain();
-    m_present.push_back(*it);
+  for (const TransactionId& t : transactions) {
+    const AbstractDomain& time = t->time()->lastDomain();
     m_presentBounds.push_back(std::make_pair(time.getLowerBound(), time.getUpperBound()));
   }
 }

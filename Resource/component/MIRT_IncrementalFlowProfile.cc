@@ -259,9 +259,7 @@ void IncrementalFlowProfile::initRecompute(InstantId inst) {
 
   // Transactions recorded before T are already in the starting bounds.
   std::set<TransactionId> lowerEnabled, upperEnabled;
-  const std::set<TransactionId>& transactions = inst->getTransactions();
-  for (std::set<TransactionId>::const_iterator it = transactions.begin(); it != transactions.end(); ++it) {
-    const TransactionId& t = *it;
+  for (const TransactionId& t : heldAt(inst)) {
     InstantId recorded;
     if (!(getEarliestLowerLevelInstant(t, recorded) && recorded->getTime() < T)) {
       m_lowerLevelGraph->enableTransaction(t, inst, m_lowerLevelContribution, numberOf(t));

@@ -136,14 +136,18 @@ public:
 private:
   static constexpr std::uint32_t NONE = ~std::uint32_t(0);
   // With its transactions' numbers, so that a sweep finds their scratch
-  // without reading the entry.
+  // without reading the entry, and the entry itself: a new pair's slot is
+  // a line far from the last one's, and its entry's number beside it spares
+  // a second such line. The order in a byte keeps a slot at 32 bytes.
   struct Slot {
     Transaction* first;
     Transaction* second;
     std::uint32_t number[2];
-    Order order;
+    std::uint32_t entry;
+    unsigned char order;
     unsigned char survives;
   };
+  static_assert(sizeof(Slot) <= 32, "two slots a line");
   struct Member {
     const ConstrainedVariable* time;
     std::vector<std::uint32_t> entries;
@@ -174,8 +178,6 @@ private:
   void sweep(std::vector<std::uint32_t>& slots, Quick quick, Keep keep);
 
   std::vector<Slot> m_slots;
-  // The entry of each occupied slot, apart so that look-ups read slots only.
-  std::vector<std::uint32_t> m_slotEntries;
   std::size_t m_size;
   std::vector<Entry> m_entries;
   std::vector<std::uint32_t> m_freeEntries;
@@ -320,11 +322,11 @@ void OrderingCache::sweep(std::vector<std::uint32_t>& slots, Quick quick, Keep k
     Verdict verdict;
     if constexpr (std::is_invocable<Quick&, const TransactionId&, const TransactionId&, Order, unsigned char&,
                                     Points&>::value)
-      verdict = quick(slot.first->getId(), slot.second->getId(), slot.order, slot.survives, points);
+      verdict = quick(slot.first->getId(), slot.second->getId(), (Order) slot.order, slot.survives, points);
     else
-      verdict = quick(slot.first->getId(), slot.second->getId(), slot.order, slot.survives);
+      verdict = quick(slot.first->getId(), slot.second->getId(), (Order) slot.order, slot.survives);
     if (network != ((slot.survives & FROM_NETWORK) != 0))
-      refile(m_slotEntries[i]);
+      refile(slot.entry);
     if (verdict == ASK)
       asked.push_back(i);
     else if (verdict == MOVED)
@@ -339,16 +341,16 @@ void OrderingCache::sweep(std::vector<std::uint32_t>& slots, Quick quick, Keep k
   for (std::uint32_t i : asked) {
     Slot& slot = m_slots[i];
     const bool network = (slot.survives & FROM_NETWORK) != 0;
-    if (!keep(slot.first->getId(), slot.second->getId(), slot.order, slot.survives))
+    if (!keep(slot.first->getId(), slot.second->getId(), (Order) slot.order, slot.survives))
       dropped.push_back(i);
     else if (network != ((slot.survives & FROM_NETWORK) != 0))
-      refile(m_slotEntries[i]);
+      refile(slot.entry);
   }
   if (dropped.empty())
     return;
   // Entries keep their numbers while erasing moves slots.
   for (std::uint32_t& i : dropped)
-    i = m_slotEntries[i];
+    i = m_slots[i].entry;
   for (std::uint32_t e : dropped)
     erase(m_entries[e].slot);
 }
