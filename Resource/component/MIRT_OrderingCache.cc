@@ -24,53 +24,53 @@ std::size_t addressHash(const Transaction* t) {
 
 OrderingCache::OrderingCache()
   : m_slots(FIRST_SIZE, Slot{0, 0, {NONE, NONE}, NONE, UNKNOWN, SURVIVES_NOTHING}), m_size(0),
-    m_indexed(0), m_tabled(true), m_side(0), m_mark(0) {}
+    m_tabled(true), m_side(0), m_mark(0) {}
 
-std::uint32_t OrderingCache::numberOf(const Transaction* t) const {
-  if (m_index.empty())
+std::uint32_t AddressIndex::find(const Transaction* t) const {
+  if (m_slots.empty())
     return NONE;
-  const std::size_t mask = m_index.size() - 1;
+  const std::size_t mask = m_slots.size() - 1;
   for (std::size_t i = addressHash(t) & mask;; i = (i + 1) & mask) {
-    if (m_index[i].first == t)
-      return m_index[i].second;
-    if (m_index[i].first == 0)
+    if (m_slots[i].first == t)
+      return m_slots[i].second;
+    if (m_slots[i].first == 0)
       return NONE;
   }
 }
 
-void OrderingCache::index(const Transaction* t, std::uint32_t number) {
-  if (2 * (m_indexed + 1) > m_index.size()) {
-    std::vector<std::pair<const Transaction*, std::uint32_t>> old(std::max<std::size_t>(FIRST_SIZE, 2 * m_index.size()),
+void AddressIndex::insert(const Transaction* t, std::uint32_t number) {
+  if (2 * (m_indexed + 1) > m_slots.size()) {
+    std::vector<std::pair<const Transaction*, std::uint32_t>> old(std::max<std::size_t>(FIRST_SIZE, 2 * m_slots.size()),
                                                                   std::make_pair((const Transaction*) 0, NONE));
-    old.swap(m_index);
+    old.swap(m_slots);
     m_indexed = 0;
     for (const auto& member : old)
       if (member.first != 0)
-        index(member.first, member.second);
+        insert(member.first, member.second);
   }
-  const std::size_t mask = m_index.size() - 1;
+  const std::size_t mask = m_slots.size() - 1;
   std::size_t i = addressHash(t) & mask;
-  while (m_index[i].first != 0)
+  while (m_slots[i].first != 0)
     i = (i + 1) & mask;
-  m_index[i] = std::make_pair(t, number);
+  m_slots[i] = std::make_pair(t, number);
   ++m_indexed;
 }
 
-void OrderingCache::unindex(const Transaction* t) {
-  const std::size_t mask = m_index.size() - 1;
+void AddressIndex::erase(const Transaction* t) {
+  const std::size_t mask = m_slots.size() - 1;
   std::size_t i = addressHash(t) & mask;
-  while (m_index[i].first != t)
+  while (m_slots[i].first != t)
     i = (i + 1) & mask;
-  // As erase does for the slots.
-  for (std::size_t j = (i + 1) & mask; m_index[j].first != 0; j = (j + 1) & mask) {
-    const std::size_t k = addressHash(m_index[j].first) & mask;
+  // As OrderingCache::erase does for its slots.
+  for (std::size_t j = (i + 1) & mask; m_slots[j].first != 0; j = (j + 1) & mask) {
+    const std::size_t k = addressHash(m_slots[j].first) & mask;
     const bool stays = i <= j ? (i < k && k <= j) : (i < k || k <= j);
     if (stays)
       continue;
-    m_index[i] = m_index[j];
+    m_slots[i] = m_slots[j];
     i = j;
   }
-  m_index[i] = std::make_pair((const Transaction*) 0, NONE);
+  m_slots[i] = std::make_pair((const Transaction*) 0, NONE);
   --m_indexed;
 }
 
@@ -201,7 +201,7 @@ OrderingCache::Slot& OrderingCache::place(Transaction* first, Transaction* secon
       if (m_numbered.size() <= n)
         m_numbered.resize(n + 1, 0);
       m_numbered[n] = member;
-      index(t, n);
+      m_index.insert(t, n);
       widen(n);
     }
     number[side] = member->number;
@@ -313,7 +313,7 @@ void OrderingCache::forget(const Transaction* t) {
     m_byTime.erase(found->second.time);
   m_freeNumbers.push_back(found->second.number);
   m_numbered[found->second.number] = 0;
-  unindex(t);
+  m_index.erase(t);
   m_members.erase(found);
 }
 
@@ -327,7 +327,6 @@ void OrderingCache::clear() {
   m_freeNumbers.clear();
   m_numbered.clear();
   m_index.clear();
-  m_indexed = 0;
   m_tabled = true;
   m_side = 0;
   m_table.clear();

@@ -42,6 +42,30 @@ struct TransactionOrdering {
   };
 };
 
+// Numbers by transaction address, in an open-addressing table at most half
+// full (null address for free): asked for every pair pending together at
+// every instant, where a node-based map's look-up reads two lines apart.
+class AddressIndex {
+public:
+  static constexpr std::uint32_t NONE = ~std::uint32_t(0);
+  AddressIndex() : m_indexed(0) {}
+  // NONE when t has no number.
+  std::uint32_t find(const Transaction* t) const;
+  // t must have none yet.
+  void insert(const Transaction* t, std::uint32_t number);
+  // t must have one.
+  void erase(const Transaction* t);
+  std::size_t size() const { return m_indexed; }
+  void clear() {
+    m_slots.clear();
+    m_indexed = 0;
+  }
+
+private:
+  std::vector<std::pair<const Transaction*, std::uint32_t>> m_slots;
+  std::size_t m_indexed;
+};
+
 // Orders of pairs of transactions, keyed by the ordered pair: asked for
 // every pair pending together at every instant of every pass, so it is an
 // open-addressing table of addresses, with no handle checks.
@@ -199,14 +223,11 @@ private:
   // small enough to stay in the processor's caches while the slots do not.
   // Given up, until the next clear, when the numbers outgrow the table's
   // largest side.
-  std::uint32_t numberOf(const Transaction* t) const;
-  void index(const Transaction* t, std::uint32_t number);
-  void unindex(const Transaction* t);
+  std::uint32_t numberOf(const Transaction* t) const { return m_index.find(t); }
   // Makes room in the table for the number.
   void widen(std::uint32_t number);
   void setCell(const Slot& slot, Order order);
-  std::vector<std::pair<const Transaction*, std::uint32_t>> m_index;
-  std::size_t m_indexed;
+  AddressIndex m_index;
   bool m_tabled;
   std::uint32_t m_side;
   std::vector<unsigned char> m_table;
