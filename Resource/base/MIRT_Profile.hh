@@ -148,6 +148,8 @@ protected:
 
   std::map<int, InstantId>::iterator getGreatestInstant(int time);
   std::map<int, InstantId>::iterator getLeastInstant(int time);
+  // An instant's transactions in the order of getTransactions(), without building that set.
+  static const std::vector<TransactionId>& heldAt(const InstantId& inst) { return inst->heldInOrder(); }
 
   void handleRecompute();
 

@@ -90,15 +90,15 @@ void FlowProfile::enableTransaction(const TransactionId& t, const InstantId& ins
 }
 
 int FlowProfile::numberOf(const TransactionId& t) {
-  std::unordered_map<TransactionId, int, TransactionIdHash>::const_iterator it = m_numbers.find(t);
-  if (it != m_numbers.end())
-    return it->second;
+  const std::uint32_t known = m_numbers.find((const Transaction*) t);
+  if (known != AddressIndex::NONE)
+    return (int) known;
   int number = (int) m_numbers.size();
   if (!m_freeNumbers.empty()) {
     number = m_freeNumbers.back();
     m_freeNumbers.pop_back();
   }
-  m_numbers.insert(std::make_pair(t, number));
+  m_numbers.insert((const Transaction*) t, (std::uint32_t) number);
   return number;
 }
 
@@ -107,7 +107,8 @@ int FlowProfile::numberOf(const TransactionId& t) {
  */
 
 FlowProfile::PassState::PassState()
-  : inPass(false), restartAt(g_infiniteTime()), passEnd(g_infiniteTime()), pendingEnd(g_infiniteTime()), computedAny(false), lastComputed(0) {}
+  : inPass(false), restartAt(g_infiniteTime()), passEnd(g_infiniteTime()), pendingEnd(g_infiniteTime()), computedAny(false), lastComputed(0),
+    enabledStamp(0) {}
 
 void FlowProfile::PassState::start(int from) {
   inPass = true;
@@ -146,7 +147,10 @@ void FlowProfile::initRecompute() {
   startPass();
   m_pass.lowerRecorded.clear();
   m_pass.upperRecorded.clear();
-  m_pass.enabled.clear();
+  if (++m_pass.enabledStamp == 0) {
+    std::fill(m_pass.enabled.begin(), m_pass.enabled.end(), 0u);
+    m_pass.enabledStamp = 1;
+  }
   if (m_recalculateLowerLevel)
     m_lowerLevelGraph->reset();
   if (m_recalculateUpperLevel)
@@ -206,12 +210,11 @@ void FlowProfile::recomputeLevels(InstantId prev, InstantId inst) {
 }
 
 void FlowProfile::readPresent(const InstantId& inst) {
-  const std::set<TransactionId>& transactions = inst->getTransactions();
-  m_present.clear();
+  const std::vector<TransactionId>& transactions = heldAt(inst);
+  m_present.assign(transactions.begin(), transactions.end());
   m_presentBounds.clear();
-  for (std::set<TransactionId>::const_iterator it = transactions.begin(); it != transactions.end(); ++it) {
-    const AbstractDomain& time = (*it)->time()->lastDomain();
-    m_present.push_back(*it);
+  for (const TransactionId& t : transactions) {
+    const AbstractDomain& time = t->time()->lastDomain();
     m_presentBounds.push_back(std::make_pair(time.getLowerBound(), time.getUpperBound()));
   }
 }
@@ -351,8 +354,13 @@ void FlowProfile::enablePendingOnce(std::size_t position, const InstantId& inst)
   if (m_pendingEnabled[position])
     return;
   m_pendingEnabled[position] = true;
-  if (m_pass.enabled.insert(m_pending[position]).second)
-    enablePending(m_pending[position], inst);
+  const std::size_t number = (std::size_t) numberOf(m_pending[position]);
+  if (number >= m_pass.enabled.size())
+    m_pass.enabled.resize(number + 1, 0u);
+  if (m_pass.enabled[number] == m_pass.enabledStamp)
+    return;
+  m_pass.enabled[number] = m_pass.enabledStamp;
+  enablePending(m_pending[position], inst);
 }
 
 void FlowProfile::recordReached(const FlowProfileGraph& graph, ContributionMap& contributions,
@@ -468,11 +476,11 @@ FlowProfile::Order FlowProfile::answerOrdering(const TransactionId& t1, const Tr
 void FlowProfile::forgetAnswers(const TransactionId& t1, const TransactionId& t2) {
   if (m_answersSide == 0)
     return;
-  const auto one = m_numbers.find(t1);
-  const auto other = m_numbers.find(t2);
-  if (one == m_numbers.end() || other == m_numbers.end())
+  const std::uint32_t one = m_numbers.find((const Transaction*) t1);
+  const std::uint32_t other = m_numbers.find((const Transaction*) t2);
+  if (one == AddressIndex::NONE || other == AddressIndex::NONE)
     return;
-  const int n1 = one->second, n2 = other->second;
+  const int n1 = (int) one, n2 = (int) other;
   if (n1 >= m_answersSide || n2 >= m_answersSide)
     return;
   m_answers[(std::size_t) n1 * m_answersSide + n2] = 0;
@@ -677,12 +685,13 @@ void FlowProfile::handleTransactionRemoved(TransactionId t) {
   m_upperLevelContribution.erase(t);
   m_pass.lowerRecorded.erase(t);
   m_pass.upperRecorded.erase(t);
-  m_pass.enabled.erase(t);
-  std::unordered_map<TransactionId, int, TransactionIdHash>::iterator numbered = m_numbers.find(t);
-  if (numbered != m_numbers.end()) {
-    m_freeNumbers.push_back(numbered->second);
-    forgetAnswers(numbered->second);
-    m_numbers.erase(numbered);
+  const std::uint32_t numbered = m_numbers.find((const Transaction*) t);
+  if (numbered != AddressIndex::NONE) {
+    if (numbered < m_pass.enabled.size())
+      m_pass.enabled[numbered] = 0u;
+    m_freeNumbers.push_back((int) numbered);
+    forgetAnswers((int) numbered);
+    m_numbers.erase((const Transaction*) t);
   }
   // A later transaction at the same address must not inherit its answers;
   // orderings of others through its constraints may have gone with it.

@@ -204,8 +204,10 @@ protected:
     std::set<TransactionId> lowerRecorded;
     std::set<TransactionId> upperRecorded;
     // The transactions the plain flow profile's pass has enabled: within a
-    // pass no domain changes, so enabling one again changes nothing.
-    std::unordered_set<TransactionId, TransactionIdHash> enabled;
+    // pass no domain changes, so enabling one again changes nothing. By
+    // number, those whose stamp is the pass's.
+    std::vector<unsigned int> enabled;
+    unsigned int enabledStamp;
   };
   PassState m_pass;
 
@@ -273,7 +275,7 @@ private:
   static std::vector<OrderingCache::Join> arcJoins(TemporalPropagator& temporal, const OrderingCache& cache,
                                                    const TightenedArcs& arcs);
 
-  std::unordered_map<TransactionId, int, TransactionIdHash> m_numbers;
+  AddressIndex m_numbers;
   std::vector<int> m_freeNumbers;
   // What lookupOrdering answered for each pair of numbers (1 + the order, 0
   // for none), so that a pair asked again, as at every instant both are

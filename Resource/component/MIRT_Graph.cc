@@ -2,6 +2,7 @@
 #include "Resource/component/MIRT_EdgeIterator.hh"
 #include "Utils/base/Error.hh"
 
+#include <algorithm>
 #include <new>
 
 namespace KORVAN {
@@ -17,6 +18,7 @@ Graph::~Graph() {
   for (NodeMap::iterator it = m_Nodes.begin(); it != m_Nodes.end(); ++it)
     delete it->second;
   m_Nodes.clear();
+  m_inOrder.clear();
   m_byIdentity.clear();
   trimSpare(0, 0);
 }
@@ -41,6 +43,9 @@ Node* Graph::createNode(const TransactionId& t, bool enabled, int number) {
     }
     node->setCacheMarks(&m_Marks);
     node->noteChange();
+    m_inOrder.insert(std::lower_bound(m_inOrder.begin(), m_inOrder.end(), t,
+                                      [](const Node* n, const TransactionId& key) { return n->getIdentity() < key; }),
+                     node);
     if (m_spareEntries.empty()) {
       m_Nodes.insert(std::make_pair(t, node));
       m_byIdentity.insert(std::make_pair(t, node));
@@ -131,8 +136,11 @@ void Graph::removeNode(const TransactionId& t) {
   erase(it);
 }
 
-void Graph::erase(NodeMap::iterator it) {
+void Graph::erase(NodeMap::iterator it, bool listed) {
   Node* node = it->second;
+  if (listed)
+    m_inOrder.erase(std::lower_bound(m_inOrder.begin(), m_inOrder.end(), it->first,
+                                     [](const Node* n, const TransactionId& key) { return n->getIdentity() < key; }));
   if (node->getNumber() >= 0)
     m_byNumber[node->getNumber()] = 0;
   // The entries keep their memory too.
@@ -167,8 +175,11 @@ bool Graph::keepOnly(Node* first, Node* second) {
       ++it;
       continue;
     }
-    erase(it++);
+    erase(it++, false);
   }
+  m_inOrder.clear();
+  for (NodeMap::iterator it = m_Nodes.begin(); it != m_Nodes.end(); ++it)
+    m_inOrder.push_back(it->second);
   m_Marks.clearTouched();
   for (Node* kept : {first, second}) {
     kept->setVisit(-1);

@@ -53,6 +53,10 @@ public:
   // counts as enabled when its source is visited (key order).
   void setDisabled();
   const NodeMap& getNodes() const { return m_Nodes; }
+  // The nodes of getNodes() in its order, for the walks made at every run:
+  // stepping through a vector reads a line per few nodes, a tree's walk a
+  // few lines per node.
+  const std::vector<Node*>& nodesInOrder() const { return m_inOrder; }
   // Grows with every node or edge made, removed, switched on or off, and
   // every capacity changed.
   unsigned long getChanges() const { return m_Marks.changes(); }
@@ -67,10 +71,12 @@ private:
   // Deletes a node and its edges, keeping their memory for the next ones
   // made: a pass opens and closes as many nodes as it has transactions.
   void recycle(Node* node);
-  void erase(NodeMap::iterator it);
+  // listed: whether it is taken out of m_inOrder too.
+  void erase(NodeMap::iterator it, bool listed = true);
 
   CacheMarks::Network m_Marks;
   NodeMap m_Nodes;
+  std::vector<Node*> m_inOrder;
   // The same nodes by address, for the look-ups of every edge made.
   std::unordered_map<TransactionId, Node*, TransactionIdHash> m_byIdentity;
   // The numbered nodes by number.

@@ -259,9 +259,7 @@ void IncrementalFlowProfile::initRecompute(InstantId inst) {
 
   // Transactions recorded before T are already in the starting bounds.
   std::set<TransactionId> lowerEnabled, upperEnabled;
-  const std::set<TransactionId>& transactions = inst->getTransactions();
-  for (std::set<TransactionId>::const_iterator it = transactions.begin(); it != transactions.end(); ++it) {
-    const TransactionId& t = *it;
+  for (const TransactionId& t : heldAt(inst)) {
     InstantId recorded;
     if (!(getEarliestLowerLevelInstant(t, recorded) && recorded->getTime() < T)) {
       m_lowerLevelGraph->enableTransaction(t, inst, m_lowerLevelContribution, numberOf(t));
@@ -450,32 +448,34 @@ void IncrementalFlowProfile::readPartners(const InstantId& inst, double T) {
   // merged in the instant's order (that of the networks' nodes as well).
   m_partners.clear();
   const std::set<TransactionId>& starting = inst->getStartingTransactions();
-  static const NodeMap none;
-  const NodeMap& lowerNodes = m_recalculateLowerLevel ? m_lowerLevelGraph->getGraph().getNodes() : none;
-  const NodeMap& upperNodes = m_recalculateUpperLevel ? m_upperLevelGraph->getGraph().getNodes() : none;
+  static const std::vector<Node*> none;
+  const std::vector<Node*>& lowerNodes = m_recalculateLowerLevel ? m_lowerLevelGraph->getGraph().nodesInOrder() : none;
+  const std::vector<Node*>& upperNodes = m_recalculateUpperLevel ? m_upperLevelGraph->getGraph().nodesInOrder() : none;
   std::set<TransactionId>::const_iterator s = starting.begin();
-  NodeMap::const_iterator l = lowerNodes.begin(), u = upperNodes.begin();
+  std::vector<Node*>::const_iterator l = lowerNodes.begin(), u = upperNodes.begin();
   while (s != starting.end() || l != lowerNodes.end() || u != upperNodes.end()) {
     TransactionId t;
     if (s != starting.end())
       t = *s;
-    if (l != lowerNodes.end() && (t == TransactionId::noId() || l->first < t))
-      t = l->first;
-    if (u != upperNodes.end() && (t == TransactionId::noId() || u->first < t))
-      t = u->first;
+    if (l != lowerNodes.end() && (t == TransactionId::noId() || (*l)->getIdentity() < t))
+      t = (*l)->getIdentity();
+    if (u != upperNodes.end() && (t == TransactionId::noId() || (*u)->getIdentity() < t))
+      t = (*u)->getIdentity();
     const bool startsHere = s != starting.end() && *s == t;
-    const bool lowerOpen = l != lowerNodes.end() && l->first == t && l->second->isEnabled();
-    const bool upperOpen = u != upperNodes.end() && u->first == t && u->second->isEnabled();
+    const bool atLower = l != lowerNodes.end() && (*l)->getIdentity() == t;
+    const bool atUpper = u != upperNodes.end() && (*u)->getIdentity() == t;
+    const bool lowerOpen = atLower && (*l)->isEnabled();
+    const bool upperOpen = atUpper && (*u)->isEnabled();
     int number = -1;
-    if (l != lowerNodes.end() && l->first == t)
-      number = l->second->getNumber();
-    if (number < 0 && u != upperNodes.end() && u->first == t)
-      number = u->second->getNumber();
+    if (atLower)
+      number = (*l)->getNumber();
+    if (number < 0 && atUpper)
+      number = (*u)->getNumber();
     if (startsHere)
       ++s;
-    if (l != lowerNodes.end() && l->first == t)
+    if (atLower)
       ++l;
-    if (u != upperNodes.end() && u->first == t)
+    if (atUpper)
       ++u;
     if (t == m_dummySourceTransaction || t == m_dummySinkTransaction)
       continue;

@@ -99,12 +99,11 @@ void MaximumFlowAlgorithm::initializePre(bool reset) {
 }
 
 void MaximumFlowAlgorithm::buildArrays(bool reset) {
-  const NodeMap& nodes = m_Graph->getNodes();
+  const std::vector<Node*>& nodes = m_Graph->nodesInOrder();
   m_Graph->getCacheMarks().arraysDropped();
   m_Nodes.clear();
   m_Stray.clear();
-  for (NodeMap::const_iterator it = nodes.begin(); it != nodes.end(); ++it) {
-    Node* node = it->second;
+  for (Node* node : nodes) {
     if (!node->isEnabled()) {
       node->setIndex(-1);
       // Flow left on the edges of a node that is off must still go when a
@@ -125,8 +124,8 @@ void MaximumFlowAlgorithm::buildArrays(bool reset) {
     node->setIndex((int) m_Nodes.size());
     m_Nodes.push_back(node);
   }
-  for (NodeMap::const_iterator it = nodes.begin(); it != nodes.end(); ++it)
-    it->second->setSlot(it->second->getIndex());
+  for (Node* node : nodes)
+    node->setSlot(node->getIndex());
   const int n = (int) m_Nodes.size();
   m_SourceIndex = m_Source->getIndex();
   m_SinkIndex = m_Sink->getIndex();
@@ -181,12 +180,11 @@ bool MaximumFlowAlgorithm::patchArrays() {
     return false;
 
   // The enabled nodes in key order, as a build would have them.
-  const NodeMap& nodes = m_Graph->getNodes();
+  const std::vector<Node*>& nodes = m_Graph->nodesInOrder();
   m_OldToNew.assign(oldN, -1);
   m_NewNodes.clear();
   m_OldSlot.clear();
-  for (NodeMap::const_iterator it = nodes.begin(); it != nodes.end(); ++it) {
-    Node* node = it->second;
+  for (Node* node : nodes) {
     if (!node->isEnabled()) {
       node->setIndex(-1);
       node->setSlot(-1);

@@ -23,54 +23,54 @@ std::size_t addressHash(const Transaction* t) {
 }
 
 OrderingCache::OrderingCache()
-  : m_slots(FIRST_SIZE, Slot{0, 0, {NONE, NONE}, UNKNOWN, SURVIVES_NOTHING}), m_slotEntries(FIRST_SIZE, NONE), m_size(0),
-    m_indexed(0), m_tabled(true), m_side(0), m_mark(0) {}
+  : m_slots(FIRST_SIZE, Slot{0, 0, {NONE, NONE}, NONE, UNKNOWN, SURVIVES_NOTHING}), m_size(0),
+    m_tabled(true), m_side(0), m_mark(0) {}
 
-std::uint32_t OrderingCache::numberOf(const Transaction* t) const {
-  if (m_index.empty())
+std::uint32_t AddressIndex::find(const Transaction* t) const {
+  if (m_slots.empty())
     return NONE;
-  const std::size_t mask = m_index.size() - 1;
+  const std::size_t mask = m_slots.size() - 1;
   for (std::size_t i = addressHash(t) & mask;; i = (i + 1) & mask) {
-    if (m_index[i].first == t)
-      return m_index[i].second;
-    if (m_index[i].first == 0)
+    if (m_slots[i].first == t)
+      return m_slots[i].second;
+    if (m_slots[i].first == 0)
       return NONE;
   }
 }
 
-void OrderingCache::index(const Transaction* t, std::uint32_t number) {
-  if (2 * (m_indexed + 1) > m_index.size()) {
-    std::vector<std::pair<const Transaction*, std::uint32_t>> old(std::max<std::size_t>(FIRST_SIZE, 2 * m_index.size()),
+void AddressIndex::insert(const Transaction* t, std::uint32_t number) {
+  if (2 * (m_indexed + 1) > m_slots.size()) {
+    std::vector<std::pair<const Transaction*, std::uint32_t>> old(std::max<std::size_t>(FIRST_SIZE, 2 * m_slots.size()),
                                                                   std::make_pair((const Transaction*) 0, NONE));
-    old.swap(m_index);
+    old.swap(m_slots);
     m_indexed = 0;
     for (const auto& member : old)
       if (member.first != 0)
-        index(member.first, member.second);
+        insert(member.first, member.second);
   }
-  const std::size_t mask = m_index.size() - 1;
+  const std::size_t mask = m_slots.size() - 1;
   std::size_t i = addressHash(t) & mask;
-  while (m_index[i].first != 0)
+  while (m_slots[i].first != 0)
     i = (i + 1) & mask;
-  m_index[i] = std::make_pair(t, number);
+  m_slots[i] = std::make_pair(t, number);
   ++m_indexed;
 }
 
-void OrderingCache::unindex(const Transaction* t) {
-  const std::size_t mask = m_index.size() - 1;
+void AddressIndex::erase(const Transaction* t) {
+  const std::size_t mask = m_slots.size() - 1;
   std::size_t i = addressHash(t) & mask;
-  while (m_index[i].first != t)
+  while (m_slots[i].first != t)
     i = (i + 1) & mask;
-  // As erase does for the slots.
-  for (std::size_t j = (i + 1) & mask; m_index[j].first != 0; j = (j + 1) & mask) {
-    const std::size_t k = addressHash(m_index[j].first) & mask;
+  // As OrderingCache::erase does for its slots.
+  for (std::size_t j = (i + 1) & mask; m_slots[j].first != 0; j = (j + 1) & mask) {
+    const std::size_t k = addressHash(m_slots[j].first) & mask;
     const bool stays = i <= j ? (i < k && k <= j) : (i < k || k <= j);
     if (stays)
       continue;
-    m_index[i] = m_index[j];
+    m_slots[i] = m_slots[j];
     i = j;
   }
-  m_index[i] = std::make_pair((const Transaction*) 0, NONE);
+  m_slots[i] = std::make_pair((const Transaction*) 0, NONE);
   --m_indexed;
 }
 
@@ -147,7 +147,7 @@ const OrderingCache::Order* OrderingCache::find(const Transaction* first, const 
   for (std::size_t i = home(first, second);; i = (i + 1) & mask) {
     const Slot& slot = m_slots[i];
     if (slot.first == first && slot.second == second)
-      return &slot.order;
+      return &ORDERS[slot.order];
     if (slot.first == 0)
       return 0;
   }
@@ -201,7 +201,7 @@ OrderingCache::Slot& OrderingCache::place(Transaction* first, Transaction* secon
       if (m_numbered.size() <= n)
         m_numbered.resize(n + 1, 0);
       m_numbered[n] = member;
-      index(t, n);
+      m_index.insert(t, n);
       widen(n);
     }
     number[side] = member->number;
@@ -211,8 +211,7 @@ OrderingCache::Slot& OrderingCache::place(Transaction* first, Transaction* secon
   if (second == first)
     number[1] = number[0];
   Slot& slot = m_slots[i];
-  slot = Slot{first, second, {number[0], number[1]}, UNKNOWN, SURVIVES_NOTHING};
-  m_slotEntries[i] = e;
+  slot = Slot{first, second, {number[0], number[1]}, e, UNKNOWN, SURVIVES_NOTHING};
   ++m_size;
   refile(e);
   return slot;
@@ -247,7 +246,7 @@ void OrderingCache::unlist(const Transaction* t, std::uint32_t pos) {
 }
 
 void OrderingCache::erase(std::size_t i) {
-  const std::uint32_t e = m_slotEntries[i];
+  const std::uint32_t e = m_slots[i].entry;
   if (m_tabled)
     m_table[(std::size_t) m_slots[i].number[0] * m_side + m_slots[i].number[1]] = 0;
   Entry& entry = m_entries[e];
@@ -269,20 +268,16 @@ void OrderingCache::erase(std::size_t i) {
     if (stays)
       continue;
     m_slots[i] = m_slots[j];
-    m_slotEntries[i] = m_slotEntries[j];
-    m_entries[m_slotEntries[i]].slot = (std::uint32_t) i;
+    m_entries[m_slots[i].entry].slot = (std::uint32_t) i;
     i = j;
   }
-  m_slots[i] = Slot{0, 0, {NONE, NONE}, UNKNOWN, SURVIVES_NOTHING};
-  m_slotEntries[i] = NONE;
+  m_slots[i] = Slot{0, 0, {NONE, NONE}, NONE, UNKNOWN, SURVIVES_NOTHING};
   --m_size;
 }
 
 void OrderingCache::grow() {
-  std::vector<Slot> old(m_slots.size() * 2, Slot{0, 0, {NONE, NONE}, UNKNOWN, SURVIVES_NOTHING});
-  std::vector<std::uint32_t> oldEntries(old.size(), NONE);
+  std::vector<Slot> old(m_slots.size() * 2, Slot{0, 0, {NONE, NONE}, NONE, UNKNOWN, SURVIVES_NOTHING});
   old.swap(m_slots);
-  oldEntries.swap(m_slotEntries);
   const std::size_t mask = m_slots.size() - 1;
   for (std::size_t j = 0; j < old.size(); ++j) {
     if (old[j].first == 0)
@@ -291,8 +286,7 @@ void OrderingCache::grow() {
     while (m_slots[i].first != 0)
       i = (i + 1) & mask;
     m_slots[i] = old[j];
-    m_slotEntries[i] = oldEntries[j];
-    m_entries[oldEntries[j]].slot = (std::uint32_t) i;
+    m_entries[old[j].entry].slot = (std::uint32_t) i;
   }
 }
 
@@ -301,10 +295,10 @@ void OrderingCache::put(const Key& key, Order order, unsigned char survives) {
   if (2 * (m_size + 1) > m_slots.size())
     grow();
   Slot& slot = place((Transaction*) key.first, (Transaction*) key.second);
-  slot.order = order;
+  slot.order = (unsigned char) order;
   slot.survives = survives;
   setCell(slot, order);
-  refile(m_slotEntries[(std::size_t) (&slot - &m_slots[0])]);
+  refile(slot.entry);
 }
 
 void OrderingCache::forget(const Transaction* t) {
@@ -319,7 +313,7 @@ void OrderingCache::forget(const Transaction* t) {
     m_byTime.erase(found->second.time);
   m_freeNumbers.push_back(found->second.number);
   m_numbered[found->second.number] = 0;
-  unindex(t);
+  m_index.erase(t);
   m_members.erase(found);
 }
 
@@ -333,14 +327,12 @@ void OrderingCache::clear() {
   m_freeNumbers.clear();
   m_numbered.clear();
   m_index.clear();
-  m_indexed = 0;
   m_tabled = true;
   m_side = 0;
   m_table.clear();
   if (m_size == 0)
     return;
-  std::fill(m_slots.begin(), m_slots.end(), Slot{0, 0, {NONE, NONE}, UNKNOWN, SURVIVES_NOTHING});
-  std::fill(m_slotEntries.begin(), m_slotEntries.end(), NONE);
+  std::fill(m_slots.begin(), m_slots.end(), Slot{0, 0, {NONE, NONE}, NONE, UNKNOWN, SURVIVES_NOTHING});
   m_size = 0;
 }
 

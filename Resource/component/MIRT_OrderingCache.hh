@@ -42,6 +42,30 @@ struct TransactionOrdering {
   };
 };
 
+// Numbers by transaction address, in an open-addressing table at most half
+// full (null address for free): asked for every pair pending together at
+// every instant, where a node-based map's look-up reads two lines apart.
+class AddressIndex {
+public:
+  static constexpr std::uint32_t NONE = ~std::uint32_t(0);
+  AddressIndex() : m_indexed(0) {}
+  // NONE when t has no number.
+  std::uint32_t find(const Transaction* t) const;
+  // t must have none yet.
+  void insert(const Transaction* t, std::uint32_t number);
+  // t must have one.
+  void erase(const Transaction* t);
+  std::size_t size() const { return m_indexed; }
+  void clear() {
+    m_slots.clear();
+    m_indexed = 0;
+  }
+
+private:
+  std::vector<std::pair<const Transaction*, std::uint32_t>> m_slots;
+  std::size_t m_indexed;
+};
+
 // Orders of pairs of transactions, keyed by the ordered pair: asked for
 // every pair pending together at every instant of every pass, so it is an
 // open-addressing table of addresses, with no handle checks.
@@ -136,14 +160,18 @@ public:
 private:
   static constexpr std::uint32_t NONE = ~std::uint32_t(0);
   // With its transactions' numbers, so that a sweep finds their scratch
-  // without reading the entry.
+  // without reading the entry, and the entry itself: a new pair's slot is
+  // a line far from the last one's, and its entry's number beside it spares
+  // a second such line. The order in a byte keeps a slot at 32 bytes.
   struct Slot {
     Transaction* first;
     Transaction* second;
     std::uint32_t number[2];
-    Order order;
+    std::uint32_t entry;
+    unsigned char order;
     unsigned char survives;
   };
+  static_assert(sizeof(Slot) <= 32, "two slots a line");
   struct Member {
     const ConstrainedVariable* time;
     std::vector<std::uint32_t> entries;
@@ -174,8 +202,6 @@ private:
   void sweep(std::vector<std::uint32_t>& slots, Quick quick, Keep keep);
 
   std::vector<Slot> m_slots;
-  // The entry of each occupied slot, apart so that look-ups read slots only.
-  std::vector<std::uint32_t> m_slotEntries;
   std::size_t m_size;
   std::vector<Entry> m_entries;
   std::vector<std::uint32_t> m_freeEntries;
@@ -197,14 +223,11 @@ private:
   // small enough to stay in the processor's caches while the slots do not.
   // Given up, until the next clear, when the numbers outgrow the table's
   // largest side.
-  std::uint32_t numberOf(const Transaction* t) const;
-  void index(const Transaction* t, std::uint32_t number);
-  void unindex(const Transaction* t);
+  std::uint32_t numberOf(const Transaction* t) const { return m_index.find(t); }
   // Makes room in the table for the number.
   void widen(std::uint32_t number);
   void setCell(const Slot& slot, Order order);
-  std::vector<std::pair<const Transaction*, std::uint32_t>> m_index;
-  std::size_t m_indexed;
+  AddressIndex m_index;
   bool m_tabled;
   std::uint32_t m_side;
   std::vector<unsigned char> m_table;
@@ -320,11 +343,11 @@ void OrderingCache::sweep(std::vector<std::uint32_t>& slots, Quick quick, Keep k
     Verdict verdict;
     if constexpr (std::is_invocable<Quick&, const TransactionId&, const TransactionId&, Order, unsigned char&,
                                     Points&>::value)
-      verdict = quick(slot.first->getId(), slot.second->getId(), slot.order, slot.survives, points);
+      verdict = quick(slot.first->getId(), slot.second->getId(), (Order) slot.order, slot.survives, points);
     else
-      verdict = quick(slot.first->getId(), slot.second->getId(), slot.order, slot.survives);
+      verdict = quick(slot.first->getId(), slot.second->getId(), (Order) slot.order, slot.survives);
     if (network != ((slot.survives & FROM_NETWORK) != 0))
-      refile(m_slotEntries[i]);
+      refile(slot.entry);
     if (verdict == ASK)
       asked.push_back(i);
     else if (verdict == MOVED)
@@ -339,16 +362,16 @@ void OrderingCache::sweep(std::vector<std::uint32_t>& slots, Quick quick, Keep k
   for (std::uint32_t i : asked) {
     Slot& slot = m_slots[i];
     const bool network = (slot.survives & FROM_NETWORK) != 0;
-    if (!keep(slot.first->getId(), slot.second->getId(), slot.order, slot.survives))
+    if (!keep(slot.first->getId(), slot.second->getId(), (Order) slot.order, slot.survives))
       dropped.push_back(i);
     else if (network != ((slot.survives & FROM_NETWORK) != 0))
-      refile(m_slotEntries[i]);
+      refile(slot.entry);
   }
   if (dropped.empty())
     return;
   // Entries keep their numbers while erasing moves slots.
   for (std::uint32_t& i : dropped)
-    i = m_slotEntries[i];
+    i = m_slots[i].entry;
   for (std::uint32_t e : dropped)
     erase(m_entries[e].slot);
 }

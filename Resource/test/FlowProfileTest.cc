@@ -1411,15 +1411,19 @@ TEST(FlowProfile, BothProfilesRecordTheSameEarliestContributions) {
 
 // The ordering cache against an ordered map: random settings, look-ups
 // (both directions), filtered sweeps and clears over a pool of transactions.
-// Sweeps must visit the entries in the map's order. KORVAN_CACHE_SEEDS sets
-// the number of seeds.
+// Sweeps must visit the entries in the map's order. Every other seed first
+// names more transactions than the table of orders by numbers takes, so that
+// look-ups read the slots themselves. KORVAN_CACHE_SEEDS sets the number of
+// seeds.
 TEST(FlowProfile, OrderingCacheAgreesWithAnOrderedMap) {
   typedef TestFlowProfile::OrderingCache Cache;
   typedef std::pair<TransactionId, TransactionId> Key;
   ProfileWorld w;
-  std::vector<TransactionId> pool;
+  std::vector<TransactionId> pool, crowd;
   for (int i = 0; i < 60; ++i)
     pool.push_back(w.make(0, 10));
+  for (int i = 0; i < 4100; ++i)
+    crowd.push_back(w.make(0, 10));
   const int seeds = envInt("KORVAN_CACHE_SEEDS", 40);
   for (int seed = firstSeed(); seed < firstSeed() + seeds; ++seed) {
     std::mt19937 rng(seed);
@@ -1428,6 +1432,16 @@ TEST(FlowProfile, OrderingCacheAgreesWithAnOrderedMap) {
     std::map<Key, std::pair<FlowProfile::Order, unsigned char>> reference;
     std::ostringstream steps;
     bool failed = false;
+    auto addCrowd = [&]() {
+      if (seed % 2 == 0)
+        return;
+      for (const TransactionId& t : crowd) {
+        cache.put(Key(t, t), FlowProfile::NOT_ORDERED, TransactionOrdering::FROM_NETWORK);
+        reference[Key(t, t)] = std::make_pair(FlowProfile::NOT_ORDERED, TransactionOrdering::FROM_NETWORK);
+      }
+      steps << "a crowd of " << crowd.size() << "; ";
+    };
+    addCrowd();
     auto disagrees = [&](TransactionId a, TransactionId b) {
       const FlowProfile::Order* found = cache.find((Transaction*) a, (Transaction*) b);
       auto it = reference.find(Key(a, b));
@@ -1474,6 +1488,7 @@ TEST(FlowProfile, OrderingCacheAgreesWithAnOrderedMap) {
         steps << "clear; ";
         cache.clear();
         reference.clear();
+        addCrowd();
       }
       failed = failed || cache.size() != reference.size() || cache.empty() != reference.empty();
     }

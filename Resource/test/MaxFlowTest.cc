@@ -255,6 +255,17 @@ TEST(FlowGraph, Checks) {
 // Nodes found by number, and what removed nodes and edges leave for the
 // next ones made: a node made from a spare is one just made, and edges come
 // in creation order whatever memory they take.
+// The vector of nodes the runs walk against the map it stands for.
+::testing::AssertionResult inKeyOrder(const Graph& g) {
+  std::vector<Node*> mapped;
+  for (const auto& entry : g.getNodes())
+    mapped.push_back(entry.second);
+  if (mapped == g.nodesInOrder())
+    return ::testing::AssertionSuccess();
+  return ::testing::AssertionFailure() << g.nodesInOrder().size() << " nodes listed for " << mapped.size()
+                                       << ", or out of the map's order";
+}
+
 TEST(FlowGraph, NumberedNodesAndSpares) {
   Names n(5);
   Graph g;
@@ -280,13 +291,16 @@ TEST(FlowGraph, NumberedNodesAndSpares) {
   g.link(c, a, 1.0, true);
   g.link(a, c, 0.0, true);
 
+  EXPECT_TRUE(inKeyOrder(g));
   // Removal frees the number and keeps the memory.
   g.removeNode(n[0]);
+  EXPECT_TRUE(inKeyOrder(g));
   EXPECT_EQ(nullptr, g.nodeAt(3));
   EXPECT_EQ(1u, g.spareNodes());
   EXPECT_EQ(4u, g.spareEdges());
   EXPECT_TRUE(b->getOutEdges().empty() && b->getInEdges().empty());
   Node* d = g.createNode(n[3], true, 3);
+  EXPECT_TRUE(inKeyOrder(g));
   EXPECT_EQ(0u, g.spareNodes());
   EXPECT_EQ(d, g.nodeAt(3));
   EXPECT_EQ(n[3], d->getIdentity());
@@ -313,7 +327,9 @@ TEST(FlowGraph, NumberedNodesAndSpares) {
   s->setSlot(2);
   EXPECT_FALSE(g.keepOnly(b, d));  // joined directly: nothing changes
   EXPECT_EQ(4u, g.getNodes().size());
+  EXPECT_TRUE(inKeyOrder(g));
   EXPECT_TRUE(g.keepOnly(s, b));
+  EXPECT_TRUE(inKeyOrder(g));
   EXPECT_EQ(2u, g.getNodes().size());
   EXPECT_EQ(s, g.getNode(n[4]));
   EXPECT_EQ(b, g.getNode(n[1]));
@@ -714,6 +730,7 @@ TEST(MaximumFlow, MendedArraysAgreeWithFreshOnes) {
       if (what < 3) {
         const bool reset = what == 0;
         story += reset ? " scratch" : " resume";
+        ASSERT_TRUE(inKeyOrder(kept)) << story;
         mf.execute(reset);
         MaximumFlowAlgorithm fresh(&twin, node(twin, 0), node(twin, 1));
         fresh.execute(reset);
