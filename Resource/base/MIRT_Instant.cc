@@ -55,6 +55,32 @@ unsigned long long& Instant::placesSought() {
   return sl_sought;
 }
 
+unsigned long long& Instant::heldCopied() {
+  static unsigned long long sl_copied = 0;
+  return sl_copied;
+}
+
+unsigned long long& Instant::heldShared() {
+  static unsigned long long sl_shared = 0;
+  return sl_shared;
+}
+
+const std::shared_ptr<HeldVector::Vector>& HeldVector::none() {
+  static const std::shared_ptr<Vector> sl_none = std::make_shared<Vector>();
+  return sl_none;
+}
+
+HeldVector::Vector& HeldVector::own() {
+  if (m_vector.use_count() > 1) {
+    Instant::heldCopied() += m_vector->size();
+    std::shared_ptr<Vector> mine = std::make_shared<Vector>();
+    mine->reserve(m_vector->size() + 1);
+    mine->assign(m_vector->begin(), m_vector->end());
+    m_vector = std::move(mine);
+  }
+  return *m_vector;
+}
+
 const LabelStr& Instant::entityTypeName() {
   static const LabelStr sl_type("MIRT_Instant");
   return sl_type;
@@ -185,10 +211,11 @@ void Instant::hold(const TransactionId& t, unsigned char filing) {
   // What can run out of memory comes first, each step undone if a later one does: the vectors
   // grow together before either takes t, so they never differ in length, and nothing after the
   // sets allocates.
-  const std::size_t want = m_held.size() + 1;
-  if (m_held.capacity() < want || m_filing.capacity() < want) {
-    const std::size_t room = std::max(want, 2 * m_held.size());
-    m_held.reserve(room);
+  std::vector<TransactionId>& held = m_held.own();
+  const std::size_t want = held.size() + 1;
+  if (held.capacity() < want || m_filing.capacity() < want) {
+    const std::size_t room = std::max(want, 2 * held.size());
+    held.reserve(room);
     m_filing.reserve(room);
   }
   std::set<TransactionId>::iterator kept = m_transactions.end();
@@ -217,13 +244,13 @@ void Instant::hold(const TransactionId& t, unsigned char filing) {
   if (m_transactionsKept)
     ++setEntries();
   if (atEnd) {
-    m_held.push_back(t);
+    held.push_back(t);
     m_filing.push_back(filing);
   }
   else {
-    const std::vector<TransactionId>::iterator at = std::lower_bound(m_held.begin(), m_held.end(), t);
-    const std::size_t i = at - m_held.begin();
-    if (at != m_held.end() && !(t < *at)) {
+    const std::vector<TransactionId>::iterator at = std::lower_bound(held.begin(), held.end(), t);
+    const std::size_t i = at - held.begin();
+    if (at != held.end() && !(t < *at)) {
       // Back in its own place (or, at the same address, one made since in the place of one gone).
       check_error(m_filing[i] == GONE);
       *at = t;
@@ -232,7 +259,7 @@ void Instant::hold(const TransactionId& t, unsigned char filing) {
     }
     else {
       m_filing.insert(m_filing.begin() + i, filing);
-      m_held.insert(at, t);
+      held.insert(at, t);
     }
   }
   if (unheld != m_unheldFiling.end())
@@ -310,17 +337,32 @@ void Instant::closeGaps() const {
   if (m_gone == 0)
     return;
   heldClosed() += m_held.size();
+  if (m_held.isShared()) {
+    // Another instant reads the gaps' places through its own filings: the kept ones go to a
+    // vector of this instant's own.
+    std::vector<TransactionId> kept;
+    kept.reserve(m_held.size() - m_gone + 1);
+    for (std::size_t i = 0; i < m_held.size(); ++i)
+      if (m_filing[i] != GONE)
+        kept.push_back(m_held[i]);
+    heldCopied() += kept.size();
+    m_filing.erase(std::remove(m_filing.begin(), m_filing.end(), GONE), m_filing.end());
+    m_held.adopt(std::move(kept));
+    m_gone = 0;
+    return;
+  }
+  std::vector<TransactionId>& held = m_held.own();
   std::size_t kept = 0;
-  for (std::size_t i = 0; i < m_held.size(); ++i) {
+  for (std::size_t i = 0; i < held.size(); ++i) {
     if (m_filing[i] == GONE)
       continue;
     if (kept != i) {
-      m_held[kept] = m_held[i];
+      held[kept] = held[i];
       m_filing[kept] = m_filing[i];
     }
     ++kept;
   }
-  m_held.resize(kept);
+  held.resize(kept);
   m_filing.resize(kept);
   m_gone = 0;
 }
@@ -354,7 +396,7 @@ const std::set<TransactionId>& Instant::getOverlappingTransactions() const {
 }
 
 void Instant::removeTransaction(TransactionId t, std::size_t at) {
-  const std::vector<TransactionId>::iterator held =
+  const std::vector<TransactionId>::const_iterator held =
     at < m_held.size() && m_held[at] == t ? m_held.begin() + at : std::lower_bound(m_held.begin(), m_held.end(), t);
   const std::size_t i = held - m_held.begin();
   if (held == m_held.end() || t < *held || m_filing[i] == GONE) {
@@ -421,6 +463,18 @@ std::size_t Instant::placeOf(const TransactionId& t, std::size_t near) const {
     ++read;
   placesRead() += read;
   return i < n && !(t < m_held[i]) && m_filing[i] != GONE ? i : NOWHERE;
+}
+
+std::size_t Instant::placeOrGap(const TransactionId& t) const {
+  std::size_t gap = NOWHERE;
+  for (std::size_t i = std::lower_bound(m_held.begin(), m_held.end(), t) - m_held.begin();
+       i < m_held.size() && !(t < m_held[i]); ++i) {
+    if (m_filing[i] != GONE)
+      return i;
+    if (gap == NOWHERE)
+      gap = i;
+  }
+  return gap;
 }
 
 bool Instant::containsStartOrEnd() const {

@@ -8,6 +8,7 @@
 
 #include <cstdint>
 #include <map>
+#include <memory>
 #include <set>
 #include <string>
 #include <vector>
@@ -19,6 +20,33 @@ class Profile;
 class Resource;
 class Instant;
 typedef Id<Instant> InstantId;
+
+// An instant's held transactions in handle order, which a new instant may share with the
+// neighbour it was filled from (each keeping its own filings, and so its own gaps): the first
+// of them to change the vector copies it. Reads are those of a const vector.
+class HeldVector {
+public:
+  typedef std::vector<TransactionId> Vector;
+  HeldVector() : m_vector(none()) {}
+  const Vector& get() const { return *m_vector; }
+  std::size_t size() const { return m_vector->size(); }
+  bool empty() const { return m_vector->empty(); }
+  std::size_t capacity() const { return m_vector->capacity(); }
+  const TransactionId& operator[](std::size_t i) const { return (*m_vector)[i]; }
+  const TransactionId& back() const { return m_vector->back(); }
+  const TransactionId* data() const { return m_vector->data(); }
+  Vector::const_iterator begin() const { return m_vector->begin(); }
+  Vector::const_iterator end() const { return m_vector->end(); }
+  // The vector to change, copied first where another instant shares it.
+  Vector& own();
+  void share(const HeldVector& other) { m_vector = other.m_vector; }
+  void adopt(Vector&& v) { m_vector = std::make_shared<Vector>(std::move(v)); }
+  bool isShared() const { return m_vector.use_count() > 1; }
+
+private:
+  static const std::shared_ptr<Vector>& none();
+  std::shared_ptr<Vector> m_vector;
+};
 
 // One time of a profile at which some transaction may start or end: the
 // transactions that may be in effect there, the level bounds the profile
@@ -100,6 +128,11 @@ public:
   static unsigned long long& placesRead();
   // The instants placeOf looked in, over the whole process: for the same tests.
   static unsigned long long& placesSought();
+  // The entries of held vectors copied from another instant's, by a new instant filled from its
+  // neighbour or by one that changes a vector it shares, over the whole process: for the same tests.
+  static unsigned long long& heldCopied();
+  // The new instants that share the vector of a neighbour, over the whole process: for the same tests.
+  static unsigned long long& heldShared();
 
 private:
   friend class Profile;
@@ -126,6 +159,8 @@ private:
   // from near: a transaction's place moves little from one instant to the next, and a search
   // from there reads a few lines of a vector that a search of the whole reads a dozen of.
   std::size_t placeOf(const TransactionId& t, std::size_t near) const;
+  // Where t is held in the vector with gaps, else a gap it left there, else NOWHERE.
+  std::size_t placeOrGap(const TransactionId& t) const;
   // Asks the processor for the lines placeOf(t, near) reads first, ahead of the call.
   void prefetchPlace(std::size_t near) const {
     if (near < m_held.size()) {
@@ -151,7 +186,7 @@ private:
   // through the tree, and the same order keeps sums bit for bit.
   const std::vector<TransactionId>& heldInOrder() const {
     closeGaps();
-    return m_held;
+    return m_held.get();
   }
   bool holds(const TransactionId& t) const;
   // Whether the i-th of heldInOrder() is among the starting, ending or
@@ -223,8 +258,9 @@ private:
   // Kept equal to m_transactions, element for element, with each one's filing beside it, but
   // for the places of those removed since the last read (filed GONE, m_gone of them): a
   // transaction narrowed away leaves many instants that hold thousands, and closing its place
-  // at each made a chain of uses cubic.
-  mutable std::vector<TransactionId> m_held;
+  // at each made a chain of uses cubic. The filings are this instant's own; the vector of
+  // transactions may be shared.
+  mutable HeldVector m_held;
   mutable std::vector<unsigned char> m_filing;
   mutable std::size_t m_gone;
   // The filing of a transaction filed here without being held (a refiling

@@ -173,9 +173,7 @@ void Profile::addInstant(const int time) {
   if (next != m_instants.begin()) {
     // The held ones filed as overlapping, in the order of the sets.
     const Instant& before = *std::prev(next)->second;
-    inst->m_held.reserve(before.heldInOrder().size() + 1);
-    inst->m_filing.reserve(before.heldInOrder().size() + 1);
-    fillFrom(inst, before);
+    fillFrom(inst, before, next == m_instants.end() ? nullptr : (const Instant*) next->second);
   }
   if (!m_refiling.isNoId() && !inst->holds(m_refiling))
     addIfSpanning(inst, m_refiling);
@@ -193,16 +191,24 @@ void Profile::addInstant(const int time) {
     listFilled(*inst);
 }
 
-void Profile::fillFrom(Instant* inst, const Instant& before) {
-  // addIfSpanning for each one filed as overlapping before, appended in the order of the vector.
-  const std::vector<TransactionId>& held = before.heldInOrder();
-  const std::size_t count = held.size();
+void Profile::fillFrom(Instant* inst, const Instant& before, const Instant* after) {
   // One whose domain is still the window it was filed in (or was emptied) has instants at both
   // bounds, neither of them at this time: filed as under way before, it is under way here too.
   // Only those that may have moved since their filing have their domains read, found by their
   // places in the vector, which is ordered as the list; the runs between are copied unread.
   std::vector<TransactionId> unrefiled;
-  if (listUnrefiled(unrefiled)) {
+  const bool listed = listUnrefiled(unrefiled);
+  // Where all a neighbour holds but those listed is under way here, its vector serves.
+  if (listed && (shareHeld(inst, before, before, Instant::ENDS, unrefiled) ||
+                 (after != nullptr && shareHeld(inst, *after, before, Instant::STARTS, unrefiled))))
+    return;
+  // addIfSpanning for each one filed as overlapping before, appended in the order of the vector.
+  const std::vector<TransactionId>& held = before.heldInOrder();
+  const std::size_t count = held.size();
+  std::vector<TransactionId>& mine = inst->m_held.own();
+  mine.reserve(count + 1);
+  inst->m_filing.reserve(count + 1);
+  if (listed) {
     const unsigned char* const filing = before.m_filing.data();
     std::size_t from = 0;
     for (std::size_t k = 0; k <= unrefiled.size(); ++k) {
@@ -220,7 +226,8 @@ void Profile::fillFrom(Instant* inst, const Instant& before) {
         while (end < to && (filing[end] & Instant::ENDS) == 0)
           ++end;
         if (end > i) {
-          inst->m_held.insert(inst->m_held.end(), held.begin() + i, held.begin() + end);
+          Instant::heldCopied() += end - i;
+          mine.insert(mine.end(), held.begin() + i, held.begin() + end);
           inst->m_filing.insert(inst->m_filing.end(), end - i, Instant::filingOf(false, false));
           inst->refile(held[i], Instant::NOT_FILED, Instant::filingOf(false, false));
         }
@@ -251,9 +258,7 @@ void Profile::fillFrom(Instant* inst, const Instant& before) {
   inst->restamp();
 }
 
-void Profile::fillByDomain(Instant* inst, const TransactionId& trans) {
-  const int time = inst->getTime();
-  ++domainsFilled();
+bool Profile::spanningFiling(const TransactionId& trans, int time, unsigned char& filing) const {
   bool spans = false, starts = false, ends = false;
   check_error(trans.isValid());
   check_error(trans->time().isValid());
@@ -272,17 +277,113 @@ void Profile::fillByDomain(Instant* inst, const TransactionId& trans) {
     starts = dom.getLowerBound() == (double) time;
     ends = dom.getUpperBound() == (double) time;
   }
-  if (!spans)
+  filing = Instant::filingOf(starts, ends);
+  return spans;
+}
+
+void Profile::fillByDomain(Instant* inst, const TransactionId& trans) {
+  ++domainsFilled();
+  unsigned char filing;
+  if (!spanningFiling(trans, inst->getTime(), filing))
     return;
-  const unsigned char filing = Instant::filingOf(starts, ends);
-  inst->m_held.push_back(trans);
+  inst->m_held.own().push_back(trans);
   inst->m_filing.push_back(filing);
   inst->refile(trans, Instant::NOT_FILED, filing);
+}
+
+bool Profile::shareHeld(Instant* inst, const Instant& from, const Instant& before, unsigned char leaves,
+                        const std::vector<TransactionId>& unrefiled) {
+  if (!filingsShared())
+    return false;
+  const std::vector<TransactionId>& held = from.m_held.get();
+  const std::vector<unsigned char>& filing = from.m_filing;
+  const std::size_t count = held.size();
+  // Gaps are carried over, and each listed one may leave one more: the vector stays within twice
+  // the set, and a neighbour whose gaps are half its vector is copied from instead.
+  if (count == 0 || 2 * (from.m_gone + unrefiled.size()) > count)
+    return false;
+  // Every one held at from and filed as beginning there (after) or ending there (before) is not
+  // under way here: unless it is listed, the vector cannot serve.
+  const std::set<TransactionId>& marked = leaves == Instant::ENDS ? from.m_endingTransactions
+                                                                   : from.m_startingTransactions;
+  std::size_t heldMarked = marked.size();
+  for (const std::pair<const TransactionId, unsigned char>& unheld : from.m_unheldFiling)
+    if ((unheld.second & leaves) != 0)
+      --heldMarked;
+  // What each listed one is here, as the copy would file it: read from its domain where it is
+  // held at before and not filed as ending there, and the one being refiled wherever it spans.
+  // One under way here takes its place in the vector, held at from or left as a gap.
+  struct Listed {
+    std::size_t at;
+    bool held, spans, read;
+    unsigned char filing;
+  };
+  std::vector<Listed> listed;
+  listed.reserve(unrefiled.size());
+  const int time = inst->getTime();
+  for (const TransactionId& t : unrefiled) {
+    Listed l = {from.placeOrGap(t), false, false, false, 0};
+    l.held = l.at != Instant::NOWHERE && filing[l.at] != Instant::GONE;
+    if (l.held && (filing[l.at] & leaves) != 0)
+      --heldMarked;
+    const std::size_t was = &from == &before ? l.at : before.placeOrGap(t);
+    l.read = was != Instant::NOWHERE && before.m_filing[was] != Instant::GONE &&
+             (before.m_filing[was] & Instant::ENDS) == 0;
+    if (l.read || t == m_refiling)
+      l.spans = spanningFiling(t, time, l.filing);
+    if (l.spans && l.at == Instant::NOWHERE)
+      return false;
+    listed.push_back(l);
+  }
+  if (heldMarked != 0)
+    return false;
+  inst->m_held.share(from.m_held);
+  ++Instant::heldShared();
+  // Under way here, but for the gaps carried over and the listed ones not under way.
+  inst->m_filing.assign(count, Instant::filingOf(false, false));
+  if (from.m_gone != 0) {
+    // A filing is 0 to 3 or GONE, the only one with its high bit: eight at a time.
+    static_assert(Instant::GONE == 0xFE && (Instant::STARTS | Instant::ENDS) < 0x80, "filings as read here");
+    const unsigned char* const src = filing.data();
+    unsigned char* const dst = inst->m_filing.data();
+    std::size_t i = 0;
+    for (std::uint64_t word; i + 8 <= count; i += 8) {
+      std::memcpy(&word, src + i, 8);
+      word = ((word & 0x8080808080808080ULL) >> 7) * Instant::GONE;
+      std::memcpy(dst + i, &word, 8);
+    }
+    for (; i < count; ++i)
+      dst[i] = src[i] == Instant::GONE ? Instant::GONE : 0;
+  }
+  std::size_t gone = from.m_gone;
+  for (const Listed& l : listed) {
+    domainsFilled() += l.read ? 1 : 0;
+    if (!l.spans) {
+      if (l.held) {
+        inst->m_filing[l.at] = Instant::GONE;
+        ++gone;
+      }
+      continue;
+    }
+    gone -= l.held ? 0 : 1;
+    inst->m_filing[l.at] = l.filing;
+    inst->refile(held[l.at], Instant::NOT_FILED, l.filing);
+  }
+  inst->m_gone = gone;
+  // The overlapping set is built when read from the filings, as after a copy.
+  inst->m_overlappingStale = true;
+  inst->restamp();
+  return true;
 }
 
 bool& Profile::filingsCopied() {
   static bool sl_copied = true;
   return sl_copied;
+}
+
+bool& Profile::filingsShared() {
+  static bool sl_shared = true;
+  return sl_shared;
 }
 
 unsigned long long& Profile::domainsFilled() {

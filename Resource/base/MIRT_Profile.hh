@@ -72,6 +72,9 @@ public:
   // over the whole process, for tests that count a fix's work.
   static bool& filingsCopied();
   static unsigned long long& domainsFilled();
+  // Whether a new instant shares the vector of a neighbour that holds what it holds, rather than
+  // copying it; off, every new instant copies, for tests that compare the two.
+  static bool& filingsShared();
   void recompute();
   const Id<Resource>& getResource() const;
 
@@ -222,10 +225,19 @@ private:
   void addInstant(const int time);
   // Step of addInstant: inst, which does not hold trans, holds it if trans's time domain spans it.
   void addIfSpanning(Instant* inst, const TransactionId& trans);
-  // The same for every transaction filed as overlapping at before, the instant just before inst.
-  void fillFrom(Instant* inst, const Instant& before);
+  // The same for every transaction filed as overlapping at before, the instant just before inst;
+  // after is the instant just after it, if any.
+  void fillFrom(Instant* inst, const Instant& before, const Instant* after);
   // Its step for one transaction, read from its time domain (or, emptied, the window it was filed in).
   void fillByDomain(Instant* inst, const TransactionId& trans);
+  // Whether trans's time domain (or, emptied, the window it was filed in) spans time, and its
+  // filing there.
+  bool spanningFiling(const TransactionId& trans, int time, unsigned char& filing) const;
+  // fillFrom by sharing the vector of from (before or after), when every one it holds is under
+  // way at inst but those filed as leaving from's time (ending at before, starting at after)
+  // and those listed in unrefiled, whose domains decide. False, and inst untouched, otherwise.
+  bool shareHeld(Instant* inst, const Instant& from, const Instant& before, unsigned char leaves,
+                 const std::vector<TransactionId>& unrefiled);
   // Adds to out, sorted, every transaction whose time domain may have moved since it was filed:
   // the one being refiled, those whose variables have yet to tell the profile of a change and
   // those whose last change moved no instant. False where it cannot tell.

@@ -2482,36 +2482,38 @@ TEST(Verdicts, ScheduleSearchReadsWhatAFixChanged) {
                                           "a timetable", "events beside a forced schedule", "a chain of leq"};
   static const int sl_sizes[] = {100, 100, 100, 40, 40, 100};
   for (int shape = 0; shape < 6; shape++) {
-    std::vector<double> fixes, perFix[8];
+    std::vector<double> fixes, perFix[9];
     for (int n : {sl_sizes[shape], 4 * sl_sizes[shape]}) {
-      const unsigned long long before[8] = {HOST::deadEndReads(), HOST::usesRead(), HOST::ScheduleSearch::entriesRead(),
+      const unsigned long long before[9] = {HOST::deadEndReads(), HOST::usesRead(), HOST::ScheduleSearch::entriesRead(),
                                             HOST::crowdingReads(), MIRT::FlowProfile::orderingsAskedAgain(),
                                             MIRT::IncrementalFlowProfile::partnersWalked(),
                                             MIRT::IncrementalFlowProfile::transactionsPassed(),
-                                            MIRT::Profile::domainsFilled()};
+                                            MIRT::Profile::domainsFilled(), MIRT::Instant::heldCopied()};
       const Outcome o = solve(fixedShape(shape, n), "", 1);
-      const unsigned long long after[8] = {HOST::deadEndReads(), HOST::usesRead(), HOST::ScheduleSearch::entriesRead(),
+      const unsigned long long after[9] = {HOST::deadEndReads(), HOST::usesRead(), HOST::ScheduleSearch::entriesRead(),
                                            HOST::crowdingReads(), MIRT::FlowProfile::orderingsAskedAgain(),
                                            MIRT::IncrementalFlowProfile::partnersWalked(),
                                            MIRT::IncrementalFlowProfile::transactionsPassed(),
-                                           MIRT::Profile::domainsFilled()};
+                                           MIRT::Profile::domainsFilled(), MIRT::Instant::heldCopied()};
       EXPECT_EQ("SOLVED", o.result) << sl_shapes[shape] << ": " << o.output.substr(0, 2000);
       std::smatch found;
       // The check of a finished plan counts no fixes: there every token's times are fixed.
       fixes.push_back(std::regex_search(o.output, found, std::regex("\\(([0-9]+) fixes tried\\)")) ? std::stod(found[1])
                                                                                                  : 2.0 * n);
       ASSERT_GE(fixes.back(), n) << sl_shapes[shape] << ": every token's time is fixed";
-      for (int k = 0; k < 8; k++)
+      for (int k = 0; k < 9; k++)
         perFix[k].push_back((double)(after[k] - before[k]) / fixes.back());
     }
     // The profile's own partners too: events no constraint orders are not paired per fix; nor are
     // the events of nothing beside a forced schedule opened, closed and summed again at each, nor
-    // their time domains read again by each instant a fix makes amid them.
+    // their time domains read again by each instant a fix makes amid them, nor the held ones
+    // copied into each such instant.
     static const char* const sl_read[] = {"transactions and instants", "uses", "entries", "tokens ranked",
                                           "cached orderings asked again", "partners of opened events",
                                           "transactions of the profile's passes",
-                                          "time domains of transactions new instants took"};
-    for (int k = 0; k < (shape == 4 ? 8 : 6); k++)
+                                          "time domains of transactions new instants took",
+                                          "held transactions copied into instants"};
+    for (int k = 0; k < (shape == 4 ? 9 : 6); k++)
       EXPECT_LE(perFix[k][1], 2 * perFix[k][0] + 1) << sl_shapes[shape] << ": " << perFix[k][0] << " then " << perFix[k][1]
                                                     << " " << sl_read[k] << " read per fix";
     EXPECT_GT(perFix[2][0], 0) << sl_shapes[shape];
