@@ -300,6 +300,7 @@ void Resource::notifyFlawed(InstantId inst) {
   std::map<TransactionId, TokenId>::const_iterator transIt = m_transactionsToTokens.end();
   std::map<TokenId, std::set<InstantId>>::iterator lastTokIt = m_flawedTokens.end();
   std::uint64_t lastTokDrops = 0;
+  std::size_t lastBatch = 0;
   for (std::vector<TransactionId>::const_iterator it = transactions.begin(); it != transactions.end(); ++it) {
     const TransactionId& trans = *it;
     std::map<TokenId, std::set<InstantId>>::iterator tokIt;
@@ -339,8 +340,17 @@ void Resource::notifyFlawed(InstantId inst) {
       }
     }
     writeRedundantFlaw(trans, inst);
-    if (!known)
-      unfiledBatch(&tokIt->second).instants.push_back(inst);
+    if (!known) {
+      // The two transactions of a use come one after the other: the batch is looked up once for
+      // both, unless the batches were filed in between.
+      std::set<InstantId>* const filing = &tokIt->second;
+      if (lastBatch >= m_unfiledCount || m_unfiledBatches[lastBatch].filing != filing) {
+        const std::pair<std::set<InstantId>*, std::size_t>* home =
+            m_unfiledSlots.empty() ? nullptr : &m_unfiledSlots[homeSlot(filing)];
+        lastBatch = home != nullptr && home->first == filing ? home->second : unfiledBatch(filing);
+      }
+      m_unfiledBatches[lastBatch].instants.push_back(inst);
+    }
   }
   // Looked up again: the announcements above reach listeners outside this resource.
   if (!known) {
@@ -352,32 +362,28 @@ void Resource::notifyFlawed(InstantId inst) {
     m_flawedInstants.insert(std::make_pair(inst->getTime(), inst));
 }
 
-Resource::UnfiledBatch& Resource::unfiledBatch(std::set<InstantId>* filing) {
-  const auto home = [this](const std::set<InstantId>* set) {
-    return (std::size_t) ((std::uint64_t) reinterpret_cast<std::uintptr_t>(set) * 0x9E3779B97F4A7C15ull >> 32) &
-           (m_unfiledSlots.size() - 1);
-  };
-  if (2 * (m_unfiledCount + 1) > m_unfiledSlots.size()) {
+std::size_t Resource::unfiledBatch(std::set<InstantId>* filing) {
+  if (4 * (m_unfiledCount + 1) > m_unfiledSlots.size()) {
     m_unfiledSlots.assign(std::max<std::size_t>(16, 2 * m_unfiledSlots.size()), std::make_pair(nullptr, 0));
     for (std::size_t k = 0; k < m_unfiledCount; ++k) {
-      std::size_t at = home(m_unfiledBatches[k].filing);
+      std::size_t at = homeSlot(m_unfiledBatches[k].filing);
       while (m_unfiledSlots[at].first != nullptr)
         at = (at + 1) & (m_unfiledSlots.size() - 1);
       m_unfiledSlots[at] = std::make_pair(m_unfiledBatches[k].filing, k);
       m_unfiledBatches[k].slot = at;
     }
   }
-  std::size_t at = home(filing);
+  std::size_t at = homeSlot(filing);
   for (; m_unfiledSlots[at].first != nullptr; at = (at + 1) & (m_unfiledSlots.size() - 1))
     if (m_unfiledSlots[at].first == filing)
-      return m_unfiledBatches[m_unfiledSlots[at].second];
+      return m_unfiledSlots[at].second;
   if (m_unfiledCount == m_unfiledBatches.size())
     m_unfiledBatches.emplace_back();
   UnfiledBatch& batch = m_unfiledBatches[m_unfiledCount];
   batch.filing = filing;
   batch.slot = at;
-  m_unfiledSlots[at] = std::make_pair(filing, m_unfiledCount++);
-  return batch;
+  m_unfiledSlots[at] = std::make_pair(filing, m_unfiledCount);
+  return m_unfiledCount++;
 }
 
 void Resource::fileFlawRecords() {

@@ -191,12 +191,17 @@ protected:
   };
   std::vector<UnfiledBatch> m_unfiledBatches;
   std::size_t m_unfiledCount;
-  // Each live batch's set and index by the set's address, open addressed, at most half full (a
-  // power of two): a map's lookup per pair missed the cache. Filing empties only the slots in use:
-  // the table is as large as the most batches ever live, and emptying it whole after every fix
-  // cost what the plan's flaws do.
+  // Each live batch's set and index by the set's address, open addressed, at most a quarter full
+  // (a power of two): a map's lookup per pair missed the cache. Filing empties only the slots in
+  // use: the table is as large as the most batches ever live, and emptying it whole after every
+  // fix cost what the plan's flaws do.
   std::vector<std::pair<std::set<InstantId>*, std::size_t>> m_unfiledSlots;
-  UnfiledBatch& unfiledBatch(std::set<InstantId>* filing);
+  // The index of the set's live batch, made empty if it has none.
+  std::size_t unfiledBatch(std::set<InstantId>* filing);
+  std::size_t homeSlot(const std::set<InstantId>* filing) const {
+    return (std::size_t) ((std::uint64_t) reinterpret_cast<std::uintptr_t>(filing) * 0x9E3779B97F4A7C15ull >> 32) &
+           (m_unfiledSlots.size() - 1);
+  }
   // The same record by instant, so that withdrawing an instant's flaws does not walk
   // every flawed token.
   std::map<InstantId, std::set<TokenId>> m_flawedTokensAt;
