@@ -38,12 +38,12 @@ const double sl_noLimit = std::numeric_limits<double>::quiet_NaN();
 }
 
 Resource::Resource(const ObjectId& parent, const LabelStr& type, const LabelStr& localName, bool open)
-  : Object(parent, type, localName, open), m_released(false), m_recordDrops(0), m_initCapacityLb(sl_noLimit), m_initCapacityUb(sl_noLimit),
+  : Object(parent, type, localName, open), m_released(false), m_unfiledCount(0), m_recordDrops(0), m_initCapacityLb(sl_noLimit), m_initCapacityUb(sl_noLimit),
     m_lowerLimit(sl_noLimit), m_upperLimit(sl_noLimit), m_maxInstProduction(sl_noLimit),
     m_maxInstConsumption(sl_noLimit), m_maxProduction(sl_noLimit), m_maxConsumption(sl_noLimit) {}
 
 Resource::Resource(const PlanDatabaseId& planDatabase, const LabelStr& type, const LabelStr& name, bool open)
-  : Object(planDatabase, type, name, open), m_released(false), m_recordDrops(0), m_initCapacityLb(sl_noLimit), m_initCapacityUb(sl_noLimit),
+  : Object(planDatabase, type, name, open), m_released(false), m_unfiledCount(0), m_recordDrops(0), m_initCapacityLb(sl_noLimit), m_initCapacityUb(sl_noLimit),
     m_lowerLimit(sl_noLimit), m_upperLimit(sl_noLimit), m_maxInstProduction(sl_noLimit),
     m_maxInstConsumption(sl_noLimit), m_maxProduction(sl_noLimit), m_maxConsumption(sl_noLimit) {}
 
@@ -52,7 +52,7 @@ Resource::Resource(const PlanDatabaseId& planDatabase, const LabelStr& type, con
                    double initCapacityLb, double initCapacityUb, double lowerLimit, double upperLimit,
                    double maxInstProduction, double maxInstConsumption, double maxProduction,
                    double maxConsumption)
-  : Object(planDatabase, type, name, false), m_released(false), m_recordDrops(0), m_initCapacityLb(sl_noLimit), m_initCapacityUb(sl_noLimit),
+  : Object(planDatabase, type, name, false), m_released(false), m_unfiledCount(0), m_recordDrops(0), m_initCapacityLb(sl_noLimit), m_initCapacityUb(sl_noLimit),
     m_lowerLimit(sl_noLimit), m_upperLimit(sl_noLimit), m_maxInstProduction(sl_noLimit),
     m_maxInstConsumption(sl_noLimit), m_maxProduction(sl_noLimit), m_maxConsumption(sl_noLimit) {
   init(initCapacityLb, initCapacityUb, lowerLimit, upperLimit, maxInstProduction, maxInstConsumption,
@@ -134,7 +134,8 @@ void Resource::handlePurge() {
   delete (Profile*) m_profile;
   m_profile = Id<Profile>::noId();
   m_flawedTokens.clear();
-  m_unfiledFlaws.clear();
+  m_unfiledBatches.clear();
+  m_unfiledCount = 0;
   m_unfiledSlots.clear();
   m_flawedTokensAt.clear();
   m_flawedInstants.clear();
@@ -299,14 +300,7 @@ void Resource::notifyFlawed(InstantId inst) {
   std::map<TransactionId, TokenId>::const_iterator transIt = m_transactionsToTokens.end();
   std::map<TokenId, std::set<InstantId>>::iterator lastTokIt = m_flawedTokens.end();
   std::uint64_t lastTokDrops = 0;
-  // Each set's batch is remembered in a slot by the set's address until the batches are filed:
-  // looked up in their map for each pair, it missed the cache.
-  if (!known && m_unfiledSlots.size() < 2 * m_flawedTokens.size() + 2) {
-    std::size_t slots = 16;
-    while (slots < 4 * m_flawedTokens.size())
-      slots *= 2;
-    m_unfiledSlots.assign(slots, std::make_pair(nullptr, nullptr));
-  }
+  std::size_t lastBatch = 0;
   for (std::vector<TransactionId>::const_iterator it = transactions.begin(); it != transactions.end(); ++it) {
     const TransactionId& trans = *it;
     std::map<TokenId, std::set<InstantId>>::iterator tokIt;
@@ -347,13 +341,15 @@ void Resource::notifyFlawed(InstantId inst) {
     }
     writeRedundantFlaw(trans, inst);
     if (!known) {
+      // The two transactions of a use come one after the other: the batch is looked up once for
+      // both, unless the batches were filed in between.
       std::set<InstantId>* const filing = &tokIt->second;
-      std::pair<std::set<InstantId>*, std::vector<InstantId>*>& batch =
-        m_unfiledSlots[((std::uint64_t) reinterpret_cast<std::uintptr_t>(filing) * 0x9E3779B97F4A7C15ull >> 32) &
-                       (m_unfiledSlots.size() - 1)];
-      if (batch.first != filing)
-        batch = std::make_pair(filing, &m_unfiledFlaws[filing]);
-      batch.second->push_back(inst);
+      if (lastBatch >= m_unfiledCount || m_unfiledBatches[lastBatch].filing != filing) {
+        const std::pair<std::set<InstantId>*, std::size_t>* home =
+            m_unfiledSlots.empty() ? nullptr : &m_unfiledSlots[homeSlot(filing)];
+        lastBatch = home != nullptr && home->first == filing ? home->second : unfiledBatch(filing);
+      }
+      m_unfiledBatches[lastBatch].instants.push_back(inst);
     }
   }
   // Looked up again: the announcements above reach listeners outside this resource.
@@ -366,20 +362,52 @@ void Resource::notifyFlawed(InstantId inst) {
     m_flawedInstants.insert(std::make_pair(inst->getTime(), inst));
 }
 
+std::size_t Resource::unfiledBatch(std::set<InstantId>* filing) {
+  if (4 * (m_unfiledCount + 1) > m_unfiledSlots.size()) {
+    m_unfiledSlots.assign(std::max<std::size_t>(16, 2 * m_unfiledSlots.size()), std::make_pair(nullptr, 0));
+    for (std::size_t k = 0; k < m_unfiledCount; ++k) {
+      std::size_t at = homeSlot(m_unfiledBatches[k].filing);
+      while (m_unfiledSlots[at].first != nullptr)
+        at = (at + 1) & (m_unfiledSlots.size() - 1);
+      m_unfiledSlots[at] = std::make_pair(m_unfiledBatches[k].filing, k);
+      m_unfiledBatches[k].slot = at;
+    }
+  }
+  std::size_t at = homeSlot(filing);
+  for (; m_unfiledSlots[at].first != nullptr; at = (at + 1) & (m_unfiledSlots.size() - 1))
+    if (m_unfiledSlots[at].first == filing)
+      return m_unfiledSlots[at].second;
+  if (m_unfiledCount == m_unfiledBatches.size())
+    m_unfiledBatches.emplace_back();
+  UnfiledBatch& batch = m_unfiledBatches[m_unfiledCount];
+  batch.filing = filing;
+  batch.slot = at;
+  m_unfiledSlots[at] = std::make_pair(filing, m_unfiledCount);
+  return m_unfiledCount++;
+}
+
 void Resource::fileFlawRecords() {
-  if (m_unfiledFlaws.empty())
+  if (m_unfiledCount == 0)
     return;
-  for (std::pair<std::set<InstantId>* const, std::vector<InstantId>>& unfiled : m_unfiledFlaws) {
-    std::set<InstantId>& filing = *unfiled.first;
-    std::vector<InstantId>& instants = unfiled.second;
+  for (std::size_t k = 0; k < m_unfiledCount; ++k) {
+    UnfiledBatch& batch = m_unfiledBatches[k];
+    std::set<InstantId>& filing = *batch.filing;
+    std::vector<InstantId>& instants = batch.instants;
     std::sort(instants.begin(), instants.end());
     // In ascending order, each lands just before the successor of the one filed last.
     std::set<InstantId>::iterator next = filing.lower_bound(instants.front());
     for (const InstantId& inst : instants)
       next = std::next(filing.insert(next, inst));
+    instants.clear();
+    m_unfiledSlots[batch.slot] = std::make_pair(nullptr, 0);
   }
-  m_unfiledFlaws.clear();
-  m_unfiledSlots.assign(m_unfiledSlots.size(), std::make_pair(nullptr, nullptr));
+  flawSlotsCleared() += m_unfiledCount;
+  m_unfiledCount = 0;
+}
+
+unsigned long long& Resource::flawSlotsCleared() {
+  static unsigned long long sl_cleared = 0;
+  return sl_cleared;
 }
 
 void Resource::writeRedundantFlaw(const TransactionId& trans, const InstantId& inst) {

@@ -14,7 +14,6 @@
 #include <limits>
 #include <map>
 #include <set>
-#include <unordered_map>
 #include <utility>
 #include <vector>
 
@@ -59,6 +58,9 @@ public:
   // Files the instants notifyFlawed left for tokens recorded before; every reader of a token's
   // instants calls it first, and a profile at the end of each recomputation.
   void fileFlawRecords();
+  // The slots of the batch table emptied by it over the whole process, for tests that count a
+  // fix's work.
+  static unsigned long long& flawSlotsCleared();
 
   // A token reaches the profile later, through its token-to-resource constraint.
   void add(const TokenId& token) override;
@@ -181,9 +183,25 @@ protected:
   // Instants owed to the sets of m_flawedTokens, gathered by set and filed in one sorted batch:
   // filed one by one in the order of the walk, each landed in another token's tree, far apart in
   // memory; gathered by set, each set's batch is sorted apart, within the cache.
-  std::unordered_map<std::set<InstantId>*, std::vector<InstantId>> m_unfiledFlaws;
-  // A slot per set's address for the batches above, empty where none is known (a power of two).
-  std::vector<std::pair<std::set<InstantId>*, std::vector<InstantId>*>> m_unfiledSlots;
+  // The first m_unfiledCount batches are live; the others keep their room for the next ones.
+  struct UnfiledBatch {
+    std::set<InstantId>* filing;
+    std::size_t slot;
+    std::vector<InstantId> instants;
+  };
+  std::vector<UnfiledBatch> m_unfiledBatches;
+  std::size_t m_unfiledCount;
+  // Each live batch's set and index by the set's address, open addressed, at most a quarter full
+  // (a power of two): a map's lookup per pair missed the cache. Filing empties only the slots in
+  // use: the table is as large as the most batches ever live, and emptying it whole after every
+  // fix cost what the plan's flaws do.
+  std::vector<std::pair<std::set<InstantId>*, std::size_t>> m_unfiledSlots;
+  // The index of the set's live batch, made empty if it has none.
+  std::size_t unfiledBatch(std::set<InstantId>* filing);
+  std::size_t homeSlot(const std::set<InstantId>* filing) const {
+    return (std::size_t) ((std::uint64_t) reinterpret_cast<std::uintptr_t>(filing) * 0x9E3779B97F4A7C15ull >> 32) &
+           (m_unfiledSlots.size() - 1);
+  }
   // The same record by instant, so that withdrawing an instant's flaws does not walk
   // every flawed token.
   std::map<InstantId, std::set<TokenId>> m_flawedTokensAt;

@@ -122,7 +122,7 @@ void TimetableProfile::initRecompute() {
   m_prevConsumptions = 0;
   m_prevProductions = 0;
   m_lastWalked = std::numeric_limits<int>::min();
-  m_sweeping = prepareSweep();
+  m_sweeping = !windowWalkCheaper() && prepareSweep();
   debugMsg("TimetableProfile:initRecompute",
            (!m_sweeping ? "Walking " : m_exactSums ? "Sweeping with running sums " : "Sweeping with ordered sums ")
            << getTransactions().size() << " transactions");
@@ -149,6 +149,7 @@ bool TimetableProfile::prepareSweep() {
       return false;
     m_timesKnown = true;
   }
+  transactionsPrepared() += m_members.size();
   ExactSums exact;
   std::vector<Bounds>::iterator b = m_bounds.begin();
   for (std::vector<TransactionId>::const_iterator it = m_members.begin(); it != m_members.end(); ++it, ++b) {
@@ -175,7 +176,26 @@ bool TimetableProfile::prepareSweep() {
   return true;
 }
 
+// A pass over a window that begins at the first instant (a fix near the start of the horizon)
+// need not read every transaction, as preparing a sweep does: walking the window's instants reads
+// what they hold, fewer unless the window holds about as many.
+bool TimetableProfile::windowWalkCheaper() const {
+  if (!m_recomputeInterval.isValid() || m_recomputeInterval->getEndTime() >= g_infiniteTime())
+    return false;
+  const int end = m_recomputeInterval->getEndTime();
+  std::size_t budget = getTransactions().size();
+  for (std::map<int, InstantId>::const_iterator it = m_instants.begin(); it != m_instants.end() && it->first <= end;
+       ++it) {
+    const std::size_t held = it->second->heldCount();
+    if (held >= budget)
+      return false;
+    budget -= held;
+  }
+  return true;
+}
+
 bool TimetableProfile::readTimes() {
+  transactionsPrepared() += m_members.size();
   m_bounds.resize(m_members.size());
   m_events.clear();
   m_events.reserve(2 * m_members.size());
@@ -208,6 +228,11 @@ bool TimetableProfile::readTimes() {
     m_instantAddresses.push_back((Instant*) it->second);
   }
   return true;
+}
+
+unsigned long long& TimetableProfile::transactionsPrepared() {
+  static unsigned long long sl_prepared = 0;
+  return sl_prepared;
 }
 
 // A few changes between passes are followed in place, cheaper than walking

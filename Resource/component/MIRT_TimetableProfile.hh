@@ -28,6 +28,9 @@ public:
 
   // False makes every pass walk (tests compare the two ways); the levels are the same.
   void setSweep(bool allowed) { m_sweepAllowed = allowed; }
+  // The transactions read to prepare sweeps (quantity bounds and time bounds apart), over the
+  // whole process, for tests that count a fix's work.
+  static unsigned long long& transactionsPrepared();
 
 private:
   void initRecompute(InstantId inst) override;
@@ -43,6 +46,8 @@ private:
   // sorted, after transactions came, went or moved); false when the pass
   // cannot sweep (see the .cc for when).
   bool prepareSweep();
+  // Whether the pass covers a window whose instants hold fewer transactions than the profile has.
+  bool windowWalkCheaper() const;
   // The events of the pass from the members' time bounds; false when some
   // time domain is empty or odd.
   bool readTimes();

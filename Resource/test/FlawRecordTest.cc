@@ -370,6 +370,50 @@ TEST_P(FlawRecord, RandomChangesAgreeWithAReplayThatWalksEveryToken) {
   }
 }
 
+// Uses of 1 to 3 on a timetable of 10, about 20 apart with windows 100 to 300 wide, fixed one by
+// one by halving their start windows, as a search does: from n uses to four times as many, filing a fix's flaw records
+// empties about as many slots of the batch table per fix, not a table sized by the whole plan;
+// and the record stays the replay's throughout, over hundreds of batches at once.
+TEST(FlawRecordCost, AFixFilesTheBatchesItMade) {
+  double perFix[2] = {0, 0};
+  for (int size = 0; size < 2; ++size) {
+    const int n = size == 0 ? 100 : 400;
+    std::mt19937 rng(11);
+    auto pick = [&rng](int lo, int hi) { return std::uniform_int_distribution<int>(lo, hi)(rng); };
+    ResourceWorld w(true);
+    const double inf = (double) g_infiniteTime();
+    Replayed* r = new Replayed(w.db->getId(), LabelStr("Reusable"), LabelStr("U"), LabelStr("ReusableFVDetector"),
+                               LabelStr("TimetableProfile"), 10.0, 10.0, 0.0, inf, inf);
+    std::vector<TokenId> uses;
+    for (int i = 0; i < n; ++i) {
+      const int lo = 20 * i + pick(0, 19);
+      uses.push_back(w.uses("U", lo, lo + pick(100, 300), pick(1, 10), pick(1, 3)));
+    }
+    ASSERT_TRUE(w.propagate());
+    ASSERT_FALSE(r->m_flawedTokens.empty()) << n << " uses";
+    std::string problem;
+    int fixes = 0;
+    const unsigned long long before = Resource::flawSlotsCleared();
+    for (int i = 0; i < n && problem.empty(); ++i) {
+      const ConstrainedVariableId start = uses[i]->start();
+      for (int lb = (int) start->lastDomain().getLowerBound(), ub = (int) start->lastDomain().getUpperBound(); lb < ub;
+           ub = (lb + ub) / 2, ++fixes) {
+        start->restrictBaseDomain(IntervalIntDomain(lb, (lb + ub) / 2));
+        ASSERT_TRUE(w.propagate()) << "use " << i << " of " << n;
+      }
+      if (r->announcements != r->expected || r->m_flawedTokens != r->tokens)
+        problem = "the record differs from the replay's after fixing use " + std::to_string(i) + " of " +
+                  std::to_string(n);
+    }
+    EXPECT_EQ("", problem);
+    // Each use's earliest start keeps it clear of all but its neighbours: no flaw is left.
+    EXPECT_TRUE(r->m_flawedTokens.empty()) << n << " uses";
+    perFix[size] = (double) (Resource::flawSlotsCleared() - before) / fixes;
+  }
+  EXPECT_GE(perFix[0], 1.0) << "the fixes filed no batch";
+  EXPECT_LE(perFix[1], 2 * perFix[0] + 1) << perFix[0] << " then " << perFix[1] << " slots emptied per fix";
+}
+
 INSTANTIATE_TEST_SUITE_P(Profiles, FlawRecord,
                          ::testing::Values("TimetableProfile", "FlowProfile", "IncrementalFlowProfile"));
 

@@ -373,8 +373,11 @@ TEST(TimetableProfile, debugListingIsTheSameSweptOrWalked) {
 
 // Uses spread along the horizon, fixed one by one as a search would: each
 // fix judges the instants of the use's old and new windows and none else
-// (the whole walk judges them all), and every level stays the walk's. With
-// quantities of a third the sums are not exact, and every pass is whole.
+// (the whole walk judges them all), and every level stays the walk's. The
+// first use's window is halved first, as the search does: a pass over a
+// window from the first instant reads no more transactions than the window
+// holds, where preparing a sweep reads them all. With quantities of a third
+// the sums are not exact, and every pass is whole.
 TEST(TimetableProfile, aMovedTimeRecomputesItsWindowsOnly) {
   for (const double unit : {1.0, 1.0 / 3.0}) {
     Twin twin(10);
@@ -388,20 +391,28 @@ TEST(TimetableProfile, aMovedTimeRecomputesItsWindowsOnly) {
     ASSERT_TRUE(twin.w.ce->propagate());
     ASSERT_EQ("", twin.compare());
     std::size_t judged = 0, walked = 0;
-    for (int fix = 0; fix < 40; ++fix) {
-      const ConstrainedVariableId time = twin.live[rng() % twin.live.size()]->time();
+    const unsigned long long preparedBefore = TimetableProfile::transactionsPrepared();
+    for (int fix = 0; fix < 44; ++fix) {
+      const ConstrainedVariableId time = twin.live[fix < 4 ? 0 : rng() % twin.live.size()]->time();
       if (time->isSpecified())
         continue;
       twin.sweptDetector.log.clear();
       twin.walkedDetector.log.clear();
-      time->specify(time->lastDomain().getLowerBound() + (double) (rng() % 3));
+      const int lb = (int) time->lastDomain().getLowerBound(), ub = (int) time->lastDomain().getUpperBound();
+      if (fix < 4)
+        time->restrictBaseDomain(IntervalIntDomain(lb, (lb + ub) / 2));
+      else
+        time->specify(lb + (double) (rng() % 3));
       ASSERT_TRUE(twin.w.ce->propagate());
       judged += twin.sweptDetector.log.size();
       walked += twin.walkedDetector.log.size();
       ASSERT_EQ("", twin.compare()) << "fix " << fix << ", unit " << unit;
     }
-    if (unit == 1.0)
+    const unsigned long long prepared = TimetableProfile::transactionsPrepared() - preparedBefore;
+    if (unit == 1.0) {
       EXPECT_LT(judged * 20, walked) << "a fix judged " << judged << " instants, the whole walk " << walked;
+      EXPECT_LT(prepared, twin.live.size()) << "fixes read " << prepared << " transactions to prepare sweeps";
+    }
     else
       EXPECT_EQ(judged, walked);
   }
