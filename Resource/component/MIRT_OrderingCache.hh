@@ -65,7 +65,14 @@ struct TransactionOrdering {
 class OrderingCache : public TransactionOrdering {
 public:
   typedef std::pair<TransactionId, TransactionId> Key;
-  OrderingCache();
+  // mostSide: the table's largest side.
+  explicit OrderingCache(std::uint32_t mostSide = defaultMostSide());
+  // The largest side of the tables of caches made from now on: 4,096 unless a test makes it small.
+  static std::uint32_t& defaultMostSide();
+  // What look-ups past the table reach, summed: the entries each one's row holds (a table
+  // look-up reads its one cell and adds nothing), so that a look-up is seen to search a
+  // transaction's partners, not every entry.
+  static unsigned long long& lookUpReach();
   // Null when the pair has no entry.
   const Order* find(const Transaction* first, const Transaction* second) const;
   // find(first, second) and find(second, first).
@@ -196,7 +203,7 @@ private:
   // an open-addressing index of the members (null address for free), both
   // small enough to stay in the processor's caches while the slots do not.
   // Given up, until the next clear, when the numbers outgrow the table's
-  // largest side.
+  // largest side; then each member's row holds its partners alone.
   std::uint32_t numberOf(const Transaction* t) const;
   void index(const Transaction* t, std::uint32_t number);
   void unindex(const Transaction* t);
@@ -206,8 +213,22 @@ private:
   std::vector<std::pair<const Transaction*, std::uint32_t>> m_index;
   std::size_t m_indexed;
   bool m_tabled;
+  std::uint32_t m_mostSide;
   std::uint32_t m_side;
   std::vector<unsigned char> m_table;
+  // Past the table, a member's row: its partners by number, each in one cell that holds both
+  // orders of the pair (bits 0-3 the member's own entry, 4-7 the partner's, 1 + the order as
+  // in the table), 1 + the partner's number in the high half (0 for free). Probed as the index
+  // is, from the partner's number: one look-up reads one short row, not two runs of the slots.
+  struct Row {
+    std::vector<std::uint64_t> cells;
+    std::uint32_t used = 0;
+  };
+  std::vector<Row> m_rows;
+  // The half (0 own, 4 the partner's) of the cell of partner in n's row set to value.
+  void setRowCell(std::uint32_t n, std::uint32_t partner, int half, unsigned char value);
+  // Both halves of that cell, 0 for none.
+  unsigned char rowCell(std::uint32_t n, std::uint32_t partner) const;
   std::uint32_t m_mark;
 };
 

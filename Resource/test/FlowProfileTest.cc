@@ -1760,9 +1760,10 @@ TEST(FlowProfile, OrderingCacheVisitsTheEntriesJoiningTwoSets) {
 }
 
 // Look-ups read a small table by the transactions' numbers until there are
-// too many transactions for it, and the slots then: against an ordered map,
-// both ways of asking (one pair, a pair and its mirror) over a pool that
-// grows past the table, with forgets that free numbers for reuse and clears
+// too many transactions for it, and each transaction's row of partners then:
+// against an ordered map, both ways of asking (one pair, a pair and its
+// mirror) over a pool that grows past the table (of two largest sides), with
+// sweeps that drop entries, forgets that free numbers for reuse and clears
 // that start the table again. KORVAN_CACHE_SEEDS sets the number of seeds
 // (a tenth of them here).
 TEST(FlowProfile, OrderingCacheLooksUpPastItsTable) {
@@ -1773,9 +1774,10 @@ TEST(FlowProfile, OrderingCacheLooksUpPastItsTable) {
   for (int i = 0; i < 640; ++i)
     pool.push_back(w.make(0, 10));
   const int seeds = std::max(1, envInt("KORVAN_CACHE_SEEDS", 40) / 10);
-  for (int seed = firstSeed(); seed < firstSeed() + seeds; ++seed) {
+  for (int seed = firstSeed(); seed < firstSeed() + seeds; ++seed)
+  for (std::uint32_t side : {64u, 256u}) {
     std::mt19937 rng(seed);
-    Cache cache;
+    Cache cache(side);
     std::map<Key, FlowProfile::Order> reference;
     std::string failure;
     // Transactions drawn from the first `reach` of the pool, which grows.
@@ -1792,6 +1794,7 @@ TEST(FlowProfile, OrderingCacheLooksUpPastItsTable) {
       return both && expect(a, b, cache.find((Transaction*) a, (Transaction*) b));
     };
     std::size_t most = 0;  // transactions named at once
+    std::pair<TransactionId, TransactionId> lastPut;
     for (int step = 0; step < 4000 && failure.empty(); ++step) {
       if (step % 50 == 0) {
         std::size_t members = 0;
@@ -1800,16 +1803,28 @@ TEST(FlowProfile, OrderingCacheLooksUpPastItsTable) {
       }
       const int op = (int) (rng() % 1000);
       if (op < 500) {
-        const TransactionId a = draw(), b = rng() % 8 == 0 ? a : draw();
+        TransactionId a = draw(), b = rng() % 8 == 0 ? a : draw();
+        // A quarter the mirror of the last pair: a pair and its mirror held apart, and dropped apart.
+        if (rng() % 4 == 0 && !reference.empty())
+          std::tie(b, a) = lastPut;
         const FlowProfile::Order order = (FlowProfile::Order) (rng() % 5);
         cache.put(Key(a, b), order, (unsigned char) (rng() % 16));
         reference[Key(a, b)] = order;
+        lastPut = std::make_pair(a, b);
         reach = std::min(pool.size(), reach + 1);
       }
       else if (op < 960) {
         const TransactionId a = draw(), b = draw();
         if (!agrees(a, b))
           failure = "step " + std::to_string(step) + ": a look-up";
+      }
+      else if (op < 965) {
+        const FlowProfile::Order dropped = (FlowProfile::Order) (rng() % 5);
+        cache.retain([&](const TransactionId&, const TransactionId&, FlowProfile::Order order, unsigned char&) {
+          return order != dropped;
+        });
+        for (auto it = reference.begin(); it != reference.end();)
+          it = it->second == dropped ? reference.erase(it) : std::next(it);
       }
       else if (op < 985 || step < 2500) {
         const TransactionId t = draw();
@@ -1823,11 +1838,12 @@ TEST(FlowProfile, OrderingCacheLooksUpPastItsTable) {
       }
     }
     for (const auto& entry : reference)
-      if (failure.empty() && !agrees(entry.first.first, entry.first.second))
+      if (failure.empty() && (!agrees(entry.first.first, entry.first.second) ||
+                              !agrees(entry.first.second, entry.first.first)))
         failure = "an entry left";
-    ASSERT_EQ("", failure) << "seed " << seed;
+    ASSERT_EQ("", failure) << "seed " << seed << ", side " << side;
     // The pool outgrew the table's side.
-    EXPECT_GT(most, 512u) << "seed " << seed;
+    EXPECT_GT(most, side) << "seed " << seed;
   }
 }
 

@@ -2336,32 +2336,38 @@ std::string fixedShape(int shape, int n) {
 // fix about as many transactions and instants (for the dead-end check and its refutations), uses
 // (for the unaries' overload check), entries (to choose the next variable), tokens (to rank a
 // token's candidate objects) and cached orderings (asked of the temporal network again by the flow
-// profiles after each change), not the whole plan again.
+// profiles after each change), not the whole plan again. On the candidate unaries, with the
+// ordering cache's table made small so that its look-ups go past it, as they do from a few
+// thousand transactions on: each look-up searches its transaction's partners, not every entry.
 TEST(Verdicts, ScheduleSearchReadsWhatAFixChanged) {
   static const char* const sl_shapes[] = {"candidate Reusables", "candidate unaries", "candidate reservoirs",
                                           "a timetable", "events beside a forced schedule", "a chain of leq"};
   static const int sl_sizes[] = {100, 100, 100, 40, 40, 100};
   for (int shape = 0; shape < 6; shape++) {
-    std::vector<double> fixes, perFix[8];
+    std::vector<double> fixes, perFix[9];
     for (int n : {sl_sizes[shape], 4 * sl_sizes[shape]}) {
-      const unsigned long long before[8] = {HOST::deadEndReads(), HOST::usesRead(), HOST::ScheduleSearch::entriesRead(),
+      const std::uint32_t tableSide = MIRT::OrderingCache::defaultMostSide();
+      if (shape == 1)
+        MIRT::OrderingCache::defaultMostSide() = 16;
+      const unsigned long long before[9] = {HOST::deadEndReads(), HOST::usesRead(), HOST::ScheduleSearch::entriesRead(),
                                             HOST::crowdingReads(), MIRT::FlowProfile::orderingsAskedAgain(),
                                             MIRT::IncrementalFlowProfile::partnersWalked(),
                                             MIRT::IncrementalFlowProfile::transactionsPassed(),
-                                            MIRT::Profile::domainsFilled()};
+                                            MIRT::Profile::domainsFilled(), MIRT::OrderingCache::lookUpReach()};
       const Outcome o = solve(fixedShape(shape, n), "", 1);
-      const unsigned long long after[8] = {HOST::deadEndReads(), HOST::usesRead(), HOST::ScheduleSearch::entriesRead(),
+      MIRT::OrderingCache::defaultMostSide() = tableSide;
+      const unsigned long long after[9] = {HOST::deadEndReads(), HOST::usesRead(), HOST::ScheduleSearch::entriesRead(),
                                            HOST::crowdingReads(), MIRT::FlowProfile::orderingsAskedAgain(),
                                            MIRT::IncrementalFlowProfile::partnersWalked(),
                                            MIRT::IncrementalFlowProfile::transactionsPassed(),
-                                           MIRT::Profile::domainsFilled()};
+                                           MIRT::Profile::domainsFilled(), MIRT::OrderingCache::lookUpReach()};
       EXPECT_EQ("SOLVED", o.result) << sl_shapes[shape] << ": " << o.output.substr(0, 2000);
       std::smatch found;
       // The check of a finished plan counts no fixes: there every token's times are fixed.
       fixes.push_back(std::regex_search(o.output, found, std::regex("\\(([0-9]+) fixes tried\\)")) ? std::stod(found[1])
                                                                                                  : 2.0 * n);
       ASSERT_GE(fixes.back(), n) << sl_shapes[shape] << ": every token's time is fixed";
-      for (int k = 0; k < 8; k++)
+      for (int k = 0; k < 9; k++)
         perFix[k].push_back((double)(after[k] - before[k]) / fixes.back());
     }
     // The profile's own partners too: events no constraint orders are not paired per fix; nor are
@@ -2370,11 +2376,17 @@ TEST(Verdicts, ScheduleSearchReadsWhatAFixChanged) {
     static const char* const sl_read[] = {"transactions and instants", "uses", "entries", "tokens ranked",
                                           "cached orderings asked again", "partners of opened events",
                                           "transactions of the profile's passes",
-                                          "time domains of transactions new instants took"};
+                                          "time domains of transactions new instants took",
+                                          "cached orderings the look-ups past the table reach"};
     for (int k = 0; k < (shape == 4 ? 8 : 6); k++)
       EXPECT_LE(perFix[k][1], 2 * perFix[k][0] + 1) << sl_shapes[shape] << ": " << perFix[k][0] << " then " << perFix[k][1]
                                                     << " " << sl_read[k] << " read per fix";
     EXPECT_GT(perFix[2][0], 0) << sl_shapes[shape];
+    if (shape == 1) {
+      EXPECT_GT(perFix[8][0], 0) << sl_shapes[shape] << ": look-ups went past the table";
+      EXPECT_LE(perFix[8][1], 2 * perFix[8][0] + 1) << sl_shapes[shape] << ": " << perFix[8][0] << " then "
+                                                    << perFix[8][1] << " " << sl_read[8] << " per fix";
+    }
     if (shape != 5) {
       EXPECT_GE(perFix[shape == 1 ? 1 : 0][0], 1) << sl_shapes[shape] << ": the check reads something";
     }
