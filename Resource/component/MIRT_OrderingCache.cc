@@ -42,12 +42,17 @@ OrderingCache::OrderingCache(std::uint32_t mostSide)
     m_indexed(0), m_tabled(true), m_mostSide(mostSide), m_side(0), m_mark(0) {}
 
 std::uint32_t OrderingCache::numberOf(const Transaction* t) const {
+  if (t == m_lastFound)
+    return m_lastNumber;
   if (m_index.empty())
     return NONE;
   const std::size_t mask = m_index.size() - 1;
   for (std::size_t i = addressHash(t) & mask;; i = (i + 1) & mask) {
-    if (m_index[i].first == t)
-      return m_index[i].second;
+    if (m_index[i].first == t) {
+      m_lastFound = t;
+      m_lastNumber = m_index[i].second;
+      return m_lastNumber;
+    }
     if (m_index[i].first == 0)
       return NONE;
   }
@@ -72,6 +77,8 @@ void OrderingCache::index(const Transaction* t, std::uint32_t number) {
 }
 
 void OrderingCache::unindex(const Transaction* t) {
+  if (t == m_lastFound)
+    m_lastFound = nullptr;
   const std::size_t mask = m_index.size() - 1;
   std::size_t i = addressHash(t) & mask;
   while (m_index[i].first != t)
@@ -411,6 +418,7 @@ void OrderingCache::clear() {
   m_freeNumbers.clear();
   m_numbered.clear();
   m_index.clear();
+  m_lastFound = nullptr;
   m_indexed = 0;
   m_tabled = true;
   m_side = 0;

@@ -205,6 +205,10 @@ private:
   // Given up, until the next clear, when the numbers outgrow the table's
   // largest side; then each member's row holds its partners alone.
   std::uint32_t numberOf(const Transaction* t) const;
+  // The last transaction numberOf found, and its number: look-ups come a transaction's partners
+  // at a time.
+  mutable const Transaction* m_lastFound = nullptr;
+  mutable std::uint32_t m_lastNumber = 0;
   void index(const Transaction* t, std::uint32_t number);
   void unindex(const Transaction* t);
   // Makes room in the table for the number.
