@@ -1764,7 +1764,9 @@ TEST(FlowProfile, OrderingCacheVisitsTheEntriesJoiningTwoSets) {
 // against an ordered map, both ways of asking (one pair, a pair and its
 // mirror) over a pool that grows past the table (of two largest sides), with
 // sweeps that drop entries, forgets that free numbers for reuse and clears
-// that start the table again. KORVAN_CACHE_SEEDS sets the number of seeds
+// that start the table again; and rows from the first entry on over a pool of
+// twelve, whose few cells are taken and freed again and again (probe runs
+// that wrap around a row's end). KORVAN_CACHE_SEEDS sets the number of seeds
 // (a tenth of them here).
 TEST(FlowProfile, OrderingCacheLooksUpPastItsTable) {
   typedef TestFlowProfile::OrderingCache Cache;
@@ -1775,7 +1777,9 @@ TEST(FlowProfile, OrderingCacheLooksUpPastItsTable) {
     pool.push_back(w.make(0, 10));
   const int seeds = std::max(1, envInt("KORVAN_CACHE_SEEDS", 40) / 10);
   for (int seed = firstSeed(); seed < firstSeed() + seeds; ++seed)
-  for (std::uint32_t side : {64u, 256u}) {
+  for (std::pair<std::uint32_t, std::size_t> setting : {std::make_pair(64u, pool.size()),
+                                                         std::make_pair(256u, pool.size()), std::make_pair(1u, (std::size_t) 12)}) {
+    const std::uint32_t side = setting.first;
     std::mt19937 rng(seed);
     Cache cache(side);
     std::map<Key, FlowProfile::Order> reference;
@@ -1811,7 +1815,7 @@ TEST(FlowProfile, OrderingCacheLooksUpPastItsTable) {
         cache.put(Key(a, b), order, (unsigned char) (rng() % 16));
         reference[Key(a, b)] = order;
         lastPut = std::make_pair(a, b);
-        reach = std::min(pool.size(), reach + 1);
+        reach = std::min(setting.second, reach + 1);
       }
       else if (op < 960) {
         const TransactionId a = draw(), b = draw();
