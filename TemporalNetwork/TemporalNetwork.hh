@@ -54,6 +54,21 @@ public:
   /// With bounds on read, tightenings too wait until a bound is read and then spread together:
   /// for a network changed in many places between two readings.
   void setBoundsOnRead(bool onRead) { m_boundsOnRead = onRead; }
+  bool isBoundsOnRead() const { return m_boundsOnRead; }
+  /// Bounds on read for as long as it lives, then as they were: for a batch of changes.
+  class BoundsOnRead {
+  public:
+    explicit BoundsOnRead(TemporalNetwork& network) : m_network(network), m_was(network.isBoundsOnRead()) {
+      network.setBoundsOnRead(true);
+    }
+    ~BoundsOnRead() { m_network.setBoundsOnRead(m_was); }
+    BoundsOnRead(const BoundsOnRead&) = delete;
+    BoundsOnRead& operator=(const BoundsOnRead&) = delete;
+
+  private:
+    TemporalNetwork& m_network;
+    const bool m_was;
+  };
   void setEdgeBounds(int edge, Time lb, Time ub);
   void removeEdge(int edge);
   bool isEdge(int edge) const;
@@ -119,6 +134,8 @@ public:
 
   /// Distance rows brought up to date after tightenings instead of searched again.
   std::uint64_t getRowRepairs() const { return m_rowRepairs; }
+  /// Arcs looked at while spreading changed bounds: the work of keeping the bounds.
+  std::uint64_t getBoundArcScans() const { return m_boundArcScans; }
 
   std::size_t getTimepointCount() const { return m_nodeCount; }
   std::size_t getEdgeCount() const { return m_edgeCount; }
@@ -295,6 +312,7 @@ private:
   std::uint64_t m_rowStamp;
   std::vector<std::pair<Time, int>> m_repairHeap;
   std::uint64_t m_rowRepairs = 0;
+  std::uint64_t m_boundArcScans = 0;
 };
 
 } // namespace KORVAN

@@ -72,6 +72,7 @@ void TemporalNetwork::settle(Heap& heap, Track track) {
     const Node& nx = m_nodes[top.second];
     if (top.first != Dir::key(Dir::dist(nx), nx))
       continue;
+    m_boundArcScans += Dir::arcs(nx).size();
     for (int next : Dir::arcs(nx)) {
       const Arc& b = m_arcs[next];
       const int y = Dir::head(b);

@@ -251,6 +251,10 @@ void TemporalPropagator::uninstall(const ConstraintId& constraint) {
 }
 
 void TemporalPropagator::sync() {
+  // A model's thousands of edges come in one sync: spread one at a time, each carried its gain
+  // along the whole chain already in (N squared); held until the bounds are read, they spread
+  // in one pass per direction.
+  const TemporalNetwork::BoundsOnRead batch(m_network);
   while (!m_toInstall.empty()) {
     ConstraintId constraint = *m_toInstall.begin();
     m_toInstall.erase(m_toInstall.begin());

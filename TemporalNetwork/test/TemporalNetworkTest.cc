@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <cstdlib>
 #include <map>
+#include <optional>
 #include <random>
 #include <set>
 #include <string>
@@ -108,7 +109,8 @@ TEST(TemporalNetwork, Errors) {
 }
 
 // Random networks: additions, tightenings, loosenings and removals, each compared with
-// Floyd-Warshall, including the set of points reported as changed.
+// Floyd-Warshall, including the set of points reported as changed; runs of steps whose
+// tightenings wait for the reading and runs whose spread at once.
 // KORVAN_TN_SEED and KORVAN_TN_ROUNDS draw other or more networks for a soak.
 TEST(TemporalNetwork, RandomAgainstFloydWarshall) {
   const char* seedText = std::getenv("KORVAN_TN_SEED");
@@ -138,6 +140,8 @@ TEST(TemporalNetwork, RandomAgainstFloydWarshall) {
     bool snapshotValid = false;
     std::uint64_t loosenings = 0, tightenings = 0, arcMark = 0, innerMark = 0, movedMark = 0;
     for (int step = 0; step < 60; ++step) {
+      // Every three steps, tightenings wait for the reading or spread at once, by turns.
+      tn.setBoundsOnRead((round + step / 3) % 2 == 1);
       bool wasConsistent = tn.isConsistent();
       if (wasConsistent) {
         snapshotValid = true;
@@ -336,27 +340,37 @@ TEST(TemporalNetwork, LooseningUnderAnEqualityGrowsBothPoints) {
 // that the rest wait for one repair of the bounds. Every bound and distance is then as Floyd
 // and Warshall find, and each point whose bounds differ from those before the batch is
 // reported changed and logged as moved exactly once, in increasing order, and no other. Each
-// seed runs again with bounds on read, where every batch waits, taking an edge out or not.
+// seed runs again with bounds on read, where every batch waits, taking an edge out or not, and
+// once more with bounds on read for the batch alone, off again before its reading. Beside each
+// runs a twin that settles every change at once: the same verdict and the same point of
+// conflict after every change, batches that close a negative cycle and open it again included.
 // KORVAN_TN_BATCH_SEEDS sets the number of seeds.
 TEST(TemporalNetwork, BatchedChangesRepairEveryBoundOnce) {
   const char* env = std::getenv("KORVAN_TN_BATCH_SEEDS");
   const int seeds = env != nullptr ? std::max(1, std::atoi(env)) : 300;
   const char* firstText = std::getenv("KORVAN_FIRST_SEED");
   const int first = firstText != nullptr ? std::max(1, std::atoi(firstText)) : 1;
-  int exactSeen = 0, tightOnlySeen = 0;
+  int exactSeen = 0, tightOnlySeen = 0, cycleSeen = 0, reopenedSeen = 0;
   Distances d, before;
-  for (int run = 0; run < 2 * seeds; ++run) {
-    const int seed = first + run / 2;
-    const bool onRead = run % 2 == 1;
+  for (int run = 0; run < 3 * seeds; ++run) {
+    const int seed = first + run / 3;
+    const bool onRead = run % 3 != 0, batchOnly = run % 3 == 2;
     std::mt19937 rng(seed);
-    TemporalNetwork tn;
-    tn.setBoundsOnRead(onRead);
+    TemporalNetwork tn, twin;
+    tn.setBoundsOnRead(onRead && !batchOnly);
     Reference ref;
     ref.nodes.push_back(TemporalNetwork::getOrigin());
     const int n = 3 + (int)(rng() % 10);
-    for (int i = 0; i < n; ++i)
+    for (int i = 0; i < n; ++i) {
       ref.nodes.push_back(tn.addTimepoint());
+      twin.addTimepoint();
+    }
     auto pick = [&]() { return ref.nodes[rng() % ref.nodes.size()]; };
+    // The twin's bounds are brought up to date after each change; both answer alike.
+    auto settled = [&]() {
+      twin.getMovedPointCount();
+      return tn.isConsistent() == twin.isConsistent() && tn.getConflictNode() == twin.getConflictNode();
+    };
     // Mostly chains of precedences and equalities, some lags, a few open sides.
     auto addRandomEdge = [&]() {
       const int a = pick(), b = pick();
@@ -366,10 +380,19 @@ TEST(TemporalNetwork, BatchedChangesRepairEveryBoundOnce) {
         ub = INF;
       if (kind == 2)
         lb = -INF;
-      ref.edges[tn.addEdge(a, b, lb, ub)] = RefEdge{a, b, lb, ub};
+      const int edge = tn.addEdge(a, b, lb, ub);
+      ref.edges[edge] = RefEdge{a, b, lb, ub};
+      return twin.addEdge(a, b, lb, ub) == edge;
     };
-    for (int i = 0; i < 2 * n; ++i)
-      addRandomEdge();
+    auto removeEdge = [&](std::map<int, RefEdge>::iterator it) {
+      tn.removeEdge(it->first);
+      twin.removeEdge(it->first);
+      ref.edges.erase(it);
+    };
+    for (int i = 0; i < 2 * n; ++i) {
+      ASSERT_TRUE(addRandomEdge());
+      ASSERT_TRUE(settled()) << "seed " << seed;
+    }
     std::string trail;
     for (int step = 0; step < 30; ++step) {
       compare(tn, ref, d);
@@ -382,39 +405,49 @@ TEST(TemporalNetwork, BatchedChangesRepairEveryBoundOnce) {
       const std::uint64_t movedMark = consistent ? tn.getMovedPointCount() : 0;
       // The first change: an edge with a bound taken out.
       const std::uint64_t loosenMark = tn.getLoosenings(), tightMark = tn.getTightenings();
-      bool loosened = false;
+      bool loosened = false, cycle = false;
       const bool keepAll = onRead && step % 2 == 1;
-      for (auto it = ref.edges.begin(); !keepAll && it != ref.edges.end(); ++it)
-        if ((it->second.lb > -INF || it->second.ub < INF) && rng() % 3 == 0) {
-          trail += "remove " + std::to_string(it->first) + "; ";
-          tn.removeEdge(it->first);
-          ref.edges.erase(it);
-          loosened = true;
-          break;
-        }
-      for (int k = (int)(rng() % 6); k > 0; --k) {
-        const unsigned op = rng() % 4;
-        if (op == 0 || ref.edges.empty()) {
-          addRandomEdge();
-          trail += "add; ";
-        } else {
-          auto it = ref.edges.begin();
-          std::advance(it, rng() % ref.edges.size());
-          if (op == 1) {
+      {
+        std::optional<TemporalNetwork::BoundsOnRead> batch;
+        if (batchOnly)
+          batch.emplace(tn);
+        for (auto it = ref.edges.begin(); !keepAll && it != ref.edges.end(); ++it)
+          if ((it->second.lb > -INF || it->second.ub < INF) && rng() % 3 == 0) {
             trail += "remove " + std::to_string(it->first) + "; ";
-            tn.removeEdge(it->first);
-            ref.edges.erase(it);
-          } else {
-            RefEdge& e = it->second;
-            const Time lb = e.lb <= -INF ? -INF : e.lb + (Time)(rng() % 9) - 4;
-            const Time ub = e.ub >= INF ? INF : std::max(lb, e.ub + (Time)(rng() % 9) - 4);
-            trail += "bounds " + std::to_string(it->first) + "; ";
-            tn.setEdgeBounds(it->first, lb, ub);
-            e.lb = lb;
-            e.ub = ub;
+            removeEdge(it);
+            ASSERT_TRUE(settled()) << "seed " << seed << ": " << trail;
+            loosened = true;
+            break;
           }
+        for (int k = (int)(rng() % 6); k > 0; --k) {
+          const unsigned op = rng() % 4;
+          if (op == 0 || ref.edges.empty()) {
+            ASSERT_TRUE(addRandomEdge());
+            trail += "add; ";
+          } else {
+            auto it = ref.edges.begin();
+            std::advance(it, rng() % ref.edges.size());
+            if (op == 1) {
+              trail += "remove " + std::to_string(it->first) + "; ";
+              removeEdge(it);
+            } else {
+              RefEdge& e = it->second;
+              const Time lb = e.lb <= -INF ? -INF : e.lb + (Time)(rng() % 9) - 4;
+              const Time ub = e.ub >= INF ? INF : std::max(lb, e.ub + (Time)(rng() % 9) - 4);
+              trail += "bounds " + std::to_string(it->first) + "; ";
+              tn.setEdgeBounds(it->first, lb, ub);
+              twin.setEdgeBounds(it->first, lb, ub);
+              e.lb = lb;
+              e.ub = ub;
+            }
+          }
+          ASSERT_TRUE(settled()) << "seed " << seed << ": " << trail;
+          cycle = cycle || !tn.isConsistent();
         }
       }
+      ASSERT_EQ(onRead && !batchOnly, tn.isBoundsOnRead());
+      cycleSeen += cycle;
+      reopenedSeen += cycle && tn.isConsistent();
       if (!consistent || !(loosened || onRead) || !ref.solve(tn.getNodeCapacity(), d))
         continue;
       ++exactSeen;
@@ -436,6 +469,8 @@ TEST(TemporalNetwork, BatchedChangesRepairEveryBoundOnce) {
   }
   EXPECT_GT(exactSeen, seeds * 10);
   EXPECT_GT(tightOnlySeen, seeds / 2);
+  EXPECT_GT(cycleSeen, seeds);
+  EXPECT_GT(reopenedSeen, seeds / 4);
 }
 
 // A creep tightens the same few arcs without end: the log keeps its newest arcs, at most twice

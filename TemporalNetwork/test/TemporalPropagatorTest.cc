@@ -205,7 +205,8 @@ TEST(TemporalPropagator, TimepointLookupsMatchThePointTable) {
 
 // "leq" and "addEq" between time points narrow them in one pass, yet to what the default
 // propagator alone reaches: against an engine where every temporal constraint is one of those
-// two, through activations, removals and specified values; and no distance reads them.
+// two, through activations, removals, specified values and constraints posted later, several
+// of those at a time; and no distance reads them.
 // KORVAN_TP_MIRROR_SEEDS sets the number of seeds.
 TEST(TemporalPropagator, LeqAndAddEqReachTheDefaultFixedPoint) {
   {
@@ -245,12 +246,11 @@ TEST(TemporalPropagator, LeqAndAddEqReachTheDefaultFixedPoint) {
       }
     }
     std::vector<std::pair<ConstraintId, ConstraintId>> posted;
-    const int count = 3 + (int)(rng() % (2 * n));
-    for (int k = 0; k < count; ++k) {
+    auto post = [&]() {
       const int kind = (int)(rng() % 4);
       const int a = (int)(rng() % n), b = (int)(rng() % n), d = (int)(rng() % n);
       if (a == b || a == d || b == d || reals[a] || reals[b] || (kind == 1 && reals[d]))
-        continue;  // times and the distance of "temporalDistance" are integers
+        return;  // times and the distance of "temporalDistance" are integers
       static const char* const s_run[] = {"precedes", "temporalDistance", "leq", "addEq"};
       static const char* const s_ref[] = {"leq", "addEq", "leq", "addEq"};
       const bool two = kind % 2 == 0;
@@ -259,7 +259,10 @@ TEST(TemporalPropagator, LeqAndAddEqReachTheDefaultFixedPoint) {
       std::vector<ConstrainedVariableId> gs = two ? std::vector<ConstrainedVariableId>{gv[a], gv[b]}
                                                   : std::vector<ConstrainedVariableId>{gv[a], gv[d], gv[b]};
       posted.push_back(std::make_pair(f.post(s_run[kind], fs), g.post(s_ref[kind], gs)));
-    }
+    };
+    const int count = 3 + (int)(rng() % (2 * n));
+    for (int k = 0; k < count; ++k)
+      post();
     for (int step = 0; step < 8; ++step) {
       const bool ran = f.ce->propagate(), ref = g.ce->propagate();
       ASSERT_EQ(ref, ran) << "seed " << seed << " step " << step;
@@ -269,33 +272,72 @@ TEST(TemporalPropagator, LeqAndAddEqReachTheDefaultFixedPoint) {
           ASSERT_EQ(gv[i]->lastDomain().toString(), fv[i]->lastDomain().toString())
               << "seed " << seed << " step " << step << " variable " << i;
       }
-      const unsigned op = rng() % 4;
-      if (op == 0 && !posted.empty()) {
-        const std::size_t at = rng() % posted.size();
-        posted[at].first->discard();
-        posted[at].second->discard();
-        posted[at] = posted.back();
-        posted.pop_back();
-      } else if (op == 1 && !posted.empty()) {
-        const std::size_t at = rng() % posted.size();
-        for (const ConstraintId& c : {posted[at].first, posted[at].second})
-          if (c->isActive())
-            c->deactivate();
-          else
-            c->undoDeactivation();
-      } else {
-        const int i = (int)(rng() % n);
-        const double value = std::ceil(gv[i]->baseDomain().getLowerBound()) + (double)(rng() % 20);
-        if (gv[i]->isSpecified())
-          for (const ConstrainedVariableId& v : {fv[i], gv[i]})
-            v->reset();
-        else if (gv[i]->baseDomain().isMember(value))
-          for (const ConstrainedVariableId& v : {fv[i], gv[i]})
-            v->specify(value);
+      // One change, or a few (constraints posted among removals and specified values) installed
+      // and read together at the next propagation.
+      for (int change = rng() % 3 == 0 ? 1 + (int)(rng() % 8) : 1; change > 0; --change) {
+        const unsigned op = rng() % 5;
+        if (op == 4) {
+          post();
+        } else if (op == 0 && !posted.empty()) {
+          const std::size_t at = rng() % posted.size();
+          posted[at].first->discard();
+          posted[at].second->discard();
+          posted[at] = posted.back();
+          posted.pop_back();
+        } else if (op == 1 && !posted.empty()) {
+          const std::size_t at = rng() % posted.size();
+          for (const ConstraintId& c : {posted[at].first, posted[at].second})
+            if (c->isActive())
+              c->deactivate();
+            else
+              c->undoDeactivation();
+        } else {
+          const int i = (int)(rng() % n);
+          const double value = std::ceil(gv[i]->baseDomain().getLowerBound()) + (double)(rng() % 20);
+          if (gv[i]->isSpecified())
+            for (const ConstrainedVariableId& v : {fv[i], gv[i]})
+              v->reset();
+          else if (gv[i]->baseDomain().isMember(value))
+            for (const ConstrainedVariableId& v : {fv[i], gv[i]})
+              v->specify(value);
+        }
       }
     }
   }
   // The draw reaches both outcomes.
   EXPECT_GT(consistent, seeds);
   EXPECT_GT(inconsistent, seeds / 10);
+}
+
+// A model's chain of tokens, start + 10 = end and each end before the next start, installed in
+// one propagation in the order it was posted, forwards or backwards: every bound as the chain
+// gives it, and the bounds' upkeep a few arcs per edge, not a walk along the chain already in
+// for each edge (a thousand per edge at this length).
+TEST(TemporalPropagator, AChainInstalledAtOnceSpreadsItsBoundsOnce) {
+  const int n = 2000;
+  const Time horizon = 100000;
+  for (const bool backwards : {false, true}) {
+    Fixture f;
+    std::vector<ConstrainedVariableId> starts, ends;
+    for (int i = 0; i < n; ++i) {
+      starts.push_back(f.var(0, horizon));
+      ends.push_back(f.var(0, horizon));
+    }
+    for (int k = 0; k < n; ++k) {
+      const int i = backwards ? n - 1 - k : k;
+      f.post("StartEndDurationRelation", {starts[i], f.var(10, 10), ends[i]});
+      if (backwards ? i + 1 < n : i > 0)
+        f.post("precedes", backwards ? std::vector<ConstrainedVariableId>{ends[i], starts[i + 1]}
+                                     : std::vector<ConstrainedVariableId>{ends[i - 1], starts[i]});
+    }
+    const TemporalNetwork& network = TemporalPropagatorId(f.ce->getPropagatorByName(LabelStr("Temporal")))->getNetwork();
+    const std::uint64_t scans = network.getBoundArcScans();
+    ASSERT_TRUE(f.ce->propagate());
+    for (int i : {0, 1, n / 2, n - 1}) {
+      EXPECT_BOUNDS(starts[i], 10 * i, horizon - 10 * (n - i)) << "token " << i;
+      EXPECT_BOUNDS(ends[i], 10 * (i + 1), horizon - 10 * (n - 1 - i)) << "token " << i;
+    }
+    const std::uint64_t edges = network.getEdgeCount();
+    EXPECT_LE(network.getBoundArcScans() - scans, 12 * edges) << (backwards ? "backwards" : "forwards");
+  }
 }
