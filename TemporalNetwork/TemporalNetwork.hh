@@ -189,6 +189,9 @@ private:
     bool exact = false;
     std::vector<std::int32_t> forward;   // d(source, x)
     std::vector<std::int32_t> backward;  // d(x, source)
+    // The points whose entries a search or a repair wrote (with repeats); every other entry
+    // holds ROW_BIG, so that the row is searched again at the cost of what it reached.
+    std::vector<int> written;
   };
 
   // The two directions of a shortest-path pass (defined with the passes).

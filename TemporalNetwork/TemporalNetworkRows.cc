@@ -42,8 +42,18 @@ void TemporalNetwork::computeRow(int source, Row& row) {
   row.removals = m_removals;
   row.arcCount = getTightenedArcCount();
   row.exact = true;
-  row.forward.assign(count, ROW_BIG);
-  row.backward.assign(count, ROW_BIG);
+  if (row.written.size() < row.forward.size() / 4) {
+    for (int x : row.written) {
+      row.forward[x] = ROW_BIG;
+      row.backward[x] = ROW_BIG;
+    }
+    row.forward.resize(count, ROW_BIG);
+    row.backward.resize(count, ROW_BIG);
+  } else {
+    row.forward.assign(count, ROW_BIG);
+    row.backward.assign(count, ROW_BIG);
+  }
+  row.written.assign(1, source);
   row.forward[source] = 0;
   row.backward[source] = 0;
   if (source == origin)
@@ -74,6 +84,7 @@ void TemporalNetwork::searchRow(int source, Row& row) {
     if (x == origin || (viaOrigin < INF && dx >= viaOrigin + Dir::dist(m_nodes[x])))
       continue;
     out[x] = toRowValue(dx);
+    row.written.push_back(x);
     if (dx >= ROW_BIG || dx <= -ROW_BIG)
       row.exact = false;
     for (int next : Dir::arcs(m_nodes[x])) {
@@ -118,6 +129,7 @@ bool TemporalNetwork::repairHalf(Row& row) {
     if (d >= ROW_BIG || d <= -ROW_BIG)
       return false;
     out[y] = (std::int32_t)d;
+    row.written.push_back(y);
     heap.push_back(HeapEntry(Dir::key(d, m_nodes[y]), y));
     std::push_heap(heap.begin(), heap.end(), later);
     return true;

@@ -7,9 +7,6 @@ namespace MIRT {
 
 namespace {
 const std::size_t FIRST_SIZE = 16;
-// The table's largest side: sixteen megabytes, a small part of what the entries of that many
-// transactions take, and far quicker to read than their slots.
-const std::uint32_t MOST_SIDE = 4096;
 const TransactionOrdering::Order ORDERS[] = {TransactionOrdering::AFTER_OR_AT, TransactionOrdering::BEFORE_OR_AT,
                                              TransactionOrdering::NOT_ORDERED, TransactionOrdering::STRICTLY_AT,
                                              TransactionOrdering::UNKNOWN};
@@ -20,11 +17,40 @@ std::size_t addressHash(const Transaction* t) {
   h = (h ^ (h >> 27)) * 0x94D049BB133111EBull;
   return (std::size_t) (h ^ (h >> 31));
 }
+
+std::size_t rowHome(std::uint32_t partner) {
+  return (std::size_t) (((std::uint64_t) partner * 0x9E3779B97F4A7C15ull) >> 32);
 }
 
-OrderingCache::OrderingCache()
+std::uint32_t partnerOf(std::uint64_t cell) { return (std::uint32_t) (cell >> 32) - 1; }
+}
+
+// The table's largest side by default, 4,096: sixteen megabytes, a small part of what the entries
+// of that many transactions take, and far quicker to read than their slots.
+std::uint32_t& OrderingCache::defaultMostSide() {
+  static std::uint32_t s_side = 4096;
+  return s_side;
+}
+
+unsigned long long& OrderingCache::lookUpReach() {
+  static unsigned long long s_reach = 0;
+  return s_reach;
+}
+
+OrderingCache::OrderingCache(std::uint32_t mostSide)
   : m_slots(FIRST_SIZE, Slot{0, 0, {NONE, NONE}, NONE, UNKNOWN, SURVIVES_NOTHING}), m_size(0),
-    m_tabled(true), m_side(0), m_mark(0) {}
+    m_tabled(true), m_mostSide(mostSide), m_side(0), m_mark(0) {}
+
+std::uint32_t OrderingCache::numberOf(const Transaction* t) const {
+  if (t == m_lastFound)
+    return m_lastNumber;
+  const std::uint32_t n = m_index.find(t);
+  if (n != NONE) {
+    m_lastFound = t;
+    m_lastNumber = n;
+  }
+  return n;
+}
 
 std::uint32_t AddressIndex::find(const Transaction* t) const {
   if (m_slots.empty())
@@ -80,10 +106,14 @@ void OrderingCache::widen(std::uint32_t number) {
   std::uint32_t side = std::max<std::uint32_t>(16, m_side);
   while (side <= number)
     side *= 2;
-  if (side > MOST_SIDE) {
+  if (side > m_mostSide) {
     m_tabled = false;
     m_side = 0;
     std::vector<unsigned char>().swap(m_table);
+    m_rows.clear();
+    for (const Slot& slot : m_slots)
+      if (slot.first != 0)
+        setCell(slot, (Order) slot.order);
     return;
   }
   std::vector<unsigned char> table((std::size_t) side * side, 0);
@@ -95,17 +125,74 @@ void OrderingCache::widen(std::uint32_t number) {
 }
 
 void OrderingCache::setCell(const Slot& slot, Order order) {
-  if (m_tabled)
+  if (m_tabled) {
     m_table[(std::size_t) slot.number[0] * m_side + slot.number[1]] = (unsigned char) (1 + order);
+    return;
+  }
+  setRowCell(slot.number[0], slot.number[1], 0, (unsigned char) (1 + order));
+  setRowCell(slot.number[1], slot.number[0], 4, (unsigned char) (1 + order));
+}
+
+void OrderingCache::setRowCell(std::uint32_t n, std::uint32_t partner, int half, unsigned char value) {
+  if (m_rows.size() <= n)
+    m_rows.resize(std::max<std::size_t>(n + 1, 2 * m_rows.size()));
+  Row& row = m_rows[n];
+  if (value != 0 && 2 * (row.used + 1) > row.cells.size()) {
+    std::vector<std::uint64_t> old(std::max<std::size_t>(8, 2 * row.cells.size()), 0);
+    old.swap(row.cells);
+    const std::size_t mask = row.cells.size() - 1;
+    for (std::uint64_t cell : old)
+      if (cell != 0) {
+        std::size_t i = rowHome(partnerOf(cell)) & mask;
+        while (row.cells[i] != 0)
+          i = (i + 1) & mask;
+        row.cells[i] = cell;
+      }
+  }
+  if (row.cells.empty())
+    return;
+  const std::size_t mask = row.cells.size() - 1;
+  const std::uint64_t key = (std::uint64_t) (partner + 1) << 32;
+  std::size_t i = rowHome(partner) & mask;
+  for (; row.cells[i] != 0 && (row.cells[i] >> 32) != (key >> 32); i = (i + 1) & mask) {
+  }
+  if (row.cells[i] == 0) {
+    if (value != 0) {
+      row.cells[i] = key | ((std::uint64_t) value << half);
+      ++row.used;
+    }
+    return;
+  }
+  row.cells[i] = (row.cells[i] & ~((std::uint64_t) 0xF << half)) | ((std::uint64_t) value << half);
+  if ((row.cells[i] & 0xFF) != 0)
+    return;
+  // As unindex does for the index.
+  for (std::size_t j = (i + 1) & mask; row.cells[j] != 0; j = (j + 1) & mask) {
+    const std::size_t k = rowHome(partnerOf(row.cells[j])) & mask;
+    const bool stays = i <= j ? (i < k && k <= j) : (i < k || k <= j);
+    if (stays)
+      continue;
+    row.cells[i] = row.cells[j];
+    i = j;
+  }
+  row.cells[i] = 0;
+  --row.used;
+}
+
+unsigned char OrderingCache::rowCell(std::uint32_t n, std::uint32_t partner) const {
+  if (n >= m_rows.size() || m_rows[n].cells.empty())
+    return 0;
+  lookUpReach() += m_rows[n].used;
+  const std::vector<std::uint64_t>& cells = m_rows[n].cells;
+  const std::size_t mask = cells.size() - 1;
+  for (std::size_t i = rowHome(partner) & mask; cells[i] != 0; i = (i + 1) & mask)
+    if (partnerOf(cells[i]) == partner)
+      return (unsigned char) (cells[i] & 0xFF);
+  return 0;
 }
 
 void OrderingCache::findBoth(const Transaction* first, const Transaction* second, const Order*& direct,
                              const Order*& mirror) const {
-  if (!m_tabled) {
-    direct = find(first, second);
-    mirror = direct != 0 ? 0 : find(second, first);
-    return;
-  }
   direct = mirror = 0;
   const std::uint32_t n1 = numberOf(first);
   if (n1 == NONE)
@@ -113,6 +200,14 @@ void OrderingCache::findBoth(const Transaction* first, const Transaction* second
   const std::uint32_t n2 = first == second ? n1 : numberOf(second);
   if (n2 == NONE)
     return;
+  if (!m_tabled) {
+    const unsigned char cell = rowCell(n1, n2);
+    if ((cell & 0xF) != 0)
+      direct = &ORDERS[(cell & 0xF) - 1];
+    else if (cell != 0)
+      mirror = &ORDERS[(cell >> 4) - 1];
+    return;
+  }
   const unsigned char there = m_table[(std::size_t) n1 * m_side + n2];
   if (there != 0) {
     direct = &ORDERS[there - 1];
@@ -135,22 +230,12 @@ std::size_t OrderingCache::home(const Transaction* first, const Transaction* sec
 }
 
 const OrderingCache::Order* OrderingCache::find(const Transaction* first, const Transaction* second) const {
-  if (m_tabled) {
-    const std::uint32_t n1 = numberOf(first);
-    const std::uint32_t n2 = n1 == NONE ? NONE : first == second ? n1 : numberOf(second);
-    if (n2 == NONE)
-      return 0;
-    const unsigned char there = m_table[(std::size_t) n1 * m_side + n2];
-    return there == 0 ? 0 : &ORDERS[there - 1];
-  }
-  const std::size_t mask = m_slots.size() - 1;
-  for (std::size_t i = home(first, second);; i = (i + 1) & mask) {
-    const Slot& slot = m_slots[i];
-    if (slot.first == first && slot.second == second)
-      return &ORDERS[slot.order];
-    if (slot.first == 0)
-      return 0;
-  }
+  const std::uint32_t n1 = numberOf(first);
+  const std::uint32_t n2 = n1 == NONE ? NONE : first == second ? n1 : numberOf(second);
+  if (n2 == NONE)
+    return 0;
+  const unsigned char there = m_tabled ? m_table[(std::size_t) n1 * m_side + n2] : rowCell(n1, n2) & 0xF;
+  return there == 0 ? 0 : &ORDERS[there - 1];
 }
 
 OrderingCache::Slot& OrderingCache::place(Transaction* first, Transaction* second) {
@@ -249,6 +334,10 @@ void OrderingCache::erase(std::size_t i) {
   const std::uint32_t e = m_slots[i].entry;
   if (m_tabled)
     m_table[(std::size_t) m_slots[i].number[0] * m_side + m_slots[i].number[1]] = 0;
+  else {
+    setRowCell(m_slots[i].number[0], m_slots[i].number[1], 0, 0);
+    setRowCell(m_slots[i].number[1], m_slots[i].number[0], 4, 0);
+  }
   Entry& entry = m_entries[e];
   unlist(m_slots[i].first, entry.pos[0]);
   if (entry.pos[1] != NONE)
@@ -314,6 +403,8 @@ void OrderingCache::forget(const Transaction* t) {
   m_freeNumbers.push_back(found->second.number);
   m_numbered[found->second.number] = 0;
   m_index.erase(t);
+  if (t == m_lastFound)
+    m_lastFound = nullptr;
   m_members.erase(found);
 }
 
@@ -327,9 +418,11 @@ void OrderingCache::clear() {
   m_freeNumbers.clear();
   m_numbered.clear();
   m_index.clear();
+  m_lastFound = nullptr;
   m_tabled = true;
   m_side = 0;
   m_table.clear();
+  m_rows.clear();
   if (m_size == 0)
     return;
   std::fill(m_slots.begin(), m_slots.end(), Slot{0, 0, {NONE, NONE}, NONE, UNKNOWN, SURVIVES_NOTHING});

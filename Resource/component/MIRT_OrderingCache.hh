@@ -89,7 +89,14 @@ private:
 class OrderingCache : public TransactionOrdering {
 public:
   typedef std::pair<TransactionId, TransactionId> Key;
-  OrderingCache();
+  // mostSide: the table's largest side.
+  explicit OrderingCache(std::uint32_t mostSide = defaultMostSide());
+  // The largest side of the tables of caches made from now on: 4,096 unless a test makes it small.
+  static std::uint32_t& defaultMostSide();
+  // What look-ups past the table reach, summed: the entries each one's row holds (a table
+  // look-up reads its one cell and adds nothing), so that a look-up is seen to search a
+  // transaction's partners, not every entry.
+  static unsigned long long& lookUpReach();
   // Null when the pair has no entry.
   const Order* find(const Transaction* first, const Transaction* second) const;
   // find(first, second) and find(second, first).
@@ -222,15 +229,33 @@ private:
   // an open-addressing index of the members (null address for free), both
   // small enough to stay in the processor's caches while the slots do not.
   // Given up, until the next clear, when the numbers outgrow the table's
-  // largest side.
-  std::uint32_t numberOf(const Transaction* t) const { return m_index.find(t); }
+  // largest side; then each member's row holds its partners alone.
+  std::uint32_t numberOf(const Transaction* t) const;
+  // The last transaction numberOf found, and its number: look-ups come a transaction's partners
+  // at a time.
+  mutable const Transaction* m_lastFound = nullptr;
+  mutable std::uint32_t m_lastNumber = 0;
   // Makes room in the table for the number.
   void widen(std::uint32_t number);
   void setCell(const Slot& slot, Order order);
   AddressIndex m_index;
   bool m_tabled;
+  std::uint32_t m_mostSide;
   std::uint32_t m_side;
   std::vector<unsigned char> m_table;
+  // Past the table, a member's row: its partners by number, each in one cell that holds both
+  // orders of the pair (bits 0-3 the member's own entry, 4-7 the partner's, 1 + the order as
+  // in the table), 1 + the partner's number in the high half (0 for free). Probed as the index
+  // is, from the partner's number: one look-up reads one short row, not two runs of the slots.
+  struct Row {
+    std::vector<std::uint64_t> cells;
+    std::uint32_t used = 0;
+  };
+  std::vector<Row> m_rows;
+  // The half (0 own, 4 the partner's) of the cell of partner in n's row set to value.
+  void setRowCell(std::uint32_t n, std::uint32_t partner, int half, unsigned char value);
+  // Both halves of that cell, 0 for none.
+  unsigned char rowCell(std::uint32_t n, std::uint32_t partner) const;
   std::uint32_t m_mark;
 };
 

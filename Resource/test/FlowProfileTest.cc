@@ -1775,10 +1775,13 @@ TEST(FlowProfile, OrderingCacheVisitsTheEntriesJoiningTwoSets) {
 }
 
 // Look-ups read a small table by the transactions' numbers until there are
-// too many transactions for it, and the slots then: against an ordered map,
-// both ways of asking (one pair, a pair and its mirror) over a pool that
-// grows past the table, with forgets that free numbers for reuse and clears
-// that start the table again. KORVAN_CACHE_SEEDS sets the number of seeds
+// too many transactions for it, and each transaction's row of partners then:
+// against an ordered map, both ways of asking (one pair, a pair and its
+// mirror) over a pool that grows past the table (of two largest sides), with
+// sweeps that drop entries, forgets that free numbers for reuse and clears
+// that start the table again; and rows from the first entry on over a pool of
+// twelve, whose few cells are taken and freed again and again (probe runs
+// that wrap around a row's end). KORVAN_CACHE_SEEDS sets the number of seeds
 // (a tenth of them here).
 TEST(FlowProfile, OrderingCacheLooksUpPastItsTable) {
   typedef TestFlowProfile::OrderingCache Cache;
@@ -1788,9 +1791,12 @@ TEST(FlowProfile, OrderingCacheLooksUpPastItsTable) {
   for (int i = 0; i < 640; ++i)
     pool.push_back(w.make(0, 10));
   const int seeds = std::max(1, envInt("KORVAN_CACHE_SEEDS", 40) / 10);
-  for (int seed = firstSeed(); seed < firstSeed() + seeds; ++seed) {
+  for (int seed = firstSeed(); seed < firstSeed() + seeds; ++seed)
+  for (std::pair<std::uint32_t, std::size_t> setting : {std::make_pair(64u, pool.size()),
+                                                         std::make_pair(256u, pool.size()), std::make_pair(1u, (std::size_t) 12)}) {
+    const std::uint32_t side = setting.first;
     std::mt19937 rng(seed);
-    Cache cache;
+    Cache cache(side);
     std::map<Key, FlowProfile::Order> reference;
     std::string failure;
     // Transactions drawn from the first `reach` of the pool, which grows.
@@ -1807,6 +1813,7 @@ TEST(FlowProfile, OrderingCacheLooksUpPastItsTable) {
       return both && expect(a, b, cache.find((Transaction*) a, (Transaction*) b));
     };
     std::size_t most = 0;  // transactions named at once
+    std::pair<TransactionId, TransactionId> lastPut;
     for (int step = 0; step < 4000 && failure.empty(); ++step) {
       if (step % 50 == 0) {
         std::size_t members = 0;
@@ -1815,16 +1822,28 @@ TEST(FlowProfile, OrderingCacheLooksUpPastItsTable) {
       }
       const int op = (int) (rng() % 1000);
       if (op < 500) {
-        const TransactionId a = draw(), b = rng() % 8 == 0 ? a : draw();
+        TransactionId a = draw(), b = rng() % 8 == 0 ? a : draw();
+        // A quarter the mirror of the last pair: a pair and its mirror held apart, and dropped apart.
+        if (rng() % 4 == 0 && !reference.empty())
+          std::tie(b, a) = lastPut;
         const FlowProfile::Order order = (FlowProfile::Order) (rng() % 5);
         cache.put(Key(a, b), order, (unsigned char) (rng() % 16));
         reference[Key(a, b)] = order;
-        reach = std::min(pool.size(), reach + 1);
+        lastPut = std::make_pair(a, b);
+        reach = std::min(setting.second, reach + 1);
       }
       else if (op < 960) {
         const TransactionId a = draw(), b = draw();
         if (!agrees(a, b))
           failure = "step " + std::to_string(step) + ": a look-up";
+      }
+      else if (op < 965) {
+        const FlowProfile::Order dropped = (FlowProfile::Order) (rng() % 5);
+        cache.retain([&](const TransactionId&, const TransactionId&, FlowProfile::Order order, unsigned char&) {
+          return order != dropped;
+        });
+        for (auto it = reference.begin(); it != reference.end();)
+          it = it->second == dropped ? reference.erase(it) : std::next(it);
       }
       else if (op < 985 || step < 2500) {
         const TransactionId t = draw();
@@ -1838,11 +1857,12 @@ TEST(FlowProfile, OrderingCacheLooksUpPastItsTable) {
       }
     }
     for (const auto& entry : reference)
-      if (failure.empty() && !agrees(entry.first.first, entry.first.second))
+      if (failure.empty() && (!agrees(entry.first.first, entry.first.second) ||
+                              !agrees(entry.first.second, entry.first.first)))
         failure = "an entry left";
-    ASSERT_EQ("", failure) << "seed " << seed;
+    ASSERT_EQ("", failure) << "seed " << seed << ", side " << side;
     // The pool outgrew the table's side.
-    EXPECT_GT(most, 512u) << "seed " << seed;
+    EXPECT_GT(most, side) << "seed " << seed;
   }
 }
 

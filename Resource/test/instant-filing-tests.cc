@@ -267,6 +267,9 @@ FilingRun runNarrowedAround(int seed, bool copied, bool gaps) {
           const std::pair<int, int> dom = windowOf(to);
           if (to == from || dom.first >= dom.second || to->time()->isSpecified())
             continue;
+          // The first of two may have narrowed it out of reach of the new window.
+          if (gap && !(into(to).first < now.first && now.first <= into(to).second))
+            continue;
           int lb = uniform(dom.first, dom.second), ub = uniform(lb, dom.second);
           if (gap) {
             lb = uniform(std::max(into(to).first, now.first - 2), now.first - 1);

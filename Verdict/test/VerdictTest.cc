@@ -2476,32 +2476,40 @@ std::string fixedShape(int shape, int n) {
 // fix about as many transactions and instants (for the dead-end check and its refutations), uses
 // (for the unaries' overload check), entries (to choose the next variable), tokens (to rank a
 // token's candidate objects) and cached orderings (asked of the temporal network again by the flow
-// profiles after each change), not the whole plan again.
+// profiles after each change), not the whole plan again. On the candidate unaries, with the
+// ordering cache's table made small so that its look-ups go past it, as they do from a few
+// thousand transactions on: each look-up searches its transaction's partners, not every entry.
 TEST(Verdicts, ScheduleSearchReadsWhatAFixChanged) {
   static const char* const sl_shapes[] = {"candidate Reusables", "candidate unaries", "candidate reservoirs",
                                           "a timetable", "events beside a forced schedule", "a chain of leq"};
   static const int sl_sizes[] = {100, 100, 100, 40, 40, 100};
   for (int shape = 0; shape < 6; shape++) {
-    std::vector<double> fixes, perFix[9];
+    std::vector<double> fixes, perFix[10];
     for (int n : {sl_sizes[shape], 4 * sl_sizes[shape]}) {
-      const unsigned long long before[9] = {HOST::deadEndReads(), HOST::usesRead(), HOST::ScheduleSearch::entriesRead(),
+      const std::uint32_t tableSide = MIRT::OrderingCache::defaultMostSide();
+      if (shape == 1)
+        MIRT::OrderingCache::defaultMostSide() = 16;
+      const unsigned long long before[10] = {HOST::deadEndReads(), HOST::usesRead(), HOST::ScheduleSearch::entriesRead(),
                                             HOST::crowdingReads(), MIRT::FlowProfile::orderingsAskedAgain(),
                                             MIRT::IncrementalFlowProfile::partnersWalked(),
                                             MIRT::IncrementalFlowProfile::transactionsPassed(),
-                                            MIRT::Profile::domainsFilled(), MIRT::Instant::heldCopied()};
+                                            MIRT::Profile::domainsFilled(), MIRT::Instant::heldCopied(),
+                                            MIRT::OrderingCache::lookUpReach()};
       const Outcome o = solve(fixedShape(shape, n), "", 1);
-      const unsigned long long after[9] = {HOST::deadEndReads(), HOST::usesRead(), HOST::ScheduleSearch::entriesRead(),
+      MIRT::OrderingCache::defaultMostSide() = tableSide;
+      const unsigned long long after[10] = {HOST::deadEndReads(), HOST::usesRead(), HOST::ScheduleSearch::entriesRead(),
                                            HOST::crowdingReads(), MIRT::FlowProfile::orderingsAskedAgain(),
                                            MIRT::IncrementalFlowProfile::partnersWalked(),
                                            MIRT::IncrementalFlowProfile::transactionsPassed(),
-                                           MIRT::Profile::domainsFilled(), MIRT::Instant::heldCopied()};
+                                           MIRT::Profile::domainsFilled(), MIRT::Instant::heldCopied(),
+                                           MIRT::OrderingCache::lookUpReach()};
       EXPECT_EQ("SOLVED", o.result) << sl_shapes[shape] << ": " << o.output.substr(0, 2000);
       std::smatch found;
       // The check of a finished plan counts no fixes: there every token's times are fixed.
       fixes.push_back(std::regex_search(o.output, found, std::regex("\\(([0-9]+) fixes tried\\)")) ? std::stod(found[1])
                                                                                                  : 2.0 * n);
       ASSERT_GE(fixes.back(), n) << sl_shapes[shape] << ": every token's time is fixed";
-      for (int k = 0; k < 9; k++)
+      for (int k = 0; k < 10; k++)
         perFix[k].push_back((double)(after[k] - before[k]) / fixes.back());
     }
     // The profile's own partners too: events no constraint orders are not paired per fix; nor are
@@ -2512,17 +2520,25 @@ TEST(Verdicts, ScheduleSearchReadsWhatAFixChanged) {
                                           "cached orderings asked again", "partners of opened events",
                                           "transactions of the profile's passes",
                                           "time domains of transactions new instants took",
-                                          "held transactions copied into instants"};
+                                          "held transactions copied into instants",
+                                          "cached orderings the look-ups past the table reach"};
     for (int k = 0; k < (shape == 4 ? 9 : 6); k++)
       EXPECT_LE(perFix[k][1], 2 * perFix[k][0] + 1) << sl_shapes[shape] << ": " << perFix[k][0] << " then " << perFix[k][1]
                                                     << " " << sl_read[k] << " read per fix";
     EXPECT_GT(perFix[2][0], 0) << sl_shapes[shape];
     // A chain of "leq" is decided as the same chain by "precedes": the check reads each time
     // once to place it at its earliest, where halving its window read one per fix.
-    if (shape == 5)
-      for (int k = 0; k < 2; k++)
+    if (shape == 5) {
+      for (int k = 0; k < 2; k++) {
         EXPECT_LE(perFix[2][k], 1.0) << sl_shapes[shape] << ": " << perFix[2][k] * fixes[k] << " entries read for "
                                      << fixes[k] << " times";
+      }
+    }
+    if (shape == 1) {
+      EXPECT_GT(perFix[9][0], 0) << sl_shapes[shape] << ": look-ups went past the table";
+      EXPECT_LE(perFix[9][1], 2 * perFix[9][0] + 1) << sl_shapes[shape] << ": " << perFix[9][0] << " then "
+                                                    << perFix[9][1] << " " << sl_read[9] << " per fix";
+    }
     if (shape != 5) {
       EXPECT_GE(perFix[shape == 1 ? 1 : 0][0], 1) << sl_shapes[shape] << ": the check reads something";
     }
